@@ -1,0 +1,28 @@
+#include "global.h"
+#include "startup.h"
+#include "platform/board.h"
+#include "platform/paths.h"
+
+#include <QApplication>
+#include <QDir>
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    if (platform::isSimulated()) {
+        // The simulated board keeps its files under $VYR_ROOT (./var/root unless set).
+        if (!getenv("VYR_ROOT") || !*getenv("VYR_ROOT"))
+            setenv("VYR_ROOT", "var/root", 1);
+        const QString root = QDir(QString::fromLocal8Bit(getenv("VYR_ROOT"))).absolutePath();
+        QDir().mkpath(root);
+        platform::Paths::setRoot(root.toStdString());
+        printf("vyrR58N on the simulated board, root %s\n", root.toLocal8Bit().constData());
+        fflush(stdout);
+    }
+
+    startSystem();
+
+    QApplication app(argc, argv);
+    return app.exec();
+}

@@ -1,0 +1,5 @@
+#pragma once
+
+// The start order before the Qt application exists: configuration, parameter store, the hardware
+// managers with their workers, then the transports. Separate from main so tests can run it.
+void startSystem();

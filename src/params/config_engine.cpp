@@ -1,0 +1,211 @@
+#include "config_engine.h"
+
+#include "global.h"
+#include "logMsg.h"
+#include "utils.h"
+#include "platform/mem_window.h"
+#include "platform/paths.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+#include <array>
+#include <atomic>
+#include <cstdio>
+
+ConfigEngine* ConfigEngine::p_config = nullptr;
+QMap<QString, int> ConfigEngine::_itemMap;
+const char* const ConfigEngine::kIniPath = "/data/configs/tcpip.ini";
+const char* const ConfigEngine::kLauncherIniPath = "/data/configs/led_load_config.ini";
+const char* const ConfigEngine::kLauncherAppPath = "/data/app/vyrR58N -platform linuxfb";
+
+namespace {
+
+std::atomic<ConfigEngine*> published{nullptr};
+
+QString resolved(const char* path)
+{
+    return QString::fromStdString(platform::Paths::resolve(path));
+}
+
+struct ItemSpec {
+    const char* name;
+    QVariant defaultValue;
+    uint8_t numeric;
+};
+
+const std::array<ItemSpec, ConfigItem::ItemCount>& itemSpecs()
+{
+    static const std::array<ItemSpec, ConfigItem::ItemCount> specs = {{
+        {"TcpPort", 5005, 1},
+        {"UdpPort", 5008, 1},
+        {"IPAddress", QStringLiteral("192.168.1.199"), 0},
+        {"SubNetMask", QStringLiteral("255.255.255.0"), 0},
+        {"GateWay", QStringLiteral("192.168.1.1"), 0},
+        {"MAC", QStringLiteral("FF:FF:FF:FF:FF:FF"), 0},
+        {"Barcode", QStringLiteral(" "), 0},
+        {"WifiIPAddress", QStringLiteral("192.168.22.101"), 0},
+        {"EDIDCheck", QStringLiteral("Once"), 0},
+        {"SourceCheck", 255, 1},
+        {"ImageLayoutPassword", QStringLiteral("No"), 0},
+        {"skyhubserverip", QStringLiteral(" "), 0},
+        {"skyhubserverport", QStringLiteral(" "), 1},
+        {"skyhubuserip", QStringLiteral(" "), 0},
+        {"skyhubcontrollername", QStringLiteral(" "), 0},
+        {"VyrMaxPixel_UINT", 0xA00000, 1},
+        {"usbupgradedir", QStringLiteral("VYR-R29 Rev.c"), 0},
+    }};
+    return specs;
+}
+
+// The 32 device-id characters from the nibbles of the SoC's three unique-id words.
+void formDeviceId(uint16_t u, uint16_t v, uint16_t w, char out[32])
+{
+    const int U3 = u >> 12 & 0xF, U2 = u >> 8 & 0xF, U1 = u >> 4 & 0xF, U0 = u & 0xF;
+    const int V3 = v >> 12 & 0xF, V2 = v >> 8 & 0xF, V1 = v >> 4 & 0xF, V0 = v & 0xF;
+    const int W3 = w >> 12 & 0xF, W2 = w >> 8 & 0xF, W1 = w >> 4 & 0xF, W0 = w & 0xF;
+    const int values[] = {
+        U3, V3, W3, V1, W1, W0, W2, (U3 + V3) & 1, (W3 + V1) >> 1, V0, V2, (W0 + W1) >> 1,
+        (U3 + V3) >> 1, (W0 + W1) & 1, (W3 + V1) & 1, U2, U1, (W2 + V0) & 1, (V2 + U2) & 1,
+        (U1 + U0) & 1, (U1 + U0) >> 1, (U3 + V3 + W3) % 3, (U3 + V3 + W3) / 3, (U3 + V2 + U2) % 3,
+        (U3 + V2 + U2) / 3, (V1 + W2 + U1) % 3, (V1 + W2 + U1) / 3, (W1 + V0 + U0) % 3,
+        (W1 + V0 + U0) / 3, (V2 + U2) >> 1, (W2 + V0) >> 1, U0,
+    };
+    static_assert(sizeof values / sizeof values[0] == 32, "the device id has 32 characters");
+    if (traceOn()) {
+        printf("\n mmap uuid161= %#x ,%#X ,%#x \n", u, v, w);
+        for (int value : values)
+            printf(" %#x ", value);
+    }
+    for (int i = 0; i < 32; ++i)
+        out[i] = "0123456789abcdef"[values[i] & 0xF];
+}
+
+}
+
+ConfigItem::ConfigItem(const QString& key, ConfigName id, const QVariant& defaultValue, uint8_t valueType,
+                       const QString& filePath)
+    : key(key), id(id), defaultValue(defaultValue), valueType(valueType), filePath(filePath)
+{
+}
+
+ConfigEngine::ConfigEngine()
+{
+    const QString path = resolved(kIniPath);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSettings ini(path, QSettings::IniFormat);
+    Utils::system_mutex(QStringLiteral("chattr +S %1").arg(kIniPath));
+
+    for (int id = 0; id < ConfigItem::ItemCount; ++id) {
+        const ItemSpec& spec = itemSpecs()[size_t(id)];
+        const QString key = QStringLiteral("config/") + spec.name;
+        auto* item = new ConfigItem(key, ConfigItem::ConfigName(id), spec.defaultValue, spec.numeric, kIniPath);
+        _itemMap[key] = id;
+        const QVariant stored = ini.value(key);
+        if (!stored.toString().isEmpty()) {
+            item->value = stored;
+        } else {
+            // A second, fresh handle sees what another writer may have put there meanwhile.
+            const QVariant fresh = QSettings(path, QSettings::IniFormat).value(key);
+            if (!fresh.toString().isEmpty()) {
+                item->value = fresh;
+                ini.setValue(key, fresh);
+            } else if (!spec.defaultValue.toString().isEmpty()) {
+                item->value = spec.defaultValue;
+                if (!item->noWriteBack)
+                    ini.setValue(key, spec.defaultValue);
+            }
+        }
+        items_.append(item);
+    }
+    ini.sync();
+}
+
+ConfigEngine* ConfigEngine::pInstance()
+{
+    ConfigEngine* engine = published.load(std::memory_order_acquire);
+    if (engine)
+        return engine;
+    engine = new ConfigEngine();
+    p_config = engine;
+    // The INI settings load even when the id window is missing; g_pid then stays empty.
+    engine->readDeviceId();
+    Utils::getIPAddress();
+    engine->readUpdateStatus();
+    factoryage_log.clear();
+    factoryage_count = 0;
+    published.store(engine, std::memory_order_release);
+    return engine;
+}
+
+void ConfigEngine::readDeviceId()
+{
+    std::unique_ptr<platform::MemWindow> window = platform::openMemWindow(0x1F000000, 0x2B0000);
+    if (!window) {
+        writeLogMsg(LOG_ERROR, "cannot map /dev/mem, the device id stays empty");
+        return;
+    }
+    window->write16(0x400C, window->read16(0x400C) & uint16_t(~0x0100));
+    const uint16_t u = window->read16(0x4058);
+    const uint16_t v = window->read16(0x405C);
+    const uint16_t w = window->read16(0x4060);
+    formDeviceId(u, v, w, g_pid);
+}
+
+void ConfigEngine::readUpdateStatus()
+{
+    QSettings launcher(resolved(kLauncherIniPath), QSettings::IniFormat);
+    launcher.beginGroup(QStringLiteral("app-1"));
+    g_update_status = launcher.value(QStringLiteral("app_path")).toString() == QLatin1String(kLauncherAppPath) ? 1 : 0;
+}
+
+QVariant ConfigEngine::read_config_variant(int id)
+{
+    if (id < 0 || id >= ConfigItem::ItemCount)
+        return QVariant();
+    QMutexLocker locker(&mutex_);
+    return items_[id]->value;
+}
+
+bool ConfigEngine::write_config_variant(int id, const QVariant& value)
+{
+    if (id < 0 || id >= ConfigItem::ItemCount) {
+        writeLogMsg(LOG_ERROR, "write_config_variant: unknown item " + std::to_string(id));
+        return false;
+    }
+    QMutexLocker locker(&mutex_);
+    ConfigItem* item = items_[id];
+    item->value = value;
+    if (item->noWriteBack || item->filePath.isEmpty())
+        return true;
+    QString key = item->key;
+    for (auto it = _itemMap.constBegin(); it != _itemMap.constEnd(); ++it) {
+        if (it.value() == id) {
+            key = it.key();
+            break;
+        }
+    }
+    QSettings ini(QString::fromStdString(platform::Paths::resolve(item->filePath.toStdString())), QSettings::IniFormat);
+    ini.setValue(key, value);
+    ini.sync();
+    return ini.status() == QSettings::NoError;
+}
+
+bool ConfigEngine::containsItemStr(const QString& text)
+{
+    return _itemMap.contains(text);
+}
+
+int ConfigEngine::strToItem(const QString& text)
+{
+    const QString key = text.startsWith(QLatin1String("config/")) ? text : QStringLiteral("config/") + text;
+    return _itemMap.value(key, 0);
+}
+
+ConfigItem* ConfigEngine::getConfigItem(const QString& text)
+{
+    if (!_itemMap.contains(text))
+        return nullptr;
+    return items_.value(_itemMap.value(text), nullptr);
+}

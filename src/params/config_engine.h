@@ -1,0 +1,58 @@
+#pragma once
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+#include <cstdint>
+
+// One setting of "/data/configs/tcpip.ini", group "config".
+class ConfigItem {
+public:
+    enum ConfigName {
+        TcpPort = 0, UdpPort, IPAddress, SubNetMask, GateWay, MAC, Barcode, WifiIPAddress, EDIDCheck,
+        SourceCheck, ImageLayoutPassword, SkyhubServerIp, SkyhubServerPort, SkyhubUserIp,
+        SkyhubControllerName, VyrMaxPixel, UsbUpgradeDir, ItemCount
+    };
+    ConfigItem(const QString& key, ConfigName id, const QVariant& defaultValue, uint8_t valueType,
+               const QString& filePath);
+
+    QString key;
+    ConfigName id;
+    QVariant defaultValue;
+    bool noWriteBack = false;
+    uint8_t valueType; // 1 numeric, 0 text; kept, not consulted
+    QString filePath;
+    QVariant value;
+};
+
+// The INI settings and the device identity. Items are guarded by an internal mutex, since the GUI,
+// protocol and input threads read and write them.
+class ConfigEngine : public QObject {
+    Q_OBJECT
+public:
+    static ConfigEngine* p_config;
+    static QMap<QString, int> _itemMap;
+
+    // First call creates the engine, the device id and loads the globals; later calls only return it.
+    static ConfigEngine* pInstance();
+
+    QVariant read_config_variant(int id);                 // invalid QVariant for an unknown id
+    bool write_config_variant(int id, const QVariant& value); // false for an unknown id
+    static bool containsItemStr(const QString& text);
+    static int strToItem(const QString& text);
+    ConfigItem* getConfigItem(const QString& text);
+
+    static const char* const kIniPath;
+    static const char* const kLauncherIniPath;
+    static const char* const kLauncherAppPath;
+
+private:
+    ConfigEngine();
+    void readDeviceId();
+    void readUpdateStatus();
+
+    QVector<ConfigItem*> items_;
+    QMutex mutex_;
+};

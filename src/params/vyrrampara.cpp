@@ -1,0 +1,387 @@
+#include "vyrrampara.h"
+
+#include "bytes.h"
+#include "c331_manage.h"
+#include "delay.h"
+#include "global.h"
+#include "logMsg.h"
+#include "utils.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QThread>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+VyrRamPara* VyrRamPara::p_vyrrampara_config = nullptr;
+uint8_t g_cut_source_state[30];
+
+namespace {
+std::atomic<VyrRamPara*> published{nullptr};
+constexpr uint32_t kSources = 6;
+constexpr uint32_t kCropsPerSource = 40;
+
+bool cropUsed(uint16_t id) { return (id & 0x8000) != 0; }
+uint8_t cropSource(uint16_t id) { return uint8_t(id & 0xFF); }
+uint32_t cropNumber(uint16_t id) { return ((id >> 8) & 0x7F) + 1u; }
+}
+
+VyrRamPara::VyrRamPara()
+{
+    pthread_mutex_init(&mutex, nullptr);
+    memset(block, 0, sizeof block);
+    memset(shadow, 0, sizeof shadow);
+    memset(mode, 0, sizeof mode);
+    memset(image, 0, sizeof image);
+}
+
+VyrRamPara* VyrRamPara::pInstance()
+{
+    VyrRamPara* store = published.load(std::memory_order_acquire);
+    if (store)
+        return store;
+    store = new VyrRamPara();
+    p_vyrrampara_config = store;
+    store->para_file_load();
+    Delay::ms(100);
+    g_language = store->block[0x300];
+    store->setU16(0x844, 0);
+    store->block[0x365] = 0;
+    memset(store->block + 0x360, 0, 4);
+    store->setU16(0x560, 0);
+    for (uint32_t w = 0; w < 16; ++w) {
+        store->block[0xB00 + 4 * w] = 60;
+        store->block[0xB02 + 4 * w] = 60;
+    }
+    store->VyrCropSourceInit();
+    memcpy(store->shadow, store->block, kBlockSize);
+    for (uint32_t m = 0; m < kModeCount; ++m) {
+        store->mode_file_deal(m, 0);
+        Delay::us(100);
+    }
+    memset(store->image + 0x025, 0, 0x425 - 0x025);
+    store->image[0x025] = 0x80;
+    store->image[0x026] = 0x1F;
+    store->image[0x027] = 0x07;
+    published.store(store, std::memory_order_release);
+    return store;
+}
+
+uint16_t VyrRamPara::u16(uint32_t offset) const
+{
+    return offset + 2 <= kBlockSize ? getU16(block + offset) : 0;
+}
+
+void VyrRamPara::setU16(uint32_t offset, uint16_t value)
+{
+    if (offset + 2 <= kBlockSize)
+        putU16(block + offset, value);
+}
+
+uint32_t VyrRamPara::VyrRamParaDeal(const uint8_t* data, uint16_t length, uint32_t offset)
+{
+    if (offset > kBlockSize || length > kBlockSize - offset)
+        return 1;
+    if (length == 0)
+        return 0;
+    // The scaler worker compares the block under this mutex; a raw copy must not tear its view.
+    ScalerHandOver lock;
+    memcpy(block + offset, data, length);
+    return 0;
+}
+
+uint32_t VyrRamPara::VyrModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address)
+{
+    const uint32_t m = (address >> 12) & 0xFF;
+    if (m < 1 || m > kModeCount)
+        return 1;
+    const uint32_t offset = address & 0xFFF;
+    // Same window as the block writer: nothing may run into the next record.
+    if (length > kModeFileSize - offset)
+        return 1;
+    if (traceOn())
+        printf("\n write ram_user_mode = %#x \n", m);
+    if (length == 0)
+        return 0;
+    ScalerHandOver lock;
+    std::lock_guard<std::recursive_mutex> records(records_mutex);
+    memcpy(mode[m - 1] + offset, data, length);
+    return 0;
+}
+
+int32_t VyrRamPara::VyrGetImageSource(const uint8_t* buffer, uint8_t window, int16_t* isCrop, int8_t* cropIndex,
+                                      uint8_t userMode)
+{
+    *isCrop = 0;
+    if (window > 5)
+        return 0;
+    const uint32_t base = userMode ? kModeBodyStart : 0;
+    const uint16_t word = getU16(buffer + kWindowBase + kWindowSize * window + 8 - base);
+    if (!(word & 0x8000))
+        return word & 0xFF;
+    const uint8_t index = word & 0xFF;
+    if (index >= kCropCount) // a damaged crop reference shows as no crop
+        return 0;
+    *isCrop = 1;
+    *cropIndex = int8_t(index);
+    return getU16(buffer + kCropBase + 10 * index - base) & 0xFF;
+}
+
+uint32_t VyrRamPara::VyrGetSourceNum(uint8_t source, int count)
+{
+    if (count < 1)
+        return 0;
+    if (count > int(kCropCount))
+        count = kCropCount;
+    uint32_t n = 0;
+    for (int k = 0; k < count; ++k) {
+        const uint16_t id = u16(kCropBase + 10 * k);
+        if (cropUsed(id) && cropSource(id) == source)
+            ++n;
+    }
+    return n;
+}
+
+void VyrRamPara::VyrCropSourceInit()
+{
+    memset(g_cut_source_state, 0, sizeof g_cut_source_state);
+    for (uint32_t k = 0; k < kCropCount; ++k) {
+        const uint16_t id = u16(kCropBase + 10 * k);
+        if (!cropUsed(id))
+            continue;
+        // Entries written by the protocol may name any source or number; those are not ours to mark.
+        if (cropSource(id) >= kSources || cropNumber(id) > kCropsPerSource)
+            continue;
+        const uint32_t bit = cropSource(id) * kCropsPerSource + cropNumber(id) - 1;
+        g_cut_source_state[bit / 8] |= uint8_t(1u << (bit % 8));
+    }
+}
+
+uint32_t VyrRamPara::VyrGetCropID(uint8_t source, uint32_t n)
+{
+    if (source >= kSources || n == 0)
+        return 0;
+    uint32_t seen = 0;
+    for (uint32_t c = 0; c < kCropsPerSource; ++c) {
+        const uint32_t bit = source * kCropsPerSource + c;
+        if (g_cut_source_state[bit / 8] & (1u << (bit % 8))) {
+            if (++seen == n)
+                return c + 1;
+        }
+    }
+    return 0;
+}
+
+uint32_t VyrRamPara::VyrAddCropID(uint8_t source)
+{
+    if (source >= kSources)
+        return 0;
+    for (uint32_t c = 0; c < kCropsPerSource; ++c) {
+        const uint32_t bit = source * kCropsPerSource + c;
+        if (!(g_cut_source_state[bit / 8] & (1u << (bit % 8))))
+            return c + 1;
+    }
+    return 0;
+}
+
+int VyrRamPara::findCropEntry(uint8_t source, uint32_t n)
+{
+    const uint32_t c = VyrGetCropID(source, n);
+    if (c == 0)
+        return -1;
+    for (uint32_t k = 0; k < kCropCount; ++k) {
+        const uint16_t id = u16(kCropBase + 10 * k);
+        if (cropUsed(id) && cropSource(id) == source && cropNumber(id) == c)
+            return int(k);
+    }
+    return -1;
+}
+
+void VyrRamPara::VyrSetImageSource(uint32_t entry, uint8_t source, uint8_t window)
+{
+    if (window > 5 || source >= kSources)
+        return;
+    uint16_t word = source;
+    if (entry > 0) {
+        const int k = findCropEntry(source, entry);
+        word = k < 0 ? 0 : uint16_t(0x8000 | k);
+    }
+    ScalerHandOver handOver;
+    const uint32_t r = kWindowBase + kWindowSize * window + 8;
+    block[r] = uint8_t(word);
+    block[r + 1] = uint8_t(word >> 8);
+    if (u16(0x362) == getU16(shadow + 0x362))
+        setU16(0x362, 0);
+    handOver.commit(1);
+}
+
+void VyrRamPara::VyrGetCropPara(uint8_t source, uint32_t n, CROP_PARA* out, int* index)
+{
+    const int k = findCropEntry(source, n);
+    if (k < 0) {
+        *index = int(kCropCount);
+        return;
+    }
+    const uint32_t e = kCropBase + 10 * k;
+    *index = k;
+    out->id = u16(e);
+    out->x = u16(e + 2);
+    out->y = u16(e + 4);
+    out->width = u16(e + 6);
+    out->height = u16(e + 8);
+}
+
+void VyrRamPara::VyrSetCropPara(uint8_t source, uint32_t n, const CROP_PARA* in)
+{
+    const int k = findCropEntry(source, n);
+    if (k < 0)
+        return;
+    const uint32_t e = kCropBase + 10 * k;
+    // Handed over like adding and deleting, so the edited rectangle reaches the chip at once.
+    ScalerHandOver handOver;
+    setU16(e + 2, uint16_t(in->x));
+    setU16(e + 4, uint16_t(in->y));
+    setU16(e + 6, uint16_t(in->width));
+    setU16(e + 8, uint16_t(in->height));
+    handOver.commit(1);
+}
+
+int32_t VyrRamPara::VyrAddNewCrop(uint8_t source, const CROP_PARA* in)
+{
+    if (source >= kSources)
+        return -1;
+    // The table may have been rewritten by the protocol since the bitmap was built.
+    VyrCropSourceInit();
+    const uint32_t c = VyrAddCropID(source);
+    int free = -1;
+    for (uint32_t k = 0; k < kCropCount && free < 0; ++k) {
+        if (!cropUsed(u16(kCropBase + 10 * k)))
+            free = int(k);
+    }
+    if (free < 0 || c == 0)
+        return int32_t(c);
+    const uint32_t e = kCropBase + 10 * free;
+    {
+        ScalerHandOver handOver;
+        setU16(e, uint16_t(0x8000 | ((c - 1) & 0x7F) << 8 | source));
+        setU16(e + 2, uint16_t(in->x));
+        setU16(e + 4, uint16_t(in->y));
+        setU16(e + 6, uint16_t(in->width));
+        setU16(e + 8, uint16_t(in->height));
+        handOver.commit(1);
+    }
+    VyrCropSourceInit();
+    return 0;
+}
+
+void VyrRamPara::VyrDeleteCrop(uint8_t source, uint32_t n)
+{
+    const int k = findCropEntry(source, n);
+    if (k < 0)
+        return;
+    {
+        ScalerHandOver handOver;
+        setU16(kCropBase + 10 * k, 0);
+        handOver.commit(1);
+    }
+    VyrCropSourceInit();
+}
+
+void VyrRamPara::VyrSetEDIDPara(uint8_t input, int16_t width, int16_t height, int16_t rate)
+{
+    if (input >= kSources)
+        return;
+    ScalerHandOver handOver;
+    setU16(0x380 + 6 * input, uint16_t(width));
+    setU16(0x382 + 6 * input, uint16_t(height));
+    setU16(0x384 + 6 * input, uint16_t(rate));
+    handOver.commit(1);
+}
+
+uint32_t VyrRamPara::VyrLanguageChanged()
+{
+    if (u16(0x300) == getU16(shadow + 0x300))
+        return 0;
+    g_language = block[0x300];
+    return 1;
+}
+
+int32_t VyrRamPara::VyrUserModeSaved(uint32_t m)
+{
+    if (m >= kModeCount)
+        return 0;
+    std::lock_guard<std::recursive_mutex> records(records_mutex);
+    return mode[m][0] == 0xAA && mode[m][1] == 0xAA;
+}
+
+int32_t VyrRamPara::VyrUserModeIndex(uint32_t current, uint32_t direction)
+{
+    auto firstUp = [this](uint32_t from, uint32_t to) -> int32_t { // from..to inclusive, ascending
+        for (uint32_t m = from; m <= to && m < kModeCount; ++m)
+            if (VyrUserModeSaved(m))
+                return int32_t(m);
+        return -1;
+    };
+    auto firstDown = [this](int32_t from, int32_t to) -> int32_t { // from..to inclusive, descending
+        for (int32_t m = from; m >= to; --m)
+            if (m < int32_t(kModeCount) && VyrUserModeSaved(uint32_t(m)))
+                return m;
+        return -1;
+    };
+    int32_t found = -1;
+    switch (direction) {
+    case 2: // this or next
+        if (current > 16)
+            return 256;
+        if (current == 16)
+            found = firstUp(0, 15);
+        else if (VyrUserModeSaved(current))
+            found = int32_t(current);
+        else if ((found = firstUp(current + 1, 15)) < 0)
+            found = firstUp(0, current);
+        break;
+    case 1: // next
+        if (current > 15)
+            return 256;
+        if ((found = firstUp(current + 1, 15)) < 0)
+            found = firstUp(0, current);
+        break;
+    case 0: // previous
+        if (current == 0) {
+            found = firstDown(15, 0);
+        } else {
+            found = firstDown(int32_t(current) - 1, 0);
+            if (found < 0 && current <= 15)
+                found = firstDown(15, int32_t(current));
+        }
+        break;
+    default:
+        return 256;
+    }
+    return found < 0 ? 256 : found;
+}
+
+uint32_t VyrRamPara::VyrGetCurrentModeIndex()
+{
+    return block[0x362] < 17 ? block[0x362] : 0;
+}
+
+int VyrRamPara::test_signal(int code)
+{
+    // On the GUI thread the slot runs directly: holding the mutex across it would block every worker
+    // (and deadlock a second call from a nested pop-up loop). Elsewhere the emission only queues.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread()) {
+        Q_EMIT sig_update_para(code);
+    } else {
+        QMutexLocker locker(&Utils::_test_signal_mutex);
+        Q_EMIT sig_update_para(code);
+    }
+    return 1;
+}
+
+void VyrRamPara::ram_para_save()
+{
+    test_signal(1);
+}

@@ -1,0 +1,90 @@
+#pragma once
+#include <QObject>
+#include <cstdint>
+#include <mutex>
+#include <pthread.h>
+
+constexpr uint32_t kBlockSize = 4096;
+constexpr uint32_t kPersistStart = 0x300;
+constexpr uint32_t kPersistSize = kBlockSize - kPersistStart; // 3328
+constexpr uint32_t kModeCount = 16;
+constexpr uint32_t kModeRecordSize = 4098;  // markers + body
+constexpr uint32_t kModeBodyStart = 0x380;  // body offset = block offset - 0x380
+constexpr uint32_t kModeDataSize = kBlockSize - kModeBodyStart; // 3200 meaningful body bytes
+constexpr uint32_t kModeFileSize = 4096;
+constexpr uint32_t kImageSize = 1064;
+constexpr uint32_t kCropBase = 0x5C0;
+constexpr uint32_t kCropCount = 40;
+constexpr uint32_t kWindowBase = 0x8E0;
+constexpr uint32_t kWindowSize = 26;
+
+// Unpacked crop entry.
+struct CROP_PARA {
+    int32_t id;
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+};
+
+extern const uint8_t* const default_para_ramlist; // 4096-byte image of a fresh parameter file
+extern uint8_t g_cut_source_state[30];             // used-crop bitmap, 40 bits per source 0-5
+
+// The parameter store: live block, shadow, user-mode records and the controller register image.
+class VyrRamPara : public QObject {
+    Q_OBJECT
+public:
+    static VyrRamPara* p_vyrrampara_config;
+    static VyrRamPara* pInstance();
+
+    pthread_mutex_t mutex;               // input drivers' resolution records only
+    uint8_t block[kBlockSize];
+    uint8_t shadow[kBlockSize];
+    uint8_t mode[kModeCount][kModeRecordSize];
+    uint8_t image[kImageSize];
+    std::recursive_mutex records_mutex;  // user-mode records: protocol writes vs. GUI save/delete
+
+    uint16_t u16(uint32_t offset) const;               // block u16, little-endian
+    void setU16(uint32_t offset, uint16_t value);
+
+    uint32_t VyrRamParaDeal(const uint8_t* data, uint16_t length, uint32_t offset);
+    uint32_t VyrModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
+    int32_t VyrGetImageSource(const uint8_t* buffer, uint8_t window, int16_t* isCrop, int8_t* cropIndex,
+                              uint8_t userMode);
+    uint32_t VyrGetSourceNum(uint8_t source, int count);
+    void VyrCropSourceInit();
+    uint32_t VyrGetCropID(uint8_t source, uint32_t n);
+    uint32_t VyrAddCropID(uint8_t source);
+    void VyrSetImageSource(uint32_t entry, uint8_t source, uint8_t window);
+    void VyrGetCropPara(uint8_t source, uint32_t n, CROP_PARA* out, int* index);
+    void VyrSetCropPara(uint8_t source, uint32_t n, const CROP_PARA* in);
+    int32_t VyrAddNewCrop(uint8_t source, const CROP_PARA* in);
+    void VyrDeleteCrop(uint8_t source, uint32_t n);
+    void VyrSetEDIDPara(uint8_t input, int16_t width, int16_t height, int16_t rate);
+    uint32_t VyrLanguageChanged();
+    int32_t VyrUserModeSaved(uint32_t m);
+    int32_t VyrUserModeIndex(uint32_t current, uint32_t direction);
+    uint32_t VyrGetCurrentModeIndex();
+    int test_signal(int code);
+    void ram_para_save();
+    void ram_para_reset();
+
+    // Files (parameter file and user modes)
+    uint32_t mode_file_write(uint32_t m, uint32_t kind);
+    uint32_t mode_file_deal(uint32_t m, uint32_t operation);
+    // Writes block 0x300-0xFFF to the parameter file (temporary file, flush, rename); true on success.
+    bool para_file_save();
+
+    static QString modeFilePath(uint32_t m);     // "/data/modes/custom_mode<m+1>"
+    static QString modeMenuFilePath(uint32_t m); // "/data/modes/MO<hh>.json"
+    static const char* const kParaFilePath;
+
+Q_SIGNALS:
+    void sig_update_para(int code);
+
+private:
+    VyrRamPara();
+    void para_file_load();
+    bool para_file_create();
+    int findCropEntry(uint8_t source, uint32_t n);
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+namespace platform {
+const char* boardName();   // "linux" or "sim"
+bool isSimulated();
+}

@@ -1,0 +1,15 @@
+#include "platform/board.h"
+
+namespace platform {
+
+const char* boardName()
+{
+    return "linux";
+}
+
+bool isSimulated()
+{
+    return false;
+}
+
+}

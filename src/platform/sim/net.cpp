@@ -1,0 +1,23 @@
+#include "platform/net.h"
+
+#include <cstdio>
+
+// On the host every datagram stays on loopback: replies meant for the whole LAN go to
+// 127.255.255.255, and anything addressed off the machine is dropped with a note.
+namespace platform::Net {
+
+uint32_t broadcastAddress()
+{
+    return 0x7FFFFFFFu;
+}
+
+bool destinationAllowed(uint32_t address)
+{
+    if ((address >> 24) == 127)
+        return true;
+    std::fprintf(stderr, "net: refused datagram to %u.%u.%u.%u (simulated board sends to loopback only)\n",
+                 address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF);
+    return false;
+}
+
+}

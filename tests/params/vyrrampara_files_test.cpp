@@ -1,0 +1,188 @@
+#include "bytes.h"
+#include "c331_manage.h"
+#include "test_root.h"
+#include "vyrrampara.h"
+#include "platform/sim/sim_board.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+#include <cstring>
+
+namespace {
+
+const char* kPara = "/data/ram_device_info";
+
+QByteArray defaultsImage()
+{
+    return QByteArray(reinterpret_cast<const char*>(default_para_ramlist), 4096);
+}
+
+}
+
+TEST(ParaFile, FirstStartCreatesTheDefaults)
+{
+    VyrRamPara* s = VyrRamPara::pInstance();
+    const QByteArray file = TestRoot::readFile(kPara);
+    ASSERT_EQ(file.size(), 4096);
+    EXPECT_EQ(uint8_t(file[0]), 0xAA);
+    EXPECT_EQ(uint8_t(file[1]), 0xAA);
+    EXPECT_EQ(file, defaultsImage());
+    EXPECT_EQ(getU16(reinterpret_cast<const uint8_t*>(file.constData()) + 0x264), 1920) << "LED width";
+    EXPECT_EQ(getU16(reinterpret_cast<const uint8_t*>(file.constData()) + 0x582), 100) << "brightness";
+    EXPECT_TRUE(file.mid(3330).count('\0') == 766);
+    EXPECT_EQ(s->u16(0x880), 100);
+    EXPECT_TRUE(TestRoot::exists("/data/modes"));
+}
+
+TEST(ParaFile, WrongMarkerIsReplacedByDefaults)
+{
+    QByteArray damaged = defaultsImage();
+    damaged[0] = char(0xAB);
+    damaged[2] = 3;                             // language
+    damaged[0x582] = 7;                         // brightness
+    ASSERT_TRUE(TestRoot::writeFile(kPara, damaged));
+    VyrRamPara* s = VyrRamPara::pInstance();
+    EXPECT_EQ(s->u16(0x880), 100);
+    EXPECT_EQ(s->block[0x300], 0);
+    EXPECT_EQ(TestRoot::readFile(kPara), defaultsImage());
+}
+
+TEST(ParaFile, ShortFileKeepsItsBytesAndDefaultsTheRest)
+{
+    QByteArray shortFile = defaultsImage().left(0x100);
+    shortFile[2] = 1; // English
+    ASSERT_TRUE(TestRoot::writeFile(kPara, shortFile));
+    VyrRamPara* s = VyrRamPara::pInstance();
+    EXPECT_EQ(s->block[0x300], 1);
+    EXPECT_EQ(s->u16(0x880), 100) << "never zeros";
+    EXPECT_EQ(s->u16(0x562), 1920);
+}
+
+TEST(ParaFile, SaveRoundTripsAndKeepsTheLength)
+{
+    VyrRamPara* s = VyrRamPara::pInstance();
+    s->setU16(0x880, 42);
+    s->block[0xFFF] = 0x5C;
+    s->block[0x100] = 9; // volatile, never saved
+    ASSERT_TRUE(s->para_file_save());
+    const QByteArray file = TestRoot::readFile(kPara);
+    ASSERT_EQ(file.size(), 4096);
+    EXPECT_EQ(uint8_t(file[0x582]), 42);
+    EXPECT_EQ(uint8_t(file[3329]), 0x5C);
+    EXPECT_FALSE(TestRoot::exists("/data/ram_device_info.tmp"));
+}
+
+TEST(ParaFile, SaveFailureIsReported)
+{
+    VyrRamPara* s = VyrRamPara::pInstance();
+    // A folder in place of the temporary file makes the write fail.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/ram_device_info.tmp/x"))));
+    s->setU16(0x880, 42);
+    EXPECT_FALSE(s->para_file_save());
+    EXPECT_EQ(TestRoot::readFile(kPara), defaultsImage()) << "the old file stays whole";
+}
+
+TEST(ParaFile, ResetRestoresDefaultsAndShadow)
+{
+    VyrRamPara* s = VyrRamPara::pInstance();
+    s->setU16(0x880, 5);
+    s->para_file_save();
+    s->setU16(0x882, 9);
+    s->ram_para_reset();
+    EXPECT_EQ(s->u16(0x880), 100);
+    EXPECT_EQ(s->u16(0x882), 50);
+    EXPECT_EQ(0, memcmp(s->block, s->shadow, kBlockSize));
+    EXPECT_EQ(TestRoot::readFile(kPara), defaultsImage());
+}
+
+TEST(ModeFiles, SaveWithMenuCopy)
+{
+    VyrRamPara* s = VyrRamPara::pInstance();
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", "{\"osdcount\":0}"));
+    s->setU16(0x84C, 1);
+    s->setU16(0x880, 33);
+    platform::Sim::shellSim().clearLog();
+    // Kind 1 takes the block into the record; only kind 0 (a save request) copies the menu.
+    EXPECT_EQ(s->mode_file_write(11, 1), 1u);
+    EXPECT_FALSE(TestRoot::exists("/data/modes/MO0c.json"));
+    EXPECT_EQ(s->mode_file_write(11, 0), 1u);
+    const QByteArray file = TestRoot::readFile("/data/modes/custom_mode12");
+    ASSERT_EQ(file.size(), 4096);
+    EXPECT_EQ(uint8_t(file[0]), 0xAA);
+    EXPECT_EQ(uint8_t(file[2 + 0x880 - 0x380]), 33);
+    EXPECT_TRUE(s->VyrUserModeSaved(11));
+    EXPECT_EQ(TestRoot::readFile("/data/modes/MO0c.json"), QByteArray("{\"osdcount\":0}"));
+    EXPECT_TRUE(platform::Sim::shellSim().commands().size() >= 2);
+    bool sawCopy = false;
+    for (const std::string& c : platform::Sim::shellSim().commands())
+        sawCopy |= c == "cp  /data/configs/omenu.json /data/modes/MO0c.json";
+    EXPECT_TRUE(sawCopy);
+}
+
+TEST(ModeFiles, NoMenuCopyWhenMenuOffAndKindsTwo)
+{
+    VyrRamPara* s = VyrRamPara::pInstance();
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", "{}"));
+    s->setU16(0x84C, 0);
+    EXPECT_EQ(s->mode_file_write(11, 0), 1u);
+    EXPECT_FALSE(TestRoot::exists("/data/modes/MO0c.json"));
+    s->setU16(0x84C, 1);
+    EXPECT_EQ(s->mode_file_write(2, 2), 1u) << "kind 2 writes the record as it is";
+    EXPECT_FALSE(TestRoot::exists("/data/modes/MO03.json"));
+    EXPECT_EQ(s->mode_file_write(16, 0), 0u);
+}
+
+TEST(ModeFiles, DeleteRemovesBothFilesWithExactCommands)
+{
+    VyrRamPara* s = VyrRamPara::pInstance();
+    s->setU16(0x84C, 1);
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", "{}"));
+    ASSERT_EQ(s->mode_file_write(2, 1), 1u);
+    ASSERT_EQ(s->mode_file_write(2, 0), 1u);
+    ASSERT_TRUE(TestRoot::exists("/data/modes/MO03.json"));
+    platform::Sim::shellSim().clearLog();
+    EXPECT_EQ(s->mode_file_deal(2, 1), 0u);
+    EXPECT_FALSE(TestRoot::exists("/data/modes/custom_mode3"));
+    EXPECT_FALSE(TestRoot::exists("/data/modes/MO03.json"));
+    EXPECT_EQ(s->mode[2][0], 0xFF);
+    EXPECT_EQ(s->mode[2][1], 0xFF);
+    const auto commands = platform::Sim::shellSim().commands();
+    ASSERT_GE(commands.size(), 3u);
+    EXPECT_EQ(commands[0], "rm  -rf  /data/modes/custom_mode3");
+    EXPECT_EQ(commands[1], "rm  -rf  /data/modes/MO03.json");
+    EXPECT_EQ(commands[2], "sync");
+}
+
+TEST(ModeFiles, RoundTripAcrossRestartAndDamagedFiles)
+{
+    // Written as a previous start would have left them.
+    QByteArray good(4096, '\0');
+    good[0] = char(0xAA);
+    good[1] = char(0xAA);
+    good[2 + 0x10] = 0x42;
+    ASSERT_TRUE(TestRoot::writeFile("/data/modes/custom_mode1", good));
+    ASSERT_TRUE(TestRoot::writeFile("/data/modes/custom_mode2", good.left(1000)));  // short
+    QByteArray badMarker = good;
+    badMarker[1] = 0;
+    ASSERT_TRUE(TestRoot::writeFile("/data/modes/custom_mode3", badMarker));
+
+    VyrRamPara* s = VyrRamPara::pInstance();
+    EXPECT_TRUE(s->VyrUserModeSaved(0));
+    EXPECT_EQ(s->mode[0][2 + 0x10], 0x42);
+    EXPECT_FALSE(s->VyrUserModeSaved(1)) << "a short file is not a saved mode";
+    EXPECT_EQ(s->mode[1][0], 0xFF);
+    EXPECT_FALSE(s->VyrUserModeSaved(2));
+    EXPECT_FALSE(s->VyrUserModeSaved(3));
+    EXPECT_EQ(s->mode_file_deal(16, 0), 0u);
+}
+
+TEST(ModeFiles, UnwritableModeLeavesTheRecord)
+{
+    VyrRamPara* s = VyrRamPara::pInstance();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/modes/custom_mode5.tmp"))));
+    s->mode[4][5] = 0x11;
+    EXPECT_EQ(s->mode_file_write(4, 1), 0u);
+    EXPECT_FALSE(s->VyrUserModeSaved(4));
+    EXPECT_EQ(s->mode[4][5], 0x11);
+}
