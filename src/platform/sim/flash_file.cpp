@@ -126,37 +126,32 @@ int FlashFiles::getInfo(int fd, MtdInfo* info)
 }
 
 // The NAND driver takes whole erase blocks only, inside the partition.
-bool FlashFiles::validRange(const Partition& p, const EraseInfo& range) const
+const FlashFiles::Partition* FlashFiles::eraseTarget(int fd, const EraseInfo& range) const
 {
-    return range.start % EraseSize == 0 && range.length % EraseSize == 0 &&
-           uint64_t(range.start) + range.length <= p.size;
+    const Partition* p = partition(fd);
+    if (!p)
+        return nullptr;
+    if (range.start % EraseSize != 0 || range.length % EraseSize != 0 ||
+        uint64_t(range.start) + range.length > p->size) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return p;
 }
 
 int FlashFiles::unlock(int fd, const EraseInfo& range)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     note("unlock 0x%x 0x%x", range.start, range.length);
-    const Partition* p = partition(fd);
-    if (!p)
-        return -1;
-    if (!validRange(*p, range)) {
-        errno = EINVAL;
-        return -1;
-    }
-    return 0;
+    return eraseTarget(fd, range) ? 0 : -1;
 }
 
 int FlashFiles::erase(int fd, const EraseInfo& range)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     note("erase 0x%x 0x%x", range.start, range.length);
-    const Partition* p = partition(fd);
-    if (!p)
+    if (!eraseTarget(fd, range))
         return -1;
-    if (!validRange(*p, range)) {
-        errno = EINVAL;
-        return -1;
-    }
     if (failEraseAt_ >= 0 && failEraseAt_ >= int64_t(range.start) &&
         failEraseAt_ < int64_t(range.start) + int64_t(range.length)) {
         errno = EIO;

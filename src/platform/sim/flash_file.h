@@ -37,7 +37,7 @@ private:
     };
     int openBacking(const std::string& device, uint32_t size);
     const Partition* partition(int fd) const; // nullptr with errno EBADF
-    bool validRange(const Partition& p, const EraseInfo& range) const;
+    const Partition* eraseTarget(int fd, const EraseInfo& range) const; // nullptr with errno set
     void note(const char* format, ...);
 
     mutable std::mutex mutex_;
