@@ -12,8 +12,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 set(CMAKE_PREFIX_PATH /usr/lib/arm-linux-gnueabihf/cmake)
 
-# Tests run under user-mode emulation with the armhf libraries as the sysroot.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+# Tests run under user-mode emulation. The sysroot is "/", where the multiarch libc6:armhf keeps its
+# loader and libraries together: /usr/arm-linux-gnueabihf holds the cross toolchain's own (older)
+# loader, which crashes in thread start-up when paired with the multiarch libc that Qt comes with.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /)
 
 # moc, rcc and uic come from the host's Qt tools.
 set(QT_HOST_PATH /usr)

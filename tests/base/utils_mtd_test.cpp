@@ -34,8 +34,9 @@ protected:
     {
         platform::Sim::mtdSim().failGetInfo(false);
         platform::Sim::mtdSim().failEraseAt(-1);
-        if (fd >= 0)
+        if (fd >= 0) {
             EXPECT_EQ(platform::mtd().close(fd), 0); // the helpers never close the caller's fd
+        }
     }
     static Calls calls() { return platform::Sim::mtdSim().calls(); }
     static Calls erases(uint32_t from, int count, bool unlock)

@@ -38,14 +38,22 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        std::vector<std::string> env = {"VYR_ROOT=" + root, "QT_QPA_PLATFORM=offscreen", "LC_ALL=C"};
+        std::vector<std::string> env = {"VYR_ROOT=" + root, "QT_QPA_PLATFORM=offscreen", "LC_ALL=C",
+                                        "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
         std::vector<char*> envp;
         for (std::string& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        std::string path = VYR_BINARY_DIR "/vyrR58N";
-        char* argv[] = {path.data(), nullptr};
-        if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+        // A cross-built program runs under the tests' emulator ("qemu-arm -L <sysroot>").
+        std::vector<std::string> words;
+        for (const QString& w : QString(VYR_EMULATOR).split(' ', Qt::SkipEmptyParts))
+            words.push_back(w.toStdString());
+        words.push_back(VYR_BINARY_DIR "/vyrR58N");
+        std::vector<char*> argv;
+        for (std::string& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
