@@ -3,6 +3,8 @@
 #include "c331_manage.h"
 #include "config_engine.h"
 #include "delay.h"
+#include "fpga_manage.h"
+#include "keltosource.h"
 #include "logMsg.h"
 #include "vyrrampara.h"
 
@@ -12,5 +14,7 @@ void startSystem()
     writeLogMsg(LOG_INFO, "vyrR58N starting");
     ConfigEngine::pInstance();
     VyrRamPara::pInstance();
+    keltosource::pInstance();
+    fpga_manage::pInstance();
     c331_manage::pInstance();
 }

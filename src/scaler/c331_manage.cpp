@@ -1,28 +1,213 @@
 #include "c331_manage.h"
 
+#include "c331_drv.h"
+#include "delay.h"
+#include "global.h"
+#include "logMsg.h"
+#include "vyrrampara.h"
+
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
 
 c331_manage* c331_manage::p_c331_manage = nullptr;
 
 namespace {
+
 // Published once the object is complete, so threads started earlier never see a half-built manager.
 std::atomic<c331_manage*> published{nullptr};
+
+constexpr uint32_t kIdRegister = 0xB20801;
+constexpr uint32_t kChipId = 0x24;
+constexpr uint32_t kBadIdPauseMs = 50;   // a missing chip must not keep the CPU and the bus busy
+constexpr uint32_t kBadIdTraceEvery = 20; // about once a second
+constexpr auto kIdleWait = std::chrono::milliseconds(10);
+constexpr int kOutputChannels = 8;
+
+c331_manage* publish(c331_manage* manager)
+{
+    static const int kLayoutWindows[10] = {1, 2, 3, 3, 4, 4, 5, 5, 6, 6};
+    c331_manage::p_c331_manage = manager;
+    for (int k = 0; k < 10; ++k)
+        manager->mwin_layouts[k].wincnt = kLayoutWindows[k];
+    manager->change_flag = 0;
+    manager->pattern_flag = 0;
+    manager->control_word = 0;
+    published.store(manager, std::memory_order_release);
+    return manager;
+}
+
 }
 
 c331_manage::c331_manage()
 {
+    writeLogMsg(LOG_INFO, "====c331_manage::c331_manage()=====");
     pthread_mutex_init(&c331_mutex, nullptr);
+    drv = new c331_drv();
+    font_presence = 0;
 }
 
 c331_manage* c331_manage::pInstance()
 {
     c331_manage* manager = published.load(std::memory_order_acquire);
     if (!manager) {
-        manager = new c331_manage();
-        p_c331_manage = manager;
-        published.store(manager, std::memory_order_release);
+        manager = publish(new c331_manage());
+        manager->initialize();
     }
     return manager;
+}
+
+c331_manage* c331_manage::instanceWithoutWorker()
+{
+    c331_manage* manager = published.load(std::memory_order_acquire);
+    if (!manager) {
+        manager = publish(new c331_manage());
+        manager->openChip();
+    }
+    return manager;
+}
+
+void c331_manage::openChip()
+{
+    c331_fd = drv->initialize();
+    if (traceOn())
+        printf("\n c331_fd = %02x \n", c331_fd);
+    const uint32_t id = drv->read_C331(c331_fd, kIdRegister, 0);
+    if (traceOn())
+        printf("\n c331_id = %02x \n", id);
+}
+
+int c331_manage::initialize()
+{
+    openChip();
+    startWorker();
+    if (!worker_started_) {
+        if (traceOn())
+            printf("create manage thread failed");
+        writeLogMsg(LOG_ERROR, "create check source thread failed");
+        return 255;
+    }
+    // Without the device the worker still runs, paced by its identification pause.
+    return c331_fd < 0 ? 255 : 0;
+}
+
+void c331_manage::startWorker()
+{
+    if (worker_started_)
+        return;
+    if (pthread_create(&worker_, nullptr, c331manageThread, this) != 0)
+        return;
+    pthread_setname_np(worker_, "c331_manage");
+    pthread_detach(worker_);
+    worker_started_ = true;
+}
+
+void c331_manage::Sleep(uint32_t milliseconds)
+{
+    Delay::ms(milliseconds);
+}
+
+void c331_manage::wakeWorker()
+{
+    {
+        std::lock_guard<std::mutex> lock(wake_mutex_);
+        wake_pending_ = true;
+    }
+    wake_.notify_one();
+}
+
+void* c331_manage::c331manageThread(void* arg)
+{
+    c331_manage* self = static_cast<c331_manage*>(arg);
+    if (!self)
+        return nullptr;
+    for (;;) {
+        self->runOnce();
+        // Idle until a hand-over wakes us, at most one pacing period.
+        std::unique_lock<std::mutex> lock(self->wake_mutex_);
+        self->wake_.wait_for(lock, kIdleWait, [self] { return self->wake_pending_; });
+        self->wake_pending_ = false;
+    }
+    return nullptr;
+}
+
+void c331_manage::runOnce()
+{
+    if (thread_state < 5)
+        identify();
+    else if (thread_state == 5)
+        bringUp();
+    else
+        c331managerdeal();
+}
+
+void c331_manage::identify()
+{
+    const uint32_t id = drv->read_C331(c331_fd, kIdRegister, 0);
+    if (id == kChipId) {
+        ++thread_state;
+        bad_id_reads_ = 0;
+        if (traceOn())
+            printf("\n ok c331_id = 0x24x ");
+        return;
+    }
+    // Good reads count on across a bad one; only the pace and the noise are limited.
+    if (bad_id_reads_++ == 0)
+        writeLogMsg(LOG_ERROR, "scaler chip not identified, id " + std::to_string(id));
+    if (traceOn() && bad_id_reads_ % kBadIdTraceEvery == 1)
+        printf("\n error c331_id = %02x \n", id);
+    Sleep(kBadIdPauseMs);
+}
+
+void c331_manage::bringUp()
+{
+    const int fd = c331_fd;
+    // The block values are taken under the hand-over mutex, so a writer's half-done change is not read.
+    uint16_t led[5] = {};
+    uint16_t osd = 0, contrast = 0, sharpness = 0, saturation = 0;
+    uint32_t colourTemp = 0;
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
+        pthread_mutex_lock(&c331_mutex);
+        const uint32_t ledFields[5] = {0x562, 0x564, 0x584, 0x586, 0x560};
+        for (int i = 0; i < 5; ++i)
+            led[i] = store->u16(ledFields[i]);
+        osd = store->u16(0x84C);
+        contrast = store->u16(0x882);
+        sharpness = store->u16(0x884);
+        saturation = store->u16(0x886);
+        const uint8_t* b = store->block;
+        colourTemp = uint32_t(b[0x888]) | uint32_t(b[0x88E]) << 8 | uint32_t(b[0x88C]) << 16 | uint32_t(b[0x88A]) << 24;
+        pthread_mutex_unlock(&c331_mutex);
+    }
+
+    load_system_param();
+    define_param();
+    drv->init_reg_acc_param();
+    write_initial_setting(1);
+    set_rtct(fd, 1);
+    load_param();
+    if (osd == 1)
+        g_osd_update = 1;
+    check_input_port(fd);
+    load_char();
+    read_c331_font(fd);
+    update_font(fd);
+    if (g_force_bkcolor.load() == 1) {
+        for (int n = 0; n < kOutputChannels; ++n) {
+            drv->write_C331(fd, 0x084903, 0x00FF00, 16 * n);
+            drv->write_C331(fd, 0x084801, 1, 16 * n);
+        }
+    }
+    vyrApi_PnlInit2(led[0], led[1], led[2], led[3], led[4]);
+    c331_SetBrightness(50);
+    c331_SetContrast(contrast);
+    c331_SetSharpness(sharpness);
+    c331_SetColorTemp(int(colourTemp));
+    c331_SetSaturation(saturation);
+    set_output(fd);
+    thread_state = 6;
+    g_fpga_c331_start = 1;
 }
 
 ScalerHandOver::ScalerHandOver()
@@ -40,4 +225,6 @@ ScalerHandOver::~ScalerHandOver()
     if (flag_ > manager_->change_flag)
         manager_->change_flag = flag_;
     pthread_mutex_unlock(&manager_->c331_mutex);
+    if (flag_ != 0)
+        manager_->wakeWorker();
 }

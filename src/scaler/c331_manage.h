@@ -1,23 +1,195 @@
 #pragma once
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <pthread.h>
 
-// The scaler chip's manager. So far only its hand-over point: the mutex and change flag through
-// which every thread hands a parameter change to the scaler worker.
+class c331_drv;
+class VyrRamPara;
+
+struct ST_RECT {
+    int x;
+    int y;
+    int w;
+    int h;
+};
+
+extern std::atomic<uint8_t> g_osd_update; // ask the worker to reload the on-screen menu
+
+// The scaler chip's manager: hand-over point for parameter changes, the chip model, the worker.
 class c331_manage {
 public:
     static c331_manage* p_c331_manage;
-    static c331_manage* pInstance();
+    static c331_manage* pInstance();            // creates the manager and starts its worker
+    static c331_manage* instanceWithoutWorker(); // tests: the same object, no thread; drive runOnce()
 
+    // ---- hand-over (every writer: lock, write the block, set the flag, unlock) ----
     pthread_mutex_t c331_mutex;
     uint8_t change_flag = 0; // 0 nothing pending, 1 block changed, 2 user-mode records replaced
+    void wakeWorker();       // a change was handed over: end the worker's idle wait now
+
+    // ---- worker ----
+    int initialize();        // opens the chip, reads its id, starts the worker; 0 or 255
+    void runOnce();          // one pass of the worker
+    uint8_t thread_state = 0;  // 0-4 identification, 5 bring-up, 6 running
+    int32_t control_word = 0;  // negative: skip the per-pass upkeep
+    int32_t pattern_flag = 0;  // a test pattern is shown: skip the per-pass upkeep
+    int c331_fd = -1;
+    c331_drv* drv = nullptr;
+    static void Sleep(uint32_t milliseconds);
+
+    // ---- change dispatch ----
+    void c331managerdeal();
+    // What the dispatch last applied to the chip: compared instead of the shadow, so a second
+    // hand-over before the page thread has saved does not apply the same fields again.
+    uint8_t applied[4096];
+    bool applied_valid = false;
+    uint32_t led_wait_limit_ms = 2000; // bound on the FPGA's LED-parameter step
+    static constexpr int kMaxFadeSteps = 255;
+    static int cropSourcePort(uint16_t idWord); // input port 0-5 of a crop id word, -1 if none
+
+    // ---- setters called by bring-up and dispatch (bodies grow with each feature) ----
+    // picture controls
+    void c331_SetBrightness(uint16_t v);
+    void c331_SetContrast(int v);
+    void c331_SetSaturation(int v);
+    void c331_SetColorTemp(int packed);
+    void c331_SetSharpness(int v);
+    int c331_SetPattern(int pattern); // 0, or -1 when more than one window is on
+    void vyrApi_forceColorDisable(int fd);
+    // panel and output channels
+    int vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice);
+    void vyrApi_MultiWinChAlloc(char init);
+    void vyrApi_MultiWinChInit();
+    // windows, layers, fades, crops
+    void vyrApi_initEnvC331();
+    void set_output(int fd);
+    void c331_SetWinOutput(int fd, char win, int word);
+    void c331_SetWinDbdMode(int fd, char win, int value);
+    void c331_SetWinAttr(char win, int word);
+    void c331_SetWinPriority(int win, int pri);
+    void c331_SetWinPriority1(int fd);
+    void c331_SetInputsourceCrop(int win, int word);
+    void c331_SetCrop(char win, char enable, ST_RECT* rect);
+    // inputs
+    void set_rtct(int fd, int mode);
+    void c331_SetInputsource(int win, int source);
+    void load_hdmi();
+    void check_port_valid(int fd);
+    void check_input_port(int fd);
+    // on-screen display and fonts
+    void load_char();
+    void read_c331_font(int fd);
+    void update_font(int fd);
+    int vyrApi_OsdSet(int type, int value);
+    void update_osd(int fd);
+    void set_osd(int fd, int plane);
+    void set_scroll(int fd);
+    uint32_t osd_content_word = 0;    // re-run update_osd
+    uint32_t osd_attribute_word = 0;  // re-run set_osd and set_scroll
+    // diagnostics
+    void input_slidebar();
+    void output_slidebar();
+    void disable_slidebar();
+    void vbyone_rx_ch1_seq();
+    void vbyone_rx_ch2_seq();
+    void read_c331_b174bug();
+    void write_read_c331_b80_iacthstch5();
+    void vyrDbg_c331_param(int group);
+    void vyrDbg_c331_print_regGrp(int group);
+    void sync_c331_device_test_input();
+    void sync_c331_device_test_frame_lock();
+
+    // ---- per-input state used by the per-pass upkeep ----
+    int PI_UPDATE[6] = {};
+    int PI_ACT[6][4] = {};
+    int port_refresh[6] = {};  // per-port refresh words
+    int g_chg_input[6] = {};
+    int PM_INPUT[6] = {4, 5, 1, 2, 3, 0};
+    int PM_WIN_FADE_IN[6] = {60, 60, 60, 60, 60, 60};
+    int PM_WIN_FADE_OUT[6] = {60, 60, 60, 60, 60, 60};
+
+    // ---- bring-up and the chip model: system (PS_) and user (PM_) parameters ----
+    void load_system_param();            // the chip's fixed set-up
+    void define_param();                 // values derived from it, channel tables reset
+    void load_param();                   // parameters_txt into PM_, raising the change words
+    void write_initial_setting(int full); // the chip's register programme; full adds clocks and PLLs
+    static const int parameters_txt[160];
+    int PS_CLOCK[4] = {};                // Hz
+    int PS_PLL_SET1[5] = {};             // [3] divider, [4] multiplier of the divider class
+    int PS_PLL_SET2[4] = {};
+    int PS_ACTHW = 0, PS_ACTVW = 0, PS_HTOTAL = 0, PS_VTOTAL = 0;
+    int PS_HSW = 0, PS_HBP = 0, PS_VSW = 0, PS_VBP = 0;
+    int PS_VBOTX_MODE = 0, PS_VBOTX_LAYOUT = 0;
+    int PS_MEM_SC[8][5] = {};            // frame-store addresses of input channel c
+    int PS_ACTHST = 0, PS_ACTVST = 0;
+    int PS_OAOIHST = 0, PS_OAOIHED = 0, PS_OAOIVST = 0, PS_OAOIVED = 0;
+    int PS_PANEL_HW = 0, PS_PANEL_VW = 0, PS_PANEL_HSHAPE = 0, PS_PANEL_VSHAPE = 0;
+    int PM_WIN_SHAPE[6][2] = {};         // tile columns, rows; both non-zero = window in use
+    int PM_WIN_OFFSET[6][4] = {};
+    int PM_INPUT_OFFSET[6][4] = {};      // crop margins: left, right, top, bottom
+    int PM_INPUT_OFFSET_EN[6] = {};
+    int PM_WIN_NUM[8] = {};              // per output channel: the window it serves
+    int PM_AREA_NUM[8] = {};             // per output channel: the tile's index in its window
+    int PM_OVERLAY[8] = {};              // per output channel: its layer group
+    int PM_OVERLAY_PRI[6] = {};
+    int PM_MEMMODE_H[6] = {};            // window attribute bit 0: horizontal mirror
+    int PM_MEMMODE_V[6] = {};            // window attribute bit 1: vertical mirror
+    int PM_WIN_FADE_EN[6] = {};
+    int PM_WIN_DBD_MODE[6] = {};
+    int PM_WIN_DBD_PARAM[6] = {};
+    int PM_WIN_STITCHING[6] = {};
+    int PM_OSD_EN = 0, PM_OSD_HZOOM_EN = 0, PM_OSD_VZOOM_EN = 0, PM_OSD_DATA_MODE = 0;
+    int PM_OSD_SCROLL_MODE = 0, PM_OSD_SCROLL_SPEED = 0, PM_OSD_CHAR_64DOT = 0;
+    int PM_OSD_OUTPUT_OFFSET[4] = {};
+    int PM_OSD_INPUT_OFFSET[4] = {};
+    int PM_OSD_MODE[2] = {};
+    int PM_OSD_UPDATE_BUTTON = 0;
+    // change words raised by load_param, consumed by set_output and the OSD upkeep
+    uint32_t g_chg_geometry[6] = {};
+    uint32_t g_chg_memmode[6] = {};
+    uint32_t g_chg_fade[6] = {};
+    uint32_t g_chg_dbd[6] = {};
+    uint32_t g_chg_overlay = 0;
+    uint32_t g_chg_priority = 0;
+    uint32_t osd_mode_word[2] = {};
+    // input-channel tables: owner window of channel c (-1 free), channels of window w (-1 ends)
+    int g_ich_owner[8] = {};
+    int g_win_ich[6][8] = {};
+    int g_ich_order[5] = {};
+    struct MultiWinLayout {
+        int wincnt;
+        ST_RECT win[6];
+    };
+    MultiWinLayout mwin_layouts[10] = {};
+    uint32_t font_presence = 0; // bit 0 32CN, 1 32EN, 2 64CN, 3 64EN
 
 private:
     c331_manage();
+    void startWorker();
+    static void* c331manageThread(void* arg);
+    void bringUp();
+    void openChip();
+    void identify();
+    pthread_t worker_{};
+    bool worker_started_ = false;
+    uint32_t bad_id_reads_ = 0;
+    void perPassUpkeep();
+    void dispatchChange(VyrRamPara& store);
+    void dispatchWindows(VyrRamPara& store, uint8_t* next);
+    bool dispatchSource(VyrRamPara& store, int w, uint16_t word); // false: refused, source kept
+    bool waitLedParameterStep();                                  // false: gave up
+    void serveOsdUpdate();
+    void serveRequestBytes(VyrRamPara& store);
+    void writeAllChannels(uint32_t desc, uint32_t value); // the same register on the 8 output channels
+    std::mutex wake_mutex_;
+    std::condition_variable wake_;
+    bool wake_pending_ = false;
 };
 
 // Scoped hand-over: locks the scaler mutex (when the manager exists) and, if commit() was called,
-// sets the change flag before unlocking.
+// sets the change flag before unlocking and wakes the worker.
 class ScalerHandOver {
 public:
     ScalerHandOver();

@@ -13,7 +13,7 @@ namespace {
 
 VyrRamPara* freshStore()
 {
-    c331_manage::pInstance(); // the hand-over point must exist to observe the change flag
+    c331_manage::instanceWithoutWorker(); // the hand-over point, without its worker
     return VyrRamPara::pInstance();
 }
 
@@ -257,7 +257,7 @@ TEST(StoreSignal, EmitsFromAnyThreadWithoutHoldingTheLock)
 
 TEST(ScalerHandOverFlag, PendingRecordReplacementIsNotLowered)
 {
-    c331_manage* scaler = c331_manage::pInstance();
+    c331_manage* scaler = c331_manage::instanceWithoutWorker();
     {
         ScalerHandOver h;
         h.commit(2);

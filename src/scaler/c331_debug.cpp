@@ -1,0 +1,14 @@
+// Diagnostic dumps, slide bars and sync tests.
+#include "c331_manage.h"
+
+void c331_manage::input_slidebar() {}
+void c331_manage::output_slidebar() {}
+void c331_manage::disable_slidebar() {}
+void c331_manage::vbyone_rx_ch1_seq() {}
+void c331_manage::vbyone_rx_ch2_seq() {}
+void c331_manage::read_c331_b174bug() {}
+void c331_manage::write_read_c331_b80_iacthstch5() {}
+void c331_manage::vyrDbg_c331_param(int) {}
+void c331_manage::vyrDbg_c331_print_regGrp(int) {}
+void c331_manage::sync_c331_device_test_input() {}
+void c331_manage::sync_c331_device_test_frame_lock() {}

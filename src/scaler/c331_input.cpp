@@ -1,0 +1,39 @@
+// Input capture and input ports: the routing update group and the per-port upkeep.
+#include "c331_manage.h"
+
+#include "c331_drv.h"
+
+namespace {
+// Routing-update group 0x2201-0x2801 by mode: the chip takes new values over together.
+const uint8_t kRoutingGroups[5][7] = {
+    {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+    {0x99, 0x99, 0x21, 0x43, 0x55, 0x77, 0x99},
+    {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+    {0xFF, 0xFF, 0x21, 0x43, 0x55, 0x77, 0xFF},
+    {0x99, 0x99, 0xFF, 0xFF, 0xFF, 0xFF, 0x99},
+};
+// Source id s (0 external, 1 DVI, 2-5 HDMI 1-4) to the chip's input port.
+const int kSourcePort[6] = {3, 2, 1, 0, 5, 4};
+}
+
+void c331_manage::set_rtct(int fd, int mode)
+{
+    const uint8_t* group = kRoutingGroups[mode >= 0 && mode <= 3 ? mode : 4];
+    drv->write_c331_mask(fd, 0x002901, 1, 1, 0);
+    for (uint32_t i = 0; i < 7; ++i)
+        drv->write_C331(fd, (0x22 + i) << 8 | 1, group[i], 0);
+    drv->write_c331_mask(fd, 0x002901, 0, 1, 0);
+}
+
+void c331_manage::c331_SetInputsource(int win, int source)
+{
+    if (win < 0 || win > 5 || source < 0 || source > 5)
+        return;
+    PM_INPUT[win] = kSourcePort[source];
+}
+
+void c331_manage::load_hdmi() {}
+
+void c331_manage::check_port_valid(int) {}
+
+void c331_manage::check_input_port(int) {}
