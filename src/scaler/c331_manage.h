@@ -183,6 +183,7 @@ private:
     void serveOsdUpdate();
     void serveRequestBytes(VyrRamPara& store);
     void writeAllChannels(uint32_t desc, uint32_t value); // the same register on the 8 output channels
+    void setGainTriple(uint32_t enable, uint32_t first, uint32_t data);
     std::mutex wake_mutex_;
     std::condition_variable wake_;
     bool wake_pending_ = false;

@@ -19,6 +19,19 @@ void c331_manage::writeAllChannels(uint32_t desc, uint32_t value)
         drv->write_C331(c331_fd, desc, value, 16 * n);
 }
 
+// Contrast and saturation: enable bit 0 of `enable`, then the same value into three 2-byte
+// registers from `first`, on every output channel.
+void c331_manage::setGainTriple(uint32_t enable, uint32_t first, uint32_t data)
+{
+    set_rtct(c331_fd, 2);
+    for (int n = 0; n < kOutputChannels; ++n) {
+        drv->write_c331_mask(c331_fd, enable, 1, 1, 16 * n);
+        for (uint32_t i = 0; i < 3; ++i)
+            drv->write_C331(c331_fd, first + (i * 2 << 8), data, 16 * n);
+    }
+    set_rtct(c331_fd, 1);
+}
+
 void c331_manage::c331_SetBrightness(uint16_t v)
 {
     const int b = v % 101;
@@ -36,13 +49,7 @@ void c331_manage::c331_SetContrast(int v)
     const uint32_t data = uint32_t(((v % 101) + 101) % 101 * 1023 / 100);
     if (traceOn())
         printf("\r\n[c331_SetContrast] val:%d, data:%d\r\n", v, data);
-    set_rtct(c331_fd, 2);
-    for (int n = 0; n < kOutputChannels; ++n) {
-        drv->write_c331_mask(c331_fd, 0x0C2101, 1, 1, 16 * n);
-        for (uint32_t desc : {0x0C2802u, 0x0C2A02u, 0x0C2C02u})
-            drv->write_C331(c331_fd, desc, data, 16 * n);
-    }
-    set_rtct(c331_fd, 1);
+    setGainTriple(0x0C2101, 0x0C2802, data);
 }
 
 void c331_manage::c331_SetSaturation(int v)
@@ -50,13 +57,7 @@ void c331_manage::c331_SetSaturation(int v)
     const uint32_t data = uint32_t(((v % 101) + 101) % 101 * 1023 / 100) & 0x7FF;
     if (traceOn())
         printf("[c331_SetSaturation] %d:%04x\r\n", v, data);
-    set_rtct(c331_fd, 2);
-    for (int n = 0; n < kOutputChannels; ++n) {
-        drv->write_c331_mask(c331_fd, 0x0C1401, 1, 1, 16 * n);
-        for (uint32_t desc : {0x0C1B02u, 0x0C1D02u, 0x0C1F02u})
-            drv->write_C331(c331_fd, desc, data, 16 * n);
-    }
-    set_rtct(c331_fd, 1);
+    setGainTriple(0x0C1401, 0x0C1B02, data);
 }
 
 void c331_manage::c331_SetColorTemp(int packed)
