@@ -2,6 +2,8 @@
 #include "c331_manage.h"
 
 #include "c331_drv.h"
+#include "delay.h"
+#include "logMsg.h"
 
 namespace {
 // Routing-update group 0x2201-0x2801 by mode: the chip takes new values over together.
@@ -37,3 +39,24 @@ void c331_manage::load_hdmi() {}
 void c331_manage::check_port_valid(int) {}
 
 void c331_manage::check_input_port(int) {}
+
+bool c331_manage::wait1_povs(int fd, int o)
+{
+    if (o < 0 || o > 7)
+        return false;
+    drv->write_C331(fd, 0x050901, 1u << o, 0);
+    drv->write_C331(fd, 0x002901, 0x80, 0);
+    bool seen = false;
+    // Bounded: without an output frame (chip stalled, no panel clock) the caller, often holding
+    // the hand-over mutex, must not wait for minutes.
+    for (int i = 0; i < kFrameWaitPolls && !seen; ++i) {
+        seen = drv->read_C331(fd, 0x052301, 0) & (1u << o);
+        if (!seen)
+            Delay::ms(1);
+    }
+    drv->write_C331(fd, 0x050901, 0, 0);
+    drv->write_C331(fd, 0x002901, 0, 0);
+    if (!seen)
+        writeLogMsg(LOG_WARNING, "no output frame on channel " + std::to_string(o));
+    return seen;
+}

@@ -78,6 +78,9 @@ public:
     void load_hdmi();
     void check_port_valid(int fd);
     void check_input_port(int fd);
+    // Waits for output channel o's next frame start; false after kFrameWaitPolls 1 ms polls.
+    bool wait1_povs(int fd, int o);
+    static constexpr int kFrameWaitPolls = 200; // about twelve frames at 60 Hz
     // on-screen display and fonts
     void load_char();
     void read_c331_font(int fd);

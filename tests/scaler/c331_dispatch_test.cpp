@@ -251,3 +251,19 @@ TEST_F(Dispatch, ForcedColourIsRemovedOnceTheFpgaIsUp)
     for (int n = 0; n < 8; ++n)
         EXPECT_EQ(c331Chip().value(0x084903, 16 * n), 0u);
 }
+
+TEST_F(Dispatch, OutputFrameWaitIsBounded)
+{
+    EXPECT_TRUE(scaler->wait1_povs(scaler->c331_fd, 3));
+    EXPECT_EQ(c331Chip().value(0x050901), 0u);
+    EXPECT_EQ(c331Chip().value(0x002901), 0u);
+    c331Chip().setOutputFrameStalled(true);
+    c331Chip().clearLog();
+    EXPECT_FALSE(scaler->wait1_povs(scaler->c331_fd, 3));
+    size_t polls = 0;
+    for (const auto& t : c331Chip().log())
+        polls += t.kind == platform::Sim::C331Chip::Transfer::Read && t.bank == 0x05 && t.addr == 0x23;
+    EXPECT_EQ(polls, size_t(c331_manage::kFrameWaitPolls));
+    EXPECT_EQ(c331Chip().value(0x002901), 0u) << "the freeze is released after a timeout too";
+    EXPECT_FALSE(scaler->wait1_povs(scaler->c331_fd, 8));
+}
