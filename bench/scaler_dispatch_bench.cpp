@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -43,31 +44,34 @@ int main(int argc, char** argv)
     g_force_bkcolor = 2;
 
     const int rounds = argc > 1 ? atoi(argv[1]) : 300;
-    std::vector<double> micros;
-    std::vector<size_t> transfers;
     auto& chip = platform::Sim::c331Chip();
-    for (int i = 0; i < rounds; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        doneAt = 0;
-        const size_t before = chip.transferCount();
-        const auto start = Clock::now();
-        {
-            ScalerHandOver h;
-            putU16(store->block + kWindowBase + kWindowSize + 8, i % 2 ? 3 : 4); // window 1's source
-            h.commit(1);
+    auto measure = [&](const char* what, const std::function<void(int)>& change) {
+        std::vector<double> micros;
+        std::vector<size_t> transfers;
+        for (int i = 0; i < rounds; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            doneAt = 0;
+            const size_t before = chip.transferCount();
+            const auto start = Clock::now();
+            {
+                ScalerHandOver h;
+                change(i);
+                h.commit(1);
+            }
+            while (doneAt.load() == 0)
+                std::this_thread::yield();
+            micros.push_back(std::chrono::duration<double, std::micro>(Clock::duration(doneAt.load()) -
+                                                                        start.time_since_epoch()).count());
+            transfers.push_back(chip.transferCount() - before);
         }
-        while (doneAt.load() == 0)
-            std::this_thread::yield();
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::duration(doneAt.load()) -
-                                                                    start.time_since_epoch()).count());
-        transfers.push_back(chip.transferCount() - before);
-    }
-    std::sort(micros.begin(), micros.end());
-    std::sort(transfers.begin(), transfers.end());
-    printf("window source change, %d rounds: median %.1f us, p95 %.1f us, max %.1f us\n", rounds,
-           micros[micros.size() / 2], micros[micros.size() * 95 / 100], micros.back());
-    printf("SPI transfers per change (incl. the per-pass upkeep meanwhile): median %zu, max %zu\n",
-           transfers[transfers.size() / 2], transfers.back());
+        std::sort(micros.begin(), micros.end());
+        std::sort(transfers.begin(), transfers.end());
+        printf("%s, %d rounds: median %.1f us, p95 %.1f us, max %.1f us; SPI transfers median %zu, max %zu\n", what,
+               rounds, micros[micros.size() / 2], micros[micros.size() * 95 / 100], micros.back(),
+               transfers[transfers.size() / 2], transfers.back());
+    };
+    measure("window 1 source change", [&](int i) { putU16(store->block + kWindowBase + kWindowSize + 8, i % 2 ? 3 : 4); });
+    measure("contrast change", [&](int i) { putU16(store->block + 0x882, i % 2 ? 40 : 60); });
     QDir(root).removeRecursively();
     (void)scaler;
     return 0;
