@@ -1,10 +1,16 @@
 #include "global.h"
-#include "startup.h"
+#include "lockwindow.h"
+#include "mainwindow.h"
 #include "platform/board.h"
 #include "platform/paths.h"
+#include "simkeyfilter.h"
+#include "startup.h"
+#include "syncupdate.h"
+#include "vyrrampara.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,5 +30,26 @@ int main(int argc, char** argv)
     startSystem();
 
     QApplication app(argc, argv);
+    if (platform::isSimulated())
+        app.installEventFilter(new SimKeyFilter(&app));
+
+    auto* root = new MainWindow(nullptr);
+    g_mainwindow = root;
+    root->show();
+    auto* home = new LockWindow(nullptr);
+    g_lockwindow = home;
+    g_page_focus = 0;
+    home->show();
+
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, root, &MainWindow::slot_timer_elapsed);
+    tick.start(10);
+
+    // Queued even from the GUI thread: a refresh never runs inside the caller's critical section
+    // (a hand-over lock or the signal mutex), and never re-enters itself.
+    QObject::connect(VyrRamPara::pInstance(), &VyrRamPara::sig_update_para, SyncUpdate::pInstance(),
+                     &SyncUpdate::para_sync, Qt::QueuedConnection);
+
     return app.exec();
 }

@@ -6,6 +6,7 @@
 #include "fpga_manage.h"
 #include "keltosource.h"
 #include "logMsg.h"
+#include "networkmanage.h"
 #include "vyrrampara.h"
 
 void startSystem()
@@ -17,4 +18,5 @@ void startSystem()
     keltosource::pInstance();
     fpga_manage::pInstance();
     c331_manage::pInstance();
+    networkManage::pInstance();
 }

@@ -18,6 +18,8 @@ public:
 };
 // nullptr when "/dev/mem" cannot be opened or mapped.
 std::unique_ptr<MemWindow> openMemWindow(uint32_t physical, size_t length);
-// The "/dev/msys" request that yields the GPIO window's physical base; 0 on failure.
-uint32_t msysGpioBase();
+// The "/dev/msys" window request: a record of five 32-bit words, word 0 = 0x4D530100 and
+// word 4 = 20, passed with ioctl 0x5315; the driver answers the physical base of the board window
+// in word 1 and its length in word 3. false when the node cannot be opened or the driver refuses.
+bool msysRequest(uint32_t* physical, uint32_t* length);
 }

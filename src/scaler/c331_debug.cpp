@@ -1,6 +1,11 @@
 // Diagnostic dumps, slide bars and sync tests.
 #include "c331_manage.h"
 
+#include "c331_drv.h"
+#include "delay.h"
+
+#include <cstdio>
+
 void c331_manage::input_slidebar() {}
 void c331_manage::output_slidebar() {}
 void c331_manage::disable_slidebar() {}
@@ -12,3 +17,14 @@ void c331_manage::vyrDbg_c331_param(int) {}
 void c331_manage::vyrDbg_c331_print_regGrp(int) {}
 void c331_manage::sync_c331_device_test_input() {}
 void c331_manage::sync_c331_device_test_frame_lock() {}
+
+// Only the registers the manager itself knows so far; the full register list comes with the
+// diagnostic dumps.
+void c331_manage::c331_print()
+{
+    static const uint32_t kKnown[] = {0xB20801};
+    for (uint32_t desc : kKnown) {
+        printf("%06X  %08Xh\n", desc, drv ? drv->read_C331(c331_fd, desc, 0) : 0);
+        Delay::us(1);
+    }
+}

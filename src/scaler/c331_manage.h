@@ -103,6 +103,8 @@ public:
     void vyrDbg_c331_print_regGrp(int group);
     void sync_c331_device_test_input();
     void sync_c331_device_test_frame_lock();
+    void c331_print();           // console dump of the chip's registers (protocol register 161)
+    uint8_t half_flag = 0;       // not 0: FPGA parameter-RAM word 0x74 is reported halved
 
     // ---- per-input state used by the per-pass upkeep ----
     int PI_UPDATE[6] = {};

@@ -3,11 +3,17 @@
 #include "platform/paths.h"
 
 #include <fcntl.h>
+#include <mutex>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 namespace platform::Linux {
 namespace {
+
+constexpr unsigned long MsysRequestWindow = 0x5315; // the board support package's request number
+constexpr uint32_t MsysMagic = 0x4D530100;
+constexpr uint32_t MsysRecordSize = 20;             // five words
 
 // A mapping of "/dev/mem"; mmap wants a page-aligned start, so the window begins inside it.
 class DevMemWindow : public MemWindow {
@@ -49,10 +55,25 @@ std::unique_ptr<MemWindow> openMemWindow(uint32_t physical, size_t length)
     return std::make_unique<Linux::DevMemWindow>(mapping, length + lead, lead, length);
 }
 
-// The "/dev/msys" request is made by the FPGA layer, which owns that descriptor.
-uint32_t msysGpioBase()
+// The descriptor stays open for the life of the process: the window was granted to it, and the
+// driver may take the grant back when it closes.
+bool msysRequest(uint32_t* physical, uint32_t* length)
 {
-    return 0;
+    static int fd = -1;
+    static std::mutex mutex;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (fd < 0)
+        fd = ::open(Paths::resolve("/dev/msys").c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    uint32_t record[5] = {Linux::MsysMagic, 0, 0, 0, Linux::MsysRecordSize};
+    if (::ioctl(fd, Linux::MsysRequestWindow, record) != 0)
+        return false;
+    if (physical)
+        *physical = record[1];
+    if (length)
+        *length = record[3];
+    return true;
 }
 
 }

@@ -32,6 +32,7 @@ public:
     }
 
     std::atomic<bool> openFails{false};
+    std::atomic<bool> msysFails{false};
 
 private:
     std::vector<uint8_t> bytes_;
@@ -73,6 +74,11 @@ void MemSim::setOpenFails(bool fail)
     space().openFails = fail;
 }
 
+void MemSim::setMsysFails(bool fail)
+{
+    space().msysFails = fail;
+}
+
 uint16_t MemSim::read16(uint32_t physical)
 {
     return aligned16(physical) ? *reinterpret_cast<volatile uint16_t*>(space().at(physical)) : 0;
@@ -102,11 +108,17 @@ std::unique_ptr<MemWindow> openMemWindow(uint32_t physical, size_t length)
     return std::make_unique<Sim::SimMemWindow>(s.at(physical), length);
 }
 
-// The GPIO and chip-select window is modelled together with the emulated FPGA; until then there
-// is no window to hand out.
-uint32_t msysGpioBase()
+// The simulated driver hands out the whole board window, which holds the GPIO and chip-select
+// words the emulated chips read.
+bool msysRequest(uint32_t* physical, uint32_t* length)
 {
-    return 0;
+    if (Sim::space().msysFails)
+        return false;
+    if (physical)
+        *physical = Sim::SpaceBase;
+    if (length)
+        *length = Sim::SpaceSize;
+    return true;
 }
 
 }

@@ -40,12 +40,14 @@ public:
 MtdSim& mtdSim();
 
 // The "/dev/mem" window: 0x2B0000 bytes at physical 0x1F000000 hold the SoC id words
-// (u16 at 0x4058, 0x405C, 0x4060; 0x5A31, 0x7C02, 0x0E96 until set) and the u16 at 0x400C
-// (starts at 0x0100). Windows outside that range cannot be opened.
+// (u16 at 0x4058, 0x405C, 0x4060; 0x5A31, 0x7C02, 0x0E96 until set), the u16 at 0x400C
+// (starts at 0x0100) and the GPIO words the emulated chips read (all 0 at start). Windows outside
+// that range cannot be opened. The "/dev/msys" request answers that range.
 class MemSim {
 public:
     void setIdWords(uint16_t u, uint16_t v, uint16_t w);
     void setOpenFails(bool fail);
+    void setMsysFails(bool fail); // the "/dev/msys" request is refused
     uint16_t read16(uint32_t physical); // current value of the simulated register space
     void write16(uint32_t physical, uint16_t value);
 };

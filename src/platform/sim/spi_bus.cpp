@@ -1,6 +1,8 @@
 #include "platform/spi_bus.h"
 
 #include "platform/sim/devices/c331_chip.h"
+#include "platform/sim/devices/fpga_chip.h"
+#include "platform/sim/devices/fpga_flash.h"
 
 #include <cerrno>
 #include <vector>
@@ -10,14 +12,14 @@ namespace {
 
 constexpr uint32_t DefaultSpeedHz = 500000; // spidev's default until a maximum is set
 
-// Device 0: the scaler chip. Chip select stays low across a transfer list unless a transfer asks
-// to release it, so the chip sees one frame per chip-select cycle, as on the wire.
-class ScalerBus : public SpiBus {
+// One spidev device. Chip select stays low across a transfer list unless a transfer asks to
+// release it, so the chip sees one frame per chip-select cycle, as on the wire.
+class FramedBus : public SpiBus {
 public:
     int configure(uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz) override
     {
         maxSpeedHz_ = speedHz ? speedHz : DefaultSpeedHz;
-        c331Chip().setBusSetup({mode, bitsPerWord, maxSpeedHz_});
+        setup(mode, bitsPerWord, maxSpeedHz_);
         return 0;
     }
 
@@ -48,6 +50,11 @@ public:
         return moved;
     }
 
+protected:
+    virtual void setup(uint8_t mode, uint8_t bitsPerWord, uint32_t maxSpeedHz) = 0;
+    // One frame to the chip; rx is null when no transfer of the frame has a receive buffer.
+    virtual bool send(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speedHz) = 0;
+
 private:
     const uint8_t* zeros(size_t len)
     {
@@ -64,7 +71,8 @@ private:
             duplex = duplex || t->rx;
         rx->assign(tx.size(), 0);
         const uint32_t speed = frame.front()->speedHz ? frame.front()->speedHz : maxSpeedHz_;
-        if (!c331Chip().transfer(tx.data(), duplex ? rx->data() : nullptr, tx.size(), speed))
+        fpgaChip().watchLines(); // the FPGA sees its reset line whatever the bus carries
+        if (!send(tx.data(), duplex ? rx->data() : nullptr, tx.size(), speed))
             return false;
         size_t at = 0;
         for (const SpiTransfer* t : frame) {
@@ -79,18 +87,60 @@ private:
     std::vector<uint8_t> zeros_;
 };
 
+// Device 0: the scaler chip.
+class ScalerBus : public FramedBus {
+    void setup(uint8_t mode, uint8_t bitsPerWord, uint32_t maxSpeedHz) override
+    {
+        c331Chip().setBusSetup({mode, bitsPerWord, maxSpeedHz});
+    }
+    bool send(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speedHz) override
+    {
+        return c331Chip().transfer(tx, rx, len, speedHz);
+    }
+};
+
+// Device 1: FPGA 0, which reads its select and command-phase lines at each frame.
+class FpgaBus : public FramedBus {
+    void setup(uint8_t mode, uint8_t bitsPerWord, uint32_t maxSpeedHz) override
+    {
+        fpgaChip().setBusSetup({mode, bitsPerWord, maxSpeedHz});
+    }
+    bool send(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t) override
+    {
+        return fpgaChip().transfer(tx, rx, len);
+    }
+};
+
+// Device 3: FPGA 0's configuration flash, routed while FPGA 0 and its flash are selected.
+class FpgaFlashBus : public FramedBus {
+    void setup(uint8_t mode, uint8_t bitsPerWord, uint32_t maxSpeedHz) override
+    {
+        fpgaFlash().setBusSetup({mode, bitsPerWord, maxSpeedHz});
+    }
+    bool send(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t) override
+    {
+        return fpgaFlash().transfer(tx, rx, len);
+    }
+};
+
 }
 }
 
 namespace platform {
 
-// Device 0 is the scaler chip. The FPGA and its configuration flashes (the other devices) come
-// with their own emulators later; until then they cannot be opened.
+// Devices 2 and 4 (FPGA 1 and its flash) are not fitted on the simulated board.
 std::unique_ptr<SpiBus> openSpiBus(int device)
 {
-    if (device == 0)
+    switch (device) {
+    case 0:
         return std::make_unique<Sim::ScalerBus>();
-    return nullptr;
+    case 1:
+        return std::make_unique<Sim::FpgaBus>();
+    case 3:
+        return std::make_unique<Sim::FpgaFlashBus>();
+    default:
+        return nullptr;
+    }
 }
 
 }

@@ -1,0 +1,431 @@
+// Paints the front panel's pictures into a folder and writes the resource list for them.
+// Runs at build time; the same sources and fonts give the same files.
+//   paint_pictures <output folder>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStringList>
+#include <QTextStream>
+#include <QtMath>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+const QColor kWhite(255, 255, 255);
+const QColor kOrange(255, 171, 84);
+const QColor kGrey(150, 150, 160);
+const QColor kGreen(0, 214, 91);
+const QColor kBlue(71, 119, 255);
+
+// Language order: simplified Chinese (plain name), English, Russian, Vietnamese, traditional Chinese.
+const char* const kPrefix[5] = {"", "en_", "ru_", "vn_", "tn_"};
+
+using Draw = std::function<void(QPainter&, const QRectF&)>;
+
+QString g_outDir;
+QStringList g_files;
+
+void save(const QImage& image, const QString& name)
+{
+    const QString file = name + QStringLiteral(".png");
+    if (!image.save(g_outDir + QLatin1Char('/') + file, "PNG")) {
+        fprintf(stderr, "paint_pictures: cannot write %s\n", qPrintable(file));
+        exit(1);
+    }
+    g_files << file;
+}
+
+QImage canvas(int w, int h)
+{
+    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+QFont captionFont(int language, int pixelSize)
+{
+    QFont font(language == 0 || language == 4 ? QStringLiteral("WenQuanYi Micro Hei") : QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    return font;
+}
+
+// A caption shrunk until it fits the box.
+void caption(QPainter& p, const QRectF& box, const QString& text, int language, const QColor& color)
+{
+    int size = int(box.height() * 0.8);
+    QFont font = captionFont(language, size);
+    while (size > 6 && QFontMetrics(font).horizontalAdvance(text) > box.width()) {
+        font = captionFont(language, --size);
+    }
+    p.setFont(font);
+    p.setPen(color);
+    p.drawText(box, Qt::AlignCenter, text);
+}
+
+QPen pen(const QColor& c, qreal w)
+{
+    QPen p(c, w);
+    p.setCapStyle(Qt::RoundCap);
+    p.setJoinStyle(Qt::RoundJoin);
+    return p;
+}
+
+// ---- icons, each drawn into the square r ----
+
+void monitor(QPainter& p, const QRectF& r, const QColor& face)
+{
+    const qreal u = r.width() / 10;
+    p.setPen(pen(kWhite, u * 0.6));
+    p.setBrush(face);
+    p.drawRoundedRect(QRectF(r.left() + u, r.top() + u, 8 * u, 5.5 * u), u * 0.6, u * 0.6);
+    p.drawLine(QPointF(r.center().x(), r.top() + 6.5 * u), QPointF(r.center().x(), r.top() + 8 * u));
+    p.drawLine(QPointF(r.left() + 3 * u, r.top() + 8.3 * u), QPointF(r.left() + 7 * u, r.top() + 8.3 * u));
+}
+
+void iconDevice(QPainter& p, const QRectF& r)
+{
+    monitor(p, r, QColor(33, 36, 53));
+    const qreal u = r.width() / 10;
+    p.setPen(pen(kOrange, u * 0.8));
+    p.drawPoint(QPointF(r.center().x(), r.top() + 2.4 * u));
+    p.drawLine(QPointF(r.center().x(), r.top() + 3.5 * u), QPointF(r.center().x(), r.top() + 5.4 * u));
+}
+
+void iconInput(QPainter& p, const QRectF& r)
+{
+    const qreal u = r.width() / 10;
+    p.setPen(pen(kWhite, u * 0.6));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(r.left() + 4 * u, r.top() + 1.5 * u, 5 * u, 7 * u), u * 0.5, u * 0.5);
+    p.setPen(pen(kOrange, u * 0.8));
+    const qreal y = r.center().y();
+    p.drawLine(QPointF(r.left() + 0.8 * u, y), QPointF(r.left() + 6.5 * u, y));
+    p.drawLine(QPointF(r.left() + 4.8 * u, y - 1.6 * u), QPointF(r.left() + 6.5 * u, y));
+    p.drawLine(QPointF(r.left() + 4.8 * u, y + 1.6 * u), QPointF(r.left() + 6.5 * u, y));
+}
+
+void iconModes(QPainter& p, const QRectF& r)
+{
+    const qreal u = r.width() / 10;
+    for (int i = 2; i >= 0; --i) {
+        p.setPen(pen(kWhite, u * 0.5));
+        p.setBrush(i == 0 ? kOrange : QColor(33, 36, 53));
+        p.drawRoundedRect(QRectF(r.left() + (1 + i) * u, r.top() + (3.5 - i) * u, 6 * u, 5 * u), u * 0.5, u * 0.5);
+    }
+}
+
+void iconGear(QPainter& p, const QRectF& r)
+{
+    const qreal u = r.width() / 10;
+    const QPointF c = r.center();
+    p.setPen(Qt::NoPen);
+    p.setBrush(kWhite);
+    for (int i = 0; i < 8; ++i) {
+        p.save();
+        p.translate(c);
+        p.rotate(45.0 * i);
+        p.drawRoundedRect(QRectF(-0.8 * u, -4.3 * u, 1.6 * u, 2.2 * u), 0.3 * u, 0.3 * u);
+        p.restore();
+    }
+    p.drawEllipse(c, 3.1 * u, 3.1 * u);
+    p.setBrush(kOrange);
+    p.drawEllipse(c, 1.3 * u, 1.3 * u);
+}
+
+void iconScreen(QPainter& p, const QRectF& r, bool black)
+{
+    monitor(p, r, black ? QColor(0, 0, 0) : QColor(250, 230, 120));
+    if (black) {
+        const qreal u = r.width() / 10;
+        p.setPen(pen(kOrange, u * 0.6));
+        p.drawLine(QPointF(r.left() + 3.5 * u, r.top() + 2.4 * u), QPointF(r.left() + 6.5 * u, r.top() + 5.1 * u));
+        p.drawLine(QPointF(r.left() + 6.5 * u, r.top() + 2.4 * u), QPointF(r.left() + 3.5 * u, r.top() + 5.1 * u));
+    }
+}
+
+void iconSpeaker(QPainter& p, const QRectF& r, bool sound)
+{
+    const qreal u = r.width() / 10;
+    QPainterPath body;
+    body.moveTo(r.left() + 1 * u, r.top() + 3.8 * u);
+    body.lineTo(r.left() + 3 * u, r.top() + 3.8 * u);
+    body.lineTo(r.left() + 5.5 * u, r.top() + 1.5 * u);
+    body.lineTo(r.left() + 5.5 * u, r.top() + 8.5 * u);
+    body.lineTo(r.left() + 3 * u, r.top() + 6.2 * u);
+    body.lineTo(r.left() + 1 * u, r.top() + 6.2 * u);
+    body.closeSubpath();
+    p.setPen(Qt::NoPen);
+    p.setBrush(kWhite);
+    p.drawPath(body);
+    p.setBrush(Qt::NoBrush);
+    if (sound) {
+        p.setPen(pen(kOrange, u * 0.6));
+        p.drawArc(QRectF(r.left() + 4.5 * u, r.top() + 3 * u, 3 * u, 4 * u), -60 * 16, 120 * 16);
+        p.drawArc(QRectF(r.left() + 4.5 * u, r.top() + 1.5 * u, 4.5 * u, 7 * u), -60 * 16, 120 * 16);
+    } else {
+        p.setPen(pen(kOrange, u * 0.7));
+        p.drawLine(QPointF(r.left() + 6.5 * u, r.top() + 3.5 * u), QPointF(r.left() + 9 * u, r.top() + 6.5 * u));
+        p.drawLine(QPointF(r.left() + 9 * u, r.top() + 3.5 * u), QPointF(r.left() + 6.5 * u, r.top() + 6.5 * u));
+    }
+}
+
+void iconRecall(QPainter& p, const QRectF& r, const QColor& accent)
+{
+    const qreal u = r.width() / 10;
+    p.setPen(pen(kWhite, u * 0.6));
+    p.setBrush(Qt::NoBrush);
+    QPainterPath tray;
+    tray.moveTo(r.left() + 1 * u, r.top() + 5.5 * u);
+    tray.lineTo(r.left() + 1 * u, r.top() + 8.5 * u);
+    tray.lineTo(r.left() + 9 * u, r.top() + 8.5 * u);
+    tray.lineTo(r.left() + 9 * u, r.top() + 5.5 * u);
+    p.drawPath(tray);
+    p.setPen(pen(accent, u * 0.8));
+    const qreal x = r.center().x();
+    p.drawLine(QPointF(x, r.top() + 7 * u), QPointF(x, r.top() + 1.2 * u));
+    p.drawLine(QPointF(x - 1.8 * u, r.top() + 3 * u), QPointF(x, r.top() + 1.2 * u));
+    p.drawLine(QPointF(x + 1.8 * u, r.top() + 3 * u), QPointF(x, r.top() + 1.2 * u));
+}
+
+void iconFloppy(QPainter& p, const QRectF& r, const QColor& accent)
+{
+    const qreal u = r.width() / 10;
+    QPainterPath disk;
+    disk.moveTo(r.left() + 1.2 * u, r.top() + 1.2 * u);
+    disk.lineTo(r.left() + 7.3 * u, r.top() + 1.2 * u);
+    disk.lineTo(r.left() + 8.8 * u, r.top() + 2.7 * u);
+    disk.lineTo(r.left() + 8.8 * u, r.top() + 8.8 * u);
+    disk.lineTo(r.left() + 1.2 * u, r.top() + 8.8 * u);
+    disk.closeSubpath();
+    p.setPen(pen(kWhite, u * 0.5));
+    p.setBrush(QColor(33, 36, 53));
+    p.drawPath(disk);
+    p.setBrush(accent);
+    p.setPen(Qt::NoPen);
+    p.drawRect(QRectF(r.left() + 2.8 * u, r.top() + 1.6 * u, 4 * u, 2.2 * u));
+    p.setBrush(kWhite);
+    p.drawRect(QRectF(r.left() + 2.5 * u, r.top() + 5.3 * u, 5 * u, 3 * u));
+}
+
+void iconGlobe(QPainter& p, const QRectF& r)
+{
+    const qreal u = r.width() / 10;
+    const QPointF c = r.center();
+    p.setPen(pen(kWhite, u * 0.7));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(c, 4 * u, 4 * u);
+    p.drawEllipse(c, 1.8 * u, 4 * u);
+    p.drawLine(QPointF(c.x() - 4 * u, c.y()), QPointF(c.x() + 4 * u, c.y()));
+    p.drawLine(QPointF(c.x(), c.y() - 4 * u), QPointF(c.x(), c.y() + 4 * u));
+}
+
+void iconLock(QPainter& p, const QRectF& r, bool locked)
+{
+    const qreal u = r.width() / 10;
+    p.setPen(pen(locked ? kOrange : kWhite, u * 0.9));
+    p.setBrush(Qt::NoBrush);
+    const QRectF shackle(r.left() + 2.8 * u, r.top() + 0.8 * u, 4.4 * u, 6 * u);
+    if (locked)
+        p.drawArc(shackle, 0, 180 * 16);
+    else
+        p.drawArc(shackle.translated(2.2 * u, -0.5 * u), 0, 180 * 16);
+    p.drawLine(QPointF(shackle.left(), r.top() + 3.8 * u), QPointF(shackle.left(), r.top() + 4.8 * u));
+    if (locked)
+        p.drawLine(QPointF(shackle.right(), r.top() + 3.8 * u), QPointF(shackle.right(), r.top() + 4.8 * u));
+    p.setPen(Qt::NoPen);
+    p.setBrush(locked ? kOrange : kWhite);
+    p.drawRoundedRect(QRectF(r.left() + 1.5 * u, r.top() + 4.5 * u, 7 * u, 5 * u), u, u);
+}
+
+void iconWrench(QPainter& p, const QRectF& r)
+{
+    const qreal u = r.width() / 10;
+    p.save();
+    p.translate(r.center());
+    p.rotate(45);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kWhite);
+    p.drawRoundedRect(QRectF(-0.8 * u, -1 * u, 1.6 * u, 5.5 * u), 0.6 * u, 0.6 * u);
+    QPainterPath head;
+    head.addEllipse(QPointF(0, -2.6 * u), 2.2 * u, 2.2 * u);
+    QPainterPath jaw;
+    jaw.addRect(QRectF(-0.8 * u, -5 * u, 1.6 * u, 2.6 * u));
+    p.drawPath(head.subtracted(jaw));
+    p.restore();
+}
+
+void iconCheck(QPainter& p, const QRectF& r)
+{
+    const qreal u = r.width() / 10;
+    p.setPen(Qt::NoPen);
+    p.setBrush(kGreen);
+    p.drawEllipse(r.center(), 4.6 * u, 4.6 * u);
+    p.setPen(pen(kWhite, 1.1 * u));
+    p.drawPolyline(QPolygonF({QPointF(r.left() + 2.7 * u, r.top() + 5.2 * u), QPointF(r.left() + 4.4 * u, r.top() + 6.9 * u),
+                              QPointF(r.left() + 7.4 * u, r.top() + 3.4 * u)}));
+}
+
+void iconLed(QPainter& p, const QRectF& r)
+{
+    const qreal u = r.width() / 10;
+    p.setPen(Qt::NoPen);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            p.setBrush((x + y) % 3 == 0 ? kOrange : kWhite);
+            p.drawEllipse(QPointF(r.left() + (1.8 + 2.15 * x) * u, r.top() + (1.8 + 2.15 * y) * u), 0.8 * u, 0.8 * u);
+        }
+}
+
+void iconMenu(QPainter& p, const QRectF& r)
+{
+    const qreal u = r.width() / 10;
+    p.setPen(pen(kWhite, u));
+    for (int i = 0; i < 3; ++i)
+        p.drawLine(QPointF(r.left() + 1.5 * u, r.top() + (2.5 + 2.5 * i) * u), QPointF(r.left() + 8.5 * u, r.top() + (2.5 + 2.5 * i) * u));
+}
+
+// ---- picture kinds ----
+
+void plain(const QString& name, int w, int h, const Draw& draw)
+{
+    QImage image = canvas(w, h);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    draw(p, QRectF(0, 0, w, h));
+    p.end();
+    save(image, name);
+}
+
+// An icon over its caption, once per language.
+void captioned(const QString& name, const char* const texts[5], int w, int h, const Draw& draw, const QColor& color = kWhite)
+{
+    for (int language = 0; language < 5; ++language) {
+        QImage image = canvas(w, h);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        const qreal iconSide = qMin<qreal>(w, h * 0.66);
+        draw(p, QRectF((w - iconSide) / 2, 0, iconSide, iconSide));
+        caption(p, QRectF(1, iconSide, w - 2, h - iconSide), QString::fromUtf8(texts[language]), language, color);
+        p.end();
+        save(image, QLatin1String(kPrefix[language]) + name);
+    }
+}
+
+// The input-choice entry is wider in English and taller in Russian and Vietnamese.
+void inputChoosePictures()
+{
+    static const char* const texts[5] = {"信号源", "Input source", "Источник", "Nguồn vào", "信號源"};
+    static const QSize sizes[5] = {{128, 128}, {180, 128}, {192, 152}, {192, 152}, {128, 128}};
+    for (int language = 0; language < 5; ++language) {
+        const QSize s = sizes[language];
+        QImage image = canvas(s.width(), s.height());
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        const qreal side = s.height() * 0.66;
+        iconInput(p, QRectF((s.width() - side) / 2, 0, side, side));
+        caption(p, QRectF(2, side, s.width() - 4, s.height() - side), QString::fromUtf8(texts[language]), language, kWhite);
+        p.end();
+        save(image, QLatin1String(kPrefix[language]) + QStringLiteral("inputchoose"));
+    }
+}
+
+void paintAll()
+{
+    static const char* const device[5] = {"设备信息", "Device", "Устройство", "Thiết bị", "設備信息"};
+    static const char* const modes[5] = {"用户模式", "User mode", "Режимы", "Chế độ", "用戶模式"};
+    static const char* const setting[5] = {"设置", "Setting", "Настройки", "Cài đặt", "設置"};
+    captioned(QStringLiteral("machinestate"), device, 128, 128, iconDevice);
+    inputChoosePictures();
+    captioned(QStringLiteral("custommode"), modes, 128, 128, iconModes);
+    captioned(QStringLiteral("option"), setting, 128, 128, iconGear);
+
+    static const char* const black[5] = {"黑屏", "Black", "Чёрн.", "Tắt", "黑屏"};
+    static const char* const show[5] = {"亮屏", "Show", "Вкл.", "Bật", "亮屏"};
+    static const char* const mute[5] = {"静音", "Mute", "Тихо", "Tắt âm", "靜音"};
+    static const char* const sound[5] = {"声音", "Sound", "Звук", "Âm", "聲音"};
+    static const char* const recall[5] = {"调用", "Recall", "Вызов", "Gọi", "調用"};
+    static const char* const store[5] = {"保存", "Save", "Сохр.", "Lưu", "保存"};
+    captioned(QStringLiteral("closeled"), black, 48, 72, [](QPainter& p, const QRectF& r) { iconScreen(p, r, true); }, kOrange);
+    captioned(QStringLiteral("uncloseled"), show, 48, 72, [](QPainter& p, const QRectF& r) { iconScreen(p, r, false); });
+    captioned(QStringLiteral("slience"), mute, 48, 72, [](QPainter& p, const QRectF& r) { iconSpeaker(p, r, false); }, kOrange);
+    captioned(QStringLiteral("unslience"), sound, 48, 72, [](QPainter& p, const QRectF& r) { iconSpeaker(p, r, true); });
+    captioned(QStringLiteral("call"), recall, 48, 72, [](QPainter& p, const QRectF& r) { iconRecall(p, r, kOrange); }, kOrange);
+    captioned(QStringLiteral("uncall"), recall, 48, 72, [](QPainter& p, const QRectF& r) { iconRecall(p, r, kGrey); });
+    captioned(QStringLiteral("save"), store, 48, 72, [](QPainter& p, const QRectF& r) { iconFloppy(p, r, kOrange); }, kOrange);
+    captioned(QStringLiteral("unsave"), store, 48, 72, [](QPainter& p, const QRectF& r) { iconFloppy(p, r, kGrey); });
+
+    plain(QStringLiteral("ip"), 32, 32, iconGlobe);
+    plain(QStringLiteral("lock"), 32, 32, [](QPainter& p, const QRectF& r) { iconLock(p, r, true); });
+    plain(QStringLiteral("unlock"), 32, 32, [](QPainter& p, const QRectF& r) { iconLock(p, r, false); });
+    plain(QStringLiteral("tools"), 32, 32, iconWrench);
+    plain(QStringLiteral("pointer"), 18, 24, [](QPainter& p, const QRectF& r) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(kOrange);
+        p.drawPolygon(QPolygonF({QPointF(r.right(), r.top()), QPointF(r.left(), r.center().y()), QPointF(r.right(), r.bottom())}));
+    });
+    plain(QStringLiteral("mode_exist"), 32, 32, [](QPainter& p, const QRectF& r) {
+        const qreal u = r.width() / 10;
+        p.setPen(pen(kWhite, u * 0.6));
+        p.setBrush(kBlue);
+        p.drawRoundedRect(QRectF(2 * u, 1 * u, 6 * u, 8 * u), u, u);
+        for (int i = 0; i < 3; ++i)
+            p.drawLine(QPointF(3.5 * u, (3.3 + 1.8 * i) * u), QPointF(6.5 * u, (3.3 + 1.8 * i) * u));
+    });
+    plain(QStringLiteral("mode_blank"), 32, 32, [](QPainter& p, const QRectF& r) {
+        const qreal u = r.width() / 10;
+        QPen dashed = pen(QColor(90, 90, 100), u * 0.6);
+        dashed.setStyle(Qt::DashLine);
+        p.setPen(dashed);
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(2 * u, 1 * u, 6 * u, 8 * u), u, u);
+    });
+    plain(QStringLiteral("check_180"), 180, 180, iconCheck);
+    plain(QStringLiteral("LED"), 32, 32, iconLed);
+    plain(QStringLiteral("menu_status"), 40, 40, iconMenu);
+}
+
+bool writeResourceList()
+{
+    QFile qrc(g_outDir + QStringLiteral("/pictures.qrc"));
+    if (!qrc.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        return false;
+    QTextStream out(&qrc);
+    out << "<RCC>\n  <qresource prefix=\"/png\">\n";
+    for (const QString& file : g_files)
+        out << "    <file>" << file << "</file>\n";
+    out << "  </qresource>\n</RCC>\n";
+    return out.status() == QTextStream::Ok;
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        fprintf(stderr, "usage: paint_pictures <output folder>\n");
+        return 2;
+    }
+    g_outDir = QString::fromLocal8Bit(argv[1]);
+    if (!QDir().mkpath(g_outDir)) {
+        fprintf(stderr, "paint_pictures: cannot create %s\n", argv[1]);
+        return 1;
+    }
+    paintAll();
+    if (!writeResourceList()) {
+        fprintf(stderr, "paint_pictures: cannot write the resource list\n");
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,72 @@
+#pragma once
+#include <QDateTime>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+// Decoded frame buffer of the TCP and UDP transports (the serial links use their own size).
+constexpr uint32_t kMessageBufferSize = 131072;
+constexpr uint32_t k4GRamSize = 256;
+
+extern uint8_t g_4G_RAM[k4GRamSize];   // RAM window of the 4G module (0xA1000000)
+extern std::atomic<uint8_t> flag_kelto;  // a screenshot is being taken
+extern std::atomic<uint32_t> len_kelto; // size of the last screenshot file
+
+// One request in its transport's buffer. The reply is built in place: status at byte 10, data
+// from byte 11; the transport adds the check byte after it.
+struct MessageFrame {
+    uint8_t* body;
+    uint32_t length;   // decoded bytes, check byte not counted
+    uint32_t capacity; // largest reply body the transport can carry, check byte included
+
+    uint8_t at(uint32_t i) const { return i < length ? body[i] : 0; } // 0 past the request
+    uint16_t u16At(uint32_t i) const { return uint16_t(at(i) | at(i + 1) << 8); }
+    uint32_t u32At(uint32_t i) const { return u16At(i) | uint32_t(u16At(i + 2)) << 16; }
+    bool toController() const { return uint16_t(u16At(0) - 0xF100) < 2; }
+    int registerFpga() const { return at(7) == 2 ? 1 : 0; }             // byte 7 only
+    int ramFpga() const { return at(6) == 0 && at(7) == 2 ? 1 : 0; }    // bytes 6 and 7
+    bool fits(uint32_t r) const { return uint64_t(11) + r <= capacity; } // reply of r bytes
+    uint32_t status(uint8_t s, uint32_t r = 1); // byte 10 := s, bytes 11.. of r zeroed; returns r
+};
+
+// The command handler behind every transport. It keeps no state of its own: everything a command
+// changes lives in the parameter store, the scaler and FPGA managers and the globals above.
+class message_deal {
+public:
+    message_deal() = default;
+
+    // Runs one request. length: decoded bytes without the check byte; capacity: the usable size of
+    // body[], which must hold 11 + r bytes of reply (transports: kMessageBufferSize, and no more
+    // than (send buffer - 4) / 2 when the stuffed reply must fit a send buffer).
+    // Returns r, the reply bytes from position 10; 0 for no reply (short frames, unknown groups).
+    uint32_t message_group_deal(uint8_t* body, uint32_t length, uint32_t capacity);
+
+    // Registers (groups 0xA0, 0xA1)
+    uint32_t write_register(MessageFrame& f);
+    uint32_t read_register(MessageFrame& f);
+    int reg_cmd_run(uint8_t reg, uint8_t bits); // 0 when the register has an action, else 1
+    void REG_mcu_flag(uint8_t bits);            // register 11
+    void RegUpdate10(uint8_t bits);             // register 16: factory defaults
+    void RegUpdate11(uint8_t bits);             // register 17: input manager request
+    void RegAction161(uint8_t bits);            // reboot, scaler dump, window 0 pattern
+
+    // Parameter memory (groups 0x60, 0x61, 0xB0, 0x81)
+    uint32_t write_ram(MessageFrame& f);
+    uint32_t read_ram(MessageFrame& f);
+    uint32_t vedio_write_single_para(MessageFrame& f);
+    uint32_t param_save(MessageFrame& f);
+    void set_para_sync();      // window 0 to the LED screen of FPGA 0's parameter RAM
+    void FPGA_Ex_ram_update(); // extension bytes refreshed before a read
+    void Time_to_RAM();        // local time into the extension image, BCD
+
+    // Local time for the extension clock; tests replace it.
+    static std::function<QDateTime()> clock;
+
+private:
+    uint32_t writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n);
+    uint32_t readRamFpga(MessageFrame& f, uint32_t a, uint32_t n);
+    bool readRamController(uint8_t* out, uint32_t a, uint32_t n); // false: no screen to grab
+    void applyParameterBlock(); // register 11 bit 1, under the scaler mutex
+    static void requestUpgradeDialog(bool show);
+    static void upgradeFlagFromRegister(bool active);
+};

@@ -1,0 +1,370 @@
+// Parameter memory: writes and reads of the address space (groups 0x60, 0x61), single picture
+// parameters (0xB0) and storing the FPGA parameters in flash (0x81).
+#include "message_deal.h"
+
+#include "bytes.h"
+#include "c331_manage.h"
+#include "fpga_drv.h"
+#include "fpga_manage.h"
+#include "global.h"
+#include "utils.h"
+#include "vyrrampara.h"
+
+#include <QMutexLocker>
+#include <QStringList>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+uint8_t g_4G_RAM[k4GRamSize];
+std::function<QDateTime()> message_deal::clock = [] { return QDateTime::currentDateTime(); };
+
+namespace {
+
+constexpr uint32_t kDataStart = 18;       // address, length, two spare bytes
+constexpr uint32_t kModeSpaceEnd = 0x11000;
+constexpr uint64_t k4GWindow = 0xA1000000, k4GWindowEnd = 0xA1000100;
+constexpr uint32_t kFpgaRam = fpga_manage::kRamSize;
+constexpr uint32_t kParaFlashAddress = 0x6C7000;
+constexpr uint32_t kParaFlashSector = kParaFlashAddress / fpga_drv::kSectorSize; // 1735
+
+// Parameter-RAM offsets whose values the output-port backup also holds; -1 when not listed.
+int backupOffset(uint32_t p)
+{
+    struct Run {
+        uint32_t para, back;
+    };
+    static const Run kRuns[] = {{8, 4}, {19, 12}, {32, 20}, {43, 28}, {56, 132}, {60, 0},
+                                {520, 36}, {528, 44}, {536, 52}, {544, 60}, {576, 68}, {584, 76},
+                                {592, 84}, {600, 92}, {608, 100}, {616, 108}, {624, 116}, {632, 124}};
+    for (const Run& r : kRuns)
+        if (p >= r.para && p < r.para + 4)
+            return int(r.back + (p - r.para));
+    return -1;
+}
+
+// Extension writes reload the multicast settings the FPGA worker sends with.
+void extensionWritten()
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+    fpga->multicast_flag = 0;
+    fpga->multicast_port_mask = getU32(fpga_manage::MCU_RAM_EXTEND + 257);
+    fpga_manage::MCU_RAM_EXTEND[49] &= uint8_t(~0x40);
+}
+
+uint8_t bcd(int v) { return uint8_t(((v / 10) % 10) << 4 | (v % 10)); }
+
+}
+
+uint32_t message_deal::write_ram(MessageFrame& f)
+{
+    const uint32_t a = f.u32At(10);
+    const uint32_t n = f.u16At(14);
+    // The announced length must lie inside the frame.
+    if (f.length < kDataStart || n > f.length - kDataStart)
+        return f.status(1);
+    if (!f.toController())
+        return writeRamFpga(f, a, n);
+    const uint8_t* data = f.body + kDataStart;
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (a < kBlockSize)
+        return f.status(store ? uint8_t(store->VyrRamParaDeal(data, uint16_t(n), a)) : 1);
+    if (a < kModeSpaceEnd)
+        return f.status(store ? uint8_t(store->VyrModeUserRamParaDeal(data, uint16_t(n), a)) : 1);
+    if (a >= k4GWindow && uint64_t(a) + n <= k4GWindowEnd) {
+        memcpy(g_4G_RAM, data, n); // from the window's first byte, whatever the address
+        return f.status(0);
+    }
+    return f.status(1);
+}
+
+uint32_t message_deal::writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga)
+        return f.status(1);
+    const int which = f.ramFpga();
+    const uint32_t area = (a >> 24) & 0x0F, port = (a >> 12) & 0x0F;
+    const uint8_t* data = f.body + kDataStart;
+    auto stage = [&](uint8_t* image, int bank) {
+        memcpy(image, data, n);
+        if (bank >= 0)
+            fpga->write_fpga_ram(image, a, n, bank, which);
+    };
+
+    if (area == 0 && (a & 0xFFF800)) {
+        const uint32_t off = (a & 0xFFFFFF) - 0x800;
+        if (uint64_t(off) + n > kFpgaRam)
+            return f.status(1);
+        memcpy(fpga_manage::MCU_RAM_EXTEND + off, data, n);
+        extensionWritten();
+        return f.status(0);
+    }
+    if (area == 1 || area == 2) {
+        if (uint64_t(a & 0xFF0FFF) + n > kFpgaRam)
+            return f.status(1);
+        if (area == 1 && port != 0)
+            stage(port % 2 ? fpga->MCU_RAM_RX_func[which] : fpga->MCU_RAM_TX_func[which], int(port + 1));
+        else if (area == 2)
+            stage(port == 0 ? fpga_manage::MCU_RAM_DEFAULT : fpga_manage::MCU_RAM_ZOOM, int(33 + port));
+        return f.status(0);
+    }
+    const uint32_t off = a & 0xFFFFFF; // bits 28-31 never move the write
+    if (uint64_t(off) + n > kFpgaRam)
+        return f.status(1);
+    switch (area) {
+    case 0: {
+        uint8_t* para = fpga->MCU_RAM_PARA_func[which];
+        uint8_t* back = fpga->MCU_RAM_ETH_BACK_PARA_func[which];
+        memcpy(para + off, data, n);
+        for (uint32_t p = off; p < off + n; ++p) {
+            const int b = backupOffset(p);
+            if (b >= 0)
+                back[b] = para[p];
+        }
+        fpga->write_fpga_ram(para + off, off, n, 1, which);
+        break;
+    }
+    case 4:
+        stage(fpga->MCU_RAM_TX_func[which], 50);
+        break;
+    case 5:
+        stage(fpga_manage::MCU_RAM_CMD, -1); // served when register 2 rings the mailbox
+        break;
+    case 6:
+        memcpy(fpga_manage::MCU_RAM_EXTEND + off, data, n);
+        extensionWritten();
+        break;
+    default:
+        break;
+    }
+    return f.status(0);
+}
+
+uint32_t message_deal::read_ram(MessageFrame& f)
+{
+    if (!f.fits(2))
+        return 0;
+    if (f.length < 16)
+        return f.status(1, 2);
+    const uint32_t a = f.u32At(10);
+    const uint32_t n = f.u16At(14);
+    // A reply the transport cannot carry is refused like a bad range.
+    if (!f.fits(n + 1))
+        return f.status(1, 2);
+    if (!f.toController())
+        return readRamFpga(f, a, n);
+    f.body[10] = 0;
+    if (!readRamController(f.body + 11, a, n))
+        return f.status(1, 2);
+    return n + 1;
+}
+
+uint32_t message_deal::readRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    const int which = f.ramFpga();
+    const uint32_t area = (a >> 24) & 0x0F, port = (a >> 12) & 0x0F;
+    const bool extension = (area == 0 && (a & 0x800)) || area == 6;
+    const uint32_t off = (a & 0xFFF) - (area == 0 && extension ? 0x800 : 0);
+    if (uint64_t(off) + n > kFpgaRam)
+        return f.status(1, 2);
+    f.status(0, n + 1); // areas without data answer zeros, never stale bytes
+    if (!fpga || !fpga->fpgaUp(which))
+        return n + 1;
+    uint8_t* out = f.body + 11;
+    auto fromBank = [&](uint8_t* image, int bank) {
+        fpga->read_fpga_ram(image, a, n, bank, which);
+        memcpy(out, image, n);
+    };
+    if (extension) {
+        FPGA_Ex_ram_update();
+        Time_to_RAM();
+        memcpy(out, fpga_manage::MCU_RAM_EXTEND + off, n);
+    } else if (area == 2) {
+        fromBank(port == 0 ? fpga_manage::MCU_RAM_DEFAULT : fpga_manage::MCU_RAM_ZOOM, int(33 + port));
+    } else if (area == 0) {
+        uint8_t* para = fpga->MCU_RAM_PARA_func[which];
+        const uint8_t* back = fpga->MCU_RAM_ETH_BACK_PARA_func[which];
+        fpga->read_fpga_ram(para + off, off, n, 1, which);
+        for (uint32_t p = off; p < off + n; ++p) {
+            const int b = backupOffset(p);
+            if (b >= 0)
+                para[p] = back[b];
+        }
+        const c331_manage* scaler = c331_manage::p_c331_manage;
+        if (scaler && scaler->half_flag && off <= 0x74 && off + n >= 0x76)
+            putU16(para + 0x74, uint16_t(getU16(para + 0x74) / 2));
+        memcpy(out, para + off, n);
+    } else if (area == 1 && port != 0) {
+        fromBank(port % 2 ? fpga->MCU_RAM_RX_func[which] : fpga->MCU_RAM_TX_func[which], int(port + 1));
+    } else if (area == 4) {
+        fromBank(fpga->MCU_RAM_TX_func[which], 50);
+    } else if (area == 5) {
+        memcpy(out, fpga_manage::MCU_RAM_CMD, n);
+    }
+    return n + 1;
+}
+
+void message_deal::FPGA_Ex_ram_update()
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga)
+        return;
+    fpga_manage::MCU_RAM_EXTEND[49] = 0x9F;
+    fpga_manage::MCU_RAM_EXTEND[28] = fpga->MCU_REG_func[0][64];
+}
+
+void message_deal::Time_to_RAM()
+{
+    QString text;
+    {
+        QMutexLocker lock(&Utils::_system_mutex);
+        text = clock().toString(QStringLiteral("yyyy/MM/dd/hh/mm/ss/ddd"));
+    }
+    const QStringList parts = text.split(QLatin1Char('/'));
+    if (parts.size() < 7)
+        return;
+    uint8_t* ext = fpga_manage::MCU_RAM_EXTEND;
+    const int year = parts[0].toInt();
+    ext[16] = bcd(year % 100);
+    ext[17] = bcd(year / 100);
+    for (int i = 1; i <= 5; ++i)
+        ext[17 + i] = bcd(parts[i].toInt());
+    ext[23] = bcd(parts[6].toInt()); // the day name reads as 0
+}
+
+uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
+{
+    if (f.length < 14 || f.at(10) != '1')
+        return f.status(1);
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return f.status(1);
+    bool applied = false;
+    {
+        ScalerHandOver handOver;
+        // Whole items only: the last one must end inside the frame.
+        for (uint32_t o = 0; o + 3 <= f.length - 12; o += 3) {
+            const uint8_t id = f.at(12 + o);
+            const uint16_t value = f.u16At(13 + o);
+            auto set = [&](uint32_t offset, uint16_t max) {
+                if (value > max)
+                    return;
+                store->setU16(offset, value);
+                applied = true;
+            };
+            switch (id) {
+            case 6: set(0x880, 100); break;
+            case 10: set(0x888, 3); break;
+            case 11: set(0x88A, 100); break;
+            case 12: set(0x88C, 100); break;
+            case 13: set(0x88E, 100); break;
+            case 21: set(0x8E8, 5); break;
+            case 29: set(0x8E8 + 26, 5); break;
+            case 37: set(0x8E8 + 52, 5); break;
+            case 45: set(0x8E8 + 78, 5); break;
+            case 50: set(0x8E8 + 104, 5); break;
+            case 51: set(0x8E8 + 130, 5); break;
+            case 60:
+                if (value <= 1) {
+                    store->setU16(0x844, uint16_t(1 - value));
+                    applied = true;
+                }
+                break;
+            case 54: {
+                const int m = value <= 7 ? value : (value >= 16 && value <= 23) ? value - 8 : -1;
+                if (m < 0)
+                    break;
+                std::lock_guard<std::recursive_mutex> records(store->records_mutex);
+                const uint8_t* record = store->mode[m];
+                if (record[0] != 0xAA || record[1] != 0xAA)
+                    break;
+                memcpy(store->block + kModeBodyStart, record + 2, kModeDataSize);
+                store->setU16(0x362, uint16_t(m + 1));
+                store->block[0x364] = 0;
+                store->block[0x365] = 0;
+                applied = true;
+                break;
+            }
+            case 93: {
+                // Values of 6 and up stand for window 0.
+                const uint8_t w = store->block[0x840] < 6 ? store->block[0x840] : 0;
+                const uint32_t at = kWindowBase + kWindowSize * w + 20;
+                store->block[at] = value ? 100 : 0;
+                store->block[at + 1] = value ? 0x80 : 0;
+                applied = true;
+                break;
+            }
+            default:
+                break;
+            }
+        }
+        if (applied)
+            handOver.commit(1);
+    }
+    f.body[11] = '1';
+    f.body[10] = 0;
+    return 2;
+}
+
+void message_deal::set_para_sync()
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!fpga || !store)
+        return;
+    const uint8_t* para = fpga->MCU_RAM_PARA_func[0];
+    const uint32_t W = std::max<uint32_t>(getU16(para + 60) + getU16(para + 56), 64);
+    const uint32_t H = std::max<uint32_t>(getU16(para + 62) + getU16(para + 58), 64);
+    if (traceOn())
+        printf("\n set_para_sync in ..... border %u x %u, lcd %u x %u\n", getU16(para + 56), getU16(para + 58),
+               getU16(para + 60), getU16(para + 62));
+    ScalerHandOver handOver;
+    if (store->u16(0x562) == W && store->u16(0x564) == H)
+        return;
+    for (uint32_t off : {0x560u, 0x580u, 0x582u, 0x588u, 0x58Au})
+        store->setU16(off, 0);
+    for (uint32_t off : {0x562u, 0x584u, 0x58Cu})
+        store->setU16(off, uint16_t(W));
+    for (uint32_t off : {0x564u, 0x586u, 0x58Eu})
+        store->setU16(off, uint16_t(H));
+    store->setU16(kWindowBase + 10, 0);
+    store->setU16(kWindowBase + 12, 0);
+    store->setU16(kWindowBase + 14, uint16_t(W));
+    store->setU16(kWindowBase + 16, uint16_t(H));
+    for (uint32_t w = 1; w < 6; ++w) {
+        store->block[kWindowBase + kWindowSize * w] = 0;
+        store->block[kWindowBase + kWindowSize * w + 1] = 0;
+    }
+    handOver.commit(1);
+}
+
+uint32_t message_deal::param_save(MessageFrame& f)
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga)
+        return f.status(1);
+    const int which = f.at(7) == 2 ? 1 : 0;
+    const int selector = which + 2;
+    set_para_sync();
+    uint8_t* para = fpga->MCU_RAM_PARA_func[which];
+    // The flash write consumes 4 bytes of head room ahead of the data.
+    std::vector<uint8_t> out(4 + kFpgaRam);
+    memcpy(out.data() + 4, para, kFpgaRam);
+    uint8_t marker[5] = {0, 0, 0, 0, 0xAA};
+    std::vector<uint8_t> back(kFpgaRam);
+    fpga_drv* drv = fpga->fpgadrv;
+    const bool stored = drv->FPGA_SPI_FLASH_VBYONE_ERASE(selector, kParaFlashSector, 0, 1) == 1 &&
+                        drv->FPGA_SPI_FLASH_VBYONE_WRITE(selector, kParaFlashAddress + 1, out.data(), kFpgaRam) == 1 &&
+                        drv->FPGA_SPI_FLASH_VBYONE_WRITE(selector, kParaFlashAddress, marker, 1) == 1 &&
+                        drv->FPGA_SPI_FLASH_VBYONE_READ(selector, kParaFlashAddress + 1, kFpgaRam, back.data()) == 1 &&
+                        memcmp(back.data(), para, kFpgaRam) == 0;
+    // A failed store leaves the image as it was rather than taking what the flash returned.
+    if (!stored)
+        return f.status(1);
+    fpga->R58_back_mcu_set_net_para(which);
+    return f.status(0);
+}

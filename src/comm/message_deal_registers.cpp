@@ -1,0 +1,295 @@
+// Register commands (groups 0xA0, 0xA1) and the actions of controller register writes.
+// The control port has no authentication: anyone who reaches it can reboot the box (161 bit 0)
+// or restore the factory defaults (16); the PC tools rely on that.
+#include "message_deal.h"
+
+#include "bytes.h"
+#include "c331_manage.h"
+#include "fpga_manage.h"
+#include "global.h"
+#include "keltosource.h"
+#include "utils.h"
+#include "vyrrampara.h"
+
+#include <QMutexLocker>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr uint32_t kRegisters = 170;
+constexpr uint32_t kWindows = 6;
+
+uint32_t windowOffset(uint32_t w, uint32_t k) { return kWindowBase + kWindowSize * w + k; }
+
+bool screenFieldsChanged(const VyrRamPara& store)
+{
+    for (uint32_t off : {0x560u, 0x562u, 0x564u})
+        if (store.u16(off) != getU16(store.shadow + off))
+            return true;
+    return false;
+}
+
+// The FPGA worker takes the new LED size to the cards; only worth asking while FPGA 0 is up.
+void startLedHandshake()
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga || !fpga->fpgaUp(0))
+        return;
+    QMutexLocker lock(&Utils::_led_para_init_mutex);
+    g_set_led_para = 1;
+    g_set_led_setup = 0;
+}
+
+}
+
+uint32_t message_deal::write_register(MessageFrame& f)
+{
+    if (f.length < 14) // register, mask, spare, value
+        return f.status(1);
+    const uint8_t g = f.at(10), m = f.at(11), v = f.at(13);
+    if (g >= kRegisters)
+        return f.status(1);
+    if (!f.toController()) {
+        fpga_manage* fpga = fpga_manage::p_fpga_manage;
+        if (!fpga)
+            return f.status(1);
+        fpga->write_to_register(g, m, v, f.registerFpga());
+        return f.status(0);
+    }
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return f.status(1);
+    switch (g) {
+    case 12:
+    case 13:
+        return f.status(0);
+    case 160: // special registers live in the image bytes of registers 32-36
+        store->image[32] = m & v;
+        return f.status(0);
+    case 161:
+        RegAction161(m & v);
+        return f.status(0);
+    case 162:
+    case 163:
+    case 164:
+    case 165: {
+        ScalerHandOver handOver;
+        if (g == 162)
+            store->image[34] = m & v;
+        else if (g == 163)
+            store->image[35] = uint8_t(v + 1);
+        else if (g == 164)
+            store->image[36] = m & v;
+        else
+            store->image[33] = m & v;
+        handOver.commit(1);
+        return f.status(0);
+    }
+    default:
+        break;
+    }
+    store->image[g] = uint8_t((v & m) | (store->image[g] & ~m));
+    return f.status(uint8_t(reg_cmd_run(g, m)));
+}
+
+uint32_t message_deal::read_register(MessageFrame& f)
+{
+    if (!f.fits(2))
+        return 0;
+    if (f.length < 11)
+        return f.status(1, 2);
+    const uint8_t g = f.at(10);
+    const uint8_t echoed = f.at(11);
+    if (g >= kRegisters) {
+        f.body[11] = 1; // byte 10 keeps the register number
+        return 2;
+    }
+    f.status(0, 2);
+    if (!f.toController()) {
+        fpga_manage* fpga = fpga_manage::p_fpga_manage;
+        if (fpga) {
+            const int which = f.registerFpga();
+            fpga->read_from_register(g, which);
+            pthread_mutex_lock(&fpga->reg_mutex);
+            f.body[11] = fpga->MCU_REG_func[which][g];
+            pthread_mutex_unlock(&fpga->reg_mutex);
+        }
+    } else if (g == 4 || g == 6) {
+        f.body[11] = echoed;
+    }
+    return 2;
+}
+
+int message_deal::reg_cmd_run(uint8_t reg, uint8_t bits)
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    switch (reg) {
+    case 4:
+    case 5:
+        return 0;
+    case 9:
+        upgradeFlagFromRegister(store && store->image[9] > 15);
+        return 0;
+    case 10:
+        upgradeFlagFromRegister(store && (store->image[10] & 0x7F) != 0);
+        return 0;
+    case 11:
+        REG_mcu_flag(bits);
+        return 0;
+    case 14: // application replacement belongs to the file transfer, which is not built yet
+        return 0;
+    case 16:
+        RegUpdate10(bits);
+        return 0;
+    case 17:
+        RegUpdate11(bits);
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+void message_deal::REG_mcu_flag(uint8_t bits)
+{
+    if (bits & 0x02)
+        applyParameterBlock();
+    if (bits & 0x04) {
+        ScalerHandOver handOver;
+        handOver.commit(2);
+    }
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if ((bits & 0x08) && store) {
+        ScalerHandOver handOver;
+        if (store->u16(0x84C) == 1) {
+            g_osd_update = 1;
+            handOver.commit(1);
+        }
+    }
+}
+
+void message_deal::applyParameterBlock()
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return;
+    ScalerHandOver handOver;
+    const uint16_t L = store->u16(0x362);
+    const uint16_t S = getU16(store->shadow + 0x362);
+    if (L != 0 && L != S) {
+        // The word is anybody's to write; only 1-16 name a record.
+        if (L <= kModeCount) {
+            std::lock_guard<std::recursive_mutex> records(store->records_mutex);
+            const uint8_t* record = store->mode[L - 1];
+            if (record[0] == 0xAA && record[1] == 0xAA) {
+                memcpy(store->block + kModeBodyStart, record + 2, kModeDataSize);
+                store->setU16(0x364, 0);
+            }
+        }
+    } else if (L == S) {
+        store->setU16(0x362, 0);
+    }
+
+    const uint16_t audio = store->u16(0x840);
+    if (audio >= kWindows || store->u16(windowOffset(audio, 0)) == 0)
+        store->setU16(0x840, 0);
+
+    if (screenFieldsChanged(*store)) {
+        if (L >= 2 && L == S) {
+            store->setU16(windowOffset(0, 10), 0);
+            store->setU16(windowOffset(0, 12), 0);
+            store->setU16(windowOffset(0, 14), store->u16(0x562));
+            store->setU16(windowOffset(0, 16), store->u16(0x564));
+            for (uint32_t w = 1; w < kWindows; ++w) {
+                store->block[windowOffset(w, 0)] = 0;
+                store->block[windowOffset(w, 1)] = 0;
+            }
+        }
+        for (uint32_t w = 0; w < kWindows; ++w) {
+            const uint32_t src = windowOffset(w, 8);
+            const uint16_t word = store->u16(src);
+            if (!(word & 0x8000))
+                continue;
+            // Any low byte stays inside the block: 0x5C0 + 10 * 255 < 4096.
+            const uint8_t input = store->block[kCropBase + 10 * (word & 0xFF)] & 0x0F;
+            store->setU16(src, input);
+        }
+        startLedHandshake();
+        store->setU16(0x840, 0);
+    }
+
+    const uint8_t effect = uint8_t(store->u16(0x846) << 2);
+    for (uint32_t w = 0; w < kWindows; ++w) {
+        uint8_t& flags = store->block[windowOffset(w, 18)];
+        flags = uint8_t((flags & ~0x0C) | effect);
+    }
+    handOver.commit(1);
+}
+
+void message_deal::RegUpdate10(uint8_t bits)
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return;
+    // Default image byte 2 + i holds block byte 0x300 + i.
+    auto restore = [store](uint32_t from, uint32_t to) {
+        memcpy(store->block + from, default_para_ramlist + 2 + (from - kPersistStart), to - from);
+    };
+    if (bits & 0x01) {
+        ScalerHandOver handOver;
+        restore(0x300, 0x380);
+        restore(0x560, 0x1000);
+        if (screenFieldsChanged(*store)) {
+            startLedHandshake();
+            store->setU16(0x840, 0);
+        }
+        handOver.commit(1);
+    }
+    if (bits & 0x02) {
+        ScalerHandOver handOver;
+        restore(0x380, 0x560);
+        handOver.commit(1);
+    }
+    if (bits & 0x10) {
+        ScalerHandOver handOver;
+        restore(0x880, 0x890);
+        handOver.commit(1);
+    }
+}
+
+void message_deal::RegUpdate11(uint8_t bits)
+{
+    if ((bits & 0x01) && keltosource::p_kelto_source)
+        keltosource::p_kelto_source->sdi_reset_req = 1;
+}
+
+void message_deal::RegAction161(uint8_t bits)
+{
+    if (bits & 0x01) {
+        // The 10 ms tick reboots 300 ticks after the stamp.
+        G_reboot_tickTicks = G_timeTicks.load();
+        g_app_reset_flag = 1;
+    }
+    if ((bits & 0x02) && c331_manage::p_c331_manage)
+        c331_manage::p_c331_manage->c331_print();
+
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return;
+    ScalerHandOver handOver;
+    const uint32_t fOff = windowOffset(0, 18), pOff = windowOffset(0, 22);
+    const uint16_t F = store->u16(fOff), P = store->u16(pOff);
+    uint16_t newF = F & ~0x100, newP = P;
+    if (!(bits & 0x04)) {
+        const int stitching = (bits & 0x08) ? 0 : (bits & 0x10) ? 8 : (bits & 0x20) ? 9 : -1;
+        if (stitching >= 0) {
+            newP = uint16_t(stitching);
+            newF = F | 0x100;
+        }
+    }
+    if (newF == F && newP == P)
+        return;
+    store->setU16(fOff, newF);
+    store->setU16(pOff, newP);
+    handOver.commit(1);
+}

@@ -1,0 +1,242 @@
+#include "networkmanage.h"
+
+#include "fpga_manage.h"
+#include "global.h"
+#include "logMsg.h"
+#include "message_deal.h"
+#include "tcpserver.h"
+#include "utils.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+networkManage* networkManage::p_network = nullptr;
+
+namespace {
+
+// While a card's answer is awaited the interrupt service is polled once a tick (the FPGA worker
+// also runs it, and a queued answer wakes the thread at once); otherwise the thread sleeps in
+// poll until a socket or a wake-up needs it.
+constexpr int kCardPollMs = 10;
+
+}
+
+networkManage::networkManage()
+    : m_tcpServer(new TcpServer()), m_phy(new protocol_phy()), m_message(new message_deal()),
+      m_request(kMessageBufferSize)
+{
+    writeLogMsg(LOG_INFO, "====networkManage::networkManage()=====");
+    m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+networkManage::~networkManage()
+{
+    if (m_thread_started) {
+        m_stop = true;
+        wake();
+        pthread_join(m_thread, nullptr);
+    }
+    if (p_network == this)
+        p_network = nullptr;
+    delete m_tcpServer;
+    delete m_phy;
+    delete m_message;
+    if (m_wake_fd >= 0)
+        close(m_wake_fd);
+}
+
+networkManage* networkManage::pInstance()
+{
+    if (!p_network) {
+        p_network = new networkManage();
+        p_network->initialize();
+    }
+    return p_network;
+}
+
+int networkManage::initialize()
+{
+    if (traceOn())
+        puts("======networkManage::initialize() =====");
+    if (g_networkMode.load() != 0)
+        m_tcpServer->initialize(g_port.load()); // a failed set-up leaves nothing to accept
+    if (m_thread_started)
+        return 0;
+    if (pthread_create(&m_thread, nullptr, acceptThread, this) != 0) {
+        if (traceOn())
+            puts("create accept thread failed");
+        writeLogMsg(LOG_ERROR, "create accept thread failed");
+        return 255;
+    }
+    pthread_setname_np(m_thread, "networkManage");
+    m_thread_started = true;
+    return 0;
+}
+
+void* networkManage::acceptThread(void* arg)
+{
+    networkManage* self = static_cast<networkManage*>(arg);
+    if (!self) {
+        if (traceOn())
+            puts("networkManage::acceptThread() pNetwork is null");
+        writeLogMsg(LOG_WARNING, "networkManage::acceptThread() pNetwork is null");
+        return nullptr;
+    }
+    while (!self->m_stop.load())
+        self->runOnce(self->nextTimeout());
+    return nullptr;
+}
+
+int networkManage::nextTimeout() const
+{
+    return m_pass_state == 1 ? kCardPollMs : -1;
+}
+
+void networkManage::wake()
+{
+    const uint64_t one = 1;
+    if (m_wake_fd >= 0 && write(m_wake_fd, &one, sizeof one) < 0) {
+        // the counter is already non-zero: the thread wakes anyway
+    }
+}
+
+void networkManage::runOnce(int timeoutMs)
+{
+    if (m_tcpServer->recvData(timeoutMs, m_wake_fd) != 0)
+        usleep(1000); // poll or accept failed: do not retry at full speed
+    takeClosed();
+    while (!m_tcpServer->m_chunks.empty()) {
+        TcpServer::Chunk chunk = std::move(m_tcpServer->m_chunks.front());
+        m_tcpServer->m_chunks.pop_front();
+        auto stream = m_streams.try_emplace(chunk.fd, kMessageBufferSize).first;
+        uint32_t used = 0;
+        while (used < chunk.data.size()) {
+            bool complete = false;
+            used += stream->second.feed(chunk.data.data() + used, uint32_t(chunk.data.size()) - used, &complete);
+            if (complete)
+                serveFrame(chunk.fd, stream->second.body(), stream->second.size());
+            if (!m_tcpServer->m_closed.empty())
+                break; // a reply that could not be sent closed its client
+        }
+        takeClosed();
+    }
+    if (m_pass_state == 1)
+        waitForCard();
+}
+
+void networkManage::takeClosed()
+{
+    // The descriptor may be reused by the next client: nothing of this one may reach it.
+    for (int fd : m_tcpServer->m_closed) {
+        m_streams.erase(fd);
+        auto& chunks = m_tcpServer->m_chunks;
+        chunks.erase(std::remove_if(chunks.begin(), chunks.end(), [fd](const TcpServer::Chunk& c) { return c.fd == fd; }),
+                     chunks.end());
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        m_answers.erase(std::remove_if(m_answers.begin(), m_answers.end(), [fd](const CardAnswer& a) { return a.fd == fd; }),
+                        m_answers.end());
+        if (m_send_fd == fd) {
+            m_send_fd = -1;
+            m_pass_state = 0;
+        }
+    }
+    m_tcpServer->m_closed.clear();
+}
+
+void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
+{
+    pc_cmd_valid = 1;
+    pc_cmd_time = G_timeTicks.load();
+    // A new frame ends any wait for a card: it is served now, as a new request would be.
+    if (m_pass_state == 1)
+        m_pass_state = 0;
+    if (!protocol_phy::frame_valid(body, length) ||
+        !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length))
+        return; // dropped without a reply
+    {
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        m_send_fd = fd;
+    }
+    if (protocol_phy::is_card_frame(m_request.data())) {
+        passToCards(fd, length);
+        return;
+    }
+    m_pass_state = 2;
+    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize);
+    // TCP replies even when the handler has nothing to say (r = 0: the bare head).
+    const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kMessageBufferSize, UINT32_MAX);
+    m_wire.resize(protocol_phy::encoded_max(n));
+    const uint32_t wire = m_phy->data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
+    m_tcpServer->sendData(m_wire.data(), wire, fd);
+    m_pass_state = 0;
+}
+
+void networkManage::passToCards(int fd, uint32_t length)
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga)
+        return;
+    m_pass_state = 1;
+    m_pass_stamp = G_timeTicks.load();
+    g_passby_trans_port = 2;
+    pthread_mutex_lock(&fpga->pass_mutex);
+    fpga->reply_ready = 0;
+    fpga->Dealwith1_PC_to_eth(length, m_request.data());
+    pthread_mutex_unlock(&fpga->pass_mutex);
+}
+
+void networkManage::waitForCard()
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga) {
+        m_pass_state = 0;
+        return;
+    }
+    pthread_mutex_lock(&fpga->pass_mutex);
+    fpga->reg_IRQ_Dealwith(0, 0);
+    const bool ready = fpga->reply_ready.load() != 0;
+    pthread_mutex_unlock(&fpga->pass_mutex);
+
+    CardAnswer answer{-1, {}};
+    if (ready) {
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        if (!m_answers.empty()) {
+            answer = std::move(m_answers.front());
+            m_answers.pop_front();
+        }
+    }
+    if (answer.fd >= 0) {
+        m_tcpServer->sendData(answer.wire.data(), uint32_t(answer.wire.size()), answer.fd);
+        m_pass_state = 0;
+        pthread_mutex_lock(&fpga->pass_mutex);
+        fpga->reply_ready = 0;
+        pthread_mutex_unlock(&fpga->pass_mutex);
+        takeClosed();
+        return;
+    }
+    // No card answers within the time-out (or the LED network is down): serve others again.
+    if (Utils::getTimeSpace(m_pass_stamp) > kPassWaitTicks) {
+        if (traceOn())
+            puts("card answer time-out");
+        m_pass_state = 0;
+    }
+}
+
+bool networkManage::queue_card_answer(const uint8_t* body, uint32_t length)
+{
+    CardAnswer answer;
+    answer.wire.resize(protocol_phy::encoded_max(length));
+    answer.wire.resize(m_phy->data_re_transf_meaning(0, answer.wire.data(), body, length, nullptr));
+    {
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        if (m_send_fd < 0)
+            return false;
+        answer.fd = m_send_fd;
+        m_answers.clear();
+        m_answers.push_back(std::move(answer));
+    }
+    wake();
+    return true;
+}

@@ -1,0 +1,65 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <pthread.h>
+#include <unordered_map>
+#include <vector>
+
+#include "protocol_phy.h"
+
+class TcpServer;
+class message_deal;
+
+// The TCP transport: one thread that blocks in poll on the control port and its clients, decodes
+// each connection's byte stream into frames, runs them through the command handler and sends the
+// replies, or passes frames for receiving cards to the FPGA manager and sends back the answer.
+class networkManage {
+public:
+    static networkManage* p_network;
+    static networkManage* pInstance(); // creates the transport and starts its thread
+
+    networkManage();  // the program goes through pInstance; tests may own one
+    ~networkManage(); // stops the thread and closes every socket
+    int initialize(); // opens the server when g_networkMode is set, starts the thread; 0 or 255
+    void runOnce(int timeoutMs); // one pass: wait for sockets, serve frames, wait for a card
+
+    // FPGA manager, under its pass_mutex: a card's answer (decoded) for the client being served,
+    // encoded and queued in place of any earlier one. False when that client has gone.
+    bool queue_card_answer(const uint8_t* body, uint32_t length);
+
+    TcpServer* server() const { return m_tcpServer; }
+    uint8_t passState() const { return m_pass_state.load(); }
+
+    static constexpr uint32_t kPassWaitTicks = 300; // a card that does not answer in 3 s is given up
+
+private:
+    struct CardAnswer {
+        int fd;
+        std::vector<uint8_t> wire;
+    };
+    static void* acceptThread(void* arg);
+    int nextTimeout() const;
+    void takeClosed();
+    void serveFrame(int fd, const uint8_t* body, uint32_t length);
+    void passToCards(int fd, uint32_t length);
+    void waitForCard();
+    void wake();
+
+    TcpServer* m_tcpServer;
+    protocol_phy* m_phy;
+    message_deal* m_message;
+    std::unordered_map<int, FrameStream> m_streams; // one decoder per connection
+    std::vector<uint8_t> m_request;                 // the frame being served, reply built in place
+    std::vector<uint8_t> m_wire;
+    std::mutex m_answers_mutex;                     // m_answers, m_send_fd (the FPGA worker writes)
+    std::deque<CardAnswer> m_answers;
+    int m_send_fd = -1;                             // descriptor of the frame being served
+    std::atomic<uint8_t> m_pass_state{0};           // 0 idle, 1 waiting for a card, 2 serving
+    uint32_t m_pass_stamp = 0;
+    pthread_t m_thread{};
+    bool m_thread_started = false;
+    std::atomic<bool> m_stop{false};
+    int m_wake_fd = -1;
+};

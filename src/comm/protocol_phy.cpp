@@ -1,0 +1,185 @@
+#include "protocol_phy.h"
+
+#include "bytes.h"
+#include "utils.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kStart = 0xA5;
+constexpr uint8_t kEnd = 0x5A;
+constexpr uint8_t kEscA6 = 0xA6; // escapes A5 (A6 02) and A6 (A6 01)
+constexpr uint8_t kEsc5B = 0x5B; // escapes 5A (5B 02) and 5B (5B 01)
+
+enum : uint8_t { kOutside = 0, kInside = 1, kAfterA6 = 2, kAfter5B = 4 };
+
+// One body byte of the decoder; returns true and sets *out when the byte yields data.
+// Shared by the one-shot decoder and the stream decoder so both read the wire alike.
+inline bool unstuff(uint8_t* state, uint8_t byte, uint8_t* out)
+{
+    switch (byte) {
+    case kEscA6:
+        *state = kAfterA6;
+        return false;
+    case kEsc5B:
+        *state = kAfter5B;
+        return false;
+    case 0x01:
+        *out = *state == kAfterA6 ? kEscA6 : *state == kAfter5B ? kEsc5B : 0x01;
+        break;
+    case 0x02:
+        *out = *state == kAfterA6 ? kStart : *state == kAfter5B ? kEnd : 0x02;
+        break;
+    default:
+        *out = byte;
+        break;
+    }
+    *state = kInside;
+    return true;
+}
+
+}
+
+uint32_t protocol_phy::data_transf_meaning(uint8_t, const uint8_t* input, uint8_t* output,
+                                           uint32_t length, uint8_t* done)
+{
+    uint8_t state = kOutside;
+    uint32_t count = 0;
+    *done = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        const uint8_t byte = input[i];
+        if (byte == kStart) {
+            state = kInside;
+            count = 0;
+            *done = 0;
+        } else if (state == kOutside) {
+            continue;
+        } else if (byte == kEnd) {
+            *done = 1;
+            break;
+        } else if (unstuff(&state, byte, output + count)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+uint32_t protocol_phy::data_re_transf_meaning(uint8_t, uint8_t* output, const uint8_t* body,
+                                              uint32_t length, uint8_t* flag)
+{
+    if (flag)
+        *flag = 0;
+    uint32_t n = 0;
+    output[n++] = kStart;
+    output[n++] = kStart;
+    output[n++] = kStart;
+    for (uint32_t i = 0; i < length; ++i) {
+        const uint8_t byte = body[i];
+        switch (byte) {
+        case kStart: output[n++] = kEscA6; output[n++] = 0x02; break;
+        case kEscA6: output[n++] = kEscA6; output[n++] = 0x01; break;
+        case kEnd:   output[n++] = kEsc5B; output[n++] = 0x02; break;
+        case kEsc5B: output[n++] = kEsc5B; output[n++] = 0x01; break;
+        default:     output[n++] = byte; break;
+        }
+    }
+    output[n++] = kEnd;
+    return n;
+}
+
+void protocol_phy::swap_phy_head(uint8_t* body)
+{
+    for (int i = 0; i < 2; ++i) {
+        const uint8_t t = body[i];
+        body[i] = body[i + 2];
+        body[i + 2] = t;
+    }
+}
+
+uint32_t protocol_phy::encoded_size(const uint8_t* body, uint32_t length)
+{
+    uint32_t n = 4;
+    for (uint32_t i = 0; i < length; ++i) {
+        const uint8_t b = body[i];
+        n += (b == kStart || b == kEscA6 || b == kEnd || b == kEsc5B) ? 2 : 1;
+    }
+    return n;
+}
+
+bool protocol_phy::frame_valid(const uint8_t* body, uint32_t length)
+{
+    // Shorter bodies would make the handlers read head bytes that were never received.
+    if (length < kMinFrame)
+        return false;
+    return body[length - 1] == uint8_t(Utils::BCC(body, length - 1));
+}
+
+bool protocol_phy::is_card_frame(const uint8_t* body)
+{
+    return getU16(body) < 0xF000 && getU16(body + 2) == kCardSource;
+}
+
+bool protocol_phy::take_request(uint8_t* buffer, uint32_t capacity, const uint8_t* body,
+                                uint32_t length)
+{
+    if (length > capacity)
+        return false;
+    memcpy(buffer, body, length);
+    memset(buffer + length, 0, capacity - length);
+    return true;
+}
+
+uint32_t protocol_phy::build_reply(uint8_t* body, uint32_t r, uint32_t capacity, uint32_t wireLimit)
+{
+    swap_phy_head(body);
+    if (uint64_t(kMinFrame) + r <= capacity) {
+        body[kHeadSize + r] = uint8_t(Utils::BCC(body, kHeadSize + r));
+        if (encoded_size(body, kMinFrame + r) <= wireLimit)
+            return kMinFrame + r;
+    }
+    // Too long for this transport: answer as for a refused range rather than send nothing.
+    body[kHeadSize] = 1;
+    body[kHeadSize + 1] = 0;
+    body[kHeadSize + 2] = uint8_t(Utils::BCC(body, kHeadSize + 2));
+    return kMinFrame + 2;
+}
+
+uint32_t FrameStream::feed(const uint8_t* data, uint32_t length, bool* complete)
+{
+    *complete = false;
+    for (uint32_t i = 0; i < length; ++i) {
+        const uint8_t byte = data[i];
+        if (byte == kStart) {
+            m_state = kInside;
+            m_overflow = false;
+            m_body.clear();
+            // Give back the room of an earlier large frame; most frames are small.
+            if (m_body.capacity() > 16384)
+                std::vector<uint8_t>().swap(m_body);
+        } else if (m_state == kOutside) {
+            continue;
+        } else if (byte == kEnd) {
+            m_state = kOutside;
+            if (m_overflow) {
+                m_overflow = false;
+                m_body.clear();
+                continue;
+            }
+            *complete = true;
+            return i + 1;
+        } else {
+            uint8_t out;
+            if (unstuff(&m_state, byte, &out) && !m_overflow) {
+                if (m_body.size() < m_capacity) {
+                    m_body.push_back(out);
+                } else {
+                    m_overflow = true;
+                    ++m_dropped;
+                    m_body.clear();
+                }
+            }
+        }
+    }
+    return length;
+}

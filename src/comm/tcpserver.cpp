@@ -1,0 +1,272 @@
+#include "tcpserver.h"
+
+#include "global.h"
+#include "logMsg.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// After a hard accept failure (out of descriptors) the listener stays readable: leave it out of
+// the poll for a moment instead of waking on it again and again.
+constexpr std::chrono::milliseconds kAcceptPause{100};
+
+}
+
+TcpServer::TcpServer() : m_recvBuf(kChunkMax)
+{
+    writeLogMsg(LOG_INFO, "=====TcpServer::TcpServer()=====");
+}
+
+TcpServer::~TcpServer()
+{
+    unInitialize();
+}
+
+int TcpServer::initialize(int port)
+{
+    if (traceOn())
+        puts("=========TcpServer::initialize()=========== ");
+    if (m_server_socket >= 0)
+        return 0;
+    m_server_socket = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_server_socket < 0) {
+        if (traceOn())
+            printf("socket error:%m");
+        writeLogMsg(LOG_ERROR, "socket error:%m");
+        return 255;
+    }
+    if (traceOn())
+        printf("TcpServer m_server_socket = %#x \n", m_server_socket);
+    const int on = 1;
+    setsockopt(m_server_socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(uint16_t(port));
+    if (bind(m_server_socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+        if (traceOn())
+            printf("bind error:%m\n");
+        writeLogMsg(LOG_ERROR, "bind error:%m");
+        close(m_server_socket);
+        m_server_socket = -1;
+        return 255;
+    }
+    if (listen(m_server_socket, 200) < 0) {
+        if (traceOn())
+            printf("listen error:%m\n");
+        writeLogMsg(LOG_ERROR, "listen error:%m");
+        close(m_server_socket);
+        m_server_socket = -1;
+        return 255;
+    }
+    return 0;
+}
+
+int TcpServer::port() const
+{
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (m_server_socket < 0 || getsockname(m_server_socket, reinterpret_cast<sockaddr*>(&addr), &len) < 0)
+        return -1;
+    return ntohs(addr.sin_port);
+}
+
+int TcpServer::recvData(int timeoutMs, int wakeFd)
+{
+    m_pfds.clear();
+    if (wakeFd >= 0)
+        m_pfds.push_back({wakeFd, POLLIN, 0});
+    const bool listening = m_server_socket >= 0 && std::chrono::steady_clock::now() >= m_acceptPausedUntil;
+    if (listening)
+        m_pfds.push_back({m_server_socket, POLLIN, 0});
+    else if (m_server_socket >= 0 && (timeoutMs < 0 || timeoutMs > int(kAcceptPause.count())))
+        timeoutMs = int(kAcceptPause.count()); // look at the listener again once the pause is over
+    for (const auto& [fd, client] : m_clients)
+        m_pfds.push_back({fd, short(POLLIN | (client.out.empty() ? 0 : POLLOUT)), 0});
+
+    const int ready = poll(m_pfds.data(), m_pfds.size(), timeoutMs);
+    if (ready < 0) {
+        if (errno == EINTR)
+            return 0;
+        if (traceOn())
+            printf("poll error:%m\n");
+        return 255;
+    }
+    if (ready == 0)
+        return 0;
+
+    int result = 0;
+    for (const pollfd& p : m_pfds) {
+        if (!p.revents)
+            continue;
+        if (p.fd == wakeFd) {
+            uint64_t count;
+            while (read(wakeFd, &count, sizeof count) > 0) {
+            }
+        } else if (p.fd == m_server_socket) {
+            if (!acceptClients())
+                result = 255;
+        } else if (m_clients.count(p.fd)) {
+            if (p.revents & POLLNVAL) {
+                closeClient(p.fd);
+                continue;
+            }
+            if (p.revents & POLLOUT)
+                flushClient(p.fd);
+            if ((p.revents & (POLLIN | POLLHUP | POLLERR)) && m_clients.count(p.fd))
+                readClient(p.fd);
+        }
+    }
+    return result;
+}
+
+bool TcpServer::acceptClients()
+{
+    for (;;) {
+        const int fd = accept4(m_server_socket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return true;
+            if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
+                continue;
+            if (traceOn())
+                printf("accept error:%m\n");
+            m_acceptPausedUntil = std::chrono::steady_clock::now() + kAcceptPause;
+            return false;
+        }
+        if (m_clients.size() >= kMaxClients) {
+            if (traceOn())
+                printf("fd = %d refused: %zu clients\n", fd, m_clients.size());
+            close(fd);
+            continue;
+        }
+        // Replies are single small writes that a tool waits for: send them at once.
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        m_clients[fd];
+        m_client_count = m_clients.size();
+    }
+}
+
+void TcpServer::readClient(int fd)
+{
+    const ssize_t n = recv(fd, m_recvBuf.data(), kChunkMax, 0);
+    if (n > 0) {
+        m_chunks.push_back({fd, std::vector<uint8_t>(m_recvBuf.begin(), m_recvBuf.begin() + n)});
+        return;
+    }
+    if (n == 0) {
+        if (traceOn())
+            printf("fd = %d Client exit . . .\n", fd);
+        closeClient(fd);
+        return;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return;
+    // A socket in error stays readable: keeping it would wake every pass and log each time.
+    if (traceOn())
+        puts("recv error");
+    writeLogMsg(LOG_ERROR, "recv error . . . ");
+    closeClient(fd);
+}
+
+int TcpServer::sendData(const uint8_t* data, uint32_t length, int fd)
+{
+    auto it = m_clients.find(fd);
+    if (!data || it == m_clients.end())
+        return 255;
+    Client& client = it->second;
+    uint32_t done = 0;
+    if (client.out.empty()) {
+        while (done < length) {
+            const ssize_t n = send(fd, data + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                done += uint32_t(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            if (traceOn())
+                printf("send error:%m\n");
+            closeClient(fd);
+            return 255;
+        }
+    }
+    if (done == length)
+        return 0;
+    // A client that sends requests but does not read the replies is dropped before it can pile
+    // up memory here.
+    if (client.out.size() - client.sent + (length - done) > kMaxPendingOut) {
+        if (traceOn())
+            printf("send error: fd = %d does not take its replies\n", fd);
+        closeClient(fd);
+        return 255;
+    }
+    client.out.insert(client.out.end(), data + done, data + length);
+    return 0;
+}
+
+void TcpServer::flushClient(int fd)
+{
+    Client& client = m_clients[fd];
+    while (client.sent < client.out.size()) {
+        const ssize_t n = send(fd, client.out.data() + client.sent, client.out.size() - client.sent,
+                               MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            client.sent += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (traceOn())
+            printf("send error:%m\n");
+        closeClient(fd);
+        return;
+    }
+    client.out.clear();
+    client.out.shrink_to_fit();
+    client.sent = 0;
+}
+
+void TcpServer::delete_clinetSocket(int fd)
+{
+    if (traceOn())
+        printf("\n delete clinet %d \n", fd);
+    if (m_clients.count(fd))
+        closeClient(fd);
+}
+
+void TcpServer::closeClient(int fd)
+{
+    m_clients.erase(fd);
+    m_client_count = m_clients.size();
+    close(fd);
+    m_closed.push_back(fd);
+}
+
+void TcpServer::unInitialize()
+{
+    for (const auto& entry : m_clients)
+        close(entry.first);
+    m_clients.clear();
+    m_client_count = 0;
+    m_chunks.clear();
+    m_closed.clear();
+    if (m_server_socket >= 0) {
+        close(m_server_socket);
+        m_server_socket = -1;
+    }
+}

@@ -1,0 +1,54 @@
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <poll.h>
+#include <vector>
+
+// The control port's listening socket and its clients. One poll over all of them turns what
+// arrives into chunks for the owner; replies that a client does not take at once wait in its
+// own queue, so a slow reader never blocks the others.
+class TcpServer {
+public:
+    struct Chunk {
+        int fd;
+        std::vector<uint8_t> data;
+    };
+    static constexpr uint32_t kChunkMax = 131071;        // bytes taken from a client per receive
+    static constexpr size_t kMaxClients = 128;           // more are accepted and closed at once
+    static constexpr size_t kMaxPendingOut = 4u << 20;   // unsent reply bytes a client may hold
+
+    TcpServer();
+    ~TcpServer();
+    int initialize(int port);            // listen on every address; 0, or 255
+    // One poll of the listener and every client, waiting up to timeoutMs (-1: until something
+    // happens); wakeFd (an eventfd, may be -1) ends the wait early. 0, or 255 when poll or accept fails.
+    int recvData(int timeoutMs, int wakeFd = -1);
+    int sendData(const uint8_t* data, uint32_t length, int fd); // 0, or 255 (the client is closed)
+    void delete_clinetSocket(int fd);
+    void unInitialize();
+
+    int port() const;                    // the bound port (a listener on port 0 gets one)
+    size_t clientCount() const { return m_client_count.load(); } // readable from any thread
+    std::deque<Chunk> m_chunks;          // received, oldest first; the owner takes them
+    std::vector<int> m_closed;           // clients removed since the owner last looked
+
+private:
+    struct Client {
+        std::vector<uint8_t> out; // reply bytes not yet taken by the socket
+        size_t sent = 0;
+    };
+    bool acceptClients(); // false after a hard failure
+    void readClient(int fd);
+    void flushClient(int fd);
+    void closeClient(int fd);
+
+    int m_server_socket = -1;
+    std::map<int, Client> m_clients; // ordered: clients are served in ascending descriptor order
+    std::atomic<size_t> m_client_count{0};
+    std::vector<uint8_t> m_recvBuf;
+    std::vector<pollfd> m_pfds;
+    std::chrono::steady_clock::time_point m_acceptPausedUntil{};
+};

@@ -1,0 +1,365 @@
+#include "mainwindow.h"
+
+#include "c331_manage.h"
+#include "global.h"
+#include "inputchoose.h"
+#include "machinestate.h"
+#include "option.h"
+#include "pagenav.h"
+#include "panelkeys.h"
+#include "pictures.h"
+#include "tip.h"
+#include "ui_mainwindow.h"
+#include "vyrrampara.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QtDebug>
+#include <cstdio>
+
+QPointer<MainWindow> g_mainwindow;
+
+namespace {
+constexpr int kMenuEntries = 6; // machine state, input choice, user modes, settings, lock, tools
+constexpr int kTools = 4;
+constexpr int kFirstTool = 6;
+constexpr int kToolsEntry = 5;
+
+VyrRamPara* store() { return VyrRamPara::p_vyrrampara_config; }
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent),
+      ui(new Ui_MainWindow),
+      style_menu_normal(QStringLiteral("background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px")),
+      style_tool_normal(QStringLiteral("background-color: rgb(33, 36, 53);border:1px;border-radius:1px;padding:1px 1px")),
+      style_menu_focused(QStringLiteral("background-color: rgb(33, 36, 53);border:2px solid rgb(255,171,84);"
+                                        "border-radius:10px;padding:2px 4px;")),
+      style_tool_focused(QStringLiteral("background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);"
+                                        "border-radius:1px;padding:1px 1px")),
+      style_bar(QStringLiteral("#widget_mode{background-color: rgb(255, 255, 255);border:1px groove gray;border-radius:1px;}")),
+      style_slot_normal(QStringLiteral("background-color:transparent;")),
+      style_slot_focused(QStringLiteral("background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);"))
+{
+    Pictures::init();
+    ui->setupUi(this);
+    ui->widget->hide();
+    bar_font.setPointSize(9);
+    mode_init();
+    label_pointer = new QLabel(ui->centralWidget);
+    label_pointer->setObjectName(QStringLiteral("label_pointer"));
+    label_pointer->setPixmap(QPixmap(QStringLiteral(":/png/pointer.png")));
+    label_pointer->setScaledContents(true);
+    label_pointer->hide();
+    ui->label_IP->setPixmap(QPixmap(QStringLiteral(":/png/ip.png")));
+    ui->Button_lock->setIcon(QIcon(QStringLiteral(":/png/unlock.png")));
+    ui->Button_lock->setIconSize(QSize(16, 16));
+    ui->tools->setIcon(QIcon(QStringLiteral(":/png/tools.png")));
+    ui->tools->setIconSize(QSize(16, 16));
+    for (QPushButton* b : {ui->toolButton1, ui->toolButton2, ui->toolButton3, ui->toolButton4})
+        b->setIconSize(QSize(24, 36));
+
+    // The form connects taps to the slots by name; the bar's own buttons are connected in mode_init.
+    connect(ui->machinestate, &QPushButton::clicked, this, &MainWindow::on_machinestate_clicked);
+    connect(ui->inputchoose, &QPushButton::clicked, this, &MainWindow::on_inputchoose_clicked);
+    connect(ui->custommode, &QPushButton::clicked, this, &MainWindow::on_custommode_clicked);
+    connect(ui->option, &QPushButton::clicked, this, &MainWindow::on_option_clicked);
+    connect(ui->Button_lock, &QPushButton::clicked, this, &MainWindow::on_Button_lock_clicked);
+    connect(ui->tools, &QPushButton::clicked, this, &MainWindow::on_tools_clicked);
+    connect(ui->toolButton1, &QPushButton::clicked, this, &MainWindow::on_toolButton1_clicked);
+    connect(ui->toolButton2, &QPushButton::clicked, this, &MainWindow::on_toolButton2_clicked);
+    connect(ui->toolButton3, &QPushButton::clicked, this, &MainWindow::on_toolButton3_clicked);
+    connect(ui->toolButton4, &QPushButton::clicked, this, &MainWindow::on_toolButton4_clicked);
+
+    if (!g_tip)
+        g_tip = new TIP(nullptr);
+    menulist_init();
+    language_changed();
+    ip_changed();
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::menulist_init()
+{
+    QWidget* const entries[10] = {ui->machinestate, ui->inputchoose, ui->custommode, ui->option, ui->Button_lock,
+                                  ui->tools, ui->toolButton1, ui->toolButton2, ui->toolButton3, ui->toolButton4};
+    for (int i = 0; i < 10; ++i)
+        focus_list[i] = entries[i];
+    ui_select = 0;
+    bar_index = 0;
+    focus_widget = focus_list[0];
+    focus_widget->setStyleSheet(style_menu_focused);
+}
+
+void MainWindow::setFocusEntry(int index)
+{
+    // Entries 0-3 are menu buttons, 4-9 tool buttons; each keeps the strings of its own kind.
+    if (focus_widget) {
+        const bool wasMenu = focus_widget == ui->machinestate || focus_widget == ui->inputchoose ||
+                             focus_widget == ui->custommode || focus_widget == ui->option;
+        focus_widget->setStyleSheet(wasMenu ? style_menu_normal : style_tool_normal);
+    }
+    focus_widget = focus_list[index];
+    focus_widget->setStyleSheet(index < 4 ? style_menu_focused : style_tool_focused);
+}
+
+int MainWindow::audioWindow() const
+{
+    const VyrRamPara* s = store();
+    const int w = s ? s->block[0x840] : 0;
+    return w > 5 ? 0 : w;
+}
+
+void MainWindow::setToolPicture(QPushButton* button, const char* name)
+{
+    button->setIcon(QIcon(Pictures::lang(name)));
+}
+
+void MainWindow::language_changed()
+{
+    ui->machinestate->setIcon(QIcon(Pictures::lang("machinestate")));
+    ui->inputchoose->setIcon(QIcon(Pictures::lang("inputchoose")));
+    ui->custommode->setIcon(QIcon(Pictures::lang("custommode")));
+    ui->option->setIcon(QIcon(Pictures::lang("option")));
+    const int column = g_language.load();
+    ui->machinestate->setIconSize(QSize(64, 64));
+    ui->custommode->setIconSize(QSize(64, 64));
+    ui->option->setIconSize(QSize(64, 64));
+    if (column == 2 || column == 3)
+        ui->inputchoose->setIconSize(QSize(96, 76));
+    else if (column == 0 || column == 4)
+        ui->inputchoose->setIconSize(QSize(64, 64));
+    else
+        ui->inputchoose->setIconSize(QSize(90, 64));
+    setToolPicture(ui->toolButton3, call_picture_ ? "call" : "uncall");
+    setToolPicture(ui->toolButton4, save_picture_ ? "save" : "unsave");
+    para_init();
+}
+
+void MainWindow::para_init()
+{
+    const VyrRamPara* s = store();
+    if (!s)
+        return;
+    setToolPicture(ui->toolButton1, s->u16(0x844) == 1 ? "closeled" : "uncloseled");
+    const uint16_t audio = s->u16(kWindowBase + kWindowSize * audioWindow() + 20);
+    setToolPicture(ui->toolButton2, (audio & 0x8000) ? "unslience" : "slience");
+    lock_state = s->u16(0x304) == 1 ? 1 : 0;
+    ui->Button_lock->setIcon(QIcon(lock_state ? QStringLiteral(":/png/lock.png") : QStringLiteral(":/png/unlock.png")));
+}
+
+void MainWindow::ip_changed()
+{
+    ui->label_IPaddr->setText(g_str_ip);
+}
+
+void MainWindow::syncUpdate()
+{
+    if (PageNav::languageChanged())
+        language_changed();
+    const VyrRamPara* s = store();
+    if (!s)
+        return;
+    const uint32_t audio = kWindowBase + kWindowSize * audioWindow() + 20;
+    auto same = [s](uint32_t off) { return s->block[off] == s->shadow[off] && s->block[off + 1] == s->shadow[off + 1]; };
+    if (!(same(0x844) && same(audio) && same(0x304)))
+        para_init();
+    ip_changed();
+}
+
+bool MainWindow::menuBlocked()
+{
+    return lock_state == 1;
+}
+
+void MainWindow::on_machinestate_clicked()
+{
+    if (menuBlocked())
+        return;
+    mode_window_close();
+    PageNav::openModal(new MachineState(nullptr));
+}
+
+void MainWindow::on_inputchoose_clicked()
+{
+    if (menuBlocked())
+        return;
+    mode_window_close();
+    PageNav::openModal(new InputChoose(nullptr));
+}
+
+void MainWindow::on_custommode_clicked()
+{
+    if (menuBlocked())
+        return;
+    mode_window_close();
+    PageNav::showUserModes();
+}
+
+void MainWindow::on_option_clicked()
+{
+    if (menuBlocked())
+        return;
+    mode_window_close();
+    PageNav::openModal(new Option(nullptr));
+}
+
+void MainWindow::on_Button_lock_clicked()
+{
+    VyrRamPara* s = store();
+    if (!s)
+        return;
+    const uint16_t value = (s->u16(0x304) + 1) & 1;
+    lock_state = uint8_t(value);
+    ui->Button_lock->setIcon(QIcon(value ? QStringLiteral(":/png/lock.png") : QStringLiteral(":/png/unlock.png")));
+    s->block[0x304] = uint8_t(value);
+    s->block[0x305] = 0;
+    // The lock must survive a power cut: save it now rather than with some later change.
+    s->test_signal(1);
+}
+
+void MainWindow::on_tools_clicked()
+{
+    if (!tools_shown_) {
+        ui->widget->show();
+        tools_shown_ = true;
+        if (focus_widget)
+            focus_widget->setStyleSheet(style_menu_normal);
+        focus_widget = nullptr;
+        ui_select = 0;
+        bar_index = 0;
+        setFocusEntry(kFirstTool);
+        return;
+    }
+    if (widget_mode) {
+        widget_mode->hide();
+        widget_mode->deleteLater();
+        widget_mode = nullptr;
+        mode_buttons.clear();
+    }
+    label_pointer->hide();
+    call_state = save_state = 0;
+    bar_index = 0;
+    call_picture_ = save_picture_ = false;
+    setToolPicture(ui->toolButton3, "uncall");
+    setToolPicture(ui->toolButton4, "unsave");
+    ui->widget->hide();
+    tools_shown_ = false;
+    ui_select = kToolsEntry;
+    setFocusEntry(kToolsEntry);
+}
+
+void MainWindow::on_toolButton1_clicked()
+{
+    VyrRamPara* s = store();
+    if (!s)
+        return;
+    const uint16_t v = (s->u16(0x844) + 1) & 1;
+    setToolPicture(ui->toolButton1, v == 1 ? "closeled" : "uncloseled");
+    ScalerHandOver handOver;
+    s->block[0x844] = uint8_t(v);
+    s->block[0x845] = 0;
+    handOver.commit();
+}
+
+void MainWindow::on_toolButton2_clicked()
+{
+    VyrRamPara* s = store();
+    if (!s)
+        return;
+    ScalerHandOver handOver;
+    int w = s->block[0x840];
+    if (w > 5 || s->u16(kWindowBase + kWindowSize * w) == 0) {
+        w = 0;
+        s->setU16(0x840, 0);
+    }
+    uint8_t* audio = s->block + kWindowBase + kWindowSize * w + 20;
+    if (audio[1] & 0x80) {
+        setToolPicture(ui->toolButton2, "slience");
+        audio[0] = 0;
+        audio[1] = 0;
+    } else {
+        setToolPicture(ui->toolButton2, "unslience");
+        audio[0] = 0xFF;
+        audio[1] = 0x80;
+    }
+    handOver.commit();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == PanelKey::OK)
+        qDebug("this is OK button(MainWindow)[Press]\n");
+    else if (event->key() == PanelKey::Back)
+        qDebug("this is back button(MainWindow)[Press]\n");
+    event->accept();
+}
+
+void MainWindow::keyReleaseEvent(QKeyEvent* event)
+{
+    event->accept();
+    const bool bar = call_state == 1 || save_state == 1;
+    const int count = tools_shown_ ? kTools : kMenuEntries;
+    const int base = tools_shown_ ? kFirstTool : 0;
+    switch (event->key()) {
+    case PanelKey::OK:
+        qDebug("this is OK button(MainWindow)[Release],g_lockwindow=%p\n", static_cast<void*>(PageNav::page(0)));
+        if (traceOn())
+            printf(tools_shown_ ? "\n unhidden ui_select = %#x ,l_lock_state = %#x ,l_call_state=%#x\n"
+                                : "\n ishidden ui_select = %#x ,l_lock_state = %#x l_call_state=%#x\n",
+                   ui_select, lock_state, call_state);
+        if (bar) {
+            if (bar_index < mode_buttons.size())
+                mode_buttons[bar_index]->click();
+        } else if (auto* b = qobject_cast<QPushButton*>(focus_list[base + ui_select])) {
+            b->click();
+        }
+        break;
+    case PanelKey::Left:
+    case PanelKey::Right: {
+        const bool right = event->key() == PanelKey::Right;
+        qDebug(right ? "this is right-code [MainWindow][Release] ui_select=%#x"
+                     : "this is left-code [MainWindow][Release] ui_select=%#x",
+               ui_select);
+        if (bar) {
+            on_usermodesel_clicked(right ? 1 : 0);
+            break;
+        }
+        ui_select = uint8_t(right ? (ui_select + 1 >= count ? 0 : ui_select + 1) : (ui_select == 0 ? count - 1 : ui_select - 1));
+        setFocusEntry(base + ui_select);
+        break;
+    }
+    case PanelKey::Mode:
+        qDebug("this is mode-code [MainWindow][Release]");
+        // Under the key lock nothing opens, so nothing may be left waiting for a later opening.
+        if (!menuBlocked()) {
+            g_mode_shortcut_key = 1;
+            on_custommode_clicked();
+        }
+        break;
+    case PanelKey::Back:
+        qDebug("this is back button(MainWindow)[Release]\n");
+        if (bar) {
+            on_deletewidgetmode_clicked();
+        } else if (tools_shown_) {
+            ui->widget->hide();
+            tools_shown_ = false;
+            call_picture_ = save_picture_ = false;
+            setToolPicture(ui->toolButton3, "uncall");
+            setToolPicture(ui->toolButton4, "unsave");
+            ui_select = kToolsEntry;
+            setFocusEntry(kToolsEntry);
+        } else {
+            mode_window_close();
+            PageNav::showHome();
+        }
+        break;
+    default:
+        break;
+    }
+}

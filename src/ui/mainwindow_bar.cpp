@@ -1,0 +1,234 @@
+// The root menu's user-mode bar: sixteen slots for recalling or storing a user mode.
+#include "mainwindow.h"
+
+#include "c331_manage.h"
+#include "global.h"
+#include "pictures.h"
+#include "texts.h"
+#include "ui_mainwindow.h"
+#include "vyrrampara.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <cstring>
+#include <mutex>
+
+QWidget* g_mode[16] = {};
+uint8_t g_mode_blank_check = 0;
+
+namespace {
+const char* const kSavedFrame = "background-color: #212435;border-radius:5px;";
+const char* const kEmptyFrame = "background-color: #B2B2B2;border-radius:5px;";
+const char* const kPickedFrame = "background-color: #00D65B;border-radius:5px;";
+
+bool saved(int m)
+{
+    VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
+    return s && s->VyrUserModeSaved(uint32_t(m)) != 0;
+}
+
+// The first saved slot from `from` on (with wrap-around), or -1 when none is saved.
+int savedFrom(int from)
+{
+    VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
+    const int32_t m = s ? s->VyrUserModeIndex(uint32_t(from), 2) : 256;
+    return m >= 0 && m < int(kModeCount) ? m : -1;
+}
+}
+
+void MainWindow::mode_init()
+{
+    // The old bar may hold the button whose click is being served: let it go after the click.
+    if (widget_mode) {
+        widget_mode->hide();
+        widget_mode->deleteLater();
+    }
+    mode_buttons.clear();
+    widget_mode = new QWidget(ui->centralWidget);
+    widget_mode->setObjectName(QStringLiteral("widget_mode"));
+    widget_mode->setAttribute(Qt::WA_StyledBackground);
+    widget_mode->setStyleSheet(style_bar);
+    widget_mode->hide();
+    label_mode_title = new QLabel(widget_mode);
+    label_mode_title->setObjectName(QStringLiteral("label_mode_title"));
+    label_mode_title->setGeometry(10, 5, 210, 28);
+    label_mode_title->setFont(bar_font);
+    label_mode_title->setStyleSheet(QStringLiteral("background-color: rgb(255, 255, 255);"));
+
+    VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
+    const int current = s ? (s->u16(0x362) > 16 ? 0 : s->u16(0x362)) : 0;
+    for (int i = 0; i < int(kModeCount); ++i) {
+        const int x = 15 + 63 * (i & 3);
+        const int y = 33 + 45 * (i / 4);
+        auto* frame = new QFrame(widget_mode);
+        frame->setGeometry(x, y, 50, 40);
+        g_mode[i] = frame;
+        auto* number = new QLabel(widget_mode);
+        number->setGeometry(x, y, 12, 12);
+        number->setText(QString::number(i + 1));
+        number->setStyleSheet(QStringLiteral("background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 7px;"));
+        auto* icon = new QLabel(frame);
+        icon->setGeometry(17, 12, 16, 16);
+        icon->setScaledContents(true);
+        auto* using_ = new QLabel(frame);
+        using_->setObjectName(QStringLiteral("label_using"));
+        using_->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255); font: 7px;"));
+        using_->setText(uiText(UiText::Using));
+        using_->hide();
+        auto* button = new QPushButton(widget_mode);
+        button->setObjectName(QString::number(i));
+        button->setGeometry(x, y, 50, 40);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setAutoDefault(false);
+        button->setFlat(true); // only the focus border is drawn; the slot's frame shows through
+        connect(button, &QPushButton::clicked, this, &MainWindow::vyr_button_mode_clicked);
+        mode_buttons.append(button);
+        number->raise();
+        button->raise();
+
+        const bool focused = i == bar_index;
+        if (saved(i)) {
+            frame->setStyleSheet(QLatin1String(kSavedFrame));
+            icon->setPixmap(QPixmap(QStringLiteral(":/png/mode_exist.png")));
+            button->setStyleSheet(focused && (call_state || save_state) ? style_slot_focused : style_slot_normal);
+            if (i + 1 == current) {
+                icon->setGeometry(17, 7, 16, 16);
+                using_->setGeometry(7, 23, 36, 17);
+                using_->show();
+            }
+        } else {
+            frame->setStyleSheet(QLatin1String(kEmptyFrame));
+            icon->setPixmap(QPixmap(QStringLiteral(":/png/mode_blank.png")));
+            button->setStyleSheet(focused && save_state ? style_slot_focused : style_slot_normal);
+        }
+    }
+}
+
+void MainWindow::showBar()
+{
+    widget_mode->setGeometry(11, 6, 270, 230);
+    label_mode_title->setText(uiText(save_state ? UiText::BarStore : UiText::BarRecall));
+    widget_mode->show();
+    widget_mode->raise();
+    label_pointer->setGeometry(281, save_state ? 188 : 148, 9, 12);
+    label_pointer->show();
+    label_pointer->raise();
+}
+
+void MainWindow::mode_window_close()
+{
+    call_state = 0;
+    save_state = 0;
+    if (widget_mode)
+        widget_mode->hide();
+    label_pointer->hide();
+}
+
+void MainWindow::openBar(bool store)
+{
+    uint8_t& state = store ? save_state : call_state;
+    if (state == 1)
+        return;
+    state = 1;
+    if (store) {
+        call_state = 0;
+        call_picture_ = false;
+        setToolPicture(ui->toolButton3, "uncall");
+    } else {
+        save_state = 0;
+        save_picture_ = false;
+        setToolPicture(ui->toolButton4, "unsave");
+    }
+    if (focus_widget)
+        focus_widget->setStyleSheet(style_tool_normal);
+    const int first = savedFrom(bar_index);
+    if (first >= 0) {
+        bar_index = uint8_t(first);
+        (store ? save_picture_ : call_picture_) = true;
+        setToolPicture(store ? ui->toolButton4 : ui->toolButton3, store ? "save" : "call");
+    } else {
+        bar_index = 0;
+    }
+    mode_init();
+    showBar();
+}
+
+void MainWindow::on_toolButton3_clicked()
+{
+    openBar(false);
+}
+
+void MainWindow::on_toolButton4_clicked()
+{
+    openBar(true);
+}
+
+void MainWindow::on_usermodesel_clicked(char direction)
+{
+    if (save_state) {
+        bar_index = uint8_t(direction == 1 ? (bar_index + 1) % kModeCount : (bar_index == 0 ? kModeCount - 1 : bar_index - 1));
+    } else {
+        VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
+        const int32_t m = s ? s->VyrUserModeIndex(bar_index, uint32_t(direction)) : 256;
+        bar_index = uint8_t(m >= 0 && m < int(kModeCount) ? m : 0);
+    }
+    mode_init();
+    showBar();
+}
+
+void MainWindow::vyr_button_mode_clicked()
+{
+    const int before = g_mode_select.load();
+    if (before < int(kModeCount) && g_mode[before])
+        g_mode[before]->setStyleSheet(QLatin1String(saved(before) ? kSavedFrame : kEmptyFrame));
+    QObject* button = sender();
+    bool ok = false;
+    const int slot = button ? button->objectName().toInt(&ok) : -1;
+    if (!ok || slot < 0 || slot >= int(kModeCount))
+        return;
+    g_mode_select = uint8_t(slot);
+    VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
+    if (save_state == 1) {
+        if (s && slot + 1 != s->u16(0x364)) {
+            ScalerHandOver handOver;
+            s->block[0x365] = 0;
+            s->block[0x364] = uint8_t(slot + 1);
+            handOver.commit();
+            pending_tip = 1; // confirmed once the refresh after the store has run
+        }
+        save_state = 0;
+        on_toolButton4_clicked();
+    } else if (call_state == 1) {
+        if (s && saved(slot)) {
+            ScalerHandOver handOver;
+            {
+                std::lock_guard<std::recursive_mutex> records(s->records_mutex);
+                memcpy(s->block + kModeBodyStart, s->mode[slot] + 2, kModeDataSize);
+            }
+            s->setU16(0x362, uint16_t(slot + 1));
+            s->setU16(0x364, 0);
+            handOver.commit();
+            pending_tip = 1;
+        }
+        call_state = 0;
+        bar_index = uint8_t(slot);
+        on_toolButton3_clicked();
+    }
+    if (g_mode[slot])
+        g_mode[slot]->setStyleSheet(QLatin1String(kPickedFrame));
+}
+
+void MainWindow::on_deletewidgetmode_clicked()
+{
+    mode_window_close();
+    call_picture_ = save_picture_ = false;
+    setToolPicture(ui->toolButton3, "uncall");
+    setToolPicture(ui->toolButton4, "unsave");
+    setFocusEntry(6 + (ui_select & 3));
+}
+
+void MainWindow::on_toolusermode_clicked()
+{
+    on_deletewidgetmode_clicked();
+}

@@ -1,0 +1,8 @@
+#include "outputset.h"
+
+QPointer<OutputSet> g_outputset;
+
+OutputSet::OutputSet(QWidget* parent)
+    : VyrPage(6, "OutputSet", UiText::TitleOutputSet, parent)
+{
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+class QWidget;
+class VyrPage;
+
+// Page codes, page pointers and the open, back and MODE sequences of the front panel.
+// GUI thread only.
+namespace PageNav {
+constexpr int kPageCount = 27; // codes 0-26
+
+QWidget* page(int code);   // the open page of that code, or null
+void forget(int code);     // its page pointer := null
+int parentCode(int code);  // where BACK leads (3 and 7 depend on what is open)
+void retext(int code);     // language_changed() of the open page of that code
+void refresh(int code, int signal); // its syncUpdate; false when it is not open
+bool languageChanged();    // VyrRamPara::VyrLanguageChanged(), false without a store
+void activate(int code);   // make that page the window the keys reach
+
+// Stores the page in its pointer, puts its code on top and runs it modally.
+void openModal(VyrPage* child);
+// Closes the page (deleted by Qt), clears its pointer, re-texts the parent unless told not to,
+// and puts the parent's code on top.
+void back(VyrPage* page, bool retextParent = true);
+// Closes the page of that code with delete-on-close and clears its pointer.
+void closePage(int code);
+// Closes every page above the root menu, then opens the user-mode page from a queued call once
+// the modal loops of the closed pages have returned.
+void modeShortcut();
+void showHome();           // a new home screen on top (code 0)
+void showUserModes();      // a new user-mode page on top (code 4)
+}

@@ -1,0 +1,8 @@
+#include "advancedoption.h"
+
+QPointer<AdvancedOption> g_advancedoption;
+
+AdvancedOption::AdvancedOption(QWidget* parent)
+    : VyrPage(12, "AdvancedOption", UiText::TitleAdvancedOption, parent)
+{
+}

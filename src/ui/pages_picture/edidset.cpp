@@ -1,0 +1,8 @@
+#include "edidset.h"
+
+QPointer<EDIDset> g_edidset;
+
+EDIDset::EDIDset(QWidget* parent)
+    : VyrPage(8, "EDIDset", UiText::TitleEDIDset, parent)
+{
+}

@@ -1,0 +1,8 @@
+#include "imagelayout.h"
+
+QPointer<ImageLayout> g_imagelayout;
+
+ImageLayout::ImageLayout(QWidget* parent)
+    : VyrPage(9, "ImageLayout", UiText::TitleImageLayout, parent)
+{
+}

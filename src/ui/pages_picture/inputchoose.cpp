@@ -1,0 +1,8 @@
+#include "inputchoose.h"
+
+QPointer<InputChoose> g_inputchoose;
+
+InputChoose::InputChoose(QWidget* parent)
+    : VyrPage(3, "InputChoose", UiText::TitleInputChoose, parent)
+{
+}

@@ -1,0 +1,8 @@
+#include "factory.h"
+
+QPointer<factory> g_factory;
+
+factory::factory(QWidget* parent)
+    : VyrPage(18, "factory", UiText::TitleFactory, parent)
+{
+}

@@ -1,0 +1,8 @@
+#include "lcdshow.h"
+
+QPointer<lcdshow> g_lcdshow;
+
+lcdshow::lcdshow(QWidget* parent)
+    : VyrPage(15, "lcdshow", UiText::TitleLcdshow, parent)
+{
+}

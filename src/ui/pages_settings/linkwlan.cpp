@@ -1,0 +1,8 @@
+#include "linkwlan.h"
+
+QPointer<linkwlan> g_linkwlan;
+
+linkwlan::linkwlan(QWidget* parent)
+    : VyrPage(22, "linkwlan", UiText::TitleLinkwlan, parent)
+{
+}

@@ -1,0 +1,8 @@
+#include "netset.h"
+
+QPointer<netset> g_netset;
+
+netset::netset(QWidget* parent)
+    : VyrPage(14, "netset", UiText::TitleNetset, parent)
+{
+}

@@ -1,0 +1,8 @@
+#include "temperature.h"
+
+QPointer<temperature> g_temperature;
+
+temperature::temperature(QWidget* parent)
+    : VyrPage(20, "temperature", UiText::TitleTemperature, parent)
+{
+}

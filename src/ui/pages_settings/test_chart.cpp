@@ -1,0 +1,23 @@
+#include "test_chart.h"
+
+#include "c331_manage.h"
+#include "pagenav.h"
+#include "vyrrampara.h"
+
+QPointer<test_chart> g_test_chart;
+
+test_chart::test_chart(QWidget* parent)
+    : VyrPage(16, "test_chart", UiText::TitleTestChart, parent)
+{
+}
+
+void test_chart::slot_Button_back_clicked()
+{
+    // A pattern must not stay on the LED wall once the page is gone.
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
+        ScalerHandOver handOver;
+        store->block[0x360] = 0;
+        handOver.commit();
+    }
+    PageNav::back(this);
+}

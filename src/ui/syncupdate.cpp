@@ -1,0 +1,160 @@
+#include "syncupdate.h"
+
+#include "bytes.h"
+#include "c331_manage.h"
+#include "global.h"
+#include "logMsg.h"
+#include "mainwindow.h"
+#include "pagenav.h"
+#include "tip.h"
+#include "utils.h"
+#include "vyrrampara.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+SyncUpdate* SyncUpdate::p_SyncUpdate = nullptr;
+
+SyncUpdate* SyncUpdate::pInstance()
+{
+    if (!p_SyncUpdate)
+        p_SyncUpdate = new SyncUpdate();
+    return p_SyncUpdate;
+}
+
+void SyncUpdate::para_sync(int code)
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    refreshTop(code);
+    if (!store)
+        return;
+    storeRequestedMode(*store);
+    if (code == 2)
+        rewriteModes(*store);
+    writeBack(*store);
+}
+
+void SyncUpdate::refreshTop(int code)
+{
+    const int top = g_page_focus.load();
+    // The front LCD and serial pages have no refresh, nor does a code that names no page.
+    if (top == 15 || top == 21 || top >= PageNav::kPageCount) {
+        PageNav::languageChanged();
+        return;
+    }
+    if (!PageNav::page(top))
+        return;
+    PageNav::refresh(top, code);
+    TIP* tip = g_tip.data();
+    if (!tip)
+        return;
+    if (top == 1 && g_mainwindow && g_mainwindow->pending_tip) {
+        g_mainwindow->pending_tip = 0;
+        tip->tip_create(1);
+    } else if (top == 10) {
+        tip->tip_create(1);
+    } else if (top == 24 || top == 26) {
+        if (code == 100) {
+            if (traceOn())
+                printf("\n yes ,got the usb in");
+            tip->tip_create(3);
+        } else if (code == 101) {
+            if (traceOn())
+                printf("\n yes ,got the usb out");
+            tip->tip_create(4);
+        } else if (code == 102) {
+            tip->tip_create(5);
+        }
+    }
+}
+
+void SyncUpdate::storeRequestedMode(VyrRamPara& store)
+{
+    const uint16_t n = store.u16(0x364);
+    if (n == 0 || n == getU16(store.shadow + 0x364))
+        return;
+    if (n > kModeCount) {
+        // The protocol writes this word freely; only 1-16 name a record.
+        writeLogMsg(LOG_WARNING, "user mode save request " + std::to_string(n) + " ignored");
+        ScalerHandOver handOver;
+        store.setU16(0x364, 0);
+        return;
+    }
+    {
+        ScalerHandOver handOver;
+        std::lock_guard<std::recursive_mutex> records(store.records_mutex);
+        uint8_t* record = store.mode[n - 1];
+        record[0] = 0xAA;
+        record[1] = 0xAA;
+        store.setU16(0x362, n);
+        memcpy(record + 2, store.block + kModeBodyStart, kModeDataSize);
+    }
+    store.mode_file_write(n - 1, 0);
+    {
+        ScalerHandOver handOver;
+        store.setU16(0x364, 0);
+    }
+    if (traceOn())
+        printf("\n user mode save change ,%#x \n", store.mode[n - 1][0]);
+}
+
+void SyncUpdate::rewriteModes(VyrRamPara& store)
+{
+    for (uint32_t m = 0; m < kModeCount; ++m) {
+        uint8_t a, b;
+        {
+            std::lock_guard<std::recursive_mutex> records(store.records_mutex);
+            a = store.mode[m][0];
+            b = store.mode[m][1];
+        }
+        if (a == 0xFF || b == 0xFF) {
+            store.mode_file_deal(m, 1);
+            ScalerHandOver handOver;
+            store.setU16(0x364, 0);
+        } else if (a == 0xAA || b == 0xAA) {
+            store.mode_file_write(m, 2);
+        }
+    }
+}
+
+void SyncUpdate::writeBack(VyrRamPara& store)
+{
+    // The snapshot is taken under the hand-over lock: a change handed over after it is not in it,
+    // and a snapshot taken while a change is still pending never becomes the shadow, so the
+    // shadow never claims more than was applied and saved.
+    uint8_t snapshot[kBlockSize];
+    bool pending = false;
+    {
+        ScalerHandOver handOver;
+        if (c331_manage::p_c331_manage)
+            pending = c331_manage::p_c331_manage->change_flag != 0;
+        memcpy(snapshot, store.block, kBlockSize);
+    }
+    if (memcmp(snapshot + kPersistStart, store.shadow + kPersistStart, kPersistSize) == 0) {
+        save_failed_ = false;
+        return;
+    }
+    if (traceOn())
+        printf("\n ram_para diffrent !");
+    if (!store.para_file_save()) {
+        // Not saved: the shadow stays behind, so the next refresh or the retry saves again.
+        save_failed_ = true;
+        failed_at_ = G_timeTicks.load();
+        return;
+    }
+    save_failed_ = false;
+    if (pending)
+        return;
+    ScalerHandOver handOver;
+    memcpy(store.shadow, snapshot, kBlockSize);
+}
+
+void SyncUpdate::retryFailedSave()
+{
+    if (!save_failed_ || Utils::getTimeSpace(failed_at_) < kRetryTicks)
+        return;
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
+        writeBack(*store);
+}

@@ -1,0 +1,31 @@
+#pragma once
+#include <QObject>
+#include <cstdint>
+
+class VyrRamPara;
+
+// After every change of the parameter block: refreshes the page on top, stores a requested user
+// mode, writes or deletes the user-mode files after a bulk replacement, and saves the persistent
+// part of the block. The shadow copy follows only what was really saved. GUI thread only.
+class SyncUpdate : public QObject {
+    Q_OBJECT
+public:
+    static SyncUpdate* p_SyncUpdate;
+    static SyncUpdate* pInstance();
+    // From the tick: tries a failed save again once kRetryTicks have passed.
+    void retryFailedSave();
+    bool saveFailed() const { return save_failed_; }
+    static constexpr uint32_t kRetryTicks = 100;
+
+public Q_SLOTS:
+    void para_sync(int code);
+
+private:
+    SyncUpdate() = default;
+    void refreshTop(int code);
+    void storeRequestedMode(VyrRamPara& store);
+    void rewriteModes(VyrRamPara& store);
+    void writeBack(VyrRamPara& store);
+    bool save_failed_ = false;
+    uint32_t failed_at_ = 0;
+};

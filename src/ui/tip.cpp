@@ -1,0 +1,98 @@
+#include "tip.h"
+
+#include "global.h"
+#include "pagenav.h"
+#include "texts.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPixmap>
+#include <cstdio>
+
+QPointer<TIP> g_tip;
+
+namespace {
+constexpr int kShownTicks = 300;
+const char* const kGrey = "background-color:rgb(136, 138, 133);";
+}
+
+TIP::TIP(QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("TIP"));
+    setWindowTitle(QStringLiteral("Dialog"));
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setWindowModality(Qt::ApplicationModal);
+    resize(160, 120);
+}
+
+void TIP::tip_create(int type)
+{
+    delete frame_;
+    frame_ = nullptr;
+    label_ = nullptr;
+    if (type == 1) {
+        setGeometry(100, 60, 120, 120);
+        frame_ = new QFrame(this);
+        frame_->setGeometry(0, 0, 120, 120);
+        frame_->setStyleSheet(QLatin1String(kGrey));
+        label_ = new QLabel(frame_);
+        label_->setGeometry(20, 20, 80, 80);
+        label_->setPixmap(QPixmap(QStringLiteral(":/png/check_180.png")));
+        label_->setScaledContents(true);
+        label_->raise();
+    } else if (type >= 3 && type <= 5) {
+        setGeometry(50, 60, 220, 120);
+        frame_ = new QFrame(this);
+        frame_->setGeometry(0, 0, 220, 120);
+        frame_->setStyleSheet(QLatin1String(kGrey));
+        label_ = new QLabel(frame_);
+        label_->setGeometry(5, 5, 200, 100);
+        label_->setStyleSheet(QStringLiteral("font: 15px"));
+        label_->setAlignment(Qt::AlignCenter);
+        const UiText id = type == 3 ? UiText::TipUsbIn : type == 4 ? UiText::TipUsbOut : UiText::TipUsbReading;
+        label_->setText(uiText(id));
+    } else {
+        return;
+    }
+    frame_->show();
+    tip_show();
+}
+
+void TIP::tip_show()
+{
+    // A pop-up already up keeps its count: the new content lives for the rest of the 300 ticks.
+    g_tip_flag = 1;
+    show();
+    activateWindow();
+}
+
+void TIP::tip_outtime_deal()
+{
+    if (++ticks_ < kShownTicks)
+        return;
+    hide();
+    ticks_ = 0;
+    g_tip_flag = 0;
+    if (traceOn())
+        printf("\n tip over! ");
+    PageNav::activate(g_page_focus.load());
+}
+
+void TIP::keyPressEvent(QKeyEvent* event)
+{
+    event->accept();
+}
+
+void TIP::keyReleaseEvent(QKeyEvent* event)
+{
+    event->accept();
+}
+
+void TIP::closeEvent(QCloseEvent* event)
+{
+    // Only the tick ends the pop-up.
+    event->ignore();
+}

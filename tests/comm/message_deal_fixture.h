@@ -1,0 +1,71 @@
+#pragma once
+// Requests built byte by byte and run straight through the dispatcher, as a transport would.
+#include "bytes.h"
+#include "c331_manage.h"
+#include "fpga_manage.h"
+#include "keltosource.h"
+#include "message_deal.h"
+#include "vyrrampara.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+constexpr uint16_t kController = 0xF100;
+constexpr uint16_t kFpgaSide = 0xF200;
+
+class MessageDealTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        store = VyrRamPara::pInstance();
+        keltosource::pInstance();
+        fpga = fpga_manage::pInstance();
+        scaler = c331_manage::instanceWithoutWorker();
+        scaler->change_flag = 0;
+    }
+
+    // Runs group with payload (from byte 10) as one frame; bytes 6 and 7 select the FPGA.
+    // The buffer is filled with 0xEE first, so a reply byte the handler did not write shows up.
+    uint32_t send(uint16_t dest, uint8_t group, const std::vector<uint8_t>& payload,
+                  uint32_t capacity = kMessageBufferSize, uint8_t byte6 = 0, uint8_t byte7 = 0)
+    {
+        buf.assign(capacity, 0xEE);
+        const uint8_t head[10] = {uint8_t(dest), uint8_t(dest >> 8), 0x10, 0xF0, 0, 0, byte6, byte7, 0, group};
+        std::copy(head, head + 10, buf.begin());
+        std::copy(payload.begin(), payload.end(), buf.begin() + 10);
+        return handler.message_group_deal(buf.data(), uint32_t(10 + payload.size()), capacity);
+    }
+    static std::vector<uint8_t> ramRequest(uint32_t address, uint16_t n, const std::vector<uint8_t>& data = {})
+    {
+        std::vector<uint8_t> p(8, 0);
+        putU32(p.data(), address);
+        putU16(p.data() + 4, n);
+        p.insert(p.end(), data.begin(), data.end());
+        return p;
+    }
+    uint8_t writeRam(uint32_t address, const std::vector<uint8_t>& data, uint16_t dest = kController)
+    {
+        EXPECT_EQ(send(dest, 0x60, ramRequest(address, uint16_t(data.size()), data)), 1u);
+        return buf[10];
+    }
+    // Reply data of a read (status checked to be 0).
+    std::vector<uint8_t> readRam(uint32_t address, uint16_t n, uint16_t dest = kController, uint8_t byte7 = 0)
+    {
+        const uint32_t r = send(dest, 0x61, ramRequest(address, n), kMessageBufferSize, 0, byte7);
+        EXPECT_EQ(r, n + 1u);
+        EXPECT_EQ(buf[10], 0);
+        return std::vector<uint8_t>(buf.begin() + 11, buf.begin() + 11 + n);
+    }
+    uint8_t writeReg(uint8_t g, uint8_t mask, uint8_t value, uint16_t dest = kController, uint8_t byte7 = 0)
+    {
+        EXPECT_EQ(send(dest, 0xA0, {g, mask, 0, value}, kMessageBufferSize, 0, byte7), 1u);
+        return buf[10];
+    }
+    uint16_t blockU16(uint32_t off) const { return store->u16(off); }
+
+    message_deal handler;
+    std::vector<uint8_t> buf;
+    VyrRamPara* store = nullptr;
+    fpga_manage* fpga = nullptr;
+    c331_manage* scaler = nullptr;
+};

@@ -1,0 +1,132 @@
+// Writes and reads of the controller's parameter memory: block, user-mode records, 4G RAM.
+#include "message_deal_fixture.h"
+
+#include <cstring>
+
+TEST_F(MessageDealTest, BlockWritesEndAtTheBlock)
+{
+    EXPECT_EQ(writeRam(0xFFE, {1, 2, 3, 4}), 1);
+    EXPECT_EQ(store->block[0xFFE], 0);
+    EXPECT_EQ(writeRam(0xFFE, {1, 2}), 0);
+    EXPECT_EQ(store->block[0xFFF], 2);
+    EXPECT_EQ(writeRam(0x5A, {0xA5}), 0);
+    EXPECT_EQ(readRam(0x5A, 1), std::vector<uint8_t>{0xA5});
+    EXPECT_EQ(scaler->change_flag, 0) << "a write is not handed over; register 11 does that";
+}
+
+TEST_F(MessageDealTest, WriteLengthMustLieInsideTheFrame)
+{
+    // Announces 200 bytes but carries 2: nothing is copied from beyond the frame.
+    std::vector<uint8_t> p = ramRequest(0x400, 200, {7, 7});
+    ASSERT_EQ(send(kController, 0x60, p), 1u);
+    EXPECT_EQ(buf[10], 1);
+    EXPECT_EQ(store->block[0x400], 0);
+    ASSERT_EQ(send(kController, 0x60, {0x00, 0x04, 0, 0}), 1u) << "cut inside the address";
+    EXPECT_EQ(buf[10], 1);
+}
+
+TEST_F(MessageDealTest, UserModeRecordsAreWrittenFromTheirMarkers)
+{
+    EXPECT_EQ(writeRam(0x1000, {0xAA, 0xAA}), 0);
+    EXPECT_EQ(store->mode[0][0], 0xAA);
+    EXPECT_EQ(store->mode[0][1], 0xAA);
+    EXPECT_EQ(writeRam(0x1002, {0x34}), 0);
+    EXPECT_EQ(store->mode[0][2], 0x34) << "the body starts at 0x1002";
+    EXPECT_EQ(writeRam(0x10000, {9}), 0);
+    EXPECT_EQ(store->mode[15][0], 9);
+    const uint8_t next = store->mode[1][0];
+    EXPECT_EQ(writeRam(0x1FFF, {1, 2}), 1) << "a write may not run into the next record";
+    EXPECT_EQ(store->mode[1][0], next);
+    EXPECT_NE(store->mode[0][0xFFF], 1);
+    EXPECT_EQ(writeRam(0x11000, {1}), 1);
+    EXPECT_EQ(writeRam(0x20000, {1}), 1);
+}
+
+TEST_F(MessageDealTest, UserModeReadsTakeTheRecordOfTheStartAddress)
+{
+    for (uint32_t m = 0; m < kModeCount; ++m)
+        memset(store->mode[m], int(0x10 + m), kModeRecordSize);
+    EXPECT_EQ(readRam(0x3000, 2), (std::vector<uint8_t>{0x12, 0x12}));
+    // Across a 4 KiB boundary the record of the start goes on, so the next is shifted by 2.
+    EXPECT_EQ(readRam(0x1FFE, 6), (std::vector<uint8_t>{0x10, 0x10, 0x10, 0x10, 0x11, 0x11}));
+    // The end of the last record: nothing past it.
+    EXPECT_EQ(readRam(0x10FFE, 2), (std::vector<uint8_t>{0x1F, 0x1F}));
+    // Started in the block: the record part reads 0, never a record before the first.
+    store->block[0xFFF] = 0x77;
+    EXPECT_EQ(readRam(0xFFF, 3), (std::vector<uint8_t>{0x77, 0, 0}));
+}
+
+TEST_F(MessageDealTest, FourGRamWindowIsAddressedFromItsFirstByte)
+{
+    EXPECT_EQ(writeRam(0xA1000010, {1, 2, 3}), 0);
+    EXPECT_EQ(g_4G_RAM[0], 1);
+    EXPECT_EQ(g_4G_RAM[2], 3);
+    EXPECT_EQ(readRam(0xA1000010, 3), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(writeRam(0xA10000FF, {1, 2}), 1) << "past the window's end";
+    // Near the top of the address space a + n must not wrap below the window's end.
+    g_4G_RAM[0] = 0;
+    std::vector<uint8_t> big(300, 0x5A);
+    EXPECT_EQ(writeRam(0xFFFFFF00, big), 1);
+    EXPECT_EQ(g_4G_RAM[0], 0);
+}
+
+TEST_F(MessageDealTest, OtherAddressesReadZero)
+{
+    store->block[0x10] = 9;
+    store->block[0] = store->block[1] = 5;
+    EXPECT_EQ(readRam(0x00E, 4), (std::vector<uint8_t>{0, 0, 9, 0}));
+    EXPECT_EQ(readRam(0xFD000000, 2), (std::vector<uint8_t>{0, 0}));
+    EXPECT_EQ(readRam(0x500000, 2), (std::vector<uint8_t>{0, 0}));
+    EXPECT_EQ(readRam(0xFFFFFFFE, 4), (std::vector<uint8_t>{0, 0, 0, 0})) << "no wrap to the block";
+}
+
+TEST_F(MessageDealTest, SingleParametersAreRangeChecked)
+{
+    // id 21 (window 0 source) with 6 is skipped, id 6 (brightness) 40 is taken; the reply is "1".
+    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 21, 6, 0, 6, 40, 0}), 2u);
+    EXPECT_EQ(buf[10], 0);
+    EXPECT_EQ(buf[11], '1');
+    EXPECT_EQ(blockU16(0x8E8), 2) << "default source kept";
+    EXPECT_EQ(blockU16(0x880), 40);
+    EXPECT_EQ(scaler->change_flag, 1);
+
+    scaler->change_flag = 0;
+    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 21, 6, 0}), 2u);
+    EXPECT_EQ(scaler->change_flag, 0) << "nothing applied, nothing handed over";
+    ASSERT_EQ(send(kController, 0xB0, {'2', 0, 6, 1, 0}), 1u);
+    EXPECT_EQ(buf[10], 1);
+    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 6}), 1u) << "shorter than one item";
+    EXPECT_EQ(buf[10], 1);
+    // A trailing partial item is not read.
+    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 6, 10, 0, 6, 20}), 2u);
+    EXPECT_EQ(blockU16(0x880), 10);
+}
+
+TEST_F(MessageDealTest, SingleParameterAudioUsesWindow0ForAnyLargeWindowByte)
+{
+    store->block[0x840] = 200;
+    const std::vector<uint8_t> tail(store->block + 0x900, store->block + kBlockSize);
+    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 93, 1, 0}), 2u);
+    EXPECT_EQ(store->block[kWindowBase + 20], 100);
+    EXPECT_EQ(store->block[kWindowBase + 21], 0x80);
+    EXPECT_EQ(std::vector<uint8_t>(store->block + 0x900, store->block + kBlockSize), tail);
+    store->block[0x840] = 2;
+    send(kController, 0xB0, {'1', 0, 93, 0, 0});
+    EXPECT_EQ(store->block[kWindowBase + 2 * kWindowSize + 20], 0);
+    EXPECT_EQ(store->block[kWindowBase + 20], 100) << "window 0 untouched";
+}
+
+TEST_F(MessageDealTest, SingleParameterUserModeLoadsASavedRecord)
+{
+    store->mode[9][0] = store->mode[9][1] = 0xAA;
+    memset(store->mode[9] + 2, 0x3C, kModeDataSize);
+    store->block[0x364] = 5;
+    send(kController, 0xB0, {'1', 0, 54, 17, 0}); // 17 names record 9
+    EXPECT_EQ(store->block[0x380], 0x3C);
+    EXPECT_EQ(blockU16(0x362), 10);
+    EXPECT_EQ(store->block[0x364], 0);
+    scaler->change_flag = 0;
+    send(kController, 0xB0, {'1', 0, 54, 3, 0}); // record 3 is empty
+    EXPECT_EQ(blockU16(0x362), 10);
+    EXPECT_EQ(scaler->change_flag, 0);
+}

@@ -1,0 +1,232 @@
+// Register writes and reads: the image, the action registers and the hand-over to the scaler.
+#include "firmwareupdate.h"
+#include "global.h"
+#include "mainwindow.h"
+#include "message_deal_fixture.h"
+
+#include <QCoreApplication>
+#include <cstring>
+
+namespace {
+uint32_t win(uint32_t w, uint32_t k) { return kWindowBase + kWindowSize * w + k; }
+}
+
+TEST_F(MessageDealTest, RegisterNumbersFrom170AreRefused)
+{
+    const std::vector<uint8_t> before(store->image, store->image + kImageSize);
+    EXPECT_EQ(writeReg(200, 0xFF, 0x12), 1);
+    EXPECT_EQ(writeReg(170, 0xFF, 0x12, kFpgaSide), 1);
+    EXPECT_EQ(std::vector<uint8_t>(store->image, store->image + kImageSize), before);
+    ASSERT_EQ(send(kController, 0xA1, {200}), 2u);
+    EXPECT_EQ(buf[10], 200) << "byte 10 keeps the register number";
+    EXPECT_EQ(buf[11], 1);
+}
+
+TEST_F(MessageDealTest, PlainRegisterIsMergedUnderItsMaskAndAnsweredWithStatus1)
+{
+    store->image[20] = 0xF0;
+    EXPECT_EQ(writeReg(20, 0x0F, 0x55), 1);
+    EXPECT_EQ(store->image[20], 0xF5);
+    EXPECT_EQ(writeReg(4, 0xFF, 0x33), 0) << "registers 4 and 5 have an (empty) action";
+    EXPECT_EQ(store->image[4], 0x33);
+    EXPECT_EQ(writeReg(12, 0xFF, 0x77), 0);
+    EXPECT_EQ(store->image[12], 0) << "12 and 13 are not stored";
+}
+
+TEST_F(MessageDealTest, SpecialRegistersFillTheImageBytesOf32To36)
+{
+    EXPECT_EQ(writeReg(163, 0x00, 4), 0);
+    EXPECT_EQ(store->image[35], 5) << "value + 1, whatever the mask";
+    EXPECT_EQ(scaler->change_flag, 1);
+    scaler->change_flag = 0;
+    EXPECT_EQ(writeReg(160, 0x0F, 0xFF), 0);
+    EXPECT_EQ(store->image[32], 0x0F);
+    EXPECT_EQ(scaler->change_flag, 0) << "160 is not handed over";
+    writeReg(162, 0xF0, 0x3C);
+    writeReg(164, 0xFF, 0x01);
+    writeReg(165, 0x0F, 0x3C);
+    EXPECT_EQ(store->image[34], 0x30);
+    EXPECT_EQ(store->image[36], 0x01);
+    EXPECT_EQ(store->image[33], 0x0C);
+}
+
+TEST_F(MessageDealTest, UpgradeDialogFollowsRegisters9And10)
+{
+    g_update_flag = 0;
+    writeReg(9, 0xFF, 0x10); // before the main window exists: only the flag
+    EXPECT_EQ(g_update_flag, 1);
+    writeReg(9, 0xFF, 0x0F);
+    EXPECT_EQ(g_update_flag, 0);
+    QCoreApplication::processEvents();
+
+    MainWindow window;
+    g_mainwindow = &window;
+    auto shown = [] { return !g_move_update.isNull() && g_move_update->isVisible(); };
+    auto serveGui = [] { // the request and the window's own queued call
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    };
+    writeReg(9, 0xFF, 0x10);
+    EXPECT_FALSE(shown()) << "the dialog is shown from the GUI thread's queue";
+    serveGui();
+    EXPECT_TRUE(shown());
+    writeReg(9, 0xFF, 0x0F);
+    serveGui();
+    EXPECT_FALSE(shown());
+    writeReg(10, 0xFF, 0x80); // bit 7 does not count
+    serveGui();
+    EXPECT_FALSE(shown());
+    EXPECT_EQ(g_update_flag, 0);
+    writeReg(10, 0xFF, 0x01);
+    serveGui();
+    EXPECT_TRUE(shown());
+    EXPECT_EQ(g_update_flag, 1);
+    g_mainwindow = nullptr;
+}
+
+TEST_F(MessageDealTest, Register11Bit1InTheMaskAppliesTheBlock)
+{
+    store->setU16(0x846, 1);
+    store->block[win(3, 18)] = 0x0C | 0x01;
+    EXPECT_EQ(writeReg(11, 0x02, 0x00), 0);
+    EXPECT_EQ(store->image[11], 0) << "the value stays 0; the mask starts the action";
+    EXPECT_EQ(scaler->change_flag, 1);
+    EXPECT_EQ(store->block[win(3, 18)], 0x05) << "switch effect bits from word 0x846";
+    scaler->change_flag = 0;
+    writeReg(11, 0x04, 0x04);
+    EXPECT_EQ(scaler->change_flag, 2);
+    writeReg(11, 0x02, 0x02);
+    EXPECT_EQ(scaler->change_flag, 2) << "a pending record save is never lowered";
+}
+
+TEST_F(MessageDealTest, Register11Bit3ReloadsTheMenuOnlyWhenItIsUsed)
+{
+    g_osd_update = 0;
+    writeReg(11, 0x08, 0);
+    EXPECT_EQ(scaler->change_flag, 0);
+    store->setU16(0x84C, 1);
+    writeReg(11, 0x08, 0);
+    EXPECT_EQ(scaler->change_flag, 1);
+    EXPECT_EQ(g_osd_update, 1);
+}
+
+TEST_F(MessageDealTest, Register11TakesTheCurrentUserModeOnlyFrom1To16)
+{
+    uint8_t* record = store->mode[2];
+    record[0] = record[1] = 0xAA;
+    memset(record + 2, 0x42, kModeDataSize);
+    putU16(store->shadow + 0x362, 0);
+    store->setU16(0x362, 3);
+    store->setU16(0x364, 7);
+    writeReg(11, 0x02, 0);
+    EXPECT_EQ(store->block[0x380], 0x42);
+    EXPECT_EQ(store->block[0xFFF], 0x42);
+    EXPECT_EQ(blockU16(0x364), 0);
+
+    // A word no record stands behind changes nothing and reads nothing past the records.
+    memset(store->block + 0x380, 0, 16);
+    for (uint16_t bad : {uint16_t(17), uint16_t(0x1234), uint16_t(0xFFFF)}) {
+        store->setU16(0x362, bad);
+        writeReg(11, 0x02, 0);
+        EXPECT_EQ(store->block[0x380], 0) << bad;
+    }
+    // The mode already applied (equal to the shadow) is forgotten.
+    putU16(store->shadow + 0x362, 5);
+    store->setU16(0x362, 5);
+    writeReg(11, 0x02, 0);
+    EXPECT_EQ(blockU16(0x362), 0);
+}
+
+TEST_F(MessageDealTest, Register11BoundsTheAudioWindow)
+{
+    store->setU16(0x840, 9);
+    writeReg(11, 0x02, 0);
+    EXPECT_EQ(blockU16(0x840), 0);
+    store->setU16(win(2, 0), 1);
+    store->setU16(0x840, 2);
+    writeReg(11, 0x02, 0);
+    EXPECT_EQ(blockU16(0x840), 2) << "a window that is on keeps the audio";
+    store->setU16(win(2, 0), 0);
+    writeReg(11, 0x02, 0);
+    EXPECT_EQ(blockU16(0x840), 0);
+}
+
+TEST_F(MessageDealTest, Register11AfterANewScreenSizeResolvesCropsAndStartsTheLedHandshake)
+{
+    fpga->MCU_REG_func[0][80] = 3;
+    g_set_led_para = 0;
+    g_set_led_setup = 1;
+    putU16(store->shadow + 0x362, 4);
+    store->setU16(0x362, 4);
+    store->setU16(0x562, 3000);
+    store->setU16(0x564, 500);
+    store->setU16(kCropBase + 10 * 7, 0x8000 | 0x0104); // crop entry 7: input 4
+    store->setU16(win(1, 8), 0x8007);
+    store->block[win(1, 0)] = 1;
+    writeReg(11, 0x02, 0);
+    EXPECT_EQ(blockU16(win(0, 14)), 3000);
+    EXPECT_EQ(blockU16(win(0, 16)), 500);
+    EXPECT_EQ(blockU16(win(0, 10)), 0);
+    EXPECT_EQ(store->block[win(1, 0)], 0) << "the other windows are switched off";
+    EXPECT_EQ(blockU16(win(1, 8)), 4);
+    EXPECT_EQ(g_set_led_para, 1);
+    EXPECT_EQ(g_set_led_setup, 0);
+}
+
+TEST_F(MessageDealTest, Register161SchedulesTheRebootAndSetsWindow0Stitching)
+{
+    G_timeTicks = 1234;
+    g_app_reset_flag = 0;
+    writeReg(161, 0x01, 0x01);
+    EXPECT_EQ(g_app_reset_flag, 1);
+    EXPECT_EQ(G_reboot_tickTicks, 1234u);
+    EXPECT_EQ(scaler->change_flag, 0) << "window 0 already as asked: no hand-over";
+
+    writeReg(161, 0xFF, 0x10);
+    EXPECT_EQ(blockU16(win(0, 22)), 8);
+    EXPECT_EQ(blockU16(win(0, 18)) & 0x100, 0x100);
+    EXPECT_EQ(scaler->change_flag, 1);
+    scaler->change_flag = 0;
+    writeReg(161, 0x18, 0x18); // bit 3 wins over bit 4
+    EXPECT_EQ(blockU16(win(0, 22)), 0);
+    writeReg(161, 0xFF, 0x24); // bit 2 clears, leaves the mode
+    EXPECT_EQ(blockU16(win(0, 18)) & 0x100, 0);
+    EXPECT_EQ(blockU16(win(0, 22)), 0);
+    EXPECT_EQ(store->image[161], 0) << "161 is not stored";
+}
+
+TEST_F(MessageDealTest, Register16RestoresDefaultsPerBit)
+{
+    memset(store->block + 0x300, 0x11, kPersistSize);
+    writeReg(16, 0x10, 0);
+    EXPECT_EQ(blockU16(0x880), 100) << "bit 4: picture controls";
+    EXPECT_EQ(store->block[0x380], 0x11) << "EDID records untouched";
+    writeReg(16, 0x02, 0);
+    EXPECT_EQ(blockU16(0x380), 1920);
+    EXPECT_EQ(store->block[0x300], 0x11);
+    writeReg(16, 0x01, 0);
+    EXPECT_EQ(store->block[0x300], 0);
+    EXPECT_EQ(blockU16(0x562), 1920);
+    EXPECT_EQ(scaler->change_flag, 1);
+}
+
+TEST_F(MessageDealTest, Register17AsksTheInputManagerWithBit0OfTheMask)
+{
+    keltosource::p_kelto_source->sdi_reset_req = 0;
+    writeReg(17, 0x02, 0x01);
+    EXPECT_EQ(keltosource::p_kelto_source->sdi_reset_req, 0);
+    writeReg(17, 0x01, 0x00);
+    EXPECT_EQ(keltosource::p_kelto_source->sdi_reset_req, 1);
+}
+
+TEST_F(MessageDealTest, FpgaSideRegistersGoThroughTheChosenFpgaCache)
+{
+    fpga->MCU_REG_func[1][3] = 0xF0;
+    EXPECT_EQ(writeReg(3, 0x0F, 0x05, kFpgaSide, 2), 0);
+    EXPECT_EQ(fpga->MCU_REG_func[1][3], 0xF5);
+    EXPECT_EQ(fpga->MCU_REG_func[0][3], 0);
+    EXPECT_EQ(store->image[3], 0) << "the controller image is not touched";
+    ASSERT_EQ(send(kFpgaSide, 0xA1, {3}, kMessageBufferSize, 0, 2), 2u);
+    EXPECT_EQ(buf[10], 0);
+    EXPECT_EQ(buf[11], 0xF5);
+}

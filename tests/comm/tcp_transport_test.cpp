@@ -1,0 +1,290 @@
+// The TCP transport in this process: real sockets on loopback, the real handler behind it, and
+// the test standing in for the FPGA worker where a receiving card would answer.
+#include "frame_client.h"
+#include "program.h"
+#include "test_root.h"
+
+#include "c331_manage.h"
+#include "fpga_manage.h"
+#include "global.h"
+#include "keltosource.h"
+#include "message_deal.h"
+#include "networkmanage.h"
+#include "tcpserver.h"
+#include "vyrrampara.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Reply to a read of controller register 4 whose byte 11 is echoed.
+Bytes echoReply(uint8_t byte11)
+{
+    return Wire::sealed({0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0xA1, 0x00, byte11});
+}
+
+const Bytes kCardAnswer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x67, 1, 1, 0, 0x61, 0x00, 0x5A, 0xA5});
+
+// CPU ticks used so far by the thread of this process with the given name; -1 if none.
+long threadTicks(const std::string& name)
+{
+    DIR* dir = opendir("/proc/self/task");
+    long ticks = -1;
+    while (dirent* e = dir ? readdir(dir) : nullptr) {
+        const std::string task = std::string("/proc/self/task/") + e->d_name;
+        std::string comm;
+        std::getline(std::ifstream(task + "/comm"), comm);
+        if (comm != name)
+            continue;
+        std::string stat;
+        std::getline(std::ifstream(task + "/stat"), stat);
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string f;
+        long utime = 0, stime = 0;
+        for (int i = 3; fields >> f && i <= 15; ++i) {
+            if (i == 14)
+                utime = std::stol(f);
+            if (i == 15)
+                stime = std::stol(f);
+        }
+        ticks = utime + stime;
+    }
+    if (dir)
+        closedir(dir);
+    return ticks;
+}
+
+class TcpTransport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        VyrRamPara::pInstance();
+        keltosource::pInstance();
+        fpga = fpga_manage::pInstance();
+        c331_manage::instanceWithoutWorker();
+        g_port = 0; // any free port
+        net = networkManage::pInstance();
+        port = net->server()->port();
+        ASSERT_GT(port, 0);
+    }
+    std::unique_ptr<FrameClient> client()
+    {
+        auto c = std::make_unique<FrameClient>(port);
+        EXPECT_TRUE(c->connected());
+        return c;
+    }
+    // The FPGA worker's part: a card's answer handed back under the pass-through mutex.
+    void cardAnswers(const Bytes& answer)
+    {
+        pthread_mutex_lock(&fpga->pass_mutex);
+        fpga->forward_card_reply(answer.data(), uint32_t(answer.size()));
+        pthread_mutex_unlock(&fpga->pass_mutex);
+    }
+
+    fpga_manage* fpga = nullptr;
+    networkManage* net = nullptr;
+    int port = -1;
+};
+
+}
+
+TEST_F(TcpTransport, AnswersOnTheSameConnectionHoweverTheStreamIsCut)
+{
+    auto c = client();
+    const Bytes wire = Wire::stuff(Wire::readRegister(4, 0x37));
+    for (uint8_t b : wire) { // one byte per segment
+        ASSERT_TRUE(c->sendRaw({b}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(c->receiveRaw(17), Bytes({0xA5, 0xA5, 0xA5, 0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0xA1, 0x00, 0x37, 0x87, 0x5A}));
+
+    // Three frames in pieces of 7 bytes, cut across their borders.
+    Bytes stream;
+    for (uint8_t i = 1; i <= 3; ++i) {
+        const Bytes w = Wire::stuff(Wire::readRegister(4, i));
+        stream.insert(stream.end(), w.begin(), w.end());
+    }
+    for (size_t at = 0; at < stream.size(); at += 7) {
+        ASSERT_TRUE(c->sendRaw(Bytes(stream.begin() + at, stream.begin() + std::min(stream.size(), at + 7))));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (uint8_t i = 1; i <= 3; ++i) {
+        Bytes reply;
+        ASSERT_TRUE(c->receive(&reply));
+        EXPECT_EQ(reply, echoReply(i));
+    }
+}
+
+TEST_F(TcpTransport, RequestWithoutReplyDataGetsTheBareHead)
+{
+    auto c = client();
+    ASSERT_TRUE(c->sendFrame(Wire::request(0x55, {0x00})));
+    EXPECT_EQ(c->receiveRaw(15), Bytes({0xA5, 0xA5, 0xA5, 0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0x55, 0x44, 0x5A}));
+}
+
+TEST_F(TcpTransport, BadFramesAreDroppedSilentlyAndLeaveNothingBehind)
+{
+    auto c = client();
+    EXPECT_EQ(c->request(Wire::readRegister(4, 0x37)), echoReply(0x37));
+    Bytes badCheck = Wire::readRegister(4, 0x11);
+    badCheck.back() ^= 0xFF;
+    ASSERT_TRUE(c->sendFrame(badCheck));
+    ASSERT_TRUE(c->sendRaw({0xA5, 0x00, 0x5A, 0xA5, 0x5A, 0x33, 0x5A, 0x01})); // "00", empty, noise
+    // A frame of exactly the head and check byte: nothing of the earlier 0x37 may come back.
+    Bytes head = Wire::sealed({0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0xA1});
+    Bytes reply;
+    ASSERT_TRUE(c->sendFrame(head));
+    ASSERT_TRUE(c->receive(&reply));
+    ASSERT_TRUE(Wire::checkOk(reply));
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 4), Bytes({0x10, 0xF0, 0x00, 0xF1}));
+    for (size_t i = 10; i + 1 < reply.size(); ++i)
+        EXPECT_NE(reply[i], 0x37) << "byte " << i;
+    EXPECT_EQ(c->request(Wire::readRegister(4, 0x22)), echoReply(0x22)) << "one reply per good frame, in order";
+}
+
+TEST_F(TcpTransport, OversizedFrameIsDroppedWithoutHarmToOthers)
+{
+    auto big = client();
+    auto other = client();
+    Bytes flood = {0xA5};
+    flood.insert(flood.end(), kMessageBufferSize + 100, 0x11);
+    flood.push_back(0x5A);
+    std::thread sender([&] { big->sendRaw(flood); });
+    EXPECT_EQ(other->request(Wire::readRegister(4, 0x01)), echoReply(0x01));
+    sender.join();
+    EXPECT_EQ(big->request(Wire::readRegister(4, 0x02)), echoReply(0x02));
+
+    // The largest frame the buffer holds is still taken: a write outside every window, refused.
+    Bytes full = Wire::writeRam(0x20000, {});
+    full.pop_back();
+    full.resize(kMessageBufferSize - 1, 0x00);
+    full = Wire::sealed(full);
+    ASSERT_EQ(full.size(), kMessageBufferSize);
+    Bytes reply = big->request(full, 5000);
+    ASSERT_EQ(reply.size(), 12u);
+    EXPECT_EQ(reply[9], 0x60);
+    EXPECT_EQ(reply[10], 1);
+}
+
+TEST_F(TcpTransport, EachConnectionAssemblesItsOwnFrames)
+{
+    auto a = client();
+    auto b = client();
+    const Bytes wa = Wire::stuff(Wire::readRegister(4, 0xAA));
+    const size_t half = wa.size() / 2;
+    ASSERT_TRUE(a->sendRaw(Bytes(wa.begin(), wa.begin() + half)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(b->request(Wire::readRegister(4, 0xBB)), echoReply(0xBB));
+    ASSERT_TRUE(a->sendRaw(Bytes(wa.begin() + half, wa.end())));
+    Bytes reply;
+    ASSERT_TRUE(a->receive(&reply));
+    EXPECT_EQ(reply, echoReply(0xAA));
+}
+
+TEST_F(TcpTransport, VanishedAndBrokenClientsAreClosedAndRemoved)
+{
+    auto stays = client();
+    {
+        auto leaves = client();
+        auto crashes = client();
+        const Bytes w = Wire::stuff(Wire::readRegister(4, 1));
+        ASSERT_TRUE(leaves->sendRaw(Bytes(w.begin(), w.begin() + 5)));
+        ASSERT_TRUE(crashes->sendRaw(Bytes(w.begin(), w.begin() + 5)));
+        ASSERT_TRUE(waitFor([&] { return net->server()->clientCount() == 3; }, 2000));
+        crashes->reset();
+    }
+    EXPECT_TRUE(waitFor([&] { return net->server()->clientCount() == 1; }, 2000));
+    EXPECT_EQ(stays->request(Wire::readRegister(4, 0x5C)), echoReply(0x5C));
+    // A socket in error is dropped at once, not logged again and again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_LE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").count("recv error"), 1);
+}
+
+TEST_F(TcpTransport, ServesDescriptorsAboveTheSelectLimit)
+{
+    std::vector<int> held;
+    const int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(devnull, 0);
+    for (int fd = dup(devnull); fd >= 0 && fd < 1100; fd = dup(devnull))
+        held.push_back(fd);
+    ASSERT_GE(held.size(), 1000u) << "descriptor limit too low for this test";
+    auto c = client(); // its peer socket in the server lands above 1024
+    ASSERT_GT(c->fd(), 1024);
+    EXPECT_EQ(c->request(Wire::readRegister(4, 0x77)), echoReply(0x77));
+    for (int fd : held)
+        close(fd);
+    close(devnull);
+}
+
+TEST_F(TcpTransport, CardFrameIsAnsweredWhenTheCardAnswers)
+{
+    auto c = client();
+    const Bytes toCard = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0001, 0xF010);
+    ASSERT_TRUE(c->sendFrame(toCard));
+    ASSERT_TRUE(waitFor([] { return g_passby_trans_port.load() == 2; }, 2000));
+    EXPECT_EQ(int(net->passState()), 1);
+    EXPECT_TRUE(c->receiveRaw(1, 100).empty()) << "nothing before the card has answered";
+
+    cardAnswers(kCardAnswer);
+    EXPECT_EQ(g_passby_trans_port.load(), 255);
+    EXPECT_EQ(c->receiveRaw(Wire::stuff(kCardAnswer).size()), Wire::stuff(kCardAnswer)) << "sent unchanged";
+    EXPECT_TRUE(waitFor([&] { return net->passState() == 0 && fpga->reply_ready.load() == 0; }, 1000));
+}
+
+TEST_F(TcpTransport, WaitForACardEndsWithANewFrameOrItsTimeOut)
+{
+    auto tool = client();
+    auto other = client();
+    const Bytes toCard = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0002, 0xF010);
+    ASSERT_TRUE(tool->sendFrame(toCard));
+    ASSERT_TRUE(waitFor([&] { return net->passState() == 1; }, 2000));
+    EXPECT_EQ(other->request(Wire::readRegister(4, 0x42)), echoReply(0x42)) << "a new frame is served meanwhile";
+    EXPECT_TRUE(waitFor([&] { return net->passState() == 0; }, 1000));
+
+    ASSERT_TRUE(tool->sendFrame(toCard));
+    ASSERT_TRUE(waitFor([&] { return net->passState() == 1; }, 2000));
+    G_timeTicks += networkManage::kPassWaitTicks + 1;
+    EXPECT_TRUE(waitFor([&] { return net->passState() == 0; }, 2000)) << "a silent card is given up";
+    cardAnswers(kCardAnswer); // too late: nobody waits any more
+    EXPECT_TRUE(tool->receiveRaw(1, 200).empty());
+    EXPECT_EQ(tool->request(Wire::readRegister(4, 0x43)), echoReply(0x43));
+}
+
+TEST_F(TcpTransport, CardAnswerForAVanishedClientGoesNowhere)
+{
+    auto tool = client();
+    ASSERT_TRUE(tool->sendFrame(Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0003, 0xF010)));
+    ASSERT_TRUE(waitFor([&] { return net->passState() == 1; }, 2000));
+    tool.reset();
+    ASSERT_TRUE(waitFor([&] { return net->server()->clientCount() == 0; }, 2000));
+    EXPECT_EQ(int(net->passState()), 0) << "the wait ends with its client";
+    auto next = client(); // may reuse the descriptor
+    cardAnswers(kCardAnswer);
+    EXPECT_TRUE(next->receiveRaw(1, 200).empty());
+    EXPECT_EQ(next->request(Wire::readRegister(4, 0x44)), echoReply(0x44));
+}
+
+TEST_F(TcpTransport, IdleThreadSleepsAndWakesAtOnce)
+{
+    auto c = client();
+    ASSERT_EQ(c->request(Wire::readRegister(4, 1)), echoReply(1));
+    const long before = threadTicks("networkManage");
+    ASSERT_GE(before, 0);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LE(threadTicks("networkManage") - before, 2) << "CPU ticks (10 ms) used in 1 s of idling";
+
+    std::vector<long> micros;
+    for (int i = 0; i < 100; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        ASSERT_EQ(c->request(Wire::readRegister(4, uint8_t(i))), echoReply(uint8_t(i)));
+        micros.push_back(long(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count()));
+    }
+    std::nth_element(micros.begin(), micros.begin() + 50, micros.end());
+    EXPECT_LT(micros[50], 5000) << "median round trip in microseconds";
+}

@@ -1,0 +1,137 @@
+// The pages below the root menu: their titles in each language, where BACK leads, and a picture
+// of each for a person to look at.
+#include "panel_fixture.h"
+
+#include "advancedoption.h"
+#include "c331_manage.h"
+#include "custommode.h"
+#include "edidset.h"
+#include "factory.h"
+#include "factoryage.h"
+#include "firmware_usbgrade.h"
+#include "global.h"
+#include "imagelayout.h"
+#include "imagequality.h"
+#include "inputchoose.h"
+#include "inputcut.h"
+#include "lcdshow.h"
+#include "ledset.h"
+#include "linkcom.h"
+#include "linkoption.h"
+#include "linkwlan.h"
+#include "machinestate.h"
+#include "netset.h"
+#include "option.h"
+#include "othersetup.h"
+#include "outputset.h"
+#include "pagenav.h"
+#include "panelkeys.h"
+#include "quality.h"
+#include "rcv_recovery.h"
+#include "smartmapping.h"
+#include "temperature.h"
+#include "test_chart.h"
+#include "vyrrampara.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <memory>
+
+namespace {
+struct PageKind {
+    int code;
+    int parent;
+    VyrPage* (*make)();
+    const char* english;
+};
+
+template <class T>
+VyrPage* make() { return new T; }
+
+const PageKind kPages[] = {
+    {2, 1, make<MachineState>, "Devices"},           {3, 1, make<InputChoose>, "Source switch"},
+    {5, 1, make<Option>, "Setting"},                 {6, 5, make<OutputSet>, "Output Seeting"},
+    {7, 5, make<InputCut>, "Input intercept"},       {8, 3, make<EDIDset>, "EDID Settings"},
+    {9, 5, make<ImageLayout>, "Screen layout"},      {10, 5, make<LinkOption>, "Communication"},
+    {11, 5, make<ImageQuality>, "Image quality"},    {12, 5, make<AdvancedOption>, "Advanced Settings"},
+    {13, 6, make<ledset>, "LED Setting"},            {14, 6, make<netset>, "Port output"},
+    {15, 12, make<lcdshow>, "LCD display"},          {16, 5, make<test_chart>, "Test pattern"},
+    {17, 12, make<othersetup>, "Other settings"},    {18, 12, make<factory>, "Factory settings"},
+    {19, 11, make<quality>, "Quality"},              {20, 11, make<temperature>, "Temperature"},
+    {21, 10, make<linkcom>, "Serial port"},          {22, 10, make<linkwlan>, "Net connect"},
+    {23, 12, make<factoryage>, "Ageing log"},        {24, 5, make<SmartMapping>, "Smart mapping"},
+    {25, 12, make<rcv_recovery>, "Rcv recovery"},    {26, 10, make<firmware_usbgrade>, "USB UPDATE"},
+};
+
+QString titleOf(QWidget* page) { return page->findChild<QLabel*>(QStringLiteral("label_title"))->text(); }
+}
+
+TEST_F(PanelTest, EveryPageHasItsCodeTitleAndParent)
+{
+    for (const PageKind& kind : kPages) {
+        for (int language : {1, 0, 2, 3, 4}) {
+            g_language = uint8_t(language);
+            std::unique_ptr<VyrPage> page(kind.make());
+            EXPECT_EQ(page->pageCode(), kind.code);
+            EXPECT_EQ(page->size(), QSize(320, 240));
+            if (language == 1)
+                EXPECT_EQ(titleOf(page.get()), QLatin1String(kind.english)) << kind.code;
+            else
+                EXPECT_NE(titleOf(page.get()), QLatin1String(kind.english)) << kind.code << " in " << language;
+            Panel::shot(page.get(), QStringLiteral("page_%1_%2").arg(kind.code).arg(language));
+        }
+        if (kind.code != 3 && kind.code != 7)
+            EXPECT_EQ(PageNav::parentCode(kind.code), kind.parent) << kind.code;
+    }
+}
+
+TEST_F(PanelTest, BackFromEachPageLeadsToItsParentAndClearsItsPointer)
+{
+    using namespace PanelKey;
+    Script s;
+    s.key(OK).until([] { return g_page_focus.load() == 1; }, "root menu");
+    for (const PageKind& kind : kPages) {
+        if (kind.code == 3 || kind.code == 7)
+            continue; // their parents depend on what is open; see the navigation tests
+        s.act([kind] { Panel::openLater(kind.make); })
+            .until([kind] { return PageNav::page(kind.code) && QApplication::activeWindow() == PageNav::page(kind.code); },
+                   "page " + std::to_string(kind.code) + " open")
+            .key(Back)
+            .until([kind] { return g_page_focus.load() == kind.parent && !PageNav::page(kind.code); },
+                   "BACK from " + std::to_string(kind.code));
+    }
+    ASSERT_TRUE(s.run(10000));
+}
+
+TEST_F(PanelTest, LeavingTheTestPatternPageSwitchesThePatternOff)
+{
+    store->block[0x360] = 3;
+    Script s;
+    s.key(PanelKey::OK)
+        .until([] { return g_page_focus.load() == 1; }, "root menu")
+        .act([] { Panel::openLater(make<test_chart>); })
+        .until([] { return QApplication::activeWindow() == g_test_chart.data(); }, "test pattern page")
+        .key(PanelKey::Back)
+        .until([this] { return store->block[0x360] == 0; }, "pattern off");
+    ASSERT_TRUE(s.run());
+    EXPECT_EQ(c331_manage::p_c331_manage->change_flag, 1);
+}
+
+TEST_F(PanelTest, CommunicationMenuLeavesTheSettingsMenuInItsOldLanguage)
+{
+    g_language = 0;
+    Script s;
+    s.keys({PanelKey::OK, PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::OK})
+        .until([] { return g_page_focus.load() == 5; }, "settings menu")
+        .act([] { Panel::openLater(make<LinkOption>); })
+        .until([] { return QApplication::activeWindow() == g_linkoption.data(); }, "communication menu")
+        .act([] { g_language = 1; })
+        .key(PanelKey::Back)
+        .until([] { return g_page_focus.load() == 5; }, "settings menu again")
+        .act([] { EXPECT_EQ(titleOf(g_option), QString::fromUtf8("设置")); })
+        .act([] { Panel::openLater(make<OutputSet>); })
+        .until([] { return QApplication::activeWindow() == g_outputset.data(); }, "output menu")
+        .key(PanelKey::Back)
+        .until([] { return titleOf(g_option) == QStringLiteral("Setting"); }, "other children re-text it");
+    ASSERT_TRUE(s.run());
+}

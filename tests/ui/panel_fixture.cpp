@@ -1,0 +1,180 @@
+#include "panel_fixture.h"
+
+#include "c331_manage.h"
+#include "global.h"
+#include "lockwindow.h"
+#include "mainwindow.h"
+#include "pagenav.h"
+#include "syncupdate.h"
+#include "tip.h"
+#include "vyrpage.h"
+#include "vyrrampara.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QTimer>
+
+void PanelTest::SetUp()
+{
+    c331_manage::instanceWithoutWorker();
+    store = VyrRamPara::pInstance();
+    QObject::connect(store, &VyrRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
+                     Qt::QueuedConnection);
+    auto* root = new MainWindow(nullptr);
+    g_mainwindow = root;
+    root->show();
+    auto* home = new LockWindow(nullptr);
+    g_lockwindow = home;
+    g_page_focus = 0;
+    home->show();
+    ASSERT_TRUE(Panel::waitFor([] { return QApplication::activeWindow() == g_lockwindow.data(); }));
+}
+
+void PanelTest::TearDown()
+{
+    Panel::closeModalPages();
+    for (int code : {0, 4})
+        PageNav::closePage(code);
+    delete g_mainwindow.data();
+    delete g_tip.data();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+Script& Script::key(int code)
+{
+    steps_.push_back({[code] {
+                          // A page that has just closed may leave no active window until the
+                          // next one is activated.
+                          QWidget* window = QApplication::activeWindow();
+                          if (!window)
+                              return false;
+                          QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+                          QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, code, Qt::NoModifier));
+                          QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyRelease, code, Qt::NoModifier));
+                          return true;
+                      },
+                      "key " + std::to_string(code)});
+    return *this;
+}
+
+Script& Script::keys(std::initializer_list<int> codes)
+{
+    for (int code : codes)
+        key(code);
+    return *this;
+}
+
+Script& Script::until(std::function<bool()> condition, const std::string& what)
+{
+    steps_.push_back({std::move(condition), what});
+    return *this;
+}
+
+Script& Script::act(std::function<void()> action)
+{
+    steps_.push_back({[action] {
+                          action();
+                          return true;
+                      },
+                      "action"});
+    return *this;
+}
+
+bool Script::run(int timeoutMs)
+{
+    size_t next = 0;
+    bool ok = true;
+    bool finished = false;
+    QEventLoop loop;
+    QTimer player;
+    QElapsedTimer clock;
+    clock.start();
+    auto finish = [&](bool success) {
+        if (finished)
+            return;
+        finished = true;
+        ok = success;
+        player.stop();
+        Panel::closeModalPages();
+        loop.quit();
+    };
+    QObject::connect(&player, &QTimer::timeout, [&] {
+        // One key per turn of the event loop, so each is served before the next is sent.
+        if (next < steps_.size() && steps_[next].run()) {
+            ++next;
+        } else if (next < steps_.size() && clock.elapsed() > timeoutMs) {
+            ADD_FAILURE() << "step " << next << " did not happen: " << steps_[next].what;
+            finish(false);
+        }
+        if (next == steps_.size())
+            finish(true);
+    });
+    player.start(2);
+    loop.exec();
+    // Let the pages closed at the end unwind their loops and go away.
+    Panel::pump(20);
+    return ok;
+}
+
+namespace Panel {
+
+void pump(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    } while (clock.elapsed() < ms);
+}
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void tick(int count)
+{
+    for (int i = 0; i < count; ++i)
+        g_mainwindow->slot_update_timer_ticks();
+}
+
+void refresh(int code)
+{
+    if (c331_manage::p_c331_manage)
+        c331_manage::p_c331_manage->change_flag = 0;
+    VyrRamPara::p_vyrrampara_config->test_signal(code);
+    QCoreApplication::sendPostedEvents();
+}
+
+void openLater(VyrPage* (*make)())
+{
+    QMetaObject::invokeMethod(
+        qApp, [make] { PageNav::openModal(make()); }, Qt::QueuedConnection);
+}
+
+void closeModalPages()
+{
+    for (int code = PageNav::kPageCount - 1; code >= 2; --code)
+        if (code != 4)
+            PageNav::closePage(code);
+}
+
+void shot(QWidget* widget, const QString& name)
+{
+    const QString dir = QStringLiteral(VYR_BINARY_DIR "/screenshots");
+    QDir().mkpath(dir);
+    EXPECT_TRUE(widget->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
+}
+
+}

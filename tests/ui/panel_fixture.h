@@ -1,0 +1,49 @@
+#pragma once
+#include <QString>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+class QWidget;
+class VyrPage;
+class VyrRamPara;
+
+// The front panel as main starts it (root menu, home screen on top, queued refresh slot) on the
+// offscreen platform, with the parameter store and the scaler's hand-over point without its worker.
+class PanelTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    VyrRamPara* store = nullptr;
+};
+
+// Keys and checks played from a timer, so that they go on inside the modal loops of the pages.
+// Keys go to the active window, as the panel's keys do.
+class Script {
+public:
+    Script& key(int code);
+    Script& keys(std::initializer_list<int> codes);
+    Script& until(std::function<bool()> condition, const std::string& what);
+    Script& act(std::function<void()> action);
+    // Plays the steps; false (with a test failure) when a check did not hold within timeoutMs.
+    // Modal pages still open at the end are closed, so every loop returns.
+    bool run(int timeoutMs = 5000);
+
+private:
+    struct Step {
+        std::function<bool()> run;
+        std::string what;
+    };
+    std::vector<Step> steps_;
+};
+
+namespace Panel {
+void pump(int ms = 0);                 // runs the event loop for a while
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 3000);
+void tick(int count);                  // the 10 ms tick, count times
+void refresh(int code = 1);            // a scaler pass's signal, then the queued refresh
+void openLater(VyrPage* (*make)());    // opens a page modally from a queued call
+void closeModalPages();
+void shot(QWidget* widget, const QString& name); // <build>/screenshots/<name>.png
+}

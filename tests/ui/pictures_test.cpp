@@ -1,0 +1,89 @@
+// Every picture the code names is in the compiled-in resource tree, in every language it needs.
+#include "pictures.h"
+#include "texts.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTextStream>
+#include <gtest/gtest.h>
+
+namespace {
+// The paths and language pictures named in the program's sources.
+void scanSources(QSet<QString>* paths, QSet<QString>* languagePictures)
+{
+    const QRegularExpression literal(QStringLiteral("\":/png/([A-Za-z0-9_]+\\.png)\""));
+    const QRegularExpression lang(QStringLiteral("Pictures::lang\\(\\s*\"([A-Za-z0-9_]+)\""));
+    const QRegularExpression langChoice(QStringLiteral("Pictures::lang\\([^;]*\\?\\s*\"([A-Za-z0-9_]+)\"\\s*:\\s*\"([A-Za-z0-9_]+)\""));
+    const QRegularExpression picture(QStringLiteral("setToolPicture\\([^;]*?\"([A-Za-z0-9_]+)\"(?:\\s*:\\s*\"([A-Za-z0-9_]+)\")?"));
+    QDirIterator it(QStringLiteral(VYR_SOURCE_DIR "/src"), {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        for (auto m = literal.globalMatch(text); m.hasNext();)
+            paths->insert(QStringLiteral(":/png/") + m.next().captured(1));
+        for (const QRegularExpression* re : {&lang, &langChoice, &picture})
+            for (auto m = re->globalMatch(text); m.hasNext();) {
+                const auto match = m.next();
+                for (int i = 1; i <= match.lastCapturedIndex(); ++i)
+                    if (!match.captured(i).isEmpty())
+                        languagePictures->insert(match.captured(i));
+            }
+    }
+}
+}
+
+TEST(Pictures, EveryPathTheCodeUsesExists)
+{
+    Pictures::init();
+    QSet<QString> paths, languagePictures;
+    scanSources(&paths, &languagePictures);
+    // The root menu, its tools, the pop-up and the home screen name at least these.
+    EXPECT_GE(paths.size(), 10);
+    EXPECT_GE(languagePictures.size(), 12);
+    for (const QString& path : paths) {
+        EXPECT_TRUE(QFile::exists(path)) << path.toStdString();
+        EXPECT_FALSE(QImage(path).isNull()) << path.toStdString();
+    }
+    for (const QString& name : languagePictures)
+        for (int language = 0; language < 5; ++language) {
+            const QString path = Pictures::lang(name.toLatin1().constData(), language);
+            EXPECT_TRUE(QFile::exists(path)) << path.toStdString();
+        }
+}
+
+TEST(Pictures, LanguagePrefixesAndTheEnglishFallback)
+{
+    EXPECT_EQ(Pictures::lang("option", 0), QStringLiteral(":/png/option.png"));
+    EXPECT_EQ(Pictures::lang("option", 1), QStringLiteral(":/png/en_option.png"));
+    EXPECT_EQ(Pictures::lang("option", 2), QStringLiteral(":/png/ru_option.png"));
+    EXPECT_EQ(Pictures::lang("option", 3), QStringLiteral(":/png/vn_option.png"));
+    EXPECT_EQ(Pictures::lang("option", 4), QStringLiteral(":/png/tn_option.png"));
+    EXPECT_EQ(Pictures::lang("option", 7), QStringLiteral(":/png/en_option.png"));
+    EXPECT_EQ(Pictures::lang("option", 255), QStringLiteral(":/png/en_option.png"));
+}
+
+TEST(Pictures, InputChoicePictureHasTheShapeOfItsLanguage)
+{
+    Pictures::init();
+    const QImage zh(Pictures::lang("inputchoose", 0)), en(Pictures::lang("inputchoose", 1)),
+        ru(Pictures::lang("inputchoose", 2));
+    ASSERT_FALSE(zh.isNull() || en.isNull() || ru.isNull());
+    EXPECT_EQ(zh.width(), zh.height());
+    EXPECT_NEAR(double(en.width()) / en.height(), 90.0 / 64.0, 0.01);
+    EXPECT_NEAR(double(ru.width()) / ru.height(), 96.0 / 76.0, 0.02);
+}
+
+TEST(Texts, UnknownLanguagesShowEnglish)
+{
+    EXPECT_EQ(uiText(UiText::BarRecall, 7), QStringLiteral("User mode invocation"));
+    EXPECT_EQ(uiText(UiText::BarStore, 1), QStringLiteral("User mode save"));
+    EXPECT_EQ(uiText(UiText::TitleOutputSet, 200), QStringLiteral("Output Seeting"));
+    for (int id = 0; id < int(UiText::Count); ++id)
+        for (int language = 0; language < 5; ++language)
+            EXPECT_FALSE(uiText(UiText(id), language).isEmpty()) << id << " " << language;
+}

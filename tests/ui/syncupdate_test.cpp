@@ -1,0 +1,196 @@
+// The refresh and save slot: what is saved, when the shadow follows, user-mode requests and files.
+#include "panel_fixture.h"
+
+#include "bytes.h"
+#include "c331_manage.h"
+#include "global.h"
+#include "linkoption.h"
+#include "mainwindow.h"
+#include "pagenav.h"
+#include "smartmapping.h"
+#include "syncupdate.h"
+#include "test_root.h"
+#include "tip.h"
+#include "utils.h"
+#include "vyrrampara.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <cstring>
+#include <thread>
+
+namespace {
+const char* const kParaFile = "/data/ram_device_info";
+
+bool fileHoldsBlock(VyrRamPara* store)
+{
+    const QByteArray file = TestRoot::readFile(kParaFile);
+    return file.size() >= int(2 + kPersistSize) && uint8_t(file[0]) == 0xAA && uint8_t(file[1]) == 0xAA &&
+           memcmp(file.constData() + 2, store->block + kPersistStart, kPersistSize) == 0;
+}
+
+bool shadowIsBlock(VyrRamPara* store) { return memcmp(store->shadow, store->block, kBlockSize) == 0; }
+}
+
+TEST_F(PanelTest, PersistentChangeIsSavedAndTheShadowFollows)
+{
+    store->setU16(0x880, 77);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_TRUE(fileHoldsBlock(store));
+    EXPECT_TRUE(shadowIsBlock(store));
+    EXPECT_FALSE(SyncUpdate::pInstance()->saveFailed());
+}
+
+TEST_F(PanelTest, VolatileChangeRefreshesButWritesNothing)
+{
+    QDir().remove(QString::fromStdString(TestRoot::path(kParaFile)));
+    const int syncsBefore = TestRoot::shellLog().count(QStringLiteral("sync"));
+    store->setU16(0x100, 1920);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_FALSE(TestRoot::exists(kParaFile));
+    EXPECT_EQ(TestRoot::shellLog().count(QStringLiteral("sync")), syncsBefore);
+    EXPECT_EQ(getU16(store->shadow + 0x100), 0) << "the shadow keeps its old volatile bytes";
+}
+
+TEST_F(PanelTest, SaveRequestForModeSixteenStoresTheRecordAndItsFile)
+{
+    memset(store->block + kModeBodyStart, 0x3C, kModeDataSize);
+    store->setU16(0x364, 16);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_TRUE(store->VyrUserModeSaved(15));
+    EXPECT_EQ(store->mode[15][2 + kModeDataSize - 1], 0x3C);
+    EXPECT_EQ(store->u16(0x362), 16);
+    EXPECT_EQ(store->u16(0x364), 0);
+    const QByteArray file = TestRoot::readFile("/data/modes/custom_mode16");
+    ASSERT_EQ(file.size(), 4096);
+    EXPECT_EQ(uint8_t(file[2]), 0x3C);
+    EXPECT_TRUE(fileHoldsBlock(store)) << "0x362 := 16 and the cleared request are saved too";
+}
+
+TEST_F(PanelTest, SaveRequestEqualToTheShadowOrZeroStoresNothing)
+{
+    putU16(store->shadow + 0x364, 5);
+    store->setU16(0x364, 5);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_FALSE(store->VyrUserModeSaved(4));
+    store->setU16(0x364, 0);
+    SyncUpdate::pInstance()->para_sync(1);
+    for (uint32_t m = 0; m < kModeCount; ++m)
+        EXPECT_FALSE(store->VyrUserModeSaved(m)) << m;
+}
+
+TEST_F(PanelTest, SaveRequestOutsideOneToSixteenIsClearedAndStoresNothing)
+{
+    for (uint16_t n : {uint16_t(17), uint16_t(0x1234), uint16_t(0xFFFF)}) {
+        uint8_t records[kModeCount][kModeRecordSize];
+        memcpy(records, store->mode, sizeof records);
+        store->setU16(0x364, n);
+        SyncUpdate::pInstance()->para_sync(1);
+        EXPECT_EQ(store->u16(0x364), 0) << n;
+        EXPECT_EQ(memcmp(records, store->mode, sizeof records), 0) << n;
+        EXPECT_NE(store->u16(0x362), n);
+    }
+    EXPECT_FALSE(TestRoot::exists("/data/modes/custom_mode17"));
+}
+
+TEST_F(PanelTest, FailedWriteKeepsTheShadowAndIsTriedAgain)
+{
+    // A folder in the file's place makes the save fail, as a broken flash would.
+    const QString file = QString::fromStdString(TestRoot::path(kParaFile));
+    ASSERT_TRUE(QDir().remove(file));
+    ASSERT_TRUE(TestRoot::writeFile(std::string(kParaFile) + "/blocker", "x"));
+    uint8_t shadow[kBlockSize];
+    memcpy(shadow, store->shadow, kBlockSize);
+    store->setU16(0x882, 55);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_TRUE(SyncUpdate::pInstance()->saveFailed());
+    EXPECT_EQ(memcmp(shadow, store->shadow, kBlockSize), 0) << "not saved, so not taken as saved";
+
+    ASSERT_TRUE(QDir(file).removeRecursively());
+    Panel::tick(SyncUpdate::kRetryTicks - 1);
+    EXPECT_FALSE(TestRoot::exists(kParaFile)) << "the retry waits a second";
+    Panel::tick(1);
+    EXPECT_FALSE(SyncUpdate::pInstance()->saveFailed());
+    EXPECT_TRUE(fileHoldsBlock(store));
+    EXPECT_EQ(getU16(store->shadow + 0x882), 55);
+}
+
+TEST_F(PanelTest, ShadowDoesNotFollowWhileAChangeIsPending)
+{
+    c331_manage::p_c331_manage->change_flag = 1;
+    store->setU16(0x880, 12);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_TRUE(fileHoldsBlock(store)) << "saving early loses nothing";
+    EXPECT_NE(getU16(store->shadow + 0x880), 12) << "the scaler has not applied it yet";
+    c331_manage::p_c331_manage->change_flag = 0;
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_TRUE(shadowIsBlock(store));
+}
+
+TEST_F(PanelTest, BulkReplacementWritesSavedRecordsAndDeletesEmptyOnes)
+{
+    store->mode[0][0] = store->mode[0][1] = 0xAA;
+    store->mode[1][0] = store->mode[1][1] = 0xFF;
+    store->mode[2][0] = 0xAA;
+    store->mode[2][1] = 0xFF; // either 0xFF means empty
+    store->setU16(0x364, 0);
+    SyncUpdate::pInstance()->para_sync(2);
+    EXPECT_TRUE(TestRoot::exists("/data/modes/custom_mode1"));
+    const QStringList log = TestRoot::shellLog();
+    EXPECT_TRUE(log.contains(QStringLiteral("rm  -rf  /data/modes/custom_mode2")));
+    EXPECT_TRUE(log.contains(QStringLiteral("rm  -rf  /data/modes/custom_mode3")));
+    EXPECT_FALSE(log.contains(QStringLiteral("rm  -rf  /data/modes/custom_mode1")));
+}
+
+TEST_F(PanelTest, UsbCodesShowTheirPopUpsOnlyOnTheToolPages)
+{
+    g_page_focus = 1;
+    SyncUpdate::pInstance()->para_sync(100);
+    EXPECT_EQ(g_tip_flag.load(), 0) << "nothing on the root menu";
+
+    g_language = 1;
+    auto* page = new SmartMapping;
+    g_smartmapping = page;
+    g_page_focus = 24;
+    SyncUpdate::pInstance()->para_sync(100);
+    ASSERT_EQ(g_tip_flag.load(), 1);
+    EXPECT_EQ(g_tip->contentLabel()->text(), QStringLiteral("USB driver is connected,please wait..."));
+    SyncUpdate::pInstance()->para_sync(101);
+    EXPECT_EQ(g_tip->contentLabel()->text(), QStringLiteral("USB drive is unplugged."));
+    SyncUpdate::pInstance()->para_sync(102);
+    EXPECT_EQ(g_tip->contentLabel()->text(), QStringLiteral("Reading the data,pls wait"));
+    delete page;
+}
+
+TEST_F(PanelTest, NoRefreshForACodeWithoutItsPageButTheSaveStillRuns)
+{
+    g_page_focus = 6; // the output menu is not open
+    store->setU16(0x880, 33);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_TRUE(fileHoldsBlock(store));
+    g_page_focus = 40;
+    store->setU16(0x880, 34);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_TRUE(fileHoldsBlock(store));
+}
+
+TEST_F(PanelTest, CheckMarkOnTheCommunicationMenuNeitherDelaysTheSaveNorBlocksTheWorkers)
+{
+    auto* page = new LinkOption;
+    g_linkoption = page;
+    g_page_focus = 10;
+    store->setU16(0x880, 21);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(g_tip_flag.load(), 1);
+    EXPECT_TRUE(fileHoldsBlock(store)) << "saved while the pop-up is still up";
+
+    // A worker's signal goes through at once while the pop-up is up, and is served afterwards.
+    store->setU16(0x880, 22);
+    std::thread worker([this] { store->test_signal(1); });
+    worker.join();
+    EXPECT_TRUE(Utils::_test_signal_mutex.tryLock());
+    Utils::_test_signal_mutex.unlock();
+    ASSERT_TRUE(Panel::waitFor([this] { return fileHoldsBlock(store); }));
+    delete page;
+}
