@@ -60,7 +60,7 @@ QFont captionFont(int language, int pixelSize)
 // A caption shrunk until it fits the box.
 void caption(QPainter& p, const QRectF& box, const QString& text, int language, const QColor& color)
 {
-    int size = int(box.height() * 0.8);
+    int size = int(box.height() * 0.55);
     QFont font = captionFont(language, size);
     while (size > 6 && QFontMetrics(font).horizontalAdvance(text) > box.width()) {
         font = captionFont(language, --size);

@@ -40,6 +40,7 @@ std::atomic<uint8_t> g_set_led_para{0};
 std::atomic<uint8_t> g_set_led_setup{0};
 std::atomic<uint8_t> g_freeze_out{0};
 uint8_t g_change[196] = {};
+std::atomic<uint8_t> g_send_para[36] = {};
 std::atomic<uint32_t> readtime_ticks{0};
 std::atomic<uint32_t> G_factoryage_ticks{0};
 QStringList factoryage_log;

@@ -50,6 +50,7 @@ extern std::atomic<uint8_t> g_set_led_para;      // LED-parameter handshake (Uti
 extern std::atomic<uint8_t> g_set_led_setup;
 extern std::atomic<uint8_t> g_freeze_out;
 extern uint8_t g_change[196];                    // FPGA-side change flags
+extern std::atomic<uint8_t> g_send_para[36];    // card job block: byte 0 job, 1 step (pages and FPGA worker)
 extern std::atomic<uint32_t> readtime_ticks;
 extern std::atomic<uint32_t> G_factoryage_ticks;
 extern QStringList factoryage_log;               // the ageing log

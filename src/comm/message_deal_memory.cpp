@@ -118,13 +118,16 @@ uint32_t message_deal::writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     case 0: {
         uint8_t* para = fpga->MCU_RAM_PARA_func[which];
         uint8_t* back = fpga->MCU_RAM_ETH_BACK_PARA_func[which];
-        memcpy(para + off, data, n);
-        for (uint32_t p = off; p < off + n; ++p) {
-            const int b = backupOffset(p);
-            if (b >= 0)
-                back[b] = para[p];
+        {
+            std::lock_guard<std::mutex> image(fpga->image_mutex);
+            memcpy(para + off, data, n);
+            for (uint32_t p = off; p < off + n; ++p) {
+                const int b = backupOffset(p);
+                if (b >= 0)
+                    back[b] = para[p];
+            }
         }
-        fpga->write_fpga_ram(para + off, off, n, 1, which);
+        fpga->write_fpga_ram(data, off, n, 1, which);
         break;
     }
     case 4:
@@ -188,7 +191,10 @@ uint32_t message_deal::readRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     } else if (area == 0) {
         uint8_t* para = fpga->MCU_RAM_PARA_func[which];
         const uint8_t* back = fpga->MCU_RAM_ETH_BACK_PARA_func[which];
-        fpga->read_fpga_ram(para + off, off, n, 1, which);
+        std::vector<uint8_t> got(para + off, para + off + n);
+        fpga->read_fpga_ram(got.data(), off, n, 1, which); // no SPI under the image lock
+        std::lock_guard<std::mutex> image(fpga->image_mutex);
+        memcpy(para + off, got.data(), n);
         for (uint32_t p = off; p < off + n; ++p) {
             const int b = backupOffset(p);
             if (b >= 0)

@@ -1,10 +1,19 @@
+// FPGA access: the GPIO window, command words, register and RAM transfers and the register cache.
 #include "fpga_manage.h"
 
+#include "c331_manage.h"
 #include "fpga_drv.h"
 #include "global.h"
-#include "networkmanage.h"
+#include "logMsg.h"
+#include "platform/mem_window.h"
+#include "platform/spi_bus.h"
+#include "utils.h"
+#include "vyrrampara.h"
 
+#include <QMutexLocker>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 fpga_manage* fpga_manage::p_fpga_manage = nullptr;
 uint8_t fpga_manage::MCU_RAM_CMD[kRamSize];
@@ -13,20 +22,48 @@ uint8_t fpga_manage::MCU_RAM_ZOOM[kRamSize];
 uint8_t fpga_manage::MCU_RAM_DEFAULT[2 * kRamSize];
 
 namespace {
-constexpr uint32_t kBankSize = 0x1000;
-constexpr uint32_t kBanks = 256;
 
-// Port positions in the parameter RAM and where the backup keeps them (x, y, width, height).
-struct BackupRun {
-    uint16_t para, back, length;
-};
-constexpr BackupRun kBackupRuns[] = {
-    {60, 0, 4}, {8, 4, 8}, {19, 12, 8}, {32, 20, 8}, {43, 28, 8}, {520, 36, 32}, {576, 68, 64}, {56, 132, 4},
-};
+constexpr uint32_t kBankSize = 0x1000;
+constexpr size_t kWindowNeeded = 0x207950; // up to FPGA 1's command-phase word
+constexpr uint8_t kRegOp = 2, kRamOp = 1;
+
+std::atomic<bool> unmappedNoted{false};
+
+void noteUnmapped()
+{
+    if (!unmappedNoted.exchange(true))
+        writeLogMsg(LOG_ERROR, "fpga_manage: GPIO word used before the window was mapped");
+}
+
+// Register 0 bit 2 blanks the wall; a plain blank/show request (mask 4) outside the LED-size
+// hand-over is also the block's blank flag, which the scaler worker reads under its mutex.
+void screenControlWritten(fpga_manage& m, bool blank, uint8_t mask)
+{
+    ScreenState = blank ? 0 : 1;
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (mask == 0x04 && g_set_led_para.load() == 0 && store) {
+        {
+            ScalerHandOver scaler;
+            store->block[0x845] = 0;
+            store->block[0x844] = blank ? 1 : 0;
+        }
+        store->test_signal(1);
+    }
+    pthread_mutex_lock(&m.reg_mutex);
+    fpga_manage::MCU_RAM_EXTEND[29] = ScreenState.load();
+    pthread_mutex_unlock(&m.reg_mutex);
+}
+
+bool fpgaIndex(int fpga)
+{
+    return fpga == 0 || fpga == 1;
+}
+
 }
 
 fpga_manage::fpga_manage()
 {
+    writeLogMsg(LOG_INFO, "====fpga_manage::fpga_manage()=====");
     pthread_mutex_init(&reg_mutex, nullptr);
     for (int f = 0; f < 2; ++f) {
         MCU_REG_func[f] = reg_cache_[f];
@@ -35,94 +72,200 @@ fpga_manage::fpga_manage()
         MCU_RAM_TX_func[f] = tx_[f];
         MCU_RAM_ETH_PARA_func[f] = eth_para_[f];
         MCU_RAM_ETH_BACK_PARA_func[f] = eth_back_[f];
-        banks_[f].assign(size_t(kBanks) * kBankSize, 0);
     }
-    MCU_RAM_EXTEND[49] = 0x9F;
-    MCU_RAM_EXTEND[50] = 0x1F;
-    fpgadrv = new fpga_drv();
+    memset(HalfHourValue, 15, sizeof HalfHourValue);
+    fpgadrv = new fpga_drv(this);
 }
 
-fpga_manage* fpga_manage::pInstance()
+void fpga_manage::gpio_write(volatile uint16_t* word, uint16_t value)
 {
-    if (!p_fpga_manage)
-        p_fpga_manage = new fpga_manage();
-    return p_fpga_manage;
+    if (word)
+        *word = value;
+    else
+        noteUnmapped();
 }
 
-void fpga_manage::read_from_register(int reg, int fpga)
+uint16_t fpga_manage::gpio_read(const volatile uint16_t* word)
 {
-    if (reg < 0 || reg > int(kRegCount) || (reg >= 64 && reg <= 127) || fpga < 0 || fpga > 1)
-        return;
-    // The cache stands for the FPGA's register file until the SPI layer reads it.
+    if (word)
+        return *word;
+    noteUnmapped();
+    return 0;
 }
 
-void fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fpga)
+// FPGA 1 and its flash stay closed: the worker drives FPGA 0 only.
+int fpga_manage::setupWindow()
 {
-    if (reg < 0 || reg > int(kRegCount) || (reg >= 97 && reg <= 127) || fpga < 0 || fpga > 1)
-        return;
-    read_from_register(reg, fpga);
-    pthread_mutex_lock(&reg_mutex);
-    uint8_t& b = reg_cache_[fpga][reg];
-    b = uint8_t((b & ~mask) | (value & mask));
-    pthread_mutex_unlock(&reg_mutex);
+    // From scratch: a failed set-up leaves no word of an older window behind.
+    for (volatile uint16_t** word : {&cs_fpga0, &cmd_fpga0, &cs_fpga1, &cmd_fpga1, &rst_fpga0, &rst_fpga1, &irq_fpga0,
+                                     &irq_fpga1, &cs_flash0, &cs_flash1, &it6602_path, &ite6805_path, &edid_wp,
+                                     &board_1f1c, &sdi_rst, &sdi_tx_en})
+        *word = nullptr;
+    window.reset();
+    int result = 0;
+    spi_fpga[0] = fpgadrv->initialize_vbyne1(0);
+    spi_flash[0] = fpgadrv->initialize_vbyne1(2);
+    if (!spi_fpga[0] || !spi_flash[0])
+        result = 255;
+
+    uint32_t physical = 0, length = 0;
+    if (!platform::msysRequest(&physical, &length)) {
+        printf("\n DMEM request failed!!");
+        writeLogMsg(LOG_ERROR, "fpga_manage: /dev/msys window request failed");
+        return 255;
+    }
+    std::unique_ptr<platform::MemWindow> w = platform::openMemWindow(physical, length);
+    if (!w || w->size() < kWindowNeeded) {
+        printf("\n NULL pointer!");
+        writeLogMsg(LOG_ERROR, "fpga_manage: /dev/mem window cannot be mapped");
+        return 255;
+    }
+    window = std::move(w);
+    auto at = [this](size_t offset) { return reinterpret_cast<volatile uint16_t*>(window->data() + offset); };
+    cs_fpga0 = at(0x207810);
+    cmd_fpga0 = at(0x207838);
+    cs_fpga1 = at(0x207900);
+    cmd_fpga1 = at(0x20794C);
+    rst_fpga0 = at(0x207858);
+    rst_fpga1 = at(0x207864);
+    irq_fpga0 = at(0x207908);
+    irq_fpga1 = at(0x207910);
+    cs_flash0 = at(0x207860);
+    cs_flash1 = at(0x20790C);
+    it6602_path = at(0x207940);
+    ite6805_path = at(0x207944);
+    edid_wp = at(0x207948);
+    board_1f1c = at(0x001F1C);
+    sdi_rst = at(0x002848);
+    sdi_tx_en = at(0x207800);
+    gpio_write(ite6805_path, 0);
+    gpio_write(it6602_path, 0);
+    gpio_write(edid_wp, 16);
+    gpio_write(board_1f1c, 1);
+    return result;
+}
+
+// Byte 0 holds the 4-bit op and the read bit; the word goes out least significant byte first.
+uint32_t fpga_manage::fpga_cmd_to_spi_data(uint8_t op, uint8_t bank, uint16_t address, uint8_t read)
+{
+    const uint32_t b0 = uint32_t(((op & 0x0F) << 1) | (read & 1));
+    return b0 | uint32_t(bank) << 8 | uint32_t(address & 0xFF) << 16 | uint32_t((address >> 8) & 0x0F) << 24;
+}
+
+uint32_t fpga_manage::fpga_reg_cmd_to_spi_data(uint8_t op, uint8_t bank, uint8_t reg, uint8_t read, uint8_t mask)
+{
+    const uint32_t b0 = uint32_t(((op & 0x0F) << 1) | (read & 1));
+    return b0 | uint32_t(bank) << 8 | uint32_t(reg) << 16 | uint32_t(read ? 0 : mask) << 24;
+}
+
+// Command phase, then data phase, with the FPGA selected and the other one released.
+int fpga_manage::transfer(int fpga, uint32_t command, const uint8_t* tx, uint8_t* rx, uint32_t length)
+{
+    if (!fpgaIndex(fpga) || !spi_fpga[fpga] || !window) // without the selects the FPGA cannot listen
+        return 1;
+    platform::SpiBus* fd = spi_fpga[fpga].get();
+    const uint8_t cmd[4] = {uint8_t(command), uint8_t(command >> 8), uint8_t(command >> 16), uint8_t(command >> 24)};
+    QMutexLocker bus(&Utils::_spi_mutex);
+    if (fpga == 0) {
+        gpio_write(cmd_fpga0, 16);
+        gpio_write(cs_fpga0, 0);
+        gpio_write(cs_fpga1, 16);
+    } else {
+        gpio_write(cmd_fpga1, 1);
+        gpio_write(cs_fpga1, 0);
+        gpio_write(cs_fpga0, 16);
+    }
+    bool ok = fpgadrv->SPI_Transfer_Write(fd, cmd, 4) > 0;
+    gpio_write(fpga == 0 ? cmd_fpga0 : cmd_fpga1, 0);
+    if (ok)
+        ok = fpgadrv->SPI_Transfer(fd, tx, rx, length) > 0;
+    gpio_write(cs_fpga0, 16);
+    gpio_write(cs_fpga1, 16);
+    return ok ? 0 : 1;
+}
+
+int fpga_manage::read_fpga_register(uint8_t reg, uint8_t* result, int fpga)
+{
+    const uint8_t clock = 0xFF;
+    uint8_t got = 0;
+    if (transfer(fpga, fpga_reg_cmd_to_spi_data(kRegOp, 0, reg, 1, 0), &clock, &got, 1) != 0)
+        return 1;
+    if (result)
+        *result = got;
+    return 0;
+}
+
+int fpga_manage::write_fpga_register(uint8_t reg, uint8_t value, int fpga, uint8_t mask)
+{
+    return transfer(fpga, fpga_reg_cmd_to_spi_data(kRegOp, 0, reg, 0, mask), &value, nullptr, 1);
 }
 
 int fpga_manage::write_fpga_ram(const uint8_t* buffer, uint32_t address, uint32_t length, int bank, int fpga)
 {
     const uint32_t at = address & 0xFFF;
-    if (fpga < 0 || fpga > 1 || bank < 0 || bank >= int(kBanks) || at + uint64_t(length) > kBankSize)
+    if (!buffer || bank < 0 || bank > 255 || at + uint64_t(length) > kBankSize)
         return 1;
-    memcpy(banks_[fpga].data() + size_t(bank) * kBankSize + at, buffer, length);
-    return 0;
+    if (length == 0)
+        return 0;
+    return transfer(fpga, fpga_cmd_to_spi_data(kRamOp, uint8_t(bank), uint16_t(at), 0), buffer, nullptr, length);
 }
 
+// A failed read leaves the buffer as it was.
 int fpga_manage::read_fpga_ram(uint8_t* buffer, uint32_t address, uint32_t length, int bank, int fpga)
 {
     const uint32_t at = address & 0xFFF;
-    if (fpga < 0 || fpga > 1 || bank < 0 || bank >= int(kBanks) || at + uint64_t(length) > kBankSize)
+    if (!buffer || bank < 0 || bank > 255 || at + uint64_t(length) > kBankSize)
         return 1;
-    memcpy(buffer, banks_[fpga].data() + size_t(bank) * kBankSize + at, length);
+    if (length == 0)
+        return 0;
+    std::vector<uint8_t> clock(length, 0xFF), got(length);
+    if (transfer(fpga, fpga_cmd_to_spi_data(kRamOp, uint8_t(bank), uint16_t(at), 1), clock.data(), got.data(), length) != 0)
+        return 1;
+    memcpy(buffer, got.data(), length);
     return 0;
 }
 
-void fpga_manage::R58_back_mcu_set_net_para(int fpga)
+int fpga_manage::read_from_register(int reg, int fpga)
 {
-    if (fpga < 0 || fpga > 1)
+    if (!fpgaIndex(fpga) || reg < 0 || reg >= int(kRegCount) || (reg >= 64 && reg <= 127))
+        return 1;
+    uint8_t value = 0;
+    if (read_fpga_register(uint8_t(reg), &value, fpga) != 0)
+        return 1;
+    pthread_mutex_lock(&reg_mutex);
+    reg_cache_[fpga][reg] = value;
+    pthread_mutex_unlock(&reg_mutex);
+    return 0;
+}
+
+void fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fpga)
+{
+    if (!fpgaIndex(fpga) || reg < 0 || reg >= int(kRegCount) || (reg >= 97 && reg <= 127))
         return;
-    for (const BackupRun& run : kBackupRuns)
-        memcpy(eth_back_[fpga] + run.back, para_[fpga] + run.para, run.length);
+    const bool programOnly = reg >= 64 && reg <= 96;
+    if (!programOnly)
+        read_from_register(reg, fpga);
+    pthread_mutex_lock(&reg_mutex);
+    uint8_t& cached = reg_cache_[fpga][reg];
+    cached = uint8_t((cached & ~mask) | (value & mask));
+    uint8_t sent = cached;
+    pthread_mutex_unlock(&reg_mutex);
+    if (programOnly)
+        return;
+    if (reg == 2) {
+        // The doorbell and bit 1 are requests to this side; the FPGA never keeps them.
+        if (sent & 0x04) {
+            sent &= uint8_t(~0x04);
+            Dealwith_mcu_ram();
+        }
+        sent &= uint8_t(~0x02);
+    } else if (reg == 0) {
+        screenControlWritten(*this, sent & 0x04, mask);
+    }
+    write_fpga_register(uint8_t(reg), sent, fpga, mask);
 }
 
 bool fpga_manage::fpgaUp(int fpga) const
 {
-    return fpga >= 0 && fpga <= 1 && reg_cache_[fpga][80] == 3;
-}
-
-int fpga_manage::get_fpga_status()
-{
-    return fpgaUp(0) && !(reg_cache_[0][0] & 0x08) ? 1 : 0;
-}
-
-// The LED network is not driven yet: frames for the cards go nowhere, so no answer comes back
-// and the waiting transport gives up after its time-out.
-int fpga_manage::Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet)
-{
-    return 1;
-}
-
-void fpga_manage::reg_IRQ_Dealwith(int fpga, int force)
-{
-}
-
-void fpga_manage::forward_card_reply(const uint8_t* reply, uint32_t length)
-{
-    switch (g_passby_trans_port.exchange(255)) {
-    case 2:
-        if (!networkManage::p_network || !networkManage::p_network->queue_card_answer(reply, length))
-            return;
-        break;
-    default:
-        return; // nobody waits for it (the serial and UDP transports join here when they exist)
-    }
-    reply_ready = 1;
+    return fpgaIndex(fpga) && reg_cache_[fpga][80] == 3;
 }

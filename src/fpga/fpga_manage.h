@@ -1,32 +1,155 @@
 #pragma once
+#include <QDateTime>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <pthread.h>
-#include <vector>
 
+namespace platform {
+class SpiBus;
+class MemWindow;
+}
 class fpga_drv;
 
-// The FPGA manager. So far: the chip-select words of the FPGA configuration flashes (null until
-// the GPIO window is mapped), the request bytes the scaler raises for the FPGA worker, and the
-// controller images the control protocol reads and writes. Until the SPI access layer exists,
-// the FPGAs' registers are their caches and their RAM banks are held in memory.
+struct TimeRealType {
+    uint8_t second, minute, hour, day, weekday, month;
+    uint16_t year;
+};
+
+// On/off schedule of the wall: up to four pairs of times (binary, not BCD).
+struct OnOffEntry {
+    uint8_t on_hour, on_minute, off_hour, off_minute; // first time shows, second blanks
+    uint8_t on_armed, off_armed;
+};
+struct OnOffSchedule {
+    uint8_t count = 0; // 0-4
+    uint8_t state = 0; // 0 after a show time, 1 after a blank time
+    uint8_t day = 0;   // day of the last re-arm
+    OnOffEntry entry[4] = {};
+};
+
+// The FPGA link: SPI and GPIO access to the FPGAs and their configuration flashes, the
+// controller register and RAM images the PC tools read and write, and the worker thread.
 class fpga_manage {
 public:
     static fpga_manage* p_fpga_manage;
     static fpga_manage* pInstance();
 
-    volatile uint16_t* cs_fpga0 = nullptr; // window 0x207810: select of FPGA 0 and its flash
-    volatile uint16_t* cs_fpga1 = nullptr; // window 0x207900: select of FPGA 1 and its flash
+    // ---- worker (thread, bring-up, status watch) ----
+    // Defined by the worker's own file (pInstance too); members here are initialised in-class.
+    // The constructor and p_fpga_manage live in fpga_manage.cpp.
+    int initialize();
+    int get_fpga_status();                      // 1 when FPGA 0 is up and its picture enabled
+    void reg_IRQ_Dealwith(int fpga, int force); // interrupt service (transports: under pass_mutex)
+    void SCREEN_fpgactrl_status(int status);    // screen-control value 0-9 on FPGA 0
+    std::atomic<uint8_t> onoff_request{0};      // LED output on/off (block 0x844) changed
+    std::atomic<uint8_t> lcd_request{0};        // LED x/y offset (block 0x566/0x568) changed
+    std::atomic<uint8_t> bri_request{0};        // block brightness changed (under Utils::_bri_set_mutex)
+    uint8_t fpga_status = 0;                    // status byte (group 0x82 byte 22); bit 1 in device info
+    uint16_t wlan_state_word = 0;               // port links of the last link report
+    TimeRealType time_now = {};                 // refreshed by the worker, read by the schedule
+    static fpga_manage* instanceWithoutWorker(); // tests: the same set-up without the thread; drive runOnce()
+    int prepare();                              // window, soft start, start pause; 0 or 255
+    void softinit();
+    void runOnce();                             // one pass of the worker thread
+    void fpga_manage_deal();                    // the normal pass (outside a USB upgrade)
+    int get_wlan_state();                       // link word of FPGA 0's ports, 0 unless it is up
+    void SCREEN_fpgactrl_status2(int value, int fpga);
+    void hold_in_reset(int fpga);               // asserts the reset line; released 200 ticks later (FPGA 0)
+    void check_fpga_rst();
+    void power_up_fpga_start(int check, int fpga); // V-by-One bring-up, steps S
+    void fpgainit(int fpga);
+    void power_up_check_fpga_status(int fpga);  // status watch, steps T
+    void set_led_para_deal();                   // LED-parameter handshake with the scaler
+    int set_fpga_lcd();                         // request hand-overs: 1 served, 0 not yet (FPGA down)
+    int set_fpga_bri_val();
+    int set_output_status();
+    void Record_Time_Deal();
+    int check_vbo_status(int fpga);             // link watchdog; the flag
+    void check_wlanonline_state();
+    void Extension_function();
+    // Card traffic, card jobs and the USB upgrade pass; their bodies grow with those features.
+    void Rcv_data_from_eth(int fpga);
+    void check_fpga_net_data_status(int fpga);
+    void Check_search_card();
+    void SmartMapping_deal();
+    void save_para_deal();
+    void mapping_enable_deal();
+    void rcv_recovery_check_deal(int mode);     // 0 query, 1 recovery, 2 scan file
+    void usb_upgrade_manage_deal(void* arg);
+    static uint32_t change_word(int word);      // 32-bit words of g_change
+    static void set_change_word(int word, uint32_t value);
+    static const uint8_t RAM1[256];             // parameter image head without a saved image
+    static constexpr int kRamCheckResets = 3;   // resets for RAM-check mismatches in a row
+    class rcvRecovery* rcvrecovery = nullptr;   // receiving-card file reader, owned
+    std::atomic<uint8_t> pass_pending{0};       // a PC frame sent to several ports awaits answers
+    uint8_t ram_check[2] = {};                  // RAM-check result of the last initialisation
+    uint8_t ram_check_fails[2] = {};            // mismatches in a row
+    uint8_t rst_pending[2] = {};
+    uint32_t rst_stamp[2] = {};
+    std::atomic<uint8_t> vbo_step[2] = {};      // S: 0-7, 17 (reset by the status watch)
+    std::atomic<uint8_t> status_step[2] = {};   // T: 0-18
+    uint32_t status_retry[2] = {};              // C1
+    uint32_t status_retry2[2] = {};             // C2
+    uint16_t vbo_err[2] = {};                   // E
+    uint8_t vbo_retry[2] = {};                  // R
+    uint8_t link_loop[2] = {};                  // L
+    uint8_t vbo_wd_flag[2] = {}, vbo_wd_phase[2] = {};
+    uint16_t vbo_wd_count[2] = {};
+    uint32_t led_para_stamp = 0;
+    pthread_t worker_thread{};
+    bool worker_started = false;
+    // ---- end of worker section ----
 
-    std::atomic<uint8_t> onoff_request{0}; // LED output on/off (block 0x844) changed
-    std::atomic<uint8_t> lcd_request{0};   // LED x/y offset (block 0x566/0x568) changed
-    std::atomic<uint8_t> bri_request{0};   // brightness changed (under Utils::_bri_set_mutex)
-
-    // ---- controller images, per FPGA unless static ----
-    static constexpr uint32_t kRegCount = 170;
+    // ---- access: SPI devices, GPIO window, registers, RAM ----
+    static constexpr uint32_t kRegCount = 171; // registers 0-170
     static constexpr uint32_t kRamSize = 1024;
     static constexpr uint32_t kEthParaSize = 136;
-    uint8_t* MCU_REG_func[2];               // register caches; byte 80 = FPGA state, 3 = up
+    fpga_drv* fpgadrv;
+    std::unique_ptr<platform::SpiBus> spi_fpga[2];  // FPGA 0 ("/dev/spidev32766.1"), FPGA 1 (never opened)
+    std::unique_ptr<platform::SpiBus> spi_flash[2]; // their configuration flashes (".3"; ".4" never opened)
+    std::unique_ptr<platform::MemWindow> window;
+    // GPIO words of the window; null until it is mapped. Go through gpio_write/gpio_read.
+    volatile uint16_t* cs_fpga0 = nullptr;     // 0x207810 select of FPGA 0 and its flash: 0 on, 16 off
+    volatile uint16_t* cmd_fpga0 = nullptr;    // 0x207838 command phase: 16 command, 0 data
+    volatile uint16_t* cs_fpga1 = nullptr;     // 0x207900
+    volatile uint16_t* cmd_fpga1 = nullptr;    // 0x20794C: 1 command, 0 data
+    volatile uint16_t* rst_fpga0 = nullptr;    // 0x207858: 0 in reset, 16 running
+    volatile uint16_t* rst_fpga1 = nullptr;    // 0x207864
+    volatile uint16_t* irq_fpga0 = nullptr;    // 0x207908 bit 0: interrupt pending
+    volatile uint16_t* irq_fpga1 = nullptr;    // 0x207910
+    volatile uint16_t* cs_flash0 = nullptr;    // 0x207860 flash select of FPGA 0
+    volatile uint16_t* cs_flash1 = nullptr;    // 0x20790C
+    volatile uint16_t* it6602_path = nullptr;  // 0x207940
+    volatile uint16_t* ite6805_path = nullptr; // 0x207944
+    volatile uint16_t* edid_wp = nullptr;      // 0x207948 EEPROM write-protect
+    volatile uint16_t* board_1f1c = nullptr;   // 0x001F1C
+    volatile uint16_t* sdi_rst = nullptr;      // 0x002848 SDI receiver reset
+    volatile uint16_t* sdi_tx_en = nullptr;    // 0x207800
+    // A word that is not mapped takes no write and reads 0; the first such access is logged.
+    static void gpio_write(volatile uint16_t* word, uint16_t value);
+    static uint16_t gpio_read(const volatile uint16_t* word);
+
+    int setupWindow(); // SPI devices, "/dev/msys" window, GPIO start values; 0, or 255 (logged)
+    static uint32_t fpga_cmd_to_spi_data(uint8_t op, uint8_t bank, uint16_t address, uint8_t read);
+    static uint32_t fpga_reg_cmd_to_spi_data(uint8_t op, uint8_t bank, uint8_t reg, uint8_t read, uint8_t mask);
+    // One transfer each, no cache; 0 done, 1 failed (the result is untouched then).
+    int read_fpga_register(uint8_t reg, uint8_t* result, int fpga);
+    int write_fpga_register(uint8_t reg, uint8_t value, int fpga, uint8_t mask);
+    // RAM bank transfers at a 12-bit address; 0, or 1 when refused or failed.
+    int write_fpga_ram(const uint8_t* buffer, uint32_t address, uint32_t length, int bank, int fpga);
+    int read_fpga_ram(uint8_t* buffer, uint32_t address, uint32_t length, int bank, int fpga);
+    // Registers 0-63 and 128-170 into the cache; 0, or 1 when nothing was read.
+    int read_from_register(int reg, int fpga);
+    // Cached read-modify-write: 64-96 cache only, 97-127 and above 170 ignored; register 2 bit 2
+    // runs the mailbox, register 0 bit 2 blanks the wall.
+    void write_to_register(int reg, uint8_t mask, uint8_t value, int fpga);
+    bool fpgaUp(int fpga) const; // register cache byte 80 is 3
+
+    // ---- controller images ----
+    uint8_t* MCU_REG_func[2];               // register caches (171 bytes); byte 80 = FPGA state
     uint8_t* MCU_RAM_PARA_func[2];          // parameter RAM (bank 1)
     uint8_t* MCU_RAM_RX_func[2];
     uint8_t* MCU_RAM_TX_func[2];            // also the staging area of bank 50
@@ -36,45 +159,80 @@ public:
     static uint8_t MCU_RAM_EXTEND[kRamSize];
     static uint8_t MCU_RAM_ZOOM[kRamSize];
     static uint8_t MCU_RAM_DEFAULT[2 * kRamSize];
-    pthread_mutex_t reg_mutex;              // register caches and MCU_RAM_EXTEND byte 29
+    pthread_mutex_t reg_mutex;  // register caches and MCU_RAM_EXTEND byte 29; no SPI while held
+    std::mutex image_mutex;     // writes of the parameter images and their backups; no SPI while held
+    uint8_t control_uid[16] = {}; // unique id of FPGA 0's flash, then 8 zeros
+    uint32_t control_id = 0;      // CRC-32 of control_uid
 
-    uint8_t vbyone_state = 0;        // 7 = V-by-One link up
-    uint8_t fpga_status = 0;         // status byte (group 0x82 byte 22); bit 1 reported in device info
-    uint8_t multicast_flag = 0;      // under Utils::_fpga_multicast_mutex
-    uint32_t multicast_port_mask = 0;
-    uint8_t control_uid[16] = {};    // unique id of FPGA 0's flash, 8 bytes and 8 zeros
-    uint16_t wlan_state_word = 0;    // port links of the last link report
-    fpga_drv* fpgadrv;
+    // Image offsets of a port's x, y, width, height (u16 each); ports above 15 give port 0's.
+    static void get_eth_param_addr(int port, uint32_t* x, uint32_t* y, uint32_t* width, uint32_t* height);
+    void get_eth_min_x_y(int fpga, uint16_t* x, uint16_t* y);
+    void get_eth_max_border(int fpga, uint32_t* right, uint32_t* bottom); // largest x + w, y + h
+    void get_eth_lcd_x_y(int fpga, uint16_t* x, uint16_t* y);            // u16 at 56, 58
+    void get_eth_lcd_w_h(int fpga, uint16_t* width, uint16_t* height);   // u16 at 60, 62
+    uint16_t get_port_card_num(int port);                                // FPGA 0; 0 above 15
+    void eth_param_init(int clear, int fpga); // clear = 1: every port at 0, 0, 1280 x 512
+    void R58_back_mcu_set_net_para(int fpga); // backup := port positions of the image
+    void R58_mcu_set_net_para(int fpga);      // positions := backup + LED offset of the block
+    void R58_mcu_set_lcd_x_y_para(int fpga) {}
+    void fpga_flash_access() {}
+    void update_eth_state(int fpga);          // link bits of registers 128/144 into the image
+    int check_fpga_ram_param(int fpga);       // 1 when bank 1 holds the image's port entries
+    void FPGA_to_RAM(int fpga);               // identity registers 28-31 to MCU_RAM_CMD 12-15
+    int get_control_uid(int fpga);            // 0, or 1 when the flash id could not be read
 
-    // Registers 0-63 and 128-169 of the FPGA into the cache; others untouched.
-    void read_from_register(int reg, int fpga);
-    // Cached read-modify-write; 64-96 exist only in the cache, 97-127 and 170 up are ignored.
-    void write_to_register(int reg, uint8_t mask, uint8_t value, int fpga);
-    // RAM bank transfers at a 12-bit address; 0, or 1 when the range leaves the bank.
-    int write_fpga_ram(const uint8_t* buffer, uint32_t address, uint32_t length, int bank, int fpga);
-    int read_fpga_ram(uint8_t* buffer, uint32_t address, uint32_t length, int bank, int fpga);
-    void R58_back_mcu_set_net_para(int fpga); // backup := port positions of the parameter RAM
-    int get_fpga_status();                    // 1 when FPGA 0 is up and its picture enabled
-    bool fpgaUp(int fpga) const;              // register cache byte 80 is 3
+    // ---- mailbox and on/off schedule ----
+    static std::function<QDateTime()> clock; // local time; tests replace it
+    OnOffSchedule onoff;                     // under onoff_mutex
+    std::mutex onoff_mutex;
+    void Dealwith_mcu_ram();                // serves MCU_RAM_CMD when byte 0 is 0xAA
+    int Checktime(const uint8_t* cmd);      // command 1; 0 set, 1 refused
+    void OnOff_time(const uint8_t* cmd);    // parses an on/off record (mailbox layout)
+    void dealwith_onoff();                  // one pass of the schedule against time_now
+    int IT8563WE_Get(TimeRealType* time);   // from clock(); 0
+    // Erases the record's sector and programs n bytes unless the flash already holds them, then
+    // reads them back. true when the flash holds the record.
+    bool store_flash_record(uint32_t address, const uint8_t* data, uint32_t n);
+    bool erase_flash_record(uint32_t address);
+
+    // ---- brightness and relays (multifunction card) ----
+    uint32_t bri_mode = 0;                   // byte 8 of the loaded brightness record
+    std::atomic<uint32_t> bri_level{16};     // 1-16 in modes 0-2, raw in 16 and 17
+    std::atomic<uint32_t> bri_reload{0};     // reload the brightness record at the next extension step
+    std::atomic<uint32_t> bri_fail_count{0}; // sensor reads without a good reply
+    std::atomic<uint32_t> bri_task_enable{0};
+    uint32_t bri_resend = 0;
+    uint32_t bri_stamp = 0;
+    uint32_t bri_last_slot = 255;
+    uint8_t HalfHourValue[48];
+    uint8_t relay_counter = 1, relay_stop_armed = 0, relay_stop_enable = 0, relay_power = 0;
+    void Power_ctrl_init();
+    void Power_ctrl_reset();
+    int Brightness_hand_dealwith(uint8_t unused); // applies the current level; 1
+    void Brightness_init(const uint8_t* record);  // 57-byte brightness record
+    void record_bright_change();
+    void record_onoff_time(int selector);
+    void Brightness_task();
 
     // ---- pass-through of frames for receiving cards ----
     // Taken by every transport around the pass-through call, the interrupt service and the
     // clearing of reply_ready; the worker takes it around its own interrupt service.
     pthread_mutex_t pass_mutex = PTHREAD_MUTEX_INITIALIZER;
     std::atomic<uint8_t> reply_ready{0}; // a card's answer waits in a transport's answer list
-    int Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet); // decoded frame with check byte; 1
-    void reg_IRQ_Dealwith(int fpga, int force);                       // one pass of the interrupt service
+    uint8_t multicast_flag = 0;          // under Utils::_fpga_multicast_mutex
+    uint32_t multicast_port_mask = 0;
+    int Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet); // decoded frame with check byte
     // Hands a card's answer (decoded, check byte included) to the transport named by
     // g_passby_trans_port, sets that byte to 255 and reply_ready. The caller holds pass_mutex.
     void forward_card_reply(const uint8_t* reply, uint32_t length);
 
 private:
     fpga_manage();
-    uint8_t reg_cache_[2][kRegCount + 1] = {};
+    int transfer(int fpga, uint32_t command, const uint8_t* tx, uint8_t* rx, uint32_t length);
+    uint8_t reg_cache_[2][kRegCount] = {};
     uint8_t para_[2][kRamSize] = {};
     uint8_t rx_[2][kRamSize] = {};
     uint8_t tx_[2][kRamSize] = {};
     uint8_t eth_para_[2][kEthParaSize] = {};
     uint8_t eth_back_[2][kEthParaSize] = {};
-    std::vector<uint8_t> banks_[2]; // 256 banks of 4 KiB per FPGA
 };

@@ -1,6 +1,7 @@
 // Memory commands for the FPGA side: RAM images, banks, the extension clock, flash store.
 #include "fpga_drv.h"
 #include "message_deal_fixture.h"
+#include "platform/sim/devices/fpga_chip.h"
 
 #include <cstring>
 
@@ -9,6 +10,7 @@ protected:
     void SetUp() override
     {
         MessageDealTest::SetUp();
+        fpga_manage::gpio_write(fpga->rst_fpga0, 16); // FPGA 0 out of reset
         fpga->MCU_REG_func[0][80] = 3;
         fpga->MCU_REG_func[1][80] = 3;
     }
@@ -107,8 +109,9 @@ TEST_F(FpgaMemoryTest, ReadsOfAnFpgaThatIsDownAnswerZeros)
 
 TEST_F(FpgaMemoryTest, HalvingFlagHalvesParameterWord0x74)
 {
-    uint8_t word[2] = {0x20, 0x03}; // 800
-    fpga->write_fpga_ram(word, 0x74, 2, 1, 0);
+    // The FPGA itself measures the input width there once the canvas is applied.
+    platform::Sim::fpgaChip().setMeasuredInput(800, 600, 833333);
+    fpga->write_to_register(2, 0x01, 0x01, 0);
     scaler->half_flag = 1;
     EXPECT_EQ(readRam(0x74, 2, kFpgaSide), (std::vector<uint8_t>{0x90, 0x01}));
     EXPECT_EQ(readRam(0x74, 2, kFpgaSide), (std::vector<uint8_t>{0x90, 0x01})) << "halved once a read";
@@ -118,23 +121,25 @@ TEST_F(FpgaMemoryTest, HalvingFlagHalvesParameterWord0x74)
 
 TEST_F(FpgaMemoryTest, ParamSaveStoresTheImageAndFitsWindow0)
 {
-    uint8_t* para = fpga->MCU_RAM_PARA_func[1];
+    uint8_t* para = fpga->MCU_RAM_PARA_func[0];
     for (uint32_t i = 0; i < fpga_manage::kRamSize; ++i)
         para[i] = uint8_t(i * 7);
-    uint8_t* para0 = fpga->MCU_RAM_PARA_func[0];
-    putU16(para0 + 56, 10);
-    putU16(para0 + 60, 2000);
-    putU16(para0 + 58, 0);
-    putU16(para0 + 62, 20); // below 64: taken as 64
+    putU16(para + 56, 10);
+    putU16(para + 60, 2000);
+    putU16(para + 58, 0);
+    putU16(para + 62, 20); // below 64: taken as 64
     store->block[kWindowBase + kWindowSize * 3] = 1;
-    ASSERT_EQ(send(kFpgaSide, 0x81, {}, kMessageBufferSize, 0, 2), 1u);
+    ASSERT_EQ(send(kFpgaSide, 0x81, {}), 1u);
     EXPECT_EQ(buf[10], 0);
 
     std::vector<uint8_t> flash(fpga_manage::kRamSize + 1);
-    ASSERT_EQ(fpga->fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(3, 0x6C7000, uint32_t(flash.size()), flash.data()), 1);
+    ASSERT_EQ(fpga->fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(2, 0x6C7000, uint32_t(flash.size()), flash.data()), 1);
     EXPECT_EQ(flash[0], 0xAA);
     EXPECT_EQ(std::vector<uint8_t>(flash.begin() + 1, flash.end()), std::vector<uint8_t>(para, para + 1024));
-    EXPECT_EQ(getU16(fpga->MCU_RAM_ETH_BACK_PARA_func[1] + 4), getU16(para + 8));
+    EXPECT_EQ(getU16(fpga->MCU_RAM_ETH_BACK_PARA_func[0] + 4), getU16(para + 8));
+    // FPGA 1 and its flash are not fitted: its store is refused.
+    ASSERT_EQ(send(kFpgaSide, 0x81, {}, kMessageBufferSize, 0, 2), 1u);
+    EXPECT_EQ(buf[10], 1);
 
     EXPECT_EQ(blockU16(0x562), 2010);
     EXPECT_EQ(blockU16(0x564), 64);

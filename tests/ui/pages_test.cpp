@@ -74,14 +74,16 @@ TEST_F(PanelTest, EveryPageHasItsCodeTitleAndParent)
             std::unique_ptr<VyrPage> page(kind.make());
             EXPECT_EQ(page->pageCode(), kind.code);
             EXPECT_EQ(page->size(), QSize(320, 240));
-            if (language == 1)
+            if (language == 1) {
                 EXPECT_EQ(titleOf(page.get()), QLatin1String(kind.english)) << kind.code;
-            else
+            } else {
                 EXPECT_NE(titleOf(page.get()), QLatin1String(kind.english)) << kind.code << " in " << language;
+            }
             Panel::shot(page.get(), QStringLiteral("page_%1_%2").arg(kind.code).arg(language));
         }
-        if (kind.code != 3 && kind.code != 7)
+        if (kind.code != 3 && kind.code != 7) {
             EXPECT_EQ(PageNav::parentCode(kind.code), kind.parent) << kind.code;
+        }
     }
 }
 

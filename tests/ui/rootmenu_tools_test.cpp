@@ -7,6 +7,7 @@
 #include "lockwindow.h"
 #include "mainwindow.h"
 #include "panelkeys.h"
+#include "pictures.h"
 #include "test_root.h"
 #include "tip.h"
 #include "ui_mainwindow.h"
@@ -173,4 +174,19 @@ TEST_F(PanelTest, BackLeavesTheBarThenTheToolsRowThenTheMenu)
         .key(Back)
         .until([] { return g_page_focus.load() == 0 && g_lockwindow; }, "home screen");
     ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, RootMenuPicturesFollowTheLanguage)
+{
+    MainWindow* root = g_mainwindow;
+    const QSize inputChoice[8] = {{64, 64}, {90, 64}, {96, 76}, {96, 76}, {64, 64}, {90, 64}, {90, 64}, {90, 64}};
+    for (int language : {0, 1, 2, 3, 4, 7}) {
+        g_language = uint8_t(language);
+        root->language_changed();
+        EXPECT_EQ(root->ui->inputchoose->iconSize(), inputChoice[language]) << language;
+        const QImage shown = root->ui->option->icon().pixmap(QSize(128, 128)).toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage expected = QImage(Pictures::lang("option", language)).convertToFormat(QImage::Format_ARGB32);
+        EXPECT_EQ(shown, expected) << language;
+        Panel::shot(root, QStringLiteral("root_menu_lang%1").arg(language));
+    }
 }

@@ -1,0 +1,168 @@
+// Brightness and the relay path of the multifunction card: the entry points the mailbox and the
+// worker call. The sensor and half-hour passes and the relay traffic come with the card link.
+#include "fpga_manage.h"
+
+#include "bytes.h"
+#include "c331_manage.h"
+#include "fpga_drv.h"
+#include "global.h"
+#include "utils.h"
+#include "vyrrampara.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kBrightnessRecord = 0x6CE000;
+constexpr uint32_t kOnOffRecord = 0x6CD000;
+constexpr uint32_t kBrightnessRecordSize = 57;
+constexpr uint32_t kOnOffRecordSize = 50;
+constexpr int kFlash0 = 2;
+
+bool rawMode(uint32_t mode)
+{
+    return mode == 16 || mode == 17;
+}
+
+uint8_t reg(fpga_manage& m, int fpga, int r)
+{
+    pthread_mutex_lock(&m.reg_mutex);
+    const uint8_t v = m.MCU_REG_func[fpga][r];
+    pthread_mutex_unlock(&m.reg_mutex);
+    return v;
+}
+
+void setReg(fpga_manage& m, int fpga, int r, uint8_t v)
+{
+    pthread_mutex_lock(&m.reg_mutex);
+    m.MCU_REG_func[fpga][r] = v;
+    pthread_mutex_unlock(&m.reg_mutex);
+}
+
+}
+
+void fpga_manage::Power_ctrl_init()
+{
+    relay_counter = 1;
+    relay_stop_armed = relay_stop_enable = relay_power = 0;
+}
+
+void fpga_manage::Power_ctrl_reset()
+{
+    relay_counter = 1;
+    relay_stop_armed = 0;
+    relay_stop_enable = 1;
+    relay_power = 0;
+}
+
+// Level (or raw value) to register 6; with the block's percentage changed, the percentage wins
+// and is kept as a raw record, so the loaded mode becomes 16 as a reload would make it.
+int fpga_manage::Brightness_hand_dealwith(uint8_t)
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    const bool fromBlock = bri_request.load() != 0;
+    read_from_register(128, 0);
+    read_from_register(144, 0);
+    if (reg(*this, 0, 128) != 0 || reg(*this, 0, 144) != 0) {
+        {
+            std::lock_guard<std::mutex> lock(image_mutex);
+            MCU_RAM_PARA_func[0][256] = 1;
+        }
+        uint8_t v;
+        if (fromBlock) {
+            const uint32_t percent = std::min<uint32_t>(store ? store->u16(0x880) : 100, 100);
+            v = uint8_t(percent * 255 / 100);
+            if (!rawMode(bri_mode))
+                v = std::max<uint8_t>(v, 15);
+            setReg(*this, 0, 64, v);
+        } else {
+            v = reg(*this, 0, 64);
+            if (!rawMode(bri_mode))
+                v = uint8_t(v * 16 - 1);
+            const uint16_t percent = uint16_t(v * 100 / 255);
+            if (store && store->u16(0x880) != percent) {
+                {
+                    ScalerHandOver scaler;
+                    store->block[0x880] = uint8_t(percent);
+                    store->block[0x881] = 0;
+                }
+                store->test_signal(1);
+            }
+        }
+        write_to_register(6, 0xFF, v, 0);
+        write_to_register(3, 0x04, 0x04, 0);
+    }
+    if (fromBlock) {
+        uint8_t record[kBrightnessRecordSize] = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
+        memset(record + 9, reg(*this, 0, 64), kBrightnessRecordSize - 9);
+        store_flash_record(kBrightnessRecord, record, kBrightnessRecordSize);
+        bri_mode = 16;
+        bri_resend = 0;
+    }
+    return 1;
+}
+
+void fpga_manage::Brightness_init(const uint8_t* record)
+{
+    bri_mode = record[8];
+    bri_last_slot = 255;
+    bri_task_enable = 0;
+    switch (bri_mode) {
+    case 0:
+    case 16: {
+        const uint8_t level = bri_mode == 0 ? std::min<uint8_t>(record[9], 16) : record[9];
+        bri_level = level;
+        setReg(*this, 0, 64, level);
+        bri_resend = 0;
+        bri_task_enable = 1;
+        break;
+    }
+    case 1:
+    case 17:
+        memcpy(HalfHourValue, record + 9, sizeof HalfHourValue);
+        bri_task_enable = 1;
+        break;
+    case 2:
+        bri_task_enable = 1;
+        break;
+    default:
+        break;
+    }
+}
+
+void fpga_manage::record_bright_change()
+{
+    if (reg(*this, 0, 80) != 3)
+        return;
+    uint8_t marker = 0;
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, kBrightnessRecord, 1, &marker) != 1 || marker != 0xAA) {
+        bri_task_enable = 0;
+        bri_level = 16;
+        return;
+    }
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, kBrightnessRecord, kBrightnessRecordSize, MCU_RAM_CMD) == 1)
+        Brightness_init(MCU_RAM_CMD);
+}
+
+// The schedule is always FPGA 0's, whichever FPGA is being initialised.
+void fpga_manage::record_onoff_time(int selector)
+{
+    if (reg(*this, 0, 80) != 3 && selector != 2)
+        return;
+    uint8_t marker = 0;
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, kOnOffRecord, 1, &marker) != 1 || marker != 0xAA)
+        return;
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, kOnOffRecord, kOnOffRecordSize, MCU_RAM_CMD) != 1)
+        return;
+    OnOff_time(MCU_RAM_CMD);
+    setReg(*this, 0, 66, 1);
+}
+
+// Only the pacing so far: the mode passes need the multifunction card link.
+void fpga_manage::Brightness_task()
+{
+    if (Utils::getTimeSpace(bri_stamp) < 1000)
+        return;
+    bri_stamp = G_timeTicks.load();
+}

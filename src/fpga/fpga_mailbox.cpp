@@ -1,0 +1,231 @@
+// The mailbox in the command area (clock, on/off schedule, brightness), the schedule itself and
+// the flash records behind both.
+#include "fpga_manage.h"
+
+#include "bytes.h"
+#include "fpga_drv.h"
+#include "global.h"
+#include "logMsg.h"
+#include "utils.h"
+
+#include <QDate>
+#include <QMutexLocker>
+#include <QStringList>
+#include <cstring>
+#include <vector>
+
+std::function<QDateTime()> fpga_manage::clock = [] { return QDateTime::currentDateTime(); };
+
+namespace {
+
+constexpr uint32_t kHeader = 8; // marker, command, store flag, 3 spare, u16 payload length
+constexpr uint32_t kOnOffRecord = 0x6CD000;     // sector 1741
+constexpr uint32_t kBrightnessRecord = 0x6CE000; // sector 1742
+constexpr int kFlash0 = 2;
+constexpr uint8_t kNoTime = 0xFF; // hour of an entry that was not a valid time
+
+// A packed BCD byte as a number, or -1 when a nibble is above 9.
+int fromBcd(uint8_t b)
+{
+    const int hi = b >> 4, lo = b & 0x0F;
+    return hi > 9 || lo > 9 ? -1 : hi * 10 + lo;
+}
+
+// Register-cache byte 66 of FPGA 0: the schedule runs while it is 1.
+void setScheduleEnabled(fpga_manage& m, uint8_t on)
+{
+    pthread_mutex_lock(&m.reg_mutex);
+    m.MCU_REG_func[0][66] = on;
+    pthread_mutex_unlock(&m.reg_mutex);
+}
+
+bool validTime(int hour, int minute)
+{
+    return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59;
+}
+
+}
+
+void fpga_manage::Dealwith_mcu_ram()
+{
+    // The PC may write the area while we serve it: work on one copy.
+    uint8_t cmd[kRamSize];
+    memcpy(cmd, MCU_RAM_CMD, sizeof cmd);
+    if (cmd[0] != 0xAA)
+        return;
+    // A record is the header plus its payload; one that does not fit the area is not a command.
+    const uint32_t total = kHeader + getU16(cmd + 6);
+    const uint8_t store = cmd[2];
+    switch (cmd[1]) {
+    case 1:
+        Checktime(cmd);
+        break;
+    case 2:
+        if (total > kRamSize) {
+            writeLogMsg(LOG_WARNING, "mailbox: on/off record longer than the command area, ignored");
+            break;
+        }
+        OnOff_time(cmd);
+        if (store == 0xAA) {
+            store_flash_record(kOnOffRecord, cmd, total);
+            setScheduleEnabled(*this, 1);
+        } else if (store == 0x55) {
+            erase_flash_record(kOnOffRecord);
+            setScheduleEnabled(*this, 0);
+        }
+        break;
+    case 3: {
+        if (total > kRamSize) {
+            writeLogMsg(LOG_WARNING, "mailbox: brightness record longer than the command area, ignored");
+            break;
+        }
+        const uint8_t mode = cmd[8] & 0xEF;
+        if (mode != 0) {
+            if (store == 0xAA || store == 0x55) {
+                if (store == 0xAA)
+                    store_flash_record(kBrightnessRecord, cmd, total);
+                else
+                    erase_flash_record(kBrightnessRecord);
+                bri_reload = 1;
+                bri_fail_count = 0;
+            }
+            break;
+        }
+        // Manual level: levels run 1-16, anything above is taken as full brightness.
+        const uint8_t level = cmd[9] > 16 ? 16 : cmd[9];
+        pthread_mutex_lock(&reg_mutex);
+        MCU_REG_func[0][64] = level;
+        pthread_mutex_unlock(&reg_mutex);
+        bri_level = level;
+        Brightness_hand_dealwith(0);
+        if (store == 0xAA) {
+            store_flash_record(kBrightnessRecord, cmd, total);
+            bri_reload = 1;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// Bytes 8-14 in BCD: year low, year high, month, day, hour, minute, second.
+int fpga_manage::Checktime(const uint8_t* cmd)
+{
+    int v[7];
+    for (int i = 0; i < 7; ++i)
+        v[i] = fromBcd(cmd[8 + i]);
+    const int year = v[1] * 100 + v[0];
+    const bool valid = v[0] >= 0 && v[1] >= 0 && QDate::isValid(year, v[2], v[3]) && validTime(v[4], v[5]) &&
+                       v[6] >= 0 && v[6] <= 59;
+    if (!valid) {
+        writeLogMsg(LOG_WARNING, "mailbox: clock command with an invalid date or time, ignored");
+        return 1;
+    }
+    const QString date = QStringLiteral("%1-%2-%3").arg(year).arg(v[2]).arg(v[3]);
+    const QString time = QStringLiteral("%1:%2:%3").arg(v[4]).arg(v[5]).arg(v[6]);
+    Utils::system_mutex(QStringLiteral("date \"") + date + QLatin1Char(' ') + time + QStringLiteral("\";hwclock -wu"));
+    return 0;
+}
+
+// Count at byte 8 (at most 4), then per entry BCD hour and minute of the show time and of the
+// blank time. Entries that are not times stay disarmed.
+void fpga_manage::OnOff_time(const uint8_t* cmd)
+{
+    std::lock_guard<std::mutex> lock(onoff_mutex);
+    onoff.count = cmd[8] > 4 ? 4 : cmd[8];
+    for (OnOffEntry& e : onoff.entry)
+        e.on_armed = e.off_armed = 0;
+    for (int i = 0; i < onoff.count; ++i) {
+        const uint8_t* t = cmd + 9 + 4 * i;
+        const int h1 = fromBcd(t[0]), m1 = fromBcd(t[1]), h2 = fromBcd(t[2]), m2 = fromBcd(t[3]);
+        if (validTime(h1, m1) && validTime(h2, m2))
+            onoff.entry[i] = OnOffEntry{uint8_t(h1), uint8_t(m1), uint8_t(h2), uint8_t(m2), 1, 1};
+        else
+            onoff.entry[i] = OnOffEntry{kNoTime, kNoTime, kNoTime, kNoTime, 0, 0};
+    }
+}
+
+// An event is missed for the day when no pass falls into its minute (e.g. during an upgrade).
+void fpga_manage::dealwith_onoff()
+{
+    int show = 0, blank = 0;
+    {
+        std::lock_guard<std::mutex> lock(onoff_mutex);
+        const TimeRealType now = time_now;
+        for (int i = 0; i < onoff.count; ++i) {
+            OnOffEntry& e = onoff.entry[i];
+            if (e.on_armed && e.on_hour == now.hour && e.on_minute == now.minute) {
+                e.on_armed = 0;
+                onoff.state = 0;
+                ++show;
+            }
+            if (e.off_armed && e.off_hour == now.hour && e.off_minute == now.minute) {
+                e.off_armed = 0;
+                onoff.state = 1;
+                ++blank;
+            }
+        }
+        if (now.day != onoff.day) {
+            for (int i = 0; i < onoff.count; ++i) {
+                OnOffEntry& e = onoff.entry[i];
+                e.on_armed = e.off_armed = e.on_hour != kNoTime ? 1 : 0;
+            }
+            onoff.day = now.day;
+        }
+    }
+    // Register writes only after the schedule is released: they take the SPI bus.
+    for (int i = 0; i < show; ++i) {
+        SCREEN_fpgactrl_status(1);
+        Power_ctrl_reset();
+    }
+    for (int i = 0; i < blank; ++i) {
+        SCREEN_fpgactrl_status(0);
+        Power_ctrl_reset();
+    }
+}
+
+int fpga_manage::IT8563WE_Get(TimeRealType* time)
+{
+    QString text;
+    {
+        QMutexLocker lock(&Utils::_system_mutex);
+        text = clock().toString(QStringLiteral("yyyy/MM/dd/hh/mm/ss/ddd"));
+    }
+    const QStringList parts = text.split(QLatin1Char('/'));
+    if (!time || parts.size() < 6)
+        return 0;
+    time->year = uint16_t(parts[0].toInt());
+    time->month = uint8_t(parts[1].toInt());
+    time->day = uint8_t(parts[2].toInt());
+    time->hour = uint8_t(parts[3].toInt());
+    time->minute = uint8_t(parts[4].toInt());
+    time->second = uint8_t(parts[5].toInt());
+    return 0;
+}
+
+bool fpga_manage::erase_flash_record(uint32_t address)
+{
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_ERASE(kFlash0, address / fpga_drv::kSectorSize, 0, 1) == 1)
+        return true;
+    writeLogMsg(LOG_ERROR, "fpga flash: record sector cannot be erased");
+    return false;
+}
+
+bool fpga_manage::store_flash_record(uint32_t address, const uint8_t* data, uint32_t n)
+{
+    if (n == 0 || address % fpga_drv::kSectorSize + uint64_t(n) > fpga_drv::kSectorSize)
+        return false;
+    std::vector<uint8_t> back(n);
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, address, n, back.data()) == 1 && memcmp(back.data(), data, n) == 0)
+        return true; // already there: spare the sector an erase
+    std::vector<uint8_t> out(4 + n);
+    memcpy(out.data() + 4, data, n);
+    const bool stored = erase_flash_record(address) &&
+                        fpgadrv->FPGA_SPI_FLASH_VBYONE_WRITE(kFlash0, address, out.data(), n) == 1 &&
+                        fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, address, n, back.data()) == 1 &&
+                        memcmp(back.data(), data, n) == 0;
+    if (!stored)
+        writeLogMsg(LOG_ERROR, "fpga flash: record does not read back as written");
+    return stored;
+}

@@ -1,0 +1,458 @@
+// FPGA 0's bring-up: reset release, the V-by-One steps S, the initialisation of its parameter RAM,
+// the status watch T that ends with the scaler lifting its forced colour, and the interrupt service.
+#include "fpga_manage.h"
+
+#include "bytes.h"
+#include "c331_manage.h"
+#include "fpga_drv.h"
+#include "global.h"
+#include "logMsg.h"
+#include "utils.h"
+#include "vyrrampara.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kResetTicks = 200;
+constexpr uint32_t kStepTicks = 30;
+constexpr uint32_t kBank50Table = 0x6C0001;
+constexpr uint32_t kSavedImageMarker = 0x6C7000;
+constexpr uint32_t kSavedImage = 0x6C7001;
+constexpr uint32_t kEntryFirst = 296, kEntryEnd = 360;
+constexpr uint32_t kMeasureMin = 714286, kMeasureMax = 999999; // frame period of 50-70 Hz at 50 MHz
+
+uint8_t cached(fpga_manage& m, int fpga, int reg)
+{
+    pthread_mutex_lock(&m.reg_mutex);
+    const uint8_t v = m.MCU_REG_func[fpga][reg];
+    pthread_mutex_unlock(&m.reg_mutex);
+    return v;
+}
+
+bool configured(uint8_t identity)
+{
+    return identity >= 25 && identity <= 48;
+}
+
+bool after(uint32_t stamp, uint32_t ticks)
+{
+    return Utils::getTimeSpace(stamp) > ticks;
+}
+
+void traceStep(int step, int fpga)
+{
+    if (traceOn())
+        printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S%d++++++++++++++++++++++++ !!!\n", fpga, step);
+}
+
+void setState(fpga_manage& m, int fpga, uint8_t state)
+{
+    m.write_to_register(80, 0xFF, state, fpga); // program-only register: the cache alone
+}
+
+}
+
+const uint8_t fpga_manage::RAM1[256] = {
+    0x00, 0x05, 0x00, 0x04, 0x76, 0x05, 0xD2, 0x01, 0, 0, 0, 0, 0, 0x05, 0, 0x02, // 0
+    0, 0, 0, 0, 0, 0, 0, 0, 0x05, 0, 0x02, 0, 0, 0, 0x02, 0,                    // 16
+    0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                          // 32
+    0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x05, 0, 0x04,                    // 48
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                             // 64
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                             // 80
+    0x05, 0, 0, 0, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                       // 96
+    0, 0, 0, 0, 0x56, 0x05, 0, 0x03, 0xD9, 0xB8, 0x0C, 0, 0, 0, 0, 0,           // 112
+};
+
+uint32_t fpga_manage::change_word(int word)
+{
+    uint32_t v = 0;
+    if (word >= 0 && word < int(sizeof g_change / 4))
+        memcpy(&v, g_change + 4 * word, 4);
+    return v;
+}
+
+void fpga_manage::set_change_word(int word, uint32_t value)
+{
+    if (word >= 0 && word < int(sizeof g_change / 4))
+        memcpy(g_change + 4 * word, &value, 4);
+}
+
+void fpga_manage::hold_in_reset(int fpga)
+{
+    if (fpga < 0 || fpga > 1)
+        return;
+    gpio_write(fpga == 0 ? rst_fpga0 : rst_fpga1, 0);
+    rst_pending[fpga] = 1;
+    rst_stamp[fpga] = G_timeTicks.load();
+}
+
+// Only FPGA 0 is ever released: FPGA 1 is not driven.
+void fpga_manage::check_fpga_rst()
+{
+    if (!rst_pending[0] || !after(rst_stamp[0], kResetTicks))
+        return;
+    gpio_write(rst_fpga0, 16);
+    pthread_mutex_lock(&reg_mutex);
+    MCU_REG_func[0][80] = 0;
+    MCU_REG_func[0][31] = 0;
+    pthread_mutex_unlock(&reg_mutex);
+    status_step[0] = 0;
+    vbo_step[0] = 0;
+    vbo_err[0] = 0;
+    pthread_mutex_lock(&pass_mutex); // the transports' interrupt service writes the same record
+    set_change_word(38, G_timeTicks.load());
+    pthread_mutex_unlock(&pass_mutex);
+    rst_pending[0] = 0;
+}
+
+void fpga_manage::power_up_fpga_start(int check, int fpga)
+{
+    if (fpga < 0 || fpga > 1)
+        return;
+    if (check && cached(*this, fpga, 80) == 3 && vbo_step[fpga] == 7)
+        return;
+    // Held in reset the FPGA reads 0: steps taken now would clear the retry count that limits
+    // the resets, so the steps wait for the release.
+    if (rst_pending[fpga])
+        return;
+    const int stampWord = 32 + fpga;
+    if (!after(change_word(stampWord), kStepTicks))
+        return;
+    const uint32_t now = G_timeTicks.load();
+    if (!configured(cached(*this, fpga, 31))) {
+        for (int reg : {31, 30, 29, 28, 7})
+            read_from_register(reg, fpga);
+        vbo_step[fpga] = 1;
+        vbo_err[fpga] = 0;
+        set_change_word(stampWord, now);
+        return;
+    }
+    bool renew = true;
+    switch (vbo_step[fpga].load()) {
+    case 1:
+        traceStep(1, fpga);
+        write_to_register(3, 0x40, 0x40, fpga);
+        vbo_step[fpga] = 2;
+        break;
+    case 2:
+        traceStep(2, fpga);
+        read_from_register(22, fpga);
+        if (!(cached(*this, fpga, 22) & 0x08)) {
+            vbo_step[fpga] = 3;
+            break;
+        }
+        if (traceOn())
+            printf("\n +++++++++++++++++FPGA[[%d]]_VBO_INIT_S2 error!!!++++++++++++++++\n", fpga);
+        if (++vbo_err[fpga] < 5)
+            break;
+        if (++vbo_retry[fpga] < 3) {
+            if (traceOn())
+                printf("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S2 reset!!!++++++++++++++++\n", fpga);
+            hold_in_reset(fpga);
+        } else {
+            vbo_step[fpga] = 3;
+        }
+        break;
+    case 3:
+        traceStep(3, fpga);
+        write_to_register(3, 0x80, 0x80, fpga);
+        vbo_step[fpga] = 5;
+        vbo_err[fpga] = 0;
+        vbo_retry[fpga] = 0;
+        break;
+    case 5:
+        traceStep(5, fpga);
+        read_from_register(22, fpga);
+        if (cached(*this, fpga, 22) & 0x10) {
+            vbo_step[fpga] = 6;
+            vbo_retry[fpga] = 0;
+            write_to_register(23, 0x01, 0x00, fpga);
+            break;
+        }
+        if (traceOn())
+            printf("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S5 error!!!++++++++++++++++\n", fpga);
+        if (++vbo_err[fpga] < 6)
+            break;
+        if (++vbo_retry[fpga] >= 3)
+            vbo_step[fpga] = 6;
+        break;
+    case 6:
+        traceStep(6, fpga);
+        write_to_register(23, 0x01, 0x01, fpga);
+        setState(*this, fpga, 3);
+        fpgainit(fpga);
+        setState(*this, fpga, 3);
+        vbo_step[fpga] = 7;
+        renew = false;
+        break;
+    default:
+        break;
+    }
+    if (renew)
+        set_change_word(stampWord, now);
+}
+
+void fpga_manage::fpgainit(int fpga)
+{
+    if (fpga < 0 || fpga > 1)
+        return;
+    const int flash = fpga + 2;
+    // 1. the initial table of bank 50, staged in the TX image
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(flash, kBank50Table, 256, MCU_RAM_TX_func[fpga]) == 1)
+        write_fpga_ram(MCU_RAM_TX_func[fpga], 0, 256, 50, fpga);
+    else
+        writeLogMsg(LOG_ERROR, "FPGA " + std::to_string(fpga) + ": bank-50 table not read from flash");
+    // 2.-5.
+    get_control_uid(fpga);
+    write_to_register(23, 0x40, 0x40, fpga);
+    write_to_register(23, 0x40, 0x00, fpga);
+    read_from_register(22, fpga);
+    write_to_register(22, 0x20, 0x00, fpga);
+    record_bright_change();
+    record_onoff_time(2);
+    for (int i = 0; i < 3; ++i)
+        read_from_register(21, fpga);
+
+    // 6. the saved parameter image, else the defaults
+    uint8_t marker = 0;
+    const bool saved = fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(flash, kSavedImageMarker, 1, &marker) == 1 && marker == 0xAA;
+    uint8_t image[kRamSize];
+    if (saved && fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(flash, kSavedImage, kRamSize, image) == 1) {
+        memset(image + 96, 0, 32);
+        {
+            std::lock_guard<std::mutex> lock(image_mutex);
+            memcpy(MCU_RAM_PARA_func[fpga], image, kRamSize);
+        }
+        eth_param_init(0, fpga);
+        R58_back_mcu_set_net_para(fpga);
+        R58_mcu_set_lcd_x_y_para(fpga);
+        if (fpga == 0)
+            R58_mcu_set_net_para(0);
+    } else {
+        {
+            std::lock_guard<std::mutex> lock(image_mutex);
+            uint8_t* para = MCU_RAM_PARA_func[fpga];
+            memcpy(para, RAM1, sizeof RAM1);
+            for (uint32_t at = kEntryFirst; at < kEntryEnd; at += 4) {
+                const uint8_t entry[4] = {0x76, 0x05, 0xD2, 0x01};
+                memcpy(para + at, entry, 4);
+            }
+            para[496] = 0;
+            para[498] = 0;
+        }
+        eth_param_init(1, fpga);
+        R58_back_mcu_set_net_para(fpga);
+    }
+    // 7.-8. port numbers, then the whole image to the FPGA and applied
+    {
+        std::lock_guard<std::mutex> lock(image_mutex);
+        for (int p = 0; p < 16; ++p)
+            MCU_RAM_PARA_func[fpga][276 + p] = uint8_t(16 * fpga + p + 1);
+        memcpy(image, MCU_RAM_PARA_func[fpga], kRamSize);
+    }
+    write_fpga_ram(image, 0, kRamSize, 1, fpga);
+    update_eth_state(fpga);
+    FPGA_to_RAM(fpga);
+    write_to_register(2, 0x08, 0x08, fpga);
+
+    // 9. A mismatch resets the FPGA; a lasting one would blank the wall every few seconds for
+    // ever, so after a few in a row the FPGA runs with what it holds.
+    ram_check[fpga] = uint8_t(check_fpga_ram_param(fpga));
+    if (ram_check[fpga]) {
+        ram_check_fails[fpga] = 0;
+        return;
+    }
+    if (ram_check_fails[fpga] < 255)
+        ++ram_check_fails[fpga];
+    const int fails = ram_check_fails[fpga];
+    if (fails > kRamCheckResets) {
+        if (fails == kRamCheckResets + 1)
+            writeLogMsg(LOG_ERROR, "FPGA " + std::to_string(fpga) + " parameter RAM still differs after " +
+                                       std::to_string(kRamCheckResets) + " resets, running without reset");
+        return;
+    }
+    writeLogMsg(LOG_ERROR, "FPGA " + std::to_string(fpga) + " parameter RAM check failed (" + std::to_string(fails) +
+                               " in a row), resetting");
+    if (traceOn())
+        printf("\n check fpga%d ram error ,start to reset .... \n", fpga + 1);
+    hold_in_reset(fpga);
+}
+
+void fpga_manage::power_up_check_fpga_status(int fpga)
+{
+    if (fpga < 0 || fpga > 1 || cached(*this, fpga, 80) != 3 || vbo_step[fpga] != 7 || rst_pending[fpga])
+        return;
+    const int stampWord = 47 + fpga;
+    const uint32_t stamp = change_word(stampWord);
+    const uint32_t now = G_timeTicks.load();
+    switch (status_step[fpga].load()) {
+    case 0:
+        if (!after(stamp, 10))
+            return;
+        read_from_register(22, fpga);
+        if (cached(*this, fpga, 22) & 0x80) {
+            status_step[fpga] = 7;
+        } else {
+            const uint32_t bound = (status_retry2[fpga] + 1) * 20;
+            if (status_retry[fpga] < bound)
+                ++status_retry[fpga];
+            if (status_retry[fpga] >= bound) {
+                if (status_retry2[fpga] > 100)
+                    status_step[fpga] = 7;
+                else
+                    ++status_retry2[fpga];
+                writeLogMsg(LOG_WARNING, "FPGA " + std::to_string(fpga) + " link not locked, resetting");
+                hold_in_reset(fpga);
+                vbo_step[fpga] = 17;
+            }
+        }
+        set_change_word(stampWord, now);
+        break;
+    case 7: {
+        if (!after(stamp, 70))
+            return;
+        uint8_t measure[8];
+        if (read_fpga_ram(measure, 116, sizeof measure, 1, fpga) == 0) {
+            std::lock_guard<std::mutex> lock(image_mutex);
+            memcpy(MCU_RAM_PARA_func[fpga] + 116, measure, sizeof measure);
+        } else {
+            memset(measure, 0, sizeof measure);
+        }
+        // One aligned halfword each, written by the pages under the scaler's mutex.
+        const VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+        const uint32_t ledW = store ? store->u16(0x562) : 0, ledH = store ? store->u16(0x564) : 0;
+        const uint32_t period = getU32(measure + 4);
+        if (2u * getU16(measure) >= ledW && 2u * getU16(measure + 2) >= ledH && period >= kMeasureMin && period <= kMeasureMax) {
+            write_to_register(2, 0x01, 0x01, fpga);
+            write_to_register(2, 0x01, 0x01, fpga);
+            status_step[fpga] = 1;
+        }
+        set_change_word(stampWord, now);
+        break;
+    }
+    case 1:
+        write_to_register(41, 0x01, 0x01, fpga);
+        status_step[fpga] = 8;
+        set_change_word(stampWord, now);
+        write_to_register(23, 0x02, 0x02, fpga);
+        break;
+    case 8:
+        if (!after(stamp, 5))
+            return;
+        read_from_register(23, fpga);
+        status_step[fpga] = (cached(*this, fpga, 23) & 0x02) ? 2 : 1;
+        set_change_word(stampWord, now);
+        break;
+    case 2:
+        if (!after(stamp, 20))
+            return;
+        read_from_register(41, fpga);
+        link_loop[fpga] = 1;
+        status_step[fpga] = 9;
+        break;
+    case 9:
+        write_to_register(23, 0x02, 0x00, fpga);
+        status_step[fpga] = 10;
+        set_change_word(stampWord, now);
+        break;
+    case 10:
+        if (!after(stamp, 5))
+            return;
+        read_from_register(23, fpga);
+        status_step[fpga] = (cached(*this, fpga, 23) & 0x02) ? 9 : 3;
+        break;
+    case 3:
+        if (link_loop[fpga] != 1)
+            return;
+        write_to_register(2, 0x01, 0x01, fpga);
+        {
+            // The scaler lifts its forced colour on this hand-over.
+            ScalerHandOver scaler;
+            g_force_bkcolor = 0;
+            scaler.commit(1);
+        }
+        status_step[fpga] = 14;
+        break;
+    case 14:
+        if (!after(stamp, 50))
+            return;
+        SCREEN_fpgactrl_status2(11, fpga);
+        status_step[fpga] = 15;
+        write_to_register(2, 0x01, 0x01, fpga);
+        write_to_register(2, 0x01, 0x01, fpga);
+        set_change_word(stampWord, now);
+        break;
+    case 15:
+        if (!after(stamp, 50))
+            return;
+        SCREEN_fpgactrl_status2(4, fpga);
+        status_step[fpga] = 18;
+        set_change_word(stampWord, now);
+        break;
+    default:
+        break;
+    }
+}
+
+// The caller holds pass_mutex.
+void fpga_manage::reg_IRQ_Dealwith(int fpga, int force)
+{
+    if (fpga < 0 || fpga > 1)
+        return;
+    const uint8_t state = cached(*this, fpga, 80);
+    if (state != 2 && state != 3)
+        return;
+    // A reply seen by the card link without its interrupt (word 36 + f) is served as one.
+    const bool pending = force == 1 || (gpio_read(fpga == 0 ? irq_fpga0 : irq_fpga1) & 1) || change_word(36 + fpga) == 1;
+    if (!pending) {
+        set_change_word(36 + fpga, 0);
+        if (pc_cmd_valid.load() == 1 && pass_pending.load() == 1) {
+            if (change_word(42 + fpga) == 0) {
+                set_change_word(40 + fpga, G_timeTicks.load());
+                set_change_word(42 + fpga, 1);
+            } else if (after(change_word(40 + fpga), 1)) {
+                check_fpga_net_data_status(fpga);
+                set_change_word(42 + fpga, 0);
+            }
+        }
+        return;
+    }
+    set_change_word(36 + fpga, 0);
+    set_change_word(42 + fpga, 0);
+    write_to_register(22, 0x20, 0x00, fpga);
+    read_from_register(22, fpga);
+    if (cached(*this, fpga, 22) & 0x40) {
+        write_to_register(22, 0x60, 0x00, fpga);
+        read_from_register(31, fpga);
+        if (!configured(cached(*this, fpga, 31))) {
+            setState(*this, fpga, 0);
+            set_change_word(38 + fpga, G_timeTicks.load());
+        }
+    }
+    read_from_register(129, fpga);
+    read_from_register(145, fpga);
+    if ((cached(*this, fpga, 129) | cached(*this, fpga, 145)) & 0x55)
+        Rcv_data_from_eth(fpga);
+    update_eth_state(fpga);
+}
+
+void fpga_manage::check_fpga_net_data_status(int fpga)
+{
+    if (fpga < 0 || fpga > 1)
+        return;
+    const uint8_t state = cached(*this, fpga, 80);
+    if (state != 2 && state != 3)
+        return;
+    read_from_register(129, fpga);
+    read_from_register(145, fpga);
+    if (((cached(*this, fpga, 129) | cached(*this, fpga, 145)) & 0x55) && change_word(36 + fpga) == 0)
+        set_change_word(36 + fpga, 1);
+}
+
+// Replies come only for packets the card link sends; it brings their collection with it.
+void fpga_manage::Rcv_data_from_eth(int fpga)
+{
+}
