@@ -1,12 +1,10 @@
 #include "global.h"
-#include "lockwindow.h"
 #include "mainwindow.h"
+#include "panelstart.h"
 #include "platform/board.h"
 #include "platform/paths.h"
 #include "simkeyfilter.h"
 #include "startup.h"
-#include "syncupdate.h"
-#include "vyrrampara.h"
 
 #include <QApplication>
 #include <QDir>
@@ -33,23 +31,12 @@ int main(int argc, char** argv)
     if (platform::isSimulated())
         app.installEventFilter(new SimKeyFilter(&app));
 
-    auto* root = new MainWindow(nullptr);
-    g_mainwindow = root;
-    root->show();
-    auto* home = new LockWindow(nullptr);
-    g_lockwindow = home;
-    g_page_focus = 0;
-    home->show();
+    showPanel();
 
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, root, &MainWindow::slot_timer_elapsed);
+    QObject::connect(&tick, &QTimer::timeout, g_mainwindow.data(), &MainWindow::slot_timer_elapsed);
     tick.start(10);
-
-    // Queued even from the GUI thread: a refresh never runs inside the caller's critical section
-    // (a hand-over lock or the signal mutex), and never re-enters itself.
-    QObject::connect(VyrRamPara::pInstance(), &VyrRamPara::sig_update_para, SyncUpdate::pInstance(),
-                     &SyncUpdate::para_sync, Qt::QueuedConnection);
 
     return app.exec();
 }

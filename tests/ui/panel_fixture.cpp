@@ -12,6 +12,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include "panelstart.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QKeyEvent>
@@ -21,15 +23,7 @@ void PanelTest::SetUp()
 {
     c331_manage::instanceWithoutWorker();
     store = VyrRamPara::pInstance();
-    QObject::connect(store, &VyrRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
-                     Qt::QueuedConnection);
-    auto* root = new MainWindow(nullptr);
-    g_mainwindow = root;
-    root->show();
-    auto* home = new LockWindow(nullptr);
-    g_lockwindow = home;
-    g_page_focus = 0;
-    home->show();
+    showPanel();
     ASSERT_TRUE(Panel::waitFor([] { return QApplication::activeWindow() == g_lockwindow.data(); }));
 }
 
