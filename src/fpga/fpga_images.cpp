@@ -26,6 +26,15 @@ constexpr BackupRun kBackupRuns[] = {
     {60, 0, 4}, {8, 4, 8}, {19, 12, 8}, {32, 20, 8}, {43, 28, 8}, {520, 36, 32}, {576, 68, 64}, {56, 132, 4},
 };
 
+// Where the backup keeps a mirrored parameter-RAM byte.
+uint32_t backupOf(uint32_t paraOffset)
+{
+    for (const BackupRun& run : kBackupRuns)
+        if (paraOffset >= run.para && paraOffset < uint32_t(run.para + run.length))
+            return run.back + (paraOffset - run.para);
+    return 0;
+}
+
 bool fpgaIndex(int fpga)
 {
     return fpga == 0 || fpga == 1;
@@ -161,14 +170,8 @@ void fpga_manage::R58_mcu_set_net_para(int fpga)
     for (int p = 0; p < kPorts; ++p) {
         uint32_t ax, ay, aw, ah;
         get_eth_param_addr(p, &ax, &ay, &aw, &ah);
-        for (const BackupRun& run : kBackupRuns) {
-            if (ax >= run.para && ax + 4 <= uint32_t(run.para + run.length) && run.para != 60 && run.para != 56) {
-                const uint32_t b = run.back + (ax - run.para);
-                putU16(para + ax, uint16_t(getU16(back + b) + dx));
-                putU16(para + ay, uint16_t(getU16(back + b + 2) + dy));
-                break;
-            }
-        }
+        putU16(para + ax, uint16_t(getU16(back + backupOf(ax)) + dx));
+        putU16(para + ay, uint16_t(getU16(back + backupOf(ay)) + dy));
     }
 }
 

@@ -40,7 +40,7 @@ public:
     // ---- worker (thread, bring-up, status watch) ----
     // Defined by the worker's own file (pInstance too); members here are initialised in-class.
     // The constructor and p_fpga_manage live in fpga_manage.cpp.
-    int initialize();
+    int initialize();                           // prepare, then the worker thread; 0 or 255
     int get_fpga_status();                      // 1 when FPGA 0 is up and its picture enabled
     void reg_IRQ_Dealwith(int fpga, int force); // interrupt service (transports: under pass_mutex)
     void SCREEN_fpgactrl_status(int status);    // screen-control value 0-9 on FPGA 0
@@ -81,21 +81,23 @@ public:
     void usb_upgrade_manage_deal(void* arg);
     static uint32_t change_word(int word);      // 32-bit words of g_change
     static void set_change_word(int word, uint32_t value);
+    static bool clock_ready();                  // the input manager's clock synthesiser runs
+    uint8_t reg_cached(int fpga, int reg);      // a register-cache byte, under reg_mutex
     static const uint8_t RAM1[256];             // parameter image head without a saved image
     static constexpr int kRamCheckResets = 3;   // resets for RAM-check mismatches in a row
     class rcvRecovery* rcvrecovery = nullptr;   // receiving-card file reader, owned
     std::atomic<uint8_t> pass_pending{0};       // a PC frame sent to several ports awaits answers
     uint8_t ram_check[2] = {};                  // RAM-check result of the last initialisation
     uint8_t ram_check_fails[2] = {};            // mismatches in a row
-    uint8_t rst_pending[2] = {};
+    std::atomic<uint8_t> rst_pending[2] = {};   // held in reset until the release
     uint32_t rst_stamp[2] = {};
-    std::atomic<uint8_t> vbo_step[2] = {};      // S: 0-7, 17 (reset by the status watch)
+    std::atomic<uint8_t> vbo_step[2] = {};      // S: 0-7; 17 after a status-watch reset
     std::atomic<uint8_t> status_step[2] = {};   // T: 0-18
-    uint32_t status_retry[2] = {};              // C1
-    uint32_t status_retry2[2] = {};             // C2
-    uint16_t vbo_err[2] = {};                   // E
-    uint8_t vbo_retry[2] = {};                  // R
-    uint8_t link_loop[2] = {};                  // L
+    uint32_t status_retry[2] = {};              // unlocked link checks of the status watch
+    uint32_t status_retry2[2] = {};             // resets they caused
+    uint16_t vbo_err[2] = {};                   // bring-up error count of the current step
+    uint8_t vbo_retry[2] = {};                  // bring-up retries (resets at step 2)
+    uint8_t link_loop[2] = {};                  // the link loop test ran
     uint8_t vbo_wd_flag[2] = {}, vbo_wd_phase[2] = {};
     uint16_t vbo_wd_count[2] = {};
     uint32_t led_para_stamp = 0;

@@ -1,5 +1,5 @@
-// The FPGA worker: start-up, the pass, the request bytes other workers raise, the LED-parameter
-// handshake with the scaler and the idle upkeep between card jobs.
+// The FPGA worker: start-up, the pass, the request bytes other workers raise and the
+// LED-parameter handshake with the scaler.
 #include "fpga_manage.h"
 
 #include "delay.h"
@@ -20,55 +20,31 @@
 namespace {
 
 // A pass costs little; pacing it at about 1 ms keeps the box idle and still answers in time.
+// Until the scaler and the clock are up a pass has nothing to do: look less often then.
 constexpr auto kPassPause = std::chrono::milliseconds(1);
+constexpr auto kWaitPause = std::chrono::milliseconds(10);
 constexpr uint32_t kStartPauseMs = 2000;
 constexpr uint32_t kLedBlankTicks = 11;
 constexpr uint32_t kLedRestoreTicks = 31;
-constexpr uint32_t kClockReadTicks = 26;
-constexpr uint32_t kPcCommandTicks = 80;
-
-bool clockReady()
-{
-    const keltosource* source = keltosource::p_kelto_source;
-    return source && source->clock_state[0].load() == 2;
-}
-
-uint8_t cached(fpga_manage& m, int fpga, int reg)
-{
-    pthread_mutex_lock(&m.reg_mutex);
-    const uint8_t v = m.MCU_REG_func[fpga][reg];
-    pthread_mutex_unlock(&m.reg_mutex);
-    return v;
-}
-
-// The job block is the pages' too: a job that cannot run yet ends at once, so no page waits for it.
-void endJob(const char* what)
-{
-    static std::atomic<bool> noted{false};
-    if (!noted.exchange(true))
-        writeLogMsg(LOG_WARNING, std::string("receiving-card job not available yet: ") + what);
-    g_send_para[1] = 0;
-    g_send_para[0] = 0;
-}
 
 void* fpgamanageThread(void* arg)
 {
     fpga_manage* self = static_cast<fpga_manage*>(arg);
     for (;;) {
         self->runOnce();
-        std::this_thread::sleep_for(kPassPause);
+        std::this_thread::sleep_for(g_fpga_c331_start.load() != 0 && fpga_manage::clock_ready() ? kPassPause : kWaitPause);
     }
     return nullptr;
 }
 
-}
-
 // The reader comes with the manager; both card folders must exist before any job lists them.
-static void prepareFolders(fpga_manage* m)
+void prepareFolders(fpga_manage* m)
 {
     m->rcvrecovery = new rcvRecovery();
     m->rcvrecovery->check_file_dir(QStringLiteral("/data/smartmapping"));
     m->rcvrecovery->check_file_dir(QStringLiteral("/data/rcvrecovery"));
+}
+
 }
 
 fpga_manage* fpga_manage::pInstance()
@@ -159,7 +135,7 @@ void fpga_manage::runOnce()
 void fpga_manage::fpga_manage_deal()
 {
     check_fpga_rst();
-    const bool clock = clockReady();
+    const bool clock = clock_ready();
     if (clock)
         power_up_fpga_start(1, 0);
     pthread_mutex_lock(&pass_mutex);
@@ -198,18 +174,36 @@ void fpga_manage::fpga_manage_deal()
     }
 }
 
+// Not while a reset is pending: requests and jobs served then would reach a held FPGA and be lost.
 int fpga_manage::get_fpga_status()
 {
-    return fpgaUp(0) && vbo_step[0].load() == 7 && status_step[0].load() == 18 && !(cached(*this, 0, 0) & 0x08) ? 1 : 0;
+    return fpgaUp(0) && vbo_step[0].load() == 7 && status_step[0].load() == 18 && !rst_pending[0].load() &&
+                   !(reg_cached(0, 0) & 0x08)
+               ? 1
+               : 0;
 }
 
 int fpga_manage::get_wlan_state()
 {
-    if (cached(*this, 0, 80) != 3)
+    if (reg_cached(0, 80) != 3)
         return 0;
     read_from_register(128, 0);
     read_from_register(144, 0);
-    return cached(*this, 0, 144) << 8 | cached(*this, 0, 128);
+    return reg_cached(0, 144) << 8 | reg_cached(0, 128);
+}
+
+bool fpga_manage::clock_ready()
+{
+    const keltosource* source = keltosource::p_kelto_source;
+    return source && source->clock_state[0].load() == 2;
+}
+
+uint8_t fpga_manage::reg_cached(int fpga, int reg)
+{
+    pthread_mutex_lock(&reg_mutex);
+    const uint8_t v = MCU_REG_func[fpga][reg];
+    pthread_mutex_unlock(&reg_mutex);
+    return v;
 }
 
 // ---- request hand-overs ----
@@ -309,103 +303,4 @@ void fpga_manage::set_led_para_deal()
         advance(0, 0);
         hold_in_reset(0);
     }
-}
-
-// ---- idle upkeep ----
-
-void fpga_manage::Record_Time_Deal()
-{
-    if (Utils::getTimeSpace(readtime_ticks.load()) < kClockReadTicks || !get_fpga_status())
-        return;
-    TimeRealType now = {};
-    IT8563WE_Get(&now);
-    {
-        std::lock_guard<std::mutex> lock(onoff_mutex);
-        now.weekday = time_now.weekday;
-        time_now = now;
-    }
-    readtime_ticks = G_timeTicks.load();
-}
-
-int fpga_manage::check_vbo_status(int fpga)
-{
-    if (fpga < 0 || fpga > 1)
-        return 0;
-    if (Utils::getTimeSpace(change_word(3 + fpga)) <= 9)
-        return vbo_wd_flag[fpga];
-    if (!vbo_wd_flag[fpga]) {
-        int lacking = 0;
-        for (int i = 0; i < 8; ++i) {
-            read_from_register(40, fpga);
-            lacking += (cached(*this, fpga, 40) & 0x1C) != 0x1C;
-        }
-        if (lacking > 3) {
-            vbo_wd_flag[fpga] = 1;
-            write_to_register(3, 0xC0, 0x00, fpga);
-            vbo_wd_phase[fpga] = 0;
-        }
-    } else if (vbo_wd_phase[fpga] == 0) {
-        write_to_register(3, 0x40, 0x40, fpga);
-        vbo_wd_phase[fpga] = 1;
-        vbo_wd_count[fpga] = 0;
-    } else {
-        read_from_register(22, fpga);
-        ++vbo_wd_count[fpga];
-        if (!(cached(*this, fpga, 22) & 0x08) || vbo_wd_count[fpga] >= 1000) {
-            write_to_register(3, 0x80, 0x80, fpga);
-            vbo_wd_flag[fpga] = 0;
-        }
-    }
-    set_change_word(3 + fpga, G_timeTicks.load());
-    return vbo_wd_flag[fpga];
-}
-
-void fpga_manage::check_wlanonline_state()
-{
-    uint16_t word = 0;
-    if (clockReady() && cached(*this, 0, 80) == 3) {
-        read_from_register(128, 0);
-        read_from_register(144, 0);
-        word = uint16_t(cached(*this, 0, 144) << 8 | cached(*this, 0, 128));
-    }
-    if (get_fpga_status() && word != wlan_state_word) {
-        wlan_state_word = word;
-        if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
-            store->test_signal(11);
-    }
-}
-
-void fpga_manage::Extension_function()
-{
-    if (bri_reload.exchange(0))
-        record_bright_change();
-    if (bri_task_enable.load())
-        Brightness_task();
-    if (cached(*this, 0, 66) == 1)
-        dealwith_onoff();
-}
-
-// ---- card jobs (the card search itself comes with the card link) ----
-
-void fpga_manage::Check_search_card()
-{
-    if (pc_cmd_valid.load() == 0 && get_fpga_status()) {
-        check_vbo_status(0);
-        Extension_function();
-        check_wlanonline_state();
-    } else if (Utils::getTimeSpace(pc_cmd_time.load()) > kPcCommandTicks) {
-        pc_cmd_valid = 0;
-    }
-}
-
-void fpga_manage::SmartMapping_deal() { endJob("smart mapping"); }
-void fpga_manage::save_para_deal() { endJob("save parameters"); }
-void fpga_manage::mapping_enable_deal() { endJob("mapping on/off"); }
-void fpga_manage::rcv_recovery_check_deal(int mode) { endJob("card recovery"); }
-
-// Without the upgrade the flag would stop every normal pass for good.
-void fpga_manage::usb_upgrade_manage_deal(void*)
-{
-    writeLogMsg(LOG_WARNING, "USB upgrade not available yet");
-    g_usb_grade = 0;
 }

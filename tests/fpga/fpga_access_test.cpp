@@ -93,15 +93,6 @@ TEST_F(FpgaAccess, FailedWindowLeavesNullSafeWordsAndNoBusTraffic)
     EXPECT_NE(fpga->cs_fpga0, nullptr);
 }
 
-TEST_F(FpgaAccess, CommandWordsCutOpAndAddress)
-{
-    // RAM read of bank 50 at 0x1ABC: the address keeps 12 bits; sent least significant byte first.
-    EXPECT_EQ(fpga_manage::fpga_cmd_to_spi_data(1, 50, 0x1ABC, 1), 0x0ABC3203u);
-    EXPECT_EQ(fpga_manage::fpga_cmd_to_spi_data(0x11, 0, 0, 0), 0x00000002u) << "op has 4 bits";
-    EXPECT_EQ(fpga_manage::fpga_reg_cmd_to_spi_data(2, 0, 0x22, 0, 0x0F), 0x0F220004u);
-    EXPECT_EQ(fpga_manage::fpga_reg_cmd_to_spi_data(2, 0, 0x22, 1, 0x0F), 0x00220005u) << "reads carry no mask";
-}
-
 TEST_F(FpgaAccess, CachedWriteReadsFirstMergesAndReleasesTheLines)
 {
     fpgaChip().setRegister(3, 0x81);

@@ -311,16 +311,3 @@ TEST_F(FpgaImages, RecordsAreReadBackAndStayInTheirSector)
     EXPECT_TRUE(fpga->store_flash_record(0x6CD000, data.data(), 100));
     EXPECT_EQ(fpgaFlash().read(0x6CD000, 100), data);
 }
-
-TEST_F(FpgaImages, ClockReadFillsTheTimeRecord)
-{
-    fpga_manage::clock = [] { return QDateTime(QDate(2031, 12, 24), QTime(23, 59, 58)); };
-    TimeRealType t = {};
-    EXPECT_EQ(fpga->IT8563WE_Get(&t), 0);
-    EXPECT_EQ(t.year, 2031);
-    EXPECT_EQ(t.month, 12);
-    EXPECT_EQ(t.day, 24);
-    EXPECT_EQ(t.hour, 23);
-    EXPECT_EQ(t.minute, 59);
-    EXPECT_EQ(t.second, 58);
-}

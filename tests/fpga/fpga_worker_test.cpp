@@ -76,6 +76,7 @@ protected:
             const uint16_t before = resetLine();
             G_timeTicks.fetch_add(1);
             fpga->runOnce();
+            fpgaChip().watchLines(); // the FPGA sees its reset line all the time, not only at transfers
             resets += before == 16 && resetLine() == 0;
         }
     }
@@ -124,7 +125,7 @@ TEST_F(FpgaWorker, BringUpAndStatusWatchRunTheirStepsInOrder)
     EXPECT_EQ(fpgaChip().ram(50, 0, 256), std::vector<uint8_t>(256, 0x5A));
     // Without a saved image: the default head, 1280 x 512 ports numbered 1-16, the entries.
     EXPECT_EQ(fpgaChip().ram(1, 0, 8), (std::vector<uint8_t>{0, 5, 0, 4, 0x76, 5, 0xD2, 1}));
-    EXPECT_EQ(fpgaChip().ram(1, 96, 5), (std::vector<uint8_t>{5, 0, 0, 0, 2}));
+    EXPECT_EQ(fpgaChip().ram(1, 60, 4), (std::vector<uint8_t>{0, 5, 0, 4}));
     EXPECT_EQ(ramU16(1, 43 + 4), 1280);
     EXPECT_EQ(ramU16(1, 576 + 8 * 7 + 6), 512);
     EXPECT_EQ(fpgaChip().ram(1, 276, 16), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
@@ -135,15 +136,17 @@ TEST_F(FpgaWorker, BringUpAndStatusWatchRunTheirStepsInOrder)
 TEST_F(FpgaWorker, SavedImageKeepsItsPortsMovedByTheLedOffset)
 {
     std::vector<uint8_t> image(1024, 0);
-    image[8] = 100;  // port 0 x
-    image[100] = 7;  // card count: stale, cleared before use
+    image[8] = 100; // port 0 x
+    image[124] = 7; // 96-127 are run-time bytes: never taken from flash
+    image[200] = 9;
     fpgaFlash().setSavedImage(image);
     store->setU16(0x566, 10);
     store->setU16(0x568, 20);
     ASSERT_TRUE(runUntilUp());
     EXPECT_EQ(ramU16(1, 8), 110);
     EXPECT_EQ(ramU16(1, 10), 20);
-    EXPECT_EQ(fpgaChip().ram(1, 100, 1)[0], 0);
+    EXPECT_EQ(fpgaChip().ram(1, 124, 1)[0], 0);
+    EXPECT_EQ(fpgaChip().ram(1, 200, 1)[0], 9);
 }
 
 class FpgaIdentity : public FpgaWorker, public ::testing::WithParamInterface<std::pair<int, bool>> {};
@@ -158,11 +161,11 @@ TEST_P(FpgaIdentity, OnlyAConfiguredIdentityStartsTheSteps)
         step1Writes += a.kind == FpgaChip::Access::RegisterWrite && a.address == 3;
     }
     if (GetParam().second) {
-        EXPECT_GT(fpga->vbo_step[0], 1);
-        EXPECT_EQ(identityReads, 1u);
+        EXPECT_EQ(fpga->vbo_step[0], 7);
+        EXPECT_LE(identityReads, 2u); // the first look and the copy for the PC tools
     } else {
         EXPECT_EQ(fpga->vbo_step[0], 1); // every pass reads the identity again
-        EXPECT_GE(identityReads, 12u);
+        EXPECT_GE(identityReads, 10u);
         EXPECT_EQ(step1Writes, 0u);
     }
 }
@@ -284,6 +287,10 @@ TEST_F(FpgaWorker, ForcedColourLiftedAndLedSizeChangeBringsTheFpgaUpAgain)
             tick();
         }
     };
+    for (int i = 0; i < 10 && scaler->thread_state < 6; ++i)
+        both(1);
+    ASSERT_EQ(g_fpga_c331_start, 1);
+    EXPECT_EQ(c331Chip().value(0x084801, 0), 1u) << "forced colour while the FPGA is down";
     ASSERT_TRUE(runUntil([&] {
         scaler->runOnce();
         return fpga->get_fpga_status() == 1;
@@ -306,7 +313,8 @@ TEST_F(FpgaWorker, ForcedColourLiftedAndLedSizeChangeBringsTheFpgaUpAgain)
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(applied) << "the scaler waits for the FPGA's blanking";
-    EXPECT_NE(fpgaChip().registerValue(0) & 0x04, 0 + 0) ;
+    tick();
+    EXPECT_NE(fpgaChip().registerValue(0) & 0x04, 0) << "blanked";
     runUntil([] { return g_set_led_para != 1; }, 100);
     scalerThread.join();
     EXPECT_EQ(g_set_led_para, 2);
@@ -317,6 +325,7 @@ TEST_F(FpgaWorker, ForcedColourLiftedAndLedSizeChangeBringsTheFpgaUpAgain)
         scaler->runOnce();
         return fpga->get_fpga_status() == 1;
     }, 1500));
+    EXPECT_EQ(fpgaChip().registerValue(0) & 0x04, 0) << "shown again";
 }
 
 TEST(FpgaWorkerThread, NamedThreadBringsTheFpgaUpAndIdlesQuietly)
@@ -326,14 +335,15 @@ TEST(FpgaWorkerThread, NamedThreadBringsTheFpgaUpAndIdlesQuietly)
     fpga_manage* fpga = fpga_manage::pInstance();
     EXPECT_TRUE(QDir(QString::fromStdString(TestRoot::path("/data/smartmapping"))).exists());
     EXPECT_TRUE(QDir(QString::fromStdString(TestRoot::path("/data/rcvrecovery"))).exists());
-    bool named = false;
+    std::string worker; // its /proc/self/task entry
     for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         std::ifstream comm("/proc/self/task/" + task.toStdString() + "/comm");
         std::string name;
         std::getline(comm, name);
-        named |= name == "fpga_manage";
+        if (name == "fpga_manage")
+            worker = task.toStdString();
     }
-    EXPECT_TRUE(named);
+    ASSERT_FALSE(worker.empty()) << "a thread named fpga_manage";
 
     fpga_manage::gpio_write(fpga->rst_fpga0, 16);
     g_fpga_c331_start = 1;
@@ -344,13 +354,28 @@ TEST(FpgaWorkerThread, NamedThreadBringsTheFpgaUpAndIdlesQuietly)
     }
     ASSERT_EQ(fpga->get_fpga_status(), 1);
 
-    // Up and idle: the worker paces its passes instead of spinning.
+    // Up and idle: the worker sleeps about 1 ms between passes instead of spinning.
+    auto wakeups = [&worker] {
+        std::ifstream status("/proc/self/task/" + worker + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                return std::stol(line.substr(24));
+        return -1L;
+    };
     timespec cpu0, cpu1;
+    const long wakeups0 = wakeups();
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu0);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu1);
+    const long passes = wakeups() - wakeups0;
+    EXPECT_GT(passes, 50);
+    EXPECT_LT(passes, 1500) << "a spinning worker wakes up thousands of times";
     const double used = (cpu1.tv_sec - cpu0.tv_sec) + (cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
     EXPECT_LT(used, 0.15) << "seconds of CPU in 0.5 s";
+
+    // Park the worker, so the process can end while it never does.
+    g_fpga_c331_start = 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
 TEST(FpgaWorkerStart, FailedWindowSetUpIsReportedAndTouchesNothing)

@@ -1,0 +1,125 @@
+// Upkeep between card jobs: the clock read, the link watchdog and link report, brightness and
+// schedule; and the entries of the card jobs and the USB upgrade until those features exist.
+#include "fpga_manage.h"
+
+#include "global.h"
+#include "logMsg.h"
+#include "utils.h"
+#include "vyrrampara.h"
+
+#include <mutex>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kClockReadTicks = 26;
+constexpr uint32_t kPcCommandTicks = 80;
+
+// The job block is the pages' too: a job that cannot run yet ends at once, so no page waits for it.
+void endJob(const char* what)
+{
+    static std::atomic<bool> noted{false};
+    if (!noted.exchange(true))
+        writeLogMsg(LOG_WARNING, std::string("receiving-card job not available yet: ") + what);
+    g_send_para[1] = 0;
+    g_send_para[0] = 0;
+}
+
+}
+
+void fpga_manage::Record_Time_Deal()
+{
+    if (Utils::getTimeSpace(readtime_ticks.load()) < kClockReadTicks || !get_fpga_status())
+        return;
+    TimeRealType now = {};
+    IT8563WE_Get(&now);
+    {
+        std::lock_guard<std::mutex> lock(onoff_mutex);
+        now.weekday = time_now.weekday;
+        time_now = now;
+    }
+    readtime_ticks = G_timeTicks.load();
+}
+
+int fpga_manage::check_vbo_status(int fpga)
+{
+    if (fpga < 0 || fpga > 1)
+        return 0;
+    if (Utils::getTimeSpace(change_word(3 + fpga)) <= 9)
+        return vbo_wd_flag[fpga];
+    if (!vbo_wd_flag[fpga]) {
+        int lacking = 0;
+        for (int i = 0; i < 8; ++i) {
+            read_from_register(40, fpga);
+            lacking += (reg_cached(fpga, 40) & 0x1C) != 0x1C;
+        }
+        if (lacking > 3) {
+            vbo_wd_flag[fpga] = 1;
+            write_to_register(3, 0xC0, 0x00, fpga);
+            vbo_wd_phase[fpga] = 0;
+        }
+    } else if (vbo_wd_phase[fpga] == 0) {
+        write_to_register(3, 0x40, 0x40, fpga);
+        vbo_wd_phase[fpga] = 1;
+        vbo_wd_count[fpga] = 0;
+    } else {
+        read_from_register(22, fpga);
+        ++vbo_wd_count[fpga];
+        if (!(reg_cached(fpga, 22) & 0x08) || vbo_wd_count[fpga] >= 1000) {
+            write_to_register(3, 0x80, 0x80, fpga);
+            vbo_wd_flag[fpga] = 0;
+        }
+    }
+    set_change_word(3 + fpga, G_timeTicks.load());
+    return vbo_wd_flag[fpga];
+}
+
+void fpga_manage::check_wlanonline_state()
+{
+    uint16_t word = 0;
+    if (clock_ready() && reg_cached(0, 80) == 3) {
+        read_from_register(128, 0);
+        read_from_register(144, 0);
+        word = uint16_t(reg_cached(0, 144) << 8 | reg_cached(0, 128));
+    }
+    if (get_fpga_status() && word != wlan_state_word) {
+        wlan_state_word = word;
+        if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
+            store->test_signal(11);
+    }
+}
+
+void fpga_manage::Extension_function()
+{
+    if (bri_reload.exchange(0))
+        record_bright_change();
+    if (bri_task_enable.load())
+        Brightness_task();
+    if (reg_cached(0, 66) == 1)
+        dealwith_onoff();
+}
+
+// ---- card jobs (the card search itself comes with the card link) ----
+
+void fpga_manage::Check_search_card()
+{
+    if (pc_cmd_valid.load() == 0 && get_fpga_status()) {
+        check_vbo_status(0);
+        Extension_function();
+        check_wlanonline_state();
+    } else if (Utils::getTimeSpace(pc_cmd_time.load()) > kPcCommandTicks) {
+        pc_cmd_valid = 0;
+    }
+}
+
+void fpga_manage::SmartMapping_deal() { endJob("smart mapping"); }
+void fpga_manage::save_para_deal() { endJob("save parameters"); }
+void fpga_manage::mapping_enable_deal() { endJob("mapping on/off"); }
+void fpga_manage::rcv_recovery_check_deal(int mode) { endJob("card recovery"); }
+
+// Without the upgrade the flag would stop every normal pass for good.
+void fpga_manage::usb_upgrade_manage_deal(void*)
+{
+    writeLogMsg(LOG_WARNING, "USB upgrade not available yet");
+    g_usb_grade = 0;
+}
