@@ -17,6 +17,7 @@ void startSystem()
     VyrRamPara::pInstance();
     keltosource::pInstance();
     fpga_manage::pInstance();
+    keltosource::p_kelto_source->initialize();
     c331_manage::pInstance();
     networkManage::pInstance();
 }

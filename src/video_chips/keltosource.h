@@ -7,6 +7,7 @@ class keltosource {
 public:
     static keltosource* p_kelto_source;
     static keltosource* pInstance();
+    int initialize(); // starts the input side; 0
 
     std::atomic<uint8_t> custom_edid_req[6] = {};     // 1 = rewrite this input's EEPROM with its custom EDID
     std::atomic<uint8_t> custom_edid_written[6] = {}; // 1 = the EEPROM write for the request is done
