@@ -29,15 +29,15 @@ QString resolved(const char* path)
     return QString::fromStdString(platform::Paths::resolve(path));
 }
 
-struct ItemSpec {
+struct ItemDefinition {
     const char* name;
     QVariant defaultValue;
     uint8_t numeric;
 };
 
-const std::array<ItemSpec, ConfigItem::ItemCount>& itemSpecs()
+const std::array<ItemDefinition, ConfigItem::ItemCount>& itemDefinitions()
 {
-    static const std::array<ItemSpec, ConfigItem::ItemCount> specs = {{
+    static const std::array<ItemDefinition, ConfigItem::ItemCount> definitions = {{
         {"TcpPort", 5005, 1},
         {"UdpPort", 5008, 1},
         {"IPAddress", QStringLiteral("192.168.1.199"), 0},
@@ -56,7 +56,7 @@ const std::array<ItemSpec, ConfigItem::ItemCount>& itemSpecs()
         {"VyrMaxPixel_UINT", 0xA00000, 1},
         {"usbupgradedir", QStringLiteral("VYR-R29 Rev.c"), 0},
     }};
-    return specs;
+    return definitions;
 }
 
 // The 32 device-id characters from the nibbles of the SoC's three unique-id words.
@@ -98,9 +98,9 @@ ConfigEngine::ConfigEngine()
     Utils::system_mutex(QStringLiteral("chattr +S %1").arg(kIniPath));
 
     for (int id = 0; id < ConfigItem::ItemCount; ++id) {
-        const ItemSpec& spec = itemSpecs()[size_t(id)];
-        const QString key = QStringLiteral("config/") + spec.name;
-        auto* item = new ConfigItem(key, ConfigItem::ConfigName(id), spec.defaultValue, spec.numeric, kIniPath);
+        const ItemDefinition& def = itemDefinitions()[size_t(id)];
+        const QString key = QStringLiteral("config/") + def.name;
+        auto* item = new ConfigItem(key, ConfigItem::ConfigName(id), def.defaultValue, def.numeric, kIniPath);
         _itemMap[key] = id;
         const QVariant stored = ini.value(key);
         if (!stored.toString().isEmpty()) {
@@ -111,10 +111,10 @@ ConfigEngine::ConfigEngine()
             if (!fresh.toString().isEmpty()) {
                 item->value = fresh;
                 ini.setValue(key, fresh);
-            } else if (!spec.defaultValue.toString().isEmpty()) {
-                item->value = spec.defaultValue;
+            } else if (!def.defaultValue.toString().isEmpty()) {
+                item->value = def.defaultValue;
                 if (!item->noWriteBack)
-                    ini.setValue(key, spec.defaultValue);
+                    ini.setValue(key, def.defaultValue);
             }
         }
         items_.append(item);
