@@ -7,6 +7,7 @@
 
 #include "platform/paths.h"
 
+#include <QStringList>
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
@@ -150,4 +151,20 @@ TEST_F(TcpProtocol, ManyClientsWhileOthersVanishOrSendGarbage)
         EXPECT_EQ(read(*clients[i], 0xE00 + 4 * uint32_t(i), 4), Bytes({uint8_t(i), 0xA5, 0x5A, uint8_t(~i)}));
     EXPECT_EQ(read(*garbage, 0xE00, 4), Bytes({0, 0xA5, 0x5A, 0xFF})) << "garbage costs its sender nothing later";
     EXPECT_TRUE(program->running()) << program->report();
+}
+
+TEST_F(TcpProtocol, RebootRegisterEndsTheProgramThreeSecondsLaterWithCode77)
+{
+    start();
+    // register 161, mask 1, a spare byte, value 1: bit 0 asks for the reboot
+    const Bytes reply = tool->request(Wire::request(0xA0, {161, 0x01, 0x00, 0x01}));
+    ASSERT_EQ(reply.size(), 12u);
+    EXPECT_EQ(reply[10], 0);
+    // The reboot waits 300 ticks of the panel's 10 ms clock; it must not come at once.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(program->running()) << program->report();
+    ASSERT_TRUE(waitFor([&] { return !program->running(); }, 15000));
+    EXPECT_NE(program->report().find("status 19712"), std::string::npos) << program->report(); // exit 77
+    const QStringList shell = TestRoot::shellLog();
+    EXPECT_EQ(shell.count("reboot"), 1);
 }
