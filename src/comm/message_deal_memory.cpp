@@ -1,6 +1,7 @@
 // Parameter memory: writes and reads of the address space (groups 0x60, 0x61), single picture
 // parameters (0xB0) and storing the FPGA parameters in flash (0x81).
 #include "message_deal.h"
+#include "fpga_flash_layout.h"
 
 #include "bytes.h"
 #include "c331_manage.h"
@@ -26,7 +27,7 @@ constexpr uint32_t kDataStart = 18;       // address, length, two spare bytes
 constexpr uint32_t kModeSpaceEnd = 0x11000;
 constexpr uint64_t k4GWindow = 0xA1000000, k4GWindowEnd = 0xA1000100;
 constexpr uint32_t kFpgaRam = fpga_manage::kRamSize;
-constexpr uint32_t kParaFlashAddress = 0x6C7000;
+constexpr uint32_t kParaFlashAddress = FpgaFlash::kSavedImageMarker;
 constexpr uint32_t kParaFlashSector = kParaFlashAddress / fpga_drv::kSectorSize; // 1735
 
 // Parameter-RAM offsets whose values the output-port backup also holds; -1 when not listed.

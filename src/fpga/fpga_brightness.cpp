@@ -1,6 +1,7 @@
 // Brightness and the relay path of the multifunction card: the entry points the mailbox and the
 // worker call. The sensor and half-hour passes and the relay traffic come with the card link.
 #include "fpga_manage.h"
+#include "fpga_flash_layout.h"
 
 #include "bytes.h"
 #include "c331_manage.h"
@@ -14,11 +15,8 @@
 
 namespace {
 
-constexpr uint32_t kBrightnessRecord = 0x6CE000;
-constexpr uint32_t kOnOffRecord = 0x6CD000;
 constexpr uint32_t kBrightnessRecordSize = 57;
 constexpr uint32_t kOnOffRecordSize = 50;
-constexpr int kFlash0 = 2;
 
 bool rawMode(uint32_t mode)
 {
@@ -96,7 +94,7 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
     if (fromBlock) {
         uint8_t record[kBrightnessRecordSize] = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
         memset(record + 9, reg(*this, 0, 64), kBrightnessRecordSize - 9);
-        store_flash_record(kBrightnessRecord, record, kBrightnessRecordSize);
+        store_flash_record(FpgaFlash::kBrightnessRecord, record, kBrightnessRecordSize);
         bri_mode = 16;
         bri_resend = 0;
     }
@@ -136,12 +134,12 @@ void fpga_manage::record_bright_change()
     if (reg(*this, 0, 80) != 3)
         return;
     uint8_t marker = 0;
-    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, kBrightnessRecord, 1, &marker) != 1 || marker != 0xAA) {
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, FpgaFlash::kBrightnessRecord, 1, &marker) != 1 || marker != 0xAA) {
         bri_task_enable = 0;
         bri_level = 16;
         return;
     }
-    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, kBrightnessRecord, kBrightnessRecordSize, MCU_RAM_CMD) == 1)
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, FpgaFlash::kBrightnessRecord, kBrightnessRecordSize, MCU_RAM_CMD) == 1)
         Brightness_init(MCU_RAM_CMD);
 }
 
@@ -151,9 +149,9 @@ void fpga_manage::record_onoff_time(int selector)
     if (reg(*this, 0, 80) != 3 && selector != 2)
         return;
     uint8_t marker = 0;
-    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, kOnOffRecord, 1, &marker) != 1 || marker != 0xAA)
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, FpgaFlash::kOnOffRecord, 1, &marker) != 1 || marker != 0xAA)
         return;
-    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, kOnOffRecord, kOnOffRecordSize, MCU_RAM_CMD) != 1)
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, FpgaFlash::kOnOffRecord, kOnOffRecordSize, MCU_RAM_CMD) != 1)
         return;
     OnOff_time(MCU_RAM_CMD);
     setReg(*this, 0, 66, 1);

@@ -1,6 +1,7 @@
 // The mailbox in the command area (clock, on/off schedule, brightness), the schedule itself and
 // the flash records behind both.
 #include "fpga_manage.h"
+#include "fpga_flash_layout.h"
 
 #include "bytes.h"
 #include "fpga_drv.h"
@@ -19,9 +20,6 @@ std::function<QDateTime()> fpga_manage::clock = [] { return QDateTime::currentDa
 namespace {
 
 constexpr uint32_t kHeader = 8; // marker, command, store flag, 3 spare, u16 payload length
-constexpr uint32_t kOnOffRecord = 0x6CD000;     // sector 1741
-constexpr uint32_t kBrightnessRecord = 0x6CE000; // sector 1742
-constexpr int kFlash0 = 2;
 constexpr uint8_t kNoTime = 0xFF; // hour of an entry that was not a valid time
 
 // A packed BCD byte as a number, or -1 when a nibble is above 9.
@@ -67,10 +65,10 @@ void fpga_manage::Dealwith_mcu_ram()
         }
         OnOff_time(cmd);
         if (store == 0xAA) {
-            store_flash_record(kOnOffRecord, cmd, total);
+            store_flash_record(FpgaFlash::kOnOffRecord, cmd, total);
             setScheduleEnabled(*this, 1);
         } else if (store == 0x55) {
-            erase_flash_record(kOnOffRecord);
+            erase_flash_record(FpgaFlash::kOnOffRecord);
             setScheduleEnabled(*this, 0);
         }
         break;
@@ -83,9 +81,9 @@ void fpga_manage::Dealwith_mcu_ram()
         if (mode != 0) {
             if (store == 0xAA || store == 0x55) {
                 if (store == 0xAA)
-                    store_flash_record(kBrightnessRecord, cmd, total);
+                    store_flash_record(FpgaFlash::kBrightnessRecord, cmd, total);
                 else
-                    erase_flash_record(kBrightnessRecord);
+                    erase_flash_record(FpgaFlash::kBrightnessRecord);
                 bri_reload = 1;
                 bri_fail_count = 0;
             }
@@ -99,7 +97,7 @@ void fpga_manage::Dealwith_mcu_ram()
         bri_level = level;
         Brightness_hand_dealwith(0);
         if (store == 0xAA) {
-            store_flash_record(kBrightnessRecord, cmd, total);
+            store_flash_record(FpgaFlash::kBrightnessRecord, cmd, total);
             bri_reload = 1;
         }
         break;
@@ -206,7 +204,7 @@ int fpga_manage::IT8563WE_Get(TimeRealType* time)
 
 bool fpga_manage::erase_flash_record(uint32_t address)
 {
-    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_ERASE(kFlash0, address / fpga_drv::kSectorSize, 0, 1) == 1)
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_ERASE(FpgaFlash::kSelector0, address / fpga_drv::kSectorSize, 0, 1) == 1)
         return true;
     writeLogMsg(LOG_ERROR, "fpga flash: record sector cannot be erased");
     return false;
@@ -217,13 +215,13 @@ bool fpga_manage::store_flash_record(uint32_t address, const uint8_t* data, uint
     if (n == 0 || address % fpga_drv::kSectorSize + uint64_t(n) > fpga_drv::kSectorSize)
         return false;
     std::vector<uint8_t> back(n);
-    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, address, n, back.data()) == 1 && memcmp(back.data(), data, n) == 0)
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, address, n, back.data()) == 1 && memcmp(back.data(), data, n) == 0)
         return true; // already there: spare the sector an erase
     std::vector<uint8_t> out(4 + n);
     memcpy(out.data() + 4, data, n);
     const bool stored = erase_flash_record(address) &&
-                        fpgadrv->FPGA_SPI_FLASH_VBYONE_WRITE(kFlash0, address, out.data(), n) == 1 &&
-                        fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(kFlash0, address, n, back.data()) == 1 &&
+                        fpgadrv->FPGA_SPI_FLASH_VBYONE_WRITE(FpgaFlash::kSelector0, address, out.data(), n) == 1 &&
+                        fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, address, n, back.data()) == 1 &&
                         memcmp(back.data(), data, n) == 0;
     if (!stored)
         writeLogMsg(LOG_ERROR, "fpga flash: record does not read back as written");

@@ -1,6 +1,7 @@
 // FPGA 0's bring-up: reset and its release, the V-by-One steps S and the initialisation of its
 // parameter RAM.
 #include "fpga_manage.h"
+#include "fpga_flash_layout.h"
 
 #include "bytes.h"
 #include "fpga_drv.h"
@@ -17,9 +18,6 @@ namespace {
 
 constexpr uint32_t kResetTicks = 200;
 constexpr uint32_t kStepTicks = 30;
-constexpr uint32_t kBank50Table = 0x6C0001;
-constexpr uint32_t kSavedImageMarker = 0x6C7000;
-constexpr uint32_t kSavedImage = 0x6C7001;
 constexpr uint32_t kEntryFirst = 296, kEntryEnd = 360;
 
 bool configured(uint8_t identity)
@@ -191,7 +189,7 @@ void fpga_manage::fpgainit(int fpga)
         return;
     const int flash = fpga + 2;
     // 1. the initial table of bank 50, staged in the TX image
-    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(flash, kBank50Table, 256, MCU_RAM_TX_func[fpga]) == 1)
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(flash, FpgaFlash::kBank50Table, 256, MCU_RAM_TX_func[fpga]) == 1)
         write_fpga_ram(MCU_RAM_TX_func[fpga], 0, 256, 50, fpga);
     else
         writeLogMsg(LOG_ERROR, "FPGA " + std::to_string(fpga) + ": bank-50 table not read from flash");
@@ -208,9 +206,9 @@ void fpga_manage::fpgainit(int fpga)
 
     // 6. the saved parameter image, else the defaults
     uint8_t marker = 0;
-    const bool saved = fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(flash, kSavedImageMarker, 1, &marker) == 1 && marker == 0xAA;
+    const bool saved = fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(flash, FpgaFlash::kSavedImageMarker, 1, &marker) == 1 && marker == 0xAA;
     uint8_t image[kRamSize];
-    if (saved && fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(flash, kSavedImage, kRamSize, image) == 1) {
+    if (saved && fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(flash, FpgaFlash::kSavedImage, kRamSize, image) == 1) {
         memset(image + 96, 0, 32);
         {
             std::lock_guard<std::mutex> lock(image_mutex);
