@@ -19,7 +19,7 @@ protected:
     {
         store = VyrRamPara::pInstance();
         keltosource::pInstance();
-        fpga = fpga_manage::pInstance();
+        fpga = fpga_manage::instanceWithoutWorker();
         scaler = c331_manage::instanceWithoutWorker();
         scaler->change_flag = 0;
     }

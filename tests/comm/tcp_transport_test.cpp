@@ -66,7 +66,7 @@ protected:
     {
         VyrRamPara::pInstance();
         keltosource::pInstance();
-        fpga = fpga_manage::pInstance();
+        fpga = fpga_manage::instanceWithoutWorker();
         c331_manage::instanceWithoutWorker();
         g_port = 0; // any free port
         net = networkManage::pInstance();

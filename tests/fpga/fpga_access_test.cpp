@@ -31,7 +31,7 @@ protected:
     void SetUp() override
     {
         store = VyrRamPara::pInstance();
-        fpga = fpga_manage::pInstance();
+        fpga = fpga_manage::instanceWithoutWorker();
         fpga_manage::gpio_write(fpga->rst_fpga0, 16); // out of reset, as the input manager leaves it
         fpgaChip().watchLines();
         fpgaChip().clearLog();

@@ -25,7 +25,7 @@ protected:
     void SetUp() override
     {
         store = VyrRamPara::pInstance();
-        fpga = fpga_manage::pInstance();
+        fpga = fpga_manage::instanceWithoutWorker();
         fpga_manage::gpio_write(fpga->rst_fpga0, 16);
         fpgaChip().watchLines();
         fpga->MCU_REG_func[0][80] = 3;

@@ -21,7 +21,7 @@ protected:
     {
         store = VyrRamPara::pInstance();
         keltosource::pInstance();
-        fpga = fpga_manage::pInstance();
+        fpga = fpga_manage::instanceWithoutWorker();
         scaler = c331_manage::instanceWithoutWorker();
         g_force_bkcolor = 2; // FPGA up, forced colour already gone
         // Identification and bring-up, then the worker is in its running state.

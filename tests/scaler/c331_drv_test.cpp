@@ -180,7 +180,7 @@ TEST_F(Drv, FailedTransfersLeaveNoStaleStateBehind)
 
 TEST_F(Drv, FpgaFlashSelectsAreReleasedBeforeEveryTransfer)
 {
-    fpga_manage* fpga = fpga_manage::pInstance();
+    fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
     volatile uint16_t words[2] = {0, 0};
     fpga->cs_fpga0 = &words[0];
     fpga->cs_fpga1 = &words[1];
