@@ -179,6 +179,27 @@ void TcpServer::readClient(int fd)
     closeClient(fd);
 }
 
+// Sends as much as the socket takes now: the count sent, or -1 when the connection failed.
+ssize_t TcpServer::sendWithoutBlocking(int fd, const uint8_t* data, size_t length)
+{
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = send(fd, data + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (traceOn())
+            printf("send error:%m\n");
+        return -1;
+    }
+    return ssize_t(done);
+}
+
 int TcpServer::sendData(const uint8_t* data, uint32_t length, int fd)
 {
     auto it = m_clients.find(fd);
@@ -187,21 +208,12 @@ int TcpServer::sendData(const uint8_t* data, uint32_t length, int fd)
     Client& client = it->second;
     uint32_t done = 0;
     if (client.out.empty()) {
-        while (done < length) {
-            const ssize_t n = send(fd, data + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                done += uint32_t(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                break;
-            if (traceOn())
-                printf("send error:%m\n");
+        const ssize_t n = sendWithoutBlocking(fd, data, length);
+        if (n < 0) {
             closeClient(fd);
             return 255;
         }
+        done = uint32_t(n);
     }
     if (done == length)
         return 0;
@@ -220,22 +232,14 @@ int TcpServer::sendData(const uint8_t* data, uint32_t length, int fd)
 void TcpServer::flushClient(int fd)
 {
     Client& client = m_clients[fd];
-    while (client.sent < client.out.size()) {
-        const ssize_t n = send(fd, client.out.data() + client.sent, client.out.size() - client.sent,
-                               MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            client.sent += size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;
-        if (traceOn())
-            printf("send error:%m\n");
+    const ssize_t n = sendWithoutBlocking(fd, client.out.data() + client.sent, client.out.size() - client.sent);
+    if (n < 0) {
         closeClient(fd);
         return;
     }
+    client.sent += size_t(n);
+    if (client.sent < client.out.size())
+        return;
     client.out.clear();
     client.out.shrink_to_fit();
     client.sent = 0;

@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <poll.h>
+#include <sys/types.h>
 #include <vector>
 
 // The control port's listening socket and its clients. One poll over all of them turns what
@@ -42,6 +43,7 @@ private:
     };
     bool acceptClients(); // false after a hard failure
     void readClient(int fd);
+    static ssize_t sendWithoutBlocking(int fd, const uint8_t* data, size_t length);
     void flushClient(int fd);
     void closeClient(int fd);
 
