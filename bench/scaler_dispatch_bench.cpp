@@ -1,12 +1,12 @@
 // Time from a handed-over change of one window to the end of the worker's dispatch (the signal to
 // the page thread follows the last register write of the change), and the SPI transfers it costs.
 // Runs the real worker thread against the simulated chip.
-#include "bytes.h"
-#include "c331_manage.h"
-#include "fpga_manage.h"
-#include "global.h"
-#include "keltosource.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "video_chips/keltosource.h"
+#include "params/vyrrampara.h"
 #include "platform/paths.h"
 #include "platform/sim/devices/c331_chip.h"
 

@@ -1,4 +1,4 @@
-#include "atomic_file.h"
+#include "base/atomic_file.h"
 
 #include "platform/paths.h"
 

@@ -1,4 +1,4 @@
-#include "delay.h"
+#include "base/delay.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "global.h"
+#include "base/global.h"
 
 std::atomic<uint8_t> g_debugSwitch{254};
 std::atomic<int32_t> g_port{5005};

@@ -1,6 +1,6 @@
-#include "logMsg.h"
+#include "base/logMsg.h"
 
-#include "global.h"
+#include "base/global.h"
 #include "platform/paths.h"
 
 #include <QDir>

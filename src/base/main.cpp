@@ -1,10 +1,10 @@
-#include "global.h"
-#include "mainwindow.h"
-#include "panelstart.h"
+#include "base/global.h"
+#include "ui/mainwindow.h"
+#include "ui/panelstart.h"
 #include "platform/board.h"
 #include "platform/paths.h"
-#include "simkeyfilter.h"
-#include "startup.h"
+#include "ui/simkeyfilter.h"
+#include "base/startup.h"
 
 #include <QApplication>
 #include <QDir>

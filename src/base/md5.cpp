@@ -1,4 +1,4 @@
-#include "md5.h"
+#include "base/md5.h"
 
 #include <cstring>
 

@@ -1,13 +1,13 @@
-#include "startup.h"
+#include "base/startup.h"
 
-#include "c331_manage.h"
-#include "config_engine.h"
-#include "delay.h"
-#include "fpga_manage.h"
-#include "keltosource.h"
-#include "logMsg.h"
-#include "networkmanage.h"
-#include "vyrrampara.h"
+#include "scaler/c331_manage.h"
+#include "params/config_engine.h"
+#include "base/delay.h"
+#include "fpga/fpga_manage.h"
+#include "video_chips/keltosource.h"
+#include "base/logMsg.h"
+#include "comm/networkmanage.h"
+#include "params/vyrrampara.h"
 
 void startSystem()
 {

@@ -1,8 +1,8 @@
-#include "utils.h"
+#include "base/utils.h"
 
-#include "global.h"
-#include "logMsg.h"
-#include "config_engine.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "params/config_engine.h"
 #include "platform/mtd.h"
 #include "platform/paths.h"
 #include "platform/shell.h"

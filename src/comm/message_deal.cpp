@@ -1,8 +1,8 @@
 // Dispatch of a control frame to its command group.
-#include "message_deal.h"
+#include "comm/message_deal.h"
 
-#include "global.h"
-#include "mainwindow.h"
+#include "base/global.h"
+#include "ui/mainwindow.h"
 
 #include <QCoreApplication>
 #include <cstring>

@@ -1,15 +1,15 @@
 // Parameter memory: writes and reads of the address space (groups 0x60, 0x61), single picture
 // parameters (0xB0) and storing the FPGA parameters in flash (0x81).
-#include "message_deal.h"
-#include "fpga_flash_layout.h"
+#include "comm/message_deal.h"
+#include "fpga/fpga_flash_layout.h"
 
-#include "bytes.h"
-#include "c331_manage.h"
-#include "fpga_drv.h"
-#include "fpga_manage.h"
-#include "global.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "fpga/fpga_drv.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <QMutexLocker>
 #include <QStringList>

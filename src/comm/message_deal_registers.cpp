@@ -1,15 +1,15 @@
 // Register commands (groups 0xA0, 0xA1) and the actions of controller register writes.
 // The control port has no authentication: anyone who reaches it can reboot the box (161 bit 0)
 // or restore the factory defaults (16); the PC tools rely on that.
-#include "message_deal.h"
+#include "comm/message_deal.h"
 
-#include "bytes.h"
-#include "c331_manage.h"
-#include "fpga_manage.h"
-#include "global.h"
-#include "keltosource.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "video_chips/keltosource.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <QMutexLocker>
 #include <cstring>

@@ -1,12 +1,12 @@
 // The controller's read windows: parameter block, user-mode records, device description and
 // capability tables, register image, device information, 4G RAM and the front-screen screenshot.
-#include "message_deal.h"
+#include "comm/message_deal.h"
 
-#include "fpga_manage.h"
-#include "global.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
 #include "platform/paths.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <QGuiApplication>
 #include <QMutexLocker>

@@ -1,11 +1,11 @@
-#include "networkmanage.h"
+#include "comm/networkmanage.h"
 
-#include "fpga_manage.h"
-#include "global.h"
-#include "logMsg.h"
-#include "message_deal.h"
-#include "tcpserver.h"
-#include "utils.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "comm/message_deal.h"
+#include "comm/tcpserver.h"
+#include "base/utils.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "protocol_phy.h"
+#include "comm/protocol_phy.h"
 
 class TcpServer;
 class message_deal;

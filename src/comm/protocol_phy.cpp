@@ -1,7 +1,7 @@
-#include "protocol_phy.h"
+#include "comm/protocol_phy.h"
 
-#include "bytes.h"
-#include "utils.h"
+#include "base/bytes.h"
+#include "base/utils.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
-#include "tcpserver.h"
+#include "comm/tcpserver.h"
 
-#include "global.h"
-#include "logMsg.h"
+#include "base/global.h"
+#include "base/logMsg.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,14 +1,14 @@
 // Brightness and the relay path of the multifunction card: the entry points the mailbox and the
 // worker call. The sensor and half-hour passes and the relay traffic come with the card link.
-#include "fpga_manage.h"
-#include "fpga_flash_layout.h"
+#include "fpga/fpga_manage.h"
+#include "fpga/fpga_flash_layout.h"
 
-#include "bytes.h"
-#include "c331_manage.h"
-#include "fpga_drv.h"
-#include "global.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "fpga/fpga_drv.h"
+#include "base/global.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <algorithm>
 #include <cstring>

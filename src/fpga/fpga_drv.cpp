@@ -1,11 +1,11 @@
-#include "fpga_drv.h"
+#include "fpga/fpga_drv.h"
 
-#include "delay.h"
-#include "fpga_manage.h"
-#include "global.h"
-#include "logMsg.h"
+#include "base/delay.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "base/logMsg.h"
 #include "platform/spi_bus.h"
-#include "utils.h"
+#include "base/utils.h"
 
 #include <algorithm>
 #include <cerrno>

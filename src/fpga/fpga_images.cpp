@@ -1,13 +1,13 @@
 // The parameter-RAM image of each FPGA: output-port geometry, link state, the RAM check and the
 // identity bytes.
-#include "fpga_manage.h"
+#include "fpga/fpga_manage.h"
 
-#include "bytes.h"
-#include "fpga_drv.h"
-#include "global.h"
-#include "logMsg.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "fpga/fpga_drv.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,13 +1,13 @@
 // The mailbox in the command area (clock, on/off schedule, brightness), the schedule itself and
 // the flash records behind both.
-#include "fpga_manage.h"
-#include "fpga_flash_layout.h"
+#include "fpga/fpga_manage.h"
+#include "fpga/fpga_flash_layout.h"
 
-#include "bytes.h"
-#include "fpga_drv.h"
-#include "global.h"
-#include "logMsg.h"
-#include "utils.h"
+#include "base/bytes.h"
+#include "fpga/fpga_drv.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
 
 #include <QDate>
 #include <QMutexLocker>

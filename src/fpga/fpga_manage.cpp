@@ -1,14 +1,14 @@
 // FPGA access: the GPIO window, command words, register and RAM transfers and the register cache.
-#include "fpga_manage.h"
+#include "fpga/fpga_manage.h"
 
-#include "c331_manage.h"
-#include "fpga_drv.h"
-#include "global.h"
-#include "logMsg.h"
+#include "scaler/c331_manage.h"
+#include "fpga/fpga_drv.h"
+#include "base/global.h"
+#include "base/logMsg.h"
 #include "platform/mem_window.h"
 #include "platform/spi_bus.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <QMutexLocker>
 #include <cstdio>

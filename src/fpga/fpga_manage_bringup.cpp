@@ -1,14 +1,14 @@
 // FPGA 0's bring-up: reset and its release, the V-by-One steps S and the initialisation of its
 // parameter RAM.
-#include "fpga_manage.h"
-#include "fpga_flash_layout.h"
+#include "fpga/fpga_manage.h"
+#include "fpga/fpga_flash_layout.h"
 
-#include "bytes.h"
-#include "fpga_drv.h"
-#include "global.h"
-#include "logMsg.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "fpga/fpga_drv.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,13 +1,13 @@
 // The status watch after the bring-up, which ends with the scaler lifting its forced colour, and
 // the interrupt service.
-#include "fpga_manage.h"
+#include "fpga/fpga_manage.h"
 
-#include "bytes.h"
-#include "c331_manage.h"
-#include "global.h"
-#include "logMsg.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <cstring>
 #include <string>

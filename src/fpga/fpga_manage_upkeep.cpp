@@ -1,11 +1,11 @@
 // Upkeep between card jobs: the clock read, the link watchdog and link report, brightness and
 // schedule; and the entries of the card jobs and the USB upgrade until those features exist.
-#include "fpga_manage.h"
+#include "fpga/fpga_manage.h"
 
-#include "global.h"
-#include "logMsg.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <mutex>
 #include <string>

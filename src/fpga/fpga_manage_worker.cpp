@@ -1,14 +1,14 @@
 // The FPGA worker: start-up, the pass, the request bytes other workers raise and the
 // LED-parameter handshake with the scaler.
-#include "fpga_manage.h"
+#include "fpga/fpga_manage.h"
 
-#include "delay.h"
-#include "global.h"
-#include "keltosource.h"
-#include "logMsg.h"
-#include "rcv_recovery_file.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/delay.h"
+#include "base/global.h"
+#include "video_chips/keltosource.h"
+#include "base/logMsg.h"
+#include "tools/rcv_recovery_file.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <QMutexLocker>
 #include <chrono>

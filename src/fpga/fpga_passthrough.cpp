@@ -1,10 +1,10 @@
 // Pass-through of PC frames to the receiving cards. The LED network is not driven yet: frames
 // for the cards go nowhere, so no answer comes back and the waiting transport gives up after its
 // time-out.
-#include "fpga_manage.h"
+#include "fpga/fpga_manage.h"
 
-#include "global.h"
-#include "networkmanage.h"
+#include "base/global.h"
+#include "comm/networkmanage.h"
 
 int fpga_manage::Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet)
 {

@@ -1,8 +1,8 @@
-#include "config_engine.h"
+#include "params/config_engine.h"
 
-#include "global.h"
-#include "logMsg.h"
-#include "utils.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
 #include "platform/mem_window.h"
 #include "platform/paths.h"
 

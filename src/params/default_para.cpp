@@ -1,6 +1,6 @@
 // The image of a fresh parameter file: AA AA, block 0x300-0xFFF with the factory defaults, zeros.
-#include "vyrrampara.h"
-#include "bytes.h"
+#include "params/vyrrampara.h"
+#include "base/bytes.h"
 
 #include <array>
 

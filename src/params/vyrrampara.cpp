@@ -1,11 +1,11 @@
-#include "vyrrampara.h"
+#include "params/vyrrampara.h"
 
-#include "bytes.h"
-#include "c331_manage.h"
-#include "delay.h"
-#include "global.h"
-#include "logMsg.h"
-#include "utils.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "base/delay.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>

@@ -1,13 +1,13 @@
 // The parameter file "/data/ram_device_info" and the user-mode files under "/data/modes".
-#include "vyrrampara.h"
+#include "params/vyrrampara.h"
 
-#include "atomic_file.h"
-#include "bytes.h"
-#include "c331_manage.h"
-#include "delay.h"
-#include "global.h"
-#include "logMsg.h"
-#include "utils.h"
+#include "base/atomic_file.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "base/delay.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
 #include "platform/paths.h"
 
 #include <QDir>

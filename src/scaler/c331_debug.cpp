@@ -1,8 +1,8 @@
 // Diagnostic dumps, slide bars and sync tests.
-#include "c331_manage.h"
+#include "scaler/c331_manage.h"
 
-#include "c331_drv.h"
-#include "delay.h"
+#include "scaler/c331_drv.h"
+#include "base/delay.h"
 
 #include <cstdio>
 

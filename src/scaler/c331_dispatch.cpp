@@ -1,15 +1,15 @@
 // The worker's change dispatch: compares the parameter block with what was last applied and calls
 // a setter only for what differs; then the per-pass upkeep.
-#include "c331_manage.h"
+#include "scaler/c331_manage.h"
 
-#include "bytes.h"
-#include "delay.h"
-#include "fpga_manage.h"
-#include "global.h"
-#include "keltosource.h"
-#include "logMsg.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "base/delay.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "video_chips/keltosource.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <QMutexLocker>
 #include <algorithm>

@@ -1,10 +1,10 @@
-#include "c331_drv.h"
+#include "scaler/c331_drv.h"
 
-#include "fpga_manage.h"
-#include "global.h"
-#include "logMsg.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "base/logMsg.h"
 #include "platform/spi_bus.h"
-#include "utils.h"
+#include "base/utils.h"
 
 #include <QMutexLocker>
 #include <atomic>

@@ -1,8 +1,8 @@
 // The chip's register programme at bring-up: clocks, PLLs, output data order, frame stores and
 // the output channels' defaults.
-#include "c331_manage.h"
+#include "scaler/c331_manage.h"
 
-#include "c331_drv.h"
+#include "scaler/c331_drv.h"
 
 namespace {
 

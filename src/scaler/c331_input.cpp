@@ -1,9 +1,9 @@
 // Input capture and input ports: the routing update group and the per-port upkeep.
-#include "c331_manage.h"
+#include "scaler/c331_manage.h"
 
-#include "c331_drv.h"
-#include "delay.h"
-#include "logMsg.h"
+#include "scaler/c331_drv.h"
+#include "base/delay.h"
+#include "base/logMsg.h"
 
 namespace {
 // Routing-update group 0x2201-0x2801 by mode: the chip takes new values over together.

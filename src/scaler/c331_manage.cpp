@@ -1,10 +1,10 @@
-#include "c331_manage.h"
+#include "scaler/c331_manage.h"
 
-#include "c331_drv.h"
-#include "delay.h"
-#include "global.h"
-#include "logMsg.h"
-#include "vyrrampara.h"
+#include "scaler/c331_drv.h"
+#include "base/delay.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "params/vyrrampara.h"
 
 #include <atomic>
 #include <chrono>

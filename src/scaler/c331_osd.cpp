@@ -1,5 +1,5 @@
 // On-screen display, fonts and the chip's serial flash.
-#include "c331_manage.h"
+#include "scaler/c331_manage.h"
 
 void c331_manage::load_char() {}
 

@@ -1,5 +1,5 @@
 // Panel timing, output channels and splice.
-#include "c331_manage.h"
+#include "scaler/c331_manage.h"
 
 int c331_manage::vyrApi_PnlInit2(int, int, int, int, int)
 {

@@ -1,7 +1,7 @@
 // The chip model's fixed set-up (PS_), its derived values and the default user parameters (PM_).
-#include "c331_manage.h"
+#include "scaler/c331_manage.h"
 
-#include "global.h"
+#include "base/global.h"
 
 #include <cstdio>
 

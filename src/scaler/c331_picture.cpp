@@ -1,10 +1,10 @@
 // Picture controls, background colour and test patterns on the eight output channels.
-#include "c331_manage.h"
+#include "scaler/c331_manage.h"
 
-#include "c331_drv.h"
-#include "bytes.h"
-#include "global.h"
-#include "vyrrampara.h"
+#include "scaler/c331_drv.h"
+#include "base/bytes.h"
+#include "base/global.h"
+#include "params/vyrrampara.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Windows, layers, fades and crops.
-#include "c331_manage.h"
+#include "scaler/c331_manage.h"
 
 void c331_manage::vyrApi_initEnvC331() {}
 

@@ -1,4 +1,4 @@
-#include "firmware_usbgrade.h"
+#include "tools/firmware_usbgrade.h"
 
 QPointer<firmware_usbgrade> g_firmware_usbgrade;
 

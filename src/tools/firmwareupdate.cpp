@@ -1,6 +1,6 @@
-#include "firmwareupdate.h"
+#include "tools/firmwareupdate.h"
 
-#include "texts.h"
+#include "ui/texts.h"
 
 #include <QLabel>
 

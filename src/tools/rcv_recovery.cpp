@@ -1,4 +1,4 @@
-#include "rcv_recovery.h"
+#include "tools/rcv_recovery.h"
 
 QPointer<rcv_recovery> g_rcv_recovery;
 

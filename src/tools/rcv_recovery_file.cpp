@@ -1,7 +1,7 @@
-#include "rcv_recovery_file.h"
+#include "tools/rcv_recovery_file.h"
 
-#include "global.h"
-#include "logMsg.h"
+#include "base/global.h"
+#include "base/logMsg.h"
 #include "platform/paths.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "smartmapping.h"
+#include "tools/smartmapping.h"
 
 QPointer<SmartMapping> g_smartmapping;
 

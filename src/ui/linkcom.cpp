@@ -1,4 +1,4 @@
-#include "linkcom.h"
+#include "ui/linkcom.h"
 
 QPointer<linkcom> g_linkcom;
 

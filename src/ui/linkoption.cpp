@@ -1,6 +1,6 @@
-#include "linkoption.h"
+#include "ui/linkoption.h"
 
-#include "pagenav.h"
+#include "ui/pagenav.h"
 
 QPointer<LinkOption> g_linkoption;
 

@@ -1,11 +1,11 @@
-#include "lockwindow.h"
+#include "ui/lockwindow.h"
 
-#include "global.h"
-#include "mainwindow.h"
-#include "pagenav.h"
-#include "panelkeys.h"
-#include "texts.h"
-#include "vyrrampara.h"
+#include "base/global.h"
+#include "ui/mainwindow.h"
+#include "ui/pagenav.h"
+#include "ui/panelkeys.h"
+#include "ui/texts.h"
+#include "params/vyrrampara.h"
 
 #include <QEvent>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "machinestate.h"
+#include "ui/machinestate.h"
 
 QPointer<MachineState> g_machinestate;
 

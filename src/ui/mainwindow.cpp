@@ -1,16 +1,16 @@
-#include "mainwindow.h"
+#include "ui/mainwindow.h"
 
-#include "c331_manage.h"
-#include "global.h"
-#include "inputchoose.h"
-#include "machinestate.h"
-#include "option.h"
-#include "pagenav.h"
-#include "panelkeys.h"
-#include "pictures.h"
-#include "tip.h"
-#include "ui_mainwindow.h"
-#include "vyrrampara.h"
+#include "scaler/c331_manage.h"
+#include "base/global.h"
+#include "ui/pages_picture/inputchoose.h"
+#include "ui/machinestate.h"
+#include "ui/option.h"
+#include "ui/pagenav.h"
+#include "ui/panelkeys.h"
+#include "ui/pictures.h"
+#include "ui/tip.h"
+#include "ui/ui_mainwindow.h"
+#include "params/vyrrampara.h"
 
 #include <QKeyEvent>
 #include <QLabel>

@@ -1,12 +1,12 @@
 // The root menu's user-mode bar: sixteen slots for recalling or storing a user mode.
-#include "mainwindow.h"
+#include "ui/mainwindow.h"
 
-#include "c331_manage.h"
-#include "global.h"
-#include "pictures.h"
-#include "texts.h"
-#include "ui_mainwindow.h"
-#include "vyrrampara.h"
+#include "scaler/c331_manage.h"
+#include "base/global.h"
+#include "ui/pictures.h"
+#include "ui/texts.h"
+#include "ui/ui_mainwindow.h"
+#include "params/vyrrampara.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,13 +1,13 @@
 // The system's 10 ms tick and the ageing log it samples.
-#include "mainwindow.h"
+#include "ui/mainwindow.h"
 
-#include "factoryage.h"
-#include "firmwareupdate.h"
-#include "fpga_manage.h"
-#include "global.h"
-#include "syncupdate.h"
-#include "tip.h"
-#include "utils.h"
+#include "ui/pages_settings/factoryage.h"
+#include "tools/firmwareupdate.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "ui/syncupdate.h"
+#include "ui/tip.h"
+#include "base/utils.h"
 
 #include <QDateTime>
 #include <QMetaObject>

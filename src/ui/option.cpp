@@ -1,4 +1,4 @@
-#include "option.h"
+#include "ui/option.h"
 
 QPointer<Option> g_option;
 

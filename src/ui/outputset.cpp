@@ -1,4 +1,4 @@
-#include "outputset.h"
+#include "ui/outputset.h"
 
 QPointer<OutputSet> g_outputset;
 

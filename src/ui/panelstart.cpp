@@ -1,10 +1,10 @@
-#include "panelstart.h"
+#include "ui/panelstart.h"
 
-#include "global.h"
-#include "lockwindow.h"
-#include "mainwindow.h"
-#include "syncupdate.h"
-#include "vyrrampara.h"
+#include "base/global.h"
+#include "ui/lockwindow.h"
+#include "ui/mainwindow.h"
+#include "ui/syncupdate.h"
+#include "params/vyrrampara.h"
 
 void showPanel()
 {

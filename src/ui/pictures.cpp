@@ -1,6 +1,6 @@
-#include "pictures.h"
+#include "ui/pictures.h"
 
-#include "global.h"
+#include "base/global.h"
 
 #include <QDir>
 

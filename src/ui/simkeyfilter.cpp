@@ -1,6 +1,6 @@
-#include "simkeyfilter.h"
+#include "ui/simkeyfilter.h"
 
-#include "panelkeys.h"
+#include "ui/panelkeys.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

@@ -1,14 +1,14 @@
-#include "syncupdate.h"
+#include "ui/syncupdate.h"
 
-#include "bytes.h"
-#include "c331_manage.h"
-#include "global.h"
-#include "logMsg.h"
-#include "mainwindow.h"
-#include "pagenav.h"
-#include "tip.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "ui/mainwindow.h"
+#include "ui/pagenav.h"
+#include "ui/tip.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <cstdio>
 #include <cstring>

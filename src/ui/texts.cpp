@@ -1,6 +1,6 @@
-#include "texts.h"
+#include "ui/texts.h"
 
-#include "global.h"
+#include "base/global.h"
 
 namespace {
 

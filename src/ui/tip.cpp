@@ -1,8 +1,8 @@
-#include "tip.h"
+#include "ui/tip.h"
 
-#include "global.h"
-#include "pagenav.h"
-#include "texts.h"
+#include "base/global.h"
+#include "ui/pagenav.h"
+#include "ui/texts.h"
 
 #include <QCloseEvent>
 #include <QFrame>

@@ -1,4 +1,4 @@
-#include "ui_mainwindow.h"
+#include "ui/ui_mainwindow.h"
 
 #include <QLabel>
 #include <QMainWindow>

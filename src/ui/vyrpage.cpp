@@ -1,7 +1,7 @@
-#include "vyrpage.h"
+#include "ui/vyrpage.h"
 
-#include "pagenav.h"
-#include "panelkeys.h"
+#include "ui/pagenav.h"
+#include "ui/panelkeys.h"
 
 #include <QAbstractButton>
 #include <QKeyEvent>

@@ -1,5 +1,5 @@
 #pragma once
-#include "texts.h"
+#include "ui/texts.h"
 
 #include <QDialog>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "keltosource.h"
+#include "video_chips/keltosource.h"
 
-#include "fpga_manage.h"
+#include "fpga/fpga_manage.h"
 
 keltosource* keltosource::p_kelto_source = nullptr;
 

@@ -1,6 +1,6 @@
 // Checksums against the CRC catalogue, tick arithmetic and the small text helpers.
-#include "global.h"
-#include "utils.h"
+#include "base/global.h"
+#include "base/utils.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The log line format, the echo rules, the 511-byte cut, folder creation and the 10 MiB restart.
-#include "global.h"
-#include "logMsg.h"
+#include "base/global.h"
+#include "base/logMsg.h"
 #include "test_root.h"
 
 #include <QRegularExpression>

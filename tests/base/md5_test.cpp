@@ -1,5 +1,5 @@
 // MD5 against RFC 1321 appendix A.5 and the digest-then-continue rule the file transfers rely on.
-#include "md5.h"
+#include "base/md5.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // File helpers under the simulated root, and the configuration copies into the globals.
-#include "config_engine.h"
-#include "global.h"
+#include "params/config_engine.h"
+#include "base/global.h"
 #include "platform/paths.h"
 #include "test_root.h"
-#include "utils.h"
+#include "base/utils.h"
 
 #include <QDir>
 #include <QFile>

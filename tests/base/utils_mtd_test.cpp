@@ -1,8 +1,8 @@
 // Raw erase and write of the flash partitions on the file-backed simulated MTD.
-#include "global.h"
+#include "base/global.h"
 #include "platform/mtd.h"
 #include "platform/sim/sim_board.h"
-#include "utils.h"
+#include "base/utils.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Shell commands through the recording shell: status handling, the mutex, the Ethernet set-up
 // and the file-format helper.
-#include "global.h"
+#include "base/global.h"
 #include "platform/sim/sim_board.h"
 #include "test_root.h"
-#include "utils.h"
+#include "base/utils.h"
 
 #include <QMutexLocker>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 #pragma once
 // Requests built byte by byte and run straight through the dispatcher, as a transport would.
-#include "bytes.h"
-#include "c331_manage.h"
-#include "fpga_manage.h"
-#include "keltosource.h"
-#include "message_deal.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "fpga/fpga_manage.h"
+#include "video_chips/keltosource.h"
+#include "comm/message_deal.h"
+#include "params/vyrrampara.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -1,5 +1,5 @@
 // Memory commands for the FPGA side: RAM images, banks, the extension clock, flash store.
-#include "fpga_drv.h"
+#include "fpga/fpga_drv.h"
 #include "message_deal_fixture.h"
 #include "platform/sim/devices/fpga_chip.h"
 

@@ -1,7 +1,7 @@
 // Register writes and reads: the image, the action registers and the hand-over to the scaler.
-#include "firmwareupdate.h"
-#include "global.h"
-#include "mainwindow.h"
+#include "tools/firmwareupdate.h"
+#include "base/global.h"
+#include "ui/mainwindow.h"
 #include "message_deal_fixture.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // Fixed read windows of the controller: description, capability tables, register image, device
 // information and the front-screen screenshot.
-#include "global.h"
+#include "base/global.h"
 #include "message_deal_fixture.h"
 #include "test_root.h"
 

@@ -1,5 +1,5 @@
 // The frame layer against the wire examples and the rules every transport relies on.
-#include "protocol_phy.h"
+#include "comm/protocol_phy.h"
 
 #include <gtest/gtest.h>
 

@@ -4,14 +4,14 @@
 #include "program.h"
 #include "test_root.h"
 
-#include "c331_manage.h"
-#include "fpga_manage.h"
-#include "global.h"
-#include "keltosource.h"
-#include "message_deal.h"
-#include "networkmanage.h"
-#include "tcpserver.h"
-#include "vyrrampara.h"
+#include "scaler/c331_manage.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "video_chips/keltosource.h"
+#include "comm/message_deal.h"
+#include "comm/networkmanage.h"
+#include "comm/tcpserver.h"
+#include "params/vyrrampara.h"
 
 #include <dirent.h>
 #include <fcntl.h>

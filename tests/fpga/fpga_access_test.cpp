@@ -1,14 +1,14 @@
 // FPGA access on the simulated board: window set-up, command words, the register cache rules,
 // RAM banks and the configuration flash, checked on what the simulated FPGA and flash saw.
-#include "c331_manage.h"
-#include "fpga_drv.h"
-#include "fpga_manage.h"
-#include "global.h"
+#include "scaler/c331_manage.h"
+#include "fpga/fpga_drv.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "platform/sim/sim_board.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // Controller images and the mailbox on the simulated board: port geometry, link state, RAM check,
 // control id, and the clock, on/off schedule and brightness commands with their flash records.
-#include "bytes.h"
-#include "fpga_drv.h"
-#include "fpga_manage.h"
-#include "global.h"
+#include "base/bytes.h"
+#include "fpga/fpga_drv.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "platform/sim/sim_board.h"
-#include "vyrrampara.h"
+#include "params/vyrrampara.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The FPGA worker against the simulated FPGA: pass by pass with the tick driven here, end to end
 // with the simulated scaler, and once as the real thread.
-#include "c331_manage.h"
-#include "fpga_manage.h"
-#include "global.h"
-#include "keltosource.h"
+#include "scaler/c331_manage.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "video_chips/keltosource.h"
 #include "test_root.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 #include "platform/sim/devices/c331_chip.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"

@@ -1,5 +1,5 @@
-#include "config_engine.h"
-#include "global.h"
+#include "params/config_engine.h"
+#include "base/global.h"
 #include "test_root.h"
 #include "platform/sim/sim_board.h"
 

@@ -1,7 +1,7 @@
-#include "bytes.h"
-#include "c331_manage.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
 #include "test_root.h"
-#include "vyrrampara.h"
+#include "params/vyrrampara.h"
 #include "platform/sim/sim_board.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "bytes.h"
-#include "c331_manage.h"
-#include "global.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "base/global.h"
 #include "test_root.h"
-#include "vyrrampara.h"
+#include "params/vyrrampara.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>

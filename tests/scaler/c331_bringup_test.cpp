@@ -1,8 +1,8 @@
 // Identification, bring-up and the initial register programme, driven pass by pass against the
 // simulated chip; one test runs the real worker thread.
-#include "c331_manage.h"
-#include "global.h"
-#include "vyrrampara.h"
+#include "scaler/c331_manage.h"
+#include "base/global.h"
+#include "params/vyrrampara.h"
 #include "platform/sim/devices/c331_chip.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The change dispatch driven pass by pass without the worker thread, against the simulated chip.
-#include "bytes.h"
-#include "c331_manage.h"
-#include "fpga_manage.h"
-#include "global.h"
-#include "keltosource.h"
-#include "vyrrampara.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "fpga/fpga_manage.h"
+#include "base/global.h"
+#include "video_chips/keltosource.h"
+#include "params/vyrrampara.h"
 #include "platform/sim/devices/c331_chip.h"
 
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
 // Register access against the simulated chip: the 2-byte wire protocol, the bank cache and the
 // accesses the layer refuses.
-#include "c331_drv.h"
-#include "fpga_manage.h"
+#include "scaler/c331_drv.h"
+#include "fpga/fpga_manage.h"
 #include "platform/sim/devices/c331_chip.h"
 
 #include <gtest/gtest.h>

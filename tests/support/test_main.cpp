@@ -1,7 +1,7 @@
 // Entry of every test program: each test process gets its own temporary root and an offscreen
 // QApplication; the fixed pauses of the program are shortened to nothing.
 #include "platform/paths.h"
-#include "delay.h"
+#include "base/delay.h"
 
 #include <QApplication>
 #include <QDir>

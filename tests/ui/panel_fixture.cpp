@@ -1,18 +1,18 @@
 #include "panel_fixture.h"
 
-#include "c331_manage.h"
-#include "global.h"
-#include "lockwindow.h"
-#include "mainwindow.h"
-#include "pagenav.h"
-#include "syncupdate.h"
-#include "tip.h"
-#include "vyrpage.h"
-#include "vyrrampara.h"
+#include "scaler/c331_manage.h"
+#include "base/global.h"
+#include "ui/lockwindow.h"
+#include "ui/mainwindow.h"
+#include "ui/pagenav.h"
+#include "ui/syncupdate.h"
+#include "ui/tip.h"
+#include "ui/vyrpage.h"
+#include "params/vyrrampara.h"
 
 #include <QApplication>
 #include <QDir>
-#include "panelstart.h"
+#include "ui/panelstart.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

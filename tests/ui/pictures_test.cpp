@@ -1,6 +1,6 @@
 // Every picture the code names is in the compiled-in resource tree, in every language it needs.
-#include "pictures.h"
-#include "texts.h"
+#include "ui/pictures.h"
+#include "ui/texts.h"
 
 #include <QDirIterator>
 #include <QFile>

@@ -1,17 +1,17 @@
 // The root menu's tools row: black screen, mute, key lock, and the user-mode bar.
 #include "panel_fixture.h"
 
-#include "bytes.h"
-#include "c331_manage.h"
-#include "global.h"
-#include "lockwindow.h"
-#include "mainwindow.h"
-#include "panelkeys.h"
-#include "pictures.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "base/global.h"
+#include "ui/lockwindow.h"
+#include "ui/mainwindow.h"
+#include "ui/panelkeys.h"
+#include "ui/pictures.h"
 #include "test_root.h"
-#include "tip.h"
-#include "ui_mainwindow.h"
-#include "vyrrampara.h"
+#include "ui/tip.h"
+#include "ui/ui_mainwindow.h"
+#include "params/vyrrampara.h"
 
 #include <QApplication>
 #include <QLabel>

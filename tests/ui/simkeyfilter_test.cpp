@@ -1,6 +1,6 @@
 // The simulated board's desktop keys arrive as the panel's key codes.
-#include "panelkeys.h"
-#include "simkeyfilter.h"
+#include "ui/panelkeys.h"
+#include "ui/simkeyfilter.h"
 
 #include <QApplication>
 #include <QKeyEvent>

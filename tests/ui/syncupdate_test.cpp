@@ -1,18 +1,18 @@
 // The refresh and save slot: what is saved, when the shadow follows, user-mode requests and files.
 #include "panel_fixture.h"
 
-#include "bytes.h"
-#include "c331_manage.h"
-#include "global.h"
-#include "linkoption.h"
-#include "mainwindow.h"
-#include "pagenav.h"
-#include "smartmapping.h"
-#include "syncupdate.h"
+#include "base/bytes.h"
+#include "scaler/c331_manage.h"
+#include "base/global.h"
+#include "ui/linkoption.h"
+#include "ui/mainwindow.h"
+#include "ui/pagenav.h"
+#include "tools/smartmapping.h"
+#include "ui/syncupdate.h"
 #include "test_root.h"
-#include "tip.h"
-#include "utils.h"
-#include "vyrrampara.h"
+#include "ui/tip.h"
+#include "base/utils.h"
+#include "params/vyrrampara.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // The 10 ms tick: the clock, the delayed reboot and the ageing log.
 #include "panel_fixture.h"
 
-#include "global.h"
-#include "mainwindow.h"
+#include "base/global.h"
+#include "ui/mainwindow.h"
 #include "platform/sim/sim_board.h"
 #include "test_root.h"
 

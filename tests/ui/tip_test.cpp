@@ -1,12 +1,12 @@
 // The pop-up: content by type and language, 300 ticks of life, keys taken while it is up.
 #include "panel_fixture.h"
 
-#include "global.h"
-#include "lockwindow.h"
-#include "mainwindow.h"
-#include "pagenav.h"
-#include "panelkeys.h"
-#include "tip.h"
+#include "base/global.h"
+#include "ui/lockwindow.h"
+#include "ui/mainwindow.h"
+#include "ui/pagenav.h"
+#include "ui/panelkeys.h"
+#include "ui/tip.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "chmod_mode.h"
+#include "platform/sim/chmod_mode.h"
 
 #include <cstring>
 

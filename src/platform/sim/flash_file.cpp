@@ -1,4 +1,4 @@
-#include "flash_file.h"
+#include "platform/sim/flash_file.h"
 
 #include "platform/paths.h"
 #include "platform/sim/sim_board.h"

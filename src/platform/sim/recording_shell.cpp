@@ -1,8 +1,8 @@
-#include "recording_shell.h"
+#include "platform/sim/recording_shell.h"
 
 #include "platform/paths.h"
-#include "shell_files.h"
-#include "shell_words.h"
+#include "platform/sim/shell_files.h"
+#include "platform/sim/shell_words.h"
 #include "platform/sim/sim_board.h"
 
 #include <cstdio>

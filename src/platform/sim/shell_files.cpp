@@ -1,6 +1,6 @@
-#include "shell_files.h"
+#include "platform/sim/shell_files.h"
 
-#include "chmod_mode.h"
+#include "platform/sim/chmod_mode.h"
 #include "platform/paths.h"
 
 #include <cstdio>

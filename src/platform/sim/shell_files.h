@@ -1,5 +1,5 @@
 #pragma once
-#include "shell_words.h"
+#include "platform/sim/shell_words.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "shell_words.h"
+#include "platform/sim/shell_words.h"
 
 #include <cctype>
 

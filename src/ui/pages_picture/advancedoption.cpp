@@ -1,4 +1,4 @@
-#include "advancedoption.h"
+#include "ui/pages_picture/advancedoption.h"
 
 QPointer<AdvancedOption> g_advancedoption;
 

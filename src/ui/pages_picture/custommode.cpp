@@ -1,9 +1,9 @@
-#include "custommode.h"
+#include "ui/pages_picture/custommode.h"
 
-#include "global.h"
-#include "pagenav.h"
-#include "panelkeys.h"
-#include "texts.h"
+#include "base/global.h"
+#include "ui/pagenav.h"
+#include "ui/panelkeys.h"
+#include "ui/texts.h"
 
 #include <QKeyEvent>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "edidset.h"
+#include "ui/pages_picture/edidset.h"
 
 QPointer<EDIDset> g_edidset;
 

@@ -1,4 +1,4 @@
-#include "imagelayout.h"
+#include "ui/pages_picture/imagelayout.h"
 
 QPointer<ImageLayout> g_imagelayout;
 

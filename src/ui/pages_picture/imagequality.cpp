@@ -1,4 +1,4 @@
-#include "imagequality.h"
+#include "ui/pages_picture/imagequality.h"
 
 QPointer<ImageQuality> g_imagequality;
 

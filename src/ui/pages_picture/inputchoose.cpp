@@ -1,4 +1,4 @@
-#include "inputchoose.h"
+#include "ui/pages_picture/inputchoose.h"
 
 QPointer<InputChoose> g_inputchoose;
 

@@ -1,4 +1,4 @@
-#include "inputcut.h"
+#include "ui/pages_picture/inputcut.h"
 
 QPointer<InputCut> g_inputcut;
 

@@ -1,4 +1,4 @@
-#include "factory.h"
+#include "ui/pages_settings/factory.h"
 
 QPointer<factory> g_factory;
 

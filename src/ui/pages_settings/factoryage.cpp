@@ -1,7 +1,7 @@
-#include "factoryage.h"
+#include "ui/pages_settings/factoryage.h"
 
-#include "global.h"
-#include "pagenav.h"
+#include "base/global.h"
+#include "ui/pagenav.h"
 
 #include <QLabel>
 

@@ -1,4 +1,4 @@
-#include "lcdshow.h"
+#include "ui/pages_settings/lcdshow.h"
 
 QPointer<lcdshow> g_lcdshow;
 

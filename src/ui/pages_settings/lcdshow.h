@@ -1,5 +1,5 @@
 #pragma once
-#include "vyrpage.h"
+#include "ui/vyrpage.h"
 
 #include <QPointer>
 

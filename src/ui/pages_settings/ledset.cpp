@@ -1,4 +1,4 @@
-#include "ledset.h"
+#include "ui/pages_settings/ledset.h"
 
 QPointer<ledset> g_ledset;
 

@@ -1,4 +1,4 @@
-#include "linkwlan.h"
+#include "ui/pages_settings/linkwlan.h"
 
 QPointer<linkwlan> g_linkwlan;
 

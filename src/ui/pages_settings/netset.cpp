@@ -1,4 +1,4 @@
-#include "netset.h"
+#include "ui/pages_settings/netset.h"
 
 QPointer<netset> g_netset;
 

@@ -1,6 +1,6 @@
-#include "othersetup.h"
+#include "ui/pages_settings/othersetup.h"
 
-#include "pagenav.h"
+#include "ui/pagenav.h"
 
 QPointer<othersetup> g_othersetup;
 

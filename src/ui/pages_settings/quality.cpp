@@ -1,4 +1,4 @@
-#include "quality.h"
+#include "ui/pages_settings/quality.h"
 
 QPointer<quality> g_quality;
 

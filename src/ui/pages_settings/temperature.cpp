@@ -1,4 +1,4 @@
-#include "temperature.h"
+#include "ui/pages_settings/temperature.h"
 
 QPointer<temperature> g_temperature;
 

@@ -1,8 +1,8 @@
-#include "test_chart.h"
+#include "ui/pages_settings/test_chart.h"
 
-#include "c331_manage.h"
-#include "pagenav.h"
-#include "vyrrampara.h"
+#include "scaler/c331_manage.h"
+#include "ui/pagenav.h"
+#include "params/vyrrampara.h"
 
 QPointer<test_chart> g_test_chart;
 
