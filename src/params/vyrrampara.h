@@ -1,22 +1,10 @@
 #pragma once
+#include "params/block_layout.h"
+
 #include <QObject>
 #include <cstdint>
 #include <mutex>
 #include <pthread.h>
-
-constexpr uint32_t kBlockSize = 4096;
-constexpr uint32_t kPersistStart = 0x300;
-constexpr uint32_t kPersistSize = kBlockSize - kPersistStart; // 3328
-constexpr uint32_t kModeCount = 16;
-constexpr uint32_t kModeRecordSize = 4098;  // markers + body
-constexpr uint32_t kModeBodyStart = 0x380;  // body offset = block offset - 0x380
-constexpr uint32_t kModeDataSize = kBlockSize - kModeBodyStart; // 3200 meaningful body bytes
-constexpr uint32_t kModeFileSize = 4096;
-constexpr uint32_t kImageSize = 1064;
-constexpr uint32_t kCropBase = 0x5C0;
-constexpr uint32_t kCropCount = 40;
-constexpr uint32_t kWindowBase = 0x8E0;
-constexpr uint32_t kWindowSize = 26;
 
 // Unpacked crop entry.
 struct CROP_PARA {
