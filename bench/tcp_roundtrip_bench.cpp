@@ -1,25 +1,39 @@
-// Round trip of a 1024-byte read of the parameter block over TCP, one client, against the real
-// program on the simulated board; then the program's CPU time while nobody talks to it.
+// Round trip over TCP on loopback, measured by one client the same way for both servers,
+// interleaved: a 250-byte read of the parameter block from the real program on the simulated
+// board, and a read of 125 holding registers (250 bytes) from a minimal libmodbus server, the
+// yardstick. Prints both medians and their ratio; then the program's CPU time while idle.
 //   tcp_roundtrip_bench [round trips, default 5000] [idle seconds, default 10]
 #include "frame_client.h"
 #include "program.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+constexpr uint16_t kReadBytes = 250;
+
 // CPU ticks of the program's thread with this name (utime + stime), -1 when there is none.
-static long threadTicks(pid_t pid, const std::string& name)
+long threadTicks(pid_t pid, const std::string& name)
 {
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     std::error_code error;
@@ -40,6 +54,124 @@ static long threadTicks(pid_t pid, const std::string& name)
     return -1;
 }
 
+// One blocking connection; both servers are driven through the same calls, so the client's own
+// cost is the same on both sides.
+class RawClient {
+public:
+    enum class Kind { Frame, Modbus };
+    RawClient(int port, Kind kind, int connectTimeoutMs) : m_kind(kind)
+    {
+        const auto until = Clock::now() + std::chrono::milliseconds(connectTimeoutMs);
+        do {
+            m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(uint16_t(port));
+            if (connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+                break;
+            close(m_fd);
+            m_fd = -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } while (Clock::now() < until);
+        const int on = 1;
+        if (m_fd >= 0)
+            setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    ~RawClient()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    bool connected() const { return m_fd >= 0; }
+
+    // Sends the request and reads the whole answer; its wire length, 0 on failure.
+    size_t roundTrip(const Bytes& request)
+    {
+        if (send(m_fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()))
+            return 0;
+        size_t got = 0;
+        for (;;) {
+            const ssize_t n = recv(m_fd, m_buf + got, sizeof m_buf - got, 0);
+            if (n <= 0)
+                return 0;
+            got += size_t(n);
+            if (complete(got))
+                return got;
+            if (got == sizeof m_buf)
+                return 0;
+        }
+    }
+
+private:
+    bool complete(size_t got) const
+    {
+        if (m_kind == Kind::Frame) // a stuffed frame ends at its only 5A
+            return m_buf[got - 1] == 0x5A;
+        return got >= 6 && got >= 6u + (m_buf[4] << 8 | m_buf[5]); // MBAP length field
+    }
+    int m_fd = -1;
+    Kind m_kind;
+    uint8_t m_buf[4096];
+};
+
+// Read holding registers 0-124, unit 1; the transaction id counts up as a client's would.
+Bytes modbusRead(uint16_t transaction)
+{
+    return {uint8_t(transaction >> 8), uint8_t(transaction), 0, 0, 0, 6, 1, 0x03, 0, 0, 0, kReadBytes / 2};
+}
+
+// The libmodbus yardstick as a child process; not built when libmodbus is missing.
+class Peer {
+public:
+    explicit Peer(int port)
+    {
+#ifdef VYR_MODBUS_PEER
+        std::string path = VYR_MODBUS_PEER, arg = std::to_string(port);
+        char* argv[] = {path.data(), arg.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv, environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+#else
+        (void)port;
+#endif
+    }
+    ~Peer()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool started() const { return m_pid > 0; }
+
+private:
+    pid_t m_pid = -1;
+};
+
+struct Spread {
+    double median, p10, p90;
+};
+
+Spread spread(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return {v[v.size() / 2], v[v.size() / 10], v[v.size() * 9 / 10]};
+}
+
+template <typename F>
+double timed(F&& f, bool* ok)
+{
+    const auto start = Clock::now();
+    *ok = f();
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+}
+
 int main(int argc, char** argv)
 {
     const int rounds = argc > 1 ? atoi(argv[1]) : 5000;
@@ -47,7 +179,8 @@ int main(int argc, char** argv)
     char pattern[] = "/tmp/vyr-bench-XXXXXX";
     const char* root = mkdtemp(pattern);
     const int port = freeTcpPort();
-    if (!root || port <= 0 || rounds <= 0)
+    const int peerPort = freeTcpPort();
+    if (!root || port <= 0 || peerPort <= 0 || peerPort == port || rounds <= 0)
         return 1;
     std::filesystem::create_directories(std::string(root) + "/data/configs");
     std::ofstream(std::string(root) + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << port << "\n";
@@ -55,40 +188,67 @@ int main(int argc, char** argv)
     int result = 1;
     {
         Program program(root);
-        FrameClient tool(port, 20000);
-        const Bytes request = Wire::readRam(0, 1024);
-        if (!tool.connected() || tool.request(request).size() != 1036) {
+        Peer peer(peerPort);
+        RawClient tool(port, RawClient::Kind::Frame, 20000);
+        std::unique_ptr<RawClient> yardstick;
+        if (peer.started())
+            yardstick = std::make_unique<RawClient>(peerPort, RawClient::Kind::Modbus, 5000);
+        else
+            printf("libmodbus peer not built (libmodbus-dev missing): the program alone is measured\n");
+        const Bytes request = Wire::stuff(Wire::readRam(0, kReadBytes));
+        const size_t replyMin = 3 + 12 + kReadBytes + 1;
+        uint16_t transaction = 0;
+        auto ours = [&] { return tool.roundTrip(request) >= replyMin; };
+        auto theirs = [&] { return yardstick->roundTrip(modbusRead(++transaction)) == 9u + kReadBytes; };
+
+        if (!tool.connected() || !ours()) {
             fprintf(stderr, "no answer from the program: %s\n", program.report().c_str());
+        } else if (yardstick && (!yardstick->connected() || !theirs())) {
+            fprintf(stderr, "no answer from the libmodbus peer\n");
         } else {
-            for (int i = 0; i < 100; ++i) // warm up
-                tool.request(request);
-            std::vector<double> micros;
-            micros.reserve(size_t(rounds));
-            for (int i = 0; i < rounds; ++i) {
-                const auto start = Clock::now();
-                if (tool.request(request).size() != 1036) {
-                    fprintf(stderr, "round trip %d failed\n", i);
-                    break;
-                }
-                micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+            bool ok = true;
+            for (int i = 0; i < 200 && ok; ++i) // warm up
+                ok = ours() && (!yardstick || theirs());
+            std::vector<double> program_us, peer_us;
+            program_us.reserve(size_t(rounds));
+            peer_us.reserve(size_t(rounds));
+            for (int i = 0; i < rounds && ok; ++i) {
+                // Alternate who goes first, so neither always runs on a freshly woken core.
+                bool a = true, b = true;
+                if (yardstick && i % 2)
+                    peer_us.push_back(timed(theirs, &b));
+                program_us.push_back(timed(ours, &a));
+                if (yardstick && !(i % 2))
+                    peer_us.push_back(timed(theirs, &b));
+                ok = a && b;
             }
-            std::sort(micros.begin(), micros.end());
-            if (micros.size() == size_t(rounds)) {
-                printf("round trips: %d, read of 1024 bytes\n", rounds);
-                printf("median %.1f us, 10th percentile %.1f us, 90th percentile %.1f us, 99th percentile %.1f us\n",
-                       micros[micros.size() / 2], micros[micros.size() / 10], micros[micros.size() * 9 / 10],
-                       micros[micros.size() * 99 / 100]);
-                const long before = program.cpuTicks();
-                const long transportBefore = threadTicks(program.pid(), "networkManage");
-                std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-                const long used = program.cpuTicks() - before;
-                const long transportUsed = threadTicks(program.pid(), "networkManage") - transportBefore;
-                const long hz = sysconf(_SC_CLK_TCK);
-                printf("idle %d s with the client connected: program CPU time %.0f ms (%.2f %% of one core)\n",
-                       idleSeconds, 1000.0 * double(used) / double(hz),
-                       100.0 * double(used) / double(hz) / double(idleSeconds));
-                printf("of which the TCP transport thread: %.0f ms\n", 1000.0 * double(transportUsed) / double(hz));
+            if (!ok) {
+                fprintf(stderr, "a round trip failed after %zu rounds\n", program_us.size());
+            } else {
+                const Spread p = spread(program_us);
+                printf("round trips: %d each, interleaved\n", rounds);
+                printf("program, read of %u block bytes:      median %.1f us (10%% %.1f, 90%% %.1f)\n", kReadBytes,
+                       p.median, p.p10, p.p90);
+                if (yardstick) {
+                    const Spread m = spread(peer_us);
+                    printf("libmodbus, read of %u registers:      median %.1f us (10%% %.1f, 90%% %.1f)\n",
+                           kReadBytes / 2, m.median, m.p10, m.p90);
+                    printf("ratio program / libmodbus: medians %.2f, 10th percentiles %.2f\n", p.median / m.median,
+                           p.p10 / m.p10);
+                }
                 result = 0;
+                if (idleSeconds > 0) {
+                    const long before = program.cpuTicks();
+                    const long transportBefore = threadTicks(program.pid(), "networkManage");
+                    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+                    const long used = program.cpuTicks() - before;
+                    const long transportUsed = threadTicks(program.pid(), "networkManage") - transportBefore;
+                    const long hz = sysconf(_SC_CLK_TCK);
+                    printf("idle %d s with the client connected: program CPU time %.0f ms (%.2f %% of one core)\n",
+                           idleSeconds, 1000.0 * double(used) / double(hz),
+                           100.0 * double(used) / double(hz) / double(idleSeconds));
+                    printf("of which the TCP transport thread: %.0f ms\n", 1000.0 * double(transportUsed) / double(hz));
+                }
             }
         }
     }

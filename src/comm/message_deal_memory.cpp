@@ -29,6 +29,10 @@ constexpr uint64_t k4GWindow = 0xA1000000, k4GWindowEnd = 0xA1000100;
 constexpr uint32_t kFpgaRam = fpga_manage::kRamSize;
 constexpr uint32_t kParaFlashAddress = FpgaFlash::kSavedImageMarker;
 constexpr uint32_t kParaFlashSector = kParaFlashAddress / fpga_drv::kSectorSize; // 1735
+// FPGA parameter RAM: border and LCD size of the LED screen (u16 each), and the word a halving
+// scaler reports halved.
+constexpr uint32_t kParaBorderWidth = 56, kParaBorderHeight = 58, kParaLcdWidth = 60, kParaLcdHeight = 62;
+constexpr uint32_t kParaHalvedWord = 0x74;
 
 // Parameter-RAM offsets whose values the output-port backup also holds; -1 when not listed.
 int backupOffset(uint32_t p)
@@ -192,18 +196,19 @@ uint32_t message_deal::readRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     } else if (area == 0) {
         uint8_t* para = fpga->MCU_RAM_PARA_func[which];
         const uint8_t* back = fpga->MCU_RAM_ETH_BACK_PARA_func[which];
-        std::vector<uint8_t> got(para + off, para + off + n);
-        fpga->read_fpga_ram(got.data(), off, n, 1, which); // no SPI under the image lock
+        uint8_t got[kFpgaRam];
+        memcpy(got, para + off, n);
+        fpga->read_fpga_ram(got, off, n, 1, which); // no SPI under the image lock
         std::lock_guard<std::mutex> image(fpga->image_mutex);
-        memcpy(para + off, got.data(), n);
+        memcpy(para + off, got, n);
         for (uint32_t p = off; p < off + n; ++p) {
             const int b = backupOffset(p);
             if (b >= 0)
                 para[p] = back[b];
         }
         const c331_manage* scaler = c331_manage::p_c331_manage;
-        if (scaler && scaler->half_flag && off <= 0x74 && off + n >= 0x76)
-            putU16(para + 0x74, uint16_t(getU16(para + 0x74) / 2));
+        if (scaler && scaler->half_flag && off <= kParaHalvedWord && off + n >= kParaHalvedWord + 2)
+            putU16(para + kParaHalvedWord, uint16_t(getU16(para + kParaHalvedWord) / 2));
         memcpy(out, para + off, n);
     } else if (area == 1 && port != 0) {
         fromBank(port % 2 ? fpga->MCU_RAM_RX_func[which] : fpga->MCU_RAM_TX_func[which], int(port + 1));
@@ -243,6 +248,32 @@ void message_deal::Time_to_RAM()
     ext[23] = bcd(parts[6].toInt()); // the day name reads as 0
 }
 
+namespace {
+
+// Single parameters (group 0xB0) that set one block word within a range.
+struct SingleWord {
+    uint8_t id;
+    uint32_t offset;
+    uint16_t max;
+};
+constexpr SingleWord kSingleWords[] = {
+    {6, blk::kBrightness, 100},  {10, blk::kColourTemp, 3},   {11, blk::kColourRed, 100},
+    {12, blk::kColourGreen, 100}, {13, blk::kColourBlue, 100},
+    {21, blk::window(0, blk::win::kSource), 5}, {29, blk::window(1, blk::win::kSource), 5},
+    {37, blk::window(2, blk::win::kSource), 5}, {45, blk::window(3, blk::win::kSource), 5},
+    {50, blk::window(4, blk::win::kSource), 5}, {51, blk::window(5, blk::win::kSource), 5},
+};
+constexpr uint8_t kItemUserMode = 54, kItemBlackScreen = 60, kItemAudio = 93;
+constexpr uint32_t kItemsStart = 12, kItemSize = 3;
+
+// User-mode item value: record 0-7 from 0-7 or 16-23; -1 for any other value.
+int userModeRecord(uint16_t value)
+{
+    return value <= 7 ? value : (value >= 16 && value <= 23) ? value - 8 : -1;
+}
+
+}
+
 uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
 {
     if (f.length < 14 || f.at(10) != '1')
@@ -250,63 +281,60 @@ uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
         return f.status(1);
-    bool applied = false;
+    // Whole items only: the last one must end inside the frame.
+    const uint32_t end = f.length - kItemsStart;
+
+    // A user mode replaces all of block 0x380-0xFFF, where every other item writes, so the last
+    // item that loads a saved record overrides the items before it. Its record is copied here,
+    // before the scaler's lock is taken; the lock is held only while the block is written.
+    static_assert(kModeBodyStart <= blk::kBrightness && kModeBodyStart <= blk::kBlackScreen, "items lie in the mode body");
+    int record = -1;
+    uint32_t first = 0;
+    uint8_t body[kModeDataSize];
+    for (uint32_t o = 0; o + kItemSize <= end; o += kItemSize) {
+        if (f.at(kItemsStart + o) != kItemUserMode)
+            continue;
+        const int m = userModeRecord(f.u16At(kItemsStart + o + 1));
+        if (m < 0)
+            continue;
+        std::lock_guard<std::recursive_mutex> records(store->records_mutex);
+        const uint8_t* saved = store->mode[m];
+        if (saved[0] != blk::kMarkerSaved || saved[1] != blk::kMarkerSaved)
+            continue;
+        memcpy(body, saved + 2, kModeDataSize);
+        record = m;
+        first = o + kItemSize;
+    }
+
+    bool applied = record >= 0;
     {
         ScalerHandOver handOver;
-        // Whole items only: the last one must end inside the frame.
-        for (uint32_t o = 0; o + 3 <= f.length - 12; o += 3) {
-            const uint8_t id = f.at(12 + o);
-            const uint16_t value = f.u16At(13 + o);
-            auto set = [&](uint32_t offset, uint16_t max) {
-                if (value > max)
-                    return;
-                store->setU16(offset, value);
-                applied = true;
-            };
-            switch (id) {
-            case 6: set(0x880, 100); break;
-            case 10: set(0x888, 3); break;
-            case 11: set(0x88A, 100); break;
-            case 12: set(0x88C, 100); break;
-            case 13: set(0x88E, 100); break;
-            case 21: set(0x8E8, 5); break;
-            case 29: set(0x8E8 + 26, 5); break;
-            case 37: set(0x8E8 + 52, 5); break;
-            case 45: set(0x8E8 + 78, 5); break;
-            case 50: set(0x8E8 + 104, 5); break;
-            case 51: set(0x8E8 + 130, 5); break;
-            case 60:
+        if (record >= 0) {
+            memcpy(store->block + kModeBodyStart, body, kModeDataSize);
+            store->setU16(blk::kCurrentMode, uint16_t(record + 1));
+            store->setU16(blk::kSaveModeRequest, 0);
+        }
+        for (uint32_t o = first; o + kItemSize <= end; o += kItemSize) {
+            const uint8_t id = f.at(kItemsStart + o);
+            const uint16_t value = f.u16At(kItemsStart + o + 1);
+            if (id == kItemBlackScreen) {
                 if (value <= 1) {
-                    store->setU16(0x844, uint16_t(1 - value));
+                    store->setU16(blk::kBlackScreen, uint16_t(1 - value));
                     applied = true;
                 }
-                break;
-            case 54: {
-                const int m = value <= 7 ? value : (value >= 16 && value <= 23) ? value - 8 : -1;
-                if (m < 0)
-                    break;
-                std::lock_guard<std::recursive_mutex> records(store->records_mutex);
-                const uint8_t* record = store->mode[m];
-                if (record[0] != 0xAA || record[1] != 0xAA)
-                    break;
-                memcpy(store->block + kModeBodyStart, record + 2, kModeDataSize);
-                store->setU16(0x362, uint16_t(m + 1));
-                store->block[0x364] = 0;
-                store->block[0x365] = 0;
-                applied = true;
-                break;
-            }
-            case 93: {
+            } else if (id == kItemAudio) {
                 // Values of 6 and up stand for window 0.
-                const uint8_t w = store->block[0x840] < 6 ? store->block[0x840] : 0;
-                const uint32_t at = kWindowBase + kWindowSize * w + 20;
-                store->block[at] = value ? 100 : 0;
-                store->block[at + 1] = value ? 0x80 : 0;
+                const uint8_t w = store->block[blk::kAudioWindow] < blk::kScalerWindows ? store->block[blk::kAudioWindow] : 0;
+                store->block[blk::window(w, blk::win::kAudio)] = value ? 100 : 0;
+                store->block[blk::window(w, blk::win::kAudioHigh)] = value ? 0x80 : 0;
                 applied = true;
-                break;
-            }
-            default:
-                break;
+            } else {
+                for (const SingleWord& item : kSingleWords) {
+                    if (item.id == id && value <= item.max) {
+                        store->setU16(item.offset, value);
+                        applied = true;
+                    }
+                }
             }
         }
         if (applied)
@@ -324,27 +352,27 @@ void message_deal::set_para_sync()
     if (!fpga || !store)
         return;
     const uint8_t* para = fpga->MCU_RAM_PARA_func[0];
-    const uint32_t W = std::max<uint32_t>(getU16(para + 60) + getU16(para + 56), 64);
-    const uint32_t H = std::max<uint32_t>(getU16(para + 62) + getU16(para + 58), 64);
+    const uint32_t W = std::max<uint32_t>(getU16(para + kParaLcdWidth) + getU16(para + kParaBorderWidth), 64);
+    const uint32_t H = std::max<uint32_t>(getU16(para + kParaLcdHeight) + getU16(para + kParaBorderHeight), 64);
     if (traceOn())
-        printf("\n set_para_sync in ..... border %u x %u, lcd %u x %u\n", getU16(para + 56), getU16(para + 58),
-               getU16(para + 60), getU16(para + 62));
+        printf("\n set_para_sync in ..... border %u x %u, lcd %u x %u\n", getU16(para + kParaBorderWidth),
+               getU16(para + kParaBorderHeight), getU16(para + kParaLcdWidth), getU16(para + kParaLcdHeight));
     ScalerHandOver handOver;
-    if (store->u16(0x562) == W && store->u16(0x564) == H)
+    if (store->u16(blk::kLedWidth) == W && store->u16(blk::kLedHeight) == H)
         return;
-    for (uint32_t off : {0x560u, 0x580u, 0x582u, 0x588u, 0x58Au})
+    for (uint32_t off : {blk::kSpliceMode, blk::kOutput1X, blk::kOutput1Y, blk::kOutput2X, blk::kOutput2Y})
         store->setU16(off, 0);
-    for (uint32_t off : {0x562u, 0x584u, 0x58Cu})
+    for (uint32_t off : {blk::kLedWidth, blk::kOutput1Width, blk::kOutput2Width})
         store->setU16(off, uint16_t(W));
-    for (uint32_t off : {0x564u, 0x586u, 0x58Eu})
+    for (uint32_t off : {blk::kLedHeight, blk::kOutput1Height, blk::kOutput2Height})
         store->setU16(off, uint16_t(H));
-    store->setU16(kWindowBase + 10, 0);
-    store->setU16(kWindowBase + 12, 0);
-    store->setU16(kWindowBase + 14, uint16_t(W));
-    store->setU16(kWindowBase + 16, uint16_t(H));
-    for (uint32_t w = 1; w < 6; ++w) {
-        store->block[kWindowBase + kWindowSize * w] = 0;
-        store->block[kWindowBase + kWindowSize * w + 1] = 0;
+    store->setU16(blk::window(0, blk::win::kX), 0);
+    store->setU16(blk::window(0, blk::win::kY), 0);
+    store->setU16(blk::window(0, blk::win::kWidth), uint16_t(W));
+    store->setU16(blk::window(0, blk::win::kHeight), uint16_t(H));
+    for (uint32_t w = 1; w < blk::kScalerWindows; ++w) {
+        store->block[blk::window(w, blk::win::kState)] = 0;
+        store->block[blk::window(w, blk::win::kState) + 1] = 0;
     }
     handOver.commit(1);
 }

@@ -7,6 +7,7 @@
 #include "scaler/c331_manage.h"
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
+#include "base/posix_lock.h"
 #include "video_chips/keltosource.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
@@ -18,13 +19,11 @@
 namespace {
 
 constexpr uint32_t kRegisters = 170;
-constexpr uint32_t kWindows = 6;
-
-uint32_t windowOffset(uint32_t w, uint32_t k) { return kWindowBase + kWindowSize * w + k; }
+constexpr uint32_t kWindows = blk::kScalerWindows;
 
 bool screenFieldsChanged(const VyrRamPara& store)
 {
-    for (uint32_t off : {0x560u, 0x562u, 0x564u})
+    for (uint32_t off : {blk::kSpliceMode, blk::kLedWidth, blk::kLedHeight})
         if (store.u16(off) != getU16(store.shadow + off))
             return true;
     return false;
@@ -65,7 +64,7 @@ uint32_t message_deal::write_register(MessageFrame& f)
     case 13:
         return f.status(0);
     case 160: // special registers live in the image bytes of registers 32-36
-        store->image[32] = m & v;
+        store->image[regimage::kInputReinit] = m & v;
         return f.status(0);
     case 161:
         RegAction161(m & v);
@@ -76,13 +75,13 @@ uint32_t message_deal::write_register(MessageFrame& f)
     case 165: {
         ScalerHandOver handOver;
         if (g == 162)
-            store->image[34] = m & v;
+            store->image[regimage::kScalerDiag] = m & v;
         else if (g == 163)
-            store->image[35] = uint8_t(v + 1);
+            store->image[regimage::kDumpParam] = uint8_t(v + 1);
         else if (g == 164)
-            store->image[36] = m & v;
+            store->image[regimage::kDumpGroup] = m & v;
         else
-            store->image[33] = m & v;
+            store->image[regimage::kSyncTest] = m & v;
         handOver.commit(1);
         return f.status(0);
     }
@@ -111,9 +110,8 @@ uint32_t message_deal::read_register(MessageFrame& f)
         if (fpga) {
             const int which = f.registerFpga();
             fpga->read_from_register(g, which);
-            pthread_mutex_lock(&fpga->reg_mutex);
+            PosixLock cache(fpga->reg_mutex);
             f.body[11] = fpga->MCU_REG_func[which][g];
-            pthread_mutex_unlock(&fpga->reg_mutex);
         }
     } else if (g == 4 || g == 6) {
         f.body[11] = echoed;
@@ -161,7 +159,7 @@ void message_deal::REG_mcu_flag(uint8_t bits)
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if ((bits & 0x08) && store) {
         ScalerHandOver handOver;
-        if (store->u16(0x84C) == 1) {
+        if (store->u16(blk::kOsdMenu) == 1) {
             g_osd_update = 1;
             handOver.commit(1);
         }
@@ -174,53 +172,53 @@ void message_deal::applyParameterBlock()
     if (!store)
         return;
     ScalerHandOver handOver;
-    const uint16_t L = store->u16(0x362);
-    const uint16_t S = getU16(store->shadow + 0x362);
+    const uint16_t L = store->u16(blk::kCurrentMode);
+    const uint16_t S = blk::get16(store->shadow, blk::kCurrentMode);
     if (L != 0 && L != S) {
         // The word is anybody's to write; only 1-16 name a record.
         if (L <= kModeCount) {
             std::lock_guard<std::recursive_mutex> records(store->records_mutex);
             const uint8_t* record = store->mode[L - 1];
-            if (record[0] == 0xAA && record[1] == 0xAA) {
+            if (record[0] == blk::kMarkerSaved && record[1] == blk::kMarkerSaved) {
                 memcpy(store->block + kModeBodyStart, record + 2, kModeDataSize);
-                store->setU16(0x364, 0);
+                store->setU16(blk::kSaveModeRequest, 0);
             }
         }
     } else if (L == S) {
-        store->setU16(0x362, 0);
+        store->setU16(blk::kCurrentMode, 0);
     }
 
-    const uint16_t audio = store->u16(0x840);
-    if (audio >= kWindows || store->u16(windowOffset(audio, 0)) == 0)
-        store->setU16(0x840, 0);
+    const uint16_t audio = store->u16(blk::kAudioWindow);
+    if (audio >= kWindows || store->u16(blk::window(audio, blk::win::kState)) == 0)
+        store->setU16(blk::kAudioWindow, 0);
 
     if (screenFieldsChanged(*store)) {
         if (L >= 2 && L == S) {
-            store->setU16(windowOffset(0, 10), 0);
-            store->setU16(windowOffset(0, 12), 0);
-            store->setU16(windowOffset(0, 14), store->u16(0x562));
-            store->setU16(windowOffset(0, 16), store->u16(0x564));
+            store->setU16(blk::window(0, blk::win::kX), 0);
+            store->setU16(blk::window(0, blk::win::kY), 0);
+            store->setU16(blk::window(0, blk::win::kWidth), store->u16(blk::kLedWidth));
+            store->setU16(blk::window(0, blk::win::kHeight), store->u16(blk::kLedHeight));
             for (uint32_t w = 1; w < kWindows; ++w) {
-                store->block[windowOffset(w, 0)] = 0;
-                store->block[windowOffset(w, 1)] = 0;
+                store->block[blk::window(w, blk::win::kState)] = 0;
+                store->block[blk::window(w, blk::win::kState) + 1] = 0;
             }
         }
         for (uint32_t w = 0; w < kWindows; ++w) {
-            const uint32_t src = windowOffset(w, 8);
+            const uint32_t src = blk::window(w, blk::win::kSource);
             const uint16_t word = store->u16(src);
-            if (!(word & 0x8000))
+            if (!(word & blk::win::kSourceCrop))
                 continue;
             // Any low byte stays inside the block: 0x5C0 + 10 * 255 < 4096.
-            const uint8_t input = store->block[kCropBase + 10 * (word & 0xFF)] & 0x0F;
+            const uint8_t input = store->block[blk::cropEntry(word & 0xFF)] & 0x0F;
             store->setU16(src, input);
         }
         startLedHandshake();
-        store->setU16(0x840, 0);
+        store->setU16(blk::kAudioWindow, 0);
     }
 
-    const uint8_t effect = uint8_t(store->u16(0x846) << 2);
+    const uint8_t effect = uint8_t(store->u16(blk::kSwitchEffect) << 2);
     for (uint32_t w = 0; w < kWindows; ++w) {
-        uint8_t& flags = store->block[windowOffset(w, 18)];
+        uint8_t& flags = store->block[blk::window(w, blk::win::kOutput)];
         flags = uint8_t((flags & ~0x0C) | effect);
     }
     handOver.commit(1);
@@ -237,22 +235,22 @@ void message_deal::RegUpdate10(uint8_t bits)
     };
     if (bits & 0x01) {
         ScalerHandOver handOver;
-        restore(0x300, 0x380);
-        restore(0x560, 0x1000);
+        restore(kPersistStart, blk::kEdidTiming);
+        restore(blk::kEdidAreaEnd, kBlockSize);
         if (screenFieldsChanged(*store)) {
             startLedHandshake();
-            store->setU16(0x840, 0);
+            store->setU16(blk::kAudioWindow, 0);
         }
         handOver.commit(1);
     }
     if (bits & 0x02) {
         ScalerHandOver handOver;
-        restore(0x380, 0x560);
+        restore(blk::kEdidTiming, blk::kEdidAreaEnd);
         handOver.commit(1);
     }
     if (bits & 0x10) {
         ScalerHandOver handOver;
-        restore(0x880, 0x890);
+        restore(blk::kBrightness, blk::kPictureEnd);
         handOver.commit(1);
     }
 }
@@ -277,14 +275,14 @@ void message_deal::RegAction161(uint8_t bits)
     if (!store)
         return;
     ScalerHandOver handOver;
-    const uint32_t fOff = windowOffset(0, 18), pOff = windowOffset(0, 22);
+    const uint32_t fOff = blk::window(0, blk::win::kOutput), pOff = blk::window(0, blk::win::kDotByDot);
     const uint16_t F = store->u16(fOff), P = store->u16(pOff);
-    uint16_t newF = F & ~0x100, newP = P;
+    uint16_t newF = F & ~blk::win::kOutDotByDot, newP = P;
     if (!(bits & 0x04)) {
         const int stitching = (bits & 0x08) ? 0 : (bits & 0x10) ? 8 : (bits & 0x20) ? 9 : -1;
         if (stitching >= 0) {
             newP = uint16_t(stitching);
-            newF = F | 0x100;
+            newF = F | blk::win::kOutDotByDot;
         }
     }
     if (newF == F && newP == P)

@@ -4,13 +4,18 @@
 
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
+#include "base/posix_lock.h"
 #include "platform/paths.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
 
-#include <QGuiApplication>
-#include <QMutexLocker>
+#include <QApplication>
+#include <QEvent>
+#include <QImage>
+#include <QPainter>
+#include <QPointer>
 #include <QPixmap>
+#include <QWidget>
 #include <QScreen>
 #include <QSemaphore>
 #include <QThread>
@@ -32,7 +37,15 @@ constexpr uint32_t kInfoBlock = 0xA0000000, kInfoSize = 0x1000;
 constexpr int kGrabTimeoutMs = 3000;
 
 // The screenshot has a buffer of its own, served where the staging buffer used to show, so a
-// read of the window never disturbs a transfer under way. Guarded by Utils::_file_deal_mutex.
+// read of the window never disturbs a transfer under way. It and the picture file have their own
+// lock: a save holds the file lock for 100 ms and more, and a tool reading the picture must not
+// wait for it.
+std::mutex& shotMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 std::vector<uint8_t>& shotBuffer()
 {
     static std::vector<uint8_t> buffer(kShotDataEnd - kShotData, 0);
@@ -43,41 +56,105 @@ const char* shotPath = "/123.png";
 
 constexpr int kPanelWidth = 320, kPanelHeight = 240;
 
+// Stacking order of the top-level windows as the panel shows them: a window shown or raised goes
+// on top. Platforms without a composed screen (offscreen) keep no such order, so it is kept here,
+// from the GUI thread's own events.
+class WindowStack : public QObject {
+public:
+    static WindowStack& instance()
+    {
+        static WindowStack* stack = new WindowStack(); // lives as long as the process
+        return *stack;
+    }
+    static void install()
+    {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->installEventFilter(&instance());
+    }
+
+    // The visible windows, bottom first; windows shown before the order was kept lie below the rest.
+    std::vector<QWidget*> bottomToTop()
+    {
+        m_order.erase(std::remove_if(m_order.begin(), m_order.end(), [](const QPointer<QWidget>& w) { return w.isNull(); }),
+                      m_order.end());
+        std::vector<QWidget*> visible;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowType() != Qt::Desktop)
+                visible.push_back(w);
+        auto rank = [this](QWidget* w) {
+            const auto it = std::find(m_order.begin(), m_order.end(), w);
+            return it == m_order.end() ? -1 : int(it - m_order.begin());
+        };
+        std::stable_sort(visible.begin(), visible.end(), [&](QWidget* a, QWidget* b) { return rank(a) < rank(b); });
+        return visible;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::Show || type == QEvent::ZOrderChange) && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->isWindow())
+            toTop(static_cast<QWidget*>(watched));
+        return false;
+    }
+
+private:
+    void toTop(QWidget* w)
+    {
+        m_order.erase(std::remove(m_order.begin(), m_order.end(), w), m_order.end());
+        m_order.emplace_back(w);
+    }
+    std::vector<QPointer<QWidget>> m_order; // bottom first
+};
+
+// Windows are shown from the first events on: keep their order from the application's start.
+void installWindowStack()
+{
+    WindowStack::install();
+}
+
 // false when there is no screen to grab at all.
 bool screenAvailable()
 {
-    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && QGuiApplication::primaryScreen();
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) && QGuiApplication::primaryScreen();
+}
+
+// The panel's screen as it shows: every visible window drawn over the ones below it.
+bool composeScreen(const QString& path)
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const std::vector<QWidget*> windows = WindowStack::instance().bottomToTop();
+    if (!screen || windows.empty())
+        return false;
+    QImage picture(kPanelWidth, kPanelHeight, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    QPainter painter(&picture);
+    const QPoint origin = screen->geometry().topLeft();
+    for (QWidget* w : windows)
+        painter.drawPixmap(w->geometry().topLeft() - origin, w->grab());
+    painter.end();
+    return picture.save(path, "PNG");
 }
 
 bool grabToFile(const QString& path)
 {
-    auto grab = [path] {
-        QScreen* screen = QGuiApplication::primaryScreen();
-        if (!screen)
-            return false;
-        QPixmap shot = screen->grabWindow(0);
-        // Platforms that compose the screen from windows (offscreen, VNC) grab only a region
-        // a window covers: take the front panel's area.
-        if (shot.isNull())
-            shot = screen->grabWindow(0, 0, 0, kPanelWidth, kPanelHeight);
-        return !shot.isNull() && shot.save(path, "PNG");
-    };
     if (QThread::currentThread() == QCoreApplication::instance()->thread())
-        return grab();
-    // Screens belong to the GUI thread; wait for it, but not for ever.
+        return composeScreen(path);
+    // Widgets belong to the GUI thread; wait for it, but not for ever.
     struct Job {
         QSemaphore done;
         bool ok = false;
     };
     auto job = std::make_shared<Job>();
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [job, grab] {
-        job->ok = grab();
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [job, path] {
+        job->ok = composeScreen(path);
         job->done.release();
     }, Qt::QueuedConnection);
     return job->done.tryAcquire(1, kGrabTimeoutMs) && job->ok;
 }
 
-// Reads the saved picture into the buffer from byte 2; the caller holds the file mutex.
+// Reads the saved picture into the buffer from byte 2; the caller holds the screenshot lock.
 void readShotFile(const std::string& path)
 {
     FILE* file = fopen(path.c_str(), "rb");
@@ -109,15 +186,21 @@ bool takeScreenshot()
     const std::string path = platform::Paths::resolve(shotPath);
     {
         // An old picture must not pass for a new one when the grab fails.
-        QMutexLocker lock(&Utils::_file_deal_mutex);
+        std::lock_guard<std::mutex> lock(shotMutex());
         remove(path.c_str());
     }
     if (!grabToFile(QString::fromStdString(path)) && traceOn())
         printf("\n screen grab failed\n");
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    std::lock_guard<std::mutex> lock(shotMutex());
     readShotFile(path);
     return true;
 }
+
+}
+
+Q_COREAPP_STARTUP_FUNCTION(installWindowStack)
+
+namespace {
 
 uint8_t shotHeader(uint32_t i) // i = A - 0x800000, 2..0x7F
 {
@@ -200,10 +283,11 @@ void buildDeviceInfo(uint8_t* info)
     info[0x42] = 0x0C;
     // Byte 0 also needs the cloud property record, which this box does not keep yet: it stays 0.
     if (fpga_manage* fpga = fpga_manage::p_fpga_manage) {
-        pthread_mutex_lock(&fpga->reg_mutex);
-        for (int i = 0; i < 4; ++i)
-            info[0x2C + i] = fpga->MCU_REG_func[0][31 - i];
-        pthread_mutex_unlock(&fpga->reg_mutex);
+        {
+            PosixLock cache(fpga->reg_mutex);
+            for (int i = 0; i < 4; ++i)
+                info[0x2C + i] = fpga->MCU_REG_func[0][31 - i];
+        }
         info[0x3F] = info[0x40] = (fpga->fpga_status & 0x02) ? 1 : 0;
         info[0x41] = uint8_t(fpga->get_fpga_status());
         memcpy(info + 0x6B, fpga->control_uid, 16);
@@ -212,7 +296,7 @@ void buildDeviceInfo(uint8_t* info)
         info[0x7D] = info[0x7F] = uint8_t(links >> 8);
     }
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
-        const uint16_t w = store->u16(0x562), h = store->u16(0x564);
+        const uint16_t w = store->u16(blk::kLedWidth), h = store->u16(blk::kLedHeight);
         info[0x80] = uint8_t(w >> 8);
         info[0x81] = uint8_t(w);
         info[0x82] = uint8_t(h >> 8);
@@ -246,6 +330,14 @@ uint8_t modeRecordByte(VyrRamPara* store, uint32_t k, uint64_t A)
 bool message_deal::readRamController(uint8_t* out, uint32_t a, uint32_t n)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    // The tools' most common read lies wholly in the block: one copy, no per-byte windows.
+    if (uint64_t(a) + n <= kBlockSize) {
+        if (store)
+            memcpy(out, store->block + a, n);
+        else
+            memset(out, 0, n);
+        return true;
+    }
     const uint32_t k = (a >> 12) & 0xFF;
     std::unique_ptr<std::array<uint8_t, kInfoSize>> info;
     for (uint32_t i = 0; i < n; ++i) {
@@ -258,7 +350,7 @@ bool message_deal::readRamController(uint8_t* out, uint32_t a, uint32_t n)
         } else if (A >= kShotWindow + 2 && A < kShotData) {
             v = shotHeader(uint32_t(A - kShotWindow));
         } else if (A >= kShotData && A < kShotDataEnd) {
-            QMutexLocker lock(&Utils::_file_deal_mutex);
+            std::lock_guard<std::mutex> lock(shotMutex());
             if (flag_kelto)
                 readShotFile(platform::Paths::resolve(shotPath));
             std::vector<uint8_t>& buf = shotBuffer();

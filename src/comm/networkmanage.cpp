@@ -3,11 +3,11 @@
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "base/posix_lock.h"
 #include "comm/message_deal.h"
 #include "comm/tcpserver.h"
 #include "base/utils.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -25,7 +25,7 @@ constexpr int kCardPollMs = 10;
 
 networkManage::networkManage()
     : m_tcpServer(new TcpServer()), m_phy(new protocol_phy()), m_message(new message_deal()),
-      m_request(kMessageBufferSize)
+      m_request(kMessageBufferSize), m_wire(protocol_phy::encoded_max(kMessageBufferSize))
 {
     writeLogMsg(LOG_INFO, "====networkManage::networkManage()=====");
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -107,21 +107,27 @@ void networkManage::runOnce(int timeoutMs)
     if (m_tcpServer->recvData(timeoutMs, m_wake_fd) != 0)
         usleep(1000); // poll or accept failed: do not retry at full speed
     takeClosed();
-    while (!m_tcpServer->m_chunks.empty()) {
-        TcpServer::Chunk chunk = std::move(m_tcpServer->m_chunks.front());
-        m_tcpServer->m_chunks.pop_front();
-        auto stream = m_streams.try_emplace(chunk.fd, kMessageBufferSize).first;
+    // Served in place: nothing adds chunks before the next poll, and a client closed meanwhile
+    // only marks its chunks.
+    std::vector<TcpServer::Chunk>& chunks = m_tcpServer->m_chunks;
+    for (size_t c = 0; c < chunks.size(); ++c) {
+        const TcpServer::Chunk& chunk = chunks[c];
+        if (chunk.fd < 0)
+            continue;
+        FrameStream& stream = m_streams.try_emplace(chunk.fd, kMessageBufferSize).first->second;
+        const uint32_t size = uint32_t(chunk.data.size());
         uint32_t used = 0;
-        while (used < chunk.data.size()) {
+        while (used < size) {
             bool complete = false;
-            used += stream->second.feed(chunk.data.data() + used, uint32_t(chunk.data.size()) - used, &complete);
+            used += stream.feed(chunk.data.data() + used, size - used, &complete);
             if (complete)
-                serveFrame(chunk.fd, stream->second.body(), stream->second.size());
+                serveFrame(chunk.fd, stream.body(), stream.size());
             if (!m_tcpServer->m_closed.empty())
                 break; // a reply that could not be sent closed its client
         }
         takeClosed();
     }
+    m_tcpServer->recycleChunks();
     if (m_pass_state == 1)
         waitForCard();
 }
@@ -131,9 +137,9 @@ void networkManage::takeClosed()
     // The descriptor may be reused by the next client: nothing of this one may reach it.
     for (int fd : m_tcpServer->m_closed) {
         m_streams.erase(fd);
-        auto& chunks = m_tcpServer->m_chunks;
-        chunks.erase(std::remove_if(chunks.begin(), chunks.end(), [fd](const TcpServer::Chunk& c) { return c.fd == fd; }),
-                     chunks.end());
+        for (TcpServer::Chunk& chunk : m_tcpServer->m_chunks)
+            if (chunk.fd == fd)
+                chunk.fd = -1;
         std::lock_guard<std::mutex> lock(m_answers_mutex);
         m_answers.erase(std::remove_if(m_answers.begin(), m_answers.end(), [fd](const CardAnswer& a) { return a.fd == fd; }),
                         m_answers.end());
@@ -167,7 +173,6 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
     const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize);
     // TCP replies even when the handler has nothing to say (r = 0: the bare head).
     const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kMessageBufferSize, UINT32_MAX);
-    m_wire.resize(protocol_phy::encoded_max(n));
     const uint32_t wire = m_phy->data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
     m_tcpServer->sendData(m_wire.data(), wire, fd);
     m_pass_state = 0;
@@ -181,10 +186,9 @@ void networkManage::passToCards(int fd, uint32_t length)
     m_pass_state = 1;
     m_pass_stamp = G_timeTicks.load();
     g_passby_trans_port = 2;
-    pthread_mutex_lock(&fpga->pass_mutex);
+    PosixLock pass(fpga->pass_mutex);
     fpga->reply_ready = 0;
     fpga->Dealwith1_PC_to_eth(length, m_request.data());
-    pthread_mutex_unlock(&fpga->pass_mutex);
 }
 
 void networkManage::waitForCard()
@@ -194,10 +198,12 @@ void networkManage::waitForCard()
         m_pass_state = 0;
         return;
     }
-    pthread_mutex_lock(&fpga->pass_mutex);
-    fpga->reg_IRQ_Dealwith(0, 0);
-    const bool ready = fpga->reply_ready.load() != 0;
-    pthread_mutex_unlock(&fpga->pass_mutex);
+    bool ready;
+    {
+        PosixLock pass(fpga->pass_mutex);
+        fpga->reg_IRQ_Dealwith(0, 0);
+        ready = fpga->reply_ready.load() != 0;
+    }
 
     CardAnswer answer{-1, {}};
     if (ready) {
@@ -210,9 +216,10 @@ void networkManage::waitForCard()
     if (answer.fd >= 0) {
         m_tcpServer->sendData(answer.wire.data(), uint32_t(answer.wire.size()), answer.fd);
         m_pass_state = 0;
-        pthread_mutex_lock(&fpga->pass_mutex);
-        fpga->reply_ready = 0;
-        pthread_mutex_unlock(&fpga->pass_mutex);
+        {
+            PosixLock pass(fpga->pass_mutex);
+            fpga->reply_ready = 0;
+        }
         takeClosed();
         return;
     }

@@ -3,6 +3,7 @@
 #include "base/bytes.h"
 #include "base/utils.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -126,7 +127,8 @@ bool protocol_phy::take_request(uint8_t* buffer, uint32_t capacity, const uint8_
     if (length > capacity)
         return false;
     memcpy(buffer, body, length);
-    memset(buffer + length, 0, capacity - length);
+    if (length < kFixedFields)
+        memset(buffer + length, 0, std::min(kFixedFields, capacity) - length);
     return true;
 }
 
@@ -135,7 +137,8 @@ uint32_t protocol_phy::build_reply(uint8_t* body, uint32_t r, uint32_t capacity,
     swap_phy_head(body);
     if (uint64_t(kMinFrame) + r <= capacity) {
         body[kHeadSize + r] = uint8_t(Utils::BCC(body, kHeadSize + r));
-        if (encoded_size(body, kMinFrame + r) <= wireLimit)
+        // Counting the escapes is needed only when the worst case could exceed the limit.
+        if (encoded_max(kMinFrame + r) <= wireLimit || encoded_size(body, kMinFrame + r) <= wireLimit)
             return kMinFrame + r;
     }
     // Too long for this transport: answer as for a refused range rather than send nothing.

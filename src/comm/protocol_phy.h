@@ -29,8 +29,11 @@ public:
     static bool frame_valid(const uint8_t* body, uint32_t length);
     // Destination below 0xF000 from the PC tool: the frame belongs to a receiving card.
     static bool is_card_frame(const uint8_t* body);
-    // Copies an accepted body into the handler's buffer and zeroes the rest of it, so no handler
-    // sees bytes of an earlier frame. Returns false when it does not fit.
+    // Fixed fields a handler may read past a short request: up to the end of a memory request's
+    // head (address, length, two spare bytes). Handlers read everything else through bounds.
+    static constexpr uint32_t kFixedFields = 18;
+    // Copies an accepted body into the handler's buffer and zeroes the fixed fields it does not
+    // reach, so no handler sees bytes of an earlier frame. Returns false when it does not fit.
     static bool take_request(uint8_t* buffer, uint32_t capacity, const uint8_t* body, uint32_t length);
     // Turns the handler's count r (bytes from position 10) into the reply body in place: head
     // swapped, check byte after the data. A reply that does not fit the buffer, or whose encoding

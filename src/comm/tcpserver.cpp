@@ -2,6 +2,7 @@
 
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "platform/net.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -18,6 +19,8 @@ namespace {
 // After a hard accept failure (out of descriptors) the listener stays readable: leave it out of
 // the poll for a moment instead of waking on it again and again.
 constexpr std::chrono::milliseconds kAcceptPause{100};
+// A chunk buffer grown by a large frame is not kept: most frames are a few dozen bytes.
+constexpr size_t kSpareCapacity = 16384;
 
 }
 
@@ -50,7 +53,7 @@ int TcpServer::initialize(int port)
     setsockopt(m_server_socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_addr.s_addr = htonl(platform::Net::listenAddress());
     addr.sin_port = htons(uint16_t(port));
     if (bind(m_server_socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
         if (traceOn())
@@ -161,7 +164,13 @@ void TcpServer::readClient(int fd)
 {
     const ssize_t n = recv(fd, m_recvBuf.data(), kChunkMax, 0);
     if (n > 0) {
-        m_chunks.push_back({fd, std::vector<uint8_t>(m_recvBuf.begin(), m_recvBuf.begin() + n)});
+        std::vector<uint8_t> data;
+        if (!m_spare.empty()) {
+            data = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        data.assign(m_recvBuf.begin(), m_recvBuf.begin() + n);
+        m_chunks.push_back({fd, std::move(data)});
         return;
     }
     if (n == 0) {
@@ -243,6 +252,14 @@ void TcpServer::flushClient(int fd)
     client.out.clear();
     client.out.shrink_to_fit();
     client.sent = 0;
+}
+
+void TcpServer::recycleChunks()
+{
+    for (Chunk& chunk : m_chunks)
+        if (chunk.data.capacity() <= kSpareCapacity && m_spare.size() < kMaxClients)
+            m_spare.push_back(std::move(chunk.data));
+    m_chunks.clear();
 }
 
 void TcpServer::delete_clinetSocket(int fd)

@@ -2,7 +2,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <poll.h>
 #include <sys/types.h>
@@ -23,7 +22,7 @@ public:
 
     TcpServer();
     ~TcpServer();
-    int initialize(int port);            // listen on every address; 0, or 255
+    int initialize(int port);            // listen on the board's listen address; 0, or 255
     // One poll of the listener and every client, waiting up to timeoutMs (-1: until something
     // happens); wakeFd (an eventfd, may be -1) ends the wait early. 0, or 255 when poll or accept fails.
     int recvData(int timeoutMs, int wakeFd = -1);
@@ -33,7 +32,10 @@ public:
 
     int port() const;                    // the bound port (a listener on port 0 gets one)
     size_t clientCount() const { return m_client_count.load(); } // readable from any thread
-    std::deque<Chunk> m_chunks;          // received, oldest first; the owner takes them
+    // Received in the last poll, oldest first. The owner reads them in place (a chunk of a client
+    // closed meanwhile has fd -1) and then calls recycleChunks(), so their buffers are reused.
+    std::vector<Chunk> m_chunks;
+    void recycleChunks();
     std::vector<int> m_closed;           // clients removed since the owner last looked
 
 private:
@@ -51,6 +53,7 @@ private:
     std::map<int, Client> m_clients; // ordered: clients are served in ascending descriptor order
     std::atomic<size_t> m_client_count{0};
     std::vector<uint8_t> m_recvBuf;
+    std::vector<std::vector<uint8_t>> m_spare; // chunk buffers kept for the next receives
     std::vector<pollfd> m_pfds;
     std::chrono::steady_clock::time_point m_acceptPausedUntil{};
 };

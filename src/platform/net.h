@@ -4,6 +4,9 @@
 namespace platform::Net {
 // Broadcast address for replies, in host byte order (255.255.255.255 on the box).
 uint32_t broadcastAddress();
+// Address the program's servers listen on, in host byte order: every interface on the box,
+// loopback only on the simulated board (the control port has no authentication).
+uint32_t listenAddress();
 // Whether a datagram may go to this IPv4 address (host byte order); refusals are logged.
 bool destinationAllowed(uint32_t address);
 }

@@ -7,7 +7,10 @@
 #include "comm/message_deal.h"
 #include "params/vyrrampara.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <string>
 #include <vector>
 
 constexpr uint16_t kController = 0xF100;
@@ -62,6 +65,20 @@ protected:
         return buf[10];
     }
     uint16_t blockU16(uint32_t off) const { return store->u16(off); }
+    // "" when equal, else the first differing bytes as "address: got/wanted" (base + index).
+    static std::string differences(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want, uint64_t base)
+    {
+        std::ostringstream out;
+        if (got.size() != want.size())
+            out << "size " << got.size() << "/" << want.size() << " ";
+        int shown = 0;
+        for (size_t i = 0; i < std::min(got.size(), want.size()) && shown < 8; ++i)
+            if (got[i] != want[i]) {
+                out << std::hex << "0x" << base + i << ": " << int(got[i]) << "/" << int(want[i]) << " ";
+                ++shown;
+            }
+        return out.str();
+    }
 
     message_deal handler;
     std::vector<uint8_t> buf;

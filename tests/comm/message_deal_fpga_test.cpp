@@ -151,3 +151,18 @@ TEST_F(FpgaMemoryTest, ParamSaveStoresTheImageAndFitsWindow0)
     send(kFpgaSide, 0x81, {});
     EXPECT_EQ(scaler->change_flag, 0) << "the screen already fits: no hand-over";
 }
+
+TEST_F(FpgaMemoryTest, EmptyReadsAnswerCleanlyInEveryArea)
+{
+    // Length 0 while both FPGAs are up: status 0 and no data, never a copy from nowhere (the
+    // sanitizer build stops on a null source handed to memcpy).
+    for (uint32_t address : {0x00000000u, 0x00000010u, 0x00000800u, 0x01003000u, 0x01002000u, 0x02000000u,
+                             0x02001000u, 0x04000000u, 0x05000000u, 0x06000000u, 0x07000000u}) {
+        for (uint8_t byte7 : {uint8_t(1), uint8_t(2)}) {
+            SCOPED_TRACE(testing::Message() << std::hex << address << " FPGA " << int(byte7 - 1));
+            ASSERT_EQ(send(kFpgaSide, 0x61, ramRequest(address, 0), kMessageBufferSize, 0, byte7), 1u);
+            EXPECT_EQ(buf[10], 0);
+        }
+    }
+    EXPECT_EQ(readRam(8, 2, kFpgaSide), std::vector<uint8_t>(2, 0)) << "later reads still served";
+}

@@ -1,6 +1,7 @@
 // Writes and reads of the controller's parameter memory: block, user-mode records, 4G RAM.
 #include "message_deal_fixture.h"
 
+#include <algorithm>
 #include <cstring>
 
 TEST_F(MessageDealTest, BlockWritesEndAtTheBlock)
@@ -80,26 +81,54 @@ TEST_F(MessageDealTest, OtherAddressesReadZero)
     EXPECT_EQ(readRam(0xFFFFFFFE, 4), (std::vector<uint8_t>{0, 0, 0, 0})) << "no wrap to the block";
 }
 
-TEST_F(MessageDealTest, SingleParametersAreRangeChecked)
+TEST_F(MessageDealTest, EverySingleParameterAsTheTableSays)
 {
-    // id 21 (window 0 source) with 6 is skipped, id 6 (brightness) 40 is taken; the reply is "1".
-    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 21, 6, 0, 6, 40, 0}), 2u);
-    EXPECT_EQ(buf[10], 0);
-    EXPECT_EQ(buf[11], '1');
-    EXPECT_EQ(blockU16(0x8E8), 2) << "default source kept";
-    EXPECT_EQ(blockU16(0x880), 40);
-    EXPECT_EQ(scaler->change_flag, 1);
+    // Identifier, block word, largest accepted value. 60 writes 1 - value; 54 and 93 have tests
+    // of their own; every other identifier changes nothing.
+    struct Row {
+        uint8_t id;
+        uint32_t word;
+        uint16_t max;
+    };
+    const std::vector<Row> rows = {
+        {6, 0x880, 100}, {10, 0x888, 3}, {11, 0x88A, 100}, {12, 0x88C, 100}, {13, 0x88E, 100},
+        {21, 0x8E8, 5}, {29, 0x8E8 + 26, 5}, {37, 0x8E8 + 52, 5}, {45, 0x8E8 + 78, 5},
+        {50, 0x8E8 + 104, 5}, {51, 0x8E8 + 130, 5}, {60, 0x844, 1},
+    };
+    for (int id = 0; id < 256; ++id) {
+        if (id == 54 || id == 93)
+            continue;
+        const auto row = std::find_if(rows.begin(), rows.end(), [id](const Row& r) { return r.id == id; });
+        const uint16_t max = row == rows.end() ? 0 : row->max;
+        for (uint16_t value : {uint16_t(0), max, uint16_t(max + 1), uint16_t(0xFFFF)}) {
+            SCOPED_TRACE(testing::Message() << "identifier " << id << ", value " << value);
+            memset(store->block + 0x300, 0xEE, kPersistSize);
+            std::vector<uint8_t> want(store->block, store->block + kBlockSize);
+            const bool taken = row != rows.end() && value <= max;
+            if (taken)
+                putU16(want.data() + row->word, id == 60 ? uint16_t(1 - value) : value);
+            scaler->change_flag = 0;
+            ASSERT_EQ(send(kController, 0xB0, {'1', 0, uint8_t(id), uint8_t(value), uint8_t(value >> 8)}), 2u);
+            EXPECT_EQ(buf[10], 0);
+            EXPECT_EQ(buf[11], '1');
+            EXPECT_EQ(differences(std::vector<uint8_t>(store->block, store->block + kBlockSize), want, 0), "");
+            EXPECT_EQ(scaler->change_flag, taken ? 1 : 0) << "handed over only when applied";
+        }
+    }
+}
 
-    scaler->change_flag = 0;
-    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 21, 6, 0}), 2u);
-    EXPECT_EQ(scaler->change_flag, 0) << "nothing applied, nothing handed over";
+TEST_F(MessageDealTest, SingleParameterFraming)
+{
     ASSERT_EQ(send(kController, 0xB0, {'2', 0, 6, 1, 0}), 1u);
     EXPECT_EQ(buf[10], 1);
     ASSERT_EQ(send(kController, 0xB0, {'1', 0, 6}), 1u) << "shorter than one item";
     EXPECT_EQ(buf[10], 1);
-    // A trailing partial item is not read.
-    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 6, 10, 0, 6, 20}), 2u);
+    // Items apply in order; a trailing partial item is not read.
+    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 6, 10, 0, 11, 7, 0, 6, 20}), 2u);
     EXPECT_EQ(blockU16(0x880), 10);
+    EXPECT_EQ(blockU16(0x88A), 7);
+    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 6, 30, 0, 6, 31, 0}), 2u);
+    EXPECT_EQ(blockU16(0x880), 31) << "the later item wins";
 }
 
 TEST_F(MessageDealTest, SingleParameterAudioUsesWindow0ForAnyLargeWindowByte)
@@ -129,4 +158,12 @@ TEST_F(MessageDealTest, SingleParameterUserModeLoadsASavedRecord)
     send(kController, 0xB0, {'1', 0, 54, 3, 0}); // record 3 is empty
     EXPECT_EQ(blockU16(0x362), 10);
     EXPECT_EQ(scaler->change_flag, 0);
+
+    // The record covers what items before it wrote; items after it write over the record.
+    send(kController, 0xB0, {'1', 0, 6, 40, 0, 11, 41, 0, 54, 17, 0, 54, 3, 0, 12, 42, 0});
+    EXPECT_EQ(blockU16(0x880), 0x3C3C);
+    EXPECT_EQ(blockU16(0x88A), 0x3C3C);
+    EXPECT_EQ(blockU16(0x88C), 42);
+    EXPECT_EQ(blockU16(0x362), 10) << "the empty record 3 after it is skipped";
+    EXPECT_EQ(scaler->change_flag, 1);
 }

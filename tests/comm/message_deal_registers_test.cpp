@@ -6,31 +6,51 @@
 
 #include <QCoreApplication>
 #include <cstring>
+#include <map>
+#include <set>
 
 namespace {
 uint32_t win(uint32_t w, uint32_t k) { return kWindowBase + kWindowSize * w + k; }
 }
 
-TEST_F(MessageDealTest, RegisterNumbersFrom170AreRefused)
+TEST_F(MessageDealTest, EveryControllerRegisterWriteAndReadAsTheTableSays)
 {
-    const std::vector<uint8_t> before(store->image, store->image + kImageSize);
-    EXPECT_EQ(writeReg(200, 0xFF, 0x12), 1);
-    EXPECT_EQ(writeReg(170, 0xFF, 0x12, kFpgaSide), 1);
-    EXPECT_EQ(std::vector<uint8_t>(store->image, store->image + kImageSize), before);
-    ASSERT_EQ(send(kController, 0xA1, {200}), 2u);
-    EXPECT_EQ(buf[10], 200) << "byte 10 keeps the register number";
-    EXPECT_EQ(buf[11], 1);
-}
+    // Registers with an action answer a write with status 0, other stored ones with 1; 12 and 13
+    // are ignored; 160-165 land in image bytes 32-36 (161 is an action, not stored); 170 and up
+    // are refused. A read answers 0, except 4 and 6, which echo byte 11; 170 and up answer 1.
+    const std::set<int> actions = {4, 5, 9, 10, 11, 14, 16, 17};
+    const std::map<int, int> special = {{160, 32}, {162, 34}, {163, 35}, {164, 36}, {165, 33}};
+    for (int g = 0; g < 256; ++g) {
+        SCOPED_TRACE(g);
+        std::vector<uint8_t> before(store->image, store->image + kImageSize);
+        if (g < 170)
+            store->image[g] = before[g] = 0xF0;
+        const uint8_t status = writeReg(uint8_t(g), 0x0F, 0x5A);
+        std::vector<uint8_t> want = before;
+        if (g >= 170) {
+            EXPECT_EQ(status, 1);
+        } else if (g == 12 || g == 13 || g == 161) {
+            EXPECT_EQ(status, 0);
+        } else if (special.count(g)) {
+            EXPECT_EQ(status, 0);
+            want[special.at(g)] = g == 163 ? 0x5B : 0x0A; // 163: value + 1 whatever the mask
+        } else {
+            EXPECT_EQ(status, actions.count(g) ? 0 : 1);
+            want[g] = 0xFA; // (value AND mask) OR (old AND NOT mask)
+        }
+        // Register 16 restores defaults and 11 applies the block; neither touches the image.
+        EXPECT_EQ(differences(std::vector<uint8_t>(store->image, store->image + kImageSize), want, 0), "");
 
-TEST_F(MessageDealTest, PlainRegisterIsMergedUnderItsMaskAndAnsweredWithStatus1)
-{
-    store->image[20] = 0xF0;
-    EXPECT_EQ(writeReg(20, 0x0F, 0x55), 1);
-    EXPECT_EQ(store->image[20], 0xF5);
-    EXPECT_EQ(writeReg(4, 0xFF, 0x33), 0) << "registers 4 and 5 have an (empty) action";
-    EXPECT_EQ(store->image[4], 0x33);
-    EXPECT_EQ(writeReg(12, 0xFF, 0x77), 0);
-    EXPECT_EQ(store->image[12], 0) << "12 and 13 are not stored";
+        ASSERT_EQ(send(kController, 0xA1, {uint8_t(g), 0x37}), 2u);
+        if (g >= 170) {
+            EXPECT_EQ(buf[10], g) << "byte 10 keeps the register number";
+            EXPECT_EQ(buf[11], 1);
+        } else {
+            EXPECT_EQ(buf[10], 0);
+            EXPECT_EQ(buf[11], g == 4 || g == 6 ? 0x37 : 0) << "the image is not read back";
+        }
+    }
+    EXPECT_EQ(writeReg(170, 0xFF, 0x12, kFpgaSide), 1) << "refused on the FPGA side too";
 }
 
 TEST_F(MessageDealTest, SpecialRegistersFillTheImageBytesOf32To36)

@@ -4,53 +4,58 @@
 #include "message_deal_fixture.h"
 #include "test_root.h"
 
+#include "base/utils.h"
+
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QMutexLocker>
+#include <QSemaphore>
 #include <QTest>
+#include <QThread>
 #include <QWidget>
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <thread>
 
-TEST_F(MessageDealTest, DeviceDescription)
+TEST_F(MessageDealTest, DescriptionCapabilityAndRegisterWindowsByteForByte)
 {
-    // 00 F1 10 F0 00 00 00 00 00 61 00 00 60 00 06 00 00 00 -> 00 06 03 09 09 08 08
-    EXPECT_EQ(readRam(0x600000, 6), (std::vector<uint8_t>{6, 3, 9, 9, 8, 8}));
-    EXPECT_EQ(readRam(0x600026, 4), (std::vector<uint8_t>{0, 0, 0, 0}));
-}
-
-TEST_F(MessageDealTest, CapabilityTables)
-{
-    g_vyr_max_pixel = 0xA00000;
-    g_4G_RAM[0] = 0;
-    const std::vector<uint8_t> expected = {
-        0x0F, 0x10, 0x10, 0xFC, 0xFC, 0x1F, 0xFC, 0x1F, 0x40, 0x40, 0x40, 0x00, 0x00, 0x00, 0xA0, 0x00,
-        6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 0x28, 0x28, 8, 8, 8, 8, 0x1C, 0x1C, 8, 8, 8, 8,
-        1, 1, 1, 1, 0x80, 0x80, 1, 0x40, 0x40, 0x40, 1, 0xF0, 0, 0, 0};
-    EXPECT_EQ(readRam(0x600040, uint16_t(expected.size())), expected);
-    g_4G_RAM[0] = 0xAA;
-    EXPECT_EQ(readRam(0x600075, 2), (std::vector<uint8_t>{1, 1}));
-
-    const std::vector<uint8_t> second = readRam(0x600440, 0x44);
-    EXPECT_EQ(second[0], 0x52);
-    EXPECT_EQ(second[1], 0x8B);
-    EXPECT_EQ(second[2], 0x19);
-    EXPECT_EQ(second[4], 0x0C);
-    EXPECT_EQ(second[0x10], 2);
-    EXPECT_EQ(second[0x12], 1);
-    EXPECT_EQ(second[0x40], 0x0F);
-    EXPECT_EQ(second[0x43], 3);
-    EXPECT_EQ(second[3] + second[5] + second[0x11], 0);
-}
-
-TEST_F(MessageDealTest, RegisterImageWindowStartsAtRegister37)
-{
-    store->image[37] = 0x25;
-    store->image[169] = 0x69;
-    store->image[170] = 0x70; // status bytes after the registers are not shown
-    const std::vector<uint8_t> regs = readRam(0x600880, 134);
-    EXPECT_EQ(regs[0], 0x25);
-    EXPECT_EQ(regs[132], 0x69);
-    EXPECT_EQ(regs[133], 0);
+    // Rows as listed for the windows at 0x600000: first and last address (offsets from 0x600000), value.
+    struct Row {
+        uint32_t first, last;
+        uint8_t value;
+    };
+    g_vyr_max_pixel = 0x44332211; // four different bytes, so their order shows
+    const std::vector<Row> rows = {
+        // device description
+        {0x00, 0x00, 6}, {0x01, 0x01, 3}, {0x02, 0x03, 9}, {0x04, 0x05, 8},
+        // capability table
+        {0x40, 0x40, 0x0F}, {0x41, 0x42, 0x10}, {0x43, 0x44, 0xFC}, {0x46, 0x46, 0xFC}, {0x45, 0x45, 0x1F},
+        {0x47, 0x47, 0x1F}, {0x48, 0x4A, 0x40}, {0x4B, 0x4C, 0x11}, {0x4D, 0x4D, 0x22}, {0x4E, 0x4E, 0x33},
+        {0x4F, 0x4F, 0x44}, {0x50, 0x5C, 6}, {0x5D, 0x5E, 0x28}, {0x5F, 0x62, 8}, {0x63, 0x64, 0x1C},
+        {0x65, 0x68, 8}, {0x69, 0x6C, 1}, {0x6D, 0x6E, 0x80}, {0x6F, 0x6F, 1}, {0x70, 0x72, 0x40},
+        {0x73, 0x73, 1}, {0x74, 0x74, 0xF0},
+        // second capability table
+        {0x440, 0x440, 0x52}, {0x441, 0x441, 0x8B}, {0x442, 0x442, 0x19}, {0x444, 0x444, 0x0C},
+        {0x446, 0x446, 1}, {0x452, 0x452, 1}, {0x454, 0x454, 1}, {0x468, 0x468, 1}, {0x46A, 0x46A, 1},
+        {0x450, 0x450, 2}, {0x466, 0x466, 2}, {0x480, 0x481, 0x0F}, {0x482, 0x483, 3},
+    };
+    // The register window from 0x600880 shows controller registers 37-169, then zeros.
+    for (uint32_t g = 0; g < kImageSize; ++g)
+        store->image[g] = uint8_t(0x80 | g);
+    for (uint8_t modem : {uint8_t(0), uint8_t(0xAA)}) {
+        g_4G_RAM[0] = modem;
+        std::vector<uint8_t> expected(0x1000, 0);
+        for (const Row& r : rows)
+            std::fill(expected.begin() + r.first, expected.begin() + r.last + 1, r.value);
+        expected[0x75] = expected[0x76] = modem == 0xAA ? 1 : 0; // the 4G module answers
+        for (uint32_t g = 37; g < 170; ++g)
+            expected[0x880 + g - 37] = uint8_t(0x80 | g);
+        EXPECT_EQ(differences(readRam(0x600000, 0x1000), expected, 0x600000), "") << "4G byte " << int(modem);
+    }
+    // A read starting inside a window sees the same bytes.
+    EXPECT_EQ(readRam(0x60004B, 5), (std::vector<uint8_t>{0x11, 0x11, 0x22, 0x33, 0x44}));
 }
 
 TEST_F(MessageDealTest, DeviceInformationBlock)
@@ -105,6 +110,86 @@ TEST_F(MessageDealTest, ScreenshotWindowServesTheSavedPicture)
     const QImage image = QImage::fromData(png, "PNG");
     EXPECT_EQ(image.size(), QSize(320, 240));
     EXPECT_EQ(image.pixelColor(160, 120), QColor(0x20, 0xC0, 0x40)) << "the panel's own picture";
+}
+
+namespace {
+
+// A frameless top-level window of one colour, as the panel's pages and dialogs are.
+std::unique_ptr<QWidget> window(const QRect& at, const char* colour)
+{
+    auto w = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
+    w->setGeometry(at);
+    w->setStyleSheet(QStringLiteral("background: %1").arg(QLatin1String(colour)));
+    return w;
+}
+
+}
+
+class ScreenshotTest : public MessageDealTest {
+protected:
+    // The picture a tool reads: head for the size, then the PNG from 0x800082.
+    QImage shot()
+    {
+        const std::vector<uint8_t> head = readRam(0x800000, 16);
+        const uint32_t size = getU32(&head[12]);
+        const std::vector<uint8_t> png = readRam(0x800082, uint16_t(size));
+        return QImage::fromData(png.data(), int(png.size()), "PNG");
+    }
+    static QColor at(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
+};
+
+TEST_F(ScreenshotTest, ComposedFromTheVisibleWindowsInStackingOrder)
+{
+    const QColor green(0x20, 0xC0, 0x40), blue(0x20, 0x40, 0xC0), red(0xC0, 0x20, 0x20);
+    auto root = window({0, 0, 320, 240}, "#20C040");
+    auto home = window({0, 0, 320, 240}, "#2040C0");
+    auto dialog = window({40, 70, 240, 100}, "#C02020");
+    root->show();
+    home->show(); // shown later: on top, though the root menu covers the panel just as well
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(home.get()));
+    QImage image = shot();
+    ASSERT_EQ(image.size(), QSize(320, 240));
+    EXPECT_EQ(at(image, 5, 5), blue);
+
+    dialog->show(); // a dialog over part of the screen, the rest still the window below
+    image = shot();
+    EXPECT_EQ(at(image, 40, 70), red);
+    EXPECT_EQ(at(image, 279, 169), red);
+    EXPECT_EQ(at(image, 39, 70), blue);
+    EXPECT_EQ(at(image, 280, 169), blue);
+    EXPECT_EQ(at(image, 40, 170), blue);
+
+    root->raise(); // raised over both
+    EXPECT_EQ(at(shot(), 160, 120), green);
+    root->hide(); // hidden windows do not show; the dialog stays over the home screen
+    image = shot();
+    EXPECT_EQ(at(image, 160, 120), red);
+    EXPECT_EQ(at(image, 5, 5), blue);
+    home->hide();
+    root->show(); // shown again: on top of what is left
+    image = shot();
+    EXPECT_EQ(at(image, 160, 120), green);
+}
+
+TEST_F(ScreenshotTest, PictureIsReadWhileASaveHoldsTheFileLock)
+{
+    auto panel = window({0, 0, 320, 240}, "#20C040");
+    panel->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get()));
+    QSemaphore held;
+    std::thread save([&held] {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        held.release();
+        QThread::msleep(1500); // a save with its pauses
+    });
+    held.acquire();
+    QElapsedTimer timer;
+    timer.start();
+    const QImage image = shot();
+    const qint64 took = timer.elapsed();
+    save.join();
+    EXPECT_LT(took, 1000) << "milliseconds spent reading the picture";
+    EXPECT_EQ(image.pixelColor(160, 120), QColor(0x20, 0xC0, 0x40));
 }
 
 TEST_F(MessageDealTest, FailedGrabKeepsTheLastSize)

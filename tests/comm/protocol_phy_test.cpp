@@ -165,14 +165,18 @@ TEST(FrameReply, ThatDoesNotFitBecomesARefusal)
     EXPECT_EQ(protocol_phy::build_reply(small.data(), 5, 16, UINT32_MAX), 16u) << "exactly full still fits";
 }
 
-TEST(FrameReply, RequestBufferHoldsNothingOfAnEarlierFrame)
+TEST(FrameReply, RequestBufferHoldsNothingOfAnEarlierFrameInItsFixedFields)
 {
+    // A memory request's head ends at byte 17: whatever a short request leaves out reads 0 there.
     Bytes buf(32, 0x77);
     const Bytes body = {1, 2, 3};
     ASSERT_TRUE(protocol_phy::take_request(buf.data(), 32, body.data(), 3));
     EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 3), body);
-    EXPECT_EQ(Bytes(buf.begin() + 3, buf.end()), Bytes(29, 0));
+    EXPECT_EQ(Bytes(buf.begin() + 3, buf.begin() + 18), Bytes(15, 0));
     EXPECT_FALSE(protocol_phy::take_request(buf.data(), 2, body.data(), 3));
+    Bytes small(8, 0x77); // a buffer smaller than the fixed fields is not written past its end
+    ASSERT_TRUE(protocol_phy::take_request(small.data(), 8, body.data(), 3));
+    EXPECT_EQ(small, Bytes({1, 2, 3, 0, 0, 0, 0, 0}));
 }
 
 TEST(FrameStream, AnyCutOfTheStreamGivesTheSameFrames)

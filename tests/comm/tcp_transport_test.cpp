@@ -12,6 +12,11 @@
 #include "comm/networkmanage.h"
 #include "comm/tcpserver.h"
 #include "params/vyrrampara.h"
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -58,6 +63,21 @@ long threadTicks(const std::string& name)
     if (dir)
         closedir(dir);
     return ticks;
+}
+
+// Connects to addr:port (host byte order); the socket, or -1 when refused.
+int connectTo(uint32_t addr, int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(addr);
+    to.sin_port = htons(uint16_t(port));
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
 }
 
 class TcpTransport : public ::testing::Test {
@@ -288,4 +308,29 @@ TEST_F(TcpTransport, IdleThreadSleepsAndWakesAtOnce)
     }
     std::nth_element(micros.begin(), micros.begin() + 50, micros.end());
     EXPECT_LT(micros[50], 5000) << "median round trip in microseconds";
+}
+
+TEST_F(TcpTransport, ListensOnLoopbackOnlyOnTheSimulatedBoard)
+{
+    // 127.0.0.2 is this machine as well: a server on every interface answers there, so a port
+    // that does not is bound to 127.0.0.1 alone and no LAN can reach it.
+    const int any = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(any, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(any, 1), 0);
+    ASSERT_EQ(getsockname(any, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const int probe = connectTo(0x7F000002, ntohs(addr.sin_port));
+    ASSERT_GE(probe, 0) << "this host does not route 127.0.0.2 to itself; the test cannot tell";
+    close(probe);
+    close(any);
+
+    EXPECT_EQ(connectTo(0x7F000002, port), -1) << "the control port answers beyond 127.0.0.1";
+    const int fd = connectTo(0x7F000001, port);
+    EXPECT_GE(fd, 0);
+    if (fd >= 0)
+        close(fd);
+    EXPECT_EQ(platform::Net::listenAddress(), 0x7F000001u);
 }

@@ -7,7 +7,9 @@
 
 #include "platform/paths.h"
 
+#include <QImage>
 #include <QStringList>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
@@ -51,6 +53,26 @@ protected:
         if (reply.size() != 12u + n || reply[10] != 0)
             return {};
         return Bytes(reply.begin() + 11, reply.end() - 1);
+    }
+
+    // The front screen as a tool reads it: the size from the head, then the PNG from 0x800082 in
+    // pieces. A null image when the program has no screen yet.
+    static QImage screenshot(FrameClient& c)
+    {
+        const Bytes reply = c.request(Wire::readRam(0x800000, 16));
+        if (reply.size() != 28 || reply[10] != 0)
+            return QImage();
+        const uint32_t size = reply[23] | reply[24] << 8 | reply[25] << 16 | uint32_t(reply[26]) << 24;
+        Bytes png;
+        for (uint32_t at = 0; at < size;) {
+            const uint16_t n = uint16_t(std::min<uint32_t>(size - at, 30000));
+            const Bytes piece = read(c, 0x800082 + at, n);
+            if (piece.size() != n)
+                return QImage();
+            png.insert(png.end(), piece.begin(), piece.end());
+            at += n;
+        }
+        return QImage::fromData(png.data(), int(png.size()), "PNG");
     }
 
     int port = -1;
@@ -167,4 +189,29 @@ TEST_F(TcpProtocol, RebootRegisterEndsTheProgramThreeSecondsLaterWithCode77)
     EXPECT_NE(program->report().find("status 19712"), std::string::npos) << program->report(); // exit 77
     const QStringList shell = TestRoot::shellLog();
     EXPECT_EQ(shell.count("reboot"), 1);
+}
+
+TEST_F(TcpProtocol, ScreenshotShowsTheWindowsOnTop)
+{
+    start();
+    // At start the home screen lies over the root menu; its rule under the top line is on no page.
+    const QColor homeRule(133, 129, 153);
+    QImage image;
+    ASSERT_TRUE(waitFor([&] {
+        image = screenshot(*tool);
+        return !image.isNull();
+    }, 10000)) << program->report();
+    ASSERT_EQ(image.size(), QSize(320, 240));
+    EXPECT_EQ(image.pixelColor(160, 73), homeRule);
+    EXPECT_EQ(image.pixelColor(20, 73), homeRule);
+
+    // Register 9 above 15 opens the upgrade dialog over the middle of the screen.
+    const Bytes reply = tool->request(Wire::request(0xA0, {9, 0xFF, 0x00, 0x10}));
+    ASSERT_EQ(reply.size(), 12u);
+    EXPECT_EQ(reply[10], 0);
+    EXPECT_TRUE(waitFor([&] {
+        image = screenshot(*tool);
+        return !image.isNull() && image.pixelColor(160, 73) != homeRule;
+    }, 5000)) << "the dialog covers the middle of the rule";
+    EXPECT_EQ(image.pixelColor(20, 73), homeRule) << "the home screen around the dialog";
 }

@@ -11,6 +11,12 @@ uint32_t broadcastAddress()
     return 0x7FFFFFFFu;
 }
 
+// A developer's LAN must not reach a port that resets or reboots the program.
+uint32_t listenAddress()
+{
+    return 0x7F000001u;
+}
+
 bool destinationAllowed(uint32_t address)
 {
     if ((address >> 24) == 127)
