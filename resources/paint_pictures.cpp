@@ -1,6 +1,8 @@
 // Paints the front panel's pictures into a folder and writes the resource list for them.
 // Runs at build time; the same sources and fonts give the same files.
 //   paint_pictures <output folder>
+#include "ui/picture_sizes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -48,26 +50,35 @@ QImage canvas(int w, int h)
     return image;
 }
 
-QFont captionFont(int language, int pixelSize)
+// Pictures are painted at twice the size they are shown at, so the panel scales them down smoothly.
+constexpr int kScale = 2;
+// Caption sizes in pixels as shown: 10 is the least that reads at arm's length on the panel.
+constexpr int kCaptionPixels = 12;
+constexpr int kMinCaptionPixels = 10;
+
+QFont captionFont(int language, int pixelSize, bool bold = true)
 {
     QFont font(language == 0 || language == 4 ? QStringLiteral("WenQuanYi Micro Hei") : QStringLiteral("DejaVu Sans"));
     font.setPixelSize(pixelSize);
-    font.setBold(true);
+    font.setBold(bold);
     font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }
 
-// A caption shrunk until it fits the box.
-void caption(QPainter& p, const QRectF& box, const QString& text, int language, const QColor& color)
+// The largest caption font from kCaptionPixels down to kMinCaptionPixels (as shown), bold before
+// regular, whose text fits the width; a caption that fits none fails the build rather than
+// showing unreadable text.
+QFont fittingCaption(const QString& name, const QString& text, int language, qreal width)
 {
-    int size = int(box.height() * 0.55);
-    QFont font = captionFont(language, size);
-    while (size > 6 && QFontMetrics(font).horizontalAdvance(text) > box.width()) {
-        font = captionFont(language, --size);
-    }
-    p.setFont(font);
-    p.setPen(color);
-    p.drawText(box, Qt::AlignCenter, text);
+    for (bool bold : {true, false})
+        for (int shown = kCaptionPixels; shown >= kMinCaptionPixels; --shown) {
+            const QFont font = captionFont(language, shown * kScale, bold);
+            if (QFontMetrics(font).horizontalAdvance(text) <= width)
+                return font;
+        }
+    fprintf(stderr, "paint_pictures: caption \"%s\" of %s does not fit at %d px\n", qPrintable(text), qPrintable(name),
+            kMinCaptionPixels);
+    exit(1);
 }
 
 QPen pen(const QColor& c, qreal w)
@@ -304,38 +315,26 @@ void plain(const QString& name, int w, int h, const Draw& draw)
     save(image, name);
 }
 
-// An icon over its caption, once per language.
-void captioned(const QString& name, const char* const texts[5], int w, int h, const Draw& draw, const QColor& color = kWhite)
+// An icon over its caption, once per language; size is the size shown on the panel.
+void captioned(const QString& name, const char* const texts[5], QSize size, const Draw& draw, const QColor& color = kWhite)
 {
+    const int w = size.width() * kScale;
+    const int h = size.height() * kScale;
     for (int language = 0; language < 5; ++language) {
+        const QString text = QString::fromUtf8(texts[language]);
+        const QFont font = fittingCaption(name, text, language, w - 4 * kScale); // 2 px clear each side
+        const int captionHeight = QFontMetrics(font).height();
         QImage image = canvas(w, h);
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
         p.setRenderHint(QPainter::TextAntialiasing);
-        const qreal iconSide = qMin<qreal>(w, h * 0.66);
+        const qreal iconSide = qMin<qreal>(w, h - captionHeight);
         draw(p, QRectF((w - iconSide) / 2, 0, iconSide, iconSide));
-        caption(p, QRectF(1, iconSide, w - 2, h - iconSide), QString::fromUtf8(texts[language]), language, color);
+        p.setFont(font);
+        p.setPen(color);
+        p.drawText(QRectF(0, h - captionHeight, w, captionHeight), Qt::AlignCenter, text);
         p.end();
         save(image, QLatin1String(kPrefix[language]) + name);
-    }
-}
-
-// The input-choice entry is wider in English and taller in Russian and Vietnamese.
-void inputChoosePictures()
-{
-    static const char* const texts[5] = {"信号源", "Input source", "Источник", "Nguồn vào", "信號源"};
-    static const QSize sizes[5] = {{128, 128}, {180, 128}, {192, 152}, {192, 152}, {128, 128}};
-    for (int language = 0; language < 5; ++language) {
-        const QSize s = sizes[language];
-        QImage image = canvas(s.width(), s.height());
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setRenderHint(QPainter::TextAntialiasing);
-        const qreal side = s.height() * 0.66;
-        iconInput(p, QRectF((s.width() - side) / 2, 0, side, side));
-        caption(p, QRectF(2, side, s.width() - 4, s.height() - side), QString::fromUtf8(texts[language]), language, kWhite);
-        p.end();
-        save(image, QLatin1String(kPrefix[language]) + QStringLiteral("inputchoose"));
     }
 }
 
@@ -344,10 +343,12 @@ void paintAll()
     static const char* const device[5] = {"设备信息", "Device", "Устройство", "Thiết bị", "設備信息"};
     static const char* const modes[5] = {"用户模式", "User mode", "Режимы", "Chế độ", "用戶模式"};
     static const char* const setting[5] = {"设置", "Setting", "Настройки", "Cài đặt", "設置"};
-    captioned(QStringLiteral("machinestate"), device, 128, 128, iconDevice);
-    inputChoosePictures();
-    captioned(QStringLiteral("custommode"), modes, 128, 128, iconModes);
-    captioned(QStringLiteral("option"), setting, 128, 128, iconGear);
+    static const char* const input[5] = {"信号源", "Input source", "Источник", "Nguồn vào", "信號源"};
+    const QSize menu(PictureSize::kMenuWidth, PictureSize::kMenuHeight);
+    captioned(QStringLiteral("machinestate"), device, menu, iconDevice);
+    captioned(QStringLiteral("inputchoose"), input, menu, iconInput);
+    captioned(QStringLiteral("custommode"), modes, menu, iconModes);
+    captioned(QStringLiteral("option"), setting, menu, iconGear);
 
     static const char* const black[5] = {"黑屏", "Black", "Чёрн.", "Tắt", "黑屏"};
     static const char* const show[5] = {"亮屏", "Show", "Вкл.", "Bật", "亮屏"};
@@ -355,14 +356,15 @@ void paintAll()
     static const char* const sound[5] = {"声音", "Sound", "Звук", "Âm", "聲音"};
     static const char* const recall[5] = {"调用", "Recall", "Вызов", "Gọi", "調用"};
     static const char* const store[5] = {"保存", "Save", "Сохр.", "Lưu", "保存"};
-    captioned(QStringLiteral("closeled"), black, 48, 72, [](QPainter& p, const QRectF& r) { iconScreen(p, r, true); }, kOrange);
-    captioned(QStringLiteral("uncloseled"), show, 48, 72, [](QPainter& p, const QRectF& r) { iconScreen(p, r, false); });
-    captioned(QStringLiteral("slience"), mute, 48, 72, [](QPainter& p, const QRectF& r) { iconSpeaker(p, r, false); }, kOrange);
-    captioned(QStringLiteral("unslience"), sound, 48, 72, [](QPainter& p, const QRectF& r) { iconSpeaker(p, r, true); });
-    captioned(QStringLiteral("call"), recall, 48, 72, [](QPainter& p, const QRectF& r) { iconRecall(p, r, kOrange); }, kOrange);
-    captioned(QStringLiteral("uncall"), recall, 48, 72, [](QPainter& p, const QRectF& r) { iconRecall(p, r, kGrey); });
-    captioned(QStringLiteral("save"), store, 48, 72, [](QPainter& p, const QRectF& r) { iconFloppy(p, r, kOrange); }, kOrange);
-    captioned(QStringLiteral("unsave"), store, 48, 72, [](QPainter& p, const QRectF& r) { iconFloppy(p, r, kGrey); });
+    const QSize tool(PictureSize::kToolWidth, PictureSize::kToolHeight);
+    captioned(QStringLiteral("closeled"), black, tool, [](QPainter& p, const QRectF& r) { iconScreen(p, r, true); }, kOrange);
+    captioned(QStringLiteral("uncloseled"), show, tool, [](QPainter& p, const QRectF& r) { iconScreen(p, r, false); });
+    captioned(QStringLiteral("slience"), mute, tool, [](QPainter& p, const QRectF& r) { iconSpeaker(p, r, false); }, kOrange);
+    captioned(QStringLiteral("unslience"), sound, tool, [](QPainter& p, const QRectF& r) { iconSpeaker(p, r, true); });
+    captioned(QStringLiteral("call"), recall, tool, [](QPainter& p, const QRectF& r) { iconRecall(p, r, kOrange); }, kOrange);
+    captioned(QStringLiteral("uncall"), recall, tool, [](QPainter& p, const QRectF& r) { iconRecall(p, r, kGrey); });
+    captioned(QStringLiteral("save"), store, tool, [](QPainter& p, const QRectF& r) { iconFloppy(p, r, kOrange); }, kOrange);
+    captioned(QStringLiteral("unsave"), store, tool, [](QPainter& p, const QRectF& r) { iconFloppy(p, r, kGrey); });
 
     plain(QStringLiteral("ip"), 32, 32, iconGlobe);
     plain(QStringLiteral("lock"), 32, 32, [](QPainter& p, const QRectF& r) { iconLock(p, r, true); });

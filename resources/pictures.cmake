@@ -2,6 +2,7 @@
 # the board's emulator when cross-building) and compiled into the core library as ":/png/...".
 add_executable(vyr_paint_pictures ${CMAKE_CURRENT_LIST_DIR}/paint_pictures.cpp)
 target_link_libraries(vyr_paint_pictures PRIVATE Qt5::Gui)
+target_include_directories(vyr_paint_pictures PRIVATE ${CMAKE_SOURCE_DIR}/src)
 if(VYR_SANITIZE)
   # A build tool: Qt's own leaks at exit must not fail the build.
   target_compile_options(vyr_paint_pictures PRIVATE -fno-sanitize=all)
@@ -13,7 +14,7 @@ set(VYR_PICTURES_CPP ${CMAKE_BINARY_DIR}/qrc_vyr_pictures.cpp)
 add_custom_command(
   OUTPUT ${VYR_PICTURES_DIR}/pictures.qrc
   COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:vyr_paint_pictures> ${VYR_PICTURES_DIR}
-  DEPENDS vyr_paint_pictures
+  DEPENDS vyr_paint_pictures ${CMAKE_SOURCE_DIR}/src/ui/picture_sizes.h
   COMMENT "Painting the front panel's pictures"
   VERBATIM)
 add_custom_command(

@@ -5,6 +5,7 @@
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
 #include "ui/texts.h"
+#include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
 #include <QEvent>
@@ -41,7 +42,7 @@ LockWindow::LockWindow(QWidget* parent)
     label_LED_icon = label(this, "label_LED_icon", 10, 13, 16, 16);
     label_LED_icon->setPixmap(QPixmap(QStringLiteral(":/png/LED.png")));
     label_LED_icon->setScaledContents(true);
-    label_ip = label(this, "label_ip", 197, 13, 16, 16);
+    label_ip = label(this, "label_ip", 194, 13, 16, 16);
     label_ip->setPixmap(QPixmap(QStringLiteral(":/png/ip.png")));
     label_ip->setScaledContents(true);
     auto* line = new QLabel(this);
@@ -53,8 +54,10 @@ LockWindow::LockWindow(QWidget* parent)
     widget->setGeometry(0, 0, 320, 240);
     widget->setStyleSheet(QStringLiteral("background: transparent;"));
     widget->installEventFilter(this);
-    label_input = label(widget, "label_input", 31, 10, 160, 22);
-    label_IPaddr = label(widget, "label_IPaddr", 218, 10, 100, 20);
+    // The top line shares its 320 pixels between the LED size of every language and the longest
+    // address, "255.255.255.255".
+    label_input = label(widget, "label_input", 30, 10, 162, 22);
+    label_IPaddr = label(widget, "label_IPaddr", 212, 10, 106, 20);
     main_Button = new QPushButton(widget);
     main_Button->setObjectName(QStringLiteral("main_Button"));
     main_Button->setGeometry(290, 210, 20, 20);
@@ -74,8 +77,8 @@ LockWindow::LockWindow(QWidget* parent)
 void LockWindow::para_init()
 {
     const VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
-    const int w = s ? int16_t(s->u16(0x562)) : 0;
-    const int h = s ? int16_t(s->u16(0x564)) : 0;
+    const int w = s ? int16_t(s->u16(blk::kLedWidth)) : 0;
+    const int h = s ? int16_t(s->u16(blk::kLedHeight)) : 0;
     label_input->setText(uiText(UiText::LedSize).arg(w).arg(h));
 }
 
@@ -95,7 +98,7 @@ void LockWindow::syncUpdate()
         language_changed();
     const VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
     if (s)
-        label_input->setText(uiText(UiText::LedSize).arg(s->u16(0x562)).arg(s->u16(0x564)));
+        label_input->setText(uiText(UiText::LedSize).arg(s->u16(blk::kLedWidth)).arg(s->u16(blk::kLedHeight)));
     ip_changed();
 }
 

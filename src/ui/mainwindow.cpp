@@ -6,10 +6,12 @@
 #include "ui/machinestate.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
+#include "ui/picture_sizes.h"
 #include "ui/panelkeys.h"
 #include "ui/pictures.h"
 #include "ui/tip.h"
 #include "ui/ui_mainwindow.h"
+#include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
 #include <QKeyEvent>
@@ -23,7 +25,6 @@ QPointer<MainWindow> g_mainwindow;
 namespace {
 constexpr int kMenuEntries = 6; // machine state, input choice, user modes, settings, lock, tools
 constexpr int kTools = 4;
-constexpr int kFirstTool = 6;
 constexpr int kToolsEntry = 5;
 
 VyrRamPara* store() { return VyrRamPara::p_vyrrampara_config; }
@@ -45,7 +46,7 @@ MainWindow::MainWindow(QWidget* parent)
     Pictures::init();
     ui->setupUi(this);
     ui->widget->hide();
-    bar_font.setPointSize(9);
+    bar_font.setPixelSize(12);
     mode_init();
     label_pointer = new QLabel(ui->centralWidget);
     label_pointer->setObjectName(QStringLiteral("label_pointer"));
@@ -58,7 +59,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui->tools->setIcon(QIcon(QStringLiteral(":/png/tools.png")));
     ui->tools->setIconSize(QSize(16, 16));
     for (QPushButton* b : {ui->toolButton1, ui->toolButton2, ui->toolButton3, ui->toolButton4})
-        b->setIconSize(QSize(24, 36));
+        b->setIconSize(QSize(PictureSize::kToolWidth, PictureSize::kToolHeight));
 
     // The form connects taps to the slots by name; the bar's own buttons are connected in mode_init.
     connect(ui->machinestate, &QPushButton::clicked, this, &MainWindow::on_machinestate_clicked);
@@ -88,8 +89,12 @@ void MainWindow::menulist_init()
 {
     QWidget* const entries[10] = {ui->machinestate, ui->inputchoose, ui->custommode, ui->option, ui->Button_lock,
                                   ui->tools, ui->toolButton1, ui->toolButton2, ui->toolButton3, ui->toolButton4};
-    for (int i = 0; i < 10; ++i)
+    // Every entry gets its own kind's normal style from the start: a button without one shows
+    // the platform's raised frame until it first had the focus.
+    for (int i = 0; i < 10; ++i) {
         focus_list[i] = entries[i];
+        entries[i]->setStyleSheet(i < 4 ? style_menu_normal : style_tool_normal);
+    }
     ui_select = 0;
     bar_index = 0;
     focus_widget = focus_list[0];
@@ -111,8 +116,8 @@ void MainWindow::setFocusEntry(int index)
 int MainWindow::audioWindow() const
 {
     const VyrRamPara* s = store();
-    const int w = s ? s->block[0x840] : 0;
-    return w > 5 ? 0 : w;
+    const int w = s ? s->block[blk::kAudioWindow] : 0;
+    return w >= int(blk::kScalerWindows) ? 0 : w;
 }
 
 void MainWindow::setToolPicture(QPushButton* button, const char* name)
@@ -126,16 +131,9 @@ void MainWindow::language_changed()
     ui->inputchoose->setIcon(QIcon(Pictures::lang("inputchoose")));
     ui->custommode->setIcon(QIcon(Pictures::lang("custommode")));
     ui->option->setIcon(QIcon(Pictures::lang("option")));
-    const int column = g_language.load();
-    ui->machinestate->setIconSize(QSize(64, 64));
-    ui->custommode->setIconSize(QSize(64, 64));
-    ui->option->setIconSize(QSize(64, 64));
-    if (column == 2 || column == 3)
-        ui->inputchoose->setIconSize(QSize(96, 76));
-    else if (column == 0 || column == 4)
-        ui->inputchoose->setIconSize(QSize(64, 64));
-    else
-        ui->inputchoose->setIconSize(QSize(90, 64));
+    // One size in every language: the pictures' captions are sized to fit it.
+    for (QPushButton* b : {ui->machinestate, ui->inputchoose, ui->custommode, ui->option})
+        b->setIconSize(QSize(PictureSize::kMenuWidth, PictureSize::kMenuHeight));
     setToolPicture(ui->toolButton3, call_picture_ ? "call" : "uncall");
     setToolPicture(ui->toolButton4, save_picture_ ? "save" : "unsave");
     para_init();
@@ -146,10 +144,10 @@ void MainWindow::para_init()
     const VyrRamPara* s = store();
     if (!s)
         return;
-    setToolPicture(ui->toolButton1, s->u16(0x844) == 1 ? "closeled" : "uncloseled");
-    const uint16_t audio = s->u16(kWindowBase + kWindowSize * audioWindow() + 20);
-    setToolPicture(ui->toolButton2, (audio & 0x8000) ? "unslience" : "slience");
-    lock_state = s->u16(0x304) == 1 ? 1 : 0;
+    setToolPicture(ui->toolButton1, s->u16(blk::kBlackScreen) == 1 ? "closeled" : "uncloseled");
+    const uint16_t audio = s->u16(blk::window(audioWindow(), blk::win::kAudio));
+    setToolPicture(ui->toolButton2, (audio & 0x8000) ? "unslience" : "slience"); // bit 7 of the high byte
+    lock_state = s->u16(blk::kKeyLock) == 1 ? 1 : 0;
     ui->Button_lock->setIcon(QIcon(lock_state ? QStringLiteral(":/png/lock.png") : QStringLiteral(":/png/unlock.png")));
 }
 
@@ -165,9 +163,9 @@ void MainWindow::syncUpdate()
     const VyrRamPara* s = store();
     if (!s)
         return;
-    const uint32_t audio = kWindowBase + kWindowSize * audioWindow() + 20;
+    const uint32_t audio = blk::window(audioWindow(), blk::win::kAudio);
     auto same = [s](uint32_t off) { return s->block[off] == s->shadow[off] && s->block[off + 1] == s->shadow[off + 1]; };
-    if (!(same(0x844) && same(audio) && same(0x304)))
+    if (!(same(blk::kBlackScreen) && same(audio) && same(blk::kKeyLock)))
         para_init();
     ip_changed();
 }
@@ -214,11 +212,11 @@ void MainWindow::on_Button_lock_clicked()
     VyrRamPara* s = store();
     if (!s)
         return;
-    const uint16_t value = (s->u16(0x304) + 1) & 1;
+    const uint16_t value = (s->u16(blk::kKeyLock) + 1) & 1;
     lock_state = uint8_t(value);
     ui->Button_lock->setIcon(QIcon(value ? QStringLiteral(":/png/lock.png") : QStringLiteral(":/png/unlock.png")));
-    s->block[0x304] = uint8_t(value);
-    s->block[0x305] = 0;
+    s->block[blk::kKeyLock] = uint8_t(value);
+    s->block[blk::kKeyLock + 1] = 0;
     // The lock must survive a power cut: save it now rather than with some later change.
     s->test_signal(1);
 }
@@ -228,9 +226,6 @@ void MainWindow::on_tools_clicked()
     if (!tools_shown_) {
         ui->widget->show();
         tools_shown_ = true;
-        if (focus_widget)
-            focus_widget->setStyleSheet(style_menu_normal);
-        focus_widget = nullptr;
         ui_select = 0;
         bar_index = 0;
         setFocusEntry(kFirstTool);
@@ -259,11 +254,11 @@ void MainWindow::on_toolButton1_clicked()
     VyrRamPara* s = store();
     if (!s)
         return;
-    const uint16_t v = (s->u16(0x844) + 1) & 1;
+    const uint16_t v = (s->u16(blk::kBlackScreen) + 1) & 1;
     setToolPicture(ui->toolButton1, v == 1 ? "closeled" : "uncloseled");
     ScalerHandOver handOver;
-    s->block[0x844] = uint8_t(v);
-    s->block[0x845] = 0;
+    s->block[blk::kBlackScreen] = uint8_t(v);
+    s->block[blk::kBlackScreen + 1] = 0;
     handOver.commit();
 }
 
@@ -273,20 +268,20 @@ void MainWindow::on_toolButton2_clicked()
     if (!s)
         return;
     ScalerHandOver handOver;
-    int w = s->block[0x840];
-    if (w > 5 || s->u16(kWindowBase + kWindowSize * w) == 0) {
+    int w = s->block[blk::kAudioWindow];
+    if (w >= int(blk::kScalerWindows) || s->u16(blk::window(uint32_t(w), blk::win::kState)) == 0) {
         w = 0;
-        s->setU16(0x840, 0);
+        s->setU16(blk::kAudioWindow, 0);
     }
-    uint8_t* audio = s->block + kWindowBase + kWindowSize * w + 20;
-    if (audio[1] & 0x80) {
+    uint8_t* record = s->block + blk::windowRecord(uint32_t(w));
+    if (record[blk::win::kAudioHigh] & 0x80) {
         setToolPicture(ui->toolButton2, "slience");
-        audio[0] = 0;
-        audio[1] = 0;
+        record[blk::win::kAudio] = 0;
+        record[blk::win::kAudioHigh] = 0;
     } else {
         setToolPicture(ui->toolButton2, "unslience");
-        audio[0] = 0xFF;
-        audio[1] = 0x80;
+        record[blk::win::kAudio] = 0xFF;
+        record[blk::win::kAudioHigh] = 0x80;
     }
     handOver.commit();
 }

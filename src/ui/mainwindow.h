@@ -75,6 +75,7 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    static constexpr int kFirstTool = 6; // focus list index of toolButton1
     bool menuBlocked();
     void setFocusEntry(int index);  // focus list index 0-9
     void openBar(bool store);

@@ -6,6 +6,7 @@
 #include "ui/pictures.h"
 #include "ui/texts.h"
 #include "ui/ui_mainwindow.h"
+#include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
 #include <QFrame>
@@ -57,23 +58,29 @@ void MainWindow::mode_init()
     label_mode_title->setStyleSheet(QStringLiteral("background-color: rgb(255, 255, 255);"));
 
     VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
-    const int current = s ? (s->u16(0x362) > 16 ? 0 : s->u16(0x362)) : 0;
+    const int current = s ? (s->u16(blk::kCurrentMode) > kModeCount ? 0 : s->u16(blk::kCurrentMode)) : 0;
     for (int i = 0; i < int(kModeCount); ++i) {
-        const int x = 15 + 63 * (i & 3);
+        const int x = 9 + 63 * (i & 3); // centred in the bar, which leaves room for the wider tools row
         const int y = 33 + 45 * (i / 4);
         auto* frame = new QFrame(widget_mode);
         frame->setGeometry(x, y, 50, 40);
         g_mode[i] = frame;
+        // The number sits inside the slot, clear of its rounded corner and of the focus border,
+        // and above the slot's button so that the border never covers it.
         auto* number = new QLabel(widget_mode);
-        number->setGeometry(x, y, 12, 12);
+        number->setObjectName(QStringLiteral("label_slot_number"));
+        number->setGeometry(x + 3, y + 3, 14, 14);
+        number->setAlignment(Qt::AlignCenter);
+        number->setAttribute(Qt::WA_TransparentForMouseEvents);
         number->setText(QString::number(i + 1));
-        number->setStyleSheet(QStringLiteral("background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 7px;"));
+        number->setStyleSheet(QStringLiteral("background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 10px;"));
         auto* icon = new QLabel(frame);
         icon->setGeometry(17, 12, 16, 16);
         icon->setScaledContents(true);
         auto* using_ = new QLabel(frame);
         using_->setObjectName(QStringLiteral("label_using"));
-        using_->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255); font: 7px;"));
+        using_->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255); font: 10px;"));
+        using_->setAlignment(Qt::AlignCenter);
         using_->setText(uiText(UiText::Using));
         using_->hide();
         auto* button = new QPushButton(widget_mode);
@@ -84,8 +91,8 @@ void MainWindow::mode_init()
         button->setFlat(true); // only the focus border is drawn; the slot's frame shows through
         connect(button, &QPushButton::clicked, this, &MainWindow::vyr_button_mode_clicked);
         mode_buttons.append(button);
-        number->raise();
         button->raise();
+        number->raise();
 
         const bool focused = i == bar_index;
         if (saved(i)) {
@@ -93,8 +100,8 @@ void MainWindow::mode_init()
             icon->setPixmap(QPixmap(QStringLiteral(":/png/mode_exist.png")));
             button->setStyleSheet(focused && (call_state || save_state) ? style_slot_focused : style_slot_normal);
             if (i + 1 == current) {
-                icon->setGeometry(17, 7, 16, 16);
-                using_->setGeometry(7, 23, 36, 17);
+                icon->setGeometry(17, 5, 16, 16);
+                using_->setGeometry(2, 23, 46, 15);
                 using_->show();
             }
         } else {
@@ -107,22 +114,32 @@ void MainWindow::mode_init()
 
 void MainWindow::showBar()
 {
-    widget_mode->setGeometry(11, 6, 270, 230);
+    widget_mode->setGeometry(11, 6, 256, 230);
     label_mode_title->setText(uiText(save_state ? UiText::BarStore : UiText::BarRecall));
     widget_mode->show();
     widget_mode->raise();
-    label_pointer->setGeometry(281, save_state ? 188 : 148, 9, 12);
+    // Between the bar and the tools row, level with the tool that opened the bar.
+    label_pointer->setGeometry(267, save_state ? 179 : 136, 9, 12);
     label_pointer->show();
     label_pointer->raise();
 }
 
 void MainWindow::mode_window_close()
 {
+    const bool barOpen = call_state || save_state;
     call_state = 0;
     save_state = 0;
     if (widget_mode)
         widget_mode->hide();
     label_pointer->hide();
+    if (barOpen) {
+        // Left by MODE or BACK: the tools row keeps a visible focus on the tool that opened the
+        // bar and shows the tools as not in use.
+        call_picture_ = save_picture_ = false;
+        setToolPicture(ui->toolButton3, "uncall");
+        setToolPicture(ui->toolButton4, "unsave");
+        setFocusEntry(kFirstTool + (ui_select & 3));
+    }
 }
 
 void MainWindow::openBar(bool store)
@@ -190,10 +207,10 @@ void MainWindow::vyr_button_mode_clicked()
     g_mode_select = uint8_t(slot);
     VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
     if (save_state == 1) {
-        if (s && slot + 1 != s->u16(0x364)) {
+        if (s && slot + 1 != s->u16(blk::kSaveModeRequest)) {
             ScalerHandOver handOver;
-            s->block[0x365] = 0;
-            s->block[0x364] = uint8_t(slot + 1);
+            s->block[blk::kSaveModeRequest + 1] = 0;
+            s->block[blk::kSaveModeRequest] = uint8_t(slot + 1);
             handOver.commit();
             pending_tip = 1; // confirmed once the refresh after the store has run
         }
@@ -206,8 +223,8 @@ void MainWindow::vyr_button_mode_clicked()
                 std::lock_guard<std::recursive_mutex> records(s->records_mutex);
                 memcpy(s->block + kModeBodyStart, s->mode[slot] + 2, kModeDataSize);
             }
-            s->setU16(0x362, uint16_t(slot + 1));
-            s->setU16(0x364, 0);
+            s->setU16(blk::kCurrentMode, uint16_t(slot + 1));
+            s->setU16(blk::kSaveModeRequest, 0);
             handOver.commit();
             pending_tip = 1;
         }
@@ -222,10 +239,6 @@ void MainWindow::vyr_button_mode_clicked()
 void MainWindow::on_deletewidgetmode_clicked()
 {
     mode_window_close();
-    call_picture_ = save_picture_ = false;
-    setToolPicture(ui->toolButton3, "uncall");
-    setToolPicture(ui->toolButton4, "unsave");
-    setFocusEntry(6 + (ui_select & 3));
 }
 
 void MainWindow::on_toolusermode_clicked()

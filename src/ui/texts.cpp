@@ -13,7 +13,7 @@ struct Row {
 const Row kRows[] = {
     {UiText::BarRecall, {"调用用户模式", "User mode invocation", "Вызов режима", "Gọi chế độ người dùng", "調用用戶模式"}},
     {UiText::BarStore, {"保存用户模式", "User mode save", "Сохранение режима", "Lưu chế độ người dùng", "保存用戶模式"}},
-    {UiText::Using, {"使用中", "Using", "Активен", "Đang dùng", "使用中"}},
+    {UiText::Using, {"使用中", "Using", "Активен", "Hiện tại", "使用中"}},
     {UiText::TipUsbIn,
      {"U盘已接入\n请稍候…", "USB driver is connected,please wait...", "Драйвер USB подключен,\nпожалуйста,подождите...",
       "Usb đã truy cập\nxin vui lòng chờ …", "U盤已接入\n請稍候…"}},
@@ -22,7 +22,7 @@ const Row kRows[] = {
     {UiText::TipUsbReading,
      {"正在读取中，请稍候…", "Reading the data,pls wait", "Прочитайте данные,\nпожалуйста,подождите",
       "Đang đọc,xin vui lòng chờ …", "正在讀取中，請稍候…"}},
-    {UiText::LedSize, {"LED尺寸:%1 x %2", "LED size:%1 x %2", "Размер LED:%1 x %2", "Kích thước LED:%1 x %2", "LED尺寸:%1 x %2"}},
+    {UiText::LedSize, {"LED尺寸:%1 x %2", "LED size:%1 x %2", "Экран LED:%1 x %2", "Cỡ LED:%1 x %2", "LED尺寸:%1 x %2"}},
     {UiText::TitleMachineState, {"设备信息", "Devices", "Устроство", "Thiết bị", "設備信息"}},
     {UiText::TitleInputChoose, {"信号源切换", "Source switch", "Выбор источника", "Chuyển nguồn", "信號源切換"}},
     {UiText::TitleCustomMode, {"用户模式", "User mode", "Режим пользователя", "Chế độ người dùng", "用戶模式"}},
@@ -48,7 +48,7 @@ const Row kRows[] = {
     {UiText::TitleSmartMapping, {"智能连线", "Smart mapping", "Умная схема", "Ánh xạ thông minh", "智能連線"}},
     {UiText::TitleRcvRecovery, {"接收卡恢复", "Rcv recovery", "Восстановление карт", "Khôi phục thẻ nhận", "接收卡恢復"}},
     {UiText::TitleUsbUpgrade, {"USB升级", "USB UPDATE", "Обновление через USB", "Cập nhật qua USB", "USB昇級"}},
-    {UiText::Upgrading, {"正在升级，请稍候…", "Updating, please wait", "Обновление, подождите…", "Đang cập nhật, xin chờ…", "正在升級，請稍候…"}},
+    {UiText::Upgrading, {"正在升级，请稍候…", "Updating, please wait", "Обновление,\nподождите…", "Đang cập nhật, xin chờ…", "正在升級，請稍候…"}},
 };
 static_assert(sizeof kRows / sizeof kRows[0] == size_t(UiText::Count), "one row per text");
 

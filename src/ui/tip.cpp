@@ -49,9 +49,12 @@ void TIP::tip_create(int type)
         frame_->setGeometry(0, 0, 220, 120);
         frame_->setStyleSheet(QLatin1String(kGrey));
         label_ = new QLabel(frame_);
-        label_->setGeometry(5, 5, 200, 100);
+        // Wrapped, and as wide as the frame allows: the English and Russian lines are longer
+        // than the pop-up at this size.
+        label_->setGeometry(5, 5, 210, 110);
         label_->setStyleSheet(QStringLiteral("font: 15px"));
         label_->setAlignment(Qt::AlignCenter);
+        label_->setWordWrap(true);
         const UiText id = type == 3 ? UiText::TipUsbIn : type == 4 ? UiText::TipUsbOut : UiText::TipUsbReading;
         label_->setText(uiText(id));
     } else {

@@ -56,9 +56,10 @@ void Ui_MainWindow::setupUi(QMainWindow* window)
     label_IP->setScaledContents(true);
     label_IPaddr = new QLabel(centralWidget);
     label_IPaddr->setObjectName(QStringLiteral("label_IPaddr"));
-    label_IPaddr->setGeometry(126, 10, 100, 12);
+    // Wide and tall enough for the longest address, "255.255.255.255", up to the lock button.
+    label_IPaddr->setGeometry(126, 8, 160, 18);
     QFont small = label_IPaddr->font();
-    small.setPointSize(9);
+    small.setPixelSize(12);
     small.setBold(false);
     label_IPaddr->setFont(small);
     label_IPaddr->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
@@ -68,16 +69,18 @@ void Ui_MainWindow::setupUi(QMainWindow* window)
 
     widget = new QWidget(centralWidget);
     widget->setObjectName(QStringLiteral("widget"));
-    widget->setGeometry(290, 45, 30, 156);
+    // Wider and taller than the menu entries' margin alone would give, so that the tools' captions
+    // read at arm's length.
+    widget->setGeometry(276, 36, 44, 170);
     widget->setAttribute(Qt::WA_StyledBackground);
     QFont rowFont = widget->font();
     rowFont.setPointSize(8);
     widget->setFont(rowFont);
     widget->setStyleSheet(QString::fromLatin1(kDark));
-    toolButton1 = button(widget, "toolButton1", 0, 0, 30, 36, "color: rgb(255, 255, 255);");
-    toolButton2 = button(widget, "toolButton2", 0, 40, 30, 36, "color: rgb(255, 255, 255);");
-    toolButton3 = button(widget, "toolButton3", 0, 80, 30, 36, "color: rgb(255, 255, 255);");
-    toolButton4 = button(widget, "toolButton4", 0, 120, 30, 36, "color: rgb(255, 255, 255);");
+    toolButton1 = button(widget, "toolButton1", 0, 0, 44, 40, "color: rgb(255, 255, 255);");
+    toolButton2 = button(widget, "toolButton2", 0, 43, 44, 40, "color: rgb(255, 255, 255);");
+    toolButton3 = button(widget, "toolButton3", 0, 86, 44, 40, "color: rgb(255, 255, 255);");
+    toolButton4 = button(widget, "toolButton4", 0, 129, 44, 40, "color: rgb(255, 255, 255);");
 
     tools = button(centralWidget, "tools", 290, 210, 30, 30, kDark);
 }

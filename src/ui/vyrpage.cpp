@@ -30,7 +30,7 @@ VyrPage::VyrPage(int code, const char* pageName, UiText title, QWidget* parent)
     label_title->setAlignment(Qt::AlignCenter);
     label_title->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
     QFont font = label_title->font();
-    font.setPointSize(11);
+    font.setPixelSize(15);
     label_title->setFont(font);
     label_title->setText(uiText(title_));
 }

@@ -1,4 +1,5 @@
 // Every picture the code names is in the compiled-in resource tree, in every language it needs.
+#include "ui/picture_sizes.h"
 #include "ui/pictures.h"
 #include "ui/texts.h"
 
@@ -67,15 +68,42 @@ TEST(Pictures, LanguagePrefixesAndTheEnglishFallback)
     EXPECT_EQ(Pictures::lang("option", 255), QStringLiteral(":/png/en_option.png"));
 }
 
-TEST(Pictures, InputChoicePictureHasTheShapeOfItsLanguage)
+TEST(Pictures, CaptionsAreWholeAndReadableAtTheSizeShown)
 {
+    // The caption is the lowest band of painted rows (gaps of up to two rows belong to it: the
+    // dots below Vietnamese vowels); a 10 px font gives capitals (and CJK glyphs) of at least
+    // 7 px. Ink in the outer columns would mean a clipped caption.
     Pictures::init();
-    const QImage zh(Pictures::lang("inputchoose", 0)), en(Pictures::lang("inputchoose", 1)),
-        ru(Pictures::lang("inputchoose", 2));
-    ASSERT_FALSE(zh.isNull() || en.isNull() || ru.isNull());
-    EXPECT_EQ(zh.width(), zh.height());
-    EXPECT_NEAR(double(en.width()) / en.height(), 90.0 / 64.0, 0.01);
-    EXPECT_NEAR(double(ru.width()) / ru.height(), 96.0 / 76.0, 0.02);
+    const char* const menu[] = {"machinestate", "inputchoose", "custommode", "option"};
+    const char* const tools[] = {"closeled", "uncloseled", "slience", "unslience", "call", "uncall", "save", "unsave"};
+    auto check = [](const char* name, QSize shown) {
+        for (int language = 0; language < 5; ++language) {
+            const QImage image = QImage(Pictures::lang(name, language))
+                                     .scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                     .convertToFormat(QImage::Format_ARGB32);
+            ASSERT_EQ(image.size(), shown);
+            auto inked = [&](int x, int y) { return qAlpha(image.pixel(x, y)) > 0x40; };
+            auto rowInked = [&](int y) {
+                for (int x = 0; x < image.width(); ++x)
+                    if (inked(x, y))
+                        return true;
+                return false;
+            };
+            int bottom = image.height() - 1;
+            while (bottom > 0 && !rowInked(bottom))
+                --bottom;
+            int top = bottom;
+            while (top > 2 && (rowInked(top - 1) || rowInked(top - 2) || rowInked(top - 3)))
+                --top;
+            EXPECT_GE(bottom - top + 1, 7) << name << " " << language;
+            for (int y = top; y <= bottom; ++y)
+                EXPECT_FALSE(inked(0, y) || inked(image.width() - 1, y)) << name << " " << language << " row " << y;
+        }
+    };
+    for (const char* name : menu)
+        check(name, QSize(PictureSize::kMenuWidth, PictureSize::kMenuHeight));
+    for (const char* name : tools)
+        check(name, QSize(PictureSize::kToolWidth, PictureSize::kToolHeight));
 }
 
 TEST(Texts, UnknownLanguagesShowEnglish)

@@ -5,8 +5,10 @@
 #include "scaler/c331_manage.h"
 #include "base/global.h"
 #include "ui/lockwindow.h"
+#include "ui/pages_picture/custommode.h"
 #include "ui/mainwindow.h"
 #include "ui/panelkeys.h"
+#include "ui/picture_sizes.h"
 #include "ui/pictures.h"
 #include "test_root.h"
 #include "ui/tip.h"
@@ -179,14 +181,96 @@ TEST_F(PanelTest, BackLeavesTheBarThenTheToolsRowThenTheMenu)
 TEST_F(PanelTest, RootMenuPicturesFollowTheLanguage)
 {
     MainWindow* root = g_mainwindow;
-    const QSize inputChoice[8] = {{64, 64}, {90, 64}, {96, 76}, {96, 76}, {64, 64}, {90, 64}, {90, 64}, {90, 64}};
     for (int language : {0, 1, 2, 3, 4, 7}) {
         g_language = uint8_t(language);
         root->language_changed();
-        EXPECT_EQ(root->ui->inputchoose->iconSize(), inputChoice[language]) << language;
-        const QImage shown = root->ui->option->icon().pixmap(QSize(128, 128)).toImage().convertToFormat(QImage::Format_ARGB32);
+        // The pictures' captions are painted to be read at this size.
+        for (QPushButton* entry : {root->ui->machinestate, root->ui->inputchoose, root->ui->custommode, root->ui->option})
+            EXPECT_EQ(entry->iconSize(), QSize(PictureSize::kMenuWidth, PictureSize::kMenuHeight)) << language;
+        EXPECT_EQ(root->ui->toolButton1->iconSize(), QSize(PictureSize::kToolWidth, PictureSize::kToolHeight));
         const QImage expected = QImage(Pictures::lang("option", language)).convertToFormat(QImage::Format_ARGB32);
+        const QImage shown = root->ui->option->icon().pixmap(expected.size()).toImage().convertToFormat(QImage::Format_ARGB32);
         EXPECT_EQ(shown, expected) << language;
         Panel::shot(root, QStringLiteral("root_menu_lang%1").arg(language));
     }
+}
+
+TEST_F(PanelTest, ModeFromTheBarLeavesTheRootMenuWithAVisibleFocusAndIdleTools)
+{
+    MainWindow* root = g_mainwindow;
+    saveMode(store, 0, 0x11);
+    auto idle = [](QPushButton* tool, const char* name) {
+        const QImage expected = QImage(Pictures::lang(name)).convertToFormat(QImage::Format_ARGB32);
+        return tool->icon().pixmap(expected.size()).toImage().convertToFormat(QImage::Format_ARGB32) == expected;
+    };
+    for (int tool : {2, 3}) {
+        QPushButton* button = tool == 2 ? root->ui->toolButton3 : root->ui->toolButton4;
+        Script s;
+        if (tool == 2)
+            toTool(s, tool);
+        else // from the tools row the first round left: hide it, show it again, walk to the tool
+            s.keys({Back, OK, Right, Right, Right}).until([root] { return root->ui_select == 3; }, "store tool");
+        s.key(OK)
+            .until([root] { return root->widget_mode->isVisible(); }, "bar open")
+            .act([&] { EXPECT_FALSE(idle(button, tool == 2 ? "uncall" : "unsave")) << "the open bar marks its tool"; })
+            .key(Mode)
+            .until([] { return g_custommode && QApplication::activeWindow() == g_custommode.data(); }, "user modes")
+            .key(Back)
+            .until([] { return g_lockwindow && QApplication::activeWindow() == g_lockwindow.data(); }, "home screen")
+            .key(OK)
+            .until([root] { return QApplication::activeWindow() == root; }, "root menu again");
+        ASSERT_TRUE(s.run()) << tool;
+        EXPECT_EQ(root->call_state + root->save_state, 0);
+        EXPECT_FALSE(root->widget_mode->isVisible());
+        EXPECT_EQ(root->focus_widget, button);
+        EXPECT_EQ(button->styleSheet(), root->style_tool_focused) << tool;
+        EXPECT_TRUE(idle(root->ui->toolButton3, "uncall") && idle(root->ui->toolButton4, "unsave")) << tool;
+    }
+}
+
+TEST_F(PanelTest, EveryEntryShowsTheFlatDarkFaceBeforeItEverHadTheFocus)
+{
+    // The platform's raised button would draw light and dark edges; the menu's own style fills
+    // the face up to the edge with the dark colour.
+    MainWindow* root = g_mainwindow;
+    root->ui->widget->show();
+    const QRgb face = qRgb(33, 36, 53);
+    for (QPushButton* b : {root->ui->inputchoose, root->ui->custommode, root->ui->option, root->ui->Button_lock,
+                           root->ui->tools, root->ui->toolButton1, root->ui->toolButton2, root->ui->toolButton3,
+                           root->ui->toolButton4}) {
+        const QImage image = b->grab().toImage();
+        const int y = image.height() / 2;
+        EXPECT_EQ(image.pixel(0, y) & 0xFFFFFF, face & 0xFFFFFF) << b->objectName().toStdString();
+        EXPECT_EQ(image.pixel(image.width() - 1, y) & 0xFFFFFF, face & 0xFFFFFF) << b->objectName().toStdString();
+    }
+}
+
+TEST_F(PanelTest, SlotNumbersSitInsideTheirSlotAboveTheFocusBorder)
+{
+    MainWindow* root = g_mainwindow;
+    root->on_tools_clicked();
+    root->on_toolButton4_clicked(); // store bar, slot 1 focused
+    ASSERT_TRUE(root->widget_mode->isVisible());
+    const QList<QLabel*> numbers = root->widget_mode->findChildren<QLabel*>(QStringLiteral("label_slot_number"));
+    ASSERT_EQ(numbers.size(), 16);
+    const QImage bar = root->widget_mode->grab().toImage();
+    auto count = [&bar](const QRect& r, QRgb colour) {
+        int n = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                n += (bar.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+        return n;
+    };
+    const QList<QObject*> order = root->widget_mode->children();
+    for (int i = 0; i < 16; ++i) {
+        QLabel* number = numbers[i];
+        const QRect slot = g_mode[i]->geometry();
+        // Clear of the 2 px focus border and of the 5 px rounded corner.
+        EXPECT_TRUE(slot.adjusted(3, 3, -3, -3).contains(number->geometry())) << i;
+        EXPECT_GT(order.indexOf(number), order.indexOf(root->mode_buttons[i])) << "drawn over the slot's button " << i;
+        const QRect r = number->geometry();
+        EXPECT_GT(count(r, qRgb(0x47, 0x77, 0xFF)), r.width() * r.height() / 2) << i;
+        EXPECT_EQ(count(r, qRgb(255, 171, 84)), 0) << "focus border over number " << i;
+    }
+    Panel::shot(root, QStringLiteral("root_bar_store_focus"));
 }

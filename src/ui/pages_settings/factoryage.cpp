@@ -13,6 +13,9 @@ factoryage::factoryage(QWidget* parent)
     label_last = new QLabel(this);
     label_last->setGeometry(10, 50, 300, 20);
     label_last->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
+    QFont font = label_last->font();
+    font.setPixelSize(12);
+    label_last->setFont(font);
     update_agelog();
 }
 
