@@ -66,8 +66,9 @@ const PageKind kPages[] = {
 QString titleOf(QWidget* page) { return page->findChild<QLabel*>(QStringLiteral("label_title"))->text(); }
 }
 
-TEST_F(PanelTest, EveryPageHasItsCodeTitleAndParent)
+TEST_F(PanelTest, EveryPageHasItsCodeTitleAndParentAndItsTextsFit)
 {
+    factoryage_log << QStringLiteral("12-31 23:59 255 255 255"); // the longest sample line
     for (const PageKind& kind : kPages) {
         for (int language : {1, 0, 2, 3, 4}) {
             g_language = uint8_t(language);
@@ -79,6 +80,8 @@ TEST_F(PanelTest, EveryPageHasItsCodeTitleAndParent)
             } else {
                 EXPECT_NE(titleOf(page.get()), QLatin1String(kind.english)) << kind.code << " in " << language;
             }
+            const QStringList misfits = Panel::misfits(page.get(), QString::number(kind.code));
+            EXPECT_TRUE(misfits.isEmpty()) << misfits.join(QLatin1Char('\n')).toStdString() << " in " << language;
             Panel::shot(page.get(), QStringLiteral("page_%1_%2").arg(kind.code).arg(language));
         }
         if (kind.code != 3 && kind.code != 7) {

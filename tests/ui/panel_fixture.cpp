@@ -18,6 +18,11 @@
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QTimer>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyleOptionButton>
 
 void PanelTest::SetUp()
 {
@@ -169,6 +174,61 @@ void shot(QWidget* widget, const QString& name)
     const QString dir = QStringLiteral(VYR_BINARY_DIR "/screenshots");
     QDir().mkpath(dir);
     EXPECT_TRUE(widget->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
+}
+
+}
+
+namespace {
+constexpr int kMinPixels = 10; // the least that reads at arm's length on the panel
+
+// The room a widget gives its text, or an empty rectangle when it shows no text.
+QRect textRoom(QWidget* w, QString* text, bool* wrap)
+{
+    if (auto* l = qobject_cast<QLabel*>(w)) {
+        *text = l->text();
+        *wrap = l->wordWrap();
+        const int m = l->margin();
+        return l->contentsRect().adjusted(m, m, -m, -m);
+    }
+    if (auto* b = qobject_cast<QPushButton*>(w)) {
+        *text = b->text();
+        *wrap = false;
+        QStyleOptionButton option;
+        option.initFrom(b);
+        option.text = b->text();
+        return b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b);
+    }
+    return QRect();
+}
+
+}
+
+namespace Panel {
+
+QStringList misfits(QWidget* window, const QString& where)
+{
+    QStringList out;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(window))
+            continue;
+        w->ensurePolished(); // style-sheet fonts take effect here
+        QString text;
+        bool wrap = false;
+        const QRect room = textRoom(w, &text, &wrap);
+        if (text.isEmpty())
+            continue;
+        const QString name = where + QLatin1Char('/') + w->objectName() + QStringLiteral(" \"") + text + QLatin1Char('"');
+        const int pixels = QFontInfo(w->font()).pixelSize();
+        if (pixels < kMinPixels)
+            out << name + QStringLiteral(": font of %1 px").arg(pixels);
+        const QFontMetrics fm(w->font());
+        const QRect need = wrap ? fm.boundingRect(room, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text)
+                                : fm.boundingRect(QRect(0, 0, 4000, 4000), Qt::AlignLeft | Qt::AlignTop, text);
+        if (need.width() > room.width() || need.height() > room.height())
+            out << name + QStringLiteral(": needs %1x%2, has %3x%4")
+                              .arg(need.width()).arg(need.height()).arg(room.width()).arg(room.height());
+    }
+    return out;
 }
 
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -46,4 +47,7 @@ void refresh(int code = 1);            // a scaler pass's signal, then the queue
 void openLater(VyrPage* (*make)());    // opens a page modally from a queued call
 void closeModalPages();
 void shot(QWidget* widget, const QString& name); // <build>/screenshots/<name>.png
+// One line per visible text of the window whose font is below 10 px or that does not fit its
+// label or button (word-wrapped labels measured with their wrap).
+QStringList misfits(QWidget* window, const QString& where);
 }
