@@ -58,28 +58,39 @@ TEST_F(MessageDealTest, DescriptionCapabilityAndRegisterWindowsByteForByte)
     EXPECT_EQ(readRam(0x60004B, 5), (std::vector<uint8_t>{0x11, 0x11, 0x22, 0x33, 0x44}));
 }
 
-TEST_F(MessageDealTest, DeviceInformationBlock)
+TEST_F(MessageDealTest, DeviceInformationBlockByteForByte)
 {
-    G_timeTicks = 2000;
+    G_timeTicks = 0x01020304 * 20;
+    g_skyhub_cloud = 0x5C;
+    g_update_status = 0x6D;
     g_skyhub_cloudserverip = QStringLiteral("10.0.0.9");
     g_skyhub_cloudserverport = 0x1234;
     g_skyhub_clouduserid = QStringLiteral("u1");
-    g_skyhub_controllername = QString();
-    fpga->MCU_REG_func[0][28] = 0x11;
-    fpga->MCU_REG_func[0][31] = 0x44;
-    const std::vector<uint8_t> info = readRam(0xA0000000, 0x100);
-    EXPECT_EQ(std::vector<uint8_t>(info.begin() + 1, info.begin() + 9),
-              (std::vector<uint8_t>{1, 0, 1, 0x52, 0x8B, 0x0F, 0x0B, 0x10}));
-    EXPECT_EQ(std::vector<uint8_t>(info.begin() + 0x11, info.begin() + 0x1A),
-              (std::vector<uint8_t>{8, 0x52, 0x8B, 2, 0x24, 0x10, 0x20, 1, 0x0B}));
-    EXPECT_EQ(getU32(&info[0x1C]), 100u);
-    EXPECT_EQ(info[0x2C], 0x44);
-    EXPECT_EQ(info[0x2F], 0x11);
-    EXPECT_EQ(info[0x42], 0x0C);
-    EXPECT_EQ(std::vector<uint8_t>(info.begin() + 0x80, info.begin() + 0x84),
-              (std::vector<uint8_t>{0x07, 0x80, 0x04, 0x38})) << "LED size, high byte first";
-    const std::vector<uint8_t> texts = {8, '1', '0', '.', '0', '.', '0', '.', '9', 0x34, 0x12, 2, 'u', '1', 0, 0};
-    EXPECT_EQ(std::vector<uint8_t>(info.begin() + 0x84, info.begin() + 0x84 + texts.size()), texts);
+    g_skyhub_controllername = QStringLiteral("box");
+    for (int r = 28; r < 32; ++r)
+        fpga->MCU_REG_func[0][r] = uint8_t(0x10 + r);
+    fpga->fpga_status = 0x02;
+    fpga->wlan_state_word = 0xB1A2;
+    for (int i = 0; i < 16; ++i)
+        fpga->control_uid[i] = uint8_t(0xC0 + i);
+    store->setU16(0x562, 0x0780);
+    store->setU16(0x564, 0x0438);
+
+    std::vector<uint8_t> want(0x100, 0);
+    auto put = [&](uint32_t at, const std::vector<uint8_t>& bytes) { std::copy(bytes.begin(), bytes.end(), want.begin() + at); };
+    // Byte 0 also needs the cloud property record, which this box does not keep: 0.
+    put(0x01, {1, 0, 1, 0x52, 0x8B, 0x0F, 0x0B, 0x10, 0x5C});
+    put(0x10, {0x6D, 8, 0x52, 0x8B, 2, 0x24, 0x10, 0x20, 1, 0x0B});
+    put(0x1C, {0x04, 0x03, 0x02, 0x01}); // ticks / 20
+    put(0x29, {0x0F, 0x0B, 0x0B, 0x10 + 31, 0x10 + 30, 0x10 + 29, 0x10 + 28});
+    put(0x3F, {1, 1, uint8_t(fpga->get_fpga_status()), 0x0C});
+    for (int i = 0; i < 16; ++i)
+        want[0x6B + i] = uint8_t(0xC0 + i);
+    put(0x7C, {0xA2, 0xB1, 0xA2, 0xB1});
+    put(0x80, {0x07, 0x80, 0x04, 0x38}); // LED size, high byte first
+    put(0x84, {8, '1', '0', '.', '0', '.', '0', '.', '9', 0x34, 0x12, 2, 'u', '1', 3, 'b', 'o', 'x'});
+    EXPECT_EQ(differences(readRam(0xA0000000, 0x100), want, 0xA0000000), "");
+
     // A long text is cut to what its length byte can say.
     g_skyhub_cloudserverip = QString(400, QLatin1Char('x'));
     const std::vector<uint8_t> cut = readRam(0xA0000184, 3);

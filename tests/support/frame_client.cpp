@@ -146,7 +146,7 @@ FrameClient::FrameClient(int port, int connectTimeoutMs)
         m_fd = -1;
         if (std::chrono::steady_clock::now() >= until)
             return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // Segments leave as the test writes them, so a test can cut the stream where it wants.
     const int on = 1;

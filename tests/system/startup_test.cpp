@@ -2,9 +2,11 @@
 #include "test_root.h"
 #include "platform/paths.h"
 
+#include "frame_client.h"
 #include "program.h"
 
 #include <QThread>
+#include <chrono>
 #include <gtest/gtest.h>
 
 TEST(ProgramStart, FirstStartCreatesItsFilesAndKeepsRunning)
@@ -47,4 +49,24 @@ TEST(ProgramStart, DamagedFileIsReplacedByTheDefaults)
     }, 15000));
     const QByteArray para = TestRoot::readFile("/data/ram_device_info");
     EXPECT_EQ(uint8_t(para[0x582]), 100) << "defaults, never zeros";
+}
+
+TEST(ProgramStart, AnswersOnTheControlPortSoonAfterItsTwoStartPauses)
+{
+    // Of the start-up only the two pauses of 2 s each are long; what comes beside them (loading,
+    // the INI and parameter files, the store's pause after them, the threads) must stay small.
+    // The margin holds under the sanitizers and the emulator.
+    const int port = freeTcpPort();
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", "[config]\nTcpPort=" + QByteArray::number(port) + "\n"));
+    const auto started = std::chrono::steady_clock::now();
+    Program program(platform::Paths::root());
+    FrameClient tool(port, 20000);
+    ASSERT_TRUE(tool.connected()) << program.report();
+    const Bytes reply = tool.request(Wire::readRegister(4, 0x37));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_EQ(reply.size(), 13u);
+    EXPECT_EQ(reply[11], 0x37);
+    EXPECT_GE(seconds, 4.0) << "the two start pauses are kept";
+    EXPECT_LT(seconds, 7.0) << "seconds from start to the first answer";
 }
