@@ -33,11 +33,14 @@ bool screenFieldsChanged(const VyrRamPara& store)
 void startLedHandshake()
 {
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga || !fpga->fpgaUp(0))
+    if (!fpga || !fpga->get_fpga_status())
         return;
-    QMutexLocker lock(&Utils::_led_para_init_mutex);
-    g_set_led_para = 1;
-    g_set_led_setup = 0;
+    {
+        QMutexLocker lock(&Utils::_led_para_init_mutex);
+        g_set_led_para = 1;
+        g_set_led_setup = 0;
+    }
+    fpga_manage::wake();
 }
 
 }

@@ -7,7 +7,9 @@
 #include "scaler/c331_manage.h"
 #include "fpga/fpga_drv.h"
 #include "base/global.h"
+#include "base/posix_lock.h"
 #include "base/utils.h"
+#include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
 #include <algorithm>
@@ -25,17 +27,13 @@ bool rawMode(uint32_t mode)
 
 uint8_t reg(fpga_manage& m, int fpga, int r)
 {
-    pthread_mutex_lock(&m.reg_mutex);
-    const uint8_t v = m.MCU_REG_func[fpga][r];
-    pthread_mutex_unlock(&m.reg_mutex);
-    return v;
+    return m.reg_cached(fpga, r);
 }
 
 void setReg(fpga_manage& m, int fpga, int r, uint8_t v)
 {
-    pthread_mutex_lock(&m.reg_mutex);
+    PosixLock lock(m.reg_mutex);
     m.MCU_REG_func[fpga][r] = v;
-    pthread_mutex_unlock(&m.reg_mutex);
 }
 
 }
@@ -69,7 +67,7 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
         }
         uint8_t v;
         if (fromBlock) {
-            const uint32_t percent = std::min<uint32_t>(store ? store->u16(0x880) : 100, 100);
+            const uint32_t percent = std::min<uint32_t>(store ? store->u16(blk::kBrightness) : 100, 100);
             v = uint8_t(percent * 255 / 100);
             if (!rawMode(bri_mode))
                 v = std::max<uint8_t>(v, 15);
@@ -79,11 +77,10 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
             if (!rawMode(bri_mode))
                 v = uint8_t(v * 16 - 1);
             const uint16_t percent = uint16_t(v * 100 / 255);
-            if (store && store->u16(0x880) != percent) {
+            if (store && store->u16(blk::kBrightness) != percent) {
                 {
                     ScalerHandOver scaler;
-                    store->block[0x880] = uint8_t(percent);
-                    store->block[0x881] = 0;
+                    blk::put16(store->block, blk::kBrightness, percent);
                 }
                 store->test_signal(1);
             }

@@ -6,7 +6,9 @@
 #include "fpga/fpga_drv.h"
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "base/posix_lock.h"
 #include "base/utils.h"
+#include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
 #include <algorithm>
@@ -161,7 +163,7 @@ void fpga_manage::R58_mcu_set_net_para(int fpga)
 {
     if (!fpgaIndex(fpga))
         return;
-    const uint16_t dx = blockU16(0x566), dy = blockU16(0x568);
+    const uint16_t dx = blockU16(blk::kCanvasX), dy = blockU16(blk::kCanvasY);
     std::lock_guard<std::mutex> lock(image_mutex);
     uint8_t* para = MCU_RAM_PARA_func[fpga];
     const uint8_t* back = MCU_RAM_ETH_BACK_PARA_func[fpga];
@@ -181,9 +183,7 @@ void fpga_manage::update_eth_state(int fpga)
         return;
     read_from_register(128, fpga);
     read_from_register(144, fpga);
-    pthread_mutex_lock(&reg_mutex);
-    const uint8_t low = MCU_REG_func[fpga][128], high = MCU_REG_func[fpga][144];
-    pthread_mutex_unlock(&reg_mutex);
+    const uint8_t low = reg_cached(fpga, 128), high = reg_cached(fpga, 144);
 
     uint8_t* para = MCU_RAM_PARA_func[fpga];
     struct Change {
@@ -251,9 +251,8 @@ void fpga_manage::FPGA_to_RAM(int fpga)
 {
     for (int r = 28; r <= 31; ++r) {
         read_from_register(r, fpga);
-        pthread_mutex_lock(&reg_mutex);
+        PosixLock lock(reg_mutex);
         MCU_RAM_CMD[12 + (r - 28)] = fpgaIndex(fpga) ? MCU_REG_func[fpga][r] : 0;
-        pthread_mutex_unlock(&reg_mutex);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "fpga/fpga_drv.h"
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "base/posix_lock.h"
 #include "base/utils.h"
 
 #include <QDate>
@@ -32,9 +33,8 @@ int fromBcd(uint8_t b)
 // Register-cache byte 66 of FPGA 0: the schedule runs while it is 1.
 void setScheduleEnabled(fpga_manage& m, uint8_t on)
 {
-    pthread_mutex_lock(&m.reg_mutex);
+    PosixLock lock(m.reg_mutex);
     m.MCU_REG_func[0][66] = on;
-    pthread_mutex_unlock(&m.reg_mutex);
 }
 
 bool validTime(int hour, int minute)
@@ -85,20 +85,23 @@ void fpga_manage::Dealwith_mcu_ram()
                 else
                     erase_flash_record(FpgaFlash::kBrightnessRecord);
                 bri_reload = 1;
+                wake();
                 bri_fail_count = 0;
             }
             break;
         }
         // Manual level: levels run 1-16, anything above is taken as full brightness.
         const uint8_t level = cmd[9] > 16 ? 16 : cmd[9];
-        pthread_mutex_lock(&reg_mutex);
-        MCU_REG_func[0][64] = level;
-        pthread_mutex_unlock(&reg_mutex);
+        {
+            PosixLock lock(reg_mutex);
+            MCU_REG_func[0][64] = level;
+        }
         bri_level = level;
         Brightness_hand_dealwith(0);
         if (store == 0xAA) {
             store_flash_record(FpgaFlash::kBrightnessRecord, cmd, total);
             bri_reload = 1;
+            wake();
         }
         break;
     }

@@ -5,9 +5,11 @@
 #include "fpga/fpga_drv.h"
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "base/posix_lock.h"
 #include "platform/mem_window.h"
 #include "platform/spi_bus.h"
 #include "base/utils.h"
+#include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
 #include <QMutexLocker>
@@ -44,14 +46,12 @@ void screenControlWritten(fpga_manage& m, bool blank, uint8_t mask)
     if (mask == 0x04 && g_set_led_para.load() == 0 && store) {
         {
             ScalerHandOver scaler;
-            store->block[0x845] = 0;
-            store->block[0x844] = blank ? 1 : 0;
+            blk::put16(store->block, blk::kBlackScreen, blank ? 1 : 0);
         }
         store->test_signal(1);
     }
-    pthread_mutex_lock(&m.reg_mutex);
+    PosixLock lock(m.reg_mutex);
     fpga_manage::MCU_RAM_EXTEND[29] = ScreenState.load();
-    pthread_mutex_unlock(&m.reg_mutex);
 }
 
 bool fpgaIndex(int fpga)
@@ -77,36 +77,42 @@ fpga_manage::fpga_manage()
     fpgadrv = new fpga_drv(this);
 }
 
-void fpga_manage::gpio_write(volatile uint16_t* word, uint16_t value)
+void fpga_manage::gpio_write(uint32_t word, uint16_t value)
 {
-    if (word)
-        *word = value;
+    fpga_manage* m = p_fpga_manage;
+    if (m && m->window)
+        m->window->write16(word, value);
     else
         noteUnmapped();
 }
 
-uint16_t fpga_manage::gpio_read(const volatile uint16_t* word)
+uint16_t fpga_manage::gpio_read(uint32_t word)
 {
-    if (word)
-        return *word;
+    fpga_manage* m = p_fpga_manage;
+    if (m && m->window)
+        return m->window->read16(word);
     noteUnmapped();
     return 0;
 }
 
-// FPGA 1 and its flash stay closed: the worker drives FPGA 0 only.
+void fpga_manage::release_selects()
+{
+    fpga_manage* m = p_fpga_manage;
+    if (!m || !m->window)
+        return;
+    m->window->write16(cs_fpga0, 16);
+    m->window->write16(cs_fpga1, 16);
+}
+
+// FPGA 1 and its flash stay closed: the worker drives FPGA 0 only. The worker needs the window
+// and FPGA 0's device; without the flash device only the flash reads fail (defaults are used).
 int fpga_manage::setupWindow()
 {
-    // From scratch: a failed set-up leaves no word of an older window behind.
-    for (volatile uint16_t** word : {&cs_fpga0, &cmd_fpga0, &cs_fpga1, &cmd_fpga1, &rst_fpga0, &rst_fpga1, &irq_fpga0,
-                                     &irq_fpga1, &cs_flash0, &cs_flash1, &it6602_path, &ite6805_path, &edid_wp,
-                                     &board_1f1c, &sdi_rst, &sdi_tx_en})
-        *word = nullptr;
-    window.reset();
-    int result = 0;
+    window.reset(); // from scratch: a failed set-up leaves no word of an older window behind
     spi_fpga[0] = fpgadrv->initialize_vbyne1(0);
     spi_flash[0] = fpgadrv->initialize_vbyne1(2);
-    if (!spi_fpga[0] || !spi_flash[0])
-        result = 255;
+    if (!spi_flash[0])
+        writeLogMsg(LOG_ERROR, "fpga_manage: configuration flash of FPGA 0 missing, its records read as absent");
 
     uint32_t physical = 0, length = 0;
     if (!platform::msysRequest(&physical, &length)) {
@@ -121,28 +127,11 @@ int fpga_manage::setupWindow()
         return 255;
     }
     window = std::move(w);
-    auto at = [this](size_t offset) { return reinterpret_cast<volatile uint16_t*>(window->data() + offset); };
-    cs_fpga0 = at(0x207810);
-    cmd_fpga0 = at(0x207838);
-    cs_fpga1 = at(0x207900);
-    cmd_fpga1 = at(0x20794C);
-    rst_fpga0 = at(0x207858);
-    rst_fpga1 = at(0x207864);
-    irq_fpga0 = at(0x207908);
-    irq_fpga1 = at(0x207910);
-    cs_flash0 = at(0x207860);
-    cs_flash1 = at(0x20790C);
-    it6602_path = at(0x207940);
-    ite6805_path = at(0x207944);
-    edid_wp = at(0x207948);
-    board_1f1c = at(0x001F1C);
-    sdi_rst = at(0x002848);
-    sdi_tx_en = at(0x207800);
     gpio_write(ite6805_path, 0);
     gpio_write(it6602_path, 0);
     gpio_write(edid_wp, 16);
     gpio_write(board_1f1c, 1);
-    return result;
+    return spi_fpga[0] ? 0 : 255;
 }
 
 // Byte 0 holds the 4-bit op and the read bit; the word goes out least significant byte first.
@@ -232,9 +221,8 @@ int fpga_manage::read_from_register(int reg, int fpga)
     uint8_t value = 0;
     if (read_fpga_register(uint8_t(reg), &value, fpga) != 0)
         return 1;
-    pthread_mutex_lock(&reg_mutex);
+    PosixLock lock(reg_mutex);
     reg_cache_[fpga][reg] = value;
-    pthread_mutex_unlock(&reg_mutex);
     return 0;
 }
 
@@ -245,11 +233,13 @@ void fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fp
     const bool programOnly = reg >= 64 && reg <= 96;
     if (!programOnly)
         read_from_register(reg, fpga);
-    pthread_mutex_lock(&reg_mutex);
-    uint8_t& cached = reg_cache_[fpga][reg];
-    cached = uint8_t((cached & ~mask) | (value & mask));
-    uint8_t sent = cached;
-    pthread_mutex_unlock(&reg_mutex);
+    uint8_t sent;
+    {
+        PosixLock lock(reg_mutex);
+        uint8_t& cached = reg_cache_[fpga][reg];
+        cached = uint8_t((cached & ~mask) | (value & mask));
+        sent = cached;
+    }
     if (programOnly)
         return;
     if (reg == 2) {

@@ -1,6 +1,8 @@
 #pragma once
 #include <QDateTime>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +19,52 @@ struct TimeRealType {
     uint8_t second, minute, hour, day, weekday, month;
     uint16_t year;
 };
+
+// FPGA registers the worker and the images name (register cache bytes of the same number).
+namespace FpgaReg {
+constexpr int ScreenControl = 0;  // bit 1, bit 2 blank, bit 3 fault (FPGA side)
+constexpr int Apply = 2;          // bit 0 apply, bit 2 mailbox doorbell, bit 3 image loaded
+constexpr int Control = 3;        // bit 2 brightness, bit 5 output, bit 6 link, bit 7 V-by-One
+constexpr int Brightness = 6;
+constexpr int Identity7 = 7;      // read with the identity bytes
+constexpr int Status21 = 21;
+constexpr int Status = 22;        // bit 3 V-by-One error, 4 V-by-One up, 5 reply, 6 identity lost, 7 link
+constexpr int Control23 = 23;     // bit 0 V-by-One, bit 1 loop test, bit 3 mute, bit 6 pulse at start
+constexpr int IdentityFirst = 28; // 28-31; 31 is the FPGA identity
+constexpr int FpgaIdentity = 31;  // 25-48 when configured
+constexpr int ControlId = 32;     // 32-39: the flash's unique id
+constexpr int Links = 40;         // bits 2-4: V-by-One lanes
+constexpr int LinkLoop = 41;      // bit 0: loop test
+constexpr int ManualBrightness = 64; // program only
+constexpr int ScheduleEnabled = 66;  // program only: 1 runs the on/off schedule
+constexpr int State = 80;            // program only: 0 unknown, 2 or 3 usable, 3 brought up
+constexpr int PortLinksLow = 128;    // link bits of ports 0-7
+constexpr int RxReadyLow = 129;
+constexpr int PortLinksHigh = 144;   // ports 8-15
+constexpr int RxReadyHigh = 145;
+constexpr uint8_t StateUp = 3;
+}
+
+// Steps S of the V-by-One bring-up.
+namespace VboStep {
+enum : uint8_t { Start = 0, LinkOn = 1, LinkCheck = 2, VboOn = 3, VboCheck = 5, Enable = 6, Up = 7, WatchReset = 17 };
+}
+// Steps T of the status watch after the bring-up.
+namespace StatusStep {
+enum : uint8_t {
+    LinkWait = 0,      // register 22 bit 7
+    MeasureWait = 7,   // the measured input in bank 1
+    LoopStart = 1,     // register 41 and 23 bit 1 on
+    LoopCheck = 8,
+    LoopRead = 2,
+    LoopStop = 9,      // 23 bit 1 off
+    LoopStopCheck = 10,
+    HandOver = 3,      // apply; the scaler lifts its forced colour
+    Unmute = 14,
+    OutputOn = 15,
+    Up = 18,
+};
+}
 
 // On/off schedule of the wall: up to four pairs of times (binary, not BCD).
 struct OnOffEntry {
@@ -44,13 +92,22 @@ public:
     int get_fpga_status();                      // 1 when FPGA 0 is up and its picture enabled
     void reg_IRQ_Dealwith(int fpga, int force); // interrupt service (transports: under pass_mutex)
     void SCREEN_fpgactrl_status(int status);    // screen-control value 0-9 on FPGA 0
-    std::atomic<uint8_t> onoff_request{0};      // LED output on/off (block 0x844) changed
-    std::atomic<uint8_t> lcd_request{0};        // LED x/y offset (block 0x566/0x568) changed
+    std::atomic<uint8_t> onoff_request{0};      // LED output on/off (blk::kBlackScreen) changed
+    std::atomic<uint8_t> lcd_request{0};        // canvas offset (blk::kCanvasX/Y) changed
     std::atomic<uint8_t> bri_request{0};        // block brightness changed (under Utils::_bri_set_mutex)
     uint8_t fpga_status = 0;                    // status byte (group 0x82 byte 22); bit 1 in device info
     uint16_t wlan_state_word = 0;               // port links of the last link report
     TimeRealType time_now = {};                 // refreshed by the worker, read by the schedule
     static fpga_manage* instanceWithoutWorker(); // tests: the same set-up without the thread; drive runOnce()
+    // An event for the worker (a request byte, the LED-parameter hand-over, a job, a pass-through
+    // frame): its next pass runs at once. Every raiser calls it after setting its byte.
+    static void wake();
+    // Tests: ends the worker thread and waits for it, so a test can tear the board down.
+    void stop_worker();
+    // How long the worker may sleep after a pass: one tick while anything is in progress, else
+    // until its next periodic duty.
+    std::chrono::milliseconds next_pause();
+    bool busy();                                // bring-up, a request, a job or a reply in progress
     int prepare();                              // window, soft start, start pause; 0 or 255
     void softinit();
     void runOnce();                             // one pass of the worker thread
@@ -103,6 +160,11 @@ public:
     uint32_t led_para_stamp = 0;
     pthread_t worker_thread{};
     bool worker_started = false;
+    std::mutex wake_mutex;
+    std::condition_variable wake_cv;
+    bool wake_flag = false;                     // under wake_mutex
+    bool stop_flag = false;                     // under wake_mutex
+    void worker_loop();
     // ---- end of worker section ----
 
     // ---- access: SPI devices, GPIO window, registers, RAM ----
@@ -113,26 +175,30 @@ public:
     std::unique_ptr<platform::SpiBus> spi_fpga[2];  // FPGA 0 ("/dev/spidev32766.1"), FPGA 1 (never opened)
     std::unique_ptr<platform::SpiBus> spi_flash[2]; // their configuration flashes (".3"; ".4" never opened)
     std::unique_ptr<platform::MemWindow> window;
-    // GPIO words of the window; null until it is mapped. Go through gpio_write/gpio_read.
-    volatile uint16_t* cs_fpga0 = nullptr;     // 0x207810 select of FPGA 0 and its flash: 0 on, 16 off
-    volatile uint16_t* cmd_fpga0 = nullptr;    // 0x207838 command phase: 16 command, 0 data
-    volatile uint16_t* cs_fpga1 = nullptr;     // 0x207900
-    volatile uint16_t* cmd_fpga1 = nullptr;    // 0x20794C: 1 command, 0 data
-    volatile uint16_t* rst_fpga0 = nullptr;    // 0x207858: 0 in reset, 16 running
-    volatile uint16_t* rst_fpga1 = nullptr;    // 0x207864
-    volatile uint16_t* irq_fpga0 = nullptr;    // 0x207908 bit 0: interrupt pending
-    volatile uint16_t* irq_fpga1 = nullptr;    // 0x207910
-    volatile uint16_t* cs_flash0 = nullptr;    // 0x207860 flash select of FPGA 0
-    volatile uint16_t* cs_flash1 = nullptr;    // 0x20790C
-    volatile uint16_t* it6602_path = nullptr;  // 0x207940
-    volatile uint16_t* ite6805_path = nullptr; // 0x207944
-    volatile uint16_t* edid_wp = nullptr;      // 0x207948 EEPROM write-protect
-    volatile uint16_t* board_1f1c = nullptr;   // 0x001F1C
-    volatile uint16_t* sdi_rst = nullptr;      // 0x002848 SDI receiver reset
-    volatile uint16_t* sdi_tx_en = nullptr;    // 0x207800
-    // A word that is not mapped takes no write and reads 0; the first such access is logged.
-    static void gpio_write(volatile uint16_t* word, uint16_t value);
-    static uint16_t gpio_read(const volatile uint16_t* word);
+    // GPIO words of the window, by their offset in it. The scaler's and the FPGA worker's threads
+    // both write the selects, so every access goes through the window's atomic accessors.
+    static constexpr uint32_t cs_fpga0 = 0x207810;     // select of FPGA 0 and its flash: 0 on, 16 off
+    static constexpr uint32_t cmd_fpga0 = 0x207838;    // command phase: 16 command, 0 data
+    static constexpr uint32_t cs_fpga1 = 0x207900;
+    static constexpr uint32_t cmd_fpga1 = 0x20794C;    // 1 command, 0 data
+    static constexpr uint32_t rst_fpga0 = 0x207858;    // 0 in reset, 16 running
+    static constexpr uint32_t rst_fpga1 = 0x207864;
+    static constexpr uint32_t irq_fpga0 = 0x207908;    // bit 0: interrupt pending
+    static constexpr uint32_t irq_fpga1 = 0x207910;
+    static constexpr uint32_t cs_flash0 = 0x207860;    // flash select of FPGA 0
+    static constexpr uint32_t cs_flash1 = 0x20790C;
+    static constexpr uint32_t it6602_path = 0x207940;
+    static constexpr uint32_t ite6805_path = 0x207944;
+    static constexpr uint32_t edid_wp = 0x207948;      // EEPROM write-protect
+    static constexpr uint32_t board_1f1c = 0x001F1C;
+    static constexpr uint32_t sdi_rst = 0x002848;      // SDI receiver reset
+    static constexpr uint32_t sdi_tx_en = 0x207800;
+    // Words of the manager's window. Before it is mapped a write is dropped and a read gives 0;
+    // the first such access is logged.
+    static void gpio_write(uint32_t word, uint16_t value);
+    static uint16_t gpio_read(uint32_t word);
+    // Both FPGA selects released, as the scaler's transfers need; nothing before the window exists.
+    static void release_selects();
 
     int setupWindow(); // SPI devices, "/dev/msys" window, GPIO start values; 0, or 255 (logged)
     static uint32_t fpga_cmd_to_spi_data(uint8_t op, uint8_t bank, uint16_t address, uint8_t read);

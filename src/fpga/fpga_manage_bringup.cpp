@@ -7,6 +7,7 @@
 #include "fpga/fpga_drv.h"
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "base/posix_lock.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
 
@@ -38,7 +39,7 @@ void traceStep(int step, int fpga)
 
 void setState(fpga_manage& m, int fpga, uint8_t state)
 {
-    m.write_to_register(80, 0xFF, state, fpga); // program-only register: the cache alone
+    m.write_to_register(FpgaReg::State, 0xFF, state, fpga); // program-only register: the cache alone
 }
 
 }
@@ -83,16 +84,18 @@ void fpga_manage::check_fpga_rst()
     if (!rst_pending[0] || !after(rst_stamp[0], kResetTicks))
         return;
     gpio_write(rst_fpga0, 16);
-    pthread_mutex_lock(&reg_mutex);
-    MCU_REG_func[0][80] = 0;
-    MCU_REG_func[0][31] = 0;
-    pthread_mutex_unlock(&reg_mutex);
-    status_step[0] = 0;
-    vbo_step[0] = 0;
+    {
+        PosixLock lock(reg_mutex);
+        MCU_REG_func[0][FpgaReg::State] = 0;
+        MCU_REG_func[0][FpgaReg::FpgaIdentity] = 0;
+    }
+    status_step[0] = StatusStep::LinkWait;
+    vbo_step[0] = VboStep::Start;
     vbo_err[0] = 0;
-    pthread_mutex_lock(&pass_mutex); // the transports' interrupt service writes the same record
-    set_change_word(38, G_timeTicks.load());
-    pthread_mutex_unlock(&pass_mutex);
+    {
+        PosixLock lock(pass_mutex); // the transports' interrupt service writes the same record
+        set_change_word(38, G_timeTicks.load());
+    }
     rst_pending[0] = 0;
 }
 
@@ -100,7 +103,7 @@ void fpga_manage::power_up_fpga_start(int check, int fpga)
 {
     if (fpga < 0 || fpga > 1)
         return;
-    if (check && reg_cached(fpga, 80) == 3 && vbo_step[fpga] == 7)
+    if (check && reg_cached(fpga, FpgaReg::State) == FpgaReg::StateUp && vbo_step[fpga] == VboStep::Up)
         return;
     // Held in reset the FPGA reads 0: steps taken now would clear the retry count that limits
     // the resets, so the steps wait for the release.
@@ -110,26 +113,26 @@ void fpga_manage::power_up_fpga_start(int check, int fpga)
     if (!after(change_word(stampWord), kStepTicks))
         return;
     const uint32_t now = G_timeTicks.load();
-    if (!configured(reg_cached(fpga, 31))) {
-        for (int reg : {31, 30, 29, 28, 7})
+    if (!configured(reg_cached(fpga, FpgaReg::FpgaIdentity))) {
+        for (int reg : {FpgaReg::FpgaIdentity, 30, 29, FpgaReg::IdentityFirst, FpgaReg::Identity7})
             read_from_register(reg, fpga);
-        vbo_step[fpga] = 1;
+        vbo_step[fpga] = VboStep::LinkOn;
         vbo_err[fpga] = 0;
         set_change_word(stampWord, now);
         return;
     }
     bool renew = true;
     switch (vbo_step[fpga].load()) {
-    case 1:
+    case VboStep::LinkOn:
         traceStep(1, fpga);
-        write_to_register(3, 0x40, 0x40, fpga);
-        vbo_step[fpga] = 2;
+        write_to_register(FpgaReg::Control, 0x40, 0x40, fpga);
+        vbo_step[fpga] = VboStep::LinkCheck;
         break;
-    case 2:
+    case VboStep::LinkCheck:
         traceStep(2, fpga);
-        read_from_register(22, fpga);
-        if (!(reg_cached(fpga, 22) & 0x08)) {
-            vbo_step[fpga] = 3;
+        read_from_register(FpgaReg::Status, fpga);
+        if (!(reg_cached(fpga, FpgaReg::Status) & 0x08)) {
+            vbo_step[fpga] = VboStep::VboOn;
             break;
         }
         if (traceOn())
@@ -141,23 +144,23 @@ void fpga_manage::power_up_fpga_start(int check, int fpga)
                 printf("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S2 reset!!!++++++++++++++++\n", fpga);
             hold_in_reset(fpga);
         } else {
-            vbo_step[fpga] = 3;
+            vbo_step[fpga] = VboStep::VboOn;
         }
         break;
-    case 3:
+    case VboStep::VboOn:
         traceStep(3, fpga);
-        write_to_register(3, 0x80, 0x80, fpga);
-        vbo_step[fpga] = 5;
+        write_to_register(FpgaReg::Control, 0x80, 0x80, fpga);
+        vbo_step[fpga] = VboStep::VboCheck;
         vbo_err[fpga] = 0;
         vbo_retry[fpga] = 0;
         break;
-    case 5:
+    case VboStep::VboCheck:
         traceStep(5, fpga);
-        read_from_register(22, fpga);
-        if (reg_cached(fpga, 22) & 0x10) {
-            vbo_step[fpga] = 6;
+        read_from_register(FpgaReg::Status, fpga);
+        if (reg_cached(fpga, FpgaReg::Status) & 0x10) {
+            vbo_step[fpga] = VboStep::Enable;
             vbo_retry[fpga] = 0;
-            write_to_register(23, 0x01, 0x00, fpga);
+            write_to_register(FpgaReg::Control23, 0x01, 0x00, fpga);
             break;
         }
         if (traceOn())
@@ -165,15 +168,15 @@ void fpga_manage::power_up_fpga_start(int check, int fpga)
         if (++vbo_err[fpga] < 6)
             break;
         if (++vbo_retry[fpga] >= 3)
-            vbo_step[fpga] = 6;
+            vbo_step[fpga] = VboStep::Enable;
         break;
-    case 6:
+    case VboStep::Enable:
         traceStep(6, fpga);
-        write_to_register(23, 0x01, 0x01, fpga);
-        setState(*this, fpga, 3);
+        write_to_register(FpgaReg::Control23, 0x01, 0x01, fpga);
+        setState(*this, fpga, FpgaReg::StateUp);
         fpgainit(fpga);
-        setState(*this, fpga, 3);
-        vbo_step[fpga] = 7;
+        setState(*this, fpga, FpgaReg::StateUp);
+        vbo_step[fpga] = VboStep::Up;
         renew = false;
         break;
     default:
@@ -195,14 +198,14 @@ void fpga_manage::fpgainit(int fpga)
         writeLogMsg(LOG_ERROR, "FPGA " + std::to_string(fpga) + ": bank-50 table not read from flash");
     // 2.-5.
     get_control_uid(fpga);
-    write_to_register(23, 0x40, 0x40, fpga);
-    write_to_register(23, 0x40, 0x00, fpga);
-    read_from_register(22, fpga);
-    write_to_register(22, 0x20, 0x00, fpga);
+    write_to_register(FpgaReg::Control23, 0x40, 0x40, fpga);
+    write_to_register(FpgaReg::Control23, 0x40, 0x00, fpga);
+    read_from_register(FpgaReg::Status, fpga);
+    write_to_register(FpgaReg::Status, 0x20, 0x00, fpga);
     record_bright_change();
     record_onoff_time(2);
     for (int i = 0; i < 3; ++i)
-        read_from_register(21, fpga);
+        read_from_register(FpgaReg::Status21, fpga);
 
     // 6. the saved parameter image, else the defaults
     uint8_t marker = 0;
@@ -244,7 +247,7 @@ void fpga_manage::fpgainit(int fpga)
     write_fpga_ram(image, 0, kRamSize, 1, fpga);
     update_eth_state(fpga);
     FPGA_to_RAM(fpga);
-    write_to_register(2, 0x08, 0x08, fpga);
+    write_to_register(FpgaReg::Apply, 0x08, 0x08, fpga);
 
     // 9. A mismatch resets the FPGA; a lasting one would blank the wall every few seconds for
     // ever, so after a few in a row the FPGA runs with what it holds.

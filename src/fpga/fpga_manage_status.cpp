@@ -7,6 +7,7 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
+#include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
 #include <cstring>
@@ -25,35 +26,36 @@ bool after(uint32_t stamp, uint32_t ticks)
 
 void fpga_manage::power_up_check_fpga_status(int fpga)
 {
-    if (fpga < 0 || fpga > 1 || reg_cached(fpga, 80) != 3 || vbo_step[fpga] != 7 || rst_pending[fpga])
+    if (fpga < 0 || fpga > 1 || reg_cached(fpga, FpgaReg::State) != FpgaReg::StateUp || vbo_step[fpga] != VboStep::Up ||
+        rst_pending[fpga])
         return;
     const int stampWord = 47 + fpga;
     const uint32_t stamp = change_word(stampWord);
     const uint32_t now = G_timeTicks.load();
     switch (status_step[fpga].load()) {
-    case 0:
+    case StatusStep::LinkWait:
         if (!after(stamp, 10))
             return;
-        read_from_register(22, fpga);
-        if (reg_cached(fpga, 22) & 0x80) {
-            status_step[fpga] = 7;
+        read_from_register(FpgaReg::Status, fpga);
+        if (reg_cached(fpga, FpgaReg::Status) & 0x80) {
+            status_step[fpga] = StatusStep::MeasureWait;
         } else {
             const uint32_t bound = (status_retry2[fpga] + 1) * 20;
             if (status_retry[fpga] < bound)
                 ++status_retry[fpga];
             if (status_retry[fpga] >= bound) {
                 if (status_retry2[fpga] > 100)
-                    status_step[fpga] = 7;
+                    status_step[fpga] = StatusStep::MeasureWait;
                 else
                     ++status_retry2[fpga];
                 writeLogMsg(LOG_WARNING, "FPGA " + std::to_string(fpga) + " link not locked, resetting");
                 hold_in_reset(fpga);
-                vbo_step[fpga] = 17;
+                vbo_step[fpga] = VboStep::WatchReset;
             }
         }
         set_change_word(stampWord, now);
         break;
-    case 7: {
+    case StatusStep::MeasureWait: {
         if (!after(stamp, 70))
             return;
         uint8_t measure[8];
@@ -65,73 +67,73 @@ void fpga_manage::power_up_check_fpga_status(int fpga)
         }
         // One aligned halfword each, written by the pages under the scaler's mutex.
         const VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-        const uint32_t ledW = store ? store->u16(0x562) : 0, ledH = store ? store->u16(0x564) : 0;
+        const uint32_t ledW = store ? store->u16(blk::kLedWidth) : 0, ledH = store ? store->u16(blk::kLedHeight) : 0;
         const uint32_t period = getU32(measure + 4);
         if (2u * getU16(measure) >= ledW && 2u * getU16(measure + 2) >= ledH && period >= kMeasureMin && period <= kMeasureMax) {
-            write_to_register(2, 0x01, 0x01, fpga);
-            write_to_register(2, 0x01, 0x01, fpga);
-            status_step[fpga] = 1;
+            write_to_register(FpgaReg::Apply, 0x01, 0x01, fpga);
+            write_to_register(FpgaReg::Apply, 0x01, 0x01, fpga);
+            status_step[fpga] = StatusStep::LoopStart;
         }
         set_change_word(stampWord, now);
         break;
     }
-    case 1:
-        write_to_register(41, 0x01, 0x01, fpga);
-        status_step[fpga] = 8;
+    case StatusStep::LoopStart:
+        write_to_register(FpgaReg::LinkLoop, 0x01, 0x01, fpga);
+        status_step[fpga] = StatusStep::LoopCheck;
         set_change_word(stampWord, now);
-        write_to_register(23, 0x02, 0x02, fpga);
+        write_to_register(FpgaReg::Control23, 0x02, 0x02, fpga);
         break;
-    case 8:
+    case StatusStep::LoopCheck:
         if (!after(stamp, 5))
             return;
-        read_from_register(23, fpga);
-        status_step[fpga] = (reg_cached(fpga, 23) & 0x02) ? 2 : 1;
+        read_from_register(FpgaReg::Control23, fpga);
+        status_step[fpga] = (reg_cached(fpga, FpgaReg::Control23) & 0x02) ? StatusStep::LoopRead : StatusStep::LoopStart;
         set_change_word(stampWord, now);
         break;
-    case 2:
+    case StatusStep::LoopRead:
         if (!after(stamp, 20))
             return;
-        read_from_register(41, fpga);
+        read_from_register(FpgaReg::LinkLoop, fpga);
         link_loop[fpga] = 1;
-        status_step[fpga] = 9;
+        status_step[fpga] = StatusStep::LoopStop;
         break;
-    case 9:
-        write_to_register(23, 0x02, 0x00, fpga);
-        status_step[fpga] = 10;
+    case StatusStep::LoopStop:
+        write_to_register(FpgaReg::Control23, 0x02, 0x00, fpga);
+        status_step[fpga] = StatusStep::LoopStopCheck;
         set_change_word(stampWord, now);
         break;
-    case 10:
+    case StatusStep::LoopStopCheck:
         if (!after(stamp, 5))
             return;
-        read_from_register(23, fpga);
-        status_step[fpga] = (reg_cached(fpga, 23) & 0x02) ? 9 : 3;
+        read_from_register(FpgaReg::Control23, fpga);
+        status_step[fpga] = (reg_cached(fpga, FpgaReg::Control23) & 0x02) ? StatusStep::LoopStop : StatusStep::HandOver;
         break;
-    case 3:
+    case StatusStep::HandOver:
         if (link_loop[fpga] != 1)
             return;
-        write_to_register(2, 0x01, 0x01, fpga);
+        write_to_register(FpgaReg::Apply, 0x01, 0x01, fpga);
         {
             // The scaler lifts its forced colour on this hand-over.
             ScalerHandOver scaler;
             g_force_bkcolor = 0;
             scaler.commit(1);
         }
-        status_step[fpga] = 14;
+        status_step[fpga] = StatusStep::Unmute;
         break;
-    case 14:
+    case StatusStep::Unmute:
         if (!after(stamp, 50))
             return;
         SCREEN_fpgactrl_status2(11, fpga);
-        status_step[fpga] = 15;
-        write_to_register(2, 0x01, 0x01, fpga);
-        write_to_register(2, 0x01, 0x01, fpga);
+        status_step[fpga] = StatusStep::OutputOn;
+        write_to_register(FpgaReg::Apply, 0x01, 0x01, fpga);
+        write_to_register(FpgaReg::Apply, 0x01, 0x01, fpga);
         set_change_word(stampWord, now);
         break;
-    case 15:
+    case StatusStep::OutputOn:
         if (!after(stamp, 50))
             return;
         SCREEN_fpgactrl_status2(4, fpga);
-        status_step[fpga] = 18;
+        status_step[fpga] = StatusStep::Up;
         set_change_word(stampWord, now);
         break;
     default:
@@ -144,8 +146,8 @@ void fpga_manage::reg_IRQ_Dealwith(int fpga, int force)
 {
     if (fpga < 0 || fpga > 1)
         return;
-    const uint8_t state = reg_cached(fpga, 80);
-    if (state != 2 && state != 3)
+    const uint8_t state = reg_cached(fpga, FpgaReg::State);
+    if (state != 2 && state != FpgaReg::StateUp)
         return;
     // A reply seen by the card link without its interrupt (word 36 + f) is served as one.
     const bool pending = force == 1 || (gpio_read(fpga == 0 ? irq_fpga0 : irq_fpga1) & 1) || change_word(36 + fpga) == 1;
@@ -164,20 +166,20 @@ void fpga_manage::reg_IRQ_Dealwith(int fpga, int force)
     }
     set_change_word(36 + fpga, 0);
     set_change_word(42 + fpga, 0);
-    write_to_register(22, 0x20, 0x00, fpga);
-    read_from_register(22, fpga);
-    if (reg_cached(fpga, 22) & 0x40) {
-        write_to_register(22, 0x60, 0x00, fpga);
-        read_from_register(31, fpga);
-        const uint8_t identity = reg_cached(fpga, 31);
+    write_to_register(FpgaReg::Status, 0x20, 0x00, fpga);
+    read_from_register(FpgaReg::Status, fpga);
+    if (reg_cached(fpga, FpgaReg::Status) & 0x40) {
+        write_to_register(FpgaReg::Status, 0x60, 0x00, fpga);
+        read_from_register(FpgaReg::FpgaIdentity, fpga);
+        const uint8_t identity = reg_cached(fpga, FpgaReg::FpgaIdentity);
         if (identity < 25 || identity > 48) {
-            write_to_register(80, 0xFF, 0, fpga); // lost its configuration
+            write_to_register(FpgaReg::State, 0xFF, 0, fpga); // lost its configuration
             set_change_word(38 + fpga, G_timeTicks.load());
         }
     }
-    read_from_register(129, fpga);
-    read_from_register(145, fpga);
-    if ((reg_cached(fpga, 129) | reg_cached(fpga, 145)) & 0x55)
+    read_from_register(FpgaReg::RxReadyLow, fpga);
+    read_from_register(FpgaReg::RxReadyHigh, fpga);
+    if ((reg_cached(fpga, FpgaReg::RxReadyLow) | reg_cached(fpga, FpgaReg::RxReadyHigh)) & 0x55)
         Rcv_data_from_eth(fpga);
     update_eth_state(fpga);
 }

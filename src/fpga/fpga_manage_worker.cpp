@@ -6,11 +6,14 @@
 #include "base/global.h"
 #include "video_chips/keltosource.h"
 #include "base/logMsg.h"
+#include "base/posix_lock.h"
 #include "tools/rcv_recovery_file.h"
 #include "base/utils.h"
+#include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
 #include <QMutexLocker>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,22 +22,44 @@
 
 namespace {
 
-// A pass costs little; pacing it at about 1 ms keeps the box idle and still answers in time.
-// Until the scaler and the clock are up a pass has nothing to do: look less often then.
-constexpr auto kPassPause = std::chrono::milliseconds(1);
-constexpr auto kWaitPause = std::chrono::milliseconds(10);
+// Every limit of the worker is counted in 10 ms ticks: while anything is in progress one pass a
+// tick is enough; events wake it at once. Idle and up, it sleeps until its next periodic duty
+// (the link watchdog every 10 ticks bounds that sleep, and with it the interrupt poll).
+constexpr uint32_t kTickMs = 10;
+constexpr uint32_t kIdleTicksMax = 10;
 constexpr uint32_t kStartPauseMs = 2000;
 constexpr uint32_t kLedBlankTicks = 11;
 constexpr uint32_t kLedRestoreTicks = 31;
+constexpr uint32_t kWatchdogTicks = 10;
+constexpr uint32_t kClockReadTicks = 26;
+constexpr uint32_t kBrightnessTaskTicks = 1000;
 
 void* fpgamanageThread(void* arg)
 {
-    fpga_manage* self = static_cast<fpga_manage*>(arg);
-    for (;;) {
-        self->runOnce();
-        std::this_thread::sleep_for(g_fpga_c331_start.load() != 0 && fpga_manage::clock_ready() ? kPassPause : kWaitPause);
-    }
+    static_cast<fpga_manage*>(arg)->worker_loop();
     return nullptr;
+}
+
+// Ticks left until a duty that runs "more than / at least n ticks after stamp" is due.
+uint32_t ticksUntil(uint32_t stamp, uint32_t n)
+{
+    const uint32_t passed = Utils::getTimeSpace(stamp);
+    return passed >= n ? 0 : n - passed;
+}
+
+// The LCD and output requests change hands under the system mutex, as their writers set them.
+bool takeRequest(std::atomic<uint8_t>& request)
+{
+    if (!request.load())
+        return false;
+    QMutexLocker lock(&Utils::_system_mutex);
+    return request.exchange(0) != 0;
+}
+
+void raiseAgain(std::atomic<uint8_t>& request)
+{
+    QMutexLocker lock(&Utils::_system_mutex);
+    request = 1;
 }
 
 // The reader comes with the manager; both card folders must exist before any job lists them.
@@ -91,9 +116,73 @@ int fpga_manage::initialize()
         return 255;
     }
     pthread_setname_np(worker_thread, "fpga_manage");
-    pthread_detach(worker_thread);
     worker_started = true;
     return 0;
+}
+
+void fpga_manage::worker_loop()
+{
+    std::unique_lock<std::mutex> lock(wake_mutex);
+    while (!stop_flag) {
+        wake_flag = false;
+        lock.unlock();
+        runOnce();
+        const std::chrono::milliseconds pause = next_pause();
+        lock.lock();
+        wake_cv.wait_for(lock, pause, [this] { return wake_flag || stop_flag; });
+    }
+}
+
+void fpga_manage::wake()
+{
+    fpga_manage* m = p_fpga_manage;
+    if (!m)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m->wake_mutex);
+        m->wake_flag = true;
+    }
+    m->wake_cv.notify_one();
+}
+
+void fpga_manage::stop_worker()
+{
+    if (!worker_started)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(wake_mutex);
+        stop_flag = true;
+    }
+    wake_cv.notify_one();
+    pthread_join(worker_thread, nullptr);
+    worker_started = false;
+}
+
+bool fpga_manage::busy()
+{
+    if (rst_pending[0].load() || !get_fpga_status())
+        return true;
+    if (lcd_request.load() || bri_request.load() || onoff_request.load() || g_set_led_para.load() != 0)
+        return true;
+    const uint8_t job = g_send_para[0].load();
+    if (job >= 1 && job <= 6)
+        return true;
+    // A PC frame or a card reply in flight, the brightness record to reload, an upgrade.
+    return pass_pending.load() || pc_cmd_valid.load() || bri_reload.load() || g_usb_grade.load() ||
+           change_word(36) != 0 || change_word(42) != 0;
+}
+
+std::chrono::milliseconds fpga_manage::next_pause()
+{
+    const std::chrono::milliseconds tick(kTickMs);
+    if (g_fpga_c331_start.load() == 0 || !clock_ready() || busy())
+        return tick;
+    uint32_t ticks = kIdleTicksMax;
+    ticks = std::min(ticks, ticksUntil(change_word(3), kWatchdogTicks));
+    ticks = std::min(ticks, ticksUntil(readtime_ticks.load(), kClockReadTicks));
+    if (bri_task_enable.load())
+        ticks = std::min(ticks, ticksUntil(bri_stamp, kBrightnessTaskTicks));
+    return tick * std::max<uint32_t>(ticks, 1);
 }
 
 void fpga_manage::softinit()
@@ -138,17 +227,16 @@ void fpga_manage::fpga_manage_deal()
     const bool clock = clock_ready();
     if (clock)
         power_up_fpga_start(1, 0);
-    pthread_mutex_lock(&pass_mutex);
-    if (clock)
+    if (clock) {
+        PosixLock lock(pass_mutex);
         reg_IRQ_Dealwith(0, 0);
-    pthread_mutex_unlock(&pass_mutex);
+    }
     if (clock)
         power_up_check_fpga_status(0);
 
-    if (lcd_request.load() && set_fpga_lcd() == 1) {
-        QMutexLocker lock(&Utils::_system_mutex);
-        lcd_request = 0;
-    }
+    // Taken before the apply: a request raised while it runs is served by the next pass.
+    if (takeRequest(lcd_request) && set_fpga_lcd() != 1)
+        raiseAgain(lcd_request);
     // The apply reads the request to tell a block change from a level: clear it only afterwards.
     if (bri_request.load() && set_fpga_bri_val() == 1) {
         QMutexLocker lock(&Utils::_bri_set_mutex);
@@ -168,17 +256,15 @@ void fpga_manage::fpga_manage_deal()
     default: Check_search_card(); break;
     }
 
-    if (onoff_request.load() == 1 && set_output_status() == 1) {
-        QMutexLocker lock(&Utils::_system_mutex);
-        onoff_request = 0;
-    }
+    if (onoff_request.load() == 1 && takeRequest(onoff_request) && set_output_status() != 1)
+        raiseAgain(onoff_request);
 }
 
 // Not while a reset is pending: requests and jobs served then would reach a held FPGA and be lost.
 int fpga_manage::get_fpga_status()
 {
-    return fpgaUp(0) && vbo_step[0].load() == 7 && status_step[0].load() == 18 && !rst_pending[0].load() &&
-                   !(reg_cached(0, 0) & 0x08)
+    return fpgaUp(0) && vbo_step[0].load() == VboStep::Up && status_step[0].load() == StatusStep::Up &&
+                   !rst_pending[0].load() && !(reg_cached(0, FpgaReg::ScreenControl) & 0x08)
                ? 1
                : 0;
 }
@@ -200,10 +286,8 @@ bool fpga_manage::clock_ready()
 
 uint8_t fpga_manage::reg_cached(int fpga, int reg)
 {
-    pthread_mutex_lock(&reg_mutex);
-    const uint8_t v = MCU_REG_func[fpga][reg];
-    pthread_mutex_unlock(&reg_mutex);
-    return v;
+    PosixLock lock(reg_mutex);
+    return MCU_REG_func[fpga][reg];
 }
 
 // ---- request hand-overs ----
@@ -235,7 +319,7 @@ int fpga_manage::set_output_status()
     if (!get_fpga_status())
         return 0;
     const VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    SCREEN_fpgactrl_status(store && store->u16(0x844) != 0 ? 0 : 1);
+    SCREEN_fpgactrl_status(store && store->u16(blk::kBlackScreen) != 0 ? 0 : 1);
     return 1;
 }
 

@@ -8,6 +8,7 @@
 
 int fpga_manage::Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet)
 {
+    wake(); // the worker watches for the answers
     return 1;
 }
 

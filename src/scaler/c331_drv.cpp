@@ -49,13 +49,7 @@ std::string hex(uint32_t v, int digits)
 // The FPGA configuration flashes share the bus: neither may be selected while the chip is addressed.
 void releaseFpgaSelects()
 {
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga)
-        return;
-    if (fpga->cs_fpga0)
-        *fpga->cs_fpga0 = 16;
-    if (fpga->cs_fpga1)
-        *fpga->cs_fpga1 = 16;
+    fpga_manage::release_selects();
 }
 
 }

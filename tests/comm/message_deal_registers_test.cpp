@@ -173,7 +173,9 @@ TEST_F(MessageDealTest, Register11BoundsTheAudioWindow)
 
 TEST_F(MessageDealTest, Register11AfterANewScreenSizeResolvesCropsAndStartsTheLedHandshake)
 {
-    fpga->MCU_REG_func[0][80] = 3;
+    fpga->MCU_REG_func[0][80] = 3; // FPGA 0 up: brought up and watched
+    fpga->vbo_step[0] = VboStep::Up;
+    fpga->status_step[0] = StatusStep::Up;
     g_set_led_para = 0;
     g_set_led_setup = 1;
     putU16(store->shadow + 0x362, 4);
@@ -191,6 +193,13 @@ TEST_F(MessageDealTest, Register11AfterANewScreenSizeResolvesCropsAndStartsTheLe
     EXPECT_EQ(blockU16(win(1, 8)), 4);
     EXPECT_EQ(g_set_led_para, 1);
     EXPECT_EQ(g_set_led_setup, 0);
+
+    // Held in reset FPGA 0 cannot serve the hand-over, though its state byte still reads 3.
+    g_set_led_para = 0;
+    fpga->hold_in_reset(0);
+    store->setU16(0x562, 2000);
+    writeReg(11, 0x02, 0);
+    EXPECT_EQ(g_set_led_para, 0);
 }
 
 TEST_F(MessageDealTest, Register161SchedulesTheRebootAndSetsWindow0Stitching)

@@ -74,10 +74,12 @@ TEST_F(FpgaAccess, FailedWindowLeavesNullSafeWordsAndNoBusTraffic)
     memSim().setMsysFails(true);
     EXPECT_EQ(fpga->setupWindow(), 255);
     memSim().setMsysFails(false);
-    EXPECT_EQ(fpga->rst_fpga0, nullptr);
+    EXPECT_EQ(fpga->window, nullptr);
     fpgaChip().clearLog();
-    fpga_manage::gpio_write(fpga->edid_wp, 0); // dropped, no crash
-    EXPECT_EQ(fpga_manage::gpio_read(fpga->irq_fpga0), 0);
+    memSim().write16(FpgaChip::WindowBase + fpga_manage::irq_fpga0, 1);
+    fpga_manage::gpio_write(fpga_manage::edid_wp, 0); // dropped, no crash
+    EXPECT_EQ(word(fpga_manage::edid_wp), 16);
+    EXPECT_EQ(fpga_manage::gpio_read(fpga_manage::irq_fpga0), 0);
     EXPECT_EQ(fpga->read_from_register(3, 0), 1);
     EXPECT_EQ(fpga->MCU_REG_func[0][3], 0x11) << "a failed read keeps the cached byte";
     uint8_t b = 0;
@@ -90,7 +92,7 @@ TEST_F(FpgaAccess, FailedWindowLeavesNullSafeWordsAndNoBusTraffic)
     EXPECT_EQ(fpga->setupWindow(), 255);
     memSim().setOpenFails(false);
     EXPECT_EQ(fpga->setupWindow(), 0);
-    EXPECT_NE(fpga->cs_fpga0, nullptr);
+    EXPECT_EQ(fpga_manage::gpio_read(fpga_manage::irq_fpga0), 1);
 }
 
 TEST_F(FpgaAccess, CachedWriteReadsFirstMergesAndReleasesTheLines)

@@ -201,6 +201,10 @@ TEST_F(FpgaModel, WindowDevicesAndBusSetup)
 
     EXPECT_EQ(platform::openSpiBus(2), nullptr);
     EXPECT_EQ(platform::openSpiBus(4), nullptr);
+    fpgaFlash().setAbsent(true);
+    EXPECT_EQ(platform::openSpiBus(3), nullptr) << "a flash that is not fitted has no device node";
+    EXPECT_NE(platform::openSpiBus(1), nullptr);
+    fpgaFlash().setAbsent(false);
     EXPECT_EQ(fpgaChip().busSetup().mode, 3);
     EXPECT_EQ(fpgaChip().busSetup().maxSpeedHz, 10000000u);
     EXPECT_EQ(fpgaFlash().busSetup().bitsPerWord, 8);
@@ -258,6 +262,8 @@ TEST_F(FpgaModel, RegisterReadRules)
 
     b.setReg(23, 0xF0);
     b.setReg(23, 0x03, 0x0F); // the mask keeps the high nibble
+    EXPECT_EQ(b.reg(23), 0xF1) << "bit 1 (loop test) reads 1 only while register 41 bit 0 runs it";
+    b.setReg(41, 0x01, 0x01);
     EXPECT_EQ(b.reg(23), 0xF3);
     b.setReg(31, 0x11);
     EXPECT_EQ(b.reg(31), 0x24) << "identity is read-only";
@@ -276,6 +282,46 @@ TEST_F(FpgaModel, RegisterReadRules)
     b.setReg(171, 1);
     EXPECT_TRUE(mentions(fpgaChip().violations(), "register 171"));
     EXPECT_EQ(fpgaChip().registerWrites(23), (Bytes{0xF0, 0x03}));
+}
+
+// Each bit the bring-up sets or clears for the picture matters on its own.
+TEST_F(FpgaModel, PictureNeedsEveryOutputBitAndRegister2KeepsItsBitsApart)
+{
+    b.run(true);
+    struct Bit {
+        uint8_t reg, mask, on; // value that lets the picture out
+    };
+    const Bit bits[] = {{23, 0x01, 0x01}, {3, 0x20, 0x20}, {0, 0x04, 0x00}, {23, 0x08, 0x00}};
+    for (const Bit& bit : bits)
+        b.setReg(bit.reg, bit.on, bit.mask);
+    EXPECT_FALSE(fpgaChip().pictureOut()) << "nothing loaded yet";
+    b.setReg(2, 0x01, 0x01);
+    EXPECT_FALSE(fpgaChip().imageLoaded()) << "bit 0 applies, it does not load";
+    EXPECT_TRUE(fpgaChip().canvasApplied());
+    b.setReg(2, 0x08, 0x08);
+    EXPECT_TRUE(fpgaChip().imageLoaded());
+    ASSERT_TRUE(fpgaChip().pictureOut());
+    for (const Bit& bit : bits) {
+        SCOPED_TRACE(int(bit.reg));
+        b.setReg(bit.reg, uint8_t(~bit.on), bit.mask);
+        EXPECT_FALSE(fpgaChip().pictureOut());
+        b.setReg(bit.reg, bit.on, bit.mask);
+        EXPECT_TRUE(fpgaChip().pictureOut());
+    }
+    // Applies are counted only where the mask lets bit 0 through.
+    b.setReg(2, 0x09, 0x08);
+    b.setReg(2, 0x01, 0x01);
+    EXPECT_EQ(fpgaChip().applyCount(), 2);
+    EXPECT_TRUE(fpgaChip().violations().empty());
+    b.setReg(2, 0x04, 0x04);
+    EXPECT_TRUE(mentions(fpgaChip().violations(), "program's own requests"));
+    fpgaChip().clearViolations();
+    b.run(false);
+    b.reg(0); // seen in reset, then started from power-on
+    b.run(true);
+    b.reg(0);
+    EXPECT_FALSE(fpgaChip().pictureOut());
+    EXPECT_EQ(fpgaChip().applyCount(), 0);
 }
 
 TEST_F(FpgaModel, FaultHooks)

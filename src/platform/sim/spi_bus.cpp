@@ -137,7 +137,7 @@ std::unique_ptr<SpiBus> openSpiBus(int device)
     case 1:
         return std::make_unique<Sim::FpgaBus>();
     case 3:
-        return std::make_unique<Sim::FpgaFlashBus>();
+        return Sim::fpgaFlash().absent() ? nullptr : std::make_unique<Sim::FpgaFlashBus>();
     default:
         return nullptr;
     }

@@ -56,7 +56,8 @@ void FpgaChip::State::powerOn()
 {
     regs.fill(0);
     banks.clear();
-    applied = replyFlag = false;
+    applied = loaded = replyFlag = false;
+    applies = 0;
     pending = Pending::None;
     pairs = {};
     events.clear();
@@ -160,7 +161,9 @@ void FpgaChip::State::record(Access::Kind kind, uint8_t bank, uint16_t address, 
 {
     if (log.size() >= LogLimit)
         log.pop_front();
-    log.push_back({++seq, kind, bank, address, mask, std::move(bytes)});
+    log.push_back({++seq, kind, bank, address, mask, std::move(bytes), tickSource ? tickSource() : 0});
+    if (accessHook)
+        accessHook(log.back());
 }
 
 // ---- registers ----
@@ -170,6 +173,8 @@ uint8_t FpgaChip::State::readRegister(int reg)
     switch (reg) {
     case 0:
         return uint8_t(regs[0] | (faultFlag ? 0x08 : 0));
+    case 23:
+        return uint8_t((regs[23] & ~0x02) | ((regs[23] & 0x02) && (regs[41] & 0x01) ? 0x02 : 0));
     case 22: {
         uint8_t v = regs[22] & 0x07;
         if (replyFlag)
@@ -228,8 +233,16 @@ void FpgaChip::State::writeRegister(int reg, uint8_t value, uint8_t mask)
     }
     if (reg == 22 && (mask & 0x20) && !(value & 0x20))
         replyFlag = false;
-    if (reg == 2 && (value & mask & 0x09))
-        applied = true;
+    if (reg == 2) {
+        if (value & 0x06)
+            note(format("register 2 written with %02X: bits 1 and 2 are the program's own requests", value));
+        if (value & mask & 0x09)
+            applied = true;
+        if (value & mask & 0x08)
+            loaded = true;
+        if (value & mask & 0x01)
+            ++applies;
+    }
     regs[size_t(reg)] = uint8_t((regs[size_t(reg)] & ~mask) | (value & mask));
 }
 
@@ -376,6 +389,37 @@ bool FpgaChip::canvasApplied() const
 {
     std::lock_guard<std::mutex> lock(s_->mutex);
     return s_->applied;
+}
+
+bool FpgaChip::imageLoaded() const
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    return s_->loaded;
+}
+
+int FpgaChip::applyCount() const
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    return s_->applies;
+}
+
+bool FpgaChip::pictureOut() const
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    const auto& r = s_->regs;
+    return s_->running && s_->loaded && (r[23] & 0x01) && !(r[23] & 0x08) && (r[3] & 0x20) && !(r[0] & 0x04);
+}
+
+void FpgaChip::setAccessHook(std::function<void(const Access&)> hook)
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    s_->accessHook = std::move(hook);
+}
+
+void FpgaChip::setTickSource(std::function<uint32_t()> ticks)
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    s_->tickSource = std::move(ticks);
 }
 
 void FpgaChip::setMeasuredInput(uint16_t width, uint16_t height, uint32_t framePeriod)

@@ -22,10 +22,16 @@ namespace platform::Sim {
 //
 // Registers 0-170. Read rules: 0 bit 3 an FPGA fault flag (test hook), 22 bit 7 link locked
 // (after 3 bit 6), bit 4 V-by-One up (after 3 bit 7), bit 3 V-by-One error, bit 6 0, bit 5 the reply
-// flag (set when a reply is loaded, cleared by writing 0); 28-31 identity (31 = 0x24, read-only);
+// flag (set when a reply is loaded, cleared by writing 0); 23 bit 1 the loop test, which reads 1
+// only while 41 bit 0 runs it; 28-31 identity (31 = 0x24, read-only);
 // 40 = 0x1F (bits 2-4 the links); 128/144 the port links; 129/145 RX ready (bit 2g) and TX busy
 // (bit 2g + 1) of the pairs; 130/146 strobes that read 0: bit g acknowledges pair g's reply,
 // bits 4-7 start pair g's transmission. Others read back as written.
+//
+// Register 2: bit 3 loads the parameter image, bit 0 applies it (counted); bits 1 and 2 are the
+// program's own requests and never reach the FPGA (a violation). The picture goes out only once
+// loaded and while 23 bit 0 (V-by-One) and 3 bit 5 (output) are set and 0 bit 2 (blank) and
+// 23 bit 3 (mute) clear.
 //
 // RAM: banks of 4 KiB. Bank 1 is plain RAM except bytes 116-123, which belong to the FPGA: they
 // read 0 until the canvas is applied (register 2 written with bit 0 or 3), then the measured input
@@ -57,6 +63,7 @@ public:
         uint16_t address; // register number or RAM address
         uint8_t mask;     // register write mask
         std::vector<uint8_t> data; // bytes written, or bytes returned
+        uint32_t tick;             // of the tick source at the access (0 without one)
     };
     struct BusSetup {
         int mode = -1;
@@ -85,7 +92,15 @@ public:
     void setRegister(int reg, uint8_t value);
     std::vector<uint8_t> ram(int bank, uint16_t address, size_t length) const; // as stored
     void setRam(int bank, uint16_t address, const std::vector<uint8_t>& bytes);
-    bool canvasApplied() const;
+    bool canvasApplied() const;           // register 2 bit 0 or 3 was written
+    bool imageLoaded() const;             // register 2 bit 3 was written
+    int applyCount() const;               // writes of register 2 with bit 0
+    bool pictureOut() const;              // running, loaded, and the output bits let it through
+    // Each access records the value of this clock (the program's tick counter in tests).
+    void setTickSource(std::function<uint32_t()> ticks);
+    // Called with each access as it is recorded, under the model's lock (it must not call the
+    // model): lets a test act at an exact point of the program's traffic.
+    void setAccessHook(std::function<void(const Access&)> hook);
     void setMeasuredInput(uint16_t width, uint16_t height, uint32_t framePeriod); // 1920x1080, 833,333
     std::vector<Access> log() const;
     std::vector<uint8_t> registerWrites(int reg) const; // values of the data phases, in order

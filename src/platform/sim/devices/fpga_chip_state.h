@@ -52,7 +52,11 @@ struct FpgaChip::State {
     std::function<bool()> clockGate;
     std::array<uint8_t, Registers> regs{};
     std::map<int, std::vector<uint8_t>> banks;
-    bool applied = false;
+    bool applied = false; // canvas applied (register 2 bit 0 or 3): the measurement runs
+    bool loaded = false;  // image loaded (register 2 bit 3)
+    int applies = 0;
+    std::function<uint32_t()> tickSource;
+    std::function<void(const Access&)> accessHook;
     bool replyFlag = false; // register 22 bit 5
     uint16_t measuredWidth = 1920, measuredHeight = 1080;
     uint32_t measuredPeriod = 833333;

@@ -50,6 +50,7 @@ struct FpgaFlash::State {
     int busyLeft = 0;
     int busyPolls = DefaultBusyPolls;
     bool stuck = false;
+    bool absent = false;
     int failNext = 0;
     std::array<uint8_t, 8> uid = DefaultUniqueId;
     std::deque<Op> log; // the newest LogLimit operations
@@ -309,6 +310,18 @@ void FpgaFlash::setBusyPolls(int polls)
 {
     std::lock_guard<std::mutex> lock(s_->mutex);
     s_->busyPolls = std::max(0, polls);
+}
+
+void FpgaFlash::setAbsent(bool absent)
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    s_->absent = absent;
+}
+
+bool FpgaFlash::absent() const
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    return s_->absent;
 }
 
 void FpgaFlash::setStuckBusy(bool stuck)

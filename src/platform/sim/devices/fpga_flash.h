@@ -60,6 +60,8 @@ public:
     std::array<uint8_t, 8> uniqueId() const;
     void setBusyPolls(int polls);  // status reads that show busy after an erase or program (2)
     void setStuckBusy(bool stuck); // busy for ever: every status read shows bit 0
+    void setAbsent(bool absent);   // not fitted: its device node ("/dev/spidev32766.3") cannot be opened
+    bool absent() const;
     void failNextTransfers(int n);
     std::vector<Op> log() const;
     std::vector<Op> logOf(uint8_t opcode) const;
