@@ -58,9 +58,9 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     const bool fromBlock = bri_request.load() != 0;
-    read_from_register(128, 0);
-    read_from_register(144, 0);
-    if (reg(*this, 0, 128) != 0 || reg(*this, 0, 144) != 0) {
+    read_from_register(FpgaReg::PortLinksLow, 0);
+    read_from_register(FpgaReg::PortLinksHigh, 0);
+    if (reg(*this, 0, FpgaReg::PortLinksLow) != 0 || reg(*this, 0, FpgaReg::PortLinksHigh) != 0) {
         {
             std::lock_guard<std::mutex> lock(image_mutex);
             MCU_RAM_PARA_func[0][256] = 1;
@@ -71,9 +71,9 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
             v = uint8_t(percent * 255 / 100);
             if (!rawMode(bri_mode))
                 v = std::max<uint8_t>(v, 15);
-            setReg(*this, 0, 64, v);
+            setReg(*this, 0, FpgaReg::ManualBrightness, v);
         } else {
-            v = reg(*this, 0, 64);
+            v = reg(*this, 0, FpgaReg::ManualBrightness);
             if (!rawMode(bri_mode))
                 v = uint8_t(v * 16 - 1);
             const uint16_t percent = uint16_t(v * 100 / 255);
@@ -85,12 +85,12 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
                 store->test_signal(1);
             }
         }
-        write_to_register(6, 0xFF, v, 0);
-        write_to_register(3, 0x04, 0x04, 0);
+        write_to_register(FpgaReg::Brightness, 0xFF, v, 0);
+        write_to_register(FpgaReg::Control, 0x04, 0x04, 0);
     }
     if (fromBlock) {
         uint8_t record[kBrightnessRecordSize] = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
-        memset(record + 9, reg(*this, 0, 64), kBrightnessRecordSize - 9);
+        memset(record + 9, reg(*this, 0, FpgaReg::ManualBrightness), kBrightnessRecordSize - 9);
         store_flash_record(FpgaFlash::kBrightnessRecord, record, kBrightnessRecordSize);
         bri_mode = 16;
         bri_resend = 0;
@@ -108,7 +108,7 @@ void fpga_manage::Brightness_init(const uint8_t* record)
     case 16: {
         const uint8_t level = bri_mode == 0 ? std::min<uint8_t>(record[9], 16) : record[9];
         bri_level = level;
-        setReg(*this, 0, 64, level);
+        setReg(*this, 0, FpgaReg::ManualBrightness, level);
         bri_resend = 0;
         bri_task_enable = 1;
         break;
@@ -128,7 +128,7 @@ void fpga_manage::Brightness_init(const uint8_t* record)
 
 void fpga_manage::record_bright_change()
 {
-    if (reg(*this, 0, 80) != 3)
+    if (reg(*this, 0, FpgaReg::State) != FpgaReg::StateUp)
         return;
     uint8_t marker = 0;
     if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, FpgaFlash::kBrightnessRecord, 1, &marker) != 1 || marker != 0xAA) {
@@ -143,7 +143,7 @@ void fpga_manage::record_bright_change()
 // The schedule is always FPGA 0's, whichever FPGA is being initialised.
 void fpga_manage::record_onoff_time(int selector)
 {
-    if (reg(*this, 0, 80) != 3 && selector != 2)
+    if (reg(*this, 0, FpgaReg::State) != FpgaReg::StateUp && selector != 2)
         return;
     uint8_t marker = 0;
     if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, FpgaFlash::kOnOffRecord, 1, &marker) != 1 || marker != 0xAA)
@@ -151,7 +151,7 @@ void fpga_manage::record_onoff_time(int selector)
     if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, FpgaFlash::kOnOffRecord, kOnOffRecordSize, MCU_RAM_CMD) != 1)
         return;
     OnOff_time(MCU_RAM_CMD);
-    setReg(*this, 0, 66, 1);
+    setReg(*this, 0, FpgaReg::ScheduleEnabled, 1);
 }
 
 // Only the pacing so far: the mode passes need the multifunction card link.

@@ -181,9 +181,9 @@ void fpga_manage::update_eth_state(int fpga)
 {
     if (!fpgaIndex(fpga))
         return;
-    read_from_register(128, fpga);
-    read_from_register(144, fpga);
-    const uint8_t low = reg_cached(fpga, 128), high = reg_cached(fpga, 144);
+    read_from_register(FpgaReg::PortLinksLow, fpga);
+    read_from_register(FpgaReg::PortLinksHigh, fpga);
+    const uint8_t low = reg_cached(fpga, FpgaReg::PortLinksLow), high = reg_cached(fpga, FpgaReg::PortLinksHigh);
 
     uint8_t* para = MCU_RAM_PARA_func[fpga];
     struct Change {

@@ -34,7 +34,7 @@ int fromBcd(uint8_t b)
 void setScheduleEnabled(fpga_manage& m, uint8_t on)
 {
     PosixLock lock(m.reg_mutex);
-    m.MCU_REG_func[0][66] = on;
+    m.MCU_REG_func[0][FpgaReg::ScheduleEnabled] = on;
 }
 
 bool validTime(int hour, int minute)
@@ -94,7 +94,7 @@ void fpga_manage::Dealwith_mcu_ram()
         const uint8_t level = cmd[9] > 16 ? 16 : cmd[9];
         {
             PosixLock lock(reg_mutex);
-            MCU_REG_func[0][64] = level;
+            MCU_REG_func[0][FpgaReg::ManualBrightness] = level;
         }
         bri_level = level;
         Brightness_hand_dealwith(0);

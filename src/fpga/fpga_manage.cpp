@@ -255,7 +255,7 @@ void fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fp
     write_fpga_register(uint8_t(reg), sent, fpga, mask);
 }
 
-bool fpga_manage::fpgaUp(int fpga) const
+bool fpga_manage::fpgaUp(int fpga)
 {
-    return fpgaIndex(fpga) && reg_cache_[fpga][80] == 3;
+    return fpgaIndex(fpga) && reg_cached(fpga, FpgaReg::State) == FpgaReg::StateUp;
 }

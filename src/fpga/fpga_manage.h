@@ -214,7 +214,7 @@ public:
     // Cached read-modify-write: 64-96 cache only, 97-127 and above 170 ignored; register 2 bit 2
     // runs the mailbox, register 0 bit 2 blanks the wall.
     void write_to_register(int reg, uint8_t mask, uint8_t value, int fpga);
-    bool fpgaUp(int fpga) const; // register cache byte 80 is 3
+    bool fpgaUp(int fpga);       // register cache byte 80 is 3
 
     // ---- controller images ----
     uint8_t* MCU_REG_func[2];               // register caches (171 bytes); byte 80 = FPGA state

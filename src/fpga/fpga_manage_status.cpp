@@ -188,12 +188,12 @@ void fpga_manage::check_fpga_net_data_status(int fpga)
 {
     if (fpga < 0 || fpga > 1)
         return;
-    const uint8_t state = reg_cached(fpga, 80);
-    if (state != 2 && state != 3)
+    const uint8_t state = reg_cached(fpga, FpgaReg::State);
+    if (state != 2 && state != FpgaReg::StateUp)
         return;
-    read_from_register(129, fpga);
-    read_from_register(145, fpga);
-    if (((reg_cached(fpga, 129) | reg_cached(fpga, 145)) & 0x55) && change_word(36 + fpga) == 0)
+    read_from_register(FpgaReg::RxReadyLow, fpga);
+    read_from_register(FpgaReg::RxReadyHigh, fpga);
+    if (((reg_cached(fpga, FpgaReg::RxReadyLow) | reg_cached(fpga, FpgaReg::RxReadyHigh)) & 0x55) && change_word(36 + fpga) == 0)
         set_change_word(36 + fpga, 1);
 }
 

@@ -50,23 +50,23 @@ int fpga_manage::check_vbo_status(int fpga)
     if (!vbo_wd_flag[fpga]) {
         int lacking = 0;
         for (int i = 0; i < 8; ++i) {
-            read_from_register(40, fpga);
-            lacking += (reg_cached(fpga, 40) & 0x1C) != 0x1C;
+            read_from_register(FpgaReg::Links, fpga);
+            lacking += (reg_cached(fpga, FpgaReg::Links) & 0x1C) != 0x1C;
         }
         if (lacking > 3) {
             vbo_wd_flag[fpga] = 1;
-            write_to_register(3, 0xC0, 0x00, fpga);
+            write_to_register(FpgaReg::Control, 0xC0, 0x00, fpga);
             vbo_wd_phase[fpga] = 0;
         }
     } else if (vbo_wd_phase[fpga] == 0) {
-        write_to_register(3, 0x40, 0x40, fpga);
+        write_to_register(FpgaReg::Control, 0x40, 0x40, fpga);
         vbo_wd_phase[fpga] = 1;
         vbo_wd_count[fpga] = 0;
     } else {
-        read_from_register(22, fpga);
+        read_from_register(FpgaReg::Status, fpga);
         ++vbo_wd_count[fpga];
-        if (!(reg_cached(fpga, 22) & 0x08) || vbo_wd_count[fpga] >= 1000) {
-            write_to_register(3, 0x80, 0x80, fpga);
+        if (!(reg_cached(fpga, FpgaReg::Status) & 0x08) || vbo_wd_count[fpga] >= 1000) {
+            write_to_register(FpgaReg::Control, 0x80, 0x80, fpga);
             vbo_wd_flag[fpga] = 0;
         }
     }
@@ -77,10 +77,10 @@ int fpga_manage::check_vbo_status(int fpga)
 void fpga_manage::check_wlanonline_state()
 {
     uint16_t word = 0;
-    if (clock_ready() && reg_cached(0, 80) == 3) {
-        read_from_register(128, 0);
-        read_from_register(144, 0);
-        word = uint16_t(reg_cached(0, 144) << 8 | reg_cached(0, 128));
+    if (clock_ready() && reg_cached(0, FpgaReg::State) == FpgaReg::StateUp) {
+        read_from_register(FpgaReg::PortLinksLow, 0);
+        read_from_register(FpgaReg::PortLinksHigh, 0);
+        word = uint16_t(reg_cached(0, FpgaReg::PortLinksHigh) << 8 | reg_cached(0, FpgaReg::PortLinksLow));
     }
     if (get_fpga_status() && word != wlan_state_word) {
         wlan_state_word = word;
@@ -95,7 +95,7 @@ void fpga_manage::Extension_function()
         record_bright_change();
     if (bri_task_enable.load())
         Brightness_task();
-    if (reg_cached(0, 66) == 1)
+    if (reg_cached(0, FpgaReg::ScheduleEnabled) == 1)
         dealwith_onoff();
 }
 

@@ -271,11 +271,11 @@ int fpga_manage::get_fpga_status()
 
 int fpga_manage::get_wlan_state()
 {
-    if (reg_cached(0, 80) != 3)
+    if (reg_cached(0, FpgaReg::State) != FpgaReg::StateUp)
         return 0;
-    read_from_register(128, 0);
-    read_from_register(144, 0);
-    return reg_cached(0, 144) << 8 | reg_cached(0, 128);
+    read_from_register(FpgaReg::PortLinksLow, 0);
+    read_from_register(FpgaReg::PortLinksHigh, 0);
+    return reg_cached(0, FpgaReg::PortLinksHigh) << 8 | reg_cached(0, FpgaReg::PortLinksLow);
 }
 
 bool fpga_manage::clock_ready()
@@ -303,7 +303,7 @@ int fpga_manage::set_fpga_lcd()
         memcpy(image, MCU_RAM_PARA_func[0], sizeof image);
     }
     write_fpga_ram(image, 0, sizeof image, 1, 0);
-    write_to_register(2, 0x01, 0x01, 0);
+    write_to_register(FpgaReg::Apply, 0x01, 0x01, 0);
     return 1;
 }
 
@@ -326,15 +326,15 @@ int fpga_manage::set_output_status()
 void fpga_manage::SCREEN_fpgactrl_status(int status)
 {
     switch (status) {
-    case 0: write_to_register(0, 0x04, 0x04, 0); break;
-    case 1: write_to_register(0, 0x04, 0x00, 0); break;
-    case 2: write_to_register(0, 0x02, 0x02, 0); break;
-    case 3: write_to_register(0, 0x02, 0x00, 0); break;
-    case 4: write_to_register(3, 0x20, 0x20, 0); break;
-    case 5: write_to_register(3, 0x20, 0x00, 0); break;
-    case 7: write_to_register(23, 0x01, 0x00, 0); break;
-    case 8: write_to_register(23, 0x01, 0x01, 0); break;
-    case 9: read_from_register(22, 0); break;
+    case 0: write_to_register(FpgaReg::ScreenControl, 0x04, 0x04, 0); break;
+    case 1: write_to_register(FpgaReg::ScreenControl, 0x04, 0x00, 0); break;
+    case 2: write_to_register(FpgaReg::ScreenControl, 0x02, 0x02, 0); break;
+    case 3: write_to_register(FpgaReg::ScreenControl, 0x02, 0x00, 0); break;
+    case 4: write_to_register(FpgaReg::Control, 0x20, 0x20, 0); break;
+    case 5: write_to_register(FpgaReg::Control, 0x20, 0x00, 0); break;
+    case 7: write_to_register(FpgaReg::Control23, 0x01, 0x00, 0); break;
+    case 8: write_to_register(FpgaReg::Control23, 0x01, 0x01, 0); break;
+    case 9: read_from_register(FpgaReg::Status, 0); break;
     default: break;
     }
 }
@@ -342,10 +342,10 @@ void fpga_manage::SCREEN_fpgactrl_status(int status)
 void fpga_manage::SCREEN_fpgactrl_status2(int value, int fpga)
 {
     switch (value) {
-    case 0: write_to_register(0, 0x04, 0x04, fpga); break;
-    case 4: write_to_register(3, 0x20, 0x20, fpga); break;
-    case 10: write_to_register(23, 0x08, 0x08, fpga); break;
-    case 11: write_to_register(23, 0x08, 0x00, fpga); break;
+    case 0: write_to_register(FpgaReg::ScreenControl, 0x04, 0x04, fpga); break;
+    case 4: write_to_register(FpgaReg::Control, 0x20, 0x20, fpga); break;
+    case 10: write_to_register(FpgaReg::Control23, 0x08, 0x08, fpga); break;
+    case 11: write_to_register(FpgaReg::Control23, 0x08, 0x00, fpga); break;
     default: break;
     }
 }

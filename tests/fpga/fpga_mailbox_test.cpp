@@ -147,7 +147,7 @@ TEST_F(FpgaImages, RamCheckComparesPortsAndEntries)
     fpga->eth_param_init(1, 0);
     for (uint32_t i = 296; i < 360; ++i)
         para[i] = uint8_t(i);
-    fpga->write_fpga_ram(para, 0, fpga_manage::kRamSize, 1, 0);
+    fpgaChip().setRam(1, 0, std::vector<uint8_t>(para, para + fpga_manage::kRamSize));
     EXPECT_EQ(fpga->check_fpga_ram_param(0), 1);
     fpgaChip().setRamCheckMismatch(true);
     EXPECT_EQ(fpga->check_fpga_ram_param(0), 0);
@@ -211,11 +211,16 @@ TEST_F(FpgaImages, OnOffCommandTakesFourEntriesStoresAndErases)
     EXPECT_EQ(fpgaFlash().read(FpgaFlash::OnOffRecord, record.size()), record);
     EXPECT_EQ(fpga->MCU_REG_func[0][66], 1);
 
-    // The record comes back at the next initialisation.
+    // A record in the flash comes back at the next initialisation (two entries, 06:15-23:59).
+    std::vector<uint8_t> stored = {0xAA, 2, 0xAA, 0, 0, 0, 9, 0, 2, 0x06, 0x15, 0x23, 0x59, 0x07, 0x00, 0x08, 0x00};
+    stored.resize(50, 0);
+    fpgaFlash().store(FpgaFlash::OnOffRecord, stored);
     fpga->onoff = OnOffSchedule{};
     fpga->record_onoff_time(2);
-    EXPECT_EQ(fpga->onoff.count, 4);
-    EXPECT_EQ(fpga->onoff.entry[2].on_minute, 20);
+    EXPECT_EQ(fpga->onoff.count, 2);
+    EXPECT_EQ(fpga->onoff.entry[0].on_minute, 15);
+    EXPECT_EQ(fpga->onoff.entry[0].off_hour, 23);
+    EXPECT_EQ(fpga->onoff.entry[1].on_hour, 7);
 
     // A length beyond the command area is not a command.
     fpgaFlash().clearLog();
@@ -271,13 +276,19 @@ TEST_F(FpgaImages, TableBrightnessOnlyStoresOrErasesTheRecord)
     std::vector<uint8_t> payload = {0x01};
     payload.insert(payload.end(), 48, 9);
     mailbox(3, 0xAA, payload);
-    EXPECT_EQ(fpgaFlash().read(FpgaFlash::BrightnessRecord, 57), commandArea(57));
+    const std::vector<uint8_t> first = commandArea(57);
+    EXPECT_EQ(fpgaFlash().read(FpgaFlash::BrightnessRecord, 57), first);
     EXPECT_EQ(fpga->bri_reload.load(), 1u);
     EXPECT_EQ(fpga->bri_fail_count.load(), 0u);
     EXPECT_TRUE(fpgaChip().registerWrites(6).empty());
+    std::vector<uint8_t> table = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 0x11};
+    for (int i = 0; i < 48; ++i)
+        table.push_back(uint8_t(i));
+    fpgaFlash().store(FpgaFlash::BrightnessRecord, table); // as a later start finds it
     fpga->record_bright_change();
-    EXPECT_EQ(fpga->bri_mode, 1u);
-    EXPECT_EQ(fpga->HalfHourValue[47], 9);
+    EXPECT_EQ(fpga->bri_mode, 17u);
+    EXPECT_EQ(fpga->HalfHourValue[47], 47);
+    fpgaFlash().store(FpgaFlash::BrightnessRecord, first);
 
     fpgaFlash().clearLog();
     mailbox(3, 0xAA, payload);
