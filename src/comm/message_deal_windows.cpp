@@ -17,10 +17,11 @@
 #include <QPixmap>
 #include <QWidget>
 #include <QScreen>
-#include <QSemaphore>
 #include <QThread>
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <cstdio>
 #include <cstring>
@@ -141,17 +142,24 @@ bool grabToFile(const QString& path)
 {
     if (QThread::currentThread() == QCoreApplication::instance()->thread())
         return composeScreen(path);
-    // Widgets belong to the GUI thread; wait for it, but not for ever.
+    // Widgets belong to the GUI thread; wait for it, but not for ever. The job outlives a wait
+    // that has given up.
     struct Job {
-        QSemaphore done;
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
         bool ok = false;
     };
     auto job = std::make_shared<Job>();
     QMetaObject::invokeMethod(QCoreApplication::instance(), [job, path] {
-        job->ok = composeScreen(path);
-        job->done.release();
+        const bool ok = composeScreen(path);
+        std::lock_guard<std::mutex> lock(job->mutex);
+        job->ok = ok;
+        job->finished = true;
+        job->done.notify_one();
     }, Qt::QueuedConnection);
-    return job->done.tryAcquire(1, kGrabTimeoutMs) && job->ok;
+    std::unique_lock<std::mutex> lock(job->mutex);
+    return job->done.wait_for(lock, std::chrono::milliseconds(kGrabTimeoutMs), [&] { return job->finished; }) && job->ok;
 }
 
 // Reads the saved picture into the buffer from byte 2; the caller holds the screenshot lock.

@@ -4,6 +4,7 @@
 #include "program.h"
 #include "test_root.h"
 
+#include "base/posix_lock.h"
 #include "scaler/c331_manage.h"
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
@@ -102,9 +103,8 @@ protected:
     // The FPGA worker's part: a card's answer handed back under the pass-through mutex.
     void cardAnswers(const Bytes& answer)
     {
-        pthread_mutex_lock(&fpga->pass_mutex);
+        PosixLock pass(fpga->pass_mutex);
         fpga->forward_card_reply(answer.data(), uint32_t(answer.size()));
-        pthread_mutex_unlock(&fpga->pass_mutex);
     }
 
     fpga_manage* fpga = nullptr;
