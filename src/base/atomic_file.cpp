@@ -2,6 +2,9 @@
 
 #include "platform/paths.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -10,7 +13,7 @@
 bool writeFileAtomically(const QString& path, const QByteArray& contents)
 {
     const std::string target = platform::Paths::resolve(path.toStdString());
-    const std::string temp = target + ".tmp";
+    const std::string temp = target + kAtomicTempSuffix;
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
@@ -43,4 +46,14 @@ bool writeFileAtomically(const QString& path, const QByteArray& contents)
         ::close(dfd);
     }
     return true;
+}
+
+int removeAtomicLeftovers(const QString& folder)
+{
+    QDir dir(QString::fromStdString(platform::Paths::resolve(folder.toStdString())));
+    int removed = 0;
+    const QStringList names = dir.entryList({QStringLiteral("*") + kAtomicTempSuffix}, QDir::Files | QDir::Hidden);
+    for (const QString& name : names)
+        removed += QFile::remove(dir.filePath(name)) ? 1 : 0;
+    return removed;
 }

@@ -6,3 +6,10 @@
 // temporary file beside it, written, flushed to disk, renamed over the old one.
 // `path` is the program's absolute path ("/data/..."), resolved under the board's root.
 bool writeFileAtomically(const QString& path, const QByteArray& contents);
+
+// Suffix of the writer's temporary file beside the target.
+constexpr const char* kAtomicTempSuffix = ".atomic-tmp";
+
+// Removes the temporary files a killed writer left in `folder` (program path, not recursive);
+// returns how many were removed. Called at start, before anything writes.
+int removeAtomicLeftovers(const QString& folder);

@@ -13,12 +13,12 @@ std::atomic<uint8_t> g_force_bkcolor{1};
 std::atomic<uint32_t> g_auto_lock_time{30000};
 std::atomic<uint32_t> g_back_to_mainwindow_time{3000};
 
-QString g_str_ip = QStringLiteral("192.168.1.199");
-QString g_srt_mask = QStringLiteral("255.255.255.0");
-QString g_str_gateway = QStringLiteral("192.168.1.1");
-QString g_str_mac = QStringLiteral("FF:FF:FF:FF:FF:FF");
-QString g_str_barcode = QStringLiteral(" ");
-QString g_str_wifi_ip = QStringLiteral("192.168.22.101");
+SharedText g_str_ip{"192.168.1.199"};
+SharedText g_srt_mask{"255.255.255.0"};
+SharedText g_str_gateway{"192.168.1.1"};
+SharedText g_str_mac{"FF:FF:FF:FF:FF:FF"};
+SharedText g_str_barcode{" "};
+SharedText g_str_wifi_ip{"192.168.22.101"};
 
 // Byte 6 (the scaler flash traces) stays off.
 uint8_t prnEn[400] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00, 0x80, 0x80, 0x80, 0x80, 0x80};
@@ -52,13 +52,13 @@ uint8_t fileBuf_kelto[kFileBufSize];
 // Configuration copies start empty; the INI store fills them at start.
 char g_pid[32] = {};
 std::atomic<uint8_t> g_update_status{0};
-QString g_check_edid;
+SharedText g_check_edid{""};
 std::atomic<uint32_t> g_check_source{0};
-QString g_imagelayoutpassword;
+SharedText g_imagelayoutpassword{""};
 std::atomic<uint8_t> g_skyhub_cloud{0};
-QString g_skyhub_cloudserverip;
+SharedText g_skyhub_cloudserverip{""};
 std::atomic<int32_t> g_skyhub_cloudserverport{0};
-QString g_skyhub_clouduserid;
-QString g_skyhub_controllername;
+SharedText g_skyhub_clouduserid{""};
+SharedText g_skyhub_controllername{""};
 std::atomic<uint32_t> g_vyr_max_pixel{0};
-QString g_usb_grade_path;
+SharedText g_usb_grade_path{""};

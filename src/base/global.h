@@ -3,10 +3,42 @@
 #include <QStringList>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 // Process-wide globals shared by the subsystems. Flags and counters that threads read and write
-// without a lock are atomics of their given width; the QString settings change only while the
-// configuration is (re)loaded.
+// without a lock are atomics of their given width; text settings are SharedText.
+
+// A text setting that one thread rewrites (configuration reload, protocol commands) while others
+// read it (panel, protocol replies): every read returns a copy taken under the lock.
+class SharedText {
+public:
+    explicit SharedText(const char* initial) : value_(QString::fromUtf8(initial)) {}
+    SharedText(const SharedText&) = delete;
+    QString get() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return value_;
+    }
+    void set(const QString& value)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        value_ = value;
+    }
+    operator QString() const { return get(); }
+    SharedText& operator=(const QString& value)
+    {
+        set(value);
+        return *this;
+    }
+    SharedText& operator=(const char* value) { return *this = QString::fromUtf8(value); }
+    bool operator==(const QString& other) const { return get() == other; }
+    bool operator==(const char* other) const { return get() == QString::fromUtf8(other); }
+    bool operator!=(const QString& other) const { return !(*this == other); }
+
+private:
+    mutable std::mutex mutex_;
+    QString value_;
+};
 
 // trace switch: traces run only when it equals 254; the log echo compares it with 0, 2 and 3
 extern std::atomic<uint8_t> g_debugSwitch;
@@ -24,12 +56,12 @@ extern std::atomic<uint8_t> g_force_bkcolor;     // 1 forced colour, 0 FPGA up, 
 extern std::atomic<uint32_t> g_auto_lock_time;
 extern std::atomic<uint32_t> g_back_to_mainwindow_time;
 
-extern QString g_str_ip;
-extern QString g_srt_mask;
-extern QString g_str_gateway;
-extern QString g_str_mac;
-extern QString g_str_barcode;
-extern QString g_str_wifi_ip;
+extern SharedText g_str_ip;
+extern SharedText g_srt_mask;
+extern SharedText g_str_gateway;
+extern SharedText g_str_mac;
+extern SharedText g_str_barcode;
+extern SharedText g_str_wifi_ip;
 
 extern uint8_t prnEn[400]; // scaler trace enables, bit 7 = on
 
@@ -63,13 +95,13 @@ extern uint8_t fileBuf_kelto[kFileBufSize];      // transfer buffer, under Utils
 // Configuration copies loaded by Utils::getIPAddress
 extern char g_pid[32];                           // device id, 32 hex characters, no terminator
 extern std::atomic<uint8_t> g_update_status;     // the launcher names this program
-extern QString g_check_edid;
+extern SharedText g_check_edid;
 extern std::atomic<uint32_t> g_check_source;
-extern QString g_imagelayoutpassword;
+extern SharedText g_imagelayoutpassword;
 extern std::atomic<uint8_t> g_skyhub_cloud;
-extern QString g_skyhub_cloudserverip;
+extern SharedText g_skyhub_cloudserverip;
 extern std::atomic<int32_t> g_skyhub_cloudserverport;
-extern QString g_skyhub_clouduserid;
-extern QString g_skyhub_controllername;
+extern SharedText g_skyhub_clouduserid;
+extern SharedText g_skyhub_controllername;
 extern std::atomic<uint32_t> g_vyr_max_pixel;
-extern QString g_usb_grade_path;
+extern SharedText g_usb_grade_path;

@@ -5,6 +5,7 @@
 #include "platform/paths.h"
 #include "ui/simkeyfilter.h"
 #include "base/startup.h"
+#include "base/tsan_defaults.h"
 
 #include <QApplication>
 #include <QDir>
@@ -38,5 +39,6 @@ int main(int argc, char** argv)
     QObject::connect(&tick, &QTimer::timeout, g_mainwindow.data(), &MainWindow::slot_timer_elapsed);
     tick.start(10);
 
+    vyr_tsan::orderPostedEvents();
     return app.exec();
 }

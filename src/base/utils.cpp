@@ -211,16 +211,18 @@ uint32_t Utils::initIPAddress()
     if (system_mutex(QStringLiteral("ifconfig eth0 &>/dev/null")) != 0)
         return 255;
     getIPAddress();
+    // One copy of each, so the commands use the addresses that were checked.
+    const QString ip = g_str_ip, mask = g_srt_mask, gateway = g_str_gateway;
     // The addresses end up inside shell commands: anything but plain dotted IPv4 is refused.
-    if (!isDottedIPv4(g_str_ip) || !isDottedIPv4(g_srt_mask) || !isDottedIPv4(g_str_gateway)) {
-        writeLogMsg(LOG_ERROR, ("initIPAddress: refused address ip=\"" + g_str_ip + "\" mask=\"" + g_srt_mask
-                                + "\" gateway=\"" + g_str_gateway + "\"").toStdString());
+    if (!isDottedIPv4(ip) || !isDottedIPv4(mask) || !isDottedIPv4(gateway)) {
+        writeLogMsg(LOG_ERROR, ("initIPAddress: refused address ip=\"" + ip + "\" mask=\"" + mask
+                                + "\" gateway=\"" + gateway + "\"").toStdString());
         return 255;
     }
     system_mutex(QStringLiteral("route del default wlan0"));
-    system_mutex(QStringLiteral("ifconfig eth0 %1 netmask %2").arg(g_str_ip, g_srt_mask));
-    system_mutex(QStringLiteral("route add -host %1 dev eth0").arg(g_str_gateway));
-    system_mutex(QStringLiteral("route add default gw %1 metric 100").arg(g_str_gateway));
+    system_mutex(QStringLiteral("ifconfig eth0 %1 netmask %2").arg(ip, mask));
+    system_mutex(QStringLiteral("route add -host %1 dev eth0").arg(gateway));
+    system_mutex(QStringLiteral("route add default gw %1 metric 100").arg(gateway));
     system_mutex(QStringLiteral("route add -host 255.255.255.255 eth0"));
     system_mutex(QStringLiteral("route del 255.255.255.255 wlan1"));
     return 0;
@@ -244,11 +246,22 @@ uint32_t Utils::getIPAddress()
     }
     g_int_tcp_port = g_port.load();
 
-    g_str_ip = text(ConfigItem::IPAddress);
-    g_srt_mask = text(ConfigItem::SubNetMask);
-    g_str_gateway = text(ConfigItem::GateWay);
+    // Addresses reach shell commands and the panel: a value that is not dotted IPv4 keeps the
+    // previous one.
+    auto address = [&text](ConfigItem::ConfigName id, SharedText& global, const char* key) {
+        const QString value = text(id);
+        if (isDottedIPv4(value)) {
+            global = value;
+            return;
+        }
+        writeLogMsg(LOG_WARNING, std::string("config/") + key + " \"" + value.toStdString()
+                                     + "\" is no IPv4 address, keeping " + global.get().toStdString());
+    };
+    address(ConfigItem::IPAddress, g_str_ip, "IPAddress");
+    address(ConfigItem::SubNetMask, g_srt_mask, "SubNetMask");
+    address(ConfigItem::GateWay, g_str_gateway, "GateWay");
     g_str_barcode = text(ConfigItem::Barcode);
-    g_str_wifi_ip = text(ConfigItem::WifiIPAddress);
+    address(ConfigItem::WifiIPAddress, g_str_wifi_ip, "WifiIPAddress");
     g_check_edid = text(ConfigItem::EDIDCheck);
     g_check_source = text(ConfigItem::SourceCheck).trimmed().toUInt();
     g_imagelayoutpassword = text(ConfigItem::ImageLayoutPassword);

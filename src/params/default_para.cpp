@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr uint32_t kFileOffset = 0x2FE; // file offset = block offset - 0x2FE
+constexpr uint32_t kFileOffset = kPersistStart - 2; // file offset = block offset - 0x2FE (after the markers)
 
 std::array<uint8_t, 4096> buildDefaults()
 {
@@ -14,45 +14,43 @@ std::array<uint8_t, 4096> buildDefaults()
     auto u8 = [&f](uint32_t block, uint8_t v) { f[block - kFileOffset] = v; };
     auto u16 = [&f](uint32_t block, uint16_t v) { putU16(&f[block - kFileOffset], v); };
 
-    f[0] = 0xAA;
-    f[1] = 0xAA;
-    u8(0x302, 100);
+    f[0] = blk::kMarkerSaved;
+    f[1] = blk::kMarkerSaved;
+    u8(blk::kUnknown302, 100);
     for (uint32_t i = 0; i < 6; ++i) {
         const bool uhd = i >= 4;
-        u16(0x380 + 6 * i, uhd ? 3840 : 1920);
-        u16(0x382 + 6 * i, uhd ? 2160 : 1080);
-        u16(0x384 + 6 * i, 60);
+        u16(blk::edidWidth(i), uhd ? 3840 : 1920);
+        u16(blk::edidHeight(i), uhd ? 2160 : 1080);
+        u16(blk::edidRate(i), 60);
     }
-    for (uint32_t off : {0x562u, 0x584u, 0x58Cu, 0x56Eu})
+    for (uint32_t off : {blk::kLedWidth, blk::kOutput1Width, blk::kOutput2Width, blk::kChannelWidth})
         u16(off, 1920);
-    for (uint32_t off : {0x564u, 0x586u, 0x58Eu, 0x570u})
+    for (uint32_t off : {blk::kLedHeight, blk::kOutput1Height, blk::kOutput2Height, blk::kChannelHeight})
         u16(off, 1080);
-    u16(0x56A, 1);
-    u16(0x56C, 1);
-    for (uint32_t k = 0; k < 64; ++k) { // 64 slots up to 0x83F, the first 40 used
-        const uint32_t e = kCropBase + 10 * k;
-        u16(e, 0x0002);
-        u16(e + 6, 1920);
-        u16(e + 8, 1080);
+    u16(blk::kChannelsH, 1);
+    u16(blk::kChannelsV, 1);
+    for (uint32_t k = 0; k < blk::kCropSlots; ++k) {
+        u16(blk::cropField(k, blk::crop::kId), blk::crop::kUnusedDefault);
+        u16(blk::cropField(k, blk::crop::kWidth), 1920);
+        u16(blk::cropField(k, blk::crop::kHeight), 1080);
     }
-    u16(0x880, 100); // brightness
-    u16(0x882, 50);  // contrast
-    u16(0x884, 10);  // sharpness
-    u16(0x886, 50);  // saturation
-    u16(0x888, 2);   // colour temperature: nature
-    u16(0x88A, 64);
-    u16(0x88C, 64);
-    u16(0x88E, 64);
-    for (uint32_t w = 0; w < 16; ++w)
-        u16(0x8A0 + 2 * w, uint16_t(w));
-    u16(0x8DE, 1);
-    const uint16_t sources[6] = {2, 5, 3, 4, 1, 0};
-    for (uint32_t w = 0; w < 6; ++w) {
-        const uint32_t r = kWindowBase + kWindowSize * w;
-        u16(r, w == 0 ? 1 : 0);
-        u16(r + 8, sources[w]);
-        u16(r + 14, 1920);
-        u16(r + 16, 1080);
+    u16(blk::kBrightness, 100);
+    u16(blk::kContrast, 50);
+    u16(blk::kSharpness, 10);
+    u16(blk::kSaturation, 50);
+    u16(blk::kColourTemp, 2); // nature
+    u16(blk::kColourRed, 64);
+    u16(blk::kColourGreen, 64);
+    u16(blk::kColourBlue, 64);
+    for (uint32_t w = 0; w < blk::kWindows; ++w)
+        u16(blk::layerPriority(w), uint16_t(w));
+    u16(blk::kUnknown8DE, 1);
+    const uint16_t sources[blk::kScalerWindows] = {2, 5, 3, 4, 1, 0};
+    for (uint32_t w = 0; w < blk::kScalerWindows; ++w) {
+        u16(blk::window(w, blk::win::kState), w == 0 ? 1 : 0);
+        u16(blk::window(w, blk::win::kSource), sources[w]);
+        u16(blk::window(w, blk::win::kWidth), 1920);
+        u16(blk::window(w, blk::win::kHeight), 1080);
     }
     return f;
 }

@@ -22,9 +22,10 @@ std::atomic<VyrRamPara*> published{nullptr};
 constexpr uint32_t kSources = 6;
 constexpr uint32_t kCropsPerSource = 40;
 
-bool cropUsed(uint16_t id) { return (id & 0x8000) != 0; }
-uint8_t cropSource(uint16_t id) { return uint8_t(id & 0xFF); }
-uint32_t cropNumber(uint16_t id) { return ((id >> 8) & 0x7F) + 1u; }
+using blk::crop::used;
+uint8_t cropSource(uint16_t id) { return blk::crop::source(id); }
+uint32_t cropNumber(uint16_t id) { return blk::crop::number(id); }
+uint32_t cropId(uint32_t k) { return blk::cropField(k, blk::crop::kId); }
 }
 
 VyrRamPara::VyrRamPara()
@@ -45,14 +46,14 @@ VyrRamPara* VyrRamPara::pInstance()
     p_vyrrampara_config = store;
     store->para_file_load();
     Delay::ms(100);
-    g_language = store->block[0x300];
-    store->setU16(0x844, 0);
-    store->block[0x365] = 0;
-    memset(store->block + 0x360, 0, 4);
-    store->setU16(0x560, 0);
-    for (uint32_t w = 0; w < 16; ++w) {
-        store->block[0xB00 + 4 * w] = 60;
-        store->block[0xB02 + 4 * w] = 60;
+    g_language = store->block[blk::kLanguage];
+    store->setU16(blk::kBlackScreen, 0);
+    store->block[blk::kSaveModeRequest + 1] = 0;
+    memset(store->block + blk::kTestPattern, 0, blk::kStartClearEnd - blk::kTestPattern);
+    store->setU16(blk::kSpliceMode, 0);
+    for (uint32_t w = 0; w < blk::kWindows; ++w) {
+        store->block[blk::fadeIn(w)] = 60;
+        store->block[blk::fadeOut(w)] = 60;
     }
     store->VyrCropSourceInit();
     memcpy(store->shadow, store->block, kBlockSize);
@@ -60,10 +61,10 @@ VyrRamPara* VyrRamPara::pInstance()
         store->mode_file_deal(m, 0);
         Delay::us(100);
     }
-    memset(store->image + 0x025, 0, 0x425 - 0x025);
-    store->image[0x025] = 0x80;
-    store->image[0x026] = 0x1F;
-    store->image[0x027] = 0x07;
+    memset(store->image + regimage::kChipPresence, 0, regimage::kStatusEnd - regimage::kChipPresence);
+    store->image[regimage::kChipPresence] = 0x80;
+    store->image[regimage::kEdidStatus] = 0x1F;
+    store->image[regimage::kClockStatus] = 0x07;
     published.store(store, std::memory_order_release);
     return store;
 }
@@ -117,15 +118,15 @@ int32_t VyrRamPara::VyrGetImageSource(const uint8_t* buffer, uint8_t window, int
     if (window > 5)
         return 0;
     const uint32_t base = userMode ? kModeBodyStart : 0;
-    const uint16_t word = getU16(buffer + kWindowBase + kWindowSize * window + 8 - base);
-    if (!(word & 0x8000))
+    const uint16_t word = getU16(buffer + blk::window(window, blk::win::kSource) - base);
+    if (!(word & blk::win::kSourceCrop))
         return word & 0xFF;
     const uint8_t index = word & 0xFF;
     if (index >= kCropCount) // a damaged crop reference shows as no crop
         return 0;
     *isCrop = 1;
     *cropIndex = int8_t(index);
-    return getU16(buffer + kCropBase + 10 * index - base) & 0xFF;
+    return cropSource(getU16(buffer + cropId(index) - base));
 }
 
 uint32_t VyrRamPara::VyrGetSourceNum(uint8_t source, int count)
@@ -136,8 +137,8 @@ uint32_t VyrRamPara::VyrGetSourceNum(uint8_t source, int count)
         count = kCropCount;
     uint32_t n = 0;
     for (int k = 0; k < count; ++k) {
-        const uint16_t id = u16(kCropBase + 10 * k);
-        if (cropUsed(id) && cropSource(id) == source)
+        const uint16_t id = u16(cropId(k));
+        if (used(id) && cropSource(id) == source)
             ++n;
     }
     return n;
@@ -147,8 +148,8 @@ void VyrRamPara::VyrCropSourceInit()
 {
     memset(g_cut_source_state, 0, sizeof g_cut_source_state);
     for (uint32_t k = 0; k < kCropCount; ++k) {
-        const uint16_t id = u16(kCropBase + 10 * k);
-        if (!cropUsed(id))
+        const uint16_t id = u16(cropId(k));
+        if (!used(id))
             continue;
         // Entries written by the protocol may name any source or number; those are not ours to mark.
         if (cropSource(id) >= kSources || cropNumber(id) > kCropsPerSource)
@@ -191,8 +192,8 @@ int VyrRamPara::findCropEntry(uint8_t source, uint32_t n)
     if (c == 0)
         return -1;
     for (uint32_t k = 0; k < kCropCount; ++k) {
-        const uint16_t id = u16(kCropBase + 10 * k);
-        if (cropUsed(id) && cropSource(id) == source && cropNumber(id) == c)
+        const uint16_t id = u16(cropId(k));
+        if (used(id) && cropSource(id) == source && cropNumber(id) == c)
             return int(k);
     }
     return -1;
@@ -205,14 +206,14 @@ void VyrRamPara::VyrSetImageSource(uint32_t entry, uint8_t source, uint8_t windo
     uint16_t word = source;
     if (entry > 0) {
         const int k = findCropEntry(source, entry);
-        word = k < 0 ? 0 : uint16_t(0x8000 | k);
+        word = k < 0 ? 0 : uint16_t(blk::win::kSourceCrop | k);
     }
     ScalerHandOver handOver;
-    const uint32_t r = kWindowBase + kWindowSize * window + 8;
+    const uint32_t r = blk::window(window, blk::win::kSource);
     block[r] = uint8_t(word);
     block[r + 1] = uint8_t(word >> 8);
-    if (u16(0x362) == getU16(shadow + 0x362))
-        setU16(0x362, 0);
+    if (u16(blk::kCurrentMode) == blk::get16(shadow, blk::kCurrentMode))
+        setU16(blk::kCurrentMode, 0);
     handOver.commit(1);
 }
 
@@ -223,13 +224,20 @@ void VyrRamPara::VyrGetCropPara(uint8_t source, uint32_t n, CROP_PARA* out, int*
         *index = int(kCropCount);
         return;
     }
-    const uint32_t e = kCropBase + 10 * k;
     *index = k;
-    out->id = u16(e);
-    out->x = u16(e + 2);
-    out->y = u16(e + 4);
-    out->width = u16(e + 6);
-    out->height = u16(e + 8);
+    out->id = u16(blk::cropField(k, blk::crop::kId));
+    out->x = u16(blk::cropField(k, blk::crop::kX));
+    out->y = u16(blk::cropField(k, blk::crop::kY));
+    out->width = u16(blk::cropField(k, blk::crop::kWidth));
+    out->height = u16(blk::cropField(k, blk::crop::kHeight));
+}
+
+void VyrRamPara::writeCropRect(uint32_t k, const CROP_PARA* in)
+{
+    setU16(blk::cropField(k, blk::crop::kX), uint16_t(in->x));
+    setU16(blk::cropField(k, blk::crop::kY), uint16_t(in->y));
+    setU16(blk::cropField(k, blk::crop::kWidth), uint16_t(in->width));
+    setU16(blk::cropField(k, blk::crop::kHeight), uint16_t(in->height));
 }
 
 void VyrRamPara::VyrSetCropPara(uint8_t source, uint32_t n, const CROP_PARA* in)
@@ -237,13 +245,9 @@ void VyrRamPara::VyrSetCropPara(uint8_t source, uint32_t n, const CROP_PARA* in)
     const int k = findCropEntry(source, n);
     if (k < 0)
         return;
-    const uint32_t e = kCropBase + 10 * k;
     // Handed over like adding and deleting, so the edited rectangle reaches the chip at once.
     ScalerHandOver handOver;
-    setU16(e + 2, uint16_t(in->x));
-    setU16(e + 4, uint16_t(in->y));
-    setU16(e + 6, uint16_t(in->width));
-    setU16(e + 8, uint16_t(in->height));
+    writeCropRect(k, in);
     handOver.commit(1);
 }
 
@@ -256,19 +260,15 @@ int32_t VyrRamPara::VyrAddNewCrop(uint8_t source, const CROP_PARA* in)
     const uint32_t c = VyrAddCropID(source);
     int free = -1;
     for (uint32_t k = 0; k < kCropCount && free < 0; ++k) {
-        if (!cropUsed(u16(kCropBase + 10 * k)))
+        if (!used(u16(cropId(k))))
             free = int(k);
     }
     if (free < 0 || c == 0)
         return int32_t(c);
-    const uint32_t e = kCropBase + 10 * free;
     {
         ScalerHandOver handOver;
-        setU16(e, uint16_t(0x8000 | ((c - 1) & 0x7F) << 8 | source));
-        setU16(e + 2, uint16_t(in->x));
-        setU16(e + 4, uint16_t(in->y));
-        setU16(e + 6, uint16_t(in->width));
-        setU16(e + 8, uint16_t(in->height));
+        setU16(cropId(free), blk::crop::idWord(source, c));
+        writeCropRect(free, in);
         handOver.commit(1);
     }
     VyrCropSourceInit();
@@ -282,7 +282,7 @@ void VyrRamPara::VyrDeleteCrop(uint8_t source, uint32_t n)
         return;
     {
         ScalerHandOver handOver;
-        setU16(kCropBase + 10 * k, 0);
+        setU16(cropId(k), 0);
         handOver.commit(1);
     }
     VyrCropSourceInit();
@@ -293,17 +293,17 @@ void VyrRamPara::VyrSetEDIDPara(uint8_t input, int16_t width, int16_t height, in
     if (input >= kSources)
         return;
     ScalerHandOver handOver;
-    setU16(0x380 + 6 * input, uint16_t(width));
-    setU16(0x382 + 6 * input, uint16_t(height));
-    setU16(0x384 + 6 * input, uint16_t(rate));
+    setU16(blk::edidWidth(input), uint16_t(width));
+    setU16(blk::edidHeight(input), uint16_t(height));
+    setU16(blk::edidRate(input), uint16_t(rate));
     handOver.commit(1);
 }
 
 uint32_t VyrRamPara::VyrLanguageChanged()
 {
-    if (u16(0x300) == getU16(shadow + 0x300))
+    if (u16(blk::kLanguage) == blk::get16(shadow, blk::kLanguage))
         return 0;
-    g_language = block[0x300];
+    g_language = block[blk::kLanguage];
     return 1;
 }
 
@@ -312,7 +312,7 @@ int32_t VyrRamPara::VyrUserModeSaved(uint32_t m)
     if (m >= kModeCount)
         return 0;
     std::lock_guard<std::recursive_mutex> records(records_mutex);
-    return mode[m][0] == 0xAA && mode[m][1] == 0xAA;
+    return mode[m][0] == blk::kMarkerSaved && mode[m][1] == blk::kMarkerSaved;
 }
 
 int32_t VyrRamPara::VyrUserModeIndex(uint32_t current, uint32_t direction)
@@ -364,7 +364,7 @@ int32_t VyrRamPara::VyrUserModeIndex(uint32_t current, uint32_t direction)
 
 uint32_t VyrRamPara::VyrGetCurrentModeIndex()
 {
-    return block[0x362] < 17 ? block[0x362] : 0;
+    return block[blk::kCurrentMode] <= kModeCount ? block[blk::kCurrentMode] : 0;
 }
 
 int VyrRamPara::test_signal(int code)

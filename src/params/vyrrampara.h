@@ -60,12 +60,14 @@ public:
     // Files (parameter file and user modes)
     uint32_t mode_file_write(uint32_t m, uint32_t kind);
     uint32_t mode_file_deal(uint32_t m, uint32_t operation);
-    // Writes block 0x300-0xFFF to the parameter file (temporary file, flush, rename); true on success.
-    bool para_file_save();
+    // Writes bytes 0x300-0xFFF of `snapshot` (a block copy taken under the scaler mutex) to the
+    // parameter file (temporary file, flush, rename); true on success.
+    bool para_file_save(const uint8_t* snapshot);
 
     static QString modeFilePath(uint32_t m);     // "/data/modes/custom_mode<m+1>"
     static QString modeMenuFilePath(uint32_t m); // "/data/modes/MO<hh>.json"
     static const char* const kParaFilePath;
+    static const char* const kMenuFilePath;      // "/data/configs/omenu.json"
 
 Q_SIGNALS:
     void sig_update_para(int code);
@@ -74,5 +76,7 @@ private:
     VyrRamPara();
     void para_file_load();
     bool para_file_create();
+    void copyMenuFile(uint32_t m); // omenu.json -> MOnn.json; caller holds the file mutex
     int findCropEntry(uint8_t source, uint32_t n);
+    void writeCropRect(uint32_t k, const CROP_PARA* in); // x, y, width, height of crop entry k
 };

@@ -17,11 +17,12 @@
 #include <cstring>
 
 const char* const VyrRamPara::kParaFilePath = "/data/ram_device_info";
+const char* const VyrRamPara::kMenuFilePath = "/data/configs/omenu.json";
 
 namespace {
 
 constexpr uint32_t kParaFileSize = 4096;
-constexpr uint32_t kMenuFlagInBody = 0x84C - kModeBodyStart; // the record's copy of block 0x84C
+constexpr uint32_t kMenuFlagInRecord = blk::inRecord(blk::kOsdMenu); // the record's copy of the menu flag
 
 QString resolved(const QString& path)
 {
@@ -73,8 +74,12 @@ bool VyrRamPara::para_file_create()
 void VyrRamPara::para_file_load()
 {
     // Nobody else creates the data folders; without them every save fails.
-    for (const char* dir : {"/data", "/data/modes", "/data/configs"})
+    for (const char* dir : {"/data", "/data/modes", "/data/configs"}) {
         QDir().mkpath(resolved(dir));
+        // A writer killed before its rename leaves its temporary file; the target itself is whole.
+        if (const int removed = removeAtomicLeftovers(dir))
+            log(LOG_WARNING, QStringLiteral("removed %1 unfinished file(s) in %2").arg(removed).arg(dir));
+    }
 
     const char* path = kParaFilePath;
     bool opened = false;
@@ -90,7 +95,7 @@ void VyrRamPara::para_file_load()
             Delay::ms(100);
     }
 
-    if (opened && contents.size() >= 2 && uint8_t(contents[0]) == 0xAA && uint8_t(contents[1]) == 0xAA) {
+    if (opened && contents.size() >= 2 && uint8_t(contents[0]) == blk::kMarkerSaved && uint8_t(contents[1]) == blk::kMarkerSaved) {
         // A short file keeps its bytes; the rest come from the defaults, never zeros.
         memcpy(block + kPersistStart, default_para_ramlist + 2, kPersistSize);
         const uint32_t have = std::min<uint32_t>(uint32_t(contents.size()) - 2, kPersistSize);
@@ -115,10 +120,10 @@ void VyrRamPara::para_file_load()
     memcpy(block + kPersistStart, default_para_ramlist + 2, kPersistSize);
 }
 
-bool VyrRamPara::para_file_save()
+bool VyrRamPara::para_file_save(const uint8_t* snapshot)
 {
     QMutexLocker locker(&Utils::_file_deal_mutex);
-    const bool written = writeFileAtomically(kParaFilePath, paraFileImage(block));
+    const bool written = writeFileAtomically(kParaFilePath, paraFileImage(snapshot));
     if (!written)
         log(LOG_ERROR, QStringLiteral("cannot save %1").arg(kParaFilePath));
     Utils::system_plain(QStringLiteral("sync"));
@@ -147,67 +152,108 @@ uint32_t VyrRamPara::mode_file_write(uint32_t m, uint32_t kind)
 {
     if (m >= kModeCount)
         return 0;
-    std::lock_guard<std::recursive_mutex> records(records_mutex);
-    QMutexLocker locker(&Utils::_file_deal_mutex);
+    // The block is read under the scaler mutex like every other reader of a handed-over change.
+    uint8_t body[kModeDataSize];
+    bool copyMenu = false;
+    {
+        ScalerHandOver lock;
+        if (kind == 1)
+            memcpy(body, block + kModeBodyStart, kModeDataSize);
+        copyMenu = kind == 0 && u16(blk::kOsdMenu) == 1;
+    }
+    // The record is copied under its lock and written outside it, so a protocol write into the
+    // records never waits for the file, the sync and the pause.
     uint8_t record[kModeRecordSize];
-    memcpy(record, mode[m], kModeRecordSize);
+    {
+        std::lock_guard<std::recursive_mutex> records(records_mutex);
+        memcpy(record, mode[m], kModeRecordSize);
+    }
     if (kind == 1)
-        memcpy(record + 2, block + kModeBodyStart, kModeDataSize);
-    record[0] = 0xAA;
-    record[1] = 0xAA;
+        memcpy(record + 2, body, kModeDataSize);
+    record[0] = blk::kMarkerSaved;
+    record[1] = blk::kMarkerSaved;
+
+    QMutexLocker locker(&Utils::_file_deal_mutex);
     const QByteArray contents(reinterpret_cast<const char*>(record), kModeFileSize);
     if (!writeFileAtomically(modeFilePath(m), contents)) {
         log(LOG_ERROR, QStringLiteral("cannot write %1").arg(modeFilePath(m)));
         return 0;
     }
-    memcpy(mode[m], record, kModeRecordSize);
+    {
+        std::lock_guard<std::recursive_mutex> records(records_mutex);
+        if (kind == 1)
+            memcpy(mode[m] + 2, body, kModeDataSize);
+        mode[m][0] = blk::kMarkerSaved;
+        mode[m][1] = blk::kMarkerSaved;
+    }
     Utils::system_plain(QStringLiteral("sync"));
     Delay::ms(100);
-    if (kind == 0) {
-        // Under the file mutex, so a menu upload in progress is never copied half-written.
-        const QString command = QStringLiteral("cp  /data/configs/omenu.json ") + modeMenuFilePath(m);
-        if (traceOn())
-            printf("\n %s \n", command.toLatin1().constData());
-        if (u16(0x84C) == 1)
-            Utils::system_plain(command);
-    }
+    if (kind == 0 && traceOn())
+        printf("\n cp  /data/configs/omenu.json %s \n", modeMenuFilePath(m).toLatin1().constData());
+    if (copyMenu)
+        copyMenuFile(m);
     locker.unlock();
     Utils::system_plain(QStringLiteral("sync"));
     Delay::us(100);
     return 1;
 }
 
+void VyrRamPara::copyMenuFile(uint32_t m)
+{
+    // Under the file mutex (held by the caller), so a menu upload in progress is never copied
+    // half-written, and through the atomic writer, so a kill leaves the old copy or the new one.
+    QFile menu(resolved(kMenuFilePath));
+    if (!menu.open(QIODevice::ReadOnly)) {
+        log(LOG_WARNING, QStringLiteral("no %1 to keep with user mode %2").arg(kMenuFilePath).arg(m + 1));
+        return;
+    }
+    const QByteArray contents = menu.readAll();
+    if (!writeFileAtomically(modeMenuFilePath(m), contents))
+        log(LOG_ERROR, QStringLiteral("cannot write %1").arg(modeMenuFilePath(m)));
+}
+
 uint32_t VyrRamPara::mode_file_deal(uint32_t m, uint32_t operation)
 {
     if (m >= kModeCount)
         return 0;
-    std::lock_guard<std::recursive_mutex> records(records_mutex);
     if (operation == 1) {
+        bool menuCopy = false;
+        {
+            std::lock_guard<std::recursive_mutex> records(records_mutex);
+            menuCopy = getU16(mode[m] + kMenuFlagInRecord) == 1;
+            if (menuCopy)
+                putU16(mode[m] + kMenuFlagInRecord, 0);
+        }
         Utils::system_plain(QStringLiteral("rm  -rf  ") + modeFilePath(m));
         Delay::us(100);
-        if (getU16(mode[m] + 2 + kMenuFlagInBody) == 1) {
+        if (menuCopy)
             Utils::system_plain(QStringLiteral("rm  -rf  ") + modeMenuFilePath(m));
-            putU16(mode[m] + 2 + kMenuFlagInBody, 0);
-        }
         Delay::us(100);
         Utils::system_plain(QStringLiteral("sync"));
         Delay::us(100);
     }
 
-    QMutexLocker locker(&Utils::_file_deal_mutex);
     bool opened = false;
-    const QByteArray contents = readWhole(modeFilePath(m), &opened);
+    QByteArray contents;
+    {
+        QMutexLocker locker(&Utils::_file_deal_mutex);
+        contents = readWhole(modeFilePath(m), &opened);
+        if (opened) {
+            Utils::system_plain(QStringLiteral("sync"));
+            Delay::ms(100);
+        }
+    }
+    std::lock_guard<std::recursive_mutex> records(records_mutex);
     if (opened) {
-        Utils::system_plain(QStringLiteral("sync"));
-        Delay::ms(100);
         // Only a whole record with its markers counts as a saved mode.
-        if (contents.size() == int(kModeFileSize) && uint8_t(contents[0]) == 0xAA && uint8_t(contents[1]) == 0xAA) {
+        if (contents.size() == int(kModeFileSize) && uint8_t(contents[0]) == blk::kMarkerSaved
+            && uint8_t(contents[1]) == blk::kMarkerSaved) {
             memcpy(mode[m], contents.constData(), kModeFileSize);
             return 1;
         }
         log(LOG_ERROR, QStringLiteral("%1 is damaged (%2 bytes), mode marked empty").arg(modeFilePath(m)).arg(contents.size()));
     }
-    mode[m][0] = 0xFF;
-    mode[m][1] = 0xFF;
+    mode[m][0] = blk::kMarkerEmpty;
+    mode[m][1] = blk::kMarkerEmpty;
     return 0;
 }

@@ -19,7 +19,8 @@ struct SpiTransfer {
 class SpiBus {
 public:
     virtual ~SpiBus() = default;
-    virtual int configure(uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz) = 0; // 0 or -1
+    // Mode, word size and maximum clock; 0, or -1 only when the device cannot be used at all.
+    virtual int configure(uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz) = 0;
     // One SPI_IOC_MESSAGE: chip select held across the list; returns bytes moved or -1.
     virtual int transfer(const SpiTransfer* transfers, size_t count) = 0;
 };

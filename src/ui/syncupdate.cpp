@@ -72,32 +72,39 @@ void SyncUpdate::refreshTop(int code)
 
 void SyncUpdate::storeRequestedMode(VyrRamPara& store)
 {
-    const uint16_t n = store.u16(0x364);
-    if (n == 0 || n == getU16(store.shadow + 0x364))
+    uint16_t n = 0, saved = 0;
+    {
+        ScalerHandOver handOver; // the protocol writes the request word under the same lock
+        n = store.u16(blk::kSaveModeRequest);
+        saved = blk::get16(store.shadow, blk::kSaveModeRequest);
+    }
+    if (n == 0 || n == saved)
         return;
     if (n > kModeCount) {
         // The protocol writes this word freely; only 1-16 name a record.
         writeLogMsg(LOG_WARNING, "user mode save request " + std::to_string(n) + " ignored");
         ScalerHandOver handOver;
-        store.setU16(0x364, 0);
+        store.setU16(blk::kSaveModeRequest, 0);
         return;
     }
     {
         ScalerHandOver handOver;
         std::lock_guard<std::recursive_mutex> records(store.records_mutex);
         uint8_t* record = store.mode[n - 1];
-        record[0] = 0xAA;
-        record[1] = 0xAA;
-        store.setU16(0x362, n);
+        record[0] = blk::kMarkerSaved;
+        record[1] = blk::kMarkerSaved;
+        store.setU16(blk::kCurrentMode, n);
         memcpy(record + 2, store.block + kModeBodyStart, kModeDataSize);
     }
     store.mode_file_write(n - 1, 0);
     {
         ScalerHandOver handOver;
-        store.setU16(0x364, 0);
+        store.setU16(blk::kSaveModeRequest, 0);
     }
-    if (traceOn())
+    if (traceOn()) {
+        std::lock_guard<std::recursive_mutex> records(store.records_mutex);
         printf("\n user mode save change ,%#x \n", store.mode[n - 1][0]);
+    }
 }
 
 void SyncUpdate::rewriteModes(VyrRamPara& store)
@@ -109,11 +116,11 @@ void SyncUpdate::rewriteModes(VyrRamPara& store)
             a = store.mode[m][0];
             b = store.mode[m][1];
         }
-        if (a == 0xFF || b == 0xFF) {
+        if (a == blk::kMarkerEmpty || b == blk::kMarkerEmpty) {
             store.mode_file_deal(m, 1);
             ScalerHandOver handOver;
-            store.setU16(0x364, 0);
-        } else if (a == 0xAA || b == 0xAA) {
+            store.setU16(blk::kSaveModeRequest, 0);
+        } else if (a == blk::kMarkerSaved || b == blk::kMarkerSaved) {
             store.mode_file_write(m, 2);
         }
     }
@@ -138,7 +145,7 @@ void SyncUpdate::writeBack(VyrRamPara& store)
     }
     if (traceOn())
         printf("\n ram_para diffrent !");
-    if (!store.para_file_save()) {
+    if (!store.para_file_save(snapshot)) {
         // Not saved: the shadow stays behind, so the next refresh or the retry saves again.
         save_failed_ = true;
         failed_at_ = G_timeTicks.load();

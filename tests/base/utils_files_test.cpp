@@ -9,6 +9,9 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,6 +120,53 @@ TEST_F(ConfigCopies, CloudFlag)
     engine->write_config_variant(ConfigItem::SkyhubServerPort, QString(" "));
     Utils::getIPAddress();
     EXPECT_EQ(g_skyhub_cloud.load(), 0);
+}
+
+TEST_F(ConfigCopies, AddressThatIsNotDottedIPv4KeepsThePreviousOne)
+{
+    ConfigEngine* engine = ConfigEngine::pInstance();
+    ASSERT_NE(engine, nullptr);
+    struct Address {
+        ConfigItem::ConfigName id;
+        SharedText* global;
+        const char* good;
+    };
+    const Address addresses[] = {{ConfigItem::IPAddress, &g_str_ip, "10.9.8.7"},
+                                 {ConfigItem::SubNetMask, &g_srt_mask, "255.255.0.0"},
+                                 {ConfigItem::GateWay, &g_str_gateway, "10.9.0.1"},
+                                 {ConfigItem::WifiIPAddress, &g_str_wifi_ip, "192.168.23.1"}};
+    const char* bad[] = {"", " ", "10.1.2", "10.1.2.3.4", "10.1.2.256", "010.1.2.3", "10.1.2.3; reboot",
+                         "a.b.c.d", "10..2.3"};
+    for (const Address& a : addresses) {
+        engine->write_config_variant(a.id, QString(a.good));
+        Utils::getIPAddress();
+        ASSERT_EQ(a.global->get(), QString(a.good)) << a.id;
+        for (const char* value : bad) {
+            engine->write_config_variant(a.id, QString(value));
+            Utils::getIPAddress();
+            EXPECT_EQ(a.global->get(), QString(a.good)) << a.id << " \"" << value << "\"";
+        }
+    }
+    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("10.1.2.3; reboot"));
+}
+
+TEST(SharedTextSetting, ReadersSeeWholeValuesWhileItIsRewritten)
+{
+    SharedText text("0.0.0.0");
+    const QString values[2] = {QStringLiteral("192.168.100.200"), QStringLiteral("10.0.0.1")};
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop.load(); ++i)
+            text = values[i & 1];
+    });
+    int torn = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const QString seen = text;
+        torn += seen != values[0] && seen != values[1] && seen != QLatin1String("0.0.0.0");
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(torn, 0);
 }
 
 }

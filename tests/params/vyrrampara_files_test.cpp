@@ -4,10 +4,18 @@
 #include "params/vyrrampara.h"
 #include "platform/sim/sim_board.h"
 
+#include "base/utils.h"
+
 #include <QDir>
 #include <QFile>
+#include <QMutexLocker>
 #include <gtest/gtest.h>
+
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -62,24 +70,27 @@ TEST(ParaFile, ShortFileKeepsItsBytesAndDefaultsTheRest)
 TEST(ParaFile, SaveRoundTripsAndKeepsTheLength)
 {
     VyrRamPara* s = VyrRamPara::pInstance();
-    s->setU16(0x880, 42);
-    s->block[0xFFF] = 0x5C;
-    s->block[0x100] = 9; // volatile, never saved
-    ASSERT_TRUE(s->para_file_save());
+    uint8_t snapshot[kBlockSize];
+    memcpy(snapshot, s->block, kBlockSize);
+    blk::put16(snapshot, blk::kBrightness, 42);
+    snapshot[0xFFF] = 0x5C;
+    snapshot[0x100] = 9; // volatile, never saved
+    s->setU16(blk::kBrightness, 77); // the live block has moved on since the snapshot
+    ASSERT_TRUE(s->para_file_save(snapshot));
     const QByteArray file = TestRoot::readFile(kPara);
     ASSERT_EQ(file.size(), 4096);
-    EXPECT_EQ(uint8_t(file[0x582]), 42);
+    EXPECT_EQ(uint8_t(file[0x582]), 42) << "the snapshot is saved, not the live block";
     EXPECT_EQ(uint8_t(file[3329]), 0x5C);
-    EXPECT_FALSE(TestRoot::exists("/data/ram_device_info.tmp"));
+    EXPECT_FALSE(TestRoot::exists("/data/ram_device_info.atomic-tmp"));
 }
 
 TEST(ParaFile, SaveFailureIsReported)
 {
     VyrRamPara* s = VyrRamPara::pInstance();
     // A folder in place of the temporary file makes the write fail.
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/ram_device_info.tmp/x"))));
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/ram_device_info.atomic-tmp/x"))));
     s->setU16(0x880, 42);
-    EXPECT_FALSE(s->para_file_save());
+    EXPECT_FALSE(s->para_file_save(s->block));
     EXPECT_EQ(TestRoot::readFile(kPara), defaultsImage()) << "the old file stays whole";
 }
 
@@ -87,7 +98,7 @@ TEST(ParaFile, ResetRestoresDefaultsAndShadow)
 {
     VyrRamPara* s = VyrRamPara::pInstance();
     s->setU16(0x880, 5);
-    s->para_file_save();
+    s->para_file_save(s->block);
     s->setU16(0x882, 9);
     s->ram_para_reset();
     EXPECT_EQ(s->u16(0x880), 100);
@@ -113,11 +124,65 @@ TEST(ModeFiles, SaveWithMenuCopy)
     EXPECT_EQ(uint8_t(file[2 + 0x880 - 0x380]), 33);
     EXPECT_TRUE(s->VyrUserModeSaved(11));
     EXPECT_EQ(TestRoot::readFile("/data/modes/MO0c.json"), QByteArray("{\"osdcount\":0}"));
-    EXPECT_TRUE(platform::Sim::shellSim().commands().size() >= 2);
-    bool sawCopy = false;
     for (const std::string& c : platform::Sim::shellSim().commands())
-        sawCopy |= c == "cp  /data/configs/omenu.json /data/modes/MO0c.json";
-    EXPECT_TRUE(sawCopy);
+        EXPECT_NE(c.rfind("cp ", 0), 0u) << "copied in place by the shell: " << c;
+}
+
+TEST(ModeFiles, MenuCopyReplacesTheOldFileWholeNeverInPlace)
+{
+    VyrRamPara* s = VyrRamPara::pInstance();
+    ASSERT_TRUE(TestRoot::writeFile("/data/modes/MO04.json", "{\"old\":1}"));
+    // A second name for the old file sees what a reader or a kill in the middle would see.
+    ASSERT_EQ(link(TestRoot::path("/data/modes/MO04.json").c_str(), TestRoot::path("/data/old.json").c_str()), 0);
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", QByteArray(20000, 'n')));
+    s->setU16(blk::kOsdMenu, 1);
+    ASSERT_EQ(s->mode_file_write(3, 0), 1u);
+    EXPECT_EQ(TestRoot::readFile("/data/modes/MO04.json"), QByteArray(20000, 'n'));
+    EXPECT_EQ(TestRoot::readFile("/data/old.json"), QByteArray("{\"old\":1}")) << "written in place";
+    EXPECT_FALSE(TestRoot::exists("/data/modes/MO04.json.atomic-tmp"));
+
+    // With no menu file there is nothing to copy, and the old copy stays.
+    QFile::remove(QString::fromStdString(TestRoot::path("/data/configs/omenu.json")));
+    ASSERT_EQ(s->mode_file_write(3, 0), 1u);
+    EXPECT_EQ(TestRoot::readFile("/data/modes/MO04.json"), QByteArray(20000, 'n'));
+}
+
+TEST(ModeFiles, RecordsStayWritableWhileASaveWaitsForTheFile)
+{
+    VyrRamPara* s = VyrRamPara::pInstance();
+    s->mode[6][0] = 0xAA;
+    s->mode[6][1] = 0xAA;
+    s->mode[6][10] = 0x01;
+    std::future<uint32_t> save;
+    std::future<uint32_t> protocol;
+    {
+        // An upload holds the file mutex, so the save of mode 7 waits for it.
+        QMutexLocker upload(&Utils::_file_deal_mutex);
+        save = std::async(std::launch::async, [s] { return s->mode_file_write(6, 2); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const uint8_t byte = 0x77;
+        protocol = std::async(std::launch::async, [s, byte] { return s->VyrModeUserRamParaDeal(&byte, 1, 0x700A); });
+        EXPECT_EQ(protocol.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+            << "a protocol write into the records waited for the file";
+        EXPECT_EQ(save.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    }
+    EXPECT_EQ(protocol.get(), 0u);
+    EXPECT_EQ(save.get(), 1u);
+    EXPECT_EQ(s->mode[6][10], 0x77) << "the save did not write its old copy back over the record";
+    EXPECT_EQ(s->mode[6][0], 0xAA);
+}
+
+TEST(ParaFile, LeftoversOfAKilledWriterAreRemovedAtStart)
+{
+    const char* leftovers[] = {"/data/ram_device_info.atomic-tmp", "/data/modes/custom_mode3.atomic-tmp",
+                               "/data/modes/MO03.json.atomic-tmp", "/data/configs/omenu.json.atomic-tmp"};
+    for (const char* path : leftovers)
+        ASSERT_TRUE(TestRoot::writeFile(path, "half"));
+    ASSERT_TRUE(TestRoot::writeFile("/data/modes/notes.tmp", "kept"));
+    VyrRamPara::pInstance();
+    for (const char* path : leftovers)
+        EXPECT_FALSE(TestRoot::exists(path)) << path;
+    EXPECT_TRUE(TestRoot::exists("/data/modes/notes.tmp"));
 }
 
 TEST(ModeFiles, NoMenuCopyWhenMenuOffAndKindsTwo)
@@ -180,7 +245,7 @@ TEST(ModeFiles, RoundTripAcrossRestartAndDamagedFiles)
 TEST(ModeFiles, UnwritableModeLeavesTheRecord)
 {
     VyrRamPara* s = VyrRamPara::pInstance();
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/modes/custom_mode5.tmp"))));
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/modes/custom_mode5.atomic-tmp"))));
     s->mode[4][5] = 0x11;
     EXPECT_EQ(s->mode_file_write(4, 1), 0u);
     EXPECT_FALSE(s->VyrUserModeSaved(4));

@@ -1,12 +1,16 @@
-// Entry of every test program: each test process gets its own temporary root and an offscreen
-// QApplication; the fixed pauses of the program are shortened to nothing.
+// Entry of every test program: an offscreen QApplication, the fixed pauses of the program shortened
+// to nothing, and for every test its own temporary root, a fresh simulated board and the checks of
+// the emulated chips' rule breaches at its end (test_root.h).
 #include "platform/paths.h"
 #include "base/delay.h"
+#include "base/tsan_defaults.h"
+#include "test_root.h"
 
 #include <QApplication>
 #include <QDir>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -25,13 +29,17 @@ int main(int argc, char** argv)
     setenv("VYR_ROOT", root, 1);
     platform::Paths::setRoot(root);
     Delay::setScalePercent(0);
+    TestRoot::installBoardChecks(root);
 
     int result;
     {
         QApplication app(argc, argv);
+        vyr_tsan::orderPostedEvents();
         result = RUN_ALL_TESTS();
     }
     if (!getenv("VYR_KEEP_ROOT"))
         QDir(QString::fromLocal8Bit(root)).removeRecursively();
+    else
+        fprintf(stderr, "kept the test roots under %s\n", root);
     return result;
 }

@@ -2,12 +2,24 @@
 #include <QByteArray>
 #include <QString>
 #include <string>
+#include <vector>
 
-// Helpers for files under the test's temporary root.
+// Every test gets its own temporary root ($VYR_ROOT) and a fresh simulated board. When it ends it
+// fails on any rule breach an emulated chip recorded (scaler chip and its flash, FPGA and its
+// configuration flash, the MTD flash files) and on any sanitizer report in the output of a program
+// it started. The test main installs this for every test program.
 namespace TestRoot {
 std::string path(const std::string& absolute); // "/data/x" -> "<root>/data/x"
 QByteArray readFile(const std::string& absolute);
 bool writeFile(const std::string& absolute, const QByteArray& contents); // creates folders
 bool exists(const std::string& absolute);
 QStringList shellLog(); // lines of <root>/sim/shell.log
+
+// The breaches recorded so far are what the test provoked on purpose; only later ones fail it.
+void acceptViolations();
+// Breaches recorded since the test began (or since the last acceptViolations), "chip: text".
+std::vector<std::string> newViolations();
+
+// Called once by the test main, after the process root is set.
+void installBoardChecks(const std::string& processRoot);
 }

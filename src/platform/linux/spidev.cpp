@@ -1,41 +1,63 @@
 #include "platform/spi_bus.h"
 
 #include "platform/paths.h"
+#include "platform/spi_setup.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <linux/spi/spidev.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace platform::Linux {
 namespace {
 
+class Requests : public SpiSetupRequests {
+public:
+    explicit Requests(int fd) : fd_(fd) {}
+    bool request(Request r, uint32_t* value) override
+    {
+        uint8_t byte = uint8_t(*value);
+        switch (r) {
+        case WriteMode: return ::ioctl(fd_, SPI_IOC_WR_MODE, &byte) >= 0;
+        case WriteBits: return ::ioctl(fd_, SPI_IOC_WR_BITS_PER_WORD, &byte) >= 0;
+        case WriteSpeed: return ::ioctl(fd_, SPI_IOC_WR_MAX_SPEED_HZ, value) >= 0;
+        case ReadSpeed: return ::ioctl(fd_, SPI_IOC_RD_MAX_SPEED_HZ, value) >= 0;
+        case ReadMode:
+        case ReadBits:
+            if (::ioctl(fd_, r == ReadMode ? SPI_IOC_RD_MODE : SPI_IOC_RD_BITS_PER_WORD, &byte) < 0)
+                return false;
+            // The driver reports its default word size of 8 as 0.
+            *value = r == ReadBits && byte == 0 ? 8 : byte;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    int fd_;
+};
+
 class Spidev : public SpiBus {
 public:
-    explicit Spidev(int fd) : fd_(fd) {}
+    Spidev(int fd, std::string node) : fd_(fd), node_(std::move(node)) {}
     ~Spidev() override { ::close(fd_); }
 
-    // Mode is set, the word size only read back (the driver's default of 8 is what the chips take),
-    // the maximum clock set and read back; any refusal or mismatch gives -1.
+    // Only a failed open makes the device unusable: what the driver refuses or settles on
+    // differently is logged once and the device kept.
     int configure(uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz) override
     {
-        uint8_t m = mode;
-        if (::ioctl(fd_, SPI_IOC_WR_MODE, &m) < 0)
-            return -1;
-        uint8_t bits = 0;
-        if (::ioctl(fd_, SPI_IOC_RD_BITS_PER_WORD, &bits) < 0)
-            return -1;
-        uint32_t speed = speedHz;
-        if (::ioctl(fd_, SPI_IOC_WR_MAX_SPEED_HZ, &speed) < 0)
-            return -1;
-        speed = 0;
-        if (::ioctl(fd_, SPI_IOC_RD_MAX_SPEED_HZ, &speed) < 0)
-            return -1;
-        const uint8_t wantBits = bitsPerWord ? bitsPerWord : 8;
-        return (bits ? bits : 8) == wantBits && speed == speedHz ? 0 : -1;
+        Requests io(fd_);
+        const std::string problems = setUpSpi(io, mode, bitsPerWord, speedHz);
+        if (!problems.empty() && !reported_) {
+            reported_ = true;
+            std::fprintf(stderr, "spidev %s: %s\n", node_.c_str(), problems.c_str());
+        }
+        return 0;
     }
 
     int transfer(const SpiTransfer* transfers, size_t count) override
@@ -64,6 +86,8 @@ public:
 
 private:
     int fd_;
+    std::string node_;
+    bool reported_ = false;
 };
 
 }
@@ -79,7 +103,7 @@ std::unique_ptr<SpiBus> openSpiBus(int device)
     const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    return std::make_unique<Linux::Spidev>(fd);
+    return std::make_unique<Linux::Spidev>(fd, node);
 }
 
 }
