@@ -78,6 +78,8 @@ protected:
             fpga->runOnce();
             fpgaChip().watchLines(); // the FPGA sees its reset line all the time, not only at transfers
             resets += before == 16 && resetLine() == 0;
+            if (before != resetLine())
+                resetEdges.push_back({G_timeTicks.load(), resetLine()});
         }
     }
     bool runUntil(const std::function<bool()>& done, int maxTicks)
@@ -91,6 +93,7 @@ protected:
     VyrRamPara* store = nullptr;
     fpga_manage* fpga = nullptr;
     int resets = 0;
+    std::vector<std::pair<uint32_t, uint16_t>> resetEdges; // tick, new level of the reset line
 };
 
 }
@@ -237,11 +240,82 @@ INSTANTIATE_TEST_SUITE_P(Bounds, FpgaIdentity,
                          ::testing::Values(std::make_pair(24, false), std::make_pair(25, true),
                                            std::make_pair(48, true), std::make_pair(49, false)));
 
-TEST_F(FpgaWorker, VboErrorsResetTwiceThenTheBringUpGoesOn)
+// The retry paths: how many reads of register 22 each step makes, how far apart, and which
+// rounds end in a reset. A step's reads are those after the write that starts it.
+struct RetryCase {
+    const char* name;
+    std::function<void()> fault;
+    int startReg;            // the write that starts the step: register and mask
+    uint8_t startMask;
+    std::vector<int> reads;  // reads per round; a reset ends every round but the last ...
+    bool lastEndsInReset;    // ... unless this is set
+    uint32_t spacing;        // ticks between reads
+};
+
+TEST_F(FpgaWorker, RetryPathsKeepTheirCountsSpacingAndResets)
 {
-    fpgaChip().setVboErrorReads(-1);
-    ASSERT_TRUE(runUntilUp(4000));
-    EXPECT_EQ(resets, 2);
+    const RetryCase cases[] = {
+        // S2: five errors reset FPGA 0; after two resets the third round of five goes on to S3.
+        {"V-by-One error at S2", [] { fpgaChip().setVboErrorReads(-1); }, 3, 0x40, {5, 5, 5}, false, 31},
+        // S5: six errors, then two retries, then S6 without a reset.
+        {"V-by-One down at S5", [] { fpgaChip().setVboUp(false); }, 3, 0x80, {8}, false, 31},
+        // T0: twenty reads without the link lock reset FPGA 0; the count goes on after it.
+        {"link not locked at T0", [] { fpgaChip().setLinkLocked(false); }, 2, 0x08, {20, 20}, true, 11},
+    };
+    for (const RetryCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        fpgaChip().reset();
+        fpga->hold_in_reset(0);
+        tick(202); // released: a fresh bring-up
+        fpgaChip().clearLog();
+        resetEdges.clear();
+        fpgaChip().setTickSource([] { return G_timeTicks.load(); });
+        c.fault();
+        auto stepReads = [&] {
+            std::vector<uint32_t> ticks;
+            bool inStep = false;
+            for (const FpgaChip::Access& a : fpgaChip().log()) {
+                if (a.kind == K::RegisterWrite && (a.address == 2 || a.address == 3 || a.address == 23))
+                    inStep = a.address == c.startReg && a.mask == c.startMask;
+                else if ((a.kind == K::RegisterRead && a.address == 31) || (a.kind == K::RamRead && a.address == 116))
+                    inStep = false;
+                else if (inStep && a.kind == K::RegisterRead && a.address == 22)
+                    ticks.push_back(a.tick);
+            }
+            return ticks;
+        };
+        size_t total = 0;
+        for (int n : c.reads)
+            total += size_t(n);
+        const size_t endResets = 2 * (c.reads.size() - (c.lastEndsInReset ? 0 : 1));
+        ASSERT_TRUE(runUntil([&] { return stepReads().size() >= total && resetEdges.size() >= endResets; }, 6000))
+            << stepReads().size() << " reads, " << resetEdges.size() << " reset edges";
+        if (!c.lastEndsInReset)
+            ASSERT_TRUE(runUntilUp(4000));
+        const std::vector<uint32_t> ticks = stepReads();
+        ASSERT_GE(ticks.size(), total);
+        size_t at = 0;
+        for (size_t round = 0; round < c.reads.size(); ++round) {
+            for (int i = 1; i < c.reads[round]; ++i, ++at)
+                EXPECT_EQ(ticks[at + 1] - ticks[at], c.spacing) << "round " << round << " read " << i;
+            const uint32_t last = ticks[at++];
+            if (round + 1 < c.reads.size() || c.lastEndsInReset) {
+                ASSERT_GE(resetEdges.size(), 2 * round + 2);
+                EXPECT_EQ(resetEdges[2 * round].first, last) << "reset at the last read of round " << round;
+                EXPECT_EQ(resetEdges[2 * round].second, 0);
+                EXPECT_EQ(resetEdges[2 * round + 1].first - last, 201u) << "released 201 ticks later";
+                if (at < ticks.size())
+                    EXPECT_GT(ticks[at] - last, 201u) << "the next round follows a new bring-up";
+            } else {
+                EXPECT_EQ(resetEdges.size(), 2 * round) << "the last round ends without a reset";
+                EXPECT_EQ(ticks.size(), total) << "no read after the last round";
+            }
+        }
+        fpgaChip().setTickSource(nullptr);
+        fpgaChip().setVboErrorReads(0);
+        fpgaChip().setVboUp(true);
+        fpgaChip().setLinkLocked(true);
+    }
 }
 
 TEST_F(FpgaWorker, LastingRamMismatchStopsResettingAfterAFew)
