@@ -1,7 +1,7 @@
 // Time from a handed-over change of one window to the end of the worker's dispatch (the signal to
 // the page thread follows the last register write of the change), and the SPI transfers it costs.
-// Runs the real worker thread against the simulated chip.
-#include "base/bytes.h"
+// Runs the real worker thread against the simulated chip. Then the worker's CPU share while idle
+// (argument 2: seconds, 5 by default), from the kernel's run-time count of its thread.
 #include "scaler/c331_manage.h"
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
@@ -12,6 +12,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <dirent.h>
+#include <fstream>
+#include <string>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -21,6 +24,26 @@
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
+
+// Nanoseconds the named thread of this process has run, -1 when it is not found.
+static long long threadRunNs(const std::string& name)
+{
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir)
+        return -1;
+    long long ns = -1;
+    while (dirent* e = readdir(dir)) {
+        const std::string task = std::string("/proc/self/task/") + e->d_name;
+        std::ifstream comm(task + "/comm");
+        std::string n;
+        if (!std::getline(comm, n) || n != name)
+            continue;
+        std::ifstream sched(task + "/schedstat");
+        sched >> ns;
+    }
+    closedir(dir);
+    return ns;
+}
 
 int main(int argc, char** argv)
 {
@@ -70,8 +93,22 @@ int main(int argc, char** argv)
                rounds, micros[micros.size() / 2], micros[micros.size() * 95 / 100], micros.back(),
                transfers[transfers.size() / 2], transfers.back());
     };
-    measure("window 1 source change", [&](int i) { putU16(store->block + kWindowBase + kWindowSize + 8, i % 2 ? 3 : 4); });
-    measure("contrast change", [&](int i) { putU16(store->block + 0x882, i % 2 ? 40 : 60); });
+    measure("window 1 source change", [&](int i) { store->setU16(blk::window(1, blk::win::kSource), i % 2 ? 3 : 4); });
+    measure("contrast change", [&](int i) { store->setU16(blk::kContrast, i % 2 ? 40 : 60); });
+
+    const int idleSeconds = argc > 2 ? atoi(argv[2]) : 5;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const size_t transfersBefore = chip.transferCount();
+    const long long runBefore = threadRunNs("c331_manage");
+    const auto idleStart = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    const long long runAfter = threadRunNs("c331_manage");
+    const double wall = std::chrono::duration<double, std::nano>(Clock::now() - idleStart).count();
+    if (runBefore < 0 || runAfter < 0)
+        printf("idle worker: thread not found\n");
+    else
+        printf("idle worker, %d s: %.3f%% of one core, %zu SPI transfers\n", idleSeconds,
+               100.0 * double(runAfter - runBefore) / wall, chip.transferCount() - transfersBefore);
     QDir(root).removeRecursively();
     (void)scaler;
     return 0;

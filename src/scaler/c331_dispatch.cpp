@@ -1,15 +1,14 @@
-// The worker's change dispatch: compares the parameter block with what was last applied and calls
-// a setter only for what differs; then the per-pass upkeep.
+// The worker's change dispatch: takes the handed-over block under the hand-over mutex, compares it
+// with what was last applied and calls a setter only for what differs; then the per-pass upkeep.
 #include "scaler/c331_manage.h"
 
-#include "base/bytes.h"
-#include "base/delay.h"
-#include "fpga/fpga_manage.h"
 #include "base/global.h"
-#include "video_chips/keltosource.h"
 #include "base/logMsg.h"
+#include "base/posix_lock.h"
 #include "base/utils.h"
+#include "fpga/fpga_manage.h"
 #include "params/vyrrampara.h"
+#include "video_chips/keltosource.h"
 
 #include <QMutexLocker>
 #include <algorithm>
@@ -17,23 +16,41 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 std::atomic<uint8_t> g_osd_update{0};
 
 namespace {
 
-constexpr uint32_t kPanelFields[] = {0x560, 0x562, 0x564, 0x584, 0x586};
-constexpr int kWindows = 6;
+using blk::get16;
+namespace win = blk::win;
 
-uint32_t windowField(int w, uint32_t field) { return kWindowBase + kWindowSize * uint32_t(w) + field; }
+constexpr int kWindows = int(blk::kScalerWindows);
+constexpr int kInputs = 6;
+constexpr uint32_t kTraceBase = 0x880; // window-field traces count from the picture area
 
-bool fieldDiffers(const uint8_t* a, const uint8_t* b, uint32_t offset) { return getU16(a + offset) != getU16(b + offset); }
+// Any of these changed: the panel is set up again, once.
+constexpr uint32_t kPanelFields[] = {blk::kSpliceMode, blk::kLedWidth, blk::kLedHeight, blk::kOutput1Width,
+                                     blk::kOutput1Height};
+
+// The colour temperature is set once for any of its four fields.
+constexpr uint32_t kColourFields[] = {blk::kColourTemp, blk::kColourRed, blk::kColourGreen, blk::kColourBlue};
+
+bool differs(const uint8_t* a, const uint8_t* b, uint32_t offset) { return get16(a, offset) != get16(b, offset); }
+
+fpga_manage* fpga() { return fpga_manage::p_fpga_manage; }
+
+// The FPGA worker serves the LED-parameter hand-over only while FPGA 0 is up and running.
+bool fpgaServesLedStep() { return fpga() && fpga()->get_fpga_status() == 1; }
 
 void raiseFpgaRequest(std::atomic<uint8_t> fpga_manage::*request)
 {
-    if (fpga_manage::p_fpga_manage)
-        (fpga_manage::p_fpga_manage->*request) = 1;
+    if (fpga())
+        (fpga()->*request) = 1;
+    fpga_manage::wake();
 }
+
+keltosource* inputs() { return keltosource::p_kelto_source; }
 
 // The enabled window records are packed into slots without gaps; a per-field setter addresses the
 // slot, so when a disabled record lies between enabled ones a record number is not its slot.
@@ -41,7 +58,7 @@ bool recordsAreSlots(const uint8_t* block)
 {
     bool gap = false;
     for (int w = 0; w < kWindows; ++w) {
-        const bool shown = getU16(block + windowField(w, 0)) == 1;
+        const bool shown = get16(block, blk::window(w, win::kState)) == 1;
         if (shown && gap)
             return false;
         gap |= !shown;
@@ -49,210 +66,315 @@ bool recordsAreSlots(const uint8_t* block)
     return true;
 }
 
+int shownWindows(const uint8_t* block)
+{
+    int shown = 0;
+    for (int w = 0; w < kWindows; ++w)
+        shown += get16(block, blk::window(w, win::kState)) == 1;
+    return shown;
 }
+
+}
+
+// ---- tables ---------------------------------------------------------------------------------------
+
+// Friend of the manager, so the tables can name its private steps and setters.
+struct DispatchTables {
+    using Change = c331_manage::Change;
+    using Step = void (c331_manage::*)(const Change&, uint8_t*);
+
+    // The dispatch, step by step in the order the chip has to take them.
+    static constexpr Step kSteps[] = {
+        &c331_manage::stepForcedColour, &c331_manage::stepPanel,  &c331_manage::stepPictureControls,
+        &c331_manage::stepPriorities,   &c331_manage::stepWindows, &c331_manage::stepFades,
+        &c331_manage::stepPattern,      &c331_manage::stepEdids,   &c331_manage::stepAudio,
+        &c331_manage::stepFpgaRequests, &c331_manage::stepOsd,
+    };
+
+    // Picture controls: one setter per field, called with the new value.
+    struct PictureStep {
+        uint32_t field;
+        void (c331_manage::*set)(int);
+    };
+    static constexpr PictureStep kPictureSteps[] = {
+        {blk::kBrightness, &c331_manage::applyBrightness},
+        {blk::kContrast, &c331_manage::c331_SetContrast},
+        {blk::kSharpness, &c331_manage::c331_SetSharpness},
+        {blk::kSaturation, &c331_manage::c331_SetSaturation},
+    };
+
+    // Window record fields in ascending offset; no setter: the whole window environment is rebuilt.
+    struct WindowStep {
+        uint32_t field;
+        bool (c331_manage::*set)(int w, uint16_t value, const uint8_t* block); // false: value refused
+    };
+    static constexpr WindowStep kWindowSteps[] = {
+        {win::kState, nullptr},
+        {win::kMirror, &c331_manage::applyWinAttr},
+        {win::kSource, &c331_manage::applyWinSource},
+        {win::kX, nullptr},
+        {win::kY, nullptr},
+        {win::kWidth, nullptr},
+        {win::kHeight, nullptr},
+        {win::kOutput, &c331_manage::applyWinOutput},
+        {win::kDotByDot, &c331_manage::applyWinDbd},
+    };
+
+    // Fields whose change is the FPGA worker's to apply.
+    struct FpgaRequest {
+        uint32_t field;
+        std::atomic<uint8_t> fpga_manage::*request;
+    };
+    static constexpr FpgaRequest kFpgaRequests[] = {
+        {blk::kBlackScreen, &fpga_manage::onoff_request},
+        {blk::kCanvasX, &fpga_manage::lcd_request},
+        {blk::kCanvasY, &fpga_manage::lcd_request},
+    };
+};
+
+// ---- the pass -------------------------------------------------------------------------------------
 
 void c331_manage::c331managerdeal()
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    if (change_flag != 0 && store) {
-        pthread_mutex_lock(&c331_mutex);
-        if (change_flag != 0)
-            dispatchChange(*store);
-        pthread_mutex_unlock(&c331_mutex);
+    if (change_flag.load() != 0 && store) {
+        if (takeChange(*store, change_))
+            dispatchChange(*store, change_);
     }
     perPassUpkeep();
 }
 
-bool c331_manage::waitLedParameterStep()
+bool c331_manage::takeChange(VyrRamPara& store, Change& c)
 {
-    // The FPGA worker ends its LED-parameter step only while FPGA 0 answers; a bound keeps a down
-    // FPGA from freezing this worker and every writer waiting on the hand-over mutex.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(led_wait_limit_ms);
-    while (g_set_led_para.load() == 1) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            writeLogMsg(LOG_WARNING, "LED parameter step of the FPGA did not end, panel set up anyway");
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
-
-void c331_manage::dispatchChange(VyrRamPara& store)
-{
-    const uint8_t* block = store.block;
+    // Writers wait on this mutex, so it is held only to copy; the chip is programmed from the copy.
+    PosixLock lock(c331_mutex);
+    c.flag = change_flag.exchange(0);
+    if (c.flag == 0)
+        return false;
+    memcpy(c.block, store.block, sizeof c.block);
     if (!applied_valid) {
         memcpy(applied, store.shadow, sizeof applied);
         applied_valid = true;
     }
-    uint8_t* old = applied;
+    uint8_t* image = store.image;
+    c.diag = std::exchange(image[regimage::kScalerDiag], 0);
+    c.dump_param = std::exchange(image[regimage::kDumpParam], 0);
+    c.dump_group = std::exchange(image[regimage::kDumpGroup], 0);
+    // Sync-test values other than bits 0 and 1 are left standing.
+    c.sync_test = image[regimage::kSyncTest] & 3 ? std::exchange(image[regimage::kSyncTest], 0) : 0;
+    return true;
+}
+
+void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
+{
     // What this pass applies; entries the chip did not take keep their old value here.
     uint8_t next[kBlockSize];
-    memcpy(next, block, sizeof next);
-    const int fd = c331_fd;
+    memcpy(next, c.block, sizeof next);
+    wincnt = shownWindows(c.block);
 
-    // 1. forced colour
+    for (DispatchTables::Step step : DispatchTables::kSteps)
+        (this->*step)(c, next);
+
+    // A refused test pattern is taken back out of the block, so page and wall agree.
+    if (next[blk::kTestPattern] != c.block[blk::kTestPattern]) {
+        PosixLock lock(c331_mutex);
+        if (store.block[blk::kTestPattern] == c.block[blk::kTestPattern])
+            store.block[blk::kTestPattern] = next[blk::kTestPattern];
+    }
+    memcpy(applied, next, sizeof applied);
+
+    store.test_signal(c.flag);
+    // Inputs whose EDID could not be flagged in this pass stay pending for the next.
+    if (memcmp(next + blk::kEdidTiming, c.block + blk::kEdidTiming, kInputs * blk::kEdidTimingSize) != 0) {
+        PosixLock lock(c331_mutex);
+        if (change_flag.load() == 0)
+            change_flag = 1;
+    }
+
+    serveOsdUpdate();
+    serveRequestBytes(c);
+}
+
+// ---- steps ----------------------------------------------------------------------------------------
+
+void c331_manage::stepForcedColour(const Change&, uint8_t*)
+{
     if (g_force_bkcolor.load() == 0)
-        vyrApi_forceColorDisable(fd);
+        vyrApi_forceColorDisable(c331_fd);
+}
 
-    // 2. panel
-    bool panel = false;
-    for (uint32_t off : kPanelFields)
-        panel |= fieldDiffers(block, old, off);
-    if (panel) {
+void c331_manage::stepPanel(const Change& c, uint8_t*)
+{
+    const uint8_t* b = c.block;
+    if (std::none_of(std::begin(kPanelFields), std::end(kPanelFields), [&](uint32_t f) { return differs(b, applied, f); }))
+        return;
+    if (g_set_led_para.load() == 1)
         waitLedParameterStep();
-        vyrApi_PnlInit2(store.u16(0x562), store.u16(0x564), store.u16(0x584), store.u16(0x586), store.u16(0x560));
+    vyrApi_PnlInit2(get16(b, blk::kLedWidth), get16(b, blk::kLedHeight), get16(b, blk::kOutput1Width),
+                    get16(b, blk::kOutput1Height), get16(b, blk::kSpliceMode));
+    // Handed to the FPGA worker only when it can take it: raised while FPGA 0 is down it would
+    // reset FPGA 0 once more after its bring-up, which takes the new panel anyway.
+    if (fpgaServesLedStep()) {
         {
             QMutexLocker led(&Utils::_led_para_init_mutex);
             g_set_led_para = 2;
         }
-        if (store.u16(0x84C) != 0)
-            g_osd_update = 1;
+        fpga_manage::wake();
     }
-
-    // 3. picture controls
-    if (fieldDiffers(block, old, 0x880)) {
-        c331_SetBrightness(50); // the wall's brightness is the FPGA's; the chip stays at 50
-        QMutexLocker bri(&Utils::_bri_set_mutex);
-        raiseFpgaRequest(&fpga_manage::bri_request);
-    }
-    if (fieldDiffers(block, old, 0x882))
-        c331_SetContrast(store.u16(0x882));
-    if (fieldDiffers(block, old, 0x884))
-        c331_SetSharpness(store.u16(0x884));
-    if (fieldDiffers(block, old, 0x886))
-        c331_SetSaturation(store.u16(0x886));
-    if (memcmp(block + 0x888, old + 0x888, 8) != 0)
-        c331_SetColorTemp(block[0x888] | block[0x88E] << 8 | block[0x88C] << 16 | block[0x88A] << 24);
-
-    // 4. priorities
-    for (int w = 0; w < kWindows; ++w) {
-        const uint32_t off = 0x8A0 + 2 * w;
-        if (!fieldDiffers(block, old, off))
-            continue;
-        if (traceOn())
-            printf("DIFF REG CUSTOM_INFO_IMAGE%d_PRIORITY %04x==>%04x\r\n", w + 1, getU16(old + off), getU16(block + off));
-        c331_SetWinPriority(w, getU16(block + off));
-        c331_SetWinPriority1(fd);
-    }
-
-    // 5. window records
-    dispatchWindows(store, next);
-
-    // 6. fades: read by the window effects; long fades would hold the hand-over for minutes
-    for (int w = 0; w < kWindows; ++w) {
-        for (int dir = 0; dir < 2; ++dir) {
-            const uint32_t off = 0xB00 + 4 * w + 2 * dir;
-            if (!fieldDiffers(block, old, off))
-                continue;
-            if (traceOn())
-                printf("DIFF REG win[%#x] reg:%x(%04x) %04x==>%04x\r\n", w, off - 0xB00, 0xB00, getU16(old + off), getU16(block + off));
-            const int steps = std::min<int>(getU16(block + off), kMaxFadeSteps);
-            (dir == 0 ? PM_WIN_FADE_IN : PM_WIN_FADE_OUT)[w] = steps;
-        }
-    }
-
-    // 7. test pattern; a refused pattern is taken back out of the block so page and wall agree
-    if (block[0x360] != old[0x360] && c331_SetPattern(block[0x360]) < 0) {
-        writeLogMsg(LOG_WARNING, "test pattern refused with more than one window on");
-        store.block[0x360] = old[0x360];
-        next[0x360] = old[0x360];
-    }
-
-    // 8. input EDIDs: one input per pass, the others stay pending for the next passes
-    bool edidPending = false;
-    for (int p = 0; p < 6; ++p) {
-        const uint32_t off = 0x380 + 6 * p;
-        if (memcmp(block + off, old + off, 6) == 0)
-            continue;
-        if (edidPending) {
-            memcpy(next + off, old + off, 6);
-            continue;
-        }
-        if (keltosource::p_kelto_source) {
-            keltosource::p_kelto_source->custom_edid_req[p] = 1;
-            keltosource::p_kelto_source->custom_edid_written[p] = 0;
-        }
-        edidPending = true; // from here on: later inputs wait
-    }
-    const bool moreEdids = memcmp(next + 0x380, block + 0x380, 36) != 0;
-
-    // 9. audio
-    bool audio = false;
-    for (int w = 0; w < kWindows; ++w)
-        audio |= fieldDiffers(block, old, windowField(w, 20));
-    if (audio && keltosource::p_kelto_source)
-        keltosource::p_kelto_source->audio_sel_req = 1;
-
-    // 10. FPGA output and LCD requests
-    if (fieldDiffers(block, old, 0x844))
-        raiseFpgaRequest(&fpga_manage::onoff_request);
-    if (fieldDiffers(block, old, 0x566) || fieldDiffers(block, old, 0x568))
-        raiseFpgaRequest(&fpga_manage::lcd_request);
-
-    // 11. on-screen menu
-    if (fieldDiffers(block, old, 0x84C)) {
-        vyrApi_OsdSet(0, store.u16(0x84C));
-        if (store.u16(0x84C) != 0)
-            g_osd_update = 1;
-    }
-
-    memcpy(applied, next, sizeof applied);
-
-    // 12. refresh and save
-    store.test_signal(change_flag);
-    change_flag = moreEdids ? 1 : 0;
-
-    // 13. menu reload
-    serveOsdUpdate();
-
-    // 14-17. diagnostic request bytes
-    serveRequestBytes(store);
+    if (get16(b, blk::kOsdMenu) != 0)
+        g_osd_update = 1;
 }
 
-void c331_manage::dispatchWindows(VyrRamPara& store, uint8_t* next)
+void c331_manage::stepPictureControls(const Change& c, uint8_t*)
 {
-    const uint8_t* block = store.block;
-    const uint8_t* old = applied;
-    const int fd = c331_fd;
-    const bool slotsMatch = recordsAreSlots(block) && recordsAreSlots(old);
+    for (const auto& s : DispatchTables::kPictureSteps)
+        if (differs(c.block, applied, s.field))
+            (this->*s.set)(get16(c.block, s.field));
+    if (std::any_of(std::begin(kColourFields), std::end(kColourFields),
+                    [&](uint32_t f) { return differs(c.block, applied, f); }))
+        applyColourTemp(c.block);
+}
+
+void c331_manage::stepPriorities(const Change& c, uint8_t*)
+{
     for (int w = 0; w < kWindows; ++w) {
-        for (uint32_t field = 0; field < kWindowSize; field += 2) {
-            const uint32_t off = windowField(w, field);
-            if (!fieldDiffers(block, old, off))
+        const uint32_t off = blk::layerPriority(w);
+        if (!differs(c.block, applied, off))
+            continue;
+        if (traceOn())
+            printf("DIFF REG CUSTOM_INFO_IMAGE%d_PRIORITY %04x==>%04x\r\n", w + 1, get16(applied, off), get16(c.block, off));
+        c331_SetWinPriority(w, get16(c.block, off));
+        c331_SetWinPriority1(c331_fd);
+    }
+}
+
+void c331_manage::stepWindows(const Change& c, uint8_t* next)
+{
+    const uint8_t* b = c.block;
+    const bool slotsMatch = recordsAreSlots(b) && recordsAreSlots(applied);
+    for (int w = 0; w < kWindows; ++w) {
+        for (const auto& s : DispatchTables::kWindowSteps) {
+            const uint32_t off = blk::window(w, s.field);
+            if (!differs(b, applied, off))
                 continue;
-            const uint16_t value = getU16(block + off);
+            const uint16_t value = get16(b, off);
             if (traceOn())
-                printf("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", w, off - 0x880, getU16(old + off), value);
-            const bool geometry = field == 0 || field == 10 || field == 12 || field == 14 || field == 16;
-            const bool perWindow = field == 4 || field == 8 || field == 18 || field == 22;
-            if (geometry || (perWindow && !slotsMatch)) {
+                printf("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", w, off - kTraceBase, get16(applied, off), value);
+            if (!s.set || !slotsMatch) {
                 // The rebuild reads every window record, so nothing else of this step is needed.
-                vyrApi_initEnvC331();
-                vyrApi_MultiWinChAlloc(1);
-                vyrApi_MultiWinChInit();
-                set_output(fd);
+                rebuildWindows();
                 return;
             }
-            switch (field) {
-            case 4:
-                c331_SetWinAttr(char(w), value);
-                break;
-            case 8:
-                if (!dispatchSource(store, w, value))
-                    putU16(next + off, getU16(old + off)); // keep the previous source
-                break;
-            case 18:
-                c331_SetWinOutput(fd, char(w), value);
-                break;
-            case 22:
-                c331_SetWinDbdMode(fd, char(w), value);
-                break;
-            default:
-                break;
-            }
+            if (!(this->*s.set)(w, value, b))
+                blk::put16(next, off, get16(applied, off)); // keep the previous value
         }
     }
+}
+
+void c331_manage::stepFades(const Change& c, uint8_t*)
+{
+    // Read by the window effects; long fades would hold the output for minutes.
+    for (int w = 0; w < kWindows; ++w) {
+        for (uint32_t off : {blk::fadeIn(w), blk::fadeOut(w)}) {
+            if (!differs(c.block, applied, off))
+                continue;
+            if (traceOn())
+                printf("DIFF REG win[%#x] reg:%x(%04x) %04x==>%04x\r\n", w, off - blk::kFade, blk::kFade,
+                       get16(applied, off), get16(c.block, off));
+            const int steps = std::min<int>(get16(c.block, off), kMaxFadeSteps);
+            (off == blk::fadeIn(w) ? PM_WIN_FADE_IN : PM_WIN_FADE_OUT)[w] = steps;
+        }
+    }
+}
+
+void c331_manage::stepPattern(const Change& c, uint8_t* next)
+{
+    const uint8_t pattern = c.block[blk::kTestPattern];
+    if (pattern == applied[blk::kTestPattern] || c331_SetPattern(pattern) == 0)
+        return;
+    writeLogMsg(LOG_WARNING, "test pattern refused with more than one window on");
+    next[blk::kTestPattern] = applied[blk::kTestPattern];
+}
+
+void c331_manage::stepEdids(const Change& c, uint8_t* next)
+{
+    // One input per pass (the lowest changed); the others stay pending in `next`.
+    bool flagged = false;
+    for (int p = 0; p < kInputs; ++p) {
+        const uint32_t off = blk::edidWidth(p);
+        if (memcmp(c.block + off, applied + off, blk::kEdidTimingSize) == 0)
+            continue;
+        if (flagged) {
+            memcpy(next + off, applied + off, blk::kEdidTimingSize);
+            continue;
+        }
+        if (inputs()) {
+            inputs()->custom_edid_req[p] = 1;
+            inputs()->custom_edid_written[p] = 0;
+        }
+        flagged = true;
+    }
+}
+
+void c331_manage::stepAudio(const Change& c, uint8_t*)
+{
+    for (int w = 0; w < kWindows; ++w) {
+        if (differs(c.block, applied, blk::window(w, win::kAudio))) {
+            if (inputs())
+                inputs()->audio_sel_req = 1;
+            return;
+        }
+    }
+}
+
+void c331_manage::stepFpgaRequests(const Change& c, uint8_t*)
+{
+    for (const auto& r : DispatchTables::kFpgaRequests)
+        if (differs(c.block, applied, r.field))
+            raiseFpgaRequest(r.request);
+}
+
+void c331_manage::stepOsd(const Change& c, uint8_t*)
+{
+    if (!differs(c.block, applied, blk::kOsdMenu))
+        return;
+    const uint16_t on = get16(c.block, blk::kOsdMenu);
+    vyrApi_OsdSet(0, on);
+    if (on != 0)
+        g_osd_update = 1;
+}
+
+// ---- irregular setters ----------------------------------------------------------------------------
+
+void c331_manage::applyBrightness(int)
+{
+    c331_SetBrightness(50); // the wall's brightness is the FPGA's; the chip stays at 50
+    QMutexLocker bri(&Utils::_bri_set_mutex);
+    raiseFpgaRequest(&fpga_manage::bri_request);
+}
+
+void c331_manage::applyColourTemp(const uint8_t* b)
+{
+    c331_SetColorTemp(int(uint32_t(b[blk::kColourTemp]) | uint32_t(b[blk::kColourBlue]) << 8 |
+                          uint32_t(b[blk::kColourGreen]) << 16 | uint32_t(b[blk::kColourRed]) << 24));
+}
+
+bool c331_manage::applyWinAttr(int w, uint16_t value, const uint8_t*)
+{
+    c331_SetWinAttr(char(w), value);
+    return true;
+}
+
+bool c331_manage::applyWinOutput(int w, uint16_t value, const uint8_t*)
+{
+    c331_SetWinOutput(c331_fd, char(w), value);
+    return true;
+}
+
+bool c331_manage::applyWinDbd(int w, uint16_t value, const uint8_t*)
+{
+    c331_SetWinDbdMode(c331_fd, char(w), value);
+    return true;
 }
 
 int c331_manage::cropSourcePort(uint16_t idWord)
@@ -261,39 +383,68 @@ int c331_manage::cropSourcePort(uint16_t idWord)
     return port <= 5 ? port : -1;
 }
 
-bool c331_manage::dispatchSource(VyrRamPara& store, int w, uint16_t word)
+bool c331_manage::applyWinSource(int w, uint16_t word, const uint8_t* b)
 {
-    const uint8_t* block = store.block;
-    const uint16_t before = getU16(applied + windowField(w, 8));
     int port;
-    if (word & 0x8000) {
+    if (word & win::kSourceCrop) {
         const uint32_t index = word & 0xFF;
-        const uint32_t entry = kCropBase + 10 * index;
-        const uint16_t id = index < kCropCount ? getU16(block + entry) : 0;
+        const uint16_t id = index < kCropCount ? get16(b, blk::cropField(index, blk::crop::kId)) : 0;
         port = cropSourcePort(id);
-        if (index >= kCropCount || !(id & 0x8000) || port < 0) {
+        if (index >= kCropCount || !blk::crop::used(id) || port < 0) {
             writeLogMsg(LOG_WARNING, "window " + std::to_string(w) + ": crop entry " + std::to_string(index) +
                                          " is not usable, source kept");
             return false;
         }
-        ST_RECT rect{getU16(block + entry + 2), getU16(block + entry + 4), getU16(block + entry + 6), getU16(block + entry + 8)};
+        namespace crop = blk::crop;
+        ST_RECT rect{get16(b, blk::cropField(index, crop::kX)), get16(b, blk::cropField(index, crop::kY)),
+                     get16(b, blk::cropField(index, crop::kWidth)), get16(b, blk::cropField(index, crop::kHeight))};
         c331_SetInputsourceCrop(w, word);
         c331_SetCrop(char(w), 1, &rect);
     } else {
-        port = word & 0xFF;
-        if (port > 5) {
-            writeLogMsg(LOG_WARNING, "window " + std::to_string(w) + ": source " + std::to_string(port) + " refused");
+        // A plain source is an input id 0-5; anything else (a stray high byte) is refused whole.
+        if (word > 5) {
+            writeLogMsg(LOG_WARNING, "window " + std::to_string(w) + ": source word " + std::to_string(word) + " refused");
             return false;
         }
-        if (before & 0x8000) {
-            const uint32_t r0 = windowField(0, 0);
-            ST_RECT rect{getU16(block + r0 + 10), getU16(block + r0 + 12), getU16(block + r0 + 14), getU16(block + r0 + 16)};
-            c331_SetCrop(char(w), 0, &rect);
-        }
+        port = word;
+        if (get16(applied, blk::window(w, win::kSource)) & win::kSourceCrop)
+            c331_SetCrop(char(w), 0, nullptr); // the crop was switched off
     }
     c331_SetInputsource(w, port);
-    if (w == block[0x840] && keltosource::p_kelto_source)
-        keltosource::p_kelto_source->audio_sel_req = 1;
+    if (w == b[blk::kAudioWindow] && inputs())
+        inputs()->audio_sel_req = 1;
+    return true;
+}
+
+void c331_manage::rebuildWindows()
+{
+    vyrApi_initEnvC331();
+    vyrApi_MultiWinChAlloc(1);
+    vyrApi_MultiWinChInit();
+    set_output(c331_fd);
+}
+
+void c331_manage::requestBringUp()
+{
+    // Identification and bring-up run again; what was applied stays known, so fields the page
+    // thread has not saved yet are not applied (and the FPGA not reset) a second time.
+    thread_state = 0;
+}
+
+bool c331_manage::waitLedParameterStep()
+{
+    // Waited for without the hand-over mutex, and only while the FPGA worker can end the step; a
+    // bound covers an FPGA that stops answering in between.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(led_wait_limit_ms);
+    while (g_set_led_para.load() == 1) {
+        if (!fpgaServesLedStep())
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            writeLogMsg(LOG_WARNING, "LED parameter step of the FPGA did not end, panel set up anyway");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return true;
 }
 
@@ -304,46 +455,30 @@ void c331_manage::serveOsdUpdate()
     // The menu file reader comes with the on-screen menu; until then the request is only taken.
 }
 
-void c331_manage::serveRequestBytes(VyrRamPara& store)
+void c331_manage::serveRequestBytes(const Change& c)
 {
-    uint8_t* image = store.image;
-    if (const uint8_t bits = image[0x022]) {
-        // Only the lowest requested diagnostic runs; the byte is cleared whole.
-        if (bits & 0x01)
-            input_slidebar();
-        else if (bits & 0x02)
-            output_slidebar();
-        else if (bits & 0x04)
-            disable_slidebar();
-        else if (bits & 0x08)
-            vbyone_rx_ch1_seq();
-        else if (bits & 0x10)
-            vbyone_rx_ch2_seq();
-        else if (bits & 0x20)
-            read_c331_b174bug();
-        else if (bits & 0x40) {
-            thread_state = 0;
-            applied_valid = false; // the bring-up programs everything again
-        } else if (bits & 0x80)
-            write_read_c331_b80_iacthstch5();
-        image[0x022] = 0;
+    // Diagnostic request byte: the lowest set bit names the one that runs.
+    using Diagnostic = void (c331_manage::*)();
+    static constexpr Diagnostic kDiagRequests[8] = {
+        &c331_manage::input_slidebar,    &c331_manage::output_slidebar,   &c331_manage::disable_slidebar,
+        &c331_manage::vbyone_rx_ch1_seq, &c331_manage::vbyone_rx_ch2_seq, &c331_manage::read_c331_b174bug,
+        &c331_manage::requestBringUp,    &c331_manage::write_read_c331_b80_iacthstch5,
+    };
+    int bit = 0;
+    for (Diagnostic run : kDiagRequests) {
+        if (c.diag & (1u << bit++)) {
+            (this->*run)();
+            break;
+        }
     }
-    if (const uint8_t n = image[0x023]) {
-        vyrDbg_c331_param(n - 1);
-        image[0x023] = 0;
-    }
-    if (const uint8_t bits = image[0x024]) {
-        if (bits & 1)
-            vyrDbg_c331_print_regGrp(0);
-        image[0x024] = 0;
-    }
-    if (image[0x021] & 1) {
+    if (c.dump_param != 0)
+        vyrDbg_c331_param(c.dump_param - 1);
+    if (c.dump_group & 1)
+        vyrDbg_c331_print_regGrp(0);
+    if (c.sync_test & 1)
         sync_c331_device_test_input();
-        image[0x021] = 0;
-    } else if (image[0x021] & 2) {
+    else if (c.sync_test & 2)
         sync_c331_device_test_frame_lock();
-        image[0x021] = 0;
-    }
 }
 
 void c331_manage::perPassUpkeep()
@@ -363,7 +498,7 @@ void c331_manage::perPassUpkeep()
     // A menu reload asked for at bring-up must not wait for the next hand-over.
     serveOsdUpdate();
     check_input_port(c331_fd);
-    for (int p = 0; p < 6; ++p) {
+    for (int p = 0; p < kInputs; ++p) {
         if (PI_UPDATE[p] == 0 && port_refresh[p] == 0)
             continue;
         for (int w = 0; w < kWindows; ++w) {

@@ -49,7 +49,12 @@ std::string hex(uint32_t v, int digits)
 // The FPGA configuration flashes share the bus: neither may be selected while the chip is addressed.
 void releaseFpgaSelects()
 {
-    fpga_manage::release_selects();
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga || !fpga->window)
+        return;
+    // Through the window's accessors: the FPGA worker writes the same words.
+    fpga_manage::gpio_write(fpga_manage::cs_fpga0, 16);
+    fpga_manage::gpio_write(fpga_manage::cs_fpga1, 16);
 }
 
 }

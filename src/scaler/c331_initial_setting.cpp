@@ -26,6 +26,7 @@ constexpr uint32_t desc(uint32_t bank, uint32_t address, uint32_t width)
 
 void c331_manage::write_initial_setting(int full)
 {
+    call_log.record("write_initial_setting", {full});
     const int fd = c331_fd;
     auto wr = [&](uint32_t d, uint32_t value, uint32_t bankOffset = 0) { drv->write_C331(fd, d, value, bankOffset); };
 

@@ -20,6 +20,7 @@ const int kSourcePort[6] = {3, 2, 1, 0, 5, 4};
 
 void c331_manage::set_rtct(int fd, int mode)
 {
+    call_log.record("set_rtct", {mode});
     const uint8_t* group = kRoutingGroups[mode >= 0 && mode <= 3 ? mode : 4];
     drv->write_c331_mask(fd, 0x002901, 1, 1, 0);
     for (uint32_t i = 0; i < 7; ++i)
@@ -29,16 +30,26 @@ void c331_manage::set_rtct(int fd, int mode)
 
 void c331_manage::c331_SetInputsource(int win, int source)
 {
+    call_log.record("c331_SetInputsource", {win, source});
     if (win < 0 || win > 5 || source < 0 || source > 5)
         return;
     PM_INPUT[win] = kSourcePort[source];
 }
 
-void c331_manage::load_hdmi() {}
+void c331_manage::load_hdmi()
+{
+    call_log.record("load_hdmi", {});
+}
 
-void c331_manage::check_port_valid(int) {}
+void c331_manage::check_port_valid(int)
+{
+    call_log.record("check_port_valid", {});
+}
 
-void c331_manage::check_input_port(int) {}
+void c331_manage::check_input_port(int)
+{
+    call_log.record("check_input_port", {});
+}
 
 bool c331_manage::wait1_povs(int fd, int o)
 {

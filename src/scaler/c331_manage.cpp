@@ -4,8 +4,10 @@
 #include "base/delay.h"
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "base/posix_lock.h"
 #include "params/vyrrampara.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -168,17 +170,21 @@ void c331_manage::bringUp()
     uint16_t osd = 0, contrast = 0, sharpness = 0, saturation = 0;
     uint32_t colourTemp = 0;
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
-        pthread_mutex_lock(&c331_mutex);
-        const uint32_t ledFields[5] = {0x562, 0x564, 0x584, 0x586, 0x560};
-        for (int i = 0; i < 5; ++i)
-            led[i] = store->u16(ledFields[i]);
-        osd = store->u16(0x84C);
-        contrast = store->u16(0x882);
-        sharpness = store->u16(0x884);
-        saturation = store->u16(0x886);
+        PosixLock lock(c331_mutex);
         const uint8_t* b = store->block;
-        colourTemp = uint32_t(b[0x888]) | uint32_t(b[0x88E]) << 8 | uint32_t(b[0x88C]) << 16 | uint32_t(b[0x88A]) << 24;
-        pthread_mutex_unlock(&c331_mutex);
+        const uint32_t ledFields[5] = {blk::kLedWidth, blk::kLedHeight, blk::kOutput1Width, blk::kOutput1Height,
+                                       blk::kSpliceMode};
+        for (int i = 0; i < 5; ++i)
+            led[i] = blk::get16(b, ledFields[i]);
+        osd = blk::get16(b, blk::kOsdMenu);
+        contrast = blk::get16(b, blk::kContrast);
+        sharpness = blk::get16(b, blk::kSharpness);
+        saturation = blk::get16(b, blk::kSaturation);
+        colourTemp = uint32_t(b[blk::kColourTemp]) | uint32_t(b[blk::kColourBlue]) << 8 |
+                     uint32_t(b[blk::kColourGreen]) << 16 | uint32_t(b[blk::kColourRed]) << 24;
+        wincnt = 0;
+        for (uint32_t w = 0; w < blk::kScalerWindows; ++w)
+            wincnt += blk::get16(b, blk::window(w, blk::win::kState)) == 1;
     }
 
     load_system_param();
@@ -214,7 +220,7 @@ ScalerHandOver::ScalerHandOver()
     : manager_(published.load(std::memory_order_acquire))
 {
     if (manager_)
-        pthread_mutex_lock(&manager_->c331_mutex);
+        lock_.emplace(manager_->c331_mutex);
 }
 
 ScalerHandOver::~ScalerHandOver()
@@ -222,9 +228,44 @@ ScalerHandOver::~ScalerHandOver()
     if (!manager_)
         return;
     // A pending 2 (user-mode records replaced) also applies the block, so it is never lowered to 1.
-    if (flag_ > manager_->change_flag)
+    if (flag_ > manager_->change_flag.load())
         manager_->change_flag = flag_;
-    pthread_mutex_unlock(&manager_->c331_mutex);
+    lock_.reset();
     if (flag_ != 0)
         manager_->wakeWorker();
+}
+
+void ScalerCallLog::record(const char* name, std::initializer_list<int> args)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Entry& e = ring_[next_];
+    e.name = name;
+    e.argc = 0;
+    for (int a : args)
+        if (e.argc < kMaxArgs)
+            e.args[e.argc++] = a;
+    next_ = (next_ + 1) % kCapacity;
+    count_ = std::min(count_ + 1, kCapacity);
+}
+
+std::vector<std::string> ScalerCallLog::calls() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> out;
+    out.reserve(count_);
+    for (size_t i = 0; i < count_; ++i) {
+        const Entry& e = ring_[(next_ + kCapacity - count_ + i) % kCapacity];
+        std::string text = std::string(e.name) + "(";
+        for (int k = 0; k < e.argc; ++k)
+            text += (k ? "," : "") + std::to_string(e.args[k]);
+        out.push_back(text + ")");
+    }
+    return out;
+}
+
+void ScalerCallLog::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    count_ = 0;
+    next_ = 0;
 }

@@ -2,8 +2,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
+#include <string>
+#include <vector>
+
+#include "base/posix_lock.h"
 
 class c331_drv;
 class VyrRamPara;
@@ -17,6 +23,29 @@ struct ST_RECT {
 
 extern std::atomic<uint8_t> g_osd_update; // ask the worker to reload the on-screen menu
 
+// The setters the bring-up and the change dispatch called, newest last: name and arguments, so a
+// test sees what the dispatch asked for even where a setter does not reach the chip yet. Bounded,
+// and free of allocation while recording.
+class ScalerCallLog {
+public:
+    static constexpr size_t kCapacity = 512;
+    static constexpr int kMaxArgs = 7;
+    void record(const char* name, std::initializer_list<int> args);
+    std::vector<std::string> calls() const; // "name(a,b,...)", oldest first
+    void clear();
+
+private:
+    struct Entry {
+        const char* name;
+        int argc;
+        int args[kMaxArgs];
+    };
+    mutable std::mutex mutex_;
+    Entry ring_[kCapacity] = {};
+    size_t next_ = 0;  // slot of the next entry
+    size_t count_ = 0; // entries held
+};
+
 // The scaler chip's manager: hand-over point for parameter changes, the chip model, the worker.
 class c331_manage {
 public:
@@ -26,7 +55,9 @@ public:
 
     // ---- hand-over (every writer: lock, write the block, set the flag, unlock) ----
     pthread_mutex_t c331_mutex;
-    uint8_t change_flag = 0; // 0 nothing pending, 1 block changed, 2 user-mode records replaced
+    // 0 nothing pending, 1 block changed, 2 user-mode records replaced. Written under c331_mutex;
+    // the worker tests it without the lock once a pass.
+    std::atomic<uint8_t> change_flag{0};
     void wakeWorker();       // a change was handed over: end the worker's idle wait now
 
     // ---- worker ----
@@ -42,10 +73,12 @@ public:
     // ---- change dispatch ----
     void c331managerdeal();
     // What the dispatch last applied to the chip: compared instead of the shadow, so a second
-    // hand-over before the page thread has saved does not apply the same fields again.
+    // hand-over before the page thread has saved, or after a re-bring-up, does not apply the same
+    // fields again. Only the worker touches it.
     uint8_t applied[4096];
     bool applied_valid = false;
     uint32_t led_wait_limit_ms = 2000; // bound on the FPGA's LED-parameter step
+    ScalerCallLog call_log;
     static constexpr int kMaxFadeSteps = 255;
     static int cropSourcePort(uint16_t idWord); // input port 0-5 of a crop id word, -1 if none
 
@@ -57,6 +90,7 @@ public:
     void c331_SetColorTemp(int packed);
     void c331_SetSharpness(int v);
     int c331_SetPattern(int pattern); // 0, or -1 when more than one window is on
+    int wincnt = 0;                   // windows shown, as the dispatch last took them
     void vyrApi_forceColorDisable(int fd);
     // panel and output channels
     int vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice);
@@ -181,14 +215,47 @@ private:
     bool worker_started_ = false;
     uint32_t bad_id_reads_ = 0;
     void perPassUpkeep();
-    void dispatchChange(VyrRamPara& store);
-    void dispatchWindows(VyrRamPara& store, uint8_t* next);
-    bool dispatchSource(VyrRamPara& store, int w, uint16_t word); // false: refused, source kept
-    bool waitLedParameterStep();                                  // false: gave up
+    // One hand-over as the dispatch sees it: the block and the request bytes taken under the
+    // hand-over mutex; the chip is programmed from it without the mutex.
+    struct Change {
+        uint8_t flag = 0;
+        uint8_t block[4096] = {};
+        uint8_t sync_test = 0;   // request bytes taken (and cleared) with the change
+        uint8_t diag = 0;
+        uint8_t dump_param = 0;
+        uint8_t dump_group = 0;
+    };
+    bool takeChange(VyrRamPara& store, Change& change); // false: nothing pending
+    void dispatchChange(VyrRamPara& store, const Change& change);
+    // steps of the dispatch, in order; `next` is what the pass leaves applied
+    void stepForcedColour(const Change& c, uint8_t* next);
+    void stepPanel(const Change& c, uint8_t* next);
+    void stepPictureControls(const Change& c, uint8_t* next);
+    void stepPriorities(const Change& c, uint8_t* next);
+    void stepWindows(const Change& c, uint8_t* next);
+    void stepFades(const Change& c, uint8_t* next);
+    void stepPattern(const Change& c, uint8_t* next);
+    void stepEdids(const Change& c, uint8_t* next);
+    void stepAudio(const Change& c, uint8_t* next);
+    void stepFpgaRequests(const Change& c, uint8_t* next);
+    void stepOsd(const Change& c, uint8_t* next);
+    // irregular setters of the tables
+    void applyBrightness(int value);
+    void applyColourTemp(const uint8_t* block);
+    // window record fields: false when the value is refused and the previous one kept
+    bool applyWinAttr(int w, uint16_t value, const uint8_t* block);
+    bool applyWinSource(int w, uint16_t value, const uint8_t* block);
+    bool applyWinOutput(int w, uint16_t value, const uint8_t* block);
+    bool applyWinDbd(int w, uint16_t value, const uint8_t* block);
+    void rebuildWindows();
+    bool waitLedParameterStep(); // false: gave up or the FPGA stopped serving it
     void serveOsdUpdate();
-    void serveRequestBytes(VyrRamPara& store);
+    void serveRequestBytes(const Change& c);
     void writeAllChannels(uint32_t desc, uint32_t value); // the same register on the 8 output channels
     void setGainTriple(uint32_t enable, uint32_t first, uint32_t data);
+    void requestBringUp();       // diagnostic request bit 6: identification and bring-up again
+    Change change_;              // the hand-over being dispatched
+    friend struct DispatchTables;
     std::mutex wake_mutex_;
     std::condition_variable wake_;
     bool wake_pending_ = false;
@@ -206,5 +273,6 @@ public:
 
 private:
     c331_manage* manager_;
+    std::optional<PosixLock> lock_;
     uint8_t flag_ = 0;
 };

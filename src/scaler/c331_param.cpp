@@ -126,6 +126,7 @@ void c331_manage::define_param()
 
 void c331_manage::load_param()
 {
+    call_log.record("load_param", {});
     const int* p = parameters_txt;
     for (int w = 0; w < kWindows; ++w) {
         take(PM_WIN_SHAPE[w][0], p[2 * w], g_chg_geometry[w]);

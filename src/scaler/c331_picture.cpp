@@ -2,9 +2,7 @@
 #include "scaler/c331_manage.h"
 
 #include "scaler/c331_drv.h"
-#include "base/bytes.h"
 #include "base/global.h"
-#include "params/vyrrampara.h"
 
 #include <cmath>
 #include <cstdio>
@@ -34,6 +32,7 @@ void c331_manage::setGainTriple(uint32_t enable, uint32_t first, uint32_t data)
 
 void c331_manage::c331_SetBrightness(uint16_t v)
 {
+    call_log.record("c331_SetBrightness", {v});
     const int b = v % 101;
     const uint32_t data = uint32_t((b - 50) * 1024 / 50) & 0xFFF;
     if (traceOn())
@@ -46,6 +45,7 @@ void c331_manage::c331_SetBrightness(uint16_t v)
 
 void c331_manage::c331_SetContrast(int v)
 {
+    call_log.record("c331_SetContrast", {v});
     const uint32_t data = uint32_t(((v % 101) + 101) % 101 * 1023 / 100);
     if (traceOn())
         printf("\r\n[c331_SetContrast] val:%d, data:%d\r\n", v, data);
@@ -54,6 +54,7 @@ void c331_manage::c331_SetContrast(int v)
 
 void c331_manage::c331_SetSaturation(int v)
 {
+    call_log.record("c331_SetSaturation", {v});
     const uint32_t data = uint32_t(((v % 101) + 101) % 101 * 1023 / 100) & 0x7FF;
     if (traceOn())
         printf("[c331_SetSaturation] %d:%04x\r\n", v, data);
@@ -62,6 +63,7 @@ void c331_manage::c331_SetSaturation(int v)
 
 void c331_manage::c331_SetColorTemp(int packed)
 {
+    call_log.record("c331_SetColorTemp", {packed});
     const uint32_t p = uint32_t(packed);
     auto gain = [](uint32_t g) { return uint32_t(std::lround(g / 128.0 * 8192)) & 0xFFFF; };
     uint32_t c1, c2, c3;
@@ -90,6 +92,7 @@ void c331_manage::c331_SetColorTemp(int packed)
 
 void c331_manage::c331_SetSharpness(int v)
 {
+    call_log.record("c331_SetSharpness", {v});
     const int s = v <= 9 ? 0 : v - 10;
     if (traceOn())
         printf("[c331_SetSharpness] :%04x\r\n", s);
@@ -101,13 +104,10 @@ void c331_manage::c331_SetSharpness(int v)
 
 int c331_manage::c331_SetPattern(int pattern)
 {
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    int shown = 0;
-    for (uint32_t w = 0; store && w < 6; ++w)
-        shown += getU16(store->block + kWindowBase + kWindowSize * w) == 1;
-    if (shown > 1) {
+    call_log.record("c331_SetPattern", {pattern});
+    if (wincnt > 1) {
         if (traceOn())
-            printf("\t wincnt:%d OOR, return fail\r\n", shown);
+            printf("\t wincnt:%d OOR, return fail\r\n", wincnt);
         return -1;
     }
     pattern_flag = pattern > 0 ? 1 : 0;
@@ -116,6 +116,7 @@ int c331_manage::c331_SetPattern(int pattern)
 
 void c331_manage::vyrApi_forceColorDisable(int fd)
 {
+    call_log.record("vyrApi_forceColorDisable", {});
     g_force_bkcolor = 2;
     if (traceOn())
         printf("[vyrApi_forceColorDisable]");

@@ -134,6 +134,32 @@ TEST_F(C331Wire, BadFramesAndInjectedFailures)
     TestRoot::acceptViolations(); // the breaches above are what this test provokes
 }
 
+TEST_F(C331Wire, MessagesOutsideTheBusTimingAreRecorded)
+{
+    Wire w;
+    struct Row {
+        uint8_t b0;
+        bool duplex;
+        uint32_t speedHz;
+        bool breach;
+    };
+    const Row rows[] = {
+        {0x90, false, 10000000, false}, {0x10, true, 5000000, false},  // as the register layer sends them
+        {0x90, true, 10000000, true},   {0x90, false, 5000000, true},  // a write read back, or slow
+        {0x10, false, 5000000, true},   {0x10, true, 10000000, true},  // a read without its byte, or fast
+        {0x80, false, 5000000, true},                                   // a bank select is a write too
+    };
+    for (const Row& r : rows) {
+        const size_t before = c331Chip().violations().size();
+        const uint8_t tx[2] = {r.b0, 0xFF};
+        uint8_t rx[2] = {};
+        c331Chip().transfer(tx, r.duplex ? rx : nullptr, 2, r.speedHz);
+        EXPECT_EQ(c331Chip().violations().size() - before, r.breach ? 1u : 0u)
+            << int(r.b0) << (r.duplex ? " duplex " : " write-only ") << r.speedHz;
+    }
+    TestRoot::acceptViolations(); // the breaches above are what this test provokes
+}
+
 TEST_F(C331Model, ChipIdAndInputMeasurement)
 {
     Wire w;

@@ -1,37 +1,80 @@
 // Identification, bring-up and the initial register programme, driven pass by pass against the
-// simulated chip; one test runs the real worker thread.
-#include "scaler/c331_manage.h"
-#include "base/global.h"
-#include "params/vyrrampara.h"
-#include "platform/sim/devices/c331_chip.h"
+// simulated chip; the worker thread itself at the end.
+#include "scaler_fixture.h"
 
-#include <gtest/gtest.h>
+#include "scaler/c331_drv.h"
+
 #include <chrono>
-#include <fstream>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-using platform::Sim::c331Chip;
+using namespace scaler_test;
 using Transfer = platform::Sim::C331Chip::Transfer;
 
 namespace {
 
-class BringUp : public ::testing::Test {
+std::string hex2(uint32_t v)
+{
+    char text[4];
+    snprintf(text, sizeof text, "%02X", v & 0xFF);
+    return text;
+}
+
+// Register writes as they go out on the wire: a bank select only when the bank changes (and after
+// a write to address 0, which is the bank register itself), then one message per byte, low first.
+struct Wire {
+    std::vector<std::string> out;
+    int bank = -1;
+    void reg(uint32_t b, uint32_t addr, uint32_t width, uint32_t value)
+    {
+        if (int(b) != bank)
+            out.push_back("sel " + hex2(b));
+        bank = int(b);
+        for (uint32_t i = 0; i < width; ++i, value >>= 8) {
+            if (addr + i == 0) {
+                out.push_back("sel " + hex2(value));
+                bank = -1;
+            } else {
+                out.push_back(hex2(b) + ":" + hex2(addr + i) + "=" + hex2(value));
+            }
+        }
+    }
+};
+
+class BringUp : public ScalerFixture {
 protected:
     void SetUp() override
     {
-        store = VyrRamPara::pInstance();
-        scaler = c331_manage::instanceWithoutWorker();
+        ScalerFixture::SetUp();
         ASSERT_EQ(scaler->c331_fd, 0);
     }
 
-    void runUntilRunning()
+    void runUntilRunning() { bringUp(); }
+
+    void apply(std::initializer_list<std::pair<uint32_t, uint16_t>> writes)
     {
-        for (int i = 0; i < 10 && scaler->thread_state < 6; ++i)
-            scaler->runOnce();
-        ASSERT_EQ(scaler->thread_state, 6);
+        ScalerHandOver h;
+        for (const auto& w : writes)
+            store->setU16(w.first, w.second);
+    }
+
+    // The chip's transfer log in the form Wire writes.
+    std::vector<std::string> wire()
+    {
+        std::vector<std::string> out;
+        for (const Transfer& t : c331Chip().log()) {
+            if (t.kind == Transfer::Select)
+                out.push_back("sel " + hex2(t.bank));
+            else if (t.kind == Transfer::Write)
+                out.push_back(hex2(t.bank) + ":" + hex2(t.addr) + "=" + hex2(t.value));
+            else
+                out.push_back("read " + hex2(t.bank) + ":" + hex2(t.addr));
+        }
+        return out;
     }
 
     // Data writes of the log in one bank.
@@ -59,9 +102,6 @@ protected:
         scaler->load_system_param();
         scaler->define_param();
     }
-
-    VyrRamPara* store = nullptr;
-    c331_manage* scaler = nullptr;
 };
 
 }
@@ -106,36 +146,50 @@ TEST_F(BringUp, AChipWithAnotherIdIsNeverProgrammed)
     EXPECT_EQ(writes, 0u);
 }
 
-TEST_F(BringUp, ForcedGreenOnAllEightOutputChannels)
+TEST_F(BringUp, StepsCallTheSettersWithTheBlockValuesInOrder)
 {
-    g_force_bkcolor = 1;
+    apply({{blk::kLedWidth, 3840}, {blk::kLedHeight, 2160}, {blk::kOutput1Width, 1920}, {blk::kOutput1Height, 1080},
+           {blk::kSpliceMode, 3}, {blk::kContrast, 70}, {blk::kSharpness, 25}, {blk::kSaturation, 40},
+           {blk::kColourTemp, 0}, {blk::kColourRed, 100}, {blk::kColourGreen, 110}, {blk::kColourBlue, 120},
+           {blk::kBrightness, 10}});
+    g_force_bkcolor = 2;
     runUntilRunning();
-    for (uint32_t n = 0; n < 8; ++n) {
-        EXPECT_EQ(c331Chip().value(0x084903, 16 * n), 0x00FF00u) << n;
-        EXPECT_EQ(c331Chip().value(0x084801, 16 * n), 1u) << n;
-    }
+    std::vector<std::string> expected = {call("write_initial_setting", {1}), call("set_rtct", {1}), call("load_param"),
+                                         call("check_input_port"),          call("load_char"),        call("read_c331_font"),
+                                         call("update_font"), call("vyrApi_PnlInit2", {3840, 2160, 1920, 1080, 3})};
+    for (const auto& c : {control("c331_SetBrightness", 50), control("c331_SetContrast", 70),
+                          control("c331_SetSharpness", 25), control("c331_SetColorTemp", 0 | 120 << 8 | 110 << 16 | 100 << 24),
+                          control("c331_SetSaturation", 40)})
+        expected.insert(expected.end(), c.begin(), c.end());
+    expected.push_back(call("set_output"));
+    EXPECT_EQ(scaler->call_log.calls(), expected);
 }
 
-TEST_F(BringUp, NoForcedColourOnceTheFpgaIsUp)
+TEST_F(BringUp, ForcedColourAndMenuReloadFollowTheirFlags)
 {
-    g_force_bkcolor = 0;
-    runUntilRunning();
-    for (uint32_t n = 0; n < 8; ++n) {
-        for (const Transfer& t : writesInBank(uint8_t(0x08 + 16 * n)))
-            EXPECT_FALSE(t.addr == 0x4A && t.value == 0xFF) << "green written on channel " << n;
-        EXPECT_NE(c331Chip().value(0x084903, 16 * n), 0x00FF00u) << n;
+    struct Row {
+        uint8_t force;
+        uint16_t osd;
+        bool green;
+        uint8_t osdUpdate;
+    };
+    for (const Row& r : {Row{1, 1, true, 1}, Row{0, 0, false, 0}, Row{2, 2, false, 0}}) {
+        g_force_bkcolor = r.force;
+        g_osd_update = 0;
+        store->setU16(blk::kOsdMenu, r.osd);
+        scaler->thread_state = 5;
+        c331Chip().clearLog();
+        runUntilRunning();
+        for (uint32_t n = 0; n < 8; ++n) {
+            EXPECT_EQ(c331Chip().writesTo(0x084903, 16 * n).size(), r.green ? 3u : 0u) << int(r.force) << "/" << n;
+            EXPECT_EQ(c331Chip().writesTo(0x084801, 16 * n).size(), r.green ? 1u : 0u) << int(r.force) << "/" << n;
+            if (r.green) {
+                EXPECT_EQ(c331Chip().value(0x084903, 16 * n), 0x00FF00u) << n;
+                EXPECT_EQ(c331Chip().value(0x084801, 16 * n), 1u) << n;
+            }
+        }
+        EXPECT_EQ(g_osd_update.load(), r.osdUpdate) << r.osd;
     }
-    EXPECT_EQ(g_fpga_c331_start.load(), 1);
-}
-
-TEST_F(BringUp, PictureControlsTakeTheBlockValues)
-{
-    store->setU16(0x882, 100); // contrast
-    store->setU16(0x886, 0);   // saturation
-    c331Chip().preset(0x0C1B02, 0x155, 0x70);
-    runUntilRunning();
-    EXPECT_EQ(c331Chip().value(0x0C2802, 0x70), 1023u);
-    EXPECT_EQ(c331Chip().value(0x0C1B02, 0x70), 0u);
 }
 
 TEST_F(BringUp, LoadParamRaisesOnlyTheWordsOfChangedValues)
@@ -199,61 +253,88 @@ TEST_F(BringUp, PanelFollowsTransmitterModeAndLayout)
         EXPECT_EQ(scaler->g_ich_owner[c], -1);
 }
 
-TEST_F(BringUp, InitialSettingProgrammesClocksOrderStoresAndMatrix)
+// The register programme on the wire, in order, from the rows of the chip's set-up with the
+// default system parameters (transmitter mode 0, 27 MHz x 22 / 4 MHz: divider class 0x4C).
+static std::vector<std::string> initialProgramme(bool full)
 {
-    prepareModel();
-    c331Chip().clearLog();
-    scaler->write_initial_setting(1);
-    auto& chip = c331Chip();
-
-    // The clock generator's rows stay in bank 0xFF although its first row selects bank 8.
-    EXPECT_EQ(chip.value(0xFF0201), 200u);
-    EXPECT_EQ(chip.value(0xFF0401), 0x61u);
-    EXPECT_EQ(chip.value(0xFF0503), 1u);
-    EXPECT_EQ(chip.value(0x080201), 0u);
-    EXPECT_EQ(chip.value(0x080401), 0u);
-
-    const uint32_t pll1[5] = {0, 137, 0, 1, 22};
+    Wire w;
+    if (full) {
+        w.reg(0xFF, 0x00, 1, 8); // also the bank register: the next row selects 0xFF again
+        w.reg(0xFF, 0x01, 1, 0);
+        w.reg(0xFF, 0x02, 1, 200);
+        w.reg(0xFF, 0x03, 1, 0);
+        w.reg(0xFF, 0x04, 1, 0x61);
+        w.reg(0xFF, 0x05, 3, 1);
+    }
+    for (uint32_t k = 0; k < 8; ++k)
+        w.reg(0x00, 0x08 + k, 1, 0x11);
+    for (uint32_t k = 0; k < 8; ++k)
+        w.reg(0x00, 0x10 + k, 1, 2 * k);
+    const uint32_t pll1[5] = {0, 137, 0, 1, 22}, pll2[4] = {137, 0, 2, 24};
     for (uint32_t i = 0; i < 5; ++i)
-        EXPECT_EQ(chip.value(0x004701 + (i << 8)), pll1[i]) << i;
-    const uint32_t pll2[4] = {137, 0, 2, 24};
+        w.reg(0x00, 0x47 + i, 1, pll1[i]);
     for (uint32_t i = 0; i < 4; ++i)
-        EXPECT_EQ(chip.value(0x005101 + (i << 8)), pll2[i]) << i;
-
-    for (uint32_t d : {0x035504u, 0x035E04u, 0x036204u})
-        EXPECT_EQ(chip.value(d), 0x73625140u);
-    EXPECT_EQ(chip.value(0x032C01), 5u);
-    EXPECT_EQ(chip.value(0x033902), 0x780u);
-
-    EXPECT_EQ(chip.value(0x161C04), 0x08800000u);
-    EXPECT_EQ(chip.value(0x162804, 0x30), 0x22000000u + 3 * 0x2000);
-    EXPECT_EQ(chip.value(0x161C04, 0x50), 0x08800000u + 4 * 0x2000 + 0x1E00);
-    EXPECT_EQ(chip.value(0x162004, 0x70), 0x11000000u + 6 * 0x2000 + 0x1E00);
-
+        w.reg(0x00, 0x51 + i, 1, pll2[i]);
+    w.reg(0x03, 0x2C, 1, 5);
+    w.reg(0x03, 0x36, 1, 5);
+    w.reg(0x03, 0x2F, 2, 0x780);
+    w.reg(0x03, 0x39, 2, 0x780);
+    w.reg(0x03, 0x46, 1, 1);
+    w.reg(0x03, 0x4E, 1, 1);
+    for (uint32_t a : {0x55u, 0x5Eu, 0x62u})
+        w.reg(0x03, a, 4, 0x73625140);
+    const uint32_t base[4] = {0x08800000, 0x11000000, 0x19800000, 0x22000000};
+    for (uint32_t n = 0; n < 8; ++n) {
+        const bool shared = n == 5 || n == 7; // banks 0x66 and 0x86
+        for (uint32_t k = 0; k < 4; ++k)
+            w.reg(0x16 + 16 * n, 0x1C + 4 * k, 4, base[k] + (shared ? n - 1 : n) * 0x2000 + (shared ? 0x1E00 : 0));
+    }
     const uint32_t matrix[9] = {0x4000, 0xC5DD, 0xFA23, 0x1B36, 0x5B8C, 0x093E, 0xF155, 0xCEAB, 0x4000};
-    for (uint32_t n = 0; n < 8; ++n)
+    for (uint32_t n = 0; n < 8; ++n) {
+        w.reg(0x08 + 16 * n, 0x0A, 2, 1920 - 2); // active width and height minus 2, then 0x40
+        w.reg(0x08 + 16 * n, 0x0C, 2, 2160 - 2);
+        w.reg(0x08 + 16 * n, 0x1D, 2, 0x40);
         for (uint32_t k = 0; k < 9; ++k)
-            EXPECT_EQ(chip.value(0x103502 + (2 * k << 8), 16 * n), matrix[k]) << n << "/" << k;
-
-    std::vector<uint8_t> selector;
-    for (const Transfer& t : writesInBank(0x02))
-        if (t.addr == 0x7F)
-            selector.push_back(t.value);
-    EXPECT_EQ(selector, (std::vector<uint8_t>{0x0E, 0x0F, 0x0D, 0x0F, 0x0B, 0x0F, 0x07, 0x0F}));
-    EXPECT_EQ(groupValues(), (std::vector<uint8_t>{0x4C, 9, 0x4C, 9}));
+            w.reg(0x10 + 16 * n, 0x35 + 2 * k, 2, matrix[k]);
+    }
+    if (!full)
+        return w.out;
+    w.reg(0x01, 0x08, 1, 0x30);
+    uint32_t a = 0x09;
+    for (uint32_t word : {0x22222222u, 0x66663445u, 0x88888888u}) {
+        w.reg(0x01, a, 4, word);
+        a += 4;
+    }
+    for (uint32_t word : {0x924924u, 0x6DB6DBu}) {
+        for (int k = 0; k < 8; ++k) {
+            w.reg(0x01, a, 3, word);
+            a += 3;
+        }
+    }
+    w.reg(0x01, a, 4, 0x33333333);
+    w.reg(0xFF, 0x02, 1, 0x88);
+    w.reg(0xFF, 0x02, 1, 200);
+    w.reg(0xFF, 0x04, 1, 0x61);
+    for (uint32_t sel : {0x0E, 0x0F, 0x0D, 0x0F})
+        w.reg(0x02, 0x7F, 1, sel);
+    w.reg(0x02, 0x08, 1, 0x4C);
+    w.reg(0x02, 0x09, 1, 9);
+    for (uint32_t sel : {0x0B, 0x0F, 0x07, 0x0F})
+        w.reg(0x02, 0x7F, 1, sel);
+    w.reg(0x02, 0x24, 1, 0x4C);
+    w.reg(0x02, 0x25, 1, 9);
+    return w.out;
 }
 
-TEST_F(BringUp, InitialSettingWithoutFullSetUpLeavesClocksAndPllGroupsAlone)
+TEST_F(BringUp, InitialProgrammeGoesOutRowByRow)
 {
-    prepareModel();
-    c331Chip().clearLog();
-    scaler->write_initial_setting(0);
-    for (const Transfer& t : c331Chip().log()) {
-        EXPECT_NE(t.bank, 0xFF) << t.addr;
-        EXPECT_NE(t.bank, 0x01) << t.addr;
-        EXPECT_NE(t.bank, 0x02) << t.addr;
+    for (int full : {1, 0}) {
+        prepareModel();
+        scaler->drv->init_reg_acc_param();
+        c331Chip().clearLog();
+        scaler->write_initial_setting(full);
+        EXPECT_EQ(wire(), initialProgramme(full)) << "full set-up " << full;
     }
-    EXPECT_EQ(c331Chip().value(0x161C04), 0x08800000u);
 }
 
 TEST_F(BringUp, DividerClassAndDataOrderFollowTheTransmitter)
@@ -285,13 +366,31 @@ TEST_F(BringUp, DividerClassAndDataOrderFollowTheTransmitter)
     EXPECT_EQ(c331Chip().value(0x035E04), 0x76543210u);
 }
 
-TEST(ScalerWorker, ThreadIdentifiesBringsUpAndServesAHandOver)
+namespace {
+
+c331_manage* startWorker()
 {
     VyrRamPara::pInstance();
     c331_manage* scaler = c331_manage::pInstance();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (g_fpga_c331_start.load() == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return scaler;
+}
+
+// Parks the worker on the hand-over mutex, so the process can end while it never does.
+void parkWorker(c331_manage* scaler)
+{
+    pthread_mutex_lock(&scaler->c331_mutex);
+    scaler->change_flag = 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+}
+
+TEST(ScalerWorker, ThreadIdentifiesBringsUpAndServesHandOversFromOtherThreads)
+{
+    c331_manage* scaler = startWorker();
     ASSERT_EQ(g_fpga_c331_start.load(), 1);
 
     bool named = false;
@@ -303,21 +402,51 @@ TEST(ScalerWorker, ThreadIdentifiesBringsUpAndServesAHandOver)
     }
     EXPECT_TRUE(named);
 
-    {
-        ScalerHandOver h;
-        h.commit(1);
+    // Writers in two threads while this one watches the flag without the lock, as the page
+    // thread does; every hand-over is served.
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 2; ++t) {
+        writers.emplace_back([t] {
+            for (int i = 0; i < 200; ++i) {
+                ScalerHandOver h;
+                VyrRamPara::p_vyrrampara_config->setU16(blk::kContrast + 2 * t, uint16_t(i % 100));
+                h.commit(1);
+            }
+        });
     }
-    uint8_t flag = 1;
-    while (flag != 0 && std::chrono::steady_clock::now() < deadline) {
+    size_t seenPending = 0;
+    std::thread watcher([&] {
+        while (!stop.load())
+            seenPending += scaler->change_flag.load() != 0;
+    });
+    for (auto& w : writers)
+        w.join();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (scaler->change_flag.load() != 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        pthread_mutex_lock(&scaler->c331_mutex);
-        flag = scaler->change_flag;
-        pthread_mutex_unlock(&scaler->c331_mutex);
-    }
-    EXPECT_EQ(flag, 0) << "the worker served the hand-over";
+    stop = true;
+    watcher.join();
+    EXPECT_EQ(scaler->change_flag.load(), 0) << "the worker served the hand-overs";
+    EXPECT_EQ(c331Chip().value(0x0C2802, 0x30), uint32_t(99 * 1023 / 100)) << "the last contrast reached the chip";
+    EXPECT_EQ(c331Chip().violations(), std::vector<std::string>{});
+    parkWorker(scaler);
+}
 
-    // Park the worker on the hand-over mutex, so the process can end while it never does.
-    pthread_mutex_lock(&scaler->c331_mutex);
-    scaler->change_flag = 1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+// An idle worker blocks between its upkeep passes (about one each 10 ms) and costs no bus traffic.
+TEST(ScalerIdleTiming, IdleWorkerBlocksBetweenPassesWithoutBusTraffic)
+{
+    c331_manage* scaler = startWorker();
+    ASSERT_EQ(g_fpga_c331_start.load(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    scaler->call_log.clear();
+    c331Chip().clearLog();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    size_t passes = 0;
+    for (const std::string& c : scaler->call_log.calls())
+        passes += c == "load_hdmi()";
+    EXPECT_GE(passes, 1u) << "the upkeep runs while idle";
+    EXPECT_LE(passes, 100u) << "the worker spins instead of waiting";
+    EXPECT_EQ(c331Chip().transferCount(), 0u);
+    parkWorker(scaler);
 }

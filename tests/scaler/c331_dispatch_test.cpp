@@ -1,255 +1,382 @@
-// The change dispatch driven pass by pass without the worker thread, against the simulated chip.
-#include "base/bytes.h"
-#include "scaler/c331_manage.h"
-#include "fpga/fpga_manage.h"
-#include "base/global.h"
-#include "video_chips/keltosource.h"
-#include "params/vyrrampara.h"
-#include "platform/sim/devices/c331_chip.h"
+// The change dispatch driven pass by pass without the worker thread: which setters each changed
+// field calls with which arguments, which neighbour requests it raises, in which order.
+#include "scaler_fixture.h"
 
+#include "base/utils.h"
+
+#include <QMutexLocker>
 #include <QSignalSpy>
-#include <gtest/gtest.h>
-#include <cstring>
+#include <chrono>
+#include <cerrno>
+#include <thread>
 
-using platform::Sim::c331Chip;
+using namespace scaler_test;
+namespace win = blk::win;
+namespace crop = blk::crop;
 
 namespace {
 
-class Dispatch : public ::testing::Test {
+constexpr int kColour(int mode, int red, int green, int blue) { return mode | blue << 8 | green << 16 | red << 24; }
+
+const std::vector<std::string> kRebuild = {call("vyrApi_initEnvC331"), call("vyrApi_MultiWinChAlloc", {1}),
+                                           call("vyrApi_MultiWinChInit"), call("set_output")};
+
+struct Write {
+    uint32_t offset;
+    uint16_t value;
+};
+
+// What a hand-over raised for the other workers.
+struct Requests {
+    bool bri = false, onoff = false, lcd = false, audio = false;
+    int edid = -1;     // the one input whose custom EDID was asked for
+    int ledPara = 0;   // g_set_led_para afterwards
+    bool operator==(const Requests& o) const
+    {
+        return bri == o.bri && onoff == o.onoff && lcd == o.lcd && audio == o.audio && edid == o.edid && ledPara == o.ledPara;
+    }
+};
+std::ostream& operator<<(std::ostream& os, const Requests& r)
+{
+    return os << "bri " << r.bri << " onoff " << r.onoff << " lcd " << r.lcd << " audio " << r.audio << " edid "
+              << r.edid << " ledPara " << r.ledPara;
+}
+Requests bri() { Requests r; r.bri = true; return r; }
+Requests onoff() { Requests r; r.onoff = true; return r; }
+Requests lcd() { Requests r; r.lcd = true; return r; }
+Requests audio() { Requests r; r.audio = true; return r; }
+Requests edid(int p) { Requests r; r.edid = p; return r; }
+Requests led(int v) { Requests r; r.ledPara = v; return r; }
+
+// Crop entry 7: crop 1 of source 4 (HDMI 3) at 10, 20, 640 x 360; window 0 shows it.
+const std::vector<Write> kCropOnWindow0 = {
+    {blk::cropField(7, crop::kId), crop::idWord(4, 1)}, {blk::cropField(7, crop::kX), 10},
+    {blk::cropField(7, crop::kY), 20}, {blk::cropField(7, crop::kWidth), 640},
+    {blk::cropField(7, crop::kHeight), 360}, {blk::window(0, win::kSource), win::kSourceCrop | 7}};
+
+struct Case {
+    const char* name;
+    std::vector<Write> setup; // handed over and applied first
+    std::vector<Write> writes;
+    bool fpgaUp;
+    std::vector<std::string> calls;
+    Requests requests;
+};
+
+std::vector<std::string> cat(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Defaults: brightness 100, contrast 50, sharpness 10, saturation 50, colour temperature 2 with
+// gains 64; window 0 shown on source 2, windows 1-5 hidden; audio on window 0; LED 1920 x 1080.
+const Case kCases[] = {
+    {"Brightness", {}, {{blk::kBrightness, 20}}, false, control("c331_SetBrightness", 50), bri()},
+    {"Contrast", {}, {{blk::kContrast, 70}}, false, control("c331_SetContrast", 70), {}},
+    {"Sharpness", {}, {{blk::kSharpness, 30}}, false, control("c331_SetSharpness", 30), {}},
+    {"Saturation", {}, {{blk::kSaturation, 30}}, false, control("c331_SetSaturation", 30), {}},
+    {"ColourMode", {}, {{blk::kColourTemp, 0}}, false, control("c331_SetColorTemp", kColour(0, 64, 64, 64)), {}},
+    {"RedGain", {}, {{blk::kColourRed, 90}}, false, control("c331_SetColorTemp", kColour(2, 90, 64, 64)), {}},
+    {"GreenGain", {}, {{blk::kColourGreen, 100}}, false, control("c331_SetColorTemp", kColour(2, 64, 100, 64)), {}},
+    {"BlueGain", {}, {{blk::kColourBlue, 120}}, false, control("c331_SetColorTemp", kColour(2, 64, 64, 120)), {}},
+    {"AllColourFieldsOnce", {}, {{blk::kColourTemp, 0}, {blk::kColourRed, 1}, {blk::kColourGreen, 2}, {blk::kColourBlue, 3}},
+     false, control("c331_SetColorTemp", kColour(0, 1, 2, 3)), {}},
+    {"Priority", {}, {{blk::layerPriority(3), 9}}, false,
+     {call("c331_SetWinPriority", {3, 9}), call("c331_SetWinPriority1")}, {}},
+    {"Mirror", {}, {{blk::window(0, win::kMirror), 3}}, false, {call("c331_SetWinAttr", {0, 3})}, {}},
+    {"SourceOfAudioWindow", {}, {{blk::window(0, win::kSource), 4}}, false, {call("c331_SetInputsource", {0, 4})}, audio()},
+    {"SourceOfOtherWindow", {}, {{blk::window(1, win::kSource), 0}}, false, {call("c331_SetInputsource", {1, 0})}, {}},
+    {"OutputWord", {}, {{blk::window(0, win::kOutput), 0x105}}, false, {call("c331_SetWinOutput", {0, 0x105})}, {}},
+    {"DotByDot", {}, {{blk::window(0, win::kDotByDot), 2}}, false, {call("c331_SetWinDbdMode", {0, 2})}, {}},
+    {"State", {}, {{blk::window(0, win::kState), 0}}, false, kRebuild, {}},
+    {"X", {}, {{blk::window(1, win::kX), 100}}, false, kRebuild, {}},
+    {"Y", {}, {{blk::window(5, win::kY), 100}}, false, kRebuild, {}},
+    {"Width", {}, {{blk::window(2, win::kWidth), 960}}, false, kRebuild, {}},
+    {"Height", {}, {{blk::window(0, win::kHeight), 540}}, false, kRebuild, {}},
+    {"UnusedWindowFields", {}, {{blk::window(0, 2), 7}, {blk::window(0, 6), 7}, {blk::window(0, 24), 7}}, false, {}, {}},
+    {"Audio", {}, {{blk::window(3, win::kAudio), 255}}, false, {}, audio()},
+    {"Pattern", {}, {{blk::kTestPattern, 2}}, false, {call("c331_SetPattern", {2})}, {}},
+    {"Edid", {}, {{blk::edidWidth(2), 1280}}, false, {}, edid(2)},
+    {"BlackScreen", {}, {{blk::kBlackScreen, 1}}, false, {}, onoff()},
+    {"CanvasX", {}, {{blk::kCanvasX, 8}}, false, {}, lcd()},
+    {"CanvasY", {}, {{blk::kCanvasY, 8}}, false, {}, lcd()},
+    {"OsdMenu", {}, {{blk::kOsdMenu, 1}}, false, {call("vyrApi_OsdSet", {0, 1})}, {}},
+    {"LedWidthFpgaDown", {}, {{blk::kLedWidth, 3840}}, false, {call("vyrApi_PnlInit2", {3840, 1080, 1920, 1080, 0})}, {}},
+    {"LedHeightFpgaUp", {}, {{blk::kLedHeight, 2160}}, true, {call("vyrApi_PnlInit2", {1920, 2160, 1920, 1080, 0})}, led(2)},
+    {"Output1Width", {}, {{blk::kOutput1Width, 960}}, true, {call("vyrApi_PnlInit2", {1920, 1080, 960, 1080, 0})}, led(2)},
+    {"Output1Height", {}, {{blk::kOutput1Height, 540}}, true, {call("vyrApi_PnlInit2", {1920, 1080, 1920, 540, 0})}, led(2)},
+    {"SpliceOnceForAllFive", {}, {{blk::kSpliceMode, 2}, {blk::kLedWidth, 7}, {blk::kLedHeight, 8}, {blk::kOutput1Width, 9},
+      {blk::kOutput1Height, 10}}, true, {call("vyrApi_PnlInit2", {7, 8, 9, 10, 2})}, led(2)},
+    {"CropSource", {}, kCropOnWindow0, false,
+     {call("c331_SetInputsourceCrop", {0, 0x8007}), call("c331_SetCrop", {0, 1, 10, 20, 640, 360}),
+      call("c331_SetInputsource", {0, 4})}, audio()},
+    {"CropSwitchedOff", kCropOnWindow0, {{blk::window(0, win::kSource), 3}}, false,
+     {call("c331_SetCrop", {0, 0}), call("c331_SetInputsource", {0, 3})}, audio()},
+    // Refused: the previous source stays on the window.
+    {"SourceWordWithHighByte", {}, {{blk::window(0, win::kSource), 0x0102}}, false, {}, {}},
+    {"SourceSix", {}, {{blk::window(0, win::kSource), 6}}, false, {}, {}},
+    {"CropPastTheTable", {}, {{blk::window(0, win::kSource), win::kSourceCrop | 40}}, false, {}, {}},
+    {"UnusedCrop", {}, {{blk::window(0, win::kSource), win::kSourceCrop | 9}}, false, {}, {}},
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class DispatchStep : public ScalerFixture, public ::testing::WithParamInterface<Case> {};
+
+void apply(VyrRamPara& s, const std::vector<Write>& writes)
+{
+    for (const Write& w : writes)
+        s.setU16(w.offset, w.value);
+}
+
+Requests taken(fpga_manage* fpga)
+{
+    Requests r;
+    r.bri = fpga->bri_request.load();
+    r.onoff = fpga->onoff_request.load();
+    r.lcd = fpga->lcd_request.load();
+    keltosource* k = keltosource::p_kelto_source;
+    r.audio = k->audio_sel_req.load();
+    for (int p = 5; p >= 0; --p)
+        if (k->custom_edid_req[p].load())
+            r.edid = p;
+    r.ledPara = g_set_led_para.load();
+    return r;
+}
+
+void clearRequests(fpga_manage* fpga)
+{
+    fpga->bri_request = fpga->onoff_request = fpga->lcd_request = 0;
+    keltosource::p_kelto_source->audio_sel_req = 0;
+    for (auto& req : keltosource::p_kelto_source->custom_edid_req)
+        req = 0;
+    g_set_led_para = 0;
+}
+
+}
+
+TEST_P(DispatchStep, CallsTheFieldsSettersAndRaisesItsRequests)
+{
+    const Case& c = GetParam();
+    g_force_bkcolor = 2; // FPGA was up, forced colour already gone
+    bringUp();
+    settle();
+    setFpgaUp(c.fpgaUp);
+    if (!c.setup.empty()) {
+        handOver([&](VyrRamPara& s) { apply(s, c.setup); });
+        scaler->runOnce();
+    }
+    clearRequests(fpga);
+    scaler->call_log.clear();
+    c331Chip().clearLog();
+
+    handOver([&](VyrRamPara& s) { apply(s, c.writes); });
+    scaler->runOnce();
+    EXPECT_EQ(calls(), c.calls);
+    EXPECT_EQ(taken(fpga), c.requests);
+    EXPECT_EQ(scaler->change_flag.load(), 0);
+
+    // Applied once: another hand-over of the same block calls nothing again.
+    scaler->call_log.clear();
+    handOver([](VyrRamPara&) {});
+    scaler->runOnce();
+    EXPECT_EQ(calls(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, DispatchStep, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+class Dispatch : public ScalerFixture {
 protected:
     void SetUp() override
     {
-        store = VyrRamPara::pInstance();
-        keltosource::pInstance();
-        fpga = fpga_manage::instanceWithoutWorker();
-        scaler = c331_manage::instanceWithoutWorker();
-        g_force_bkcolor = 2; // FPGA up, forced colour already gone
-        // Identification and bring-up, then the worker is in its running state.
-        for (int i = 0; i < 10 && scaler->thread_state < 6; ++i)
-            scaler->runOnce();
-        ASSERT_EQ(scaler->thread_state, 6);
+        ScalerFixture::SetUp();
+        g_force_bkcolor = 2;
+        bringUp();
+        settle();
+        scaler->call_log.clear();
         c331Chip().clearLog();
-        spy = std::make_unique<QSignalSpy>(store, &VyrRamPara::sig_update_para);
     }
-
-    // A writer's hand-over: change the block under the mutex, raise the flag.
-    void handOver(const std::function<void(VyrRamPara&)>& change, uint8_t flag = 1)
-    {
-        ScalerHandOver h;
-        change(*store);
-        h.commit(flag);
-    }
-
-    size_t writesTo(uint32_t desc, uint32_t off = 0) { return c331Chip().writesTo(desc, off).size(); }
-
-    VyrRamPara* store = nullptr;
-    fpga_manage* fpga = nullptr;
-    c331_manage* scaler = nullptr;
-    std::unique_ptr<QSignalSpy> spy;
 };
 
+TEST_F(Dispatch, StepsRunInOrderAndTheWindowStepEndsAtARebuild)
+{
+    g_force_bkcolor = 0;
+    store->image[regimage::kScalerDiag] = 0x82; // output slide bar (bit 1), not bit 7
+    store->image[regimage::kDumpParam] = 3;
+    store->image[regimage::kDumpGroup] = 1;
+    store->image[regimage::kSyncTest] = 3;
+    handOver([](VyrRamPara& s) {
+        apply(s, {{blk::kOsdMenu, 1}, {blk::kTestPattern, 1}, {blk::window(4, win::kSource), 1},
+                  {blk::window(2, win::kWidth), 960}, {blk::window(0, win::kMirror), 1}, {blk::layerPriority(1), 4},
+                  {blk::kColourGreen, 70}, {blk::kSaturation, 40}, {blk::kSharpness, 20}, {blk::kContrast, 60},
+                  {blk::kBrightness, 90}, {blk::kLedWidth, 3840}});
+    });
+    scaler->runOnce();
+    std::vector<std::string> expected = {call("vyrApi_forceColorDisable"),
+                                         call("vyrApi_PnlInit2", {3840, 1080, 1920, 1080, 0})};
+    expected = cat(expected, control("c331_SetBrightness", 50));
+    expected = cat(expected, control("c331_SetContrast", 60));
+    expected = cat(expected, control("c331_SetSharpness", 20));
+    expected = cat(expected, control("c331_SetSaturation", 40));
+    expected = cat(expected, control("c331_SetColorTemp", kColour(2, 64, 70, 64)));
+    expected = cat(expected, {call("c331_SetWinPriority", {1, 4}), call("c331_SetWinPriority1"),
+                              call("c331_SetWinAttr", {0, 1})});
+    // Window 2's width rebuilds every window: window 4's source gets no call of its own.
+    expected = cat(expected, kRebuild);
+    expected = cat(expected, {call("c331_SetPattern", {1}), call("vyrApi_OsdSet", {0, 1}), call("output_slidebar"),
+                              call("vyrDbg_c331_param", {2}), call("vyrDbg_c331_print_regGrp", {0}),
+                              call("sync_c331_device_test_input")});
+    EXPECT_EQ(calls(), expected);
+    EXPECT_EQ(g_force_bkcolor.load(), 2);
+    for (int n = 0; n < 8; ++n)
+        EXPECT_EQ(c331Chip().value(0x084903, 16 * n), 0u) << n;
 }
 
-TEST_F(Dispatch, IdleWorkerWritesNothingForUnchangedBlock)
+TEST_F(Dispatch, RequestBytesRunTheirLowestBitOnlyWithAHandOver)
 {
-    scaler->runOnce();
-    EXPECT_EQ(spy->count(), 0);
+    struct Row {
+        uint32_t byte;
+        uint8_t value;
+        std::vector<std::string> calls;
+        uint8_t after;
+    };
+    const std::vector<Row> rows = {
+        {regimage::kScalerDiag, 0x01, {call("input_slidebar")}, 0},
+        {regimage::kScalerDiag, 0x02, {call("output_slidebar")}, 0},
+        {regimage::kScalerDiag, 0x04, {call("disable_slidebar")}, 0},
+        {regimage::kScalerDiag, 0x08, {call("vbyone_rx_ch1_seq")}, 0},
+        {regimage::kScalerDiag, 0x10, {call("vbyone_rx_ch2_seq")}, 0},
+        {regimage::kScalerDiag, 0x20, {call("read_c331_b174bug")}, 0},
+        {regimage::kScalerDiag, 0x80, {call("write_read_c331_b80_iacthstch5")}, 0},
+        {regimage::kScalerDiag, 0x05, {call("input_slidebar")}, 0},
+        {regimage::kScalerDiag, 0xA0, {call("read_c331_b174bug")}, 0},
+        {regimage::kDumpParam, 1, {call("vyrDbg_c331_param", {0})}, 0},
+        {regimage::kDumpParam, 9, {call("vyrDbg_c331_param", {8})}, 0},
+        {regimage::kDumpGroup, 1, {call("vyrDbg_c331_print_regGrp", {0})}, 0},
+        {regimage::kDumpGroup, 2, {}, 0},
+        {regimage::kSyncTest, 1, {call("sync_c331_device_test_input")}, 0},
+        {regimage::kSyncTest, 2, {call("sync_c331_device_test_frame_lock")}, 0},
+        {regimage::kSyncTest, 3, {call("sync_c331_device_test_input")}, 0},
+        {regimage::kSyncTest, 4, {}, 4}, // left as it is
+    };
+    for (const Row& r : rows) {
+        store->image[r.byte] = r.value;
+        scaler->call_log.clear();
+        scaler->runOnce();
+        EXPECT_EQ(calls(), std::vector<std::string>{}) << "without a hand-over: " << r.byte << "/" << int(r.value);
+        EXPECT_EQ(store->image[r.byte], r.value);
+        handOver([](VyrRamPara&) {});
+        scaler->runOnce();
+        EXPECT_EQ(calls(), r.calls) << r.byte << "/" << int(r.value);
+        EXPECT_EQ(store->image[r.byte], r.after) << r.byte << "/" << int(r.value);
+        store->image[r.byte] = 0;
+    }
+    // Bit 6: identification and bring-up again.
+    store->image[regimage::kScalerDiag] = 0x40;
     handOver([](VyrRamPara&) {});
     scaler->runOnce();
-    ASSERT_EQ(spy->count(), 1) << "a hand-over is always reported to the page thread";
-    EXPECT_EQ(spy->at(0).at(0).toInt(), 1);
-    EXPECT_EQ(scaler->change_flag, 0);
-    EXPECT_EQ(writesTo(0x0C2802) + writesTo(0x0C5B02) + writesTo(0x0C3A02), 0u);
+    EXPECT_EQ(scaler->thread_state, 0);
+    EXPECT_EQ(store->image[regimage::kScalerDiag], 0);
 }
 
-TEST_F(Dispatch, ContrastReachesEveryChannelInsideTheRoutingBracket)
+TEST_F(Dispatch, AppliedFieldsAreNotAppliedAgainBeforeTheSaveNorAfterARebringUp)
 {
-    handOver([](VyrRamPara& s) { s.setU16(0x882, 100); });
+    QSignalSpy spy(store, &VyrRamPara::sig_update_para);
+    handOver([](VyrRamPara& s) { apply(s, {{blk::kContrast, 70}, {blk::kLedWidth, 3840}}); });
     scaler->runOnce();
-    for (int n = 0; n < 8; ++n)
-        EXPECT_EQ(c331Chip().value(0x0C2802, 16 * n), 1023u) << n;
-    EXPECT_EQ(c331Chip().value(0x0C2101) & 1, 1u);
-    // Every data write of the control lies between set_rtct(2) and set_rtct(1).
-    const auto log = c331Chip().log();
-    uint64_t bracketOpen = 0, firstData = UINT64_MAX, lastData = 0, bracketClose = 0;
-    for (const auto& t : log) {
-        if (t.kind != platform::Sim::C331Chip::Transfer::Write)
-            continue;
-        if (t.bank == 0x00 && t.addr == 0x22 && t.value == 0xFF && !bracketOpen)
-            bracketOpen = t.seq;
-        if (t.bank == 0x0C && t.addr == 0x28) {
-            firstData = std::min(firstData, t.seq);
-            lastData = std::max(lastData, t.seq);
-        }
-        if (t.bank == 0x00 && t.addr == 0x22 && t.value == 0x99)
-            bracketClose = t.seq;
-    }
-    EXPECT_LT(bracketOpen, firstData);
-    EXPECT_GT(bracketClose, lastData);
-    EXPECT_EQ(c331Chip().value(0x002901) & 1, 0u) << "routing update closed again";
+    ASSERT_EQ(calls().size(), 4u);
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.at(0).at(0).toInt(), 1);
+    // The page thread has not copied block to shadow yet.
+    ASSERT_NE(blk::get16(store->shadow, blk::kContrast), 70);
+
+    scaler->call_log.clear();
+    handOver([](VyrRamPara& s) { s.setU16(blk::kSaturation, 30); });
+    scaler->runOnce();
+    EXPECT_EQ(calls(), control("c331_SetSaturation", 30));
+
+    // A bring-up asked for by the protocol programs the chip from the block; the hand-over after
+    // it applies nothing again (a second panel set-up would reset FPGA 0 once more).
+    store->image[regimage::kScalerDiag] = 0x40;
+    handOver([](VyrRamPara&) {});
+    scaler->runOnce();
+    bringUp();
+    settle();
+    scaler->call_log.clear();
+    setFpgaUp(true);
+    g_set_led_para = 0;
+    handOver([](VyrRamPara&) {}, 2);
+    scaler->runOnce();
+    EXPECT_EQ(calls(), std::vector<std::string>{});
+    EXPECT_EQ(g_set_led_para.load(), 0);
+    ASSERT_EQ(spy.count(), 4);
+    EXPECT_EQ(spy.at(3).at(0).toInt(), 2) << "user-mode replacement is passed on as 2";
 }
 
-TEST_F(Dispatch, OneColourGainSetsTheWholeMatrixOnce)
-{
-    handOver([](VyrRamPara& s) {
-        s.setU16(0x888, 0); // user
-        s.setU16(0x88C, 128);
-    });
-    scaler->runOnce();
-    size_t writes = 0;
-    for (int n = 0; n < 8; ++n)
-        writes += writesTo(0x0C5B02, 16 * n);
-    EXPECT_EQ(writes, 8u * 2) << "once per channel (two bytes each)";
-    EXPECT_EQ(c331Chip().value(0x0C6302, 16 * 3), 8192u) << "green gain 128 is 1.0";
-    EXPECT_EQ(c331Chip().value(0x0C5B02), 4096u) << "red keeps its 64";
-    EXPECT_EQ(c331Chip().value(0x0C5D02, 16 * 7), 0u);
-    EXPECT_EQ(c331Chip().value(0x005901) & 0x20, 0x20u);
-}
-
-TEST_F(Dispatch, BrightnessGoesToTheFpgaAndTheChipStaysAt50)
-{
-    handOver([](VyrRamPara& s) { s.setU16(0x880, 20); });
-    scaler->runOnce();
-    EXPECT_EQ(c331Chip().value(0x0C3A02, 16 * 5), 0u);
-    EXPECT_EQ(fpga->bri_request.load(), 1);
-}
-
-TEST_F(Dispatch, SecondHandOverBeforeTheSaveDoesNotApplyAgain)
-{
-    handOver([](VyrRamPara& s) { s.setU16(0x882, 70); });
-    scaler->runOnce();
-    const size_t first = writesTo(0x0C2802);
-    ASSERT_GT(first, 0u);
-    // The page thread has not copied block to shadow yet; another change arrives.
-    ASSERT_NE(getU16(store->shadow + 0x882), 70);
-    handOver([](VyrRamPara& s) { s.setU16(0x886, 30); });
-    scaler->runOnce();
-    EXPECT_EQ(writesTo(0x0C2802), first) << "contrast was not written again";
-    EXPECT_GT(writesTo(0x0C1B02), 0u);
-}
-
-TEST_F(Dispatch, EveryChangedEdidIsFlaggedOnePerPass)
+TEST_F(Dispatch, EdidsOfSeveralInputsAreFlaggedOnePerPass)
 {
     keltosource* k = keltosource::p_kelto_source;
-    handOver([](VyrRamPara& s) {
-        s.setU16(0x380 + 6 * 1, 1280);
-        s.setU16(0x380 + 6 * 4 + 4, 30);
-    });
+    handOver([](VyrRamPara& s) { apply(s, {{blk::edidWidth(1), 1280}, {blk::edidRate(4), 30}}); });
     k->custom_edid_written[1] = 1;
     scaler->runOnce();
     EXPECT_EQ(k->custom_edid_req[1].load(), 1);
     EXPECT_EQ(k->custom_edid_written[1].load(), 0);
     EXPECT_EQ(k->custom_edid_req[4].load(), 0) << "one input per pass";
-    EXPECT_EQ(scaler->change_flag, 1) << "the other input stays pending";
+    EXPECT_EQ(scaler->change_flag.load(), 1) << "the other input stays pending";
     scaler->runOnce();
     EXPECT_EQ(k->custom_edid_req[4].load(), 1);
-    EXPECT_EQ(scaler->change_flag, 0);
-    k->custom_edid_req[1] = 0;
-    handOver([](VyrRamPara&) {});
-    scaler->runOnce();
-    EXPECT_EQ(k->custom_edid_req[1].load(), 0) << "served inputs are not flagged again";
+    EXPECT_EQ(scaler->change_flag.load(), 0);
 }
 
 TEST_F(Dispatch, RefusedPatternIsTakenBackOutOfTheBlock)
 {
-    handOver([](VyrRamPara& s) {
-        s.setU16(kWindowBase + kWindowSize, 1); // a second window on
-        s.block[0x360] = 3;
+    handOver([](VyrRamPara& s) { apply(s, {{blk::window(1, win::kState), 1}, {blk::kTestPattern, 3}}); });
+    scaler->runOnce();
+    EXPECT_EQ(store->block[blk::kTestPattern], 0);
+    EXPECT_EQ(calls(), cat(kRebuild, {call("c331_SetPattern", {3})}));
+    handOver([](VyrRamPara& s) { apply(s, {{blk::window(1, win::kState), 0}, {blk::kTestPattern, 3}}); });
+    scaler->runOnce();
+    EXPECT_EQ(store->block[blk::kTestPattern], 3);
+}
+
+TEST_F(Dispatch, FadesAreKeptForTheWindowEffectsWithoutRegisterWrites)
+{
+    handOver([](VyrRamPara& s) { apply(s, {{blk::fadeIn(2), 30}, {blk::fadeOut(4), 400}}); });
+    scaler->runOnce();
+    EXPECT_EQ(scaler->PM_WIN_FADE_IN[2], 30);
+    EXPECT_EQ(scaler->PM_WIN_FADE_OUT[4], c331_manage::kMaxFadeSteps);
+    EXPECT_EQ(c331Chip().transferCount(), 0u);
+    EXPECT_EQ(calls(), std::vector<std::string>{});
+}
+
+TEST_F(Dispatch, HandOverMutexIsFreeWhileTheChipIsProgrammed)
+{
+    size_t transfers = 0, busy = 0;
+    c331Chip().setTransferHook([&] {
+        ++transfers;
+        if (pthread_mutex_trylock(&scaler->c331_mutex) == EBUSY)
+            ++busy;
+        else
+            pthread_mutex_unlock(&scaler->c331_mutex);
     });
+    handOver([](VyrRamPara& s) { apply(s, {{blk::kContrast, 10}, {blk::kColourTemp, 3}, {blk::kBrightness, 1}}); });
     scaler->runOnce();
-    EXPECT_EQ(store->block[0x360], 0);
-    EXPECT_EQ(scaler->pattern_flag, 0);
-    handOver([](VyrRamPara& s) {
-        s.setU16(kWindowBase + kWindowSize, 0);
-        s.block[0x360] = 3;
-    });
-    scaler->runOnce();
-    EXPECT_EQ(store->block[0x360], 3);
-    EXPECT_EQ(scaler->pattern_flag, 1);
+    EXPECT_GT(transfers, 100u);
+    EXPECT_EQ(busy, 0u) << "writers would wait for the SPI work";
 }
 
-TEST_F(Dispatch, SourcesThroughCropsAreValidated)
+TEST_F(Dispatch, IdlePassesCostNoBusTraffic)
 {
-    // Entry 7: crop 1 of source 4 -> chip port of HDMI 3
-    handOver([](VyrRamPara& s) {
-        s.setU16(kCropBase + 70, 0x8004);
-        s.setU16(kWindowBase + 8, 0x8007);
-    });
-    scaler->runOnce();
-    EXPECT_EQ(scaler->PM_INPUT[0], 5);
-    // An index past the table and an unused entry are refused and the source is kept.
-    handOver([](VyrRamPara& s) { s.setU16(kWindowBase + 8, 0x80FF); });
-    scaler->runOnce();
-    EXPECT_EQ(scaler->PM_INPUT[0], 5);
-    handOver([](VyrRamPara& s) { s.setU16(kWindowBase + 8, 0x8009); });
-    scaler->runOnce();
-    EXPECT_EQ(scaler->PM_INPUT[0], 5);
-    handOver([](VyrRamPara& s) { s.setU16(kWindowBase + 8, 0x0002); });
-    scaler->runOnce();
-    EXPECT_EQ(scaler->PM_INPUT[0], 1);
-}
-
-TEST_F(Dispatch, NeighbourRequestsAndAudio)
-{
-    keltosource::p_kelto_source->audio_sel_req = 0;
-    handOver([](VyrRamPara& s) {
-        s.setU16(0x844, 1);
-        s.setU16(0x566, 8);
-        s.setU16(kWindowBase + 26 * 2 + 20, 1);
-    });
-    scaler->runOnce();
-    EXPECT_EQ(fpga->onoff_request.load(), 1);
-    EXPECT_EQ(fpga->lcd_request.load(), 1);
-    EXPECT_EQ(keltosource::p_kelto_source->audio_sel_req.load(), 1);
-}
-
-TEST_F(Dispatch, PanelChangeWaitsForTheFpgaButNotForEver)
-{
-    scaler->led_wait_limit_ms = 50;
-    g_set_led_para = 1; // the FPGA's LED step never ends
-    handOver([](VyrRamPara& s) { s.setU16(0x562, 3840); });
-    scaler->runOnce();
-    EXPECT_EQ(g_set_led_para.load(), 2) << "panel set up after the bounded wait";
-    EXPECT_EQ(scaler->change_flag, 0);
-    // A second hand-over with the same size does not set the panel up again.
-    g_set_led_para = 0;
-    handOver([](VyrRamPara&) {});
-    scaler->runOnce();
-    EXPECT_EQ(g_set_led_para.load(), 0);
-}
-
-TEST_F(Dispatch, DiagnosticRequestBytesNeedTheFlagAndRunTheLowestBit)
-{
-    store->image[0x022] = 0x05;
-    store->image[0x023] = 2;
-    scaler->runOnce();
-    EXPECT_EQ(store->image[0x022], 0x05) << "served only with a hand-over";
-    handOver([](VyrRamPara&) {});
-    scaler->runOnce();
-    EXPECT_EQ(store->image[0x022], 0);
-    EXPECT_EQ(store->image[0x023], 0);
-    store->image[0x022] = 0x40; // bring the chip up again
-    handOver([](VyrRamPara&) {});
-    scaler->runOnce();
-    EXPECT_EQ(scaler->thread_state, 0);
-}
-
-TEST_F(Dispatch, UserModeReplacementIsPassedOnAsCode2)
-{
-    handOver([](VyrRamPara&) {}, 2);
-    scaler->runOnce();
-    ASSERT_EQ(spy->count(), 1);
-    EXPECT_EQ(spy->at(0).at(0).toInt(), 2);
-}
-
-TEST_F(Dispatch, ForcedColourIsRemovedOnceTheFpgaIsUp)
-{
-    g_force_bkcolor = 0;
-    handOver([](VyrRamPara&) {});
-    scaler->runOnce();
-    EXPECT_EQ(g_force_bkcolor.load(), 2);
-    for (int n = 0; n < 8; ++n)
-        EXPECT_EQ(c331Chip().value(0x084903, 16 * n), 0u);
+    for (int i = 0; i < 20; ++i)
+        scaler->runOnce();
+    EXPECT_EQ(c331Chip().transferCount(), 0u);
+    // Each pass runs the upkeep the worker owes its inputs, in order.
+    const std::vector<std::string> pass = {call("load_hdmi"), call("check_port_valid"), call("check_input_port")};
+    const auto log = scaler->call_log.calls();
+    ASSERT_EQ(log.size(), 60u);
+    EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()), pass);
 }
 
 TEST_F(Dispatch, OutputFrameWaitIsBounded)
@@ -266,4 +393,45 @@ TEST_F(Dispatch, OutputFrameWaitIsBounded)
     EXPECT_EQ(polls, size_t(c331_manage::kFrameWaitPolls));
     EXPECT_EQ(c331Chip().value(0x002901), 0u) << "the freeze is released after a timeout too";
     EXPECT_FALSE(scaler->wait1_povs(scaler->c331_fd, 8));
+}
+
+// ---- the LED-parameter hand-over (timing: the faults it covers showed as waits of seconds) ----
+
+class ScalerLedStepTiming : public Dispatch {
+protected:
+    using Clock = std::chrono::steady_clock;
+    static double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+};
+
+TEST_F(ScalerLedStepTiming, FpgaBeingResetIsNotWaitedForNorHandedTheStep)
+{
+    setFpgaUp(false);
+    g_set_led_para = 1; // raised by a writer while FPGA 0 was being reset: nobody serves it
+    handOver([](VyrRamPara& s) { s.setU16(blk::kLedWidth, 3840); });
+    const auto start = Clock::now();
+    scaler->runOnce();
+    EXPECT_LT(msSince(start), 500.0) << "the worker waited for a step the FPGA cannot serve";
+    EXPECT_EQ(calls(), std::vector<std::string>{call("vyrApi_PnlInit2", {3840, 1080, 1920, 1080, 0})});
+    EXPECT_EQ(g_set_led_para.load(), 1) << "no reset handed to an FPGA that is coming up anyway";
+}
+
+TEST_F(ScalerLedStepTiming, WaitForTheFpgaStepLeavesTheHandOverFree)
+{
+    setFpgaUp(true);
+    g_set_led_para = 1;
+    handOver([](VyrRamPara& s) { s.setU16(blk::kLedWidth, 3840); });
+    std::thread worker([&] { scaler->runOnce(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto start = Clock::now();
+    handOver([](VyrRamPara& s) { s.setU16(blk::kContrast, 20); });
+    EXPECT_LT(msSince(start), 300.0) << "a writer waited for the LED step";
+    EXPECT_EQ(calls(), std::vector<std::string>{}) << "the panel waits for the FPGA's step";
+    {
+        QMutexLocker led(&Utils::_led_para_init_mutex);
+        g_set_led_para = 0; // the FPGA worker ends its step
+    }
+    worker.join();
+    EXPECT_EQ(calls(), std::vector<std::string>{call("vyrApi_PnlInit2", {3840, 1080, 1920, 1080, 0})});
+    EXPECT_EQ(g_set_led_para.load(), 2);
+    EXPECT_EQ(scaler->change_flag.load(), 1) << "the contrast waits for the next pass";
 }

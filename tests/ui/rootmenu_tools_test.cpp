@@ -23,7 +23,7 @@
 using namespace PanelKey;
 
 namespace {
-uint8_t& changeFlag() { return c331_manage::p_c331_manage->change_flag; }
+std::atomic<uint8_t>& changeFlag() { return c331_manage::p_c331_manage->change_flag; }
 
 // Root menu, tools row shown, focus on the tool with the given index (0-3).
 Script& toTool(Script& s, int tool)

@@ -15,6 +15,7 @@ namespace {
 constexpr size_t CellCount = 256 * 128;
 constexpr uint8_t ChipIdDefault = 0x24;
 constexpr uint32_t NoSignal16 = 0xFFFF, NoSignal24 = 0xFFFFFF;
+constexpr uint32_t WriteHz = 10000000, ReadHz = 5000000;
 
 struct Place {
     uint8_t bank;
@@ -90,6 +91,7 @@ struct C331Chip::State {
     std::array<uint8_t, 8> phase{};
     bool phaseRunning = true;
     BusSetup bus;
+    std::function<void()> hook;
 };
 
 void C331Chip::State::powerOn()
@@ -196,6 +198,13 @@ C331Chip::~C331Chip() = default;
 
 bool C331Chip::transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speedHz)
 {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(s_->mutex);
+        hook = s_->hook;
+    }
+    if (hook)
+        hook();
     std::lock_guard<std::mutex> lock(s_->mutex);
     State& s = *s_;
     ++s.transfers;
@@ -210,6 +219,13 @@ bool C331Chip::transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t spe
     }
     const bool write = tx[0] & 0x80;
     const uint8_t addr = tx[0] & 0x7F;
+    // Writes go out write-only at 10 MHz, reads full duplex at 5 MHz (the chip's read timing).
+    if (write && (rx || speedHz != WriteHz))
+        s.violations.push_back("write message " + std::to_string(tx[0]) + " sent " + (rx ? "full duplex" : "write-only") +
+                               " at " + std::to_string(speedHz) + " Hz: writes go write-only at 10 MHz");
+    if (!write && (!rx || speedHz != ReadHz))
+        s.violations.push_back("read message " + std::to_string(tx[0]) + " sent " + (rx ? "full duplex" : "write-only") +
+                               " at " + std::to_string(speedHz) + " Hz: reads go full duplex at 5 MHz");
     Transfer t{seq, Transfer::Write, s.bank, addr, tx[1], speedHz, rx != nullptr};
     if (write && addr == 0) {
         s.bank = tx[1];
@@ -375,6 +391,12 @@ std::vector<std::string> C331Chip::violations() const
 {
     std::lock_guard<std::mutex> lock(s_->mutex);
     return s_->violations;
+}
+
+void C331Chip::setTransferHook(std::function<void()> hook)
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    s_->hook = std::move(hook);
 }
 
 void C331Chip::setFrameFlagReads(int output, int input)

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -82,7 +83,13 @@ public:
     void reset();               // power-on state (keeps the flash)
 
     // additions
-    std::vector<std::string> violations() const; // malformed transfers, flash rule breaches
+    // Rule breaches seen on the bus: malformed transfers, a write not sent write-only at 10 MHz, a
+    // read not full duplex at 5 MHz, a bus set up other than mode 3 with 8-bit words, flash rule
+    // breaches. The shared test fixture fails a test on any it did not provoke.
+    std::vector<std::string> violations() const;
+    // Called in the sending thread before each transfer reaches the chip (null: none); lets a test
+    // look at the sender's state, e.g. which locks it holds, while the bus is in use.
+    void setTransferHook(std::function<void()> hook);
     // Reads of 05:23 (output) or 05:22 and A8:3F+5c (input) before an enabled flag shows; 1 by default.
     void setFrameFlagReads(int output, int input);
     void setFieldPhase(int channel, int phase);  // bits 2-3 of AB:47+c at the next read

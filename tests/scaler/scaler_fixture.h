@@ -1,0 +1,101 @@
+#pragma once
+// The scaler brought up against the simulated chip, driven pass by pass without its thread; its
+// setters are seen through the manager's call log, the chip through its test face.
+#include "base/global.h"
+#include "fpga/fpga_manage.h"
+#include "params/vyrrampara.h"
+#include "platform/sim/devices/c331_chip.h"
+#include "scaler/c331_manage.h"
+#include "video_chips/keltosource.h"
+
+#include <gtest/gtest.h>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace scaler_test {
+
+using platform::Sim::c331Chip;
+
+// "name(a,b)" as the call log writes it.
+inline std::string call(const char* name, std::initializer_list<long long> args = {})
+{
+    std::string text = std::string(name) + "(";
+    bool first = true;
+    for (long long a : args) {
+        text += (first ? "" : ",") + std::to_string(int(a));
+        first = false;
+    }
+    return text + ")";
+}
+
+// A setter bracketed by the routing update, as every picture control is.
+inline std::vector<std::string> control(const char* name, long long value)
+{
+    return {call(name, {value}), call("set_rtct", {2}), call("set_rtct", {1})};
+}
+
+class ScalerFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        store = VyrRamPara::pInstance();
+        keltosource::pInstance();
+        fpga = fpga_manage::instanceWithoutWorker();
+        scaler = c331_manage::instanceWithoutWorker();
+    }
+
+    // Rule breaches on the chip's bus fail the test through the shared board checks.
+    void TearDown() override { c331Chip().setTransferHook(nullptr); }
+
+    void bringUp()
+    {
+        for (int i = 0; i < 10 && scaler->thread_state < 6; ++i)
+            scaler->runOnce();
+        ASSERT_EQ(scaler->thread_state, 6);
+    }
+
+    // Idle passes until the upkeep has served what the bring-up left for it (menu content, then
+    // its attributes).
+    void settle()
+    {
+        for (int i = 0; i < 3; ++i)
+            scaler->runOnce();
+    }
+
+    // A writer's hand-over: change the block under the mutex, raise the flag.
+    void handOver(const std::function<void(VyrRamPara&)>& change, uint8_t flag = 1)
+    {
+        ScalerHandOver h;
+        change(*store);
+        h.commit(flag);
+    }
+
+    // The setters called since the log was cleared, without the per-pass upkeep's own calls.
+    std::vector<std::string> calls() const
+    {
+        std::vector<std::string> out;
+        for (const std::string& c : scaler->call_log.calls())
+            if (c != "load_hdmi()" && c != "check_port_valid()" && c != "check_input_port()")
+                out.push_back(c);
+        return out;
+    }
+
+    // FPGA 0 up and serving the LED-parameter step, or down (being reset).
+    void setFpgaUp(bool up)
+    {
+        fpga->MCU_REG_func[0][80] = up ? 3 : 0;
+        fpga->MCU_REG_func[0][0] = 0;
+        fpga->vbo_step[0] = up ? 7 : 0;
+        fpga->status_step[0] = up ? 18 : 0;
+        fpga->rst_pending[0] = 0;
+        ASSERT_EQ(fpga->get_fpga_status(), up ? 1 : 0);
+    }
+
+    VyrRamPara* store = nullptr;
+    fpga_manage* fpga = nullptr;
+    c331_manage* scaler = nullptr;
+};
+
+}
