@@ -157,7 +157,7 @@ void fpga_manage::record_onoff_time(int selector)
 // Only the pacing so far: the mode passes need the multifunction card link.
 void fpga_manage::Brightness_task()
 {
-    if (Utils::getTimeSpace(bri_stamp) < 1000)
+    if (Utils::getTimeSpace(bri_stamp) < kBrightnessTaskTicks)
         return;
     bri_stamp = G_timeTicks.load();
 }

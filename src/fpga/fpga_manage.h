@@ -142,6 +142,8 @@ public:
     uint8_t reg_cached(int fpga, int reg);      // a register-cache byte, under reg_mutex
     static const uint8_t RAM1[256];             // parameter image head without a saved image
     static constexpr int kRamCheckResets = 3;   // resets for RAM-check mismatches in a row
+    // Periodic duties of an idle pass, in ticks: link watchdog, clock read, brightness task.
+    static constexpr uint32_t kWatchdogTicks = 10, kClockReadTicks = 26, kBrightnessTaskTicks = 1000;
     class rcvRecovery* rcvrecovery = nullptr;   // receiving-card file reader, owned
     std::atomic<uint8_t> pass_pending{0};       // a PC frame sent to several ports awaits answers
     uint8_t ram_check[2] = {};                  // RAM-check result of the last initialisation

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kClockReadTicks = 26;
 constexpr uint32_t kPcCommandTicks = 80;
 
 // The job block is the pages' too: a job that cannot run yet ends at once, so no page waits for it.
@@ -45,7 +44,7 @@ int fpga_manage::check_vbo_status(int fpga)
 {
     if (fpga < 0 || fpga > 1)
         return 0;
-    if (Utils::getTimeSpace(change_word(3 + fpga)) <= 9)
+    if (Utils::getTimeSpace(change_word(3 + fpga)) < kWatchdogTicks)
         return vbo_wd_flag[fpga];
     if (!vbo_wd_flag[fpga]) {
         int lacking = 0;

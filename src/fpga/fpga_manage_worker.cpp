@@ -30,9 +30,6 @@ constexpr uint32_t kIdleTicksMax = 10;
 constexpr uint32_t kStartPauseMs = 2000;
 constexpr uint32_t kLedBlankTicks = 11;
 constexpr uint32_t kLedRestoreTicks = 31;
-constexpr uint32_t kWatchdogTicks = 10;
-constexpr uint32_t kClockReadTicks = 26;
-constexpr uint32_t kBrightnessTaskTicks = 1000;
 
 void* fpgamanageThread(void* arg)
 {
@@ -178,10 +175,10 @@ std::chrono::milliseconds fpga_manage::next_pause()
     if (g_fpga_c331_start.load() == 0 || !clock_ready() || busy())
         return tick;
     uint32_t ticks = kIdleTicksMax;
-    ticks = std::min(ticks, ticksUntil(change_word(3), kWatchdogTicks));
-    ticks = std::min(ticks, ticksUntil(readtime_ticks.load(), kClockReadTicks));
+    ticks = std::min(ticks, ticksUntil(change_word(3), fpga_manage::kWatchdogTicks));
+    ticks = std::min(ticks, ticksUntil(readtime_ticks.load(), fpga_manage::kClockReadTicks));
     if (bri_task_enable.load())
-        ticks = std::min(ticks, ticksUntil(bri_stamp, kBrightnessTaskTicks));
+        ticks = std::min(ticks, ticksUntil(bri_stamp, fpga_manage::kBrightnessTaskTicks));
     return tick * std::max<uint32_t>(ticks, 1);
 }
 

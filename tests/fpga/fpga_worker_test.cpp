@@ -188,16 +188,26 @@ TEST_F(FpgaWorker, BringUpAndStatusWatchStepsComeAtTheirTicks)
     EXPECT_EQ(fpgaChip().ram(1, 356, 4), (std::vector<uint8_t>{0x76, 5, 0xD2, 1}));
     EXPECT_EQ(fpga->ram_check[0], 1);
 
-    // Up and idle: the link watchdog reads register 40 eight times every 10 ticks.
+    // Up and idle: the link watchdog reads register 40 eight times every 10 ticks; the clock is
+    // read every 26 ticks.
+    std::vector<uint32_t> clockReads;
+    fpga_manage::clock = [&clockReads] {
+        clockReads.push_back(G_timeTicks.load());
+        return QDateTime::currentDateTime();
+    };
     fpgaChip().clearLog();
-    tick(45);
+    tick(80);
     std::vector<uint32_t> watch;
     for (const FpgaChip::Access& a : fpgaChip().log())
         if (a.kind == K::RegisterRead && a.address == 40)
             watch.push_back(a.tick);
-    ASSERT_EQ(watch.size(), 4u * 8);
+    ASSERT_EQ(watch.size(), 8u * 8);
     for (size_t i = 8; i < watch.size(); i += 8)
         EXPECT_EQ(watch[i] - watch[i - 8], 10u);
+    ASSERT_GE(clockReads.size(), 3u);
+    for (size_t i = 1; i < clockReads.size(); ++i)
+        EXPECT_EQ(clockReads[i] - clockReads[i - 1], 26u);
+    fpga_manage::clock = [] { return QDateTime::currentDateTime(); };
 }
 
 TEST_F(FpgaWorker, SavedImageKeepsItsPortsMovedByTheLedOffset)
@@ -345,17 +355,24 @@ TEST_F(FpgaWorker, LedParameterStepBlanksForElevenAndThirtyOneTicks)
     ASSERT_TRUE(runUntilUp());
     ASSERT_NE(fpgaChip().registerValue(3) & 0x20, 0);
     ASSERT_TRUE(fpgaChip().pictureOut());
+    fpgaChip().setTickSource([] { return G_timeTicks.load(); });
+    fpgaChip().clearLog();
     setLedPara(1);
     tick();
     EXPECT_FALSE(fpgaChip().pictureOut()) << "blanked";
-    int ticks = 1;
-    while (g_set_led_para == 1 && ticks < 100) {
-        tick();
-        ++ticks;
+    ASSERT_TRUE(runUntil([] { return g_set_led_para == 0; }, 100));
+    const uint32_t end = G_timeTicks.load();
+    uint32_t blank = 0, output = 0;
+    for (const FpgaChip::Access& a : fpgaChip().log()) {
+        if (a.kind == K::RegisterWrite && a.address == 0 && a.mask == 0x04 && (a.data[0] & 0x04))
+            blank = a.tick;
+        if (a.kind == K::RegisterWrite && a.address == 3 && a.mask == 0x20 && !(a.data[0] & 0x20))
+            output = a.tick;
     }
-    EXPECT_GE(ticks, 11 + 31);
-    EXPECT_LE(ticks, 11 + 31 + 2);
-    EXPECT_EQ(fpgaChip().registerValue(3) & 0x20, 0);
+    ASSERT_NE(blank, 0u);
+    ASSERT_NE(output, 0u);
+    EXPECT_EQ(output - blank, 11u) << "output off 11 ticks after the blank";
+    EXPECT_EQ(end - output, 31u) << "the step ends 31 ticks later";
     EXPECT_EQ(resets, 0);
 }
 
