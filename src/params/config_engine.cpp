@@ -139,17 +139,29 @@ ConfigEngine* ConfigEngine::pInstance()
     return engine;
 }
 
+namespace {
+// The SoC's register window and, in it, the unique-id words and the register whose bit 8 has to be
+// clear before they read.
+constexpr uint32_t kSocWindowBase = 0x1F000000;
+constexpr uint32_t kSocWindowSize = 0x2B0000;
+constexpr uint32_t kIdReadControl = 0x400C;
+constexpr uint16_t kIdReadBlocked = 0x0100;
+constexpr uint32_t kIdWordU = 0x4058;
+constexpr uint32_t kIdWordV = 0x405C;
+constexpr uint32_t kIdWordW = 0x4060;
+}
+
 void ConfigEngine::readDeviceId()
 {
-    std::unique_ptr<platform::MemWindow> window = platform::openMemWindow(0x1F000000, 0x2B0000);
+    std::unique_ptr<platform::MemWindow> window = platform::openMemWindow(kSocWindowBase, kSocWindowSize);
     if (!window) {
         writeLogMsg(LOG_ERROR, "cannot map /dev/mem, the device id stays empty");
         return;
     }
-    window->write16(0x400C, window->read16(0x400C) & uint16_t(~0x0100));
-    const uint16_t u = window->read16(0x4058);
-    const uint16_t v = window->read16(0x405C);
-    const uint16_t w = window->read16(0x4060);
+    window->write16(kIdReadControl, window->read16(kIdReadControl) & uint16_t(~kIdReadBlocked));
+    const uint16_t u = window->read16(kIdWordU);
+    const uint16_t v = window->read16(kIdWordV);
+    const uint16_t w = window->read16(kIdWordW);
     formDeviceId(u, v, w, g_pid);
 }
 

@@ -136,6 +136,7 @@ uint32_t VyrRamPara::VyrGetSourceNum(uint8_t source, int count)
     if (count > int(kCropCount))
         count = kCropCount;
     uint32_t n = 0;
+    ScalerHandOver lock; // the protocol writes the crop table under the scaler mutex
     for (int k = 0; k < count; ++k) {
         const uint16_t id = u16(cropId(k));
         if (used(id) && cropSource(id) == source)
@@ -145,6 +146,12 @@ uint32_t VyrRamPara::VyrGetSourceNum(uint8_t source, int count)
 }
 
 void VyrRamPara::VyrCropSourceInit()
+{
+    ScalerHandOver lock;
+    rebuildCropBitmap();
+}
+
+void VyrRamPara::rebuildCropBitmap()
 {
     memset(g_cut_source_state, 0, sizeof g_cut_source_state);
     for (uint32_t k = 0; k < kCropCount; ++k) {
@@ -203,12 +210,12 @@ void VyrRamPara::VyrSetImageSource(uint32_t entry, uint8_t source, uint8_t windo
 {
     if (window > 5 || source >= kSources)
         return;
+    ScalerHandOver handOver;
     uint16_t word = source;
     if (entry > 0) {
         const int k = findCropEntry(source, entry);
         word = k < 0 ? 0 : uint16_t(blk::win::kSourceCrop | k);
     }
-    ScalerHandOver handOver;
     const uint32_t r = blk::window(window, blk::win::kSource);
     block[r] = uint8_t(word);
     block[r + 1] = uint8_t(word >> 8);
@@ -219,6 +226,7 @@ void VyrRamPara::VyrSetImageSource(uint32_t entry, uint8_t source, uint8_t windo
 
 void VyrRamPara::VyrGetCropPara(uint8_t source, uint32_t n, CROP_PARA* out, int* index)
 {
+    ScalerHandOver lock;
     const int k = findCropEntry(source, n);
     if (k < 0) {
         *index = int(kCropCount);
@@ -242,11 +250,11 @@ void VyrRamPara::writeCropRect(uint32_t k, const CROP_PARA* in)
 
 void VyrRamPara::VyrSetCropPara(uint8_t source, uint32_t n, const CROP_PARA* in)
 {
+    // Handed over like adding and deleting, so the edited rectangle reaches the chip at once.
+    ScalerHandOver handOver;
     const int k = findCropEntry(source, n);
     if (k < 0)
         return;
-    // Handed over like adding and deleting, so the edited rectangle reaches the chip at once.
-    ScalerHandOver handOver;
     writeCropRect(k, in);
     handOver.commit(1);
 }
@@ -255,8 +263,10 @@ int32_t VyrRamPara::VyrAddNewCrop(uint8_t source, const CROP_PARA* in)
 {
     if (source >= kSources)
         return -1;
-    // The table may have been rewritten by the protocol since the bitmap was built.
-    VyrCropSourceInit();
+    // One hold of the scaler mutex: the table may have been rewritten by the protocol since the
+    // bitmap was built, and must not change between the search and the write.
+    ScalerHandOver handOver;
+    rebuildCropBitmap();
     const uint32_t c = VyrAddCropID(source);
     int free = -1;
     for (uint32_t k = 0; k < kCropCount && free < 0; ++k) {
@@ -265,27 +275,22 @@ int32_t VyrRamPara::VyrAddNewCrop(uint8_t source, const CROP_PARA* in)
     }
     if (free < 0 || c == 0)
         return int32_t(c);
-    {
-        ScalerHandOver handOver;
-        setU16(cropId(free), blk::crop::idWord(source, c));
-        writeCropRect(free, in);
-        handOver.commit(1);
-    }
-    VyrCropSourceInit();
+    setU16(cropId(free), blk::crop::idWord(source, c));
+    writeCropRect(free, in);
+    handOver.commit(1);
+    rebuildCropBitmap();
     return 0;
 }
 
 void VyrRamPara::VyrDeleteCrop(uint8_t source, uint32_t n)
 {
+    ScalerHandOver handOver;
     const int k = findCropEntry(source, n);
     if (k < 0)
         return;
-    {
-        ScalerHandOver handOver;
-        setU16(cropId(k), 0);
-        handOver.commit(1);
-    }
-    VyrCropSourceInit();
+    setU16(cropId(k), 0);
+    handOver.commit(1);
+    rebuildCropBitmap();
 }
 
 void VyrRamPara::VyrSetEDIDPara(uint8_t input, int16_t width, int16_t height, int16_t rate)
@@ -301,6 +306,7 @@ void VyrRamPara::VyrSetEDIDPara(uint8_t input, int16_t width, int16_t height, in
 
 uint32_t VyrRamPara::VyrLanguageChanged()
 {
+    ScalerHandOver lock; // the protocol writes the block and the save slot the shadow under it
     if (u16(blk::kLanguage) == blk::get16(shadow, blk::kLanguage))
         return 0;
     g_language = block[blk::kLanguage];
@@ -364,6 +370,7 @@ int32_t VyrRamPara::VyrUserModeIndex(uint32_t current, uint32_t direction)
 
 uint32_t VyrRamPara::VyrGetCurrentModeIndex()
 {
+    ScalerHandOver lock;
     return block[blk::kCurrentMode] <= kModeCount ? block[blk::kCurrentMode] : 0;
 }
 

@@ -77,6 +77,7 @@ private:
     void para_file_load();
     bool para_file_create();
     void copyMenuFile(uint32_t m); // omenu.json -> MOnn.json; caller holds the file mutex
-    int findCropEntry(uint8_t source, uint32_t n);
+    int findCropEntry(uint8_t source, uint32_t n); // caller holds the scaler mutex
+    void rebuildCropBitmap();                      // caller holds the scaler mutex
     void writeCropRect(uint32_t k, const CROP_PARA* in); // x, y, width, height of crop entry k
 };

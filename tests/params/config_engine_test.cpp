@@ -4,6 +4,8 @@
 #include "platform/sim/sim_board.h"
 
 #include <QSettings>
+#include <functional>
+#include <vector>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -16,26 +18,82 @@ QSettings iniOnDisk()
 
 }
 
-TEST(Config, MissingFileIsCreatedWithEveryKey)
+// The INI items as the settings table gives them: id, key, default text, and the global its value
+// is copied into (null when none reads it).
+struct IniRow {
+    int id;
+    const char* key;
+    const char* defaultText;
+    const char* written; // a value put into the file to see where it goes
+    std::function<QString()> global;
+};
+
+std::vector<IniRow> iniTable()
+{
+    auto text = [](const SharedText& g) { return [&g] { return g.get(); }; };
+    auto number = [](const auto& g) { return [&g] { return QString::number(g.load()); }; };
+    return {
+        {0, "config/TcpPort", "5005", "6123", number(g_port)},
+        {1, "config/UdpPort", "5008", "6124", nullptr},
+        {2, "config/IPAddress", "192.168.1.199", "10.1.2.3", text(g_str_ip)},
+        {3, "config/SubNetMask", "255.255.255.0", "255.255.0.0", text(g_srt_mask)},
+        {4, "config/GateWay", "192.168.1.1", "10.1.0.1", text(g_str_gateway)},
+        {5, "config/MAC", "FF:FF:FF:FF:FF:FF", "00:11:22:33:44:55", nullptr},
+        {6, "config/Barcode", " ", "BC-7", text(g_str_barcode)},
+        {7, "config/WifiIPAddress", "192.168.22.101", "192.168.23.5", text(g_str_wifi_ip)},
+        {8, "config/EDIDCheck", "Once", "Never", text(g_check_edid)},
+        {9, "config/SourceCheck", "255", "7", number(g_check_source)},
+        {10, "config/ImageLayoutPassword", "No", "Yes", text(g_imagelayoutpassword)},
+        {11, "config/skyhubserverip", " ", "cloud.example", text(g_skyhub_cloudserverip)},
+        {12, "config/skyhubserverport", " ", "8080", number(g_skyhub_cloudserverport)},
+        {13, "config/skyhubuserip", " ", "user-1", text(g_skyhub_clouduserid)},
+        {14, "config/skyhubcontrollername", " ", "box-1", text(g_skyhub_controllername)},
+        {15, "config/VyrMaxPixel_UINT", "10485760", "2000000", number(g_vyr_max_pixel)},
+        {16, "config/usbupgradedir", "VYR-R29 Rev.c", "UPG", text(g_usb_grade_path)},
+    };
+}
+
+TEST(Config, MissingFileIsCreatedWithEveryKeyAndItsDefault)
 {
     ConfigEngine* engine = ConfigEngine::pInstance();
     ASSERT_NE(engine, nullptr);
-    QSettings ini(QString::fromStdString(TestRoot::path("/data/configs/tcpip.ini")), QSettings::IniFormat);
+    QSettings ini = iniOnDisk();
     EXPECT_EQ(ini.allKeys().size(), 17);
-    EXPECT_EQ(ini.value("config/TcpPort").toInt(), 5005);
-    EXPECT_EQ(ini.value("config/Barcode").toString(), " ");
-    EXPECT_EQ(ini.value("config/usbupgradedir").toString(), "VYR-R29 Rev.c");
-    EXPECT_EQ(g_port.load(), 5005);
-    EXPECT_EQ(g_str_ip, "192.168.1.199");
-    EXPECT_EQ(g_check_edid, "Once");
-    EXPECT_EQ(g_check_source.load(), 255u);
-    EXPECT_EQ(g_vyr_max_pixel.load(), 0xA00000u);
+    for (const IniRow& r : iniTable()) {
+        EXPECT_EQ(ini.value(r.key).toString(), r.defaultText) << r.key;
+        EXPECT_EQ(engine->read_config_variant(r.id).toString(), r.defaultText) << r.key;
+        EXPECT_EQ(ConfigEngine::strToItem(r.key), r.id) << r.key;
+        EXPECT_EQ(ConfigEngine::strToItem(QString(r.key).mid(7)), r.id) << r.key;
+        EXPECT_TRUE(ConfigEngine::containsItemStr(r.key)) << r.key;
+        if (!r.global)
+            continue;
+        // A blank cloud port is 0; every other default reaches its global as it is.
+        const QString expected = r.id == ConfigItem::SkyhubServerPort ? QStringLiteral("0") : QString(r.defaultText);
+        EXPECT_EQ(r.global(), expected) << r.key;
+    }
+    EXPECT_EQ(g_int_tcp_port.load(), 5005);
     EXPECT_EQ(g_skyhub_cloud.load(), 0);
-    EXPECT_EQ(g_usb_grade_path, "VYR-R29 Rev.c");
     bool sawChattr = false;
     for (const std::string& c : platform::Sim::shellSim().commands())
         sawChattr |= c == "chattr +S /data/configs/tcpip.ini";
     EXPECT_TRUE(sawChattr);
+}
+
+TEST(Config, EveryKeyReachesItsGlobal)
+{
+    QByteArray body = "[config]\n";
+    for (const IniRow& r : iniTable())
+        body += QByteArray(r.key).mid(7) + "=" + r.written + "\n";
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", body));
+    ConfigEngine* engine = ConfigEngine::pInstance();
+    ASSERT_NE(engine, nullptr);
+    for (const IniRow& r : iniTable()) {
+        EXPECT_EQ(engine->read_config_variant(r.id).toString(), r.written) << r.key;
+        if (r.global)
+            EXPECT_EQ(r.global(), r.written) << r.key;
+    }
+    EXPECT_EQ(g_int_tcp_port.load(), 6123);
+    EXPECT_EQ(g_skyhub_cloud.load(), 1);
 }
 
 TEST(Config, StoredValuesWinAndReachTheGlobals)

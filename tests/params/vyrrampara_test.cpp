@@ -6,7 +6,9 @@
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -32,28 +34,108 @@ void clearCrops(VyrRamPara* s)
 
 }
 
-TEST(StoreStart, DefaultsAndStartClearing)
+// The factory defaults, row by row as the block table gives them (block offset, u16 value); every
+// byte not named here is 0. Offsets are written out, not taken from the layout header, so a wrong
+// name there is caught too.
+static std::vector<uint8_t> expectedDefaultFile()
 {
-    VyrRamPara* s = freshStore();
-    EXPECT_EQ(s->u16(0x880), 100);
-    EXPECT_EQ(s->u16(0x562), 1920);
-    EXPECT_EQ(s->u16(0x564), 1080);
-    EXPECT_EQ(s->u16(0x386), 1920); // EDID of input 1
-    EXPECT_EQ(s->u16(0x388), 1080);
-    EXPECT_EQ(s->u16(0x398), 3840); // EDID of input 4
-    EXPECT_EQ(s->u16(0x8E0), 1);    // window 0 shown
-    EXPECT_EQ(s->u16(0x8E0 + 8), 2);
-    EXPECT_EQ(s->u16(0x8E0 + 26 + 8), 5);
-    for (uint32_t w = 0; w < 16; ++w) {
-        EXPECT_EQ(s->block[0xB00 + 4 * w], 60) << w;
-        EXPECT_EQ(s->block[0xB02 + 4 * w], 60) << w;
+    std::vector<uint8_t> f(4096, 0);
+    auto u8 = [&f](uint32_t block, uint8_t v) { f[block - 0x300 + 2] = v; };
+    auto u16 = [&f](uint32_t block, uint16_t v) {
+        f[block - 0x300 + 2] = uint8_t(v);
+        f[block - 0x300 + 3] = uint8_t(v >> 8);
+    };
+    f[0] = 0xAA;
+    f[1] = 0xAA;
+    u8(0x302, 100);
+    const uint16_t edid[6][3] = {{1920, 1080, 60}, {1920, 1080, 60}, {1920, 1080, 60},
+                                 {1920, 1080, 60}, {3840, 2160, 60}, {3840, 2160, 60}};
+    for (uint32_t i = 0; i < 6; ++i)
+        for (uint32_t k = 0; k < 3; ++k)
+            u16(0x380 + 6 * i + 2 * k, edid[i][k]);
+    const struct {
+        uint32_t offset;
+        uint16_t value;
+    } words[] = {
+        {0x562, 1920}, {0x564, 1080}, {0x566, 0},    {0x568, 0},    {0x56A, 1},   {0x56C, 1},
+        {0x56E, 1920}, {0x570, 1080}, {0x584, 1920}, {0x586, 1080}, {0x58C, 1920}, {0x58E, 1080},
+        {0x880, 100},  {0x882, 50},   {0x884, 10},   {0x886, 50},   {0x888, 2},
+        {0x88A, 64},   {0x88C, 64},   {0x88E, 64},   {0x8DE, 1},
+    };
+    for (const auto& w : words)
+        u16(w.offset, w.value);
+    for (uint32_t k = 0; k < 64; ++k) { // 64 crop slots up to 0x83F: not in use, 0, 0, 1920, 1080
+        u16(0x5C0 + 10 * k, 0x0002);
+        u16(0x5C0 + 10 * k + 6, 1920);
+        u16(0x5C0 + 10 * k + 8, 1080);
     }
-    EXPECT_EQ(s->block[0x360], 0);
-    EXPECT_EQ(s->u16(0x362), 0);
+    for (uint32_t w = 0; w < 16; ++w)
+        u16(0x8A0 + 2 * w, uint16_t(w));
+    const uint16_t windows[6][6] = {// state, source, x, y, width, height
+                                    {1, 2, 0, 0, 1920, 1080}, {0, 5, 0, 0, 1920, 1080}, {0, 3, 0, 0, 1920, 1080},
+                                    {0, 4, 0, 0, 1920, 1080}, {0, 1, 0, 0, 1920, 1080}, {0, 0, 0, 0, 1920, 1080}};
+    const uint32_t fields[6] = {0, 8, 10, 12, 14, 16};
+    for (uint32_t w = 0; w < 6; ++w)
+        for (uint32_t k = 0; k < 6; ++k)
+            u16(0x8E0 + 26 * w + fields[k], windows[w][k]);
+    return f;
+}
+
+TEST(StoreStart, DefaultsAreExactlyTheBlockTable)
+{
+    const std::vector<uint8_t> expected = expectedDefaultFile();
+    for (uint32_t i = 0; i < 4096; ++i)
+        EXPECT_EQ(default_para_ramlist[i], expected[i]) << "file byte " << i << ", block offset 0x" << std::hex << i + 0x2FE;
+
+    VyrRamPara* s = freshStore();
+    const QByteArray file = TestRoot::readFile("/data/ram_device_info");
+    ASSERT_EQ(file.size(), 4096);
+    EXPECT_EQ(0, memcmp(file.constData(), expected.data(), 4096)) << "the file a first start creates";
+    // After start: the defaults, with the fade times' low bytes at 60 for all sixteen windows.
+    std::vector<uint8_t> block(expected.begin() + 2, expected.begin() + 2 + 3328);
+    for (uint32_t w = 0; w < 16; ++w) {
+        block[0xB00 + 4 * w - 0x300] = 60;
+        block[0xB02 + 4 * w - 0x300] = 60;
+    }
+    for (uint32_t b = 0x300; b < 0x1000; ++b)
+        EXPECT_EQ(s->block[b], block[b - 0x300]) << "block offset 0x" << std::hex << b;
+}
+
+TEST(StoreStart, StartClearsItsFieldsAndPublishesTheStatusBytes)
+{
+    // A saved file with every start-cleared field set: test pattern, current mode, the request's
+    // high byte, the black screen and the splice field; fade times something else than 60.
+    std::vector<uint8_t> file = expectedDefaultFile();
+    auto at = [&file](uint32_t block) -> uint8_t& { return file[block - 0x300 + 2]; };
+    at(0x360) = 3;
+    at(0x361) = 4;
+    at(0x362) = 5;
+    at(0x363) = 6;
+    at(0x364) = 7;
+    at(0x365) = 8;
+    at(0x844) = 1;
+    at(0x845) = 1;
+    at(0x560) = 2;
+    at(0x561) = 2;
+    at(0xB00) = 9;
+    at(0xB01) = 9;
+    at(0xB3E) = 9;
+    at(0x300) = 3;
+    ASSERT_TRUE(TestRoot::writeFile("/data/ram_device_info", QByteArray(reinterpret_cast<const char*>(file.data()), 4096)));
+    VyrRamPara* s = freshStore();
+    for (uint32_t b : {0x360u, 0x361u, 0x362u, 0x363u, 0x365u, 0x844u, 0x845u, 0x560u, 0x561u})
+        EXPECT_EQ(s->block[b], 0) << std::hex << b;
+    EXPECT_EQ(s->block[0x364], 7) << "only the request's high byte is cleared";
+    EXPECT_EQ(s->block[0xB00], 60);
+    EXPECT_EQ(s->block[0xB01], 9) << "only the low byte is set";
+    EXPECT_EQ(s->block[0xB3E], 60) << "fade-out of window 15";
+    EXPECT_EQ(g_language.load(), 3);
     EXPECT_EQ(0, memcmp(s->block, s->shadow, kBlockSize));
     EXPECT_EQ(s->image[0x25], 0x80);
     EXPECT_EQ(s->image[0x26], 0x1F);
     EXPECT_EQ(s->image[0x27], 0x07);
+    for (uint32_t i = 0x28; i < 0x425; ++i)
+        ASSERT_EQ(s->image[i], 0) << std::hex << i;
     for (uint32_t m = 0; m < kModeCount; ++m)
         EXPECT_FALSE(s->VyrUserModeSaved(m));
 }
@@ -267,4 +349,37 @@ TEST(ScalerHandOverFlag, PendingRecordReplacementIsNotLowered)
         h.commit(1);
     }
     EXPECT_EQ(scaler->change_flag, 2);
+}
+
+TEST(StoreConcurrency, PanelCropAndLanguageReadsDoNotRaceProtocolWrites)
+{
+    // The panel works on crops and the language while protocol threads copy into the same bytes;
+    // under the thread sanitizer any unguarded read or write here is reported.
+    VyrRamPara* s = freshStore();
+    clearCrops(s);
+    std::atomic<bool> stop{false};
+    std::thread protocol([&] {
+        uint8_t bytes[10] = {0x02, 0x00, 0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04};
+        for (int i = 0; !stop.load(); ++i) {
+            bytes[2] = uint8_t(i);
+            s->VyrRamParaDeal(bytes, 10, 0x5C0 + 10 * uint32_t(i % 40));
+            const uint8_t language[2] = {uint8_t(i % 5), 0};
+            s->VyrRamParaDeal(language, 2, 0x300);
+        }
+    });
+    const CROP_PARA rect{0, 10, 20, 300, 200};
+    for (int i = 0; i < 200; ++i) {
+        s->VyrAddNewCrop(uint8_t(i % 6), &rect);
+        s->VyrGetSourceNum(uint8_t(i % 6), 40);
+        CROP_PARA out{};
+        int index = 0;
+        s->VyrGetCropPara(uint8_t(i % 6), 1, &out, &index);
+        s->VyrSetCropPara(uint8_t(i % 6), 1, &rect);
+        s->VyrDeleteCrop(uint8_t(i % 6), 1);
+        s->VyrLanguageChanged();
+        s->VyrGetCurrentModeIndex();
+    }
+    stop = true;
+    protocol.join();
+    EXPECT_LE(s->VyrGetSourceNum(0, 40), 40u);
 }
