@@ -77,26 +77,6 @@ protected:
         return out;
     }
 
-    // Data writes of the log in one bank.
-    std::vector<Transfer> writesInBank(uint8_t bank)
-    {
-        std::vector<Transfer> out;
-        for (const Transfer& t : c331Chip().log())
-            if (t.kind == Transfer::Write && t.bank == bank)
-                out.push_back(t);
-        return out;
-    }
-
-    // The two values each bank-0x02 group takes after its selector pulses, in order.
-    std::vector<uint8_t> groupValues()
-    {
-        std::vector<uint8_t> out;
-        for (const Transfer& t : writesInBank(0x02))
-            if (t.addr != 0x7F)
-                out.push_back(t.value);
-        return out;
-    }
-
     void prepareModel()
     {
         scaler->load_system_param();
@@ -253,9 +233,10 @@ TEST_F(BringUp, PanelFollowsTransmitterModeAndLayout)
         EXPECT_EQ(scaler->g_ich_owner[c], -1);
 }
 
-// The register programme on the wire, in order, from the rows of the chip's set-up with the
-// default system parameters (transmitter mode 0, 27 MHz x 22 / 4 MHz: divider class 0x4C).
-static std::vector<std::string> initialProgramme(bool full)
+// The register programme on the wire, in order, from the rows of the chip's set-up; the default
+// system parameters apart from the transmitter mode and the PLL multiplier, and the divider class
+// they lead to.
+static std::vector<std::string> initialProgramme(bool full, int mode, uint32_t multiplier, uint32_t dividerClass)
 {
     Wire w;
     if (full) {
@@ -270,19 +251,26 @@ static std::vector<std::string> initialProgramme(bool full)
         w.reg(0x00, 0x08 + k, 1, 0x11);
     for (uint32_t k = 0; k < 8; ++k)
         w.reg(0x00, 0x10 + k, 1, 2 * k);
-    const uint32_t pll1[5] = {0, 137, 0, 1, 22}, pll2[4] = {137, 0, 2, 24};
+    const uint32_t pll1[5] = {0, 137, 0, 1, multiplier}, pll2[4] = {137, 0, 2, 24};
     for (uint32_t i = 0; i < 5; ++i)
         w.reg(0x00, 0x47 + i, 1, pll1[i]);
     for (uint32_t i = 0; i < 4; ++i)
         w.reg(0x00, 0x51 + i, 1, pll2[i]);
-    w.reg(0x03, 0x2C, 1, 5);
-    w.reg(0x03, 0x36, 1, 5);
-    w.reg(0x03, 0x2F, 2, 0x780);
-    w.reg(0x03, 0x39, 2, 0x780);
-    w.reg(0x03, 0x46, 1, 1);
-    w.reg(0x03, 0x4E, 1, 1);
-    for (uint32_t a : {0x55u, 0x5Eu, 0x62u})
-        w.reg(0x03, a, 4, 0x73625140);
+    uint32_t order[3] = {0x76543210, 0x76543210, 0x76543210};
+    if (mode == 2) {
+        order[0] = 0x00010000;
+    } else if (mode != 1) {
+        w.reg(0x03, 0x2C, 1, 5);
+        w.reg(0x03, 0x36, 1, 5);
+        w.reg(0x03, 0x2F, 2, 0x780);
+        w.reg(0x03, 0x39, 2, 0x780);
+        w.reg(0x03, 0x46, 1, 1);
+        w.reg(0x03, 0x4E, 1, 1);
+        order[0] = order[1] = order[2] = 0x73625140;
+    }
+    w.reg(0x03, 0x55, 4, order[0]);
+    w.reg(0x03, 0x5E, 4, order[1]);
+    w.reg(0x03, 0x62, 4, order[2]);
     const uint32_t base[4] = {0x08800000, 0x11000000, 0x19800000, 0x22000000};
     for (uint32_t n = 0; n < 8; ++n) {
         const bool shared = n == 5 || n == 7; // banks 0x66 and 0x86
@@ -317,53 +305,38 @@ static std::vector<std::string> initialProgramme(bool full)
     w.reg(0xFF, 0x04, 1, 0x61);
     for (uint32_t sel : {0x0E, 0x0F, 0x0D, 0x0F})
         w.reg(0x02, 0x7F, 1, sel);
-    w.reg(0x02, 0x08, 1, 0x4C);
-    w.reg(0x02, 0x09, 1, 9);
+    const uint32_t modeValue = mode == 1 ? 5 : 9;
+    w.reg(0x02, 0x08, 1, dividerClass);
+    w.reg(0x02, 0x09, 1, modeValue);
     for (uint32_t sel : {0x0B, 0x0F, 0x07, 0x0F})
         w.reg(0x02, 0x7F, 1, sel);
-    w.reg(0x02, 0x24, 1, 0x4C);
-    w.reg(0x02, 0x25, 1, 9);
+    w.reg(0x02, 0x24, 1, dividerClass);
+    w.reg(0x02, 0x25, 1, modeValue);
     return w.out;
 }
 
 TEST_F(BringUp, InitialProgrammeGoesOutRowByRow)
 {
-    for (int full : {1, 0}) {
+    struct Case {
+        int full, mode, clockHz, multiplier;
+        uint32_t dividerClass;
+    };
+    // ratio = clock x multiplier / (4 MHz, or 2 MHz in mode 1): class 0x44 below 21, 0x48 to 40
+    const Case cases[] = {{1, 0, 27000000, 22, 0x4C}, {0, 0, 27000000, 22, 0x4C}, {1, 0, 4000000, 20, 0x44},
+                          {1, 0, 4000000, 21, 0x48}, {1, 0, 4000000, 40, 0x48}, {1, 0, 4000000, 41, 0x4C},
+                          {1, 1, 4000000, 10, 0x44}, {1, 1, 4000000, 20, 0x48}, {1, 1, 4000000, 21, 0x4C},
+                          {1, 2, 4000000, 20, 0x44}, {0, 2, 27000000, 22, 0x4C}};
+    for (const Case& c : cases) {
         prepareModel();
+        scaler->PS_VBOTX_MODE = c.mode;
+        scaler->PS_CLOCK[2] = c.clockHz;
+        scaler->PS_PLL_SET1[4] = c.multiplier;
         scaler->drv->init_reg_acc_param();
         c331Chip().clearLog();
-        scaler->write_initial_setting(full);
-        EXPECT_EQ(wire(), initialProgramme(full)) << "full set-up " << full;
+        scaler->write_initial_setting(c.full);
+        EXPECT_EQ(wire(), initialProgramme(c.full, c.mode, c.multiplier, c.dividerClass))
+            << "full " << c.full << " mode " << c.mode << " x" << c.multiplier;
     }
-}
-
-TEST_F(BringUp, DividerClassAndDataOrderFollowTheTransmitter)
-{
-    struct Case {
-        int mode, multiplier;
-        uint8_t dividerClass, modeValue;
-    };
-    // reference clock 4 MHz: the ratio is the multiplier (mode 1 doubles it)
-    const Case cases[] = {{0, 20, 0x44, 9}, {0, 21, 0x48, 9}, {0, 40, 0x48, 9},
-                          {0, 41, 0x4C, 9}, {1, 20, 0x48, 5}, {1, 21, 0x4C, 5}};
-    for (const Case& c : cases) {
-        scaler->load_system_param();
-        scaler->PS_CLOCK[2] = 4000000;
-        scaler->PS_PLL_SET1[4] = c.multiplier;
-        scaler->PS_VBOTX_MODE = c.mode;
-        c331Chip().clearLog();
-        scaler->write_initial_setting(1);
-        const std::vector<uint8_t> expected{c.dividerClass, c.modeValue, c.dividerClass, c.modeValue};
-        EXPECT_EQ(groupValues(), expected) << c.mode << "/" << c.multiplier;
-    }
-    for (uint32_t d : {0x035504u, 0x035E04u, 0x036204u})
-        EXPECT_EQ(c331Chip().value(d), 0x76543210u);
-    EXPECT_TRUE(c331Chip().writesTo(0x032C01).empty()) << "mode 1 leaves the mode-0 rows out";
-
-    scaler->PS_VBOTX_MODE = 2;
-    scaler->write_initial_setting(0);
-    EXPECT_EQ(c331Chip().value(0x035504), 0x00010000u);
-    EXPECT_EQ(c331Chip().value(0x035E04), 0x76543210u);
 }
 
 namespace {

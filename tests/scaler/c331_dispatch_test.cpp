@@ -26,27 +26,33 @@ struct Write {
     uint16_t value;
 };
 
-// What a hand-over raised for the other workers.
-struct Requests {
-    bool bri = false, onoff = false, lcd = false, audio = false;
-    int edid = -1;     // the one input whose custom EDID was asked for
-    int ledPara = 0;   // g_set_led_para afterwards
-    bool operator==(const Requests& o) const
-    {
-        return bri == o.bri && onoff == o.onoff && lcd == o.lcd && audio == o.audio && edid == o.edid && ledPara == o.ledPara;
-    }
-};
-std::ostream& operator<<(std::ostream& os, const Requests& r)
+// What a hand-over raised for the other workers: "bri", "onoff", "lcd", "audio", "edid<input>",
+// "led<g_set_led_para>", in that order.
+std::string taken(fpga_manage* fpga)
 {
-    return os << "bri " << r.bri << " onoff " << r.onoff << " lcd " << r.lcd << " audio " << r.audio << " edid "
-              << r.edid << " ledPara " << r.ledPara;
+    keltosource* k = keltosource::p_kelto_source;
+    std::string r;
+    for (auto [name, raised] : {std::pair<const char*, bool>{"bri", fpga->bri_request.load()},
+                                {"onoff", fpga->onoff_request.load()}, {"lcd", fpga->lcd_request.load()},
+                                {"audio", k->audio_sel_req.load()}})
+        if (raised)
+            r += std::string(r.empty() ? "" : " ") + name;
+    for (int p = 0; p < 6; ++p)
+        if (k->custom_edid_req[p].load())
+            r += (r.empty() ? "edid" : " edid") + std::to_string(p);
+    if (g_set_led_para.load())
+        r += (r.empty() ? "led" : " led") + std::to_string(g_set_led_para.load());
+    return r;
 }
-Requests bri() { Requests r; r.bri = true; return r; }
-Requests onoff() { Requests r; r.onoff = true; return r; }
-Requests lcd() { Requests r; r.lcd = true; return r; }
-Requests audio() { Requests r; r.audio = true; return r; }
-Requests edid(int p) { Requests r; r.edid = p; return r; }
-Requests led(int v) { Requests r; r.ledPara = v; return r; }
+
+void clearRequests(fpga_manage* fpga)
+{
+    fpga->bri_request = fpga->onoff_request = fpga->lcd_request = 0;
+    keltosource::p_kelto_source->audio_sel_req = 0;
+    for (auto& req : keltosource::p_kelto_source->custom_edid_req)
+        req = 0;
+    g_set_led_para = 0;
+}
 
 // Crop entry 7: crop 1 of source 4 (HDMI 3) at 10, 20, 640 x 360; window 0 shows it.
 const std::vector<Write> kCropOnWindow0 = {
@@ -60,7 +66,7 @@ struct Case {
     std::vector<Write> writes;
     bool fpgaUp;
     std::vector<std::string> calls;
-    Requests requests;
+    const char* requests;
 };
 
 std::vector<std::string> cat(std::vector<std::string> a, const std::vector<std::string>& b)
@@ -72,52 +78,52 @@ std::vector<std::string> cat(std::vector<std::string> a, const std::vector<std::
 // Defaults: brightness 100, contrast 50, sharpness 10, saturation 50, colour temperature 2 with
 // gains 64; window 0 shown on source 2, windows 1-5 hidden; audio on window 0; LED 1920 x 1080.
 const Case kCases[] = {
-    {"Brightness", {}, {{blk::kBrightness, 20}}, false, control("c331_SetBrightness", 50), bri()},
-    {"Contrast", {}, {{blk::kContrast, 70}}, false, control("c331_SetContrast", 70), {}},
-    {"Sharpness", {}, {{blk::kSharpness, 30}}, false, control("c331_SetSharpness", 30), {}},
-    {"Saturation", {}, {{blk::kSaturation, 30}}, false, control("c331_SetSaturation", 30), {}},
-    {"ColourMode", {}, {{blk::kColourTemp, 0}}, false, control("c331_SetColorTemp", kColour(0, 64, 64, 64)), {}},
-    {"RedGain", {}, {{blk::kColourRed, 90}}, false, control("c331_SetColorTemp", kColour(2, 90, 64, 64)), {}},
-    {"GreenGain", {}, {{blk::kColourGreen, 100}}, false, control("c331_SetColorTemp", kColour(2, 64, 100, 64)), {}},
-    {"BlueGain", {}, {{blk::kColourBlue, 120}}, false, control("c331_SetColorTemp", kColour(2, 64, 64, 120)), {}},
+    {"Brightness", {}, {{blk::kBrightness, 20}}, false, control("c331_SetBrightness", 50), "bri"},
+    {"Contrast", {}, {{blk::kContrast, 70}}, false, control("c331_SetContrast", 70), ""},
+    {"Sharpness", {}, {{blk::kSharpness, 30}}, false, control("c331_SetSharpness", 30), ""},
+    {"Saturation", {}, {{blk::kSaturation, 30}}, false, control("c331_SetSaturation", 30), ""},
+    {"ColourMode", {}, {{blk::kColourTemp, 0}}, false, control("c331_SetColorTemp", kColour(0, 64, 64, 64)), ""},
+    {"RedGain", {}, {{blk::kColourRed, 90}}, false, control("c331_SetColorTemp", kColour(2, 90, 64, 64)), ""},
+    {"GreenGain", {}, {{blk::kColourGreen, 100}}, false, control("c331_SetColorTemp", kColour(2, 64, 100, 64)), ""},
+    {"BlueGain", {}, {{blk::kColourBlue, 120}}, false, control("c331_SetColorTemp", kColour(2, 64, 64, 120)), ""},
     {"AllColourFieldsOnce", {}, {{blk::kColourTemp, 0}, {blk::kColourRed, 1}, {blk::kColourGreen, 2}, {blk::kColourBlue, 3}},
-     false, control("c331_SetColorTemp", kColour(0, 1, 2, 3)), {}},
+     false, control("c331_SetColorTemp", kColour(0, 1, 2, 3)), ""},
     {"Priority", {}, {{blk::layerPriority(3), 9}}, false,
-     {call("c331_SetWinPriority", {3, 9}), call("c331_SetWinPriority1")}, {}},
-    {"Mirror", {}, {{blk::window(0, win::kMirror), 3}}, false, {call("c331_SetWinAttr", {0, 3})}, {}},
-    {"SourceOfAudioWindow", {}, {{blk::window(0, win::kSource), 4}}, false, {call("c331_SetInputsource", {0, 4})}, audio()},
-    {"SourceOfOtherWindow", {}, {{blk::window(1, win::kSource), 0}}, false, {call("c331_SetInputsource", {1, 0})}, {}},
-    {"OutputWord", {}, {{blk::window(0, win::kOutput), 0x105}}, false, {call("c331_SetWinOutput", {0, 0x105})}, {}},
-    {"DotByDot", {}, {{blk::window(0, win::kDotByDot), 2}}, false, {call("c331_SetWinDbdMode", {0, 2})}, {}},
-    {"State", {}, {{blk::window(0, win::kState), 0}}, false, kRebuild, {}},
-    {"X", {}, {{blk::window(1, win::kX), 100}}, false, kRebuild, {}},
-    {"Y", {}, {{blk::window(5, win::kY), 100}}, false, kRebuild, {}},
-    {"Width", {}, {{blk::window(2, win::kWidth), 960}}, false, kRebuild, {}},
-    {"Height", {}, {{blk::window(0, win::kHeight), 540}}, false, kRebuild, {}},
-    {"UnusedWindowFields", {}, {{blk::window(0, 2), 7}, {blk::window(0, 6), 7}, {blk::window(0, 24), 7}}, false, {}, {}},
-    {"Audio", {}, {{blk::window(3, win::kAudio), 255}}, false, {}, audio()},
-    {"Pattern", {}, {{blk::kTestPattern, 2}}, false, {call("c331_SetPattern", {2})}, {}},
-    {"Edid", {}, {{blk::edidWidth(2), 1280}}, false, {}, edid(2)},
-    {"BlackScreen", {}, {{blk::kBlackScreen, 1}}, false, {}, onoff()},
-    {"CanvasX", {}, {{blk::kCanvasX, 8}}, false, {}, lcd()},
-    {"CanvasY", {}, {{blk::kCanvasY, 8}}, false, {}, lcd()},
-    {"OsdMenu", {}, {{blk::kOsdMenu, 1}}, false, {call("vyrApi_OsdSet", {0, 1})}, {}},
-    {"LedWidthFpgaDown", {}, {{blk::kLedWidth, 3840}}, false, {call("vyrApi_PnlInit2", {3840, 1080, 1920, 1080, 0})}, {}},
-    {"LedHeightFpgaUp", {}, {{blk::kLedHeight, 2160}}, true, {call("vyrApi_PnlInit2", {1920, 2160, 1920, 1080, 0})}, led(2)},
-    {"Output1Width", {}, {{blk::kOutput1Width, 960}}, true, {call("vyrApi_PnlInit2", {1920, 1080, 960, 1080, 0})}, led(2)},
-    {"Output1Height", {}, {{blk::kOutput1Height, 540}}, true, {call("vyrApi_PnlInit2", {1920, 1080, 1920, 540, 0})}, led(2)},
+     {call("c331_SetWinPriority", {3, 9}), call("c331_SetWinPriority1")}, ""},
+    {"Mirror", {}, {{blk::window(0, win::kMirror), 3}}, false, {call("c331_SetWinAttr", {0, 3})}, ""},
+    {"SourceOfAudioWindow", {}, {{blk::window(0, win::kSource), 4}}, false, {call("c331_SetInputsource", {0, 4})}, "audio"},
+    {"SourceOfOtherWindow", {}, {{blk::window(1, win::kSource), 0}}, false, {call("c331_SetInputsource", {1, 0})}, ""},
+    {"OutputWord", {}, {{blk::window(0, win::kOutput), 0x105}}, false, {call("c331_SetWinOutput", {0, 0x105})}, ""},
+    {"DotByDot", {}, {{blk::window(0, win::kDotByDot), 2}}, false, {call("c331_SetWinDbdMode", {0, 2})}, ""},
+    {"State", {}, {{blk::window(0, win::kState), 0}}, false, kRebuild, ""},
+    {"X", {}, {{blk::window(1, win::kX), 100}}, false, kRebuild, ""},
+    {"Y", {}, {{blk::window(5, win::kY), 100}}, false, kRebuild, ""},
+    {"Width", {}, {{blk::window(2, win::kWidth), 960}}, false, kRebuild, ""},
+    {"Height", {}, {{blk::window(0, win::kHeight), 540}}, false, kRebuild, ""},
+    {"UnusedWindowFields", {}, {{blk::window(0, 2), 7}, {blk::window(0, 6), 7}, {blk::window(0, 24), 7}}, false, {}, ""},
+    {"Audio", {}, {{blk::window(3, win::kAudio), 255}}, false, {}, "audio"},
+    {"Pattern", {}, {{blk::kTestPattern, 2}}, false, {call("c331_SetPattern", {2})}, ""},
+    {"Edid", {}, {{blk::edidWidth(2), 1280}}, false, {}, "edid2"},
+    {"BlackScreen", {}, {{blk::kBlackScreen, 1}}, false, {}, "onoff"},
+    {"CanvasX", {}, {{blk::kCanvasX, 8}}, false, {}, "lcd"},
+    {"CanvasY", {}, {{blk::kCanvasY, 8}}, false, {}, "lcd"},
+    {"OsdMenu", {}, {{blk::kOsdMenu, 1}}, false, {call("vyrApi_OsdSet", {0, 1})}, ""},
+    {"LedWidthFpgaDown", {}, {{blk::kLedWidth, 3840}}, false, {call("vyrApi_PnlInit2", {3840, 1080, 1920, 1080, 0})}, ""},
+    {"LedHeightFpgaUp", {}, {{blk::kLedHeight, 2160}}, true, {call("vyrApi_PnlInit2", {1920, 2160, 1920, 1080, 0})}, "led2"},
+    {"Output1Width", {}, {{blk::kOutput1Width, 960}}, true, {call("vyrApi_PnlInit2", {1920, 1080, 960, 1080, 0})}, "led2"},
+    {"Output1Height", {}, {{blk::kOutput1Height, 540}}, true, {call("vyrApi_PnlInit2", {1920, 1080, 1920, 540, 0})}, "led2"},
     {"SpliceOnceForAllFive", {}, {{blk::kSpliceMode, 2}, {blk::kLedWidth, 7}, {blk::kLedHeight, 8}, {blk::kOutput1Width, 9},
-      {blk::kOutput1Height, 10}}, true, {call("vyrApi_PnlInit2", {7, 8, 9, 10, 2})}, led(2)},
+      {blk::kOutput1Height, 10}}, true, {call("vyrApi_PnlInit2", {7, 8, 9, 10, 2})}, "led2"},
     {"CropSource", {}, kCropOnWindow0, false,
      {call("c331_SetInputsourceCrop", {0, 0x8007}), call("c331_SetCrop", {0, 1, 10, 20, 640, 360}),
-      call("c331_SetInputsource", {0, 4})}, audio()},
+      call("c331_SetInputsource", {0, 4})}, "audio"},
     {"CropSwitchedOff", kCropOnWindow0, {{blk::window(0, win::kSource), 3}}, false,
-     {call("c331_SetCrop", {0, 0}), call("c331_SetInputsource", {0, 3})}, audio()},
+     {call("c331_SetCrop", {0, 0}), call("c331_SetInputsource", {0, 3})}, "audio"},
     // Refused: the previous source stays on the window.
-    {"SourceWordWithHighByte", {}, {{blk::window(0, win::kSource), 0x0102}}, false, {}, {}},
-    {"SourceSix", {}, {{blk::window(0, win::kSource), 6}}, false, {}, {}},
-    {"CropPastTheTable", {}, {{blk::window(0, win::kSource), win::kSourceCrop | 40}}, false, {}, {}},
-    {"UnusedCrop", {}, {{blk::window(0, win::kSource), win::kSourceCrop | 9}}, false, {}, {}},
+    {"SourceWordWithHighByte", {}, {{blk::window(0, win::kSource), 0x0102}}, false, {}, ""},
+    {"SourceSix", {}, {{blk::window(0, win::kSource), 6}}, false, {}, ""},
+    {"CropPastTheTable", {}, {{blk::window(0, win::kSource), win::kSourceCrop | 40}}, false, {}, ""},
+    {"UnusedCrop", {}, {{blk::window(0, win::kSource), win::kSourceCrop | 9}}, false, {}, ""},
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -128,30 +134,6 @@ void apply(VyrRamPara& s, const std::vector<Write>& writes)
 {
     for (const Write& w : writes)
         s.setU16(w.offset, w.value);
-}
-
-Requests taken(fpga_manage* fpga)
-{
-    Requests r;
-    r.bri = fpga->bri_request.load();
-    r.onoff = fpga->onoff_request.load();
-    r.lcd = fpga->lcd_request.load();
-    keltosource* k = keltosource::p_kelto_source;
-    r.audio = k->audio_sel_req.load();
-    for (int p = 5; p >= 0; --p)
-        if (k->custom_edid_req[p].load())
-            r.edid = p;
-    r.ledPara = g_set_led_para.load();
-    return r;
-}
-
-void clearRequests(fpga_manage* fpga)
-{
-    fpga->bri_request = fpga->onoff_request = fpga->lcd_request = 0;
-    keltosource::p_kelto_source->audio_sel_req = 0;
-    for (auto& req : keltosource::p_kelto_source->custom_edid_req)
-        req = 0;
-    g_set_led_para = 0;
 }
 
 }

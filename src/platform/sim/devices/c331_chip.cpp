@@ -3,6 +3,7 @@
 #include "platform/sim/devices/c331_flash.h"
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -92,6 +93,7 @@ struct C331Chip::State {
     bool phaseRunning = true;
     BusSetup bus;
     std::function<void()> hook;
+    std::atomic<bool> hooked{false}; // a hook is set: only then is it copied out per transfer
 };
 
 void C331Chip::State::powerOn()
@@ -198,13 +200,15 @@ C331Chip::~C331Chip() = default;
 
 bool C331Chip::transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speedHz)
 {
-    std::function<void()> hook;
-    {
-        std::lock_guard<std::mutex> lock(s_->mutex);
-        hook = s_->hook;
+    if (s_->hooked.load()) {
+        std::function<void()> hook;
+        {
+            std::lock_guard<std::mutex> lock(s_->mutex);
+            hook = s_->hook;
+        }
+        if (hook)
+            hook();
     }
-    if (hook)
-        hook();
     std::lock_guard<std::mutex> lock(s_->mutex);
     State& s = *s_;
     ++s.transfers;
@@ -396,6 +400,7 @@ std::vector<std::string> C331Chip::violations() const
 void C331Chip::setTransferHook(std::function<void()> hook)
 {
     std::lock_guard<std::mutex> lock(s_->mutex);
+    s_->hooked = bool(hook);
     s_->hook = std::move(hook);
 }
 
