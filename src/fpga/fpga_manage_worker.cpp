@@ -165,8 +165,10 @@ bool fpga_manage::busy()
     if (job >= 1 && job <= 6)
         return true;
     // A PC frame or a card reply in flight, the brightness record to reload, an upgrade.
-    return pass_pending.load() || pc_cmd_valid.load() || bri_reload.load() || g_usb_grade.load() ||
-           change_word(36) != 0 || change_word(42) != 0;
+    if (pass_pending.load() || pc_cmd_valid.load() || bri_reload.load() || g_usb_grade.load())
+        return true;
+    PosixLock lock(pass_mutex); // the transports' interrupt service writes the wait states
+    return change_word(36) != 0 || change_word(42) != 0;
 }
 
 std::chrono::milliseconds fpga_manage::next_pause()
