@@ -95,8 +95,8 @@ public:
     std::atomic<uint8_t> onoff_request{0};      // LED output on/off (blk::kBlackScreen) changed
     std::atomic<uint8_t> lcd_request{0};        // canvas offset (blk::kCanvasX/Y) changed
     std::atomic<uint8_t> bri_request{0};        // block brightness changed (under Utils::_bri_set_mutex)
-    uint8_t fpga_status = 0;                    // status byte (group 0x82 byte 22); bit 1 in device info
-    uint16_t wlan_state_word = 0;               // port links of the last link report
+    std::atomic<uint8_t> fpga_status{0};        // status byte (group 0x82 byte 22); bit 1 in device info
+    std::atomic<uint16_t> wlan_state_word{0};   // port links of the last link report (read by the protocol)
     TimeRealType time_now = {};                 // refreshed by the worker, read by the schedule
     static fpga_manage* instanceWithoutWorker(); // tests: the same set-up without the thread; drive runOnce()
     // An event for the worker (a request byte, the LED-parameter hand-over, a job, a pass-through

@@ -463,7 +463,7 @@ TEST_F(FpgaWorker, LinkWatchdogAndLinkReport)
     tick(2);
     ASSERT_EQ(spy.count(), 1);
     EXPECT_EQ(spy.at(0).at(0).toInt(), 11);
-    EXPECT_EQ(fpga->wlan_state_word, 1 << 9);
+    EXPECT_EQ(fpga->wlan_state_word.load(), 1 << 9);
 
     fpgaChip().setLinkDropReads(8);
     ASSERT_TRUE(runUntil([this] { return fpga->vbo_wd_flag[0] == 1; }, 20));
