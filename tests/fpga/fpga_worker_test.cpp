@@ -572,6 +572,12 @@ private:
     std::thread thread_;
 };
 
+// Ends the worker thread however the test leaves, before the simulated board goes away.
+struct WorkerStopper {
+    fpga_manage* fpga;
+    ~WorkerStopper() { fpga->stop_worker(); }
+};
+
 bool waitUntilUp(fpga_manage* fpga, int seconds)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -587,6 +593,7 @@ TEST(FpgaWorkerThread, NamedThreadSleepsWhileIdleAndWakesForEvents)
     VyrRamPara::pInstance();
     keltosource::pInstance()->clock_state[0] = 2;
     fpga_manage* fpga = fpga_manage::pInstance();
+    WorkerStopper stopper{fpga};
     EXPECT_TRUE(QDir(QString::fromStdString(TestRoot::path("/data/smartmapping"))).exists());
     EXPECT_TRUE(QDir(QString::fromStdString(TestRoot::path("/data/rcvrecovery"))).exists());
     const std::string worker = workerTask();
@@ -628,6 +635,7 @@ TEST(FpgaWorkerStart, MissingConfigFlashStillBringsFpga0Up)
     VyrRamPara::pInstance();
     keltosource::pInstance()->clock_state[0] = 2;
     fpga_manage* fpga = fpga_manage::pInstance();
+    WorkerStopper stopper{fpga};
     ASSERT_TRUE(fpga->worker_started);
     EXPECT_TRUE(logHas("configuration flash of FPGA 0 missing"));
     fpga_manage::gpio_write(fpga->rst_fpga0, 16);
