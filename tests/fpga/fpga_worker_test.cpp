@@ -588,7 +588,7 @@ bool waitUntilUp(fpga_manage* fpga, int seconds)
 
 }
 
-TEST(FpgaWorkerThread, NamedThreadSleepsWhileIdleAndWakesForEvents)
+TEST(FpgaWorkerTiming, NamedThreadSleepsWhileIdleAndWakesForEvents)
 {
     VyrRamPara::pInstance();
     keltosource::pInstance()->clock_state[0] = 2;
