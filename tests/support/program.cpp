@@ -24,6 +24,10 @@ Program::Program(const std::string& root) : m_root(root)
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<std::string> env = {"VYR_ROOT=" + root, "QT_QPA_PLATFORM=offscreen", "LC_ALL=C",
                                     "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
+    // A sanitizer build of the program reads the same suppressions and settings as its tests.
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+        if (const char* value = getenv(name))
+            env.push_back(std::string(name) + "=" + value);
     std::vector<char*> envp;
     for (std::string& e : env)
         envp.push_back(e.data());
