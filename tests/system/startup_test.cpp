@@ -51,7 +51,7 @@ TEST(ProgramStart, DamagedFileIsReplacedByTheDefaults)
     EXPECT_EQ(uint8_t(para[0x582]), 100) << "defaults, never zeros";
 }
 
-TEST(ProgramStart, AnswersOnTheControlPortSoonAfterItsTwoStartPauses)
+TEST(StartTiming, AnswersOnTheControlPortSoonAfterItsTwoStartPauses)
 {
     // Of the start-up only the two pauses of 2 s each are long; what comes beside them (loading,
     // the INI and parameter files, the store's pause after them, the threads) must stay small.
