@@ -1,5 +1,6 @@
 #pragma once
 // Requests built byte by byte and run straight through the dispatcher, as a transport would.
+#include "managers.h"
 #include "base/bytes.h"
 #include "scaler/c331_manage.h"
 #include "fpga/fpga_manage.h"
@@ -20,10 +21,10 @@ class MessageDealTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        store = VyrRamPara::pInstance();
-        keltosource::pInstance();
-        fpga = fpga_manage::instanceWithoutWorker();
-        scaler = c331_manage::instanceWithoutWorker();
+        const Managers m = startManagersWithoutWorkers();
+        store = m.store;
+        fpga = m.fpga;
+        scaler = m.scaler;
         scaler->change_flag = 0;
     }
 

@@ -1,5 +1,6 @@
 // The transport's reply path takes no memory from the heap once its buffers have grown: the
 // C++ allocations of its thread are counted here while a tool reads the block again and again.
+#include "managers.h"
 #include "frame_client.h"
 
 #include "comm/networkmanage.h"
@@ -97,10 +98,7 @@ void operator delete[](void* p, std::size_t) noexcept
 
 TEST(TcpReplyPath, BlockReadsAllocateNothingOnceWarm)
 {
-    VyrRamPara::pInstance();
-    keltosource::pInstance();
-    fpga_manage::instanceWithoutWorker();
-    c331_manage::instanceWithoutWorker();
+    startManagersWithoutWorkers();
     g_port = 0;
     networkManage* net = networkManage::pInstance();
     FrameClient tool(net->server()->port());

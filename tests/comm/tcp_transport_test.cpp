@@ -1,5 +1,6 @@
 // The TCP transport in this process: real sockets on loopback, the real handler behind it, and
 // the test standing in for the FPGA worker where a receiving card would answer.
+#include "managers.h"
 #include "frame_client.h"
 #include "program.h"
 #include "test_root.h"
@@ -85,10 +86,7 @@ class TcpTransport : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        VyrRamPara::pInstance();
-        keltosource::pInstance();
-        fpga = fpga_manage::instanceWithoutWorker();
-        c331_manage::instanceWithoutWorker();
+        fpga = startManagersWithoutWorkers().fpga;
         g_port = 0; // any free port
         net = networkManage::pInstance();
         port = net->server()->port();

@@ -395,18 +395,21 @@ TEST(ScalerWorker, ThreadIdentifiesBringsUpAndServesHandOversFromOtherThreads)
     });
     for (auto& w : writers)
         w.join();
+    // The flag drops when the worker takes the change, before the chip is programmed from its copy.
+    const uint32_t lastContrast = 99 * 1023 / 100;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (scaler->change_flag.load() != 0 && std::chrono::steady_clock::now() < deadline)
+    while ((scaler->change_flag.load() != 0 || c331Chip().value(0x0C2802, 0x30) != lastContrast) &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     stop = true;
     watcher.join();
     EXPECT_EQ(scaler->change_flag.load(), 0) << "the worker served the hand-overs";
-    EXPECT_EQ(c331Chip().value(0x0C2802, 0x30), uint32_t(99 * 1023 / 100)) << "the last contrast reached the chip";
+    EXPECT_EQ(c331Chip().value(0x0C2802, 0x30), lastContrast) << "the last contrast reached the chip";
     EXPECT_EQ(c331Chip().violations(), std::vector<std::string>{});
     parkWorker(scaler);
 }
 
-// An idle worker blocks between its upkeep passes (about one each 10 ms) and costs no bus traffic.
+// An idle worker blocks between its upkeep passes (about one each 50 ms) and costs no bus traffic.
 TEST(ScalerIdleTiming, IdleWorkerBlocksBetweenPassesWithoutBusTraffic)
 {
     c331_manage* scaler = startWorker();
@@ -419,7 +422,7 @@ TEST(ScalerIdleTiming, IdleWorkerBlocksBetweenPassesWithoutBusTraffic)
     for (const std::string& c : scaler->call_log.calls())
         passes += c == "load_hdmi()";
     EXPECT_GE(passes, 1u) << "the upkeep runs while idle";
-    EXPECT_LE(passes, 100u) << "the worker spins instead of waiting";
+    EXPECT_LE(passes, 20u) << "the worker wakes more often than its idle pace";
     EXPECT_EQ(c331Chip().transferCount(), 0u);
     parkWorker(scaler);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The scaler brought up against the simulated chip, driven pass by pass without its thread; its
 // setters are seen through the manager's call log, the chip through its test face.
+#include "managers.h"
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
 #include "params/vyrrampara.h"
@@ -40,10 +41,10 @@ class ScalerFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        store = VyrRamPara::pInstance();
-        keltosource::pInstance();
-        fpga = fpga_manage::instanceWithoutWorker();
-        scaler = c331_manage::instanceWithoutWorker();
+        const Managers m = startManagersWithoutWorkers();
+        store = m.store;
+        fpga = m.fpga;
+        scaler = m.scaler;
     }
 
     // Rule breaches on the chip's bus fail the test through the shared board checks.
