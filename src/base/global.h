@@ -4,25 +4,29 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 // Process-wide globals shared by the subsystems. Flags and counters that threads read and write
 // without a lock are atomics of their given width; text settings are SharedText.
 
 // A text setting that one thread rewrites (configuration reload, protocol commands) while others
-// read it (panel, protocol replies): every read returns a copy taken under the lock.
+// read it (panel, protocol replies): every read builds its own copy under the lock. The value is
+// kept as UTF-8 bytes, not as a QString, so no two threads ever share one implicitly shared buffer
+// (whose count Qt changes inside its library, out of the thread checker's sight).
 class SharedText {
 public:
-    explicit SharedText(const char* initial) : value_(QString::fromUtf8(initial)) {}
+    explicit SharedText(const char* initial) : value_(initial) {}
     SharedText(const SharedText&) = delete;
     QString get() const
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        return value_;
+        return QString::fromStdString(value_);
     }
     void set(const QString& value)
     {
+        std::string bytes = value.toStdString();
         std::lock_guard<std::mutex> lock(mutex_);
-        value_ = value;
+        value_.swap(bytes);
     }
     operator QString() const { return get(); }
     SharedText& operator=(const QString& value)
@@ -37,7 +41,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    QString value_;
+    std::string value_;
 };
 
 // trace switch: traces run only when it equals 254; the log echo compares it with 0, 2 and 3

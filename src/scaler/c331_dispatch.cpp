@@ -27,7 +27,7 @@ namespace win = blk::win;
 
 constexpr int kWindows = int(blk::kScalerWindows);
 constexpr int kInputs = 6;
-constexpr uint32_t kTraceBase = 0x880; // window-field traces count from the picture area
+constexpr uint32_t kTraceBase = blk::kBrightness; // window-field traces count from the picture area
 
 // Any of these changed: the panel is set up again, once.
 constexpr uint32_t kPanelFields[] = {blk::kSpliceMode, blk::kLedWidth, blk::kLedHeight, blk::kOutput1Width,

@@ -59,7 +59,9 @@ protected:
     // pieces. A null image when the program has no screen yet.
     static QImage screenshot(FrameClient& c)
     {
-        const Bytes reply = c.request(Wire::readRam(0x800000, 16));
+        // The grab waits for the GUI thread, which a loaded, instrumented build can keep busy for
+        // seconds; a reply that came late would be taken for the next request's.
+        const Bytes reply = c.request(Wire::readRam(0x800000, 16), 20000);
         if (reply.size() != 28 || reply[10] != 0)
             return QImage();
         const uint32_t size = reply[23] | reply[24] << 8 | reply[25] << 16 | uint32_t(reply[26]) << 24;
