@@ -17,14 +17,11 @@
 constexpr uint16_t kController = 0xF100;
 constexpr uint16_t kFpgaSide = 0xF200;
 
-class MessageDealTest : public ::testing::Test {
+class MessageDealTest : public ManagersTest {
 protected:
     void SetUp() override
     {
-        const Managers m = startManagersWithoutWorkers();
-        store = m.store;
-        fpga = m.fpga;
-        scaler = m.scaler;
+        ManagersTest::SetUp();
         scaler->change_flag = 0;
     }
 
@@ -83,7 +80,4 @@ protected:
 
     message_deal handler;
     std::vector<uint8_t> buf;
-    VyrRamPara* store = nullptr;
-    fpga_manage* fpga = nullptr;
-    c331_manage* scaler = nullptr;
 };

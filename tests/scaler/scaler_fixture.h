@@ -37,16 +37,8 @@ inline std::vector<std::string> control(const char* name, long long value)
     return {call(name, {value}), call("set_rtct", {2}), call("set_rtct", {1})};
 }
 
-class ScalerFixture : public ::testing::Test {
+class ScalerFixture : public ManagersTest {
 protected:
-    void SetUp() override
-    {
-        const Managers m = startManagersWithoutWorkers();
-        store = m.store;
-        fpga = m.fpga;
-        scaler = m.scaler;
-    }
-
     // Rule breaches on the chip's bus fail the test through the shared board checks.
     void TearDown() override { c331Chip().setTransferHook(nullptr); }
 
@@ -93,10 +85,6 @@ protected:
         fpga->rst_pending[0] = 0;
         ASSERT_EQ(fpga->get_fpga_status(), up ? 1 : 0);
     }
-
-    VyrRamPara* store = nullptr;
-    fpga_manage* fpga = nullptr;
-    c331_manage* scaler = nullptr;
 };
 
 }
