@@ -4,6 +4,7 @@
 #include "platform/sim/devices/c331_chip.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
+#include "platform/sim/devices/i2c_board.h"
 #include "platform/sim/sim_board.h"
 
 #include <QDir>
@@ -31,6 +32,7 @@ const std::vector<Recorder>& recorders()
         {"FPGA", [] { return platform::Sim::fpgaChip().violations(); }},
         {"FPGA flash", [] { return platform::Sim::fpgaFlash().violations(); }},
         {"MTD flash", [] { return platform::Sim::mtdSim().violations(); }},
+        {"I2C bus", [] { return platform::Sim::i2cBoard().violations(); }},
     };
     return list;
 }
@@ -48,6 +50,7 @@ void resetBoard()
     fpgaFlash().reload();
     fpgaFlash().clearViolations();
     fpgaFlash().clearLog();
+    i2cBoard().reset();
     shellSim().clearScripts();
     shellSim().clearLog();
     mtdSim().failGetInfo(false);

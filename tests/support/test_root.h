@@ -6,8 +6,8 @@
 
 // Every test gets its own temporary root ($VYR_ROOT) and a fresh simulated board. When it ends it
 // fails on any rule breach an emulated chip recorded (scaler chip and its flash, FPGA and its
-// configuration flash, the MTD flash files) and on any sanitizer report in the output of a program
-// it started. The test main installs this for every test program.
+// configuration flash, the MTD flash files, the I2C bus and its chips) and on any sanitizer report
+// in the output of a program it started. The test main installs this for every test program.
 namespace TestRoot {
 std::string path(const std::string& absolute); // "/data/x" -> "<root>/data/x"
 QByteArray readFile(const std::string& absolute);

@@ -1,0 +1,279 @@
+#include "platform/sim/devices/i2c_board.h"
+
+#include "platform/sim/devices/fpga_chip.h"
+#include "platform/sim/sim_board.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+
+namespace platform::Sim {
+
+namespace {
+struct Wire {
+    uint8_t address;
+    uint8_t switchAddress; // 0: main bus
+    uint8_t channels;
+    std::shared_ptr<I2cDevice> chip;
+};
+}
+
+struct I2cBoard::State {
+    mutable std::mutex m;
+    std::vector<Wire> wires;
+    std::shared_ptr<I2cSwitch> receiverSwitch = std::make_shared<I2cSwitch>();
+    std::shared_ptr<I2cSwitch> edidSwitch = std::make_shared<I2cSwitch>();
+    std::shared_ptr<IoExpander> expander = std::make_shared<IoExpander>();
+    std::array<std::shared_ptr<EdidEeprom>, Inputs> eeproms;
+    std::shared_ptr<ClockSynth> synth = std::make_shared<ClockSynth>();
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    bool manual = false;
+    uint64_t manualUs = 0;
+    bool openFails = false;
+    uint64_t seq = 0;
+    int nacks = 0;
+    std::vector<Message> log;
+    std::vector<std::string> violations;
+
+    uint64_t now() const
+    {
+        if (manual)
+            return manualUs;
+        return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+    }
+    uint8_t selectionOf(uint8_t switchAddress) const
+    {
+        if (switchAddress == ReceiverSwitch)
+            return receiverSwitch->selection();
+        return switchAddress == EdidSwitch ? edidSwitch->selection() : 0;
+    }
+    // The chips that answer `address` now; a switch's downstream side follows its control byte.
+    std::vector<I2cDevice*> answering(uint8_t address) const
+    {
+        std::vector<I2cDevice*> found;
+        for (const Wire& w : wires) {
+            if (w.address != address || !w.chip->present())
+                continue;
+            if (w.switchAddress == 0 || (selectionOf(w.switchAddress) & w.channels))
+                found.push_back(w.chip.get());
+        }
+        return found;
+    }
+};
+
+uint8_t I2cBoard::channelOf(int input)
+{
+    static const uint8_t bits[Inputs] = {0x01, 0x02, 0x04, 0x08, 0x20, 0x10};
+    return input >= 0 && input < Inputs ? bits[input] : 0;
+}
+
+I2cBoard::I2cBoard() : s_(std::make_unique<State>())
+{
+    s_->wires.push_back({ReceiverSwitch, 0, 0, s_->receiverSwitch});
+    s_->wires.push_back({EdidSwitch, 0, 0, s_->edidSwitch});
+    s_->wires.push_back({ExpanderAddress, 0, 0, s_->expander});
+    IoExpander* expander = s_->expander.get();
+    for (int i = 0; i < Inputs; ++i) {
+        s_->eeproms[i] = std::make_shared<EdidEeprom>(i);
+        s_->eeproms[i]->setProtectLine([expander] {
+            return (expander->value() & IoExpander::WriteProtectBit) ||
+                   memSim().read16(FpgaChip::WindowBase + WriteProtectWord) != 0;
+        });
+        s_->wires.push_back({EepromAddress, EdidSwitch, channelOf(i), s_->eeproms[i]});
+    }
+    s_->wires.push_back({SynthAddress, EdidSwitch, SynthChannel, s_->synth});
+}
+
+I2cBoard::~I2cBoard() = default;
+
+int I2cBoard::transfer(I2cMsg* messages, size_t count)
+{
+    if (!messages || count == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (size_t i = 0; i < count; ++i)
+        if (messages[i].len && !messages[i].buf) {
+            errno = EFAULT;
+            return -1;
+        }
+    std::lock_guard<std::mutex> lock(s_->m);
+    std::vector<I2cDevice*> touched;
+    bool ok = true;
+    for (size_t i = 0; i < count && ok; ++i) {
+        I2cMsg& msg = messages[i];
+        const bool read = msg.flags & I2cMsg::Read;
+        Message entry{++s_->seq, uint8_t(msg.addr), read, {}, false,
+                      s_->selectionOf(ReceiverSwitch), s_->selectionOf(EdidSwitch)};
+        const std::vector<I2cDevice*> chips = msg.addr < 0x80 ? s_->answering(uint8_t(msg.addr)) : std::vector<I2cDevice*>{};
+        if (chips.size() > 1) {
+            char text[80];
+            std::snprintf(text, sizeof text, "%zu chips answer address 0x%02X (8-bit)", chips.size(), unsigned(msg.addr) << 1);
+            s_->violations.push_back(text);
+        }
+        const uint64_t now = s_->now();
+        I2cDevice* chip = chips.empty() ? nullptr : chips.front();
+        ok = chip && chip->address(read, msg.len, now);
+        if (chip) {
+            bool seen = false;
+            for (I2cDevice* t : touched)
+                seen = seen || t == chip;
+            if (!seen)
+                touched.push_back(chip);
+        }
+        if (ok)
+            ok = read ? chip->read(msg.buf, msg.len, now) : chip->write(msg.buf, msg.len, now);
+        entry.acknowledged = ok;
+        if (ok || !read)
+            entry.data.assign(msg.buf, msg.buf + msg.len);
+        s_->log.push_back(std::move(entry));
+    }
+    const uint64_t now = s_->now();
+    for (I2cDevice* chip : touched)
+        chip->stop(now);
+    if (!ok) {
+        ++s_->nacks;
+        errno = ENXIO;
+        return -1;
+    }
+    return int(count);
+}
+
+bool I2cBoard::openFails() const
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    return s_->openFails;
+}
+
+I2cSwitch& I2cBoard::receiverSwitch() { return *s_->receiverSwitch; }
+I2cSwitch& I2cBoard::edidSwitch() { return *s_->edidSwitch; }
+IoExpander& I2cBoard::expander() { return *s_->expander; }
+ClockSynth& I2cBoard::clockSynth() { return *s_->synth; }
+
+EdidEeprom& I2cBoard::eeprom(int input)
+{
+    return *s_->eeproms.at(size_t(input));
+}
+
+std::array<uint8_t, EdidEeprom::Size> I2cBoard::eepromContents(int input) const
+{
+    return s_->eeproms.at(size_t(input))->contents();
+}
+
+void I2cBoard::attach(uint8_t address, std::shared_ptr<I2cDevice> chip)
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    s_->wires.push_back({address, 0, 0, std::move(chip)});
+}
+
+void I2cBoard::attachBehind(uint8_t switchAddress, uint8_t channels, uint8_t address, std::shared_ptr<I2cDevice> chip)
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    s_->wires.push_back({address, switchAddress, channels, std::move(chip)});
+}
+
+void I2cBoard::detach(const I2cDevice* chip)
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    for (auto it = s_->wires.begin(); it != s_->wires.end();)
+        it = it->chip.get() == chip ? s_->wires.erase(it) : it + 1;
+}
+
+void I2cBoard::setManualClock(bool manual)
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    if (manual && !s_->manual)
+        s_->manualUs = s_->now();
+    if (!manual && s_->manual) // real time goes on from where the manual clock stood
+        s_->start = std::chrono::steady_clock::now() - std::chrono::microseconds(s_->manualUs);
+    s_->manual = manual;
+}
+
+void I2cBoard::advanceUs(uint64_t us)
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    s_->manualUs += us;
+}
+
+uint64_t I2cBoard::nowUs() const
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    return s_->now();
+}
+
+void I2cBoard::setOpenFails(bool fail)
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    s_->openFails = fail;
+}
+
+std::vector<I2cBoard::Message> I2cBoard::log() const
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    return s_->log;
+}
+
+std::vector<I2cBoard::Message> I2cBoard::logOf(uint8_t address) const
+{
+    std::vector<Message> out;
+    for (Message& m : log())
+        if (m.address == address)
+            out.push_back(std::move(m));
+    return out;
+}
+
+void I2cBoard::clearLog()
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    s_->log.clear();
+    s_->nacks = 0;
+}
+
+int I2cBoard::nacks() const
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    return s_->nacks;
+}
+
+std::vector<std::string> I2cBoard::violations() const
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    std::vector<std::string> all = s_->violations;
+    for (const Wire& w : s_->wires)
+        for (std::string& v : w.chip->violations())
+            all.push_back(std::move(v));
+    return all;
+}
+
+void I2cBoard::clearViolations()
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    s_->violations.clear();
+    for (auto& e : s_->eeproms)
+        e->clearViolations();
+}
+
+void I2cBoard::reset()
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    for (const Wire& w : s_->wires)
+        w.chip->reset();
+    for (auto& e : s_->eeproms)
+        e->erase();
+    s_->manual = false;
+    s_->manualUs = 0;
+    s_->start = std::chrono::steady_clock::now();
+    s_->openFails = false;
+    s_->log.clear();
+    s_->nacks = 0;
+    s_->violations.clear();
+}
+
+I2cBoard& i2cBoard()
+{
+    static I2cBoard board;
+    return board;
+}
+
+}
