@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 
 namespace platform::Sim {
@@ -16,6 +17,7 @@ struct Wire {
     uint8_t switchAddress; // 0: main bus
     uint8_t channels;
     std::shared_ptr<I2cDevice> chip;
+    std::function<bool()> live; // unset: always on the bus; false: held in reset, silent
 };
 }
 
@@ -27,6 +29,7 @@ struct I2cBoard::State {
     std::shared_ptr<IoExpander> expander = std::make_shared<IoExpander>();
     std::array<std::shared_ptr<EdidEeprom>, Inputs> eeproms;
     std::shared_ptr<ClockSynth> synth = std::make_shared<ClockSynth>();
+    std::array<std::shared_ptr<It6602Chip>, It6602Count> receivers;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     bool manual = false;
     uint64_t manualUs = 0;
@@ -53,7 +56,7 @@ struct I2cBoard::State {
     {
         std::vector<I2cDevice*> found;
         for (const Wire& w : wires) {
-            if (w.address != address || !w.chip->present())
+            if (w.address != address || !w.chip->present() || (w.live && !w.live()))
                 continue;
             if (w.switchAddress == 0 || (selectionOf(w.switchAddress) & w.channels))
                 found.push_back(w.chip.get());
@@ -83,6 +86,11 @@ I2cBoard::I2cBoard() : s_(std::make_unique<State>())
         s_->wires.push_back({EepromAddress, EdidSwitch, channelOf(i), s_->eeproms[i]});
     }
     s_->wires.push_back({SynthAddress, EdidSwitch, SynthChannel, s_->synth});
+    for (int r = 0; r < It6602Count; ++r) {
+        s_->receivers[r] = std::make_shared<It6602Chip>(r);
+        s_->wires.push_back({It6602Chip::Address, ReceiverSwitch, channelOf(r), s_->receivers[r],
+                             [] { return memSim().read16(FpgaChip::WindowBase + ReceiverPathWord) != 0; }});
+    }
 }
 
 I2cBoard::~I2cBoard() = default;
@@ -150,6 +158,11 @@ I2cSwitch& I2cBoard::receiverSwitch() { return *s_->receiverSwitch; }
 I2cSwitch& I2cBoard::edidSwitch() { return *s_->edidSwitch; }
 IoExpander& I2cBoard::expander() { return *s_->expander; }
 ClockSynth& I2cBoard::clockSynth() { return *s_->synth; }
+
+It6602Chip& I2cBoard::it6602(int receiver)
+{
+    return *s_->receivers.at(size_t(receiver));
+}
 
 EdidEeprom& I2cBoard::eeprom(int input)
 {
@@ -252,6 +265,8 @@ void I2cBoard::clearViolations()
     s_->violations.clear();
     for (auto& e : s_->eeproms)
         e->clearViolations();
+    for (auto& r : s_->receivers)
+        r->clearViolations();
 }
 
 void I2cBoard::reset()

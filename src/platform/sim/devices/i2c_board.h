@@ -4,6 +4,7 @@
 #include "platform/sim/devices/edid_eeprom.h"
 #include "platform/sim/devices/i2c_switch.h"
 #include "platform/sim/devices/io_expander.h"
+#include "platform/sim/devices/it6602_chip.h"
 
 #include <array>
 #include <memory>
@@ -16,7 +17,8 @@ namespace platform::Sim {
 // Main bus: switch 0xEE (in front of the receivers), switch 0xE0 (in front of the EDID EEPROMs and
 // the clock synthesiser) and the I/O expander 0x40. Behind 0xE0: input i's EEPROM at 0xA0 on its
 // channel bit (inputs 0-5: 0x01, 0x02, 0x04, 0x08, 0x20, 0x10) and the clock synthesiser 0xD0 on
-// 0x80. Other chips (receivers, transmitters) plug in with attach()/attachBehind().
+// 0x80. Behind 0xEE: IT6602 receiver r (inputs 0-3) at 0x94 on channel bit 1 << r, answering only
+// while the receiver path word 0x207940 of the register window is not 0. Other chips (receivers, transmitters) plug in with attach()/attachBehind().
 //
 // A transfer runs its messages in order; an address nobody acknowledges, or a byte refused, ends
 // it with -1 (errno ENXIO) after the chips touched so far saw the stop. Two chips acknowledging one
@@ -34,6 +36,8 @@ public:
     static constexpr uint8_t SynthAddress = 0xD0 >> 1;
     static constexpr uint8_t SynthChannel = 0x80;
     static constexpr uint32_t WriteProtectWord = 0x207948; // window offset; 0 = writable
+    static constexpr uint32_t ReceiverPathWord = 0x207940;  // window offset; 0 = IT6602s held
+    static constexpr int It6602Count = 4;
     static constexpr int Inputs = 6;
     static uint8_t channelOf(int input); // the input's bit on both switches
 
@@ -62,6 +66,7 @@ public:
     IoExpander& expander();
     EdidEeprom& eeprom(int input); // inputs 0-5
     ClockSynth& clockSynth();
+    It6602Chip& it6602(int receiver); // receivers 0-3 = inputs 0-3
     std::array<uint8_t, EdidEeprom::Size> eepromContents(int input) const;
     void attach(uint8_t address, std::shared_ptr<I2cDevice> chip); // on the main bus
     void attachBehind(uint8_t switchAddress, uint8_t channels, uint8_t address, std::shared_ptr<I2cDevice> chip);

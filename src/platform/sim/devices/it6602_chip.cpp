@@ -1,0 +1,270 @@
+#include "platform/sim/devices/it6602_chip.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace platform::Sim {
+
+namespace {
+constexpr uint8_t Identity[4] = {0x54, 0x49, 0x02, 0x68};
+
+// bank 0
+constexpr uint8_t PortStatus0 = 0x0A;
+constexpr uint8_t PortStatus1 = 0x0B;
+constexpr uint8_t PortPower = 0x0C;
+constexpr uint8_t FiveVolt = 0x01, SyncDetected = 0x80, Port0Powered = 0x40;
+constexpr uint8_t IntPort0 = 0x05, IntSync = 0x07, IntEq = 0xD0;
+constexpr uint8_t IntPower = 0x01, IntSyncChange = 0x02;
+constexpr uint8_t TimingFirst = 0x99, TimingLast = 0xA8;
+// bank 1
+constexpr uint8_t Oscillator = 0x61;
+// bank 2
+constexpr uint8_t ClockFirst = 0xC0, ClockLast = 0xC2;
+
+bool interruptRegister(uint8_t a) { return (a >= IntPort0 && a <= 0x09) || a == IntEq; }
+}
+
+It6602Chip::It6602Chip(int receiver) : receiver_(receiver) {}
+
+bool It6602Chip::address(bool, size_t, uint64_t)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (failNext_ > 0) {
+        --failNext_;
+        return false;
+    }
+    return true;
+}
+
+bool It6602Chip::write(const uint8_t* data, size_t len, uint64_t)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (len == 0)
+        return true;
+    pointer_ = data[0];
+    for (size_t i = 1; i < len; ++i)
+        writeByte(pointer_++, data[i]);
+    return true;
+}
+
+bool It6602Chip::read(uint8_t* data, size_t len, uint64_t)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    for (size_t i = 0; i < len; ++i)
+        data[i] = readByte(pointer_++);
+    return true;
+}
+
+bool It6602Chip::bankZeroStatus(uint8_t a)
+{
+    return interruptRegister(a) || (a >= PortStatus0 && a <= PortPower) || (a >= TimingFirst && a <= TimingLast);
+}
+
+bool It6602Chip::readOnly(int bank, uint8_t a)
+{
+    if (a <= 0x03)
+        return true;
+    switch (bank) {
+    case 0:
+        return (a >= PortStatus0 && a <= PortPower) || (a >= TimingFirst && a <= TimingLast);
+    case 1:
+        return a == Oscillator;
+    case 2:
+        return a >= ClockFirst && a <= ClockLast;
+    default:
+        return false;
+    }
+}
+
+void It6602Chip::violation(const char* what, int bank, uint8_t address)
+{
+    char text[120];
+    std::snprintf(text, sizeof text, "IT6602 %d: %s bank %d register 0x%02X", receiver_, what, bank, unsigned(address));
+    violations_.push_back(text);
+}
+
+uint8_t It6602Chip::readByte(uint8_t a)
+{
+    if (a <= 0x03)
+        return Identity[a];
+    if (a == BankRegister)
+        return bankReg_;
+    const int bank = bankReg_ & 3;
+    if (bank != 0 && bankZeroStatus(a))
+        violation("read of a bank-0 status register in", bank, a);
+    return regs_[bank][a];
+}
+
+void It6602Chip::writeByte(uint8_t a, uint8_t value)
+{
+    const int bank = bankReg_ & 3;
+    writes_.push_back({a == BankRegister ? -1 : bank, a, value});
+    if (a == BankRegister) {
+        bankReg_ = value;
+        return;
+    }
+    if (bank != 0 && bankZeroStatus(a)) {
+        violation("write of a bank-0 status register in", bank, a);
+        return;
+    }
+    if (readOnly(bank, a)) {
+        violation("write to read-only", bank, a);
+        return;
+    }
+    if (bank == 0 && interruptRegister(a))
+        regs_[0][a] &= uint8_t(~value); // a written one clears the latch
+    else
+        regs_[bank][a] = value;
+}
+
+// Measured timing, laid out as the driver reads it back:
+//   0x99 bit 1 interlaced; 0x9A = 3162000 / pixel clock in kHz, rounded (0 without a clock)
+//   0x9C/0x9D total width (high bits 0-5), 0x9E/0x9F active width (high bits 0-5)
+//   0xA0 sync width low, 0xA1 bits 4-7 front porch bits 8-11 and bit 0 sync width bit 8,
+//   0xA2 front porch low
+//   0xA3 total height low, 0xA4 bits 4-7 active height bits 8-11 and bits 0-3 total height
+//   bits 8-11, 0xA5 active height low
+//   0xA6 bits 0-4 vertical sync width, 0xA7 bits 0-5 vertical front porch
+//   0xA8 bit 3 horizontal sync positive, bit 0 vertical sync positive
+// Bank 2 0xC0-0xC2 hold the clock in kHz: C1 = kHz >> 12, C2 = (kHz >> 4) & 0xFF, C0 = (kHz & 0xF) << 4.
+void It6602Chip::loadTiming(const HdmiTiming& t)
+{
+    auto& b0 = regs_[0];
+    auto& b2 = regs_[2];
+    const unsigned hfront = t.htotal >= t.hactive + t.hsync + t.hback ? t.htotal - t.hactive - t.hsync - t.hback : 0;
+    const unsigned vfront = t.vtotal >= t.vactive + t.vsync + t.vback ? t.vtotal - t.vactive - t.vsync - t.vback : 0;
+    b0[0x99] = t.interlaced ? 0x02 : 0x00;
+    const uint32_t khz = t.pixelClockKHz;
+    b0[0x9A] = khz ? uint8_t(std::clamp<uint32_t>((3162000u + khz / 2) / khz, 1, 255)) : 0;
+    b0[0x9B] = 0;
+    b0[0x9C] = uint8_t(t.htotal);
+    b0[0x9D] = uint8_t((t.htotal >> 8) & 0x3F);
+    b0[0x9E] = uint8_t(t.hactive);
+    b0[0x9F] = uint8_t((t.hactive >> 8) & 0x3F);
+    b0[0xA0] = uint8_t(t.hsync);
+    b0[0xA1] = uint8_t((((hfront >> 8) & 0x0F) << 4) | ((t.hsync >> 8) & 0x01));
+    b0[0xA2] = uint8_t(hfront);
+    b0[0xA3] = uint8_t(t.vtotal);
+    b0[0xA4] = uint8_t((((t.vactive >> 8) & 0x0F) << 4) | ((t.vtotal >> 8) & 0x0F));
+    b0[0xA5] = uint8_t(t.vactive);
+    b0[0xA6] = uint8_t(t.vsync & 0x1F);
+    b0[0xA7] = uint8_t(vfront & 0x3F);
+    b0[0xA8] = uint8_t((t.hpositive ? 0x08 : 0) | (t.vpositive ? 0x01 : 0));
+    b2[0xC0] = uint8_t((khz & 0x0F) << 4);
+    b2[0xC1] = uint8_t(std::min<uint32_t>(khz >> 12, 0xFF));
+    b2[0xC2] = uint8_t((khz >> 4) & 0xFF);
+}
+
+void It6602Chip::connect(const HdmiTiming& timing)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    loadTiming(timing);
+    regs_[0][PortStatus0] = FiveVolt | SyncDetected;
+    regs_[0][PortPower] = Port0Powered;
+    if (!connected_) {
+        regs_[0][IntPort0] |= IntPower;
+        regs_[0][IntSync] |= IntSyncChange;
+    }
+    connected_ = true;
+}
+
+void It6602Chip::disconnect()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    HdmiTiming none; // nothing measured: every timing byte 0
+    none.hpositive = none.vpositive = false;
+    loadTiming(none);
+    regs_[0][PortStatus0] = 0;
+    regs_[0][PortPower] = 0;
+    if (connected_) {
+        regs_[0][IntPort0] |= IntPower;
+        regs_[0][IntSync] |= IntSyncChange;
+    }
+    connected_ = false;
+}
+
+bool It6602Chip::connected() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return connected_;
+}
+
+std::vector<std::string> It6602Chip::violations() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return violations_;
+}
+
+void It6602Chip::reset()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    for (auto& bank : regs_)
+        bank.fill(0);
+    bankReg_ = 0;
+    pointer_ = 0;
+    connected_ = false;
+    failNext_ = 0;
+    writes_.clear();
+    violations_.clear();
+    setPresent(true);
+}
+
+uint8_t It6602Chip::reg(int bank, uint8_t address) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (address <= 0x03)
+        return Identity[address];
+    if (address == BankRegister)
+        return bankReg_;
+    return regs_.at(size_t(bank & 3))[address];
+}
+
+void It6602Chip::poke(int bank, uint8_t address, uint8_t value)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (address == BankRegister)
+        bankReg_ = value;
+    else
+        regs_.at(size_t(bank & 3))[address] = value;
+}
+
+int It6602Chip::bank() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return bankReg_ & 3;
+}
+
+std::vector<It6602Chip::Write> It6602Chip::writes() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return writes_;
+}
+
+std::vector<It6602Chip::Write> It6602Chip::writesTo(int bank, uint8_t address) const
+{
+    std::vector<Write> out;
+    for (const Write& w : writes())
+        if (w.address == address && (w.bank == bank || w.bank == -1))
+            out.push_back(w);
+    return out;
+}
+
+void It6602Chip::clearLog()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    writes_.clear();
+}
+
+void It6602Chip::failNextTransfers(int count)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    failNext_ = std::max(0, count);
+}
+
+void It6602Chip::clearViolations()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    violations_.clear();
+}
+
+}

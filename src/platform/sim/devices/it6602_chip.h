@@ -1,0 +1,93 @@
+#pragma once
+#include "platform/sim/devices/i2c_device.h"
+
+#include <array>
+
+namespace platform::Sim {
+
+// What a source sends into a receiver: active size, totals, sync widths and back porches, sync
+// polarities (true = positive), interlace, and the pixel clock in kHz.
+struct HdmiTiming {
+    uint16_t hactive = 0, vactive = 0;
+    uint16_t htotal = 0, vtotal = 0;
+    uint16_t hsync = 0, hback = 0;
+    uint16_t vsync = 0, vback = 0;
+    bool hpositive = true, vpositive = true;
+    bool interlaced = false;
+    uint32_t pixelClockKHz = 0;
+};
+
+// One IT6602 HDMI receiver (8-bit address 0x94) on its channel of the receiver switch.
+//
+// Four banks of 256 registers, selected by bits 0-1 of register 0x0F; registers 0x00-0x03 (identity
+// 54 49 02 68) and 0x0F read the same in every bank. Everything written is stored (and logged)
+// unless the register is one the chip drives itself:
+//   bank 0  0x05-0x09, 0xD0  interrupt latches, a written one clears the bit
+//           0x0A             port 0 status: bit 0 5 V, bit 7 SCDT (sync detected)
+//           0x0B             port 1 status (no source on port 1: 0)
+//           0x0C             bit 6 port 0 powered, bit 7 port 1 powered
+//           0x99-0xA8        measured timing of the connected source (layout in it6602_chip.cpp)
+//   bank 1  0x61             oscillator count reading (0 unless a test sets it)
+//           0xB0             hot-plug level of port 0 in bits 0-1, kept as written and logged
+//   bank 2  0xC0-0xC2        measured pixel clock, kHz = (C1 << 12) + C2 x 16 + (C0 >> 4)
+// Writing one of the read-only registers above, or touching a bank-0 status register while another
+// bank is selected, is a violation.
+//
+// The board holds the chip silent while the receiver path word of the register window is 0. A write
+// message is [register, data...], a read returns bytes from the register last addressed; both run
+// on through the bank.
+class It6602Chip : public I2cDevice {
+public:
+    static constexpr uint8_t Address = 0x94 >> 1;
+    static constexpr uint8_t BankRegister = 0x0F;
+
+    explicit It6602Chip(int receiver = 0);
+
+    bool address(bool read, size_t len, uint64_t nowUs) override;
+    bool write(const uint8_t* data, size_t len, uint64_t nowUs) override;
+    bool read(uint8_t* data, size_t len, uint64_t nowUs) override;
+    std::vector<std::string> violations() const override;
+    void reset() override; // power-on: no source, bank 0, logs and faults cleared
+
+    // test face: the source
+    void connect(const HdmiTiming& timing); // 5 V and sync on, timing measured, change interrupts
+    void disconnect();                      // 5 V and sync off, timing cleared, change interrupts
+    bool connected() const;
+
+    // test face: registers
+    uint8_t reg(int bank, uint8_t address) const;
+    void poke(int bank, uint8_t address, uint8_t value); // any register, no log (readings, latches)
+    int bank() const;
+
+    struct Write {
+        int bank; // -1 for the bank register 0x0F, which every bank shares
+        uint8_t address;
+        uint8_t value;
+    };
+    std::vector<Write> writes() const;
+    std::vector<Write> writesTo(int bank, uint8_t address) const;
+    void clearLog();
+
+    void failNextTransfers(int count); // the next `count` addressings are not acknowledged
+    void clearViolations();
+
+private:
+    void violation(const char* what, int bank, uint8_t address);
+    static bool readOnly(int bank, uint8_t address);
+    static bool bankZeroStatus(uint8_t address);
+    uint8_t readByte(uint8_t address);
+    void writeByte(uint8_t address, uint8_t value);
+    void loadTiming(const HdmiTiming& t);
+
+    mutable std::mutex m_;
+    int receiver_;
+    std::array<std::array<uint8_t, 256>, 4> regs_{};
+    uint8_t bankReg_ = 0;
+    uint8_t pointer_ = 0;
+    bool connected_ = false;
+    int failNext_ = 0;
+    std::vector<Write> writes_;
+    std::vector<std::string> violations_;
+};
+
+}
