@@ -300,8 +300,9 @@ TEST_F(FpgaWorker, RetryPathsKeepTheirCountsSpacingAndResets)
         const size_t endResets = 2 * (c.reads.size() - (c.lastEndsInReset ? 0 : 1));
         ASSERT_TRUE(runUntil([&] { return stepReads().size() >= total && resetEdges.size() >= endResets; }, 6000))
             << stepReads().size() << " reads, " << resetEdges.size() << " reset edges";
-        if (!c.lastEndsInReset)
+        if (!c.lastEndsInReset) {
             ASSERT_TRUE(runUntilUp(4000));
+        }
         const std::vector<uint32_t> ticks = stepReads();
         ASSERT_GE(ticks.size(), total);
         size_t at = 0;
@@ -314,8 +315,9 @@ TEST_F(FpgaWorker, RetryPathsKeepTheirCountsSpacingAndResets)
                 EXPECT_EQ(resetEdges[2 * round].first, last) << "reset at the last read of round " << round;
                 EXPECT_EQ(resetEdges[2 * round].second, 0);
                 EXPECT_EQ(resetEdges[2 * round + 1].first - last, 201u) << "released 201 ticks later";
-                if (at < ticks.size())
+                if (at < ticks.size()) {
                     EXPECT_GT(ticks[at] - last, 201u) << "the next round follows a new bring-up";
+                }
             } else {
                 EXPECT_EQ(resetEdges.size(), 2 * round) << "the last round ends without a reset";
                 EXPECT_EQ(ticks.size(), total) << "no read after the last round";

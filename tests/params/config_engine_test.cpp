@@ -89,8 +89,9 @@ TEST(Config, EveryKeyReachesItsGlobal)
     ASSERT_NE(engine, nullptr);
     for (const IniRow& r : iniTable()) {
         EXPECT_EQ(engine->read_config_variant(r.id).toString(), r.written) << r.key;
-        if (r.global)
+        if (r.global) {
             EXPECT_EQ(r.global(), r.written) << r.key;
+        }
     }
     EXPECT_EQ(g_int_tcp_port.load(), 6123);
     EXPECT_EQ(g_skyhub_cloud.load(), 1);

@@ -17,7 +17,7 @@ struct Wire {
     uint8_t switchAddress; // 0: main bus
     uint8_t channels;
     std::shared_ptr<I2cDevice> chip;
-    std::function<bool()> live; // unset: always on the bus; false: held in reset, silent
+    std::function<bool()> live = {}; // unset: always on the bus; false: held in reset, silent
 };
 }
 
