@@ -1,52 +1,52 @@
-#include "platform/sim/devices/i2c_switch.h"
+#include "platform/sim/devices/byte_latch.h"
 
 namespace platform::Sim {
 
-bool I2cSwitch::write(const uint8_t* data, size_t len, uint64_t)
+bool ByteLatch::write(const uint8_t* data, size_t len, uint64_t)
 {
     std::lock_guard<std::mutex> lock(m_);
     for (size_t i = 0; i < len; ++i) {
-        control_ = data[i];
+        value_ = data[i];
         writes_.push_back(data[i]);
     }
     return true;
 }
 
-bool I2cSwitch::read(uint8_t* data, size_t len, uint64_t)
+bool ByteLatch::read(uint8_t* data, size_t len, uint64_t)
 {
     std::lock_guard<std::mutex> lock(m_);
     for (size_t i = 0; i < len; ++i)
-        data[i] = control_;
+        data[i] = value_;
     return true;
 }
 
-void I2cSwitch::reset()
+void ByteLatch::reset()
 {
     std::lock_guard<std::mutex> lock(m_);
-    control_ = 0;
+    value_ = powerOn_;
     writes_.clear();
     setPresent(true);
 }
 
-uint8_t I2cSwitch::selection() const
+uint8_t ByteLatch::value() const
 {
     std::lock_guard<std::mutex> lock(m_);
-    return control_;
+    return value_;
 }
 
-void I2cSwitch::setSelection(uint8_t control)
+void ByteLatch::setValue(uint8_t value)
 {
     std::lock_guard<std::mutex> lock(m_);
-    control_ = control;
+    value_ = value;
 }
 
-std::vector<uint8_t> I2cSwitch::writes() const
+std::vector<uint8_t> ByteLatch::writes() const
 {
     std::lock_guard<std::mutex> lock(m_);
     return writes_;
 }
 
-void I2cSwitch::clearLog()
+void ByteLatch::clearLog()
 {
     std::lock_guard<std::mutex> lock(m_);
     writes_.clear();

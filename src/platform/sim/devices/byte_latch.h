@@ -1,0 +1,28 @@
+#pragma once
+#include "platform/sim/devices/i2c_device.h"
+
+namespace platform::Sim {
+
+// A chip with one byte register and no register address: every byte written becomes the value
+// (the last one counts), a read returns it. The I2C switches and the I/O expander are such chips.
+class ByteLatch : public I2cDevice {
+public:
+    explicit ByteLatch(uint8_t powerOn) : powerOn_(powerOn), value_(powerOn) {}
+    bool write(const uint8_t* data, size_t len, uint64_t nowUs) override;
+    bool read(uint8_t* data, size_t len, uint64_t nowUs) override;
+    void reset() override;
+
+    // test face
+    uint8_t value() const;
+    void setValue(uint8_t value);
+    std::vector<uint8_t> writes() const; // values written, in order
+    void clearLog();
+
+private:
+    const uint8_t powerOn_;
+    mutable std::mutex m_;
+    uint8_t value_;
+    std::vector<uint8_t> writes_;
+};
+
+}
