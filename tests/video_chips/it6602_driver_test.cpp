@@ -1,0 +1,250 @@
+#include "video_chips/drv_i2c.h"
+#include "video_chips/kelto_it6602.h"
+
+#include "params/block_layout.h"
+#include "params/vyrrampara.h"
+#include "platform/sim/devices/fpga_chip.h"
+#include "platform/sim/devices/i2c_board.h"
+#include "platform/sim/sim_board.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+using platform::Sim::HdmiTiming;
+using platform::Sim::i2cBoard;
+using platform::Sim::It6602Chip;
+
+// The driver against the simulated receivers, observed through the chips' registers and write
+// logs and through the block and records it publishes.
+namespace {
+
+constexpr uint32_t ReceiverPath = 0x207940;
+
+HdmiTiming timing(uint16_t ha, uint16_t hs, uint16_t hb, uint16_t ht, uint16_t va, uint16_t vs, uint16_t vb,
+                  uint16_t vt, uint32_t khz)
+{
+    HdmiTiming t;
+    t.hactive = ha;
+    t.hsync = hs;
+    t.hback = hb;
+    t.htotal = ht;
+    t.vactive = va;
+    t.vsync = vs;
+    t.vback = vb;
+    t.vtotal = vt;
+    t.pixelClockKHz = khz;
+    return t;
+}
+
+const HdmiTiming P1080p60 = timing(1920, 44, 148, 2200, 1080, 5, 36, 1125, 148500);
+
+class It6602Driver : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_GE(fd_ = bus_.initialize(), 0);
+        memset(records_, 0, sizeof records_);
+        drv_.attach(&bus_, records_);
+        drv_.fd = fd_;
+        pathOn(true);
+    }
+    void pathOn(bool on)
+    {
+        platform::Sim::memSim().write16(platform::Sim::FpgaChip::WindowBase + ReceiverPath, on ? 16 : 0);
+    }
+    void select(int r) { ASSERT_EQ(bus_.i2c_write(fd_, 0xEE, uint8_t(1u << r), nullptr, 0), 1); }
+    // Identification, port selection and `passes` polling passes, as the input manager runs them.
+    void bringUp(int r, int passes = 4)
+    {
+        select(r);
+        ASSERT_EQ(drv_.IT6602_fsm_init(fd_, r), 1);
+        drv_.IT6602_fsm_init_1(fd_, r);
+        run(r, passes);
+    }
+    void run(int r, int passes)
+    {
+        select(r);
+        for (int i = 0; i < passes; ++i)
+            drv_.IT6602_fsm(fd_, r);
+    }
+    std::vector<uint8_t> blockOf(int r) const
+    {
+        const uint8_t* p = VyrRamPara::pInstance()->block + blk::kInputResolution + 6 * r;
+        return std::vector<uint8_t>(p, p + 6);
+    }
+    static std::vector<uint8_t> le(uint16_t w, uint16_t h, uint16_t rate)
+    {
+        return {uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), uint8_t(rate), uint8_t(rate >> 8)};
+    }
+    static std::vector<uint8_t> written(const std::vector<It6602Chip::Write>& log)
+    {
+        std::vector<uint8_t> v;
+        for (const auto& w : log)
+            v.push_back(w.value);
+        return v;
+    }
+
+    Drv_I2C0 bus_;
+    int fd_ = -1;
+    HDMI_INFO records_[6];
+    kelto_it6602 drv_;
+};
+
+TEST_F(It6602Driver, IdentifiesAt0x94AfterTheFailedTryAt0x90AndSetsItsPresenceBit)
+{
+    const uint8_t bits[4] = {0x01, 0x04, 0x08, 0x10};
+    uint8_t& presence = VyrRamPara::pInstance()->image[regimage::kChipPresence];
+    for (int r = 0; r < 4; ++r) {
+        SCOPED_TRACE(r);
+        presence = 0x80;
+        select(r);
+        EXPECT_EQ(drv_.IT6602_fsm_init(fd_, r), 1);
+        EXPECT_EQ(drv_.address(), 0x94);
+        EXPECT_EQ(drv_.identify_failures(r), 1); // 0x90 is tried first and never answers
+        EXPECT_EQ(presence, 0x80 | bits[r]);
+        // the reset applied the init table as masked rows: 0x77 gets 0x80, then 0x08 under mask 0x0C
+        EXPECT_EQ(i2cBoard().it6602(r).reg(0, 0x77), 0x88);
+        EXPECT_EQ(i2cBoard().it6602(r).bank(), 0);
+        EXPECT_EQ(drv_.oscillator_count(r), 0u); // the model's oscillator reads 0: refused
+    }
+    pathOn(false); // receivers silent: not found at either address, bit cleared again
+    select(1);
+    EXPECT_EQ(drv_.IT6602_fsm_init(fd_, 1), 0);
+    EXPECT_EQ(drv_.identify_failures(1), 3);
+    EXPECT_EQ(presence & 0x04, 0);
+}
+
+struct TimingCase {
+    const char* name;
+    HdmiTiming t;
+    uint16_t rate;
+    float pfreq;
+};
+
+TEST_F(It6602Driver, ConnectedSourceIsDecodedIntoBlockAndRecord)
+{
+    const TimingCase cases[] = {
+        {"1080p60", P1080p60, 60, 148.5f},
+        {"720p60", timing(1280, 40, 220, 1650, 720, 5, 20, 750, 74250), 60, 74.25f},
+        {"1080p50", timing(1920, 44, 148, 2640, 1080, 5, 36, 1125, 148500), 50, 148.5f}, // below 55: as computed
+    };
+    int r = 0;
+    for (const TimingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        i2cBoard().it6602(r).connect(c.t);
+        bringUp(r);
+        EXPECT_EQ(blockOf(r), le(c.t.hactive, c.t.vactive, c.rate));
+        const HDMI_INFO& h = records_[r];
+        const int32_t expect[10] = {c.t.hactive, c.t.hsync, c.t.hback, 1,       c.t.htotal,
+                                    c.t.vactive, c.t.vsync, c.t.vback, 1,       c.t.vtotal};
+        EXPECT_EQ(0, memcmp(&h, expect, sizeof expect));
+        EXPECT_FLOAT_EQ(h.pfreq, c.pfreq);
+        EXPECT_EQ(h.type + h.datamode + h.lane + h.ip, 0);
+        EXPECT_EQ(h.nosignal, 0);
+        EXPECT_EQ(h.stable, 1);
+        EXPECT_EQ(i2cBoard().it6602(r).reg(1, 0xB0) & 3, 3); // hot-plug high with 5 V
+        EXPECT_EQ(i2cBoard().it6602(r).reg(0, 0x53) & 0x0F, 0); // output enabled
+        ++r;
+    }
+}
+
+TEST_F(It6602Driver, DisconnectPublishesNoSignal)
+{
+    i2cBoard().it6602(2).connect(P1080p60);
+    bringUp(2);
+    ASSERT_EQ(blockOf(2), le(1920, 1080, 60));
+    i2cBoard().it6602(2).disconnect();
+    run(2, 3);
+    EXPECT_EQ(blockOf(2), std::vector<uint8_t>(6, 0));
+    const HDMI_INFO& h = records_[2];
+    EXPECT_EQ(h.nosignal, 1);
+    const int32_t zero[10] = {};
+    EXPECT_EQ(0, memcmp(&h, zero, sizeof zero));
+    EXPECT_EQ(h.type + h.datamode + h.lane + h.ip, 0);
+    EXPECT_EQ(i2cBoard().it6602(2).reg(1, 0xB0) & 3, 0); // hot-plug low without 5 V
+    EXPECT_EQ(i2cBoard().it6602(2).reg(0, 0x53) & 0x0F, 0x0F);
+    // and back
+    i2cBoard().it6602(2).connect(P1080p60);
+    run(2, 3);
+    EXPECT_EQ(blockOf(2), le(1920, 1080, 60));
+    EXPECT_EQ(records_[2].nosignal, 0);
+}
+
+TEST_F(It6602Driver, InterruptsAreAcknowledgedByWritingOnes)
+{
+    It6602Chip& chip = i2cBoard().it6602(1);
+    select(1);
+    ASSERT_EQ(drv_.IT6602_fsm_init(fd_, 1), 1);
+    drv_.IT6602_fsm_init_1(fd_, 1);
+    chip.clearLog();
+    chip.connect(P1080p60); // latches 0x05 bit 0 and 0x07 bit 1
+    chip.poke(0, 0x08, 0x04);
+    chip.poke(0, 0xD0, 0x03);
+    run(1, 1);
+    EXPECT_EQ(written(chip.writesTo(0, 0x05)), std::vector<uint8_t>{0x01});
+    EXPECT_EQ(written(chip.writesTo(0, 0x07)), std::vector<uint8_t>{0x02});
+    EXPECT_EQ(written(chip.writesTo(0, 0x08)), std::vector<uint8_t>{0x04});
+    EXPECT_EQ(written(chip.writesTo(0, 0xD0)), std::vector<uint8_t>{0x03});
+    for (uint8_t reg : {0x05, 0x06, 0x07, 0x08, 0x09, 0xD0})
+        EXPECT_EQ(chip.reg(0, reg), 0) << int(reg);
+    run(1, 3);
+    ASSERT_EQ(blockOf(1), le(1920, 1080, 60));
+    // a 5 V change on the unselected port 1 changes no video state
+    chip.clearLog();
+    chip.poke(0, 0x06, 0x01);
+    run(1, 3);
+    EXPECT_EQ(written(chip.writesTo(0, 0x06)), std::vector<uint8_t>{0x01});
+    EXPECT_EQ(drv_.get_IT6602_dev_data(1)->videoState, VSTATE_VideoOn);
+    EXPECT_EQ(blockOf(1), le(1920, 1080, 60));
+}
+
+// Register 0x9A and the totals are divisors; they read 0 while a signal settles.
+TEST_F(It6602Driver, SettlingMeasurementsNeitherCrashNorPublishNonsense)
+{
+    It6602Chip& chip = i2cBoard().it6602(3);
+    chip.connect(P1080p60);
+    bringUp(3);
+    ASSERT_EQ(blockOf(3), le(1920, 1080, 60));
+    auto remeasure = [&] {
+        chip.poke(0, 0x07, 0x02); // sync change: measured again
+        run(3, 4);
+    };
+    struct Case {
+        const char* name;
+        uint8_t reg, value;
+    } unsettled[] = {{"0x9A = 0", 0x9A, 0}, {"total width 0", 0x9C, 0}, {"total height 0", 0xA3, 0}};
+    for (const Case& c : unsettled) {
+        SCOPED_TRACE(c.name);
+        chip.connect(P1080p60);
+        chip.poke(0, c.reg, c.value);
+        if (c.reg == 0x9C)
+            chip.poke(0, 0x9D, 0);
+        if (c.reg == 0xA3)
+            chip.poke(0, 0xA4, 0x40); // active height bits kept, total bits 0
+        remeasure();
+        EXPECT_EQ(blockOf(3), std::vector<uint8_t>(6, 0));
+        EXPECT_EQ(records_[3].nosignal, 1);
+        EXPECT_EQ(records_[3].htt, 0);
+        // once the measurement settles the input comes back by itself
+        chip.connect(P1080p60);
+        run(3, 4);
+        EXPECT_EQ(blockOf(3), le(1920, 1080, 60));
+        EXPECT_EQ(records_[3].nosignal, 0);
+    }
+    // 0x9A = 1: the estimate is 3162 MHz; 1,000,000 x 3162 passes 32 bits
+    chip.poke(0, 0x9A, 1);
+    remeasure();
+    EXPECT_EQ(blockOf(3), le(1920, 1080, 60));
+    EXPECT_EQ(drv_.vid_info(3).pclk, 3162u);
+    EXPECT_FLOAT_EQ(records_[3].pfreq, 148.5f); // the measured clock still wins
+    // without the measured clock the oscillator estimate stands: 48696 / 400 x 255 / 1 / 10
+    for (uint8_t reg : {0xC0, 0xC1, 0xC2})
+        chip.poke(2, reg, 0);
+    remeasure();
+    EXPECT_NEAR(records_[3].pfreq, 48696.0 / 400 * 255 / 10, 0.01);
+    EXPECT_EQ(records_[3].hact, 1920);
+}
+
+}
