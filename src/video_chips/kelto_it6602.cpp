@@ -89,7 +89,7 @@ int kelto_it6602::hdmirxwr_it6602(int fd, uint8_t reg, uint8_t value)
 
 int kelto_it6602::hdmirxset_it6602(int fd, uint8_t reg, uint8_t mask, uint8_t value)
 {
-    const uint8_t old = mask == 0xFF ? 0 : hdmirxrd_it6602(fd, reg);
+    const uint8_t old = hdmirxrd_it6602(fd, reg);
     return hdmirxwr_it6602(fd, reg, uint8_t((old & ~mask) | (value & mask)));
 }
 
