@@ -56,6 +56,11 @@ const Dtd k2160 = {594000, 3840, 560, 176, 88, 2160, 90, 8, 10, 621, 341};
 // draw a warning: the extension still prefers 3840x2160.)
 TEST(Edid, EdidDecodeReportsNoErrorOrWarning)
 {
+#ifdef VYR_TESTS_EMULATED
+    // The tables are the same bytes on every architecture, and the host variants run this check;
+    // started through QProcess from a test under qemu-arm, it ended the whole test session here.
+    GTEST_SKIP() << "edid-decode runs in the host variants";
+#endif
     for (int input = 0; input < 6; ++input) {
         edid::Table custom = edid::defaultFor(input);
         ASSERT_TRUE(input < 4 ? edid::Set_Custom_HDMI_EDID(custom, 1280, 720, 50, input)
