@@ -72,8 +72,9 @@ TEST_F(PictureControl, WritesItsValuesOnEveryChannelInsideTheRoutingUpdate)
         for (uint32_t n = 0; n < 8; ++n) {
             for (const auto& r : row.registers)
                 EXPECT_EQ(c331Chip().value(r.first, 16 * n), r.second) << row.what << " " << std::hex << r.first << "/" << n;
-            if (row.enable)
+            if (row.enable) {
                 EXPECT_EQ(c331Chip().value(row.enable, 16 * n), 0xF7u) << row.what << " enable bit only, channel " << n;
+            }
         }
         if (row.registers.size() == 9) {
             for (uint32_t a = 0x59; a <= 0x60; ++a)
