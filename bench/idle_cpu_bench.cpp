@@ -1,7 +1,10 @@
 // CPU time of the idle program: starts the built program on the simulated board with a root of
 // its own, waits until its control port answers (start-up over), lets it settle, then takes the
 // process's CPU time and each thread's over a window and prints them as a share of one core.
-//   idle_cpu_bench [seconds, default 10] [settle seconds, default 3]
+//   idle_cpu_bench [seconds, default 10] [settle seconds, default 10] [inputs: "all" connects
+//   every input to a 1080p60 source, default: the simulated board's defaults]
+// The settling covers the start-up that runs on after the first answer: input paths and the
+// EDID check (some 7 s), the FPGA bring-up behind them.
 #include "frame_client.h"
 #include "program.h"
 
@@ -56,7 +59,8 @@ std::map<std::string, ThreadTime> threadTimes(pid_t pid)
 int main(int argc, char** argv)
 {
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
-    const int settle = argc > 2 ? std::max(0, atoi(argv[2])) : 3;
+    const int settle = argc > 2 ? std::max(0, atoi(argv[2])) : 10;
+    const bool allInputs = argc > 3 && std::string(argv[3]) == "all";
     char pattern[] = "/tmp/vyr-idle-XXXXXX";
     const char* root = mkdtemp(pattern);
     const int port = freeTcpPort();
@@ -64,6 +68,14 @@ int main(int argc, char** argv)
         return 1;
     std::filesystem::create_directories(std::string(root) + "/data/configs");
     std::ofstream(std::string(root) + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << port << "\n";
+    if (allInputs) {
+        std::filesystem::create_directories(std::string(root) + "/sim");
+        std::ofstream board(std::string(root) + "/sim/board.json");
+        board << "{\"inputs\": {";
+        for (int i = 0; i < 6; ++i)
+            board << (i ? ", " : "") << '"' << i << "\": \"1920x1080p60\"";
+        board << "}, \"cards\": {\"1\": 4, \"2\": 4}}\n";
+    }
 
     int result = 1;
     {

@@ -25,6 +25,7 @@ int main(int argc, char** argv)
         printf("vyrR58N on the simulated board, root %s\n", root.toLocal8Bit().constData());
         fflush(stdout);
     }
+    platform::configureBoard();
 
     startSystem();
 

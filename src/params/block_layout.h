@@ -26,6 +26,9 @@ constexpr uint32_t kInputResolution = 0x100;    // 6 bytes per input 0-5: width,
 constexpr uint32_t kInputResolutionSize = 6;
 constexpr uint32_t kInputResolutionEnd = 0x124; // end of the six records (store mutex guards them)
 constexpr uint32_t inputResolution(uint32_t i) { return kInputResolution + kInputResolutionSize * i; }
+constexpr uint32_t kInputWidth = 0;             // fields within one record
+constexpr uint32_t kInputHeight = 2;
+constexpr uint32_t kInputRate = 4;
 
 // ---- Store and panel ---------------------------------------------------------------------------
 constexpr uint32_t kLanguage = 0x300;        // u8 UI language 0-4; compared as the u16 0x300-0x301

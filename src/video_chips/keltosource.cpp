@@ -1,8 +1,35 @@
 #include "video_chips/keltosource.h"
 
+#include "base/delay.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/posix_lock.h"
+#include "base/utils.h"
 #include "fpga/fpga_manage.h"
+#include "params/block_layout.h"
+#include "params/config_engine.h"
+#include "params/vyrrampara.h"
+#include "video_chips/clock_synth_table.h"
+#include "video_chips/drv_i2c.h"
+#include "video_chips/iTE6805_SYS.h"
+#include "video_chips/keltosource_status.h"
+#include "video_chips/sdi_it66121.h"
+
+#include <QMutexLocker>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
 
 keltosource* keltosource::p_kelto_source = nullptr;
+
+namespace {
+constexpr uint32_t PathHoldTicks = 100;
+// Channel bit of an input on both switches (inputs 4 and 5 are swapped on the board).
+constexpr uint8_t kChannel[6] = {0x01, 0x02, 0x04, 0x08, 0x20, 0x10};
+uint8_t channelOf(int input) { return input >= 0 && input < 6 ? kChannel[input] : 0; }
+constexpr uint32_t PathSettleTicks = 500;
+}
 
 keltosource* keltosource::pInstance()
 {
@@ -11,12 +38,314 @@ keltosource* keltosource::pInstance()
     return p_kelto_source;
 }
 
+keltosource::keltosource()
+{
+    writeLogMsg(LOG_INFO, "====keltosource::keltosource()=====");
+    it6602 = new kelto_it6602();
+    ite6805 = new ite6805_sys();
+    it66121 = new it66121_sys();
+    i2c = new Drv_I2C0();
+    for (int i = 0; i < Inputs; ++i)
+        tables_[i] = edid::defaultFor(i);
+}
+
+int keltosource::openBus()
+{
+    fd_ = i2c->initialize();
+    if (fd_ < 0)
+        writeLogMsg(LOG_ERROR, "keltosource: /dev/i2c-0 cannot be opened; the inputs stay dark");
+    it6602->fd = fd_;
+    it6602->attach(i2c, hdminfo);
+    ite6805->fd = fd_;
+    input_mask = uint8_t(g_check_source.load() & 0xFF);
+    return fd_;
+}
+
+int keltosource::initializeWithoutThread()
+{
+    openBus();
+    return 0;
+}
+
 int keltosource::initialize()
 {
-    // Until the input polling thread and its clock synthesiser set-up exist, the clock counts as
-    // programmed: FPGA 0 leaves reset and the FPGA worker may bring it up.
-    if (fpga_manage* fpga = fpga_manage::p_fpga_manage)
-        fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-    clock_state[0] = 2;
+    openBus();
+    if (threadStarted_)
+        return 0;
+    if (pthread_create(&thread_, nullptr, &keltosource::checksourceThread, this) != 0) {
+        writeLogMsg(LOG_ERROR, "create check source thread failed");
+        return 255;
+    }
+    pthread_setname_np(thread_, "checksource");
+    threadStarted_ = true;
     return 0;
+}
+
+void* keltosource::checksourceThread(void* self)
+{
+    auto* k = static_cast<keltosource*>(self);
+    struct timespec next;
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    for (;;) {
+        k->runOnce();
+        // Start-up states pace at 1 ms. The running pass starts every 50 ms: it polls every
+        // receiver (they have no interrupt line to us), and on the box its bus traffic alone takes
+        // some 20 ms at 100 kHz, so the receivers' pass counters keep their time base, a cable
+        // change is seen within a pass or two and an idle box stays well under 1 % of a core.
+        bool running;
+        {
+            QMutexLocker lock(&Utils::_source_init_mutex);
+            running = k->path_state == PathRunning;
+        }
+        const long periodNs = running ? RunningPeriodNs : StartPeriodNs;
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        next.tv_nsec += periodNs;
+        next.tv_sec += next.tv_nsec / 1000000000L;
+        next.tv_nsec %= 1000000000L;
+        // A pass that overran its period (or a clock jump) restarts the schedule from now.
+        if (next.tv_sec < now.tv_sec || (next.tv_sec == now.tv_sec && next.tv_nsec < now.tv_nsec))
+            next = now;
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
+        }
+    }
+    return nullptr;
+}
+
+void keltosource::runOnce()
+{
+    uint8_t state;
+    {
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        state = path_state;
+    }
+    if (state < PathEdidCheck) {
+        pathStep();
+        return;
+    }
+    if (state == PathEdidCheck) {
+        edidCheck();
+        return;
+    }
+    runningPass();
+}
+
+// States 0-3: hold the flagged paths low for 100 ticks, release them, let them settle 500 ticks.
+void keltosource::pathStep()
+{
+    bool resetIte = false;
+    {
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        switch (path_state) {
+        case PathHold:
+            if (path_flags[0] || path_flags[1] || path_flags[2] || path_flags[3])
+                fpga_manage::gpio_write(fpga_manage::it6602_path, 0);
+            if (path_flags[4] || path_flags[5]) {
+                fpga_manage::gpio_write(fpga_manage::ite6805_path, 0);
+                resetIte = true;
+            }
+            path_state = PathHeld;
+            path_timer = G_timeTicks;
+            break;
+        case PathHeld:
+            if (Utils::getTimeSpace(path_timer) > PathHoldTicks) {
+                path_state = PathRelease;
+                path_timer = G_timeTicks;
+            }
+            break;
+        case PathRelease:
+            if (path_flags[0] || path_flags[1] || path_flags[2] || path_flags[3])
+                fpga_manage::gpio_write(fpga_manage::it6602_path, 16);
+            if (path_flags[4] || path_flags[5])
+                fpga_manage::gpio_write(fpga_manage::ite6805_path, 16);
+            memset(path_flags, 0, sizeof path_flags);
+            path_state = PathSettle;
+            path_timer = G_timeTicks;
+            break;
+        case PathSettle:
+            if (Utils::getTimeSpace(path_timer) > PathSettleTicks) {
+                path_state = PathEdidCheck;
+                path_timer = G_timeTicks;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    if (resetIte)
+        ite6805->ite6805_sys_reset_init();
+}
+
+void keltosource::setExpander(uint8_t value)
+{
+    i2c->i2c_write(fd_, 0x40, value, nullptr, 0);
+}
+
+bool keltosource::selectEdidChannel(uint8_t channel)
+{
+    return i2c->i2c_write(fd_, 0xE0, channel, nullptr, 0) == 1;
+}
+
+bool keltosource::edidGood(int input) const
+{
+    if (input == 0)
+        return keltosource_status::test(keltosource_status::ChipPresence, 0x80);
+    return keltosource_status::test(keltosource_status::EdidStatus, uint8_t(1u << (input - 1)));
+}
+
+void keltosource::setEdidGood(int input, bool good)
+{
+    if (input == 0)
+        keltosource_status::set(keltosource_status::ChipPresence, 0x80, good);
+    else
+        keltosource_status::set(keltosource_status::EdidStatus, uint8_t(1u << (input - 1)), good);
+}
+
+bool keltosource::readEeprom(uint8_t* out)
+{
+    memset(out, 0, edid::TableSize);
+    Delay::ms(10);
+    return i2c->eeprom_read(fd_, out) == 1;
+}
+
+namespace {
+// Header right and both blocks summing to 0: the repair rewrites all 256 bytes, so a damaged
+// extension block counts as damage too.
+bool edidValid(const uint8_t* t)
+{
+    static const uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    if (memcmp(t, header, 8) != 0)
+        return false;
+    return edid::CalcSum4LCD(0, t, edid::BlockSize) == 0 &&
+           edid::CalcSum4LCD(0, t + edid::BlockSize, edid::BlockSize) == 0;
+}
+}
+
+// State 4: check and repair the EDID EEPROMs as "config/EDIDCheck" asks.
+void keltosource::edidCheck()
+{
+    const QString mode = g_check_edid.get();
+    if (mode == QLatin1String("Never")) {
+        setExpander(0x01);
+        write_protect = 1;
+        keltosource_status::set(keltosource_status::EdidStatus, 0x5F, true);
+        keltosource_status::set(keltosource_status::ChipPresence, 0x80, true);
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        path_state = PathRunning;
+        return;
+    }
+    if (mode != QLatin1String("Once")) {
+        // Neither value: leave the EEPROMs and the bits alone, but never hold the start up.
+        if (!unknownCheckLogged_) {
+            writeLogMsg(LOG_WARNING, "keltosource: EDIDCheck \"" + mode.toStdString() +
+                                         "\" is neither Once nor Never; EDID check skipped");
+            unknownCheckLogged_ = true;
+        }
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        path_state = PathRunning;
+        return;
+    }
+
+    uint8_t buffer[edid::TableSize];
+    for (int input = 0; input < Inputs; ++input) {
+        setExpander(0x01);
+        write_protect = 1;
+        fpga_manage::gpio_write(fpga_manage::edid_wp, 16);
+        if (!edidGood(input))
+            continue;
+        const bool acked = selectEdidChannel(channelOf(input));
+        keltosource_status::set(keltosource_status::EdidStatus, 0x40, acked);
+        const bool read = readEeprom(buffer);
+        setEdidGood(input, read);
+        if (read && edidValid(buffer))
+            continue;
+
+        writeLogMsg(LOG_WARNING, "keltosource: EDID EEPROM of input " + std::to_string(input) + " damaged, rewriting");
+        fpga_manage::gpio_write(fpga_manage::edid_wp, 0);
+        setExpander(0x00);
+        const bool written = i2c->eeprom_write(fd_, tables_[input].data()) == 1;
+        const bool ok = written && readEeprom(buffer) && edidValid(buffer);
+        fpga_manage::gpio_write(fpga_manage::edid_wp, 16);
+        if (ok) {
+            setEdidGood(input, true);
+            continue;
+        }
+        writeLogMsg(LOG_ERROR, "keltosource: EDID EEPROM of input " + std::to_string(input) + " could not be repaired");
+        setEdidGood(input, false);
+        setExpander(0x01);
+        // Cycle both paths and check again; this input is skipped from now on.
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        path_state = PathHold;
+        path_flags[0] = 1;
+        path_flags[4] = 1;
+        return;
+    }
+    setExpander(0x01);
+    write_protect = 1;
+    {
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        path_state = PathRunning;
+    }
+    g_check_edid = "Never";
+    if (ConfigEngine* config = ConfigEngine::p_config)
+        config->write_config_variant(ConfigItem::EDIDCheck, QStringLiteral("Never"));
+    Delay::ms(1);
+    Utils::system_plain(QStringLiteral("sync"));
+}
+
+void keltosource::logClockFailure(const char* what)
+{
+    // The set-up is retried on every pass; say so the first time and then now and again.
+    if (clockFailures_++ % 1000 == 0)
+        writeLogMsg(LOG_ERROR, std::string("keltosource: clock synthesiser ") + what + ", retrying (" +
+                                   std::to_string(clockFailures_) + " failures)");
+}
+
+int keltosource::s5p210_setup(int n)
+{
+    if (n < 0 || n > 1)
+        return -1;
+    switch (clock_state[n].load()) {
+    case 0:
+        clock_state[n] = 1;
+        if (clock_synth::program(*i2c, fd_) != 1) {
+            clock_state[n] = 0;
+            logClockFailure("refused a register write");
+        }
+        break;
+    case 1:
+        clock_done[n] = 1;
+        if (n == 0) {
+            keltosource_status::set(keltosource_status::EdidStatus, 0x80, true);
+            fpga_manage::gpio_write(fpga_manage::rst_fpga0, 16);
+        } else {
+            keltosource_status::set(keltosource_status::ClockStatus, 0x01, true);
+            fpga_manage::gpio_write(fpga_manage::rst_fpga1, 16);
+        }
+        clock_state[n] = 2;
+        break;
+    default:
+        break;
+    }
+    return clock_state[n];
+}
+
+bool keltosource::Set_Custom_HDMI_EDID(uint32_t width, uint32_t height, uint32_t rate, int input)
+{
+    if (input < 0 || input >= Inputs)
+        return false;
+    return edid::Set_Custom_HDMI_EDID(tables_[input], width, height, rate, input);
+}
+
+void keltosource::setInputResolution(int input, uint16_t width, uint16_t height, uint8_t rate)
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store || input < 0 || input >= Inputs)
+        return;
+    const uint32_t at = blk::inputResolution(uint32_t(input));
+    PosixLock lock(store->mutex);
+    blk::put16(store->block, at + blk::kInputWidth, width);
+    blk::put16(store->block, at + blk::kInputHeight, height);
+    store->block[at + blk::kInputRate] = rate;
+    store->block[at + blk::kInputRate + 1] = 0;
 }

@@ -12,4 +12,6 @@ bool isSimulated()
     return false;
 }
 
+void configureBoard() {}
+
 }

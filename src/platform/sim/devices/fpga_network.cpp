@@ -119,6 +119,9 @@ std::vector<std::vector<uint8_t>> LedNetwork::deliver(int portNumber, const std:
     if (portNumber < 0 || portNumber >= Ports)
         return {};
     Port& port = ports_[portNumber];
+    // A running box searches every 800 ms for ever: keep the newest packets only.
+    if (port.log.size() >= LogLimit)
+        port.log.erase(port.log.begin(), port.log.begin() + LogLimit / 2);
     port.log.push_back(req);
     // Header, group and check byte at least; a card drops anything it cannot check.
     if (!port.linked || port.silent || req.size() < 11 || checkByte(req.data(), req.size() - 1) != req.back())

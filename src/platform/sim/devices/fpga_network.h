@@ -23,6 +23,7 @@ namespace platform::Sim {
 class LedNetwork {
 public:
     static constexpr int Ports = 16;
+    static constexpr size_t LogLimit = 4096; // per port; past it the older half is dropped
     static constexpr uint32_t SensorArea = 0x02000000; // multifunction card: 128 sensor bytes
     static constexpr uint16_t MappingRegister = 0x0F03; // card register switched by the mapping job
 
@@ -49,7 +50,7 @@ public:
         bool badCheck = false; // every answer has a wrong check byte
         std::vector<Card> cards;
         Multifunction multifunction;
-        std::vector<std::vector<uint8_t>> log; // every packet delivered, in order
+        std::vector<std::vector<uint8_t>> log; // packets delivered, in order (the newest LogLimit)
     };
 
     Port& port(int n) { return ports_[n]; }

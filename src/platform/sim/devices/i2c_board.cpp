@@ -3,9 +3,12 @@
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/sim_board.h"
 
+#include <algorithm>
+#include <boost/container/small_vector.hpp>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <mutex>
 
@@ -35,8 +38,9 @@ struct I2cBoard::State {
     uint64_t manualUs = 0;
     bool openFails = false;
     uint64_t seq = 0;
+    bool logging = true;
     int nacks = 0;
-    std::vector<Message> log;
+    std::deque<Message> log; // the newest LogLimit messages: a running board polls for ever
     std::vector<std::string> violations;
 
     uint64_t now() const
@@ -52,14 +56,19 @@ struct I2cBoard::State {
         return switchAddress == EdidSwitch ? edidSwitch->selection() : 0;
     }
     // The chips that answer `address` now; a switch's downstream side follows its control byte.
-    std::vector<I2cDevice*> answering(uint8_t address) const
+    struct Answer {
+        I2cDevice* first = nullptr;
+        int count = 0;
+    };
+    Answer answering(uint8_t address) const
     {
-        std::vector<I2cDevice*> found;
+        Answer found;
         for (const Wire& w : wires) {
             if (w.address != address || !w.chip->present() || (w.live && !w.live()))
                 continue;
             if (w.switchAddress == 0 || (selectionOf(w.switchAddress) & w.channels))
-                found.push_back(w.chip.get());
+                if (found.count++ == 0)
+                    found.first = w.chip.get();
         }
         return found;
     }
@@ -107,35 +116,35 @@ int I2cBoard::transfer(I2cMsg* messages, size_t count)
             return -1;
         }
     std::lock_guard<std::mutex> lock(s_->m);
-    std::vector<I2cDevice*> touched;
+    boost::container::small_vector<I2cDevice*, 4> touched; // a polling board: no allocation per transfer
     bool ok = true;
     for (size_t i = 0; i < count && ok; ++i) {
         I2cMsg& msg = messages[i];
         const bool read = msg.flags & I2cMsg::Read;
-        Message entry{++s_->seq, uint8_t(msg.addr), read, {}, false,
-                      s_->selectionOf(ReceiverSwitch), s_->selectionOf(EdidSwitch)};
-        const std::vector<I2cDevice*> chips = msg.addr < 0x80 ? s_->answering(uint8_t(msg.addr)) : std::vector<I2cDevice*>{};
-        if (chips.size() > 1) {
+        const uint8_t receiverChannels = s_->logging ? s_->selectionOf(ReceiverSwitch) : 0;
+        const uint8_t edidChannels = s_->logging ? s_->selectionOf(EdidSwitch) : 0;
+        const State::Answer chips = msg.addr < 0x80 ? s_->answering(uint8_t(msg.addr)) : State::Answer{};
+        if (chips.count > 1) {
             char text[80];
-            std::snprintf(text, sizeof text, "%zu chips answer address 0x%02X (8-bit)", chips.size(), unsigned(msg.addr) << 1);
+            std::snprintf(text, sizeof text, "%d chips answer address 0x%02X (8-bit)", chips.count, unsigned(msg.addr) << 1);
             s_->violations.push_back(text);
         }
         const uint64_t now = s_->now();
-        I2cDevice* chip = chips.empty() ? nullptr : chips.front();
+        I2cDevice* chip = chips.first;
         ok = chip && chip->address(read, msg.len, now);
-        if (chip) {
-            bool seen = false;
-            for (I2cDevice* t : touched)
-                seen = seen || t == chip;
-            if (!seen)
-                touched.push_back(chip);
-        }
+        if (chip && std::find(touched.begin(), touched.end(), chip) == touched.end())
+            touched.push_back(chip);
         if (ok)
             ok = read ? chip->read(msg.buf, msg.len, now) : chip->write(msg.buf, msg.len, now);
-        entry.acknowledged = ok;
-        if (ok || !read)
-            entry.data.assign(msg.buf, msg.buf + msg.len);
-        s_->log.push_back(std::move(entry));
+        ++s_->seq;
+        if (s_->logging) {
+            Message entry{s_->seq, uint8_t(msg.addr), read, {}, ok, receiverChannels, edidChannels};
+            if (ok || !read)
+                entry.data.assign(msg.buf, msg.buf + msg.len);
+            s_->log.push_back(std::move(entry));
+            if (s_->log.size() > LogLimit)
+                s_->log.pop_front();
+        }
     }
     const uint64_t now = s_->now();
     for (I2cDevice* chip : touched)
@@ -221,10 +230,18 @@ void I2cBoard::setOpenFails(bool fail)
     s_->openFails = fail;
 }
 
+void I2cBoard::setLogging(bool on)
+{
+    std::lock_guard<std::mutex> lock(s_->m);
+    s_->logging = on;
+    if (!on)
+        s_->log.clear();
+}
+
 std::vector<I2cBoard::Message> I2cBoard::log() const
 {
     std::lock_guard<std::mutex> lock(s_->m);
-    return s_->log;
+    return {s_->log.begin(), s_->log.end()};
 }
 
 std::vector<I2cBoard::Message> I2cBoard::logOf(uint8_t address) const
@@ -240,6 +257,7 @@ void I2cBoard::clearLog()
 {
     std::lock_guard<std::mutex> lock(s_->m);
     s_->log.clear();
+    s_->logging = true;
     s_->nacks = 0;
 }
 
@@ -281,6 +299,7 @@ void I2cBoard::reset()
     s_->start = std::chrono::steady_clock::now();
     s_->openFails = false;
     s_->log.clear();
+    s_->logging = true;
     s_->nacks = 0;
     s_->violations.clear();
 }

@@ -39,6 +39,7 @@ public:
     static constexpr uint32_t ReceiverPathWord = 0x207940;  // window offset; 0 = IT6602s held
     static constexpr int It6602Count = 4;
     static constexpr int Inputs = 6;
+    static constexpr size_t LogLimit = 1 << 16; // messages kept; older ones drop off the front
     static uint8_t channelOf(int input); // the input's bit on both switches
 
     struct Message {
@@ -77,7 +78,8 @@ public:
     void advanceUs(uint64_t us);
     uint64_t nowUs() const;
     void setOpenFails(bool fail); // "/dev/i2c-0" cannot be opened
-    std::vector<Message> log() const;
+    void setLogging(bool on); // on after reset(); the running program needs no log
+    std::vector<Message> log() const; // the newest LogLimit messages, oldest first
     std::vector<Message> logOf(uint8_t address) const;
     void clearLog();
     int nacks() const; // transfers ended by a refusal

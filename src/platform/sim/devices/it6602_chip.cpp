@@ -98,6 +98,9 @@ uint8_t It6602Chip::readByte(uint8_t a)
 void It6602Chip::writeByte(uint8_t a, uint8_t value)
 {
     const int bank = bankReg_ & 3;
+    // The driver polls for ever: keep the newest writes only.
+    if (writes_.size() >= WriteLogLimit)
+        writes_.erase(writes_.begin(), writes_.begin() + WriteLogLimit / 2);
     writes_.push_back({a == BankRegister ? -1 : bank, a, value});
     if (a == BankRegister) {
         bankReg_ = value;

@@ -64,6 +64,7 @@ public:
         uint8_t address;
         uint8_t value;
     };
+    static constexpr size_t WriteLogLimit = 1 << 15; // past it the older half is dropped
     std::vector<Write> writes() const;
     std::vector<Write> writesTo(int bank, uint8_t address) const;
     void clearLog();

@@ -1,0 +1,272 @@
+// The running pass of the input polling thread: clock synthesiser, custom EDIDs, path and hot-plug
+// requests, audio selection, SDI reset and one step of every enabled receiver.
+#include "video_chips/keltosource.h"
+
+#include "base/delay.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
+#include "fpga/fpga_manage.h"
+#include "params/block_layout.h"
+#include "params/vyrrampara.h"
+#include "video_chips/drv_i2c.h"
+#include "video_chips/iTE6805_SYS.h"
+#include "video_chips/keltosource_status.h"
+#include "video_chips/sdi_it66121.h"
+
+#include <QMutexLocker>
+#include <string>
+
+namespace st = keltosource_status;
+
+namespace {
+constexpr uint8_t kChannel[6] = {0x01, 0x02, 0x04, 0x08, 0x20, 0x10};
+constexpr uint8_t kAudioBit[6] = {0x80, 0x40, 0x20, 0x10, 0x04, 0x08};
+constexpr uint8_t ClockChannel = 0x80;
+constexpr uint32_t SdiResetTicks = 15;
+constexpr uint8_t SdiTestLimit = 10;
+}
+
+uint8_t keltosource::audioBitOf(int input)
+{
+    return input >= 0 && input < Inputs ? kAudioBit[input] : 0;
+}
+
+uint8_t keltosource::audioBitsFromBlock(const uint8_t* block)
+{
+    uint32_t w = block[blk::kAudioWindow];
+    if (w >= blk::kScalerWindows) // the byte is 0-255; only windows 0-5 have records the scaler uses
+        w = 0;
+    if (!(block[blk::window(w, blk::win::kAudioHigh)] & 0x80))
+        return 0;
+    const uint16_t source = blk::get16(block, blk::window(w, blk::win::kSource));
+    if (!(source & blk::win::kSourceCrop))
+        return audioBitOf(source);
+    const uint32_t entry = source & 0xFF;
+    if (entry >= blk::kCropSlots)
+        return 0;
+    return audioBitOf(block[blk::cropEntry(entry)] & 0x0F);
+}
+
+void keltosource::runningPass()
+{
+    // 1. Clock synthesiser behind channel 0x80 of switch 0xE0.
+    if (selectEdidChannel(ClockChannel)) {
+        st::set(st::EdidStatus, 0x20, true);
+        if (!clock_done[0]) {
+            Delay::us(100);
+            s5p210_setup(0);
+        }
+    } else {
+        st::set(st::EdidStatus, 0x20, false);
+        if (!clock_done[0])
+            logClockFailure("switch 0xE0 does not answer");
+    }
+
+    writeCustomEdids();
+    fpga_manage::gpio_write(fpga_manage::edid_wp, 16);
+    serveInputReinit();
+    serveAudio();
+    serveSdiReset();
+    sourcecheck();
+}
+
+// 2. Custom EDIDs: the written flag means the EEPROM holds the table and was read back equal.
+void keltosource::writeCustomEdids()
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    for (int input = 0; input < Inputs; ++input) {
+        if (custom_edid_req[input] != 1)
+            continue;
+        bool touched = false;
+        {
+            QMutexLocker lock(&Utils::_system_mutex);
+            if (custom_edid_written[input] != 0)
+                continue;
+            touched = true;
+            if (store) {
+                const uint32_t w = store->u16(blk::edidWidth(input));
+                const uint32_t h = store->u16(blk::edidHeight(input));
+                const uint32_t rate = store->u16(blk::edidRate(input));
+                if (!Set_Custom_HDMI_EDID(w, h, rate, input))
+                    writeLogMsg(LOG_WARNING, "keltosource: custom EDID " + std::to_string(w) + "x" +
+                                                 std::to_string(h) + "@" + std::to_string(rate) + " of input " +
+                                                 std::to_string(input) + " does not fit; previous timing kept");
+            }
+            fpga_manage::gpio_write(fpga_manage::edid_wp, 0);
+            setExpander(uint8_t(audio_bits & ~1u));
+            const bool ok = selectEdidChannel(kChannel[input]) && i2c->eeprom_write(fd_, tables_[input].data()) == 1;
+            if (ok) {
+                custom_edid_written[input] = 1;
+                setEdidGood(input, true);
+            } else {
+                // Give the request up rather than rewrite the part on every pass; the receiver
+                // keeps its old EDID and the bit tells the pages the EEPROM is not good.
+                writeLogMsg(LOG_ERROR, "keltosource: custom EDID of input " + std::to_string(input) +
+                                           " not written (no acknowledge or read-back differs)");
+                setEdidGood(input, false);
+                custom_edid_req[input] = 0;
+                custom_edid_written[input] = 0;
+            }
+        }
+        if (touched) {
+            write_protect = 1;
+            setExpander(uint8_t(audio_bits | 1));
+        }
+    }
+}
+
+// 4. Register 160: hot-plug lines and the iTE6805 path word.
+void keltosource::serveInputReinit()
+{
+    const uint8_t bits = st::take(regimage::kInputReinit);
+    if (!bits)
+        return;
+    if (bits & 0x10)
+        ite6805->iTE6805_Set_HPD_Ctrl(0, 0, 1);
+    if (bits & 0x20)
+        ite6805->iTE6805_Set_HPD_Ctrl(0, 1, 1);
+    if (bits & 0x40)
+        ite6805->iTE6805_Set_HPD_Ctrl(0, 0, 0);
+    if (bits & 0x80)
+        ite6805->iTE6805_Set_HPD_Ctrl(0, 1, 0);
+    if (bits & 0x01)
+        fpga_manage::gpio_write(fpga_manage::ite6805_path, 0);
+    if (bits & 0x02)
+        fpga_manage::gpio_write(fpga_manage::ite6805_path, 16);
+    if (bits & 0x04)
+        fpga_manage::gpio_write(fpga_manage::ite6805_path, 0);
+    if (bits & 0x08)
+        fpga_manage::gpio_write(fpga_manage::ite6805_path, 16);
+}
+
+// 5. Audio source bits of the expander; a refused write is tried again on the next pass.
+void keltosource::serveAudio()
+{
+    if (audio_sel_req != 1)
+        return;
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    audio_bits = store ? audioBitsFromBlock(store->block) : 0;
+    if (i2c->i2c_write(fd_, 0x40, uint8_t(audio_bits | write_protect), nullptr, 0) == 1) {
+        QMutexLocker lock(&Utils::_system_mutex);
+        audio_sel_req = 0;
+    }
+}
+
+// 6. SDI receiver reset: low, then high more than 15 ticks later.
+void keltosource::serveSdiReset()
+{
+    if (sdi_reset_req != 1)
+        return;
+    if (sdi_reset_step == 0) {
+        fpga_manage::gpio_write(fpga_manage::sdi_rst, 0);
+        sdi_reset_step = 1;
+        sdi_reset_stamp = G_timeTicks;
+    } else if (Utils::getTimeSpace(sdi_reset_stamp) > SdiResetTicks) {
+        fpga_manage::gpio_write(fpga_manage::sdi_rst, 1);
+        sdi_reset_step = 0;
+        sdi_reset_req = 0;
+    }
+}
+
+// 7. One step of every enabled receiver.
+void keltosource::sourcecheck()
+{
+    for (int input = 0; input < Inputs; ++input) {
+        if (!(input_mask & kChannel[input]))
+            continue;
+        // No pause after the switch write: the next transfer's address phase alone outlasts the
+        // switch's settling, and a sleep here would cost a context switch per input per pass.
+        st::set(st::EdidStatus, 0x20, i2c->i2c_write(fd_, 0xEE, kChannel[input], nullptr, 0) == 1);
+
+        if (custom_edid_req[input] == 1 && custom_edid_written[input] == 1) {
+            {
+                QMutexLocker lock(&Utils::_system_mutex);
+                custom_edid_req[input] = 0;
+                custom_edid_written[input] = 0;
+            }
+            if (input < It6602Inputs) {
+                it6602_step[input] = 0;
+            } else {
+                ite6805->iTE6805_Set_HPD_Ctrl(0, 0, input - 4);
+                ite6805->top_state[input - 4] = 0;
+            }
+        }
+
+        if (const uint8_t reg0 = st::take(regimage::kRegisters)) {
+            if (reg0 & 0x0F) {
+                if (reg0 & 0x01)
+                    fpga_manage::gpio_write(fpga_manage::ite6805_path, 0);
+                if (reg0 & 0x02)
+                    fpga_manage::gpio_write(fpga_manage::ite6805_path, 16);
+                if (reg0 & 0x04)
+                    fpga_manage::gpio_write(fpga_manage::ite6805_path, 0);
+                if (reg0 & 0x08)
+                    fpga_manage::gpio_write(fpga_manage::ite6805_path, 16);
+                ite6805->top_state[0] = 0;
+                ite6805->top_state[1] = 0;
+            }
+            if (reg0 & 0x10)
+                ite6805->iTE6805_Set_HPD_Ctrl(0, 0, 1);
+            if (reg0 & 0x20)
+                ite6805->iTE6805_Set_HPD_Ctrl(0, 1, 1);
+            if (reg0 & 0x40) {
+                ite6805->iTE6805_Set_HPD_Ctrl(0, 0, 0);
+                ite6805->top_state[0] = 0;
+            }
+            if (reg0 & 0x80) {
+                ite6805->iTE6805_Set_HPD_Ctrl(0, 1, 0);
+                ite6805->top_state[0] = 0;
+            }
+        }
+
+        if (input < It6602Inputs) {
+            switch (it6602_step[input]) {
+            case 0:
+                if (it6602->IT6602_fsm_init(fd_, input) != 0)
+                    it6602_step[input] = 1;
+                break;
+            case 1:
+                it6602->IT6602_fsm_init_1(fd_, input);
+                it6602_step[input] = 2;
+                break;
+            default:
+                it6602->IT6602_fsm(fd_, input);
+                break;
+            }
+        } else {
+            ite6805->iTE6805_FSM(input - 4);
+        }
+    }
+    if (it66121->fail_count < SdiTestLimit)
+        it66121_sdi_enable();
+}
+
+void keltosource::it66121_sdi_enable()
+{
+    switch (sdi_step) {
+    case 0:
+        it66121->sdi_it66121_init();
+        sdi_step = 1;
+        break;
+    case 1:
+        it66121->test_result = uint8_t(it66121->IT66121_Test());
+        if (it66121->test_result == 0) {
+            ++it66121->fail_count;
+            st::set(st::ChipPresence, 0x02, false);
+            if (it66121->fail_count == SdiTestLimit)
+                writeLogMsg(LOG_WARNING, "keltosource: SDI transmitter not found, SDI path off");
+        } else {
+            st::set(st::ChipPresence, 0x02, true);
+            sdi_step = 2;
+        }
+        break;
+    case 2:
+        it66121->IT66121_init();
+        sdi_step = 3;
+        break;
+    default:
+        it66121->HDMITX_DevLoopProc();
+        break;
+    }
+}

@@ -1,0 +1,468 @@
+#include "video_chips/keltosource.h"
+
+#include "base/global.h"
+#include "base/utils.h"
+#include "fpga/fpga_manage.h"
+#include "params/block_layout.h"
+#include "params/config_engine.h"
+#include "params/vyrrampara.h"
+#include "video_chips/sdi_it66121.h"
+
+#include "platform/sim/devices/fpga_chip.h"
+#include "platform/sim/devices/i2c_board.h"
+#include "platform/sim/sim_board.h"
+#include "frame_client.h"
+#include "program.h"
+#include "test_root.h"
+
+#include "platform/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <cstring>
+
+using platform::Sim::i2cBoard;
+
+// The input manager's thread stepped by hand on the simulated board, observed through the chips.
+namespace {
+
+constexpr uint32_t kResetWord = 0x207858;
+constexpr uint32_t kIt6602Path = 0x207940;
+constexpr uint32_t kIte6805Path = 0x207944;
+constexpr uint32_t kProtectWord = 0x207948;
+constexpr uint32_t kSdiReset = 0x002848;
+
+uint16_t gpio(uint32_t word) { return platform::Sim::memSim().read16(platform::Sim::FpgaChip::WindowBase + word); }
+bool logHas(const char* text) { return TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains(text); }
+
+// A decoder of its own: header, per-block checksum, manufacturer letters.
+bool headerOk(const std::array<uint8_t, 256>& t)
+{
+    return t[0] == 0 && t[7] == 0 && std::all_of(t.begin() + 1, t.begin() + 7, [](uint8_t b) { return b == 0xFF; });
+}
+int blockSum(const std::array<uint8_t, 256>& t, int block)
+{
+    int sum = 0;
+    for (int i = 0; i < 128; ++i)
+        sum += t[128 * block + i];
+    return sum & 0xFF;
+}
+std::string maker(const std::array<uint8_t, 256>& t)
+{
+    const int id = t[8] << 8 | t[9];
+    return {char('A' - 1 + ((id >> 10) & 31)), char('A' - 1 + ((id >> 5) & 31)), char('A' - 1 + (id & 31))};
+}
+bool valid(const std::array<uint8_t, 256>& t) { return headerOk(t) && blockSum(t, 0) == 0 && blockSum(t, 1) == 0; }
+
+class KeltoSource : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ConfigEngine::pInstance();
+        store = VyrRamPara::pInstance();
+        fpga_manage::instanceWithoutWorker();
+        g_check_source = 255;
+        k = keltosource::pInstance();
+        ASSERT_EQ(k->initializeWithoutThread(), 0);
+    }
+    // Runs passes, moving the tick counter by `ticksPerPass` before each one.
+    void run(int passes, uint32_t ticksPerPass = 1)
+    {
+        for (int i = 0; i < passes; ++i) {
+            G_timeTicks += ticksPerPass;
+            k->runOnce();
+        }
+    }
+    // Through the path states and the EDID check into the running state.
+    void toRunning(const char* check)
+    {
+        g_check_edid = check;
+        for (int i = 0; i < 2000 && k->path_state != keltosource::PathRunning; ++i)
+            run(1, 5);
+        ASSERT_EQ(k->path_state, keltosource::PathRunning);
+    }
+    void fillAllEeproms()
+    {
+        for (int i = 0; i < 6; ++i) {
+            std::array<uint8_t, 256> t{};
+            t[0] = t[7] = 0;
+            for (int b = 1; b < 7; ++b)
+                t[b] = 0xFF;
+            t[10] = uint8_t(i + 1);
+            t[127] = uint8_t(-(6 * 0xFF + i + 1));
+            t[255] = 0;
+            i2cBoard().eeprom(i).setContents(t);
+        }
+    }
+    VyrRamPara* store = nullptr;
+    keltosource* k = nullptr;
+};
+
+TEST_F(KeltoSource, PathsHeldLowThenReleasedAndEdidCheckWaitsForTheirSettling)
+{
+    g_check_edid = "Never";
+    run(1);
+    EXPECT_EQ(gpio(kIt6602Path), 0);
+    EXPECT_EQ(gpio(kIte6805Path), 0);
+    run(1, 100); // exactly 100 ticks: still held
+    EXPECT_EQ(k->path_state, keltosource::PathHeld);
+    run(1, 1);
+    run(1, 0);
+    EXPECT_EQ(gpio(kIt6602Path), 16);
+    EXPECT_EQ(gpio(kIte6805Path), 16);
+    EXPECT_EQ(k->path_state, keltosource::PathSettle);
+    run(1, 500);
+    EXPECT_EQ(k->path_state, keltosource::PathSettle);
+    EXPECT_EQ(k->clock_state[0], 0); // nothing programmed before the running state
+    run(1, 1);
+    EXPECT_EQ(k->path_state, keltosource::PathEdidCheck);
+    run(1, 0);
+    EXPECT_EQ(k->path_state, keltosource::PathRunning);
+}
+
+// FPGA 0 may leave reset only once the synthesiser holds its whole table.
+TEST_F(KeltoSource, ClockSynthesiserLockedBeforeFpgaZeroLeavesReset)
+{
+    platform::Sim::fpgaChip().setClockGate([] { return i2cBoard().clockSynth().locked(); });
+    fpga_manage::gpio_write(fpga_manage::rst_fpga0, 0);
+    toRunning("Never");
+    bool released = false;
+    for (int i = 0; i < 5 && !released; ++i) {
+        const bool lockedBefore = i2cBoard().clockSynth().locked();
+        const uint8_t stateBefore = k->clock_state[0];
+        run(1);
+        if (gpio(kResetWord) == 16) {
+            released = true;
+            EXPECT_TRUE(lockedBefore) << "reset released in the pass that wrote the table";
+            EXPECT_EQ(stateBefore, 1);
+        } else {
+            EXPECT_LT(k->clock_state[0], 2);
+        }
+    }
+    ASSERT_TRUE(released);
+    EXPECT_EQ(k->clock_state[0], 2);
+    EXPECT_TRUE(i2cBoard().clockSynth().locked());
+    EXPECT_TRUE(store->image[regimage::kEdidStatus] & 0x80);
+    // The synthesiser is written once: later passes leave it alone.
+    const size_t writes = i2cBoard().logOf(0xD0 >> 1).size();
+    run(20);
+    EXPECT_EQ(i2cBoard().logOf(0xD0 >> 1).size(), writes);
+    for (const auto& m : i2cBoard().logOf(0xD0 >> 1))
+        EXPECT_EQ(m.edidChannels, 0x80);
+}
+
+TEST_F(KeltoSource, RefusedClockWriteIsLoggedAndRetriedWithoutStoppingTheInputs)
+{
+    i2cBoard().clockSynth().refuseWriteOf(40, 3);
+    fpga_manage::gpio_write(fpga_manage::rst_fpga0, 0);
+    toRunning("Never");
+    i2cBoard().clearLog();
+    run(3);
+    EXPECT_EQ(k->clock_state[0], 0);
+    EXPECT_EQ(gpio(kResetWord), 0);
+    EXPECT_TRUE(logHas("clock synthesiser refused a register write"));
+    EXPECT_GE(i2cBoard().logOf(0xEE >> 1).size(), 3u * 6) << "the receivers are stepped meanwhile";
+    run(3);
+    EXPECT_EQ(k->clock_state[0], 2);
+    EXPECT_TRUE(i2cBoard().clockSynth().locked());
+}
+
+TEST_F(KeltoSource, MissingBusIsLoggedAndThePassesGoOn)
+{
+    i2cBoard().setOpenFails(true);
+    keltosource::p_kelto_source->initializeWithoutThread();
+    EXPECT_TRUE(logHas("/dev/i2c-0 cannot be opened"));
+    toRunning("Once"); // every EEPROM read fails: no stall, no endless repair cycle
+    run(50);
+    EXPECT_EQ(k->path_state, keltosource::PathRunning);
+    EXPECT_EQ(k->clock_state[0], 0);
+    EXPECT_EQ(gpio(kResetWord), 0);
+    EXPECT_TRUE(logHas("switch 0xE0 does not answer"));
+    EXPECT_EQ(k->it66121->fail_count, 10); // the SDI path gives up after ten tries
+}
+
+TEST_F(KeltoSource, EdidCheckOnceRewritesBlankEepromsAndTurnsTheSettingToNever)
+{
+    for (int i = 0; i < 6; ++i)
+        i2cBoard().eeprom(i).erase();
+    toRunning("Once");
+    for (int i = 0; i < 6; ++i) {
+        const auto t = i2cBoard().eepromContents(i);
+        EXPECT_TRUE(headerOk(t)) << i;
+        EXPECT_EQ(blockSum(t, 0), 0) << i;
+        EXPECT_EQ(blockSum(t, 1), 0) << i;
+        EXPECT_EQ(maker(t), i < 4 ? "KLT" : "VYR") << i;
+        EXPECT_EQ(t[128], 0x02) << "CEA extension on input " << i;
+    }
+    EXPECT_EQ(store->image[regimage::kChipPresence] & 0x80, 0x80);
+    EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x1F, 0x1F);
+    EXPECT_EQ(g_check_edid.get(), QStringLiteral("Never"));
+    EXPECT_TRUE(TestRoot::readFile("/data/configs/tcpip.ini").contains("EDIDCheck=Never"));
+    EXPECT_TRUE(TestRoot::shellLog().contains("sync"));
+    EXPECT_EQ(gpio(kProtectWord), 16);
+    EXPECT_EQ(i2cBoard().expander().value() & 0x01, 0x01);
+}
+
+TEST_F(KeltoSource, EdidCheckOnceLeavesGoodEepromsAndRepairsAnyBadBlock)
+{
+    fillAllEeproms();
+    auto t1 = i2cBoard().eepromContents(1);
+    t1[200] ^= 0x01; // extension block's sum off only
+    i2cBoard().eeprom(1).setContents(t1);
+    auto t3 = i2cBoard().eepromContents(3);
+    t3[0] = 0x01; // header off
+    i2cBoard().eeprom(3).setContents(t3);
+    auto t5 = i2cBoard().eepromContents(5);
+    t5[20] ^= 0x40; // base block's sum off
+    i2cBoard().eeprom(5).setContents(t5);
+    toRunning("Once");
+    for (int i : {0, 2, 4})
+        EXPECT_EQ(i2cBoard().eeprom(i).pageWrites(), 0) << i;
+    for (int i : {1, 3, 5}) {
+        EXPECT_GE(i2cBoard().eeprom(i).pageWrites(), 32) << i;
+        EXPECT_TRUE(valid(i2cBoard().eepromContents(i))) << i;
+        EXPECT_EQ(maker(i2cBoard().eepromContents(i)), i < 4 ? "KLT" : "VYR") << i;
+    }
+}
+
+TEST_F(KeltoSource, EdidCheckNeverAndUnknownValuesTouchNoEeprom)
+{
+    struct Row {
+        const char* value;
+        uint8_t presence, edid; // expected status bytes after the check
+        bool logged;
+    };
+    const Row rows[] = {{"Never", 0x80, 0x5F, false}, {"Sometimes", 0x00, 0x00, true}, {"", 0x00, 0x00, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.value);
+        // Only the row's own value is run in a fresh state machine.
+        k->path_state = keltosource::PathEdidCheck;
+        store->image[regimage::kChipPresence] = 0;
+        store->image[regimage::kEdidStatus] = 0;
+        g_check_edid = row.value;
+        run(1);
+        EXPECT_EQ(k->path_state, keltosource::PathRunning);
+        EXPECT_EQ(store->image[regimage::kChipPresence] & 0x80, row.presence);
+        EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x5F, row.edid);
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(i2cBoard().eeprom(i).pageWrites(), 0);
+        EXPECT_EQ(g_check_edid.get(), QString(row.value)) << "setting unchanged";
+    }
+    EXPECT_TRUE(logHas("EDIDCheck \"Sometimes\" is neither Once nor Never"));
+    run(3); // the clock still comes up
+    EXPECT_EQ(k->clock_state[0], 2);
+}
+
+TEST_F(KeltoSource, FailedRepairClearsTheGoodBitCyclesThePathsAndIsNotRetried)
+{
+    fillAllEeproms();
+    auto t = i2cBoard().eepromContents(2);
+    t[0] = 0x55;
+    i2cBoard().eeprom(2).setContents(t);
+    i2cBoard().eeprom(2).setProtectLine([] { return true; });
+    g_check_edid = "Once";
+    for (int i = 0; i < 3000 && k->path_state != keltosource::PathRunning; ++i)
+        run(1, 5);
+    ASSERT_EQ(k->path_state, keltosource::PathRunning);
+    EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x02, 0) << "input 2's good bit";
+    EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x1D, 0x1D);
+    EXPECT_TRUE(logHas("EDID EEPROM of input 2 could not be repaired"));
+    TestRoot::acceptViolations(); // the refused page writes were provoked
+}
+
+TEST_F(KeltoSource, AudioWindowIndexSixOrMoreMeansWindowZero)
+{
+    struct Row {
+        uint8_t window;
+        uint8_t high0, high3; // byte 21 of windows 0 and 3
+        uint16_t src0, src3;
+        uint8_t expected;
+    };
+    const uint16_t crop7 = blk::win::kSourceCrop | 7;
+    const Row rows[] = {
+        {3, 0x80, 0x80, 1, 4, 0x04},     // window 3, input 4
+        {3, 0x80, 0x00, 1, 4, 0x00},     // its audio off
+        {6, 0x80, 0x80, 5, 4, 0x08},     // 6: window 0, input 5
+        {255, 0x80, 0x80, 0, 4, 0x80},   // 255: window 0, input 0
+        {0, 0x80, 0x80, 9, 4, 0x00},     // source not an input
+        {0, 0x80, 0x80, crop7, 0, 0x20}, // crop entry 7 of input 2
+    };
+    std::vector<uint8_t> block(kBlockSize, 0);
+    blk::put16(block.data(), blk::cropEntry(7), blk::crop::idWord(2, 1));
+    for (const Row& row : rows) {
+        block[blk::kAudioWindow] = row.window;
+        block[blk::window(0, blk::win::kAudioHigh)] = row.high0;
+        block[blk::window(3, blk::win::kAudioHigh)] = row.high3;
+        blk::put16(block.data(), blk::window(0, blk::win::kSource), row.src0);
+        blk::put16(block.data(), blk::window(3, blk::win::kSource), row.src3);
+        EXPECT_EQ(keltosource::audioBitsFromBlock(block.data()), row.expected) << int(row.window);
+    }
+}
+
+TEST_F(KeltoSource, AudioRequestWritesTheExpanderAndIsClearedOnlyWhenAcknowledged)
+{
+    toRunning("Never");
+    store->block[blk::kAudioWindow] = 200;
+    store->block[blk::window(0, blk::win::kAudioHigh)] = 0x80;
+    store->setU16(blk::window(0, blk::win::kSource), 3);
+    i2cBoard().expander().clearLog();
+    k->audio_sel_req = 1;
+    run(1);
+    EXPECT_EQ(k->audio_sel_req, 0);
+    ASSERT_FALSE(i2cBoard().expander().writes().empty());
+    EXPECT_EQ(i2cBoard().expander().writes().back(), 0x11); // input 3's bit, write-protected
+    EXPECT_EQ(i2cBoard().expander().value(), 0x11);
+}
+
+TEST_F(KeltoSource, SdiResetGoesLowAndBackHighAfterFifteenTicks)
+{
+    toRunning("Never");
+    k->sdi_reset_req = 1;
+    run(1, 0);
+    EXPECT_EQ(gpio(kSdiReset), 0);
+    run(1, 15);
+    EXPECT_EQ(gpio(kSdiReset), 0);
+    EXPECT_EQ(k->sdi_reset_req, 1);
+    run(1, 1);
+    EXPECT_EQ(gpio(kSdiReset), 1);
+    EXPECT_EQ(k->sdi_reset_req, 0);
+}
+
+TEST_F(KeltoSource, CustomEdidWrittenAndFlagsClearedTogether)
+{
+    toRunning("Never");
+    store->setU16(blk::edidWidth(2), 1920);
+    store->setU16(blk::edidHeight(2), 1080);
+    store->setU16(blk::edidRate(2), 60);
+    run(3);
+    ASSERT_EQ(k->it6602_step[2], 2) << "receiver 2 running before the request";
+    k->custom_edid_req[2] = 1;
+    k->custom_edid_written[2] = 0;
+    run(1);
+    const auto t = i2cBoard().eepromContents(2);
+    EXPECT_TRUE(valid(t));
+    EXPECT_EQ(t[54] | t[55] << 8, 14252); // 60 x 1142 x 2080 / 10000
+    EXPECT_EQ(t[72] | t[73] << 8, 14252);
+    EXPECT_EQ(k->custom_edid_req[2], 0);
+    EXPECT_EQ(k->custom_edid_written[2], 0) << "cleared with the request";
+    EXPECT_LT(k->it6602_step[2], 2) << "receiver restarted";
+    EXPECT_EQ(gpio(kProtectWord), 16);
+    EXPECT_EQ(i2cBoard().expander().value() & 1, 1);
+
+    // A second request is written again, not only a receiver restart.
+    store->setU16(blk::edidWidth(2), 1280);
+    store->setU16(blk::edidHeight(2), 720);
+    const int pages = i2cBoard().eeprom(2).pageWrites();
+    k->custom_edid_req[2] = 1;
+    run(1);
+    EXPECT_GT(i2cBoard().eeprom(2).pageWrites(), pages);
+    const auto t2 = i2cBoard().eepromContents(2);
+    EXPECT_EQ(t2[56], 1280 & 0xFF);
+    EXPECT_EQ(t2[56 + 3], 720 & 0xFF);
+}
+
+TEST_F(KeltoSource, CustomEdidFailureLeavesWrittenClearAndMaskedInputKeepsItsRequest)
+{
+    g_check_source = 0xFF & ~0x08; // input 3 not stepped
+    k->initializeWithoutThread();
+    toRunning("Never");
+    // Input 1: the part ignores writes, so the read-back differs.
+    i2cBoard().eeprom(1).setProtectLine([] { return true; });
+    k->custom_edid_req[1] = 1;
+    k->custom_edid_req[3] = 1;
+    run(1);
+    EXPECT_EQ(k->custom_edid_written[1], 0);
+    EXPECT_EQ(k->custom_edid_req[1], 0);
+    EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x01, 0) << "input 1's good bit";
+    EXPECT_TRUE(logHas("custom EDID of input 1 not written"));
+    // Input 3 is written but never switched to, so its request stays and it is not rewritten.
+    EXPECT_EQ(k->custom_edid_written[3], 1);
+    EXPECT_EQ(k->custom_edid_req[3], 1);
+    const int pages = i2cBoard().eeprom(3).pageWrites();
+    EXPECT_GE(pages, 32);
+    run(5);
+    EXPECT_EQ(i2cBoard().eeprom(3).pageWrites(), pages);
+    for (const auto& m : i2cBoard().logOf(0xEE >> 1))
+        EXPECT_NE(m.data.empty() ? 0 : m.data[0], 0x08);
+    TestRoot::acceptViolations(); // the refused page writes were provoked
+}
+
+TEST_F(KeltoSource, CustomTimingThatDoesNotFitKeepsThePreviousTable)
+{
+    toRunning("Never");
+    store->setU16(blk::edidWidth(4), 5000);
+    store->setU16(blk::edidHeight(4), 2160);
+    store->setU16(blk::edidRate(4), 60);
+    k->custom_edid_req[4] = 1;
+    run(1);
+    const auto t = i2cBoard().eepromContents(4);
+    EXPECT_TRUE(valid(t));
+    EXPECT_EQ(t[56] | (t[58] & 0xF0) << 4, 3840) << "default timing kept";
+    EXPECT_TRUE(logHas("custom EDID 5000x2160@60 of input 4 does not fit"));
+}
+
+TEST_F(KeltoSource, RegisterRequestsDriveTheIte6805PathWordInOnePass)
+{
+    toRunning("Never");
+    store->image[regimage::kRegisters] = 0x0C;
+    run(1);
+    EXPECT_EQ(store->image[regimage::kRegisters], 0);
+    EXPECT_EQ(gpio(kIte6805Path), 16);
+    store->image[regimage::kInputReinit] = 0x01;
+    run(1);
+    EXPECT_EQ(store->image[regimage::kInputReinit], 0);
+    EXPECT_EQ(gpio(kIte6805Path), 0);
+}
+
+TEST_F(KeltoSource, ResolutionRecordWrittenUnderTheStoreMutex)
+{
+    keltosource::setInputResolution(2, 1920, 1080, 60);
+    EXPECT_EQ(blk::get16(store->block, blk::inputResolution(2)), 1920);
+    EXPECT_EQ(blk::get16(store->block, blk::inputResolution(2) + 2), 1080);
+    EXPECT_EQ(store->block[blk::inputResolution(2) + 4], 60);
+    keltosource::setInputResolution(6, 1, 1, 1); // no record 6: nothing past 0x123
+    EXPECT_EQ(store->block[blk::kInputResolutionEnd], 0);
+    pthread_mutex_lock(&store->mutex);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        keltosource::setInputResolution(0, 640, 480, 60);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(done);
+    pthread_mutex_unlock(&store->mutex);
+    writer.join();
+    EXPECT_EQ(blk::get16(store->block, blk::inputResolution(0)), 640);
+}
+
+// The whole program on the simulated board: the input thread programs the clock synthesiser, the
+// FPGA comes up behind it, and the status bytes a PC tool reads say so.
+TEST(KeltoSourceProgram, FpgaComesUpBehindTheClockSynthesiser)
+{
+    const int port = freeTcpPort();
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini",
+                                    QByteArray("[config]\nTcpPort=") + QByteArray::number(port) + "\n"));
+    Program program(platform::Paths::root());
+    FrameClient tool(port, 20000);
+    ASSERT_TRUE(tool.connected()) << program.report();
+    auto readByte = [&](uint32_t address) -> int {
+        const Bytes reply = tool.request(Wire::readRam(address, 1));
+        return reply.size() == 13u && Wire::checkOk(reply) && reply[10] == 0 ? reply[11] : -1;
+    };
+    // Device information byte 0x41 is the FPGA status; status bytes 0-2 sit at 0x600880-0x600882.
+    ASSERT_TRUE(waitFor([&] { return readByte(0xA0000041) == 1; }, 60000)) << program.report();
+    const int status0 = readByte(0x600880), status1 = readByte(0x600881);
+    EXPECT_EQ(status1 & 0x80, 0x80) << "clock synthesiser programmed";
+    EXPECT_EQ(status1 & 0x1F, 0x1F) << "EDID EEPROMs of inputs 1-5 good";
+    EXPECT_EQ(status0 & 0x80, 0x80) << "EDID EEPROM of input 0 good";
+    EXPECT_TRUE(TestRoot::readFile("/data/configs/tcpip.ini").contains("EDIDCheck=Never"));
+    EXPECT_TRUE(program.running());
+}
+
+}
