@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QTemporaryFile>
+#include "edid_decode.h"
 
 #include <tuple>
 
@@ -37,18 +36,6 @@ int blockSum(const edid::Table& t, int block)
     return sum % 256;
 }
 
-QString edidDecode(const edid::Table& t)
-{
-    QTemporaryFile file;
-    if (!file.open() || file.write(reinterpret_cast<const char*>(t.data()), 256) != 256 || !file.flush())
-        return "no temporary file";
-    QProcess p;
-    p.start("edid-decode", {"--check", file.fileName()});
-    if (!p.waitForFinished(20000))
-        return "edid-decode did not run (scripts/deps installs it)";
-    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
-}
-
 const Dtd k1080 = {148500, 1920, 280, 88, 44, 1080, 45, 4, 5, 610, 350};
 const Dtd k2160 = {594000, 3840, 560, 176, 88, 2160, 90, 8, 10, 621, 341};
 
@@ -67,9 +54,8 @@ TEST(Edid, EdidDecodeReportsNoErrorOrWarning)
                               : edid::Set_Custom_HDMI_EDID(custom, 3840, 2160, 30, input));
         for (const edid::Table& t : {edid::defaultFor(input), custom}) {
             SCOPED_TRACE(input);
-            const QString out = edidDecode(t);
-            ASSERT_TRUE(out.contains("EDID conformity: PASS")) << out.toStdString();
-            EXPECT_FALSE(out.contains("Warning", Qt::CaseInsensitive)) << out.toStdString();
+            const QString out = edidDecodeCheck(t.data());
+            EXPECT_TRUE(edidDecodeClean(out)) << out.toStdString();
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "video_chips/keltosource.h"
 
 #include "base/global.h"
+#include "base/posix_lock.h"
 #include "base/utils.h"
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
@@ -9,8 +10,10 @@
 #include "video_chips/sdi_it66121.h"
 
 #include "platform/sim/devices/fpga_chip.h"
+#include "platform/sim/board_config.h"
 #include "platform/sim/devices/i2c_board.h"
 #include "platform/sim/sim_board.h"
+#include "edid_decode.h"
 #include "frame_client.h"
 #include "program.h"
 #include "test_root.h"
@@ -198,6 +201,10 @@ TEST_F(KeltoSource, EdidCheckOnceRewritesBlankEepromsAndTurnsTheSettingToNever)
         EXPECT_EQ(blockSum(t, 1), 0) << i;
         EXPECT_EQ(maker(t), i < 4 ? "KLT" : "VYR") << i;
         EXPECT_EQ(t[128], 0x02) << "CEA extension on input " << i;
+#ifndef VYR_TESTS_EMULATED // same bytes everywhere; edid-decode under qemu-arm ended the test session
+        const QString out = edidDecodeCheck(t.data());
+        EXPECT_TRUE(edidDecodeClean(out)) << "input " << i << ": " << out.toStdString();
+#endif
     }
     EXPECT_EQ(store->image[regimage::kChipPresence] & 0x80, 0x80);
     EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x1F, 0x1F);
@@ -333,6 +340,44 @@ TEST_F(KeltoSource, SdiResetGoesLowAndBackHighAfterFifteenTicks)
     EXPECT_EQ(k->sdi_reset_req, 0);
 }
 
+// A source plugged into HDMI 1 (input 2) and pulled again, seen through the passes of the thread.
+TEST_F(KeltoSource, ConnectedInputIsPublishedWithinAFewPassesAndClearedWhenPulled)
+{
+    toRunning("Never");
+    run(3);
+    auto blockOf = [&](int input) {
+        PosixLock lock(store->mutex);
+        return std::vector<uint8_t>(store->block + blk::inputResolution(input),
+                                    store->block + blk::inputResolution(input) + blk::kInputResolutionSize);
+    };
+    auto record = [&](int input) {
+        QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+        return k->hdminfo[input];
+    };
+    i2cBoard().it6602(2).connect(*platform::Sim::standardTiming("1920x1080p60"));
+    const std::vector<uint8_t> p1080 = {0x80, 0x07, 0x38, 0x04, 0x3C, 0x00};
+    int passes = 0;
+    while (passes < 50 && blockOf(2) != p1080) {
+        run(1);
+        ++passes;
+    }
+    EXPECT_LE(passes, 10) << "published within ten passes";
+    ASSERT_EQ(blockOf(2), p1080);
+    const HDMI_INFO h = record(2);
+    const int32_t words[10] = {1920, 44, 148, 1, 2200, 1080, 5, 36, 1, 1125};
+    EXPECT_EQ(0, memcmp(&h, words, sizeof words));
+    EXPECT_FLOAT_EQ(h.pfreq, 148.5f);
+    EXPECT_EQ(h.nosignal, 0);
+    EXPECT_EQ(h.stable, 1);
+    EXPECT_EQ(blockOf(1), std::vector<uint8_t>(6, 0)) << "the neighbour input stays empty";
+
+    i2cBoard().it6602(2).disconnect();
+    run(5);
+    EXPECT_EQ(blockOf(2), std::vector<uint8_t>(6, 0));
+    EXPECT_EQ(record(2).nosignal, 1);
+    EXPECT_EQ(record(2).hact, 0);
+}
+
 TEST_F(KeltoSource, CustomEdidWrittenAndFlagsClearedTogether)
 {
     toRunning("Never");
@@ -346,6 +391,10 @@ TEST_F(KeltoSource, CustomEdidWrittenAndFlagsClearedTogether)
     run(1);
     const auto t = i2cBoard().eepromContents(2);
     EXPECT_TRUE(valid(t));
+#ifndef VYR_TESTS_EMULATED
+    const QString out = edidDecodeCheck(t.data());
+    EXPECT_TRUE(edidDecodeClean(out)) << out.toStdString();
+#endif
     EXPECT_EQ(t[54] | t[55] << 8, 14252); // 60 x 1142 x 2080 / 10000
     EXPECT_EQ(t[72] | t[73] << 8, 14252);
     EXPECT_EQ(k->custom_edid_req[2], 0);
@@ -462,6 +511,11 @@ TEST(KeltoSourceProgram, FpgaComesUpBehindTheClockSynthesiser)
     EXPECT_EQ(status1 & 0x1F, 0x1F) << "EDID EEPROMs of inputs 1-5 good";
     EXPECT_EQ(status0 & 0x80, 0x80) << "EDID EEPROM of input 0 good";
     EXPECT_TRUE(TestRoot::readFile("/data/configs/tcpip.ini").contains("EDIDCheck=Never"));
+    // The simulated board's defaults feed HDMI 1 (input 2) with 1080p60.
+    const Bytes input2 = tool.request(Wire::readRam(blk::inputResolution(2), blk::kInputResolutionSize));
+    ASSERT_EQ(input2.size(), 18u);
+    EXPECT_EQ(Bytes(input2.begin() + 11, input2.begin() + 17), (Bytes{0x80, 0x07, 0x38, 0x04, 0x3C, 0x00}));
+    EXPECT_TRUE(TestRoot::readFile("/sim/board.json").contains("1920x1080p60"));
     EXPECT_TRUE(program.running());
 }
 
