@@ -35,10 +35,14 @@ int main(int argc, char** argv)
 
     showPanel();
 
+    // The system tick counts 10 ms periods from the clock (slot_timer_elapsed catches up on every
+    // period that passed), so the timer need not wake the GUI thread 100 times a second: at 50 ms
+    // the counters keep their 10 ms unit, the panel's pop-ups and progress still move 20 times a
+    // second, and the idle box saves most of a percent of a core.
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tick, &QTimer::timeout, g_mainwindow.data(), &MainWindow::slot_timer_elapsed);
-    tick.start(10);
+    tick.start(50);
 
     vyr_tsan::orderPostedEvents();
     return app.exec();
