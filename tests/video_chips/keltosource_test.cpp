@@ -489,6 +489,31 @@ TEST_F(KeltoSource, ResolutionRecordWrittenUnderTheStoreMutex)
     EXPECT_EQ(blk::get16(store->block, blk::inputResolution(0)), 640);
 }
 
+// The real thread: quick through the start-up states, then one running pass every 50 ms, so an
+// idle box does not poll its receivers hundreds of times a second.
+class KeltoSourceTiming : public KeltoSource {};
+
+TEST_F(KeltoSourceTiming, ThreadPacesItsRunningPasses)
+{
+    g_check_edid = "Never";
+    ASSERT_EQ(k->initialize(), 0);
+    for (int i = 0; i < 400 && k->path_state != keltosource::PathRunning; ++i) {
+        G_timeTicks += 50;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(k->path_state, keltosource::PathRunning);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    i2cBoard().clearLog();
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const auto log = i2cBoard().logOf(0xE0 >> 1);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Each pass opens with the clock synthesiser's channel on the EEPROM switch.
+    const auto passes = std::count_if(log.begin(), log.end(), [](const auto& m) { return !m.read && m.data == std::vector<uint8_t>{0x80}; });
+    EXPECT_GE(passes, 10 * seconds);
+    EXPECT_LE(passes, 22 * seconds);
+}
+
 // The whole program on the simulated board: the input thread programs the clock synthesiser, the
 // FPGA comes up behind it, and the status bytes a PC tool reads say so.
 TEST(KeltoSourceProgram, FpgaComesUpBehindTheClockSynthesiser)
