@@ -87,6 +87,8 @@ private:
     void runningPass();
     void writeCustomEdids();
     void serveInputReinit();
+    void applyPathBits(uint8_t bits);    // request bits 0-3
+    void applyHotPlugBits(uint8_t bits); // request bits 4-7
     void serveAudio();
     void serveSdiReset();
     void sourcecheck();

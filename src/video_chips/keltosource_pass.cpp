@@ -122,6 +122,22 @@ void keltosource::serveInputReinit()
     const uint8_t bits = st::take(regimage::kInputReinit);
     if (!bits)
         return;
+    applyHotPlugBits(bits);
+    applyPathBits(bits);
+}
+
+// Request bits 0-3: 0x01 and 0x04 hold the iTE6805 path, 0x02 and 0x08 release it, in that order.
+void keltosource::applyPathBits(uint8_t bits)
+{
+    for (uint8_t bit = 0x01; bit <= 0x08; bit = uint8_t(bit << 1))
+        if (bits & bit)
+            fpga_manage::gpio_write(fpga_manage::ite6805_path, (bit & 0x0A) ? 16 : 0);
+}
+
+// Request bits 4-7: hot-plug lines of the iTE6805 devices, 0x10/0x20 raise device 0/1's, 0x40/0x80
+// drop them.
+void keltosource::applyHotPlugBits(uint8_t bits)
+{
     if (bits & 0x10)
         ite6805->iTE6805_Set_HPD_Ctrl(0, 0, 1);
     if (bits & 0x20)
@@ -130,14 +146,6 @@ void keltosource::serveInputReinit()
         ite6805->iTE6805_Set_HPD_Ctrl(0, 0, 0);
     if (bits & 0x80)
         ite6805->iTE6805_Set_HPD_Ctrl(0, 1, 0);
-    if (bits & 0x01)
-        fpga_manage::gpio_write(fpga_manage::ite6805_path, 0);
-    if (bits & 0x02)
-        fpga_manage::gpio_write(fpga_manage::ite6805_path, 16);
-    if (bits & 0x04)
-        fpga_manage::gpio_write(fpga_manage::ite6805_path, 0);
-    if (bits & 0x08)
-        fpga_manage::gpio_write(fpga_manage::ite6805_path, 16);
 }
 
 // 5. Audio source bits of the expander; a refused write is tried again on the next pass.
@@ -195,29 +203,13 @@ void keltosource::sourcecheck()
 
         if (const uint8_t reg0 = st::take(regimage::kRegisters)) {
             if (reg0 & 0x0F) {
-                if (reg0 & 0x01)
-                    fpga_manage::gpio_write(fpga_manage::ite6805_path, 0);
-                if (reg0 & 0x02)
-                    fpga_manage::gpio_write(fpga_manage::ite6805_path, 16);
-                if (reg0 & 0x04)
-                    fpga_manage::gpio_write(fpga_manage::ite6805_path, 0);
-                if (reg0 & 0x08)
-                    fpga_manage::gpio_write(fpga_manage::ite6805_path, 16);
+                applyPathBits(reg0);
                 ite6805->top_state[0] = 0;
                 ite6805->top_state[1] = 0;
             }
-            if (reg0 & 0x10)
-                ite6805->iTE6805_Set_HPD_Ctrl(0, 0, 1);
-            if (reg0 & 0x20)
-                ite6805->iTE6805_Set_HPD_Ctrl(0, 1, 1);
-            if (reg0 & 0x40) {
-                ite6805->iTE6805_Set_HPD_Ctrl(0, 0, 0);
+            applyHotPlugBits(reg0);
+            if (reg0 & 0xC0) // a hot-plug drop restarts device 0's state machine
                 ite6805->top_state[0] = 0;
-            }
-            if (reg0 & 0x80) {
-                ite6805->iTE6805_Set_HPD_Ctrl(0, 1, 0);
-                ite6805->top_state[0] = 0;
-            }
         }
 
         if (input < It6602Inputs) {
