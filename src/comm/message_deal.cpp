@@ -39,6 +39,22 @@ uint32_t message_deal::message_group_deal(uint8_t* body, uint32_t length, uint32
         return read_register(f);
     case 0xB0:
         return vedio_write_single_para(f);
+    case 0x70:
+        return cmd_erase_flash(f);
+    case 0x71:
+        return cmd_write_flash(f);
+    case 0x72:
+        return cmd_read_flash(f);
+    case 0x82:
+        return get_card_version(f);
+    case 0x83:
+        return get_card_uid(f);
+    case 0x87:
+        return write_rtc_time(f);
+    case 0xA2:
+        return f.at(10) == 30 ? set_barcode(f) : f.at(10) == 31 ? read_barcode(f) : 0;
+    case 0xA4:
+        return f.at(10) == 1 ? net_ip_set(f) : f.at(10) == 3 ? net_eth_search(f) : f.at(10) == 16 ? get_device_info(f) : 0;
     default:
         return 0;
     }

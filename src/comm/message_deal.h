@@ -59,6 +59,19 @@ public:
     void FPGA_Ex_ram_update(); // extension bytes refreshed before a read
     void Time_to_RAM();        // local time into the extension image, BCD
 
+    // Device, network and flash (groups 0xA4, 0xA2, 0x87, 0x82, 0x83, 0x70-0x72)
+    uint32_t net_ip_set(MessageFrame& f);
+    uint32_t net_eth_search(MessageFrame& f);
+    uint32_t get_device_info(MessageFrame& f);
+    uint32_t set_barcode(MessageFrame& f);
+    uint32_t read_barcode(MessageFrame& f);
+    uint32_t write_rtc_time(MessageFrame& f);
+    uint32_t get_card_version(MessageFrame& f);
+    uint32_t get_card_uid(MessageFrame& f);
+    uint32_t cmd_erase_flash(MessageFrame& f);
+    uint32_t cmd_write_flash(MessageFrame& f);
+    uint32_t cmd_read_flash(MessageFrame& f);
+
     // Local time for the extension clock; tests replace it.
     static std::function<QDateTime()> clock;
 
