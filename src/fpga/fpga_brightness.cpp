@@ -1,5 +1,5 @@
-// Brightness and the relay path of the multifunction card: the entry points the mailbox and the
-// worker call. The sensor and half-hour passes and the relay traffic come with the card link.
+// Brightness and the relay path of the multifunction card: the manual, half-hour and sensor passes,
+// the level applied to the wall, and the relay commands.
 #include "fpga/fpga_manage.h"
 #include "fpga/fpga_flash_layout.h"
 
@@ -9,6 +9,8 @@
 #include "base/global.h"
 #include "base/posix_lock.h"
 #include "base/utils.h"
+#include "base/delay.h"
+#include "base/logMsg.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
@@ -75,7 +77,7 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
         } else {
             v = reg(*this, 0, FpgaReg::ManualBrightness);
             if (!rawMode(bri_mode))
-                v = uint8_t(v * 16 - 1);
+                v = uint8_t(std::min<uint8_t>(v, 16) * 16 - 1); // a level above 16 would wrap to a dim value
             const uint16_t percent = uint16_t(v * 100 / 255);
             if (store && store->u16(blk::kBrightness) != percent) {
                 {
@@ -154,10 +156,258 @@ void fpga_manage::record_onoff_time(int selector)
     setReg(*this, 0, FpgaReg::ScheduleEnabled, 1);
 }
 
-// Only the pacing so far: the mode passes need the multifunction card link.
 void fpga_manage::Brightness_task()
 {
     if (Utils::getTimeSpace(bri_stamp) < kBrightnessTaskTicks)
         return;
+    switch (bri_mode) {
+    case 0:
+    case 16: Brightness_hand_change(); break;
+    case 1:
+    case 17: Brightness_time_change(); break;
+    case 2: Brightness_auto_change(); break;
+    default: break;
+    }
     bri_stamp = G_timeTicks.load();
+}
+
+// A loaded level goes out five times, in case the wall was not listening.
+void fpga_manage::Brightness_hand_change()
+{
+    if (bri_resend > 4)
+        return;
+    Brightness_hand_dealwith(1);
+    ++bri_resend;
+}
+
+void fpga_manage::Brightness_time_change()
+{
+    TimeRealType now;
+    {
+        std::lock_guard<std::mutex> lock(onoff_mutex);
+        now = time_now;
+    }
+    uint32_t minute = uint32_t(now.hour) * 60 + now.minute;
+    uint32_t slot = minute / 30;
+    if (minute >= 1440)
+        slot = std::min<uint32_t>(slot - 1, 47);
+    if (slot == bri_last_slot) {
+        if (bri_resend <= 1) {
+            Brightness_hand_dealwith(1);
+            ++bri_resend;
+        }
+        return;
+    }
+    const uint8_t value = HalfHourValue[slot];
+    const uint8_t level = rawMode(bri_mode) ? value : std::min<uint8_t>(value, 16);
+    bri_level = level;
+    setReg(*this, 0, FpgaReg::ManualBrightness, level);
+    Brightness_hand_dealwith(1);
+    bri_last_slot = slot;
+    bri_resend = 0;
+    Brightness_hand_dealwith(1);
+    bri_resend = 1;
+}
+
+void fpga_manage::Brightness_auto_change()
+{
+    Brightness_check_VMF();
+    Brightness_read_VMF_value();
+    Brightness_auto_filter();
+    Brightness_hand_dealwith(1);
+}
+
+// The first port whose search reply flagged a multifunction card.
+void fpga_manage::Brightness_check_VMF()
+{
+    mf_address = 0;
+    mf_group = 0;
+    std::lock_guard<std::mutex> lock(image_mutex);
+    for (int port = 0; port < kPorts; ++port) {
+        uint32_t count, status;
+        card_fields(port, &count, &status);
+        if (MCU_RAM_PARA_func[0][status] != 0) {
+            mf_group = uint32_t(port / 4 + 1);
+            mf_address = 0x4000 + 0x1000 * uint32_t(port % 4);
+            return;
+        }
+    }
+}
+
+namespace {
+
+constexpr uint32_t kReplyTicks = 35;
+constexpr int kReplyPolls = 350; // about 350 ms at 1 ms a poll, when nobody drives the tick
+
+int cardPort(const fpga_manage& m)
+{
+    return int(4 * (m.mf_group - 1) + (m.mf_address - 0x4000) / 0x1000);
+}
+
+// Read of n bytes at address from the multifunction card (19 bytes).
+uint32_t readPacket(uint8_t* p, uint32_t cardAddress, uint32_t address, uint16_t n)
+{
+    const uint8_t head[9] = {uint8_t(cardAddress), uint8_t(cardAddress >> 8), 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00};
+    memcpy(p, head, sizeof head);
+    p[9] = 0x61;
+    putU32(p + 10, address);
+    putU16(p + 14, n);
+    p[16] = p[17] = 0;
+    p[18] = uint8_t(Utils::BCC(p, 18));
+    return 19;
+}
+
+}
+
+// Waits for the card's answer to the packet just sent, serving the interrupt under the
+// pass-through mutex as the transports do. Bad or unexpected answers count in register 85.
+int fpga_manage::wait_VMF_reply(uint8_t expected, uint32_t keep)
+{
+    const uint32_t stamp = G_timeTicks.load();
+    for (int poll = 0; poll < kReplyPolls && Utils::getTimeSpace(stamp) <= kReplyTicks; ++poll) {
+        {
+            PosixLock lock(pass_mutex);
+            reg_IRQ_Dealwith(0, 0);
+            if (mf_reply_flag) {
+                mf_reply_flag = 0;
+                if (mf_reply_cmd == expected && mf_reply[0] == 0) {
+                    if (keep == sizeof mf_card_data) {
+                        memcpy(mf_card_data, mf_reply + 1, sizeof mf_card_data);
+                    } else if (keep == sizeof mf_ram0) {
+                        memset(mf_ram0, 0, sizeof mf_ram0);
+                        if (mf_raw_reply.size() > 12)
+                            memcpy(mf_ram0, mf_raw_reply.data() + 11, std::min<size_t>(mf_raw_reply.size() - 12, sizeof mf_ram0));
+                    }
+                    mf_data_valid = 1;
+                    return 1;
+                }
+                PosixLock regs(reg_mutex);
+                ++MCU_REG_func[0][85];
+            }
+        }
+        Delay::ms(1);
+    }
+    return 0;
+}
+
+int fpga_manage::Brightness_read_VMF_value()
+{
+    if (mf_address == 0)
+        return 0;
+    uint8_t p[19];
+    const uint32_t n = readPacket(p, mf_address, 0x02000000, 128);
+    mf_data_valid = 0;
+    {
+        PosixLock lock(pass_mutex);
+        mf_reply_flag = 0;
+    }
+    if (send_packet(p, n, cardPort(*this)) == 1 && wait_VMF_reply(0x61, sizeof mf_card_data))
+        return 1;
+    ++bri_fail_count;
+    return 0;
+}
+
+void fpga_manage::Brightness_auto_filter()
+{
+    if (mf_data_valid && mf_card_data[49] == 0xFF) {
+        uint32_t level = bri_level.load();
+        const uint8_t target = mf_card_data[52];
+        if (level < target)
+            ++level;
+        else if (level > target)
+            --level;
+        level = std::max<uint32_t>(1, std::min<uint32_t>(level, 16));
+        bri_level = level;
+        setReg(*this, 0, FpgaReg::ManualBrightness, uint8_t(level));
+    }
+    mf_data_valid = 0;
+    if (bri_fail_count.load() == 10) {
+        bri_level = 16;
+        setReg(*this, 0, FpgaReg::ManualBrightness, 16);
+        setReg(*this, 1, FpgaReg::ManualBrightness, 16);
+        bri_fail_count = 0;
+    }
+}
+
+// ---- relays ----
+
+void fpga_manage::Power_ctrl_task()
+{
+    Power_check_VMF();
+    Power_read_VMF_value();
+    Power_ctrl_filter();
+}
+
+void fpga_manage::Power_check_VMF()
+{
+    Brightness_check_VMF();
+    relay_port = mf_address ? uint8_t(cardPort(*this)) : 252;
+    relay_fpga = 0;
+}
+
+int fpga_manage::Power_read_VMF_value()
+{
+    if (mf_address == 0)
+        return 0;
+    uint8_t p[19];
+    const uint32_t n = readPacket(p, mf_address, 0, 256);
+    mf_data_valid = 0;
+    {
+        PosixLock lock(pass_mutex);
+        mf_reply_flag = 0;
+    }
+    return send_packet(p, n, cardPort(*this)) == 1 && wait_VMF_reply(0x61, sizeof mf_ram0) ? 1 : 0;
+}
+
+void fpga_manage::Power_ctrl_filter()
+{
+    if (!mf_data_valid)
+        return;
+    relay_power = mf_ram0[44] == 1 ? 1 : 0;
+    setReg(*this, 0, 67, relay_power);
+    mf_data_valid = 0;
+}
+
+// Relay k of its register (two bits each): 1 stopped, 3 running.
+int fpga_manage::Send_write_VMF_reg_cmd(int stop, int relay)
+{
+    if (relay < 1 || relay > 8 || mf_address == 0)
+        return 0;
+    const int k = (relay - 1) % 4;
+    uint8_t p[15] = {uint8_t(mf_address), uint8_t(mf_address >> 8), 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0xA0};
+    p[10] = relay <= 4 ? 2 : 3;
+    p[11] = uint8_t(3 << (2 * k));
+    p[12] = 0;
+    p[13] = uint8_t((stop ? 1 : 3) << (2 * k));
+    p[14] = uint8_t(Utils::BCC(p, 14));
+    {
+        PosixLock lock(pass_mutex);
+        mf_reply_flag = 0;
+    }
+    return send_packet(p, sizeof p, cardPort(*this)) == 1 && wait_VMF_reply(0xA0, 0) ? 1 : 0;
+}
+
+namespace {
+constexpr uint32_t kRelayStepTicks = 51;
+}
+
+// One relay per call, at least 51 ticks apart, relays 1 to 8.
+void fpga_manage::eth_data_send_start()
+{
+    if (relay_counter > 8 || Utils::getTimeSpace(relay_step_stamp) < kRelayStepTicks)
+        return;
+    if (!Send_write_VMF_reg_cmd(0, relay_counter))
+        writeLogMsg(LOG_WARNING, "relay " + std::to_string(relay_counter) + " did not confirm switching on");
+    ++relay_counter;
+    relay_step_stamp = G_timeTicks.load();
+}
+
+void fpga_manage::eth_data_send_stop()
+{
+    if (relay_counter > 8 || Utils::getTimeSpace(relay_step_stamp) < kRelayStepTicks)
+        return;
+    if (!Send_write_VMF_reg_cmd(1, relay_counter))
+        writeLogMsg(LOG_WARNING, "relay " + std::to_string(relay_counter) + " did not confirm switching off");
+    ++relay_counter;
+    relay_step_stamp = G_timeTicks.load();
 }

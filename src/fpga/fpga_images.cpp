@@ -42,23 +42,6 @@ bool fpgaIndex(int fpga)
     return fpga == 0 || fpga == 1;
 }
 
-// Card count (u16) and status byte of a port.
-void cardFields(int port, uint32_t* count, uint32_t* status)
-{
-    static const uint16_t kCount[4] = {100, 102, 108, 110};
-    static const uint16_t kStatus[4] = {104, 106, 112, 114};
-    if (port < 4) {
-        *count = kCount[port];
-        *status = kStatus[port];
-    } else if (port < 8) {
-        *count = 560 + 4 * uint32_t(port - 4);
-        *status = *count + 2;
-    } else {
-        *count = 640 + 4 * uint32_t(port - 8);
-        *status = *count + 2;
-    }
-}
-
 uint16_t blockU16(uint32_t offset)
 {
     const VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
@@ -130,7 +113,7 @@ uint16_t fpga_manage::get_port_card_num(int port)
     if (port < 0 || port >= kPorts)
         return 0;
     uint32_t count, status;
-    cardFields(port, &count, &status);
+    card_fields(port, &count, &status);
     return getU16(MCU_RAM_PARA_func[0] + count);
 }
 
@@ -213,7 +196,7 @@ void fpga_manage::update_eth_state(int fpga)
         if (word & (1u << p))
             continue;
         uint32_t count, status;
-        cardFields(p, &count, &status);
+        card_fields(p, &count, &status);
         {
             std::lock_guard<std::mutex> lock(image_mutex);
             putU16(para + count, 0);

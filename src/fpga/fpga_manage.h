@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <QString>
+#include <vector>
 
 namespace platform {
 class SpiBus;
@@ -295,6 +297,107 @@ public:
     // Hands a card's answer (decoded, check byte included) to the transport named by
     // g_passby_trans_port, sets that byte to 255 and reply_ready. The caller holds pass_mutex.
     void forward_card_reply(const uint8_t* reply, uint32_t length);
+
+    // ---- receiving-card link: TX/RX buffers, card search, pass-through merge ----
+    static constexpr int kPorts = 16;
+    static constexpr uint32_t kPacketMax = 1024;     // one TX or RX buffer
+    static constexpr uint32_t kMergeTicks = 200;     // a multi-port answer goes out after this at the latest
+    static constexpr uint32_t kSearchTicks = 80;
+    // The caller holds pass_mutex (TX buffers are shared with the transports). 1 sent, 0 nothing
+    // sent (port above 15, FPGA 1, bad length, TX still busy).
+    int Send_to_port(const uint8_t* packet, uint32_t length, int port, int fpga);
+    int send_packet(const uint8_t* packet, uint32_t length, int port); // the worker's: takes pass_mutex
+    int multi_port_send(uint8_t* packet, uint32_t length); // ports sent to; caller holds pass_mutex
+    int wait_fpga_send_ready(int port, int fpga);          // 1 TX idle, 0 still busy or bad port
+    uint16_t check_netport_card(int fpga);                 // sum of the card counts
+    void Search_Card_Cmd();
+    void CHECK_search_cmd_status();
+    // Search of one port (30 bytes, to the port's cards); flag bit 0 asks each card to compare its
+    // config id with a. 1 sent. The caller holds pass_mutex.
+    int check_error_rcv_search_card_cmd(int port, int fpga, uint32_t a, uint32_t b, uint8_t flag);
+    static void card_fields(int port, uint32_t* count, uint32_t* status); // image offsets of a port
+    void set_port_card_num(int port, uint16_t count, uint8_t status);     // image and bank 1
+    uint16_t port_link_word();                                             // registers 144 << 8 | 128, fresh
+    void deal_with_reply(uint8_t* reply, uint32_t n, int pair); // one valid reply; under pass_mutex
+    void refused_reply(int pair, uint32_t n);
+    void pass_merge_timeout();   // the worker, under pass_mutex: a merge that waits too long ends
+    uint32_t search_cycle = 0, search_stamp = 0;
+    uint8_t search_go = 0;
+    uint16_t search_ports = 0;   // ports searched in the current cycle
+    uint32_t search_answers = 0; // bit 8 x fpga + pair answered; 31 cycle sent, 30 odd cycle
+    std::atomic<uint16_t> total_cards{0};
+    // Multi-port pass-through (under pass_mutex).
+    uint8_t multi_flag = 0, multi_serial = 0, multi_to_search = 0;
+    uint16_t multi_answers = 0, multi_expected = 0;
+    uint32_t pass_stamp = 0;
+    std::vector<uint8_t> multi_reply;     // the last answer of the merge, forwarded when complete
+    // Replies for this side (under pass_mutex): the multifunction card's and the error-search's.
+    uint8_t mf_reply_flag = 0, mf_reply_cmd = 0;
+    uint8_t mf_reply[129] = {};           // reply bytes 10-138: status, then data
+    std::vector<uint8_t> mf_raw_reply;    // the whole last multifunction reply (RAM0 keeps 256 bytes)
+    std::atomic<uint8_t> recovery_search_on{0}; // an error-search of the replay waits for its answer
+    std::atomic<uint32_t> recovery_config_id{0};
+    // Other transports hand their answer sink over here (1 serial, 3 UDP); TCP is reached directly.
+    static void set_reply_sink(int transport, std::function<bool(const uint8_t*, uint32_t)> sink);
+
+    // ---- card jobs (1 smart mapping, 3 save, 4 mapping; 2, 5, 6 replay) ----
+    static int get_rcvcard_x_y(uint32_t index, uint8_t type, uint8_t rows, uint8_t columns, uint16_t width,
+                               uint16_t height, uint16_t* x, uint16_t* y); // 0, or 1 for an unknown walk
+    // Packet builders: the packet's length, 0 when it does not fit one buffer.
+    static uint32_t load_write_ram_cmd_create(int port, int card, uint32_t address, const uint8_t* data, uint32_t n, uint8_t* out, bool all);
+    static uint32_t load_write_reg_cmd_create(int port, int card, const uint8_t* data, uint32_t n, uint8_t* out, bool all);
+    static uint32_t load_write_user_defined_cmd_create(int port, int card, const uint8_t* data, uint32_t n, uint8_t* out, bool all);
+    static uint32_t rcv_active_firmware_cmd_create(int port, int card, const uint8_t* data, uint32_t n, uint8_t* out, bool all);
+    static uint32_t rcv_reconfig_cmd_create(int port, int card, const uint8_t* data, uint32_t n, uint8_t* out, bool all);
+    static uint32_t load_search_rxc_cmd_create(int port, const uint8_t* data, uint32_t n, uint8_t* out);
+    static uint32_t save_para2flash_cmd_create(int port, int card, uint8_t* out, bool all);
+    static uint32_t save_para_cmd_create(uint8_t* out, int port);
+    static uint32_t mapping_enable_cmd_create(int port, uint8_t value, uint8_t* out);
+    static uint32_t ram_reset_cmd_create(uint8_t* out, int port);
+    static uint32_t rcv_card_cmd_create(uint8_t* out, int port, int card, uint16_t x, uint16_t y);
+    uint32_t job_errors = 0;       // unanswered or refused packets of the running job
+    uint32_t job_wait_cards = 0;   // card count of the port the last job packet went to
+    uint32_t job_progress = 0;     // progress counter while a job waits (1-99)
+    uint32_t job_stamp = 0;        // progress pacing of the running job
+    void job_end(int job, bool ok); // job block cleared, the pages told
+    bool job_paused();             // PC traffic: pauses the job and renews its stamps
+    // Replay (jobs 2, 5, 6).
+    int load_rcv_xy_operate(const QString& path, uint32_t position, bool all);
+    uint8_t replay_retry = 0;      // tries of the current packet (not in the job block: fields overlap)
+    uint16_t replay_cards = 0;     // card count of the port of the current operation
+    uint8_t replay_failed = 0;     // an operation of the running replay was not answered
+    uint32_t replay_stamp = 0;     // wait of the current packet
+    struct QueryResult {
+        uint8_t valid = 0, screen = 0, port = 0, net = 0;
+        uint16_t card = 0, cards = 0;
+    } query_result;                // what the last query found; the recovery works on it alone
+    uint8_t result_shown = 0;      // a result line was sent to the recovery page
+    void replay_progress(int mode, int percent);
+    void replay_counter_progress(int mode);
+
+    // ---- multifunction card: sensor and relays ----
+    void Brightness_hand_change();
+    void Brightness_time_change();
+    void Brightness_auto_change();
+    void Brightness_check_VMF();
+    int Brightness_read_VMF_value();   // 1 good reply
+    void Brightness_auto_filter();
+    int wait_VMF_reply(uint8_t expected, uint32_t keep); // 1 good, 0 none; caller does not hold pass_mutex
+    void Power_ctrl_task();
+    void Power_check_VMF();
+    int Power_read_VMF_value();
+    void Power_ctrl_filter();
+    int Send_write_VMF_reg_cmd(int stop, int relay); // 1 sent and acknowledged
+    void eth_data_send_start();
+    void eth_data_send_stop();
+    uint32_t mf_address = 0;           // 0, 0x4000-0x7000
+    uint32_t mf_group = 0;             // 1-4, 0 none
+    uint8_t mf_data_valid = 0;
+    uint8_t mf_card_data[128] = {};    // bytes 11-138 of the last good sensor reply
+    uint8_t mf_ram0[256] = {};         // bytes 11-266 of the last good RAM0 reply
+    uint8_t relay_port = 252, relay_fpga = 0;
+    uint8_t relay_signal = 0;          // window 0's source has a timing
+    uint32_t relay_stamp = 0, relay_task_stamp = 0, relay_step_stamp = 0, relay_off_stamp = 0;
 
 private:
     fpga_manage();

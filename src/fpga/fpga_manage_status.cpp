@@ -196,8 +196,3 @@ void fpga_manage::check_fpga_net_data_status(int fpga)
     if (((reg_cached(fpga, FpgaReg::RxReadyLow) | reg_cached(fpga, FpgaReg::RxReadyHigh)) & 0x55) && change_word(36 + fpga) == 0)
         set_change_word(36 + fpga, 1);
 }
-
-// Replies come only for packets the card link sends; it brings their collection with it.
-void fpga_manage::Rcv_data_from_eth(int fpga)
-{
-}

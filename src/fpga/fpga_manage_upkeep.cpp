@@ -1,5 +1,5 @@
 // Upkeep between card jobs: the clock read, the link watchdog and link report, brightness and
-// schedule; and the entries of the card jobs and the USB upgrade until those features exist.
+// schedule; and the entry of the USB upgrade until that feature exists.
 #include "fpga/fpga_manage.h"
 
 #include "base/global.h"
@@ -9,22 +9,6 @@
 
 #include <mutex>
 #include <string>
-
-namespace {
-
-constexpr uint32_t kPcCommandTicks = 80;
-
-// The job block is the pages' too: a job that cannot run yet ends at once, so no page waits for it.
-void endJob(const char* what)
-{
-    static std::atomic<bool> noted{false};
-    if (!noted.exchange(true))
-        writeLogMsg(LOG_WARNING, std::string("receiving-card job not available yet: ") + what);
-    g_send_para[1] = 0;
-    g_send_para[0] = 0;
-}
-
-}
 
 void fpga_manage::Record_Time_Deal()
 {
@@ -97,24 +81,6 @@ void fpga_manage::Extension_function()
     if (reg_cached(0, FpgaReg::ScheduleEnabled) == 1)
         dealwith_onoff();
 }
-
-// ---- card jobs (the card search itself comes with the card link) ----
-
-void fpga_manage::Check_search_card()
-{
-    if (pc_cmd_valid.load() == 0 && get_fpga_status()) {
-        check_vbo_status(0);
-        Extension_function();
-        check_wlanonline_state();
-    } else if (Utils::getTimeSpace(pc_cmd_time.load()) > kPcCommandTicks) {
-        pc_cmd_valid = 0;
-    }
-}
-
-void fpga_manage::SmartMapping_deal() { endJob("smart mapping"); }
-void fpga_manage::save_para_deal() { endJob("save parameters"); }
-void fpga_manage::mapping_enable_deal() { endJob("mapping on/off"); }
-void fpga_manage::rcv_recovery_check_deal(int mode) { endJob("card recovery"); }
 
 // Without the upgrade the flag would stop every normal pass for good.
 void fpga_manage::usb_upgrade_manage_deal(void*)

@@ -7,7 +7,7 @@
 #include "video_chips/keltosource.h"
 #include "base/logMsg.h"
 #include "base/posix_lock.h"
-#include "tools/rcv_recovery_file.h"
+#include "fpga/rcv_recovery_file.h"
 #include "base/utils.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
@@ -229,6 +229,7 @@ void fpga_manage::fpga_manage_deal()
     if (clock) {
         PosixLock lock(pass_mutex);
         reg_IRQ_Dealwith(0, 0);
+        pass_merge_timeout();
     }
     if (clock)
         power_up_check_fpga_status(0);

@@ -1,10 +1,3 @@
 #pragma once
-#include <QString>
-
-// Reader of the receiving-card files under "/data/rcvrecovery" and "/data/smartmapping"; one
-// instance, owned by the FPGA manager. So far the folder set-up at start.
-class rcvRecovery {
-public:
-    // Creates the folder (one level) when missing: 1 created, 0 already there or not creatable.
-    int check_file_dir(const QString& path);
-};
+// The reader lives with the FPGA worker that owns it.
+#include "fpga/rcv_recovery_file.h"

@@ -1,0 +1,76 @@
+#pragma once
+// FPGA 0 brought up on the simulated board with its LED network, the worker driven pass by pass
+// with the tick advanced here. Shared by the card link, job, replay and brightness tests.
+#include "base/global.h"
+#include "base/posix_lock.h"
+#include "base/utils.h"
+#include "fpga/fpga_jobs_block.h"
+#include "fpga/fpga_manage.h"
+#include "params/vyrrampara.h"
+#include "platform/sim/devices/fpga_chip.h"
+#include "video_chips/keltosource.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+class CardLink : public ::testing::Test {
+public:
+    static Bytes sealed(Bytes b)
+    {
+        b.push_back(uint8_t(Utils::BCC(b.data(), uint32_t(b.size()))));
+        return b;
+    }
+    static bool checkOk(const Bytes& b) { return !b.empty() && Utils::BCC(b.data(), uint32_t(b.size() - 1)) == b.back(); }
+
+protected:
+    void SetUp() override
+    {
+        store = VyrRamPara::pInstance();
+        keltosource::pInstance();
+        fpga = fpga_manage::instanceWithoutWorker();
+        g_fpga_c331_start = 1;
+        fpga_manage::gpio_write(fpga->rst_fpga0, 16);
+        keltosource::p_kelto_source->clock_state[0] = 2;
+        ASSERT_TRUE(runUntil([this] { return fpga->get_fpga_status() == 1; }, 1500)) << "FPGA 0 not up";
+        platform::Sim::fpgaChip().clearLog();
+        platform::Sim::fpgaChip().clearPackets();
+    }
+    void TearDown() override
+    {
+        const std::vector<std::string> v = platform::Sim::fpgaChip().violations();
+        EXPECT_TRUE(v.empty()) << v.front();
+    }
+    void tick(int n = 1)
+    {
+        for (int i = 0; i < n; ++i) {
+            G_timeTicks.fetch_add(1);
+            fpga->runOnce();
+        }
+    }
+    bool runUntil(const std::function<bool()>& done, int maxTicks)
+    {
+        for (int i = 0; i < maxTicks && !done(); ++i)
+            tick();
+        return done();
+    }
+    // Cards answer searches: a few search cycles put their counts into the image.
+    void searchCards(int cycles = 2) { tick(cycles * int(fpga_manage::kSearchTicks) + 2); }
+    // The interrupt service as a transport runs it.
+    void serveInterrupt()
+    {
+        PosixLock lock(fpga->pass_mutex);
+        fpga->reg_IRQ_Dealwith(0, 0);
+    }
+    void postJob(uint8_t job)
+    {
+        g_send_para[1] = 0;
+        g_send_para[0] = job;
+    }
+    bool runJob(int maxTicks) { return runUntil([] { return g_send_para[0].load() == 0; }, maxTicks); }
+    VyrRamPara* store = nullptr;
+    fpga_manage* fpga = nullptr;
+};

@@ -1,0 +1,233 @@
+// The receiving-card link against the simulated FPGA and LED network: PC frames passed through
+// and answered, the multi-port merge, the card search, and what happens to malformed frames and
+// replies.
+#include "card_fixture.h"
+
+#include "base/bytes.h"
+#include "platform/sim/devices/fpga_network.h"
+
+#include <QMutexLocker>
+
+using platform::Sim::fpgaChip;
+using platform::Sim::LedNetwork;
+
+namespace {
+
+// A PC tool's read of 4 bytes of card RAM at 0x100 (source 0xF010).
+Bytes pcRead(uint16_t dest, uint8_t selector, uint8_t portByte, uint8_t serial = 0x20)
+{
+    return CardLink::sealed({uint8_t(dest), uint8_t(dest >> 8), 0x10, 0xF0, 0x10, serial, selector, portByte, 0, 0x61,
+                             0x00, 0x01, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00});
+}
+
+struct Sink {
+    std::vector<Bytes> got;
+};
+
+class CardPass : public CardLink {
+protected:
+    void SetUp() override
+    {
+        CardLink::SetUp();
+        if (HasFatalFailure())
+            return;
+        fpga_manage::set_reply_sink(3, [this](const uint8_t* r, uint32_t n) {
+            sink.got.emplace_back(r, r + n);
+            return true;
+        });
+    }
+    void TearDown() override
+    {
+        fpga_manage::set_reply_sink(3, nullptr);
+        CardLink::TearDown();
+    }
+    int pass(const Bytes& frame)
+    {
+        g_passby_trans_port = 3;
+        PosixLock lock(fpga->pass_mutex);
+        return fpga->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data());
+    }
+    size_t delivered()
+    {
+        size_t n = 0;
+        for (int p = 0; p < LedNetwork::Ports; ++p)
+            n += fpgaChip().packets(p).size();
+        return n;
+    }
+    Sink sink;
+};
+
+}
+
+TEST_F(CardPass, SelectorZeroPortByteNamesThePortAndKeepsTheCheckValid)
+{
+    fpgaChip().setCards(2, 3);
+    EXPECT_EQ(pass(pcRead(0x0001, 0, 3)), 1);
+    const auto log = fpgaChip().packets(2);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0][1] >> 4 & 3, 2);
+    EXPECT_TRUE(checkOk(log[0]));
+
+    // Its answer comes back to the transport with the port bits cleared and the port byte kept.
+    serveInterrupt();
+    ASSERT_EQ(sink.got.size(), 1u);
+    const Bytes& r = sink.got[0];
+    EXPECT_EQ(getU16(r.data()), 0xF010);
+    EXPECT_EQ(getU16(r.data() + 2), 0x0001); // the card as the PC named it
+    EXPECT_EQ(r[7], 3);
+    EXPECT_EQ(r[10], 0); // status
+    EXPECT_TRUE(checkOk(r));
+    EXPECT_EQ(fpga->reply_ready.load(), 1);
+    EXPECT_EQ(g_passby_trans_port.load(), 255);
+}
+
+// Frames that must not reach any port, and the result the transport sees.
+TEST_F(CardPass, MalformedOrUnreachableFramesSendNothing)
+{
+    for (int p = 0; p < 16; ++p)
+        fpgaChip().setCards(p, 1);
+    Bytes badCheck = pcRead(0x0001, 0, 1);
+    badCheck.back() ^= 0x55;
+    Bytes tooLong = pcRead(0x0001, 0, 1);
+    tooLong.resize(1024, 0);
+    tooLong.back() = uint8_t(Utils::BCC(tooLong.data(), 1023));
+    const struct {
+        const char* what;
+        Bytes frame;
+    } rows[] = {
+        {"port byte 40", pcRead(0x0001, 0, 40)},
+        {"port byte 17 (second FPGA)", pcRead(0x0001, 0, 17)},
+        {"selector 1, port byte 20 (second FPGA)", pcRead(0x0001, 1, 20)},
+        {"selector 2", pcRead(0x0001, 2, 1)},
+        {"bad check byte", badCheck},
+        {"1024 bytes", tooLong},
+        {"one byte", Bytes{0x00}},
+        {"head only", sealed({0x01, 0x00, 0x10, 0xF0, 0x10, 0x20, 0x00, 0x01, 0x00})},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(pass(row.frame), 0) << row.what;
+        EXPECT_EQ(delivered(), 0u) << row.what;
+    }
+}
+
+TEST_F(CardPass, FrameForAllPortsGoesToLinkedPortsWithCardsAndComesBackOnce)
+{
+    fpgaChip().setCards(0, 2);
+    fpgaChip().setCards(5, 3);
+    fpgaChip().setLinked(7, true); // linked, no cards
+    searchCards();
+    ASSERT_EQ(fpga->get_port_card_num(0), 2);
+    ASSERT_EQ(fpga->get_port_card_num(5), 3);
+    fpgaChip().clearPackets();
+    fpgaChip().setReplyDelay(40); // the second port answers a little later
+
+    EXPECT_EQ(pass(pcRead(0x0FFF, 1, 255, 0x5C)), 1);
+    EXPECT_EQ(fpgaChip().packets(0).size(), 1u);
+    EXPECT_EQ(fpgaChip().packets(5).size(), 1u);
+    EXPECT_EQ(delivered(), 2u);
+    EXPECT_EQ(fpgaChip().packets(5)[0][1] >> 4 & 3, 1);
+    // The worker's passes (and their transfers) let the delayed answers arrive.
+    ASSERT_TRUE(runUntil([this] { return !sink.got.empty(); }, 50));
+    tick(10);
+    ASSERT_EQ(sink.got.size(), 1u);
+    EXPECT_EQ(getU16(sink.got[0].data()), 0xF010);
+    EXPECT_EQ(getU16(sink.got[0].data() + 2), 0x0FFF);
+    EXPECT_EQ(sink.got[0][7], 255);
+    EXPECT_TRUE(checkOk(sink.got[0]));
+    EXPECT_EQ(fpga->pass_pending.load(), 0);
+}
+
+// One port stays silent: the merge ends after its time-out with what came back.
+TEST_F(CardPass, SilentPortEndsTheMergeAfterItsTimeOut)
+{
+    fpgaChip().setCards(0, 2);
+    fpgaChip().setCards(5, 3);
+    searchCards();
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(5).silent = true; });
+    EXPECT_EQ(pass(pcRead(0x0FFE, 255, 255)), 1);
+    tick(int(fpga_manage::kMergeTicks) - 10);
+    EXPECT_TRUE(sink.got.empty());
+    EXPECT_EQ(fpga->pass_pending.load(), 1);
+    tick(20);
+    ASSERT_EQ(sink.got.size(), 1u);
+    EXPECT_EQ(getU16(sink.got[0].data() + 2), 0x0FFE);
+    EXPECT_EQ(fpga->pass_pending.load(), 0);
+}
+
+TEST_F(CardPass, FrameForAllPortsWithoutCardsSendsNothingAndLeavesNothingPending)
+{
+    EXPECT_EQ(pass(pcRead(0x0FFF, 1, 255)), 0);
+    EXPECT_EQ(delivered(), 0u);
+    EXPECT_EQ(fpga->pass_pending.load(), 0);
+}
+
+// Search every 80 ticks: counts per port in the image and in bank 1; a pair that stops
+// answering loses its count, and the total follows.
+TEST_F(CardPass, SearchCountsCardsPerPortAndClearsAPairThatStopsAnswering)
+{
+    fpgaChip().setCards(1, 4);
+    fpgaChip().setCards(4, 6);
+    fpgaChip().setCards(12, 2);
+    fpgaChip().setMultifunction(12, true);
+    searchCards();
+    EXPECT_EQ(fpga->get_port_card_num(1), 4);
+    EXPECT_EQ(fpga->get_port_card_num(4), 6);
+    EXPECT_EQ(fpga->get_port_card_num(12), 2);
+    EXPECT_EQ(fpga->total_cards.load(), 12);
+    EXPECT_EQ(fpgaChip().ram(1, 102, 2), (Bytes{4, 0}));
+    EXPECT_EQ(fpgaChip().ram(1, 560, 2), (Bytes{6, 0}));
+    EXPECT_NE(fpgaChip().ram(1, 642 + 4 * 4, 1)[0], 0); // multifunction flag of port 12
+    const Bytes search = fpgaChip().packets(4).at(0);
+    ASSERT_EQ(search.size(), 30u);
+    EXPECT_EQ(getU16(search.data()), 0x0FFE);
+    EXPECT_EQ(search[5], 0xAA);
+    EXPECT_EQ(search[7], 5);
+    EXPECT_EQ(search[9], 0x10);
+
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(4).silent = true; }); // pair 2
+    searchCards(3);
+    EXPECT_EQ(fpga->get_port_card_num(4), 0);
+    EXPECT_EQ(fpga->get_port_card_num(1), 4);
+    EXPECT_EQ(fpga->total_cards.load(), 6);
+}
+
+// Replies that cannot be trusted change nothing and count in register 85.
+TEST_F(CardPass, ShortOrBadRepliesAreRefusedAndCounted)
+{
+    fpgaChip().setCards(3, 2);
+    searchCards();
+    const uint8_t before = fpga->reg_cached(0, 85);
+    g_passby_trans_port = 3;
+    // One byte 00 passes a plain XOR test; a search reply cut after its count; a bad check byte.
+    fpgaChip().queueReply(3, Bytes{0x00});
+    serveInterrupt();
+    fpgaChip().queueReply(3, sealed({0x00, 0xF0, 0x01, 0x30, 0x10, 0xAA, 0xFF, 4, 0, 0x10, 0, 9}));
+    serveInterrupt();
+    Bytes bad = sealed({0x10, 0xF0, 0x01, 0x30, 0x10, 0x20, 0x00, 4, 0, 0x61, 0, 1, 2, 3});
+    bad.back() ^= 1;
+    fpgaChip().queueReply(3, bad);
+    serveInterrupt();
+    EXPECT_TRUE(sink.got.empty());
+    EXPECT_EQ(fpga->get_port_card_num(3), 2);
+    EXPECT_EQ(fpga->reg_cached(0, 85), uint8_t(before + 2));
+
+    // A search reply whose port byte is out of range counts for the port of its pair only.
+    fpgaChip().queueReply(3, sealed({0x00, 0xF0, 0x01, 0x30, 0x10, 0xAA, 0xFF, 99, 0, 0x10, 0, 7, 0, 0}));
+    serveInterrupt();
+    EXPECT_EQ(fpga->get_port_card_num(3), 7);
+    EXPECT_EQ(fpgaChip().ram(1, 640 + 4 * (98 - 8), 2), (Bytes{0, 0}));
+}
+
+// A transmission still on its way is never overwritten: the next packet is refused.
+TEST_F(CardPass, BusyTxBufferRefusesTheNextPacket)
+{
+    fpgaChip().setCards(6, 1);
+    fpgaChip().setTxLatency(1000000);
+    EXPECT_EQ(pass(pcRead(0x0001, 0, 7)), 1);
+    EXPECT_EQ(pass(pcRead(0x0001, 0, 7, 0x21)), 0);
+    fpgaChip().setTxLatency(0);
+    fpgaChip().settle();
+    const auto log = fpgaChip().packets(6);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0][5], 0x20);
+}
