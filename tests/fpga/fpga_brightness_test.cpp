@@ -1,0 +1,199 @@
+// The brightness task's manual, half-hour and sensor passes and the relay path, with the
+// multifunction card of the simulated LED network answering.
+#include "card_fixture.h"
+
+#include "base/bytes.h"
+#include "platform/sim/devices/fpga_flash.h"
+#include "platform/sim/devices/fpga_network.h"
+
+#include <QDateTime>
+
+using platform::Sim::FpgaFlash;
+using platform::Sim::fpgaChip;
+using platform::Sim::fpgaFlash;
+using platform::Sim::LedNetwork;
+
+namespace {
+
+std::vector<uint8_t> record(uint8_t mode, const std::vector<uint8_t>& values)
+{
+    std::vector<uint8_t> r = {0xAA, 0x03, 0xAA, 0, 0, 0, uint8_t(1 + values.size()), 0, mode};
+    r.insert(r.end(), values.begin(), values.end());
+    r.resize(57, 0);
+    return r;
+}
+
+class Brightness : public CardLink {
+protected:
+    void load(uint8_t mode, const std::vector<uint8_t>& values)
+    {
+        fpgaFlash().store(FpgaFlash::BrightnessRecord, record(mode, values));
+        fpga->bri_reload = 1;
+    }
+    // One task pass: 1000 ticks after the last one.
+    void taskPass() { tick(int(fpga_manage::kBrightnessTaskTicks) + 1); }
+    std::vector<uint8_t> writes6() { return fpgaChip().registerWrites(6); }
+    std::vector<Bytes> sensorReads(int port)
+    {
+        std::vector<Bytes> reads;
+        for (const Bytes& p : fpgaChip().packets(port))
+            if (p.size() == 19 && p[9] == 0x61 && getU32(p.data() + 10) == 0x02000000)
+                reads.push_back(p);
+        return reads;
+    }
+};
+
+}
+
+// A level goes out five times after a load and then rests; a level above 16 is full brightness,
+// not a wrapped dim value.
+TEST_F(Brightness, ManualLevelIsAppliedFiveTimesAndClampedAt16)
+{
+    fpgaChip().setCards(0, 1);
+    load(0, {4});
+    for (int i = 0; i < 7; ++i)
+        taskPass();
+    EXPECT_EQ(writes6(), std::vector<uint8_t>(5, 63));
+    fpgaChip().clearLog();
+    load(0, {17});
+    taskPass();
+    ASSERT_FALSE(writes6().empty());
+    EXPECT_EQ(writes6().back(), 255);
+    load(0, {1});
+    taskPass();
+    EXPECT_EQ(writes6().back(), 15);
+}
+
+TEST_F(Brightness, HalfHourTablePicksTheSlotOfTheTime)
+{
+    fpgaChip().setCards(0, 1);
+    std::vector<uint8_t> table(48, 8);
+    table[0] = 3;
+    table[47] = 12;
+    table[21] = 40; // 10:30: out of range, clamped
+    load(1, table);
+    const struct {
+        int hour, minute;
+        uint8_t reg6;
+    } rows[] = {{0, 0, 47}, {0, 29, 47}, {0, 30, 127}, {10, 45, 255}, {23, 30, 191}, {23, 59, 191}};
+    for (const auto& row : rows) {
+        fpga_manage::clock = [&row] { return QDateTime(QDate(2026, 12, 7), QTime(row.hour, row.minute)); };
+        tick(int(fpga_manage::kClockReadTicks) + 1); // the worker reads the clock
+        fpgaChip().clearLog();
+        taskPass();
+        ASSERT_FALSE(writes6().empty()) << row.hour << ":" << row.minute;
+        EXPECT_EQ(writes6().back(), row.reg6) << row.hour << ":" << row.minute;
+    }
+    // Raw table (mode 17): the values go out unscaled.
+    table[47] = 77;
+    load(17, table);
+    fpgaChip().clearLog();
+    taskPass();
+    EXPECT_EQ(writes6().back(), 77);
+}
+
+// The sensor's target level is approached one step per pass; the card is the one on the lowest
+// port that the search flagged.
+TEST_F(Brightness, SensorModeStepsTowardTheCardsTarget)
+{
+    fpgaChip().setCards(5, 2);
+    fpgaChip().setMultifunction(5, true);
+    fpgaChip().setCards(9, 1);
+    fpgaChip().setMultifunction(9, true);
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(5).multifunction.targetLevel = 13; });
+    searchCards();
+    load(2, {});
+    tick(2);
+    fpga->bri_level = 16;
+    fpgaChip().clearPackets();
+    std::vector<uint8_t> seen;
+    for (int i = 0; i < 5; ++i) {
+        fpgaChip().clearLog();
+        taskPass();
+        ASSERT_FALSE(writes6().empty());
+        seen.push_back(writes6().back());
+    }
+    EXPECT_EQ(seen, (std::vector<uint8_t>{239, 223, 207, 207, 207}));
+    const auto reads = sensorReads(5);
+    ASSERT_EQ(reads.size(), 5u);
+    EXPECT_EQ(getU16(reads[0].data()), 0x5000);
+    EXPECT_EQ(reads[0][14], 0x80);
+    EXPECT_TRUE(sensorReads(9).empty());
+    EXPECT_EQ(fpga->bri_fail_count.load(), 0u);
+}
+
+// Ten reads without a good answer force full brightness and start the count again; bad answers
+// count in register 85.
+TEST_F(Brightness, SensorWithoutAnswerFallsBackToFullAfterTenFailures)
+{
+    fpgaChip().setCards(2, 1);
+    fpgaChip().setMultifunction(2, true);
+    searchCards();
+    load(2, {});
+    tick(2);
+    fpga->bri_level = 5;
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(2).multifunction.targetLevel = 4; });
+    fpga->Brightness_auto_change(); // one good read: level 4
+    ASSERT_EQ(fpgaChip().registerValue(6), 63);
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(2).multifunction.badCheck = true; });
+    const uint8_t before = fpga->reg_cached(0, 85);
+    for (int i = 0; i < 9; ++i)
+        fpga->Brightness_auto_change();
+    EXPECT_EQ(fpga->bri_fail_count.load(), 9u);
+    EXPECT_EQ(fpgaChip().registerValue(6), 63) << "a failed read leaves the level";
+    EXPECT_EQ(fpga->reg_cached(0, 85), uint8_t(before + 9));
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(2).multifunction.silent = true; });
+    fpga->Brightness_auto_change();
+    EXPECT_EQ(fpga->bri_fail_count.load(), 0u);
+    EXPECT_EQ(fpgaChip().registerValue(6), 255);
+    EXPECT_EQ(fpga->bri_level.load(), 16u);
+}
+
+TEST_F(Brightness, NoMultifunctionCardMeansNoReadAndNoFailure)
+{
+    fpgaChip().setCards(2, 1);
+    searchCards();
+    load(2, {});
+    tick(2);
+    fpgaChip().clearPackets();
+    fpga->Brightness_auto_change();
+    EXPECT_TRUE(sensorReads(2).empty());
+    EXPECT_EQ(fpga->bri_fail_count.load(), 0u);
+}
+
+TEST_F(Brightness, RelaysFollowTheirCommandsAndTheirStateIsReadBack)
+{
+    fpgaChip().setCards(6, 1);
+    fpgaChip().setMultifunction(6, true);
+    searchCards();
+    fpga->Power_ctrl_init();
+    fpga->Power_check_VMF();
+    EXPECT_EQ(fpga->relay_port, 6);
+    for (int i = 0; i < 8; ++i) {
+        tick(52);
+        fpga->eth_data_send_start();
+    }
+    LedNetwork net = fpgaChip().network();
+    EXPECT_EQ(net.port(6).multifunction.registers[2], 0xFF);
+    EXPECT_EQ(net.port(6).multifunction.registers[3], 0xFF);
+    fpga->Power_ctrl_task();
+    EXPECT_EQ(fpga->relay_power, 1);
+    EXPECT_EQ(fpga->reg_cached(0, 67), 1);
+
+    // Switching off: one relay per call, no faster than every 51 ticks.
+    fpga->relay_counter = 1;
+    fpga->eth_data_send_stop();
+    fpga->eth_data_send_stop();
+    net = fpgaChip().network();
+    EXPECT_EQ(net.port(6).multifunction.registers[2], 0xFF) << "too soon after the last switch";
+    for (int i = 0; i < 8; ++i) {
+        tick(52);
+        fpga->eth_data_send_stop();
+    }
+    net = fpgaChip().network();
+    EXPECT_EQ(net.port(6).multifunction.registers[2], 0x55);
+    EXPECT_EQ(net.port(6).multifunction.registers[3], 0x55);
+    fpga->Power_ctrl_task();
+    EXPECT_EQ(fpga->relay_power, 0);
+    EXPECT_EQ(fpga->Send_write_VMF_reg_cmd(0, 9), 0) << "there is no relay 9";
+}

@@ -1,0 +1,436 @@
+// Receiving-card data files: the reader on files laid out by a PC tool (and damaged ones), and the
+// query, recovery and scan-file jobs replaying them to the simulated cards.
+#include "card_fixture.h"
+#include "rcv_recovery_files.h"
+
+#include "base/bytes.h"
+#include "fpga/rcv_recovery_file.h"
+#include "platform/sim/devices/fpga_network.h"
+#include "test_root.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+
+using platform::Sim::fpgaChip;
+using platform::Sim::LedNetwork;
+using namespace CardFiles;
+
+namespace {
+
+const QString kQzfx = QStringLiteral("/data/rcvrecovery/QZFX");
+
+QByteArray pattern(int n, int seed)
+{
+    QByteArray b(n, '\0');
+    for (int i = 0; i < n; ++i)
+        b[i] = char((i * 7 + seed) & 0xFF);
+    return b;
+}
+
+Op ramWrite(uint32_t address, const QByteArray& data)
+{
+    Op op;
+    op.type = 1;
+    op.target = 1;
+    op.targetAddr = address;
+    op.data = data;
+    return op;
+}
+
+Bytes cardRam(const LedNetwork::Card& card, uint32_t at, int n)
+{
+    Bytes b;
+    for (int i = 0; i < n; ++i) {
+        auto it = card.ram.find(at + uint32_t(i));
+        b.push_back(it == card.ram.end() ? 0 : it->second);
+    }
+    return b;
+}
+
+Bytes bytesOf(const QByteArray& a)
+{
+    return Bytes(a.begin(), a.end());
+}
+
+}
+
+// ---- the reader ----
+
+TEST(CardFileReader, PartsAreFoundByTheirLastEntryAndMissingOnesStartAtZero)
+{
+    // Parts: screen at 40, XY at 100 and again at 200; the later XY part holds 2 nets.
+    QByteArray f = zeros(300);
+    f[3] = 3;
+    const uint8_t types[3] = {10, 11, 11};
+    const uint32_t offsets[3] = {40, 100, 200};
+    for (int k = 0; k < 3; ++k) {
+        f[4 + 12 * k] = char(types[k]);
+        put32(f, 4 + 12 * k + 8, offsets[k]);
+    }
+    f[40 + 20] = 1;      // one screen, XY area at offset 0
+    put16(f, 100, 5);
+    put16(f, 200, 2);
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", f));
+    rcvRecovery rd;
+    ASSERT_EQ(rd.get_rcvPackedFileNum(kQzfx), 0);
+    for (uint8_t k = 0; k < 3; ++k)
+        ASSERT_EQ(rd.get_rcvPackedFileInfo(kQzfx, k), 0);
+    EXPECT_EQ(rd.get_rcvPackedFileInfo(kQzfx, 3), 1) << "beyond the part count";
+    ASSERT_EQ(rd.update_rcvScreenHead(kQzfx), 0);
+    ASSERT_EQ(rd.update_rcvScreenIDinfo(kQzfx, 0), 0);
+    EXPECT_EQ(rd.update_rcvScreenIDinfo(kQzfx, 1), 1) << "one screen only";
+    ASSERT_EQ(rd.update_rcvXYscreenNetnum(kQzfx), 0);
+    EXPECT_EQ(rd.net_count, 2);
+    EXPECT_EQ(rd.part_offset(12), 0u);
+    EXPECT_FALSE(rd.has_part(12));
+}
+
+// A field the file does not hold whole is an error, and the old value stays.
+TEST(CardFileReader, FieldsBeyondTheEndOfTheFileAreRefused)
+{
+    Screen s;
+    s.configId = 7;
+    s.nets = {Net{1, {{ramWrite(0, pattern(10, 1))}}}};
+    const QByteArray whole = packedFile({s});
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", whole));
+    rcvRecovery rd;
+    ASSERT_EQ(rd.get_rcvPackedFileNum(kQzfx), 0);
+    for (uint8_t k = 0; k < rd.kept_parts(); ++k)
+        ASSERT_EQ(rd.get_rcvPackedFileInfo(kQzfx, k), 0);
+    ASSERT_EQ(rd.update_rcvScreenHead(kQzfx), 0);
+    ASSERT_EQ(rd.update_rcvScreenIDinfo(kQzfx, 0), 0);
+    ASSERT_EQ(rd.update_rcvXYscreenNetnum(kQzfx), 0);
+    ASSERT_EQ(rd.update_rcvXYscreenNetpara(kQzfx, 0), 0);
+    EXPECT_EQ(rd.net.net_ledx, 1);
+    EXPECT_EQ(rd.update_rcvXYscreenNetpara(kQzfx, 1), 1) << "one net only";
+
+    // The same file cut inside the screen record: the record is not read, the old one stays.
+    const uint32_t screenAt = rd.part_offset(10);
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", whole.left(int(screenAt + 32 + 40))));
+    EXPECT_EQ(rd.update_rcvScreenIDinfo(kQzfx, 0), 1);
+    EXPECT_EQ(rd.screen.config_id, 7u);
+    uint8_t data[16];
+    EXPECT_EQ(rd.update_rcvOperatedata(kQzfx, screenAt, data, 100), 1);
+    EXPECT_EQ(rd.update_rcvOperatedata(QStringLiteral("/data/rcvrecovery/none"), 0, data, 1), 1);
+}
+
+TEST(CardFileReader, PartCountAboveSixKeepsTheFirstSix)
+{
+    QByteArray f = zeros(200);
+    f[3] = char(200);
+    for (int k = 0; k < 12; ++k)
+        f[4 + 12 * k] = char(k < 6 ? 10 : 11);
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", f));
+    rcvRecovery rd;
+    ASSERT_EQ(rd.get_rcvPackedFileNum(kQzfx), 0);
+    EXPECT_EQ(rd.part_count(), 200);
+    EXPECT_EQ(rd.kept_parts(), 6);
+    EXPECT_EQ(rd.get_rcvPackedFileInfo(kQzfx, 5), 0);
+    EXPECT_EQ(rd.get_rcvPackedFileInfo(kQzfx, 6), 1);
+}
+
+TEST(CardFileReader, CardWalkSkipsEachCardsOperations)
+{
+    Screen s;
+    Net net{0, {}};
+    net.cards.push_back(std::vector<Op>(3, ramWrite(0, pattern(4, 1))));
+    net.cards.push_back(std::vector<Op>(5, ramWrite(0, pattern(4, 2))));
+    net.cards.push_back(std::vector<Op>(1, ramWrite(0, pattern(4, 3))));
+    s.nets = {net};
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", packedFile({s})));
+    rcvRecovery rd;
+    ASSERT_EQ(rd.get_rcvPackedFileNum(kQzfx), 0);
+    for (uint8_t k = 0; k < rd.kept_parts(); ++k)
+        ASSERT_EQ(rd.get_rcvPackedFileInfo(kQzfx, k), 0);
+    ASSERT_EQ(rd.update_rcvScreenHead(kQzfx), 0);
+    ASSERT_EQ(rd.update_rcvScreenIDinfo(kQzfx, 0), 0);
+    ASSERT_EQ(rd.update_rcvXYscreenNetnum(kQzfx), 0);
+    ASSERT_EQ(rd.update_rcvXYscreenNetpara(kQzfx, 0), 0);
+    ASSERT_EQ(rd.update_rcvXYrcvOperateTimes(kQzfx, 2, false), 0);
+    EXPECT_EQ(rd.card_offset, 4u + 54 + 4 + 90);
+    EXPECT_EQ(rd.operate_times, 1);
+    EXPECT_EQ(rd.update_rcvXYrcvOperateTimes(kQzfx, 3, false), 1) << "three cards only";
+    ASSERT_EQ(rd.update_rcvXYrcvOperatepara(kQzfx, 0, false), 0);
+    EXPECT_EQ(rd.operation.dataLen, 4u);
+    EXPECT_EQ(rd.update_rcvXYrcvOperatepara(kQzfx, 1, false), 1);
+}
+
+TEST(CardFileReader, ListingsTakeOnlyTheirOwnFolders)
+{
+    rcvRecovery rd;
+    EXPECT_EQ(rd.get_dir_file(QStringLiteral("/data/rcvrecovery")), 1) << "missing";
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", "x"));
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/.hidden", "x"));
+    ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/a.qzfile", "x"));
+    ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/sub/b.qzfile", "x"));
+    EXPECT_EQ(rd.get_dir_file(QStringLiteral("/data/rcvrecovery")), 0);
+    EXPECT_EQ(rd.recovery_files(), QStringList{QStringLiteral("QZFX")});
+    EXPECT_EQ(rd.get_dir_file(QStringLiteral("/mnt/usb1")), 0);
+    EXPECT_TRUE(rd.scan_files().isEmpty()) << "without its slash the stick is another folder";
+    EXPECT_EQ(rd.get_dir_file(QStringLiteral("/mnt/usb1/")), 0);
+    EXPECT_EQ(rd.scan_files(), QStringList{QStringLiteral("a.qzfile")});
+}
+
+// ---- the jobs ----
+
+namespace {
+
+class CardReplay : public CardLink {
+protected:
+    // Screen 0x11223344: port 0 with 2 cards, port 1 with 4 cards; card 2 of port 1 keeps a
+    // 2500-byte RAM write for its recovery.
+    void SetUp() override
+    {
+        CardLink::SetUp();
+        if (HasFatalFailure())
+            return;
+        fpgaChip().setCards(0, 2);
+        fpgaChip().setCards(1, 4);
+        fpgaChip().editNetwork([](LedNetwork& n) {
+            for (int p : {0, 1})
+                for (auto& c : n.port(p).cards)
+                    c.configId = 0x11223344;
+        });
+        searchCards();
+        fpgaChip().clearPackets();
+        data = pattern(2500, 5);
+        Screen s;
+        s.configId = 0x11223344;
+        Net n0{0, {{}, {}}};
+        Net n1{1, {{}, {}, {ramWrite(0x1000, data)}, {}}};
+        s.nets = {n0, n1};
+        screen = s;
+    }
+    void writeQzfx(const std::vector<Screen>& screens) { ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", packedFile(screens))); }
+    int searches(int port)
+    {
+        int n = 0;
+        for (const Bytes& p : fpgaChip().packets(port))
+            n += p.size() == 30 && p[16] == 1;
+        return n;
+    }
+
+    QByteArray data;
+    Screen screen;
+};
+
+}
+
+TEST_F(CardReplay, QueryFindsTheCardThatDiffersAndRecoveryRestoresIt)
+{
+    writeQzfx({screen});
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[2].configId = 0x99; });
+    QSignalSpy result(CardJobReport::instance(), &CardJobReport::recoveryResult);
+    QSignalSpy cleared(CardJobReport::instance(), &CardJobReport::recoveryResultCleared);
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    QSignalSpy progress(CardJobReport::instance(), &CardJobReport::recoveryProgress);
+    postJob(5);
+    ASSERT_TRUE(runJob(2000));
+    ASSERT_EQ(result.size(), 1);
+    EXPECT_EQ(result[0][0].toString(), QStringLiteral("01/02/03/04"));
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_TRUE(finished[0][1].toBool());
+    EXPECT_EQ(progress.last()[0].toInt(), 100);
+    // The search carried the config id with its check flag.
+    const Bytes search = fpgaChip().packets(1).at(0);
+    EXPECT_EQ(search[16], 1);
+    EXPECT_EQ(getU32(search.data() + 17), 0x11223344u);
+    EXPECT_EQ(searches(0), 1);
+    EXPECT_EQ(searches(1), 1);
+
+    fpgaChip().clearPackets();
+    postJob(6);
+    ASSERT_TRUE(runJob(3000));
+    ASSERT_EQ(finished.size(), 2);
+    EXPECT_TRUE(finished[1][1].toBool());
+    const auto log = fpgaChip().packets(1);
+    ASSERT_EQ(log.size(), 3u);
+    const uint32_t sizes[3] = {1000, 1000, 500};
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(log[size_t(k)].size(), sizes[k] + 19);
+        EXPECT_EQ(getU16(log[size_t(k)].data()), 0x1002) << "card 2 of port 1";
+        EXPECT_EQ(getU32(log[size_t(k)].data() + 10), 0x1000u + 1000u * uint32_t(k));
+    }
+    const LedNetwork net = fpgaChip().network();
+    EXPECT_EQ(cardRam(net.port(1).cards[2], 0x1000, 2500), bytesOf(data));
+    EXPECT_TRUE(net.port(1).cards[1].ram.empty());
+    EXPECT_TRUE(fpgaChip().packets(0).empty());
+    EXPECT_EQ(cleared.size(), 1);
+}
+
+TEST_F(CardReplay, QueryOverTwoScreensOfThreeNetsVisitsEachNetOnce)
+{
+    fpgaChip().setCards(2, 1);
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(2).cards[0].configId = 0x11223344; });
+    Screen a = screen;
+    a.nets.push_back(Net{2, {{}}});
+    Screen b = a;
+    writeQzfx({a, b});
+    QSignalSpy result(CardJobReport::instance(), &CardJobReport::recoveryResult);
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    postJob(5);
+    ASSERT_TRUE(runJob(3000));
+    for (int p : {0, 1, 2})
+        EXPECT_EQ(searches(p), 2) << p;
+    EXPECT_TRUE(result.isEmpty());
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_TRUE(finished[0][1].toBool());
+}
+
+// No answer is not "all cards in order".
+TEST_F(CardReplay, QueryWithASilentNetEndsAsAFailure)
+{
+    writeQzfx({screen});
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).silent = true; });
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    postJob(5);
+    ASSERT_TRUE(runJob(3000));
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_FALSE(finished[0][1].toBool());
+}
+
+// Folders and files the jobs refuse before anything reaches a card.
+TEST_F(CardReplay, RefusedFilesEndTheJobAsAFailureWithNothingSent)
+{
+    QByteArray noScreen = packedFile({screen}, {11, 12});
+    QByteArray noParts = packedFile({screen});
+    noParts[3] = 0;
+    QByteArray farPort = packedFile({Screen{1, {Net{17, {{}}}}, {}}});
+    const struct {
+        const char* what;
+        std::vector<std::pair<const char*, QByteArray>> files;
+    } rows[] = {
+        {"empty folder", {}},
+        {"two files", {{"/data/rcvrecovery/QZFX", packedFile({screen})}, {"/data/rcvrecovery/other", "x"}}},
+        {"another name", {{"/data/rcvrecovery/QZFX.bak", packedFile({screen})}}},
+        {"no screen part", {{"/data/rcvrecovery/QZFX", noScreen}}},
+        {"no parts", {{"/data/rcvrecovery/QZFX", noParts}}},
+        {"port of the second FPGA", {{"/data/rcvrecovery/QZFX", farPort}}},
+        {"cut after the header", {{"/data/rcvrecovery/QZFX", packedFile({screen}).left(20)}}},
+    };
+    for (const auto& row : rows) {
+        QDir(QString::fromStdString(TestRoot::path("/data/rcvrecovery"))).removeRecursively();
+        QDir().mkpath(QString::fromStdString(TestRoot::path("/data/rcvrecovery")));
+        for (const auto& f : row.files)
+            ASSERT_TRUE(TestRoot::writeFile(f.first, f.second));
+        QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+        QSignalSpy progress(CardJobReport::instance(), &CardJobReport::recoveryProgress);
+        postJob(5);
+        ASSERT_TRUE(runJob(1000)) << row.what;
+        ASSERT_EQ(finished.size(), 1) << row.what;
+        EXPECT_FALSE(finished[0][1].toBool()) << row.what;
+        EXPECT_EQ(progress.last()[0].toInt(), 100) << row.what;
+        EXPECT_EQ(searches(0) + searches(1), 0) << row.what;
+    }
+}
+
+// The recovery works on what the query found: a file that no longer has that card is refused.
+TEST_F(CardReplay, RecoveryOfACardTheNetNoLongerHasFails)
+{
+    writeQzfx({screen});
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[3].configId = 0x99; });
+    postJob(5);
+    ASSERT_TRUE(runJob(2000));
+    Screen smaller = screen;
+    smaller.nets[1].cards.resize(2);
+    writeQzfx({smaller});
+    fpgaChip().clearPackets();
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    postJob(6);
+    ASSERT_TRUE(runJob(2000));
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_FALSE(finished[0][1].toBool());
+    EXPECT_TRUE(fpgaChip().packets(1).empty());
+}
+
+// A scan file replays every operation in turn to the cards of the chosen port.
+TEST_F(CardReplay, ScanFileReplaysEachOperationToThePortsCards)
+{
+    fpgaChip().setCards(3, 3);
+    searchCards();
+    fpgaChip().clearPackets();
+    Op reg;
+    reg.type = 1;
+    reg.target = 2;
+    reg.data = QByteArray::fromHex("0500020A0B");
+    Op sleep;
+    sleep.type = 6;
+    sleep.timeticks = 300;
+    Op upgrade;
+    upgrade.type = 4;
+    Op save;
+    save.type = 2;
+    save.timeticks = 100;
+    const QByteArray ram = pattern(1200, 9);
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", scanFile({ramWrite(0x200, ram), reg, sleep, upgrade, save})));
+    g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
+    line_type[8] = 3;
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    QSignalSpy progress(CardJobReport::instance(), &CardJobReport::smartMappingProgress);
+    postJob(2);
+    ASSERT_TRUE(runJob(3000));
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_TRUE(finished[0][1].toBool());
+    EXPECT_EQ(progress.last()[0].toInt(), 100);
+    const LedNetwork net = fpgaChip().network();
+    for (const auto& card : net.port(3).cards) {
+        EXPECT_EQ(cardRam(card, 0x200, 1200), bytesOf(ram));
+        EXPECT_EQ(card.registers.at(0x0005), 0x0A);
+        EXPECT_EQ(card.registers.at(0x0006), 0x0B);
+        EXPECT_EQ(card.saves, 1);
+    }
+    const auto log = fpgaChip().packets(3);
+    ASSERT_EQ(log.size(), 4u); // two RAM packets, the register write, the save
+    EXPECT_EQ(getU16(log[0].data()), 0x0FFF);
+    EXPECT_EQ(log[3][9], 0x81);
+}
+
+TEST_F(CardReplay, ScanFileToSilentCardsTriesThreeTimesAndFails)
+{
+    fpgaChip().setCards(3, 2);
+    searchCards();
+    fpgaChip().clearPackets();
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(3).silent = true; });
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", scanFile({ramWrite(0, pattern(10, 1)), ramWrite(0, pattern(10, 2))})));
+    g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
+    line_type[8] = 3;
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    postJob(2);
+    ASSERT_TRUE(runJob(3000));
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_FALSE(finished[0][1].toBool());
+    EXPECT_EQ(fpgaChip().packets(3).size(), 3u) << "three tries of the first packet, nothing after";
+}
+
+TEST_F(CardReplay, DamagedScanFilesAreRefused)
+{
+    fpgaChip().setCards(3, 2);
+    searchCards();
+    fpgaChip().clearPackets();
+    Op beyond = ramWrite(0, pattern(10, 1));
+    beyond.offset = 5000;
+    Op huge = ramWrite(0, pattern(10, 1));
+    huge.dataLen = 300000; // more than 255 packets
+    Op longReg;
+    longReg.type = 1;
+    longReg.target = 2;
+    longReg.data = pattern(1100, 3);
+    for (const Op& op : {beyond, huge, longReg}) {
+        ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", scanFile({op})));
+        g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
+        line_type[8] = 3;
+        QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+        postJob(2);
+        ASSERT_TRUE(runJob(2000));
+        ASSERT_EQ(finished.size(), 1);
+        EXPECT_FALSE(finished[0][1].toBool());
+    }
+    EXPECT_TRUE(fpgaChip().packets(3).empty());
+    // A name without the scan suffix is not a scan file.
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.txt", scanFile({ramWrite(0, pattern(4, 1))})));
+    g_qzfile_name = QStringLiteral("/data/smartmapping/wall.txt");
+    postJob(2);
+    ASSERT_TRUE(runJob(2000));
+    EXPECT_TRUE(fpgaChip().packets(3).empty());
+}
