@@ -7,6 +7,8 @@
 #include "video_chips/keltosource.h"
 #include "base/logMsg.h"
 #include "comm/networkmanage.h"
+#include "comm/serial_transport.h"
+#include "comm/udpnetmanage.h"
 #include "params/vyrrampara.h"
 
 void startSystem()
@@ -19,5 +21,8 @@ void startSystem()
     fpga_manage::pInstance();
     keltosource::p_kelto_source->initialize();
     c331_manage::pInstance();
+    udpnetManage::pInstance();
+    Qz_uart_inout::pInstance();
     networkManage::pInstance();
+    Qz_uart_inout_4G::pInstance();
 }

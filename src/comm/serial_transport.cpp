@@ -1,0 +1,243 @@
+#include "comm/serial_transport.h"
+
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/posix_lock.h"
+#include "base/utils.h"
+#include "comm/message_deal.h"
+#include "fpga/fpga_manage.h"
+
+#include <cstdio>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+std::atomic<SerialTransport*> SerialTransport::s_card_waiter{nullptr};
+Qz_uart_inout* Qz_uart_inout::p_uart = nullptr;
+Qz_uart_inout_4G* Qz_uart_inout_4G::p_uart_4G = nullptr;
+
+namespace {
+constexpr int kSerialPort = 2;
+constexpr int kModemPort = 1;
+constexpr uint8_t kTransportSerial = 1;
+constexpr int kCardPollMs = 10;
+}
+
+SerialTransport::SerialTransport(const char* threadName)
+    : m_name(threadName), m_message(new message_deal()), m_request(kRecordSize),
+      m_wire(protocol_phy::encoded_max(kRecordSize))
+{
+    m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+SerialTransport::~SerialTransport()
+{
+    if (m_thread_started) {
+        m_stop = true;
+        wake();
+        pthread_join(m_thread, nullptr);
+    }
+    SerialTransport* self = this;
+    s_card_waiter.compare_exchange_strong(self, nullptr);
+    delete m_message;
+    if (m_wake_fd >= 0)
+        close(m_wake_fd);
+}
+
+Qz_uart_inout::~Qz_uart_inout()
+{
+    if (p_uart == this)
+        p_uart = nullptr;
+}
+
+Qz_uart_inout_4G::~Qz_uart_inout_4G()
+{
+    if (p_uart_4G == this)
+        p_uart_4G = nullptr;
+}
+
+Qz_uart_inout* Qz_uart_inout::pInstance()
+{
+    if (!p_uart) {
+        p_uart = new Qz_uart_inout();
+        p_uart->usart1_init(kSerialPort, g_BPS.load());
+    }
+    return p_uart;
+}
+
+Qz_uart_inout_4G* Qz_uart_inout_4G::pInstance()
+{
+    if (!p_uart_4G) {
+        p_uart_4G = new Qz_uart_inout_4G();
+        p_uart_4G->usart1_init(kModemPort, g_BPS.load());
+    }
+    return p_uart_4G;
+}
+
+int SerialTransport::usart1_init(int port, int speed, bool thread)
+{
+    if (m_serial.serial_init(port, speed) < 0)
+        return 0; // no port, no thread: this transport stays silent
+    m_read.resize(size_t(std::max(g_dataLen.load(), 1)) * 1024 + 28);
+    fpga_manage::set_reply_sink(kTransportSerial, routeCardAnswer);
+    if (!thread || m_thread_started)
+        return 0;
+    if (pthread_create(&m_thread, nullptr, receive_thread, this) != 0) {
+        writeLogMsg(LOG_ERROR, "create uart receive_thread failed");
+        return 255;
+    }
+    pthread_setname_np(m_thread, m_name);
+    m_thread_started = true;
+    return 0;
+}
+
+void* SerialTransport::receive_thread(void* arg)
+{
+    SerialTransport* self = static_cast<SerialTransport*>(arg);
+    while (!self->m_stop.load())
+        self->runOnce(self->m_pass_state == 1 ? kCardPollMs : -1);
+    return nullptr;
+}
+
+void SerialTransport::wake()
+{
+    const uint64_t one = 1;
+    if (m_wake_fd >= 0 && write(m_wake_fd, &one, sizeof one) < 0) {
+        // already signalled
+    }
+}
+
+void SerialTransport::runOnce(int timeoutMs)
+{
+    pollfd fds[2] = {{m_serial.fd(), POLLIN, 0}, {m_wake_fd, POLLIN, 0}};
+    if (poll(fds, 2, timeoutMs) > 0 && (fds[1].revents & POLLIN)) {
+        uint64_t count;
+        if (read(m_wake_fd, &count, sizeof count) < 0) {
+            // nothing to clear
+        }
+    }
+    if (fds[0].revents & (POLLERR | POLLNVAL))
+        usleep(1000); // a failing line is not retried at full speed
+    for (;;) {
+        const int n = m_serial.recv_uart_data(m_read.data(), uint32_t(m_read.size()));
+        if (n <= 0)
+            break;
+        uint32_t used = 0;
+        while (used < uint32_t(n)) {
+            bool complete = false;
+            used += m_stream.feed(m_read.data() + used, uint32_t(n) - used, &complete);
+            if (complete)
+                serveFrame(m_stream.body(), m_stream.size());
+        }
+    }
+    if (m_pass_state == 1)
+        waitForCard();
+}
+
+void SerialTransport::serveFrame(const uint8_t* body, uint32_t length)
+{
+    if (!protocol_phy::frame_valid(body, length) ||
+        !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length))
+        return; // dropped without a reply
+    pc_cmd_valid = 1;
+    pc_cmd_time = G_timeTicks.load();
+    if (protocol_phy::is_card_frame(m_request.data())) {
+        passToCards(length);
+        return;
+    }
+    m_pass_state = 2;
+    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kRecordSize);
+    if (r > 0) {
+        // The reply and its stuffing must fit the line's record, or it becomes a refusal.
+        const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kRecordSize, kRecordSize);
+        const uint32_t wire = m_phy.data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
+        send_uart_data(std::vector<uint8_t>(m_wire.begin(), m_wire.begin() + wire));
+    }
+    m_pass_state = 0;
+}
+
+void SerialTransport::passToCards(uint32_t length)
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga)
+        return;
+    PosixLock pass(fpga->pass_mutex);
+    {
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        m_answers.clear();
+    }
+    m_pass_state = 1;
+    m_pass_stamp = G_timeTicks.load();
+    s_card_waiter = this;
+    g_passby_trans_port = kTransportSerial;
+    fpga->reply_ready = 0;
+    fpga->Dealwith1_PC_to_eth(length, m_request.data()); // a frame that went nowhere ends by time-out
+}
+
+bool SerialTransport::routeCardAnswer(const uint8_t* body, uint32_t length)
+{
+    SerialTransport* waiter = s_card_waiter.exchange(nullptr);
+    return waiter && waiter->queue_card_answer(body, length);
+}
+
+bool SerialTransport::queue_card_answer(const uint8_t* body, uint32_t length)
+{
+    if (m_pass_state != 1)
+        return false;
+    std::vector<uint8_t> wire(protocol_phy::encoded_max(length));
+    wire.resize(m_phy.data_re_transf_meaning(0, wire.data(), body, length, nullptr));
+    if (wire.size() > kRecordSize)
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        m_answers.clear();
+        m_answers.push_back(std::move(wire));
+    }
+    wake();
+    return true;
+}
+
+void SerialTransport::waitForCard()
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga) {
+        m_pass_state = 0;
+        return;
+    }
+    bool ready;
+    {
+        PosixLock pass(fpga->pass_mutex);
+        fpga->reg_IRQ_Dealwith(0, 0);
+        ready = fpga->reply_ready.load() != 0;
+    }
+    std::vector<uint8_t> answer;
+    if (ready) {
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        if (!m_answers.empty()) {
+            answer = std::move(m_answers.front());
+            m_answers.pop_front();
+        }
+    }
+    if (!answer.empty()) {
+        send_uart_data(answer);
+        m_pass_state = 0;
+        PosixLock pass(fpga->pass_mutex);
+        fpga->reply_ready = 0;
+        return;
+    }
+    if (Utils::getTimeSpace(m_pass_stamp) > kPassWaitTicks) {
+        if (traceOn())
+            puts("card answer time-out");
+        SerialTransport* self = this;
+        s_card_waiter.compare_exchange_strong(self, nullptr);
+        m_pass_state = 0;
+    }
+}
+
+void SerialTransport::send_uart_data(const std::vector<uint8_t>& wire)
+{
+    std::lock_guard<std::mutex> lock(m_send_mutex);
+    m_serial.uart_send(wire.data(), uint32_t(wire.size()));
+    pc_cmd_valid = 1;
+    pc_cmd_time = G_timeTicks.load();
+}

@@ -1,0 +1,84 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <pthread.h>
+#include <vector>
+
+#include "comm/protocol_phy.h"
+#include "comm/serial_modules.h"
+
+class message_deal;
+
+// The control protocol on a serial line: one thread blocks in poll on the port, decodes the byte
+// stream into frames however the reads cut it, runs them and writes the replies back, or passes
+// frames for receiving cards to the FPGA manager and writes back the card's answer on the same line.
+class SerialTransport {
+public:
+    static constexpr uint32_t kRecordSize = 65556; // largest frame and largest reply on the wire
+    static constexpr uint32_t kPassWaitTicks = 300; // a silent card is given up after 3 s
+
+    virtual ~SerialTransport(); // stops the thread and closes the port
+    // Opens /dev/ttyS<port> at speed and starts the thread. 0 (also when the port cannot be
+    // opened: the transport then stays silent), or 255 when the thread cannot start.
+    int usart1_init(int port, int speed, bool thread = true);
+    void runOnce(int timeoutMs); // one pass: wait for bytes, serve frames, wait for a card
+
+    // FPGA manager, under its pass_mutex: the card's answer for the frame this line passed.
+    bool queue_card_answer(const uint8_t* body, uint32_t length);
+
+    bool opened() const { return m_serial.fd() >= 0; }
+    uint8_t passState() const { return m_pass_state.load(); }
+
+protected:
+    explicit SerialTransport(const char* threadName);
+
+private:
+    static void* receive_thread(void* arg);
+    static bool routeCardAnswer(const uint8_t* body, uint32_t length);
+    void serveFrame(const uint8_t* body, uint32_t length);
+    void passToCards(uint32_t length);
+    void waitForCard();
+    void send_uart_data(const std::vector<uint8_t>& wire);
+    void wake();
+
+    const char* m_name;
+    serial_modules m_serial;
+    protocol_phy m_phy;
+    message_deal* m_message;
+    FrameStream m_stream{kRecordSize};
+    std::vector<uint8_t> m_read;
+    std::vector<uint8_t> m_request;
+    std::vector<uint8_t> m_wire;
+    std::mutex m_send_mutex;                 // the line itself
+    std::mutex m_answers_mutex;              // m_answers (the FPGA worker fills it)
+    std::deque<std::vector<uint8_t>> m_answers; // card answers, encoded
+    std::atomic<uint8_t> m_pass_state{0};    // 0 idle, 1 waiting for a card, 2 serving
+    uint32_t m_pass_stamp = 0;
+    pthread_t m_thread{};
+    bool m_thread_started = false;
+    std::atomic<bool> m_stop{false};
+    int m_wake_fd = -1;
+    // Both lines mark a card frame with the same transport number; the answer goes to the line
+    // that passed the frame.
+    static std::atomic<SerialTransport*> s_card_waiter;
+};
+
+// Serial port 2: the RS-485 line for PC tools.
+class Qz_uart_inout : public SerialTransport {
+public:
+    static Qz_uart_inout* p_uart;
+    static Qz_uart_inout* pInstance(); // opens /dev/ttyS2 at g_BPS and starts the thread
+    Qz_uart_inout() : SerialTransport("uart_inout") {}
+    ~Qz_uart_inout() override;
+};
+
+// Serial port 1: the line to the 4G modem.
+class Qz_uart_inout_4G : public SerialTransport {
+public:
+    static Qz_uart_inout_4G* p_uart_4G;
+    static Qz_uart_inout_4G* pInstance(); // opens /dev/ttyS1 at g_BPS and starts the thread
+    Qz_uart_inout_4G() : SerialTransport("uart_inout_4G") {}
+    ~Qz_uart_inout_4G() override;
+};

@@ -1,0 +1,360 @@
+#include "comm/udpnetmanage.h"
+
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/posix_lock.h"
+#include "base/utils.h"
+#include "comm/message_deal.h"
+#include "fpga/fpga_manage.h"
+#include "params/config_engine.h"
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+udpnetManage* udpnetManage::p_udpnetManage = nullptr;
+std::function<void(const uint8_t*, uint32_t)> udpnetManage::wifi_AT_cmd_manage;
+
+namespace {
+
+constexpr int kDefaultPort = 5008;
+constexpr int kWifiPort = 13769;
+constexpr int kCardPollMs = 10;    // interrupt service while a card's answer is awaited
+constexpr int kHeldAnswerMs = 100; // answers held while sending is off: look again now and then
+constexpr uint32_t kTransportUdp = 3;
+
+uint64_t peerKey(const sockaddr_in& a)
+{
+    return uint64_t(ntohl(a.sin_addr.s_addr)) << 16 | ntohs(a.sin_port);
+}
+
+}
+
+udpnetManage::udpnetManage()
+    : m_server(new UdpServer()), m_phy(new protocol_phy()), m_message(new message_deal()),
+      m_request(kMessageBufferSize), m_wire(protocol_phy::encoded_max(kMessageBufferSize))
+{
+    writeLogMsg(LOG_INFO, "====udpnetManage::udpnetManage()=====");
+    m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    m_wake_fd13769 = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+udpnetManage::~udpnetManage()
+{
+    fpga_manage::set_reply_sink(kTransportUdp, nullptr);
+    if (m_threads_started) {
+        m_stop = true;
+        wake(m_wake_fd);
+        wake(m_wake_fd13769);
+        pthread_join(m_thread, nullptr);
+        pthread_join(m_thread13769, nullptr);
+    }
+    if (p_udpnetManage == this)
+        p_udpnetManage = nullptr;
+    delete m_server;
+    delete m_phy;
+    delete m_message;
+    for (int fd : {m_wake_fd, m_wake_fd13769})
+        if (fd >= 0)
+            close(fd);
+}
+
+udpnetManage* udpnetManage::pInstance()
+{
+    if (!p_udpnetManage) {
+        p_udpnetManage = new udpnetManage();
+        p_udpnetManage->initialize();
+    }
+    return p_udpnetManage;
+}
+
+int udpnetManage::initialize()
+{
+    int port = kDefaultPort;
+    if (ConfigEngine* config = ConfigEngine::p_config) {
+        bool ok = false;
+        const int configured = config->read_config_variant(ConfigItem::UdpPort).toString().trimmed().toInt(&ok);
+        if (ok && configured > 0 && configured <= 65535)
+            port = configured;
+    }
+    return initialize(port, kWifiPort);
+}
+
+int udpnetManage::initialize(int port, int wifiPort, bool threads)
+{
+    if (traceOn())
+        printf("g_udpnetMode ======= %d \n", g_udpnetmode.load());
+    if (g_udpnetmode.load() != 0)
+        m_server->initialize(port, wifiPort); // failures are logged; the threads idle
+    fpga_manage::set_reply_sink(kTransportUdp, [this](const uint8_t* body, uint32_t length) {
+        return queue_card_answer(body, length);
+    });
+    if (!threads || m_threads_started)
+        return 0;
+    if (pthread_create(&m_thread, nullptr, acceptThread, this) != 0) {
+        if (traceOn())
+            puts("create accept thread failed");
+        writeLogMsg(LOG_ERROR, "create accept thread failed");
+        return 255;
+    }
+    pthread_setname_np(m_thread, "udpnetManage");
+    if (pthread_create(&m_thread13769, nullptr, acceptThread13769, this) != 0) {
+        if (traceOn())
+            puts("create accept thread failed");
+        writeLogMsg(LOG_ERROR, "create accept thread failed");
+        m_stop = true;
+        wake(m_wake_fd);
+        pthread_join(m_thread, nullptr);
+        return 255;
+    }
+    pthread_setname_np(m_thread13769, "udp13769");
+    m_threads_started = true;
+    return 0;
+}
+
+void* udpnetManage::acceptThread(void* arg)
+{
+    udpnetManage* self = static_cast<udpnetManage*>(arg);
+    while (!self->m_stop.load())
+        self->runOnce(self->m_pass_state == 1 ? kCardPollMs : -1);
+    return nullptr;
+}
+
+void* udpnetManage::acceptThread13769(void* arg)
+{
+    udpnetManage* self = static_cast<udpnetManage*>(arg);
+    while (!self->m_stop.load()) {
+        const bool held = g_networkMode.load() == 0 && self->pending13769() > 0;
+        self->runOnce13769(held ? kHeldAnswerMs : -1);
+    }
+    return nullptr;
+}
+
+void udpnetManage::wake(int fd)
+{
+    const uint64_t one = 1;
+    if (fd >= 0 && write(fd, &one, sizeof one) < 0) {
+        // already signalled
+    }
+}
+
+static void waitFor(int socketFd, int wakeFd, int timeoutMs)
+{
+    pollfd fds[2] = {{socketFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    if (poll(fds, 2, timeoutMs) > 0 && (fds[1].revents & POLLIN)) {
+        uint64_t count;
+        if (read(wakeFd, &count, sizeof count) < 0) {
+            // nothing to clear
+        }
+    }
+}
+
+FrameStream& udpnetManage::streamOf(const sockaddr_in& from)
+{
+    const uint64_t key = peerKey(from);
+    auto it = m_peers.find(key);
+    if (it == m_peers.end()) {
+        // Many senders at once: the one heard from longest ago loses its partial frame.
+        if (m_peers.size() >= kMaxPeers) {
+            auto oldest = m_peers.begin();
+            for (auto p = m_peers.begin(); p != m_peers.end(); ++p)
+                if (p->second.used < oldest->second.used)
+                    oldest = p;
+            m_peers.erase(oldest);
+        }
+        it = m_peers.emplace(key, Peer(kMessageBufferSize)).first;
+    }
+    it->second.used = ++m_use;
+    return it->second.stream;
+}
+
+void udpnetManage::runOnce(int timeoutMs)
+{
+    waitFor(m_server->socket(), m_wake_fd, timeoutMs);
+    // Everything that is waiting, so a burst is served in one pass.
+    for (;;) {
+        const int got = m_server->recvData(&m_datagram);
+        if (got < 0)
+            usleep(1000); // a failing socket is not retried at full speed
+        if (got <= 0)
+            break;
+        const uint32_t size = uint32_t(m_datagram.data.size());
+        uint32_t used = 0;
+        while (used < size) {
+            bool complete = false;
+            FrameStream& stream = streamOf(m_datagram.from);
+            used += stream.feed(m_datagram.data.data() + used, size - used, &complete);
+            if (complete)
+                serveFrame(m_datagram.from, stream.body(), stream.size());
+        }
+    }
+    if (m_pass_state == 1)
+        waitForCard();
+}
+
+void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint32_t length)
+{
+    if (!protocol_phy::frame_valid(body, length) ||
+        !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length)) {
+        if (traceOn())
+            puts("\n frame error!!!!!!!");
+        return;
+    }
+    pc_cmd_valid = 1;
+    pc_cmd_time = G_timeTicks.load();
+    // Replies go to every box's neighbour at the sender's port: tools find boxes this way.
+    sockaddr_in to = from;
+    to.sin_addr.s_addr = htonl(platform::Net::broadcastAddress());
+    if (protocol_phy::is_card_frame(m_request.data())) {
+        {
+            std::lock_guard<std::mutex> lock(m_answers_mutex);
+            m_card_to = to;
+            m_card_waiting = true;
+            m_answers.clear();
+        }
+        passToCards(length);
+        return;
+    }
+    {
+        // A new request ends any wait for a card, as on the other transports.
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        m_card_waiting = false;
+    }
+    m_pass_state = 2;
+    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize);
+    if (r > 0) {
+        // A reply that would not fit one datagram is refused rather than lost in sendto.
+        const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kMessageBufferSize, UdpServer::kReplyMax);
+        const uint32_t wire = m_phy->data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
+        m_server->sendData(m_wire.data(), wire, to);
+    }
+    m_pass_state = 0;
+}
+
+void udpnetManage::passToCards(uint32_t length)
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga)
+        return;
+    m_pass_state = 1;
+    m_pass_stamp = G_timeTicks.load();
+    g_passby_trans_port = kTransportUdp;
+    PosixLock pass(fpga->pass_mutex);
+    fpga->reply_ready = 0;
+    fpga->Dealwith1_PC_to_eth(length, m_request.data()); // a frame that went nowhere ends by time-out
+}
+
+void udpnetManage::waitForCard()
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga) {
+        m_pass_state = 0;
+        return;
+    }
+    bool ready;
+    {
+        PosixLock pass(fpga->pass_mutex);
+        fpga->reg_IRQ_Dealwith(0, 0);
+        ready = fpga->reply_ready.load() != 0;
+    }
+    Answer answer{};
+    bool have = false;
+    if (ready) {
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        if (!m_answers.empty()) {
+            answer = std::move(m_answers.front());
+            m_answers.pop_front();
+            have = true;
+            m_card_waiting = false;
+        }
+    }
+    if (have) {
+        m_server->sendData(answer.data.data(), uint32_t(answer.data.size()), answer.to);
+        m_pass_state = 0;
+        PosixLock pass(fpga->pass_mutex);
+        fpga->reply_ready = 0;
+        return;
+    }
+    if (Utils::getTimeSpace(m_pass_stamp) > kPassWaitTicks) {
+        if (traceOn())
+            puts("card answer time-out");
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        m_card_waiting = false;
+        m_pass_state = 0;
+    }
+}
+
+bool udpnetManage::queue_card_answer(const uint8_t* body, uint32_t length)
+{
+    Answer answer;
+    answer.data.resize(protocol_phy::encoded_max(length));
+    answer.data.resize(m_phy->data_re_transf_meaning(0, answer.data.data(), body, length, nullptr));
+    {
+        std::lock_guard<std::mutex> lock(m_answers_mutex);
+        if (!m_card_waiting)
+            return false;
+        answer.to = m_card_to;
+        m_answers.clear();
+        m_answers.push_back(std::move(answer));
+    }
+    wake(m_wake_fd);
+    return true;
+}
+
+// ---- configuration port ----
+
+void udpnetManage::runOnce13769(int timeoutMs)
+{
+    waitFor(m_server->socket13769(), m_wake_fd13769, timeoutMs);
+    for (;;) {
+        const int got = m_server->recvData_13769(&m_datagram13769);
+        if (got < 0)
+            usleep(1000);
+        if (got <= 0)
+            break;
+        if (wifi_AT_cmd_manage) {
+            m_handling = &m_datagram13769.from;
+            wifi_AT_cmd_manage(m_datagram13769.data.data(), uint32_t(m_datagram13769.data.size()));
+            m_handling = nullptr;
+        }
+    }
+    if (g_networkMode.load() != 0)
+        sendAnswers13769();
+}
+
+bool udpnetManage::answer_13769(const uint8_t* text, uint32_t length)
+{
+    if (!m_handling || !text || length > UdpServer::kReplyMax)
+        return false;
+    std::lock_guard<std::mutex> lock(m_send_mutex);
+    // While sending is switched off answers pile up; the oldest are kept, the rest refused.
+    if (m_send_13769.size() >= kMaxPendingAnswers)
+        return false;
+    m_send_13769.push_back(Answer{*m_handling, std::vector<uint8_t>(text, text + length)});
+    return true;
+}
+
+size_t udpnetManage::pending13769() const
+{
+    std::lock_guard<std::mutex> lock(m_send_mutex);
+    return m_send_13769.size();
+}
+
+void udpnetManage::sendAnswers13769()
+{
+    for (;;) {
+        Answer answer;
+        {
+            std::lock_guard<std::mutex> lock(m_send_mutex);
+            if (m_send_13769.empty())
+                return;
+            answer = std::move(m_send_13769.front());
+            m_send_13769.pop_front();
+        }
+        if (g_udpnetmode.load() != 0)
+            m_server->sendData_13769(answer.data.data(), uint32_t(answer.data.size()), answer.to);
+    }
+}

@@ -1,0 +1,95 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <vector>
+
+#include "comm/protocol_phy.h"
+#include "comm/udpserver.h"
+
+class message_deal;
+
+// The UDP transport. Control port: one thread blocks in poll on the socket, decodes each sender's
+// datagrams as a stream of its own, runs the frames and broadcasts the replies to the sender's
+// port (or passes frames for receiving cards to the FPGA manager). Configuration port 13769: a
+// second thread hands each datagram to the Wi-Fi command handler and sends its queued answers.
+class udpnetManage {
+public:
+    static udpnetManage* p_udpnetManage;
+    static udpnetManage* pInstance(); // opens the ports and starts the threads
+
+    udpnetManage();
+    ~udpnetManage(); // stops the threads and closes both sockets
+    // Control port from config/UdpPort (5008 by default), configuration port 13769; 0 or 255.
+    int initialize();
+    int initialize(int port, int wifiPort, bool threads = true);
+    void runOnce(int timeoutMs);      // control port: wait, serve, wait for a card
+    void runOnce13769(int timeoutMs); // configuration port: wait, hand over, send answers
+
+    // FPGA manager, under its pass_mutex: the card's answer for the sender of the frame passed.
+    bool queue_card_answer(const uint8_t* body, uint32_t length);
+
+    // The Wi-Fi command handler, called with each datagram of port 13769 (in arrival order); it
+    // answers through answer_13769 while it runs. Unset: datagrams are dropped.
+    static std::function<void(const uint8_t*, uint32_t)> wifi_AT_cmd_manage;
+    // The answer to the datagram being handled, queued for its sender. False when the list is full.
+    bool answer_13769(const uint8_t* text, uint32_t length);
+    size_t pending13769() const;
+
+    UdpServer* server() const { return m_server; }
+    uint8_t passState() const { return m_pass_state.load(); }
+
+    static constexpr uint32_t kPassWaitTicks = 300;  // a silent card is given up after 3 s
+    static constexpr size_t kMaxPeers = 64;          // senders with a partial frame kept
+    static constexpr size_t kMaxPendingAnswers = 64; // 13769 answers waiting to be sent
+
+private:
+    struct Answer {
+        sockaddr_in to;
+        std::vector<uint8_t> data;
+    };
+    struct Peer {
+        explicit Peer(uint32_t capacity) : stream(capacity) {}
+        FrameStream stream;
+        uint64_t used = 0;
+    };
+    static void* acceptThread(void* arg);
+    static void* acceptThread13769(void* arg);
+    FrameStream& streamOf(const sockaddr_in& from);
+    void serveFrame(const sockaddr_in& from, const uint8_t* body, uint32_t length);
+    void passToCards(uint32_t length);
+    void waitForCard();
+    void sendAnswers13769();
+    void wake(int fd);
+
+    UdpServer* m_server;
+    protocol_phy* m_phy;
+    message_deal* m_message;
+    std::map<uint64_t, Peer> m_peers; // by sender address and port
+    uint64_t m_use = 0;
+    std::vector<uint8_t> m_request;   // the frame being served, reply built in place
+    std::vector<uint8_t> m_wire;
+    UdpServer::Datagram m_datagram;
+    UdpServer::Datagram m_datagram13769;
+
+    std::mutex m_answers_mutex;       // m_answers, m_card_to
+    std::deque<Answer> m_answers;     // card answers
+    sockaddr_in m_card_to{};          // reply address of the frame passed to the cards
+    bool m_card_waiting = false;
+    std::atomic<uint8_t> m_pass_state{0}; // 0 idle, 1 waiting for a card, 2 serving
+    uint32_t m_pass_stamp = 0;
+
+    mutable std::mutex m_send_mutex;  // the 13769 send list
+    std::deque<Answer> m_send_13769;
+    const sockaddr_in* m_handling = nullptr; // sender of the datagram being handled
+
+    pthread_t m_thread{}, m_thread13769{};
+    bool m_threads_started = false;
+    std::atomic<bool> m_stop{false};
+    int m_wake_fd = -1, m_wake_fd13769 = -1;
+};

@@ -1,0 +1,214 @@
+// The serial transports in this process on the simulated board's pseudo-terminals: the test opens
+// the published peer end as a PC tool opens the box's port.
+#include "frame_client.h"
+#include "managers.h"
+#include "program.h"
+#include "test_root.h"
+
+#include "base/global.h"
+#include "base/posix_lock.h"
+#include "comm/serial_transport.h"
+#include "fpga/fpga_manage.h"
+#include "platform/sim/devices/fpga_flash.h"
+#include "platform/sim/pty_serial.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using platform::Sim::serialSim;
+
+// The tool's end of a line.
+class LineTool {
+public:
+    explicit LineTool(int index)
+    {
+        m_fd = open(serialSim().peerPath(index).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    }
+    ~LineTool()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    bool opened() const { return m_fd >= 0; }
+    bool send(const Bytes& bytes) const { return write(m_fd, bytes.data(), bytes.size()) == ssize_t(bytes.size()); }
+    // The next frame body; empty on time-out.
+    Bytes reply(int timeoutMs = 2000)
+    {
+        Bytes body;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!m_in.next(&body)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+            pollfd p = {m_fd, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, int(left)) <= 0)
+                return {};
+            uint8_t chunk[4096];
+            const ssize_t n = read(m_fd, chunk, sizeof chunk);
+            if (n > 0)
+                m_in.push(chunk, size_t(n));
+        }
+        return body;
+    }
+    bool silent(int ms) { return reply(ms).empty(); }
+
+private:
+    int m_fd = -1;
+    Wire::Unstuffer m_in;
+};
+
+Bytes echoReply(uint8_t byte11)
+{
+    return Wire::sealed({0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0xA1, 0x00, byte11});
+}
+
+class SerialTransportTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fpga = startManagersWithoutWorkers().fpga;
+        serialSim().failRts(false);
+    }
+    void TearDown() override
+    {
+        line4G.reset();
+        line.reset();
+    }
+    void openLines()
+    {
+        line = std::make_unique<Qz_uart_inout>();
+        ASSERT_EQ(line->usart1_init(2, 115200), 0);
+        ASSERT_TRUE(line->opened());
+        line4G = std::make_unique<Qz_uart_inout_4G>();
+        ASSERT_EQ(line4G->usart1_init(1, 115200), 0);
+        ASSERT_TRUE(line4G->opened());
+    }
+    void cardAnswers(const Bytes& answer)
+    {
+        PosixLock pass(fpga->pass_mutex);
+        fpga->forward_card_reply(answer.data(), uint32_t(answer.size()));
+    }
+
+    fpga_manage* fpga = nullptr;
+    std::unique_ptr<Qz_uart_inout> line;
+    std::unique_ptr<Qz_uart_inout_4G> line4G;
+};
+
+}
+
+TEST_F(SerialTransportTest, FramesCutAnywhereOrBackToBackAreAllServed)
+{
+    openLines();
+    for (int index : {2, 1}) {
+        SCOPED_TRACE(index);
+        LineTool tool(index);
+        ASSERT_TRUE(tool.opened());
+        // One frame over three writes.
+        const Bytes w = Wire::stuff(Wire::readRegister(4, 0x37));
+        ASSERT_TRUE(tool.send(Bytes(w.begin(), w.begin() + 4)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(tool.send(Bytes(w.begin() + 4, w.begin() + 11)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(tool.send(Bytes(w.begin() + 11, w.end())));
+        EXPECT_EQ(tool.reply(), echoReply(0x37));
+        EXPECT_TRUE(tool.silent(50)) << "answered once";
+
+        // Three frames in one write, a stray end byte and noise before them: all three served.
+        Bytes burst = {0x5A, 0x11, 0x22};
+        for (uint8_t i = 1; i <= 3; ++i) {
+            const Bytes f = Wire::stuff(Wire::readRegister(4, i));
+            burst.insert(burst.end(), f.begin(), f.end());
+        }
+        ASSERT_TRUE(tool.send(burst));
+        for (uint8_t i = 1; i <= 3; ++i)
+            EXPECT_EQ(tool.reply(), echoReply(i));
+    }
+}
+
+TEST_F(SerialTransportTest, NothingIsSentForBadFramesOrEmptyReplies)
+{
+    openLines();
+    LineTool tool(2);
+    Bytes bad = Wire::readRegister(4, 0x37);
+    bad.back() ^= 1;
+    ASSERT_TRUE(tool.send(Wire::stuff(bad)));
+    ASSERT_TRUE(tool.send(Wire::stuff(Wire::request(0x55, {0x00}))));
+    ASSERT_TRUE(tool.send(Wire::stuff({0x00})));
+    EXPECT_TRUE(tool.silent(300));
+    ASSERT_TRUE(tool.send(Wire::stuff(Wire::readRegister(4, 9))));
+    EXPECT_EQ(tool.reply(), echoReply(9));
+}
+
+TEST_F(SerialTransportTest, ReplyLargerThanTheLineRecordIsRefused)
+{
+    openLines();
+    LineTool tool(2);
+    // 65,535 bytes of FPGA 0's erased flash (FF, never escaped) fit the 65,556-byte record;
+    // 60,000 bytes of 5A need twice that once stuffed.
+    ASSERT_TRUE(tool.send(Wire::stuff(Wire::request(0x72, {0x00, 0x00, 0x00, 0x01, 0xFF, 0xFF}))));
+    const Bytes whole = tool.reply(10000);
+    ASSERT_EQ(whole.size(), 12u + 65535);
+    EXPECT_EQ(whole[10], 0);
+
+    platform::Sim::fpgaFlash().store(0x100000, Bytes(60000, 0x5A));
+    ASSERT_TRUE(tool.send(Wire::stuff(Wire::request(0x72, {0x00, 0x00, 0x10, 0x01, 0x60, 0xEA}))));
+    const Bytes refused = tool.reply(10000);
+    ASSERT_EQ(refused.size(), 13u);
+    EXPECT_EQ(refused[10], 1);
+    EXPECT_TRUE(Wire::checkOk(refused));
+}
+
+TEST_F(SerialTransportTest, LineDriverIsOnOnlyWhileAReplyGoesOut)
+{
+    openLines();
+    EXPECT_EQ(serialSim().rtsEdges(2), std::vector<bool>({true})) << "raised when the port opens";
+    LineTool tool(2);
+    ASSERT_TRUE(tool.send(Wire::stuff(Wire::readRegister(4, 1))));
+    EXPECT_EQ(tool.reply(), echoReply(1));
+    EXPECT_TRUE(waitFor([] { return serialSim().rtsEdges(2).size() == 3; }, 1000));
+    EXPECT_EQ(serialSim().rtsEdges(2), std::vector<bool>({true, false, true}));
+
+    // A port without modem lines answers all the same.
+    serialSim().failRts(true);
+    ASSERT_TRUE(tool.send(Wire::stuff(Wire::readRegister(4, 2))));
+    EXPECT_EQ(tool.reply(), echoReply(2));
+}
+
+TEST_F(SerialTransportTest, UnsupportedSpeedOrMissingPortLeavesTheLineSilent)
+{
+    Qz_uart_inout odd;
+    EXPECT_EQ(odd.usart1_init(2, 14400), 0);
+    EXPECT_FALSE(odd.opened());
+
+    serialSim().failOpen(1, true);
+    Qz_uart_inout_4G missing;
+    EXPECT_EQ(missing.usart1_init(1, 115200), 0);
+    EXPECT_FALSE(missing.opened());
+    serialSim().failOpen(1, false);
+}
+
+TEST_F(SerialTransportTest, CardAnswerGoesBackOnTheLineThatAsked)
+{
+    openLines();
+    LineTool serial(2), modem(1);
+    const Bytes toCard = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0001, 0xF010);
+    const Bytes answer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x67, 1, 1, 0, 0x61, 0x00, 0xA5});
+
+    for (int index : {1, 2}) {
+        SCOPED_TRACE(index);
+        LineTool& asker = index == 1 ? modem : serial;
+        LineTool& other = index == 1 ? serial : modem;
+        SerialTransport* transport = index == 1 ? static_cast<SerialTransport*>(line4G.get()) : line.get();
+        ASSERT_TRUE(asker.send(Wire::stuff(toCard)));
+        ASSERT_TRUE(waitFor([&] { return transport->passState() == 1; }, 2000));
+        EXPECT_EQ(g_passby_trans_port.load(), 1);
+        cardAnswers(answer);
+        EXPECT_EQ(asker.reply(), answer);
+        EXPECT_TRUE(other.silent(100));
+        EXPECT_TRUE(waitFor([&] { return transport->passState() == 0 && fpga->reply_ready.load() == 0; }, 1000));
+    }
+}

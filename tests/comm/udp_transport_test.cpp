@@ -1,0 +1,263 @@
+// The UDP transport in this process: real sockets on loopback, the real handler behind it. Replies
+// are broadcast to the sender's port, so the test's client binds the wildcard address.
+#include "frame_client.h"
+#include "managers.h"
+#include "program.h"
+#include "test_root.h"
+
+#include "base/global.h"
+#include "base/posix_lock.h"
+#include "comm/udpnetmanage.h"
+#include "fpga/fpga_manage.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A tool's socket: bound to the wildcard address (broadcasts reach it), sending to loopback.
+class UdpTool {
+public:
+    UdpTool()
+    {
+        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        bind(m_fd, reinterpret_cast<sockaddr*>(&any), sizeof any);
+    }
+    ~UdpTool() { close(m_fd); }
+    int port() const
+    {
+        sockaddr_in a{};
+        socklen_t n = sizeof a;
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &n);
+        return ntohs(a.sin_port);
+    }
+    bool send(int port, const Bytes& bytes) const
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(uint16_t(port));
+        return sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == ssize_t(bytes.size());
+    }
+    // The next datagram and where it was addressed; empty on time-out.
+    Bytes receive(int timeoutMs = 2000, uint32_t* destination = nullptr) const
+    {
+        pollfd p = {m_fd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0)
+            return {};
+        Bytes data(70000);
+        char control[256];
+        iovec iov = {data.data(), data.size()};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(m_fd, &msg, 0);
+        data.resize(n > 0 ? size_t(n) : 0);
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); destination && c; c = CMSG_NXTHDR(&msg, c))
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+                *destination = ntohl(reinterpret_cast<in_pktinfo*>(CMSG_DATA(c))->ipi_addr.s_addr);
+        return data;
+    }
+    void wantDestinations() const
+    {
+        const int on = 1;
+        setsockopt(m_fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    }
+    // The body of the next frame.
+    Bytes reply(int timeoutMs = 2000) const
+    {
+        Wire::Unstuffer in;
+        const Bytes d = receive(timeoutMs);
+        in.push(d.data(), d.size());
+        Bytes body;
+        in.next(&body);
+        return body;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+Bytes echoReply(uint8_t byte11)
+{
+    return Wire::sealed({0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0xA1, 0x00, byte11});
+}
+
+Bytes concat(const std::vector<Bytes>& parts)
+{
+    Bytes all;
+    for (const Bytes& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+class UdpTransport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fpga = startManagersWithoutWorkers().fpga;
+        udp = std::make_unique<udpnetManage>();
+        ASSERT_EQ(udp->initialize(0, 0), 0);
+        port = udp->server()->port();
+        wifiPort = udp->server()->port13769();
+        ASSERT_GT(port, 0);
+        ASSERT_GT(wifiPort, 0);
+    }
+    void TearDown() override
+    {
+        udp.reset();
+        udpnetManage::wifi_AT_cmd_manage = nullptr;
+    }
+
+    fpga_manage* fpga = nullptr;
+    std::unique_ptr<udpnetManage> udp;
+    int port = 0, wifiPort = 0;
+};
+
+}
+
+TEST_F(UdpTransport, ReplyIsBroadcastToTheSendersPort)
+{
+    UdpTool tool;
+    tool.wantDestinations();
+    ASSERT_TRUE(tool.send(port, Wire::stuff(Wire::readRegister(4, 0x37))));
+    uint32_t destination = 0;
+    const Bytes d = tool.receive(2000, &destination);
+    EXPECT_EQ(d, Bytes({0xA5, 0xA5, 0xA5, 0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0xA1, 0x00, 0x37, 0x87, 0x5A}));
+    EXPECT_EQ(destination, 0x7FFFFFFFu) << "127.255.255.255 stands in for the broadcast address";
+}
+
+TEST_F(UdpTransport, FramesCutAnywhereOrBackToBackAreAllServed)
+{
+    UdpTool tool;
+    // Three frames in one datagram, then one frame over three datagrams cut mid-escape.
+    ASSERT_TRUE(tool.send(port, concat({Wire::stuff(Wire::readRegister(4, 1)), Wire::stuff(Wire::readRegister(4, 2)),
+                                       Wire::stuff(Wire::readRegister(4, 3))})));
+    for (uint8_t i = 1; i <= 3; ++i)
+        EXPECT_EQ(tool.reply(), echoReply(i));
+
+    const Bytes w = Wire::stuff(Wire::readRegister(4, 0xA5)); // A5 travels as A6 02
+    const size_t esc = size_t(std::find(w.begin() + 3, w.end(), 0xA6) - w.begin());
+    ASSERT_LT(esc, w.size());
+    ASSERT_TRUE(tool.send(port, Bytes(w.begin(), w.begin() + 5)));
+    ASSERT_TRUE(tool.send(port, Bytes(w.begin() + 5, w.begin() + esc + 1)));
+    ASSERT_TRUE(tool.send(port, Bytes(w.begin() + esc + 1, w.end())));
+    EXPECT_EQ(tool.reply(), echoReply(0xA5));
+}
+
+TEST_F(UdpTransport, EachSenderAssemblesItsOwnFrames)
+{
+    UdpTool a, b;
+    const Bytes wa = Wire::stuff(Wire::readRegister(4, 0x0A));
+    const Bytes wb = Wire::stuff(Wire::readRegister(4, 0x0B));
+    ASSERT_TRUE(a.send(port, Bytes(wa.begin(), wa.begin() + 8)));
+    ASSERT_TRUE(b.send(port, Bytes(wb.begin(), wb.begin() + 6)));
+    ASSERT_TRUE(a.send(port, Bytes(wa.begin() + 8, wa.end())));
+    ASSERT_TRUE(b.send(port, Bytes(wb.begin() + 6, wb.end())));
+    EXPECT_EQ(a.reply(), echoReply(0x0A));
+    EXPECT_EQ(b.reply(), echoReply(0x0B));
+}
+
+TEST_F(UdpTransport, NothingIsSentForBadFramesOrEmptyReplies)
+{
+    UdpTool tool;
+    Bytes bad = Wire::readRegister(4, 0x37);
+    bad.back() ^= 1;
+    ASSERT_TRUE(tool.send(port, Wire::stuff(bad)));
+    ASSERT_TRUE(tool.send(port, Wire::stuff(Wire::request(0x55, {0x00})))); // unknown group: r = 0
+    ASSERT_TRUE(tool.send(port, {}));                                      // empty datagram
+    ASSERT_TRUE(tool.send(port, Wire::stuff({0x00, 0x00})));               // passes the XOR, too short
+    EXPECT_TRUE(tool.receive(300).empty());
+    // and the transport goes on
+    ASSERT_TRUE(tool.send(port, Wire::stuff(Wire::readRegister(4, 9))));
+    EXPECT_EQ(tool.reply(), echoReply(9));
+}
+
+TEST_F(UdpTransport, ReplyLargerThanADatagramIsRefused)
+{
+    UdpTool tool;
+    // 65,535 bytes of the zero window: the body alone passes the largest UDP payload.
+    ASSERT_TRUE(tool.send(port, Wire::stuff(Wire::readRam(0xFD000000, 0xFFFF))));
+    const Bytes body = tool.reply();
+    ASSERT_EQ(body.size(), 13u);
+    EXPECT_EQ(body[10], 1);
+    EXPECT_TRUE(Wire::checkOk(body));
+
+    // The largest read that still fits goes out whole.
+    const uint16_t n = 65507 - 4 - 12;
+    ASSERT_TRUE(tool.send(port, Wire::stuff(Wire::readRam(0xFD000000, n))));
+    EXPECT_EQ(tool.reply().size(), 12u + n);
+}
+
+TEST_F(UdpTransport, CardFrameIsAnsweredToItsSender)
+{
+    UdpTool tool;
+    const Bytes toCard = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0001, 0xF010);
+    const Bytes answer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x67, 1, 1, 0, 0x61, 0x00, 0x5A});
+    ASSERT_TRUE(tool.send(port, Wire::stuff(toCard)));
+    ASSERT_TRUE(waitFor([&] { return udp->passState() == 1; }, 2000));
+    EXPECT_EQ(g_passby_trans_port.load(), 3);
+    EXPECT_TRUE(tool.receive(100).empty()) << "nothing before the card has answered";
+    {
+        PosixLock pass(fpga->pass_mutex);
+        fpga->forward_card_reply(answer.data(), uint32_t(answer.size()));
+    }
+    EXPECT_EQ(tool.receive(), Wire::stuff(answer));
+    EXPECT_TRUE(waitFor([&] { return udp->passState() == 0 && fpga->reply_ready.load() == 0; }, 1000));
+}
+
+TEST_F(UdpTransport, ConfigurationAnswersGoToEachSenderInOrder)
+{
+    udpnetManage* self = udp.get();
+    std::atomic<int> seen{0};
+    udpnetManage::wifi_AT_cmd_manage = [self, &seen](const uint8_t* data, uint32_t length) {
+        const std::string text(reinterpret_cast<const char*>(data), length);
+        ++seen;
+        if (text != "SILENT") {
+            const std::string answer = "OK+" + text;
+            self->answer_13769(reinterpret_cast<const uint8_t*>(answer.data()), uint32_t(answer.size()));
+        }
+    };
+    UdpTool a, b;
+    auto text = [](const char* s) { return Bytes(s, s + strlen(s)); };
+    ASSERT_TRUE(a.send(wifiPort, text("AT+ONE")));
+    ASSERT_TRUE(waitFor([&] { return seen == 1; }, 2000));
+    ASSERT_TRUE(b.send(wifiPort, text("SILENT")));
+    ASSERT_TRUE(waitFor([&] { return seen == 2; }, 2000));
+    ASSERT_TRUE(b.send(wifiPort, text("AT+TWO")));
+    EXPECT_EQ(a.receive(), text("OK+AT+ONE"));
+    EXPECT_EQ(b.receive(), text("OK+AT+TWO"));
+    EXPECT_TRUE(b.receive(200).empty());
+}
+
+TEST_F(UdpTransport, ConfigurationAnswersWaitWhileSendingIsOffAndAreBounded)
+{
+    udpnetManage* self = udp.get();
+    udpnetManage::wifi_AT_cmd_manage = [self](const uint8_t* data, uint32_t length) {
+        self->answer_13769(data, length);
+    };
+    g_networkMode = 0;
+    UdpTool tool;
+    for (int i = 0; i < 80; ++i)
+        ASSERT_TRUE(tool.send(wifiPort, Bytes{uint8_t('a' + i % 26)}));
+    ASSERT_TRUE(waitFor([&] { return udp->pending13769() == udpnetManage::kMaxPendingAnswers; }, 3000));
+    EXPECT_TRUE(tool.receive(200).empty());
+    EXPECT_EQ(udp->pending13769(), udpnetManage::kMaxPendingAnswers);
+
+    g_networkMode = 1;
+    EXPECT_EQ(tool.receive(2000), Bytes{'a'}) << "the oldest answer goes first";
+    EXPECT_TRUE(waitFor([&] { return udp->pending13769() == 0; }, 2000));
+}
