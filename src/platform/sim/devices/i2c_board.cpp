@@ -33,6 +33,8 @@ struct I2cBoard::State {
     std::array<std::shared_ptr<EdidEeprom>, Inputs> eeproms;
     std::shared_ptr<ClockSynth> synth = std::make_shared<ClockSynth>();
     std::array<std::shared_ptr<It6602Chip>, It6602Count> receivers;
+    std::array<std::shared_ptr<Ite6805Chip>, Ite6805Count> ite6805s;
+    std::shared_ptr<It66121Chip> transmitter = std::make_shared<It66121Chip>();
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     bool manual = false;
     uint64_t manualUs = 0;
@@ -100,6 +102,14 @@ I2cBoard::I2cBoard() : s_(std::make_unique<State>())
         s_->wires.push_back({It6602Chip::Address, ReceiverSwitch, channelOf(r), s_->receivers[r],
                              [] { return memSim().read16(FpgaChip::WindowBase + ReceiverPathWord) != 0; }});
     }
+    for (int d = 0; d < Ite6805Count; ++d) {
+        s_->ite6805s[d] = std::make_shared<Ite6805Chip>(d);
+        const auto live = [] { return memSim().read16(FpgaChip::WindowBase + Ite6805PathWord) != 0; };
+        s_->wires.push_back({Ite6805Chip::Address, ReceiverSwitch, channelOf(4 + d), s_->ite6805s[d], live});
+        s_->wires.push_back({Ite6805Chip::CecAddress, ReceiverSwitch, channelOf(4 + d), s_->ite6805s[d]->cecShared(), live});
+    }
+    s_->wires.push_back({It66121Chip::Address, 0, 0, s_->transmitter,
+                         [] { return memSim().read16(FpgaChip::WindowBase + TransmitterEnableWord) == 16; }});
 }
 
 I2cBoard::~I2cBoard() = default;
@@ -172,6 +182,13 @@ It6602Chip& I2cBoard::it6602(int receiver)
 {
     return *s_->receivers.at(size_t(receiver));
 }
+
+Ite6805Chip& I2cBoard::ite6805(int device)
+{
+    return *s_->ite6805s.at(size_t(device));
+}
+
+It66121Chip& I2cBoard::it66121() { return *s_->transmitter; }
 
 EdidEeprom& I2cBoard::eeprom(int input)
 {
@@ -285,6 +302,9 @@ void I2cBoard::clearViolations()
         e->clearViolations();
     for (auto& r : s_->receivers)
         r->clearViolations();
+    for (auto& d : s_->ite6805s)
+        d->clearViolations();
+    s_->transmitter->clearViolations();
 }
 
 void I2cBoard::reset()

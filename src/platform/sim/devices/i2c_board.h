@@ -5,6 +5,8 @@
 #include "platform/sim/devices/i2c_switch.h"
 #include "platform/sim/devices/io_expander.h"
 #include "platform/sim/devices/it6602_chip.h"
+#include "platform/sim/devices/it66121_chip.h"
+#include "platform/sim/devices/ite6805_chip.h"
 
 #include <array>
 #include <memory>
@@ -18,7 +20,10 @@ namespace platform::Sim {
 // the clock synthesiser) and the I/O expander 0x40. Behind 0xE0: input i's EEPROM at 0xA0 on its
 // channel bit (inputs 0-5: 0x01, 0x02, 0x04, 0x08, 0x20, 0x10) and the clock synthesiser 0xD0 on
 // 0x80. Behind 0xEE: IT6602 receiver r (inputs 0-3) at 0x94 on channel bit 1 << r, answering only
-// while the receiver path word 0x207940 of the register window is not 0. Other chips (receivers, transmitters) plug in with attach()/attachBehind().
+// while the receiver path word 0x207940 of the register window is not 0; iTE6805 device d (inputs
+// 4-5) at 0x90 and its CEC engine at 0xC8 on the input's channel (0x20, 0x10), answering only while
+// the iTE6805 path word 0x207944 is not 0. On the main bus the SDI path's IT66121 transmitter at 0x98,
+// answering only while its enable word 0x207800 is 16. Other chips (receivers, transmitters) plug in with attach()/attachBehind().
 //
 // A transfer runs its messages in order; an address nobody acknowledges, or a byte refused, ends
 // it with -1 (errno ENXIO) after the chips touched so far saw the stop. Two chips acknowledging one
@@ -37,6 +42,9 @@ public:
     static constexpr uint8_t SynthChannel = 0x80;
     static constexpr uint32_t WriteProtectWord = 0x207948; // window offset; 0 = writable
     static constexpr uint32_t ReceiverPathWord = 0x207940;  // window offset; 0 = IT6602s held
+    static constexpr uint32_t Ite6805PathWord = 0x207944;   // window offset; 0 = iTE6805s held
+    static constexpr uint32_t TransmitterEnableWord = 0x207800; // window offset; 16 = IT66121 on
+    static constexpr int Ite6805Count = 2;
     static constexpr int It6602Count = 4;
     static constexpr int Inputs = 6;
     static constexpr size_t LogLimit = 1 << 16; // messages kept; older ones drop off the front
@@ -68,6 +76,8 @@ public:
     EdidEeprom& eeprom(int input); // inputs 0-5
     ClockSynth& clockSynth();
     It6602Chip& it6602(int receiver); // receivers 0-3 = inputs 0-3
+    Ite6805Chip& ite6805(int device);  // devices 0-1 = inputs 4-5
+    It66121Chip& it66121();
     std::array<uint8_t, EdidEeprom::Size> eepromContents(int input) const;
     void attach(uint8_t address, std::shared_ptr<I2cDevice> chip); // on the main bus
     void attachBehind(uint8_t switchAddress, uint8_t channels, uint8_t address, std::shared_ptr<I2cDevice> chip);

@@ -1,0 +1,127 @@
+#pragma once
+#include "platform/sim/devices/i2c_device.h"
+#include "platform/sim/devices/it6602_chip.h"
+
+#include <array>
+#include <memory>
+
+namespace platform::Sim {
+
+// One iTE6805 HDMI 2.0 receiver: the receiver block at 8-bit address 0x90 (this object) and its
+// CEC engine at 0xC8 (cec()), both on the receiver's channel of switch 0xEE.
+//
+// Eight banks of 256 registers, bank = bits 0-2 of register 0x0F (shared by every bank). Written
+// values are stored and logged, except where the chip drives the register itself:
+//   bank 0  0x00-0x03 identity 54 49 05 68 (third byte settable), 0x04 revision (settable)
+//           0x05-0x0E, 0x10-0x12, 0x1D, 0xB9, 0xBE, 0xD4, 0xD5  interrupt latches: a written one
+//                    clears the bit; 0x08 and 0x0D bit 4 (front-end calibration done) read set
+//           0x13 port 0 status (bit 0 5 V, 1 HDMI, 3 clock valid, 4 clock stable; 0xBF with a
+//                source), 0x14 (0x38 locked, bit 6 HDMI 2.0, bit 0 fast TMDS), 0x19 (bit 7 sync,
+//                bit 1 video present)
+//           0x43 bits 5-7 clock-ratio of the TMDS count 0x48
+//           0x98-0xAA measured timing (layout in ite6805_chip.cpp); 0x99/0x9A pixel-clock samples,
+//                a new one latched by every write of 0x9A with bit 7 clear
+//           0xB0-0xB5 audio status
+//   bank 1  0x60 oscillator ready (0x19); 0x61/0x62 indirect reads selected by 0x50/0x51, done by
+//           a write of 0x54
+//   bank 2  0x15-0x19 AVI InfoFrame bytes, 0xBE-0xC2 audio N and CTS
+//   bank 3  0xAB hot-plug control (bits 6-7, logged); 0xEA/0xEB bit-error counter (good link)
+//   bank 5  0xDB output PLL lock in bit 4
+// Writing a chip-driven register of bank 0 is a violation.
+//
+// The board keeps the receiver silent while the iTE6805 path word of the register window is 0.
+class Ite6805Chip : public I2cDevice {
+public:
+    static constexpr uint8_t Address = 0x90 >> 1;
+    static constexpr uint8_t CecAddress = 0xC8 >> 1;
+    static constexpr uint8_t BankRegister = 0x0F;
+    static constexpr int Banks = 8;
+
+    explicit Ite6805Chip(int device = 0);
+
+    bool address(bool read, size_t len, uint64_t nowUs) override;
+    bool write(const uint8_t* data, size_t len, uint64_t nowUs) override;
+    bool read(uint8_t* data, size_t len, uint64_t nowUs) override;
+    std::vector<std::string> violations() const override;
+    void reset() override;
+
+    // The CEC engine at 0xC8: 256 stored registers, 0x4C a write-one-to-clear interrupt latch.
+    I2cDevice& cec();
+    std::shared_ptr<I2cDevice> cecShared();
+
+    // test face: the source
+    // 5 V, sync and clock on, the timing measured (horizontal values and clock halved for a
+    // YCbCr 4:2:0 source, as the chip sees them), change interrupts latched.
+    void connect(const HdmiTiming& timing, bool yuv420 = false);
+    void disconnect(); // 5 V, sync and clock off, nothing measured, the 5 V change latched
+    bool connected() const;
+    // AVI InfoFrame bytes 2:15-2:19 (2:15 bits 5-6 colour space); latches the AVI interrupt.
+    void setAvi(uint8_t b15, uint8_t b16 = 0, uint8_t b17 = 0, uint8_t vic = 0, uint8_t b19 = 0);
+    // Audio N and CTS (20 bits each) and the chip's own sampling-rate code register 0:B5.
+    void setAudio(uint32_t n, uint32_t cts, uint8_t fsRegister);
+
+    // test face: chip settings
+    void setIdentityByte(uint8_t third);          // register 0:02 (0x05 by default)
+    void setRevision(uint8_t revision);           // register 0:04
+    void setOscillator(uint32_t count, bool inHundredths = false); // the stored oscillator count
+    void setCalibrationDone(bool done);           // 0:08/0:0D bit 4
+    void setOscillatorReady(bool ready);          // 1:60 = 0x19
+    void setPllLock(bool locked);                 // 5:DB bit 4
+    uint32_t referenceKHz() const;                // the reference clock the driver should derive
+
+    // test face: registers
+    uint8_t reg(int bank, uint8_t address) const;
+    void poke(int bank, uint8_t address, uint8_t value); // any register, no log
+    int bank() const;
+    uint8_t hotPlug() const; // 3:AB bits 6-7
+    int pixelSamplesTaken() const;
+
+    struct Write {
+        int bank; // -1 for the bank register
+        uint8_t address;
+        uint8_t value;
+    };
+    static constexpr size_t WriteLogLimit = 1 << 15;
+    std::vector<Write> writes() const;
+    std::vector<Write> writesTo(int bank, uint8_t address) const;
+    void clearLog();
+    void failNextTransfers(int count);
+    void clearViolations();
+
+private:
+    class Cec;
+    uint8_t readByte(uint8_t address);
+    void writeByte(uint8_t address, uint8_t value);
+    void loadTiming();
+    void latchSample();
+    void indirectRead();
+    uint32_t rclk() const;
+    void violation(const char* what, int bank, uint8_t address);
+    static bool interruptRegister(uint8_t a);
+    static bool chipDriven(uint8_t a);
+
+    mutable std::mutex m_;
+    int device_;
+    std::array<std::array<uint8_t, 256>, Banks> regs_{};
+    uint8_t bankReg_ = 0;
+    uint8_t pointer_ = 0;
+    uint8_t identity2_ = 0x05;
+    uint8_t revision_ = 0xA0;
+    uint32_t oscCount_ = 0;
+    bool oscHundredths_ = false;
+    bool caofDone_ = true;
+    bool oclkReady_ = true;
+    bool pllLock_ = true;
+    bool connected_ = false;
+    bool yuv420_ = false;
+    HdmiTiming timing_{};
+    uint32_t sampleIndex_ = 0;
+    int samplesTaken_ = 0;
+    uint8_t ratioBits_ = 0;
+    int failNext_ = 0;
+    std::vector<Write> writes_;
+    std::vector<std::string> violations_;
+    std::shared_ptr<Cec> cec_;
+};
+
+}
