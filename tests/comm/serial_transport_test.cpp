@@ -8,11 +8,14 @@
 #include "base/global.h"
 #include "base/posix_lock.h"
 #include "comm/serial_transport.h"
+#include "comm/udpnetmanage.h"
 #include "fpga/fpga_manage.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "platform/sim/pty_serial.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
@@ -211,4 +214,57 @@ TEST_F(SerialTransportTest, CardAnswerGoesBackOnTheLineThatAsked)
         EXPECT_TRUE(other.silent(100));
         EXPECT_TRUE(waitFor([&] { return transport->passState() == 0 && fpga->reply_ready.load() == 0; }, 1000));
     }
+}
+
+namespace {
+
+// Nanoseconds run so far by this process's thread with the given name; -1 when there is none.
+long long threadRunNs(const std::string& name)
+{
+    long long total = -1;
+    DIR* dir = opendir("/proc/self/task");
+    while (dirent* e = dir ? readdir(dir) : nullptr) {
+        const std::string task = std::string("/proc/self/task/") + e->d_name;
+        std::string comm;
+        std::getline(std::ifstream(task + "/comm"), comm);
+        if (comm != name)
+            continue;
+        std::ifstream stat(task + "/schedstat");
+        long long ns = -1;
+        stat >> ns;
+        total = ns;
+    }
+    if (dir)
+        closedir(dir);
+    return total;
+}
+
+}
+
+// The transports block in poll: idle, their threads take no measurable time, and a request that
+// arrives wakes them at once.
+TEST(TransportsTiming, IdleThreadsSleepAndWakeAtOnce)
+{
+    startManagersWithoutWorkers();
+    Qz_uart_inout line;
+    ASSERT_EQ(line.usart1_init(2, 115200), 0);
+    udpnetManage udp;
+    ASSERT_EQ(udp.initialize(0, 0), 0);
+    const char* names[] = {"uart_inout", "udpnetManage", "udp13769"};
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    long long before[3];
+    for (int i = 0; i < 3; ++i) {
+        before[i] = threadRunNs(names[i]);
+        ASSERT_GE(before[i], 0) << names[i];
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_LT(threadRunNs(names[i]) - before[i], 5'000'000) << names[i] << " ran while idle";
+
+    LineTool tool(2);
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tool.send(Wire::stuff(Wire::readRegister(4, 1))));
+    EXPECT_EQ(tool.reply(), echoReply(1));
+    // Two of those milliseconds are the line driver's lead before the reply.
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
 }
