@@ -227,8 +227,9 @@ void fpga_manage::Search_Card_Cmd()
     }
     const bool odd = search_cycle & 1;
     ++search_cycle;
-    CHECK_search_cmd_status();
+    // The answers are recorded by whichever thread serves the interrupt, under the same mutex.
     PosixLock lock(pass_mutex);
+    CHECK_search_cmd_status();
     for (int k = 0; k < 8; ++k) {
         const int first = odd ? 2 * k + 1 : 2 * k, second = odd ? 2 * k : 2 * k + 1;
         const int port = (links >> first & 1) ? first : second;
@@ -242,7 +243,8 @@ void fpga_manage::Search_Card_Cmd()
     search_stamp = now;
 }
 
-// A pair that did not answer the last cycle has no cards on the port searched there.
+// A pair that did not answer the last cycle has no cards on the port searched there. The caller
+// holds pass_mutex.
 void fpga_manage::CHECK_search_cmd_status()
 {
     if (search_answers & 0x80000000u) {

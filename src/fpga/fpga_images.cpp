@@ -114,6 +114,7 @@ uint16_t fpga_manage::get_port_card_num(int port)
         return 0;
     uint32_t count, status;
     card_fields(port, &count, &status);
+    std::lock_guard<std::mutex> lock(image_mutex); // search replies are stored from any thread
     return getU16(MCU_RAM_PARA_func[0] + count);
 }
 

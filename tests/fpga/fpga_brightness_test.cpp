@@ -197,3 +197,23 @@ TEST_F(Brightness, RelaysFollowTheirCommandsAndTheirStateIsReadBack)
     EXPECT_EQ(fpga->relay_power, 0);
     EXPECT_EQ(fpga->Send_write_VMF_reg_cmd(0, 9), 0) << "there is no relay 9";
 }
+
+// A short answer is taken for what it holds: the bytes it lacks read as zero, never as what an
+// earlier answer left in the buffer.
+TEST_F(Brightness, ShortSensorAnswerDoesNotReuseAnEarlierOne)
+{
+    fpgaChip().setCards(2, 1);
+    fpgaChip().setMultifunction(2, true);
+    searchCards();
+    load(2, {});
+    tick(2);
+    fpga->bri_level = 5;
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(2).multifunction.targetLevel = 1; });
+    fpga->Brightness_auto_change();
+    ASSERT_EQ(fpgaChip().registerValue(6), 63); // level 4
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(2).multifunction.silent = true; });
+    fpgaChip().queueReply(2, sealed({0x00, 0xF0, 0x00, 0x60, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61, 0x00, 0x01, 0x02}));
+    fpga->Brightness_auto_change();
+    EXPECT_EQ(fpgaChip().registerValue(6), 63) << "level kept";
+    EXPECT_EQ(fpga->bri_fail_count.load(), 0u) << "the answer itself was good";
+}

@@ -7,6 +7,10 @@
 #include "platform/sim/devices/fpga_network.h"
 
 #include <QMutexLocker>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 
 using platform::Sim::fpgaChip;
 using platform::Sim::LedNetwork;
@@ -230,4 +234,72 @@ TEST_F(CardPass, BusyTxBufferRefusesTheNextPacket)
     const auto log = fpgaChip().packets(6);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0][5], 0x20);
+}
+
+// The real worker thread searching and serving the interrupt while a transport thread passes
+// frames through: every frame is answered once, on the transport that asked.
+TEST(CardLinkThreads, TransportAndWorkerShareTheLink)
+{
+    VyrRamPara::pInstance();
+    keltosource::pInstance()->clock_state[0] = 2;
+    fpgaChip().setCards(0, 2);
+    fpgaChip().setCards(3, 5);
+    fpga_manage* fpga = fpga_manage::pInstance();
+    struct Stop {
+        fpga_manage* f;
+        std::atomic<bool> ticking{true};
+        std::thread ticks;
+        ~Stop()
+        {
+            ticking = false;
+            if (ticks.joinable())
+                ticks.join();
+            f->stop_worker();
+            fpga_manage::set_reply_sink(3, nullptr);
+        }
+    } stop{fpga};
+    stop.ticks = std::thread([&stop] {
+        while (stop.ticking) {
+            G_timeTicks.fetch_add(1);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
+    std::mutex gotMutex;
+    std::vector<Bytes> got;
+    fpga_manage::set_reply_sink(3, [&](const uint8_t* r, uint32_t n) {
+        std::lock_guard<std::mutex> lock(gotMutex);
+        got.emplace_back(r, r + n);
+        return true;
+    });
+    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
+    g_fpga_c331_start = 1;
+    fpga_manage::wake();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (fpga->get_port_card_num(3) != 5 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(fpga->get_port_card_num(3), 5) << "cards found by the worker's search";
+
+    for (int i = 0; i < 40; ++i) {
+        const Bytes frame = pcRead(uint16_t(i % 5), 0, 4, uint8_t(i));
+        {
+            PosixLock lock(fpga->pass_mutex);
+            g_passby_trans_port = 3;
+            ASSERT_EQ(fpga->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data()), 1);
+        }
+        bool answered = false;
+        for (int poll = 0; poll < 2000 && !answered; ++poll) {
+            {
+                PosixLock lock(fpga->pass_mutex);
+                fpga->reg_IRQ_Dealwith(0, 0);
+            }
+            std::lock_guard<std::mutex> lock(gotMutex);
+            answered = got.size() == size_t(i + 1);
+            if (!answered)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ASSERT_TRUE(answered) << "frame " << i;
+        std::lock_guard<std::mutex> lock(gotMutex);
+        EXPECT_EQ(got.back()[5], uint8_t(i)) << "the answer to this frame";
+        EXPECT_EQ(getU16(got.back().data() + 2), uint16_t(i % 5));
+    }
 }
