@@ -268,3 +268,44 @@ TEST(TransportsTiming, IdleThreadsSleepAndWakeAtOnce)
     // Two of those milliseconds are the line driver's lead before the reply.
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
 }
+
+TEST_F(SerialTransportTest, FrameLongerThanTheRecordIsDroppedAndTheLineGoesOn)
+{
+    openLines();
+    LineTool tool(2);
+    Bytes huge = {0xA5};
+    huge.insert(huge.end(), SerialTransport::kRecordSize + 100, 0x11);
+    huge.push_back(0x5A);
+    const Bytes next = Wire::stuff(Wire::readRegister(4, 7));
+    huge.insert(huge.end(), next.begin(), next.end());
+    for (size_t at = 0; at < huge.size(); at += 4096) {
+        ASSERT_TRUE(waitFor([&] { return tool.send(Bytes(huge.begin() + at, huge.begin() + std::min(huge.size(), at + 4096))); }, 2000));
+    }
+    EXPECT_EQ(tool.reply(), echoReply(7));
+    EXPECT_TRUE(tool.silent(100));
+}
+
+TEST_F(SerialTransportTest, WaitForASilentCardServesLaterFramesAndEndsByTimeOut)
+{
+    openLines();
+    LineTool tool(2);
+    const Bytes toCard = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0001, 0xF010);
+    G_timeTicks = 1000;
+    ASSERT_TRUE(tool.send(Wire::stuff(toCard)));
+    ASSERT_TRUE(waitFor([&] { return line->passState() == 1; }, 2000));
+    ASSERT_TRUE(tool.send(Wire::stuff(Wire::readRegister(4, 3))));
+    EXPECT_EQ(tool.reply(), echoReply(3));
+    EXPECT_TRUE(waitFor([&] { return line->passState() == 0; }, 1000)) << "a new request gives the wait up";
+
+    ASSERT_TRUE(tool.send(Wire::stuff(toCard)));
+    ASSERT_TRUE(waitFor([&] { return line->passState() == 1; }, 2000));
+    G_timeTicks = 1000 + SerialTransport::kPassWaitTicks;
+    EXPECT_TRUE(tool.silent(100));
+    EXPECT_EQ(line->passState(), 1);
+    G_timeTicks = 1000 + SerialTransport::kPassWaitTicks + 1;
+    EXPECT_TRUE(waitFor([&] { return line->passState() == 0; }, 1000));
+    // A late answer finds nobody waiting on this line.
+    const Bytes answer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0, 0, 1, 1, 0, 0x61, 0x00});
+    cardAnswers(answer);
+    EXPECT_TRUE(tool.silent(100));
+}

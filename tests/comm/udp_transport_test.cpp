@@ -261,3 +261,20 @@ TEST_F(UdpTransport, ConfigurationAnswersWaitWhileSendingIsOffAndAreBounded)
     EXPECT_EQ(tool.receive(2000), Bytes{'a'}) << "the oldest answer goes first";
     EXPECT_TRUE(waitFor([&] { return udp->pending13769() == 0; }, 2000));
 }
+
+TEST_F(UdpTransport, FrameLongerThanTheRecordIsDroppedAndTheSenderGoesOn)
+{
+    UdpTool tool;
+    Bytes piece(60000, 0x11);
+    piece[0] = 0xA5;
+    ASSERT_TRUE(tool.send(port, piece));
+    piece[0] = 0x11;
+    ASSERT_TRUE(tool.send(port, piece));
+    ASSERT_TRUE(tool.send(port, piece)); // 180,000 bytes: past the 131,072-byte record
+    Bytes last = {0x11, 0x5A};
+    const Bytes next = Wire::stuff(Wire::readRegister(4, 7));
+    last.insert(last.end(), next.begin(), next.end());
+    ASSERT_TRUE(tool.send(port, last));
+    EXPECT_EQ(tool.reply(), echoReply(7));
+    EXPECT_TRUE(tool.receive(100).empty());
+}
