@@ -365,7 +365,7 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
         }
         set(Operation, 0);
         if (rd.operate_times == 0)
-            set(Step, mode == 2 ? End : NetCount);
+            set(Step, mode == 2 || rd.screen.rcv_xy_len == 0 ? End : NetCount);
         else
             set(Step, DebugOp);
         break;
@@ -404,7 +404,8 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
                 trace("\n start to set net para operate ");
             } else {
                 set(Operation, 0);
-                set(Step, mode == 2 ? End : NetCount);
+                // A screen without XY data has nothing more to restore.
+                set(Step, mode == 2 || rd.screen.rcv_xy_len == 0 ? End : NetCount);
                 if (mode == 1)
                     trace("\n start to set point xy ");
             }

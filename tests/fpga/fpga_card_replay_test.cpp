@@ -434,3 +434,32 @@ TEST_F(CardReplay, DamagedScanFilesAreRefused)
     ASSERT_TRUE(runJob(2000));
     EXPECT_TRUE(fpgaChip().packets(3).empty());
 }
+
+// With screen parameters the recovery first replays them to the card, then its own XY data.
+TEST_F(CardReplay, RecoveryReplaysScreenParametersBeforeTheCardsData)
+{
+    Op reg;
+    reg.type = 1;
+    reg.target = 2;
+    reg.data = QByteArray::fromHex("2000013C");
+    screen.para = {reg};
+    writeQzfx({screen});
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[2].configId = 0x99; });
+    postJob(5);
+    ASSERT_TRUE(runJob(2000));
+    fpgaChip().clearPackets();
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    postJob(6);
+    ASSERT_TRUE(runJob(3000));
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_TRUE(finished[0][1].toBool());
+    const auto log = fpgaChip().packets(1);
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0][9], 0xA0);
+    EXPECT_EQ(getU16(log[0].data()), 0x1002);
+    for (size_t k = 1; k < 4; ++k)
+        EXPECT_EQ(log[k][9], 0x60);
+    const LedNetwork net = fpgaChip().network();
+    EXPECT_EQ(net.port(1).cards[2].registers.at(0x0020), 0x3C);
+    EXPECT_TRUE(net.port(1).cards[1].registers.empty());
+}

@@ -7,6 +7,7 @@
 #include "platform/sim/devices/fpga_network.h"
 
 #include <QMutexLocker>
+#include <QSignalSpy>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -193,6 +194,16 @@ TEST_F(CardPass, SearchCountsCardsPerPortAndClearsAPairThatStopsAnswering)
     EXPECT_EQ(fpga->get_port_card_num(4), 0);
     EXPECT_EQ(fpga->get_port_card_num(1), 4);
     EXPECT_EQ(fpga->total_cards.load(), 6);
+
+    // A port that loses its link is reported to the pages.
+    QSignalSpy refresh(store, &VyrRamPara::sig_update_para);
+    fpgaChip().setLinked(12, false);
+    searchCards(1);
+    bool reported = false;
+    for (const auto& r : refresh)
+        reported = reported || r[0].toInt() == 11;
+    EXPECT_TRUE(reported);
+    EXPECT_EQ(fpga->get_port_card_num(12), 0);
 }
 
 // Replies that cannot be trusted change nothing and count in register 85.
