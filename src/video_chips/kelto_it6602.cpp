@@ -4,29 +4,29 @@
 #include "base/utils.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "base/delay.h"
 #include "video_chips/drv_i2c.h"
+#include "video_chips/kelto_it6602_regs.h"
 
 #include <QMutexLocker>
 #include <cstdio>
 #include <cstring>
+
+using namespace it6602;
 
 namespace {
 constexpr uint8_t Identity[4] = {0x54, 0x49, 0x02, 0x68};
 constexpr uint8_t FirstAddress = 0x90, SecondAddress = 0x94;
 constexpr uint8_t IdentifiedBit[4] = {0x01, 0x04, 0x08, 0x10};
 
-// bank 0
-constexpr uint8_t RegBank = 0x0F;
-constexpr uint8_t RegPort0Status = 0x0A, RegPort1Status = 0x0B, RegPortPower = 0x0C;
-constexpr uint8_t FiveVolt = 0x01, HdmiMode = 0x40, SyncDetected = 0x80;
 constexpr uint8_t RegPixelSample = 0x9A;
 
 constexpr uint16_t WaitRunsOut = 101;
 constexpr uint8_t PortEventPasses = 3;
 constexpr uint8_t EccLimit = 22;
+constexpr uint8_t NoSyncLimit = 21; // passes with power and clock but no sync before a link reset
+constexpr uint32_t EccPauseMs = 300;
 constexpr uint32_t OscillatorTolerance = 24348;
-
-bool tracing = false;
 }
 
 const uint8_t kelto_it6602::IT6602_HDMI_INIT_TABLE[] = {
@@ -57,7 +57,6 @@ const char* const kelto_it6602::AStateStr[] = {
     "ASTATE_AudioOff", "ASTATE_RequestAudio", "ASTATE_ResetAudio", "ASTATE_WaitForReady", "ASTATE_AudioOn",
     "ASTATE_Reserved",
 };
-const uint8_t kelto_it6602::IT6602EQTable[3] = {0xFF, 0x9F, 0x83};
 
 kelto_it6602::kelto_it6602() = default;
 
@@ -143,7 +142,7 @@ int kelto_it6602::IT6602_Identify_Chip(int fd, int index)
         bool match = true;
         for (uint8_t r = 0; r < 4 && match; ++r) {
             if (hdmirxrd_it6602(fd, r) == Identity[r]) {
-                if (tracing)
+                if (tracing())
                     std::printf("I2C Addr %X ok: Can  find IT6602 Chip !!!\n", addr_);
                 setIdentified(index, true);
             } else {
@@ -151,11 +150,11 @@ int kelto_it6602::IT6602_Identify_Chip(int fd, int index)
             }
         }
         if (match) {
-            if (tracing)
+            if (tracing())
                 std::printf("OK , Find IT6602 Chip I2C Addr %X !!!\n", addr_);
             return 1;
         }
-        if (tracing)
+        if (tracing())
             std::printf("I2C Addr %X Error: Can not find IT6602 Chip !!!\n", addr_);
         setIdentified(index, false);
         ++idFail_[index];
@@ -197,17 +196,19 @@ void kelto_it6602::IT6602_Rst(int fd, int index)
 {
     dev_[index] = IT6602_dev_data{};
     fiveV_[index] = 0;
+    memset(amplitude_[index], 0, sizeof amplitude_[index]);
+    eqWritten_[index][0] = eqWritten_[index][1] = false;
     hdimrx_write_init_it6602(fd, IT6602_HDMI_INIT_TABLE);
     Cal_oclk(fd, index);
     IT6602SwitchVideoState(fd, index, VSTATE_SWReset);
-    dev_[index].audioState = ASTATE_AudioOff;
+    IT6602SwitchAudioState(fd, index, ASTATE_AudioOff);
 }
 
 int kelto_it6602::IT6602_fsm_init(int fd, int index)
 {
     if (index < 0 || index > 3)
         return 0;
-    if (tracing)
+    if (tracing())
         std::printf("IT6602_fsm_init(%d )\n", index);
     const int found = IT6602_Identify_Chip(fd, index);
     IT6602_Rst(fd, index);
@@ -297,8 +298,15 @@ void kelto_it6602::IT6602SwitchVideoState(int fd, int index, _Video_State_Type s
             videoOutput(fd, index, false);
             break;
         }
+        // The mode bit, not only its change interrupt: a source already in HDMI mode when the
+        // receiver was reset raises none.
+        if (hdmirxrd_it6602(fd, portStatus(d.selectedPort)) & HdmiMode)
+            d.flags |= 0x08;
+        else
+            d.flags &= uint8_t(~0x08);
+        IT6602VideoOutputConfigure(fd, index);
         videoOutput(fd, index, true);
-        d.audioState = ASTATE_RequestAudio;
+        IT6602SwitchAudioState(fd, index, ASTATE_RequestAudio);
         show_vid_info(fd, index);
         {
             QMutexLocker lock(&Utils::_source_hdminfo_mutex);
@@ -307,7 +315,7 @@ void kelto_it6602::IT6602SwitchVideoState(int fd, int index, _Video_State_Type s
             it6602_Get_Hdmi(fd, index);
             rec.stable = 1;
         }
-        if (tracing)
+        if (tracing())
             std::printf("\t VSTATE_VideoOn %d stable=1\n", index);
         hdmirxwr_it6602(fd, 0x84, 0x8F);
         hdmirxwr_it6602(fd, 0x6A, 0x81);
@@ -401,7 +409,7 @@ void kelto_it6602::it6602_Get_Hdmi(int fd, int index)
     const uint32_t khz = (uint32_t(c1) << 12) + uint32_t(c2) * 16 + (c0 >> 4);
     if (khz)
         rec.pfreq = float(khz / 1000.0);
-    if (tracing)
+    if (tracing())
         std::printf(" hdminfo[%d].pfreq:%f\n", index, double(rec.pfreq));
 }
 
@@ -409,10 +417,36 @@ void kelto_it6602::it6602_Get_Hdmi(int fd, int index)
 
 void kelto_it6602::tmdsCheck(int fd, int index, uint8_t port)
 {
-    // Only the clock-stable state is needed here; the equaliser runs are started by the chip's
-    // own amplitude interrupt.
-    (void)fd;
-    dev_[index].portEvent[port & 1] = 0;
+    // A stable clock on a port whose equaliser has not been set yet: measure it.
+    port &= 1;
+    dev_[index].portEvent[port] = 0;
+    if (eqWritten_[index][port] || dev_[index].eq[port].inProgress)
+        return;
+    if (hdmirxrd_it6602(fd, portStatus(port)) & ClockStable)
+        HDMIStartEQDetect(fd, index, port);
+}
+
+void kelto_it6602::eccTimeout(int fd, int index, uint8_t port)
+{
+    // The source sees the hot-plug drop while the port's link logic is held in reset.
+    IT6602HPDCtrl(fd, index, port, false);
+    hdmirxset_it6602(fd, portReset(port), LinkReset, LinkReset);
+    Delay::ms(EccPauseMs);
+    hdmirxset_it6602(fd, portReset(port), LinkReset, 0x00);
+    IT6602HPDCtrl(fd, index, port, true);
+}
+
+void kelto_it6602::resetRsOverride(int fd, int index, uint8_t port)
+{
+    (void)index;
+    hdmirxset_it6602(fd, RegRsOverride[port & 1], 0x01, 0x00);
+}
+
+void kelto_it6602::deskew(int fd, int index, uint8_t port)
+{
+    (void)index;
+    hdmirxset_it6602(fd, portReset(port), DeskewReset, DeskewReset);
+    hdmirxset_it6602(fd, portReset(port), DeskewReset, 0x00);
 }
 
 void kelto_it6602::portFiveVolt(int fd, int index, uint8_t port, uint8_t status)
@@ -424,6 +458,8 @@ void kelto_it6602::portFiveVolt(int fd, int index, uint8_t port, uint8_t status)
     chgbank_it6602(fd, 0);
     fiveV_[index] = 0;
     const bool power = status & FiveVolt;
+    if (!power)
+        eqWritten_[index][port] = false; // the next source is measured afresh
     if (port == d.selectedPort) {
         if (power) {
             IT6602HPDCtrl(fd, index, port, true);
@@ -432,8 +468,11 @@ void kelto_it6602::portFiveVolt(int fd, int index, uint8_t port, uint8_t status)
             IT6602HPDCtrl(fd, index, port, false);
             IT6602SwitchVideoState(fd, index, VSTATE_SWReset);
         }
+    } else if (power) {
+        IT6602HPDCtrl(fd, index, port, true);
     } else {
-        IT6602HPDCtrl(fd, index, port, power);
+        resetRsOverride(fd, index, port);
+        IT6602HPDCtrl(fd, index, port, false);
     }
 }
 
@@ -458,22 +497,28 @@ void kelto_it6602::IT6602HDMIInterruptHandler(int fd, int index)
             continue;
         if (r & 0x80)
             d.eccErrors[port] = 0;
-        if ((r & 0x40) && ++d.eccErrors[port] >= EccLimit && !d.eq[port].inProgress) {
-            d.eccErrors[port] = 0;
-            IT6602HPDCtrl(fd, index, port, false);
-            const uint8_t reg = port ? 0x18 : 0x11;
-            hdmirxset_it6602(fd, reg, 0x0F, 0x0F);
-            hdmirxset_it6602(fd, reg, 0x0F, 0x00);
-            IT6602HPDCtrl(fd, index, port, true);
+        if (r & 0x40) {
+            if (d.eccErrors[port] < 0xFF)
+                ++d.eccErrors[port];
+            if (d.eccErrors[port] >= EccLimit && !d.eq[port].inProgress) {
+                d.eccErrors[port] = 0;
+                eccTimeout(fd, index, port);
+            }
         }
-        if (r & 0x20) {
-            const bool hdmi = hdmirxrd_it6602(fd, RegPort0Status) & HdmiMode;
+        if ((r & 0x20) && port == d.selectedPort) {
+            const bool hdmi = hdmirxrd_it6602(fd, portStatus(port)) & HdmiMode;
             d.flags = hdmi ? uint8_t(d.flags | 0x08) : uint8_t(d.flags & ~0x08);
-            if (d.videoState == VSTATE_VideoOn)
-                d.audioState = hdmi ? ASTATE_RequestAudio : ASTATE_AudioOff;
+            if (d.videoState == VSTATE_VideoOn) {
+                if (hdmi) {
+                    IT6602SwitchAudioState(fd, index, ASTATE_RequestAudio);
+                } else {
+                    IT6602SwitchAudioState(fd, index, ASTATE_AudioOff);
+                    IT6602VideoOutputConfigure(fd, index);
+                }
+            }
         }
-        if (r & 0x18) {
-            hdmirxwr_it6602(fd, port ? 0x3A : 0x22, 0x00);
+        if ((r & 0x18) && !eqWritten_[index][port]) {
+            hdmirxwr_it6602(fd, RegEqControl[port], 0x00);
             d.portEvent[port] = PortEventPasses;
         }
         if ((r & 0x04) && !(hdmirxrd_it6602(fd, RegPortPower) & (port ? 0x80 : 0x40))) {
@@ -485,16 +530,26 @@ void kelto_it6602::IT6602HDMIInterruptHandler(int fd, int index)
         if (r & 0x02)
             tmdsCheck(fd, index, port);
         if (r & 0x01)
-            portFiveVolt(fd, index, port, hdmirxrd_it6602(fd, port ? RegPort1Status : RegPort0Status));
+            portFiveVolt(fd, index, port, hdmirxrd_it6602(fd, portStatus(port)));
     }
 
     const uint8_t r7 = irq[2];
+    if (r7 & 0x80)
+        audioReset(fd);
+    if (r7 & 0x10) {
+        d.avMute = 1;
+        hdmirxset_it6602(fd, RegVideoOutput, VideoMute, VideoMute);
+    }
+    if (r7 & 0x20) {
+        d.avMute = 0;
+        hdmirxset_it6602(fd, RegVideoOutput, VideoMute, 0x00);
+    }
     if (r7 & 0x02) {
         if (hdmirxrd_it6602(fd, RegPort0Status) & SyncDetected) {
             IT6602SwitchVideoState(fd, index, VSTATE_SyncChecking);
         } else {
             IT6602SwitchVideoState(fd, index, VSTATE_SyncWait);
-            d.audioState = ASTATE_AudioOff;
+            IT6602SwitchAudioState(fd, index, ASTATE_AudioOff);
         }
     }
     if ((r7 & 0x01) && !(hdmirxrd_it6602(fd, RegPort0Status) & 0x40) && addr_ == SecondAddress) {
@@ -504,16 +559,23 @@ void kelto_it6602::IT6602HDMIInterruptHandler(int fd, int index)
         hdmirxset_it6602(fd, 0xB2, 0x07, 0x04);
         chgbank_it6602(fd, 0);
     }
-    if ((irq[3] & 0x04) && !d.dumped3D)
+    if ((irq[3] & 0x04) && !d.dumped3D) {
         d.dumped3D = 1;
+        if (tracing())
+            std::printf("IT6602 %d: 3D frame information received\n", index);
+    }
     const uint8_t r9 = irq[4];
-    if (r9 & 0x40)
+    if (r9 & 0x40) {
         hdmirxwr_it6602(fd, 0x09, addr_ == SecondAddress ? 0x20 : 0x40);
-    if (r9 & 0x20)
+        deskew(fd, index, 1);
+    }
+    if (r9 & 0x20) {
         hdmirxwr_it6602(fd, 0x09, 0x20);
+        deskew(fd, index, 0);
+    }
     if (r9 & 0x01) {
         chgbank_it6602(fd, 2);
-        const uint8_t sum = hdmirxrd_it6602(fd, 0x14), version = hdmirxrd_it6602(fd, 0x15);
+        const uint8_t sum = hdmirxrd_it6602(fd, RegAviChecksum), version = hdmirxrd_it6602(fd, RegAviVersion);
         chgbank_it6602(fd, 0);
         if (sum != d.aviChecksum || version != d.aviVersion) {
             d.aviChecksum = sum;
@@ -523,15 +585,23 @@ void kelto_it6602::IT6602HDMIInterruptHandler(int fd, int index)
     }
     if (d0 & 0x10) {
         hdmirxwr_it6602(fd, 0xD0, 0x30);
-        if (d0 & 0x20)
+        amplitudeCheck(fd, index, 0);
+        HDMIStartEQDetect(fd, index, 0);
+        if (d0 & 0x20) {
             hdmirxwr_it6602(fd, 0xD0, 0x20);
+            eqFailure(fd, index, 0);
+        }
     } else if (d0 & 0x40) {
         hdmirxwr_it6602(fd, 0xD0, 0xC0);
+        amplitudeCheck(fd, index, 1);
     } else if (d0 & 0x20) {
         hdmirxwr_it6602(fd, 0xD0, 0x20);
+        eqFailure(fd, index, 0);
     }
-    if (d0 & 0x80)
+    if (d0 & 0x80) {
         hdmirxwr_it6602(fd, 0xD0, 0x80);
+        eqFailure(fd, index, 1);
+    }
 }
 
 void kelto_it6602::WaitingForSCDT(int fd, int index)
@@ -541,11 +611,18 @@ void kelto_it6602::WaitingForSCDT(int fd, int index)
         IT6602SwitchVideoState(fd, index, VSTATE_SyncChecking);
         return;
     }
-    if (d.eq[d.selectedPort].inProgress)
+    const uint8_t port = d.selectedPort;
+    if (d.eq[port].inProgress)
         return;
-    const uint8_t status = hdmirxrd_it6602(fd, d.selectedPort ? RegPort1Status : RegPort0Status);
-    if ((status & 0x09) == 0x09 && ++d.scdtWait > 21)
+    // Power and a clock but no sync for a while: the link is stuck, start it over.
+    const uint8_t status = hdmirxrd_it6602(fd, portStatus(port));
+    if ((status & (FiveVolt | ClockStable)) == (FiveVolt | ClockStable) && ++d.scdtWait > NoSyncLimit) {
         d.scdtWait = 0;
+        eccTimeout(fd, index, port);
+        resetRsOverride(fd, index, port);
+        eqWritten_[index][port] = false; // the value in force did not give a picture
+        tmdsCheck(fd, index, port);
+    }
 }
 
 void kelto_it6602::IT6602VideoHandler(int fd, int index)
@@ -561,7 +638,7 @@ void kelto_it6602::IT6602VideoHandler(int fd, int index)
     switch (d.videoState) {
     case VSTATE_SWReset:
         // Power on the selected port starts the wait for sync.
-        if (hdmirxrd_it6602(fd, d.selectedPort ? RegPort1Status : RegPort0Status) & FiveVolt)
+        if (hdmirxrd_it6602(fd, portStatus(d.selectedPort)) & FiveVolt)
             IT6602SwitchVideoState(fd, index, VSTATE_SyncWait);
         break;
     case VSTATE_SyncWait:
@@ -572,47 +649,16 @@ void kelto_it6602::IT6602VideoHandler(int fd, int index)
             IT6602SwitchVideoState(fd, index, VSTATE_VideoOn);
         break;
     case VSTATE_VideoOn:
-        if (d.flags & 0x20)
+        if (d.flags & 0x20) {
             d.flags &= uint8_t(~0x20);
-        if (hdmirxrd_it6602(fd, 0x53) & 0x80)
-            hdmirxset_it6602(fd, 0x53, 0x80, 0x00);
-        break;
-    default:
-        break;
-    }
-}
-
-void kelto_it6602::IT6602AudioHandler(int fd, int index)
-{
-    IT6602_dev_data& d = dev_[index];
-    bool ranOut = false;
-    if (d.audioWait > 100) {
-        d.audioWait = uint16_t(d.audioWait - 100);
-    } else {
-        d.audioWait = 0;
-        ranOut = true;
-    }
-    switch (d.audioState) {
-    case ASTATE_RequestAudio:
-        d.audioState = ASTATE_WaitForReady;
-        d.audioWait = 201;
-        break;
-    case ASTATE_WaitForReady:
-        if (ranOut) {
-            d.audioState = ASTATE_AudioOn;
-            d.audioWait = 151;
+            IT6602VideoOutputConfigure(fd, index);
         }
-        break;
-    case ASTATE_AudioOn:
-        if (ranOut)
-            d.audioWait = 151;
-        break;
-    case ASTATE_AudioOff:
+        if ((hdmirxrd_it6602(fd, RegVideoOutput) & VideoMute) && !d.avMute)
+            hdmirxset_it6602(fd, RegVideoOutput, VideoMute, 0x00);
         break;
     default:
         break;
     }
-    (void)fd;
 }
 
 void kelto_it6602::IT6602HDMIEventManager(int fd, int index)
@@ -631,5 +677,8 @@ void kelto_it6602::IT6602_fsm(int fd, int index)
     IT6602HDMIInterruptHandler(fd, index);
     IT6602VideoHandler(fd, index);
     IT6602AudioHandler(fd, index);
+    for (uint8_t port = 0; port < 2; ++port)
+        if (dev_[index].eq[port].inProgress)
+            HDMIAdjustEQ(fd, index, port);
     IT6602HDMIEventManager(fd, index);
 }

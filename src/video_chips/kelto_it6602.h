@@ -58,7 +58,25 @@ struct IT6602_EQ_data {
     uint8_t errorCount = 0;
     uint8_t port = 0;
     uint8_t inProgress = 0;
-    uint8_t counts[3] = {10, 10, 10}; // errors seen at the three equaliser values
+    uint8_t counts[3] = {10, 10, 10}; // errors seen at the three equaliser values (saturating)
+    uint32_t errors = 0;              // errors counted at the value in force
+};
+
+// Colour formats of the input (from the AVI information frame) and of the output.
+enum IT6602_ColorFormat : uint8_t { F_RGB444 = 0, F_YUV422 = 1, F_YUV444 = 2 };
+enum IT6602_Colorimetry : uint8_t { C_ITU601 = 0, C_ITU709 = 1 };
+
+// The sixteen output configurations: bits 0-1 format (RGB 4:4:4, YUV 4:4:4, YUV 4:2:2, YUV 4:2:2
+// with embedded sync), bit 2 double data rate, bit 3 limited (16-235) range.
+enum _Video_Output_Configure : uint8_t {
+    VOC_Format = 0x03,
+    VOC_RGB444 = 0,
+    VOC_YUV444 = 1,
+    VOC_YUV422 = 2,
+    VOC_YUV422EmbeddedSync = 3,
+    VOC_DoubleRate = 0x04,
+    VOC_Limited = 0x08,
+    VOC_Count = 16
 };
 
 // Per-receiver driver state.
@@ -79,7 +97,13 @@ struct IT6602_dev_data {
     uint8_t eventCount[2] = {};
     uint8_t polarityToggles = 0;
     uint8_t eccErrors[2] = {};
+    uint8_t avMute = 0; // the source asked for its picture to be muted
     IT6602_EQ_data eq[2];
+    // derived from the AVI information frame and the output configuration
+    IT6602_ColorFormat inputFormat = F_RGB444;
+    IT6602_Colorimetry colorimetry = C_ITU601;
+    uint8_t inputLimited = 0;
+    uint8_t outputMode = 0; // register 0x65 bits 0-1 and 4-5 as last written
 };
 
 // Measured source timing of one receiver.
@@ -129,6 +153,37 @@ public:
     void get_vid_info(int fd, int index);
     void show_vid_info(int fd, int index);
 
+    // equaliser (kelto_it6602_eq.cpp)
+    void HDMIStartEQDetect(int fd, int index, uint8_t port);
+    void HDMIAdjustEQ(int fd, int index, uint8_t port);
+    void HDMISwitchEQstate(int fd, int index, uint8_t port, uint8_t state);
+    void HDMISetEQValue(int fd, int index, uint8_t port, uint8_t tableIndex);
+    void HDMIPollingErrorCount(int fd, int index, uint8_t port);
+    bool HDMICheckSCDTon(int fd, int index, uint8_t port);
+    uint8_t JudgeBestEQ(int fd, int index, uint8_t port);
+    bool OverWriteAmpValue2EQ(int fd, int index, uint8_t port);
+    void amplitudeCheck(int fd, int index, uint8_t port);
+    void eqFailure(int fd, int index, uint8_t port);
+    bool eq_written(int index, uint8_t port) const { return eqWritten_[index & 3][port & 1]; }
+
+    // audio (kelto_it6602_audio.cpp)
+    void IT6602SwitchAudioState(int fd, int index, _Audio_State_Type state);
+
+    // output (kelto_it6602_output.cpp)
+    void IT6602VideoOutputConfigure(int fd, int index);
+    static const uint8_t* cscMatrix(IT6602_ColorFormat in, bool inLimited, IT6602_Colorimetry c, uint8_t config);
+
+    static const uint8_t bCSCMtx_RGB_16_235_RGB_0_255[21];
+    static const uint8_t bCSCMtx_RGB_0_255_RGB_16_235[21];
+    static const uint8_t bCSCMtx_YUV2RGB_ITU709_0_255[21];
+    static const uint8_t bCSCMtx_YUV2RGB_ITU709_16_235[21];
+    static const uint8_t bCSCMtx_YUV2RGB_ITU601_0_255[21];
+    static const uint8_t bCSCMtx_YUV2RGB_ITU601_16_235[21];
+    static const uint8_t bCSCMtx_RGB2YUV_ITU709_0_255[21];
+    static const uint8_t bCSCMtx_RGB2YUV_ITU709_16_235[21];
+    static const uint8_t bCSCMtx_RGB2YUV_ITU601_0_255[21];
+    static const uint8_t bCSCMtx_RGB2YUV_ITU601_16_235[21];
+
     static const uint8_t IT6602_HDMI_INIT_TABLE[];
     static const char* const VStateStr[];
     static const char* const AStateStr[];
@@ -150,6 +205,12 @@ private:
     void setIdentified(int index, bool on);
     void portFiveVolt(int fd, int index, uint8_t port, uint8_t status);
     void tmdsCheck(int fd, int index, uint8_t port);
+    void eccTimeout(int fd, int index, uint8_t port);
+    void resetRsOverride(int fd, int index, uint8_t port);
+    void deskew(int fd, int index, uint8_t port);
+    void audioCapabilities(int fd, uint8_t caps[3]);
+    void audioOutput(int fd, bool on);
+    void audioReset(int fd);
 
     Drv_I2C0* bus_ = nullptr;
     HDMI_INFO* records_ = nullptr;
@@ -157,6 +218,8 @@ private:
     uint8_t idFail_[4] = {};
     IT6602_dev_data dev_[4];
     uint8_t fiveV_[4] = {};
+    uint8_t amplitude_[4][2][3] = {}; // valid amplitude readings per channel (bit 7 set), else 0
+    bool eqWritten_[4][2] = {};       // an equaliser value has been written for the port
     IT6602_VidInfo vid_[4];
     uint32_t oclk_[4] = {};
     uint8_t addr_ = 0x94;

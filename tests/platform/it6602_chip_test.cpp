@@ -230,6 +230,7 @@ TEST_F(It6602, ReadOnlyAndWrongBankAccessesAreViolations)
     const Case cases[] = {
         {0, 0x00, true}, {0, 0x0A, true}, {0, 0x9A, true}, {0, 0xA8, true}, {2, 0xC1, true},
         {1, 0x61, true}, {1, 0x05, false}, {2, 0x0A, false}, {3, 0x9C, false}, {1, 0x07, true},
+        {0, 0xAB, true}, {0, 0xD4, true}, {2, 0x16, true}, {1, 0xAA, false}, {3, 0xD1, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.reg));
@@ -261,6 +262,78 @@ TEST_F(It6602, InjectedFailuresRefuseTheNextTransfersOnly)
     EXPECT_EQ(chip().reg(0, 0x10), 0x22);
     EXPECT_EQ(i2cBoard().nacks(), 2);
     EXPECT_EQ(i2cBoard().it6602(1).reg(0, 0x10), 0x00);
+}
+
+TEST_F(It6602, ClockModeAndAviFollowTheSource)
+{
+    chip().setHdmiMode(true); // before the source: no change to announce
+    chip().connect(P1080);
+    EXPECT_EQ(rd1(0x0A), 0xC9); // 5 V, clock stable, HDMI, sync
+    ASSERT_TRUE(wr(0x05, 0xFF));
+    chip().setHdmiMode(false);
+    EXPECT_EQ(rd1(0x0A), 0x89);
+    EXPECT_EQ(rd1(0x05), 0x20); // mode change latched
+    chip().setHdmiMode(false);
+    ASSERT_TRUE(wr(0x05, 0x20));
+    EXPECT_EQ(rd1(0x05), 0x00);
+
+    chip().setAvi(0x40, 0x80, 0x04, 16, 2);
+    EXPECT_EQ(rd1(0x09) & 0x01, 0x01);
+    ASSERT_TRUE(wr(0x0F, 2));
+    std::vector<uint8_t> avi;
+    ASSERT_TRUE(rd(0x14, &avi, 6));
+    ASSERT_TRUE(wr(0x0F, 0));
+    EXPECT_EQ(avi[1], 2);
+    EXPECT_EQ((std::vector<uint8_t>(avi.begin() + 2, avi.end())), (std::vector<uint8_t>{0x40, 0x80, 0x04, 16}));
+    unsigned sum = 0x82 + 13; // header type and length
+    for (uint8_t b : avi)
+        sum += b;
+    EXPECT_EQ(sum % 256, 0u);
+
+    chip().setAudio(0x80, 2, 3);
+    chip().setAmplitudes(1, 0x91, 0x92, 0x13);
+    std::vector<uint8_t> v;
+    ASSERT_TRUE(rd(0xAA, &v, 3));
+    EXPECT_EQ(v, (std::vector<uint8_t>{0x80, 2, 3}));
+    ASSERT_TRUE(rd(0xD1, &v, 6));
+    EXPECT_EQ(v, (std::vector<uint8_t>{0, 0, 0, 0x91, 0x92, 0x13}));
+    chip().raiseEq(0x90);
+    EXPECT_EQ(rd1(0xD0), 0x90);
+    EXPECT_TRUE(i2cBoard().violations().empty());
+}
+
+TEST_F(It6602, ErrorRegistersFollowTheEqualiserValueInForce)
+{
+    chip().connect(P1080);
+    // plain counters: a test sets them, any write starts them over
+    chip().poke(0, 0xB4, 7);
+    EXPECT_EQ(rd1(0xB4), 7);
+    ASSERT_TRUE(wr(0xB4, 0x00));
+    EXPECT_EQ(rd1(0xB4), 0);
+    // status: written ones clear latched bits, a lasting condition stays
+    chip().poke(0, 0xB7, 0x06);
+    chip().setSymbolErrors(1, 0x01);
+    EXPECT_EQ(rd1(0xB7), 0x07);
+    ASSERT_TRUE(wr(0xB7, 0x07));
+    EXPECT_EQ(rd1(0xB7), 0x01);
+
+    chip().setLinkErrors(0, 0x00, 9); // the chip's own setting
+    chip().setLinkErrors(0, 0x9F, 2);
+    struct Case {
+        uint8_t manual, value;
+        int errors;
+    } cases[] = {{0x00, 0x9F, 9}, {0x20, 0x9F, 2}, {0x20, 0xFF, 0}, {0x20, 0x9F, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.value));
+        ASSERT_TRUE(wr(0x26, c.manual));
+        ASSERT_TRUE(wr(0x27, c.value));
+        for (int again = 0; again < 2; ++again) { // every restart counts the same again
+            EXPECT_EQ(rd1(0xB3), c.errors);
+            ASSERT_TRUE(wr(0xB3, uint8_t(c.errors)));
+        }
+        EXPECT_EQ(rd1(0xB8), 0); // port 1 has nothing set
+    }
+    EXPECT_TRUE(i2cBoard().violations().empty());
 }
 
 }

@@ -12,16 +12,23 @@ constexpr uint8_t Identity[4] = {0x54, 0x49, 0x02, 0x68};
 constexpr uint8_t PortStatus0 = 0x0A;
 constexpr uint8_t PortStatus1 = 0x0B;
 constexpr uint8_t PortPower = 0x0C;
-constexpr uint8_t FiveVolt = 0x01, SyncDetected = 0x80, Port0Powered = 0x40;
-constexpr uint8_t IntPort0 = 0x05, IntSync = 0x07, IntEq = 0xD0;
-constexpr uint8_t IntPower = 0x01, IntSyncChange = 0x02;
+constexpr uint8_t FiveVolt = 0x01, ClockStable = 0x08, HdmiMode = 0x40, SyncDetected = 0x80, Port0Powered = 0x40;
+constexpr uint8_t IntPort0 = 0x05, IntSync = 0x07, IntAvi = 0x09, IntEq = 0xD0;
+constexpr uint8_t IntPower = 0x01, IntSyncChange = 0x02, IntModeChange = 0x20, IntAviChange = 0x01;
 constexpr uint8_t TimingFirst = 0x99, TimingLast = 0xA8;
+constexpr uint8_t AudioFirst = 0xAA, AudioLast = 0xAC;
+constexpr uint8_t ErrorStatus[2] = {0xB2, 0xB7};
+constexpr uint8_t EqManual[2] = {0x26, 0x3E}, EqValue[2] = {0x27, 0x3F};
+constexpr uint8_t AmplitudeFirst = 0xD1, AmplitudeLast = 0xD6;
 // bank 1
 constexpr uint8_t Oscillator = 0x61;
 // bank 2
 constexpr uint8_t ClockFirst = 0xC0, ClockLast = 0xC2;
+constexpr uint8_t AviFirst = 0x14, AviLast = 0x19;
 
 bool interruptRegister(uint8_t a) { return (a >= IntPort0 && a <= 0x09) || a == IntEq; }
+// port of an error register (status or counter), or -1
+int errorPort(uint8_t a) { return a >= 0xB2 && a <= 0xB6 ? 0 : a >= 0xB7 && a <= 0xBB ? 1 : -1; }
 }
 
 It6602Chip::It6602Chip(int receiver) : receiver_(receiver) {}
@@ -57,7 +64,8 @@ bool It6602Chip::read(uint8_t* data, size_t len, uint64_t)
 
 bool It6602Chip::bankZeroStatus(uint8_t a)
 {
-    return interruptRegister(a) || (a >= PortStatus0 && a <= PortPower) || (a >= TimingFirst && a <= TimingLast);
+    return interruptRegister(a) || (a >= PortStatus0 && a <= PortPower) || (a >= TimingFirst && a <= TimingLast) ||
+           (a >= AudioFirst && a <= AudioLast) || (a >= AmplitudeFirst && a <= AmplitudeLast);
 }
 
 bool It6602Chip::readOnly(int bank, uint8_t a)
@@ -66,11 +74,12 @@ bool It6602Chip::readOnly(int bank, uint8_t a)
         return true;
     switch (bank) {
     case 0:
-        return (a >= PortStatus0 && a <= PortPower) || (a >= TimingFirst && a <= TimingLast);
+        return (a >= PortStatus0 && a <= PortPower) || (a >= TimingFirst && a <= TimingLast) ||
+               (a >= AudioFirst && a <= AudioLast) || (a >= AmplitudeFirst && a <= AmplitudeLast);
     case 1:
         return a == Oscillator;
     case 2:
-        return a >= ClockFirst && a <= ClockLast;
+        return (a >= ClockFirst && a <= ClockLast) || (a >= AviFirst && a <= AviLast);
     default:
         return false;
     }
@@ -92,7 +101,19 @@ uint8_t It6602Chip::readByte(uint8_t a)
     const int bank = bankReg_ & 3;
     if (bank != 0 && bankZeroStatus(a))
         violation("read of a bank-0 status register in", bank, a);
+    const int port = bank == 0 ? errorPort(a) : -1;
+    if (port >= 0 && a == ErrorStatus[port])
+        return uint8_t(regs_[0][a] | symbolErrors_[size_t(port)]);
+    if (port >= 0 && a == ErrorStatus[port] + 1 && linkErrorsSet_[size_t(port)]) {
+        const int16_t n = linkErrors_[size_t(port)][eqValueInForce(port)];
+        return n < 0 ? 0 : uint8_t(n);
+    }
     return regs_[bank][a];
+}
+
+uint8_t It6602Chip::eqValueInForce(int port) const
+{
+    return (regs_[0][EqManual[port]] & 0x20) ? regs_[0][EqValue[port]] : 0x00;
 }
 
 void It6602Chip::writeByte(uint8_t a, uint8_t value)
@@ -114,8 +135,13 @@ void It6602Chip::writeByte(uint8_t a, uint8_t value)
         violation("write to read-only", bank, a);
         return;
     }
+    const int port = bank == 0 ? errorPort(a) : -1;
     if (bank == 0 && interruptRegister(a))
         regs_[0][a] &= uint8_t(~value); // a written one clears the latch
+    else if (port >= 0 && a == ErrorStatus[port])
+        regs_[0][a] &= uint8_t(~value);
+    else if (port >= 0)
+        regs_[0][a] = 0; // counting starts over
     else
         regs_[bank][a] = value;
 }
@@ -162,7 +188,7 @@ void It6602Chip::connect(const HdmiTiming& timing)
 {
     std::lock_guard<std::mutex> lock(m_);
     loadTiming(timing);
-    regs_[0][PortStatus0] = FiveVolt | SyncDetected;
+    regs_[0][PortStatus0] = uint8_t(FiveVolt | ClockStable | SyncDetected | (hdmi_ ? HdmiMode : 0));
     regs_[0][PortPower] = Port0Powered;
     if (!connected_) {
         regs_[0][IntPort0] |= IntPower;
@@ -192,6 +218,72 @@ bool It6602Chip::connected() const
     return connected_;
 }
 
+void It6602Chip::setHdmiMode(bool hdmi)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (hdmi == hdmi_)
+        return;
+    hdmi_ = hdmi;
+    if (connected_) {
+        regs_[0][PortStatus0] = uint8_t((regs_[0][PortStatus0] & ~HdmiMode) | (hdmi ? HdmiMode : 0));
+        regs_[0][IntPort0] |= IntModeChange;
+    }
+}
+
+void It6602Chip::setAvi(uint8_t pb1, uint8_t pb2, uint8_t pb3, uint8_t pb4, uint8_t version)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    auto& b2 = regs_[2];
+    // type 0x82, length 13: the checksum makes header and data sum to 0
+    const uint8_t sum = uint8_t(0x82 + version + 13 + pb1 + pb2 + pb3 + pb4);
+    b2[AviFirst] = uint8_t(0x100 - sum);
+    b2[AviFirst + 1] = version;
+    b2[AviFirst + 2] = pb1;
+    b2[AviFirst + 3] = pb2;
+    b2[AviFirst + 4] = pb3;
+    b2[AviFirst + 5] = pb4;
+    regs_[0][IntAvi] |= IntAviChange;
+}
+
+void It6602Chip::setAudio(uint8_t flags, uint8_t channels, uint8_t rate)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    regs_[0][AudioFirst] = flags;
+    regs_[0][AudioFirst + 1] = channels;
+    regs_[0][AudioFirst + 2] = rate;
+}
+
+void It6602Chip::setAmplitudes(int port, uint8_t ch0, uint8_t ch1, uint8_t ch2)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    const size_t first = AmplitudeFirst + 3 * size_t(port & 1);
+    regs_[0][first] = ch0;
+    regs_[0][first + 1] = ch1;
+    regs_[0][first + 2] = ch2;
+}
+
+void It6602Chip::raiseEq(uint8_t bits)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    regs_[0][IntEq] |= bits;
+}
+
+void It6602Chip::setLinkErrors(int port, uint8_t eqValue, uint8_t errors)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    auto& table = linkErrors_[size_t(port & 1)];
+    if (!linkErrorsSet_[size_t(port & 1)])
+        table.fill(-1);
+    linkErrorsSet_[size_t(port & 1)] = true;
+    table[eqValue] = errors;
+}
+
+void It6602Chip::setSymbolErrors(int port, uint8_t bits)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    symbolErrors_[size_t(port & 1)] = uint8_t(bits & 0x07);
+}
+
 std::vector<std::string> It6602Chip::violations() const
 {
     std::lock_guard<std::mutex> lock(m_);
@@ -206,6 +298,9 @@ void It6602Chip::reset()
     bankReg_ = 0;
     pointer_ = 0;
     connected_ = false;
+    hdmi_ = false;
+    linkErrorsSet_ = {};
+    symbolErrors_ = {};
     failNext_ = 0;
     writes_.clear();
     violations_.clear();

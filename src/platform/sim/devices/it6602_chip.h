@@ -23,13 +23,18 @@ struct HdmiTiming {
 // 54 49 02 68) and 0x0F read the same in every bank. Everything written is stored (and logged)
 // unless the register is one the chip drives itself:
 //   bank 0  0x05-0x09, 0xD0  interrupt latches, a written one clears the bit
-//           0x0A             port 0 status: bit 0 5 V, bit 7 SCDT (sync detected)
+//           0x0A             port 0 status: bit 0 5 V, bit 3 clock stable, bit 6 HDMI mode, bit 7 SCDT
 //           0x0B             port 1 status (no source on port 1: 0)
 //           0x0C             bit 6 port 0 powered, bit 7 port 1 powered
 //           0x99-0xA8        measured timing of the connected source (layout in it6602_chip.cpp)
+//           0xAA-0xAC        audio capabilities: flags (bit 7 valid, 6 HBR, 5 DSD), channels, rate
+//           0xB2/0xB7        error status of port 0/1: bits 0-2 symbol errors, written ones clear
+//           0xB3-0xB6/0xB8-0xBB  error counters of port 0/1, any write restarts them
+//           0xD1-0xD3/0xD4-0xD6  amplitude readings of port 0/1 (bit 7 valid)
 //   bank 1  0x61             oscillator count reading (0 unless a test sets it)
 //           0xB0             hot-plug level of port 0 in bits 0-1, kept as written and logged
-//   bank 2  0xC0-0xC2        measured pixel clock, kHz = (C1 << 12) + C2 x 16 + (C0 >> 4)
+//   bank 2  0x14-0x19        AVI information frame: checksum, version, data bytes 1-4
+//           0xC0-0xC2        measured pixel clock, kHz = (C1 << 12) + C2 x 16 + (C0 >> 4)
 // Writing one of the read-only registers above, or touching a bank-0 status register while another
 // bank is selected, is a violation.
 //
@@ -53,6 +58,17 @@ public:
     void connect(const HdmiTiming& timing); // 5 V and sync on, timing measured, change interrupts
     void disconnect();                      // 5 V and sync off, timing cleared, change interrupts
     bool connected() const;
+    void setHdmiMode(bool hdmi); // 0x0A bit 6; a change on a live source latches 0x05 bit 5
+    // AVI information frame data bytes 1-4: stored with its version and checksum, 0x09 bit 0 latched
+    void setAvi(uint8_t pb1, uint8_t pb2, uint8_t pb3, uint8_t pb4, uint8_t version = 2);
+    void setAudio(uint8_t flags, uint8_t channels, uint8_t rate);
+    void setAmplitudes(int port, uint8_t ch0, uint8_t ch1, uint8_t ch2);
+    void raiseEq(uint8_t bits); // latches bits of 0xD0
+    // Link quality by equaliser setting: while any is set for a port, its first error counter reads
+    // `errors` for the value in force (0x27/0x3F while 0x26/0x3E bit 5 is set, else value 0x00)
+    // and every read-and-restart sees that many again. Symbol-error bits stay set in the status.
+    void setLinkErrors(int port, uint8_t eqValue, uint8_t errors);
+    void setSymbolErrors(int port, uint8_t bits);
 
     // test face: registers
     uint8_t reg(int bank, uint8_t address) const;
@@ -79,6 +95,7 @@ private:
     uint8_t readByte(uint8_t address);
     void writeByte(uint8_t address, uint8_t value);
     void loadTiming(const HdmiTiming& t);
+    uint8_t eqValueInForce(int port) const;
 
     mutable std::mutex m_;
     int receiver_;
@@ -86,6 +103,10 @@ private:
     uint8_t bankReg_ = 0;
     uint8_t pointer_ = 0;
     bool connected_ = false;
+    bool hdmi_ = false;
+    std::array<std::array<int16_t, 256>, 2> linkErrors_{}; // -1: none set for that value
+    std::array<bool, 2> linkErrorsSet_{};
+    std::array<uint8_t, 2> symbolErrors_{};
     int failNext_ = 0;
     std::vector<Write> writes_;
     std::vector<std::string> violations_;
