@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/posix_lock.h"
+#include "scaler/c331_input_state.h"
 
 class c331_drv;
 class VyrRamPara;
@@ -47,7 +48,7 @@ private:
 };
 
 // The scaler chip's manager: hand-over point for parameter changes, the chip model, the worker.
-class c331_manage {
+class c331_manage : public InputPortState {
 public:
     static c331_manage* p_c331_manage;
     static c331_manage* pInstance();            // creates the manager and starts its worker
@@ -112,6 +113,58 @@ public:
     void load_hdmi();
     void check_port_valid(int fd);
     void check_input_port(int fd);
+    // input capture pipeline (c is an input channel 0-7, p a chip port 0-5)
+    void set_input_bkg(int fd, int port, int on);
+    void set_input_bkg2(int fd, int win, int on);
+    void set_pict(int fd, int dataMode, int port);
+    void set_sypol(int fd, int vbo, int index);
+    void set_VBOInput(int fd, int v);
+    bool set_VBORXfrange(int fd, int v, int restart, float perLaneHz = 0); // false: no lock seen
+    bool wait1_pivs(int fd, int c);      // false: no input frame within the poll bound
+    void wait1_pivs2(int fd);
+    void calc_iwin2(int win);            // IWIN[win]
+    void calc_owin2(int win);            // OWIN[win]
+    void set_ip(int fd, int c);
+    void set_nr(int fd, int c, int p);
+    void set_nr_block(int fd, int c, int p);
+    void set_nr_hvpx(int fd, int c, int p);
+    void set_nr_mosq(int fd, int c, int p);
+    void set_nr_tpx(int fd, int c, int p);
+    void set_diag(int fd, int c, int p);
+    void set_comb(int fd, int c, int p);
+    void set_mvflt(int fd, int c, int p);
+    void set_ipregs(int fd, int c, int p);
+    void set_mct(int fd, int win, int force);
+    void set_iscwct(int fd, int win);
+    void set_lut_hshrnk(int fd, int ratio, int c, int split);
+    void set_lut_vshrnk_4sym(int fd, int ratio, int c, int split);
+    static const int8_t lut[10][24];     // vertical shrink coefficient sets
+    // input ports and channel allocation
+    static int vyrApi_inputCvtC331(int source); // chip port, or 255
+    static int vyrApi_GetPortDevId(int port);   // the input manager's device of a chip port
+    int vyrApi_GetWinDbdMultiPort(int win, int* list6) const; // 1: a multi-port mode filled list6
+    static bool vyrApi_IsWinValid(int win);
+    bool vyrApi_IsPatternGen() const;
+    int check_ich_all(int win);
+    int check_ich(int interlaced, int pair);
+    int adjust_ich(int interlaced, int pair, int win);
+    int set_input(int win, int port);    // 0 or 1 assigned, 2 not
+    void reset_ich(int win);
+    void set_ichsel(int fd, int win);
+    void set_idual(int fd, int c, int enable, int port);
+    int set_dbd_mem(int fd, int win);    // 0, or -1 nothing allocated
+    void reset_dbd_mem(int win);
+    int check_dbd_input(int fd, int port); // 1: too big for one channel
+    void set_display_window_ich_dbd(int fd, int win, int mode);
+    // steps of the port upkeep
+    bool winInUse(int win) const;        // both shape words non-zero
+    void rebuildWinIch();                // g_win_ich from g_ich_owner
+    uint32_t usedPorts(bool shownOnly) const; // bit p: a window (a shown one) names port p
+    void measurePort(int fd, int p, bool receiverSaysNoSignal);
+    void takeTiming(int fd, int p);
+    void checkVboLock(int fd, int v);
+    void rearmVbo(int fd, int v, uint32_t laneMask);
+    void warnNoCapture(int win, const char* why);
     // Waits for output channel o's next frame start; false after kFrameWaitPolls 1 ms polls.
     bool wait1_povs(int fd, int o);
     static constexpr int kFrameWaitPolls = 200; // about twelve frames at 60 Hz

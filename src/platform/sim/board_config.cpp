@@ -2,6 +2,7 @@
 
 #include "platform/board.h"
 #include "platform/paths.h"
+#include "platform/sim/devices/c331_chip.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/i2c_board.h"
 
@@ -66,6 +67,22 @@ const char* const kDefaults = R"({
 
 }
 
+// The receivers pass the picture on to the scaler chip, which measures it on its own port:
+// inputs 0-5 reach ports 3, 2, 1, 0 (CMOS) and 5, 4 (V-by-One, lanes by pixel clock).
+static void feedScaler(int input, const HdmiTiming& t)
+{
+    static const int kPort[6] = {3, 2, 1, 0, 5, 4};
+    C331Chip::InputTiming in;
+    in.present = t.htotal > 0 && t.vtotal > 0 && t.pixelClockKHz > 0;
+    in.htotal = t.htotal;
+    in.vtotal = t.vtotal;
+    in.hact = t.hactive;
+    in.interlaced = t.interlaced;
+    in.fv = in.present ? t.pixelClockKHz * 1000.0 / (double(t.htotal) * t.vtotal) * (t.interlaced ? 2 : 1) : 0;
+    in.lanes = t.pixelClockKHz > 300000 ? 8 : t.pixelClockKHz > 150000 ? 4 : 2;
+    c331Chip().setInput(kPort[input], in);
+}
+
 std::optional<HdmiTiming> standardTiming(const std::string& name)
 {
     for (const Named& n : kTimings)
@@ -109,6 +126,8 @@ std::string configureFromFile(const std::string& path)
             problems += "board.json: input " + key + " has no simulated receiver, left without signal\n";
         else
             i2cBoard().it6602(int(input)).connect(*timing);
+        if (timing)
+            feedScaler(int(input), *timing);
     }
     for (const auto& [key, value] : tree.get_child("cards", none)) {
         char* end = nullptr;

@@ -72,6 +72,7 @@ struct C331Chip::State {
     }
     void powerOn();
     void measure(int port, const InputTiming& t);
+    void lineCounts(int channel); // A8:08+6c, A8:0A+6c from the port channel c selects
     void written(uint8_t addr, uint8_t value);
     uint8_t read(uint8_t addr);
 
@@ -94,6 +95,7 @@ struct C331Chip::State {
     BusSetup bus;
     std::function<void()> hook;
     std::atomic<bool> hooked{false}; // a hook is set: only then is it copied out per transfer
+    std::array<InputTiming, 6> inputs{};
 };
 
 void C331Chip::State::powerOn()
@@ -122,6 +124,9 @@ void C331Chip::State::powerOn()
 // reference-clock ticks minus one; an interlaced input is measured per field (fv = field rate).
 void C331Chip::State::measure(int port, const InputTiming& t)
 {
+    inputs[port] = t;
+    for (int c = 0; c < 8; ++c)
+        lineCounts(c);
     const bool on = t.present && t.fv > 0 && t.htotal > 0 && t.vtotal > 0;
     const double fieldLines = t.interlaced ? t.vtotal / 2.0 : t.vtotal;
     const uint32_t line = on ? std::min(t.htotal - 1, NoSignal16) : NoSignal16;
@@ -151,10 +156,27 @@ void C331Chip::State::measure(int port, const InputTiming& t)
     lock = uint8_t(on ? lock | 1u << (5 + 2 * v) : lock & ~(1u << (5 + 2 * v)));
 }
 
+// A capture channel counts the lines (minus one) and the line length (clock ticks minus one) of
+// the port its select register names: 2p for CMOS port p, 8-11 receiver 0, 12-15 receiver 1.
+void C331Chip::State::lineCounts(int c)
+{
+    const uint8_t sel = cells[0x10 + c];
+    const int port = sel < 8 ? sel / 2 : sel < 12 ? 4 : sel < 16 ? 5 : -1;
+    if (port < 0)
+        return;
+    const InputTiming& t = inputs[port];
+    const bool on = t.present && t.fv > 0 && t.htotal > 0 && t.vtotal > 0;
+    const uint32_t lines = t.interlaced ? t.vtotal / 2 : t.vtotal;
+    put(0xA8, uint8_t(0x08 + 6 * c), 2, on ? std::min(lines - 1, NoSignal16) : NoSignal16);
+    put(0xA8, uint8_t(0x0A + 6 * c), 2, on ? std::min(t.htotal - 1, NoSignal16) : NoSignal16);
+}
+
 void C331Chip::State::written(uint8_t addr, uint8_t value)
 {
     if (bank == 0x04) {
         flash.written(addr, value);
+    } else if (bank == 0x00 && addr >= 0x10 && addr < 0x18) {
+        lineCounts(addr - 0x10);
     } else if (bank == 0x05 && addr == 0x08) {
         inEnabled = value;
         inSeen = counterSeen = {};

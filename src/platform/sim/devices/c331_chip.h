@@ -67,7 +67,9 @@ public:
     void setOutputFrameStalled(bool stalled);   // 05:23 never raises its bits
     void setInputFrameStalled(bool stalled);    // 05:22 never raises its bits
     void failNextTransfers(int n);              // the next n transfers fail (rx left untouched)
-    void setInput(int port, const InputTiming& timing); // measurement registers of port 0-5
+    // Measurement registers of port 0-5, and the line counts (A8:08+6c, A8:0A+6c) of every capture
+    // channel whose select register (00:10+c) names the port.
+    void setInput(int port, const InputTiming& timing);
 
     // serial flash (32 MiB, erased 0xFF, programming ANDs) and the OSD engine's memory transfers
     std::vector<uint8_t> flashRead(uint32_t address, size_t length) const;
