@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 udpnetManage* udpnetManage::p_udpnetManage = nullptr;
-std::function<void(const uint8_t*, uint32_t)> udpnetManage::wifi_AT_cmd_manage;
 
 namespace {
 
@@ -25,6 +24,9 @@ constexpr int kWifiPort = 13769;
 constexpr int kCardPollMs = 10;    // interrupt service while a card's answer is awaited
 constexpr int kHeldAnswerMs = 100; // answers held while sending is off: look again now and then
 constexpr uint32_t kTransportUdp = 3;
+
+std::mutex wifiHandlerMutex;
+std::function<void(const uint8_t*, uint32_t)> wifiHandler;
 
 uint64_t peerKey(const sockaddr_in& a)
 {
@@ -315,14 +317,25 @@ void udpnetManage::runOnce13769(int timeoutMs)
             usleep(1000);
         if (got <= 0)
             break;
-        if (wifi_AT_cmd_manage) {
+        std::function<void(const uint8_t*, uint32_t)> handler;
+        {
+            std::lock_guard<std::mutex> lock(wifiHandlerMutex);
+            handler = wifiHandler;
+        }
+        if (handler) {
             m_handling = &m_datagram13769.from;
-            wifi_AT_cmd_manage(m_datagram13769.data.data(), uint32_t(m_datagram13769.data.size()));
+            handler(m_datagram13769.data.data(), uint32_t(m_datagram13769.data.size()));
             m_handling = nullptr;
         }
     }
     if (g_networkMode.load() != 0)
         sendAnswers13769();
+}
+
+void udpnetManage::set_wifi_AT_cmd_manage(std::function<void(const uint8_t*, uint32_t)> handler)
+{
+    std::lock_guard<std::mutex> lock(wifiHandlerMutex);
+    wifiHandler = std::move(handler);
 }
 
 bool udpnetManage::answer_13769(const uint8_t* text, uint32_t length)

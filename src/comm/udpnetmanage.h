@@ -35,8 +35,8 @@ public:
     bool queue_card_answer(const uint8_t* body, uint32_t length);
 
     // The Wi-Fi command handler, called with each datagram of port 13769 (in arrival order); it
-    // answers through answer_13769 while it runs. Unset: datagrams are dropped.
-    static std::function<void(const uint8_t*, uint32_t)> wifi_AT_cmd_manage;
+    // answers through answer_13769 while it runs. Unset (nullptr): datagrams are dropped.
+    static void set_wifi_AT_cmd_manage(std::function<void(const uint8_t*, uint32_t)> handler);
     // The answer to the datagram being handled, queued for its sender. False when the list is full.
     bool answer_13769(const uint8_t* text, uint32_t length);
     size_t pending13769() const;

@@ -119,7 +119,7 @@ protected:
     void TearDown() override
     {
         udp.reset();
-        udpnetManage::wifi_AT_cmd_manage = nullptr;
+        udpnetManage::set_wifi_AT_cmd_manage(nullptr);
     }
 
     fpga_manage* fpga = nullptr;
@@ -223,14 +223,14 @@ TEST_F(UdpTransport, ConfigurationAnswersGoToEachSenderInOrder)
 {
     udpnetManage* self = udp.get();
     std::atomic<int> seen{0};
-    udpnetManage::wifi_AT_cmd_manage = [self, &seen](const uint8_t* data, uint32_t length) {
+    udpnetManage::set_wifi_AT_cmd_manage([self, &seen](const uint8_t* data, uint32_t length) {
         const std::string text(reinterpret_cast<const char*>(data), length);
         ++seen;
         if (text != "SILENT") {
             const std::string answer = "OK+" + text;
             self->answer_13769(reinterpret_cast<const uint8_t*>(answer.data()), uint32_t(answer.size()));
         }
-    };
+    });
     UdpTool a, b;
     auto text = [](const char* s) { return Bytes(s, s + strlen(s)); };
     ASSERT_TRUE(a.send(wifiPort, text("AT+ONE")));
@@ -246,9 +246,9 @@ TEST_F(UdpTransport, ConfigurationAnswersGoToEachSenderInOrder)
 TEST_F(UdpTransport, ConfigurationAnswersWaitWhileSendingIsOffAndAreBounded)
 {
     udpnetManage* self = udp.get();
-    udpnetManage::wifi_AT_cmd_manage = [self](const uint8_t* data, uint32_t length) {
+    udpnetManage::set_wifi_AT_cmd_manage([self](const uint8_t* data, uint32_t length) {
         self->answer_13769(data, length);
-    };
+    });
     g_networkMode = 0;
     UdpTool tool;
     for (int i = 0; i < 80; ++i)

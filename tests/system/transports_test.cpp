@@ -107,6 +107,8 @@ protected:
         program = std::make_unique<Program>(platform::Paths::root());
         tcp = std::make_unique<FrameClient>(tcpPort, 20000);
         ASSERT_TRUE(tcp->connected()) << program->report();
+        // The serial lines open around the TCP server; the 4G line's after it.
+        ASSERT_TRUE(waitFor([] { return TestRoot::exists("/sim/ttyS1") && TestRoot::exists("/sim/ttyS2"); }, 20000));
         udp = Endpoint::udp(udpPort);
         serial = Endpoint::line(TestRoot::path("/sim/ttyS2"));
         modem = Endpoint::line(TestRoot::path("/sim/ttyS1"));
