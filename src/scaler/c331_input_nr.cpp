@@ -107,6 +107,7 @@ void c331_manage::set_ip(int fd, int c)
         const uint32_t a = std::min<uint32_t>(drv->read_C331(fd, 0xA80802 + 0x600u * c, 0) + 1, 0xFFFF);
         const uint32_t b = drv->read_C331(fd, 0xA80A02 + 0x600u * c, 0);
         drv->write_C331(fd, kFreeze, 0, 0);
+        // Lines per field (an odd frame count rounded up) plus 32.
         const uint32_t n = std::min<uint32_t>((interlaced ? (a + 1) / 2 : a) + 32, 0xFFFF);
         const uint32_t scale = interlaced ? 2 : 1;
         drv->write_C331(fd, 0x140802, n, off);

@@ -125,6 +125,14 @@ TEST_F(InputPorts, VboPairTakesAHalfFreePairAndMovesItsOwner)
     EXPECT_EQ(scaler->g_chg_input[4], 2) << "the moved owner is re-programmed";
     EXPECT_EQ(channelsOf(4), std::vector<int>{7}) << "moved to the first free channel of its search list";
     EXPECT_EQ(channelsOf(2), (std::vector<int>{2, 6}));
+
+    // Every channel owned: no pair has a free member, the V-by-One window gets nothing.
+    for (int c = 0; c < 8; ++c)
+        scaler->g_ich_owner[c] = c % 5;
+    scaler->rebuildWinIch();
+    EXPECT_EQ(scaler->adjust_ich(0, 1, 5), -1);
+    for (int c = 0; c < 8; ++c)
+        EXPECT_EQ(scaler->g_ich_owner[c], c % 5) << "nothing moved";
 }
 
 TEST_F(InputPorts, NeedsAboveEightChannelsRefuseEveryWindow)
