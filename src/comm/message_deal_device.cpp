@@ -228,7 +228,8 @@ uint32_t message_deal::set_barcode(MessageFrame& f)
         const bool written = config && config->write_config_variant(ConfigItem::Barcode, barcode);
         Utils::system_plain(QStringLiteral("sync"));
         Delay::ms(100);
-        if (config)
+        // A barcode that did not reach the file is not shown either.
+        if (written)
             g_str_barcode = config->read_config_variant(ConfigItem::Barcode).toString();
         r = f.status(written && g_str_barcode == barcode ? 0 : 2, 2);
     }

@@ -355,3 +355,26 @@ TEST_F(DeviceCommands, FlashReadsNeverReturnStaleBytes)
 }
 
 }
+
+namespace {
+
+TEST_F(DeviceCommands, UnwritableConfigurationAnswersFailureAndAppliesNothing)
+{
+    // A folder where the INI file should be: every write of it fails.
+    const std::string ini = TestRoot::path(ConfigEngine::kIniPath);
+    ASSERT_EQ(::remove(ini.c_str()), 0);
+    ASSERT_TRUE(TestRoot::writeFile(std::string(ConfigEngine::kIniPath) + "/x", "x"));
+    g_port = 5005;
+    ASSERT_EQ(send(kController, 0xA4, netPayload({10, 0, 0, 7}, {255, 255, 0, 0}, {10, 0, 0, 1}, 6000)), 1u);
+    EXPECT_EQ(buf[10], 1);
+    EXPECT_TRUE(commands().empty());
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+    EXPECT_EQ(g_port.load(), 5005);
+
+    g_str_barcode = "OLD";
+    ASSERT_EQ(send(kController, 0xA2, {30, 5, 0, 'S', 'N', '1'}), 2u);
+    EXPECT_EQ(buf[10], 2) << "the barcode did not reach the file";
+    EXPECT_EQ(g_str_barcode.get(), "OLD");
+}
+
+}
