@@ -129,7 +129,7 @@ public:
     int check_vbo_status(int fpga);             // link watchdog; the flag
     void check_wlanonline_state();
     void Extension_function();
-    // Card traffic, card jobs and the USB upgrade pass; their bodies grow with those features.
+    // Card traffic (fpga_cards.cpp), card jobs (fpga_jobs.cpp, fpga_replay.cpp) and the USB upgrade pass.
     void Rcv_data_from_eth(int fpga);
     void check_fpga_net_data_status(int fpga);
     void Check_search_card();

@@ -86,6 +86,30 @@ TEST_F(CardPass, SelectorZeroPortByteNamesThePortAndKeepsTheCheckValid)
     EXPECT_EQ(g_passby_trans_port.load(), 255);
 }
 
+// Selectors 1, 3 and 255 name the port in the port byte (1-16), or without it in the destination.
+TEST_F(CardPass, PortByteOrDestinationChoosesThePort)
+{
+    for (int p = 0; p < 16; ++p)
+        fpgaChip().setCards(p, 1);
+    const struct {
+        uint16_t dest;
+        uint8_t selector, portByte;
+        int port;
+    } rows[] = {{0x2000, 1, 0, 2}, {0x3000, 3, 0, 3}, {0x0000, 255, 16, 15}, {0x0000, 1, 9, 8}, {0x1000, 0, 0, 0}};
+    for (const auto& row : rows) {
+        fpgaChip().clearPackets();
+        EXPECT_EQ(pass(pcRead(row.dest, row.selector, row.portByte)), 1);
+        ASSERT_EQ(fpgaChip().packets(row.port).size(), 1u) << row.port;
+        EXPECT_EQ(delivered(), 1u);
+        const Bytes sent = fpgaChip().packets(row.port)[0];
+        if (row.portByte)
+            EXPECT_EQ(sent[1] >> 4 & 3, row.port % 4);
+        else
+            EXPECT_EQ(getU16(sent.data()), row.dest) << "sent unchanged";
+        EXPECT_TRUE(checkOk(sent));
+    }
+}
+
 // Frames that must not reach any port, and the result the transport sees.
 TEST_F(CardPass, MalformedOrUnreachableFramesSendNothing)
 {
