@@ -176,6 +176,15 @@ TEST_F(Transports, NewPortIsWrittenAndTheProgramRestartsOnIt)
     ASSERT_TRUE(waitFor([&] { return !program->running(); }, 15000));
     EXPECT_NE(program->report().find("status 19712"), std::string::npos) << program->report(); // exit 77
     EXPECT_EQ(TestRoot::shellLog().count("reboot"), 1);
+
+    // Started again, as the box's launcher does, it serves on the new port.
+    program = std::make_unique<Program>(platform::Paths::root());
+    FrameClient again(newPort, 20000);
+    ASSERT_TRUE(again.connected()) << program->report();
+    const Bytes search = again.request(Wire::request(0xA4, {3}));
+    ASSERT_EQ(search.size(), 36u);
+    EXPECT_EQ(Bytes(search.begin() + 21, search.begin() + 35),
+              Bytes({192, 168, 1, 60, 255, 255, 255, 0, 192, 168, 1, 1, uint8_t(newPort), uint8_t(newPort >> 8)}));
 }
 
 TEST_F(Transports, CardAnswerComesBackOnTheTransportThatAsked)
