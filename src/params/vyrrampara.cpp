@@ -289,6 +289,10 @@ void VyrRamPara::VyrDeleteCrop(uint8_t source, uint32_t n)
     if (k < 0)
         return;
     setU16(cropId(k), 0);
+    // A window showing the crop goes back to the crop's whole input in the same hand-over.
+    for (uint32_t w = 0; w < blk::kWindows; ++w)
+        if (u16(blk::window(w, blk::win::kSource)) == (blk::win::kSourceCrop | uint32_t(k)))
+            setU16(blk::window(w, blk::win::kSource), source);
     handOver.commit(1);
     rebuildCropBitmap();
 }

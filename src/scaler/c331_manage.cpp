@@ -239,6 +239,8 @@ ScalerHandOver::~ScalerHandOver()
 
 void ScalerCallLog::record(const char* name, std::initializer_list<int> args)
 {
+    if (nesting > 0)
+        return;
     std::lock_guard<std::mutex> lock(mutex_);
     Entry& e = ring_[next_];
     e.name = name;

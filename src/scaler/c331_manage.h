@@ -10,17 +10,12 @@
 #include <vector>
 
 #include "base/posix_lock.h"
+#include "scaler/c331_window_types.h"
 #include "scaler/c331_input_state.h"
 
 class c331_drv;
 class VyrRamPara;
 
-struct ST_RECT {
-    int x;
-    int y;
-    int w;
-    int h;
-};
 
 extern std::atomic<uint8_t> g_osd_update; // ask the worker to reload the on-screen menu
 
@@ -32,6 +27,15 @@ public:
     static constexpr size_t kCapacity = 512;
     static constexpr int kMaxArgs = 7;
     void record(const char* name, std::initializer_list<int> args);
+    // While one lives in a thread, that thread records nothing: a setter's own inner calls are
+    // not what the dispatch called.
+    struct Nested {
+        Nested() { ++nesting; }
+        ~Nested() { --nesting; }
+        Nested(const Nested&) = delete;
+        Nested& operator=(const Nested&) = delete;
+    };
+    static inline thread_local int nesting = 0;
     std::vector<std::string> calls() const; // "name(a,b,...)", oldest first
     void clear();
 
@@ -107,6 +111,36 @@ public:
     void c331_SetWinPriority1(int fd);
     void c331_SetInputsourceCrop(int win, int word);
     void c331_SetCrop(char win, char enable, ST_RECT* rect);
+    void vyrApi_initEnvC331Default();
+    int vyrApi_CropGetOffset(int port, ST_RECT* rect, int side); // margin of rect in the port's area
+    int vyrApi_updateCrop(int port);  // crop margins again after the port's timing changed
+    void update_overlay_info();
+    void set_overlay(int fd);
+    void reset_layer_coef(int fd, int mode);
+    void set_layer_coef(int fd, int win, int steps, int dir);
+    void reset_act(int fd, int mode);
+    void win_freeze_sel(int fd, int win, int value);
+    ST_WIN_INFO gWininfo[6] = {};
+    static int dbdModeOf(int value);   // dot-by-dot mode of a record's +22 value
+    void takeBlock(uint8_t* out);      // a copy of the block, taken under the hand-over mutex
+    std::string layoutFault(const uint8_t* block) const; // why the records cannot be shown, or ""
+    void writeShownLayout(const uint8_t* shown);
+    ST_MWIN gMwin{0, nullptr};
+    C331WindowState winState;
+    // display windows
+    void calc_scaling(const _ImageWindowDef_st& a, const _ImageWindowDef_st& b, _ScalingSt& s);
+    void calc_oact(const _ImageWindowDef_st& r, _ImageWindowDef2_St* t, int w);
+    void calc_oact_stitching(const _ImageWindowDef_st& r, _ImageWindowDef2_St* t, int w, int half);
+    void get_och(int w, int* list);
+    void set_oscwct(int fd, int o);
+    void set_lut_vzoom_4sym(int fd, int z, int o);
+    void set_display_window_ich(int fd, const _ImageWindowDef_st& a, const _ImageWindowDef_st& b, int w);
+    void set_display_window_och(int fd, const _ImageWindowDef_st& a, const _ImageWindowDef_st& b, int w);
+    void set_freeze(int fd, int on);
+    int check_stitching_win(int& w, int& partner);
+    int check_stitching_chg();
+    int PM_MEM_WMODE[6] = {};            // memory write mode of window w as programmed
+    int PS_MEM_WMODE[6] = {};            // the system's default write mode
     // inputs
     void set_rtct(int fd, int mode);
     void c331_SetInputsource(int win, int source);

@@ -1,51 +1,554 @@
-// Windows, layers, fades and crops.
+// Windows: the window records of the block turned into window slots, their re-programming, and the
+// per-window attributes the change dispatch hands over one field at a time.
 #include "scaler/c331_manage.h"
+
+#include "scaler/c331_drv.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/posix_lock.h"
+#include "params/block_layout.h"
+#include "params/vyrrampara.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int kWindows = 6;
+constexpr int kChannels = 8;
+constexpr int kPorts = 6;
+constexpr int kMaxVboWidth = 2176; // widest picture one V-by-One output half takes with a vertical zoom
+using blk::get16;
+namespace win = blk::win;
+
+bool isWindow(int w) { return w >= 0 && w < kWindows; }
+
+struct DbdEntry {
+    int mode;
+    const char* name;
+};
+constexpr DbdEntry kDbdModes[] = {
+    {1, "DBD_SINGLE_INPUT"}, {20, "DBD_CMOS_IN12"},   {21, "DBD_CMOS_IN12V"},    {22, "DBD_CMOS_IN34"},
+    {23, "DBD_CMOS_IN34V"},  {30, "DBD_CMOS_IN123"},  {40, "DBD_CMOS_IN1234"},  {41, "DBD_CMOS_IN1234Q"},
+    {50, "DBD_VBO_IN12"},    {51, "DBD_VBO_IN12V"},
+};
+
+const char* kInputNames[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
+
+// Source id of a window record's source word with the crop table of `b`: -1 when the word names a
+// crop slot that does not exist or is not in use.
+int recordSource(const uint8_t* b, uint16_t word, int* cropIdx)
+{
+    *cropIdx = 0;
+    if (!(word & win::kSourceCrop))
+        return word & 7;
+    const uint32_t index = word & 0xFF;
+    if (index >= kCropCount)
+        return -1;
+    const uint16_t id = get16(b, blk::cropField(index, blk::crop::kId));
+    if (!blk::crop::used(id))
+        return -1;
+    *cropIdx = int(index);
+    return blk::crop::source(id) & 7;
+}
+
+}
+
+int c331_manage::dbdModeOf(int value)
+{
+    if (value >= 0 && value < int(std::size(kDbdModes)))
+        return kDbdModes[value].mode;
+    if (traceOn())
+        printf("\t !!!!!!!!DBD_MODE OOR!!!!!!!, set it to DBD_SINGLE_INPUT");
+    return 1;
+}
+
+void c331_manage::takeBlock(uint8_t* out)
+{
+    memset(out, 0, kBlockSize);
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
+        PosixLock lock(c331_mutex);
+        memcpy(out, store->block, kBlockSize);
+    }
+}
+
+// Why the records of `b` cannot be shown on the panel; empty when they can.
+std::string c331_manage::layoutFault(const uint8_t* b) const
+{
+    const int W = PS_PANEL_HW, H = PS_PANEL_VW;
+    const int xo = get16(b, blk::kCanvasX), yo = get16(b, blk::kCanvasY);
+    int slot = 0;
+    for (int r = 0; r < kWindows; ++r) {
+        const uint32_t rec = blk::windowRecord(r);
+        const uint16_t state = get16(b, rec + win::kState);
+        if (state == 0)
+            continue;
+        const int x = get16(b, rec + win::kX) + xo, y = get16(b, rec + win::kY) + yo;
+        const int w = get16(b, rec + win::kWidth), h = get16(b, rec + win::kHeight);
+        int crop = 0;
+        const int input = recordSource(b, get16(b, rec + win::kSource), &crop);
+        const int rotate = b[rec + win::kMirror];
+        if (x + w > W)
+            return "win:" + std::to_string(slot) + " x:" + std::to_string(x) + " w:" + std::to_string(w);
+        if (y + h > H)
+            return "win:" + std::to_string(slot) + " y:" + std::to_string(y) + " h:" + std::to_string(h);
+        if (input < 0 || input > 5)
+            return "win:" + std::to_string(slot) + ", input";
+        if (slot == 0 && (state & 0xFF) == 0)
+            return "win0 disable";
+        if (rotate > 3)
+            return "win" + std::to_string(slot) + " rotate:" + std::to_string(rotate);
+        ++slot;
+    }
+    return {};
+}
 
 void c331_manage::vyrApi_initEnvC331()
 {
     call_log.record("vyrApi_initEnvC331", {});
+    ScalerCallLog::Nested quiet;
+    uint8_t b[kBlockSize];
+    takeBlock(b);
+    if (traceOn()) {
+        printf("[vyrApi_initEnvC331]\r");
+        for (int r = 0; r < kWindows; ++r) {
+            const uint32_t rec = blk::windowRecord(r);
+            const uint32_t at[] = {blk::layerPriority(r), rec + 0, rec + 2, rec + 4, rec + 6, rec + 8, rec + 10,
+                                   rec + 12, rec + 14, rec + 16, blk::cropField(r, 0), blk::cropField(r, 2),
+                                   blk::cropField(r, 4), blk::cropField(r, 6), blk::cropField(r, 8),
+                                   rec + 18, rec + 22, blk::fadeIn(r), blk::fadeOut(r)};
+            printf("\t win:%d addr:%4x\t", r, rec);
+            for (uint32_t off : at)
+                printf("%04x ", get16(b, off));
+            printf("\n");
+        }
+    }
+
+    int shown = 0;
+    for (int r = 0; r < kWindows; ++r)
+        shown += get16(b, blk::window(r, win::kState)) != 0;
+    if (traceOn())
+        printf("\t wincnt:%d\r\n", shown);
+    if (shown == 0) {
+        vyrApi_initEnvC331Default();
+        return;
+    }
+
+    std::string fault = layoutFault(b);
+    if (!fault.empty()) {
+        // Refused as a whole: the last layout the chip took stays, or the single full-panel window
+        // when that no longer fits either; the block is told what is shown.
+        writeLogMsg(LOG_WARNING, "window layout refused (" + fault + "), the block gets what is shown");
+        if (traceOn())
+            printf("\t OOR for %s\t OOR for win RECT\t\n", fault.c_str());
+        // First only the places and sizes go back (a mirror or source set since stays), then
+        // the whole records.
+        bool keep = false;
+        for (int attempt = 0; attempt < 2 && winState.acceptedValid && !keep; ++attempt) {
+            uint8_t candidate[kBlockSize];
+            memcpy(candidate, b, sizeof candidate);
+            for (int r = 0; r < kWindows; ++r) {
+                const uint32_t rec = blk::windowRecord(r);
+                const uint8_t* old = winState.acceptedRecords + r * kWindowSize;
+                if (attempt == 1) {
+                    memcpy(candidate + rec, old, kWindowSize);
+                    continue;
+                }
+                for (uint32_t f : {win::kState, win::kX, win::kY, win::kWidth, win::kHeight})
+                    memcpy(candidate + rec + f, old + f, 2);
+            }
+            if (attempt == 1)
+                memcpy(candidate + blk::kLayerPriority, winState.acceptedPriorities, sizeof winState.acceptedPriorities);
+            if (layoutFault(candidate).empty()) {
+                memcpy(b, candidate, sizeof candidate);
+                keep = true;
+            }
+        }
+        if (!keep) {
+            vyrApi_initEnvC331Default();
+            writeShownLayout(nullptr);
+            return;
+        }
+        writeShownLayout(b);
+    }
+
+    memcpy(winState.acceptedRecords, b + blk::windowRecord(0), sizeof winState.acceptedRecords);
+    memcpy(winState.acceptedPriorities, b + blk::kLayerPriority, sizeof winState.acceptedPriorities);
+    winState.acceptedValid = true;
+    winState.fellBack = false;
+
+    const int xo = get16(b, blk::kCanvasX), yo = get16(b, blk::kCanvasY);
+    wincnt = 0;
+    for (int i = 0; i < kWindows; ++i)
+        winState.recordSlot[i] = winState.slotRecord[i] = -1;
+    for (int r = 0; r < kWindows; ++r) {
+        const uint32_t rec = blk::windowRecord(r);
+        const uint16_t state = get16(b, rec + win::kState);
+        if (state == 0)
+            continue;
+        const int i = wincnt++;
+        winState.recordSlot[r] = i;
+        winState.slotRecord[i] = r;
+        ST_WIN_INFO& wi = gWininfo[i];
+        int pri = get16(b, blk::layerPriority(r));
+        if (pri > 5) {
+            if (traceOn())
+                printf(" WIN%d PRIORITY:%x OOR,reset to %d\n", i, pri, pri % 6);
+            pri %= 6;
+        }
+        wi.pri = uint8_t(pri);
+        ST_RECT rect{get16(b, rec + win::kX) + xo, get16(b, rec + win::kY) + yo, get16(b, rec + win::kWidth),
+                     get16(b, rec + win::kHeight)};
+        winState.rects[i] = rect;
+        wi.x = uint16_t(rect.x), wi.y = uint16_t(rect.y), wi.w = uint16_t(rect.w), wi.h = uint16_t(rect.h);
+        const uint16_t source = get16(b, rec + win::kSource);
+        int cropIdx = 0;
+        wi.input = uint8_t(recordSource(b, source, &cropIdx));
+        PM_INPUT_OFFSET_EN[i] = (source & win::kSourceCrop) ? 1 : 0;
+        if (source & win::kSourceCrop)
+            wi.cropIdx = uint8_t(cropIdx);
+        wi.winEn = uint8_t(state & 0xFF);
+        wi.rotate = uint8_t(b[rec + win::kMirror]);
+        const uint16_t output = get16(b, rec + win::kOutput);
+        wi.output = uint8_t(output & 3);
+        PM_WIN_FADE_EN[i] = (output & win::kOutEffect) ? 1 : 0;
+        PM_WIN_DBD_MODE[i] = (output & win::kOutDotByDot) ? dbdModeOf(get16(b, rec + win::kDotByDot)) : 0;
+        g_chg_dbd[i] = 1;
+        PM_WIN_FADE_IN[i] = std::min<int>(get16(b, blk::fadeIn(r)), kMaxFadeSteps);
+        PM_WIN_FADE_OUT[i] = std::min<int>(get16(b, blk::fadeOut(r)), kMaxFadeSteps);
+        if (traceOn())
+            printf("\t win%d:(%d,%d,%d,%d) input:%s, winEn:%d,rotate:%d\r\n", i, rect.x, rect.y, rect.w, rect.h,
+                   wi.input <= 5 ? kInputNames[wi.input] : "Para Error", wi.winEn, wi.rotate);
+    }
+    gMwin = {wincnt, winState.rects};
+
+    // Two windows on one layer: the later one takes the lowest free layer.
+    bool used[6] = {};
+    for (int i = 0; i < wincnt; ++i) {
+        ST_WIN_INFO& wi = gWininfo[i];
+        if (used[wi.pri]) {
+            const int free = int(std::find(used, used + 6, false) - used);
+            if (free < 6) {
+                if (traceOn())
+                    printf("\t\t win%d layer:%d already assigned, reset it to :%d\n", i, wi.pri, free);
+                wi.pri = uint8_t(free);
+            }
+        }
+        used[wi.pri] = true;
+    }
+    for (int i = 0; i < kWindows; ++i) {
+        const int r = winState.slotRecord[i];
+        const int mirror = r >= 0 ? b[blk::window(r, win::kMirror)] & 3 : 0;
+        gWininfo[i].rotate = uint8_t(mirror);
+        g_chg_memmode[i] = 1;
+        PM_MEMMODE_H[i] = mirror & 1;
+        PM_MEMMODE_V[i] = (mirror >> 1) & 1;
+    }
 }
 
-void c331_manage::set_output(int)
+void c331_manage::vyrApi_initEnvC331Default()
+{
+    call_log.record("vyrApi_initEnvC331Default", {});
+    ScalerCallLog::Nested quiet;
+    if (traceOn())
+        printf("vyrApi_initEnvC331Default\r");
+    // One window over the whole panel; it keeps the input its slot had.
+    uint8_t b[kBlockSize];
+    takeBlock(b);
+    winState.defaultRects[0] = ST_RECT{get16(b, blk::kCanvasX), get16(b, blk::kCanvasY), get16(b, blk::kLedWidth),
+                                       get16(b, blk::kLedHeight)};
+    gMwin = {1, winState.defaultRects};
+    {
+        const ST_RECT& r = winState.defaultRects[0];
+        ST_WIN_INFO& wi = gWininfo[0];
+        wi.x = uint16_t(r.x), wi.y = uint16_t(r.y), wi.w = uint16_t(r.w), wi.h = uint16_t(r.h);
+        wi.rotate = 0;
+        wi.winEn = 1;
+        PM_MEMMODE_H[0] = PM_MEMMODE_V[0] = 0;
+    }
+    wincnt = gMwin.wincnt;
+    winState.fellBack = true;
+    for (int i = 0; i < kWindows; ++i)
+        winState.recordSlot[i] = winState.slotRecord[i] = -1;
+}
+
+// The block's window records as the chip shows them: `shown` (a whole block image) or, with null,
+// the single full-panel window.
+void c331_manage::writeShownLayout(const uint8_t* shown)
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return;
+    PosixLock lock(c331_mutex);
+    uint8_t* b = store->block;
+    if (shown) {
+        memcpy(b + blk::windowRecord(0), shown + blk::windowRecord(0), kWindows * kWindowSize);
+        memcpy(b + blk::kLayerPriority, shown + blk::kLayerPriority, 2 * kWindows);
+        return;
+    }
+    for (int r = 0; r < kWindows; ++r)
+        blk::put16(b, blk::window(r, win::kState), r == 0 ? 1 : 0);
+    blk::put16(b, blk::window(0, win::kX), 0);
+    blk::put16(b, blk::window(0, win::kY), 0);
+    blk::put16(b, blk::window(0, win::kWidth), uint16_t(winState.defaultRects[0].w));
+    blk::put16(b, blk::window(0, win::kHeight), uint16_t(winState.defaultRects[0].h));
+    blk::put16(b, blk::window(0, win::kMirror), 0);
+}
+
+void c331_manage::set_output(int fd)
 {
     call_log.record("set_output", {});
+    ScalerCallLog::Nested quiet;
+    bool anyChange = false;
+    for (int w = 0; w < kWindows; ++w)
+        anyChange |= g_chg_geometry[w] || g_chg_input[w] || g_chg_dbd[w] || g_chg_memmode[w];
+    if (!anyChange && !g_chg_overlay && !g_chg_priority)
+        return; // nothing to re-program
+
+    for (int w = 0; w < kWindows; ++w)
+        reset_ich(w);
+    for (int w = 0; w < kWindows; ++w) {
+        const bool wants = g_chg_input[w] == 1 || g_chg_input[w] == 3 || g_chg_dbd[w] ||
+                           (g_chg_geometry[w] && g_win_ich[w][0] < 0);
+        if (!wants || PM_INPUT[w] < 0 || PM_INPUT[w] >= kPorts)
+            continue;
+        if (set_input(w, PM_INPUT[w]) == 2)
+            g_chg_input[w] = 0, g_chg_dbd[w] = 0;
+    }
+
+    // A fade only when exactly one window switches its source and nothing else moves.
+    int fadeWin = -1, fades = 0;
+    for (int w = 0; w < kWindows; ++w)
+        if (g_chg_input[w] == 1 && PM_WIN_FADE_EN[w])
+            fadeWin = w, ++fades;
+    check_stitching_chg();
+    for (int w = 0; w < kWindows; ++w)
+        if (g_chg_input[w] == 2 || g_chg_input[w] == 3 || g_chg_dbd[w] == 1 || g_chg_geometry[w] == 1 ||
+            (g_chg_input[w] == 1 && !PM_WIN_FADE_EN[w]))
+            fades = 0;
+    const bool fade = fades == 1 && !g_chg_overlay;
+    winState.fadeWin = fade ? fadeWin : -1;
+
+    if (fade)
+        set_layer_coef(fd, fadeWin, PM_WIN_FADE_OUT[fadeWin], 0);
+    else
+        set_freeze(fd, 1);
+
+    _ImageWindowDef_st out[kWindows];
+    for (int w = 0; w < kWindows; ++w) {
+        out[w] = OWIN[w];
+        if (!g_chg_geometry[w] && !g_chg_input[w] && !g_chg_dbd[w])
+            continue;
+        calc_iwin2(w);
+        calc_owin2(w);
+        out[w] = OWIN[w];
+        // One output half of the V-by-One transmitter cannot zoom a wider picture vertically.
+        if (PS_VBOTX_MODE == 2 && IWIN[w].hw > kMaxVboWidth && OWIN[w].hw > kMaxVboWidth && OWIN[w].vw > IWIN[w].vw)
+            out[w].hw = kMaxVboWidth;
+        if (PM_WIN_DBD_MODE[w] != 0)
+            set_display_window_ich_dbd(fd, w, PM_WIN_DBD_MODE[w]);
+        else
+            set_display_window_ich(fd, IWIN[w], out[w], w);
+    }
+
+    reset_act(fd, 0);
+    wait1_pivs2(fd);
+    wait1_pivs2(fd);
+    set_rtct(fd, 2);
+    for (int w = 0; w < kWindows; ++w) {
+        if (!g_chg_geometry[w] && !g_chg_input[w] && !g_chg_dbd[w] && !g_chg_memmode[w])
+            continue;
+        set_display_window_och(fd, IWIN[w], out[w], w);
+        set_input_bkg2(fd, w, 0);
+    }
+    if (g_chg_overlay || g_chg_priority) {
+        update_overlay_info();
+        set_overlay(fd);
+        reset_layer_coef(fd, 0);
+        g_chg_overlay = g_chg_priority = 0;
+    }
+    reset_act(fd, 1);
+    if (fade)
+        set_layer_coef(fd, fadeWin, PM_WIN_FADE_IN[fadeWin], 1);
+    else
+        set_freeze(fd, 0);
+    set_rtct(fd, 1);
+    memcpy(winState.savedWinNum, PM_WIN_NUM, sizeof winState.savedWinNum);
+    memcpy(winState.savedWinIch, g_win_ich, sizeof winState.savedWinIch);
+    winState.saved = true;
+
+    for (int w = 0; w < kWindows; ++w) {
+        const int mode = PM_WIN_DBD_MODE[w];
+        const int port = PM_INPUT[w];
+        const bool oneChannel = port < 0 || port >= kPorts || check_dbd_input(fd, port) == 0;
+        if (mode <= 0 || (mode == 1 && oneChannel))
+            reset_dbd_mem(w);
+    }
+    for (int w = 0; w < kWindows; ++w) {
+        g_chg_geometry[w] = g_chg_memmode[w] = g_chg_dbd[w] = g_chg_fade[w] = 0;
+        g_chg_input[w] = 0;
+    }
 }
 
-void c331_manage::c331_SetWinOutput(int, char win, int word)
+void c331_manage::reset_act(int fd, int mode)
+{
+    if (mode == 0 || mode == 2) {
+        for (int k = 0; k < kChannels; ++k)
+            if (g_ich_owner[k] < 0)
+                drv->write_C331(fd, 0x101902, 0, uint32_t(16 * k));
+    }
+    if (mode == 1 || mode == 2) {
+        for (int k = 0; k < kChannels; ++k) {
+            bool used = false;
+            for (int o = 0; o < kChannels && !used; ++o) {
+                const int w = PM_WIN_NUM[o];
+                used = o == k && isWindow(w) && PM_AREA_NUM[o] < PM_WIN_SHAPE[w][0] * PM_WIN_SHAPE[w][1];
+            }
+            if (!used)
+                drv->write_C331(fd, 0x084202, 0, uint32_t(16 * k));
+        }
+    }
+}
+
+void c331_manage::c331_SetWinOutput(int fd, char win, int word)
 {
     call_log.record("c331_SetWinOutput", {win, word});
+    ScalerCallLog::Nested quiet;
+    if (traceOn())
+        printf("[c331_SetWinOutput] win:%d, data:%x\r\n", win, word);
+    // A slot without a window has no port or channels to touch.
+    if (win < 0 || win >= wincnt || win >= kWindows) {
+        if (traceOn())
+            printf("[c331_SetWinOutput], win OOR");
+        return;
+    }
+    ST_WIN_INFO& wi = gWininfo[int(win)];
+    const int d = word & 3;
+    if (traceOn())
+        printf("\t pwinfo[win_%d].output:%02x -- data:%02x\n", win, wi.output, d);
+    if ((d ^ wi.output) & 1) {
+        wi.output = uint8_t((wi.output & ~1) | (d & 1));
+        set_input_bkg2(fd, win, d & 1);
+        if (traceOn())
+            printf("\t change win_%d output:%s\n", win, (d & 1) ? "Black" : "Normal");
+    }
+    if ((d ^ wi.output) & 2) {
+        wi.output &= uint8_t(~2);
+        const int port = PM_INPUT[int(win)];
+        if (port >= 0 && port < kPorts && PI_STATE[port] != 0) {
+            wi.output = uint8_t(wi.output | (d & 2));
+            win_freeze_sel(fd, win, d & 2);
+            if (traceOn())
+                printf("\t change win_%d freeze:%s\n", win, (d & 2) ? "Freeze" : "Normal");
+            return;
+        }
+        if (traceOn())
+            printf("\t change win_%d no signal, disable freeze\n", win);
+    }
+    PM_WIN_FADE_EN[int(win)] = (word & win::kOutEffect) ? 1 : 0;
+    if (word & win::kOutDotByDot) {
+        uint8_t b[kBlockSize];
+        takeBlock(b);
+        const int r = winState.slotRecord[int(win)] >= 0 ? winState.slotRecord[int(win)] : win;
+        PM_WIN_DBD_MODE[int(win)] = dbdModeOf(get16(b, blk::window(r, win::kDotByDot)));
+    } else {
+        PM_WIN_DBD_MODE[int(win)] = 0;
+        if (traceOn())
+            printf("\t change win_%d DBD_MODE: DBD_DISABLE\n", win);
+    }
+    g_chg_dbd[int(win)] = 1;
+    set_output(fd);
 }
 
-void c331_manage::c331_SetWinDbdMode(int, char win, int value)
+void c331_manage::c331_SetWinDbdMode(int fd, char win, int value)
 {
     call_log.record("c331_SetWinDbdMode", {win, value});
+    ScalerCallLog::Nested quiet;
+    if (win < 0 || win >= wincnt || win >= kWindows)
+        return;
+    uint8_t b[kBlockSize];
+    takeBlock(b);
+    const int r = winState.slotRecord[int(win)] >= 0 ? winState.slotRecord[int(win)] : win;
+    // The mode only counts while dot-by-dot is on; off, the window stays at 0.
+    if (!(b[blk::window(r, win::kPointToPoint)] & 1))
+        return;
+    PM_WIN_DBD_MODE[int(win)] = dbdModeOf(value);
+    g_chg_dbd[int(win)] = 1;
+    set_output(fd);
 }
 
 void c331_manage::c331_SetWinAttr(char win, int word)
 {
     call_log.record("c331_SetWinAttr", {win, word});
+    ScalerCallLog::Nested quiet;
+    if (traceOn())
+        printf("[c331_SetWinAttr] win:%d, data:%x\r\n", win, word);
+    if (win < 0 || win >= wincnt || win >= kWindows)
+        return;
+    gWininfo[int(win)].rotate = uint8_t(word & 3);
+    g_chg_memmode[int(win)] = 1;
+    PM_MEMMODE_H[int(win)] = word & 1;
+    PM_MEMMODE_V[int(win)] = (word >> 1) & 1;
+    set_output(c331_fd);
 }
 
 void c331_manage::c331_SetWinPriority(int win, int pri)
 {
     call_log.record("c331_SetWinPriority", {win, pri});
+    ScalerCallLog::Nested quiet;
+    if (traceOn())
+        printf("[c331_SetWinPriority] win_%d, pri_%d\n", win, pri);
+    // The dispatch names the record; its window is the slot the record was packed into.
+    if (!isWindow(win))
+        return;
+    const int slot = winState.recordSlot[win];
+    if (slot < 0 || slot >= wincnt)
+        return;
+    if (pri < 0)
+        pri = 0;
+    gWininfo[slot].pri = uint8_t(pri % 6);
+    // The window asked for keeps its layer; another window on it moves to the lowest free one.
+    bool used[6] = {};
+    used[gWininfo[slot].pri] = true;
+    for (int i = 0; i < wincnt && i < kWindows; ++i) {
+        if (i == slot)
+            continue;
+        ST_WIN_INFO& wi = gWininfo[i];
+        if (wi.pri > 5)
+            wi.pri = uint8_t(wi.pri % 6);
+        if (used[wi.pri]) {
+            const int free = int(std::find(used, used + 6, false) - used);
+            if (free < 6)
+                wi.pri = uint8_t(free);
+        }
+        used[wi.pri] = true;
+    }
 }
 
-void c331_manage::c331_SetWinPriority1(int)
+void c331_manage::c331_SetWinPriority1(int fd)
 {
     call_log.record("c331_SetWinPriority1", {});
+    ScalerCallLog::Nested quiet;
+    if (traceOn())
+        printf("[c331_SetWinPriority1] wincnt:%d\n", wincnt);
+    for (int w = 0; w < kWindows; ++w) {
+        PM_OVERLAY_PRI[w] = w < wincnt ? 5 - gWininfo[w].pri : 0;
+        if (traceOn())
+            printf("\t win_%d, vyr_layer_%d ==> layer_%d\n", w, gWininfo[w].pri, PM_OVERLAY_PRI[w]);
+    }
+    update_overlay_info();
+    set_overlay(fd);
+    reset_layer_coef(fd, 0);
 }
 
-void c331_manage::c331_SetInputsourceCrop(int win, int word)
+void c331_manage::win_freeze_sel(int fd, int win, int value)
 {
-    call_log.record("c331_SetInputsourceCrop", {win, word});
-}
-
-// rect is null when the crop is switched off.
-void c331_manage::c331_SetCrop(char win, char enable, ST_RECT* rect)
-{
-    if (rect)
-        call_log.record("c331_SetCrop", {win, enable, rect->x, rect->y, rect->w, rect->h});
-    else
-        call_log.record("c331_SetCrop", {win, enable});
+    if (!isWindow(win))
+        return;
+    const int c = g_win_ich[win][0];
+    if (c < 0 || c >= kChannels)
+        return; // no channel: nothing to freeze
+    drv->write_C331(fd, 0x100901, (value & 2) ? 2 : 1, uint32_t(16 * c));
 }
