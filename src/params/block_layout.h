@@ -29,6 +29,8 @@ constexpr uint32_t inputResolution(uint32_t i) { return kInputResolution + kInpu
 constexpr uint32_t kInputWidth = 0;             // fields within one record
 constexpr uint32_t kInputHeight = 2;
 constexpr uint32_t kInputRate = 4;
+constexpr uint32_t kIteSummary = 0x000;          // 3 bytes per iTE6805 device 0-1: width low byte,
+constexpr uint32_t iteSummary(uint32_t dev) { return kIteSummary + 3 * dev; } // height low byte, rate
 
 // ---- Store and panel ---------------------------------------------------------------------------
 constexpr uint32_t kLanguage = 0x300;        // u8 UI language 0-4; compared as the u16 0x300-0x301

@@ -43,10 +43,12 @@ TEST(SimTimings, NamesMatchTheirTotalsAndClock)
 TEST(SimBoardFile, MissingFileIsWrittenWithTheDefaultsAndApplied)
 {
     ASSERT_FALSE(TestRoot::exists("/sim/board.json"));
-    EXPECT_EQ(platform::Sim::configureFromFile(boardFile()), "board.json: input 4 has no simulated receiver, left without signal\n");
+    EXPECT_EQ(platform::Sim::configureFromFile(boardFile()), "");
     EXPECT_TRUE(TestRoot::readFile("/sim/board.json").contains("\"2\": \"1920x1080p60\""));
     for (int r = 0; r < 4; ++r)
         EXPECT_EQ(i2cBoard().it6602(r).connected(), r == 2) << r;
+    EXPECT_TRUE(i2cBoard().ite6805(0).connected()); // input 4: 3840x2160p60
+    EXPECT_FALSE(i2cBoard().ite6805(1).connected());
     EXPECT_EQ(cardsOn(0), 4u);
     EXPECT_EQ(cardsOn(1), 4u);
     EXPECT_EQ(cardsOn(2), 0u);

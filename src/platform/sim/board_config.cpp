@@ -108,7 +108,7 @@ std::string configureFromFile(const std::string& path)
 
     std::string problems;
     const pt::ptree none; // get_child's fallback is returned by reference: it must outlive the loops
-    // The IT6602 receivers of inputs 0-3 are modelled; inputs 4-5 stay without a signal.
+    // Inputs 0-3 go to the IT6602 receivers, inputs 4-5 to the iTE6805 receivers.
     for (const auto& [key, value] : tree.get_child("inputs", none)) {
         const std::string name = value.get_value<std::string>();
         char* end = nullptr;
@@ -123,7 +123,7 @@ std::string configureFromFile(const std::string& path)
         if (!timing)
             problems += "board.json: input " + key + ": unknown timing \"" + name + "\"\n";
         else if (input >= I2cBoard::It6602Count)
-            problems += "board.json: input " + key + " has no simulated receiver, left without signal\n";
+            i2cBoard().ite6805(int(input) - I2cBoard::It6602Count).connect(*timing);
         else
             i2cBoard().it6602(int(input)).connect(*timing);
         if (timing)

@@ -14,7 +14,7 @@ constexpr uint8_t SampleLatch = 0x80;
 constexpr int Samples = 20;
 }
 
-// The CEC engine: plain registers, 0x4C an interrupt latch cleared by written ones.
+// The CEC engine: a receive FIFO of whole frames and a record of the frames sent.
 class Ite6805Chip::Cec : public I2cDevice {
 public:
     bool write(const uint8_t* data, size_t len, uint64_t) override
@@ -24,18 +24,51 @@ public:
             return true;
         pointer_ = data[0];
         for (size_t i = 1; i < len; ++i, ++pointer_) {
-            if (pointer_ == 0x4C)
-                regs_[pointer_] &= uint8_t(~data[i]);
-            else
-                regs_[pointer_] = data[i];
+            const uint8_t a = pointer_, v = data[i];
+            if (a == 0x4C) {
+                regs_[a] &= uint8_t(~v);
+                continue;
+            }
+            if (a == 0x52 && (v & 0x40)) // receive FIFO reset
+                fifo_.clear();
+            if (a == 0x08 && (v & 0x88) == 0x88 && (regs_[a] & 0x88) == 0x08) {
+                const uint8_t n = regs_[0x23];
+                std::vector<uint8_t> frame(regs_.begin() + 0x10, regs_.begin() + 0x10 + std::min<uint8_t>(n, 32));
+                sent_.push_back(std::move(frame));
+                regs_[0x4C] |= 0x20; // transmission done
+            }
+            regs_[a] = v;
         }
         return true;
     }
     bool read(uint8_t* data, size_t len, uint64_t) override
     {
         std::lock_guard<std::mutex> lock(m_);
-        for (size_t i = 0; i < len; ++i)
-            data[i] = regs_[pointer_++];
+        for (size_t i = 0; i < len; ++i, ++pointer_) {
+            const uint8_t a = pointer_;
+            if (a == 0x4D) {
+                current_.clear();
+                operand_ = 0;
+                if (!fifo_.empty()) {
+                    current_ = std::move(fifo_.front());
+                    fifo_.pop_front();
+                }
+                data[i] = uint8_t(current_.size());
+            } else if (a == 0x4E) {
+                data[i] = current_.size() > 0 ? current_[0] : 0;
+            } else if (a == 0x4F) {
+                data[i] = current_.size() > 1 ? current_[1] : 0;
+            } else if (a == 0x50) {
+                data[i] = operand_ + 2 < current_.size() ? current_[2 + operand_] : 0;
+                ++operand_;
+            } else if (a == 0x51) {
+                data[i] = 0;
+            } else if (a == 0x52) {
+                data[i] = uint8_t((regs_[a] & 0xF0) | std::min<size_t>(fifo_.size(), 15));
+            } else {
+                data[i] = regs_[a];
+            }
+        }
         return true;
     }
     void reset() override
@@ -43,13 +76,31 @@ public:
         std::lock_guard<std::mutex> lock(m_);
         regs_.fill(0);
         pointer_ = 0;
+        fifo_.clear();
+        current_.clear();
+        sent_.clear();
         setPresent(true);
+    }
+    void receive(std::vector<uint8_t> frame)
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        fifo_.push_back(std::move(frame));
+        regs_[0x4C] |= 0x04;
+    }
+    std::vector<std::vector<uint8_t>> sent() const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return sent_;
     }
 
 private:
-    std::mutex m_;
+    mutable std::mutex m_;
     std::array<uint8_t, 256> regs_{};
     uint8_t pointer_ = 0;
+    std::deque<std::vector<uint8_t>> fifo_;
+    std::vector<uint8_t> current_;
+    size_t operand_ = 0;
+    std::vector<std::vector<uint8_t>> sent_;
 };
 
 Ite6805Chip::Ite6805Chip(int device) : device_(device), cec_(std::make_shared<Cec>()) {}
@@ -139,6 +190,10 @@ uint8_t Ite6805Chip::readByte(uint8_t a)
     }
     if (bank == 1 && a == 0x60)
         return oclkReady_ ? 0x19 : 0x00;
+    if ((bank == 3 || bank == 7) && (a == 0xEA || a == 0xEB)) {
+        const int ch = errSelect_ < 3 ? errSelect_ : 0;
+        return a == 0xEA ? errLow_[ch] : errHigh_[ch];
+    }
     if (bank == 5 && a == 0xDB)
         return uint8_t((regs_[5][a] & ~0x10) | (pllLock_ ? 0x10 : 0));
     return regs_[bank][a];
@@ -178,6 +233,21 @@ void Ite6805Chip::writeByte(uint8_t a, uint8_t value)
     if (bank == 1 && (a == 0x60 || a == 0x61 || a == 0x62)) {
         violation("write to chip-driven", bank, a);
         return;
+    }
+    if ((bank == 3 || bank == 7) && a == 0xE9) {
+        if (value & 0x80) { // a new sampling window: the next queued counts, if any
+            for (int ch = 0; ch < 3; ++ch)
+                if (!errQueue_[ch].empty()) {
+                    errLow_[ch] = errQueue_[ch].front().first;
+                    errHigh_[ch] = errQueue_[ch].front().second;
+                    errQueue_[ch].erase(errQueue_[ch].begin());
+                }
+        }
+        errSelect_ = uint8_t((value >> 5) & 0x03);
+    }
+    if ((bank == 3 || bank == 7) && a == 0x22 && (value & 0x04) && !(regs_[bank][a] & 0x04)) {
+        ++trainingStarts_;
+        regs_[0][0x07] |= 0x10; // equaliser done
     }
     regs_[bank][a] = value;
     if (bank == 1 && a == 0x54)
@@ -303,12 +373,17 @@ void Ite6805Chip::connect(const HdmiTiming& timing, bool yuv420)
         }
     }
     regs_[2][0x15] = yuv420 ? 0x60 : regs_[2][0x15];
-    regs_[3][0xEA] = regs_[7][0xEA] = 0x10; // a good link: few bit errors, counter valid
-    regs_[3][0xEB] = regs_[7][0xEB] = 0x80;
+    for (int ch = 0; ch < 3; ++ch) { // a good link: few bit errors, counter valid
+        errLow_[ch] = 0x10;
+        errHigh_[ch] = 0x80;
+    }
+    for (uint8_t a = 0xD5; a <= 0xD7; ++a)
+        regs_[3][a] = regs_[7][a] = 0x07;
     if (!was) {
         b0[0x05] |= 0x01; // 5 V change
         b0[0x10] |= 0x02; // sync change
     }
+    b0[0x06] |= 0x01;     // clock detected
     b0[0x07] |= 0x10;     // equaliser done
     b0[0x12] |= 0x01;     // AVI InfoFrame
 }
@@ -396,6 +471,35 @@ void Ite6805Chip::setPllLock(bool locked)
 {
     std::lock_guard<std::mutex> lock(m_);
     pllLock_ = locked;
+}
+
+void Ite6805Chip::setBitErrors(int channel, uint8_t low, uint8_t high)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    errLow_[channel % 3] = low;
+    errHigh_[channel % 3] = high;
+}
+
+void Ite6805Chip::queueBitErrors(int channel, std::vector<std::pair<uint8_t, uint8_t>> samples)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    errQueue_[channel % 3] = std::move(samples);
+}
+
+int Ite6805Chip::trainingStarts() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return trainingStarts_;
+}
+
+void Ite6805Chip::sendCecFrame(std::vector<uint8_t> frame)
+{
+    cec_->receive(std::move(frame));
+}
+
+std::vector<std::vector<uint8_t>> Ite6805Chip::cecSent() const
+{
+    return cec_->sent();
 }
 
 uint32_t Ite6805Chip::referenceKHz() const
@@ -499,6 +603,12 @@ void Ite6805Chip::reset()
         sampleIndex_ = 0;
         samplesTaken_ = 0;
         ratioBits_ = 0;
+        for (int ch = 0; ch < 3; ++ch) {
+            errLow_[ch] = errHigh_[ch] = 0;
+            errQueue_[ch].clear();
+        }
+        errSelect_ = 0;
+        trainingStarts_ = 0;
         failNext_ = 0;
         writes_.clear();
         violations_.clear();

@@ -3,7 +3,9 @@
 #include "platform/sim/devices/it6602_chip.h"
 
 #include <array>
+#include <deque>
 #include <memory>
+#include <utility>
 
 namespace platform::Sim {
 
@@ -27,6 +29,12 @@ namespace platform::Sim {
 //   bank 2  0x15-0x19 AVI InfoFrame bytes, 0xBE-0xC2 audio N and CTS
 //   bank 3  0xAB hot-plug control (bits 6-7, logged); 0xEA/0xEB bit-error counter (good link)
 //   bank 5  0xDB output PLL lock in bit 4
+//   banks 3/7 0x22 bit 2 written 1 starts training: 0:07 bit 4 (done) latched; 0xD5-0xD7 equaliser
+//           values; 0xE9 selects the bit-error channel (0x00/0x20/0x40), 0x80 opens a new window
+// CEC (0xC8): 0x4C interrupt latch (bit 2 frame received), 0x51 status (0 = fine), 0x52 bits 0-3
+// frames waiting; reading 0x4D takes the next frame: 0x4D its length, 0x4E header, 0x4F opcode,
+// each read of 0x50 the next operand. A transmission is length at 0x23, bytes from 0x10, started
+// by 0x08 going from 0x08 to 0x88 in bits 3 and 7.
 // Writing a chip-driven register of bank 0 is a violation.
 //
 // The board keeps the receiver silent while the iTE6805 path word of the register window is 0.
@@ -67,6 +75,15 @@ public:
     void setCalibrationDone(bool done);           // 0:08/0:0D bit 4
     void setOscillatorReady(bool ready);          // 1:60 = 0x19
     void setPllLock(bool locked);                 // 5:DB bit 4
+    // Bit-error counter of a channel (P:EA low, P:EB high; 0x80 high = valid, below 256 errors):
+    // the steady value, and values for the next sampling windows (one per P:E9 := 0x80).
+    void setBitErrors(int channel, uint8_t low, uint8_t high);
+    void queueBitErrors(int channel, std::vector<std::pair<uint8_t, uint8_t>> samples);
+    int trainingStarts() const; // writes of P:22 with bit 2 set
+
+    // CEC: a frame [header, opcode, operands...] from the source, and the frames the chip sent.
+    void sendCecFrame(std::vector<uint8_t> frame);
+    std::vector<std::vector<uint8_t>> cecSent() const;
     uint32_t referenceKHz() const;                // the reference clock the driver should derive
 
     // test face: registers
@@ -118,6 +135,10 @@ private:
     uint32_t sampleIndex_ = 0;
     int samplesTaken_ = 0;
     uint8_t ratioBits_ = 0;
+    uint8_t errLow_[3] = {}, errHigh_[3] = {};
+    std::vector<std::pair<uint8_t, uint8_t>> errQueue_[3];
+    uint8_t errSelect_ = 0;
+    int trainingStarts_ = 0;
     int failNext_ = 0;
     std::vector<Write> writes_;
     std::vector<std::string> violations_;

@@ -1,0 +1,336 @@
+#include "ite6805_fixture.h"
+
+#include "base/posix_lock.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+// Receiver core: identification, initialisation, video states, publishing, watchdog.
+namespace {
+
+using namespace ite6805_test;
+using Ite6805Driver = Ite6805Fixture;
+
+TEST_F(Ite6805Driver, IdentificationAcceptsIt6805AndIt6807OnlyAndSetsThePresenceBit)
+{
+    struct Row {
+        uint8_t third;
+        bool accepted;
+    };
+    const Row rows[] = {{0x05, true}, {0x07, true}, {0x06, false}, {0x04, false}};
+    uint8_t& presence = store->image[regimage::kChipPresence];
+    for (const Row& row : rows) {
+        SCOPED_TRACE(int(row.third));
+        for (int dev = 0; dev < 2; ++dev) {
+            s->top_state[dev] = 0;
+            chip(dev).setIdentityByte(row.third);
+            run(dev, 1);
+            EXPECT_EQ(s->top_state[dev], row.accepted ? 1 : 0);
+            EXPECT_EQ(presence & (dev ? 0x40 : 0x20), row.accepted ? (dev ? 0x40 : 0x20) : 0);
+            EXPECT_EQ(chip(dev).bank(), 0);
+        }
+    }
+}
+
+TEST_F(Ite6805Driver, SilentReceiverIsRetriedEveryPassAndLoggedBounded)
+{
+    pathOn(false);
+    run(0, 5);
+    EXPECT_EQ(s->top_state[0], 0);
+    EXPECT_EQ(s->identifyFailures(0), 5u);
+    EXPECT_EQ(store->image[regimage::kChipPresence] & 0x20, 0);
+    EXPECT_TRUE(logHas("iTE6805 device 0 (input 4) does not answer its identification (1 tries)"));
+    EXPECT_FALSE(logHas("(2 tries)"));
+    pathOn(true);
+    run(0, 1);
+    EXPECT_EQ(s->top_state[0], 1);
+    EXPECT_TRUE(logHas("identified after 5 failed tries"));
+}
+
+TEST_F(Ite6805Driver, ReferenceClockComesFromTheStoredOscillatorCount)
+{
+    struct Row {
+        uint32_t count;
+        bool hundredths;
+        uint32_t rclk;
+    };
+    const Row rows[] = {{24000, false, 24000}, {2400000, true, 24000}, {0, false, 19000},
+                        {30000, false, 19000}, {12999, false, 19000}, {13000, false, 13000}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.count);
+        chip(0).setOscillator(row.count, row.hundredths);
+        s->top_state[0] = 0;
+        run(0, 1);
+        ASSERT_EQ(s->top_state[0], 1);
+        EXPECT_EQ(s->drv->RCLK[0], row.rclk);
+        EXPECT_EQ(s->drv->RCLK160[0], uint8_t(row.rclk / 160));
+        // the derived clock registers
+        EXPECT_EQ(chip(0).reg(0, 0x91) & 0x3F, (row.rclk / 1000) & 0x3F);
+        EXPECT_EQ(chip(0).reg(0, 0x92), ((row.rclk % 1000) * 256) / 1000);
+        EXPECT_EQ(chip(0).reg(0, 0x47), uint8_t(2 * row.rclk / 5312));
+        EXPECT_EQ(chip(0).reg(3, 0xE1), uint8_t(row.rclk / 100));
+        const uint32_t kk = 2560u * (2 * row.rclk / 4) / 1000000;
+        EXPECT_EQ(chip(0).reg(5, 0xD4), uint8_t(kk));
+        EXPECT_EQ(chip(0).reg(0, 0xF8), 0x00) << "registers locked again";
+    }
+}
+
+TEST_F(Ite6805Driver, SlowOscillatorAndCalibrationStillFinishInitialisation)
+{
+    chip(0).setOscillatorReady(false);
+    chip(0).setCalibrationDone(false);
+    run(0, 1);
+    EXPECT_EQ(s->top_state[0], 1);
+    // six calibration pulses per port: five after misses and the last one after giving up
+    int starts = 0;
+    for (const auto& w : chip(0).writesTo(0, 0x2A))
+        if (w.bank == 0 && (w.value & 0x40))
+            ++starts;
+    EXPECT_EQ(starts, 1 + 6); // the first start and the six pulses
+    EXPECT_EQ(chip(0).reg(3, 0x3A) & 0x80, 0);
+}
+
+TEST_F(Ite6805Driver, FourKSourceIsLockedPublishedAndHandedToTheScaler)
+{
+    chip(0).connect(P2160p60);
+    run(0, 12);
+    EXPECT_EQ(s->data[0].STATEV, STATEV_VidStable);
+    EXPECT_EQ(chip(0).hotPlug(), 0xC0);
+    EXPECT_EQ(blockOf(4), le(3840, 2160, 60));
+    EXPECT_EQ(store->block[blk::iteSummary(0)], uint8_t(3840));
+    EXPECT_EQ(store->block[blk::iteSummary(0) + 1], uint8_t(2160));
+    EXPECT_EQ(store->block[blk::iteSummary(0) + 2], 59); // the measured rate, 59.9 Hz
+    EXPECT_EQ(chip(0).pixelSamplesTaken(), 40); // the output set-up measures a second time
+    EXPECT_EQ(chip(0).bank(), 0);
+
+    // Handed over: the scaler's word of port 5 asks for a check; no record yet.
+    EXPECT_EQ(portWord(5), 0x81);
+    EXPECT_EQ(record(4).hact, 0);
+    run(0, 1, 501); // the scaler has not taken it: nothing refreshed, the word stays
+    EXPECT_EQ(portWord(5), 0x81);
+    EXPECT_EQ(record(4).hact, 0);
+    scalerTakes(5);
+    run(0, 1);
+    EXPECT_EQ(portWord(5), 0);
+    const HDMI_INFO r = record(4);
+    const int32_t expect[10] = {3840, 88, 296, 1, 4400, 2160, 10, 72, 1, 2250};
+    EXPECT_EQ(0, memcmp(&r, expect, sizeof expect));
+    EXPECT_NEAR(r.pfreq, 594.0, 1.5) << "pixel clock from the sampled sum";
+    EXPECT_EQ(r.type, 1);
+    EXPECT_EQ(r.datamode, 1);
+    EXPECT_EQ(r.lane, 8);
+    EXPECT_EQ(r.ip, 0);
+    EXPECT_EQ(r.nosignal, 0);
+    EXPECT_EQ(r.stable, 1);
+    // the cycle starts again while the signal stays
+    run(0, 1);
+    EXPECT_EQ(portWord(5), 0x81);
+}
+
+TEST_F(Ite6805Driver, UnpluggedSourcePublishesNoSignal)
+{
+    chip(0).connect(P2160p60);
+    run(0, 12);
+    scalerTakes(5);
+    run(0, 1, 501);
+    ASSERT_EQ(record(4).hact, 3840);
+    chip(0).disconnect();
+    run(0, 2);
+    EXPECT_EQ(s->data[0].STATEV, STATEV_Unplug);
+    EXPECT_EQ(chip(0).hotPlug(), 0x00);
+    EXPECT_EQ(blockOf(4), std::vector<uint8_t>(6, 0));
+    const HDMI_INFO r = record(4);
+    const int32_t zero[10] = {};
+    EXPECT_EQ(0, memcmp(&r, zero, sizeof zero));
+    EXPECT_EQ(r.pfreq, 0.0f);
+    EXPECT_EQ(r.type + r.datamode + r.lane, 3);
+    EXPECT_EQ(r.ip, 0);
+    EXPECT_EQ(r.nosignal, 1);
+    EXPECT_EQ(r.stable, 1);
+    // and back
+    chip(0).connect(P1080p60);
+    run(0, 12);
+    EXPECT_EQ(blockOf(4), le(1920, 1080, 60));
+}
+
+TEST_F(Ite6805Driver, Yuv420HorizontalValuesArePublishedDoubled)
+{
+    chip(1).connect(P2160p60, true);
+    run(1, 12);
+    ASSERT_EQ(s->data[1].STATEV, STATEV_VidStable);
+    EXPECT_EQ(s->vid[1].HActive, 1920); // as the chip measures it
+    EXPECT_EQ(blockOf(5), le(3840, 2160, 60));
+    EXPECT_EQ(portWord(4), 0x81); // device 1 hands over through port 4
+    scalerTakes(4);
+    run(1, 1, 501);
+    const HDMI_INFO r = record(5);
+    EXPECT_EQ(r.hact, 3840);
+    EXPECT_EQ(r.hsync, 88);
+    EXPECT_EQ(r.hback, 296);
+    EXPECT_EQ(r.htt, 4400);
+    EXPECT_EQ(r.vact, 2160);
+    EXPECT_EQ(r.vsync, 10);
+    EXPECT_EQ(r.vtt, 2250);
+    EXPECT_EQ(r.lane, 8); // 4:2:0 above 160 MHz counts as 4K
+}
+
+TEST_F(Ite6805Driver, FrameRatesBelow55AreKeptAndTheRestShownAs60)
+{
+    struct Row {
+        uint32_t khz;
+        uint8_t published;
+    };
+    // 1920x1080 with totals 2200 x 1125: 134 MHz is 54.1 Hz, 137 MHz 55.4 Hz, 74.25 MHz 30 Hz
+    const Row rows[] = {{134000, 54}, {137000, 60}, {74250, 30}, {148500, 60}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.khz);
+        HdmiTiming t = P1080p60;
+        t.pixelClockKHz = row.khz;
+        chip(0).disconnect();
+        run(0, 2);
+        chip(0).connect(t);
+        run(0, 12);
+        EXPECT_EQ(blockOf(4), le(1920, 1080, row.published));
+    }
+}
+
+TEST_F(Ite6805Driver, AlternativeTimingLayoutOfRevisionClass0x10)
+{
+    for (uint8_t rev : {0x10, 0xE0}) {
+        SCOPED_TRACE(int(rev));
+        chip(0).setRevision(rev);
+        chip(0).connect(make(2560, 48, 32, 80, 1440, 3, 5, 33, 241500));
+        s->top_state[0] = 0;
+        run(0, 12);
+        ASSERT_EQ(s->data[0].ChipRevision, rev);
+        const iTE6805_VidInfo& v = s->vid[0];
+        EXPECT_EQ(v.HActive, 2560);
+        EXPECT_EQ(v.HFrontPorch, 48);
+        EXPECT_EQ(v.HSyncWidth, 32);
+        EXPECT_EQ(v.HBackPorch, 80);
+        EXPECT_EQ(v.VActive, 1440);
+        EXPECT_EQ(v.VFrontPorch, 3);
+        EXPECT_EQ(v.VSyncWidth, 5);
+        EXPECT_EQ(v.VBackPorch, 33);
+        EXPECT_EQ(blockOf(4), le(2560, 1440, 60));
+        chip(0).disconnect();
+        run(0, 2);
+    }
+}
+
+// A source whose clock and totals read zero while it settles: no division by zero, no rate.
+TEST_F(Ite6805Driver, SettlingSourceWithZeroClockAndTotalsDoesNotDivideByZero)
+{
+    HdmiTiming t; // everything 0: no pixel-clock samples, TMDS counter at 0xFF, zero totals
+    chip(0).connect(t);
+    run(0, 12);
+    ASSERT_EQ(s->data[0].STATEV, STATEV_VidStable);
+    EXPECT_EQ(s->vid[0].PCLK, 0u);
+    EXPECT_EQ(s->vid[0].TMDS, 0u);
+    EXPECT_EQ(s->vid[0].FrameRate, 0u);
+    EXPECT_EQ(blockOf(4), le(0, 0, 0));
+}
+
+// The resolution records are written under the store's mutex: a holder of the mutex keeps the
+// driver from publishing until it lets go.
+TEST_F(Ite6805Driver, ResolutionRecordWaitsForTheStoreMutex)
+{
+    chip(0).connect(P1080p60);
+    run(0, 6); // up to the last CheckSync pass
+    ASSERT_EQ(s->data[0].STATEV, STATEV_CheckSync);
+    std::atomic<bool> done{false};
+    std::thread poller;
+    {
+        PosixLock lock(store->mutex);
+        poller = std::thread([&] {
+            run(0, 6);
+            done = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_FALSE(done.load());
+        EXPECT_EQ(blockOf(4), std::vector<uint8_t>(6, 0));
+        EXPECT_EQ(store->block[blk::iteSummary(0)], 0);
+        EXPECT_EQ(store->block[blk::iteSummary(0) + 2], 0);
+    }
+    poller.join();
+    EXPECT_TRUE(done.load());
+    EXPECT_EQ(blockOf(4), le(1920, 1080, 60));
+    EXPECT_EQ(store->block[blk::iteSummary(0)], uint8_t(1920));
+    EXPECT_EQ(store->block[blk::iteSummary(0) + 1], uint8_t(1080));
+    EXPECT_EQ(store->block[blk::iteSummary(0) + 2], 60);
+}
+
+TEST_F(Ite6805Driver, ReceiverThatStopsAnsweringIsShownWithoutSignalAndTheOtherGoesOn)
+{
+    chip(0).connect(P1080p60);
+    chip(1).connect(P2160p60);
+    run(0, 12);
+    run(1, 12);
+    scalerTakes(5);
+    run(0, 1, 501);
+    ASSERT_EQ(record(4).hact, 1920);
+    chip(0).setPresent(false);
+    run(0, ite6805_sys::DeadPassLimit);
+    run(1, 3);
+    EXPECT_EQ(s->top_state[0], 0);
+    EXPECT_EQ(record(4).nosignal, 1);
+    EXPECT_EQ(record(4).hact, 0);
+    EXPECT_EQ(blockOf(4), std::vector<uint8_t>(6, 0));
+    EXPECT_TRUE(logHas("iTE6805 device 0 (input 4) stopped answering"));
+    EXPECT_EQ(s->top_state[1], 1);
+    EXPECT_EQ(s->data[1].STATEV, STATEV_VidStable);
+    EXPECT_EQ(blockOf(5), le(3840, 2160, 60));
+    chip(0).setPresent(true);
+    run(0, 14);
+    EXPECT_EQ(blockOf(4), le(1920, 1080, 60));
+}
+
+TEST_F(Ite6805Driver, ScalerTimingThatKeepsChangingRestartsTheReceiverPath)
+{
+    chip(0).connect(P1080p60);
+    run(0, 12);
+    ASSERT_EQ(s->data[0].STATEV, STATEV_VidStable);
+    k->path_state = keltosource::PathRunning;
+    // ten changed one-second checks are tolerated, the eleventh asks for a restart
+    for (int check = 1; check <= 11; ++check) {
+        scaler->PI_PORT_INFO[5][0] = 2200 + check;
+        scaler->PI_PORT_INFO[5][1] = 1125;
+        run(0, 1, 101);
+        if (check < 11)
+            EXPECT_EQ(k->path_state, keltosource::PathRunning) << check;
+    }
+    EXPECT_EQ(k->path_state, keltosource::PathHold);
+    EXPECT_EQ(k->path_flags[4], 1);
+    EXPECT_TRUE(logHas("scaler timing keeps changing"));
+}
+
+TEST_F(Ite6805Driver, SteadyScalerTimingNeverRestartsThePath)
+{
+    chip(0).connect(P1080p60);
+    run(0, 12);
+    k->path_state = keltosource::PathRunning;
+    scaler->PI_PORT_INFO[5][0] = 2200;
+    scaler->PI_PORT_INFO[5][1] = 1125;
+    run(0, 30, 101);
+    EXPECT_EQ(k->path_state, keltosource::PathRunning);
+}
+
+TEST_F(Ite6805Driver, HotPlugRequestsOfTheInputManager)
+{
+    run(0, 1);
+    // without 5 V the line stays low whatever is asked
+    s->iTE6805_Set_HPD_Ctrl(0, 1, 0);
+    EXPECT_EQ(chip(0).hotPlug(), 0x00);
+    chip(0).connect(P1080p60);
+    run(0, 2);
+    EXPECT_EQ(chip(0).hotPlug(), 0xC0);
+    s->iTE6805_Set_HPD_Ctrl(0, 0, 0);
+    EXPECT_EQ(chip(0).hotPlug(), 0x40); // low with 5 V present
+    s->iTE6805_Set_HPD_Ctrl(0, 1, 0);
+    EXPECT_EQ(chip(0).hotPlug(), 0xC0);
+    EXPECT_EQ(chip(0).bank(), 0);
+}
+
+} // namespace

@@ -1,0 +1,145 @@
+#include "ite6805_fixture.h"
+
+#include <utility>
+#include <vector>
+
+// Equaliser training and CEC answers of the iTE6805 driver.
+namespace {
+
+using namespace ite6805_test;
+using Ite6805EqCec = Ite6805Fixture;
+using Frame = std::vector<uint8_t>;
+
+// The last n values written to an equaliser register of port 0.
+std::vector<uint8_t> lastWrites(const Ite6805Chip& chip, uint8_t reg, size_t n)
+{
+    std::vector<uint8_t> v;
+    for (const auto& w : chip.writesTo(3, reg))
+        if (w.bank == 3)
+            v.push_back(w.value);
+    if (v.size() > n)
+        v.erase(v.begin(), v.end() - long(n));
+    return v;
+}
+
+TEST_F(Ite6805EqCec, Hdmi2LinkWithGoodCountersNeedsNoTraining)
+{
+    chip(0).connect(P2160p60);
+    run(0, 12);
+    EXPECT_EQ(s->data[0].STATEEQ, STATEEQ_EQDone);
+    EXPECT_EQ(chip(0).trainingStarts(), 0);
+    EXPECT_EQ(s->data[0].STATEV, STATEV_VidStable);
+}
+
+TEST_F(Ite6805EqCec, Hdmi1LinkIsTrainedOnceAndMonitored)
+{
+    chip(0).connect(P1080p60);
+    run(0, 12);
+    EXPECT_EQ(s->data[0].STATEEQ, STATEEQ_EQDone);
+    EXPECT_EQ(chip(0).trainingStarts(), 1);
+    EXPECT_EQ(chip(0).reg(3, 0x20), 0x1B) << "below 1 GHz";
+    // a link that goes bad while monitored (and fails the parity test: status not 0xBF) is
+    // trained again at the next check, 33 passes on
+    for (int ch = 0; ch < 3; ++ch)
+        chip(0).setBitErrors(ch, 0xFF, 0x85);
+    chip(0).poke(0, 0x13, 0xBB);
+    run(0, 20);
+    EXPECT_EQ(chip(0).trainingStarts(), 1);
+    run(0, 20);
+    EXPECT_GE(chip(0).trainingStarts(), 2);
+}
+
+// Channel 0 stays bad through the four table values; 280 errors twice: the first of them wins.
+TEST_F(Ite6805EqCec, ManualSeriesKeepsTheValueWithFewestErrors)
+{
+    const std::pair<uint8_t, uint8_t> e300{0x2C, 0x81}, e280{0x18, 0x81}, e400{0x90, 0x81}, good{0x10, 0x80};
+    chip(0).connect(P1080p60);
+    chip(0).queueBitErrors(0, {e300, e300, e280, e280, e400, good});
+    run(0, 12);
+    // tries: table values 01 3F 07 0F with bit 7 set, then the chosen 0x3F with bit 7 flipped
+    EXPECT_EQ(lastWrites(chip(0), 0x27, 5), (std::vector<uint8_t>{0x81, 0xBF, 0x87, 0x8F, 0xBF}));
+    EXPECT_EQ(s->data[0].STATEEQ, STATEEQ_EQDone);
+    // channels 1 and 2 were good from the first check and keep their training values
+    EXPECT_TRUE(lastWrites(chip(0), 0x28, 5).size() < 5 || lastWrites(chip(0), 0x28, 1)[0] != 0x8F);
+}
+
+// Two inputs training at the same time: each runs its own series.
+TEST_F(Ite6805EqCec, BothDevicesRunTheirOwnManualSeries)
+{
+    const std::pair<uint8_t, uint8_t> e300{0x2C, 0x81}, e280{0x18, 0x81}, e400{0x90, 0x81}, good{0x10, 0x80};
+    for (int dev = 0; dev < 2; ++dev) {
+        chip(dev).connect(P1080p60);
+        chip(dev).queueBitErrors(0, {e300, e300, e280, e280, e400, good});
+    }
+    for (int pass = 0; pass < 12; ++pass) {
+        run(0, 1);
+        run(1, 1);
+    }
+    for (int dev = 0; dev < 2; ++dev) {
+        SCOPED_TRACE(dev);
+        std::vector<uint8_t> v;
+        for (const auto& w : chip(dev).writesTo(3, 0x27))
+            if (w.bank == 3)
+                v.push_back(w.value);
+        ASSERT_GE(v.size(), 5u);
+        EXPECT_EQ(std::vector<uint8_t>(v.end() - 5, v.end()), (std::vector<uint8_t>{0x81, 0xBF, 0x87, 0x8F, 0xBF}));
+        EXPECT_EQ(s->data[dev].STATEEQ, STATEEQ_EQDone);
+    }
+}
+
+struct CecCase {
+    const char* name;
+    Frame in;
+    std::vector<Frame> out;
+};
+
+TEST_F(Ite6805EqCec, CecQueriesAreAnsweredAsADisplayWould)
+{
+    const CecCase cases[] = {
+        {"power status", {0x40, 0x8F}, {{0x04, 0x90, 0x00}}},
+        {"OSD name", {0x40, 0x46}, {{0x04, 0x47, 0x68, 0x05}}},
+        {"CEC version", {0x40, 0x9F}, {{0x04, 0x9E, 0x06}}},
+        {"physical address", {0x40, 0x83}, {{0x0F, 0x84, 0x00, 0x00, 0x00}}},
+        {"active source, broadcast", {0x4F, 0x85}, {{0x0F, 0x82, 0x00, 0x00}}},
+        {"vendor id, directed", {0x40, 0x8C}, {{0x0F, 0x87, 0x00, 0x00, 0x00}}},
+        {"vendor id, broadcast", {0x4F, 0x8C}, {}},
+        {"abort", {0x40, 0xFF}, {{0x04, 0x00, 0xFF, 0x04}}},
+        {"deck control", {0x40, 0x42, 0x01}, {{0x04, 0x00, 0x42, 0x04}}},
+        {"deck control too short", {0x40, 0x42}, {}},
+        {"polling", {0x40}, {}},
+        {"from our own address", {0x00, 0x8F}, {}},
+        {"to someone else", {0x45, 0x8F}, {}},
+        {"standby, no answer", {0x4F, 0x36}, {}},
+        {"seventeen bytes", Frame{0x40, 0x64, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, {}},
+        {"twenty-five bytes", Frame(25, 0x40), {}},
+    };
+    run(0, 1);
+    for (const CecCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = chip(0).cecSent().size();
+        chip(0).sendCecFrame(c.in);
+        run(0, 1);
+        const auto sent = chip(0).cecSent();
+        EXPECT_EQ(std::vector<Frame>(sent.begin() + long(before), sent.end()), c.out);
+    }
+    // a polling frame waits in the queue until the next frame pushes it through; nothing answers it
+    chip(0).sendCecFrame({0x40, 0x9F});
+    run(0, 1);
+    EXPECT_EQ(chip(0).cecSent().back(), (Frame{0x04, 0x9E, 0x06}));
+}
+
+TEST_F(Ite6805EqCec, SeveralFramesInOnePassAreAllAnswered)
+{
+    run(1, 1);
+    chip(1).sendCecFrame({0x40, 0x8F});
+    chip(1).sendCecFrame({0x40, 0x9F});
+    chip(1).sendCecFrame({0x40, 0x46});
+    run(1, 1);
+    const auto sent = chip(1).cecSent();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0][1], 0x90);
+    EXPECT_EQ(sent[1][1], 0x9E);
+    EXPECT_EQ(sent[2][1], 0x47);
+}
+
+} // namespace
