@@ -334,3 +334,45 @@ TEST_F(Ite6805Driver, HotPlugRequestsOfTheInputManager)
 }
 
 } // namespace
+
+// The whole input manager's passes: the path states, the EDID check, then input 4 stepped on its
+// switch channel with the other inputs.
+namespace {
+
+using namespace ite6805_test;
+
+TEST_F(Ite6805Fixture, InputManagerLocksAFourKSourceOnInput4)
+{
+    g_check_source = 255;
+    k->initializeWithoutThread();
+    chip(0).connect(P2160p60);
+    chip(1).connect(P1080p60, true);
+    g_check_edid = "Never";
+    for (int i = 0; i < 2000 && k->path_state != keltosource::PathRunning; ++i) {
+        G_timeTicks += 5;
+        k->runOnce();
+    }
+    ASSERT_EQ(k->path_state, keltosource::PathRunning);
+    for (int i = 0; i < 20; ++i) {
+        G_timeTicks += 5;
+        k->runOnce();
+    }
+    EXPECT_EQ(blockOf(4), le(3840, 2160, 60));
+    EXPECT_EQ(blockOf(5), le(1920, 1080, 60)); // 4:2:0 at 74.25 MHz on the wire, published doubled
+    EXPECT_EQ(store->image[regimage::kChipPresence] & 0x60, 0x60);
+    int answered = 0; // the IT6602 driver also tries 0x90 on its channels; only ours answer there
+    for (const auto& m : i2cBoard().logOf(0x90 >> 1))
+        if (m.acknowledged) {
+            ++answered;
+            EXPECT_TRUE(m.receiverChannels == 0x20 || m.receiverChannels == 0x10) << int(m.receiverChannels);
+        }
+    EXPECT_GT(answered, 100);
+    chip(0).disconnect();
+    for (int i = 0; i < 3; ++i)
+        k->runOnce();
+    EXPECT_EQ(blockOf(4), std::vector<uint8_t>(6, 0));
+    EXPECT_EQ(record(4).nosignal, 1);
+    EXPECT_EQ(blockOf(5), le(1920, 1080, 60));
+}
+
+} // namespace
