@@ -164,8 +164,12 @@ TEST_F(CardJobs, MappingSwitchReachesEveryCard)
     fpgaChip().setCards(14, 1);
     searchCards();
     g_send_para[16] = 9;
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
     postJob(4);
+    // Well within one port's wait: the cards' answers (group 0xA0, serial 0x67) count as job answers.
     ASSERT_TRUE(runJob(1000));
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_TRUE(finished[0][1].toBool());
     const LedNetwork net = fpgaChip().network();
     for (int p : {0, 14})
         for (const auto& card : net.port(p).cards)

@@ -366,8 +366,11 @@ TEST_F(CardReplay, ScanFileReplaysEachOperationToThePortsCards)
     ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", scanFile({ramWrite(0x200, ram), reg, sleep, upgrade, save})));
     g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
     line_type[8] = 3;
+    g_send_para[30] = 2; // a card position left by an earlier query
+    g_send_para[31] = 0;
     QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
     QSignalSpy progress(CardJobReport::instance(), &CardJobReport::smartMappingProgress);
+    QSignalSpy result(CardJobReport::instance(), &CardJobReport::recoveryResult);
     postJob(2);
     ASSERT_TRUE(runJob(3000));
     ASSERT_EQ(finished.size(), 1);
@@ -384,6 +387,7 @@ TEST_F(CardReplay, ScanFileReplaysEachOperationToThePortsCards)
     ASSERT_EQ(log.size(), 4u); // two RAM packets, the register write, the save
     EXPECT_EQ(getU16(log[0].data()), 0x0FFF);
     EXPECT_EQ(log[3][9], 0x81);
+    EXPECT_TRUE(result.isEmpty()) << "a scan-file load reports no card to recover";
 }
 
 TEST_F(CardReplay, ScanFileToSilentCardsTriesThreeTimesAndFails)
