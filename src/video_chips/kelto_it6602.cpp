@@ -458,8 +458,11 @@ void kelto_it6602::portFiveVolt(int fd, int index, uint8_t port, uint8_t status)
     chgbank_it6602(fd, 0);
     fiveV_[index] = 0;
     const bool power = status & FiveVolt;
-    if (!power)
-        eqWritten_[index][port] = false; // the next source is measured afresh
+    if (!power) {
+        // the next source is measured afresh
+        eqWritten_[index][port] = false;
+        memset(amplitude_[index][port], 0, sizeof amplitude_[index][port]);
+    }
     if (port == d.selectedPort) {
         if (power) {
             IT6602HPDCtrl(fd, index, port, true);

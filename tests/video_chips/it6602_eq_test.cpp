@@ -183,6 +183,19 @@ TEST_F(It6602Eq, MeasuredAmplitudesReplaceAValueThatDidNotTake)
     run(0, 40);
     EXPECT_TRUE(values(0, 0, 0x22).empty());
     EXPECT_TRUE(values(0, 0, 0x27).empty());
+
+    // a source pulled and another plugged: the old readings are not the new source's
+    chip(0).disconnect();
+    run(0, 2);
+    chip(0).connect(P1080p60);
+    run(0, 4);
+    chip(0).raiseEq(0x20); // a failure without a new amplitude reading restarts the search
+    run(0, 80);
+    chip(0).poke(0, 0x27, 0x1F);
+    chip(0).clearLog();
+    run(0, 1);
+    EXPECT_TRUE(values(0, 0, 0x27).empty());
+    EXPECT_TRUE(values(0, 0, 0x28).empty());
 }
 
 TEST_F(It6602Eq, ClockOnEventStartsTheSearchThreePassesLaterOnlyWithAStableClock)
