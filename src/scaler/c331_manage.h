@@ -12,6 +12,7 @@
 #include "base/posix_lock.h"
 #include "scaler/c331_window_types.h"
 #include "scaler/c331_input_state.h"
+#include "scaler/c331_panel_types.h"
 
 class c331_drv;
 class VyrRamPara;
@@ -97,10 +98,23 @@ public:
     int c331_SetPattern(int pattern); // 0, or -1 when more than one window is on
     int wincnt = 0;                   // windows shown, as the dispatch last took them
     void vyrApi_forceColorDisable(int fd);
+    void vyrApi_SetOutBkg(int colour);
     // panel and output channels
-    int vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice);
+    int vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice); // 0, or 1 refused
+    bool vyrApi_PnlInitOch3();            // false: the timing does not fit the chip's registers
+    int vyrApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank);
+    void vyrApi_c331InitRegPanel();
+    void vyrApi_WriteRam(int what);       // 1376: publish the layout for the FPGA
+    void vyrApi_MultiWinInit();
+    void vyrApi_MultiWinGet(ST_MWIN* out);
+    void vyrApi_PreviewCh() {}
     void vyrApi_MultiWinChAlloc(char init);
+    void vyrApi_MultiWinChOverlay();
     void vyrApi_MultiWinChInit();
+    int vyrApi_OchGetWinOffset1(const ST_WIN_INFO* info, int side);
+    ST_PANEL pnl{};
+    C331OutputChannels och_tab{};
+    int PS_HFP = 0, PS_VFP = 0;
     // windows, layers, fades, crops
     void vyrApi_initEnvC331();
     void set_output(int fd);

@@ -4,8 +4,10 @@
 #include "scaler/c331_drv.h"
 #include "base/global.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace {
 constexpr int kOutputChannels = 8;
@@ -90,28 +92,65 @@ void c331_manage::c331_SetColorTemp(int packed)
     set_rtct(c331_fd, 1);
 }
 
+namespace {
+
+// Peaking filter coefficients k1-k5 by scale ratio (above 2.5, 2.0, 1.25, else).
+const uint32_t kHorizontalPeaking[4][5] = {
+    {36, 43, 58, 4, 5}, {30, 42, 0, 7, 0}, {28, 46, 5, 3, 60}, {44, 49, 56, 63, 2}};
+const uint32_t kVerticalPeaking[4][5] = {
+    {42, 48, 59, 0, 0}, {34, 47, 0, 0, 0}, {28, 45, 5, 0, 0}, {44, 50, 56, 0, 0}};
+
+int ratioClass(double r) { return r > 2.5 ? 0 : r > 2.0 ? 1 : r > 1.25 ? 2 : 3; }
+
+double ratio(int out, double in) { return in > 0 ? out / in : 0.0; }
+
+}
+
 void c331_manage::c331_SetSharpness(int v)
 {
     call_log.record("c331_SetSharpness", {v});
     const int s = v <= 9 ? 0 : v - 10;
+    // One byte on the chip: a level above 19 saturates instead of wrapping round to soft.
+    const uint32_t gain = s > 0 ? uint32_t(std::min<int64_t>(int64_t(s) * 128 / 10, 255)) : 0;
     if (traceOn())
         printf("[c331_SetSharpness] :%04x\r\n", s);
-    // The per-window peaking filters follow the window tables.
-    set_rtct(c331_fd, 2);
-    drv->write_c331_mask(c331_fd, 0x0C2101, 1, 1, 0);
-    set_rtct(c331_fd, 1);
-}
+    const int fd = c331_fd;
+    set_rtct(fd, 2);
+    drv->write_c331_mask(fd, 0x0C2101, 1, 1, 0);
+    const int windows = std::clamp(wincnt, 0, 6);
+    for (int i = 0; i < windows; ++i) {
+        const ST_WIN_INFO& info = gWininfo[i];
+        const int port = vyrApi_inputCvtC331(info.input);
+        if (port > 5 || PI_STATE[port] == 0)
+            continue;
+        // The window's own channels only; an empty slot (255) is no channel.
+        std::vector<uint32_t> channels;
+        for (int m = 0; m < std::min(8, info.ochHCnt * info.ochVCnt); ++m)
+            if (info.ochPosLst[m] < kOutputChannels)
+                channels.push_back(16u * info.ochPosLst[m]);
 
-int c331_manage::c331_SetPattern(int pattern)
-{
-    call_log.record("c331_SetPattern", {pattern});
-    if (wincnt > 1) {
-        if (traceOn())
-            printf("\t wincnt:%d OOR, return fail\r\n", wincnt);
-        return -1;
+        const uint32_t on = s > 0 ? 6 : 0;
+        for (uint32_t off : channels)
+            drv->write_C331(fd, 0x0B0801, on, off);
+        const uint32_t* h = kHorizontalPeaking[ratioClass(ratio(OWIN[i].hw, PI_ACT[port][1]))];
+        for (uint32_t off : channels) {
+            for (uint32_t k = 0; k < 5; ++k)
+                drv->write_C331(fd, (0x0C + k) << 8 | 0x0B0001, s > 0 ? h[k] : 0, off);
+            drv->write_C331(fd, 0x0B0901, gain, off);
+            drv->write_C331(fd, 0x0B1101, on, off);
+        }
+        const double inHeight = double(PI_ACT[port][3]) * (1 + (PI_SCAN_MODE[port] != 0 ? 1 : 0));
+        const uint32_t* vc = kVerticalPeaking[ratioClass(ratio(OWIN[i].vw, inHeight))];
+        for (uint32_t off : channels) {
+            drv->write_C331(fd, 0x0B5E01, 1, off);
+            for (uint32_t k = 0; k < 5; ++k)
+                drv->write_C331(fd, (0x15 + k) << 8 | 0x0B0001, s > 0 ? vc[k] : 0, off);
+            drv->write_C331(fd, 0x0B1201, gain, off);
+        }
+        if (s == 0)
+            break; // level 0: the filters are off after the first window
     }
-    pattern_flag = pattern > 0 ? 1 : 0;
-    return 0;
+    set_rtct(fd, 1);
 }
 
 void c331_manage::vyrApi_forceColorDisable(int fd)
@@ -120,8 +159,42 @@ void c331_manage::vyrApi_forceColorDisable(int fd)
     g_force_bkcolor = 2;
     if (traceOn())
         printf("[vyrApi_forceColorDisable]");
-    for (int n = 0; n < kOutputChannels; ++n) {
+    for (int n = 0; n < kOutputChannels; ++n)
         drv->write_C331(fd, 0x084903, 0, 16 * n);
-        drv->write_C331(fd, 0x084801, 0, 16 * n);
+    const int windows = std::clamp(wincnt, 0, 6);
+    for (int i = 0; i < windows; ++i) {
+        const ST_WIN_INFO& info = gWininfo[i];
+        const int port = vyrApi_inputCvtC331(info.input);
+        const uint32_t enable = port > 5 || PI_STATE[port] == 0 ? 1 : 0; // no signal: background
+        const int count = std::min(8, info.ochHCnt * info.ochVCnt);
+        if (traceOn())
+            printf("\t win_%d, oimgct:%d,och:\t", i, count);
+        for (int m = 0; m < count; ++m) {
+            const uint8_t o = info.ochPosLst[m];
+            if (o >= kOutputChannels)
+                continue;
+            if (traceOn())
+                printf("%d ", o);
+            drv->write_C331(fd, 0x084801, enable, 16u * o);
+        }
+        if (traceOn())
+            printf("\n");
+    }
+}
+
+void c331_manage::vyrApi_SetOutBkg(int colour)
+{
+    if (traceOn())
+        printf("[vyrApi_SetOutBkg] color:%08X\r\n", uint32_t(colour));
+    const int fd = c331_fd;
+    for (int k = 0; k < kOutputChannels; ++k) {
+        const uint32_t off = 16u * k;
+        const bool used = och_tab.owner[k] != C331OutputChannels::kNone;
+        const uint32_t c = used && g_force_bkcolor.load() == 1 ? 0x00FF00 : 0;
+        if (traceOn())
+            printf(used ? "\t Used CH:%d color ==> %8X\n" : "\t unUsed CH:%d color ==> %8X\n", k, c);
+        drv->write_C331(fd, 0x084903, c, off);
+        drv->write_C331(fd, 0x084801, 1, off);
+        drv->write_C331(fd, 0x0E0D02, och_tab.overlay[k] == 1 ? 0x55 : 0, off);
     }
 }

@@ -497,7 +497,7 @@ TEST_F(FpgaWorker, ForcedColourLiftedAndLedSizeChangeBringsTheFpgaUpAgain)
     }, 1500));
     both(2);
     EXPECT_EQ(g_force_bkcolor, 2);
-    EXPECT_EQ(c331Chip().value(0x084801, 0), 0u) << "forced colour off";
+    EXPECT_EQ(c331Chip().value(0x084903, 0), 0u) << "forced colour off"; // the enable now follows the signal
 
     // A writer of the LED size: block and handshake, then the hand-over.
     {

@@ -103,3 +103,125 @@ TEST_F(PictureControl, WritesItsValuesOnEveryChannelInsideTheRoutingUpdate)
         EXPECT_EQ(c331Chip().value(0x002901) & 1, 0u) << row.what << ": routing update closed again";
     }
 }
+
+namespace {
+
+// Two windows as the channel allocation leaves them: window 0 on channels 0 and 1, window 1 on
+// channel 2 only (its other list entries empty), both showing HDMI 1 (chip port 1).
+class WindowControls : public ScalerFixture {
+protected:
+    void SetUp() override
+    {
+        ScalerFixture::SetUp();
+        bringUp();
+        scaler->wincnt = 2;
+        setWindow(0, {0, 1}, 2);
+        setWindow(1, {2}, 2);
+        scaler->PI_STATE[kPort] = 4;
+        scaler->PI_ACT[kPort][1] = 1000;
+        scaler->PI_ACT[kPort][3] = 500;
+        scaler->PI_SCAN_MODE[kPort] = 1; // interlaced: 1000 lines a frame
+        scaler->OWIN[0] = {0, 3000, 0, 2100};
+        scaler->OWIN[1] = {0, 1000, 0, 1000};
+        for (uint32_t n = 0; n < 8; ++n)
+            for (uint32_t a = 0x08; a <= 0x19; ++a)
+                c331Chip().preset(0x0B0001 | a << 8, 0x77, 16 * n);
+        c331Chip().clearLog();
+    }
+
+    void setWindow(int w, std::initializer_list<uint8_t> channels, uint8_t source)
+    {
+        ST_WIN_INFO& info = scaler->gWininfo[w];
+        std::fill(std::begin(info.ochPosLst), std::end(info.ochPosLst), 255);
+        int m = 0;
+        for (uint8_t c : channels)
+            info.ochPosLst[m++] = c;
+        info.ochHCnt = uint8_t(channels.size());
+        info.ochVCnt = 1;
+        info.input = source;
+    }
+
+    std::vector<uint32_t> peaking(uint32_t channel)
+    {
+        std::vector<uint32_t> v;
+        for (uint32_t a : {0x08u, 0x0Cu, 0x0Du, 0x0Eu, 0x0Fu, 0x10u, 0x09u, 0x11u, 0x5Eu, 0x15u, 0x16u, 0x17u, 0x18u,
+                           0x19u, 0x12u})
+            v.push_back(c331Chip().value(0x0B0001 | a << 8, 16 * channel));
+        return v;
+    }
+
+    static constexpr int kPort = 1;
+};
+
+}
+
+TEST_F(WindowControls, SharpnessFollowsEachWindowsScaleOnItsOwnChannels)
+{
+    // horizontal 3000 / 1000 and vertical 2100 / (500 x 2) for window 0; 1:1 for window 1
+    scaler->c331_SetSharpness(20); // level 10: gain 128
+    const std::vector<uint32_t> window0 = {6, 36, 43, 58, 4, 5, 128, 6, 1, 34, 47, 0, 0, 0, 128};
+    const std::vector<uint32_t> window1 = {6, 44, 49, 56, 63, 2, 128, 6, 1, 44, 50, 56, 0, 0, 128};
+    EXPECT_EQ(peaking(0), window0);
+    EXPECT_EQ(peaking(1), window0);
+    EXPECT_EQ(peaking(2), window1);
+    for (uint32_t n = 3; n < 8; ++n)
+        EXPECT_EQ(c331Chip().value(0x0B0901, 16 * n), 0x77u) << "channel " << n << " belongs to no window";
+    // window 1's empty list entries are no channel: nothing beyond the eight output channels
+    for (const Transfer& t : c331Chip().log())
+        EXPECT_FALSE(t.kind == Transfer::Write && t.bank >= 0x80) << std::hex << int(t.bank) << ":" << int(t.addr);
+}
+
+TEST_F(WindowControls, SharpnessGainRisesWithTheLevelAndSaturates)
+{
+    const std::pair<int, uint32_t> rows[] = {{13, 38}, {20, 128}, {29, 243}, {30, 255}, {40, 255}, {100, 255}, {1000, 255}};
+    for (const auto& r : rows) {
+        scaler->c331_SetSharpness(r.first);
+        EXPECT_EQ(c331Chip().value(0x0B0901), r.second) << "page value " << r.first;
+        EXPECT_EQ(c331Chip().value(0x0B1201, 16 * 2), r.second) << "page value " << r.first;
+    }
+    uint32_t last = 0;
+    for (int v = 0; v <= 100; ++v) {
+        scaler->c331_SetSharpness(v);
+        const uint32_t gain = c331Chip().value(0x0B0901);
+        EXPECT_GE(gain, last) << "page value " << v;
+        last = gain;
+    }
+}
+
+TEST_F(WindowControls, SharpnessOffClearsTheFirstWindowAndStops)
+{
+    scaler->c331_SetSharpness(9);
+    EXPECT_EQ(peaking(0), std::vector<uint32_t>({0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(c331Chip().value(0x0B0801, 16 * 2), 0x77u) << "no further window is processed";
+    EXPECT_EQ(c331Chip().value(0x0C2101) & 1, 1u);
+}
+
+TEST_F(WindowControls, SharpnessSkipsWindowsWithoutSignalOrPort)
+{
+    scaler->gWininfo[0].input = 9; // no such source
+    scaler->PI_STATE[kPort] = 0;
+    scaler->c331_SetSharpness(50);
+    for (uint32_t n = 0; n < 8; ++n)
+        EXPECT_EQ(c331Chip().value(0x0B0901, 16 * n), 0x77u) << n;
+    scaler->PI_STATE[kPort] = 4;
+    scaler->c331_SetSharpness(50);
+    EXPECT_EQ(c331Chip().value(0x0B0901, 16 * 0), 0x77u) << "window 0 has no port";
+    EXPECT_EQ(c331Chip().value(0x0B0901, 16 * 2), 255u);
+}
+
+TEST_F(WindowControls, ForcedColourGivesWayToEachWindowsSignalState)
+{
+    setWindow(1, {2}, 3); // HDMI 2 on chip port 0, without signal
+    scaler->PI_STATE[0] = 0;
+    g_force_bkcolor = 0;
+    for (uint32_t n = 0; n < 8; ++n) {
+        c331Chip().preset(0x084903, 0x00FF00, 16 * n);
+        c331Chip().preset(0x084801, 0x77, 16 * n);
+    }
+    scaler->vyrApi_forceColorDisable(scaler->c331_fd);
+    EXPECT_EQ(g_force_bkcolor.load(), 2);
+    for (uint32_t n = 0; n < 8; ++n) {
+        EXPECT_EQ(c331Chip().value(0x084903, 16 * n), 0u) << n;
+        EXPECT_EQ(c331Chip().value(0x084801, 16 * n), n < 2 ? 0u : n == 2 ? 1u : 0x77u) << n;
+    }
+}

@@ -494,6 +494,28 @@ C331Chip::BusSetup C331Chip::busSetup() const
     return s_->bus;
 }
 
+C331Chip::OutputTiming C331Chip::outputTiming(int channel)
+{
+    const uint32_t off = 16u * uint32_t(channel & 7);
+    OutputTiming t{};
+    t.htotal = value(0x080A02, off) + 2;
+    t.vtotal = value(0x080C02, off) + 2;
+    t.hsync = (value(0x034401) + 1) * 2;
+    t.vsync = value(0x034501) + 1;
+    // The output area of interest spans the channel's active area; the active-area registers
+    // 0x40-0x47 are the display window's and change with the windows.
+    const uint32_t hst = value(0x082802, off), vst = value(0x082C02, off);
+    t.hactive = value(0x082A02, off) - hst;
+    t.vactive = value(0x082E02, off) - vst;
+    t.hbackSigned = int64_t(hst) - t.hsync;
+    t.vbackSigned = int64_t(vst) - t.vsync;
+    t.hback = uint32_t(t.hbackSigned);
+    t.vback = uint32_t(t.vbackSigned);
+    t.hfront = uint32_t(int64_t(t.htotal) - t.hactive - t.hsync - t.hbackSigned);
+    t.vfront = uint32_t(int64_t(t.vtotal) - t.vactive - t.vsync - t.vbackSigned);
+    return t;
+}
+
 C331Chip& c331Chip()
 {
     static C331Chip chip;

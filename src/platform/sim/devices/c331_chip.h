@@ -113,6 +113,14 @@ public:
     };
     void setBusSetup(const BusSetup& setup); // what the bus was configured with (mode 3, 8 bits expected)
     BusSetup busSetup() const;
+    // Output channel n's timing as its registers hold it: totals and output area of bank 0x08 + 16n,
+    // sync widths of bank 3.
+    struct OutputTiming {
+        uint32_t htotal, hsync, hback, hactive, hfront;
+        uint32_t vtotal, vsync, vback, vactive, vfront;
+        int64_t hbackSigned, vbackSigned; // start of the active area minus the sync width
+    };
+    OutputTiming outputTiming(int channel);
 
 private:
     struct State;

@@ -1,0 +1,230 @@
+// Panel timing and splice: LED sizes handed over like the pages and the protocol do, checked on
+// the chip's output registers and on the layout published for the FPGA, against totals worked out
+// by hand from the timing rules (line budget 9,900,000 pixels, totals searched from 660 in steps of
+// 4, each with the fewest lines reaching the budget).
+#include "scaler_fixture.h"
+
+using namespace scaler_test;
+using platform::Sim::C331Chip;
+
+namespace {
+
+constexpr uint32_t kIniDefault = 0xA00000;
+
+struct Led {
+    uint16_t w, h, out1w, out1h, splice;
+};
+
+struct Timing {
+    uint32_t htt, vtt, hsw, hfp, hbp, vsw, vfp, vbp, width, height;
+};
+
+struct Published {
+    uint16_t xoffs, yoffs;
+    uint8_t across, down;
+    uint16_t width, height;
+};
+
+struct Row {
+    const char* what;
+    uint32_t maxPixels; // the INI limit the row runs with
+    Led led;
+    Timing t;
+    uint32_t routing;
+    Published pub;
+};
+
+// clang-format off
+const Row kRows[] = {
+    {"none 1920x1080", kIniDefault, {1920, 1080, 1920, 1080, 0},
+     {1940, 5104, 12, 4, 4, 3, 4, 4017, 1920, 1080}, 0x03020100, {0, 0, 1, 1, 1920, 1080}},
+    {"none 7680x1440, two channel pairs", 7680 * 1440, {7680, 1440, 7680, 1440, 0},
+     {3916, 2529, 12, 32, 32, 12, 32, 1045, 3840, 1440}, 0x03020100, {0, 0, 2, 1, 3840, 1440}},
+    {"none 4096x2560, the INI pixel limit", kIniDefault, {4096, 2560, 4096, 2560, 0},
+     {2124, 4662, 12, 32, 32, 12, 32, 2058, 2048, 2560}, 0x03020100, {0, 0, 2, 1, 2048, 2560}},
+    // mode H: the channel is as tall as the LED
+    {"H 3840x2160 split 1920", kIniDefault, {3840, 2160, 1920, 2160, 3},
+     {1940, 5104, 12, 4, 4, 3, 4, 2937, 1920, 2160}, 0x00010000, {0, 0, 2, 1, 1920, 2160}},
+    {"H 3000x1000 split 1000: the split on the grid's middle", kIniDefault, {3000, 1000, 1000, 1000, 3},
+     {2020, 4901, 12, 4, 4, 3, 4, 3894, 2000, 1000}, 0x00010000, {1000, 0, 2, 1, 2000, 1000}},
+    {"V 1920x2160 split 1080", kIniDefault, {1920, 2160, 1920, 1080, 2},
+     {3860, 2565, 12, 4, 4, 3, 4, 1478, 3840, 1080}, 0x00010000, {0, 0, 1, 2, 3840, 1080}},
+    {"HV 1920x1080 split 300: y offset", kIniDefault, {1920, 1080, 1920, 300, 1},
+     {3860, 2565, 12, 4, 4, 3, 4, 1778, 3840, 780}, 0x00010000, {0, 480, 1, 2, 3840, 780}},
+    {"HV 2500x4000 split 2000, two pairs", kIniDefault, {2500, 4000, 2500, 2000, 1},
+     {2576, 3844, 12, 32, 32, 12, 32, 1800, 2500, 2000}, 0x00010000, {0, 0, 2, 2, 2500, 2000}},
+    {"V 2500x4000 split 2000, two pairs", kIniDefault, {2500, 4000, 2500, 2000, 2},
+     {2576, 3844, 12, 32, 32, 12, 32, 1800, 2500, 2000}, 0x03020100, {0, 0, 2, 2, 2500, 2000}},
+    {"CP12 1920x1080", kIniDefault, {1920, 1080, 1920, 1080, 4},
+     {1940, 5104, 12, 4, 4, 3, 4, 4017, 1920, 1080}, 0x00000000, {0, 0, 1, 1, 1920, 1080}},
+    {"CP21 1920x1080: empty canvas, first pair of the list", kIniDefault, {1920, 1080, 1920, 1080, 5},
+     {660, 15000, 12, 4, 4, 3, 4, 13913, 640, 1080}, 0x00010000, {0, 0, 1, 2, 640, 1080}},
+    {"splice 7 acts as HV", kIniDefault, {1920, 1080, 1920, 540, 7},
+     {3860, 2565, 12, 4, 4, 3, 4, 2018, 3840, 540}, 0x00010000, {0, 0, 1, 2, 3840, 540}},
+    // x offset 6400 x 4 / 2 - 12801 = -1 would wrap to 65535 for the FPGA
+    {"H 12801x800 split 12801: offset kept at 0", kIniDefault, {12801, 800, 12801, 800, 3},
+     {6476, 1529, 12, 32, 32, 12, 32, 685, 6400, 800}, 0x03020100, {0, 0, 4, 1, 6400, 800}},
+    // the search gives 1076 x 9201, fewer lines than the 9999-line channel: the total grows so the
+    // back porch stays one line instead of going negative
+    {"HV 1000x10000 split 1: porch kept at one line", kIniDefault, {1000, 10000, 1000, 1, 1},
+     {1076, 10044, 12, 32, 32, 12, 32, 1, 1000, 9999}, 0x00010000, {0, 9998, 2, 2, 1000, 9999}},
+};
+// clang-format on
+
+class Panel : public ScalerFixture {
+protected:
+    void SetUp() override
+    {
+        ScalerFixture::SetUp();
+        // brought up with a size no row uses, so every row is a change
+        for (uint8_t* b : {store->block, store->shadow}) {
+            for (auto f : {blk::kLedWidth, blk::kOutput1Width})
+                blk::put16(b, f, 640);
+            for (auto f : {blk::kLedHeight, blk::kOutput1Height})
+                blk::put16(b, f, 480);
+            blk::put16(b, blk::kSpliceMode, 0);
+        }
+        bringUp();
+    }
+
+    void handOverLed(const Led& led)
+    {
+        handOver([&](VyrRamPara& s) {
+            blk::put16(s.block, blk::kLedWidth, led.w);
+            blk::put16(s.block, blk::kLedHeight, led.h);
+            blk::put16(s.block, blk::kOutput1Width, led.out1w);
+            blk::put16(s.block, blk::kOutput1Height, led.out1h);
+            blk::put16(s.block, blk::kSpliceMode, led.splice);
+        });
+        scaler->runOnce();
+    }
+
+    Published published()
+    {
+        PosixLock lock(scaler->c331_mutex);
+        const uint8_t* b = store->block;
+        EXPECT_EQ(b[blk::kChannelsH + 1], 0);
+        EXPECT_EQ(b[blk::kChannelsV + 1], 0);
+        EXPECT_EQ(blk::get16(b, blk::kChannelBandwidth), 0);
+        return {blk::get16(b, blk::kCanvasX), blk::get16(b, blk::kCanvasY), b[blk::kChannelsH], b[blk::kChannelsV],
+                blk::get16(b, blk::kChannelWidth), blk::get16(b, blk::kChannelHeight)};
+    }
+};
+
+}
+
+TEST_F(Panel, HandedOverSizesProgramTheHandWorkedTimingOnEveryChannel)
+{
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.what);
+        g_vyr_max_pixel = row.maxPixels;
+        c331Chip().clearLog();
+        handOverLed(row.led);
+        for (int n = 0; n < 8; ++n) {
+            const C331Chip::OutputTiming t = c331Chip().outputTiming(n);
+            EXPECT_EQ(t.htotal, row.t.htt) << "channel " << n;
+            EXPECT_EQ(t.vtotal, row.t.vtt) << "channel " << n;
+            EXPECT_EQ(t.hsync, row.t.hsw);
+            EXPECT_EQ(t.vsync, row.t.vsw);
+            EXPECT_EQ(t.hfront, row.t.hfp);
+            EXPECT_EQ(t.vfront, row.t.vfp);
+            EXPECT_EQ(t.hbackSigned, int64_t(row.t.hbp));
+            EXPECT_EQ(t.vbackSigned, int64_t(row.t.vbp));
+            EXPECT_EQ(t.hactive, row.t.width);
+            EXPECT_EQ(t.vactive, row.t.height);
+            const uint32_t off = 16 * n;
+            // the second output area copy, and the active area as the panel set it (the display
+            // windows rewrite it afterwards)
+            const uint32_t hst = row.t.hsw + row.t.hbp, vst = row.t.vsw + row.t.vbp;
+            EXPECT_EQ(c331Chip().value(0x081D02, off), 0x40u);
+            const std::pair<uint32_t, uint32_t> active[] = {
+                {0x083002, hst}, {0x083202, hst + row.t.width}, {0x083402, vst}, {0x083602, vst + row.t.height},
+                {0x084002, hst}, {0x084202, row.t.width},       {0x084402, vst}, {0x084602, row.t.height + 1}};
+            for (const auto& a : active) {
+                const auto writes = c331Chip().writesTo(a.first, off);
+                ASSERT_GE(writes.size(), 2u) << std::hex << a.first;
+                EXPECT_EQ(writes[0].value | writes[1].value << 8, a.second) << std::hex << a.first << " channel " << n;
+            }
+        }
+        EXPECT_EQ(c331Chip().value(0x034C01), row.t.hsw / 2 - 1);
+        EXPECT_EQ(c331Chip().value(0x034D01), row.t.vsw - 1);
+        EXPECT_EQ(c331Chip().value(0x035504), row.routing);
+        EXPECT_EQ(c331Chip().writesTo(0x035504).size(), 4u) << "routing written once";
+        const Published p = published();
+        EXPECT_EQ(p.xoffs, row.pub.xoffs);
+        EXPECT_EQ(p.yoffs, row.pub.yoffs);
+        EXPECT_EQ(p.across, row.pub.across);
+        EXPECT_EQ(p.down, row.pub.down);
+        EXPECT_EQ(p.width, row.pub.width);
+        EXPECT_EQ(p.height, row.pub.height);
+    }
+}
+
+TEST_F(Panel, OutputRoutingAndLaneSetUpFollowTheTiming)
+{
+    handOverLed({1920, 1080, 1920, 1080, 0});
+    EXPECT_EQ(c331Chip().value(0x035E04), 0x76543210u);
+    EXPECT_EQ(c331Chip().value(0x036204), 0x76543210u);
+    for (uint32_t d : {0x032C02u, 0x032E01u, 0x032F02u, 0x033602u, 0x033801u, 0x033902u})
+        EXPECT_EQ(c331Chip().value(d), 0u) << std::hex << d;
+    EXPECT_EQ(c331Chip().value(0x020801), 9u);
+    EXPECT_EQ(c331Chip().value(0x027801), 9u);
+    const std::pair<uint32_t, uint32_t> lanes[] = {{0x004701, 0x21}, {0x004C01, 0x21}, {0x004B01, 11},
+                                                   {0x005001, 11},   {0x004801, 137},  {0x004D01, 137}};
+    for (const auto& l : lanes)
+        EXPECT_EQ(c331Chip().value(l.first), l.second) << std::hex << l.first;
+    // the data order words are written after the timing, the lane set-up last
+    const auto order = c331Chip().writesTo(0x035E04);
+    const auto lane = c331Chip().writesTo(0x004D01);
+    const auto total = c331Chip().writesTo(0x080A02, 16 * 7);
+    ASSERT_FALSE(order.empty());
+    ASSERT_FALSE(lane.empty());
+    ASSERT_FALSE(total.empty());
+    EXPECT_LT(total.back().seq, order.back().seq);
+    EXPECT_LT(order.back().seq, lane.back().seq);
+}
+
+TEST_F(Panel, UncheckedSizesAreRefusedBeforeAnyArithmetic)
+{
+    struct Bad {
+        const char* what;
+        Led led;
+    };
+    const Bad bad[] = {
+        {"no width", {0, 1080, 1920, 1080, 0}},
+        {"no height", {1920, 0, 1920, 1080, 0}},
+        {"one pixel above the INI limit", {4097, 2560, 4097, 2560, 0}},
+        {"H split 0", {1920, 1080, 0, 1080, 3}},
+        {"H split beyond the width", {1920, 1080, 1921, 1080, 3}},
+        {"V split 0", {1920, 1080, 1920, 0, 2}},
+        {"HV split beyond the height", {1920, 1080, 1920, 1081, 1}},
+        {"160x65535: within the limit, but no 16-bit total holds it", {160, 65535, 160, 65535, 0}},
+    };
+    g_vyr_max_pixel = kIniDefault;
+    handOverLed({1920, 1080, 1920, 1080, 0});
+    for (const Bad& b : bad) {
+        SCOPED_TRACE(b.what);
+        const C331Chip::Snapshot before = c331Chip().snapshot();
+        uint8_t block[kBlockSize];
+        {
+            PosixLock lock(scaler->c331_mutex);
+            memcpy(block, store->block, sizeof block);
+        }
+        EXPECT_EQ(scaler->vyrApi_PnlInit2(b.led.w, b.led.h, b.led.out1w, b.led.out1h, b.led.splice), 1);
+        EXPECT_EQ(c331Chip().diff(before), std::vector<std::string>{}) << "nothing reached the chip";
+        PosixLock lock(scaler->c331_mutex);
+        EXPECT_EQ(memcmp(block + blk::kCanvasX, store->block + blk::kCanvasX, blk::kLayoutEnd - blk::kCanvasX), 0)
+            << "published layout kept";
+    }
+    // the panel set up before stays usable: the next valid size is taken
+    handOverLed({3840, 2160, 1920, 2160, 3});
+    EXPECT_EQ(c331Chip().outputTiming(0).vactive, 2160u);
+}
+
+TEST_F(Panel, TheIniPixelLimitBoundsTheLedSize)
+{
+    g_vyr_max_pixel = 1920 * 1080;
+    EXPECT_EQ(scaler->vyrApi_PnlInit2(1920, 1080, 1920, 1080, 0), 0);
+    EXPECT_EQ(scaler->vyrApi_PnlInit2(1920, 1081, 1920, 1081, 0), 1);
+    EXPECT_EQ(c331Chip().outputTiming(3).vactive, 1080u);
+}
