@@ -10,6 +10,7 @@
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "scaler/c331_manage.h"
+#include "video_chips/drv_i2c.h"
 #include "video_chips/keltosource.h"
 
 #include <QMutexLocker>
@@ -54,10 +55,17 @@ void ite6805_sys::ite6805_sys_reset_init()
     }
 }
 
+// The input manager serves hot-plug requests outside its per-input steps, with whatever channel
+// of switch 0xEE the last step left selected: select the device's own channel first, or the
+// request would reach the other receiver.
 void ite6805_sys::iTE6805_Set_HPD_Ctrl(int port, int level, int dev)
 {
-    if (valid(dev) && (port == 0 || port == 1))
-        drv->iTE6805_Set_HPD_Ctrl(uint8_t(port), level ? 1 : 0, dev);
+    if (!valid(dev) || (port != 0 && port != 1))
+        return;
+    if (keltosource* k = keltosource::p_kelto_source)
+        if (k->i2c)
+            k->i2c->i2c_write(fd, 0xEE, dev == 0 ? 0x20 : 0x10, nullptr, 0);
+    drv->iTE6805_Set_HPD_Ctrl(uint8_t(port), level ? 1 : 0, dev);
 }
 
 // ---- top level ---------------------------------------------------------------------------------

@@ -331,6 +331,16 @@ TEST_F(Ite6805Driver, HotPlugRequestsOfTheInputManager)
     s->iTE6805_Set_HPD_Ctrl(0, 1, 0);
     EXPECT_EQ(chip(0).hotPlug(), 0xC0);
     EXPECT_EQ(chip(0).bank(), 0);
+    // a request for one device while the other's channel is selected reaches the right chip
+    chip(1).connect(P1080p60);
+    run(1, 2);
+    ASSERT_EQ(chip(1).hotPlug(), 0xC0);
+    s->iTE6805_Set_HPD_Ctrl(0, 0, 0);
+    EXPECT_EQ(chip(0).hotPlug(), 0x40);
+    EXPECT_EQ(chip(1).hotPlug(), 0xC0);
+    s->iTE6805_Set_HPD_Ctrl(0, 0, 1);
+    EXPECT_EQ(chip(1).hotPlug(), 0x40);
+    EXPECT_EQ(chip(0).hotPlug(), 0x40);
 }
 
 } // namespace
