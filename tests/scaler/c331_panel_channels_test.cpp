@@ -124,3 +124,13 @@ TEST_F(PanelChannels, NoWindowDisablesEveryChannel)
     place(1920, 1080, {});
     EXPECT_EQ(enabled(), "00000000");
 }
+
+TEST_F(PanelChannels, WithoutIdleChannelsAWindowKeepsTheSharedOnes)
+{
+    // Six windows over the first two of four channels: three are lent channels 2-7, the last two
+    // find none idle and stay on channels 0 and 1.
+    const ST_RECT twoChannels = {0, 0, 4096, 2560};
+    place(4096, 2560, {twoChannels, twoChannels, twoChannels, twoChannels, twoChannels, twoChannels});
+    EXPECT_EQ(enabled(), "11111111");
+    EXPECT_EQ(lent(), "..LLLLLL");
+}
