@@ -228,3 +228,23 @@ TEST_F(Panel, TheIniPixelLimitBoundsTheLedSize)
     EXPECT_EQ(scaler->vyrApi_PnlInit2(1920, 1081, 1920, 1081, 0), 1);
     EXPECT_EQ(c331Chip().outputTiming(3).vactive, 1080u);
 }
+
+TEST_F(ScalerFixture, BringUpWithAnUnusableLedSizeStillRunsAndTakesTheNextSize)
+{
+    for (uint8_t* b : {store->block, store->shadow}) {
+        blk::put16(b, blk::kLedWidth, 0);
+        blk::put16(b, blk::kSpliceMode, 0);
+    }
+    blk::put16(store->block, blk::kChannelWidth, 12345);
+    bringUp();
+    EXPECT_EQ(g_fpga_c331_start.load(), 1);
+    EXPECT_TRUE(c331Chip().writesTo(0x034401).empty()) << "no panel was set up";
+    EXPECT_EQ(blk::get16(store->block, blk::kChannelWidth), 12345) << "nor published";
+    handOver([](VyrRamPara& s) {
+        blk::put16(s.block, blk::kLedWidth, 1920);
+        blk::put16(s.block, blk::kLedHeight, 1080);
+    });
+    scaler->runOnce();
+    EXPECT_EQ(c331Chip().outputTiming(5).htotal, 1940u);
+    EXPECT_EQ(c331Chip().outputTiming(5).vtotal, 5104u);
+}
