@@ -120,8 +120,9 @@ int main(int argc, char** argv)
     if (!root || tcpPort <= 0 || udpPort <= 0 || rounds <= 0)
         return 1;
     std::filesystem::create_directories(std::string(root) + "/data/configs");
-    std::ofstream(std::string(root) + "/data/configs/tcpip.ini")
-        << "[config]\nTcpPort=" << tcpPort << "\nUdpPort=" << udpPort << "\n";
+    std::ofstream(std::string(root) + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << tcpPort << "\n";
+    std::filesystem::create_directories(std::string(root) + "/sim");
+    std::ofstream(std::string(root) + "/sim/board.json") << "{\"udp_port\": " << udpPort << ", \"cards\": {\"1\": 4, \"2\": 4}}\n";
     int result = 0;
     {
         Program program(root);

@@ -6,7 +6,6 @@
 #include "base/utils.h"
 #include "comm/message_deal.h"
 #include "fpga/fpga_manage.h"
-#include "params/config_engine.h"
 #include "platform/net.h"
 
 #include <arpa/inet.h>
@@ -75,14 +74,8 @@ udpnetManage* udpnetManage::pInstance()
 
 int udpnetManage::initialize()
 {
-    int port = kDefaultPort;
-    if (ConfigEngine* config = ConfigEngine::p_config) {
-        bool ok = false;
-        const int configured = config->read_config_variant(ConfigItem::UdpPort).toString().trimmed().toInt(&ok);
-        if (ok && configured > 0 && configured <= 65535)
-            port = configured;
-    }
-    return initialize(port, kWifiPort);
+    // The INI's UdpPort item is not read: PC tools find the box on the standard port.
+    return initialize(platform::Net::controlUdpPort(kDefaultPort), kWifiPort);
 }
 
 int udpnetManage::initialize(int port, int wifiPort, bool threads)

@@ -9,4 +9,7 @@ uint32_t broadcastAddress();
 uint32_t listenAddress();
 // Whether a datagram may go to this IPv4 address (host byte order); refusals are logged.
 bool destinationAllowed(uint32_t address);
+// The control protocol's UDP port: the standard one on the box. The simulated board may move it
+// (board.json "udp_port") so that several programs on one host do not share it.
+int controlUdpPort(int standard);
 }

@@ -81,12 +81,22 @@ int keltosource::initialize()
     return 0;
 }
 
+void keltosource::stopThread()
+{
+    if (!threadStarted_)
+        return;
+    stopping_ = true;
+    pthread_join(thread_, nullptr);
+    threadStarted_ = false;
+    stopping_ = false;
+}
+
 void* keltosource::checksourceThread(void* self)
 {
     auto* k = static_cast<keltosource*>(self);
     struct timespec next;
     clock_gettime(CLOCK_MONOTONIC, &next);
-    for (;;) {
+    while (!k->stopping_.load()) {
         k->runOnce();
         // Start-up states pace at 1 ms. The running pass starts every 50 ms: it polls every
         // receiver (they have no interrupt line to us), and on the box its bus traffic alone takes

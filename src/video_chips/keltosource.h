@@ -28,6 +28,7 @@ public:
     // the polling thread. 0, or 255 when the thread cannot be created (logged). A bus that cannot be
     // opened is logged; the thread runs anyway (every transfer then fails and is retried later).
     int initialize();
+    void stopThread(); // ends the polling thread after its current pass (tests, orderly exit)
     // The same without the thread: tests then step it with runOnce().
     int initializeWithoutThread();
     // One step of the polling thread's path state machine (a whole running pass in state 5).
@@ -106,4 +107,5 @@ private:
     bool unknownCheckLogged_ = false;
     pthread_t thread_{};
     bool threadStarted_ = false;
+    std::atomic<bool> stopping_{false};
 };

@@ -1,6 +1,7 @@
 #include "platform/sim/board_config.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/i2c_board.h"
+#include "platform/net.h"
 #include "platform/paths.h"
 #include "test_root.h"
 
@@ -76,6 +77,18 @@ TEST(SimBoardFile, UnreadableFileLeavesTheBoardBare)
     EXPECT_NE(platform::Sim::configureFromFile(boardFile()).find("no input carries a signal"), std::string::npos);
     EXPECT_FALSE(i2cBoard().it6602(2).connected());
     EXPECT_EQ(cardsOn(0), 0u);
+}
+
+// Programs started side by side each take their own control port; the box keeps the standard one.
+TEST(SimBoardFile, UdpPortMovesOnlyWhenValid)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/sim/board.json", R"({"udp_port": 70000})"));
+    EXPECT_NE(platform::Sim::configureFromFile(boardFile()).find("udp_port \"70000\""), std::string::npos);
+    EXPECT_EQ(platform::Net::controlUdpPort(5008), 5008);
+    ASSERT_TRUE(TestRoot::writeFile("/sim/board.json", R"({"udp_port": 40123})"));
+    EXPECT_EQ(platform::Sim::configureFromFile(boardFile()), "");
+    EXPECT_EQ(platform::Net::controlUdpPort(5008), 40123);
+    platform::Sim::setControlUdpPort(0);
 }
 
 }

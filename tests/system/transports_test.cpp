@@ -102,8 +102,9 @@ protected:
         tcpPort = freeTcpPort();
         udpPort = freeUdpPort();
         ASSERT_GT(tcpPort, 0);
-        ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", QByteArray("[config]\nTcpPort=") + QByteArray::number(tcpPort)
-                                                                         + "\nUdpPort=" + QByteArray::number(udpPort) + "\n"));
+        ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", QByteArray("[config]\nTcpPort=") + QByteArray::number(tcpPort) + "\n"));
+        ASSERT_TRUE(TestRoot::writeFile("/sim/board.json", "{\"udp_port\": " + QByteArray::number(udpPort) +
+                                                                ", \"cards\": {\"1\": 4, \"2\": 4}}\n"));
         program = std::make_unique<Program>(platform::Paths::root());
         tcp = std::make_unique<FrameClient>(tcpPort, 20000);
         ASSERT_TRUE(tcp->connected()) << program->report();

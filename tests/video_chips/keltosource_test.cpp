@@ -498,6 +498,10 @@ TEST_F(KeltoSourceTiming, ThreadPacesItsRunningPasses)
 {
     g_check_edid = "Never";
     ASSERT_EQ(k->initialize(), 0);
+    struct Stop { // the thread ends before the board it polls goes away
+        keltosource* k;
+        ~Stop() { k->stopThread(); }
+    } stop{k};
     for (int i = 0; i < 400 && k->path_state != keltosource::PathRunning; ++i) {
         G_timeTicks += 50;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -18,4 +18,9 @@ bool destinationAllowed(uint32_t)
     return true;
 }
 
+int controlUdpPort(int standard)
+{
+    return standard;
+}
+
 }

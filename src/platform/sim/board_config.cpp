@@ -139,6 +139,14 @@ std::string configureFromFile(const std::string& path)
         }
         fpgaChip().setCards(int(port - 1), count);
     }
+    if (const auto udp = tree.get_optional<std::string>("udp_port")) {
+        char* end = nullptr;
+        const long port = std::strtol(udp->c_str(), &end, 10);
+        if (udp->empty() || *end || port < 1 || port > 65535)
+            problems += "board.json: udp_port \"" + *udp + "\": 1-65535 expected\n";
+        else
+            setControlUdpPort(int(port));
+    }
     return problems;
 }
 

@@ -15,4 +15,7 @@ std::optional<HdmiTiming> standardTiming(const std::string& name);
 // port. Returns what it could not use, one line each (the board runs on with the rest).
 std::string configureFromFile(const std::string& path);
 
+// The control protocol's UDP port for this program (0: the standard one); board.json "udp_port".
+void setControlUdpPort(int port);
+
 }

@@ -1,5 +1,6 @@
 #include "platform/net.h"
 
+#include <atomic>
 #include <cstdio>
 
 // On the host every datagram stays on loopback: replies meant for the whole LAN go to
@@ -24,6 +25,25 @@ bool destinationAllowed(uint32_t address)
     std::fprintf(stderr, "net: refused datagram to %u.%u.%u.%u (simulated board sends to loopback only)\n",
                  address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF);
     return false;
+}
+
+namespace {
+std::atomic<int> movedUdpPort{0};
+}
+
+int controlUdpPort(int standard)
+{
+    const int moved = movedUdpPort.load();
+    return moved ? moved : standard;
+}
+
+}
+
+namespace platform::Sim {
+
+void setControlUdpPort(int port)
+{
+    Net::movedUdpPort = port;
 }
 
 }
