@@ -77,8 +77,8 @@ void c331_manage::takeBlock(uint8_t* out)
 // Why the records of `b` cannot be shown on the panel; empty when they can.
 std::string c331_manage::layoutFault(const uint8_t* b) const
 {
-    const int W = PS_PANEL_HW, H = PS_PANEL_VW;
-    const int xo = get16(b, blk::kCanvasX), yo = get16(b, blk::kCanvasY);
+    const int W = pnl.och.width * pnl.och_HCnt, H = pnl.och.height * pnl.och_VCnt;
+    const int xo = pnl.xoffs, yo = pnl.yoffs;
     int slot = 0;
     for (int r = 0; r < kWindows; ++r) {
         const uint32_t rec = blk::windowRecord(r);
@@ -179,7 +179,7 @@ void c331_manage::vyrApi_initEnvC331()
     winState.acceptedValid = true;
     winState.fellBack = false;
 
-    const int xo = get16(b, blk::kCanvasX), yo = get16(b, blk::kCanvasY);
+    const int xo = pnl.xoffs, yo = pnl.yoffs;
     wincnt = 0;
     for (int i = 0; i < kWindows; ++i)
         winState.recordSlot[i] = winState.slotRecord[i] = -1;
@@ -255,18 +255,19 @@ void c331_manage::vyrApi_initEnvC331Default()
     if (traceOn())
         printf("vyrApi_initEnvC331Default\r");
     // One window over the whole panel; it keeps the input its slot had.
-    uint8_t b[kBlockSize];
-    takeBlock(b);
-    winState.defaultRects[0] = ST_RECT{get16(b, blk::kCanvasX), get16(b, blk::kCanvasY), get16(b, blk::kLedWidth),
-                                       get16(b, blk::kLedHeight)};
-    gMwin = {1, winState.defaultRects};
-    {
-        const ST_RECT& r = winState.defaultRects[0];
-        ST_WIN_INFO& wi = gWininfo[0];
+    vyrApi_MultiWinInit();
+    gMwin = {0, winState.defaultRects};
+    vyrApi_MultiWinGet(&gMwin);
+    gMwin.wincnt = std::clamp(gMwin.wincnt, 1, kWindows);
+    for (int i = 0; i < gMwin.wincnt; ++i) {
+        ST_RECT& r = winState.defaultRects[i];
+        r.x += pnl.xoffs;
+        r.y += pnl.yoffs;
+        ST_WIN_INFO& wi = gWininfo[i];
         wi.x = uint16_t(r.x), wi.y = uint16_t(r.y), wi.w = uint16_t(r.w), wi.h = uint16_t(r.h);
         wi.rotate = 0;
         wi.winEn = 1;
-        PM_MEMMODE_H[0] = PM_MEMMODE_V[0] = 0;
+        PM_MEMMODE_H[i] = PM_MEMMODE_V[i] = 0;
     }
     wincnt = gMwin.wincnt;
     winState.fellBack = true;
