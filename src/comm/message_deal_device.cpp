@@ -113,6 +113,19 @@ Region findRegion(const MessageFrame& f)
     return r;
 }
 
+// Flash address of n bytes at the region's address: region 0 is a window moved by its shift and
+// may not be left. False when the bytes do not fit.
+bool flashAddress(const Region& region, uint32_t n, uint32_t* address)
+{
+    *address = region.address;
+    if (!region.window)
+        return true;
+    if (region.address < kWindowStart || uint64_t(region.address) + n > kWindowEnd)
+        return false;
+    *address += kWindowShift;
+    return true;
+}
+
 fpga_drv* flashDriver()
 {
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
@@ -388,12 +401,9 @@ uint32_t message_deal::cmd_write_flash(MessageFrame& f)
         break;
     case Device::FpgaFlash: {
         fpga_drv* drv = flashDriver();
-        uint32_t address = region.address;
-        if (region.window) {
-            if (address < kWindowStart || uint64_t(address) + n > kWindowEnd)
-                return f.status(1);
-            address += kWindowShift;
-        }
+        uint32_t address = 0;
+        if (!flashAddress(region, n, &address))
+            return f.status(1);
         std::vector<uint8_t> back(n);
         // The driver takes the data 4 bytes into the buffer: request bytes 14-17 are that room.
         done = drv && drv->FPGA_SPI_FLASH_VBYONE_WRITE(region.selector, address, f.body + 14, n) == 1 &&
@@ -428,12 +438,9 @@ uint32_t message_deal::cmd_read_flash(MessageFrame& f)
         break;
     case Device::FpgaFlash: {
         fpga_drv* drv = flashDriver();
-        uint32_t address = region.address;
-        if (region.window) {
-            if (address < kWindowStart || uint64_t(address) + n > kWindowEnd)
-                return f.status(1);
-            address += kWindowShift;
-        }
+        uint32_t address = 0;
+        if (!flashAddress(region, n, &address))
+            return f.status(1);
         done = n == 0 || (drv && drv->FPGA_SPI_FLASH_VBYONE_READ(region.selector, address, n, data.data()) == 1);
         break;
     }

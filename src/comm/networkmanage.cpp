@@ -198,12 +198,7 @@ void networkManage::waitForCard()
         m_pass_state = 0;
         return;
     }
-    bool ready;
-    {
-        PosixLock pass(fpga->pass_mutex);
-        fpga->reg_IRQ_Dealwith(0, 0);
-        ready = fpga->reply_ready.load() != 0;
-    }
+    const bool ready = fpga->card_reply_ready();
 
     CardAnswer answer{-1, {}};
     if (ready) {

@@ -204,12 +204,7 @@ void SerialTransport::waitForCard()
         m_pass_state = 0;
         return;
     }
-    bool ready;
-    {
-        PosixLock pass(fpga->pass_mutex);
-        fpga->reg_IRQ_Dealwith(0, 0);
-        ready = fpga->reply_ready.load() != 0;
-    }
+    const bool ready = fpga->card_reply_ready();
     std::vector<uint8_t> answer;
     if (ready) {
         std::lock_guard<std::mutex> lock(m_answers_mutex);

@@ -93,6 +93,7 @@ public:
     int initialize();                           // prepare, then the worker thread; 0 or 255
     int get_fpga_status();                      // 1 when FPGA 0 is up and its picture enabled
     void reg_IRQ_Dealwith(int fpga, int force); // interrupt service (transports: under pass_mutex)
+    bool card_reply_ready(); // a transport's poll: serves the interrupt under pass_mutex, then reply_ready
     void SCREEN_fpgactrl_status(int status);    // screen-control value 0-9 on FPGA 0
     std::atomic<uint8_t> onoff_request{0};      // LED output on/off (blk::kBlackScreen) changed
     std::atomic<uint8_t> lcd_request{0};        // canvas offset (blk::kCanvasX/Y) changed

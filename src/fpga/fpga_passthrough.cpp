@@ -4,6 +4,7 @@
 
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "base/posix_lock.h"
 #include "base/utils.h"
 #include "comm/networkmanage.h"
 
@@ -122,4 +123,11 @@ void fpga_manage::forward_card_reply(const uint8_t* reply, uint32_t length)
         return; // nobody waits for it
     }
     reply_ready = 1;
+}
+
+bool fpga_manage::card_reply_ready()
+{
+    PosixLock pass(pass_mutex);
+    reg_IRQ_Dealwith(0, 0);
+    return reply_ready.load() != 0;
 }

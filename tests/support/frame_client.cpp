@@ -241,9 +241,10 @@ void FrameClient::reset()
     m_fd = -1;
 }
 
-int freeTcpPort()
+namespace {
+int freePort(int type)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -254,4 +255,15 @@ int freeTcpPort()
         port = ntohs(addr.sin_port);
     close(fd);
     return port;
+}
+}
+
+int freeTcpPort()
+{
+    return freePort(SOCK_STREAM);
+}
+
+int freeUdpPort()
+{
+    return freePort(SOCK_DGRAM);
 }

@@ -56,3 +56,4 @@ private:
 };
 
 int freeTcpPort(); // a port on 127.0.0.1 nobody listens on right now
+int freeUdpPort(); // a UDP port on 127.0.0.1 nobody is bound to right now
