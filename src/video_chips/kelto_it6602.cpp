@@ -123,7 +123,7 @@ void kelto_it6602::publishResolution(int index, uint16_t w, uint16_t h, uint16_t
     VyrRamPara* store = VyrRamPara::pInstance();
     {
         PosixLock lock(store->mutex);
-        uint8_t* p = store->block + blk::kInputResolution + 6 * index;
+        uint8_t* p = store->block + blk::inputResolution(uint32_t(index));
         const uint16_t values[3] = {w, h, rate};
         for (int i = 0; i < 3; ++i) {
             p[2 * i] = uint8_t(values[i]);
