@@ -295,10 +295,10 @@ void buildDeviceInfo(uint8_t* info)
             PosixLock cache(fpga->reg_mutex);
             for (int i = 0; i < 4; ++i)
                 info[0x2C + i] = fpga->MCU_REG_func[0][31 - i];
+            memcpy(info + 0x6B, fpga->control_uid, 16);
         }
         info[0x3F] = info[0x40] = (fpga->fpga_status & 0x02) ? 1 : 0;
         info[0x41] = uint8_t(fpga->get_fpga_status());
-        memcpy(info + 0x6B, fpga->control_uid, 16);
         const uint16_t links = fpga->wlan_state_word;
         info[0x7C] = info[0x7E] = uint8_t(links);
         info[0x7D] = info[0x7F] = uint8_t(links >> 8);
@@ -340,10 +340,12 @@ bool message_deal::readRamController(uint8_t* out, uint32_t a, uint32_t n)
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     // The tools' most common read lies wholly in the block: one copy, no per-byte windows.
     if (uint64_t(a) + n <= kBlockSize) {
-        if (store)
+        if (store) {
+            PosixLock records(store->mutex); // the input drivers' records are written under it
             memcpy(out, store->block + a, n);
-        else
+        } else {
             memset(out, 0, n);
+        }
         return true;
     }
     const uint32_t k = (a >> 12) & 0xFF;

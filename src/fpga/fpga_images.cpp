@@ -251,7 +251,10 @@ int fpga_manage::get_control_uid(int fpga)
     }
     for (int i = 0; i < 8; ++i)
         write_to_register(32 + i, 0xFF, id[i], fpga);
-    memcpy(control_uid, id, sizeof id);
+    {
+        PosixLock cache(reg_mutex); // the transports copy it into the device information
+        memcpy(control_uid, id, sizeof id);
+    }
     control_id = Utils::calcCRC32(id, sizeof id);
     if (traceOn())
         printf("\n device_id = %#x \n", control_id);

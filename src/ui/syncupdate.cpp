@@ -9,6 +9,7 @@
 #include "ui/tip.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
+#include "base/posix_lock.h"
 
 #include <cstdio>
 #include <cstring>
@@ -137,6 +138,8 @@ void SyncUpdate::writeBack(VyrRamPara& store)
         ScalerHandOver handOver;
         if (c331_manage::p_c331_manage)
             pending = c331_manage::p_c331_manage->change_flag != 0;
+        // The input drivers publish their resolution records under the store's own mutex.
+        PosixLock records(store.mutex);
         memcpy(snapshot, store.block, kBlockSize);
     }
     if (memcmp(snapshot + kPersistStart, store.shadow + kPersistStart, kPersistSize) == 0) {

@@ -502,11 +502,15 @@ TEST_F(KeltoSourceTiming, ThreadPacesItsRunningPasses)
         keltosource* k;
         ~Stop() { k->stopThread(); }
     } stop{k};
-    for (int i = 0; i < 400 && k->path_state != keltosource::PathRunning; ++i) {
+    auto running = [&] { // the thread owns the state; read it as it does, under its lock
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        return k->path_state == keltosource::PathRunning;
+    };
+    for (int i = 0; i < 400 && !running(); ++i) {
         G_timeTicks += 50;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ASSERT_EQ(k->path_state, keltosource::PathRunning);
+    ASSERT_TRUE(running());
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     i2cBoard().clearLog();
     const auto start = std::chrono::steady_clock::now();

@@ -79,15 +79,23 @@ void MemSim::setMsysFails(bool fail)
     space().msysFails = fail;
 }
 
+namespace {
+uint16_t* word(uint32_t physical)
+{
+    return reinterpret_cast<uint16_t*>(const_cast<uint8_t*>(space().at(physical)));
+}
+}
+
 uint16_t MemSim::read16(uint32_t physical)
 {
-    return aligned16(physical) ? *reinterpret_cast<volatile uint16_t*>(space().at(physical)) : 0;
+    // Program threads write the same words through MemWindow's relaxed atomics.
+    return aligned16(physical) ? __atomic_load_n(word(physical), __ATOMIC_RELAXED) : 0;
 }
 
 void MemSim::write16(uint32_t physical, uint16_t value)
 {
     if (aligned16(physical))
-        *reinterpret_cast<volatile uint16_t*>(space().at(physical)) = value;
+        __atomic_store_n(word(physical), value, __ATOMIC_RELAXED);
 }
 
 MemSim& memSim()
