@@ -1,11 +1,12 @@
 // Upkeep between card jobs: the clock read, the link watchdog and link report, brightness and
-// schedule; and the entry of the USB upgrade until that feature exists.
+// schedule; and the entry of the USB upgrade.
 #include "fpga/fpga_manage.h"
 
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
+#include "tools/upgrade_engine.h"
 
 #include <mutex>
 #include <string>
@@ -82,9 +83,8 @@ void fpga_manage::Extension_function()
         dealwith_onoff();
 }
 
-// Without the upgrade the flag would stop every normal pass for good.
+// One step of the USB upgrade run per pass; the run ends by clearing g_usb_grade.
 void fpga_manage::usb_upgrade_manage_deal(void*)
 {
-    writeLogMsg(LOG_WARNING, "USB upgrade not available yet");
-    g_usb_grade = 0;
+    upgrade::Engine::instance().step(this);
 }

@@ -1,0 +1,559 @@
+#include "tools/upgrade_engine.h"
+
+#include "base/atomic_file.h"
+#include "base/delay.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
+#include "fpga/fpga_drv.h"
+#include "fpga/fpga_manage.h"
+#include "params/block_layout.h"
+#include "params/vyrrampara.h"
+#include "platform/paths.h"
+#include "ui/mainwindow.h"
+
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace upgrade {
+
+namespace {
+const char* const kAppStaged = "/data/app/vyrR58N2";
+const char* const kAppTemp = "/data/app/vyrR58N2.part";
+const char* const kApp = "/data/app/vyrR58N";
+const char* const kLauncherIni = "/data/configs/led_load_config.ini";
+constexpr uint32_t kFpgaChunk = 32768;
+constexpr uint32_t kFontChunk = 16384;
+constexpr uint32_t kCompareBlock = 1024;
+
+uint8_t fromBcd(uint8_t v) { return uint8_t((v >> 4) * 10 + (v & 0x0F)); }
+
+bool readAt(int fd, uint64_t pos, uint8_t* out, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        ssize_t got = ::pread(fd, out + done, n - done, off_t(pos + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += size_t(got);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const uint8_t* data, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        ssize_t put = ::write(fd, data + done, n - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += size_t(put);
+    }
+    return true;
+}
+
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+std::string host(const char* path) { return platform::Paths::resolve(path); }
+
+// Erase units over [0, length) of a flash area at `base`: 32 KiB blocks where the sector number is
+// a multiple of 8 and the block lies within the length, 4 KiB sectors elsewhere.
+template <typename EraseFn> bool eraseArea(uint32_t base, uint32_t length, EraseFn erase)
+{
+    uint32_t a = 0;
+    while (a < length) {
+        const uint32_t s = ((base + a) >> 12) & 0xFFFF;
+        const bool block = s % 8 == 0 && uint64_t(a) + 32768 <= length;
+        if (!erase(s, block ? 1 : 0))
+            return false;
+        Delay::ms(1);
+        a += block ? 32768 : 4096;
+    }
+    return true;
+}
+
+const char* typeName(uint8_t type)
+{
+    switch (type) {
+    case App: return "application";
+    case Fpga0: return "FPGA 0 image";
+    case Fpga1: return "FPGA 1 image";
+    case Font: return "font";
+    default: return "entry";
+    }
+}
+}
+
+bool RunResult::anyFailed() const { return count(Outcome::Failed) > 0; }
+
+int RunResult::count(Outcome outcome) const
+{
+    int n = 0;
+    for (const Item& i : items)
+        n += i.outcome == outcome;
+    return n;
+}
+
+bool fpgaVersionInstalled(const uint8_t version[6], const uint8_t* registers)
+{
+    return version[0] == fromBcd(registers[31]) && version[1] == fromBcd(registers[30]) &&
+           version[2] == fromBcd(registers[29]) && version[5] == registers[28];
+}
+
+QString clockText()
+{
+    TimeRealType t = {};
+    if (fpga_manage* f = fpga_manage::p_fpga_manage)
+        f->IT8563WE_Get(&t);
+    else {
+        const QTime now = fpga_manage::clock ? fpga_manage::clock().time() : QTime::currentTime();
+        t.hour = uint8_t(now.hour());
+        t.minute = uint8_t(now.minute());
+        t.second = uint8_t(now.second());
+    }
+    return QStringLiteral("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
+}
+
+Engine& Engine::instance()
+{
+    static Engine engine;
+    return engine;
+}
+
+bool Engine::start(QString* why, uint32_t* run)
+{
+    if (g_usb_grade.load() != 0) {
+        *why = QStringLiteral("an upgrade is already running");
+        return false;
+    }
+    if (g_send_para[0].load() != 0) {
+        *why = QStringLiteral("a card job is running");
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        result_ = RunResult();
+        result_.run = ++runs_;
+        if (run)
+            *run = result_.run;
+    }
+    g_send_para[1] = 0;
+    g_usb_grade = 1;
+    fpga_manage::wake();
+    return true;
+}
+
+RunResult Engine::result() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return result_;
+}
+
+void Engine::add(const Item& item)
+{
+    const char* what = item.outcome == Outcome::Written ? "written" : item.outcome == Outcome::Skipped ? "skipped" : "failed";
+    writeLogMsg(item.outcome == Outcome::Failed ? LOG_ERROR : LOG_INFO,
+                QStringLiteral("USB upgrade %1 entry %2 (%3): %4 %5")
+                    .arg(item.package).arg(item.entry).arg(QLatin1String(typeName(item.type)))
+                    .arg(QLatin1String(what), item.reason).toStdString());
+    std::lock_guard<std::mutex> lock(mutex_);
+    result_.items.push_back(item);
+}
+
+void Engine::step(fpga_manage* fpga)
+{
+    switch (g_send_para[1].load()) {
+    case 0:
+        begin(fpga);
+        g_send_para[1] = 1;
+        break;
+    case 1:
+        files_ = listPackages();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            result_.packages = files_.size();
+        }
+        if (traceOn())
+            printf("\n usb_updata_list = %d \n", int(files_.size()));
+        g_send_para[1] = 2;
+        break;
+    case 2:
+        processAll(fpga);
+        g_send_para[1] = 3;
+        break;
+    case 3:
+        finish(fpga);
+        break;
+    default:
+        break;
+    }
+}
+
+void Engine::begin(fpga_manage*)
+{
+    if (g_update_flag.load() == 0 && g_mainwindow)
+        g_mainwindow->update_start();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (result_.run == 0 || result_.finished) { // started without start(): a run of its own
+            result_ = RunResult();
+            result_.run = ++runs_;
+        }
+        result_.time = clockText();
+    }
+    g_update_flag = 1;
+    files_.clear();
+    appStaged_ = fpgaWritten_ = fontWritten_ = false;
+}
+
+void Engine::processAll(fpga_manage* fpga)
+{
+    for (const QString& path : files_)
+        processPackage(fpga, path);
+
+    // Finishing: a staged application is swapped in and the box restarts with it (images and
+    // fonts written in the same run take effect then); otherwise new images are loaded now.
+    if (appStaged_) {
+        if (g_app_reset_flag.load() != 0)
+            return; // a restart is already pending
+        QString why;
+        if (!swapApp(&why))
+            add({QString(), -1, App, Outcome::Failed, why});
+        else
+            return;
+    }
+    if (fpgaWritten_ && fpga) {
+        fpga->hold_in_reset(0); // FPGA 0 loads its new configuration when released
+        fpga->vbo_step[0] = VboStep::Start;
+        fpga->status_step[0] = 0;
+    }
+    if (fontWritten_ && fontReload)
+        fontReload();
+}
+
+void Engine::finish(fpga_manage*)
+{
+    RunResult copy;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        result_.time += QStringLiteral("    ") + clockText();
+        result_.finished = true;
+    }
+    if (g_update_flag.load() && g_mainwindow)
+        g_mainwindow->update_over();
+    g_send_para[1] = 0;
+    g_update_flag = 0;
+    g_usb_grade = 0;
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
+        store->test_signal(104);
+}
+
+void Engine::processPackage(fpga_manage* fpga, const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    const std::string hostPath = platform::Paths::resolve(path.toStdString());
+    Package p;
+    std::string error;
+    bool ok;
+    {
+        QMutexLocker locker(&Utils::_file_deal_mutex);
+        ok = readPackage(hostPath, &p, &error);
+    }
+    Utils::system_plain(QStringLiteral("sync"));
+    if (!ok) {
+        add({name, -1, 0, Outcome::Failed, QString::fromStdString(error)});
+        return;
+    }
+    const bool ours = p.controllerType == kControllerType;
+    const bool skipInstalled = p.publishType == kPublishSkipInstalled;
+    // Refusals that concern the whole package come first, so a refused package changes nothing.
+    for (const Entry& e : p.entries) {
+        if (e.type == Fpga1 && ours) {
+            add({name, e.index, e.type, Outcome::Failed, QStringLiteral("FPGA 1 is not fitted; package not used")});
+            return;
+        }
+    }
+    const uint8_t* regs0 = fpga ? fpga->MCU_REG_func[0] : nullptr;
+    for (const Entry& e : p.entries) {
+        Item item{name, e.index, e.type, Outcome::Skipped, QString()};
+        QString why;
+        switch (e.type) {
+        case App:
+            if (!ours) {
+                item.reason = QStringLiteral("other controller");
+            } else if (skipInstalled && std::memcmp(e.version, kInstalledAppVersion, 6) == 0) {
+                item.reason = QStringLiteral("installed");
+            } else if (writeApp(hostPath, e, &why)) {
+                item.outcome = Outcome::Written;
+                appStaged_ = true;
+            } else {
+                item.outcome = Outcome::Failed;
+                item.reason = why;
+            }
+            break;
+        case Fpga0:
+            if (!ours) {
+                item.reason = QStringLiteral("other controller");
+            } else if (skipInstalled && regs0 && fpgaVersionInstalled(e.version, regs0)) {
+                item.reason = QStringLiteral("installed");
+            } else if (e.dataLen == 0) {
+                item.reason = QStringLiteral("empty image");
+            } else if (writeFpga(fpga, hostPath, e, &why)) {
+                item.outcome = Outcome::Written;
+                fpgaWritten_ = true;
+            } else {
+                item.outcome = Outcome::Failed;
+                item.reason = why;
+            }
+            break;
+        case Font: {
+            const uint8_t present = VyrRamPara::p_vyrrampara_config
+                                        ? VyrRamPara::p_vyrrampara_config->image[regimage::kFontPresence]
+                                        : 0;
+            if ((present & 0x3F) == 0x3F) {
+                item.reason = QStringLiteral("all fonts present");
+            } else if (writeFont(hostPath, e, &why)) {
+                item.outcome = Outcome::Written;
+                fontWritten_ = true;
+            } else {
+                item.outcome = Outcome::Failed;
+                item.reason = why;
+            }
+            break;
+        }
+        case Fpga1:
+            item.reason = QStringLiteral("other controller");
+            break;
+        default:
+            item.reason = QStringLiteral("unknown type %1").arg(e.type);
+            break;
+        }
+        add(item);
+        Utils::system_plain(QStringLiteral("sync"));
+        Delay::ms(100);
+    }
+}
+
+// The package is opened again for every write: the stick may have been changed since the check,
+// so its size must still be the checked one.
+static bool openChecked(const std::string& hostPath, uint64_t endNeeded, Fd* fd, QString* why)
+{
+    fd->fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat st;
+    if (fd->fd < 0 || ::fstat(fd->fd, &st) != 0) {
+        *why = QStringLiteral("package cannot be opened again");
+        return false;
+    }
+    if (uint64_t(st.st_size) < endNeeded) {
+        *why = QStringLiteral("package changed on the stick");
+        return false;
+    }
+    return true;
+}
+
+bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
+{
+    if (e.dataLen == 0 || e.dataLen > kAppMax) {
+        *why = QStringLiteral("bad length");
+        return false;
+    }
+    QMutexLocker locker(&Utils::_file_deal_mutex);
+    const std::string temp = host(kAppTemp), staged = host(kAppStaged);
+    ::unlink(staged.c_str()); // never swap in what an earlier run left
+    {
+        Fd in;
+        if (!openChecked(hostPath, uint64_t(e.dataOffset) + e.dataLen, &in, why))
+            return false;
+        std::memset(fileBuf_kelto, 0, e.dataLen);
+        if (!readAt(in.fd, e.dataOffset, fileBuf_kelto, e.dataLen)) {
+            *why = QStringLiteral("package read cut short");
+            return false;
+        }
+    }
+    bool ok = false;
+    {
+        Fd out;
+        out.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+        if (out.fd < 0)
+            *why = QStringLiteral("cannot create the application file");
+        else if (!writeAll(out.fd, fileBuf_kelto, e.dataLen) || ::fsync(out.fd) != 0)
+            *why = QStringLiteral("application write failed");
+        else
+            ok = true;
+    }
+    if (ok) {
+        // Read back in 1024-byte blocks and the remainder.
+        Fd back;
+        back.fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st;
+        uint8_t block[kCompareBlock];
+        ok = back.fd >= 0 && ::fstat(back.fd, &st) == 0 && uint64_t(st.st_size) == e.dataLen;
+        for (uint32_t pos = 0; ok && pos < e.dataLen; pos += kCompareBlock) {
+            const uint32_t n = std::min<uint32_t>(kCompareBlock, e.dataLen - pos);
+            ok = readAt(back.fd, pos, block, n) && std::memcmp(block, fileBuf_kelto + pos, n) == 0;
+        }
+        if (!ok)
+            *why = QStringLiteral("application read-back differs");
+    }
+    if (ok && ::rename(temp.c_str(), staged.c_str()) != 0) {
+        *why = QStringLiteral("cannot rename the application file");
+        ok = false;
+    }
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
+bool Engine::swapApp(QString* why)
+{
+    const std::string staged = host(kAppStaged);
+    struct stat st;
+    if (::stat(staged.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = QStringLiteral("staged application missing");
+        return false;
+    }
+    // Owner writes, everyone runs: never a world-writable program.
+    if (::chmod(staged.c_str(), 0755) != 0) {
+        *why = QStringLiteral("cannot set the application's mode");
+        return false;
+    }
+    int status = 0;
+    Utils::system_mutex(QStringLiteral("mv /data/app/vyrR58N2  /data/app/vyrR58N"), &status);
+    struct stat now;
+    if (status != 0 || ::stat(host(kApp).c_str(), &now) != 0 || now.st_size != st.st_size ||
+        ::access(staged.c_str(), F_OK) == 0) {
+        *why = QStringLiteral("application swap failed");
+        return false;
+    }
+    if (g_update_status.load() == 0) {
+        // The launcher's INI: other groups kept, the file replaced whole.
+        const std::string ini = host(kLauncherIni), temp = ini + ".upgrade-tmp";
+        QFile::remove(QString::fromStdString(temp));
+        if (QFile::exists(QString::fromStdString(ini)))
+            QFile::copy(QString::fromStdString(ini), QString::fromStdString(temp));
+        QSettings::Status written;
+        {
+            QSettings s(QString::fromStdString(temp), QSettings::IniFormat);
+            s.beginGroup(QStringLiteral("app-1"));
+            s.setValue(QStringLiteral("app_path"), QStringLiteral("/data/app/vyrR58N -platform linuxfb"));
+            s.setValue(QStringLiteral("app_name"), QStringLiteral("vyrR58N"));
+            s.endGroup();
+            s.sync();
+            written = s.status();
+        }
+        Fd f;
+        f.fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+        if (written != QSettings::NoError || f.fd < 0 || ::fsync(f.fd) != 0 ||
+            ::rename(temp.c_str(), ini.c_str()) != 0) {
+            ::unlink(temp.c_str());
+            // The new program is in place; the launcher still names it through the old entry.
+            writeLogMsg(LOG_ERROR, "USB upgrade: launcher INI not written");
+        }
+    }
+    Utils::system_plain(QStringLiteral("sync"));
+    Delay::ms(20);
+    Utils::system_plain(QStringLiteral("sync"));
+    Delay::ms(1000);
+    G_reboot_tickTicks = G_timeTicks.load();
+    g_app_reset_flag = 1;
+    return true;
+}
+
+bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Entry& e, QString* why)
+{
+    if (!fpga || !fpga->fpgadrv) {
+        *why = QStringLiteral("FPGA flash not available");
+        return false;
+    }
+    if (e.dataLen >= kFpgaImageLimit) {
+        *why = QStringLiteral("image longer than its flash area");
+        return false;
+    }
+    fpga_drv* drv = fpga->fpgadrv;
+    const int selector = 2;
+    Fd in;
+    {
+        QMutexLocker locker(&Utils::_file_deal_mutex);
+        if (!openChecked(hostPath, uint64_t(e.dataOffset) + e.dataLen, &in, why))
+            return false;
+    }
+    if (!eraseArea(0, e.dataLen, [&](uint32_t s, int mode) { return drv->FPGA_SPI_FLASH_VBYONE_ERASE(selector, s, mode, 1) == 1; })) {
+        *why = QStringLiteral("flash erase failed");
+        return false;
+    }
+    std::vector<uint8_t> buffer(4 + kFpgaChunk), back(kFpgaChunk);
+    for (uint32_t pos = 0; pos < e.dataLen; pos += kFpgaChunk) {
+        const uint32_t n = std::min(kFpgaChunk, e.dataLen - pos);
+        bool got;
+        {
+            QMutexLocker locker(&Utils::_file_deal_mutex);
+            got = readAt(in.fd, uint64_t(e.dataOffset) + pos, buffer.data() + 4, n);
+        }
+        if (!got) {
+            *why = QStringLiteral("package read cut short");
+            return false;
+        }
+        if (drv->FPGA_SPI_FLASH_VBYONE_WRITE(selector, pos, buffer.data(), n) != 1) {
+            *why = QStringLiteral("flash write failed");
+            return false;
+        }
+        if (drv->FPGA_SPI_FLASH_VBYONE_READ(selector, pos, n, back.data()) != 1 ||
+            std::memcmp(back.data(), buffer.data() + 4, n) != 0) {
+            *why = QStringLiteral("flash read-back differs");
+            return false;
+        }
+        Delay::ms(1);
+    }
+    return true;
+}
+
+bool Engine::writeFont(const std::string& hostPath, const Entry& e, QString* why)
+{
+    if (!fontWriter) {
+        *why = QStringLiteral("scaler flash writer not available");
+        return false;
+    }
+    Fd in;
+    {
+        QMutexLocker locker(&Utils::_file_deal_mutex);
+        if (!openChecked(hostPath, uint64_t(e.dataOffset) + e.dataLen, &in, why))
+            return false;
+    }
+    std::vector<uint8_t> buffer(kFontChunk);
+    for (uint32_t pos = 0; pos < e.dataLen; pos += kFontChunk) {
+        const uint32_t n = std::min(kFontChunk, e.dataLen - pos);
+        bool got;
+        {
+            QMutexLocker locker(&Utils::_file_deal_mutex);
+            got = readAt(in.fd, uint64_t(e.dataOffset) + pos, buffer.data(), n);
+        }
+        if (!got) {
+            *why = QStringLiteral("package read cut short");
+            return false;
+        }
+        if (!fontWriter(e.target + pos, buffer.data(), n)) {
+            *why = QStringLiteral("font flash write failed");
+            return false;
+        }
+    }
+    return true;
+}
+
+}

@@ -1,0 +1,388 @@
+// The USB upgrade run on the simulated board: packages from the generator on a stick folder,
+// observed through the FPGA flash model, the files under the root and the shell log.
+#include "base/global.h"
+#include "fpga/fpga_manage.h"
+#include "params/block_layout.h"
+#include "params/vyrrampara.h"
+#include "platform/sim/devices/fpga_chip.h"
+#include "platform/sim/devices/fpga_flash.h"
+#include "tools/upgrade_engine.h"
+#include "test_root.h"
+#include "upgrade_package_gen.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using platform::Sim::FpgaFlash;
+using platform::Sim::fpgaChip;
+using platform::Sim::fpgaFlash;
+using upgrade::Outcome;
+
+namespace {
+std::vector<uint8_t> bytesOf(const QByteArray& a) { return std::vector<uint8_t>(a.begin(), a.end()); }
+
+PackageGen::Entry entry(uint8_t type, std::vector<uint8_t> file)
+{
+    PackageGen::Entry e;
+    e.type = type;
+    e.file = std::move(file);
+    return e;
+}
+}
+
+class UpgradeEngine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        store = VyrRamPara::pInstance();
+        fpga = fpga_manage::instanceWithoutWorker();
+        fpga_manage::gpio_write(fpga->rst_fpga0, 16);
+        fpgaChip().watchLines();
+        fpga_manage::clock = [] { return QDateTime(QDate(2026, 3, 4), QTime(9, 5, 30)); };
+        g_fpga_c331_start = 1;
+        g_app_reset_flag = 0;
+        g_update_status = 1;
+        QDir().mkpath(QString::fromStdString(TestRoot::path("/mnt/usb1")));
+        QDir().mkpath(QString::fromStdString(TestRoot::path("/data/app")));
+        TestRoot::writeFile("/data/app/vyrR58N", QByteArray("old program"));
+        fpgaFlash().store(0, std::vector<uint8_t>(0x12000, 0x5A)); // the installed image
+        fpgaFlash().clearLog();
+    }
+    void TearDown() override { EXPECT_TRUE(fpgaFlash().violations().empty()); }
+
+    void put(const std::string& name, const PackageGen::Package& p)
+    {
+        ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/" + name, PackageGen::build(p)));
+    }
+    // A whole run through the worker's passes, as the page starts it.
+    upgrade::RunResult run()
+    {
+        QString why;
+        EXPECT_TRUE(upgrade::Engine::instance().start(&why)) << why.toStdString();
+        for (int i = 0; i < 4 && g_usb_grade.load(); ++i)
+            fpga->runOnce();
+        EXPECT_EQ(g_usb_grade.load(), 0) << "the run ends after four passes";
+        return upgrade::Engine::instance().result();
+    }
+    int flashWrites() const { return int(fpgaFlash().logOf(0x02).size()) + int(fpgaFlash().logOf(0x20).size()) + int(fpgaFlash().logOf(0x52).size()) + int(fpgaFlash().logOf(0xD8).size()); }
+
+    VyrRamPara* store = nullptr;
+    fpga_manage* fpga = nullptr;
+};
+
+TEST_F(UpgradeEngine, FpgaImageIsErasedInBlocksAndSectorsWrittenReadBackAndFpgaReset)
+{
+    const std::vector<uint8_t> data = PackageGen::pattern(40960, 7);
+    PackageGen::Package p;
+    p.entries.push_back(entry(7, PackageGen::fpgaImage(data)));
+    put("a.VYR", p);
+
+    const upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_EQ(fpgaFlash().read(0, data.size()), data);
+    EXPECT_EQ(fpgaFlash().read(40960, 16), std::vector<uint8_t>(16, 0x5A)) << "nothing past the last sector";
+    // One 32 KiB block at sector 0, then 4 KiB sectors 8 and 9.
+    std::vector<std::pair<uint8_t, uint32_t>> erases;
+    for (const FpgaFlash::Op& op : fpgaFlash().log())
+        if (op.accepted && (op.opcode == 0x20 || op.opcode == 0x52 || op.opcode == 0xD8))
+            erases.push_back({op.opcode, op.address});
+    const std::vector<std::pair<uint8_t, uint32_t>> want = {{0x52, 0}, {0x20, 0x8000}, {0x20, 0x9000}};
+    EXPECT_EQ(erases, want);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 1) << "FPGA 0 reloads its configuration";
+    EXPECT_EQ(fpga_manage::gpio_read(fpga->rst_fpga0), 0);
+    EXPECT_TRUE(r.finished);
+    EXPECT_EQ(r.time, QStringLiteral("9:5:30    9:5:30"));
+}
+
+TEST_F(UpgradeEngine, FpgaImageSizesWriteExactlyTheirBytes)
+{
+    for (uint32_t size : {32768u, 1u, 65537u}) {
+        SCOPED_TRACE(size);
+        fpgaFlash().store(0, std::vector<uint8_t>(0x12000, 0x5A));
+        const std::vector<uint8_t> data = PackageGen::pattern(size, size);
+        PackageGen::Package p;
+        p.entries.push_back(entry(7, PackageGen::fpgaImage(data)));
+        put("a.VYR", p);
+        const upgrade::RunResult r = run();
+        ASSERT_EQ(r.items.size(), 1u);
+        EXPECT_EQ(r.items[0].outcome, Outcome::Written);
+        EXPECT_EQ(fpgaFlash().read(0, size), data);
+        const uint32_t end = (size + 4095) / 4096 * 4096; // the last sector is erased whole
+        EXPECT_EQ(fpgaFlash().read(size, end - size), std::vector<uint8_t>(end - size, 0xFF));
+        EXPECT_EQ(fpgaFlash().read(end, 16), std::vector<uint8_t>(16, 0x5A));
+    }
+}
+
+TEST_F(UpgradeEngine, EmptyFpgaImageWritesNothingAndLeavesTheFpgaRunning)
+{
+    PackageGen::Package p;
+    p.entries.push_back(entry(7, PackageGen::fpgaImage({})));
+    put("a.VYR", p);
+    const upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Skipped);
+    EXPECT_EQ(flashWrites(), 0);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 0);
+}
+
+// Every damage is found before anything is written: flash, program and INI stay as they were.
+TEST_F(UpgradeEngine, DamagedPackagesChangeNothing)
+{
+    struct Case {
+        const char* name;
+        std::function<PackageGen::Package()> make;
+    };
+    auto app = [](size_t n) { return entry(10, PackageGen::pattern(n, 3)); };
+    const std::vector<Case> cases = {
+        {"cut file", [&] { PackageGen::Package p; p.entries = {app(3000)}; p.cutTo = 2000; return p; }},
+        {"header only ten bytes", [&] { PackageGen::Package p; p.entries = {app(10)}; p.cutTo = 10; return p; }},
+        {"entry count past the end", [&] { PackageGen::Package p; p.entries = {app(100)}; p.fileNumOverride = 40; return p; }},
+        {"offset past the end", [&] { PackageGen::Package p; p.entries = {app(100)}; p.entries[0].offsetOverride = 1 << 20; return p; }},
+        {"length past the end", [&] { PackageGen::Package p; p.entries = {app(100)}; p.entries[0].lenOverride = 101 + 49 + 21; return p; }},
+        {"offset + length wraps", [&] { PackageGen::Package p; p.entries = {app(100)}; p.entries[0].offsetOverride = 0xFFFFFFF0u; return p; }},
+        {"application over 5 MiB", [&] { PackageGen::Package p; p.entries = {app(0x500001)}; return p; }},
+        {"application of length 0", [&] { PackageGen::Package p; p.entries = {app(0)}; return p; }},
+        {"FPGA length past the package", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(4096, 1), 8192))}; return p; }},
+        {"FPGA image over the data area", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(16, 1), 0x6C0000))}; return p; }},
+        {"font height 48", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(0, 48, 4096))}; return p; }},
+        {"font coding 2", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(2, 32, 4096))}; return p; }},
+        {"font larger than its slot", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(1, 32, 0x10001))}; return p; }},
+        {"FPGA 1 image", [&] { PackageGen::Package p; p.entries = {app(64), entry(8, PackageGen::fpgaImage(PackageGen::pattern(64, 2)))}; return p; }},
+        {"good entry then a cut one", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(4096, 9))), app(5000)}; p.cutTo = 49 + 42 + 64 + 4096 + 100; return p; }},
+    };
+    const std::vector<uint8_t> flashBefore = fpgaFlash().read(0, 0x12000);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        put("bad.VYR", c.make());
+        const upgrade::RunResult r = run();
+        EXPECT_TRUE(r.anyFailed());
+        EXPECT_EQ(r.count(Outcome::Written), 0);
+        EXPECT_EQ(fpgaFlash().read(0, 0x12000), flashBefore);
+        EXPECT_EQ(flashWrites(), 0);
+        EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("old program"));
+        EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
+        EXPECT_EQ(g_app_reset_flag.load(), 0);
+        EXPECT_EQ(fpga->rst_pending[0].load(), 0);
+    }
+}
+
+TEST_F(UpgradeEngine, ApplicationIsStagedComparedSwappedAndTheRestartRequested)
+{
+    g_update_status = 0;
+    const std::vector<uint8_t> program = PackageGen::pattern(2500, 11);
+    PackageGen::Package p;
+    p.entries.push_back(entry(10, program));
+    put("new.VYRZK", p);
+    TestRoot::writeFile("/data/app/vyrR58N2", QByteArray("stale file of an earlier run"));
+
+    G_timeTicks = 1234;
+    const upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), program);
+    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
+    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.part"));
+    struct stat st;
+    ASSERT_EQ(::stat(TestRoot::path("/data/app/vyrR58N").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u) << "never world-writable";
+    EXPECT_TRUE(TestRoot::shellLog().contains(QStringLiteral("mv /data/app/vyrR58N2  /data/app/vyrR58N")));
+    const QByteArray ini = TestRoot::readFile("/data/configs/led_load_config.ini");
+    EXPECT_TRUE(ini.contains("[app-1]"));
+    EXPECT_TRUE(ini.contains("app_name=vyrR58N"));
+    EXPECT_TRUE(ini.contains("/data/app/vyrR58N -platform linuxfb"));
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+    EXPECT_EQ(G_reboot_tickTicks.load(), 1234u);
+}
+
+TEST_F(UpgradeEngine, ApplicationWithARestartPendingIsStagedButNotSwapped)
+{
+    g_app_reset_flag = 1;
+    PackageGen::Package p;
+    p.entries.push_back(entry(10, PackageGen::pattern(100, 1)));
+    p.entries.push_back(entry(7, PackageGen::fpgaImage(PackageGen::pattern(100, 2))));
+    put("a.VYR", p);
+    const upgrade::RunResult r = run();
+    EXPECT_EQ(r.count(Outcome::Written), 2);
+    EXPECT_TRUE(TestRoot::exists("/data/app/vyrR58N2"));
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("old program"));
+    EXPECT_FALSE(TestRoot::shellLog().join('\n').contains("mv "));
+    EXPECT_EQ(fpga->rst_pending[0].load(), 0) << "images take effect at the pending restart";
+}
+
+TEST_F(UpgradeEngine, SkipRulesFollowPublishTypeControllerAndInstalledVersions)
+{
+    // Installed FPGA 0: registers 31, 30, 29 BCD 0x24 0x10 0x20, register 28 = 5.
+    fpga->MCU_REG_func[0][31] = 0x24;
+    fpga->MCU_REG_func[0][30] = 0x10;
+    fpga->MCU_REG_func[0][29] = 0x20;
+    fpga->MCU_REG_func[0][28] = 5;
+    auto fpgaEntry = [](std::array<uint8_t, 6> v) {
+        PackageGen::Entry e = entry(7, PackageGen::fpgaImage(PackageGen::pattern(64, 4)));
+        std::copy(v.begin(), v.end(), e.version);
+        return e;
+    };
+    auto appEntry = [](std::array<uint8_t, 6> v) {
+        PackageGen::Entry e = entry(10, PackageGen::pattern(64, 4));
+        std::copy(v.begin(), v.end(), e.version);
+        return e;
+    };
+    struct Case {
+        const char* name;
+        uint8_t publish;
+        uint16_t controller;
+        PackageGen::Entry e;
+        Outcome want;
+    };
+    g_app_reset_flag = 1; // no swap between the cases
+    const std::vector<Case> cases = {
+        {"FPGA installed, publish 0x80", 0x80, 0x8B52, fpgaEntry({0x18, 0x0A, 0x14, 9, 9, 5}), Outcome::Skipped},
+        {"FPGA installed, other publish", 0x00, 0x8B52, fpgaEntry({0x18, 0x0A, 0x14, 9, 9, 5}), Outcome::Written},
+        {"FPGA function byte differs", 0x80, 0x8B52, fpgaEntry({0x18, 0x0A, 0x14, 0, 0, 6}), Outcome::Written},
+        {"FPGA raw BCD bytes are not the version", 0x80, 0x8B52, fpgaEntry({0x24, 0x10, 0x20, 0, 0, 5}), Outcome::Written},
+        {"FPGA other controller", 0x00, 0x1234, fpgaEntry({1, 1, 1, 1, 1, 1}), Outcome::Skipped},
+        {"application installed", 0x80, 0x8B52, appEntry({24, 10, 20, 11, 2, 1}), Outcome::Skipped},
+        {"application installed, other publish", 0x00, 0x8B52, appEntry({24, 10, 20, 11, 2, 1}), Outcome::Written},
+        {"application newer", 0x80, 0x8B52, appEntry({24, 10, 20, 11, 2, 2}), Outcome::Written},
+        {"application other controller", 0x00, 0x8B53, appEntry({1, 1, 1, 1, 1, 1}), Outcome::Skipped},
+        {"unknown entry type", 0x00, 0x8B52, entry(99, PackageGen::pattern(10, 1)), Outcome::Skipped},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PackageGen::Package p;
+        p.publishType = c.publish;
+        p.controllerType = c.controller;
+        p.entries = {c.e};
+        put("a.VYR", p);
+        const upgrade::RunResult r = run();
+        ASSERT_EQ(r.items.size(), 1u);
+        EXPECT_EQ(r.items[0].outcome, c.want) << r.items[0].reason.toStdString();
+    }
+}
+
+TEST_F(UpgradeEngine, AFirstPackageWrittenAndASecondSkippedStillResetsTheFpga)
+{
+    fpga->MCU_REG_func[0][31] = 0x24;
+    fpga->MCU_REG_func[0][30] = 0x10;
+    fpga->MCU_REG_func[0][29] = 0x20;
+    fpga->MCU_REG_func[0][28] = 5;
+    PackageGen::Package written, skipped;
+    written.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(5000, 8)))};
+    skipped.publishType = 0x80;
+    skipped.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(5000, 9)))};
+    const uint8_t installed[6] = {0x18, 0x0A, 0x14, 0, 0, 5};
+    std::copy(installed, installed + 6, skipped.entries[0].version);
+    put("a.VYR", written);
+    put("b.VYR", skipped);
+    const upgrade::RunResult r = run();
+    EXPECT_EQ(r.count(Outcome::Written), 1);
+    EXPECT_EQ(r.count(Outcome::Skipped), 1);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 1);
+}
+
+TEST_F(UpgradeEngine, FailedFlashWriteIsReportedAndTheFpgaIsNotResetIntoIt)
+{
+    fpgaFlash().setStuckBusy(true);
+    PackageGen::Package p;
+    p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(8192, 5)))};
+    put("a.VYR", p);
+    const upgrade::RunResult r = run();
+    fpgaFlash().setStuckBusy(false);
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Failed);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 0);
+    EXPECT_EQ(fpga_manage::gpio_read(fpga->rst_fpga0), 16);
+}
+
+TEST_F(UpgradeEngine, FontsWithoutTheScalerWriterFailVisiblyAndAreSkippedWhenAllPresent)
+{
+    PackageGen::Package p;
+    p.entries = {entry(13, PackageGen::font(1, 64, 20000))};
+    put("f.VYR", p);
+    store->image[regimage::kFontPresence] = 0x0F;
+    upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Failed);
+    store->image[regimage::kFontPresence] = 0x3F;
+    r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Skipped);
+}
+
+TEST_F(UpgradeEngine, FontsGoToTheirSlotInChunksThroughTheWriter)
+{
+    std::map<uint32_t, uint32_t> writes;
+    upgrade::Engine::instance().fontWriter = [&](uint32_t a, const uint8_t*, uint32_t n) {
+        writes[a] = n;
+        return true;
+    };
+    int reloads = 0;
+    upgrade::Engine::instance().fontReload = [&] { ++reloads; };
+    struct Case {
+        uint8_t coding, height;
+        uint32_t address;
+    };
+    for (const Case& c : {Case{1, 32, 0x000000}, Case{0, 32, 0x010000}, Case{1, 64, 0x410000}, Case{0, 64, 0x450000}}) {
+        SCOPED_TRACE(c.address);
+        writes.clear();
+        PackageGen::Package p;
+        p.entries = {entry(13, PackageGen::font(c.coding, c.height, 16384 + 100))};
+        put("f.VYR", p);
+        const upgrade::RunResult r = run();
+        EXPECT_EQ(r.count(Outcome::Written), 1);
+        const std::map<uint32_t, uint32_t> want = {{c.address, 16384}, {c.address + 16384, 100}};
+        EXPECT_EQ(writes, want);
+    }
+    EXPECT_EQ(reloads, 4);
+    upgrade::Engine::instance().fontWriter = nullptr;
+    upgrade::Engine::instance().fontReload = nullptr;
+}
+
+TEST_F(UpgradeEngine, NoPackageStillEndsWithTimesAndCode104)
+{
+    std::vector<int> codes;
+    QObject::connect(store, &VyrRamPara::sig_update_para, [&](int c) { codes.push_back(c); });
+    const upgrade::RunResult r = run();
+    EXPECT_EQ(r.packages, 0);
+    EXPECT_TRUE(r.items.empty());
+    EXPECT_EQ(r.time, QStringLiteral("9:5:30    9:5:30"));
+    EXPECT_NE(std::find(codes.begin(), codes.end(), 104), codes.end());
+    EXPECT_EQ(g_update_flag.load(), 0);
+}
+
+TEST_F(UpgradeEngine, StartIsRefusedWhileARunOrACardJobHoldsTheStepByte)
+{
+    QString why;
+    g_send_para[0] = 2;
+    EXPECT_FALSE(upgrade::Engine::instance().start(&why));
+    EXPECT_EQ(g_usb_grade.load(), 0);
+    g_send_para[0] = 0;
+    ASSERT_TRUE(upgrade::Engine::instance().start(&why));
+    EXPECT_FALSE(upgrade::Engine::instance().start(&why)) << "a second start while the first runs";
+    for (int i = 0; i < 4; ++i)
+        fpga->runOnce();
+    EXPECT_EQ(g_usb_grade.load(), 0);
+}
+
+TEST_F(UpgradeEngine, StickListingTakesOnlyPackagesDirectlyInTheFolder)
+{
+    PackageGen::Package p;
+    p.entries = {entry(99, {1})};
+    const QByteArray bytes = PackageGen::build(p);
+    for (const char* name : {"x.vyr", "x.VYR.bak", "x.VYRZK", ".a.VYR", "y.VYR", "VYR"})
+        TestRoot::writeFile(std::string("/mnt/usb1/") + name, bytes);
+    TestRoot::writeFile("/mnt/usb1/sub/z.VYR", bytes);
+    ASSERT_EQ(::symlink(TestRoot::path("/mnt/usb1/y.VYR").c_str(), TestRoot::path("/mnt/usb1/link.VYR").c_str()), 0);
+    QStringList got = upgrade::listPackages();
+    got.sort();
+    EXPECT_EQ(got, QStringList({"/mnt/usb1/x.VYRZK", "/mnt/usb1/y.VYR"}));
+
+    for (int i = 0; i < 103; ++i)
+        TestRoot::writeFile("/mnt/usb1/m" + std::to_string(i) + ".VYR", bytes);
+    EXPECT_EQ(upgrade::listPackages().size(), 100) << "one run takes at most 100 packages";
+}
