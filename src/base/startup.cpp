@@ -9,6 +9,7 @@
 #include "comm/networkmanage.h"
 #include "comm/serial_transport.h"
 #include "comm/udpnetmanage.h"
+#include "comm/wifi_config.h"
 #include "params/vyrrampara.h"
 
 void startSystem()
@@ -25,4 +26,8 @@ void startSystem()
     Qz_uart_inout::pInstance();
     networkManage::pInstance();
     Qz_uart_inout_4G::pInstance();
+    R58_WIFI_CONFIG::pInstance();
+    udpnetManage::set_wifi_AT_cmd_manage([](const uint8_t* data, uint32_t length) {
+        R58_WIFI_CONFIG::p_wifi->wifi_AT_cmd_manage(data, length);
+    });
 }

@@ -55,6 +55,8 @@ uint32_t message_deal::message_group_deal(uint8_t* body, uint32_t length, uint32
         return f.at(10) == 30 ? set_barcode(f) : f.at(10) == 31 ? read_barcode(f) : 0;
     case 0xA4:
         return f.at(10) == 1 ? net_ip_set(f) : f.at(10) == 3 ? net_eth_search(f) : f.at(10) == 16 ? get_device_info(f) : 0;
+    case 0xC0:
+        return write_file_group(f);
     default:
         return 0;
     }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 // Decoded frame buffer of the TCP and UDP transports (the serial links use their own size).
 constexpr uint32_t kMessageBufferSize = 131072;
@@ -72,6 +73,10 @@ public:
     uint32_t cmd_write_flash(MessageFrame& f);
     uint32_t cmd_read_flash(MessageFrame& f);
 
+    // File transfer (group 0xC0) and application replacement (register 14)
+    uint32_t write_file_group(MessageFrame& f);
+    void RegUpdate0E(uint8_t bits);
+
     // Local time for the extension clock; tests replace it.
     static std::function<QDateTime()> clock;
 
@@ -81,5 +86,15 @@ private:
     bool readRamController(uint8_t* out, uint32_t a, uint32_t n); // false: no screen to grab
     void applyParameterBlock(); // register 11 bit 1, under the scaler mutex
     static void requestUpgradeDialog(bool show);
+    uint32_t writeFileStart(MessageFrame& f);
+    uint32_t writeNamedStart(MessageFrame& f);
+    uint32_t writeFileBlock(MessageFrame& f);
+    uint32_t fileRequest(MessageFrame& f, bool* aliasChanged);
+    uint32_t writeFileEnd(MessageFrame& f, bool* aliasChanged);
+    uint32_t readFileStart(MessageFrame& f, uint32_t tagAt, uint8_t answer);
+    uint32_t readNamedStart(MessageFrame& f);
+    uint32_t readReply(MessageFrame& f, const std::string& path, uint8_t answer);
+    uint32_t readFileBlock(MessageFrame& f);
+    void replaceApplication();
     static void upgradeFlagFromRegister(bool active);
 };

@@ -1,6 +1,7 @@
 // Device, network and flash commands: network address and port, search and device information,
 // barcode, clock, version words, the flash id and the serial flashes behind the controller.
 #include "comm/message_deal.h"
+#include "comm/wifi_config.h"
 
 #include "base/bytes.h"
 #include "base/delay.h"
@@ -204,9 +205,9 @@ uint32_t message_deal::net_eth_search(MessageFrame& f)
 
 uint32_t message_deal::get_device_info(MessageFrame& f)
 {
-    // The Wi-Fi part (bytes 217-378) follows only with the access-point manager, which this
-    // program does not run.
-    constexpr uint32_t r = 208;
+    // The Wi-Fi part (bytes 217-378) follows with the access-point manager.
+    R58_WIFI_CONFIG* wifi = R58_WIFI_CONFIG::p_wifi;
+    const uint32_t r = wifi ? 369 : 208;
     if (!f.fits(r))
         return f.status(1, 1);
     uint8_t* b = f.body;
@@ -221,6 +222,8 @@ uint32_t message_deal::get_device_info(MessageFrame& f)
     putDotted(b + 205, g_str_ip);
     putDotted(b + 209, g_srt_mask);
     putDotted(b + 213, g_str_gateway);
+    if (wifi)
+        wifi->putDeviceInfo(b);
     return r;
 }
 

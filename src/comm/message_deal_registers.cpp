@@ -138,7 +138,8 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t bits)
     case 11:
         REG_mcu_flag(bits);
         return 0;
-    case 14: // application replacement belongs to the file transfer, which is not built yet
+    case 14:
+        RegUpdate0E(bits);
         return 0;
     case 16:
         RegUpdate10(bits);

@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "ui/mainwindow.h"
 #include "message_deal_fixture.h"
+#include "platform/sim/sim_board.h"
 
 #include <QCoreApplication>
 #include <cstring>
@@ -20,6 +21,8 @@ TEST_F(MessageDealTest, EveryControllerRegisterWriteAndReadAsTheTableSays)
     // are refused. A read answers 0, except 4 and 6, which echo byte 11; 170 and up answer 1.
     const std::set<int> actions = {4, 5, 9, 10, 11, 14, 16, 17};
     const std::map<int, int> special = {{160, 32}, {162, 34}, {163, 35}, {164, 36}, {165, 33}};
+    int reboots = 0; // register 14 bit 1 reboots at once
+    platform::Sim::shellSim().setRebootHandler([&reboots] { ++reboots; });
     for (int g = 0; g < 256; ++g) {
         SCOPED_TRACE(g);
         std::vector<uint8_t> before(store->image, store->image + kImageSize);
@@ -51,6 +54,8 @@ TEST_F(MessageDealTest, EveryControllerRegisterWriteAndReadAsTheTableSays)
         }
     }
     EXPECT_EQ(writeReg(170, 0xFF, 0x12, kFpgaSide), 1) << "refused on the FPGA side too";
+    EXPECT_EQ(reboots, 1);
+    platform::Sim::shellSim().setRebootHandler(nullptr);
 }
 
 TEST_F(MessageDealTest, SpecialRegistersFillTheImageBytesOf32To36)

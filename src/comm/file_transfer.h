@@ -1,0 +1,20 @@
+#pragma once
+#include "base/global.h"
+
+#include <cstdint>
+#include <string>
+
+// The uploads collect their data in fileBuf_kelto. One transfer at a time owns it: the protocol
+// handlers hold Utils::_file_deal_mutex for a whole request, over the buffer, the transfer record
+// and the file operations alike. The screenshot has a buffer of its own and never touches it.
+constexpr uint32_t kStagingSize = uint32_t(kFileBufSize);
+
+namespace file_transfer {
+// A received file name: 1-255 bytes, no "/", no NUL, no control character, not "." or "..".
+bool isPlainName(const std::string& name);
+
+// Writes data to a temporary file beside `path` (program path), flushes it, reads it back and
+// compares, then renames it over `path`. On any failure the old file stays and false is returned.
+// mode: permission bits of the new file. The caller holds Utils::_file_deal_mutex.
+bool writeVerified(const std::string& path, const uint8_t* data, uint32_t length, unsigned mode = 0644);
+}

@@ -1,0 +1,629 @@
+// Group 0xC0: uploads into the staging buffer and their targets (application, kernel and logo
+// partitions, configuration and card files), reads of configuration files, and register 14, which
+// puts a verified application in place.
+#include "comm/file_transfer.h"
+#include "comm/message_deal.h"
+
+#include "base/delay.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/md5.h"
+#include "base/utils.h"
+#include "params/config_engine.h"
+#include "params/vyrrampara.h"
+#include "platform/mtd.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+#include "scaler/c331_manage.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+
+namespace {
+constexpr uint32_t kLogoHeader = 372;
+constexpr uint32_t kLogoPartition = 0x60000;
+constexpr uint32_t kKernelPartition = 0x500000;
+constexpr const char* kNextApp = "/data/app/vyrR58N2";
+constexpr const char* kRecoveryDir = "/data/rcvrecovery";
+constexpr const char* kMappingDir = "/data/smartmapping";
+
+enum Type : uint8_t { None = 0, App = 1, Boot = 2, Kernel = 3, Logo = 4, Alias = 5, Mode = 7, Menu = 8, Recovery = 9, Mapping = 13 };
+
+// The transfer record; only touched under Utils::_file_deal_mutex.
+struct Transfer {
+    uint8_t type = None;
+    std::string name;      // target of types 7, 9 and 13
+    uint32_t length = 0;   // announced by the start
+    FILE* reading = nullptr;
+    bool appVerified = false; // the last "FMCU" end stored and read back the application
+};
+Transfer transfer;
+
+// Largest file a type can take.
+uint32_t capacityOf(uint8_t type)
+{
+    switch (type) {
+    case Kernel:
+        return kKernelPartition;
+    case Logo:
+        return kLogoPartition - kLogoHeader;
+    default:
+        return kStagingSize;
+    }
+}
+
+bool storesBlocks(uint8_t type)
+{
+    return type == App || type == Kernel || type == Logo || type == Alias || type == Mode || type == Menu ||
+           type == Recovery || type == Mapping;
+}
+
+// "MO" mode number from two ASCII hex characters; 0 when not 1-16.
+int modeNumber(uint8_t hi, uint8_t lo)
+{
+    auto hex = [](uint8_t c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    const int h = hex(hi), l = hex(lo);
+    if (h < 0 || l < 0)
+        return 0;
+    const int n = h * 16 + l;
+    return n >= 1 && n <= 16 ? n : 0;
+}
+
+std::string modePath(int mode)
+{
+    char text[40];
+    snprintf(text, sizeof text, "/data/modes/MO%02x.json", mode);
+    return text;
+}
+
+bool tagIs(const MessageFrame& f, uint32_t at, const char* tag)
+{
+    const size_t n = strlen(tag);
+    if (at + n > f.length)
+        return false;
+    return memcmp(f.body + at, tag, n) == 0;
+}
+
+// Text of n bytes from position at, cut at the first NUL; the caller checked the frame holds them.
+std::string nameAt(const MessageFrame& f, uint32_t at, uint32_t n)
+{
+    const char* p = reinterpret_cast<const char*>(f.body + at);
+    return std::string(p, strnlen(p, n));
+}
+
+void closeReading()
+{
+    if (transfer.reading) {
+        fclose(transfer.reading);
+        transfer.reading = nullptr;
+    }
+}
+
+// Opens a file for a read transfer; its size, or -1 when it cannot be opened.
+int64_t openReading(const std::string& path)
+{
+    closeReading();
+    FILE* file = fopen(platform::Paths::resolve(path).c_str(), "rb");
+    if (!file)
+        return -1;
+    struct stat st {};
+    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fclose(file);
+        return -1;
+    }
+    transfer.reading = file;
+    return int64_t(st.st_size);
+}
+
+void putLogoHeader(uint8_t* h, uint32_t dataLength)
+{
+    memset(h, 0, kLogoHeader);
+    auto u16 = [h](uint32_t at, uint16_t v) { h[at] = uint8_t(v); h[at + 1] = uint8_t(v >> 8); };
+    auto u32 = [&u16](uint32_t at, uint32_t v) { u16(at, uint16_t(v)); u16(at + 2, uint16_t(v >> 16)); };
+    memcpy(h + 0x000, "SSTAR", 5);
+    h[0x008] = 0x02;
+    memcpy(h + 0x00C, "DISP", 4);
+    u16(0x02C, 0x0104);
+    h[0x030] = 0x38;
+    h[0x034] = 0x01;
+    h[0x038] = 0x44;
+    h[0x03E] = 0x30;
+    u16(0x042, 0x0330);
+    h[0x044] = 0x01;
+    memcpy(h + 0x048, "LMT050_NAD", 10);
+    u32(0x068, 0x08049630);
+    h[0x074] = 0x01;
+    static const uint8_t run[] = {1, 1, 1, 1, 2, 2, 1, 1, 1, 1, 0};
+    memcpy(h + 0x07D, run, sizeof run);
+    h[0x088] = h[0x08A] = h[0x08C] = h[0x08E] = 0x01;
+    h[0x090] = 0x0A;
+    h[0x092] = 0x0C;
+    h[0x094] = 0x04;
+    h[0x096] = 0x0C;
+    u16(0x09C, 320);
+    u16(0x09E, 240);
+    static const uint16_t timing[] = {360, 360, 360, 280, 280, 280};
+    for (int i = 0; i < 6; ++i)
+        u16(0x0A0 + 2 * i, timing[i]);
+    h[0x0AC] = 0x07;
+    h[0x0AE] = 0x07;
+    h[0x0B0] = 0x06;
+    h[0x0B2] = 0x19;
+    h[0x0B4] = 0xC0;
+    u16(0x0B6, 0xFFA0);
+    h[0x0B8] = 0x50;
+    h[0x0BC] = 0x01;
+    h[0x0C4] = h[0x0C8] = h[0x0DC] = 0x02;
+    h[0x0E8] = 1;
+    h[0x0EC] = 2;
+    h[0x0F0] = 3;
+    h[0x0F4] = 4;
+    memcpy(h + 0x148, "LOGO", 4);
+    u32(0x168, dataLength);
+    h[0x16C] = 0x2C;
+    h[0x170] = 0x01;
+}
+
+// Erases and writes a whole raw partition from the staging buffer, then reads it back.
+bool writePartition(const char* device, uint32_t size)
+{
+    platform::Mtd& mtd = platform::mtd();
+    const int fd = mtd.open(device);
+    if (fd < 0) {
+        writeLogMsg(LOG_ERROR, std::string("file transfer: cannot open ") + device);
+        return false;
+    }
+    bool ok = Utils::non_region_erase(fd, 0, size, 1) == 0;
+    if (ok)
+        ok = Utils::non_region_write(fd, fileBuf_kelto, size, 0) == 0;
+    if (ok) {
+        std::vector<uint8_t> back(0x10000);
+        for (uint32_t at = 0; ok && at < size; at += uint32_t(back.size())) {
+            const size_t n = std::min<size_t>(back.size(), size - at);
+            ok = pread(fd, back.data(), n, off_t(at)) == ssize_t(n) && memcmp(back.data(), fileBuf_kelto + at, n) == 0;
+        }
+    }
+    mtd.close(fd);
+    if (!ok)
+        writeLogMsg(LOG_ERROR, std::string("file transfer: writing failed on ") + device);
+    return ok;
+}
+
+std::string targetOf(uint8_t type)
+{
+    switch (type) {
+    case App:
+        return kNextApp;
+    case Alias:
+        return "/data/configs/alias.json";
+    case Menu:
+        return "/data/configs/omenu.json";
+    case Mode:
+    case Recovery:
+    case Mapping:
+        return transfer.name;
+    default:
+        return std::string();
+    }
+}
+
+// Removes every entry of a folder (not recursing); true when at least one went.
+bool emptyFolder(const char* folder)
+{
+    const std::string dir = platform::Paths::resolve(folder);
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return false;
+    bool removed = false;
+    while (const dirent* e = readdir(d)) {
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
+            continue;
+        if (unlink((dir + "/" + e->d_name).c_str()) == 0)
+            removed = true;
+    }
+    closedir(d);
+    return removed;
+}
+} // namespace
+
+namespace file_transfer {
+bool isPlainName(const std::string& name)
+{
+    if (name.empty() || name.size() > 255 || name == "." || name == "..")
+        return false;
+    for (unsigned char c : name)
+        if (c == '/' || c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
+
+bool writeVerified(const std::string& path, const uint8_t* data, uint32_t length, unsigned mode)
+{
+    const std::string target = platform::Paths::resolve(path);
+    const std::string temp = target + ".part";
+    QDir().mkpath(QFileInfo(QString::fromStdString(target)).absolutePath());
+    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    for (uint32_t done = 0; ok && done < length;) {
+        const ssize_t n = ::write(fd, data + done, length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += ok ? uint32_t(n) : 0;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    // Read back what the disk holds before the old file is given up.
+    std::vector<uint8_t> back(1024);
+    for (uint32_t at = 0; ok && at < length; at += 1024) {
+        const size_t n = std::min<size_t>(1024, length - at);
+        ok = pread(fd, back.data(), n, off_t(at)) == ssize_t(n) && memcmp(back.data(), data + at, n) == 0;
+    }
+    ok = ok && ::fchmod(fd, mode) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+} // namespace file_transfer
+
+uint32_t message_deal::write_file_group(MessageFrame& f)
+{
+    bool aliasChanged = false;
+    const uint32_t r = fileRequest(f, &aliasChanged);
+    // The pages re-read names outside the file lock, which their loaders take.
+    if (aliasChanged && VyrRamPara::p_vyrrampara_config)
+        VyrRamPara::p_vyrrampara_config->test_signal(103);
+    return r;
+}
+
+uint32_t message_deal::fileRequest(MessageFrame& f, bool* aliasChanged)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    switch (f.at(10)) {
+    case 1:
+        return writeFileStart(f);
+    case 2:
+        return writeFileBlock(f);
+    case 3:
+        return writeFileEnd(f, aliasChanged);
+    case 4:
+        return readFileStart(f, 13, 4);
+    case 5:
+        return readFileBlock(f);
+    case 6: {
+        f.status(0, 18);
+        f.body[11] = 6;
+        if (transfer.reading) {
+            memcpy(f.body + 12, md5.digest(), 16);
+            closeReading();
+        }
+        return 18;
+    }
+    case 7:
+        return writeNamedStart(f);
+    case 8:
+        return readNamedStart(f);
+    case 9:
+        f.status(0, 2);
+        f.body[11] = 6;
+        return 2;
+    case 10:
+        emptyFolder(kMappingDir);
+        emptyFolder(kRecoveryDir);
+        f.status(0, 2);
+        f.body[11] = 10;
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+uint32_t message_deal::writeFileStart(MessageFrame& f)
+{
+    transfer.name.clear();
+    transfer.appVerified = false;
+    uint8_t type = None;
+    uint32_t clear = 0;
+    if (f.length < 22) {
+        type = None; // too short to carry a tag and a length
+    } else if (tagIs(f, 13, "FMCU")) {
+        type = App;
+        clear = kStagingSize;
+    } else if (tagIs(f, 13, "FBOT")) {
+        transfer.type = Boot;
+        return 0;
+    } else if (tagIs(f, 13, "FKRN")) {
+        type = Kernel;
+        clear = kStagingSize;
+    } else if (tagIs(f, 13, "LOGO")) {
+        type = Logo;
+        clear = kLogoPartition;
+    } else if (tagIs(f, 13, "ALIS")) {
+        type = Alias;
+        clear = kLogoPartition;
+    } else if (tagIs(f, 13, "OSDS")) {
+        type = Menu;
+        clear = 0x400000;
+    } else if (tagIs(f, 13, "MO")) {
+        if (const int mode = modeNumber(f.at(15), f.at(16))) {
+            type = Mode;
+            clear = 0x400000;
+            transfer.name = modePath(mode);
+        }
+    } else if (tagIs(f, 13, "QZFX")) {
+        if (f.at(17) == Recovery) {
+            type = Recovery;
+            transfer.name = std::string(kRecoveryDir) + "/QZFX";
+        }
+    } else if (tagIs(f, 13, "QZFR")) {
+        if (f.at(17) == Mapping) {
+            type = Mapping;
+            transfer.name = std::string(kMappingDir) + "/QZFR";
+        }
+    }
+    const uint32_t length = f.u32At(18);
+    if (type != None && length > capacityOf(type))
+        type = None;
+    if (type == App || type == Kernel)
+        upgradeFlagFromRegister(true);
+    transfer.length = length;
+    md5.reset();
+    f.status(type == None ? 1 : 0, 3);
+    f.body[11] = 1;
+    if (type == None) {
+        // A refused start leaves nothing behind that a later end could write.
+        transfer.type = None;
+        f.body[12] = 2;
+        return 3;
+    }
+    transfer.type = type;
+    memset(fileBuf_kelto, 0, clear);
+    return 3;
+}
+
+uint32_t message_deal::writeNamedStart(MessageFrame& f)
+{
+    transfer.name.clear();
+    transfer.appVerified = false;
+    const uint32_t n = f.u16At(13);
+    uint8_t type = None;
+    if (uint64_t(20) + n <= f.length) {
+        const std::string name = nameAt(f, 15, n);
+        const uint8_t asked = f.at(15 + n);
+        transfer.length = f.u32At(16 + n);
+        if ((asked == Recovery || asked == Mapping) && file_transfer::isPlainName(name) &&
+            transfer.length <= kStagingSize) {
+            type = asked;
+            transfer.name = std::string(asked == Recovery ? kRecoveryDir : kMappingDir) + "/" + name;
+        }
+    }
+    transfer.type = type;
+    md5.reset();
+    f.status(type == None ? 1 : 0, 3);
+    f.body[11] = 7;
+    f.body[12] = type == None ? 2 : 0;
+    return 3;
+}
+
+uint32_t message_deal::writeFileBlock(MessageFrame& f)
+{
+    const uint32_t o = f.u32At(15), L = f.u32At(19);
+    const bool inFrame = f.length >= 23 && uint64_t(23) + L <= f.length;
+    const bool inArea = uint64_t(o) + L <= capacityOf(transfer.type);
+    if (!inFrame || !inArea) {
+        f.status(1, 2);
+        f.body[11] = 2;
+        return 2;
+    }
+    if (storesBlocks(transfer.type))
+        memcpy(fileBuf_kelto + (transfer.type == Logo ? kLogoHeader : 0) + o, f.body + 23, L);
+    md5.update(f.body + 23, L);
+    f.status(0, 2);
+    f.body[11] = 2;
+    return 2;
+}
+
+uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
+{
+    bool ok = f.length >= 31 && memcmp(md5.digest(), f.body + 15, 16) == 0;
+    const uint8_t type = transfer.type;
+    if (traceOn())
+        printf(ok ? "\n md5 OK!!! " : "\n md5 differs ");
+    if (ok && type != None && type != Boot && transfer.length > capacityOf(type))
+        ok = false;
+    if (ok) {
+        switch (type) {
+        case None:
+            closeReading();
+            break;
+        case Kernel:
+            ok = writePartition("/dev/mtd10", kKernelPartition);
+            break;
+        case Logo: {
+            transfer.length = (transfer.length + 3) & ~3u;
+            if (transfer.length > capacityOf(Logo)) {
+                ok = false;
+                break;
+            }
+            putLogoHeader(fileBuf_kelto, transfer.length);
+            ok = writePartition("/dev/mtd8", kLogoPartition);
+            break;
+        }
+        case App:
+        case Alias:
+        case Mode:
+        case Menu:
+        case Recovery:
+        case Mapping: {
+            const std::string target = targetOf(type);
+            ok = !target.empty() && file_transfer::writeVerified(target, fileBuf_kelto, transfer.length, type == App ? 0755 : 0644);
+            if (type == App)
+                transfer.appVerified = ok;
+            *aliasChanged = type == Alias && ok;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    if (!ok)
+        writeLogMsg(LOG_ERROR, "file transfer: end of type " + std::to_string(type) + " failed");
+    f.status(0, 3);
+    f.body[11] = 3;
+    f.body[12] = ok ? 0 : 1;
+    return 3;
+}
+
+uint32_t message_deal::readFileStart(MessageFrame& f, uint32_t tagAt, uint8_t answer)
+{
+    std::string path;
+    if (tagIs(f, tagAt, "ALIS"))
+        path = "/data/configs/alias.json";
+    else if (tagIs(f, tagAt, "OSDS"))
+        path = "/data/configs/omenu.json";
+    else if (tagIs(f, tagAt, "MO")) {
+        if (const int mode = modeNumber(f.at(tagAt + 2), f.at(tagAt + 3)))
+            path = modePath(mode);
+    }
+    return readReply(f, path, answer);
+}
+
+uint32_t message_deal::readReply(MessageFrame& f, const std::string& path, uint8_t answer)
+{
+    f.status(0, 7);
+    f.body[11] = answer;
+    if (path.empty())
+        return 7; // unknown tag: the digest is left alone
+    md5.reset();
+    const int64_t size = openReading(path);
+    if (size >= 0) {
+        f.body[12] = 1;
+        const uint32_t s = uint32_t(std::min<int64_t>(size, UINT32_MAX));
+        memcpy(f.body + 13, &s, 4);
+    }
+    return 7;
+}
+
+uint32_t message_deal::readNamedStart(MessageFrame& f)
+{
+    const uint32_t n = f.u16At(4);
+    if (uint64_t(16) + n > f.length) {
+        f.status(0, 7);
+        f.body[11] = 4;
+        return 7;
+    }
+    const uint8_t type = f.at(15 + n);
+    if (type == Recovery || type == Mapping) {
+        const std::string name = nameAt(f, 15, n);
+        if (!file_transfer::isPlainName(name)) {
+            f.status(0, 7);
+            f.body[11] = 8;
+            return 7;
+        }
+        return readReply(f, std::string(type == Recovery ? kRecoveryDir : kMappingDir) + "/" + name, 8);
+    }
+    std::string path;
+    if (n == 4 && type == Alias && tagIs(f, 15, "ALIS"))
+        path = "/data/configs/alias.json";
+    else if (n == 4 && type == Menu && tagIs(f, 15, "OSDS"))
+        path = "/data/configs/omenu.json";
+    else if (n == 4 && type == Mode && tagIs(f, 15, "MO")) {
+        if (const int mode = modeNumber(f.at(17), f.at(18)))
+            path = modePath(mode);
+    }
+    return readReply(f, path, 4);
+}
+
+uint32_t message_deal::readFileBlock(MessageFrame& f)
+{
+    const uint32_t o = f.u32At(15), L = f.u32At(19);
+    if (f.length < 23 || uint64_t(11) + L + 2 > f.capacity) { // the reply must fit the buffer
+        f.status(1, 2);
+        f.body[11] = 5;
+        return 2;
+    }
+    f.status(0, L + 2);
+    f.body[11] = 5;
+    if (transfer.reading) {
+        if (fseeko(transfer.reading, off_t(o), SEEK_SET) == 0)
+            (void)fread(f.body + 12, 1, L, transfer.reading);
+        clearerr(transfer.reading);
+        md5.update(f.body + 12, L);
+    }
+    return L + 2;
+}
+
+void message_deal::RegUpdate0E(uint8_t bits)
+{
+    if (bits & 0x01)
+        replaceApplication();
+    if (bits & 0x02) {
+        Delay::ms(100);
+        platform::shell().system("reboot");
+    }
+    if (bits & 0x08) {
+        if (c331_manage* scaler = c331_manage::p_c331_manage) {
+            scaler->read_c331_font(scaler->c331_fd);
+            scaler->update_font(scaler->c331_fd);
+        }
+    }
+}
+
+void message_deal::replaceApplication()
+{
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        // Only a complete upload that was written and read back is put in place.
+        if (!transfer.appVerified) {
+            writeLogMsg(LOG_ERROR, "application replacement refused: no verified upload");
+            return;
+        }
+        if (g_app_reset_flag.load() != 0)
+            return;
+        transfer.appVerified = false;
+    }
+    platform::Shell& sh = platform::shell();
+    if (sh.system(std::string("chmod 755 ") + kNextApp) != 0 ||
+        (Delay::ms(10), sh.system(std::string("mv ") + kNextApp + "  /data/app/vyrR58N")) != 0) {
+        writeLogMsg(LOG_ERROR, "application replacement failed; the program stays");
+        return;
+    }
+    if (g_update_status.load() == 0) {
+        QSettings launcher(QString::fromStdString(platform::Paths::resolve(ConfigEngine::kLauncherIniPath)),
+                           QSettings::IniFormat);
+        launcher.beginGroup(QStringLiteral("app-1"));
+        launcher.setValue(QStringLiteral("app_path"), QString::fromLatin1(ConfigEngine::kLauncherAppPath));
+        launcher.setValue(QStringLiteral("app_name"), QStringLiteral("vyrR58N"));
+        launcher.endGroup();
+        launcher.sync();
+    }
+    Delay::ms(10);
+    sh.system("sync");
+    Delay::ms(10);
+    G_reboot_tickTicks = G_timeTicks.load();
+    g_app_reset_flag = 1;
+}

@@ -1,0 +1,160 @@
+// Text commands of the configuration port 13769 ("AT+..."), one per datagram, one answer each.
+#include "comm/wifi_config.h"
+
+#include "comm/udpnetmanage.h"
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "params/config_engine.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+const char* const kVersion = "OK+GETVER=0,5FAF,22032001,02,00,00,2022-03-2109:06:00,VYR_R58_IN_V13PCB20210915";
+
+void trace(const char* text)
+{
+    if (traceOn())
+        printf("%s\n", text);
+}
+
+std::vector<std::string> fields(const std::string& text)
+{
+    std::vector<std::string> f;
+    size_t from = 0;
+    for (;;) {
+        const size_t at = text.find(',', from);
+        f.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos)
+            return f;
+        from = at + 1;
+    }
+}
+
+bool smallNumber(const std::string& t, int low, int high, int* value)
+{
+    if (t.empty() || t.size() > 2)
+        return false;
+    int v = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    *value = v;
+    return v >= low && v <= high;
+}
+
+bool validPort(const std::string& t)
+{
+    if (t.empty() || t.size() > 5)
+        return false;
+    long v = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    return v >= 1 && v <= 65535;
+}
+}
+
+bool R58_WIFI_CONFIG::answer(const uint8_t* data, uint32_t length, std::string* out)
+{
+    if (!data || length < 3 || memcmp(data, "AT+", 3) != 0) {
+        trace("NOT AT CMD !!");
+        return false;
+    }
+    trace("AT CMD!!");
+    const std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), length));
+    const std::vector<std::string> f = fields(text);
+    const std::string& word = f[0];
+    if (word == "AT+CHECKDATA") {
+        trace("wifi query CMD!!");
+        wifi_config_file_read();
+        const Settings s = settings();
+        *out = "OK+CHECKDATA=" + s.wifi_mode + "," + s.ap_ssid + "," + s.ap_security + "," + s.ap_passphrase + "," +
+               s.ap_channel + "," + s.ap_ip + "," + s.tcp_port + "," + s.ap_mac + "," + s.baud_rate;
+    } else if (word == "AT+SETDATA=1") {
+        trace("wifi sta set CMD!!");
+        *out = "OK+SETDATA";
+    } else if (word == "AT+SETDATA=2") {
+        *out = setAccessPoint(f) ? "OK+SETDATA" : "ERR";
+    } else if (word == "AT+SETDATA=3") {
+        trace("wifi ap+sta set CMD!!");
+        *out = "OK+SETDATA";
+    } else if (word == "AT+RST") {
+        trace("wifi reset CMD!!");
+        set_wifi_reset_flag();
+        *out = "OK";
+    } else if (word == "AT+RESTORE") {
+        trace("wifi restore CMD!!");
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_s.ap_ssid = "VYR-WIFI_C1";
+            m_s.ap_security = "0";
+            m_s.ap_passphrase = "40617293";
+            m_s.ap_channel = "6";
+        }
+        const bool written = wifi_ap_config_file_create();
+        set_wifi_reset_flag();
+        *out = written ? "OK" : "ERR";
+    } else if (word == "AT+GETVER") {
+        trace("wifi get version CMD!!");
+        *out = kVersion;
+    } else {
+        trace("wifi CMD error!!");
+        *out = "ERR";
+    }
+    return true;
+}
+
+bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
+{
+    // Every field is checked before anything is stored: they end up in hostapd's and udhcpd's
+    // files and in the interface command.
+    if (f.size() < 8)
+        return false;
+    int security = 0, channel = 0;
+    const std::string& ssid = f[2];
+    const std::string& passphrase = f[4];
+    const std::string& ip = f[6];
+    if (!smallNumber(f[3], 0, 4, &security) || !smallNumber(f[5], 0, 13, &channel) || !validSsid(ssid) ||
+        !validAddress(ip) || !validPort(f[7]))
+        return false;
+    const std::string wpa = security >= 2 ? std::to_string(security - 1) : std::to_string(security);
+    if (!validPassphrase(passphrase, wpa))
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_s.ap_ssid = ssid;
+        m_s.ap_security = wpa;
+        m_s.ap_passphrase = passphrase;
+        m_s.ap_channel = std::to_string(channel + 1);
+        m_s.ap_ip = ip;
+        m_s.tcp_port = f[7];
+    }
+    bool ok = true;
+    if (QString::fromStdString(ip) != g_str_wifi_ip.get()) {
+        trace("\n  ip compare error !");
+        ConfigEngine* config = ConfigEngine::p_config;
+        ok = config && config->write_config_variant(ConfigItem::WifiIPAddress, QString::fromStdString(ip));
+    }
+    ok = wifi_ap_config_file_create() && ok;
+    ok = wifi_ap_udhcpd_config_file_create() && ok;
+    if (f[1] == "1")
+        set_wifi_reset_flag();
+    return ok;
+}
+
+void R58_WIFI_CONFIG::wifi_AT_cmd_manage(const uint8_t* data, uint32_t length)
+{
+    std::string text;
+    if (!answer(data, length, &text))
+        return;
+    if (udpnetManage* udp = udpnetManage::p_udpnetManage) {
+        if (!udp->answer_13769(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size())))
+            writeLogMsg(LOG_WARNING, "Wi-Fi: answer list full, answer dropped");
+    }
+}

@@ -1,0 +1,431 @@
+// Uploads and reads through group 0xC0 as a PC tool makes them: what lands in the files under the
+// root and in the flash partitions, what refused requests leave untouched, and register 14, which
+// puts only a verified application in place.
+#include "message_deal_fixture.h"
+
+#include "base/global.h"
+#include "base/md5.h"
+#include "platform/sim/sim_board.h"
+#include "test_root.h"
+
+#include <QDir>
+#include <QSettings>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+using platform::Sim::mtdSim;
+using platform::Sim::shellSim;
+
+constexpr uint32_t kFive = 5u * 1024 * 1024;
+
+std::vector<uint8_t> pattern(size_t n, uint8_t seed)
+{
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = uint8_t(seed + i * 7 + (i >> 8));
+    return v;
+}
+std::vector<uint8_t> digestOf(const std::vector<uint8_t>& data)
+{
+    MD5 m(data.data(), data.size());
+    const uint8_t* d = m.digest();
+    return std::vector<uint8_t>(d, d + 16);
+}
+QByteArray bytes(const std::vector<uint8_t>& v) { return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size())); }
+
+class FileTransfer : public MessageDealTest {
+protected:
+    void SetUp() override
+    {
+        MessageDealTest::SetUp();
+        shellSim().clearLog();
+        shellSim().setRebootHandler([this] { ++reboots; });
+        g_app_reset_flag = 0;
+        g_update_status = 1;
+    }
+    void TearDown() override
+    {
+        shellSim().setRebootHandler(nullptr);
+        g_app_reset_flag = 0;
+        // Leave no open read or verified upload to the next test.
+        send(kController, 0xC0, {6});
+        send(kController, 0xC0, start("FBOT", 0));
+        MessageDealTest::TearDown();
+    }
+    static std::vector<uint8_t> start(const char* tag, uint32_t length, uint8_t type = 0)
+    {
+        std::vector<uint8_t> p = {1, 0, 0};
+        p.insert(p.end(), tag, tag + 4);
+        p.push_back(type);
+        p.resize(p.size() + 4);
+        putU32(p.data() + 8, length);
+        return p;
+    }
+    static std::vector<uint8_t> namedStart(const std::string& name, uint8_t type, uint32_t length, int lengthField = -1)
+    {
+        const uint16_t n = uint16_t(lengthField < 0 ? name.size() : size_t(lengthField));
+        std::vector<uint8_t> p = {7, 0, 0, uint8_t(n), uint8_t(n >> 8)};
+        p.insert(p.end(), name.begin(), name.end());
+        p.push_back(type);
+        p.resize(p.size() + 4);
+        putU32(p.data() + p.size() - 4, length);
+        return p;
+    }
+    static std::vector<uint8_t> block(uint32_t offset, const std::vector<uint8_t>& data, int64_t announced = -1)
+    {
+        std::vector<uint8_t> p = {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        putU32(p.data() + 5, offset);
+        putU32(p.data() + 9, uint32_t(announced < 0 ? data.size() : size_t(announced)));
+        p.insert(p.end(), data.begin(), data.end());
+        return p;
+    }
+    static std::vector<uint8_t> end(const std::vector<uint8_t>& digest)
+    {
+        std::vector<uint8_t> p = {3, 0, 0, 0, 0};
+        p.insert(p.end(), digest.begin(), digest.end());
+        return p;
+    }
+    static std::vector<uint8_t> readBlock(uint32_t offset, uint32_t n)
+    {
+        std::vector<uint8_t> p(13, 0);
+        p[0] = 5;
+        putU32(p.data() + 5, offset);
+        putU32(p.data() + 9, n);
+        return p;
+    }
+    // Sends blocks of 1000 bytes and the end; the end's byte 12 (0 stored), or 0xFF when the start
+    // was refused.
+    uint8_t upload(const std::vector<uint8_t>& startPayload, const std::vector<uint8_t>& data)
+    {
+        EXPECT_EQ(send(kController, 0xC0, startPayload), 3u);
+        if (buf[10] != 0)
+            return 0xFF;
+        for (size_t at = 0; at < data.size(); at += 1000) {
+            const std::vector<uint8_t> part(data.begin() + at, data.begin() + std::min(data.size(), at + 1000));
+            EXPECT_EQ(send(kController, 0xC0, block(uint32_t(at), part)), 2u);
+            EXPECT_EQ(buf[10], 0);
+            EXPECT_EQ(buf[11], 2);
+        }
+        EXPECT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);
+        EXPECT_EQ(buf[11], 3);
+        return buf[12];
+    }
+    // Sub-command 8 carries its name length in the head's spare pair (bytes 4-5).
+    uint32_t namedRead(const std::string& name, uint8_t type, uint16_t n)
+    {
+        std::vector<uint8_t> body = {0x00, 0xF1, 0x10, 0xF0, uint8_t(n), uint8_t(n >> 8), 0, 0, 0, 0xC0, 8, 0, 0, 0, 0};
+        body.insert(body.end(), name.begin(), name.end());
+        body.push_back(type);
+        buf.assign(kMessageBufferSize, 0xEE);
+        std::copy(body.begin(), body.end(), buf.begin());
+        return handler.message_group_deal(buf.data(), uint32_t(body.size()), kMessageBufferSize);
+    }
+    // Reads a whole file through sub-commands 4 or 8, 5 and 6; checks the closing digest.
+    std::vector<uint8_t> readBack(uint32_t size)
+    {
+        std::vector<uint8_t> got;
+        for (uint32_t at = 0; at < size; at += 700) {
+            const uint32_t n = std::min<uint32_t>(700, size - at);
+            EXPECT_EQ(send(kController, 0xC0, readBlock(at, n)), n + 2);
+            got.insert(got.end(), buf.begin() + 12, buf.begin() + 12 + n);
+        }
+        EXPECT_EQ(send(kController, 0xC0, {6}), 18u);
+        EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 12, buf.begin() + 28), digestOf(got));
+        return got;
+    }
+    int reboots = 0;
+};
+
+struct Kind {
+    const char* what;
+    std::vector<uint8_t> start;
+    const char* target;
+    const char* readTag; // sub-command 4 tag, or nullptr
+};
+
+TEST_F(FileTransfer, EachFileKindIsStoredAndReadBack)
+{
+    const std::vector<Kind> kinds = {
+        {"alias", start("ALIS", 2500), "/data/configs/alias.json", "ALIS"},
+        {"menu", start("OSDS", 2500), "/data/configs/omenu.json", "OSDS"},
+        {"mode 10", start("MO0a", 2500), "/data/modes/MO0a.json", "MO0a"},
+        {"mode 16 upper case", start("MO10", 2500), "/data/modes/MO10.json", "MO10"},
+        {"recovery", start("QZFX", 2500, 9), "/data/rcvrecovery/QZFX", nullptr},
+        {"mapping", start("QZFR", 2500, 13), "/data/smartmapping/QZFR", nullptr},
+        {"named recovery", namedStart("card_07.bin", 9, 2500), "/data/rcvrecovery/card_07.bin", nullptr},
+        {"named mapping", namedStart("map one", 13, 2500), "/data/smartmapping/map one", nullptr},
+        {"application", start("FMCU", 2500), "/data/app/vyrR58N2", nullptr},
+    };
+    uint8_t seed = 1;
+    for (const Kind& k : kinds) {
+        SCOPED_TRACE(k.what);
+        const std::vector<uint8_t> data = pattern(2500, seed++);
+        EXPECT_EQ(upload(k.start, data), 0);
+        EXPECT_EQ(TestRoot::readFile(k.target), bytes(data));
+        if (k.readTag) {
+            std::vector<uint8_t> p = {4, 0, 0};
+            p.insert(p.end(), k.readTag, k.readTag + 4);
+            ASSERT_EQ(send(kController, 0xC0, p), 7u);
+            EXPECT_EQ(buf[11], 4);
+            EXPECT_EQ(buf[12], 1);
+            EXPECT_EQ(getU32(buf.data() + 13), 2500u);
+            EXPECT_EQ(readBack(2500), data);
+        }
+    }
+    // The card files are read by name, answered with byte 11 = 8.
+    ASSERT_EQ(namedRead("card_07.bin", 9, 11), 7u);
+    EXPECT_EQ(buf[11], 8);
+    EXPECT_EQ(buf[12], 1);
+    EXPECT_EQ(readBack(2500), pattern(2500, 7));
+    // The next application is not writable by others.
+    struct stat st {};
+    ASSERT_EQ(stat(TestRoot::path("/data/app/vyrR58N2").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0022, 0u);
+}
+
+TEST_F(FileTransfer, RefusedStartsAnswerStatusOneAndLeaveNothingToWrite)
+{
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> payload;
+    };
+    const std::vector<Case> cases = {
+        {"mode 17", start("MO11", 10)},
+        {"mode 0", start("MO00", 10)},
+        {"mode not hex", start("MOzz", 10)},
+        {"recovery with type 5", start("QZFX", 10, 5)},
+        {"mapping with type 9", start("QZFR", 10, 9)},
+        {"unknown tag", start("ABCD", 10)},
+        {"alias above the buffer", start("ALIS", kFive + 1)},
+        {"kernel above its partition", start("FKRN", 0x500001)},
+        {"logo above its area", start("LOGO", 0x60000 - 372 + 1)},
+        {"short frame", {1, 0, 0, 'A', 'L', 'I', 'S'}},
+        {"named with dot dot", namedStart("..", 9, 10)},
+        {"named with a slash", namedStart("../configs/tcpip.ini", 9, 10)},
+        {"named dot", namedStart(".", 13, 10)},
+        {"named empty", namedStart("", 13, 10)},
+        {"named with line feed", namedStart("a\nb", 13, 10)},
+        {"named 256 bytes", namedStart(std::string(256, 'x'), 9, 10)},
+        {"named type 5", namedStart("x", 5, 10)},
+        {"named length past the frame", namedStart("abc", 9, 10, 200)},
+        {"named above the buffer", namedStart("big", 9, kFive + 1)},
+    };
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", "[config]\n"));
+    const std::vector<uint8_t> data = pattern(10, 3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(send(kController, 0xC0, c.payload), 3u);
+        EXPECT_EQ(buf[10], 1);
+        EXPECT_EQ(buf[12], 2);
+        // Blocks and an end with the right digest store nothing anywhere.
+        send(kController, 0xC0, block(0, data));
+        send(kController, 0xC0, end(digestOf(data)));
+    }
+    EXPECT_EQ(TestRoot::readFile("/data/configs/tcpip.ini"), QByteArray("[config]\n"));
+    EXPECT_FALSE(TestRoot::exists("/data/configs/alias.json"));
+    EXPECT_FALSE(TestRoot::exists("/data/modes/MO11.json"));
+    EXPECT_FALSE(TestRoot::exists("/data/modes/MO00.json"));
+    EXPECT_FALSE(TestRoot::exists("/data/rcvrecovery/x"));
+    EXPECT_FALSE(TestRoot::exists("/data/smartmapping/big"));
+    EXPECT_TRUE(mtdSim().calls().empty());
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N2"), QByteArray());
+}
+
+TEST_F(FileTransfer, BlocksOutsideTheFrameOrTheAreaAreRefusedAndLeaveTheDigestAlone)
+{
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> start;
+        std::vector<uint8_t> request;
+    };
+    const std::vector<uint8_t> ten = pattern(10, 9);
+    const std::vector<Case> cases = {
+        {"past the buffer", start("ALIS", 20), block(kFive - 5, ten)},
+        {"offset wraps", start("ALIS", 20), block(0xFFFFFFFB, ten)},
+        {"past the logo area", start("LOGO", 20), block(0x60000 - 372 - 5, ten)},
+        {"past the kernel", start("FKRN", 20), block(0x500000 - 5, ten)},
+        {"length past the frame", start("ALIS", 20), block(0, ten, 11)},
+        {"huge length", start("ALIS", 20), block(0, ten, 0xFFFFFFF0)},
+        {"header only", start("ALIS", 20), {2, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(send(kController, 0xC0, c.start), 3u);
+        ASSERT_EQ(buf[10], 0);
+        ASSERT_EQ(send(kController, 0xC0, c.request), 2u);
+        EXPECT_EQ(buf[10], 1);
+        EXPECT_EQ(buf[11], 2);
+        // The upload goes on as if the refused block had not come.
+        const std::vector<uint8_t> data = pattern(20, 4);
+        send(kController, 0xC0, block(0, data));
+        ASSERT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);
+        EXPECT_EQ(buf[12], 0);
+    }
+    EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), bytes(pattern(20, 4)));
+}
+
+TEST_F(FileTransfer, LogoAndKernelLandInTheirPartitions)
+{
+    const std::vector<uint8_t> logo = pattern(1001, 5);
+    ASSERT_EQ(upload(start("LOGO", 1001), logo), 0);
+    const std::vector<uint8_t> part = mtdSim().contents("/dev/mtd8");
+    ASSERT_EQ(part.size(), 0x60000u);
+    EXPECT_EQ(std::string(part.begin(), part.begin() + 5), "SSTAR");
+    EXPECT_EQ(std::string(part.begin() + 0x148, part.begin() + 0x14C), "LOGO");
+    EXPECT_EQ(getU32(part.data() + 0x168), 1004u);
+    EXPECT_EQ(getU16(part.data() + 0x9C), 320);
+    EXPECT_EQ(part[0x16C], 0x2C);
+    EXPECT_EQ(std::vector<uint8_t>(part.begin() + 372, part.begin() + 1373), logo);
+    EXPECT_TRUE(std::all_of(part.begin() + 1373, part.end(), [](uint8_t b) { return b == 0; }));
+
+    const std::vector<uint8_t> kernel = pattern(70000, 6);
+    ASSERT_EQ(upload(start("FKRN", 70000), kernel), 0);
+    const std::vector<uint8_t> image = mtdSim().contents("/dev/mtd10");
+    ASSERT_EQ(image.size(), 0x500000u);
+    EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 70000), kernel);
+    EXPECT_TRUE(std::all_of(image.begin() + 70000, image.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(FileTransfer, FlashFailureAnswersFailed)
+{
+    mtdSim().failEraseAt(0x20000);
+    EXPECT_EQ(upload(start("FKRN", 100), pattern(100, 1)), 1);
+    mtdSim().failEraseAt(-1);
+    mtdSim().failGetInfo(true);
+    EXPECT_EQ(upload(start("LOGO", 100), pattern(100, 1)), 1);
+    mtdSim().failGetInfo(false);
+    TestRoot::acceptViolations();
+}
+
+TEST_F(FileTransfer, WrongDigestWritesNothingAndAFailedWriteKeepsTheOldFile)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/alias.json", "old"));
+    const std::vector<uint8_t> data = pattern(300, 2);
+    ASSERT_EQ(send(kController, 0xC0, start("ALIS", 300)), 3u);
+    send(kController, 0xC0, block(0, data));
+    std::vector<uint8_t> wrong = digestOf(data);
+    wrong[0] ^= 1;
+    ASSERT_EQ(send(kController, 0xC0, end(wrong)), 3u);
+    EXPECT_EQ(buf[12], 1);
+    EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), QByteArray("old"));
+
+    // A target that cannot be written: the old contents stay and the end says failed.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/configs/alias.json.part/x"))));
+    EXPECT_EQ(upload(start("ALIS", 300), data), 1);
+    EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), QByteArray("old"));
+    QDir(QString::fromStdString(TestRoot::path("/data/configs/alias.json.part"))).removeRecursively();
+
+    // Two ends after one upload compare the same digest and both write.
+    EXPECT_EQ(upload(start("ALIS", 300), data), 0);
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/alias.json", "changed"));
+    ASSERT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);
+    EXPECT_EQ(buf[12], 0);
+    EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), bytes(data));
+}
+
+TEST_F(FileTransfer, ReadsAreBoundedAndNamesChecked)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", "menu"));
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", "secret"));
+    // No file open: L + 2 bytes, byte 12 = 0, the rest zero.
+    ASSERT_EQ(send(kController, 0xC0, readBlock(0, 8)), 10u);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 10, buf.begin() + 20), std::vector<uint8_t>({0, 5, 0, 0, 0, 0, 0, 0, 0, 0}));
+    ASSERT_EQ(send(kController, 0xC0, {6}), 18u);
+    EXPECT_EQ(buf[11], 6);
+    EXPECT_EQ(buf[12], 0);
+    // A read that would not fit the transport's buffer is refused.
+    ASSERT_EQ(send(kController, 0xC0, readBlock(0, 1000), 600), 2u);
+    EXPECT_EQ(buf[10], 1);
+    ASSERT_EQ(send(kController, 0xC0, readBlock(0, 0xFFFFFFFF)), 2u);
+    EXPECT_EQ(buf[10], 1);
+    // Names that leave the card folders open nothing.
+    for (const char* name : {"../configs/tcpip.ini", "..", ".", "a/b"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(namedRead(name, 9, uint16_t(strlen(name))), 7u);
+        EXPECT_EQ(buf[12], 0);
+        EXPECT_EQ(getU32(buf.data() + 13), 0u);
+    }
+    ASSERT_EQ(namedRead("abc", 9, 500), 7u); // length past the frame
+    EXPECT_EQ(buf[12], 0);
+    // The named form of a configuration tag, and a short read past the file's end.
+    ASSERT_EQ(namedRead("OSDS", 8, 4), 7u);
+    EXPECT_EQ(buf[11], 4);
+    EXPECT_EQ(buf[12], 1);
+    EXPECT_EQ(getU32(buf.data() + 13), 4u);
+    ASSERT_EQ(send(kController, 0xC0, readBlock(2, 6)), 8u);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 12, buf.begin() + 18), std::vector<uint8_t>({'n', 'u', 0, 0, 0, 0}));
+}
+
+TEST_F(FileTransfer, SmallSubCommandsAndDelete)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/a", "1"));
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/b", "2"));
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/keep", "3"));
+    ASSERT_EQ(send(kController, 0xC0, {10, 'a'}), 2u);
+    EXPECT_EQ(buf[11], 10);
+    EXPECT_FALSE(TestRoot::exists("/data/smartmapping/a"));
+    EXPECT_FALSE(TestRoot::exists("/data/rcvrecovery/b"));
+    EXPECT_TRUE(TestRoot::exists("/data/configs/keep"));
+    ASSERT_EQ(send(kController, 0xC0, {9}), 2u);
+    EXPECT_EQ(buf[10], 0);
+    EXPECT_EQ(buf[11], 6);
+    EXPECT_EQ(send(kController, 0xC0, {11}), 0u);
+    EXPECT_EQ(send(kController, 0xC0, start("FBOT", 10)), 0u);
+}
+
+TEST_F(FileTransfer, RegisterFourteenReplacesOnlyAVerifiedApplication)
+{
+    auto moved = [] {
+        for (const QString& line : TestRoot::shellLog())
+            if (line.startsWith("mv "))
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N", "running"));
+    // A stale file from an earlier upload is not put in place.
+    ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N2", "stale"));
+    writeReg(14, 0x01, 0);
+    EXPECT_FALSE(moved());
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+
+    // A failed read-back leaves the old program and gives the register nothing to install.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/app/vyrR58N2.part/x"))));
+    EXPECT_EQ(upload(start("FMCU", 500), pattern(500, 8)), 1);
+    QDir(QString::fromStdString(TestRoot::path("/data/app/vyrR58N2.part"))).removeRecursively();
+    writeReg(14, 0x01, 0);
+    EXPECT_FALSE(moved());
+
+    // A refused start after a good upload withdraws it as well.
+    const std::vector<uint8_t> app = pattern(4000, 9);
+    EXPECT_EQ(upload(start("FMCU", 4000), app), 0);
+    send(kController, 0xC0, start("XXXX", 1));
+    writeReg(14, 0x01, 0);
+    EXPECT_FALSE(moved());
+
+    EXPECT_EQ(upload(start("FMCU", 4000), app), 0);
+    g_update_status = 0;
+    const uint32_t before = G_timeTicks.load();
+    writeReg(14, 0x01, 0);
+    EXPECT_TRUE(moved());
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), bytes(app));
+    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+    EXPECT_GE(G_reboot_tickTicks.load(), before);
+    struct stat st {};
+    ASSERT_EQ(stat(TestRoot::path("/data/app/vyrR58N").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    QSettings launcher(QString::fromStdString(TestRoot::path("/data/configs/led_load_config.ini")), QSettings::IniFormat);
+    EXPECT_EQ(launcher.value("app-1/app_name").toString(), QString("vyrR58N"));
+    EXPECT_EQ(reboots, 0);
+
+    // The second write before the reboot does nothing; bit 1 reboots at once.
+    shellSim().clearLog();
+    writeReg(14, 0x01, 0);
+    EXPECT_FALSE(moved());
+    writeReg(14, 0x02, 0);
+    EXPECT_EQ(reboots, 1);
+}
+
+} // namespace

@@ -1,0 +1,306 @@
+// The access-point manager and the configuration port's commands: what reaches hostapd's and
+// udhcpd's files, the INI file and the recording shell, and what hostile fields leave untouched.
+#include "message_deal_fixture.h"
+
+#include "base/global.h"
+#include "comm/wifi_config.h"
+#include "params/block_layout.h"
+#include "params/config_engine.h"
+#include "platform/sim/sim_board.h"
+#include "test_root.h"
+
+#include <QFile>
+#include <QSettings>
+
+namespace {
+
+using platform::Sim::shellSim;
+
+const char* const kInetLines =
+    "          inet addr:192.168.22.101  Bcast:192.168.22.255  Mask:255.255.255.0\n"
+    "          inet6 addr: fe80::2e0:4cff:fe81:92a1/64 Scope:Link\n";
+const char* const kHwLine = "wlan0     Link encap:Ethernet  HWaddr 00:E0:4C:81:92:A1  \n";
+
+class WifiConfig : public MessageDealTest {
+protected:
+    void SetUp() override
+    {
+        MessageDealTest::SetUp();
+        ConfigEngine::pInstance();
+        shellSim().clearScripts();
+        shellSim().clearLog();
+        savedIp = g_str_wifi_ip.get();
+        g_str_wifi_ip = QStringLiteral("192.168.22.101");
+        ASSERT_TRUE(TestRoot::writeFile("/etc/udhcpd.conf", "old dhcp\n"));
+        wifi.initialize(false);
+    }
+    void TearDown() override
+    {
+        g_str_wifi_ip = savedIp;
+        MessageDealTest::TearDown();
+    }
+    // The answer text, or "<none>" when the datagram is no command.
+    std::string ask(const std::string& datagram)
+    {
+        std::string text;
+        if (!wifi.answer(reinterpret_cast<const uint8_t*>(datagram.data()), uint32_t(datagram.size()), &text))
+            return "<none>";
+        return text;
+    }
+    static std::vector<std::string> log() { return shellSim().commands(); }
+    static bool logged(const std::string& command)
+    {
+        for (const std::string& c : log())
+            if (c == command)
+                return true;
+        return false;
+    }
+    static QString iniAddress()
+    {
+        QSettings s(QString::fromStdString(TestRoot::path(ConfigEngine::kIniPath)), QSettings::IniFormat);
+        return s.value("config/WifiIPAddress").toString();
+    }
+
+    R58_WIFI_CONFIG wifi;
+    QString savedIp;
+};
+
+TEST_F(WifiConfig, SetDataWritesBothFilesAndTheReadBackAnswersInTheToolsNumbering)
+{
+    EXPECT_EQ(ask("AT+SETDATA=2,0,Café AP,3,secret123,5,10.1.2.3,5005"), "OK+SETDATA");
+    const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
+    for (const char* line : {"interface=wlan0\n", "\nssid=Café AP\n", "\nchannel=6\n", "\nwpa=2\n",
+                             "\nwpa_passphrase=secret123\n", "\nwpa_key_mgmt=WPA-PSK\n", "\nwpa_group_rekey=86400\n"})
+        EXPECT_TRUE(hostapd.contains(line)) << line;
+    EXPECT_EQ(hostapd.count('\n'), 27);
+    EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf),
+              QByteArray("#\nstart  10.1.2.150\nend  10.1.2.199\n#\ninterface wlan0\n#\noption dns 10.1.2.1\n"
+                         "option router 10.1.2.1\noption subnet 255.255.255.0\n#\noption domain local\n"
+                         "option lease 86400\n"));
+    EXPECT_EQ(iniAddress(), QString("10.1.2.3"));
+    EXPECT_EQ(wifi.resetFlag(), 0); // restart field "0"
+    wifi.wifi_ap_start_up();
+    EXPECT_TRUE(logged("ifconfig wlan0 10.1.2.3"));
+
+    // busybox prints an inet6 line after the IPv4 one; the address still comes from the first.
+    shellSim().script("ifconfig wlan0 | grep inet", 0, kInetLines);
+    shellSim().script("ifconfig wlan0 | grep HWaddr", 0, kHwLine);
+    EXPECT_EQ(ask("AT+CHECKDATA"), "OK+CHECKDATA=2,Café AP,3,secret123,6,192.168.22.101," +
+                                       std::to_string(g_port.load()) + ",00E04C8192A1,115200");
+    // The same address again leaves the INI file alone; restart "1" requests a restart.
+    ASSERT_TRUE(ConfigEngine::p_config->write_config_variant(ConfigItem::WifiIPAddress, QString("9.9.9.9")));
+    EXPECT_EQ(ask("AT+SETDATA=2,1,x,0,,0,192.168.22.101,5005"), "OK+SETDATA");
+    EXPECT_EQ(iniAddress(), QString("9.9.9.9"));
+    EXPECT_EQ(wifi.resetFlag(), 1);
+    EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf).contains("\nwpa=0\nwpa_passphrase=\n"));
+}
+
+TEST_F(WifiConfig, HostileFieldsAreRefusedAndChangeNothing)
+{
+    ASSERT_EQ(ask("AT+SETDATA=2,0,Good,3,password1,5,10.1.2.3,5005"), "OK+SETDATA");
+    const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
+    const QByteArray dhcp = TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf);
+    const std::vector<std::string> bad = {
+        "AT+SETDATA=2,1,x,3,12345678,5,1.2.3.4;reboot,5005",
+        "AT+SETDATA=2,1,x,3,12345678,5,1.2.3,5005",
+        "AT+SETDATA=2,1,x,3,12345678,5,1.2.3.256,5005",
+        "AT+SETDATA=2,1,x,3,12345678,5,01.2.3.4,5005",
+        "AT+SETDATA=2,1,x,3,12345678,5,$(reboot),5005",
+        "AT+SETDATA=2,1,a\nwpa=0,3,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,a\"b,3,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,a;b,3,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,,3,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1," + std::string(33, 's') + ",3,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,3,1234567,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,3,1234567\n8,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,3,1234'5678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,3," + std::string(64, 'p') + ",5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,3,pass\xC3\xA9word,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,5,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,z,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,3,12345678,14,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,3,12345678,-1,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,3,12345678,5,1.2.3.4,50a5",
+        "AT+SETDATA=2,1,x,3,12345678,5,1.2.3.4",
+        "AT+SETDATA=2,1,x",
+        "AT+SETDATA=2",
+    };
+    shellSim().clearLog();
+    for (const std::string& d : bad) {
+        SCOPED_TRACE(d);
+        EXPECT_EQ(ask(d), "ERR");
+        EXPECT_EQ(wifi.resetFlag(), 0);
+    }
+    EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf), hostapd);
+    EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf), dhcp);
+    EXPECT_EQ(iniAddress(), QString("10.1.2.3"));
+    EXPECT_TRUE(log().empty());
+    wifi.wifi_ap_start_up();
+    EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 10.1.2.3"}));
+}
+
+TEST_F(WifiConfig, CommandWords)
+{
+    const std::string version = "OK+GETVER=0,5FAF,22032001,02,00,00,2022-03-2109:06:00,VYR_R58_IN_V13PCB20210915";
+    struct Case {
+        std::string datagram, answer;
+        uint8_t flag;
+    };
+    const std::vector<Case> cases = {
+        {"AT+GETVER", version, 0},
+        {"AT+GETVER,whatever", version, 0},
+        {std::string("AT+GETVER\0,junk", 15), version, 0},
+        {"AT+GETVER\r\n", "ERR", 0},
+        {"at+rst", "<none>", 0},
+        {"AT", "<none>", 0},
+        {"", "<none>", 0},
+        {"AT+rst", "ERR", 0},
+        {"AT+SETDATA=1", "OK+SETDATA", 0},
+        {"AT+SETDATA=3,a,b", "OK+SETDATA", 0},
+        {"AT+RST,1,2", "OK", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.datagram);
+        EXPECT_EQ(ask(c.datagram), c.answer);
+        EXPECT_EQ(wifi.resetFlag(), c.flag);
+    }
+}
+
+TEST_F(WifiConfig, RestoreRewritesOnlyTheHostapdFile)
+{
+    ASSERT_EQ(ask("AT+SETDATA=2,0,Mine,4,abcdefgh,0,10.0.0.9,5005"), "OK+SETDATA");
+    const QByteArray dhcp = TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf);
+    EXPECT_EQ(ask("AT+RESTORE"), "OK");
+    EXPECT_EQ(wifi.resetFlag(), 1);
+    const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
+    EXPECT_TRUE(hostapd.contains("\nssid=VYR-WIFI_C1\n"));
+    EXPECT_TRUE(hostapd.contains("\nchannel=6\n"));
+    EXPECT_TRUE(hostapd.contains("\nwpa=0\nwpa_passphrase=40617293\n"));
+    EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf), dhcp);
+    EXPECT_EQ(wifi.settings().ap_ip, "10.0.0.9");
+}
+
+TEST_F(WifiConfig, MissingDhcpFileIsNotCreated)
+{
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(TestRoot::path(R58_WIFI_CONFIG::kUdhcpdConf))));
+    EXPECT_EQ(ask("AT+SETDATA=2,0,Mine,2,abcdefgh,0,10.0.0.9,5005"), "OK+SETDATA");
+    EXPECT_FALSE(TestRoot::exists(R58_WIFI_CONFIG::kUdhcpdConf));
+    EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf).contains("\nwpa=1\n"));
+}
+
+TEST_F(WifiConfig, StartUpAndRestartMachine)
+{
+    const std::vector<std::string> up = {"ifconfig wlan0 192.168.22.101", "udhcpd -fS /etc/udhcpd.conf &",
+                                         "/usr/bin/hostapd /etc/rtl_hostapd_2G.conf -B"};
+    const std::vector<std::string> kills = {"kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`",
+                                            "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`"};
+    for (int i = 0; i < 4; ++i)
+        wifi.wifi_ap_start_up();
+    EXPECT_EQ(log(), up);
+    EXPECT_EQ(wifi.apState(), 3);
+    // Restart: stop, then back to the first step.
+    shellSim().clearLog();
+    wifi.set_wifi_reset_flag();
+    wifi.wifi_reset();
+    EXPECT_EQ(log(), kills);
+    EXPECT_EQ(wifi.resetFlag(), 2);
+    wifi.wifi_reset();
+    EXPECT_EQ(wifi.resetFlag(), 0);
+    EXPECT_EQ(wifi.apState(), 0);
+    // A restart during the start-up kills nothing.
+    shellSim().clearLog();
+    wifi.wifi_ap_start_up();
+    wifi.set_wifi_reset_flag();
+    wifi.wifi_reset();
+    EXPECT_EQ(log(), std::vector<std::string>({up[0]}));
+    // Any non-zero switch value keeps the access point down.
+    for (uint8_t off : {uint8_t(1), uint8_t(2)}) {
+        SCOPED_TRACE(int(off));
+        store->image[blk::kWifiOff] = off;
+        shellSim().clearLog();
+        wifi.wifi_ap_start_up();
+        wifi.wifi_reset();
+        wifi.wifi_reset();
+        EXPECT_TRUE(log().empty());
+        EXPECT_EQ(wifi.resetFlag(), 2);
+    }
+    store->image[blk::kWifiOff] = 0;
+    wifi.wifi_reset();
+    EXPECT_EQ(wifi.resetFlag(), 0);
+}
+
+TEST_F(WifiConfig, StoredAddressIsCheckedAtStart)
+{
+    for (const char* stored : {"1.2.3.4;reboot", "", "1.2.3"}) {
+        SCOPED_TRACE(stored);
+        g_str_wifi_ip = QString(stored);
+        R58_WIFI_CONFIG fresh;
+        fresh.initialize(false);
+        shellSim().clearLog();
+        fresh.wifi_ap_start_up();
+        EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 192.168.22.101"}));
+        // A DHCP file is never built from it either.
+        EXPECT_TRUE(fresh.wifi_ap_udhcpd_config_file_create());
+        EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf).contains("start  192.168.22.150"));
+    }
+}
+
+TEST_F(WifiConfig, LiveValuesFromInterfaceListings)
+{
+    struct Case {
+        const char* what;
+        int selector;
+        const char* command;
+        std::string output;
+        const char* value;
+    };
+    const std::vector<Case> cases = {
+        {"address with inet6 after it", 0, "ifconfig wlan0 | grep inet", kInetLines, "192.168.22.101"},
+        {"mask", 2, "ifconfig wlan0 | grep inet", kInetLines, "255.255.255.0"},
+        {"only inet6", 0, "ifconfig wlan0 | grep inet", "          inet6 addr: fe80::1/64 Scope:Link\n", "ERR"},
+        {"busybox MAC", 3, "ifconfig wlan0 | grep HWaddr", kHwLine, "00E04C8192A1"},
+        {"net-tools MAC", 3, "ifconfig wlan0 | grep HWaddr", "wlan0: flags=4163  ether 00:e0:4c:81:92:a1\n", "ERR"},
+        {"short MAC", 3, "ifconfig wlan0 | grep HWaddr", "wlan0     Link encap:Ethernet  HWaddr 00:E0\n", "ERR"},
+        {"no interface", 7, "ifconfig wlan1 | grep HWaddr", "", "ERR"},
+        {"last line wins", 4, "ifconfig wlan1 | grep inet",
+         "          inet addr:10.0.0.1  Mask:255.0.0.0\n          inet addr:10.0.0.2  Mask:255.0.0.0\n", "10.0.0.2"},
+        {"gateway", 5, "route -n | grep wlan1 |grep UG",
+         "0.0.0.0         10.0.0.254      0.0.0.0         UG    0      0        0 wlan1\n", "10.0.0.254"},
+        {"short route line", 5, "route -n | grep wlan1 |grep UG", "0.0.0.0 10.0.0.254\n", "ERR"},
+        {"address without colon", 0, "ifconfig wlan0 | grep inet", "inet\n", "ERR"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        shellSim().clearScripts();
+        shellSim().script(c.command, 0, c.output);
+        EXPECT_EQ(wifi.get_network_info(c.selector), QString(c.value));
+    }
+}
+
+TEST_F(WifiConfig, DeviceInformationCarriesTheWifiPart)
+{
+    shellSim().script("ifconfig wlan0 | grep inet", 0, kInetLines);
+    shellSim().script("ifconfig wlan0 | grep HWaddr", 0, kHwLine);
+    shellSim().script("ifconfig wlan1 | grep inet", 0, "          inet addr:10.0.0.5  Bcast:10.0.0.255  Mask:255.255.0.0\n");
+    shellSim().script("ifconfig wlan1 | grep HWaddr", 0, "wlan1     Link encap:Ethernet  HWaddr 00:1A:2B:3C:4D:5E  \n");
+    shellSim().script("route -n | grep wlan1 |grep UG", 0,
+                      "0.0.0.0         10.0.0.1        0.0.0.0         UG    0      0        0 wlan1\n");
+    ASSERT_EQ(ask("AT+CHECKDATA").substr(0, 15), "OK+CHECKDATA=2,");
+    EXPECT_EQ(send(kController, 0xA4, {16}), 208u); // no manager published
+    R58_WIFI_CONFIG::p_wifi = &wifi;
+    const uint32_t r = send(kController, 0xA4, {16});
+    R58_WIFI_CONFIG::p_wifi = nullptr;
+    ASSERT_EQ(r, 369u);
+    EXPECT_EQ(buf[217], 2);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 218, buf.begin() + 224), std::vector<uint8_t>({0, 0, 14, 0, 4, 12}));
+    EXPECT_EQ(getU16(buf.data() + 288), uint16_t(g_port.load()));
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 290, buf.begin() + 294), std::vector<uint8_t>({192, 168, 22, 101}));
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 294, buf.begin() + 300), std::vector<uint8_t>({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
+    EXPECT_EQ(getU16(buf.data() + 364), 5005);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 366, buf.begin() + 378),
+              std::vector<uint8_t>({10, 0, 0, 5, 255, 255, 0, 0, 10, 0, 0, 1}));
+    EXPECT_EQ(buf[378], 0);
+    EXPECT_TRUE(std::all_of(buf.begin() + 224, buf.begin() + 288, [](uint8_t b) { return b == 0; }));
+}
+
+} // namespace
