@@ -6,6 +6,7 @@
 #include "ui/simkeyfilter.h"
 #include "base/startup.h"
 #include "base/tsan_defaults.h"
+#include "tools/usbserver.h"
 
 #include <QApplication>
 #include <QDir>
@@ -34,6 +35,7 @@ int main(int argc, char** argv)
         app.installEventFilter(new SimKeyFilter(&app));
 
     showPanel();
+    startUsbServer(); // after the pages: its codes go to the page refresh
 
     // The system tick counts 10 ms periods from the clock (slot_timer_elapsed catches up on every
     // period that passed), so the timer need not wake the GUI thread 100 times a second: at 50 ms
