@@ -1,0 +1,385 @@
+// The settings menu and the menus below it: the way to each entry by keys, what taps do, the
+// texts and pictures in each language, the output menu's size line, the serial page, the advanced
+// menu's recovery entry and access code, and requests from other threads.
+#include "panel_fixture.h"
+#include "managers.h"
+#include "test_root.h"
+
+#include "base/global.h"
+#include "fpga/fpga_manage.h"
+#include "params/block_layout.h"
+#include "params/vyrrampara.h"
+#include "ui/linkcom.h"
+#include "ui/linkoption.h"
+#include "ui/option.h"
+#include "ui/outputset.h"
+#include "ui/pagenav.h"
+#include "ui/pages_picture/advancedoption.h"
+#include "ui/pages_picture/custommode.h"
+#include "ui/pages_picture/imagequality.h"
+#include "ui/pages_settings/ledset.h"
+#include "ui/panelkeys.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <memory>
+#include <thread>
+
+using namespace PanelKey;
+
+namespace {
+
+bool onTop(int code) { return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code); }
+
+// From the home screen to the settings menu: OK, three to the right, OK.
+Script& toSettings(Script& s)
+{
+    return s.keys({OK, Right, Right, Right, OK}).until([] { return onTop(5); }, "settings menu");
+}
+
+QString title(QWidget* page) { return page->findChild<QLabel*>(QStringLiteral("label_title"))->text(); }
+
+QString focusedStyle() { return QStringLiteral("border:2px solid rgb(255,171,84)"); }
+
+}
+
+TEST_F(PanelTest, EachSettingsEntryOpensItsPageByKeysAndBackReturnsToTheMenu)
+{
+    // Entry index, page code, and what is on that entry after wrapping left from entry 0.
+    const int codes[8] = {6, 7, 9, 10, 11, 16, 24, 12};
+    Script s;
+    toSettings(s);
+    for (int k = 0; k < 8; ++k) {
+        for (int i = 0; i < k; ++i)
+            s.key(Right);
+        s.key(OK)
+            .until([code = codes[k]] { return onTop(code); }, "entry " + std::to_string(k))
+            .key(Back)
+            .until([] { return onTop(5); }, "back from entry " + std::to_string(k))
+            .act([k] { EXPECT_EQ(g_option->ui_select, k) << "the focus stays where it was"; });
+        for (int i = 0; i < k; ++i)
+            s.key(Left);
+        s.until([] { return g_option->ui_select == 0; }, "focus on the first entry");
+    }
+    // Left on the first entry focuses the last, right on the last the first.
+    s.key(Left)
+        .until([] { return g_option->ui_select == 7; }, "wrap to the advanced entry")
+        .act([] {
+            EXPECT_TRUE(g_option->AdvanceButton->styleSheet().contains(focusedStyle()));
+            EXPECT_FALSE(g_option->output_set->styleSheet().contains(focusedStyle()));
+        })
+        .key(Right)
+        .until([] { return g_option->ui_select == 0; }, "wrap to the output entry")
+        .key(Back)
+        .until([] { return onTop(1) && !g_option; }, "root menu");
+    ASSERT_TRUE(s.run(15000));
+}
+
+TEST_F(PanelTest, TapsOpenTheSettingsEntriesExceptSmartMapping)
+{
+    Script s;
+    toSettings(s);
+    s.act([] { g_option->smart_mapping->click(); })
+        .act([] { Panel::pump(30); })
+        .act([] { EXPECT_EQ(g_page_focus.load(), 5) << "the disabled mapping entry takes no tap"; })
+        .act([] { QMetaObject::invokeMethod(g_option->image_quality, "click", Qt::QueuedConnection); })
+        .until([] { return onTop(11); }, "picture menu by a tap")
+        .act([] { EXPECT_EQ(g_option->ui_select, 0) << "a tap does not move the focus frame"; })
+        .key(Back)
+        .until([] { return onTop(5); }, "settings menu again")
+        // OK still opens the disabled entry.
+        .keys({Left, Left, OK})
+        .until([] { return onTop(24); }, "smart mapping by OK");
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, EscapeAndEnterNeverCloseAMenuBehindTheNavigation)
+{
+    Script s;
+    toSettings(s);
+    s.keys({Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})
+        .act([] { Panel::pump(30); })
+        .act([] {
+            EXPECT_TRUE(onTop(5));
+            EXPECT_TRUE(g_option && g_option->isVisible());
+        })
+        .key(OK)
+        .until([] { return onTop(6); }, "output menu")
+        .keys({Qt::Key_Escape, Qt::Key_Return})
+        .act([] { Panel::pump(30); })
+        .act([] { EXPECT_TRUE(onTop(6)); });
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, SettingsPicturesExistForEveryLanguageWithTheEnglishAdvancedException)
+{
+    std::unique_ptr<Option> menu(new Option);
+    const char* names[] = {"output_set", "input_cut", "image_layout", "link_set", "image_quality", "test_chart",
+                           "smart_mapping", "AdvanceButton"};
+    for (const char* prefix : {"", "en_", "ru_", "vn_", "tn_"})
+        for (const char* name : names) {
+            const QString path = QStringLiteral(":/png/") + QLatin1String(prefix) + QLatin1String(name) + QStringLiteral(".png");
+            const bool englishAdvanced = QLatin1String(prefix) == QLatin1String("en_") && QLatin1String(name) == QLatin1String("AdvanceButton");
+            EXPECT_EQ(QFile::exists(path), !englishAdvanced) << path.toStdString();
+        }
+    EXPECT_TRUE(QFile::exists(QStringLiteral(":/png/en_advance_option.png")));
+    EXPECT_TRUE(QFile::exists(QStringLiteral(":/png/OK_Enter.png")));
+    EXPECT_TRUE(QFile::exists(QStringLiteral(":/png/back_return.png")));
+    // Shown sizes per language: output entry 75 wide in English, 55 otherwise; advanced 70 in Russian.
+    for (int language : {0, 1, 2, 3, 4, 9}) {
+        g_language = uint8_t(language);
+        menu->language_changed();
+        EXPECT_EQ(menu->output_set->iconSize(), QSize(language == 1 || language == 9 ? 75 : 55, 60)) << language;
+        EXPECT_EQ(menu->AdvanceButton->iconSize().width(), language == 2 ? 70 : (language == 0 || language == 4) ? 55 : 54);
+        EXPECT_FALSE(menu->AdvanceButton->icon().isNull());
+        EXPECT_FALSE(menu->label_note_OK->pixmap()->isNull());
+    }
+    EXPECT_EQ(title(menu.get()), QStringLiteral("Setting")); // language 9 shows English
+}
+
+TEST_F(PanelTest, OutputMenuShowsTheLedSizeUnsignedAndAfterTheSizePageCloses)
+{
+    store->setU16(blk::kLedWidth, 1920);
+    store->setU16(blk::kLedHeight, 1080);
+    g_language = 1;
+    Script s;
+    toSettings(s);
+    s.key(OK)
+        .until([] { return onTop(6); }, "output menu")
+        .act([] {
+            EXPECT_EQ(title(g_outputset), QStringLiteral("Output Seeting"));
+            EXPECT_EQ(g_outputset->label_info->text(), QStringLiteral("LED Screen can be set:1920x1080"));
+            EXPECT_EQ(g_outputset->Button_ledset->text(), QStringLiteral("LED Setting"));
+        })
+        .key(OK)
+        .until([] { return onTop(13); }, "LED size page")
+        .act([this] {
+            store->setU16(blk::kLedWidth, 0xFFFF);
+            store->setU16(blk::kLedHeight, 64);
+        })
+        .key(Back)
+        .until([] { return onTop(6); }, "output menu again")
+        .act([] { EXPECT_EQ(g_outputset->label_info->text(), QStringLiteral("LED Screen can be set:65535x64")); })
+        // Left on the first entry focuses the second.
+        .key(Left)
+        .until([] { return g_outputset->ui_select == 1; }, "wrap to the port entry")
+        .key(OK)
+        .until([] { return onTop(14); }, "port output page");
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, CommunicationMenuAndSerialPage)
+{
+    g_language = 3;
+    Script s;
+    toSettings(s);
+    s.keys({Right, Right, Right, OK})
+        .until([] { return onTop(10); }, "communication menu")
+        .act([] {
+            EXPECT_EQ(g_linkoption->Button_usb->text(), QString::fromUtf8("Sử dụng ổ USB\nđể cập nhập"));
+            // Taps on its buttons do nothing.
+            g_linkoption->Button_com->click();
+            Panel::pump(30);
+            EXPECT_EQ(g_page_focus.load(), 10);
+        })
+        .key(Left)
+        .until([] { return g_linkoption->ui_select == 2; }, "wrap to the USB entry")
+        .key(Right)
+        .until([] { return g_linkoption->ui_select == 0; }, "wrap to the serial entry")
+        .key(OK)
+        .until([] { return onTop(21); }, "serial page")
+        .act([] {
+            EXPECT_EQ(title(g_linkcom), QString::fromUtf8("Cài đặt cổng nối tiếp"));
+            EXPECT_EQ(g_linkcom->label_bit->text(), QString::fromUtf8("Bit dữ liệ"));
+            EXPECT_EQ(g_linkcom->Button_baud->text(), QStringLiteral("115200"));
+            EXPECT_EQ(g_linkcom->pushButton->text(), QStringLiteral("8"));
+            EXPECT_EQ(g_linkcom->pushButton_2->text(), QStringLiteral("1"));
+        })
+        .keys({OK, Left, Right})
+        .act([] { Panel::pump(30); })
+        .act([] { EXPECT_TRUE(onTop(21)); })
+        .key(Back)
+        .until([] { return onTop(10) && g_linkoption && !g_linkcom; }, "communication menu again")
+        // MODE on the serial page leaves neither the communication menu nor the settings menu behind.
+        .key(OK)
+        .until([] { return onTop(21); }, "serial page again")
+        .key(Mode)
+        .until([] { return g_page_focus.load() == 4 && g_custommode && QApplication::activeWindow() == g_custommode.data(); },
+               "user modes page")
+        .act([] {
+            EXPECT_FALSE(g_linkcom);
+            EXPECT_FALSE(g_linkoption);
+            EXPECT_FALSE(g_option);
+            EXPECT_EQ(g_mode_shortcut_key.load(), 1);
+            EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        })
+        .key(Back)
+        .until([] { return g_page_focus.load() == 0; }, "home screen after BACK");
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, PictureMenuWrapsAndModeClosesItWithTheSettingsMenu)
+{
+    Script s;
+    toSettings(s);
+    s.keys({Right, Right, Right, Right, OK})
+        .until([] { return onTop(11); }, "picture menu")
+        .key(Left)
+        .until([] { return g_imagequality->ui_select == 1; }, "wrap to temperature")
+        .key(OK)
+        .until([] { return onTop(20); }, "colour temperature page")
+        .key(Back)
+        .until([] { return onTop(11); }, "picture menu again")
+        .key(Right)
+        .until([] { return g_imagequality->ui_select == 0; }, "wrap to quality")
+        .key(OK)
+        .until([] { return onTop(19); }, "quality page")
+        .key(Mode)
+        .until([] { return g_page_focus.load() == 4 && QApplication::activeWindow() == g_custommode.data(); }, "user modes")
+        .act([] {
+            EXPECT_FALSE(g_imagequality);
+            EXPECT_FALSE(g_option);
+            EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        });
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, RecoveryEntryIsUsableOnlyWithRecoveryFiles)
+{
+    fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
+    ASSERT_TRUE(fpga && fpga->rcvrecovery);
+    Script s;
+    toSettings(s);
+    s.key(Left)
+        .key(OK)
+        .until([] { return onTop(12); }, "advanced menu")
+        .act([] { EXPECT_EQ(g_advancedoption->rcv_file_count, 0); })
+        .keys({Right, Right})
+        .until([] { return g_advancedoption->ui_select == 2; }, "recovery entry")
+        .act([] { EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->styleSheet().startsWith(QStringLiteral("background-color: gray; border:2px solid"))); })
+        .key(OK)
+        .act([] { Panel::pump(30); })
+        .act([] { EXPECT_TRUE(onTop(12)) << "no recovery files: nothing opens"; })
+        .key(Right)
+        .until([] { return g_advancedoption->ui_select == 3; }, "factory entry")
+        .act([] {
+            EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->styleSheet().startsWith(QStringLiteral("background-color: gray;border")));
+            ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", QByteArray(16, '\0')));
+            g_advancedoption->language_changed();
+            EXPECT_EQ(g_advancedoption->rcv_file_count, 1);
+            EXPECT_FALSE(g_advancedoption->Button_rcv_recovery->styleSheet().contains(QStringLiteral("gray")));
+        })
+        .key(Left)
+        .key(OK)
+        .until([] { return onTop(25); }, "recovery page");
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, AgeingLogOpensOnlyAfterTheAccessCodeAndAsksEachTime)
+{
+    int asked = 0;
+    QString answer;
+    AdvancedOption::askAccessCode = [&](AdvancedOption* page) {
+        ++asked;
+        const QString text = answer;
+        // The keypad answers from its own loop; here from a queued call.
+        QMetaObject::invokeMethod(qApp, [page = QPointer<AdvancedOption>(page), text] {
+            if (page)
+                page->confirmString(text);
+        }, Qt::QueuedConnection);
+    };
+    Script s;
+    toSettings(s);
+    s.key(Left)
+        .key(OK)
+        .until([] { return onTop(12); }, "advanced menu")
+        .key(Left)
+        .until([] { return g_advancedoption->ui_select == 4; }, "ageing entry")
+        .act([&] { answer = QStringLiteral("6094"); })
+        .key(OK)
+        .until([&] { return asked == 1; }, "code asked")
+        .act([] { Panel::pump(30); })
+        .act([] { EXPECT_TRUE(onTop(12)) << "a wrong code opens nothing"; })
+        .act([&] { answer = QString(); })
+        .key(OK)
+        .until([&] { return asked == 2; }, "asked again")
+        .act([] { Panel::pump(30); })
+        .act([] { EXPECT_TRUE(onTop(12)) << "an empty entry opens nothing"; })
+        .act([&] { answer = QStringLiteral("6093"); })
+        .key(OK)
+        .until([] { return onTop(23); }, "ageing log")
+        .act([] { EXPECT_EQ(g_advancedoption->age_unlocked, 1); })
+        .key(Back)
+        .until([] { return onTop(12); }, "advanced menu again")
+        .act([] { EXPECT_EQ(g_advancedoption->age_unlocked, 0); })
+        .act([&] { answer = QStringLiteral("6093"); })
+        .key(OK)
+        .until([&] { return asked == 4; }, "the code is asked at every opening")
+        .until([] { return onTop(23); }, "ageing log once more");
+    const bool ok = s.run();
+    AdvancedOption::askAccessCode = nullptr;
+    ASSERT_TRUE(ok);
+}
+
+TEST_F(PanelTest, AccessCodeTypedWhileAnotherPageIsOnTopOpensNothing)
+{
+    Script s;
+    toSettings(s);
+    s.key(Left)
+        .key(OK)
+        .until([] { return onTop(12); }, "advanced menu")
+        .key(OK)
+        .until([] { return onTop(15); }, "LCD page over the advanced menu")
+        .act([] { g_advancedoption->confirmString(QStringLiteral("6093")); })
+        .act([] { Panel::pump(30); })
+        .act([] {
+            EXPECT_TRUE(onTop(15));
+            EXPECT_EQ(g_advancedoption->age_unlocked, 0);
+        });
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, RequestsFromOtherThreadsActOnlyWhileTheSettingsMenuIsOnTop)
+{
+    Script s;
+    toSettings(s);
+    s.key(OK)
+        .until([] { return onTop(6); }, "output menu above the settings menu")
+        .act([] {
+            std::thread([] {
+                Option::requestRetext();
+                Option::requestLeave();
+            }).join();
+        })
+        .act([] { Panel::pump(30); })
+        .act([] { EXPECT_TRUE(onTop(6) && g_option) << "a child is on top: the menu stays"; })
+        .key(Back)
+        .until([] { return onTop(5); }, "settings menu")
+        .act([] {
+            g_language = 2;
+            std::thread([] { Option::requestRetext(); }).join();
+        })
+        .until([] { return title(g_option) == QString::fromUtf8("Настройки"); }, "re-texted in the GUI thread")
+        .act([] { std::thread([] { Option::requestLeave(); }).join(); })
+        .until([] { return onTop(1) && !g_option; }, "left as by BACK");
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, MenuTextsFitWithTheLongestValues)
+{
+    store->setU16(blk::kLedWidth, 65535);
+    store->setU16(blk::kLedHeight, 65535);
+    QStringList bad;
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        std::unique_ptr<OutputSet> output(new OutputSet);
+        std::unique_ptr<AdvancedOption> advanced(new AdvancedOption);
+        bad << Panel::misfits(output.get(), QStringLiteral("OutputSet%1").arg(language));
+        bad << Panel::misfits(advanced.get(), QStringLiteral("AdvancedOption%1").arg(language));
+        Panel::shot(output.get(), QStringLiteral("menus_output_longest_%1").arg(language));
+        Panel::shot(advanced.get(), QStringLiteral("menus_advanced_%1").arg(language));
+    }
+    EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
+}
