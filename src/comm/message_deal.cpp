@@ -1,5 +1,6 @@
 // Dispatch of a control frame to its command group.
 #include "comm/message_deal.h"
+#include "comm/cloud_commands.h"
 
 #include "base/global.h"
 #include "ui/mainwindow.h"
@@ -57,6 +58,10 @@ uint32_t message_deal::message_group_deal(uint8_t* body, uint32_t length, uint32
         return f.at(10) == 1 ? net_ip_set(f) : f.at(10) == 3 ? net_eth_search(f) : f.at(10) == 16 ? get_device_info(f) : 0;
     case 0xC0:
         return write_file_group(f);
+    case 0xC3:
+        return f.at(10) == 11 ? project_set_setproperty(f) : 0;
+    case 0xC4:
+        return message_deal_4g().message_deal_4G(f);
     default:
         return 0;
     }

@@ -77,6 +77,9 @@ public:
     uint32_t write_file_group(MessageFrame& f);
     void RegUpdate0E(uint8_t bits);
 
+    // Cloud settings (group 0xC3 sub-command 11); the text commands of 0xC4 are message_deal_4g's.
+    uint32_t project_set_setproperty(MessageFrame& f);
+
     // Local time for the extension clock; tests replace it.
     static std::function<QDateTime()> clock;
 

@@ -1,0 +1,236 @@
+// Cloud text commands (group 0xC4) and the scrambled cloud settings (0xC3 sub-command 11): the
+// replies, the property and certificate files under the root, and what refused text leaves alone.
+#include "message_deal_fixture.h"
+
+#include "base/global.h"
+#include "params/config_engine.h"
+#include "test_root.h"
+
+#include <QSettings>
+
+namespace {
+
+class CloudCommands : public MessageDealTest {
+protected:
+    void SetUp() override
+    {
+        MessageDealTest::SetUp();
+        ConfigEngine::pInstance();
+        memset(g_4G_RAM, 0, k4GRamSize);
+    }
+    // Runs one text command; the reply text (status 0 and the sub-command checked).
+    std::string cloud(uint8_t sub, const std::string& text, const std::string& after = std::string())
+    {
+        std::vector<uint8_t> p = {sub};
+        p.insert(p.end(), text.begin(), text.end());
+        p.insert(p.end(), after.begin(), after.end());
+        const uint32_t r = send(kController, 0xC4, p);
+        EXPECT_GE(r, 3u);
+        EXPECT_LE(r, 515u);
+        EXPECT_EQ(buf[10], 0);
+        EXPECT_EQ(buf[11], sub);
+        return r < 3 ? std::string() : std::string(buf.begin() + 12, buf.begin() + 12 + (r - 3));
+    }
+    static QString ini(const char* key)
+    {
+        QSettings s(QString::fromStdString(TestRoot::path(ConfigEngine::kIniPath)), QSettings::IniFormat);
+        return s.value(QString("config/") + key).toString();
+    }
+};
+
+TEST_F(CloudCommands, FixedAnswers)
+{
+    EXPECT_EQ(send(kController, 0xC4, {14, 'x'}), 2u);
+    EXPECT_EQ(buf[10], 5);
+    EXPECT_EQ(send(kController, 0xC4, {12}), 3u);
+    EXPECT_EQ(buf[11], 12);
+    EXPECT_EQ(cloud(11, "anything"), "checkOnline 200 onlineType:4Gcat1\r\n");
+    EXPECT_EQ(cloud(11, "anything").size(), 35u);
+    EXPECT_EQ(cloud(0, ""), "checkLink 200 deviceType:0x8b52\r\n");
+    EXPECT_EQ(send(kController, 0xC3, {12}), 0u);
+}
+
+TEST_F(CloudCommands, PropertiesAreStoredAndReadBack)
+{
+    const std::string set = "setproperty deviceid:0123456789abcdef01234567 serveraddress:10.20.30.40 "
+                            "serverport:8883 cafilename:ca.cert\r\n";
+    EXPECT_EQ(cloud(1, set), "setProperty 200\r\n");
+    const QByteArray file = TestRoot::readFile("/data/configs/cloud_barcode");
+    const QByteArray text = QByteArray::fromStdString(set.substr(12)); // behind the separator, up to the end
+    ASSERT_EQ(file.size(), 3 + text.size());
+    EXPECT_EQ(uint8_t(file[0]), 0xAA);
+    EXPECT_EQ((uint8_t(file[1]) << 8) | uint8_t(file[2]), text.size());
+    EXPECT_EQ(file.mid(3), text);
+
+    EXPECT_EQ(cloud(0, ""), "checkLink 200 deviceID:0123456789ABCDEF01234567 deviceType:0x8b52\r\n");
+    EXPECT_EQ(cloud(2, "GETPROPERTY devicetype serverport\r\n"), "getProperty 200 deviceType:0x8b52 serverPort:8883\r\n");
+    EXPECT_EQ(cloud(2, "getproperty serveraddress cafilename catype fingermark \n"),
+              "getProperty 200 serverAddress:10.20.30.40 caFileName:ca.cert caType:0\r\n");
+
+    // The modem's window supplies version and identities.
+    std::vector<uint8_t> ram = {0xAA, 0x01, 0x02, 0x03, 0x04};
+    const std::string iccid = "89860012345678901234", imsi = "460001234567890", imei = "867530900011122";
+    ram.insert(ram.end(), iccid.begin(), iccid.end());
+    ram.insert(ram.end(), imsi.begin(), imsi.end());
+    ram.insert(ram.end(), imei.begin(), imei.end());
+    EXPECT_EQ(writeRam(0xA1000000, ram), 0);
+    EXPECT_EQ(cloud(2, "getproperty version iccid imsi imei\r\n"),
+              "getProperty 200 version:1020304 ICCID:" + iccid + " IMSI:" + imsi + " IMEI:" + imei + "\r\n");
+}
+
+TEST_F(CloudCommands, RefusedPropertiesChangeNothing)
+{
+    ASSERT_EQ(cloud(1, "setproperty serverport:1 \n"), "setProperty 200\r\n");
+    const QByteArray before = TestRoot::readFile("/data/configs/cloud_barcode");
+    const std::string invalid = "setProperty 310 extLength:17\r\nInvalid property.";
+    std::string longText = "setproperty";
+    for (int i = 0; i < 21; ++i)
+        longText += " serverport:4";
+    longText += " \n";
+    const std::vector<std::string> bad = {
+        "setproperty colour:red \n",
+        "setproperty \n",
+        "setprop serverport:2 \n",
+        "setproperty deviceid:0123456789abcdef0123456z \n",
+        "setproperty deviceid:0123 \n",
+        longText, // more than 256 characters: the file could not be read back
+        "setproperty serverport:5", // never ended inside the frame
+    };
+    for (const std::string& t : bad) {
+        SCOPED_TRACE(t.substr(0, 40));
+        EXPECT_EQ(cloud(1, t), invalid);
+    }
+    EXPECT_EQ(TestRoot::readFile("/data/configs/cloud_barcode"), before);
+
+    const std::string invalidGet = "getProperty 310 extLength:17\r\nInvaild property.";
+    EXPECT_EQ(cloud(2, "getproperty colour \r\n"), invalidGet);
+    EXPECT_EQ(cloud(2, "getproperty deviceid\n"), invalidGet);
+    EXPECT_EQ(cloud(2, "nothing here"), invalidGet);
+    // A list whose answer would not fit the 512-byte area is refused whole.
+    std::string many = "getproperty";
+    for (int i = 0; i < 60; ++i)
+        many += " deviceid";
+    EXPECT_EQ(cloud(2, many + "\r\n"), invalidGet);
+}
+
+TEST_F(CloudCommands, CertificateUploadWritesTheCountedBytes)
+{
+    EXPECT_EQ(cloud(3, "sendfile filename:ca.pem filelen:10 overwrite:1 \n"), "sendFile 200 fileID:101\r\n");
+    EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:0 extlength:5 \n", "HELLO"), "sendFileData 200 fileID:101\r\n");
+    EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:5 extlength:5 \n", "WORLD"), "sendFileData 200 fileID:101\r\n");
+    EXPECT_EQ(cloud(5, "sendfileend fileid:101 filelen:11 \n"), "sendFileEnd 332 extLength:21\r\nFile length mismatch.");
+    EXPECT_FALSE(TestRoot::exists("/data/configs/cloud_cafile"));
+    EXPECT_EQ(cloud(5, "sendfileend fileid:101 filelen:10 crc32:0 \n"), "sendFileEnd 200 fileID:101\r\n");
+    EXPECT_EQ(TestRoot::readFile("/data/configs/cloud_cafile"), QByteArray("HELLOWORLD"));
+
+    EXPECT_EQ(cloud(3, "sendfile filename:01000121122800057758f80b.cert \n"), "sendFile 321 extLength:19\r\nfile already exist.");
+    EXPECT_EQ(cloud(3, "sendfile filelen:40000 \n"), "sendFile 322 extLength:17\r\nNot enough space.");
+    EXPECT_EQ(cloud(3, "nothing"), "sendFile 320 extLength:19\r\nfile create failed.");
+    EXPECT_EQ(cloud(3, "sendfile colour:1 \n"), "sendFile");
+    EXPECT_EQ(cloud(6, "sendfilecancel fileid:7 \n"), "sendFileCancel 330 extLength:16\r\nInvaild file ID.");
+    EXPECT_EQ(cloud(6, "sendfilecancel fileid:101 \n"), "sendFileCancel 200 fileID:101\r\n");
+}
+
+TEST_F(CloudCommands, FileDataOutsideTheFrameOrTheBufferIsRefused)
+{
+    ASSERT_EQ(cloud(3, "sendfile filelen:3 \n"), "sendFile 200 fileID:101\r\n");
+    const std::string refused = "sendFileData 332 extLength:20\r\nInvaild file length.";
+    struct Case {
+        const char* what;
+        std::string text, data;
+    };
+    const std::vector<Case> cases = {
+        {"past the buffer", "sendfiledata fileid:101 offset:5242878 extlength:5 \n", "ABCDE"},
+        {"huge offset", "sendfiledata fileid:101 offset:99999999999 extlength:5 \n", "ABCDE"},
+        {"past the frame", "sendfiledata fileid:101 offset:0 extlength:10 \n", "ABC"},
+        {"too long", "sendfiledata fileid:101 offset:0 extlength:1500 \n", std::string(1500, 'z')},
+        {"no length", "sendfiledata fileid:101 offset:0 \n", "ABC"},
+        {"no line feed", "sendfiledata fileid:101 offset:0 extlength:3 ", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(cloud(4, c.text, c.data), refused);
+    }
+    EXPECT_EQ(cloud(4, "sendfiledata fileid:9 offset:0 extlength:3 \n", "ABC"), "sendFileData 330 extLength:16\r\nInvaild file ID.");
+    // None of them counted: the three bytes below are the whole file.
+    EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:0 extlength:3 \n", "XYZ"), "sendFileData 200 fileID:101\r\n");
+    EXPECT_EQ(cloud(5, "sendfileend fileid:101 filelen:3 \n"), "sendFileEnd 200 fileID:101\r\n");
+    EXPECT_EQ(TestRoot::readFile("/data/configs/cloud_cafile"), QByteArray("XYZ"));
+}
+
+TEST_F(CloudCommands, ReceiveStubsAndVerification)
+{
+    EXPECT_EQ(cloud(7, "recvfile filename:01000121122800057758f80b.cert \n"), "recvFile 200  fileID:101 fileLen:6888\r\n");
+    EXPECT_EQ(cloud(7, "recvfile filename:other \n"), "recvFile 334 extLength:15\r\nFile not exist.");
+    EXPECT_EQ(cloud(8, "recvfiledata fileid:101 offset:600 \n"),
+              "recvFileData 331 extLength:15\r\nValue of offset(600) exceeds the file length(500)");
+    EXPECT_EQ(cloud(8, "recvfiledata fileid:101 offset:0 \n"), "recvFileData 200 fileID:101 offset:0 extLength:715\r\n");
+    EXPECT_EQ(cloud(9, "recvfileend fileid:101 filelen:6888 crc32:ab23541d \n"), "recvFileEnd 200 fileID:101\r\n");
+    EXPECT_EQ(cloud(9, "recvfileend fileid:101 filelen:6887 \n"), "recvFileEnd 333 extLength:21\r\nFile length mismatch.");
+    EXPECT_EQ(cloud(9, "recvfileend crc32:00000000 \n"), "recvFileEnd 334 extLength:15\r\nCRC32 mismatch.");
+    EXPECT_EQ(cloud(10, "recvfilecancel fileid:101 \n"), "recvFileCancel 200 fileID:101\r\n");
+    EXPECT_EQ(cloud(5, "unrelated"), "");
+    const std::string ok = "verifyCA 200 verifyCode:quietmapleroad\r\n";
+    const std::string fail = "verifyCA 360 extLength:17\r\nNot find CA file.";
+    EXPECT_EQ(cloud(13, "verifyca catype:singleauth \n"), ok);
+    EXPECT_EQ(cloud(13, "verifyca catype:mutual \n"), fail);
+    EXPECT_EQ(cloud(13, "verifyca catype:mutual verifystr:abc \n"), ok);
+    EXPECT_EQ(cloud(13, "verifyca colour:x verifystr:abc \n"), fail);
+    EXPECT_EQ(cloud(13, "verifyca \n"), fail);
+}
+
+// Group 0xC3 sub-command 11: key, the box's id XOR the key, then fields XORed with the key.
+std::vector<uint8_t> settingsRequest(const uint8_t* uid, const std::string& address, uint16_t port, const std::string& user,
+                                     const std::string& name, int cut = 0)
+{
+    std::vector<uint8_t> p(50, 0); // body bytes 10-59
+    p[0] = 11;
+    uint8_t key[32];
+    for (int i = 0; i < 32; ++i)
+        key[i] = uint8_t(0x35 + 13 * i);
+    memcpy(p.data() + 2, key, 32);
+    for (int i = 0; i < 16; ++i)
+        p[34 + i] = uint8_t(uid[i] ^ key[8 + i]);
+    std::vector<uint8_t> fields = {0, 0, uint8_t(address.size())};
+    fields.insert(fields.end(), address.begin(), address.end());
+    fields.push_back(uint8_t(port));
+    fields.push_back(uint8_t(port >> 8));
+    fields.push_back(uint8_t(user.size()));
+    fields.insert(fields.end(), user.begin(), user.end());
+    fields.push_back(uint8_t(name.size()));
+    fields.insert(fields.end(), name.begin(), name.end());
+    fields.resize(fields.size() - size_t(cut));
+    for (size_t i = 0; i < fields.size(); ++i)
+        p.push_back(uint8_t(fields[i] ^ key[i % 32]));
+    return p;
+}
+
+TEST_F(CloudCommands, CloudSettingsNeedTheBoxsId)
+{
+    uint8_t uid[16];
+    memcpy(uid, fpga->control_uid, 16);
+    uint8_t other[16];
+    memcpy(other, uid, 16);
+    other[15] ^= 1;
+    const QString before = ini("skyhubserverip");
+    g_skyhub_cloud = 0;
+    for (const auto& request : {settingsRequest(other, "1.2.3.4", 9000, "u", "n"),
+                                settingsRequest(uid, "1.2.3.4", 9000, "user", "name", 2)}) {
+        ASSERT_EQ(send(kController, 0xC3, request), 3u);
+        EXPECT_EQ(buf[10], 11);
+        EXPECT_EQ(buf[11], 10);
+    }
+    EXPECT_EQ(ini("skyhubserverip"), before);
+    EXPECT_EQ(g_skyhub_cloud.load(), 0);
+
+    ASSERT_EQ(send(kController, 0xC3, settingsRequest(uid, "cloud.example.net", 8883, "user-7", "hall A")), 3u);
+    EXPECT_EQ(buf[10], 0);
+    EXPECT_EQ(buf[11], 11);
+    EXPECT_EQ(ini("skyhubserverip"), QString("cloud.example.net"));
+    EXPECT_EQ(ini("skyhubserverport"), QString("8883"));
+    EXPECT_EQ(ini("skyhubuserip"), QString("user-7"));
+    EXPECT_EQ(ini("skyhubcontrollername"), QString("hall A"));
+    EXPECT_EQ(g_skyhub_cloud.load(), 1);
+}
+
+} // namespace
