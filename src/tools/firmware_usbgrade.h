@@ -2,16 +2,54 @@
 #include "ui/vyrpage.h"
 
 #include <QPointer>
+#include <QStringList>
+#include <cstdint>
 
-// USB upgrade page (code 26, under the communication menu). So far its frame in the page
-// navigation; the page names its back menulist_back_page.
+class QFrame;
+class QLabel;
+class QPushButton;
+
+// "USB UPDATE" page (code 26, under the communication menu): lists the packages on the stick,
+// OK starts the upgrade once per visit (the FPGA worker does it), and the end of the run shows
+// what was written, skipped or failed. BACK always leaves; the run goes on.
 class firmware_usbgrade : public VyrPage {
     Q_OBJECT
 public:
     explicit firmware_usbgrade(QWidget* parent = nullptr);
+    void language_changed() override;
+    void syncUpdate(int code) override;
+    void get_file_list_smartpath(); // the stick's packages
+    void upgrade_file_list();       // rows of the current list page
+    void menulist_button_ok_page(); // start
+    int fileCount() const { return files_.size(); }
+    int currentPage() const { return current_page; }
+    int lastPage() const { return last_page; }
+    uint8_t file_downing = 0;       // OK started a run in this visit
+
+    QFrame* frame;
+    QFrame* frame_file = nullptr;
+    QLabel* label_log;
+    QLabel* label_result; // written, skipped, failed
+    QPushButton* Button_grade;
+    QPushButton* previous = nullptr;
+    QPushButton* next = nullptr;
 
 public Q_SLOTS:
     void menulist_back_page() { slot_Button_back_clicked(); }
+    void vyr_Button_previous_clicked();
+    void vyr_Button_next_clicked();
+    void on_Button_grade_clicked();
+
+protected:
+    void keyReleaseEvent(QKeyEvent* event) override;
+
+private:
+    void showResult();
+    QStringList files_;
+    int current_page = 0;
+    int last_page = 0;
+    uint32_t run_ = 0; // the run this page started or found running; only its end is shown here
+    QString start_time;
 };
 
 extern QPointer<firmware_usbgrade> g_firmware_usbgrade;

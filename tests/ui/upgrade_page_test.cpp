@@ -1,0 +1,223 @@
+// The USB upgrade page and the update dialog: the stick's package list and its paging, a run
+// started by OK and driven through the FPGA worker's passes, its report, and the dialog's texts
+// and animation in each language.
+#include "panel_fixture.h"
+#include "test_root.h"
+#include "upgrade_package_gen.h"
+
+#include "base/global.h"
+#include "fpga/fpga_manage.h"
+#include "platform/sim/devices/fpga_chip.h"
+#include "tools/firmware_usbgrade.h"
+#include "tools/firmwareupdate.h"
+#include "tools/upgrade_engine.h"
+#include "ui/panelkeys.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+namespace {
+void putPackage(const std::string& name, bool damaged = false)
+{
+    PackageGen::Package p;
+    PackageGen::Entry e;
+    e.type = 7;
+    e.file = PackageGen::fpgaImage(PackageGen::pattern(5000, 3));
+    p.entries = {e};
+    if (damaged)
+        p.cutTo = 49 + 21 + 64 + 100;
+    ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/" + name, PackageGen::build(p)));
+}
+
+QStringList rows(firmware_usbgrade* page)
+{
+    QStringList out;
+    for (int j = 0; j < 4; ++j)
+        if (auto* row = page->frame_file->findChild<QLabel*>(QStringLiteral("row%1").arg(j)))
+            out << row->text();
+    return out;
+}
+
+void release(QWidget* w, int key) { QTest::keyRelease(w, Qt::Key(key)); }
+
+fpga_manage* worker()
+{
+    fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
+    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
+    platform::Sim::fpgaChip().watchLines();
+    g_fpga_c331_start = 1;
+    return fpga;
+}
+void runWorker(fpga_manage* fpga)
+{
+    for (int i = 0; i < 4 && g_usb_grade.load(); ++i)
+        fpga->runOnce();
+}
+}
+
+TEST_F(PanelTest, UpgradePageListsTheStickInPagesOfFour)
+{
+    for (int i = 0; i < 6; ++i)
+        putPackage("p" + std::to_string(i) + (i == 5 ? ".VYRZK" : ".VYR"));
+    TestRoot::writeFile("/mnt/usb1/readme.txt", "x");
+    g_language = 1;
+    firmware_usbgrade page;
+    EXPECT_EQ(page.fileCount(), 6);
+    EXPECT_EQ(page.lastPage(), 1);
+    EXPECT_EQ(rows(&page).size(), 4);
+    EXPECT_FALSE(page.previous);
+    ASSERT_TRUE(page.next);
+    page.next->click();
+    EXPECT_EQ(page.currentPage(), 1);
+    EXPECT_EQ(rows(&page).size(), 2);
+    ASSERT_TRUE(page.previous);
+    EXPECT_FALSE(page.next) << "the last page offers no next";
+    page.previous->click();
+    EXPECT_EQ(page.currentPage(), 0);
+    QStringList all = rows(&page);
+    page.next->click();
+    all += rows(&page);
+    all.sort();
+    EXPECT_EQ(all, QStringList({"p0.VYR", "p1.VYR", "p2.VYR", "p3.VYR", "p4.VYR", "p5.VYRZK"}));
+    Panel::shot(&page, QStringLiteral("upgrade_list"));
+
+    // The stick pulled: 101 rebuilds the list from what is left.
+    QDir(QString::fromStdString(TestRoot::path("/mnt/usb1"))).removeRecursively();
+    page.syncUpdate(101);
+    EXPECT_EQ(page.fileCount(), 0);
+    EXPECT_FALSE(page.next);
+    ASSERT_TRUE(page.frame_file->findChild<QLabel*>(QStringLiteral("label_empty")));
+}
+
+TEST_F(PanelTest, UpgradePageTextsFitInEveryLanguage)
+{
+    const char* const empty[5] = {"无加载文件!", "No loaded file!", "Нет файлов для загрузки!", "Không có tập tin để tải!", "無加載文件!"};
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        firmware_usbgrade page;
+        EXPECT_EQ(page.frame_file->findChild<QLabel*>(QStringLiteral("label_empty"))->text(), QString::fromUtf8(empty[language]));
+        const QStringList misfits = Panel::misfits(&page, QStringLiteral("26"));
+        EXPECT_TRUE(misfits.isEmpty()) << misfits.join('\n').toStdString();
+        Panel::shot(&page, QStringLiteral("upgrade_empty_%1").arg(language));
+    }
+}
+
+TEST_F(PanelTest, OkStartsOneRunAndTheEndShowsWhatWasWritten)
+{
+    putPackage("a.VYR");
+    fpga_manage* fpga = worker();
+    g_language = 1;
+    firmware_usbgrade page;
+    release(&page, PanelKey::OK);
+    EXPECT_EQ(g_usb_grade.load(), 1);
+    EXPECT_TRUE(page.label_log->text().contains("downing ,Dont power off !!"));
+    const uint32_t run = upgrade::Engine::instance().result().run;
+    release(&page, PanelKey::OK);
+    EXPECT_EQ(upgrade::Engine::instance().result().run, run) << "OK twice: one run";
+    runWorker(fpga);
+    EXPECT_EQ(g_usb_grade.load(), 0);
+    page.syncUpdate(104);
+    const QString time = upgrade::Engine::instance().result().time;
+    ASSERT_EQ(time.count(QStringLiteral("    ")), 1) << "start, four blanks, end";
+    EXPECT_TRUE(page.label_log->text().contains("downing over"));
+    EXPECT_TRUE(page.label_log->text().contains(QString(time).replace(' ', "&nbsp;")));
+    EXPECT_TRUE(page.label_log->text().contains("#51BB28"));
+    EXPECT_TRUE(page.label_result->text().contains("written 1 skipped 0 failed 0")) << page.label_result->text().toStdString();
+    Panel::shot(&page, QStringLiteral("upgrade_done"));
+
+    // Reopened after BACK: the report is still there.
+    firmware_usbgrade again;
+    EXPECT_TRUE(again.label_result->text().contains("written 1 skipped 0 failed 0"));
+}
+
+TEST_F(PanelTest, DamagedPackageIsReportedAsAFailureNeverAsDone)
+{
+    putPackage("bad.VYR", true);
+    fpga_manage* fpga = worker();
+    g_language = 1;
+    firmware_usbgrade page;
+    release(&page, PanelKey::OK);
+    runWorker(fpga);
+    page.syncUpdate(104);
+    const QString log = page.label_log->text();
+    EXPECT_FALSE(log.contains("downing over")) << log.toStdString();
+    EXPECT_TRUE(log.contains("Update failed"));
+    EXPECT_TRUE(log.contains("bad.VYR"));
+    EXPECT_TRUE(log.contains("#FF0000"));
+    EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
+    Panel::shot(&page, QStringLiteral("upgrade_failed"));
+}
+
+TEST_F(PanelTest, EndOfARunThisPageDidNotStartIsNotShownAsItsOwn)
+{
+    fpga_manage* fpga = worker();
+    firmware_usbgrade page;
+    // A card job holds the step byte: OK is refused and says so.
+    g_send_para[0] = 3;
+    release(&page, PanelKey::OK);
+    EXPECT_EQ(g_usb_grade.load(), 0);
+    EXPECT_EQ(page.file_downing, 0);
+    EXPECT_TRUE(page.label_log->text().contains("#FF0000"));
+    g_send_para[0] = 0;
+    const QString before = page.label_log->text();
+    QString why;
+    ASSERT_TRUE(upgrade::Engine::instance().start(&why)); // started elsewhere (another visit)
+    runWorker(fpga);
+    page.syncUpdate(104);
+    EXPECT_EQ(page.label_log->text(), before);
+}
+
+TEST_F(PanelTest, UpdateDialogTextsDotsAndBounce)
+{
+    struct Case {
+        int language;
+        const char* text;
+        int width;
+    };
+    for (const Case& c : {Case{1, "Updating ", 135}, Case{2, "Updating ", 135}, Case{3, "Updating ", 135},
+                          Case{0, "升级中，请勿断电 ", 13 * 9}, Case{4, "昇級中，請勿斷電 ", 13 * 9}}) {
+        g_language = uint8_t(c.language);
+        FirmwareUpdate d;
+        EXPECT_EQ(d.label_text->text(), QString::fromUtf8(c.text));
+        EXPECT_EQ(d.label_text->width(), c.width);
+        EXPECT_EQ(d.label_text->x(), (320 - c.width) / 2);
+        const QStringList misfits = Panel::misfits(&d, QStringLiteral("update"));
+        EXPECT_TRUE(misfits.isEmpty()) << misfits.join('\n').toStdString();
+        Panel::shot(&d, QStringLiteral("update_dialog_%1").arg(c.language));
+    }
+    g_language = 1;
+    FirmwareUpdate d;
+    d.handleTimerID2();
+    EXPECT_EQ(d.label_text->text(), QStringLiteral("Updating ."));
+    d.handleTimerID2();
+    d.handleTimerID2();
+    EXPECT_EQ(d.label_text->text(), QStringLiteral("Updating ..."));
+    EXPECT_EQ(d.label_text->width(), 156);
+    EXPECT_EQ(d.label_text->x(), 82);
+    std::vector<int> ys;
+    for (int i = 0; i < 120; ++i) {
+        d.handleTimerID1();
+        ys.push_back(d.label_picture->y());
+    }
+    EXPECT_EQ(*std::max_element(ys.begin(), ys.end()), 116);
+    EXPECT_EQ(*std::min_element(ys.begin(), ys.end()), 60);
+    EXPECT_EQ(ys[55], 116);
+    EXPECT_EQ(ys[56], 115) << "turns at the bottom";
+}
+
+TEST_F(PanelTest, UpdateDialogIsOneAndClosingWithoutOneDoesNothing)
+{
+    firmware_update_over();
+    EXPECT_TRUE(g_move_update.isNull());
+    firmware_update_start();
+    QPointer<FirmwareUpdate> first = g_move_update;
+    firmware_update_start();
+    EXPECT_EQ(g_move_update, first);
+    EXPECT_TRUE(first->isVisible());
+    firmware_update_over();
+    EXPECT_TRUE(g_move_update.isNull());
+    Panel::pump(50);
+    EXPECT_TRUE(first.isNull()) << "deleted on close";
+}
