@@ -241,6 +241,26 @@ void paintSettingsMenu()
             save(image, englishAdvanced ? QStringLiteral("en_advance_option") : QLatin1String(kPrefix[language]) + name);
         }
     }
+    // Mirror modes 1-4 of the window layout page: an arrow pair, lit or dim.
+    for (int m = 1; m <= 4; ++m)
+        for (bool on : {true, false})
+            plain(QStringLiteral("mirror%1_%2").arg(m).arg(on ? QStringLiteral("on") : QStringLiteral("off")), 32 * kScale,
+                  32 * kScale, [m, on](QPainter& p, const QRectF& r) {
+                      const qreal u = r.width() / 10;
+                      const QColor c = on ? kOrange : kGrey;
+                      p.setPen(pen(c, u * 0.5));
+                      p.setBrush(Qt::NoBrush);
+                      p.drawRoundedRect(r.adjusted(u * 0.5, u * 0.5, -u * 0.5, -u * 0.5), u, u);
+                      p.setPen(pen(on ? kWhite : kGrey, u * 0.7));
+                      const bool hor = m == 2 || m == 4;
+                      const bool ver = m == 3 || m == 4;
+                      if (hor)
+                          p.drawLine(QPointF(r.left() + 2.5 * u, r.center().y()), QPointF(r.right() - 2.5 * u, r.center().y()));
+                      if (ver)
+                          p.drawLine(QPointF(r.center().x(), r.top() + 2.5 * u), QPointF(r.center().x(), r.bottom() - 2.5 * u));
+                      if (!hor && !ver)
+                          p.drawEllipse(r.center(), 1.5 * u, 1.5 * u);
+                  });
     keyNote(QStringLiteral("OK_Enter"), 51, 17, QStringLiteral("OK"));
     keyNote(QStringLiteral("back_return"), 56, 17, QStringLiteral("BACK"));
 }
