@@ -58,6 +58,8 @@ uint32_t message_deal::message_group_deal(uint8_t* body, uint32_t length, uint32
         return f.at(10) == 1 ? net_ip_set(f) : f.at(10) == 3 ? net_eth_search(f) : f.at(10) == 16 ? get_device_info(f) : 0;
     case 0xC0:
         return write_file_group(f);
+    case 0x84:
+        return start_update(f);
     case 0xC3:
         return f.at(10) == 11 ? project_set_setproperty(f) : 0;
     case 0xC4:

@@ -76,6 +76,7 @@ public:
     // File transfer (group 0xC0) and application replacement (register 14)
     uint32_t write_file_group(MessageFrame& f);
     void RegUpdate0E(uint8_t bits);
+    uint32_t start_update(MessageFrame& f); // group 0x84: FPGA restart after a flash change
 
     // Cloud settings (group 0xC3 sub-command 11); the text commands of 0xC4 are message_deal_4g's.
     uint32_t project_set_setproperty(MessageFrame& f);

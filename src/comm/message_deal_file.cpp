@@ -15,6 +15,8 @@
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "scaler/c331_manage.h"
+#include "fpga/fpga_drv.h"
+#include "fpga/fpga_manage.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -626,4 +628,26 @@ void message_deal::replaceApplication()
     Delay::ms(10);
     G_reboot_tickTicks = G_timeTicks.load();
     g_app_reset_flag = 1;
+}
+
+uint32_t message_deal::start_update(MessageFrame& f)
+{
+    if (f.toController())
+        return f.status(0);
+    const uint32_t c = f.length;
+    if (c == 11 && !(f.at(10) & 0x02))
+        return 1; // byte 10 stays as sent
+    if (c != 10 && c != 11)
+        return f.status(1);
+    // The FPGA restarts with the parameters its new image expects, taken from its own flash.
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    uint8_t params[256];
+    if (!fpga || !fpga->fpgadrv || fpga->fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(2, 0x6C0001, sizeof params, params) != 1) {
+        writeLogMsg(LOG_ERROR, "FPGA restart: the parameters could not be read from its flash");
+        return f.status(1);
+    }
+    fpga->write_fpga_ram(params, 0, sizeof params, 10, 0);
+    fpga->write_to_register(23, 0x40, 0x40, 0);
+    fpga->hold_in_reset(0);
+    return f.status(0);
 }

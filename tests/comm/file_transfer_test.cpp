@@ -6,6 +6,8 @@
 #include "base/global.h"
 #include "base/md5.h"
 #include "platform/sim/sim_board.h"
+#include "platform/sim/devices/fpga_chip.h"
+#include "platform/sim/devices/fpga_flash.h"
 #include "test_root.h"
 
 #include <QDir>
@@ -426,6 +428,51 @@ TEST_F(FileTransfer, RegisterFourteenReplacesOnlyAVerifiedApplication)
     EXPECT_FALSE(moved());
     writeReg(14, 0x02, 0);
     EXPECT_EQ(reboots, 1);
+}
+
+TEST_F(FileTransfer, FpgaRestartTakesItsParametersFromTheFlash)
+{
+    using platform::Sim::fpgaChip;
+    using platform::Sim::fpgaFlash;
+    const std::vector<uint8_t> params = pattern(256, 0x40);
+    fpgaFlash().store(0x6C0001, params);
+    fpga_manage::gpio_write(fpga->rst_fpga0, 16); // FPGA 0 out of reset
+    fpga->MCU_REG_func[0][80] = 3;
+    auto restart = [this](std::vector<uint8_t> payload, uint16_t dest) {
+        buf.assign(kMessageBufferSize, 0xEE);
+        const uint8_t head[10] = {uint8_t(dest), uint8_t(dest >> 8), 0x10, 0xF0, 0, 0, 0, 0, 0, 0x84};
+        std::copy(head, head + 10, buf.begin());
+        std::copy(payload.begin(), payload.end(), buf.begin() + 10);
+        return handler.message_group_deal(buf.data(), uint32_t(10 + payload.size()), kMessageBufferSize);
+    };
+    fpgaChip().clearLog();
+    // Controller, bit 1 clear, and a wrong count touch nothing.
+    ASSERT_EQ(restart({0x02}, kController), 1u);
+    EXPECT_EQ(buf[10], 0);
+    ASSERT_EQ(restart({0x05}, kFpgaSide), 1u);
+    EXPECT_EQ(buf[10], 0x05) << "byte 10 unchanged";
+    ASSERT_EQ(restart({0x02, 0x00}, kFpgaSide), 1u);
+    EXPECT_EQ(buf[10], 1);
+    EXPECT_TRUE(fpgaChip().registerWrites(23).empty());
+
+    ASSERT_EQ(restart({0x02}, kFpgaSide), 1u);
+    EXPECT_EQ(buf[10], 0);
+    EXPECT_EQ(fpgaChip().ram(10, 0, 256), params);
+    const std::vector<uint8_t> writes = fpgaChip().registerWrites(23);
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back() & 0x40, 0x40);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 1) << "held in reset until the worker releases it";
+
+    // A flash that cannot be read answers status 1 and restarts nothing.
+    fpga->rst_pending[0] = 0;
+    fpgaChip().clearLog();
+    fpgaFlash().failNextTransfers(100);
+    ASSERT_EQ(restart({}, kFpgaSide), 1u);
+    EXPECT_EQ(buf[10], 1);
+    EXPECT_TRUE(fpgaChip().registerWrites(23).empty());
+    EXPECT_EQ(fpga->rst_pending[0].load(), 0);
+    fpgaFlash().failNextTransfers(0);
+    TestRoot::acceptViolations();
 }
 
 } // namespace
