@@ -7,6 +7,7 @@
 #include "base/posix_lock.h"
 #include "base/utils.h"
 #include "fpga/fpga_manage.h"
+#include "params/omenu_file.h"
 #include "params/vyrrampara.h"
 #include "video_chips/keltosource.h"
 
@@ -452,7 +453,14 @@ void c331_manage::serveOsdUpdate()
 {
     if (g_osd_update.exchange(0) == 0)
         return;
-    // The menu file reader comes with the on-screen menu; until then the request is only taken.
+    uint16_t ledW = 0, ledH = 0;
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
+        PosixLock lock(c331_mutex);
+        ledW = get16(store->block, blk::kLedWidth);
+        ledH = get16(store->block, blk::kLedHeight);
+    }
+    get_json_omenu_para(VyrRamPara::kMenuFilePath, &g_osd_list);
+    set_OSD_para(g_osd_list, *this, ledW, ledH);
 }
 
 void c331_manage::serveRequestBytes(const Change& c)

@@ -226,6 +226,7 @@ public:
     void set_scroll(int fd);
     uint32_t osd_content_word = 0;    // re-run update_osd
     uint32_t osd_attribute_word = 0;  // re-run set_osd and set_scroll
+#include "scaler/c331_osd_members.h"
     // diagnostics
     void input_slidebar();
     void output_slidebar();

@@ -175,6 +175,8 @@ void C331Chip::State::written(uint8_t addr, uint8_t value)
 {
     if (bank == 0x04) {
         flash.written(addr, value);
+    } else if (bank == 0x09 && (addr == 0x1F || addr == 0x20)) {
+        flash.paletteWritten(addr, value);
     } else if (bank == 0x00 && addr >= 0x10 && addr < 0x18) {
         lineCounts(addr - 0x10);
     } else if (bank == 0x05 && addr == 0x08) {
@@ -214,7 +216,7 @@ uint8_t C331Chip::State::read(uint8_t addr)
 
 C331Chip::C331Chip() : s_(std::make_unique<State>())
 {
-    s_->flash.resetArray();
+    s_->flash.reloadArray(); // the flash file under the root, read at first use
     s_->powerOn();
 }
 
@@ -514,6 +516,143 @@ C331Chip::OutputTiming C331Chip::outputTiming(int channel)
     t.hfront = uint32_t(int64_t(t.htotal) - t.hactive - t.hsync - t.hbackSigned);
     t.vfront = uint32_t(int64_t(t.vtotal) - t.vactive - t.vsync - t.vbackSigned);
     return t;
+}
+
+void C331Chip::reloadFlash()
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    s_->flash.reloadArray();
+}
+
+std::vector<uint8_t> C331Chip::memory(uint32_t address, size_t length) const
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    return s_->flash.memory(address, length);
+}
+
+std::array<uint8_t, 768> C331Chip::palette() const
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    return s_->flash.palette;
+}
+
+uint32_t C331Chip::Picture::pixel(int x, int y) const
+{
+    if (x < 0 || y < 0 || x >= width || y >= height)
+        throw std::out_of_range("pixel outside the picture");
+    const uint8_t* p = &rgba[(size_t(y) * size_t(width) + size_t(x)) * 4];
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+C331Chip::Picture C331Chip::osdShown(int channel) const
+{
+    if (channel < 0 || channel > 7)
+        throw std::out_of_range("output channels are 0-7");
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    const auto cell = [&](uint8_t addr, int width) {
+        uint32_t v = 0;
+        for (int i = width - 1; i >= 0; --i)
+            v = v << 8 | s_->cells[(0x09u + 16u * uint32_t(channel)) * 128u + addr + uint32_t(i)];
+        return v;
+    };
+    Picture out;
+    const uint32_t control = cell(0x08, 2);
+    if ((control & 3) < 2)
+        return out;
+    const uint32_t stride = cell(0x1E, 1) * 128u * ((control & 0x2000) ? 4u : 1u);
+    out.width = int(cell(0x14, 2));
+    out.height = int(cell(0x18, 2));
+    const uint32_t base = cell(0x1A, 4);
+    out.rgba.resize(size_t(out.width) * size_t(out.height) * 4);
+    const auto& pal = s_->flash.palette;
+    for (int y = 0; y < out.height; ++y) {
+        const std::vector<uint8_t> line = s_->flash.memory(base + uint32_t(y) * stride, size_t(out.width));
+        for (int x = 0; x < out.width; ++x) {
+            uint8_t* p = &out.rgba[(size_t(y) * size_t(out.width) + size_t(x)) * 4];
+            const uint8_t index = line[size_t(x)];
+            p[0] = pal[index * 3u];
+            p[1] = pal[index * 3u + 1];
+            p[2] = pal[index * 3u + 2];
+            p[3] = index == 255 ? 0 : 255;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc = 0)
+{
+    crc = ~crc;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+void be32(std::vector<uint8_t>& out, uint32_t v)
+{
+    for (int s = 24; s >= 0; s -= 8)
+        out.push_back(uint8_t(v >> s));
+}
+
+void chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data)
+{
+    be32(png, uint32_t(data.size()));
+    const size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    be32(png, crc32(&png[start], png.size() - start));
+}
+
+}
+
+// RGBA, 8 bits, unfiltered rows in stored (uncompressed) deflate blocks: no library needed.
+bool C331Chip::writePng(const Picture& picture, const std::string& path)
+{
+    if (picture.width <= 0 || picture.height <= 0)
+        return false;
+    std::vector<uint8_t> raw;
+    const size_t rowBytes = size_t(picture.width) * 4;
+    raw.reserve((rowBytes + 1) * size_t(picture.height));
+    for (int y = 0; y < picture.height; ++y) {
+        raw.push_back(0);
+        raw.insert(raw.end(), picture.rgba.begin() + long(y * rowBytes), picture.rgba.begin() + long((y + 1) * rowBytes));
+    }
+    std::vector<uint8_t> z = {0x78, 0x01};
+    for (size_t at = 0; at < raw.size() || at == 0;) {
+        const size_t n = std::min<size_t>(65535, raw.size() - at);
+        z.push_back(at + n == raw.size() ? 1 : 0);
+        z.push_back(uint8_t(n));
+        z.push_back(uint8_t(n >> 8));
+        z.push_back(uint8_t(~n));
+        z.push_back(uint8_t(~n >> 8));
+        z.insert(z.end(), raw.begin() + long(at), raw.begin() + long(at + n));
+        at += n;
+        if (n == 0)
+            break;
+    }
+    uint32_t a = 1, b = 0;
+    for (uint8_t v : raw) {
+        a = (a + v) % 65521;
+        b = (b + a) % 65521;
+    }
+    be32(z, b << 16 | a);
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> ihdr;
+    be32(ihdr, uint32_t(picture.width));
+    be32(ihdr, uint32_t(picture.height));
+    ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});
+    chunk(png, "IHDR", ihdr);
+    chunk(png, "IDAT", z);
+    chunk(png, "IEND", {});
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(png.data(), 1, png.size(), f) == png.size();
+    return std::fclose(f) == 0 && ok;
 }
 
 C331Chip& c331Chip()

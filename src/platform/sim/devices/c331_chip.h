@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -105,6 +106,23 @@ public:
     // 04:17 bit 0 reads 1 when the generator is done (and while idle), 0 while it runs.
     std::vector<std::vector<uint8_t>> charRuns() const;
     void resetFlash();                           // erased, with the four font headers
+    // The flash lives in <root>/sim/c331_flash.bin, so it survives a restart of the program;
+    // reloadFlash is that power cycle (the array as the file holds it).
+    static constexpr const char* FlashFile = "/sim/c331_flash.bin";
+    void reloadFlash();
+    // Chip memory written by memory transfers and the OSD engine (unwritten bytes read 0xFF) and
+    // the OSD palette (entry n = red, green, blue at 3n; index 255 is transparent).
+    std::vector<uint8_t> memory(uint32_t address, size_t length) const;
+    std::array<uint8_t, 768> palette() const;
+    // The OSD plane output channel n shows (bank 0x09 + 16n: address, size, stride, control), as
+    // RGBA pixels; an OSD switched off on that channel gives an empty picture.
+    struct Picture {
+        int width = 0, height = 0;
+        std::vector<uint8_t> rgba;
+        uint32_t pixel(int x, int y) const; // 0xRRGGBBAA
+    };
+    Picture osdShown(int channel) const;
+    static bool writePng(const Picture& picture, const std::string& path); // false: not written
     void setLogLimit(size_t transfers);          // the log keeps the newest ones (default 1 M)
     struct BusSetup {
         int mode = -1;

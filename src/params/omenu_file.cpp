@@ -1,0 +1,351 @@
+#include "params/omenu_file.h"
+
+#include "base/global.h"
+#include "base/logMsg.h"
+#include "base/utils.h"
+#include "platform/paths.h"
+#include "scaler/c331_manage.h"
+
+#include <QMutexLocker>
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+OSD_LIST g_osd_list;
+
+namespace {
+
+namespace pt = boost::property_tree;
+
+// The transfer buffer's size: an upload cannot be larger.
+constexpr std::streamsize kMaxFile = 5242880;
+
+// A key that is missing or of the wrong kind leaves the field as it was (empty or 0).
+void take(const pt::ptree& tree, const char* key, int32_t& out)
+{
+    try {
+        if (auto v = tree.get_optional<int32_t>(key))
+            out = *v;
+    } catch (const pt::ptree_error&) {
+    }
+}
+
+void take(const pt::ptree& tree, const char* key, std::string& out)
+{
+    try {
+        if (auto v = tree.get_child_optional(key))
+            if (v->empty())
+                out = v->data();
+    } catch (const pt::ptree_error&) {
+    }
+}
+
+const pt::ptree* child(const pt::ptree& tree, const char* key)
+{
+    auto v = tree.get_child_optional(key);
+    return v ? &*v : nullptr;
+}
+
+// The parser recurses per nesting level: a hostile file of deep brackets must not exhaust the stack.
+bool shallowEnough(const std::string& text)
+{
+    constexpr int kMaxDepth = 64;
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxDepth)
+                return false;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
+bool readWhole(const std::string& file, std::string* text, bool* tooBig)
+{
+    // Under the file mutex, so an upload being written is read whole or not at all.
+    QMutexLocker locker(&Utils::_file_deal_mutex);
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return false;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    *tooBig = size > kMaxFile;
+    if (size < 0 || *tooBig)
+        return true;
+    in.seekg(0);
+    text->resize(size_t(size));
+    in.read(&(*text)[0], size);
+    text->resize(size_t(in.gcount()));
+    return true;
+}
+
+void readItem(const pt::ptree& item, OMENU_PARA& m)
+{
+    take(item, "type", m.type);
+    take(item, "status", m.status);
+    if (const pt::ptree* pos = child(item, "pos")) {
+        take(*pos, "x", m.x);
+        take(*pos, "y", m.y);
+        take(*pos, "w", m.w);
+        take(*pos, "h", m.h);
+        if (m.type == 0)
+            take(*pos, "layer", m.layer);
+    }
+    if (const pt::ptree* act = child(item, "act")) {
+        take(*act, "effect", m.effect);
+        take(*act, "speed", m.speed);
+        take(*act, "staytime", m.staytime);
+    }
+    if (m.type == 0) {
+        if (const pt::ptree* back = child(item, "backpara")) {
+            take(*back, "enable", m.enable);
+            take(*back, "color", m.color);
+        }
+        if (const pt::ptree* font = child(item, "fontpara")) {
+            take(*font, "startx", m.startx);
+            take(*font, "starty", m.starty);
+            take(*font, "fontw", m.fontw);
+            take(*font, "fonth", m.fonth);
+            take(*font, "wordspace", m.wordspace);
+            take(*font, "verticalspace", m.verticalspace);
+            take(*font, "color", m.font_color);
+        }
+        // The value of the first element, of an array or an object alike; none: no text.
+        if (const pt::ptree* texts = child(item, "texts"))
+            if (!texts->empty() && texts->begin()->second.empty())
+                m.texts = texts->begin()->second.data();
+    } else if (m.type == 1) {
+        if (!child(item, "bmppara"))
+            writeLogMsg(LOG_WARNING, "on-screen menu picture item without bmppara");
+        take(item, "start", m.start);
+        take(item, "end", m.end);
+    }
+    if (traceOn()) {
+        printf("  type: %d , status: %s \n", m.type, m.status.c_str());
+        printf("  pos_x: %d , pos_y: %d , pos_w: %d , pos_h: %d \n", m.x, m.y, m.w, m.h);
+        printf("  effect: %d , speed: %d , staytime: %d \n", m.effect, m.speed, m.staytime);
+        printf("  backpara_enable: %s , backpara_color: %s ,backpara_layer:%s\n", m.enable.c_str(), m.color.c_str(),
+               m.layer.c_str());
+        printf("  startx: %d , starty: %d , fontw: %d , fonth: %d \n", m.startx, m.starty, m.fontw, m.fonth);
+        printf("  wordspace: %d , verticalspace: %d , font_color: %s \n", m.wordspace, m.verticalspace,
+               m.font_color.c_str());
+        printf("  texts: %s \n", m.texts.c_str());
+    }
+}
+
+// UTF-8 to UCS-4; a malformed sequence, an overlong form or a surrogate gives U+FFFD.
+std::vector<uint32_t> ucs4(const std::string& text)
+{
+    static const uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
+    std::vector<uint32_t> out;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        const int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (extra < 0) {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        uint32_t code = extra == 0 ? c : c & (0x3Fu >> extra);
+        int k = 1;
+        for (; k <= extra; ++k) {
+            if (i + size_t(k) >= n || (p[i + size_t(k)] & 0xC0) != 0x80)
+                break;
+            code = code << 6 | (p[i + size_t(k)] & 0x3F);
+        }
+        if (k <= extra) { // cut short: the bytes taken so far are one bad character
+            out.push_back(0xFFFD);
+            i += size_t(k);
+            continue;
+        }
+        const bool bad = code < kMin[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF);
+        out.push_back(bad ? 0xFFFD : code);
+        i += size_t(extra) + 1;
+    }
+    return out;
+}
+
+}
+
+uint32_t omenuColour(const std::string& text)
+{
+    std::string digits = text;
+    if (digits.size() == 8)
+        digits = digits.substr(2); // a two-character prefix such as "0x"
+    if (digits.empty() || digits.size() > 6)
+        return 0;
+    uint32_t v = 0;
+    for (char c : digits) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return 0;
+        v = v << 4 | uint32_t(d);
+    }
+    return v;
+}
+
+uint32_t omenuSwapRedBlue(uint32_t c)
+{
+    return ((c >> 16) & 0xFF) + ((c & 0xFF) << 16) + (c & 0xFF00);
+}
+
+void get_json_omenu_para(const char* path, OSD_LIST* out)
+{
+    if (!out)
+        return;
+    *out = OSD_LIST{};
+    if (!path)
+        return;
+    const std::string file = platform::Paths::resolve(path);
+    std::string text;
+    bool tooBig = false;
+    if (!readWhole(file, &text, &tooBig))
+        return;
+    if (tooBig) {
+        writeLogMsg(LOG_WARNING, std::string("on-screen menu file ") + path + " too large, not read");
+        return;
+    }
+    pt::ptree doc;
+    if (!shallowEnough(text)) {
+        writeLogMsg(LOG_WARNING, std::string("on-screen menu file ") + path + " nested too deeply, not read");
+        return;
+    }
+    try {
+        std::istringstream in(text);
+        pt::read_json(in, doc);
+    } catch (const pt::ptree_error& e) {
+        if (traceOn())
+            printf("json error: %s", e.what());
+        writeLogMsg(LOG_WARNING, std::string("on-screen menu file ") + path + " is not valid JSON (" + e.what() +
+                                     "), deleted");
+        // The file that failed, never another: a user mode's copy must not take the uploaded master.
+        Utils::system_mutex(QStringLiteral("rm -rf ") + QString::fromStdString(path));
+        return;
+    }
+    if (traceOn())
+        printf("\n *************************START OSDS******************************** ");
+    std::string name;
+    int32_t osdcount = 0, oactcount = 0;
+    take(doc, "name", name);
+    take(doc, "osdcount", osdcount);
+    take(doc, "oactcount", oactcount);
+    out->oactcount = oactcount;
+    if (osdcount <= 0) {
+        out->osdcount = 0;
+        return;
+    }
+    if (traceOn())
+        printf(" \n file_name: %s , osdcount: %d , oactcount: %d\n", name.c_str(), osdcount, oactcount);
+    const pt::ptree* menu = child(doc, "menu");
+    if (!menu || menu->empty()) {
+        writeLogMsg(LOG_WARNING, std::string("on-screen menu file ") + path + " has no menu items");
+        return;
+    }
+    int n = 0;
+    for (const auto& item : *menu) {
+        if (n == 3)
+            break;
+        if (traceOn())
+            printf("\n *************************osd%d start******************************** ", n + 1);
+        readItem(item.second, out->menu[n]);
+        if (traceOn())
+            printf("\n *************************osd%d over******************************** ", n + 1);
+        ++n;
+    }
+    out->osdcount = osdcount;
+    if (traceOn())
+        printf("\n *************************OSDS OVER******************************** ");
+}
+
+void set_OSD_para(OSD_LIST& list, c331_manage& scaler, uint16_t ledW, uint16_t ledH)
+{
+    if (list.osdcount == 0)
+        return;
+    OMENU_PARA& m = list.menu[0];
+    m.w = std::min<int32_t>(m.w, ledW);
+    m.y = std::min<int32_t>(m.y, ledH);
+    scaler.load_char();
+    scaler.vyrApi_OsdSet(5, m.x);
+    scaler.vyrApi_OsdSet(6, m.w);
+    scaler.vyrApi_OsdSet(7, m.y);
+    scaler.vyrApi_OsdSet(8, m.h);
+    scaler.vyrApi_OsdSet(3, m.type == 0 ? 1 : 0);
+    if (m.fontw == 32 && m.fonth == 32) {
+        scaler.vyrApi_OsdSet(1, 0);
+        scaler.vyrApi_OsdSet(2, 0);
+        scaler.vyrApi_OsdSet(14, 0);
+    } else if (m.fontw == 64 && m.fonth == 64) {
+        scaler.vyrApi_OsdSet(1, 0);
+        scaler.vyrApi_OsdSet(2, 0);
+        scaler.vyrApi_OsdSet(14, 1);
+    } else if (m.fontw == 128 && m.fonth == 128) {
+        scaler.vyrApi_OsdSet(1, 1);
+        scaler.vyrApi_OsdSet(2, 1);
+        scaler.vyrApi_OsdSet(14, 1);
+    } else {
+        scaler.vyrApi_OsdSet(14, 0);
+    }
+    scaler.vyrApi_OsdSet(21, m.startx);
+    scaler.vyrApi_OsdSet(22, m.starty);
+
+    // Lines at "\n", empty ones kept, at most 64, each cut to the 128-character line buffer.
+    constexpr int kLines = c331_manage::kOsdLines, kChars = c331_manage::kOsdLineChars;
+    auto lines = std::make_unique<uint32_t[][kChars]>(kLines);
+    int lengths[kLines] = {};
+    int count = 0;
+    size_t from = 0;
+    while (count < kLines) {
+        const size_t at = m.texts.find('\n', from);
+        const std::vector<uint32_t> chars = ucs4(m.texts.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        lengths[count] = int(std::min<size_t>(chars.size(), kChars));
+        std::copy(chars.begin(), chars.begin() + lengths[count], lines[count]);
+        ++count;
+        if (at == std::string::npos)
+            break;
+        from = at + 1;
+    }
+    scaler.vyrApi_OsdSetUnicode(count, lines.get(), lengths);
+
+    scaler.vyrApi_OsdSet(17, int(omenuSwapRedBlue(omenuColour(m.font_color))));
+    scaler.vyrApi_OsdSet(13, m.speed * 10);
+    if (m.enable != "off") {
+        scaler.vyrApi_OsdSet(16, int(omenuSwapRedBlue(omenuColour(m.color))));
+        scaler.vyrApi_OsdSet(18, 0);
+    } else {
+        scaler.vyrApi_OsdSet(18, 1);
+    }
+    static const int kEffect[5] = {0, 3, 4, 1, 2};
+    if (m.effect >= 0 && m.effect <= 4)
+        scaler.vyrApi_OsdSet(4, kEffect[m.effect]);
+    scaler.vyrApi_OsdSet(0, m.status == "on" ? 1 : 0);
+    scaler.vyrApi_OsdSet(33, m.layer == "buttom" ? 1 : 0);
+    scaler.vyrApi_OsdSet(34, m.wordspace);
+    scaler.vyrApi_OsdSet(35, m.verticalspace);
+}

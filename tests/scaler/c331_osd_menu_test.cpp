@@ -1,0 +1,86 @@
+// The on-screen menu from upload to the wall: an omenu.json in /data/configs and a hand-over with
+// the menu on make the chip's OSD plane show its lines; a later file replaces them; a damaged one
+// changes nothing and says why in the log.
+#include "c331_osd_fonts.h"
+#include "scaler_fixture.h"
+#include "test_root.h"
+
+namespace {
+
+using namespace scaler_test;
+using platform::Sim::C331Chip;
+using osd_test::cellErrors;
+
+std::string menuFile(const std::string& texts, const char* font = "FFFF00", const char* back = "000080")
+{
+    return std::string(R"({"name":"t","osdcount":1,"oactcount":0,"menu":[{"type":0,"status":"on",)") +
+           R"("pos":{"x":0,"y":0,"w":1920,"h":200},"act":{"effect":0,"speed":1,"staytime":0},)" +
+           R"("backpara":{"enable":"on","color":")" + back + R"("},)" +
+           R"("fontpara":{"startx":16,"starty":8,"fontw":32,"fonth":32,"wordspace":0,"verticalspace":4,"color":")" +
+           font + R"("},"texts":[")" + texts + R"("]}]})";
+}
+
+class ScalerOsdMenu : public ScalerFixture {
+protected:
+    void SetUp() override
+    {
+        ScalerFixture::SetUp();
+        handOver([](VyrRamPara& s) {
+            s.setU16(blk::kLedWidth, 1920);
+            s.setU16(blk::kLedHeight, 1080);
+        });
+        bringUp();
+        settle();
+        osd_test::storeGlyphs("Wall 7 on-air中文字幕 Next");
+        scaler->update_font(scaler->c331_fd);
+    }
+    // As the file transfer leaves it, then the menu switched on by a hand-over.
+    C331Chip::Picture upload(const std::string& contents)
+    {
+        EXPECT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", QByteArray::fromStdString(contents)));
+        handOver([](VyrRamPara& s) { s.setU16(blk::kOsdMenu, 0); });
+        settle();
+        handOver([](VyrRamPara& s) { s.setU16(blk::kOsdMenu, 1); });
+        settle();
+        return c331Chip().osdShown(0);
+    }
+    int lineErrors(const C331Chip::Picture& pic, const std::u32string& text, int y, uint32_t fg, uint32_t bg)
+    {
+        int x = 16, errors = 0;
+        for (char32_t c : text) {
+            errors += cellErrors(pic, x, y, c, 32, fg, bg);
+            x += c < 0x80 ? 16 : 32;
+        }
+        return errors;
+    }
+};
+
+TEST_F(ScalerOsdMenu, UploadedMenuShowsItsLinesAndALaterFileReplacesThem)
+{
+    // Colours in the file are RGB: yellow text on dark blue.
+    const C331Chip::Picture first = upload(menuFile("Wall 7 on-air\\n中文字幕"));
+    ASSERT_GT(first.width, 200);
+    EXPECT_EQ(lineErrors(first, U"Wall 7 on-air", 8, 0x00FFFF, 0x800000), 0);
+    EXPECT_EQ(lineErrors(first, U"中文字幕", 8 + 36, 0x00FFFF, 0x800000), 0);
+    EXPECT_EQ(scaler->PM_OSD_EN, 1);
+
+    const C331Chip::Picture second = upload(menuFile("Next", "FF0000", "000000"));
+    EXPECT_EQ(lineErrors(second, U"Next", 8, 0x0000FF, 0x000000), 0);
+    EXPECT_EQ(lineErrors(second, U"    ", 8 + 36, 0x0000FF, 0x000000), 0) << "the old second line is gone";
+}
+
+TEST_F(ScalerOsdMenu, DamagedFileLeavesTheTextAndSaysWhy)
+{
+    const std::string good = menuFile("Wall 7");
+    const C331Chip::Picture before = upload(good);
+    ASSERT_EQ(lineErrors(before, U"Wall 7", 8, 0x00FFFF, 0x800000), 0);
+    for (const std::string& bad : {good.substr(0, good.size() - 9), std::string("\xEF\xBB\xBF{\"osdcount\":")}) {
+        const C331Chip::Picture after = upload(bad);
+        EXPECT_EQ(after.rgba, before.rgba);
+        EXPECT_EQ(scaler->thread_state, 6) << "still running";
+    }
+    EXPECT_NE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").indexOf("not valid JSON"), -1);
+    EXPECT_FALSE(TestRoot::exists("/data/configs/omenu.json")) << "the file that failed is removed";
+}
+
+}
