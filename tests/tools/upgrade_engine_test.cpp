@@ -15,7 +15,9 @@
 #include <QDir>
 #include <QFile>
 #include <map>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using platform::Sim::FpgaFlash;
@@ -385,4 +387,46 @@ TEST_F(UpgradeEngine, StickListingTakesOnlyPackagesDirectlyInTheFolder)
     for (int i = 0; i < 103; ++i)
         TestRoot::writeFile("/mnt/usb1/m" + std::to_string(i) + ".VYR", bytes);
     EXPECT_EQ(upgrade::listPackages().size(), 100) << "one run takes at most 100 packages";
+}
+
+// A power cut or a kill at any moment of a run leaves the old program or the new one, whole.
+TEST_F(UpgradeEngine, KilledAtAnyPointLeavesTheOldOrTheNewProgramWhole)
+{
+    g_update_status = 0;
+    const std::vector<uint8_t> program = PackageGen::pattern(4 << 20, 21);
+    const QByteArray old = QByteArray(3 << 20, 'o');
+    PackageGen::Package p;
+    p.entries.push_back(entry(10, program));
+    put("new.VYR", p);
+    int sawOld = 0, sawNew = 0;
+    for (int delayUs : {0, 200, 1000, 3000, 6000, 10000, 20000, 40000, 80000, 200000}) {
+        SCOPED_TRACE(delayUs);
+        TestRoot::writeFile("/data/app/vyrR58N", old);
+        ::unlink(TestRoot::path("/data/app/vyrR58N2").c_str());
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            QString why;
+            upgrade::Engine::instance().start(&why);
+            for (int i = 0; i < 4; ++i)
+                fpga->usb_upgrade_manage_deal(nullptr);
+            ::_exit(0);
+        }
+        ::usleep(useconds_t(delayUs));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const QByteArray now = TestRoot::readFile("/data/app/vyrR58N");
+        const bool isOld = now == old, isNew = bytesOf(now) == program;
+        EXPECT_TRUE(isOld || isNew) << "program of " << now.size() << " bytes";
+        sawOld += isOld;
+        sawNew += isNew;
+        // The launcher INI, when present, is whole.
+        if (TestRoot::exists("/data/configs/led_load_config.ini")) {
+            const QByteArray ini = TestRoot::readFile("/data/configs/led_load_config.ini");
+            EXPECT_TRUE(ini.contains("app_name=vyrR58N")) << ini.toStdString();
+        }
+    }
+    EXPECT_GT(sawOld, 0) << "some kills came before the swap";
+    EXPECT_GT(sawNew, 0) << "some runs completed";
 }
