@@ -261,6 +261,30 @@ void paintSettingsMenu()
                       if (!hor && !ver)
                           p.drawEllipse(r.center(), 1.5 * u, 1.5 * u);
                   });
+    // Device information page: link dots and the vertical captions of its three panels.
+    plain(QStringLiteral("online"), 35 * kScale, 15 * kScale, [](QPainter& p, const QRectF& r) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(kGreen);
+        const qreal d = r.height() * 0.6;
+        p.drawEllipse(QRectF(r.center().x() - d / 2, r.center().y() - d / 2, d, d));
+    });
+    plain(QStringLiteral("offline"), 35 * kScale, 15 * kScale, [](QPainter& p, const QRectF& r) {
+        p.setPen(pen(kGrey, kScale));
+        p.setBrush(Qt::NoBrush);
+        const qreal d = r.height() * 0.6;
+        p.drawEllipse(QRectF(r.center().x() - d / 2, r.center().y() - d / 2, d, d));
+    });
+    auto bar = [](const QString& name, int h, const QColor& c) {
+        plain(name, 15 * kScale, h * kScale, [c](QPainter& p, const QRectF& r) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            p.drawRoundedRect(r.adjusted(r.width() * 0.3, 2, -r.width() * 0.3, -2), 3, 3);
+        });
+    };
+    bar(QStringLiteral("output_state"), 65, kOrange);
+    bar(QStringLiteral("input_state"), 55, kBlue);
+    bar(QStringLiteral("version_state"), 40, kGreen);
+    bar(QStringLiteral("en_version_state"), 40, kGreen);
     keyNote(QStringLiteral("OK_Enter"), 51, 17, QStringLiteral("OK"));
     keyNote(QStringLiteral("back_return"), 56, 17, QStringLiteral("BACK"));
 }

@@ -1,0 +1,128 @@
+// The device information page: reached from the root menu, serial number line, input states from
+// the timing records, FPGA version from the register cache, port panel rebuilt only on a link
+// refresh, keys that change nothing, MODE, and its texts.
+#include "panel_fixture.h"
+#include "managers.h"
+
+#include "base/global.h"
+#include "fpga/fpga_manage.h"
+#include "params/block_layout.h"
+#include "params/vyrrampara.h"
+#include "ui/machinestate.h"
+#include "ui/pagenav.h"
+#include "ui/pages_picture/custommode.h"
+#include "ui/panelkeys.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <memory>
+
+using namespace PanelKey;
+
+namespace {
+void setTiming(VyrRamPara* store, int s, uint16_t w, uint16_t h, uint16_t r)
+{
+    store->setU16(blk::kInputResolution + 6 * s, w);
+    store->setU16(blk::kInputResolution + 6 * s + 2, h);
+    store->setU16(blk::kInputResolution + 6 * s + 4, r);
+}
+}
+
+TEST_F(PanelTest, DeviceInfoShowsSerialInputsAndVersionsAndKeysChangeNothing)
+{
+    g_language = 7; // unknown: English
+    g_str_barcode.set(QStringLiteral(" "));
+    setTiming(store, 2, 1920, 1080, 60);
+    setTiming(store, 3, 1920, 1080, 0); // no refresh: offline
+    setTiming(store, 5, 3840, 2160, 30);
+    Script s;
+    s.keys({OK, OK})
+        .until([] { return g_page_focus.load() == 2 && QApplication::activeWindow() == g_machinestate.data(); }, "device page")
+        .act([] {
+            MachineState* p = g_machinestate;
+            EXPECT_EQ(p->findChild<QLabel*>(QStringLiteral("label_title"))->text(), QStringLiteral("Devices"));
+            EXPECT_EQ(p->label_2->text(), QStringLiteral("SN:QZ9999"));
+            EXPECT_EQ(p->label_MCU->text(), QStringLiteral("MCU:V11.02.01 2024-10-20"));
+            const bool online[6] = {false, false, true, false, false, true};
+            for (int i = 0; i < 6; ++i)
+                EXPECT_EQ(p->source_online[i], online[i]) << i;
+            EXPECT_EQ(p->port_links, 0) << "no FPGA manager: every port offline";
+        })
+        .keys({OK, Left, Right})
+        .act([] { Panel::pump(20); })
+        .act([] { EXPECT_TRUE(g_page_focus.load() == 2 && g_machinestate); })
+        // A refresh re-reads the inputs.
+        .act([this] {
+            setTiming(store, 3, 1920, 1080, 50);
+            g_machinestate->syncUpdate(1);
+            EXPECT_TRUE(g_machinestate->source_online[3]);
+        })
+        .key(Back)
+        .until([] { return g_page_focus.load() == 1 && !g_machinestate; }, "root menu");
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, DeviceInfoSerialLineAndFpgaVersion)
+{
+    fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
+    ASSERT_TRUE(fpga);
+    struct Case {
+        uint8_t r28, r29, r30, r31;
+        const char* line;
+    };
+    const Case cases[] = {
+        {0x05, 0x09, 0x03, 0x24, "FPGA:V11.00.05 2024-03-09"},
+        {0x1A, 0x31, 0x12, 0x25, "FPGA:V11.00.1a 2025-12-31"},
+    };
+    for (const Case& c : cases) {
+        fpga->MCU_REG_func[0][28] = c.r28;
+        fpga->MCU_REG_func[0][29] = c.r29;
+        fpga->MCU_REG_func[0][30] = c.r30;
+        fpga->MCU_REG_func[0][31] = c.r31;
+        std::unique_ptr<MachineState> page(new MachineState);
+        EXPECT_EQ(page->label_FPGA1->text(), QLatin1String(c.line));
+    }
+    g_str_barcode.set(QStringLiteral("  "));
+    std::unique_ptr<MachineState> page(new MachineState);
+    EXPECT_EQ(page->label_2->text(), QStringLiteral("SN:  "));
+    g_str_barcode.set(QStringLiteral("QZ2024A1"));
+    page.reset(new MachineState);
+    EXPECT_EQ(page->label_2->text(), QStringLiteral("SN:QZ2024A1"));
+    // The FPGA is not up (state byte not 3): all sixteen ports offline; only code 11 rebuilds them.
+    fpga->MCU_REG_func[0][80] = 0;
+    QFrame* panel = page->port_panel;
+    page->syncUpdate(1);
+    EXPECT_EQ(page->port_panel, panel);
+    page->syncUpdate(11);
+    EXPECT_NE(page->port_panel, panel);
+    EXPECT_EQ(page->port_links, 0);
+    EXPECT_EQ(page->port_panel->findChildren<QLabel*>().size(), 32);
+}
+
+TEST_F(PanelTest, ModeOnTheDeviceInfoPageOpensUserModes)
+{
+    Script s;
+    s.keys({OK, OK})
+        .until([] { return g_page_focus.load() == 2 && QApplication::activeWindow() == g_machinestate.data(); }, "device page")
+        .key(Mode)
+        .until([] { return g_page_focus.load() == 4 && QApplication::activeWindow() == g_custommode.data(); }, "user modes")
+        .act([] {
+            EXPECT_FALSE(g_machinestate);
+            EXPECT_EQ(g_mode_shortcut_key.load(), 1);
+        });
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, DeviceInfoTextsFitInEveryLanguage)
+{
+    g_str_barcode.set(QStringLiteral("QZ20241020ABCDEF"));
+    QStringList bad;
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        std::unique_ptr<MachineState> page(new MachineState);
+        bad << Panel::misfits(page.get(), QStringLiteral("MachineState%1").arg(language));
+        Panel::shot(page.get(), QStringLiteral("device_info_%1").arg(language));
+    }
+    EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
+}
