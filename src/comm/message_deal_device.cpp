@@ -12,6 +12,7 @@
 #include "fpga/fpga_manage.h"
 #include "params/config_engine.h"
 #include "params/vyrrampara.h"
+#include "scaler/c331_manage.h"
 
 #include <QDate>
 #include <QStringList>
@@ -357,9 +358,11 @@ uint32_t message_deal::cmd_erase_flash(MessageFrame& f)
             printf("\n got the source chip earse  start_block=%#x erase_mode=%#x erase_times=%#x\n", start, mode, count);
         done = true;
         break;
-    case Device::Scaler:
-        done = false; // the scaler's serial flash is not reachable from the protocol
+    case Device::Scaler: {
+        c331_manage* scaler = c331_manage::p_c331_manage;
+        done = scaler && scaler->erase_flash(scaler->c331_fd, start, count, sizeCode) == 0;
         break;
+    }
     case Device::FpgaFlash: {
         fpga_drv* drv = flashDriver();
         uint32_t sector = start, units = count;
@@ -399,9 +402,14 @@ uint32_t message_deal::cmd_write_flash(MessageFrame& f)
             printf("\n got the source chip write falsh  addr=%#x data_len=%#x \n", region.address, n);
         done = true;
         break;
-    case Device::Scaler:
-        done = false;
+    case Device::Scaler: {
+        c331_manage* scaler = c331_manage::p_c331_manage;
+        std::vector<uint8_t> back(n);
+        done = scaler && scaler->write_flash(scaler->c331_fd, region.address, n, f.body + 18) == 0 &&
+               scaler->read_flash(scaler->c331_fd, region.address, n, back.data()) == 0 &&
+               memcmp(back.data(), f.body + 18, n) == 0;
         break;
+    }
     case Device::FpgaFlash: {
         fpga_drv* drv = flashDriver();
         uint32_t address = 0;
@@ -436,9 +444,11 @@ uint32_t message_deal::cmd_read_flash(MessageFrame& f)
             printf("\n got the source chip read falsh  addr=%#x data_len=%#x \n", region.address, n);
         done = true;
         break;
-    case Device::Scaler:
-        done = false;
+    case Device::Scaler: {
+        c331_manage* scaler = c331_manage::p_c331_manage;
+        done = n == 0 || (scaler && scaler->read_flash(scaler->c331_fd, region.address, n, data.data()) == 0);
         break;
+    }
     case Device::FpgaFlash: {
         fpga_drv* drv = flashDriver();
         uint32_t address = 0;

@@ -6,6 +6,7 @@
 #include "params/config_engine.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "platform/sim/sim_board.h"
+#include "platform/sim/devices/c331_chip.h"
 #include "test_root.h"
 
 #include <QSettings>
@@ -13,6 +14,7 @@
 
 namespace {
 
+using platform::Sim::c331Chip;
 using platform::Sim::fpgaFlash;
 using platform::Sim::shellSim;
 
@@ -264,13 +266,37 @@ TEST_F(DeviceCommands, EraseRefusalsTouchNoFlash)
         {"255 blocks of 64 KiB past the end", 0x01700000, 4, 255},
         {"window region below its window", 0x00470000, 1, 1},
         {"window region running past its window", 0x004BF000, 1, 2},
-        {"scaler flash is not reachable", 0x04000000, 1, 1},
+        {"scaler flash block not on 16 sectors", 0x04001000, 4, 1},
     };
     for (const auto& c : refused) {
         fpgaFlash().clearLog();
         EXPECT_EQ(erase(c.address, c.mode, c.count), 1) << c.name;
         EXPECT_TRUE(fpgaFlash().logOf(0x20).empty() && fpgaFlash().logOf(0x52).empty() && fpgaFlash().logOf(0xD8).empty()) << c.name;
     }
+}
+
+// Region 4 is the scaler chip's serial flash, through its own controller; a flash that does not
+// finish answers status 1.
+TEST_F(DeviceCommands, ScalerFlashRegionErasesWritesAndReads)
+{
+    c331Chip().flashWrite(0x30000, std::vector<uint8_t>(0x10, 0x00));
+    c331Chip().flashWrite(0x40000, {0x00});
+    EXPECT_EQ(erase(0x04030000, 4, 1), 0);
+    EXPECT_EQ(c331Chip().flashRead(0x30000, 0x10), std::vector<uint8_t>(0x10, 0xFF));
+    EXPECT_EQ(c331Chip().flashRead(0x40000, 1), std::vector<uint8_t>({0x00}));
+    const std::vector<uint8_t> data = {0x11, 0x5A, 0xA5, 0x00, 0xFF, 0x42};
+    EXPECT_EQ(writeFlash(0x040300FE, data), 0);
+    EXPECT_EQ(c331Chip().flashRead(0x300FE, data.size()), data);
+    ASSERT_EQ(send(kController, 0x72, flashRequest(0x040300FE, {6, 0})), 7u);
+    EXPECT_EQ(buf[10], 0);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 11, buf.begin() + 17), data);
+    EXPECT_EQ(writeFlash(0x04031000, {0x00}), 0);
+    EXPECT_EQ(writeFlash(0x04031000, {0xFF}), 1) << "a program cannot set bits: the read-back differs";
+
+    c331Chip().setFlashBusyPolls(1000000);
+    EXPECT_EQ(erase(0x04050000, 1, 1), 1);
+    EXPECT_EQ(writeFlash(0x04060000, data), 1);
+    c331Chip().setFlashBusyPolls(0);
 }
 
 TEST_F(DeviceCommands, EraseWriteAndReadThroughTheRegions)
