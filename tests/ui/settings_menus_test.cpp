@@ -267,10 +267,11 @@ TEST_F(PanelTest, RecoveryEntryIsUsableOnlyWithRecoveryFiles)
         .act([] {
             EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->styleSheet().startsWith(QStringLiteral("background-color: gray;border")));
             ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", QByteArray(16, '\0')));
-            g_advancedoption->language_changed();
-            EXPECT_EQ(g_advancedoption->rcv_file_count, 1);
-            EXPECT_FALSE(g_advancedoption->Button_rcv_recovery->styleSheet().contains(QStringLiteral("gray")));
+            // The protocol stored the file: its thread asks for the re-count.
+            std::thread([] { AdvancedOption::requestRetext(); }).join();
         })
+        .until([] { return g_advancedoption->rcv_file_count == 1; }, "recovery file counted in the GUI thread")
+        .act([] { EXPECT_FALSE(g_advancedoption->Button_rcv_recovery->styleSheet().contains(QStringLiteral("gray"))); })
         .key(Left)
         .key(OK)
         .until([] { return onTop(25); }, "recovery page");

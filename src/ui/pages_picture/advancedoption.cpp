@@ -13,6 +13,7 @@
 #include "ui/pages_settings/lcdshow.h"
 #include "ui/pages_settings/othersetup.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -73,6 +74,17 @@ void AdvancedOption::language_changed()
     Button_factory->setText(QString::fromUtf8(t[3]));
     Button_age->setText(QString::fromUtf8(t[4]));
     restyle();
+}
+
+void AdvancedOption::requestRetext()
+{
+    QMetaObject::invokeMethod(
+        qApp,
+        [] {
+            if (g_advancedoption && g_page_focus.load() == 12)
+                g_advancedoption->language_changed();
+        },
+        Qt::QueuedConnection);
 }
 
 void AdvancedOption::restyle()

@@ -17,6 +17,9 @@ class AdvancedOption : public VyrPage {
 public:
     explicit AdvancedOption(QWidget* parent = nullptr);
     void language_changed() override; // also counts the recovery files again
+    // Safe from any thread (recovery files stored or removed by the protocol): carried out in the
+    // GUI thread, and only if this menu is still the page on top when the queued call runs.
+    static void requestRetext();
 
     // Asks the operator for the access code and hands the confirmed text to confirmString; set by
     // the keypad when it is built. Without it the ageing log stays closed.
