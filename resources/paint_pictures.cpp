@@ -338,6 +338,92 @@ void captioned(const QString& name, const char* const texts[5], QSize size, cons
     }
 }
 
+// ---- pictures of the home screen, the input pages and the keypad ----
+
+// A connector seen from the front: HDMI narrows at the bottom, DVI is a wide trapezoid.
+void connector(QPainter& p, const QRectF& r, bool dvi, const QColor& line, const QColor& fill)
+{
+    const qreal m = r.height() * 0.12;
+    const QRectF b = r.adjusted(m, m, -m, -m);
+    const qreal cut = dvi ? b.width() * 0.08 : b.height() * 0.45;
+    QPolygonF shape({b.topLeft(), b.topRight(), QPointF(b.right(), b.bottom() - cut), QPointF(b.right() - cut, b.bottom()),
+                     QPointF(b.left() + cut, b.bottom()), QPointF(b.left(), b.bottom() - cut)});
+    p.setPen(pen(line, qMax<qreal>(1.5, r.height() * 0.1)));
+    p.setBrush(fill);
+    p.drawPolygon(shape);
+    p.setPen(pen(line, qMax<qreal>(1.0, r.height() * 0.08)));
+    const qreal y = b.top() + b.height() * 0.4;
+    p.drawLine(QPointF(b.left() + b.width() * 0.2, y), QPointF(b.right() - b.width() * 0.2, y));
+}
+
+void paintInputPictures()
+{
+    const QColor dark(33, 36, 53);
+    const QColor signal(0, 150, 64);
+    struct Plug {
+        const char* name;
+        bool dvi;
+        QColor line;
+        QColor fill;
+    };
+    const Plug plugs[] = {
+        {"HDMI", false, kWhite, dark},       {"DVI", true, kWhite, dark},        {"HDMI13", false, kWhite, dark},
+        {"HDMI13_1", false, kGrey, dark},    {"HDMI13_lv", false, kGreen, signal}, {"HDMI20", false, kBlue, dark},
+        {"HDMI20_lv", false, kGreen, signal}, {"extlv", false, kGreen, signal},  {"dvilv", true, kGreen, signal},
+    };
+    for (const Plug& plug : plugs)
+        plain(QLatin1String(plug.name), 80, 30, [plug](QPainter& p, const QRectF& r) { connector(p, r, plug.dvi, plug.line, plug.fill); });
+    plain(QStringLiteral("bright"), 32, 32, [](QPainter& p, const QRectF& r) {
+        const qreal u = r.width() / 10;
+        p.setPen(pen(kWhite, u * 0.7));
+        p.setBrush(kOrange);
+        p.drawEllipse(r.center(), 2.2 * u, 2.2 * u);
+        for (int i = 0; i < 8; ++i) {
+            const qreal a = i * 3.14159265 / 4;
+            p.drawLine(r.center() + QPointF(3.3 * u * std::cos(a), 3.3 * u * std::sin(a)),
+                       r.center() + QPointF(4.4 * u * std::cos(a), 4.4 * u * std::sin(a)));
+        }
+    });
+    plain(QStringLiteral("contrast"), 32, 32, [](QPainter& p, const QRectF& r) {
+        const qreal u = r.width() / 10;
+        const QRectF disc = r.adjusted(u, u, -u, -u);
+        p.setPen(pen(kWhite, u * 0.7));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(disc);
+        p.setBrush(kWhite);
+        p.drawPie(disc, 90 * 16, 180 * 16);
+    });
+    plain(QStringLiteral("volume_open"), 32, 32, [](QPainter& p, const QRectF& r) { iconSpeaker(p, r, true); });
+    plain(QStringLiteral("volume_close"), 32, 32, [](QPainter& p, const QRectF& r) { iconSpeaker(p, r, false); });
+    plain(QStringLiteral("freeze"), 32, 32, [](QPainter& p, const QRectF& r) {
+        const qreal u = r.width() / 10;
+        p.setPen(pen(QColor(150, 210, 255), u * 0.8));
+        for (int i = 0; i < 3; ++i) {
+            const qreal a = i * 3.14159265 / 3;
+            const QPointF d(4 * u * std::cos(a), 4 * u * std::sin(a));
+            p.drawLine(r.center() - d, r.center() + d);
+        }
+    });
+    plain(QStringLiteral("state_on"), 14, 14, [](QPainter& p, const QRectF& r) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(kGreen);
+        p.drawEllipse(r.adjusted(1, 1, -1, -1));
+    });
+    plain(QStringLiteral("state_off"), 14, 14, [](QPainter& p, const QRectF& r) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(kGrey);
+        p.drawEllipse(r.adjusted(1, 1, -1, -1));
+    });
+    plain(QStringLiteral("delete"), 40, 40, [](QPainter& p, const QRectF& r) {
+        const qreal u = r.width() / 10;
+        p.setPen(pen(QColor(40, 40, 50), u * 0.8));
+        p.setBrush(Qt::NoBrush);
+        p.drawPolygon(QPolygonF({QPointF(1 * u, 5 * u), QPointF(3.5 * u, 2 * u), QPointF(9 * u, 2 * u), QPointF(9 * u, 8 * u), QPointF(3.5 * u, 8 * u)}));
+        p.drawLine(QPointF(5 * u, 3.8 * u), QPointF(7.4 * u, 6.2 * u));
+        p.drawLine(QPointF(7.4 * u, 3.8 * u), QPointF(5 * u, 6.2 * u));
+    });
+}
+
 void paintAll()
 {
     static const char* const device[5] = {"设备信息", "Device", "Устройство", "Thiết bị", "設備信息"};
@@ -394,6 +480,7 @@ void paintAll()
     plain(QStringLiteral("check_180"), 180, 180, iconCheck);
     plain(QStringLiteral("LED"), 32, 32, iconLed);
     plain(QStringLiteral("menu_status"), 40, 40, iconMenu);
+    paintInputPictures();
 }
 
 bool writeResourceList()

@@ -1,14 +1,19 @@
 #include "ui/lockwindow.h"
 
 #include "base/global.h"
+#include "params/alias_names.h"
+#include "params/block_layout.h"
+#include "params/vyrrampara.h"
+#include "ui/inputtexts.h"
 #include "ui/mainwindow.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/sourceinfo.h"
 #include "ui/texts.h"
-#include "params/block_layout.h"
-#include "params/vyrrampara.h"
 
 #include <QEvent>
+#include <QFontMetrics>
+#include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -18,17 +23,33 @@
 QPointer<LockWindow> g_lockwindow;
 
 namespace {
-QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h)
+QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h, int pixels = 12)
 {
     auto* l = new QLabel(parent);
     l->setObjectName(QLatin1String(name));
     l->setGeometry(x, y, w, h);
     l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
     QFont font = l->font();
-    font.setPixelSize(12);
+    font.setPixelSize(pixels);
     l->setFont(font);
     return l;
 }
+
+QLabel* picture(QWidget* parent, const char* name, int x, int y, const char* path)
+{
+    QLabel* l = label(parent, name, x, y, 16, 16);
+    l->setPixmap(QPixmap(QLatin1String(path)));
+    l->setScaledContents(true);
+    return l;
+}
+
+const char* const kSquareStyle[6] = {
+    "background-color: #867AE9;font: 20px", "background-color: #EBA83A;font: 20px",
+    "background-color: #005A8D;font: 20px", "background-color: #FF96AD;font: 20px",
+    "background-color: #39A9CB;font: 20px", "background-color: #FC5404;font: 20px",
+};
+
+VyrRamPara* store() { return VyrRamPara::p_vyrrampara_config; }
 }
 
 LockWindow::LockWindow(QWidget* parent)
@@ -39,13 +60,17 @@ LockWindow::LockWindow(QWidget* parent)
     setGeometry(0, 0, 320, 240);
     setFixedSize(320, 240);
     setStyleSheet(QStringLiteral("background-color: rgb(16, 16, 28);"));
-    label_LED_icon = label(this, "label_LED_icon", 10, 13, 16, 16);
-    label_LED_icon->setPixmap(QPixmap(QStringLiteral(":/png/LED.png")));
-    label_LED_icon->setScaledContents(true);
-    label_ip = label(this, "label_ip", 194, 13, 16, 16);
-    label_ip->setPixmap(QPixmap(QStringLiteral(":/png/ip.png")));
-    label_ip->setScaledContents(true);
+    label_LED_icon = picture(this, "label_LED_icon", 10, 13, ":/png/LED.png");
+    label_ip = picture(this, "label_ip", 194, 13, ":/png/ip.png");
+    label_bright_icon = picture(this, "label_bright_icon", 10, 47, ":/png/bright.png");
+    label_bright = label(this, "label_bright", 31, 44, 29, 22);
+    label_contrast_icon = picture(this, "label_contrast_icon", 135, 47, ":/png/contrast.png");
+    label_contrast = label(this, "label_contrast", 156, 44, 29, 22);
+    label_volume_icon = picture(this, "label_volume_icon", 260, 47, ":/png/volume_open.png");
+    label_volume = label(this, "label_volume", 279, 44, 29, 22);
+    label_volume->hide();
     auto* line = new QLabel(this);
+    line->setObjectName(QStringLiteral("line"));
     line->setGeometry(10, 73, 300, 1);
     line->setStyleSheet(QStringLiteral("background-color: rgb(133, 129, 153);"));
     // A transparent layer over the whole screen: a tap anywhere opens the root menu.
@@ -68,23 +93,135 @@ LockWindow::LockWindow(QWidget* parent)
     main_Button->hide();
     connect(main_Button, &QPushButton::clicked, this, &LockWindow::on_main_Button_clicked);
     para_init();
+    image_init();
     ip_changed();
     language_changed();
     if (traceOn())
         printf("\n LockWindow::LockWindow ");
 }
 
+LockWindow::~LockWindow()
+{
+    if (g_lockwindow == this)
+        g_lockwindow = nullptr;
+}
+
+void LockWindow::setLedText(int width, int height)
+{
+    label_input->setText(uiText(UiText::LedSize).arg(width).arg(height));
+}
+
+void LockWindow::setVolumePicture(bool on)
+{
+    label_volume_icon->setPixmap(QPixmap(on ? QStringLiteral(":/png/volume_open.png") : QStringLiteral(":/png/volume_close.png")));
+}
+
 void LockWindow::para_init()
 {
-    const VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
-    const int w = s ? int16_t(s->u16(blk::kLedWidth)) : 0;
-    const int h = s ? int16_t(s->u16(blk::kLedHeight)) : 0;
-    label_input->setText(uiText(UiText::LedSize).arg(w).arg(h));
+    VyrRamPara* s = store();
+    if (!s)
+        return;
+    setLedText(int16_t(s->u16(blk::kLedWidth)), int16_t(s->u16(blk::kLedHeight)));
+    label_bright->setText(QString::number(int16_t(s->u16(blk::kBrightness))));
+    label_contrast->setText(QString::number(int16_t(s->u16(blk::kContrast))));
+    setVolumePicture(volume_check());
+}
+
+bool LockWindow::volume_check() const
+{
+    VyrRamPara* s = store();
+    if (!s)
+        return false;
+    uint8_t w = s->block[blk::kAudioWindow];
+    if (w > 5)
+        w = 0;
+    return (s->block[blk::window(w, blk::win::kAudioHigh)] & 0x80) != 0;
+}
+
+void LockWindow::image_init()
+{
+    delete list_frame;
+    list_frame = new QFrame(this);
+    list_frame->setObjectName(QStringLiteral("frame_list"));
+    list_frame->setGeometry(0, 74, 320, 160);
+    list_frame->installEventFilter(this);
+    QFont font = list_frame->font();
+    font.setPixelSize(10);
+    list_frame->setFont(font);
+    VyrRamPara* s = store();
+    if (s) {
+        const uint8_t* b = s->block;
+        const uint16_t screen = s->u16(blk::kBlackScreen);
+        for (int k = 0; k < 6; ++k) {
+            const int c = k & 1;
+            const int r = k / 2;
+            auto* square = new QLabel(QString::number(k + 1), list_frame);
+            square->setObjectName(QStringLiteral("label_num%1").arg(k + 1));
+            square->setGeometry(10 + 155 * c, 10 + 50 * r, 40, 40);
+            square->setAlignment(Qt::AlignCenter);
+            square->setStyleSheet(QLatin1String(kSquareStyle[k]));
+            QLabel* name = label(list_frame, "label_name", 55 + 155 * c, 13 + 50 * r, 100, 15, 10);
+            name->setObjectName(QStringLiteral("label_name%1").arg(k + 1));
+            const bool on = k == 0 || s->u16(blk::window(k, blk::win::kState)) == 1;
+            if (!on) {
+                QLabel* closed = label(list_frame, "label_state", 55 + 155 * c, 20 + 50 * r, 40, 15, 10);
+                closed->setObjectName(QStringLiteral("label_state%1").arg(k + 1));
+                closed->setText(inText(InText::Close));
+                continue;
+            }
+            int16_t isCrop = 0;
+            int8_t cropIndex = 0;
+            const uint8_t input = uint8_t(s->VyrGetImageSource(b, uint8_t(k), &isCrop, &cropIndex, 0));
+            int width = s->u16(blk::inputResolution(input));
+            int height = s->u16(blk::inputResolution(input) + 2);
+            const int rate = s->u16(blk::inputResolution(input) + 4);
+            QString text;
+            if (isCrop) {
+                // The crop's own number, from its entry: the same on every page.
+                const uint32_t entry = uint8_t(cropIndex);
+                text = sourceinfo::get_source_name_by_sourceid(input)
+                    + QStringLiteral("_Crop%1").arg(blk::crop::number(s->u16(blk::cropField(entry, blk::crop::kId))));
+                width = s->u16(blk::cropField(entry, blk::crop::kWidth));
+                height = s->u16(blk::cropField(entry, blk::crop::kHeight));
+            } else {
+                ALIAS_PARA alias;
+                if (get_json_alias_para(&alias, "source", input))
+                    text = QFontMetrics(name->font()).elidedText(QString::fromStdString(alias.name), Qt::ElideRight, name->width());
+                else
+                    text = sourceinfo::get_source_name_by_sourceid(input);
+            }
+            name->setText(text);
+            QLabel* state = label(list_frame, "label_state", 55 + 155 * c, 28 + 50 * r, 100, 14, 10);
+            state->setObjectName(QStringLiteral("label_state%1").arg(k + 1));
+            const uint16_t flags = s->u16(blk::window(k, blk::win::kOutput));
+            QString stateText;
+            if (screen == 1)
+                stateText = inText(InText::Black);
+            else if (width == 0 || height == 0 || rate == 0)
+                stateText = inText(InText::NoSignal);
+            else
+                stateText = QStringLiteral("%1x%2@%3Hz").arg(width).arg(height).arg(rate);
+            if (screen != 1 && (flags & blk::win::kOutBlack))
+                stateText = inText(InText::Black);
+            state->setText(stateText);
+            if (screen == 2 || (flags & blk::win::kOutFreeze)) {
+                auto* freeze = new QLabel(square);
+                freeze->setObjectName(QStringLiteral("label_freeze%1").arg(k + 1));
+                freeze->setGeometry(0, 0, 16, 16);
+                freeze->setPixmap(QPixmap(QStringLiteral(":/png/freeze.png")));
+                freeze->setScaledContents(true);
+            }
+        }
+    }
+    list_frame->show();
 }
 
 void LockWindow::language_changed()
 {
-    para_init();
+    VyrRamPara* s = store();
+    if (s)
+        setLedText(int16_t(s->u16(blk::kLedWidth)), int16_t(s->u16(blk::kLedHeight)));
+    image_init();
 }
 
 void LockWindow::ip_changed()
@@ -96,9 +233,24 @@ void LockWindow::syncUpdate()
 {
     if (PageNav::languageChanged())
         language_changed();
-    const VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
-    if (s)
-        label_input->setText(uiText(UiText::LedSize).arg(s->u16(blk::kLedWidth)).arg(s->u16(blk::kLedHeight)));
+    VyrRamPara* s = store();
+    if (s) {
+        const uint8_t* b = s->block;
+        const uint8_t* sh = s->shadow;
+        if (blk::get16(b, blk::kLedWidth) != blk::get16(sh, blk::kLedWidth) || blk::get16(b, blk::kLedHeight) != blk::get16(sh, blk::kLedHeight))
+            setLedText(s->u16(blk::kLedWidth), s->u16(blk::kLedHeight));
+        if (blk::get16(b, blk::kBrightness) != blk::get16(sh, blk::kBrightness))
+            label_bright->setText(QString::number(int16_t(s->u16(blk::kBrightness))));
+        if (blk::get16(b, blk::kContrast) != blk::get16(sh, blk::kContrast))
+            label_contrast->setText(QString::number(int16_t(s->u16(blk::kContrast))));
+        uint8_t w = b[blk::kAudioWindow];
+        if (w > 5)
+            w = 0;
+        const uint32_t audio = blk::window(w, blk::win::kAudio);
+        if (blk::get16(b, audio) != blk::get16(sh, audio))
+            setVolumePicture((blk::get16(b, audio) & 0x8000) != 0);
+    }
+    image_init();
     ip_changed();
 }
 
@@ -122,7 +274,7 @@ void LockWindow::on_main_Button_clicked()
 
 bool LockWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    // Only the mouse is taken: painting and the rest still reach the layer.
+    // Only the mouse is taken: painting and the rest still reach the layer and the list.
     switch (event->type()) {
     case QEvent::MouseButtonRelease:
         openRootMenu();

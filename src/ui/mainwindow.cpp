@@ -4,6 +4,7 @@
 #include "base/global.h"
 #include "ui/pages_picture/inputchoose.h"
 #include "ui/machinestate.h"
+#include "ui/numberkeyboard.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/picture_sizes.h"
@@ -73,6 +74,11 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->toolButton3, &QPushButton::clicked, this, &MainWindow::on_toolButton3_clicked);
     connect(ui->toolButton4, &QPushButton::clicked, this, &MainWindow::on_toolButton4_clicked);
 
+    if (!g_numberkeyboard) {
+        g_numberkeyboard = new NumberKeyboard(nullptr);
+        // The keypad lives as long as the root menu.
+        connect(this, &QObject::destroyed, [] { delete g_numberkeyboard.data(); });
+    }
     if (!g_tip)
         g_tip = new TIP(nullptr);
     menulist_init();

@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "ui/lockwindow.h"
 #include "ui/mainwindow.h"
+#include "ui/numberkeyboard.h"
 #include "ui/syncupdate.h"
 #include "params/vyrrampara.h"
 
@@ -15,6 +16,7 @@ void showPanel()
     g_lockwindow = home;
     g_page_focus = 0;
     home->show();
+    placeNumberKeyboard(root);
     // Queued even from the GUI thread: a refresh never runs inside the caller's critical section
     // (a hand-over lock or the signal mutex), and never re-enters itself.
     QObject::connect(VyrRamPara::pInstance(), &VyrRamPara::sig_update_para, SyncUpdate::pInstance(),

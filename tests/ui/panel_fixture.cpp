@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyleOptionButton>
+#include <QTextDocument>
 
 void PanelTest::SetUp()
 {
@@ -186,6 +187,14 @@ QRect textRoom(QWidget* w, QString* text, bool* wrap)
 {
     if (auto* l = qobject_cast<QLabel*>(w)) {
         *text = l->text();
+        // Rich text is measured as it is laid out, not as its markup.
+        if (l->textFormat() == Qt::RichText || (l->textFormat() == Qt::AutoText && Qt::mightBeRichText(*text))) {
+            QTextDocument doc;
+            doc.setDocumentMargin(0);
+            doc.setDefaultFont(l->font());
+            doc.setHtml(*text);
+            *text = doc.toPlainText();
+        }
         *wrap = l->wordWrap();
         const int m = l->margin();
         return l->contentsRect().adjusted(m, m, -m, -m);

@@ -1,0 +1,248 @@
+// The home screen: status line, the six windows with their names and states, taps and keys,
+// refresh after protocol changes, texts in every language.
+#include "panel_fixture.h"
+
+#include "base/global.h"
+#include "params/alias_names.h"
+#include "params/block_layout.h"
+#include "params/vyrrampara.h"
+#include "test_root.h"
+#include "ui/inputtexts.h"
+#include "ui/lockwindow.h"
+#include "ui/pages_picture/custommode.h"
+#include "ui/panelkeys.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QTest>
+
+namespace {
+using namespace PanelKey;
+
+QString text(const char* name)
+{
+    auto* l = g_lockwindow->findChild<QLabel*>(QLatin1String(name));
+    return l ? l->text() : QStringLiteral("<none>");
+}
+QString windowText(const char* what, int window) { return text(QStringLiteral("label_%1%2").arg(QLatin1String(what)).arg(window).toLatin1().constData()); }
+bool frozen(int window) { return g_lockwindow->findChild<QLabel*>(QStringLiteral("label_freeze%1").arg(window)) != nullptr; }
+
+void timing(VyrRamPara* s, int input, int w, int h, int rate)
+{
+    s->setU16(blk::inputResolution(input), uint16_t(w));
+    s->setU16(blk::inputResolution(input) + 2, uint16_t(h));
+    s->setU16(blk::inputResolution(input) + 4, uint16_t(rate));
+}
+
+void windowOn(VyrRamPara* s, int w, uint16_t source, uint16_t flags = 0, uint16_t state = 1)
+{
+    s->setU16(blk::window(w, blk::win::kState), state);
+    s->setU16(blk::window(w, blk::win::kSource), source);
+    s->setU16(blk::window(w, blk::win::kOutput), flags);
+}
+
+void clearCrops(VyrRamPara* s)
+{
+    for (uint32_t k = 0; k < kCropCount; ++k)
+        s->setU16(blk::cropField(k, blk::crop::kId), 0);
+}
+
+// A table with holes: crop 3 of HDMI2 sits in entry 5, behind crops of other inputs and a freed entry.
+void fragmentedCrops(VyrRamPara* s)
+{
+    clearCrops(s);
+    s->setU16(blk::cropField(0, blk::crop::kId), blk::crop::idWord(2, 1));
+    s->setU16(blk::cropField(2, blk::crop::kId), blk::crop::idWord(3, 1));
+    s->setU16(blk::cropField(5, blk::crop::kId), blk::crop::idWord(3, 3));
+    s->setU16(blk::cropField(5, blk::crop::kWidth), 960);
+    s->setU16(blk::cropField(5, blk::crop::kHeight), 540);
+    s->VyrCropSourceInit();
+}
+
+void standardWall(VyrRamPara* s)
+{
+    for (int w = 0; w < 6; ++w)
+        windowOn(s, w, 0, 0, 0);
+    timing(s, 2, 1920, 1080, 60);
+    timing(s, 3, 3840, 2160, 30);
+    timing(s, 1, 0, 0, 0);
+    fragmentedCrops(s);
+    windowOn(s, 0, 2);                                   // HDMI1 whole
+    windowOn(s, 2, blk::win::kSourceCrop | 5);           // HDMI2's crop 3 (entry 5)
+    windowOn(s, 3, 1);                                   // DVI without signal
+    windowOn(s, 4, 3, blk::win::kOutBlack);              // window black
+    windowOn(s, 5, 2, blk::win::kOutFreeze);             // window frozen
+    s->setU16(blk::kBlackScreen, 0);
+}
+}
+
+TEST_F(PanelTest, HomeScreenShowsEachWindowsSourceAndState)
+{
+    standardWall(store);
+    ASSERT_TRUE(TestRoot::writeFile(AliasNames::kPath, R"({"namelist":{"source":[{"id":2,"valid":"on","name":"Stage camera"},{"id":3,"valid":"off","name":"Hidden"}]}})"));
+    store->setU16(blk::kLedWidth, 1920);
+    store->setU16(blk::kLedHeight, 1080);
+    store->setU16(blk::kBrightness, 80);
+    store->setU16(blk::kContrast, 55);
+    g_language = 1;
+    g_lockwindow->para_init();
+    g_lockwindow->language_changed();
+    Panel::shot(g_lockwindow, QStringLiteral("home_wall"));
+    EXPECT_EQ(text("label_input"), QStringLiteral("LED size:1920 x 1080"));
+    EXPECT_EQ(text("label_bright"), QStringLiteral("80"));
+    EXPECT_EQ(text("label_contrast"), QStringLiteral("55"));
+    struct Row {
+        int window;
+        const char* name;
+        const char* state;
+        bool freeze;
+    } rows[] = {
+        {1, "Stage camera", "1920x1080@60Hz", false}, // alias of HDMI1
+        {2, "", "Close", false},
+        {3, "HDMI2_Crop3", "960x540@30Hz", false},    // the crop's own number, not its rank in the table
+        {4, "DVI", "No signal", false},
+        {5, "HDMI2", "Black", false},                 // alias switched off: the fixed name
+        {6, "Stage camera", "1920x1080@60Hz", true},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(windowText("name", r.window), QString::fromUtf8(r.name)) << r.window;
+        EXPECT_EQ(windowText("state", r.window), QLatin1String(r.state)) << r.window;
+        EXPECT_EQ(frozen(r.window), r.freeze) << r.window;
+    }
+    EXPECT_EQ(windowText("num", 3), QStringLiteral("3"));
+    // Window 1 is listed even when its state word says off.
+    store->setU16(blk::window(0, blk::win::kState), 0);
+    g_lockwindow->image_init();
+    EXPECT_EQ(windowText("state", 1), QStringLiteral("1920x1080@60Hz"));
+}
+
+TEST_F(PanelTest, HomeScreenBlackAndFrozenScreenCoverEveryWindow)
+{
+    standardWall(store);
+    g_language = 1;
+    store->setU16(blk::kBlackScreen, 1);
+    g_lockwindow->image_init();
+    for (int w : {1, 3, 4, 5, 6})
+        EXPECT_EQ(windowText("state", w), QStringLiteral("Black")) << w;
+    EXPECT_EQ(windowText("state", 2), QStringLiteral("Close"));
+    store->setU16(blk::kBlackScreen, 2);
+    g_lockwindow->image_init();
+    for (int w : {1, 3, 4, 5, 6})
+        EXPECT_TRUE(frozen(w)) << w;
+    EXPECT_FALSE(frozen(2));
+    EXPECT_EQ(windowText("state", 5), QStringLiteral("Black")); // its own black flag still counts
+}
+
+TEST_F(PanelTest, HomeScreenAudioPictureFollowsTheAudioWindow)
+{
+    auto picture = [] {
+        return g_lockwindow->findChild<QLabel*>(QStringLiteral("label_volume_icon"))->pixmap(Qt::ReturnByValue).toImage();
+    };
+    const QImage open = QImage(QStringLiteral(":/png/volume_open.png"));
+    const QImage closed = QImage(QStringLiteral(":/png/volume_close.png"));
+    ASSERT_NE(open, closed);
+    struct Case {
+        uint8_t audioWindow;
+        int onWindow;
+        bool on;
+    } cases[] = {{2, 2, true}, {2, 0, false}, {7, 0, true}, {7, 3, false}, {0, 0, true}};
+    for (const Case& c : cases) {
+        for (int w = 0; w < 6; ++w)
+            store->block[blk::window(w, blk::win::kAudioHigh)] = 0;
+        store->block[blk::window(c.onWindow, blk::win::kAudioHigh)] = 0x80;
+        store->block[blk::kAudioWindow] = c.audioWindow;
+        EXPECT_EQ(g_lockwindow->volume_check(), c.on) << int(c.audioWindow) << " " << c.onWindow;
+        g_lockwindow->para_init();
+        EXPECT_EQ(picture(), (c.on ? open : closed).convertToFormat(picture().format())) << int(c.audioWindow);
+    }
+}
+
+TEST_F(PanelTest, HomeScreenFollowsProtocolChangesWithinARefresh)
+{
+    standardWall(store);
+    g_language = 1;
+    g_lockwindow->language_changed();
+    Panel::refresh(1); // shadow := block
+    // A PC tool sets window 2 on with HDMI2, the brightness and the LED size.
+    windowOn(store, 1, 3);
+    store->setU16(blk::kBrightness, 17);
+    store->setU16(blk::kLedWidth, 40000); // shown unsigned after a refresh
+    store->setU16(blk::kLedHeight, 1080);
+    store->setU16(blk::window(0, blk::win::kAudio), 0xFF00 | 0xFF);
+    Panel::refresh(1);
+    EXPECT_EQ(windowText("name", 2), QStringLiteral("HDMI2"));
+    EXPECT_EQ(windowText("state", 2), QStringLiteral("3840x2160@30Hz"));
+    EXPECT_EQ(text("label_bright"), QStringLiteral("17"));
+    EXPECT_EQ(text("label_input"), QStringLiteral("LED size:40000 x 1080"));
+    // Input timing changes alone also show.
+    timing(store, 3, 0, 0, 0);
+    Panel::refresh(1);
+    EXPECT_EQ(windowText("state", 2), QStringLiteral("No signal"));
+}
+
+TEST_F(PanelTest, HomeScreenReadsTheAliasFileOncePerChangeNotPerName)
+{
+    standardWall(store);
+    ASSERT_TRUE(TestRoot::writeFile(AliasNames::kPath, R"({"namelist":{"source":[{"id":2,"valid":"on","name":"Cam"}]}})"));
+    g_lockwindow->image_init();
+    const uint32_t before = AliasNames::parseCount();
+    for (int i = 0; i < 10; ++i)
+        Panel::refresh(1);
+    EXPECT_EQ(AliasNames::parseCount(), before);
+    EXPECT_EQ(windowText("name", 1), QStringLiteral("Cam"));
+    // A damaged upload: the fixed name, and the program goes on.
+    ASSERT_TRUE(TestRoot::writeFile(AliasNames::kPath, "{\"namelist\":"));
+    Panel::refresh(103);
+    EXPECT_EQ(windowText("name", 1), QStringLiteral("HDMI1"));
+}
+
+TEST_F(PanelTest, HomeScreenTapAndKeys)
+{
+    // Left, right and BACK leave the home screen; a tap on the window list opens the root menu.
+    Script s;
+    s.keys({Left, Right, Back});
+    s.until([] { return g_page_focus.load() == 0 && g_lockwindow; }, "still home");
+    s.act([] {
+        QWidget* list = g_lockwindow->findChild<QWidget*>(QStringLiteral("frame_list"));
+        QTest::mouseClick(list, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
+    });
+    s.until([] { return g_page_focus.load() == 1 && !g_lockwindow; }, "root menu after the tap");
+    ASSERT_TRUE(s.run());
+}
+
+TEST_F(PanelTest, HomeScreenModeOpensTheUserModePage)
+{
+    Script s;
+    s.key(Mode).until([] { return g_page_focus.load() == 4 && g_custommode && !g_lockwindow; }, "user modes");
+    ASSERT_TRUE(s.run());
+    EXPECT_EQ(g_mode_shortcut_key.load(), 1);
+}
+
+TEST_F(PanelTest, HomeScreenTextsFitInEveryLanguage)
+{
+    standardWall(store);
+    // The longest values: crops named with two digits, the largest input timing the receivers
+    // measure, "Close" and "No signal".
+    store->setU16(blk::cropField(5, blk::crop::kId), blk::crop::idWord(3, 40));
+    store->setU16(blk::cropField(5, blk::crop::kWidth), 4096);
+    store->setU16(blk::cropField(5, blk::crop::kHeight), 2160);
+    timing(store, 3, 4096, 2160, 240);
+    ASSERT_TRUE(TestRoot::writeFile(AliasNames::kPath, R"({"namelist":{"source":[{"id":2,"valid":"on","name":"A very long name for the stage camera"}]}})"));
+    store->setU16(blk::kBrightness, 100);
+    store->setU16(blk::kContrast, 100);
+    g_str_ip = QStringLiteral("255.255.255.255");
+    QStringList bad;
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        g_lockwindow->para_init();
+        g_lockwindow->language_changed();
+        g_lockwindow->ip_changed();
+        EXPECT_EQ(windowText("state", 2), inText(InText::Close, language));
+        EXPECT_EQ(windowText("state", 4), inText(InText::NoSignal, language));
+        EXPECT_EQ(windowText("state", 5), inText(InText::Black, language));
+        bad << Panel::misfits(g_lockwindow, QStringLiteral("home%1").arg(language));
+        Panel::shot(g_lockwindow, QStringLiteral("home_%1").arg(language));
+    }
+    EXPECT_TRUE(windowText("name", 1).endsWith(QChar(0x2026))) << windowText("name", 1).toStdString(); // elided
+    EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
+}
