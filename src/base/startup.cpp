@@ -28,6 +28,6 @@ void startSystem()
     Qz_uart_inout_4G::pInstance();
     R58_WIFI_CONFIG::pInstance();
     udpnetManage::set_wifi_AT_cmd_manage([](const uint8_t* data, uint32_t length) {
-        R58_WIFI_CONFIG::p_wifi->wifi_AT_cmd_manage(data, length);
+        R58_WIFI_CONFIG::p_wifi.load()->wifi_AT_cmd_manage(data, length);
     });
 }

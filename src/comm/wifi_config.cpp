@@ -22,7 +22,7 @@
 #include <sstream>
 #include <vector>
 
-R58_WIFI_CONFIG* R58_WIFI_CONFIG::p_wifi = nullptr;
+std::atomic<R58_WIFI_CONFIG*> R58_WIFI_CONFIG::p_wifi{nullptr};
 
 namespace {
 constexpr uint32_t kStartUpTicks = 100; // a little over 1 s between start-up steps
@@ -100,11 +100,12 @@ QString iniValue(QSettings& ini, const char* key)
 
 R58_WIFI_CONFIG* R58_WIFI_CONFIG::pInstance()
 {
-    if (!p_wifi) {
-        p_wifi = new R58_WIFI_CONFIG;
-        p_wifi->initialize();
+    if (!p_wifi.load()) {
+        R58_WIFI_CONFIG* wifi = new R58_WIFI_CONFIG;
+        wifi->initialize();
+        p_wifi = wifi;
     }
-    return p_wifi;
+    return p_wifi.load();
 }
 
 R58_WIFI_CONFIG::R58_WIFI_CONFIG() = default;

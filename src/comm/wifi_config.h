@@ -14,7 +14,7 @@
 // the text commands of the configuration port (13769).
 class R58_WIFI_CONFIG {
 public:
-    static R58_WIFI_CONFIG* p_wifi;
+    static std::atomic<R58_WIFI_CONFIG*> p_wifi; // published once created; read by the transports
     static R58_WIFI_CONFIG* pInstance(); // creates the manager and starts its thread
 
     static constexpr const char* kHostapdConf = "/etc/rtl_hostapd_2G.conf";

@@ -8,9 +8,13 @@
 #include "params/config_engine.h"
 #include "platform/sim/sim_board.h"
 #include "test_root.h"
+#include "program.h"
 
 #include <QFile>
+#include <QDir>
 #include <QSettings>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -301,6 +305,39 @@ TEST_F(WifiConfig, DeviceInformationCarriesTheWifiPart)
               std::vector<uint8_t>({10, 0, 0, 5, 255, 255, 0, 0, 10, 0, 0, 1}));
     EXPECT_EQ(buf[378], 0);
     EXPECT_TRUE(std::all_of(buf.begin() + 224, buf.begin() + 288, [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(WifiConfig, UnwritableHostapdFileAnswersErrAndKeepsTheOldOne)
+{
+    ASSERT_EQ(ask("AT+SETDATA=2,0,First,3,password1,5,10.1.2.3,5005"), "OK+SETDATA");
+    const QByteArray before = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path(std::string(R58_WIFI_CONFIG::kHostapdConf) + ".part/x"))));
+    EXPECT_EQ(ask("AT+SETDATA=2,0,Second,3,password2,5,10.1.2.3,5005"), "ERR");
+    EXPECT_EQ(ask("AT+RESTORE"), "ERR");
+    EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf), before);
+}
+
+// The manager's own thread runs the start-up steps as the 10 ms tick advances, and stops with it.
+class WifiConfigTiming : public WifiConfig {};
+
+TEST_F(WifiConfigTiming, ThreadStepsFollowTheTick)
+{
+    const uint32_t saved = G_timeTicks.load();
+    {
+        R58_WIFI_CONFIG running;
+        running.initialize(true);
+        shellSim().clearLog();
+        for (int i = 0; i < 3; ++i) {
+            G_timeTicks += 101;
+            ASSERT_TRUE(waitFor([&] { return running.apState() == i + 1; }, 2000)) << i;
+        }
+        EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 192.168.22.101", "udhcpd -fS /etc/udhcpd.conf &",
+                                                   "/usr/bin/hostapd /etc/rtl_hostapd_2G.conf -B"}));
+        // Nothing more happens while the tick stands still.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(log().size(), 3u);
+    }
+    G_timeTicks = saved;
 }
 
 } // namespace
