@@ -283,4 +283,33 @@ TEST_F(ScalerOsd, CodesWithoutGlyphsDrawBlankAndTextStaysInsideThePlane)
     EXPECT_GT(inkPixels(draw()), 0) << "a full plane of text keeps to the plane";
 }
 
+// Bitmap mode: the 1920 x 1080 picture of palette indices and its palette come from the flash.
+TEST_F(ScalerOsd, BitmapModeShowsTheFlashPictureInItsPalette)
+{
+    std::vector<uint8_t> row(1920);
+    for (int x = 0; x < 1920; ++x)
+        row[size_t(x)] = uint8_t(x / 100 % 3 + 5);
+    for (uint32_t y : {0u, 1u, 700u})
+        c331Chip().flashWrite(0xED9800 + y * 1920, row);
+    std::vector<uint8_t> palette(816, 0);
+    const uint8_t colours[3][3] = {{0x10, 0x20, 0x30}, {0xA0, 0xB0, 0xC0}, {0xFE, 0x01, 0x7F}};
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 3; ++k)
+            palette[size_t((5 + i) * 3 + k)] = colours[i][k];
+    c331Chip().flashWrite(0x10D3C00, palette);
+    scaler->load_char();
+    scaler->vyrApi_OsdSet(3, 0);
+    scaler->vyrApi_OsdSet(0, 1);
+    const C331Chip::Picture pic = draw();
+    ASSERT_GE(pic.width, 1000);
+    ASSERT_GE(pic.height, 701);
+    for (int y : {0, 1, 700})
+        for (int x : {0, 99, 100, 250, 999}) {
+            const uint8_t* c = colours[x / 100 % 3];
+            EXPECT_EQ(pic.pixel(x, y), uint32_t(c[0]) << 24 | uint32_t(c[1]) << 16 | uint32_t(c[2]) << 8 | 0xFF) << x << "," << y;
+        }
+    EXPECT_EQ(c331Chip().value(0x090802) & 3, 2u) << "bitmap mode in the control word";
+    EXPECT_EQ(c331Chip().value(0xFF0101), 0u) << "palette access closed again";
+}
+
 }
