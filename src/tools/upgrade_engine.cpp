@@ -10,6 +10,7 @@
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "platform/paths.h"
+#include "scaler/c331_manage.h"
 #include "ui/mainwindow.h"
 
 #include <QFileInfo>
@@ -244,8 +245,14 @@ void Engine::processAll(fpga_manage* fpga)
         fpga->vbo_step[0] = VboStep::Start;
         fpga->status_step[0] = 0;
     }
-    if (fontWritten_ && fontReload)
-        fontReload();
+    if (fontWritten_) {
+        if (fontReload) {
+            fontReload();
+        } else if (c331_manage* scaler = c331_manage::p_c331_manage) {
+            scaler->read_c331_font(scaler->c331_fd); // presence bits
+            scaler->update_font(scaler->c331_fd);    // fonts into the chip's OSD memory
+        }
+    }
 }
 
 void Engine::finish(fpga_manage*)
@@ -526,8 +533,9 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
 
 bool Engine::writeFont(const std::string& hostPath, const Entry& e, QString* why)
 {
-    if (!fontWriter) {
-        *why = QStringLiteral("scaler flash writer not available");
+    c331_manage* scaler = c331_manage::p_c331_manage;
+    if (!fontWriter && !scaler) {
+        *why = QStringLiteral("scaler flash not available");
         return false;
     }
     Fd in;
@@ -536,7 +544,14 @@ bool Engine::writeFont(const std::string& hostPath, const Entry& e, QString* why
         if (!openChecked(hostPath, uint64_t(e.dataOffset) + e.dataLen, &in, why))
             return false;
     }
-    std::vector<uint8_t> buffer(kFontChunk);
+    if (!fontWriter) {
+        const int fd = scaler->c331_fd;
+        if (!eraseArea(e.target, e.dataLen, [&](uint32_t s, int mode) { return scaler->erase_flash(fd, s, 1, mode) == 0; })) {
+            *why = QStringLiteral("font flash erase failed");
+            return false;
+        }
+    }
+    std::vector<uint8_t> buffer(kFontChunk), back(kFontChunk);
     for (uint32_t pos = 0; pos < e.dataLen; pos += kFontChunk) {
         const uint32_t n = std::min(kFontChunk, e.dataLen - pos);
         bool got;
@@ -548,10 +563,16 @@ bool Engine::writeFont(const std::string& hostPath, const Entry& e, QString* why
             *why = QStringLiteral("package read cut short");
             return false;
         }
-        if (!fontWriter(e.target + pos, buffer.data(), n)) {
-            *why = QStringLiteral("font flash write failed");
+        const uint32_t address = e.target + pos;
+        const bool ok = fontWriter ? fontWriter(address, buffer.data(), n)
+                                   : scaler->write_flash(scaler->c331_fd, address, n, buffer.data()) == 0 &&
+                                         scaler->read_flash(scaler->c331_fd, address, n, back.data()) == 0 &&
+                                         std::memcmp(back.data(), buffer.data(), n) == 0;
+        if (!ok) {
+            *why = QStringLiteral("font flash write or read-back failed");
             return false;
         }
+        Delay::ms(1);
     }
     return true;
 }

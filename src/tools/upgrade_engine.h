@@ -47,8 +47,8 @@ public:
     void step(fpga_manage* fpga);
     RunResult result() const; // the last run, also after it ended
 
-    // Tests and the board seam: writes of the scaler's serial flash (font slots). Unset, font
-    // entries fail with "not available". Returns true when the bytes were written and read back.
+    // Tests: replace the scaler's serial flash (erased, written and read back through the scaler
+    // manager otherwise). Returns true when the bytes were written and read back.
     std::function<bool(uint32_t address, const uint8_t* data, uint32_t length)> fontWriter;
     std::function<void()> fontReload; // fonts re-read and reloaded into the chip
 

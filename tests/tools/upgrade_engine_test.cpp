@@ -7,6 +7,9 @@
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "tools/upgrade_engine.h"
+#include "scaler/c331_manage.h"
+#include "platform/sim/devices/c331_chip.h"
+#include "managers.h"
 #include "test_root.h"
 #include "upgrade_package_gen.h"
 
@@ -301,7 +304,7 @@ TEST_F(UpgradeEngine, FailedFlashWriteIsReportedAndTheFpgaIsNotResetIntoIt)
     EXPECT_EQ(fpga_manage::gpio_read(fpga->rst_fpga0), 16);
 }
 
-TEST_F(UpgradeEngine, FontsWithoutTheScalerWriterFailVisiblyAndAreSkippedWhenAllPresent)
+TEST_F(UpgradeEngine, FontsWithoutTheScalerManagerFailVisiblyAndAreSkippedWhenAllPresent)
 {
     PackageGen::Package p;
     p.entries = {entry(13, PackageGen::font(1, 64, 20000))};
@@ -325,6 +328,7 @@ TEST_F(UpgradeEngine, FontsGoToTheirSlotInChunksThroughTheWriter)
     };
     int reloads = 0;
     upgrade::Engine::instance().fontReload = [&] { ++reloads; };
+    store->image[regimage::kFontPresence] = 0x01; // fonts missing: they are taken
     struct Case {
         uint8_t coding, height;
         uint32_t address;
@@ -429,4 +433,29 @@ TEST_F(UpgradeEngine, KilledAtAnyPointLeavesTheOldOrTheNewProgramWhole)
     }
     EXPECT_GT(sawOld, 0) << "some kills came before the swap";
     EXPECT_GT(sawNew, 0) << "some runs completed";
+}
+
+// Through the scaler manager: the slot erased, the font written and read back, the fonts reloaded.
+TEST_F(UpgradeEngine, FontGoesIntoTheScalerFlashAndThePresenceBitsFollow)
+{
+    c331_manage* scaler = startManagersWithoutWorkers().scaler;
+    ASSERT_TRUE(scaler);
+    auto& chip = platform::Sim::c331Chip();
+    chip.flashWrite(0x410000, std::vector<uint8_t>(0x9000, 0x00)); // an old 64EN font and more
+    chip.flashWrite(0x410000, {0});                                  // header byte 0 not 'P': missing
+    store->image[regimage::kFontPresence] = 0x2B;                    // all but 64EN
+    const std::vector<uint8_t> font = PackageGen::font(1, 64, 20000);
+    PackageGen::Package p;
+    p.entries = {entry(13, font)};
+    put("f.VYR", p);
+    const upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_EQ(chip.flashRead(0x410000, font.size()), font);
+    EXPECT_EQ(chip.flashRead(0x410000 + 20000, 0x5000 - 20000), std::vector<uint8_t>(0x5000 - 20000, 0xFF))
+        << "the last sector erased whole";
+    EXPECT_EQ(chip.flashRead(0x415000, 16), std::vector<uint8_t>(16, 0x00)) << "nothing past it";
+    EXPECT_EQ(store->image[regimage::kFontPresence] & 0x14, 0x14) << "64EN present after the reload";
+    const std::vector<std::string> calls = scaler->call_log.calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "update_font()"), 1);
 }
