@@ -352,7 +352,8 @@ TEST_F(UpgradeEngine, FontsGoToTheirSlotInChunksThroughTheWriter)
 TEST_F(UpgradeEngine, NoPackageStillEndsWithTimesAndCode104)
 {
     std::vector<int> codes;
-    QObject::connect(store, &VyrRamPara::sig_update_para, [&](int c) { codes.push_back(c); });
+    QObject receiver; // the connection ends with the test
+    QObject::connect(store, &VyrRamPara::sig_update_para, &receiver, [&](int c) { codes.push_back(c); });
     const upgrade::RunResult r = run();
     EXPECT_EQ(r.packages, 0);
     EXPECT_TRUE(r.items.empty());
