@@ -11,6 +11,10 @@
 #include "tools/firmware_usbgrade.h"
 #include "tools/firmwareupdate.h"
 #include "tools/upgrade_engine.h"
+#include "tools/usbserver.h"
+#include "platform/sim/uevent_sim.h"
+#include "platform/uevent_source.h"
+#include "ui/option.h"
 #include "ui/panelkeys.h"
 
 #include <QLabel>
@@ -220,4 +224,24 @@ TEST_F(PanelTest, UpdateDialogIsOneAndClosingWithoutOneDoesNothing)
     EXPECT_TRUE(g_move_update.isNull());
     Panel::pump(50);
     EXPECT_TRUE(first.isNull()) << "deleted on close";
+}
+
+TEST_F(PanelTest, StickReadyLeavesTheSettingsMenuForTheRootMenu)
+{
+    std::unique_ptr<UsbServer> server;
+    std::vector<int> codes;
+    Script s;
+    s.keys({PanelKey::OK, PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::OK})
+        .until([] { return g_page_focus.load() == 5 && g_option; }, "settings menu")
+        .act([&] {
+            server = std::make_unique<UsbServer>(platform::openUeventSource());
+            QObject::connect(server.get(), &UsbServer::sig_usb_update, [&](int c) { codes.push_back(c); });
+            ASSERT_TRUE(platform::Sim::plugStick());
+            server->recvData(1000);
+            G_timeTicks = G_timeTicks.load() + UsbServer::kReadyTicks + 1;
+            server->recvData(0);
+        })
+        .until([] { return g_page_focus.load() == 1 && !g_option; }, "root menu after 102");
+    ASSERT_TRUE(s.run());
+    EXPECT_EQ(codes, std::vector<int>({100, 102}));
 }
