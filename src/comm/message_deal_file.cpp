@@ -18,6 +18,12 @@
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
 
+#include "tools/rcv_recovery.h"
+#include "tools/smartmapping.h"
+#include "ui/option.h"
+#include "ui/pages_picture/advancedoption.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -246,6 +252,30 @@ bool emptyFolder(const char* folder)
     closedir(d);
     return removed;
 }
+// The pages that list card files learn of a change in the GUI thread, and only while on top.
+void recoveryFilesChanged(bool fromDelete)
+{
+    if (!fpga_manage::p_fpga_manage || !QCoreApplication::instance())
+        return;
+    if (fromDelete)
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [] {
+            if (g_page_focus.load() == 25 && g_rcv_recovery)
+                g_rcv_recovery->menulist_back_page();
+        }, Qt::QueuedConnection);
+    AdvancedOption::requestRetext();
+}
+
+void mappingFilesChanged(bool fromDelete)
+{
+    if (!fpga_manage::p_fpga_manage || !QCoreApplication::instance())
+        return;
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [fromDelete] {
+        if (g_page_focus.load() == 24 && g_smartmapping)
+            g_smartmapping->Button_back_clicked();
+        else if (fromDelete)
+            Option::requestRetext();
+    }, Qt::QueuedConnection);
+}
 } // namespace
 
 namespace file_transfer {
@@ -334,8 +364,10 @@ uint32_t message_deal::fileRequest(MessageFrame& f, bool* aliasChanged)
         f.body[11] = 6;
         return 2;
     case 10:
-        emptyFolder(kMappingDir);
-        emptyFolder(kRecoveryDir);
+        if (emptyFolder(kMappingDir))
+            mappingFilesChanged(true);
+        if (emptyFolder(kRecoveryDir))
+            recoveryFilesChanged(true);
         f.status(0, 2);
         f.body[11] = 10;
         return 2;
@@ -486,6 +518,10 @@ uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
             if (type == App)
                 transfer.appVerified = ok;
             *aliasChanged = type == Alias && ok;
+            if (type == Recovery)
+                recoveryFilesChanged(false);
+            else if (type == Mapping)
+                mappingFilesChanged(false);
             break;
         }
         default:
