@@ -64,6 +64,7 @@ int UsbServer::initialize()
         writeLogMsg(LOG_ERROR, "UsbServer create accept thread failed");
         return 255;
     }
+    pthread_setname_np(thread_, "usbserver");
     started_ = true;
     return 0;
 }

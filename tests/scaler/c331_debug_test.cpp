@@ -250,10 +250,13 @@ TEST_F(Diagnostics, RegisterDumpBesideARunningDispatchDisturbsNeither)
         if (std::this_thread::get_id() != worker && dispatching)
             ++besideDispatch;
     });
-    for (int i = 0; i < 20; ++i) {
-        handOver([&](VyrRamPara& s) { blk::put16(s.block, blk::kContrast, uint16_t(i % 2 ? 100 : 30)); });
-        scaler->runOnce();
-    }
+    // Pairs of changes, ending on 100; on a loaded machine the dump thread may get no turn during
+    // the first ones, so go on (bounded) until it has run beside a dispatch.
+    for (int pair = 0; pair < 10 || (besideDispatch == 0 && pair < 2000); ++pair)
+        for (uint16_t contrast : {30, 100}) {
+            handOver([&](VyrRamPara& s) { blk::put16(s.block, blk::kContrast, contrast); });
+            scaler->runOnce();
+        }
     dispatching = false;
     done = true;
     dump.join();

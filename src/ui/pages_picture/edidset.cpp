@@ -1,5 +1,6 @@
 #include "ui/pages_picture/edidset.h"
 
+#include "ui/numberkeyboard.h"
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "params/block_layout.h"
@@ -16,7 +17,11 @@
 #include <QPushButton>
 
 QPointer<EDIDset> g_edidset;
-std::function<bool(const QString&, const QString&, int, int, int*)> EDIDset::askNumber;
+// The panel's keypad; tests put their own in its place.
+std::function<bool(const QString&, const QString&, int, int, int*)> EDIDset::askNumber =
+    [](const QString& title, const QString& value, int min, int max, int* out) {
+        return g_numberkeyboard && g_numberkeyboard->getNumber(title, value, min, max, out);
+    };
 
 namespace {
 
