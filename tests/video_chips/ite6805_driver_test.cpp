@@ -298,8 +298,9 @@ TEST_F(Ite6805Driver, ScalerTimingThatKeepsChangingRestartsTheReceiverPath)
         scaler->PI_PORT_INFO[5][0] = 2200 + check;
         scaler->PI_PORT_INFO[5][1] = 1125;
         run(0, 1, 101);
-        if (check < 11)
+        if (check < 11) {
             EXPECT_EQ(k->path_state, keltosource::PathRunning) << check;
+        }
     }
     EXPECT_EQ(k->path_state, keltosource::PathHold);
     EXPECT_EQ(k->path_flags[4], 1);

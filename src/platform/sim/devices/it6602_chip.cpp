@@ -33,35 +33,6 @@ int errorPort(uint8_t a) { return a >= 0xB2 && a <= 0xB6 ? 0 : a >= 0xB7 && a <=
 
 It6602Chip::It6602Chip(int receiver) : receiver_(receiver) {}
 
-bool It6602Chip::address(bool, size_t, uint64_t)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    if (failNext_ > 0) {
-        --failNext_;
-        return false;
-    }
-    return true;
-}
-
-bool It6602Chip::write(const uint8_t* data, size_t len, uint64_t)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    if (len == 0)
-        return true;
-    pointer_ = data[0];
-    for (size_t i = 1; i < len; ++i)
-        writeByte(pointer_++, data[i]);
-    return true;
-}
-
-bool It6602Chip::read(uint8_t* data, size_t len, uint64_t)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    for (size_t i = 0; i < len; ++i)
-        data[i] = readByte(pointer_++);
-    return true;
-}
-
 bool It6602Chip::bankZeroStatus(uint8_t a)
 {
     return interruptRegister(a) || (a >= PortStatus0 && a <= PortPower) || (a >= TimingFirst && a <= TimingLast) ||
@@ -351,12 +322,6 @@ void It6602Chip::clearLog()
 {
     std::lock_guard<std::mutex> lock(m_);
     writes_.clear();
-}
-
-void It6602Chip::failNextTransfers(int count)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    failNext_ = std::max(0, count);
 }
 
 void It6602Chip::clearViolations()

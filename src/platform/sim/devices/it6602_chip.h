@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/sim/devices/i2c_device.h"
+#include "platform/sim/devices/register_chip.h"
 
 #include <array>
 
@@ -41,16 +41,13 @@ struct HdmiTiming {
 // The board holds the chip silent while the receiver path word of the register window is 0. A write
 // message is [register, data...], a read returns bytes from the register last addressed; both run
 // on through the bank.
-class It6602Chip : public I2cDevice {
+class It6602Chip : public RegisterChip {
 public:
     static constexpr uint8_t Address = 0x94 >> 1;
     static constexpr uint8_t BankRegister = 0x0F;
 
     explicit It6602Chip(int receiver = 0);
 
-    bool address(bool read, size_t len, uint64_t nowUs) override;
-    bool write(const uint8_t* data, size_t len, uint64_t nowUs) override;
-    bool read(uint8_t* data, size_t len, uint64_t nowUs) override;
     std::vector<std::string> violations() const override;
     void reset() override; // power-on: no source, bank 0, logs and faults cleared
 
@@ -85,29 +82,25 @@ public:
     std::vector<Write> writesTo(int bank, uint8_t address) const;
     void clearLog();
 
-    void failNextTransfers(int count); // the next `count` addressings are not acknowledged
     void clearViolations();
 
 private:
     void violation(const char* what, int bank, uint8_t address);
     static bool readOnly(int bank, uint8_t address);
     static bool bankZeroStatus(uint8_t address);
-    uint8_t readByte(uint8_t address);
-    void writeByte(uint8_t address, uint8_t value);
+    uint8_t readByte(uint8_t address) override;
+    void writeByte(uint8_t address, uint8_t value) override;
     void loadTiming(const HdmiTiming& t);
     uint8_t eqValueInForce(int port) const;
 
-    mutable std::mutex m_;
     int receiver_;
     std::array<std::array<uint8_t, 256>, 4> regs_{};
     uint8_t bankReg_ = 0;
-    uint8_t pointer_ = 0;
     bool connected_ = false;
     bool hdmi_ = false;
     std::array<std::array<int16_t, 256>, 2> linkErrors_{}; // -1: none set for that value
     std::array<bool, 2> linkErrorsSet_{};
     std::array<uint8_t, 2> symbolErrors_{};
-    int failNext_ = 0;
     std::vector<Write> writes_;
     std::vector<std::string> violations_;
 };

@@ -5,35 +5,6 @@
 
 namespace platform::Sim {
 
-bool It66121Chip::address(bool, size_t, uint64_t)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    if (failNext_ > 0) {
-        --failNext_;
-        return false;
-    }
-    return true;
-}
-
-bool It66121Chip::write(const uint8_t* data, size_t len, uint64_t)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    if (len == 0)
-        return true;
-    pointer_ = data[0];
-    for (size_t i = 1; i < len; ++i)
-        writeByte(pointer_++, data[i]);
-    return true;
-}
-
-bool It66121Chip::read(uint8_t* data, size_t len, uint64_t)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    for (size_t i = 0; i < len; ++i)
-        data[i] = readByte(pointer_++);
-    return true;
-}
-
 uint8_t It66121Chip::readByte(uint8_t a)
 {
     if (a == BankRegister)
@@ -140,12 +111,6 @@ int It66121Chip::identityReads() const
 {
     std::lock_guard<std::mutex> lock(m_);
     return identityReads_;
-}
-
-void It66121Chip::failNextTransfers(int count)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    failNext_ = std::max(0, count);
 }
 
 void It66121Chip::clearViolations()

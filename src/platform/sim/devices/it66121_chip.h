@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/sim/devices/i2c_device.h"
+#include "platform/sim/devices/register_chip.h"
 
 #include <array>
 
@@ -11,14 +11,11 @@ namespace platform::Sim {
 // 0x00/0x01 of bank 0 read 0x54/0x49 (the identity); everything else is plain storage. Every write
 // is logged in order, so a test can compare the programmed tables row by row. The board keeps the
 // chip silent while the transmitter enable word of the register window is not 16.
-class It66121Chip : public I2cDevice {
+class It66121Chip : public RegisterChip {
 public:
     static constexpr uint8_t Address = 0x98 >> 1;
     static constexpr uint8_t BankRegister = 0x0F;
 
-    bool address(bool read, size_t len, uint64_t nowUs) override;
-    bool write(const uint8_t* data, size_t len, uint64_t nowUs) override;
-    bool read(uint8_t* data, size_t len, uint64_t nowUs) override;
     std::vector<std::string> violations() const override;
     void reset() override;
 
@@ -37,21 +34,17 @@ public:
     // The next `count` reads of an identity register return 0 (a chip still in reset).
     void failIdentityReads(int count);
     int identityReads() const; // reads of bank-0 registers 0/1 so far
-    void failNextTransfers(int count); // addressings not acknowledged
     void clearViolations();
 
 private:
-    uint8_t readByte(uint8_t address);
-    void writeByte(uint8_t address, uint8_t value);
+    uint8_t readByte(uint8_t address) override;
+    void writeByte(uint8_t address, uint8_t value) override;
 
-    mutable std::mutex m_;
     std::array<std::array<uint8_t, 256>, 2> regs_{};
     uint8_t bankReg_ = 0;
-    uint8_t pointer_ = 0;
     uint8_t identity_[2] = {0x54, 0x49};
     int failIdentity_ = 0;
     int identityReads_ = 0;
-    int failNext_ = 0;
     std::vector<Write> writes_;
     std::vector<std::string> violations_;
 };

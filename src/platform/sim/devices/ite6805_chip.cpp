@@ -120,35 +120,6 @@ bool Ite6805Chip::chipDriven(uint8_t a)
            (a > SampleHigh && a <= TimingLast) || (a >= AudioFirst && a <= AudioLast);
 }
 
-bool Ite6805Chip::address(bool, size_t, uint64_t)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    if (failNext_ > 0) {
-        --failNext_;
-        return false;
-    }
-    return true;
-}
-
-bool Ite6805Chip::write(const uint8_t* data, size_t len, uint64_t)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    if (len == 0)
-        return true;
-    pointer_ = data[0];
-    for (size_t i = 1; i < len; ++i)
-        writeByte(pointer_++, data[i]);
-    return true;
-}
-
-bool Ite6805Chip::read(uint8_t* data, size_t len, uint64_t)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    for (size_t i = 0; i < len; ++i)
-        data[i] = readByte(pointer_++);
-    return true;
-}
-
 void Ite6805Chip::violation(const char* what, int bank, uint8_t address)
 {
     char text[120];
@@ -565,12 +536,6 @@ void Ite6805Chip::clearLog()
 {
     std::lock_guard<std::mutex> lock(m_);
     writes_.clear();
-}
-
-void Ite6805Chip::failNextTransfers(int count)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    failNext_ = std::max(0, count);
 }
 
 std::vector<std::string> Ite6805Chip::violations() const

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/sim/devices/i2c_device.h"
+#include "platform/sim/devices/register_chip.h"
 #include "platform/sim/devices/it6602_chip.h"
 
 #include <array>
@@ -38,7 +38,7 @@ namespace platform::Sim {
 // Writing a chip-driven register of bank 0 is a violation.
 //
 // The board keeps the receiver silent while the iTE6805 path word of the register window is 0.
-class Ite6805Chip : public I2cDevice {
+class Ite6805Chip : public RegisterChip {
 public:
     static constexpr uint8_t Address = 0x90 >> 1;
     static constexpr uint8_t CecAddress = 0xC8 >> 1;
@@ -47,9 +47,6 @@ public:
 
     explicit Ite6805Chip(int device = 0);
 
-    bool address(bool read, size_t len, uint64_t nowUs) override;
-    bool write(const uint8_t* data, size_t len, uint64_t nowUs) override;
-    bool read(uint8_t* data, size_t len, uint64_t nowUs) override;
     std::vector<std::string> violations() const override;
     void reset() override;
 
@@ -102,13 +99,12 @@ public:
     std::vector<Write> writes() const;
     std::vector<Write> writesTo(int bank, uint8_t address) const;
     void clearLog();
-    void failNextTransfers(int count);
     void clearViolations();
 
 private:
     class Cec;
-    uint8_t readByte(uint8_t address);
-    void writeByte(uint8_t address, uint8_t value);
+    uint8_t readByte(uint8_t address) override;
+    void writeByte(uint8_t address, uint8_t value) override;
     void loadTiming();
     void latchSample();
     void indirectRead();
@@ -117,11 +113,9 @@ private:
     static bool interruptRegister(uint8_t a);
     static bool chipDriven(uint8_t a);
 
-    mutable std::mutex m_;
     int device_;
     std::array<std::array<uint8_t, 256>, Banks> regs_{};
     uint8_t bankReg_ = 0;
-    uint8_t pointer_ = 0;
     uint8_t identity2_ = 0x05;
     uint8_t revision_ = 0xA0;
     uint32_t oscCount_ = 0;
@@ -139,7 +133,6 @@ private:
     std::vector<std::pair<uint8_t, uint8_t>> errQueue_[3];
     uint8_t errSelect_ = 0;
     int trainingStarts_ = 0;
-    int failNext_ = 0;
     std::vector<Write> writes_;
     std::vector<std::string> violations_;
     std::shared_ptr<Cec> cec_;
