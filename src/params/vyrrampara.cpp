@@ -1,5 +1,6 @@
 #include "params/vyrrampara.h"
 
+#include "base/posix_lock.h"
 #include "base/bytes.h"
 #include "scaler/c331_manage.h"
 #include "base/delay.h"
@@ -71,7 +72,14 @@ VyrRamPara* VyrRamPara::pInstance()
 
 uint16_t VyrRamPara::u16(uint32_t offset) const
 {
-    return offset + 2 <= kBlockSize ? getU16(block + offset) : 0;
+    if (offset + 2 > kBlockSize)
+        return 0;
+    // The receiver drivers write their records at the head of the block under the store mutex.
+    if (offset < blk::kInputResolutionEnd) {
+        PosixLock records(const_cast<pthread_mutex_t&>(mutex));
+        return getU16(block + offset);
+    }
+    return getU16(block + offset);
 }
 
 void VyrRamPara::setU16(uint32_t offset, uint16_t value)

@@ -1,4 +1,6 @@
 #include "ui/panelstart.h"
+#include <QMutexLocker>
+#include "base/utils.h"
 
 #include "base/global.h"
 #include "ui/lockwindow.h"
@@ -19,6 +21,9 @@ void showPanel()
     placeNumberKeyboard(root);
     // Queued even from the GUI thread: a refresh never runs inside the caller's critical section
     // (a hand-over lock or the signal mutex), and never re-enters itself.
+    // Workers already emit (under the signal mutex) while the panel starts: connecting under it too
+    // orders the two on the connection list.
+    QMutexLocker emitting(&Utils::_test_signal_mutex);
     QObject::connect(VyrRamPara::pInstance(), &VyrRamPara::sig_update_para, SyncUpdate::pInstance(),
                      &SyncUpdate::para_sync, Qt::QueuedConnection);
 }

@@ -1,5 +1,6 @@
 #include "ui/pages_picture/inputchoose.h"
 
+#include "base/posix_lock.h"
 #include "base/global.h"
 #include "params/alias_names.h"
 #include "params/block_layout.h"
@@ -510,7 +511,12 @@ void InputChoose::syncUpdate(int code)
         imagemenu();
     } else {
         const uint32_t t = blk::inputResolution(current_source);
-        if (memcmp(s->block + t, s->shadow + t, 6) != 0)
+        uint8_t now[blk::kInputResolutionSize];
+        {
+            PosixLock records(s->mutex); // written by the receiver drivers under it
+            memcpy(now, s->block + t, sizeof now);
+        }
+        if (memcmp(now, s->shadow + t, sizeof now) != 0)
             initSource();
     }
     if (code == 103 || memcmp(s->block + kCropBase, s->shadow + kCropBase, kCropCount * blk::kCropEntrySize) != 0) {
