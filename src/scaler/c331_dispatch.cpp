@@ -59,7 +59,7 @@ bool recordsAreSlots(const uint8_t* block)
 {
     bool gap = false;
     for (int w = 0; w < kWindows; ++w) {
-        const bool shown = get16(block, blk::window(w, win::kState)) == 1;
+        const bool shown = get16(block, blk::window(w, win::kState)) != 0;
         if (shown && gap)
             return false;
         gap |= !shown;
@@ -67,11 +67,12 @@ bool recordsAreSlots(const uint8_t* block)
     return true;
 }
 
+// A record with any non-zero state is shown, as the window set counts them.
 int shownWindows(const uint8_t* block)
 {
     int shown = 0;
     for (int w = 0; w < kWindows; ++w)
-        shown += get16(block, blk::window(w, win::kState)) == 1;
+        shown += get16(block, blk::window(w, win::kState)) != 0;
     return shown;
 }
 

@@ -18,6 +18,12 @@ constexpr uint32_t kReadHz = 5000000;
 constexpr uint32_t kWriteHz = 10000000;
 constexpr uint8_t kWriteFlag = 0x80;
 constexpr uint32_t kLastAddress = 0x7F;
+constexpr size_t kCells = 256 * 128;
+
+// Banks 0x08-0x9F hold the channels' and windows' settings: the chip neither changes those cells
+// nor acts on a write that repeats a value. Bank 0x09 is left out: its palette port takes a byte
+// per write. Banks 0x00-0x07 carry triggers, flags and the flash, 0xA0 up the measurements.
+bool plainBank(uint32_t bank) { return bank >= 0x08 && bank < 0xA0 && bank != 0x09; }
 
 // Lets one report of a kind through per second: a dead bus or a caller stuck in a loop must not
 // flood the console or the log file.
@@ -59,7 +65,7 @@ void releaseFpgaSelects()
 
 }
 
-c331_drv::c331_drv()
+c331_drv::c331_drv() : known_(kCells, -1)
 {
     writeLogMsg(LOG_INFO, "====c331_drv::c331_drv()=====");
 }
@@ -70,12 +76,15 @@ void c331_drv::init_reg_acc_param()
 {
     QMutexLocker bnk(&Utils::_c331_bnk_mutex);
     bank_ = -1;
+    // Called when the chip starts over: what it held before is no longer known.
+    std::fill(known_.begin(), known_.end(), int16_t(-1));
 }
 
 int c331_drv::initialize()
 {
     QMutexLocker bnk(&Utils::_c331_bnk_mutex);
     bank_ = -1;
+    std::fill(known_.begin(), known_.end(), int16_t(-1));
     bus_ = platform::openSpiBus(0);
     if (!bus_) {
         writeLogMsg(LOG_ERROR, "c331_drv: can't open the scaler's SPI device /dev/spidev32766.0");
@@ -143,15 +152,42 @@ bool c331_drv::selectBank(int fd, uint32_t desc, uint32_t bankOffset)
     return true;
 }
 
+bool c331_drv::unchanged(uint32_t bank, uint32_t first, uint32_t width, uint32_t value) const
+{
+    if (!plainBank(bank) || first == 0 || width == 0 || width > 4)
+        return false;
+    for (uint32_t i = 0; i < width; ++i, value >>= 8)
+        if (known_[bank * 128 + first + i] != int16_t(value & 0xFF))
+            return false;
+    return true;
+}
+
+void c331_drv::remember(uint32_t bank, uint32_t addr, uint8_t value)
+{
+    if (plainBank(bank) && addr != 0)
+        known_[bank * 128 + addr] = value;
+}
+
 void c331_drv::writeLocked(int fd, uint32_t desc, uint32_t value, uint32_t bankOffset)
 {
     if (!selectBank(fd, desc, bankOffset))
         return;
     const uint32_t first = desc >> 8 & 0xFF;
     const uint32_t width = desc & 0xFF;
+    const uint32_t bank = uint32_t(bank_);
+    if (bank_ >= 0 && unchanged(bank, first, width, value))
+        return;
     for (uint32_t addr = first; addr < first + width; ++addr) {
         const uint8_t tx[2] = {uint8_t(kWriteFlag | addr), uint8_t(value)};
-        SPI_Transfer_Write(fd, tx, 2);
+        if (bank_ >= 0) {
+            // Only a byte that went out is known; a failed one is sent again next time.
+            if (SPI_Transfer_Write(fd, tx, 2) > 0)
+                remember(bank, addr, uint8_t(value));
+            else
+                known_[bank * 128 + addr] = -1;
+        } else {
+            SPI_Transfer_Write(fd, tx, 2);
+        }
         value >>= 8;
         // Address 0 is the bank register: the chip now sits in whatever bank the byte named.
         if (addr == 0)
@@ -169,9 +205,13 @@ uint32_t c331_drv::readLocked(int fd, uint32_t desc, uint32_t bankOffset)
     for (uint32_t i = 0; i < width; ++i) {
         const uint8_t tx[2] = {uint8_t((first + i) & kLastAddress), 0xFF};
         uint8_t rx[2] = {0, 0}; // a failed transfer reads as 0, not as stale bytes
-        if (SPI_Transfer(fd, tx, rx, 2) <= 0 && readFailures.open())
-            writeLogMsg(LOG_ERROR, "c331_drv: read of " + hex(bank_ < 0 ? 0 : uint32_t(bank_), 2) + ":" +
-                                       hex(first + i, 2) + " failed");
+        if (SPI_Transfer(fd, tx, rx, 2) <= 0) {
+            if (readFailures.open())
+                writeLogMsg(LOG_ERROR, "c331_drv: read of " + hex(bank_ < 0 ? 0 : uint32_t(bank_), 2) + ":" +
+                                           hex(first + i, 2) + " failed");
+        } else if (bank_ >= 0) {
+            remember(uint32_t(bank_), (first + i) & kLastAddress, rx[1]);
+        }
         if (i < 4)
             result |= uint32_t(rx[1]) << (8 * i);
     }

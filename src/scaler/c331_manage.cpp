@@ -186,7 +186,7 @@ void c331_manage::bringUp()
                      uint32_t(b[blk::kColourGreen]) << 16 | uint32_t(b[blk::kColourRed]) << 24;
         wincnt = 0;
         for (uint32_t w = 0; w < blk::kScalerWindows; ++w)
-            wincnt += blk::get16(b, blk::window(w, blk::win::kState)) == 1;
+            wincnt += blk::get16(b, blk::window(w, blk::win::kState)) != 0;
     }
 
     load_system_param();

@@ -106,10 +106,10 @@ TEST_F(Diagnostics, DiagnosticRequestBitsRunTheirRegisterSequences)
 
 TEST_F(Diagnostics, RegisterChecksPrintWhatTheyRead)
 {
-    c331Chip().preset(0x501702, 1234);
-    c331Chip().preset(0xAE4002, 99);
-    c331Chip().preset(0xAE5B03, 0x10000);
-    c331Chip().preset(0x031A01, 0x42);
+    preset(0x501702, 1234);
+    preset(0xAE4002, 99);
+    preset(0xAE5B03, 0x10000);
+    preset(0x031A01, 0x42);
     testing::internal::CaptureStdout();
     scaler->write_read_c331_b80_iacthstch5();
     scaler->read_c331_b174bug();

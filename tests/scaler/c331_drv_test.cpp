@@ -222,3 +222,45 @@ TEST_F(Drv, MaskedWritesFromSeveralThreadsLoseNoUpdate)
     EXPECT_EQ(violations.load(), 0);
     EXPECT_EQ(c331Chip().value(0x0C2101), 0u);
 }
+
+// Settings banks 0x08-0x9F (but 0x09) keep what was written: a write that changes no byte of the
+// register stays off the bus. Triggers, flags, the palette port and the measurements always go out.
+TEST_F(Drv, RepeatedSettingsWritesStayOffTheBus)
+{
+    const struct {
+        uint32_t desc;
+        bool skipped;
+    } rows[] = {{0x084903, true}, {0x0E0F02, true}, {0x9F1001, true}, {0x002201, false}, {0x050901, false},
+                {0x071001, false}, {0x091F01, false}, {0xA01001, false}, {0xB20801, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.desc));
+        drv.write_C331(fd, row.desc, 0x123456, 0);
+        const size_t writes = ofKind(Transfer::Write).size();
+        drv.write_C331(fd, row.desc, 0x123456, 0);
+        EXPECT_EQ(ofKind(Transfer::Write).size() - writes, row.skipped ? 0u : (row.desc & 0xFF));
+    }
+
+    c331Chip().clearLog();
+    drv.write_C331(fd, 0x084903, 0x123457, 0); // one byte differs: the whole register goes out
+    EXPECT_EQ(c331Chip().writesTo(0x084903).size(), 3u);
+    EXPECT_EQ(c331Chip().value(0x084903), 0x123457u);
+    drv.write_C331(fd, 0x084903, 0x123457, 16); // another channel's bank is another register
+    EXPECT_EQ(c331Chip().writesTo(0x084903, 16).size(), 3u);
+
+    // A value read from the chip is known as well; forgetting sends everything again.
+    c331Chip().preset(0x0A2001, 0x5A);
+    EXPECT_EQ(drv.read_C331(fd, 0x0A2001, 0), 0x5Au);
+    c331Chip().clearLog();
+    drv.write_C331(fd, 0x0A2001, 0x5A, 0);
+    EXPECT_TRUE(c331Chip().writesTo(0x0A2001).empty());
+    drv.init_reg_acc_param();
+    drv.write_C331(fd, 0x0A2001, 0x5A, 0);
+    EXPECT_EQ(c331Chip().writesTo(0x0A2001).size(), 1u);
+
+    // A byte whose transfer failed is sent again.
+    c331Chip().failNextTransfers(1);
+    drv.write_C331(fd, 0x0A2101, 0x33, 0);
+    EXPECT_NE(c331Chip().value(0x0A2101), 0x33u);
+    drv.write_C331(fd, 0x0A2101, 0x33, 0);
+    EXPECT_EQ(c331Chip().value(0x0A2101), 0x33u);
+}

@@ -57,7 +57,7 @@ TEST_F(InputPipeline, RoutingGroupByModeAndBracketedByTheUpdateBit)
         {-1, {0x99, 0x99, 0xFF, 0xFF, 0xFF, 0xFF, 0x99}},
     };
     for (const auto& r : rows) {
-        c331Chip().preset(0x002901, 0x40);
+        preset(0x002901, 0x40);
         c331Chip().clearLog();
         scaler->set_rtct(scaler->c331_fd, r.mode);
         for (uint32_t i = 0; i < 7; ++i)
@@ -114,7 +114,7 @@ TEST_F(InputPipeline, VerticalShrinkCoefficientSetByRatio)
     for (const auto& [ratio, set] : {std::pair<int, const uint8_t*>{0xF334, set9}, {0xFFFF, set9}, {0x3333, set1}, {0, set1}}) {
         for (uint32_t ch : {4u, 5u})
             for (uint32_t i = 0; i < 24; ++i)
-                c331Chip().preset(0x116801 + (i << 8), 0xAA, 16 * ch);
+                preset(0x116801 + (i << 8), 0xAA, 16 * ch);
         scaler->set_lut_vshrnk_4sym(scaler->c331_fd, ratio, 4, 1);
         for (uint32_t ch : {4u, 5u}) {
             for (uint32_t i = 0; i < 8; ++i)
@@ -153,8 +153,8 @@ TEST_F(InputPipeline, DeinterlacerTakesTheChannelsLineCountsClamped)
     const int act[4] = {192, 1920, 41, 1080};
     memcpy(scaler->PI_ACT[0], act, sizeof act);
 
-    c331Chip().preset(0xA80802 + 0x600 * 2, 1124);
-    c331Chip().preset(0xA80A02 + 0x600 * 2, 2199);
+    preset(0xA80802 + 0x600 * 2, 1124);
+    preset(0xA80A02 + 0x600 * 2, 2199);
     scaler->set_ip(scaler->c331_fd, 2);
     EXPECT_EQ(c331Chip().value(0x140802, 32), 1125u + 32);
     EXPECT_EQ(c331Chip().value(0x140A02, 32), (2199u + 16) * 2);
@@ -167,8 +167,8 @@ TEST_F(InputPipeline, DeinterlacerTakesTheChannelsLineCountsClamped)
     EXPECT_EQ(c331Chip().value(0x171804, 32), c331Chip().value(0x172004, 32)) << "progressive: first store twice";
 
     // A dead counter reads 0xFFFF: the register keeps its maximum instead of wrapping to 32.
-    c331Chip().preset(0xA80802 + 0x600 * 2, 0xFFFF);
-    c331Chip().preset(0xA80A02 + 0x600 * 2, 0xFFFF);
+    preset(0xA80802 + 0x600 * 2, 0xFFFF);
+    preset(0xA80A02 + 0x600 * 2, 0xFFFF);
     scaler->set_ip(scaler->c331_fd, 2);
     EXPECT_EQ(c331Chip().value(0x140802, 32), 0xFFFFu);
     EXPECT_EQ(c331Chip().value(0x140A02, 32), 0xFFFFu);
@@ -177,7 +177,7 @@ TEST_F(InputPipeline, DeinterlacerTakesTheChannelsLineCountsClamped)
     scaler->PI_SCAN_MODE[0] = 1;
     scaler->PI_STATE[0] = c331in::STATE_I1125_HIGH;
     scaler->PM_IPEN[0] = 1;
-    c331Chip().preset(0xA80802 + 0x600 * 2, 562);
+    preset(0xA80802 + 0x600 * 2, 562);
     scaler->set_ip(scaler->c331_fd, 2);
     EXPECT_EQ(c331Chip().value(0x140802, 32), (563u + 1) / 2 + 32);
     EXPECT_EQ(c331Chip().value(0x141302, 32), 2160u);
@@ -202,8 +202,8 @@ TEST_F(InputPipeline, BlockNoiseTableByActiveHeight)
     } rows[] = {{1080, 8855, true}, {540, 8855, false}, {720, 6641, true}, {1024, 0x5A5A, false}};
     for (const auto& r : rows) {
         scaler->PI_ACT[1][3] = r.height;
-        c331Chip().preset(0x153902, 0x5A5A);
-        c331Chip().preset(0x154D02, 0);
+        preset(0x153902, 0x5A5A);
+        preset(0x154D02, 0);
         scaler->set_nr_block(scaler->c331_fd, 0, 1);
         EXPECT_EQ(c331Chip().value(0x153902), r.strength) << r.height;
         EXPECT_EQ(c331Chip().value(0x154D02), r.secondGroup ? 384u : 0u) << r.height;
@@ -244,8 +244,8 @@ TEST_F(InputPipeline, ReceiverFrequencyRangeAndBoundedLockWait)
 {
     const int fd = scaler->c331_fd;
     // Receiver 1, no lock, frame count dead: the range bit follows the lane clock, the wait ends.
-    c331Chip().preset(0xB26301, 0);
-    c331Chip().preset(0xAE5C03 + 0xC00, 0xFFFFFE);
+    preset(0xB26301, 0);
+    preset(0xAE5C03 + 0xC00, 0xFFFFFE);
     c331Chip().clearLog();
     EXPECT_FALSE(scaler->set_VBORXfrange(fd, 1, 0, 50000000.0f));
     EXPECT_EQ(c331Chip().value(0x026801) & 8, 0u) << "exactly 50 MHz per lane clears bit 3";
@@ -255,7 +255,7 @@ TEST_F(InputPipeline, ReceiverFrequencyRangeAndBoundedLockWait)
     EXPECT_EQ(c331Chip().value(0x026801) & 8, 8u);
 
     // Locked already: no frame-count reads.
-    c331Chip().preset(0xB26301, 1 << 7);
+    preset(0xB26301, 1 << 7);
     c331Chip().clearLog();
     EXPECT_TRUE(scaler->set_VBORXfrange(fd, 1, 0, 74250000.0f));
     EXPECT_EQ(readsOf(0xAE, 0x68), 0u);
@@ -323,7 +323,7 @@ TEST_F(InputPipeline, BackgroundForcedOnDotByDotWindowsOnlyByThePortSetter)
 
 TEST_F(InputPipeline, CmosSampleRateAndSyncPolarity)
 {
-    c331Chip().preset(0x001802, 0x00F1);
+    preset(0x001802, 0x00F1);
     scaler->set_pict(scaler->c331_fd, 1, 2);
     EXPECT_EQ(c331Chip().value(0x001802), 0x01F1u);
     scaler->set_pict(scaler->c331_fd, 0, 0);
@@ -333,7 +333,7 @@ TEST_F(InputPipeline, CmosSampleRateAndSyncPolarity)
     scaler->set_pict(scaler->c331_fd, 1, 4);
     EXPECT_EQ(c331Chip().value(0x001802), 0x01E0u) << "V-by-One ports have no sample-rate bit";
 
-    c331Chip().preset(0x063804, 0x11223344);
+    preset(0x063804, 0x11223344);
     scaler->PI_HDMI_INFO[1].vpol = 1;
     scaler->PI_HDMI_INFO[1].hpol = 1;
     scaler->set_sypol(scaler->c331_fd, 0, 1);
@@ -342,7 +342,7 @@ TEST_F(InputPipeline, CmosSampleRateAndSyncPolarity)
     scaler->PI_HDMI_INFO[5].hpol = 1;
     scaler->PI_HDMI_INFO[5].vpol = 0;
     scaler->PI_HDMI_INFO[5].lane = 4;
-    c331Chip().preset(0x003902, 0xAB00);
+    preset(0x003902, 0xAB00);
     scaler->set_VBOInput(scaler->c331_fd, 1);
     EXPECT_EQ(c331Chip().value(0x063C04) >> 16, 0x2222u);
     EXPECT_EQ(c331Chip().value(0x002002), 0x11u);

@@ -124,7 +124,8 @@ TEST_F(LayerTest, PriorityOfARecordReachesItsSlot)
 }
 
 // Fade out of window 1 (second layer of group 1) over 60 steps: 61 ramp steps, each ending in one
-// output-frame wait; the window's weight falls 128 -> 0 while the layer below rises.
+// output-frame wait; the window's weight falls 128 -> 0 while the layer below rises. The first
+// step's full weight is already in the register and does not go out again.
 TEST_F(LayerTest, FadeRampsTheWindowsWeightStepByStep)
 {
     priorities({0, 1, 2, 3});
@@ -140,9 +141,9 @@ TEST_F(LayerTest, FadeRampsTheWindowsWeightStepByStep)
     std::vector<uint32_t> weights;
     for (const auto& t : c331Chip().writesTo(0x0E1101 + (uint32_t(5 * 2 + 2) << 8), 16))
         weights.push_back(t.value);
-    ASSERT_EQ(weights.size(), 61u);
-    EXPECT_EQ(weights.front(), 128u);
-    EXPECT_EQ(weights[30], 64u);
+    ASSERT_EQ(weights.size(), 60u);
+    EXPECT_EQ(weights.front(), 126u);
+    EXPECT_EQ(weights[29], 64u);
     EXPECT_EQ(weights.back(), 0u);
     EXPECT_TRUE(std::is_sorted(weights.rbegin(), weights.rend()));
     EXPECT_EQ(coef(1, 2, 0), 128u) << "mask 2: the background shows through";

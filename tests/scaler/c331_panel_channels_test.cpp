@@ -28,7 +28,7 @@ protected:
             info.input = 2;
         }
         for (uint32_t k = 0; k < 8; ++k)
-            c331Chip().preset(0x000801 + (k << 8), 0x10 | (k & 1)); // stale enables, other bits kept
+            preset(0x000801 + (k << 8), 0x10 | (k & 1)); // stale enables, other bits kept
         scaler->vyrApi_MultiWinChAlloc(1);
         scaler->vyrApi_MultiWinChInit();
     }
@@ -83,7 +83,7 @@ TEST_F(PanelChannels, WindowsCoverTheChannelsOfTheirGrid)
             info.x = uint16_t(r.x), info.y = uint16_t(r.y), info.w = uint16_t(r.w), info.h = uint16_t(r.h);
         }
         for (uint32_t k = 0; k < 8; ++k)
-            c331Chip().preset(0x000801 + (k << 8), 0x10 | (k & 1));
+            preset(0x000801 + (k << 8), 0x10 | (k & 1));
         scaler->vyrApi_MultiWinChAlloc(1);
         scaler->vyrApi_MultiWinChInit();
         EXPECT_EQ(enabled(), row.enabled);

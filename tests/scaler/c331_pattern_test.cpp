@@ -51,7 +51,7 @@ protected:
     {
         for (uint32_t n = 0; n < 8; ++n)
             for (uint32_t d : kGenerator)
-                c331Chip().preset(d, 0x77, 16 * n);
+                preset(d, 0x77, 16 * n);
     }
 
     Regs generator(uint32_t channel)

@@ -61,11 +61,11 @@ TEST_F(PictureControl, WritesItsValuesOnEveryChannelInsideTheRoutingUpdate)
     for (const Row& row : rows()) {
         for (uint32_t n = 0; n < 8; ++n) {
             for (const auto& r : row.registers)
-                c331Chip().preset(r.first, 0x5A5A, 16 * n); // stale values must be overwritten
+                preset(r.first, 0x5A5A, 16 * n); // stale values must be overwritten
             if (row.enable)
-                c331Chip().preset(row.enable, 0xF6, 16 * n);
+                preset(row.enable, 0xF6, 16 * n);
         }
-        c331Chip().preset(0x005901, 0x41);
+        preset(0x005901, 0x41);
         c331Chip().clearLog();
         row.set(scaler);
 
@@ -125,7 +125,7 @@ protected:
         scaler->OWIN[1] = {0, 1000, 0, 1000};
         for (uint32_t n = 0; n < 8; ++n)
             for (uint32_t a = 0x08; a <= 0x19; ++a)
-                c331Chip().preset(0x0B0001 | a << 8, 0x77, 16 * n);
+                preset(0x0B0001 | a << 8, 0x77, 16 * n);
         c331Chip().clearLog();
     }
 
@@ -215,8 +215,8 @@ TEST_F(WindowControls, ForcedColourGivesWayToEachWindowsSignalState)
     scaler->PI_STATE[0] = 0;
     g_force_bkcolor = 0;
     for (uint32_t n = 0; n < 8; ++n) {
-        c331Chip().preset(0x084903, 0x00FF00, 16 * n);
-        c331Chip().preset(0x084801, 0x77, 16 * n);
+        preset(0x084903, 0x00FF00, 16 * n);
+        preset(0x084801, 0x77, 16 * n);
     }
     scaler->vyrApi_forceColorDisable(scaler->c331_fd);
     EXPECT_EQ(g_force_bkcolor.load(), 2);

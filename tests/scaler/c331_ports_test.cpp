@@ -291,7 +291,7 @@ TEST_F(InputPorts, VboRecordWithoutLanesCountsAsOneLane)
     Format f = k480p60;
     f.lanes = 0;
     connect(4, f);
-    c331Chip().preset(0x024C01, 0);
+    preset(0x024C01, 0);
     pass();
     EXPECT_EQ(scaler->PI_STATE[4], c331in::STATE_PROGRESSIVE);
     EXPECT_EQ(c331Chip().value(0x024C01) & 8, 8u);
@@ -309,8 +309,8 @@ TEST_F(InputPorts, DeadLineLengthIsNoSignalWhateverTheReceiverSays)
         connect(1, k1080p60);
         pass();
         ASSERT_EQ(scaler->PI_STATE[1], c331in::STATE_PROGRESSIVE);
-        c331Chip().preset(0xAE0802 + 0x200, dead);
-        c331Chip().preset(0x084801, 0, 16 * 2);
+        preset(0xAE0802 + 0x200, dead);
+        preset(0x084801, 0, 16 * 2);
         pass();
         EXPECT_EQ(scaler->PI_STATE[1], 0) << dead;
         EXPECT_EQ(scaler->PI_UPDATE[1], 1) << "signal lost is an update";
@@ -394,8 +394,8 @@ TEST_F(InputPorts, ReceiverCheckConfirmsOrRearms)
     EXPECT_EQ(scaler->port_check[3], 0x81) << "no window names port 3";
 
     // A dead frame period: not confirmed, and the V-by-One receiver starts again.
-    c331Chip().preset(0xAE5C03 + 0xC00, 0xFFFFFF);
-    c331Chip().preset(0xAE5003 + 0x600, 0);
+    preset(0xAE5C03 + 0xC00, 0xFFFFFF);
+    preset(0xAE5003 + 0x600, 0);
     c331Chip().clearLog();
     {
         QMutexLocker lock(&Utils::_check_nosig_mutex);
@@ -430,7 +430,7 @@ TEST_F(InputPorts, RelockCounterWrapsAfterTwentyNine)
     scaler->g_chg_input[0] = 0; // the window took the new timing
     ASSERT_EQ(scaler->vbo_relock[0], 0);
     // Lane group 3 of eight lanes goes bad: every pass counts one failed lock check and re-arms.
-    c331Chip().preset(0xAE4602, 0xFFFF);
+    preset(0xAE4602, 0xFFFF);
     std::vector<int> seen;
     for (int i = 0; i < 31; ++i) {
         pass();
@@ -442,7 +442,7 @@ TEST_F(InputPorts, RelockCounterWrapsAfterTwentyNine)
     EXPECT_EQ(seen[30], 1);
     EXPECT_EQ(scaler->PI_STATE[4], c331in::STATE_VBO_WIDE) << "the picture itself stays";
     c331Chip().clearLog();
-    c331Chip().preset(0xAE4602, 100);
+    preset(0xAE4602, 100);
     pass();
     EXPECT_EQ(scaler->vbo_relock[0], 0);
     EXPECT_TRUE(c331Chip().writesTo(0x027F01).empty()) << "a good lock is not re-armed";

@@ -6,6 +6,7 @@
 #include "fpga/fpga_manage.h"
 #include "params/vyrrampara.h"
 #include "platform/sim/devices/c331_chip.h"
+#include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
 #include "video_chips/keltosource.h"
 
@@ -55,6 +56,13 @@ protected:
     {
         for (int i = 0; i < 3; ++i)
             scaler->runOnce();
+    }
+
+    // A cell set behind the driver's back: it must not take what it last wrote there as still held.
+    void preset(uint32_t desc, uint32_t value, uint32_t bankOffset = 0)
+    {
+        c331Chip().preset(desc, value, bankOffset);
+        scaler->drv->init_reg_acc_param();
     }
 
     // A writer's hand-over: change the block under the mutex, raise the flag.
