@@ -38,13 +38,14 @@ int main(int argc, char** argv)
     startUsbServer(); // after the pages: its codes go to the page refresh
 
     // The system tick counts 10 ms periods from the clock (slot_timer_elapsed catches up on every
-    // period that passed), so the timer need not wake the GUI thread 100 times a second: at 50 ms
-    // the counters keep their 10 ms unit, the panel's pop-ups and progress still move 20 times a
-    // second, and the idle box saves most of a percent of a core.
+    // period that passed), so the timer need not wake the GUI thread 100 times a second: at 100 ms
+    // the counters keep their 10 ms unit, the panel's pop-ups and progress still move 10 times a
+    // second, and the idle box saves most of a percent of a core. Workers waiting for a tick are
+    // woken by their tick alarms after each burst.
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tick, &QTimer::timeout, g_mainwindow.data(), &MainWindow::slot_timer_elapsed);
-    tick.start(50);
+    tick.start(100);
 
     vyr_tsan::orderPostedEvents();
     return app.exec();

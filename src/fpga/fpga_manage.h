@@ -9,6 +9,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <QString>
+#include "base/tick_alarm.h"
 #include <vector>
 
 namespace platform {
@@ -109,7 +110,7 @@ public:
     void stop_worker();
     // How long the worker may sleep after a pass: one tick while anything is in progress, else
     // until its next periodic duty.
-    std::chrono::milliseconds next_pause();
+    uint32_t next_pause(); // ticks until the next periodic duty; 0: busy, poll again in 10 ms
     bool busy();                                // bring-up, a request, a job or a reply in progress
     int prepare();                              // window, soft start, start pause; 0 or 255
     void softinit();
@@ -169,6 +170,7 @@ public:
     std::condition_variable wake_cv;
     bool wake_flag = false;                     // under wake_mutex
     bool stop_flag = false;                     // under wake_mutex
+    TickAlarm tick_alarm{[] { fpga_manage::wake(); }}; // the panel's tick wakes the idle worker
     void worker_loop();
     // ---- end of worker section ----
 

@@ -27,6 +27,7 @@ namespace {
 // (the link watchdog every 10 ticks bounds that sleep, and with it the interrupt poll).
 constexpr uint32_t kTickMs = 10;
 constexpr uint32_t kIdleTicksMax = 10;
+constexpr uint32_t kAlarmSlackMs = 110; // more than the panel's 100 ms between bursts of ticks
 constexpr uint32_t kStartPauseMs = 2000;
 constexpr uint32_t kLedBlankTicks = 11;
 constexpr uint32_t kLedRestoreTicks = 31;
@@ -124,9 +125,18 @@ void fpga_manage::worker_loop()
         wake_flag = false;
         lock.unlock();
         runOnce();
-        const std::chrono::milliseconds pause = next_pause();
+        const uint32_t ticks = next_pause();
         lock.lock();
-        wake_cv.wait_for(lock, pause, [this] { return wake_flag || stop_flag; });
+        const auto woken = [this] { return wake_flag || stop_flag; };
+        if (ticks == 0) {
+            wake_cv.wait_for(lock, std::chrono::milliseconds(kTickMs), woken);
+            continue;
+        }
+        // The tick the duty waits for comes in the panel's next burst of ticks: its alarm wakes
+        // the worker then. The time limit only serves a panel that does not tick.
+        tick_alarm.arm(G_timeTicks.load() + ticks);
+        wake_cv.wait_for(lock, std::chrono::milliseconds(kTickMs * ticks + kAlarmSlackMs), woken);
+        tick_alarm.disarm();
     }
 }
 
@@ -171,17 +181,16 @@ bool fpga_manage::busy()
     return change_word(36) != 0 || change_word(42) != 0;
 }
 
-std::chrono::milliseconds fpga_manage::next_pause()
+uint32_t fpga_manage::next_pause()
 {
-    const std::chrono::milliseconds tick(kTickMs);
     if (g_fpga_c331_start.load() == 0 || !clock_ready() || busy())
-        return tick;
+        return 0;
     uint32_t ticks = kIdleTicksMax;
     ticks = std::min(ticks, ticksUntil(change_word(3), fpga_manage::kWatchdogTicks));
     ticks = std::min(ticks, ticksUntil(readtime_ticks.load(), fpga_manage::kClockReadTicks));
     if (bri_task_enable.load())
         ticks = std::min(ticks, ticksUntil(bri_stamp, fpga_manage::kBrightnessTaskTicks));
-    return tick * std::max<uint32_t>(ticks, 1);
+    return std::max<uint32_t>(ticks, 1);
 }
 
 void fpga_manage::softinit()

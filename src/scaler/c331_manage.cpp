@@ -25,8 +25,9 @@ constexpr uint32_t kChipId = 0x24;
 constexpr uint32_t kBadIdPauseMs = 50;   // a missing chip must not keep the CPU and the bus busy
 constexpr uint32_t kBadIdTraceEvery = 20; // about once a second
 // Hand-overs wake the worker at once; between them the upkeep only looks for input changes, which
-// take far longer than this to settle, so an idle box wakes 20 times a second, not 100.
-constexpr auto kIdleWait = std::chrono::milliseconds(50);
+// take far longer than this to settle (a receiver locks in a second or more), so an idle box wakes
+// 10 times a second, not 100.
+constexpr auto kIdleWait = std::chrono::milliseconds(100);
 constexpr int kOutputChannels = 8;
 
 c331_manage* publish(c331_manage* manager)

@@ -1,6 +1,8 @@
 // The system's 10 ms tick and the ageing log it samples.
 #include "ui/mainwindow.h"
 
+#include "base/tick_alarm.h"
+
 #include "ui/pages_settings/factoryage.h"
 #include "tools/firmwareupdate.h"
 #include "fpga/fpga_manage.h"
@@ -32,10 +34,13 @@ void MainWindow::slot_timer_elapsed()
     if (!clock_.isValid())
         clock_.start();
     const qint64 due = clock_.elapsed() / 10;
+    if (counted_ >= due)
+        return;
     while (counted_ < due) {
         ++counted_;
         slot_update_timer_ticks();
     }
+    TickAlarm::advanced(G_timeTicks.load());
 }
 
 void MainWindow::slot_update_timer_ticks()

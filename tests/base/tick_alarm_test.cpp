@@ -1,0 +1,30 @@
+// The tick alarm rings once, on the burst that reaches its tick, across the counter's wrap.
+#include "base/tick_alarm.h"
+
+#include <gtest/gtest.h>
+
+TEST(TickAlarm, RingsOnceWhenTheTickIsReachedAndNeverBefore)
+{
+    int rings = 0;
+    TickAlarm alarm([&] { ++rings; });
+    for (const uint32_t target : {100u, 0xFFFFFFFEu}) {
+        rings = 0;
+        alarm.arm(target);
+        TickAlarm::advanced(target - 5);
+        EXPECT_EQ(rings, 0) << target;
+        TickAlarm::advanced(target + 3); // a burst may pass the tick
+        EXPECT_EQ(rings, 1) << target;
+        TickAlarm::advanced(target + 8);
+        EXPECT_EQ(rings, 1) << "once per arming";
+    }
+    alarm.arm(10);
+    alarm.disarm();
+    TickAlarm::advanced(20);
+    EXPECT_EQ(rings, 1) << "disarmed";
+    {
+        int other = 0;
+        TickAlarm gone([&] { ++other; });
+        gone.arm(5);
+    }
+    TickAlarm::advanced(30); // the destroyed alarm is no longer asked
+}
