@@ -25,6 +25,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
+#include <thread>
 
 using namespace PanelKey;
 using platform::Sim::fpgaChip;
@@ -502,4 +504,60 @@ TEST_F(RecoveryPage, TextsFitInEveryLanguage)
         Panel::shot(&page, QStringLiteral("rcv_recovery_query_failed_%1").arg(language));
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
+}
+
+// The same with the worker in its own thread: the page learns of the job only through the queue.
+TEST_F(PanelTest, RecoveryPageWithTheWorkerThread)
+{
+    keltosource::pInstance()->clock_state[0] = 2;
+    fpgaChip().setCards(1, 3);
+    fpgaChip().editNetwork([](LedNetwork& n) {
+        for (auto& c : n.port(1).cards)
+            c.configId = kConfig;
+        n.port(1).cards[1].configId = 0x99;
+    });
+    fpga_manage* fpga = fpga_manage::pInstance();
+    struct Stop {
+        fpga_manage* f;
+        std::atomic<bool> ticking{true};
+        std::thread ticks;
+        ~Stop()
+        {
+            ticking = false;
+            if (ticks.joinable())
+                ticks.join();
+            f->stop_worker();
+        }
+    } stop{fpga};
+    stop.ticks = std::thread([&stop] {
+        while (stop.ticking) {
+            G_timeTicks.fetch_add(1);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
+    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
+    g_fpga_c331_start = 1;
+    fpga_manage::wake();
+    ASSERT_TRUE(Panel::waitFor([fpga] { return fpga->get_port_card_num(1) == 3; }, 60000)) << "cards found";
+
+    CardFiles::Op op;
+    op.targetAddr = 0x20;
+    op.data = pattern(600, 9);
+    CardFiles::Screen s;
+    s.configId = kConfig;
+    s.nets = {CardFiles::Net{1, {{}, {op}, {}}}};
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", CardFiles::packedFile({s})));
+    g_language = 1;
+    rcv_recovery page;
+    g_rcv_recovery = &page;
+    release(&page, OK);
+    ASSERT_TRUE(Panel::waitFor([&] { return !g_qround_bar && row(&page, "label_line0"); }, 60000)) << "query ended";
+    EXPECT_EQ(page.rcv_lines, QStringList{QStringLiteral("01/02/02/03")});
+    release(&page, Right);
+    release(&page, OK);
+    ASSERT_TRUE(g_qround_bar) << "recovery posted";
+    ASSERT_TRUE(Panel::waitFor([&] { return !g_qround_bar && row(&page, "label_empty"); }, 60000)) << "recovery ended";
+    EXPECT_EQ(row(&page, "label_failed"), nullptr);
+    EXPECT_EQ(cardRam(fpgaChip().network().port(1).cards[1], 0x20, 600), Bytes(op.data.begin(), op.data.end()));
+    g_rcv_recovery = nullptr;
 }
