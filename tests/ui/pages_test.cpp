@@ -60,7 +60,7 @@ const PageKind kPages[] = {
     {19, 11, make<quality>, "Quality"},              {20, 11, make<temperature>, "Temperature"},
     {21, 10, make<linkcom>, "Serial port"},          {22, 10, make<linkwlan>, "Net connect"},
     {23, 12, make<factoryage>, "Ageing log"},        {24, 5, make<SmartMapping>, "Smart mapping"},
-    {25, 12, make<rcv_recovery>, "Rcv recovery"},    {26, 10, make<firmware_usbgrade>, "USB UPDATE"},
+    {25, 12, make<rcv_recovery>, "Receiving card self recovery"},    {26, 10, make<firmware_usbgrade>, "USB UPDATE"},
 };
 
 QString titleOf(QWidget* page) { return page->findChild<QLabel*>(QStringLiteral("label_title"))->text(); }
