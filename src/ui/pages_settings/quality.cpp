@@ -125,8 +125,13 @@ int quality::shown(uint32_t field)
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
         return 0;
+    int16_t value;
+    {
+        ScalerHandOver lock; // the protocol writes these fields under it from its own thread
+        value = int16_t(blk::get16(store->block, field));
+    }
     // A value the control protocol stored out of range is shown as what a step would make of it.
-    return std::clamp<int>(int16_t(store->u16(field)), 0, 100);
+    return std::clamp<int>(value, 0, 100);
 }
 
 quality::quality(QWidget* parent)

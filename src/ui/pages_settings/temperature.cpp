@@ -70,7 +70,10 @@ int temperature::storedType()
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     // The scaler takes the low byte and of it the two low bits: a stored 5 is warm on the wall,
     // so the page says warm too.
-    return store ? store->block[blk::kColourTemp] & 3 : 0;
+    if (!store)
+        return 0;
+    ScalerHandOver lock; // the protocol writes the field under it from its own thread
+    return store->block[blk::kColourTemp] & 3;
 }
 
 temperature::temperature(QWidget* parent)
