@@ -439,14 +439,16 @@ void SmartMapping::loadscanKey(int key)
             saved_port = line_type[8].load();
             ls_tile_choice = false;
             ls_tile_confirmed = true;
-            group_chosen->setStyleSheet(style_button_focused);
+            if (group_chosen)
+                group_chosen->setStyleSheet(style_button_focused);
         } else if (key == PanelKey::Back) {
             ls_tile_choice = false;
             if (ls_tile_confirmed)
                 line_type[8] = saved_port;
             tile_index = 0;
             wlan_init(1);
-            group_chosen->setStyleSheet(style_button_focused);
+            if (group_chosen)
+                group_chosen->setStyleSheet(style_button_focused);
         }
         return;
     }

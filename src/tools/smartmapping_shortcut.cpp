@@ -483,13 +483,15 @@ void SmartMapping::shortcutKey(int key)
         } else if (key == PanelKey::OK) {
             saved_port = line_type[8].load();
             sc_tile_choice = false;
-            group_chosen->setStyleSheet(style_button_focused);
+            if (group_chosen)
+                group_chosen->setStyleSheet(style_button_focused);
         } else if (key == PanelKey::Back) {
             sc_tile_choice = false;
             line_type[8] = saved_port;
             tile_index = 0;
             wlan_init(0);
-            group_chosen->setStyleSheet(style_button_focused);
+            if (group_chosen)
+                group_chosen->setStyleSheet(style_button_focused);
         }
         return;
     }
@@ -517,7 +519,8 @@ void SmartMapping::shortcutKey(int key)
             line_type[8] = uint8_t(group * 8);
             tile_index = 0;
             wlan_init(0);
-            group_chosen->setStyleSheet(style_group_chosen);
+            if (group_chosen)
+                group_chosen->setStyleSheet(style_group_chosen);
             sc_tile_choice = true;
         } else if (w == Button_front_2) {
             focusShortcut(0, 0);

@@ -339,6 +339,18 @@ TEST_F(PanelTest, WizardRefusesAWallThatTheCardsOrTheScreenCannotHold)
         EXPECT_EQ(g_send_para[0].load(), 0);
         EXPECT_EQ(line_type[9].load(), 77) << "nothing written";
     }
+    // Another job still in the worker's hands: nothing is posted over it.
+    g_send_para[0] = 5;
+    line_type[8] = 0;
+    page.lineEdit_line->setText(QStringLiteral("1"));
+    page.lineEdit_column->setText(QStringLiteral("1"));
+    page.lineEdit_horzion->setText(QStringLiteral("0"));
+    page.lineEdit_vert->setText(QStringLiteral("0"));
+    page.on_Button_send_clicked();
+    EXPECT_EQ(page.resultText(), QStringLiteral("Busy, try later"));
+    EXPECT_FALSE(g_qround_bar);
+    EXPECT_EQ(g_send_para[0].load(), 5);
+    g_send_para[0] = 0;
     // The limits themselves are fine.
     line_type[8] = 0;
     page.lineEdit_line->setText(QStringLiteral("2"));
@@ -564,11 +576,17 @@ TEST_F(PanelTest, LoadRefusesAScanFileNameThePageDidNotList)
     w.cards(3, 1);
     ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/a.qzfile", scanFileSetting(1)));
     ASSERT_TRUE(TestRoot::writeFile("/data/elsewhere/x.qzfile", scanFileSetting(2)));
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/b\nc.qzfile", scanFileSetting(3)));
     g_language = 1;
     SmartMapping page;
     page.on_Button_loadscan_clicked();
     page.on_Button_next_5_clicked();
-    EXPECT_EQ(g_qzfile_name.get(), QStringLiteral("/data/smartmapping/a.qzfile"));
+    ASSERT_EQ(page.scanFiles().size(), 2);
+    QStringList shown = page.shownFileNames();
+    shown.sort();
+    EXPECT_EQ(shown, QStringList({"a.qzfile", "bc.qzfile"})) << "a line feed in a name is not shown";
+    const QString first = page.scanFiles()[0];
+    EXPECT_EQ(g_qzfile_name.get(), first);
     for (const char* name : {"/data/elsewhere/x.qzfile", "/data/smartmapping/../elsewhere/x.qzfile", ""}) {
         g_qzfile_name = QLatin1String(name);
         page.on_Button_load_clicked();
@@ -576,7 +594,7 @@ TEST_F(PanelTest, LoadRefusesAScanFileNameThePageDidNotList)
         EXPECT_FALSE(g_qround_bar) << name;
     }
     // An empty list clears the choice; Load then does nothing.
-    QFile::remove(QString::fromStdString(TestRoot::path("/data/smartmapping/a.qzfile")));
+    QDir(QString::fromStdString(TestRoot::path("/data/smartmapping"))).removeRecursively();
     page.on_Button_next_5_clicked();
     EXPECT_TRUE(g_qzfile_name.get().isEmpty());
     ASSERT_TRUE(page.frame_file->findChild<QLabel*>(QStringLiteral("label_empty")));
@@ -689,4 +707,39 @@ TEST_F(PanelTest, EverySubPageFitsItsTextsInEveryLanguage)
         Panel::shot(&page, QStringLiteral("smartmapping_empty_%1").arg(language));
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
+}
+
+// The worker in its own thread: its reports reach the page through the queue, the bar closes and
+// the page shows the outcome.
+TEST_F(PanelTest, MappingJobRunByTheWorkerThreadReportsToThePage)
+{
+    keltosource::pInstance()->clock_state[0] = 2;
+    fpga_manage* fpga = fpga_manage::pInstance();
+    struct Stopper {
+        fpga_manage* f;
+        ~Stopper() { f->stop_worker(); }
+    } stopper{fpga};
+    ASSERT_TRUE(fpga->worker_started);
+    fpgaChip().setCards(4, 2);
+    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
+    g_fpga_c331_start = 1;
+    auto advance = [] {
+        G_timeTicks.fetch_add(1);
+        fpga_manage::wake();
+        usleep(300);
+    };
+    ASSERT_TRUE(Panel::waitFor([&] { advance(); return fpga->get_fpga_status() == 1; }, 60000));
+    ASSERT_TRUE(Panel::waitFor([&] { advance(); return fpga->get_port_card_num(4) == 2; }, 60000));
+    g_language = 1;
+    SmartMapping page;
+    page.on_Button_mapping_clicked();
+    page.on_Button_mapping_state_clicked();
+    ASSERT_TRUE(g_qround_bar);
+    ASSERT_TRUE(Panel::waitFor([&] { advance(); return !g_qround_bar && !page.resultText().isEmpty(); }, 60000));
+    EXPECT_EQ(page.resultText(), QStringLiteral("Done"));
+    EXPECT_TRUE(page.mappingIconOn());
+    fpga->stop_worker();
+    const LedNetwork net = fpgaChip().network();
+    for (const auto& card : net.port(4).cards)
+        EXPECT_EQ(card.registers.at(LedNetwork::MappingRegister), 9);
 }
