@@ -743,3 +743,27 @@ TEST_F(PanelTest, MappingJobRunByTheWorkerThreadReportsToThePage)
     for (const auto& card : net.port(4).cards)
         EXPECT_EQ(card.registers.at(LedNetwork::MappingRegister), 9);
 }
+
+// At most 100 files are offered, local ones first; what is left out is logged, not hidden.
+TEST_F(PanelTest, ScanListStopsAtAHundredFilesAndSaysSo)
+{
+    for (int i = 0; i < 99; ++i)
+        ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/f" + std::to_string(i) + ".qzfile", "x"));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/s" + std::to_string(i) + ".qzfile", "x"));
+    g_language = 1;
+    SmartMapping page;
+    page.on_Button_loadscan_clicked();
+    page.on_Button_next_5_clicked();
+    EXPECT_EQ(page.scanFiles().size(), 100);
+    EXPECT_EQ(page.localFileCount(), 99);
+    EXPECT_TRUE(page.scanFiles().last().startsWith("/mnt/usb1/"));
+    EXPECT_EQ(page.lastFilePage(), 33);
+    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("scan files beyond the first 100"));
+    // The last page holds the hundredth file alone, with a way back and none further.
+    for (int p = 0; p < 33; ++p)
+        page.next->click();
+    EXPECT_EQ(page.shownFileNames().size(), 1);
+    EXPECT_TRUE(page.previous);
+    EXPECT_FALSE(page.next);
+}
