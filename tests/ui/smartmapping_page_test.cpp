@@ -767,3 +767,25 @@ TEST_F(PanelTest, ScanListStopsAtAHundredFilesAndSaysSo)
     EXPECT_TRUE(page.previous);
     EXPECT_FALSE(page.next);
 }
+
+// OK on a size field opens the panel's own keypad with the field's title; its answer lands in
+// that field only.
+TEST_F(PanelTest, SizeFieldTakesItsValueFromThePanelKeypad)
+{
+    g_language = 1;
+    QString title;
+    Script s;
+    s.act([] { Panel::openLater([]() -> VyrPage* { return new SmartMapping; }); })
+        .until([] { return g_smartmapping && QApplication::activeWindow() == g_smartmapping.data(); }, "smart mapping page")
+        .keys({OK, Right, OK}) // the wizard, the height field, its keypad
+        .until([] { return g_numberkeyboard && QApplication::activeWindow() == g_numberkeyboard.data(); }, "keypad up")
+        .act([&title] { title = g_numberkeyboard->titleText(); })
+        .keys({OK, Left, OK}) // digit 1, then the keypad's OK key
+        .until([] { return g_numberkeyboard && !g_numberkeyboard->isVisible(); }, "keypad closed")
+        .act([] {
+            EXPECT_EQ(g_smartmapping->lineEdit_Y->text(), QStringLiteral("1"));
+            EXPECT_EQ(g_smartmapping->lineEdit_X->text(), QStringLiteral("128"));
+        });
+    ASSERT_TRUE(s.run());
+    EXPECT_EQ(title, QStringLiteral("height"));
+}
