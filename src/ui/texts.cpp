@@ -46,7 +46,7 @@ const Row kRows[] = {
     {UiText::TitleLinkcom, {"串口连接", "Serial port", "COM-порт", "Cổng nối tiếp", "串口連接"}},
     {UiText::TitleLinkwlan, {"网口设置", "Net connect", "Сетевое подключение", "Cài đặt cổng mạng", "網口設置"}},
     {UiText::TitleFactoryage, {"老化记录", "Ageing log", "Журнал прогона", "Nhật ký lão hóa", "老化記錄"}},
-    {UiText::TitleSmartMapping, {"智能连线", "Smart mapping", "Умная схема", "Ánh xạ thông minh", "智能連線"}},
+    {UiText::TitleSmartMapping, {"智能调屏", "Smart debugging screen", "Умная регулировка экрана", "Điều chỉnh màn hình thông minh", "智能調屏"}},
     {UiText::TitleRcvRecovery, {"接收卡恢复", "Rcv recovery", "Восстановление карт", "Khôi phục thẻ nhận", "接收卡恢復"}},
     {UiText::TitleUsbUpgrade, {"USB升级", "USB UPDATE", "Обновление через USB", "Cập nhật qua USB", "USB昇級"}},
     {UiText::Upgrading, {"正在升级，请稍候…", "Updating, please wait", "Обновление,\nподождите…", "Đang cập nhật, xin chờ…", "正在升級，請稍候…"}},

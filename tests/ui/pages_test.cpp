@@ -59,7 +59,7 @@ const PageKind kPages[] = {
     {17, 12, make<othersetup>, "Other settings"},    {18, 12, make<factory>, "Factory settings"},
     {19, 11, make<quality>, "Image quality"},   {20, 11, make<temperature>, "Temperature"},
     {21, 10, make<linkcom>, "Serial port"},          {22, 10, make<linkwlan>, "Net connect"},
-    {23, 12, make<factoryage>, "Ageing log"},        {24, 5, make<SmartMapping>, "Smart mapping"},
+    {23, 12, make<factoryage>, "Ageing log"},        {24, 5, make<SmartMapping>, "Smart debugging screen"},
     {25, 12, make<rcv_recovery>, "Receiving card self recovery"},    {26, 10, make<firmware_usbgrade>, "USB UPDATE"},
 };
 
