@@ -22,6 +22,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QStyleOptionComboBox>
+#include <QTest>
 #include <cstring>
 #include <vector>
 
@@ -461,6 +462,15 @@ TEST_F(PanelTest, OtherSettingsBackWhileEditingRestoresAndASecondBackLeaves)
         .until([] { return g_othersetup->editing == 1 && g_othersetup->ui_select == 2; }, "editing the effect")
         .key(Right)
         .until([] { return g_othersetup->switch_state->currentIndex() == 1; }, "Fade shown")
+        .act([] {
+            // A tap opens no drop-down list: only the keys change a row.
+            QWidget* row = g_othersetup->wifi_state;
+            QTest::mouseClick(g_othersetup->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                              row->mapTo(g_othersetup, row->rect().center()));
+            Panel::pump(20);
+            EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+            EXPECT_EQ(g_othersetup->editing, 1);
+        })
         .key(Back)
         .until([] { return g_othersetup->editing == 0; }, "edit dropped")
         .act([&] {
