@@ -181,7 +181,7 @@ bool R58_WIFI_CONFIG::wifiOff() const
 {
     // Any non-zero switch value means off, in the start-up and in the reset step alike.
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    return store && store->image[blk::kWifiOff] != 0;
+    return store && store->block[blk::kWifiOff] != 0;
 }
 
 void R58_WIFI_CONFIG::wifi_ap_start_up()

@@ -73,7 +73,7 @@ void MainWindow::getagelog()
     QString time;
     {
         QMutexLocker locker(&Utils::_system_mutex);
-        time = QDateTime::currentDateTime().toString(QStringLiteral("MM-dd hh:mm"));
+        time = (fpga_manage::clock ? fpga_manage::clock() : QDateTime::currentDateTime()).toString(QStringLiteral("MM-dd hh:mm"));
     }
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
     if (!fpga)

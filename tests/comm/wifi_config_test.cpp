@@ -220,7 +220,7 @@ TEST_F(WifiConfig, StartUpAndRestartMachine)
     // Any non-zero switch value keeps the access point down.
     for (uint8_t off : {uint8_t(1), uint8_t(2)}) {
         SCOPED_TRACE(int(off));
-        store->image[blk::kWifiOff] = off;
+        store->block[blk::kWifiOff] = off;
         shellSim().clearLog();
         wifi.wifi_ap_start_up();
         wifi.wifi_reset();
@@ -228,7 +228,7 @@ TEST_F(WifiConfig, StartUpAndRestartMachine)
         EXPECT_TRUE(log().empty());
         EXPECT_EQ(wifi.resetFlag(), 2);
     }
-    store->image[blk::kWifiOff] = 0;
+    store->block[blk::kWifiOff] = 0;
     wifi.wifi_reset();
     EXPECT_EQ(wifi.resetFlag(), 0);
 }
