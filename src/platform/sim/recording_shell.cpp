@@ -80,7 +80,7 @@ int RecordingShell::run(const std::vector<std::string>& argv)
             words.push_back(ShellWord{argv[i], false});
         return status(runFileCommand(name, words));
     }
-    std::fprintf(stderr, "sim shell: %s: not run from an argument list\n", name.c_str());
+    std::fprintf(stderr, "sim shell: %s: not found\n", name.c_str());
     return status(127);
 }
 
