@@ -21,6 +21,7 @@
 #include "ui/panelkeys.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -516,4 +517,25 @@ TEST_F(WiredPage, TextsInEveryLanguageFitAndFollowALanguageChange)
         .key(Back)
         .until([] { return onTop(22); }, "page");
     ASSERT_TRUE(s.run(10000));
+}
+
+TEST_F(WiredPage, AnINIFileThatCannotBeWrittenIsReportedAndNothingIsApplied)
+{
+    // A folder where the file should be: every write of the INI store fails.
+    const QString path = QString::fromStdString(TestRoot::path(ConfigEngine::kIniPath));
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QDir().mkpath(path));
+    Script s;
+    toWiredPage(s)
+        .act([] { g_linkwlan->field[3]->setText(QStringLiteral("88")); })
+        .keys({Left, Left, OK})
+        .until([] { return g_linkwlan->outcome() != linkwlan::Outcome::None; }, "Apply done")
+        .act([] {
+            EXPECT_EQ(g_linkwlan->outcome(), linkwlan::Outcome::NotSaved);
+            EXPECT_EQ(g_linkwlan->label_result->text(), QStringLiteral("Could not be saved"));
+        });
+    ASSERT_TRUE(s.run(10000));
+    EXPECT_TRUE(shellSim().commands().empty()) << "nothing is set up from a set that is not stored";
+    EXPECT_EQ(refreshes->count(), 0);
+    EXPECT_EQ(g_str_ip.get(), QStringLiteral("192.168.1.199"));
 }
