@@ -38,7 +38,9 @@ public:
     // Housekeeping commands (sync, rm, cp of mode files) that run outside _system_mutex.
     static int system_plain(const QString& command);
 
-    static uint32_t initIPAddress(); // 0, or 255 when eth0 is missing or an address is not IPv4
+    // Loads the address globals from the INI store and sets eth0 up with them (tools run from
+    // argument lists): 0, or 255 when eth0 is missing, the set is no usable one, or ifconfig failed.
+    static uint32_t initIPAddress();
     static uint32_t getIPAddress();  // configuration globals from the INI store; 0
     static bool isDottedIPv4(const QString& text);
 

@@ -1,7 +1,13 @@
 #include "platform/shell.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
 
 // Commands are Latin-1 bytes handed to /bin/sh unchanged; callers serialise them.
 namespace platform::Linux {
@@ -25,6 +31,25 @@ public:
                 output->append(buffer, got);
         }
         return ::pclose(pipe);
+    }
+
+    int run(const std::vector<std::string>& argv) override
+    {
+        if (argv.empty())
+            return 127 << 8;
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        pid_t pid = 0;
+        if (::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
+            return 127 << 8;
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0) {
+            if (errno != EINTR)
+                return -1;
+        }
+        return status;
     }
 };
 

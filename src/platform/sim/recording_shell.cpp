@@ -59,6 +59,31 @@ int RecordingShell::capture(const std::string& command, std::string* output)
     return run(command, output);
 }
 
+int RecordingShell::run(const std::vector<std::string>& argv)
+{
+    // Logged as the words joined by blanks, as the line would read; answered like a command
+    // line, but never split again.
+    std::string line;
+    for (const std::string& word : argv)
+        line += (line.empty() ? "" : " ") + word;
+    std::lock_guard<std::mutex> lock(mutex_);
+    record(line);
+    argvLog_.push_back(argv);
+    if (const Answer* answer = scripted(line))
+        return status(answer->exitCode);
+    const std::string name = argv.empty() ? std::string() : baseName(argv[0]);
+    if (!name.empty() && isBoardTool(name))
+        return 0;
+    if (!name.empty() && isFileCommand(name)) {
+        std::vector<ShellWord> words;
+        for (size_t i = 1; i < argv.size(); ++i)
+            words.push_back(ShellWord{argv[i], false});
+        return status(runFileCommand(name, words));
+    }
+    std::fprintf(stderr, "sim shell: %s: not found\n", name.c_str());
+    return status(127);
+}
+
 int RecordingShell::run(const std::string& command, std::string* output)
 {
     if (output)
@@ -133,10 +158,17 @@ std::vector<std::string> RecordingShell::commands() const
     return log_;
 }
 
+std::vector<std::vector<std::string>> RecordingShell::argumentRuns() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return argvLog_;
+}
+
 void RecordingShell::clearLog()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.clear();
+    argvLog_.clear();
     if (std::filesystem::exists(logPath()))
         std::ofstream(logPath(), std::ios::trunc | std::ios::binary);
 }
@@ -167,6 +199,11 @@ void ShellSim::clearScripts()
 std::vector<std::string> ShellSim::commands() const
 {
     return recordingShell().commands();
+}
+
+std::vector<std::vector<std::string>> ShellSim::argumentRuns() const
+{
+    return recordingShell().argumentRuns();
 }
 
 void ShellSim::clearLog()

@@ -14,10 +14,12 @@ class RecordingShell : public Shell {
 public:
     int system(const std::string& command) override;
     int capture(const std::string& command, std::string* output) override;
+    int run(const std::vector<std::string>& argv) override;
 
     void script(const std::string& prefix, int exitCode, const std::string& output);
     void clearScripts();
     std::vector<std::string> commands() const;
+    std::vector<std::vector<std::string>> argumentRuns() const;
     void clearLog();
     void setRebootHandler(std::function<void()> handler);
 
@@ -33,6 +35,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, Answer> scripts_;
     std::vector<std::string> log_;
+    std::vector<std::vector<std::string>> argvLog_;
     std::function<void()> reboot_;
 };
 

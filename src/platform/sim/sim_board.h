@@ -19,6 +19,8 @@ public:
     void script(const std::string& prefix, int exitCode, const std::string& output = std::string());
     void clearScripts();
     std::vector<std::string> commands() const; // every command since start (or clearLog)
+    // The tools run from an argument list (no shell), also logged in commands() as one line.
+    std::vector<std::vector<std::string>> argumentRuns() const;
     void clearLog();
     void setRebootHandler(std::function<void()> handler);
 };
