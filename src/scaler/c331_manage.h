@@ -304,7 +304,7 @@ public:
         ST_RECT win[6];
     };
     MultiWinLayout mwin_layouts[10] = {};
-    uint32_t font_presence = 0; // bit 0 32CN, 1 32EN, 2 64CN, 3 64EN
+    std::atomic<uint32_t> font_presence{0}; // bit 0 32CN, 1 32EN, 2 64CN, 3 64EN; the factory page reads it
 
 private:
     c331_manage();

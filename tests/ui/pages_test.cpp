@@ -56,7 +56,7 @@ const PageKind kPages[] = {
     {11, 5, make<ImageQuality>, "Image quality"},    {12, 5, make<AdvancedOption>, "Advanced Settings"},
     {13, 6, make<ledset>, "LED Setting"},            {14, 6, make<netset>, "Port output"},
     {15, 12, make<lcdshow>, "LCD display"},          {16, 5, make<test_chart>, "Test pattern"},
-    {17, 12, make<othersetup>, "Other Settings"},    {18, 12, make<factory>, "Factory settings"},
+    {17, 12, make<othersetup>, "Other Settings"},    {18, 12, make<factory>, "Factory setup"},
     {19, 11, make<quality>, "Image quality"},        {20, 11, make<temperature>, "Temperature"},
     {21, 10, make<linkcom>, "Serial port"},          {22, 10, make<linkwlan>, "Net connect"},
     {23, 12, make<factoryage>, ""},                  {24, 5, make<SmartMapping>, "Smart debugging screen"},
