@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <memory>
 #include <mutex>
 
@@ -145,6 +146,13 @@ TEST_F(PortView, ReachedByKeysShowsPortOneItsAreaAndTheLinksOfTheFirstFour)
         EXPECT_FALSE(g_netset->l_p->pixmap(Qt::ReturnByValue).isNull());
         EXPECT_FALSE(g_netset->r_p->pixmap(Qt::ReturnByValue).isNull());
         Panel::shot(g_netset, QStringLiteral("netset_links"));
+        // Its re-read runs slowly and only while the page is shown.
+        const QList<QTimer*> timers = g_netset->findChildren<QTimer*>();
+        ASSERT_EQ(timers.size(), 1);
+        EXPECT_TRUE(timers[0]->isActive());
+        EXPECT_GE(timers[0]->interval(), 1000);
+        std::unique_ptr<netset> hidden(new netset);
+        EXPECT_FALSE(hidden->findChild<QTimer*>()->isActive());
     })
         .key(OK)
         .act([] { Panel::pump(20); })
