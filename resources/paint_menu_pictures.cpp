@@ -289,6 +289,48 @@ void paintSettingsMenu()
     keyNote(QStringLiteral("back_return"), 56, 17, QStringLiteral("BACK"));
 }
 
+// ---- LED size page and LED output port view ----
+
+void paintLedPagePictures()
+{
+    // A warning triangle beside the size limits.
+    plain(QStringLiteral("warning"), 24 * kScale, 24 * kScale, [](QPainter& p, const QRectF& r) {
+        const qreal u = r.width() / 12;
+        QPolygonF tri;
+        tri << QPointF(r.center().x(), r.top() + u) << QPointF(r.right() - u, r.bottom() - u) << QPointF(r.left() + u, r.bottom() - u);
+        p.setPen(pen(kOrange, u * 0.8));
+        p.setBrush(kOrange);
+        p.drawPolygon(tri);
+        p.setPen(pen(QColor(16, 16, 28), u * 1.2));
+        p.drawLine(QPointF(r.center().x(), r.top() + 4.5 * u), QPointF(r.center().x(), r.bottom() - 4.2 * u));
+        p.drawPoint(QPointF(r.center().x(), r.bottom() - 2.6 * u));
+    });
+    // Scroll marks at both ends of the port row.
+    for (bool left : {true, false})
+        plain(left ? QStringLiteral("ltri") : QStringLiteral("rtri"), 14 * kScale, 24 * kScale, [left](QPainter& p, const QRectF& r) {
+            const qreal u = r.width() / 14;
+            QPolygonF tri;
+            const qreal tip = left ? r.left() + 2 * u : r.right() - 2 * u;
+            const qreal base = left ? r.right() - 3 * u : r.left() + 3 * u;
+            tri << QPointF(tip, r.center().y()) << QPointF(base, r.top() + 4 * u) << QPointF(base, r.bottom() - 4 * u);
+            p.setPen(Qt::NoPen);
+            p.setBrush(kWhite);
+            p.drawPolygon(tri);
+        });
+    // Link state of a port: a lit or a grey connector.
+    for (bool online : {true, false})
+        plain(online ? QStringLiteral("online_up") : QStringLiteral("offline_up"), 12 * kScale, 10 * kScale,
+              [online](QPainter& p, const QRectF& r) {
+                  const qreal u = r.width() / 12;
+                  const QColor c = online ? kGreen : kGrey;
+                  p.setPen(pen(c, u));
+                  p.setBrush(online ? c : QColor(Qt::transparent));
+                  p.drawRoundedRect(QRectF(r.left() + 2 * u, r.top() + 3 * u, 8 * u, 6 * u), u, u);
+                  p.drawLine(QPointF(r.left() + 4.5 * u, r.top() + 3 * u), QPointF(r.left() + 4.5 * u, r.top() + u));
+                  p.drawLine(QPointF(r.left() + 7.5 * u, r.top() + 3 * u), QPointF(r.left() + 7.5 * u, r.top() + u));
+              });
+}
+
 bool writeResourceList()
 {
     QFile qrc(g_outDir + QStringLiteral("/menu_pictures.qrc"));
@@ -318,6 +360,7 @@ int main(int argc, char** argv)
         return 1;
     }
     paintSettingsMenu();
+    paintLedPagePictures();
     if (!writeResourceList()) {
         fprintf(stderr, "paint_menu_pictures: cannot write the resource list\n");
         return 1;

@@ -1,8 +1,372 @@
 #include "ui/pages_settings/ledset.h"
 
+#include "base/global.h"
+#include "base/utils.h"
+#include "fpga/fpga_manage.h"
+#include "params/block_layout.h"
+#include "params/vyrrampara.h"
+#include "scaler/c331_manage.h"
+#include "ui/numberkeyboard.h"
+#include "ui/pagenav.h"
+#include "ui/panelkeys.h"
+#include "ui/tip.h"
+
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMutexLocker>
+#include <QPixmap>
+#include <QPushButton>
+#include <QtDebug>
+#include <algorithm>
+#include <limits>
+
 QPointer<ledset> g_ledset;
 
-ledset::ledset(QWidget* parent)
-    : VyrPage(13, "ledset", UiText::TitleLedset, parent)
+std::function<bool(const QString&, const QString&, QString*)> ledset::askEntry =
+    [](const QString& title, const QString& value, QString* typed) {
+        int number = 0;
+        if (!g_numberkeyboard || !g_numberkeyboard->getNumber(title, value, 0, 99999, &number))
+            return false;
+        *typed = QString::number(number);
+        return true;
+    };
+
+namespace {
+
+struct Texts {
+    const char* w;
+    const char* h;
+    const char* apply;
+    const char* cancel;
+    const char* note;
+    const char* tip; // %1 width limit, %2 height limit
+    const char* keypadW;
+    const char* keypadH;
+};
+const Texts kTexts[5] = {
+    {"宽", "高", "应用", "取消", "设置LED屏宽高", "可设LED屏最大点数:%1(宽),%2(高)", "宽", "高"},
+    {"W", "H", "Apply", "Cancle", "Set LED W&H", "LED max:%1(w),%2(h)", "W", "H"},
+    {"Ширина", "Высота", "OK", "Отмена", "Разрешение LED шир и выс", "Ширина:%1(px)Высота:%2(px)", "W", "H"},
+    {"Rộng", "Cao", "Đồng ý", "Hủy bỏ", "Cài đặt thông số led", "Điểm ảnh lớn nhất:%1(ngang),%2(dọc)", "W", "H"},
+    {"寬", "高", "應用", "取消", "設置LED屏寬高", "可設LED屏最大點數:%1(寬),%2(高)", "寬", "高"},
+};
+const Texts& texts() { return kTexts[languageColumn(g_language.load())]; }
+
+QFont pixels(QWidget* w, int px)
 {
+    QFont f = w->font();
+    f.setPixelSize(px);
+    return f;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QRect& r, int px)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(r);
+    l->setFont(pixels(l, px));
+    l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);background-color:transparent;"));
+    return l;
+}
+
+// A typed entry as a number: digits only; more than fit is simply too large, anything else 0.
+int64_t typedNumber(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return 0;
+    for (QChar c : t)
+        if (!c.isDigit())
+            return 0;
+    bool ok = false;
+    const qlonglong v = t.toLongLong(&ok);
+    return ok ? int64_t(v) : std::numeric_limits<int64_t>::max();
+}
+
+// The other field as the clamping rule reads it: a signed 16-bit number, 0 when it is not one.
+int64_t shortNumber(const QString& text)
+{
+    bool ok = false;
+    const short v = text.trimmed().toShort(&ok);
+    return ok ? v : 0;
+}
+
+}
+
+ledset::ledset(QWidget* parent)
+    : VyrPage(13, "ledset", UiText::TitleLedset, parent),
+      edit_normal(QStringLiteral("color:rgb(255, 255, 255);background-color:rgb(33, 36, 53);border:1px solid rgb(255,255,255);")),
+      edit_focused(QStringLiteral("color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);")),
+      button_normal(QStringLiteral("color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255) ;")),
+      button_focused(QStringLiteral("color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);")),
+      name_w(QStringLiteral("lineEdit_ledw")),
+      name_h(QStringLiteral("lineEdit_ledh"))
+{
+    frame = new QFrame(this);
+    frame->setObjectName(QStringLiteral("frame"));
+    frame->setGeometry(8, 38, 304, 154);
+    frame->setStyleSheet(QStringLiteral("#frame{background-color: rgb(16, 16, 28);border:1px solid rgb(255, 255, 255);\n"
+                                        "border-radius:6px;padding:2px 4px}"));
+    label_note_led_w = label(frame, "label_note_led_w", QRect(10, 8, 284, 20), 12);
+    label_note_led_w->setAlignment(Qt::AlignCenter);
+    label_ledw = label(frame, "label_ledw", QRect(4, 46, 62, 24), 12);
+    label_ledw->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label_ledh = label(frame, "label_ledh", QRect(150, 46, 62, 24), 12);
+    label_ledh->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lineEdit_ledw = new My_lineEdit(frame);
+    lineEdit_ledw->setObjectName(name_w);
+    lineEdit_ledw->setGeometry(70, 42, 72, 30);
+    lineEdit_ledh = new My_lineEdit(frame);
+    lineEdit_ledh->setObjectName(name_h);
+    lineEdit_ledh->setGeometry(216, 42, 72, 30);
+    for (My_lineEdit* e : {lineEdit_ledw, lineEdit_ledh}) {
+        e->setFont(pixels(e, 15));
+        e->setAlignment(Qt::AlignCenter);
+        e->setReadOnly(true); // typed on the keypad only
+        e->setFocusPolicy(Qt::NoFocus);
+        connect(e, &My_lineEdit::send_show, this, &ledset::show_numberkeyboard_ui);
+    }
+    label_warning = new QLabel(frame);
+    label_warning->setObjectName(QStringLiteral("label_warning"));
+    label_warning->setGeometry(10, 96, 24, 24);
+    label_warning->setStyleSheet(QStringLiteral("background-color:transparent;"));
+    label_warning->setScaledContents(true);
+    label_warning->setPixmap(QPixmap(QStringLiteral(":/png/warning.png")));
+    label_tip = label(frame, "label_tip", QRect(38, 88, 258, 40), 11);
+    label_tip->setWordWrap(true);
+    label_tip->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    Button_apply = new QPushButton(this);
+    Button_apply->setObjectName(QStringLiteral("Button_apply"));
+    Button_apply->setGeometry(40, 200, 100, 30);
+    Button_cancle = new QPushButton(this);
+    Button_cancle->setObjectName(QStringLiteral("Button_cancle"));
+    Button_cancle->setGeometry(180, 200, 100, 30);
+    for (QPushButton* b : {Button_apply, Button_cancle}) {
+        b->setFont(pixels(b, 15));
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setAutoDefault(false);
+    }
+    edit_name.clear();
+    para_init();
+    menulist_init();
+    language_changed();
+}
+
+QWidget* ledset::entry(int index) const
+{
+    QWidget* const entries[4] = {lineEdit_ledw, lineEdit_ledh, Button_apply, Button_cancle};
+    return index >= 0 && index < 4 ? entries[index] : nullptr;
+}
+
+void ledset::styleEntry(int index, bool focused)
+{
+    if (QWidget* w = entry(index))
+        w->setStyleSheet(index < 2 ? (focused ? edit_focused : edit_normal) : (focused ? button_focused : button_normal));
+}
+
+void ledset::menulist_init()
+{
+    ui_select = 0;
+    focus_list = {lineEdit_ledw, lineEdit_ledh, Button_apply, Button_cancle};
+    for (int i = 0; i < 4; ++i)
+        styleEntry(i, i == 0);
+    focus_widget = lineEdit_ledw;
+}
+
+void ledset::para_init()
+{
+    uint16_t w = 0, h = 0;
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
+        ScalerHandOver lock; // the protocol writes the size under it
+        w = store->u16(blk::kLedWidth);
+        h = store->u16(blk::kLedHeight);
+    }
+    lineEdit_ledw->setText(QString::number(w));
+    lineEdit_ledh->setText(QString::number(h));
+}
+
+void ledset::language_changed()
+{
+    VyrPage::language_changed();
+    const Texts& t = texts();
+    label_ledw->setText(QString::fromUtf8(t.w));
+    label_ledh->setText(QString::fromUtf8(t.h));
+    Button_apply->setText(QString::fromUtf8(t.apply));
+    Button_cancle->setText(QString::fromUtf8(t.cancel));
+    label_note_led_w->setText(QString::fromUtf8(t.note));
+    label_tip->setText(QString::fromUtf8(t.tip).arg(kMaxSide).arg(kMaxSide));
+}
+
+void ledset::syncUpdate(int)
+{
+    if (PageNav::languageChanged())
+        language_changed();
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return;
+    bool differs = false;
+    {
+        ScalerHandOver lock; // the save slot writes the shadow under it
+        for (uint32_t f : {blk::kLedWidth, blk::kLedHeight})
+            differs |= blk::get16(store->block, f) != blk::get16(store->shadow, f);
+    }
+    if (differs)
+        para_init();
+}
+
+void ledset::show_numberkeyboard_ui(QString)
+{
+    auto* field = qobject_cast<My_lineEdit*>(sender());
+    if (!field)
+        return;
+    edit_name = field->objectName();
+    g_lineedit = field;
+    const Texts& t = texts();
+    QString title;
+    if (edit_name == name_w)
+        title = QString::fromUtf8(t.keypadW);
+    else if (edit_name == name_h)
+        title = QString::fromUtf8(t.keypadH);
+    QString typed;
+    QPointer<ledset> self(this);
+    const bool ok = askEntry && askEntry(title, field->text(), &typed);
+    if (!self)
+        return; // the page went away (MODE) while the keypad was open
+    g_lineedit = nullptr;
+    activateWindow(); // the keys come back here; no window manager hands them on
+    if (ok)
+        confirmString(typed);
+}
+
+void ledset::confirmString(QString text)
+{
+    My_lineEdit* edited = nullptr;
+    My_lineEdit* other = nullptr;
+    if (edit_name == name_w) {
+        edited = lineEdit_ledw;
+        other = lineEdit_ledh;
+    } else if (edit_name == name_h) {
+        edited = lineEdit_ledh;
+        other = lineEdit_ledw;
+    } else {
+        return;
+    }
+    const int64_t v = typedNumber(text);
+    const int64_t o = shortNumber(other->text());
+    if (v > kMaxSide) {
+        edited->setText(QString::number(kMaxSide));
+        if (o * kMaxSide > kMaxArea)
+            other->setText(QString::number(kAreaSideAtMax));
+    } else if (v >= kMinSide) {
+        edited->setText(text.trimmed());
+        if (o * v > kMaxArea)
+            other->setText(QString::number(kMaxArea / v));
+    } else {
+        edited->setText(QString::number(kMinSide));
+    }
+}
+
+bool ledset::startLedParameterHandOver()
+{
+    // Raised while FPGA 0 is merely configured, the step would never be taken: the worker steps
+    // only while the FPGA is fully up, and the scaler would wait for it in vain.
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga || fpga->get_fpga_status() != 1)
+        return false;
+    QMutexLocker lock(&Utils::_led_para_init_mutex);
+    g_set_led_para = 1;
+    g_set_led_setup = 0;
+    return true;
+}
+
+void ledset::on_Button_apply1_clicked()
+{
+    // The fields may hold what the protocol stored (0, 9000) or what no keypad gave: the limits
+    // are applied again, and the fields show what is written.
+    int64_t w = std::clamp<int64_t>(typedNumber(lineEdit_ledw->text()), kMinSide, kMaxSide);
+    int64_t h = std::clamp<int64_t>(typedNumber(lineEdit_ledh->text()), kMinSide, kMaxSide);
+    if (w * h > kMaxArea)
+        h = kMaxArea / w;
+    lineEdit_ledw->setText(QString::number(w));
+    lineEdit_ledh->setText(QString::number(h));
+
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return;
+    bool changed = false;
+    bool fpgaTakesIt = false;
+    {
+        ScalerHandOver handOver;
+        uint8_t* b = store->block;
+        blk::put16(b, blk::kLedWidth, uint16_t(w));
+        blk::put16(b, blk::kLedHeight, uint16_t(h));
+        blk::put16(b, blk::kOutput1Width, uint16_t(w));
+        blk::put16(b, blk::kOutput1Height, uint16_t(h));
+        blk::put16(b, blk::kOutput2Width, uint16_t(w));
+        blk::put16(b, blk::kOutput2Height, uint16_t(h));
+        for (uint32_t f : {blk::kSpliceMode, blk::kOutput1X, blk::kOutput1Y, blk::kOutput2X, blk::kOutput2Y})
+            blk::put16(b, f, 0);
+        changed = w != blk::get16(store->shadow, blk::kLedWidth) || h != blk::get16(store->shadow, blk::kLedHeight);
+        if (changed) {
+            blk::put16(b, blk::window(0, blk::win::kX), 0);
+            blk::put16(b, blk::window(0, blk::win::kY), 0);
+            blk::put16(b, blk::window(0, blk::win::kWidth), uint16_t(w));
+            blk::put16(b, blk::window(0, blk::win::kHeight), uint16_t(h));
+            for (uint32_t win = 1; win < blk::kScalerWindows; ++win)
+                blk::put16(b, blk::window(win, blk::win::kState), 0);
+            fpgaTakesIt = startLedParameterHandOver();
+        }
+        handOver.commit(1);
+    }
+    // Only now, with the scaler free again: the FPGA worker may start its step and the pop-up is
+    // shown without holding anyone up.
+    if (fpgaTakesIt)
+        fpga_manage::wake();
+    if (changed && g_tip)
+        g_tip->tip_create(1);
+}
+
+void ledset::okReleased()
+{
+    switch (ui_select) {
+    case 0:
+        Q_EMIT lineEdit_ledw->send_show(name_w);
+        break;
+    case 1:
+        Q_EMIT lineEdit_ledh->send_show(name_h);
+        break;
+    case 2:
+        on_Button_apply1_clicked();
+        break;
+    default:
+        slot_Button_back_clicked();
+        break;
+    }
+}
+
+void ledset::keyReleaseEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    if (key != PanelKey::Left && key != PanelKey::Right) {
+        VyrPage::keyReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    const bool right = key == PanelKey::Right;
+    qDebug(right ? "this is right-code [ledset][Release] ui_select=%#x" : "this is left-code [ledset][Release] ui_select=%#x",
+           ui_select);
+    styleEntry(ui_select, false);
+    if (right)
+        ui_select = uint8_t(ui_select >= 3 ? 0 : ui_select + 1);
+    else
+        ui_select = uint8_t(ui_select == 0 ? 3 : ui_select - 1);
+    styleEntry(ui_select, true);
+    focus_widget = entry(ui_select);
+}
+
+void ledset::slot_Button_back_clicked()
+{
+    PageNav::back(this);
 }

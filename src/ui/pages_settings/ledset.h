@@ -2,12 +2,73 @@
 #include "ui/vyrpage.h"
 
 #include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <functional>
 
-// LED screen size page (code 13, under the output menu). So far its frame in the page navigation.
+class QFrame;
+class QLabel;
+class QPushButton;
+class My_lineEdit;
+
+// LED screen size page (code 13, under the output menu): width and height of the LED wall, typed
+// on the keypad and clamped as they come in; Apply makes them the panel and output size, and when
+// the size really changed, lets the first window cover the new canvas and has the FPGA take it.
 class ledset : public VyrPage {
     Q_OBJECT
 public:
+    static constexpr int kMinSide = 64;
+    static constexpr int kMaxSide = 8188;
+    static constexpr int64_t kMaxArea = 10485760; // pixels the scaler can drive
+    static constexpr int kAreaSideAtMax = 1280;   // the other side that fits with a side of 8188
+
     explicit ledset(QWidget* parent = nullptr);
+    void language_changed() override;
+    void syncUpdate(int code) override;
+    void para_init();     // both fields from the block
+    void menulist_init(); // focus on the width field
+
+    // Every writer of a new LED size asks the FPGA worker to blank the wall around the panel's
+    // re-initialisation through this; raised only while the FPGA worker can serve it, so the
+    // scaler never waits on a step nobody takes. The caller holds the scaler hand-over. True when
+    // raised; then fpga_manage::wake() is due once the hand-over is released.
+    static bool startLedParameterHandOver();
+
+    // Asks the keypad for one entry: true with the digits typed. The panel's keypad unless a test
+    // puts its own in its place.
+    static std::function<bool(const QString& title, const QString& value, QString* typed)> askEntry;
+
+    QFrame* frame;
+    QLabel* label_note_led_w;
+    QLabel* label_ledw;
+    QLabel* label_ledh;
+    My_lineEdit* lineEdit_ledw;
+    My_lineEdit* lineEdit_ledh;
+    QLabel* label_warning;
+    QLabel* label_tip;
+    QPushButton* Button_apply;
+    QPushButton* Button_cancle;
+    QString edit_name; // object name of the field the keypad is open for
+
+public Q_SLOTS:
+    void show_numberkeyboard_ui(QString text);
+    void confirmString(QString text); // the keypad's digits for the field being edited
+    void on_Button_apply1_clicked();
+    void slot_Button_back_clicked() override;
+
+Q_SIGNALS:
+    void clicked();
+
+protected:
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void okReleased() override;
+
+private:
+    void styleEntry(int index, bool focused);
+    QWidget* entry(int index) const;
+
+    const QString edit_normal, edit_focused, button_normal, button_focused;
+    const QString name_w, name_h;
 };
 
 extern QPointer<ledset> g_ledset;
