@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QtDebug>
 
@@ -124,7 +125,12 @@ bool NumberKeyboard::getNumber(const QString& title, const QString& value, int m
     min_ = min;
     max_ = max;
     accepted_ = false;
+    // Without a window manager nothing hands the keys back when the keypad closes: the window
+    // that had them gets them again, if it is still there.
+    const QPointer<QWidget> before = QApplication::activeWindow();
     exec();
+    if (before && before != this)
+        before->activateWindow();
     if (!accepted_)
         return false;
     if (out)

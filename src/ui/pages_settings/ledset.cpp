@@ -235,7 +235,6 @@ void ledset::show_numberkeyboard_ui(QString)
     if (!self)
         return; // the page went away (MODE) while the keypad was open
     g_lineedit = nullptr;
-    activateWindow(); // the keys come back here; no window manager hands them on
     if (ok)
         confirmString(typed);
 }
