@@ -29,19 +29,6 @@ bool screenFieldsChanged(const VyrRamPara& store)
     return false;
 }
 
-// The FPGA worker takes the new LED size to the cards; only worth asking while FPGA 0 is up.
-void startLedHandshake()
-{
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga || !fpga->get_fpga_status())
-        return;
-    {
-        QMutexLocker lock(&Utils::_led_para_init_mutex);
-        g_set_led_para = 1;
-        g_set_led_setup = 0;
-    }
-    fpga_manage::wake();
-}
 
 }
 
@@ -216,7 +203,7 @@ void message_deal::applyParameterBlock()
             const uint8_t input = store->block[blk::cropEntry(word & 0xFF)] & 0x0F;
             store->setU16(src, input);
         }
-        startLedHandshake();
+        fpga_manage::requestLedParameterStep();
         store->setU16(blk::kAudioWindow, 0);
     }
 
@@ -242,7 +229,7 @@ void message_deal::RegUpdate10(uint8_t bits)
         restore(kPersistStart, blk::kEdidTiming);
         restore(blk::kEdidAreaEnd, kBlockSize);
         if (screenFieldsChanged(*store)) {
-            startLedHandshake();
+            fpga_manage::requestLedParameterStep();
             store->setU16(blk::kAudioWindow, 0);
         }
         handOver.commit(1);

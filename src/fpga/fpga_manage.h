@@ -106,6 +106,10 @@ public:
     // An event for the worker (a request byte, the LED-parameter hand-over, a job, a pass-through
     // frame): its next pass runs at once. Every raiser calls it after setting its byte.
     static void wake();
+    // Asks the worker to step a new LED size to the cards (g_set_led_para := 1) and wakes it; only
+    // while FPGA 0 is fully up, else nobody would take the step and the scaler would wait in vain.
+    // Callers holding the scaler mutex take it first. False: not asked.
+    static bool requestLedParameterStep();
     // Tests: ends the worker thread and waits for it, so a test can tear the board down.
     void stop_worker();
     // How long the worker may sleep after a pass: one tick while anything is in progress, else

@@ -152,6 +152,20 @@ void fpga_manage::wake()
     m->wake_cv.notify_one();
 }
 
+bool fpga_manage::requestLedParameterStep()
+{
+    fpga_manage* fpga = p_fpga_manage;
+    if (!fpga || fpga->get_fpga_status() != 1)
+        return false;
+    {
+        QMutexLocker lock(&Utils::_led_para_init_mutex);
+        g_set_led_para = 1;
+        g_set_led_setup = 0;
+    }
+    wake();
+    return true;
+}
+
 void fpga_manage::stop_worker()
 {
     if (!worker_started)

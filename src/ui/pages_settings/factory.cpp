@@ -80,21 +80,6 @@ QLabel* whiteLine(QWidget* parent, const char* name, int y)
     return l;
 }
 
-// The FPGA worker steps the new LED size to the cards before the scaler re-initialises the panel.
-// Raised only while FPGA 0 can serve it: a flag nobody steps would hold the scaler's panel pass.
-// Caller holds the scaler mutex (order: scaler mutex, then the LED-parameter mutex).
-void startLedParameterHandOver()
-{
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga || !fpga->get_fpga_status())
-        return;
-    {
-        QMutexLocker lock(&Utils::_led_para_init_mutex);
-        g_set_led_para = 1;
-        g_set_led_setup = 0;
-    }
-    fpga_manage::wake();
-}
 
 bool screenSizeChanged(const VyrRamPara& store)
 {
@@ -301,7 +286,7 @@ void factory::factoryReset(Reset kind)
         restore(kPersistStart, kBlockSize);
     }
     if (screenSizeChanged(*store)) {
-        startLedParameterHandOver();
+        fpga_manage::requestLedParameterStep();
         store->block[blk::kAudioWindow] = 0;
         store->block[blk::kAudioState] = 0;
     }

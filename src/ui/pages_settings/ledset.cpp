@@ -267,19 +267,6 @@ void ledset::confirmString(QString text)
     }
 }
 
-bool ledset::startLedParameterHandOver()
-{
-    // Raised while FPGA 0 is merely configured, the step would never be taken: the worker steps
-    // only while the FPGA is fully up, and the scaler would wait for it in vain.
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga || fpga->get_fpga_status() != 1)
-        return false;
-    QMutexLocker lock(&Utils::_led_para_init_mutex);
-    g_set_led_para = 1;
-    g_set_led_setup = 0;
-    return true;
-}
-
 void ledset::on_Button_apply1_clicked()
 {
     // The fields may hold what the protocol stored (0, 9000) or what no keypad gave: the limits
@@ -295,7 +282,6 @@ void ledset::on_Button_apply1_clicked()
     if (!store)
         return;
     bool changed = false;
-    bool fpgaTakesIt = false;
     {
         ScalerHandOver handOver;
         uint8_t* b = store->block;
@@ -315,14 +301,11 @@ void ledset::on_Button_apply1_clicked()
             blk::put16(b, blk::window(0, blk::win::kHeight), uint16_t(h));
             for (uint32_t win = 1; win < blk::kScalerWindows; ++win)
                 blk::put16(b, blk::window(win, blk::win::kState), 0);
-            fpgaTakesIt = startLedParameterHandOver();
+            fpga_manage::requestLedParameterStep();
         }
         handOver.commit(1);
     }
-    // Only now, with the scaler free again: the FPGA worker may start its step and the pop-up is
-    // shown without holding anyone up.
-    if (fpgaTakesIt)
-        fpga_manage::wake();
+    // Only now, with the scaler free again: the pop-up is shown without holding anyone up.
     if (changed && g_tip)
         g_tip->tip_create(1);
 }

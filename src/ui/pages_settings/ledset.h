@@ -28,12 +28,6 @@ public:
     void para_init();     // both fields from the block
     void menulist_init(); // focus on the width field
 
-    // Every writer of a new LED size asks the FPGA worker to blank the wall around the panel's
-    // re-initialisation through this; raised only while the FPGA worker can serve it, so the
-    // scaler never waits on a step nobody takes. The caller holds the scaler hand-over. True when
-    // raised; then fpga_manage::wake() is due once the hand-over is released.
-    static bool startLedParameterHandOver();
-
     // Asks the keypad for one entry: true with the digits typed. The panel's keypad unless a test
     // puts its own in its place.
     static std::function<bool(const QString& title, const QString& value, QString* typed)> askEntry;
