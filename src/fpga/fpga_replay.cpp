@@ -18,6 +18,20 @@ using namespace JobBlock;
 
 namespace {
 
+// The chosen name comes from the panel's thread: only a scan file straight inside one of the two
+// scan folders may be read, never a path that leads elsewhere.
+bool scanFileAllowed(const QString& path)
+{
+    for (const QLatin1String folder : {QLatin1String("/data/smartmapping/"), QLatin1String("/mnt/usb1/")}) {
+        if (!path.startsWith(folder))
+            continue;
+        const QString name = path.mid(folder.size());
+        return name.endsWith(QLatin1String(".qzfile")) && !name.contains(QLatin1Char('/')) &&
+               !name.startsWith(QLatin1String(".."));
+    }
+    return false;
+}
+
 constexpr uint32_t kStartTicks = 239, kStartShowTicks = 80, kProgressTicks = 100;
 constexpr uint32_t kSearchWaitTicks = 500, kEndTicks = 100;
 constexpr uint32_t kRamPacket = 1000;
@@ -136,7 +150,7 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
                 break;
             }
             const QString chosen = g_qzfile_name.get();
-            if (rd.scan_files().isEmpty() || !chosen.endsWith(QLatin1String(".qzfile"))) {
+            if (rd.scan_files().isEmpty() || !scanFileAllowed(chosen)) {
                 fail("\n more file error ");
                 break;
             }

@@ -431,12 +431,25 @@ TEST_F(CardReplay, DamagedScanFilesAreRefused)
         EXPECT_FALSE(finished[0][1].toBool());
     }
     EXPECT_TRUE(fpgaChip().packets(3).empty());
-    // A name without the scan suffix is not a scan file.
-    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.txt", scanFile({ramWrite(0, pattern(4, 1))})));
-    g_qzfile_name = QStringLiteral("/data/smartmapping/wall.txt");
+    // A name without the scan suffix is not a scan file, and only a file straight inside one of
+    // the two scan folders is read, whatever name another thread left behind.
+    const QByteArray good = scanFile({ramWrite(0, pattern(4, 1))});
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.txt", good));
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/wall.qzfile", good));
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/sub/wall.qzfile", good));
+    for (const char* name : {"/data/smartmapping/wall.txt", "/data/smartmapping/../rcvrecovery/wall.qzfile",
+                             "/data/rcvrecovery/wall.qzfile", "/data/smartmapping/sub/wall.qzfile",
+                             "/mnt/usb1/../../data/rcvrecovery/wall.qzfile"}) {
+        g_qzfile_name = QString::fromLatin1(name);
+        postJob(2);
+        ASSERT_TRUE(runJob(2000));
+        EXPECT_TRUE(fpgaChip().packets(3).empty()) << name;
+    }
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", good));
+    g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
     postJob(2);
     ASSERT_TRUE(runJob(2000));
-    EXPECT_TRUE(fpgaChip().packets(3).empty());
+    EXPECT_FALSE(fpgaChip().packets(3).empty()) << "a listed scan file is replayed";
 }
 
 // With screen parameters the recovery first replays them to the card, then its own XY data.
