@@ -1,6 +1,8 @@
 #pragma once
 // FPGA 0 brought up on the simulated board with its LED network, the worker driven pass by pass
 // with the tick advanced here. Shared by the card link, job, replay and brightness tests.
+#include "fpga_up.h"
+
 #include "base/global.h"
 #include "base/posix_lock.h"
 #include "base/utils.h"
@@ -30,12 +32,8 @@ protected:
     void SetUp() override
     {
         store = VyrRamPara::pInstance();
-        keltosource::pInstance();
         fpga = fpga_manage::instanceWithoutWorker();
-        g_fpga_c331_start = 1;
-        fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-        keltosource::p_kelto_source->clock_state[0] = 2;
-        ASSERT_TRUE(runUntil([this] { return fpga->get_fpga_status() == 1; }, 1500)) << "FPGA 0 not up";
+        ASSERT_TRUE(bringUpFpga0([this] { tick(); })) << "FPGA 0 not up";
         platform::Sim::fpgaChip().clearLog();
         platform::Sim::fpgaChip().clearPackets();
     }

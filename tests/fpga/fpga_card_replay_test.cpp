@@ -38,16 +38,6 @@ Op ramWrite(uint32_t address, const QByteArray& data)
     return op;
 }
 
-Bytes cardRam(const LedNetwork::Card& card, uint32_t at, int n)
-{
-    Bytes b;
-    for (int i = 0; i < n; ++i) {
-        auto it = card.ram.find(at + uint32_t(i));
-        b.push_back(it == card.ram.end() ? 0 : it->second);
-    }
-    return b;
-}
-
 Bytes bytesOf(const QByteArray& a)
 {
     return Bytes(a.begin(), a.end());

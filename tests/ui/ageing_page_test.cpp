@@ -1,6 +1,7 @@
 // The ageing-log page: reached by keys and the access code, the waiting view of an empty log, the
 // lines it draws of the samples, paging, the histogram, the three-minute refresh with samples
 // taken from FPGA 0 on the simulated board, MODE, and that every line fits in each language.
+#include "fpga_up.h"
 #include "panel_fixture.h"
 
 #include "base/global.h"
@@ -245,16 +246,11 @@ TEST_F(PanelTest, AgeingRefreshSamplesFpgaZeroAndKeepsThePageShown)
 {
     resetLog();
     FakeClock clock;
-    keltosource::pInstance();
     fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
-    g_fpga_c331_start = 1;
-    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-    keltosource::p_kelto_source->clock_state[0] = 2;
-    for (int i = 0; i < 1500 && !fpga->get_fpga_status(); ++i) {
+    ASSERT_TRUE(bringUpFpga0([fpga] {
         G_timeTicks.fetch_add(1);
         fpga->runOnce();
-    }
-    ASSERT_EQ(fpga->get_fpga_status(), 1) << "FPGA 0 not up";
+    })) << "FPGA 0 not up";
     platform::Sim::FpgaChip& chip = platform::Sim::fpgaChip();
     chip.setRegister(42, 250);
     chip.setRegister(43, 0x3F);

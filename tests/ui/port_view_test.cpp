@@ -1,6 +1,7 @@
 // The LED output port view reached by keys from the home screen, against FPGA 0 brought up on the
 // simulated board: the ports four at a time with their link state, the area of the selected port
 // from FPGA 0's parameter image, scrolling to both ends, the FPGA down, refreshes, texts.
+#include "fpga_up.h"
 #include "panel_fixture.h"
 
 #include "base/global.h"
@@ -76,12 +77,7 @@ protected:
     // FPGA 0 brought up by its worker, as after the scaler's start and with the clock running.
     void bringUp()
     {
-        g_fpga_c331_start = 1;
-        fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-        keltosource::p_kelto_source->clock_state[0] = 2;
-        for (int i = 0; i < 3000 && fpga->get_fpga_status() != 1; ++i)
-            tick();
-        ASSERT_EQ(fpga->get_fpga_status(), 1);
+        ASSERT_TRUE(bringUpFpga0([this] { tick(); }, 3000));
     }
 
     void tick()

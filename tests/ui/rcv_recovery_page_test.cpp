@@ -4,7 +4,8 @@
 // a job, and the texts in each language.
 #include "panel_fixture.h"
 #include "test_root.h"
-#include "../fpga/rcv_recovery_files.h"
+#include "fpga_up.h"
+#include "rcv_recovery_files.h"
 
 #include "base/bytes.h"
 #include "base/global.h"
@@ -45,16 +46,6 @@ QByteArray pattern(int n, int seed)
     return b;
 }
 
-Bytes cardRam(const LedNetwork::Card& card, uint32_t at, int n)
-{
-    Bytes b;
-    for (int i = 0; i < n; ++i) {
-        auto it = card.ram.find(at + uint32_t(i));
-        b.push_back(it == card.ram.end() ? 0 : it->second);
-    }
-    return b;
-}
-
 bool onTop(int code) { return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code); }
 
 QLabel* row(rcv_recovery* page, const char* name)
@@ -78,14 +69,8 @@ public:
         PanelTest::SetUp();
         if (HasFatalFailure())
             return;
-        keltosource::pInstance();
         fpga = fpga_manage::instanceWithoutWorker();
-        g_fpga_c331_start = 1;
-        fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-        keltosource::p_kelto_source->clock_state[0] = 2;
-        for (int i = 0; i < 1500 && fpga->get_fpga_status() != 1; ++i)
-            work(1);
-        ASSERT_EQ(fpga->get_fpga_status(), 1) << "FPGA 0 not up";
+        ASSERT_TRUE(bringUpFpga0([this] { work(1); })) << "FPGA 0 not up";
         fpgaChip().setCards(0, 2);
         fpgaChip().setCards(1, 4);
         fpgaChip().editNetwork([](LedNetwork& n) {

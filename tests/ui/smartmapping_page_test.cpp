@@ -4,7 +4,8 @@
 // page, refusals while a job's bar is up, and the texts of every sub-page in five languages.
 #include "panel_fixture.h"
 #include "test_root.h"
-#include "../fpga/rcv_recovery_files.h"
+#include "fpga_up.h"
+#include "rcv_recovery_files.h"
 
 #include "base/bytes.h"
 #include "base/global.h"
@@ -71,14 +72,8 @@ struct Worker {
     fpga_manage* fpga = nullptr;
     Worker()
     {
-        keltosource::pInstance();
         fpga = fpga_manage::instanceWithoutWorker();
-        g_fpga_c331_start = 1;
-        fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-        keltosource::p_kelto_source->clock_state[0] = 2;
-        for (int i = 0; i < 1500 && fpga->get_fpga_status() != 1; ++i)
-            tick(1);
-        EXPECT_EQ(fpga->get_fpga_status(), 1) << "FPGA 0 not up";
+        EXPECT_TRUE(bringUpFpga0([this] { tick(1); })) << "FPGA 0 not up";
     }
     void tick(int n)
     {
