@@ -90,10 +90,7 @@ uint8_t It6602Chip::eqValueInForce(int port) const
 void It6602Chip::writeByte(uint8_t a, uint8_t value)
 {
     const int bank = bankReg_ & 3;
-    // The driver polls for ever: keep the newest writes only.
-    if (writes_.size() >= WriteLogLimit)
-        writes_.erase(writes_.begin(), writes_.begin() + WriteLogLimit / 2);
-    writes_.push_back({a == BankRegister ? -1 : bank, a, value});
+    logWrite(a == BankRegister ? -1 : bank, a, value);
     if (a == BankRegister) {
         bankReg_ = value;
         return;
@@ -301,27 +298,6 @@ int It6602Chip::bank() const
 {
     std::lock_guard<std::mutex> lock(m_);
     return bankReg_ & 3;
-}
-
-std::vector<It6602Chip::Write> It6602Chip::writes() const
-{
-    std::lock_guard<std::mutex> lock(m_);
-    return writes_;
-}
-
-std::vector<It6602Chip::Write> It6602Chip::writesTo(int bank, uint8_t address) const
-{
-    std::vector<Write> out;
-    for (const Write& w : writes())
-        if (w.address == address && (w.bank == bank || w.bank == -1))
-            out.push_back(w);
-    return out;
-}
-
-void It6602Chip::clearLog()
-{
-    std::lock_guard<std::mutex> lock(m_);
-    writes_.clear();
 }
 
 void It6602Chip::clearViolations()

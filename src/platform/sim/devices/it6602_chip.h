@@ -72,15 +72,6 @@ public:
     void poke(int bank, uint8_t address, uint8_t value); // any register, no log (readings, latches)
     int bank() const;
 
-    struct Write {
-        int bank; // -1 for the bank register 0x0F, which every bank shares
-        uint8_t address;
-        uint8_t value;
-    };
-    static constexpr size_t WriteLogLimit = 1 << 15; // past it the older half is dropped
-    std::vector<Write> writes() const;
-    std::vector<Write> writesTo(int bank, uint8_t address) const;
-    void clearLog();
 
     void clearViolations();
 
@@ -101,7 +92,6 @@ private:
     std::array<std::array<int16_t, 256>, 2> linkErrors_{}; // -1: none set for that value
     std::array<bool, 2> linkErrorsSet_{};
     std::array<uint8_t, 2> symbolErrors_{};
-    std::vector<Write> writes_;
     std::vector<std::string> violations_;
 };
 

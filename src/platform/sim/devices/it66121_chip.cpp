@@ -24,9 +24,7 @@ uint8_t It66121Chip::readByte(uint8_t a)
 void It66121Chip::writeByte(uint8_t a, uint8_t value)
 {
     const int bank = bankReg_ & 1;
-    if (writes_.size() >= WriteLogLimit)
-        writes_.erase(writes_.begin(), writes_.begin() + WriteLogLimit / 2);
-    writes_.push_back({a == BankRegister ? -1 : bank, a, value});
+    logWrite(a == BankRegister ? -1 : bank, a, value);
     if (a == BankRegister) {
         bankReg_ = value;
         return;
@@ -61,18 +59,6 @@ void It66121Chip::reset()
     writes_.clear();
     violations_.clear();
     setPresent(true);
-}
-
-std::vector<It66121Chip::Write> It66121Chip::writes() const
-{
-    std::lock_guard<std::mutex> lock(m_);
-    return writes_;
-}
-
-void It66121Chip::clearLog()
-{
-    std::lock_guard<std::mutex> lock(m_);
-    writes_.clear();
 }
 
 uint8_t It66121Chip::reg(int bank, uint8_t address) const

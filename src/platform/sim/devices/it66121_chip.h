@@ -16,17 +16,10 @@ public:
     static constexpr uint8_t Address = 0x98 >> 1;
     static constexpr uint8_t BankRegister = 0x0F;
 
+    It66121Chip() : RegisterChip(size_t(1) << 14) {}
     std::vector<std::string> violations() const override;
     void reset() override;
 
-    struct Write {
-        int bank; // -1 for the bank register
-        uint8_t address;
-        uint8_t value;
-    };
-    static constexpr size_t WriteLogLimit = 1 << 14;
-    std::vector<Write> writes() const;
-    void clearLog();
     uint8_t reg(int bank, uint8_t address) const;
     void poke(int bank, uint8_t address, uint8_t value);
 
@@ -45,7 +38,6 @@ private:
     uint8_t identity_[2] = {0x54, 0x49};
     int failIdentity_ = 0;
     int identityReads_ = 0;
-    std::vector<Write> writes_;
     std::vector<std::string> violations_;
 };
 

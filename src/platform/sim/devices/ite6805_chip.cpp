@@ -173,9 +173,7 @@ uint8_t Ite6805Chip::readByte(uint8_t a)
 void Ite6805Chip::writeByte(uint8_t a, uint8_t value)
 {
     const int bank = bankReg_ & 7;
-    if (writes_.size() >= WriteLogLimit)
-        writes_.erase(writes_.begin(), writes_.begin() + WriteLogLimit / 2);
-    writes_.push_back({a == BankRegister ? -1 : bank, a, value});
+    logWrite(a == BankRegister ? -1 : bank, a, value);
     if (a == BankRegister) {
         bankReg_ = value;
         return;
@@ -515,27 +513,6 @@ int Ite6805Chip::pixelSamplesTaken() const
 {
     std::lock_guard<std::mutex> lock(m_);
     return samplesTaken_;
-}
-
-std::vector<Ite6805Chip::Write> Ite6805Chip::writes() const
-{
-    std::lock_guard<std::mutex> lock(m_);
-    return writes_;
-}
-
-std::vector<Ite6805Chip::Write> Ite6805Chip::writesTo(int bank, uint8_t address) const
-{
-    std::vector<Write> out;
-    for (const Write& w : writes())
-        if (w.address == address && (w.bank == bank || w.bank == -1))
-            out.push_back(w);
-    return out;
-}
-
-void Ite6805Chip::clearLog()
-{
-    std::lock_guard<std::mutex> lock(m_);
-    writes_.clear();
 }
 
 std::vector<std::string> Ite6805Chip::violations() const

@@ -90,15 +90,6 @@ public:
     uint8_t hotPlug() const; // 3:AB bits 6-7
     int pixelSamplesTaken() const;
 
-    struct Write {
-        int bank; // -1 for the bank register
-        uint8_t address;
-        uint8_t value;
-    };
-    static constexpr size_t WriteLogLimit = 1 << 15;
-    std::vector<Write> writes() const;
-    std::vector<Write> writesTo(int bank, uint8_t address) const;
-    void clearLog();
     void clearViolations();
 
 private:
@@ -133,7 +124,6 @@ private:
     std::vector<std::pair<uint8_t, uint8_t>> errQueue_[3];
     uint8_t errSelect_ = 0;
     int trainingStarts_ = 0;
-    std::vector<Write> writes_;
     std::vector<std::string> violations_;
     std::shared_ptr<Cec> cec_;
 };

@@ -39,4 +39,32 @@ void RegisterChip::failNextTransfers(int count)
     failNext_ = std::max(0, count);
 }
 
+std::vector<RegisterChip::Write> RegisterChip::writes() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return writes_;
+}
+
+std::vector<RegisterChip::Write> RegisterChip::writesTo(int bank, uint8_t address) const
+{
+    std::vector<Write> out;
+    for (const Write& w : writes())
+        if (w.address == address && (w.bank == bank || w.bank == -1))
+            out.push_back(w);
+    return out;
+}
+
+void RegisterChip::clearLog()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    writes_.clear();
+}
+
+void RegisterChip::logWrite(int bank, uint8_t address, uint8_t value)
+{
+    if (writes_.size() >= writeLogLimit_)
+        writes_.erase(writes_.begin(), writes_.begin() + std::ptrdiff_t(writeLogLimit_ / 2));
+    writes_.push_back({bank, address, value});
+}
+
 }
