@@ -529,3 +529,120 @@ TEST_F(PanelTest, CropTextsFitInEveryLanguage)
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
 }
+
+namespace {
+
+// The crop page over a scaler brought up against the simulated chip, HDMI1 carrying 1920x1080:
+// what the page stores is seen as the zoom and read start of window 0's output channel.
+class CropOnChip : public PanelTest {
+protected:
+    void SetUp() override
+    {
+        const Managers m = startManagersWithoutWorkers();
+        scaler = m.scaler;
+        PanelTest::SetUp();
+        platform::Sim::C331Chip::InputTiming t;
+        t.present = true;
+        t.htotal = 2200, t.vtotal = 1125, t.hact = 1920, t.fv = 60;
+        platform::Sim::c331Chip().setInput(1, t); // input port of HDMI1
+        HDMI_INFO rec{};
+        rec.hact = 1920, rec.hsync = 44, rec.hback = 148, rec.htt = 2200;
+        rec.vact = 1080, rec.vsync = 5, rec.vback = 36, rec.vtt = 1125;
+        rec.pfreq = 148.5f, rec.stable = 1;
+        {
+            QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+            keltosource::p_kelto_source->hdminfo[c331_manage::vyrApi_GetPortDevId(1)] = rec;
+        }
+        for (int i = 0; i < 10 && scaler->thread_state < 6; ++i)
+            scaler->runOnce();
+        ASSERT_EQ(scaler->thread_state, 6);
+        for (int i = 0; i < 3; ++i)
+            scaler->runOnce();
+        for (int o = 0; o < 8 && channel < 0; ++o)
+            if (scaler->PM_WIN_NUM[o] == 0 && scaler->PM_AREA_NUM[o] == 0)
+                channel = o;
+        ASSERT_GE(channel, 0);
+        setTiming(store, 2, 1920, 1080, 60);
+    }
+
+    uint32_t reg(uint32_t desc) { return platform::Sim::c331Chip().value(desc, uint32_t(16 * channel)); }
+    static uint32_t ratio(int64_t in, int64_t out) { return uint32_t((in - 1) * 65536 / (out - 1) + 1); }
+    static constexpr uint32_t kZoomH = 0x0A4902, kZoomV = 0x0A4E02, kReadStart = 0x160804;
+    static constexpr uint32_t kLine = 8 * 1024; // read-start step of one input line
+
+    c331_manage* scaler = nullptr;
+    int channel = -1;
+};
+
+}
+
+TEST_F(CropOnChip, CropEditedOnThePageReachesTheChipAndTheFileAtOnce)
+{
+    clearCrops(store);
+    putCrop(store, 7, 2, 1, {10, 20, 640, 360});
+    {
+        ScalerHandOver handOver;
+        store->setU16(blk::window(0, blk::win::kSource), blk::win::kSourceCrop | 7);
+        handOver.commit(1);
+    }
+    scaler->runOnce();
+    Panel::pump(20);
+    const uint32_t start = reg(kReadStart) - (10 * 4 + 20 * kLine);
+    ASSERT_EQ(reg(kZoomH), ratio(640, 1920));
+    ASSERT_EQ(savedByte(blk::cropField(7, crop::kWidth)), 640 & 0xFF);
+
+    FakeKeypad keypad;
+    keypad.answers = {{true, 100}, {true, 50}, {true, 960}, {true, 540}};
+    Script s;
+    toCropPage(s);
+    s.keys({OK, Right, Right, OK})
+        .until([] { return g_inputcut->level == 3; }, "editor of the crop window 0 shows")
+        .keys({OK, Right, OK, Right, OK, Right, OK})
+        .until([&keypad] { return keypad.answers.empty(); }, "X, Y, W, H typed")
+        .keys({Right, Right, Right, OK})
+        .until([] { return g_inputcut->level == 1; }, "stored")
+        .act([this] {
+            EXPECT_EQ(c331_manage::p_c331_manage->change_flag, 1);
+            // The scaler's next pass applies it and its signal saves the block.
+            scaler->runOnce();
+        })
+        .until([] { return savedByte(blk::cropField(7, crop::kWidth)) == (960 & 0xFF); }, "saved");
+    ASSERT_TRUE(s.run());
+    EXPECT_EQ(rectAt(store->block, 7), (Rect{100, 50, 960, 540}));
+    EXPECT_EQ(reg(kZoomH), ratio(960, 1920));
+    EXPECT_EQ(reg(kZoomV), ratio(540, 1080));
+    EXPECT_EQ(reg(kReadStart), start + 100 * 4 + 50 * kLine);
+    const QByteArray file = TestRoot::readFile("/data/ram_device_info");
+    EXPECT_EQ(QByteArray(file.constData() + 2 + blk::cropEntry(7) - kPersistStart, 10),
+              QByteArray(reinterpret_cast<const char*>(store->block + blk::cropEntry(7)), 10));
+    EXPECT_EQ(blk::get16(store->shadow, blk::cropField(7, crop::kX)), 100) << "the shadow follows the save";
+}
+
+TEST_F(CropOnChip, RefusedCropLeavesTheChipTheBlockAndTheFile)
+{
+    clearCrops(store);
+    putCrop(store, 7, 2, 1, {10, 20, 640, 360});
+    {
+        ScalerHandOver handOver;
+        store->setU16(blk::window(0, blk::win::kSource), blk::win::kSourceCrop | 7);
+        handOver.commit(1);
+    }
+    scaler->runOnce();
+    Panel::pump(20);
+    const QByteArray before = TestRoot::readFile("/data/ram_device_info");
+    const auto chipBefore = platform::Sim::c331Chip().snapshot();
+    FakeKeypad keypad;
+    keypad.answers = {{true, 1500}, {true, 600}}; // X 1500 + W 600 passes the right edge
+    Script s;
+    toCropPage(s);
+    s.keys({OK, Right, Right, OK, OK, Right, Right, OK})
+        .until([&keypad] { return keypad.answers.empty(); }, "typed")
+        .keys({Right, Right, Right, Right, OK})
+        .until([] { return g_inputcut->label_note->isVisible(); }, "refused")
+        .act([this] { scaler->runOnce(); });
+    ASSERT_TRUE(s.run());
+    Panel::pump(20);
+    EXPECT_EQ(rectAt(store->block, 7), (Rect{10, 20, 640, 360}));
+    EXPECT_EQ(TestRoot::readFile("/data/ram_device_info"), before);
+    EXPECT_TRUE(platform::Sim::c331Chip().diff(chipBefore).empty());
+}

@@ -6,7 +6,6 @@
 #include "params/block_layout.h"
 #include "params/omenu_file.h"
 #include "params/vyrrampara.h"
-#include "platform/paths.h"
 #include "scaler/c331_manage.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
@@ -290,7 +289,7 @@ void CustomMode::image_para_init()
     }
     preview_widget = new QWidget(frame);
     preview_widget->setObjectName(QStringLiteral("preview"));
-    preview_widget->setGeometry(3, 61, 285, 90);
+    preview_widget->setGeometry(3, 61, 306, 90);
     preview_widget->setMinimumSize(50, 60);
     if (row_active == 1 && more_hidden == 0 && button_select == 2)
         drawMenu(m);
@@ -325,7 +324,7 @@ void CustomMode::drawWindows(const uint8_t* body)
         const bool on = blk::get16(body, rec + blk::win::kState) != 0;
         auto* name = new QLabel(source + QLatin1Char(' ') + tr8(on ? t.on : t.off), preview_widget);
         name->setObjectName(QStringLiteral("window%1_name").arg(k));
-        name->setGeometry(right ? 171 : 24, y - 15, right ? 114 : 120, 14);
+        name->setGeometry(right ? 171 : 24, y - 15, right ? 130 : 120, 14);
         name->setFont(preview_font);
         name->setStyleSheet(style);
         auto* geometry = new QLabel(QStringLiteral("[%1,%2]%3x%4")
@@ -335,7 +334,7 @@ void CustomMode::drawWindows(const uint8_t* body)
                                         .arg(blk::get16(body, rec + blk::win::kHeight)),
                                     preview_widget);
         geometry->setObjectName(QStringLiteral("window%1_geometry").arg(k));
-        geometry->setGeometry(right ? 171 : 24, y - 1, right ? 114 : 120, 14);
+        geometry->setGeometry(right ? 171 : 24, y - 1, right ? 130 : 120, 14);
         geometry->setFont(preview_font);
         geometry->setStyleSheet(style);
     }
@@ -345,12 +344,12 @@ void CustomMode::drawMenu(uint32_t m)
 {
     // Value-initialised: a missing or empty file leaves nothing of an earlier read behind.
     OSD_LIST list;
-    const std::string path = platform::Paths::resolve(VyrRamPara::modeMenuFilePath(m).toStdString());
+    const std::string path = VyrRamPara::modeMenuFilePath(m).toStdString(); // resolved under the root by the reader
     get_json_omenu_para(path.c_str(), &list);
     const QString style = QStringLiteral("background-color: #10101C;color: #FFFFFF;");
     auto* info = new QLabel(preview_widget);
     info->setObjectName(QStringLiteral("menu_info"));
-    info->setGeometry(2, 56, 283, 30);
+    info->setGeometry(2, 56, 302, 30);
     info->setFont(preview_font);
     info->setStyleSheet(style);
     if (list.osdcount <= 0) {
@@ -383,7 +382,7 @@ void CustomMode::drawMenu(uint32_t m)
     const QString foreground = QStringLiteral("%1").arg(omenuColour(e.font_color), 6, 16, QLatin1Char('0')).toUpper();
     auto* sample = new QLabel(preview_widget);
     sample->setObjectName(QStringLiteral("menu_sample"));
-    sample->setGeometry(6, 2, 279, 50);
+    sample->setGeometry(6, 2, 296, 50);
     sample->setFont(preview_font);
     sample->setStyleSheet(QStringLiteral("background-color:#") + background + QStringLiteral(";color:#") + foreground + QLatin1Char(';'));
     QStringList lines = QString::fromStdString(e.texts).split(QLatin1Char('\n'));
