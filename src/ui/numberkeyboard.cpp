@@ -124,7 +124,11 @@ bool NumberKeyboard::getNumber(const QString& title, const QString& value, int m
     min_ = min;
     max_ = max;
     accepted_ = false;
+    const QPointer<QWidget> asker = QApplication::activeWindow();
     exec();
+    // The keys go back to the page that asked, unless it closed meanwhile.
+    if (asker && asker->isVisible())
+        asker->activateWindow();
     if (!accepted_)
         return false;
     if (out)

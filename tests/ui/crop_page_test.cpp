@@ -646,3 +646,29 @@ TEST_F(CropOnChip, RefusedCropLeavesTheChipTheBlockAndTheFile)
     EXPECT_EQ(TestRoot::readFile("/data/ram_device_info"), before);
     EXPECT_TRUE(platform::Sim::c331Chip().diff(chipBefore).empty());
 }
+
+// The panel's own keypad: the digits typed reach the field, and the keys reach the crop page again
+// once the keypad has closed.
+TEST_F(PanelTest, CropWidthTypedOnThePanelKeypadIsStoredAndTheKeysComeBack)
+{
+    clearCrops(store);
+    putCrop(store, 0, 2, 1, {0, 0, 1920, 1080});
+    setTiming(store, 2, 1920, 1080, 60);
+    clearFlag();
+    ASSERT_EQ(g_numberkeyboard->ui_select, 0) << "the keypad starts on its first key";
+    Script s;
+    toCropPage(s);
+    s.keys({OK, Right, Right, OK})
+        .until([] { return g_inputcut->level == 3; }, "editor")
+        .keys({Right, Right, OK})
+        .until([] { return g_numberkeyboard && QApplication::activeWindow() == g_numberkeyboard.data(); }, "keypad")
+        // 6, 4, 0 and OK: keys 1-9 are 0-8, 0 is 9, OK is 13.
+        .keys({Right, Right, Right, Right, Right, OK, Left, Left, OK, Right, Right, Right, Right, Right, Right, OK, Right,
+               Right, Right, Right, OK})
+        .until([] { return cropPageActive() && g_inputcut->lineEdit_W->text() == QStringLiteral("640"); }, "W 640")
+        .keys({Right, Right, Right, Right, OK})
+        .until([] { return g_inputcut->level == 1; }, "stored");
+    ASSERT_TRUE(s.run());
+    EXPECT_EQ(rectAt(store->block, 0), (Rect{0, 0, 640, 1080}));
+    EXPECT_EQ(changeFlag(), 1);
+}
