@@ -27,7 +27,9 @@
 #include <QLineEdit>
 #include <QMutexLocker>
 #include <QPushButton>
+#include <cstring>
 #include <deque>
+#include <thread>
 
 using namespace PanelKey;
 namespace crop = blk::crop;
@@ -671,4 +673,42 @@ TEST_F(PanelTest, CropWidthTypedOnThePanelKeypadIsStoredAndTheKeysComeBack)
     ASSERT_TRUE(s.run());
     EXPECT_EQ(rectAt(store->block, 0), (Rect{0, 0, 640, 1080}));
     EXPECT_EQ(changeFlag(), 1);
+}
+
+// A change of the crop table from another thread (as the protocol's handlers make it) reaches the
+// open page only through the queued refresh on the GUI thread, which redraws tabs and list.
+TEST_F(PanelTest, CropPageRedrawsForATableChangeMadeOnAnotherThread)
+{
+    g_language = 1;
+    clearCrops(store);
+    putCrop(store, 0, 2, 1, {0, 0, 640, 360});
+    {
+        ScalerHandOver handOver;
+        memcpy(store->shadow, store->block, kBlockSize);
+    }
+    std::thread writer;
+    Script s;
+    toCropPage(s);
+    s.act([] { EXPECT_EQ(g_inputcut->get_source_num(2), 2); })
+        .act([this, &writer] {
+            writer = std::thread([this] {
+                {
+                    ScalerHandOver handOver;
+                    putCrop(store, 5, 2, 2, {0, 0, 320, 240});
+                    handOver.commit(1);
+                }
+                store->test_signal(1); // what the scaler's pass does once it has applied the change
+            });
+        })
+        .until([] { return g_inputcut->get_source_num(2) == 3; }, "redrawn")
+        .act([&writer] {
+            writer.join();
+            EXPECT_EQ(tileNames(), QStringList({QStringLiteral("HDMI1 No signal"), QStringLiteral("HDMI1_crop1 640x360"),
+                                                QStringLiteral("HDMI1_crop2 320x240")}));
+            EXPECT_TRUE(g_inputcut->tab_name[0]->text().contains(QStringLiteral(">3<")));
+        });
+    const bool ok = s.run();
+    if (writer.joinable())
+        writer.join();
+    ASSERT_TRUE(ok);
 }

@@ -14,6 +14,7 @@
 #include "platform/sim/devices/i2c_board.h"
 #include "scaler/c331_manage.h"
 #include "ui/numberkeyboard.h"
+#include "ui/pages_picture/custommode.h"
 #include "ui/pages_picture/edidset.h"
 #include "ui/pages_picture/inputchoose.h"
 #include "ui/panelkeys.h"
@@ -23,6 +24,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <array>
+#include <cstring>
+#include <mutex>
 
 using namespace PanelKey;
 using platform::Sim::i2cBoard;
@@ -247,4 +250,56 @@ TEST_F(EdidToEeprom, EachInputsTimingReachesOnlyItsOwnEepromAndRefusalsWriteNone
         EXPECT_EQ(store->u16(blk::edidWidth(row.input)), row.storedW);
         EXPECT_EQ(store->u16(blk::edidHeight(row.input)), row.storedH);
     }
+}
+
+// A user mode invoked on the user modes page brings the EDID timings it holds for several inputs at
+// once; every one of them reaches its own EEPROM, not only the first.
+TEST_F(EdidToEeprom, InvokedUserModeWritesEveryEdidItHolds)
+{
+    for (int i = 0; i < 6; ++i) {
+        store->setU16(blk::edidWidth(i), 1920);
+        store->setU16(blk::edidHeight(i), 1080);
+        store->setU16(blk::edidRate(i), 60);
+    }
+    scaler->change_flag = 1;
+    settle();
+    const int m = 2;
+    {
+        std::lock_guard<std::recursive_mutex> records(store->records_mutex);
+        store->mode[m][0] = store->mode[m][1] = blk::kMarkerSaved;
+        memcpy(store->mode[m] + 2, store->block + kModeBodyStart, kModeDataSize);
+        const struct {
+            int input, w, h, rate;
+        } timings[] = {{2, 1280, 720, 60}, {3, 1600, 900, 30}, {5, 3840, 2160, 30}};
+        for (const auto& t : timings) {
+            blk::put16(store->mode[m], blk::inRecord(blk::edidWidth(t.input)), uint16_t(t.w));
+            blk::put16(store->mode[m], blk::inRecord(blk::edidHeight(t.input)), uint16_t(t.h));
+            blk::put16(store->mode[m], blk::inRecord(blk::edidRate(t.input)), uint16_t(t.rate));
+        }
+    }
+    const Table untouched = i2cBoard().eepromContents(4);
+    Script s;
+    s.key(OK)
+        .until([] { return g_page_focus.load() == 1; }, "root menu")
+        .key(Mode)
+        .until([] { return g_page_focus.load() == 4 && g_custommode && QApplication::activeWindow() == g_custommode.data(); },
+               "user modes")
+        .keys({Right, Right})
+        .until([] { return g_custommode->ui_select == 2; }, "slot 3")
+        .keys({OK, OK})
+        .until([this] { return store->u16(blk::kCurrentMode) == 3; }, "invoked");
+    ASSERT_TRUE(s.run());
+    settle();
+    const struct {
+        int input, w, h, rate;
+    } expected[] = {{2, 1280, 720, 60}, {3, 1600, 900, 30}, {5, 3840, 2160, 30}};
+    for (const auto& e : expected) {
+        const Table t = i2cBoard().eepromContents(e.input);
+        const Timing read = firstDetailedTiming(t);
+        EXPECT_EQ(read.width, e.w) << e.input;
+        EXPECT_EQ(read.height, e.h) << e.input;
+        EXPECT_EQ(read.rate, e.rate) << e.input;
+        EXPECT_TRUE(checksumsHold(t)) << e.input;
+    }
+    EXPECT_EQ(i2cBoard().eepromContents(4), untouched);
 }
