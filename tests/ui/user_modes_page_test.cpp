@@ -406,9 +406,11 @@ TEST_F(PanelTest, ModeFromEveryPageOfTheMenusLeavesOnlyTheUserModesPage)
         s.key(Mode)
             .until(modesActive, "user modes page")
             .act([] {
-                for (int code = 0; code < PageNav::kPageCount; ++code)
-                    if (code != 1 && code != 4)
+                for (int code = 0; code < PageNav::kPageCount; ++code) {
+                    if (code != 1 && code != 4) {
                         EXPECT_EQ(PageNav::page(code), nullptr) << "page " << code << " left behind";
+                    }
+                }
                 EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
                 EXPECT_EQ(g_mode_shortcut_key.load(), 1);
             })

@@ -468,7 +468,7 @@ void InputCut::vyr_button_source_clicked()
     button_ok->show();
 }
 
-// Stores the editor's rectangle; false (nothing written) when it was refused.
+// Stores the editor's rectangle; a refused one writes nothing and leaves the editor open with the reason.
 void InputCut::vyr_button_ok_clicked()
 {
     VyrRamPara* s = store();
@@ -499,24 +499,24 @@ void InputCut::vyr_button_ok_clicked()
         s->VyrGetCropPara(current_input, current_entry, &now, &j);
         if (j != edit_index || uint16_t(now.id) != edit_id) {
             showNote(Note::CropGone);
-            closeEditor(true);
+            closeEditor();
             return;
         }
         s->VyrSetCropPara(current_input, current_entry, &crop);
     } else {
         if (tableFull() || s->VyrAddNewCrop(current_input, &crop) != 0) {
             showNote(Note::TableFull);
-            closeEditor(true);
+            closeEditor();
             return;
         }
     }
     showNote(Note::None);
-    closeEditor(true);
+    closeEditor();
 }
 
 void InputCut::vyr_button_cancel_clicked()
 {
-    closeEditor(true);
+    closeEditor();
 }
 
 void InputCut::vyr_button_delete_clicked()
@@ -532,10 +532,10 @@ void InputCut::vyr_button_delete_clicked()
         else
             showNote(Note::CropGone);
     }
-    closeEditor(true);
+    closeEditor();
 }
 
-void InputCut::closeEditor(bool redraw)
+void InputCut::closeEditor()
 {
     level = 1;
     ui_select = saved_list;
@@ -544,8 +544,7 @@ void InputCut::closeEditor(bool redraw)
     if (VyrRamPara* s = store())
         s->VyrCropSourceInit();
     crop_source_num_update();
-    if (redraw)
-        source_init();
+    source_init();
     para_changed_over();
 }
 
@@ -746,7 +745,7 @@ void InputCut::keyEditor(int key)
         }
     } else if (key == PanelKey::Back) {
         showNote(Note::None);
-        closeEditor(true);
+        closeEditor();
     }
 }
 

@@ -83,7 +83,7 @@ private:
     void crop_source_num_update();
     uint8_t source_current_check();
     void para_changed_over();
-    void closeEditor(bool redraw);
+    void closeEditor(); // back to the list at the position the editor was opened from, redrawn
     bool tableFull() const;
     void showNote(Note note);
     QWidget* editorWidget(int position) const;
