@@ -270,6 +270,17 @@ void c331_manage::stepWindows(const Change& c, uint8_t* next)
             if (!(this->*s.set)(w, value, b))
                 blk::put16(next, off, get16(applied, off)); // keep the previous value
         }
+        // The crop the window shows was edited in place: same source word, another rectangle.
+        const uint32_t src = blk::window(w, win::kSource);
+        const uint16_t word = get16(b, src);
+        if ((word & win::kSourceCrop) && (word & 0xFF) < kCropCount && word == get16(applied, src)
+            && memcmp(b + blk::cropEntry(word & 0xFF), applied + blk::cropEntry(word & 0xFF), blk::kCropEntrySize) != 0) {
+            if (!slotsMatch) {
+                rebuildWindows();
+                return;
+            }
+            applyWinSource(w, word, b);
+        }
     }
 }
 

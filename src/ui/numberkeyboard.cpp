@@ -125,11 +125,11 @@ bool NumberKeyboard::getNumber(const QString& title, const QString& value, int m
     min_ = min;
     max_ = max;
     accepted_ = false;
-    // Without a window manager nothing hands the keys back when the keypad closes: the window
-    // that had them gets them again, if it is still there.
+    // Without a window manager nothing hands the keys back when the keypad closes: the page that
+    // had them gets them again, unless it closed meanwhile.
     const QPointer<QWidget> before = QApplication::activeWindow();
     exec();
-    if (before && before != this)
+    if (before && before != this && before->isVisible())
         before->activateWindow();
     if (!accepted_)
         return false;

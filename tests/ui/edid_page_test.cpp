@@ -140,7 +140,7 @@ TEST_F(PanelTest, EdidSaveWritesWidthHeightAndRateOfTheCurrentInput)
         .key(OK)
         .until([] { return g_edidset->ui_seltype == 0 && !g_edidset->frame_add->isVisible(); }, "row closed");
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(keypad.asked, QStringList({QStringLiteral("W 1920 640-4096"), QStringLiteral("H 1080 480-2160")}));
+    EXPECT_EQ(keypad.asked, QStringList({QStringLiteral("W 1920 640-4095"), QStringLiteral("H 1080 480-2160")}));
     const Edid e = stored(store, 2);
     EXPECT_EQ(e.w, 1280);
     EXPECT_EQ(e.h, 720);

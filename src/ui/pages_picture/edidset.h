@@ -18,7 +18,7 @@ class EDIDset : public VyrPage {
     Q_OBJECT
 public:
     // What the edit row accepts; anything else is refused and nothing is written.
-    static constexpr int kMinWidth = 640, kMaxWidth = 4096;
+    static constexpr int kMinWidth = 640, kMaxWidth = 4095; // an EDID timing holds 12 bits of width
     static constexpr int kMinHeight = 480, kMaxHeight = 2160;
 
     explicit EDIDset(QWidget* parent = nullptr);
