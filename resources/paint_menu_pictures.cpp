@@ -1,6 +1,8 @@
 // Paints the pictures of the settings menu and of the menus below it (entries in five languages,
 // the key notes at the foot of the pages) and writes their resource list. Runs at build time.
 //   paint_menu_pictures <output folder>
+#include "picture_output.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -15,6 +17,9 @@
 
 namespace {
 
+using picture_output::canvas;
+using picture_output::save;
+
 const QColor kWhite(255, 255, 255);
 const QColor kOrange(255, 171, 84);
 const QColor kGrey(150, 150, 160);
@@ -26,26 +31,6 @@ constexpr int kCaptionPixels = 12;
 constexpr int kMinCaptionPixels = 10;
 
 using Draw = std::function<void(QPainter&, const QRectF&)>;
-
-QString g_outDir;
-QStringList g_files;
-
-void save(const QImage& image, const QString& name)
-{
-    const QString file = name + QStringLiteral(".png");
-    if (!image.save(g_outDir + QLatin1Char('/') + file, "PNG")) {
-        fprintf(stderr, "paint_menu_pictures: cannot write %s\n", qPrintable(file));
-        exit(1);
-    }
-    g_files << file;
-}
-
-QImage canvas(int w, int h)
-{
-    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    return image;
-}
 
 QPen pen(const QColor& c, qreal w)
 {
@@ -331,39 +316,12 @@ void paintLedPagePictures()
               });
 }
 
-bool writeResourceList()
-{
-    QFile qrc(g_outDir + QStringLiteral("/menu_pictures.qrc"));
-    if (!qrc.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    QTextStream out(&qrc);
-    out << "<RCC>\n  <qresource prefix=\"/png\">\n";
-    for (const QString& file : g_files)
-        out << "    <file>" << file << "</file>\n";
-    out << "  </qresource>\n</RCC>\n";
-    return out.status() == QTextStream::Ok;
-}
-
 }
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        fprintf(stderr, "usage: paint_menu_pictures <output folder>\n");
-        return 2;
-    }
-    g_outDir = QString::fromLocal8Bit(argv[1]);
-    if (!QDir().mkpath(g_outDir)) {
-        fprintf(stderr, "paint_menu_pictures: cannot create %s\n", argv[1]);
-        return 1;
-    }
-    paintSettingsMenu();
-    paintLedPagePictures();
-    if (!writeResourceList()) {
-        fprintf(stderr, "paint_menu_pictures: cannot write the resource list\n");
-        return 1;
-    }
-    return 0;
+    return picture_output::run(argc, argv, "paint_menu_pictures", QStringLiteral("menu_pictures.qrc"), [] {
+        paintSettingsMenu();
+        paintLedPagePictures();
+    });
 }

@@ -3,6 +3,8 @@
 //   paint_pictures <output folder>
 #include "ui/picture_sizes.h"
 
+#include "picture_output.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -19,6 +21,9 @@
 
 namespace {
 
+using picture_output::canvas;
+using picture_output::save;
+
 const QColor kWhite(255, 255, 255);
 const QColor kOrange(255, 171, 84);
 const QColor kGrey(150, 150, 160);
@@ -29,26 +34,6 @@ const QColor kBlue(71, 119, 255);
 const char* const kPrefix[5] = {"", "en_", "ru_", "vn_", "tn_"};
 
 using Draw = std::function<void(QPainter&, const QRectF&)>;
-
-QString g_outDir;
-QStringList g_files;
-
-void save(const QImage& image, const QString& name)
-{
-    const QString file = name + QStringLiteral(".png");
-    if (!image.save(g_outDir + QLatin1Char('/') + file, "PNG")) {
-        fprintf(stderr, "paint_pictures: cannot write %s\n", qPrintable(file));
-        exit(1);
-    }
-    g_files << file;
-}
-
-QImage canvas(int w, int h)
-{
-    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    return image;
-}
 
 // Pictures are painted at twice the size they are shown at, so the panel scales them down smoothly.
 constexpr int kScale = 2;
@@ -483,38 +468,11 @@ void paintAll()
     paintInputPictures();
 }
 
-bool writeResourceList()
-{
-    QFile qrc(g_outDir + QStringLiteral("/pictures.qrc"));
-    if (!qrc.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    QTextStream out(&qrc);
-    out << "<RCC>\n  <qresource prefix=\"/png\">\n";
-    for (const QString& file : g_files)
-        out << "    <file>" << file << "</file>\n";
-    out << "  </qresource>\n</RCC>\n";
-    return out.status() == QTextStream::Ok;
-}
-
 }
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        fprintf(stderr, "usage: paint_pictures <output folder>\n");
-        return 2;
-    }
-    g_outDir = QString::fromLocal8Bit(argv[1]);
-    if (!QDir().mkpath(g_outDir)) {
-        fprintf(stderr, "paint_pictures: cannot create %s\n", argv[1]);
-        return 1;
-    }
-    paintAll();
-    if (!writeResourceList()) {
-        fprintf(stderr, "paint_pictures: cannot write the resource list\n");
-        return 1;
-    }
-    return 0;
+    return picture_output::run(argc, argv, "paint_pictures", QStringLiteral("pictures.qrc"), [] {
+        paintAll();
+    });
 }
