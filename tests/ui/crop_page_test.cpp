@@ -82,24 +82,7 @@ void clearFlag() { c331_manage::p_c331_manage->change_flag = 0; }
 bool onTop(int code) { return g_page_focus.load() == code; }
 bool cropPageActive() { return onTop(7) && g_inputcut && QApplication::activeWindow() == g_inputcut.data(); }
 
-// The keypad's answers in order; each question is recorded as "title value min-max".
-struct FakeKeypad {
-    std::deque<std::pair<bool, int>> answers;
-    QStringList asked;
-    FakeKeypad()
-    {
-        InputCut::askNumber = [this](const QString& title, const QString& value, int min, int max, int* out) {
-            asked << QStringLiteral("%1 %2 %3-%4").arg(title, value).arg(min).arg(max);
-            if (answers.empty())
-                return false;
-            const auto a = answers.front();
-            answers.pop_front();
-            *out = a.second;
-            return a.first;
-        };
-    }
-    ~FakeKeypad() { InputCut::askNumber = nullptr; }
-};
+using FakeKeypad = FakeNumberKeypad<InputCut>;
 
 // Home screen -> root menu -> settings menu -> crop page.
 Script& toCropPage(Script& s)

@@ -42,24 +42,7 @@ void setStored(VyrRamPara* store, int input, Edid e)
     store->setU16(blk::edidRate(input), e.r);
 }
 
-// The keypad's answers, in order; each call records its title, shown value and bounds.
-struct FakeKeypad {
-    std::deque<std::pair<bool, int>> answers;
-    QStringList asked;
-    FakeKeypad()
-    {
-        EDIDset::askNumber = [this](const QString& title, const QString& value, int min, int max, int* out) {
-            asked << QStringLiteral("%1 %2 %3-%4").arg(title, value).arg(min).arg(max);
-            if (answers.empty())
-                return false;
-            const auto a = answers.front();
-            answers.pop_front();
-            *out = a.second;
-            return a.first;
-        };
-    }
-    ~FakeKeypad() { EDIDset::askNumber = nullptr; }
-};
+using FakeKeypad = FakeNumberKeypad<EDIDset>;
 
 // The input choice page and the EDID page above it.
 Script& toEdidPage(Script& s)

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -51,3 +52,24 @@ void shot(QWidget* widget, const QString& name); // <build>/screenshots/<name>.p
 // label or button (word-wrapped labels measured with their wrap).
 QStringList misfits(QWidget* window, const QString& where);
 }
+
+// A keypad that answers from `answers` in order in place of a page's number keypad hook
+// (Page::askNumber); each question is recorded in `asked` as "title value min-max".
+template <typename Page>
+struct FakeNumberKeypad {
+    std::deque<std::pair<bool, int>> answers;
+    QStringList asked;
+    FakeNumberKeypad()
+    {
+        Page::askNumber = [this](const QString& title, const QString& value, int min, int max, int* out) {
+            asked << QStringLiteral("%1 %2 %3-%4").arg(title, value).arg(min).arg(max);
+            if (answers.empty())
+                return false;
+            const auto a = answers.front();
+            answers.pop_front();
+            *out = a.second;
+            return a.first;
+        };
+    }
+    ~FakeNumberKeypad() { Page::askNumber = nullptr; }
+};
