@@ -237,16 +237,21 @@ void quality::get_sel_value()
     edit->setStyleSheet(QString::fromLatin1(kStyleEditing));
 }
 
-void quality::updownset_sel_value(char mode)
+int PictureWriter::step(int current, int& saved, char mode)
 {
     switch (mode) {
-    case 0: ++current_value; break;
-    case 1: --current_value; break;
-    case 2: saved_value = current_value; break;
-    case 3: current_value = saved_value; break;
+    case 0: ++current; break;
+    case 1: --current; break;
+    case 2: saved = current; break;
+    case 3: current = saved; break;
     default: break;
     }
-    current_value = std::clamp(current_value, 0, 100);
+    return std::clamp(current, 0, 100);
+}
+
+void quality::updownset_sel_value(char mode)
+{
+    current_value = PictureWriter::step(current_value, saved_value, mode);
     if (ui_select < 4)
         writer->write(fieldOf(ui_select), current_value); // waits while the scaler is busy
     static_cast<QLineEdit*>(focus_widget)->setText(QString::number(current_value));

@@ -35,6 +35,10 @@ public:
 
     static constexpr int kRetryMs = 100;
 
+    // One key on a value being edited (mode 0 up, 1 down, 2 keep, 3 undo to the kept value):
+    // the new value, held to 0-100.
+    static int step(int current, int& saved, char mode);
+
 private:
     std::map<uint32_t, uint16_t> waiting_;
     QTimer retry_;

@@ -196,14 +196,7 @@ void temperature::get_sel_value()
 
 void temperature::updownset_sel_value(char mode)
 {
-    switch (mode) {
-    case 0: ++current_value; break;
-    case 1: --current_value; break;
-    case 2: saved_value = current_value; break;
-    case 3: current_value = saved_value; break;
-    default: break;
-    }
-    current_value = std::clamp(current_value, 0, 100);
+    current_value = PictureWriter::step(current_value, saved_value, mode);
     if (ui_select >= 1 && ui_select <= 3)
         writer->write(fieldOf(ui_select), current_value); // waits while the scaler is busy
     focused_edit->setText(QString::number(current_value));
