@@ -17,18 +17,7 @@
 
 namespace {
 
-using picture_output::canvas;
-using picture_output::save;
-
-const QColor kWhite(255, 255, 255);
-const QColor kOrange(255, 171, 84);
-const QColor kGrey(150, 150, 160);
-const QColor kGreen(0, 214, 91);
-const QColor kBlue(71, 119, 255);
-const char* const kPrefix[5] = {"", "en_", "ru_", "vn_", "tn_"};
-constexpr int kScale = 2; // painted at twice the shown size
-constexpr int kCaptionPixels = 12;
-constexpr int kMinCaptionPixels = 10;
+using namespace picture_output;
 
 using Draw = std::function<void(QPainter&, const QRectF&)>;
 

@@ -21,25 +21,9 @@
 
 namespace {
 
-using picture_output::canvas;
-using picture_output::save;
-
-const QColor kWhite(255, 255, 255);
-const QColor kOrange(255, 171, 84);
-const QColor kGrey(150, 150, 160);
-const QColor kGreen(0, 214, 91);
-const QColor kBlue(71, 119, 255);
-
-// Language order: simplified Chinese (plain name), English, Russian, Vietnamese, traditional Chinese.
-const char* const kPrefix[5] = {"", "en_", "ru_", "vn_", "tn_"};
+using namespace picture_output;
 
 using Draw = std::function<void(QPainter&, const QRectF&)>;
-
-// Pictures are painted at twice the size they are shown at, so the panel scales them down smoothly.
-constexpr int kScale = 2;
-// Caption sizes in pixels as shown: 10 is the least that reads at arm's length on the panel.
-constexpr int kCaptionPixels = 12;
-constexpr int kMinCaptionPixels = 10;
 
 QFont captionFont(int language, int pixelSize, bool bold = true)
 {

@@ -1,9 +1,10 @@
 #pragma once
-// What the build-time painters share: a folder of PNG files and the resource list naming them.
-// Any file that cannot be written fails the build.
+// What the build-time painters share: the panel's palette and caption sizes, a folder of PNG
+// files and the resource list naming them. Any file that cannot be written fails the build.
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QColor>
 #include <QImage>
 #include <QStringList>
 #include <QTextStream>
@@ -12,6 +13,19 @@
 #include <functional>
 
 namespace picture_output {
+
+inline const QColor kWhite(255, 255, 255);
+inline const QColor kOrange(255, 171, 84);
+inline const QColor kGrey(150, 150, 160);
+inline const QColor kGreen(0, 214, 91);
+inline const QColor kBlue(71, 119, 255);
+// Language order: simplified Chinese (plain name), English, Russian, Vietnamese, traditional Chinese.
+inline const char* const kPrefix[5] = {"", "en_", "ru_", "vn_", "tn_"};
+// Pictures are painted at twice the size they are shown at, so the panel scales them down smoothly.
+constexpr int kScale = 2;
+// Caption sizes in pixels as shown: 10 is the least that reads at arm's length on the panel.
+constexpr int kCaptionPixels = 12;
+constexpr int kMinCaptionPixels = 10;
 
 struct Output {
     const char* tool = "";

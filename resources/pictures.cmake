@@ -1,47 +1,34 @@
-# The front panel's pictures are our own, painted at build time by a small Qt program (run under
+# The front panel's pictures are our own, painted at build time by small Qt programs (run under
 # the board's emulator when cross-building) and compiled into the core library as ":/png/...".
-add_executable(vyr_paint_pictures ${CMAKE_CURRENT_LIST_DIR}/paint_pictures.cpp)
-target_link_libraries(vyr_paint_pictures PRIVATE Qt5::Gui)
-target_include_directories(vyr_paint_pictures PRIVATE ${CMAKE_SOURCE_DIR}/src)
-if(VYR_SANITIZE)
-  # A build tool: Qt's own leaks at exit must not fail the build.
-  target_compile_options(vyr_paint_pictures PRIVATE -fno-sanitize=all)
-  target_link_options(vyr_paint_pictures PRIVATE -fno-sanitize=all)
-endif()
+# vyr_painted_pictures(<name> <painter source> <comment> [extra dependencies...]): the painter
+# vyr_paint_<name>, its folder <build>/<name> with <name>.qrc, and the resource compiled in.
+function(vyr_painted_pictures name source comment)
+  set(painter vyr_paint_${name})
+  add_executable(${painter} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${source})
+  target_link_libraries(${painter} PRIVATE Qt5::Gui)
+  target_include_directories(${painter} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  if(VYR_SANITIZE)
+    # A build tool: Qt's own leaks at exit must not fail the build.
+    target_compile_options(${painter} PRIVATE -fno-sanitize=all)
+    target_link_options(${painter} PRIVATE -fno-sanitize=all)
+  endif()
+  set(dir ${CMAKE_BINARY_DIR}/${name})
+  set(cpp ${CMAKE_BINARY_DIR}/qrc_vyr_${name}.cpp)
+  add_custom_command(
+    OUTPUT ${dir}/${name}.qrc
+    COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${painter}> ${dir}
+    DEPENDS ${painter} ${ARGN}
+    COMMENT "${comment}"
+    VERBATIM)
+  add_custom_command(
+    OUTPUT ${cpp}
+    COMMAND Qt5::rcc --name vyr_${name} --output ${cpp} ${dir}/${name}.qrc
+    DEPENDS ${dir}/${name}.qrc
+    VERBATIM)
+  target_sources(vyr_core PRIVATE ${cpp})
+endfunction()
 
-set(VYR_PICTURES_DIR ${CMAKE_BINARY_DIR}/pictures)
-set(VYR_PICTURES_CPP ${CMAKE_BINARY_DIR}/qrc_vyr_pictures.cpp)
-add_custom_command(
-  OUTPUT ${VYR_PICTURES_DIR}/pictures.qrc
-  COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:vyr_paint_pictures> ${VYR_PICTURES_DIR}
-  DEPENDS vyr_paint_pictures ${CMAKE_SOURCE_DIR}/src/ui/picture_sizes.h
-  COMMENT "Painting the front panel's pictures"
-  VERBATIM)
-add_custom_command(
-  OUTPUT ${VYR_PICTURES_CPP}
-  COMMAND Qt5::rcc --name vyr_pictures --output ${VYR_PICTURES_CPP} ${VYR_PICTURES_DIR}/pictures.qrc
-  DEPENDS ${VYR_PICTURES_DIR}/pictures.qrc
-  VERBATIM)
-target_sources(vyr_core PRIVATE ${VYR_PICTURES_CPP})
-
+vyr_painted_pictures(pictures paint_pictures.cpp "Painting the front panel's pictures"
+                     ${CMAKE_SOURCE_DIR}/src/ui/picture_sizes.h)
 # The settings menu's pictures come from a painter of their own, into a resource of their own.
-add_executable(vyr_paint_menu_pictures ${CMAKE_CURRENT_LIST_DIR}/paint_menu_pictures.cpp)
-target_link_libraries(vyr_paint_menu_pictures PRIVATE Qt5::Gui)
-if(VYR_SANITIZE)
-  target_compile_options(vyr_paint_menu_pictures PRIVATE -fno-sanitize=all)
-  target_link_options(vyr_paint_menu_pictures PRIVATE -fno-sanitize=all)
-endif()
-set(VYR_MENU_PICTURES_DIR ${CMAKE_BINARY_DIR}/menu_pictures)
-set(VYR_MENU_PICTURES_CPP ${CMAKE_BINARY_DIR}/qrc_vyr_menu_pictures.cpp)
-add_custom_command(
-  OUTPUT ${VYR_MENU_PICTURES_DIR}/menu_pictures.qrc
-  COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:vyr_paint_menu_pictures> ${VYR_MENU_PICTURES_DIR}
-  DEPENDS vyr_paint_menu_pictures
-  COMMENT "Painting the settings menu's pictures"
-  VERBATIM)
-add_custom_command(
-  OUTPUT ${VYR_MENU_PICTURES_CPP}
-  COMMAND Qt5::rcc --name vyr_menu_pictures --output ${VYR_MENU_PICTURES_CPP} ${VYR_MENU_PICTURES_DIR}/menu_pictures.qrc
-  DEPENDS ${VYR_MENU_PICTURES_DIR}/menu_pictures.qrc
-  VERBATIM)
-target_sources(vyr_core PRIVATE ${VYR_MENU_PICTURES_CPP})
+vyr_painted_pictures(menu_pictures paint_menu_pictures.cpp "Painting the settings menu's pictures")
