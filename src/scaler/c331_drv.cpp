@@ -75,16 +75,20 @@ c331_drv::~c331_drv() = default;
 void c331_drv::init_reg_acc_param()
 {
     QMutexLocker bnk(&Utils::_c331_bnk_mutex);
+    forgetLocked();
+}
+
+void c331_drv::forgetLocked()
+{
     bank_ = -1;
-    // Called when the chip starts over: what it held before is no longer known.
+    // The chip starts over: what it held before is no longer known.
     std::fill(known_.begin(), known_.end(), int16_t(-1));
 }
 
 int c331_drv::initialize()
 {
     QMutexLocker bnk(&Utils::_c331_bnk_mutex);
-    bank_ = -1;
-    std::fill(known_.begin(), known_.end(), int16_t(-1));
+    forgetLocked();
     bus_ = platform::openSpiBus(0);
     if (!bus_) {
         writeLogMsg(LOG_ERROR, "c331_drv: can't open the scaler's SPI device /dev/spidev32766.0");

@@ -29,6 +29,7 @@ public:
     void write_c331_mask(int fd, uint32_t desc, uint32_t value, uint32_t mask, uint32_t bankOffset);
 
 private:
+    void forgetLocked(); // neither the selected bank nor any register is known any more
     bool selectBank(int fd, uint32_t desc, uint32_t bankOffset); // false: access refused
     bool unchanged(uint32_t bank, uint32_t first, uint32_t width, uint32_t value) const;
     void remember(uint32_t bank, uint32_t addr, uint8_t value);
