@@ -174,8 +174,13 @@ void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
     memcpy(next, c.block, sizeof next);
     wincnt = shownWindows(c.block);
 
+    // A rebuild reads the records itself: from this copy, not from a block a writer may have
+    // changed meanwhile, or the chip would show values this pass does not record as applied and
+    // a later change back to them would never reach it.
+    dispatching_ = c.block;
     for (DispatchTables::Step step : DispatchTables::kSteps)
         (this->*step)(c, next);
+    dispatching_ = nullptr;
 
     // A refused test pattern is taken back out of the block, so page and wall agree.
     if (next[blk::kTestPattern] != c.block[blk::kTestPattern]) {

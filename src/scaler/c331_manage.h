@@ -82,6 +82,7 @@ public:
     // hand-over before the page thread has saved, or after a re-bring-up, does not apply the same
     // fields again. Only the worker touches it.
     uint8_t applied[4096];
+    const uint8_t* dispatching_ = nullptr; // the dispatch's copy of the block while it runs
     bool applied_valid = false;
     uint32_t led_wait_limit_ms = 2000; // bound on the FPGA's LED-parameter step
     ScalerCallLog call_log;
@@ -136,7 +137,9 @@ public:
     void win_freeze_sel(int fd, int win, int value);
     ST_WIN_INFO gWininfo[6] = {};
     static int dbdModeOf(int value);   // dot-by-dot mode of a record's +22 value
-    void takeBlock(uint8_t* out);      // a copy of the block, taken under the hand-over mutex
+    // A copy of the block, taken under the hand-over mutex; during a change dispatch the copy the
+    // dispatch works from, so what it records as applied is what the chip was given.
+    void takeBlock(uint8_t* out);
     std::string layoutFault(const uint8_t* block) const; // why the records cannot be shown, or ""
     void writeShownLayout(const uint8_t* shown);
     ST_MWIN gMwin{0, nullptr};

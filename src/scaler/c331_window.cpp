@@ -67,6 +67,10 @@ int c331_manage::dbdModeOf(int value)
 
 void c331_manage::takeBlock(uint8_t* out)
 {
+    if (dispatching_) {
+        memcpy(out, dispatching_, kBlockSize);
+        return;
+    }
     memset(out, 0, kBlockSize);
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
         PosixLock lock(c331_mutex);
