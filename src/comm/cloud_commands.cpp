@@ -15,6 +15,7 @@
 #include <QMutexLocker>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -105,6 +106,17 @@ Scan scanPairs(const std::string& text, const char* word, size_t maxValue,
 int toInt(const std::string& v)
 {
     return int(strtol(v.c_str(), nullptr, 10));
+}
+
+// A count or an offset. A sign, or a number too large for 64 bits, gives UINT64_MAX, which every
+// bound refuses: strtoull would turn "-32" into a huge value that wraps in a sum.
+uint64_t toCount(const std::string& v)
+{
+    if (v.find('-') != std::string::npos)
+        return UINT64_MAX;
+    errno = 0;
+    const unsigned long long n = strtoull(v.c_str(), nullptr, 10);
+    return errno == ERANGE ? UINT64_MAX : uint64_t(n);
 }
 
 int hexValue(char c)
@@ -376,9 +388,9 @@ std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uin
                     why = "Invaild file ID.";
                 }
             } else if (k == "offset") {
-                offset = strtoull(v.c_str(), nullptr, 10);
+                offset = toCount(v);
             } else if (k == "extlength") {
-                ext = strtoull(v.c_str(), nullptr, 10);
+                ext = toCount(v);
                 haveLength = true;
                 if (ext > 1499) {
                     code = 332;
@@ -395,10 +407,11 @@ std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uin
             return failure("sendFileData", code, why);
         if (unknown || s.pairs == 0)
             return "sendFileData";
-        // The data follow the line feed; they must lie inside the frame and the buffer.
+        // The data follow the line feed; they must lie inside the frame and the buffer. ext is at
+        // most 1,499 here, so neither bound can wrap.
         const bool lineFeed = s.end < text.size() && text[s.end] == '\n';
         const uint64_t dataStart = uint64_t(s.end) + 1;
-        if (!haveLength || !lineFeed || dataStart + ext > dataLength || offset + ext > kStagingSize)
+        if (!haveLength || !lineFeed || dataStart + ext > dataLength || offset > kStagingSize - ext)
             return failure("sendFileData", 332, "Invaild file length.");
         memcpy(fileBuf_kelto + offset, data + dataStart, size_t(ext));
         g_4gsendfile_len += uint32_t(ext);

@@ -142,6 +142,10 @@ TEST_F(CloudCommands, FileDataOutsideTheFrameOrTheBufferIsRefused)
     const std::vector<Case> cases = {
         {"past the buffer", "sendfiledata fileid:101 offset:5242878 extlength:5 \n", "ABCDE"},
         {"huge offset", "sendfiledata fileid:101 offset:99999999999 extlength:5 \n", "ABCDE"},
+        {"offset past 64 bits", "sendfiledata fileid:101 offset:18446744073709551615 extlength:5 \n", "ABCDE"},
+        {"offset just before", "sendfiledata fileid:101 offset:-32 extlength:40 \n", std::string(40, 'A')},
+        {"offset far before", "sendfiledata fileid:101 offset:-1200 extlength:1499 \n", std::string(1499, 'B')},
+        {"last byte past the end", "sendfiledata fileid:101 offset:5242876 extlength:5 \n", "ABCDE"},
         {"past the frame", "sendfiledata fileid:101 offset:0 extlength:10 \n", "ABC"},
         {"too long", "sendfiledata fileid:101 offset:0 extlength:1500 \n", std::string(1500, 'z')},
         {"no length", "sendfiledata fileid:101 offset:0 \n", "ABC"},
@@ -156,6 +160,8 @@ TEST_F(CloudCommands, FileDataOutsideTheFrameOrTheBufferIsRefused)
     EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:0 extlength:3 \n", "XYZ"), "sendFileData 200 fileID:101\r\n");
     EXPECT_EQ(cloud(5, "sendfileend fileid:101 filelen:3 \n"), "sendFileEnd 200 fileID:101\r\n");
     EXPECT_EQ(TestRoot::readFile("/data/configs/cloud_cafile"), QByteArray("XYZ"));
+    // The buffer's last five bytes are still its own.
+    EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:5242875 extlength:5 \n", "ABCDE"), "sendFileData 200 fileID:101\r\n");
 }
 
 TEST_F(CloudCommands, ReceiveStubsAndVerification)
