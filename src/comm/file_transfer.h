@@ -12,6 +12,9 @@ constexpr uint32_t kStagingSize = uint32_t(kFileBufSize);
 namespace file_transfer {
 // A received file name: 1-255 bytes, no "/", no NUL, no control character, not "." or "..".
 bool isPlainName(const std::string& name);
+// Longest name a stored file can take: writeVerified's temporary name adds ".part" (5 bytes) and
+// must still fit the file system's 255.
+constexpr size_t kMaxStoredName = 255 - 5;
 
 // Writes data to a temporary file beside `path` (program path), flushes it, reads it back and
 // compares, then renames it over `path`. On any failure the old file stays and false is returned.

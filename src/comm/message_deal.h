@@ -45,7 +45,7 @@ public:
     // Registers (groups 0xA0, 0xA1)
     uint32_t write_register(MessageFrame& f);
     uint32_t read_register(MessageFrame& f);
-    int reg_cmd_run(uint8_t reg, uint8_t bits); // 0 when the register has an action, else 1
+    int reg_cmd_run(uint8_t reg, uint8_t bits); // 0 when the register has an action and it ran, else 1
     void REG_mcu_flag(uint8_t bits);            // register 11
     void RegUpdate10(uint8_t bits);             // register 16: factory defaults
     void RegUpdate11(uint8_t bits);             // register 17: input manager request
@@ -75,7 +75,7 @@ public:
 
     // File transfer (group 0xC0) and application replacement (register 14)
     uint32_t write_file_group(MessageFrame& f);
-    void RegUpdate0E(uint8_t bits);
+    int RegUpdate0E(uint8_t bits); // 1 when bit 0 could not put an application in place
     uint32_t start_update(MessageFrame& f); // group 0x84: FPGA restart after a flash change
 
     // Cloud settings (group 0xC3 sub-command 11); the text commands of 0xC4 are message_deal_4g's.
@@ -99,6 +99,6 @@ private:
     uint32_t readNamedStart(MessageFrame& f);
     uint32_t readReply(MessageFrame& f, const std::string& path, uint8_t answer);
     uint32_t readFileBlock(MessageFrame& f);
-    void replaceApplication();
+    bool replaceApplication(); // false: refused (no verified upload) or failed
     static void upgradeFlagFromRegister(bool active);
 };

@@ -47,7 +47,8 @@ constexpr const char* kNextApp = "/data/app/vyrR58N2";
 constexpr const char* kRecoveryDir = "/data/rcvrecovery";
 constexpr const char* kMappingDir = "/data/smartmapping";
 
-enum Type : uint8_t { None = 0, App = 1, Boot = 2, Kernel = 3, Logo = 4, Alias = 5, Mode = 7, Menu = 8, Recovery = 9, Mapping = 13 };
+enum Type : uint8_t { None = 0, App = 1, Boot = 2, Kernel = 3, Logo = 4, Alias = 5, Mode = 7, Menu = 8, Recovery = 9, Mapping = 13,
+                      Refused = 0xFF }; // Refused: the last start was refused, so its end fails
 
 // The transfer record; only touched under Utils::_file_deal_mutex.
 struct Transfer {
@@ -56,6 +57,7 @@ struct Transfer {
     uint32_t length = 0;   // announced by the start
     FILE* reading = nullptr;
     bool appVerified = false; // the last "FMCU" end stored and read back the application
+    bool appReplaced = false; // register 14 put it in place; the reboot is on its way
 };
 Transfer transfer;
 
@@ -190,6 +192,20 @@ void putLogoHeader(uint8_t* h, uint32_t dataLength)
     u32(0x168, dataLength);
     h[0x16C] = 0x2C;
     h[0x170] = 0x01;
+}
+
+// The digest must also hold for the bytes the end writes, not only for the blocks as they came:
+// the staging buffer is shared with the cloud transfer and the USB upgrade, which may have changed
+// it since. A partition is written whole; past the file it gets the zeros its start had cleared.
+bool stagedDataMatch(uint8_t type, uint32_t length, const uint8_t* digest)
+{
+    const uint32_t at = type == Logo ? kLogoHeader : 0;
+    MD5 staged(fileBuf_kelto + at, length);
+    if (memcmp(staged.digest(), digest, 16) != 0)
+        return false;
+    const uint32_t whole = type == Kernel ? kKernelPartition : type == Logo ? kLogoPartition : at + length;
+    memset(fileBuf_kelto + at + length, 0, whole - at - length);
+    return true;
 }
 
 // Erases and writes a whole raw partition from the staging buffer, then reads it back.
@@ -429,8 +445,8 @@ uint32_t message_deal::writeFileStart(MessageFrame& f)
     f.status(type == None ? 1 : 0, 3);
     f.body[11] = 1;
     if (type == None) {
-        // A refused start leaves nothing behind that a later end could write.
-        transfer.type = None;
+        // A refused start leaves nothing behind that a later end could write or report as stored.
+        transfer.type = Refused;
         f.body[12] = 2;
         return 3;
     }
@@ -450,12 +466,12 @@ uint32_t message_deal::writeNamedStart(MessageFrame& f)
         const uint8_t asked = f.at(15 + n);
         transfer.length = f.u32At(16 + n);
         if ((asked == Recovery || asked == Mapping) && file_transfer::isPlainName(name) &&
-            transfer.length <= kStagingSize) {
+            name.size() <= file_transfer::kMaxStoredName && transfer.length <= kStagingSize) {
             type = asked;
             transfer.name = std::string(asked == Recovery ? kRecoveryDir : kMappingDir) + "/" + name;
         }
     }
-    transfer.type = type;
+    transfer.type = type == None ? Refused : type;
     md5.reset();
     f.status(type == None ? 1 : 0, 3);
     f.body[11] = 7;
@@ -489,10 +505,15 @@ uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
         printf(ok ? "\n md5 OK!!! " : "\n md5 differs ");
     if (ok && type != None && type != Boot && transfer.length > capacityOf(type))
         ok = false;
+    if (ok && storesBlocks(type))
+        ok = stagedDataMatch(type, transfer.length, f.body + 15);
     if (ok) {
         switch (type) {
         case None:
             closeReading();
+            break;
+        case Refused:
+            ok = false;
             break;
         case Kernel:
             ok = writePartition("/dev/mtd10", kKernelPartition);
@@ -615,10 +636,10 @@ uint32_t message_deal::readFileBlock(MessageFrame& f)
     return L + 2;
 }
 
-void message_deal::RegUpdate0E(uint8_t bits)
+int message_deal::RegUpdate0E(uint8_t bits)
 {
-    if (bits & 0x01)
-        replaceApplication();
+    // A refused or failed replacement is answered as a failure, so the tool does not wait for a reboot.
+    const int result = (bits & 0x01) && !replaceApplication() ? 1 : 0;
     if (bits & 0x02) {
         Delay::ms(100);
         platform::shell().system("reboot");
@@ -629,26 +650,29 @@ void message_deal::RegUpdate0E(uint8_t bits)
             scaler->update_font(scaler->c331_fd);
         }
     }
+    return result;
 }
 
-void message_deal::replaceApplication()
+bool message_deal::replaceApplication()
 {
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
+        if (transfer.appReplaced)
+            return true;
         // Only a complete upload that was written and read back is put in place.
         if (!transfer.appVerified) {
             writeLogMsg(LOG_ERROR, "application replacement refused: no verified upload");
-            return;
+            return false;
         }
         if (g_app_reset_flag.load() != 0)
-            return;
+            return false; // a reboot for another cause is on its way
         transfer.appVerified = false;
     }
     platform::Shell& sh = platform::shell();
     if (sh.system(std::string("chmod 755 ") + kNextApp) != 0 ||
         (Delay::ms(10), sh.system(std::string("mv ") + kNextApp + "  /data/app/vyrR58N")) != 0) {
         writeLogMsg(LOG_ERROR, "application replacement failed; the program stays");
-        return;
+        return false;
     }
     if (g_update_status.load() == 0) {
         QSettings launcher(QString::fromStdString(platform::Paths::resolve(ConfigEngine::kLauncherIniPath)),
@@ -664,6 +688,9 @@ void message_deal::replaceApplication()
     Delay::ms(10);
     G_reboot_tickTicks = G_timeTicks.load();
     g_app_reset_flag = 1;
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    transfer.appReplaced = true;
+    return true;
 }
 
 uint32_t message_deal::start_update(MessageFrame& f)

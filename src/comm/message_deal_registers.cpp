@@ -126,8 +126,7 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t bits)
         REG_mcu_flag(bits);
         return 0;
     case 14:
-        RegUpdate0E(bits);
-        return 0;
+        return RegUpdate0E(bits);
     case 16:
         RegUpdate10(bits);
         return 0;

@@ -149,6 +149,8 @@ struct Kind {
 
 TEST_F(FileTransfer, EachFileKindIsStoredAndReadBack)
 {
+    // The longest name whose temporary name still fits the file system.
+    const std::string longName(250, 'n'), longTarget = "/data/smartmapping/" + longName;
     const std::vector<Kind> kinds = {
         {"alias", start("ALIS", 2500), "/data/configs/alias.json", "ALIS"},
         {"menu", start("OSDS", 2500), "/data/configs/omenu.json", "OSDS"},
@@ -159,6 +161,7 @@ TEST_F(FileTransfer, EachFileKindIsStoredAndReadBack)
         {"named recovery", namedStart("card_07.bin", 9, 2500), "/data/rcvrecovery/card_07.bin", nullptr},
         {"named mapping", namedStart("map one", 13, 2500), "/data/smartmapping/map one", nullptr},
         {"application", start("FMCU", 2500), "/data/app/vyrR58N2", nullptr},
+        {"named 250 bytes", namedStart(longName, 13, 2500), longTarget.c_str(), nullptr},
     };
     uint8_t seed = 1;
     for (const Kind& k : kinds) {
@@ -210,6 +213,7 @@ TEST_F(FileTransfer, RefusedStartsAnswerStatusOneAndLeaveNothingToWrite)
         {"named empty", namedStart("", 13, 10)},
         {"named with line feed", namedStart("a\nb", 13, 10)},
         {"named 256 bytes", namedStart(std::string(256, 'x'), 9, 10)},
+        {"named 251 bytes", namedStart(std::string(251, 'x'), 9, 10)},
         {"named type 5", namedStart("x", 5, 10)},
         {"named length past the frame", namedStart("abc", 9, 10, 200)},
         {"named above the buffer", namedStart("big", 9, kFive + 1)},
@@ -221,9 +225,10 @@ TEST_F(FileTransfer, RefusedStartsAnswerStatusOneAndLeaveNothingToWrite)
         ASSERT_EQ(send(kController, 0xC0, c.payload), 3u);
         EXPECT_EQ(buf[10], 1);
         EXPECT_EQ(buf[12], 2);
-        // Blocks and an end with the right digest store nothing anywhere.
+        // Blocks and an end with the right digest store nothing anywhere, and the end says so.
         send(kController, 0xC0, block(0, data));
-        send(kController, 0xC0, end(digestOf(data)));
+        ASSERT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);
+        EXPECT_EQ(buf[12], 1);
     }
     EXPECT_EQ(TestRoot::readFile("/data/configs/tcpip.ini"), QByteArray("[config]\n"));
     EXPECT_FALSE(TestRoot::exists("/data/configs/alias.json"));
@@ -288,6 +293,64 @@ TEST_F(FileTransfer, LogoAndKernelLandInTheirPartitions)
     ASSERT_EQ(image.size(), 0x500000u);
     EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 70000), kernel);
     EXPECT_TRUE(std::all_of(image.begin() + 70000, image.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// The cloud transfer shares the staging buffer: what it changes between the blocks and the end
+// is not the file the digest vouches for.
+TEST_F(FileTransfer, EndFailsWhenTheStagingBufferChangedAfterTheBlocks)
+{
+    // A cloud command that must be accepted (code 200) to reach the buffer.
+    auto cloud = [this](uint8_t sub, const std::string& text) {
+        std::vector<uint8_t> p = {sub};
+        p.insert(p.end(), text.begin(), text.end());
+        const uint32_t r = send(kController, 0xC4, p);
+        ASSERT_GE(r, 3u);
+        ASSERT_NE(std::string(buf.begin() + 12, buf.begin() + 9 + r).find(" 200 "), std::string::npos);
+    };
+    const std::string cleared = "sendfile filelen:10 \n", junk = "sendfiledata fileid:101 offset:400 extlength:4 \nJUNK";
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> start;
+        const char* file; // or nullptr for a partition
+        uint8_t sub;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"application, cleared", start("FMCU", 4000), "/data/app/vyrR58N2", 3, cleared},
+        {"alias, overwritten", start("ALIS", 4000), "/data/configs/alias.json", 4, junk},
+        {"named card file, cleared", namedStart("c.bin", 9, 4000), "/data/rcvrecovery/c.bin", 3, cleared},
+        {"kernel, cleared", start("FKRN", 4000), nullptr, 3, cleared},
+        {"logo, overwritten", start("LOGO", 4000), nullptr, 4, junk},
+    };
+    const std::vector<uint8_t> data = pattern(4000, 11);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(send(kController, 0xC0, c.start), 3u);
+        ASSERT_EQ(buf[10], 0);
+        for (uint32_t at = 0; at < 4000; at += 1000)
+            send(kController, 0xC0, block(at, std::vector<uint8_t>(data.begin() + at, data.begin() + at + 1000)));
+        cloud(c.sub, c.text);
+        ASSERT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);
+        EXPECT_EQ(buf[12], 1);
+        if (c.file)
+            EXPECT_FALSE(TestRoot::exists(c.file));
+        EXPECT_TRUE(mtdSim().calls().empty());
+    }
+    EXPECT_EQ(writeReg(14, 0x01, 0), 1);
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+
+    // A partition is written whole: behind the file it keeps the zeros of the start, not the
+    // bytes the cloud transfer put there.
+    const std::vector<uint8_t> kernel = pattern(100, 12);
+    ASSERT_EQ(send(kController, 0xC0, start("FKRN", 100)), 3u);
+    send(kController, 0xC0, block(0, kernel));
+    cloud(4, "sendfiledata fileid:101 offset:5000 extlength:4 \nJUNK");
+    ASSERT_EQ(send(kController, 0xC0, end(digestOf(kernel))), 3u);
+    EXPECT_EQ(buf[12], 0);
+    const std::vector<uint8_t> image = mtdSim().contents("/dev/mtd10");
+    ASSERT_EQ(image.size(), 0x500000u);
+    EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 100), kernel);
+    EXPECT_TRUE(std::all_of(image.begin() + 100, image.end(), [](uint8_t b) { return b == 0; }));
 }
 
 TEST_F(FileTransfer, FlashFailureAnswersFailed)
@@ -388,7 +451,7 @@ TEST_F(FileTransfer, RegisterFourteenReplacesOnlyAVerifiedApplication)
     ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N", "running"));
     // A stale file from an earlier upload is not put in place.
     ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N2", "stale"));
-    writeReg(14, 0x01, 0);
+    EXPECT_EQ(writeReg(14, 0x01, 0), 1);
     EXPECT_FALSE(moved());
     EXPECT_EQ(g_app_reset_flag.load(), 0);
 
@@ -396,20 +459,20 @@ TEST_F(FileTransfer, RegisterFourteenReplacesOnlyAVerifiedApplication)
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/app/vyrR58N2.part/x"))));
     EXPECT_EQ(upload(start("FMCU", 500), pattern(500, 8)), 1);
     QDir(QString::fromStdString(TestRoot::path("/data/app/vyrR58N2.part"))).removeRecursively();
-    writeReg(14, 0x01, 0);
+    EXPECT_EQ(writeReg(14, 0x01, 0), 1);
     EXPECT_FALSE(moved());
 
     // A refused start after a good upload withdraws it as well.
     const std::vector<uint8_t> app = pattern(4000, 9);
     EXPECT_EQ(upload(start("FMCU", 4000), app), 0);
     send(kController, 0xC0, start("XXXX", 1));
-    writeReg(14, 0x01, 0);
+    EXPECT_EQ(writeReg(14, 0x01, 0), 1);
     EXPECT_FALSE(moved());
 
     EXPECT_EQ(upload(start("FMCU", 4000), app), 0);
     g_update_status = 0;
     const uint32_t before = G_timeTicks.load();
-    writeReg(14, 0x01, 0);
+    EXPECT_EQ(writeReg(14, 0x01, 0), 0);
     EXPECT_TRUE(moved());
     EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), bytes(app));
     EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
@@ -424,9 +487,9 @@ TEST_F(FileTransfer, RegisterFourteenReplacesOnlyAVerifiedApplication)
 
     // The second write before the reboot does nothing; bit 1 reboots at once.
     shellSim().clearLog();
-    writeReg(14, 0x01, 0);
+    EXPECT_EQ(writeReg(14, 0x01, 0), 0);
     EXPECT_FALSE(moved());
-    writeReg(14, 0x02, 0);
+    EXPECT_EQ(writeReg(14, 0x02, 0), 0);
     EXPECT_EQ(reboots, 1);
 }
 

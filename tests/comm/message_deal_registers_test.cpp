@@ -38,7 +38,8 @@ TEST_F(MessageDealTest, EveryControllerRegisterWriteAndReadAsTheTableSays)
             EXPECT_EQ(status, 0);
             want[special.at(g)] = g == 163 ? 0x5B : 0x0A; // 163: value + 1 whatever the mask
         } else {
-            EXPECT_EQ(status, actions.count(g) ? 0 : 1);
+            // 14's bit 0 finds no verified application to put in place: a failure.
+            EXPECT_EQ(status, actions.count(g) && g != 14 ? 0 : 1);
             want[g] = 0xFA; // (value AND mask) OR (old AND NOT mask)
         }
         if (g == 14)
