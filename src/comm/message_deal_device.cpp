@@ -6,6 +6,7 @@
 #include "base/bytes.h"
 #include "base/delay.h"
 #include "base/global.h"
+#include "base/ipv4_settings.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
 #include "fpga/fpga_drv.h"
@@ -57,13 +58,6 @@ void putMac(uint8_t* out, const QString& text)
     }
     for (int i = 0; i < 6; ++i)
         out[i] = i < parts.size() ? uint8_t(parts[i].trimmed().toUInt(nullptr, 16)) : 0;
-}
-
-// A mask is ones from the top, then zeros; 0.0.0.0 is no mask.
-bool contiguousMask(const uint8_t* p)
-{
-    const uint32_t m = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-    return m != 0 && (~m & (~m + 1)) == 0;
 }
 
 bool bcd(uint8_t b, int* value)
@@ -144,15 +138,18 @@ uint32_t message_deal::net_ip_set(MessageFrame& f)
         return f.status(1);
     const uint8_t* b = f.body;
     const uint16_t port = f.u16At(26);
-    // Everything below reaches the INI file and the interface commands: refuse what would leave
-    // the box unreachable.
-    if (!contiguousMask(b + 18) || port == 0) {
-        writeLogMsg(LOG_WARNING, "net_ip_set: refused mask " + dotted(b + 18) + " port " + std::to_string(port));
-        return f.status(1);
-    }
     const QString ip = QString::fromStdString(dotted(b + 14));
     const QString mask = QString::fromStdString(dotted(b + 18));
     const QString gateway = QString::fromStdString(dotted(b + 22));
+    // Everything below reaches the INI file, the interface commands and a reboot: refuse, before
+    // any of them, a set the next start would refuse too, which leaves the box unreachable.
+    const Ipv4::Verdict verdict = Ipv4::check(ip, mask, gateway);
+    if (verdict != Ipv4::Verdict::Ok || port == 0) {
+        writeLogMsg(LOG_WARNING, "net_ip_set: refused " + dotted(b + 14) + "/" + dotted(b + 18) + " gateway " +
+                                     dotted(b + 22) + " port " + std::to_string(port) + ": " +
+                                     (port == 0 ? "port 0" : Ipv4::verdictName(verdict)));
+        return f.status(1);
+    }
     if (traceOn())
         printf("net_ip_set ip=%s mask=%s gateway=%s port=%u\n", ip.toUtf8().constData(),
                mask.toUtf8().constData(), gateway.toUtf8().constData(), port);
@@ -461,6 +458,7 @@ uint32_t message_deal::cmd_read_flash(MessageFrame& f)
     if (!done)
         return f.status(1);
     f.body[10] = 0;
-    memcpy(f.body + 11, data.data(), n);
+    if (n != 0) // an empty vector may hold no buffer at all
+        memcpy(f.body + 11, data.data(), n);
     return n + 1;
 }

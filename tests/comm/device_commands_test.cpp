@@ -140,9 +140,14 @@ TEST_F(DeviceCommands, UnusableNetworkSettingsAreRefusedBeforeAnythingIsStored)
         {"mask 0.0.0.0", netPayload({10, 0, 0, 7}, {0, 0, 0, 0}, {10, 0, 0, 1}, 5005)},
         {"mask not from the top", netPayload({10, 0, 0, 7}, {0, 255, 255, 255}, {10, 0, 0, 1}, 5005)},
         {"port 0", netPayload({10, 0, 0, 7}, {255, 255, 255, 0}, {10, 0, 0, 1}, 0)},
+        {"gateway outside the subnet", netPayload({10, 0, 0, 7}, {255, 255, 255, 0}, {10, 0, 1, 1}, 5005)},
+        {"address 0.0.0.0 with a new port", netPayload({0, 0, 0, 0}, {255, 255, 255, 0}, {192, 168, 1, 1}, 6001)},
+        {"broadcast address with a new port", netPayload({10, 0, 0, 255}, {255, 255, 255, 0}, {10, 0, 0, 1}, 6001)},
         {"frame ends before the port", std::vector<uint8_t>({1, 0, 0, 0, 10, 0, 0, 7, 255, 255, 255, 0, 10, 0, 0, 1, 0x8D})},
     };
-    const QString before = ini("IPAddress");
+    g_port = 5005;
+    g_app_reset_flag = 0;
+    const QString before = ini("IPAddress"), portBefore = ini("TcpPort");
     for (const auto& c : cases) {
         shellSim().clearLog();
         ASSERT_EQ(send(kController, 0xA4, c.payload), 1u) << c.name;
@@ -150,6 +155,9 @@ TEST_F(DeviceCommands, UnusableNetworkSettingsAreRefusedBeforeAnythingIsStored)
         EXPECT_EQ(ini("IPAddress"), before) << c.name;
         EXPECT_TRUE(commands().empty()) << c.name;
         EXPECT_EQ(g_str_ip.get(), "192.168.1.199") << c.name;
+        EXPECT_EQ(ini("TcpPort"), portBefore) << c.name;
+        EXPECT_EQ(g_port.load(), 5005) << c.name;
+        EXPECT_EQ(g_app_reset_flag.load(), 0) << c.name << ": no reboot";
     }
 }
 
@@ -377,6 +385,11 @@ TEST_F(DeviceCommands, FlashReadsNeverReturnStaleBytes)
     for (const auto& c : refused) {
         ASSERT_EQ(send(kController, 0x72, flashRequest(c.address, {uint8_t(c.n), uint8_t(c.n >> 8)}), c.capacity), 1u) << c.name;
         EXPECT_EQ(buf[10], 1) << c.name;
+    }
+    // An empty read inside a region answers status 0 and no data, whichever device it names.
+    for (uint32_t address : {0x01000010u, 0x00480000u, 0x03000010u, 0x04000010u, 0x08000010u}) {
+        ASSERT_EQ(send(kController, 0x72, flashRequest(address, {0, 0})), 1u) << std::hex << address;
+        EXPECT_EQ(buf[10], 0) << std::hex << address;
     }
 }
 
