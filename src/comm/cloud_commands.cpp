@@ -546,7 +546,7 @@ std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uin
         return "checkOnline 200 onlineType:4Gcat1\r\n";
     case 13: {
         bool ok = false, fail = false;
-        scanPairs(text, "verifyca", 199, [&](const std::string& k, const std::string& v) {
+        const Scan s = scanPairs(text, "verifyca", 199, [&](const std::string& k, const std::string& v) {
             if (k == "catype") {
                 if (v == "singleauth") {
                     ok = true;
@@ -561,6 +561,8 @@ std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uin
             }
             return true;
         });
+        if (!s.word)
+            return std::string();
         if (ok && !fail)
             return "verifyCA 200 verifyCode:quietmapleroad\r\n";
         return failure("verifyCA", 360, "Not find CA file.");

@@ -1,5 +1,6 @@
 // The controller's read windows: parameter block, user-mode records, device description and
 // capability tables, register image, device information, 4G RAM and the front-screen screenshot.
+#include "comm/cloud_commands.h"
 #include "comm/message_deal.h"
 
 #include "fpga/fpga_manage.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QMutexLocker>
 #include <QImage>
 #include <QPainter>
 #include <QPointer>
@@ -289,8 +291,23 @@ void buildDeviceInfo(uint8_t* info)
     info[0x2A] = 0x0B;
     info[0x2B] = 0x0B;
     info[0x42] = 0x0C;
-    // Byte 0 also needs the cloud property record, which this box does not keep yet: it stays 0.
+    // The cloud property record, reloaded as a cloud command would: the binary device id, the
+    // server address and the port (high byte first).
+    uint8_t property[k4GPropertySize];
+    bool cloudRecord;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        cloudRecord = message_deal_4g().get_4G_property() == 0;
+        memcpy(property, g_4G_property, sizeof property);
+    }
+    memcpy(info + 0x43, property + 0x19, 12);
+    memcpy(info + 0x65, property + 0x44, 4);
+    info[0x69] = property[0x7F];
+    info[0x6A] = property[0x7E];
     if (fpga_manage* fpga = fpga_manage::p_fpga_manage) {
+        // Byte 0 tells a tool that the record is there and the picture path of FPGA 0 is up.
+        if (cloudRecord && fpga->fpgaUp(0) && fpga->vbo_step[0].load() == VboStep::Up)
+            info[0x00] = 0xAA;
         {
             PosixLock cache(fpga->reg_mutex);
             for (int i = 0; i < 4; ++i)

@@ -183,6 +183,7 @@ TEST_F(CloudCommands, ReceiveStubsAndVerification)
     EXPECT_EQ(cloud(13, "verifyca catype:mutual verifystr:abc \n"), ok);
     EXPECT_EQ(cloud(13, "verifyca colour:x verifystr:abc \n"), fail);
     EXPECT_EQ(cloud(13, "verifyca \n"), fail);
+    EXPECT_EQ(cloud(13, "catype:singleauth \n"), "") << "no command word, no text";
 }
 
 // Group 0xC3 sub-command 11: key, the box's id XOR the key, then fields XORed with the key.

@@ -78,7 +78,13 @@ TEST_F(MessageDealTest, DeviceInformationBlockByteForByte)
 
     std::vector<uint8_t> want(0x100, 0);
     auto put = [&](uint32_t at, const std::vector<uint8_t>& bytes) { std::copy(bytes.begin(), bytes.end(), want.begin() + at); };
-    // Byte 0 also needs the cloud property record, which this box does not keep: 0.
+    // The cloud property record: binary id, server address, port high byte first. Byte 0 stays 0
+    // while FPGA 0 is not up.
+    const std::string record = "deviceid:0123456789abcdef01234567 serveraddress:10.20.30.40 serverport:8883 \n";
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/cloud_barcode",
+                                    QByteArray("\xAA\x00", 2) + char(record.size()) + QByteArray::fromStdString(record)));
+    put(0x43, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67});
+    put(0x65, {10, 20, 30, 40, 0x22, 0xB3});
     put(0x01, {1, 0, 1, 0x52, 0x8B, 0x0F, 0x0B, 0x10, 0x5C});
     put(0x10, {0x6D, 8, 0x52, 0x8B, 2, 0x24, 0x10, 0x20, 1, 0x0B});
     put(0x1C, {0x04, 0x03, 0x02, 0x01}); // ticks / 20
@@ -90,6 +96,19 @@ TEST_F(MessageDealTest, DeviceInformationBlockByteForByte)
     put(0x80, {0x07, 0x80, 0x04, 0x38}); // LED size, high byte first
     put(0x84, {8, '1', '0', '.', '0', '.', '0', '.', '9', 0x34, 0x12, 2, 'u', '1', 3, 'b', 'o', 'x'});
     EXPECT_EQ(differences(readRam(0xA0000000, 0x100), want, 0xA0000000), "");
+
+    // Byte 0: the record loads, FPGA 0 is up and its V-by-One state is 7; each alone is not enough.
+    fpga->MCU_REG_func[0][80] = 3;
+    fpga->vbo_step[0] = 7;
+    EXPECT_EQ(readRam(0xA0000000, 1)[0], 0xAA);
+    fpga->vbo_step[0] = 6;
+    EXPECT_EQ(readRam(0xA0000000, 1)[0], 0);
+    fpga->vbo_step[0] = 7;
+    fpga->MCU_REG_func[0][80] = 2;
+    EXPECT_EQ(readRam(0xA0000000, 1)[0], 0);
+    fpga->MCU_REG_func[0][80] = 3;
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/cloud_barcode", QByteArray("\xAA\x00\x05colr:", 8)));
+    EXPECT_EQ(readRam(0xA0000000, 1)[0], 0) << "a record that does not load";
 
     // A long text is cut to what its length byte can say.
     g_skyhub_cloudserverip = QString(400, QLatin1Char('x'));
