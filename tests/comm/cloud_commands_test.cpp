@@ -164,6 +164,22 @@ TEST_F(CloudCommands, FileDataOutsideTheFrameOrTheBufferIsRefused)
     EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:5242875 extlength:5 \n", "ABCDE"), "sendFileData 200 fileID:101\r\n");
 }
 
+// The announced file length and the block length, each at its limit and one past it.
+TEST_F(CloudCommands, TransferLimitsAtTheirEdges)
+{
+    const struct {
+        uint8_t sub;
+        std::string text, data, reply;
+    } rows[] = {
+        {3, "sendfile filelen:32767 \n", "", "sendFile 200 fileID:101\r\n"},
+        {3, "sendfile filelen:32768 \n", "", "sendFile 322 extLength:17\r\nNot enough space."},
+        {4, "sendfiledata fileid:101 offset:0 extlength:1499 \n", std::string(1499, 'a'), "sendFileData 200 fileID:101\r\n"},
+        {4, "sendfiledata fileid:101 offset:0 extlength:1500 \n", std::string(1500, 'a'), "sendFileData 332 extLength:20\r\nInvaild file length."},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(cloud(r.sub, r.text, r.data), r.reply) << r.text;
+}
+
 TEST_F(CloudCommands, ReceiveStubsAndVerification)
 {
     EXPECT_EQ(cloud(7, "recvfile filename:01000121122800057758f80b.cert \n"), "recvFile 200  fileID:101 fileLen:6888\r\n");

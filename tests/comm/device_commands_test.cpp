@@ -337,6 +337,67 @@ TEST_F(DeviceCommands, EraseWriteAndReadThroughTheRegions)
     EXPECT_EQ(erase(0x005000, 2, 1, kFpgaSide), 1) << "alignment holds on the FPGA side too";
 }
 
+// Each erase mode takes its own unit, from the start sector on, and nothing beside it.
+TEST_F(DeviceCommands, EraseModesTakeTheirUnits)
+{
+    const struct {
+        uint32_t address;
+        uint8_t mode, count;
+        uint8_t opcode;
+        std::vector<uint32_t> commands; // addresses of the erase commands sent
+        uint32_t first, bytes;          // the range left erased
+    } rows[] = {
+        {0x01010000, 1, 1, 0x20, {0x10000}, 0x10000, 0x1000},
+        {0x01018000, 2, 2, 0x52, {0x18000, 0x20000}, 0x18000, 0x10000},
+        {0x01040000, 4, 1, 0xD8, {0x40000}, 0x40000, 0x10000},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.address);
+        fpgaFlash().store(r.first - 1, std::vector<uint8_t>(r.bytes + 2, 0x00));
+        fpgaFlash().clearLog();
+        EXPECT_EQ(erase(r.address, r.mode, r.count), 0);
+        std::vector<uint32_t> sent;
+        for (const auto& op : fpgaFlash().log())
+            if (op.opcode == 0x20 || op.opcode == 0x52 || op.opcode == 0xD8) {
+                EXPECT_EQ(op.opcode, r.opcode);
+                sent.push_back(op.address);
+            }
+        EXPECT_EQ(sent, r.commands);
+        const std::vector<uint8_t> got = fpgaFlash().read(r.first - 1, r.bytes + 2);
+        EXPECT_EQ(got.front(), 0x00);
+        EXPECT_EQ(got.back(), 0x00);
+        EXPECT_EQ(std::count(got.begin(), got.end(), 0xFF), int(r.bytes));
+    }
+    // The scaler's flash takes the 32 KiB mode as its size code 1.
+    c331Chip().flashWrite(0x47FFF, std::vector<uint8_t>(0x8002, 0x00));
+    EXPECT_EQ(erase(0x04048000, 2, 1), 0);
+    EXPECT_EQ(c331Chip().flashRead(0x47FFF, 2), std::vector<uint8_t>({0x00, 0xFF}));
+    EXPECT_EQ(c331Chip().flashRead(0x4FFFF, 2), std::vector<uint8_t>({0xFF, 0x00}));
+}
+
+// Away from the controller, bytes 6 and 7 choose the flash: only byte 6 = 0 with byte 7 = 2 is
+// FPGA 1's (not fitted here), everything else FPGA 0's.
+TEST_F(DeviceCommands, FpgaSideFlashChoiceByBytesSixAndSeven)
+{
+    const std::vector<uint8_t> data = {0xDE, 0xAD, 0xBE, 0xEF};
+    fpgaFlash().store(0x123400, data);
+    const struct {
+        uint8_t byte6, byte7;
+        bool fpga0;
+    } rows[] = {{0, 0, true}, {0, 1, true}, {0, 2, false}, {1, 2, true}, {0xFF, 2, true}, {1, 1, true}, {0, 3, true}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.byte6) + "/" + std::to_string(r.byte7));
+        const uint32_t n = send(kFpgaSide, 0x72, flashRequest(0x123400, {4, 0}), kMessageBufferSize, r.byte6, r.byte7);
+        if (r.fpga0) {
+            ASSERT_EQ(n, 5u);
+            EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 10, buf.begin() + 15), std::vector<uint8_t>({0, 0xDE, 0xAD, 0xBE, 0xEF}));
+        } else {
+            ASSERT_EQ(n, 1u);
+            EXPECT_EQ(buf[10], 1);
+        }
+    }
+}
+
 TEST_F(DeviceCommands, FlashWriteFailuresAreAnsweredAsFailures)
 {
     // Programming cannot set bits: without an erase the read-back differs.

@@ -102,6 +102,7 @@ protected:
     uint8_t upload(const std::vector<uint8_t>& startPayload, const std::vector<uint8_t>& data)
     {
         EXPECT_EQ(send(kController, 0xC0, startPayload), 3u);
+        EXPECT_EQ(buf[11], startPayload[0]) << "byte 11 names the start's sub-command";
         if (buf[10] != 0)
             return 0xFF;
         for (size_t at = 0; at < data.size(); at += 1000) {
@@ -224,6 +225,7 @@ TEST_F(FileTransfer, RefusedStartsAnswerStatusOneAndLeaveNothingToWrite)
         SCOPED_TRACE(c.what);
         ASSERT_EQ(send(kController, 0xC0, c.payload), 3u);
         EXPECT_EQ(buf[10], 1);
+        EXPECT_EQ(buf[11], c.payload[0]);
         EXPECT_EQ(buf[12], 2);
         // Blocks and an end with the right digest store nothing anywhere, and the end says so.
         send(kController, 0xC0, block(0, data));
@@ -286,6 +288,23 @@ TEST_F(FileTransfer, LogoAndKernelLandInTheirPartitions)
     EXPECT_EQ(part[0x16C], 0x2C);
     EXPECT_EQ(std::vector<uint8_t>(part.begin() + 372, part.begin() + 1373), logo);
     EXPECT_TRUE(std::all_of(part.begin() + 1373, part.end(), [](uint8_t b) { return b == 0; }));
+    // The whole header, row by row: offset, then the bytes from there (multi-byte values little-endian).
+    const std::vector<std::pair<uint32_t, std::vector<uint8_t>>> header = {
+        {0x000, {'S', 'S', 'T', 'A', 'R'}}, {0x008, {0x02}}, {0x00C, {'D', 'I', 'S', 'P'}}, {0x02C, {0x04, 0x01}},
+        {0x030, {0x38}}, {0x034, {0x01}}, {0x038, {0x44}}, {0x03E, {0x30}}, {0x042, {0x30, 0x03}}, {0x044, {0x01}},
+        {0x048, {'L', 'M', 'T', '0', '5', '0', '_', 'N', 'A', 'D'}}, {0x068, {0x30, 0x96, 0x04, 0x08}}, {0x074, {0x01}},
+        {0x07D, {1, 1, 1, 1, 2, 2, 1, 1, 1, 1, 0}}, {0x088, {1}}, {0x08A, {1}}, {0x08C, {1}}, {0x08E, {1}},
+        {0x090, {0x0A}}, {0x092, {0x0C}}, {0x094, {0x04}}, {0x096, {0x0C}}, {0x09C, {0x40, 0x01, 0xF0, 0x00}},
+        {0x0A0, {0x68, 0x01, 0x68, 0x01, 0x68, 0x01, 0x18, 0x01, 0x18, 0x01, 0x18, 0x01}},
+        {0x0AC, {0x07}}, {0x0AE, {0x07}}, {0x0B0, {0x06}}, {0x0B2, {0x19}}, {0x0B4, {0xC0}}, {0x0B6, {0xA0, 0xFF}},
+        {0x0B8, {0x50}}, {0x0BC, {0x01}}, {0x0C4, {0x02}}, {0x0C8, {0x02}}, {0x0DC, {0x02}},
+        {0x0E8, {1}}, {0x0EC, {2}}, {0x0F0, {3}}, {0x0F4, {4}}, {0x148, {'L', 'O', 'G', 'O'}},
+        {0x168, {0xEC, 0x03, 0x00, 0x00}}, {0x16C, {0x2C}}, {0x170, {0x01}},
+    };
+    std::vector<uint8_t> want(372, 0);
+    for (const auto& row : header)
+        std::copy(row.second.begin(), row.second.end(), want.begin() + row.first);
+    EXPECT_EQ(differences(std::vector<uint8_t>(part.begin(), part.begin() + 372), want, 0), "");
 
     const std::vector<uint8_t> kernel = pattern(70000, 6);
     ASSERT_EQ(upload(start("FKRN", 70000), kernel), 0);
