@@ -519,12 +519,13 @@ uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
             ok = writePartition("/dev/mtd10", kKernelPartition);
             break;
         case Logo: {
-            transfer.length = (transfer.length + 3) & ~3u;
-            if (transfer.length > capacityOf(Logo)) {
+            // The record keeps the file's own length, which a second end checks its digest over.
+            const uint32_t padded = (transfer.length + 3) & ~3u;
+            if (padded > capacityOf(Logo)) {
                 ok = false;
                 break;
             }
-            putLogoHeader(fileBuf_kelto, transfer.length);
+            putLogoHeader(fileBuf_kelto, padded);
             ok = writePartition("/dev/mtd8", kLogoPartition);
             break;
         }

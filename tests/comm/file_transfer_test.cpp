@@ -305,6 +305,10 @@ TEST_F(FileTransfer, LogoAndKernelLandInTheirPartitions)
     for (const auto& row : header)
         std::copy(row.second.begin(), row.second.end(), want.begin() + row.first);
     EXPECT_EQ(differences(std::vector<uint8_t>(part.begin(), part.begin() + 372), want, 0), "");
+    // A second end writes the same partition again.
+    ASSERT_EQ(send(kController, 0xC0, end(digestOf(logo))), 3u);
+    EXPECT_EQ(buf[12], 0);
+    EXPECT_EQ(mtdSim().contents("/dev/mtd8"), part);
 
     const std::vector<uint8_t> kernel = pattern(70000, 6);
     ASSERT_EQ(upload(start("FKRN", 70000), kernel), 0);
