@@ -33,6 +33,7 @@ constexpr int kKnownCaLength = 6888;
 constexpr uint32_t kDeviceType = 35666;
 constexpr uint32_t kMaxPropertyText = 256;
 uint32_t g_4gsendfile_len = 0;
+uint32_t g_4gsendfile_staging = 0; // the uploads' staging changes when sendFile cleared the buffer
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...)
@@ -374,6 +375,7 @@ std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uin
             return "sendFile";
         memset(fileBuf_kelto, 0, kStagingSize);
         g_4gsendfile_len = 0;
+        g_4gsendfile_staging = file_transfer::stagingChanges();
         return format("sendFile 200 fileID:%d\r\n", kFileId);
     }
     case 4: {
@@ -445,6 +447,9 @@ std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uin
             return "sendFileEnd";
         if (g_4gsendfile_len > kStagingSize)
             return failure("sendFileEnd", 332, "Invaild file length.");
+        // An upload that changed the buffer since sendFile left other bytes than the ones counted.
+        if (file_transfer::stagingChanges() != g_4gsendfile_staging)
+            return failure("sendFileEnd", 320, "file create failed.");
         const bool ok = file_transfer::writeVerified(kCaFile, fileBuf_kelto, g_4gsendfile_len);
         Utils::system_plain(QStringLiteral("sync"));
         Delay::ms(100);

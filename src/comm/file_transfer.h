@@ -20,4 +20,9 @@ constexpr size_t kMaxStoredName = 255 - 5;
 // compares, then renames it over `path`. On any failure the old file stays and false is returned.
 // mode: permission bits of the new file. The caller holds Utils::_file_deal_mutex.
 bool writeVerified(const std::string& path, const uint8_t* data, uint32_t length, unsigned mode = 0644);
+
+// The uploads count the times they change the staging buffer, so that a cloud certificate
+// transfer can tell that its bytes were overwritten between its start and its end.
+void stagingChanged();
+uint32_t stagingChanges();
 }

@@ -29,6 +29,8 @@
 #include <QMutexLocker>
 #include <QSettings>
 
+#include <atomic>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -203,6 +205,7 @@ bool stagedDataMatch(uint8_t type, uint32_t length, const uint8_t* digest)
     MD5 staged(fileBuf_kelto + at, length);
     if (memcmp(staged.digest(), digest, 16) != 0)
         return false;
+    file_transfer::stagingChanged();
     const uint32_t whole = type == Kernel ? kKernelPartition : type == Logo ? kLogoPartition : at + length;
     memset(fileBuf_kelto + at + length, 0, whole - at - length);
     return true;
@@ -295,6 +298,20 @@ void mappingFilesChanged(bool fromDelete)
 } // namespace
 
 namespace file_transfer {
+namespace {
+std::atomic<uint32_t> changes{0};
+}
+
+void stagingChanged()
+{
+    changes.fetch_add(1);
+}
+
+uint32_t stagingChanges()
+{
+    return changes.load();
+}
+
 bool isPlainName(const std::string& name)
 {
     if (name.empty() || name.size() > 255 || name == "." || name == "..")
@@ -451,6 +468,8 @@ uint32_t message_deal::writeFileStart(MessageFrame& f)
         return 3;
     }
     transfer.type = type;
+    if (clear != 0)
+        file_transfer::stagingChanged();
     memset(fileBuf_kelto, 0, clear);
     return 3;
 }
@@ -489,8 +508,10 @@ uint32_t message_deal::writeFileBlock(MessageFrame& f)
         f.body[11] = 2;
         return 2;
     }
-    if (storesBlocks(transfer.type))
+    if (storesBlocks(transfer.type)) {
+        file_transfer::stagingChanged();
         memcpy(fileBuf_kelto + (transfer.type == Logo ? kLogoHeader : 0) + o, f.body + 23, L);
+    }
     md5.update(f.body + 23, L);
     f.status(0, 2);
     f.body[11] = 2;

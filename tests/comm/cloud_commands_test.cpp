@@ -131,6 +131,30 @@ TEST_F(CloudCommands, CertificateUploadWritesTheCountedBytes)
     EXPECT_EQ(cloud(6, "sendfilecancel fileid:101 \n"), "sendFileCancel 200 fileID:101\r\n");
 }
 
+// An upload through group 0xC0 shares the staging buffer: a certificate whose bytes it changed
+// between sendFile and sendFileEnd is not stored.
+TEST_F(CloudCommands, CertificateOverwrittenByAnUploadIsNotStored)
+{
+    const std::vector<uint8_t> upload[] = {
+        {1, 0, 0, 'A', 'L', 'I', 'S', 0, 5, 0, 0, 0},                   // start: clears the buffer
+        {2, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 'Z'},                   // one block at offset 0
+    };
+    for (const std::vector<uint8_t>& request : upload) {
+        SCOPED_TRACE(int(request[0]));
+        ASSERT_EQ(cloud(3, "sendfile filelen:5 \n"), "sendFile 200 fileID:101\r\n");
+        ASSERT_EQ(cloud(4, "sendfiledata fileid:101 offset:0 extlength:5 \n", "HELLO"), "sendFileData 200 fileID:101\r\n");
+        send(kController, 0xC0, request);
+        ASSERT_EQ(buf[10], 0);
+        EXPECT_EQ(cloud(5, "sendfileend fileid:101 filelen:5 \n"), "sendFileEnd 320 extLength:19\r\nfile create failed.");
+        EXPECT_FALSE(TestRoot::exists("/data/configs/cloud_cafile"));
+    }
+    // A transfer the uploads left alone is stored.
+    ASSERT_EQ(cloud(3, "sendfile filelen:5 \n"), "sendFile 200 fileID:101\r\n");
+    ASSERT_EQ(cloud(4, "sendfiledata fileid:101 offset:0 extlength:5 \n", "HELLO"), "sendFileData 200 fileID:101\r\n");
+    EXPECT_EQ(cloud(5, "sendfileend fileid:101 filelen:5 \n"), "sendFileEnd 200 fileID:101\r\n");
+    EXPECT_EQ(TestRoot::readFile("/data/configs/cloud_cafile"), QByteArray("HELLO"));
+}
+
 TEST_F(CloudCommands, FileDataOutsideTheFrameOrTheBufferIsRefused)
 {
     ASSERT_EQ(cloud(3, "sendfile filelen:3 \n"), "sendFile 200 fileID:101\r\n");
