@@ -124,6 +124,7 @@ TEST_F(PanelTest, DeviceInfoTextsFitInEveryLanguage)
         g_language = uint8_t(language);
         std::unique_ptr<MachineState> page(new MachineState);
         bad << Panel::misfits(page.get(), QStringLiteral("MachineState%1").arg(language));
+        bad << Panel::lowContrast(page.get(), QStringLiteral("MachineState%1").arg(language));
         Panel::shot(page.get(), QStringLiteral("device_info_%1").arg(language));
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();

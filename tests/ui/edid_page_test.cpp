@@ -260,6 +260,7 @@ TEST_F(PanelTest, EdidTextsFitWithTheRowOpenInEveryLanguage)
             .until([] { return g_edidset->frame_add->isVisible(); }, "edit row")
             .act([&] {
                 bad << Panel::misfits(g_edidset, QStringLiteral("EDIDset%1").arg(language));
+                bad << Panel::lowContrast(g_edidset, QStringLiteral("EDIDset%1").arg(language));
                 Panel::shot(g_edidset, QStringLiteral("edid_row_%1").arg(language));
                 if (language == 1) {
                     EXPECT_EQ(g_edidset->button_cancel->text(), QStringLiteral("Cancle"));

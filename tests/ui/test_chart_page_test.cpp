@@ -237,6 +237,7 @@ TEST_F(TestChartPage, TextsOfEveryLanguageFitWithAndWithoutTheRefusal)
             Panel::shot(page, QStringLiteral("test_chart_%1").arg(language));
             page->label_refused->show();
             bad << Panel::misfits(page, where + QStringLiteral("refused"));
+            bad << Panel::lowContrast(page, where + QStringLiteral("refused"));
             Panel::shot(page, QStringLiteral("test_chart_refused_%1").arg(language));
             page->label_refused->hide();
         });

@@ -9,6 +9,7 @@
 #include "scaler/c331_manage.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 #include "ui/sourceinfo.h"
 #include "ui/texts.h"
 #include "ui/vyrcontrol.h"
@@ -150,7 +151,7 @@ CustomMode::CustomMode(QWidget* parent)
     bold.setBold(true);
     label_using->setFont(bold);
     label_using->setAlignment(Qt::AlignCenter);
-    label_using->setStyleSheet(QStringLiteral("background-color: rgb(0, 214, 91);\ncolor: rgb(255, 255, 255);\nborder:0px groove gray;\nborder-radius:6px;"));
+    label_using->setStyleSheet(PanelWidgets::boxStyle(QColor(0, 214, 91)) + QStringLiteral("border:0px groove gray;border-radius:6px;"));
     label_name = makeLabel(frame, "label_name", QRect(86, 16, 171, 14), 10);
     label_LED = makeLabel(frame, "label_LED", QRect(86, 29, 191, 14), 10);
     label_brightness = makeLabel(frame, "label_brightness", QRect(86, 42, 225, 14), 10);
@@ -224,11 +225,10 @@ int CustomMode::get_mode_status() const
 
 void CustomMode::color_fill(QLabel* label, char window)
 {
-    static const char* const kColours[6] = {"background-color: #D5E5FF;", "background-color: #D4FC79;",
-                                            "background-color: #FC9D79;", "background-color: #7E9AC9;",
-                                            "background-color: #32CC4C;", "background-color: #4777FF;"};
+    static const QColor kColours[6] = {QColor(0xD5E5FF), QColor(0xD4FC79), QColor(0xFC9D79),
+                                       QColor(0x7E9AC9), QColor(0x32CC4C), QColor(0x4777FF)};
     const int k = int(static_cast<unsigned char>(window));
-    label->setStyleSheet(QLatin1String(k < 6 ? kColours[k] : "background-color: #CCCCCC;"));
+    label->setStyleSheet(PanelWidgets::boxStyle(k < 6 ? kColours[k] : QColor(0xCCCCCC)));
 }
 
 void CustomMode::lcd_para_init()
