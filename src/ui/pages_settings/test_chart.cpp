@@ -126,7 +126,8 @@ test_chart::test_chart(QWidget* parent)
 
     label_refused = new QLabel(this);
     label_refused->setObjectName(QStringLiteral("label_refused"));
-    label_refused->setGeometry(30, 84, 260, 72);
+    // Across the whole inside of the frame, so that no caption shows beside it.
+    label_refused->setGeometry(6, 84, 308, 72);
     label_refused->setAlignment(Qt::AlignCenter);
     label_refused->setWordWrap(true);
     label_refused->setFont(pixels(label_refused, 13));
