@@ -6,6 +6,7 @@
 #include "params/vyrrampara.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
+#include "ui/panelwidgets.h"
 #include "ui/pictures.h"
 #include "ui/sourceinfo.h"
 
@@ -29,13 +30,6 @@ QLabel* label(QWidget* parent, const char* name, QRect r, int px)
     l->setFont(f);
     l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
     return l;
-}
-
-// A picture drawn as large as fits the label, in its own proportions, centred.
-void showPicture(QLabel* l, const QString& path)
-{
-    l->setAlignment(Qt::AlignCenter);
-    l->setPixmap(QPixmap(path).scaled(l->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 // The three panels (ports, inputs, versions): their top and height inside the frame.
@@ -130,7 +124,7 @@ void MachineState::source_check()
         const uint32_t at = blk::kInputResolution + 6 * uint32_t(s);
         const bool online = store && store->u16(at) != 0 && store->u16(at + 2) != 0 && store->u16(at + 4) != 0;
         source_online[s] = online;
-        showPicture(source_pixmap[s], sourceinfo::onlineIconPath(uint8_t(s), online));
+        PanelWidgets::showPicture(source_pixmap[s], sourceinfo::onlineIconPath(uint8_t(s), online));
     }
 }
 
@@ -150,7 +144,7 @@ void MachineState::initWlan()
         number->setText(QString::number(n + 1));
         // The link pictures of the LED output port view.
         auto* state = label(port_panel, qPrintable(QStringLiteral("port%1state").arg(n + 1)), QRect(x + 1, 27, 16, 14), 10);
-        showPicture(state, (port_links >> n) & 1 ? QStringLiteral(":/png/online_up.png") : QStringLiteral(":/png/offline_up.png"));
+        PanelWidgets::showPicture(state, (port_links >> n) & 1 ? QStringLiteral(":/png/online_up.png") : QStringLiteral(":/png/offline_up.png"));
     }
     port_panel->show();
 }

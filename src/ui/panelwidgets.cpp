@@ -1,5 +1,7 @@
 #include "ui/panelwidgets.h"
 
+#include <QLabel>
+#include <QPixmap>
 #include <cmath>
 
 namespace {
@@ -35,6 +37,12 @@ QColor textColourOn(const QColor& box)
 QString boxStyle(const QColor& box)
 {
     return QStringLiteral("background-color:%1;color:%2;").arg(box.name(), textColourOn(box).name());
+}
+
+void showPicture(QLabel* label, const QString& path)
+{
+    label->setAlignment(Qt::AlignCenter);
+    label->setPixmap(QPixmap(path).scaled(label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 }

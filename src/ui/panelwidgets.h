@@ -2,6 +2,7 @@
 #include <QColor>
 #include <QString>
 
+class QLabel;
 class QWidget;
 
 // Small helpers the front panel's pages share.
@@ -11,4 +12,6 @@ namespace PanelWidgets {
 QColor textColourOn(const QColor& box);
 // "background-color:<box>;color:<text>;" with the text colour picked for the box.
 QString boxStyle(const QColor& box);
+// Shows the picture as large as fits the label, in its own proportions, centred.
+void showPicture(QLabel* label, const QString& path);
 }
