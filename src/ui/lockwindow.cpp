@@ -26,14 +26,7 @@ QPointer<LockWindow> g_lockwindow;
 namespace {
 QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h, int pixels = 12)
 {
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(x, y, w, h);
-    l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
-    QFont font = l->font();
-    font.setPixelSize(pixels);
-    l->setFont(font);
-    return l;
+    return PanelWidgets::label(parent, QLatin1String(name), QRect(x, y, w, h), pixels);
 }
 
 QLabel* picture(QWidget* parent, const char* name, int x, int y, const char* path)

@@ -20,17 +20,7 @@ const char MachineState::kProgramVersion[] = "V11.02.01 2024-10-20";
 
 namespace {
 
-QLabel* label(QWidget* parent, const char* name, QRect r, int px)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(r);
-    QFont f = l->font();
-    f.setPixelSize(px);
-    l->setFont(f);
-    l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
-    return l;
-}
+using PanelWidgets::label;
 
 // The three panels (ports, inputs, versions): their top and height inside the frame.
 constexpr int kPortsTop = 20, kPortsHeight = 55;

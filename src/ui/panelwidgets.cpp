@@ -19,15 +19,34 @@ double luminance(const QColor& c)
     return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
 }
 
+}
+
+namespace PanelWidgets {
+
 double contrast(const QColor& a, const QColor& b)
 {
     const double la = luminance(a), lb = luminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
+QFont pixels(const QFont& base, int px)
+{
+    QFont f = base;
+    f.setPixelSize(px);
+    return f;
 }
 
-namespace PanelWidgets {
+QFont pixels(QWidget* widget, int px) { return pixels(widget->font(), px); }
+
+QLabel* label(QWidget* parent, const QString& name, const QRect& r, int px, const QString& style)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setGeometry(r);
+    l->setFont(pixels(l, px));
+    l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);") + style);
+    return l;
+}
 
 QColor textColourOn(const QColor& box)
 {

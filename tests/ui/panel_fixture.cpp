@@ -7,6 +7,7 @@
 #include "ui/pagenav.h"
 #include "ui/syncupdate.h"
 #include "ui/tip.h"
+#include "ui/panelwidgets.h"
 #include "ui/vyrpage.h"
 #include "params/vyrrampara.h"
 
@@ -26,7 +27,6 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextFragment>
-#include <cmath>
 #include <map>
 
 void PanelTest::SetUp()
@@ -214,23 +214,9 @@ QRect textRoom(QWidget* w, QString* text, bool* wrap)
     return QRect();
 }
 
-// Relative luminance and contrast ratio as WCAG 2 defines them; text needs 4.5:1.
+// Text needs a contrast ratio of 4.5:1 with what it stands on.
 constexpr double kMinContrast = 4.5;
-
-double luminance(const QColor& c)
-{
-    auto linear = [](int v) {
-        const double s = v / 255.0;
-        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
-}
-
-double contrast(const QColor& a, const QColor& b)
-{
-    const double la = luminance(a), lb = luminance(b);
-    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
-}
+using PanelWidgets::contrast;
 
 // The colours a widget's text is drawn in: each coloured run of rich text, else its foreground.
 QList<QColor> textColours(QWidget* w, const QString& shown)

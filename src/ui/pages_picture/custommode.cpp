@@ -78,17 +78,7 @@ void copyRecord(uint32_t m, uint8_t* out)
 uint16_t modeU16(const uint8_t* record, uint32_t blockOffset) { return blk::get16(record, blk::inRecord(blockOffset)); }
 uint8_t modeU8(const uint8_t* record, uint32_t blockOffset) { return record[blk::inRecord(blockOffset)]; }
 
-QLabel* makeLabel(QWidget* parent, const char* name, QRect r, int px)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(r);
-    QFont f = l->font();
-    f.setPixelSize(px);
-    l->setFont(f);
-    l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
-    return l;
-}
+using PanelWidgets::label;
 
 QString effectText(int32_t effect, bool chinese, bool traditional)
 {
@@ -126,7 +116,7 @@ CustomMode::CustomMode(QWidget* parent)
     setFixedSize(320, 240);
     setAttribute(Qt::WA_StyledBackground);
     setStyleSheet(QStringLiteral("background-color: rgb(16, 16, 28);"));
-    label_title = makeLabel(this, "label_title", QRect(5, 5, 265, 22), 15);
+    label_title = label(this, "label_title", QRect(5, 5, 265, 22), 15);
     label_title->setAlignment(Qt::AlignCenter);
 
     frame = new QFrame(this);
@@ -145,17 +135,17 @@ CustomMode::CustomMode(QWidget* parent)
     line->setFocusPolicy(Qt::NoFocus);
     line->setReadOnly(true);
     line->setStyleSheet(QStringLiteral("border:1px solid rgb(133, 129, 153);"));
-    label_ID = makeLabel(frame, "label_ID", QRect(86, 2, 54, 14), 10);
-    label_using = makeLabel(frame, "label_using", QRect(140, 2, 60, 14), 10);
+    label_ID = label(frame, "label_ID", QRect(86, 2, 54, 14), 10);
+    label_using = label(frame, "label_using", QRect(140, 2, 60, 14), 10);
     QFont bold = label_using->font();
     bold.setBold(true);
     label_using->setFont(bold);
     label_using->setAlignment(Qt::AlignCenter);
     label_using->setStyleSheet(PanelWidgets::boxStyle(QColor(0, 214, 91)) + QStringLiteral("border:0px groove gray;border-radius:6px;"));
-    label_name = makeLabel(frame, "label_name", QRect(86, 16, 171, 14), 10);
-    label_LED = makeLabel(frame, "label_LED", QRect(86, 29, 191, 14), 10);
-    label_brightness = makeLabel(frame, "label_brightness", QRect(86, 42, 225, 14), 10);
-    label_blank = makeLabel(frame, "label_blank", QRect(40, 90, 234, 26), 12);
+    label_name = label(frame, "label_name", QRect(86, 16, 171, 14), 10);
+    label_LED = label(frame, "label_LED", QRect(86, 29, 191, 14), 10);
+    label_brightness = label(frame, "label_brightness", QRect(86, 42, 225, 14), 10);
+    label_blank = label(frame, "label_blank", QRect(40, 90, 234, 26), 12);
     label_blank->setAlignment(Qt::AlignCenter);
     label_blank->hide();
 

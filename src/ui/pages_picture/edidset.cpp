@@ -52,21 +52,11 @@ const char kMarkerLevel0[] = "border:1px solid;border-bottom-color:rgb(16,16,28)
 const char kMarkerOpen[] = "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(71, 119, 255);"
                            "border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);";
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h)
 {
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(x, y, w, h);
-    l->setFont(pixels(l, 10));
-    l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
-    return l;
+    return PanelWidgets::label(parent, QLatin1String(name), QRect(x, y, w, h), 10);
 }
 
 bool record(uint8_t input, int16_t* w, int16_t* h, int16_t* r)

@@ -45,22 +45,9 @@ const Texts& texts() { return kTexts[languageColumn(g_language.load())]; }
 
 const char* const kInputNames[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
-QLabel* label(QWidget* parent, const char* name, QRect r)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(r);
-    l->setFont(pixels(l, 11));
-    l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
-    return l;
-}
+QLabel* label(QWidget* parent, const char* name, QRect r) { return PanelWidgets::label(parent, QLatin1String(name), r, 11); }
 
 QLineEdit* value(QWidget* parent, const char* name, QRect r)
 {

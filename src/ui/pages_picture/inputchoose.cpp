@@ -37,17 +37,7 @@ const QString kEntryGrey = QStringLiteral("#source_frame{border:1px solid #CCCCC
 
 VyrRamPara* store() { return VyrRamPara::p_vyrrampara_config; }
 
-QLabel* textLabel(QWidget* parent, const QString& name, QRect r, int pixels)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(name);
-    l->setGeometry(r);
-    l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255)"));
-    QFont f = l->font();
-    f.setPixelSize(pixels);
-    l->setFont(f);
-    return l;
-}
+using PanelWidgets::label;
 }
 
 InputChoose::InputChoose(QWidget* parent)
@@ -73,7 +63,7 @@ InputChoose::InputChoose(QWidget* parent)
     const int nameX[6] = {2, 55, 108, 161, 214, 267};
     const int iconX[6] = {7, 60, 113, 165, 219, 272};
     for (int p = 0; p < 6; ++p) {
-        tab_name[p] = textLabel(this, QStringLiteral("sourcelistseq%1name").arg(p), QRect(nameX[p], 96, 51, 14), 10);
+        tab_name[p] = label(this, QStringLiteral("sourcelistseq%1name").arg(p), QRect(nameX[p], 96, 51, 14), 10);
         tab_name[p]->setAlignment(Qt::AlignCenter);
         tab_name[p]->setTextFormat(Qt::RichText);
         tab_pixmap[p] = new QLabel(this);
@@ -156,7 +146,7 @@ void InputChoose::initMenu()
         box->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
         box->setStyleSheet(PanelWidgets::boxStyle(kBoxColour[k]) + QStringLiteral("font: 11px"));
         // The name takes the top of the box, wrapped before a crop suffix; the number sits below.
-        window_name[k] = textLabel(box, QStringLiteral("window_name%1").arg(k + 1), QRect(0, 0, 47, 29), 10);
+        window_name[k] = label(box, QStringLiteral("window_name%1").arg(k + 1), QRect(0, 0, 47, 29), 10);
         QFont tight = window_name[k]->font();
         tight.setLetterSpacing(QFont::AbsoluteSpacing, -0.5); // "_Crop40" in the box's width
         window_name[k]->setFont(tight);
@@ -316,8 +306,8 @@ void InputChoose::initSource()
         type->setGeometry(12, 5, 25, 8);
         type->setScaledContents(true);
         sourceinfo::set_source_pixmap(type, current_source);
-        QLabel* name = textLabel(entry, QStringLiteral("entry_name"), QRect(3, 17, 96, 14), 10);
-        QLabel* timing = textLabel(entry, QStringLiteral("entry_timing"), QRect(3, 32, 97, 14), 10);
+        QLabel* name = label(entry, QStringLiteral("entry_name"), QRect(3, 17, 96, 14), 10);
+        QLabel* timing = label(entry, QStringLiteral("entry_timing"), QRect(3, 32, 97, 14), 10);
         if (e == 0) {
             name->setText(current_name);
             if (s && hasSignal(current_source))
