@@ -275,19 +275,7 @@ void paintSettingsMenu()
                       if (!hor && !ver)
                           p.drawEllipse(r.center(), 1.5 * u, 1.5 * u);
                   });
-    // Device information page: link dots and the vertical captions of its three panels.
-    plain(QStringLiteral("online"), 35 * kScale, 15 * kScale, [](QPainter& p, const QRectF& r) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(kGreen);
-        const qreal d = r.height() * 0.6;
-        p.drawEllipse(QRectF(r.center().x() - d / 2, r.center().y() - d / 2, d, d));
-    });
-    plain(QStringLiteral("offline"), 35 * kScale, 15 * kScale, [](QPainter& p, const QRectF& r) {
-        p.setPen(pen(kGrey, kScale));
-        p.setBrush(Qt::NoBrush);
-        const qreal d = r.height() * 0.6;
-        p.drawEllipse(QRectF(r.center().x() - d / 2, r.center().y() - d / 2, d, d));
-    });
+    // Device information page: the worded bars beside its three panels.
     static const char* const outputs[5] = {"输出", "Output", "Выходы", "Đầu ra", "輸出"};
     static const char* const inputs[5] = {"输入", "Input", "Входы", "Đầu vào", "輸入"};
     static const char* const versions[5] = {"版本", "Version", "Версия", "Phiên bản", "版本"};
