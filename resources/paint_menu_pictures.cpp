@@ -55,6 +55,46 @@ void plain(const QString& name, int w, int h, const Draw& draw)
     save(image, name);
 }
 
+// A coloured bar 15 px wide naming a panel beside it, once per language: Chinese characters
+// stacked, other scripts turned to read upwards, dark on the bar's light colour.
+void captionBar(const QString& name, const char* const texts[5], int shownHeight, const QColor& colour)
+{
+    const int w = 15 * kScale;
+    const int h = shownHeight * kScale;
+    for (int language = 0; language < 5; ++language) {
+        const QString text = QString::fromUtf8(texts[language]);
+        const bool stacked = language == 0 || language == 4;
+        const qreal room = h - 4 * kScale;
+        const QFont font = stacked ? fittingCaption(name, text.left(1), language, w - 2 * kScale)
+                                   : fittingCaption(name, text, language, room);
+        const QFontMetrics fm(font);
+        if ((stacked && fm.height() * text.size() > room) || fm.height() > w) {
+            fprintf(stderr, "paint_menu_pictures: caption \"%s\" of %s does not fit\n", qPrintable(text), qPrintable(name));
+            exit(1);
+        }
+        QImage image = canvas(w, h);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(colour);
+        p.drawRoundedRect(QRectF(0, 0, w, h).adjusted(kScale, kScale, -kScale, -kScale), 3 * kScale, 3 * kScale);
+        p.setFont(font);
+        p.setPen(QColor(16, 16, 28));
+        if (stacked) {
+            const qreal top = (h - fm.height() * text.size()) / 2.0;
+            for (int i = 0; i < text.size(); ++i)
+                p.drawText(QRectF(0, top + i * fm.height(), w, fm.height()), Qt::AlignCenter, text.mid(i, 1));
+        } else {
+            p.translate(0, h);
+            p.rotate(-90);
+            p.drawText(QRectF(0, 0, h, w), Qt::AlignCenter, text);
+        }
+        p.end();
+        save(image, QLatin1String(kPrefix[language]) + name);
+    }
+}
+
 // ---- settings menu entries and the key notes at the foot of the menu pages ----
 
 void iconOutput(QPainter& p, const QRectF& r)
@@ -235,30 +275,13 @@ void paintSettingsMenu()
                       if (!hor && !ver)
                           p.drawEllipse(r.center(), 1.5 * u, 1.5 * u);
                   });
-    // Device information page: link dots and the vertical captions of its three panels.
-    plain(QStringLiteral("online"), 35 * kScale, 15 * kScale, [](QPainter& p, const QRectF& r) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(kGreen);
-        const qreal d = r.height() * 0.6;
-        p.drawEllipse(QRectF(r.center().x() - d / 2, r.center().y() - d / 2, d, d));
-    });
-    plain(QStringLiteral("offline"), 35 * kScale, 15 * kScale, [](QPainter& p, const QRectF& r) {
-        p.setPen(pen(kGrey, kScale));
-        p.setBrush(Qt::NoBrush);
-        const qreal d = r.height() * 0.6;
-        p.drawEllipse(QRectF(r.center().x() - d / 2, r.center().y() - d / 2, d, d));
-    });
-    auto bar = [](const QString& name, int h, const QColor& c) {
-        plain(name, 15 * kScale, h * kScale, [c](QPainter& p, const QRectF& r) {
-            p.setPen(Qt::NoPen);
-            p.setBrush(c);
-            p.drawRoundedRect(r.adjusted(r.width() * 0.3, 2, -r.width() * 0.3, -2), 3, 3);
-        });
-    };
-    bar(QStringLiteral("output_state"), 65, kOrange);
-    bar(QStringLiteral("input_state"), 55, kBlue);
-    bar(QStringLiteral("version_state"), 40, kGreen);
-    bar(QStringLiteral("en_version_state"), 40, kGreen);
+    // Device information page: the worded bars beside its three panels.
+    static const char* const outputs[5] = {"输出", "Output", "Выходы", "Đầu ra", "輸出"};
+    static const char* const inputs[5] = {"输入", "Input", "Входы", "Đầu vào", "輸入"};
+    static const char* const versions[5] = {"版本", "Version", "Версия", "Phiên bản", "版本"};
+    captionBar(QStringLiteral("output_state"), outputs, 55, kOrange);
+    captionBar(QStringLiteral("input_state"), inputs, 58, kBlue);
+    captionBar(QStringLiteral("version_state"), versions, 60, kGreen);
     keyNote(QStringLiteral("OK_Enter"), 51, 17, QStringLiteral("OK"));
     keyNote(QStringLiteral("back_return"), 56, 17, QStringLiteral("BACK"));
 }

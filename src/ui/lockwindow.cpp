@@ -8,6 +8,7 @@
 #include "ui/mainwindow.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 #include "ui/sourceinfo.h"
 #include "ui/texts.h"
 
@@ -25,14 +26,7 @@ QPointer<LockWindow> g_lockwindow;
 namespace {
 QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h, int pixels = 12)
 {
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(x, y, w, h);
-    l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
-    QFont font = l->font();
-    font.setPixelSize(pixels);
-    l->setFont(font);
-    return l;
+    return PanelWidgets::label(parent, QLatin1String(name), QRect(x, y, w, h), pixels);
 }
 
 QLabel* picture(QWidget* parent, const char* name, int x, int y, const char* path)
@@ -43,11 +37,8 @@ QLabel* picture(QWidget* parent, const char* name, int x, int y, const char* pat
     return l;
 }
 
-const char* const kSquareStyle[6] = {
-    "background-color: #867AE9;font: 20px", "background-color: #EBA83A;font: 20px",
-    "background-color: #005A8D;font: 20px", "background-color: #FF96AD;font: 20px",
-    "background-color: #39A9CB;font: 20px", "background-color: #FC5404;font: 20px",
-};
+const QColor kSquareColour[6] = {QColor(0x867AE9), QColor(0xEBA83A), QColor(0x005A8D),
+                                 QColor(0xFF96AD), QColor(0x39A9CB), QColor(0xFC5404)};
 
 VyrRamPara* store() { return VyrRamPara::p_vyrrampara_config; }
 }
@@ -159,7 +150,7 @@ void LockWindow::image_init()
             square->setObjectName(QStringLiteral("label_num%1").arg(k + 1));
             square->setGeometry(10 + 155 * c, 10 + 50 * r, 40, 40);
             square->setAlignment(Qt::AlignCenter);
-            square->setStyleSheet(QLatin1String(kSquareStyle[k]));
+            square->setStyleSheet(PanelWidgets::boxStyle(kSquareColour[k]) + QStringLiteral("font: 20px"));
             QLabel* name = label(list_frame, "label_name", 55 + 155 * c, 13 + 50 * r, 100, 15, 10);
             name->setObjectName(QStringLiteral("label_name%1").arg(k + 1));
             const bool on = k == 0 || s->u16(blk::window(k, blk::win::kState)) == 1;

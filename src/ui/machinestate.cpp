@@ -6,7 +6,9 @@
 #include "params/vyrrampara.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
+#include "ui/panelwidgets.h"
 #include "ui/pictures.h"
+#include "ui/sourceinfo.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -18,22 +20,12 @@ const char MachineState::kProgramVersion[] = "V11.02.01 2024-10-20";
 
 namespace {
 
-QLabel* label(QWidget* parent, const char* name, QRect r, int px)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(r);
-    QFont f = l->font();
-    f.setPixelSize(px);
-    l->setFont(f);
-    l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
-    return l;
-}
+using PanelWidgets::label;
 
-QPixmap picture(const QString& path, QSize size)
-{
-    return QPixmap(path).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-}
+// The three panels (ports, inputs, versions): their top and height inside the frame.
+constexpr int kPortsTop = 20, kPortsHeight = 55;
+constexpr int kInputsTop = 77, kInputsHeight = 58;
+constexpr int kVersionsTop = 137, kVersionsHeight = 62;
 
 QString hex2(int v) { return QStringLiteral("%1").arg(v & 0xFF, 2, 16, QLatin1Char('0')); }
 
@@ -48,13 +40,12 @@ MachineState::MachineState(QWidget* parent)
     frame->setGeometry(5, 30, 310, 205);
     frame->setStyleSheet(QStringLiteral("#frame{border:1px solid rgb(133, 129, 153);}"));
     label_2 = label(frame, "label_2", QRect(20, 3, 280, 16), 11);
-    label_state1 = label(frame, "label_state1", QRect(5, 20, 15, 65), 10);
-    label_state1->setPixmap(picture(QStringLiteral(":/png/output_state.png"), QSize(15, 65)));
-    label_state2 = label(frame, "label_state2", QRect(5, 88, 15, 55), 10);
-    label_state2->setPixmap(picture(QStringLiteral(":/png/input_state.png"), QSize(15, 55)));
+    // Each panel has a coloured bar on its left that names it in the page's language.
+    label_state1 = label(frame, "label_state1", QRect(5, kPortsTop, 15, kPortsHeight), 10);
+    label_state2 = label(frame, "label_state2", QRect(5, kInputsTop, 15, kInputsHeight), 10);
     auto* inputs = new QFrame(frame);
     inputs->setObjectName(QStringLiteral("frame_3"));
-    inputs->setGeometry(20, 85, 288, 60);
+    inputs->setGeometry(20, kInputsTop, 288, kInputsHeight);
     inputs->setStyleSheet(QStringLiteral("background-color: rgb(33, 36, 53);"));
     static const char* const kNames[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
     static const int kX[6] = {5, 50, 95, 145, 195, 240};
@@ -62,15 +53,15 @@ MachineState::MachineState(QWidget* parent)
         source_name[s] = label(inputs, qPrintable(QStringLiteral("sourceid%1name").arg(s)), QRect(kX[s], 8, 45, 16), 10);
         source_name[s]->setAlignment(Qt::AlignCenter);
         source_name[s]->setText(QLatin1String(kNames[s]));
-        source_pixmap[s] = label(inputs, qPrintable(QStringLiteral("sourceid%1pixmap").arg(s)), QRect(kX[s] + 2, 30, 35, 15), 10);
+        source_pixmap[s] = label(inputs, qPrintable(QStringLiteral("sourceid%1pixmap").arg(s)), QRect(kX[s] + 2, 28, 40, 20), 10);
     }
-    label_state3 = label(frame, "label_state3", QRect(5, 150, 15, 40), 10);
+    label_state3 = label(frame, "label_state3", QRect(5, kVersionsTop, 15, kVersionsHeight), 10);
     auto* versions = new QFrame(frame);
     versions->setObjectName(QStringLiteral("frame_4"));
-    versions->setGeometry(20, 150, 288, 48);
+    versions->setGeometry(20, kVersionsTop, 288, kVersionsHeight);
     versions->setStyleSheet(QStringLiteral("background-color: rgb(33, 36, 53);"));
-    label_MCU = label(versions, "label_MCU", QRect(3, 6, 282, 16), 11);
-    label_FPGA1 = label(versions, "label_FPGA1", QRect(3, 26, 282, 16), 11);
+    label_MCU = label(versions, "label_MCU", QRect(3, 10, 282, 16), 11);
+    label_FPGA1 = label(versions, "label_FPGA1", QRect(3, 34, 282, 16), 11);
     initWlan();
     language_changed();
     version_changed();
@@ -82,10 +73,12 @@ MachineState::MachineState(QWidget* parent)
 void MachineState::language_changed()
 {
     VyrPage::language_changed();
-    const int column = languageColumn(g_language.load());
-    const QString caption = column == 0 || column == 4 ? QStringLiteral(":/png/version_state.png")
-                                                       : QStringLiteral(":/png/en_version_state.png");
-    label_state3->setPixmap(picture(caption, QSize(15, 40)));
+    auto bar = [](QLabel* l, const QString& path) {
+        l->setPixmap(QPixmap(path).scaled(l->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    };
+    bar(label_state1, Pictures::lang("output_state"));
+    bar(label_state2, Pictures::lang("input_state"));
+    bar(label_state3, Pictures::lang("version_state"));
 }
 
 void MachineState::syncUpdate(int code)
@@ -121,8 +114,7 @@ void MachineState::source_check()
         const uint32_t at = blk::kInputResolution + 6 * uint32_t(s);
         const bool online = store && store->u16(at) != 0 && store->u16(at + 2) != 0 && store->u16(at + 4) != 0;
         source_online[s] = online;
-        source_pixmap[s]->setPixmap(
-            picture(online ? QStringLiteral(":/png/online.png") : QStringLiteral(":/png/offline.png"), QSize(35, 15)));
+        PanelWidgets::showPicture(source_pixmap[s], sourceinfo::onlineIconPath(uint8_t(s), online));
     }
 }
 
@@ -131,18 +123,18 @@ void MachineState::initWlan()
     delete port_panel;
     port_panel = new QFrame(frame);
     port_panel->setObjectName(QStringLiteral("port_panel"));
-    port_panel->setGeometry(20, 20, 288, 65);
+    port_panel->setGeometry(20, kPortsTop, 288, kPortsHeight);
     port_panel->setStyleSheet(QStringLiteral("background-color: rgb(33, 36, 53);"));
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
     port_links = fpga ? uint16_t(fpga->get_wlan_state()) : 0;
     for (int n = 0; n < 16; ++n) {
         const int x = 2 + 18 * n;
-        auto* number = label(port_panel, qPrintable(QStringLiteral("port%1").arg(n + 1)), QRect(x, 13, 18, 14), 10);
-        number->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
+        auto* number = label(port_panel, qPrintable(QStringLiteral("port%1").arg(n + 1)), QRect(x, 8, 18, 14), 10);
+        number->setAlignment(Qt::AlignCenter);
         number->setText(QString::number(n + 1));
-        auto* state = label(port_panel, qPrintable(QStringLiteral("port%1state").arg(n + 1)), QRect(x, 29, 16, 14), 10);
-        state->setPixmap(picture((port_links >> n) & 1 ? QStringLiteral(":/png/online.png") : QStringLiteral(":/png/offline.png"),
-                                 QSize(16, 14)));
+        // The link pictures of the LED output port view.
+        auto* state = label(port_panel, qPrintable(QStringLiteral("port%1state").arg(n + 1)), QRect(x + 1, 27, 16, 14), 10);
+        PanelWidgets::showPicture(state, (port_links >> n) & 1 ? QStringLiteral(":/png/online_up.png") : QStringLiteral(":/png/offline_up.png"));
     }
     port_panel->show();
 }

@@ -3,6 +3,7 @@
 
 #include "scaler/c331_manage.h"
 #include "base/global.h"
+#include "ui/panelwidgets.h"
 #include "ui/pictures.h"
 #include "ui/texts.h"
 #include "ui/ui_mainwindow.h"
@@ -73,7 +74,7 @@ void MainWindow::mode_init()
         number->setAlignment(Qt::AlignCenter);
         number->setAttribute(Qt::WA_TransparentForMouseEvents);
         number->setText(QString::number(i + 1));
-        number->setStyleSheet(QStringLiteral("background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 10px;"));
+        number->setStyleSheet(PanelWidgets::boxStyle(QColor(0x4777FF)) + QStringLiteral("border-radius:3px;font: 10px;"));
         auto* icon = new QLabel(frame);
         icon->setGeometry(17, 12, 16, 16);
         icon->setScaledContents(true);

@@ -3,6 +3,7 @@
 // refresh, keys that change nothing, MODE, and its texts.
 #include "panel_fixture.h"
 #include "managers.h"
+#include "fpga_up.h"
 
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
@@ -12,6 +13,7 @@
 #include "ui/pagenav.h"
 #include "ui/pages_picture/custommode.h"
 #include "ui/panelkeys.h"
+#include "platform/sim/devices/fpga_chip.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -124,7 +126,68 @@ TEST_F(PanelTest, DeviceInfoTextsFitInEveryLanguage)
         g_language = uint8_t(language);
         std::unique_ptr<MachineState> page(new MachineState);
         bad << Panel::misfits(page.get(), QStringLiteral("MachineState%1").arg(language));
+        bad << Panel::lowContrast(page.get(), QStringLiteral("MachineState%1").arg(language));
         Panel::shot(page.get(), QStringLiteral("device_info_%1").arg(language));
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
+}
+
+namespace {
+// The label shows that picture, drawn as the page draws it into the label's size.
+bool shows(QLabel* label, const char* path, Qt::AspectRatioMode mode)
+{
+    const QImage expected = QPixmap(QLatin1String(path)).scaled(label->size(), mode, Qt::SmoothTransformation).toImage();
+    const QImage shown = label->pixmap(Qt::ReturnByValue).toImage();
+    return !expected.isNull() && shown.convertToFormat(QImage::Format_ARGB32) == expected.convertToFormat(QImage::Format_ARGB32);
+}
+}
+
+// Inputs show their connector, lit when a signal is there; ports show the link pictures of the
+// port view; each panel's bar carries its name in the page's language (7: English).
+TEST_F(PanelTest, DeviceInfoShowsConnectorsLinksAndWordedPanelBars)
+{
+    ASSERT_TRUE(bringUpFpga0([] {
+        G_timeTicks.fetch_add(1);
+        fpga_manage::p_fpga_manage->runOnce();
+        platform::Sim::fpgaChip().watchLines();
+    }));
+    for (int port : {0, 7, 8, 15})
+        platform::Sim::fpgaChip().setLinked(port, true);
+    const struct {
+        uint16_t rate;
+        const char* picture;
+    } inputs[6] = {
+        {60, ":/png/extlv.png"}, {0, ":/png/DVI.png"},      {30, ":/png/HDMI13_lv.png"},
+        {0, ":/png/HDMI13_1.png"}, {60, ":/png/HDMI20_lv.png"}, {0, ":/png/HDMI20.png"},
+    };
+    for (int i = 0; i < 6; ++i)
+        setTiming(store, i, 1920, 1080, inputs[i].rate);
+    const struct {
+        int language;
+        const char *output, *input, *version;
+    } bars[] = {
+        {0, ":/png/output_state.png", ":/png/input_state.png", ":/png/version_state.png"},
+        {2, ":/png/ru_output_state.png", ":/png/ru_input_state.png", ":/png/ru_version_state.png"},
+        {3, ":/png/vn_output_state.png", ":/png/vn_input_state.png", ":/png/vn_version_state.png"},
+        {4, ":/png/tn_output_state.png", ":/png/tn_input_state.png", ":/png/tn_version_state.png"},
+        {7, ":/png/en_output_state.png", ":/png/en_input_state.png", ":/png/en_version_state.png"},
+    };
+    for (const auto& b : bars) {
+        g_language = uint8_t(b.language);
+        std::unique_ptr<MachineState> page(new MachineState);
+        EXPECT_TRUE(shows(page->label_state1, b.output, Qt::IgnoreAspectRatio)) << b.output;
+        EXPECT_TRUE(shows(page->label_state2, b.input, Qt::IgnoreAspectRatio)) << b.input;
+        EXPECT_TRUE(shows(page->label_state3, b.version, Qt::IgnoreAspectRatio)) << b.version;
+        if (b.language != 7)
+            continue;
+        for (int i = 0; i < 6; ++i)
+            EXPECT_TRUE(shows(page->source_pixmap[i], inputs[i].picture, Qt::KeepAspectRatio)) << "input " << i;
+        EXPECT_EQ(page->port_links, 0x8181);
+        for (int n = 0; n < 16; ++n) {
+            auto* link = page->port_panel->findChild<QLabel*>(QStringLiteral("port%1state").arg(n + 1));
+            const bool on = n == 0 || n == 7 || n == 8 || n == 15;
+            EXPECT_TRUE(shows(link, on ? ":/png/online_up.png" : ":/png/offline_up.png", Qt::KeepAspectRatio)) << "port " << n + 1;
+        }
+        Panel::shot(page.get(), QStringLiteral("device_info_links"));
+    }
 }

@@ -23,6 +23,31 @@ using namespace PanelKey;
 
 namespace {
 
+// The label shows that picture, drawn in its own proportions into the label's size.
+bool shows(QLabel* label, const char* path)
+{
+    const QImage expected = QPixmap(QLatin1String(path)).scaled(label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation).toImage();
+    return label && !expected.isNull() &&
+           label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32) ==
+               expected.convertToFormat(QImage::Format_ARGB32);
+}
+
+// Tab k: its name and connector centred under the marker, the tile's connector that of the input.
+void expectTabLayout(int k)
+{
+    static const char* const tabPicture[6] = {":/png/HDMI13.png", ":/png/HDMI13.png", ":/png/HDMI20.png",
+                                              ":/png/HDMI20.png", ":/png/DVI.png",    ":/png/HDMI.png"};
+    EDIDset* page = g_edidset;
+    auto* icon = page->findChild<QLabel*>(QStringLiteral("sourcelistseq%1pixmap").arg(k));
+    ASSERT_TRUE(icon);
+    EXPECT_TRUE(shows(icon, tabPicture[k])) << "tab " << k;
+    const int marker = page->tab_marker->geometry().center().x();
+    EXPECT_LE(std::abs(page->tab_name[k]->geometry().center().x() - marker), 1) << "tab " << k;
+    EXPECT_LE(std::abs(icon->geometry().center().x() - marker), 1) << "tab " << k;
+    EXPECT_EQ(page->tab_name[k]->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    EXPECT_TRUE(shows(page->findChild<QLabel*>(QStringLiteral("tile_picture")), k == 4 ? ":/png/DVI.png" : ":/png/HDMI.png"));
+}
+
 template <class T>
 VyrPage* make() { return new T; }
 
@@ -73,11 +98,13 @@ TEST_F(PanelTest, EdidTabsOfferAllSixInputsInTheirOrderAndShowTheStoredTiming)
             EXPECT_EQ(g_edidset->tab_name[k]->text(), QLatin1String(names[k]));
         EXPECT_EQ(g_edidset->tile_name->text(), QStringLiteral("HDMI1"));
         EXPECT_EQ(g_edidset->tile_timing->text(), QStringLiteral("1000x600@60Hz"));
+        expectTabLayout(0);
     });
     for (int k = 1; k < 6; ++k)
         s.key(Right).until([k] { return g_edidset->ui_select == k; }, "tab " + std::to_string(k)).act([&, k] {
             EXPECT_EQ(g_edidset->current_input, ids[k]);
             EXPECT_EQ(g_edidset->tile_name->text(), QLatin1String(names[k]));
+            expectTabLayout(k);
         });
     s.act([] { EXPECT_EQ(g_edidset->tile_timing->text(), QStringLiteral("-1x-32768@60Hz")); })
         .key(Right)
@@ -260,6 +287,7 @@ TEST_F(PanelTest, EdidTextsFitWithTheRowOpenInEveryLanguage)
             .until([] { return g_edidset->frame_add->isVisible(); }, "edit row")
             .act([&] {
                 bad << Panel::misfits(g_edidset, QStringLiteral("EDIDset%1").arg(language));
+                bad << Panel::lowContrast(g_edidset, QStringLiteral("EDIDset%1").arg(language));
                 Panel::shot(g_edidset, QStringLiteral("edid_row_%1").arg(language));
                 if (language == 1) {
                     EXPECT_EQ(g_edidset->button_cancel->text(), QStringLiteral("Cancle"));

@@ -166,6 +166,7 @@ TEST_F(PanelTest, LayoutTextsFitInEveryLanguage)
         g_language = uint8_t(language);
         std::unique_ptr<ImageLayout> page(new ImageLayout);
         bad << Panel::misfits(page.get(), QStringLiteral("ImageLayout%1").arg(language));
+        bad << Panel::lowContrast(page.get(), QStringLiteral("ImageLayout%1").arg(language));
         Panel::shot(page.get(), QStringLiteral("layout_%1").arg(language));
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();

@@ -7,6 +7,7 @@
 #include "ui/pagenav.h"
 #include "ui/syncupdate.h"
 #include "ui/tip.h"
+#include "ui/panelwidgets.h"
 #include "ui/vyrpage.h"
 #include "params/vyrrampara.h"
 
@@ -23,7 +24,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyleOptionButton>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextFragment>
+#include <map>
 
 void PanelTest::SetUp()
 {
@@ -210,6 +214,58 @@ QRect textRoom(QWidget* w, QString* text, bool* wrap)
     return QRect();
 }
 
+// Text needs a contrast ratio of 4.5:1 with what it stands on.
+constexpr double kMinContrast = 4.5;
+using PanelWidgets::contrast;
+
+// The colours a widget's text is drawn in: each coloured run of rich text, else its foreground.
+QList<QColor> textColours(QWidget* w, const QString& shown)
+{
+    const QColor plain = w->palette().color(w->foregroundRole());
+    auto* l = qobject_cast<QLabel*>(w);
+    if (!l || !(l->textFormat() == Qt::RichText || (l->textFormat() == Qt::AutoText && Qt::mightBeRichText(shown))))
+        return {plain};
+    QTextDocument doc;
+    doc.setHtml(shown);
+    QList<QColor> out;
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
+        for (auto f = b.begin(); !f.atEnd(); ++f) {
+            const QTextCharFormat format = f.fragment().charFormat();
+            if (!f.fragment().text().trimmed().isEmpty())
+                out << (format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color() : plain);
+        }
+    return out;
+}
+
+// What a widget's text stands on, as drawn: the commonest colour of its text room in a picture of
+// the window taken with the text away. False when the text does not show (another widget covers it).
+bool backdrop(QWidget* window, QWidget* w, const QRect& room, QColor* colour)
+{
+    auto* l = qobject_cast<QLabel*>(w);
+    auto* b = qobject_cast<QPushButton*>(w);
+    const QString text = l ? l->text() : b->text();
+    const QImage shown = window->grab().toImage();
+    l ? l->setText(QString()) : b->setText(QString());
+    const QImage picture = window->grab().toImage();
+    l ? l->setText(text) : b->setText(text);
+    const QRect area = QRect(w->mapTo(window, room.topLeft()), room.size()) & picture.rect();
+    if (shown.copy(area) == picture.copy(area))
+        return false;
+    std::map<QRgb, int> count;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++count[picture.pixel(x, y)];
+    QRgb commonest = 0;
+    int most = 0;
+    for (const auto& c : count)
+        if (c.second > most) {
+            most = c.second;
+            commonest = c.first;
+        }
+    *colour = QColor(commonest);
+    return true;
+}
+
 }
 
 namespace Panel {
@@ -236,6 +292,30 @@ QStringList misfits(QWidget* window, const QString& where)
         if (need.width() > room.width() || need.height() > room.height())
             out << name + QStringLiteral(": needs %1x%2, has %3x%4")
                               .arg(need.width()).arg(need.height()).arg(room.width()).arg(room.height());
+    }
+    return out;
+}
+
+QStringList lowContrast(QWidget* window, const QString& where)
+{
+    QStringList out;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(window))
+            continue;
+        w->ensurePolished();
+        QString text;
+        bool wrap = false;
+        const QRect room = textRoom(w, &text, &wrap);
+        if (text.trimmed().isEmpty())
+            continue;
+        QColor ground;
+        if (!backdrop(window, w, room, &ground))
+            continue;
+        for (const QColor& ink : textColours(w, w->property("text").toString()))
+            if (contrast(ink, ground) < kMinContrast)
+                out << where + QLatin1Char('/') + w->objectName() + QStringLiteral(" \"%1\": %2 on %3, contrast %4:1")
+                                                                   .arg(text, ink.name(), ground.name())
+                                                                   .arg(contrast(ink, ground), 0, 'f', 1);
     }
     return out;
 }

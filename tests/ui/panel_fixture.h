@@ -51,6 +51,9 @@ void shot(QWidget* widget, const QString& name); // <build>/screenshots/<name>.p
 // One line per visible text of the window whose font is below 10 px or that does not fit its
 // label or button (word-wrapped labels measured with their wrap).
 QStringList misfits(QWidget* window, const QString& where);
+// One line per visible text of the window whose colour contrasts less than 4.5:1 with what it is
+// drawn on (measured on a picture of the window taken without that text).
+QStringList lowContrast(QWidget* window, const QString& where);
 }
 
 // A keypad that answers from `answers` in order in place of a page's number keypad hook

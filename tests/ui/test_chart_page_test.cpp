@@ -237,6 +237,14 @@ TEST_F(TestChartPage, TextsOfEveryLanguageFitWithAndWithoutTheRefusal)
             Panel::shot(page, QStringLiteral("test_chart_%1").arg(language));
             page->label_refused->show();
             bad << Panel::misfits(page, where + QStringLiteral("refused"));
+            // The refusal hides whole captions, never leaves parts of them beside it.
+            const QRect box = page->label_refused->geometry();
+            for (QLabel* caption : page->label_caption) {
+                const QRect c(caption->mapTo(page, QPoint(0, 0)), caption->size());
+                if (box.intersects(c))
+                    EXPECT_TRUE(box.contains(c)) << caption->objectName().toStdString();
+            }
+            bad << Panel::lowContrast(page, where + QStringLiteral("refused"));
             Panel::shot(page, QStringLiteral("test_chart_refused_%1").arg(language));
             page->label_refused->hide();
         });

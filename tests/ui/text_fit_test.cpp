@@ -27,6 +27,7 @@ TEST_F(PanelTest, EveryTextFitsItsWidgetInEveryLanguage)
         g_language = uint8_t(language);
         auto check = [&](QWidget* window, const QString& name) {
             bad << Panel::misfits(window, name + QString::number(language));
+            bad << Panel::lowContrast(window, name + QString::number(language));
             Panel::shot(window, QStringLiteral("fit_%1_%2").arg(name).arg(language));
         };
         g_lockwindow->language_changed();

@@ -9,6 +9,7 @@
 #include "scaler/c331_manage.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 #include "ui/sourceinfo.h"
 #include "ui/texts.h"
 #include "ui/vyrcontrol.h"
@@ -77,17 +78,7 @@ void copyRecord(uint32_t m, uint8_t* out)
 uint16_t modeU16(const uint8_t* record, uint32_t blockOffset) { return blk::get16(record, blk::inRecord(blockOffset)); }
 uint8_t modeU8(const uint8_t* record, uint32_t blockOffset) { return record[blk::inRecord(blockOffset)]; }
 
-QLabel* makeLabel(QWidget* parent, const char* name, QRect r, int px)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(r);
-    QFont f = l->font();
-    f.setPixelSize(px);
-    l->setFont(f);
-    l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
-    return l;
-}
+using PanelWidgets::label;
 
 QString effectText(int32_t effect, bool chinese, bool traditional)
 {
@@ -125,7 +116,7 @@ CustomMode::CustomMode(QWidget* parent)
     setFixedSize(320, 240);
     setAttribute(Qt::WA_StyledBackground);
     setStyleSheet(QStringLiteral("background-color: rgb(16, 16, 28);"));
-    label_title = makeLabel(this, "label_title", QRect(5, 5, 265, 22), 15);
+    label_title = label(this, "label_title", QRect(5, 5, 265, 22), 15);
     label_title->setAlignment(Qt::AlignCenter);
 
     frame = new QFrame(this);
@@ -144,17 +135,17 @@ CustomMode::CustomMode(QWidget* parent)
     line->setFocusPolicy(Qt::NoFocus);
     line->setReadOnly(true);
     line->setStyleSheet(QStringLiteral("border:1px solid rgb(133, 129, 153);"));
-    label_ID = makeLabel(frame, "label_ID", QRect(86, 2, 54, 14), 10);
-    label_using = makeLabel(frame, "label_using", QRect(140, 2, 60, 14), 10);
+    label_ID = label(frame, "label_ID", QRect(86, 2, 54, 14), 10);
+    label_using = label(frame, "label_using", QRect(140, 2, 60, 14), 10);
     QFont bold = label_using->font();
     bold.setBold(true);
     label_using->setFont(bold);
     label_using->setAlignment(Qt::AlignCenter);
-    label_using->setStyleSheet(QStringLiteral("background-color: rgb(0, 214, 91);\ncolor: rgb(255, 255, 255);\nborder:0px groove gray;\nborder-radius:6px;"));
-    label_name = makeLabel(frame, "label_name", QRect(86, 16, 171, 14), 10);
-    label_LED = makeLabel(frame, "label_LED", QRect(86, 29, 191, 14), 10);
-    label_brightness = makeLabel(frame, "label_brightness", QRect(86, 42, 225, 14), 10);
-    label_blank = makeLabel(frame, "label_blank", QRect(40, 90, 234, 26), 12);
+    label_using->setStyleSheet(PanelWidgets::boxStyle(QColor(0, 214, 91)) + QStringLiteral("border:0px groove gray;border-radius:6px;"));
+    label_name = label(frame, "label_name", QRect(86, 16, 171, 14), 10);
+    label_LED = label(frame, "label_LED", QRect(86, 29, 191, 14), 10);
+    label_brightness = label(frame, "label_brightness", QRect(86, 42, 225, 14), 10);
+    label_blank = label(frame, "label_blank", QRect(40, 90, 234, 26), 12);
     label_blank->setAlignment(Qt::AlignCenter);
     label_blank->hide();
 
@@ -224,11 +215,10 @@ int CustomMode::get_mode_status() const
 
 void CustomMode::color_fill(QLabel* label, char window)
 {
-    static const char* const kColours[6] = {"background-color: #D5E5FF;", "background-color: #D4FC79;",
-                                            "background-color: #FC9D79;", "background-color: #7E9AC9;",
-                                            "background-color: #32CC4C;", "background-color: #4777FF;"};
+    static const QColor kColours[6] = {QColor(0xD5E5FF), QColor(0xD4FC79), QColor(0xFC9D79),
+                                       QColor(0x7E9AC9), QColor(0x32CC4C), QColor(0x4777FF)};
     const int k = int(static_cast<unsigned char>(window));
-    label->setStyleSheet(QLatin1String(k < 6 ? kColours[k] : "background-color: #CCCCCC;"));
+    label->setStyleSheet(PanelWidgets::boxStyle(k < 6 ? kColours[k] : QColor(0xCCCCCC)));
 }
 
 void CustomMode::lcd_para_init()

@@ -9,6 +9,8 @@
 #include "ui/pagenav.h"
 #include "ui/pages_picture/inputchoose.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
+#include "ui/sourceinfo.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -50,21 +52,11 @@ const char kMarkerLevel0[] = "border:1px solid;border-bottom-color:rgb(16,16,28)
 const char kMarkerOpen[] = "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(71, 119, 255);"
                            "border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);";
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h)
 {
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(x, y, w, h);
-    l->setFont(pixels(l, 10));
-    l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
-    return l;
+    return PanelWidgets::label(parent, QLatin1String(name), QRect(x, y, w, h), 10);
 }
 
 bool record(uint8_t input, int16_t* w, int16_t* h, int16_t* r)
@@ -100,9 +92,13 @@ EDIDset::EDIDset(QWidget* parent)
       button_normal(QStringLiteral("color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255);;")),
       button_focused(QStringLiteral("color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);"))
 {
+    // Each tab: the input's name over its connector picture, both centred in the marker's place.
     for (int k = 0; k < 6; ++k) {
-        tab_name[k] = label(this, qPrintable(QStringLiteral("sourcelistseq%1name").arg(k)), 10 + 52 * k, 44, 44, 14);
+        tab_name[k] = label(this, qPrintable(QStringLiteral("sourcelistseq%1name").arg(k)), 5 + 52 * k, 41, 48, 14);
+        tab_name[k]->setAlignment(Qt::AlignCenter);
         tab_name[k]->setText(inputName(inputAtTab(k)));
+        QLabel* icon = label(this, qPrintable(QStringLiteral("sourcelistseq%1pixmap").arg(k)), 9 + 52 * k, 60, 40, 14);
+        PanelWidgets::showPicture(icon, sourceinfo::iconPath(uint8_t(inputAtTab(k))));
     }
     tab_marker = new QFrame(this);
     tab_marker->setObjectName(QStringLiteral("tab_marker"));
@@ -196,13 +192,20 @@ void EDIDset::source_init()
     frame_source->setStyleSheet(ui_seltype == 0 ? QStringLiteral("#frame_source{border:1px solid rgb(255,171,84);}")
                                                 : QStringLiteral("#frame_source{border:1px solid rgb(71, 119, 255);}"));
     auto* tile = new QFrame(frame_source);
-    tile->setGeometry(10, 10, 150, 50);
+    tile->setGeometry(10, 10, 120, 50);
     tile->setStyleSheet(QStringLiteral("background-color: #212435;border:1px solid #CCCCCC;"));
     const QString tileStyle = QStringLiteral("background-color:#212435;color:#FFFFFF");
-    tile_name = label(frame_source, "tile_name", 15, 14, 100, 14);
+    // The tile's head: the state dot and the connector, DVI's own or the common one.
+    QLabel* state = label(frame_source, "tile_state", 15, 13, 7, 7);
+    state->setScaledContents(true);
+    state->setPixmap(QPixmap(QStringLiteral(":/png/state_on.png")));
+    QLabel* icon = label(frame_source, "tile_picture", 25, 11, 25, 10);
+    icon->setStyleSheet(tileStyle);
+    PanelWidgets::showPicture(icon, sourceinfo::iconPath(current_input == 1 ? 1 : 0));
+    tile_name = label(frame_source, "tile_name", 15, 23, 100, 14);
     tile_name->setStyleSheet(tileStyle);
     tile_name->setText(current_name);
-    tile_timing = label(frame_source, "tile_timing", 15, 38, 140, 14);
+    tile_timing = label(frame_source, "tile_timing", 15, 40, 100, 14);
     tile_timing->setStyleSheet(tileStyle);
     int16_t w = 0, h = 0, r = 0;
     if (record(current_input, &w, &h, &r))

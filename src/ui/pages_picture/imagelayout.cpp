@@ -6,6 +6,7 @@
 #include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -44,22 +45,9 @@ const Texts& texts() { return kTexts[languageColumn(g_language.load())]; }
 
 const char* const kInputNames[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
-QLabel* label(QWidget* parent, const char* name, QRect r)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(r);
-    l->setFont(pixels(l, 11));
-    l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
-    return l;
-}
+QLabel* label(QWidget* parent, const char* name, QRect r) { return PanelWidgets::label(parent, QLatin1String(name), r, 11); }
 
 QLineEdit* value(QWidget* parent, const char* name, QRect r)
 {
@@ -80,8 +68,8 @@ ImageLayout::ImageLayout(QWidget* parent)
     : VyrPage(9, "ImageLayout", UiText::TitleImageLayout, parent)
 {
     initMenuPictures();
-    static const char* const kColours[6] = {"rgb(134, 122, 233)", "rgb(0, 90, 141)", "rgb(57, 169, 203)",
-                                            "rgb(235, 168, 58)", "rgb(255, 150, 173)", "rgb(213, 229, 255)"};
+    static const QColor kColours[6] = {QColor(134, 122, 233), QColor(0, 90, 141),   QColor(57, 169, 203),
+                                       QColor(235, 168, 58),  QColor(255, 150, 173), QColor(213, 229, 255)};
     frame_image = new QFrame(this);
     frame_image->setObjectName(QStringLiteral("frame_image"));
     frame_image->setStyleSheet(QStringLiteral("#frame_image{border:1px solid;border-left-color:rgb(255,171,84);"
@@ -90,7 +78,7 @@ ImageLayout::ImageLayout(QWidget* parent)
         number[k] = label(this, qPrintable(QStringLiteral("label%1").arg(k + 1)), QRect(10 + 51 * k, 42, 45, 40));
         number[k]->setAlignment(Qt::AlignCenter);
         number[k]->setText(QString::number(k + 1));
-        number[k]->setStyleSheet(QStringLiteral("color:rgb(16,16,28);background-color: %1;").arg(QLatin1String(kColours[k])));
+        number[k]->setStyleSheet(PanelWidgets::boxStyle(kColours[k]));
     }
     frame = new QFrame(this);
     frame->setObjectName(QStringLiteral("frame"));

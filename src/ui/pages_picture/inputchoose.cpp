@@ -10,6 +10,7 @@
 #include "ui/pages_picture/edidset.h"
 #include "ui/pages_picture/inputcut.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 #include "ui/sourceinfo.h"
 #include "ui/tip.h"
 
@@ -27,28 +28,16 @@ QPointer<InputChoose> g_inputchoose;
 namespace {
 constexpr uint8_t kButtonInputCut = 6;
 constexpr uint8_t kButtonEdid = 7;
-const char* const kBoxStyle[6] = {
-    "background-color: #867AE9;font: 11px", "background-color: #005A8D;font: 11px",
-    "background-color: #39A9CB;font: 11px", "background-color: #EBA83A;font: 11px",
-    "background-color: #FF96AD;font: 11px", "background-color: #D5E5FF;font: 11px",
-};
+const QColor kBoxColour[6] = {QColor(0x867AE9), QColor(0x005A8D), QColor(0x39A9CB),
+                               QColor(0xEBA83A), QColor(0xFF96AD), QColor(0xD5E5FF)};
+const QColor kInUse(0x00D65B);
 const QString kEntryFocused = QStringLiteral("#source_frame{border:1px solid #FFAB54;border-radius:5px;}");
 const QString kEntryInUse = QStringLiteral("#source_frame{border:1px solid #00D65B;border-radius:5px;}");
 const QString kEntryGrey = QStringLiteral("#source_frame{border:1px solid #CCCCCC;border-radius:5px;}");
 
 VyrRamPara* store() { return VyrRamPara::p_vyrrampara_config; }
 
-QLabel* textLabel(QWidget* parent, const QString& name, QRect r, int pixels)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(name);
-    l->setGeometry(r);
-    l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255)"));
-    QFont f = l->font();
-    f.setPixelSize(pixels);
-    l->setFont(f);
-    return l;
-}
+using PanelWidgets::label;
 }
 
 InputChoose::InputChoose(QWidget* parent)
@@ -74,7 +63,7 @@ InputChoose::InputChoose(QWidget* parent)
     const int nameX[6] = {2, 55, 108, 161, 214, 267};
     const int iconX[6] = {7, 60, 113, 165, 219, 272};
     for (int p = 0; p < 6; ++p) {
-        tab_name[p] = textLabel(this, QStringLiteral("sourcelistseq%1name").arg(p), QRect(nameX[p], 96, 51, 14), 10);
+        tab_name[p] = label(this, QStringLiteral("sourcelistseq%1name").arg(p), QRect(nameX[p], 96, 51, 14), 10);
         tab_name[p]->setAlignment(Qt::AlignCenter);
         tab_name[p]->setTextFormat(Qt::RichText);
         tab_pixmap[p] = new QLabel(this);
@@ -155,15 +144,16 @@ void InputChoose::initMenu()
         box->setObjectName(QStringLiteral("window_box%1").arg(k + 1));
         box->setGeometry(50 * c + 9, 2, 47, 43);
         box->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
-        box->setStyleSheet(QLatin1String(kBoxStyle[k]));
+        box->setStyleSheet(PanelWidgets::boxStyle(kBoxColour[k]) + QStringLiteral("font: 11px"));
         // The name takes the top of the box, wrapped before a crop suffix; the number sits below.
-        window_name[k] = textLabel(box, QStringLiteral("window_name%1").arg(k + 1), QRect(0, 0, 47, 29), 10);
+        window_name[k] = label(box, QStringLiteral("window_name%1").arg(k + 1), QRect(0, 0, 47, 29), 10);
         QFont tight = window_name[k]->font();
         tight.setLetterSpacing(QFont::AbsoluteSpacing, -0.5); // "_Crop40" in the box's width
         window_name[k]->setFont(tight);
         window_name[k]->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         window_name[k]->setWordWrap(true);
-        window_name[k]->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);background: transparent;"));
+        window_name[k]->setStyleSheet(QStringLiteral("color: %1;background: transparent;")
+                                          .arg(PanelWidgets::textColourOn(kBoxColour[k]).name()));
         auto* icon = new QLabel(box);
         icon->setGeometry(38, 34, 7, 7);
         icon->setPixmap(QPixmap(QStringLiteral(":/png/state_on.png")));
@@ -316,8 +306,8 @@ void InputChoose::initSource()
         type->setGeometry(12, 5, 25, 8);
         type->setScaledContents(true);
         sourceinfo::set_source_pixmap(type, current_source);
-        QLabel* name = textLabel(entry, QStringLiteral("entry_name"), QRect(3, 17, 96, 14), 10);
-        QLabel* timing = textLabel(entry, QStringLiteral("entry_timing"), QRect(3, 32, 97, 14), 10);
+        QLabel* name = label(entry, QStringLiteral("entry_name"), QRect(3, 17, 96, 14), 10);
+        QLabel* timing = label(entry, QStringLiteral("entry_timing"), QRect(3, 32, 97, 14), 10);
         if (e == 0) {
             name->setText(current_name);
             if (s && hasSignal(current_source))
@@ -351,7 +341,7 @@ void InputChoose::initSource()
             badge->setObjectName(QStringLiteral("badge_using"));
             badge->setGeometry(54, 1, 46, 14);
             badge->setAlignment(Qt::AlignCenter);
-            badge->setStyleSheet(QStringLiteral("background-color: #00D65B;color: rgb(255, 255, 255);font: 10px;border-radius:5px;"));
+            badge->setStyleSheet(PanelWidgets::boxStyle(kInUse) + QStringLiteral("font: 10px;border-radius:5px;"));
         }
     }
     list_frame->show();

@@ -12,6 +12,7 @@
 #include "ui/pages_picture/inputchoose.h"
 #include "ui/panelkeys.h"
 #include "ui/sourceinfo.h"
+#include "ui/panelwidgets.h"
 
 #include <QFontMetrics>
 #include <QFrame>
@@ -75,12 +76,7 @@ constexpr int kTilesPerPage = 6;
 
 VyrRamPara* store() { return VyrRamPara::p_vyrrampara_config; }
 
-QFont pixels(const QFont& base, int px)
-{
-    QFont f = base;
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 QLabel* makeLabel(QWidget* parent, const char* name, QRect r)
 {

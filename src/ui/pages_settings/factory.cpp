@@ -12,6 +12,7 @@
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
 #include "video_chips/keltosource.h"
+#include "ui/panelwidgets.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -54,21 +55,11 @@ const char* const kLanguages[5] = {"中文", "English", "Русский", "Tiế
 
 constexpr uint8_t kEntries = 4; // box, reset 1, reset 2, reset 3
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 QLabel* textLabel(QWidget* parent, const char* name, int x, int y, int w, int h)
 {
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(x, y, w, h);
-    l->setFont(pixels(l, 12));
-    l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
-    return l;
+    return PanelWidgets::label(parent, QLatin1String(name), QRect(x, y, w, h), 12);
 }
 
 QLabel* whiteLine(QWidget* parent, const char* name, int y)

@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -27,12 +28,7 @@ QString text(Text t) { return QString::fromUtf8(kTexts[languageColumn(g_language
 
 constexpr int kFontPixels = 11;
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 }
 

@@ -10,6 +10,7 @@
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
 #include "ui/tip.h"
+#include "ui/panelwidgets.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -53,21 +54,11 @@ const Texts kTexts[5] = {
 };
 const Texts& texts() { return kTexts[languageColumn(g_language.load())]; }
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 QLabel* label(QWidget* parent, const char* name, const QRect& r, int px)
 {
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(r);
-    l->setFont(pixels(l, px));
-    l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);background-color:transparent;"));
-    return l;
+    return PanelWidgets::label(parent, QLatin1String(name), r, px, QStringLiteral("background-color:transparent;"));
 }
 
 // A typed entry as a number: digits only; more than fit is simply too large, anything else 0.

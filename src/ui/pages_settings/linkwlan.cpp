@@ -10,6 +10,7 @@
 #include "ui/numberkeyboard.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -49,12 +50,7 @@ constexpr int kRowY[3] = {14, 48, 82};
 constexpr int kFieldX[4] = {140, 177, 214, 251};
 constexpr int kFontPixels = 11;
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 QLabel* caption(QWidget* parent, const char* name, int y)
 {

@@ -4,6 +4,7 @@
 #include "fpga/fpga_manage.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -36,21 +37,11 @@ const char kOnline[] = ":/png/online_up.png";
 const char kOffline[] = ":/png/offline_up.png";
 const char kUnknown[] = "-"; // FPGA 0 is down: its image holds nothing to trust
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 QLabel* label(QWidget* parent, const char* name, const QRect& r, int px)
 {
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(r);
-    l->setFont(pixels(l, px));
-    l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);background-color:transparent;border:0px;"));
-    return l;
+    return PanelWidgets::label(parent, QLatin1String(name), r, px, QStringLiteral("background-color:transparent;border:0px;"));
 }
 
 QLineEdit* value(QWidget* parent, const char* name, const QRect& r)

@@ -9,6 +9,7 @@
 #include "scaler/c331_manage.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -59,12 +60,7 @@ constexpr int kSelectorPixels = 10;
 bool audioOn(const uint8_t* block, uint32_t w) { return (block[blk::window(w, blk::win::kAudioHigh)] & 0x80) != 0; }
 bool windowOn(const uint8_t* block, uint32_t w) { return blk::get16(block, blk::window(w, blk::win::kState)) != 0; }
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 }
 

@@ -8,6 +8,7 @@
 #include "ui/pagenav.h"
 #include "ui/pages_picture/imagequality.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -98,12 +99,7 @@ constexpr int kItems = 5;     // four values and the reset
 constexpr int kResetItem = 4;
 constexpr uint32_t kPictureFieldsEnd = blk::kColourBlue + 2; // the reset covers 0x880 up to here
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 }
 

@@ -7,6 +7,7 @@
 #include "ui/pagenav.h"
 #include "ui/pages_settings/quality.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -41,12 +42,7 @@ const Texts kTexts[5] = {
 constexpr int kItems = 4; // the type selector and three gains
 constexpr int kTypes = 4;
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 QString lineStyle(const char* style) { return QString::fromLatin1(style); }
 

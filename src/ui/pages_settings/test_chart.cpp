@@ -7,6 +7,7 @@
 #include "scaler/c331_manage.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -42,12 +43,7 @@ const Texts kTexts[5] = {
 const char* const kCaptionNames[test_chart::kPatterns] = {"label_red",   "label_green", "label_blue",  "label_white",
                                                           "label_black", "label_color", "label_hline", "label_wline"};
 
-QFont pixels(QWidget* w, int px)
-{
-    QFont f = w->font();
-    f.setPixelSize(px);
-    return f;
-}
+using PanelWidgets::pixels;
 
 }
 
@@ -126,7 +122,8 @@ test_chart::test_chart(QWidget* parent)
 
     label_refused = new QLabel(this);
     label_refused->setObjectName(QStringLiteral("label_refused"));
-    label_refused->setGeometry(30, 84, 260, 72);
+    // Across the whole inside of the frame, so that no caption shows beside it.
+    label_refused->setGeometry(6, 84, 308, 72);
     label_refused->setAlignment(Qt::AlignCenter);
     label_refused->setWordWrap(true);
     label_refused->setFont(pixels(label_refused, 13));
