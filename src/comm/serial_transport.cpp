@@ -232,7 +232,9 @@ void SerialTransport::waitForCard()
 void SerialTransport::send_uart_data(const std::vector<uint8_t>& wire)
 {
     std::lock_guard<std::mutex> lock(m_send_mutex);
-    m_serial.uart_send(wire.data(), uint32_t(wire.size()));
+    if (m_serial.uart_send(wire.data(), uint32_t(wire.size())) < 0)
+        writeLogMsg(LOG_WARNING, std::string(m_name) + ": reply of " + std::to_string(wire.size()) +
+                                     " bytes cut, the line took no more");
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
 }
