@@ -5,13 +5,13 @@
 #include "frame_client.h"
 #include "program.h"
 #include "test_root.h"
+#include "udp_tool.h"
 
 #include "platform/paths.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,48 +28,6 @@ bool udpPortFree(int port)
         close(fd);
     return free;
 }
-
-// A tool's socket on a port of its own, on the wildcard address so that broadcasts reach it.
-class UdpTool {
-public:
-    UdpTool()
-    {
-        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        if (m_fd >= 0 && bind(m_fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
-            close(m_fd);
-            m_fd = -1;
-        }
-    }
-    ~UdpTool()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    bool ok() const { return m_fd >= 0; }
-    // The first datagram that comes back, empty when none comes within the time.
-    Bytes ask(int port, const Bytes& datagram, int timeoutMs = 3000)
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        to.sin_port = htons(uint16_t(port));
-        if (sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
-            ssize_t(datagram.size()))
-            return {};
-        pollfd p = {m_fd, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0)
-            return {};
-        Bytes in(70000);
-        const ssize_t n = recv(m_fd, in.data(), in.size(), 0);
-        in.resize(n > 0 ? size_t(n) : 0);
-        return in;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 Bytes text(const std::string& t)
 {
@@ -99,19 +57,23 @@ TEST(StandardUdpPorts, ControlRequestsOn5008AndWifiCommandsOn13769AreAnswered)
     const struct {
         int port;
         Bytes datagram;
-        Bytes answer; // decoded frame on 5008, the text on 13769; empty: no answer at all
+        Bytes answer;         // decoded frame on 5008, the text on 13769; empty: no answer at all
+        uint32_t destination; // where the answer was sent
     } rows[] = {
-        {5008, Wire::stuff(request), viaTcp},
+        {5008, Wire::stuff(request), viaTcp, 0x7FFFFFFF}, // broadcast (on loopback here) to the tool's port
         {13769, text("AT+GETVER,1"),
-         text("OK+GETVER=0,5FAF,22032001,02,00,00,2022-03-2109:06:00,VYR_R58_IN_V13PCB20210915")},
-        {13769, text("AT+RSTX"), text("ERR")},
-        {13769, text("at+rst"), {}},
+         text("OK+GETVER=0,5FAF,22032001,02,00,00,2022-03-2109:06:00,VYR_R58_IN_V13PCB20210915"), 0x7F000001},
+        {13769, text("AT+RSTX"), text("ERR"), 0x7F000001},
+        {13769, text("at+rst"), {}, 0},
     };
     UdpTool tool;
     ASSERT_TRUE(tool.ok());
+    tool.wantDestinations();
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.port) + " " + std::string(row.datagram.begin(), row.datagram.end()));
-        Bytes got = tool.ask(row.port, row.datagram, row.answer.empty() ? 500 : 3000);
+        ASSERT_TRUE(tool.send(row.port, row.datagram));
+        uint32_t destination = 0;
+        Bytes got = tool.receive(row.answer.empty() ? 500 : 3000, &destination);
         if (row.port == 5008) {
             Wire::Unstuffer frames;
             frames.push(got.data(), got.size());
@@ -119,5 +81,6 @@ TEST(StandardUdpPorts, ControlRequestsOn5008AndWifiCommandsOn13769AreAnswered)
             frames.next(&got);
         }
         EXPECT_EQ(got, row.answer);
+        EXPECT_EQ(destination, row.destination);
     }
 }
