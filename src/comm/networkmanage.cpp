@@ -1,4 +1,5 @@
 #include "comm/networkmanage.h"
+#include "base/named_thread.h"
 
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
@@ -65,13 +66,12 @@ int networkManage::initialize()
         m_tcpServer->initialize(g_port.load()); // a failed set-up leaves nothing to accept
     if (m_thread_started)
         return 0;
-    if (pthread_create(&m_thread, nullptr, acceptThread, this) != 0) {
+    if (!startNamedThread(&m_thread, acceptThread, this, "networkManage")) {
         if (traceOn())
             puts("create accept thread failed");
         writeLogMsg(LOG_ERROR, "create accept thread failed");
         return 255;
     }
-    pthread_setname_np(m_thread, "networkManage");
     m_thread_started = true;
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "comm/serial_transport.h"
+#include "base/named_thread.h"
 
 #include "base/global.h"
 #include "base/logMsg.h"
@@ -82,11 +83,10 @@ int SerialTransport::usart1_init(int port, int speed, bool thread)
     fpga_manage::set_reply_sink(kTransportSerial, routeCardAnswer);
     if (!thread || m_thread_started)
         return 0;
-    if (pthread_create(&m_thread, nullptr, receive_thread, this) != 0) {
+    if (!startNamedThread(&m_thread, receive_thread, this, m_name)) {
         writeLogMsg(LOG_ERROR, "create uart receive_thread failed");
         return 255;
     }
-    pthread_setname_np(m_thread, m_name);
     m_thread_started = true;
     return 0;
 }

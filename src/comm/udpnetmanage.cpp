@@ -1,4 +1,5 @@
 #include "comm/udpnetmanage.h"
+#include "base/named_thread.h"
 
 #include "base/global.h"
 #include "base/logMsg.h"
@@ -89,14 +90,13 @@ int udpnetManage::initialize(int port, int wifiPort, bool threads)
     });
     if (!threads || m_threads_started)
         return 0;
-    if (pthread_create(&m_thread, nullptr, acceptThread, this) != 0) {
+    if (!startNamedThread(&m_thread, acceptThread, this, "udpnetManage")) {
         if (traceOn())
             puts("create accept thread failed");
         writeLogMsg(LOG_ERROR, "create accept thread failed");
         return 255;
     }
-    pthread_setname_np(m_thread, "udpnetManage");
-    if (pthread_create(&m_thread13769, nullptr, acceptThread13769, this) != 0) {
+    if (!startNamedThread(&m_thread13769, acceptThread13769, this, "udp13769")) {
         if (traceOn())
             puts("create accept thread failed");
         writeLogMsg(LOG_ERROR, "create accept thread failed");
@@ -105,7 +105,6 @@ int udpnetManage::initialize(int port, int wifiPort, bool threads)
         pthread_join(m_thread, nullptr);
         return 255;
     }
-    pthread_setname_np(m_thread13769, "udp13769");
     m_threads_started = true;
     return 0;
 }
