@@ -37,15 +37,20 @@ bool writeFileAtomically(const QString& path, const QByteArray& contents)
         ::unlink(temp.c_str());
         return false;
     }
-    // Make the rename itself durable.
-    const std::string::size_type slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    syncParentDirectory(target); // the rename itself
     return true;
+}
+
+bool syncParentDirectory(const std::string& resolvedPath)
+{
+    const std::string::size_type slash = resolvedPath.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : resolvedPath.substr(0, slash));
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0)
+        return false;
+    const bool ok = ::fsync(dfd) == 0;
+    ::close(dfd);
+    return ok;
 }
 
 int removeAtomicLeftovers(const QString& folder)

@@ -2,10 +2,16 @@
 #include <QByteArray>
 #include <QString>
 
+#include <string>
+
 // Writes a file so that a power cut leaves the old or the new contents, never a torn file:
 // temporary file beside it, written, flushed to disk, renamed over the old one.
 // `path` is the program's absolute path ("/data/..."), resolved under the board's root.
 bool writeFileAtomically(const QString& path, const QByteArray& contents);
+
+// Flushes the directory that holds `resolvedPath` (a path already under the board's root), so that
+// a rename into it survives a power cut. False when the directory cannot be opened or synced.
+bool syncParentDirectory(const std::string& resolvedPath);
 
 // Suffix of the writer's temporary file beside the target.
 constexpr const char* kAtomicTempSuffix = ".atomic-tmp";

@@ -7,6 +7,7 @@
 #include "base/delay.h"
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "base/posix_lock.h"
 #include "base/utils.h"
 #include "fpga/fpga_manage.h"
 #include "params/config_engine.h"
@@ -589,9 +590,18 @@ uint32_t message_deal::project_set_setproperty(MessageFrame& f)
     if (!fpga || f.length < 63)
         return refuse();
     const uint8_t* K = b + 12;
-    for (int i = 0; i < 16; ++i)
-        if (uint8_t(b[44 + i] ^ K[8 + i]) != fpga->control_uid[i])
+    uint8_t id[16], known = 0;
+    {
+        PosixLock cache(fpga->reg_mutex);
+        memcpy(id, fpga->control_uid, sizeof id);
+    }
+    for (int i = 0; i < 16; ++i) {
+        known |= id[i];
+        if (uint8_t(b[44 + i] ^ K[8 + i]) != id[i])
             return refuse();
+    }
+    if (!known) // the flash id is not read yet (or cannot be): an all-zero id is no secret
+        return refuse();
     auto plain = [&](uint32_t p) { return uint8_t(b[p] ^ K[(p - 60) % 32]); };
     // Each count is checked against the frame before the bytes it announces are read.
     auto text = [&](uint32_t from, uint32_t n, std::string* out) {

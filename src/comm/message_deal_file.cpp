@@ -4,6 +4,7 @@
 #include "comm/file_transfer.h"
 #include "comm/message_deal.h"
 
+#include "base/atomic_file.h"
 #include "base/delay.h"
 #include "base/global.h"
 #include "base/logMsg.h"
@@ -351,6 +352,7 @@ bool writeVerified(const std::string& path, const uint8_t* data, uint32_t length
         ::unlink(temp.c_str());
         return false;
     }
+    syncParentDirectory(target); // else a power cut can undo the rename after "stored"
     return true;
 }
 } // namespace file_transfer

@@ -1,4 +1,5 @@
 #include "comm/networkmanage.h"
+#include "base/named_thread.h"
 
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
@@ -20,6 +21,7 @@ namespace {
 // also runs it, and a queued answer wakes the thread at once); otherwise the thread sleeps in
 // poll until a socket or a wake-up needs it.
 constexpr int kCardPollMs = 10;
+constexpr uint8_t kTransportTcp = 2;
 
 }
 
@@ -64,13 +66,12 @@ int networkManage::initialize()
         m_tcpServer->initialize(g_port.load()); // a failed set-up leaves nothing to accept
     if (m_thread_started)
         return 0;
-    if (pthread_create(&m_thread, nullptr, acceptThread, this) != 0) {
+    if (!startNamedThread(&m_thread, acceptThread, this, "networkManage")) {
         if (traceOn())
             puts("create accept thread failed");
         writeLogMsg(LOG_ERROR, "create accept thread failed");
         return 255;
     }
-    pthread_setname_np(m_thread, "networkManage");
     m_thread_started = true;
     return 0;
 }
@@ -140,13 +141,8 @@ void networkManage::takeClosed()
         for (TcpServer::Chunk& chunk : m_tcpServer->m_chunks)
             if (chunk.fd == fd)
                 chunk.fd = -1;
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        m_answers.erase(std::remove_if(m_answers.begin(), m_answers.end(), [fd](const CardAnswer& a) { return a.fd == fd; }),
-                        m_answers.end());
-        if (m_send_fd == fd) {
-            m_send_fd = -1;
+        if (m_card.endFor(fd))
             m_pass_state = 0;
-        }
     }
     m_tcpServer->m_closed.clear();
 }
@@ -156,17 +152,18 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
     // A new frame ends any wait for a card: it is served now, as a new request would be.
-    if (m_pass_state == 1)
+    if (m_pass_state == 1) {
+        m_card.end();
         m_pass_state = 0;
+    }
     if (!protocol_phy::frame_valid(body, length) ||
         !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length))
         return; // dropped without a reply
-    {
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        m_send_fd = fd;
-    }
     if (protocol_phy::is_card_frame(m_request.data())) {
-        passToCards(fd, length);
+        CardWait::Destination to;
+        to.fd = fd;
+        if (m_card.pass(kTransportTcp, m_request.data(), length, to))
+            m_pass_state = 1;
         return;
     }
     m_pass_state = 2;
@@ -178,67 +175,25 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
     m_pass_state = 0;
 }
 
-void networkManage::passToCards(int fd, uint32_t length)
-{
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga)
-        return;
-    m_pass_state = 1;
-    m_pass_stamp = G_timeTicks.load();
-    g_passby_trans_port = 2;
-    PosixLock pass(fpga->pass_mutex);
-    fpga->reply_ready = 0;
-    fpga->Dealwith1_PC_to_eth(length, m_request.data());
-}
-
 void networkManage::waitForCard()
 {
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga) {
-        m_pass_state = 0;
+    CardWait::Destination to;
+    std::vector<uint8_t> wire;
+    const CardWait::Result r = m_card.poll(&to, &wire);
+    if (r == CardWait::Result::Waiting)
         return;
-    }
-    const bool ready = fpga->card_reply_ready();
-
-    CardAnswer answer{-1, {}};
-    if (ready) {
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        if (!m_answers.empty()) {
-            answer = std::move(m_answers.front());
-            m_answers.pop_front();
-        }
-    }
-    if (answer.fd >= 0) {
-        m_tcpServer->sendData(answer.wire.data(), uint32_t(answer.wire.size()), answer.fd);
-        m_pass_state = 0;
-        {
-            PosixLock pass(fpga->pass_mutex);
-            fpga->reply_ready = 0;
-        }
-        takeClosed();
-        return;
-    }
     // No card answers within the time-out (or the LED network is down): serve others again.
-    if (Utils::getTimeSpace(m_pass_stamp) > kPassWaitTicks) {
-        if (traceOn())
-            puts("card answer time-out");
-        m_pass_state = 0;
+    m_pass_state = 0;
+    if (r == CardWait::Result::Answered) {
+        m_tcpServer->sendData(wire.data(), uint32_t(wire.size()), to.fd);
+        takeClosed();
     }
 }
 
 bool networkManage::queue_card_answer(const uint8_t* body, uint32_t length)
 {
-    CardAnswer answer;
-    answer.wire.resize(protocol_phy::encoded_max(length));
-    answer.wire.resize(m_phy->data_re_transf_meaning(0, answer.wire.data(), body, length, nullptr));
-    {
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        if (m_send_fd < 0)
-            return false;
-        answer.fd = m_send_fd;
-        m_answers.clear();
-        m_answers.push_back(std::move(answer));
-    }
+    if (!m_card.queue(*m_phy, body, length))
+        return false;
     wake();
     return true;
 }

@@ -1,12 +1,12 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <pthread.h>
 #include <unordered_map>
 #include <vector>
 
+#include "comm/card_wait.h"
 #include "comm/protocol_phy.h"
 
 class TcpServer;
@@ -32,18 +32,13 @@ public:
     TcpServer* server() const { return m_tcpServer; }
     uint8_t passState() const { return m_pass_state.load(); }
 
-    static constexpr uint32_t kPassWaitTicks = 300; // a card that does not answer in 3 s is given up
+    static constexpr uint32_t kPassWaitTicks = CardWait::kWaitTicks;
 
 private:
-    struct CardAnswer {
-        int fd;
-        std::vector<uint8_t> wire;
-    };
     static void* acceptThread(void* arg);
     int nextTimeout() const;
     void takeClosed();
     void serveFrame(int fd, const uint8_t* body, uint32_t length);
-    void passToCards(int fd, uint32_t length);
     void waitForCard();
     void wake();
 
@@ -53,11 +48,8 @@ private:
     std::unordered_map<int, FrameStream> m_streams; // one decoder per connection
     std::vector<uint8_t> m_request;                 // the frame being served, reply built in place
     std::vector<uint8_t> m_wire;
-    std::mutex m_answers_mutex;                     // m_answers, m_send_fd (the FPGA worker writes)
-    std::deque<CardAnswer> m_answers;
-    int m_send_fd = -1;                             // descriptor of the frame being served
+    CardWait m_card;                                // the client's frame passed to the cards
     std::atomic<uint8_t> m_pass_state{0};           // 0 idle, 1 waiting for a card, 2 serving
-    uint32_t m_pass_stamp = 0;
     pthread_t m_thread{};
     bool m_thread_started = false;
     std::atomic<bool> m_stop{false};

@@ -11,8 +11,7 @@
 
 namespace {
 constexpr int kRtsLeadMs = 2;
-// Bytes a slow line takes per second at the lowest speed that matters, for the send bound.
-constexpr uint32_t kSlowestBytesPerSecond = 960;
+constexpr uint32_t kSendSlackMs = 1000;
 }
 
 serial_modules::serial_modules() = default;
@@ -70,12 +69,25 @@ int serial_modules::ttyS_Open(int port, int speed)
 
 int serial_modules::UartSetParity(int dataBits, int stopBits, char parity)
 {
-    return m_port ? m_port->setParity(dataBits, parity, stopBits) : -1;
+    const int r = m_port ? m_port->setParity(dataBits, parity, stopBits) : -1;
+    if (r == 0)
+        m_char_bits = uint32_t(1 + dataBits + (parity == 'n' || parity == 'N' ? 0 : 1) + stopBits);
+    return r;
 }
 
 int serial_modules::UartSetSpeed(int speed)
 {
-    return m_port ? m_port->setSpeed(speed) : -1;
+    const int r = m_port ? m_port->setSpeed(speed) : -1;
+    if (r == 0)
+        m_baud = uint32_t(speed);
+    return r;
+}
+
+uint32_t serial_modules::sendDeadlineMs(uint32_t length) const
+{
+    // The time the bytes take on the line at its own speed, rounded up, plus a second.
+    const uint64_t bits = uint64_t(length) * m_char_bits * 1000;
+    return kSendSlackMs + uint32_t((bits + m_baud - 1) / m_baud);
 }
 
 int serial_modules::recv_uart_data(uint8_t* out, uint32_t count)
@@ -94,10 +106,9 @@ int serial_modules::uart_send(const uint8_t* data, uint32_t length)
         return -1;
     m_port->setRts(false);
     Delay::ms(kRtsLeadMs);
-    // A reader that takes nothing must not hold the transport for ever: allow the time the line
-    // needs at a slow speed, plus a second.
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(1000 + uint64_t(length) * 1000 / kSlowestBytesPerSecond);
+    // A reader that takes nothing must not hold the transport for ever, but a slow line must get
+    // the time it needs for the whole reply.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(sendDeadlineMs(length));
     uint32_t sent = 0;
     while (sent < length) {
         const ssize_t n = m_port->write(data + sent, length - sent);

@@ -24,9 +24,13 @@ public:
     // Line driver on 2 ms ahead of the data, off once the last byte has left. RTS failures (a port
     // without modem lines) do not stop the send. The bytes written, or -1.
     int uart_send(const uint8_t* data, uint32_t length);
+    // How long uart_send waits for a reader before it gives up: line time at the set speed, plus 1 s.
+    uint32_t sendDeadlineMs(uint32_t length) const;
     int fd() const;
 
 private:
     std::unique_ptr<platform::SerialPort> m_port;
     std::set<int> m_fds;
+    uint32_t m_baud = 9600;     // as set by UartSetSpeed
+    uint32_t m_char_bits = 10;  // start, data, parity and stop bits of one character
 };

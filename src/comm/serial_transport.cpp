@@ -1,4 +1,5 @@
 #include "comm/serial_transport.h"
+#include "base/named_thread.h"
 
 #include "base/global.h"
 #include "base/logMsg.h"
@@ -82,11 +83,10 @@ int SerialTransport::usart1_init(int port, int speed, bool thread)
     fpga_manage::set_reply_sink(kTransportSerial, routeCardAnswer);
     if (!thread || m_thread_started)
         return 0;
-    if (pthread_create(&m_thread, nullptr, receive_thread, this) != 0) {
+    if (!startNamedThread(&m_thread, receive_thread, this, m_name)) {
         writeLogMsg(LOG_ERROR, "create uart receive_thread failed");
         return 255;
     }
-    pthread_setname_np(m_thread, m_name);
     m_thread_started = true;
     return 0;
 }
@@ -145,6 +145,7 @@ void SerialTransport::serveFrame(const uint8_t* body, uint32_t length)
         passToCards(length);
         return;
     }
+    m_card.end(); // a new request ends any wait for a card, as on the other transports
     m_pass_state = 2;
     const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kRecordSize);
     if (r > 0) {
@@ -158,20 +159,9 @@ void SerialTransport::serveFrame(const uint8_t* body, uint32_t length)
 
 void SerialTransport::passToCards(uint32_t length)
 {
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga)
-        return;
-    PosixLock pass(fpga->pass_mutex);
-    {
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        m_answers.clear();
-    }
-    m_pass_state = 1;
-    m_pass_stamp = G_timeTicks.load();
     s_card_waiter = this;
-    g_passby_trans_port = kTransportSerial;
-    fpga->reply_ready = 0;
-    fpga->Dealwith1_PC_to_eth(length, m_request.data()); // a frame that went nowhere ends by time-out
+    if (m_card.pass(kTransportSerial, m_request.data(), length, CardWait::Destination()))
+        m_pass_state = 1;
 }
 
 bool SerialTransport::routeCardAnswer(const uint8_t* body, uint32_t length)
@@ -182,57 +172,34 @@ bool SerialTransport::routeCardAnswer(const uint8_t* body, uint32_t length)
 
 bool SerialTransport::queue_card_answer(const uint8_t* body, uint32_t length)
 {
-    if (m_pass_state != 1)
+    if (!m_card.queue(m_phy, body, length, kRecordSize))
         return false;
-    std::vector<uint8_t> wire(protocol_phy::encoded_max(length));
-    wire.resize(m_phy.data_re_transf_meaning(0, wire.data(), body, length, nullptr));
-    if (wire.size() > kRecordSize)
-        return false;
-    {
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        m_answers.clear();
-        m_answers.push_back(std::move(wire));
-    }
     wake();
     return true;
 }
 
 void SerialTransport::waitForCard()
 {
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga) {
-        m_pass_state = 0;
+    CardWait::Destination to;
+    std::vector<uint8_t> wire;
+    const CardWait::Result r = m_card.poll(&to, &wire);
+    if (r == CardWait::Result::Waiting)
         return;
-    }
-    const bool ready = fpga->card_reply_ready();
-    std::vector<uint8_t> answer;
-    if (ready) {
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        if (!m_answers.empty()) {
-            answer = std::move(m_answers.front());
-            m_answers.pop_front();
-        }
-    }
-    if (!answer.empty()) {
-        send_uart_data(answer);
-        m_pass_state = 0;
-        PosixLock pass(fpga->pass_mutex);
-        fpga->reply_ready = 0;
-        return;
-    }
-    if (Utils::getTimeSpace(m_pass_stamp) > kPassWaitTicks) {
-        if (traceOn())
-            puts("card answer time-out");
+    if (r == CardWait::Result::Answered) {
+        send_uart_data(wire);
+    } else {
         SerialTransport* self = this;
         s_card_waiter.compare_exchange_strong(self, nullptr);
-        m_pass_state = 0;
     }
+    m_pass_state = 0;
 }
 
 void SerialTransport::send_uart_data(const std::vector<uint8_t>& wire)
 {
     std::lock_guard<std::mutex> lock(m_send_mutex);
-    m_serial.uart_send(wire.data(), uint32_t(wire.size()));
+    if (m_serial.uart_send(wire.data(), uint32_t(wire.size())) < 0)
+        writeLogMsg(LOG_WARNING, std::string(m_name) + ": reply of " + std::to_string(wire.size()) +
+                                     " bytes cut, the line took no more");
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
 }

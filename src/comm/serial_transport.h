@@ -1,11 +1,11 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <pthread.h>
 #include <vector>
 
+#include "comm/card_wait.h"
 #include "comm/protocol_phy.h"
 #include "comm/serial_modules.h"
 
@@ -17,7 +17,7 @@ class message_deal;
 class SerialTransport {
 public:
     static constexpr uint32_t kRecordSize = 65556; // largest frame and largest reply on the wire
-    static constexpr uint32_t kPassWaitTicks = 300; // a silent card is given up after 3 s
+    static constexpr uint32_t kPassWaitTicks = CardWait::kWaitTicks;
 
     virtual ~SerialTransport(); // stops the thread and closes the port
     // Opens /dev/ttyS<port> at speed and starts the thread. 0 (also when the port cannot be
@@ -52,10 +52,8 @@ private:
     std::vector<uint8_t> m_request;
     std::vector<uint8_t> m_wire;
     std::mutex m_send_mutex;                 // the line itself
-    std::mutex m_answers_mutex;              // m_answers (the FPGA worker fills it)
-    std::deque<std::vector<uint8_t>> m_answers; // card answers, encoded
+    CardWait m_card;                         // the frame passed to the cards
     std::atomic<uint8_t> m_pass_state{0};    // 0 idle, 1 waiting for a card, 2 serving
-    uint32_t m_pass_stamp = 0;
     pthread_t m_thread{};
     bool m_thread_started = false;
     std::atomic<bool> m_stop{false};

@@ -1,4 +1,5 @@
 #include "comm/udpnetmanage.h"
+#include "base/named_thread.h"
 
 #include "base/global.h"
 #include "base/logMsg.h"
@@ -89,14 +90,13 @@ int udpnetManage::initialize(int port, int wifiPort, bool threads)
     });
     if (!threads || m_threads_started)
         return 0;
-    if (pthread_create(&m_thread, nullptr, acceptThread, this) != 0) {
+    if (!startNamedThread(&m_thread, acceptThread, this, "udpnetManage")) {
         if (traceOn())
             puts("create accept thread failed");
         writeLogMsg(LOG_ERROR, "create accept thread failed");
         return 255;
     }
-    pthread_setname_np(m_thread, "udpnetManage");
-    if (pthread_create(&m_thread13769, nullptr, acceptThread13769, this) != 0) {
+    if (!startNamedThread(&m_thread13769, acceptThread13769, this, "udp13769")) {
         if (traceOn())
             puts("create accept thread failed");
         writeLogMsg(LOG_ERROR, "create accept thread failed");
@@ -105,7 +105,6 @@ int udpnetManage::initialize(int port, int wifiPort, bool threads)
         pthread_join(m_thread, nullptr);
         return 255;
     }
-    pthread_setname_np(m_thread13769, "udp13769");
     m_threads_started = true;
     return 0;
 }
@@ -204,20 +203,13 @@ void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint
     sockaddr_in to = from;
     to.sin_addr.s_addr = htonl(platform::Net::broadcastAddress());
     if (protocol_phy::is_card_frame(m_request.data())) {
-        {
-            std::lock_guard<std::mutex> lock(m_answers_mutex);
-            m_card_to = to;
-            m_card_waiting = true;
-            m_answers.clear();
-        }
-        passToCards(length);
+        CardWait::Destination card;
+        card.address = to;
+        if (m_card.pass(kTransportUdp, m_request.data(), length, card))
+            m_pass_state = 1;
         return;
     }
-    {
-        // A new request ends any wait for a card, as on the other transports.
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        m_card_waiting = false;
-    }
+    m_card.end(); // a new request ends any wait for a card, as on the other transports
     m_pass_state = 2;
     const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize);
     if (r > 0) {
@@ -229,67 +221,22 @@ void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint
     m_pass_state = 0;
 }
 
-void udpnetManage::passToCards(uint32_t length)
-{
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga)
-        return;
-    m_pass_state = 1;
-    m_pass_stamp = G_timeTicks.load();
-    g_passby_trans_port = kTransportUdp;
-    PosixLock pass(fpga->pass_mutex);
-    fpga->reply_ready = 0;
-    fpga->Dealwith1_PC_to_eth(length, m_request.data()); // a frame that went nowhere ends by time-out
-}
-
 void udpnetManage::waitForCard()
 {
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (!fpga) {
-        m_pass_state = 0;
+    CardWait::Destination to;
+    std::vector<uint8_t> wire;
+    const CardWait::Result r = m_card.poll(&to, &wire);
+    if (r == CardWait::Result::Waiting)
         return;
-    }
-    const bool ready = fpga->card_reply_ready();
-    Answer answer{};
-    bool have = false;
-    if (ready) {
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        if (!m_answers.empty()) {
-            answer = std::move(m_answers.front());
-            m_answers.pop_front();
-            have = true;
-            m_card_waiting = false;
-        }
-    }
-    if (have) {
-        m_server->sendData(answer.data.data(), uint32_t(answer.data.size()), answer.to);
-        m_pass_state = 0;
-        PosixLock pass(fpga->pass_mutex);
-        fpga->reply_ready = 0;
-        return;
-    }
-    if (Utils::getTimeSpace(m_pass_stamp) > kPassWaitTicks) {
-        if (traceOn())
-            puts("card answer time-out");
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        m_card_waiting = false;
-        m_pass_state = 0;
-    }
+    if (r == CardWait::Result::Answered)
+        m_server->sendData(wire.data(), uint32_t(wire.size()), to.address);
+    m_pass_state = 0;
 }
 
 bool udpnetManage::queue_card_answer(const uint8_t* body, uint32_t length)
 {
-    Answer answer;
-    answer.data.resize(protocol_phy::encoded_max(length));
-    answer.data.resize(m_phy->data_re_transf_meaning(0, answer.data.data(), body, length, nullptr));
-    {
-        std::lock_guard<std::mutex> lock(m_answers_mutex);
-        if (!m_card_waiting)
-            return false;
-        answer.to = m_card_to;
-        m_answers.clear();
-        m_answers.push_back(std::move(answer));
-    }
+    if (!m_card.queue(*m_phy, body, length))
+        return false;
     wake(m_wake_fd);
     return true;
 }

@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <vector>
 
+#include "comm/card_wait.h"
 #include "comm/protocol_phy.h"
 #include "comm/udpserver.h"
 
@@ -44,7 +45,7 @@ public:
     UdpServer* server() const { return m_server; }
     uint8_t passState() const { return m_pass_state.load(); }
 
-    static constexpr uint32_t kPassWaitTicks = 300;  // a silent card is given up after 3 s
+    static constexpr uint32_t kPassWaitTicks = CardWait::kWaitTicks;
     static constexpr size_t kMaxPeers = 64;          // senders with a partial frame kept
     static constexpr size_t kMaxPendingAnswers = 64; // 13769 answers waiting to be sent
 
@@ -62,7 +63,6 @@ private:
     static void* acceptThread13769(void* arg);
     FrameStream& streamOf(const sockaddr_in& from);
     void serveFrame(const sockaddr_in& from, const uint8_t* body, uint32_t length);
-    void passToCards(uint32_t length);
     void waitForCard();
     void sendAnswers13769();
     void wake(int fd);
@@ -77,12 +77,8 @@ private:
     UdpServer::Datagram m_datagram;
     UdpServer::Datagram m_datagram13769;
 
-    std::mutex m_answers_mutex;       // m_answers, m_card_to
-    std::deque<Answer> m_answers;     // card answers
-    sockaddr_in m_card_to{};          // reply address of the frame passed to the cards
-    bool m_card_waiting = false;
+    CardWait m_card;                  // the frame passed to the cards, its answer's address
     std::atomic<uint8_t> m_pass_state{0}; // 0 idle, 1 waiting for a card, 2 serving
-    uint32_t m_pass_stamp = 0;
 
     mutable std::mutex m_send_mutex;  // the 13769 send list
     std::deque<Answer> m_send_13769;

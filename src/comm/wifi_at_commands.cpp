@@ -133,6 +133,7 @@ bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
         m_s.ap_passphrase = passphrase;
         m_s.ap_channel = std::to_string(channel + 1);
         m_s.ap_ip = ip;
+        m_set_ip = ip;
         m_s.tcp_port = f[7];
     }
     bool ok = true;

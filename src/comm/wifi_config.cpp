@@ -142,6 +142,7 @@ int R58_WIFI_CONFIG::initialize(bool thread)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_s.ap_ip = startAddress();
+        m_set_ip = m_s.ap_ip;
     }
     if (!thread || m_thread.joinable())
         return 0;
@@ -193,7 +194,7 @@ void R58_WIFI_CONFIG::wifi_ap_start_up()
         std::string ip;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            ip = m_s.ap_ip;
+            ip = m_set_ip;
         }
         if (!validAddress(ip))
             ip = startAddress();
@@ -332,8 +333,12 @@ bool R58_WIFI_CONFIG::wifi_ap_config_file_create()
         return false;
     }
     std::string text = "interface=wlan0\nssid=" + s.ap_ssid + "\nctrl_interface=/var/run/hostapd\nchannel=" +
-                       s.ap_channel + "\nhw_mode=g\ndriver=rtl871xdrv\nwpa=" + s.ap_security +
-                       "\nwpa_passphrase=" + s.ap_passphrase + "\nwpa_key_mgmt=WPA-PSK\n";
+                       s.ap_channel + "\nhw_mode=g\ndriver=rtl871xdrv\nwpa=" + s.ap_security + "\n";
+    // hostapd refuses to start on a passphrase line outside 8-63 characters, even without WPA;
+    // an open access point may have any passphrase stored, so such a one is left out.
+    if (s.ap_passphrase.size() >= 8)
+        text += "wpa_passphrase=" + s.ap_passphrase + "\n";
+    text += "wpa_key_mgmt=WPA-PSK\n";
     text += "wpa_pairwise=CCMP\nieee80211n=1\nht_capab=[SHORT-GI-20][SHORT-GI-40][HT40+]\neap_server=1\n"
             "wps_state=2\nuuid=12345678-9abc-def0-1234-56789abcdef0\ndevice_name=RTL8192CU\n"
             "manufacturer=Realtek\nmodel_name=RTW_SOFTAP\nmodel_number=WLAN_CU\nserial_number=12345\n"
@@ -355,7 +360,11 @@ bool R58_WIFI_CONFIG::wifi_ap_config_file_create()
 
 bool R58_WIFI_CONFIG::wifi_ap_udhcpd_config_file_create()
 {
-    const std::string ip = settings().ap_ip;
+    std::string ip;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ip = m_set_ip;
+    }
     if (!validAddress(ip))
         return false;
     bool ok = true;

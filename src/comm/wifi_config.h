@@ -68,6 +68,9 @@ private:
 
     mutable std::mutex m_mutex; // every text member
     Settings m_s;
+    // The address the next start-up applies and the DHCP file is built for. A read-back shows the
+    // live address in m_s.ap_ip; it must not undo an address set for the coming restart.
+    std::string m_set_ip;
 
     std::atomic<uint8_t> wifi_ap_state{0};
     std::atomic<uint32_t> wifi_ap_timeticks{0};

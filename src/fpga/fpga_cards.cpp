@@ -350,14 +350,14 @@ void fpga_manage::deal_with_reply(uint8_t* r, uint32_t n, int pair)
     }
     if (serial == kSerialTemplate)
         return;
-    // Towards the PC the card's address (the reply's source) loses the port bits the box added,
-    // and a merged answer comes from the address the PC used: all cards, or all cards of a port.
-    // The PC's own address in the destination stays as it is.
+    // PC tools read a forwarded answer in this form: a single-port one with bits 4-5 of byte 1
+    // cleared, a merged one addressed to all cards (or all cards of a port, as the request was)
+    // with port byte 255. The card's own address in bytes 2-3 is left alone.
     if (dest == kPc && status == 0 && group == kGroupSearch && n >= kSearchReplyMin)
         set_port_card_num(port, getU16(r + 11), r[13]);
     if (multi_flag && serial == multi_serial) {
         multi_answers = uint16_t(multi_answers | 1u << port);
-        putU16(r + 2, multi_to_search ? 0x0FFE : 0x0FFF);
+        putU16(r, multi_to_search ? 0x0FFE : 0x0FFF);
         r[7] = 255;
         r[n - 1] = xorOf(r, n - 1);
         multi_reply.assign(r, r + n);
@@ -371,7 +371,7 @@ void fpga_manage::deal_with_reply(uint8_t* r, uint32_t n, int pair)
         }
         return;
     }
-    r[3] &= 0xCF;
+    r[1] &= 0xCF;
     if (r[7] == 0)
         r[7] = uint8_t(port + 1);
     r[n - 1] = xorOf(r, n - 1);

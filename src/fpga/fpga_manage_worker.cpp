@@ -1,6 +1,7 @@
 // The FPGA worker: start-up, the pass, the request bytes other workers raise and the
 // LED-parameter handshake with the scaler.
 #include "fpga/fpga_manage.h"
+#include "base/named_thread.h"
 
 #include "base/delay.h"
 #include "base/global.h"
@@ -109,11 +110,10 @@ int fpga_manage::initialize()
     }
     if (worker_started)
         return 0;
-    if (pthread_create(&worker_thread, nullptr, fpgamanageThread, this) != 0) {
+    if (!startNamedThread(&worker_thread, fpgamanageThread, this, "fpga_manage")) {
         writeLogMsg(LOG_ERROR, "create check source thread failed");
         return 255;
     }
-    pthread_setname_np(worker_thread, "fpga_manage");
     worker_started = true;
     return 0;
 }

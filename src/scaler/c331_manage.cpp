@@ -1,4 +1,5 @@
 #include "scaler/c331_manage.h"
+#include "base/named_thread.h"
 
 #include "scaler/c331_drv.h"
 #include "base/delay.h"
@@ -101,9 +102,8 @@ void c331_manage::startWorker()
 {
     if (worker_started_)
         return;
-    if (pthread_create(&worker_, nullptr, c331manageThread, this) != 0)
+    if (!startNamedThread(&worker_, c331manageThread, this, "c331_manage"))
         return;
-    pthread_setname_np(worker_, "c331_manage");
     pthread_detach(worker_);
     worker_started_ = true;
 }

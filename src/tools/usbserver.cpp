@@ -1,4 +1,5 @@
 #include "tools/usbserver.h"
+#include "base/named_thread.h"
 
 #include "base/global.h"
 #include "base/logMsg.h"
@@ -60,11 +61,10 @@ int UsbServer::initialize()
     }
     if (started_)
         return 0;
-    if (pthread_create(&thread_, nullptr, &UsbServer::acceptThread, this) != 0) {
+    if (!startNamedThread(&thread_, &UsbServer::acceptThread, this, "usbserver")) {
         writeLogMsg(LOG_ERROR, "UsbServer create accept thread failed");
         return 255;
     }
-    pthread_setname_np(thread_, "usbserver");
     started_ = true;
     return 0;
 }

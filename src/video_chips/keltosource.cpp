@@ -1,4 +1,5 @@
 #include "video_chips/keltosource.h"
+#include "base/named_thread.h"
 
 #include "base/delay.h"
 #include "base/global.h"
@@ -72,11 +73,10 @@ int keltosource::initialize()
     openBus();
     if (threadStarted_)
         return 0;
-    if (pthread_create(&thread_, nullptr, &keltosource::checksourceThread, this) != 0) {
+    if (!startNamedThread(&thread_, &keltosource::checksourceThread, this, "checksource")) {
         writeLogMsg(LOG_ERROR, "create check source thread failed");
         return 255;
     }
-    pthread_setname_np(thread_, "checksource");
     threadStarted_ = true;
     return 0;
 }

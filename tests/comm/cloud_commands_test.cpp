@@ -254,6 +254,7 @@ std::vector<uint8_t> settingsRequest(const uint8_t* uid, const std::string& addr
 
 TEST_F(CloudCommands, CloudSettingsNeedTheBoxsId)
 {
+    ASSERT_EQ(fpga->get_control_uid(0), 0); // the id of the simulated flash
     uint8_t uid[16];
     memcpy(uid, fpga->control_uid, 16);
     uint8_t other[16];
@@ -266,6 +267,18 @@ TEST_F(CloudCommands, CloudSettingsNeedTheBoxsId)
         ASSERT_EQ(send(kController, 0xC3, request), 3u);
         EXPECT_EQ(buf[10], 11);
         EXPECT_EQ(buf[11], 10);
+    }
+    // Before the flash id is read the box's id is all zero: an all-zero request must not pass.
+    const uint8_t zero[16] = {};
+    {
+        PosixLock cache(fpga->reg_mutex);
+        memset(fpga->control_uid, 0, 16);
+    }
+    ASSERT_EQ(send(kController, 0xC3, settingsRequest(zero, "1.2.3.4", 9000, "u", "n")), 3u);
+    EXPECT_EQ(buf[11], 10);
+    {
+        PosixLock cache(fpga->reg_mutex);
+        memcpy(fpga->control_uid, uid, 16);
     }
     EXPECT_EQ(ini("skyhubserverip"), before);
     EXPECT_EQ(g_skyhub_cloud.load(), 0);

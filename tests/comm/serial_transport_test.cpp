@@ -194,6 +194,32 @@ TEST_F(SerialTransportTest, UnsupportedSpeedOrMissingPortLeavesTheLineSilent)
     serialSim().failOpen(1, false);
 }
 
+// Each speed the box offers reaches the line as its own termios code, and a reply gets the time
+// its bytes take at that speed (8N1: ten bits a byte) before a send is given up.
+TEST_F(SerialTransportTest, EverySpeedSetsItsLineCodeAndItsSendTime)
+{
+    const struct {
+        int baud;
+        speed_t code;
+        uint32_t kiloByteMs; // 1000 bytes: 1 s of slack plus the line time, rounded up
+    } rows[] = {{115200, B115200, 1087}, {57600, B57600, 1174}, {38400, B38400, 1261},
+                {19200, B19200, 1521},   {9600, B9600, 2042},     {4800, B4800, 3084},
+                {2400, B2400, 5167},     {1200, B1200, 9334},     {300, B300, 34334}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.baud);
+        serial_modules port;
+        ASSERT_GE(port.serial_init(2, row.baud), 0);
+        const int peer = open(serialSim().peerPath(2).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(peer, 0);
+        termios t{};
+        EXPECT_EQ(tcgetattr(peer, &t), 0);
+        close(peer);
+        EXPECT_EQ(cfgetospeed(&t), row.code);
+        EXPECT_EQ(cfgetispeed(&t), row.code);
+        EXPECT_EQ(port.sendDeadlineMs(1000), row.kiloByteMs);
+    }
+}
+
 TEST_F(SerialTransportTest, CardAnswerGoesBackOnTheLineThatAsked)
 {
     openLines();

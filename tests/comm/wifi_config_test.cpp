@@ -74,7 +74,8 @@ TEST_F(WifiConfig, SetDataWritesBothFilesAndTheReadBackAnswersInTheToolsNumberin
     EXPECT_EQ(ask("AT+SETDATA=2,0,Café AP,3,secret123,5,10.1.2.3,5005"), "OK+SETDATA");
     const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
     for (const char* line : {"interface=wlan0\n", "\nssid=Café AP\n", "\nchannel=6\n", "\nwpa=2\n",
-                             "\nwpa_passphrase=secret123\n", "\nwpa_key_mgmt=WPA-PSK\n", "\nwpa_group_rekey=86400\n"})
+                             "\nwpa_passphrase=secret123\n", "\nwpa_key_mgmt=WPA-PSK\n", "\nmax_num_sta=8\n",
+                             "\nwpa_group_rekey=86400\n"})
         EXPECT_TRUE(hostapd.contains(line)) << line;
     EXPECT_EQ(hostapd.count('\n'), 27);
     EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf),
@@ -96,7 +97,51 @@ TEST_F(WifiConfig, SetDataWritesBothFilesAndTheReadBackAnswersInTheToolsNumberin
     EXPECT_EQ(ask("AT+SETDATA=2,1,x,0,,0,192.168.22.101,5005"), "OK+SETDATA");
     EXPECT_EQ(iniAddress(), QString("9.9.9.9"));
     EXPECT_EQ(wifi.resetFlag(), 1);
-    EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf).contains("\nwpa=0\nwpa_passphrase=\n"));
+    EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf).contains("\nwpa=0\nwpa_key_mgmt=WPA-PSK\n"));
+}
+
+// hostapd starts only with a passphrase line of 8-63 characters, WPA or not.
+TEST_F(WifiConfig, PassphraseLineIsOneHostapdAccepts)
+{
+    const std::string longest(63, 'p');
+    const struct {
+        const char* security;
+        std::string passphrase;
+        const char* answer;
+        bool line;
+    } rows[] = {{"0", "", "OK+SETDATA", false},        {"0", "1234567", "OK+SETDATA", false},
+                {"0", "12345678", "OK+SETDATA", true},  {"0", longest, "OK+SETDATA", true},
+                {"3", "1234567", "ERR", false},         {"3", "12345678", "OK+SETDATA", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.security) + " / " + row.passphrase);
+        ASSERT_TRUE(TestRoot::writeFile(R58_WIFI_CONFIG::kHostapdConf, "old\n"));
+        EXPECT_EQ(ask(std::string("AT+SETDATA=2,0,ap,") + row.security + "," + row.passphrase + ",5,10.1.2.3,5005"),
+                  row.answer);
+        const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
+        if (std::string(row.answer) == "ERR")
+            EXPECT_EQ(hostapd, QByteArray("old\n"));
+        else
+            EXPECT_EQ(hostapd.contains(QByteArray::fromStdString("\nwpa_passphrase=" + row.passphrase + "\n")), row.line);
+        EXPECT_EQ(hostapd.contains("wpa_passphrase="), row.line);
+    }
+}
+
+// A phone app reads back what it set before the restart it asked for: the restart still brings
+// up the address that was set, on the subnet the DHCP file was written for.
+TEST_F(WifiConfig, ReadBackBeforeTheRestartKeepsTheAddressThatWasSet)
+{
+    for (int i = 0; i < 3; ++i)
+        wifi.wifi_ap_start_up();
+    EXPECT_EQ(ask("AT+SETDATA=2,1,ap,3,secret123,5,10.1.2.3,5005"), "OK+SETDATA");
+    shellSim().script("ifconfig wlan0 | grep inet", 0, kInetLines);
+    const std::string shown = "OK+CHECKDATA=2,ap,3,secret123,6,192.168.22.101,"; // the live address
+    EXPECT_EQ(ask("AT+CHECKDATA").substr(0, shown.size()), shown);
+    shellSim().clearLog();
+    wifi.wifi_reset();
+    wifi.wifi_reset();
+    wifi.wifi_ap_start_up();
+    EXPECT_EQ(log().back(), "ifconfig wlan0 10.1.2.3");
+    EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf).contains("\nstart  10.1.2.150\n"));
 }
 
 TEST_F(WifiConfig, HostileFieldsAreRefusedAndChangeNothing)

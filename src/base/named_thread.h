@@ -1,0 +1,6 @@
+#pragma once
+#include <pthread.h>
+
+// Starts a POSIX thread with default attributes and names it (the first 15 characters show in
+// top, ps and gdb). True when the thread runs.
+bool startNamedThread(pthread_t* thread, void* (*entry)(void*), void* arg, const char* name);

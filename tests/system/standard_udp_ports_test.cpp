@@ -1,0 +1,86 @@
+// The program on its standard UDP ports, as the PC tools and the phone app find it: the control
+// protocol on 5008 (answered by broadcast to the sender's port) and the Wi-Fi configuration
+// commands on 13769 (answered to the sender). Other programs on this host, other test runs too,
+// may hold these ports; the test then skips and says so.
+#include "frame_client.h"
+#include "program.h"
+#include "test_root.h"
+#include "udp_tool.h"
+
+#include "platform/paths.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+bool udpPortFree(int port)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(uint16_t(port));
+    const bool free = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
+    if (fd >= 0)
+        close(fd);
+    return free;
+}
+
+Bytes text(const std::string& t)
+{
+    return Bytes(t.begin(), t.end());
+}
+
+}
+
+TEST(StandardUdpPorts, ControlRequestsOn5008AndWifiCommandsOn13769AreAnswered)
+{
+    for (int port : {5008, 13769})
+        if (!udpPortFree(port))
+            GTEST_SKIP() << "UDP port " << port << " is in use on this host: the standard ports cannot be tested now";
+    const int tcpPort = freeTcpPort();
+    ASSERT_GT(tcpPort, 0);
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", QByteArray("[config]\nTcpPort=") + QByteArray::number(tcpPort) + "\n"));
+    Program program(platform::Paths::root());
+    FrameClient tcp(tcpPort, 20000);
+    ASSERT_TRUE(tcp.connected()) << program.report();
+    const QByteArray log = TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog");
+    if (log.contains("bind error"))
+        GTEST_SKIP() << "a standard UDP port was taken before the program bound it";
+
+    const Bytes request = Wire::readRegister(4, 0x37);
+    const Bytes viaTcp = tcp.request(request);
+    ASSERT_GT(viaTcp.size(), 11u);
+    const struct {
+        int port;
+        Bytes datagram;
+        Bytes answer;         // decoded frame on 5008, the text on 13769; empty: no answer at all
+        uint32_t destination; // where the answer was sent
+    } rows[] = {
+        {5008, Wire::stuff(request), viaTcp, 0x7FFFFFFF}, // broadcast (on loopback here) to the tool's port
+        {13769, text("AT+GETVER,1"),
+         text("OK+GETVER=0,5FAF,22032001,02,00,00,2022-03-2109:06:00,VYR_R58_IN_V13PCB20210915"), 0x7F000001},
+        {13769, text("AT+RSTX"), text("ERR"), 0x7F000001},
+        {13769, text("at+rst"), {}, 0},
+    };
+    UdpTool tool;
+    ASSERT_TRUE(tool.ok());
+    tool.wantDestinations();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.port) + " " + std::string(row.datagram.begin(), row.datagram.end()));
+        ASSERT_TRUE(tool.send(row.port, row.datagram));
+        uint32_t destination = 0;
+        Bytes got = tool.receive(row.answer.empty() ? 500 : 3000, &destination);
+        if (row.port == 5008) {
+            Wire::Unstuffer frames;
+            frames.push(got.data(), got.size());
+            got.clear();
+            frames.next(&got);
+        }
+        EXPECT_EQ(got, row.answer);
+        EXPECT_EQ(destination, row.destination);
+    }
+}
