@@ -134,8 +134,8 @@ void keltosource::applyPathBits(uint8_t bits)
             fpga_manage::gpio_write(fpga_manage::ite6805_path, (bit & 0x0A) ? 16 : 0);
 }
 
-// Request bits 4-7: hot-plug lines of the iTE6805 devices, 0x10/0x20 raise device 0/1's, 0x40/0x80
-// drop them.
+// Request bits 4-7: hot-plug lines of the iTE6805 devices, 0x10/0x20 drop/raise device 1's, 0x40/0x80
+// device 0's; each call selects the device's own channel of switch 0xEE.
 void keltosource::applyHotPlugBits(uint8_t bits)
 {
     if (bits & 0x10)
@@ -210,6 +210,10 @@ void keltosource::sourcecheck()
             applyHotPlugBits(reg0);
             if (reg0 & 0xC0) // a hot-plug drop restarts device 0's state machine
                 ite6805->top_state[0] = 0;
+            // The hot-plug calls switched 0xEE to an iTE6805's channel: this input's step must
+            // reach its own receiver, not the iTE6805 that shares address 0x90.
+            if (reg0 & 0xF0)
+                st::set(st::EdidStatus, 0x20, i2c->i2c_write(fd_, 0xEE, kChannel[input], nullptr, 0) == 1);
         }
 
         if (input < It6602Inputs) {

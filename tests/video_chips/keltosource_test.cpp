@@ -469,6 +469,28 @@ TEST_F(KeltoSource, RegisterRequestsDriveTheIte6805PathWordInOnePass)
     EXPECT_EQ(gpio(kIte6805Path), 0);
 }
 
+// Register 0 is served in the first input's step; its hot-plug calls select an iTE6805 channel, and
+// the IT6602 receivers (at 0x94) must still be reached on their own channels afterwards.
+TEST_F(KeltoSource, HotPlugRequestInRegisterZeroLeavesEachReceiverOnItsOwnChannel)
+{
+    toRunning("Never");
+    run(3);
+    for (const uint8_t request : {0x10, 0x20, 0x40, 0x80}) {
+        SCOPED_TRACE(int(request));
+        i2cBoard().clearLog();
+        store->image[regimage::kRegisters] = request;
+        run(1);
+        int transfers = 0;
+        for (const auto& m : i2cBoard().logOf(0x94 >> 1)) {
+            ++transfers;
+            EXPECT_TRUE(m.receiverChannels == 0x01 || m.receiverChannels == 0x02 || m.receiverChannels == 0x04 ||
+                        m.receiverChannels == 0x08)
+                << "channels " << int(m.receiverChannels);
+        }
+        EXPECT_GT(transfers, 0);
+    }
+}
+
 TEST_F(KeltoSource, ResolutionRecordWrittenUnderTheStoreMutex)
 {
     keltosource::setInputResolution(2, 1920, 1080, 60);
