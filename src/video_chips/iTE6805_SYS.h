@@ -104,13 +104,14 @@ public:
     int cecbwr_it6805(uint8_t reg, int n, const uint8_t* buf, int dev);
     void chgbank(uint8_t bank, int dev);
 
-    // Transfers that failed on this device since the count was last taken.
+    // Receiver-block transfers that failed on this device since the count was last taken.
     uint32_t takeFailures(int dev);
     uint32_t failures(int dev) const;
 
 private:
     int read(uint8_t addr, uint8_t reg, uint8_t* out, int n, int dev);
     int write(uint8_t addr, uint8_t reg, const uint8_t* buf, int n, int dev);
+    void countFailure(int ok, uint8_t addr, int dev); // refusals of the receiver block only
     uint32_t failures_[2] = {};
 };
 

@@ -287,6 +287,17 @@ TEST_F(Ite6805Driver, ReceiverThatStopsAnsweringIsShownWithoutSignalAndTheOtherG
     EXPECT_EQ(blockOf(4), le(1920, 1080, 60));
 }
 
+// Only the receiver block counts: a CEC engine that never answers leaves the input running.
+TEST_F(Ite6805Driver, SilentCecEngineDoesNotMakeTheReceiverCountAsGone)
+{
+    chip(0).cec().setPresent(false);
+    chip(0).connect(P1080p60);
+    run(0, 40);
+    EXPECT_EQ(s->top_state[0], 1);
+    EXPECT_EQ(s->data[0].STATEV, STATEV_VidStable);
+    EXPECT_FALSE(logHas("stopped answering"));
+}
+
 TEST_F(Ite6805Driver, ScalerTimingThatKeepsChangingRestartsTheReceiverPath)
 {
     chip(0).connect(P1080p60);
