@@ -121,16 +121,22 @@ void kelto_it6602::setIdentified(int index, bool on)
 void kelto_it6602::publishResolution(int index, uint16_t w, uint16_t h, uint16_t rate)
 {
     VyrRamPara* store = VyrRamPara::pInstance();
+    bool changed = false;
     {
         PosixLock lock(store->mutex);
         uint8_t* p = store->block + blk::inputResolution(uint32_t(index));
         const uint16_t values[3] = {w, h, rate};
         for (int i = 0; i < 3; ++i) {
-            p[2 * i] = uint8_t(values[i]);
-            p[2 * i + 1] = uint8_t(values[i] >> 8);
+            const uint8_t lo = uint8_t(values[i]), hi = uint8_t(values[i] >> 8);
+            changed = changed || p[2 * i] != lo || p[2 * i + 1] != hi;
+            p[2 * i] = lo;
+            p[2 * i + 1] = hi;
         }
     }
-    store->test_signal(1);
+    // A receiver that never identifies is reset, and so shows "no signal", on every pass: tell the
+    // pages only when that changes what they show.
+    if (changed || w || h || rate)
+        store->test_signal(1);
 }
 
 // ---- identification and reset ----------------------------------------------------------------

@@ -92,6 +92,20 @@ protected:
     kelto_it6602 drv_;
 };
 
+// A missing receiver is reset on every pass; "no signal" reaches the pages once, not each time.
+TEST_F(It6602Driver, ReceiverThatNeverIdentifiesAsksForNoRefreshOnEveryPass)
+{
+    int refreshes = 0;
+    QObject::connect(VyrRamPara::pInstance(), &VyrRamPara::sig_update_para, [&refreshes](int) { ++refreshes; });
+    VyrRamPara::pInstance()->block[blk::kInputResolution + 6] = 0x80; // a timing was shown before
+    i2cBoard().it6602(1).setPresent(false);
+    select(1);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(drv_.IT6602_fsm_init(fd_, 1), 0);
+    EXPECT_EQ(refreshes, 1);
+    EXPECT_EQ(blockOf(1), std::vector<uint8_t>(6, 0));
+}
+
 TEST_F(It6602Driver, IdentifiesAt0x94AfterTheFailedTryAt0x90AndSetsItsPresenceBit)
 {
     const uint8_t bits[4] = {0x01, 0x04, 0x08, 0x10};
