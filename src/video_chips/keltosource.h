@@ -93,6 +93,8 @@ private:
     void serveAudio();
     void serveSdiReset();
     void sourcecheck();
+    void restartWithHotPlugLow(int input); // after its custom EDID was written
+    bool hotPlugHeldLow(int input);        // true while the input's receiver waits with the line low
     void it66121_sdi_enable();
     bool readEeprom(uint8_t* out);
     void setExpander(uint8_t value);
@@ -102,6 +104,8 @@ private:
     void logClockFailure(const char* what);
 
     int fd_ = -1;
+    bool hpd_low_[6] = {};
+    uint32_t hpd_low_stamp_[6] = {};
     edid::Table tables_[6];  // default tables, patched by custom timings
     uint32_t clockFailures_ = 0;
     bool unknownCheckLogged_ = false;

@@ -416,6 +416,36 @@ TEST_F(KeltoSource, CustomEdidWrittenAndFlagsClearedTogether)
     EXPECT_EQ(t2[56 + 3], 720 & 0xFF);
 }
 
+// The source sees the hot-plug line low for 100-200 ms after its EDID was rewritten (a tick is 10 ms).
+TEST_F(KeltoSource, HotPlugStaysLowForATimedPulseAfterACustomEdid)
+{
+    toRunning("Never");
+    const auto timing = *platform::Sim::standardTiming("1920x1080p60");
+    i2cBoard().it6602(2).connect(timing);
+    i2cBoard().ite6805(0).connect(timing);
+    auto high = [](int input) {
+        return input == 2 ? (i2cBoard().it6602(2).reg(1, 0xB0) & 3) == 3 : i2cBoard().ite6805(0).hotPlug() == 0xC0;
+    };
+    for (const int input : {2, 4}) {
+        SCOPED_TRACE(input);
+        run(15);
+        ASSERT_TRUE(high(input));
+        k->custom_edid_req[input] = 1;
+        int low = -1, back = -1;
+        for (int tick = 0; tick < 100 && back < 0; ++tick) {
+            run(1);
+            if (low < 0 && !high(input))
+                low = tick;
+            else if (low >= 0 && high(input))
+                back = tick;
+        }
+        ASSERT_GE(low, 0);
+        ASSERT_GE(back, 0);
+        EXPECT_GE(back - low, 10);
+        EXPECT_LE(back - low, 20);
+    }
+}
+
 TEST_F(KeltoSource, CustomEdidFailureLeavesWrittenClearAndMaskedInputKeepsItsRequest)
 {
     g_check_source = 0xFF & ~0x08; // input 3 not stepped
