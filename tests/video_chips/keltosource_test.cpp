@@ -446,6 +446,30 @@ TEST_F(KeltoSource, HotPlugStaysLowForATimedPulseAfterACustomEdid)
     }
 }
 
+// A request raised while the thread is clearing a served one (under its lock) lands after the
+// clearing and stays pending.
+TEST_F(KeltoSource, CustomEdidRequestRaisedDuringTheClearingIsKept)
+{
+    k->custom_edid_req[3] = 1;
+    k->custom_edid_written[3] = 1;
+    std::atomic<bool> returned{false};
+    std::thread writer;
+    {
+        QMutexLocker lock(&Utils::_system_mutex);
+        writer = std::thread([&] {
+            k->requestCustomEdid(3);
+            returned = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(returned.load());
+        k->custom_edid_req[3] = 0; // the thread's clearing of the served request
+        k->custom_edid_written[3] = 0;
+    }
+    writer.join();
+    EXPECT_EQ(k->custom_edid_req[3], 1);
+    EXPECT_EQ(k->custom_edid_written[3], 0);
+}
+
 TEST_F(KeltoSource, CustomEdidFailureLeavesWrittenClearAndMaskedInputKeepsItsRequest)
 {
     g_check_source = 0xFF & ~0x08; // input 3 not stepped
