@@ -1,4 +1,5 @@
 #include "video_chips/kelto_it6602.h"
+#include "video_chips/keltosource_status.h"
 
 #include "base/posix_lock.h"
 #include "base/utils.h"
@@ -114,8 +115,8 @@ void kelto_it6602::hdimrx_write_init_it6602(int fd, const uint8_t* table)
 
 void kelto_it6602::setIdentified(int index, bool on)
 {
-    uint8_t& status = VyrRamPara::pInstance()->image[regimage::kChipPresence];
-    status = on ? uint8_t(status | IdentifiedBit[index]) : uint8_t(status & ~IdentifiedBit[index]);
+    VyrRamPara::pInstance(); // the status bytes live in the store's register image
+    keltosource_status::set(keltosource_status::ChipPresence, IdentifiedBit[index], on);
 }
 
 void kelto_it6602::publishResolution(int index, uint16_t w, uint16_t h, uint16_t rate)

@@ -1,5 +1,6 @@
 #include "video_chips/drv_i2c.h"
 #include "video_chips/kelto_it6602.h"
+#include "video_chips/keltosource_status.h"
 
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
@@ -9,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 using platform::Sim::HdmiTiming;
@@ -128,6 +131,31 @@ TEST_F(It6602Driver, IdentifiesAt0x94AfterTheFailedTryAt0x90AndSetsItsPresenceBi
     EXPECT_EQ(drv_.IT6602_fsm_init(fd_, 1), 0);
     EXPECT_EQ(drv_.identify_failures(1), 3);
     EXPECT_EQ(presence & 0x04, 0);
+}
+
+// The presence bits share status byte 0 with bits other threads change atomically (the SDI
+// transmitter's, the iTE6805s'): identifying a receiver must never undo one of those changes.
+TEST_F(It6602Driver, IdentificationNeverUndoesAnotherThreadsPresenceBit)
+{
+    VyrRamPara* store = VyrRamPara::pInstance();
+    std::atomic<bool> stop{false};
+    int undone = 0;
+    std::thread other([&] {
+        for (int i = 0; !stop.load(); ++i) {
+            const bool on = i & 1;
+            keltosource_status::set(keltosource_status::ChipPresence, 0x40, on);
+            for (int k = 0; k < 50; ++k)
+                if (keltosource_status::test(keltosource_status::ChipPresence, 0x40) != on)
+                    ++undone;
+        }
+    });
+    select(0);
+    for (int i = 0; i < 40000; ++i)
+        drv_.IT6602_Identify_Chip(fd_, 0);
+    stop = true;
+    other.join();
+    EXPECT_EQ(undone, 0);
+    EXPECT_TRUE(store->image[regimage::kChipPresence] & 0x01);
 }
 
 struct TimingCase {
