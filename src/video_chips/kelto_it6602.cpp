@@ -288,6 +288,8 @@ void kelto_it6602::IT6602SwitchVideoState(int fd, int index, _Video_State_Type s
         break;
     case VSTATE_SWReset:
         videoOutput(fd, index, false);
+        hdmirxset_it6602(fd, portReset(d.selectedPort), AfeReset, AfeReset);
+        hdmirxset_it6602(fd, portReset(d.selectedPort), AfeReset, 0);
         IT6602HPDCtrl(fd, index, 0, hdmirxrd_it6602(fd, RegPort0Status) & FiveVolt);
         IT6602HPDCtrl(fd, index, 1, hdmirxrd_it6602(fd, RegPort1Status) & FiveVolt);
         break;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -131,6 +132,25 @@ TEST_F(It6602Driver, IdentifiesAt0x94AfterTheFailedTryAt0x90AndSetsItsPresenceBi
     EXPECT_EQ(drv_.IT6602_fsm_init(fd_, 1), 0);
     EXPECT_EQ(drv_.identify_failures(1), 3);
     EXPECT_EQ(presence & 0x04, 0);
+}
+
+// Entry into the software-reset state: video output off, the selected port's analogue front end
+// reset (0x11 bit 6 pulsed), then the hot-plug line from its 5 V (none here: low).
+TEST_F(It6602Driver, SoftwareResetPulsesTheFrontEndBetweenOutputOffAndHotPlug)
+{
+    select(0);
+    ASSERT_EQ(drv_.IT6602_fsm_init(fd_, 0), 1);
+    const It6602Chip& chip = i2cBoard().it6602(0);
+    EXPECT_EQ(chip.afeResets(0), 1);
+    EXPECT_EQ(chip.afeResets(1), 0);
+    std::vector<std::array<int, 3>> tail;
+    for (const auto& w : chip.writes())
+        if ((w.bank == 0 && (w.address == 0x53 || w.address == 0x11)) || (w.bank == 1 && w.address == 0xB0))
+            tail.push_back({w.bank, w.address, w.value});
+    ASSERT_GE(tail.size(), 4u);
+    tail.erase(tail.begin(), tail.end() - 4);
+    const std::vector<std::array<int, 3>> expected = {{0, 0x53, 0x4F}, {0, 0x11, 0xE0}, {0, 0x11, 0xA0}, {1, 0xB0, 0x00}};
+    EXPECT_EQ(tail, expected);
 }
 
 // The presence bits share status byte 0 with bits other threads change atomically (the SDI
