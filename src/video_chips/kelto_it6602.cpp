@@ -548,13 +548,15 @@ void kelto_it6602::IT6602HDMIInterruptHandler(int fd, int index)
     const uint8_t r7 = irq[2];
     if (r7 & 0x80)
         audioReset(fd);
-    if (r7 & 0x10) {
-        d.avMute = 1;
-        hdmirxset_it6602(fd, RegVideoOutput, VideoMute, VideoMute);
-    }
+    // Mute off (bit 5) before mute on (bit 4): with both latched in one pass the source's last
+    // word may be either, and a picture left muted is the safe side.
     if (r7 & 0x20) {
         d.avMute = 0;
         hdmirxset_it6602(fd, RegVideoOutput, VideoMute, 0x00);
+    }
+    if (r7 & 0x10) {
+        d.avMute = 1;
+        hdmirxset_it6602(fd, RegVideoOutput, VideoMute, VideoMute);
     }
     if (r7 & 0x02) {
         if (hdmirxrd_it6602(fd, RegPort0Status) & SyncDetected) {
