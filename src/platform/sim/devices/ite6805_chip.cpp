@@ -115,6 +115,11 @@ public:
         std::lock_guard<std::mutex> lock(m_);
         answerLeft_ = transfers;
     }
+    uint8_t reg(uint8_t a) const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return regs_[a];
+    }
     std::pair<int, int> counts() const
     {
         std::lock_guard<std::mutex> lock(m_);
@@ -516,6 +521,7 @@ std::vector<std::vector<uint8_t>> Ite6805Chip::cecSent() const
 
 void Ite6805Chip::setCecStuckCount(uint8_t count) { cec_->setStuckCount(count); }
 void Ite6805Chip::cecAnswerOnly(int transfers) { cec_->answerOnly(transfers); }
+uint8_t Ite6805Chip::cecRegister(uint8_t address) const { return cec_->reg(address); }
 int Ite6805Chip::cecFramesTaken() const { return cec_->counts().first; }
 int Ite6805Chip::cecAddressings() const { return cec_->counts().second; }
 

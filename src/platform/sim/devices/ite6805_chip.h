@@ -86,6 +86,7 @@ public:
     // after 30000 messages to the engine, so a driver that never stops polling shows in the counts.
     void setCecStuckCount(uint8_t count);
     void cecAnswerOnly(int transfers);
+    uint8_t cecRegister(uint8_t address) const; // as last written (0x4C: the latch)
     int cecFramesTaken() const; // reads of 0x4D
     int cecAddressings() const; // messages addressed to the engine, answered or not
     uint32_t referenceKHz() const;                // the reference clock the driver should derive
