@@ -154,6 +154,7 @@ public:
     void iTE6805_Show_AUD_Info(int dev);
     // TMDS x N / (128 x CTS) in kHz, as the chip's 16-bit value; 0 without CTS.
     static uint32_t iTE6805_Audio_Fs_kHz(uint32_t tmdsKHz, uint32_t n, uint32_t cts);
+    static uint8_t iTE6805_Fs_Code(uint32_t khz); // the chip's code of a sampling rate; 0xFF: none
 
     uint32_t RCLK[2] = {DefaultRclk, DefaultRclk}; // kHz
     uint8_t RCLK160[2] = {};
