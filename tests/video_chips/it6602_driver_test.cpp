@@ -212,6 +212,21 @@ TEST_F(It6602Driver, ConnectedSourceIsDecodedIntoBlockAndRecord)
     }
 }
 
+// The clock estimate of 148.5 MHz reads 150 MHz (0x9A = 21); 150 MHz / (2424 x 1125) = 55.005 Hz
+// is shown as 60, 150 MHz / (2425 x 1125) = 54.98 Hz as 54.
+TEST_F(It6602Driver, RefreshOf55IsShownAs60AndBelowAsComputed)
+{
+    const std::pair<uint16_t, uint16_t> rows[] = {{2424, 60}, {2425, 54}};
+    int r = 0;
+    for (const auto& [htotal, rate] : rows) {
+        SCOPED_TRACE(htotal);
+        i2cBoard().it6602(r).connect(timing(1920, 44, 148, htotal, 1080, 5, 36, 1125, 148500));
+        bringUp(r);
+        EXPECT_EQ(blockOf(r), le(1920, 1080, rate));
+        ++r;
+    }
+}
+
 TEST_F(It6602Driver, DisconnectPublishesNoSignal)
 {
     i2cBoard().it6602(2).connect(P1080p60);

@@ -140,6 +140,22 @@ TEST_F(Ite6805Driver, FourKSourceIsLockedPublishedAndHandedToTheScaler)
     EXPECT_EQ(portWord(5), 0x81);
 }
 
+// The record is refreshed only once more than 500 ticks have passed since the word was raised.
+TEST_F(Ite6805Driver, HandshakeRefreshesTheRecordAfterMoreThan500Ticks)
+{
+    chip(0).connect(P2160p60);
+    for (int i = 0; i < 40 && portWord(5) != 0x81; ++i)
+        run(0, 1);
+    ASSERT_EQ(portWord(5), 0x81); // raised, with the stamp, in the last pass
+    scalerTakes(5);
+    run(0, 1, 500);
+    EXPECT_EQ(portWord(5), 0x80);
+    EXPECT_EQ(record(4).hact, 0);
+    run(0, 1, 1);
+    EXPECT_EQ(portWord(5), 0x00);
+    EXPECT_EQ(record(4).hact, 3840);
+}
+
 TEST_F(Ite6805Driver, UnpluggedSourcePublishesNoSignal)
 {
     chip(0).connect(P2160p60);
