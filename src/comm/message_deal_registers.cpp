@@ -54,7 +54,7 @@ uint32_t message_deal::write_register(MessageFrame& f)
     case 13:
         return f.status(0);
     case 160: // special registers live in the image bytes of registers 32-36
-        store->image[regimage::kInputReinit] = m & v;
+        __atomic_store_n(&store->image[regimage::kInputReinit], uint8_t(m & v), __ATOMIC_RELAXED);
         return f.status(0);
     case 161:
         RegAction161(m & v);
@@ -78,7 +78,12 @@ uint32_t message_deal::write_register(MessageFrame& f)
     default:
         break;
     }
-    store->image[g] = uint8_t((v & m) | (store->image[g] & ~m));
+    // One atomic exchange: the input thread takes request bytes (register 0) atomically, and a
+    // plain read-modify-write could put back a request it has just taken.
+    uint8_t old = __atomic_load_n(&store->image[g], __ATOMIC_RELAXED);
+    while (!__atomic_compare_exchange_n(&store->image[g], &old, uint8_t((v & m) | (old & ~m)), false,
+                                        __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+    }
     return f.status(uint8_t(reg_cmd_run(g, m)));
 }
 

@@ -326,10 +326,8 @@ void c331_manage::stepEdids(const Change& c, uint8_t* next)
             memcpy(next + off, applied + off, blk::kEdidTimingSize);
             continue;
         }
-        if (inputs()) {
-            inputs()->custom_edid_req[p] = 1;
-            inputs()->custom_edid_written[p] = 0;
-        }
+        if (inputs())
+            inputs()->requestCustomEdid(p);
         flagged = true;
     }
 }

@@ -204,10 +204,14 @@ Table default6602(int entry)
     Table t{};
     if (entry < 0 || entry > 3)
         return t;
+    // Revision 3 (EDID 1.3), not 1.4: the HDMI vendor block asks for 1.3, and 1.4 would no longer
+    // accept the range-limits descriptor's GTF byte; edid-decode fails the table as 1.4.
     putBase(t.data(), {"KLT", 0x0001, 0x01010101, 4, 2018 - 1990, 3, 61, 35, 0x0E, {0x21, 0x08, 0x00},
                        {{1280, {3, 60}}, {1280, {0, 60}}, {1280, {1, 60}}, {1280, {2, 60}}, {1440, {0, 60}}, {1600, {1, 60}}}});
+    // Image size 610 x 350 mm (k1080p60), not 544 x 320: it must agree with the 61 x 35 cm screen.
     putTiming(t.data() + 54, k1080p60);
-    // detailed timings ahead of the display descriptors, as EDID readers expect them
+    // Detailed timings ahead of the display descriptors, as EDID readers expect them: 2560x1600 in
+    // slot 2 and the range limits in slot 3, the other way round from range limits first.
     putTiming(t.data() + 72, k1600p);
     putRange(t.data() + 90, 23, 120, 15, 133, 300, 0x00);
     putText(t.data() + 108, 0xFC, names[entry]);
@@ -224,14 +228,18 @@ Table default6805(int entry)
     Table t{};
     if (entry < 0 || entry > 1)
         return t;
+    // Serial number 0, not 0x87654321: the serial-number descriptor below carries it, and with one
+    // present the base block's number should be 0 (edid-decode warns otherwise).
     putBase(t.data(), {"VYR", 0x6805, 0, 46, 2015 - 1990, 3, 62, 34, 0x0E, {0xA5, 0x4B, 0x00},
                        {{1920, {3, 60}}, {1600, {1, 60}}, {1280, {2, 60}}, {1280, {0, 60}}, {1152, {1, 75}}, {2048, {0, 60}}}});
     putTiming(t.data() + 54, k2160p60);
     putText(t.data() + 72, 0xFF, "VYR_R58HDMI20"); // so the base block's serial number is 0
     putText(t.data() + 90, 0xFC, names[entry]);
-    // the range takes in every listed format: 24 Hz (27 kHz) cinema formats, 1024x768 at 75.03 Hz
+    // 24-76 Hz and 27-140 kHz, not 29-75 Hz and 31-140 kHz: the range takes in every listed format,
+    // 24 Hz (27 kHz) cinema formats and 1024x768 at 75.03 Hz, which edid-decode checks.
     putRange(t.data() + 108, 24, 76, 27, 140, 600, 0x00);
-    // 3840x2160 first: it is the native format, and the first VIC counts as preferred
+    // 97 and 96 (3840x2160) ahead of 101 and 102 (4096x2160): 3840x2160 is the native format, and
+    // the first VIC counts as preferred
     std::vector<uint8_t> blocks = commonBlocks({97, 96, 101, 102, 95, 94, 93, 98, 99, 100, 16, 31, 32, 5, 20, 4, 19, 18, 17, 3, 2, 1});
     // HDMI Forum (right after the HDMI block): 600 Mcsc, SCDC present, 4:2:0 deep colour 10 and 12 bit
     add(blocks, {uint8_t((3 << 5) | 7), 0xD8, 0x5D, 0xC4, 0x01, 600 / 5, 0x80, 0x03});

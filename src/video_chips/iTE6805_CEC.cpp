@@ -8,6 +8,7 @@
 namespace {
 constexpr uint8_t Directed = 0x80, Broadcast = 0x60, LengthMask = 0x1F;
 constexpr int MaxOperands = 18;
+constexpr int MaxFramesPerInterrupt = 15; // the FIFO count is four bits
 constexpr uint8_t BroadcastAddress = 15;
 
 ite6805_i2c_rdwr& io() { return *ite6805()->rdwr; }
@@ -131,9 +132,14 @@ void ite6805_cec_sys::iTE6805_CEC_Receive(int dev)
     ite6805_i2c_rdwr& r = io();
     Device& d = dev_[dev & 1];
     uint8_t st[3] = {};
-    r.cecbrd_it6805(0x51, 3, st, dev);
+    if (r.cecbrd_it6805(0x51, 3, st, dev) != 0)
+        return; // nothing known about the FIFO: try again at the next interrupt
+    // The chip's FIFO holds at most MaxFramesPerInterrupt frames: a count that does not drop while
+    // frames are taken (a stuck or misread status) must not keep the polling thread here, since
+    // every input, EDID write and reset request waits for it.
+    int taken = 0;
     bool full = false;
-    while ((st[0] & 0xCC) == 0 && !full) {
+    while ((st[0] & 0xCC) == 0 && !full && taken < MaxFramesPerInterrupt) {
         if (d.haveInHand) {
             if (!push(d.inHand, dev))
                 break;
@@ -142,7 +148,7 @@ void ite6805_cec_sys::iTE6805_CEC_Receive(int dev)
         const int frames = st[1] & 0x0F;
         if (frames == 0)
             break;
-        for (int i = 0; i < frames; ++i) {
+        for (int i = 0; i < frames && taken < MaxFramesPerInterrupt; ++i, ++taken) {
             CEC_FRAME f;
             const uint8_t length = r.cecrd_6805(0x4D, dev);
             f.header = r.cecrd_6805(0x4E, dev);
@@ -167,7 +173,8 @@ void ite6805_cec_sys::iTE6805_CEC_Receive(int dev)
                 break;
             }
         }
-        r.cecbrd_it6805(0x51, 2, st, dev);
+        if (r.cecbrd_it6805(0x51, 2, st, dev) != 0)
+            return; // the old status would send the loop round again on nothing
     }
     if (st[0] & 0xCC)
         iTE6805_CEC_RX_Reset(dev);

@@ -33,13 +33,20 @@ ite6805_sys* ite6805()
 
 // ---- register access ---------------------------------------------------------------------------
 
+// Only the receiver block tells whether the chip is there: a CEC engine that does not answer
+// leaves the video working and must not have the chip identified (and its hot plug cycled) again.
+void ite6805_i2c_rdwr::countFailure(int ok, uint8_t addr, int dev)
+{
+    if (!ok && addr == RxAddress && validDev(dev))
+        ++failures_[dev];
+}
+
 int ite6805_i2c_rdwr::read(uint8_t addr, uint8_t reg, uint8_t* out, int n, int dev)
 {
     int fd = -1;
     Drv_I2C0* b = bus(&fd);
     const int ok = b && n > 0 && n <= Drv_I2C0::MaxRead ? b->i2c_read(fd, addr, reg, out, n) : 0;
-    if (!ok && validDev(dev))
-        ++failures_[dev];
+    countFailure(ok, addr, dev);
     return ok;
 }
 
@@ -48,8 +55,7 @@ int ite6805_i2c_rdwr::write(uint8_t addr, uint8_t reg, const uint8_t* buf, int n
     int fd = -1;
     Drv_I2C0* b = bus(&fd);
     const int ok = b && n >= 0 && n <= Drv_I2C0::MaxWrite ? b->i2c_write(fd, addr, reg, buf, n) : 0;
-    if (!ok && validDev(dev))
-        ++failures_[dev];
+    countFailure(ok, addr, dev);
     return ok;
 }
 

@@ -257,9 +257,11 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
         if (!(status & 0x08))
             break;
         const bool hdmi20 = r.hdmirxrd(port(dev) == 1 ? 0x17 : 0x14, dev) & 0x40;
+        // Both flags from this link: the previous source on the input may have been the other kind.
+        e.hdmi20 = hdmi20 ? 1 : 0;
+        e.hdmi1x = hdmi20 ? 0 : 1;
         if (hdmi20) {
             e.table = iTE6805_EQ_Table_Hdmi20;
-            e.hdmi20 = 1;
             e.autoTrain = 1;
             if (iTE6805_BitErr_Check(dev)) {
                 iTE6805_EQ_chg(STATEEQ_EQDone, dev);
@@ -269,7 +271,6 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
             }
         } else {
             e.table = iTE6805_EQ_Table_Hdmi10;
-            e.hdmi1x = 1;
             iTE6805_Trigger_EQ(dev);
             iTE6805_EQ_chg(STATEEQ_EQTraining, dev);
         }

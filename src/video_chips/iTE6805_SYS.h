@@ -104,13 +104,14 @@ public:
     int cecbwr_it6805(uint8_t reg, int n, const uint8_t* buf, int dev);
     void chgbank(uint8_t bank, int dev);
 
-    // Transfers that failed on this device since the count was last taken.
+    // Receiver-block transfers that failed on this device since the count was last taken.
     uint32_t takeFailures(int dev);
     uint32_t failures(int dev) const;
 
 private:
     int read(uint8_t addr, uint8_t reg, uint8_t* out, int n, int dev);
     int write(uint8_t addr, uint8_t reg, const uint8_t* buf, int n, int dev);
+    void countFailure(int ok, uint8_t addr, int dev); // refusals of the receiver block only
     uint32_t failures_[2] = {};
 };
 
@@ -153,6 +154,7 @@ public:
     void iTE6805_Show_AUD_Info(int dev);
     // TMDS x N / (128 x CTS) in kHz, as the chip's 16-bit value; 0 without CTS.
     static uint32_t iTE6805_Audio_Fs_kHz(uint32_t tmdsKHz, uint32_t n, uint32_t cts);
+    static uint8_t iTE6805_Fs_Code(uint32_t khz); // the chip's code of a sampling rate; 0xFF: none
 
     uint32_t RCLK[2] = {DefaultRclk, DefaultRclk}; // kHz
     uint8_t RCLK160[2] = {};

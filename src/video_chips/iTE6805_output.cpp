@@ -47,8 +47,9 @@ void revisionFix(int dev)
     r.hdmirxset(0xC9, 0x02, (r.hdmirxrd(0xDB, dev) & 0x08) ? 0x02 : 0x00, dev);
 }
 
-// Sampling rate in kHz to the chip's code; 0xFF for a rate without a code.
-uint8_t fsCode(uint32_t khz)
+}
+
+uint8_t ite6805_drv::iTE6805_Fs_Code(uint32_t khz)
 {
     struct Range {
         uint16_t low, high;
@@ -62,7 +63,6 @@ uint8_t fsCode(uint32_t khz)
         if (khz >= r.low && khz <= r.high)
             return r.code;
     return 0xFF;
-}
 }
 
 // ---- AVI InfoFrame and colour ------------------------------------------------------------------
@@ -502,7 +502,7 @@ void ite6805_drv::iTE6805_Enable_Audio_Output(int dev)
     if (audioCTS[dev] == 0)
         return;
     audioFsKHz[dev] = iTE6805_Audio_Fs_kHz(tmds, audioN[dev], audioCTS[dev]);
-    const uint8_t code = fsCode(audioFsKHz[dev]);
+    const uint8_t code = iTE6805_Fs_Code(audioFsKHz[dev]);
     if (code != 0xFF)
         d.AudioFs = code;
     r.chgbank(0, dev);

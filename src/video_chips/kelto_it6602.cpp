@@ -1,4 +1,5 @@
 #include "video_chips/kelto_it6602.h"
+#include "video_chips/keltosource_status.h"
 
 #include "base/posix_lock.h"
 #include "base/utils.h"
@@ -114,23 +115,29 @@ void kelto_it6602::hdimrx_write_init_it6602(int fd, const uint8_t* table)
 
 void kelto_it6602::setIdentified(int index, bool on)
 {
-    uint8_t& status = VyrRamPara::pInstance()->image[regimage::kChipPresence];
-    status = on ? uint8_t(status | IdentifiedBit[index]) : uint8_t(status & ~IdentifiedBit[index]);
+    VyrRamPara::pInstance(); // the status bytes live in the store's register image
+    keltosource_status::set(keltosource_status::ChipPresence, IdentifiedBit[index], on);
 }
 
 void kelto_it6602::publishResolution(int index, uint16_t w, uint16_t h, uint16_t rate)
 {
     VyrRamPara* store = VyrRamPara::pInstance();
+    bool changed = false;
     {
         PosixLock lock(store->mutex);
         uint8_t* p = store->block + blk::inputResolution(uint32_t(index));
         const uint16_t values[3] = {w, h, rate};
         for (int i = 0; i < 3; ++i) {
-            p[2 * i] = uint8_t(values[i]);
-            p[2 * i + 1] = uint8_t(values[i] >> 8);
+            const uint8_t lo = uint8_t(values[i]), hi = uint8_t(values[i] >> 8);
+            changed = changed || p[2 * i] != lo || p[2 * i + 1] != hi;
+            p[2 * i] = lo;
+            p[2 * i + 1] = hi;
         }
     }
-    store->test_signal(1);
+    // A receiver that never identifies is reset, and so shows "no signal", on every pass: tell the
+    // pages only when that changes what they show.
+    if (changed || w || h || rate)
+        store->test_signal(1);
 }
 
 // ---- identification and reset ----------------------------------------------------------------
@@ -281,6 +288,8 @@ void kelto_it6602::IT6602SwitchVideoState(int fd, int index, _Video_State_Type s
         break;
     case VSTATE_SWReset:
         videoOutput(fd, index, false);
+        hdmirxset_it6602(fd, portReset(d.selectedPort), AfeReset, AfeReset);
+        hdmirxset_it6602(fd, portReset(d.selectedPort), AfeReset, 0);
         IT6602HPDCtrl(fd, index, 0, hdmirxrd_it6602(fd, RegPort0Status) & FiveVolt);
         IT6602HPDCtrl(fd, index, 1, hdmirxrd_it6602(fd, RegPort1Status) & FiveVolt);
         break;
@@ -539,13 +548,15 @@ void kelto_it6602::IT6602HDMIInterruptHandler(int fd, int index)
     const uint8_t r7 = irq[2];
     if (r7 & 0x80)
         audioReset(fd);
-    if (r7 & 0x10) {
-        d.avMute = 1;
-        hdmirxset_it6602(fd, RegVideoOutput, VideoMute, VideoMute);
-    }
+    // Mute off (bit 5) before mute on (bit 4): with both latched in one pass the source's last
+    // word may be either, and a picture left muted is the safe side.
     if (r7 & 0x20) {
         d.avMute = 0;
         hdmirxset_it6602(fd, RegVideoOutput, VideoMute, 0x00);
+    }
+    if (r7 & 0x10) {
+        d.avMute = 1;
+        hdmirxset_it6602(fd, RegVideoOutput, VideoMute, VideoMute);
     }
     if (r7 & 0x02) {
         if (hdmirxrd_it6602(fd, RegPort0Status) & SyncDetected) {

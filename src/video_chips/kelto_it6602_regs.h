@@ -15,9 +15,10 @@ constexpr uint8_t RegPort0Status = 0x0A, RegPort1Status = 0x0B, RegPortPower = 0
 constexpr uint8_t FiveVolt = 0x01, ClockStable = 0x08, HdmiMode = 0x40, SyncDetected = 0x80;
 inline uint8_t portStatus(uint8_t port) { return port ? RegPort1Status : RegPort0Status; }
 
-// per-port resets: bits 0-3 link (ECC time-out), bit 4 deskew
+// per-port resets: bits 0-3 link (ECC time-out), bit 4 deskew, bit 6 analogue front end (pulsed
+// on entry to the software-reset video state; the init table never sets it)
 constexpr uint8_t RegPort0Reset = 0x11, RegPort1Reset = 0x18;
-constexpr uint8_t LinkReset = 0x0F, DeskewReset = 0x10;
+constexpr uint8_t LinkReset = 0x0F, DeskewReset = 0x10, AfeReset = 0x40;
 inline uint8_t portReset(uint8_t port) { return port ? RegPort1Reset : RegPort0Reset; }
 
 // equaliser: control (forced when it reads 0), manual-value enable (bit 5) and the three channel

@@ -347,6 +347,17 @@ bool keltosource::Set_Custom_HDMI_EDID(uint32_t width, uint32_t height, uint32_t
     return edid::Set_Custom_HDMI_EDID(tables_[input], width, height, rate, input);
 }
 
+// Under the lock the thread holds while it writes an EDID and while it clears a served request:
+// two plain stores could land on either side of that clearing and lose this request.
+void keltosource::requestCustomEdid(int input)
+{
+    if (input < 0 || input >= Inputs)
+        return;
+    QMutexLocker lock(&Utils::_system_mutex);
+    custom_edid_written[input] = 0;
+    custom_edid_req[input] = 1;
+}
+
 void keltosource::setInputResolution(int input, uint16_t width, uint16_t height, uint8_t rate)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;

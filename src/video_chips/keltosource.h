@@ -36,6 +36,9 @@ public:
 
     // Custom timing (width x height at rate) into the input's own table; false when it does not fit.
     bool Set_Custom_HDMI_EDID(uint32_t width, uint32_t height, uint32_t rate, int input);
+    // Asks the thread to write the input's custom EDID (again) and restart its receiver; waits
+    // while the thread is writing an EDID.
+    void requestCustomEdid(int input);
     // Publishes one input's resolution record (block 0x100 + 6 input) under the store's mutex.
     static void setInputResolution(int input, uint16_t width, uint16_t height, uint8_t rate);
     // Expander audio bit of the window whose audio is on (block byte 0x840, 6 or more = window 0);
@@ -50,7 +53,7 @@ public:
     kelto_it6602* it6602 = nullptr;
     it66121_sys* it66121 = nullptr;
 
-    // Requests other workers raise with plain stores; the thread serves them.
+    // Requests other workers raise (custom EDIDs through requestCustomEdid); the thread serves them.
     std::atomic<uint8_t> custom_edid_req[6] = {};     // 1 = rewrite this input's EEPROM with its custom EDID
     std::atomic<uint8_t> custom_edid_written[6] = {}; // 1 = that rewrite succeeded (cleared with the request)
     std::atomic<uint8_t> audio_sel_req{1};            // 1 = rewrite the expander's audio bits
@@ -93,6 +96,8 @@ private:
     void serveAudio();
     void serveSdiReset();
     void sourcecheck();
+    void restartWithHotPlugLow(int input); // after its custom EDID was written
+    bool hotPlugHeldLow(int input);        // true while the input's receiver waits with the line low
     void it66121_sdi_enable();
     bool readEeprom(uint8_t* out);
     void setExpander(uint8_t value);
@@ -102,6 +107,8 @@ private:
     void logClockFailure(const char* what);
 
     int fd_ = -1;
+    bool hpd_low_[6] = {};
+    uint32_t hpd_low_stamp_[6] = {};
     edid::Table tables_[6];  // default tables, patched by custom timings
     uint32_t clockFailures_ = 0;
     bool unknownCheckLogged_ = false;

@@ -25,6 +25,7 @@ constexpr uint8_t kAudioBit[6] = {0x80, 0x40, 0x20, 0x10, 0x04, 0x08};
 constexpr uint8_t ClockChannel = 0x80;
 constexpr uint32_t SdiResetTicks = 15;
 constexpr uint8_t SdiTestLimit = 10;
+constexpr uint32_t HotPlugLowTicks = 12; // 10 ms ticks: the line stays low 130-140 ms
 }
 
 uint8_t keltosource::audioBitOf(int input)
@@ -134,8 +135,8 @@ void keltosource::applyPathBits(uint8_t bits)
             fpga_manage::gpio_write(fpga_manage::ite6805_path, (bit & 0x0A) ? 16 : 0);
 }
 
-// Request bits 4-7: hot-plug lines of the iTE6805 devices, 0x10/0x20 raise device 0/1's, 0x40/0x80
-// drop them.
+// Request bits 4-7: hot-plug lines of the iTE6805 devices, 0x10/0x20 drop/raise device 1's, 0x40/0x80
+// device 0's; each call selects the device's own channel of switch 0xEE.
 void keltosource::applyHotPlugBits(uint8_t bits)
 {
     if (bits & 0x10)
@@ -193,12 +194,7 @@ void keltosource::sourcecheck()
                 custom_edid_req[input] = 0;
                 custom_edid_written[input] = 0;
             }
-            if (input < It6602Inputs) {
-                it6602_step[input] = 0;
-            } else {
-                ite6805->iTE6805_Set_HPD_Ctrl(0, 0, input - 4);
-                ite6805->top_state[input - 4] = 0;
-            }
+            restartWithHotPlugLow(input);
         }
 
         if (const uint8_t reg0 = st::take(regimage::kRegisters)) {
@@ -210,8 +206,14 @@ void keltosource::sourcecheck()
             applyHotPlugBits(reg0);
             if (reg0 & 0xC0) // a hot-plug drop restarts device 0's state machine
                 ite6805->top_state[0] = 0;
+            // The hot-plug calls switched 0xEE to an iTE6805's channel: this input's step must
+            // reach its own receiver, not the iTE6805 that shares address 0x90.
+            if (reg0 & 0xF0)
+                st::set(st::EdidStatus, 0x20, i2c->i2c_write(fd_, 0xEE, kChannel[input], nullptr, 0) == 1);
         }
 
+        if (hotPlugHeldLow(input))
+            continue;
         if (input < It6602Inputs) {
             switch (it6602_step[input]) {
             case 0:
@@ -232,6 +234,32 @@ void keltosource::sourcecheck()
     }
     if (it66121->fail_count < SdiTestLimit)
         it66121_sdi_enable();
+}
+
+// After a custom EDID write the source must see the hot-plug line low long enough to read the EDID
+// again (commonly 100 ms or more): the receiver is held, not stepped, until the time has passed,
+// and its restart then raises the line.
+void keltosource::restartWithHotPlugLow(int input)
+{
+    if (input < It6602Inputs) {
+        it6602->IT6602HPDCtrl(fd_, input, 0, false);
+        it6602_step[input] = 0;
+    } else {
+        ite6805->iTE6805_Set_HPD_Ctrl(0, 0, input - 4);
+        ite6805->top_state[input - 4] = 0;
+    }
+    hpd_low_stamp_[input] = G_timeTicks;
+    hpd_low_[input] = true;
+}
+
+bool keltosource::hotPlugHeldLow(int input)
+{
+    if (!hpd_low_[input])
+        return false;
+    if (Utils::getTimeSpace(hpd_low_stamp_[input]) <= HotPlugLowTicks)
+        return true;
+    hpd_low_[input] = false;
+    return false;
 }
 
 void keltosource::it66121_sdi_enable()

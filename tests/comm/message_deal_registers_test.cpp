@@ -4,11 +4,14 @@
 #include "ui/mainwindow.h"
 #include "message_deal_fixture.h"
 #include "platform/sim/sim_board.h"
+#include "video_chips/keltosource_status.h"
 
 #include <QCoreApplication>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <set>
+#include <thread>
 
 namespace {
 uint32_t win(uint32_t w, uint32_t k) { return kWindowBase + kWindowSize * w + k; }
@@ -59,6 +62,27 @@ TEST_F(MessageDealTest, EveryControllerRegisterWriteAndReadAsTheTableSays)
     EXPECT_EQ(writeReg(170, 0xFF, 0x12, kFpgaSide), 1) << "refused on the FPGA side too";
     EXPECT_EQ(reboots, 1);
     platform::Sim::shellSim().setRebootHandler(nullptr);
+}
+
+// The input thread takes register 0's request bits with one atomic exchange; a write of another
+// bit meanwhile must not put a taken request back (it would be served twice).
+TEST_F(MessageDealTest, Register0RequestTakenMeanwhileIsNotPutBack)
+{
+    std::atomic<bool> stop{false};
+    int taken = 0;
+    std::thread inputs([&] {
+        while (!stop.load())
+            if (keltosource_status::take(regimage::kRegisters) & 0x01)
+                ++taken;
+    });
+    const int rounds = 20000;
+    for (int i = 0; i < rounds; ++i) {
+        writeReg(0, 0x01, 0x01);
+        writeReg(0, 0x02, 0x02);
+    }
+    stop = true;
+    inputs.join();
+    EXPECT_LE(taken, rounds);
 }
 
 TEST_F(MessageDealTest, SpecialRegistersFillTheImageBytesOf32To36)

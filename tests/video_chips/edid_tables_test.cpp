@@ -4,7 +4,9 @@
 
 #include "edid_decode.h"
 
+#include <string>
 #include <tuple>
+#include <vector>
 
 // The EDIDs as sources read them: Debian's edid-decode, and a decoder written from the EDID 1.3
 // detailed-timing layout.
@@ -130,6 +132,73 @@ TEST(Edid, CustomTimingFillsBothSlotsOrLeavesTheTableWhenItDoesNotFit)
             if (i < 54 || (i >= 66 && i < 72) || (i >= 90 && i != 127)) {
                 ASSERT_EQ(t[i], before[i]) << i;
             }
+        }
+    }
+}
+
+// Every listed field of the two default tables as bytes at their places; where a table departs
+// from the listed value so that edid-decode passes, the departure is asserted and the listed value
+// named in the case.
+struct Field {
+    const char* what;
+    size_t at;
+    std::vector<uint8_t> bytes;
+};
+
+TEST(Edid, DefaultTablesCarryEveryListedField)
+{
+    const std::vector<Field> it6602 = {
+        {"manufacturer KLT", 8, {0x2D, 0x94}},
+        {"product 0x0001, serial 0x01010101", 10, {0x01, 0x00, 0x01, 0x01, 0x01, 0x01}},
+        {"week 4 of 2018", 16, {4, 28}},
+        {"version 1.3 (listed 1.4)", 18, {1, 3}},
+        {"digital input, 61 x 35 cm, gamma 2.2", 20, {0x80, 61, 35, 120}},
+        {"established timings", 35, {0x21, 0x08, 0x00}},
+        {"standard 1280x720/800/960/1024, 1440x900, 1600x1200 at 60", 38,
+         {0x81, 0xC0, 0x81, 0x00, 0x81, 0x40, 0x81, 0x80, 0x95, 0x00, 0xA9, 0x40, 0x01, 0x01, 0x01, 0x01}},
+        {"descriptor 1: 1920x1080 148.5 MHz H 88/44/148 V 4/5/36, 610 x 350 mm (listed 544 x 320)", 54,
+         {0x02, 0x3A, 0x80, 0x18, 0x71, 0x38, 0x2D, 0x40, 0x58, 0x2C, 0x45, 0x00, 0x62, 0x5E, 0x21}},
+        {"descriptor 2 (listed 3): 2560x1600 268.5 MHz H 48/32/80 V 3/6/37", 72,
+         {0xE2, 0x68, 0x00, 0xA0, 0xA0, 0x40, 0x2E, 0x60, 0x30, 0x20, 0x36, 0x00}},
+        {"descriptor 3 (listed 2): range 23-120 Hz 15-133 kHz 300 MHz", 90, {0, 0, 0, 0xFD, 0, 23, 120, 15, 133, 30}},
+        {"descriptor 4: monitor name", 108,
+         {0, 0, 0, 0xFC, 0, 'V', 'Y', 'R', '-', 'E', 'X', 'T', 0x0A, 0x20, 0x20, 0x20, 0x20, 0x20}},
+        {"CEA flags: underscan, audio, 4:4:4, 4:2:2, one native", 128, {0x02, 0x03}},
+        {"flags", 131, {0xF1}},
+        {"VIC 1; L-PCM 2 ch 32/44.1/48 kHz 16/20/24 bit; front L/R; HDMI 1.0.0.0 300 MHz", 132,
+         {0x41, 0x01, 0x23, 0x09, 0x07, 0x07, 0x83, 0x01, 0x00, 0x00, 0x67, 0x03, 0x0C, 0x00, 0x10, 0x00, 0x00, 60}},
+    };
+    const std::vector<Field> ite6805 = {
+        {"manufacturer VYR", 8, {0x5B, 0x32}},
+        {"product 0x6805, serial 0 (listed 0x87654321)", 10, {0x05, 0x68, 0, 0, 0, 0}},
+        {"week 46 of 2015, version 1.3", 16, {46, 25, 1, 3}},
+        {"digital input, 62 x 34 cm, gamma 2.2", 20, {0x80, 62, 34, 120}},
+        {"established timings", 35, {0xA5, 0x4B, 0x00}},
+        {"standard 1920x1080, 1600x1200, 1280x1024, 1280x800 at 60, 1152x864 at 75, 2048x1280 at 60", 38,
+         {0xD1, 0xC0, 0xA9, 0x40, 0x81, 0x80, 0x81, 0x00, 0x71, 0x4F, 0xE1, 0x00, 0x01, 0x01, 0x01, 0x01}},
+        {"descriptor 1: 3840x2160 594 MHz H 176/88/296 V 8/10/72, 621 x 341 mm", 54,
+         {0x08, 0xE8, 0x00, 0x30, 0xF2, 0x70, 0x5A, 0x80, 0xB0, 0x58, 0x8A, 0x00, 0x6D, 0x55, 0x21}},
+        {"descriptor 2: serial text", 72,
+         {0, 0, 0, 0xFF, 0, 'V', 'Y', 'R', '_', 'R', '5', '8', 'H', 'D', 'M', 'I', '2', '0'}},
+        {"descriptor 3: monitor name", 90,
+         {0, 0, 0, 0xFC, 0, 'V', 'Y', 'R', '_', 'R', '5', '8', 'H', 'D', '3', 0x0A, 0x20, 0x20}},
+        {"descriptor 4: range 24-76 Hz 27-140 kHz (listed 29-75, 31-140) 600 MHz", 108, {0, 0, 0, 0xFD, 0, 24, 76, 27, 140, 60}},
+        {"CEA flags", 128, {0x02, 0x03}},
+        {"flags", 131, {0xF1}},
+        {"VICs (listed 101, 102, 97, 96 first); audio; speakers; HDMI 1.0.0.0 300 MHz; HDMI Forum 600 Mcsc, SCDC, 4:2:0 10/12 bit",
+         132,
+         {0x56, 97, 96, 101, 102, 95, 94, 93, 98, 99, 100, 16, 31, 32, 5, 20, 4, 19, 18, 17, 3, 2, 1,
+          0x23, 0x09, 0x07, 0x07, 0x83, 0x01, 0x00, 0x00, 0x67, 0x03, 0x0C, 0x00, 0x10, 0x00, 0x00, 60,
+          0x67, 0xD8, 0x5D, 0xC4, 0x01, 120, 0x80, 0x03}},
+        {"YCbCr 4:2:0 capability map: the first four VICs", 182, {0xE2, 0x0F, 0x0F}},
+    };
+    for (int input = 0; input < 6; ++input) {
+        const edid::Table t = edid::defaultFor(input);
+        for (const Field& f : input < 4 ? it6602 : ite6805) {
+            SCOPED_TRACE(std::to_string(input) + ": " + f.what);
+            if (std::string(f.what).find("monitor name") != std::string::npos && input != 0 && input != 4)
+                continue; // the names of the other entries: DefaultsDecode
+            EXPECT_EQ(std::vector<uint8_t>(t.begin() + long(f.at), t.begin() + long(f.at + f.bytes.size())), f.bytes);
         }
     }
 }

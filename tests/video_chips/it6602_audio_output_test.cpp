@@ -322,6 +322,10 @@ TEST_F(It6602Av, SourceMuteHoldsThePictureMutedUntilReleased)
     chip(0).poke(0, 0x53, uint8_t(chip(0).reg(0, 0x53) | 0x80));
     run(0, 1);
     EXPECT_EQ(chip(0).reg(0, 0x53) & 0x80, 0);
+    // both latched in one pass: off is handled first, so the picture ends muted
+    chip(0).poke(0, 0x07, 0x30);
+    run(0, 2);
+    EXPECT_EQ(chip(0).reg(0, 0x53) & 0x80, 0x80);
 }
 
 }

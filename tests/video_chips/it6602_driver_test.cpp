@@ -1,5 +1,6 @@
 #include "video_chips/drv_i2c.h"
 #include "video_chips/kelto_it6602.h"
+#include "video_chips/keltosource_status.h"
 
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
@@ -9,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 using platform::Sim::HdmiTiming;
@@ -92,6 +96,20 @@ protected:
     kelto_it6602 drv_;
 };
 
+// A missing receiver is reset on every pass; "no signal" reaches the pages once, not each time.
+TEST_F(It6602Driver, ReceiverThatNeverIdentifiesAsksForNoRefreshOnEveryPass)
+{
+    int refreshes = 0;
+    QObject::connect(VyrRamPara::pInstance(), &VyrRamPara::sig_update_para, [&refreshes](int) { ++refreshes; });
+    VyrRamPara::pInstance()->block[blk::kInputResolution + 6] = 0x80; // a timing was shown before
+    i2cBoard().it6602(1).setPresent(false);
+    select(1);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(drv_.IT6602_fsm_init(fd_, 1), 0);
+    EXPECT_EQ(refreshes, 1);
+    EXPECT_EQ(blockOf(1), std::vector<uint8_t>(6, 0));
+}
+
 TEST_F(It6602Driver, IdentifiesAt0x94AfterTheFailedTryAt0x90AndSetsItsPresenceBit)
 {
     const uint8_t bits[4] = {0x01, 0x04, 0x08, 0x10};
@@ -114,6 +132,50 @@ TEST_F(It6602Driver, IdentifiesAt0x94AfterTheFailedTryAt0x90AndSetsItsPresenceBi
     EXPECT_EQ(drv_.IT6602_fsm_init(fd_, 1), 0);
     EXPECT_EQ(drv_.identify_failures(1), 3);
     EXPECT_EQ(presence & 0x04, 0);
+}
+
+// Entry into the software-reset state: video output off, the selected port's analogue front end
+// reset (0x11 bit 6 pulsed), then the hot-plug line from its 5 V (none here: low).
+TEST_F(It6602Driver, SoftwareResetPulsesTheFrontEndBetweenOutputOffAndHotPlug)
+{
+    select(0);
+    ASSERT_EQ(drv_.IT6602_fsm_init(fd_, 0), 1);
+    const It6602Chip& chip = i2cBoard().it6602(0);
+    EXPECT_EQ(chip.afeResets(0), 1);
+    EXPECT_EQ(chip.afeResets(1), 0);
+    std::vector<std::array<int, 3>> tail;
+    for (const auto& w : chip.writes())
+        if ((w.bank == 0 && (w.address == 0x53 || w.address == 0x11)) || (w.bank == 1 && w.address == 0xB0))
+            tail.push_back({w.bank, w.address, w.value});
+    ASSERT_GE(tail.size(), 4u);
+    tail.erase(tail.begin(), tail.end() - 4);
+    const std::vector<std::array<int, 3>> expected = {{0, 0x53, 0x4F}, {0, 0x11, 0xE0}, {0, 0x11, 0xA0}, {1, 0xB0, 0x00}};
+    EXPECT_EQ(tail, expected);
+}
+
+// The presence bits share status byte 0 with bits other threads change atomically (the SDI
+// transmitter's, the iTE6805s'): identifying a receiver must never undo one of those changes.
+TEST_F(It6602Driver, IdentificationNeverUndoesAnotherThreadsPresenceBit)
+{
+    VyrRamPara* store = VyrRamPara::pInstance();
+    std::atomic<bool> stop{false};
+    int undone = 0;
+    std::thread other([&] {
+        for (int i = 0; !stop.load(); ++i) {
+            const bool on = i & 1;
+            keltosource_status::set(keltosource_status::ChipPresence, 0x40, on);
+            for (int k = 0; k < 50; ++k)
+                if (keltosource_status::test(keltosource_status::ChipPresence, 0x40) != on)
+                    ++undone;
+        }
+    });
+    select(0);
+    for (int i = 0; i < 40000; ++i)
+        drv_.IT6602_Identify_Chip(fd_, 0);
+    stop = true;
+    other.join();
+    EXPECT_EQ(undone, 0);
+    EXPECT_TRUE(store->image[regimage::kChipPresence] & 0x01);
 }
 
 struct TimingCase {
@@ -146,6 +208,21 @@ TEST_F(It6602Driver, ConnectedSourceIsDecodedIntoBlockAndRecord)
         EXPECT_EQ(h.stable, 1);
         EXPECT_EQ(i2cBoard().it6602(r).reg(1, 0xB0) & 3, 3); // hot-plug high with 5 V
         EXPECT_EQ(i2cBoard().it6602(r).reg(0, 0x53) & 0x0F, 0); // output enabled
+        ++r;
+    }
+}
+
+// The clock estimate of 148.5 MHz reads 150 MHz (0x9A = 21); 150 MHz / (2424 x 1125) = 55.005 Hz
+// is shown as 60, 150 MHz / (2425 x 1125) = 54.98 Hz as 54.
+TEST_F(It6602Driver, RefreshOf55IsShownAs60AndBelowAsComputed)
+{
+    const std::pair<uint16_t, uint16_t> rows[] = {{2424, 60}, {2425, 54}};
+    int r = 0;
+    for (const auto& [htotal, rate] : rows) {
+        SCOPED_TRACE(htotal);
+        i2cBoard().it6602(r).connect(timing(1920, 44, 148, htotal, 1080, 5, 36, 1125, 148500));
+        bringUp(r);
+        EXPECT_EQ(blockOf(r), le(1920, 1080, rate));
         ++r;
     }
 }

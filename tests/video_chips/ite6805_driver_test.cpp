@@ -49,15 +49,28 @@ TEST_F(Ite6805Driver, SilentReceiverIsRetriedEveryPassAndLoggedBounded)
     EXPECT_TRUE(logHas("identified after 5 failed tries"));
 }
 
+// The stored oscillator count (kHz, or hundredths of kHz) gives the reference clock, 13000-27000
+// kHz or else 19000, and the registers derived from it, worked out by hand:
+// 0:91 = kHz/1000, 0:92 = (kHz mod 1000) x 256/1000, 3:E1 = kHz/100, with T = 2 kHz 0:45 = T/312,
+// 0:44 = T/1560, 0:46 = T/2320, 0:47 = T/5312, with K = 2560 (T/4)/10^6 5:D3 = 2K, 5:D4 = K.
 TEST_F(Ite6805Driver, ReferenceClockComesFromTheStoredOscillatorCount)
 {
     struct Row {
         uint32_t count;
         bool hundredths;
         uint32_t rclk;
+        uint8_t r091, r092, r3E1, r045, r044, r046, r047, r5D3, r5D4, cec0C;
     };
-    const Row rows[] = {{24000, false, 24000}, {2400000, true, 24000}, {0, false, 19000},
-                        {30000, false, 19000}, {12999, false, 19000}, {13000, false, 13000}};
+    const Row rows[] = {
+        {24000, false, 24000, 0x18, 0x00, 0xF0, 0x99, 0x1E, 0x14, 0x09, 0x3C, 0x1E, 150},
+        {2400000, true, 24000, 0x18, 0x00, 0xF0, 0x99, 0x1E, 0x14, 0x09, 0x3C, 0x1E, 150},
+        {24576, false, 24576, 0x18, 0x93, 0xF5, 0x9D, 0x1F, 0x15, 0x09, 0x3E, 0x1F, 153},
+        {0, false, 19000, 0x13, 0x00, 0xBE, 0x79, 0x18, 0x10, 0x07, 0x30, 0x18, 118},
+        {12999, false, 19000, 0x13, 0x00, 0xBE, 0x79, 0x18, 0x10, 0x07, 0x30, 0x18, 118},
+        {13000, false, 13000, 0x0D, 0x00, 0x82, 0x53, 0x10, 0x0B, 0x04, 0x20, 0x10, 81},
+        {27000, false, 27000, 0x1B, 0x00, 0x0E, 0xAD, 0x22, 0x17, 0x0A, 0x44, 0x22, 168},
+        {27001, false, 19000, 0x13, 0x00, 0xBE, 0x79, 0x18, 0x10, 0x07, 0x30, 0x18, 118},
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.count);
         chip(0).setOscillator(row.count, row.hundredths);
@@ -65,14 +78,12 @@ TEST_F(Ite6805Driver, ReferenceClockComesFromTheStoredOscillatorCount)
         run(0, 1);
         ASSERT_EQ(s->top_state[0], 1);
         EXPECT_EQ(s->drv->RCLK[0], row.rclk);
-        EXPECT_EQ(s->drv->RCLK160[0], uint8_t(row.rclk / 160));
-        // the derived clock registers
-        EXPECT_EQ(chip(0).reg(0, 0x91) & 0x3F, (row.rclk / 1000) & 0x3F);
-        EXPECT_EQ(chip(0).reg(0, 0x92), ((row.rclk % 1000) * 256) / 1000);
-        EXPECT_EQ(chip(0).reg(0, 0x47), uint8_t(2 * row.rclk / 5312));
-        EXPECT_EQ(chip(0).reg(3, 0xE1), uint8_t(row.rclk / 100));
-        const uint32_t kk = 2560u * (2 * row.rclk / 4) / 1000000;
-        EXPECT_EQ(chip(0).reg(5, 0xD4), uint8_t(kk));
+        const std::vector<uint8_t> got = {uint8_t(chip(0).reg(0, 0x91) & 0x3F), chip(0).reg(0, 0x92),
+                                          chip(0).reg(3, 0xE1), chip(0).reg(0, 0x45), chip(0).reg(0, 0x44),
+                                          chip(0).reg(0, 0x46), chip(0).reg(0, 0x47), chip(0).reg(5, 0xD3),
+                                          chip(0).reg(5, 0xD4), chip(0).cecRegister(0x0C)};
+        EXPECT_EQ(got, (std::vector<uint8_t>{row.r091, row.r092, row.r3E1, row.r045, row.r044, row.r046, row.r047,
+                                             row.r5D3, row.r5D4, row.cec0C}));
         EXPECT_EQ(chip(0).reg(0, 0xF8), 0x00) << "registers locked again";
     }
 }
@@ -127,6 +138,22 @@ TEST_F(Ite6805Driver, FourKSourceIsLockedPublishedAndHandedToTheScaler)
     // the cycle starts again while the signal stays
     run(0, 1);
     EXPECT_EQ(portWord(5), 0x81);
+}
+
+// The record is refreshed only once more than 500 ticks have passed since the word was raised.
+TEST_F(Ite6805Driver, HandshakeRefreshesTheRecordAfterMoreThan500Ticks)
+{
+    chip(0).connect(P2160p60);
+    for (int i = 0; i < 40 && portWord(5) != 0x81; ++i)
+        run(0, 1);
+    ASSERT_EQ(portWord(5), 0x81); // raised, with the stamp, in the last pass
+    scalerTakes(5);
+    run(0, 1, 500);
+    EXPECT_EQ(portWord(5), 0x80);
+    EXPECT_EQ(record(4).hact, 0);
+    run(0, 1, 1);
+    EXPECT_EQ(portWord(5), 0x00);
+    EXPECT_EQ(record(4).hact, 3840);
 }
 
 TEST_F(Ite6805Driver, UnpluggedSourcePublishesNoSignal)
@@ -285,6 +312,17 @@ TEST_F(Ite6805Driver, ReceiverThatStopsAnsweringIsShownWithoutSignalAndTheOtherG
     chip(0).setPresent(true);
     run(0, 14);
     EXPECT_EQ(blockOf(4), le(1920, 1080, 60));
+}
+
+// Only the receiver block counts: a CEC engine that never answers leaves the input running.
+TEST_F(Ite6805Driver, SilentCecEngineDoesNotMakeTheReceiverCountAsGone)
+{
+    chip(0).cec().setPresent(false);
+    chip(0).connect(P1080p60);
+    run(0, 40);
+    EXPECT_EQ(s->top_state[0], 1);
+    EXPECT_EQ(s->data[0].STATEV, STATEV_VidStable);
+    EXPECT_FALSE(logHas("stopped answering"));
 }
 
 TEST_F(Ite6805Driver, ScalerTimingThatKeepsChangingRestartsTheReceiverPath)

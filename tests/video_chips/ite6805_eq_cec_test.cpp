@@ -31,22 +31,36 @@ TEST_F(Ite6805EqCec, Hdmi2LinkWithGoodCountersNeedsNoTraining)
     EXPECT_EQ(s->data[0].STATEV, STATEV_VidStable);
 }
 
+// The same 1080p source on a fresh input and after a 4K60 source on it: the link kind is taken
+// from each new link, not kept from the last one.
 TEST_F(Ite6805EqCec, Hdmi1LinkIsTrainedOnceAndMonitored)
 {
-    chip(0).connect(P1080p60);
-    run(0, 12);
-    EXPECT_EQ(s->data[0].STATEEQ, STATEEQ_EQDone);
-    EXPECT_EQ(chip(0).trainingStarts(), 1);
-    EXPECT_EQ(chip(0).reg(3, 0x20), 0x1B) << "below 1 GHz";
-    // a link that goes bad while monitored (and fails the parity test: status not 0xBF) is
-    // trained again at the next check, 33 passes on
-    for (int ch = 0; ch < 3; ++ch)
-        chip(0).setBitErrors(ch, 0xFF, 0x85);
-    chip(0).poke(0, 0x13, 0xBB);
-    run(0, 20);
-    EXPECT_EQ(chip(0).trainingStarts(), 1);
-    run(0, 20);
-    EXPECT_GE(chip(0).trainingStarts(), 2);
+    for (const bool after4k : {false, true}) {
+        SCOPED_TRACE(after4k ? "after a 4K60 source" : "fresh");
+        chip(0).reset();
+        s->top_state[0] = 0;
+        if (after4k) {
+            chip(0).connect(P2160p60);
+            run(0, 12);
+            ASSERT_EQ(s->data[0].STATEEQ, STATEEQ_EQDone);
+            chip(0).disconnect();
+            run(0, 3);
+        }
+        chip(0).connect(P1080p60);
+        run(0, 12);
+        EXPECT_EQ(s->data[0].STATEEQ, STATEEQ_EQDone);
+        EXPECT_EQ(chip(0).trainingStarts(), 1);
+        EXPECT_EQ(chip(0).reg(3, 0x20), 0x1B) << "below 1 GHz";
+        // a link that goes bad while monitored (and fails the parity test: status not 0xBF) is
+        // trained again at the next check, 33 passes on
+        for (int ch = 0; ch < 3; ++ch)
+            chip(0).setBitErrors(ch, 0xFF, 0x85);
+        chip(0).poke(0, 0x13, 0xBB);
+        run(0, 20);
+        EXPECT_EQ(chip(0).trainingStarts(), 1);
+        run(0, 20);
+        EXPECT_GE(chip(0).trainingStarts(), 2);
+    }
 }
 
 // Channel 0 stays bad through the four table values; 280 errors twice: the first of them wins.
@@ -140,6 +154,33 @@ TEST_F(Ite6805EqCec, SeveralFramesInOnePassAreAllAnswered)
     EXPECT_EQ(sent[0][1], 0x90);
     EXPECT_EQ(sent[1][1], 0x9E);
     EXPECT_EQ(sent[2][1], 0x47);
+}
+
+// A FIFO count that never drops (or a status the chip stops answering) ends the receive within one
+// FIFO's worth of frames, so the polling pass goes on to the other inputs.
+TEST_F(Ite6805EqCec, CecReceiveIsBoundedWhenTheFifoCountSticks)
+{
+    run(0, 1);
+    chip(0).sendCecFrame({0x40, 0x8F});
+    chip(0).setCecStuckCount(15);
+    const int taken = chip(0).cecFramesTaken();
+    run(0, 1);
+    EXPECT_LE(chip(0).cecFramesTaken() - taken, 15);
+}
+
+TEST_F(Ite6805EqCec, CecReceiveStopsAtAFailedStatusRead)
+{
+    run(0, 1);
+    for (int i = 0; i < 3; ++i)
+        chip(0).sendCecFrame({0x40, 0x8F});
+    chip(0).setCecStuckCount(3);
+    const int before = chip(0).cecAddressings();
+    // answered: the interrupt read and acknowledge, the status read, three frames of three reads
+    chip(0).cecAnswerOnly(2 + 1 + 3 * 3);
+    run(0, 1);
+    // then the one failed status re-read and the three answers' tries: 19; a receive that went on
+    // reading would need 10 messages for each further round
+    EXPECT_LE(chip(0).cecAddressings() - before, 20);
 }
 
 } // namespace

@@ -120,6 +120,20 @@ TEST_F(Ite6805Output, SampleRateNeedsSixtyFourBitsAtHdmi2Clocks)
     EXPECT_EQ(ite6805_drv::iTE6805_Audio_Fs_kHz(594000, 6144, 0), 0u);
 }
 
+// Each range of the sampling-rate table at both of its edges; 0xFF: no code (the previous stays).
+TEST(Ite6805FsCode, EveryRangeAtItsEdges)
+{
+    const std::pair<uint32_t, uint8_t> rows[] = {
+        {25, 0xFF},   {26, 0x03},   {38, 0x03},   {39, 0x00},   {45, 0x00},   {46, 0x02},   {58, 0x02},
+        {59, 0x0B},   {78, 0x0B},   {79, 0x08},   {91, 0x08},   {92, 0x0A},   {106, 0x0A},  {107, 0x2B},
+        {166, 0x2B},  {167, 0x0C},  {182, 0x0C},  {183, 0x0E},  {202, 0x0E},  {203, 0xFF},  {224, 0xFF},
+        {225, 0x1B},  {320, 0x1B},  {321, 0x05},  {448, 0x05},  {449, 0x3B},  {638, 0x3B},  {639, 0x09},
+        {894, 0x09},  {895, 0x35},  {1324, 0x35}, {1325, 0xFF}, {0, 0xFF},
+    };
+    for (const auto& [khz, code] : rows)
+        EXPECT_EQ(ite6805_drv::iTE6805_Fs_Code(khz), code) << khz << " kHz";
+}
+
 TEST_F(Ite6805Output, AudioStreamComesOnWithTheCodeOfItsRate)
 {
     chip(0).setAudio(6144, 594000, 0x02); // 48 kHz; the chip agrees

@@ -416,6 +416,60 @@ TEST_F(KeltoSource, CustomEdidWrittenAndFlagsClearedTogether)
     EXPECT_EQ(t2[56 + 3], 720 & 0xFF);
 }
 
+// The source sees the hot-plug line low for 100-200 ms after its EDID was rewritten (a tick is 10 ms).
+TEST_F(KeltoSource, HotPlugStaysLowForATimedPulseAfterACustomEdid)
+{
+    toRunning("Never");
+    const auto timing = *platform::Sim::standardTiming("1920x1080p60");
+    i2cBoard().it6602(2).connect(timing);
+    i2cBoard().ite6805(0).connect(timing);
+    auto high = [](int input) {
+        return input == 2 ? (i2cBoard().it6602(2).reg(1, 0xB0) & 3) == 3 : i2cBoard().ite6805(0).hotPlug() == 0xC0;
+    };
+    for (const int input : {2, 4}) {
+        SCOPED_TRACE(input);
+        run(15);
+        ASSERT_TRUE(high(input));
+        k->custom_edid_req[input] = 1;
+        int low = -1, back = -1;
+        for (int tick = 0; tick < 100 && back < 0; ++tick) {
+            run(1);
+            if (low < 0 && !high(input))
+                low = tick;
+            else if (low >= 0 && high(input))
+                back = tick;
+        }
+        ASSERT_GE(low, 0);
+        ASSERT_GE(back, 0);
+        EXPECT_GE(back - low, 10);
+        EXPECT_LE(back - low, 20);
+    }
+}
+
+// A request raised while the thread is clearing a served one (under its lock) lands after the
+// clearing and stays pending.
+TEST_F(KeltoSource, CustomEdidRequestRaisedDuringTheClearingIsKept)
+{
+    k->custom_edid_req[3] = 1;
+    k->custom_edid_written[3] = 1;
+    std::atomic<bool> returned{false};
+    std::thread writer;
+    {
+        QMutexLocker lock(&Utils::_system_mutex);
+        writer = std::thread([&] {
+            k->requestCustomEdid(3);
+            returned = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(returned.load());
+        k->custom_edid_req[3] = 0; // the thread's clearing of the served request
+        k->custom_edid_written[3] = 0;
+    }
+    writer.join();
+    EXPECT_EQ(k->custom_edid_req[3], 1);
+    EXPECT_EQ(k->custom_edid_written[3], 0);
+}
+
 TEST_F(KeltoSource, CustomEdidFailureLeavesWrittenClearAndMaskedInputKeepsItsRequest)
 {
     g_check_source = 0xFF & ~0x08; // input 3 not stepped
@@ -467,6 +521,28 @@ TEST_F(KeltoSource, RegisterRequestsDriveTheIte6805PathWordInOnePass)
     run(1);
     EXPECT_EQ(store->image[regimage::kInputReinit], 0);
     EXPECT_EQ(gpio(kIte6805Path), 0);
+}
+
+// Register 0 is served in the first input's step; its hot-plug calls select an iTE6805 channel, and
+// the IT6602 receivers (at 0x94) must still be reached on their own channels afterwards.
+TEST_F(KeltoSource, HotPlugRequestInRegisterZeroLeavesEachReceiverOnItsOwnChannel)
+{
+    toRunning("Never");
+    run(3);
+    for (const uint8_t request : {0x10, 0x20, 0x40, 0x80}) {
+        SCOPED_TRACE(int(request));
+        i2cBoard().clearLog();
+        store->image[regimage::kRegisters] = request;
+        run(1);
+        int transfers = 0;
+        for (const auto& m : i2cBoard().logOf(0x94 >> 1)) {
+            ++transfers;
+            EXPECT_TRUE(m.receiverChannels == 0x01 || m.receiverChannels == 0x02 || m.receiverChannels == 0x04 ||
+                        m.receiverChannels == 0x08)
+                << "channels " << int(m.receiverChannels);
+        }
+        EXPECT_GT(transfers, 0);
+    }
 }
 
 TEST_F(KeltoSource, ResolutionRecordWrittenUnderTheStoreMutex)

@@ -145,14 +145,23 @@ TEST_F(SdiPath, DisplayOptionsByVideoCode)
         uint32_t hz;
         uint8_t wide, bt709, repeat;
     };
+    // Every option n = 0-18 (n modulo 18), and VIC 61 directly: clock, 16:9, BT.709 (the 4:3 and
+    // the 480/576-line codes are BT.601), pixel repetition.
     const Row rows[] = {
-        {0, 1, 25000000, 0, 0, 0},   {18, 1, 25000000, 0, 0, 0},  {2, 3, 27000000, 1, 0, 0},
-        {5, 6, 13500000, 0, 0, 1},   {7, 16, 148500000, 1, 1, 0}, {4, 5, 74250000, 1, 1, 0},
-        {14, 31, 148500000, 1, 1, 0}, {17, 34, 74250000, 1, 1, 0}, {13, 22, 13500000, 1, 0, 1},
+        {0, 1, 25000000, 0, 0, 0},    {1, 2, 27000000, 0, 0, 0},    {2, 3, 27000000, 1, 0, 0},
+        {3, 4, 74250000, 1, 1, 0},    {4, 5, 74250000, 1, 1, 0},    {5, 6, 13500000, 0, 0, 1},
+        {6, 7, 13500000, 1, 0, 1},    {7, 16, 148500000, 1, 1, 0},  {8, 17, 27000000, 0, 0, 0},
+        {9, 18, 27000000, 1, 0, 0},   {10, 19, 74250000, 1, 1, 0},  {11, 20, 74250000, 1, 1, 0},
+        {12, 21, 13500000, 0, 0, 1},  {13, 22, 13500000, 1, 0, 1},  {14, 31, 148500000, 1, 1, 0},
+        {15, 32, 74250000, 1, 1, 0},  {16, 33, 74250000, 1, 1, 0},  {17, 34, 74250000, 1, 1, 0},
+        {18, 1, 25000000, 0, 0, 0},   {-61, 61, 74250000, 1, 1, 0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.n);
-        tx->CHANGE_INPUT(r.n);
+        if (r.n >= 0)
+            tx->CHANGE_INPUT(r.n);
+        else
+            tx->hdmitx_sys->HDMITX_ChangeDisplayOption(uint8_t(-r.n), 0);
         const it66121_hdmitx_sys& s = *tx->hdmitx_sys;
         EXPECT_EQ(s.vic, r.vic);
         EXPECT_EQ(s.pixel_clock_hz, r.hz);
@@ -163,7 +172,7 @@ TEST_F(SdiPath, DisplayOptionsByVideoCode)
     }
     tx->hdmitx_sys->HDMITX_ChangeDisplayOption(95, 0); // not one of ours
     EXPECT_EQ(tx->hdmitx_sys->video_changed, 0);
-    EXPECT_EQ(tx->hdmitx_sys->vic, 22) << "the last option stays";
+    EXPECT_EQ(tx->hdmitx_sys->vic, 61) << "the last option stays";
 }
 
 TEST_F(SdiPath, TransmitterAnsweringOnTheTenthTryIsStillInitialised)

@@ -285,10 +285,8 @@ void factory::factoryReset(Reset kind)
         if (keltosource* inputs = keltosource::p_kelto_source) {
             // As the scaler does for a changed EDID: a request with its written flag cleared, so
             // a write that has just finished does not count for this one.
-            for (int p = 0; p < 6; ++p) {
-                inputs->custom_edid_req[p] = 1;
-                inputs->custom_edid_written[p] = 0;
-            }
+            for (int p = 0; p < 6; ++p)
+                inputs->requestCustomEdid(p);
         }
     }
     handOver.commit(1);

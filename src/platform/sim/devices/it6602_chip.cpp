@@ -103,6 +103,8 @@ void It6602Chip::writeByte(uint8_t a, uint8_t value)
         violation("write to read-only", bank, a);
         return;
     }
+    if (bank == 0 && (a == 0x11 || a == 0x18) && (value & 0x40) && !(regs_[0][a] & 0x40))
+        ++afeResets_[a == 0x18 ? 1 : 0];
     const int port = bank == 0 ? errorPort(a) : -1;
     if (bank == 0 && interruptRegister(a))
         regs_[0][a] &= uint8_t(~value); // a written one clears the latch
@@ -269,6 +271,7 @@ void It6602Chip::reset()
     hdmi_ = false;
     linkErrorsSet_ = {};
     symbolErrors_ = {};
+    afeResets_ = {};
     failNext_ = 0;
     writes_.clear();
     violations_.clear();
@@ -292,6 +295,12 @@ void It6602Chip::poke(int bank, uint8_t address, uint8_t value)
         bankReg_ = value;
     else
         regs_.at(size_t(bank & 3))[address] = value;
+}
+
+int It6602Chip::afeResets(int port) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return afeResets_[port & 1];
 }
 
 int It6602Chip::bank() const

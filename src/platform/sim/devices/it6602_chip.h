@@ -31,6 +31,7 @@ struct HdmiTiming {
 //           0xB2/0xB7        error status of port 0/1: bits 0-2 symbol errors, written ones clear
 //           0xB3-0xB6/0xB8-0xBB  error counters of port 0/1, any write restarts them
 //           0xD1-0xD3/0xD4-0xD6  amplitude readings of port 0/1 (bit 7 valid)
+//           0x11/0x18        port 0/1 resets; bit 6 going from 0 to 1 counts an analogue front end reset
 //   bank 1  0x61             oscillator count reading (0 unless a test sets it)
 //           0xB0             hot-plug level of port 0 in bits 0-1, kept as written and logged
 //   bank 2  0x14-0x19        AVI information frame: checksum, version, data bytes 1-4
@@ -71,6 +72,7 @@ public:
     uint8_t reg(int bank, uint8_t address) const;
     void poke(int bank, uint8_t address, uint8_t value); // any register, no log (readings, latches)
     int bank() const;
+    int afeResets(int port) const; // analogue front end resets of port 0/1 since power-on
 
 
     void clearViolations();
@@ -92,6 +94,7 @@ private:
     std::array<std::array<int16_t, 256>, 2> linkErrors_{}; // -1: none set for that value
     std::array<bool, 2> linkErrorsSet_{};
     std::array<uint8_t, 2> symbolErrors_{};
+    std::array<int, 2> afeResets_{};
     std::vector<std::string> violations_;
 };
 

@@ -17,6 +17,24 @@ constexpr int Samples = 20;
 // The CEC engine: a receive FIFO of whole frames and a record of the frames sent.
 class Ite6805Chip::Cec : public I2cDevice {
 public:
+    // A driver that keeps polling a faulty engine is let go (faults cleared) after this many
+    // messages, so a test sees the count instead of hanging.
+    static constexpr int FaultMessageLimit = 30000;
+
+    bool address(bool, size_t, uint64_t) override
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (++addressings_ >= FaultMessageLimit) {
+            stuckCount_ = 0;
+            answerLeft_ = -1;
+        }
+        if (answerLeft_ < 0)
+            return true;
+        if (answerLeft_ == 0)
+            return false;
+        --answerLeft_;
+        return true;
+    }
     bool write(const uint8_t* data, size_t len, uint64_t) override
     {
         std::lock_guard<std::mutex> lock(m_);
@@ -47,6 +65,7 @@ public:
         for (size_t i = 0; i < len; ++i, ++pointer_) {
             const uint8_t a = pointer_;
             if (a == 0x4D) {
+                ++framesTaken_;
                 current_.clear();
                 operand_ = 0;
                 if (!fifo_.empty()) {
@@ -64,7 +83,8 @@ public:
             } else if (a == 0x51) {
                 data[i] = 0;
             } else if (a == 0x52) {
-                data[i] = uint8_t((regs_[a] & 0xF0) | std::min<size_t>(fifo_.size(), 15));
+                const size_t count = stuckCount_ ? stuckCount_ : std::min<size_t>(fifo_.size(), 15);
+                data[i] = uint8_t((regs_[a] & 0xF0) | count);
             } else {
                 data[i] = regs_[a];
             }
@@ -79,7 +99,31 @@ public:
         fifo_.clear();
         current_.clear();
         sent_.clear();
+        stuckCount_ = 0;
+        framesTaken_ = 0;
+        addressings_ = 0;
+        answerLeft_ = -1;
         setPresent(true);
+    }
+    void setStuckCount(uint8_t count)
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        stuckCount_ = uint8_t(count & 0x0F);
+    }
+    void answerOnly(int transfers)
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        answerLeft_ = transfers;
+    }
+    uint8_t reg(uint8_t a) const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return regs_[a];
+    }
+    std::pair<int, int> counts() const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return {framesTaken_, addressings_};
     }
     void receive(std::vector<uint8_t> frame)
     {
@@ -101,6 +145,10 @@ private:
     std::vector<uint8_t> current_;
     size_t operand_ = 0;
     std::vector<std::vector<uint8_t>> sent_;
+    uint8_t stuckCount_ = 0; // non-zero: 0x52 reports this many frames whatever the FIFO holds
+    int framesTaken_ = 0;    // reads of 0x4D
+    int addressings_ = 0;    // messages addressed to the engine, answered or not
+    int answerLeft_ = -1;    // messages still answered (-1 = all)
 };
 
 Ite6805Chip::Ite6805Chip(int device) : device_(device), cec_(std::make_shared<Cec>()) {}
@@ -470,6 +518,12 @@ std::vector<std::vector<uint8_t>> Ite6805Chip::cecSent() const
 {
     return cec_->sent();
 }
+
+void Ite6805Chip::setCecStuckCount(uint8_t count) { cec_->setStuckCount(count); }
+void Ite6805Chip::cecAnswerOnly(int transfers) { cec_->answerOnly(transfers); }
+uint8_t Ite6805Chip::cecRegister(uint8_t address) const { return cec_->reg(address); }
+int Ite6805Chip::cecFramesTaken() const { return cec_->counts().first; }
+int Ite6805Chip::cecAddressings() const { return cec_->counts().second; }
 
 uint32_t Ite6805Chip::referenceKHz() const
 {

@@ -81,6 +81,14 @@ public:
     // CEC: a frame [header, opcode, operands...] from the source, and the frames the chip sent.
     void sendCecFrame(std::vector<uint8_t> frame);
     std::vector<std::vector<uint8_t>> cecSent() const;
+    // CEC faults: 0x52 reports `count` frames whatever the FIFO holds (0 = the true count); only
+    // the next `transfers` messages to the engine are answered (-1 = all). Both end by themselves
+    // after 30000 messages to the engine, so a driver that never stops polling shows in the counts.
+    void setCecStuckCount(uint8_t count);
+    void cecAnswerOnly(int transfers);
+    uint8_t cecRegister(uint8_t address) const; // as last written (0x4C: the latch)
+    int cecFramesTaken() const; // reads of 0x4D
+    int cecAddressings() const; // messages addressed to the engine, answered or not
     uint32_t referenceKHz() const;                // the reference clock the driver should derive
 
     // test face: registers
