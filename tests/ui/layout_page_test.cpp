@@ -6,6 +6,7 @@
 #include "base/global.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "test_root.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/pages_picture/custommode.h"
@@ -116,18 +117,31 @@ TEST_F(PanelTest, LayoutPageShowsEachWindowFromItsRecordAndWraps)
     ASSERT_TRUE(s.run());
 }
 
-TEST_F(PanelTest, LayoutWindowNameTakesTheAliasElidedToTheLabel)
+TEST_F(PanelTest, LayoutWindowNameComesFromTheAliasFile)
 {
     g_language = 1;
-    ImageLayout::windowAlias = [](int w) {
-        return w == 0 ? QStringLiteral("A very long window name that cannot fit") : QString();
-    };
-    std::unique_ptr<ImageLayout> page(new ImageLayout);
-    ImageLayout::windowAlias = nullptr;
-    const QString name = page->image_name->text();
-    EXPECT_TRUE(name.startsWith(QStringLiteral("Name:A very"))) << name.toStdString();
-    EXPECT_TRUE(name.endsWith(QChar(0x2026))) << name.toStdString();
-    EXPECT_LE(QFontMetrics(page->image_name->font()).horizontalAdvance(name), page->image_name->width());
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/alias.json", R"({"namelist":{"win":[
+        {"id":0,"valid":"on","name":"A very long window name that cannot fit"},
+        {"id":1,"valid":"off","name":"Hidden"},
+        {"id":2,"valid":"on","name":""},
+        {"id":3,"valid":"on","name":"<b>x</b>"},
+        {"id":"4","valid":"on","name":"Stage"}]}})"));
+    const char* const names[6] = {nullptr, "Name:Image2", "Name:Image3", "Name:<b>x</b>", "Name:Stage", "Name:Image6"};
+    for (int w = 0; w < 6; ++w) {
+        std::unique_ptr<ImageLayout> page(new ImageLayout);
+        page->shown_window = uint8_t(w);
+        page->image_para_update();
+        const QLabel* label = page->image_name;
+        const QString name = label->text();
+        if (!names[w]) {
+            EXPECT_TRUE(name.startsWith(QStringLiteral("Name:A very"))) << name.toStdString();
+            EXPECT_TRUE(name.endsWith(QChar(0x2026))) << name.toStdString();
+            EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(name), label->width());
+        } else {
+            EXPECT_EQ(name, QLatin1String(names[w])) << w;
+        }
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << w;
+    }
 }
 
 TEST_F(PanelTest, LayoutSelectorItemsKeepTheirLanguageWhileCaptionsFollow)

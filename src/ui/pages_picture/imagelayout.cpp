@@ -1,6 +1,7 @@
 #include "ui/pages_picture/imagelayout.h"
 
 #include "base/global.h"
+#include "params/alias_names.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "ui/option.h"
@@ -15,7 +16,6 @@
 #include <QPixmap>
 
 QPointer<ImageLayout> g_imagelayout;
-std::function<QString(int)> ImageLayout::windowAlias;
 
 namespace {
 
@@ -97,6 +97,7 @@ ImageLayout::ImageLayout(QWidget* parent)
     frame->setGeometry(7, 87, 306, 148);
     frame->setStyleSheet(QStringLiteral("#frame{border:1px solid rgb(255,171,84);}"));
     image_name = label(frame, "image_name", QRect(5, 6, 145, 20));
+    image_name->setTextFormat(Qt::PlainText); // the alias comes from an uploaded file
     image_source = label(frame, "image_source", QRect(155, 6, 146, 20));
     image_state = label(frame, "image_state", QRect(5, 32, 200, 20));
     label_P2P = label(frame, "label_P2P", QRect(5, 55, 100, 20));
@@ -159,10 +160,11 @@ void ImageLayout::image_para_update()
         return;
     const int w = shown_window;
     const Texts& t = texts();
-    const QString alias = windowAlias ? windowAlias(w) : QString();
-    if (alias.isEmpty()) {
+    ALIAS_PARA alias_para;
+    if (!get_json_alias_para(&alias_para, "win", w)) {
         image_name->setText(QString::fromUtf8(t.image).arg(w + 1));
     } else {
+        const QString alias = QString::fromStdString(alias_para.name);
         const QString prefix = QString::fromUtf8(t.name);
         const QFontMetrics fm(image_name->font());
         image_name->setText(prefix + fm.elidedText(alias, Qt::ElideRight, image_name->width() - fm.horizontalAdvance(prefix)));
