@@ -8,13 +8,21 @@
 #include "params/vyrrampara.h"
 #include "test_root.h"
 #include "ui/inputtexts.h"
+#include "scaler/c331_manage.h"
 #include "ui/lockwindow.h"
+#include "ui/mainwindow.h"
+#include "ui/pages_picture/inputchoose.h"
 #include "ui/pages_picture/custommode.h"
 #include "ui/panelkeys.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
 
 namespace {
 using namespace PanelKey;
@@ -178,6 +186,55 @@ TEST_F(PanelTest, HomeScreenFollowsProtocolChangesWithinARefresh)
     timing(store, 3, 0, 0, 0);
     Panel::refresh(1);
     EXPECT_EQ(windowText("state", 2), QStringLiteral("No signal"));
+}
+
+// A PC tool's write is held open half-done under the scaler hand-over lock while a page refreshes:
+// the page must draw the finished write.
+TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
+{
+    standardWall(store);
+    g_language = 1;
+    Panel::refresh(1); // shadow := block
+    std::unique_ptr<InputChoose> choice(new InputChoose);
+    auto sourceInChoice = [&] {
+        auto* l = choice->findChild<QLabel*>(QStringLiteral("entry_name"));
+        return l ? l->text() : QStringLiteral("<none>");
+    };
+    struct Row {
+        const char* what;
+        uint32_t field;
+        uint16_t before, halfway, done;
+        std::function<void()> refresh;
+        std::function<QString()> shown;
+        QString expected;
+    };
+    const Row rows[] = {
+        {"home brightness", blk::kBrightness, 33, 11, 22, [] { g_lockwindow->para_init(); },
+         [] { return text("label_bright"); }, QStringLiteral("22")},
+        {"home window state", blk::kBlackScreen, 0, 1, 0, [] { g_lockwindow->image_init(); },
+         [] { return windowText("state", 1); }, QStringLiteral("1920x1080@60Hz")},
+        {"root menu key lock", blk::kKeyLock, 0, 1, 0, [] { g_mainwindow->para_init(); },
+         [] { return QString::number(g_mainwindow->lock_state); }, QStringLiteral("0")},
+        {"input choice source", blk::window(0, blk::win::kSource), 2, 3, 1, [&] { choice->language_changed(); },
+         sourceInChoice, QStringLiteral("DVI")},
+    };
+    for (const Row& r : rows) {
+        store->setU16(r.field, r.before);
+        Panel::refresh(1);
+        std::atomic<bool> held{false};
+        std::thread writer([&] {
+            ScalerHandOver handOver;
+            store->setU16(r.field, r.halfway);
+            held = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            store->setU16(r.field, r.done);
+        });
+        while (!held)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        r.refresh();
+        writer.join();
+        EXPECT_EQ(r.shown().toStdString(), r.expected.toStdString()) << r.what;
+    }
 }
 
 TEST_F(PanelTest, HomeScreenReadsTheAliasFileOncePerChangeNotPerName)
