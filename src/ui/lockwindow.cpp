@@ -157,6 +157,7 @@ void LockWindow::image_init()
             square->setAlignment(Qt::AlignCenter);
             square->setStyleSheet(QLatin1String(kSquareStyle[k]));
             QLabel* name = label(list_frame, "label_name", 55 + 155 * c, 13 + 50 * r, 100, 15, 10);
+            name->setTextFormat(Qt::PlainText); // an input's alias comes from an uploaded file
             name->setObjectName(QStringLiteral("label_name%1").arg(k + 1));
             const bool on = k == 0 || s.u16(blk::window(k, blk::win::kState)) == 1;
             if (!on) {

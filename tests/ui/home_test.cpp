@@ -12,6 +12,7 @@
 #include "ui/lockwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/pages_picture/inputchoose.h"
+#include "ui/pages_picture/inputcut.h"
 #include "ui/pages_picture/custommode.h"
 #include "ui/panelkeys.h"
 
@@ -251,6 +252,38 @@ TEST_F(PanelTest, HomeScreenReadsTheAliasFileOncePerChangeNotPerName)
     ASSERT_TRUE(TestRoot::writeFile(AliasNames::kPath, "{\"namelist\":"));
     Panel::refresh(103);
     EXPECT_EQ(windowText("name", 1), QStringLiteral("HDMI1"));
+}
+
+// An alias from an uploaded alias.json is shown as written, never read as markup, wherever a
+// label shows it: home screen, input choice crop entries, crop page tiles, user-mode header.
+TEST_F(PanelTest, AliasNamesAreShownAsWrittenNotAsMarkup)
+{
+    standardWall(store);
+    g_language = 1;
+    const QString alias = QStringLiteral("<b>Cam</b>");
+    ASSERT_TRUE(TestRoot::writeFile(AliasNames::kPath, R"({"namelist":{
+        "source":[{"id":2,"valid":"on","name":"<b>Cam</b>"}],
+        "crop":[{"id":0,"valid":"on","name":"<b>Cam</b>"}],
+        "usermode":[{"id":0,"valid":"on","name":"<b>Cam</b>"}]}})"));
+    g_lockwindow->image_init();
+    std::unique_ptr<InputChoose> choice(new InputChoose);
+    std::unique_ptr<InputCut> crops(new InputCut);
+    std::unique_ptr<CustomMode> modes(new CustomMode);
+    const std::pair<QWidget*, const char*> pages[] = {
+        {g_lockwindow.data(), "home screen"}, {choice.get(), "input choice"}, {crops.get(), "crop page"}, {modes.get(), "user modes"}};
+    for (const auto& page : pages) {
+        int found = 0;
+        for (QLabel* l : page.first->findChildren<QLabel*>()) {
+            if (!l->text().contains(alias))
+                continue;
+            ++found;
+            l->ensurePolished();
+            // Read as markup, the label would need only the width of a bold "Cam".
+            EXPECT_GE(l->sizeHint().width() + 2, QFontMetrics(l->font()).horizontalAdvance(l->text()))
+                << page.second << " " << l->objectName().toStdString();
+        }
+        EXPECT_GE(found, 1) << page.second;
+    }
 }
 
 TEST_F(PanelTest, HomeScreenTapAndKeys)

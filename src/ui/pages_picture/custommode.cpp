@@ -152,6 +152,7 @@ CustomMode::CustomMode(QWidget* parent)
     label_using->setAlignment(Qt::AlignCenter);
     label_using->setStyleSheet(QStringLiteral("background-color: rgb(0, 214, 91);\ncolor: rgb(255, 255, 255);\nborder:0px groove gray;\nborder-radius:6px;"));
     label_name = makeLabel(frame, "label_name", QRect(86, 16, 171, 14), 10);
+    label_name->setTextFormat(Qt::PlainText); // the mode's alias comes from an uploaded file
     label_LED = makeLabel(frame, "label_LED", QRect(86, 29, 191, 14), 10);
     label_brightness = makeLabel(frame, "label_brightness", QRect(86, 42, 225, 14), 10);
     label_blank = makeLabel(frame, "label_blank", QRect(40, 90, 234, 26), 12);

@@ -335,6 +335,7 @@ void InputChoose::initSource()
             int j = int(kCropCount);
             s->VyrGetCropPara(current_source, e, &crop, &j);
             ALIAS_PARA alias;
+            name->setTextFormat(Qt::PlainText); // an alias from an uploaded file is shown as written
             if (j < int(kCropCount) && get_json_alias_para(&alias, "crop", j))
                 name->setText(QFontMetrics(name->font()).elidedText(QString::fromStdString(alias.name), Qt::ElideRight, name->width()));
             else

@@ -362,6 +362,7 @@ void InputCut::source_init()
             int j = int(kCropCount);
             s->VyrGetCropPara(current_input, uint32_t(e), &crop, &j);
             ALIAS_PARA alias;
+            name->setTextFormat(Qt::PlainText); // an alias from an uploaded file is shown as written
             if (j < int(kCropCount) && get_json_alias_para(&alias, "crop", j))
                 name->setText(QFontMetrics(font).elidedText(QString::fromStdString(alias.name), Qt::ElideRight, name->width()));
             else
