@@ -123,6 +123,21 @@ TEST_F(PanelTest, HomeScreenShowsEachWindowsSourceAndState)
     store->setU16(blk::window(0, blk::win::kState), 0);
     g_lockwindow->image_init();
     EXPECT_EQ(windowText("state", 1), QStringLiteral("1920x1080@60Hz"));
+    // Window 2 (HDMI1) is listed only for the state word 1; HDMI1's timing needs all three values.
+    struct Shown {
+        uint16_t state, w, h, rate;
+        const char* text;
+    } shown[] = {
+        {1, 1920, 1080, 60, "1920x1080@60Hz"}, {2, 1920, 1080, 60, "Close"}, {0x0101, 1920, 1080, 60, "Close"},
+        {1, 1920, 1080, 0, "No signal"},       {1, 1920, 0, 60, "No signal"}, {1, 0, 1080, 60, "No signal"},
+        {1, 1, 1, 1, "1x1@1Hz"},
+    };
+    for (const Shown& r : shown) {
+        windowOn(store, 1, 2, 0, r.state);
+        timing(store, 2, r.w, r.h, r.rate);
+        g_lockwindow->image_init();
+        EXPECT_EQ(windowText("state", 2), QLatin1String(r.text)) << r.state << " " << r.w << "x" << r.h << "@" << r.rate;
+    }
 }
 
 TEST_F(PanelTest, HomeScreenBlackAndFrozenScreenCoverEveryWindow)
@@ -163,6 +178,20 @@ TEST_F(PanelTest, HomeScreenAudioPictureFollowsTheAudioWindow)
         EXPECT_EQ(g_lockwindow->volume_check(), c.on) << int(c.audioWindow) << " " << c.onWindow;
         g_lockwindow->para_init();
         EXPECT_EQ(picture(), (c.on ? open : closed).convertToFormat(picture().format())) << int(c.audioWindow);
+    }
+    // A refresh redraws the picture from bit 15 of the audio word when the word changed; each row
+    // flips the picture, so a refresh that draws nothing fails too.
+    struct Refresh {
+        uint16_t word;
+        bool on;
+    } refreshes[] = {{0x00FF, false}, {0x8000, true}, {0x7FFF, false}, {0x8001, true}};
+    store->block[blk::kAudioWindow] = 7; // window 1's word
+    g_lockwindow->para_init();
+    for (const Refresh& r : refreshes) {
+        blk::put16(store->shadow, blk::window(0, blk::win::kAudio), 0x1234);
+        store->setU16(blk::window(0, blk::win::kAudio), r.word);
+        g_lockwindow->syncUpdate();
+        EXPECT_EQ(picture(), (r.on ? open : closed).convertToFormat(picture().format())) << r.word;
     }
 }
 
