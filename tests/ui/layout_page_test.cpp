@@ -66,17 +66,19 @@ TEST_F(PanelTest, LayoutPageShowsEachWindowFromItsRecordAndWraps)
         const char* source;
         const char* state;
         const char* x;
+        const char* y;
         const char* w;
+        const char* h;
         int p2p;
         int mirror;
     };
     const Expect expect[6] = {
-        {"Name:Image1", "Source:HDMI2", "Image state:ON", "100", "1920", 2, 2},
-        {"Name:Image2", "Source:DVI", "Image state:OFF", "0", "640", 0, 0},
-        {"Name:Image3", "Source:EXT", "Image state:ON", "65535", "2", 1, 1},
-        {"Name:Image4", "Source:HDMI4", "Image state:ON", "7", "9", 3, 3},
-        {"Name:Image5", "Source:HDMI3", "Image state:ON", "0", "1", 0, 0},
-        {"Name:Image6", "Source:HDMI1", "Image state:ON", "1", "3", 0, 0}, // index and pictures of window 5
+        {"Name:Image1", "Source:HDMI2", "Image state:ON", "100", "200", "1920", "1080", 2, 2},
+        {"Name:Image2", "Source:DVI", "Image state:OFF", "0", "0", "640", "480", 0, 0},
+        {"Name:Image3", "Source:EXT", "Image state:ON", "65535", "1", "2", "3", 1, 1},
+        {"Name:Image4", "Source:HDMI4", "Image state:ON", "7", "8", "9", "10", 3, 3},
+        {"Name:Image5", "Source:HDMI3", "Image state:ON", "0", "0", "1", "1", 0, 0},
+        {"Name:Image6", "Source:HDMI1", "Image state:ON", "1", "2", "3", "4", 0, 0}, // index and pictures of window 5
     };
     auto check = [&](int w) {
         const Expect& e = expect[w];
@@ -86,7 +88,9 @@ TEST_F(PanelTest, LayoutPageShowsEachWindowFromItsRecordAndWraps)
         EXPECT_EQ(p->image_source->text(), QLatin1String(e.source)) << w;
         EXPECT_EQ(p->image_state->text(), QLatin1String(e.state)) << w;
         EXPECT_EQ(p->lineEdit_X->text(), QLatin1String(e.x)) << w;
+        EXPECT_EQ(p->lineEdit_Y->text(), QLatin1String(e.y)) << w;
         EXPECT_EQ(p->lineEdit_W->text(), QLatin1String(e.w)) << w;
+        EXPECT_EQ(p->lineEdit_H->text(), QLatin1String(e.h)) << w;
         EXPECT_EQ(p->comboBox_P2P->currentIndex(), e.p2p) << w;
         EXPECT_EQ(p->mirror_lit, e.mirror) << w;
         for (int k = 0; k < 4; ++k)
