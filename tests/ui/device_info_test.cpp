@@ -107,11 +107,7 @@ TEST_F(PanelTest, DeviceInfoSerialLineAndFpgaVersion)
 // Bit n of the link word lights port n + 1, whichever pictures the panel uses for the two states.
 TEST_F(PanelTest, DeviceInfoPortLinkBitNLightsPortNPlusOne)
 {
-    fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
-    ASSERT_TRUE(bringUpFpga0([fpga] {
-        G_timeTicks.fetch_add(1);
-        fpga->runOnce();
-    })) << "FPGA 0 not up";
+    ASSERT_TRUE(bringUpFpga0ByItsPasses()) << "FPGA 0 not up";
     platform::Sim::FpgaChip& chip = platform::Sim::fpgaChip();
     std::unique_ptr<MachineState> page(new MachineState);
     auto picture = [&](int port) {
