@@ -11,6 +11,8 @@
 #include "scaler/c331_manage.h"
 #include "ui/lockwindow.h"
 #include "ui/mainwindow.h"
+#include "ui/pages_picture/edidset.h"
+#include "ui/pages_picture/imagelayout.h"
 #include "ui/pages_picture/inputchoose.h"
 #include "ui/pages_picture/inputcut.h"
 #include "ui/pages_picture/custommode.h"
@@ -18,6 +20,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -226,6 +229,8 @@ TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
     g_language = 1;
     Panel::refresh(1); // shadow := block
     std::unique_ptr<InputChoose> choice(new InputChoose);
+    std::unique_ptr<ImageLayout> layout(new ImageLayout);
+    std::unique_ptr<EDIDset> edid;
     auto sourceInChoice = [&] {
         auto* l = choice->findChild<QLabel*>(QStringLiteral("entry_name"));
         return l ? l->text() : QStringLiteral("<none>");
@@ -247,6 +252,10 @@ TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
          [] { return QString::number(g_mainwindow->lock_state); }, QStringLiteral("0")},
         {"input choice source", blk::window(0, blk::win::kSource), 2, 3, 1, [&] { choice->language_changed(); },
          sourceInChoice, QStringLiteral("DVI")},
+        {"layout page Y", blk::window(0, blk::win::kY), 5, 6, 7, [&] { layout->image_para_update(); },
+         [&] { return layout->lineEdit_Y->text(); }, QStringLiteral("7")},
+        {"EDID tile", blk::edidWidth(2), 1000, 1100, 1280, [&] { edid.reset(new EDIDset); },
+         [&] { return edid->tile_timing->text().section(QLatin1Char('x'), 0, 0); }, QStringLiteral("1280")},
     };
     for (const Row& r : rows) {
         store->setU16(r.field, r.before);

@@ -1,5 +1,6 @@
 #include "ui/pages_picture/edidset.h"
 
+#include "ui/blocksnapshot.h"
 #include "ui/numberkeyboard.h"
 #include "base/global.h"
 #include "base/logMsg.h"
@@ -71,12 +72,12 @@ QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h)
 
 bool record(uint8_t input, int16_t* w, int16_t* h, int16_t* r)
 {
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    if (!store || input > 5)
+    const BlockSnapshot s(VyrRamPara::p_vyrrampara_config); // the protocol writes records under its lock
+    if (!s.valid() || input > 5)
         return false;
-    *w = int16_t(store->u16(blk::edidWidth(input)));
-    *h = int16_t(store->u16(blk::edidHeight(input)));
-    *r = int16_t(store->u16(blk::edidRate(input)));
+    *w = int16_t(s.u16(blk::edidWidth(input)));
+    *h = int16_t(s.u16(blk::edidHeight(input)));
+    *r = int16_t(s.u16(blk::edidRate(input)));
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "params/alias_names.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "ui/blocksnapshot.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
@@ -147,8 +148,8 @@ void ImageLayout::image_init()
 {
     frame_image->setGeometry(51 * ui_select + 7, 39, 51, 49);
     frame_image->lower();
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    const bool on = store && store->u16(blk::window(ui_select, blk::win::kState)) != 0;
+    const BlockSnapshot b(VyrRamPara::p_vyrrampara_config);
+    const bool on = b.u16(blk::window(ui_select, blk::win::kState)) != 0;
     const Texts& t = texts();
     image_state->setText(QString::fromUtf8(t.state) + QString::fromUtf8(on ? t.on : t.off));
 }
@@ -171,18 +172,19 @@ void ImageLayout::image_para_update()
     }
     int16_t isCrop = 0;
     int8_t cropIndex = 0;
-    const int32_t input = store->VyrGetImageSource(store->block, uint8_t(w), &isCrop, &cropIndex, 0);
+    const BlockSnapshot b(store); // a PC tool may be writing the record meanwhile
+    const int32_t input = store->VyrGetImageSource(b.block(), uint8_t(w), &isCrop, &cropIndex, 0);
     image_source->setText(QString::fromUtf8(t.source) +
                           (input >= 0 && input < 6 ? QLatin1String(kInputNames[input]) : QLatin1String(kInputNames[0])));
-    lineEdit_X->setText(QString::number(store->u16(blk::window(w, blk::win::kX))));
-    lineEdit_Y->setText(QString::number(store->u16(blk::window(w, blk::win::kY))));
-    lineEdit_W->setText(QString::number(store->u16(blk::window(w, blk::win::kWidth))));
-    lineEdit_H->setText(QString::number(store->u16(blk::window(w, blk::win::kHeight))));
-    mirror_select(store->u16(blk::window(w, blk::win::kMirror)));
-    if ((store->block[blk::window(w, blk::win::kPointToPoint)] & 1) == 0) {
+    lineEdit_X->setText(QString::number(b.u16(blk::window(w, blk::win::kX))));
+    lineEdit_Y->setText(QString::number(b.u16(blk::window(w, blk::win::kY))));
+    lineEdit_W->setText(QString::number(b.u16(blk::window(w, blk::win::kWidth))));
+    lineEdit_H->setText(QString::number(b.u16(blk::window(w, blk::win::kHeight))));
+    mirror_select(b.u16(blk::window(w, blk::win::kMirror)));
+    if ((b.u8(blk::window(w, blk::win::kPointToPoint)) & 1) == 0) {
         comboBox_P2P->setCurrentIndex(0);
     } else {
-        switch (store->u16(blk::window(w, blk::win::kDotByDot))) {
+        switch (b.u16(blk::window(w, blk::win::kDotByDot))) {
         case 0: comboBox_P2P->setCurrentIndex(1); break;
         case 8: comboBox_P2P->setCurrentIndex(2); break;
         case 9: comboBox_P2P->setCurrentIndex(3); break;
