@@ -4,6 +4,7 @@
 #include "params/alias_names.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "ui/blocksnapshot.h"
 #include "ui/inputtexts.h"
 #include "ui/mainwindow.h"
 #include "ui/pagenav.h"
@@ -109,24 +110,19 @@ void LockWindow::setVolumePicture(bool on)
 
 void LockWindow::para_init()
 {
-    VyrRamPara* s = store();
-    if (!s)
+    const BlockSnapshot s(store());
+    if (!s.valid())
         return;
-    setLedText(int16_t(s->u16(blk::kLedWidth)), int16_t(s->u16(blk::kLedHeight)));
-    label_bright->setText(QString::number(int16_t(s->u16(blk::kBrightness))));
-    label_contrast->setText(QString::number(int16_t(s->u16(blk::kContrast))));
-    setVolumePicture(volume_check());
+    setLedText(int16_t(s.u16(blk::kLedWidth)), int16_t(s.u16(blk::kLedHeight)));
+    label_bright->setText(QString::number(int16_t(s.u16(blk::kBrightness))));
+    label_contrast->setText(QString::number(int16_t(s.u16(blk::kContrast))));
+    setVolumePicture(s.audioOn());
 }
 
 bool LockWindow::volume_check() const
 {
-    VyrRamPara* s = store();
-    if (!s)
-        return false;
-    uint8_t w = s->block[blk::kAudioWindow];
-    if (w > 5)
-        w = 0;
-    return (s->block[blk::window(w, blk::win::kAudioHigh)] & 0x80) != 0;
+    const BlockSnapshot s(store());
+    return s.valid() && s.audioOn();
 }
 
 void LockWindow::image_init()
@@ -139,10 +135,10 @@ void LockWindow::image_init()
     QFont font = list_frame->font();
     font.setPixelSize(10);
     list_frame->setFont(font);
-    VyrRamPara* s = store();
-    if (s) {
-        const uint8_t* b = s->block;
-        const uint16_t screen = s->u16(blk::kBlackScreen);
+    VyrRamPara* para = store();
+    const BlockSnapshot s(para);
+    if (s.valid()) {
+        const uint16_t screen = s.u16(blk::kBlackScreen);
         for (int k = 0; k < 6; ++k) {
             const int c = k & 1;
             const int r = k / 2;
@@ -152,8 +148,9 @@ void LockWindow::image_init()
             square->setAlignment(Qt::AlignCenter);
             square->setStyleSheet(PanelWidgets::boxStyle(kSquareColour[k]) + QStringLiteral("font: 20px"));
             QLabel* name = label(list_frame, "label_name", 55 + 155 * c, 13 + 50 * r, 100, 15, 10);
+            name->setTextFormat(Qt::PlainText); // an input's alias comes from an uploaded file
             name->setObjectName(QStringLiteral("label_name%1").arg(k + 1));
-            const bool on = k == 0 || s->u16(blk::window(k, blk::win::kState)) == 1;
+            const bool on = k == 0 || s.u16(blk::window(k, blk::win::kState)) == 1;
             if (!on) {
                 QLabel* closed = label(list_frame, "label_state", 55 + 155 * c, 20 + 50 * r, 40, 15, 10);
                 closed->setObjectName(QStringLiteral("label_state%1").arg(k + 1));
@@ -162,18 +159,18 @@ void LockWindow::image_init()
             }
             int16_t isCrop = 0;
             int8_t cropIndex = 0;
-            const uint8_t input = uint8_t(s->VyrGetImageSource(b, uint8_t(k), &isCrop, &cropIndex, 0));
-            int width = s->u16(blk::inputResolution(input));
-            int height = s->u16(blk::inputResolution(input) + 2);
-            const int rate = s->u16(blk::inputResolution(input) + 4);
+            const uint8_t input = uint8_t(para->VyrGetImageSource(s.block(), uint8_t(k), &isCrop, &cropIndex, 0));
+            int width = s.u16(blk::inputResolution(input));
+            int height = s.u16(blk::inputResolution(input) + 2);
+            const int rate = s.u16(blk::inputResolution(input) + 4);
             QString text;
             if (isCrop) {
                 // The crop's own number, from its entry: the same on every page.
                 const uint32_t entry = uint8_t(cropIndex);
                 text = sourceinfo::get_source_name_by_sourceid(input)
-                    + QStringLiteral("_Crop%1").arg(blk::crop::number(s->u16(blk::cropField(entry, blk::crop::kId))));
-                width = s->u16(blk::cropField(entry, blk::crop::kWidth));
-                height = s->u16(blk::cropField(entry, blk::crop::kHeight));
+                    + QStringLiteral("_Crop%1").arg(blk::crop::number(s.u16(blk::cropField(entry, blk::crop::kId))));
+                width = s.u16(blk::cropField(entry, blk::crop::kWidth));
+                height = s.u16(blk::cropField(entry, blk::crop::kHeight));
             } else {
                 ALIAS_PARA alias;
                 if (get_json_alias_para(&alias, "source", input))
@@ -184,7 +181,7 @@ void LockWindow::image_init()
             name->setText(text);
             QLabel* state = label(list_frame, "label_state", 55 + 155 * c, 28 + 50 * r, 100, 14, 10);
             state->setObjectName(QStringLiteral("label_state%1").arg(k + 1));
-            const uint16_t flags = s->u16(blk::window(k, blk::win::kOutput));
+            const uint16_t flags = s.u16(blk::window(k, blk::win::kOutput));
             QString stateText;
             if (screen == 1)
                 stateText = inText(InText::Black);
@@ -209,9 +206,9 @@ void LockWindow::image_init()
 
 void LockWindow::language_changed()
 {
-    VyrRamPara* s = store();
-    if (s)
-        setLedText(int16_t(s->u16(blk::kLedWidth)), int16_t(s->u16(blk::kLedHeight)));
+    const BlockSnapshot s(store());
+    if (s.valid())
+        setLedText(int16_t(s.u16(blk::kLedWidth)), int16_t(s.u16(blk::kLedHeight)));
     image_init();
 }
 
@@ -224,22 +221,16 @@ void LockWindow::syncUpdate()
 {
     if (PageNav::languageChanged())
         language_changed();
-    VyrRamPara* s = store();
-    if (s) {
-        const uint8_t* b = s->block;
-        const uint8_t* sh = s->shadow;
-        if (blk::get16(b, blk::kLedWidth) != blk::get16(sh, blk::kLedWidth) || blk::get16(b, blk::kLedHeight) != blk::get16(sh, blk::kLedHeight))
-            setLedText(s->u16(blk::kLedWidth), s->u16(blk::kLedHeight));
-        if (blk::get16(b, blk::kBrightness) != blk::get16(sh, blk::kBrightness))
-            label_bright->setText(QString::number(int16_t(s->u16(blk::kBrightness))));
-        if (blk::get16(b, blk::kContrast) != blk::get16(sh, blk::kContrast))
-            label_contrast->setText(QString::number(int16_t(s->u16(blk::kContrast))));
-        uint8_t w = b[blk::kAudioWindow];
-        if (w > 5)
-            w = 0;
-        const uint32_t audio = blk::window(w, blk::win::kAudio);
-        if (blk::get16(b, audio) != blk::get16(sh, audio))
-            setVolumePicture((blk::get16(b, audio) & 0x8000) != 0);
+    const BlockSnapshot s(store());
+    if (s.valid()) {
+        if (s.changed(blk::kLedWidth) || s.changed(blk::kLedHeight))
+            setLedText(s.u16(blk::kLedWidth), s.u16(blk::kLedHeight));
+        if (s.changed(blk::kBrightness))
+            label_bright->setText(QString::number(int16_t(s.u16(blk::kBrightness))));
+        if (s.changed(blk::kContrast))
+            label_contrast->setText(QString::number(int16_t(s.u16(blk::kContrast))));
+        if (s.changed(s.audioField()))
+            setVolumePicture(s.audioOn());
     }
     image_init();
     ip_changed();

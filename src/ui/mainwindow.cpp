@@ -2,6 +2,7 @@
 
 #include "scaler/c331_manage.h"
 #include "base/global.h"
+#include "ui/blocksnapshot.h"
 #include "ui/pages_picture/inputchoose.h"
 #include "ui/machinestate.h"
 #include "ui/numberkeyboard.h"
@@ -119,13 +120,6 @@ void MainWindow::setFocusEntry(int index)
     focus_widget->setStyleSheet(index < 4 ? style_menu_focused : style_tool_focused);
 }
 
-int MainWindow::audioWindow() const
-{
-    const VyrRamPara* s = store();
-    const int w = s ? s->block[blk::kAudioWindow] : 0;
-    return w >= int(blk::kScalerWindows) ? 0 : w;
-}
-
 void MainWindow::setToolPicture(QPushButton* button, const char* name)
 {
     button->setIcon(QIcon(Pictures::lang(name)));
@@ -147,13 +141,12 @@ void MainWindow::language_changed()
 
 void MainWindow::para_init()
 {
-    const VyrRamPara* s = store();
-    if (!s)
+    const BlockSnapshot s(store());
+    if (!s.valid())
         return;
-    setToolPicture(ui->toolButton1, s->u16(blk::kBlackScreen) == 1 ? "closeled" : "uncloseled");
-    const uint16_t audio = s->u16(blk::window(audioWindow(), blk::win::kAudio));
-    setToolPicture(ui->toolButton2, (audio & 0x8000) ? "unslience" : "slience"); // bit 7 of the high byte
-    lock_state = s->u16(blk::kKeyLock) == 1 ? 1 : 0;
+    setToolPicture(ui->toolButton1, s.u16(blk::kBlackScreen) == 1 ? "closeled" : "uncloseled");
+    setToolPicture(ui->toolButton2, s.audioOn() ? "unslience" : "slience");
+    lock_state = s.u16(blk::kKeyLock) == 1 ? 1 : 0;
     ui->Button_lock->setIcon(QIcon(lock_state ? QStringLiteral(":/png/lock.png") : QStringLiteral(":/png/unlock.png")));
 }
 
@@ -166,12 +159,10 @@ void MainWindow::syncUpdate()
 {
     if (PageNav::languageChanged())
         language_changed();
-    const VyrRamPara* s = store();
-    if (!s)
+    const BlockSnapshot s(store());
+    if (!s.valid())
         return;
-    const uint32_t audio = blk::window(audioWindow(), blk::win::kAudio);
-    auto same = [s](uint32_t off) { return s->block[off] == s->shadow[off] && s->block[off + 1] == s->shadow[off + 1]; };
-    if (!(same(blk::kBlackScreen) && same(audio) && same(blk::kKeyLock)))
+    if (s.changed(blk::kBlackScreen) || s.changed(s.audioField()) || s.changed(blk::kKeyLock))
         para_init();
     ip_changed();
 }
@@ -218,11 +209,14 @@ void MainWindow::on_Button_lock_clicked()
     VyrRamPara* s = store();
     if (!s)
         return;
-    const uint16_t value = (s->u16(blk::kKeyLock) + 1) & 1;
+    uint16_t value = 0;
+    {
+        ScalerHandOver handOver; // the protocol writes the block under it
+        value = (s->u16(blk::kKeyLock) + 1) & 1;
+        s->setU16(blk::kKeyLock, value);
+    }
     lock_state = uint8_t(value);
     ui->Button_lock->setIcon(QIcon(value ? QStringLiteral(":/png/lock.png") : QStringLiteral(":/png/unlock.png")));
-    s->block[blk::kKeyLock] = uint8_t(value);
-    s->block[blk::kKeyLock + 1] = 0;
     // The lock must survive a power cut: save it now rather than with some later change.
     s->test_signal(1);
 }
@@ -260,9 +254,9 @@ void MainWindow::on_toolButton1_clicked()
     VyrRamPara* s = store();
     if (!s)
         return;
+    ScalerHandOver handOver;
     const uint16_t v = (s->u16(blk::kBlackScreen) + 1) & 1;
     setToolPicture(ui->toolButton1, v == 1 ? "closeled" : "uncloseled");
-    ScalerHandOver handOver;
     s->block[blk::kBlackScreen] = uint8_t(v);
     s->block[blk::kBlackScreen + 1] = 0;
     handOver.commit();

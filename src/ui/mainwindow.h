@@ -81,7 +81,6 @@ private:
     void openBar(bool store);
     void showBar();
     void setToolPicture(QPushButton* button, const char* name);
-    int audioWindow() const;
     bool tools_shown_ = false;
     bool call_picture_ = false;
     bool save_picture_ = false;

@@ -58,6 +58,16 @@ NumberKeyboard::NumberKeyboard(QWidget* parent)
     lineEdit->setStyleSheet(kValueStyle);
     lineEdit->setFocusPolicy(Qt::NoFocus);
     lineEdit->setReadOnly(true);
+    // In the gap between the value and the first row of keys; digits only, so no translation.
+    label_range = new QLabel(this);
+    label_range->setObjectName(QStringLiteral("label_range"));
+    label_range->setGeometry(0, 38, 160, 13);
+    label_range->setAlignment(Qt::AlignCenter);
+    QFont small = font;
+    small.setPixelSize(10);
+    label_range->setFont(small);
+    label_range->setStyleSheet(QStringLiteral("color: rgb(0, 0, 0);background: transparent;")); // 5.5:1 on the keypad
+    label_range->hide();
     const char* const names[kKeys] = {"Button1", "Button2", "Button3", "Button4", "Button5", "Button6", "Button7",
                                       "Button8", "Button9", "Button0", "ButtonC", "ButtonX", "Button_close", "Button_ok"};
     for (int i = 0; i < kKeys; ++i) {
@@ -166,6 +176,8 @@ void NumberKeyboard::showRefused(bool on)
 {
     refused_ = on;
     lineEdit->setStyleSheet(on ? kRefusedStyle : kValueStyle);
+    label_range->setText(QStringLiteral("%1-%2").arg(min_).arg(max_));
+    label_range->setVisible(on);
 }
 
 void NumberKeyboard::typeDigit(int digit)

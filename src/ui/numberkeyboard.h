@@ -37,7 +37,7 @@ public:
     void language_changed();
     // Opens modally for one entry. True with the number in *out when OK carried a number within
     // [min, max]; an empty or out-of-range entry is refused on the keypad (the shown value goes
-    // back to the old one, marked) and the keypad stays open. Cancel or BACK: false, *out untouched.
+    // back to the old one, marked, with the accepted range under it) and the keypad stays open. Cancel or BACK: false, *out untouched.
     bool getNumber(const QString& title, const QString& value, int min, int max, int* out);
     // The same for a field: its text changes only when a number is accepted.
     bool editField(QLineEdit* field, const QString& title, int min, int max);
@@ -68,6 +68,7 @@ private:
 
     QLabel* label;
     QLineEdit* lineEdit;
+    QLabel* label_range; // the accepted range, shown under the value while a refusal is
     std::vector<QPushButton*> focus_list; // 1-9, 0, C, erase, cancel, OK
     QWidget* focus_widget = nullptr;
     const QString style_key;

@@ -24,6 +24,16 @@ inline bool bringUpFpga0(const std::function<void()>& pass, int maxPasses = 1500
     return fpga->get_fpga_status() == 1;
 }
 
+// The same with the FPGA manager's own passes, the tick advanced by one before each.
+inline bool bringUpFpga0ByItsPasses()
+{
+    fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
+    return bringUpFpga0([fpga] {
+        G_timeTicks.fetch_add(1);
+        fpga->runOnce();
+    });
+}
+
 // n bytes of a card's RAM from `at`; unwritten bytes read 0.
 inline std::vector<uint8_t> cardRam(const platform::Sim::LedNetwork::Card& card, uint32_t at, int n)
 {

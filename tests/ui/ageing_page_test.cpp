@@ -246,11 +246,7 @@ TEST_F(PanelTest, AgeingRefreshSamplesFpgaZeroAndKeepsThePageShown)
 {
     resetLog();
     FakeClock clock;
-    fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
-    ASSERT_TRUE(bringUpFpga0([fpga] {
-        G_timeTicks.fetch_add(1);
-        fpga->runOnce();
-    })) << "FPGA 0 not up";
+    ASSERT_TRUE(bringUpFpga0ByItsPasses()) << "FPGA 0 not up";
     platform::Sim::FpgaChip& chip = platform::Sim::fpgaChip();
     chip.setRegister(42, 250);
     chip.setRegister(43, 0x3F);

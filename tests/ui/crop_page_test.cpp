@@ -177,6 +177,40 @@ TEST_F(PanelTest, CropAddedFromTheSettingsMenuIsWrittenHandedOverAndSaved)
         EXPECT_EQ(savedByte(blk::cropEntry(0) + i), expected[i]) << i;
 }
 
+TEST_F(PanelTest, CropNewEditorStartsAtTheInputsPictureSoOkStoresIt)
+{
+    struct Case {
+        uint16_t w, h, rate; // HDMI1's timing; 0x0 without signal
+        Rect stored;
+    };
+    const Case cases[] = {
+        {1280, 720, 60, {0, 0, 1280, 720}},
+        {720, 576, 50, {0, 0, 720, 576}},
+        {3840, 2160, 30, {0, 0, 3840, 2160}},
+        {1920, 1080, 0, {0, 0, 1920, 1080}}, // no complete timing: the usual size
+        {0, 0, 0, {0, 0, 1920, 1080}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.w);
+        clearCrops(store);
+        setTiming(store, 2, c.w, c.h, c.rate);
+        clearFlag();
+        Script s;
+        openCropPage(s);
+        s.keys({OK, OK})
+            .until([] { return g_inputcut->level == 2 && g_inputcut->frame_add->isVisible(); }, "new-crop editor")
+            .keys({Right, Right, Right, Right, Right})
+            .until([] { return g_inputcut->edit_select == 6; }, "OK focused")
+            .key(OK)
+            .until([] { return g_inputcut->level == 1 && !g_inputcut->frame_add->isVisible(); }, "stored")
+            .act([] { EXPECT_FALSE(g_inputcut->label_note->isVisible()); });
+        ASSERT_TRUE(s.run());
+        EXPECT_EQ(rectAt(store->block, 0), c.stored);
+        EXPECT_EQ(store->u16(blk::cropField(0, crop::kId)), crop::idWord(2, 1));
+        EXPECT_EQ(changeFlag(), 1);
+    }
+}
+
 TEST_F(PanelTest, CropTilesNameCropNumbersAndTheEditorNamesEntryNumbers)
 {
     g_language = 1;

@@ -1,6 +1,7 @@
 // The device information page: reached from the root menu, serial number line, input states from
 // the timing records, FPGA version from the register cache, port panel rebuilt only on a link
 // refresh, keys that change nothing, MODE, and its texts.
+#include "fpga_up.h"
 #include "panel_fixture.h"
 #include "managers.h"
 #include "fpga_up.h"
@@ -9,6 +10,7 @@
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "platform/sim/devices/fpga_chip.h"
 #include "ui/machinestate.h"
 #include "ui/pagenav.h"
 #include "ui/pages_picture/custommode.h"
@@ -102,6 +104,33 @@ TEST_F(PanelTest, DeviceInfoSerialLineAndFpgaVersion)
     EXPECT_TRUE(panel.isNull()) << "the old panel is replaced";
     EXPECT_EQ(page->port_links, 0);
     EXPECT_EQ(page->port_panel->findChildren<QLabel*>().size(), 32);
+}
+
+// Bit n of the link word lights port n + 1, whichever pictures the panel uses for the two states.
+TEST_F(PanelTest, DeviceInfoPortLinkBitNLightsPortNPlusOne)
+{
+    ASSERT_TRUE(bringUpFpga0ByItsPasses()) << "FPGA 0 not up";
+    platform::Sim::FpgaChip& chip = platform::Sim::fpgaChip();
+    std::unique_ptr<MachineState> page(new MachineState);
+    auto picture = [&](int port) {
+        auto* l = page->port_panel->findChild<QLabel*>(QStringLiteral("port%1state").arg(port));
+        return l ? l->pixmap(Qt::ReturnByValue).toImage() : QImage();
+    };
+    for (uint16_t word : {0x0001, 0x0002, 0x0080, 0x0100, 0x8000, 0x7FFE}) {
+        for (int n = 0; n < 16; ++n)
+            chip.setLinked(n, (word >> n) & 1);
+        page->syncUpdate(11);
+        EXPECT_EQ(page->port_links, word);
+        int lit = 0, dark = 0;
+        while (!((word >> lit) & 1))
+            ++lit;
+        while ((word >> dark) & 1)
+            ++dark;
+        const QImage on = picture(lit + 1), off = picture(dark + 1);
+        ASSERT_NE(on, off) << word;
+        for (int n = 0; n < 16; ++n)
+            EXPECT_EQ(picture(n + 1), (word >> n) & 1 ? on : off) << "word " << word << " port " << n + 1;
+    }
 }
 
 TEST_F(PanelTest, ModeOnTheDeviceInfoPageOpensUserModes)

@@ -242,7 +242,12 @@ TEST_F(PanelTest, EdidRefusesSizesOutsideTheRangeAndKeepsTheOldValues)
         .key(Right)
         .until([] { return g_edidset->current_input == 3; }, "HDMI2")
         .keys({OK, Left, OK})
-        .until([] { return g_edidset->ui_seltype == 0; }, "Save of 0x0");
+        .until([] { return g_edidset->label_note->isVisible(); }, "Save of 0x0 refused")
+        .act([] {
+            EXPECT_EQ(g_edidset->ui_seltype, 1) << "the row stays open";
+            EXPECT_EQ(g_edidset->ui_line_select, 5);
+            EXPECT_TRUE(g_edidset->frame_add->isVisible());
+        });
     ASSERT_TRUE(s.run());
     EXPECT_EQ(stored(store, 2).w, 1920);
     EXPECT_EQ(stored(store, 2).h, 1080);
@@ -250,6 +255,41 @@ TEST_F(PanelTest, EdidRefusesSizesOutsideTheRangeAndKeepsTheOldValues)
     EXPECT_EQ(refused.w, 0);
     EXPECT_EQ(refused.h, 0);
     EXPECT_EQ(changeFlag(), 0) << "the refused Save hands nothing over";
+}
+
+// A record the protocol or a user mode stored beyond the row's range: a Save of the rate alone
+// says why nothing is stored, and stores once the width is brought into range.
+TEST_F(PanelTest, EdidSaveOfAnOutOfRangeRecordKeepsTheRowOpenWithTheRanges)
+{
+    FakeKeypad keypad;
+    keypad.answers = {{true, 4095}};
+    g_language = 1;
+    setStored(store, 2, {4096, 2160, 60});
+    clearFlag();
+    Script s;
+    toEdidPage(s);
+    s.keys({OK, Right, Right, OK, Right, OK, Right, Right, Right})
+        .until([] { return g_edidset->ui_line_select == 5 && g_edidset->label_rate->text() == QStringLiteral("30"); },
+               "30 chosen, Save focused")
+        .key(OK)
+        .until([] { return g_edidset->label_note->isVisible(); }, "refusal shown")
+        .act([this] {
+            EXPECT_EQ(g_edidset->label_note->text(), QStringLiteral("Not saved: W 640-4095, H 480-2160"));
+            EXPECT_EQ(g_edidset->ui_seltype, 1);
+            EXPECT_TRUE(g_edidset->button_save->isVisible());
+            EXPECT_EQ(changeFlag(), 0);
+        })
+        .keys({Right, OK})
+        .until([] { return g_edidset->lineEdit_W->text() == QStringLiteral("4095"); }, "width corrected")
+        .keys({Left, OK})
+        .until([] { return g_edidset->ui_seltype == 0 && !g_edidset->frame_add->isVisible(); }, "saved")
+        .act([] { EXPECT_FALSE(g_edidset->label_note->isVisible()); });
+    ASSERT_TRUE(s.run());
+    const Edid e = stored(store, 2);
+    EXPECT_EQ(e.w, 4095);
+    EXPECT_EQ(e.h, 2160);
+    EXPECT_EQ(e.r, 30);
+    EXPECT_EQ(changeFlag(), 1);
 }
 
 TEST_F(PanelTest, EdidRowWrapsAndModeLeavesNoPageBehind)
@@ -283,8 +323,8 @@ TEST_F(PanelTest, EdidTextsFitWithTheRowOpenInEveryLanguage)
         g_language = uint8_t(language);
         Script s;
         toEdidPage(s);
-        s.key(OK)
-            .until([] { return g_edidset->frame_add->isVisible(); }, "edit row")
+        s.keys({OK, Left, OK}) // Save of the stored 4096: refused, the ranges shown
+            .until([] { return g_edidset->label_note->isVisible(); }, "edit row with the refusal")
             .act([&] {
                 bad << Panel::misfits(g_edidset, QStringLiteral("EDIDset%1").arg(language));
                 bad << Panel::lowContrast(g_edidset, QStringLiteral("EDIDset%1").arg(language));

@@ -8,13 +8,25 @@
 #include "params/vyrrampara.h"
 #include "test_root.h"
 #include "ui/inputtexts.h"
+#include "scaler/c331_manage.h"
 #include "ui/lockwindow.h"
+#include "ui/mainwindow.h"
+#include "ui/pages_picture/edidset.h"
+#include "ui/pages_picture/imagelayout.h"
+#include "ui/pages_picture/inputchoose.h"
+#include "ui/pages_picture/inputcut.h"
 #include "ui/pages_picture/custommode.h"
 #include "ui/panelkeys.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
 
 namespace {
 using namespace PanelKey;
@@ -114,6 +126,21 @@ TEST_F(PanelTest, HomeScreenShowsEachWindowsSourceAndState)
     store->setU16(blk::window(0, blk::win::kState), 0);
     g_lockwindow->image_init();
     EXPECT_EQ(windowText("state", 1), QStringLiteral("1920x1080@60Hz"));
+    // Window 2 (HDMI1) is listed only for the state word 1; HDMI1's timing needs all three values.
+    struct Shown {
+        uint16_t state, w, h, rate;
+        const char* text;
+    } shown[] = {
+        {1, 1920, 1080, 60, "1920x1080@60Hz"}, {2, 1920, 1080, 60, "Close"}, {0x0101, 1920, 1080, 60, "Close"},
+        {1, 1920, 1080, 0, "No signal"},       {1, 1920, 0, 60, "No signal"}, {1, 0, 1080, 60, "No signal"},
+        {1, 1, 1, 1, "1x1@1Hz"},
+    };
+    for (const Shown& r : shown) {
+        windowOn(store, 1, 2, 0, r.state);
+        timing(store, 2, r.w, r.h, r.rate);
+        g_lockwindow->image_init();
+        EXPECT_EQ(windowText("state", 2), QLatin1String(r.text)) << r.state << " " << r.w << "x" << r.h << "@" << r.rate;
+    }
 }
 
 TEST_F(PanelTest, HomeScreenBlackAndFrozenScreenCoverEveryWindow)
@@ -155,6 +182,20 @@ TEST_F(PanelTest, HomeScreenAudioPictureFollowsTheAudioWindow)
         g_lockwindow->para_init();
         EXPECT_EQ(picture(), (c.on ? open : closed).convertToFormat(picture().format())) << int(c.audioWindow);
     }
+    // A refresh redraws the picture from bit 15 of the audio word when the word changed; each row
+    // flips the picture, so a refresh that draws nothing fails too.
+    struct Refresh {
+        uint16_t word;
+        bool on;
+    } refreshes[] = {{0x00FF, false}, {0x8000, true}, {0x7FFF, false}, {0x8001, true}};
+    store->block[blk::kAudioWindow] = 7; // window 1's word
+    g_lockwindow->para_init();
+    for (const Refresh& r : refreshes) {
+        blk::put16(store->shadow, blk::window(0, blk::win::kAudio), 0x1234);
+        store->setU16(blk::window(0, blk::win::kAudio), r.word);
+        g_lockwindow->syncUpdate();
+        EXPECT_EQ(picture(), (r.on ? open : closed).convertToFormat(picture().format())) << r.word;
+    }
 }
 
 TEST_F(PanelTest, HomeScreenFollowsProtocolChangesWithinARefresh)
@@ -180,6 +221,61 @@ TEST_F(PanelTest, HomeScreenFollowsProtocolChangesWithinARefresh)
     EXPECT_EQ(windowText("state", 2), QStringLiteral("No signal"));
 }
 
+// A PC tool's write is held open half-done under the scaler hand-over lock while a page refreshes:
+// the page must draw the finished write.
+TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
+{
+    standardWall(store);
+    g_language = 1;
+    Panel::refresh(1); // shadow := block
+    std::unique_ptr<InputChoose> choice(new InputChoose);
+    std::unique_ptr<ImageLayout> layout(new ImageLayout);
+    std::unique_ptr<EDIDset> edid;
+    auto sourceInChoice = [&] {
+        auto* l = choice->findChild<QLabel*>(QStringLiteral("entry_name"));
+        return l ? l->text() : QStringLiteral("<none>");
+    };
+    struct Row {
+        const char* what;
+        uint32_t field;
+        uint16_t before, halfway, done;
+        std::function<void()> refresh;
+        std::function<QString()> shown;
+        QString expected;
+    };
+    const Row rows[] = {
+        {"home brightness", blk::kBrightness, 33, 11, 22, [] { g_lockwindow->para_init(); },
+         [] { return text("label_bright"); }, QStringLiteral("22")},
+        {"home window state", blk::kBlackScreen, 0, 1, 0, [] { g_lockwindow->image_init(); },
+         [] { return windowText("state", 1); }, QStringLiteral("1920x1080@60Hz")},
+        {"root menu key lock", blk::kKeyLock, 0, 1, 0, [] { g_mainwindow->para_init(); },
+         [] { return QString::number(g_mainwindow->lock_state); }, QStringLiteral("0")},
+        {"input choice source", blk::window(0, blk::win::kSource), 2, 3, 1, [&] { choice->language_changed(); },
+         sourceInChoice, QStringLiteral("DVI")},
+        {"layout page Y", blk::window(0, blk::win::kY), 5, 6, 7, [&] { layout->image_para_update(); },
+         [&] { return layout->lineEdit_Y->text(); }, QStringLiteral("7")},
+        {"EDID tile", blk::edidWidth(2), 1000, 1100, 1280, [&] { edid.reset(new EDIDset); },
+         [&] { return edid->tile_timing->text().section(QLatin1Char('x'), 0, 0); }, QStringLiteral("1280")},
+    };
+    for (const Row& r : rows) {
+        store->setU16(r.field, r.before);
+        Panel::refresh(1);
+        std::atomic<bool> held{false};
+        std::thread writer([&] {
+            ScalerHandOver handOver;
+            store->setU16(r.field, r.halfway);
+            held = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            store->setU16(r.field, r.done);
+        });
+        while (!held)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        r.refresh();
+        writer.join();
+        EXPECT_EQ(r.shown().toStdString(), r.expected.toStdString()) << r.what;
+    }
+}
+
 TEST_F(PanelTest, HomeScreenReadsTheAliasFileOncePerChangeNotPerName)
 {
     standardWall(store);
@@ -194,6 +290,38 @@ TEST_F(PanelTest, HomeScreenReadsTheAliasFileOncePerChangeNotPerName)
     ASSERT_TRUE(TestRoot::writeFile(AliasNames::kPath, "{\"namelist\":"));
     Panel::refresh(103);
     EXPECT_EQ(windowText("name", 1), QStringLiteral("HDMI1"));
+}
+
+// An alias from an uploaded alias.json is shown as written, never read as markup, wherever a
+// label shows it: home screen, input choice crop entries, crop page tiles, user-mode header.
+TEST_F(PanelTest, AliasNamesAreShownAsWrittenNotAsMarkup)
+{
+    standardWall(store);
+    g_language = 1;
+    const QString alias = QStringLiteral("<b>Cam</b>");
+    ASSERT_TRUE(TestRoot::writeFile(AliasNames::kPath, R"({"namelist":{
+        "source":[{"id":2,"valid":"on","name":"<b>Cam</b>"}],
+        "crop":[{"id":0,"valid":"on","name":"<b>Cam</b>"}],
+        "usermode":[{"id":0,"valid":"on","name":"<b>Cam</b>"}]}})"));
+    g_lockwindow->image_init();
+    std::unique_ptr<InputChoose> choice(new InputChoose);
+    std::unique_ptr<InputCut> crops(new InputCut);
+    std::unique_ptr<CustomMode> modes(new CustomMode);
+    const std::pair<QWidget*, const char*> pages[] = {
+        {g_lockwindow.data(), "home screen"}, {choice.get(), "input choice"}, {crops.get(), "crop page"}, {modes.get(), "user modes"}};
+    for (const auto& page : pages) {
+        int found = 0;
+        for (QLabel* l : page.first->findChildren<QLabel*>()) {
+            if (!l->text().contains(alias))
+                continue;
+            ++found;
+            l->ensurePolished();
+            // Read as markup, the label would need only the width of a bold "Cam".
+            EXPECT_GE(l->sizeHint().width() + 2, QFontMetrics(l->font()).horizontalAdvance(l->text()))
+                << page.second << " " << l->objectName().toStdString();
+        }
+        EXPECT_GE(found, 1) << page.second;
+    }
 }
 
 TEST_F(PanelTest, HomeScreenTapAndKeys)

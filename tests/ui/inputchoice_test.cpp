@@ -274,6 +274,27 @@ TEST_F(PanelTest, InputChoiceRefreshKeepsTheFocusOnTheBar)
     ASSERT_TRUE(s.run());
 }
 
+// The bar lists window 1 always and another window when its state byte (not word) is 1.
+TEST_F(PanelTest, InputChoiceBarListsWindowsByTheirStateByte)
+{
+    struct Row {
+        uint16_t state[6];
+        std::vector<int> bar; // windows listed, 0-based
+    } rows[] = {
+        {{0, 0, 0, 0, 0, 0}, {0}},
+        {{1, 1, 1, 1, 1, 1}, {0, 1, 2, 3, 4, 5}},
+        {{1, 2, 0x0101, 0x0100, 0xFF, 1}, {0, 2, 5}},
+    };
+    for (const Row& r : rows) {
+        for (int w = 0; w < 6; ++w)
+            store->setU16(blk::window(w, blk::win::kState), r.state[w]);
+        std::unique_ptr<InputChoose> page(new InputChoose);
+        ASSERT_EQ(page->bar_count, r.bar.size()) << r.state[2];
+        for (size_t c = 0; c < r.bar.size(); ++c)
+            EXPECT_EQ(page->bar_window[c], r.bar[c]) << r.state[2] << " position " << c;
+    }
+}
+
 TEST_F(PanelTest, InputChoiceTextsFitInEveryLanguage)
 {
     onlyWindows(store, {0, 1, 2, 3, 4, 5});

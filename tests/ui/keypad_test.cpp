@@ -9,6 +9,7 @@
 #include "ui/panelkeys.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -36,6 +37,13 @@ void openLater(Entry* entry, const QString& value, int min = 0, int max = 99999)
 bool keypadUp() { return g_numberkeyboard && g_numberkeyboard->isVisible() && QApplication::activeWindow() == g_numberkeyboard.data(); }
 
 QPushButton* key(const char* name) { return g_numberkeyboard->findChild<QPushButton*>(QLatin1String(name)); }
+
+// The range shown under the value, "" while none is.
+QString rangeShown()
+{
+    auto* l = g_numberkeyboard->findChild<QLabel*>(QStringLiteral("label_range"));
+    return l && l->isVisibleTo(g_numberkeyboard) ? l->text() : QString();
+}
 }
 
 TEST_F(PanelTest, KeypadSitsOnTheRightHalfOfTheScreen)
@@ -122,7 +130,7 @@ TEST_F(PanelTest, KeypadRefusesEmptyAndOutOfRangeEntriesAndKeepsTheOldValue)
     Entry e;
     openLater(&e, QStringLiteral("1920"), 640, 4096);
     QSignalSpy spy(g_numberkeyboard.data(), &NumberKeyboard::sendKeyBoardUIDataToLineEdit);
-    QStringList shown;
+    QStringList shown, ranges;
     bool refused[3] = {};
     Script s;
     s.until(keypadUp, "keypad open");
@@ -132,6 +140,7 @@ TEST_F(PanelTest, KeypadRefusesEmptyAndOutOfRangeEntriesAndKeepsTheOldValue)
     s.act([] { g_numberkeyboard->ui_select = 13; }).key(OK).act([&] {
         shown << g_numberkeyboard->valueText();
         refused[0] = g_numberkeyboard->refusedShown() && g_numberkeyboard->isVisible();
+        ranges << rangeShown();
     });
     // 40000 is above the range: refused, the old value back.
     s.act([] { g_numberkeyboard->ui_select = 3; }).key(OK);
@@ -139,17 +148,23 @@ TEST_F(PanelTest, KeypadRefusesEmptyAndOutOfRangeEntriesAndKeepsTheOldValue)
     s.act([] { g_numberkeyboard->ui_select = 13; }).key(OK).act([&] {
         shown << g_numberkeyboard->valueText();
         refused[1] = g_numberkeyboard->refusedShown() && g_numberkeyboard->isVisible();
+        ranges << rangeShown();
+        Panel::shot(g_numberkeyboard, QStringLiteral("keypad_refused"));
     });
     // 800 is taken.
     s.act([] { g_numberkeyboard->ui_select = 7; }).key(OK);
     s.act([] { g_numberkeyboard->ui_select = 9; }).keys({OK, OK});
-    s.act([&] { refused[2] = g_numberkeyboard->refusedShown(); });
+    s.act([&] {
+        refused[2] = g_numberkeyboard->refusedShown();
+        ranges << rangeShown();
+    });
     s.act([] { g_numberkeyboard->ui_select = 13; }).key(OK).until([&] { return e.done; }, "entry returned");
     ASSERT_TRUE(s.run());
     EXPECT_EQ(shown, QStringList({"", "1920", "1920"}));
     EXPECT_TRUE(refused[0]);
     EXPECT_TRUE(refused[1]);
     EXPECT_FALSE(refused[2]); // typing again lifts the mark
+    EXPECT_EQ(ranges, QStringList({"640-4096", "640-4096", ""}));
     EXPECT_TRUE(e.ok);
     EXPECT_EQ(e.value, 800);
     ASSERT_EQ(spy.count(), 1);
@@ -242,6 +257,10 @@ TEST_F(PanelTest, KeypadWordsFitInEveryLanguage)
         g_language = uint8_t(language);
         g_numberkeyboard->label_show(QStringLiteral("W"), QStringLiteral("99999"));
         g_numberkeyboard->show();
+        g_numberkeyboard->on_ButtonC_clicked();
+        g_numberkeyboard->on_ButtonX_clicked();
+        g_numberkeyboard->on_Button_ok_clicked(); // empty: refused, the range shown
+        EXPECT_EQ(rangeShown(), QStringLiteral("0-99999"));
         EXPECT_EQ(key("Button_close")->text(), inText(InText::KeypadCancel, language));
         EXPECT_EQ(key("Button_ok")->text(), inText(InText::KeypadOk, language));
         bad << Panel::misfits(g_numberkeyboard, QStringLiteral("keypad%1").arg(language));

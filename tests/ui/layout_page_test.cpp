@@ -6,6 +6,7 @@
 #include "base/global.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "test_root.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/pages_picture/custommode.h"
@@ -65,17 +66,19 @@ TEST_F(PanelTest, LayoutPageShowsEachWindowFromItsRecordAndWraps)
         const char* source;
         const char* state;
         const char* x;
+        const char* y;
         const char* w;
+        const char* h;
         int p2p;
         int mirror;
     };
     const Expect expect[6] = {
-        {"Name:Image1", "Source:HDMI2", "Image state:ON", "100", "1920", 2, 2},
-        {"Name:Image2", "Source:DVI", "Image state:OFF", "0", "640", 0, 0},
-        {"Name:Image3", "Source:EXT", "Image state:ON", "65535", "2", 1, 1},
-        {"Name:Image4", "Source:HDMI4", "Image state:ON", "7", "9", 3, 3},
-        {"Name:Image5", "Source:HDMI3", "Image state:ON", "0", "1", 0, 0},
-        {"Name:Image6", "Source:HDMI1", "Image state:ON", "1", "3", 0, 0}, // index and pictures of window 5
+        {"Name:Image1", "Source:HDMI2", "Image state:ON", "100", "200", "1920", "1080", 2, 2},
+        {"Name:Image2", "Source:DVI", "Image state:OFF", "0", "0", "640", "480", 0, 0},
+        {"Name:Image3", "Source:EXT", "Image state:ON", "65535", "1", "2", "3", 1, 1},
+        {"Name:Image4", "Source:HDMI4", "Image state:ON", "7", "8", "9", "10", 3, 3},
+        {"Name:Image5", "Source:HDMI3", "Image state:ON", "0", "0", "1", "1", 0, 0},
+        {"Name:Image6", "Source:HDMI1", "Image state:ON", "1", "2", "3", "4", 0, 0}, // index and pictures of window 5
     };
     auto check = [&](int w) {
         const Expect& e = expect[w];
@@ -85,7 +88,9 @@ TEST_F(PanelTest, LayoutPageShowsEachWindowFromItsRecordAndWraps)
         EXPECT_EQ(p->image_source->text(), QLatin1String(e.source)) << w;
         EXPECT_EQ(p->image_state->text(), QLatin1String(e.state)) << w;
         EXPECT_EQ(p->lineEdit_X->text(), QLatin1String(e.x)) << w;
+        EXPECT_EQ(p->lineEdit_Y->text(), QLatin1String(e.y)) << w;
         EXPECT_EQ(p->lineEdit_W->text(), QLatin1String(e.w)) << w;
+        EXPECT_EQ(p->lineEdit_H->text(), QLatin1String(e.h)) << w;
         EXPECT_EQ(p->comboBox_P2P->currentIndex(), e.p2p) << w;
         EXPECT_EQ(p->mirror_lit, e.mirror) << w;
         for (int k = 0; k < 4; ++k)
@@ -116,18 +121,31 @@ TEST_F(PanelTest, LayoutPageShowsEachWindowFromItsRecordAndWraps)
     ASSERT_TRUE(s.run());
 }
 
-TEST_F(PanelTest, LayoutWindowNameTakesTheAliasElidedToTheLabel)
+TEST_F(PanelTest, LayoutWindowNameComesFromTheAliasFile)
 {
     g_language = 1;
-    ImageLayout::windowAlias = [](int w) {
-        return w == 0 ? QStringLiteral("A very long window name that cannot fit") : QString();
-    };
-    std::unique_ptr<ImageLayout> page(new ImageLayout);
-    ImageLayout::windowAlias = nullptr;
-    const QString name = page->image_name->text();
-    EXPECT_TRUE(name.startsWith(QStringLiteral("Name:A very"))) << name.toStdString();
-    EXPECT_TRUE(name.endsWith(QChar(0x2026))) << name.toStdString();
-    EXPECT_LE(QFontMetrics(page->image_name->font()).horizontalAdvance(name), page->image_name->width());
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/alias.json", R"({"namelist":{"win":[
+        {"id":0,"valid":"on","name":"A very long window name that cannot fit"},
+        {"id":1,"valid":"off","name":"Hidden"},
+        {"id":2,"valid":"on","name":""},
+        {"id":3,"valid":"on","name":"<b>x</b>"},
+        {"id":"4","valid":"on","name":"Stage"}]}})"));
+    const char* const names[6] = {nullptr, "Name:Image2", "Name:Image3", "Name:<b>x</b>", "Name:Stage", "Name:Image6"};
+    for (int w = 0; w < 6; ++w) {
+        std::unique_ptr<ImageLayout> page(new ImageLayout);
+        page->shown_window = uint8_t(w);
+        page->image_para_update();
+        const QLabel* label = page->image_name;
+        const QString name = label->text();
+        if (!names[w]) {
+            EXPECT_TRUE(name.startsWith(QStringLiteral("Name:A very"))) << name.toStdString();
+            EXPECT_TRUE(name.endsWith(QChar(0x2026))) << name.toStdString();
+            EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(name), label->width());
+        } else {
+            EXPECT_EQ(name, QLatin1String(names[w])) << w;
+        }
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << w;
+    }
 }
 
 TEST_F(PanelTest, LayoutSelectorItemsKeepTheirLanguageWhileCaptionsFollow)

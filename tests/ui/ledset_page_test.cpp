@@ -224,8 +224,11 @@ TEST_F(LedSizePage, KeypadTypesTheWidthAndApplyLetsWindowZeroCoverTheNewCanvas)
         blk::put16(store->block, blk::window(w, win::kX), uint16_t(100 + w));
         blk::put16(store->block, blk::window(w, win::kWidth), 300);
     }
-    blk::put16(store->block, blk::kSpliceMode, 3);
-    blk::put16(store->block, blk::kOutput1X, 7);
+    // Apply zeroes the splice mode and both output rectangles' x and y, whatever they held.
+    const std::pair<uint32_t, uint16_t> zeroed[] = {
+        {blk::kSpliceMode, 3}, {blk::kOutput1X, 7}, {blk::kOutput1Y, 8}, {blk::kOutput2X, 9}, {blk::kOutput2Y, 10}};
+    for (const auto& f : zeroed)
+        blk::put16(store->block, f.first, f.second);
     Script s;
     toLedPage(s)
         .key(OK)
@@ -252,7 +255,7 @@ TEST_F(LedSizePage, KeypadTypesTheWidthAndApplyLetsWindowZeroCoverTheNewCanvas)
         })
         .keys({Right, Right, OK})
         .until([] { return g_tip && g_tip->isVisible(); }, "check-mark pop-up")
-        .act([this] {
+        .act([this, &zeroed] {
             EXPECT_TRUE(onTop(13) || g_page_focus.load() == 13) << "the page stays open";
             EXPECT_EQ(word(store, blk::kLedWidth), 1280);
             EXPECT_EQ(word(store, blk::kLedHeight), 1080);
@@ -260,8 +263,8 @@ TEST_F(LedSizePage, KeypadTypesTheWidthAndApplyLetsWindowZeroCoverTheNewCanvas)
                 EXPECT_EQ(word(store, f), 1280);
             for (uint32_t f : {blk::kOutput1Height, blk::kOutput2Height})
                 EXPECT_EQ(word(store, f), 1080);
-            for (uint32_t f : {blk::kSpliceMode, blk::kOutput1X, blk::kOutput1Y, blk::kOutput2X, blk::kOutput2Y})
-                EXPECT_EQ(word(store, f), 0) << std::hex << f;
+            for (const auto& f : zeroed)
+                EXPECT_EQ(word(store, f.first), 0) << std::hex << f.first;
             EXPECT_EQ(word(store, blk::window(0, win::kState)), 1);
             EXPECT_EQ(word(store, blk::window(0, win::kX)), 0);
             EXPECT_EQ(word(store, blk::window(0, win::kY)), 0);

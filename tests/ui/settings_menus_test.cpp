@@ -127,12 +127,19 @@ TEST_F(PanelTest, SettingsPicturesExistForEveryLanguageWithTheEnglishAdvancedExc
     EXPECT_TRUE(QFile::exists(QStringLiteral(":/png/en_advance_option.png")));
     EXPECT_TRUE(QFile::exists(QStringLiteral(":/png/OK_Enter.png")));
     EXPECT_TRUE(QFile::exists(QStringLiteral(":/png/back_return.png")));
-    // Shown sizes per language: output entry 75 wide in English, 55 otherwise; advanced 70 in Russian.
+    // Shown widths per entry and language column (a language outside 0-4 takes column 1); 60 high.
+    QPushButton* const entries[8] = {menu->output_set, menu->input_cut,     menu->image_layout,  menu->link_set,
+                                     menu->image_quality, menu->test_chart, menu->smart_mapping, menu->AdvanceButton};
+    const int widths[8][5] = {
+        {55, 75, 55, 55, 55}, {55, 70, 70, 70, 55}, {55, 70, 55, 55, 55}, {55, 70, 70, 70, 55},
+        {55, 75, 55, 55, 55}, {55, 55, 55, 55, 55}, {55, 55, 55, 55, 55}, {55, 54, 70, 54, 55},
+    };
     for (int language : {0, 1, 2, 3, 4, 9}) {
         g_language = uint8_t(language);
         menu->language_changed();
-        EXPECT_EQ(menu->output_set->iconSize(), QSize(language == 1 || language == 9 ? 75 : 55, 60)) << language;
-        EXPECT_EQ(menu->AdvanceButton->iconSize().width(), language == 2 ? 70 : (language == 0 || language == 4) ? 55 : 54);
+        for (int e = 0; e < 8; ++e)
+            EXPECT_EQ(entries[e]->iconSize(), QSize(widths[e][language == 9 ? 1 : language], 60))
+                << names[e] << " language " << language;
         EXPECT_FALSE(menu->AdvanceButton->icon().isNull());
         EXPECT_FALSE(menu->label_note_OK->pixmap()->isNull());
     }

@@ -39,6 +39,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 using namespace PanelKey;
@@ -131,6 +132,26 @@ TEST_F(PanelTest, UserModesOpenOnTheCurrentModeWithItsHeaderAndWindows)
         Panel::shot(p, QStringLiteral("modes_current"));
     });
     ASSERT_TRUE(s.run());
+}
+
+// The mode's audio window names the window whose audio the header shows; 6 or more means window 1.
+TEST_F(PanelTest, UserModesVolumeFollowsTheModesAudioWindow)
+{
+    g_language = 1;
+    struct Row {
+        uint8_t audioWindow;
+        int onWindow; // the one window with its audio on
+        bool on;
+    } rows[] = {{5, 5, true}, {5, 0, false}, {6, 0, true}, {6, 5, false}, {7, 0, true}, {255, 0, true}, {0, 1, false}};
+    for (const Row& r : rows) {
+        saveMode(store, 0, 0);
+        store->mode[0][blk::inRecord(blk::kAudioWindow)] = r.audioWindow;
+        store->mode[0][blk::inRecord(blk::window(uint32_t(r.onWindow), win::kAudioHigh))] = 0x80;
+        g_mode_select = 0;
+        std::unique_ptr<CustomMode> page(new CustomMode);
+        EXPECT_TRUE(page->label_brightness->text().endsWith(r.on ? QStringLiteral("Volume:ON") : QStringLiteral("Volume:OFF")))
+            << int(r.audioWindow) << " " << r.onWindow << " " << page->label_brightness->text().toStdString();
+    }
 }
 
 TEST_F(PanelTest, UserModesSlotsWrapAndAnEmptySlotOffersNothing)

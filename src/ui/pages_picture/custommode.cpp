@@ -143,6 +143,7 @@ CustomMode::CustomMode(QWidget* parent)
     label_using->setAlignment(Qt::AlignCenter);
     label_using->setStyleSheet(PanelWidgets::boxStyle(QColor(0, 214, 91)) + QStringLiteral("border:0px groove gray;border-radius:6px;"));
     label_name = label(frame, "label_name", QRect(86, 16, 171, 14), 10);
+    label_name->setTextFormat(Qt::PlainText); // the mode's alias comes from an uploaded file
     label_LED = label(frame, "label_LED", QRect(86, 29, 191, 14), 10);
     label_brightness = label(frame, "label_brightness", QRect(86, 42, 225, 14), 10);
     label_blank = label(frame, "label_blank", QRect(40, 90, 234, 26), 12);

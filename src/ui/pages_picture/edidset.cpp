@@ -1,5 +1,6 @@
 #include "ui/pages_picture/edidset.h"
 
+#include "ui/blocksnapshot.h"
 #include "ui/numberkeyboard.h"
 #include "base/global.h"
 #include "base/logMsg.h"
@@ -37,13 +38,15 @@ struct Texts {
     const char* del;
     const char* keypadW;
     const char* keypadH;
+    const char* refused; // %1-%2 the width range, %3-%4 the height range
 };
 const Texts kTexts[5] = {
-    {"EDID源:", "宽", "高", "刷新率", "取消", "保存", "删除", "宽度", "高度"},
-    {"EDID source:", "W", "H", "Refresh rate", "Cancle", "SAVE", "Delete", "W", "H"},
-    {"Источник EDID:", "Ш", "В", "Частота", "Отмена", "Сохр.", "Удал.", "Ш", "В"},
-    {"Nguồn EDID:", "R", "C", "Tần số quét", "Hủy", "Lưu", "Xóa", "R", "C"},
-    {"EDID源:", "寬", "高", "刷新率", "取消", "保存", "刪除", "寬度", "高度"},
+    {"EDID源:", "宽", "高", "刷新率", "取消", "保存", "删除", "宽度", "高度", "超出范围: 宽 %1-%2, 高 %3-%4"},
+    {"EDID source:", "W", "H", "Refresh rate", "Cancle", "SAVE", "Delete", "W", "H", "Not saved: W %1-%2, H %3-%4"},
+    {"Источник EDID:", "Ш", "В", "Частота", "Отмена", "Сохр.", "Удал.", "Ш", "В",
+     "Не сохранено: Ш %1-%2, В %3-%4"},
+    {"Nguồn EDID:", "R", "C", "Tần số quét", "Hủy", "Lưu", "Xóa", "R", "C", "Chưa lưu: R %1-%2, C %3-%4"},
+    {"EDID源:", "寬", "高", "刷新率", "取消", "保存", "刪除", "寬度", "高度", "超出範圍: 寬 %1-%2, 高 %3-%4"},
 };
 const Texts& texts() { return kTexts[languageColumn(g_language.load())]; }
 
@@ -61,12 +64,12 @@ QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h)
 
 bool record(uint8_t input, int16_t* w, int16_t* h, int16_t* r)
 {
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    if (!store || input > 5)
+    const BlockSnapshot s(VyrRamPara::p_vyrrampara_config); // the protocol writes records under its lock
+    if (!s.valid() || input > 5)
         return false;
-    *w = int16_t(store->u16(blk::edidWidth(input)));
-    *h = int16_t(store->u16(blk::edidHeight(input)));
-    *r = int16_t(store->u16(blk::edidRate(input)));
+    *w = int16_t(s.u16(blk::edidWidth(input)));
+    *h = int16_t(s.u16(blk::edidHeight(input)));
+    *r = int16_t(s.u16(blk::edidRate(input)));
     return true;
 }
 
@@ -130,6 +133,10 @@ EDIDset::EDIDset(QWidget* parent)
         e->setFont(pixels(e, 10));
     }
     frame_add->hide();
+    label_note = label(this, "label_note", 4, 199, 312, 13);
+    label_note->setAlignment(Qt::AlignCenter);
+    label_note->setStyleSheet(QStringLiteral("color:rgb(255,96,96);"));
+    label_note->hide();
 
     auto button = [this](const char* name, int x) {
         auto* b = new QPushButton(this);
@@ -163,6 +170,7 @@ void EDIDset::language_changed()
     button_cancel->setText(QString::fromUtf8(t.cancel));
     button_save->setText(QString::fromUtf8(t.save));
     button_delete->setText(QString::fromUtf8(t.del));
+    label_note->setText(QString::fromUtf8(t.refused).arg(kMinWidth).arg(kMaxWidth).arg(kMinHeight).arg(kMaxHeight));
 }
 
 void EDIDset::syncUpdate(int)
@@ -248,9 +256,12 @@ void EDIDset::vyr_button_cancel_clicked()
     button_delete->hide();
     button_cancel->hide();
     button_save->hide();
+    label_note->hide();
 }
 
-void EDIDset::vyr_button_ok_clicked()
+// A size outside what the box can announce is not stored: the row stays open with the allowed
+// ranges, so the operator sees why and can correct it (a stored 4096 wide record gets here).
+bool EDIDset::vyr_button_ok_clicked()
 {
     bool okW = false, okH = false;
     const int w = lineEdit_W->text().toInt(&okW);
@@ -261,12 +272,16 @@ void EDIDset::vyr_button_ok_clicked()
     if (!okW || !okH || w < kMinWidth || w > kMaxWidth || h < kMinHeight || h > kMaxHeight) {
         writeLogMsg(LOG_WARNING, "EDID of input " + std::to_string(current_input) + " refused: " +
                                      lineEdit_W->text().toStdString() + "x" + lineEdit_H->text().toStdString());
-    } else if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
-        store->VyrSetEDIDPara(current_input, int16_t(w), int16_t(h), rate);
+        label_note->show();
+        label_note->raise();
+        return false;
     }
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
+        store->VyrSetEDIDPara(current_input, int16_t(w), int16_t(h), rate);
     refresh_choice = rate == 60 ? 1 : 0;
     vyr_button_cancel_clicked();
     source_init();
+    return true;
 }
 
 void EDIDset::on_Button_freq_clicked()
@@ -346,9 +361,10 @@ void EDIDset::keyReleaseEvent(QKeyEvent* event)
                 saved_rate_text = label_rate->text();
                 break;
             case 5:
-                ui_seltype = 0;
-                ui_line_select = 0;
-                vyr_button_ok_clicked();
+                if (vyr_button_ok_clicked()) {
+                    ui_seltype = 0;
+                    ui_line_select = 0;
+                }
                 break;
             default: // Cancel, and Delete, which removes nothing
                 ui_seltype = 0;

@@ -17,7 +17,7 @@ class QPushButton;
 class EDIDset : public VyrPage {
     Q_OBJECT
 public:
-    // What the edit row accepts; anything else is refused and nothing is written.
+    // What the edit row accepts; anything else is refused with the row left open, nothing written.
     static constexpr int kMinWidth = 640, kMaxWidth = 4095; // an EDID timing holds 12 bits of width
     static constexpr int kMinHeight = 480, kMaxHeight = 2160;
 
@@ -46,6 +46,7 @@ public:
     QLabel* label_H;
     QLabel* label_freq;
     QLabel* label_rate;
+    QLabel* label_note; // why Save stored nothing; hidden otherwise
     QLineEdit* lineEdit_W;
     QLineEdit* lineEdit_H;
     QPushButton* button_delete;
@@ -64,7 +65,7 @@ protected:
 private:
     void vyr_button_input_clicked();
     void vyr_button_source_clicked();
-    void vyr_button_ok_clicked();
+    bool vyr_button_ok_clicked(); // false: refused, the row stays open
     void vyr_button_cancel_clicked();
     void on_Button_freq_clicked();
     void source_init();

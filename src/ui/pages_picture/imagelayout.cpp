@@ -1,8 +1,10 @@
 #include "ui/pages_picture/imagelayout.h"
 
 #include "base/global.h"
+#include "params/alias_names.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "ui/blocksnapshot.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
@@ -16,7 +18,6 @@
 #include <QPixmap>
 
 QPointer<ImageLayout> g_imagelayout;
-std::function<QString(int)> ImageLayout::windowAlias;
 
 namespace {
 
@@ -85,6 +86,7 @@ ImageLayout::ImageLayout(QWidget* parent)
     frame->setGeometry(7, 87, 306, 148);
     frame->setStyleSheet(QStringLiteral("#frame{border:1px solid rgb(255,171,84);}"));
     image_name = label(frame, "image_name", QRect(5, 6, 145, 20));
+    image_name->setTextFormat(Qt::PlainText); // the alias comes from an uploaded file
     image_source = label(frame, "image_source", QRect(155, 6, 146, 20));
     image_state = label(frame, "image_state", QRect(5, 32, 200, 20));
     label_P2P = label(frame, "label_P2P", QRect(5, 55, 100, 20));
@@ -134,8 +136,8 @@ void ImageLayout::image_init()
 {
     frame_image->setGeometry(51 * ui_select + 7, 39, 51, 49);
     frame_image->lower();
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    const bool on = store && store->u16(blk::window(ui_select, blk::win::kState)) != 0;
+    const BlockSnapshot b(VyrRamPara::p_vyrrampara_config);
+    const bool on = b.u16(blk::window(ui_select, blk::win::kState)) != 0;
     const Texts& t = texts();
     image_state->setText(QString::fromUtf8(t.state) + QString::fromUtf8(on ? t.on : t.off));
 }
@@ -147,28 +149,30 @@ void ImageLayout::image_para_update()
         return;
     const int w = shown_window;
     const Texts& t = texts();
-    const QString alias = windowAlias ? windowAlias(w) : QString();
-    if (alias.isEmpty()) {
+    ALIAS_PARA alias_para;
+    if (!get_json_alias_para(&alias_para, "win", w)) {
         image_name->setText(QString::fromUtf8(t.image).arg(w + 1));
     } else {
+        const QString alias = QString::fromStdString(alias_para.name);
         const QString prefix = QString::fromUtf8(t.name);
         const QFontMetrics fm(image_name->font());
         image_name->setText(prefix + fm.elidedText(alias, Qt::ElideRight, image_name->width() - fm.horizontalAdvance(prefix)));
     }
     int16_t isCrop = 0;
     int8_t cropIndex = 0;
-    const int32_t input = store->VyrGetImageSource(store->block, uint8_t(w), &isCrop, &cropIndex, 0);
+    const BlockSnapshot b(store); // a PC tool may be writing the record meanwhile
+    const int32_t input = store->VyrGetImageSource(b.block(), uint8_t(w), &isCrop, &cropIndex, 0);
     image_source->setText(QString::fromUtf8(t.source) +
                           (input >= 0 && input < 6 ? QLatin1String(kInputNames[input]) : QLatin1String(kInputNames[0])));
-    lineEdit_X->setText(QString::number(store->u16(blk::window(w, blk::win::kX))));
-    lineEdit_Y->setText(QString::number(store->u16(blk::window(w, blk::win::kY))));
-    lineEdit_W->setText(QString::number(store->u16(blk::window(w, blk::win::kWidth))));
-    lineEdit_H->setText(QString::number(store->u16(blk::window(w, blk::win::kHeight))));
-    mirror_select(store->u16(blk::window(w, blk::win::kMirror)));
-    if ((store->block[blk::window(w, blk::win::kPointToPoint)] & 1) == 0) {
+    lineEdit_X->setText(QString::number(b.u16(blk::window(w, blk::win::kX))));
+    lineEdit_Y->setText(QString::number(b.u16(blk::window(w, blk::win::kY))));
+    lineEdit_W->setText(QString::number(b.u16(blk::window(w, blk::win::kWidth))));
+    lineEdit_H->setText(QString::number(b.u16(blk::window(w, blk::win::kHeight))));
+    mirror_select(b.u16(blk::window(w, blk::win::kMirror)));
+    if ((b.u8(blk::window(w, blk::win::kPointToPoint)) & 1) == 0) {
         comboBox_P2P->setCurrentIndex(0);
     } else {
-        switch (store->u16(blk::window(w, blk::win::kDotByDot))) {
+        switch (b.u16(blk::window(w, blk::win::kDotByDot))) {
         case 0: comboBox_P2P->setCurrentIndex(1); break;
         case 8: comboBox_P2P->setCurrentIndex(2); break;
         case 9: comboBox_P2P->setCurrentIndex(3); break;

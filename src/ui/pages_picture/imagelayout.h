@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QString>
 #include <cstdint>
-#include <functional>
 
 class QComboBox;
 class QFrame;
@@ -21,9 +20,6 @@ public:
     void image_init();
     void image_para_update();
     void mirror_select(int mode);
-
-    // The window's alias name, or an empty string without one; set when the alias file is read.
-    static std::function<QString(int window)> windowAlias;
 
     uint8_t shown_window = 0;
     int mirror_lit = -1; // the mirror picture shown lit, -1 before the first

@@ -1,10 +1,10 @@
 #include "ui/pages_picture/inputchoose.h"
 
-#include "base/posix_lock.h"
 #include "base/global.h"
 #include "params/alias_names.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "ui/blocksnapshot.h"
 #include "ui/inputtexts.h"
 #include "ui/pagenav.h"
 #include "ui/pages_picture/edidset.h"
@@ -21,7 +21,6 @@
 #include <QPushButton>
 #include <QtDebug>
 #include <cstdio>
-#include <cstring>
 
 QPointer<InputChoose> g_inputchoose;
 
@@ -115,11 +114,11 @@ void InputChoose::language_changed()
 
 bool InputChoose::hasSignal(uint8_t input) const
 {
-    const VyrRamPara* s = store();
-    if (!s || input > 5)
+    const BlockSnapshot s(store());
+    if (!s.valid() || input > 5)
         return false;
-    return s->u16(blk::inputResolution(input)) && s->u16(blk::inputResolution(input) + 2)
-        && s->u16(blk::inputResolution(input) + 4);
+    return s.u16(blk::inputResolution(input)) && s.u16(blk::inputResolution(input) + 2)
+        && s.u16(blk::inputResolution(input) + 4);
 }
 
 void InputChoose::initMenu()
@@ -134,9 +133,9 @@ void InputChoose::initMenu()
     focus_frame->setStyleSheet(style_focus);
     for (auto& l : window_name)
         l = nullptr;
-    VyrRamPara* s = store();
+    const BlockSnapshot s(store());
     for (uint8_t k = 0; k < 6; ++k) {
-        if (k > 0 && (!s || s->block[blk::window(k, blk::win::kState)] != 1))
+        if (k > 0 && s.u8(blk::window(k, blk::win::kState)) != 1)
             continue;
         const int c = bar_count;
         bar_window[c] = k;
@@ -169,16 +168,17 @@ void InputChoose::initMenu()
 
 void InputChoose::TextCreate(uint8_t window)
 {
-    VyrRamPara* s = store();
-    if (!s || window > 5 || !window_name[window])
+    VyrRamPara* para = store();
+    if (!para || window > 5 || !window_name[window])
         return;
+    const BlockSnapshot s(para);
     int16_t isCrop = 0;
     int8_t index = 0;
-    const uint8_t input = uint8_t(s->VyrGetImageSource(s->block, window, &isCrop, &index, 0));
+    const uint8_t input = uint8_t(para->VyrGetImageSource(s.block(), window, &isCrop, &index, 0));
     QString text = sourceinfo::get_source_name_by_sourceid(input);
     if (isCrop) {
         // The crop's own number from its entry, as every page names it.
-        const uint16_t id = s->u16(blk::cropField(uint8_t(index), blk::crop::kId));
+        const uint16_t id = s.u16(blk::cropField(uint8_t(index), blk::crop::kId));
         text += QChar(0x200B) + QStringLiteral("_Crop%1").arg(blk::crop::number(id));
     }
     window_name[window]->setText(text);
@@ -215,12 +215,13 @@ void InputChoose::imagemenu()
 
 void InputChoose::readWindowSource()
 {
-    VyrRamPara* s = store();
-    if (!s)
+    VyrRamPara* para = store();
+    if (!para)
         return;
+    const BlockSnapshot s(para);
     int16_t isCrop = 0;
     int8_t index = 0;
-    window_source = uint8_t(s->VyrGetImageSource(s->block, current_window, &isCrop, &index, 0));
+    window_source = uint8_t(para->VyrGetImageSource(s.block(), current_window, &isCrop, &index, 0));
     window_is_crop = uint16_t(isCrop);
     window_crop_index = isCrop ? uint8_t(index) : 0;
 }
@@ -253,16 +254,16 @@ uint8_t InputChoose::entryInUse(uint8_t input) const
         return 0xFF;
     if (!window_is_crop)
         return 0;
-    const VyrRamPara* s = store();
-    if (!s)
+    const BlockSnapshot s(store());
+    if (!s.valid())
         return 0xFF;
     // The rank of the window's crop number among the input's crops, which is how lists are ordered.
-    const uint16_t own = s->u16(blk::cropField(window_crop_index, blk::crop::kId));
+    const uint16_t own = s.u16(blk::cropField(window_crop_index, blk::crop::kId));
     if (!blk::crop::used(own) || blk::crop::source(own) != input)
         return 0xFF;
     uint8_t rank = 0;
     for (uint32_t k = 0; k < kCropCount; ++k) {
-        const uint16_t id = s->u16(blk::cropField(k, blk::crop::kId));
+        const uint16_t id = s.u16(blk::cropField(k, blk::crop::kId));
         if (blk::crop::used(id) && blk::crop::source(id) == input && blk::crop::number(id) <= blk::crop::number(own))
             ++rank;
     }
@@ -310,11 +311,13 @@ void InputChoose::initSource()
         QLabel* timing = label(entry, QStringLiteral("entry_timing"), QRect(3, 32, 97, 14), 10);
         if (e == 0) {
             name->setText(current_name);
-            if (s && hasSignal(current_source))
+            const BlockSnapshot b(s);
+            const uint32_t at = blk::inputResolution(current_source);
+            if (b.valid() && hasSignal(current_source))
                 timing->setText(QStringLiteral("%1x%2@%3Hz")
-                                    .arg(int16_t(s->u16(blk::inputResolution(current_source))))
-                                    .arg(int16_t(s->u16(blk::inputResolution(current_source) + 2)))
-                                    .arg(int16_t(s->u16(blk::inputResolution(current_source) + 4))));
+                                    .arg(int16_t(b.u16(at)))
+                                    .arg(int16_t(b.u16(at + 2)))
+                                    .arg(int16_t(b.u16(at + 4))));
             else
                 timing->setText(inText(InText::NoSignal));
         } else if (s) {
@@ -322,6 +325,7 @@ void InputChoose::initSource()
             int j = int(kCropCount);
             s->VyrGetCropPara(current_source, e, &crop, &j);
             ALIAS_PARA alias;
+            name->setTextFormat(Qt::PlainText); // an alias from an uploaded file is shown as written
             if (j < int(kCropCount) && get_json_alias_para(&alias, "crop", j))
                 name->setText(QFontMetrics(name->font()).elidedText(QString::fromStdString(alias.name), Qt::ElideRight, name->width()));
             else
@@ -465,24 +469,22 @@ void InputChoose::vyr_button_EDID_clicked()
 
 void InputChoose::syncUpdate(int code)
 {
-    VyrRamPara* s = store();
-    if (!s)
+    VyrRamPara* para = store();
+    if (!para)
         return;
     if (PageNav::languageChanged())
         language_changed();
+    const BlockSnapshot s(para);
     bool firstWordChanged = false;
     for (uint8_t k = 0; k < 6; ++k) {
-        const uint32_t src = blk::window(k, blk::win::kSource);
-        if (blk::get16(s->block, src) != blk::get16(s->shadow, src))
+        if (s.changed(blk::window(k, blk::win::kSource)))
             input_source_changed(k);
-        const uint32_t state = blk::window(k, blk::win::kState);
-        if (blk::get16(s->block, state) != blk::get16(s->shadow, state))
+        if (s.changed(blk::window(k, blk::win::kState)))
             firstWordChanged = true;
     }
-    const uint32_t cur = blk::window(current_window, blk::win::kSource);
-    if (firstWordChanged || blk::get16(s->block, cur) != blk::get16(s->shadow, cur)) {
+    if (firstWordChanged || s.changed(blk::window(current_window, blk::win::kSource))) {
         // The operator stays on the window chosen, unless it was switched off.
-        if (current_window > 0 && s->block[blk::window(current_window, blk::win::kState)] != 1) {
+        if (current_window > 0 && s.u8(blk::window(current_window, blk::win::kState)) != 1) {
             current_window = 0;
             saved_select = 0;
         }
@@ -501,16 +503,11 @@ void InputChoose::syncUpdate(int code)
         imagemenu();
     } else {
         const uint32_t t = blk::inputResolution(current_source);
-        uint8_t now[blk::kInputResolutionSize];
-        {
-            PosixLock records(s->mutex); // written by the receiver drivers under it
-            memcpy(now, s->block + t, sizeof now);
-        }
-        if (memcmp(now, s->shadow + t, sizeof now) != 0)
+        if (s.changed(t, blk::kInputResolutionSize))
             initSource();
     }
-    if (code == 103 || memcmp(s->block + kCropBase, s->shadow + kCropBase, kCropCount * blk::kCropEntrySize) != 0) {
-        s->VyrCropSourceInit();
+    if (code == 103 || s.changed(kCropBase, kCropCount * blk::kCropEntrySize)) {
+        para->VyrCropSourceInit();
         initSource();
         crop_source_num_update();
     }

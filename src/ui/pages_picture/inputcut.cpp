@@ -358,6 +358,7 @@ void InputCut::source_init()
             int j = int(kCropCount);
             s->VyrGetCropPara(current_input, uint32_t(e), &crop, &j);
             ALIAS_PARA alias;
+            name->setTextFormat(Qt::PlainText); // an alias from an uploaded file is shown as written
             if (j < int(kCropCount) && get_json_alias_para(&alias, "crop", j))
                 name->setText(QFontMetrics(font).elidedText(QString::fromStdString(alias.name), Qt::ElideRight, name->width()));
             else
@@ -415,8 +416,11 @@ void InputCut::vyr_button_add_clicked()
     label_change_source->setText(tr8(t.prefix) + current_name + QStringLiteral("-Crop-%1").arg(source_count[current_input]));
     lineEdit_X->setText(QStringLiteral("0"));
     lineEdit_Y->setText(QStringLiteral("0"));
-    lineEdit_W->setText(QStringLiteral("1920"));
-    lineEdit_H->setText(QStringLiteral("1080"));
+    // The whole picture of the input, so that OK at once stores a crop the check below accepts.
+    int w = 1920, h = 1080;
+    inputTiming(current_input, &w, &h);
+    lineEdit_W->setText(QString::number(w));
+    lineEdit_H->setText(QString::number(h));
     edit_index = -1;
     edit_id = 0;
     button_cancel->setGeometry(80, 218, 60, 18);
