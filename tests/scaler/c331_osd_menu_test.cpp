@@ -11,9 +11,10 @@ using namespace scaler_test;
 using platform::Sim::C331Chip;
 using osd_test::cellErrors;
 
-std::string menuFile(const std::string& texts, const char* font = "FFFF00", const char* back = "000080")
+std::string menuFile(const std::string& texts, const char* font = "FFFF00", const char* back = "000080",
+                     const char* status = "on")
 {
-    return std::string(R"({"name":"t","osdcount":1,"oactcount":0,"menu":[{"type":0,"status":"on",)") +
+    return std::string(R"({"name":"t","osdcount":1,"oactcount":0,"menu":[{"type":0,"status":")") + status + "\"," +
            R"("pos":{"x":0,"y":0,"w":1920,"h":200},"act":{"effect":0,"speed":1,"staytime":0},)" +
            R"("backpara":{"enable":"on","color":")" + back + R"("},)" +
            R"("fontpara":{"startx":16,"starty":8,"fontw":32,"fonth":32,"wordspace":0,"verticalspace":4,"color":")" +
@@ -81,6 +82,20 @@ TEST_F(ScalerOsdMenu, DamagedFileLeavesTheTextAndSaysWhy)
     }
     EXPECT_NE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").indexOf("not valid JSON"), -1);
     EXPECT_FALSE(TestRoot::exists("/data/configs/omenu.json")) << "the file that failed is removed";
+}
+
+TEST_F(ScalerOsdMenu, MenuSwitchedOffInANewFileTakesTheBannerOffTheWall)
+{
+    ASSERT_GT(upload(menuFile("Wall 7")).width, 0);
+    ASSERT_EQ(c331Chip().value(0x090802) & 3, 3u);
+    // Reloaded as a menu register write does, with the menu left on.
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json",
+                                    QByteArray::fromStdString(menuFile("Wall 7", "FFFF00", "000080", "off"))));
+    g_osd_update = 1;
+    settle();
+    const C331Chip::Picture off = c331Chip().osdShown(0);
+    EXPECT_EQ(c331Chip().value(0x090802) & 3, 0u) << "the OSD enable bits of 09:08 are cleared";
+    EXPECT_EQ(off.width, 0);
 }
 
 }
