@@ -182,12 +182,11 @@ void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
         (this->*step)(c, next);
     dispatching_ = nullptr;
 
-    // A refused test pattern is taken back out of the block, so page and wall agree.
-    if (next[blk::kTestPattern] != c.block[blk::kTestPattern]) {
-        PosixLock lock(c331_mutex);
-        if (store.block[blk::kTestPattern] == c.block[blk::kTestPattern])
-            store.block[blk::kTestPattern] = next[blk::kTestPattern];
-    }
+    // A refused test pattern or LED size is taken back out of the block, so page, protocol and wall
+    // agree; a value a writer changed meanwhile is theirs and stays.
+    takeBack(store, c, next, blk::kTestPattern, 1);
+    for (uint32_t f : kPanelFields)
+        takeBack(store, c, next, f, 2);
     memcpy(applied, next, sizeof applied);
 
     store.test_signal(c.flag);
@@ -210,15 +209,30 @@ void c331_manage::stepForcedColour(const Change&, uint8_t*)
         vyrApi_forceColorDisable(c331_fd);
 }
 
-void c331_manage::stepPanel(const Change& c, uint8_t*)
+void c331_manage::takeBack(VyrRamPara& store, const Change& c, const uint8_t* next, uint32_t field, size_t size)
+{
+    if (memcmp(next + field, c.block + field, size) == 0)
+        return;
+    PosixLock lock(c331_mutex);
+    if (memcmp(store.block + field, c.block + field, size) == 0)
+        memcpy(store.block + field, next + field, size);
+}
+
+void c331_manage::stepPanel(const Change& c, uint8_t* next)
 {
     const uint8_t* b = c.block;
     if (std::none_of(std::begin(kPanelFields), std::end(kPanelFields), [&](uint32_t f) { return differs(b, applied, f); }))
         return;
     if (g_set_led_para.load() == 1)
         waitLedParameterStep();
-    vyrApi_PnlInit2(get16(b, blk::kLedWidth), get16(b, blk::kLedHeight), get16(b, blk::kOutput1Width),
-                    get16(b, blk::kOutput1Height), get16(b, blk::kSpliceMode));
+    if (vyrApi_PnlInit2(get16(b, blk::kLedWidth), get16(b, blk::kLedHeight), get16(b, blk::kOutput1Width),
+                        get16(b, blk::kOutput1Height), get16(b, blk::kSpliceMode)) != 0) {
+        // The chip keeps the panel it had: the FPGA is not reset for a size nobody shows, and its
+        // status watch keeps comparing with the size the chip took.
+        for (uint32_t f : kPanelFields)
+            memcpy(next + f, applied + f, 2);
+        return;
+    }
     // Handed to the FPGA worker only when it can take it: raised while FPGA 0 is down it would
     // reset FPGA 0 once more after its bring-up, which takes the new panel anyway.
     if (fpgaServesLedStep()) {

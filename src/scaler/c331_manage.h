@@ -332,6 +332,8 @@ private:
     };
     bool takeChange(VyrRamPara& store, Change& change); // false: nothing pending
     void dispatchChange(VyrRamPara& store, const Change& change);
+    // A field the chip refused goes back into the block unless a writer changed it meanwhile.
+    void takeBack(VyrRamPara& store, const Change& c, const uint8_t* next, uint32_t field, size_t size);
     // steps of the dispatch, in order; `next` is what the pass leaves applied
     void stepForcedColour(const Change& c, uint8_t* next);
     void stepPanel(const Change& c, uint8_t* next);
