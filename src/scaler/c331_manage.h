@@ -123,6 +123,7 @@ public:
     void c331_SetWinDbdMode(int fd, char win, int value);
     void c331_SetWinAttr(char win, int word);
     void c331_SetWinPriority(int win, int pri);
+    void resolveLayers(int keep); // no two windows on one layer; slot keep (or none: -1) holds its own
     void c331_SetWinPriority1(int fd);
     void c331_SetInputsourceCrop(int win, int word);
     void c331_SetCrop(char win, char enable, ST_RECT* rect);
@@ -334,6 +335,7 @@ private:
     void dispatchChange(VyrRamPara& store, const Change& change);
     // A field the chip refused goes back into the block unless a writer changed it meanwhile.
     void takeBack(VyrRamPara& store, const Change& c, const uint8_t* next, uint32_t field, size_t size);
+    void recordLayers(uint8_t* next) const; // the resolved layer of every shown window, by record
     // steps of the dispatch, in order; `next` is what the pass leaves applied
     void stepForcedColour(const Change& c, uint8_t* next);
     void stepPanel(const Change& c, uint8_t* next);

@@ -352,6 +352,44 @@ TEST_F(Dispatch, RefusedLedSizeIsTakenBackOutOfTheBlockAndNeverReachesTheFpga)
     EXPECT_EQ(g_set_led_para.load(), 2);
 }
 
+// Two full-panel windows share a layer group; the chip lists its members by layer (0E:09).
+TEST_F(Dispatch, EqualPrioritiesAreResolvedOnceAndKeptAcrossARebuild)
+{
+    auto groups = [] {
+        std::vector<uint32_t> v;
+        for (uint32_t g = 0; g < 8; ++g)
+            v.push_back(c331Chip().value(0x0E0904, 16 * g));
+        return v;
+    };
+    handOver([](VyrRamPara& s) {
+        apply(s, {{blk::window(1, win::kState), 1}, {blk::window(1, win::kX), 0}, {blk::window(1, win::kY), 0},
+                  {blk::window(1, win::kWidth), 1920}, {blk::window(1, win::kHeight), 1080},
+                  {blk::window(1, win::kSource), 3}, {blk::layerPriority(0), 3}, {blk::layerPriority(1), 2}});
+    });
+    scaler->runOnce();
+    const std::vector<uint32_t> before = groups();
+    // Window 1 asked onto window 0's layer: it takes it, window 0 moves to the lowest free one.
+    handOver([](VyrRamPara& s) { s.setU16(blk::layerPriority(1), 3); });
+    scaler->runOnce();
+    const std::vector<uint32_t> asked = groups();
+    EXPECT_NE(asked, before) << "the two windows swapped layers";
+    EXPECT_EQ(store->u16(blk::layerPriority(0)), 0) << "the resolved layer is written back";
+    EXPECT_EQ(store->u16(blk::layerPriority(1)), 3);
+    // An unrelated geometry change rebuilds the windows: same layers.
+    handOver([](VyrRamPara& s) { s.setU16(blk::window(0, win::kWidth), 1900); });
+    scaler->runOnce();
+    EXPECT_EQ(groups(), asked);
+    // Both asked for in one hand-over with the geometry change: the same order again.
+    handOver([](VyrRamPara& s) {
+        apply(s, {{blk::layerPriority(0), 3}, {blk::layerPriority(1), 2}, {blk::window(0, win::kWidth), 1920}});
+    });
+    scaler->runOnce();
+    ASSERT_EQ(groups(), before);
+    handOver([](VyrRamPara& s) { apply(s, {{blk::layerPriority(1), 3}, {blk::window(0, win::kWidth), 1900}}); });
+    scaler->runOnce();
+    EXPECT_EQ(groups(), asked);
+}
+
 TEST_F(Dispatch, FadesAreKeptForTheWindowEffectsWithoutRegisterWrites)
 {
     handOver([](VyrRamPara& s) { apply(s, {{blk::fadeIn(2), 30}, {blk::fadeOut(4), 400}}); });
