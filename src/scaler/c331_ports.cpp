@@ -11,6 +11,7 @@
 #include "video_chips/keltosource.h"
 
 #include <QMutexLocker>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,14 @@ constexpr int kPortDevice[6] = {3, 2, 1, 0, 5, 4};  // chip port -> input-manage
 constexpr int kRelockWrap = 29;
 
 bool validPort(int p) { return p >= 0 && p < kPorts; }
+
+// A glitch frame period gives rates far beyond any picture: held to an int before the conversion.
+int roundedRate(double rate)
+{
+    if (!(rate > 0))
+        return 0;
+    return rate + 0.5 >= double(INT32_MAX) ? INT32_MAX : int(rate + 0.5);
+}
 
 // The five measurement registers of a port: line length, line count, second count, frame period
 // (24-bit) and active width.
@@ -370,8 +379,8 @@ void c331_manage::takeTiming(int fd, int p)
     PI_VTOTAL[p] = h.vtt;
     PI_FPICLK[p] = clock;
     PI_FH[p] = PI_FV[p] * double(h.vtt);
-    PI_IFH[p] = int(PI_FH[p] + 0.5);
-    PI_IFV[p] = int(PI_FV[p] + 0.5);
+    PI_IFH[p] = roundedRate(PI_FH[p]);
+    PI_IFV[p] = roundedRate(PI_FV[p]);
     const int full[4] = {h.hsync + h.hback, h.hact, h.vsync + h.vback, h.vact};
     memcpy(PI_ACT_FULL[p], full, sizeof full);
     memcpy(PI_ACT[p], full, sizeof full);

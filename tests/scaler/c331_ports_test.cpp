@@ -86,6 +86,21 @@ protected:
 
 }
 
+// A glitch measured as a frame period of two clock ticks: the rates the memory dump shows are held
+// to an int, not wrapped.
+TEST_F(InputPorts, GlitchFramePeriodGivesRatesHeldToAnInt)
+{
+    use(0, 0);
+    connect(0, k1080p60);
+    preset(0xAE5003, 1); // port 0's frame period, ticks minus one
+    pass();
+    ASSERT_EQ(scaler->PI_PORT_INFO[0][c331in::PINFO_NOSIG], 0);
+    testing::internal::CaptureStdout();
+    scaler->vyrDbg_c331_param(2);
+    const std::string dump = testing::internal::GetCapturedStdout();
+    EXPECT_NE(dump.find("PI_IFH:2147483647 PI_IFV:13500000"), std::string::npos) << dump.substr(0, 2000);
+}
+
 TEST_F(InputPorts, SourceAndDeviceTablesAreInverse)
 {
     const int ports[8] = {255, 3, 2, 1, 0, 5, 4, 255};
