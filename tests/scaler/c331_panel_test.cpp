@@ -224,6 +224,21 @@ TEST_F(Panel, UncheckedSizesAreRefusedBeforeAnyArithmetic)
     EXPECT_EQ(c331Chip().outputTiming(0).vactive, 2160u);
 }
 
+// The bench sees every new panel's parameter model, tracing or not; a refused size prints nothing.
+TEST_F(Panel, NewPanelPrintsTheParameterDump)
+{
+    g_debugSwitch = 0;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(scaler->vyrApi_PnlInit2(3840, 1080, 3840, 1080, 0), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[vyrDbg_c331_param] c331_param\n"), std::string::npos);
+    EXPECT_NE(out.find("<<===PI HDMI INFO\n"), std::string::npos);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(scaler->vyrApi_PnlInit2(0, 1080, 3840, 1080, 0), 1);
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("[vyrDbg_c331_param]"), std::string::npos);
+}
+
 TEST_F(Panel, TheIniPixelLimitBoundsTheLedSize)
 {
     g_vyr_max_pixel = 1920 * 1080;
