@@ -98,4 +98,52 @@ TEST_F(ScalerOsdMenu, MenuSwitchedOffInANewFileTakesTheBannerOffTheWall)
     EXPECT_EQ(off.width, 0);
 }
 
+// What the menu file's effect, font size and background reach on the chip: the scroll control
+// (09:3C), the zoom bits of the control word (09:08) and the plane's background (transparent off).
+struct MenuLook {
+    const char* name;
+    const char* effect;
+    const char* font;
+    const char* background;
+    uint32_t scroll;
+    uint32_t zoom;
+    bool transparent;
+};
+
+const MenuLook kLooks[] = {
+    {"Still", "0", "32", "on", 0x80, 0, false},
+    {"Effect1", "1", "32", "on", 0xA1, 0, false},
+    {"Effect2", "2", "32", "on", 0xB1, 0, false},
+    {"Effect3", "3", "32", "on", 0x81, 0, false},
+    {"Effect4", "4", "32", "on", 0x91, 0, false},
+    {"Effect5KeepsTheMode", "5", "32", "on", 0xC1, 0, false}, // mode 5, set before
+    {"Font64", "0", "64", "on", 0x80, 0, false},
+    {"Font128Zoomed", "0", "128", "on", 0x80, 0x1800, false},
+    {"BackgroundOff", "0", "32", "off", 0x80, 0, true},
+};
+
+void PrintTo(const MenuLook& l, std::ostream* os) { *os << l.name; }
+
+class ScalerMenuLook : public ScalerOsdMenu, public ::testing::WithParamInterface<MenuLook> {};
+
+TEST_P(ScalerMenuLook, ReachesTheChip)
+{
+    const MenuLook& l = GetParam();
+    std::string file = menuFile("Wall 7");
+    auto put = [&](const std::string& from, const std::string& to) { file.replace(file.find(from), from.size(), to); };
+    put(R"("effect":0)", std::string(R"("effect":)") + l.effect);
+    put(R"("fontw":32,"fonth":32)", std::string(R"("fontw":)") + l.font + R"(,"fonth":)" + l.font);
+    put(R"("enable":"on")", std::string(R"("enable":")") + l.background + "\"");
+    scaler->vyrApi_OsdSet(4, 5);
+    const C331Chip::Picture pic = upload(file);
+    for (uint32_t n = 0; n < 8; ++n)
+        EXPECT_EQ(c331Chip().value(0x093C01, 16 * n), l.scroll) << n;
+    EXPECT_EQ(c331Chip().value(0x090802) & 0x1800, l.zoom);
+    ASSERT_GT(pic.width, 1000);
+    EXPECT_EQ((pic.pixel(1000, 150) & 0xFF) == 0, l.transparent) << std::hex << pic.pixel(1000, 150);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ScalerMenuLook, ::testing::ValuesIn(kLooks),
+                         [](const ::testing::TestParamInfo<MenuLook>& info) { return std::string(info.param.name); });
+
 }
