@@ -266,3 +266,43 @@ TEST_F(ScalerFixture, BringUpWithAnUnusableLedSizeStillRunsAndTakesTheNextSize)
     EXPECT_EQ(c331Chip().outputTiming(5).htotal, 1940u);
     EXPECT_EQ(c331Chip().outputTiming(5).vtotal, 5104u);
 }
+
+namespace {
+
+// The canvas one channel pair carries: up to 9,800,000 pixels; one more row and the panel takes two
+// pairs (published counts and output routing by splice mode).
+struct PairLimit {
+    const char* name;
+    Led led;
+    uint8_t across, down;
+    uint32_t routing;
+};
+
+const PairLimit kPairLimits[] = {
+    {"NoneAtTheLimit", {4900, 2000, 4900, 2000, 0}, 1, 1, 0x03020100},
+    {"NoneOnePixelRowAbove", {4900, 2001, 4900, 2001, 0}, 2, 1, 0x03020100},
+    {"HAtTheLimit", {9800, 2000, 4900, 2000, 3}, 2, 1, 0x00010000},
+    {"HAbove", {9800, 2001, 4900, 2001, 3}, 4, 1, 0x03020100},
+    {"VAtTheLimit", {2450, 4000, 2450, 2000, 2}, 1, 2, 0x00010000},
+    {"VAbove", {2450, 4002, 2450, 2001, 2}, 2, 2, 0x03020100},
+};
+
+void PrintTo(const PairLimit& p, std::ostream* os) { *os << p.name; }
+
+class PanelPairLimit : public Panel, public ::testing::WithParamInterface<PairLimit> {};
+
+}
+
+TEST_P(PanelPairLimit, CountsAndRoutingFollowTheLimit)
+{
+    const PairLimit& p = GetParam();
+    g_vyr_max_pixel = 9800 * 2001; // an INI limit that lets the two-part LED sizes through
+    handOverLed(p.led);
+    const Published pub = published();
+    EXPECT_EQ(pub.across, p.across);
+    EXPECT_EQ(pub.down, p.down);
+    EXPECT_EQ(c331Chip().value(0x035504), p.routing);
+}
+
+INSTANTIATE_TEST_SUITE_P(Canvases, PanelPairLimit, ::testing::ValuesIn(kPairLimits),
+                         [](const ::testing::TestParamInfo<PairLimit>& info) { return std::string(info.param.name); });
