@@ -314,10 +314,7 @@ uint32_t C331Chip::value(uint32_t desc, uint32_t bankOffset)
 {
     const Place p = place(desc, bankOffset);
     std::lock_guard<std::mutex> lock(s_->mutex);
-    uint32_t v = 0;
-    for (int i = p.width - 1; i >= 0; --i)
-        v = v << 8 | s_->cells[p.bank * 128u + p.addr + i];
-    return v;
+    return s_->get(p.bank, p.addr, p.width);
 }
 
 void C331Chip::preset(uint32_t desc, uint32_t value, uint32_t bankOffset)
