@@ -27,6 +27,9 @@ constexpr int kRelockWrap = 29;
 
 bool validPort(int p) { return p >= 0 && p < kPorts; }
 
+// The receiver's lanes in use, as its re-arm mask.
+uint32_t laneMask(int lanes) { return lanes == 8 ? 0xFF : lanes == 4 ? 0xF0 : lanes == 2 ? 0xC0 : 0x80; }
+
 // A glitch frame period gives rates far beyond any picture: held to an int before the conversion.
 int roundedRate(double rate)
 {
@@ -363,8 +366,7 @@ void c331_manage::takeTiming(int fd, int p)
     } else {
         const int v = p - kCmosPorts;
         const int lanes = h.lane;
-        const uint32_t mask = lanes == 8 ? 0xFF : lanes == 4 ? 0xF0 : lanes == 2 ? 0xC0 : 0x80;
-        rearmVbo(fd, v, mask);
+        rearmVbo(fd, v, laneMask(lanes));
         // A record without a lane count is taken as one lane rather than dividing by zero.
         set_VBORXfrange(fd, v, 0, float(clock / double(lanes > 0 ? lanes : 1)));
         set_VBOInput(fd, v);
@@ -411,7 +413,7 @@ void c331_manage::checkVboLock(int fd, int v)
         return;
     }
     vbo_relock[v] = uint8_t(vbo_relock[v] == 0 ? 1 : vbo_relock[v] >= kRelockWrap ? 0 : vbo_relock[v] + 1);
-    rearmVbo(fd, v, lanes == 8 ? 0xFF : lanes == 4 ? 0xF0 : lanes == 2 ? 0xC0 : 0x80);
+    rearmVbo(fd, v, laneMask(lanes));
 }
 
 bool c331_manage::wait1_povs(int fd, int o)
