@@ -36,6 +36,17 @@ void take(const pt::ptree& tree, const char* key, int32_t& out)
     }
 }
 
+// A number the OSD does arithmetic with, held to what the chip can show (16-bit positions and
+// sizes, an 8-bit scroll speed before its scaling, spacings within one glyph advance), so that
+// nothing from the file overflows on the way to the registers.
+void take(const pt::ptree& tree, const char* key, int32_t& out, int32_t lowest, int32_t highest)
+{
+    take(tree, key, out);
+    out = std::clamp(out, lowest, highest);
+}
+
+constexpr int32_t kMaxPosition = 0xFFFF, kMaxSpeed = 255, kMaxSpacing = 255;
+
 void take(const pt::ptree& tree, const char* key, std::string& out)
 {
     try {
@@ -102,16 +113,16 @@ void readItem(const pt::ptree& item, OMENU_PARA& m)
     take(item, "type", m.type);
     take(item, "status", m.status);
     if (const pt::ptree* pos = child(item, "pos")) {
-        take(*pos, "x", m.x);
-        take(*pos, "y", m.y);
-        take(*pos, "w", m.w);
-        take(*pos, "h", m.h);
+        take(*pos, "x", m.x, 0, kMaxPosition);
+        take(*pos, "y", m.y, 0, kMaxPosition);
+        take(*pos, "w", m.w, 0, kMaxPosition);
+        take(*pos, "h", m.h, 0, kMaxPosition);
         if (m.type == 0)
             take(*pos, "layer", m.layer);
     }
     if (const pt::ptree* act = child(item, "act")) {
         take(*act, "effect", m.effect);
-        take(*act, "speed", m.speed);
+        take(*act, "speed", m.speed, 0, kMaxSpeed);
         take(*act, "staytime", m.staytime);
     }
     if (m.type == 0) {
@@ -120,12 +131,12 @@ void readItem(const pt::ptree& item, OMENU_PARA& m)
             take(*back, "color", m.color);
         }
         if (const pt::ptree* font = child(item, "fontpara")) {
-            take(*font, "startx", m.startx);
-            take(*font, "starty", m.starty);
+            take(*font, "startx", m.startx, 0, kMaxPosition);
+            take(*font, "starty", m.starty, 0, kMaxPosition);
             take(*font, "fontw", m.fontw);
             take(*font, "fonth", m.fonth);
-            take(*font, "wordspace", m.wordspace);
-            take(*font, "verticalspace", m.verticalspace);
+            take(*font, "wordspace", m.wordspace, -kMaxSpacing, kMaxSpacing);
+            take(*font, "verticalspace", m.verticalspace, -kMaxSpacing, kMaxSpacing);
             take(*font, "color", m.font_color);
         }
         // The value of the first element, of an array or an object alike; none: no text.

@@ -100,20 +100,48 @@ void c331_manage::vyrDbg_c331_param(int group)
         line("PS_PANEL_VW", PS_PANEL_VW);
         line("PS_PANEL_HSHAPE", PS_PANEL_HSHAPE);
         line("PS_PANEL_VSHAPE", PS_PANEL_VSHAPE);
+        section("OSD_WIN");
+        const char* const win[4] = {"HST", "HW", "VST", "VW"};
+        for (int k = 0; k < 4; ++k)
+            line(win[k], OSD_WIN[k]);
         section("PM OSD");
-        const std::pair<const char*, int> osd[] = {
+        const std::pair<const char*, long long> osd[] = {
             {"PM_OSD_EN", PM_OSD_EN},
             {"PM_OSD_HZOOM_EN", PM_OSD_HZOOM_EN},
             {"PM_OSD_VZOOM_EN", PM_OSD_VZOOM_EN},
             {"PM_OSD_DATA_MODE", PM_OSD_DATA_MODE},
             {"PM_OSD_SCROLL_MODE", PM_OSD_SCROLL_MODE},
             {"PM_OSD_SCROLL_SPEED", PM_OSD_SCROLL_SPEED},
-            {"PM_OSD_CHAR_64DOT", PM_OSD_CHAR_64DOT}};
+            {"PM_OSD_CHAR_64DOT", PM_OSD_CHAR_64DOT},
+            {"PM_OSD_UPDATE_BUTTON", PM_OSD_UPDATE_BUTTON},
+            {"PS_BG_HACT", PS_BG_HACT},
+            {"PS_BG_VACT", PS_BG_VACT},
+            {"PS_BG_COLOR", PS_BG_COLOR},
+            {"PS_BG_TRANS", PS_BG_TRANS},
+            {"PS_CHAR_HST", PS_CHAR_HST},
+            {"PS_CHAR_VST", PS_CHAR_VST},
+            {"PS_CHAR_COLOR", PS_CHAR_COLOR},
+            {"OSD_CONTROL_FLAG", osd_control_flag},
+            {"OSD_CHAR_SPACE", osd_char_space},
+            {"OSD_LINE_SPACE", osd_line_space},
+            {"g_osd_mwi", g_osd_mwi},
+            {"g_osd_mwi_shift", g_osd_mwi_shift},
+            {"g_font_addr_32ASCII", g_font_addr_32ASCII},
+            {"g_font_addr_32CHN", g_font_addr_32CHN},
+            {"g_font_addr_64ASCII", g_font_addr_64ASCII},
+            {"g_font_addr_64CHN", g_font_addr_64CHN}};
         for (const auto& v : osd)
             line(v.first, v.second);
         row("PM_OSD_OUTPUT_OFFSET", PM_OSD_OUTPUT_OFFSET, 4);
         row("PM_OSD_INPUT_OFFSET", PM_OSD_INPUT_OFFSET, 4);
         row("PM_OSD_MODE", PM_OSD_MODE, 2);
+        line("g_unicode_line", g_unicode_line);
+        for (int n = 0; n < std::clamp(g_unicode_line, 0, kOsdLines); ++n) {
+            printf("	line_%d:", n);
+            for (int i = 0; i < kOsdLineChars && (osd_text[n][2 * i] | osd_text[n][2 * i + 1]); ++i)
+                printf("[%#x,%#x] ", osd_text[n][2 * i], osd_text[n][2 * i + 1]);
+            printf("\n");
+        }
         section("PI HDMI INFO");
         for (int p = 0; p < 6; ++p) {
             printf("\tport:%d\n", p);

@@ -174,20 +174,22 @@ void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
     memcpy(next, c.block, sizeof next);
     wincnt = shownWindows(c.block);
 
-    // A rebuild reads the records itself: from this copy, not from a block a writer may have
-    // changed meanwhile, or the chip would show values this pass does not record as applied and
-    // a later change back to them would never reach it.
-    dispatching_ = c.block;
+    // A rebuild reads the records itself: from what this pass applies, not from a block a writer
+    // may have changed meanwhile, or the chip would show values this pass does not record as
+    // applied and a later change back to them would never reach it.
+    dispatching_ = next;
     for (DispatchTables::Step step : DispatchTables::kSteps)
         (this->*step)(c, next);
     dispatching_ = nullptr;
+    recordLayers(next);
 
-    // A refused test pattern is taken back out of the block, so page and wall agree.
-    if (next[blk::kTestPattern] != c.block[blk::kTestPattern]) {
-        PosixLock lock(c331_mutex);
-        if (store.block[blk::kTestPattern] == c.block[blk::kTestPattern])
-            store.block[blk::kTestPattern] = next[blk::kTestPattern];
-    }
+    // A refused test pattern or LED size is taken back out of the block, so page, protocol and wall
+    // agree; a value a writer changed meanwhile is theirs and stays.
+    takeBack(store, c, next, blk::kTestPattern, 1);
+    for (uint32_t f : kPanelFields)
+        takeBack(store, c, next, f, 2);
+    for (int w = 0; w < kWindows; ++w)
+        takeBack(store, c, next, blk::layerPriority(w), 2);
     memcpy(applied, next, sizeof applied);
 
     store.test_signal(c.flag);
@@ -210,15 +212,30 @@ void c331_manage::stepForcedColour(const Change&, uint8_t*)
         vyrApi_forceColorDisable(c331_fd);
 }
 
-void c331_manage::stepPanel(const Change& c, uint8_t*)
+void c331_manage::takeBack(VyrRamPara& store, const Change& c, const uint8_t* next, uint32_t field, size_t size)
+{
+    if (memcmp(next + field, c.block + field, size) == 0)
+        return;
+    PosixLock lock(c331_mutex);
+    if (memcmp(store.block + field, c.block + field, size) == 0)
+        memcpy(store.block + field, next + field, size);
+}
+
+void c331_manage::stepPanel(const Change& c, uint8_t* next)
 {
     const uint8_t* b = c.block;
     if (std::none_of(std::begin(kPanelFields), std::end(kPanelFields), [&](uint32_t f) { return differs(b, applied, f); }))
         return;
     if (g_set_led_para.load() == 1)
         waitLedParameterStep();
-    vyrApi_PnlInit2(get16(b, blk::kLedWidth), get16(b, blk::kLedHeight), get16(b, blk::kOutput1Width),
-                    get16(b, blk::kOutput1Height), get16(b, blk::kSpliceMode));
+    if (vyrApi_PnlInit2(get16(b, blk::kLedWidth), get16(b, blk::kLedHeight), get16(b, blk::kOutput1Width),
+                        get16(b, blk::kOutput1Height), get16(b, blk::kSpliceMode)) != 0) {
+        // The chip keeps the panel it had: the FPGA is not reset for a size nobody shows, and its
+        // status watch keeps comparing with the size the chip took.
+        for (uint32_t f : kPanelFields)
+            memcpy(next + f, applied + f, 2);
+        return;
+    }
     // Handed to the FPGA worker only when it can take it: raised while FPGA 0 is down it would
     // reset FPGA 0 once more after its bring-up, which takes the new panel anyway.
     if (fpgaServesLedStep()) {
@@ -242,7 +259,7 @@ void c331_manage::stepPictureControls(const Change& c, uint8_t*)
         applyColourTemp(c.block);
 }
 
-void c331_manage::stepPriorities(const Change& c, uint8_t*)
+void c331_manage::stepPriorities(const Change& c, uint8_t* next)
 {
     for (int w = 0; w < kWindows; ++w) {
         const uint32_t off = blk::layerPriority(w);
@@ -252,6 +269,17 @@ void c331_manage::stepPriorities(const Change& c, uint8_t*)
             printf("DIFF REG CUSTOM_INFO_IMAGE%d_PRIORITY %04x==>%04x\r\n", w + 1, get16(applied, off), get16(c.block, off));
         c331_SetWinPriority(w, get16(c.block, off));
         c331_SetWinPriority1(c331_fd);
+        // A rebuild later in this pass reads the layers as resolved here.
+        recordLayers(next);
+    }
+}
+
+void c331_manage::recordLayers(uint8_t* next) const
+{
+    for (int i = 0; i < std::min(wincnt, kWindows); ++i) {
+        const int r = winState.slotRecord[i];
+        if (r >= 0 && r < kWindows && get16(next, blk::window(r, win::kState)) != 0)
+            blk::put16(next, blk::layerPriority(r), gWininfo[i].pri);
     }
 }
 

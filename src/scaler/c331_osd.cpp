@@ -351,9 +351,17 @@ void c331_manage::update_osd(int fd)
     // The redraw ends with placement and scrolling: pending attribute changes are served with it.
     osd_attribute_word = 0;
     // A plane nobody sees is drawn when the OSD is switched on.
+    const bool shown = !osd_plane_stale;
     osd_plane_stale = PM_OSD_EN == 0;
-    if (osd_plane_stale)
+    if (osd_plane_stale) {
+        // Not drawn; a banner on the wall is placed once more, which clears its enable bits.
+        if (shown) {
+            set_rtct(fd, 2);
+            set_osd(fd, 1);
+            set_rtct(fd, 1);
+        }
         return;
+    }
     const bool text = PM_OSD_DATA_MODE != 0;
     int width = text ? std::clamp(PS_BG_HACT, 0, kMaxPlane) : int(kBmpWidth);
     int height = text ? std::clamp(PS_BG_VACT, 0, kMaxPlane) : int(kBmpHeight);

@@ -141,8 +141,8 @@ int c331_manage::vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
     }
     vyrApi_MultiWinChAlloc(1);
     vyrApi_MultiWinChInit();
-    if (traceOn())
-        vyrDbg_c331_param(0);
+    // The new panel's whole parameter model on the console, for the bench.
+    vyrDbg_c331_param(0);
     return 0;
 }
 

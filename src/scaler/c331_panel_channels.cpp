@@ -245,6 +245,10 @@ void c331_manage::vyrApi_MultiWinChInit()
         g_chg_dbd[w] = 0;
     }
 
+    // The crops as the dispatch applies them, like the window records (a writer may be changing
+    // the live block meanwhile).
+    uint8_t b[kBlockSize];
+    takeBlock(b);
     const int windows = std::clamp(wincnt, 0, 6);
     for (int i = 0; i < windows; ++i) {
         const ST_WIN_INFO& info = gWininfo[i];
@@ -258,18 +262,12 @@ void c331_manage::vyrApi_MultiWinChInit()
         for (int side = 0; side < 4; ++side)
             PM_WIN_OFFSET[i][side] = vyrApi_OchGetWinOffset1(&info, side);
         std::fill(std::begin(PM_INPUT_OFFSET[i]), std::end(PM_INPUT_OFFSET[i]), 0);
-        VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-        if (PM_INPUT_OFFSET_EN[i] && port <= 5 && info.cropIdx < kCropCount && store) {
-            ST_RECT crop;
-            {
-                PosixLock lock(c331_mutex);
-                const uint8_t* b = store->block;
-                namespace cf = blk::crop;
-                crop = ST_RECT{blk::get16(b, blk::cropField(info.cropIdx, cf::kX)),
-                               blk::get16(b, blk::cropField(info.cropIdx, cf::kY)),
-                               blk::get16(b, blk::cropField(info.cropIdx, cf::kWidth)),
-                               blk::get16(b, blk::cropField(info.cropIdx, cf::kHeight))};
-            }
+        if (PM_INPUT_OFFSET_EN[i] && port <= 5 && info.cropIdx < kCropCount) {
+            namespace cf = blk::crop;
+            ST_RECT crop{blk::get16(b, blk::cropField(info.cropIdx, cf::kX)),
+                         blk::get16(b, blk::cropField(info.cropIdx, cf::kY)),
+                         blk::get16(b, blk::cropField(info.cropIdx, cf::kWidth)),
+                         blk::get16(b, blk::cropField(info.cropIdx, cf::kHeight))};
             for (int side = 0; side < 4; ++side)
                 PM_INPUT_OFFSET[i][side] = vyrApi_CropGetOffset(port, &crop, side);
             if (trace)

@@ -11,6 +11,7 @@
 #include "video_chips/keltosource.h"
 
 #include <QMutexLocker>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,17 @@ constexpr int kPortDevice[6] = {3, 2, 1, 0, 5, 4};  // chip port -> input-manage
 constexpr int kRelockWrap = 29;
 
 bool validPort(int p) { return p >= 0 && p < kPorts; }
+
+// The receiver's lanes in use, as its re-arm mask.
+uint32_t laneMask(int lanes) { return lanes == 8 ? 0xFF : lanes == 4 ? 0xF0 : lanes == 2 ? 0xC0 : 0x80; }
+
+// A glitch frame period gives rates far beyond any picture: held to an int before the conversion.
+int roundedRate(double rate)
+{
+    if (!(rate > 0))
+        return 0;
+    return rate + 0.5 >= double(INT32_MAX) ? INT32_MAX : int(rate + 0.5);
+}
 
 // The five measurement registers of a port: line length, line count, second count, frame period
 // (24-bit) and active width.
@@ -354,8 +366,7 @@ void c331_manage::takeTiming(int fd, int p)
     } else {
         const int v = p - kCmosPorts;
         const int lanes = h.lane;
-        const uint32_t mask = lanes == 8 ? 0xFF : lanes == 4 ? 0xF0 : lanes == 2 ? 0xC0 : 0x80;
-        rearmVbo(fd, v, mask);
+        rearmVbo(fd, v, laneMask(lanes));
         // A record without a lane count is taken as one lane rather than dividing by zero.
         set_VBORXfrange(fd, v, 0, float(clock / double(lanes > 0 ? lanes : 1)));
         set_VBOInput(fd, v);
@@ -370,8 +381,8 @@ void c331_manage::takeTiming(int fd, int p)
     PI_VTOTAL[p] = h.vtt;
     PI_FPICLK[p] = clock;
     PI_FH[p] = PI_FV[p] * double(h.vtt);
-    PI_IFH[p] = int(PI_FH[p] + 0.5);
-    PI_IFV[p] = int(PI_FV[p] + 0.5);
+    PI_IFH[p] = roundedRate(PI_FH[p]);
+    PI_IFV[p] = roundedRate(PI_FV[p]);
     const int full[4] = {h.hsync + h.hback, h.hact, h.vsync + h.vback, h.vact};
     memcpy(PI_ACT_FULL[p], full, sizeof full);
     memcpy(PI_ACT[p], full, sizeof full);
@@ -402,7 +413,7 @@ void c331_manage::checkVboLock(int fd, int v)
         return;
     }
     vbo_relock[v] = uint8_t(vbo_relock[v] == 0 ? 1 : vbo_relock[v] >= kRelockWrap ? 0 : vbo_relock[v] + 1);
-    rearmVbo(fd, v, lanes == 8 ? 0xFF : lanes == 4 ? 0xF0 : lanes == 2 ? 0xC0 : 0x80);
+    rearmVbo(fd, v, laneMask(lanes));
 }
 
 bool c331_manage::wait1_povs(int fd, int o)

@@ -228,20 +228,7 @@ void c331_manage::vyrApi_initEnvC331()
     }
     gMwin = {wincnt, winState.rects};
 
-    // Two windows on one layer: the later one takes the lowest free layer.
-    bool used[6] = {};
-    for (int i = 0; i < wincnt; ++i) {
-        ST_WIN_INFO& wi = gWininfo[i];
-        if (used[wi.pri]) {
-            const int free = int(std::find(used, used + 6, false) - used);
-            if (free < 6) {
-                if (traceOn())
-                    printf("\t\t win%d layer:%d already assigned, reset it to :%d\n", i, wi.pri, free);
-                wi.pri = uint8_t(free);
-            }
-        }
-        used[wi.pri] = true;
-    }
+    resolveLayers(-1);
     for (int i = 0; i < kWindows; ++i) {
         const int r = winState.slotRecord[i];
         const int mirror = r >= 0 ? b[blk::window(r, win::kMirror)] & 3 : 0;
@@ -514,19 +501,30 @@ void c331_manage::c331_SetWinPriority(int win, int pri)
     if (pri < 0)
         pri = 0;
     gWininfo[slot].pri = uint8_t(pri % 6);
-    // The window asked for keeps its layer; another window on it moves to the lowest free one.
+    resolveLayers(slot);
+}
+
+void c331_manage::resolveLayers(int keep)
+{
+    // Two windows on one layer: the one asked for (keep) holds it, otherwise the earlier slot; the
+    // other takes the lowest free layer. The dispatch writes the result back into the block, so a
+    // later rebuild finds no tie to resolve differently.
+    const int count = std::clamp(wincnt, 0, kWindows);
     bool used[6] = {};
-    used[gWininfo[slot].pri] = true;
-    for (int i = 0; i < wincnt && i < kWindows; ++i) {
-        if (i == slot)
+    if (keep >= 0 && keep < count)
+        used[gWininfo[keep].pri % 6] = true;
+    for (int i = 0; i < count; ++i) {
+        if (i == keep)
             continue;
         ST_WIN_INFO& wi = gWininfo[i];
-        if (wi.pri > 5)
-            wi.pri = uint8_t(wi.pri % 6);
+        wi.pri = uint8_t(wi.pri % 6);
         if (used[wi.pri]) {
             const int free = int(std::find(used, used + 6, false) - used);
-            if (free < 6)
+            if (free < 6) {
+                if (traceOn())
+                    printf("\t\t win%d layer:%d already assigned, reset it to :%d\n", i, wi.pri, free);
                 wi.pri = uint8_t(free);
+            }
         }
         used[wi.pri] = true;
     }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 constexpr int kWindows = 6;
@@ -144,7 +145,12 @@ int c331_manage::vyrApi_updateCrop(int port)
         if (k >= kCropCount)
             continue; // not a crop slot: the margins stay
         if (!taken) {
-            takeBlock(b);
+            // The crops the dispatch last applied: one a writer changed since reaches the chip with
+            // the dispatch that records it, or a change back before then would be lost.
+            if (!dispatching_ && applied_valid)
+                memcpy(b, applied, kBlockSize);
+            else
+                takeBlock(b);
             taken = true;
         }
         namespace crop = blk::crop;

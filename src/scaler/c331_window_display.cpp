@@ -270,13 +270,16 @@ void c331_manage::set_display_window_ich(int fd, const _ImageWindowDef_st& a, co
         drv->write_C331(fd, 0x114601, uint32_t(hphase), off);
         drv->write_C331(fd, 0x114A01, uint32_t(vphase), off);
         drv->write_C331(fd, 0x114B01, uint32_t(vphase), off);
+        // Both halves go to the first channel's store at their own offsets: the display side
+        // reads the whole line from there.
         for (uint32_t k = 0; k < 5; ++k)
-            drv->write_C331(fd, (0x161C + 4 * k) << 8 | 4, uint32_t(PS_MEM_SC[ch][k] + offset[half]), off);
+            drv->write_C331(fd, (0x161C + 4 * k) << 8 | 4, uint32_t(PS_MEM_SC[c][k] + offset[half]), off);
         drv->write_C331(fd, 0x163101, c331in::kDefaultUnits, off);
         drv->write_C331(fd, 0x166603, uint32_t(capturePacked(s)), off);
     }
-    set_lut_hshrnk(fd, hsh ? hr : 0, c, split);
-    set_lut_vshrnk_4sym(fd, vsh ? vr : 0, c, split);
+    // Unity (65536) without shrink: the filters for ratios near 1, not the strongest.
+    set_lut_hshrnk(fd, hr, c, split);
+    set_lut_vshrnk_4sym(fd, vr, c, split);
     set_iscwct(fd, w);
     set_mct(fd, w, 0);
     set_ip(fd, c);

@@ -169,6 +169,47 @@ TEST_F(OmenuFile, WidthAndTopAreClampedToTheLedScreen)
     EXPECT_NE(std::find(calls.begin(), calls.end(), set(7, 1080)), calls.end());
 }
 
+// Numbers at the ends of 32 bits are held to what the chip can show as the file is read; the OSD
+// drawn from them then does no arithmetic that overflows (the sanitizer build checks that).
+TEST_F(OmenuFile, ExtremeNumbersAreHeldToTheChipsRange)
+{
+    struct Row {
+        const char* key;
+        const char* value;
+        int type;     // the setting it reaches
+        int expected; // and its value there
+    };
+    const Row rows[] = {
+        {"\"x\":10", "2147483647", 5, 0xFFFF},      {"\"x\":10", "-2147483648", 5, 0},
+        {"\"y\":20", "-2147483648", 7, 0},          {"\"w\":300", "-2147483648", 6, 0},
+        {"\"h\":100", "2147483647", 8, 0xFFFF},     {"\"h\":100", "-1", 8, 0},
+        {"\"speed\":5", "2147483647", 13, 2550},    {"\"speed\":5", "-2147483648", 13, 0},
+        {"\"speed\":5", "25", 13, 250},             {"\"startx\":4", "2147483647", 21, 0xFFFF},
+        {"\"starty\":6", "-2147483648", 22, 0},     {"\"wordspace\":1", "2147483647", 34, 255},
+        {"\"wordspace\":1", "-2147483648", 34, -255}, {"\"verticalspace\":2", "2147483647", 35, 255},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.key) + " " + r.value);
+        std::string text = item0();
+        const std::string key = r.key;
+        text.replace(text.find(key), key.size(), key.substr(0, key.find(':') + 1) + r.value);
+        OSD_LIST list = read(doc(text));
+        const auto calls = apply(list);
+        EXPECT_NE(std::find(calls.begin(), calls.end(), set(r.type, r.expected)), calls.end());
+    }
+    std::string all = item0();
+    for (const char* key : {"\"x\":10", "\"w\":300", "\"h\":100", "\"speed\":5", "\"startx\":4", "\"starty\":6",
+                            "\"wordspace\":1", "\"verticalspace\":2"}) {
+        const std::string k = key;
+        all.replace(all.find(k), k.size(), k.substr(0, k.find(':') + 1) + "2147483647");
+    }
+    OSD_LIST list = read(doc(all));
+    apply(list);
+    scaler->update_osd(scaler->c331_fd);
+    scaler->set_scroll(scaler->c331_fd);
+    EXPECT_GE(scaler->OSD_WIN[1], 0);
+}
+
 TEST_F(OmenuFile, LongLinesAreCutAndBadUtf8Replaced)
 {
     OSD_LIST list;

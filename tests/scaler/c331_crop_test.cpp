@@ -5,6 +5,7 @@
 #include "base/utils.h"
 
 #include <QMutexLocker>
+#include <utility>
 
 using namespace scaler_test;
 namespace win = blk::win;
@@ -148,4 +149,32 @@ TEST_F(Crops, MarginsStayInsideTheInput)
     // a port that is not one of the box's is no crop update
     EXPECT_EQ(scaler->vyrApi_updateCrop(6), 0);
     EXPECT_EQ(scaler->vyrApi_updateCrop(-1), 0);
+}
+
+// A writer edits the crop while a rebuild is programming the chip: the chip keeps the crop the pass
+// records as applied, so the writer's change back is not lost.
+TEST_F(Crops, RebuildTakesTheCropFromTheBlockItApplies)
+{
+    defineCrop(7);
+    hand({{blk::window(0, win::kSource), win::kSourceCrop | 7}});
+    const uint32_t zoom = reg(0x0A4902);
+    ASSERT_EQ(zoom, ratio(640, 1920));
+    bool edited = false;
+    c331Chip().setTransferHook([&] {
+        if (std::exchange(edited, true))
+            return;
+        ScalerHandOver h;
+        blk::put16(store->block, blk::cropField(7, crop::kWidth), 320);
+        h.commit(1);
+    });
+    // The contrast's writes come first; then a hidden record's move rebuilds the windows.
+    c331Chip().clearLog();
+    hand({{blk::kContrast, 70}, {blk::window(3, win::kX), 100}});
+    c331Chip().setTransferHook(nullptr);
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(reg(0x0A4902), zoom);
+    for (const auto& t : c331Chip().writesTo(0x0A4902, uint32_t(16 * o_)))
+        EXPECT_FALSE(t.addr == 0x49 && t.value == (ratio(320, 1920) & 0xFF)) << "the writer's crop never shown";
+    hand({{blk::cropField(7, crop::kWidth), 640}}); // changed back before the next pass
+    EXPECT_EQ(reg(0x0A4902), zoom);
 }

@@ -151,7 +151,8 @@ TEST_F(Diagnostics, ParameterDumpGroupsGoToTheConsole)
     };
     const Row rows[] = {
         {1, {"[vyrDbg_c331_param] c331_param\n", "<<===OCH SPEC\n", "\tPS_HTOTAL:", "<<===PM_OVERLAY\n",
-             "<<===PI HDMI INFO\n"}, false},
+             "<<===OSD_WIN\n\tHST:", "\tVW:", "\tPS_CHAR_COLOR:", "\tg_osd_mwi_shift:", "\tg_font_addr_64CHN:",
+             "\tg_unicode_line:", "<<===PI HDMI INFO\n"}, false},
         {15, {"[vyrDbg_c331_param] c331_param\n", "<<===OCH SPEC\n"}, false}, // 14 mod 14 = 0
         {2, {"[vyrDbg_c331_param] c331_win\n", "\tport_5 PI_UPDATE:"}, false},
         {4, {"[vyrDbg_c331_param] c331_mwi\n"}, true},
@@ -225,6 +226,33 @@ TEST(C331RegisterList, AscendingWholeRegistersWithinTheChip)
         EXPECT_GE(bank << 8 | addr, nextFree) << std::hex << d << " overlaps the register before";
         nextFree = (bank << 8 | addr) + width;
     }
+}
+
+// Every register the engine programmes is in the list, the OSD palette port (its reads move the
+// index) is not.
+TEST(C331RegisterList, HoldsTheEngineProgrammedBanks)
+{
+    const std::vector<uint32_t>& list = c331RegisterList();
+    auto listed = [&](uint32_t d) { return std::binary_search(list.begin(), list.end(), d); };
+    for (uint32_t d : {0x063804u, 0x063C04u})
+        EXPECT_TRUE(listed(d)) << std::hex << d;
+    struct Bank {
+        uint32_t channels;
+        std::vector<uint32_t> regs;
+    };
+    const Bank banks[] = {
+        {8, {0x090802, 0x091202, 0x091A04, 0x091E01, 0x093C01, 0x093D01, 0x094002, 0x094202}},
+        {8, {0x0A4401, 0x0A4902, 0x0A4B01, 0x0A4E02, 0x0A6801, 0x0A7F01}},
+        {8, {0x114201, 0x114702, 0x114C02, 0x116801, 0x117F01}},
+        {4, {0x120801, 0x121401, 0x140802, 0x140F02, 0x141501, 0x142101, 0x145F01, 0x146D02}},
+        {4, {0x150801, 0x153902, 0x154D02, 0x155602, 0x156202, 0x156702, 0x157001, 0x170804, 0x172404, 0x175902}},
+    };
+    for (const Bank& b : banks)
+        for (uint32_t d : b.regs)
+            for (uint32_t n = 0; n < 8; ++n)
+                EXPECT_EQ(listed(d + (n << 20)), n < b.channels) << std::hex << d << " channel " << n;
+    EXPECT_FALSE(listed(0x091F01));
+    EXPECT_FALSE(listed(0x092001));
 }
 
 TEST_F(Diagnostics, RegisterDumpBesideARunningDispatchDisturbsNeither)

@@ -112,8 +112,11 @@ const Case kCases[] = {
     {"LedHeightFpgaUp", {}, {{blk::kLedHeight, 2160}}, true, {call("vyrApi_PnlInit2", {1920, 2160, 1920, 1080, 0})}, "led2"},
     {"Output1Width", {}, {{blk::kOutput1Width, 960}}, true, {call("vyrApi_PnlInit2", {1920, 1080, 960, 1080, 0})}, "led2"},
     {"Output1Height", {}, {{blk::kOutput1Height, 540}}, true, {call("vyrApi_PnlInit2", {1920, 1080, 1920, 540, 0})}, "led2"},
-    {"SpliceOnceForAllFive", {}, {{blk::kSpliceMode, 2}, {blk::kLedWidth, 7}, {blk::kLedHeight, 8}, {blk::kOutput1Width, 9},
-      {blk::kOutput1Height, 10}}, true, {call("vyrApi_PnlInit2", {7, 8, 9, 10, 2})}, "led2"},
+    {"SpliceOnceForAllFive", {}, {{blk::kSpliceMode, 2}, {blk::kLedWidth, 3840}, {blk::kLedHeight, 2160},
+      {blk::kOutput1Width, 1000}, {blk::kOutput1Height, 1200}}, true, {call("vyrApi_PnlInit2", {3840, 2160, 1000, 1200, 2})}, "led2"},
+    // Refused: the FPGA is not stepped for it (the block is checked below).
+    {"SplitTallerThanTheLed", {}, {{blk::kSpliceMode, 2}, {blk::kLedWidth, 7}, {blk::kLedHeight, 8}, {blk::kOutput1Width, 9},
+      {blk::kOutput1Height, 10}}, true, {call("vyrApi_PnlInit2", {7, 8, 9, 10, 2})}, ""},
     {"CropSource", {}, kCropOnWindow0, false,
      {call("c331_SetInputsourceCrop", {0, 0x8007}), call("c331_SetCrop", {0, 1, 10, 20, 640, 360}),
       call("c331_SetInputsource", {0, 4})}, "audio"},
@@ -321,6 +324,70 @@ TEST_F(Dispatch, RefusedPatternIsTakenBackOutOfTheBlock)
     handOver([](VyrRamPara& s) { apply(s, {{blk::window(1, win::kState), 0}, {blk::kTestPattern, 3}}); });
     scaler->runOnce();
     EXPECT_EQ(store->block[blk::kTestPattern], 3);
+}
+
+TEST_F(Dispatch, RefusedLedSizeIsTakenBackOutOfTheBlockAndNeverReachesTheFpga)
+{
+    setFpgaUp(true);
+    g_set_led_para = 0;
+    const platform::Sim::C331Chip::Snapshot before = c331Chip().snapshot();
+    // 8000 x 2000 is above the default pixel limit
+    handOver([](VyrRamPara& s) { apply(s, {{blk::kLedWidth, 8000}, {blk::kLedHeight, 2000}, {blk::kOutput1Width, 8000}}); });
+    scaler->runOnce();
+    EXPECT_EQ(calls(), std::vector<std::string>{call("vyrApi_PnlInit2", {8000, 2000, 8000, 1080, 0})});
+    EXPECT_EQ(g_set_led_para.load(), 0) << "no FPGA reset for a size the chip refused";
+    EXPECT_EQ(c331Chip().diff(before), std::vector<std::string>{});
+    EXPECT_EQ(store->u16(blk::kLedWidth), 1920);
+    EXPECT_EQ(store->u16(blk::kLedHeight), 1080);
+    EXPECT_EQ(store->u16(blk::kOutput1Width), 1920);
+
+    // The same size asked for again is tried again; a size the chip takes is kept and stepped.
+    scaler->call_log.clear();
+    handOver([](VyrRamPara& s) { apply(s, {{blk::kLedWidth, 8000}, {blk::kLedHeight, 2000}}); });
+    scaler->runOnce();
+    EXPECT_EQ(calls().size(), 1u);
+    handOver([](VyrRamPara& s) { apply(s, {{blk::kLedWidth, 3840}, {blk::kLedHeight, 2160}}); });
+    scaler->runOnce();
+    EXPECT_EQ(store->u16(blk::kLedWidth), 3840);
+    EXPECT_EQ(g_set_led_para.load(), 2);
+}
+
+// Two full-panel windows share a layer group; the chip lists its members by layer (0E:09).
+TEST_F(Dispatch, EqualPrioritiesAreResolvedOnceAndKeptAcrossARebuild)
+{
+    auto groups = [] {
+        std::vector<uint32_t> v;
+        for (uint32_t g = 0; g < 8; ++g)
+            v.push_back(c331Chip().value(0x0E0904, 16 * g));
+        return v;
+    };
+    handOver([](VyrRamPara& s) {
+        apply(s, {{blk::window(1, win::kState), 1}, {blk::window(1, win::kX), 0}, {blk::window(1, win::kY), 0},
+                  {blk::window(1, win::kWidth), 1920}, {blk::window(1, win::kHeight), 1080},
+                  {blk::window(1, win::kSource), 3}, {blk::layerPriority(0), 3}, {blk::layerPriority(1), 2}});
+    });
+    scaler->runOnce();
+    const std::vector<uint32_t> before = groups();
+    // Window 1 asked onto window 0's layer: it takes it, window 0 moves to the lowest free one.
+    handOver([](VyrRamPara& s) { s.setU16(blk::layerPriority(1), 3); });
+    scaler->runOnce();
+    const std::vector<uint32_t> asked = groups();
+    EXPECT_NE(asked, before) << "the two windows swapped layers";
+    EXPECT_EQ(store->u16(blk::layerPriority(0)), 0) << "the resolved layer is written back";
+    EXPECT_EQ(store->u16(blk::layerPriority(1)), 3);
+    // An unrelated geometry change rebuilds the windows: same layers.
+    handOver([](VyrRamPara& s) { s.setU16(blk::window(0, win::kWidth), 1900); });
+    scaler->runOnce();
+    EXPECT_EQ(groups(), asked);
+    // Both asked for in one hand-over with the geometry change: the same order again.
+    handOver([](VyrRamPara& s) {
+        apply(s, {{blk::layerPriority(0), 3}, {blk::layerPriority(1), 2}, {blk::window(0, win::kWidth), 1920}});
+    });
+    scaler->runOnce();
+    ASSERT_EQ(groups(), before);
+    handOver([](VyrRamPara& s) { apply(s, {{blk::layerPriority(1), 3}, {blk::window(0, win::kWidth), 1900}}); });
+    scaler->runOnce();
+    EXPECT_EQ(groups(), asked);
 }
 
 TEST_F(Dispatch, FadesAreKeptForTheWindowEffectsWithoutRegisterWrites)

@@ -4,6 +4,7 @@
 #include "test_root.h"
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -196,5 +197,48 @@ TEST_F(ScalerFlash, ContentsSurviveARestartOfTheChip)
     EXPECT_EQ(c331Chip().flashRead(0x10000, 1)[0], 'P') << "untouched header kept";
     EXPECT_TRUE(TestRoot::exists(C331Chip::FlashFile));
 }
+
+// Controller set-up of each flash operation: its writes to the command registers (04:47-4D, 5F,
+// 60) in order, as the operation table gives them.
+struct FlashOp {
+    const char* name;
+    std::function<int(c331_manage&, int)> run;
+    std::vector<std::pair<uint8_t, uint8_t>> writes;
+};
+
+const FlashOp kFlashOps[] = {
+    {"Write", [](c331_manage& m, int fd) { const uint8_t b[2] = {1, 2}; return m.write_flash(fd, 0x1000, 2, b); },
+     {{0x47, 0x80}, {0x48, 0}, {0x47, 0x31}, {0x4C, 0x06}, {0x4D, 0x05}, {0x49, 0x12}, {0x5F, 1}, {0x48, 0}, {0x60, 0}}},
+    {"Read", [](c331_manage& m, int fd) { uint8_t b[2]; return m.read_flash(fd, 0x1000, 2, b); },
+     {{0x48, 0}, {0x47, 0x80}, {0x47, 0x31}, {0x4A, 0x0C}, {0x5F, 1}, {0x48, 0}, {0x60, 0}}},
+    {"EraseSector", [](c331_manage& m, int fd) { return m.erase_flash(fd, 16, 1, 0); },
+     {{0x48, 0}, {0x47, 0x80}, {0x47, 0x01}, {0x4B, 0x20}, {0x4C, 0x06}, {0x4D, 0x05}, {0x5F, 1}}},
+    {"EraseBlock64K", [](c331_manage& m, int fd) { return m.erase_flash(fd, 16, 16, 2); },
+     {{0x48, 0}, {0x47, 0x80}, {0x47, 0x01}, {0x4B, 0xD8}, {0x4C, 0x06}, {0x4D, 0x05}, {0x5F, 1}}},
+    {"TransferToOsd", [](c331_manage& m, int fd) { return m.osd_write_dma_sfl(fd, 0x1000, c331_manage::PS_SFL_ADDR, 0, 64); },
+     {{0x48, 0}, {0x47, 0x80}, {0x47, 0x33}, {0x5F, 2}, {0x49, 0x12}, {0x4A, 0x0C}, {0x4B, 0xC7}, {0x4C, 0x06}, {0x4D, 0x05}}},
+    {"TransferToPalette", [](c331_manage& m, int fd) { return m.osd_write_dma_sfl(fd, 0x1000, 0, 1, 48); },
+     {{0x48, 0}, {0x47, 0x80}, {0x47, 0x37}, {0x5F, 2}, {0x49, 0x12}, {0x4A, 0x0C}, {0x4B, 0xC7}, {0x4C, 0x06}, {0x4D, 0x05}}},
+};
+
+void PrintTo(const FlashOp& s, std::ostream* os) { *os << s.name; }
+
+class ScalerFlashSetUp : public ScalerFixture, public ::testing::WithParamInterface<FlashOp> {};
+
+TEST_P(ScalerFlashSetUp, CommandRegistersAreSetInTheTablesOrder)
+{
+    const FlashOp& s = GetParam();
+    c331Chip().clearLog();
+    ASSERT_EQ(s.run(*scaler, scaler->c331_fd), 0);
+    std::vector<std::pair<uint8_t, uint8_t>> got;
+    for (const auto& t : c331Chip().log())
+        if (t.kind == C331Chip::Transfer::Write && t.bank == 0x04 && got.size() < s.writes.size() &&
+            ((t.addr >= 0x47 && t.addr <= 0x4D) || t.addr == 0x5F || t.addr == 0x60))
+            got.push_back({t.addr, t.value});
+    EXPECT_EQ(got, s.writes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, ScalerFlashSetUp, ::testing::ValuesIn(kFlashOps),
+                         [](const ::testing::TestParamInfo<FlashOp>& info) { return std::string(info.param.name); });
 
 }

@@ -2,7 +2,9 @@
 // noise stages, V-by-One receiver waits, the input frame wait, backgrounds and capture rectangles.
 #include "scaler_fixture.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 
 using namespace scaler_test;
 using Transfer = platform::Sim::C331Chip::Transfer;
@@ -455,3 +457,93 @@ TEST_F(InputPipeline, DeinterlacerCountsTheLinesOfTheSelectedPort)
     EXPECT_EQ(c331Chip().value(0x140802), (562u + 1) / 2 + 32);
     EXPECT_EQ(c331Chip().value(0x165B01), 1u);
 }
+
+namespace {
+
+// Noise-reduction, diagonal-filter and interlace settings of capture channel 1 (port 0): its data
+// writes in banks 0x24 and 0x25, in order, against the stage tables (only: the registers looked at).
+struct Stage {
+    const char* name;
+    std::function<void(c331_manage&)> run;
+    std::vector<uint16_t> only; // bank << 8 | address of channel 0; empty: every write
+    std::vector<std::pair<uint16_t, uint8_t>> writes;
+};
+
+std::vector<std::pair<uint16_t, uint8_t>> run16(uint16_t first, std::vector<uint8_t> values)
+{
+    std::vector<std::pair<uint16_t, uint8_t>> out;
+    for (uint8_t v : values)
+        out.push_back({first++, v});
+    return out;
+}
+
+std::vector<std::pair<uint16_t, uint8_t>> operator+(std::vector<std::pair<uint16_t, uint8_t>> a,
+                                                    const std::vector<std::pair<uint16_t, uint8_t>>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+void hv(c331_manage& m, int h, int v)
+{
+    m.PM_HNR[0] = h, m.PM_VNR[0] = v;
+    m.set_nr_hvpx(m.c331_fd, 1, 0);
+}
+
+void diag(c331_manage& m, int state, int level)
+{
+    m.PI_STATE[0] = state, m.PM_DIAG[0] = level;
+    m.set_diag(m.c331_fd, 1, 0);
+}
+
+void ip(c331_manage& m, int state, int scan, int ipen)
+{
+    m.PM_INPUT[1] = 0, m.g_ich_owner[1] = 1;
+    m.PI_STATE[0] = state, m.PI_SCAN_MODE[0] = scan, m.PM_IPEN[0] = ipen, m.PM_HNR[0] = 1;
+    m.set_ip(m.c331_fd, 1);
+}
+
+const Stage kStages[] = {
+    {"HvLevel2", [](c331_manage& m) { hv(m, 2, 2); }, {},
+     {{0x156B, 0x11}, {0x156E, 117}, {0x156F, 201}, {0x156C, 117}, {0x156D, 201}}},
+    {"HvHorizontal1Vertical3", [](c331_manage& m) { hv(m, 1, 3); }, {},
+     {{0x156B, 0x11}, {0x156E, 66}, {0x156F, 150}, {0x156C, 168}, {0x156D, 252}}},
+    {"HvVerticalOnly", [](c331_manage& m) { hv(m, 0, 2); }, {},
+     {{0x156B, 0x10}, {0x156E, 0}, {0x156F, 0}, {0x156C, 117}, {0x156D, 201}}},
+    {"DiagLevel1", [](c331_manage& m) { diag(m, 4, 1); }, {},
+     run16(0x1450, {9, 255, 119, 0, 4, 16, 3, 8, 10, 20, 4, 4, 2, 2, 16, 50}) + run16(0x1460, {0, 0, 0, 0})},
+    {"DiagLevel2", [](c331_manage& m) { diag(m, 5, 2); }, {},
+     run16(0x1450, {11, 127, 119, 3, 4, 16, 1, 4, 10, 20, 4, 4, 2, 2, 16, 50}) + run16(0x1460, {0, 0, 0, 0})},
+    {"DiagLevel3", [](c331_manage& m) { diag(m, 4, 3); }, {},
+     run16(0x1450, {11, 127, 119, 19, 9, 16, 3, 8, 10, 20, 4, 4, 2, 2, 16, 49}) + run16(0x1460, {0, 0, 0, 0})},
+    {"DiagOff", [](c331_manage& m) { diag(m, 4, 0); }, {}, run16(0x1450, std::vector<uint8_t>(16, 0))},
+    {"DiagWithoutPicture", [](c331_manage& m) { diag(m, 3, 2); }, {}, run16(0x1450, std::vector<uint8_t>(16, 0))},
+    {"InterlacedWithIpOn", [](c331_manage& m) { ip(m, 5, 1, 1); }, {0x142A}, {{0x142A, 0}}},
+    {"InterlacedWithIpOff", [](c331_manage& m) { ip(m, 5, 1, 0); }, {0x142A}, {{0x142A, 32}}},
+    {"Progressive", [](c331_manage& m) { ip(m, 4, 0, 1); }, {0x142A}, {{0x142A, 16}}},
+};
+
+void PrintTo(const Stage& s, std::ostream* os) { *os << s.name; }
+
+class InputStage : public InputPipeline, public ::testing::WithParamInterface<Stage> {};
+
+}
+
+TEST_P(InputStage, WritesTheTablesValuesInOrder)
+{
+    const Stage& s = GetParam();
+    c331Chip().clearLog();
+    s.run(*scaler);
+    std::vector<std::pair<uint16_t, uint8_t>> got;
+    for (const Transfer& t : c331Chip().log()) {
+        if (t.kind != Transfer::Write || t.addr == 0 || (t.bank != 0x24 && t.bank != 0x25))
+            continue;
+        const uint16_t reg = uint16_t((t.bank - 0x10) << 8 | t.addr);
+        if (s.only.empty() || std::find(s.only.begin(), s.only.end(), reg) != s.only.end())
+            got.push_back({reg, t.value});
+    }
+    EXPECT_EQ(got, s.writes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, InputStage, ::testing::ValuesIn(kStages),
+                         [](const ::testing::TestParamInfo<Stage>& info) { return std::string(info.param.name); });

@@ -2,6 +2,7 @@
 // the ramp of a fade step by step, and its bounds.
 #include "scaler_fixture.h"
 
+#include <array>
 #include <chrono>
 
 using namespace scaler_test;
@@ -184,3 +185,63 @@ TEST_F(LayerTest, FadeLengthIsBoundedAndEndsWithoutOutputFrames)
     EXPECT_EQ(coef(1, 4, 3), 0u) << "window 0 (top of group 1) faded out";
     EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(took).count(), 5);
 }
+
+namespace {
+
+// Six windows stacked in group 0, window p at position p (0 = lowest layer): a fade step of window
+// p writes the position code (0E:0F) and, for every layer mask whose top layer is min(p, 3), the
+// window's weight into its own coefficient and the other weight into the coefficient of the layer
+// below it in the mask (0 the background).
+struct FadePosition {
+    int position;
+    uint16_t code;
+    std::vector<std::array<int, 3>> masks; // mask, coefficient of the window, coefficient shown through
+};
+
+const FadePosition kFadePositions[] = {
+    {0, 0, {{1, 1, 0}}},
+    {1, 0, {{2, 2, 0}, {3, 2, 1}}},
+    {2, 0, {{4, 3, 0}, {5, 3, 1}, {6, 3, 2}, {7, 3, 2}}},
+    {3, 0, {{8, 4, 0}, {9, 4, 1}, {10, 4, 2}, {11, 4, 2}, {12, 4, 3}, {13, 4, 3}, {14, 4, 3}, {15, 4, 3}}},
+    {4, 0x100, {{8, 4, 0}, {9, 4, 1}, {10, 4, 2}, {11, 4, 2}, {12, 4, 3}, {13, 4, 3}, {14, 4, 3}, {15, 4, 3}}},
+    {5, 0x200, {{8, 4, 0}, {9, 4, 1}, {10, 4, 2}, {11, 4, 2}, {12, 4, 3}, {13, 4, 3}, {14, 4, 3}, {15, 4, 3}}},
+};
+
+void PrintTo(const FadePosition& f, std::ostream* os) { *os << "position " << f.position; }
+
+class LayerFadePosition : public ScalerFixture, public ::testing::WithParamInterface<FadePosition> {};
+
+}
+
+TEST_P(LayerFadePosition, StepWritesThePositionCodeAndTheMasksCoefficients)
+{
+    const FadePosition& f = GetParam();
+    bringUp();
+    settle();
+    for (int o = 0; o < 8; ++o) {
+        scaler->PM_WIN_NUM[o] = o < 6 ? o : 6;
+        scaler->PM_OVERLAY[o] = o < 6 ? 1 : 0;
+    }
+    scaler->wincnt = 6;
+    for (int w = 0; w < 6; ++w)
+        scaler->gWininfo[w].pri = uint8_t(5 - w);
+    scaler->c331_SetWinPriority1(scaler->c331_fd);
+    c331Chip().clearLog();
+    scaler->drv->init_reg_acc_param(); // every write of the step reaches the bus, even a repeated value
+    scaler->set_layer_coef(scaler->c331_fd, f.position, 0, 1); // one step: weight 128, 0 through
+    std::vector<std::pair<int, int>> expected = {{0x0F, f.code & 0xFF}, {0x10, f.code >> 8}};
+    for (const auto& m : f.masks) {
+        expected.push_back({0x11 + 5 * m[0] + m[1], 128});
+        expected.push_back({0x11 + 5 * m[0] + m[2], 0});
+    }
+    std::vector<std::pair<int, int>> got;
+    for (const auto& t : c331Chip().log())
+        if (t.kind == platform::Sim::C331Chip::Transfer::Write && t.bank == 0x0E && t.addr != 0)
+            got.push_back({t.addr, t.value});
+    EXPECT_EQ(got, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Positions, LayerFadePosition, ::testing::ValuesIn(kFadePositions),
+                         [](const ::testing::TestParamInfo<FadePosition>& info) {
+                             return "Position" + std::to_string(info.param.position);
+                         });

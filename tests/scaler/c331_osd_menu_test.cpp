@@ -11,9 +11,10 @@ using namespace scaler_test;
 using platform::Sim::C331Chip;
 using osd_test::cellErrors;
 
-std::string menuFile(const std::string& texts, const char* font = "FFFF00", const char* back = "000080")
+std::string menuFile(const std::string& texts, const char* font = "FFFF00", const char* back = "000080",
+                     const char* status = "on")
 {
-    return std::string(R"({"name":"t","osdcount":1,"oactcount":0,"menu":[{"type":0,"status":"on",)") +
+    return std::string(R"({"name":"t","osdcount":1,"oactcount":0,"menu":[{"type":0,"status":")") + status + "\"," +
            R"("pos":{"x":0,"y":0,"w":1920,"h":200},"act":{"effect":0,"speed":1,"staytime":0},)" +
            R"("backpara":{"enable":"on","color":")" + back + R"("},)" +
            R"("fontpara":{"startx":16,"starty":8,"fontw":32,"fonth":32,"wordspace":0,"verticalspace":4,"color":")" +
@@ -82,5 +83,67 @@ TEST_F(ScalerOsdMenu, DamagedFileLeavesTheTextAndSaysWhy)
     EXPECT_NE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").indexOf("not valid JSON"), -1);
     EXPECT_FALSE(TestRoot::exists("/data/configs/omenu.json")) << "the file that failed is removed";
 }
+
+TEST_F(ScalerOsdMenu, MenuSwitchedOffInANewFileTakesTheBannerOffTheWall)
+{
+    ASSERT_GT(upload(menuFile("Wall 7")).width, 0);
+    ASSERT_EQ(c331Chip().value(0x090802) & 3, 3u);
+    // Reloaded as a menu register write does, with the menu left on.
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json",
+                                    QByteArray::fromStdString(menuFile("Wall 7", "FFFF00", "000080", "off"))));
+    g_osd_update = 1;
+    settle();
+    const C331Chip::Picture off = c331Chip().osdShown(0);
+    EXPECT_EQ(c331Chip().value(0x090802) & 3, 0u) << "the OSD enable bits of 09:08 are cleared";
+    EXPECT_EQ(off.width, 0);
+}
+
+// What the menu file's effect, font size and background reach on the chip: the scroll control
+// (09:3C), the zoom bits of the control word (09:08) and the plane's background (transparent off).
+struct MenuLook {
+    const char* name;
+    const char* effect;
+    const char* font;
+    const char* background;
+    uint32_t scroll;
+    uint32_t zoom;
+    bool transparent;
+};
+
+const MenuLook kLooks[] = {
+    {"Still", "0", "32", "on", 0x80, 0, false},
+    {"Effect1", "1", "32", "on", 0xA1, 0, false},
+    {"Effect2", "2", "32", "on", 0xB1, 0, false},
+    {"Effect3", "3", "32", "on", 0x81, 0, false},
+    {"Effect4", "4", "32", "on", 0x91, 0, false},
+    {"Effect5KeepsTheMode", "5", "32", "on", 0xC1, 0, false}, // mode 5, set before
+    {"Font64", "0", "64", "on", 0x80, 0, false},
+    {"Font128Zoomed", "0", "128", "on", 0x80, 0x1800, false},
+    {"BackgroundOff", "0", "32", "off", 0x80, 0, true},
+};
+
+void PrintTo(const MenuLook& l, std::ostream* os) { *os << l.name; }
+
+class ScalerMenuLook : public ScalerOsdMenu, public ::testing::WithParamInterface<MenuLook> {};
+
+TEST_P(ScalerMenuLook, ReachesTheChip)
+{
+    const MenuLook& l = GetParam();
+    std::string file = menuFile("Wall 7");
+    auto put = [&](const std::string& from, const std::string& to) { file.replace(file.find(from), from.size(), to); };
+    put(R"("effect":0)", std::string(R"("effect":)") + l.effect);
+    put(R"("fontw":32,"fonth":32)", std::string(R"("fontw":)") + l.font + R"(,"fonth":)" + l.font);
+    put(R"("enable":"on")", std::string(R"("enable":")") + l.background + "\"");
+    scaler->vyrApi_OsdSet(4, 5);
+    const C331Chip::Picture pic = upload(file);
+    for (uint32_t n = 0; n < 8; ++n)
+        EXPECT_EQ(c331Chip().value(0x093C01, 16 * n), l.scroll) << n;
+    EXPECT_EQ(c331Chip().value(0x090802) & 0x1800, l.zoom);
+    ASSERT_GT(pic.width, 1000);
+    EXPECT_EQ((pic.pixel(1000, 150) & 0xFF) == 0, l.transparent) << std::hex << pic.pixel(1000, 150);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ScalerMenuLook, ::testing::ValuesIn(kLooks),
+                         [](const ::testing::TestParamInfo<MenuLook>& info) { return std::string(info.param.name); });
 
 }

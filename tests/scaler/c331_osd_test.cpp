@@ -312,4 +312,54 @@ TEST_F(ScalerOsd, BitmapModeShowsTheFlashPictureInItsPalette)
     EXPECT_EQ(c331Chip().value(0xFF0101), 0u) << "palette access closed again";
 }
 
+// Placement on two output channels side by side (1920 wide, active area from 176): the window's
+// start and width in each channel (09:12 = start + x - 4, 09:14) and the control word (09:08) by
+// zoom, enable, mode, the type-33 flag and the wide-stride shift.
+struct Tile {
+    const char* name;
+    int hst, hw;
+    int hzoom, vzoom, enable, text, flag, shift;
+    uint32_t start[2], width[2];
+    uint32_t control;
+};
+
+const Tile kTiles[] = {
+    {"InFirstChannel", 100, 500, 0, 0, 1, 1, 0, 0, {272, 172}, {500, 0}, 0x4003},
+    {"AcrossTheSeam", 1800, 400, 0, 1, 1, 1, 0, 0, {1972, 172}, {120, 280}, 0x4803},
+    {"InSecondChannel", 2000, 100, 1, 0, 1, 0, 0, 0, {172, 252}, {0, 100}, 0x5002},
+    {"AtTheSeam", 1920, 1920, 1, 1, 0, 1, 0, 0, {172, 172}, {0, 1920}, 0x5800},
+    {"FlaggedWideStride", 0, 3840, 0, 0, 1, 1, 1, 1, {172, 172}, {1920, 1920}, 0xE003},
+};
+
+void PrintTo(const Tile& t, std::ostream* os) { *os << t.name; }
+
+class ScalerOsdTile : public ScalerFixture, public ::testing::WithParamInterface<Tile> {};
+
+TEST_P(ScalerOsdTile, StartWidthAndControlWordOfEachChannel)
+{
+    const Tile& t = GetParam();
+    bringUp();
+    settle();
+    c331_manage& m = *scaler;
+    m.PS_PANEL_HW = 3840, m.PS_PANEL_VW = 1080, m.PS_PANEL_HSHAPE = 2, m.PS_PANEL_VSHAPE = 1;
+    m.PS_ACTHW = 1920, m.PS_ACTVW = 1080, m.PS_ACTHST = 176, m.PS_ACTVST = 82;
+    m.PS_BG_HACT = 3840, m.PS_BG_VACT = 1080;
+    m.PM_OSD_OUTPUT_OFFSET[0] = t.hst, m.PM_OSD_OUTPUT_OFFSET[1] = 3840 - t.hst - t.hw;
+    m.PM_OSD_OUTPUT_OFFSET[2] = m.PM_OSD_OUTPUT_OFFSET[3] = 0;
+    std::fill(std::begin(m.PM_OSD_INPUT_OFFSET), std::end(m.PM_OSD_INPUT_OFFSET), 0);
+    m.PM_OSD_HZOOM_EN = t.hzoom, m.PM_OSD_VZOOM_EN = t.vzoom, m.PM_OSD_EN = t.enable, m.PM_OSD_DATA_MODE = t.text;
+    m.osd_control_flag = t.flag, m.g_osd_mwi = 16, m.g_osd_mwi_shift = t.shift;
+    m.set_osd(m.c331_fd, 1);
+    for (uint32_t c = 0; c < 2; ++c) {
+        EXPECT_EQ(c331Chip().value(0x091202, 16 * c), t.start[c]) << c;
+        EXPECT_EQ(c331Chip().value(0x091402, 16 * c), t.width[c]) << c;
+        EXPECT_EQ(c331Chip().value(0x091602, 16 * c), 83u) << c;
+        EXPECT_EQ(c331Chip().value(0x091802, 16 * c), 1080u) << c;
+        EXPECT_EQ(c331Chip().value(0x090802, 16 * c), t.control) << c;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Placements, ScalerOsdTile, ::testing::ValuesIn(kTiles),
+                         [](const ::testing::TestParamInfo<Tile>& info) { return std::string(info.param.name); });
+
 }

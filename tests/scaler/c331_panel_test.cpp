@@ -224,6 +224,21 @@ TEST_F(Panel, UncheckedSizesAreRefusedBeforeAnyArithmetic)
     EXPECT_EQ(c331Chip().outputTiming(0).vactive, 2160u);
 }
 
+// The bench sees every new panel's parameter model, tracing or not; a refused size prints nothing.
+TEST_F(Panel, NewPanelPrintsTheParameterDump)
+{
+    g_debugSwitch = 0;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(scaler->vyrApi_PnlInit2(3840, 1080, 3840, 1080, 0), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[vyrDbg_c331_param] c331_param\n"), std::string::npos);
+    EXPECT_NE(out.find("<<===PI HDMI INFO\n"), std::string::npos);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(scaler->vyrApi_PnlInit2(0, 1080, 3840, 1080, 0), 1);
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("[vyrDbg_c331_param]"), std::string::npos);
+}
+
 TEST_F(Panel, TheIniPixelLimitBoundsTheLedSize)
 {
     g_vyr_max_pixel = 1920 * 1080;
@@ -251,3 +266,43 @@ TEST_F(ScalerFixture, BringUpWithAnUnusableLedSizeStillRunsAndTakesTheNextSize)
     EXPECT_EQ(c331Chip().outputTiming(5).htotal, 1940u);
     EXPECT_EQ(c331Chip().outputTiming(5).vtotal, 5104u);
 }
+
+namespace {
+
+// The canvas one channel pair carries: up to 9,800,000 pixels; one more row and the panel takes two
+// pairs (published counts and output routing by splice mode).
+struct PairLimit {
+    const char* name;
+    Led led;
+    uint8_t across, down;
+    uint32_t routing;
+};
+
+const PairLimit kPairLimits[] = {
+    {"NoneAtTheLimit", {4900, 2000, 4900, 2000, 0}, 1, 1, 0x03020100},
+    {"NoneOnePixelRowAbove", {4900, 2001, 4900, 2001, 0}, 2, 1, 0x03020100},
+    {"HAtTheLimit", {9800, 2000, 4900, 2000, 3}, 2, 1, 0x00010000},
+    {"HAbove", {9800, 2001, 4900, 2001, 3}, 4, 1, 0x03020100},
+    {"VAtTheLimit", {2450, 4000, 2450, 2000, 2}, 1, 2, 0x00010000},
+    {"VAbove", {2450, 4002, 2450, 2001, 2}, 2, 2, 0x03020100},
+};
+
+void PrintTo(const PairLimit& p, std::ostream* os) { *os << p.name; }
+
+class PanelPairLimit : public Panel, public ::testing::WithParamInterface<PairLimit> {};
+
+}
+
+TEST_P(PanelPairLimit, CountsAndRoutingFollowTheLimit)
+{
+    const PairLimit& p = GetParam();
+    g_vyr_max_pixel = 9800 * 2001; // an INI limit that lets the two-part LED sizes through
+    handOverLed(p.led);
+    const Published pub = published();
+    EXPECT_EQ(pub.across, p.across);
+    EXPECT_EQ(pub.down, p.down);
+    EXPECT_EQ(c331Chip().value(0x035504), p.routing);
+}
+
+INSTANTIATE_TEST_SUITE_P(Canvases, PanelPairLimit, ::testing::ValuesIn(kPairLimits),
+                         [](const ::testing::TestParamInfo<PairLimit>& info) { return std::string(info.param.name); });

@@ -2,6 +2,8 @@
 // channels, inside the routing update that makes the chip take them together.
 #include "scaler_fixture.h"
 
+#include <array>
+
 #include <functional>
 
 using namespace scaler_test;
@@ -170,6 +172,46 @@ TEST_F(WindowControls, SharpnessFollowsEachWindowsScaleOnItsOwnChannels)
     for (const Transfer& t : c331Chip().log())
         EXPECT_FALSE(t.kind == Transfer::Write && t.bank >= 0x80) << std::hex << int(t.bank) << ":" << int(t.addr);
 }
+
+namespace {
+
+// Window 1 (channel 2, input 1000 x 500 interlaced, so 1000 lines) scaled to w x h: the peaking
+// class of each direction at the edges of the ratio classes (above 2.5, above 2.0, above 1.25).
+struct SharpnessClass {
+    const char* name;
+    int width, height;
+    std::array<uint32_t, 5> h;
+    std::array<uint32_t, 3> v;
+};
+
+const SharpnessClass kSharpnessClasses[] = {
+    {"Above2_5", 2501, 2501, {36, 43, 58, 4, 5}, {42, 48, 59}},
+    {"At2_5", 2500, 2500, {30, 42, 0, 7, 0}, {34, 47, 0}},
+    {"Above2_0", 2001, 2001, {30, 42, 0, 7, 0}, {34, 47, 0}},
+    {"At2_0", 2000, 2000, {28, 46, 5, 3, 60}, {28, 45, 5}},
+    {"Above1_25", 1251, 1251, {28, 46, 5, 3, 60}, {28, 45, 5}},
+    {"At1_25", 1250, 1250, {44, 49, 56, 63, 2}, {44, 50, 56}},
+    {"WideButFlat", 3000, 1000, {36, 43, 58, 4, 5}, {44, 50, 56}},
+};
+
+void PrintTo(const SharpnessClass& c, std::ostream* os) { *os << c.name; }
+
+class SharpnessClasses : public WindowControls, public ::testing::WithParamInterface<SharpnessClass> {};
+
+}
+
+TEST_P(SharpnessClasses, CoefficientsFollowTheScaleRatio)
+{
+    const SharpnessClass& c = GetParam();
+    scaler->OWIN[1] = {0, c.width, 0, c.height};
+    scaler->c331_SetSharpness(20); // level 10: gain 128
+    const std::vector<uint32_t> expected = {6, c.h[0], c.h[1], c.h[2], c.h[3], c.h[4], 128, 6,
+                                            1, c.v[0], c.v[1], c.v[2], 0,      0,      128};
+    EXPECT_EQ(peaking(2), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ratios, SharpnessClasses, ::testing::ValuesIn(kSharpnessClasses),
+                         [](const ::testing::TestParamInfo<SharpnessClass>& info) { return std::string(info.param.name); });
 
 TEST_F(WindowControls, SharpnessGainRisesWithTheLevelAndSaturates)
 {

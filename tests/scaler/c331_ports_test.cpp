@@ -86,6 +86,21 @@ protected:
 
 }
 
+// A glitch measured as a frame period of two clock ticks: the rates the memory dump shows are held
+// to an int, not wrapped.
+TEST_F(InputPorts, GlitchFramePeriodGivesRatesHeldToAnInt)
+{
+    use(0, 0);
+    connect(0, k1080p60);
+    preset(0xAE5003, 1); // port 0's frame period, ticks minus one
+    pass();
+    ASSERT_EQ(scaler->PI_PORT_INFO[0][c331in::PINFO_NOSIG], 0);
+    testing::internal::CaptureStdout();
+    scaler->vyrDbg_c331_param(2);
+    const std::string dump = testing::internal::GetCapturedStdout();
+    EXPECT_NE(dump.find("PI_IFH:2147483647 PI_IFV:13500000"), std::string::npos) << dump.substr(0, 2000);
+}
+
 TEST_F(InputPorts, SourceAndDeviceTablesAreInverse)
 {
     const int ports[8] = {255, 3, 2, 1, 0, 5, 4, 255};
@@ -651,3 +666,75 @@ TEST_F(InputPorts, SteadyPassCostsOnlyTheMeasurementReads)
     EXPECT_EQ(writes, 6u) << "three freezes and releases, nothing else";
     EXPECT_EQ(scaler->PI_UPDATE[1] + scaler->PI_UPDATE[5], 0);
 }
+
+namespace {
+
+// A V-by-One source on receiver 0 (port 4) by lane count: the receiver's lane mask (02:4F), its
+// lane mode (00:1E) and lane bits (00:39 byte 0), and the select values of the channel pair.
+struct VboLanes {
+    int lanes;
+    uint32_t mask, mode, bits, second;
+};
+
+const VboLanes kVboLanes[] = {
+    {1, 0x80, 0, 0, 9}, {2, 0xC0, 1, 0x10, 9}, {4, 0xF0, 0x11, 0x04, 9}, {8, 0xFF, 0x404, 0x02, 10},
+};
+
+void PrintTo(const VboLanes& l, std::ostream* os) { *os << l.lanes << " lanes"; }
+
+class InputVboLanes : public InputPorts, public ::testing::WithParamInterface<VboLanes> {};
+
+// Channels already owned -> the pair a V-by-One window gets, in the order (4,5), (6,7), (2,3), (0,1).
+struct PairOrder {
+    const char* name;
+    std::vector<int> owned;
+    int first;
+};
+
+const PairOrder kPairOrders[] = {
+    {"AllFree", {}, 4}, {"FourOwned", {4}, 6}, {"FiveAndSixOwned", {5, 6}, 2}, {"OnlyZeroOneFree", {2, 4, 7}, 0},
+};
+
+void PrintTo(const PairOrder& p, std::ostream* os) { *os << p.name; }
+
+class InputVboPairs : public InputPorts, public ::testing::WithParamInterface<PairOrder> {};
+
+}
+
+TEST_P(InputVboLanes, MaskModeAndPortSelect)
+{
+    const VboLanes& l = GetParam();
+    use(0, 4);
+    Format f = k1080p60;
+    f.lanes = l.lanes;
+    connect(4, f);
+    pass();
+    EXPECT_EQ(c331Chip().value(0x024F01), l.mask);
+    EXPECT_EQ(c331Chip().value(0x001E02), l.mode);
+    EXPECT_EQ(c331Chip().value(0x003902) & 0xFF, l.bits);
+    ASSERT_GE(scaler->set_input(0, 4), 0);
+    scaler->set_ichsel(scaler->c331_fd, 0);
+    EXPECT_EQ(c331Chip().value(0x001401), 8u);
+    EXPECT_EQ(c331Chip().value(0x001501), l.second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lanes, InputVboLanes, ::testing::ValuesIn(kVboLanes),
+                         [](const ::testing::TestParamInfo<VboLanes>& info) { return std::to_string(info.param.lanes); });
+
+TEST_P(InputVboPairs, WindowGetsTheFirstWholePair)
+{
+    const PairOrder& p = GetParam();
+    use(1, 0);
+    for (int c : p.owned)
+        scaler->g_ich_owner[c] = 1;
+    scaler->rebuildWinIch();
+    use(0, 4);
+    scaler->PI_HDMI_INFO[4].lane = 8;
+    EXPECT_EQ(scaler->set_input(0, 4), 0);
+    scaler->set_ichsel(scaler->c331_fd, 0);
+    EXPECT_EQ(c331Chip().value(0x001001 + (uint32_t(p.first) << 8)), 8u);
+    EXPECT_EQ(c331Chip().value(0x001001 + (uint32_t(p.first + 1) << 8)), 10u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, InputVboPairs, ::testing::ValuesIn(kPairOrders),
+                         [](const ::testing::TestParamInfo<PairOrder>& info) { return std::string(info.param.name); });

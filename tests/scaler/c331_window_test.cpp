@@ -231,9 +231,10 @@ TEST_F(WindowTest, CaptureUsesTheWindowsOwnChannels)
     EXPECT_EQ(c331Chip().value(0x101902, 32), 960u);
     EXPECT_EQ(c331Chip().value(0x101B02, 32), 42u);
     EXPECT_EQ(c331Chip().value(0x101D02, 32), 1080u);
-    EXPECT_EQ(c331Chip().value(0x161C04, 32), uint32_t(scaler->PS_MEM_SC[2][0] + 960 * 4));
+    EXPECT_EQ(c331Chip().value(0x161C04, 32), uint32_t(scaler->PS_MEM_SC[0][0] + 960 * 4)) << "in the first channel's store";
     EXPECT_EQ(c331Chip().value(0x161C04, 0), uint32_t(scaler->PS_MEM_SC[0][0]));
     EXPECT_TRUE(c331Chip().writesTo(0x101702, 16).empty()) << "channel 1 is not the window's";
+    EXPECT_EQ(c331Chip().value(0x117001, 0), 252u) << "unscaled: the vertical filter for ratios near 1";
 
     // one channel, full-rate input twice as wide as the window: shrink 32760
     const int act4k[4] = {384, 3840, 82, 2160};

@@ -470,6 +470,30 @@ TEST_F(LedSizePage, RefreshRereadsAChangedSizeAndRetextsWithoutTouchingTypedFiel
     EXPECT_EQ(keypad.asked, QStringList({QStringLiteral("W 2560")}));
 }
 
+// The scaler takes a size it cannot drive back out of the block before its pass signals: the page
+// then shows the size the wall kept and says so in the log.
+TEST_F(LedSizePage, SizeTheScalerRefusedIsReplacedByTheKeptOne)
+{
+    FakeKeypad keypad;
+    keypad.answers = {QStringLiteral("3840")};
+    Script s;
+    openLedPage(s)
+        .key(OK)
+        .until([] { return g_ledset->lineEdit_ledw->text() == QStringLiteral("3840"); }, "width typed")
+        .keys({Right, Right, OK})
+        .until([] { return c331_manage::p_c331_manage->change_flag == 1; }, "applied")
+        .act([this] {
+            ScalerHandOver h; // as the scaler's dispatch leaves it after the refusal
+            store->setU16(blk::kLedWidth, 1920);
+            c331_manage::p_c331_manage->change_flag = 0;
+        })
+        .act([] { Panel::refresh(1); })
+        .until([] { return g_ledset->lineEdit_ledw->text() == QStringLiteral("1920"); }, "kept size shown")
+        .act([] { EXPECT_EQ(g_ledset->lineEdit_ledh->text(), QStringLiteral("1080")); });
+    ASSERT_TRUE(s.run());
+    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("LED size 3840 x 1080 refused by the scaler"));
+}
+
 TEST_F(LedSizePage, TapsOnTheFieldsOpenTheKeypadAndTapsOnTheButtonsDoNothing)
 {
     FakeKeypad keypad;

@@ -1,6 +1,7 @@
 #include "ui/pages_settings/ledset.h"
 
 #include "base/global.h"
+#include "base/logMsg.h"
 #include "base/utils.h"
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
@@ -21,6 +22,7 @@
 #include <QtDebug>
 #include <algorithm>
 #include <limits>
+#include <string>
 
 QPointer<ledset> g_ledset;
 
@@ -198,10 +200,22 @@ void ledset::syncUpdate(int)
     if (!store)
         return;
     bool differs = false;
+    uint32_t now = 0;
     {
         ScalerHandOver lock; // the save slot writes the shadow under it
         for (uint32_t f : {blk::kLedWidth, blk::kLedHeight})
             differs |= blk::get16(store->block, f) != blk::get16(store->shadow, f);
+        now = uint32_t(blk::get16(store->block, blk::kLedWidth)) << 16 | blk::get16(store->block, blk::kLedHeight);
+    }
+    // The scaler puts a size it cannot drive back out of the block before it raises this refresh.
+    c331_manage* scaler = c331_manage::p_c331_manage;
+    if (requested_ != 0 && !(scaler && scaler->change_flag.load() != 0)) {
+        if (now != requested_) {
+            writeLogMsg(LOG_WARNING, "LED size " + std::to_string(requested_ >> 16) + " x " +
+                                         std::to_string(requested_ & 0xFFFF) + " refused by the scaler");
+            differs = true;
+        }
+        requested_ = 0;
     }
     if (differs)
         para_init();
@@ -295,6 +309,7 @@ void ledset::on_Button_apply1_clicked()
             fpga_manage::requestLedParameterStep();
         }
         handOver.commit(1);
+        requested_ = changed ? uint32_t(w) << 16 | uint32_t(h) : 0;
     }
     // Only now, with the scaler free again: the pop-up is shown without holding anyone up.
     if (changed && g_tip)

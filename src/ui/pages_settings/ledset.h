@@ -63,6 +63,7 @@ private:
 
     const QString edit_normal, edit_focused, button_normal, button_focused;
     const QString name_w, name_h;
+    uint32_t requested_ = 0; // width << 16 | height applied last, until the scaler took or refused it
 };
 
 extern QPointer<ledset> g_ledset;

@@ -74,6 +74,14 @@ struct C331Chip::State {
     void measure(int port, const InputTiming& t);
     void lineCounts(int channel); // A8:08+6c, A8:0A+6c from the port channel c selects
     void written(uint8_t addr, uint8_t value);
+    void splitCapture(int channel);
+    uint32_t get(uint8_t bank, uint8_t addr, int width) const
+    {
+        uint32_t v = 0;
+        for (int i = width - 1; i >= 0; --i)
+            v = v << 8 | cells[bank * 128u + addr + i];
+        return v;
+    }
     uint8_t read(uint8_t addr);
 
     mutable std::mutex mutex;
@@ -179,12 +187,38 @@ void C331Chip::State::written(uint8_t addr, uint8_t value)
         flash.paletteWritten(addr, value);
     } else if (bank == 0x00 && addr >= 0x10 && addr < 0x18) {
         lineCounts(addr - 0x10);
+    } else if (bank >= 0x16 && bank < 0x96 && (bank & 0x0F) == 0x06 && addr == 0x1F) {
+        splitCapture((bank - 0x16) / 16);
     } else if (bank == 0x05 && addr == 0x08) {
         inEnabled = value;
         inSeen = counterSeen = {};
     } else if (bank == 0x05 && addr == 0x09) {
         outEnabled = value;
         outSeen = {};
+    }
+}
+
+// The second half of a split capture (10:09 = pair's even channel + 8) is shown by the display side
+// from the first half's frame store: it must land on the first half's lines (further along them), or
+// below the first half's whole picture (stacked), never in another channel's store.
+void C331Chip::State::splitCapture(int channel)
+{
+    const uint8_t select = cells[(0x10 + 16u * channel) * 128 + 0x09];
+    if (select < 8)
+        return;
+    for (int first = select - 8; first < select - 6 && first < 8; ++first) {
+        const uint8_t b = uint8_t(0x10 + 16 * first);
+        if (first == channel || cells[b * 128u + 0x09] != 1)
+            continue;
+        const int64_t diff = int64_t(get(uint8_t(0x16 + 16 * channel), 0x1C, 4)) - get(uint8_t(0x16 + 16 * first), 0x1C, 4);
+        const int64_t line = int64_t(cells[(0x16 + 16u * first) * 128 + 0x31]) * 1024;
+        const int64_t lines = get(b, 0x1D, 2);
+        const bool alongTheLine = diff >= 0 && diff < line, belowThePicture = diff >= line * lines;
+        if (!alongTheLine && !belowThePicture)
+            violations.push_back("split capture: channel " + std::to_string(channel) +
+                                 " writes outside the frame store of its first half, channel " +
+                                 std::to_string(first));
+        return;
     }
 }
 
@@ -280,10 +314,7 @@ uint32_t C331Chip::value(uint32_t desc, uint32_t bankOffset)
 {
     const Place p = place(desc, bankOffset);
     std::lock_guard<std::mutex> lock(s_->mutex);
-    uint32_t v = 0;
-    for (int i = p.width - 1; i >= 0; --i)
-        v = v << 8 | s_->cells[p.bank * 128u + p.addr + i];
-    return v;
+    return s_->get(p.bank, p.addr, p.width);
 }
 
 void C331Chip::preset(uint32_t desc, uint32_t value, uint32_t bankOffset)
