@@ -10,8 +10,7 @@
 // (job), 1 (step), 16 (mapping value) and 30-31 (search result).
 namespace JobBlock {
 constexpr int Job = 0, Step = 1, Port = 2, PacketCount = 3, PacketIndex = 4, Reply = 6, Card = 8, Cards = 10,
-              PacketLength = 12, Mapping = 16, Stamp = 20, Screen = 24, Net = 25, ReplayCard = 26,
-              Operation = 27, SubStep = 28, Result = 30;
+              PacketLength = 12, Mapping = 16, Stamp = 20, Screen = 24, SubStep = 28, Result = 30;
 // Reply byte: 1 a card answered with status 0, 2 it answered with an error status.
 constexpr uint8_t ReplyGood = 1, ReplyBad = 2;
 constexpr uint16_t ResultNone = 0xFFFF, ResultAllGood = 0x00FF;

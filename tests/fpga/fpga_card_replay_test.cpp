@@ -470,3 +470,69 @@ TEST_F(CardReplay, RecoveryReplaysScreenParametersBeforeTheCardsData)
     EXPECT_EQ(net.port(1).cards[2].registers.at(0x0020), 0x3C);
     EXPECT_TRUE(net.port(1).cards[1].registers.empty());
 }
+
+// Files count nets, cards and operations in 16 bits: a job walks each of them once and ends,
+// whatever the count, and sends a card's data to that card alone.
+TEST_F(CardReplay, CountsAboveOneByteAreWalkedOnceAndEnd)
+{
+    fpgaChip().setCards(3, 2);
+    searchCards();
+    fpgaChip().clearPackets();
+    Op reg;
+    reg.type = 1;
+    reg.target = 2;
+    reg.data = QByteArray::fromHex("0500010A");
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", scanFile(std::vector<Op>(300, reg))));
+    g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
+    line_type[8] = 3;
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    postJob(2);
+    ASSERT_TRUE(runJob(20000)) << "300 operations";
+    EXPECT_EQ(fpgaChip().packets(3).size(), 300u);
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_TRUE(finished[0][1].toBool());
+
+    fpgaChip().clearPackets();
+    Screen many;
+    many.configId = screen.configId;
+    many.nets.assign(300, Net{0, {{}, {}}});
+    writeQzfx({many});
+    postJob(5);
+    ASSERT_TRUE(runJob(60000)) << "300 nets";
+    EXPECT_EQ(searches(0), 300);
+    ASSERT_EQ(finished.size(), 2);
+    EXPECT_TRUE(finished[1][1].toBool());
+}
+
+TEST_F(CardReplay, CardAboveTwoHundredFiftyFiveIsRecoveredItself)
+{
+    fpgaChip().setCards(1, 300);
+    fpgaChip().editNetwork([](LedNetwork& n) {
+        for (auto& c : n.port(1).cards)
+            c.configId = 0x11223344;
+        n.port(1).cards[260].configId = 0x99;
+    });
+    searchCards();
+    fpgaChip().clearPackets();
+    screen.nets[1].cards.assign(300, {});
+    screen.nets[1].cards[260] = {ramWrite(0x1000, data)};
+    writeQzfx({screen});
+    QSignalSpy result(CardJobReport::instance(), &CardJobReport::recoveryResult);
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    postJob(5);
+    ASSERT_TRUE(runJob(3000));
+    ASSERT_EQ(result.size(), 1);
+    EXPECT_EQ(result[0][0].toString(), QStringLiteral("01/02/261/300"));
+    fpgaChip().clearPackets();
+    postJob(6);
+    ASSERT_TRUE(runJob(3000));
+    ASSERT_EQ(finished.size(), 2);
+    EXPECT_TRUE(finished[1][1].toBool());
+    const auto log = fpgaChip().packets(1);
+    ASSERT_EQ(log.size(), 3u);
+    for (const Bytes& p : log)
+        EXPECT_EQ(getU16(p.data()), 0x1000 | 260);
+    const LedNetwork net = fpgaChip().network();
+    EXPECT_EQ(cardRam(net.port(1).cards[260], 0x1000, 2500), bytesOf(data));
+    EXPECT_TRUE(net.port(1).cards[4].ram.empty());
+}
