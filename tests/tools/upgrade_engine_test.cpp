@@ -460,3 +460,45 @@ TEST_F(UpgradeEngine, FontGoesIntoTheScalerFlashAndThePresenceBitsFollow)
     const std::vector<std::string> calls = scaler->call_log.calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "update_font()"), 1);
 }
+
+// A chunk that does not go in is erased and written again; one that still fails after three tries
+// is reported as an incomplete image, and the application of the same run is not swapped in.
+TEST_F(UpgradeEngine, FailedFpgaChunkIsRetriedAndAnIncompleteImageStopsTheSwap)
+{
+    g_update_status = 0;
+    const struct {
+        int failures;
+        Outcome fpga;
+        int chunkErases;  // erases of the 32 KiB block at 0x8000
+        bool swapped;
+    } rows[] = {{1, Outcome::Written, 2, true}, {2, Outcome::Written, 3, true}, {3, Outcome::Failed, 3, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.failures);
+        g_app_reset_flag = 0;
+        TestRoot::writeFile("/data/app/vyrR58N", QByteArray("old program"));
+        fpgaFlash().store(0, std::vector<uint8_t>(0x12000, 0x5A));
+        fpgaFlash().clearLog();
+        const std::vector<uint8_t> image = PackageGen::pattern(70000, 3);
+        const std::vector<uint8_t> program = PackageGen::pattern(300, 4);
+        PackageGen::Package p;
+        p.entries = {entry(7, PackageGen::fpgaImage(image)), entry(10, program)};
+        put("a.VYR", p);
+        fpgaFlash().failProgramsAt(0x8000, row.failures);
+        const upgrade::RunResult r = run();
+        fpgaFlash().failProgramsAt(0, 0);
+        ASSERT_GE(r.items.size(), 2u);
+        EXPECT_EQ(r.items[0].outcome, row.fpga) << r.items[0].reason.toStdString();
+        int erases = 0;
+        for (const FpgaFlash::Op& op : fpgaFlash().logOf(0x52))
+            erases += op.accepted && op.address == 0x8000;
+        EXPECT_EQ(erases, row.chunkErases);
+        if (row.fpga == Outcome::Written) {
+            EXPECT_EQ(fpgaFlash().read(0, image.size()), image);
+        } else {
+            EXPECT_EQ(r.items[0].reason, QStringLiteral("FPGA image incomplete: run the upgrade again"));
+            EXPECT_TRUE(r.anyFailed());
+        }
+        EXPECT_EQ(g_app_reset_flag.load(), row.swapped ? 1 : 0);
+        EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N") == QByteArray("old program"), !row.swapped);
+    }
+}
