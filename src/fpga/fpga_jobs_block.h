@@ -16,6 +16,8 @@ constexpr uint8_t ReplyGood = 1, ReplyBad = 2;
 constexpr uint16_t ResultNone = 0xFFFF, ResultAllGood = 0x00FF;
 
 inline uint8_t get(int at) { return g_send_para[at].load(); }
+// A page may post a job only while neither a job nor a USB upgrade holds the step byte.
+inline bool slotTaken() { return get(Job) != 0 || g_usb_grade.load() != 0; }
 inline void set(int at, uint8_t v) { g_send_para[at].store(v); }
 inline uint16_t get16(int at) { return uint16_t(get(at) | get(at + 1) << 8); }
 inline void set16(int at, uint16_t v)

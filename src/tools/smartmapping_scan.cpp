@@ -397,7 +397,7 @@ void SmartMapping::on_Button_mapping_state_clicked()
         showNote(Note::NoFpga);
         return;
     }
-    if (JobBlock::get(JobBlock::Job) != 0) {
+    if (JobBlock::slotTaken()) {
         showNote(Note::Busy);
         return;
     }

@@ -346,6 +346,14 @@ TEST_F(PanelTest, WizardRefusesAWallThatTheCardsOrTheScreenCannotHold)
     EXPECT_FALSE(g_qround_bar);
     EXPECT_EQ(g_send_para[0].load(), 5);
     g_send_para[0] = 0;
+    // So is a USB upgrade, whose step byte a post would reset.
+    g_usb_grade = 1;
+    g_send_para[1] = 2;
+    page.on_Button_send_clicked();
+    EXPECT_EQ(page.resultText(), QStringLiteral("Busy, try later"));
+    EXPECT_EQ(g_send_para[0].load(), 0);
+    EXPECT_EQ(g_send_para[1].load(), 2);
+    g_usb_grade = 0;
     // The limits themselves are fine.
     line_type[8] = 0;
     page.lineEdit_line->setText(QStringLiteral("2"));
