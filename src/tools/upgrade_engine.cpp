@@ -358,8 +358,11 @@ void Engine::processPackage(fpga_manage* fpga, const QString& path)
             break;
         }
         add(item);
-        Utils::system_plain(QStringLiteral("sync"));
-        Delay::ms(100);
+        // Only a write needs its data settled; entries passed over cost nothing.
+        if (item.outcome != Outcome::Skipped) {
+            Utils::system_plain(QStringLiteral("sync"));
+            Delay::ms(100);
+        }
     }
 }
 

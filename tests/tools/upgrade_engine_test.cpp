@@ -159,6 +159,7 @@ TEST_F(UpgradeEngine, DamagedPackagesChangeNothing)
         {"font coding 2", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(2, 32, 4096))}; return p; }},
         {"font larger than its slot", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(1, 32, 0x10001))}; return p; }},
         {"FPGA 1 image", [&] { PackageGen::Package p; p.entries = {app(64), entry(8, PackageGen::fpgaImage(PackageGen::pattern(64, 2)))}; return p; }},
+        {"seventeen entries", [&] { PackageGen::Package p; p.entries.assign(17, entry(99, {})); return p; }},
         {"good entry then a cut one", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(4096, 9))), app(5000)}; p.cutTo = 49 + 42 + 64 + 4096 + 100; return p; }},
     };
     const std::vector<uint8_t> flashBefore = fpgaFlash().read(0, 0x12000);
@@ -501,4 +502,16 @@ TEST_F(UpgradeEngine, FailedFpgaChunkIsRetriedAndAnIncompleteImageStopsTheSwap)
         EXPECT_EQ(g_app_reset_flag.load(), row.swapped ? 1 : 0);
         EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N") == QByteArray("old program"), !row.swapped);
     }
+}
+
+// Entries passed over cost no sync and no pause: sixteen of an unknown type, one sync (the header's).
+TEST_F(UpgradeEngine, IgnoredEntriesAreNotPaused)
+{
+    PackageGen::Package p;
+    p.entries.assign(16, entry(99, {}));
+    put("a.VYR", p);
+    const int before = TestRoot::shellLog().count(QStringLiteral("sync"));
+    const upgrade::RunResult r = run();
+    EXPECT_EQ(r.count(Outcome::Skipped), 16);
+    EXPECT_EQ(TestRoot::shellLog().count(QStringLiteral("sync")) - before, 1);
 }
