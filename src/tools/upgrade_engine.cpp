@@ -13,6 +13,7 @@
 #include "scaler/c331_manage.h"
 #include "ui/mainwindow.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
@@ -89,6 +90,17 @@ template <typename EraseFn> bool eraseArea(uint32_t base, uint32_t length, Erase
         a += block ? 32768 : 4096;
     }
     return true;
+}
+
+// The main window belongs to the GUI thread: the worker only asks, and the window is looked
+// up there when the request arrives.
+void updateDialog(bool show)
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [show] {
+            if (MainWindow* window = g_mainwindow.data())
+                show ? window->update_start() : window->update_over();
+        }, Qt::QueuedConnection);
 }
 
 const char* typeName(uint8_t type)
@@ -210,8 +222,8 @@ void Engine::step(fpga_manage* fpga)
 
 void Engine::begin(fpga_manage*)
 {
-    if (g_update_flag.load() == 0 && g_mainwindow)
-        g_mainwindow->update_start();
+    if (g_update_flag.load() == 0)
+        updateDialog(true);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (result_.run == 0 || result_.finished) { // started without start(): a run of its own
@@ -267,8 +279,8 @@ void Engine::finish(fpga_manage*)
         result_.time += QStringLiteral("    ") + clockText();
         result_.finished = true;
     }
-    if (g_update_flag.load() && g_mainwindow)
-        g_mainwindow->update_over();
+    if (g_update_flag.load())
+        updateDialog(false);
     g_send_para[1] = 0;
     g_update_flag = 0;
     g_usb_grade = 0;

@@ -7,6 +7,8 @@
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "tools/upgrade_engine.h"
+#include "tools/firmwareupdate.h"
+#include "ui/mainwindow.h"
 #include "scaler/c331_manage.h"
 #include "platform/sim/devices/c331_chip.h"
 #include "managers.h"
@@ -15,12 +17,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <map>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using platform::Sim::FpgaFlash;
@@ -514,4 +518,32 @@ TEST_F(UpgradeEngine, IgnoredEntriesAreNotPaused)
     const upgrade::RunResult r = run();
     EXPECT_EQ(r.count(Outcome::Skipped), 16);
     EXPECT_EQ(TestRoot::shellLog().count(QStringLiteral("sync")) - before, 1);
+}
+
+// The run is the FPGA worker's; the update dialog and the window that shows it are the GUI
+// thread's: the window is looked up there, when the request arrives.
+TEST_F(UpgradeEngine, UpdateDialogIsShownAndClosedFromTheGuiThread)
+{
+    MainWindow window;
+    auto shown = [] { return !g_move_update.isNull() && g_move_update->isVisible(); };
+    g_update_flag = 0;
+    QString why;
+    ASSERT_TRUE(upgrade::Engine::instance().start(&why)) << why.toStdString();
+    g_mainwindow = nullptr;
+    std::thread worker([this] { fpga->runOnce(); }); // step 0: the dialog is asked for
+    worker.join();
+    g_mainwindow = &window; // the window the GUI thread has when the request arrives
+    EXPECT_FALSE(shown()) << "nothing is shown from the worker";
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(shown());
+    std::thread rest([this] {
+        for (int i = 0; i < 3 && g_usb_grade.load(); ++i)
+            fpga->runOnce();
+    });
+    rest.join();
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_FALSE(shown());
+    g_mainwindow = nullptr;
 }
