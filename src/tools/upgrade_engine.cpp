@@ -306,13 +306,6 @@ void Engine::processPackage(fpga_manage* fpga, const QString& path)
     }
     const bool ours = p.controllerType == kControllerType;
     const bool skipInstalled = p.publishType == kPublishSkipInstalled;
-    // Refusals that concern the whole package come first, so a refused package changes nothing.
-    for (const Entry& e : p.entries) {
-        if (e.type == Fpga1 && ours) {
-            add({name, e.index, e.type, Outcome::Failed, QStringLiteral("FPGA 1 is not fitted; package not used")});
-            return;
-        }
-    }
     const uint8_t* regs0 = fpga ? fpga->MCU_REG_func[0] : nullptr;
     for (const Entry& e : p.entries) {
         Item item{name, e.index, e.type, Outcome::Skipped, QString()};
@@ -363,7 +356,8 @@ void Engine::processPackage(fpga_manage* fpga, const QString& path)
             break;
         }
         case Fpga1:
-            item.reason = QStringLiteral("other controller");
+            // Packages of the product line may carry it; this box has FPGA 0 only.
+            item.reason = ours ? QString::fromLatin1(kNoSecondFpga) : QStringLiteral("other controller");
             break;
         default:
             item.reason = QStringLiteral("unknown type %1").arg(e.type);

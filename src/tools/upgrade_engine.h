@@ -17,6 +17,7 @@ class fpga_manage;
 namespace upgrade {
 
 enum class Outcome { Written, Skipped, Failed };
+constexpr const char* kNoSecondFpga = "no second FPGA"; // reason of a skipped FPGA 1 image
 
 struct Item {
     QString package; // file name on the stick

@@ -162,7 +162,7 @@ TEST_F(UpgradeEngine, DamagedPackagesChangeNothing)
         {"font height 48", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(0, 48, 4096))}; return p; }},
         {"font coding 2", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(2, 32, 4096))}; return p; }},
         {"font larger than its slot", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(1, 32, 0x10001))}; return p; }},
-        {"FPGA 1 image", [&] { PackageGen::Package p; p.entries = {app(64), entry(8, PackageGen::fpgaImage(PackageGen::pattern(64, 2)))}; return p; }},
+        {"FPGA 1 image past the end", [&] { PackageGen::Package p; p.entries = {app(64), entry(8, PackageGen::fpgaImage(PackageGen::pattern(64, 2), 4096))}; return p; }},
         {"seventeen entries", [&] { PackageGen::Package p; p.entries.assign(17, entry(99, {})); return p; }},
         {"good entry then a cut one", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(4096, 9))), app(5000)}; p.cutTo = 49 + 42 + 64 + 4096 + 100; return p; }},
     };
@@ -546,4 +546,20 @@ TEST_F(UpgradeEngine, UpdateDialogIsShownAndClosedFromTheGuiThread)
         QCoreApplication::processEvents();
     EXPECT_FALSE(shown());
     g_mainwindow = nullptr;
+}
+
+// This box has FPGA 0 only: an FPGA 1 image is skipped and the rest of its package installed.
+TEST_F(UpgradeEngine, FpgaOneImageIsSkippedAndTheRestInstalled)
+{
+    const std::vector<uint8_t> image = PackageGen::pattern(5000, 6);
+    PackageGen::Package p;
+    p.entries = {entry(8, PackageGen::fpgaImage(PackageGen::pattern(4096, 2))), entry(7, PackageGen::fpgaImage(image))};
+    put("a.VYR", p);
+    const upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 2u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Skipped);
+    EXPECT_EQ(r.items[0].reason, QLatin1String(upgrade::kNoSecondFpga));
+    EXPECT_EQ(r.items[1].outcome, Outcome::Written) << r.items[1].reason.toStdString();
+    EXPECT_EQ(fpgaFlash().read(0, image.size()), image);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 1);
 }
