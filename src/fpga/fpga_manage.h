@@ -393,6 +393,7 @@ public:
     int Brightness_read_VMF_value();   // 1 good reply
     void Brightness_auto_filter();
     int wait_VMF_reply(uint8_t expected, uint32_t keep); // 1 good, 0 none; caller does not hold pass_mutex
+    void Power_ctrl_deal(); // relays after window 0's signal; nothing calls it
     void Power_ctrl_task();
     void Power_check_VMF();
     int Power_read_VMF_value();
