@@ -260,3 +260,26 @@ TEST_F(Brightness, RelayPathFollowsWindowZerosSignal)
     run(200 + 8 * 52);
     EXPECT_EQ(relays(), off);
 }
+
+// A percentage from the block: register 6 gets 255 x percent / 100, never below 15 unless the
+// loaded record is raw; the record kept is raw (mode 16) afterwards.
+TEST_F(Brightness, BlockPercentageGivesTheLevelWithAFloorOf15)
+{
+    fpgaChip().setCards(0, 1);
+    searchCards();
+    const struct {
+        uint32_t mode;
+        uint16_t percent;
+        uint8_t reg6;
+    } rows[] = {{0, 0, 15}, {0, 5, 15}, {0, 6, 15}, {0, 7, 17}, {0, 100, 255}, {0, 150, 255}, {16, 0, 0}, {16, 5, 12}};
+    for (const auto& row : rows) {
+        fpga->bri_mode = row.mode;
+        store->setU16(blk::kBrightness, row.percent);
+        fpga->bri_request = 1;
+        fpgaChip().clearLog();
+        fpga->Brightness_hand_dealwith(0);
+        ASSERT_FALSE(writes6().empty()) << row.percent;
+        EXPECT_EQ(writes6().back(), row.reg6) << "mode " << row.mode << ", " << row.percent << "%";
+        EXPECT_EQ(fpga->bri_mode, 16u);
+    }
+}

@@ -536,3 +536,109 @@ TEST_F(CardReplay, CardAboveTwoHundredFiftyFiveIsRecoveredItself)
     EXPECT_EQ(cardRam(net.port(1).cards[260], 0x1000, 2500), bytesOf(data));
     EXPECT_TRUE(net.port(1).cards[4].ram.empty());
 }
+
+// ---- the replay's waits, measured in worker passes (one pass a tick) ----
+
+namespace {
+
+// Ticks at which each packet to the port left, and the tick the job ended (-1: not within max).
+struct Timeline {
+    std::vector<int> packets;
+    int end = -1;
+};
+
+class ReplayTiming : public CardReplay {
+protected:
+    Timeline timeline(int port, int maxTicks)
+    {
+        Timeline t;
+        size_t seen = fpgaChip().packets(port).size();
+        for (int i = 1; i <= maxTicks && t.end < 0; ++i) {
+            tick();
+            for (const size_t n = fpgaChip().packets(port).size(); seen < n; ++seen)
+                t.packets.push_back(i);
+            if (g_send_para[0].load() == 0)
+                t.end = i;
+        }
+        return t;
+    }
+    void scanJob(const std::vector<Op>& ops, int port)
+    {
+        ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", scanFile(ops)));
+        g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
+        line_type[8] = uint8_t(port);
+        postJob(2);
+    }
+};
+
+Op registerWrite()
+{
+    Op op;
+    op.type = 1;
+    op.target = 2;
+    op.data = QByteArray::fromHex("0500010A");
+    return op;
+}
+
+}
+
+// A net that does not answer its search is given up more than 500 ticks after the search: the
+// pass after that moves to the next net, the one after ends the job.
+TEST_F(ReplayTiming, SearchWaitsFiveHundredTicks)
+{
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).silent = true; });
+    Screen s;
+    s.configId = screen.configId;
+    s.nets = {Net{1, {{}, {}, {}, {}}}};
+    writeQzfx({s});
+    postJob(5);
+    const Timeline t = timeline(1, 5000);
+    ASSERT_EQ(t.packets.size(), 1u);
+    EXPECT_EQ(t.end - t.packets[0], 500 + 3);
+}
+
+// Save-to-flash waits its own time plus 100 ticks (1000 ms) for every card of the port before it
+// tries again; a sleep operation waits its time and sends nothing.
+TEST_F(ReplayTiming, SaveWaitsPerCardAndSleepWaitsItsTime)
+{
+    const struct {
+        int cards;
+        uint32_t ms;
+        int interval; // ticks between the tries of the save
+    } saves[] = {{1, 0, 100 + 2}, {3, 0, 300 + 2}, {3, 500, 350 + 2}};
+    for (const auto& row : saves) {
+        SCOPED_TRACE(row.cards);
+        fpgaChip().setCards(3, row.cards);
+        fpgaChip().editNetwork([](LedNetwork& n) { n.port(3).silent = false; });
+        searchCards();
+        fpgaChip().editNetwork([](LedNetwork& n) { n.port(3).silent = true; });
+        fpgaChip().clearPackets();
+        Op save;
+        save.type = 2;
+        save.timeticks = row.ms;
+        scanJob({save}, 3);
+        const Timeline t = timeline(3, 5000);
+        ASSERT_EQ(t.packets.size(), 3u) << "three tries";
+        EXPECT_EQ(t.packets[1] - t.packets[0], row.interval);
+        EXPECT_EQ(t.packets[2] - t.packets[1], row.interval);
+    }
+
+    fpgaChip().setCards(3, 2);
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(3).silent = false; });
+    searchCards();
+    int base = -1;
+    for (const uint32_t ms : {100u, 300u, 1000u}) { // 10, 30 and 100 ticks
+        SCOPED_TRACE(ms);
+        fpgaChip().clearPackets();
+        Op sleep;
+        sleep.type = 6;
+        sleep.timeticks = ms;
+        scanJob({registerWrite(), sleep, registerWrite()}, 3);
+        const Timeline t = timeline(3, 5000);
+        ASSERT_EQ(t.packets.size(), 2u) << "the sleep sends nothing";
+        const int gap = t.packets[1] - t.packets[0];
+        if (base < 0)
+            base = gap;
+        EXPECT_EQ(gap - base, int(ms / 10) - 10);
+    }
+}
