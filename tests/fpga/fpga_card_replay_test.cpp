@@ -38,6 +38,16 @@ Op ramWrite(uint32_t address, const QByteArray& data)
     return op;
 }
 
+// Register 5 := 0x0A.
+Op registerWrite()
+{
+    Op op;
+    op.type = 1;
+    op.target = 2;
+    op.data = QByteArray::fromHex("0500010A");
+    return op;
+}
+
 Bytes bytesOf(const QByteArray& a)
 {
     return Bytes(a.begin(), a.end());
@@ -193,6 +203,40 @@ protected:
         screen = s;
     }
     void writeQzfx(const std::vector<Screen>& screens) { ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", packedFile(screens))); }
+    // A recovery that ends well; what it sent to port 1.
+    std::vector<Bytes> recover()
+    {
+        fpgaChip().clearPackets();
+        QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+        postJob(6);
+        EXPECT_TRUE(runJob(3000));
+        EXPECT_EQ(finished.size(), 1);
+        EXPECT_TRUE(!finished.isEmpty() && finished[0][1].toBool());
+        return fpgaChip().packets(1);
+    }
+    // The recovery after a query that found card `card` of port 1: its 2500-byte RAM write goes to
+    // it alone, in packets of 1000, 1000 and 500 bytes, and the job ends well.
+    void expectRecovered(int card)
+    {
+        const std::vector<Bytes> log = recover();
+        ASSERT_EQ(log.size(), 3u);
+        const uint32_t sizes[3] = {1000, 1000, 500};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(log[size_t(k)].size(), sizes[k] + 19);
+            EXPECT_EQ(getU16(log[size_t(k)].data()), 0x1000 | card) << "card " << card << " of port 1";
+            EXPECT_EQ(getU32(log[size_t(k)].data() + 10), 0x1000u + 1000u * uint32_t(k));
+        }
+        EXPECT_EQ(cardRam(fpgaChip().network().port(1).cards[size_t(card)], 0x1000, 2500), bytesOf(data));
+    }
+    // The operations as the chosen scan file for the port, and the load posted.
+    void scanJob(const std::vector<Op>& ops, int port)
+    {
+        ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", scanFile(ops)));
+        g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
+        line_type[8] = uint8_t(port);
+        postJob(2);
+    }
+
     int searches(int port)
     {
         int n = 0;
@@ -229,21 +273,8 @@ TEST_F(CardReplay, QueryFindsTheCardThatDiffersAndRecoveryRestoresIt)
     EXPECT_EQ(searches(0), 1);
     EXPECT_EQ(searches(1), 1);
 
-    fpgaChip().clearPackets();
-    postJob(6);
-    ASSERT_TRUE(runJob(3000));
-    ASSERT_EQ(finished.size(), 2);
-    EXPECT_TRUE(finished[1][1].toBool());
-    const auto log = fpgaChip().packets(1);
-    ASSERT_EQ(log.size(), 3u);
-    const uint32_t sizes[3] = {1000, 1000, 500};
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(log[size_t(k)].size(), sizes[k] + 19);
-        EXPECT_EQ(getU16(log[size_t(k)].data()), 0x1002) << "card 2 of port 1";
-        EXPECT_EQ(getU32(log[size_t(k)].data() + 10), 0x1000u + 1000u * uint32_t(k));
-    }
+    expectRecovered(2);
     const LedNetwork net = fpgaChip().network();
-    EXPECT_EQ(cardRam(net.port(1).cards[2], 0x1000, 2500), bytesOf(data));
     EXPECT_TRUE(net.port(1).cards[1].ram.empty());
     EXPECT_TRUE(fpgaChip().packets(0).empty());
     EXPECT_EQ(cleared.size(), 1);
@@ -454,13 +485,7 @@ TEST_F(CardReplay, RecoveryReplaysScreenParametersBeforeTheCardsData)
     fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[2].configId = 0x99; });
     postJob(5);
     ASSERT_TRUE(runJob(2000));
-    fpgaChip().clearPackets();
-    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
-    postJob(6);
-    ASSERT_TRUE(runJob(3000));
-    ASSERT_EQ(finished.size(), 1);
-    EXPECT_TRUE(finished[0][1].toBool());
-    const auto log = fpgaChip().packets(1);
+    const auto log = recover();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0][9], 0xA0);
     EXPECT_EQ(getU16(log[0].data()), 0x1002);
@@ -478,15 +503,8 @@ TEST_F(CardReplay, CountsAboveOneByteAreWalkedOnceAndEnd)
     fpgaChip().setCards(3, 2);
     searchCards();
     fpgaChip().clearPackets();
-    Op reg;
-    reg.type = 1;
-    reg.target = 2;
-    reg.data = QByteArray::fromHex("0500010A");
-    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", scanFile(std::vector<Op>(300, reg))));
-    g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
-    line_type[8] = 3;
     QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
-    postJob(2);
+    scanJob(std::vector<Op>(300, registerWrite()), 3);
     ASSERT_TRUE(runJob(20000)) << "300 operations";
     EXPECT_EQ(fpgaChip().packets(3).size(), 300u);
     ASSERT_EQ(finished.size(), 1);
@@ -518,23 +536,12 @@ TEST_F(CardReplay, CardAboveTwoHundredFiftyFiveIsRecoveredItself)
     screen.nets[1].cards[260] = {ramWrite(0x1000, data)};
     writeQzfx({screen});
     QSignalSpy result(CardJobReport::instance(), &CardJobReport::recoveryResult);
-    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
     postJob(5);
     ASSERT_TRUE(runJob(3000));
     ASSERT_EQ(result.size(), 1);
     EXPECT_EQ(result[0][0].toString(), QStringLiteral("01/02/261/300"));
-    fpgaChip().clearPackets();
-    postJob(6);
-    ASSERT_TRUE(runJob(3000));
-    ASSERT_EQ(finished.size(), 2);
-    EXPECT_TRUE(finished[1][1].toBool());
-    const auto log = fpgaChip().packets(1);
-    ASSERT_EQ(log.size(), 3u);
-    for (const Bytes& p : log)
-        EXPECT_EQ(getU16(p.data()), 0x1000 | 260);
-    const LedNetwork net = fpgaChip().network();
-    EXPECT_EQ(cardRam(net.port(1).cards[260], 0x1000, 2500), bytesOf(data));
-    EXPECT_TRUE(net.port(1).cards[4].ram.empty());
+    expectRecovered(260);
+    EXPECT_TRUE(fpgaChip().network().port(1).cards[4].ram.empty()) << "260 cut to a byte";
 }
 
 // ---- the replay's waits, measured in worker passes (one pass a tick) ----
@@ -562,23 +569,7 @@ protected:
         }
         return t;
     }
-    void scanJob(const std::vector<Op>& ops, int port)
-    {
-        ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", scanFile(ops)));
-        g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
-        line_type[8] = uint8_t(port);
-        postJob(2);
-    }
 };
-
-Op registerWrite()
-{
-    Op op;
-    op.type = 1;
-    op.target = 2;
-    op.data = QByteArray::fromHex("0500010A");
-    return op;
-}
 
 }
 
