@@ -298,8 +298,9 @@ TEST_F(PanelTest, SkippedFpgaOneImageIsNamedInTheReportInEveryLanguage)
         runWorker(fpga);
         page.syncUpdate(104);
         EXPECT_TRUE(page.label_log->text().contains(QString::fromUtf8(note[language]))) << page.label_log->text().toStdString();
-        if (language == 1)
+        if (language == 1) {
             EXPECT_TRUE(page.label_result->text().contains(QStringLiteral("written 1 skipped 1 failed 0")));
+        }
         // The note is a line of its own in the 12 px status text.
         QFont small = page.label_log->font();
         small.setPixelSize(12);
