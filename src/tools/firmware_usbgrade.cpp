@@ -258,14 +258,25 @@ void firmware_usbgrade::showResult()
     label_result->setText(QStringLiteral("<font style = 'font-size:10px' color = %1 >%2</font>").arg(QLatin1String(colour), counts));
     if (r.anyFailed()) {
         QString reason;
-        for (const upgrade::Item& i : r.items)
-            if (i.outcome == upgrade::Outcome::Failed) {
-                reason = (i.package.isEmpty() ? QString() : i.package + QStringLiteral(": ")) + i.reason;
-                break;
-            }
         QFont small = label_log->font();
         small.setPixelSize(12);
-        reason = QFontMetrics(small).elidedText(reason, Qt::ElideRight, label_log->width() - 4);
+        const QFontMetrics fm(small);
+        const int room = label_log->width() - 4;
+        for (const upgrade::Item& i : r.items)
+            if (i.outcome == upgrade::Outcome::Failed) {
+                // The reason is what the operator must read (e.g. to run the upgrade again): a long
+                // package name gives way first.
+                const QString tail = i.package.isEmpty() ? i.reason : QStringLiteral(": ") + i.reason;
+                const int left = room - fm.horizontalAdvance(tail);
+                if (left > fm.horizontalAdvance(QStringLiteral("a...b")))
+                    reason = fm.elidedText(i.package, Qt::ElideMiddle, left) + tail;
+                else if (fm.horizontalAdvance(i.reason) <= room)
+                    reason = i.reason;
+                else
+                    reason = i.package + tail; // neither fits: cut at the end
+                break;
+            }
+        reason = fm.elidedText(reason, Qt::ElideRight, room);
         label_log->setText(QString::fromLatin1(kRed12).arg(text(Failed) + QStringLiteral("&nbsp;&nbsp;") + time +
                                                            QStringLiteral("<br>") + reason.toHtmlEscaped()));
     } else {

@@ -530,7 +530,7 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
         return eraseArea(from, length, [&](uint32_t s, int mode) { return drv->FPGA_SPI_FLASH_VBYONE_ERASE(selector, s, mode, 1) == 1; });
     };
     auto incomplete = [&] {
-        *why = QStringLiteral("FPGA image incomplete: run the upgrade again");
+        *why = QStringLiteral("FPGA image incomplete, upgrade again");
         return false;
     };
     if (!erase(0, e.dataLen))

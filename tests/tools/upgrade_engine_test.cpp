@@ -500,7 +500,7 @@ TEST_F(UpgradeEngine, FailedFpgaChunkIsRetriedAndAnIncompleteImageStopsTheSwap)
         if (row.fpga == Outcome::Written) {
             EXPECT_EQ(fpgaFlash().read(0, image.size()), image);
         } else {
-            EXPECT_EQ(r.items[0].reason, QStringLiteral("FPGA image incomplete: run the upgrade again"));
+            EXPECT_EQ(r.items[0].reason, QStringLiteral("FPGA image incomplete, upgrade again"));
             EXPECT_TRUE(r.anyFailed());
         }
         EXPECT_EQ(g_app_reset_flag.load(), row.swapped ? 1 : 0);

@@ -8,6 +8,7 @@
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
 #include "platform/sim/devices/fpga_chip.h"
+#include "platform/sim/devices/fpga_flash.h"
 #include "tools/firmware_usbgrade.h"
 #include "tools/firmwareupdate.h"
 #include "tools/upgrade_engine.h"
@@ -307,4 +308,24 @@ TEST_F(PanelTest, SkippedFpgaOneImageIsNamedInTheReportInEveryLanguage)
         EXPECT_LE(QFontMetrics(small).horizontalAdvance(QString::fromUtf8(note[language])), page.label_log->width() - 4);
         Panel::shot(&page, QStringLiteral("upgrade_fpga1_%1").arg(language));
     }
+}
+
+// An FPGA image that could not be written whole is named as such, with a long package name
+// shortened rather than the reason.
+TEST_F(PanelTest, IncompleteFpgaImageIsShownWithItsReason)
+{
+    const std::string name = "a_package_with_a_rather_long_name_from_the_stick.VYR";
+    putPackage(name);
+    fpga_manage* fpga = worker();
+    platform::Sim::fpgaFlash().failProgramsAt(0, 3);
+    g_language = 1;
+    firmware_usbgrade page;
+    release(&page, PanelKey::OK);
+    runWorker(fpga);
+    page.syncUpdate(104);
+    const QString log = page.label_log->text();
+    EXPECT_TRUE(log.contains("Update failed")) << log.toStdString();
+    EXPECT_TRUE(log.contains("FPGA image incomplete, upgrade again")) << log.toStdString();
+    EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
+    Panel::shot(&page, QStringLiteral("upgrade_fpga_incomplete"));
 }
