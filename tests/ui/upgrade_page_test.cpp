@@ -61,6 +61,13 @@ void runWorker(fpga_manage* fpga)
     for (int i = 0; i < 4 && g_usb_grade.load(); ++i)
         fpga->runOnce();
 }
+// OK on the page, the whole run, and its end reported to the page.
+void runFromPage(firmware_usbgrade& page, fpga_manage* fpga)
+{
+    release(&page, PanelKey::OK);
+    runWorker(fpga);
+    page.syncUpdate(104);
+}
 }
 
 TEST_F(PanelTest, UpgradePageListsTheStickInPagesOfFour)
@@ -144,9 +151,7 @@ TEST_F(PanelTest, DamagedPackageIsReportedAsAFailureNeverAsDone)
     fpga_manage* fpga = worker();
     g_language = 1;
     firmware_usbgrade page;
-    release(&page, PanelKey::OK);
-    runWorker(fpga);
-    page.syncUpdate(104);
+    runFromPage(page, fpga);
     const QString log = page.label_log->text();
     EXPECT_FALSE(log.contains("downing over")) << log.toStdString();
     EXPECT_TRUE(log.contains("Update failed"));
@@ -295,9 +300,7 @@ TEST_F(PanelTest, SkippedFpgaOneImageIsNamedInTheReportInEveryLanguage)
     for (int language = 0; language < 5; ++language) {
         g_language = uint8_t(language);
         firmware_usbgrade page;
-        release(&page, PanelKey::OK);
-        runWorker(fpga);
-        page.syncUpdate(104);
+        runFromPage(page, fpga);
         EXPECT_TRUE(page.label_log->text().contains(QString::fromUtf8(note[language]))) << page.label_log->text().toStdString();
         if (language == 1) {
             EXPECT_TRUE(page.label_result->text().contains(QStringLiteral("written 1 skipped 1 failed 0")));
@@ -320,9 +323,7 @@ TEST_F(PanelTest, IncompleteFpgaImageIsShownWithItsReason)
     platform::Sim::fpgaFlash().failProgramsAt(0, 3);
     g_language = 1;
     firmware_usbgrade page;
-    release(&page, PanelKey::OK);
-    runWorker(fpga);
-    page.syncUpdate(104);
+    runFromPage(page, fpga);
     const QString log = page.label_log->text();
     EXPECT_TRUE(log.contains("Update failed")) << log.toStdString();
     EXPECT_TRUE(log.contains("FPGA image incomplete, upgrade again")) << log.toStdString();
