@@ -331,6 +331,60 @@ void fpga_manage::Brightness_auto_filter()
 
 // ---- relays ----
 
+namespace {
+constexpr uint32_t kRelaySignalTicks = 100, kRelayTaskTicks = 1000, kRelayOffTicks = 1000;
+
+// Window 0's source has a timing in the input records (width, height and rate all set).
+uint8_t windowZeroSignal(VyrRamPara& store)
+{
+    int16_t isCrop = 0;
+    int8_t crop = 0;
+    const int32_t input = store.VyrGetImageSource(store.block, 0, &isCrop, &crop, 0);
+    if (input < 0 || input >= 6)
+        return 0;
+    const uint32_t at = blk::inputResolution(uint32_t(input)); // u16 takes the records' mutex
+    return store.u16(at + blk::kInputWidth) && store.u16(at + blk::kInputHeight) && uint8_t(store.u16(at + blk::kInputRate)) ? 1 : 0;
+}
+}
+
+// The wall's power relays follow window 0's signal while it is the only window shown: on one by
+// one while there is a picture, off once it has been gone for ten seconds. Nothing starts this
+// path on the box; it is kept ready for a multifunction card with relays.
+void fpga_manage::Power_ctrl_deal()
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store || !get_fpga_status())
+        return;
+    for (uint32_t w = 1; w < blk::kScalerWindows; ++w)
+        if (store->u16(blk::window(w, blk::win::kState)) != 0)
+            return;
+    const uint32_t now = G_timeTicks.load();
+    if (Utils::getTimeSpace(relay_stamp) > kRelaySignalTicks) {
+        relay_stamp = now;
+        const uint8_t had = relay_signal;
+        relay_signal = windowZeroSignal(*store);
+        if (relay_signal && !had)
+            Power_ctrl_reset();
+    }
+    if (Utils::getTimeSpace(relay_task_stamp) > kRelayTaskTicks) {
+        relay_task_stamp = now;
+        Power_ctrl_task();
+    }
+    if (mf_address == 0) // no card found yet: a relay step now would be spent on nothing
+        return;
+    if (relay_signal || relay_power != 1) {
+        relay_off_stamp = now;
+        if (relay_signal)
+            eth_data_send_start();
+    } else if (relay_stop_enable && Utils::getTimeSpace(relay_off_stamp) > kRelayOffTicks) {
+        if (!relay_stop_armed) { // the switching-off walks the relays from the first again
+            relay_stop_armed = 1;
+            relay_counter = 1;
+        }
+        eth_data_send_stop();
+    }
+}
+
 void fpga_manage::Power_ctrl_task()
 {
     Power_check_VMF();

@@ -10,13 +10,14 @@
 // (job), 1 (step), 16 (mapping value) and 30-31 (search result).
 namespace JobBlock {
 constexpr int Job = 0, Step = 1, Port = 2, PacketCount = 3, PacketIndex = 4, Reply = 6, Card = 8, Cards = 10,
-              PacketLength = 12, Mapping = 16, Stamp = 20, Screen = 24, Net = 25, ReplayCard = 26,
-              Operation = 27, SubStep = 28, Result = 30;
+              PacketLength = 12, Mapping = 16, Stamp = 20, Screen = 24, SubStep = 28, Result = 30;
 // Reply byte: 1 a card answered with status 0, 2 it answered with an error status.
 constexpr uint8_t ReplyGood = 1, ReplyBad = 2;
 constexpr uint16_t ResultNone = 0xFFFF, ResultAllGood = 0x00FF;
 
 inline uint8_t get(int at) { return g_send_para[at].load(); }
+// A page may post a job only while neither a job nor a USB upgrade holds the step byte.
+inline bool slotTaken() { return get(Job) != 0 || g_usb_grade.load() != 0; }
 inline void set(int at, uint8_t v) { g_send_para[at].store(v); }
 inline uint16_t get16(int at) { return uint16_t(get(at) | get(at + 1) << 8); }
 inline void set16(int at, uint16_t v)

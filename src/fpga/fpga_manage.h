@@ -374,9 +374,12 @@ public:
     uint16_t replay_cards = 0;     // card count of the port of the current operation
     uint8_t replay_failed = 0;     // an operation of the running replay was not answered
     uint32_t replay_stamp = 0;     // wait of the current packet
+    // Net, card and operation of the replay: a file counts them in 16 bits, so a byte of the job
+    // block would wrap and walk the same entries (or another card) for ever.
+    uint16_t replay_net = 0, replay_card = 0, replay_operation = 0;
     struct QueryResult {
-        uint8_t valid = 0, screen = 0, port = 0, net = 0;
-        uint16_t card = 0, cards = 0;
+        uint8_t valid = 0, screen = 0, port = 0;
+        uint16_t net = 0, card = 0, cards = 0;
     } query_result;                // what the last query found; the recovery works on it alone
     uint8_t result_shown = 0;      // a result line was sent to the recovery page
     void replay_progress(int mode, int percent);
@@ -390,6 +393,7 @@ public:
     int Brightness_read_VMF_value();   // 1 good reply
     void Brightness_auto_filter();
     int wait_VMF_reply(uint8_t expected, uint32_t keep); // 1 good, 0 none; caller does not hold pass_mutex
+    void Power_ctrl_deal(); // relays after window 0's signal; nothing calls it
     void Power_ctrl_task();
     void Power_check_VMF();
     int Power_read_VMF_value();

@@ -233,13 +233,13 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
             fail("\n rcv xy file screen_net num error ");
             break;
         }
-        set(Net, mode == 0 ? 0 : query_result.net);
+        replay_net = mode == 0 ? 0 : query_result.net;
         progress(8 * 100 / 35);
-        trace("\n now start to recovery net_index = %#x \n", get(Net));
+        trace("\n now start to recovery net_index = %#x \n", replay_net);
         set(Step, NetRecord);
         break;
     case NetRecord:
-        if (rd.update_rcvXYscreenNetpara(rd.path, get(Net)) != 0) {
+        if (rd.update_rcvXYscreenNetpara(rd.path, replay_net) != 0) {
             fail("\n rcv xy file screen_net para error ");
             break;
         }
@@ -250,10 +250,10 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
         }
         set16(Result, ResultNone);
         if (mode == 0) {
-            progress((get(Net) * 100 + 100) / (rd.net.net_rcv_num + 1));
+            progress((replay_net * 100 + 100) / (rd.net.net_rcv_num + 1));
             set(Step, Search);
         } else if (query_result.card < rd.net.net_rcv_num && rd.net.net_ledx == query_result.port) {
-            set(ReplayCard, uint8_t(query_result.card));
+            replay_card = query_result.card;
             progress(28);
             set(Step, CardOps);
         } else {
@@ -265,11 +265,11 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
             fail("\n rcv xy file rcv operate times error ");
             break;
         }
-        set(Operation, 0);
+        replay_operation = 0;
         set(Step, rd.operate_times ? CardOp : End);
         break;
     case CardOp: {
-        const uint8_t i = get(Operation);
+        const uint16_t i = replay_operation;
         if (rd.update_rcvXYrcvOperatepara(rd.path, i, mode == 2) != 0) {
             fail("\n rcv xy file rcv operate times error ");
             break;
@@ -294,8 +294,7 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
                 set(Step, Fail);
                 break;
             }
-            const uint8_t next = uint8_t(get(Operation) + 1);
-            set(Operation, next);
+            const uint16_t next = ++replay_operation;
             set(SubStep, OpStart);
             set(Step, next < rd.operate_times ? CardOp : End);
         } else {
@@ -308,7 +307,7 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
         set16(Result, ResultNone);
         recovery_search_on = 1;
         trace("\n fpga%d_sel, net%d ,config_id_enalbe = %#x\n", 0, unsigned(port));
-        trace("\n check screen_index = %#x , net_index = %#x \n", get(Screen), get(Net));
+        trace("\n check screen_index = %#x , net_index = %#x \n", get(Screen), replay_net);
         int sent;
         {
             PosixLock lock(pass_mutex);
@@ -344,13 +343,12 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
         break;
     }
     case NextNet: {
-        const uint8_t net = uint8_t(get(Net) + 1);
-        if (net < rd.net_count) {
-            set(Net, net);
+        if (replay_net + 1u < rd.net_count) {
+            ++replay_net;
             set(Step, NetRecord);
             break;
         }
-        set(Net, 0);
+        replay_net = 0;
         const uint8_t screen = uint8_t(get(Screen) + 1);
         set(Screen, screen);
         trace("\n current_screen_index = %#x , screen_num = %#x \n", screen, rd.screen_head.screen_num);
@@ -371,20 +369,20 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
             rd.net.net_ledx = port;
         } else {
             rd.net.net_ledx = query_result.port;
-            set(ReplayCard, uint8_t(query_result.card));
+            replay_card = query_result.card;
             if (get_port_card_num(query_result.port) <= query_result.card) {
                 fail("\n card to recover not on the port ");
                 break;
             }
         }
-        set(Operation, 0);
+        replay_operation = 0;
         if (rd.operate_times == 0)
             set(Step, mode == 2 || rd.screen.rcv_xy_len == 0 ? End : NetCount);
         else
             set(Step, DebugOp);
         break;
     case DebugOp: {
-        const uint8_t i = get(Operation);
+        const uint16_t i = replay_operation;
         if (rd.update_smartDebugingOperatepara(rd.path, i, mode == 2) != 0) {
             fail("\n rcv xy file rcv operate times error ");
             break;
@@ -400,7 +398,7 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
         progress((i * 100 + 100) / (rd.operate_times + 1));
         job_progress = 0;
         job_stamp = now;
-        trace("\n in operate_para_data_offset=%#x ,net_index = %#x \n", rd.data_position, get(Net));
+        trace("\n in operate_para_data_offset=%#x ,net_index = %#x \n", rd.data_position, replay_net);
         set(Step, DebugOpRun);
         break;
     }
@@ -410,14 +408,13 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
                 set(Step, Fail);
                 break;
             }
-            const uint8_t next = uint8_t(get(Operation) + 1);
-            set(Operation, next);
+            const uint16_t next = ++replay_operation;
             set(SubStep, OpStart);
             if (next < rd.operate_times) {
                 set(Step, DebugOp);
                 trace("\n start to set net para operate ");
             } else {
-                set(Operation, 0);
+                replay_operation = 0;
                 // A screen without XY data has nothing more to restore.
                 set(Step, mode == 2 || rd.screen.rcv_xy_len == 0 ? End : NetCount);
                 if (mode == 1)
@@ -441,7 +438,7 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
         } else {
             query_result.valid = 1;
             query_result.screen = get(Screen);
-            query_result.net = get(Net);
+            query_result.net = replay_net;
             query_result.port = uint8_t(rd.net.net_ledx);
             query_result.card = result;
             query_result.cards = rd.net.net_rcv_num;
@@ -486,7 +483,7 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
         return 1;
     const rcvRecovery::Operation op = rcvrecovery->operation;
     const int port = rcvrecovery->net.net_ledx;
-    const int card = get(ReplayCard);
+    const int card = replay_card;
     auto failed = [&](const std::string& why) {
         replay_failed = 1;
         writeLogMsg(LOG_WARNING, "card data operation " + std::to_string(op.type) + " on port " + std::to_string(port) + ": " + why);

@@ -209,7 +209,7 @@ int rcvRecovery::update_rcvXYscreenNetnum(const QString& file)
     return 0;
 }
 
-int rcvRecovery::update_rcvXYscreenNetpara(const QString& file, uint8_t n)
+int rcvRecovery::update_rcvXYscreenNetpara(const QString& file, uint16_t n)
 {
     if (n >= net_count)
         return 1;

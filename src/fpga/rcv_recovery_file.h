@@ -49,7 +49,7 @@ public:
     int update_rcvScreenIDinfo(const QString& path, uint8_t s);
     int update_rcvXYHead(const QString& path);
     int update_rcvXYscreenNetnum(const QString& path);
-    int update_rcvXYscreenNetpara(const QString& path, uint8_t n);
+    int update_rcvXYscreenNetpara(const QString& path, uint16_t n);
     int update_rcvXYrcvOperateTimes(const QString& path, uint16_t c, bool standalone);
     int update_rcvXYrcvOperatepara(const QString& path, uint16_t i, bool standalone);
     int update_rcvOperatedata(const QString& path, uint32_t position, uint8_t* out, uint16_t length);

@@ -19,7 +19,7 @@
 QPointer<firmware_usbgrade> g_firmware_usbgrade;
 
 namespace {
-enum Text { Title, Grade, Empty, Failed, Summary, Busy, TextCount };
+enum Text { Title, Grade, Empty, Failed, Summary, Busy, NoSecondFpga, TextCount };
 // simplified Chinese, English, Russian, Vietnamese, traditional Chinese
 const char* const kTexts[TextCount][5] = {
     {"USB升级", "USB UPDATE", "Обновление через USB", "Sử dụng ổ USB  để cập nhập", "USB昇級"},
@@ -29,6 +29,7 @@ const char* const kTexts[TextCount][5] = {
     {"写入 %1 跳过 %2 失败 %3", "written %1 skipped %2 failed %3", "записано %1 пропущено %2 ошибок %3",
      "ghi %1 bỏ qua %2 lỗi %3", "寫入 %1 跳過 %2 失敗 %3"},
     {"忙，请稍后", "Busy, try later", "Занято, позже", "Đang bận, thử lại sau", "忙，請稍後"},
+    {"无 FPGA 1：映像已跳过", "No FPGA 1: image skipped", "Нет FPGA 1: образ пропущен", "Không có FPGA 1: bỏ qua", "無 FPGA 1：映像已跳過"},
 };
 QString text(Text t) { return QString::fromUtf8(kTexts[t][languageColumn(g_language.load())]); }
 
@@ -36,6 +37,8 @@ const char* const kRed12 = "<font style = 'font-size:12px' color = #FF0000 >%1</
 const char* const kGreen12 = "<font style = 'font-size:12px' color = #51BB28 >%1</font>";
 const char* const kGreen13 = "<font style = 'font-size:13px' color = #51BB28 >%1</font>";
 const char* const kRowStyle = "background-color: rgb(33, 36, 53);color: #FFFFFF";
+const char* const kRowTapped = "background-color: rgb(33, 36, 53);color: #FFFFFF;";
+const char* const kRowBlue = "background-color:#4777FF;color: #FFFFFF;";
 constexpr int kRows = 4;
 
 QIcon arrow(bool left)
@@ -114,6 +117,13 @@ void firmware_usbgrade::language_changed()
 void firmware_usbgrade::get_file_list_smartpath()
 {
     files_ = upgrade::listPackages();
+    selected_.fill(false, files_.size());
+    bool firstVyr = true;
+    for (int i = 0; i < files_.size(); ++i) {
+        const bool zk = files_[i].endsWith(QLatin1String(".VYRZK"));
+        selected_[i] = zk || firstVyr;
+        firstVyr = firstVyr && zk;
+    }
     current_page = 0;
     last_page = files_.isEmpty() ? 0 : (files_.size() + kRows - 1) / kRows - 1;
     for (const QString& f : files_)
@@ -145,9 +155,16 @@ void firmware_usbgrade::upgrade_file_list()
             row->setGeometry(5, 5 + 25 * (i - first), 220, 20);
             row->setFont(small);
             row->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-            row->setStyleSheet(QLatin1String(kRowStyle));
+            row->setStyleSheet(QLatin1String(selected_[i] ? kRowBlue : kRowStyle));
             row->setTextFormat(Qt::PlainText); // names come from the stick
             row->setText(QFileInfo(files_[i]).fileName());
+            auto* tap = new QPushButton(frame_file);
+            tap->setObjectName(QString::number(i - first));
+            tap->setGeometry(row->geometry());
+            tap->setFlat(true);
+            tap->setFocusPolicy(Qt::NoFocus);
+            tap->setStyleSheet(QStringLiteral("background-color: transparent;"));
+            connect(tap, &QPushButton::clicked, this, &firmware_usbgrade::vyr_button_file_clicked);
         }
     }
     auto makeArrow = [this](bool left, int y) {
@@ -169,6 +186,23 @@ void firmware_usbgrade::upgrade_file_list()
         connect(next, &QPushButton::clicked, this, &firmware_usbgrade::vyr_Button_next_clicked);
     }
     frame_file->show();
+}
+
+void firmware_usbgrade::vyr_button_file_clicked()
+{
+    // Only the highlight moves: every package found is written whatever is highlighted.
+    bool ok = false;
+    const int tapped = sender() ? sender()->objectName().toInt(&ok) : -1;
+    if (!ok || tapped < 0 || tapped > kRows - 1 || !frame_file)
+        return;
+    if (auto* old = frame_file->findChild<QLabel*>(QStringLiteral("row%1").arg(file_select)))
+        old->setStyleSheet(QLatin1String(kRowTapped));
+    file_select = uint8_t(tapped);
+    if (auto* row = frame_file->findChild<QLabel*>(QStringLiteral("row%1").arg(tapped))) {
+        qDebug("\n vyr_button_file_clicked ...file_select = %d\n", tapped);
+        qDebug() << row->text();
+        row->setStyleSheet(QLatin1String(kRowBlue));
+    }
 }
 
 void firmware_usbgrade::vyr_Button_previous_clicked()
@@ -224,24 +258,43 @@ void firmware_usbgrade::showResult()
     label_result->setText(QStringLiteral("<font style = 'font-size:10px' color = %1 >%2</font>").arg(QLatin1String(colour), counts));
     if (r.anyFailed()) {
         QString reason;
-        for (const upgrade::Item& i : r.items)
-            if (i.outcome == upgrade::Outcome::Failed) {
-                reason = (i.package.isEmpty() ? QString() : i.package + QStringLiteral(": ")) + i.reason;
-                break;
-            }
         QFont small = label_log->font();
         small.setPixelSize(12);
-        reason = QFontMetrics(small).elidedText(reason, Qt::ElideRight, label_log->width() - 4);
+        const QFontMetrics fm(small);
+        const int room = label_log->width() - 4;
+        for (const upgrade::Item& i : r.items)
+            if (i.outcome == upgrade::Outcome::Failed) {
+                // The reason is what the operator must read (e.g. to run the upgrade again): a long
+                // package name gives way first.
+                const QString tail = i.package.isEmpty() ? i.reason : QStringLiteral(": ") + i.reason;
+                const int left = room - fm.horizontalAdvance(tail);
+                if (left > fm.horizontalAdvance(QStringLiteral("a...b")))
+                    reason = fm.elidedText(i.package, Qt::ElideMiddle, left) + tail;
+                else if (fm.horizontalAdvance(i.reason) <= room)
+                    reason = i.reason;
+                else
+                    reason = i.package + tail; // neither fits: cut at the end
+                break;
+            }
+        reason = fm.elidedText(reason, Qt::ElideRight, room);
         label_log->setText(QString::fromLatin1(kRed12).arg(text(Failed) + QStringLiteral("&nbsp;&nbsp;") + time +
                                                            QStringLiteral("<br>") + reason.toHtmlEscaped()));
     } else {
-        label_log->setText(QString::fromLatin1(kGreen13).arg(QStringLiteral("downing over<br>") + time));
+        bool skippedFpga1 = false;
+        for (const upgrade::Item& i : r.items)
+            skippedFpga1 = skippedFpga1 || i.reason == QLatin1String(upgrade::kNoSecondFpga);
+        if (skippedFpga1) // one line for the times, one for what was left out
+            label_log->setText(QString::fromLatin1(kGreen12).arg(QStringLiteral("downing over&nbsp;&nbsp;") + time +
+                                                                 QStringLiteral("<br>") + text(NoSecondFpga).toHtmlEscaped()));
+        else
+            label_log->setText(QString::fromLatin1(kGreen13).arg(QStringLiteral("downing over<br>") + time));
     }
 }
 
 void firmware_usbgrade::syncUpdate(int code)
 {
     if (code == 101 || code == 102) {
+        file_select = 0;
         get_file_list_smartpath();
         upgrade_file_list();
         return;

@@ -3,6 +3,7 @@
 
 #include <QPointer>
 #include <QStringList>
+#include <QVector>
 #include <cstdint>
 
 class QFrame;
@@ -25,6 +26,8 @@ public:
     int currentPage() const { return current_page; }
     int lastPage() const { return last_page; }
     uint8_t file_downing = 0;       // OK started a run in this visit
+    uint8_t file_select = 0;        // highlighted row 0-3 (a tap moves it)
+    bool fileSelected(int i) const { return i >= 0 && i < selected_.size() && selected_[i]; }
 
     QFrame* frame;
     QFrame* frame_file = nullptr;
@@ -38,6 +41,7 @@ public Q_SLOTS:
     void menulist_back_page() { slot_Button_back_clicked(); }
     void vyr_Button_previous_clicked();
     void vyr_Button_next_clicked();
+    void vyr_button_file_clicked(); // a row tapped: it becomes the highlighted one
     void on_Button_grade_clicked();
 
 protected:
@@ -46,6 +50,7 @@ protected:
 private:
     void showResult();
     QStringList files_;
+    QVector<bool> selected_; // per file: the first "VYR" and every "VYRZK" are shown blue
     int current_page = 0;
     int last_page = 0;
     uint32_t run_ = 0; // the run this page started or found running; only its end is shown here

@@ -244,14 +244,14 @@ void rcv_recovery::menulist_button_ok_page()
     // Without the worker a posted job would never end, and its bar would hold the page for ever.
     const bool worker = fpga_manage::p_fpga_manage != nullptr;
     if (ui_select == 0) {
-        if (JobBlock::get(JobBlock::Job) != 0 || g_qround_bar || !worker)
+        if (JobBlock::slotTaken() || g_qround_bar || !worker)
             return;
         result_count = 0;
         failed_job = 0;
         rcv_self_recovery_file_list();
         post(5);
     } else {
-        if (JobBlock::get(JobBlock::Job) != 0 || refused || g_qround_bar || !worker)
+        if (JobBlock::slotTaken() || refused || g_qround_bar || !worker)
             return;
         if (rcv_lines.isEmpty() || result_count == 0) {
             moveFocus(false);

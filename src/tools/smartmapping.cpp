@@ -429,7 +429,7 @@ bool SmartMapping::postJob(int job)
         showNote(Note::NoFpga);
         return false;
     }
-    if (JobBlock::get(JobBlock::Job) != 0) {
+    if (JobBlock::slotTaken()) {
         showNote(Note::Busy);
         return false;
     }

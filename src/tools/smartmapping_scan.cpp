@@ -238,6 +238,7 @@ void SmartMapping::scan_file_list()
             l->setGeometry(5, 5 + 25 * j, 190, 20);
             l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
             mapFont(l);
+            l->setTextFormat(Qt::PlainText); // names come from a stick: never markup
             // A long name is cut with an ellipsis rather than beyond the label's edge.
             l->setText(QFontMetrics(l->font()).elidedText(name, Qt::ElideMiddle, 184));
             l->setProperty("stick", k >= local_count);
@@ -397,7 +398,7 @@ void SmartMapping::on_Button_mapping_state_clicked()
         showNote(Note::NoFpga);
         return;
     }
-    if (JobBlock::get(JobBlock::Job) != 0) {
+    if (JobBlock::slotTaken()) {
         showNote(Note::Busy);
         return;
     }

@@ -13,6 +13,7 @@
 #include "scaler/c331_manage.h"
 #include "ui/mainwindow.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
@@ -30,6 +31,7 @@ const char* const kAppTemp = "/data/app/vyrR58N2.part";
 const char* const kApp = "/data/app/vyrR58N";
 const char* const kLauncherIni = "/data/configs/led_load_config.ini";
 constexpr uint32_t kFpgaChunk = 32768;
+constexpr int kFpgaChunkTries = 3;
 constexpr uint32_t kFontChunk = 16384;
 constexpr uint32_t kCompareBlock = 1024;
 
@@ -88,6 +90,17 @@ template <typename EraseFn> bool eraseArea(uint32_t base, uint32_t length, Erase
         a += block ? 32768 : 4096;
     }
     return true;
+}
+
+// The main window belongs to the GUI thread: the worker only asks, and the window is looked
+// up there when the request arrives.
+void updateDialog(bool show)
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [show] {
+            if (MainWindow* window = g_mainwindow.data())
+                show ? window->update_start() : window->update_over();
+        }, Qt::QueuedConnection);
 }
 
 const char* typeName(uint8_t type)
@@ -209,8 +222,8 @@ void Engine::step(fpga_manage* fpga)
 
 void Engine::begin(fpga_manage*)
 {
-    if (g_update_flag.load() == 0 && g_mainwindow)
-        g_mainwindow->update_start();
+    if (g_update_flag.load() == 0)
+        updateDialog(true);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (result_.run == 0 || result_.finished) { // started without start(): a run of its own
@@ -221,7 +234,7 @@ void Engine::begin(fpga_manage*)
     }
     g_update_flag = 1;
     files_.clear();
-    appStaged_ = fpgaWritten_ = fontWritten_ = false;
+    appStaged_ = fpgaWritten_ = fpgaFailed_ = fontWritten_ = false;
 }
 
 void Engine::processAll(fpga_manage* fpga)
@@ -231,7 +244,10 @@ void Engine::processAll(fpga_manage* fpga)
 
     // Finishing: a staged application is swapped in and the box restarts with it (images and
     // fonts written in the same run take effect then); otherwise new images are loaded now.
-    if (appStaged_) {
+    if (appStaged_ && fpgaFailed_) {
+        // The restart would load the broken FPGA image; the operator runs the upgrade again first.
+        add({QString(), -1, App, Outcome::Failed, QStringLiteral("application not swapped: an FPGA image failed")});
+    } else if (appStaged_) {
         if (g_app_reset_flag.load() != 0)
             return; // a restart is already pending
         QString why;
@@ -263,8 +279,8 @@ void Engine::finish(fpga_manage*)
         result_.time += QStringLiteral("    ") + clockText();
         result_.finished = true;
     }
-    if (g_update_flag.load() && g_mainwindow)
-        g_mainwindow->update_over();
+    if (g_update_flag.load())
+        updateDialog(false);
     g_send_para[1] = 0;
     g_update_flag = 0;
     g_usb_grade = 0;
@@ -290,13 +306,6 @@ void Engine::processPackage(fpga_manage* fpga, const QString& path)
     }
     const bool ours = p.controllerType == kControllerType;
     const bool skipInstalled = p.publishType == kPublishSkipInstalled;
-    // Refusals that concern the whole package come first, so a refused package changes nothing.
-    for (const Entry& e : p.entries) {
-        if (e.type == Fpga1 && ours) {
-            add({name, e.index, e.type, Outcome::Failed, QStringLiteral("FPGA 1 is not fitted; package not used")});
-            return;
-        }
-    }
     const uint8_t* regs0 = fpga ? fpga->MCU_REG_func[0] : nullptr;
     for (const Entry& e : p.entries) {
         Item item{name, e.index, e.type, Outcome::Skipped, QString()};
@@ -328,6 +337,7 @@ void Engine::processPackage(fpga_manage* fpga, const QString& path)
             } else {
                 item.outcome = Outcome::Failed;
                 item.reason = why;
+                fpgaFailed_ = true;
             }
             break;
         case Font: {
@@ -346,15 +356,19 @@ void Engine::processPackage(fpga_manage* fpga, const QString& path)
             break;
         }
         case Fpga1:
-            item.reason = QStringLiteral("other controller");
+            // Packages of the product line may carry it; this box has FPGA 0 only.
+            item.reason = ours ? QString::fromLatin1(kNoSecondFpga) : QStringLiteral("other controller");
             break;
         default:
             item.reason = QStringLiteral("unknown type %1").arg(e.type);
             break;
         }
         add(item);
-        Utils::system_plain(QStringLiteral("sync"));
-        Delay::ms(100);
+        // Only a write needs its data settled; entries passed over cost nothing.
+        if (item.outcome != Outcome::Skipped) {
+            Utils::system_plain(QStringLiteral("sync"));
+            Delay::ms(100);
+        }
     }
 }
 
@@ -483,6 +497,10 @@ bool Engine::swapApp(QString* why)
     return true;
 }
 
+// FPGA 0 loads whatever the area holds at its next reset, so the area is erased only once the
+// whole image is in memory: a stick pulled or failing mid-read then leaves the old image. A chunk
+// that does not read back is erased and written again; an area still wrong after that is reported
+// as an incomplete image.
 bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Entry& e, QString* why)
 {
     if (!fpga || !fpga->fpgadrv) {
@@ -495,37 +513,40 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
     }
     fpga_drv* drv = fpga->fpgadrv;
     const int selector = 2;
-    Fd in;
+    std::vector<uint8_t> image(4 + size_t(e.dataLen)), back(kFpgaChunk); // 4 command bytes lead the data
     {
         QMutexLocker locker(&Utils::_file_deal_mutex);
+        Fd in;
         if (!openChecked(hostPath, uint64_t(e.dataOffset) + e.dataLen, &in, why))
             return false;
+        for (uint32_t pos = 0; pos < e.dataLen; pos += kFpgaChunk) {
+            if (!readAt(in.fd, uint64_t(e.dataOffset) + pos, image.data() + 4 + pos, std::min(kFpgaChunk, e.dataLen - pos))) {
+                *why = QStringLiteral("package read cut short");
+                return false;
+            }
+        }
     }
-    if (!eraseArea(0, e.dataLen, [&](uint32_t s, int mode) { return drv->FPGA_SPI_FLASH_VBYONE_ERASE(selector, s, mode, 1) == 1; })) {
-        *why = QStringLiteral("flash erase failed");
+    auto erase = [&](uint32_t from, uint32_t length) {
+        return eraseArea(from, length, [&](uint32_t s, int mode) { return drv->FPGA_SPI_FLASH_VBYONE_ERASE(selector, s, mode, 1) == 1; });
+    };
+    auto incomplete = [&] {
+        *why = QStringLiteral("FPGA image incomplete, upgrade again");
         return false;
-    }
-    std::vector<uint8_t> buffer(4 + kFpgaChunk), back(kFpgaChunk);
+    };
+    if (!erase(0, e.dataLen))
+        return incomplete();
     for (uint32_t pos = 0; pos < e.dataLen; pos += kFpgaChunk) {
         const uint32_t n = std::min(kFpgaChunk, e.dataLen - pos);
-        bool got;
-        {
-            QMutexLocker locker(&Utils::_file_deal_mutex);
-            got = readAt(in.fd, uint64_t(e.dataOffset) + pos, buffer.data() + 4, n);
+        bool ok = false;
+        for (int attempt = 0; attempt < kFpgaChunkTries && !ok; ++attempt) {
+            if (attempt && !erase(pos, n))
+                continue;
+            ok = drv->FPGA_SPI_FLASH_VBYONE_WRITE(selector, pos, image.data() + pos, n) == 1 &&
+                 drv->FPGA_SPI_FLASH_VBYONE_READ(selector, pos, n, back.data()) == 1 &&
+                 std::memcmp(back.data(), image.data() + 4 + pos, n) == 0;
         }
-        if (!got) {
-            *why = QStringLiteral("package read cut short");
-            return false;
-        }
-        if (drv->FPGA_SPI_FLASH_VBYONE_WRITE(selector, pos, buffer.data(), n) != 1) {
-            *why = QStringLiteral("flash write failed");
-            return false;
-        }
-        if (drv->FPGA_SPI_FLASH_VBYONE_READ(selector, pos, n, back.data()) != 1 ||
-            std::memcmp(back.data(), buffer.data() + 4, n) != 0) {
-            *why = QStringLiteral("flash read-back differs");
-            return false;
-        }
+        if (!ok)
+            return incomplete();
         Delay::ms(1);
     }
     return true;

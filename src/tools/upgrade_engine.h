@@ -17,6 +17,7 @@ class fpga_manage;
 namespace upgrade {
 
 enum class Outcome { Written, Skipped, Failed };
+constexpr const char* kNoSecondFpga = "no second FPGA"; // reason of a skipped FPGA 1 image
 
 struct Item {
     QString package; // file name on the stick
@@ -67,7 +68,7 @@ private:
     RunResult result_;    // under mutex_
     uint32_t runs_ = 0;   // under mutex_
     QStringList files_;   // worker only
-    bool appStaged_ = false, fpgaWritten_ = false, fontWritten_ = false; // this run, worker only
+    bool appStaged_ = false, fpgaWritten_ = false, fpgaFailed_ = false, fontWritten_ = false; // this run, worker only
 };
 
 // Installed FPGA version test: entry bytes 1-3 against registers 31, 30, 29 (BCD) and byte 6

@@ -89,6 +89,10 @@ bool readPackage(const std::string& hostPath, Package* package, std::string* err
         *error = "no entries";
         return false;
     }
+    if (p.fileNum > kMaxEntries) {
+        *error = "too many entries";
+        return false;
+    }
     if (!inside(kHeaderSize, uint64_t(p.fileNum) * kEntrySize, p.size)) {
         *error = "entry table past the end of the file";
         return false;

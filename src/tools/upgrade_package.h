@@ -19,6 +19,7 @@ constexpr uint8_t kPublishSkipInstalled = 0x80;
 constexpr uint32_t kAppMax = 0x500000;          // the staging buffer
 constexpr uint32_t kFpgaImageLimit = 0x6C0000;  // FPGA 0's data records start here
 constexpr int kMaxListed = 100;                 // packages one run takes
+constexpr uint16_t kMaxEntries = 16;            // a real package holds at most seven (application, two FPGA images, four fonts)
 
 enum EntryType : uint8_t { App = 10, Fpga0 = 7, Fpga1 = 8, Font = 13 };
 

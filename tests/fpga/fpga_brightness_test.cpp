@@ -217,3 +217,69 @@ TEST_F(Brightness, ShortSensorAnswerDoesNotReuseAnEarlierOne)
     EXPECT_EQ(fpgaChip().registerValue(6), 63) << "level kept";
     EXPECT_EQ(fpga->bri_fail_count.load(), 0u) << "the answer itself was good";
 }
+
+// The relays follow window 0's signal while no other window is shown: all on with a picture, all
+// off once it has been gone for more than 1,000 ticks; a second window stops the path.
+TEST_F(Brightness, RelayPathFollowsWindowZerosSignal)
+{
+    fpgaChip().setCards(6, 1);
+    fpgaChip().setMultifunction(6, true);
+    searchCards();
+    fpga->Power_ctrl_init();
+    for (uint32_t w = 0; w < blk::kScalerWindows; ++w)
+        store->setU16(blk::window(w, blk::win::kState), w == 0);
+    store->setU16(blk::window(0, blk::win::kSource), 2);
+    auto signal = [this](bool on) {
+        store->setU16(blk::inputResolution(2) + blk::kInputWidth, on ? 1920 : 0);
+        store->setU16(blk::inputResolution(2) + blk::kInputHeight, 1080);
+        store->block[blk::inputResolution(2) + blk::kInputRate] = 60;
+    };
+    auto run = [this](int ticks) {
+        for (int i = 0; i < ticks; ++i) {
+            tick();
+            fpga->Power_ctrl_deal();
+        }
+    };
+    auto relays = [] {
+        const LedNetwork net = fpgaChip().network();
+        return std::make_pair(net.port(6).multifunction.registers[2], net.port(6).multifunction.registers[3]);
+    };
+    const std::pair<uint8_t, uint8_t> on{0xFF, 0xFF}, off{0x55, 0x55};
+    signal(true);
+    run(1001 + 8 * 52); // the first card look-up comes with the first task pass
+    EXPECT_EQ(relays(), on);
+    EXPECT_EQ(fpga->relay_port, 6);
+
+    signal(false);
+    run(1100 + 8 * 52); // the card's power state read, then more than 1,000 ticks without a picture
+    EXPECT_EQ(relays(), off);
+
+    // With window 1 shown as well nothing is switched.
+    store->setU16(blk::window(1, blk::win::kState), 1);
+    signal(true);
+    run(200 + 8 * 52);
+    EXPECT_EQ(relays(), off);
+}
+
+// A percentage from the block: register 6 gets 255 x percent / 100, never below 15 unless the
+// loaded record is raw; the record kept is raw (mode 16) afterwards.
+TEST_F(Brightness, BlockPercentageGivesTheLevelWithAFloorOf15)
+{
+    fpgaChip().setCards(0, 1);
+    searchCards();
+    const struct {
+        uint32_t mode;
+        uint16_t percent;
+        uint8_t reg6;
+    } rows[] = {{0, 0, 15}, {0, 5, 15}, {0, 6, 15}, {0, 7, 17}, {0, 100, 255}, {0, 150, 255}, {16, 0, 0}, {16, 5, 12}};
+    for (const auto& row : rows) {
+        fpga->bri_mode = row.mode;
+        store->setU16(blk::kBrightness, row.percent);
+        fpga->bri_request = 1;
+        fpgaChip().clearLog();
+        fpga->Brightness_hand_dealwith(0);
+        ASSERT_FALSE(writes6().empty()) << row.percent;
+        EXPECT_EQ(writes6().back(), row.reg6) << "mode " << row.mode << ", " << row.percent << "%";
+        EXPECT_EQ(fpga->bri_mode, 16u);
+    }
+}

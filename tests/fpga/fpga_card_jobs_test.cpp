@@ -248,3 +248,26 @@ TEST_F(CardJobs, PcTrafficPausesAJobWithoutExpiringItsWait)
     EXPECT_EQ(g_send_para[1].load(), 3);
     ASSERT_TRUE(runJob(1500));
 }
+
+// Every job of the mapping page ends 201 ticks after its last port was served: the end step sees
+// more than 201 ticks one pass after that (202 passes).
+TEST_F(CardJobs, JobsEndTwoHundredAndOneTicksAfterTheirLastPort)
+{
+    fpgaChip().setCards(0, 2);
+    searchCards();
+    setLineType(128, 64, 0, 0, 0, 1, 2, 1);
+    for (const uint8_t job : {1, 3, 4}) {
+        SCOPED_TRACE(int(job));
+        postJob(job);
+        int last = -1, end = -1;
+        for (int i = 1; i <= 5000 && end < 0; ++i) {
+            tick();
+            if (g_send_para[0].load() == 0)
+                end = i;
+            else if (last < 0 && g_send_para[1].load() == 9)
+                last = i;
+        }
+        ASSERT_GT(last, 0);
+        EXPECT_EQ(end - last, 202);
+    }
+}

@@ -38,6 +38,16 @@ Op ramWrite(uint32_t address, const QByteArray& data)
     return op;
 }
 
+// Register 5 := 0x0A.
+Op registerWrite()
+{
+    Op op;
+    op.type = 1;
+    op.target = 2;
+    op.data = QByteArray::fromHex("0500010A");
+    return op;
+}
+
 Bytes bytesOf(const QByteArray& a)
 {
     return Bytes(a.begin(), a.end());
@@ -193,6 +203,40 @@ protected:
         screen = s;
     }
     void writeQzfx(const std::vector<Screen>& screens) { ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", packedFile(screens))); }
+    // A recovery that ends well; what it sent to port 1.
+    std::vector<Bytes> recover()
+    {
+        fpgaChip().clearPackets();
+        QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+        postJob(6);
+        EXPECT_TRUE(runJob(3000));
+        EXPECT_EQ(finished.size(), 1);
+        EXPECT_TRUE(!finished.isEmpty() && finished[0][1].toBool());
+        return fpgaChip().packets(1);
+    }
+    // The recovery after a query that found card `card` of port 1: its 2500-byte RAM write goes to
+    // it alone, in packets of 1000, 1000 and 500 bytes, and the job ends well.
+    void expectRecovered(int card)
+    {
+        const std::vector<Bytes> log = recover();
+        ASSERT_EQ(log.size(), 3u);
+        const uint32_t sizes[3] = {1000, 1000, 500};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(log[size_t(k)].size(), sizes[k] + 19);
+            EXPECT_EQ(getU16(log[size_t(k)].data()), 0x1000 | card) << "card " << card << " of port 1";
+            EXPECT_EQ(getU32(log[size_t(k)].data() + 10), 0x1000u + 1000u * uint32_t(k));
+        }
+        EXPECT_EQ(cardRam(fpgaChip().network().port(1).cards[size_t(card)], 0x1000, 2500), bytesOf(data));
+    }
+    // The operations as the chosen scan file for the port, and the load posted.
+    void scanJob(const std::vector<Op>& ops, int port)
+    {
+        ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/wall.qzfile", scanFile(ops)));
+        g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
+        line_type[8] = uint8_t(port);
+        postJob(2);
+    }
+
     int searches(int port)
     {
         int n = 0;
@@ -229,21 +273,8 @@ TEST_F(CardReplay, QueryFindsTheCardThatDiffersAndRecoveryRestoresIt)
     EXPECT_EQ(searches(0), 1);
     EXPECT_EQ(searches(1), 1);
 
-    fpgaChip().clearPackets();
-    postJob(6);
-    ASSERT_TRUE(runJob(3000));
-    ASSERT_EQ(finished.size(), 2);
-    EXPECT_TRUE(finished[1][1].toBool());
-    const auto log = fpgaChip().packets(1);
-    ASSERT_EQ(log.size(), 3u);
-    const uint32_t sizes[3] = {1000, 1000, 500};
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(log[size_t(k)].size(), sizes[k] + 19);
-        EXPECT_EQ(getU16(log[size_t(k)].data()), 0x1002) << "card 2 of port 1";
-        EXPECT_EQ(getU32(log[size_t(k)].data() + 10), 0x1000u + 1000u * uint32_t(k));
-    }
+    expectRecovered(2);
     const LedNetwork net = fpgaChip().network();
-    EXPECT_EQ(cardRam(net.port(1).cards[2], 0x1000, 2500), bytesOf(data));
     EXPECT_TRUE(net.port(1).cards[1].ram.empty());
     EXPECT_TRUE(fpgaChip().packets(0).empty());
     EXPECT_EQ(cleared.size(), 1);
@@ -454,13 +485,7 @@ TEST_F(CardReplay, RecoveryReplaysScreenParametersBeforeTheCardsData)
     fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[2].configId = 0x99; });
     postJob(5);
     ASSERT_TRUE(runJob(2000));
-    fpgaChip().clearPackets();
-    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
-    postJob(6);
-    ASSERT_TRUE(runJob(3000));
-    ASSERT_EQ(finished.size(), 1);
-    EXPECT_TRUE(finished[0][1].toBool());
-    const auto log = fpgaChip().packets(1);
+    const auto log = recover();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0][9], 0xA0);
     EXPECT_EQ(getU16(log[0].data()), 0x1002);
@@ -469,4 +494,142 @@ TEST_F(CardReplay, RecoveryReplaysScreenParametersBeforeTheCardsData)
     const LedNetwork net = fpgaChip().network();
     EXPECT_EQ(net.port(1).cards[2].registers.at(0x0020), 0x3C);
     EXPECT_TRUE(net.port(1).cards[1].registers.empty());
+}
+
+// Files count nets, cards and operations in 16 bits: a job walks each of them once and ends,
+// whatever the count, and sends a card's data to that card alone.
+TEST_F(CardReplay, CountsAboveOneByteAreWalkedOnceAndEnd)
+{
+    fpgaChip().setCards(3, 2);
+    searchCards();
+    fpgaChip().clearPackets();
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    scanJob(std::vector<Op>(300, registerWrite()), 3);
+    ASSERT_TRUE(runJob(20000)) << "300 operations";
+    EXPECT_EQ(fpgaChip().packets(3).size(), 300u);
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_TRUE(finished[0][1].toBool());
+
+    fpgaChip().clearPackets();
+    Screen many;
+    many.configId = screen.configId;
+    many.nets.assign(300, Net{0, {{}, {}}});
+    writeQzfx({many});
+    postJob(5);
+    ASSERT_TRUE(runJob(60000)) << "300 nets";
+    EXPECT_EQ(searches(0), 300);
+    ASSERT_EQ(finished.size(), 2);
+    EXPECT_TRUE(finished[1][1].toBool());
+}
+
+TEST_F(CardReplay, CardAboveTwoHundredFiftyFiveIsRecoveredItself)
+{
+    fpgaChip().setCards(1, 300);
+    fpgaChip().editNetwork([](LedNetwork& n) {
+        for (auto& c : n.port(1).cards)
+            c.configId = 0x11223344;
+        n.port(1).cards[260].configId = 0x99;
+    });
+    searchCards();
+    fpgaChip().clearPackets();
+    screen.nets[1].cards.assign(300, {});
+    screen.nets[1].cards[260] = {ramWrite(0x1000, data)};
+    writeQzfx({screen});
+    QSignalSpy result(CardJobReport::instance(), &CardJobReport::recoveryResult);
+    postJob(5);
+    ASSERT_TRUE(runJob(3000));
+    ASSERT_EQ(result.size(), 1);
+    EXPECT_EQ(result[0][0].toString(), QStringLiteral("01/02/261/300"));
+    expectRecovered(260);
+    EXPECT_TRUE(fpgaChip().network().port(1).cards[4].ram.empty()) << "260 cut to a byte";
+}
+
+// ---- the replay's waits, measured in worker passes (one pass a tick) ----
+
+namespace {
+
+// Ticks at which each packet to the port left, and the tick the job ended (-1: not within max).
+struct Timeline {
+    std::vector<int> packets;
+    int end = -1;
+};
+
+class ReplayTiming : public CardReplay {
+protected:
+    Timeline timeline(int port, int maxTicks)
+    {
+        Timeline t;
+        size_t seen = fpgaChip().packets(port).size();
+        for (int i = 1; i <= maxTicks && t.end < 0; ++i) {
+            tick();
+            for (const size_t n = fpgaChip().packets(port).size(); seen < n; ++seen)
+                t.packets.push_back(i);
+            if (g_send_para[0].load() == 0)
+                t.end = i;
+        }
+        return t;
+    }
+};
+
+}
+
+// A net that does not answer its search is given up more than 500 ticks after the search: the
+// pass after that moves to the next net, the one after ends the job.
+TEST_F(ReplayTiming, SearchWaitsFiveHundredTicks)
+{
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).silent = true; });
+    Screen s;
+    s.configId = screen.configId;
+    s.nets = {Net{1, {{}, {}, {}, {}}}};
+    writeQzfx({s});
+    postJob(5);
+    const Timeline t = timeline(1, 5000);
+    ASSERT_EQ(t.packets.size(), 1u);
+    EXPECT_EQ(t.end - t.packets[0], 500 + 3);
+}
+
+// Save-to-flash waits its own time plus 100 ticks (1000 ms) for every card of the port before it
+// tries again; a sleep operation waits its time and sends nothing.
+TEST_F(ReplayTiming, SaveWaitsPerCardAndSleepWaitsItsTime)
+{
+    const struct {
+        int cards;
+        uint32_t ms;
+        int interval; // ticks between the tries of the save
+    } saves[] = {{1, 0, 100 + 2}, {3, 0, 300 + 2}, {3, 500, 350 + 2}};
+    for (const auto& row : saves) {
+        SCOPED_TRACE(row.cards);
+        fpgaChip().setCards(3, row.cards);
+        fpgaChip().editNetwork([](LedNetwork& n) { n.port(3).silent = false; });
+        searchCards();
+        fpgaChip().editNetwork([](LedNetwork& n) { n.port(3).silent = true; });
+        fpgaChip().clearPackets();
+        Op save;
+        save.type = 2;
+        save.timeticks = row.ms;
+        scanJob({save}, 3);
+        const Timeline t = timeline(3, 5000);
+        ASSERT_EQ(t.packets.size(), 3u) << "three tries";
+        EXPECT_EQ(t.packets[1] - t.packets[0], row.interval);
+        EXPECT_EQ(t.packets[2] - t.packets[1], row.interval);
+    }
+
+    fpgaChip().setCards(3, 2);
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(3).silent = false; });
+    searchCards();
+    int base = -1;
+    for (const uint32_t ms : {100u, 300u, 1000u}) { // 10, 30 and 100 ticks
+        SCOPED_TRACE(ms);
+        fpgaChip().clearPackets();
+        Op sleep;
+        sleep.type = 6;
+        sleep.timeticks = ms;
+        scanJob({registerWrite(), sleep, registerWrite()}, 3);
+        const Timeline t = timeline(3, 5000);
+        ASSERT_EQ(t.packets.size(), 2u) << "the sleep sends nothing";
+        const int gap = t.packets[1] - t.packets[0];
+        if (base < 0)
+            base = gap;
+        EXPECT_EQ(gap - base, int(ms / 10) - 10);
+    }
 }

@@ -7,6 +7,8 @@
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "tools/upgrade_engine.h"
+#include "tools/firmwareupdate.h"
+#include "ui/mainwindow.h"
 #include "scaler/c331_manage.h"
 #include "platform/sim/devices/c331_chip.h"
 #include "managers.h"
@@ -15,12 +17,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <map>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using platform::Sim::FpgaFlash;
@@ -158,7 +162,8 @@ TEST_F(UpgradeEngine, DamagedPackagesChangeNothing)
         {"font height 48", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(0, 48, 4096))}; return p; }},
         {"font coding 2", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(2, 32, 4096))}; return p; }},
         {"font larger than its slot", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(1, 32, 0x10001))}; return p; }},
-        {"FPGA 1 image", [&] { PackageGen::Package p; p.entries = {app(64), entry(8, PackageGen::fpgaImage(PackageGen::pattern(64, 2)))}; return p; }},
+        {"FPGA 1 image past the end", [&] { PackageGen::Package p; p.entries = {app(64), entry(8, PackageGen::fpgaImage(PackageGen::pattern(64, 2), 4096))}; return p; }},
+        {"seventeen entries", [&] { PackageGen::Package p; p.entries.assign(17, entry(99, {})); return p; }},
         {"good entry then a cut one", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(4096, 9))), app(5000)}; p.cutTo = 49 + 42 + 64 + 4096 + 100; return p; }},
     };
     const std::vector<uint8_t> flashBefore = fpgaFlash().read(0, 0x12000);
@@ -459,4 +464,102 @@ TEST_F(UpgradeEngine, FontGoesIntoTheScalerFlashAndThePresenceBitsFollow)
     EXPECT_EQ(store->image[regimage::kFontPresence] & 0x14, 0x14) << "64EN present after the reload";
     const std::vector<std::string> calls = scaler->call_log.calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "update_font()"), 1);
+}
+
+// A chunk that does not go in is erased and written again; one that still fails after three tries
+// is reported as an incomplete image, and the application of the same run is not swapped in.
+TEST_F(UpgradeEngine, FailedFpgaChunkIsRetriedAndAnIncompleteImageStopsTheSwap)
+{
+    g_update_status = 0;
+    const struct {
+        int failures;
+        Outcome fpga;
+        int chunkErases;  // erases of the 32 KiB block at 0x8000
+        bool swapped;
+    } rows[] = {{1, Outcome::Written, 2, true}, {2, Outcome::Written, 3, true}, {3, Outcome::Failed, 3, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.failures);
+        g_app_reset_flag = 0;
+        TestRoot::writeFile("/data/app/vyrR58N", QByteArray("old program"));
+        fpgaFlash().store(0, std::vector<uint8_t>(0x12000, 0x5A));
+        fpgaFlash().clearLog();
+        const std::vector<uint8_t> image = PackageGen::pattern(70000, 3);
+        const std::vector<uint8_t> program = PackageGen::pattern(300, 4);
+        PackageGen::Package p;
+        p.entries = {entry(7, PackageGen::fpgaImage(image)), entry(10, program)};
+        put("a.VYR", p);
+        fpgaFlash().failProgramsAt(0x8000, row.failures);
+        const upgrade::RunResult r = run();
+        fpgaFlash().failProgramsAt(0, 0);
+        ASSERT_GE(r.items.size(), 2u);
+        EXPECT_EQ(r.items[0].outcome, row.fpga) << r.items[0].reason.toStdString();
+        int erases = 0;
+        for (const FpgaFlash::Op& op : fpgaFlash().logOf(0x52))
+            erases += op.accepted && op.address == 0x8000;
+        EXPECT_EQ(erases, row.chunkErases);
+        if (row.fpga == Outcome::Written) {
+            EXPECT_EQ(fpgaFlash().read(0, image.size()), image);
+        } else {
+            EXPECT_EQ(r.items[0].reason, QStringLiteral("FPGA image incomplete, upgrade again"));
+            EXPECT_TRUE(r.anyFailed());
+        }
+        EXPECT_EQ(g_app_reset_flag.load(), row.swapped ? 1 : 0);
+        EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N") == QByteArray("old program"), !row.swapped);
+    }
+}
+
+// Entries passed over cost no sync and no pause: sixteen of an unknown type, one sync (the header's).
+TEST_F(UpgradeEngine, IgnoredEntriesAreNotPaused)
+{
+    PackageGen::Package p;
+    p.entries.assign(16, entry(99, {}));
+    put("a.VYR", p);
+    const int before = TestRoot::shellLog().count(QStringLiteral("sync"));
+    const upgrade::RunResult r = run();
+    EXPECT_EQ(r.count(Outcome::Skipped), 16);
+    EXPECT_EQ(TestRoot::shellLog().count(QStringLiteral("sync")) - before, 1);
+}
+
+// The run is the FPGA worker's; the update dialog and the window that shows it are the GUI
+// thread's: the window is looked up there, when the request arrives.
+TEST_F(UpgradeEngine, UpdateDialogIsShownAndClosedFromTheGuiThread)
+{
+    MainWindow window;
+    auto shown = [] { return !g_move_update.isNull() && g_move_update->isVisible(); };
+    g_update_flag = 0;
+    QString why;
+    ASSERT_TRUE(upgrade::Engine::instance().start(&why)) << why.toStdString();
+    g_mainwindow = nullptr;
+    std::thread worker([this] { fpga->runOnce(); }); // step 0: the dialog is asked for
+    worker.join();
+    g_mainwindow = &window; // the window the GUI thread has when the request arrives
+    EXPECT_FALSE(shown()) << "nothing is shown from the worker";
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(shown());
+    std::thread rest([this] {
+        for (int i = 0; i < 3 && g_usb_grade.load(); ++i)
+            fpga->runOnce();
+    });
+    rest.join();
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_FALSE(shown());
+    g_mainwindow = nullptr;
+}
+
+// This box has FPGA 0 only: an FPGA 1 image is skipped and the rest of its package installed.
+TEST_F(UpgradeEngine, FpgaOneImageIsSkippedAndTheRestInstalled)
+{
+    const std::vector<uint8_t> image = PackageGen::pattern(5000, 6);
+    PackageGen::Package p;
+    p.entries = {entry(8, PackageGen::fpgaImage(PackageGen::pattern(4096, 2))), entry(7, PackageGen::fpgaImage(image))};
+    put("a.VYR", p);
+    const upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 2u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Skipped);
+    EXPECT_EQ(r.items[0].reason, QLatin1String(upgrade::kNoSecondFpga));
+    EXPECT_EQ(r.items[1].outcome, Outcome::Written) << r.items[1].reason.toStdString();
+    EXPECT_EQ(fpgaFlash().read(0, image.size()), image);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 1);
 }

@@ -438,6 +438,14 @@ TEST_F(RecoveryPage, NothingIsPostedOverAnotherJobOrWithAnEmptyList)
     EXPECT_EQ(g_send_para[0].load(), 3);
     EXPECT_FALSE(g_qround_bar);
     g_send_para[0] = 0;
+    // A USB upgrade owns the step byte: Query neither posts nor resets it.
+    g_usb_grade = 1;
+    g_send_para[1] = 2;
+    release(&page, OK);
+    EXPECT_EQ(g_send_para[0].load(), 0);
+    EXPECT_EQ(g_send_para[1].load(), 2);
+    EXPECT_FALSE(g_qround_bar);
+    g_usb_grade = 0;
 }
 
 TEST_F(RecoveryPage, SyncUpdateRedrawsOnlyForACardStatusOr99)

@@ -346,6 +346,14 @@ TEST_F(PanelTest, WizardRefusesAWallThatTheCardsOrTheScreenCannotHold)
     EXPECT_FALSE(g_qround_bar);
     EXPECT_EQ(g_send_para[0].load(), 5);
     g_send_para[0] = 0;
+    // So is a USB upgrade, whose step byte a post would reset.
+    g_usb_grade = 1;
+    g_send_para[1] = 2;
+    page.on_Button_send_clicked();
+    EXPECT_EQ(page.resultText(), QStringLiteral("Busy, try later"));
+    EXPECT_EQ(g_send_para[0].load(), 0);
+    EXPECT_EQ(g_send_para[1].load(), 2);
+    g_usb_grade = 0;
     // The limits themselves are fine.
     line_type[8] = 0;
     page.lineEdit_line->setText(QStringLiteral("2"));
@@ -507,6 +515,26 @@ TEST_F(PanelTest, ScanFilesAreListedThreeAPageLocalFirstStickGreen)
     EXPECT_EQ(page.filePage(), 0);
     EXPECT_EQ(page.fileSelection(), 0);
     EXPECT_EQ(g_qzfile_name.get(), QString(page.scanFiles()[0]));
+}
+
+// Three files fill one page exactly; a name from a stick is shown as written, never as markup.
+TEST_F(PanelTest, ThreeScanFilesMakeOnePageAndNamesAreShownAsWritten)
+{
+    for (const char* name : {"a.qzfile", "<b>x<i>y.qzfile", "c.qzfile"})
+        ASSERT_TRUE(TestRoot::writeFile(std::string("/mnt/usb1/") + name, scanFileSetting(1)));
+    SmartMapping page;
+    page.on_Button_loadscan_clicked();
+    page.on_Button_next_5_clicked();
+    EXPECT_EQ(page.lastFilePage(), 0);
+    EXPECT_EQ(page.previous, nullptr);
+    EXPECT_EQ(page.next, nullptr);
+    EXPECT_EQ(page.shownFileNames().size(), 3);
+    for (int j = 0; j < 3; ++j) {
+        const QLabel* l = page.frame_file->findChild<QLabel*>(QStringLiteral("file%1").arg(j));
+        ASSERT_NE(l, nullptr);
+        EXPECT_EQ(l->textFormat(), Qt::PlainText) << l->text().toStdString();
+    }
+    EXPECT_TRUE(page.shownFileNames().contains(QStringLiteral("<b>x<i>y.qzfile")));
 }
 
 TEST_F(PanelTest, ScanFileKeysChooseAStickFileAndLoadSendsItToThePort)

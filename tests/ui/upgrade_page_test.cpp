@@ -8,6 +8,7 @@
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
 #include "platform/sim/devices/fpga_chip.h"
+#include "platform/sim/devices/fpga_flash.h"
 #include "tools/firmware_usbgrade.h"
 #include "tools/firmwareupdate.h"
 #include "tools/upgrade_engine.h"
@@ -17,6 +18,7 @@
 #include "ui/option.h"
 #include "ui/panelkeys.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -58,6 +60,13 @@ void runWorker(fpga_manage* fpga)
 {
     for (int i = 0; i < 4 && g_usb_grade.load(); ++i)
         fpga->runOnce();
+}
+// OK on the page, the whole run, and its end reported to the page.
+void runFromPage(firmware_usbgrade& page, fpga_manage* fpga)
+{
+    release(&page, PanelKey::OK);
+    runWorker(fpga);
+    page.syncUpdate(104);
 }
 }
 
@@ -142,9 +151,7 @@ TEST_F(PanelTest, DamagedPackageIsReportedAsAFailureNeverAsDone)
     fpga_manage* fpga = worker();
     g_language = 1;
     firmware_usbgrade page;
-    release(&page, PanelKey::OK);
-    runWorker(fpga);
-    page.syncUpdate(104);
+    runFromPage(page, fpga);
     const QString log = page.label_log->text();
     EXPECT_FALSE(log.contains("downing over")) << log.toStdString();
     EXPECT_TRUE(log.contains("Update failed"));
@@ -244,4 +251,82 @@ TEST_F(PanelTest, StickReadyLeavesTheSettingsMenuForTheRootMenu)
         .until([] { return g_page_focus.load() == 1 && !g_option; }, "root menu after 102");
     ASSERT_TRUE(s.run());
     EXPECT_EQ(codes, std::vector<int>({100, 102}));
+}
+
+// Rows: the first "VYR" package and every "VYRZK" one are blue; a tap moves the highlight only.
+TEST_F(PanelTest, UpgradePageRowsShowTheSelectionAndATapMovesTheHighlight)
+{
+    for (const char* name : {"a.VYRZK", "b.VYR", "c.VYR"})
+        putPackage(name);
+    g_language = 1;
+    firmware_usbgrade page;
+    auto label = [&](int j) { return page.frame_file->findChild<QLabel*>(QStringLiteral("row%1").arg(j)); };
+    auto blue = [&](int j) { return label(j)->styleSheet().contains(QStringLiteral("#4777FF")); };
+    // The rows come in the stick's order: every VYRZK row is blue, and the first VYR row.
+    bool vyrSeen = false;
+    for (int j = 0; j < 3; ++j) {
+        ASSERT_TRUE(label(j));
+        const bool zk = label(j)->text().endsWith(QLatin1String(".VYRZK"));
+        EXPECT_EQ(blue(j), zk || !vyrSeen) << label(j)->text().toStdString();
+        vyrSeen = vyrSeen || !zk;
+    }
+    // A tap makes its row blue and row 0 (the highlighted one) plain; the others keep their colour.
+    bool before[3];
+    for (int j = 0; j < 3; ++j)
+        before[j] = blue(j);
+    const int tapped = 2;
+    auto* tap = page.frame_file->findChild<QPushButton*>(QString::number(tapped));
+    ASSERT_TRUE(tap);
+    tap->click();
+    EXPECT_EQ(page.file_select, tapped);
+    EXPECT_TRUE(blue(tapped));
+    EXPECT_EQ(label(0)->styleSheet(), QStringLiteral("background-color: rgb(33, 36, 53);color: #FFFFFF;"));
+    EXPECT_EQ(blue(1), before[1]);
+    Panel::shot(&page, QStringLiteral("upgrade_rows"));
+}
+
+TEST_F(PanelTest, SkippedFpgaOneImageIsNamedInTheReportInEveryLanguage)
+{
+    PackageGen::Package p;
+    PackageGen::Entry one, zero;
+    one.type = 8;
+    one.file = PackageGen::fpgaImage(PackageGen::pattern(100, 1));
+    zero.type = 7;
+    zero.file = PackageGen::fpgaImage(PackageGen::pattern(100, 2));
+    p.entries = {one, zero};
+    ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/a.VYR", PackageGen::build(p)));
+    fpga_manage* fpga = worker();
+    const char* const note[5] = {"无 FPGA 1：映像已跳过", "No FPGA 1: image skipped", "Нет FPGA 1: образ пропущен", "Không có FPGA 1: bỏ qua", "無 FPGA 1：映像已跳過"};
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        firmware_usbgrade page;
+        runFromPage(page, fpga);
+        EXPECT_TRUE(page.label_log->text().contains(QString::fromUtf8(note[language]))) << page.label_log->text().toStdString();
+        if (language == 1) {
+            EXPECT_TRUE(page.label_result->text().contains(QStringLiteral("written 1 skipped 1 failed 0")));
+        }
+        // The note is a line of its own in the 12 px status text.
+        QFont small = page.label_log->font();
+        small.setPixelSize(12);
+        EXPECT_LE(QFontMetrics(small).horizontalAdvance(QString::fromUtf8(note[language])), page.label_log->width() - 4);
+        Panel::shot(&page, QStringLiteral("upgrade_fpga1_%1").arg(language));
+    }
+}
+
+// An FPGA image that could not be written whole is named as such, with a long package name
+// shortened rather than the reason.
+TEST_F(PanelTest, IncompleteFpgaImageIsShownWithItsReason)
+{
+    const std::string name = "a_package_with_a_rather_long_name_from_the_stick.VYR";
+    putPackage(name);
+    fpga_manage* fpga = worker();
+    platform::Sim::fpgaFlash().failProgramsAt(0, 3);
+    g_language = 1;
+    firmware_usbgrade page;
+    runFromPage(page, fpga);
+    const QString log = page.label_log->text();
+    EXPECT_TRUE(log.contains("Update failed")) << log.toStdString();
+    EXPECT_TRUE(log.contains("FPGA image incomplete, upgrade again")) << log.toStdString();
+    EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
+    Panel::shot(&page, QStringLiteral("upgrade_fpga_incomplete"));
 }

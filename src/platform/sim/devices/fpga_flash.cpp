@@ -52,6 +52,8 @@ struct FpgaFlash::State {
     bool stuck = false;
     bool absent = false;
     int failNext = 0;
+    uint32_t failProgramAddress = 0;
+    int failPrograms = 0;
     std::array<uint8_t, 8> uid = DefaultUniqueId;
     std::deque<Op> log; // the newest LogLimit operations
     uint64_t seq = 0;
@@ -232,6 +234,11 @@ bool FpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len)
         --s_->failNext;
         return false;
     }
+    if (s_->failPrograms > 0 && tx && len >= 4 && tx[0] == 0x02 &&
+        uint32_t(tx[1] << 16 | tx[2] << 8 | tx[3]) == s_->failProgramAddress) {
+        --s_->failPrograms;
+        return false;
+    }
     if (rx)
         std::fill(rx, rx + len, 0xFF); // nothing drives the data line back by default
     if (len == 0 || !tx)
@@ -334,6 +341,13 @@ void FpgaFlash::failNextTransfers(int n)
 {
     std::lock_guard<std::mutex> lock(s_->mutex);
     s_->failNext = std::max(0, n);
+}
+
+void FpgaFlash::failProgramsAt(uint32_t address, int n)
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    s_->failProgramAddress = address;
+    s_->failPrograms = std::max(0, n);
 }
 
 std::vector<FpgaFlash::Op> FpgaFlash::log() const

@@ -63,6 +63,7 @@ public:
     void setAbsent(bool absent);   // not fitted: its device node ("/dev/spidev32766.3") cannot be opened
     bool absent() const;
     void failNextTransfers(int n);
+    void failProgramsAt(uint32_t address, int n); // the next n page programs at address fail
     std::vector<Op> log() const;
     std::vector<Op> logOf(uint8_t opcode) const;
     void clearLog();
