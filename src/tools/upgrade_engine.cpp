@@ -5,6 +5,7 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
+#include "comm/file_transfer.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
@@ -402,6 +403,9 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
         Fd in;
         if (!openChecked(hostPath, uint64_t(e.dataOffset) + e.dataLen, &in, why))
             return false;
+        // The staging buffer is shared with the uploads: a cloud certificate staged there must see
+        // that its bytes are gone.
+        file_transfer::stagingChanged();
         std::memset(fileBuf_kelto, 0, e.dataLen);
         if (!readAt(in.fd, e.dataOffset, fileBuf_kelto, e.dataLen)) {
             *why = QStringLiteral("package read cut short");

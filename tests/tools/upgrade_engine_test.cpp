@@ -1,6 +1,7 @@
 // The USB upgrade run on the simulated board: packages from the generator on a stick folder,
 // observed through the FPGA flash model, the files under the root and the shell log.
 #include "base/global.h"
+#include "comm/file_transfer.h"
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
@@ -192,9 +193,11 @@ TEST_F(UpgradeEngine, ApplicationIsStagedComparedSwappedAndTheRestartRequested)
     TestRoot::writeFile("/data/app/vyrR58N2", QByteArray("stale file of an earlier run"));
 
     G_timeTicks = 1234;
+    const uint32_t staged = file_transfer::stagingChanges();
     const upgrade::RunResult r = run();
     ASSERT_EQ(r.items.size(), 1u);
     EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_NE(file_transfer::stagingChanges(), staged) << "a cloud certificate staged meanwhile must not be stored";
     EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), program);
     EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
     EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.part"));
