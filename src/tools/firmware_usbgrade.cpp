@@ -5,6 +5,7 @@
 #include "tools/upgrade_package.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -38,7 +39,6 @@ const char* const kGreen12 = "<font style = 'font-size:12px' color = #51BB28 >%1
 const char* const kGreen13 = "<font style = 'font-size:13px' color = #51BB28 >%1</font>";
 const char* const kRowStyle = "background-color: rgb(33, 36, 53);color: #FFFFFF";
 const char* const kRowTapped = "background-color: rgb(33, 36, 53);color: #FFFFFF;";
-const char* const kRowBlue = "background-color:#4777FF;color: #FFFFFF;";
 constexpr int kRows = 4;
 
 QIcon arrow(bool left)
@@ -155,7 +155,7 @@ void firmware_usbgrade::upgrade_file_list()
             row->setGeometry(5, 5 + 25 * (i - first), 220, 20);
             row->setFont(small);
             row->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-            row->setStyleSheet(QLatin1String(selected_[i] ? kRowBlue : kRowStyle));
+            row->setStyleSheet(selected_[i] ? PanelWidgets::boxStyle(PanelWidgets::kHighlight) : QLatin1String(kRowStyle));
             row->setTextFormat(Qt::PlainText); // names come from the stick
             row->setText(QFileInfo(files_[i]).fileName());
             auto* tap = new QPushButton(frame_file);
@@ -201,7 +201,7 @@ void firmware_usbgrade::vyr_button_file_clicked()
     if (auto* row = frame_file->findChild<QLabel*>(QStringLiteral("row%1").arg(tapped))) {
         qDebug("\n vyr_button_file_clicked ...file_select = %d\n", tapped);
         qDebug() << row->text();
-        row->setStyleSheet(QLatin1String(kRowBlue));
+        row->setStyleSheet(PanelWidgets::boxStyle(PanelWidgets::kHighlight));
     }
 }
 

@@ -5,6 +5,7 @@
 #include "fpga/fpga_manage.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 #include "ui/qroundprogressbar.h"
 
 #include <QFontInfo>
@@ -39,7 +40,6 @@ const char* const kTexts[TextCount][5] = {
 QString text(Text t) { return QString::fromUtf8(kTexts[t][languageColumn(g_language.load())]); }
 
 const char* const kRowStyle = "background-color: rgb(33, 36, 53);color: #FFFFFF";
-const char* const kRowSelected = "background-color:#4777FF;color: #FFFFFF;";
 const char* const kRowUnselected = "background-color: rgb(33, 36, 53);color: #FFFFFF;";
 constexpr int kShownLines = 4;
 // Wider than the lines need, so that the longest no-result text fits at a readable size.
@@ -168,15 +168,19 @@ void rcv_recovery::rcv_self_recovery_file_list()
             continue;
         const int cc = f[2].toInt(), nn = f[3].toInt();
         refused = cc > nn ? 1 : 0;
-        const QString colour = refused ? QStringLiteral("#FF0000") : QStringLiteral("#FFFFFF");
         const QString head = text(Found) + QLatin1Char(' ') + text(Screen) + f[0] + QStringLiteral(", ") + text(Port) + f[1] +
                              QStringLiteral(", ") + text(Card);
-        const QString line = head.toHtmlEscaped() + QStringLiteral("<font color = %1 >%2</font>").arg(colour, f[2].toHtmlEscaped());
+        // A refused count is white on a red box: red text would not read on the highlight.
+        const QString digits = refused ? QChar(0xA0) + f[2] + QChar(0xA0) : f[2];
+        const QString cards = refused ? QStringLiteral("<span style='background-color:%1;color:#FFFFFF'>%2</span>")
+                                            .arg(PanelWidgets::kWarningBox.name(), digits.toHtmlEscaped())
+                                      : QStringLiteral("<font color = #FFFFFF >%1</font>").arg(digits.toHtmlEscaped());
+        const QString line = head.toHtmlEscaped() + cards;
         QLabel* l = rowLabel(QStringLiteral("label_line%1").arg(j), j);
         l->setTextFormat(Qt::RichText);
-        l->setStyleSheet(QLatin1String(j == selected_line ? kRowSelected : kRowStyle));
+        l->setStyleSheet(j == selected_line ? PanelWidgets::boxStyle(PanelWidgets::kHighlight) : QLatin1String(kRowStyle));
         l->setText(line);
-        fitFont(l, 7, head + f[2], l->width() - 2);
+        fitFont(l, 7, head + digits, l->width() - 2);
         line_labels[j] = l;
         line_texts[j] = line;
         auto* tap = new QPushButton(frame_file);
@@ -191,7 +195,7 @@ void rcv_recovery::rcv_self_recovery_file_list()
     }
     if (failed_job == 5 || failed_job == 6) {
         label_failed = rowLabel(QStringLiteral("label_failed"), shown);
-        label_failed->setStyleSheet(QStringLiteral("background-color: rgb(33, 36, 53);color: #FF0000"));
+        label_failed->setStyleSheet(QStringLiteral("background-color: rgb(33, 36, 53);color:") + PanelWidgets::kWarning.name());
         label_failed->setText(text(failed_job == 5 ? QueryFailed : RecoveryFailed));
         fitFont(label_failed, 7, label_failed->text(), label_failed->width() - 2);
     }
@@ -212,7 +216,7 @@ void rcv_recovery::vyr_button_file_clicked()
     selected_line = uint8_t(j);
     if (traceOn())
         printf("\n rcv_recovery select line %d \n", j);
-    line_labels[j]->setStyleSheet(QLatin1String(kRowSelected));
+    line_labels[j]->setStyleSheet(PanelWidgets::boxStyle(PanelWidgets::kHighlight));
 }
 
 void rcv_recovery::menulist_sel_left()

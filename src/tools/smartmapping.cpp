@@ -10,6 +10,7 @@
 #include "ui/numberkeyboard.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 #include "ui/qroundprogressbar.h"
 
 #include <QFrame>
@@ -40,15 +41,16 @@ SmartMapping::SmartMapping(QWidget* parent)
       style_button(QStringLiteral("background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);")),
       style_button_focused(QStringLiteral("background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);")),
       style_main_held(QStringLiteral("color:rgb(255, 255, 255);border:1px solid rgb(71, 119, 255);")),
-      style_unavailable(QStringLiteral("background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)")),
-      style_group_chosen(QStringLiteral("background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);")),
+      style_unavailable(PanelWidgets::boxStyle(PanelWidgets::kUnavailable) + QStringLiteral("border:2px;border-radius:10px;padding:2px 4px;")),
+      style_group_chosen(PanelWidgets::boxStyle(PanelWidgets::kHighlight) + QStringLiteral("border:1px solid rgb(255, 255, 255);")),
       style_edit(QStringLiteral("color:rgb(255, 255, 255);background-color:rgb(33, 36, 53);border:1px solid rgb(255,255,255);")),
       style_edit_focused(QStringLiteral("color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);")),
-      style_file_focused(QStringLiteral("background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,171,84);")),
-      style_file_chosen(QStringLiteral("background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,255,255);")),
+      style_file_focused(PanelWidgets::boxStyle(PanelWidgets::kHighlight) + QStringLiteral("border:1px solid rgb(255,171,84);")),
+      style_file_chosen(PanelWidgets::boxStyle(PanelWidgets::kHighlight) + QStringLiteral("border:1px solid rgb(255,255,255);")),
       style_file(QStringLiteral("background-color: rgb(33, 36, 53);color: #FFFFFF")),
-      style_stick_focused(QStringLiteral("background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,171,84);")),
-      style_stick_chosen(QStringLiteral("background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,255,255);")),
+      // Green text does not read on the highlight: there a stick's file keeps its green as a bar.
+      style_stick_focused(style_file_focused + QStringLiteral("border-left:4px solid #00FF00;")),
+      style_stick_chosen(style_file_chosen + QStringLiteral("border-left:4px solid #00FF00;")),
       style_stick(QStringLiteral("background-color: rgb(33, 36, 53);color: #00FF00"))
 {
     buildFrame();

@@ -522,6 +522,7 @@ TEST_F(PanelTest, CropTextsFitInEveryLanguage)
         openCropPage(s);
         s.act([&] {
              bad << Panel::misfits(g_inputcut, QStringLiteral("InputCut%1").arg(language));
+             bad << Panel::lowContrast(g_inputcut, QStringLiteral("InputCut%1").arg(language));
              Panel::shot(g_inputcut, QStringLiteral("crop_tabs_%1").arg(language));
              EXPECT_EQ(g_inputcut->label_X->text(), QStringLiteral("X"));
          })
@@ -529,6 +530,7 @@ TEST_F(PanelTest, CropTextsFitInEveryLanguage)
             .until([] { return g_inputcut->level == 3; }, "editor")
             .act([&] {
                 bad << Panel::misfits(g_inputcut, QStringLiteral("InputCutEditor%1").arg(language));
+                bad << Panel::lowContrast(g_inputcut, QStringLiteral("InputCutEditor%1").arg(language));
                 Panel::shot(g_inputcut, QStringLiteral("crop_editor_%1").arg(language));
                 if (language == 1) {
                     EXPECT_EQ(g_inputcut->button_cancel->text(), QStringLiteral("Cancle"));
@@ -542,6 +544,7 @@ TEST_F(PanelTest, CropTextsFitInEveryLanguage)
             .until([] { return g_inputcut->label_note->isVisible(); }, "refusal")
             .act([&] {
                 bad << Panel::misfits(g_inputcut, QStringLiteral("InputCutRefused%1").arg(language));
+                bad << Panel::lowContrast(g_inputcut, QStringLiteral("InputCutRefused%1").arg(language));
                 Panel::shot(g_inputcut, QStringLiteral("crop_refused_%1").arg(language));
             });
         ASSERT_TRUE(s.run());

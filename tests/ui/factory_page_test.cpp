@@ -735,6 +735,7 @@ TEST_F(FactoryPage, EveryTextFitsInEveryLanguage)
             factory* f = g_factory;
             ASSERT_EQ(g_language.load(), language);
             bad << Panel::misfits(f, QStringLiteral("factory%1").arg(language));
+            bad << Panel::lowContrast(f, QStringLiteral("factory%1").arg(language));
             const QFontMetrics fm(f->Box_lang_2->font());
             const int room = f->Box_lang_2->width() - 12;
             for (int i = 0; i < f->Box_lang_2->count(); ++i)

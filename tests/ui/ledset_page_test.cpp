@@ -560,6 +560,7 @@ TEST_F(LedSizePage, TextsInEveryLanguageFitAndTheKeypadIsTitledInIt)
         if (l.code > 4)
             continue;
         bad << Panel::misfits(page.get(), QStringLiteral("ledset%1").arg(l.code));
+        bad << Panel::lowContrast(page.get(), QStringLiteral("ledset%1").arg(l.code));
         Panel::shot(page.get(), QStringLiteral("ledset_%1").arg(l.code));
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();

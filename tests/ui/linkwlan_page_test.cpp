@@ -472,6 +472,7 @@ TEST_F(WiredPage, TextsInEveryLanguageFitAndFollowALanguageChange)
         page->show();
         auto check = [&](const QString& name) {
             bad << Panel::misfits(page.get(), name);
+            bad << Panel::lowContrast(page.get(), name);
             for (QLineEdit* f : page->field) {
                 QStyleOptionFrame option;
                 option.initFrom(f);

@@ -533,6 +533,7 @@ TEST_F(PanelTest, OtherSettingsTextsFitInEveryLanguage)
         s.act([&] {
             othersetup* p = g_othersetup;
             bad << Panel::misfits(p, QStringLiteral("othersetup%1").arg(language));
+            bad << Panel::lowContrast(p, QStringLiteral("othersetup%1").arg(language));
             for (QComboBox* c : p->findChildren<QComboBox*>()) {
                 c->ensurePolished();
                 const QFontMetrics fm(c->font());

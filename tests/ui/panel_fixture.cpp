@@ -218,21 +218,23 @@ QRect textRoom(QWidget* w, QString* text, bool* wrap)
 constexpr double kMinContrast = 4.5;
 using PanelWidgets::contrast;
 
-// The colours a widget's text is drawn in: each coloured run of rich text, else its foreground.
-QList<QColor> textColours(QWidget* w, const QString& shown)
+// The colours a widget's text is drawn in: each coloured run of rich text, else its foreground;
+// with each, the box the run brings with it (invalid when it stands on the widget's ground).
+QList<QPair<QColor, QColor>> textColours(QWidget* w, const QString& shown)
 {
     const QColor plain = w->palette().color(w->foregroundRole());
     auto* l = qobject_cast<QLabel*>(w);
     if (!l || !(l->textFormat() == Qt::RichText || (l->textFormat() == Qt::AutoText && Qt::mightBeRichText(shown))))
-        return {plain};
+        return {{plain, QColor()}};
     QTextDocument doc;
     doc.setHtml(shown);
-    QList<QColor> out;
+    QList<QPair<QColor, QColor>> out;
     for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
         for (auto f = b.begin(); !f.atEnd(); ++f) {
             const QTextCharFormat format = f.fragment().charFormat();
             if (!f.fragment().text().trimmed().isEmpty())
-                out << (format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color() : plain);
+                out << qMakePair(format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color() : plain,
+                                 format.hasProperty(QTextFormat::BackgroundBrush) ? format.background().color() : QColor());
         }
     return out;
 }
@@ -311,11 +313,14 @@ QStringList lowContrast(QWidget* window, const QString& where)
         QColor ground;
         if (!backdrop(window, w, room, &ground))
             continue;
-        for (const QColor& ink : textColours(w, w->property("text").toString()))
-            if (contrast(ink, ground) < kMinContrast)
+        for (const auto& run : textColours(w, w->property("text").toString())) {
+            const QColor& ink = run.first;
+            const QColor on = run.second.isValid() ? run.second : ground;
+            if (contrast(ink, on) < kMinContrast)
                 out << where + QLatin1Char('/') + w->objectName() + QStringLiteral(" \"%1\": %2 on %3, contrast %4:1")
-                                                                   .arg(text, ink.name(), ground.name())
-                                                                   .arg(contrast(ink, ground), 0, 'f', 1);
+                                                                   .arg(text, ink.name(), on.name())
+                                                                   .arg(contrast(ink, on), 0, 'f', 1);
+        }
     }
     return out;
 }

@@ -30,3 +30,17 @@ TEST(PanelWidgets, ContrastRatiosAndTheTextColourPickedForEachBox)
         EXPECT_GE(PanelWidgets::contrast(text, QColor(b.box)), 4.5) << std::hex << b.box;
     }
 }
+
+// The shared colours read with what they carry or stand on; the boxes take white text.
+TEST(PanelWidgets, SharedColoursReadWithTheirText)
+{
+    using namespace PanelWidgets;
+    const QColor white(0xFFFFFF), frame(0x212435), page(0x10101C);
+    const struct {
+        QColor ink, ground;
+    } uses[] = {{white, kHighlight}, {white, kUnavailable}, {white, kWarningBox}, {kWarning, frame}, {kWarning, page}};
+    for (const auto& u : uses)
+        EXPECT_GE(contrast(u.ink, u.ground), 4.5) << qPrintable(u.ink.name()) << " on " << qPrintable(u.ground.name());
+    for (const QColor& box : {kHighlight, kUnavailable, kWarningBox})
+        EXPECT_EQ(textColourOn(box), white) << qPrintable(box.name());
+}

@@ -304,6 +304,7 @@ TEST_F(PortView, TextsAndPortNamesInEveryLanguageFitAndFollowALanguageChange)
         if (l.code > 4)
             continue;
         bad << Panel::misfits(page.get(), QStringLiteral("netset%1").arg(l.code));
+        bad << Panel::lowContrast(page.get(), QStringLiteral("netset%1").arg(l.code));
         Panel::shot(page.get(), QStringLiteral("netset_%1").arg(l.code));
         // The longest names, at the end of the row.
         page->ui_select = 15;
@@ -312,6 +313,7 @@ TEST_F(PortView, TextsAndPortNamesInEveryLanguageFitAndFollowALanguageChange)
         page->wlan_para_get(15);
         EXPECT_EQ(page->port_label[3]->text(), QString::fromUtf8(l.prefix) + QStringLiteral("16"));
         bad << Panel::misfits(page.get(), QStringLiteral("netset%1_end").arg(l.code));
+        bad << Panel::lowContrast(page.get(), QStringLiteral("netset%1_end").arg(l.code));
         Panel::shot(page.get(), QStringLiteral("netset_%1_end").arg(l.code));
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();

@@ -18,6 +18,7 @@
 #include "ui/pages_picture/advancedoption.h"
 #include "ui/pages_picture/custommode.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 #include "ui/qroundprogressbar.h"
 #include "video_chips/keltosource.h"
 
@@ -384,7 +385,7 @@ TEST_F(RecoveryPage, ResultLinesAsTheWorkerReportsThem)
         bool red;
     } rows[] = {
         {"01/03/05/12", "Find Screen01, LED03, Rcv<font color = #FFFFFF >05</font>", false},
-        {"01/03/13/12", "Find Screen01, LED03, Rcv<font color = #FF0000 >13</font>", true},
+        {"01/03/13/12", "Find Screen01, LED03, Rcv<span style='background-color:#c00000;color:#FFFFFF'>\u00a013\u00a0</span>", true},
         {"01/03/12/12", "Find Screen01, LED03, Rcv<font color = #FFFFFF >12</font>", false},
         {"01/03/05", "", false},
     };
@@ -395,8 +396,8 @@ TEST_F(RecoveryPage, ResultLinesAsTheWorkerReportsThem)
         Panel::pump();
         EXPECT_EQ(page.result_count, 1) << r.line;
         if (*r.text) {
-            EXPECT_EQ(rowText(&page, "label_line0"), QString::fromLatin1(r.text)) << r.line;
-            EXPECT_EQ(row(&page, "label_line0")->styleSheet(), QStringLiteral("background-color:#4777FF;color: #FFFFFF;"));
+            EXPECT_EQ(rowText(&page, "label_line0"), QString::fromUtf8(r.text)) << r.line;
+            EXPECT_EQ(row(&page, "label_line0")->styleSheet(), PanelWidgets::boxStyle(PanelWidgets::kHighlight));
         } else {
             EXPECT_EQ(row(&page, "label_line0"), nullptr) << r.line;
         }
@@ -480,20 +481,24 @@ TEST_F(RecoveryPage, TextsFitInEveryLanguage)
         EXPECT_EQ(page.findChild<QLabel*>(QStringLiteral("label_title"))->text(), QString::fromUtf8(titles[language]));
         EXPECT_EQ(page.Button_check->text(), QString::fromUtf8(query[language]));
         bad << Panel::misfits(&page, where + QStringLiteral("_empty"));
+        bad << Panel::lowContrast(&page, where + QStringLiteral("_empty"));
         Panel::shot(&page, QStringLiteral("rcv_recovery_empty_%1").arg(language));
         emit CardJobReport::instance()->recoveryResult(QStringLiteral("01/16/13/12"));
         Panel::pump();
         bad << Panel::misfits(&page, where + QStringLiteral("_line"));
+        bad << Panel::lowContrast(&page, where + QStringLiteral("_line"));
         Panel::shot(&page, QStringLiteral("rcv_recovery_line_%1").arg(language));
         // A failed recovery under its line.
         page.failed_job = 6;
         page.rcv_self_recovery_file_list();
         bad << Panel::misfits(&page, where + QStringLiteral("_failed"));
+        bad << Panel::lowContrast(&page, where + QStringLiteral("_failed"));
         Panel::shot(&page, QStringLiteral("rcv_recovery_failed_%1").arg(language));
         page.failed_job = 5;
         page.result_count = 0;
         page.rcv_self_recovery_file_list();
         bad << Panel::misfits(&page, where + QStringLiteral("_query_failed"));
+        bad << Panel::lowContrast(&page, where + QStringLiteral("_query_failed"));
         Panel::shot(&page, QStringLiteral("rcv_recovery_query_failed_%1").arg(language));
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();

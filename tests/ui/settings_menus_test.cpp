@@ -19,6 +19,7 @@
 #include "ui/pages_picture/imagequality.h"
 #include "ui/pages_settings/ledset.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QApplication>
 #include <QFile>
@@ -42,6 +43,8 @@ Script& toSettings(Script& s)
 QString title(QWidget* page) { return page->findChild<QLabel*>(QStringLiteral("label_title"))->text(); }
 
 QString focusedStyle() { return QStringLiteral("border:2px solid rgb(255,171,84)"); }
+// The box of an entry that cannot be used now.
+QString greyBox() { return PanelWidgets::boxStyle(PanelWidgets::kUnavailable); }
 
 }
 
@@ -265,20 +268,23 @@ TEST_F(PanelTest, RecoveryEntryIsUsableOnlyWithRecoveryFiles)
         .act([] { EXPECT_EQ(g_advancedoption->rcv_file_count, 0); })
         .keys({Right, Right})
         .until([] { return g_advancedoption->ui_select == 2; }, "recovery entry")
-        .act([] { EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->styleSheet().startsWith(QStringLiteral("background-color: gray; border:2px solid"))); })
+        .act([] {
+            const QString sheet = g_advancedoption->Button_rcv_recovery->styleSheet();
+            EXPECT_TRUE(sheet.startsWith(greyBox() + QStringLiteral("border:2px solid"))) << sheet.toStdString();
+        })
         .key(OK)
         .act([] { Panel::pump(30); })
         .act([] { EXPECT_TRUE(onTop(12)) << "no recovery files: nothing opens"; })
         .key(Right)
         .until([] { return g_advancedoption->ui_select == 3; }, "factory entry")
         .act([] {
-            EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->styleSheet().startsWith(QStringLiteral("background-color: gray;border")));
+            EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->styleSheet().startsWith(greyBox() + QStringLiteral("border:2px;")));
             ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", QByteArray(16, '\0')));
             // The protocol stored the file: its thread asks for the re-count.
             std::thread([] { AdvancedOption::requestRetext(); }).join();
         })
         .until([] { return g_advancedoption->rcv_file_count == 1; }, "recovery file counted in the GUI thread")
-        .act([] { EXPECT_FALSE(g_advancedoption->Button_rcv_recovery->styleSheet().contains(QStringLiteral("gray"))); })
+        .act([] { EXPECT_FALSE(g_advancedoption->Button_rcv_recovery->styleSheet().contains(greyBox())); })
         .key(Left)
         .key(OK)
         .until([] { return onTop(25); }, "recovery page");
@@ -385,7 +391,9 @@ TEST_F(PanelTest, MenuTextsFitWithTheLongestValues)
         std::unique_ptr<OutputSet> output(new OutputSet);
         std::unique_ptr<AdvancedOption> advanced(new AdvancedOption);
         bad << Panel::misfits(output.get(), QStringLiteral("OutputSet%1").arg(language));
+        bad << Panel::lowContrast(output.get(), QStringLiteral("OutputSet%1").arg(language));
         bad << Panel::misfits(advanced.get(), QStringLiteral("AdvancedOption%1").arg(language));
+        bad << Panel::lowContrast(advanced.get(), QStringLiteral("AdvancedOption%1").arg(language));
         Panel::shot(output.get(), QStringLiteral("menus_output_longest_%1").arg(language));
         Panel::shot(advanced.get(), QStringLiteral("menus_advanced_%1").arg(language));
     }

@@ -21,6 +21,7 @@
 #include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 #include "ui/qroundprogressbar.h"
 #include "video_chips/keltosource.h"
 
@@ -141,7 +142,7 @@ QByteArray scanFileSetting(uint8_t value)
 int shownStack(const SmartMapping& p) { return p.stackedWidget->currentIndex(); }
 QString sheet(QWidget* w) { return w->styleSheet(); }
 const char kFocused[] = "border:1px solid rgb(255,171,84)";
-const char kGrey[] = "background-color: gray";
+const QString kGrey = PanelWidgets::boxStyle(PanelWidgets::kUnavailable);
 
 }
 
@@ -683,6 +684,7 @@ TEST_F(PanelTest, EverySubPageFitsItsTextsInEveryLanguage)
         auto check = [&](const QString& what) {
             const QString name = QStringLiteral("smartmapping_%1_%2").arg(what).arg(language);
             bad << Panel::misfits(&page, name);
+            bad << Panel::lowContrast(&page, name);
             // Tool buttons: the text under the icon within the button.
             for (QToolButton* t : page.findChildren<QToolButton*>()) {
                 if (!t->isVisibleTo(&page))
@@ -714,12 +716,24 @@ TEST_F(PanelTest, EverySubPageFitsItsTextsInEveryLanguage)
         for (int n = int(SmartMapping::Note::Done); n <= int(SmartMapping::Note::NoFpga); ++n) {
             page.showNote(SmartMapping::Note(n), 16);
             bad << Panel::misfits(&page, QStringLiteral("note%1_%2").arg(n).arg(language));
+            bad << Panel::lowContrast(&page, QStringLiteral("note%1_%2").arg(n).arg(language));
         }
         page.showNote(SmartMapping::Note::TooMany, 255);
         Panel::shot(&page, QStringLiteral("smartmapping_note_%1").arg(language));
     }
-    // The empty list and its label.
+    // The stick's file alone, under the highlight.
     QDir(QString::fromStdString(TestRoot::path("/data/smartmapping"))).removeRecursively();
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        SmartMapping page;
+        page.on_Button_loadscan_clicked();
+        page.on_Button_next_5_clicked();
+        ASSERT_EQ(g_qzfile_name.get(), QStringLiteral("/mnt/usb1/stick.qzfile"));
+        bad << Panel::misfits(&page, QStringLiteral("stick%1").arg(language));
+        bad << Panel::lowContrast(&page, QStringLiteral("stick%1").arg(language));
+        Panel::shot(&page, QStringLiteral("smartmapping_stick_%1").arg(language));
+    }
+    // The empty list and its label.
     QDir(QString::fromStdString(TestRoot::path("/mnt/usb1"))).removeRecursively();
     for (int language = 0; language < 5; ++language) {
         g_language = uint8_t(language);
@@ -727,6 +741,7 @@ TEST_F(PanelTest, EverySubPageFitsItsTextsInEveryLanguage)
         page.on_Button_loadscan_clicked();
         page.on_Button_next_5_clicked();
         bad << Panel::misfits(&page, QStringLiteral("empty%1").arg(language));
+        bad << Panel::lowContrast(&page, QStringLiteral("empty%1").arg(language));
         Panel::shot(&page, QStringLiteral("smartmapping_empty_%1").arg(language));
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();

@@ -260,6 +260,7 @@ TEST_F(TemperaturePage, TextsOfEveryLanguageFitAndTheSelectorKeepsItsLanguage)
             EXPECT_EQ(g_temperature->comboBox_type->count(), 4);
             const QString where = QStringLiteral("temperature%1").arg(language);
             bad << Panel::misfits(page, where) << fieldMisfits(page, where) << comboMisfits(g_temperature->comboBox_type, where);
+            bad << Panel::lowContrast(page, where);
             Panel::shot(page, QStringLiteral("temperature_%1").arg(language));
         });
         ASSERT_TRUE(s.run(10000));

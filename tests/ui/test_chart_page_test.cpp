@@ -234,6 +234,7 @@ TEST_F(TestChartPage, TextsOfEveryLanguageFitWithAndWithoutTheRefusal)
             EXPECT_EQ(page->findChild<QLabel*>(QStringLiteral("label_color"))->text(), QString::fromUtf8(sixth[language]));
             const QString where = QStringLiteral("test_chart%1").arg(language);
             bad << Panel::misfits(page, where);
+            bad << Panel::lowContrast(page, where);
             Panel::shot(page, QStringLiteral("test_chart_%1").arg(language));
             page->label_refused->show();
             bad << Panel::misfits(page, where + QStringLiteral("refused"));

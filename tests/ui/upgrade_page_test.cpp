@@ -17,6 +17,7 @@
 #include "platform/uevent_source.h"
 #include "ui/option.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -111,10 +112,32 @@ TEST_F(PanelTest, UpgradePageTextsFitInEveryLanguage)
         g_language = uint8_t(language);
         firmware_usbgrade page;
         EXPECT_EQ(page.frame_file->findChild<QLabel*>(QStringLiteral("label_empty"))->text(), QString::fromUtf8(empty[language]));
-        const QStringList misfits = Panel::misfits(&page, QStringLiteral("26"));
+        const QStringList misfits = Panel::misfits(&page, QStringLiteral("26")) + Panel::lowContrast(&page, QStringLiteral("26"));
         EXPECT_TRUE(misfits.isEmpty()) << misfits.join('\n').toStdString();
         Panel::shot(&page, QStringLiteral("upgrade_empty_%1").arg(language));
     }
+    // A listed package with its highlight.
+    putPackage("bad.VYR", true);
+    QStringList bad;
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        firmware_usbgrade page;
+        ASSERT_EQ(page.fileCount(), 1);
+        bad << Panel::misfits(&page, QStringLiteral("26list")) << Panel::lowContrast(&page, QStringLiteral("26list"));
+        Panel::shot(&page, QStringLiteral("upgrade_list_%1").arg(language));
+    }
+    // The red report of its failed run. Its lines carry their own font sizes, which the fit
+    // measure does not follow, so only their colours are checked here.
+    fpga_manage* fpga = worker();
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        firmware_usbgrade page;
+        runFromPage(page, fpga);
+        ASSERT_TRUE(page.label_log->text().contains("#FF0000"));
+        bad << Panel::lowContrast(&page, QStringLiteral("26failed"));
+        Panel::shot(&page, QStringLiteral("upgrade_failed_%1").arg(language));
+    }
+    EXPECT_TRUE(bad.isEmpty()) << bad.join('\n').toStdString();
 }
 
 TEST_F(PanelTest, OkStartsOneRunAndTheEndShowsWhatWasWritten)
@@ -194,7 +217,7 @@ TEST_F(PanelTest, UpdateDialogTextsDotsAndBounce)
         EXPECT_EQ(d.label_text->text(), QString::fromUtf8(c.text));
         EXPECT_EQ(d.label_text->width(), c.width);
         EXPECT_EQ(d.label_text->x(), (320 - c.width) / 2);
-        const QStringList misfits = Panel::misfits(&d, QStringLiteral("update"));
+        const QStringList misfits = Panel::misfits(&d, QStringLiteral("update")) + Panel::lowContrast(&d, QStringLiteral("update"));
         EXPECT_TRUE(misfits.isEmpty()) << misfits.join('\n').toStdString();
         Panel::shot(&d, QStringLiteral("update_dialog_%1").arg(c.language));
     }
@@ -261,7 +284,7 @@ TEST_F(PanelTest, UpgradePageRowsShowTheSelectionAndATapMovesTheHighlight)
     g_language = 1;
     firmware_usbgrade page;
     auto label = [&](int j) { return page.frame_file->findChild<QLabel*>(QStringLiteral("row%1").arg(j)); };
-    auto blue = [&](int j) { return label(j)->styleSheet().contains(QStringLiteral("#4777FF")); };
+    auto blue = [&](int j) { return label(j)->styleSheet() == PanelWidgets::boxStyle(PanelWidgets::kHighlight); };
     // The rows come in the stick's order: every VYRZK row is blue, and the first VYR row.
     bool vyrSeen = false;
     for (int j = 0; j < 3; ++j) {

@@ -470,18 +470,21 @@ TEST_F(PanelTest, UserModesTextsFitInEveryLanguage)
             .until(modesActive, "user modes page")
             .act([&] {
                 bad << Panel::misfits(g_custommode, QStringLiteral("modes%1").arg(language));
+                bad << Panel::lowContrast(g_custommode, QStringLiteral("modes%1").arg(language));
                 Panel::shot(g_custommode, QStringLiteral("modes_windows_%1").arg(language));
             })
             .keys({OK, Left})
             .until([] { return g_custommode->button_select == 2; }, "More")
             .act([&] {
                 bad << Panel::misfits(g_custommode, QStringLiteral("modes_menu%1").arg(language));
+                bad << Panel::lowContrast(g_custommode, QStringLiteral("modes_menu%1").arg(language));
                 Panel::shot(g_custommode, QStringLiteral("modes_menu_%1").arg(language));
             })
             .keys({Back, Right})
             .until([] { return g_custommode->label_blank->isVisible(); }, "empty slot")
             .act([&] {
                 bad << Panel::misfits(g_custommode, QStringLiteral("modes_blank%1").arg(language));
+                bad << Panel::lowContrast(g_custommode, QStringLiteral("modes_blank%1").arg(language));
                 Panel::shot(g_custommode, QStringLiteral("modes_blank_%1").arg(language));
                 PageNav::closePage(4);
             });

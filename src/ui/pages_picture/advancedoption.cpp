@@ -9,6 +9,7 @@
 #include "ui/outputset.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
+#include "ui/panelwidgets.h"
 #include "ui/pages_settings/factory.h"
 #include "ui/pages_settings/factoryage.h"
 #include "ui/pages_settings/lcdshow.h"
@@ -53,9 +54,9 @@ AdvancedOption::AdvancedOption(QWidget* parent)
         "background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
     style_focused = QStringLiteral("background-color: rgb(33, 36, 53); border:2px solid "
                                    "rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
-    style_grey = QStringLiteral("background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
-    style_grey_focused = QStringLiteral(
-        "background-color: gray; border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
+    style_grey = PanelWidgets::boxStyle(PanelWidgets::kUnavailable) + QStringLiteral("border:2px;border-radius:10px;padding:2px 4px;");
+    style_grey_focused = PanelWidgets::boxStyle(PanelWidgets::kUnavailable) +
+                         QStringLiteral("border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px;");
     connect(Button_LCDshow, &QPushButton::clicked, this, &AdvancedOption::on_Button_LCDshow_clicked);
     connect(Button_other, &QPushButton::clicked, this, &AdvancedOption::on_Button_other_clicked);
     connect(Button_rcv_recovery, &QPushButton::clicked, this, &AdvancedOption::on_Button_rcv_recovery_clicked);
