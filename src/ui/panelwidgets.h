@@ -9,8 +9,8 @@ class QWidget;
 
 // Small helpers the front panel's pages share.
 namespace PanelWidgets {
-// Box and warning colours shared by several pages, each as light as it can be and still read
-// (4.5:1 or better) with the text it carries.
+// Box and warning colours shared by several pages, each kept close to the panel's look while its
+// text reads at 4.5:1 or better.
 inline const QColor kHighlight(0x41, 0x6D, 0xEB);   // a chosen row or group, white text
 inline const QColor kUnavailable(0x76, 0x76, 0x76); // a button that cannot be used now, white text
 inline const QColor kWarning(0xFF, 0x50, 0x50);     // warning text on the dark frames
