@@ -127,6 +127,9 @@ int I2cBoard::transfer(I2cMsg* messages, size_t count)
         }
     std::lock_guard<std::mutex> lock(s_->m);
     boost::container::small_vector<I2cDevice*, 4> touched; // a polling board: no allocation per transfer
+    // One reading of the clock for the whole transfer: its messages take microseconds on the
+    // wire, and the polling board makes some hundred transfers a pass.
+    const uint64_t now = s_->now();
     bool ok = true;
     for (size_t i = 0; i < count && ok; ++i) {
         I2cMsg& msg = messages[i];
@@ -139,7 +142,6 @@ int I2cBoard::transfer(I2cMsg* messages, size_t count)
             std::snprintf(text, sizeof text, "%d chips answer address 0x%02X (8-bit)", chips.count, unsigned(msg.addr) << 1);
             s_->violations.push_back(text);
         }
-        const uint64_t now = s_->now();
         I2cDevice* chip = chips.first;
         ok = chip && chip->address(read, msg.len, now);
         if (chip && std::find(touched.begin(), touched.end(), chip) == touched.end())
@@ -156,7 +158,6 @@ int I2cBoard::transfer(I2cMsg* messages, size_t count)
                 s_->log.pop_front();
         }
     }
-    const uint64_t now = s_->now();
     for (I2cDevice* chip : touched)
         chip->stop(now);
     if (!ok) {
