@@ -62,15 +62,28 @@ struct I2cBoard::State {
         I2cDevice* first = nullptr;
         int count = 0;
     };
+    // Cheapest test first: address, then the switches (each read once), then the chip's own state.
     Answer answering(uint8_t address) const
     {
         Answer found;
+        int receiverChannels = -1, edidChannels = -1; // not read yet
         for (const Wire& w : wires) {
-            if (w.address != address || !w.chip->present() || (w.live && !w.live()))
+            if (w.address != address)
                 continue;
-            if (w.switchAddress == 0 || (selectionOf(w.switchAddress) & w.channels))
-                if (found.count++ == 0)
-                    found.first = w.chip.get();
+            if (w.switchAddress != 0) {
+                int other = -1;
+                int& channels = w.switchAddress == ReceiverSwitch ? receiverChannels
+                                : w.switchAddress == EdidSwitch   ? edidChannels
+                                                                  : other;
+                if (channels < 0)
+                    channels = selectionOf(w.switchAddress);
+                if (!(channels & w.channels))
+                    continue;
+            }
+            if (!w.chip->present() || (w.live && !w.live()))
+                continue;
+            if (found.count++ == 0)
+                found.first = w.chip.get();
         }
         return found;
     }
