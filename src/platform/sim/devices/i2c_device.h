@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -23,21 +24,12 @@ public:
     virtual std::vector<std::string> violations() const { return {}; }
     virtual void reset() = 0; // power-on state, logs and fault switches cleared
 
-    // Not fitted: the chip never acknowledges.
-    void setPresent(bool present)
-    {
-        std::lock_guard<std::mutex> lock(presentMutex_);
-        present_ = present;
-    }
-    bool present() const
-    {
-        std::lock_guard<std::mutex> lock(presentMutex_);
-        return present_;
-    }
+    // Not fitted: the chip never acknowledges. The bus asks on every addressing: no lock for that.
+    void setPresent(bool present) { present_ = present; }
+    bool present() const { return present_; }
 
 private:
-    mutable std::mutex presentMutex_;
-    bool present_ = true;
+    std::atomic<bool> present_{true};
 };
 
 }
