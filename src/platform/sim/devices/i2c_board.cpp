@@ -140,9 +140,18 @@ int I2cBoard::transfer(I2cMsg* messages, size_t count)
         }
     std::lock_guard<std::mutex> lock(s_->m);
     boost::container::small_vector<I2cDevice*, 4> touched; // a polling board: no allocation per transfer
-    // One reading of the clock for the whole transfer: its messages take microseconds on the
-    // wire, and the polling board makes some hundred transfers a pass.
-    const uint64_t now = s_->now();
+    // One reading of the clock for the whole transfer (its messages take microseconds on the
+    // wire), and none for one that only reaches chips without timing: the polling board makes
+    // some hundred transfers a pass, nearly all to receivers.
+    uint64_t now = 0;
+    bool nowRead = false;
+    const auto clockFor = [&](const I2cDevice* chip) {
+        if (!nowRead && chip->timed()) {
+            now = s_->now();
+            nowRead = true;
+        }
+        return now;
+    };
     bool ok = true;
     for (size_t i = 0; i < count && ok; ++i) {
         I2cMsg& msg = messages[i];
@@ -156,11 +165,11 @@ int I2cBoard::transfer(I2cMsg* messages, size_t count)
             s_->violations.push_back(text);
         }
         I2cDevice* chip = chips.first;
-        ok = chip && chip->address(read, msg.len, now);
+        ok = chip && chip->address(read, msg.len, clockFor(chip));
         if (chip && std::find(touched.begin(), touched.end(), chip) == touched.end())
             touched.push_back(chip);
         if (ok)
-            ok = read ? chip->read(msg.buf, msg.len, now) : chip->write(msg.buf, msg.len, now);
+            ok = read ? chip->read(msg.buf, msg.len, clockFor(chip)) : chip->write(msg.buf, msg.len, clockFor(chip));
         ++s_->seq;
         if (s_->logging) {
             Message entry{s_->seq, uint8_t(msg.addr), read, {}, ok, receiverChannels, edidChannels};
@@ -172,7 +181,7 @@ int I2cBoard::transfer(I2cMsg* messages, size_t count)
         }
     }
     for (I2cDevice* chip : touched)
-        chip->stop(now);
+        chip->stop(clockFor(chip));
     if (!ok) {
         ++s_->nacks;
         errno = ENXIO;

@@ -23,6 +23,8 @@ public:
     virtual void stop(uint64_t nowUs) {}
     virtual std::vector<std::string> violations() const { return {}; }
     virtual void reset() = 0; // power-on state, logs and fault switches cleared
+    // False for a chip that never looks at `nowUs`: the bus then need not read the clock for it.
+    virtual bool timed() const { return true; }
 
     // Not fitted: the chip never acknowledges. The bus asks on every addressing: no lock for that.
     void setPresent(bool present) { present_ = present; }
