@@ -1,5 +1,7 @@
 #include "base/tick_alarm.h"
 
+#include "base/utils.h"
+
 #include <algorithm>
 #include <mutex>
 #include <vector>
@@ -52,4 +54,10 @@ void TickAlarm::advanced(uint32_t now)
         if (a->armed_.compare_exchange_strong(expected, false) && a->ring_)
             a->ring_();
     }
+}
+
+uint32_t TickAlarm::ticksUntil(uint32_t stamp, uint32_t n)
+{
+    const uint32_t passed = Utils::getTimeSpace(stamp);
+    return passed >= n ? 0 : n - passed;
 }

@@ -19,6 +19,12 @@ public:
     // Called by the thread that advances G_timeTicks, after each burst.
     static void advanced(uint32_t now);
 
+    // Ticks left until a duty that runs "at least n ticks after stamp" is due (0: due now).
+    static uint32_t ticksUntil(uint32_t stamp, uint32_t n);
+    // Added to a wait of n ticks: more than the panel's 100 ms between bursts, so the time limit
+    // only serves a panel that does not tick.
+    static constexpr uint32_t SlackMs = 110;
+
 private:
     std::function<void()> ring_;
     std::atomic<uint32_t> target_{0};

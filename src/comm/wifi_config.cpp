@@ -17,6 +17,7 @@
 #include <QSettings>
 #include <QTextCodec>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
@@ -171,10 +172,18 @@ void R58_WIFI_CONFIG::run()
             wifi_reset();
             wifi_reset_timeticks = G_timeTicks.load();
         }
+        // Sleep until the tick of the nearer step. A restart request only moves its step later,
+        // so nothing needs to wake us sooner; the time limit serves a panel that does not tick.
+        const uint32_t ticks = std::min(TickAlarm::ticksUntil(wifi_ap_timeticks.load(), kStartUpTicks + 1),
+                                        TickAlarm::ticksUntil(wifi_reset_timeticks.load(), kResetTicks + 1));
         lock.lock();
-        // The steps come 1 s and 3 s apart: a look every 100 ms keeps them on time without the
-        // thread waking the idle box a hundred times a second.
-        m_stop_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stop; });
+        if (m_stop)
+            break;
+        m_due = false;
+        m_alarm.arm(G_timeTicks.load() + ticks);
+        m_stop_cv.wait_for(lock, std::chrono::milliseconds(10 * ticks + TickAlarm::SlackMs),
+                           [this] { return m_stop || m_due; });
+        m_alarm.disarm();
     }
 }
 

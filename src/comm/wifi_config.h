@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+#include "base/tick_alarm.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -81,4 +83,12 @@ private:
     std::mutex m_stop_mutex;
     std::condition_variable m_stop_cv;
     bool m_stop = false;
+    bool m_due = false; // the tick of the next step has come
+    TickAlarm m_alarm{[this] {
+        {
+            std::lock_guard<std::mutex> lock(m_stop_mutex);
+            m_due = true;
+        }
+        m_stop_cv.notify_one();
+    }};
 };

@@ -28,7 +28,6 @@ namespace {
 // (the link watchdog every 10 ticks bounds that sleep, and with it the interrupt poll).
 constexpr uint32_t kTickMs = 10;
 constexpr uint32_t kIdleTicksMax = 10;
-constexpr uint32_t kAlarmSlackMs = 110; // more than the panel's 100 ms between bursts of ticks
 constexpr uint32_t kStartPauseMs = 2000;
 constexpr uint32_t kLedBlankTicks = 11;
 constexpr uint32_t kLedRestoreTicks = 31;
@@ -37,13 +36,6 @@ void* fpgamanageThread(void* arg)
 {
     static_cast<fpga_manage*>(arg)->worker_loop();
     return nullptr;
-}
-
-// Ticks left until a duty that runs "more than / at least n ticks after stamp" is due.
-uint32_t ticksUntil(uint32_t stamp, uint32_t n)
-{
-    const uint32_t passed = Utils::getTimeSpace(stamp);
-    return passed >= n ? 0 : n - passed;
 }
 
 // The LCD and output requests change hands under the system mutex, as their writers set them.
@@ -135,7 +127,7 @@ void fpga_manage::worker_loop()
         // The tick the duty waits for comes in the panel's next burst of ticks: its alarm wakes
         // the worker then. The time limit only serves a panel that does not tick.
         tick_alarm.arm(G_timeTicks.load() + ticks);
-        wake_cv.wait_for(lock, std::chrono::milliseconds(kTickMs * ticks + kAlarmSlackMs), woken);
+        wake_cv.wait_for(lock, std::chrono::milliseconds(kTickMs * ticks + TickAlarm::SlackMs), woken);
         tick_alarm.disarm();
     }
 }
@@ -200,10 +192,10 @@ uint32_t fpga_manage::next_pause()
     if (g_fpga_c331_start.load() == 0 || !clock_ready() || busy())
         return 0;
     uint32_t ticks = kIdleTicksMax;
-    ticks = std::min(ticks, ticksUntil(change_word(3), fpga_manage::kWatchdogTicks));
-    ticks = std::min(ticks, ticksUntil(readtime_ticks.load(), fpga_manage::kClockReadTicks));
+    ticks = std::min(ticks, TickAlarm::ticksUntil(change_word(3), fpga_manage::kWatchdogTicks));
+    ticks = std::min(ticks, TickAlarm::ticksUntil(readtime_ticks.load(), fpga_manage::kClockReadTicks));
     if (bri_task_enable.load())
-        ticks = std::min(ticks, ticksUntil(bri_stamp, fpga_manage::kBrightnessTaskTicks));
+        ticks = std::min(ticks, TickAlarm::ticksUntil(bri_stamp, fpga_manage::kBrightnessTaskTicks));
     return std::max<uint32_t>(ticks, 1);
 }
 

@@ -3,6 +3,7 @@
 #include "message_deal_fixture.h"
 
 #include "base/global.h"
+#include "base/tick_alarm.h"
 #include "comm/wifi_config.h"
 #include "params/block_layout.h"
 #include "params/config_engine.h"
@@ -381,6 +382,37 @@ TEST_F(WifiConfigTiming, ThreadStepsFollowTheTick)
         // Nothing more happens while the tick stands still.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(log().size(), 3u);
+    }
+    G_timeTicks = saved;
+}
+
+// Between steps the thread sleeps until the tick of the next one: the panel's burst that reaches
+// it wakes the thread at once, a burst short of it does not, and without a ticking panel the
+// wait's time limit still brings the step.
+TEST_F(WifiConfigTiming, ThreadSleepsUntilTheTickOfItsNextStep)
+{
+    struct Row {
+        const char* name;
+        uint32_t ticks;
+        bool panelRings;
+        bool stepExpected;
+        int withinMs;
+    };
+    const Row rows[] = {
+        {"burst reaching the tick", 101, true, true, 700},
+        {"burst one tick short", 100, true, false, 300},
+        {"no panel ticking", 101, false, true, 2000},
+    };
+    const uint32_t saved = G_timeTicks.load();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        R58_WIFI_CONFIG running;
+        running.initialize(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // asleep until its first step
+        G_timeTicks += row.ticks;
+        if (row.panelRings)
+            TickAlarm::advanced(G_timeTicks.load());
+        EXPECT_EQ(waitFor([&] { return running.apState() == 1; }, row.withinMs), row.stepExpected);
     }
     G_timeTicks = saved;
 }

@@ -98,6 +98,30 @@ TEST_F(C331Wire, SelectWriteReadAndTestFace)
     EXPECT_TRUE(c331Chip().violations().empty());
 }
 
+// The program runs the chip without a log (nothing reads it there): the registers behave the same,
+// and a limit keeps only the newest transfers.
+TEST_F(C331Wire, LogLimitKeepsTheNewestTransfersOrNone)
+{
+    const struct {
+        size_t limit;
+        size_t kept;
+    } rows[] = {{0, 0}, {3, 3}, {100, 5}};
+    Wire w;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.limit);
+        c331Chip().reset();
+        c331Chip().setLogLimit(row.limit);
+        w.put(0x08, 0x49, 0x112233, 3); // select and three writes
+        EXPECT_EQ(w.read(0x4A), 0x22);
+        EXPECT_EQ(c331Chip().value(0x084903), 0x112233u);
+        const auto log = c331Chip().log();
+        ASSERT_EQ(log.size(), row.kept);
+        if (row.kept)
+            EXPECT_EQ(log.back().kind, C331Chip::Transfer::Read);
+    }
+    c331Chip().setLogLimit(size_t(1) << 20);
+}
+
 TEST_F(C331Wire, BadFramesAndInjectedFailures)
 {
     Wire w;

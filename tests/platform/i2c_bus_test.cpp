@@ -145,6 +145,47 @@ TEST(I2cBus, TwoChipsAnsweringOneAddressIsABreach)
     EXPECT_NE(v[0].find("0xA0"), std::string::npos) << v[0];
 }
 
+// One address behind both switches: a chip answers only while its own switch selects its channel
+// and it is fitted; two answering at once is a breach.
+TEST(I2cBus, ChipAnswersOnlyBehindItsSelectedChannelAndWhenFitted)
+{
+    struct Row {
+        uint8_t receiverChannels, edidChannels;
+        bool receiverChipFitted, edidChipFitted;
+        int answering; // 0 none, 1 the receiver-side chip, 2 the EDID-side chip, 3 both
+    };
+    const Row rows[] = {
+        {0x04, 0x00, true, true, 1},  {0x00, 0x02, true, true, 2},  {0x04, 0x02, true, true, 3},
+        {0x04, 0x02, false, true, 2}, {0x04, 0x02, true, false, 1}, {0x04, 0x02, false, false, 0},
+        {0x08, 0x01, true, true, 0},  {0xFF, 0xFF, true, true, 3},
+    };
+    Bus bus;
+    auto onReceiverSide = std::make_shared<Probe>();
+    auto onEdidSide = std::make_shared<Probe>();
+    i2cBoard().attachBehind(I2cBoard::ReceiverSwitch, 0x04, 0x94 >> 1, onReceiverSide);
+    i2cBoard().attachBehind(I2cBoard::EdidSwitch, 0x02, 0x94 >> 1, onEdidSide);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << int(row.receiverChannels) << "/" << int(row.edidChannels)
+                                        << " fitted " << row.receiverChipFitted << row.edidChipFitted);
+        ASSERT_TRUE(bus.write(0xEE, {row.receiverChannels}));
+        ASSERT_TRUE(bus.write(0xE0, {row.edidChannels}));
+        onReceiverSide->setPresent(row.receiverChipFitted);
+        onEdidSide->setPresent(row.edidChipFitted);
+        onReceiverSide->writes = onEdidSide->writes = 0;
+        i2cBoard().clearViolations();
+        EXPECT_EQ(bus.write(0x94, {0x00}), row.answering != 0);
+        const int first = row.answering == 3 ? 1 : row.answering; // the first wire fitted takes the data
+        EXPECT_EQ(onReceiverSide->writes, first == 1 ? 1 : 0);
+        EXPECT_EQ(onEdidSide->writes, first == 2 ? 1 : 0);
+        EXPECT_EQ(i2cBoard().violations().size(), row.answering == 3 ? 1u : 0u);
+    }
+    i2cBoard().clearViolations();
+    i2cBoard().detach(onReceiverSide.get());
+    i2cBoard().detach(onEdidSide.get());
+    ASSERT_TRUE(bus.write(0xEE, {0x00}));
+    ASSERT_TRUE(bus.write(0xE0, {0x00}));
+}
+
 TEST(I2cBus, ExpanderKeepsAndLogsItsByte)
 {
     Bus bus;

@@ -110,6 +110,34 @@ TEST_F(Eeprom, WriteCycleRefusesEveryAccessUntilItEnds)
     EXPECT_TRUE(chip().violations().empty()) << "refusals in the write cycle are not breaches";
 }
 
+// The bus reads its clock only for chips that keep time; a transfer that first reaches the
+// switch (no timing) still starts the EEPROM's cycle at the bus time of its end.
+TEST_F(Eeprom, CycleKeepsTheBusClockWhateverChipTheTransferReachesFirst)
+{
+    struct Row {
+        const char* name;
+        bool switchFirst;
+        uint32_t waitedUs;
+        bool answers;
+    };
+    const Row rows[] = {
+        {"EEPROM alone, 1 us early", false, EdidEeprom::DefaultWriteCycleUs - 1, false},
+        {"EEPROM alone, on time", false, EdidEeprom::DefaultWriteCycleUs, true},
+        {"after the switch, 1 us early", true, EdidEeprom::DefaultWriteCycleUs - 1, false},
+        {"after the switch, on time", true, EdidEeprom::DefaultWriteCycleUs, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        i2cBoard().advanceUs(1000000); // one second on: any earlier cycle is over
+        uint8_t channel = 0x08;
+        uint8_t page[9] = {0x30, 1, 2, 3, 4, 5, 6, 7, 8};
+        I2cMsg both[2] = {{0xE0 >> 1, 0, 1, &channel}, {0xA0 >> 1, 0, sizeof page, page}};
+        ASSERT_EQ(bus_->transfer(row.switchFirst ? both : both + 1, row.switchFirst ? 2 : 1), row.switchFirst ? 2 : 1);
+        i2cBoard().advanceUs(row.waitedUs);
+        EXPECT_EQ(write(0xA0, {}), row.answers);
+    }
+}
+
 TEST_F(Eeprom, AcknowledgePollingFindsTheEndOfTheCycle)
 {
     chip().setWriteCycleUs(3000);

@@ -157,8 +157,9 @@ namespace platform {
 void configureBoard()
 {
     using namespace Sim;
-    // The polling program needs no bus log, and FPGA 0 runs only on the synthesiser's clock.
+    // The polling program needs no bus logs, and FPGA 0 runs only on the synthesiser's clock.
     i2cBoard().setLogging(false);
+    c331Chip().setLogLimit(0);
     fpgaChip().setClockGate([] { return i2cBoard().clockSynth().locked(); });
     const std::string problems = configureFromFile(Paths::root() + "/sim/board.json");
     if (!problems.empty())

@@ -11,6 +11,7 @@ public:
     bool write(const uint8_t* data, size_t len, uint64_t nowUs) override;
     bool read(uint8_t* data, size_t len, uint64_t nowUs) override;
     void reset() override;
+    bool timed() const override { return false; }
 
     // test face
     uint8_t value() const;

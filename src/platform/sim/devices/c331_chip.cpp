@@ -304,9 +304,11 @@ bool C331Chip::transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t spe
         rx[0] = 0xFF;
         rx[1] = write ? 0xFF : t.value;
     }
-    s.log.push_back(t);
-    while (s.log.size() > s.logLimit)
-        s.log.pop_front();
+    if (s.logLimit > 0) {
+        s.log.push_back(t);
+        while (s.log.size() > s.logLimit)
+            s.log.pop_front();
+    }
     return true;
 }
 

@@ -123,7 +123,7 @@ public:
     };
     Picture osdShown(int channel) const;
     static bool writePng(const Picture& picture, const std::string& path); // false: not written
-    void setLogLimit(size_t transfers);          // the log keeps the newest ones (default 1 M)
+    void setLogLimit(size_t transfers);          // the log keeps the newest ones (default 1 M, 0: no log)
     struct BusSetup {
         int mode = -1;
         int bitsPerWord = -1;

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -22,22 +23,15 @@ public:
     virtual void stop(uint64_t nowUs) {}
     virtual std::vector<std::string> violations() const { return {}; }
     virtual void reset() = 0; // power-on state, logs and fault switches cleared
+    // False for a chip that never looks at `nowUs`: the bus then need not read the clock for it.
+    virtual bool timed() const { return true; }
 
-    // Not fitted: the chip never acknowledges.
-    void setPresent(bool present)
-    {
-        std::lock_guard<std::mutex> lock(presentMutex_);
-        present_ = present;
-    }
-    bool present() const
-    {
-        std::lock_guard<std::mutex> lock(presentMutex_);
-        return present_;
-    }
+    // Not fitted: the chip never acknowledges. The bus asks on every addressing: no lock for that.
+    void setPresent(bool present) { present_ = present; }
+    bool present() const { return present_; }
 
 private:
-    mutable std::mutex presentMutex_;
-    bool present_ = true;
+    std::atomic<bool> present_{true};
 };
 
 }

@@ -17,6 +17,7 @@ public:
     bool write(const uint8_t* data, size_t len, uint64_t nowUs) override;
     bool read(uint8_t* data, size_t len, uint64_t nowUs) override;
     void failNextTransfers(int count); // the next `count` addressings are not acknowledged
+    bool timed() const override { return false; }
 
     // test face: the register writes the bus made, the newest ones (the drivers poll for ever)
     struct Write {
