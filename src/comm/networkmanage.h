@@ -32,7 +32,6 @@ public:
     TcpServer* server() const { return m_tcpServer; }
     uint8_t passState() const { return m_pass_state.load(); }
 
-    static constexpr uint32_t kPassWaitTicks = CardWait::kWaitTicks;
 
 private:
     static void* acceptThread(void* arg);

@@ -17,7 +17,6 @@ class message_deal;
 class SerialTransport {
 public:
     static constexpr uint32_t kRecordSize = 65556; // largest frame and largest reply on the wire
-    static constexpr uint32_t kPassWaitTicks = CardWait::kWaitTicks;
 
     virtual ~SerialTransport(); // stops the thread and closes the port
     // Opens /dev/ttyS<port> at speed and starts the thread. 0 (also when the port cannot be

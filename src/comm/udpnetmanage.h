@@ -45,7 +45,6 @@ public:
     UdpServer* server() const { return m_server; }
     uint8_t passState() const { return m_pass_state.load(); }
 
-    static constexpr uint32_t kPassWaitTicks = CardWait::kWaitTicks;
     static constexpr size_t kMaxPeers = 64;          // senders with a partial frame kept
     static constexpr size_t kMaxPendingAnswers = 64; // 13769 answers waiting to be sent
 

@@ -325,10 +325,10 @@ TEST_F(SerialTransportTest, WaitForASilentCardServesLaterFramesAndEndsByTimeOut)
 
     ASSERT_TRUE(tool.send(Wire::stuff(toCard)));
     ASSERT_TRUE(waitFor([&] { return line->passState() == 1; }, 2000));
-    G_timeTicks = 1000 + SerialTransport::kPassWaitTicks;
+    G_timeTicks = 1000 + CardWait::kWaitTicks;
     EXPECT_TRUE(tool.silent(100));
     EXPECT_EQ(line->passState(), 1);
-    G_timeTicks = 1000 + SerialTransport::kPassWaitTicks + 1;
+    G_timeTicks = 1000 + CardWait::kWaitTicks + 1;
     EXPECT_TRUE(waitFor([&] { return line->passState() == 0; }, 1000));
     // A late answer finds nobody waiting on this line.
     const Bytes answer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0, 0, 1, 1, 0, 0x61, 0x00});

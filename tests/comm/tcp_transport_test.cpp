@@ -267,7 +267,7 @@ TEST_F(TcpTransport, WaitForACardEndsWithANewFrameOrItsTimeOut)
 
     ASSERT_TRUE(tool->sendFrame(toCard));
     ASSERT_TRUE(waitFor([&] { return net->passState() == 1; }, 2000));
-    G_timeTicks += networkManage::kPassWaitTicks + 1;
+    G_timeTicks += CardWait::kWaitTicks + 1;
     EXPECT_TRUE(waitFor([&] { return net->passState() == 0; }, 2000)) << "a silent card is given up";
     cardAnswers(kCardAnswer); // too late: nobody waits any more
     EXPECT_TRUE(tool->receiveRaw(1, 200).empty());
