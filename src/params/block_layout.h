@@ -159,6 +159,12 @@ inline void put16(uint8_t* block, uint32_t offset, uint16_t value)
     block[offset] = uint8_t(value);
     block[offset + 1] = uint8_t(value >> 8);
 }
+// The window whose audio is on; a byte naming no scaler window means window 0.
+inline uint32_t audioWindow(const uint8_t* block)
+{
+    const uint32_t w = block[kAudioWindow];
+    return w < kScalerWindows ? w : 0;
+}
 
 } // namespace blk
 

@@ -22,8 +22,7 @@ BlockSnapshot::BlockSnapshot(VyrRamPara* store)
 
 uint32_t BlockSnapshot::audioField() const
 {
-    const uint8_t w = block_[blk::kAudioWindow];
-    return blk::window(w < blk::kScalerWindows ? w : 0, blk::win::kAudio);
+    return blk::window(blk::audioWindow(block_), blk::win::kAudio);
 }
 
 bool BlockSnapshot::changed(uint32_t offset, uint32_t size) const

@@ -35,9 +35,7 @@ uint8_t keltosource::audioBitOf(int input)
 
 uint8_t keltosource::audioBitsFromBlock(const uint8_t* block)
 {
-    uint32_t w = block[blk::kAudioWindow];
-    if (w >= blk::kScalerWindows) // the byte is 0-255; only windows 0-5 have records the scaler uses
-        w = 0;
+    const uint32_t w = blk::audioWindow(block); // only windows 0-5 have records the scaler uses
     if (!(block[blk::window(w, blk::win::kAudioHigh)] & 0x80))
         return 0;
     const uint16_t source = blk::get16(block, blk::window(w, blk::win::kSource));
