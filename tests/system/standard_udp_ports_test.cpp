@@ -68,6 +68,15 @@ TEST(StandardUdpPorts, ControlRequestsOn5008AndWifiCommandsOn13769AreAnswered)
     };
     UdpTool tool;
     ASSERT_TRUE(tool.ok());
+    // The control port answers before start-up has reached the Wi-Fi manager; until then a
+    // command on 13769 goes unanswered, so ask, as the phone app does, until it answers.
+    bool wifiUp = false;
+    for (int i = 0; i < 40 && !wifiUp; ++i)
+        wifiUp = tool.send(13769, text("AT+GETVER,1")) && !tool.receive(250).empty();
+    ASSERT_TRUE(wifiUp) << "no answer on 13769 within 10 s";
+    while (!tool.receive(250).empty()) {
+        // late answers of the readiness loop
+    }
     tool.wantDestinations();
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.port) + " " + std::string(row.datagram.begin(), row.datagram.end()));
