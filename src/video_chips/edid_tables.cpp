@@ -270,10 +270,10 @@ uint32_t maxClockMHz(int input)
 }
 
 namespace {
-// The range-limits descriptor among base-block slots `first`..4, or null.
-uint8_t* rangeDescriptor(Table& t, int first)
+// The range-limits descriptor in base-block slot 3 or 4 (slots 1 and 2 take a custom timing), or null.
+uint8_t* rangeDescriptor(Table& t)
 {
-    for (size_t d = 54 + 18 * size_t(first - 1); d <= 108; d += 18)
+    for (size_t d = 90; d <= 108; d += 18)
         if (t[d] == 0 && t[d + 1] == 0 && t[d + 3] == 0xFD)
             return t.data() + d;
     return nullptr;
@@ -334,8 +334,8 @@ bool Set_Custom_HDMI_EDID(Table& table, uint32_t width, uint32_t height, uint32_
     // A source also drops a timing outside the range limits: the input's own limits, widened to
     // take this timing in (they need not take in an earlier custom timing, which is gone).
     Table defaults = defaultFor(input);
-    const uint8_t* base = rangeDescriptor(defaults, 3);
-    if (uint8_t* range = rangeDescriptor(table, 3); range && base) {
+    const uint8_t* base = rangeDescriptor(defaults);
+    if (uint8_t* range = rangeDescriptor(table); range && base) {
         range[5] = uint8_t(std::min<uint64_t>(base[5], vMin));
         range[6] = uint8_t(std::max<uint64_t>(base[6], vMax));
         range[7] = uint8_t(std::min<uint64_t>(base[7], hMin));
