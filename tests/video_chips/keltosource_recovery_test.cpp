@@ -107,7 +107,7 @@ TEST_F(KeltoSource, CustomEdidRequestLandingWhileAServedOneIsClearedIsKept)
     std::thread poller([&] { k->runOnce(); });
     for (int i = 0; i < 5000 && !atInput3; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(atInput3.load());
+    EXPECT_TRUE(atInput3.load()); // the pass goes on by itself after 5 s; join it either way
     {
         QMutexLocker lock(&Utils::_system_mutex);
         locked = true;
