@@ -65,6 +65,8 @@ enum PortInfo { PINFO_HTT = 0, PINFO_VTT, PINFO_W2, PINFO_PERIOD, PINFO_HW, PINF
 struct InputPortState {
     // ---- per port ----
     HDMI_INFO PI_HDMI_INFO[c331in::kPorts] = {};    // words 0-15 of the input manager's record
+    // Written by the scaler worker only through setPortInfo/clearPortInfo: the input thread reads
+    // the totals (iTE6805 watchdog) with portInfoShared, and both sides must use atomic accesses.
     int PI_PORT_INFO[c331in::kPorts][c331in::PINFO_WORDS] = {};
     int PI_STATE[c331in::kPorts] = {};
     int PI_SCAN_MODE[c331in::kPorts] = {};
@@ -113,4 +115,13 @@ struct InputPortState {
     int g_win_mem_units[c331in::kWindows] = {};
 
     InputPortState();
+
+    void setPortInfo(int p, int word, int value) { __atomic_store_n(&PI_PORT_INFO[p][word], value, __ATOMIC_RELAXED); }
+    void clearPortInfo(int p) // all ones: matches no measurement
+    {
+        for (int word = 0; word < c331in::PINFO_WORDS; ++word)
+            setPortInfo(p, word, -1);
+    }
+    // From another thread.
+    int portInfoShared(int p, int word) const { return __atomic_load_n(&PI_PORT_INFO[p][word], __ATOMIC_RELAXED); }
 };

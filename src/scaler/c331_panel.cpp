@@ -136,8 +136,8 @@ int c331_manage::vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
     }
     vyrApi_initEnvC331();
     for (int p = 0; p < c331in::kPorts; ++p) {
-        std::fill(std::begin(PI_PORT_INFO[p]), std::end(PI_PORT_INFO[p]), -1);
-        PI_PORT_INFO[p][c331in::PINFO_NOSIG] = 1;
+        clearPortInfo(p);
+        setPortInfo(p, c331in::PINFO_NOSIG, 1);
     }
     vyrApi_MultiWinChAlloc(1);
     vyrApi_MultiWinChInit();

@@ -235,7 +235,7 @@ void c331_manage::vyrApi_MultiWinChInit()
     // Records of all ones match no measurement, so the port check takes every port with a signal
     // over again in the next pass; ports without signal cost no second re-programming.
     for (int p = 0; p < c331in::kPorts; ++p)
-        std::fill(std::begin(PI_PORT_INFO[p]), std::end(PI_PORT_INFO[p]), -1);
+        clearPortInfo(p);
     for (int w = 0; w < 6; ++w) {
         PM_INPUT[w] = c331in::kNoPort;
         PM_WIN_SHAPE[w][0] = PM_WIN_SHAPE[w][1] = 0;

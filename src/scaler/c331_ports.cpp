@@ -262,7 +262,7 @@ void c331_manage::check_input_port(int fd)
 
 void c331_manage::measurePort(int fd, int p, bool receiverSaysNoSignal)
 {
-    int* info = PI_PORT_INFO[p];
+    const int* info = PI_PORT_INFO[p]; // read here; written through setPortInfo
     const bool vbo = p >= kCmosPorts;
     const int v = p - kCmosPorts;
     PI_UPDATE[p] = 0;
@@ -279,8 +279,12 @@ void c331_manage::measurePort(int fd, int p, bool receiverSaysNoSignal)
     bool noSignal = htt - 2 > 0xFFFCu || period - 2 > 0xFFFFFCu || receiverSaysNoSignal;
     if (!noSignal)
         noSignal = w2 - 2 > 0xFFFCu;
-    info[PINFO_HTT] = int(htt), info[PINFO_VTT] = int(vtt), info[PINFO_W2] = int(w2);
-    info[PINFO_PERIOD] = int(period), info[PINFO_HW] = int(hw), info[PINFO_NOSIG] = noSignal;
+    setPortInfo(p, PINFO_HTT, int(htt));
+    setPortInfo(p, PINFO_VTT, int(vtt));
+    setPortInfo(p, PINFO_W2, int(w2));
+    setPortInfo(p, PINFO_PERIOD, int(period));
+    setPortInfo(p, PINFO_HW, int(hw));
+    setPortInfo(p, PINFO_NOSIG, noSignal);
 
     if (noSignal && hadNoSignal) {
         if (vbo) {
@@ -297,7 +301,7 @@ void c331_manage::measurePort(int fd, int p, bool receiverSaysNoSignal)
         PI_FV[p] = PI_FH[p] = PI_FPICLK[p] = 0;
         PI_HTOTAL[p] = PI_VTOTAL[p] = 0;
         PI_STATE[p] = PI_SCAN_MODE[p] = 0;
-        info[PINFO_STATE] = 0;
+        setPortInfo(p, PINFO_STATE, 0);
         const int none[4] = {16, 0, 16, 0};
         memcpy(PI_ACT[p], none, sizeof none);
         memcpy(PI_ACT_FULL[p], none, sizeof none);
@@ -345,7 +349,7 @@ void c331_manage::measurePort(int fd, int p, bool receiverSaysNoSignal)
 
 void c331_manage::takeTiming(int fd, int p)
 {
-    int* info = PI_PORT_INFO[p];
+    const int* info = PI_PORT_INFO[p];
     const HDMI_INFO& h = PI_HDMI_INFO[p];
     // The period is at least 2 here: a smaller count was classed as no signal.
     PI_FV[p] = double(kReferenceClockHz) / double(info[PINFO_PERIOD]);
@@ -374,9 +378,9 @@ void c331_manage::takeTiming(int fd, int p)
     }
     PI_STATE[p] = state;
     PI_SCAN_MODE[p] = scan;
-    info[PINFO_STATE] = state;
-    info[PINFO_LANES] = h.lane;
-    info[PINFO_INTERLACED] = scan;
+    setPortInfo(p, PINFO_STATE, state);
+    setPortInfo(p, PINFO_LANES, h.lane);
+    setPortInfo(p, PINFO_INTERLACED, scan);
     PI_HTOTAL[p] = h.htt;
     PI_VTOTAL[p] = h.vtt;
     PI_FPICLK[p] = clock;

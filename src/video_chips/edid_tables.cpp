@@ -2,7 +2,9 @@
 
 #include "base/logMsg.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -213,7 +215,7 @@ Table default6602(int entry)
     // Detailed timings ahead of the display descriptors, as EDID readers expect them: 2560x1600 in
     // slot 2 and the range limits in slot 3, the other way round from range limits first.
     putTiming(t.data() + 72, k1600p);
-    putRange(t.data() + 90, 23, 120, 15, 133, 300, 0x00);
+    putRange(t.data() + 90, 23, 120, 15, 133, It6602MaxClockMHz, 0x00);
     putText(t.data() + 108, 0xFC, names[entry]);
     std::vector<uint8_t> blocks = commonBlocks({1});
     add(blocks, kVideoCapability);
@@ -237,7 +239,7 @@ Table default6805(int entry)
     putText(t.data() + 90, 0xFC, names[entry]);
     // 24-76 Hz and 27-140 kHz, not 29-75 Hz and 31-140 kHz: the range takes in every listed format,
     // 24 Hz (27 kHz) cinema formats and 1024x768 at 75.03 Hz, which edid-decode checks.
-    putRange(t.data() + 108, 24, 76, 27, 140, 600, 0x00);
+    putRange(t.data() + 108, 24, 76, 27, 140, Ite6805MaxClockMHz, 0x00);
     // 97 and 96 (3840x2160) ahead of 101 and 102 (4096x2160): 3840x2160 is the native format, and
     // the first VIC counts as preferred
     std::vector<uint8_t> blocks = commonBlocks({97, 96, 101, 102, 95, 94, 93, 98, 99, 100, 16, 31, 32, 5, 20, 4, 19, 18, 17, 3, 2, 1});
@@ -260,6 +262,24 @@ Table defaultFor(int input)
     return Table{};
 }
 
+uint32_t maxClockMHz(int input)
+{
+    if (input >= 0 && input < 4)
+        return It6602MaxClockMHz;
+    return input >= 4 && input < Inputs ? Ite6805MaxClockMHz : 0;
+}
+
+namespace {
+// The range-limits descriptor in base-block slot 3 or 4 (slots 1 and 2 take a custom timing), or null.
+uint8_t* rangeDescriptor(Table& t)
+{
+    for (size_t d = 90; d <= 108; d += 18)
+        if (t[d] == 0 && t[d + 1] == 0 && t[d + 3] == 0xFD)
+            return t.data() + d;
+    return nullptr;
+}
+}
+
 bool Set_Custom_HDMI_EDID(Table& table, uint32_t width, uint32_t height, uint32_t rate, int input)
 {
     if (input < 0 || input >= Inputs)
@@ -269,11 +289,31 @@ bool Set_Custom_HDMI_EDID(Table& table, uint32_t width, uint32_t height, uint32_
     const uint32_t hblank = ite ? 560 : 160, vblank = ite ? 90 : 62;
     const uint8_t hfp = ite ? 176 : 48, hsync = ite ? 88 : 32, vfpSync = ite ? 0x8A : 0x3A;
     const uint64_t clock = uint64_t(rate) * (uint64_t(height) + vblank) * (uint64_t(width) + hblank) / 10000;
-    if (width == 0 || height == 0 || width > MaxActive || height > MaxActive || clock == 0 || clock > MaxClockField) {
+    auto refuse = [&](const std::string& why) {
         writeLogMsg(LOG_WARNING, "custom EDID " + std::to_string(width) + "x" + std::to_string(height) + "@" +
-                                     std::to_string(rate) + " for input " + std::to_string(input) + " does not fit; table kept");
+                                     std::to_string(rate) + " of input " + std::to_string(input) + " " + why +
+                                     "; previous timing kept");
         return false;
+    };
+    if (width == 0 || height == 0 || width > MaxActive || height > MaxActive || clock == 0 || clock > MaxClockField)
+        return refuse("does not fit");
+    // A source keeps to the receiver's announced clock and drops a timing above it: the custom EDID
+    // would silently do nothing (and the receiver could not take the signal anyway).
+    const uint32_t maxMHz = maxClockMHz(input);
+    if (clock * 10 > uint64_t(maxMHz) * 1000) {
+        char mhz[16];
+        std::snprintf(mhz, sizeof mhz, "%.2f", double(clock) / 100.0);
+        return refuse(std::string("needs a ") + mhz + " MHz pixel clock, above the receiver's " +
+                      std::to_string(maxMHz) + " MHz");
     }
+    // Its rates as a source computes them from the descriptor (the clock in whole 10 kHz), rounded
+    // outwards; the range fields hold 1-255 Hz and kHz.
+    const uint64_t hz = clock * 10000, htotal = width + hblank, frame = htotal * (height + vblank);
+    const uint64_t vMin = hz / frame, vMax = (hz + frame - 1) / frame;
+    const uint64_t hMin = hz / (htotal * 1000), hMax = (hz + htotal * 1000 - 1) / (htotal * 1000);
+    if (vMin < 1 || vMax > 255 || hMin < 1 || hMax > 255)
+        return refuse("does not fit");
+
     uint8_t d[12];
     d[0] = uint8_t(clock);
     d[1] = uint8_t(clock >> 8);
@@ -291,6 +331,16 @@ bool Set_Custom_HDMI_EDID(Table& table, uint32_t width, uint32_t height, uint32_
     // limits) would be read as image size and sync flags.
     std::memcpy(table.data() + 54, d, sizeof d);
     std::memcpy(table.data() + 72, table.data() + 54, 18);
+    // A source also drops a timing outside the range limits: the input's own limits, widened to
+    // take this timing in (they need not take in an earlier custom timing, which is gone).
+    Table defaults = defaultFor(input);
+    const uint8_t* base = rangeDescriptor(defaults);
+    if (uint8_t* range = rangeDescriptor(table); range && base) {
+        range[5] = uint8_t(std::min<uint64_t>(base[5], vMin));
+        range[6] = uint8_t(std::max<uint64_t>(base[6], vMax));
+        range[7] = uint8_t(std::min<uint64_t>(base[7], hMin));
+        range[8] = uint8_t(std::max<uint64_t>(base[8], hMax));
+    }
     table[127] = uint8_t(0x100 - CalcSum4LCD(0, table.data(), 127));
     return true;
 }

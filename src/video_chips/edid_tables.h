@@ -26,10 +26,17 @@ Table defaultFor(int input);  // by input 0-5; an all-zero table for any other n
 constexpr uint32_t MaxActive = 4095;
 constexpr uint32_t MaxClockField = 65535; // units of 10 kHz
 
+// Highest pixel clock each receiver takes, as its tables' range limits and HDMI blocks say.
+constexpr uint32_t It6602MaxClockMHz = 300;
+constexpr uint32_t Ite6805MaxClockMHz = 600;
+uint32_t maxClockMHz(int input); // 0 for a number outside 0-5
+
 // Writes the custom timing (width x height at rate Hz, the chip's fixed blanking) into descriptor
-// slots 1 and 2 of `table` and renews the base block's checksum. A timing whose fields do not fit
-// (active above 4095, clock field above 65,535 or zero, a zero size) or an input outside 0-5
-// leaves the table unchanged and returns false.
+// slots 1 and 2 of `table`, widens the range-limits descriptor (from the input's default limits)
+// just enough to take in the timing, and renews the base block's checksum. Refused, with the table
+// unchanged, a log line saying why and false: a timing whose fields do not fit (active above 4095,
+// clock field above 65,535 or zero, a zero size, rates the range limits cannot hold), one whose
+// pixel clock is above the receiver's, or an input outside 0-5.
 bool Set_Custom_HDMI_EDID(Table& table, uint32_t width, uint32_t height, uint32_t rate, int input);
 
 }

@@ -138,8 +138,8 @@ void ite6805_cec_sys::iTE6805_CEC_Receive(int dev)
     // frames are taken (a stuck or misread status) must not keep the polling thread here, since
     // every input, EDID write and reset request waits for it.
     int taken = 0;
-    bool full = false;
-    while ((st[0] & 0xCC) == 0 && !full && taken < MaxFramesPerInterrupt) {
+    bool full = false, overlong = false;
+    while ((st[0] & 0xCC) == 0 && !full && !overlong && taken < MaxFramesPerInterrupt) {
         if (d.haveInHand) {
             if (!push(d.inHand, dev))
                 break;
@@ -151,17 +151,20 @@ void ite6805_cec_sys::iTE6805_CEC_Receive(int dev)
         for (int i = 0; i < frames && taken < MaxFramesPerInterrupt; ++i, ++taken) {
             CEC_FRAME f;
             const uint8_t length = r.cecrd_6805(0x4D, dev);
+            if (length > 2 + MaxOperands) {
+                // No frame carries more than 18 operands: the FIFO is out of step (or the line
+                // noisy). Reading up to 253 operands one transfer each would hold the polling pass;
+                // the FIFO is reset instead, the frames in it lost.
+                ++d.dropped;
+                overlong = true;
+                break;
+            }
             f.header = r.cecrd_6805(0x4E, dev);
             f.opcode = r.cecrd_6805(0x4F, dev);
-            // Every operand is read off the FIFO, but at most 18 are kept: a longer frame cannot be
-            // a valid message and is dropped instead of overrunning the frame record.
             const int operands = length > 2 ? length - 2 : 0;
-            for (int k = 0; k < operands; ++k) {
-                const uint8_t b = r.cecrd_6805(0x50, dev);
-                if (k < MaxOperands)
-                    f.operand[k] = b;
-            }
-            if (operands > MaxOperands || length == 0) {
+            for (int k = 0; k < operands; ++k)
+                f.operand[k] = r.cecrd_6805(0x50, dev);
+            if (length == 0) {
                 ++d.dropped;
                 continue;
             }
@@ -173,10 +176,12 @@ void ite6805_cec_sys::iTE6805_CEC_Receive(int dev)
                 break;
             }
         }
+        if (overlong)
+            break;
         if (r.cecbrd_it6805(0x51, 2, st, dev) != 0)
             return; // the old status would send the loop round again on nothing
     }
-    if (st[0] & 0xCC)
+    if ((st[0] & 0xCC) || overlong)
         iTE6805_CEC_RX_Reset(dev);
 
     CEC_FRAME f;

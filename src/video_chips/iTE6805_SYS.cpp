@@ -606,8 +606,8 @@ void ite6805_sys::watchdog(int dev)
     if (!scaler)
         return;
     const int port = scalerPort(dev);
-    const uint32_t htt = uint32_t(__atomic_load_n(&scaler->PI_PORT_INFO[port][0], __ATOMIC_RELAXED));
-    const uint32_t vtt = uint32_t(__atomic_load_n(&scaler->PI_PORT_INFO[port][1], __ATOMIC_RELAXED));
+    const uint32_t htt = uint32_t(scaler->portInfoShared(port, c331in::PINFO_HTT));
+    const uint32_t vtt = uint32_t(scaler->portInfoShared(port, c331in::PINFO_VTT));
     if (wd_stamp[dev] == 0) {
         wd_stamp[dev] = G_timeTicks ? G_timeTicks.load() : 1;
         wd_htt[dev] = htt;

@@ -77,14 +77,17 @@ IT6602_dev_data* kelto_it6602::get_IT6602_dev_data(int index)
 uint8_t kelto_it6602::hdmirxrd_it6602(int fd, uint8_t reg)
 {
     uint8_t value = 0; // an unanswered read reads as nothing set
-    if (bus_)
-        bus_->i2c_read(fd, addr_, reg, &value, 1);
+    if (!bus_ || bus_->i2c_read(fd, addr_, reg, &value, 1) != 1)
+        ++failures_;
     return value;
 }
 
 int kelto_it6602::hdmirxwr_it6602(int fd, uint8_t reg, uint8_t value)
 {
-    return bus_ && bus_->i2c_write(fd, addr_, reg, &value, 1) == 1 ? 0 : 1;
+    if (bus_ && bus_->i2c_write(fd, addr_, reg, &value, 1) == 1)
+        return 0;
+    ++failures_;
+    return 1;
 }
 
 int kelto_it6602::hdmirxset_it6602(int fd, uint8_t reg, uint8_t mask, uint8_t value)
@@ -97,7 +100,17 @@ int kelto_it6602::hdmirxbwr_it6602(int fd, uint8_t reg, int count, const uint8_t
 {
     if (count <= 0 || !bytes)
         return 0;
-    return bus_ && bus_->i2c_write(fd, addr_, reg, bytes, count) == 1 ? 0 : 1;
+    if (bus_ && bus_->i2c_write(fd, addr_, reg, bytes, count) == 1)
+        return 0;
+    ++failures_;
+    return 1;
+}
+
+uint32_t kelto_it6602::takeFailures()
+{
+    const uint32_t n = failures_;
+    failures_ = 0;
+    return n;
 }
 
 void kelto_it6602::chgbank_it6602(int fd, uint8_t bank)
@@ -138,6 +151,18 @@ void kelto_it6602::publishResolution(int index, uint16_t w, uint16_t h, uint16_t
     // pages only when that changes what they show.
     if (changed || w || h || rate)
         store->test_signal(1);
+}
+
+void kelto_it6602::lostChip(int index)
+{
+    if (index < 0 || index > 3)
+        return;
+    setIdentified(index, false);
+    publishResolution(index, 0, 0, 0);
+    QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+    HDMI_INFO& rec = (records_ ? records_ : own_)[index];
+    rec.nosignal = 1;
+    it6602_Get_Hdmi(fd, index); // clears the timing words; reads nothing with nosignal set
 }
 
 // ---- identification and reset ----------------------------------------------------------------

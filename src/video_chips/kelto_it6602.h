@@ -132,6 +132,11 @@ public:
     void IT6602_fsm(int fd, int index);
     // Fills record `index`; the caller holds Utils::_source_hdminfo_mutex.
     void it6602_Get_Hdmi(int fd, int index);
+    // The receiver stopped answering: its input shows no signal (resolution and timing records
+    // cleared) and its identified bit is cleared, without touching the chip.
+    void lostChip(int index);
+    // Transfers to the receivers' address that were refused since the last call.
+    uint32_t takeFailures();
 
     IT6602_dev_data* get_IT6602_dev_data(int index);
     const IT6602_VidInfo& vid_info(int index) const { return vid_[index & 3]; }
@@ -223,4 +228,5 @@ private:
     IT6602_VidInfo vid_[4];
     uint32_t oclk_[4] = {};
     uint8_t addr_ = 0x94;
+    uint32_t failures_ = 0;
 };

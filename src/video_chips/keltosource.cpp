@@ -18,6 +18,7 @@
 
 #include <QMutexLocker>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -74,6 +75,8 @@ int keltosource::initialize()
     if (threadStarted_)
         return 0;
     if (!startNamedThread(&thread_, &keltosource::checksourceThread, this, "checksource")) {
+        if (traceOn())
+            printf("create manage thread failed\n");
         writeLogMsg(LOG_ERROR, "create check source thread failed");
         return 255;
     }
@@ -205,6 +208,10 @@ bool keltosource::edidGood(int input) const
 
 void keltosource::setEdidGood(int input, bool good)
 {
+    if (good)
+        edidBad_ &= uint8_t(~(1u << input));
+    else
+        edidBad_ |= uint8_t(1u << input);
     if (input == 0)
         keltosource_status::set(keltosource_status::ChipPresence, 0x80, good);
     else
@@ -238,8 +245,12 @@ void keltosource::edidCheck()
     if (mode == QLatin1String("Never")) {
         setExpander(0x01);
         write_protect = 1;
-        keltosource_status::set(keltosource_status::EdidStatus, 0x5F, true);
-        keltosource_status::set(keltosource_status::ChipPresence, 0x80, true);
+        // Every EEPROM counts as good, except those this program found bad since it started: a
+        // path restart must not report a failed repair or custom write as good.
+        keltosource_status::set(keltosource_status::EdidStatus, 0x40, true);
+        for (int input = 0; input < Inputs; ++input)
+            if (!(edidBad_ & (1u << input)))
+                setEdidGood(input, true);
         QMutexLocker lock(&Utils::_source_init_mutex);
         path_state = PathRunning;
         return;

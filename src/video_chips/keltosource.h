@@ -34,7 +34,8 @@ public:
     // One step of the polling thread's path state machine (a whole running pass in state 5).
     void runOnce();
 
-    // Custom timing (width x height at rate) into the input's own table; false when it does not fit.
+    // Custom timing (width x height at rate) into the input's own table; false when refused (its
+    // fields do not fit, or its pixel clock is above the receiver's), the table then unchanged.
     bool Set_Custom_HDMI_EDID(uint32_t width, uint32_t height, uint32_t rate, int input);
     // Asks the thread to write the input's custom EDID (again) and restart its receiver; waits
     // while the thread is writing an EDID.
@@ -68,6 +69,7 @@ public:
     HDMI_INFO hdminfo[6] = {};   // under Utils::_source_hdminfo_mutex
     Drv_I2C0* i2c = nullptr;
     uint8_t it6602_step[4] = {}; // 0 identify, 1 second set-up, 2 running
+    static constexpr int DeadPassLimit = 3; // running passes in a row with refusals: receiver gone
     uint8_t sdi_step = 0;
 
     // Per clock synthesiser (only 0 is fitted): 0 not written, 1 written, 2 FPGA reset released.
@@ -96,6 +98,7 @@ private:
     void serveAudio();
     void serveSdiReset();
     void sourcecheck();
+    void stepIt6602(int input); // a running receiver's pass; a silent one is set up afresh
     void restartWithHotPlugLow(int input); // after its custom EDID was written
     bool hotPlugHeldLow(int input);        // true while the input's receiver waits with the line low
     void it66121_sdi_enable();
@@ -107,9 +110,11 @@ private:
     void logClockFailure(const char* what);
 
     int fd_ = -1;
+    uint8_t it6602_dead_[4] = {}; // running passes in a row with refused transfers
     bool hpd_low_[6] = {};
     uint32_t hpd_low_stamp_[6] = {};
     edid::Table tables_[6];  // default tables, patched by custom timings
+    uint8_t edidBad_ = 0;    // inputs (bit = input) whose EEPROM repair or custom write failed
     uint32_t clockFailures_ = 0;
     bool unknownCheckLogged_ = false;
     pthread_t thread_{};

@@ -87,10 +87,9 @@ void keltosource::writeCustomEdids()
                 const uint32_t w = store->u16(blk::edidWidth(input));
                 const uint32_t h = store->u16(blk::edidHeight(input));
                 const uint32_t rate = store->u16(blk::edidRate(input));
-                if (!Set_Custom_HDMI_EDID(w, h, rate, input))
-                    writeLogMsg(LOG_WARNING, "keltosource: custom EDID " + std::to_string(w) + "x" +
-                                                 std::to_string(h) + "@" + std::to_string(rate) + " of input " +
-                                                 std::to_string(input) + " does not fit; previous timing kept");
+                // A refused timing (logged with the reason) leaves the table as it was, and that is
+                // written: the request is served either way.
+                Set_Custom_HDMI_EDID(w, h, rate, input);
             }
             fpga_manage::gpio_write(fpga_manage::edid_wp, 0);
             setExpander(uint8_t(audio_bits & ~1u));
@@ -187,12 +186,19 @@ void keltosource::sourcecheck()
         st::set(st::EdidStatus, 0x20, i2c->i2c_write(fd_, 0xEE, kChannel[input], nullptr, 0) == 1);
 
         if (custom_edid_req[input] == 1 && custom_edid_written[input] == 1) {
+            // Tested again under the lock: a new request (written flag back to 0) that landed since
+            // the test above must stay pending, not be cleared unserved.
+            bool served = false;
             {
                 QMutexLocker lock(&Utils::_system_mutex);
-                custom_edid_req[input] = 0;
-                custom_edid_written[input] = 0;
+                if (custom_edid_req[input] == 1 && custom_edid_written[input] == 1) {
+                    custom_edid_req[input] = 0;
+                    custom_edid_written[input] = 0;
+                    served = true;
+                }
             }
-            restartWithHotPlugLow(input);
+            if (served)
+                restartWithHotPlugLow(input);
         }
 
         if (const uint8_t reg0 = st::take(regimage::kRegisters)) {
@@ -221,9 +227,10 @@ void keltosource::sourcecheck()
             case 1:
                 it6602->IT6602_fsm_init_1(fd_, input);
                 it6602_step[input] = 2;
+                it6602_dead_[input] = 0;
                 break;
             default:
-                it6602->IT6602_fsm(fd_, input);
+                stepIt6602(input);
                 break;
             }
         } else {
@@ -232,6 +239,26 @@ void keltosource::sourcecheck()
     }
     if (it66121->fail_count < SdiTestLimit)
         it66121_sdi_enable();
+}
+
+// A silent receiver reads as all zeros, which looks like an input without interrupts for ever: after
+// a few passes in a row with refused transfers it counts as gone, its input shows no signal, and it
+// is identified and set up afresh once it answers again.
+void keltosource::stepIt6602(int input)
+{
+    it6602->takeFailures();
+    it6602->IT6602_fsm(fd_, input);
+    if (it6602->takeFailures() == 0) {
+        it6602_dead_[input] = 0;
+        return;
+    }
+    if (++it6602_dead_[input] < DeadPassLimit)
+        return;
+    writeLogMsg(LOG_ERROR, "IT6602 receiver " + std::to_string(input) + " (input " + std::to_string(input) +
+                               ") stopped answering; input shown without signal, identifying again");
+    it6602_dead_[input] = 0;
+    it6602_step[input] = 0;
+    it6602->lostChip(input);
 }
 
 // After a custom EDID write the source must see the hot-plug line low long enough to read the EDID

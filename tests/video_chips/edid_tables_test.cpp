@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+
 #include "edid_decode.h"
 
 #include <string>
@@ -100,7 +104,8 @@ TEST(Edid, CustomTimingFillsBothSlotsOrLeavesTheTableWhenItDoesNotFit)
     };
     const Case cases[] = {
         {0, 1920, 1080, 60, 14252}, // 60 x 1142 x 2080 / 10000
-        {3, 4095, 4095, 1, 1768},   // largest active fields
+        {3, 4095, 4095, 2, 3537},   // largest active fields
+        {3, 4095, 4095, 1, 0},      // 0.9996 Hz: below the range limits' 1 Hz
         {4, 3840, 2160, 60, 59400},
         {5, 1280, 720, 50, 7452},
         {0, 4096, 1080, 30, 0},    // 12-bit active fields
@@ -128,11 +133,111 @@ TEST(Edid, CustomTimingFillsBothSlotsOrLeavesTheTableWhenItDoesNotFit)
         EXPECT_TRUE(decodeDtd(&t[54]) == want);
         EXPECT_EQ(0, memcmp(&t[72], &t[54], 18)); // slot 2 a whole copy of slot 1
         EXPECT_EQ(blockSum(t, 0), 0);
+        // the range limits' rate bytes may widen (PanelTimings... below)
+        const size_t range = ite ? 108 : 90;
         for (size_t i = 0; i < 256; ++i) {
-            if (i < 54 || (i >= 66 && i < 72) || (i >= 90 && i != 127)) {
+            if (i < 54 || (i >= 66 && i < 72) || (i >= 90 && i != 127 && (i < range + 5 || i > range + 8))) {
                 ASSERT_EQ(t[i], before[i]) << i;
             }
         }
+    }
+}
+
+// edid-decode passes the table; the only warning allowed is the iTE6805 tables' own: their CEA
+// block prefers 3840x2160, larger than a smaller custom timing in the first slot.
+bool passesWithKnownWarning(const QString& out)
+{
+    if (!out.contains("EDID conformity: PASS"))
+        return false;
+    const QStringList lines = out.split('\n');
+    const int from = lines.indexOf("Warnings:");
+    for (int i = from < 0 ? lines.size() : from + 1; i < lines.size() && !lines[i].startsWith("EDID conformity"); ++i)
+        if (lines[i].startsWith("  ") && !lines[i].contains("Native progressive resolution of"))
+            return false;
+    return true;
+}
+
+// Display range limits: vertical Hz, horizontal kHz, maximum clock in MHz.
+struct Range {
+    uint32_t vMin, vMax, hMin, hMax, maxMHz;
+};
+Range rangeOf(const edid::Table& t)
+{
+    for (size_t d = 54; d <= 108; d += 18)
+        if (t[d] == 0 && t[d + 1] == 0 && t[d + 3] == 0xFD)
+            return {t[d + 5], t[d + 6], t[d + 7], t[d + 8], t[d + 9] * 10u};
+    return {};
+}
+
+// Every size on the panel's EDID page grid (the extremes 640-4095 x 480-2160 included) at both of
+// its rates, on each kind of input, plus the edges of each receiver's clock: a timing up to the
+// receiver's clock is written and passes edid-decode with its rates inside the range limits (the
+// input's own limits widened only as far as needed); one above is refused, the table kept.
+TEST(Edid, PanelTimingsPassEdidDecodeOrAreRefusedAboveTheReceiversClock)
+{
+#ifdef VYR_TESTS_EMULATED
+    GTEST_SKIP() << "edid-decode runs in the host variants";
+#endif
+    struct Timing {
+        uint32_t w, h, rate;
+    };
+    std::vector<Timing> timings;
+    for (uint32_t w : {640, 800, 1024, 1280, 1366, 1440, 1600, 1920, 2048, 2560, 3840, 4095})
+        for (uint32_t h : {480, 600, 720, 768, 1024, 1080, 1200, 1440, 1600, 2160})
+            for (uint32_t rate : {30, 60})
+                timings.push_back({w, h, rate});
+    // 300 MHz exactly and 120 kHz more (IT6602), 600 MHz exactly and 180 kHz more (iTE6805)
+    for (const Timing t : {Timing{2340, 1938, 60}, Timing{2341, 1938, 60}, Timing{2640, 3035, 60}, Timing{2641, 3035, 60}})
+        timings.push_back(t);
+    struct Kind {
+        int input;
+        uint32_t hblank, vblank, maxKHz;
+        int refusals; // of the timings above
+    };
+    // IT6602: at 60 Hz 3840 and 4095 wide from 1200 lines on, 2560x2160, 2341x1938, 2640x3035 and
+    // 2641x3035; iTE6805: at 60 Hz 4095x2160 and 2641x3035
+    for (const Kind kind : {Kind{2, 160, 62, 300000, 12}, Kind{4, 560, 90, 600000, 2}}) {
+        const edid::Table defaults = edid::defaultFor(kind.input);
+        const Range limits = rangeOf(defaults);
+        int refused = 0;
+        for (const Timing& c : timings) {
+            SCOPED_TRACE(std::to_string(kind.input) + ": " + std::to_string(c.w) + "x" + std::to_string(c.h) + "@" +
+                         std::to_string(c.rate));
+            edid::Table t = defaults;
+            // clock field in 10 kHz, truncated, as written into the descriptor
+            const uint64_t field = uint64_t(c.rate) * (c.h + kind.vblank) * (c.w + kind.hblank) / 10000;
+            const bool fits = field * 10 <= kind.maxKHz;
+            ASSERT_EQ(edid::Set_Custom_HDMI_EDID(t, c.w, c.h, c.rate, kind.input), fits);
+            if (!fits) {
+                ++refused;
+                EXPECT_EQ(t, defaults);
+                continue;
+            }
+            const Dtd dtd = decodeDtd(&t[54]);
+            ASSERT_EQ(dtd.kHz, field * 10);
+            const double hKHz = double(dtd.kHz) / (dtd.hact + dtd.hblank);
+            const double vHz = hKHz * 1000 / (dtd.vact + dtd.vblank);
+            const Range r = rangeOf(t);
+            EXPECT_LE(r.vMin, vHz);
+            EXPECT_GE(r.vMax, vHz);
+            EXPECT_LE(r.hMin, hKHz);
+            EXPECT_GE(r.hMax, hKHz);
+            EXPECT_GE(r.maxMHz * 1000, dtd.kHz);
+            // never narrower than the input's own limits; a bound moved only to within 1 Hz or kHz
+            // of the timing's own rate
+            EXPECT_LE(r.vMin, limits.vMin);
+            EXPECT_GE(r.vMax, limits.vMax);
+            EXPECT_LE(r.hMin, limits.hMin);
+            EXPECT_GE(r.hMax, limits.hMax);
+            EXPECT_TRUE(r.vMin == limits.vMin || r.vMin > vHz - 1);
+            EXPECT_TRUE(r.vMax == limits.vMax || r.vMax < vHz + 1);
+            EXPECT_TRUE(r.hMin == limits.hMin || r.hMin > hKHz - 1);
+            EXPECT_TRUE(r.hMax == limits.hMax || r.hMax < hKHz + 1);
+            EXPECT_EQ(r.maxMHz, limits.maxMHz);
+            const QString out = edidDecodeCheck(t.data());
+            EXPECT_TRUE(passesWithKnownWarning(out)) << out.toStdString();
+        }
+        EXPECT_EQ(refused, kind.refusals);
     }
 }
 

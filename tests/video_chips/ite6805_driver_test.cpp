@@ -1,6 +1,7 @@
 #include "ite6805_fixture.h"
 
 #include "base/posix_lock.h"
+#include "platform/sim/devices/c331_chip.h"
 
 #include <atomic>
 #include <chrono>
@@ -343,6 +344,41 @@ TEST_F(Ite6805Driver, ScalerTimingThatKeepsChangingRestartsTheReceiverPath)
     EXPECT_EQ(k->path_state, keltosource::PathHold);
     EXPECT_EQ(k->path_flags[4], 1);
     EXPECT_TRUE(logHas("scaler timing keeps changing"));
+}
+
+// The scaler worker writes its port records (a new window set-up clears them, each measurement
+// fills them) while the input thread's watchdog reads the totals of the same port: one form on both
+// sides, so the ThreadSanitizer build (where a race fails the test) has nothing to report, and the
+// watchdog takes the scaler's measurement.
+TEST_F(Ite6805Driver, WatchdogReadsThePortRecordsWhileTheScalerWorkerWritesThem)
+{
+    chip(0).connect(P1080p60);
+    run(0, 12);
+    ASSERT_EQ(s->data[0].STATEV, STATEV_VidStable);
+    platform::Sim::C331Chip::InputTiming measured; // as the scaler chip sees device 0 on its port 5
+    measured.present = true;
+    measured.htotal = 2200;
+    measured.vtotal = 1125;
+    measured.hact = 1920;
+    measured.fv = 60;
+    measured.lanes = 4;
+    platform::Sim::c331Chip().setInput(5, measured);
+    std::atomic<bool> stop{false};
+    int rounds = 0;
+    std::thread worker([&] {
+        while (!stop.load(std::memory_order_relaxed) || rounds == 0) {
+            scaler->vyrApi_MultiWinChInit();
+            scaler->measurePort(scaler->c331_fd, 5, false);
+            ++rounds;
+        }
+    });
+    run(0, 40, 101); // a watchdog check on every pass
+    stop = true;
+    worker.join();
+    EXPECT_GT(rounds, 0);
+    run(0, 1, 101);
+    EXPECT_EQ(s->wd_htt[0], 2200u);
+    EXPECT_EQ(s->wd_vtt[0], 1125u);
 }
 
 TEST_F(Ite6805Driver, SteadyScalerTimingNeverRestartsThePath)

@@ -164,8 +164,51 @@ TEST_F(Ite6805EqCec, CecReceiveIsBoundedWhenTheFifoCountSticks)
     chip(0).sendCecFrame({0x40, 0x8F});
     chip(0).setCecStuckCount(15);
     const int taken = chip(0).cecFramesTaken();
+    const int messages = chip(0).cecAddressings();
     run(0, 1);
     EXPECT_LE(chip(0).cecFramesTaken() - taken, 15);
+    // The bus messages of the pass, not only the frames: the interrupt read and acknowledge (3),
+    // the status read (2), 15 frames of three reads (90), the status re-read (2) and the one answer
+    // (length, frame, the start bits read and written twice: 8). A receive that kept polling the
+    // stuck count without taking frames would show here alone.
+    EXPECT_LE(chip(0).cecAddressings() - messages, 3 + 2 + 90 + 2 + 8);
+}
+
+// A length byte beyond the 18 operands a frame can carry: the receive FIFO is reset at once, not
+// read out one operand per transfer, so the frame behind it is lost too and the next one answered.
+TEST_F(Ite6805EqCec, OverlongCecLengthResetsTheReceiveFifo)
+{
+    run(0, 1);
+    struct Row {
+        size_t length;
+        bool reset;
+    };
+    for (const Row row : {Row{20, false}, Row{21, true}, Row{255, true}}) {
+        SCOPED_TRACE(row.length);
+        Frame overlong(row.length, 0x40);
+        overlong[1] = 0x64; // Set OSD String: directed, from 3 bytes on
+        chip(0).sendCecFrame(overlong);
+        chip(0).sendCecFrame({0x40, 0x8F});
+        const size_t answers = chip(0).cecSent().size();
+        const int messages = chip(0).cecAddressings();
+        run(0, 1);
+        const int used = chip(0).cecAddressings() - messages;
+        const auto sent = chip(0).cecSent();
+        if (row.reset) {
+            // interrupt (3), status (2), the length read (2), the three writes of the reset (3)
+            EXPECT_LE(used, 3 + 2 + 2 + 3);
+            EXPECT_EQ(sent.size(), answers) << "the power-status query behind it went with the FIFO";
+        } else {
+            // 20 bytes are a frame to read out (too long to answer): the query behind it is answered
+            EXPECT_GE(used, 2 * 20);
+            ASSERT_EQ(sent.size(), answers + 1);
+            EXPECT_EQ(sent.back(), (Frame{0x04, 0x90, 0x00}));
+        }
+        run(0, 1);
+        chip(0).sendCecFrame({0x40, 0x9F});
+        run(0, 1);
+        EXPECT_EQ(chip(0).cecSent().back(), (Frame{0x04, 0x9E, 0x06})) << "the engine answers again";
+    }
 }
 
 TEST_F(Ite6805EqCec, CecReceiveStopsAtAFailedStatusRead)

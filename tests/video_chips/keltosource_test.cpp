@@ -1,4 +1,4 @@
-#include "video_chips/keltosource.h"
+#include "keltosource_fixture.h"
 
 #include "base/global.h"
 #include "base/posix_lock.h"
@@ -29,82 +29,10 @@
 #include <thread>
 #include <cstring>
 
-using platform::Sim::i2cBoard;
-
 // The input manager's thread stepped by hand on the simulated board, observed through the chips.
 namespace {
 
-constexpr uint32_t kResetWord = 0x207858;
-constexpr uint32_t kIt6602Path = 0x207940;
-constexpr uint32_t kIte6805Path = 0x207944;
-constexpr uint32_t kProtectWord = 0x207948;
-constexpr uint32_t kSdiReset = 0x002848;
-
-uint16_t gpio(uint32_t word) { return platform::Sim::memSim().read16(platform::Sim::FpgaChip::WindowBase + word); }
-bool logHas(const char* text) { return TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains(text); }
-
-// A decoder of its own: header, per-block checksum, manufacturer letters.
-bool headerOk(const std::array<uint8_t, 256>& t)
-{
-    return t[0] == 0 && t[7] == 0 && std::all_of(t.begin() + 1, t.begin() + 7, [](uint8_t b) { return b == 0xFF; });
-}
-int blockSum(const std::array<uint8_t, 256>& t, int block)
-{
-    int sum = 0;
-    for (int i = 0; i < 128; ++i)
-        sum += t[128 * block + i];
-    return sum & 0xFF;
-}
-std::string maker(const std::array<uint8_t, 256>& t)
-{
-    const int id = t[8] << 8 | t[9];
-    return {char('A' - 1 + ((id >> 10) & 31)), char('A' - 1 + ((id >> 5) & 31)), char('A' - 1 + (id & 31))};
-}
-bool valid(const std::array<uint8_t, 256>& t) { return headerOk(t) && blockSum(t, 0) == 0 && blockSum(t, 1) == 0; }
-
-class KeltoSource : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ConfigEngine::pInstance();
-        store = VyrRamPara::pInstance();
-        fpga_manage::instanceWithoutWorker();
-        g_check_source = 255;
-        k = keltosource::pInstance();
-        ASSERT_EQ(k->initializeWithoutThread(), 0);
-    }
-    // Runs passes, moving the tick counter by `ticksPerPass` before each one.
-    void run(int passes, uint32_t ticksPerPass = 1)
-    {
-        for (int i = 0; i < passes; ++i) {
-            G_timeTicks += ticksPerPass;
-            k->runOnce();
-        }
-    }
-    // Through the path states and the EDID check into the running state.
-    void toRunning(const char* check)
-    {
-        g_check_edid = check;
-        for (int i = 0; i < 2000 && k->path_state != keltosource::PathRunning; ++i)
-            run(1, 5);
-        ASSERT_EQ(k->path_state, keltosource::PathRunning);
-    }
-    void fillAllEeproms()
-    {
-        for (int i = 0; i < 6; ++i) {
-            std::array<uint8_t, 256> t{};
-            t[0] = t[7] = 0;
-            for (int b = 1; b < 7; ++b)
-                t[b] = 0xFF;
-            t[10] = uint8_t(i + 1);
-            t[127] = uint8_t(-(6 * 0xFF + i + 1));
-            t[255] = 0;
-            i2cBoard().eeprom(i).setContents(t);
-        }
-    }
-    VyrRamPara* store = nullptr;
-    keltosource* k = nullptr;
-};
+using namespace keltosource_test;
 
 TEST_F(KeltoSource, PathsHeldLowThenReleasedAndEdidCheckWaitsForTheirSettling)
 {
@@ -346,15 +274,6 @@ TEST_F(KeltoSource, ConnectedInputIsPublishedWithinAFewPassesAndClearedWhenPulle
 {
     toRunning("Never");
     run(3);
-    auto blockOf = [&](int input) {
-        PosixLock lock(store->mutex);
-        return std::vector<uint8_t>(store->block + blk::inputResolution(input),
-                                    store->block + blk::inputResolution(input) + blk::kInputResolutionSize);
-    };
-    auto record = [&](int input) {
-        QMutexLocker lock(&Utils::_source_hdminfo_mutex);
-        return k->hdminfo[input];
-    };
     i2cBoard().it6602(2).connect(*platform::Sim::standardTiming("1920x1080p60"));
     const std::vector<uint8_t> p1080 = {0x80, 0x07, 0x38, 0x04, 0x3C, 0x00};
     int passes = 0;
@@ -496,18 +415,39 @@ TEST_F(KeltoSource, CustomEdidFailureLeavesWrittenClearAndMaskedInputKeepsItsReq
     TestRoot::acceptViolations(); // the refused page writes were provoked
 }
 
-TEST_F(KeltoSource, CustomTimingThatDoesNotFitKeepsThePreviousTable)
+// A timing whose fields do not fit, or whose pixel clock is above the receiver's, is refused: the
+// EEPROM gets the table as it was (the previous custom timing) and the log says why.
+TEST_F(KeltoSource, CustomTimingThatDoesNotFitOrIsTooFastKeepsThePreviousTable)
 {
+    struct Row {
+        int input;
+        uint16_t w, h;
+        const char* why;
+    };
+    const Row rows[] = {
+        {4, 5000, 2160, "custom EDID 5000x2160@60 of input 4 does not fit; previous timing kept"},
+        {4, 4095, 2160, "custom EDID 4095x2160@60 of input 4 needs a 628.42 MHz pixel clock, above the receiver's 600 MHz"},
+        {2, 3840, 2160, "custom EDID 3840x2160@60 of input 2 needs a 533.28 MHz pixel clock, above the receiver's 300 MHz"},
+    };
     toRunning("Never");
-    store->setU16(blk::edidWidth(4), 5000);
-    store->setU16(blk::edidHeight(4), 2160);
-    store->setU16(blk::edidRate(4), 60);
-    k->custom_edid_req[4] = 1;
-    run(1);
-    const auto t = i2cBoard().eepromContents(4);
-    EXPECT_TRUE(valid(t));
-    EXPECT_EQ(t[56] | (t[58] & 0xF0) << 4, 3840) << "default timing kept";
-    EXPECT_TRUE(logHas("custom EDID 5000x2160@60 of input 4 does not fit"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        // a timing the receiver takes first, then the refused one
+        store->setU16(blk::edidWidth(row.input), 1280);
+        store->setU16(blk::edidHeight(row.input), 720);
+        store->setU16(blk::edidRate(row.input), 60);
+        k->custom_edid_req[row.input] = 1;
+        run(1);
+        const auto before = i2cBoard().eepromContents(row.input);
+        ASSERT_EQ(before[56] | (before[58] & 0xF0) << 4, 1280);
+        store->setU16(blk::edidWidth(row.input), row.w);
+        store->setU16(blk::edidHeight(row.input), row.h);
+        k->custom_edid_req[row.input] = 1;
+        run(1);
+        EXPECT_EQ(i2cBoard().eepromContents(row.input), before) << "previous timing kept";
+        EXPECT_EQ(k->custom_edid_req[row.input], 0) << "the request is served";
+        EXPECT_TRUE(logHas(row.why));
+    }
 }
 
 TEST_F(KeltoSource, RegisterRequestsDriveTheIte6805PathWordInOnePass)

@@ -10,6 +10,7 @@
 #include "fpga/fpga_manage.h"
 #include "params/config_engine.h"
 #include "params/vyrrampara.h"
+#include "platform/sim/board_config.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/i2c_board.h"
 #include "platform/sim/sim_board.h"
@@ -43,6 +44,21 @@ std::vector<Write> it6602Reset(keltosource& k)
     select(k, 0x01);
     i2cBoard().it6602(0).clearLog();
     k.it6602->IT6602_Rst(k.it6602->fd, 0);
+    return i2cBoard().it6602(0).writes();
+}
+
+// A 1080p60 source on receiver 0, from its set-up to the picture: entering VSTATE_VideoOn.
+std::vector<Write> it6602VideoOn(keltosource& k)
+{
+    pathOn(0x207940);
+    select(k, 0x01);
+    i2cBoard().it6602(0).connect(*platform::Sim::standardTiming("1920x1080p60"));
+    const int fd = k.it6602->fd;
+    k.it6602->IT6602_fsm_init(fd, 0);
+    k.it6602->IT6602_fsm_init_1(fd, 0);
+    i2cBoard().it6602(0).clearLog();
+    for (int pass = 0; pass < 20 && k.it6602->get_IT6602_dev_data(0)->videoState != VSTATE_VideoOn; ++pass)
+        k.it6602->IT6602_fsm(fd, 0);
     return i2cBoard().it6602(0).writes();
 }
 
@@ -95,6 +111,8 @@ const TableCase kTables[] = {
      "B6/07/03 10/FF/00 11/FF/00 12/FF/00 13/FF/00 28/FF/00 29/FF/00 2A/FF/00 2B/FF/00 2C/FF/00 0F/03/00 22/FF/00 "
      "3A/FF/00 26/FF/00 3E/FF/00 63/FF/3F 73/08/00 60/40/00 2A/01/00 42/01/00 77/0C/08",
      false},
+    // Video output on, then 0x84 and 0x6A as the state is entered.
+    {"IT6602_video_on", it6602VideoOn, "64/80/80 64/80/00 53/0F/00 84/FF/8F 6A/FF/81", true},
     // Pause rows write nothing; the two unlock writes of 0xF8 are compared by register only.
     {"IT66121_tables", it66121Init,
      "0F/40/00 62/08/00 64/04/00 04/20/20 04/1D/1D 0F/01/00 D1/0E/0C 65/03/00 71/FC/1C 8D/FF/9C 0F/08/08 F8/00/00 "

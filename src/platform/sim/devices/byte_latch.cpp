@@ -4,11 +4,18 @@ namespace platform::Sim {
 
 bool ByteLatch::write(const uint8_t* data, size_t len, uint64_t)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    for (size_t i = 0; i < len; ++i) {
-        value_ = data[i];
-        writes_.push_back(data[i]);
+    std::function<void(uint8_t)> hook;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        for (size_t i = 0; i < len; ++i) {
+            value_ = data[i];
+            writes_.push_back(data[i]);
+        }
+        hook = hook_;
     }
+    // Outside the latch's lock: the hook may read the latch through its test face.
+    for (size_t i = 0; hook && i < len; ++i)
+        hook(data[i]);
     return true;
 }
 
@@ -25,6 +32,7 @@ void ByteLatch::reset()
     std::lock_guard<std::mutex> lock(m_);
     value_ = powerOn_;
     writes_.clear();
+    hook_ = nullptr;
     setPresent(true);
 }
 
@@ -50,6 +58,12 @@ void ByteLatch::clearLog()
 {
     std::lock_guard<std::mutex> lock(m_);
     writes_.clear();
+}
+
+void ByteLatch::setWriteHook(std::function<void(uint8_t)> hook)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    hook_ = std::move(hook);
 }
 
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include "platform/sim/devices/i2c_device.h"
 
+#include <functional>
+
 namespace platform::Sim {
 
 // A chip with one byte register and no register address: every byte written becomes the value
@@ -18,12 +20,16 @@ public:
     void setValue(uint8_t value);
     std::vector<uint8_t> writes() const; // values written, in order
     void clearLog();
+    // Called with each byte written, on the writer's thread while its transfer runs (so it must not
+    // use the bus): a test can act at an exact point of a driver's sequence. Cleared by reset().
+    void setWriteHook(std::function<void(uint8_t)> hook);
 
 private:
     const uint8_t powerOn_;
     mutable std::mutex m_;
     uint8_t value_;
     std::vector<uint8_t> writes_;
+    std::function<void(uint8_t)> hook_;
 };
 
 }

@@ -1,0 +1,115 @@
+#pragma once
+// The input manager's thread stepped by hand on the simulated board, observed through the chips.
+#include "video_chips/keltosource.h"
+
+#include "base/global.h"
+#include "fpga/fpga_manage.h"
+#include "base/posix_lock.h"
+#include "base/utils.h"
+#include "params/block_layout.h"
+#include "params/config_engine.h"
+#include "params/vyrrampara.h"
+
+#include "platform/sim/devices/fpga_chip.h"
+#include "platform/sim/devices/i2c_board.h"
+#include "platform/sim/sim_board.h"
+#include "test_root.h"
+
+#include <gtest/gtest.h>
+
+#include <QMutexLocker>
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+namespace keltosource_test {
+
+using platform::Sim::i2cBoard;
+
+inline constexpr uint32_t kResetWord = 0x207858;
+inline constexpr uint32_t kIt6602Path = 0x207940;
+inline constexpr uint32_t kIte6805Path = 0x207944;
+inline constexpr uint32_t kProtectWord = 0x207948;
+inline constexpr uint32_t kSdiReset = 0x002848;
+
+inline uint16_t gpio(uint32_t word) { return platform::Sim::memSim().read16(platform::Sim::FpgaChip::WindowBase + word); }
+inline bool logHas(const char* text) { return TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains(text); }
+
+// A decoder of its own: header, per-block checksum, manufacturer letters.
+inline bool headerOk(const std::array<uint8_t, 256>& t)
+{
+    return t[0] == 0 && t[7] == 0 && std::all_of(t.begin() + 1, t.begin() + 7, [](uint8_t b) { return b == 0xFF; });
+}
+inline int blockSum(const std::array<uint8_t, 256>& t, int block)
+{
+    int sum = 0;
+    for (int i = 0; i < 128; ++i)
+        sum += t[128 * block + i];
+    return sum & 0xFF;
+}
+inline std::string maker(const std::array<uint8_t, 256>& t)
+{
+    const int id = t[8] << 8 | t[9];
+    return {char('A' - 1 + ((id >> 10) & 31)), char('A' - 1 + ((id >> 5) & 31)), char('A' - 1 + (id & 31))};
+}
+inline bool valid(const std::array<uint8_t, 256>& t) { return headerOk(t) && blockSum(t, 0) == 0 && blockSum(t, 1) == 0; }
+
+class KeltoSource : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ConfigEngine::pInstance();
+        store = VyrRamPara::pInstance();
+        fpga_manage::instanceWithoutWorker();
+        g_check_source = 255;
+        k = keltosource::pInstance();
+        ASSERT_EQ(k->initializeWithoutThread(), 0);
+    }
+    // Runs passes, moving the tick counter by `ticksPerPass` before each one.
+    void run(int passes, uint32_t ticksPerPass = 1)
+    {
+        for (int i = 0; i < passes; ++i) {
+            G_timeTicks += ticksPerPass;
+            k->runOnce();
+        }
+    }
+    // Through the path states and the EDID check into the running state.
+    void toRunning(const char* check)
+    {
+        g_check_edid = check;
+        for (int i = 0; i < 2000 && k->path_state != keltosource::PathRunning; ++i)
+            run(1, 5);
+        ASSERT_EQ(k->path_state, keltosource::PathRunning);
+    }
+    void fillAllEeproms()
+    {
+        for (int i = 0; i < 6; ++i) {
+            std::array<uint8_t, 256> t{};
+            t[0] = t[7] = 0;
+            for (int b = 1; b < 7; ++b)
+                t[b] = 0xFF;
+            t[10] = uint8_t(i + 1);
+            t[127] = uint8_t(-(6 * 0xFF + i + 1));
+            t[255] = 0;
+            i2cBoard().eeprom(i).setContents(t);
+        }
+    }
+    // An input's resolution record (block 0x100 + 6 input) and timing record, read as the pages
+    // and the scaler read them, under their locks.
+    std::vector<uint8_t> blockOf(int input)
+    {
+        PosixLock lock(store->mutex);
+        return std::vector<uint8_t>(store->block + blk::inputResolution(input),
+                                    store->block + blk::inputResolution(input) + blk::kInputResolutionSize);
+    }
+    HDMI_INFO record(int input)
+    {
+        QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+        return k->hdminfo[input];
+    }
+    VyrRamPara* store = nullptr;
+    keltosource* k = nullptr;
+};
+
+}

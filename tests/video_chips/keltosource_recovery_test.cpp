@@ -1,0 +1,205 @@
+#include "keltosource_fixture.h"
+
+#include "base/named_thread.h"
+#include "platform/sim/board_config.h"
+#include "register_rows.h"
+
+#include <QMutexLocker>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+// How the input manager comes through trouble: a receiver that stops answering, a request that
+// lands while the thread clears a served one, EEPROMs the program itself found bad, a thread that
+// cannot be started.
+namespace {
+
+using namespace keltosource_test;
+
+platform::Sim::HdmiTiming p1080p60() { return *platform::Sim::standardTiming("1920x1080p60"); }
+const std::vector<uint8_t> kBlock1080p60 = {0x80, 0x07, 0x38, 0x04, 0x3C, 0x00};
+constexpr uint8_t kReceiver2Present = 0x08; // status byte 0 bit 3
+
+bool edidGood(const VyrRamPara* store, int input)
+{
+    if (input == 0)
+        return store->image[regimage::kChipPresence] & 0x80;
+    return store->image[regimage::kEdidStatus] & (1u << (input - 1));
+}
+
+// The receiver of HDMI 1 (input 2) goes silent while it shows a picture, and comes back powered up
+// afresh: the input shows no signal meanwhile, and the receiver is identified and set up again.
+TEST_F(KeltoSource, It6602ThatStopsAnsweringShowsNoSignalAndIsSetUpAgainWhenBack)
+{
+    toRunning("Never");
+    run(3);
+    i2cBoard().it6602(2).connect(p1080p60());
+    for (int i = 0; i < 50 && blockOf(2) != kBlock1080p60; ++i)
+        run(1);
+    ASSERT_EQ(blockOf(2), kBlock1080p60);
+    ASSERT_EQ(store->image[regimage::kChipPresence] & kReceiver2Present, kReceiver2Present);
+    ASSERT_EQ(k->it6602_step[2], 2);
+
+    i2cBoard().it6602(2).setPresent(false);
+    run(200);
+    EXPECT_EQ(blockOf(2), std::vector<uint8_t>(6, 0));
+    EXPECT_EQ(record(2).nosignal, 1);
+    EXPECT_EQ(record(2).hact, 0);
+    EXPECT_EQ(record(2).vtt, 0);
+    EXPECT_EQ(store->image[regimage::kChipPresence] & kReceiver2Present, 0);
+    EXPECT_EQ(k->it6602_step[2], 0) << "identified again on every pass";
+    EXPECT_TRUE(logHas("IT6602 receiver 2 (input 2) stopped answering"));
+    EXPECT_EQ(k->it6602_step[3], 2) << "the other receivers run on";
+
+    i2cBoard().it6602(2).reset(); // powered up again: registers at their power-on values
+    i2cBoard().it6602(2).clearLog();
+    i2cBoard().it6602(2).connect(p1080p60());
+    run(40);
+    // The set-up from the top of the init table to its end, then the picture.
+    const auto rows = register_rows::parse("0F/03/00 10/FF/08 0F/03/00 10/FF/17 11/FF/1F 18/FF/1F 12/FF/F8 "
+                                           "22/FF/00 3A/FF/00 26/FF/00 3E/FF/00 63/FF/3F 77/0C/08");
+    EXPECT_EQ(register_rows::missingInOrder(i2cBoard().it6602(2).writes(), rows), "");
+    EXPECT_EQ(k->it6602_step[2], 2);
+    EXPECT_EQ(store->image[regimage::kChipPresence] & kReceiver2Present, kReceiver2Present);
+    EXPECT_EQ(blockOf(2), kBlock1080p60);
+    EXPECT_EQ(record(2).hact, 1920);
+    EXPECT_EQ(record(2).nosignal, 0);
+}
+
+// A refused transfer now and then is not a lost chip: two passes with refusals in a row leave the
+// receiver running.
+TEST_F(KeltoSource, It6602WithRefusalsInTwoPassesKeepsRunning)
+{
+    toRunning("Never");
+    run(3);
+    i2cBoard().it6602(2).connect(p1080p60());
+    for (int i = 0; i < 50 && blockOf(2) != kBlock1080p60; ++i)
+        run(1);
+    ASSERT_EQ(blockOf(2), kBlock1080p60);
+    for (int round = 0; round < 3; ++round) {
+        i2cBoard().it6602(2).setPresent(false);
+        run(2);
+        i2cBoard().it6602(2).setPresent(true);
+        run(1);
+    }
+    EXPECT_EQ(k->it6602_step[2], 2);
+    EXPECT_EQ(blockOf(2), kBlock1080p60);
+    EXPECT_EQ(store->image[regimage::kChipPresence] & kReceiver2Present, kReceiver2Present);
+    EXPECT_FALSE(logHas("stopped answering"));
+}
+
+// A request (its two stores, under the lock) that lands after the thread has seen the served one
+// and before it takes the lock to clear it: the new request stays and is written on a later pass.
+TEST_F(KeltoSource, CustomEdidRequestLandingWhileAServedOneIsClearedIsKept)
+{
+    toRunning("Never");
+    run(3);
+    ASSERT_EQ(k->audio_sel_req, 0); // nothing else in the pass takes the lock
+    k->custom_edid_req[3] = 1;      // written in this pass, then cleared in input 3's step
+    std::atomic<bool> atInput3{false}, locked{false};
+    i2cBoard().receiverSwitch().setWriteHook([&](uint8_t channels) {
+        if (channels != 0x08 || atInput3.exchange(true))
+            return;
+        // Input 3's step begins: hold it here until the request's writer has the lock.
+        for (int i = 0; i < 5000 && !locked; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    std::thread poller([&] { k->runOnce(); });
+    for (int i = 0; i < 5000 && !atInput3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(atInput3.load()); // the pass goes on by itself after 5 s; join it either way
+    {
+        QMutexLocker lock(&Utils::_system_mutex);
+        locked = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the step is at the lock by now
+        EXPECT_EQ(k->custom_edid_written[3], 1) << "the first request was written in this pass";
+        k->custom_edid_written[3] = 0; // requestCustomEdid's stores
+        k->custom_edid_req[3] = 1;
+    }
+    poller.join();
+    i2cBoard().receiverSwitch().setWriteHook(nullptr);
+    EXPECT_EQ(k->custom_edid_req[3], 1) << "the new request was cleared unserved";
+    EXPECT_EQ(k->custom_edid_written[3], 0);
+    const int pages = i2cBoard().eeprom(3).pageWrites();
+    run(1);
+    EXPECT_GE(i2cBoard().eeprom(3).pageWrites(), pages + 32) << "written again";
+    EXPECT_EQ(k->custom_edid_req[3], 0);
+}
+
+// With "EDIDCheck" at "Never" (what "Once" becomes) a path restart passes the check without reading
+// the EEPROMs: the inputs whose repair or custom write failed stay marked bad, the others good.
+TEST_F(KeltoSource, PathRestartKeepsTheEdidBitsTheProgramCleared)
+{
+    // Input 2's repair fails in the first check; input 1's custom write fails later.
+    fillAllEeproms();
+    auto t = i2cBoard().eepromContents(2);
+    t[0] = 0x55;
+    i2cBoard().eeprom(2).setContents(t);
+    i2cBoard().eeprom(2).setProtectLine([] { return true; });
+    g_check_edid = "Once";
+    for (int i = 0; i < 3000 && k->path_state != keltosource::PathRunning; ++i)
+        run(1, 5);
+    ASSERT_EQ(k->path_state, keltosource::PathRunning);
+    ASSERT_EQ(g_check_edid.get(), QStringLiteral("Never"));
+    ASSERT_FALSE(edidGood(store, 2));
+    std::atomic<bool> protect1{true};
+    i2cBoard().eeprom(1).setProtectLine([&] { return protect1.load(); });
+    k->custom_edid_req[1] = 1;
+    run(1);
+    ASSERT_FALSE(edidGood(store, 1));
+
+    // The iTE6805 watchdog's restart of its path.
+    {
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        k->path_timer = G_timeTicks;
+        k->path_state = keltosource::PathHold;
+        k->path_flags[4] = 1;
+    }
+    toRunning("Never");
+    for (int input = 0; input < 6; ++input)
+        EXPECT_EQ(edidGood(store, input), input != 1 && input != 2) << input;
+    EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x40, 0x40) << "switch bit set as before";
+
+    // Input 1's part takes writes again: its next custom write marks it good, and a restart keeps it.
+    protect1 = false;
+    k->custom_edid_req[1] = 1;
+    run(1);
+    ASSERT_TRUE(edidGood(store, 1));
+    {
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        k->path_state = keltosource::PathHold;
+        k->path_flags[4] = 1;
+    }
+    toRunning("Never");
+    EXPECT_TRUE(edidGood(store, 1));
+    EXPECT_FALSE(edidGood(store, 2));
+    TestRoot::acceptViolations(); // the refused page writes were provoked
+}
+
+// The thread cannot be created: traced when tracing is on, logged as an error, 255.
+TEST_F(KeltoSource, ThreadThatCannotBeStartedIsTracedLoggedAndAnswered255)
+{
+    struct Row {
+        uint8_t debugSwitch;
+        bool traced;
+    };
+    for (const Row row : {Row{254, true}, Row{1, false}}) {
+        SCOPED_TRACE(int(row.debugSwitch));
+        g_debugSwitch = row.debugSwitch;
+        failNextThreadStarts(1);
+        testing::internal::CaptureStdout();
+        const int result = k->initialize();
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(result, 255);
+        EXPECT_EQ(out.find("create manage thread failed") != std::string::npos, row.traced) << out;
+    }
+    g_debugSwitch = 0;
+    const QString log = TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog");
+    EXPECT_EQ(log.count("[ERROR   ] # PELOMSG # create check source thread failed\n"), 2) << log.toStdString();
+    // Only those starts failed: the next one runs the thread.
+    g_check_edid = "Never";
+    ASSERT_EQ(k->initialize(), 0);
+    k->stopThread();
+}
+
+} // namespace
