@@ -12,6 +12,7 @@
 #include "params/vyrrampara.h"
 #include "platform/paths.h"
 #include "scaler/c331_manage.h"
+#include "tools/program_image.h"
 #include "ui/mainwindow.h"
 
 #include <QCoreApplication>
@@ -411,6 +412,13 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
             *why = QStringLiteral("package read cut short");
             return false;
         }
+    }
+    // The launcher starts whatever is swapped in: bytes this box cannot run would leave it without
+    // a panel, a protocol or a way to upgrade again.
+    const std::string refused = program_image::refusal(fileBuf_kelto, e.dataLen);
+    if (!refused.empty()) {
+        *why = QString::fromStdString(refused);
+        return false;
     }
     bool ok = false;
     {

@@ -14,6 +14,7 @@
 #include "platform/sim/devices/c331_chip.h"
 #include "managers.h"
 #include "test_root.h"
+#include "sample_program.h"
 #include "upgrade_package_gen.h"
 
 #include <gtest/gtest.h>
@@ -186,7 +187,8 @@ TEST_F(UpgradeEngine, DamagedPackagesChangeNothing)
 TEST_F(UpgradeEngine, ApplicationIsStagedComparedSwappedAndTheRestartRequested)
 {
     g_update_status = 0;
-    const std::vector<uint8_t> program = PackageGen::pattern(2500, 11);
+    const std::vector<uint8_t> program = sampleProgram();
+    ASSERT_FALSE(program.empty());
     PackageGen::Package p;
     p.entries.push_back(entry(10, program));
     put("new.VYRZK", p);
@@ -217,7 +219,7 @@ TEST_F(UpgradeEngine, ApplicationWithARestartPendingIsStagedButNotSwapped)
 {
     g_app_reset_flag = 1;
     PackageGen::Package p;
-    p.entries.push_back(entry(10, PackageGen::pattern(100, 1)));
+    p.entries.push_back(entry(10, sampleProgram()));
     p.entries.push_back(entry(7, PackageGen::fpgaImage(PackageGen::pattern(100, 2))));
     put("a.VYR", p);
     const upgrade::RunResult r = run();
@@ -241,7 +243,7 @@ TEST_F(UpgradeEngine, SkipRulesFollowPublishTypeControllerAndInstalledVersions)
         return e;
     };
     auto appEntry = [](std::array<uint8_t, 6> v) {
-        PackageGen::Entry e = entry(10, PackageGen::pattern(64, 4));
+        PackageGen::Entry e = entry(10, sampleProgram());
         std::copy(v.begin(), v.end(), e.version);
         return e;
     };
@@ -406,7 +408,8 @@ TEST_F(UpgradeEngine, StickListingTakesOnlyPackagesDirectlyInTheFolder)
 TEST_F(UpgradeEngine, KilledAtAnyPointLeavesTheOldOrTheNewProgramWhole)
 {
     g_update_status = 0;
-    const std::vector<uint8_t> program = PackageGen::pattern(4 << 20, 21);
+    const std::vector<uint8_t> program = sampleProgram(4 << 20);
+    ASSERT_EQ(program.size(), size_t(4 << 20));
     const QByteArray old = QByteArray(3 << 20, 'o');
     PackageGen::Package p;
     p.entries.push_back(entry(10, program));
@@ -487,7 +490,7 @@ TEST_F(UpgradeEngine, FailedFpgaChunkIsRetriedAndAnIncompleteImageStopsTheSwap)
         fpgaFlash().store(0, std::vector<uint8_t>(0x12000, 0x5A));
         fpgaFlash().clearLog();
         const std::vector<uint8_t> image = PackageGen::pattern(70000, 3);
-        const std::vector<uint8_t> program = PackageGen::pattern(300, 4);
+        const std::vector<uint8_t> program = sampleProgram();
         PackageGen::Package p;
         p.entries = {entry(7, PackageGen::fpgaImage(image)), entry(10, program)};
         put("a.VYR", p);
@@ -565,4 +568,53 @@ TEST_F(UpgradeEngine, FpgaOneImageIsSkippedAndTheRestInstalled)
     EXPECT_EQ(r.items[1].outcome, Outcome::Written) << r.items[1].reason.toStdString();
     EXPECT_EQ(fpgaFlash().read(0, image.size()), image);
     EXPECT_EQ(fpga->rst_pending[0].load(), 1);
+}
+
+// The launcher starts whatever is swapped in: an application entry that is not a whole program
+// of this machine is refused with its reason, and nothing is staged, swapped or restarted.
+TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneInstalled)
+{
+    g_update_status = 0;
+    const std::vector<uint8_t> real = sampleProgram();
+    ASSERT_GT(real.size(), 1000u);
+    std::vector<uint8_t> other = real;
+    const uint16_t machine = uint16_t(real[18] | real[19] << 8); // e_machine
+    other[18] = machine == 40 ? 62 : 40;                          // ARM <-> x86-64
+    other[19] = 0;
+    std::string words = "This package was built without the program. Please build again and copy the new package to the stick.";
+    words.resize(116, '!');
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        const char* reason;
+    } rows[] = {
+        {"116 bytes of text", std::vector<uint8_t>(words.begin(), words.end()), "not a program"},
+        {"the program cut to half", std::vector<uint8_t>(real.begin(), real.begin() + long(real.size() / 2)), "program cut short"},
+        {"a program of another machine", other, "program for another machine"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const int shellLines = TestRoot::shellLog().size();
+        PackageGen::Package p;
+        p.entries = {entry(10, row.bytes)};
+        put("new.VYR", p);
+        const upgrade::RunResult r = run();
+        ASSERT_EQ(r.items.size(), 1u);
+        EXPECT_EQ(r.items[0].outcome, Outcome::Failed);
+        EXPECT_EQ(r.items[0].reason, QString::fromLatin1(row.reason));
+        EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("old program"));
+        EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
+        EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.part"));
+        EXPECT_FALSE(TestRoot::shellLog().mid(shellLines).join('\n').contains("mv ")) << "nothing swapped";
+        EXPECT_FALSE(TestRoot::exists("/data/configs/led_load_config.ini"));
+        EXPECT_EQ(g_app_reset_flag.load(), 0) << "no restart";
+    }
+    PackageGen::Package p;
+    p.entries = {entry(10, real)};
+    put("new.VYR", p);
+    const upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), real);
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
 }
