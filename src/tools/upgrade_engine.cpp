@@ -236,7 +236,7 @@ void Engine::begin(fpga_manage*)
     }
     g_update_flag = 1;
     files_.clear();
-    appStaged_ = fpgaWritten_ = fpgaFailed_ = fontWritten_ = false;
+    appStaged_ = fpgaWritten_ = fpgaFailed_ = fpgaIncomplete_ = fontWritten_ = false;
 }
 
 void Engine::processAll(fpga_manage* fpga)
@@ -258,7 +258,9 @@ void Engine::processAll(fpga_manage* fpga)
         else
             return;
     }
-    if (fpgaWritten_ && fpga) {
+    // An image of the run that failed after its erase leaves the area incomplete: FPGA 0 keeps
+    // running what it loaded, and the page asks for the upgrade again.
+    if (fpgaWritten_ && !fpgaIncomplete_ && fpga) {
         fpga->hold_in_reset(0); // FPGA 0 loads its new configuration when released
         fpga->vbo_step[0] = VboStep::Start;
         fpga->status_step[0] = 0;
@@ -542,6 +544,7 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
         return eraseArea(from, length, [&](uint32_t s, int mode) { return drv->FPGA_SPI_FLASH_VBYONE_ERASE(selector, s, mode, 1) == 1; });
     };
     auto incomplete = [&] {
+        fpgaIncomplete_ = true;
         *why = QStringLiteral("FPGA image incomplete, upgrade again");
         return false;
     };

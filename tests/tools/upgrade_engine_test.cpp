@@ -618,3 +618,39 @@ TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneI
     EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), real);
     EXPECT_EQ(g_app_reset_flag.load(), 1);
 }
+
+// One package with two FPGA 0 images, the second failing its writes after its erase (an old and
+// a new package on one stick do the same): the first is reported written, the second incomplete,
+// and FPGA 0 is not reset into the half image; it keeps running what it loaded.
+TEST_F(UpgradeEngine, FpgaIsNotResetWhenALaterImageOfTheRunIsIncomplete)
+{
+    const std::vector<uint8_t> first = PackageGen::pattern(5000, 1), second = PackageGen::pattern(70000, 2);
+    PackageGen::Package p;
+    p.entries = {entry(7, PackageGen::fpgaImage(first)), entry(7, PackageGen::fpgaImage(second))};
+    put("a.VYR", p);
+    fpgaFlash().failProgramsAt(0x8000, 3); // only the second image reaches 0x8000
+    const upgrade::RunResult r = run();
+    fpgaFlash().failProgramsAt(0, 0);
+    ASSERT_EQ(r.items.size(), 2u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_EQ(r.items[1].outcome, Outcome::Failed);
+    EXPECT_EQ(r.items[1].reason, QStringLiteral("FPGA image incomplete, upgrade again"));
+    EXPECT_EQ(fpgaFlash().read(0x8000, 16), std::vector<uint8_t>(16, 0xFF)) << "the flash holds a half image";
+    EXPECT_EQ(fpga_manage::gpio_read(fpga->rst_fpga0), 16) << "the reset line stays high";
+    EXPECT_EQ(fpga->rst_pending[0].load(), 0);
+
+    // The same images the other way round: the later image is whole, yet one of the run failed
+    // after its erase, so the rule holds: no reset, upgrade again.
+    fpgaFlash().store(0, std::vector<uint8_t>(0x12000, 0x5A));
+    PackageGen::Package q;
+    q.entries = {entry(7, PackageGen::fpgaImage(second)), entry(7, PackageGen::fpgaImage(first))};
+    put("a.VYR", q);
+    fpgaFlash().failProgramsAt(0x8000, 3);
+    const upgrade::RunResult r2 = run();
+    fpgaFlash().failProgramsAt(0, 0);
+    ASSERT_EQ(r2.items.size(), 2u);
+    EXPECT_EQ(r2.items[0].outcome, Outcome::Failed);
+    EXPECT_EQ(r2.items[1].outcome, Outcome::Written);
+    EXPECT_EQ(fpga_manage::gpio_read(fpga->rst_fpga0), 16);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 0);
+}
