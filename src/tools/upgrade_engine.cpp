@@ -521,7 +521,7 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
         *why = QStringLiteral("FPGA flash not available");
         return false;
     }
-    if (e.dataLen >= kFpgaImageLimit) {
+    if (e.dataLen > kFpgaImageMax) {
         *why = QStringLiteral("image longer than its flash area");
         return false;
     }

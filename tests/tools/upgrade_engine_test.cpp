@@ -160,7 +160,7 @@ TEST_F(UpgradeEngine, DamagedPackagesChangeNothing)
         {"application over 5 MiB", [&] { PackageGen::Package p; p.entries = {app(0x500001)}; return p; }},
         {"application of length 0", [&] { PackageGen::Package p; p.entries = {app(0)}; return p; }},
         {"FPGA length past the package", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(4096, 1), 8192))}; return p; }},
-        {"FPGA image over the data area", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(16, 1), 0x6C0000))}; return p; }},
+        {"FPGA image over the data area", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(16, 1), 0x6C0001))}; return p; }},
         {"font height 48", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(0, 48, 4096))}; return p; }},
         {"font coding 2", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(2, 32, 4096))}; return p; }},
         {"font larger than its slot", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(1, 32, 0x10001))}; return p; }},
@@ -653,4 +653,22 @@ TEST_F(UpgradeEngine, FpgaIsNotResetWhenALaterImageOfTheRunIsIncomplete)
     EXPECT_EQ(r2.items[1].outcome, Outcome::Written);
     EXPECT_EQ(fpga_manage::gpio_read(fpga->rst_fpga0), 16);
     EXPECT_EQ(fpga->rst_pending[0].load(), 0);
+}
+
+// An image of exactly 0x6C0000 bytes fills the area up to the data records' sector: it is written
+// whole, and the bank-50 table from 0x6C0001 stays.
+TEST_F(UpgradeEngine, ImageOfTheWholeAreaIsWrittenAndTheRecordsKept)
+{
+    const std::vector<uint8_t> records = PackageGen::pattern(0x2000, 77);
+    fpgaFlash().store(0x6C0000, records);
+    const std::vector<uint8_t> image = PackageGen::pattern(0x6C0000, 5);
+    PackageGen::Package p;
+    p.entries = {entry(7, PackageGen::fpgaImage(image))};
+    put("a.VYR", p);
+    const upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_TRUE(fpgaFlash().read(0, image.size()) == image);
+    EXPECT_EQ(fpgaFlash().read(0x6C0000, records.size()), records);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 1);
 }
