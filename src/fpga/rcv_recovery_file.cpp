@@ -74,7 +74,8 @@ int rcvRecovery::get_dir_file(const QString& path)
     if (!recovery && !scan)
         return 0;
     QStringList names;
-    for (const QFileInfo& f : QDir(info.filePath()).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted))
+    // Regular files only: QDir::Files alone would count symbolic links too.
+    for (const QFileInfo& f : QDir(info.filePath()).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted))
         names << f.fileName();
     std::lock_guard<std::mutex> lock(listMutex_);
     (recovery ? recoveryList_ : scanList_) = names;

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <unistd.h>
 
 using platform::Sim::fpgaChip;
 using platform::Sim::LedNetwork;
@@ -169,6 +170,28 @@ TEST(CardFileReader, ListingsTakeOnlyTheirOwnFolders)
     EXPECT_EQ(rd.get_dir_file(QStringLiteral("/mnt/usb1")), 0);
     EXPECT_TRUE(rd.scan_files().isEmpty()) << "without its slash the stick is another folder";
     EXPECT_EQ(rd.get_dir_file(QStringLiteral("/mnt/usb1/")), 0);
+    EXPECT_EQ(rd.scan_files(), QStringList{QStringLiteral("a.qzfile")});
+}
+
+// Regular files only: a symbolic link (to a file of the folder, or to nothing) is not a card file,
+// as the pages' own lists already leave links out.
+TEST(CardFileReader, ListingsLeaveSymbolicLinksOut)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", "x"));
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/a.qzfile", "x"));
+    const struct {
+        const char* target;
+        const char* link;
+    } links[] = {{"/data/rcvrecovery/QZFX", "/data/rcvrecovery/copy"},
+                 {"/data/rcvrecovery/none", "/data/rcvrecovery/dangling"},
+                 {"/data/smartmapping/a.qzfile", "/data/smartmapping/b.qzfile"},
+                 {"/data/configs", "/data/smartmapping/c.qzfile"}};
+    for (const auto& l : links)
+        ASSERT_EQ(::symlink(TestRoot::path(l.target).c_str(), TestRoot::path(l.link).c_str()), 0) << l.link;
+    rcvRecovery rd;
+    EXPECT_EQ(rd.get_dir_file(QStringLiteral("/data/rcvrecovery")), 0);
+    EXPECT_EQ(rd.recovery_files(), QStringList{QStringLiteral("QZFX")});
+    EXPECT_EQ(rd.get_dir_file(QStringLiteral("/data/smartmapping")), 0);
     EXPECT_EQ(rd.scan_files(), QStringList{QStringLiteral("a.qzfile")});
 }
 
