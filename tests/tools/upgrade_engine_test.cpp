@@ -329,11 +329,12 @@ TEST_F(UpgradeEngine, FontsWithoutTheScalerManagerFailVisiblyAndAreSkippedWhenAl
     EXPECT_EQ(r.items[0].outcome, Outcome::Skipped);
 }
 
+// Chunks of 16 KiB behind the header's 256-byte page, then that page: the header goes in last.
 TEST_F(UpgradeEngine, FontsGoToTheirSlotInChunksThroughTheWriter)
 {
-    std::map<uint32_t, uint32_t> writes;
+    std::vector<std::pair<uint32_t, uint32_t>> writes;
     upgrade::Engine::instance().fontWriter = [&](uint32_t a, const uint8_t*, uint32_t n) {
-        writes[a] = n;
+        writes.push_back({a, n});
         return true;
     };
     int reloads = 0;
@@ -347,11 +348,12 @@ TEST_F(UpgradeEngine, FontsGoToTheirSlotInChunksThroughTheWriter)
         SCOPED_TRACE(c.address);
         writes.clear();
         PackageGen::Package p;
-        p.entries = {entry(13, PackageGen::font(c.coding, c.height, 16384 + 100))};
+        p.entries = {entry(13, PackageGen::font(c.coding, c.height, 256 + 16384 + 100))};
         put("f.VYR", p);
         const upgrade::RunResult r = run();
         EXPECT_EQ(r.count(Outcome::Written), 1);
-        const std::map<uint32_t, uint32_t> want = {{c.address, 16384}, {c.address + 16384, 100}};
+        const std::vector<std::pair<uint32_t, uint32_t>> want = {
+            {c.address + 256, 16384}, {c.address + 256 + 16384, 100}, {c.address, 256}};
         EXPECT_EQ(writes, want);
     }
     EXPECT_EQ(reloads, 4);
@@ -671,4 +673,67 @@ TEST_F(UpgradeEngine, ImageOfTheWholeAreaIsWrittenAndTheRecordsKept)
     EXPECT_TRUE(fpgaFlash().read(0, image.size()) == image);
     EXPECT_EQ(fpgaFlash().read(0x6C0000, records.size()), records);
     EXPECT_EQ(fpga->rst_pending[0].load(), 1);
+}
+
+// The slot of a missing font is cut mid-font, by the flash write failing or by the stick pulled
+// while the font goes in; at the next start the font must not count as present unless it is whole,
+// and the next run writes it.
+TEST_F(UpgradeEngine, FontCutMidWayNeverCountsAsPresentAndTheNextRunWritesIt)
+{
+    c331_manage* scaler = startManagersWithoutWorkers().scaler;
+    ASSERT_TRUE(scaler);
+    auto& chip = platform::Sim::c331Chip();
+    const std::vector<uint8_t> font = PackageGen::font(1, 64, 60000);
+    PackageGen::Package p;
+    p.entries = {entry(13, font)};
+    auto fresh = [&] { // the 64EN slot erased, the other three fonts present, as a start reads them
+        chip.flashWrite(0x410000, std::vector<uint8_t>(0x10000, 0xFF));
+        put("f.VYR", p);
+        scaler->read_c331_font(scaler->c331_fd);
+        ASSERT_EQ(store->image[regimage::kFontPresence] & 0x3F, 0x2B);
+    };
+    auto whole = [&] { return chip.flashRead(0x410000, font.size()) == font; };
+    // The transfers of a whole font write, to cut the next ones halfway.
+    fresh();
+    int transfers = 0;
+    chip.setTransferHook([&] { ++transfers; });
+    ASSERT_EQ(run().count(Outcome::Written), 1);
+    chip.setTransferHook(nullptr);
+    ASSERT_TRUE(whole());
+    ASSERT_GT(transfers, 100000);
+
+    // The font is read whole before its slot is erased, so a stick pulled during the writes no
+    // longer matters.
+    const struct {
+        const char* what;
+        std::function<void()> cut;
+        Outcome first;
+    } rows[] = {
+        {"flash writes fail", [&] { chip.failNextTransfers(1 << 30); }, Outcome::Failed},
+        {"stick pulled", [&] { ASSERT_EQ(::truncate(TestRoot::path("/mnt/usb1/f.VYR").c_str(), 49 + 21 + 100), 0); }, Outcome::Written},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        fresh();
+        int seen = 0;
+        chip.setTransferHook([&] {
+            if (++seen == transfers / 2)
+                row.cut();
+        });
+        const upgrade::RunResult first = run();
+        chip.setTransferHook(nullptr);
+        chip.failNextTransfers(0);
+        ASSERT_EQ(first.items.size(), 1u);
+        EXPECT_EQ(first.items[0].outcome, row.first) << first.items[0].reason.toStdString();
+        TestRoot::acceptViolations();
+        scaler->read_c331_font(scaler->c331_fd); // the next start
+        const bool present = store->image[regimage::kFontPresence] & 0x14;
+        EXPECT_TRUE(!present || whole()) << "a font that counts as present is whole";
+
+        put("f.VYR", p); // the stick again
+        run();
+        scaler->read_c331_font(scaler->c331_fd);
+        EXPECT_TRUE(whole()) << "the next run writes it";
+        EXPECT_EQ(store->image[regimage::kFontPresence] & 0x3F, 0x3F);
+    }
 }
