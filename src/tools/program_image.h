@@ -4,8 +4,9 @@
 
 // What the launcher starts after an application swap must be a program this box can run: an ELF
 // executable of the running program's own kind (identification and machine), with its program
-// headers and loaded segments inside the file. Packages and protocol uploads carry no checksum,
-// so the USB upgrade and register 14 both ask this before anything is swapped in.
+// headers, loaded segments and section table inside the file, so a cut copy fails. Packages and
+// protocol uploads carry no checksum, so the USB upgrade and register 14 both ask this before
+// anything is swapped in.
 namespace program_image {
 
 // Empty when the bytes are such a program, else the reason they are not.
