@@ -387,3 +387,25 @@ TEST_F(PanelTest, IncompleteFpgaImageIsShownWithItsReason)
     EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
     Panel::shot(&page, QStringLiteral("upgrade_fpga_incomplete"));
 }
+
+// An application entry that is no program of this box is refused, and the page says why.
+TEST_F(PanelTest, ApplicationThatIsNoProgramIsShownWithItsReason)
+{
+    PackageGen::Package p;
+    PackageGen::Entry app;
+    app.type = 10;
+    const std::string words(116, 'x');
+    app.file.assign(words.begin(), words.end());
+    p.entries = {app};
+    ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/text.VYR", PackageGen::build(p)));
+    fpga_manage* fpga = worker();
+    g_language = 1;
+    firmware_usbgrade page;
+    runFromPage(page, fpga);
+    const QString log = page.label_log->text();
+    EXPECT_TRUE(log.contains("Update failed")) << log.toStdString();
+    EXPECT_TRUE(log.contains("text.VYR: not a program")) << log.toStdString();
+    EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+    Panel::shot(&page, QStringLiteral("upgrade_not_a_program"));
+}
