@@ -19,6 +19,7 @@
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
 
+#include "tools/program_image.h"
 #include "tools/rcv_recovery.h"
 #include "tools/smartmapping.h"
 #include "ui/option.h"
@@ -559,7 +560,11 @@ uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
         case Recovery:
         case Mapping: {
             const std::string target = targetOf(type);
-            ok = !target.empty() && file_transfer::writeVerified(target, fileBuf_kelto, transfer.length, type == App ? 0755 : 0644);
+            const std::string refused = type == App ? program_image::refusal(fileBuf_kelto, transfer.length) : std::string();
+            if (!refused.empty())
+                writeLogMsg(LOG_ERROR, "application upload refused: " + refused);
+            ok = !target.empty() && refused.empty() &&
+                 file_transfer::writeVerified(target, fileBuf_kelto, transfer.length, type == App ? 0755 : 0644);
             if (type == App)
                 transfer.appVerified = ok;
             *aliasChanged = type == Alias && ok;
@@ -691,6 +696,11 @@ bool message_deal::replaceApplication()
         if (g_app_reset_flag.load() != 0)
             return false; // a reboot for another cause is on its way
         transfer.appVerified = false;
+        const std::string refused = program_image::fileRefusal(platform::Paths::resolve(kNextApp));
+        if (!refused.empty()) {
+            writeLogMsg(LOG_ERROR, "application replacement refused: " + refused);
+            return false;
+        }
     }
     platform::Shell& sh = platform::shell();
     if (sh.system(std::string("chmod 755 ") + kNextApp) != 0 ||

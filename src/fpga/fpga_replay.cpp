@@ -265,6 +265,12 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
             fail("\n rcv xy file rcv operate times error ");
             break;
         }
+        // Every wait of the list is looked at before the first packet: one beyond what a card
+        // needs would hold the worker (and the panel's jobs, brightness and upgrades) for days.
+        if (rd.check_operation_times(rd.path, rd.card_list_position()) != 0) {
+            fail("\n operation time beyond what a card needs ");
+            break;
+        }
         replay_operation = 0;
         set(Step, rd.operate_times ? CardOp : End);
         break;
@@ -358,6 +364,10 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
     case DebugOps:
         if (rd.update_smartDebugingOperateTimes(rd.path, mode == 2) != 0) {
             fail("\n rcv xy file rcv operate times error ");
+            break;
+        }
+        if (rd.check_operation_times(rd.path, rd.debug_list_position(mode == 2)) != 0) {
+            fail("\n operation time beyond what a card needs ");
             break;
         }
         if (mode == 2) {

@@ -12,6 +12,7 @@
 #include <QMutexLocker>
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -74,7 +75,8 @@ int rcvRecovery::get_dir_file(const QString& path)
     if (!recovery && !scan)
         return 0;
     QStringList names;
-    for (const QFileInfo& f : QDir(info.filePath()).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted))
+    // Regular files only: QDir::Files alone would count symbolic links too.
+    for (const QFileInfo& f : QDir(info.filePath()).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted))
         names << f.fileName();
     std::lock_guard<std::mutex> lock(listMutex_);
     (recovery ? recoveryList_ : scanList_) = names;
@@ -248,12 +250,41 @@ int rcvRecovery::update_rcvXYrcvOperateTimes(const QString& file, uint16_t c, bo
     return 0;
 }
 
+uint64_t rcvRecovery::card_list_position() const
+{
+    return uint64_t(part_offset(kXyPart)) + screen.rcv_xy_offset + net.net_para_offset + card_offset;
+}
+
+uint64_t rcvRecovery::debug_list_position(bool standalone) const
+{
+    return standalone ? 16 : uint64_t(part_offset(kDebugPart)) + screen.rcv_para_offset;
+}
+
+int rcvRecovery::check_operation_times(const QString& file, uint64_t list)
+{
+    uint8_t head[2];
+    if (readAt(file, list, head, sizeof head))
+        return 1;
+    const uint32_t count = getU16(head);
+    std::vector<uint8_t> records(size_t(count) * kOperationSize);
+    if (count && readAt(file, list + 4, records.data(), uint32_t(records.size())))
+        return 1;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t ms = getU32(records.data() + size_t(i) * kOperationSize + 12);
+        if (ms > kMaxOperationMs) {
+            writeLogMsg(LOG_WARNING, "card file operation " + std::to_string(i) + " asks for " + std::to_string(ms) +
+                                         " ms, more than a card needs");
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int rcvRecovery::update_rcvXYrcvOperatepara(const QString& file, uint16_t i, bool)
 {
     if (i >= operate_times)
         return 1;
-    const uint64_t at = uint64_t(part_offset(kXyPart)) + screen.rcv_xy_offset + net.net_para_offset + card_offset + 4 +
-                        uint64_t(kOperationSize) * i;
+    const uint64_t at = card_list_position() + 4 + uint64_t(kOperationSize) * i;
     uint8_t b[kOperationSize];
     if (readAt(file, at, b, sizeof b))
         return 1;
@@ -275,7 +306,7 @@ int rcvRecovery::update_smartDebugingHead(const QString& file)
 
 int rcvRecovery::update_smartDebugingOperateTimes(const QString& file, bool standalone)
 {
-    const uint64_t at = standalone ? 16 : uint64_t(part_offset(kDebugPart)) + screen.rcv_para_offset;
+    const uint64_t at = debug_list_position(standalone);
     uint8_t b[2];
     if (readAt(file, at, b, sizeof b)) {
         trace("\n can not open the file ");
@@ -289,7 +320,7 @@ int rcvRecovery::update_smartDebugingOperatepara(const QString& file, uint16_t i
 {
     if (i >= operate_times)
         return 1;
-    const uint64_t list = standalone ? 16 : uint64_t(part_offset(kDebugPart)) + screen.rcv_para_offset;
+    const uint64_t list = debug_list_position(standalone);
     uint8_t b[kOperationSize];
     if (readAt(file, list + 4 + uint64_t(kOperationSize) * i, b, sizeof b))
         return 1;

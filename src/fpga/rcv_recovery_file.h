@@ -35,6 +35,12 @@ public:
         uint8_t type = 0, target = 0;
     };
 
+    // Longest time an operation of a file may ask for, its reply wait or its pause, in ms. The
+    // slowest thing a card does is storing its parameters to flash, 1000 ms, which the worker adds
+    // by itself for each card of the port on top of a save's own time; a file asking for more is
+    // damaged or made to hold the worker (0xFFFFFFFF ms is some 50 days).
+    static constexpr uint32_t kMaxOperationMs = 1000;
+
     rcvRecovery() = default;
 
     int check_file_dir(const QString& path); // 1 created, 0 already there or not creatable
@@ -56,6 +62,13 @@ public:
     int update_smartDebugingHead(const QString& path);
     int update_smartDebugingOperateTimes(const QString& path, bool standalone);
     int update_smartDebugingOperatepara(const QString& path, uint16_t i, bool standalone);
+    // The operation list at a position (u16 count, 2 bytes, the 18-byte records), read in one go
+    // before its first operation runs: 0 when every record's time is within kMaxOperationMs, 1
+    // when one is not or the list is not in the file whole.
+    int check_operation_times(const QString& path, uint64_t list);
+    // Where the lists of the current card and of the current screen's (or scan file's) start.
+    uint64_t card_list_position() const;
+    uint64_t debug_list_position(bool standalone) const;
 
     // Start of the last kept part of a type; 0 when there is none.
     uint32_t part_offset(uint8_t type) const;

@@ -40,6 +40,8 @@ const char* const kGreen13 = "<font style = 'font-size:13px' color = #51BB28 >%1
 const char* const kRowStyle = "background-color: rgb(33, 36, 53);color: #FFFFFF";
 const char* const kRowTapped = "background-color: rgb(33, 36, 53);color: #FFFFFF;";
 constexpr int kRows = 4;
+// Rows inside the 90-pixel list frame and its 1-pixel border: 4, 25, 46, 67, each 20 high.
+constexpr int kRowTop = 4, kRowPitch = 21, kRowHeight = 20;
 
 QIcon arrow(bool left)
 {
@@ -152,12 +154,15 @@ void firmware_usbgrade::upgrade_file_list()
         for (int i = first; i < std::min<int>(files_.size(), first + kRows); ++i) {
             auto* row = new QLabel(frame_file);
             row->setObjectName(QStringLiteral("row%1").arg(i - first));
-            row->setGeometry(5, 5 + 25 * (i - first), 220, 20);
+            row->setGeometry(5, kRowTop + kRowPitch * (i - first), 220, kRowHeight);
             row->setFont(small);
             row->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
             row->setStyleSheet(selected_[i] ? PanelWidgets::boxStyle(PanelWidgets::kHighlight) : QLatin1String(kRowStyle));
             row->setTextFormat(Qt::PlainText); // names come from the stick
-            row->setText(QFileInfo(files_[i]).fileName());
+            row->ensurePolished();
+            // A long name gives way in its middle: its start and its ".VYR" end stay readable.
+            const QFontMetrics fm(row->font());
+            row->setText(fm.elidedText(QFileInfo(files_[i]).fileName(), Qt::ElideMiddle, row->contentsRect().width() - 4));
             auto* tap = new QPushButton(frame_file);
             tap->setObjectName(QString::number(i - first));
             tap->setGeometry(row->geometry());

@@ -12,6 +12,7 @@
 #include "params/vyrrampara.h"
 #include "platform/paths.h"
 #include "scaler/c331_manage.h"
+#include "tools/program_image.h"
 #include "ui/mainwindow.h"
 
 #include <QCoreApplication>
@@ -34,6 +35,7 @@ const char* const kLauncherIni = "/data/configs/led_load_config.ini";
 constexpr uint32_t kFpgaChunk = 32768;
 constexpr int kFpgaChunkTries = 3;
 constexpr uint32_t kFontChunk = 16384;
+constexpr uint32_t kFontHeadPage = 256; // the flash page that holds a font's header
 constexpr uint32_t kCompareBlock = 1024;
 
 uint8_t fromBcd(uint8_t v) { return uint8_t((v >> 4) * 10 + (v & 0x0F)); }
@@ -235,7 +237,7 @@ void Engine::begin(fpga_manage*)
     }
     g_update_flag = 1;
     files_.clear();
-    appStaged_ = fpgaWritten_ = fpgaFailed_ = fontWritten_ = false;
+    appStaged_ = fpgaWritten_ = fpgaFailed_ = fpgaIncomplete_ = fontWritten_ = false;
 }
 
 void Engine::processAll(fpga_manage* fpga)
@@ -257,7 +259,9 @@ void Engine::processAll(fpga_manage* fpga)
         else
             return;
     }
-    if (fpgaWritten_ && fpga) {
+    // An image of the run that failed after its erase leaves the area incomplete: FPGA 0 keeps
+    // running what it loaded, and the page asks for the upgrade again.
+    if (fpgaWritten_ && !fpgaIncomplete_ && fpga) {
         fpga->hold_in_reset(0); // FPGA 0 loads its new configuration when released
         fpga->vbo_step[0] = VboStep::Start;
         fpga->status_step[0] = 0;
@@ -412,6 +416,13 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
             return false;
         }
     }
+    // The launcher starts whatever is swapped in: bytes this box cannot run would leave it without
+    // a panel, a protocol or a way to upgrade again.
+    const std::string refused = program_image::refusal(fileBuf_kelto, e.dataLen);
+    if (!refused.empty()) {
+        *why = QString::fromStdString(refused);
+        return false;
+    }
     bool ok = false;
     {
         Fd out;
@@ -511,7 +522,7 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
         *why = QStringLiteral("FPGA flash not available");
         return false;
     }
-    if (e.dataLen >= kFpgaImageLimit) {
+    if (e.dataLen > kFpgaImageMax) {
         *why = QStringLiteral("image longer than its flash area");
         return false;
     }
@@ -534,6 +545,7 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
         return eraseArea(from, length, [&](uint32_t s, int mode) { return drv->FPGA_SPI_FLASH_VBYONE_ERASE(selector, s, mode, 1) == 1; });
     };
     auto incomplete = [&] {
+        fpgaIncomplete_ = true;
         *why = QStringLiteral("FPGA image incomplete, upgrade again");
         return false;
     };
@@ -556,6 +568,10 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
     return true;
 }
 
+// A font counts as present by its header's first byte, read at every start. So, as for the FPGA
+// image, the slot is erased only once the whole font is in memory (a stick pulled mid-read leaves
+// the slot as it was), and the flash page that holds the header is written last: a write cut
+// anywhere before it leaves the font absent, and the next run writes it again.
 bool Engine::writeFont(const std::string& hostPath, const Entry& e, QString* why)
 {
     c331_manage* scaler = c331_manage::p_c331_manage;
@@ -563,11 +579,16 @@ bool Engine::writeFont(const std::string& hostPath, const Entry& e, QString* why
         *why = QStringLiteral("scaler flash not available");
         return false;
     }
-    Fd in;
+    std::vector<uint8_t> font(e.dataLen), back(kFontChunk);
     {
         QMutexLocker locker(&Utils::_file_deal_mutex);
+        Fd in;
         if (!openChecked(hostPath, uint64_t(e.dataOffset) + e.dataLen, &in, why))
             return false;
+        if (!readAt(in.fd, e.dataOffset, font.data(), e.dataLen)) {
+            *why = QStringLiteral("package read cut short");
+            return false;
+        }
     }
     if (!fontWriter) {
         const int fd = scaler->c331_fd;
@@ -576,30 +597,23 @@ bool Engine::writeFont(const std::string& hostPath, const Entry& e, QString* why
             return false;
         }
     }
-    std::vector<uint8_t> buffer(kFontChunk), back(kFontChunk);
-    for (uint32_t pos = 0; pos < e.dataLen; pos += kFontChunk) {
-        const uint32_t n = std::min(kFontChunk, e.dataLen - pos);
-        bool got;
-        {
-            QMutexLocker locker(&Utils::_file_deal_mutex);
-            got = readAt(in.fd, uint64_t(e.dataOffset) + pos, buffer.data(), n);
-        }
-        if (!got) {
-            *why = QStringLiteral("package read cut short");
-            return false;
-        }
+    auto put = [&](uint32_t pos, uint32_t n) {
         const uint32_t address = e.target + pos;
-        const bool ok = fontWriter ? fontWriter(address, buffer.data(), n)
-                                   : scaler->write_flash(scaler->c331_fd, address, n, buffer.data()) == 0 &&
+        const uint8_t* data = font.data() + pos;
+        const bool ok = fontWriter ? fontWriter(address, data, n)
+                                   : scaler->write_flash(scaler->c331_fd, address, n, data) == 0 &&
                                          scaler->read_flash(scaler->c331_fd, address, n, back.data()) == 0 &&
-                                         std::memcmp(back.data(), buffer.data(), n) == 0;
-        if (!ok) {
+                                         std::memcmp(back.data(), data, n) == 0;
+        if (!ok)
             *why = QStringLiteral("font flash write or read-back failed");
-            return false;
-        }
         Delay::ms(1);
-    }
-    return true;
+        return ok;
+    };
+    const uint32_t head = std::min(kFontHeadPage, e.dataLen);
+    for (uint32_t pos = head; pos < e.dataLen; pos += kFontChunk)
+        if (!put(pos, std::min(kFontChunk, e.dataLen - pos)))
+            return false;
+    return put(0, head);
 }
 
 }

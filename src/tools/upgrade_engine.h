@@ -68,7 +68,8 @@ private:
     RunResult result_;    // under mutex_
     uint32_t runs_ = 0;   // under mutex_
     QStringList files_;   // worker only
-    bool appStaged_ = false, fpgaWritten_ = false, fpgaFailed_ = false, fontWritten_ = false; // this run, worker only
+    // This run, worker only. fpgaIncomplete_: an FPGA 0 image failed after its erase.
+    bool appStaged_ = false, fpgaWritten_ = false, fpgaFailed_ = false, fpgaIncomplete_ = false, fontWritten_ = false;
 };
 
 // Installed FPGA version test: entry bytes 1-3 against registers 31, 30, 29 (BCD) and byte 6

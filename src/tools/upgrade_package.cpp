@@ -1,6 +1,7 @@
 #include "tools/upgrade_package.h"
 
 #include "base/global.h"
+#include "fpga/fpga_flash_layout.h"
 #include "platform/paths.h"
 
 #include <QDir>
@@ -15,6 +16,7 @@
 namespace upgrade {
 
 const uint8_t kInstalledAppVersion[6] = {24, 10, 20, 11, 2, 1};
+static_assert(kFpgaImageMax == (FpgaFlash::kBank50Table & ~0xFFFu), "an image ends before the records' sector");
 
 namespace {
 uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
@@ -136,7 +138,7 @@ bool readPackage(const std::string& hostPath, Package* package, std::string* err
                 *error = at(e, "FPGA image data past the end of the file");
                 return false;
             }
-            if (len >= kFpgaImageLimit) {
+            if (len > kFpgaImageMax) {
                 *error = at(e, "FPGA image longer than its flash area");
                 return false;
             }

@@ -17,7 +17,9 @@ constexpr uint32_t kFontHeaderSize = 35;
 constexpr uint16_t kControllerType = 0x8B52;    // this controller; needed by types 10, 7, 8
 constexpr uint8_t kPublishSkipInstalled = 0x80;
 constexpr uint32_t kAppMax = 0x500000;          // the staging buffer
-constexpr uint32_t kFpgaImageLimit = 0x6C0000;  // FPGA 0's data records start here
+// Longest FPGA image: the data records start at 0x6C0001 (the bank-50 table) and erases go by
+// 4 KiB sectors, so an image may fill the flash up to the records' sector, 0x6C0000 bytes.
+constexpr uint32_t kFpgaImageMax = 0x6C0000;
 constexpr int kMaxListed = 100;                 // packages one run takes
 constexpr uint16_t kMaxEntries = 16;            // a real package holds at most seven (application, two FPGA images, four fonts)
 

@@ -128,7 +128,7 @@ void MachineState::initWlan()
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
     port_links = fpga ? uint16_t(fpga->get_wlan_state()) : 0;
     for (int n = 0; n < 16; ++n) {
-        const int x = 2 + 18 * n;
+        const int x = 18 * n; // sixteen columns of 18 fill the panel's 288 pixels
         auto* number = label(port_panel, qPrintable(QStringLiteral("port%1").arg(n + 1)), QRect(x, 8, 18, 14), 10);
         number->setAlignment(Qt::AlignCenter);
         number->setText(QString::number(n + 1));

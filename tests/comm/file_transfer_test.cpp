@@ -8,6 +8,7 @@
 #include "platform/sim/sim_board.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
+#include "sample_program.h"
 #include "test_root.h"
 
 #include <QDir>
@@ -161,13 +162,15 @@ TEST_F(FileTransfer, EachFileKindIsStoredAndReadBack)
         {"mapping", start("QZFR", 2500, 13), "/data/smartmapping/QZFR", nullptr},
         {"named recovery", namedStart("card_07.bin", 9, 2500), "/data/rcvrecovery/card_07.bin", nullptr},
         {"named mapping", namedStart("map one", 13, 2500), "/data/smartmapping/map one", nullptr},
-        {"application", start("FMCU", 2500), "/data/app/vyrR58N2", nullptr},
+        {"application", start("FMCU", uint32_t(sampleProgram().size())), "/data/app/vyrR58N2", nullptr},
         {"named 250 bytes", namedStart(longName, 13, 2500), longTarget.c_str(), nullptr},
     };
     uint8_t seed = 1;
     for (const Kind& k : kinds) {
         SCOPED_TRACE(k.what);
-        const std::vector<uint8_t> data = pattern(2500, seed++);
+        std::vector<uint8_t> data = pattern(2500, seed++);
+        if (std::string(k.target) == "/data/app/vyrR58N2") // the application: a program of this machine
+            data = sampleProgram();
         EXPECT_EQ(upload(k.start, data), 0);
         EXPECT_EQ(TestRoot::readFile(k.target), bytes(data));
         if (k.readTag) {
@@ -486,13 +489,13 @@ TEST_F(FileTransfer, RegisterFourteenReplacesOnlyAVerifiedApplication)
     EXPECT_FALSE(moved());
 
     // A refused start after a good upload withdraws it as well.
-    const std::vector<uint8_t> app = pattern(4000, 9);
-    EXPECT_EQ(upload(start("FMCU", 4000), app), 0);
+    const std::vector<uint8_t> app = sampleProgram();
+    EXPECT_EQ(upload(start("FMCU", uint32_t(app.size())), app), 0);
     send(kController, 0xC0, start("XXXX", 1));
     EXPECT_EQ(writeReg(14, 0x01, 0), 1);
     EXPECT_FALSE(moved());
 
-    EXPECT_EQ(upload(start("FMCU", 4000), app), 0);
+    EXPECT_EQ(upload(start("FMCU", uint32_t(app.size())), app), 0);
     g_update_status = 0;
     const uint32_t before = G_timeTicks.load();
     EXPECT_EQ(writeReg(14, 0x01, 0), 0);
@@ -514,6 +517,49 @@ TEST_F(FileTransfer, RegisterFourteenReplacesOnlyAVerifiedApplication)
     EXPECT_FALSE(moved());
     EXPECT_EQ(writeReg(14, 0x02, 0), 0);
     EXPECT_EQ(reboots, 1);
+}
+
+// The next application must be a program this box can start: anything else fails its end and
+// leaves register 14 nothing to put in place; the real program goes in.
+TEST_F(FileTransfer, ApplicationThatIsNoProgramOfThisBoxFailsItsEndAndRegisterFourteen)
+{
+    auto moved = [] { return TestRoot::shellLog().join('\n').contains("mv "); };
+    ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N", "running"));
+    const std::vector<uint8_t> real = sampleProgram();
+    ASSERT_GT(real.size(), 1000u);
+    std::vector<uint8_t> other = real;
+    other[18] = real[18] == 40 ? 62 : 40; // e_machine: ARM <-> x86-64
+    other[19] = 0;
+    std::string words = "This package was built without the program. Please build again and copy the new package to the stick.";
+    words.resize(116, '!');
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    } rows[] = {
+        {"116 bytes of text", std::vector<uint8_t>(words.begin(), words.end())},
+        {"the program cut to half", std::vector<uint8_t>(real.begin(), real.begin() + long(real.size() / 2))},
+        {"a program of another machine", other},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(upload(start("FMCU", uint32_t(row.bytes.size())), row.bytes), 1) << "the end fails";
+        EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
+        EXPECT_EQ(writeReg(14, 0x01, 0), 1) << "register 14 refused";
+        EXPECT_FALSE(moved());
+        EXPECT_EQ(g_app_reset_flag.load(), 0);
+    }
+    // A verified upload whose file was changed behind it before register 14 is not put in place.
+    EXPECT_EQ(upload(start("FMCU", uint32_t(real.size())), real), 0);
+    ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N2", QByteArray::fromStdString(words)));
+    EXPECT_EQ(writeReg(14, 0x01, 0), 1);
+    EXPECT_FALSE(moved());
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("running"));
+
+    EXPECT_EQ(upload(start("FMCU", uint32_t(real.size())), real), 0);
+    EXPECT_EQ(writeReg(14, 0x01, 0), 0);
+    EXPECT_TRUE(moved());
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), bytes(real));
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
 }
 
 TEST_F(FileTransfer, FpgaRestartTakesItsParametersFromTheFlash)

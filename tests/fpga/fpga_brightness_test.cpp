@@ -283,3 +283,38 @@ TEST_F(Brightness, BlockPercentageGivesTheLevelWithAFloorOf15)
         EXPECT_EQ(fpga->bri_mode, 16u);
     }
 }
+
+// The packets the multifunction card receives, byte by byte as its wire format gives them (card
+// 0x6000 behind port 6): the sensor read of 128 bytes at 0x02000000, the RAM0 read of 256 bytes
+// at 0 (the relay state lies in it), and relay register writes; the last byte is the XOR check.
+TEST_F(Brightness, MultifunctionPacketsAreTheCardsWireFormat)
+{
+    fpgaChip().setCards(6, 1);
+    fpgaChip().setMultifunction(6, true);
+    searchCards();
+    fpga->Power_ctrl_init();
+    fpga->Power_check_VMF();
+    ASSERT_EQ(fpga->mf_address, 0x6000u);
+    const struct {
+        const char* what;
+        std::function<void()> send;
+        Bytes packet; // without its check byte
+    } rows[] = {
+        {"sensor read", [this] { fpga->Brightness_read_VMF_value(); },
+         {0x00, 0x60, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61, 0x00, 0x00, 0x00, 0x02, 0x80, 0x00, 0x00, 0x00}},
+        {"RAM0 read", [this] { fpga->Power_read_VMF_value(); },
+         {0x00, 0x60, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00}},
+        {"relay 6 on", [this] { fpga->Send_write_VMF_reg_cmd(0, 6); },
+         {0x00, 0x60, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0xA0, 0x03, 0x0C, 0x00, 0x0C}},
+        {"relay 1 off", [this] { fpga->Send_write_VMF_reg_cmd(1, 1); },
+         {0x00, 0x60, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0xA0, 0x02, 0x03, 0x00, 0x01}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        fpgaChip().clearPackets();
+        row.send();
+        const std::vector<Bytes> sent = fpgaChip().packets(6);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0], sealed(row.packet));
+    }
+}

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <unistd.h>
 
 using platform::Sim::fpgaChip;
 using platform::Sim::LedNetwork;
@@ -169,6 +170,28 @@ TEST(CardFileReader, ListingsTakeOnlyTheirOwnFolders)
     EXPECT_EQ(rd.get_dir_file(QStringLiteral("/mnt/usb1")), 0);
     EXPECT_TRUE(rd.scan_files().isEmpty()) << "without its slash the stick is another folder";
     EXPECT_EQ(rd.get_dir_file(QStringLiteral("/mnt/usb1/")), 0);
+    EXPECT_EQ(rd.scan_files(), QStringList{QStringLiteral("a.qzfile")});
+}
+
+// Regular files only: a symbolic link (to a file of the folder, or to nothing) is not a card file,
+// as the pages' own lists already leave links out.
+TEST(CardFileReader, ListingsLeaveSymbolicLinksOut)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", "x"));
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/a.qzfile", "x"));
+    const struct {
+        const char* target;
+        const char* link;
+    } links[] = {{"/data/rcvrecovery/QZFX", "/data/rcvrecovery/copy"},
+                 {"/data/rcvrecovery/none", "/data/rcvrecovery/dangling"},
+                 {"/data/smartmapping/a.qzfile", "/data/smartmapping/b.qzfile"},
+                 {"/data/configs", "/data/smartmapping/c.qzfile"}};
+    for (const auto& l : links)
+        ASSERT_EQ(::symlink(TestRoot::path(l.target).c_str(), TestRoot::path(l.link).c_str()), 0) << l.link;
+    rcvRecovery rd;
+    EXPECT_EQ(rd.get_dir_file(QStringLiteral("/data/rcvrecovery")), 0);
+    EXPECT_EQ(rd.recovery_files(), QStringList{QStringLiteral("QZFX")});
+    EXPECT_EQ(rd.get_dir_file(QStringLiteral("/data/smartmapping")), 0);
     EXPECT_EQ(rd.scan_files(), QStringList{QStringLiteral("a.qzfile")});
 }
 
@@ -409,6 +432,86 @@ TEST_F(CardReplay, ScanFileReplaysEachOperationToThePortsCards)
     EXPECT_EQ(getU16(log[0].data()), 0x0FFF);
     EXPECT_EQ(log[3][9], 0x81);
     EXPECT_TRUE(result.isEmpty()) << "a scan-file load reports no card to recover";
+}
+
+// A file's operation times (reply waits and pauses) are bounded by what a card can need, 1000 ms:
+// a list with a time past it is refused as damaged before its first packet, and the job ends at
+// once as failed, as for any damaged file. At the bound the file runs.
+TEST_F(CardReplay, OperationTimesPastWhatACardNeedsAreRefusedBeforeTheJobSends)
+{
+    fpgaChip().setCards(3, 2);
+    searchCards();
+    auto op = [](uint8_t type, uint32_t ms) {
+        Op o = type == 1 ? registerWrite() : Op();
+        o.type = type;
+        if (type == 6 || type == 2)
+            o.target = 3;
+        o.timeticks = ms;
+        return o;
+    };
+    const struct {
+        const char* what;
+        Op second; // after a register write: nothing of the list may leave on a refusal
+        bool runs;
+        size_t packets;
+    } rows[] = {
+        {"pause of 1000 ms", op(6, 1000), true, 1},
+        {"pause of 1001 ms", op(6, 1001), false, 0},
+        {"pause of 0xFFFFFFFF ms", op(6, 0xFFFFFFFFu), false, 0},
+        {"register write waiting 1000 ms", op(1, 1000), true, 2},
+        {"register write waiting 1001 ms", op(1, 1001), false, 0},
+        {"save waiting 1000 ms and the cards' time", op(2, 1000), true, 2},
+        {"save waiting 1001 ms", op(2, 1001), false, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        fpgaChip().clearPackets();
+        QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+        QSignalSpy progress(CardJobReport::instance(), &CardJobReport::smartMappingProgress);
+        scanJob({registerWrite(), row.second}, 3);
+        ASSERT_TRUE(runJob(3000)) << "the job ends";
+        ASSERT_EQ(finished.size(), 1);
+        EXPECT_EQ(finished[0][1].toBool(), row.runs);
+        EXPECT_EQ(progress.last()[0].toInt(), 100);
+        EXPECT_EQ(fpgaChip().packets(3).size(), row.packets);
+    }
+}
+
+// The recovery looks at the screen's parameter list and at the card's list the same way.
+TEST_F(CardReplay, RecoveryWithAnOperationTimePastWhatACardNeedsSendsNothing)
+{
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[2].configId = 0x99; });
+    const struct {
+        const char* what;
+        bool cardList; // else the screen's parameter list
+        uint32_t ms;
+        bool runs;
+    } rows[] = {{"card list at 1000 ms", true, 1000, true},   {"card list at 1001 ms", true, 1001, false},
+                {"screen list at 1000 ms", false, 1000, true}, {"screen list at 1001 ms", false, 1001, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Screen s = screen;
+        if (row.cardList) {
+            s.nets[1].cards[2][0].timeticks = row.ms;
+        } else {
+            Op pause;
+            pause.type = 6;
+            pause.timeticks = row.ms;
+            s.para = {pause};
+        }
+        writeQzfx({s});
+        fpga->query_result = {};
+        postJob(5);
+        ASSERT_TRUE(runJob(3000));
+        ASSERT_TRUE(fpga->query_result.valid);
+        fpgaChip().clearPackets();
+        QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+        postJob(6);
+        ASSERT_TRUE(runJob(3000));
+        ASSERT_EQ(finished.size(), 1);
+        EXPECT_EQ(finished[0][1].toBool(), row.runs);
+        EXPECT_EQ(fpgaChip().packets(1).size(), row.runs ? 3u : 0u) << "the 2500-byte RAM write, or nothing";
+    }
 }
 
 TEST_F(CardReplay, ScanFileToSilentCardsTriesThreeTimesAndFails)

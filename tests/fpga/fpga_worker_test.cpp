@@ -3,6 +3,7 @@
 #include "scaler/c331_manage.h"
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
+#include "base/posix_lock.h"
 #include "video_chips/keltosource.h"
 #include "test_root.h"
 #include "base/utils.h"
@@ -208,6 +209,164 @@ TEST_F(FpgaWorker, BringUpAndStatusWatchStepsComeAtTheirTicks)
     for (size_t i = 1; i < clockReads.size(); ++i)
         EXPECT_EQ(clockReads[i] - clockReads[i - 1], 26u);
     fpga_manage::clock = [] { return QDateTime::currentDateTime(); };
+}
+
+namespace {
+
+// Offsets of each port's x, y, width and height (u16 each) in the parameter RAM.
+const uint32_t kPortAt[16] = {8, 19, 32, 43, 520, 528, 536, 544, 576, 584, 592, 600, 608, 616, 624, 632};
+
+void put16(std::vector<uint8_t>& b, uint32_t at, uint16_t v)
+{
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+
+// The whole 1024-byte parameter image the bring-up writes to bank 1 (the first write there).
+std::vector<uint8_t> initImageWritten()
+{
+    for (const FpgaChip::Access& a : fpgaChip().log())
+        if (a.kind == K::RamWrite && a.bank == 1 && a.address == 0 && a.data.size() == 1024)
+            return a.data;
+    return {};
+}
+
+std::string differences(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want)
+{
+    std::string out;
+    for (size_t i = 0; i < std::min(got.size(), want.size()); ++i)
+        if (got[i] != want[i])
+            out += " byte " + std::to_string(i) + ": " + std::to_string(got[i]) + " not " + std::to_string(want[i]) + ";";
+    if (got.size() != want.size())
+        out += " size " + std::to_string(got.size()) + " not " + std::to_string(want.size());
+    return out;
+}
+
+}
+
+// Without a saved image the bring-up writes the default head, then the sixteen entries, then every
+// port at 0, 0, 1280 x 512 and the port numbers, as one image. The ports' width and height bytes
+// cover head bytes 37 and 48 (port 2's and port 3's width, 0x05), so those two head values never
+// reach the FPGA.
+TEST_F(FpgaWorker, DefaultImageIsWrittenWholeAsTheBringUpBuildsIt)
+{
+    ASSERT_TRUE(runUntilUp());
+    std::vector<uint8_t> want(1024, 0);
+    const std::pair<uint32_t, uint8_t> head[] = {
+        {1, 0x05},  {3, 0x04},  {4, 0x76},  {5, 0x05},   {6, 0xD2},   {7, 0x01},   {13, 0x05},  {15, 0x02},
+        {24, 0x05}, {26, 0x02}, {30, 0x02}, {37, 0x01},  {48, 0x01},  {61, 0x05},  {63, 0x04},  {96, 0x05},
+        {100, 0x02}, {116, 0x56}, {117, 0x05}, {119, 0x03}, {120, 0xD9}, {121, 0xB8}, {122, 0x0C}};
+    for (const auto& row : head)
+        want[row.first] = row.second;
+    for (uint32_t at = 296; at < 360; at += 4) {
+        const uint8_t entry[4] = {0x76, 0x05, 0xD2, 0x01};
+        std::copy(entry, entry + 4, want.begin() + at);
+    }
+    for (uint32_t at : kPortAt) {
+        put16(want, at, 0);
+        put16(want, at + 2, 0);
+        put16(want, at + 4, 1280);
+        put16(want, at + 6, 512);
+    }
+    for (int p = 0; p < 16; ++p)
+        want[276 + size_t(p)] = uint8_t(p + 1);
+    ASSERT_EQ(want[37], 0x05);
+    ASSERT_EQ(want[48], 0x05);
+    EXPECT_EQ(differences(initImageWritten(), want), "");
+}
+
+// A saved image's ports are moved by the LED offset of the block, every port's x and y (through
+// the position backup: its bytes 4-11 hold port 0, 12-19 port 1, 20-27 port 2 and so on), and the
+// word pair at 60/62; widths and heights stay.
+TEST_F(FpgaWorker, SavedImageMovesEveryPortByTheLedOffset)
+{
+    std::vector<uint8_t> image(1024, 0);
+    put16(image, 60, 1000);
+    put16(image, 62, 2000);
+    for (int p = 0; p < 16; ++p) {
+        put16(image, kPortAt[p], uint16_t(100 + 7 * p));
+        put16(image, kPortAt[p] + 2, uint16_t(200 + 3 * p));
+        put16(image, kPortAt[p] + 4, uint16_t(300 + p));
+        put16(image, kPortAt[p] + 6, uint16_t(400 + p));
+    }
+    fpgaFlash().setSavedImage(image);
+    store->setU16(0x566, 10);
+    store->setU16(0x568, 20);
+    ASSERT_TRUE(runUntilUp());
+    const std::vector<uint8_t> got = initImageWritten();
+    ASSERT_EQ(got.size(), 1024u);
+    auto u16 = [&](uint32_t at) { return int(got[at] | got[at + 1] << 8); };
+    EXPECT_EQ(u16(60), 1010);
+    EXPECT_EQ(u16(62), 2020);
+    for (int p = 0; p < 16; ++p) {
+        SCOPED_TRACE(p);
+        EXPECT_EQ(u16(kPortAt[p]), 100 + 7 * p + 10);
+        EXPECT_EQ(u16(kPortAt[p] + 2), 200 + 3 * p + 20);
+        EXPECT_EQ(u16(kPortAt[p] + 4), 300 + p);
+        EXPECT_EQ(u16(kPortAt[p] + 6), 400 + p);
+    }
+}
+
+// The interrupt service, as the FPGA sees it: a pending interrupt is acknowledged (register 22
+// bit 5 := 0) before register 22 is read, then the RX-ready registers and the link registers are
+// read; the rows come in this order (other accesses may stand between them).
+TEST_F(FpgaWorker, InterruptServiceAcknowledgesBeforeItReads)
+{
+    ASSERT_TRUE(runUntilUp());
+    const StepRow rows[] = {
+        {"acknowledge", K::RegisterWrite, -1, 22, 0x20, 0x00, 0}, {"status", K::RegisterRead, -1, 22, 0, 0, 0},
+        {"RX ready 0-7", K::RegisterRead, -1, 129, 0, 0, 0},       {"RX ready 8-15", K::RegisterRead, -1, 145, 0, 0, 0},
+        {"links 0-7", K::RegisterRead, -1, 128, 0, 0, 0},          {"links 8-15", K::RegisterRead, -1, 144, 0, 0, 0}};
+    fpgaChip().setRegister(22, uint8_t(fpgaChip().registerValue(22) | 0x20)); // a reply flagged
+    fpgaChip().clearLog();
+    {
+        PosixLock lock(fpga->pass_mutex);
+        fpga->reg_IRQ_Dealwith(0, 1);
+    }
+    const std::vector<FpgaChip::Access> log = fpgaChip().log();
+    size_t at = 0;
+    for (const StepRow& row : rows) {
+        while (at < log.size() && !matches(row, log[at]))
+            ++at;
+        ASSERT_LT(at, log.size()) << row.step << " not seen in its place";
+        ++at;
+    }
+    EXPECT_EQ(fpgaChip().registerValue(22) & 0x20, 0) << "acknowledged";
+    // Nothing pending: nothing is touched.
+    fpgaChip().clearLog();
+    {
+        PosixLock lock(fpga->pass_mutex);
+        fpga->reg_IRQ_Dealwith(0, 0);
+    }
+    EXPECT_TRUE(fpgaChip().log().empty());
+}
+
+// The link watchdog trips when more than three of its eight readings of register 40 lack a lane
+// bit: three pass, four switch the link off (register 3 bits 6 and 7 := 0).
+TEST_F(FpgaWorker, LinkWatchdogTripsAtMoreThanThreeOfEightReadings)
+{
+    ASSERT_TRUE(runUntilUp());
+    const struct {
+        int lacking;
+        bool trips;
+    } rows[] = {{3, false}, {4, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lacking);
+        ASSERT_TRUE(runUntil([this] { return fpga->vbo_wd_flag[0] == 0; }, 100));
+        tick(11); // a whole watchdog round without drops first
+        fpgaChip().clearLog();
+        fpgaChip().setLinkDropReads(row.lacking);
+        tick(11);
+        int reads = 0;
+        bool off = false;
+        for (const FpgaChip::Access& a : fpgaChip().log()) {
+            reads += a.kind == K::RegisterRead && a.address == 40;
+            off = off || (a.kind == K::RegisterWrite && a.address == 3 && a.mask == 0xC0 && (a.data.at(0) & 0xC0) == 0);
+        }
+        EXPECT_EQ(reads, 8) << "one round of eight readings";
+        EXPECT_EQ(off, row.trips);
+        EXPECT_EQ(fpga->vbo_wd_flag[0], row.trips ? 1 : 0);
+    }
 }
 
 TEST_F(FpgaWorker, SavedImageKeepsItsPortsMovedByTheLedOffset)

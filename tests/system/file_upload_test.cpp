@@ -3,6 +3,7 @@
 // reboots (exit code 77) with the new program in place under the root.
 #include "frame_client.h"
 #include "program.h"
+#include "sample_program.h"
 #include "test_root.h"
 
 #include "base/md5.h"
@@ -54,10 +55,9 @@ TEST(FileUpload, VerifiedApplicationReplacesTheProgramAfterRegisterFourteen)
     EXPECT_TRUE(program.running()) << program.report();
     EXPECT_EQ(TestRoot::readFile("/data/configs/tcpip.ini"), iniBefore);
 
-    // The application in blocks of 20,000 bytes, then the end with its digest.
-    Bytes app(70000);
-    for (size_t i = 0; i < app.size(); ++i)
-        app[i] = uint8_t(i * 31 + (i >> 9));
+    // The application (a program of this machine) in blocks of 20,000 bytes, then the end with its digest.
+    const Bytes app = sampleProgram(70000);
+    ASSERT_GE(app.size(), 70000u);
     reply = tool.request(Wire::request(0xC0, join({{1, 0, 0, 'F', 'M', 'C', 'U', 0}, u32(uint32_t(app.size()))})));
     ASSERT_EQ(reply.size(), 14u);
     ASSERT_EQ(reply[10], 0);

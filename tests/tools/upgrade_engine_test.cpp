@@ -14,6 +14,7 @@
 #include "platform/sim/devices/c331_chip.h"
 #include "managers.h"
 #include "test_root.h"
+#include "sample_program.h"
 #include "upgrade_package_gen.h"
 
 #include <gtest/gtest.h>
@@ -159,7 +160,7 @@ TEST_F(UpgradeEngine, DamagedPackagesChangeNothing)
         {"application over 5 MiB", [&] { PackageGen::Package p; p.entries = {app(0x500001)}; return p; }},
         {"application of length 0", [&] { PackageGen::Package p; p.entries = {app(0)}; return p; }},
         {"FPGA length past the package", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(4096, 1), 8192))}; return p; }},
-        {"FPGA image over the data area", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(16, 1), 0x6C0000))}; return p; }},
+        {"FPGA image over the data area", [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(16, 1), 0x6C0001))}; return p; }},
         {"font height 48", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(0, 48, 4096))}; return p; }},
         {"font coding 2", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(2, 32, 4096))}; return p; }},
         {"font larger than its slot", [&] { PackageGen::Package p; p.entries = {app(64), entry(13, PackageGen::font(1, 32, 0x10001))}; return p; }},
@@ -186,7 +187,8 @@ TEST_F(UpgradeEngine, DamagedPackagesChangeNothing)
 TEST_F(UpgradeEngine, ApplicationIsStagedComparedSwappedAndTheRestartRequested)
 {
     g_update_status = 0;
-    const std::vector<uint8_t> program = PackageGen::pattern(2500, 11);
+    const std::vector<uint8_t> program = sampleProgram();
+    ASSERT_FALSE(program.empty());
     PackageGen::Package p;
     p.entries.push_back(entry(10, program));
     put("new.VYRZK", p);
@@ -217,7 +219,7 @@ TEST_F(UpgradeEngine, ApplicationWithARestartPendingIsStagedButNotSwapped)
 {
     g_app_reset_flag = 1;
     PackageGen::Package p;
-    p.entries.push_back(entry(10, PackageGen::pattern(100, 1)));
+    p.entries.push_back(entry(10, sampleProgram()));
     p.entries.push_back(entry(7, PackageGen::fpgaImage(PackageGen::pattern(100, 2))));
     put("a.VYR", p);
     const upgrade::RunResult r = run();
@@ -241,7 +243,7 @@ TEST_F(UpgradeEngine, SkipRulesFollowPublishTypeControllerAndInstalledVersions)
         return e;
     };
     auto appEntry = [](std::array<uint8_t, 6> v) {
-        PackageGen::Entry e = entry(10, PackageGen::pattern(64, 4));
+        PackageGen::Entry e = entry(10, sampleProgram());
         std::copy(v.begin(), v.end(), e.version);
         return e;
     };
@@ -327,11 +329,12 @@ TEST_F(UpgradeEngine, FontsWithoutTheScalerManagerFailVisiblyAndAreSkippedWhenAl
     EXPECT_EQ(r.items[0].outcome, Outcome::Skipped);
 }
 
+// Chunks of 16 KiB behind the header's 256-byte page, then that page: the header goes in last.
 TEST_F(UpgradeEngine, FontsGoToTheirSlotInChunksThroughTheWriter)
 {
-    std::map<uint32_t, uint32_t> writes;
+    std::vector<std::pair<uint32_t, uint32_t>> writes;
     upgrade::Engine::instance().fontWriter = [&](uint32_t a, const uint8_t*, uint32_t n) {
-        writes[a] = n;
+        writes.push_back({a, n});
         return true;
     };
     int reloads = 0;
@@ -345,11 +348,12 @@ TEST_F(UpgradeEngine, FontsGoToTheirSlotInChunksThroughTheWriter)
         SCOPED_TRACE(c.address);
         writes.clear();
         PackageGen::Package p;
-        p.entries = {entry(13, PackageGen::font(c.coding, c.height, 16384 + 100))};
+        p.entries = {entry(13, PackageGen::font(c.coding, c.height, 256 + 16384 + 100))};
         put("f.VYR", p);
         const upgrade::RunResult r = run();
         EXPECT_EQ(r.count(Outcome::Written), 1);
-        const std::map<uint32_t, uint32_t> want = {{c.address, 16384}, {c.address + 16384, 100}};
+        const std::vector<std::pair<uint32_t, uint32_t>> want = {
+            {c.address + 256, 16384}, {c.address + 256 + 16384, 100}, {c.address, 256}};
         EXPECT_EQ(writes, want);
     }
     EXPECT_EQ(reloads, 4);
@@ -406,7 +410,8 @@ TEST_F(UpgradeEngine, StickListingTakesOnlyPackagesDirectlyInTheFolder)
 TEST_F(UpgradeEngine, KilledAtAnyPointLeavesTheOldOrTheNewProgramWhole)
 {
     g_update_status = 0;
-    const std::vector<uint8_t> program = PackageGen::pattern(4 << 20, 21);
+    const std::vector<uint8_t> program = sampleProgram(4 << 20);
+    ASSERT_EQ(program.size(), size_t(4 << 20));
     const QByteArray old = QByteArray(3 << 20, 'o');
     PackageGen::Package p;
     p.entries.push_back(entry(10, program));
@@ -487,7 +492,7 @@ TEST_F(UpgradeEngine, FailedFpgaChunkIsRetriedAndAnIncompleteImageStopsTheSwap)
         fpgaFlash().store(0, std::vector<uint8_t>(0x12000, 0x5A));
         fpgaFlash().clearLog();
         const std::vector<uint8_t> image = PackageGen::pattern(70000, 3);
-        const std::vector<uint8_t> program = PackageGen::pattern(300, 4);
+        const std::vector<uint8_t> program = sampleProgram();
         PackageGen::Package p;
         p.entries = {entry(7, PackageGen::fpgaImage(image)), entry(10, program)};
         put("a.VYR", p);
@@ -565,4 +570,170 @@ TEST_F(UpgradeEngine, FpgaOneImageIsSkippedAndTheRestInstalled)
     EXPECT_EQ(r.items[1].outcome, Outcome::Written) << r.items[1].reason.toStdString();
     EXPECT_EQ(fpgaFlash().read(0, image.size()), image);
     EXPECT_EQ(fpga->rst_pending[0].load(), 1);
+}
+
+// The launcher starts whatever is swapped in: an application entry that is not a whole program
+// of this machine is refused with its reason, and nothing is staged, swapped or restarted.
+TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneInstalled)
+{
+    g_update_status = 0;
+    const std::vector<uint8_t> real = sampleProgram();
+    ASSERT_GT(real.size(), 1000u);
+    std::vector<uint8_t> other = real;
+    const uint16_t machine = uint16_t(real[18] | real[19] << 8); // e_machine
+    other[18] = machine == 40 ? 62 : 40;                          // ARM <-> x86-64
+    other[19] = 0;
+    std::string words = "This package was built without the program. Please build again and copy the new package to the stick.";
+    words.resize(116, '!');
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        const char* reason;
+    } rows[] = {
+        {"116 bytes of text", std::vector<uint8_t>(words.begin(), words.end()), "not a program"},
+        {"the program cut to half", std::vector<uint8_t>(real.begin(), real.begin() + long(real.size() / 2)), "program cut short"},
+        {"a program of another machine", other, "program for another machine"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const int shellLines = TestRoot::shellLog().size();
+        PackageGen::Package p;
+        p.entries = {entry(10, row.bytes)};
+        put("new.VYR", p);
+        const upgrade::RunResult r = run();
+        ASSERT_EQ(r.items.size(), 1u);
+        EXPECT_EQ(r.items[0].outcome, Outcome::Failed);
+        EXPECT_EQ(r.items[0].reason, QString::fromLatin1(row.reason));
+        EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("old program"));
+        EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
+        EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.part"));
+        EXPECT_FALSE(TestRoot::shellLog().mid(shellLines).join('\n').contains("mv ")) << "nothing swapped";
+        EXPECT_FALSE(TestRoot::exists("/data/configs/led_load_config.ini"));
+        EXPECT_EQ(g_app_reset_flag.load(), 0) << "no restart";
+    }
+    PackageGen::Package p;
+    p.entries = {entry(10, real)};
+    put("new.VYR", p);
+    const upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), real);
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+}
+
+// One package with two FPGA 0 images, the second failing its writes after its erase (an old and
+// a new package on one stick do the same): the first is reported written, the second incomplete,
+// and FPGA 0 is not reset into the half image; it keeps running what it loaded.
+TEST_F(UpgradeEngine, FpgaIsNotResetWhenALaterImageOfTheRunIsIncomplete)
+{
+    const std::vector<uint8_t> first = PackageGen::pattern(5000, 1), second = PackageGen::pattern(70000, 2);
+    PackageGen::Package p;
+    p.entries = {entry(7, PackageGen::fpgaImage(first)), entry(7, PackageGen::fpgaImage(second))};
+    put("a.VYR", p);
+    fpgaFlash().failProgramsAt(0x8000, 3); // only the second image reaches 0x8000
+    const upgrade::RunResult r = run();
+    fpgaFlash().failProgramsAt(0, 0);
+    ASSERT_EQ(r.items.size(), 2u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_EQ(r.items[1].outcome, Outcome::Failed);
+    EXPECT_EQ(r.items[1].reason, QStringLiteral("FPGA image incomplete, upgrade again"));
+    EXPECT_EQ(fpgaFlash().read(0x8000, 16), std::vector<uint8_t>(16, 0xFF)) << "the flash holds a half image";
+    EXPECT_EQ(fpga_manage::gpio_read(fpga->rst_fpga0), 16) << "the reset line stays high";
+    EXPECT_EQ(fpga->rst_pending[0].load(), 0);
+
+    // The same images the other way round: the later image is whole, yet one of the run failed
+    // after its erase, so the rule holds: no reset, upgrade again.
+    fpgaFlash().store(0, std::vector<uint8_t>(0x12000, 0x5A));
+    PackageGen::Package q;
+    q.entries = {entry(7, PackageGen::fpgaImage(second)), entry(7, PackageGen::fpgaImage(first))};
+    put("a.VYR", q);
+    fpgaFlash().failProgramsAt(0x8000, 3);
+    const upgrade::RunResult r2 = run();
+    fpgaFlash().failProgramsAt(0, 0);
+    ASSERT_EQ(r2.items.size(), 2u);
+    EXPECT_EQ(r2.items[0].outcome, Outcome::Failed);
+    EXPECT_EQ(r2.items[1].outcome, Outcome::Written);
+    EXPECT_EQ(fpga_manage::gpio_read(fpga->rst_fpga0), 16);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 0);
+}
+
+// An image of exactly 0x6C0000 bytes fills the area up to the data records' sector: it is written
+// whole, and the bank-50 table from 0x6C0001 stays.
+TEST_F(UpgradeEngine, ImageOfTheWholeAreaIsWrittenAndTheRecordsKept)
+{
+    const std::vector<uint8_t> records = PackageGen::pattern(0x2000, 77);
+    fpgaFlash().store(0x6C0000, records);
+    const std::vector<uint8_t> image = PackageGen::pattern(0x6C0000, 5);
+    PackageGen::Package p;
+    p.entries = {entry(7, PackageGen::fpgaImage(image))};
+    put("a.VYR", p);
+    const upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_TRUE(fpgaFlash().read(0, image.size()) == image);
+    EXPECT_EQ(fpgaFlash().read(0x6C0000, records.size()), records);
+    EXPECT_EQ(fpga->rst_pending[0].load(), 1);
+}
+
+// The slot of a missing font is cut mid-font, by the flash write failing or by the stick pulled
+// while the font goes in; at the next start the font must not count as present unless it is whole,
+// and the next run writes it.
+TEST_F(UpgradeEngine, FontCutMidWayNeverCountsAsPresentAndTheNextRunWritesIt)
+{
+    c331_manage* scaler = startManagersWithoutWorkers().scaler;
+    ASSERT_TRUE(scaler);
+    auto& chip = platform::Sim::c331Chip();
+    const std::vector<uint8_t> font = PackageGen::font(1, 64, 60000);
+    PackageGen::Package p;
+    p.entries = {entry(13, font)};
+    auto fresh = [&] { // the 64EN slot erased, the other three fonts present, as a start reads them
+        chip.flashWrite(0x410000, std::vector<uint8_t>(0x10000, 0xFF));
+        put("f.VYR", p);
+        scaler->read_c331_font(scaler->c331_fd);
+        ASSERT_EQ(store->image[regimage::kFontPresence] & 0x3F, 0x2B);
+    };
+    auto whole = [&] { return chip.flashRead(0x410000, font.size()) == font; };
+    // The transfers of a whole font write, to cut the next ones halfway.
+    fresh();
+    int transfers = 0;
+    chip.setTransferHook([&] { ++transfers; });
+    ASSERT_EQ(run().count(Outcome::Written), 1);
+    chip.setTransferHook(nullptr);
+    ASSERT_TRUE(whole());
+    ASSERT_GT(transfers, 100000);
+
+    // The font is read whole before its slot is erased, so a stick pulled during the writes no
+    // longer matters.
+    const struct {
+        const char* what;
+        std::function<void()> cut;
+        Outcome first;
+    } rows[] = {
+        {"flash writes fail", [&] { chip.failNextTransfers(1 << 30); }, Outcome::Failed},
+        {"stick pulled", [&] { ASSERT_EQ(::truncate(TestRoot::path("/mnt/usb1/f.VYR").c_str(), 49 + 21 + 100), 0); }, Outcome::Written},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        fresh();
+        int seen = 0;
+        chip.setTransferHook([&] {
+            if (++seen == transfers / 2)
+                row.cut();
+        });
+        const upgrade::RunResult first = run();
+        chip.setTransferHook(nullptr);
+        chip.failNextTransfers(0);
+        ASSERT_EQ(first.items.size(), 1u);
+        EXPECT_EQ(first.items[0].outcome, row.first) << first.items[0].reason.toStdString();
+        TestRoot::acceptViolations();
+        scaler->read_c331_font(scaler->c331_fd); // the next start
+        const bool present = store->image[regimage::kFontPresence] & 0x14;
+        EXPECT_TRUE(!present || whole()) << "a font that counts as present is whole";
+
+        put("f.VYR", p); // the stick again
+        run();
+        scaler->read_c331_font(scaler->c331_fd);
+        EXPECT_TRUE(whole()) << "the next run writes it";
+        EXPECT_EQ(store->image[regimage::kFontPresence] & 0x3F, 0x3F);
+    }
 }

@@ -53,14 +53,15 @@ TEST(UpgradePackage, FontsFitTheirSlotToTheByte)
     }
 }
 
-// FPGA 0's data records start at 0x6C0000: an image must end before them. With the whole image in
-// the file, only the length decides.
+// FPGA 0's data records start at 0x6C0001 (the bank-50 table) in the sector at 0x6C0000: an image
+// of 0x6C0000 bytes ends at 0x6BFFFF and fits, one byte more would erase that sector. With the
+// whole image in the file, only the length decides.
 TEST(UpgradePackage, FpgaImageEndsBeforeTheDataRecords)
 {
     const struct {
         uint32_t length;
         const char* error; // empty: accepted
-    } rows[] = {{0x6BFFFF, ""}, {0x6C0000, "entry 0: FPGA image longer than its flash area"}};
+    } rows[] = {{0x6BFFFF, ""}, {0x6C0000, ""}, {0x6C0001, "entry 0: FPGA image longer than its flash area"}};
     for (const auto& row : rows) {
         PackageGen::Package p;
         p.entries = {entryOf(7, PackageGen::fpgaImage(std::vector<uint8_t>(row.length, 0x3C)))};

@@ -282,9 +282,15 @@ QStringList misfits(QWidget* window, const QString& where)
         QString text;
         bool wrap = false;
         const QRect room = textRoom(w, &text, &wrap);
+        const QString name = where + QLatin1Char('/') + w->objectName() + QStringLiteral(" \"") + text + QLatin1Char('"');
+        // A label or button reaching past its parent is cut there, with its text or picture.
+        const QWidget* parent = w->parentWidget();
+        if ((qobject_cast<QLabel*>(w) || qobject_cast<QPushButton*>(w)) && parent && !parent->rect().contains(w->geometry()))
+            out << name + QStringLiteral(": at %1,%2 %3x%4 reaches outside its parent %5 of %6x%7")
+                              .arg(w->x()).arg(w->y()).arg(w->width()).arg(w->height())
+                              .arg(parent->objectName()).arg(parent->width()).arg(parent->height());
         if (text.isEmpty())
             continue;
-        const QString name = where + QLatin1Char('/') + w->objectName() + QStringLiteral(" \"") + text + QLatin1Char('"');
         const int pixels = QFontInfo(w->font()).pixelSize();
         if (pixels < kMinPixels)
             out << name + QStringLiteral(": font of %1 px").arg(pixels);

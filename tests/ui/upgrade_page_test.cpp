@@ -116,13 +116,17 @@ TEST_F(PanelTest, UpgradePageTextsFitInEveryLanguage)
         EXPECT_TRUE(misfits.isEmpty()) << misfits.join('\n').toStdString();
         Panel::shot(&page, QStringLiteral("upgrade_empty_%1").arg(language));
     }
-    // A listed package with its highlight.
+    // A full list page with its highlight: four rows, one of them a name longer than its row.
     putPackage("bad.VYR", true);
+    putPackage("b.VYRZK");
+    putPackage("c.VYR");
+    putPackage("a_package_with_a_rather_long_name_from_the_stick_2026_03_04.VYR");
     QStringList bad;
     for (int language = 0; language < 5; ++language) {
         g_language = uint8_t(language);
         firmware_usbgrade page;
-        ASSERT_EQ(page.fileCount(), 1);
+        ASSERT_EQ(page.fileCount(), 4);
+        ASSERT_EQ(rows(&page).size(), 4);
         bad << Panel::misfits(&page, QStringLiteral("26list")) << Panel::lowContrast(&page, QStringLiteral("26list"));
         Panel::shot(&page, QStringLiteral("upgrade_list_%1").arg(language));
     }
@@ -138,6 +142,36 @@ TEST_F(PanelTest, UpgradePageTextsFitInEveryLanguage)
         Panel::shot(&page, QStringLiteral("upgrade_failed_%1").arg(language));
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join('\n').toStdString();
+}
+
+// Four rows fit the list frame, inside its border; a name longer than its row gives way in the
+// middle, so its start and its ".VYR" end stay readable.
+TEST_F(PanelTest, UpgradePageRowsFitTheListAndLongNamesKeepTheirEnd)
+{
+    const std::string longName = "a_package_with_a_rather_long_name_from_the_stick_2026_03_04.VYR";
+    for (const std::string& name : {std::string("p1.VYR"), std::string("p2.VYR"), std::string("p3.VYRZK"), longName})
+        putPackage(name);
+    g_language = 1;
+    firmware_usbgrade page;
+    ASSERT_EQ(page.fileCount(), 4);
+    const QRect inside = page.frame_file->rect().adjusted(1, 1, -1, -1); // within the 1-pixel border
+    for (int j = 0; j < 4; ++j) {
+        SCOPED_TRACE(j);
+        auto* row = page.frame_file->findChild<QLabel*>(QStringLiteral("row%1").arg(j));
+        ASSERT_TRUE(row);
+        EXPECT_TRUE(inside.contains(row->geometry())) << row->y() << "+" << row->height() << " in " << page.frame_file->height();
+        auto* tap = page.frame_file->findChild<QPushButton*>(QString::number(j));
+        ASSERT_TRUE(tap);
+        EXPECT_EQ(tap->geometry(), row->geometry());
+        const QString shown = row->text();
+        EXPECT_LE(QFontMetrics(row->font()).horizontalAdvance(shown), row->contentsRect().width()) << shown.toStdString();
+        if (shown.contains(QStringLiteral("p1")) || shown.contains(QStringLiteral("p2")) || shown.contains(QStringLiteral("p3")))
+            continue;
+        EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(QLatin1String(".VYR"))) << shown.toStdString();
+        EXPECT_TRUE(shown.startsWith(QLatin1String("a_pack"))) << shown.toStdString();
+    }
+    Panel::shot(&page, QStringLiteral("upgrade_rows_long_name"));
 }
 
 TEST_F(PanelTest, OkStartsOneRunAndTheEndShowsWhatWasWritten)
@@ -352,4 +386,26 @@ TEST_F(PanelTest, IncompleteFpgaImageIsShownWithItsReason)
     EXPECT_TRUE(log.contains("FPGA image incomplete, upgrade again")) << log.toStdString();
     EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
     Panel::shot(&page, QStringLiteral("upgrade_fpga_incomplete"));
+}
+
+// An application entry that is no program of this box is refused, and the page says why.
+TEST_F(PanelTest, ApplicationThatIsNoProgramIsShownWithItsReason)
+{
+    PackageGen::Package p;
+    PackageGen::Entry app;
+    app.type = 10;
+    const std::string words(116, 'x');
+    app.file.assign(words.begin(), words.end());
+    p.entries = {app};
+    ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/text.VYR", PackageGen::build(p)));
+    fpga_manage* fpga = worker();
+    g_language = 1;
+    firmware_usbgrade page;
+    runFromPage(page, fpga);
+    const QString log = page.label_log->text();
+    EXPECT_TRUE(log.contains("Update failed")) << log.toStdString();
+    EXPECT_TRUE(log.contains("text.VYR: not a program")) << log.toStdString();
+    EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+    Panel::shot(&page, QStringLiteral("upgrade_not_a_program"));
 }

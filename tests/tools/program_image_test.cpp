@@ -1,0 +1,93 @@
+// The application check on a real program built with the tests (for the machine they run on,
+// an ARM program under qemu-arm) and on copies of it that are cut, changed or not programs at all.
+#include "tools/program_image.h"
+#include "platform/paths.h"
+#include "sample_program.h"
+#include "test_root.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace {
+
+// ELF header fields as the file format places them (identification bytes, then e_type at 16 and
+// e_machine at 18, little-endian on the machines the tests run on).
+constexpr size_t kClassAt = 4, kDataAt = 5, kTypeAt = 16, kMachineAt = 18;
+constexpr uint16_t kArm = 40, kX86_64 = 62;
+
+uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+void put16(std::vector<uint8_t>& b, size_t at, uint16_t v)
+{
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+
+// 116 bytes of text, as a package's application entry held it.
+std::vector<uint8_t> text()
+{
+    std::string t = "This package was built without the program. Please build again and copy the new package to the stick.";
+    t.resize(116, '!');
+    return std::vector<uint8_t>(t.begin(), t.end());
+}
+
+}
+
+TEST(ProgramImage, OnlyAWholeProgramOfThisMachineIsAccepted)
+{
+    const std::vector<uint8_t> real = sampleProgram();
+    ASSERT_GT(real.size(), 1000u) << "the sample program is built with the tests";
+    const uint16_t machine = le16(real, kMachineAt);
+    struct Row {
+        const char* what;
+        std::function<std::vector<uint8_t>()> make;
+        bool accepted;
+    };
+    auto edited = [&](const std::function<void(std::vector<uint8_t>&)>& edit) {
+        std::vector<uint8_t> b = real;
+        edit(b);
+        return b;
+    };
+    const std::vector<Row> rows = {
+        {"the real program", [&] { return real; }, true},
+        {"the real program with bytes behind it", [&] { return sampleProgram(real.size() + 5000); }, true},
+        {"116 bytes of text", [&] { return text(); }, false},
+        {"nothing", [&] { return std::vector<uint8_t>(); }, false},
+        {"the identification only", [&] { return std::vector<uint8_t>(real.begin(), real.begin() + 16); }, false},
+        {"the ELF header only", [&] { return std::vector<uint8_t>(real.begin(), real.begin() + 64); }, false},
+        {"cut to half", [&] { return std::vector<uint8_t>(real.begin(), real.begin() + long(real.size() / 2)); }, false},
+        {"one byte short", [&] { return std::vector<uint8_t>(real.begin(), real.end() - 1); }, false},
+        {"another machine", [&] { return edited([&](auto& b) { put16(b, kMachineAt, machine == kArm ? kX86_64 : kArm); }); }, false},
+        {"another word size", [&] { return edited([](auto& b) { b[kClassAt] = b[kClassAt] == 1 ? 2 : 1; }); }, false},
+        {"another byte order", [&] { return edited([](auto& b) { b[kDataAt] = b[kDataAt] == 1 ? 2 : 1; }); }, false},
+        {"an object file, not an executable", [&] { return edited([](auto& b) { put16(b, kTypeAt, 1); }); }, false},
+        {"magic damaged", [&] { return edited([](auto& b) { b[1] = 'e'; }); }, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<uint8_t> bytes = row.make();
+        const std::string inMemory = program_image::refusal(bytes.data(), bytes.size());
+        EXPECT_EQ(inMemory.empty(), row.accepted) << inMemory;
+        // The same answer for the file the protocol leaves behind.
+        ASSERT_TRUE(TestRoot::writeFile("/data/app/candidate", QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()))));
+        EXPECT_EQ(program_image::fileRefusal(platform::Paths::resolve("/data/app/candidate")), inMemory);
+    }
+    EXPECT_EQ(program_image::refusal(nullptr, 100), "not a program");
+    EXPECT_EQ(program_image::fileRefusal(platform::Paths::resolve("/data/app/none")), "program cannot be opened");
+}
+
+// The reasons the pages and the log show.
+TEST(ProgramImage, RefusalsSayWhatIsWrong)
+{
+    const std::vector<uint8_t> real = sampleProgram();
+    ASSERT_GT(real.size(), 1000u);
+    std::vector<uint8_t> other = real;
+    put16(other, kMachineAt, le16(real, kMachineAt) == kArm ? kX86_64 : kArm);
+    const std::vector<uint8_t> t = text();
+    EXPECT_EQ(program_image::refusal(t.data(), t.size()), "not a program");
+    EXPECT_EQ(program_image::refusal(other.data(), other.size()), "program for another machine");
+    EXPECT_EQ(program_image::refusal(real.data(), real.size() / 2), "program cut short");
+}
