@@ -72,6 +72,7 @@ public:
     uint8_t thread_state = 0;  // 0-4 identification, 5 bring-up, 6 running
     int32_t control_word = 0;  // negative: skip the per-pass upkeep
     int32_t pattern_flag = 0;  // a test pattern is shown: skip the per-pass upkeep
+    uint8_t pattern_channels = 0; // bit o: output channel o's generator was left on by a pattern
     int c331_fd = -1;
     c331_drv* drv = nullptr;
     static void Sleep(uint32_t milliseconds);
@@ -102,6 +103,7 @@ public:
     void vyrApi_SetOutBkg(int colour);
     // panel and output channels
     int vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice); // 0, or 1 refused
+    static uint32_t panelPixelLimit();    // LED pixels the panel set-up takes (the INI's, or the default)
     bool vyrApi_PnlInitOch3();            // false: the timing does not fit the chip's registers
     int vyrApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank);
     void vyrApi_c331InitRegPanel();
