@@ -184,6 +184,7 @@ public:
     void set_nr_hvpx(int fd, int c, int p);
     void set_nr_mosq(int fd, int c, int p);
     void set_nr_tpx(int fd, int c, int p);
+    void writeNrMode(int fd, int c, uint32_t mode); // 15:08 of channel c, kept for the memory dump
     void set_diag(int fd, int c, int p);
     void set_comb(int fd, int c, int p);
     void set_mvflt(int fd, int c, int p);
@@ -285,9 +286,12 @@ public:
     // Flash controller steps, called with flash_mutex held.
     void flashPins(int fd);
     void flashAddressReg(int fd, uint32_t address);
+    // With the flash trace on, a wait that ends in time prints finishText and a busyText wait
+    // prints the register read every kBusyTraceReads busy reads.
     bool flashWait(int fd, uint32_t desc, uint8_t mask, uint8_t want, uint32_t polls, uint32_t pauseUs,
-                   const char* timeoutText);
-    bool flashClearWel(int fd, uint32_t polls);
+                   const char* timeoutText, const char* finishText = nullptr, const char* busyText = nullptr);
+    bool flashClearWel(int fd, uint32_t polls, const char* finishText = nullptr);
+    static constexpr uint32_t kBusyTraceReads = 40;
     bool flashProgramWait(int fd);
 
     // diagnostics
