@@ -162,13 +162,20 @@ void c331_manage::vyrDbg_c331_param(int group)
         break;
     case 2:
         for (int w = 0; w < 6; ++w) {
-            printf("\twin_%d IWIN(%d,%d,%d,%d) OWIN(%d,%d,%d,%d) PM_MEM_WMODE:%d PS_MEM_WMODE:%d\n", w, IWIN[w].hst,
-                   IWIN[w].hw, IWIN[w].vst, IWIN[w].vw, OWIN[w].hst, OWIN[w].hw, OWIN[w].vst, OWIN[w].vw,
-                   PM_MEM_WMODE[w], PS_MEM_WMODE[w]);
+            // The active input area and scan mode are those of the window's port.
+            const int port = PM_INPUT[w];
+            const bool valid = port >= 0 && port < c331in::kPorts;
+            const int act[4] = {valid ? PI_ACT[port][0] : 0, valid ? PI_ACT[port][1] : 0, valid ? PI_ACT[port][2] : 0,
+                                valid ? PI_ACT[port][3] : 0};
+            printf("\twin_%d IWIN(%d,%d,%d,%d) OWIN(%d,%d,%d,%d) PI_ACT(%d,%d,%d,%d) PM_IACTHST:%d PM_IACTVST:%d "
+                   "PM_MEM_WMODE:%d PS_MEM_WMODE:%d PI_SCAN_MODE:%d\n",
+                   w, IWIN[w].hst, IWIN[w].hw, IWIN[w].vst, IWIN[w].vw, OWIN[w].hst, OWIN[w].hw, OWIN[w].vst,
+                   OWIN[w].vw, act[0], act[1], act[2], act[3], winState.iactHst[w], winState.iactVst[w],
+                   PM_MEM_WMODE[w], PS_MEM_WMODE[w], valid ? PI_SCAN_MODE[port] : 0);
         }
         for (int p = 0; p < 6; ++p) {
-            printf("\tport_%d PI_SCAN_MODE:%d PI_FPICLK:%f PI_FH:%f PI_FV:%f PI_IFH:%d PI_IFV:%d\n", p,
-                   PI_SCAN_MODE[p], PI_FPICLK[p], PI_FH[p], PI_FV[p], PI_IFH[p], PI_IFV[p]);
+            printf("\tport_%d PI_SCAN_MODE:%d PI_FPICLK:%f PI_FH:%f PI_FV:%f PI_IFH:%d PI_IFV:%d PI_SYNC_POL:%d\n", p,
+                   PI_SCAN_MODE[p], PI_FPICLK[p], PI_FH[p], PI_FV[p], PI_IFH[p], PI_IFV[p], PI_SYNC_POL[p]);
         }
         for (int c = 0; c < 8; ++c)
             row("PS_MEM_SC", PS_MEM_SC[c], 5);
@@ -177,6 +184,14 @@ void c331_manage::vyrDbg_c331_param(int group)
                                PS_MEM_IPYOFF[c], PS_MWI_IP[c]};
             row("PS_MEM_IP", ip, 6);
         }
+        for (int c = 0; c < c331in::kIpChannels; ++c) {
+            const uint32_t* di = ICH_DI_ADDR[c];
+            const uint32_t* mv = ICH_MV_ADDR[c];
+            printf("\tICH%d DI:%08X %08X %08X %08X MV:%08X %08X %08X %08X NR_EN:%d IP_EN:%d\n", c, di[0], di[1], di[2],
+                   di[3], mv[0], mv[1], mv[2], mv[3], ICH_NR_EN[c], ICH_DI_EN[c]);
+        }
+        for (int v = 0; v < 2; ++v)
+            printf("\tVBO%d LANE_MODE:%X LANE_BITS:%02X\n", v, PI_VBO_LANE_MODE[v], PI_VBO_LANE_BITS[v]);
         row("PM_OVERLAY", PM_OVERLAY, 8);
         row("PM_OVERLAY_PRI", PM_OVERLAY_PRI, 6);
         break;

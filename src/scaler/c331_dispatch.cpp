@@ -245,6 +245,8 @@ void c331_manage::stepPanel(const Change& c, uint8_t* next)
         }
         fpga_manage::wake();
     }
+    // The OSD is placed again on the new tiling (with the OSD off this clears every channel).
+    osd_attribute_word = 1;
     if (get16(b, blk::kOsdMenu) != 0)
         g_osd_update = 1;
 }
@@ -336,10 +338,18 @@ void c331_manage::stepFades(const Change& c, uint8_t*)
 void c331_manage::stepPattern(const Change& c, uint8_t* next)
 {
     const uint8_t pattern = c.block[blk::kTestPattern];
-    if (pattern == applied[blk::kTestPattern] || c331_SetPattern(pattern) == 0)
+    const bool changed = pattern != applied[blk::kTestPattern];
+    // A panel taken in this pass gives window 0 other output channels: a pattern that is on is
+    // drawn again on every channel the window now uses.
+    const bool newPanel = std::any_of(std::begin(kPanelFields), std::end(kPanelFields),
+                                      [&](uint32_t f) { return differs(next, applied, f); });
+    if (!changed && !(newPanel && pattern != 0))
+        return;
+    if (c331_SetPattern(pattern) == 0)
         return;
     writeLogMsg(LOG_WARNING, "test pattern refused with more than one window on");
-    next[blk::kTestPattern] = applied[blk::kTestPattern];
+    if (changed)
+        next[blk::kTestPattern] = applied[blk::kTestPattern];
 }
 
 void c331_manage::stepEdids(const Change& c, uint8_t* next)

@@ -44,11 +44,17 @@ void c331_manage::flashAddressReg(int fd, uint32_t address)
 
 // Polls until (register AND mask) == want; false after `polls` reads.
 bool c331_manage::flashWait(int fd, uint32_t desc, uint8_t mask, uint8_t want, uint32_t polls, uint32_t pauseUs,
-                            const char* timeoutText)
+                            const char* timeoutText, const char* finishText, const char* busyText)
 {
     for (uint32_t i = 0; i < polls; ++i) {
-        if ((drv->read_C331(fd, desc, 0) & mask) == want)
+        const uint32_t value = drv->read_C331(fd, desc, 0);
+        if ((value & mask) == want) {
+            if (finishText && flashTrace())
+                printf("%s\n", finishText);
             return true;
+        }
+        if (busyText && flashTrace() && (i + 1) % kBusyTraceReads == 0)
+            printf(busyText, value);
         if (i >= kFastPolls)
             Delay::us(pauseUs);
     }
@@ -59,7 +65,7 @@ bool c331_manage::flashWait(int fd, uint32_t desc, uint8_t mask, uint8_t want, u
 }
 
 // A program or erase that left the write-enable latch set: write disable, then wait for it.
-bool c331_manage::flashClearWel(int fd, uint32_t polls)
+bool c331_manage::flashClearWel(int fd, uint32_t polls, const char* finishText)
 {
     if ((drv->read_C331(fd, kFlashStatus, 0) & 2) == 0)
         return true;
@@ -70,7 +76,8 @@ bool c331_manage::flashClearWel(int fd, uint32_t polls)
     drv->write_C331(fd, reg(0x4B), 0x04, 0);
     drv->write_C331(fd, kStart, 5, 0);
     const bool ok = flashWait(fd, kFlashStatus, 2, 0, polls, 100,
-                              "B4_SFLRDSR WRDI Timeout Error!!. Please check the circumestance of Serial Flash.");
+                              "B4_SFLRDSR WRDI Timeout Error!!. Please check the circumestance of Serial Flash.",
+                              finishText);
     drv->write_C331(fd, kStart, 0, 0);
     return ok;
 }
@@ -105,10 +112,12 @@ int c331_manage::erase_flash(int fd, uint32_t firstSector, uint32_t count, int k
         flashAddressReg(fd, uint32_t(first + uint64_t(i) * unit));
         drv->write_C331(fd, kStart, 4, 0);
         bool ok = flashWait(fd, kCtlStatus, 0x08, 0, kErasePolls, 1000,
-                            "B4_SFLSTAT EBUSY Timeout Error!!. Please check the circumestance of Serial Flash.");
+                            "B4_SFLSTAT EBUSY Timeout Error!!. Please check the circumestance of Serial Flash.",
+                            "B4_SFLSTAT EBUSY finish", "B4_SFLSTAT = %02x.Wait Please.\n");
         ok = ok && flashWait(fd, kFlashStatus, 0x01, 0, kWipPolls, 1000,
-                             "B4_SFLRDSR WIP Timeout Error!!. Please check the circumestance of Serial Flash.");
-        ok = ok && flashClearWel(fd, kWipPolls);
+                             "B4_SFLRDSR WIP Timeout Error!!. Please check the circumestance of Serial Flash.",
+                             "B4_SFLRDSR WIP finish");
+        ok = ok && flashClearWel(fd, kWipPolls, "B4_SFLRDSR WRDI finish");
         drv->write_C331(fd, kStart, 0, 0);
         if (!ok)
             return 1;

@@ -145,11 +145,13 @@ void c331_manage::set_sypol(int fd, int vbo, int i)
         const HDMI_INFO& h = PI_HDMI_INFO[i];
         const uint32_t pol = uint32_t(h.vpol & 1) | uint32_t(h.hpol & 1) << 1 | 4;
         value = (value & ~(0xFFu << (8 * i))) | pol << (8 * i);
+        PI_SYNC_POL[i] = int(pol);
     } else {
         const HDMI_INFO& h = PI_HDMI_INFO[4 + i];
         const uint32_t n = uint32_t(h.vpol & 1) | uint32_t(h.hpol & 1) << 1;
         const uint32_t half = n | n << 4 | n << 8 | n << 12;
         value = (value & ~(0xFFFFu << (16 * i))) | half << (16 * i);
+        PI_SYNC_POL[4 + i] = int(n);
     }
     drv->write_C331(fd, reg, value, 0);
 }
@@ -168,6 +170,8 @@ void c331_manage::set_VBOInput(int fd, int v)
     }
     drv->write_C331(fd, 0x001E02 + (uint32_t(v) << 9), mode, 0);
     drv->write_c331_mask(fd, 0x003902, laneBits << (8 * v), 0xFFu << (8 * v), 0);
+    PI_VBO_LANE_MODE[v] = int(mode);
+    PI_VBO_LANE_BITS[v] = int(laneBits);
 }
 
 bool c331_manage::set_VBORXfrange(int fd, int v, int restart, float perLaneHz)
@@ -339,7 +343,7 @@ void c331_manage::set_mct(int fd, int w, int force)
         if (r != nren_old[q]) {
             nren_old[q] = r;
             if (!(interlaced && force == 0) && c0 < kIpChannels)
-                drv->write_C331(fd, 0x150801, r == 1 ? 1 : r == 2 ? 3 : 0, 16 * c0);
+                writeNrMode(fd, c0, r == 1 ? 1 : r == 2 ? 3 : 0);
         }
     } else {
         drv->write_C331(fd, 0x000801 + (uint32_t(c0) << 8), m, 0);

@@ -136,12 +136,25 @@ void c331_manage::set_ip(int fd, int c)
         const uint32_t first = uint32_t(PS_MEM_IP_P[c][0]), second = uint32_t(PS_MEM_IP_P[c][1]);
         stores[0] = stores[2] = first, stores[1] = stores[3] = second;
     }
-    for (uint32_t i = 0; i < 4; ++i)
+    for (uint32_t i = 0; i < 4; ++i) {
         drv->write_C331(fd, 0x171804 + (i * 4 << 8), stores[i], off);
-    for (uint32_t i = 0; i < 4; ++i)
+        ICH_DI_ADDR[c][i] = stores[i];
+    }
+    for (uint32_t i = 0; i < 4; ++i) {
         drv->write_C331(fd, 0x170804 + (i * 4 << 8), stores[i], off);
+        ICH_MV_ADDR[c][i] = stores[i];
+    }
     drv->write_C331(fd, 0x175902, interlaced ? uint32_t(PS_MEM_IPYOFF[c]) : 0, off);
     drv->write_C331(fd, 0x165B01, interlaced ? 1 : 0, off);
+    ICH_DI_EN[c] = interlaced ? 1 : 0;
+}
+
+void c331_manage::writeNrMode(int fd, int c, uint32_t mode)
+{
+    if (!stageChannel(c))
+        return;
+    drv->write_C331(fd, 0x150801, mode, 16u * uint32_t(c));
+    ICH_NR_EN[c] = int(mode);
 }
 
 void c331_manage::set_nr(int fd, int c, int p)
@@ -155,11 +168,12 @@ void c331_manage::set_nr(int fd, int c, int p)
         set_nr_hvpx(fd, c, p);
         set_nr_mosq(fd, c, p);
         const uint32_t mode = PI_SCAN_MODE[p] ? 0 : PM_BNR[p] ? 3 : (PM_HNR[p] || PM_VNR[p] || PM_TNR[p] || PM_MNR[p]) ? 1 : 0;
-        drv->write_C331(fd, 0x150801, mode, off);
+        writeNrMode(fd, c, mode);
         return;
     }
-    for (uint32_t reg : {0x153902u, 0x120801u, 0x156B01u, 0x150901u, 0x150801u})
+    for (uint32_t reg : {0x153902u, 0x120801u, 0x156B01u, 0x150901u})
         drv->write_C331(fd, reg, 0, off);
+    writeNrMode(fd, c, 0);
 }
 
 void c331_manage::set_nr_hvpx(int fd, int c, int p)
@@ -192,7 +206,7 @@ void c331_manage::set_nr_block(int fd, int c, int p)
             f = &b;
     if (!f)
         return; // a format without a table keeps the stage as it was
-    drv->write_C331(fd, 0x150801, 3, off);
+    writeNrMode(fd, c, 3);
     drv->write_C331(fd, 0x153902, f->strength[level - 1], off);
     writeRun(drv, fd, 0x153B01, f->shape[level - 1], off);
     static const uint8_t kCommon[] = {64, 0, 0, 6, 4};

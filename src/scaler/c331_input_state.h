@@ -81,8 +81,13 @@ struct InputPortState {
     // Input-change words, written by the receiver drivers under Utils::_check_nosig_mutex:
     // bit 7 = a check is asked for, bit 0 = not yet confirmed by the scaler.
     int port_check[c331in::kPorts] = {};
-    uint8_t vbo_relock[2] = {};
-    int output_applied = 0;                        // a direct source change reached the chip                    // failed lock checks per receiver, 0-29
+    uint8_t vbo_relock[2] = {};                    // failed lock checks per receiver, 0-29
+    int output_applied = 0;                        // a direct source change reached the chip
+    // What the receivers were last given: the sync polarity code of each port (vpol | hpol << 1,
+    // CMOS ports | 4), and the lane mode (00:1E) and lane bits (00:39) of V-by-One receivers 0-1.
+    int PI_SYNC_POL[c331in::kPorts] = {};
+    int PI_VBO_LANE_MODE[2] = {};
+    int PI_VBO_LANE_BITS[2] = {};
 
     // user parameters per port, levels 0 (off) to 3
     int PM_HNR[c331in::kPorts] = {};
@@ -103,6 +108,12 @@ struct InputPortState {
     int PS_MEM_IP_P[c331in::kIpChannels][2] = {};
     int PS_MEM_IPYOFF[c331in::kIpChannels] = {};
     int PS_MWI_IP[c331in::kIpChannels] = {};
+    // Channels 0-3 as last programmed: the de-interlacer's field stores (17:18-24), the motion
+    // detector's (17:08-14), the noise-reduction mode (15:08, 0 off), the de-interlacer enable (16:5B).
+    uint32_t ICH_DI_ADDR[c331in::kIpChannels][4] = {};
+    uint32_t ICH_MV_ADDR[c331in::kIpChannels][4] = {};
+    int ICH_NR_EN[c331in::kIpChannels] = {};
+    int ICH_DI_EN[c331in::kIpChannels] = {};
 
     // ---- per window ----
     _ImageWindowDef_st IWIN[c331in::kWindows] = {}; // the window's rectangle in its input

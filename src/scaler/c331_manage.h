@@ -72,6 +72,7 @@ public:
     uint8_t thread_state = 0;  // 0-4 identification, 5 bring-up, 6 running
     int32_t control_word = 0;  // negative: skip the per-pass upkeep
     int32_t pattern_flag = 0;  // a test pattern is shown: skip the per-pass upkeep
+    uint8_t pattern_channels = 0; // bit o: output channel o's generator was left on by a pattern
     int c331_fd = -1;
     c331_drv* drv = nullptr;
     static void Sleep(uint32_t milliseconds);
@@ -102,6 +103,7 @@ public:
     void vyrApi_SetOutBkg(int colour);
     // panel and output channels
     int vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice); // 0, or 1 refused
+    static uint32_t panelPixelLimit();    // LED pixels the panel set-up takes (the INI's, or the default)
     bool vyrApi_PnlInitOch3();            // false: the timing does not fit the chip's registers
     int vyrApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank);
     void vyrApi_c331InitRegPanel();
@@ -182,6 +184,7 @@ public:
     void set_nr_hvpx(int fd, int c, int p);
     void set_nr_mosq(int fd, int c, int p);
     void set_nr_tpx(int fd, int c, int p);
+    void writeNrMode(int fd, int c, uint32_t mode); // 15:08 of channel c, kept for the memory dump
     void set_diag(int fd, int c, int p);
     void set_comb(int fd, int c, int p);
     void set_mvflt(int fd, int c, int p);
@@ -283,9 +286,12 @@ public:
     // Flash controller steps, called with flash_mutex held.
     void flashPins(int fd);
     void flashAddressReg(int fd, uint32_t address);
+    // With the flash trace on, a wait that ends in time prints finishText and a busyText wait
+    // prints the register read every kBusyTraceReads busy reads.
     bool flashWait(int fd, uint32_t desc, uint8_t mask, uint8_t want, uint32_t polls, uint32_t pauseUs,
-                   const char* timeoutText);
-    bool flashClearWel(int fd, uint32_t polls);
+                   const char* timeoutText, const char* finishText = nullptr, const char* busyText = nullptr);
+    bool flashClearWel(int fd, uint32_t polls, const char* finishText = nullptr);
+    static constexpr uint32_t kBusyTraceReads = 40;
     bool flashProgramWait(int fd);
 
     // diagnostics

@@ -485,6 +485,10 @@ void c331_manage::set_osd(int fd, int plane)
         }
         above += PM_OSD_VZOOM_EN ? h[r] / 2 : h[r];
     }
+    // Channels outside this tiling may still hold a banner placed for a larger panel: their
+    // enable bits are cleared, or it would show again once the panel grows.
+    for (int o = cols * rows; o < 8; ++o)
+        drv->write_C331(fd, 0x090802, control & ~3u, 16u * uint32_t(o));
 }
 
 void c331_manage::set_scroll(int fd)

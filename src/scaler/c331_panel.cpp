@@ -49,12 +49,6 @@ bool sideBySide(int mode) { return mode == SPLICE_HV || mode == SPLICE_V; }
 
 int64_t ceilDiv(int64_t a, int64_t b) { return b > 0 ? (a + b - 1) / b : 0; }
 
-uint32_t maxPixels()
-{
-    const uint32_t limit = g_vyr_max_pixel.load();
-    return limit ? limit : kDefaultMaxPixels;
-}
-
 // Canvas of the two parts: side by side for HV and V, stacked otherwise.
 void canvas(const ST_PANEL& p, int64_t& width, int64_t& height)
 {
@@ -80,6 +74,12 @@ void channelCounts(ST_PANEL& p)
 
 }
 
+uint32_t c331_manage::panelPixelLimit()
+{
+    const uint32_t limit = g_vyr_max_pixel.load();
+    return limit ? limit : kDefaultMaxPixels;
+}
+
 int c331_manage::vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice)
 {
     call_log.record("vyrApi_PnlInit2", {ledW, ledH, out1w, out1h, splice});
@@ -94,9 +94,9 @@ int c331_manage::vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
     std::string refused;
     if (ledW <= 0 || ledH <= 0 || ledW > 0xFFFF || ledH > 0xFFFF)
         refused = "LED size " + std::to_string(ledW) + " x " + std::to_string(ledH);
-    else if (int64_t(ledW) * ledH > int64_t(maxPixels()))
+    else if (int64_t(ledW) * ledH > int64_t(panelPixelLimit()))
         refused = "LED size " + std::to_string(ledW) + " x " + std::to_string(ledH) + " above " +
-                  std::to_string(maxPixels()) + " pixels";
+                  std::to_string(panelPixelLimit()) + " pixels";
     else if (mode == SPLICE_H && (out1w <= 0 || out1w > ledW))
         refused = "split width " + std::to_string(out1w) + " of " + std::to_string(ledW);
     else if (sideBySide(mode) && (out1h <= 0 || out1h > ledH))

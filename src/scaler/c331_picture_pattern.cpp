@@ -93,12 +93,23 @@ int c331_manage::c331_SetPattern(int pattern)
     if (traceOn())
         printf("\r\n[c331_SetPattern] pattern:%d,chcnt=%d\r\n", pattern, count);
     std::vector<uint32_t> channels; // window 0's own channels; an empty slot (255) is none
-    for (int m = 0; m < count; ++m)
-        if (win0.ochPosLst[m] < kOutputChannels)
+    uint8_t own = 0;
+    for (int m = 0; m < count; ++m) {
+        if (win0.ochPosLst[m] < kOutputChannels) {
             channels.push_back(16u * win0.ochPosLst[m]);
-    for (uint32_t off : channels)
+            own |= uint8_t(1u << win0.ochPosLst[m]);
+        }
+    }
+    // Channels a pattern was left on that window 0 no longer uses (the panel changed since) are
+    // cleared too, or they would keep showing it after the pattern is switched off.
+    std::vector<uint32_t> cleared = channels;
+    for (uint32_t o = 0; o < kOutputChannels; ++o)
+        if ((pattern_channels & ~own) & (1u << o))
+            cleared.push_back(16u * o);
+    for (uint32_t off : cleared)
         for (uint32_t desc : kClear)
             drv->write_C331(fd, desc, 0, off);
+    pattern_channels = 0;
 
     if (pattern <= 0) {
         pattern_flag = 0;
@@ -111,6 +122,7 @@ int c331_manage::c331_SetPattern(int pattern)
     if (traceOn())
         printf("    vyr pattern Idx:%d \r\n", n);
     pattern_flag = 1;
+    pattern_channels = own;
     set_input_bkg2(fd, 0, 0);
     const bool wide = win0.w > kWideWindow;
     const Pattern& p = patterns()[size_t(n)];

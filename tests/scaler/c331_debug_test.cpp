@@ -75,22 +75,32 @@ protected:
 TEST_F(Diagnostics, DiagnosticRequestBitsRunTheirRegisterSequences)
 {
     struct Row {
-        uint8_t bit;
+        uint8_t request;
         Writes writes;
+        Writes absent; // a sequence of another bit, which must not run
     };
+    const Writes input = join({bar(0x48, 0x89, 2752, {255, 255, 255, 3, 3, 3}), bar(0x58, 0x89, 2752, {0, 255, 0, 0, 3, 0})});
+    const Writes output = join({bar(0x08, 9, 1376, {255, 255, 255, 3, 3, 3}), bar(0x18, 9, 1376, {255, 0, 0, 3, 0, 0}),
+                                bar(0x28, 9, 1376, {0, 255, 0, 0, 3, 0}), bar(0x38, 9, 1376, {0, 0, 255, 0, 0, 3})});
     const Row rows[] = {
-        {0, join({bar(0x48, 0x89, 2752, {255, 255, 255, 3, 3, 3}), bar(0x58, 0x89, 2752, {0, 255, 0, 0, 3, 0})})},
-        {1, join({bar(0x08, 9, 1376, {255, 255, 255, 3, 3, 3}), bar(0x18, 9, 1376, {255, 0, 0, 3, 0, 0}),
-                  bar(0x28, 9, 1376, {0, 255, 0, 0, 3, 0}), bar(0x38, 9, 1376, {0, 0, 255, 0, 0, 3})})},
-        {2, {{0x08, 0x57, 0}, {0x18, 0x57, 0}, {0x28, 0x57, 0}, {0x38, 0x57, 0}, {0x48, 0x57, 0}, {0x58, 0x57, 0}}},
-        {3, {{0x02, 0x7F, 0x0E}, {0x02, 0x7F, 0x0F}, {0x02, 0x40, 5}, {0x02, 0x4F, 0xFF}, {0x02, 0x4C, 0xAB}}},
-        {4, {{0x02, 0x7F, 0x0D}, {0x02, 0x7F, 0x0F}, {0x02, 0x5C, 5}, {0x02, 0x6B, 0xFF}, {0x02, 0x68, 0xAB}}},
+        {0x01, input, {}},
+        {0x02, output, {}},
+        {0x04, {{0x08, 0x57, 0}, {0x18, 0x57, 0}, {0x28, 0x57, 0}, {0x38, 0x57, 0}, {0x48, 0x57, 0}, {0x58, 0x57, 0}}, {}},
+        {0x08, {{0x02, 0x7F, 0x0E}, {0x02, 0x7F, 0x0F}, {0x02, 0x40, 5}, {0x02, 0x4F, 0xFF}, {0x02, 0x4C, 0xAB}}, {}},
+        {0x10, {{0x02, 0x7F, 0x0D}, {0x02, 0x7F, 0x0F}, {0x02, 0x5C, 5}, {0x02, 0x6B, 0xFF}, {0x02, 0x68, 0xAB}}, {}},
+        {0x03, input, output}, // only the lowest set bit acts
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(int(row.bit));
+        SCOPED_TRACE(int(row.request));
+        scaler->drv->init_reg_acc_param(); // a sequence run before is written again in full
         c331Chip().clearLog();
-        request(regimage::kScalerDiag, uint8_t(1u << row.bit));
+        request(regimage::kScalerDiag, row.request);
         EXPECT_TRUE(containsRun(dataWrites(), row.writes));
+        if (!row.absent.empty()) {
+            EXPECT_FALSE(containsRun(dataWrites(), row.absent));
+            for (const auto& [bank, address, value] : dataWrites())
+                EXPECT_FALSE(address == 0x57 && bank <= 0x38) << "output generator of bank " << int(bank) << " touched";
+        }
     }
     // bit 5 reads the V-by-One frame measurements only
     c331Chip().clearLog();
@@ -144,12 +154,55 @@ TEST_F(Diagnostics, SyncTestsWriteTheirTimingRegisters)
 
 TEST_F(Diagnostics, ParameterDumpGroupsGoToTheConsole)
 {
+    // The memory group shows what the capture side was last given: port 2 with a positive
+    // horizontal sync, V-by-One receiver 1 (port 5) on 4 lanes with both syncs positive, capture
+    // channel 0 on a progressive port with noise reduction, channel 1 on an interlaced one.
+    c331_manage& m = *scaler;
+    const int fd = m.c331_fd;
+    m.PI_HDMI_INFO[2].hpol = 1, m.PI_HDMI_INFO[2].vpol = 0;
+    m.set_sypol(fd, 0, 2);
+    m.PI_HDMI_INFO[5].hpol = m.PI_HDMI_INFO[5].vpol = 1, m.PI_HDMI_INFO[5].lane = 4;
+    m.set_VBOInput(fd, 1);
+    m.g_ich_owner[0] = 2, m.PM_INPUT[2] = 0, m.PI_STATE[0] = c331in::STATE_PROGRESSIVE, m.PM_HNR[0] = 2;
+    m.g_ich_owner[1] = 3, m.PM_INPUT[3] = 1, m.PI_STATE[1] = c331in::STATE_I1125_HIGH, m.PI_SCAN_MODE[1] = 1;
+    const int act[4] = {192, 1920, 41, 540};
+    std::copy(std::begin(act), std::end(act), m.PI_ACT[1]);
+    m.winState.iactHst[3] = 12, m.winState.iactVst[3] = 6;
+    m.set_ip(fd, 0);
+    m.set_ip(fd, 1);
+    // Expected from the chip's registers.
+    auto chip = [](uint32_t d, uint32_t c = 0) { return c331Chip().value(d, 16 * c); };
+    auto format = [](const char* f, auto... v) {
+        char b[200];
+        snprintf(b, sizeof b, f, v...);
+        return std::string(b);
+    };
+    auto ich = [&](uint32_t c) {
+        return format("\tICH%u DI:%08X %08X %08X %08X MV:%08X %08X %08X %08X NR_EN:%u IP_EN:%u\n", c, chip(0x171804, c),
+                      chip(0x171C04, c), chip(0x172004, c), chip(0x172404, c), chip(0x170804, c), chip(0x170C04, c),
+                      chip(0x171004, c), chip(0x171404, c), chip(0x150801, c), chip(0x165B01, c));
+    };
+    const std::vector<std::string> memory = {
+        "[vyrDbg_c331_param] c331_mem\n",
+        ") PI_ACT(192,1920,41,540) PM_IACTHST:12 PM_IACTVST:6 PM_MEM_WMODE:",
+        format(" PI_SYNC_POL:%u\n\tport_3 ", (chip(0x063804) >> 16) & 0xFF),
+        format(" PI_SYNC_POL:%u\n\tPS_MEM_SC:", (chip(0x063C04) >> 16) & 0xF),
+        ich(0),
+        ich(1),
+        format("\tVBO1 LANE_MODE:%X LANE_BITS:%02X\n", chip(0x002002), (chip(0x003902) >> 8) & 0xFF),
+    };
+    ASSERT_EQ(chip(0x150801, 0), 1u) << "noise reduction on channel 0";
+    ASSERT_EQ(chip(0x165B01, 1), 1u) << "de-interlacer on channel 1";
+    ASSERT_EQ(chip(0x002002), 0x11u) << "receiver 1 on 4 lanes";
+    ASSERT_NE(chip(0x171804, 1), chip(0x171804, 0));
+
     struct Row {
         uint8_t request; // register value + 1
         std::vector<std::string> lines;
         bool onlyName;
     };
     const Row rows[] = {
+        {3, memory, false},
         {1, {"[vyrDbg_c331_param] c331_param\n", "<<===OCH SPEC\n", "\tPS_HTOTAL:", "<<===PM_OVERLAY\n",
              "<<===OSD_WIN\n\tHST:", "\tVW:", "\tPS_CHAR_COLOR:", "\tg_osd_mwi_shift:", "\tg_font_addr_64CHN:",
              "\tg_unicode_line:", "<<===PI HDMI INFO\n"}, false},

@@ -198,6 +198,74 @@ TEST_F(ScalerFlash, ContentsSurviveARestartOfTheChip)
     EXPECT_TRUE(TestRoot::exists(C331Chip::FlashFile));
 }
 
+// Erase traces while the flash trace bit is on: the controller status every 40 reads of erase-busy,
+// and a finish line for each wait that ends within its limit (5000 reads for erase-busy, 1000 for
+// WIP and for the write disable); a wait that reaches its limit prints its time-out text instead.
+struct EraseTrace {
+    const char* name;
+    int busyReads; // erase-busy and WIP reads each before the flash is ready
+    C331Chip::WelFault wel;
+    bool trace;
+    int waitLines;
+    std::vector<std::string> after; // the trace lines after the "Wait Please." ones
+};
+
+const char* const kEbusyFinish = "B4_SFLSTAT EBUSY finish";
+const char* const kWipFinish = "B4_SFLRDSR WIP finish";
+const char* const kWipTimeout = "B4_SFLRDSR WIP Timeout Error!!. Please check the circumestance of Serial Flash.";
+const char* const kEbusyTimeout = "B4_SFLSTAT EBUSY Timeout Error!!. Please check the circumestance of Serial Flash.";
+
+const EraseTrace kEraseTraces[] = {
+    {"Ready", 0, C331Chip::WelFault::None, true, 0, {kEbusyFinish, kWipFinish}},
+    {"ThirtyNineBusy", 39, C331Chip::WelFault::None, true, 0, {kEbusyFinish, kWipFinish}},
+    {"FortyBusy", 40, C331Chip::WelFault::None, true, 1, {kEbusyFinish, kWipFinish}},
+    {"SeventyNineBusy", 79, C331Chip::WelFault::None, true, 1, {kEbusyFinish, kWipFinish}},
+    {"EightyBusy", 80, C331Chip::WelFault::None, true, 2, {kEbusyFinish, kWipFinish}},
+    {"WipJustInTime", 999, C331Chip::WelFault::None, true, 24, {kEbusyFinish, kWipFinish}},
+    {"WipAtItsLimit", 1000, C331Chip::WelFault::None, true, 25, {kEbusyFinish, kWipTimeout}},
+    {"EraseBusyJustInTime", 4999, C331Chip::WelFault::None, true, 124, {kEbusyFinish, kWipTimeout}},
+    {"EraseBusyAtItsLimit", 5000, C331Chip::WelFault::None, true, 125, {kEbusyTimeout}},
+    {"WriteEnableLeftSet", 0, C331Chip::WelFault::UntilWrdi, true, 0,
+     {kEbusyFinish, kWipFinish, "B4_SFLRDSR WEL is 1, and have to clear WEL bit.", "B4_SFLRDSR WRDI finish"}},
+    {"TraceOff", 80, C331Chip::WelFault::UntilWrdi, false, 0, {}},
+};
+
+void PrintTo(const EraseTrace& t, std::ostream* os) { *os << t.name; }
+
+class ScalerFlashEraseTrace : public ScalerFixture, public ::testing::WithParamInterface<EraseTrace> {};
+
+TEST_P(ScalerFlashEraseTrace, WaitAndFinishLines)
+{
+    const EraseTrace& t = GetParam();
+    if (t.trace)
+        prnEn[6] |= 0x80;
+    else
+        prnEn[6] &= 0x7F;
+    g_debugSwitch = 0; // the log's own echo of a time-out stays off the console
+    c331Chip().setFlashBusyPolls(t.busyReads);
+    c331Chip().setWelFault(t.wel);
+    testing::internal::CaptureStdout();
+    const int result = scaler->erase_flash(scaler->c331_fd, 0x40, 1, 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const bool timedOut = !t.after.empty() && (t.after.back() == kWipTimeout || t.after.back() == kEbusyTimeout);
+    EXPECT_EQ(result, timedOut ? 1 : 0);
+    std::vector<std::string> lines; // the erase-wait lines, in order
+    size_t from = 0;
+    while (from < out.size()) {
+        const size_t end = out.find('\n', from);
+        const std::string line = out.substr(from, end == std::string::npos ? std::string::npos : end - from);
+        if (line.rfind("B4_", 0) == 0)
+            lines.push_back(line);
+        from = end == std::string::npos ? out.size() : end + 1;
+    }
+    std::vector<std::string> expected(size_t(t.waitLines), "B4_SFLSTAT = 08.Wait Please.");
+    expected.insert(expected.end(), t.after.begin(), t.after.end());
+    EXPECT_EQ(lines, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, ScalerFlashEraseTrace, ::testing::ValuesIn(kEraseTraces),
+                         [](const ::testing::TestParamInfo<EraseTrace>& info) { return std::string(info.param.name); });
+
 // Controller set-up of each flash operation: its writes to the command registers (04:47-4D, 5F,
 // 60) in order, as the operation table gives them.
 struct FlashOp {

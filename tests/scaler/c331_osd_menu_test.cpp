@@ -5,6 +5,9 @@
 #include "scaler_fixture.h"
 #include "test_root.h"
 
+#include <array>
+#include <cstdio>
+
 namespace {
 
 using namespace scaler_test;
@@ -145,5 +148,65 @@ TEST_P(ScalerMenuLook, ReachesTheChip)
 
 INSTANTIATE_TEST_SUITE_P(Files, ScalerMenuLook, ::testing::ValuesIn(kLooks),
                          [](const ::testing::TestParamInfo<MenuLook>& info) { return std::string(info.param.name); });
+
+// The menu on and off around LED size changes: the enable bits of the OSD control word (09:08)
+// on each output channel afterwards. 7680 x 1365 is tiled over channels 0-3, 1920 x 1080 over 0-1;
+// a channel outside the tiling, or any channel with the menu off, shows no banner.
+struct MenuStep {
+    enum Kind { Size, On, Off, FileGone } kind;
+    uint16_t w = 0, h = 0;
+};
+
+struct MenuPanel {
+    const char* name;
+    std::vector<MenuStep> steps;
+    std::array<uint32_t, 8> enable;
+};
+
+const MenuPanel kMenuPanels[] = {
+    {"OffAfterShrinkThenGrow",
+     {{MenuStep::Size, 7680, 1365}, {MenuStep::On}, {MenuStep::Size, 1920, 1080}, {MenuStep::Off}, {MenuStep::Size, 7680, 1365}},
+     {0, 0, 0, 0, 0, 0, 0, 0}},
+    {"OnThroughShrink", {{MenuStep::Size, 7680, 1365}, {MenuStep::On}, {MenuStep::Size, 1920, 1080}}, {3, 3, 0, 0, 0, 0, 0, 0}},
+    {"OnThroughGrow", {{MenuStep::On}, {MenuStep::Size, 7680, 1365}}, {3, 3, 3, 3, 0, 0, 0, 0}},
+    {"OffThenGrow", {{MenuStep::On}, {MenuStep::Off}, {MenuStep::Size, 7680, 1365}}, {0, 0, 0, 0, 0, 0, 0, 0}},
+    // The menu's reload finds no file: the banner shown is placed on the new tiling all the same.
+    {"OnThroughGrowWithoutAFile", {{MenuStep::On}, {MenuStep::FileGone}, {MenuStep::Size, 7680, 1365}},
+     {3, 3, 3, 3, 0, 0, 0, 0}},
+};
+
+void PrintTo(const MenuPanel& m, std::ostream* os) { *os << m.name; }
+
+class ScalerMenuPanel : public ScalerOsdMenu, public ::testing::WithParamInterface<MenuPanel> {};
+
+TEST_P(ScalerMenuPanel, BannerOnlyOnTheChannelsOfTheTilingWhileTheMenuIsOn)
+{
+    const MenuPanel& m = GetParam();
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", QByteArray::fromStdString(menuFile("Wall 7"))));
+    for (const MenuStep& s : m.steps) {
+        if (s.kind == MenuStep::FileGone) {
+            ASSERT_EQ(::remove(TestRoot::path("/data/configs/omenu.json").c_str()), 0);
+            continue;
+        }
+        handOver([&](VyrRamPara& b) {
+            if (s.kind == MenuStep::Size) {
+                b.setU16(blk::kLedWidth, s.w);
+                b.setU16(blk::kLedHeight, s.h);
+                b.setU16(blk::kOutput1Width, s.w);
+                b.setU16(blk::kOutput1Height, s.h);
+            } else {
+                b.setU16(blk::kOsdMenu, s.kind == MenuStep::On);
+            }
+        });
+        settle();
+    }
+    std::array<uint32_t, 8> enable{};
+    for (uint32_t n = 0; n < 8; ++n)
+        enable[n] = c331Chip().value(0x090802, 16 * n) & 3;
+    EXPECT_EQ(enable, m.enable);
+}
+
+INSTANTIATE_TEST_SUITE_P(Panels, ScalerMenuPanel, ::testing::ValuesIn(kMenuPanels),
+                         [](const ::testing::TestParamInfo<MenuPanel>& info) { return std::string(info.param.name); });
 
 }

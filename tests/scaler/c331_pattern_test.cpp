@@ -2,6 +2,7 @@
 // phase by channel and window width, and a pattern refused with two windows on.
 #include "scaler_fixture.h"
 
+#include <array>
 #include <map>
 
 using namespace scaler_test;
@@ -163,3 +164,68 @@ TEST_F(Pattern, TwoWindowsRefuseThePatternAndTheBlockKeepsItsValue)
     EXPECT_EQ(store->block[blk::kTestPattern], 0) << "the refused pattern is taken back out";
     EXPECT_FALSE(scaler->vyrApi_IsPatternGen());
 }
+
+// The pattern step through the dispatch, with LED size changes made as the LED size page makes
+// them (panel and output size, window 0 over the new canvas): the generator mode (08:57) of every
+// output channel afterwards. At 7680 x 1365 window 0 spans channels 0 and 1, at 1920 x 1080 only 0.
+namespace {
+
+struct PatternStepChange {
+    int pattern;         // -1: left as it is
+    uint16_t ledW, ledH; // 0: left as it is
+};
+
+struct PatternStepRow {
+    const char* name;
+    std::vector<PatternStepChange> changes; // one hand-over each
+    std::array<uint32_t, 8> mode;           // 08:57 of channels 0-7 afterwards
+    uint8_t blockPattern;                   // block byte 0x360 afterwards
+};
+
+const PatternStepRow kPatternSteps[] = {
+    {"OnThenWider", {{3, 0, 0}, {-1, 7680, 1365}}, {4, 4, 0, 0, 0, 0, 0, 0}, 3},
+    {"OnWithTheWiderSize", {{3, 7680, 1365}}, {4, 4, 0, 0, 0, 0, 0, 0}, 3},
+    {"OnThenNarrower", {{-1, 7680, 1365}, {3, 0, 0}, {-1, 1920, 1080}}, {4, 0, 0, 0, 0, 0, 0, 0}, 3},
+    {"OffAfterNarrowerThenWider", {{-1, 7680, 1365}, {3, 0, 0}, {-1, 1920, 1080}, {0, 0, 0}, {-1, 7680, 1365}},
+     {0, 0, 0, 0, 0, 0, 0, 0}, 0},
+    {"RefusedSizeKeepsThePattern", {{3, 0, 0}, {-1, 8000, 2000}}, {4, 0, 0, 0, 0, 0, 0, 0}, 3},
+    {"ColourBarThenWider", {{6, 0, 0}, {-1, 7680, 1365}}, {1, 1, 0, 0, 0, 0, 0, 0}, 6},
+};
+
+void PrintTo(const PatternStepRow& r, std::ostream* os) { *os << r.name; }
+
+class PatternStep : public ScalerFixture, public ::testing::WithParamInterface<PatternStepRow> {};
+
+}
+
+TEST_P(PatternStep, GeneratorModeOnEveryChannelOfWindow0)
+{
+    const PatternStepRow& row = GetParam();
+    g_force_bkcolor = 2;
+    bringUp();
+    settle();
+    for (const PatternStepChange& c : row.changes) {
+        handOver([&](VyrRamPara& s) {
+            if (c.pattern >= 0)
+                s.block[blk::kTestPattern] = uint8_t(c.pattern);
+            if (c.ledW) {
+                for (auto [f, v] : {std::pair<uint32_t, uint16_t>{blk::kLedWidth, c.ledW}, {blk::kLedHeight, c.ledH},
+                                    {blk::kOutput1Width, c.ledW}, {blk::kOutput1Height, c.ledH},
+                                    {blk::window(0, blk::win::kX), 0}, {blk::window(0, blk::win::kY), 0},
+                                    {blk::window(0, blk::win::kWidth), c.ledW}, {blk::window(0, blk::win::kHeight), c.ledH}})
+                    s.setU16(f, v);
+            }
+        });
+        scaler->runOnce();
+    }
+    std::array<uint32_t, 8> mode{};
+    for (uint32_t n = 0; n < 8; ++n)
+        mode[n] = c331Chip().value(kMode, 16 * n);
+    EXPECT_EQ(mode, row.mode);
+    PosixLock lock(scaler->c331_mutex);
+    EXPECT_EQ(store->block[blk::kTestPattern], row.blockPattern);
+    EXPECT_EQ(scaler->vyrApi_IsPatternGen(), row.blockPattern != 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, PatternStep, ::testing::ValuesIn(kPatternSteps),
+                         [](const ::testing::TestParamInfo<PatternStepRow>& info) { return std::string(info.param.name); });

@@ -303,3 +303,60 @@ TEST_F(WindowSet, SourceSwitchFadesOutAndInAndEnds)
         frozen |= t.value == 2;
     EXPECT_TRUE(frozen);
 }
+
+// The worker's upkeep after the chip measured a new timing on a window's port (1080p60 to 50 Hz,
+// the input manager's record unchanged): the window is re-programmed once, frozen and not faded
+// even with the switch effect on; the pass after it re-programs nothing, also when the port's
+// record is no longer stable and the measurement skips the port.
+struct Upkeep {
+    const char* name;
+    bool recordUnstableAfter;
+    size_t nextPassWrites; // the measurement's freeze and release of the port only
+};
+
+const Upkeep kUpkeeps[] = {
+    {"RecordStaysStable", false, 2},
+    {"RecordUnstableAfter", true, 0},
+};
+
+void PrintTo(const Upkeep& u, std::ostream* os) { *os << u.name; }
+
+class WindowUpkeep : public WindowSet, public ::testing::WithParamInterface<Upkeep> {};
+
+TEST_P(WindowUpkeep, PortTimingChangeReprogramsTheWindowOnceWithoutAFade)
+{
+    const Upkeep& u = GetParam();
+    up();
+    hand({{blk::window(0, win::kOutput), win::kOutEffect}, {blk::fadeIn(0), 5}, {blk::fadeOut(0), 7}});
+    scaler->runOnce();
+    const int c = scaler->g_win_ich[0][0];
+    ASSERT_GE(c, 0);
+    platform::Sim::C331Chip::InputTiming t;
+    t.present = true;
+    t.htotal = 2200, t.vtotal = 1125, t.hact = 1920, t.fv = 50;
+    c331Chip().setInput(1, t);
+    c331Chip().clearLog();
+    scaler->runOnce();
+    size_t ramp = 0, freezes = 0;
+    for (const auto& w : c331Chip().writesTo(0x002301))
+        ramp += w.value == 0xCB;
+    for (const auto& w : c331Chip().writesTo(0x100901, uint32_t(16 * c)))
+        freezes += w.value == 2;
+    EXPECT_EQ(ramp, 0u) << "no fade for a timing change";
+    EXPECT_EQ(freezes, 1u) << "re-programmed once, frozen";
+    EXPECT_EQ(c331Chip().value(0x002901), 0u);
+
+    if (u.recordUnstableAfter) {
+        QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+        keltosource::p_kelto_source->hdminfo[c331_manage::vyrApi_GetPortDevId(1)].stable = 0;
+    }
+    c331Chip().clearLog();
+    scaler->runOnce();
+    size_t writes = 0;
+    for (const auto& w : c331Chip().log())
+        writes += w.kind == platform::Sim::C331Chip::Transfer::Write;
+    EXPECT_EQ(writes, u.nextPassWrites);
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, WindowUpkeep, ::testing::ValuesIn(kUpkeeps),
+                         [](const ::testing::TestParamInfo<Upkeep>& info) { return std::string(info.param.name); });

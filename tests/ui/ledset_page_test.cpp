@@ -8,6 +8,7 @@
 #include "base/global.h"
 #include "base/utils.h"
 #include "fpga/fpga_manage.h"
+#include "params/config_engine.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "platform/sim/devices/c331_chip.h"
@@ -494,6 +495,70 @@ TEST_F(LedSizePage, SizeTheScalerRefusedIsReplacedByTheKeptOne)
     EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("LED size 3840 x 1080 refused by the scaler"));
 }
 
+// With the INI's VyrMaxPixel below the page's own area limit, a size above it is refused on the
+// page (the allowed pixel counts shown as the keypad shows a range): nothing is written and the
+// FPGA is not asked to blank the wall for a size the scaler would not take. Up to the limit itself
+// the size is applied and handed over.
+TEST_F(LedSizePage, SizeAboveTheScalersPixelLimitIsRefusedOnThePage)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", "[config]\nVyrMaxPixel_UINT=8000000\n"));
+    ASSERT_NE(ConfigEngine::pInstance(), nullptr);
+    ASSERT_EQ(g_vyr_max_pixel.load(), 8000000u);
+    setFpgaState(fpga_manage::instanceWithoutWorker(), true, true);
+    struct Case {
+        const char *w, *h;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"3840", "2160", false}, // 8,294,400
+        {"4000", "2001", false}, // 8,004,000
+        {"4000", "2000", true},  // the limit itself
+        {"3840", "2083", true},
+        {"8188", "977", true},
+        {"8188", "978", false},
+    };
+    FakeKeypad keypad;
+    c331_manage* scaler = c331_manage::p_c331_manage;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.w) + "x" + c.h);
+        clearHandOver();
+        scaler->change_flag = 0;
+        setSize(store, 1920, 1080);
+        blk::put16(store->block, blk::kOutput1Width, 1920);
+        Panel::tick(300); // the previous pop-up gone
+        keypad.answers = {QLatin1String(c.w), QLatin1String(c.h)};
+        const uint16_t w = uint16_t(QByteArray(c.w).toInt()), h = uint16_t(QByteArray(c.h).toInt());
+        Script s;
+        openLedPage(s)
+            .keys({OK, Right, OK})
+            .until([c] { return g_ledset->lineEdit_ledh->text() == QLatin1String(c.h); }, "size typed")
+            .act([] { EXPECT_EQ(g_ledset->label_tip->text(), QStringLiteral("LED max:8188(w),8188(h)")); })
+            .keys({Right, OK})
+            .act([] { Panel::pump(30); })
+            .act([&] {
+                EXPECT_EQ(g_set_led_para, c.taken ? 1 : 0) << "the FPGA's LED step";
+                EXPECT_EQ(scaler->change_flag, c.taken ? 1 : 0);
+                EXPECT_EQ(word(store, blk::kLedWidth), c.taken ? w : 1920);
+                EXPECT_EQ(word(store, blk::kLedHeight), c.taken ? h : 1080);
+                EXPECT_EQ(word(store, blk::kOutput1Width), c.taken ? w : 1920);
+                EXPECT_EQ(g_tip->isVisible(), c.taken) << "the check-mark pop-up";
+                EXPECT_EQ(g_ledset->label_tip->text(), c.taken ? QStringLiteral("LED max:8188(w),8188(h)")
+                                                                : QStringLiteral("Too many pixels, W x H: 4096-8000000"));
+                EXPECT_EQ(g_ledset->lineEdit_ledw->text(), QLatin1String(c.w)) << "the fields keep the size";
+                EXPECT_EQ(g_ledset->lineEdit_ledh->text(), QLatin1String(c.h));
+            });
+        if (!c.taken) {
+            // The next entry puts the limit line back.
+            s.act([&] { keypad.answers = {QStringLiteral("1000")}; })
+                .keys({Left, OK})
+                .until([] { return g_ledset->lineEdit_ledh->text() == QStringLiteral("1000"); }, "height typed again")
+                .act([] { EXPECT_EQ(g_ledset->label_tip->text(), QStringLiteral("LED max:8188(w),8188(h)")); });
+        }
+        ASSERT_TRUE(s.run());
+    }
+    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("LED size 3840 x 2160 above 8000000 pixels"));
+}
+
 TEST_F(LedSizePage, TapsOnTheFieldsOpenTheKeypadAndTapsOnTheButtonsDoNothing)
 {
     FakeKeypad keypad;
@@ -528,15 +593,20 @@ TEST_F(LedSizePage, TextsInEveryLanguageFitAndTheKeypadIsTitledInIt)
 {
     struct Lang {
         int code;
-        const char *title, *w, *h, *apply, *cancel, *note, *tip, *keyW, *keyH;
+        const char *title, *w, *h, *apply, *cancel, *note, *tip, *keyW, *keyH, *refused;
     };
     const Lang langs[] = {
-        {0, "LED设置", "宽", "高", "应用", "取消", "设置LED屏宽高", "可设LED屏最大点数:8188(宽),8188(高)", "宽", "高"},
-        {1, "LED Setting", "W", "H", "Apply", "Cancle", "Set LED W&H", "LED max:8188(w),8188(h)", "W", "H"},
-        {2, "Настройки LED", "Ширина", "Высота", "OK", "Отмена", "Разрешение LED шир и выс", "Ширина:8188(px)Высота:8188(px)", "W", "H"},
-        {3, "Cài đặt LED", "Rộng", "Cao", "Đồng ý", "Hủy bỏ", "Cài đặt thông số led", "Điểm ảnh lớn nhất:8188(ngang),8188(dọc)", "W", "H"},
-        {4, "LED設置", "寬", "高", "應用", "取消", "設置LED屏寬高", "可設LED屏最大點數:8188(寬),8188(高)", "寬", "高"},
-        {7, "LED Setting", "W", "H", "Apply", "Cancle", "Set LED W&H", "LED max:8188(w),8188(h)", "W", "H"},
+        {0, "LED设置", "宽", "高", "应用", "取消", "设置LED屏宽高", "可设LED屏最大点数:8188(宽),8188(高)", "宽", "高",
+         "超出可设点数,宽x高:4096-10485759"},
+        {1, "LED Setting", "W", "H", "Apply", "Cancle", "Set LED W&H", "LED max:8188(w),8188(h)", "W", "H",
+         "Too many pixels, W x H: 4096-10485759"},
+        {2, "Настройки LED", "Ширина", "Высота", "OK", "Отмена", "Разрешение LED шир и выс", "Ширина:8188(px)Высота:8188(px)", "W", "H",
+         "Слишком много точек, Ш x В: 4096-10485759"},
+        {3, "Cài đặt LED", "Rộng", "Cao", "Đồng ý", "Hủy bỏ", "Cài đặt thông số led", "Điểm ảnh lớn nhất:8188(ngang),8188(dọc)", "W", "H",
+         "Quá nhiều điểm ảnh, Rộng x Cao: 4096-10485759"},
+        {4, "LED設置", "寬", "高", "應用", "取消", "設置LED屏寬高", "可設LED屏最大點數:8188(寬),8188(高)", "寬", "高",
+         "超出可設點數,寬x高:4096-10485759"},
+        {7, "LED Setting", "W", "H", "Apply", "Cancle", "Set LED W&H", "LED max:8188(w),8188(h)", "W", "H", ""},
     };
     setSize(store, 8188, 1280);
     FakeKeypad keypad;
@@ -562,7 +632,18 @@ TEST_F(LedSizePage, TextsInEveryLanguageFitAndTheKeypadIsTitledInIt)
         bad << Panel::misfits(page.get(), QStringLiteral("ledset%1").arg(l.code));
         bad << Panel::lowContrast(page.get(), QStringLiteral("ledset%1").arg(l.code));
         Panel::shot(page.get(), QStringLiteral("ledset_%1").arg(l.code));
+        // A size refused for the scaler's pixel limit, with the longest limit the page can show.
+        g_vyr_max_pixel = uint32_t(ledset::kMaxArea - 1);
+        page->lineEdit_ledw->setText(QStringLiteral("4096"));
+        page->lineEdit_ledh->setText(QStringLiteral("2560"));
+        page->on_Button_apply1_clicked();
+        EXPECT_EQ(page->label_tip->text(), QString::fromUtf8(l.refused)) << l.code;
+        bad << Panel::misfits(page.get(), QStringLiteral("ledset_refused%1").arg(l.code));
+        bad << Panel::lowContrast(page.get(), QStringLiteral("ledset_refused%1").arg(l.code));
+        Panel::shot(page.get(), QStringLiteral("ledset_refused_%1").arg(l.code));
+        g_vyr_max_pixel = 0;
     }
+    EXPECT_EQ(c331_manage::p_c331_manage->change_flag, 0) << "nothing written for a refused size";
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
 }
 

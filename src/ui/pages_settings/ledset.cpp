@@ -44,15 +44,18 @@ struct Texts {
     const char* cancel;
     const char* note;
     const char* tip; // %1 width limit, %2 height limit
+    const char* refused; // %1-%2 the pixel counts (width x height) Apply takes
     const char* keypadW;
     const char* keypadH;
 };
 const Texts kTexts[5] = {
-    {"宽", "高", "应用", "取消", "设置LED屏宽高", "可设LED屏最大点数:%1(宽),%2(高)", "宽", "高"},
-    {"W", "H", "Apply", "Cancle", "Set LED W&H", "LED max:%1(w),%2(h)", "W", "H"},
-    {"Ширина", "Высота", "OK", "Отмена", "Разрешение LED шир и выс", "Ширина:%1(px)Высота:%2(px)", "W", "H"},
-    {"Rộng", "Cao", "Đồng ý", "Hủy bỏ", "Cài đặt thông số led", "Điểm ảnh lớn nhất:%1(ngang),%2(dọc)", "W", "H"},
-    {"寬", "高", "應用", "取消", "設置LED屏寬高", "可設LED屏最大點數:%1(寬),%2(高)", "寬", "高"},
+    {"宽", "高", "应用", "取消", "设置LED屏宽高", "可设LED屏最大点数:%1(宽),%2(高)", "超出可设点数,宽x高:%1-%2", "宽", "高"},
+    {"W", "H", "Apply", "Cancle", "Set LED W&H", "LED max:%1(w),%2(h)", "Too many pixels, W x H: %1-%2", "W", "H"},
+    {"Ширина", "Высота", "OK", "Отмена", "Разрешение LED шир и выс", "Ширина:%1(px)Высота:%2(px)",
+     "Слишком много точек, Ш x В: %1-%2", "W", "H"},
+    {"Rộng", "Cao", "Đồng ý", "Hủy bỏ", "Cài đặt thông số led", "Điểm ảnh lớn nhất:%1(ngang),%2(dọc)",
+     "Quá nhiều điểm ảnh, Rộng x Cao: %1-%2", "W", "H"},
+    {"寬", "高", "應用", "取消", "設置LED屏寬高", "可設LED屏最大點數:%1(寬),%2(高)", "超出可設點數,寬x高:%1-%2", "寬", "高"},
 };
 const Texts& texts() { return kTexts[languageColumn(g_language.load())]; }
 
@@ -189,7 +192,21 @@ void ledset::language_changed()
     Button_apply->setText(QString::fromUtf8(t.apply));
     Button_cancle->setText(QString::fromUtf8(t.cancel));
     label_note_led_w->setText(QString::fromUtf8(t.note));
-    label_tip->setText(QString::fromUtf8(t.tip).arg(kMaxSide).arg(kMaxSide));
+    showTip();
+}
+
+int64_t ledset::areaLimit()
+{
+    return std::min<int64_t>(kMaxArea, c331_manage::panelPixelLimit());
+}
+
+void ledset::showTip()
+{
+    const Texts& t = texts();
+    if (refusedLimit_ > 0) // the range as the keypad shows one
+        label_tip->setText(QString::fromUtf8(t.refused).arg(int64_t(kMinSide) * kMinSide).arg(refusedLimit_));
+    else
+        label_tip->setText(QString::fromUtf8(t.tip).arg(kMaxSide).arg(kMaxSide));
 }
 
 void ledset::syncUpdate(int)
@@ -257,6 +274,10 @@ void ledset::confirmString(QString text)
     } else {
         return;
     }
+    if (refusedLimit_ != 0) {
+        refusedLimit_ = 0;
+        showTip();
+    }
     const int64_t v = typedNumber(text);
     const int64_t o = shortNumber(other->text());
     if (v > kMaxSide) {
@@ -282,6 +303,16 @@ void ledset::on_Button_apply1_clicked()
         h = kMaxArea / w;
     lineEdit_ledw->setText(QString::number(w));
     lineEdit_ledh->setText(QString::number(h));
+
+    // A size the scaler would refuse is refused here, before the FPGA blanks the wall for it.
+    const int64_t limit = areaLimit();
+    refusedLimit_ = w * h > limit ? limit : 0;
+    showTip();
+    if (refusedLimit_ != 0) {
+        writeLogMsg(LOG_WARNING, "LED size " + std::to_string(w) + " x " + std::to_string(h) + " above " +
+                                     std::to_string(limit) + " pixels, not applied");
+        return;
+    }
 
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)

@@ -19,8 +19,9 @@ class ledset : public VyrPage {
 public:
     static constexpr int kMinSide = 64;
     static constexpr int kMaxSide = 8188;
-    static constexpr int64_t kMaxArea = 10485760; // pixels the scaler can drive
+    static constexpr int64_t kMaxArea = 10485760; // pixels the typed sizes are clamped to
     static constexpr int kAreaSideAtMax = 1280;   // the other side that fits with a side of 8188
+    static int64_t areaLimit(); // pixels Apply takes: kMaxArea, or the scaler's lower limit
 
     explicit ledset(QWidget* parent = nullptr);
     void language_changed() override;
@@ -60,10 +61,12 @@ protected:
 private:
     void styleEntry(int index, bool focused);
     QWidget* entry(int index) const;
+    void showTip(); // the limit line, or the refusal of the last Apply with the allowed range
 
     const QString edit_normal, edit_focused, button_normal, button_focused;
     const QString name_w, name_h;
     uint32_t requested_ = 0; // width << 16 | height applied last, until the scaler took or refused it
+    int64_t refusedLimit_ = 0; // not 0: the last Apply was above this many pixels and refused
 };
 
 extern QPointer<ledset> g_ledset;
