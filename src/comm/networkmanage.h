@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/tick_alarm.h"
 #include "comm/card_wait.h"
 #include "comm/protocol_phy.h"
 
@@ -35,7 +36,7 @@ public:
 
 private:
     static void* acceptThread(void* arg);
-    int nextTimeout() const;
+    int nextTimeout(); // also sets the alarm for the next client that falls idle
     void takeClosed();
     void serveFrame(int fd, const uint8_t* body, uint32_t length);
     void waitForCard();
@@ -53,4 +54,5 @@ private:
     bool m_thread_started = false;
     std::atomic<bool> m_stop{false};
     int m_wake_fd = -1;
+    TickAlarm m_idle_alarm{[this] { wake(); }};
 };
