@@ -3,13 +3,16 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 // Decoded frame buffer of the TCP and UDP transports (the serial links use their own size).
 constexpr uint32_t kMessageBufferSize = 131072;
 constexpr uint32_t k4GRamSize = 256;
 
-extern uint8_t g_4G_RAM[k4GRamSize];   // RAM window of the 4G module (0xA1000000)
+extern uint8_t g_4G_RAM[k4GRamSize];   // RAM window of the 4G module (0xA1000000), under g_4G_RAM_mutex
+extern std::mutex g_4G_RAM_mutex;      // writers hold it; readers on other transports read a copy
+void copy4GRam(uint8_t* out);          // k4GRamSize bytes, taken under the lock
 extern std::atomic<uint8_t> flag_kelto;  // a screenshot is being taken
 extern std::atomic<uint32_t> len_kelto; // size of the last screenshot file
 
