@@ -32,6 +32,7 @@ networkManage::networkManage()
 {
     writeLogMsg(LOG_INFO, "====networkManage::networkManage()=====");
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    m_idle_alarm = std::make_unique<TickAlarm>([this] { wake(); });
 }
 
 networkManage::~networkManage()
@@ -41,6 +42,7 @@ networkManage::~networkManage()
         wake();
         pthread_join(m_thread, nullptr);
     }
+    m_idle_alarm.reset(); // waits for a ring under way, which writes to the wake-up descriptor
     if (p_network == this)
         p_network = nullptr;
     delete m_tcpServer;
@@ -98,10 +100,10 @@ int networkManage::nextTimeout()
     // ticking panel, after that many ticks' time.
     const uint32_t ticks = m_tcpServer->ticksUntilIdleClose();
     if (ticks == UINT32_MAX) {
-        m_idle_alarm.disarm();
+        m_idle_alarm->disarm();
         return timeoutMs;
     }
-    m_idle_alarm.arm(G_timeTicks.load() + ticks);
+    m_idle_alarm->arm(G_timeTicks.load() + ticks);
     const int idleMs = int(std::min<uint64_t>(uint64_t(ticks) * 10 + TickAlarm::SlackMs, INT32_MAX));
     return timeoutMs < 0 ? idleMs : std::min(timeoutMs, idleMs);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <pthread.h>
 #include <unordered_map>
@@ -54,5 +55,5 @@ private:
     bool m_thread_started = false;
     std::atomic<bool> m_stop{false};
     int m_wake_fd = -1;
-    TickAlarm m_idle_alarm{[this] { wake(); }};
+    std::unique_ptr<TickAlarm> m_idle_alarm; // gone before the wake-up descriptor closes
 };
