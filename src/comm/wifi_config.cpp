@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QMutexLocker>
 #include <QSettings>
-#include <QTextCodec>
 
 #include <algorithm>
 #include <chrono>
