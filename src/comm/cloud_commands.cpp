@@ -223,14 +223,16 @@ int message_deal_4g::get_4G_property()
         result = taken > 0 && !unknown ? 0 : 1;
     }
     fclose(file);
-    if (g_4G_RAM[0] == 0xAA) {
-        const uint32_t version = uint32_t(1000000 * bcd(g_4G_RAM[1]) + 10000 * bcd(g_4G_RAM[2]) + 100 * bcd(g_4G_RAM[3]) + bcd(g_4G_RAM[4]));
+    uint8_t ram[k4GRamSize]; // another transport may be writing the window
+    copy4GRam(ram);
+    if (ram[0] == 0xAA) {
+        const uint32_t version = uint32_t(1000000 * bcd(ram[1]) + 10000 * bcd(ram[2]) + 100 * bcd(ram[3]) + bcd(ram[4]));
         memcpy(g_4G_property + 128, &version, 4);
-        memcpy(g_4G_property + 72, g_4G_RAM + 5, 20);
+        memcpy(g_4G_property + 72, ram + 5, 20);
         g_4G_property[92] = 0;
-        memcpy(g_4G_property + 93, g_4G_RAM + 25, 15);
+        memcpy(g_4G_property + 93, ram + 25, 15);
         g_4G_property[108] = 0;
-        memcpy(g_4G_property + 109, g_4G_RAM + 40, 15);
+        memcpy(g_4G_property + 109, ram + 40, 15);
         g_4G_property[124] = 0;
     }
     return result;

@@ -3,15 +3,27 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 // Decoded frame buffer of the TCP and UDP transports (the serial links use their own size).
 constexpr uint32_t kMessageBufferSize = 131072;
 constexpr uint32_t k4GRamSize = 256;
 
-extern uint8_t g_4G_RAM[k4GRamSize];   // RAM window of the 4G module (0xA1000000)
+extern uint8_t g_4G_RAM[k4GRamSize];   // RAM window of the 4G module (0xA1000000), under g_4G_RAM_mutex
+extern std::mutex g_4G_RAM_mutex;      // writers hold it; readers on other transports read a copy
+void copy4GRam(uint8_t* out);          // k4GRamSize bytes, taken under the lock
 extern std::atomic<uint8_t> flag_kelto;  // a screenshot is being taken
 extern std::atomic<uint32_t> len_kelto; // size of the last screenshot file
+
+// Who sent a request: a file transfer belongs to the peer that started it. Each transport names
+// its peers in a range of its own.
+namespace request_peer {
+constexpr uint64_t kLocal = 0; // requests made inside the program
+inline uint64_t serial(int port) { return 1ull << 56 | uint32_t(port); }
+inline uint64_t tcp(uint64_t connection) { return 2ull << 56 | (connection & ((1ull << 56) - 1)); }
+inline uint64_t udp(uint32_t address, uint16_t port) { return 3ull << 56 | uint64_t(address) << 16 | port; }
+}
 
 // One request in its transport's buffer. The reply is built in place: status at byte 10, data
 // from byte 11; the transport adds the check byte after it.
@@ -19,6 +31,7 @@ struct MessageFrame {
     uint8_t* body;
     uint32_t length;   // decoded bytes, check byte not counted
     uint32_t capacity; // largest reply body the transport can carry, check byte included
+    uint64_t peer;     // request_peer of the sender
 
     uint8_t at(uint32_t i) const { return i < length ? body[i] : 0; } // 0 past the request
     uint16_t u16At(uint32_t i) const { return uint16_t(at(i) | at(i + 1) << 8); }
@@ -39,8 +52,10 @@ public:
     // Runs one request. length: decoded bytes without the check byte; capacity: the usable size of
     // body[], which must hold 11 + r bytes of reply (transports: kMessageBufferSize, and no more
     // than (send buffer - 4) / 2 when the stuffed reply must fit a send buffer).
-    // Returns r, the reply bytes from position 10; 0 for no reply (short frames, unknown groups).
-    uint32_t message_group_deal(uint8_t* body, uint32_t length, uint32_t capacity);
+    // peer: the sender (request_peer). Returns r, the reply bytes from position 10; 0 for no reply
+    // (short frames, unknown groups).
+    uint32_t message_group_deal(uint8_t* body, uint32_t length, uint32_t capacity,
+                                uint64_t peer = request_peer::kLocal);
 
     // Registers (groups 0xA0, 0xA1)
     uint32_t write_register(MessageFrame& f);
@@ -94,6 +109,7 @@ private:
     uint32_t writeNamedStart(MessageFrame& f);
     uint32_t writeFileBlock(MessageFrame& f);
     uint32_t fileRequest(MessageFrame& f, bool* aliasChanged);
+    uint32_t refuseForeign(MessageFrame& f);
     uint32_t writeFileEnd(MessageFrame& f, bool* aliasChanged);
     uint32_t readFileStart(MessageFrame& f, uint32_t tagAt, uint8_t answer);
     uint32_t readNamedStart(MessageFrame& f);

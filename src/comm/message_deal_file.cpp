@@ -54,6 +54,10 @@ constexpr const char* kMappingDir = "/data/smartmapping";
 enum Type : uint8_t { None = 0, App = 1, Boot = 2, Kernel = 3, Logo = 4, Alias = 5, Mode = 7, Menu = 8, Recovery = 9, Mapping = 13,
                       Refused = 0xFF }; // Refused: the last start was refused, so its end fails
 
+// A transfer nobody continues for 30 s is dropped, so a tool that vanished mid-way does not keep
+// the others from uploading.
+constexpr uint32_t kIdleTicks = 3000;
+
 // The transfer record; only touched under Utils::_file_deal_mutex.
 struct Transfer {
     uint8_t type = None;
@@ -62,8 +66,25 @@ struct Transfer {
     FILE* reading = nullptr;
     bool appVerified = false; // the last "FMCU" end stored and read back the application
     bool appReplaced = false; // register 14 put it in place; the reboot is on its way
+    // There is one staging buffer, one digest and one record: the peer whose start took them owns
+    // them. While its transfer is open other peers cannot start one, and their blocks and ends never
+    // act on the owner's record.
+    bool owned = false;    // a start has named an owner since power-up
+    uint64_t owner = 0;    // request_peer of that start
+    bool open = false;     // between an accepted start and its end
+    uint32_t heard = 0;    // G_timeTicks of the owner's last request
 };
 Transfer transfer;
+
+bool startsTransfer(uint8_t sub)
+{
+    return sub == 1 || sub == 4 || sub == 7 || sub == 8;
+}
+
+bool belongsToTransfer(uint8_t sub)
+{
+    return sub >= 1 && sub <= 8;
+}
 
 // Largest file a type can take.
 uint32_t capacityOf(uint8_t type)
@@ -131,6 +152,28 @@ void closeReading()
         fclose(transfer.reading);
         transfer.reading = nullptr;
     }
+}
+
+// An open transfer its owner has left silent too long: an upload's end can no longer store
+// anything, a read is closed, and any peer may start again.
+void dropIdleTransfer()
+{
+    if (!transfer.open || Utils::getTimeSpace(transfer.heard) < kIdleTicks)
+        return;
+    writeLogMsg(LOG_WARNING, "file transfer: dropped after 30 s without a request");
+    transfer.open = false;
+    if (transfer.reading)
+        closeReading();
+    else if (transfer.type != None)
+        transfer.type = Refused;
+}
+
+// A start by anyone while no transfer is open, or by the owner; anything else only by the owner.
+bool mayAct(uint64_t peer, uint8_t sub)
+{
+    if (startsTransfer(sub))
+        return !transfer.open || transfer.owner == peer;
+    return !transfer.owned || transfer.owner == peer;
 }
 
 // Opens a file for a read transfer; its size, or -1 when it cannot be opened.
@@ -371,7 +414,18 @@ uint32_t message_deal::write_file_group(MessageFrame& f)
 uint32_t message_deal::fileRequest(MessageFrame& f, bool* aliasChanged)
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    switch (f.at(10)) {
+    const uint8_t sub = f.at(10);
+    if (belongsToTransfer(sub)) {
+        dropIdleTransfer();
+        if (!mayAct(f.peer, sub))
+            return refuseForeign(f);
+        if (startsTransfer(sub)) {
+            transfer.owned = true;
+            transfer.owner = f.peer;
+        }
+        transfer.heard = G_timeTicks.load();
+    }
+    switch (sub) {
     case 1:
         return writeFileStart(f);
     case 2:
@@ -389,6 +443,7 @@ uint32_t message_deal::fileRequest(MessageFrame& f, bool* aliasChanged)
             memcpy(f.body + 12, md5.digest(), 16);
             closeReading();
         }
+        transfer.open = false;
         return 18;
     }
     case 7:
@@ -412,6 +467,46 @@ uint32_t message_deal::fileRequest(MessageFrame& f, bool* aliasChanged)
     }
 }
 
+// Another peer's request while a transfer belongs to someone else, answered in each request's own
+// failure form; nothing of the owner's transfer changes.
+uint32_t message_deal::refuseForeign(MessageFrame& f)
+{
+    const uint8_t sub = f.at(10);
+    if (traceOn())
+        printf("\n file transfer: request %u of another peer refused\n", sub);
+    switch (sub) {
+    case 1:
+    case 7:
+        f.status(1, 3);
+        f.body[11] = sub;
+        f.body[12] = 2;
+        return 3;
+    case 2:
+    case 5:
+        f.status(1, 2);
+        f.body[11] = sub;
+        return 2;
+    case 3:
+        f.status(0, 3);
+        f.body[11] = 3;
+        f.body[12] = 1;
+        return 3;
+    case 4:
+    case 8: {
+        // Not opened; a named read of a card file answers in its own form.
+        const uint32_t n = f.u16At(4);
+        const uint8_t type = sub == 8 && uint64_t(16) + n <= f.length ? f.at(15 + n) : 0;
+        f.status(0, 7);
+        f.body[11] = type == Recovery || type == Mapping ? 8 : 4;
+        return 7;
+    }
+    default: // 6: as when no read is open
+        f.status(0, 18);
+        f.body[11] = 6;
+        return 18;
+    }
+}
+
 uint32_t message_deal::writeFileStart(MessageFrame& f)
 {
     transfer.name.clear();
@@ -425,6 +520,7 @@ uint32_t message_deal::writeFileStart(MessageFrame& f)
         clear = kStagingSize;
     } else if (tagIs(f, 13, "FBOT")) {
         transfer.type = Boot;
+        transfer.open = true;
         return 0;
     } else if (tagIs(f, 13, "FKRN")) {
         type = Kernel;
@@ -467,10 +563,12 @@ uint32_t message_deal::writeFileStart(MessageFrame& f)
     if (type == None) {
         // A refused start leaves nothing behind that a later end could write or report as stored.
         transfer.type = Refused;
+        transfer.open = false;
         f.body[12] = 2;
         return 3;
     }
     transfer.type = type;
+    transfer.open = true;
     if (clear != 0)
         file_transfer::stagingChanged();
     memset(fileBuf_kelto, 0, clear);
@@ -493,7 +591,8 @@ uint32_t message_deal::writeNamedStart(MessageFrame& f)
             transfer.name = std::string(asked == Recovery ? kRecoveryDir : kMappingDir) + "/" + name;
         }
     }
-    transfer.type = type == None ? Refused : type;
+    transfer.type = type == None ? uint8_t(Refused) : type;
+    transfer.open = type != None;
     md5.reset();
     f.status(type == None ? 1 : 0, 3);
     f.body[11] = 7;
@@ -580,6 +679,7 @@ uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
     }
     if (!ok)
         writeLogMsg(LOG_ERROR, "file transfer: end of type " + std::to_string(type) + " failed");
+    transfer.open = false;
     f.status(0, 3);
     f.body[11] = 3;
     f.body[12] = ok ? 0 : 1;
@@ -608,6 +708,7 @@ uint32_t message_deal::readReply(MessageFrame& f, const std::string& path, uint8
         return 7; // unknown tag: the digest is left alone
     md5.reset();
     const int64_t size = openReading(path);
+    transfer.open = size >= 0;
     if (size >= 0) {
         f.body[12] = 1;
         const uint32_t s = uint32_t(std::min<int64_t>(size, UINT32_MAX));

@@ -19,6 +19,13 @@
 #include <vector>
 
 uint8_t g_4G_RAM[k4GRamSize];
+std::mutex g_4G_RAM_mutex;
+
+void copy4GRam(uint8_t* out)
+{
+    std::lock_guard<std::mutex> lock(g_4G_RAM_mutex);
+    memcpy(out, g_4G_RAM, k4GRamSize);
+}
 std::function<QDateTime()> message_deal::clock = [] { return QDateTime::currentDateTime(); };
 
 namespace {
@@ -79,6 +86,7 @@ uint32_t message_deal::write_ram(MessageFrame& f)
     if (a < kModeSpaceEnd)
         return f.status(store ? uint8_t(store->VyrModeUserRamParaDeal(data, uint16_t(n), a)) : 1);
     if (a >= k4GWindow && uint64_t(a) + n <= k4GWindowEnd) {
+        std::lock_guard<std::mutex> lock(g_4G_RAM_mutex);
         memcpy(g_4G_RAM, data, n); // from the window's first byte, whatever the address
         return f.status(0);
     }

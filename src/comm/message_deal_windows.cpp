@@ -224,7 +224,8 @@ uint8_t shotHeader(uint32_t i) // i = A - 0x800000, 2..0x7F
     }
 }
 
-uint8_t capabilityTable(uint32_t i) // i = A - 0x600000, 0x40..0x43F
+// modem: byte 0 of the 4G RAM window, read once for the whole request.
+uint8_t capabilityTable(uint32_t i, uint8_t modem) // i = A - 0x600000, 0x40..0x43F
 {
     const uint32_t pixels = g_vyr_max_pixel;
     if (i == 0x40) return 0x0F;
@@ -245,7 +246,7 @@ uint8_t capabilityTable(uint32_t i) // i = A - 0x600000, 0x40..0x43F
     if (i <= 0x72) return 0x40;
     if (i == 0x73) return 1;
     if (i == 0x74) return 0xF0;
-    if (i <= 0x76) return g_4G_RAM[0] == 0xAA ? 1 : 0;
+    if (i <= 0x76) return modem == 0xAA ? 1 : 0;
     return 0;
 }
 
@@ -367,6 +368,16 @@ bool message_deal::readRamController(uint8_t* out, uint32_t a, uint32_t n)
     }
     const uint32_t k = (a >> 12) & 0xFF;
     std::unique_ptr<std::array<uint8_t, kInfoSize>> info;
+    // The 4G RAM window is written by the other transports: one copy under its lock serves the
+    // whole request, so a reply never mixes two writes.
+    std::unique_ptr<std::array<uint8_t, k4GRamSize>> ram4G;
+    auto modemRam = [&ram4G]() -> const uint8_t* {
+        if (!ram4G) {
+            ram4G = std::make_unique<std::array<uint8_t, k4GRamSize>>();
+            copy4GRam(ram4G->data());
+        }
+        return ram4G->data();
+    };
     for (uint32_t i = 0; i < n; ++i) {
         const uint64_t A = uint64_t(a) + i;
         uint8_t v = 0;
@@ -392,16 +403,18 @@ bool message_deal::readRamController(uint8_t* out, uint32_t a, uint32_t n)
             static const uint8_t kDescription[] = {6, 3, 9, 9, 8, 8};
             v = kDescription[A - 0x600000];
         } else if (A >= 0x600040 && A < 0x600440) {
-            v = capabilityTable(uint32_t(A - 0x600000));
+            v = capabilityTable(uint32_t(A - 0x600000), modemRam()[0]);
         } else if (A >= 0x1000 && A < 0x11000) {
             v = modeRecordByte(store, k, A);
         } else if (A >= 0x600440 && A < 0x600840) {
             v = secondCapabilityTable(uint32_t(A - 0x600000));
         } else if (A >= 0x600880 && A < 0x600C80) {
+            // The input thread changes the status bytes (registers 37-39) with atomic
+            // read-modify-writes, and register writes are atomic too: read in the same form.
             const uint64_t reg = 37 + (A - 0x600880);
-            v = store && reg < 170 ? store->image[reg] : 0;
+            v = store && reg < 170 ? __atomic_load_n(&store->image[reg], __ATOMIC_RELAXED) : 0;
         } else if (A >= 0xA1000000 && A <= 0xA1000100) {
-            v = i < k4GRamSize ? g_4G_RAM[i] : 0; // from the window's first byte
+            v = i < k4GRamSize ? modemRam()[i] : 0; // from the window's first byte
         } else if (A >= kInfoBlock && A < kInfoBlock + kInfoSize) {
             if (!info) {
                 info = std::make_unique<std::array<uint8_t, kInfoSize>>();

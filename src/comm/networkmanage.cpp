@@ -9,6 +9,7 @@
 #include "comm/tcpserver.h"
 #include "base/utils.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -31,6 +32,7 @@ networkManage::networkManage()
 {
     writeLogMsg(LOG_INFO, "====networkManage::networkManage()=====");
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    m_idle_alarm = std::make_unique<TickAlarm>([this] { wake(); });
 }
 
 networkManage::~networkManage()
@@ -40,6 +42,7 @@ networkManage::~networkManage()
         wake();
         pthread_join(m_thread, nullptr);
     }
+    m_idle_alarm.reset(); // waits for a ring under way, which writes to the wake-up descriptor
     if (p_network == this)
         p_network = nullptr;
     delete m_tcpServer;
@@ -90,9 +93,19 @@ void* networkManage::acceptThread(void* arg)
     return nullptr;
 }
 
-int networkManage::nextTimeout() const
+int networkManage::nextTimeout()
 {
-    return m_pass_state == 1 ? kCardPollMs : -1;
+    int timeoutMs = m_pass_state == 1 ? kCardPollMs : -1;
+    // Silent clients are closed by the tick: wake when the next one is due, or, without a
+    // ticking panel, after that many ticks' time.
+    const uint32_t ticks = m_tcpServer->ticksUntilIdleClose();
+    if (ticks == UINT32_MAX) {
+        m_idle_alarm->disarm();
+        return timeoutMs;
+    }
+    m_idle_alarm->arm(G_timeTicks.load() + ticks);
+    const int idleMs = int(std::min<uint64_t>(uint64_t(ticks) * 10 + TickAlarm::SlackMs, INT32_MAX));
+    return timeoutMs < 0 ? idleMs : std::min(timeoutMs, idleMs);
 }
 
 void networkManage::wake()
@@ -159,6 +172,7 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
     if (!protocol_phy::frame_valid(body, length) ||
         !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length))
         return; // dropped without a reply
+    m_tcpServer->frameFrom(fd);
     if (protocol_phy::is_card_frame(m_request.data())) {
         CardWait::Destination to;
         to.fd = fd;
@@ -167,7 +181,8 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
         return;
     }
     m_pass_state = 2;
-    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize);
+    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize,
+                                                     request_peer::tcp(m_tcpServer->clientId(fd)));
     // TCP replies even when the handler has nothing to say (r = 0: the bare head).
     const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kMessageBufferSize, UINT32_MAX);
     const uint32_t wire = m_phy->data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);

@@ -1,11 +1,13 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <pthread.h>
 #include <unordered_map>
 #include <vector>
 
+#include "base/tick_alarm.h"
 #include "comm/card_wait.h"
 #include "comm/protocol_phy.h"
 
@@ -35,7 +37,7 @@ public:
 
 private:
     static void* acceptThread(void* arg);
-    int nextTimeout() const;
+    int nextTimeout(); // also sets the alarm for the next client that falls idle
     void takeClosed();
     void serveFrame(int fd, const uint8_t* body, uint32_t length);
     void waitForCard();
@@ -53,4 +55,5 @@ private:
     bool m_thread_started = false;
     std::atomic<bool> m_stop{false};
     int m_wake_fd = -1;
+    std::unique_ptr<TickAlarm> m_idle_alarm; // gone before the wake-up descriptor closes
 };

@@ -77,6 +77,7 @@ Qz_uart_inout_4G* Qz_uart_inout_4G::pInstance()
 
 int SerialTransport::usart1_init(int port, int speed, bool thread)
 {
+    m_peer = request_peer::serial(port);
     if (m_serial.serial_init(port, speed) < 0)
         return 0; // no port, no thread: this transport stays silent
     m_read.resize(size_t(std::max(g_dataLen.load(), 1)) * 1024 + 28);
@@ -147,7 +148,7 @@ void SerialTransport::serveFrame(const uint8_t* body, uint32_t length)
     }
     m_card.end(); // a new request ends any wait for a card, as on the other transports
     m_pass_state = 2;
-    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kRecordSize);
+    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kRecordSize, m_peer);
     if (r > 0) {
         // The reply and its stuffing must fit the line's record, or it becomes a refusal.
         const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kRecordSize, kRecordSize);

@@ -46,6 +46,7 @@ private:
     serial_modules m_serial;
     protocol_phy m_phy;
     message_deal* m_message;
+    uint64_t m_peer = 0;                     // request_peer of this line
     FrameStream m_stream{kRecordSize};
     std::vector<uint8_t> m_read;
     std::vector<uint8_t> m_request;

@@ -2,8 +2,10 @@
 
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "base/utils.h"
 #include "platform/net.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -21,6 +23,18 @@ namespace {
 constexpr std::chrono::milliseconds kAcceptPause{100};
 // A chunk buffer grown by a large frame is not kept: most frames are a few dozen bytes.
 constexpr size_t kSpareCapacity = 16384;
+// A PC that lost power or its network leaves a connection nobody closes: probe a connection
+// after 60 s of silence, every 10 s, and give it up after 3 unanswered probes.
+constexpr int kKeepIdleSeconds = 60, kKeepIntervalSeconds = 10, kKeepProbes = 3;
+
+void keepAlive(int fd)
+{
+    const int on = 1, idle = kKeepIdleSeconds, interval = kKeepIntervalSeconds, probes = kKeepProbes;
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+}
 
 }
 
@@ -83,8 +97,66 @@ int TcpServer::port() const
     return ntohs(addr.sin_port);
 }
 
+uint64_t TcpServer::clientId(int fd) const
+{
+    const auto it = m_clients.find(fd);
+    return it == m_clients.end() ? 0 : it->second.id;
+}
+
+void TcpServer::frameFrom(int fd)
+{
+    const auto it = m_clients.find(fd);
+    if (it == m_clients.end())
+        return;
+    it->second.heard = G_timeTicks.load();
+    it->second.used = ++m_use;
+    it->second.framed = true;
+}
+
+uint32_t TcpServer::ticksUntilIdleClose() const
+{
+    uint32_t ticks = UINT32_MAX;
+    for (const auto& entry : m_clients) {
+        const uint32_t idle = Utils::getTimeSpace(entry.second.heard);
+        ticks = std::min(ticks, idle >= kIdleTicks ? 0 : kIdleTicks - idle);
+    }
+    return ticks;
+}
+
+void TcpServer::closeIdleClients()
+{
+    std::vector<int> idle;
+    for (const auto& entry : m_clients)
+        if (Utils::getTimeSpace(entry.second.heard) >= kIdleTicks)
+            idle.push_back(entry.first);
+    for (int fd : idle) {
+        if (traceOn())
+            printf("fd = %d closed: no frame for 5 minutes\n", fd);
+        closeClient(fd);
+    }
+}
+
+bool TcpServer::makeRoom()
+{
+    // The client idle longest: one that never sent a frame before any that did, then the one
+    // whose accept or last frame lies furthest back.
+    auto victim = m_clients.end();
+    for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+        if (victim == m_clients.end() || (!it->second.framed && victim->second.framed) ||
+            (it->second.framed == victim->second.framed && it->second.used < victim->second.used))
+            victim = it;
+    }
+    if (victim == m_clients.end())
+        return false;
+    if (traceOn())
+        printf("fd = %d closed: %zu clients, it was idle longest\n", victim->first, m_clients.size());
+    closeClient(victim->first);
+    return true;
+}
+
 int TcpServer::recvData(int timeoutMs, int wakeFd)
 {
+    closeIdleClients();
     m_pfds.clear();
     if (wakeFd >= 0)
         m_pfds.push_back({wakeFd, POLLIN, 0});
@@ -146,17 +218,25 @@ bool TcpServer::acceptClients()
             m_acceptPausedUntil = std::chrono::steady_clock::now() + kAcceptPause;
             return false;
         }
-        if (m_clients.size() >= kMaxClients) {
-            if (traceOn())
-                printf("fd = %d refused: %zu clients\n", fd, m_clients.size());
+        // A full table must not lock every tool out: the newcomer takes the place of the client
+        // idle longest. The closed descriptor may come back from the next accept, while this
+        // poll's results still name it: accept no more in this pass.
+        const bool full = m_clients.size() >= kMaxClients;
+        if (full && !makeRoom()) {
             close(fd);
             continue;
         }
         // Replies are single small writes that a tool waits for: send them at once.
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        m_clients[fd];
+        keepAlive(fd);
+        Client& client = m_clients[fd];
+        client.id = ++m_next_id;
+        client.heard = G_timeTicks.load();
+        client.used = ++m_use;
         m_client_count = m_clients.size();
+        if (full)
+            return true;
     }
 }
 

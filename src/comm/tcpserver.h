@@ -17,8 +17,9 @@ public:
         std::vector<uint8_t> data;
     };
     static constexpr uint32_t kChunkMax = 131071;        // bytes taken from a client per receive
-    static constexpr size_t kMaxClients = 128;           // more are accepted and closed at once
+    static constexpr size_t kMaxClients = 128;           // a newcomer beyond them replaces the client idle longest
     static constexpr size_t kMaxPendingOut = 4u << 20;   // unsent reply bytes a client may hold
+    static constexpr uint32_t kIdleTicks = 30000;        // 5 minutes without a frame close a client
 
     TcpServer();
     ~TcpServer();
@@ -31,6 +32,9 @@ public:
     void unInitialize();
 
     int port() const;                    // the bound port (a listener on port 0 gets one)
+    uint64_t clientId(int fd) const;     // the connection's number, never reused; 0 for none
+    void frameFrom(int fd);              // the client sent a whole frame: it is in use
+    uint32_t ticksUntilIdleClose() const; // until the next client falls idle; UINT32_MAX for none
     size_t clientCount() const { return m_client_count.load(); } // readable from any thread
     // Received in the last poll, oldest first. The owner reads them in place (a chunk of a client
     // closed meanwhile has fd -1) and then calls recycleChunks(), so their buffers are reused.
@@ -42,8 +46,14 @@ private:
     struct Client {
         std::vector<uint8_t> out; // reply bytes not yet taken by the socket
         size_t sent = 0;
+        uint64_t id = 0;
+        uint32_t heard = 0;   // G_timeTicks of its accept or its last frame
+        uint64_t used = 0;    // order of its accept or its last frame among all clients'
+        bool framed = false;  // it has sent a frame
     };
     bool acceptClients(); // false after a hard failure
+    bool makeRoom();      // closes the client idle longest; true when one went
+    void closeIdleClients();
     void readClient(int fd);
     static ssize_t sendWithoutBlocking(int fd, const uint8_t* data, size_t length);
     void flushClient(int fd);
@@ -56,4 +66,6 @@ private:
     std::vector<std::vector<uint8_t>> m_spare; // chunk buffers kept for the next receives
     std::vector<pollfd> m_pfds;
     std::chrono::steady_clock::time_point m_acceptPausedUntil{};
+    uint64_t m_next_id = 0;
+    uint64_t m_use = 0;
 };

@@ -211,7 +211,8 @@ void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint
     }
     m_card.end(); // a new request ends any wait for a card, as on the other transports
     m_pass_state = 2;
-    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize);
+    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize,
+                                                     request_peer::udp(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)));
     if (r > 0) {
         // A reply that would not fit one datagram is refused rather than lost in sendto.
         const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kMessageBufferSize, UdpServer::kReplyMax);

@@ -46,6 +46,16 @@ bool smallNumber(const std::string& t, int low, int high, int* value)
     return v >= low && v <= high;
 }
 
+// The text without one trailing line end ("\r\n", "\n" or "\r").
+std::string withoutLineEnd(const std::string& t)
+{
+    if (t.size() >= 2 && t.compare(t.size() - 2, 2, "\r\n") == 0)
+        return t.substr(0, t.size() - 2);
+    if (!t.empty() && (t.back() == '\n' || t.back() == '\r'))
+        return t.substr(0, t.size() - 1);
+    return t;
+}
+
 bool validPort(const std::string& t)
 {
     if (t.empty() || t.size() > 5)
@@ -120,8 +130,10 @@ bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
     const std::string& ssid = f[2];
     const std::string& passphrase = f[4];
     const std::string& ip = f[6];
+    // Phone apps end the datagram with a line end; it is no part of the port.
+    const std::string port = withoutLineEnd(f[7]);
     if (!smallNumber(f[3], 0, 4, &security) || !smallNumber(f[5], 0, 13, &channel) || !validSsid(ssid) ||
-        !validAddress(ip) || !validPort(f[7]))
+        !validApAddress(ip) || !validPort(port))
         return false;
     const std::string wpa = security >= 2 ? std::to_string(security - 1) : std::to_string(security);
     if (!validPassphrase(passphrase, wpa))
@@ -134,7 +146,7 @@ bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
         m_s.ap_channel = std::to_string(channel + 1);
         m_s.ap_ip = ip;
         m_set_ip = ip;
-        m_s.tcp_port = f[7];
+        m_s.tcp_port = port;
     }
     bool ok = true;
     if (QString::fromStdString(ip) != g_str_wifi_ip.get()) {

@@ -5,6 +5,7 @@
 #include "comm/file_transfer.h"
 #include "base/delay.h"
 #include "base/global.h"
+#include "base/ipv4_settings.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
 #include "params/block_layout.h"
@@ -15,7 +16,6 @@
 #include <QFile>
 #include <QMutexLocker>
 #include <QSettings>
-#include <QTextCodec>
 
 #include <algorithm>
 #include <chrono>
@@ -54,14 +54,22 @@ bool allDigits(const std::string& t, size_t maxLength)
     return true;
 }
 
-// Text that goes into a configuration line: no control characters, and none of the characters a
-// shell or an INI reader would take for syntax.
-bool safeText(const std::string& t)
+// The DHCP pool that the udhcpd file hands out: hosts .150 to .199 of the access point's /24.
+constexpr uint32_t kPoolFirst = 150, kPoolLast = 199;
+
+// Reads "key" of hostapd's file as hostapd does: the text after the first "=" of the line that
+// starts with the key, whole (an SSID may hold '"', ';' or blanks); the last such line counts.
+std::string hostapdValue(const QByteArray& file, const std::string& key)
 {
-    for (unsigned char c : t)
-        if (c < 0x20 || c == 0x7F || c == '"' || c == '\'' || c == ';' || c == '\\' || c == '`')
-            return false;
-    return true;
+    std::string value;
+    for (const QByteArray& raw : file.split('\n')) {
+        std::string line = raw.toStdString();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == '=')
+            value = line.substr(key.size() + 1);
+    }
+    return value;
 }
 
 std::string trimLineEnd(std::string t)
@@ -126,9 +134,10 @@ R58_WIFI_CONFIG::~R58_WIFI_CONFIG()
 
 std::string R58_WIFI_CONFIG::startAddress() const
 {
-    // The INI value is checked again here: a bad one would reach the shell at every start.
+    // The INI value is checked again here: a bad one would reach the shell at every start, or cut
+    // the phone off from the box at every start.
     const std::string stored = g_str_wifi_ip.get().toStdString();
-    if (validAddress(stored))
+    if (validApAddress(stored))
         return stored;
     writeLogMsg(LOG_ERROR, "Wi-Fi: stored access-point address refused, the default is used");
     return kDefaultAddress;
@@ -140,11 +149,16 @@ int R58_WIFI_CONFIG::initialize(bool thread)
     g_wifi_reset_flag = 0;
     wifi_ap_timeticks = G_timeTicks.load();
     wifi_reset_timeticks = G_timeTicks.load();
+    const std::string address = startAddress();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_s.ap_ip = startAddress();
-        m_set_ip = m_s.ap_ip;
+        m_s.ap_ip = address;
+        m_set_ip = address;
     }
+    // A refused address may have left a DHCP pool on its own subnet: the phone would get a lease
+    // it cannot reach the default address from.
+    if (address != g_str_wifi_ip.get().toStdString())
+        wifi_ap_udhcpd_config_file_create();
     if (!thread || m_thread.joinable())
         return 0;
     try {
@@ -205,7 +219,7 @@ void R58_WIFI_CONFIG::wifi_ap_start_up()
             std::lock_guard<std::mutex> lock(m_mutex);
             ip = m_set_ip;
         }
-        if (!validAddress(ip))
+        if (!validApAddress(ip))
             ip = startAddress();
         Utils::system_mutex(QStringLiteral("ifconfig wlan0 %1").arg(QString::fromStdString(ip)));
         wifi_ap_state = 1;
@@ -305,13 +319,15 @@ int R58_WIFI_CONFIG::wifi_config_file_read()
     Settings s;
     s.wifi_mode = "2";
     {
-        QSettings ini(QString::fromStdString(platform::Paths::resolve(kHostapdConf)), QSettings::IniFormat);
-        ini.setIniCodec(QTextCodec::codecForName("utf-8"));
-        s.ap_ssid = iniValue(ini, "ssid").toStdString();
-        const std::string wpa = iniValue(ini, "wpa").toStdString();
+        // Not through an INI reader: it takes '"' for a quote and ';' for a comment, both legal
+        // in an SSID and a passphrase.
+        QFile file(QString::fromStdString(platform::Paths::resolve(kHostapdConf)));
+        const QByteArray text = file.open(QIODevice::ReadOnly) ? file.read(64 * 1024) : QByteArray();
+        s.ap_ssid = hostapdValue(text, "ssid");
+        const std::string wpa = hostapdValue(text, "wpa");
         s.ap_security = (wpa == "1" || wpa == "2" || wpa == "3") ? std::to_string(wpa[0] - '0' + 1) : wpa;
-        s.ap_passphrase = iniValue(ini, "wpa_passphrase").toStdString();
-        s.ap_channel = iniValue(ini, "channel").toStdString();
+        s.ap_passphrase = hostapdValue(text, "wpa_passphrase");
+        s.ap_channel = hostapdValue(text, "channel");
     }
     s.ap_ip = get_network_info(0).toStdString();
     s.tcp_port = std::to_string(g_port.load());
@@ -374,7 +390,7 @@ bool R58_WIFI_CONFIG::wifi_ap_udhcpd_config_file_create()
         std::lock_guard<std::mutex> lock(m_mutex);
         ip = m_set_ip;
     }
-    if (!validAddress(ip))
+    if (!validApAddress(ip))
         return false;
     bool ok = true;
     if (QFile::exists(QString::fromStdString(platform::Paths::resolve(kUdhcpdConf)))) {
@@ -427,19 +443,47 @@ bool R58_WIFI_CONFIG::validAddress(const std::string& text)
     return text.size() <= 15 && Utils::isDottedIPv4(QString::fromStdString(text));
 }
 
+bool R58_WIFI_CONFIG::validApAddress(const std::string& text)
+{
+    uint32_t a = 0;
+    if (text.size() > 15 || !Ipv4::parse(QString::fromStdString(text), &a))
+        return false;
+    const uint32_t first = a >> 24, host = a & 0xFF;
+    if (first == 0 || first == 127 || first >= 224) // no unicast host address
+        return false;
+    if (host == 0 || host == 255 || (host >= kPoolFirst && host <= kPoolLast))
+        return false;
+    // The wired interface's subnet and the access point's /24 must not overlap, or replies to
+    // one side would leave through the other.
+    uint32_t wired = 0, mask = 0;
+    if (!Ipv4::parse(g_str_ip.get(), &wired))
+        return true;
+    if (!Ipv4::parse(g_srt_mask.get(), &mask))
+        mask = 0xFFFFFF00;
+    const uint32_t common = mask & 0xFFFFFF00;
+    return (a & common) != (wired & common);
+}
+
 bool R58_WIFI_CONFIG::validSsid(const std::string& text)
 {
-    return !text.empty() && text.size() <= 32 && safeText(text) &&
-           QString::fromUtf8(text.c_str(), int(text.size())).toUtf8() == QByteArray(text.c_str(), int(text.size()));
+    if (text.empty() || text.size() > 32)
+        return false;
+    // Any printable character, in UTF-8; no control character, which would break the file's line.
+    const QString s = QString::fromUtf8(text.c_str(), int(text.size()));
+    if (s.toUtf8() != QByteArray(text.c_str(), int(text.size())))
+        return false;
+    for (QChar c : s)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
+            return false;
+    return true;
 }
 
 bool R58_WIFI_CONFIG::validPassphrase(const std::string& text, const std::string& wpa)
 {
+    // hostapd takes 8-63 printable ASCII characters.
     for (unsigned char c : text)
-        if (c > 0x7E)
+        if (c < 0x20 || c > 0x7E)
             return false;
-    if (!safeText(text))
-        return false;
     if (wpa == "0")
         return text.size() <= 63;
     return text.size() >= 8 && text.size() <= 63;

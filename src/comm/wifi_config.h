@@ -53,7 +53,10 @@ public:
     Settings settings() const;
 
     // Checks of received values; every file and command is built from values that pass them.
-    static bool validAddress(const std::string& text);
+    static bool validAddress(const std::string& text);   // a dotted quad
+    // An address the access point can take: a unicast host address, neither network nor broadcast
+    // of its /24, outside the DHCP pool, not on the wired interface's subnet.
+    static bool validApAddress(const std::string& text);
     static bool validSsid(const std::string& text);
     static bool validPassphrase(const std::string& text, const std::string& wpa);
     static bool validWpa(const std::string& text);    // hostapd's wpa value, 0-3

@@ -74,8 +74,10 @@ void fpga_manage::hold_in_reset(int fpga)
     if (fpga < 0 || fpga > 1)
         return;
     gpio_write(fpga == 0 ? rst_fpga0 : rst_fpga1, 0);
-    rst_pending[fpga] = 1;
+    // The worker reads the flag first, then the stamp: the stamp must be there before the flag,
+    // or a request could be paired with an old stamp and released at once.
     rst_stamp[fpga] = G_timeTicks.load();
+    rst_pending[fpga] = 1;
 }
 
 // Only FPGA 0 is ever released: FPGA 1 is not driven.

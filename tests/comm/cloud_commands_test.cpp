@@ -188,7 +188,7 @@ TEST_F(CloudCommands, FileDataOutsideTheFrameOrTheBufferIsRefused)
     EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:5242875 extlength:5 \n", "ABCDE"), "sendFileData 200 fileID:101\r\n");
 }
 
-// The announced file length and the block length, each at its limit and one past it.
+// The announced file length, the block length and the read offset, each at its limit and one past it.
 TEST_F(CloudCommands, TransferLimitsAtTheirEdges)
 {
     const struct {
@@ -199,6 +199,9 @@ TEST_F(CloudCommands, TransferLimitsAtTheirEdges)
         {3, "sendfile filelen:32768 \n", "", "sendFile 322 extLength:17\r\nNot enough space."},
         {4, "sendfiledata fileid:101 offset:0 extlength:1499 \n", std::string(1499, 'a'), "sendFileData 200 fileID:101\r\n"},
         {4, "sendfiledata fileid:101 offset:0 extlength:1500 \n", std::string(1500, 'a'), "sendFileData 332 extLength:20\r\nInvaild file length."},
+        {8, "recvfiledata fileid:101 offset:500 \n", "", "recvFileData 200 fileID:101 offset:0 extLength:715\r\n"},
+        {8, "recvfiledata fileid:101 offset:501 \n", "",
+         "recvFileData 331 extLength:15\r\nValue of offset(501) exceeds the file length(500)"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(cloud(r.sub, r.text, r.data), r.reply) << r.text;

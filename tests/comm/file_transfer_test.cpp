@@ -139,6 +139,17 @@ protected:
         EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 12, buf.begin() + 28), digestOf(got));
         return got;
     }
+    // One request of group 0xC0 from a given peer (the transports name their peers so).
+    uint32_t sendAs(uint64_t peer, const std::vector<uint8_t>& payload)
+    {
+        buf.assign(kMessageBufferSize, 0xEE);
+        const uint8_t head[10] = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0xC0};
+        std::copy(head, head + 10, buf.begin());
+        std::copy(payload.begin(), payload.end(), buf.begin() + 10);
+        return handler.message_group_deal(buf.data(), uint32_t(10 + payload.size()), kMessageBufferSize, peer);
+    }
+    // Reply bytes 10 .. 10 + r - 1 of the last request.
+    std::vector<uint8_t> reply(uint32_t r) const { return std::vector<uint8_t>(buf.begin() + 10, buf.begin() + 10 + r); }
     int reboots = 0;
 };
 
@@ -377,6 +388,144 @@ TEST_F(FileTransfer, EndFailsWhenTheStagingBufferChangedAfterTheBlocks)
     ASSERT_EQ(image.size(), 0x500000u);
     EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 100), kernel);
     EXPECT_TRUE(std::all_of(image.begin() + 100, image.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// Two tools upload at once: the transfer belongs to the one that started first. The other's
+// start, blocks and end are refused in their failure forms and change nothing; once the first
+// has ended, the second may start.
+TEST_F(FileTransfer, AnOpenTransferBelongsToThePeerThatStartedIt)
+{
+    const uint64_t A = request_peer::tcp(1), B = request_peer::tcp(2);
+    struct Row {
+        const char* what;
+        std::vector<uint8_t> startA, startB;
+        const char *targetA, *targetB;
+        uint64_t b; // the second peer
+    };
+    const std::vector<Row> rows = {
+        {"named card files", namedStart("a.bin", 9, 1500), namedStart("b.bin", 13, 1500), "/data/rcvrecovery/a.bin",
+         "/data/smartmapping/b.bin", B},
+        {"alias and menu", start("ALIS", 1500), start("OSDS", 1500), "/data/configs/alias.json", "/data/configs/omenu.json", B},
+        {"card files", start("QZFX", 1500, 9), start("QZFR", 1500, 13), "/data/rcvrecovery/QZFX", "/data/smartmapping/QZFR",
+         request_peer::udp(0x7F000001, 40000)},
+        {"application and mode", start("FMCU", 1500), start("MO03", 1500), "/data/app/vyrR58N2", "/data/modes/MO03.json",
+         request_peer::serial(2)},
+    };
+    uint8_t seed = 20;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<uint8_t> a = pattern(1500, seed++), b = pattern(1500, seed++);
+        const uint8_t subA = row.startA[0], subB = row.startB[0];
+        ASSERT_EQ(sendAs(A, row.startA), 3u);
+        EXPECT_EQ(reply(3), std::vector<uint8_t>({0, subA, 0}));
+        ASSERT_EQ(sendAs(row.b, row.startB), 3u);
+        EXPECT_EQ(reply(3), std::vector<uint8_t>({1, subB, 2})) << "start of another peer";
+        ASSERT_EQ(sendAs(row.b, block(0, b)), 2u);
+        EXPECT_EQ(reply(2), std::vector<uint8_t>({1, 2})) << "block of another peer";
+        ASSERT_EQ(sendAs(A, block(0, std::vector<uint8_t>(a.begin(), a.begin() + 700))), 2u);
+        EXPECT_EQ(reply(2), std::vector<uint8_t>({0, 2}));
+        ASSERT_EQ(sendAs(row.b, end(digestOf(b))), 3u);
+        EXPECT_EQ(reply(3), std::vector<uint8_t>({0, 3, 1})) << "end of another peer";
+        ASSERT_EQ(sendAs(A, block(700, std::vector<uint8_t>(a.begin() + 700, a.end()))), 2u);
+        EXPECT_EQ(reply(2), std::vector<uint8_t>({0, 2}));
+        ASSERT_EQ(sendAs(A, end(digestOf(a))), 3u);
+        EXPECT_EQ(reply(3), std::vector<uint8_t>({0, 3, 0})) << "the owner's end stores its own file";
+        EXPECT_EQ(TestRoot::readFile(row.targetA), bytes(a));
+        EXPECT_FALSE(TestRoot::exists(row.targetB));
+
+        // Ended: the other peer's upload goes through now, and the first one's late end is refused.
+        ASSERT_EQ(sendAs(row.b, row.startB), 3u);
+        ASSERT_EQ(reply(3), std::vector<uint8_t>({0, subB, 0}));
+        ASSERT_EQ(sendAs(row.b, block(0, b)), 2u);
+        ASSERT_EQ(sendAs(row.b, end(digestOf(b))), 3u);
+        EXPECT_EQ(buf[12], 0);
+        EXPECT_EQ(TestRoot::readFile(row.targetB), bytes(b));
+        ASSERT_EQ(sendAs(A, end(digestOf(a))), 3u);
+        EXPECT_EQ(buf[12], 1);
+        EXPECT_EQ(TestRoot::readFile(row.targetA), bytes(a));
+        EXPECT_EQ(TestRoot::readFile(row.targetB), bytes(b));
+    }
+}
+
+// A read transfer belongs to its peer as well: the digest it closes with covers its own blocks.
+TEST_F(FileTransfer, AnOpenReadBelongsToThePeerThatStartedIt)
+{
+    const uint64_t A = request_peer::tcp(1), B = request_peer::udp(0x7F000001, 40001);
+    const std::vector<uint8_t> alias = pattern(900, 3), card = pattern(300, 4);
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/alias.json", bytes(alias)));
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/c.bin", bytes(card)));
+    ASSERT_EQ(sendAs(A, {4, 0, 0, 'A', 'L', 'I', 'S'}), 7u);
+    ASSERT_EQ(reply(7), std::vector<uint8_t>({0, 4, 1, 0x84, 0x03, 0, 0}));
+    ASSERT_EQ(sendAs(A, readBlock(0, 400)), 402u);
+
+    const struct {
+        const char* what;
+        std::vector<uint8_t> request;
+        std::vector<uint8_t> answer; // reply bytes from 10
+    } refused[] = {
+        {"read start", {4, 0, 0, 'O', 'S', 'D', 'S'}, {0, 4, 0, 0, 0, 0, 0}},
+        {"read block", readBlock(0, 16), {1, 5}},
+        {"read end", {6}, std::vector<uint8_t>({0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"upload start", start("ALIS", 10), {1, 1, 2}},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.what);
+        ASSERT_EQ(sendAs(B, r.request), uint32_t(r.answer.size()));
+        EXPECT_EQ(reply(uint32_t(r.answer.size())), r.answer);
+    }
+    // A named read of a card file is refused in its own form (byte 11 = 8).
+    buf.assign(kMessageBufferSize, 0xEE);
+    const std::vector<uint8_t> named = {0x00, 0xF1, 0x10, 0xF0, 5, 0, 0, 0, 0, 0xC0, 8, 0, 0, 0, 0, 'c', '.', 'b', 'i', 'n', 9};
+    std::copy(named.begin(), named.end(), buf.begin());
+    ASSERT_EQ(handler.message_group_deal(buf.data(), uint32_t(named.size()), kMessageBufferSize, B), 7u);
+    EXPECT_EQ(reply(7), std::vector<uint8_t>({0, 8, 0, 0, 0, 0, 0}));
+
+    ASSERT_EQ(sendAs(A, readBlock(400, 500)), 502u);
+    ASSERT_EQ(sendAs(A, {6}), 18u);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 12, buf.begin() + 28), digestOf(alias));
+    EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), bytes(alias));
+}
+
+// A transfer whose owner falls silent for 30 s (3000 ticks) is dropped: its end stores nothing and
+// another peer may start. Every request of the owner restarts the count.
+TEST_F(FileTransfer, ATransferSilentForThirtySecondsIsDropped)
+{
+    const uint64_t A = request_peer::tcp(1), B = request_peer::tcp(2);
+    const std::vector<uint8_t> a = pattern(800, 1), b = pattern(800, 2);
+    G_timeTicks = 100000;
+    ASSERT_EQ(sendAs(A, start("ALIS", 800)), 3u);
+    ASSERT_EQ(buf[10], 0);
+    G_timeTicks += 2999;
+    ASSERT_EQ(sendAs(B, start("OSDS", 800)), 3u);
+    EXPECT_EQ(buf[10], 1) << "2999 ticks after the start";
+    ASSERT_EQ(sendAs(A, block(0, a)), 2u);
+    EXPECT_EQ(buf[10], 0);
+    G_timeTicks += 2999;
+    ASSERT_EQ(sendAs(B, start("OSDS", 800)), 3u);
+    EXPECT_EQ(buf[10], 1) << "2999 ticks after the owner's block";
+    G_timeTicks += 1;
+    ASSERT_EQ(sendAs(B, start("OSDS", 800)), 3u);
+    EXPECT_EQ(buf[10], 0) << "3000 ticks after the owner's block";
+    ASSERT_EQ(sendAs(A, end(digestOf(a))), 3u);
+    EXPECT_EQ(buf[12], 1);
+    ASSERT_EQ(sendAs(B, block(0, b)), 2u);
+    ASSERT_EQ(sendAs(B, end(digestOf(b))), 3u);
+    EXPECT_EQ(buf[12], 0);
+    EXPECT_FALSE(TestRoot::exists("/data/configs/alias.json"));
+    EXPECT_EQ(TestRoot::readFile("/data/configs/omenu.json"), bytes(b));
+
+    // The owner itself, silent between its last block and its end.
+    for (uint32_t silence : {2999u, 3000u}) {
+        SCOPED_TRACE(silence);
+        ASSERT_TRUE(TestRoot::writeFile("/data/configs/alias.json", "old"));
+        ASSERT_EQ(sendAs(A, start("ALIS", 800)), 3u);
+        ASSERT_EQ(buf[10], 0);
+        ASSERT_EQ(sendAs(A, block(0, a)), 2u);
+        G_timeTicks += silence;
+        ASSERT_EQ(sendAs(A, end(digestOf(a))), 3u);
+        EXPECT_EQ(buf[12], silence < 3000 ? 0 : 1);
+        EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), silence < 3000 ? bytes(a) : QByteArray("old"));
+    }
 }
 
 TEST_F(FileTransfer, FlashFailureAnswersFailed)

@@ -5,6 +5,7 @@
 #include "test_root.h"
 
 #include "base/utils.h"
+#include "video_chips/keltosource_status.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,6 +16,8 @@
 #include <QThread>
 #include <QWidget>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -240,4 +243,54 @@ TEST_F(MessageDealTest, ScreenshotWindowDoesNotShowTheTransferBuffer)
     const std::vector<uint8_t> data = readRam(0x800080, 64);
     EXPECT_EQ(fileBuf_kelto[0], 0x5C) << "reading the window leaves an upload alone";
     EXPECT_EQ(std::count(data.begin() + 2, data.end(), 0x5C), 0);
+}
+
+// A tool reads the windows while another transport's tool keeps rewriting the 4G RAM window and
+// the input thread flips a status bit: every reply holds whole writes only (the two "4G module
+// answers" bytes agree, the 4G window is one write's bytes), the status bits the input thread
+// leaves alone never change, and under ThreadSanitizer no access races.
+TEST_F(MessageDealTest, WindowsReadWhileOtherThreadsWriteThem)
+{
+    const uint8_t presence = store->image[regimage::kChipPresence];
+    const uint8_t edid = store->image[regimage::kEdidStatus], clock = store->image[regimage::kClockStatus];
+    std::atomic<bool> stop{false};
+    std::atomic<long> writes{0};
+    std::thread modem([&] {
+        message_deal writer; // the other transport's handler
+        std::vector<uint8_t> b(kMessageBufferSize);
+        for (uint32_t round = 0; !stop.load(); ++round) {
+            const std::vector<uint8_t> data(k4GRamSize, round & 1 ? 0xAA : 0x00);
+            const std::vector<uint8_t> p = ramRequest(0xA1000000, uint16_t(data.size()), data);
+            const uint8_t head[10] = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0x60};
+            std::copy(head, head + 10, b.begin());
+            std::copy(p.begin(), p.end(), b.begin() + 10);
+            writer.message_group_deal(b.data(), uint32_t(10 + p.size()), uint32_t(b.size()));
+            writes.fetch_add(1);
+        }
+    });
+    std::thread input([&] {
+        for (bool on = true; !stop.load(); on = !on)
+            keltosource_status::set(keltosource_status::ChipPresence, 0x01, on);
+    });
+    int torn = 0, disagree = 0, changed = 0, reads = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < until || writes.load() < 100) {
+        const std::vector<uint8_t> ram = readRam(0xA1000000, k4GRamSize);
+        if (std::count(ram.begin(), ram.end(), ram[0]) != long(ram.size()) || (ram[0] != 0 && ram[0] != 0xAA))
+            ++torn;
+        const std::vector<uint8_t> table = readRam(0x600075, 2);
+        if (table[0] != table[1])
+            ++disagree;
+        const std::vector<uint8_t> status = readRam(0x600880, 3);
+        if ((status[0] | 0x01) != (presence | 0x01) || status[1] != edid || status[2] != clock)
+            ++changed;
+        ++reads;
+    }
+    stop = true;
+    modem.join();
+    input.join();
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(torn, 0) << "4G window replies mixing two writes, of " << reads;
+    EXPECT_EQ(disagree, 0) << "capability replies whose two 4G bytes disagree, of " << reads;
+    EXPECT_EQ(changed, 0) << "status replies with bits nobody wrote, of " << reads;
 }

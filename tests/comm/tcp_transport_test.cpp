@@ -5,7 +5,9 @@
 #include "program.h"
 #include "test_root.h"
 
+#include "base/md5.h"
 #include "base/posix_lock.h"
+#include "base/tick_alarm.h"
 #include "scaler/c331_manage.h"
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
@@ -18,6 +20,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <dirent.h>
@@ -80,6 +83,50 @@ int connectTo(uint32_t addr, int port)
     if (fd >= 0)
         close(fd);
     return -1;
+}
+
+// The program's end of a client's connection (this process serves it): the socket whose peer is
+// the client's own address; -1 when there is none.
+int serverSideOf(int clientFd)
+{
+    sockaddr_in self{};
+    socklen_t len = sizeof self;
+    if (getsockname(clientFd, reinterpret_cast<sockaddr*>(&self), &len) != 0)
+        return -1;
+    for (int fd = 0; fd < 4096; ++fd) {
+        sockaddr_in peer{};
+        socklen_t n = sizeof peer;
+        if (fd != clientFd && getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &n) == 0 &&
+            peer.sin_family == AF_INET && peer.sin_port == self.sin_port && peer.sin_addr.s_addr == self.sin_addr.s_addr)
+            return fd;
+    }
+    return -1;
+}
+
+Bytes u32(uint32_t v)
+{
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+Bytes join(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+// Group 0xC0 requests of an upload: start with a tag, one block at offset 0, end with the digest.
+Bytes uploadStart(const char* tag, uint32_t length)
+{
+    return Wire::request(0xC0, join({{1, 0, 0}, Bytes(tag, tag + 4), {0}, u32(length)}));
+}
+Bytes uploadBlock(const Bytes& data)
+{
+    return Wire::request(0xC0, join({{2, 0, 0, 0, 0}, u32(0), u32(uint32_t(data.size())), data}));
+}
+Bytes uploadEnd(const Bytes& data)
+{
+    MD5 digest(data.data(), data.size());
+    return Wire::request(0xC0, join({{3, 0, 0, 0, 0}, Bytes(digest.digest(), digest.digest() + 16)}));
 }
 
 class TcpTransport : public ::testing::Test {
@@ -331,4 +378,115 @@ TEST_F(TcpTransport, ListensOnLoopbackOnlyOnTheSimulatedBoard)
     if (fd >= 0)
         close(fd);
     EXPECT_EQ(platform::Net::listenAddress(), 0x7F000001u);
+}
+
+// Tools that connect and say nothing must not lock the others out: with the table full, a new
+// tool takes the place of the client idle longest and gets its answer at once, and a client that
+// has sent frames outlasts every silent one, however long ago it connected.
+TEST_F(TcpTransport, FullTableMakesRoomForANewToolByClosingTheClientIdleLongest)
+{
+    auto active = client(); // the oldest connection
+    ASSERT_EQ(active->request(Wire::readRegister(4, 1)), echoReply(1));
+    std::vector<std::unique_ptr<FrameClient>> silent;
+    for (size_t i = 1; i < TcpServer::kMaxClients; ++i) {
+        silent.push_back(client());
+        ASSERT_TRUE(waitFor([&] { return net->server()->clientCount() == i + 1; }, 2000)) << i; // accepted in order
+    }
+    std::vector<std::unique_ptr<FrameClient>> tools;
+    for (uint8_t n = 0; n < 3; ++n) {
+        SCOPED_TRACE(int(n));
+        tools.push_back(client());
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(tools.back()->request(Wire::readRegister(4, uint8_t(0x60 + n)), 1000), echoReply(uint8_t(0x60 + n)));
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+        EXPECT_TRUE(silent[n]->peerClosed(1000)) << "the silent client connected longest ago";
+        EXPECT_EQ(net->server()->clientCount(), TcpServer::kMaxClients);
+    }
+    EXPECT_FALSE(silent[3]->peerClosed(0));
+    EXPECT_EQ(active->request(Wire::readRegister(4, 2)), echoReply(2)) << "the active client was never closed";
+    for (auto& t : tools)
+        EXPECT_FALSE(t->peerClosed(0));
+}
+
+// A client that sends no frame for 5 minutes (30000 ticks) is closed; a frame restarts its count.
+TEST_F(TcpTransport, ClientWithoutAFrameForFiveMinutesIsClosed)
+{
+    auto silent = client();
+    auto talking = client();
+    ASSERT_TRUE(waitFor([&] { return net->server()->clientCount() == 2; }, 2000));
+    auto advance = [](uint32_t ticks) {
+        G_timeTicks += ticks;
+        TickAlarm::advanced(G_timeTicks.load());
+    };
+    advance(TcpServer::kIdleTicks - 1);
+    EXPECT_EQ(talking->request(Wire::readRegister(4, 1)), echoReply(1));
+    EXPECT_FALSE(silent->peerClosed(200)) << "one tick short of 5 minutes";
+    advance(1);
+    EXPECT_TRUE(silent->peerClosed(2000)) << "5 minutes without a frame";
+    advance(TcpServer::kIdleTicks - 2);
+    EXPECT_FALSE(talking->peerClosed(200)) << "its last frame came a tick after the other's accept";
+    advance(1);
+    EXPECT_TRUE(talking->peerClosed(2000));
+    EXPECT_TRUE(waitFor([&] { return net->server()->clientCount() == 0; }, 2000));
+    auto next = client();
+    EXPECT_EQ(next->request(Wire::readRegister(4, 3)), echoReply(3));
+}
+
+// A PC that lost power never closes its connection: the program probes silent connections and
+// gives a dead one up within two minutes.
+TEST_F(TcpTransport, AcceptedConnectionsAreProbedWhenSilent)
+{
+    auto c = client();
+    ASSERT_EQ(c->request(Wire::readRegister(4, 1)), echoReply(1));
+    const int fd = serverSideOf(c->fd());
+    ASSERT_GE(fd, 0);
+    int on = 0, idle = 0, interval = 0, probes = 0;
+    socklen_t n = sizeof on;
+    ASSERT_EQ(getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &n), 0);
+    EXPECT_EQ(on, 1);
+    ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &n), 0);
+    ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, &n), 0);
+    ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, &n), 0);
+    EXPECT_LE(idle + interval * probes, 120) << "seconds until a dead peer is given up";
+}
+
+// An upload belongs to its connection: another tool's start is refused and A's file is stored
+// under A's name; a connection that takes over a vanished one's descriptor inherits nothing.
+TEST_F(TcpTransport, UploadBelongsToTheConnectionThatStartedIt)
+{
+    const Bytes alias = {'{', '"', 'a', '"', ':', '1', '}', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '\n'};
+    const Bytes menu(16, 'm');
+    auto a = client();
+    auto b = client();
+    Bytes reply = a->request(uploadStart("ALIS", 16));
+    ASSERT_EQ(reply.size(), 14u);
+    EXPECT_EQ(Bytes(reply.begin() + 10, reply.begin() + 13), Bytes({0, 1, 0}));
+    reply = b->request(uploadStart("OSDS", 16));
+    ASSERT_EQ(reply.size(), 14u);
+    EXPECT_EQ(Bytes(reply.begin() + 10, reply.begin() + 13), Bytes({1, 1, 2})) << "another tool's start";
+    reply = b->request(uploadBlock(menu));
+    ASSERT_EQ(reply.size(), 13u);
+    EXPECT_EQ(reply[10], 1);
+    reply = a->request(uploadBlock(alias));
+    ASSERT_EQ(reply.size(), 13u);
+    EXPECT_EQ(reply[10], 0);
+    reply = a->request(uploadEnd(alias));
+    ASSERT_EQ(reply.size(), 14u);
+    EXPECT_EQ(Bytes(reply.begin() + 10, reply.begin() + 13), Bytes({0, 3, 0}));
+    EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), QByteArray(reinterpret_cast<const char*>(alias.data()), 16));
+    EXPECT_FALSE(TestRoot::exists("/data/configs/omenu.json"));
+
+    reply = a->request(uploadStart("OSDS", 16));
+    ASSERT_EQ(reply[10], 0);
+    ASSERT_EQ(a->request(uploadBlock(menu))[10], 0);
+    const int descriptor = serverSideOf(a->fd());
+    a->reset();
+    ASSERT_TRUE(waitFor([&] { return net->server()->clientCount() == 1; }, 2000));
+    auto c = client();
+    ASSERT_EQ(c->request(Wire::readRegister(4, 1)), echoReply(1));
+    EXPECT_EQ(serverSideOf(c->fd()), descriptor) << "the newcomer is served on the vanished tool's descriptor";
+    reply = c->request(uploadEnd(menu));
+    ASSERT_EQ(reply.size(), 14u);
+    EXPECT_EQ(reply[12], 1) << "the vanished tool's upload is not the newcomer's";
+    EXPECT_FALSE(TestRoot::exists("/data/configs/omenu.json"));
 }

@@ -7,6 +7,7 @@
 #include "udp_tool.h"
 
 #include "base/global.h"
+#include "base/md5.h"
 #include "base/posix_lock.h"
 #include "comm/udpnetmanage.h"
 #include "fpga/fpga_manage.h"
@@ -211,4 +212,39 @@ TEST_F(UdpTransport, FrameLongerThanTheRecordIsDroppedAndTheSenderGoesOn)
     ASSERT_TRUE(tool.send(port, last));
     EXPECT_EQ(tool.reply(), echoReply(7));
     EXPECT_TRUE(tool.receive(100).empty());
+}
+
+// Two tools on the control port, told apart by their address and port: an upload belongs to the
+// one that started it.
+TEST_F(UdpTransport, UploadBelongsToTheSenderThatStartedIt)
+{
+    auto u32 = [](uint32_t v) { return Bytes({uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}); };
+    const Bytes data(16, 'q');
+    MD5 digest(data.data(), data.size());
+    const Bytes start = concat({{1, 0, 0, 'Q', 'Z', 'F', 'X', 9}, u32(16)});
+    const Bytes block = concat({{2, 0, 0, 0, 0}, u32(0), u32(16), data});
+    const Bytes end = concat({{3, 0, 0, 0, 0}, Bytes(digest.digest(), digest.digest() + 16)});
+    UdpTool a, b;
+    auto ask = [this](const UdpTool& tool, const Bytes& payload) {
+        EXPECT_TRUE(tool.send(port, Wire::stuff(Wire::request(0xC0, payload))));
+        return tool.reply();
+    };
+    Bytes reply = ask(a, start);
+    ASSERT_EQ(reply.size(), 14u);
+    EXPECT_EQ(reply[10], 0);
+    reply = ask(b, start);
+    ASSERT_EQ(reply.size(), 14u);
+    EXPECT_EQ(Bytes(reply.begin() + 10, reply.begin() + 13), Bytes({1, 1, 2}));
+    reply = ask(b, block);
+    ASSERT_EQ(reply.size(), 13u);
+    EXPECT_EQ(reply[10], 1);
+    reply = ask(b, end);
+    ASSERT_EQ(reply.size(), 14u);
+    EXPECT_EQ(reply[12], 1);
+    EXPECT_FALSE(TestRoot::exists("/data/rcvrecovery/QZFX"));
+    ASSERT_EQ(ask(a, block).size(), 13u);
+    reply = ask(a, end);
+    ASSERT_EQ(reply.size(), 14u);
+    EXPECT_EQ(reply[12], 0);
+    EXPECT_EQ(TestRoot::readFile("/data/rcvrecovery/QZFX"), QByteArray(16, 'q'));
 }

@@ -157,13 +157,19 @@ TEST_F(WifiConfig, HostileFieldsAreRefusedAndChangeNothing)
         "AT+SETDATA=2,1,x,3,12345678,5,01.2.3.4,5005",
         "AT+SETDATA=2,1,x,3,12345678,5,$(reboot),5005",
         "AT+SETDATA=2,1,a\nwpa=0,3,12345678,5,1.2.3.4,5005",
-        "AT+SETDATA=2,1,a\"b,3,12345678,5,1.2.3.4,5005",
-        "AT+SETDATA=2,1,a;b,3,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,a\rb,3,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,a\tb,3,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,a\x7F" "b,3,12345678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,a\xC2\x85" "b,3,12345678,5,1.2.3.4,5005", // U+0085, a line break
+        "AT+SETDATA=2,1,a\xFF" "b,3,12345678,5,1.2.3.4,5005",     // not UTF-8
+        "AT+SETDATA=2,1,x,3,1234\t5678,5,1.2.3.4,5005",
+        "AT+SETDATA=2,1,x,3,12345678,5,1.2.3.4,5005\r\n\r\n",
+        "AT+SETDATA=2,1,x,3,12345678,5,1.2.3.4,5005\n\r",
+        "AT+SETDATA=2,1,x,3,12345678,5,1.2.3.4\r\n,5005",
         "AT+SETDATA=2,1,,3,12345678,5,1.2.3.4,5005",
         "AT+SETDATA=2,1," + std::string(33, 's') + ",3,12345678,5,1.2.3.4,5005",
         "AT+SETDATA=2,1,x,3,1234567,5,1.2.3.4,5005",
         "AT+SETDATA=2,1,x,3,1234567\n8,5,1.2.3.4,5005",
-        "AT+SETDATA=2,1,x,3,1234'5678,5,1.2.3.4,5005",
         "AT+SETDATA=2,1,x,3," + std::string(64, 'p') + ",5,1.2.3.4,5005",
         "AT+SETDATA=2,1,x,3,pass\xC3\xA9word,5,1.2.3.4,5005",
         "AT+SETDATA=2,1,x,5,12345678,5,1.2.3.4,5005",
@@ -187,6 +193,90 @@ TEST_F(WifiConfig, HostileFieldsAreRefusedAndChangeNothing)
     EXPECT_TRUE(log().empty());
     wifi.wifi_ap_start_up();
     EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 10.1.2.3"}));
+}
+
+// The access point's address must leave the phone a way to the box: a unicast host address,
+// neither the network nor the broadcast address of its /24, outside the DHCP pool (.150-.199) and
+// off the wired interface's subnet (192.168.1.199/24 here). A refused one stores nothing.
+TEST_F(WifiConfig, AccessPointAddressIsOneThePhoneCanReach)
+{
+    g_str_ip = QStringLiteral("192.168.1.199");
+    g_srt_mask = QStringLiteral("255.255.255.0");
+    ASSERT_EQ(ask("AT+SETDATA=2,0,Good,3,password1,5,10.1.2.3,5005"), "OK+SETDATA");
+    const struct {
+        const char* address;
+        bool taken;
+    } rows[] = {
+        {"0.0.0.0", false},        {"255.255.255.255", false}, {"127.0.0.1", false},     {"224.1.1.1", false},
+        {"239.255.255.250", false}, {"0.1.2.3", false},        {"192.168.22.0", false},  {"192.168.22.255", false},
+        {"192.168.22.160", false}, {"192.168.22.150", false},  {"192.168.22.199", false}, {"192.168.1.199", false},
+        {"192.168.1.20", false},   {"192.168.22.149", true},   {"192.168.22.200", true},  {"192.168.22.1", true},
+        {"192.168.22.254", true},  {"192.168.2.99", true},    {"223.255.0.1", true},     {"10.1.2.3", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.address);
+        const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
+        const QByteArray dhcp = TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf);
+        const QString ini = iniAddress();
+        EXPECT_EQ(ask(std::string("AT+SETDATA=2,0,Good,3,password1,5,") + row.address + ",5005"),
+                  row.taken ? "OK+SETDATA" : "ERR");
+        if (!row.taken) {
+            EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf), hostapd);
+            EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf), dhcp);
+            EXPECT_EQ(iniAddress(), ini);
+            continue;
+        }
+        EXPECT_EQ(iniAddress(), QString(row.address));
+        std::string net = row.address;
+        net = net.substr(0, net.rfind('.') + 1);
+        EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf).contains(QByteArray::fromStdString("start  " + net + "150\n")));
+    }
+    // The start-up applies the last address taken.
+    shellSim().clearLog();
+    wifi.wifi_ap_start_up();
+    EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 10.1.2.3"}));
+    // A wired subnet wider than /24 takes in the access point's /24 as well.
+    g_srt_mask = QStringLiteral("255.255.0.0");
+    EXPECT_EQ(ask("AT+SETDATA=2,0,Good,3,password1,5,192.168.22.101,5005"), "ERR");
+    EXPECT_EQ(ask("AT+SETDATA=2,0,Good,3,password1,5,192.169.22.101,5005"), "OK+SETDATA");
+}
+
+// What a phone app sends: a line end after the last field, and any printable character in the
+// SSID and the passphrase. They reach hostapd's file whole and read back whole; none of it ever
+// reaches a shell command.
+TEST_F(WifiConfig, FieldsAsPhoneAppsSendThem)
+{
+    shellSim().script("ifconfig wlan0 | grep inet", 0, kInetLines);
+    shellSim().script("ifconfig wlan0 | grep HWaddr", 0, kHwLine);
+    const struct {
+        std::string datagram, ssid, passphrase;
+    } rows[] = {
+        {"AT+SETDATA=2,0,MyAP,3,abcdefgh,5,192.168.22.101,5005\r\n", "MyAP", "abcdefgh"},
+        {"AT+SETDATA=2,0,MyAP,3,abcdefgh,5,192.168.22.101,5005\n", "MyAP", "abcdefgh"},
+        {"AT+SETDATA=2,0,MyAP,3,abcdefgh,5,192.168.22.101,5005\r", "MyAP", "abcdefgh"},
+        {"AT+SETDATA=2,0,My\"AP,3,abcdefgh,5,192.168.22.101,5005", "My\"AP", "abcdefgh"},
+        {"AT+SETDATA=2,0,a;b,3,abcdefgh,5,192.168.22.101,5005", "a;b", "abcdefgh"},
+        {"AT+SETDATA=2,0, `$(reboot)` ,3,abc;defgh,5,192.168.22.101,5005", " `$(reboot)` ", "abc;defgh"},
+        {"AT+SETDATA=2,0,#x='\\',3,p\"a'ss \\w`o#rd,5,192.168.22.101,5005\r\n", "#x='\\'", "p\"a'ss \\w`o#rd"},
+        {"AT+SETDATA=2,0,Caf\xC3\xA9 \xE2\x98\x95,3," + std::string(63, '~') + ",5,192.168.22.101,5005", "Caf\xC3\xA9 \xE2\x98\x95",
+         std::string(63, '~')},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.datagram);
+        shellSim().clearLog();
+        ASSERT_EQ(ask(row.datagram), "OK+SETDATA");
+        const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
+        EXPECT_TRUE(hostapd.contains(QByteArray::fromStdString("\nssid=" + row.ssid + "\n")));
+        EXPECT_TRUE(hostapd.contains(QByteArray::fromStdString("\nwpa_passphrase=" + row.passphrase + "\n")));
+        EXPECT_EQ(hostapd.count('\n'), 27);
+        EXPECT_EQ(ask("AT+CHECKDATA"), "OK+CHECKDATA=2," + row.ssid + ",3," + row.passphrase + ",6,192.168.22.101," +
+                                           std::to_string(g_port.load()) + ",00E04C8192A1,115200");
+        for (const std::string& command : log())
+            EXPECT_EQ(command.find(row.ssid), std::string::npos) << command;
+    }
+    for (int i = 0; i < 3; ++i)
+        wifi.wifi_ap_start_up();
+    EXPECT_EQ(log().back(), "/usr/bin/hostapd /etc/rtl_hostapd_2G.conf -B");
 }
 
 TEST_F(WifiConfig, CommandWords)
@@ -281,11 +371,15 @@ TEST_F(WifiConfig, StartUpAndRestartMachine)
 
 TEST_F(WifiConfig, StoredAddressIsCheckedAtStart)
 {
-    for (const char* stored : {"1.2.3.4;reboot", "", "1.2.3"}) {
+    for (const char* stored : {"1.2.3.4;reboot", "", "1.2.3", "0.0.0.0", "192.168.22.160", "192.168.22.255",
+                               "192.168.1.199", "224.1.1.1"}) {
         SCOPED_TRACE(stored);
         g_str_wifi_ip = QString(stored);
+        ASSERT_TRUE(TestRoot::writeFile("/etc/udhcpd.conf", "old dhcp\n"));
         R58_WIFI_CONFIG fresh;
         fresh.initialize(false);
+        // The DHCP pool follows the address the access point falls back to.
+        EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf).contains("start  192.168.22.150"));
         shellSim().clearLog();
         fresh.wifi_ap_start_up();
         EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 192.168.22.101"}));
