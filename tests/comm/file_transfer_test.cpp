@@ -408,13 +408,17 @@ TEST_F(FileTransfer, AnOpenTransferBelongsToThePeerThatStartedIt)
         {"alias and menu", start("ALIS", 1500), start("OSDS", 1500), "/data/configs/alias.json", "/data/configs/omenu.json", B},
         {"card files", start("QZFX", 1500, 9), start("QZFR", 1500, 13), "/data/rcvrecovery/QZFX", "/data/smartmapping/QZFR",
          request_peer::udp(0x7F000001, 40000)},
-        {"application and mode", start("FMCU", 1500), start("MO03", 1500), "/data/app/vyrR58N2", "/data/modes/MO03.json",
+        {"application and mode", start("FMCU", uint32_t(sampleProgram().size())), start("MO03", 1500), "/data/app/vyrR58N2",
+         "/data/modes/MO03.json",
          request_peer::serial(2)},
     };
     uint8_t seed = 20;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        const std::vector<uint8_t> a = pattern(1500, seed++), b = pattern(1500, seed++);
+        std::vector<uint8_t> a = pattern(1500, seed++);
+        const std::vector<uint8_t> b = pattern(1500, seed++);
+        if (std::string(row.targetA) == "/data/app/vyrR58N2") // the application: a program of this machine
+            a = sampleProgram();
         const uint8_t subA = row.startA[0], subB = row.startB[0];
         ASSERT_EQ(sendAs(A, row.startA), 3u);
         EXPECT_EQ(reply(3), std::vector<uint8_t>({0, subA, 0}));
