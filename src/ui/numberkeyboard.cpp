@@ -2,6 +2,7 @@
 
 #include "ui/inputtexts.h"
 #include "ui/panelkeys.h"
+#include "ui/topwindow.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -135,12 +136,11 @@ bool NumberKeyboard::getNumber(const QString& title, const QString& value, int m
     min_ = min;
     max_ = max;
     accepted_ = false;
-    // Without a window manager nothing hands the keys back when the keypad closes: the page that
-    // had them gets them again, unless it closed meanwhile.
+    // Without a window manager nothing hands the keys back when the keypad closes: the window on
+    // top gets them (the page, or a pop-up shown over the keypad meanwhile).
     const QPointer<QWidget> before = QApplication::activeWindow();
     exec();
-    if (before && before != this && before->isVisible())
-        before->activateWindow();
+    TopWindow::activate(before && before != this && before->isVisible() ? before.data() : nullptr);
     if (!accepted_)
         return false;
     if (out)
@@ -239,8 +239,8 @@ void NumberKeyboard::on_Button_close_clicked()
 void NumberKeyboard::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    // Every opening takes the keys, also the second one over the same page.
-    activateWindow();
+    // Every opening is on top and takes the keys, also one over pages opened since the last.
+    TopWindow::raise(this);
     // Once the window is really up, for platforms that activate only shown windows.
     QMetaObject::invokeMethod(
         this,
