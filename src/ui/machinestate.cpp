@@ -4,6 +4,7 @@
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "ui/blocksnapshot.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/panelwidgets.h"
@@ -109,10 +110,11 @@ void MachineState::version_changed()
 
 void MachineState::source_check()
 {
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    // One moment of the six records: the input drivers and the protocol write them meanwhile.
+    const BlockSnapshot b(VyrRamPara::p_vyrrampara_config);
     for (int s = 0; s < 6; ++s) {
-        const uint32_t at = blk::kInputResolution + 6 * uint32_t(s);
-        const bool online = store && store->u16(at) != 0 && store->u16(at + 2) != 0 && store->u16(at + 4) != 0;
+        const uint32_t at = blk::inputResolution(uint32_t(s));
+        const bool online = b.valid() && b.u16(at) != 0 && b.u16(at + 2) != 0 && b.u16(at + 4) != 0;
         source_online[s] = online;
         PanelWidgets::showPicture(source_pixmap[s], sourceinfo::onlineIconPath(uint8_t(s), online));
     }
