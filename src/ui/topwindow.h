@@ -11,6 +11,6 @@ namespace TopWindow {
 QWidget* top(); // the visible window on top (pop-ups of combo boxes and tool tips aside), or null
 // Puts the window on top (also one already shown) and gives it the keys.
 void raise(QWidget* window);
-// Gives the keys to the window on top; null-safe fallback when no window is known.
+// Gives the keys to the window on top, or to `fallback` while no shown window is known.
 void activate(QWidget* fallback = nullptr);
 }
