@@ -4,6 +4,7 @@
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "ui/blocksnapshot.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/panelwidgets.h"
@@ -47,12 +48,12 @@ MachineState::MachineState(QWidget* parent)
     inputs->setObjectName(QStringLiteral("frame_3"));
     inputs->setGeometry(20, kInputsTop, 288, kInputsHeight);
     inputs->setStyleSheet(QStringLiteral("background-color: rgb(33, 36, 53);"));
-    static const char* const kNames[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
     static const int kX[6] = {5, 50, 95, 145, 195, 240};
     for (int s = 0; s < 6; ++s) {
         source_name[s] = label(inputs, qPrintable(QStringLiteral("sourceid%1name").arg(s)), QRect(kX[s], 8, 45, 16), 10);
         source_name[s]->setAlignment(Qt::AlignCenter);
-        source_name[s]->setText(QLatin1String(kNames[s]));
+        source_name[s]->setTextFormat(Qt::RichText); // the HDMI 2.0 inputs in green
+        source_name[s]->setText(sourceinfo::get_source_specialstyle0_by_sourceid(uint8_t(s)).arg(sourceinfo::get_source_name_by_sourceid(uint8_t(s))));
         source_pixmap[s] = label(inputs, qPrintable(QStringLiteral("sourceid%1pixmap").arg(s)), QRect(kX[s] + 2, 28, 40, 20), 10);
     }
     label_state3 = label(frame, "label_state3", QRect(5, kVersionsTop, 15, kVersionsHeight), 10);
@@ -109,10 +110,11 @@ void MachineState::version_changed()
 
 void MachineState::source_check()
 {
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    // One moment of the six records: the input drivers and the protocol write them meanwhile.
+    const BlockSnapshot b(VyrRamPara::p_vyrrampara_config);
     for (int s = 0; s < 6; ++s) {
-        const uint32_t at = blk::kInputResolution + 6 * uint32_t(s);
-        const bool online = store && store->u16(at) != 0 && store->u16(at + 2) != 0 && store->u16(at + 4) != 0;
+        const uint32_t at = blk::inputResolution(uint32_t(s));
+        const bool online = b.valid() && b.u16(at) != 0 && b.u16(at + 2) != 0 && b.u16(at + 4) != 0;
         source_online[s] = online;
         PanelWidgets::showPicture(source_pixmap[s], sourceinfo::onlineIconPath(uint8_t(s), online));
     }

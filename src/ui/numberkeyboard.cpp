@@ -2,10 +2,14 @@
 
 #include "ui/inputtexts.h"
 #include "ui/panelkeys.h"
+#include "ui/topwindow.h"
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QIcon>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QtDebug>
@@ -22,6 +26,21 @@ constexpr int kCancel = 12;
 constexpr int kOk = 13;
 const QString kRefusedStyle = QStringLiteral("background-color: rgb(255, 255, 255);border:2px solid rgb(230, 40, 40);");
 const QString kValueStyle = QStringLiteral("background-color: rgb(255, 255, 255);");
+// The focused key, whichever it is, is filled with the panel's dark face in the orange focus
+// frame: an orange line alone reads at under 2:1 on the white keys and the grey keypad, the dark
+// face at 3.9:1 or better against the white and blue keys and the keypad around them.
+const QString kFocusedKey = QStringLiteral("color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:2px solid rgb(255,171,84);");
+
+// The erase picture in white, for the dark face of the focused key.
+QIcon lightIcon(const QString& path)
+{
+    QPixmap pixmap(path);
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), Qt::white);
+    painter.end();
+    return QIcon(pixmap);
+}
 }
 
 My_lineEdit::My_lineEdit(QWidget* parent)
@@ -38,9 +57,9 @@ void My_lineEdit::mousePressEvent(QMouseEvent* event)
 NumberKeyboard::NumberKeyboard(QWidget* parent)
     : QDialog(parent, Qt::FramelessWindowHint)
     , style_key(QStringLiteral("background-color: rgb(255, 255, 255);border:1px ;"))
-    , style_key_focused(QStringLiteral("background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);"))
+    , style_key_focused(kFocusedKey)
     , style_ok(QStringLiteral("background-color: rgb(71, 119, 255);border:1px ;"))
-    , style_ok_focused(QStringLiteral("background-color: rgb(71, 119, 255);border:1px solid rgb(255,171,84);"))
+    , style_ok_focused(kFocusedKey)
 {
     setObjectName(QStringLiteral("NumberKeyboard"));
     setFixedSize(160, 240);
@@ -87,13 +106,17 @@ NumberKeyboard::NumberKeyboard(QWidget* parent)
         focus_list[i]->setText(QString::number(i + 1));
     focus_list[kDigitZero]->setText(QStringLiteral("0"));
     focus_list[kClear]->setText(QStringLiteral("C"));
-    focus_list[kErase]->setIcon(QIcon(QStringLiteral(":/png/delete.png")));
+    erase_icon = QIcon(QStringLiteral(":/png/delete.png"));
+    erase_icon_focused = lightIcon(QStringLiteral(":/png/delete.png"));
+    focus_list[kErase]->setIcon(erase_icon);
     focus_list[kErase]->setIconSize(QSize(20, 20));
     // Wide enough for the longest cancel word at this size.
     focus_list[kCancel]->setGeometry(5, 205, 73, 30);
     focus_list[kOk]->setGeometry(82, 205, 73, 30);
+    // The first key holds the focus from the first opening on, and shows it: an OK meant for the
+    // value must not type a 1 unseen.
     for (int i = 0; i < kKeys; ++i)
-        setKeyStyle(i, false); // the first key holds the focus without showing it
+        setKeyStyle(i, i == 0);
     focus_widget = focus_list[0];
     // Digits are typed with the keys only; C, erase, cancel and OK also answer taps.
     connect(focus_list[kClear], &QPushButton::clicked, this, &NumberKeyboard::on_ButtonC_clicked);
@@ -109,6 +132,8 @@ void NumberKeyboard::setKeyStyle(int index, bool focused)
         focus_list[index]->setStyleSheet(focused ? style_ok_focused : style_ok);
     else
         focus_list[index]->setStyleSheet(focused ? style_key_focused : style_key);
+    if (index == kErase)
+        focus_list[index]->setIcon(focused ? erase_icon_focused : erase_icon);
 }
 
 void NumberKeyboard::language_changed()
@@ -135,12 +160,11 @@ bool NumberKeyboard::getNumber(const QString& title, const QString& value, int m
     min_ = min;
     max_ = max;
     accepted_ = false;
-    // Without a window manager nothing hands the keys back when the keypad closes: the page that
-    // had them gets them again, unless it closed meanwhile.
+    // Without a window manager nothing hands the keys back when the keypad closes: the window on
+    // top gets them (the page, or a pop-up shown over the keypad meanwhile).
     const QPointer<QWidget> before = QApplication::activeWindow();
     exec();
-    if (before && before != this && before->isVisible())
-        before->activateWindow();
+    TopWindow::activate(before && before != this && before->isVisible() ? before.data() : nullptr);
     if (!accepted_)
         return false;
     if (out)
@@ -239,8 +263,8 @@ void NumberKeyboard::on_Button_close_clicked()
 void NumberKeyboard::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    // Every opening takes the keys, also the second one over the same page.
-    activateWindow();
+    // Every opening is on top and takes the keys, also one over pages opened since the last.
+    TopWindow::raise(this);
     // Once the window is really up, for platforms that activate only shown windows.
     QMetaObject::invokeMethod(
         this,

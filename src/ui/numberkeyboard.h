@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <QIcon>
 #include <QLineEdit>
 #include <QPointer>
 #include <QString>
@@ -75,6 +76,8 @@ private:
     const QString style_key_focused;
     const QString style_ok;
     const QString style_ok_focused;
+    QIcon erase_icon;         // dark, on the white key
+    QIcon erase_icon_focused; // light, on the dark face of the focused key
     QString l_str;     // digits typed since the keypad was opened or cleared
     QString old_value; // shown at opening; back after a refused entry
     int min_ = 0;

@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "ui/blocksnapshot.h"
 #include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/pages_settings/ledset.h"
@@ -68,11 +69,9 @@ void OutputSet::language_changed()
     const Texts& t = kTexts[languageColumn(g_language.load())];
     Button_ledset->setText(QString::fromUtf8(t.ledset));
     Button_lanset->setText(QString::fromUtf8(t.lanset));
-    unsigned width = 0, height = 0;
-    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
-        width = store->u16(blk::kLedWidth); // unsigned words
-        height = store->u16(blk::kLedHeight);
-    }
+    // The size on one copy of the block: the LED size page and the protocol write it meanwhile.
+    const BlockSnapshot b(VyrRamPara::p_vyrrampara_config);
+    const unsigned width = b.u16(blk::kLedWidth), height = b.u16(blk::kLedHeight); // unsigned words
     label_info->setText(QString::fromUtf8(t.info).arg(width).arg(height));
 }
 

@@ -28,6 +28,7 @@
 #include "tools/smartmapping.h"
 #include "ui/pages_settings/temperature.h"
 #include "ui/pages_settings/test_chart.h"
+#include "ui/topwindow.h"
 #include "params/vyrrampara.h"
 
 #include <QApplication>
@@ -136,9 +137,8 @@ void refresh(int code, int signal)
 
 void activate(int code)
 {
-    if (QWidget* w = page(code)) {
-        w->activateWindow();
-    }
+    // The keys go to the window a person sees: the page, or a pop-up or the keypad over it.
+    TopWindow::activate(page(code));
 }
 
 void openModal(VyrPage* child)

@@ -14,7 +14,7 @@ int parentCode(int code);  // where BACK leads (3 and 7 depend on what is open)
 void retext(int code);     // language_changed() of the open page of that code
 void refresh(int code, int signal); // its syncUpdate; false when it is not open
 bool languageChanged();    // VyrRamPara::VyrLanguageChanged(), false without a store
-void activate(int code);   // make that page the window the keys reach
+void activate(int code);   // the keys to the window on top: that page, or a pop-up over it
 
 // Stores the page in its pointer, puts its code on top and runs it modally.
 void openModal(VyrPage* child);

@@ -7,6 +7,7 @@
 #include "ui/mainwindow.h"
 #include "ui/numberkeyboard.h"
 #include "ui/syncupdate.h"
+#include "ui/topwindow.h"
 #include "params/vyrrampara.h"
 
 void showPanel()
@@ -18,6 +19,7 @@ void showPanel()
     g_lockwindow = home;
     g_page_focus = 0;
     home->show();
+    TopWindow::activate(home); // no window manager hands the keys to a shown window
     placeNumberKeyboard(root);
     // Queued even from the GUI thread: a refresh never runs inside the caller's critical section
     // (a hand-over lock or the signal mutex), and never re-enters itself.

@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "ui/pagenav.h"
 #include "ui/texts.h"
+#include "ui/topwindow.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -69,7 +70,7 @@ void TIP::tip_show()
     // A pop-up already up keeps its count: the new content lives for the rest of the 300 ticks.
     g_tip_flag = 1;
     show();
-    activateWindow();
+    TopWindow::raise(this); // also when it is up already, under a page opened since
 }
 
 void TIP::tip_outtime_deal()

@@ -19,6 +19,7 @@ public:
     const char* pageName() const { return name_; }
     virtual void language_changed();   // every text of the page in g_language
     virtual void syncUpdate(int code); // refresh while on top: re-text after a language change
+    const std::vector<QWidget*>& focusList() const { return focus_list; } // what left and right walk
     uint8_t ui_select = 0;
 
 public Q_SLOTS:

@@ -175,7 +175,7 @@ TEST_F(FpgaImages, ControlIdAndIdentityBytes)
 
     fpgaChip().setIdentity(0x30);
     fpga->FPGA_to_RAM(0);
-    EXPECT_EQ(commandArea(16), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x16, 0x08, 0x15, 0x30}));
+    EXPECT_EQ(commandArea(16), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x16, 0x08, 0x10, 0x30}));
 }
 
 TEST_F(FpgaImages, MailboxWithoutMarkerIsIgnored)

@@ -22,6 +22,7 @@
 #include "video_chips/keltosource.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,6 +31,7 @@
 #include <cstring>
 #include <deque>
 #include <thread>
+#include <memory>
 
 using namespace PanelKey;
 namespace crop = blk::crop;
@@ -731,4 +733,41 @@ TEST_F(PanelTest, CropPageRedrawsForATableChangeMadeOnAnotherThread)
     if (writer.joinable())
         writer.join();
     ASSERT_TRUE(ok);
+}
+
+// The page last counted a table whose 40 entries were all HDMI1's; a tool has emptied it since,
+// and the page's refresh has not run yet. OK on the add button counts the table as it is now, on
+// one copy, and opens the editor: it does not say "full" from what it counted before.
+TEST_F(PanelTest, AddCountsTheTableAsItIsNowOnOneCopy)
+{
+    g_language = 1;
+    clearCrops(store);
+    for (uint32_t k = 0; k < kCropCount; ++k)
+        putCrop(store, k, 2, k + 1, {0, 0, 64, 64});
+    std::unique_ptr<InputCut> page(new InputCut);
+    std::thread tool([this] {
+        ScalerHandOver handOver;
+        clearCrops(store);
+    });
+    tool.join();
+    page->level = 1; // the list, on the add button
+    page->ui_select = 0;
+    QKeyEvent ok(QEvent::KeyRelease, OK, Qt::NoModifier);
+    QCoreApplication::sendEvent(page.get(), &ok);
+    EXPECT_EQ(page->level, 2) << "the new-crop editor";
+    EXPECT_FALSE(page->label_note->isVisibleTo(page.get())) << page->label_note->text().toStdString();
+    // And a table that is full now is full, whatever was counted before.
+    QKeyEvent back(QEvent::KeyRelease, Back, Qt::NoModifier);
+    QCoreApplication::sendEvent(page.get(), &back);
+    ASSERT_EQ(page->level, 1);
+    std::thread filler([this] {
+        ScalerHandOver handOver;
+        for (uint32_t k = 0; k < kCropCount; ++k)
+            putCrop(store, k, 9, 1, {0, 0, 64, 64}); // entries naming no input take their slots too
+    });
+    filler.join();
+    page->ui_select = 0;
+    QCoreApplication::sendEvent(page.get(), &ok);
+    EXPECT_EQ(page->level, 1);
+    EXPECT_EQ(page->label_note->text(), QStringLiteral("Crop table full, nothing added"));
 }

@@ -18,6 +18,7 @@
 #include "platform/sim/devices/fpga_chip.h"
 
 #include <QApplication>
+#include <QDate>
 #include <QFrame>
 #include <QLabel>
 #include <QPointer>
@@ -104,6 +105,19 @@ TEST_F(PanelTest, DeviceInfoSerialLineAndFpgaVersion)
     EXPECT_TRUE(panel.isNull()) << "the old panel is replaced";
     EXPECT_EQ(page->port_links, 0);
     EXPECT_EQ(page->port_panel->findChildren<QLabel*>().size(), 32);
+}
+
+// The simulated FPGA's design revision, as the page reads it from the FPGA once it is up: the
+// date in registers 29-31 is a date of the calendar.
+TEST_F(PanelTest, DeviceInfoShowsTheSimulatedFpgasDesignDate)
+{
+    ASSERT_TRUE(bringUpFpga0ByItsPasses()) << "FPGA 0 not up";
+    std::unique_ptr<MachineState> page(new MachineState);
+    const QString line = page->label_FPGA1->text();
+    ASSERT_TRUE(line.startsWith(QStringLiteral("FPGA:V11.00."))) << line.toStdString();
+    const QDate date = QDate::fromString(line.section(QLatin1Char(' '), 1), QStringLiteral("yyyy-MM-dd"));
+    EXPECT_TRUE(date.isValid()) << line.toStdString();
+    EXPECT_GE(date.year(), 2020) << line.toStdString();
 }
 
 // Bit n of the link word lights port n + 1, whichever pictures the panel uses for the two states.

@@ -10,7 +10,9 @@
 #include "ui/inputtexts.h"
 #include "scaler/c331_manage.h"
 #include "ui/lockwindow.h"
+#include "ui/machinestate.h"
 #include "ui/mainwindow.h"
+#include "ui/outputset.h"
 #include "ui/pages_picture/edidset.h"
 #include "ui/pages_picture/imagelayout.h"
 #include "ui/pages_picture/inputchoose.h"
@@ -226,11 +228,15 @@ TEST_F(PanelTest, HomeScreenFollowsProtocolChangesWithinARefresh)
 TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
 {
     standardWall(store);
+    store->setU16(blk::kLedHeight, 1080);
     g_language = 1;
     Panel::refresh(1); // shadow := block
     std::unique_ptr<InputChoose> choice(new InputChoose);
     std::unique_ptr<ImageLayout> layout(new ImageLayout);
     std::unique_ptr<EDIDset> edid;
+    std::unique_ptr<MachineState> device(new MachineState);
+    std::unique_ptr<OutputSet> output(new OutputSet);
+    QString timingRead;
     auto sourceInChoice = [&] {
         auto* l = choice->findChild<QLabel*>(QStringLiteral("entry_name"));
         return l ? l->text() : QStringLiteral("<none>");
@@ -256,6 +262,17 @@ TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
          [&] { return layout->lineEdit_Y->text(); }, QStringLiteral("7")},
         {"EDID tile", blk::edidWidth(2), 1000, 1100, 1280, [&] { edid.reset(new EDIDset); },
          [&] { return edid->tile_timing->text().section(QLatin1Char('x'), 0, 0); }, QStringLiteral("1280")},
+        // A tool rewriting HDMI1's timing record: the refresh word passes through 0 (no signal).
+        {"device page input state", blk::inputResolution(2) + 4, 60, 0, 50, [&] { device->source_check(); },
+         [&] { return QString::fromLatin1(device->source_online[2] ? "online" : "offline"); }, QStringLiteral("online")},
+        {"crop page input timing", blk::inputResolution(2), 1920, 0, 1280,
+         [&] {
+             int w = 0, h = 0, r = 0;
+             timingRead = InputCut::inputTiming(2, &w, &h, &r) ? QStringLiteral("%1x%2@%3").arg(w).arg(h).arg(r) : QStringLiteral("none");
+         },
+         [&] { return timingRead; }, QStringLiteral("1280x1080@50")}, // the refresh of the row above
+        {"output menu LED size", blk::kLedWidth, 1920, 11, 1280, [&] { output->language_changed(); },
+         [&] { return output->label_info->text().section(QLatin1Char(':'), -1); }, QStringLiteral("1280x1080")},
     };
     for (const Row& r : rows) {
         store->setU16(r.field, r.before);

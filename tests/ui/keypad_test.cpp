@@ -1,5 +1,6 @@
 // The numeric keypad: typing with the five keys and by taps, bounded entries, and a result that
 // reaches only the caller of that one entry.
+#include "focus_marks.h"
 #include "panel_fixture.h"
 
 #include "base/global.h"
@@ -112,16 +113,20 @@ TEST_F(PanelTest, KeypadDigitsClearEraseAndLength)
     EXPECT_EQ(e.value, -1);
 }
 
-TEST_F(PanelTest, KeypadFocusWrapsAndShowsTheBlueOkKey)
+TEST_F(PanelTest, KeypadFocusWrapsBetweenTheFirstKeyAndOk)
 {
+    // The focused key has the dark face in the orange frame; the others keep their white or blue.
+    const QString focused = QStringLiteral("color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:2px solid rgb(255,171,84);");
     g_numberkeyboard->show();
+    EXPECT_EQ(key("Button1")->styleSheet(), focused) << "shown from the first opening";
     QTest::keyRelease(g_numberkeyboard.data(), Qt::Key(Left));
     EXPECT_EQ(g_numberkeyboard->ui_select, 13);
-    EXPECT_EQ(key("Button_ok")->styleSheet(), QStringLiteral("background-color: rgb(71, 119, 255);border:1px solid rgb(255,171,84);"));
+    EXPECT_EQ(key("Button_ok")->styleSheet(), focused);
+    EXPECT_EQ(key("Button1")->styleSheet(), QStringLiteral("background-color: rgb(255, 255, 255);border:1px ;"));
     QTest::keyRelease(g_numberkeyboard.data(), Qt::Key(Right));
     EXPECT_EQ(g_numberkeyboard->ui_select, 0);
     EXPECT_EQ(key("Button_ok")->styleSheet(), QStringLiteral("background-color: rgb(71, 119, 255);border:1px ;"));
-    EXPECT_EQ(key("Button1")->styleSheet(), QStringLiteral("background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);"));
+    EXPECT_EQ(key("Button1")->styleSheet(), focused);
     g_numberkeyboard->hide();
 }
 
@@ -272,5 +277,38 @@ TEST_F(PanelTest, KeypadWordsFitInEveryLanguage)
     EXPECT_EQ(inText(InText::KeypadOk, 3), QString::fromUtf8("Đồng ý"));
     EXPECT_EQ(inText(InText::KeypadCancel, 2), QString::fromUtf8("Отмена"));
     EXPECT_EQ(inText(InText::KeypadOk, 4), QString::fromUtf8("確定"));
+    EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
+}
+
+// The focused key is marked from the keypad's first opening on, and its mark reads at 3:1 against
+// the key without it and against what lies around it, on every key and in every language.
+TEST_F(PanelTest, KeypadFocusIsMarkedFromTheFirstOpeningAndReadsOnEveryKey)
+{
+    static const char* const kNames[14] = {"Button1", "Button2", "Button3", "Button4", "Button5", "Button6", "Button7",
+                                           "Button8", "Button9", "Button0", "ButtonC", "ButtonX", "Button_close", "Button_ok"};
+    std::vector<QWidget*> keys;
+    for (const char* name : kNames)
+        keys.push_back(key(name));
+    auto focus = [](int i) {
+        while (g_numberkeyboard->ui_select != i)
+            QTest::keyRelease(g_numberkeyboard.data(), Qt::Key(Right));
+    };
+    QStringList bad;
+    for (int language : {1, 0, 2, 3, 4}) {
+        g_language = uint8_t(language);
+        g_numberkeyboard->label_show(QStringLiteral("W"), QStringLiteral("1920"));
+        g_numberkeyboard->show();
+        if (language == 1)
+            Panel::shot(g_numberkeyboard, QStringLiteral("keypad_first_opening"));
+        bad << Panel::weakFocusMarks(g_numberkeyboard, keys, focus, QStringLiteral("keypad%1").arg(language));
+        for (int k : {11, 12, 13}) { // the words still fit and read inside the frame
+            focus(k);
+            const QString where = QStringLiteral("keypad_focus_%1_%2").arg(kNames[k]).arg(language);
+            bad << Panel::misfits(g_numberkeyboard, where) << Panel::lowContrast(g_numberkeyboard, where);
+            Panel::shot(g_numberkeyboard, where);
+        }
+        focus(0);
+        g_numberkeyboard->hide();
+    }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
 }

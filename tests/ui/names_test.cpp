@@ -1,10 +1,20 @@
 // Names, list order, rich-text styles and icons of the six inputs.
+#include "panel_fixture.h"
+
+#include "base/global.h"
+#include "ui/machinestate.h"
+#include "ui/pages_picture/edidset.h"
+#include "ui/pages_picture/inputcut.h"
+#include "ui/panelwidgets.h"
 #include "ui/sourceinfo.h"
 
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <map>
+#include <memory>
 
 TEST(InputNames, NamesAndListOrderBothWays)
 {
@@ -74,4 +84,84 @@ TEST(InputNames, IconsWithAndWithoutSignal)
     sourceinfo::set_sourceonline_pixmap(&label, 9, 1);
     EXPECT_EQ(label.text(), QStringLiteral("kept"));
     EXPECT_TRUE(label.pixmap(Qt::ReturnByValue).isNull());
+}
+
+namespace {
+
+// The colour a label's text is drawn in, as the window shows it: of the label's pixels, the one
+// that stands out most from the commonest (its ground), which is the core of a stroke.
+QColor inkOf(QWidget* window, QLabel* label)
+{
+    const QImage picture = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect area(label->mapTo(window, QPoint(0, 0)), label->size());
+    std::map<QRgb, int> count;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++count[picture.pixel(x, y)];
+    QRgb ground = 0;
+    int most = -1;
+    for (const auto& c : count)
+        if (c.second > most) {
+            most = c.second;
+            ground = c.first;
+        }
+    QColor ink(ground);
+    double best = 1;
+    for (const auto& c : count) {
+        const double k = PanelWidgets::contrast(QColor(c.first), QColor(ground));
+        if (k > best) {
+            best = k;
+            ink = QColor(c.first);
+        }
+    }
+    return ink;
+}
+
+// Within a few steps of the colour: anti-aliasing may leave the core of a thin stroke a shade off.
+bool near(const QColor& a, const QColor& b)
+{
+    return std::abs(a.red() - b.red()) <= 24 && std::abs(a.green() - b.green()) <= 24 && std::abs(a.blue() - b.blue()) <= 24;
+}
+
+}
+
+// HDMI3 and HDMI4, the two HDMI 2.0 inputs, are named in green wherever the inputs are listed by
+// name: the EDID page's tabs and the device page's input row as on the input-choice and crop tabs.
+TEST_F(PanelTest, HdmiThreeAndFourAreNamedInGreenOnEveryInputRow)
+{
+    const QColor green(0x51, 0xBB, 0x28), white(255, 255, 255);
+    std::unique_ptr<EDIDset> edid(new EDIDset);
+    std::unique_ptr<MachineState> device(new MachineState);
+    std::unique_ptr<InputCut> crops(new InputCut);
+    struct Row {
+        QWidget* page;
+        const char* name; // %1: the position in the row
+        const int ids[6];  // input id at each position
+    };
+    const Row rows[] = {
+        {edid.get(), "sourcelistseq%1name", {2, 3, 4, 5, 1, 0}},
+        {device.get(), "sourceid%1name", {0, 1, 2, 3, 4, 5}},
+    };
+    QStringList wrong;
+    for (const Row& r : rows) {
+        for (int k = 0; k < 6; ++k) {
+            auto* label = r.page->findChild<QLabel*>(QString::fromLatin1(r.name).arg(k));
+            ASSERT_TRUE(label) << r.name << k;
+            const QColor ink = inkOf(r.page, label);
+            const bool isGreen = r.ids[k] == 4 || r.ids[k] == 5;
+            if (!near(ink, isGreen ? green : white))
+                wrong << QStringLiteral("%1 %2 \"%3\": %4").arg(r.page->objectName(), label->objectName(), label->text(), ink.name());
+        }
+    }
+    EXPECT_TRUE(wrong.isEmpty()) << wrong.join(QLatin1Char('\n')).toStdString();
+    // The crop tabs, drawn so already, pass the same measure.
+    EXPECT_TRUE(near(inkOf(crops.get(), crops->tab_name[2]), QColor(0x12, 0xBB, 0x32)));
+    EXPECT_TRUE(near(inkOf(crops.get(), crops->tab_name[0]), white));
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        edid->language_changed();
+        device->language_changed();
+        Panel::shot(edid.get(), QStringLiteral("edid_tabs_%1").arg(language));
+        Panel::shot(device.get(), QStringLiteral("device_info_inputs_%1").arg(language));
+    }
 }

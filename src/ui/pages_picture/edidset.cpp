@@ -99,7 +99,9 @@ EDIDset::EDIDset(QWidget* parent)
     for (int k = 0; k < 6; ++k) {
         tab_name[k] = label(this, qPrintable(QStringLiteral("sourcelistseq%1name").arg(k)), 5 + 52 * k, 41, 48, 14);
         tab_name[k]->setAlignment(Qt::AlignCenter);
-        tab_name[k]->setText(inputName(inputAtTab(k)));
+        // The HDMI 2.0 inputs in green, as on the input-choice and crop tabs.
+        tab_name[k]->setTextFormat(Qt::RichText);
+        tab_name[k]->setText(sourceinfo::get_source_specialstyle0_by_sourceid(uint8_t(inputAtTab(k))).arg(inputName(inputAtTab(k))));
         QLabel* icon = label(this, qPrintable(QStringLiteral("sourcelistseq%1pixmap").arg(k)), 9 + 52 * k, 60, 40, 14);
         PanelWidgets::showPicture(icon, sourceinfo::iconPath(uint8_t(inputAtTab(k))));
     }

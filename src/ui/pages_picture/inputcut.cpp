@@ -7,6 +7,7 @@
 #include "params/vyrrampara.h"
 #include "scaler/c331_manage.h"
 #include "ui/inputtexts.h"
+#include "ui/blocksnapshot.h"
 #include "ui/numberkeyboard.h"
 #include "ui/pagenav.h"
 #include "ui/pages_picture/inputchoose.h"
@@ -22,6 +23,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QtDebug>
+#include <algorithm>
 #include <cstring>
 
 QPointer<InputCut> g_inputcut;
@@ -118,12 +120,13 @@ QPushButton* makeButton(QWidget* parent, const char* name)
 
 bool InputCut::inputTiming(uint8_t input, int* width, int* height, int* rate)
 {
-    VyrRamPara* s = store();
-    if (!s || input > 5)
+    if (input > 5)
         return false;
+    // One moment of the record: the input drivers and the protocol write it while the page reads.
+    const BlockSnapshot s(store());
     const uint32_t at = blk::inputResolution(input);
-    const uint16_t w = s->u16(at), h = s->u16(at + 2), r = s->u16(at + 4);
-    if (!w || !h || !r)
+    const uint16_t w = s.u16(at), h = s.u16(at + 2), r = s.u16(at + 4);
+    if (!s.valid() || !w || !h || !r)
         return false;
     *width = w;
     *height = h;
@@ -382,17 +385,26 @@ void InputCut::source_init()
 
 bool InputCut::tableFull() const
 {
-    VyrRamPara* s = store();
-    if (!s)
+    // Counted on one copy of the table, which the protocol may be rewriting meanwhile.
+    const BlockSnapshot s(store());
+    if (!s.valid())
         return true;
+    uint32_t taken = 0; // entries naming no input of the box also take a slot
     uint32_t used = 0;
-    for (uint8_t id = 0; id < 6; ++id)
-        used += s->VyrGetSourceNum(id, int(kCropCount));
-    // Entries naming no input of the box also take a slot.
-    uint32_t taken = 0;
-    for (uint32_t k = 0; k < kCropCount; ++k)
-        taken += blk::crop::used(s->u16(blk::cropField(k, blk::crop::kId)));
-    return taken >= kCropCount || used >= kCropCount || s->VyrAddCropID(current_input) == 0;
+    bool numberUsed[kCropCount + 1] = {}; // the input's crop numbers 1-40, as the store hands them out
+    for (uint32_t k = 0; k < kCropCount; ++k) {
+        const uint16_t id = s.u16(blk::cropField(k, blk::crop::kId));
+        if (!blk::crop::used(id))
+            continue;
+        ++taken;
+        if (blk::crop::source(id) > 5)
+            continue;
+        ++used;
+        if (blk::crop::source(id) == current_input && blk::crop::number(id) <= kCropCount)
+            numberUsed[blk::crop::number(id)] = true;
+    }
+    const bool numberFree = std::find(numberUsed + 1, numberUsed + kCropCount + 1, false) != numberUsed + kCropCount + 1;
+    return taken >= kCropCount || used >= kCropCount || !numberFree;
 }
 
 void InputCut::showNote(Note note)

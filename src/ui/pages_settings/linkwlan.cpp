@@ -8,6 +8,7 @@
 #include "params/config_engine.h"
 #include "params/vyrrampara.h"
 #include "ui/numberkeyboard.h"
+#include "ui/topwindow.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
 #include "ui/panelwidgets.h"
@@ -216,7 +217,7 @@ void linkwlan::show_numberkeyboard_ui(QString)
     const bool changed = g_numberkeyboard->editField(f, title, 0, 255);
     if (!self)
         return;
-    activateWindow(); // the keys come back to the page
+    TopWindow::activate(this); // the keys come back to the page, unless a pop-up is over it
     if (changed)
         showOutcome(Outcome::None, 0);
 }

@@ -11,7 +11,7 @@ namespace {
 
 constexpr size_t BankSize = 4096;
 constexpr size_t LogLimit = 1 << 16;
-constexpr uint8_t DesignBytes[3] = {0x16, 0x08, 0x15}; // registers 28-30: the design's revision
+constexpr uint8_t DesignBytes[3] = {0x16, 0x08, 0x10}; // registers 28-30: design revision, day, month (BCD)
 constexpr uint16_t MeasureFirst = 116, MeasureEnd = 124; // bank 1 bytes the FPGA writes itself
 
 std::string format(const char* f, unsigned a, unsigned b = 0, unsigned c = 0)
