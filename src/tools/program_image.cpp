@@ -1,5 +1,7 @@
 #include "tools/program_image.h"
 
+#include "base/fd_io.h"
+
 #include <cerrno>
 #include <cstring>
 #include <elf.h>
@@ -111,18 +113,7 @@ std::string fileRefusal(const std::string& hostPath)
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return "not a program";
-    return check(uint64_t(st.st_size), [fd](uint64_t position, void* out, size_t n) {
-        size_t done = 0;
-        while (done < n) {
-            const ssize_t got = ::pread(fd, static_cast<char*>(out) + done, n - done, off_t(position + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            done += size_t(got);
-        }
-        return true;
-    });
+    return check(uint64_t(st.st_size), [fd](uint64_t position, void* out, size_t n) { return readFullyAt(fd, position, out, n); });
 }
 
 }

@@ -2,6 +2,7 @@
 
 #include "base/atomic_file.h"
 #include "base/delay.h"
+#include "base/fd_io.h"
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
@@ -40,33 +41,7 @@ constexpr uint32_t kCompareBlock = 1024;
 
 uint8_t fromBcd(uint8_t v) { return uint8_t((v >> 4) * 10 + (v & 0x0F)); }
 
-bool readAt(int fd, uint64_t pos, uint8_t* out, size_t n)
-{
-    size_t done = 0;
-    while (done < n) {
-        ssize_t got = ::pread(fd, out + done, n - done, off_t(pos + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += size_t(got);
-    }
-    return true;
-}
 
-bool writeAll(int fd, const uint8_t* data, size_t n)
-{
-    size_t done = 0;
-    while (done < n) {
-        ssize_t put = ::write(fd, data + done, n - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += size_t(put);
-    }
-    return true;
-}
 
 struct Fd {
     int fd = -1;
@@ -411,7 +386,7 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
         // that its bytes are gone.
         file_transfer::stagingChanged();
         std::memset(fileBuf_kelto, 0, e.dataLen);
-        if (!readAt(in.fd, e.dataOffset, fileBuf_kelto, e.dataLen)) {
+        if (!readFullyAt(in.fd, e.dataOffset, fileBuf_kelto, e.dataLen)) {
             *why = QStringLiteral("package read cut short");
             return false;
         }
@@ -429,7 +404,7 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
         out.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
         if (out.fd < 0)
             *why = QStringLiteral("cannot create the application file");
-        else if (!writeAll(out.fd, fileBuf_kelto, e.dataLen) || ::fsync(out.fd) != 0)
+        else if (!writeFully(out.fd, fileBuf_kelto, e.dataLen) || ::fsync(out.fd) != 0)
             *why = QStringLiteral("application write failed");
         else
             ok = true;
@@ -443,7 +418,7 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
         ok = back.fd >= 0 && ::fstat(back.fd, &st) == 0 && uint64_t(st.st_size) == e.dataLen;
         for (uint32_t pos = 0; ok && pos < e.dataLen; pos += kCompareBlock) {
             const uint32_t n = std::min<uint32_t>(kCompareBlock, e.dataLen - pos);
-            ok = readAt(back.fd, pos, block, n) && std::memcmp(block, fileBuf_kelto + pos, n) == 0;
+            ok = readFullyAt(back.fd, pos, block, n) && std::memcmp(block, fileBuf_kelto + pos, n) == 0;
         }
         if (!ok)
             *why = QStringLiteral("application read-back differs");
@@ -535,7 +510,7 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
         if (!openChecked(hostPath, uint64_t(e.dataOffset) + e.dataLen, &in, why))
             return false;
         for (uint32_t pos = 0; pos < e.dataLen; pos += kFpgaChunk) {
-            if (!readAt(in.fd, uint64_t(e.dataOffset) + pos, image.data() + 4 + pos, std::min(kFpgaChunk, e.dataLen - pos))) {
+            if (!readFullyAt(in.fd, uint64_t(e.dataOffset) + pos, image.data() + 4 + pos, std::min(kFpgaChunk, e.dataLen - pos))) {
                 *why = QStringLiteral("package read cut short");
                 return false;
             }
@@ -585,7 +560,7 @@ bool Engine::writeFont(const std::string& hostPath, const Entry& e, QString* why
         Fd in;
         if (!openChecked(hostPath, uint64_t(e.dataOffset) + e.dataLen, &in, why))
             return false;
-        if (!readAt(in.fd, e.dataOffset, font.data(), e.dataLen)) {
+        if (!readFullyAt(in.fd, e.dataOffset, font.data(), e.dataLen)) {
             *why = QStringLiteral("package read cut short");
             return false;
         }

@@ -1,5 +1,6 @@
 #include "tools/upgrade_package.h"
 
+#include "base/fd_io.h"
 #include "base/global.h"
 #include "fpga/fpga_flash_layout.h"
 #include "platform/paths.h"
@@ -22,20 +23,6 @@ namespace {
 uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
-// Exactly n bytes at position pos, or false.
-bool readAt(int fd, uint64_t pos, uint8_t* out, size_t n)
-{
-    size_t done = 0;
-    while (done < n) {
-        ssize_t got = ::pread(fd, out + done, n - done, off_t(pos + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += size_t(got);
-    }
-    return true;
-}
 
 bool inside(uint64_t offset, uint64_t length, uint64_t size) { return offset <= size && length <= size - offset; }
 
@@ -78,7 +65,7 @@ bool readPackage(const std::string& hostPath, Package* package, std::string* err
     Package p;
     p.size = uint64_t(st.st_size);
     uint8_t h[kHeaderSize];
-    if (p.size < kHeaderSize || !readAt(fd, 0, h, sizeof h)) {
+    if (p.size < kHeaderSize || !readFullyAt(fd, 0, h, sizeof h)) {
         *error = "header cut short";
         return false;
     }
@@ -101,7 +88,7 @@ bool readPackage(const std::string& hostPath, Package* package, std::string* err
     }
     for (int k = 0; k < p.fileNum; ++k) {
         uint8_t b[kEntrySize];
-        if (!readAt(fd, kHeaderSize + uint64_t(k) * kEntrySize, b, sizeof b)) {
+        if (!readFullyAt(fd, kHeaderSize + uint64_t(k) * kEntrySize, b, sizeof b)) {
             *error = "entry table cut short";
             return false;
         }
@@ -129,7 +116,7 @@ bool readPackage(const std::string& hostPath, Package* package, std::string* err
         case Fpga0:
         case Fpga1: {
             uint8_t ih[kImageHeaderSize];
-            if (!inside(e.fileOffset, kImageHeaderSize, p.size) || !readAt(fd, e.fileOffset, ih, sizeof ih)) {
+            if (!inside(e.fileOffset, kImageHeaderSize, p.size) || !readFullyAt(fd, e.fileOffset, ih, sizeof ih)) {
                 *error = at(e, "FPGA image header outside the file");
                 return false;
             }
@@ -149,7 +136,7 @@ bool readPackage(const std::string& hostPath, Package* package, std::string* err
         case Font: {
             uint8_t fh[kFontHeaderSize];
             if (e.fileLen < kFontHeaderSize || !inside(e.fileOffset, e.fileLen, p.size) ||
-                !readAt(fd, e.fileOffset, fh, sizeof fh)) {
+                !readFullyAt(fd, e.fileOffset, fh, sizeof fh)) {
                 *error = at(e, "font outside the file");
                 return false;
             }

@@ -680,20 +680,8 @@ TEST_F(FileTransfer, ApplicationThatIsNoProgramOfThisBoxFailsItsEndAndRegisterFo
     ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N", "running"));
     const std::vector<uint8_t> real = sampleProgram();
     ASSERT_GT(real.size(), 1000u);
-    std::vector<uint8_t> other = real;
-    other[18] = real[18] == 40 ? 62 : 40; // e_machine: ARM <-> x86-64
-    other[19] = 0;
-    std::string words = "This package was built without the program. Please build again and copy the new package to the stick.";
-    words.resize(116, '!');
-    const struct {
-        const char* what;
-        std::vector<uint8_t> bytes;
-    } rows[] = {
-        {"116 bytes of text", std::vector<uint8_t>(words.begin(), words.end())},
-        {"the program cut to half", std::vector<uint8_t>(real.begin(), real.begin() + long(real.size() / 2))},
-        {"a program of another machine", other},
-    };
-    for (const auto& row : rows) {
+    const std::string words = "not a program, but words";
+    for (const NotAProgram& row : notProgramsOfThisBox()) {
         SCOPED_TRACE(row.what);
         EXPECT_EQ(upload(start("FMCU", uint32_t(row.bytes.size())), row.bytes), 1) << "the end fails";
         EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));

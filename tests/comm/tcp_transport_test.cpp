@@ -5,7 +5,6 @@
 #include "program.h"
 #include "test_root.h"
 
-#include "base/md5.h"
 #include "base/posix_lock.h"
 #include "base/tick_alarm.h"
 #include "scaler/c331_manage.h"
@@ -103,31 +102,9 @@ int serverSideOf(int clientFd)
     return -1;
 }
 
-Bytes u32(uint32_t v)
-{
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-Bytes join(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-// Group 0xC0 requests of an upload: start with a tag, one block at offset 0, end with the digest.
-Bytes uploadStart(const char* tag, uint32_t length)
-{
-    return Wire::request(0xC0, join({{1, 0, 0}, Bytes(tag, tag + 4), {0}, u32(length)}));
-}
-Bytes uploadBlock(const Bytes& data)
-{
-    return Wire::request(0xC0, join({{2, 0, 0, 0, 0}, u32(0), u32(uint32_t(data.size())), data}));
-}
-Bytes uploadEnd(const Bytes& data)
-{
-    MD5 digest(data.data(), data.size());
-    return Wire::request(0xC0, join({{3, 0, 0, 0, 0}, Bytes(digest.digest(), digest.digest() + 16)}));
-}
+using Wire::uploadBlock;
+using Wire::uploadEnd;
+using Wire::uploadStart;
 
 class TcpTransport : public ::testing::Test {
 protected:

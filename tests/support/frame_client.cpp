@@ -1,5 +1,7 @@
 #include "frame_client.h"
 
+#include "base/md5.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -86,6 +88,35 @@ Bytes writeRam(uint32_t address, const Bytes& data)
 Bytes readRegister(uint8_t reg, uint8_t byte11)
 {
     return request(0xA1, {reg, byte11});
+}
+
+Bytes u32(uint32_t v)
+{
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+
+Bytes join(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes uploadStart(const char* tag, uint32_t length)
+{
+    return request(0xC0, join({{1, 0, 0}, Bytes(tag, tag + 4), {0}, u32(length)}));
+}
+
+Bytes uploadBlock(const Bytes& data)
+{
+    return request(0xC0, join({{2, 0, 0, 0, 0}, u32(0), u32(uint32_t(data.size())), data}));
+}
+
+Bytes uploadEnd(const Bytes& data)
+{
+    MD5 digest(data.data(), data.size());
+    return request(0xC0, join({{3, 0, 0, 0, 0}, Bytes(digest.digest(), digest.digest() + 16)}));
 }
 
 void Unstuffer::push(const uint8_t* data, size_t length)

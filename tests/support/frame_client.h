@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@ Bytes request(uint8_t group, const Bytes& payload, uint16_t destination = kContr
 Bytes readRam(uint32_t address, uint16_t length);
 Bytes writeRam(uint32_t address, const Bytes& data);
 Bytes readRegister(uint8_t reg, uint8_t byte11 = 0);
+Bytes u32(uint32_t v);                        // little-endian
+Bytes join(std::initializer_list<Bytes> parts);
+// Group 0xC0 requests of a one-block upload: start with a tag, the block at offset 0, the end
+// with the data's MD5.
+Bytes uploadStart(const char* tag, uint32_t length);
+Bytes uploadBlock(const Bytes& data);
+Bytes uploadEnd(const Bytes& data);
 
 // Collects whole frames from a byte stream: a frame starts at any A5 and ends at 5A.
 class Unstuffer {

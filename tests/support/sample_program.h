@@ -1,6 +1,7 @@
 #pragma once
 #include <QFile>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The sample program built with the tests (support/sample_program.c), for the machine they run
@@ -16,4 +17,27 @@ inline std::vector<uint8_t> sampleProgram(size_t padTo = 0)
     if (padTo > out.size())
         out.resize(padTo, 0xA5);
     return out;
+}
+
+// What must never be installed as the program: each with the reason the box gives.
+struct NotAProgram {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    const char* reason;
+};
+inline std::vector<NotAProgram> notProgramsOfThisBox()
+{
+    const std::vector<uint8_t> real = sampleProgram();
+    std::vector<uint8_t> other = real;
+    if (other.size() > 19) {
+        other[18] = real[18] == 40 ? 62 : 40; // e_machine: ARM <-> x86-64
+        other[19] = 0;
+    }
+    std::string words = "This package was built without the program. Please build again and copy the new package to the stick.";
+    words.resize(116, '!');
+    return {
+        {"116 bytes of text", std::vector<uint8_t>(words.begin(), words.end()), "not a program"},
+        {"the program cut to half", std::vector<uint8_t>(real.begin(), real.begin() + long(real.size() / 2)), "program cut short"},
+        {"a program of another machine", other, "program for another machine"},
+    };
 }

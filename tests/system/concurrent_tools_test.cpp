@@ -4,7 +4,6 @@
 #include "program.h"
 #include "test_root.h"
 
-#include "base/md5.h"
 #include "platform/paths.h"
 
 #include <gtest/gtest.h>
@@ -14,30 +13,9 @@
 
 namespace {
 
-Bytes u32(uint32_t v)
-{
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-Bytes join(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-Bytes start(const char* tag, uint32_t length)
-{
-    return Wire::request(0xC0, join({{1, 0, 0}, Bytes(tag, tag + 4), {0}, u32(length)}));
-}
-Bytes block(const Bytes& data)
-{
-    return Wire::request(0xC0, join({{2, 0, 0, 0, 0}, u32(0), u32(uint32_t(data.size())), data}));
-}
-Bytes end(const Bytes& data)
-{
-    MD5 digest(data.data(), data.size());
-    return Wire::request(0xC0, join({{3, 0, 0, 0, 0}, Bytes(digest.digest(), digest.digest() + 16)}));
-}
+Bytes start(const char* tag, uint32_t length) { return Wire::uploadStart(tag, length); }
+Bytes block(const Bytes& data) { return Wire::uploadBlock(data); }
+Bytes end(const Bytes& data) { return Wire::uploadEnd(data); }
 // Reply bytes 10-12: status, sub-command, result.
 Bytes result(const Bytes& reply)
 {

@@ -15,17 +15,8 @@
 
 namespace {
 
-Bytes u32(uint32_t v)
-{
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-Bytes join(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+using Wire::join;
+using Wire::u32;
 
 TEST(FileUpload, VerifiedApplicationReplacesTheProgramAfterRegisterFourteen)
 {

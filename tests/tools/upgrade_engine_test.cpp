@@ -579,22 +579,7 @@ TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneI
     g_update_status = 0;
     const std::vector<uint8_t> real = sampleProgram();
     ASSERT_GT(real.size(), 1000u);
-    std::vector<uint8_t> other = real;
-    const uint16_t machine = uint16_t(real[18] | real[19] << 8); // e_machine
-    other[18] = machine == 40 ? 62 : 40;                          // ARM <-> x86-64
-    other[19] = 0;
-    std::string words = "This package was built without the program. Please build again and copy the new package to the stick.";
-    words.resize(116, '!');
-    const struct {
-        const char* what;
-        std::vector<uint8_t> bytes;
-        const char* reason;
-    } rows[] = {
-        {"116 bytes of text", std::vector<uint8_t>(words.begin(), words.end()), "not a program"},
-        {"the program cut to half", std::vector<uint8_t>(real.begin(), real.begin() + long(real.size() / 2)), "program cut short"},
-        {"a program of another machine", other, "program for another machine"},
-    };
-    for (const auto& row : rows) {
+    for (const NotAProgram& row : notProgramsOfThisBox()) {
         SCOPED_TRACE(row.what);
         const int shellLines = TestRoot::shellLog().size();
         PackageGen::Package p;

@@ -95,6 +95,27 @@ protected:
             i2cBoard().eeprom(i).setContents(t);
         }
     }
+    // Every EEPROM filled, input 2's damaged behind its write-protect line, and the first check
+    // ("Once") run into the running state: input 2's repair has failed.
+    void runFirstCheckWithInput2Unrepairable()
+    {
+        fillAllEeproms();
+        auto t = i2cBoard().eepromContents(2);
+        t[0] = 0x55;
+        i2cBoard().eeprom(2).setContents(t);
+        i2cBoard().eeprom(2).setProtectLine([] { return true; });
+        toRunning("Once");
+    }
+    // Running, with the IT6602 of input 2 fed the timing until its resolution record shows it.
+    bool showOnInput2(const platform::Sim::HdmiTiming& timing, const std::vector<uint8_t>& expected)
+    {
+        toRunning("Never");
+        run(3);
+        i2cBoard().it6602(2).connect(timing);
+        for (int i = 0; i < 50 && blockOf(2) != expected; ++i)
+            run(1);
+        return blockOf(2) == expected;
+    }
     // An input's resolution record (block 0x100 + 6 input) and timing record, read as the pages
     // and the scaler read them, under their locks.
     std::vector<uint8_t> blockOf(int input)

@@ -31,12 +31,7 @@ bool edidGood(const VyrRamPara* store, int input)
 // afresh: the input shows no signal meanwhile, and the receiver is identified and set up again.
 TEST_F(KeltoSource, It6602ThatStopsAnsweringShowsNoSignalAndIsSetUpAgainWhenBack)
 {
-    toRunning("Never");
-    run(3);
-    i2cBoard().it6602(2).connect(p1080p60());
-    for (int i = 0; i < 50 && blockOf(2) != kBlock1080p60; ++i)
-        run(1);
-    ASSERT_EQ(blockOf(2), kBlock1080p60);
+    ASSERT_TRUE(showOnInput2(p1080p60(), kBlock1080p60));
     ASSERT_EQ(store->image[regimage::kChipPresence] & kReceiver2Present, kReceiver2Present);
     ASSERT_EQ(k->it6602_step[2], 2);
 
@@ -70,12 +65,7 @@ TEST_F(KeltoSource, It6602ThatStopsAnsweringShowsNoSignalAndIsSetUpAgainWhenBack
 // receiver running.
 TEST_F(KeltoSource, It6602WithRefusalsInTwoPassesKeepsRunning)
 {
-    toRunning("Never");
-    run(3);
-    i2cBoard().it6602(2).connect(p1080p60());
-    for (int i = 0; i < 50 && blockOf(2) != kBlock1080p60; ++i)
-        run(1);
-    ASSERT_EQ(blockOf(2), kBlock1080p60);
+    ASSERT_TRUE(showOnInput2(p1080p60(), kBlock1080p60));
     for (int round = 0; round < 3; ++round) {
         i2cBoard().it6602(2).setPresent(false);
         run(2);
@@ -131,15 +121,7 @@ TEST_F(KeltoSource, CustomEdidRequestLandingWhileAServedOneIsClearedIsKept)
 TEST_F(KeltoSource, PathRestartKeepsTheEdidBitsTheProgramCleared)
 {
     // Input 2's repair fails in the first check; input 1's custom write fails later.
-    fillAllEeproms();
-    auto t = i2cBoard().eepromContents(2);
-    t[0] = 0x55;
-    i2cBoard().eeprom(2).setContents(t);
-    i2cBoard().eeprom(2).setProtectLine([] { return true; });
-    g_check_edid = "Once";
-    for (int i = 0; i < 3000 && k->path_state != keltosource::PathRunning; ++i)
-        run(1, 5);
-    ASSERT_EQ(k->path_state, keltosource::PathRunning);
+    runFirstCheckWithInput2Unrepairable();
     ASSERT_EQ(g_check_edid.get(), QStringLiteral("Never"));
     ASSERT_FALSE(edidGood(store, 2));
     std::atomic<bool> protect1{true};

@@ -195,15 +195,7 @@ TEST_F(KeltoSource, EdidCheckNeverAndUnknownValuesTouchNoEeprom)
 
 TEST_F(KeltoSource, FailedRepairClearsTheGoodBitCyclesThePathsAndIsNotRetried)
 {
-    fillAllEeproms();
-    auto t = i2cBoard().eepromContents(2);
-    t[0] = 0x55;
-    i2cBoard().eeprom(2).setContents(t);
-    i2cBoard().eeprom(2).setProtectLine([] { return true; });
-    g_check_edid = "Once";
-    for (int i = 0; i < 3000 && k->path_state != keltosource::PathRunning; ++i)
-        run(1, 5);
-    ASSERT_EQ(k->path_state, keltosource::PathRunning);
+    runFirstCheckWithInput2Unrepairable();
     EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x02, 0) << "input 2's good bit";
     EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x1D, 0x1D);
     EXPECT_TRUE(logHas("EDID EEPROM of input 2 could not be repaired"));
