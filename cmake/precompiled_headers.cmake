@@ -19,9 +19,12 @@ function(vyr_precompile_headers target set)
   endif()
 endfunction()
 
-# `target` uses the headers precompiled for `from`: both must compile with the same options.
+# `target` uses the headers precompiled for `from`: both must compile with the same options and
+# definitions. GCC would otherwise drop the precompiled header silently and parse the headers
+# again in every file; the error names the definition that differs.
 function(vyr_reuse_precompiled_headers target from)
   if(VYR_PCH)
     target_precompile_headers(${target} REUSE_FROM ${from})
+    target_compile_options(${target} PRIVATE -Werror=invalid-pch)
   endif()
 endfunction()
