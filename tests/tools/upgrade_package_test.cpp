@@ -32,8 +32,8 @@ TEST(UpgradePackage, FontsFitTheirSlotToTheByte)
     const struct {
         uint8_t coding, height;
         uint32_t address, size;
-    } slots[] = {{1, 32, 0x000000, 0x010000}, {0, 32, 0x010000, 0x400000}, {1, 64, 0x410000, 0x040000}, {0, 64, 0x450000, 0x3B0000}};
-    for (const auto& s : slots) {
+    } fontSlots[] = {{1, 32, 0x000000, 0x010000}, {0, 32, 0x010000, 0x400000}, {1, 64, 0x410000, 0x040000}, {0, 64, 0x450000, 0x3B0000}};
+    for (const auto& s : fontSlots) {
         SCOPED_TRACE(testing::Message() << int(s.coding) << "/" << int(s.height));
         for (const uint32_t size : {s.size, s.size + 1}) {
             PackageGen::Package p;

@@ -1,4 +1,4 @@
-#include "base/startup.h"
+#include "app/startup.h"
 
 #include "scaler/c331_manage.h"
 #include "params/config_engine.h"

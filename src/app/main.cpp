@@ -4,7 +4,7 @@
 #include "platform/board.h"
 #include "platform/paths.h"
 #include "ui/simkeyfilter.h"
-#include "base/startup.h"
+#include "app/startup.h"
 #include "base/tsan_defaults.h"
 #include "tools/usbserver.h"
 
