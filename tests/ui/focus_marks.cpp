@@ -38,13 +38,16 @@ QStringList weakFocusMarks(QWidget* window, const std::vector<QWidget*>& entries
     if (n < 2)
         return out;
     for (int i = 0; i < n; ++i) {
-        focus(i);
-        const QImage with = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        focus((i + 1) % n);
-        const QImage without = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
         QWidget* e = entries[size_t(i)];
         const QString name = where + QLatin1Char('/') + e->objectName();
-        const QRect area = QRect(e->mapTo(window, QPoint(0, 0)), e->size()).adjusted(-kAround, -kAround, kAround, kAround) & with.rect();
+        // Only the entry and what lies around it is drawn: the mark, and the band around it, lie there.
+        const QRect entryArea = QRect(e->mapTo(window, QPoint(0, 0)), e->size()).adjusted(-kAround, -kAround, kAround, kAround) & window->rect();
+        const QRect region = entryArea.adjusted(-kBand, -kBand, kBand, kBand) & window->rect();
+        focus(i);
+        const QImage with = window->grab(region).toImage().convertToFormat(QImage::Format_RGB32);
+        focus((i + 1) % n);
+        const QImage without = window->grab(region).toImage().convertToFormat(QImage::Format_RGB32);
+        const QRect area = entryArea.translated(-region.topLeft());
         std::map<QRgb, int> markColours, underColours;
         QRect mark;
         for (int y = area.top(); y <= area.bottom(); ++y)

@@ -241,30 +241,22 @@ QList<QPair<QColor, QColor>> textColours(QWidget* w, const QString& shown)
 
 // What a widget's text stands on, as drawn: the commonest colour of its text room in a picture of
 // the window taken with the text away. False when the text does not show (another widget covers it).
+// Only the text room is drawn, twice for each text: the pages hold dozens of them.
 bool backdrop(QWidget* window, QWidget* w, const QRect& room, QColor* colour)
 {
     auto* l = qobject_cast<QLabel*>(w);
     auto* b = qobject_cast<QPushButton*>(w);
     const QString text = l ? l->text() : b->text();
-    const QImage shown = window->grab().toImage();
-    l ? l->setText(QString()) : b->setText(QString());
-    const QImage picture = window->grab().toImage();
-    l ? l->setText(text) : b->setText(text);
-    const QRect area = QRect(w->mapTo(window, room.topLeft()), room.size()) & picture.rect();
-    if (shown.copy(area) == picture.copy(area))
+    const QRect area = QRect(w->mapTo(window, room.topLeft()), room.size()) & window->rect();
+    if (area.isEmpty())
         return false;
-    std::map<QRgb, int> count;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            ++count[picture.pixel(x, y)];
-    QRgb commonest = 0;
-    int most = 0;
-    for (const auto& c : count)
-        if (c.second > most) {
-            most = c.second;
-            commonest = c.first;
-        }
-    *colour = QColor(commonest);
+    const QImage shown = window->grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+    l ? l->setText(QString()) : b->setText(QString());
+    const QImage picture = window->grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+    l ? l->setText(text) : b->setText(text);
+    if (shown == picture)
+        return false;
+    *colour = QColor(Panel::commonestColour(picture, picture.rect()));
     return true;
 }
 
@@ -302,6 +294,31 @@ QStringList misfits(QWidget* window, const QString& where)
                               .arg(need.width()).arg(need.height()).arg(room.width()).arg(room.height());
     }
     return out;
+}
+
+QRgb commonestColour(const QImage& image, const QRect& area)
+{
+    // Runs of one colour are counted at once: the pages are mostly flat fills.
+    std::map<QRgb, int> count;
+    const QRect r = area & image.rect();
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = r.left(); x <= r.right();) {
+            int end = x + 1;
+            while (end <= r.right() && line[end] == line[x])
+                ++end;
+            count[line[x]] += end - x;
+            x = end;
+        }
+    }
+    QRgb commonest = 0;
+    int most = 0;
+    for (const auto& c : count)
+        if (c.second > most) {
+            most = c.second;
+            commonest = c.first;
+        }
+    return commonest;
 }
 
 QStringList lowContrast(QWidget* window, const QString& where)

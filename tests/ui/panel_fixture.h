@@ -1,4 +1,6 @@
 #pragma once
+#include <QImage>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -54,6 +56,8 @@ QStringList misfits(QWidget* window, const QString& where);
 // One line per visible text of the window whose colour contrasts less than 4.5:1 with what it is
 // drawn on (measured on a picture of the window taken without that text).
 QStringList lowContrast(QWidget* window, const QString& where);
+// The colour most pixels of the area have (the lowest of equals); the image is Format_RGB32.
+QRgb commonestColour(const QImage& image, const QRect& area);
 }
 
 // A keypad that answers from `answers` in order in place of a page's number keypad hook
