@@ -64,10 +64,7 @@ private:
     Wire::Unstuffer m_in;
 };
 
-Bytes echoReply(uint8_t byte11)
-{
-    return Wire::sealed({0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0xA1, 0x00, byte11});
-}
+using Wire::echoReply;
 
 class SerialTransportTest : public ::testing::Test {
 protected:

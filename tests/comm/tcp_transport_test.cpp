@@ -32,11 +32,7 @@
 
 namespace {
 
-// Reply to a read of controller register 4 whose byte 11 is echoed.
-Bytes echoReply(uint8_t byte11)
-{
-    return Wire::sealed({0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0xA1, 0x00, byte11});
-}
+using Wire::echoReply;
 
 const Bytes kCardAnswer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x67, 1, 1, 0, 0x61, 0x00, 0x5A, 0xA5});
 

@@ -22,13 +22,11 @@ void setLineType(uint16_t w, uint16_t h, uint16_t dx, uint16_t dy, uint8_t port,
         line_type[i] = b[i];
 }
 
-uint16_t ramU16(const LedNetwork::Card& card, uint32_t at)
+// A 16-bit word of a card's RAM; unwritten bytes read 0.
+uint16_t cardU16(const LedNetwork::Card& card, uint32_t at)
 {
-    auto byte = [&](uint32_t a) {
-        auto it = card.ram.find(a);
-        return it == card.ram.end() ? 0 : it->second;
-    };
-    return uint16_t(byte(at) | byte(at + 1) << 8);
+    const std::vector<uint8_t> b = cardRam(card, at, 2);
+    return uint16_t(b[0] | b[1] << 8);
 }
 
 }
@@ -188,8 +186,8 @@ TEST_F(CardJobs, SmartMappingPlacesEachCardAndResetsTheirRam)
     const LedNetwork net = fpgaChip().network();
     const uint16_t want[6][2] = {{256, 64}, {128, 64}, {0, 64}, {0, 0}, {128, 0}, {256, 0}};
     for (int c = 0; c < 6; ++c) {
-        EXPECT_EQ(ramU16(net.port(2).cards[size_t(c)], 0x180), want[c][0] + 10) << c;
-        EXPECT_EQ(ramU16(net.port(2).cards[size_t(c)], 0x182), want[c][1] + 20) << c;
+        EXPECT_EQ(cardU16(net.port(2).cards[size_t(c)], 0x180), want[c][0] + 10) << c;
+        EXPECT_EQ(cardU16(net.port(2).cards[size_t(c)], 0x182), want[c][1] + 20) << c;
     }
     const auto log = fpgaChip().packets(2);
     int positions = 0;

@@ -1,5 +1,7 @@
 // An FPGA restart asked for by another thread (a transport's group 0x84, the upgrade) while the
 // FPGA worker runs its passes: the reset is released no earlier than 200 ticks after the request.
+#include "fpga_up.h"
+
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
 #include "params/vyrrampara.h"
@@ -14,11 +16,6 @@
 #include <thread>
 
 namespace {
-
-using platform::Sim::FpgaChip;
-using platform::Sim::memSim;
-
-uint16_t resetLine() { return memSim().read16(FpgaChip::WindowBase + FpgaChip::ResetWord); }
 
 // Waits (briefly) until the worker has released the reset; false when it has not.
 bool released(fpga_manage* fpga, int spins)

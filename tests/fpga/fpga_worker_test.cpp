@@ -1,5 +1,7 @@
 // The FPGA worker against the simulated FPGA: pass by pass with the tick driven here, end to end
 // with the simulated scaler, and once as the real thread.
+#include "fpga_up.h"
+
 #include "scaler/c331_manage.h"
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
@@ -35,13 +37,14 @@ using platform::Sim::memSim;
 
 namespace {
 
-uint16_t resetLine() { return memSim().read16(FpgaChip::WindowBase + FpgaChip::ResetWord); }
-uint16_t ramU16(int bank, uint16_t at)
+using TestRoot::logHas;
+
+// A 16-bit word of the simulated FPGA's RAM bank.
+uint16_t bankU16(int bank, uint16_t at)
 {
     const std::vector<uint8_t> b = fpgaChip().ram(bank, at, 2);
     return uint16_t(b[0] | b[1] << 8);
 }
-bool logHas(const char* text) { return TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains(text); }
 void setLedPara(uint8_t para)
 {
     QMutexLocker lock(&Utils::_led_para_init_mutex);
@@ -183,8 +186,8 @@ TEST_F(FpgaWorker, BringUpAndStatusWatchStepsComeAtTheirTicks)
     // Without a saved image: the default head, 1280 x 512 ports numbered 1-16, the entries.
     EXPECT_EQ(fpgaChip().ram(1, 0, 8), (std::vector<uint8_t>{0, 5, 0, 4, 0x76, 5, 0xD2, 1}));
     EXPECT_EQ(fpgaChip().ram(1, 60, 4), (std::vector<uint8_t>{0, 5, 0, 4}));
-    EXPECT_EQ(ramU16(1, 43 + 4), 1280);
-    EXPECT_EQ(ramU16(1, 576 + 8 * 7 + 6), 512);
+    EXPECT_EQ(bankU16(1, 43 + 4), 1280);
+    EXPECT_EQ(bankU16(1, 576 + 8 * 7 + 6), 512);
     EXPECT_EQ(fpgaChip().ram(1, 276, 16), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
     EXPECT_EQ(fpgaChip().ram(1, 356, 4), (std::vector<uint8_t>{0x76, 5, 0xD2, 1}));
     EXPECT_EQ(fpga->ram_check[0], 1);
@@ -379,8 +382,8 @@ TEST_F(FpgaWorker, SavedImageKeepsItsPortsMovedByTheLedOffset)
     store->setU16(0x566, 10);
     store->setU16(0x568, 20);
     ASSERT_TRUE(runUntilUp());
-    EXPECT_EQ(ramU16(1, 8), 110);
-    EXPECT_EQ(ramU16(1, 10), 20);
+    EXPECT_EQ(bankU16(1, 8), 110);
+    EXPECT_EQ(bankU16(1, 10), 20);
     EXPECT_EQ(fpgaChip().ram(1, 124, 1)[0], 0);
     EXPECT_EQ(fpgaChip().ram(1, 200, 1)[0], 9);
 }
@@ -573,8 +576,8 @@ TEST_F(FpgaWorker, RequestsWaitForTheFpgaAndAreServedOnce)
     tick();
     EXPECT_EQ(fpga->bri_request + fpga->lcd_request + fpga->onoff_request, 0);
     EXPECT_EQ(fpgaChip().registerValue(6), 127);
-    EXPECT_EQ(ramU16(1, 8), 10);
-    EXPECT_EQ(ramU16(1, 10), 20);
+    EXPECT_EQ(bankU16(1, 8), 10);
+    EXPECT_EQ(bankU16(1, 10), 20);
     EXPECT_NE(fpgaChip().registerValue(0) & 0x04, 0);
 }
 

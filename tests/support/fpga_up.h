@@ -1,9 +1,11 @@
 #pragma once
-// FPGA 0 brought up on the simulated board by its worker, driven pass by pass by the test, and
-// the receiving cards' RAM as the simulated LED network holds it.
+// FPGA 0 brought up on the simulated board by its worker, driven pass by pass by the test, its
+// reset line, and the receiving cards' RAM as the simulated LED network holds it.
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
+#include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_network.h"
+#include "platform/sim/sim_board.h"
 #include "video_chips/keltosource.h"
 
 #include <cstdint>
@@ -32,6 +34,12 @@ inline bool bringUpFpga0ByItsPasses()
         G_timeTicks.fetch_add(1);
         fpga->runOnce();
     });
+}
+
+// FPGA 0's reset line as the register window holds it: 0 in reset, 16 running.
+inline uint16_t resetLine()
+{
+    return platform::Sim::memSim().read16(platform::Sim::FpgaChip::WindowBase + platform::Sim::FpgaChip::ResetWord);
 }
 
 // n bytes of a card's RAM from `at`; unwritten bytes read 0.

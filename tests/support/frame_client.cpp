@@ -90,6 +90,11 @@ Bytes readRegister(uint8_t reg, uint8_t byte11)
     return request(0xA1, {reg, byte11});
 }
 
+Bytes echoReply(uint8_t byte11)
+{
+    return sealed({0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0xA1, 0x00, byte11});
+}
+
 Bytes u32(uint32_t v)
 {
     return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};

@@ -20,6 +20,7 @@ Bytes request(uint8_t group, const Bytes& payload, uint16_t destination = kContr
 Bytes readRam(uint32_t address, uint16_t length);
 Bytes writeRam(uint32_t address, const Bytes& data);
 Bytes readRegister(uint8_t reg, uint8_t byte11 = 0);
+Bytes echoReply(uint8_t byte11); // the controller's reply to readRegister(4, byte11): byte 11 echoed
 Bytes u32(uint32_t v);                        // little-endian
 Bytes join(std::initializer_list<Bytes> parts);
 // Group 0xC0 requests of a one-block upload: start with a tag, the block at offset 0, the end

@@ -165,4 +165,9 @@ QStringList shellLog()
     return lines;
 }
 
+bool logHas(const char* text)
+{
+    return readFile("/data/keltoqz/log/jtcEnglneLog").contains(text);
+}
+
 }

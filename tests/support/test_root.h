@@ -14,6 +14,7 @@ QByteArray readFile(const std::string& absolute);
 bool writeFile(const std::string& absolute, const QByteArray& contents); // creates folders
 bool exists(const std::string& absolute);
 QStringList shellLog(); // lines of <root>/sim/shell.log
+bool logHas(const char* text); // the program's log file holds the text
 
 // The breaches recorded so far are what the test provoked on purpose; only later ones fail it.
 void acceptViolations();
