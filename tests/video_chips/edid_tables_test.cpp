@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "edid_checks.h"
 #include "edid_decode.h"
 
 #include <string>
@@ -34,13 +35,7 @@ Dtd decodeDtd(const uint8_t* d)
             wide(d[12], d[14] >> 4), wide(d[13], d[14] & 15u)};
 }
 
-int blockSum(const edid::Table& t, int block)
-{
-    int sum = 0;
-    for (int i = 0; i < 128; ++i)
-        sum += t[size_t(block * 128 + i)];
-    return sum % 256;
-}
+using edid_checks::blockSum;
 
 const Dtd k1080 = {148500, 1920, 280, 88, 44, 1080, 45, 4, 5, 610, 350};
 const Dtd k2160 = {594000, 3840, 560, 176, 88, 2160, 90, 8, 10, 621, 341};

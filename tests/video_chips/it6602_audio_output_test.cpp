@@ -1,66 +1,21 @@
-#include "video_chips/drv_i2c.h"
-#include "video_chips/kelto_it6602.h"
-
-#include "platform/sim/devices/fpga_chip.h"
-#include "platform/sim/devices/i2c_board.h"
-#include "platform/sim/sim_board.h"
+#include "it6602_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <vector>
-
-using platform::Sim::HdmiTiming;
-using platform::Sim::i2cBoard;
-using platform::Sim::It6602Chip;
 
 // Audio hand-over and the output colour set-up of the IT6602 receivers, observed through the
 // simulated receivers' registers and write logs.
 namespace {
 
-constexpr uint32_t ReceiverPath = 0x207940;
-const HdmiTiming P1080p60{1920, 1080, 2200, 1125, 44, 148, 5, 36, true, true, false, 148500};
+using namespace it6602_test;
+
 const HdmiTiming P576p50{720, 576, 864, 625, 64, 68, 5, 39, false, false, false, 27000};
 
-class It6602Av : public ::testing::Test {
+class It6602Av : public It6602Fixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_GE(fd_ = bus_.initialize(), 0);
-        memset(records_, 0, sizeof records_);
-        drv_.attach(&bus_, records_);
-        drv_.fd = fd_;
-        platform::Sim::memSim().write16(platform::Sim::FpgaChip::WindowBase + ReceiverPath, 16);
-    }
-    void select(int r) { ASSERT_EQ(bus_.i2c_write(fd_, 0xEE, uint8_t(1u << r), nullptr, 0), 1); }
-    void bringUp(int r, int passes)
-    {
-        select(r);
-        ASSERT_EQ(drv_.IT6602_fsm_init(fd_, r), 1);
-        drv_.IT6602_fsm_init_1(fd_, r);
-        run(r, passes);
-    }
-    void run(int r, int passes)
-    {
-        select(r);
-        for (int i = 0; i < passes; ++i)
-            drv_.IT6602_fsm(fd_, r);
-    }
-    It6602Chip& chip(int r) { return i2cBoard().it6602(r); }
-    std::vector<uint8_t> values(int r, int bank, uint8_t reg)
-    {
-        std::vector<uint8_t> v;
-        for (const auto& w : chip(r).writesTo(bank, reg))
-            v.push_back(w.value);
-        return v;
-    }
     bool audioOutputsOn(int r) { return (chip(r).reg(0, 0x52) & 0x0F) == 0; }
-
-    Drv_I2C0 bus_;
-    int fd_ = -1;
-    HDMI_INFO records_[6];
-    kelto_it6602 drv_;
 };
 
 struct AudioCase {
@@ -281,7 +236,7 @@ TEST_F(It6602Av, ColourConverterFollowsTheAviInformationAndTheOutputConfiguratio
         r = (r + 1) % 4;
         if (r == 0)
             i2cBoard().reset();
-        platform::Sim::memSim().write16(platform::Sim::FpgaChip::WindowBase + ReceiverPath, 16);
+        pathOn(true);
     }
 }
 

@@ -1,30 +1,22 @@
-#include "video_chips/drv_i2c.h"
-#include "video_chips/kelto_it6602.h"
+#include "it6602_fixture.h"
+
 #include "video_chips/keltosource_status.h"
 
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
-#include "platform/sim/devices/fpga_chip.h"
-#include "platform/sim/devices/i2c_board.h"
-#include "platform/sim/sim_board.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
-#include <cstring>
 #include <thread>
 #include <vector>
-
-using platform::Sim::HdmiTiming;
-using platform::Sim::i2cBoard;
-using platform::Sim::It6602Chip;
 
 // The driver against the simulated receivers, observed through the chips' registers and write
 // logs and through the block and records it publishes.
 namespace {
 
-constexpr uint32_t ReceiverPath = 0x207940;
+using namespace it6602_test;
 
 HdmiTiming timing(uint16_t ha, uint16_t hs, uint16_t hb, uint16_t ht, uint16_t va, uint16_t vs, uint16_t vb,
                   uint16_t vt, uint32_t khz)
@@ -42,37 +34,8 @@ HdmiTiming timing(uint16_t ha, uint16_t hs, uint16_t hb, uint16_t ht, uint16_t v
     return t;
 }
 
-const HdmiTiming P1080p60 = timing(1920, 44, 148, 2200, 1080, 5, 36, 1125, 148500);
-
-class It6602Driver : public ::testing::Test {
+class It6602Driver : public It6602Fixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_GE(fd_ = bus_.initialize(), 0);
-        memset(records_, 0, sizeof records_);
-        drv_.attach(&bus_, records_);
-        drv_.fd = fd_;
-        pathOn(true);
-    }
-    void pathOn(bool on)
-    {
-        platform::Sim::memSim().write16(platform::Sim::FpgaChip::WindowBase + ReceiverPath, on ? 16 : 0);
-    }
-    void select(int r) { ASSERT_EQ(bus_.i2c_write(fd_, 0xEE, uint8_t(1u << r), nullptr, 0), 1); }
-    // Identification, port selection and `passes` polling passes, as the input manager runs them.
-    void bringUp(int r, int passes = 4)
-    {
-        select(r);
-        ASSERT_EQ(drv_.IT6602_fsm_init(fd_, r), 1);
-        drv_.IT6602_fsm_init_1(fd_, r);
-        run(r, passes);
-    }
-    void run(int r, int passes)
-    {
-        select(r);
-        for (int i = 0; i < passes; ++i)
-            drv_.IT6602_fsm(fd_, r);
-    }
     std::vector<uint8_t> blockOf(int r) const
     {
         const uint8_t* p = VyrRamPara::pInstance()->block + blk::kInputResolution + 6 * r;
@@ -89,11 +52,6 @@ protected:
             v.push_back(w.value);
         return v;
     }
-
-    Drv_I2C0 bus_;
-    int fd_ = -1;
-    HDMI_INFO records_[6];
-    kelto_it6602 drv_;
 };
 
 // A missing receiver is reset on every pass; "no signal" reaches the pages once, not each time.

@@ -1,39 +1,20 @@
-#include "video_chips/drv_i2c.h"
-#include "video_chips/kelto_it6602.h"
+#include "it6602_fixture.h"
 
 #include "base/delay.h"
-#include "platform/sim/devices/fpga_chip.h"
-#include "platform/sim/devices/i2c_board.h"
-#include "platform/sim/sim_board.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <vector>
-
-using platform::Sim::HdmiTiming;
-using platform::Sim::i2cBoard;
-using platform::Sim::It6602Chip;
 
 // The receivers' equaliser search, link resets and port events, seen through the simulated
 // receivers' registers and write logs.
 namespace {
 
-constexpr uint32_t ReceiverPath = 0x207940;
-const HdmiTiming P1080p60{1920, 1080, 2200, 1125, 44, 148, 5, 36, true, true, false, 148500};
+using namespace it6602_test;
 
-class It6602Eq : public ::testing::Test {
+class It6602Eq : public It6602Fixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_GE(fd_ = bus_.initialize(), 0);
-        memset(records_, 0, sizeof records_);
-        drv_.attach(&bus_, records_);
-        drv_.fd = fd_;
-        platform::Sim::memSim().write16(platform::Sim::FpgaChip::WindowBase + ReceiverPath, 16);
-    }
-    void select(int r) { ASSERT_EQ(bus_.i2c_write(fd_, 0xEE, uint8_t(1u << r), nullptr, 0), 1); }
     // A live 1080p60 source on port 0, picture on, logs cleared.
     void live(int r)
     {
@@ -45,25 +26,6 @@ protected:
         ASSERT_EQ(drv_.get_IT6602_dev_data(r)->videoState, VSTATE_VideoOn);
         chip(r).clearLog();
     }
-    void run(int r, int passes)
-    {
-        select(r);
-        for (int i = 0; i < passes; ++i)
-            drv_.IT6602_fsm(fd_, r);
-    }
-    It6602Chip& chip(int r) { return i2cBoard().it6602(r); }
-    std::vector<uint8_t> values(int r, int bank, uint8_t reg)
-    {
-        std::vector<uint8_t> v;
-        for (const auto& w : chip(r).writesTo(bank, reg))
-            v.push_back(w.value);
-        return v;
-    }
-
-    Drv_I2C0 bus_;
-    int fd_ = -1;
-    HDMI_INFO records_[6];
-    kelto_it6602 drv_;
 };
 
 struct SearchCase {

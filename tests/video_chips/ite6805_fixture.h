@@ -2,6 +2,8 @@
 // The iTE6805 driver stepped as the input manager steps it, against the simulated receivers;
 // observed through the chips' registers and logs, the block, the timing records and the scaler's
 // words.
+#include "input_board.h"
+
 #include "video_chips/drv_i2c.h"
 #include "video_chips/iTE6805_SYS.h"
 #include "video_chips/keltosource.h"
@@ -25,11 +27,12 @@
 
 namespace ite6805_test {
 
+using namespace input_board;
 using platform::Sim::HdmiTiming;
 using platform::Sim::i2cBoard;
 using platform::Sim::Ite6805Chip;
+using TestRoot::logHas;
 
-constexpr uint32_t kPathWord = 0x207944;
 constexpr uint8_t kChannel[2] = {0x20, 0x10};
 
 inline HdmiTiming make(uint16_t ha, uint16_t hfront, uint16_t hs, uint16_t hb, uint16_t va, uint16_t vfront, uint16_t vs,
@@ -49,9 +52,6 @@ inline HdmiTiming make(uint16_t ha, uint16_t hfront, uint16_t hs, uint16_t hb, u
 }
 
 inline const HdmiTiming P2160p60 = make(3840, 176, 88, 296, 2160, 8, 10, 72, 594000);
-inline const HdmiTiming P1080p60 = make(1920, 88, 44, 148, 1080, 4, 5, 36, 148500);
-
-inline bool logHas(const char* text) { return TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains(text); }
 
 class Ite6805Fixture : public ::testing::Test {
 protected:
@@ -66,10 +66,7 @@ protected:
         s = k->ite6805;
         pathOn(true);
     }
-    static void pathOn(bool on)
-    {
-        platform::Sim::memSim().write16(platform::Sim::FpgaChip::WindowBase + kPathWord, on ? 16 : 0);
-    }
+    static void pathOn(bool on) { setGpio(kIte6805Path, on ? 16 : 0); }
     Ite6805Chip& chip(int dev) { return i2cBoard().ite6805(dev); }
     // `passes` polling passes of one device, each after its channel was selected.
     void run(int dev, int passes, uint32_t ticksPerPass = 1)

@@ -1,5 +1,8 @@
 #pragma once
 // The input manager's thread stepped by hand on the simulated board, observed through the chips.
+#include "edid_checks.h"
+#include "input_board.h"
+
 #include "video_chips/keltosource.h"
 
 #include "base/global.h"
@@ -25,35 +28,10 @@
 
 namespace keltosource_test {
 
+using namespace edid_checks;
+using namespace input_board;
 using platform::Sim::i2cBoard;
-
-inline constexpr uint32_t kResetWord = 0x207858;
-inline constexpr uint32_t kIt6602Path = 0x207940;
-inline constexpr uint32_t kIte6805Path = 0x207944;
-inline constexpr uint32_t kProtectWord = 0x207948;
-inline constexpr uint32_t kSdiReset = 0x002848;
-
-inline uint16_t gpio(uint32_t word) { return platform::Sim::memSim().read16(platform::Sim::FpgaChip::WindowBase + word); }
-inline bool logHas(const char* text) { return TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains(text); }
-
-// A decoder of its own: header, per-block checksum, manufacturer letters.
-inline bool headerOk(const std::array<uint8_t, 256>& t)
-{
-    return t[0] == 0 && t[7] == 0 && std::all_of(t.begin() + 1, t.begin() + 7, [](uint8_t b) { return b == 0xFF; });
-}
-inline int blockSum(const std::array<uint8_t, 256>& t, int block)
-{
-    int sum = 0;
-    for (int i = 0; i < 128; ++i)
-        sum += t[128 * block + i];
-    return sum & 0xFF;
-}
-inline std::string maker(const std::array<uint8_t, 256>& t)
-{
-    const int id = t[8] << 8 | t[9];
-    return {char('A' - 1 + ((id >> 10) & 31)), char('A' - 1 + ((id >> 5) & 31)), char('A' - 1 + (id & 31))};
-}
-inline bool valid(const std::array<uint8_t, 256>& t) { return headerOk(t) && blockSum(t, 0) == 0 && blockSum(t, 1) == 0; }
+using TestRoot::logHas;
 
 class KeltoSource : public ::testing::Test {
 protected:

@@ -1,3 +1,5 @@
+#include "input_board.h"
+
 #include "video_chips/sdi_it66121.h"
 #include "video_chips/keltosource.h"
 
@@ -21,10 +23,9 @@ using platform::Sim::It66121Chip;
 // manager steps it.
 namespace {
 
-constexpr uint32_t kTxEnable = 0x207800;
-constexpr uint32_t kSdiReset = 0x002848;
+using namespace input_board;
 
-uint16_t gpio(uint32_t word) { return platform::Sim::memSim().read16(platform::Sim::FpgaChip::WindowBase + word); }
+constexpr uint32_t kTxEnable = 0x207800;
 
 class SdiPath : public ::testing::Test {
 protected:
