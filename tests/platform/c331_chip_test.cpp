@@ -10,9 +10,9 @@ using platform::Sim::C331Chip;
 using platform::Sim::c331Chip;
 
 // The register layer's messages: writes at 10 MHz write-only, reads at 5 MHz full duplex.
-class Wire {
+class RegisterWire {
 public:
-    Wire() : bus_(platform::openSpiBus(0)) {}
+    RegisterWire() : bus_(platform::openSpiBus(0)) {}
     int send(uint8_t b0, uint8_t b1, uint8_t* rx)
     {
         const uint8_t tx[2] = {b0, b1};
@@ -61,7 +61,7 @@ class C331Osd : public Fresh {};
 
 TEST_F(C331Wire, SelectWriteReadAndTestFace)
 {
-    Wire w;
+    RegisterWire w;
     ASSERT_NE(w.bus(), nullptr);
     EXPECT_EQ(platform::openSpiBus(2), nullptr); // FPGA 1 is not fitted
     const auto before = c331Chip().snapshot();
@@ -106,7 +106,7 @@ TEST_F(C331Wire, LogLimitKeepsTheNewestTransfersOrNone)
         size_t limit;
         size_t kept;
     } rows[] = {{0, 0}, {3, 3}, {100, 5}};
-    Wire w;
+    RegisterWire w;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.limit);
         c331Chip().reset();
@@ -124,7 +124,7 @@ TEST_F(C331Wire, LogLimitKeepsTheNewestTransfersOrNone)
 
 TEST_F(C331Wire, BadFramesAndInjectedFailures)
 {
-    Wire w;
+    RegisterWire w;
     w.put(0x02, 0x10, 0xAA, 1);
     const uint8_t three[3] = {0x90, 1, 2};
     platform::SpiTransfer t;
@@ -160,7 +160,7 @@ TEST_F(C331Wire, BadFramesAndInjectedFailures)
 
 TEST_F(C331Wire, MessagesOutsideTheBusTimingAreRecorded)
 {
-    Wire w;
+    RegisterWire w;
     struct Row {
         uint8_t b0;
         bool duplex;
@@ -186,7 +186,7 @@ TEST_F(C331Wire, MessagesOutsideTheBusTimingAreRecorded)
 
 TEST_F(C331Model, ChipIdAndInputMeasurement)
 {
-    Wire w;
+    RegisterWire w;
     w.select(0xB2);
     EXPECT_EQ(w.read(0x08), 0x24);
     c331Chip().setChipId(0x11);
@@ -229,7 +229,7 @@ TEST_F(C331Model, ChipIdAndInputMeasurement)
 
 TEST_F(C331Model, FrameFlagsAndFieldPhase)
 {
-    Wire w;
+    RegisterWire w;
     c331Chip().setFrameFlagReads(3, 1);
     w.put(0x05, 0x09, 1 << 3, 1);
     EXPECT_EQ(w.read(0x23), 0);
@@ -269,7 +269,7 @@ TEST_F(C331Model, FrameFlagsAndFieldPhase)
 }
 
 // A flash page write as the engine does it: address twice, bytes, address at each page start.
-void writeFlash(Wire& w, uint32_t start, const std::vector<uint8_t>& bytes)
+void writeFlash(RegisterWire& w, uint32_t start, const std::vector<uint8_t>& bytes)
 {
     w.put(0x04, 0x4C, 0x06, 1);
     w.flashAddress(start);
@@ -285,7 +285,7 @@ void writeFlash(Wire& w, uint32_t start, const std::vector<uint8_t>& bytes)
 
 TEST_F(C331Flash, PageProgramsAndReadStream)
 {
-    Wire w;
+    RegisterWire w;
     EXPECT_EQ(c331Chip().flashRead(0x450000, 19)[0], 'P');
     EXPECT_EQ(c331Chip().flashRead(0x450011, 2), (std::vector<uint8_t>{64, 64}));
     EXPECT_EQ(c331Chip().flashRead(0x010011, 2), (std::vector<uint8_t>{32, 32}));
@@ -333,7 +333,7 @@ TEST_F(C331Flash, PageProgramsAndReadStream)
 
 TEST_F(C331Flash, EraseWriteEnableAndChipErase)
 {
-    Wire w;
+    RegisterWire w;
     c331Chip().flashWrite(0x0F000, std::vector<uint8_t>(0x12000, 0x00));
     w.put(0x04, 0x4C, 0x06, 1);
     c331Chip().setFlashBusyPolls(1);
@@ -383,7 +383,7 @@ TEST_F(C331Flash, EraseWriteEnableAndChipErase)
 
 TEST_F(C331Osd, MemoryTransfersAndCharacterGenerator)
 {
-    Wire w;
+    RegisterWire w;
     c331Chip().setFlashBusyPolls(1);
     w.put(0x09, 0x1F, 0x01, 1);
     w.flashAddress(0x000023);

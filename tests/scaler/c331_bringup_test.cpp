@@ -26,7 +26,7 @@ std::string hex2(uint32_t v)
 
 // Register writes as they go out on the wire: a bank select only when the bank changes (and after
 // a write to address 0, which is the bank register itself), then one message per byte, low first.
-struct Wire {
+struct BusTrace {
     std::vector<std::string> out;
     int bank = -1;
     void reg(uint32_t b, uint32_t addr, uint32_t width, uint32_t value)
@@ -62,7 +62,7 @@ protected:
             store->setU16(w.first, w.second);
     }
 
-    // The chip's transfer log in the form Wire writes.
+    // The chip's transfer log in the form BusTrace writes.
     std::vector<std::string> wire()
     {
         std::vector<std::string> out;
@@ -240,7 +240,7 @@ TEST_F(BringUp, PanelFollowsTransmitterModeAndLayout)
 // they lead to.
 static std::vector<std::string> initialProgramme(bool full, int mode, uint32_t multiplier, uint32_t dividerClass)
 {
-    Wire w;
+    BusTrace w;
     if (full) {
         w.reg(0xFF, 0x00, 1, 8); // also the bank register: the next row selects 0xFF again
         w.reg(0xFF, 0x01, 1, 0);

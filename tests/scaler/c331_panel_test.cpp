@@ -15,7 +15,7 @@ struct Led {
     uint16_t w, h, out1w, out1h, splice;
 };
 
-struct Timing {
+struct ExpectedTiming {
     uint32_t htt, vtt, hsw, hfp, hbp, vsw, vfp, vbp, width, height;
 };
 
@@ -25,17 +25,17 @@ struct Published {
     uint16_t width, height;
 };
 
-struct Row {
+struct LedSizeRow {
     const char* what;
     uint32_t maxPixels; // the INI limit the row runs with
     Led led;
-    Timing t;
+    ExpectedTiming t;
     uint32_t routing;
     Published pub;
 };
 
 // clang-format off
-const Row kRows[] = {
+const LedSizeRow kRows[] = {
     {"none 1920x1080", kIniDefault, {1920, 1080, 1920, 1080, 0},
      {1940, 5104, 12, 4, 4, 3, 4, 4017, 1920, 1080}, 0x03020100, {0, 0, 1, 1, 1920, 1080}},
     {"none 7680x1440, two channel pairs", 7680 * 1440, {7680, 1440, 7680, 1440, 0},
@@ -115,7 +115,7 @@ protected:
 
 TEST_F(Panel, HandedOverSizesProgramTheHandWorkedTimingOnEveryChannel)
 {
-    for (const Row& row : kRows) {
+    for (const LedSizeRow& row : kRows) {
         SCOPED_TRACE(row.what);
         g_vyr_max_pixel = row.maxPixels;
         c331Chip().clearLog();

@@ -11,7 +11,7 @@ using Transfer = platform::Sim::C331Chip::Transfer;
 
 namespace {
 
-struct Row {
+struct ControlRow {
     const char* what;
     std::function<void(c331_manage*)> set;
     std::vector<std::pair<uint32_t, uint32_t>> registers; // descriptor, value on every channel
@@ -31,9 +31,9 @@ std::vector<std::pair<uint32_t, uint32_t>> triple(uint32_t first, uint32_t value
     return {{first, value}, {first + 0x200, value}, {first + 0x400, value}};
 }
 
-const std::vector<Row>& rows()
+const std::vector<ControlRow>& controlRows()
 {
-    static const std::vector<Row> r = {
+    static const std::vector<ControlRow> r = {
         {"brightness 50", [](c331_manage* m) { m->c331_SetBrightness(50); }, triple(0x0C3A02, 0), 0},
         {"brightness 0", [](c331_manage* m) { m->c331_SetBrightness(0); }, triple(0x0C3A02, 0xC00), 0},
         {"brightness 100", [](c331_manage* m) { m->c331_SetBrightness(100); }, triple(0x0C3A02, 0x400), 0},
@@ -60,7 +60,7 @@ class PictureControl : public ScalerFixture {};
 
 TEST_F(PictureControl, WritesItsValuesOnEveryChannelInsideTheRoutingUpdate)
 {
-    for (const Row& row : rows()) {
+    for (const ControlRow& row : controlRows()) {
         for (uint32_t n = 0; n < 8; ++n) {
             for (const auto& r : row.registers)
                 preset(r.first, 0x5A5A, 16 * n); // stale values must be overwritten

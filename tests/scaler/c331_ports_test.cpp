@@ -9,7 +9,7 @@
 #include <cstring>
 
 using namespace scaler_test;
-using Timing = platform::Sim::C331Chip::InputTiming;
+using platform::Sim::C331Chip;
 using Transfer = platform::Sim::C331Chip::Transfer;
 
 namespace {
@@ -50,7 +50,7 @@ protected:
     // A source on chip port p: the chip measures it, the input manager publishes its record.
     void connect(int p, const Format& f, int nosignal = 0)
     {
-        Timing t;
+        C331Chip::InputTiming t;
         t.present = true;
         t.htotal = uint32_t(f.htotal);
         t.vtotal = uint32_t(f.interlaced ? 2 * f.vtotal + 1 : f.vtotal);
