@@ -3,6 +3,7 @@
 // taken from FPGA 0 on the simulated board, MODE, and that every line fits in each language.
 #include "fpga_up.h"
 #include "panel_fixture.h"
+#include "panel_checks.h"
 
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
@@ -25,14 +26,6 @@
 using namespace PanelKey;
 
 namespace {
-
-bool onTop(int code)
-{
-    return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code);
-}
-
-template <class T>
-VyrPage* make() { return new T; }
 
 QDateTime at(int month, int day, int hour, int minute) { return QDateTime(QDate(2026, month, day), QTime(hour, minute)); }
 
@@ -67,17 +60,17 @@ struct AccessCode {
 Script& toAgeing(Script& s)
 {
     return s.keys({OK, Right, Right, Right, OK})
-        .until([] { return onTop(5); }, "settings menu")
+        .until([] { return Panel::onTop(5); }, "settings menu")
         .keys({Left, OK})
-        .until([] { return onTop(12); }, "advanced menu")
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .keys({Left, OK})
-        .until([] { return onTop(23) && g_factoryage; }, "ageing log");
+        .until([] { return Panel::onTop(23) && g_factoryage; }, "ageing log");
 }
 
 // A second opening in one test: the page directly.
 Script& openAgeing(Script& s)
 {
-    return s.act([] { Panel::openLater(make<factoryage>); }).until([] { return onTop(23) && g_factoryage; }, "ageing log");
+    return s.act([] { Panel::openLater(Panel::make<factoryage>); }).until([] { return Panel::onTop(23) && g_factoryage; }, "ageing log");
 }
 
 QString sideTexts(factoryage* p)
@@ -141,7 +134,7 @@ TEST_F(PanelTest, AgeingEmptyLogShowsTheTimeAndWaitsAndPagingDoesNothing)
         })
         .act([] { EXPECT_EQ(g_factoryage->view_label->text(), QString::fromUtf8("03-04 09:08  正在老化中...")); })
         .key(Back)
-        .until([] { return onTop(12) && !g_factoryage; }, "advanced menu again");
+        .until([] { return Panel::onTop(12) && !g_factoryage; }, "advanced menu again");
     ASSERT_TRUE(s.run());
     EXPECT_TRUE(factoryage_log.isEmpty());
 }

@@ -2,6 +2,8 @@
 // block, the parameter file and the scaler chip end with, fields refused against the input's
 // picture, paging through the entry list, MODE and Qt's own dialog keys, texts in every language.
 #include "panel_fixture.h"
+#include "panel_checks.h"
+#include "panel_store.h"
 
 #include "managers.h"
 #include "test_root.h"
@@ -43,12 +45,6 @@ struct Rect {
     bool operator==(const Rect& o) const { return x == o.x && y == o.y && w == o.w && h == o.h; }
 };
 
-void clearCrops(VyrRamPara* s)
-{
-    for (uint32_t k = 0; k < kCropCount; ++k)
-        s->setU16(blk::cropField(k, crop::kId), 0);
-}
-
 void putCrop(VyrRamPara* s, uint32_t k, uint8_t input, uint32_t number, Rect r)
 {
     s->setU16(blk::cropField(k, crop::kId), crop::idWord(input, number));
@@ -64,33 +60,15 @@ Rect rectAt(const uint8_t* b, uint32_t k)
             blk::get16(b, blk::cropField(k, crop::kWidth)), blk::get16(b, blk::cropField(k, crop::kHeight))};
 }
 
-void setTiming(VyrRamPara* s, uint8_t input, uint16_t w, uint16_t h, uint16_t rate)
-{
-    s->setU16(blk::inputResolution(input), w);
-    s->setU16(blk::inputResolution(input) + 2, h);
-    s->setU16(blk::inputResolution(input) + 4, rate);
-}
+bool cropPageActive() { return Panel::focusIs(7) && g_inputcut && QApplication::activeWindow() == g_inputcut.data(); }
 
-// The parameter file's copy of a block byte (two marker bytes first).
-uint8_t savedByte(uint32_t offset)
-{
-    const QByteArray file = TestRoot::readFile("/data/ram_device_info");
-    return uint8_t(file.at(int(2 + offset - kPersistStart)));
-}
-
-uint8_t changeFlag() { return c331_manage::p_c331_manage->change_flag; }
-void clearFlag() { c331_manage::p_c331_manage->change_flag = 0; }
-
-bool onTop(int code) { return g_page_focus.load() == code; }
-bool cropPageActive() { return onTop(7) && g_inputcut && QApplication::activeWindow() == g_inputcut.data(); }
-
-using FakeKeypad = FakeNumberKeypad<InputCut>;
+using CropKeypad = FakeNumberKeypad<InputCut>;
 
 // Home screen -> root menu -> settings menu -> crop page.
 Script& toCropPage(Script& s)
 {
     return s.keys({OK, Right, Right, Right, OK})
-        .until([] { return onTop(5); }, "settings menu")
+        .until([] { return Panel::focusIs(5); }, "settings menu")
         .keys({Right, OK})
         .until(cropPageActive, "crop page");
 }
@@ -138,9 +116,9 @@ bool addFocused()
 TEST_F(PanelTest, CropAddedFromTheSettingsMenuIsWrittenHandedOverAndSaved)
 {
     g_language = 1;
-    clearCrops(store);
-    setTiming(store, 2, 1920, 1080, 60);
-    clearFlag();
+    Panel::clearCrops(store);
+    Panel::setInputTiming(store, 2, 1920, 1080, 60);
+    Panel::clearFlag();
     Script s;
     toCropPage(s);
     s.act([] {
@@ -163,7 +141,7 @@ TEST_F(PanelTest, CropAddedFromTheSettingsMenuIsWrittenHandedOverAndSaved)
         })
         .keys({Right, Right, Right, Right, Right}) // Y, W, H, Cancel, OK: Delete is skipped
         .until([] { return g_inputcut->edit_select == 6; }, "OK focused")
-        .act([] { EXPECT_EQ(changeFlag(), 0) << "nothing written before OK"; })
+        .act([] { EXPECT_EQ(Panel::changeFlag(), 0) << "nothing written before OK"; })
         .key(OK)
         .until([] { return g_inputcut->level == 1 && !g_inputcut->frame_add->isVisible(); }, "stored")
         .act([] { EXPECT_TRUE(g_inputcut->tab_name[0]->text().contains(QStringLiteral(">2<"))) << "HDMI1 (2)"; });
@@ -171,12 +149,12 @@ TEST_F(PanelTest, CropAddedFromTheSettingsMenuIsWrittenHandedOverAndSaved)
     const uint8_t expected[10] = {0x02, 0x80, 0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04};
     EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(store->block + blk::cropEntry(0)), 10),
               QByteArray(reinterpret_cast<const char*>(expected), 10));
-    EXPECT_EQ(changeFlag(), 1) << "handed over at once";
+    EXPECT_EQ(Panel::changeFlag(), 1) << "handed over at once";
     // The scaler's pass signals the refresh, which saves the block.
     Panel::refresh(1);
     Panel::pump(20);
     for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(savedByte(blk::cropEntry(0) + i), expected[i]) << i;
+        EXPECT_EQ(Panel::savedByte(blk::cropEntry(0) + i), expected[i]) << i;
 }
 
 TEST_F(PanelTest, CropNewEditorStartsAtTheInputsPictureSoOkStoresIt)
@@ -194,9 +172,9 @@ TEST_F(PanelTest, CropNewEditorStartsAtTheInputsPictureSoOkStoresIt)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.w);
-        clearCrops(store);
-        setTiming(store, 2, c.w, c.h, c.rate);
-        clearFlag();
+        Panel::clearCrops(store);
+        Panel::setInputTiming(store, 2, c.w, c.h, c.rate);
+        Panel::clearFlag();
         Script s;
         openCropPage(s);
         s.keys({OK, OK})
@@ -209,18 +187,18 @@ TEST_F(PanelTest, CropNewEditorStartsAtTheInputsPictureSoOkStoresIt)
         ASSERT_TRUE(s.run());
         EXPECT_EQ(rectAt(store->block, 0), c.stored);
         EXPECT_EQ(store->u16(blk::cropField(0, crop::kId)), crop::idWord(2, 1));
-        EXPECT_EQ(changeFlag(), 1);
+        EXPECT_EQ(Panel::changeFlag(), 1);
     }
 }
 
 TEST_F(PanelTest, CropTilesNameCropNumbersAndTheEditorNamesEntryNumbers)
 {
     g_language = 1;
-    clearCrops(store);
+    Panel::clearCrops(store);
     putCrop(store, 5, 2, 3, {0, 0, 640, 360});   // crop 3 of HDMI1, earlier in the table
     putCrop(store, 9, 2, 1, {10, 10, 800, 600}); // crop 1
     putCrop(store, 0, 3, 1, {0, 0, 100, 100});   // HDMI2's: not listed under HDMI1
-    FakeKeypad keypad;
+    CropKeypad keypad;
     Script s;
     toCropPage(s);
     s.act([] {
@@ -275,11 +253,11 @@ TEST_F(PanelTest, CropFieldsAreCheckedAgainstTheInputAndARefusalWritesNothing)
     int row = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(row++);
-        clearCrops(store);
+        Panel::clearCrops(store);
         putCrop(store, 3, 2, 1, old);
-        setTiming(store, 2, c.timing ? 1920 : 0, c.timing ? 1080 : 0, c.timing ? 60 : 0);
-        clearFlag();
-        FakeKeypad keypad;
+        Panel::setInputTiming(store, 2, c.timing ? 1920 : 0, c.timing ? 1080 : 0, c.timing ? 60 : 0);
+        Panel::clearFlag();
+        CropKeypad keypad;
         keypad.answers = c.answers;
         Script s;
         openCropPage(s);
@@ -307,7 +285,7 @@ TEST_F(PanelTest, CropFieldsAreCheckedAgainstTheInputAndARefusalWritesNothing)
         ASSERT_TRUE(s.run());
         EXPECT_EQ(rectAt(store->block, 3), c.result);
         EXPECT_EQ(store->u16(blk::cropField(3, crop::kId)), crop::idWord(2, 1));
-        EXPECT_EQ(changeFlag(), c.stored ? 1 : 0);
+        EXPECT_EQ(Panel::changeFlag(), c.stored ? 1 : 0);
         // The keypad is asked for values inside the picture: X 0-1919, Y 0-1079, W 1-1920, H 1-1080.
         const QStringList bounds = c.timing ? QStringList{QStringLiteral(" 0-1919"), QStringLiteral(" 0-1079"), QStringLiteral(" 1-1920"), QStringLiteral(" 1-1080")}
                                             : QStringList{QStringLiteral(" 0-32766"), QStringLiteral(" 0-32766"), QStringLiteral(" 1-32767"), QStringLiteral(" 1-32767")};
@@ -321,12 +299,12 @@ TEST_F(PanelTest, CropFieldsAreCheckedAgainstTheInputAndARefusalWritesNothing)
 
 TEST_F(PanelTest, CropDeletedByKeysSwitchesItsWindowBackToTheInput)
 {
-    clearCrops(store);
+    Panel::clearCrops(store);
     putCrop(store, 4, 2, 1, {0, 0, 640, 360});
     putCrop(store, 6, 2, 2, {0, 0, 320, 180});
     store->setU16(blk::window(0, blk::win::kSource), blk::win::kSourceCrop | 6);
     store->setU16(blk::window(1, blk::win::kSource), blk::win::kSourceCrop | 4);
-    clearFlag();
+    Panel::clearFlag();
     Script s;
     toCropPage(s);
     s.keys({OK, Right, Right, Right, OK})
@@ -340,14 +318,14 @@ TEST_F(PanelTest, CropDeletedByKeysSwitchesItsWindowBackToTheInput)
     EXPECT_EQ(store->u16(blk::cropField(4, crop::kId)), crop::idWord(2, 1)) << "the other crop stays";
     EXPECT_EQ(store->u16(blk::window(0, blk::win::kSource)), 2) << "window 0 shows HDMI1 itself";
     EXPECT_EQ(store->u16(blk::window(1, blk::win::kSource)), blk::win::kSourceCrop | 4);
-    EXPECT_EQ(changeFlag(), 1);
+    EXPECT_EQ(Panel::changeFlag(), 1);
 }
 
 // Six crops make seven entries: screen page 0 holds the add button, the input and crops 1-5,
 // page 1 crop 6. Each key step gives (screen page, focused tile or "add", nothing).
 TEST_F(PanelTest, CropListPagesThroughSixCropsAndWraps)
 {
-    clearCrops(store);
+    Panel::clearCrops(store);
     for (uint32_t n = 1; n <= 6; ++n)
         putCrop(store, n + 2, 2, n, {0, 0, uint16_t(100 * n), 100});
     struct Step {
@@ -383,7 +361,7 @@ TEST_F(PanelTest, CropListPagesThroughSixCropsAndWraps)
 
 TEST_F(PanelTest, CropDeletingTheOnlyTileOfTheLastPageLeavesAnEmptyPage)
 {
-    clearCrops(store);
+    Panel::clearCrops(store);
     for (uint32_t n = 1; n <= 6; ++n)
         putCrop(store, n, 2, n, {0, 0, 200, 100});
     Script s;
@@ -410,10 +388,10 @@ TEST_F(PanelTest, CropDeletingTheOnlyTileOfTheLastPageLeavesAnEmptyPage)
 TEST_F(PanelTest, CropTabsAndBackKeepTheInputAndAFullTableSaysSo)
 {
     g_language = 1;
-    clearCrops(store);
+    Panel::clearCrops(store);
     for (uint32_t k = 0; k < kCropCount; ++k) // every entry taken, by HDMI2 and a foreign id
         putCrop(store, k, k < 39 ? 3 : 9, k < 39 ? k + 1 : 1, {0, 0, 64, 64});
-    clearFlag();
+    Panel::clearFlag();
     Script s;
     toCropPage(s);
     s.keys({Left, Left}) // HDMI1 -> EXT -> DVI
@@ -439,19 +417,19 @@ TEST_F(PanelTest, CropTabsAndBackKeepTheInputAndAFullTableSaysSo)
             EXPECT_EQ(g_inputcut->current_input, 1);
         })
         .key(Back)
-        .until([] { return onTop(5) && !g_inputcut && QApplication::activeWindow() == g_option.data(); }, "settings");
+        .until([] { return Panel::focusIs(5) && !g_inputcut && QApplication::activeWindow() == g_option.data(); }, "settings");
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(changeFlag(), 0);
+    EXPECT_EQ(Panel::changeFlag(), 0);
 }
 
 TEST_F(PanelTest, CropEditorOkRefusesACropTheProtocolChangedMeanwhile)
 {
-    clearCrops(store);
+    Panel::clearCrops(store);
     putCrop(store, 2, 2, 1, {0, 0, 640, 360});
     putCrop(store, 3, 2, 2, {0, 0, 320, 180});
-    FakeKeypad keypad;
+    CropKeypad keypad;
     keypad.answers = {{true, 100}};
-    clearFlag();
+    Panel::clearFlag();
     Script s;
     toCropPage(s);
     s.keys({OK, Right, Right, Right, OK})
@@ -467,7 +445,7 @@ TEST_F(PanelTest, CropEditorOkRefusesACropTheProtocolChangedMeanwhile)
         .act([] {
             EXPECT_EQ(g_inputcut->level, 3);
             EXPECT_EQ(g_inputcut->lineEdit_W->text(), QStringLiteral("320")) << "the editor keeps what it shows";
-            clearFlag();
+            Panel::clearFlag();
         })
         .key(OK)
         .until([&keypad] { return keypad.answers.empty(); }, "X typed")
@@ -475,17 +453,17 @@ TEST_F(PanelTest, CropEditorOkRefusesACropTheProtocolChangedMeanwhile)
         .until([] { return g_inputcut->level == 1 && g_inputcut->label_note->isVisible(); }, "refused");
     ASSERT_TRUE(s.run());
     EXPECT_EQ(rectAt(store->block, 3), (Rect{0, 0, 320, 180}));
-    EXPECT_EQ(changeFlag(), 0);
+    EXPECT_EQ(Panel::changeFlag(), 0);
 }
 
 TEST_F(PanelTest, CropPageIgnoresQtDialogKeysAndModeLeavesNothingBehind)
 {
-    clearCrops(store);
+    Panel::clearCrops(store);
     putCrop(store, 0, 2, 1, {0, 0, 640, 360});
     onlyWindowOne(store);
     Script s;
     s.keys({OK, Right, OK})
-        .until([] { return onTop(3) && g_inputchoose && QApplication::activeWindow() == g_inputchoose.data(); }, "input choice")
+        .until([] { return Panel::focusIs(3) && g_inputchoose && QApplication::activeWindow() == g_inputchoose.data(); }, "input choice")
         .keys({Left, Left, OK})
         .until(cropPageActive, "crop page from the input choice page")
         .keys({OK, Right, Right, OK})
@@ -495,7 +473,7 @@ TEST_F(PanelTest, CropPageIgnoresQtDialogKeysAndModeLeavesNothingBehind)
         .until([] { return cropPageActive() && g_inputcut->level == 3 && g_inputcut->frame_add->isVisible(); },
                "still open in the editor")
         .key(Mode)
-        .until([] { return onTop(4) && g_custommode && QApplication::activeWindow() == g_custommode.data(); }, "user modes")
+        .until([] { return Panel::focusIs(4) && g_custommode && QApplication::activeWindow() == g_custommode.data(); }, "user modes")
         .act([] {
             EXPECT_FALSE(g_inputcut);
             EXPECT_FALSE(g_inputchoose);
@@ -504,18 +482,18 @@ TEST_F(PanelTest, CropPageIgnoresQtDialogKeysAndModeLeavesNothingBehind)
             EXPECT_EQ(g_mode_shortcut_key.load(), 1);
         })
         .key(Back)
-        .until([] { return onTop(0) && !g_custommode; }, "home screen");
+        .until([] { return Panel::focusIs(0) && !g_custommode; }, "home screen");
     ASSERT_TRUE(s.run());
     EXPECT_EQ(store->u16(blk::cropField(0, crop::kId)), crop::idWord(2, 1));
 }
 
 TEST_F(PanelTest, CropTextsFitInEveryLanguage)
 {
-    clearCrops(store);
-    setTiming(store, 2, 3840, 2160, 60);
+    Panel::clearCrops(store);
+    Panel::setInputTiming(store, 2, 3840, 2160, 60);
     putCrop(store, 0, 2, 1, {1920, 1080, 1920, 1080});
     putCrop(store, 1, 2, 40, {0, 0, 3840, 2160});
-    FakeKeypad keypad;
+    CropKeypad keypad;
     QStringList bad;
     for (int language = 0; language < 5; ++language) {
         g_language = uint8_t(language);
@@ -586,7 +564,7 @@ protected:
             if (scaler->PM_WIN_NUM[o] == 0 && scaler->PM_AREA_NUM[o] == 0)
                 channel = o;
         ASSERT_GE(channel, 0);
-        setTiming(store, 2, 1920, 1080, 60);
+        Panel::setInputTiming(store, 2, 1920, 1080, 60);
     }
 
     uint32_t reg(uint32_t desc) { return platform::Sim::c331Chip().value(desc, uint32_t(16 * channel)); }
@@ -602,7 +580,7 @@ protected:
 
 TEST_F(CropOnChip, CropEditedOnThePageReachesTheChipAndTheFileAtOnce)
 {
-    clearCrops(store);
+    Panel::clearCrops(store);
     putCrop(store, 7, 2, 1, {10, 20, 640, 360});
     {
         ScalerHandOver handOver;
@@ -613,9 +591,9 @@ TEST_F(CropOnChip, CropEditedOnThePageReachesTheChipAndTheFileAtOnce)
     Panel::pump(20);
     const uint32_t start = reg(kReadStart) - (10 * 4 + 20 * kLine);
     ASSERT_EQ(reg(kZoomH), ratio(640, 1920));
-    ASSERT_EQ(savedByte(blk::cropField(7, crop::kWidth)), 640 & 0xFF);
+    ASSERT_EQ(Panel::savedByte(blk::cropField(7, crop::kWidth)), 640 & 0xFF);
 
-    FakeKeypad keypad;
+    CropKeypad keypad;
     keypad.answers = {{true, 100}, {true, 50}, {true, 960}, {true, 540}};
     Script s;
     toCropPage(s);
@@ -630,7 +608,7 @@ TEST_F(CropOnChip, CropEditedOnThePageReachesTheChipAndTheFileAtOnce)
             // The scaler's next pass applies it and its signal saves the block.
             scaler->runOnce();
         })
-        .until([] { return savedByte(blk::cropField(7, crop::kWidth)) == (960 & 0xFF); }, "saved");
+        .until([] { return Panel::savedByte(blk::cropField(7, crop::kWidth)) == (960 & 0xFF); }, "saved");
     ASSERT_TRUE(s.run());
     EXPECT_EQ(rectAt(store->block, 7), (Rect{100, 50, 960, 540}));
     EXPECT_EQ(reg(kZoomH), ratio(960, 1920));
@@ -644,7 +622,7 @@ TEST_F(CropOnChip, CropEditedOnThePageReachesTheChipAndTheFileAtOnce)
 
 TEST_F(CropOnChip, RefusedCropLeavesTheChipTheBlockAndTheFile)
 {
-    clearCrops(store);
+    Panel::clearCrops(store);
     putCrop(store, 7, 2, 1, {10, 20, 640, 360});
     {
         ScalerHandOver handOver;
@@ -655,7 +633,7 @@ TEST_F(CropOnChip, RefusedCropLeavesTheChipTheBlockAndTheFile)
     Panel::pump(20);
     const QByteArray before = TestRoot::readFile("/data/ram_device_info");
     const auto chipBefore = platform::Sim::c331Chip().snapshot();
-    FakeKeypad keypad;
+    CropKeypad keypad;
     keypad.answers = {{true, 1500}, {true, 600}}; // X 1500 + W 600 passes the right edge
     Script s;
     toCropPage(s);
@@ -675,10 +653,10 @@ TEST_F(CropOnChip, RefusedCropLeavesTheChipTheBlockAndTheFile)
 // once the keypad has closed.
 TEST_F(PanelTest, CropWidthTypedOnThePanelKeypadIsStoredAndTheKeysComeBack)
 {
-    clearCrops(store);
+    Panel::clearCrops(store);
     putCrop(store, 0, 2, 1, {0, 0, 1920, 1080});
-    setTiming(store, 2, 1920, 1080, 60);
-    clearFlag();
+    Panel::setInputTiming(store, 2, 1920, 1080, 60);
+    Panel::clearFlag();
     ASSERT_EQ(g_numberkeyboard->ui_select, 0) << "the keypad starts on its first key";
     Script s;
     toCropPage(s);
@@ -694,7 +672,7 @@ TEST_F(PanelTest, CropWidthTypedOnThePanelKeypadIsStoredAndTheKeysComeBack)
         .until([] { return g_inputcut->level == 1; }, "stored");
     ASSERT_TRUE(s.run());
     EXPECT_EQ(rectAt(store->block, 0), (Rect{0, 0, 640, 1080}));
-    EXPECT_EQ(changeFlag(), 1);
+    EXPECT_EQ(Panel::changeFlag(), 1);
 }
 
 // A change of the crop table from another thread (as the protocol's handlers make it) reaches the
@@ -702,7 +680,7 @@ TEST_F(PanelTest, CropWidthTypedOnThePanelKeypadIsStoredAndTheKeysComeBack)
 TEST_F(PanelTest, CropPageRedrawsForATableChangeMadeOnAnotherThread)
 {
     g_language = 1;
-    clearCrops(store);
+    Panel::clearCrops(store);
     putCrop(store, 0, 2, 1, {0, 0, 640, 360});
     {
         ScalerHandOver handOver;
@@ -741,13 +719,13 @@ TEST_F(PanelTest, CropPageRedrawsForATableChangeMadeOnAnotherThread)
 TEST_F(PanelTest, AddCountsTheTableAsItIsNowOnOneCopy)
 {
     g_language = 1;
-    clearCrops(store);
+    Panel::clearCrops(store);
     for (uint32_t k = 0; k < kCropCount; ++k)
         putCrop(store, k, 2, k + 1, {0, 0, 64, 64});
     std::unique_ptr<InputCut> page(new InputCut);
     std::thread tool([this] {
         ScalerHandOver handOver;
-        clearCrops(store);
+        Panel::clearCrops(store);
     });
     tool.join();
     page->level = 1; // the list, on the add button

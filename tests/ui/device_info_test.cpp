@@ -3,6 +3,8 @@
 // refresh, keys that change nothing, MODE, and its texts.
 #include "fpga_up.h"
 #include "panel_fixture.h"
+#include "panel_checks.h"
+#include "panel_store.h"
 #include "managers.h"
 #include "fpga_up.h"
 
@@ -26,22 +28,13 @@
 
 using namespace PanelKey;
 
-namespace {
-void setTiming(VyrRamPara* store, int s, uint16_t w, uint16_t h, uint16_t r)
-{
-    store->setU16(blk::kInputResolution + 6 * s, w);
-    store->setU16(blk::kInputResolution + 6 * s + 2, h);
-    store->setU16(blk::kInputResolution + 6 * s + 4, r);
-}
-}
-
 TEST_F(PanelTest, DeviceInfoShowsSerialInputsAndVersionsAndKeysChangeNothing)
 {
     g_language = 7; // unknown: English
     g_str_barcode.set(QStringLiteral(" "));
-    setTiming(store, 2, 1920, 1080, 60);
-    setTiming(store, 3, 1920, 1080, 0); // no refresh: offline
-    setTiming(store, 5, 3840, 2160, 30);
+    Panel::setInputTiming(store, 2, 1920, 1080, 60);
+    Panel::setInputTiming(store, 3, 1920, 1080, 0); // no refresh: offline
+    Panel::setInputTiming(store, 5, 3840, 2160, 30);
     Script s;
     s.keys({OK, OK})
         .until([] { return g_page_focus.load() == 2 && QApplication::activeWindow() == g_machinestate.data(); }, "device page")
@@ -60,7 +53,7 @@ TEST_F(PanelTest, DeviceInfoShowsSerialInputsAndVersionsAndKeysChangeNothing)
         .act([] { EXPECT_TRUE(g_page_focus.load() == 2 && g_machinestate); })
         // A refresh re-reads the inputs.
         .act([this] {
-            setTiming(store, 3, 1920, 1080, 50);
+            Panel::setInputTiming(store, 3, 1920, 1080, 50);
             g_machinestate->syncUpdate(1);
             EXPECT_TRUE(g_machinestate->source_online[3]);
         })
@@ -177,12 +170,6 @@ TEST_F(PanelTest, DeviceInfoTextsFitInEveryLanguage)
 
 namespace {
 // The label shows that picture, drawn as the page draws it into the label's size.
-bool shows(QLabel* label, const char* path, Qt::AspectRatioMode mode)
-{
-    const QImage expected = QPixmap(QLatin1String(path)).scaled(label->size(), mode, Qt::SmoothTransformation).toImage();
-    const QImage shown = label->pixmap(Qt::ReturnByValue).toImage();
-    return !expected.isNull() && shown.convertToFormat(QImage::Format_ARGB32) == expected.convertToFormat(QImage::Format_ARGB32);
-}
 }
 
 // Inputs show their connector, lit when a signal is there; ports show the link pictures of the
@@ -204,7 +191,7 @@ TEST_F(PanelTest, DeviceInfoShowsConnectorsLinksAndWordedPanelBars)
         {0, ":/png/HDMI13_1.png"}, {60, ":/png/HDMI20_lv.png"}, {0, ":/png/HDMI20.png"},
     };
     for (int i = 0; i < 6; ++i)
-        setTiming(store, i, 1920, 1080, inputs[i].rate);
+        Panel::setInputTiming(store, i, 1920, 1080, inputs[i].rate);
     const struct {
         int language;
         const char *output, *input, *version;
@@ -218,18 +205,18 @@ TEST_F(PanelTest, DeviceInfoShowsConnectorsLinksAndWordedPanelBars)
     for (const auto& b : bars) {
         g_language = uint8_t(b.language);
         std::unique_ptr<MachineState> page(new MachineState);
-        EXPECT_TRUE(shows(page->label_state1, b.output, Qt::IgnoreAspectRatio)) << b.output;
-        EXPECT_TRUE(shows(page->label_state2, b.input, Qt::IgnoreAspectRatio)) << b.input;
-        EXPECT_TRUE(shows(page->label_state3, b.version, Qt::IgnoreAspectRatio)) << b.version;
+        EXPECT_TRUE(Panel::showsScaled(page->label_state1, b.output, Qt::IgnoreAspectRatio)) << b.output;
+        EXPECT_TRUE(Panel::showsScaled(page->label_state2, b.input, Qt::IgnoreAspectRatio)) << b.input;
+        EXPECT_TRUE(Panel::showsScaled(page->label_state3, b.version, Qt::IgnoreAspectRatio)) << b.version;
         if (b.language != 7)
             continue;
         for (int i = 0; i < 6; ++i)
-            EXPECT_TRUE(shows(page->source_pixmap[i], inputs[i].picture, Qt::KeepAspectRatio)) << "input " << i;
+            EXPECT_TRUE(Panel::showsScaled(page->source_pixmap[i], inputs[i].picture, Qt::KeepAspectRatio)) << "input " << i;
         EXPECT_EQ(page->port_links, 0x8181);
         for (int n = 0; n < 16; ++n) {
             auto* link = page->port_panel->findChild<QLabel*>(QStringLiteral("port%1state").arg(n + 1));
             const bool on = n == 0 || n == 7 || n == 8 || n == 15;
-            EXPECT_TRUE(shows(link, on ? ":/png/online_up.png" : ":/png/offline_up.png", Qt::KeepAspectRatio)) << "port " << n + 1;
+            EXPECT_TRUE(Panel::showsScaled(link, on ? ":/png/online_up.png" : ":/png/offline_up.png", Qt::KeepAspectRatio)) << "port " << n + 1;
         }
         Panel::shot(page.get(), QStringLiteral("device_info_links"));
     }

@@ -1,6 +1,8 @@
 // The EDID settings page driven by keys: tabs of all six inputs, the edit row, the rate level,
 // what Save writes into the block (and what it refuses), wrap-around, MODE, and its texts.
 #include "panel_fixture.h"
+#include "panel_checks.h"
+#include "panel_store.h"
 
 #include "base/global.h"
 #include "params/block_layout.h"
@@ -24,15 +26,6 @@ using namespace PanelKey;
 
 namespace {
 
-// The label shows that picture, drawn in its own proportions into the label's size.
-bool shows(QLabel* label, const char* path)
-{
-    const QImage expected = QPixmap(QLatin1String(path)).scaled(label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation).toImage();
-    return label && !expected.isNull() &&
-           label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32) ==
-               expected.convertToFormat(QImage::Format_ARGB32);
-}
-
 // Tab k: its name and connector centred under the marker, the tile's connector that of the input.
 void expectTabLayout(int k)
 {
@@ -41,16 +34,14 @@ void expectTabLayout(int k)
     EDIDset* page = g_edidset;
     auto* icon = page->findChild<QLabel*>(QStringLiteral("sourcelistseq%1pixmap").arg(k));
     ASSERT_TRUE(icon);
-    EXPECT_TRUE(shows(icon, tabPicture[k])) << "tab " << k;
+    EXPECT_TRUE(Panel::showsScaled(icon, tabPicture[k], Qt::KeepAspectRatio)) << "tab " << k;
     const int marker = page->tab_marker->geometry().center().x();
     EXPECT_LE(std::abs(page->tab_name[k]->geometry().center().x() - marker), 1) << "tab " << k;
     EXPECT_LE(std::abs(icon->geometry().center().x() - marker), 1) << "tab " << k;
     EXPECT_EQ(page->tab_name[k]->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
-    EXPECT_TRUE(shows(page->findChild<QLabel*>(QStringLiteral("tile_picture")), k == 4 ? ":/png/DVI.png" : ":/png/HDMI.png"));
+    EXPECT_TRUE(Panel::showsScaled(page->findChild<QLabel*>(QStringLiteral("tile_picture")),
+                                   k == 4 ? ":/png/DVI.png" : ":/png/HDMI.png", Qt::KeepAspectRatio));
 }
-
-template <class T>
-VyrPage* make() { return new T; }
 
 struct Edid {
     uint16_t w, h, r;
@@ -68,20 +59,17 @@ void setStored(VyrRamPara* store, int input, Edid e)
     store->setU16(blk::edidRate(input), e.r);
 }
 
-using FakeKeypad = FakeNumberKeypad<EDIDset>;
+using EdidKeypad = FakeNumberKeypad<EDIDset>;
 
 // The input choice page and the EDID page above it.
 Script& toEdidPage(Script& s)
 {
-    return s.act([] { Panel::openLater(make<InputChoose>); })
+    return s.act([] { Panel::openLater(Panel::make<InputChoose>); })
         .until([] { return g_inputchoose && QApplication::activeWindow() == g_inputchoose.data(); }, "input choice")
-        .act([] { Panel::openLater(make<EDIDset>); })
+        .act([] { Panel::openLater(Panel::make<EDIDset>); })
         .until([] { return g_edidset && QApplication::activeWindow() == g_edidset.data() && g_page_focus.load() == 8; },
                "EDID page");
 }
-
-uint8_t changeFlag() { return c331_manage::p_c331_manage->change_flag; }
-void clearFlag() { c331_manage::p_c331_manage->change_flag = 0; }
 
 }
 
@@ -122,12 +110,12 @@ TEST_F(PanelTest, EdidTabsOfferAllSixInputsInTheirOrderAndShowTheStoredTiming)
 
 TEST_F(PanelTest, EdidSaveWritesWidthHeightAndRateOfTheCurrentInput)
 {
-    FakeKeypad keypad;
+    EdidKeypad keypad;
     keypad.answers = {{true, 1280}, {true, 720}};
     g_language = 1;
     setStored(store, 2, {1920, 1080, 60});
     setStored(store, 3, {1920, 1080, 60});
-    clearFlag();
+    Panel::clearFlag();
     Script s;
     toEdidPage(s);
     s.key(OK)
@@ -150,7 +138,7 @@ TEST_F(PanelTest, EdidSaveWritesWidthHeightAndRateOfTheCurrentInput)
         .until([] { return g_edidset->ui_seltype == 1; }, "back in the row")
         .keys({Right, Right, Right})
         .until([] { return g_edidset->ui_line_select == 5; }, "Save focused")
-        .act([this] { EXPECT_EQ(changeFlag(), 0) << "nothing written before Save"; })
+        .act([this] { EXPECT_EQ(Panel::changeFlag(), 0) << "nothing written before Save"; })
         .key(OK)
         .until([] { return g_edidset->ui_seltype == 0 && !g_edidset->frame_add->isVisible(); }, "row closed");
     ASSERT_TRUE(s.run());
@@ -159,7 +147,7 @@ TEST_F(PanelTest, EdidSaveWritesWidthHeightAndRateOfTheCurrentInput)
     EXPECT_EQ(e.w, 1280);
     EXPECT_EQ(e.h, 720);
     EXPECT_EQ(e.r, 30);
-    EXPECT_EQ(changeFlag(), 1);
+    EXPECT_EQ(Panel::changeFlag(), 1);
     const Edid other = stored(store, 3);
     EXPECT_EQ(other.w, 1920) << "another input's record is left alone";
 }
@@ -179,7 +167,7 @@ TEST_F(PanelTest, EdidRateLevelBackRestoresWhatWasShownAndAnOddStoredRateSurvive
     };
     for (const Case& c : cases) {
         setStored(store, 2, {1920, 1080, c.rate});
-        clearFlag();
+        Panel::clearFlag();
         Script s;
         toEdidPage(s);
         s.keys({OK, Right, Right, OK}).until([] { return g_edidset->ui_seltype == 2; }, "rate level");
@@ -192,17 +180,17 @@ TEST_F(PanelTest, EdidRateLevelBackRestoresWhatWasShownAndAnOddStoredRateSurvive
             .until([] { return g_edidset->ui_seltype == 0; }, "saved");
         ASSERT_TRUE(s.run()) << c.rate;
         EXPECT_EQ(stored(store, 2).r, c.written) << c.rate;
-        EXPECT_EQ(changeFlag(), 1);
+        EXPECT_EQ(Panel::changeFlag(), 1);
     }
 }
 
 TEST_F(PanelTest, EdidDeleteCancelAndBackWriteNothing)
 {
-    FakeKeypad keypad;
+    EdidKeypad keypad;
     keypad.answers = {{true, 800}, {true, 800}, {true, 800}};
     setStored(store, 2, {1920, 1080, 60});
     for (int closing : {3, 4, -1}) { // Delete, Cancel, BACK in the row
-        clearFlag();
+        Panel::clearFlag();
         Script s;
         toEdidPage(s);
         s.keys({OK, OK}).until([] { return g_edidset->lineEdit_W->text() == QStringLiteral("800"); }, "width typed");
@@ -217,18 +205,18 @@ TEST_F(PanelTest, EdidDeleteCancelAndBackWriteNothing)
             .act([] { EXPECT_TRUE(g_edidset); });
         ASSERT_TRUE(s.run()) << closing;
         EXPECT_EQ(stored(store, 2).w, 1920) << closing;
-        EXPECT_EQ(changeFlag(), 0) << closing;
+        EXPECT_EQ(Panel::changeFlag(), 0) << closing;
     }
 }
 
 TEST_F(PanelTest, EdidRefusesSizesOutsideTheRangeAndKeepsTheOldValues)
 {
-    FakeKeypad keypad;
+    EdidKeypad keypad;
     // A refused entry, then a keypad that hands over an out-of-range value anyway.
     keypad.answers = {{false, 40000}, {true, 40000}, {true, 100}};
     setStored(store, 2, {1920, 1080, 60});
     setStored(store, 3, {0, 0, 60}); // written by the protocol, no usable size
-    clearFlag();
+    Panel::clearFlag();
     Script s;
     toEdidPage(s);
     s.keys({OK, OK, OK, Right, OK})
@@ -240,8 +228,8 @@ TEST_F(PanelTest, EdidRefusesSizesOutsideTheRangeAndKeepsTheOldValues)
         .keys({Right, Right, Right, Right, OK})
         .until([] { return g_edidset->ui_seltype == 0; }, "saved unchanged")
         .act([] {
-            EXPECT_EQ(changeFlag(), 1);
-            clearFlag();
+            EXPECT_EQ(Panel::changeFlag(), 1);
+            Panel::clearFlag();
         })
         .key(Right)
         .until([] { return g_edidset->current_input == 3; }, "HDMI2")
@@ -258,18 +246,18 @@ TEST_F(PanelTest, EdidRefusesSizesOutsideTheRangeAndKeepsTheOldValues)
     const Edid refused = stored(store, 3);
     EXPECT_EQ(refused.w, 0);
     EXPECT_EQ(refused.h, 0);
-    EXPECT_EQ(changeFlag(), 0) << "the refused Save hands nothing over";
+    EXPECT_EQ(Panel::changeFlag(), 0) << "the refused Save hands nothing over";
 }
 
 // A record the protocol or a user mode stored beyond the row's range: a Save of the rate alone
 // says why nothing is stored, and stores once the width is brought into range.
 TEST_F(PanelTest, EdidSaveOfAnOutOfRangeRecordKeepsTheRowOpenWithTheRanges)
 {
-    FakeKeypad keypad;
+    EdidKeypad keypad;
     keypad.answers = {{true, 4095}};
     g_language = 1;
     setStored(store, 2, {4096, 2160, 60});
-    clearFlag();
+    Panel::clearFlag();
     Script s;
     toEdidPage(s);
     s.keys({OK, Right, Right, OK, Right, OK, Right, Right, Right})
@@ -281,7 +269,7 @@ TEST_F(PanelTest, EdidSaveOfAnOutOfRangeRecordKeepsTheRowOpenWithTheRanges)
             EXPECT_EQ(g_edidset->label_note->text(), QStringLiteral("Not saved: W 640-4095, H 480-2160"));
             EXPECT_EQ(g_edidset->ui_seltype, 1);
             EXPECT_TRUE(g_edidset->button_save->isVisible());
-            EXPECT_EQ(changeFlag(), 0);
+            EXPECT_EQ(Panel::changeFlag(), 0);
         })
         .keys({Right, OK})
         .until([] { return g_edidset->lineEdit_W->text() == QStringLiteral("4095"); }, "width corrected")
@@ -293,7 +281,7 @@ TEST_F(PanelTest, EdidSaveOfAnOutOfRangeRecordKeepsTheRowOpenWithTheRanges)
     EXPECT_EQ(e.w, 4095);
     EXPECT_EQ(e.h, 2160);
     EXPECT_EQ(e.r, 30);
-    EXPECT_EQ(changeFlag(), 1);
+    EXPECT_EQ(Panel::changeFlag(), 1);
 }
 
 TEST_F(PanelTest, EdidRowWrapsAndModeLeavesNoPageBehind)

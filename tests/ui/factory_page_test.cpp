@@ -3,6 +3,8 @@
 // shell, the input manager's EDID requests, the LED-size hand-over with the simulated FPGA and
 // scaler), the font presence lines from the simulated scaler flash, MODE, and its texts.
 #include "panel_fixture.h"
+#include "panel_checks.h"
+#include "panel_store.h"
 #include "test_root.h"
 
 #include "base/global.h"
@@ -40,26 +42,20 @@ using platform::Sim::shellSim;
 
 namespace {
 
-bool onTop(int code)
-{
-    return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code);
-}
-
 // Home, root menu, settings (code 5), advanced (L, OK: 12), factory (R R R, OK: 18).
 Script& toFactory(Script& s)
 {
     return s.keys({OK, Right, Right, Right, OK})
-        .until([] { return onTop(5); }, "settings menu")
+        .until([] { return Panel::onTop(5); }, "settings menu")
         .keys({Left, OK})
-        .until([] { return onTop(12); }, "advanced menu")
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .keys({Right, Right, Right})
         .until([] { return g_advancedoption->ui_select == 3; }, "factory entry")
         .key(OK)
-        .until([] { return onTop(18) && g_factory; }, "factory page");
+        .until([] { return Panel::onTop(18) && g_factory; }, "factory page");
 }
 
 c331_manage* scaler() { return c331_manage::p_c331_manage; }
-QString title() { return g_factory->findChild<QLabel*>(QStringLiteral("label_title"))->text(); }
 
 // Moves the focus: n > 0 that many to the right, n < 0 to the left.
 void walk(Script& s, int n)
@@ -69,7 +65,6 @@ void walk(Script& s, int n)
     for (int i = 0; i > n; --i)
         s.key(PanelKey::Left);
 }
-uint8_t changeFlag() { return scaler()->change_flag; }
 
 const char kFocusBorder[] = "border:1px solid rgb(255,171,84);";
 const char kEditBorder[] = "border:1px solid rgb(255,0,0);";
@@ -254,10 +249,10 @@ TEST_F(FactoryPage, OpensByKeysShowsTheStoredLanguageAndWalksItsFocusList)
         .act([] {
             EXPECT_TRUE(g_factory->Button_rst2->styleSheet().contains(QLatin1String(kFocusBorder)));
             EXPECT_TRUE(g_factory->Button_rst1->styleSheet().contains(QLatin1String(kPlainButton)));
-            EXPECT_EQ(changeFlag(), 0) << "moving the focus writes nothing";
+            EXPECT_EQ(Panel::changeFlag(), 0) << "moving the focus writes nothing";
         })
         .key(Back)
-        .until([] { return onTop(12) && !g_factory; }, "back to the advanced menu");
+        .until([] { return Panel::onTop(12) && !g_factory; }, "back to the advanced menu");
     ASSERT_TRUE(s.run(10000));
 }
 
@@ -274,7 +269,7 @@ TEST_F(FactoryPage, LanguageIsWrittenOnlyWhenChosenAnewAndSavedByTheRefresh)
         .key(OK)
         .until([] { return g_factory->lang_edit == 0; }, "edit ended")
         .act([this] {
-            EXPECT_EQ(changeFlag(), 0);
+            EXPECT_EQ(Panel::changeFlag(), 0);
             EXPECT_EQ(store->block[blk::kLanguage], 1);
             EXPECT_TRUE(g_factory->Box_lang_2->styleSheet().contains(QLatin1String(kFocusBorder)));
         })
@@ -292,7 +287,7 @@ TEST_F(FactoryPage, LanguageIsWrittenOnlyWhenChosenAnewAndSavedByTheRefresh)
         .act([this] {
             EXPECT_EQ(store->block[blk::kLanguage], 2);
             EXPECT_EQ(g_language.load(), 2);
-            EXPECT_EQ(changeFlag(), 1) << "handed over to the scaler";
+            EXPECT_EQ(Panel::changeFlag(), 1) << "handed over to the scaler";
             EXPECT_EQ(g_factory->findChild<QLabel*>(QStringLiteral("label_title"))->text(), QStringLiteral("Системные настройки"))
                 << "re-texted at once";
             EXPECT_EQ(g_factory->label_edid->text(), QStringLiteral("Сохранить IP и EDID"));
@@ -306,11 +301,11 @@ TEST_F(FactoryPage, LanguageIsWrittenOnlyWhenChosenAnewAndSavedByTheRefresh)
         .keys({OK, Right, Right})
         .until([] { return g_factory->lang_index == 4; }, "繁體中文 chosen")
         .key(Back)
-        .until([] { return onTop(12) && !g_factory; }, "page left")
+        .until([] { return Panel::onTop(12) && !g_factory; }, "page left")
         .act([this] {
             EXPECT_EQ(store->block[blk::kLanguage], 2);
             EXPECT_EQ(g_language.load(), 2);
-            EXPECT_EQ(changeFlag(), 0);
+            EXPECT_EQ(Panel::changeFlag(), 0);
         });
     ASSERT_TRUE(s.run(10000));
 }
@@ -347,7 +342,7 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
         walk(s, c.rights == 3 ? -1 : c.rights);
         s.until([c] { return g_factory->ui_select == c.rights; }, "reset " + std::to_string(c.rights))
             .key(OK)
-            .until([] { return changeFlag() == 1; }, "handed over")
+            .until([] { return Panel::changeFlag() == 1; }, "handed over")
             .act([this, c, scrambled, &volatileBefore] {
                 const std::string which = "reset " + std::to_string(c.rights);
                 for (const Named& n : kDefaults)
@@ -385,14 +380,14 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
                     EXPECT_EQ(iniValue("GateWay"), QStringLiteral("10.1.0.1")) << which;
                     EXPECT_TRUE(shellCommands().isEmpty()) << which << ": " << shellCommands().join(QLatin1Char('|')).toStdString();
                 }
-                EXPECT_EQ(title(), QStringLiteral("Factory setup")) << "Chinese only after the refresh";
+                EXPECT_EQ(Panel::title(g_factory), QStringLiteral("Factory setup")) << "Chinese only after the refresh";
                 Panel::refresh();
                 const QByteArray file = TestRoot::readFile(VyrRamPara::kParaFilePath);
                 ASSERT_GE(file.size(), int(kPersistSize + 2));
                 EXPECT_EQ(uint8_t(file[0]), 0xAA);
                 EXPECT_EQ(uint8_t(file[1]), 0xAA);
                 EXPECT_EQ(memcmp(file.constData() + 2, store->block + kPersistStart, kPersistSize), 0) << which << ": file saved";
-                EXPECT_EQ(title(), QStringLiteral("工厂设置")) << which;
+                EXPECT_EQ(Panel::title(g_factory), QStringLiteral("工厂设置")) << which;
                 EXPECT_EQ(g_factory->Box_lang_2->currentIndex(), 0);
                 EXPECT_EQ(g_factory->Box_lang_2->currentText(), QStringLiteral("中文"));
                 EXPECT_TRUE(g_factory->FontCN->text().contains(QStringLiteral(">中文:<")));
@@ -408,7 +403,7 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
         .until([] { return g_factory->lang_edit == 0; }, "edit ended")
         .act([this] {
             EXPECT_EQ(store->block[blk::kLanguage], 0);
-            EXPECT_EQ(changeFlag(), 0);
+            EXPECT_EQ(Panel::changeFlag(), 0);
         })
         .keys({OK, Right})
         .until([] { return g_factory->Box_lang_2->currentText() == QStringLiteral("English"); }, "English offered");
@@ -432,7 +427,7 @@ TEST_F(FactoryPage, ResetAllRestoresMaskAndGatewayWhenTheAddressIsAlreadyTheDefa
         .key(Left)
         .until([] { return g_factory->ui_select == 3; }, "Reset ALL")
         .key(OK)
-        .until([] { return changeFlag() == 1; }, "handed over")
+        .until([] { return Panel::changeFlag() == 1; }, "handed over")
         .act([] {
             EXPECT_EQ(iniValue("IPAddress"), QStringLiteral("192.168.1.199"));
             EXPECT_EQ(iniValue("SubNetMask"), QStringLiteral("255.255.255.0"));
@@ -455,7 +450,7 @@ TEST_F(FactoryPage, ResetAllWithoutEth0StoresTheDefaultAddressAndShowsIt)
         .key(Left)
         .until([] { return g_factory->ui_select == 3; }, "Reset ALL")
         .key(OK)
-        .until([] { return changeFlag() == 1; }, "handed over")
+        .until([] { return Panel::changeFlag() == 1; }, "handed over")
         .act([this] {
             EXPECT_EQ(shellCommands(), (QStringList{QStringLiteral("sync"), QStringLiteral("ifconfig eth0 &>/dev/null")}))
                 << "no address command without eth0";
@@ -498,7 +493,7 @@ TEST_F(FactoryPage, WritesWaitForTheScalerMutexAndEndInAHandOver)
         .act(hold)
         .until([&] { return phase.load() >= 1; }, "mutex held")
         .key(OK)
-        .until([&] { return phase.load() == 2 && changeFlag() == 1; }, "language handed over")
+        .until([&] { return phase.load() == 2 && Panel::changeFlag() == 1; }, "language handed over")
         .act([&] {
             holder.join();
             EXPECT_EQ(seenLanguage, 1) << "written while another thread held the scaler mutex";
@@ -511,7 +506,7 @@ TEST_F(FactoryPage, WritesWaitForTheScalerMutexAndEndInAHandOver)
         .act(hold)
         .until([&] { return phase.load() >= 1; }, "mutex held again")
         .key(OK)
-        .until([&] { return phase.load() == 2 && changeFlag() == 1; }, "reset handed over")
+        .until([&] { return phase.load() == 2 && Panel::changeFlag() == 1; }, "reset handed over")
         .act([&] {
             holder.join();
             EXPECT_EQ(seenBrightness, 7) << "reset written while another thread held the scaler mutex";
@@ -544,7 +539,7 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
         .key(Right)
         .until([] { return g_factory->ui_select == 1; }, "Keep IP")
         .key(OK)
-        .until([] { return changeFlag() == 1; }, "first reset")
+        .until([] { return Panel::changeFlag() == 1; }, "first reset")
         .act([this, &board] {
             EXPECT_EQ(g_set_led_para.load(), 0) << "size unchanged: the FPGA is not asked";
             EXPECT_EQ(store->u16(blk::kBrightness), 100);
@@ -571,7 +566,7 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
             scaler()->call_log.clear();
         })
         .key(OK)
-        .until([] { return changeFlag() == 1; }, "second reset")
+        .until([] { return Panel::changeFlag() == 1; }, "second reset")
         .act([this, &board] {
             EXPECT_EQ(g_set_led_para.load(), 1) << "FPGA 0 is up: the LED parameters are handed to it";
             EXPECT_EQ(g_set_led_setup.load(), 0);
@@ -604,7 +599,7 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
             g_set_led_para = 0;
         })
         .key(OK)
-        .until([] { return changeFlag() == 1; }, "third reset")
+        .until([] { return Panel::changeFlag() == 1; }, "third reset")
         .act([this] {
             EXPECT_EQ(g_set_led_para.load(), 0) << "FPGA 0 cannot serve the hand-over";
             EXPECT_EQ(store->u16(blk::kLedWidth), 1920);
@@ -686,16 +681,16 @@ TEST_F(FactoryPage, LanguageCodeAboveFourShowsEnglish)
         .act([] { Panel::refresh(); })
         .act([] {
             EXPECT_EQ(g_language.load(), 9);
-            EXPECT_EQ(title(), QStringLiteral("Factory setup"));
+            EXPECT_EQ(Panel::title(g_factory), QStringLiteral("Factory setup"));
             EXPECT_EQ(g_factory->label_lang->text(), QStringLiteral("language"));
             EXPECT_EQ(g_factory->Box_lang_2->currentIndex(), 3) << "the box keeps its entry";
             EXPECT_TRUE(g_factory->FontCN->text().contains(QStringLiteral(">CN:<")));
             EXPECT_TRUE(g_factory->FontCN->text().contains(QStringLiteral(">128<")));
         })
         .key(Back)
-        .until([] { return onTop(12); }, "advanced menu")
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .key(OK)
-        .until([] { return onTop(18) && g_factory; }, "factory page again")
+        .until([] { return Panel::onTop(18) && g_factory; }, "factory page again")
         .act([] {
             EXPECT_EQ(g_factory->Box_lang_2->currentIndex(), 1);
             EXPECT_EQ(g_factory->lang_index, 1);
@@ -716,7 +711,7 @@ TEST_F(FactoryPage, ModeClosesThePageAndTheAdvancedMenuAndOpensTheUserModes)
             EXPECT_EQ(g_mode_shortcut_key.load(), 1);
             EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
             EXPECT_EQ(store->block[blk::kLanguage], 0);
-            EXPECT_EQ(changeFlag(), 0);
+            EXPECT_EQ(Panel::changeFlag(), 0);
         });
     ASSERT_TRUE(s.run(10000));
 }

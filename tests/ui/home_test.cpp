@@ -1,6 +1,8 @@
 // The home screen: status line, the six windows with their names and states, taps and keys,
 // refresh after protocol changes, texts in every language.
 #include "panel_fixture.h"
+#include "panel_checks.h"
+#include "panel_store.h"
 
 #include "base/global.h"
 #include "params/alias_names.h"
@@ -33,20 +35,11 @@
 namespace {
 using namespace PanelKey;
 
-QString text(const char* name)
+QString windowText(const char* what, int window)
 {
-    auto* l = g_lockwindow->findChild<QLabel*>(QLatin1String(name));
-    return l ? l->text() : QStringLiteral("<none>");
+    return Panel::labelText(g_lockwindow, QStringLiteral("label_%1%2").arg(QLatin1String(what)).arg(window).toLatin1().constData());
 }
-QString windowText(const char* what, int window) { return text(QStringLiteral("label_%1%2").arg(QLatin1String(what)).arg(window).toLatin1().constData()); }
 bool frozen(int window) { return g_lockwindow->findChild<QLabel*>(QStringLiteral("label_freeze%1").arg(window)) != nullptr; }
-
-void timing(VyrRamPara* s, int input, int w, int h, int rate)
-{
-    s->setU16(blk::inputResolution(input), uint16_t(w));
-    s->setU16(blk::inputResolution(input) + 2, uint16_t(h));
-    s->setU16(blk::inputResolution(input) + 4, uint16_t(rate));
-}
 
 void windowOn(VyrRamPara* s, int w, uint16_t source, uint16_t flags = 0, uint16_t state = 1)
 {
@@ -55,16 +48,10 @@ void windowOn(VyrRamPara* s, int w, uint16_t source, uint16_t flags = 0, uint16_
     s->setU16(blk::window(w, blk::win::kOutput), flags);
 }
 
-void clearCrops(VyrRamPara* s)
-{
-    for (uint32_t k = 0; k < kCropCount; ++k)
-        s->setU16(blk::cropField(k, blk::crop::kId), 0);
-}
-
 // A table with holes: crop 3 of HDMI2 sits in entry 5, behind crops of other inputs and a freed entry.
 void fragmentedCrops(VyrRamPara* s)
 {
-    clearCrops(s);
+    Panel::clearCrops(s);
     s->setU16(blk::cropField(0, blk::crop::kId), blk::crop::idWord(2, 1));
     s->setU16(blk::cropField(2, blk::crop::kId), blk::crop::idWord(3, 1));
     s->setU16(blk::cropField(5, blk::crop::kId), blk::crop::idWord(3, 3));
@@ -77,9 +64,9 @@ void standardWall(VyrRamPara* s)
 {
     for (int w = 0; w < 6; ++w)
         windowOn(s, w, 0, 0, 0);
-    timing(s, 2, 1920, 1080, 60);
-    timing(s, 3, 3840, 2160, 30);
-    timing(s, 1, 0, 0, 0);
+    Panel::setInputTiming(s, 2, 1920, 1080, 60);
+    Panel::setInputTiming(s, 3, 3840, 2160, 30);
+    Panel::setInputTiming(s, 1, 0, 0, 0);
     fragmentedCrops(s);
     windowOn(s, 0, 2);                                   // HDMI1 whole
     windowOn(s, 2, blk::win::kSourceCrop | 5);           // HDMI2's crop 3 (entry 5)
@@ -102,9 +89,9 @@ TEST_F(PanelTest, HomeScreenShowsEachWindowsSourceAndState)
     g_lockwindow->para_init();
     g_lockwindow->language_changed();
     Panel::shot(g_lockwindow, QStringLiteral("home_wall"));
-    EXPECT_EQ(text("label_input"), QStringLiteral("LED size:1920 x 1080"));
-    EXPECT_EQ(text("label_bright"), QStringLiteral("80"));
-    EXPECT_EQ(text("label_contrast"), QStringLiteral("55"));
+    EXPECT_EQ(Panel::labelText(g_lockwindow, "label_input"), QStringLiteral("LED size:1920 x 1080"));
+    EXPECT_EQ(Panel::labelText(g_lockwindow, "label_bright"), QStringLiteral("80"));
+    EXPECT_EQ(Panel::labelText(g_lockwindow, "label_contrast"), QStringLiteral("55"));
     struct Row {
         int window;
         const char* name;
@@ -139,7 +126,7 @@ TEST_F(PanelTest, HomeScreenShowsEachWindowsSourceAndState)
     };
     for (const Shown& r : shown) {
         windowOn(store, 1, 2, 0, r.state);
-        timing(store, 2, r.w, r.h, r.rate);
+        Panel::setInputTiming(store, 2, r.w, r.h, r.rate);
         g_lockwindow->image_init();
         EXPECT_EQ(windowText("state", 2), QLatin1String(r.text)) << r.state << " " << r.w << "x" << r.h << "@" << r.rate;
     }
@@ -215,10 +202,10 @@ TEST_F(PanelTest, HomeScreenFollowsProtocolChangesWithinARefresh)
     Panel::refresh(1);
     EXPECT_EQ(windowText("name", 2), QStringLiteral("HDMI2"));
     EXPECT_EQ(windowText("state", 2), QStringLiteral("3840x2160@30Hz"));
-    EXPECT_EQ(text("label_bright"), QStringLiteral("17"));
-    EXPECT_EQ(text("label_input"), QStringLiteral("LED size:40000 x 1080"));
+    EXPECT_EQ(Panel::labelText(g_lockwindow, "label_bright"), QStringLiteral("17"));
+    EXPECT_EQ(Panel::labelText(g_lockwindow, "label_input"), QStringLiteral("LED size:40000 x 1080"));
     // Input timing changes alone also show.
-    timing(store, 3, 0, 0, 0);
+    Panel::setInputTiming(store, 3, 0, 0, 0);
     Panel::refresh(1);
     EXPECT_EQ(windowText("state", 2), QStringLiteral("No signal"));
 }
@@ -251,7 +238,7 @@ TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
     };
     const Row rows[] = {
         {"home brightness", blk::kBrightness, 33, 11, 22, [] { g_lockwindow->para_init(); },
-         [] { return text("label_bright"); }, QStringLiteral("22")},
+         [] { return Panel::labelText(g_lockwindow, "label_bright"); }, QStringLiteral("22")},
         {"home window state", blk::kBlackScreen, 0, 1, 0, [] { g_lockwindow->image_init(); },
          [] { return windowText("state", 1); }, QStringLiteral("1920x1080@60Hz")},
         {"root menu key lock", blk::kKeyLock, 0, 1, 0, [] { g_mainwindow->para_init(); },
@@ -371,7 +358,7 @@ TEST_F(PanelTest, HomeScreenTextsFitInEveryLanguage)
     store->setU16(blk::cropField(5, blk::crop::kId), blk::crop::idWord(3, 40));
     store->setU16(blk::cropField(5, blk::crop::kWidth), 4096);
     store->setU16(blk::cropField(5, blk::crop::kHeight), 2160);
-    timing(store, 3, 4096, 2160, 240);
+    Panel::setInputTiming(store, 3, 4096, 2160, 240);
     ASSERT_TRUE(TestRoot::writeFile(AliasNames::kPath, R"({"namelist":{"source":[{"id":2,"valid":"on","name":"A very long name for the stage camera"}]}})"));
     store->setU16(blk::kBrightness, 100);
     store->setU16(blk::kContrast, 100);

@@ -1,6 +1,7 @@
 // The input choice page: the three focus levels, paging, crop numbering, assignment to the window
 // the operator is on, refresh after protocol changes, texts in every language.
 #include "panel_fixture.h"
+#include "panel_store.h"
 
 #include "base/global.h"
 #include "params/alias_names.h"
@@ -31,24 +32,12 @@ bool pageUp() { return g_page_focus.load() == 3 && g_inputchoose && QApplication
 
 uint16_t sourceWord(VyrRamPara* s, int w) { return s->u16(blk::window(w, blk::win::kSource)); }
 
-void clearCrops(VyrRamPara* s)
-{
-    for (uint32_t k = 0; k < kCropCount; ++k)
-        s->setU16(blk::cropField(k, blk::crop::kId), 0);
-}
-
-void putCrop(VyrRamPara* s, int k, uint8_t input, int number, int w, int h)
+// A crop entry of that size, its position left as it is.
+void putCropSize(VyrRamPara* s, int k, uint8_t input, int number, int w, int h)
 {
     s->setU16(blk::cropField(k, blk::crop::kId), blk::crop::idWord(input, uint32_t(number)));
     s->setU16(blk::cropField(k, blk::crop::kWidth), uint16_t(w));
     s->setU16(blk::cropField(k, blk::crop::kHeight), uint16_t(h));
-}
-
-void timing(VyrRamPara* s, int input, int w, int h, int rate)
-{
-    s->setU16(blk::inputResolution(input), uint16_t(w));
-    s->setU16(blk::inputResolution(input) + 2, uint16_t(h));
-    s->setU16(blk::inputResolution(input) + 4, uint16_t(rate));
 }
 
 void onlyWindows(VyrRamPara* s, std::initializer_list<int> on)
@@ -101,8 +90,8 @@ TEST_F(PanelTest, InputChoiceAssignsAnInputToTheWindowAndStaysOnItAfterTheRefres
     onlyWindows(store, {0, 1});
     store->setU16(blk::window(0, blk::win::kSource), 2);
     store->setU16(blk::window(1, blk::win::kSource), 2);
-    clearCrops(store);
-    timing(store, 3, 1920, 1080, 60);
+    Panel::clearCrops(store);
+    Panel::setInputTiming(store, 3, 1920, 1080, 60);
     settle(store);
     // From the home screen: OK, R, OK opens the page; R to window 2, OK (tabs), R (HDMI2), OK
     // (entries), OK assigns.
@@ -151,10 +140,10 @@ TEST_F(PanelTest, InputChoicePagesFiveEntriesThreeAndTwo)
 {
     onlyWindows(store, {0});
     store->setU16(blk::window(0, blk::win::kSource), 2);
-    clearCrops(store);
+    Panel::clearCrops(store);
     for (int n = 1; n <= 4; ++n)
-        putCrop(store, n * 3, 2, n, 100 * n, 50 * n);
-    timing(store, 2, 0, 0, 0); // HDMI1 without signal
+        putCropSize(store, n * 3, 2, n, 100 * n, 50 * n);
+    Panel::setInputTiming(store, 2, 0, 0, 0); // HDMI1 without signal
     settle(store);
     Panel::openLater(makePage);
     QStringList shown;
@@ -180,14 +169,14 @@ TEST_F(PanelTest, InputChoicePagesFiveEntriesThreeAndTwo)
 TEST_F(PanelTest, InputChoiceNamesCropsByTheirOwnNumberInAFragmentedTable)
 {
     onlyWindows(store, {0});
-    clearCrops(store);
+    Panel::clearCrops(store);
     // HDMI1's crops 3, 2, 1 in entries 0, 7, 9, with a crop of HDMI2 between; window 1 shows crop 2.
-    putCrop(store, 0, 2, 3, 300, 300);
-    putCrop(store, 4, 3, 1, 640, 480);
-    putCrop(store, 7, 2, 2, 200, 200);
-    putCrop(store, 9, 2, 1, 100, 100);
-    timing(store, 3, 0, 0, 0);
-    timing(store, 2, 0, 0, 0);
+    putCropSize(store, 0, 2, 3, 300, 300);
+    putCropSize(store, 4, 3, 1, 640, 480);
+    putCropSize(store, 7, 2, 2, 200, 200);
+    putCropSize(store, 9, 2, 1, 100, 100);
+    Panel::setInputTiming(store, 3, 0, 0, 0);
+    Panel::setInputTiming(store, 2, 0, 0, 0);
     store->setU16(blk::window(0, blk::win::kSource), blk::win::kSourceCrop | 7);
     ASSERT_TRUE(TestRoot::writeFile(AliasNames::kPath, R"({"namelist":{"crop":[{"id":9,"valid":"off","name":"Off alias"},{"id":0,"valid":"on","name":"Pulpit"}],
         "source":[{"id":3,"valid":"on","name":"Lectern camera"}]}})"));
@@ -216,8 +205,8 @@ TEST_F(PanelTest, InputChoiceRefusesACropThatWentAway)
 {
     onlyWindows(store, {0});
     store->setU16(blk::window(0, blk::win::kSource), 3);
-    clearCrops(store);
-    putCrop(store, 2, 2, 1, 100, 100);
+    Panel::clearCrops(store);
+    putCropSize(store, 2, 2, 1, 100, 100);
     settle(store);
     Panel::openLater(makePage);
     Script s;
@@ -238,9 +227,9 @@ TEST_F(PanelTest, InputChoiceAssignsACropByItsNumber)
 {
     onlyWindows(store, {0, 2});
     store->setU16(blk::window(2, blk::win::kSource), 2);
-    clearCrops(store);
-    putCrop(store, 0, 2, 2, 200, 200);
-    putCrop(store, 5, 2, 1, 100, 100);
+    Panel::clearCrops(store);
+    putCropSize(store, 0, 2, 2, 200, 200);
+    putCropSize(store, 5, 2, 1, 100, 100);
     settle(store);
     Panel::openLater(makePage);
     Script s;
@@ -298,13 +287,13 @@ TEST_F(PanelTest, InputChoiceBarListsWindowsByTheirStateByte)
 TEST_F(PanelTest, InputChoiceTextsFitInEveryLanguage)
 {
     onlyWindows(store, {0, 1, 2, 3, 4, 5});
-    clearCrops(store);
+    Panel::clearCrops(store);
     for (int n = 1; n <= 3; ++n)
-        putCrop(store, n, 5, 37 + n, 4096, 2160);
+        putCropSize(store, n, 5, 37 + n, 4096, 2160);
     store->setU16(blk::window(0, blk::win::kSource), blk::win::kSourceCrop | 3);
     for (int w = 1; w < 6; ++w)
         store->setU16(blk::window(w, blk::win::kSource), uint16_t(w));
-    timing(store, 5, 4096, 2160, 60); // the fastest the receivers take at this size
+    Panel::setInputTiming(store, 5, 4096, 2160, 60); // the fastest the receivers take at this size
     settle(store);
     QStringList bad;
     for (int language = 0; language < 5; ++language) {

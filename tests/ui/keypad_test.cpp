@@ -2,6 +2,7 @@
 // reaches only the caller of that one entry.
 #include "focus_marks.h"
 #include "panel_fixture.h"
+#include "panel_checks.h"
 
 #include "base/global.h"
 #include "ui/inputtexts.h"
@@ -27,15 +28,13 @@ struct Entry {
 };
 
 // Opens the keypad from a queued call, as a page's OK would.
-void openLater(Entry* entry, const QString& value, int min = 0, int max = 99999)
+void openKeypadLater(Entry* entry, const QString& value, int min = 0, int max = 99999)
 {
     QTimer::singleShot(0, [=] {
         entry->ok = g_numberkeyboard->getNumber(QStringLiteral("W"), value, min, max, &entry->value);
         entry->done = true;
     });
 }
-
-bool keypadUp() { return g_numberkeyboard && g_numberkeyboard->isVisible() && QApplication::activeWindow() == g_numberkeyboard.data(); }
 
 QPushButton* key(const char* name) { return g_numberkeyboard->findChild<QPushButton*>(QLatin1String(name)); }
 
@@ -58,11 +57,11 @@ TEST_F(PanelTest, KeypadSitsOnTheRightHalfOfTheScreen)
 TEST_F(PanelTest, KeypadTypesNineteenTwentyWithTheFiveKeys)
 {
     Entry e;
-    openLater(&e, QStringLiteral("1080"));
+    openKeypadLater(&e, QStringLiteral("1080"));
     QStringList shown;
     auto see = [&] { shown << g_numberkeyboard->valueText(); };
     Script s;
-    s.until(keypadUp, "keypad open").act([&] { shown << g_numberkeyboard->valueText(); });
+    s.until(Panel::keypadUp, "keypad open").act([&] { shown << g_numberkeyboard->valueText(); });
     s.key(OK).act(see);
     for (int i = 0; i < 8; ++i) s.key(Right);
     s.key(OK).act(see);
@@ -84,11 +83,11 @@ TEST_F(PanelTest, KeypadTypesNineteenTwentyWithTheFiveKeys)
 TEST_F(PanelTest, KeypadDigitsClearEraseAndLength)
 {
     Entry e;
-    openLater(&e, QStringLiteral("1920"));
+    openKeypadLater(&e, QStringLiteral("1920"));
     QStringList shown;
     auto see = [&] { shown << g_numberkeyboard->valueText(); };
     Script s;
-    s.until(keypadUp, "keypad open");
+    s.until(Panel::keypadUp, "keypad open");
     s.keys({Right, Right, Right, Right, OK}).act(see);               // 5 replaces the shown value
     s.keys({Left, Left, Left, Left, Left, Left, Left, Left, Left, Left, Left, Left, Left, Left}); // 14 left: back at 4
     s.keys({Right, Right, Right, Right, Right, OK}).act(see);       // 0 after 5
@@ -133,12 +132,12 @@ TEST_F(PanelTest, KeypadFocusWrapsBetweenTheFirstKeyAndOk)
 TEST_F(PanelTest, KeypadRefusesEmptyAndOutOfRangeEntriesAndKeepsTheOldValue)
 {
     Entry e;
-    openLater(&e, QStringLiteral("1920"), 640, 4096);
+    openKeypadLater(&e, QStringLiteral("1920"), 640, 4096);
     QSignalSpy spy(g_numberkeyboard.data(), &NumberKeyboard::sendKeyBoardUIDataToLineEdit);
     QStringList shown, ranges;
     bool refused[3] = {};
     Script s;
-    s.until(keypadUp, "keypad open");
+    s.until(Panel::keypadUp, "keypad open");
     // Erase four times, then OK on the empty field: refused.
     s.act([] { g_numberkeyboard->ui_select = 11; });
     s.keys({OK, OK, OK, OK}).act([&] { shown << g_numberkeyboard->valueText(); });
@@ -188,7 +187,7 @@ TEST_F(PanelTest, KeypadBackAndCancelGiveNothing)
             done = true;
         });
         Script s;
-        s.until(keypadUp, "keypad open").act([] { g_numberkeyboard->ui_select = 0; }).key(OK);
+        s.until(Panel::keypadUp, "keypad open").act([] { g_numberkeyboard->ui_select = 0; }).key(OK);
         if (way == 0)
             s.key(Back);
         else
@@ -217,7 +216,7 @@ TEST_F(PanelTest, KeypadTapsActOnClearEraseAndOkButNotOnDigits)
     });
     QStringList shown;
     Script s;
-    s.until(keypadUp, "keypad open");
+    s.until(Panel::keypadUp, "keypad open");
     s.act([&] {
         QTest::mouseClick(key("Button7"), Qt::LeftButton);
         shown << g_numberkeyboard->valueText();
@@ -246,7 +245,7 @@ TEST_F(PanelTest, KeypadResultOutlivesNoFieldThatWentAway)
         done = true;
     });
     Script s;
-    s.until(keypadUp, "keypad open").act([&] { delete field; });
+    s.until(Panel::keypadUp, "keypad open").act([&] { delete field; });
     s.act([] { g_numberkeyboard->ui_select = 0; }).key(OK);
     s.act([] { g_numberkeyboard->ui_select = 13; }).key(OK);
     s.until([&] { return done; }, "entry returned");

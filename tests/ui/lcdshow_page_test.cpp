@@ -1,6 +1,7 @@
 // The front LCD page: reached from the advanced menu, the two selectors walked and edited with the
 // keys, one choice index shared by both, nothing kept or acted on, and its texts in each language.
 #include "panel_fixture.h"
+#include "panel_checks.h"
 
 #include "base/global.h"
 #include "params/block_layout.h"
@@ -30,20 +31,15 @@ namespace {
 
 constexpr int kInset = 8;
 
-bool onTop(int code)
-{
-    return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code);
-}
-
 // Home screen -> root menu -> settings -> advanced (left of the first entry) -> LCD (first entry).
 Script& toLcdPage(Script& s)
 {
     return s.keys({OK, Right, Right, Right, OK})
-        .until([] { return onTop(5); }, "settings menu")
+        .until([] { return Panel::onTop(5); }, "settings menu")
         .keys({Left, OK})
-        .until([] { return onTop(12); }, "advanced menu")
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .key(OK)
-        .until([] { return onTop(15); }, "LCD page");
+        .until([] { return Panel::onTop(15); }, "LCD page");
 }
 
 QString look(QComboBox* c)
@@ -88,7 +84,7 @@ TEST_F(LcdPage, ReachedByKeysShowsTheFirstChoicesAndBackReturnsToTheAdvancedMenu
             EXPECT_EQ(items, QStringList({"30", "60", "Never", "5min", "10min", "Never"}));
         })
         .key(Back)
-        .until([] { return onTop(12) && !g_lcdshow; }, "advanced menu again");
+        .until([] { return Panel::onTop(12) && !g_lcdshow; }, "advanced menu again");
     ASSERT_TRUE(s.run(10000));
 }
 
@@ -125,9 +121,9 @@ TEST_F(LcdPage, ChoicesAreNeitherKeptNorActedOn)
         .keys({OK, Right, OK, Right, OK, Left})
         .act([] { EXPECT_EQ(shown(), QStringLiteral("60|5min")); })
         .key(Back) // while editing: leaves at once
-        .until([] { return onTop(12) && !g_lcdshow; }, "advanced menu")
+        .until([] { return Panel::onTop(12) && !g_lcdshow; }, "advanced menu")
         .key(OK)
-        .until([] { return onTop(15); }, "LCD page again")
+        .until([] { return Panel::onTop(15); }, "LCD page again")
         .act([] {
             EXPECT_EQ(shown(), QStringLiteral("30|5min"));
             EXPECT_EQ(g_lcdshow->edit_flag, 0);
@@ -196,9 +192,9 @@ TEST_F(LcdPage, TextsOfEveryLanguageFitAndKeepTheLanguageOfTheOpening)
             EXPECT_EQ(g_lcdshow->label_autolock->text(), QStringLiteral("Auto-screen lock"));
         })
         .key(Back)
-        .until([] { return onTop(12); }, "advanced menu")
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .key(OK)
-        .until([] { return onTop(15); }, "LCD page again")
+        .until([] { return Panel::onTop(15); }, "LCD page again")
         .act([] {
             EXPECT_EQ(g_lcdshow->label_autolock->text(), QString::fromUtf8("Автоблокировка"));
             EXPECT_EQ(g_lcdshow->comboBox_back->itemText(2), QString::fromUtf8("Отключить"));

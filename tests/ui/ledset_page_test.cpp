@@ -2,7 +2,9 @@
 // clamped, what Apply writes, when it starts the LED-parameter hand-over with the FPGA worker, and
 // end to end on the simulated board: the scaler re-initialises the panel after the FPGA blanked the
 // wall, FPGA 0 is reset and comes up again, and the first window covers the new canvas.
+#include "fpga_up.h"
 #include "panel_fixture.h"
+#include "panel_checks.h"
 #include "test_root.h"
 
 #include "base/global.h"
@@ -40,28 +42,21 @@
 
 using namespace PanelKey;
 using platform::Sim::C331Chip;
-using platform::Sim::FpgaChip;
 using platform::Sim::c331Chip;
 using platform::Sim::fpgaChip;
-using platform::Sim::memSim;
 namespace win = blk::win;
 
 namespace {
-
-bool onTop(int code)
-{
-    return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code);
-}
 
 // Home screen, root menu, settings, output menu, LED size page.
 Script& toLedPage(Script& s)
 {
     return s.keys({OK, Right, Right, Right, OK})
-        .until([] { return onTop(5); }, "settings menu")
+        .until([] { return Panel::onTop(5); }, "settings menu")
         .key(OK)
-        .until([] { return onTop(6); }, "output menu")
+        .until([] { return Panel::onTop(6); }, "output menu")
         .key(OK)
-        .until([] { return onTop(13) && g_ledset; }, "LED size page");
+        .until([] { return Panel::onTop(13) && g_ledset; }, "LED size page");
 }
 
 // The same page opened straight away, for tests that open it many times.
@@ -75,10 +70,10 @@ Script& openLedPage(Script& s)
 QString orangeBorder() { return QStringLiteral("border:1px solid rgb(255,171,84);"); }
 
 // The keypad's answers in order; each opening records its title and the value it showed.
-struct FakeKeypad {
+struct LedSizeKeypad {
     std::deque<QString> answers; // an empty string here is an entry given up (BACK)
     QStringList asked;
-    FakeKeypad()
+    LedSizeKeypad()
     {
         ledset::askEntry = [this](const QString& title, const QString& value, QString* typed) {
             asked << title + QLatin1Char(' ') + value;
@@ -89,7 +84,7 @@ struct FakeKeypad {
             return !typed->isEmpty();
         };
     }
-    ~FakeKeypad() { ledset::askEntry = nullptr; }
+    ~LedSizeKeypad() { ledset::askEntry = nullptr; }
 };
 
 uint16_t word(VyrRamPara* store, uint32_t at) { return blk::get16(store->block, at); }
@@ -162,13 +157,13 @@ TEST_F(LedSizePage, ReachedByKeysShowsTheStoredSizeAndWalksItsFourEntries)
         })
         // OK on Cancel leaves as BACK does, and the output menu shows the size again.
         .key(OK)
-        .until([] { return onTop(6) && !g_ledset; }, "output menu after Cancel")
+        .until([] { return Panel::onTop(6) && !g_ledset; }, "output menu after Cancel")
         .act([] { EXPECT_EQ(g_outputset->label_info->text(), QStringLiteral("LED Screen can be set:2560x1440")); })
         .key(OK)
-        .until([] { return onTop(13); }, "LED size page again")
+        .until([] { return Panel::onTop(13); }, "LED size page again")
         .act([] { EXPECT_EQ(g_ledset->ui_select, 0) << "no state kept across visits"; })
         .key(Back)
-        .until([] { return onTop(6) && !g_ledset; }, "output menu after BACK");
+        .until([] { return Panel::onTop(6) && !g_ledset; }, "output menu after BACK");
     ASSERT_TRUE(s.run());
     EXPECT_EQ(c331_manage::p_c331_manage->change_flag, 0) << "nothing written without Apply";
 }
@@ -249,7 +244,7 @@ TEST_F(LedSizePage, KeypadTypesTheWidthAndApplyLetsWindowZeroCoverTheNewCanvas)
         s.key(Right);
     s.key(OK)
         .until([] { return g_ledset->lineEdit_ledw->text() == QStringLiteral("1280"); }, "width typed")
-        .until([] { return onTop(13); }, "the page takes the keys again")
+        .until([] { return Panel::onTop(13); }, "the page takes the keys again")
         .act([this] {
             EXPECT_EQ(g_lineedit.data(), nullptr);
             EXPECT_EQ(word(store, blk::kLedWidth), 1920) << "not yet applied";
@@ -257,7 +252,7 @@ TEST_F(LedSizePage, KeypadTypesTheWidthAndApplyLetsWindowZeroCoverTheNewCanvas)
         .keys({Right, Right, OK})
         .until([] { return g_tip && g_tip->isVisible(); }, "check-mark pop-up")
         .act([this, &zeroed] {
-            EXPECT_TRUE(onTop(13) || g_page_focus.load() == 13) << "the page stays open";
+            EXPECT_TRUE(Panel::onTop(13) || g_page_focus.load() == 13) << "the page stays open";
             EXPECT_EQ(word(store, blk::kLedWidth), 1280);
             EXPECT_EQ(word(store, blk::kLedHeight), 1080);
             for (uint32_t f : {blk::kOutput1Width, blk::kOutput2Width})
@@ -349,7 +344,7 @@ TEST_F(LedSizePage, ApplyClampsTheFieldsAgain)
 
 TEST_F(LedSizePage, LeadingZeroEntryIsAppliedAsItsNumber)
 {
-    FakeKeypad keypad;
+    LedSizeKeypad keypad;
     keypad.answers = {QStringLiteral("800")};
     Script s;
     toLedPage(s)
@@ -386,7 +381,7 @@ TEST_F(LedSizePage, HandOverIsRaisedOnlyWhenTheFpgaCanServeItAndThePopUpNeverHol
         {"down", true, false, false, 0},
         {"fully up", true, true, true, 1},
     };
-    FakeKeypad keypad;
+    LedSizeKeypad keypad;
     c331_manage* scaler = c331_manage::p_c331_manage;
     int shown = 0;
     int shownWhileHeld = 0;
@@ -440,7 +435,7 @@ TEST_F(LedSizePage, HandOverIsRaisedOnlyWhenTheFpgaCanServeItAndThePopUpNeverHol
 
 TEST_F(LedSizePage, RefreshRereadsAChangedSizeAndRetextsWithoutTouchingTypedFields)
 {
-    FakeKeypad keypad;
+    LedSizeKeypad keypad;
     keypad.answers = {QStringLiteral("3000")};
     Script s;
     toLedPage(s)
@@ -475,7 +470,7 @@ TEST_F(LedSizePage, RefreshRereadsAChangedSizeAndRetextsWithoutTouchingTypedFiel
 // then shows the size the wall kept and says so in the log.
 TEST_F(LedSizePage, SizeTheScalerRefusedIsReplacedByTheKeptOne)
 {
-    FakeKeypad keypad;
+    LedSizeKeypad keypad;
     keypad.answers = {QStringLiteral("3840")};
     Script s;
     openLedPage(s)
@@ -517,7 +512,7 @@ TEST_F(LedSizePage, SizeAboveTheScalersPixelLimitIsRefusedOnThePage)
         {"8188", "977", true},
         {"8188", "978", false},
     };
-    FakeKeypad keypad;
+    LedSizeKeypad keypad;
     c331_manage* scaler = c331_manage::p_c331_manage;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.w) + "x" + c.h);
@@ -561,7 +556,7 @@ TEST_F(LedSizePage, SizeAboveTheScalersPixelLimitIsRefusedOnThePage)
 
 TEST_F(LedSizePage, TapsOnTheFieldsOpenTheKeypadAndTapsOnTheButtonsDoNothing)
 {
-    FakeKeypad keypad;
+    LedSizeKeypad keypad;
     keypad.answers = {QStringLiteral("720")};
     Script s;
     toLedPage(s)
@@ -573,7 +568,7 @@ TEST_F(LedSizePage, TapsOnTheFieldsOpenTheKeypadAndTapsOnTheButtonsDoNothing)
         })
         .act([] { Panel::pump(30); })
         .act([this] {
-            EXPECT_TRUE(onTop(13)) << "Cancel by a tap does not leave";
+            EXPECT_TRUE(Panel::onTop(13)) << "Cancel by a tap does not leave";
             EXPECT_EQ(c331_manage::p_c331_manage->change_flag, 0) << "Apply by a tap writes nothing";
             EXPECT_EQ(word(store, blk::kLedHeight), 1080);
         })
@@ -609,7 +604,7 @@ TEST_F(LedSizePage, TextsInEveryLanguageFitAndTheKeypadIsTitledInIt)
         {7, "LED Setting", "W", "H", "Apply", "Cancle", "Set LED W&H", "LED max:8188(w),8188(h)", "W", "H", ""},
     };
     setSize(store, 8188, 1280);
-    FakeKeypad keypad;
+    LedSizeKeypad keypad;
     QStringList bad;
     for (const Lang& l : langs) {
         g_language = uint8_t(l.code);
@@ -679,8 +674,6 @@ protected:
         fpgaChip().setTickSource([] { return G_timeTicks.load(); });
     }
 
-    uint16_t resetLine() { return memSim().read16(FpgaChip::WindowBase + FpgaChip::ResetWord); }
-
     // One tick of the FPGA worker, as its thread would run it.
     void fpgaTick(int n = 1)
     {
@@ -734,7 +727,7 @@ TEST_F(LedSizeOnTheBoard, NewSizeReinitialisesThePanelAfterTheFpgaBlankedAndBrin
     bringUp();
     ASSERT_EQ(c331Chip().outputTiming(0).hactive, 1920u);
     ASSERT_GE(channelShowing(1920, 1080), 0) << "window 0 over the 1920 x 1080 canvas";
-    FakeKeypad keypad;
+    LedSizeKeypad keypad;
     keypad.answers = {QStringLiteral("1280"), QStringLiteral("720")};
     std::atomic<bool> scalerDone{false};
     std::thread scalerPass;
@@ -817,7 +810,7 @@ TEST_F(LedSizeOnTheBoard, ScalerWaitForAnFpgaThatNeverStepsIsBounded)
 {
     bringUp();
     scaler->led_wait_limit_ms = 300;
-    FakeKeypad keypad;
+    LedSizeKeypad keypad;
     keypad.answers = {QStringLiteral("1024"), QStringLiteral("768")};
     std::future<void> pass;
     Script s;

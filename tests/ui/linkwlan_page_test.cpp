@@ -2,6 +2,7 @@
 // Apply writing the INI file and setting eth0 up through the recording shell, and every set the
 // box could not use refused before anything is stored or run.
 #include "panel_fixture.h"
+#include "panel_checks.h"
 #include "test_root.h"
 
 #include "base/global.h"
@@ -43,32 +44,18 @@ namespace {
 
 const char* const kProbe = "ifconfig eth0 &>/dev/null";
 
-bool onTop(int code)
-{
-    return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code);
-}
-
 // From the home screen: root menu, settings (three to the right), communication (three to the
 // right), the wired entry (one to the right).
 Script& toWiredPage(Script& s)
 {
     return s.keys({OK, Right, Right, Right, OK})
-        .until([] { return onTop(5); }, "settings menu")
+        .until([] { return Panel::onTop(5); }, "settings menu")
         .keys({Right, Right, Right, OK})
-        .until([] { return onTop(10); }, "communication menu")
+        .until([] { return Panel::onTop(10); }, "communication menu")
         .keys({Right, OK})
-        .until([] { return onTop(22); }, "wired network page");
+        .until([] { return Panel::onTop(22); }, "wired network page");
 }
 
-bool keypadUp() { return g_numberkeyboard && g_numberkeyboard->isVisible() && QApplication::activeWindow() == g_numberkeyboard.data(); }
-
-void sendKey(QWidget* to, int code)
-{
-    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier);
-    QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier);
-    QCoreApplication::sendEvent(to, &press);
-    QCoreApplication::sendEvent(to, &release);
-}
 
 // Types on the open keypad with its keys: C, the digits, OK (key order 1-9, 0, C, erase, cancel, OK).
 void typeOnKeypad(const QString& digits)
@@ -76,8 +63,8 @@ void typeOnKeypad(const QString& digits)
     auto pressKeyAt = [](int target) {
         const int moves = (target - g_numberkeyboard->ui_select + 14) % 14;
         for (int i = 0; i < moves; ++i)
-            sendKey(g_numberkeyboard, Right);
-        sendKey(g_numberkeyboard, OK);
+            Panel::sendKey(g_numberkeyboard, Right);
+        Panel::sendKey(g_numberkeyboard, OK);
     };
     pressKeyAt(10);
     for (QChar c : digits)
@@ -212,7 +199,7 @@ TEST_F(WiredPage, ReachedByKeysShowsTheAddressInForceAndBackReturnsToTheMenu)
             EXPECT_EQ(g_linkwlan->focused_button, g_linkwlan->Button_apply);
         })
         .key(Back)
-        .until([] { return onTop(10) && !g_linkwlan; }, "communication menu again");
+        .until([] { return Panel::onTop(10) && !g_linkwlan; }, "communication menu again");
     ASSERT_TRUE(s.run(10000));
     EXPECT_TRUE(shellSim().commands().empty());
 }
@@ -244,7 +231,7 @@ TEST_F(WiredPage, FocusWalksTheFourteenEntriesWithWrapAndCancelLeaves)
             EXPECT_TRUE(g_linkwlan->field[3]->styleSheet().contains(QStringLiteral("border-right")));
         })
         .keys({Left, Left, Left, Left, Left, OK})
-        .until([] { return onTop(10) && !g_linkwlan; }, "OK on Cancel leaves");
+        .until([] { return Panel::onTop(10) && !g_linkwlan; }, "OK on Cancel leaves");
     ASSERT_TRUE(s.run(10000));
 }
 
@@ -254,13 +241,13 @@ TEST_F(WiredPage, ANewAddressTypedOnTheKeypadIsStoredAndSetUpThroughArgumentList
     Script s;
     toWiredPage(s)
         .keys({Right, Right, Right, OK})
-        .until(keypadUp, "keypad for the fourth octet")
+        .until(Panel::keypadUp, "keypad for the fourth octet")
         .act([&] {
             title = g_numberkeyboard->titleText();
             EXPECT_EQ(g_numberkeyboard->valueText(), QStringLiteral("199"));
             typeOnKeypad(QStringLiteral("77"));
         })
-        .until([] { return !keypadUp() && onTop(22); }, "keypad closed")
+        .until([] { return !Panel::keypadUp() && Panel::onTop(22); }, "keypad closed")
         .act([] { EXPECT_EQ(g_linkwlan->field[3]->text(), QStringLiteral("77")); })
         .keys({Left, Left, Left, Left, Left})
         .act([] { EXPECT_EQ(g_linkwlan->ui_select, linkwlan::kApply); })
@@ -270,7 +257,7 @@ TEST_F(WiredPage, ANewAddressTypedOnTheKeypadIsStoredAndSetUpThroughArgumentList
             EXPECT_EQ(g_linkwlan->outcome(), linkwlan::Outcome::Applied);
             EXPECT_EQ(g_linkwlan->label_result->text(), QStringLiteral("Applied"));
             EXPECT_EQ(g_linkwlan->ui_select, linkwlan::kApply) << "the page stays with the focus on Apply";
-            EXPECT_TRUE(onTop(22));
+            EXPECT_TRUE(Panel::onTop(22));
         });
     ASSERT_TRUE(s.run(10000));
     EXPECT_EQ(title, QStringLiteral("IP"));
@@ -300,20 +287,20 @@ TEST_F(WiredPage, KeypadTitlesAndItsRefusalOfOctetsAbove255)
     for (int row = 1; row <= 2; ++row) {
         s.keys({Right, Right, Right, Right})
             .key(OK)
-            .until(keypadUp, "keypad")
+            .until(Panel::keypadUp, "keypad")
             .act([&] { titles << g_numberkeyboard->titleText(); })
             .key(Back)
-            .until([] { return onTop(22); }, "keypad closed without OK");
+            .until([] { return Panel::onTop(22); }, "keypad closed without OK");
     }
     s.act([] { EXPECT_EQ(fields().mid(4), QStringList({"255", "255", "255", "0", "192", "168", "1", "1"})); })
         .key(OK) // on the first gateway field
-        .until(keypadUp, "keypad again")
+        .until(Panel::keypadUp, "keypad again")
         .act([&] {
             typeOnKeypad(QStringLiteral("256"));
             refused = g_numberkeyboard->refusedShown();
         })
         .act([] { g_numberkeyboard->on_Button_close_clicked(); })
-        .until([] { return onTop(22); }, "keypad closed");
+        .until([] { return Panel::onTop(22); }, "keypad closed");
     ASSERT_TRUE(s.run(10000));
     EXPECT_EQ(titles, QStringList({"Mask", "IP"}));
     EXPECT_TRUE(refused);
@@ -399,9 +386,9 @@ TEST_F(WiredPage, WithoutEth0TheSetIsStoredAndTheReopenedPageShowsIt)
             EXPECT_EQ(g_linkwlan->label_result->text(), QStringLiteral("Saved, applied at next start"));
         })
         .key(Back)
-        .until([] { return onTop(10); }, "communication menu")
+        .until([] { return Panel::onTop(10); }, "communication menu")
         .key(OK)
-        .until([] { return onTop(22); }, "wired page again")
+        .until([] { return Panel::onTop(22); }, "wired page again")
         .act([] { EXPECT_EQ(fields(), QStringList({"10", "0", "0", "9", "255", "0", "0", "0", "10", "0", "0", "1"})); });
     ASSERT_TRUE(s.run(10000));
     EXPECT_EQ(ini("IPAddress"), QStringLiteral("10.0.0.9"));
@@ -436,15 +423,15 @@ TEST_F(WiredPage, TapsOpenTheKeypadForTheFieldButMoveNoFrameAndButtonsIgnoreTaps
     toWiredPage(s)
         .act([] { QTest::mouseClick(g_linkwlan->Button_cancle, Qt::LeftButton); })
         .act([] { Panel::pump(30); })
-        .act([] { EXPECT_TRUE(onTop(22)) << "a tap on Cancel does nothing"; })
+        .act([] { EXPECT_TRUE(Panel::onTop(22)) << "a tap on Cancel does nothing"; })
         .act([] {
             QMetaObject::invokeMethod(
                 qApp, [] { QTest::mousePress(g_linkwlan->field[6], Qt::LeftButton); }, Qt::QueuedConnection);
         })
-        .until(keypadUp, "keypad from a tap")
+        .until(Panel::keypadUp, "keypad from a tap")
         .act([&] { shown = g_numberkeyboard->titleText() + QLatin1Char(' ') + g_numberkeyboard->valueText(); })
         .act([] { typeOnKeypad(QStringLiteral("128")); })
-        .until([] { return onTop(22); }, "keypad closed")
+        .until([] { return Panel::onTop(22); }, "keypad closed")
         .act([] {
             EXPECT_EQ(g_linkwlan->field[6]->text(), QStringLiteral("128"));
             EXPECT_EQ(g_linkwlan->ui_select, 0);
@@ -513,10 +500,10 @@ TEST_F(WiredPage, TextsInEveryLanguageFitAndFollowALanguageChange)
         .until([] { return g_linkwlan->label_gateway->text() == QString::fromUtf8("Шлюз"); }, "Russian texts")
         .act([] { EXPECT_EQ(g_linkwlan->Button_apply->text(), QStringLiteral("OK")); })
         .key(OK)
-        .until(keypadUp, "keypad")
+        .until(Panel::keypadUp, "keypad")
         .act([] { EXPECT_EQ(g_numberkeyboard->titleText(), QStringLiteral("IP")); })
         .key(Back)
-        .until([] { return onTop(22); }, "page");
+        .until([] { return Panel::onTop(22); }, "page");
     ASSERT_TRUE(s.run(10000));
 }
 

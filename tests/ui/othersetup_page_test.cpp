@@ -2,6 +2,8 @@
 // each confirmed row writes (and hands over, and saves), the access point's commands in the
 // recording shell, editing and BACK, MODE, and its texts in every language.
 #include "panel_fixture.h"
+#include "panel_checks.h"
+#include "panel_store.h"
 #include "test_root.h"
 
 #include "base/global.h"
@@ -34,32 +36,24 @@ namespace {
 const char kKillHostapd[] = "kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`";
 const char kKillUdhcpd[] = "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`";
 
-bool onTop(int code)
-{
-    return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code);
-}
-
 // Home screen, root menu, settings (three right), advanced (one left), other settings (one right).
 Script& toOtherSettings(Script& s)
 {
     return s.keys({OK, Right, Right, Right, OK})
-        .until([] { return onTop(5); }, "settings menu")
+        .until([] { return Panel::onTop(5); }, "settings menu")
         .keys({Left, OK})
-        .until([] { return onTop(12); }, "advanced menu")
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .keys({Right, OK})
-        .until([] { return onTop(17) && g_othersetup; }, "other settings");
+        .until([] { return Panel::onTop(17) && g_othersetup; }, "other settings");
 }
-
-template <class T>
-VyrPage* make() { return new T; }
 
 // For a second visit in one test: the advanced menu opened directly, then one right and OK.
 Script& viaAdvanced(Script& s)
 {
-    return s.act([] { Panel::openLater(make<AdvancedOption>); })
-        .until([] { return onTop(12); }, "advanced menu")
+    return s.act([] { Panel::openLater(Panel::make<AdvancedOption>); })
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .keys({Right, OK})
-        .until([] { return onTop(17) && g_othersetup; }, "other settings");
+        .until([] { return Panel::onTop(17) && g_othersetup; }, "other settings");
 }
 
 // Moves the focus from the chooser to row r, then edits it: OK, the keys, OK.
@@ -74,23 +68,12 @@ Script& confirmRow(Script& s, int r, std::initializer_list<int> editKeys)
     return s.key(OK).until([] { return g_othersetup->editing == 0; }, "applied");
 }
 
-QStringList entries(QComboBox* c)
+QStringList itemTexts(QComboBox* c)
 {
     QStringList out;
     for (int i = 0; i < c->count(); ++i)
         out << c->itemText(i);
     return out;
-}
-
-uint8_t changeFlag() { return c331_manage::p_c331_manage->change_flag; }
-void clearFlag() { c331_manage::p_c331_manage->change_flag = 0; }
-
-// The saved parameter file's byte for a block offset, -1 when there is no file.
-int savedByte(uint32_t offset)
-{
-    const QByteArray file = TestRoot::readFile("/data/ram_device_info");
-    const int at = int(2 + offset - kPersistStart);
-    return at < file.size() ? uint8_t(file.at(at)) : -1;
 }
 
 struct Windows {
@@ -157,7 +140,7 @@ TEST_F(PanelTest, OtherSettingsShowTheStoredValuesAndRepairTheAudioWindow)
         store->setU16(blk::kSwitchEffect, c.effect);
         store->setU16(blk::kWifiOff, c.wifi);
         store->setU16(blk::kPointToPoint, c.dbd);
-        clearFlag();
+        Panel::clearFlag();
         Script s;
         if (&c == cases)
             toOtherSettings(s);
@@ -165,25 +148,25 @@ TEST_F(PanelTest, OtherSettingsShowTheStoredValuesAndRepairTheAudioWindow)
             viaAdvanced(s);
         s.act([&] {
             othersetup* p = g_othersetup;
-            EXPECT_EQ(entries(p->ImageVolume), c.chooser);
+            EXPECT_EQ(itemTexts(p->ImageVolume), c.chooser);
             EXPECT_EQ(p->ImageVolume->currentIndex(), c.chooserAt);
             EXPECT_EQ(p->option_count[0], c.chooser.size());
-            EXPECT_EQ(entries(p->volume_state), QStringList({"OFF", "ON"}));
+            EXPECT_EQ(itemTexts(p->volume_state), QStringList({"OFF", "ON"}));
             EXPECT_EQ(p->volume_state->currentIndex(), c.volumeAt);
-            EXPECT_EQ(entries(p->switch_state), QStringList({"Seamless", "Fade"}));
+            EXPECT_EQ(itemTexts(p->switch_state), QStringList({"Seamless", "Fade"}));
             EXPECT_EQ(p->switch_state->currentIndex(), c.effectAt);
-            EXPECT_EQ(entries(p->mode_state), QStringList({"Click OK"}));
-            EXPECT_EQ(entries(p->wifi_state), QStringList({"ON", "OFF"}));
+            EXPECT_EQ(itemTexts(p->mode_state), QStringList({"Click OK"}));
+            EXPECT_EQ(itemTexts(p->wifi_state), QStringList({"ON", "OFF"}));
             EXPECT_EQ(p->wifi_state->currentIndex(), c.wifiAt);
-            EXPECT_EQ(entries(p->dbd_state), QStringList({"OFF", "ON"}));
+            EXPECT_EQ(itemTexts(p->dbd_state), QStringList({"OFF", "ON"}));
             EXPECT_EQ(p->dbd_state->currentIndex(), c.dbdAt);
             EXPECT_EQ(store->u16(blk::kAudioWindow), c.audioAfter);
-            EXPECT_EQ(changeFlag(), c.flagAfter);
+            EXPECT_EQ(Panel::changeFlag(), c.flagAfter);
             EXPECT_EQ(p->ui_select, 0);
             EXPECT_EQ(p->ImageVolume->styleSheet(), p->style_combo_focused);
         })
             .key(Back)
-            .until([] { return onTop(12) && !g_othersetup; }, "advanced menu again");
+            .until([] { return Panel::onTop(12) && !g_othersetup; }, "advanced menu again");
         ASSERT_TRUE(s.run());
     }
 }
@@ -192,7 +175,7 @@ TEST_F(PanelTest, OtherSettingsEmptyOrSingleChooserIsNeverEditedOutOfRange)
 {
     // No window on: OK on the chooser does not start editing, so left moves the focus.
     setWindows(store, {0x00, 0x00});
-    clearFlag();
+    Panel::clearFlag();
     const std::vector<uint8_t> before = blockCopy(store);
     Script s;
     toOtherSettings(s);
@@ -255,7 +238,7 @@ TEST_F(PanelTest, OtherSettingsAudioRowSwitchesTheChosenWindow)
         setWindows(store, c.windows);
         store->setU16(blk::kAudioWindow, c.audioWord);
         store->block[blk::kAudioState] = 0;
-        clearFlag();
+        Panel::clearFlag();
         std::vector<uint8_t> want = blockCopy(store);
         if (c.window >= 0) {
             want[blk::kAudioWindow] = uint8_t(c.window);
@@ -272,7 +255,7 @@ TEST_F(PanelTest, OtherSettingsAudioRowSwitchesTheChosenWindow)
             s.key(OK).until([] { return g_othersetup->editing == 0; }, "window chosen");
         }
         s.act([&] {
-            EXPECT_EQ(changeFlag(), 0) << "choosing a window writes nothing";
+            EXPECT_EQ(Panel::changeFlag(), 0) << "choosing a window writes nothing";
             EXPECT_EQ(g_othersetup->volume_state->currentIndex(), c.volumeShown);
         });
         for (int i = 0; i < 1; ++i)
@@ -280,12 +263,12 @@ TEST_F(PanelTest, OtherSettingsAudioRowSwitchesTheChosenWindow)
         s.until([] { return g_othersetup->ui_select == 1; }, "audio row").key(OK);
         for (int k : c.audioKeys)
             s.key(k);
-        s.act([] { EXPECT_EQ(changeFlag(), 0) << "nothing is written while only editing"; })
+        s.act([] { EXPECT_EQ(Panel::changeFlag(), 0) << "nothing is written while only editing"; })
             .key(OK)
             .until([] { return g_othersetup->editing == 0; }, "audio applied")
             .act([&] {
                 EXPECT_EQ(differences(want, store->block), "");
-                EXPECT_EQ(changeFlag(), 1) << "handed over even when nothing changed";
+                EXPECT_EQ(Panel::changeFlag(), 1) << "handed over even when nothing changed";
             });
         ASSERT_TRUE(s.run());
     }
@@ -345,7 +328,7 @@ TEST_F(PanelTest, OtherSettingsSwitchEffectAndPointToPointReachEveryWindowAndAre
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.row);
-        clearFlag();
+        Panel::clearFlag();
         std::vector<uint8_t> want = blockCopy(store);
         step.change(want);
         Script u;
@@ -355,13 +338,13 @@ TEST_F(PanelTest, OtherSettingsSwitchEffectAndPointToPointReachEveryWindowAndAre
         u.until([&] { return g_othersetup->ui_select == step.row; }, "row").key(OK);
         for (int k : step.keys)
             u.key(k);
-        u.act([&] { EXPECT_EQ(changeFlag(), 0) << "nothing is written while only editing"; })
+        u.act([&] { EXPECT_EQ(Panel::changeFlag(), 0) << "nothing is written while only editing"; })
             .key(OK)
             .until([] { return g_othersetup->editing == 0; }, "applied")
             .act([&] {
                 EXPECT_EQ(differences(want, store->block), "");
-                EXPECT_EQ(changeFlag(), 1);
-                EXPECT_EQ(savedByte(step.savedAt), step.saved) << "saved at once";
+                EXPECT_EQ(Panel::changeFlag(), 1);
+                EXPECT_EQ(Panel::savedByte(step.savedAt), step.saved) << "saved at once";
             });
         ASSERT_TRUE(u.run());
     }
@@ -370,7 +353,7 @@ TEST_F(PanelTest, OtherSettingsSwitchEffectAndPointToPointReachEveryWindowAndAre
 TEST_F(PanelTest, OtherSettingsProjectionRowChangesNothing)
 {
     setWindows(store, {0x03, 0x01});
-    clearFlag();
+    Panel::clearFlag();
     const std::vector<uint8_t> before = blockCopy(store);
     shellSim().clearLog();
     Script s;
@@ -382,7 +365,7 @@ TEST_F(PanelTest, OtherSettingsProjectionRowChangesNothing)
     });
     ASSERT_TRUE(s.run());
     EXPECT_EQ(differences(before, store->block), "");
-    EXPECT_EQ(changeFlag(), 0) << "no hand-over";
+    EXPECT_EQ(Panel::changeFlag(), 0) << "no hand-over";
     EXPECT_TRUE(TestRoot::shellLog().isEmpty());
 }
 
@@ -396,7 +379,7 @@ TEST_F(PanelTest, OtherSettingsWifiOffIsSavedBeforeTheDaemonsStopAndKeepsTheAcce
         wifi.wifi_ap_start_up(); // ifconfig, udhcpd, hostapd: the access point runs
     ASSERT_EQ(wifi.apState(), 3);
     store->setU16(blk::kWifiOff, 0);
-    clearFlag();
+    Panel::clearFlag();
     shellSim().clearLog();
     Script s;
     toOtherSettings(s);
@@ -404,8 +387,8 @@ TEST_F(PanelTest, OtherSettingsWifiOffIsSavedBeforeTheDaemonsStopAndKeepsTheAcce
     confirmRow(s, 4, {Right});
     s.until([] { return TestRoot::shellLog().size() >= 3; }, "the daemons stopped").act([this] {
         EXPECT_EQ(store->block[blk::kWifiOff], 1);
-        EXPECT_EQ(changeFlag(), 1);
-        EXPECT_EQ(savedByte(blk::kWifiOff), 1);
+        EXPECT_EQ(Panel::changeFlag(), 1);
+        EXPECT_EQ(Panel::savedByte(blk::kWifiOff), 1);
         const QStringList log = TestRoot::shellLog();
         // The block is saved ("sync" after the file is written) before the daemons go.
         EXPECT_EQ(log, QStringList({"sync", kKillHostapd, kKillUdhcpd}));
@@ -421,7 +404,7 @@ TEST_F(PanelTest, OtherSettingsWifiOffIsSavedBeforeTheDaemonsStopAndKeepsTheAcce
     EXPECT_EQ(wifi.apState(), 0);
 
     // ON only asks the manager for a restart; the page kills nothing.
-    clearFlag();
+    Panel::clearFlag();
     shellSim().clearLog();
     Script t;
     viaAdvanced(t);
@@ -429,7 +412,7 @@ TEST_F(PanelTest, OtherSettingsWifiOffIsSavedBeforeTheDaemonsStopAndKeepsTheAcce
     confirmRow(t, 4, {Left});
     t.act([&] {
         EXPECT_EQ(store->block[blk::kWifiOff], 0);
-        EXPECT_EQ(changeFlag(), 1);
+        EXPECT_EQ(Panel::changeFlag(), 1);
         EXPECT_EQ(wifi.resetFlag(), 1);
         EXPECT_TRUE(TestRoot::shellLog().isEmpty());
     });
@@ -441,20 +424,20 @@ TEST_F(PanelTest, OtherSettingsWifiOnWithoutTheManagerStillWritesTheSwitch)
 {
     store->setU16(blk::kWifiOff, 1);
     R58_WIFI_CONFIG::p_wifi = nullptr;
-    clearFlag();
+    Panel::clearFlag();
     Script s;
     toOtherSettings(s);
     confirmRow(s, 4, {Right});
     ASSERT_TRUE(s.run());
     EXPECT_EQ(store->block[blk::kWifiOff], 0);
-    EXPECT_EQ(changeFlag(), 1);
+    EXPECT_EQ(Panel::changeFlag(), 1);
 }
 
 TEST_F(PanelTest, OtherSettingsBackWhileEditingRestoresAndASecondBackLeaves)
 {
     setWindows(store, {0x01, 0x00});
     store->setU16(blk::kSwitchEffect, 0);
-    clearFlag();
+    Panel::clearFlag();
     const std::vector<uint8_t> before = blockCopy(store);
     Script s;
     toOtherSettings(s);
@@ -477,10 +460,10 @@ TEST_F(PanelTest, OtherSettingsBackWhileEditingRestoresAndASecondBackLeaves)
             EXPECT_EQ(g_othersetup->switch_state->currentIndex(), 0);
             EXPECT_EQ(g_othersetup->switch_state->styleSheet(), g_othersetup->style_combo_focused);
             EXPECT_EQ(differences(before, store->block), "");
-            EXPECT_EQ(changeFlag(), 0);
+            EXPECT_EQ(Panel::changeFlag(), 0);
         })
         .key(Back)
-        .until([] { return onTop(12) && !g_othersetup; }, "left for the advanced menu");
+        .until([] { return Panel::onTop(12) && !g_othersetup; }, "left for the advanced menu");
     ASSERT_TRUE(s.run());
 }
 
@@ -509,7 +492,7 @@ TEST_F(PanelTest, OtherSettingsLanguageChangeRetextsTheCaptionsOnly)
 TEST_F(PanelTest, OtherSettingsModeLeavesForTheUserModesWithoutWriting)
 {
     setWindows(store, {0x01, 0x00});
-    clearFlag();
+    Panel::clearFlag();
     const std::vector<uint8_t> before = blockCopy(store);
     Script s;
     toOtherSettings(s);
@@ -558,7 +541,7 @@ TEST_F(PanelTest, OtherSettingsTextsFitInEveryLanguage)
             .act([language] { Panel::shot(g_othersetup, QStringLiteral("othersetup_editing_%1").arg(language)); })
             .key(Back)
             .key(Back)
-            .until([] { return onTop(12); }, "advanced menu");
+            .until([] { return Panel::onTop(12); }, "advanced menu");
         ASSERT_TRUE(s.run());
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();

@@ -2,6 +2,7 @@
 // of each for a person to look at.
 #include "focus_marks.h"
 #include "panel_fixture.h"
+#include "panel_checks.h"
 
 #include "ui/pages_picture/advancedoption.h"
 #include "scaler/c331_manage.h"
@@ -47,25 +48,21 @@ struct PageKind {
     const char* english;
 };
 
-template <class T>
-VyrPage* make() { return new T; }
-
 const PageKind kPages[] = {
-    {2, 1, make<MachineState>, "Devices"},           {3, 1, make<InputChoose>, "Source switch"},
-    {5, 1, make<Option>, "Setting"},                 {6, 5, make<OutputSet>, "Output Seeting"},
-    {7, 5, make<InputCut>, "Input intercept"},       {8, 3, make<EDIDset>, "EDID Settings"},
-    {9, 5, make<ImageLayout>, "Screen layout"},      {10, 5, make<LinkOption>, "Communication"},
-    {11, 5, make<ImageQuality>, "Image quality"},    {12, 5, make<AdvancedOption>, "Advanced Settings"},
-    {13, 6, make<ledset>, "LED Setting"},            {14, 6, make<netset>, "Port output"},
-    {15, 12, make<lcdshow>, "LCD display"},          {16, 5, make<test_chart>, "Test pattern"},
-    {17, 12, make<othersetup>, "Other Settings"},    {18, 12, make<factory>, "Factory setup"},
-    {19, 11, make<quality>, "Image quality"},        {20, 11, make<temperature>, "Temperature"},
-    {21, 10, make<linkcom>, "Serial port"},          {22, 10, make<linkwlan>, "Net connect"},
-    {23, 12, make<factoryage>, ""},                  {24, 5, make<SmartMapping>, "Smart debugging screen"},
-    {25, 12, make<rcv_recovery>, "Receiving card self recovery"}, {26, 10, make<firmware_usbgrade>, "USB UPDATE"},
+    {2, 1, Panel::make<MachineState>, "Devices"},           {3, 1, Panel::make<InputChoose>, "Source switch"},
+    {5, 1, Panel::make<Option>, "Setting"},                 {6, 5, Panel::make<OutputSet>, "Output Seeting"},
+    {7, 5, Panel::make<InputCut>, "Input intercept"},       {8, 3, Panel::make<EDIDset>, "EDID Settings"},
+    {9, 5, Panel::make<ImageLayout>, "Screen layout"},      {10, 5, Panel::make<LinkOption>, "Communication"},
+    {11, 5, Panel::make<ImageQuality>, "Image quality"},    {12, 5, Panel::make<AdvancedOption>, "Advanced Settings"},
+    {13, 6, Panel::make<ledset>, "LED Setting"},            {14, 6, Panel::make<netset>, "Port output"},
+    {15, 12, Panel::make<lcdshow>, "LCD display"},          {16, 5, Panel::make<test_chart>, "Test pattern"},
+    {17, 12, Panel::make<othersetup>, "Other Settings"},    {18, 12, Panel::make<factory>, "Factory setup"},
+    {19, 11, Panel::make<quality>, "Image quality"},        {20, 11, Panel::make<temperature>, "Temperature"},
+    {21, 10, Panel::make<linkcom>, "Serial port"},          {22, 10, Panel::make<linkwlan>, "Net connect"},
+    {23, 12, Panel::make<factoryage>, ""},                  {24, 5, Panel::make<SmartMapping>, "Smart debugging screen"},
+    {25, 12, Panel::make<rcv_recovery>, "Receiving card self recovery"}, {26, 10, Panel::make<firmware_usbgrade>, "USB UPDATE"},
 };
 
-QString titleOf(QWidget* page) { return page->findChild<QLabel*>(QStringLiteral("label_title"))->text(); }
 }
 
 TEST_F(PanelTest, EveryPageHasItsCodeTitleAndParentAndItsTextsFit)
@@ -78,11 +75,11 @@ TEST_F(PanelTest, EveryPageHasItsCodeTitleAndParentAndItsTextsFit)
             EXPECT_EQ(page->pageCode(), kind.code);
             EXPECT_EQ(page->size(), QSize(320, 240));
             if (!*kind.english) {
-                EXPECT_TRUE(titleOf(page.get()).isEmpty()) << kind.code << " has no title";
+                EXPECT_TRUE(Panel::title(page.get()).isEmpty()) << kind.code << " has no title";
             } else if (language == 1) {
-                EXPECT_EQ(titleOf(page.get()), QLatin1String(kind.english)) << kind.code;
+                EXPECT_EQ(Panel::title(page.get()), QLatin1String(kind.english)) << kind.code;
             } else {
-                EXPECT_NE(titleOf(page.get()), QLatin1String(kind.english)) << kind.code << " in " << language;
+                EXPECT_NE(Panel::title(page.get()), QLatin1String(kind.english)) << kind.code << " in " << language;
             }
             const QString where = QString::number(kind.code);
             const QStringList misfits = Panel::misfits(page.get(), where) + Panel::lowContrast(page.get(), where);
@@ -129,7 +126,7 @@ TEST_F(PanelTest, LeavingTheTestPatternPageSwitchesThePatternOff)
     Script s;
     s.key(PanelKey::OK)
         .until([] { return g_page_focus.load() == 1; }, "root menu")
-        .act([] { Panel::openLater(make<test_chart>); })
+        .act([] { Panel::openLater(Panel::make<test_chart>); })
         .until([] { return QApplication::activeWindow() == g_test_chart.data(); }, "test pattern page")
         .key(PanelKey::Back)
         .until([this] { return store->block[0x360] == 0; }, "pattern off");
@@ -143,15 +140,15 @@ TEST_F(PanelTest, CommunicationMenuLeavesTheSettingsMenuInItsOldLanguage)
     Script s;
     s.keys({PanelKey::OK, PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::OK})
         .until([] { return g_page_focus.load() == 5; }, "settings menu")
-        .act([] { Panel::openLater(make<LinkOption>); })
+        .act([] { Panel::openLater(Panel::make<LinkOption>); })
         .until([] { return QApplication::activeWindow() == g_linkoption.data(); }, "communication menu")
         .act([] { g_language = 1; })
         .key(PanelKey::Back)
         .until([] { return g_page_focus.load() == 5; }, "settings menu again")
-        .act([] { EXPECT_EQ(titleOf(g_option), QString::fromUtf8("设置")); })
-        .act([] { Panel::openLater(make<OutputSet>); })
+        .act([] { EXPECT_EQ(Panel::title(g_option), QString::fromUtf8("设置")); })
+        .act([] { Panel::openLater(Panel::make<OutputSet>); })
         .until([] { return QApplication::activeWindow() == g_outputset.data(); }, "output menu")
         .key(PanelKey::Back)
-        .until([] { return titleOf(g_option) == QStringLiteral("Setting"); }, "other children re-text it");
+        .until([] { return Panel::title(g_option) == QStringLiteral("Setting"); }, "other children re-text it");
     ASSERT_TRUE(s.run());
 }

@@ -4,6 +4,7 @@
 // what the picture setting pages hand over is seen in the scaler's call log and the chip's
 // registers.
 #include "panel_fixture.h"
+#include "panel_checks.h"
 
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
@@ -29,11 +30,6 @@ namespace picture_test {
 
 using platform::Sim::c331Chip;
 
-inline bool onTop(int code)
-{
-    return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code);
-}
-
 // Back to where a test starts, for a test that drives the panel more than once: the home screen
 // on top and the root menu's focus on its first entry.
 inline void restart()
@@ -53,7 +49,7 @@ inline Script& toSettings(Script& s)
     return s.act(restart)
         .until([] { return QApplication::activeWindow() == PageNav::page(0); }, "home screen")
         .keys({PanelKey::OK, PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::OK})
-        .until([] { return onTop(5); }, "settings menu");
+        .until([] { return Panel::onTop(5); }, "settings menu");
 }
 
 // Settings menu, four to the right and OK: the picture menu.
@@ -61,7 +57,7 @@ inline Script& toPictureMenu(Script& s)
 {
     return toSettings(s)
         .keys({PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::OK})
-        .until([] { return onTop(11); }, "picture menu");
+        .until([] { return Panel::onTop(11); }, "picture menu");
 }
 
 // Line edits and selectors are not measured by the panel's text check; their text (the current

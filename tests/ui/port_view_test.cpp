@@ -3,6 +3,7 @@
 // from FPGA 0's parameter image, scrolling to both ends, the FPGA down, refreshes, texts.
 #include "fpga_up.h"
 #include "panel_fixture.h"
+#include "panel_checks.h"
 
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
@@ -32,27 +33,22 @@ using platform::Sim::fpgaChip;
 
 namespace {
 
-bool onTop(int code)
-{
-    return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code);
-}
-
 // Home screen, root menu, settings, output menu, its second entry.
 Script& toPortView(Script& s)
 {
     return s.keys({OK, Right, Right, Right, OK})
-        .until([] { return onTop(5); }, "settings menu")
+        .until([] { return Panel::onTop(5); }, "settings menu")
         .key(OK)
-        .until([] { return onTop(6); }, "output menu")
+        .until([] { return Panel::onTop(6); }, "output menu")
         .keys({Right, OK})
-        .until([] { return onTop(14) && g_netset; }, "port view");
+        .until([] { return Panel::onTop(14) && g_netset; }, "port view");
 }
 
 // Port p's area as the FPGA's parameter image holds it: x, y, width, height, each over 255 so
 // both bytes count.
 uint16_t area(int port, int field) { return uint16_t(1000 * (field + 1) + 17 * port + 256); }
 
-QString shown(int port, int field) { return QString::number(area(port, field)); }
+QString areaText(int port, int field) { return QString::number(area(port, field)); }
 
 bool showsPicture(QLabel* label, const char* path)
 {
@@ -108,10 +104,10 @@ protected:
 
     static void expectArea(int port)
     {
-        EXPECT_EQ(g_netset->x_lineEdit->text(), shown(port, 0)) << "port " << port + 1;
-        EXPECT_EQ(g_netset->y_lineEdit->text(), shown(port, 1));
-        EXPECT_EQ(g_netset->w_lineEdit->text(), shown(port, 2));
-        EXPECT_EQ(g_netset->h_lineEdit->text(), shown(port, 3));
+        EXPECT_EQ(g_netset->x_lineEdit->text(), areaText(port, 0)) << "port " << port + 1;
+        EXPECT_EQ(g_netset->y_lineEdit->text(), areaText(port, 1));
+        EXPECT_EQ(g_netset->w_lineEdit->text(), areaText(port, 2));
+        EXPECT_EQ(g_netset->h_lineEdit->text(), areaText(port, 3));
     }
 
     fpga_manage* fpga = nullptr;
@@ -152,9 +148,9 @@ TEST_F(PortView, ReachedByKeysShowsPortOneItsAreaAndTheLinksOfTheFirstFour)
     })
         .key(OK)
         .act([] { Panel::pump(20); })
-        .act([] { EXPECT_TRUE(onTop(14)) << "OK does nothing"; })
+        .act([] { EXPECT_TRUE(Panel::onTop(14)) << "OK does nothing"; })
         .key(Back)
-        .until([] { return onTop(6) && !g_netset; }, "output menu")
+        .until([] { return Panel::onTop(6) && !g_netset; }, "output menu")
         .act([] { EXPECT_EQ(g_outputset->ui_select, 1); });
     ASSERT_TRUE(s.run());
 }

@@ -18,7 +18,7 @@ namespace {
 
 Script& toQuality(Script& s)
 {
-    return toPictureMenu(s).key(OK).until([] { return onTop(19) && g_quality; }, "quality page");
+    return toPictureMenu(s).key(OK).until([] { return Panel::onTop(19) && g_quality; }, "quality page");
 }
 
 QLineEdit* edit(int item)
@@ -32,7 +32,6 @@ QString shownValue(int item) { return edit(item)->text(); }
 
 QWidget* focused() { return edit(g_quality->ui_select); }
 
-bool styled(QWidget* w, const char* style) { return w->styleSheet() == QString::fromLatin1(style); }
 
 class QualityPage : public PicturePageTest {};
 
@@ -53,8 +52,8 @@ TEST_F(QualityPage, KeysFromHomeReachThePageWhichShowsTheStoredValuesClampedToTh
         EXPECT_EQ(shownValue(3), QStringLiteral("0"));
         EXPECT_EQ(g_quality->lineEdit_Reset->text(), QStringLiteral("Press Ok"));
         EXPECT_EQ(g_quality->findChild<QLabel*>(QStringLiteral("label_title"))->text(), QStringLiteral("Image quality"));
-        EXPECT_TRUE(styled(g_quality->lineEdit_bright, quality::kStyleFocused));
-        EXPECT_TRUE(styled(g_quality->lineEdit_Reset, quality::kStyleNormal));
+        EXPECT_TRUE(Panel::styled(g_quality->lineEdit_bright, quality::kStyleFocused));
+        EXPECT_TRUE(Panel::styled(g_quality->lineEdit_Reset, quality::kStyleNormal));
     });
     // The focus walks brightness, sharpness, contrast, saturation, reset and wraps both ways.
     QLineEdit* order[5] = {};
@@ -65,13 +64,13 @@ TEST_F(QualityPage, KeysFromHomeReachThePageWhichShowsTheStoredValuesClampedToTh
     });
     for (int i = 1; i <= 5; ++i)
         s.key(Right).until([i] { return g_quality->ui_select == i % 5; }, "focus " + std::to_string(i)).act([&order, i] {
-            EXPECT_TRUE(styled(order[i % 5], quality::kStyleFocused));
-            EXPECT_TRUE(styled(order[(i + 4) % 5], quality::kStyleNormal));
+            EXPECT_TRUE(Panel::styled(order[i % 5], quality::kStyleFocused));
+            EXPECT_TRUE(Panel::styled(order[(i + 4) % 5], quality::kStyleNormal));
         });
     s.key(Left)
         .until([] { return g_quality->ui_select == 4; }, "wrap left to reset")
         .key(Back)
-        .until([] { return onTop(11) && !g_quality; }, "back to the picture menu");
+        .until([] { return Panel::onTop(11) && !g_quality; }, "back to the picture menu");
     ASSERT_TRUE(s.run(10000));
     EXPECT_EQ(flag(), 0) << "browsing writes nothing";
     EXPECT_EQ(store->u16(blk::kContrast), 150) << "showing a value clamped does not store it";
@@ -108,7 +107,7 @@ TEST_F(QualityPage, StepsOfEachValueReachTheScalerChip)
         for (int i = 0; i < r.item; ++i)
             s.key(Right);
         s.key(OK).until([] { return g_quality->edit_flag == 1; }, "editing").act([&, r] {
-            EXPECT_TRUE(styled(focused(), quality::kStyleEditing));
+            EXPECT_TRUE(Panel::styled(focused(), quality::kStyleEditing));
         });
         for (int k : r.keys)
             s.act([this] { ASSERT_EQ(flag(), 0); })
@@ -122,11 +121,11 @@ TEST_F(QualityPage, StepsOfEachValueReachTheScalerChip)
             .until([] { return g_quality->edit_flag == 0; }, "committed")
             .act([&, r] {
                 EXPECT_EQ(shownValue(r.item), QString::number(r.end));
-                EXPECT_TRUE(styled(focused(), quality::kStyleFocused));
+                EXPECT_TRUE(Panel::styled(focused(), quality::kStyleFocused));
                 pass();
             })
             .key(Back)
-            .until([] { return onTop(11); }, "picture menu");
+            .until([] { return Panel::onTop(11); }, "picture menu");
         ASSERT_TRUE(s.run(10000));
         EXPECT_EQ(store->u16(r.field), r.end);
         ASSERT_FALSE(written.empty());
@@ -185,7 +184,7 @@ TEST_F(QualityPage, BackUndoesTheEditAndTheChipFollows)
             EXPECT_EQ(store->u16(blk::kContrast), 40);
             EXPECT_EQ(flag(), 1);
             EXPECT_EQ(shownValue(2), QStringLiteral("40"));
-            EXPECT_TRUE(styled(focused(), quality::kStyleFocused));
+            EXPECT_TRUE(Panel::styled(focused(), quality::kStyleFocused));
             pass();
         });
     ASSERT_TRUE(s.run());

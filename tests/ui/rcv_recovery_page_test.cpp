@@ -3,6 +3,7 @@
 // lines, failures shown as failures, the keys refused while the bar is up, a page closed during
 // a job, and the texts in each language.
 #include "panel_fixture.h"
+#include "panel_checks.h"
 #include "test_root.h"
 #include "fpga_up.h"
 #include "rcv_recovery_files.h"
@@ -47,7 +48,6 @@ QByteArray pattern(int n, int seed)
     return b;
 }
 
-bool onTop(int code) { return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code); }
 
 QLabel* row(rcv_recovery* page, const char* name)
 {
@@ -59,7 +59,6 @@ QString rowText(rcv_recovery* page, const char* name)
     return l ? l->text() : QStringLiteral("<none>");
 }
 
-void release(QWidget* w, int key) { QTest::keyRelease(w, Qt::Key(key)); }
 
 // FPGA 0 up with port 0 (2 cards) and port 1 (4 cards) of one screen; card 2 of port 1 keeps a
 // 2500-byte RAM write in the recovery file.
@@ -131,11 +130,11 @@ public:
     Script& toRecoveryPage(Script& s)
     {
         return s.keys({OK, Right, Right, Right, OK})
-            .until([] { return onTop(5); }, "settings menu")
+            .until([] { return Panel::onTop(5); }, "settings menu")
             .keys({Left, OK})
-            .until([] { return onTop(12); }, "advanced menu")
+            .until([] { return Panel::onTop(12); }, "advanced menu")
             .keys({Right, Right, OK})
-            .until([] { return onTop(25) && g_rcv_recovery; }, "recovery page");
+            .until([] { return Panel::onTop(25) && g_rcv_recovery; }, "recovery page");
     }
 
     fpga_manage* fpga = nullptr;
@@ -235,7 +234,7 @@ TEST_F(RecoveryPage, KeysAreRefusedWhileTheBarIsUp)
         .keys({Back, Mode, Left, Right, OK})
         .act([] { Panel::pump(50); })
         .act([] {
-            EXPECT_TRUE(onTop(25)) << "still on the recovery page";
+            EXPECT_TRUE(Panel::onTop(25)) << "still on the recovery page";
             EXPECT_TRUE(g_rcv_recovery);
             EXPECT_TRUE(g_advancedoption);
             EXPECT_FALSE(g_custommode);
@@ -263,7 +262,7 @@ TEST_F(RecoveryPage, BackLeavesForTheAdvancedMenuOnceTheJobHasEnded)
         .act([&] { ASSERT_TRUE(runJob(3000)); })
         .until([] { return !g_qround_bar; }, "bar closed")
         .key(Back)
-        .until([] { return onTop(12); }, "advanced menu")
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .act([] {
             EXPECT_FALSE(g_rcv_recovery);
             EXPECT_EQ(g_advancedoption->rcv_file_count, 1);
@@ -295,7 +294,7 @@ TEST_F(RecoveryPage, FailedJobsAreShownAsFailures)
         fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).silent = false; });
         r.arrange(this);
         rcv_recovery page;
-        release(&page, OK);
+        Panel::release(&page, OK);
         ASSERT_EQ(g_send_para[0].load(), 5) << r.what;
         ASSERT_TRUE(runJob(3000)) << r.what;
         Panel::pump();
@@ -311,13 +310,13 @@ TEST_F(RecoveryPage, RecoveryThatACardDoesNotAnswerKeepsTheLineAndSaysItFailed)
     writeFile({screen});
     badCard(1, 2);
     rcv_recovery page;
-    release(&page, OK);
+    Panel::release(&page, OK);
     ASSERT_TRUE(runJob(3000));
     Panel::pump();
     ASSERT_TRUE(row(&page, "label_line0"));
     fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[2].silent = true; });
-    release(&page, Right);
-    release(&page, OK);
+    Panel::release(&page, Right);
+    Panel::release(&page, OK);
     ASSERT_EQ(g_send_para[0].load(), 6);
     ASSERT_TRUE(runJob(10000));
     Panel::pump();
@@ -337,7 +336,7 @@ TEST_F(RecoveryPage, RecoveryThatACardDoesNotAnswerKeepsTheLineAndSaysItFailed)
 
     // The next post clears the failure.
     fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[2].silent = false; });
-    release(&page, OK);
+    Panel::release(&page, OK);
     EXPECT_EQ(row(&page, "label_failed"), nullptr);
     ASSERT_TRUE(runJob(4000));
     Panel::pump();
@@ -353,7 +352,7 @@ TEST_F(RecoveryPage, PageClosedDuringAJobIsNeverReachedAgain)
     badCard(1, 2);
     QPointer<rcv_recovery> first = new rcv_recovery;
     g_rcv_recovery = first.data();
-    release(first, OK);
+    Panel::release(first, OK);
     ASSERT_EQ(g_send_para[0].load(), 5);
     work(150);
     Panel::pump();
@@ -370,8 +369,8 @@ TEST_F(RecoveryPage, PageClosedDuringAJobIsNeverReachedAgain)
 
     rcv_recovery again;
     EXPECT_TRUE(row(&again, "label_empty")) << "lines went with the old page";
-    release(&again, Right);
-    release(&again, OK);
+    Panel::release(&again, Right);
+    Panel::release(&again, OK);
     EXPECT_EQ(again.ui_select, 0) << "nothing to restore here: focus back on Query";
     EXPECT_EQ(g_send_para[0].load(), 0);
     EXPECT_FALSE(g_qround_bar);
@@ -404,8 +403,8 @@ TEST_F(RecoveryPage, ResultLinesAsTheWorkerReportsThem)
         EXPECT_EQ(row(&page, "label_empty"), nullptr) << r.line;
         EXPECT_EQ(page.refused, r.red ? 1u : 0u) << r.line;
         // Recovery on a red line is refused and keeps the focus; on a white one it posts job 6.
-        release(&page, Right);
-        release(&page, OK);
+        Panel::release(&page, Right);
+        Panel::release(&page, OK);
         if (r.red) {
             EXPECT_EQ(g_send_para[0].load(), 0) << r.line;
             EXPECT_EQ(page.ui_select, 1) << r.line;
@@ -424,25 +423,25 @@ TEST_F(RecoveryPage, NothingIsPostedOverAnotherJobOrWithAnEmptyList)
     writeFile({screen});
     rcv_recovery page;
     // Left on Query moves to Recovery, which with no line sends the focus back to Query.
-    release(&page, Left);
+    Panel::release(&page, Left);
     EXPECT_EQ(page.ui_select, 1);
-    release(&page, OK);
+    Panel::release(&page, OK);
     EXPECT_EQ(page.ui_select, 0);
     EXPECT_TRUE(page.Button_check->styleSheet().contains(QStringLiteral("rgb(255,171,84)")));
     EXPECT_EQ(g_send_para[0].load(), 0);
-    release(&page, Left);
-    release(&page, Right);
+    Panel::release(&page, Left);
+    Panel::release(&page, Right);
     EXPECT_EQ(page.ui_select, 0) << "right on Recovery wraps to Query";
     // A smart-mapping job is pending: Query posts nothing.
     g_send_para[0] = 3;
-    release(&page, OK);
+    Panel::release(&page, OK);
     EXPECT_EQ(g_send_para[0].load(), 3);
     EXPECT_FALSE(g_qround_bar);
     g_send_para[0] = 0;
     // A USB upgrade owns the step byte: Query neither posts nor resets it.
     g_usb_grade = 1;
     g_send_para[1] = 2;
-    release(&page, OK);
+    Panel::release(&page, OK);
     EXPECT_EQ(g_send_para[0].load(), 0);
     EXPECT_EQ(g_send_para[1].load(), 2);
     EXPECT_FALSE(g_qround_bar);
@@ -548,11 +547,11 @@ TEST_F(PanelTest, RecoveryPageWithTheWorkerThread)
     g_language = 1;
     rcv_recovery page;
     g_rcv_recovery = &page;
-    release(&page, OK);
+    Panel::release(&page, OK);
     ASSERT_TRUE(Panel::waitFor([&] { return !g_qround_bar && row(&page, "label_line0"); }, 60000)) << "query ended";
     EXPECT_EQ(page.rcv_lines, QStringList{QStringLiteral("01/02/02/03")});
-    release(&page, Right);
-    release(&page, OK);
+    Panel::release(&page, Right);
+    Panel::release(&page, OK);
     ASSERT_TRUE(g_qround_bar) << "recovery posted";
     ASSERT_TRUE(Panel::waitFor([&] { return !g_qround_bar && row(&page, "label_empty"); }, 60000)) << "recovery ended";
     EXPECT_EQ(row(&page, "label_failed"), nullptr);

@@ -1,5 +1,6 @@
 // The root menu's tools row: black screen, mute, key lock, and the user-mode bar.
 #include "panel_fixture.h"
+#include "panel_store.h"
 
 #include "base/bytes.h"
 #include "scaler/c331_manage.h"
@@ -23,7 +24,6 @@
 using namespace PanelKey;
 
 namespace {
-std::atomic<uint8_t>& changeFlag() { return c331_manage::p_c331_manage->change_flag; }
 
 // Root menu, tools row shown, focus on the tool with the given index (0-3).
 Script& toTool(Script& s, int tool)
@@ -36,7 +36,7 @@ Script& toTool(Script& s, int tool)
     return s.until([root, tool] { return root->ui_select == tool; }, "tool focused");
 }
 
-void saveMode(VyrRamPara* store, int m, uint8_t fill)
+void fillSavedMode(VyrRamPara* store, int m, uint8_t fill)
 {
     store->mode[m][0] = 0xAA;
     store->mode[m][1] = 0xAA;
@@ -51,13 +51,13 @@ TEST_F(PanelTest, BlackScreenToolTogglesTheScreenWordThroughTheHandOver)
         .key(OK)
         .until([this] { return store->u16(0x844) == 1; }, "screen black")
         .act([] {
-            EXPECT_EQ(changeFlag(), 1);
-            changeFlag() = 0;
+            EXPECT_EQ(Panel::changeFlag(), 1);
+            Panel::clearFlag();
             Panel::shot(g_mainwindow, QStringLiteral("root_tools_black"));
         })
         .key(OK)
         .until([this] { return store->u16(0x844) == 0; }, "screen shown again")
-        .act([] { EXPECT_EQ(changeFlag(), 1); });
+        .act([] { EXPECT_EQ(Panel::changeFlag(), 1); });
     ASSERT_TRUE(s.run());
 }
 
@@ -72,7 +72,7 @@ TEST_F(PanelTest, MuteToolUsesWindowZeroWhenTheAudioWindowByteIsOutOfRange)
     ASSERT_TRUE(s.run());
     EXPECT_EQ(store->block[kWindowBase + 20], 0xFF);
     EXPECT_EQ(store->u16(0x840), 0);
-    EXPECT_EQ(changeFlag(), 1);
+    EXPECT_EQ(Panel::changeFlag(), 1);
 }
 
 TEST_F(PanelTest, StoreBarRequestsTheSlotAndTheRefreshStoresIt)
@@ -92,7 +92,7 @@ TEST_F(PanelTest, StoreBarRequestsTheSlotAndTheRefreshStoresIt)
         .key(OK)
         .until([this] { return store->u16(0x364) == 3; }, "save request for mode 3")
         .act([root] {
-            EXPECT_EQ(changeFlag(), 1);
+            EXPECT_EQ(Panel::changeFlag(), 1);
             EXPECT_EQ(root->save_state, 1) << "the bar is ready for the next store";
             Panel::refresh(1); // the scaler has applied the change and signals
         })
@@ -116,15 +116,15 @@ TEST_F(PanelTest, StoringTheSlotAlreadyRequestedAsksNothingAgain)
     Script s;
     toTool(s, 3).keys({OK, OK}).until([] { return g_mode_select.load() == 0; }, "slot 1 clicked");
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(changeFlag(), 0);
+    EXPECT_EQ(Panel::changeFlag(), 0);
     EXPECT_EQ(root->pending_tip, 0);
 }
 
 TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
 {
     MainWindow* root = g_mainwindow;
-    saveMode(store, 4, 0x42);
-    saveMode(store, 9, 0x99);
+    fillSavedMode(store, 4, 0x42);
+    fillSavedMode(store, 9, 0x99);
     Script s;
     toTool(s, 2)
         .key(OK)
@@ -139,7 +139,7 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
     ASSERT_TRUE(s.run());
     EXPECT_EQ(store->block[kModeBodyStart], 0x42);
     EXPECT_EQ(store->block[kBlockSize - 1], 0x42);
-    EXPECT_EQ(changeFlag(), 1);
+    EXPECT_EQ(Panel::changeFlag(), 1);
     EXPECT_EQ(root->pending_tip, 1);
 }
 
@@ -155,7 +155,7 @@ TEST_F(PanelTest, RecallBarWithNoSavedModeStaysOnTheFirstSlot)
         .until([root] { return root->bar_index == 0; }, "still slot 1")
         .key(OK)
         .act([] { Panel::pump(10); })
-        .until([this] { return store->u16(0x362) == 0 && changeFlag() == 0; }, "an empty slot recalls nothing");
+        .until([this] { return store->u16(0x362) == 0 && Panel::changeFlag() == 0; }, "an empty slot recalls nothing");
     ASSERT_TRUE(s.run());
 }
 
@@ -198,7 +198,7 @@ TEST_F(PanelTest, RootMenuPicturesFollowTheLanguage)
 TEST_F(PanelTest, ModeFromTheBarLeavesTheRootMenuWithAVisibleFocusAndIdleTools)
 {
     MainWindow* root = g_mainwindow;
-    saveMode(store, 0, 0x11);
+    fillSavedMode(store, 0, 0x11);
     auto idle = [](QPushButton* tool, const char* name) {
         const QImage expected = QImage(Pictures::lang(name)).convertToFormat(QImage::Format_ARGB32);
         return tool->icon().pixmap(expected.size()).toImage().convertToFormat(QImage::Format_ARGB32) == expected;

@@ -2,6 +2,7 @@
 // texts and pictures in each language, the output menu's size line, the serial page, the advanced
 // menu's recovery entry and access code, and requests from other threads.
 #include "panel_fixture.h"
+#include "panel_checks.h"
 #include "managers.h"
 #include "test_root.h"
 
@@ -32,15 +33,13 @@ using namespace PanelKey;
 
 namespace {
 
-bool onTop(int code) { return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code); }
 
 // From the home screen to the settings menu: OK, three to the right, OK.
-Script& toSettings(Script& s)
+Script& fromHomeToSettings(Script& s)
 {
-    return s.keys({OK, Right, Right, Right, OK}).until([] { return onTop(5); }, "settings menu");
+    return s.keys({OK, Right, Right, Right, OK}).until([] { return Panel::onTop(5); }, "settings menu");
 }
 
-QString title(QWidget* page) { return page->findChild<QLabel*>(QStringLiteral("label_title"))->text(); }
 
 QString focusedStyle() { return QStringLiteral("border:2px solid rgb(255,171,84)"); }
 // The box of an entry that cannot be used now.
@@ -53,14 +52,14 @@ TEST_F(PanelTest, EachSettingsEntryOpensItsPageByKeysAndBackReturnsToTheMenu)
     // Entry index, page code, and what is on that entry after wrapping left from entry 0.
     const int codes[8] = {6, 7, 9, 10, 11, 16, 24, 12};
     Script s;
-    toSettings(s);
+    fromHomeToSettings(s);
     for (int k = 0; k < 8; ++k) {
         for (int i = 0; i < k; ++i)
             s.key(Right);
         s.key(OK)
-            .until([code = codes[k]] { return onTop(code); }, "entry " + std::to_string(k))
+            .until([code = codes[k]] { return Panel::onTop(code); }, "entry " + std::to_string(k))
             .key(Back)
-            .until([] { return onTop(5); }, "back from entry " + std::to_string(k))
+            .until([] { return Panel::onTop(5); }, "back from entry " + std::to_string(k))
             .act([k] { EXPECT_EQ(g_option->ui_select, k) << "the focus stays where it was"; });
         for (int i = 0; i < k; ++i)
             s.key(Left);
@@ -76,43 +75,43 @@ TEST_F(PanelTest, EachSettingsEntryOpensItsPageByKeysAndBackReturnsToTheMenu)
         .key(Right)
         .until([] { return g_option->ui_select == 0; }, "wrap to the output entry")
         .key(Back)
-        .until([] { return onTop(1) && !g_option; }, "root menu");
+        .until([] { return Panel::onTop(1) && !g_option; }, "root menu");
     ASSERT_TRUE(s.run(15000));
 }
 
 TEST_F(PanelTest, TapsOpenTheSettingsEntriesExceptSmartMapping)
 {
     Script s;
-    toSettings(s);
+    fromHomeToSettings(s);
     s.act([] { g_option->smart_mapping->click(); })
         .act([] { Panel::pump(30); })
         .act([] { EXPECT_EQ(g_page_focus.load(), 5) << "the disabled mapping entry takes no tap"; })
         .act([] { QMetaObject::invokeMethod(g_option->image_quality, "click", Qt::QueuedConnection); })
-        .until([] { return onTop(11); }, "picture menu by a tap")
+        .until([] { return Panel::onTop(11); }, "picture menu by a tap")
         .act([] { EXPECT_EQ(g_option->ui_select, 0) << "a tap does not move the focus frame"; })
         .key(Back)
-        .until([] { return onTop(5); }, "settings menu again")
+        .until([] { return Panel::onTop(5); }, "settings menu again")
         // OK still opens the disabled entry.
         .keys({Left, Left, OK})
-        .until([] { return onTop(24); }, "smart mapping by OK");
+        .until([] { return Panel::onTop(24); }, "smart mapping by OK");
     ASSERT_TRUE(s.run());
 }
 
 TEST_F(PanelTest, EscapeAndEnterNeverCloseAMenuBehindTheNavigation)
 {
     Script s;
-    toSettings(s);
+    fromHomeToSettings(s);
     s.keys({Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})
         .act([] { Panel::pump(30); })
         .act([] {
-            EXPECT_TRUE(onTop(5));
+            EXPECT_TRUE(Panel::onTop(5));
             EXPECT_TRUE(g_option && g_option->isVisible());
         })
         .key(OK)
-        .until([] { return onTop(6); }, "output menu")
+        .until([] { return Panel::onTop(6); }, "output menu")
         .keys({Qt::Key_Escape, Qt::Key_Return})
         .act([] { Panel::pump(30); })
-        .act([] { EXPECT_TRUE(onTop(6)); });
+        .act([] { EXPECT_TRUE(Panel::onTop(6)); });
     ASSERT_TRUE(s.run());
 }
 
@@ -146,7 +145,7 @@ TEST_F(PanelTest, SettingsPicturesExistForEveryLanguageWithTheEnglishAdvancedExc
         EXPECT_FALSE(menu->AdvanceButton->icon().isNull());
         EXPECT_FALSE(menu->label_note_OK->pixmap()->isNull());
     }
-    EXPECT_EQ(title(menu.get()), QStringLiteral("Setting")); // language 9 shows English
+    EXPECT_EQ(Panel::title(menu.get()), QStringLiteral("Setting")); // language 9 shows English
 }
 
 TEST_F(PanelTest, OutputMenuShowsTheLedSizeUnsignedAndAfterTheSizePageCloses)
@@ -155,28 +154,28 @@ TEST_F(PanelTest, OutputMenuShowsTheLedSizeUnsignedAndAfterTheSizePageCloses)
     store->setU16(blk::kLedHeight, 1080);
     g_language = 1;
     Script s;
-    toSettings(s);
+    fromHomeToSettings(s);
     s.key(OK)
-        .until([] { return onTop(6); }, "output menu")
+        .until([] { return Panel::onTop(6); }, "output menu")
         .act([] {
-            EXPECT_EQ(title(g_outputset), QStringLiteral("Output Seeting"));
+            EXPECT_EQ(Panel::title(g_outputset), QStringLiteral("Output Seeting"));
             EXPECT_EQ(g_outputset->label_info->text(), QStringLiteral("LED Screen can be set:1920x1080"));
             EXPECT_EQ(g_outputset->Button_ledset->text(), QStringLiteral("LED Setting"));
         })
         .key(OK)
-        .until([] { return onTop(13); }, "LED size page")
+        .until([] { return Panel::onTop(13); }, "LED size page")
         .act([this] {
             store->setU16(blk::kLedWidth, 0xFFFF);
             store->setU16(blk::kLedHeight, 64);
         })
         .key(Back)
-        .until([] { return onTop(6); }, "output menu again")
+        .until([] { return Panel::onTop(6); }, "output menu again")
         .act([] { EXPECT_EQ(g_outputset->label_info->text(), QStringLiteral("LED Screen can be set:65535x64")); })
         // Left on the first entry focuses the second.
         .key(Left)
         .until([] { return g_outputset->ui_select == 1; }, "wrap to the port entry")
         .key(OK)
-        .until([] { return onTop(14); }, "port output page");
+        .until([] { return Panel::onTop(14); }, "port output page");
     ASSERT_TRUE(s.run());
 }
 
@@ -184,9 +183,9 @@ TEST_F(PanelTest, CommunicationMenuAndSerialPage)
 {
     g_language = 3;
     Script s;
-    toSettings(s);
+    fromHomeToSettings(s);
     s.keys({Right, Right, Right, OK})
-        .until([] { return onTop(10); }, "communication menu")
+        .until([] { return Panel::onTop(10); }, "communication menu")
         .act([] {
             EXPECT_EQ(g_linkoption->Button_usb->text(), QString::fromUtf8("Sử dụng ổ USB\nđể cập nhập"));
             // Taps on its buttons do nothing.
@@ -199,9 +198,9 @@ TEST_F(PanelTest, CommunicationMenuAndSerialPage)
         .key(Right)
         .until([] { return g_linkoption->ui_select == 0; }, "wrap to the serial entry")
         .key(OK)
-        .until([] { return onTop(21); }, "serial page")
+        .until([] { return Panel::onTop(21); }, "serial page")
         .act([] {
-            EXPECT_EQ(title(g_linkcom), QString::fromUtf8("Cài đặt cổng nối tiếp"));
+            EXPECT_EQ(Panel::title(g_linkcom), QString::fromUtf8("Cài đặt cổng nối tiếp"));
             EXPECT_EQ(g_linkcom->label_bit->text(), QString::fromUtf8("Bit dữ liệ"));
             EXPECT_EQ(g_linkcom->Button_baud->text(), QStringLiteral("115200"));
             EXPECT_EQ(g_linkcom->pushButton->text(), QStringLiteral("8"));
@@ -209,12 +208,12 @@ TEST_F(PanelTest, CommunicationMenuAndSerialPage)
         })
         .keys({OK, Left, Right})
         .act([] { Panel::pump(30); })
-        .act([] { EXPECT_TRUE(onTop(21)); })
+        .act([] { EXPECT_TRUE(Panel::onTop(21)); })
         .key(Back)
-        .until([] { return onTop(10) && g_linkoption && !g_linkcom; }, "communication menu again")
+        .until([] { return Panel::onTop(10) && g_linkoption && !g_linkcom; }, "communication menu again")
         // MODE on the serial page leaves neither the communication menu nor the settings menu behind.
         .key(OK)
-        .until([] { return onTop(21); }, "serial page again")
+        .until([] { return Panel::onTop(21); }, "serial page again")
         .key(Mode)
         .until([] { return g_page_focus.load() == 4 && g_custommode && QApplication::activeWindow() == g_custommode.data(); },
                "user modes page")
@@ -233,19 +232,19 @@ TEST_F(PanelTest, CommunicationMenuAndSerialPage)
 TEST_F(PanelTest, PictureMenuWrapsAndModeClosesItWithTheSettingsMenu)
 {
     Script s;
-    toSettings(s);
+    fromHomeToSettings(s);
     s.keys({Right, Right, Right, Right, OK})
-        .until([] { return onTop(11); }, "picture menu")
+        .until([] { return Panel::onTop(11); }, "picture menu")
         .key(Left)
         .until([] { return g_imagequality->ui_select == 1; }, "wrap to temperature")
         .key(OK)
-        .until([] { return onTop(20); }, "colour temperature page")
+        .until([] { return Panel::onTop(20); }, "colour temperature page")
         .key(Back)
-        .until([] { return onTop(11); }, "picture menu again")
+        .until([] { return Panel::onTop(11); }, "picture menu again")
         .key(Right)
         .until([] { return g_imagequality->ui_select == 0; }, "wrap to quality")
         .key(OK)
-        .until([] { return onTop(19); }, "quality page")
+        .until([] { return Panel::onTop(19); }, "quality page")
         .key(Mode)
         .until([] { return g_page_focus.load() == 4 && QApplication::activeWindow() == g_custommode.data(); }, "user modes")
         .act([] {
@@ -261,10 +260,10 @@ TEST_F(PanelTest, RecoveryEntryIsUsableOnlyWithRecoveryFiles)
     fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
     ASSERT_TRUE(fpga && fpga->rcvrecovery);
     Script s;
-    toSettings(s);
+    fromHomeToSettings(s);
     s.key(Left)
         .key(OK)
-        .until([] { return onTop(12); }, "advanced menu")
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .act([] { EXPECT_EQ(g_advancedoption->rcv_file_count, 0); })
         .keys({Right, Right})
         .until([] { return g_advancedoption->ui_select == 2; }, "recovery entry")
@@ -274,7 +273,7 @@ TEST_F(PanelTest, RecoveryEntryIsUsableOnlyWithRecoveryFiles)
         })
         .key(OK)
         .act([] { Panel::pump(30); })
-        .act([] { EXPECT_TRUE(onTop(12)) << "no recovery files: nothing opens"; })
+        .act([] { EXPECT_TRUE(Panel::onTop(12)) << "no recovery files: nothing opens"; })
         .key(Right)
         .until([] { return g_advancedoption->ui_select == 3; }, "factory entry")
         .act([] {
@@ -287,7 +286,7 @@ TEST_F(PanelTest, RecoveryEntryIsUsableOnlyWithRecoveryFiles)
         .act([] { EXPECT_FALSE(g_advancedoption->Button_rcv_recovery->styleSheet().contains(greyBox())); })
         .key(Left)
         .key(OK)
-        .until([] { return onTop(25); }, "recovery page");
+        .until([] { return Panel::onTop(25); }, "recovery page");
     ASSERT_TRUE(s.run());
 }
 
@@ -305,33 +304,33 @@ TEST_F(PanelTest, AgeingLogOpensOnlyAfterTheAccessCodeAndAsksEachTime)
         }, Qt::QueuedConnection);
     };
     Script s;
-    toSettings(s);
+    fromHomeToSettings(s);
     s.key(Left)
         .key(OK)
-        .until([] { return onTop(12); }, "advanced menu")
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .key(Left)
         .until([] { return g_advancedoption->ui_select == 4; }, "ageing entry")
         .act([&] { answer = QStringLiteral("6094"); })
         .key(OK)
         .until([&] { return asked == 1; }, "code asked")
         .act([] { Panel::pump(30); })
-        .act([] { EXPECT_TRUE(onTop(12)) << "a wrong code opens nothing"; })
+        .act([] { EXPECT_TRUE(Panel::onTop(12)) << "a wrong code opens nothing"; })
         .act([&] { answer = QString(); })
         .key(OK)
         .until([&] { return asked == 2; }, "asked again")
         .act([] { Panel::pump(30); })
-        .act([] { EXPECT_TRUE(onTop(12)) << "an empty entry opens nothing"; })
+        .act([] { EXPECT_TRUE(Panel::onTop(12)) << "an empty entry opens nothing"; })
         .act([&] { answer = QStringLiteral("6093"); })
         .key(OK)
-        .until([] { return onTop(23); }, "ageing log")
+        .until([] { return Panel::onTop(23); }, "ageing log")
         .act([] { EXPECT_EQ(g_advancedoption->age_unlocked, 1); })
         .key(Back)
-        .until([] { return onTop(12); }, "advanced menu again")
+        .until([] { return Panel::onTop(12); }, "advanced menu again")
         .act([] { EXPECT_EQ(g_advancedoption->age_unlocked, 0); })
         .act([&] { answer = QStringLiteral("6093"); })
         .key(OK)
         .until([&] { return asked == 4; }, "the code is asked at every opening")
-        .until([] { return onTop(23); }, "ageing log once more");
+        .until([] { return Panel::onTop(23); }, "ageing log once more");
     const bool ok = s.run();
     AdvancedOption::askAccessCode = nullptr;
     ASSERT_TRUE(ok);
@@ -340,16 +339,16 @@ TEST_F(PanelTest, AgeingLogOpensOnlyAfterTheAccessCodeAndAsksEachTime)
 TEST_F(PanelTest, AccessCodeTypedWhileAnotherPageIsOnTopOpensNothing)
 {
     Script s;
-    toSettings(s);
+    fromHomeToSettings(s);
     s.key(Left)
         .key(OK)
-        .until([] { return onTop(12); }, "advanced menu")
+        .until([] { return Panel::onTop(12); }, "advanced menu")
         .key(OK)
-        .until([] { return onTop(15); }, "LCD page over the advanced menu")
+        .until([] { return Panel::onTop(15); }, "LCD page over the advanced menu")
         .act([] { g_advancedoption->confirmString(QStringLiteral("6093")); })
         .act([] { Panel::pump(30); })
         .act([] {
-            EXPECT_TRUE(onTop(15));
+            EXPECT_TRUE(Panel::onTop(15));
             EXPECT_EQ(g_advancedoption->age_unlocked, 0);
         });
     ASSERT_TRUE(s.run());
@@ -358,9 +357,9 @@ TEST_F(PanelTest, AccessCodeTypedWhileAnotherPageIsOnTopOpensNothing)
 TEST_F(PanelTest, RequestsFromOtherThreadsActOnlyWhileTheSettingsMenuIsOnTop)
 {
     Script s;
-    toSettings(s);
+    fromHomeToSettings(s);
     s.key(OK)
-        .until([] { return onTop(6); }, "output menu above the settings menu")
+        .until([] { return Panel::onTop(6); }, "output menu above the settings menu")
         .act([] {
             std::thread([] {
                 Option::requestRetext();
@@ -368,16 +367,16 @@ TEST_F(PanelTest, RequestsFromOtherThreadsActOnlyWhileTheSettingsMenuIsOnTop)
             }).join();
         })
         .act([] { Panel::pump(30); })
-        .act([] { EXPECT_TRUE(onTop(6) && g_option) << "a child is on top: the menu stays"; })
+        .act([] { EXPECT_TRUE(Panel::onTop(6) && g_option) << "a child is on top: the menu stays"; })
         .key(Back)
-        .until([] { return onTop(5); }, "settings menu")
+        .until([] { return Panel::onTop(5); }, "settings menu")
         .act([] {
             g_language = 2;
             std::thread([] { Option::requestRetext(); }).join();
         })
-        .until([] { return title(g_option) == QString::fromUtf8("Настройки"); }, "re-texted in the GUI thread")
+        .until([] { return Panel::title(g_option) == QString::fromUtf8("Настройки"); }, "re-texted in the GUI thread")
         .act([] { std::thread([] { Option::requestLeave(); }).join(); })
-        .until([] { return onTop(1) && !g_option; }, "left as by BACK");
+        .until([] { return Panel::onTop(1) && !g_option; }, "left as by BACK");
     ASSERT_TRUE(s.run());
 }
 

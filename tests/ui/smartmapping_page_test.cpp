@@ -3,6 +3,7 @@
 // FPGA worker against the simulated LED network (its port logs and cards), failures shown on the
 // page, refusals while a job's bar is up, and the texts of every sub-page in five languages.
 #include "panel_fixture.h"
+#include "panel_checks.h"
 #include "test_root.h"
 #include "fpga_up.h"
 #include "rcv_recovery_files.h"
@@ -48,18 +49,11 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// A panel key as the input layer delivers it: press, then release.
-void release(QWidget* w, int key)
-{
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QApplication::sendEvent(w, &press);
-    QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
-    QApplication::sendEvent(w, &up);
-}
-void releases(QWidget* w, std::initializer_list<int> keys)
+// Panel keys as the input layer delivers them: each pressed, then released.
+void sendKeys(QWidget* w, std::initializer_list<int> keys)
 {
     for (int k : keys)
-        release(w, k);
+        Panel::sendKey(w, k);
 }
 
 Bytes sealed(Bytes b)
@@ -102,11 +96,11 @@ struct Worker {
 };
 
 // The keypad's answers in order; each call records the field's name, title and bounds.
-struct FakeKeypad {
+struct MappingKeypad {
     std::deque<int> answers;
     QStringList asked;
     std::function<bool(QLineEdit*, const QString&, int, int)> panel = SmartMapping::askNumber;
-    FakeKeypad()
+    MappingKeypad()
     {
         SmartMapping::askNumber = [this](QLineEdit* field, const QString& title, int min, int max) {
             asked << QStringLiteral("%1 %2 %3-%4").arg(field->objectName(), title).arg(min).arg(max);
@@ -117,7 +111,7 @@ struct FakeKeypad {
             return true;
         };
     }
-    ~FakeKeypad() { SmartMapping::askNumber = panel; }
+    ~MappingKeypad() { SmartMapping::askNumber = panel; }
 };
 
 uint16_t ramU16(const LedNetwork::Card& card, uint32_t at)
@@ -158,7 +152,7 @@ TEST_F(PanelTest, MainColumnSkipsLoadScanWithoutScanFilesAndPreviewsEachFunction
     EXPECT_EQ(line_type[11].load(), 1);
     std::vector<int> seen, stacks;
     for (int i = 0; i < 4; ++i) {
-        release(&page, Right);
+        Panel::sendKey(&page, Right);
         seen.push_back(page.mainIndex());
         stacks.push_back(shownStack(page));
     }
@@ -167,7 +161,7 @@ TEST_F(PanelTest, MainColumnSkipsLoadScanWithoutScanFilesAndPreviewsEachFunction
     EXPECT_EQ(page.level(), 0) << "moving only previews";
     seen.clear();
     for (int i = 0; i < 3; ++i) {
-        release(&page, Left);
+        Panel::sendKey(&page, Left);
         seen.push_back(page.mainIndex());
     }
     EXPECT_EQ(seen, (std::vector<int>{0, 3, 2}));
@@ -179,17 +173,17 @@ TEST_F(PanelTest, MainColumnSkipsLoadScanWithoutScanFilesAndPreviewsEachFunction
     page.syncUpdate(102);
     EXPECT_EQ(page.scanFileCount(), 1);
     EXPECT_FALSE(sheet(page.Button_loadscan).contains(kGrey));
-    release(&page, Left);
+    Panel::sendKey(&page, Left);
     EXPECT_EQ(page.mainIndex(), 1);
     EXPECT_EQ(shownStack(page), 4);
     ASSERT_TRUE(page.tileFrame(0));
     EXPECT_TRUE(sheet(page.tileFrame(0)).contains("#00D65B")) << "port 1 is the chosen one";
     // OK enters: the group button of the port holds the focus, the main button the blue border.
-    release(&page, OK);
+    Panel::sendKey(&page, OK);
     EXPECT_EQ(page.level(), 1);
     EXPECT_TRUE(sheet(page.Button_loadscan).contains("rgb(71, 119, 255)"));
     EXPECT_EQ(page.focusedItem(), page.Button_wlan5);
-    release(&page, Back);
+    Panel::sendKey(&page, Back);
     EXPECT_EQ(page.level(), 0);
     EXPECT_TRUE(sheet(page.Button_loadscan).contains(kFocused));
 }
@@ -223,19 +217,19 @@ TEST_F(PanelTest, WizardSendsEachCardOfTheChosenPortItsPosition)
     w.cards(9, 6);
     store->setU16(blk::kLedWidth, 1920);
     store->setU16(blk::kLedHeight, 1080);
-    FakeKeypad keypad;
+    MappingKeypad keypad;
     keypad.answers = {2, 3, 10, 20};
     g_language = 1;
     SmartMapping page;
-    release(&page, OK);
+    Panel::sendKey(&page, OK);
     EXPECT_EQ(page.focusedItem(), static_cast<QWidget*>(page.lineEdit_X));
-    releases(&page, {Right, Right, OK}); // Next
+    sendKeys(&page, {Right, Right, OK}); // Next
     EXPECT_EQ(shownStack(page), 1);
     EXPECT_EQ(page.focusedItem(), page.Button_wlan1);
-    releases(&page, {Right, OK});        // group of ports 9-16, tile choice
+    sendKeys(&page, {Right, OK});        // group of ports 9-16, tile choice
     EXPECT_TRUE(page.tileChoice());
     EXPECT_EQ(line_type[8].load(), 8) << "tile choice starts on the group's first port";
-    releases(&page, {Right, OK});        // port 10
+    sendKeys(&page, {Right, OK});        // port 10
     EXPECT_FALSE(page.tileChoice());
     EXPECT_EQ(line_type[8].load(), 9);
     EXPECT_TRUE(sheet(page.tileFrame(1)).contains("#00D65B"));
@@ -243,21 +237,21 @@ TEST_F(PanelTest, WizardSendsEachCardOfTheChosenPortItsPosition)
     // The tiles show which ports are linked: only port 10 has a link here.
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(page.findChild<QLabel*>(QStringLiteral("tile_link%1").arg(i))->property("online").toBool(), i == 1) << i;
-    releases(&page, {Right, Right, OK}); // Next of step 2
+    sendKeys(&page, {Right, Right, OK}); // Next of step 2
     EXPECT_EQ(shownStack(page), 2);
-    releases(&page, {OK, Right, OK});    // rows 2, columns 3
-    releases(&page, {Right, OK});        // the routing picker opens on mode 1
+    sendKeys(&page, {OK, Right, OK});    // rows 2, columns 3
+    sendKeys(&page, {Right, OK});        // the routing picker opens on mode 1
     EXPECT_TRUE(page.pickerOpen());
     EXPECT_EQ(shownStack(page), 3);
     EXPECT_TRUE(sheet(page.Button_routes[0]).contains(kFocused));
-    releases(&page, {Right, OK});        // mode 2
+    sendKeys(&page, {Right, OK});        // mode 2
     EXPECT_FALSE(page.pickerOpen());
     EXPECT_EQ(line_type[11].load(), 2);
     EXPECT_EQ(page.Button_route->text(), QStringLiteral("Routing 2"));
-    releases(&page, {Right, OK, Right, OK}); // offsets 10, 20
+    sendKeys(&page, {Right, OK, Right, OK}); // offsets 10, 20
     EXPECT_EQ(keypad.asked, QStringList({"lineEdit_line rows 1-255", "lineEdit_column lines 1-255",
                                          "lineEdit_horzion Horizontal 0-65535", "lineEdit_vert Vertical 0-65535"}));
-    releases(&page, {Right, Right, OK}); // Send
+    sendKeys(&page, {Right, Right, OK}); // Send
     ASSERT_TRUE(g_qround_bar) << "the job's bar is up";
     EXPECT_EQ(g_qround_bar->parent(), &page);
     EXPECT_EQ(g_send_para[0].load(), 1);
@@ -266,7 +260,7 @@ TEST_F(PanelTest, WizardSendsEachCardOfTheChosenPortItsPosition)
     for (int i = 0; i < 12; ++i)
         EXPECT_EQ(line_type[i].load(), want[i]) << "line_type byte " << i;
     // While the bar is up: no second job, no leaving by BACK or MODE, no Previous.
-    releases(&page, {OK, Back, Mode});
+    sendKeys(&page, {OK, Back, Mode});
     EXPECT_TRUE(g_qround_bar);
     EXPECT_EQ(shownStack(page), 2);
     EXPECT_EQ(g_page_focus.load(), 0) << "MODE opened nothing";
@@ -377,10 +371,10 @@ TEST_F(PanelTest, SilentCardsEndCuringAsAFailureThePageShows)
     g_language = 1;
     SmartMapping page;
     page.show();
-    releases(&page, {Right, OK}); // no scan file: right goes to curing
+    sendKeys(&page, {Right, OK}); // no scan file: right goes to curing
     EXPECT_EQ(page.mainIndex(), 2);
     EXPECT_EQ(page.focusedItem(), page.Button_confirm);
-    release(&page, OK);
+    Panel::sendKey(&page, OK);
     ASSERT_TRUE(g_qround_bar);
     EXPECT_EQ(g_send_para[0].load(), 3);
     w.tick(300);
@@ -388,7 +382,7 @@ TEST_F(PanelTest, SilentCardsEndCuringAsAFailureThePageShows)
     ASSERT_TRUE(g_qround_bar);
     EXPECT_GT(g_qround_bar->value(), 0) << "the bar moves while the job waits";
     // BACK returns to the main column, but neither BACK nor MODE leaves, and OK opens nothing.
-    releases(&page, {Back, Back, Mode, OK});
+    sendKeys(&page, {Back, Back, Mode, OK});
     EXPECT_EQ(page.level(), 0);
     EXPECT_EQ(g_send_para[0].load(), 3) << "no second post";
     EXPECT_TRUE(page.isVisible());
@@ -402,7 +396,7 @@ TEST_F(PanelTest, SilentCardsEndCuringAsAFailureThePageShows)
     // Cards answering again: the same key ends well.
     fpgaChip().editNetwork([](LedNetwork& n) { n.port(3).silent = false; });
     w.cards(3, 2);
-    releases(&page, {OK, OK});
+    sendKeys(&page, {OK, OK});
     ASSERT_TRUE(w.runJob(3000));
     EXPECT_EQ(page.resultText(), QStringLiteral("Done"));
     const LedNetwork saved = fpgaChip().network();
@@ -419,12 +413,12 @@ TEST_F(PanelTest, MappingSwitchFlipsRegisterZeroAndTheCardsAndShowsAFailure)
     w.cards(14, 1);
     g_language = 1;
     SmartMapping page;
-    releases(&page, {Left}); // preview of the mapping page reads register 0
+    sendKeys(&page, {Left}); // preview of the mapping page reads register 0
     EXPECT_EQ(shownStack(page), 7);
     EXPECT_FALSE(page.mappingIconOn());
-    release(&page, OK);
+    Panel::sendKey(&page, OK);
     EXPECT_EQ(page.focusedItem(), page.Button_mapping_state);
-    release(&page, OK);
+    Panel::sendKey(&page, OK);
     EXPECT_TRUE(fpgaChip().registerValue(0) & 0x80) << "bit 7 set at once";
     EXPECT_EQ(g_send_para[16].load(), 9);
     EXPECT_EQ(g_send_para[0].load(), 4);
@@ -443,7 +437,7 @@ TEST_F(PanelTest, MappingSwitchFlipsRegisterZeroAndTheCardsAndShowsAFailure)
 
     // Again, with port 14 silent: bit 7 clears, port 0's cards switch, the page says it failed.
     fpgaChip().editNetwork([](LedNetwork& n) { n.port(14).silent = true; });
-    release(&page, OK);
+    Panel::sendKey(&page, OK);
     EXPECT_FALSE(fpgaChip().registerValue(0) & 0x80);
     EXPECT_EQ(g_send_para[16].load(), 0);
     ASSERT_TRUE(w.runJob(3000));
@@ -496,20 +490,20 @@ TEST_F(PanelTest, ScanFilesAreListedThreeAPageLocalFirstStickGreen)
     EXPECT_EQ(all, QStringList({"a.qzfile", "b.qzfile", "c.qzfile", "d.qzfile", "e.qzfile", "f.qzfile", "g.qzfile"}));
 
     // By keys: right from the last file of the last page comes back to the first file of page 0.
-    releases(&page, {Right, OK, Right, Right, OK});
+    sendKeys(&page, {Right, OK, Right, Right, OK});
     ASSERT_EQ(page.loadScanStep(), 1);
     EXPECT_EQ(page.filePage(), 0);
     EXPECT_EQ(g_qzfile_name.get(), page.scanFiles()[0]);
     int visited = 0;
     do {
-        release(&page, Right);
+        Panel::sendKey(&page, Right);
         ++visited;
     } while (!(page.filePage() == 0 && page.fileFocus() == 0) && visited < 20);
     EXPECT_EQ(visited, 7) << "every file once";
     EXPECT_EQ(g_qzfile_name.get(), page.scanFiles()[0]);
 
     // A stick pulled while the list is shown: the list again, page 0, first file chosen.
-    release(&page, Right);
+    Panel::sendKey(&page, Right);
     QDir(QString::fromStdString(TestRoot::path("/mnt/usb1"))).removeRecursively();
     page.syncUpdate(101);
     EXPECT_EQ(page.scanFiles().size(), 4);
@@ -550,34 +544,34 @@ TEST_F(PanelTest, ScanFileKeysChooseAStickFileAndLoadSendsItToThePort)
     g_language = 1;
     SmartMapping page;
     EXPECT_GE(page.scanFileCount(), 1);
-    releases(&page, {Right, OK}); // load scan, step 1, focus on the group of port 1
+    sendKeys(&page, {Right, OK}); // load scan, step 1, focus on the group of port 1
     EXPECT_EQ(page.focusedItem(), page.Button_wlan5);
-    releases(&page, {OK, Right, Right, Right, OK}); // tile choice: port 4
+    sendKeys(&page, {OK, Right, Right, Right, OK}); // tile choice: port 4
     EXPECT_EQ(line_type[8].load(), 3);
-    releases(&page, {Right, Right, OK});            // Next: the list
+    sendKeys(&page, {Right, Right, OK});            // Next: the list
     EXPECT_EQ(page.loadScanStep(), 1);
     EXPECT_EQ(shownStack(page), 5);
     ASSERT_EQ(page.scanFiles().size(), 5);
     // Right through the first page and on: the fourth and fifth files are on page 1.
-    releases(&page, {Right, Right, Right, Right});
+    sendKeys(&page, {Right, Right, Right, Right});
     EXPECT_EQ(page.filePage(), 1);
     EXPECT_EQ(page.fileFocus(), 1);
     const QString chosen = g_qzfile_name.get();
     EXPECT_EQ(chosen, QStringLiteral("/mnt/usb1/stick.qzfile"));
     // Left from the first file of page 1 goes to position c - 1 of page 0 (c = 2 files here).
-    releases(&page, {Left, Left});
+    sendKeys(&page, {Left, Left});
     EXPECT_EQ(page.filePage(), 0);
     EXPECT_EQ(page.fileFocus(), 1);
-    releases(&page, {Right, Right, Right});
+    sendKeys(&page, {Right, Right, Right});
     EXPECT_EQ(g_qzfile_name.get(), chosen);
-    release(&page, OK); // chosen; focus on Load
+    Panel::sendKey(&page, OK); // chosen; focus on Load
     EXPECT_TRUE(page.inButtonRow());
     EXPECT_EQ(page.focusedItem(), page.Button_load);
-    release(&page, OK); // Load
+    Panel::sendKey(&page, OK); // Load
     ASSERT_TRUE(g_qround_bar);
     EXPECT_EQ(g_send_para[0].load(), 2);
     EXPECT_FALSE(page.inButtonRow()) << "the focus goes back to the file";
-    releases(&page, {Back, Back, Mode});
+    sendKeys(&page, {Back, Back, Mode});
     EXPECT_TRUE(g_qround_bar);
     EXPECT_EQ(page.loadScanStep(), 1) << "Previous refused while the job runs";
     ASSERT_TRUE(w.runJob(4000));

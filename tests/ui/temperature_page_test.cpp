@@ -15,10 +15,9 @@ namespace {
 
 Script& toTemperature(Script& s)
 {
-    return toPictureMenu(s).keys({Right, OK}).until([] { return onTop(20) && g_temperature; }, "temperature page");
+    return toPictureMenu(s).keys({Right, OK}).until([] { return Panel::onTop(20) && g_temperature; }, "temperature page");
 }
 
-bool styled(QWidget* w, const char* style) { return w->styleSheet() == QString::fromLatin1(style); }
 
 struct Coefficients {
     uint32_t red, green, blue;
@@ -79,11 +78,11 @@ TEST_F(TemperaturePage, ChosenTypeIsWrittenOnOkAndReachesTheChipsColourMatrix)
         toTemperature(s)
             .act([] {
                 EXPECT_EQ(g_temperature->comboBox_type->currentText(), QStringLiteral("nature"));
-                EXPECT_TRUE(styled(g_temperature->comboBox_type, temperature::kComboFocused));
+                EXPECT_TRUE(Panel::styled(g_temperature->comboBox_type, temperature::kComboFocused));
             })
             .key(OK)
             .until([] { return g_temperature->edit_flag == 1; }, "choosing")
-            .act([] { EXPECT_TRUE(styled(g_temperature->comboBox_type, temperature::kComboChoosing)); });
+            .act([] { EXPECT_TRUE(Panel::styled(g_temperature->comboBox_type, temperature::kComboChoosing)); });
         for (int k : r.keys)
             s.key(k);
         s.until([&r, &english] { return g_temperature->comboBox_type->currentText() == QLatin1String(english[r.type]); }, "shown")
@@ -96,7 +95,7 @@ TEST_F(TemperaturePage, ChosenTypeIsWrittenOnOkAndReachesTheChipsColourMatrix)
             .act([this, &r] {
                 EXPECT_EQ(store->u16(blk::kColourTemp), r.type);
                 EXPECT_EQ(g_temperature->edit_flag, 0);
-                EXPECT_TRUE(styled(g_temperature->comboBox_type, temperature::kComboFocused));
+                EXPECT_TRUE(Panel::styled(g_temperature->comboBox_type, temperature::kComboFocused));
                 pass();
             });
         ASSERT_TRUE(s.run());
@@ -153,12 +152,12 @@ TEST_F(TemperaturePage, GainsAreSteppedLiveClampedAndUndoneByBack)
         .key(Right)
         .until([] { return g_temperature->ui_select == 1; }, "red")
         .act([] {
-            EXPECT_TRUE(styled(g_temperature->lineEdit_name_red, quality::kStyleFocused));
-            EXPECT_TRUE(styled(g_temperature->comboBox_type, temperature::kComboNormal));
+            EXPECT_TRUE(Panel::styled(g_temperature->lineEdit_name_red, quality::kStyleFocused));
+            EXPECT_TRUE(Panel::styled(g_temperature->comboBox_type, temperature::kComboNormal));
         })
         .key(OK)
         .until([] { return g_temperature->edit_flag == 1; }, "editing red")
-        .act([] { EXPECT_TRUE(styled(g_temperature->lineEdit_name_red, quality::kStyleEditing)); });
+        .act([] { EXPECT_TRUE(Panel::styled(g_temperature->lineEdit_name_red, quality::kStyleEditing)); });
     for (int i = 0; i < 2; ++i)
         s.key(Right).until([this] { return flag() == 1; }, "red step").act([this] { pass(); });
     s.act([this] { EXPECT_EQ(store->u16(blk::kColourRed), 66); })
@@ -189,7 +188,7 @@ TEST_F(TemperaturePage, GainsAreSteppedLiveClampedAndUndoneByBack)
         // Right from blue wraps to the type selector.
         .key(Right)
         .until([] { return g_temperature->ui_select == 0; }, "wrap to the type")
-        .act([] { EXPECT_TRUE(styled(g_temperature->comboBox_type, temperature::kComboFocused)); });
+        .act([] { EXPECT_TRUE(Panel::styled(g_temperature->comboBox_type, temperature::kComboFocused)); });
     ASSERT_TRUE(s.run());
     // Passes that find the value unchanged (100 and 0 handed over again) set nothing.
     EXPECT_EQ(pictureCalls(), std::vector<std::string>({colourCall(0, 65, 100, 0), colourCall(0, 66, 100, 0),

@@ -18,10 +18,9 @@ Script& toTestChart(Script& s)
 {
     return toSettings(s)
         .keys({Right, Right, Right, Right, Right, OK})
-        .until([] { return onTop(16) && g_test_chart; }, "test pattern page");
+        .until([] { return Panel::onTop(16) && g_test_chart; }, "test pattern page");
 }
 
-bool styled(QWidget* w, const char* style) { return w->styleSheet() == QString::fromLatin1(style); }
 
 constexpr uint32_t kMode = 0x085701, kPhase = 0x085B02, kRed = 0x086301, kGreen = 0x086401, kBlue = 0x086501;
 constexpr uint32_t kScale = 0x086601, kWidth = 0x085F02, kHeight = 0x086102;
@@ -83,8 +82,8 @@ TEST_F(TestChartPage, EachPictureSwitchesItsPatternOnInTheChipAndBackSwitchesItO
     Script s;
     toTestChart(s).act([this] {
         EXPECT_EQ(flag(), 0) << "opening the page changes nothing";
-        EXPECT_TRUE(styled(g_test_chart->label_test[0], test_chart::kPictureFocused));
-        EXPECT_TRUE(styled(g_test_chart->Button_closetest, test_chart::kButtonNormal));
+        EXPECT_TRUE(Panel::styled(g_test_chart->label_test[0], test_chart::kPictureFocused));
+        EXPECT_TRUE(Panel::styled(g_test_chart->Button_closetest, test_chart::kButtonNormal));
         for (int i = 0; i < 8; ++i)
             EXPECT_FALSE(g_test_chart->label_test[i]->pixmap(Qt::ReturnByValue).isNull()) << i;
     });
@@ -101,15 +100,15 @@ TEST_F(TestChartPage, EachPictureSwitchesItsPatternOnInTheChipAndBackSwitchesItO
             .until([k] { return g_test_chart->ui_select == k + 1; }, "next picture");
     }
     s.act([] {
-         EXPECT_TRUE(styled(g_test_chart->Button_closetest, test_chart::kButtonFocused));
-         EXPECT_TRUE(styled(g_test_chart->label_test[7], test_chart::kPictureNormal));
+         EXPECT_TRUE(Panel::styled(g_test_chart->Button_closetest, test_chart::kButtonFocused));
+         EXPECT_TRUE(Panel::styled(g_test_chart->label_test[7], test_chart::kPictureNormal));
      })
         .key(Left)
         .key(OK) // the same picture again: written again, nothing new for the chip
         .until([this] { return flag() == 1; }, "pattern 8 again")
         .act([this] { pass(); })
         .key(Back)
-        .until([] { return onTop(5) && !g_test_chart; }, "settings menu")
+        .until([] { return Panel::onTop(5) && !g_test_chart; }, "settings menu")
         .act([this] {
             EXPECT_EQ(store->block[blk::kTestPattern], 0);
             EXPECT_EQ(flag(), 1);
@@ -209,7 +208,7 @@ TEST_F(TestChartPage, APatternRefusedWithTwoWindowsOnIsReportedOnThePage)
         .key(Right)
         .until([] { return !g_test_chart->label_refused->isVisible(); }, "message gone with the next key")
         .key(Back)
-        .until([] { return onTop(5); }, "settings menu");
+        .until([] { return Panel::onTop(5); }, "settings menu");
     ASSERT_TRUE(s.run());
     const std::vector<std::string> calls = pictureCalls();
     ASSERT_FALSE(calls.empty());

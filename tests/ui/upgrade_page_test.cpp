@@ -2,6 +2,7 @@
 // started by OK and driven through the FPGA worker's passes, its report, and the dialog's texts
 // and animation in each language.
 #include "panel_fixture.h"
+#include "panel_checks.h"
 #include "test_root.h"
 #include "upgrade_package_gen.h"
 
@@ -47,7 +48,6 @@ QStringList rows(firmware_usbgrade* page)
     return out;
 }
 
-void release(QWidget* w, int key) { QTest::keyRelease(w, Qt::Key(key)); }
 
 fpga_manage* worker()
 {
@@ -65,7 +65,7 @@ void runWorker(fpga_manage* fpga)
 // OK on the page, the whole run, and its end reported to the page.
 void runFromPage(firmware_usbgrade& page, fpga_manage* fpga)
 {
-    release(&page, PanelKey::OK);
+    Panel::release(&page, PanelKey::OK);
     runWorker(fpga);
     page.syncUpdate(104);
 }
@@ -180,11 +180,11 @@ TEST_F(PanelTest, OkStartsOneRunAndTheEndShowsWhatWasWritten)
     fpga_manage* fpga = worker();
     g_language = 1;
     firmware_usbgrade page;
-    release(&page, PanelKey::OK);
+    Panel::release(&page, PanelKey::OK);
     EXPECT_EQ(g_usb_grade.load(), 1);
     EXPECT_TRUE(page.label_log->text().contains("downing ,Dont power off !!"));
     const uint32_t run = upgrade::Engine::instance().result().run;
-    release(&page, PanelKey::OK);
+    Panel::release(&page, PanelKey::OK);
     EXPECT_EQ(upgrade::Engine::instance().result().run, run) << "OK twice: one run";
     runWorker(fpga);
     EXPECT_EQ(g_usb_grade.load(), 0);
@@ -224,7 +224,7 @@ TEST_F(PanelTest, EndOfARunThisPageDidNotStartIsNotShownAsItsOwn)
     firmware_usbgrade page;
     // A card job holds the step byte: OK is refused and says so.
     g_send_para[0] = 3;
-    release(&page, PanelKey::OK);
+    Panel::release(&page, PanelKey::OK);
     EXPECT_EQ(g_usb_grade.load(), 0);
     EXPECT_EQ(page.file_downing, 0);
     EXPECT_TRUE(page.label_log->text().contains("#FF0000"));

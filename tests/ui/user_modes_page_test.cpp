@@ -3,6 +3,8 @@
 // saved file), deleting one (files, current mode), a mode stored on the root menu that is loaded
 // again at start, MODE from every page of the menus, and texts in every language.
 #include "panel_fixture.h"
+#include "panel_checks.h"
+#include "panel_store.h"
 
 #include "test_root.h"
 
@@ -47,10 +49,7 @@ namespace win = blk::win;
 
 namespace {
 
-uint8_t changeFlag() { return c331_manage::p_c331_manage->change_flag; }
-void clearFlag() { c331_manage::p_c331_manage->change_flag = 0; }
-bool onTop(int code) { return g_page_focus.load() == code; }
-bool modesActive() { return onTop(4) && g_custommode && QApplication::activeWindow() == g_custommode.data(); }
+bool modesActive() { return Panel::focusIs(4) && g_custommode && QApplication::activeWindow() == g_custommode.data(); }
 
 // The record's copy of a block field.
 void put16(VyrRamPara* s, int m, uint32_t blockOffset, uint16_t v) { blk::put16(s->mode[m], blk::inRecord(blockOffset), v); }
@@ -78,13 +77,7 @@ Script& toModesFromRoot(Script& s)
     return s.keys({OK, Right, Right, OK}).until(modesActive, "user modes page from the root menu");
 }
 
-QString text(QWidget* parent, const char* name)
-{
-    auto* l = parent->findChild<QLabel*>(QLatin1String(name));
-    return l ? l->text() : QStringLiteral("<none>");
-}
-
-bool focused(QPushButton* b) { return b->styleSheet().contains(QStringLiteral("255, 171, 84")); }
+bool focusMarked(QPushButton* b) { return b->styleSheet().contains(QStringLiteral("255, 171, 84")); }
 
 const char kMenuFile[] =
     R"({"name":"m","osdcount":1,"oactcount":1,"menu":[{"type":0,"status":"on","pos":{"x":16,"y":32,"w":640,"h":120,"layer":"top"},)"
@@ -123,12 +116,12 @@ TEST_F(PanelTest, UserModesOpenOnTheCurrentModeWithItsHeaderAndWindows)
         EXPECT_EQ(p->label_brightness->text(), QStringLiteral("Bri:80 CTRST:55 Volume:ON"));
         EXPECT_FALSE(p->Button_more->isVisible()) << "no on-screen menu stored";
         EXPECT_FALSE(p->label_blank->isVisible());
-        EXPECT_EQ(text(p->preview_widget, "window0_name"), QStringLiteral("HDMI1 ON"));
-        EXPECT_EQ(text(p->preview_widget, "window1_name"), QStringLiteral("HDMI2_Crop5 ON"));
-        EXPECT_EQ(text(p->preview_widget, "window2_name"), QStringLiteral("HDMI3 ON"));
-        EXPECT_EQ(text(p->preview_widget, "window3_name"), QStringLiteral("HDMI4 OFF"));
-        EXPECT_EQ(text(p->preview_widget, "window1_geometry"), QStringLiteral("[10,20]1920x1080"));
-        EXPECT_EQ(text(p->preview_widget, "badge5"), QStringLiteral("6"));
+        EXPECT_EQ(Panel::labelText(p->preview_widget, "window0_name"), QStringLiteral("HDMI1 ON"));
+        EXPECT_EQ(Panel::labelText(p->preview_widget, "window1_name"), QStringLiteral("HDMI2_Crop5 ON"));
+        EXPECT_EQ(Panel::labelText(p->preview_widget, "window2_name"), QStringLiteral("HDMI3 ON"));
+        EXPECT_EQ(Panel::labelText(p->preview_widget, "window3_name"), QStringLiteral("HDMI4 OFF"));
+        EXPECT_EQ(Panel::labelText(p->preview_widget, "window1_geometry"), QStringLiteral("[10,20]1920x1080"));
+        EXPECT_EQ(Panel::labelText(p->preview_widget, "badge5"), QStringLiteral("6"));
         Panel::shot(p, QStringLiteral("modes_current"));
     });
     ASSERT_TRUE(s.run());
@@ -182,7 +175,7 @@ TEST_F(PanelTest, UserModesSlotsWrapAndAnEmptySlotOffersNothing)
         .until([] { return g_custommode->ui_select == 0 && g_custommode->Button_use->isVisible(); }, "right from 16 to 1")
         .act([] { EXPECT_EQ(g_custommode->selector->box->currentIndex(), 0); })
         .key(Back)
-        .until([] { return onTop(1) && !g_custommode && QApplication::activeWindow() == g_mainwindow.data(); },
+        .until([] { return Panel::focusIs(1) && !g_custommode && QApplication::activeWindow() == g_mainwindow.data(); },
                "back to the root menu");
     ASSERT_TRUE(s.run());
 }
@@ -200,9 +193,9 @@ TEST_F(PanelTest, UserModesRowShowsTheMenuViewOnMoreAndWrapsOverTwoOrThreeButton
     toModesFromRoot(s);
     // Slot 1: Invoke and Delete only.
     s.key(OK)
-        .until([] { return g_custommode->row_active == 1 && focused(g_custommode->Button_use); }, "Invoke focused")
+        .until([] { return g_custommode->row_active == 1 && focusMarked(g_custommode->Button_use); }, "Invoke focused")
         .key(Left)
-        .until([] { return g_custommode->button_select == 1 && focused(g_custommode->Button_delete); }, "left wraps to Delete")
+        .until([] { return g_custommode->button_select == 1 && focusMarked(g_custommode->Button_delete); }, "left wraps to Delete")
         .key(Right)
         .until([] { return g_custommode->button_select == 0; }, "right wraps to Invoke")
         .key(Back)
@@ -211,19 +204,19 @@ TEST_F(PanelTest, UserModesRowShowsTheMenuViewOnMoreAndWrapsOverTwoOrThreeButton
         .key(Right)
         .until([] { return g_custommode->ui_select == 1 && g_custommode->Button_more->isVisible(); }, "slot 2")
         .keys({OK, Right, Right})
-        .until([] { return g_custommode->button_select == 2 && focused(g_custommode->Button_more); }, "More focused")
+        .until([] { return g_custommode->button_select == 2 && focusMarked(g_custommode->Button_more); }, "More focused")
         .act([] {
             QWidget* v = g_custommode->preview_widget;
-            EXPECT_EQ(text(v, "menu_info"),
+            EXPECT_EQ(Panel::labelText(v, "menu_info"),
                       QStringLiteral("osd [x:16,y:32,w:640,h:120] font size:24*32\nspace [h:2,v:4] char[x:5,y:6] speed:3,effect:move left"));
-            EXPECT_EQ(text(v, "menu_sample"), QStringLiteral("one\ntwo\nthree"));
+            EXPECT_EQ(Panel::labelText(v, "menu_sample"), QStringLiteral("one\ntwo\nthree"));
             EXPECT_TRUE(v->findChild<QLabel*>(QStringLiteral("menu_sample"))->styleSheet().startsWith(
                 QStringLiteral("background-color:#102030;color:#FFEE00;")));
-            EXPECT_EQ(text(v, "window0_name"), QStringLiteral("<none>"));
+            EXPECT_EQ(Panel::labelText(v, "window0_name"), QStringLiteral("<none>"));
             Panel::shot(g_custommode, QStringLiteral("modes_menu_view"));
         })
         .key(Right)
-        .until([] { return g_custommode->button_select == 0 && !text(g_custommode->preview_widget, "window0_name").startsWith('<'); },
+        .until([] { return g_custommode->button_select == 0 && !Panel::labelText(g_custommode->preview_widget, "window0_name").startsWith('<'); },
                "wraps to Invoke with the windows view")
         .key(Back)
         // Slot 3: a menu word without its file.
@@ -232,8 +225,8 @@ TEST_F(PanelTest, UserModesRowShowsTheMenuViewOnMoreAndWrapsOverTwoOrThreeButton
         .keys({OK, Left})
         .until([] { return g_custommode->button_select == 2; }, "More by the left wrap")
         .act([] {
-            EXPECT_EQ(text(g_custommode->preview_widget, "menu_info"), QStringLiteral("No on-screen menu stored"));
-            EXPECT_EQ(text(g_custommode->preview_widget, "menu_sample"), QStringLiteral("<none>"));
+            EXPECT_EQ(Panel::labelText(g_custommode->preview_widget, "menu_info"), QStringLiteral("No on-screen menu stored"));
+            EXPECT_EQ(Panel::labelText(g_custommode->preview_widget, "menu_sample"), QStringLiteral("<none>"));
         });
     ASSERT_TRUE(s.run());
 }
@@ -254,7 +247,7 @@ TEST_F(PanelTest, UserModeInvokedRestoresWindowsCropsAndEdidsAndIsSaved)
     put16(store, 6, blk::window(1, win::kWidth), 960);
     store->setU16(blk::kCurrentMode, 2);
     saveMode(store, 1, 0x11);
-    clearFlag();
+    Panel::clearFlag();
     Script s;
     toModesFromRoot(s);
     s.act([] { EXPECT_EQ(g_custommode->ui_select, 1); })
@@ -268,7 +261,7 @@ TEST_F(PanelTest, UserModeInvokedRestoresWindowsCropsAndEdidsAndIsSaved)
             EXPECT_TRUE(g_custommode->label_using->isVisible()) << "the badge follows at once";
         });
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(changeFlag(), 1);
+    EXPECT_EQ(Panel::changeFlag(), 1);
     EXPECT_EQ(memcmp(store->block + kModeBodyStart, store->mode[6] + 2, kModeDataSize), 0);
     EXPECT_EQ(store->u16(blk::edidWidth(2)), 1280);
     EXPECT_EQ(store->u16(blk::edidRate(2)), 30);
@@ -300,7 +293,7 @@ TEST_F(PanelTest, DeletingTheModeInUseRemovesItsFilesAndNamesNoModeAnyMore)
         memcpy(store->shadow, store->block, kBlockSize);
     }
     platform::Sim::shellSim().clearLog();
-    clearFlag();
+    Panel::clearFlag();
     Script s;
     toModesFromRoot(s);
     s.act([] { EXPECT_EQ(g_custommode->ui_select, 4); })
@@ -322,7 +315,7 @@ TEST_F(PanelTest, DeletingTheModeInUseRemovesItsFilesAndNamesNoModeAnyMore)
     EXPECT_FALSE(store->VyrUserModeSaved(4));
     EXPECT_EQ(store->u16(blk::kCurrentMode), 0);
     EXPECT_EQ(store->VyrGetCurrentModeIndex(), 0u);
-    EXPECT_EQ(changeFlag(), 1) << "the cleared word is handed over";
+    EXPECT_EQ(Panel::changeFlag(), 1) << "the cleared word is handed over";
     Panel::refresh(1);
     Panel::pump(20);
     const QByteArray file = TestRoot::readFile("/data/ram_device_info");
@@ -369,7 +362,7 @@ TEST_F(PanelTest, ModeStoredOnTheRootMenuLoadsAgainAtStartAndIsInvokedWhole)
         EXPECT_EQ(store->VyrUserModeSaved(m) != 0, m == 3) << m;
     memset(store->block + kModeBodyStart, 0, kModeDataSize);
     store->setU16(blk::kCurrentMode, 0);
-    clearFlag();
+    Panel::clearFlag();
 
     Script again;
     again.act([] { PageNav::activate(1); })
@@ -384,7 +377,7 @@ TEST_F(PanelTest, ModeStoredOnTheRootMenuLoadsAgainAtStartAndIsInvokedWhole)
     EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(store->block + kModeBodyStart), int(kModeDataSize)), stored);
     EXPECT_EQ(store->u16(blk::edidWidth(4)), 1600);
     EXPECT_EQ(store->u16(blk::window(2, win::kSource)), win::kSourceCrop | 5);
-    EXPECT_EQ(changeFlag(), 1);
+    EXPECT_EQ(Panel::changeFlag(), 1);
 }
 
 // MODE from a page of every depth of these menus: every page above the root menu is gone, no modal
@@ -415,14 +408,14 @@ TEST_F(PanelTest, ModeFromEveryPageOfTheMenusLeavesOnlyTheUserModesPage)
     for (const Chain& chain : chains) {
         SCOPED_TRACE(chain.name);
         Script s;
-        s.until([] { return onTop(0) && QApplication::activeWindow() == g_lockwindow.data(); }, "home screen")
+        s.until([] { return Panel::focusIs(0) && QApplication::activeWindow() == g_lockwindow.data(); }, "home screen")
             .key(OK)
-            .until([] { return onTop(1) && QApplication::activeWindow() == g_mainwindow.data(); }, "root menu");
+            .until([] { return Panel::focusIs(1) && QApplication::activeWindow() == g_mainwindow.data(); }, "root menu");
         for (VyrPage* (*make)() : chain.pages)
             s.act([make] { Panel::openLater(make); })
                 .until([] {
                     auto* page = qobject_cast<VyrPage*>(QApplication::activeModalWidget());
-                    return page && QApplication::activeWindow() == page && onTop(page->pageCode());
+                    return page && QApplication::activeWindow() == page && Panel::focusIs(page->pageCode());
                 }, "page open");
         s.key(Mode)
             .until(modesActive, "user modes page")
@@ -438,7 +431,7 @@ TEST_F(PanelTest, ModeFromEveryPageOfTheMenusLeavesOnlyTheUserModesPage)
             .key(Right)
             .until([] { return g_custommode && g_custommode->ui_select == 1; }, "keys reach the user modes page")
             .key(Back)
-            .until([] { return onTop(0) && g_lockwindow && !g_custommode && QApplication::activeWindow() == g_lockwindow.data(); },
+            .until([] { return Panel::focusIs(0) && g_lockwindow && !g_custommode && QApplication::activeWindow() == g_lockwindow.data(); },
                    "home screen");
         ASSERT_TRUE(s.run());
     }

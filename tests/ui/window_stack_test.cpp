@@ -4,6 +4,7 @@
 // Each case runs in a child process on a private Xvfb (x_server.h); the cases themselves are the
 // DISABLED_ tests of PanelOnX, which skip on any other platform.
 #include "panel_fixture.h"
+#include "panel_checks.h"
 #include "test_root.h"
 #include "x_server.h"
 
@@ -170,10 +171,6 @@ protected:
 QWidget* keypad() { return g_numberkeyboard.data(); }
 QWidget* pageOf(int code) { return PageNav::page(code); }
 
-bool pageUp(int code)
-{
-    return g_page_focus.load() == code && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code);
-}
 
 }
 
@@ -186,14 +183,14 @@ TEST(WindowsOnX, KeysGoBackToTheKeypadWhenAPopUpOverItEnds) { runOnX("PopUpOverT
 TEST_F(PanelOnX, DISABLED_KeypadShownAgainOverANewerPage)
 {
     Script s;
-    s.keys({OK, Right, Right, Right, OK}).until([] { return pageUp(5); }, "settings menu");
-    s.key(OK).until([] { return pageUp(6); }, "output menu");
-    s.key(OK).until([] { return pageUp(13); }, "LED size page");
+    s.keys({OK, Right, Right, Right, OK}).until([] { return Panel::onTop(5); }, "settings menu");
+    s.key(OK).until([] { return Panel::onTop(6); }, "output menu");
+    s.key(OK).until([] { return Panel::onTop(13); }, "LED size page");
     s.key(OK);
     expectOnTop(s, keypad, "the keypad's first showing");
-    s.key(Back).until([] { return pageUp(13) && !g_numberkeyboard->isVisible(); }, "keypad closed");
-    s.key(Back).until([] { return pageUp(6); }, "output menu again");
-    s.key(OK).until([] { return pageUp(13); }, "LED size page again");
+    s.key(Back).until([] { return Panel::onTop(13) && !g_numberkeyboard->isVisible(); }, "keypad closed");
+    s.key(Back).until([] { return Panel::onTop(6); }, "output menu again");
+    s.key(OK).until([] { return Panel::onTop(13); }, "LED size page again");
     expectOnTop(s, [] { return pageOf(13); }, "the newer LED size page");
     s.key(OK);
     expectOnTop(s, keypad, "the keypad shown again");
@@ -201,7 +198,7 @@ TEST_F(PanelOnX, DISABLED_KeypadShownAgainOverANewerPage)
     // Typed on the keypad a person sees: 2, 5, 6 and OK.
     s.act([] { g_numberkeyboard->ui_select = 0; }).keys({Right, OK, Right, Right, Right, OK, Right, OK});
     s.keys({Right, Right, Right, Right, Right, Right, Right, Right, OK});
-    s.until([] { return pageUp(13) && g_ledset->lineEdit_ledw->text() == QStringLiteral("256"); }, "width 256 typed");
+    s.until([] { return Panel::onTop(13) && g_ledset->lineEdit_ledw->text() == QStringLiteral("256"); }, "width 256 typed");
     expectOnTop(s, [] { return pageOf(13); }, "the LED size page after the keypad");
     ASSERT_TRUE(play(s));
 }
@@ -212,22 +209,22 @@ TEST_F(PanelOnX, DISABLED_KeypadShownAgainOverANewerPage)
 TEST_F(PanelOnX, DISABLED_PopUpShownAgainOverNewerPages)
 {
     Script s;
-    s.keys({OK, Right, Right, Right, OK}).until([] { return pageUp(5); }, "settings menu");
+    s.keys({OK, Right, Right, Right, OK}).until([] { return Panel::onTop(5); }, "settings menu");
     s.act([] { Panel::openLater([]() -> VyrPage* { return new LinkOption; }); })
-        .until([] { return pageUp(10); }, "communication menu");
+        .until([] { return Panel::onTop(10); }, "communication menu");
     s.act([] { Panel::refresh(1); });
     expectOnTop(s, [] { return static_cast<QWidget*>(g_tip.data()); }, "the check mark");
     s.act([] { Panel::tick(300); });
     expectOnTop(s, [] { return pageOf(10); }, "the communication menu after the check mark");
-    s.key(Back).until([] { return pageUp(5); }, "settings menu again");
+    s.key(Back).until([] { return Panel::onTop(5); }, "settings menu again");
     s.act([] { Panel::openLater([]() -> VyrPage* { return new LinkOption; }); })
-        .until([] { return pageUp(10); }, "communication menu again");
+        .until([] { return Panel::onTop(10); }, "communication menu again");
     s.act([] { Panel::refresh(1); });
     expectOnTop(s, [] { return static_cast<QWidget*>(g_tip.data()); }, "the check mark shown again");
     s.act([] { saveScreen(QStringLiteral("x11_check_mark_again")); });
     s.act([] { Panel::tick(300); });
     expectOnTop(s, [] { return pageOf(10); }, "the communication menu again");
-    s.keys({Right, Right, OK}).until([] { return pageUp(26); }, "USB upgrade page");
+    s.keys({Right, Right, OK}).until([] { return Panel::onTop(26); }, "USB upgrade page");
     s.act([] { Panel::refresh(101); });
     expectOnTop(s, [] { return static_cast<QWidget*>(g_tip.data()); }, "the USB-removed pop-up");
     s.act([] { saveScreen(QStringLiteral("x11_usb_removed")); });
@@ -242,7 +239,7 @@ TEST_F(PanelOnX, DISABLED_PopUpShownAgainOverNewerPages)
     });
     s.act([] { Panel::tick(300); });
     expectOnTop(s, [] { return pageOf(26); }, "the USB upgrade page after the pop-up");
-    s.key(Back).until([] { return pageUp(10); }, "BACK reaches the upgrade page");
+    s.key(Back).until([] { return Panel::onTop(10); }, "BACK reaches the upgrade page");
     ASSERT_TRUE(play(s));
 }
 
@@ -251,16 +248,16 @@ TEST_F(PanelOnX, DISABLED_PopUpShownAgainOverNewerPages)
 TEST_F(PanelOnX, DISABLED_PopUpOverTheKeypad)
 {
     Script s;
-    s.keys({OK, Right, Right, Right, OK}).until([] { return pageUp(5); }, "settings menu");
-    s.key(OK).until([] { return pageUp(6); }, "output menu");
-    s.key(OK).until([] { return pageUp(13); }, "LED size page");
+    s.keys({OK, Right, Right, Right, OK}).until([] { return Panel::onTop(5); }, "settings menu");
+    s.key(OK).until([] { return Panel::onTop(6); }, "output menu");
+    s.key(OK).until([] { return Panel::onTop(13); }, "LED size page");
     s.key(OK);
     expectOnTop(s, keypad, "the keypad");
     s.act([] { g_tip->tip_create(1); });
     expectOnTop(s, [] { return static_cast<QWidget*>(g_tip.data()); }, "the check mark over the keypad");
     s.act([] { Panel::tick(300); });
     expectOnTop(s, keypad, "the keypad after the check mark");
-    s.key(Back).until([] { return pageUp(13) && !g_numberkeyboard->isVisible(); }, "BACK reaches the keypad");
+    s.key(Back).until([] { return Panel::onTop(13) && !g_numberkeyboard->isVisible(); }, "BACK reaches the keypad");
     expectOnTop(s, [] { return pageOf(13); }, "the LED size page");
     ASSERT_TRUE(play(s));
 }
