@@ -158,6 +158,7 @@ public:
     uint8_t ram_check_fails[2] = {};            // mismatches in a row
     std::atomic<uint8_t> rst_pending[2] = {};   // held in reset until the release
     std::atomic<uint32_t> rst_stamp[2] = {};    // stored before rst_pending: who sees the flag sees its stamp
+    std::mutex rst_mutex;                       // a request and the release never interleave (a leaf lock)
     std::atomic<uint8_t> vbo_step[2] = {};      // S: 0-7; 17 after a status-watch reset
     std::atomic<uint8_t> status_step[2] = {};   // T: 0-18
     uint32_t status_retry[2] = {};              // unlocked link checks of the status watch

@@ -73,9 +73,11 @@ void fpga_manage::hold_in_reset(int fpga)
 {
     if (fpga < 0 || fpga > 1)
         return;
-    gpio_write(fpga == 0 ? rst_fpga0 : rst_fpga1, 0);
     // The worker reads the flag first, then the stamp: the stamp must be there before the flag,
-    // or a request could be paired with an old stamp and released at once.
+    // or a request could be paired with an old stamp and released at once. Under the lock, a
+    // request made while the worker releases the previous one is neither released nor dropped.
+    std::lock_guard<std::mutex> lock(rst_mutex);
+    gpio_write(fpga == 0 ? rst_fpga0 : rst_fpga1, 0);
     rst_stamp[fpga] = G_timeTicks.load();
     rst_pending[fpga] = 1;
 }
@@ -85,7 +87,13 @@ void fpga_manage::check_fpga_rst()
 {
     if (!rst_pending[0] || !after(rst_stamp[0], kResetTicks))
         return;
-    gpio_write(rst_fpga0, 16);
+    {
+        std::lock_guard<std::mutex> lock(rst_mutex);
+        if (!rst_pending[0] || !after(rst_stamp[0], kResetTicks))
+            return; // asked again meanwhile
+        gpio_write(rst_fpga0, 16);
+        rst_pending[0] = 0;
+    }
     {
         PosixLock lock(reg_mutex);
         MCU_REG_func[0][FpgaReg::State] = 0;
@@ -98,7 +106,6 @@ void fpga_manage::check_fpga_rst()
         PosixLock lock(pass_mutex); // the transports' interrupt service writes the same record
         set_change_word(38, G_timeTicks.load());
     }
-    rst_pending[0] = 0;
 }
 
 void fpga_manage::power_up_fpga_start(int check, int fpga)

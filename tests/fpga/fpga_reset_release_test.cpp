@@ -69,4 +69,38 @@ TEST(FpgaResetRelease, NoEarlierThan200TicksAfterARequestFromAnotherThread)
     EXPECT_EQ(late, 0) << "requests not released 201 ticks after";
 }
 
+// A request that comes while the worker releases the previous one (a tool asking again at once) is
+// kept: the line stays low and the request pending, to be released 200 ticks after it.
+TEST(FpgaResetRelease, ARequestWhileThePreviousIsReleasedIsKept)
+{
+    VyrRamPara::pInstance();
+    keltosource::pInstance();
+    fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
+    ASSERT_NE(fpga, nullptr);
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> passes{0};
+    std::thread worker([&] {
+        while (!stop.load()) {
+            fpga->check_fpga_rst();
+            ++passes;
+        }
+    });
+    G_timeTicks = 1000;
+    fpga->hold_in_reset(0);
+    int lost = 0;
+    for (int i = 0; i < 3000 && lost == 0; ++i) {
+        G_timeTicks += 201; // the previous request is due: the worker releases it now
+        fpga->hold_in_reset(0);
+        // Two whole passes later, whatever release was under way has ended.
+        const uint64_t seen = passes.load();
+        while (passes.load() < seen + 2)
+            std::this_thread::yield();
+        if (fpga->rst_pending[0].load() != 1 || resetLine() != 0)
+            ++lost;
+    }
+    stop = true;
+    worker.join();
+    EXPECT_EQ(lost, 0) << "a request made during a release was dropped or released at once";
+}
+
 } // namespace

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform::Sim {
@@ -45,6 +46,7 @@ struct FpgaFlash::State {
 
     mutable std::mutex mutex;
     std::vector<uint8_t> array; // empty until loaded
+    size_t stored = 0;          // bytes the file holds; the flash past them is erased
     bool persistFailed = false;
     bool wel = false;
     int busyLeft = 0;
@@ -61,12 +63,14 @@ struct FpgaFlash::State {
     BusSetup bus;
 };
 
-// The file is the flash: a missing or short one is completed with erased bytes.
+// The file holds the flash up to its length; what lies past it is erased. It grows only as far as
+// something is written, so a fresh board does not write 8 MiB of erased bytes each time.
 void FpgaFlash::State::ensureLoaded()
 {
     if (!array.empty())
         return;
     array.assign(Size, 0xFF);
+    stored = 0;
     const std::string path = Paths::resolve(File);
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
@@ -79,11 +83,11 @@ void FpgaFlash::State::ensureLoaded()
     ssize_t got = 0;
     for (ssize_t n; size_t(got) < Size && (n = ::pread(fd, array.data() + got, Size - size_t(got), got)) > 0;)
         got += n;
-    if (got < 0)
-        got = 0;
-    std::fill(array.begin() + got, array.end(), 0xFF); // a short read leaves the rest erased
-    const bool fitted = (size_t(got) == Size || ::pwrite(fd, array.data() + got, Size - size_t(got), got) == ssize_t(Size - size_t(got)))
-                        && ::ftruncate(fd, Size) == 0;
+    stored = got > 0 ? size_t(got) : 0;
+    // A read cut short leaves the rest erased (the array is filled with 0xFF above); a longer file
+    // is cut to the flash's size.
+    struct stat st {};
+    const bool fitted = ::fstat(fd, &st) == 0 && (size_t(st.st_size) <= Size || ::ftruncate(fd, Size) == 0);
     ::close(fd);
     if (!fitted) {
         persistFailed = true;
@@ -96,13 +100,18 @@ void FpgaFlash::State::persist(uint32_t address, size_t length)
     if (persistFailed)
         return;
     const int fd = ::open(Paths::resolve(File).c_str(), O_WRONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::pwrite(fd, array.data() + address, length, address) == ssize_t(length);
+    // Past the file's end, the erased bytes before the range are written too: a hole would read 0.
+    const size_t from = std::min<size_t>(address, stored);
+    const size_t n = address + length - from;
+    const bool ok = fd >= 0 && ::pwrite(fd, array.data() + from, n, off_t(from)) == ssize_t(n);
     if (fd >= 0)
         ::close(fd);
     if (!ok) {
         persistFailed = true;
         note("flash file write failed; the flash will not persist");
+        return;
     }
+    stored = std::max(stored, address + length);
 }
 
 bool FpgaFlash::State::writable(const char* what, uint32_t address)
@@ -288,7 +297,9 @@ void FpgaFlash::store(uint32_t address, const std::vector<uint8_t>& bytes)
 
 void FpgaFlash::setSavedImage(const std::vector<uint8_t>& image)
 {
-    std::vector<uint8_t> record(1, 0xAA);
+    std::vector<uint8_t> record;
+    record.reserve(1 + image.size());
+    record.push_back(0xAA);
     record.insert(record.end(), image.begin(), image.end());
     store(SavedImage, record);
 }
@@ -298,7 +309,10 @@ void FpgaFlash::eraseAll()
     std::lock_guard<std::mutex> lock(s_->mutex);
     s_->ensureLoaded();
     std::fill(s_->array.begin(), s_->array.end(), 0xFF);
-    s_->persist(0, Size);
+    if (!s_->persistFailed && ::truncate(Paths::resolve(File).c_str(), 0) == 0)
+        s_->stored = 0;
+    else
+        s_->persist(0, Size);
 }
 
 void FpgaFlash::setUniqueId(const std::array<uint8_t, 8>& id)

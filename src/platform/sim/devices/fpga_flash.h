@@ -15,7 +15,8 @@ namespace platform::Sim {
 // + dummy fast read, 03 + address read, 4B + 4 dummies + 8 unique-id bytes. Erase and program need
 // write enable and leave the flash busy for a few status reads; commands sent while busy are
 // ignored. The array lives in <root>/sim/fpga0_flash.bin, loaded at first use, so it survives a
-// restart of the program; the unique id is not stored there.
+// restart of the program; the file holds the array up to its last written byte, erased beyond.
+// The unique id is not stored there.
 class FpgaFlash {
 public:
     static constexpr uint32_t Size = 0x800000;
