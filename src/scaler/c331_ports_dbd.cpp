@@ -145,6 +145,10 @@ void c331_manage::set_display_window_ich_dbd(int fd, int w, int m)
         }
     };
     std::vector<Area> areas;
+    auto cmos = [&](int first, int count) {
+        for (int q = first; q < first + count; ++q)
+            areas.push_back(area(q));
+    };
     switch (m) {
     case DBD_SINGLE_INPUT:
         if (!validPort(p))
@@ -155,12 +159,12 @@ void c331_manage::set_display_window_ich_dbd(int fd, int w, int m)
             vboPair(p, areas);
         break;
     case DBD_CMOS_IN12:
-    case DBD_CMOS_IN12V: areas = {area(0), area(1)}; break;
+    case DBD_CMOS_IN12V: cmos(0, 2); break;
     case DBD_CMOS_IN34:
-    case DBD_CMOS_IN34V: areas = {area(2), area(3)}; break;
-    case DBD_CMOS_IN123: areas = {area(0), area(1), area(2)}; break;
+    case DBD_CMOS_IN34V: cmos(2, 2); break;
+    case DBD_CMOS_IN123: cmos(0, 3); break;
     case DBD_CMOS_IN1234:
-    case DBD_CMOS_IN1234Q: areas = {area(0), area(1), area(2), area(3)}; break;
+    case DBD_CMOS_IN1234Q: cmos(0, 4); break;
     case DBD_VBO_IN12:
     case DBD_VBO_IN12V:
         vboPair(5, areas);

@@ -369,8 +369,9 @@ TEST_F(FileTransfer, EndFailsWhenTheStagingBufferChangedAfterTheBlocks)
         cloud(c.sub, c.text);
         ASSERT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);
         EXPECT_EQ(buf[12], 1);
-        if (c.file)
+        if (c.file) {
             EXPECT_FALSE(TestRoot::exists(c.file));
+        }
         EXPECT_TRUE(mtdSim().calls().empty());
     }
     EXPECT_EQ(writeReg(14, 0x01, 0), 1);

@@ -307,6 +307,7 @@ TEST(CardLinkThreads, TransportAndWorkerShareTheLink)
     fpgaChip().setCards(3, 5);
     fpga_manage* fpga = fpga_manage::pInstance();
     struct Stop {
+        explicit Stop(fpga_manage* worker) : f(worker) {}
         fpga_manage* f;
         std::atomic<bool> ticking{true};
         std::thread ticks;

@@ -116,8 +116,9 @@ TEST_F(C331Wire, LogLimitKeepsTheNewestTransfersOrNone)
         EXPECT_EQ(c331Chip().value(0x084903), 0x112233u);
         const auto log = c331Chip().log();
         ASSERT_EQ(log.size(), row.kept);
-        if (row.kept)
+        if (row.kept) {
             EXPECT_EQ(log.back().kind, C331Chip::Transfer::Read);
+        }
     }
     c331Chip().setLogLimit(size_t(1) << 20);
 }

@@ -192,7 +192,8 @@ TEST_F(Transports, CardAnswerComesBackOnTheTransportThatAsked)
         EXPECT_TRUE(Wire::checkOk(answer));
         EXPECT_EQ(answer[9], 0x61);
         for (Endpoint* other : ends)
-            if (other != asker)
+            if (other != asker) {
                 EXPECT_TRUE(other->reply(100).empty()) << "answered on one transport only";
+            }
     }
 }

@@ -94,7 +94,7 @@ TEST_F(PanelTest, LayoutPageShowsEachWindowFromItsRecordAndWraps)
         EXPECT_EQ(p->comboBox_P2P->currentIndex(), e.p2p) << w;
         EXPECT_EQ(p->mirror_lit, e.mirror) << w;
         for (int k = 0; k < 4; ++k)
-            EXPECT_EQ(p->mirror[k]->pixmap()->toImage(), lit(k + 1, k == e.mirror)) << w << " mirror " << k;
+            EXPECT_EQ(p->mirror[k]->pixmap(Qt::ReturnByValue).toImage(), lit(k + 1, k == e.mirror)) << w << " mirror " << k;
         EXPECT_EQ(p->frame_image->x(), 51 * w + 7);
     };
     for (int k = 1; k <= 4; ++k)

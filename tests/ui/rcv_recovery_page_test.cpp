@@ -515,6 +515,7 @@ TEST_F(PanelTest, RecoveryPageWithTheWorkerThread)
     });
     fpga_manage* fpga = fpga_manage::pInstance();
     struct Stop {
+        explicit Stop(fpga_manage* worker) : f(worker) {}
         fpga_manage* f;
         std::atomic<bool> ticking{true};
         std::thread ticks;

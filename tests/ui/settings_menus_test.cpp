@@ -143,7 +143,7 @@ TEST_F(PanelTest, SettingsPicturesExistForEveryLanguageWithTheEnglishAdvancedExc
             EXPECT_EQ(entries[e]->iconSize(), QSize(widths[e][language == 9 ? 1 : language], 60))
                 << names[e] << " language " << language;
         EXPECT_FALSE(menu->AdvanceButton->icon().isNull());
-        EXPECT_FALSE(menu->label_note_OK->pixmap()->isNull());
+        EXPECT_FALSE(menu->label_note_OK->pixmap(Qt::ReturnByValue).isNull());
     }
     EXPECT_EQ(Panel::title(menu.get()), QStringLiteral("Setting")); // language 9 shows English
 }

@@ -280,8 +280,9 @@ TEST_F(PanelTest, WizardSendsEachCardOfTheChosenPortItsPosition)
                               0x00, 0x00, 0x00, 10, 0, 116, 0}))
         << "card 0 of port 10 at (10, 116)";
     for (int p = 0; p < 16; ++p)
-        if (p != 9)
+        if (p != 9) {
             EXPECT_TRUE(fpgaChip().packets(p).empty()) << p;
+        }
 }
 
 TEST_F(PanelTest, WizardRefusesAWallThatTheCardsOrTheScreenCannotHold)
@@ -583,8 +584,9 @@ TEST_F(PanelTest, ScanFileKeysChooseAStickFileAndLoadSendsItToThePort)
     ASSERT_EQ(fpgaChip().packets(3).size(), 1u);
     EXPECT_EQ(fpgaChip().packets(3)[0][9], 0xA0);
     for (int p = 0; p < 16; ++p)
-        if (p != 3)
+        if (p != 3) {
             EXPECT_TRUE(fpgaChip().packets(p).empty()) << p;
+        }
 }
 
 // Load hands the worker only a path the page listed itself.

@@ -241,8 +241,9 @@ TEST_F(TestChartPage, TextsOfEveryLanguageFitWithAndWithoutTheRefusal)
             const QRect box = page->label_refused->geometry();
             for (QLabel* caption : page->label_caption) {
                 const QRect c(caption->mapTo(page, QPoint(0, 0)), caption->size());
-                if (box.intersects(c))
+                if (box.intersects(c)) {
                     EXPECT_TRUE(box.contains(c)) << caption->objectName().toStdString();
+                }
             }
             bad << Panel::lowContrast(page, where + QStringLiteral("refused"));
             Panel::shot(page, QStringLiteral("test_chart_refused_%1").arg(language));
