@@ -411,7 +411,7 @@ void c331_manage::c331_SetWinOutput(int fd, char win, int word)
     if (traceOn())
         printf("[c331_SetWinOutput] win:%d, data:%x\r\n", win, word);
     // A slot without a window has no port or channels to touch.
-    if (win < 0 || win >= wincnt || win >= kWindows) {
+    if (!isWindow(win) || win >= wincnt) {
         if (traceOn())
             printf("[c331_SetWinOutput], win OOR");
         return;
@@ -458,7 +458,7 @@ void c331_manage::c331_SetWinDbdMode(int fd, char win, int value)
 {
     call_log.record("c331_SetWinDbdMode", {win, value});
     ScalerCallLog::Nested quiet;
-    if (win < 0 || win >= wincnt || win >= kWindows)
+    if (!isWindow(win) || win >= wincnt)
         return;
     uint8_t b[kBlockSize];
     takeBlock(b);
@@ -477,7 +477,7 @@ void c331_manage::c331_SetWinAttr(char win, int word)
     ScalerCallLog::Nested quiet;
     if (traceOn())
         printf("[c331_SetWinAttr] win:%d, data:%x\r\n", win, word);
-    if (win < 0 || win >= wincnt || win >= kWindows)
+    if (!isWindow(win) || win >= wincnt)
         return;
     gWininfo[int(win)].rotate = uint8_t(word & 3);
     g_chg_memmode[int(win)] = 1;

@@ -90,7 +90,7 @@ void c331_manage::c331_SetCrop(char win, char enable, ST_RECT* rect)
     if (traceOn() && rect)
         printf("[c331_SetCrop] win:%d, enable:%d, rect(%d,%d,%d,%d)\r\n", win, enable, rect->x, rect->y, rect->w,
                rect->h);
-    if (win < 0 || win >= kWindows) {
+    if (const int w = win; w < 0 || w >= kWindows) { // a char: unsigned on the box
         if (traceOn())
             printf("  not found win:%d\r\n", win);
         return;
