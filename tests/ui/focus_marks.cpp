@@ -1,5 +1,6 @@
 #include "focus_marks.h"
 
+#include "panel_fixture.h"
 #include "ui/panelwidgets.h"
 
 #include <QColor>
@@ -13,18 +14,6 @@ namespace {
 constexpr double kMinMarkContrast = 3.0; // a mark that is not text needs 3:1
 constexpr int kAround = 4;               // how far a mark may reach beyond its entry
 constexpr int kBand = 2;                 // the band around a mark that it must stand out from
-
-QRgb commonest(const std::map<QRgb, int>& count)
-{
-    QRgb best = 0;
-    int most = -1;
-    for (const auto& c : count)
-        if (c.second > most) {
-            most = c.second;
-            best = c.first;
-        }
-    return best;
-}
 
 }
 
@@ -67,12 +56,12 @@ QStringList weakFocusMarks(QWidget* window, const std::vector<QWidget*>& entries
             for (int x = band.left(); x <= band.right(); ++x)
                 if (!mark.contains(x, y))
                     ++aroundColours[with.pixel(x, y)];
-        const QColor ink(commonest(markColours)), under(commonest(underColours));
+        const QColor ink(Panel::commonestOf(markColours)), under(Panel::commonestOf(underColours));
         const double againstEntry = PanelWidgets::contrast(ink, under);
         if (withEntry && againstEntry < kMinMarkContrast)
             out << name + QStringLiteral(": mark %1 over %2 without the focus, contrast %3:1").arg(ink.name(), under.name()).arg(againstEntry, 0, 'f', 1);
         if (!aroundColours.empty()) {
-            const QColor around(commonest(aroundColours));
+            const QColor around(Panel::commonestOf(aroundColours));
             const double againstAround = PanelWidgets::contrast(ink, around);
             if (againstAround < kMinMarkContrast)
                 out << name + QStringLiteral(": mark %1 next to %2, contrast %3:1").arg(ink.name(), around.name()).arg(againstAround, 0, 'f', 1);

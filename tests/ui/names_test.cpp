@@ -98,13 +98,7 @@ QColor inkOf(QWidget* window, QLabel* label)
     for (int y = area.top(); y <= area.bottom(); ++y)
         for (int x = area.left(); x <= area.right(); ++x)
             ++count[picture.pixel(x, y)];
-    QRgb ground = 0;
-    int most = -1;
-    for (const auto& c : count)
-        if (c.second > most) {
-            most = c.second;
-            ground = c.first;
-        }
+    const QRgb ground = Panel::commonestOf(count);
     QColor ink(ground);
     double best = 1;
     for (const auto& c : count) {

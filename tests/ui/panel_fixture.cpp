@@ -313,6 +313,11 @@ QRgb commonestColour(const QImage& image, const QRect& area)
             x = end;
         }
     }
+    return commonestOf(count);
+}
+
+QRgb commonestOf(const std::map<QRgb, int>& count)
+{
     QRgb commonest = 0;
     int most = 0;
     for (const auto& c : count)

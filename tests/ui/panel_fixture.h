@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <map>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -58,6 +59,8 @@ QStringList misfits(QWidget* window, const QString& where);
 QStringList lowContrast(QWidget* window, const QString& where);
 // The colour most pixels of the area have (the lowest of equals); the image is Format_RGB32.
 QRgb commonestColour(const QImage& image, const QRect& area);
+// The colour counted most often (the lowest of equals); 0 for no count.
+QRgb commonestOf(const std::map<QRgb, int>& count);
 }
 
 // A keypad that answers from `answers` in order in place of a page's number keypad hook
