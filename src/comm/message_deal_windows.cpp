@@ -9,13 +9,12 @@
 #include "platform/paths.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
+#include "ui/topwindow.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QMutexLocker>
 #include <QImage>
 #include <QPainter>
-#include <QPointer>
 #include <QPixmap>
 #include <QWidget>
 #include <QScreen>
@@ -59,64 +58,6 @@ const char* shotPath = "/123.png";
 
 constexpr int kPanelWidth = 320, kPanelHeight = 240;
 
-// Stacking order of the top-level windows as the panel shows them: a window shown or raised goes
-// on top. Platforms without a composed screen (offscreen) keep no such order, so it is kept here,
-// from the GUI thread's own events.
-class WindowStack : public QObject {
-public:
-    static WindowStack& instance()
-    {
-        static WindowStack* stack = new WindowStack(); // lives as long as the process
-        return *stack;
-    }
-    static void install()
-    {
-        if (QCoreApplication* app = QCoreApplication::instance())
-            app->installEventFilter(&instance());
-    }
-
-    // The visible windows, bottom first; windows shown before the order was kept lie below the rest.
-    std::vector<QWidget*> bottomToTop()
-    {
-        m_order.erase(std::remove_if(m_order.begin(), m_order.end(), [](const QPointer<QWidget>& w) { return w.isNull(); }),
-                      m_order.end());
-        std::vector<QWidget*> visible;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible() && w->windowType() != Qt::Desktop)
-                visible.push_back(w);
-        auto rank = [this](QWidget* w) {
-            const auto it = std::find(m_order.begin(), m_order.end(), w);
-            return it == m_order.end() ? -1 : int(it - m_order.begin());
-        };
-        std::stable_sort(visible.begin(), visible.end(), [&](QWidget* a, QWidget* b) { return rank(a) < rank(b); });
-        return visible;
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        const QEvent::Type type = event->type();
-        if ((type == QEvent::Show || type == QEvent::ZOrderChange) && watched->isWidgetType() &&
-            static_cast<QWidget*>(watched)->isWindow())
-            toTop(static_cast<QWidget*>(watched));
-        return false;
-    }
-
-private:
-    void toTop(QWidget* w)
-    {
-        m_order.erase(std::remove(m_order.begin(), m_order.end(), w), m_order.end());
-        m_order.emplace_back(w);
-    }
-    std::vector<QPointer<QWidget>> m_order; // bottom first
-};
-
-// Windows are shown from the first events on: keep their order from the application's start.
-void installWindowStack()
-{
-    WindowStack::install();
-}
-
 // false when there is no screen to grab at all.
 bool screenAvailable()
 {
@@ -127,7 +68,7 @@ bool screenAvailable()
 bool composeScreen(const QString& path)
 {
     QScreen* screen = QGuiApplication::primaryScreen();
-    const std::vector<QWidget*> windows = WindowStack::instance().bottomToTop();
+    const std::vector<QWidget*> windows = TopWindow::bottomToTop();
     if (!screen || windows.empty())
         return false;
     QImage picture(kPanelWidth, kPanelHeight, QImage::Format_RGB32);
@@ -207,8 +148,6 @@ bool takeScreenshot()
 }
 
 }
-
-Q_COREAPP_STARTUP_FUNCTION(installWindowStack)
 
 namespace {
 

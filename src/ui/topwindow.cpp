@@ -1,6 +1,6 @@
 #include "ui/topwindow.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEvent>
 #include <QPointer>
 #include <QWidget>
@@ -25,12 +25,26 @@ public:
 
     QWidget* top()
     {
-        order_.erase(std::remove_if(order_.begin(), order_.end(), [](const QPointer<QWidget>& w) { return w.isNull(); }),
-                     order_.end());
+        dropClosed();
         for (auto it = order_.rbegin(); it != order_.rend(); ++it)
             if ((*it)->isVisible() && counts(*it))
                 return *it;
         return nullptr;
+    }
+
+    std::vector<QWidget*> bottomToTop()
+    {
+        dropClosed();
+        std::vector<QWidget*> visible;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowType() != Qt::Desktop)
+                visible.push_back(w);
+        auto rank = [this](QWidget* w) {
+            const auto it = std::find(order_.begin(), order_.end(), w);
+            return it == order_.end() ? -1 : int(it - order_.begin());
+        };
+        std::stable_sort(visible.begin(), visible.end(), [&](QWidget* a, QWidget* b) { return rank(a) < rank(b); });
+        return visible;
     }
 
 protected:
@@ -51,6 +65,11 @@ protected:
     }
 
 private:
+    void dropClosed()
+    {
+        order_.erase(std::remove_if(order_.begin(), order_.end(), [](const QPointer<QWidget>& w) { return w.isNull(); }),
+                     order_.end());
+    }
     void toTop(QWidget* w)
     {
         order_.erase(std::remove(order_.begin(), order_.end(), w), order_.end());
@@ -76,6 +95,11 @@ namespace TopWindow {
 QWidget* top()
 {
     return RaiseOnShow::instance().top();
+}
+
+std::vector<QWidget*> bottomToTop()
+{
+    return RaiseOnShow::instance().bottomToTop();
 }
 
 void raise(QWidget* window)

@@ -1,4 +1,5 @@
 #pragma once
+#include <vector>
 
 class QWidget;
 
@@ -9,6 +10,8 @@ class QWidget;
 // the keys are given only to the window on top. GUI thread only.
 namespace TopWindow {
 QWidget* top(); // the visible window on top (pop-ups of combo boxes and tool tips aside), or null
+// Every visible window, bottom first; windows shown before the order was kept lie below the rest.
+std::vector<QWidget*> bottomToTop();
 // Puts the window on top (also one already shown) and gives it the keys.
 void raise(QWidget* window);
 // Gives the keys to the window on top, or to `fallback` while no shown window is known.
