@@ -1,11 +1,11 @@
 #include "base/atomic_file.h"
 
+#include "base/fd_io.h"
 #include "platform/paths.h"
 
 #include <QDir>
 #include <QFile>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -17,21 +17,7 @@ bool writeFileAtomically(const QString& path, const QByteArray& contents)
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    const char* p = contents.constData();
-    size_t left = size_t(contents.size());
-    bool ok = true;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= size_t(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
+    bool ok = writeFully(fd, contents.constData(), size_t(contents.size())) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
         ::unlink(temp.c_str());

@@ -6,6 +6,7 @@
 
 #include "base/atomic_file.h"
 #include "base/delay.h"
+#include "base/fd_io.h"
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/md5.h"
@@ -33,7 +34,6 @@
 
 #include <atomic>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -375,15 +375,7 @@ bool writeVerified(const std::string& path, const uint8_t* data, uint32_t length
     const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
         return false;
-    bool ok = true;
-    for (uint32_t done = 0; ok && done < length;) {
-        const ssize_t n = ::write(fd, data + done, length - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += ok ? uint32_t(n) : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
+    bool ok = writeFully(fd, data, length) && ::fsync(fd) == 0;
     // Read back what the disk holds before the old file is given up.
     std::vector<uint8_t> back(1024);
     for (uint32_t at = 0; ok && at < length; at += 1024) {

@@ -20,7 +20,6 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -40,8 +39,6 @@ constexpr uint32_t kFontHeadPage = 256; // the flash page that holds a font's he
 constexpr uint32_t kCompareBlock = 1024;
 
 uint8_t fromBcd(uint8_t v) { return uint8_t((v >> 4) * 10 + (v & 0x0F)); }
-
-
 
 struct Fd {
     int fd = -1;
