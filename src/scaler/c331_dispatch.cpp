@@ -39,6 +39,11 @@ constexpr uint32_t kColourFields[] = {blk::kColourTemp, blk::kColourRed, blk::kC
 
 bool differs(const uint8_t* a, const uint8_t* b, uint32_t offset) { return get16(a, offset) != get16(b, offset); }
 
+bool panelDiffers(const uint8_t* a, const uint8_t* b)
+{
+    return std::any_of(std::begin(kPanelFields), std::end(kPanelFields), [&](uint32_t f) { return differs(a, b, f); });
+}
+
 fpga_manage* fpga() { return fpga_manage::p_fpga_manage; }
 
 // The FPGA worker serves the LED-parameter hand-over only while FPGA 0 is up and running.
@@ -224,7 +229,7 @@ void c331_manage::takeBack(VyrRamPara& store, const Change& c, const uint8_t* ne
 void c331_manage::stepPanel(const Change& c, uint8_t* next)
 {
     const uint8_t* b = c.block;
-    if (std::none_of(std::begin(kPanelFields), std::end(kPanelFields), [&](uint32_t f) { return differs(b, applied, f); }))
+    if (!panelDiffers(b, applied))
         return;
     if (g_set_led_para.load() == 1)
         waitLedParameterStep();
@@ -341,8 +346,7 @@ void c331_manage::stepPattern(const Change& c, uint8_t* next)
     const bool changed = pattern != applied[blk::kTestPattern];
     // A panel taken in this pass gives window 0 other output channels: a pattern that is on is
     // drawn again on every channel the window now uses.
-    const bool newPanel = std::any_of(std::begin(kPanelFields), std::end(kPanelFields),
-                                      [&](uint32_t f) { return differs(next, applied, f); });
+    const bool newPanel = panelDiffers(next, applied);
     if (!changed && !(newPanel && pattern != 0))
         return;
     if (c331_SetPattern(pattern) == 0)
