@@ -158,6 +158,13 @@ protected:
         });
         return s.run(kScriptMs);
     }
+    // Home, settings menu, output menu, LED size page.
+    static Script& toLedSizePage(Script& s)
+    {
+        s.keys({OK, Right, Right, Right, OK}).until([] { return Panel::onTop(5); }, "settings menu");
+        s.key(OK).until([] { return Panel::onTop(6); }, "output menu");
+        return s.key(OK).until([] { return Panel::onTop(13); }, "LED size page");
+    }
     void TearDown() override
     {
         for (const auto& why : whys_)
@@ -183,9 +190,7 @@ TEST(WindowsOnX, KeysGoBackToTheKeypadWhenAPopUpOverItEnds) { runOnX("PopUpOverT
 TEST_F(PanelOnX, DISABLED_KeypadShownAgainOverANewerPage)
 {
     Script s;
-    s.keys({OK, Right, Right, Right, OK}).until([] { return Panel::onTop(5); }, "settings menu");
-    s.key(OK).until([] { return Panel::onTop(6); }, "output menu");
-    s.key(OK).until([] { return Panel::onTop(13); }, "LED size page");
+    toLedSizePage(s);
     s.key(OK);
     expectOnTop(s, keypad, "the keypad's first showing");
     s.key(Back).until([] { return Panel::onTop(13) && !g_numberkeyboard->isVisible(); }, "keypad closed");
@@ -248,9 +253,7 @@ TEST_F(PanelOnX, DISABLED_PopUpShownAgainOverNewerPages)
 TEST_F(PanelOnX, DISABLED_PopUpOverTheKeypad)
 {
     Script s;
-    s.keys({OK, Right, Right, Right, OK}).until([] { return Panel::onTop(5); }, "settings menu");
-    s.key(OK).until([] { return Panel::onTop(6); }, "output menu");
-    s.key(OK).until([] { return Panel::onTop(13); }, "LED size page");
+    toLedSizePage(s);
     s.key(OK);
     expectOnTop(s, keypad, "the keypad");
     s.act([] { g_tip->tip_create(1); });
