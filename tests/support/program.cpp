@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <signal.h>
@@ -15,36 +16,56 @@
 #define VYR_EMULATOR ""
 #endif
 
-Program::Program(const std::string& root) : m_root(root)
+namespace {
+
+std::vector<std::string> environmentOfTheProgram(const std::string& root)
 {
-    const std::string out = root + "/program.out";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<std::string> env = {"VYR_ROOT=" + root, "QT_QPA_PLATFORM=offscreen", "LC_ALL=C",
                                     "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
     // A sanitizer build of the program reads the same suppressions and settings as its tests.
     for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
         if (const char* value = getenv(name))
             env.push_back(std::string(name) + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& words)
+{
+    std::vector<char*> out;
+    for (std::string& w : words)
+        out.push_back(w.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+}
+
+Program::Program(const std::string& root) : Program(root, {VYR_BINARY_DIR "/vyrR58N"}, environmentOfTheProgram(root)) {}
+
+Program::Program(const std::string& root, std::vector<std::string> args, std::vector<std::string> env) : m_root(root)
+{
+    const std::string out = root + "/program.out";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     // "qemu-arm -L <sysroot>" when cross-built, nothing on the host
     std::vector<std::string> words;
     std::istringstream emulator(VYR_EMULATOR);
     for (std::string w; emulator >> w;)
         words.push_back(w);
-    words.push_back(VYR_BINARY_DIR "/vyrR58N");
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+    words.insert(words.end(), args.begin(), args.end());
+    auto argv = pointers(words);
+    auto envp = pointers(env);
+    m_spawn_error = posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    if (m_spawn_error != 0)
         m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+}
+
+std::string Program::startError() const
+{
+    return m_spawn_error ? strerror(m_spawn_error) : "";
 }
 
 Program::~Program()
@@ -64,12 +85,17 @@ bool Program::running()
     return !m_exited;
 }
 
-std::string Program::report()
+std::string Program::output() const
 {
     std::ifstream f(m_root + "/program.out");
     std::stringstream text;
     text << f.rdbuf();
-    return "status " + std::to_string(m_status) + ", output: " + text.str();
+    return text.str();
+}
+
+std::string Program::report()
+{
+    return "status " + std::to_string(m_status) + ", output: " + output();
 }
 
 long Program::cpuTicks() const

@@ -2,6 +2,7 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // The real program as a child process on the simulated board (posix_spawn, so its state is read
 // straight from waitpid), with VYR_ROOT = root and its output in <root>/program.out. A cross-built
@@ -9,9 +10,16 @@
 class Program {
 public:
     explicit Program(const std::string& root);
+    // Any program of the build's machine: args (the program and its arguments) with exactly the
+    // environment env, under the tests' emulator when cross-built, its output in <root>/program.out.
+    Program(const std::string& root, std::vector<std::string> args, std::vector<std::string> env);
     ~Program();
+    bool started() const { return m_pid > 0; }
+    std::string startError() const; // why it could not be started
     bool running();
     pid_t pid() const { return m_pid; }
+    int status() const { return m_status; } // waitpid's status, once running() said it ended
+    std::string output() const;
     std::string report(); // exit status and the program's output
     // CPU time (user + system) the program has used so far, in clock ticks; -1 when unknown.
     long cpuTicks() const;
@@ -19,6 +27,7 @@ public:
 private:
     std::string m_root;
     pid_t m_pid = -1;
+    int m_spawn_error = 0;
     int m_status = 0;
     bool m_exited = false;
 };

@@ -1,6 +1,8 @@
 #include "x_server.h"
 
-#include "test_root.h"
+#include "program.h"
+
+#include "platform/paths.h"
 
 #include <xcb/xcb.h>
 
@@ -10,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <memory>
 #include <poll.h>
 #include <spawn.h>
@@ -20,10 +21,6 @@
 #include <unistd.h>
 
 extern char** environ;
-
-#ifndef VYR_EMULATOR
-#define VYR_EMULATOR ""
-#endif
 
 namespace {
 
@@ -126,9 +123,6 @@ bool XServer::runTest(const std::string& name, int timeoutMs, std::string* repor
     }
     self[len] = 0;
     std::vector<std::string> argv;
-    std::istringstream emulator(VYR_EMULATOR); // "qemu-arm -L /" when cross-built
-    for (std::string w; emulator >> w;)
-        argv.push_back(w);
     argv.push_back(self);
     argv.push_back("--gtest_filter=" + name);
     argv.push_back("--gtest_also_run_disabled_tests");
@@ -148,25 +142,14 @@ bool XServer::runTest(const std::string& name, int timeoutMs, std::string* repor
     // (Mesa's driver, unloaded at the end, leaves an allocation the leak check cannot name).
     env.push_back("DBUS_SESSION_BUS_ADDRESS=disabled:");
     env.push_back("QT_XCB_GL_INTEGRATION=none");
-    auto args = pointers(argv);
-    auto envp = pointers(env);
-    const std::string out = TestRoot::path("/program.out");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t child = -1;
-    const int spawned = posix_spawnp(&child, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        *report = std::string("the test could not be started: ") + strerror(spawned);
+    Program child(platform::Paths::root(), argv, env);
+    if (!child.started()) {
+        *report = "the test could not be started: " + child.startError();
         return false;
     }
-    int status = 0;
-    const bool ended = waitChild(child, timeoutMs, &status);
-    std::ifstream f(out);
-    std::stringstream text;
-    text << f.rdbuf();
+    const bool ended = waitFor([&child] { return !child.running(); }, timeoutMs);
+    const int status = child.status();
+    const std::string text = child.output();
     std::ostringstream r;
     if (!ended)
         r << "did not end within " << timeoutMs << " ms";
@@ -174,9 +157,9 @@ bool XServer::runTest(const std::string& name, int timeoutMs, std::string* repor
         r << "exit status " << WEXITSTATUS(status);
     else
         r << "ended by signal " << WTERMSIG(status);
-    *report = r.str() + "\n" + text.str();
+    *report = r.str() + "\n" + text;
     return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-           text.str().find("[  PASSED  ] 1 test") != std::string::npos;
+           text.find("[  PASSED  ] 1 test") != std::string::npos;
 }
 
 namespace XView {
