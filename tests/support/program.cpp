@@ -29,15 +29,6 @@ std::vector<std::string> environmentOfTheProgram(const std::string& root)
     return env;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& words)
-{
-    std::vector<char*> out;
-    for (std::string& w : words)
-        out.push_back(w.data());
-    out.push_back(nullptr);
-    return out;
-}
-
 }
 
 Program::Program(const std::string& root) : Program(root, {VYR_BINARY_DIR "/vyrR58N"}, environmentOfTheProgram(root)) {}
@@ -55,8 +46,8 @@ Program::Program(const std::string& root, std::vector<std::string> args, std::ve
     for (std::string w; emulator >> w;)
         words.push_back(w);
     words.insert(words.end(), args.begin(), args.end());
-    auto argv = pointers(words);
-    auto envp = pointers(env);
+    auto argv = execPointers(words);
+    auto envp = execPointers(env);
     m_spawn_error = posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     if (m_spawn_error != 0)
         m_pid = -1;
@@ -129,4 +120,13 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+std::vector<char*> execPointers(std::vector<std::string>& words)
+{
+    std::vector<char*> out;
+    for (std::string& w : words)
+        out.push_back(w.data());
+    out.push_back(nullptr);
+    return out;
 }

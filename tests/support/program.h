@@ -33,3 +33,5 @@ private:
 };
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs);
+// The words as exec and posix_spawn take them: pointers into `words`, ending with a null.
+std::vector<char*> execPointers(std::vector<std::string>& words);

@@ -24,15 +24,6 @@ extern char** environ;
 
 namespace {
 
-std::vector<char*> pointers(std::vector<std::string>& words)
-{
-    std::vector<char*> out;
-    for (std::string& w : words)
-        out.push_back(w.data());
-    out.push_back(nullptr);
-    return out;
-}
-
 // Waits for a child until the deadline; false (the child killed) when it did not end in time.
 bool waitChild(pid_t pid, int timeoutMs, int* status)
 {
@@ -68,7 +59,7 @@ XServer::XServer()
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<std::string> argv = {"Xvfb", "-displayfd", "3", "-screen", "0", "320x240x24", "-nolisten", "tcp", "-br"};
-    auto args = pointers(argv);
+    auto args = execPointers(argv);
     const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
