@@ -11,6 +11,7 @@
 namespace {
 // At most this many of each count a file names: enough to reach every branch, not to sit in one.
 constexpr uint16_t kWalk = 8;
+constexpr uint16_t kCards = 4; // cards on the port the lists are checked for
 uint8_t data[2048];
 
 void operations(rcvRecovery& rd, const QString& path, bool debug, bool standalone, uint64_t base)
@@ -38,7 +39,7 @@ void recovery(const QString& path)
         if (rd.update_rcvScreenIDinfo(path, s) != 0)
             return;
         if (rd.update_smartDebugingOperateTimes(path, false) == 0 &&
-            rd.check_operation_times(path, rd.debug_list_position(false)) == 0)
+            rd.check_operation_list(path, rd.debug_list_position(false), kCards) == 0)
             operations(rd, path, true, false, rd.part_offset(12));
         if (rd.update_rcvXYscreenNetnum(path) != 0)
             continue;
@@ -48,7 +49,7 @@ void recovery(const QString& path)
             for (uint16_t c = 0; c < std::min(rd.net.net_rcv_num, kWalk); ++c) {
                 if (rd.update_rcvXYrcvOperateTimes(path, c, false) != 0)
                     break;
-                if (rd.check_operation_times(path, rd.card_list_position()) != 0)
+                if (rd.check_operation_list(path, rd.card_list_position(), kCards) != 0)
                     continue;
                 operations(rd, path, false, false,
                            uint64_t(rd.part_offset(11)) + rd.screen.rcv_xy_offset + rd.net.net_para_offset);
@@ -62,7 +63,7 @@ void scan(const QString& path)
     rcvRecovery rd;
     if (rd.update_smartDebugingHead(path) != 0 || rd.update_smartDebugingOperateTimes(path, true) != 0)
         return;
-    if (rd.check_operation_times(path, rd.debug_list_position(true)) == 0)
+    if (rd.check_operation_list(path, rd.debug_list_position(true), kCards) == 0)
         operations(rd, path, true, true, 16);
 }
 }
