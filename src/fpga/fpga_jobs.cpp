@@ -67,7 +67,7 @@ bool cardOk(int port, int card, bool all)
 
 uint32_t withData(int port, int card, bool all, uint8_t portByte, uint8_t group, const uint8_t* data, uint32_t n, uint8_t* out)
 {
-    if (!out || !cardOk(port, card, all) || n + 11 > fpga_manage::kPacketMax || (n && !data))
+    if (!out || !cardOk(port, card, all) || n > fpga_manage::kPacketDataMax || (n && !data))
         return 0;
     head(out, cardDest(port, card, all), portByte, group);
     if (n)
@@ -89,7 +89,7 @@ CardJobReport* CardJobReport::instance()
 
 uint32_t fpga_manage::load_write_ram_cmd_create(int port, int card, uint32_t address, const uint8_t* data, uint32_t n, uint8_t* out, bool all)
 {
-    if (!out || !cardOk(port, card, all) || n + 19 > kPacketMax || (n && !data))
+    if (!out || !cardOk(port, card, all) || n > kPacketMax - 19 || (n && !data))
         return 0;
     head(out, cardDest(port, card, all), uint8_t(port + 1), 0x60);
     putU32(out + 10, address);
@@ -107,7 +107,7 @@ uint32_t fpga_manage::load_write_reg_cmd_create(int port, int card, const uint8_
 
 uint32_t fpga_manage::load_write_user_defined_cmd_create(int port, int card, const uint8_t* data, uint32_t n, uint8_t* out, bool all)
 {
-    if (!out || !cardOk(port, card, all) || n == 0 || !data || n + 10 > kPacketMax)
+    if (!out || !cardOk(port, card, all) || n == 0 || !data || n > kPacketMax - 10)
         return 0;
     head(out, cardDest(port, card, all), 0, 0);
     memcpy(out + 9, data, n);

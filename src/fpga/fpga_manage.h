@@ -309,6 +309,7 @@ public:
     // ---- receiving-card link: TX/RX buffers, card search, pass-through merge ----
     static constexpr int kPorts = 16;
     static constexpr uint32_t kPacketMax = 1024;     // one TX or RX buffer
+    static constexpr uint32_t kPacketDataMax = kPacketMax - 11; // data of a card command: 10-byte head, check byte
     static constexpr uint32_t kMergeTicks = 200;     // a multi-port answer goes out after this at the latest
     static constexpr uint32_t kSearchTicks = 80;
     // The caller holds pass_mutex (TX buffers are shared with the transports). 1 sent, 0 nothing

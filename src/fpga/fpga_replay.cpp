@@ -34,7 +34,6 @@ bool scanFileAllowed(const QString& path)
 
 constexpr uint32_t kStartTicks = 239, kStartShowTicks = 80, kProgressTicks = 100;
 constexpr uint32_t kSearchWaitTicks = 500, kEndTicks = 100;
-constexpr uint32_t kRamPacket = 1000;
 constexpr uint32_t kPerCardFlashTicks = 100; // 1000 ms a card to store its parameters
 constexpr int kTries = 3;
 constexpr uint8_t kScreenPart = 10, kXyPart = 11, kDebugPart = 12;
@@ -265,10 +264,11 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
             fail("\n rcv xy file rcv operate times error ");
             break;
         }
-        // Every wait of the list is looked at before the first packet: one beyond what a card
-        // needs would hold the worker (and the panel's jobs, brightness and upgrades) for days.
-        if (rd.check_operation_times(rd.path, rd.card_list_position()) != 0) {
-            fail("\n operation time beyond what a card needs ");
+        // Every record of the list is looked at before the first packet: a wait beyond what a
+        // card needs would hold the worker (and the panel's jobs, brightness and upgrades) for
+        // days, data longer than its packets would run over them.
+        if (rd.check_operation_list(rd.path, rd.card_list_position(), get_port_card_num(rd.net.net_ledx)) != 0) {
+            fail("\n operation list damaged ");
             break;
         }
         replay_operation = 0;
@@ -366,10 +366,6 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
             fail("\n rcv xy file rcv operate times error ");
             break;
         }
-        if (rd.check_operation_times(rd.path, rd.debug_list_position(mode == 2)) != 0) {
-            fail("\n operation time beyond what a card needs ");
-            break;
-        }
         if (mode == 2) {
             const uint8_t port = line_type[8].load();
             if (port >= kPorts || get_port_card_num(port) == 0) {
@@ -384,6 +380,10 @@ void fpga_manage::rcv_recovery_check_deal(int mode)
                 fail("\n card to recover not on the port ");
                 break;
             }
+        }
+        if (rd.check_operation_list(rd.path, rd.debug_list_position(mode == 2), get_port_card_num(rd.net.net_ledx)) != 0) {
+            fail("\n operation list damaged ");
+            break;
         }
         replay_operation = 0;
         if (rd.operate_times == 0)
@@ -525,17 +525,17 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
         }
         if (op.type == 1 && op.target == 1) {
             // ceil(size / 1000) packets; their count is kept in one byte.
-            const uint32_t count = (op.dataLen + kRamPacket - 1) / kRamPacket;
+            if (!rcvRecovery::operation_fits(op))
+                return failed("too much data for one RAM write");
+            const uint32_t count = uint32_t((uint64_t(op.dataLen) + rcvRecovery::kRamPacket - 1) / rcvRecovery::kRamPacket);
             if (count == 0) {
                 set(SubStep, OpDone);
                 return 1;
             }
-            if (count > 255)
-                return failed("too much data for one RAM write");
             set(PacketCount, uint8_t(count));
-            const uint32_t offset = index * kRamPacket, length = std::min(kRamPacket, op.dataLen - offset);
-            if (rcvrecovery->update_rcvOperatedata(path, position + offset, data, uint16_t(length)) != 0 ||
-                uint64_t(position) + offset + length > UINT32_MAX)
+            const uint32_t offset = index * rcvRecovery::kRamPacket, length = std::min(rcvRecovery::kRamPacket, op.dataLen - offset);
+            if (uint64_t(position) + offset + length > UINT32_MAX ||
+                rcvrecovery->update_rcvOperatedata(path, position + offset, data, uint16_t(length)) != 0)
                 return failed("data beyond the file");
             n = load_write_ram_cmd_create(port, card, op.targetAddr + offset, data, length, packet, all);
         } else if (op.type == 2) {
@@ -546,7 +546,7 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
                 set(SubStep, OpDone);
                 return 1;
             }
-            if (op.dataLen + 11 > kPacketMax)
+            if (!rcvRecovery::operation_fits(op))
                 return failed("data longer than one packet");
             if (op.dataLen && rcvrecovery->update_rcvOperatedata(path, position, data, uint16_t(op.dataLen)) != 0)
                 return failed("data beyond the file");

@@ -1,4 +1,5 @@
 #include "fpga/rcv_recovery_file.h"
+#include "fpga/fpga_manage.h"
 
 #include "base/bytes.h"
 #include "base/global.h"
@@ -260,7 +261,26 @@ uint64_t rcvRecovery::debug_list_position(bool standalone) const
     return standalone ? 16 : uint64_t(part_offset(kDebugPart)) + screen.rcv_para_offset;
 }
 
-int rcvRecovery::check_operation_times(const QString& file, uint64_t list)
+bool rcvRecovery::operation_fits(const Operation& op)
+{
+    if (op.type == 1 && op.target == 1)
+        return uint64_t(op.dataLen) <= uint64_t(kRamPacket) * kRamPackets;
+    const bool command = (op.type == 1 && op.target == 2) || op.type == 3 || op.type == 5 || op.type == 7 || op.type == 16;
+    return !command || op.dataLen <= fpga_manage::kPacketDataMax;
+}
+
+uint64_t rcvRecovery::operation_ms(const Operation& op, uint16_t portCards)
+{
+    if (op.type == 1 && op.target == 1)
+        return (uint64_t(op.dataLen) + kRamPacket - 1) / kRamPacket * op.timeticks; // each packet awaited
+    if (op.type == 2)
+        return op.timeticks + uint64_t(kSaveMsPerCard) * portCards;
+    const bool sent = (op.type == 1 && op.target == 2) || op.type == 3 || op.type == 5 || op.type == 6 || op.type == 7 ||
+                      op.type == 16;
+    return sent ? op.timeticks : 0;
+}
+
+int rcvRecovery::check_operation_list(const QString& file, uint64_t list, uint16_t portCards)
 {
     uint8_t head[2];
     if (readAt(file, list, head, sizeof head))
@@ -269,13 +289,23 @@ int rcvRecovery::check_operation_times(const QString& file, uint64_t list)
     std::vector<uint8_t> records(size_t(count) * kOperationSize);
     if (count && readAt(file, list + 4, records.data(), uint32_t(records.size())))
         return 1;
+    uint64_t total = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t ms = getU32(records.data() + size_t(i) * kOperationSize + 12);
-        if (ms > kMaxOperationMs) {
-            writeLogMsg(LOG_WARNING, "card file operation " + std::to_string(i) + " asks for " + std::to_string(ms) +
-                                         " ms, more than a card needs");
+        const Operation op = operationOf(records.data() + size_t(i) * kOperationSize);
+        const std::string what = "card file operation " + std::to_string(i);
+        if (op.timeticks > kMaxOperationMs) {
+            writeLogMsg(LOG_WARNING, what + " asks for " + std::to_string(op.timeticks) + " ms, more than a card needs");
             return 1;
         }
+        if (!operation_fits(op)) {
+            writeLogMsg(LOG_WARNING, what + " carries " + std::to_string(op.dataLen) + " bytes, more than its packets hold");
+            return 1;
+        }
+        total += operation_ms(op, portCards);
+    }
+    if (total > kMaxListMs) {
+        writeLogMsg(LOG_WARNING, "card file list asks for " + std::to_string(total) + " ms in all, more than any wall needs");
+        return 1;
     }
     return 0;
 }

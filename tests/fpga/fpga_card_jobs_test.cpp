@@ -75,6 +75,12 @@ TEST(CardPackets, BuildersLayThePacketsOut)
     EXPECT_EQ(fpga_manage::load_write_ram_cmd_create(0, 0, 0, big.data(), 1006, packet.data(), false), 0u);
     EXPECT_EQ(fpga_manage::load_write_ram_cmd_create(0, 0x0FFE, 0, big.data(), 4, packet.data(), false), 0u);
     EXPECT_EQ(fpga_manage::load_write_ram_cmd_create(16, 0, 0, big.data(), 4, packet.data(), false), 0u);
+    // Lengths whose sum with the head would wrap to a small number are refused all the same.
+    for (const uint32_t n : {0xFFFFFFEDu, 0xFFFFFFF5u, 0xFFFFFFF6u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(fpga_manage::rcv_reconfig_cmd_create(0, 0, big.data(), n, packet.data(), false), 0u) << n;
+        EXPECT_EQ(fpga_manage::load_write_ram_cmd_create(0, 0, 0, big.data(), n, packet.data(), false), 0u) << n;
+        EXPECT_EQ(fpga_manage::load_write_user_defined_cmd_create(0, 0, big.data(), n, packet.data(), false), 0u) << n;
+    }
 }
 
 TEST(CardPositions, WiringWalksGiveEachCardItsCell)

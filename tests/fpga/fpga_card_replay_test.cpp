@@ -49,6 +49,28 @@ Op registerWrite()
     return op;
 }
 
+// An operation of a type with a wait: a register write, a save or a pause of ms.
+Op timed(uint8_t type, uint32_t ms)
+{
+    Op o = type == 1 ? registerWrite() : Op();
+    o.type = type;
+    if (type == 6 || type == 2)
+        o.target = 3;
+    o.timeticks = ms;
+    return o;
+}
+
+// A write to RAM (target 1) or registers (2) whose length field says n, with 70 KB of data after
+// it: a length that wrapped past its check would have that much to read.
+Op sized(uint8_t target, uint32_t n)
+{
+    Op o = registerWrite();
+    o.target = target;
+    o.data = pattern(70000, 4);
+    o.dataLen = n;
+    return o;
+}
+
 Bytes bytesOf(const QByteArray& a)
 {
     return Bytes(a.begin(), a.end());
@@ -434,41 +456,52 @@ TEST_F(CardReplay, ScanFileReplaysEachOperationToThePortsCards)
     EXPECT_TRUE(result.isEmpty()) << "a scan-file load reports no card to recover";
 }
 
-// A file's operation times (reply waits and pauses) are bounded by what a card can need, 1000 ms:
-// a list with a time past it is refused as damaged before its first packet, and the job ends at
-// once as failed, as for any damaged file. At the bound the file runs.
-TEST_F(CardReplay, OperationTimesPastWhatACardNeedsAreRefusedBeforeTheJobSends)
+// A list is looked at whole before its first packet: an operation time past what a card needs
+// (1000 ms), data longer than its packets (one command, or 255 RAM packets of 1000 bytes; a
+// length near 4 GiB must not wrap past the check) or a list whose waits, with a save's second
+// for each card of the port, add up past 10 minutes is refused as damaged, and the job ends at
+// once as failed. At the bounds the list runs.
+TEST_F(CardReplay, DamagedOperationListsAreRefusedBeforeTheJobSends)
 {
     fpgaChip().setCards(3, 2);
     searchCards();
-    auto op = [](uint8_t type, uint32_t ms) {
-        Op o = type == 1 ? registerWrite() : Op();
-        o.type = type;
-        if (type == 6 || type == 2)
-            o.target = 3;
-        o.timeticks = ms;
-        return o;
+    const std::vector<Op> reg{registerWrite()};
+    auto with = [](std::vector<Op> list, const Op& o, size_t times = 1) {
+        list.insert(list.end(), times, o);
+        return list;
     };
     const struct {
         const char* what;
-        Op second; // after a register write: nothing of the list may leave on a refusal
+        std::vector<Op> list; // a register write first: nothing may leave on a refusal
         bool runs;
         size_t packets;
     } rows[] = {
-        {"pause of 1000 ms", op(6, 1000), true, 1},
-        {"pause of 1001 ms", op(6, 1001), false, 0},
-        {"pause of 0xFFFFFFFF ms", op(6, 0xFFFFFFFFu), false, 0},
-        {"register write waiting 1000 ms", op(1, 1000), true, 2},
-        {"register write waiting 1001 ms", op(1, 1001), false, 0},
-        {"save waiting 1000 ms and the cards' time", op(2, 1000), true, 2},
-        {"save waiting 1001 ms", op(2, 1001), false, 0},
+        {"pause of 1000 ms", with(reg, timed(6, 1000)), true, 1},
+        {"pause of 1001 ms", with(reg, timed(6, 1001)), false, 0},
+        {"pause of 0xFFFFFFFF ms", with(reg, timed(6, 0xFFFFFFFFu)), false, 0},
+        {"register write waiting 1000 ms", with(reg, timed(1, 1000)), true, 2},
+        {"register write waiting 1001 ms", with(reg, timed(1, 1001)), false, 0},
+        {"save waiting 1000 ms and the cards' time", with(reg, timed(2, 1000)), true, 2},
+        {"save waiting 1001 ms", with(reg, timed(2, 1001)), false, 0},
+        {"register data of 0xFFFFFFF5 bytes", with(reg, sized(2, 0xFFFFFFF5u)), false, 0},
+        {"register data of 0xFFFFFFFC bytes", with(reg, sized(2, 0xFFFFFFFCu)), false, 0},
+        {"register data of 0xFFFFFFFF bytes", with(reg, sized(2, 0xFFFFFFFFu)), false, 0},
+        {"register data of 0x10000 bytes", with(reg, sized(2, 0x10000)), false, 0},
+        {"register data of 0x80000000 bytes", with(reg, sized(2, 0x80000000u)), false, 0},
+        {"register data of 1014 bytes", with(reg, sized(2, 1014)), false, 0},
+        {"RAM data of 0xFFFFFFFF bytes", with(reg, sized(1, 0xFFFFFFFFu)), false, 0},
+        {"RAM data of 255001 bytes", with(reg, sized(1, 255001)), false, 0},
+        // 200 saves of 1000 ms on a port of 2 cards: 3000 ms each, 600 s in all.
+        {"list of 600 s", with({}, timed(2, 1000), 200), true, 200},
+        {"list of 600 s and 1 ms", with(with({}, timed(2, 1000), 200), timed(6, 1)), false, 0},
+        {"601 pauses of 1000 ms", with(reg, timed(6, 1000), 601), false, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         fpgaChip().clearPackets();
         QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
         QSignalSpy progress(CardJobReport::instance(), &CardJobReport::smartMappingProgress);
-        scanJob({registerWrite(), row.second}, 3);
+        scanJob(row.list, 3);
         ASSERT_TRUE(runJob(3000)) << "the job ends";
         ASSERT_EQ(finished.size(), 1);
         EXPECT_EQ(finished[0][1].toBool(), row.runs);
@@ -478,27 +511,33 @@ TEST_F(CardReplay, OperationTimesPastWhatACardNeedsAreRefusedBeforeTheJobSends)
 }
 
 // The recovery looks at the screen's parameter list and at the card's list the same way.
-TEST_F(CardReplay, RecoveryWithAnOperationTimePastWhatACardNeedsSendsNothing)
+TEST_F(CardReplay, RecoveryOfADamagedOperationListSendsNothing)
 {
     fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[2].configId = 0x99; });
+    Op slowRam = ramWrite(0x1000, data);
+    slowRam.timeticks = 1000;
+    Op slowerRam = slowRam;
+    slowerRam.timeticks = 1001;
     const struct {
         const char* what;
-        bool cardList; // else the screen's parameter list
-        uint32_t ms;
+        bool cardList; // else the screen's parameter list, before the card's 2500-byte RAM write
+        std::vector<Op> list;
         bool runs;
-    } rows[] = {{"card list at 1000 ms", true, 1000, true},   {"card list at 1001 ms", true, 1001, false},
-                {"screen list at 1000 ms", false, 1000, true}, {"screen list at 1001 ms", false, 1001, false}};
+    } rows[] = {{"card list at 1000 ms", true, {slowRam}, true},
+                {"card list at 1001 ms", true, {slowerRam}, false},
+                {"screen list at 1000 ms", false, {timed(6, 1000)}, true},
+                {"screen list at 1001 ms", false, {timed(6, 1001)}, false},
+                {"card data of 0xFFFFFFF5 bytes", true, {registerWrite(), sized(2, 0xFFFFFFF5u)}, false},
+                {"card data of 0xFFFFFFFC bytes", true, {registerWrite(), sized(2, 0xFFFFFFFCu)}, false},
+                {"card data of 0xFFFFFFFF bytes", true, {registerWrite(), sized(2, 0xFFFFFFFFu)}, false},
+                {"card data of 0x10000 bytes", true, {registerWrite(), sized(2, 0x10000)}, false},
+                {"card data of 0x80000000 bytes", true, {registerWrite(), sized(2, 0x80000000u)}, false},
+                {"screen data of 0xFFFFFFF5 bytes", false, {registerWrite(), sized(2, 0xFFFFFFF5u)}, false},
+                {"card list of 601 pauses of 1000 ms", true, std::vector<Op>(601, timed(6, 1000)), false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         Screen s = screen;
-        if (row.cardList) {
-            s.nets[1].cards[2][0].timeticks = row.ms;
-        } else {
-            Op pause;
-            pause.type = 6;
-            pause.timeticks = row.ms;
-            s.para = {pause};
-        }
+        (row.cardList ? s.nets[1].cards[2] : s.para) = row.list;
         writeQzfx({s});
         fpga->query_result = {};
         postJob(5);
