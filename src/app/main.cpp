@@ -35,6 +35,7 @@ int main(int argc, char** argv)
         app.installEventFilter(new SimKeyFilter(&app));
 
     showPanel();
+    connectPages();
     startUsbServer(); // after the pages: its codes go to the page refresh
 
     // The system tick counts 10 ms periods from the clock (slot_timer_elapsed catches up on every

@@ -6,11 +6,16 @@
 #include "fpga/fpga_manage.h"
 #include "video_chips/keltosource.h"
 #include "base/logMsg.h"
+#include "comm/card_file_events.h"
 #include "comm/networkmanage.h"
 #include "comm/serial_transport.h"
 #include "comm/udpnetmanage.h"
 #include "comm/wifi_config.h"
 #include "params/vyrrampara.h"
+#include "tools/rcv_recovery.h"
+#include "tools/smartmapping.h"
+
+#include <QCoreApplication>
 
 void startSystem()
 {
@@ -30,4 +35,13 @@ void startSystem()
     udpnetManage::set_wifi_AT_cmd_manage([](const uint8_t* data, uint32_t length) {
         R58_WIFI_CONFIG::p_wifi.load()->wifi_AT_cmd_manage(data, length);
     });
+}
+
+void connectPages()
+{
+    CardFileEvents* files = CardFileEvents::instance();
+    QObject::connect(files, &CardFileEvents::recoveryFilesChanged, qApp, &rcv_recovery::cardFilesChanged,
+                     Qt::QueuedConnection);
+    QObject::connect(files, &CardFileEvents::mappingFilesChanged, qApp, &SmartMapping::cardFilesChanged,
+                     Qt::QueuedConnection);
 }

@@ -3,3 +3,5 @@
 // The start order before the Qt application exists: configuration, parameter store, the hardware
 // managers with their workers, then the transports. Separate from main so tests can run it.
 void startSystem();
+// Once the Qt application exists: the pages that follow the subsystems' signals.
+void connectPages();

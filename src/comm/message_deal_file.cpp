@@ -1,6 +1,7 @@
 // Group 0xC0: uploads into the staging buffer and their targets (application, kernel and logo
 // partitions, configuration and card files), reads of configuration files, and register 14, which
 // puts a verified application in place.
+#include "comm/card_file_events.h"
 #include "comm/file_transfer.h"
 #include "comm/message_deal.h"
 
@@ -21,12 +22,7 @@
 #include "fpga/fpga_manage.h"
 
 #include "tools/program_image.h"
-#include "tools/rcv_recovery.h"
-#include "tools/smartmapping.h"
-#include "ui/option.h"
-#include "ui/pages_picture/advancedoption.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -316,29 +312,14 @@ bool emptyFolder(const char* folder)
     closedir(d);
     return removed;
 }
-// The pages that list card files learn of a change in the GUI thread, and only while on top.
 void recoveryFilesChanged(bool fromDelete)
 {
-    if (!fpga_manage::p_fpga_manage || !QCoreApplication::instance())
-        return;
-    if (fromDelete)
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [] {
-            if (g_page_focus.load() == 25 && g_rcv_recovery)
-                g_rcv_recovery->menulist_back_page();
-        }, Qt::QueuedConnection);
-    AdvancedOption::requestRetext();
+    Q_EMIT CardFileEvents::instance()->recoveryFilesChanged(fromDelete);
 }
 
 void mappingFilesChanged(bool fromDelete)
 {
-    if (!fpga_manage::p_fpga_manage || !QCoreApplication::instance())
-        return;
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [fromDelete] {
-        if (g_page_focus.load() == 24 && g_smartmapping)
-            g_smartmapping->Button_back_clicked();
-        else if (fromDelete)
-            Option::requestRetext();
-    }, Qt::QueuedConnection);
+    Q_EMIT CardFileEvents::instance()->mappingFilesChanged(fromDelete);
 }
 } // namespace
 

@@ -188,13 +188,15 @@ void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
     dispatching_ = nullptr;
     recordLayers(next);
 
-    // A refused test pattern or LED size is taken back out of the block, so page, protocol and wall
-    // agree; a value a writer changed meanwhile is theirs and stays.
+    // A refused test pattern, LED size or window is taken back out of the block, so page, protocol
+    // and wall agree; a value a writer changed meanwhile is theirs and stays.
     takeBack(store, c, next, blk::kTestPattern, 1);
     for (uint32_t f : kPanelFields)
         takeBack(store, c, next, f, 2);
     for (int w = 0; w < kWindows; ++w)
         takeBack(store, c, next, blk::layerPriority(w), 2);
+    for (uint32_t f = blk::windowRecord(0); f < blk::windowRecord(kWindows); f += 2)
+        takeBack(store, c, next, f, 2);
     memcpy(applied, next, sizeof applied);
 
     store.test_signal(c.flag);

@@ -4,7 +4,7 @@
 // and the channel and frame-memory tables of dot-by-dot windows. The manager derives from it, so
 // the names read as the manager's own.
 #include "scaler/c331_window_types.h"
-#include "video_chips/kelto_it6602.h"
+#include "video_chips/hdmi_info.h"
 
 #include <cstdint>
 

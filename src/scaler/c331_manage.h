@@ -83,7 +83,7 @@ public:
     // hand-over before the page thread has saved, or after a re-bring-up, does not apply the same
     // fields again. Only the worker touches it.
     uint8_t applied[4096];
-    const uint8_t* dispatching_ = nullptr; // the dispatch's copy of the block while it runs
+    uint8_t* dispatching_ = nullptr; // the dispatch's copy of the block while it runs
     bool applied_valid = false;
     uint32_t led_wait_limit_ms = 2000; // bound on the FPGA's LED-parameter step
     ScalerCallLog call_log;
@@ -144,7 +144,7 @@ public:
     // dispatch works from, so what it records as applied is what the chip was given.
     void takeBlock(uint8_t* out);
     std::string layoutFault(const uint8_t* block) const; // why the records cannot be shown, or ""
-    void writeShownLayout(const uint8_t* shown);
+    void writeShownLayout(const uint8_t* shown); // into the dispatch's copy while one runs
     ST_MWIN gMwin{0, nullptr};
     C331WindowState winState;
     // display windows

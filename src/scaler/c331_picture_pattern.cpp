@@ -82,7 +82,8 @@ const std::vector<Pattern>& patterns()
 int c331_manage::c331_SetPattern(int pattern)
 {
     call_log.record("c331_SetPattern", {pattern});
-    if (wincnt > 1) {
+    // Off is always taken: a pattern switched on before a second window opened must not stay.
+    if (pattern > 0 && wincnt > 1) {
         if (traceOn())
             printf("\t wincnt:%d OOR, return fail\r\n", wincnt);
         return -1;

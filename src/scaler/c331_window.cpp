@@ -270,23 +270,30 @@ void c331_manage::vyrApi_initEnvC331Default()
 // the single full-panel window.
 void c331_manage::writeShownLayout(const uint8_t* shown)
 {
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    if (!store)
-        return;
-    PosixLock lock(c331_mutex);
-    uint8_t* b = store->block;
-    if (shown) {
-        memcpy(b + blk::windowRecord(0), shown + blk::windowRecord(0), kWindows * kWindowSize);
-        memcpy(b + blk::kLayerPriority, shown + blk::kLayerPriority, 2 * kWindows);
+    auto put = [&](uint8_t* b) {
+        if (shown) {
+            memcpy(b + blk::windowRecord(0), shown + blk::windowRecord(0), kWindows * kWindowSize);
+            memcpy(b + blk::kLayerPriority, shown + blk::kLayerPriority, 2 * kWindows);
+            return;
+        }
+        for (int r = 0; r < kWindows; ++r)
+            blk::put16(b, blk::window(r, win::kState), r == 0 ? 1 : 0);
+        blk::put16(b, blk::window(0, win::kX), 0);
+        blk::put16(b, blk::window(0, win::kY), 0);
+        blk::put16(b, blk::window(0, win::kWidth), uint16_t(winState.defaultRects[0].w));
+        blk::put16(b, blk::window(0, win::kHeight), uint16_t(winState.defaultRects[0].h));
+        blk::put16(b, blk::window(0, win::kMirror), 0);
+    };
+    // A dispatch records what is shown as applied and takes the refused fields back out of the
+    // block itself, every time they are sent.
+    if (dispatching_) {
+        put(dispatching_);
         return;
     }
-    for (int r = 0; r < kWindows; ++r)
-        blk::put16(b, blk::window(r, win::kState), r == 0 ? 1 : 0);
-    blk::put16(b, blk::window(0, win::kX), 0);
-    blk::put16(b, blk::window(0, win::kY), 0);
-    blk::put16(b, blk::window(0, win::kWidth), uint16_t(winState.defaultRects[0].w));
-    blk::put16(b, blk::window(0, win::kHeight), uint16_t(winState.defaultRects[0].h));
-    blk::put16(b, blk::window(0, win::kMirror), 0);
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
+        PosixLock lock(c331_mutex);
+        put(store->block);
+    }
 }
 
 void c331_manage::set_output(int fd)

@@ -4,6 +4,7 @@
 #include "fpga/fpga_jobs_block.h"
 #include "fpga/fpga_manage.h"
 #include "ui/pagenav.h"
+#include "ui/pages_picture/advancedoption.h"
 #include "ui/panelkeys.h"
 #include "ui/panelwidgets.h"
 #include "ui/qroundprogressbar.h"
@@ -338,4 +339,13 @@ void rcv_recovery::keyReleaseEvent(QKeyEvent* event)
     default:
         break;
     }
+}
+
+// A deleted file may be the one the page shows: it steps back to the file list. The advanced
+// menu's texts name the files too.
+void rcv_recovery::cardFilesChanged(bool fromDelete)
+{
+    if (fromDelete && g_page_focus.load() == 25 && g_rcv_recovery)
+        g_rcv_recovery->menulist_back_page();
+    AdvancedOption::requestRetext();
 }

@@ -51,6 +51,8 @@ Q_SIGNALS:
 public Q_SLOTS:
     void menulist_back_page();
     void vyr_button_file_clicked();
+    // The recovery files changed (a PC tool stored or deleted one): GUI thread.
+    static void cardFilesChanged(bool fromDelete);
 
 protected:
     void keyReleaseEvent(QKeyEvent* event) override;

@@ -8,6 +8,7 @@
 #include "fpga/fpga_manage.h"
 #include "fpga/rcv_recovery_file.h"
 #include "ui/numberkeyboard.h"
+#include "ui/option.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
 #include "ui/panelwidgets.h"
@@ -493,4 +494,14 @@ void SmartMapping::clearNote()
 QString SmartMapping::resultText() const
 {
     return note_shown_ ? label_result->text() : QString();
+}
+
+// The open mapping page was built from the old files: it is left. Otherwise the option menu's
+// texts name the files.
+void SmartMapping::cardFilesChanged(bool fromDelete)
+{
+    if (g_page_focus.load() == 24 && g_smartmapping)
+        g_smartmapping->Button_back_clicked();
+    else if (fromDelete)
+        Option::requestRetext();
 }

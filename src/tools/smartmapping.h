@@ -142,6 +142,8 @@ Q_SIGNALS:
 public Q_SLOTS:
     void Button_back_clicked() { slot_Button_back_clicked(); }
     void slot_Button_back_clicked() override;
+    // The mapping files changed (a PC tool stored or deleted one): GUI thread.
+    static void cardFilesChanged(bool fromDelete);
     void on_Button_shortcut_clicked();
     void on_Button_loadscan_clicked();
     void on_Button_paraweld_clicked();

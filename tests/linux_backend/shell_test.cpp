@@ -26,3 +26,22 @@ TEST(BinShellArguments, MissingToolOrEmptyListIsExitCode127)
     EXPECT_EQ(exitCode(sh.run({"no-such-tool-for-this-test"})), 127);
     EXPECT_EQ(exitCode(sh.run({})), 127);
 }
+
+// system() and capture() hand the line to /bin/sh; the status is the raw wait status and the
+// output arrives whole, past the reader's 512-byte buffer and through zero bytes.
+TEST(BinShellLines, StatusAndOutputAsTheShellGaveThem)
+{
+    platform::Shell& sh = platform::shell();
+    EXPECT_EQ(sh.system("true"), 0);
+    EXPECT_EQ(sh.system("exit 3"), 3 << 8);
+    std::string out = "stale";
+    EXPECT_EQ(sh.capture("echo one; echo two", &out), 0);
+    EXPECT_EQ(out, "one\ntwo\n");
+    EXPECT_EQ(sh.capture("printf 'a\\000b'; exit 2", &out), 2 << 8);
+    EXPECT_EQ(out, std::string("a\0b", 3));
+    EXPECT_EQ(sh.capture("printf '%1300s' x", &out), 0);
+    EXPECT_EQ(out, std::string(1299, ' ') + "x");
+    EXPECT_EQ(sh.capture("false", &out), 1 << 8);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(sh.capture("echo dropped", nullptr), 0);
+}

@@ -324,6 +324,13 @@ TEST_F(Dispatch, RefusedPatternIsTakenBackOutOfTheBlock)
     handOver([](VyrRamPara& s) { apply(s, {{blk::window(1, win::kState), 0}, {blk::kTestPattern, 3}}); });
     scaler->runOnce();
     EXPECT_EQ(store->block[blk::kTestPattern], 3);
+    // A second window opened under the pattern: switching it off is still taken.
+    handOver([](VyrRamPara& s) { apply(s, {{blk::window(1, win::kState), 1}}); });
+    scaler->runOnce();
+    handOver([](VyrRamPara& s) { apply(s, {{blk::kTestPattern, 0}}); });
+    scaler->runOnce();
+    EXPECT_EQ(store->block[blk::kTestPattern], 0);
+    EXPECT_EQ(scaler->pattern_flag, 0);
 }
 
 TEST_F(Dispatch, RefusedLedSizeIsTakenBackOutOfTheBlockAndNeverReachesTheFpga)

@@ -88,12 +88,18 @@ TEST_F(WindowSet, RefusedLayoutKeepsWhatIsShownAndTheBlockSaysSo)
     const uint32_t area = uint32_t(scaler->pnl.och.width * scaler->pnl.och_HCnt);
     hand({{blk::window(0, win::kMirror), 1}}); // applied on its own, no rebuild
     ASSERT_EQ(reg(0x082201, o), 1u);
-    hand({{blk::window(0, win::kX), 1}, {blk::window(0, win::kWidth), uint16_t(area)}});
-    EXPECT_EQ(get(blk::window(0, win::kX)), 0);
-    EXPECT_EQ(get(blk::window(0, win::kWidth)), 1920);
-    EXPECT_EQ(reg(0x084202, o), 1920u);
-    EXPECT_EQ(get(blk::window(0, win::kMirror)), 1) << "the mirror set since stays";
-    EXPECT_EQ(reg(0x082201, o), 1u);
+    const uint16_t source = get(blk::window(0, win::kSource));
+    for (int sent = 1; sent <= 2; ++sent) { // refused and taken back every time it is sent
+        SCOPED_TRACE(sent);
+        hand({{blk::window(0, win::kX), 1}, {blk::window(0, win::kWidth), uint16_t(area)}});
+        EXPECT_EQ(get(blk::window(0, win::kX)), 0);
+        EXPECT_EQ(get(blk::window(0, win::kWidth)), 1920);
+        EXPECT_EQ(reg(0x084202, o), 1920u);
+        EXPECT_EQ(get(blk::window(0, win::kMirror)), 1) << "the mirror set since stays";
+        EXPECT_EQ(reg(0x082201, o), 1u);
+        hand({{blk::window(0, win::kSource), 6}}); // no such input
+        EXPECT_EQ(get(blk::window(0, win::kSource)), source);
+    }
     // the same area exactly is taken
     hand({{blk::window(0, win::kX), 0}, {blk::window(0, win::kWidth), uint16_t(area)}});
     EXPECT_EQ(get(blk::window(0, win::kWidth)), area);

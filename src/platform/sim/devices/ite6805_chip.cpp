@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace platform::Sim {
 
@@ -43,6 +44,7 @@ public:
         pointer_ = data[0];
         for (size_t i = 1; i < len; ++i, ++pointer_) {
             const uint8_t a = pointer_, v = data[i];
+            writes_.push_back({a, v});
             if (a == 0x4C) {
                 regs_[a] &= uint8_t(~v);
                 continue;
@@ -99,6 +101,7 @@ public:
         fifo_.clear();
         current_.clear();
         sent_.clear();
+        writes_.clear();
         stuckCount_ = 0;
         framesTaken_ = 0;
         addressings_ = 0;
@@ -136,6 +139,15 @@ public:
         std::lock_guard<std::mutex> lock(m_);
         return sent_;
     }
+    std::vector<uint8_t> writesTo(uint8_t a) const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        std::vector<uint8_t> v;
+        for (const auto& w : writes_)
+            if (w.first == a)
+                v.push_back(w.second);
+        return v;
+    }
 
 private:
     mutable std::mutex m_;
@@ -145,6 +157,7 @@ private:
     std::vector<uint8_t> current_;
     size_t operand_ = 0;
     std::vector<std::vector<uint8_t>> sent_;
+    std::vector<std::pair<uint8_t, uint8_t>> writes_; // register, value, in order
     uint8_t stuckCount_ = 0; // non-zero: 0x52 reports this many frames whatever the FIFO holds
     int framesTaken_ = 0;    // reads of 0x4D
     int addressings_ = 0;    // messages addressed to the engine, answered or not
@@ -522,6 +535,7 @@ std::vector<std::vector<uint8_t>> Ite6805Chip::cecSent() const
 void Ite6805Chip::setCecStuckCount(uint8_t count) { cec_->setStuckCount(count); }
 void Ite6805Chip::cecAnswerOnly(int transfers) { cec_->answerOnly(transfers); }
 uint8_t Ite6805Chip::cecRegister(uint8_t address) const { return cec_->reg(address); }
+std::vector<uint8_t> Ite6805Chip::cecWritesTo(uint8_t address) const { return cec_->writesTo(address); }
 int Ite6805Chip::cecFramesTaken() const { return cec_->counts().first; }
 int Ite6805Chip::cecAddressings() const { return cec_->counts().second; }
 

@@ -87,6 +87,7 @@ public:
     void setCecStuckCount(uint8_t count);
     void cecAnswerOnly(int transfers);
     uint8_t cecRegister(uint8_t address) const; // as last written (0x4C: the latch)
+    std::vector<uint8_t> cecWritesTo(uint8_t address) const; // every value written there, in order
     int cecFramesTaken() const; // reads of 0x4D
     int cecAddressings() const; // messages addressed to the engine, answered or not
     uint32_t referenceKHz() const;                // the reference clock the driver should derive

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# scripts/layers on a copy of src/: the copy as it is passes, and an include of ui/ planted in base/
+# fails naming the planted line; so does an upward include the exceptions file does not list.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+cp -r "$repo/src" "$tmp/src"
+check() { # expected status, then the line the output must hold ("" for none)
+  local want=$1 line=$2 got=0
+  "$repo/scripts/layers" "$tmp/src" "$repo/scripts/layers.allowed" >"$tmp/out" 2>&1 || got=$?
+  cat "$tmp/out"
+  [[ $got -eq $want ]] || { echo "FAIL: scripts/layers exited $got, expected $want"; exit 1; }
+  [[ -z "$line" ]] || grep -qF -- "$line" "$tmp/out" || { echo "FAIL: no line \"$line\""; exit 1; }
+}
+
+check 0 ""
+# A header of ui/ from base/, after the file's own includes.
+sed -i '0,/^#include "base\/utils.h"/s//&\n#include "ui\/vyrpage.h"/' "$tmp/src/base/utils.cpp"
+check 1 'base/utils.cpp:2: base (layer 2) includes ui/vyrpage.h (layer 7, higher)'
+cp "$repo/src/base/utils.cpp" "$tmp/src/base/utils.cpp"
+# An accepted include is accepted for its own file only.
+sed -i '1i #include "scaler/c331_manage.h"' "$tmp/src/params/config_engine.cpp"
+check 1 'params/config_engine.cpp:1: params (layer 3) includes scaler/c331_manage.h (layer 6, higher)'
+cp "$repo/src/params/config_engine.cpp" "$tmp/src/params/config_engine.cpp"
+# A path relative to the including file counts by where it lands.
+echo '#include "../ui/vyrpage.h"' >>"$tmp/src/base/delay.h"
+check 1 'base/delay.h:'
+cp "$repo/src/base/delay.h" "$tmp/src/base/delay.h"
+# A new folder needs its place in the order before anything in it passes.
+mkdir -p "$tmp/src/newpart"
+echo '#include "base/utils.h"' >"$tmp/src/newpart/x.cpp"
+check 1 'newpart/x.cpp: folder newpart has no place in the layer order'
+echo PASS
