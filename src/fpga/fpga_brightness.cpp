@@ -27,6 +27,27 @@ bool rawMode(uint32_t mode)
     return mode == 16 || mode == 17;
 }
 
+// The block holds a percentage, the FPGA a level 0-255: 255 x P / 100 one way (what the wall has
+// always been given for a percentage), rounded to nearest the other, so that the level of every
+// percentage comes back as that percentage.
+uint8_t levelOf(uint32_t percent)
+{
+    return uint8_t(percent * 255 / 100);
+}
+
+uint16_t percentOf(uint8_t level)
+{
+    return uint16_t((level * 100u + 127) / 255);
+}
+
+// The level the block's percentage was applied as: its own, or the floor of 15 outside the raw
+// modes.
+bool blockGives(uint32_t percent, uint8_t level)
+{
+    const uint8_t own = levelOf(std::min<uint32_t>(percent, 100));
+    return level == own || (level == 15 && own < 15);
+}
+
 uint8_t reg(fpga_manage& m, int fpga, int r)
 {
     return m.reg_cached(fpga, r);
@@ -55,11 +76,17 @@ void fpga_manage::Power_ctrl_reset()
 }
 
 // Level (or raw value) to register 6; with the block's percentage changed, the percentage wins
-// and is kept as a raw record, so the loaded mode becomes 16 as a reload would make it.
+// and is kept as a raw record, so the loaded mode becomes 16 as a reload would make it. The block
+// follows the level only when the level changed by other means (a schedule, the sensor, a
+// record or a PC level): a resend must not replace a percentage a user or PC tool set.
 int fpga_manage::Brightness_hand_dealwith(uint8_t)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     const bool fromBlock = bri_request.load() != 0;
+    // The block changed back to what this code wrote there: the level stands, and so does the
+    // mode (a schedule would stop if its level were stored as a manual one).
+    if (fromBlock && store && int(store->u16(blk::kBrightness)) == bri_echo_percent.exchange(-1))
+        return 1;
     read_from_register(FpgaReg::PortLinksLow, 0);
     read_from_register(FpgaReg::PortLinksHigh, 0);
     if (reg(*this, 0, FpgaReg::PortLinksLow) != 0 || reg(*this, 0, FpgaReg::PortLinksHigh) != 0) {
@@ -74,16 +101,18 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
             if (!rawMode(bri_mode))
                 v = std::max<uint8_t>(v, 15);
             setReg(*this, 0, FpgaReg::ManualBrightness, v);
+            bri_block_level = v;
         } else {
             v = reg(*this, 0, FpgaReg::ManualBrightness);
             if (!rawMode(bri_mode))
                 v = uint8_t(std::min<uint8_t>(v, 16) * 16 - 1); // a level above 16 would wrap to a dim value
-            const uint16_t percent = uint16_t(v * 100 / 255);
-            if (store && store->u16(blk::kBrightness) != percent) {
+            if (int(v) != bri_block_level.exchange(v) && store && !blockGives(store->u16(blk::kBrightness), v)) {
+                const uint16_t percent = percentOf(v);
                 {
                     ScalerHandOver scaler;
                     blk::put16(store->block, blk::kBrightness, percent);
                 }
+                bri_echo_percent = percent;
                 store->test_signal(1);
             }
         }

@@ -282,6 +282,8 @@ public:
     uint32_t bri_resend = 0;
     uint32_t bri_stamp = 0;
     uint32_t bri_last_slot = 255;
+    std::atomic<int> bri_block_level{-1};  // level the block's percentage was applied as or written from
+    std::atomic<int> bri_echo_percent{-1}; // percentage the block was last given from a level
     uint8_t HalfHourValue[48];
     uint8_t relay_counter = 1, relay_stop_armed = 0, relay_stop_enable = 0, relay_power = 0;
     void Power_ctrl_init();

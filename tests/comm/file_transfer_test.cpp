@@ -52,9 +52,11 @@ protected:
     {
         shellSim().setRebootHandler(nullptr);
         g_app_reset_flag = 0;
-        // Leave no open read or verified upload to the next test.
-        send(kController, 0xC0, {6});
+        // Leave nothing to the next test: a transfer still open is dropped by its silence, a boot
+        // start forgets a verified application, and its end closes the boot start itself.
+        G_timeTicks += 3000;
         send(kController, 0xC0, start("FBOT", 0));
+        send(kController, 0xC0, end(std::vector<uint8_t>(16, 0)));
         MessageDealTest::TearDown();
     }
     static std::vector<uint8_t> start(const char* tag, uint32_t length, uint8_t type = 0)

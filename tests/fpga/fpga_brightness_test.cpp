@@ -284,6 +284,59 @@ TEST_F(Brightness, BlockPercentageGivesTheLevelWithAFloorOf15)
     }
 }
 
+// The block's percentage is what the user or a PC tool set. Once a record holds its level (after
+// a change and a restart), the resends give back every percentage 0-100 as itself, over several
+// applies; a percentage a PC writes is not replaced by a resend before it is applied.
+TEST_F(Brightness, BlockPercentageSurvivesTheRestartPathAndItsResends)
+{
+    fpgaChip().setCards(0, 1);
+    searchCards();
+    std::vector<std::pair<uint16_t, uint8_t>> rows; // block percentage, the record's level
+    for (uint16_t p = 0; p <= 100; ++p)
+        rows.emplace_back(p, uint8_t(p * 255 / 100));
+    rows.emplace_back(3, 15); // stored in mode 0, where the level is at least 15
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.first);
+        store->setU16(blk::kBrightness, row.first);
+        load(16, {row.second});
+        for (int apply = 0; apply < 3; ++apply) {
+            taskPass();
+            taskPass();
+            ASSERT_EQ(store->u16(blk::kBrightness), row.first);
+            fpga->bri_request = 1; // the scaler's dispatch saw a change
+            tick();
+        }
+    }
+    fpgaChip().clearLog();
+    store->setU16(blk::kBrightness, 47);
+    fpga->bri_request = 1;
+    tick();
+    store->setU16(blk::kBrightness, 99); // a PC tool's write, not yet applied
+    taskPass();
+    EXPECT_EQ(store->u16(blk::kBrightness), 99);
+    fpga->bri_request = 1;
+    tick();
+    EXPECT_EQ(writes6(), (std::vector<uint8_t>{119, 119, 252}));
+    EXPECT_EQ(store->u16(blk::kBrightness), 99);
+}
+
+// A level from elsewhere (here a PC's manual level 4, register 6 = 63) is shown in the block as
+// its nearest percentage; the block changing to it is not a new percentage: the mode stays.
+TEST_F(Brightness, LevelFromElsewhereIsShownInTheBlockAndKeepsItsMode)
+{
+    fpgaChip().setCards(0, 1);
+    searchCards();
+    store->setU16(blk::kBrightness, 47);
+    load(0, {4});
+    taskPass();
+    EXPECT_EQ(store->u16(blk::kBrightness), 25);
+    fpga->bri_request = 1;
+    tick();
+    taskPass();
+    EXPECT_EQ(writes6(), (std::vector<uint8_t>{63, 63}));
+    EXPECT_EQ(fpgaFlash().read(FpgaFlash::BrightnessRecord, 57), record(0, {4})) << "the mode-0 record stays";
+}
+
 // The packets the multifunction card receives, byte by byte as its wire format gives them (card
 // 0x6000 behind port 6): the sensor read of 128 bytes at 0x02000000, the RAM0 read of 256 bytes
 // at 0 (the relay state lies in it), and relay register writes; the last byte is the XOR check.
