@@ -254,7 +254,7 @@ uint32_t message_deal_4g::message_deal_4G(MessageFrame& f)
     std::string reply;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        reply = run(sub, text, f.body + 11, available);
+        reply = run(sub, text, f.body + 11, available, f.peer);
     }
     if (reply.size() > kReplyArea)
         reply.resize(kReplyArea);
@@ -267,7 +267,8 @@ uint32_t message_deal_4g::message_deal_4G(MessageFrame& f)
     return r;
 }
 
-std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uint8_t* data, uint32_t dataLength)
+std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uint8_t* data, uint32_t dataLength,
+                                 uint64_t peer)
 {
     switch (sub) {
     case 0:
@@ -376,6 +377,8 @@ std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uin
             return failure("sendFile", code, why);
         if (unknown || s.pairs == 0)
             return "sendFile";
+        if (!file_transfer::stagingFreeFor(peer))
+            return failure("sendFile", 320, "file create failed.");
         memset(fileBuf_kelto, 0, kStagingSize);
         g_4gsendfile_len = 0;
         g_4gsendfile_staging = file_transfer::stagingChanges();
@@ -418,6 +421,8 @@ std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uin
         const uint64_t dataStart = uint64_t(s.end) + 1;
         if (!haveLength || !lineFeed || dataStart + ext > dataLength || offset > kStagingSize - ext)
             return failure("sendFileData", 332, "Invaild file length.");
+        if (!file_transfer::stagingFreeFor(peer))
+            return failure("sendFileData", 320, "file create failed.");
         memcpy(fileBuf_kelto + offset, data + dataStart, size_t(ext));
         g_4gsendfile_len += uint32_t(ext);
         return format("sendFileData 200 fileID:%d\r\n", kFileId);

@@ -25,4 +25,7 @@ bool writeVerified(const std::string& path, const uint8_t* data, uint32_t length
 // transfer can tell that its bytes were overwritten between its start and its end.
 void stagingChanged();
 uint32_t stagingChanges();
+// The staging buffer is free for the peer (request_peer): no transfer of another peer is open (one
+// left silent too long is dropped first). The caller holds Utils::_file_deal_mutex.
+bool stagingFreeFor(uint64_t peer);
 }

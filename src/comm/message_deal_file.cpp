@@ -338,6 +338,12 @@ uint32_t stagingChanges()
     return changes.load();
 }
 
+bool stagingFreeFor(uint64_t peer)
+{
+    dropIdleTransfer();
+    return !transfer.open || transfer.owner == peer;
+}
+
 bool isPlainName(const std::string& name)
 {
     if (name.empty() || name.size() > 255 || name == "." || name == "..")
@@ -578,7 +584,8 @@ uint32_t message_deal::writeFileBlock(MessageFrame& f)
     const uint32_t o = f.u32At(15), L = f.u32At(19);
     const bool inFrame = f.length >= 23 && uint64_t(23) + L <= f.length;
     const bool inArea = uint64_t(o) + L <= capacityOf(transfer.type);
-    if (!inFrame || !inArea) {
+    // A block for a start that was refused or a transfer dropped for silence stores nothing: say so.
+    if (!inFrame || !inArea || transfer.type == Refused) {
         f.status(1, 2);
         f.body[11] = 2;
         return 2;

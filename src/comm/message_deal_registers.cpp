@@ -21,15 +21,6 @@ namespace {
 constexpr uint32_t kRegisters = 170;
 constexpr uint32_t kWindows = blk::kScalerWindows;
 
-bool screenFieldsChanged(const VyrRamPara& store)
-{
-    for (uint32_t off : {blk::kSpliceMode, blk::kLedWidth, blk::kLedHeight})
-        if (store.u16(off) != getU16(store.shadow + off))
-            return true;
-    return false;
-}
-
-
 }
 
 uint32_t message_deal::write_register(MessageFrame& f)
@@ -187,7 +178,7 @@ void message_deal::applyParameterBlock()
     if (audio >= kWindows || store->u16(blk::window(audio, blk::win::kState)) == 0)
         store->setU16(blk::kAudioWindow, 0);
 
-    if (screenFieldsChanged(*store)) {
+    if (c331_manage::takesNewScreen(store->block, store->shadow)) {
         if (L >= 2 && L == S) {
             store->setU16(blk::window(0, blk::win::kX), 0);
             store->setU16(blk::window(0, blk::win::kY), 0);
@@ -232,7 +223,7 @@ void message_deal::RegUpdate10(uint8_t bits)
         ScalerHandOver handOver;
         restore(kPersistStart, blk::kEdidTiming);
         restore(blk::kEdidAreaEnd, kBlockSize);
-        if (screenFieldsChanged(*store)) {
+        if (c331_manage::takesNewScreen(store->block, store->shadow)) {
             fpga_manage::requestLedParameterStep();
             store->setU16(blk::kAudioWindow, 0);
         }

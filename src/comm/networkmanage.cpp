@@ -132,6 +132,11 @@ void networkManage::runOnce(int timeoutMs)
         const uint32_t size = uint32_t(chunk.data.size());
         uint32_t used = 0;
         while (used < size) {
+            // A client that does not take its replies gets no more served: the rest waits.
+            if (m_tcpServer->backedUp(chunk.fd)) {
+                m_tcpServer->holdBack(chunk.fd, chunk.data.data() + used, size - used);
+                break;
+            }
             bool complete = false;
             used += stream.feed(chunk.data.data() + used, size - used, &complete);
             if (complete)

@@ -138,10 +138,17 @@ void TcpServer::closeIdleClients()
 
 bool TcpServer::makeRoom()
 {
-    // The client idle longest: one that never sent a frame before any that did, then the one
-    // whose accept or last frame lies furthest back.
+    // One host must not push out the others: the place is taken from the address holding the
+    // most connections. Among those, the client idle longest goes: one that never sent a frame
+    // before any that did, then the one whose accept or last frame lies furthest back.
+    std::map<uint32_t, size_t> perAddress;
+    size_t most = 0;
+    for (const auto& entry : m_clients)
+        most = std::max(most, ++perAddress[entry.second.address]);
     auto victim = m_clients.end();
     for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+        if (perAddress[it->second.address] != most)
+            continue;
         if (victim == m_clients.end() || (!it->second.framed && victim->second.framed) ||
             (it->second.framed == victim->second.framed && it->second.used < victim->second.used))
             victim = it;
@@ -149,7 +156,7 @@ bool TcpServer::makeRoom()
     if (victim == m_clients.end())
         return false;
     if (traceOn())
-        printf("fd = %d closed: %zu clients, it was idle longest\n", victim->first, m_clients.size());
+        printf("fd = %d closed: %zu clients, %zu of them from its address\n", victim->first, m_clients.size(), most);
     closeClient(victim->first);
     return true;
 }
@@ -157,6 +164,8 @@ bool TcpServer::makeRoom()
 int TcpServer::recvData(int timeoutMs, int wakeFd)
 {
     closeIdleClients();
+    if (releaseHeld())
+        timeoutMs = 0; // requests wait to be served: look at the sockets without waiting
     m_pfds.clear();
     if (wakeFd >= 0)
         m_pfds.push_back({wakeFd, POLLIN, 0});
@@ -165,8 +174,9 @@ int TcpServer::recvData(int timeoutMs, int wakeFd)
         m_pfds.push_back({m_server_socket, POLLIN, 0});
     else if (m_server_socket >= 0 && (timeoutMs < 0 || timeoutMs > int(kAcceptPause.count())))
         timeoutMs = int(kAcceptPause.count()); // look at the listener again once the pause is over
+    // A client whose replies wait is not read (back-pressure); it is polled for room to send.
     for (const auto& [fd, client] : m_clients)
-        m_pfds.push_back({fd, short(POLLIN | (client.out.empty() ? 0 : POLLOUT)), 0});
+        m_pfds.push_back({fd, short(client.out.empty() ? POLLIN : POLLOUT), 0});
 
     const int ready = poll(m_pfds.data(), m_pfds.size(), timeoutMs);
     if (ready < 0) {
@@ -195,19 +205,27 @@ int TcpServer::recvData(int timeoutMs, int wakeFd)
                 closeClient(p.fd);
                 continue;
             }
-            if (p.revents & POLLOUT)
+            if (!m_clients[p.fd].out.empty()) {
+                // A hang-up or error with replies waiting fails the send and closes the client.
                 flushClient(p.fd);
-            if ((p.revents & (POLLIN | POLLHUP | POLLERR)) && m_clients.count(p.fd))
+                if (m_clients.count(p.fd) && (p.revents & (POLLHUP | POLLERR)))
+                    closeClient(p.fd);
+            } else if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
                 readClient(p.fd);
+            }
         }
     }
+    releaseHeld();
     return result;
 }
 
 bool TcpServer::acceptClients()
 {
     for (;;) {
-        const int fd = accept4(m_server_socket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        sockaddr_in peer{};
+        socklen_t peerLength = sizeof peer;
+        const int fd = accept4(m_server_socket, reinterpret_cast<sockaddr*>(&peer), &peerLength,
+                               SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return true;
@@ -232,6 +250,7 @@ bool TcpServer::acceptClients()
         keepAlive(fd);
         Client& client = m_clients[fd];
         client.id = ++m_next_id;
+        client.address = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
         client.heard = G_timeTicks.load();
         client.used = ++m_use;
         m_client_count = m_clients.size();
@@ -315,7 +334,49 @@ int TcpServer::sendData(const uint8_t* data, uint32_t length, int fd)
         return 255;
     }
     client.out.insert(client.out.end(), data + done, data + length);
+    countQueues();
     return 0;
+}
+
+bool TcpServer::backedUp(int fd) const
+{
+    const auto it = m_clients.find(fd);
+    return it != m_clients.end() && !it->second.out.empty();
+}
+
+void TcpServer::holdBack(int fd, const uint8_t* data, size_t length)
+{
+    const auto it = m_clients.find(fd);
+    if (it == m_clients.end() || length == 0)
+        return;
+    it->second.held.insert(it->second.held.end(), data, data + length);
+    countQueues();
+}
+
+bool TcpServer::releaseHeld()
+{
+    bool any = false;
+    for (auto& [fd, client] : m_clients) {
+        if (client.held.empty() || !client.out.empty())
+            continue;
+        m_chunks.push_back({fd, std::move(client.held)});
+        client.held = {};
+        any = true;
+    }
+    if (any)
+        countQueues();
+    return any;
+}
+
+void TcpServer::countQueues()
+{
+    size_t bytes = 0, stalled = 0;
+    for (const auto& entry : m_clients) {
+        bytes += entry.second.out.size() - entry.second.sent + entry.second.held.size();
+        stalled += entry.second.out.empty() ? 0 : 1;
+    }
+    m_held_bytes = bytes;
+    m_stalled_count = stalled;
 }
 
 void TcpServer::flushClient(int fd)
@@ -332,6 +393,7 @@ void TcpServer::flushClient(int fd)
     client.out.clear();
     client.out.shrink_to_fit();
     client.sent = 0;
+    countQueues();
 }
 
 void TcpServer::recycleChunks()
@@ -354,6 +416,7 @@ void TcpServer::closeClient(int fd)
 {
     m_clients.erase(fd);
     m_client_count = m_clients.size();
+    countQueues();
     close(fd);
     m_closed.push_back(fd);
 }
@@ -364,6 +427,7 @@ void TcpServer::unInitialize()
         close(entry.first);
     m_clients.clear();
     m_client_count = 0;
+    countQueues();
     m_chunks.clear();
     m_closed.clear();
     if (m_server_socket >= 0) {

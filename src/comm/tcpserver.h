@@ -9,7 +9,8 @@
 
 // The control port's listening socket and its clients. One poll over all of them turns what
 // arrives into chunks for the owner; replies that a client does not take at once wait in its
-// own queue, so a slow reader never blocks the others.
+// own queue, so a slow reader never blocks the others. A client with a reply still queued is not
+// read, and the rest of its last chunk waits unserved: one that never reads holds one reply.
 class TcpServer {
 public:
     struct Chunk {
@@ -17,8 +18,8 @@ public:
         std::vector<uint8_t> data;
     };
     static constexpr uint32_t kChunkMax = 131071;        // bytes taken from a client per receive
-    static constexpr size_t kMaxClients = 128;           // a newcomer beyond them replaces the client idle longest
-    static constexpr size_t kMaxPendingOut = 4u << 20;   // unsent reply bytes a client may hold
+    static constexpr size_t kMaxClients = 128;           // a newcomer beyond them replaces one of the host holding most
+    static constexpr size_t kMaxPendingOut = 1u << 20;   // unsent reply bytes a client may hold (a few replies)
     static constexpr uint32_t kIdleTicks = 30000;        // 5 minutes without a frame close a client
 
     TcpServer();
@@ -36,6 +37,13 @@ public:
     void frameFrom(int fd);              // the client sent a whole frame: it is in use
     uint32_t ticksUntilIdleClose() const; // until the next client falls idle; UINT32_MAX for none
     size_t clientCount() const { return m_client_count.load(); } // readable from any thread
+    size_t heldBytes() const { return m_held_bytes.load(); }     // queued replies and unserved requests, all clients
+    size_t stalledCount() const { return m_stalled_count.load(); } // clients not read for their queued replies
+
+    // Back-pressure: true while the client still has reply bytes queued. The owner then stops
+    // serving its chunk and hands the rest back; it comes again as a chunk once the replies left.
+    bool backedUp(int fd) const;
+    void holdBack(int fd, const uint8_t* data, size_t length);
     // Received in the last poll, oldest first. The owner reads them in place (a chunk of a client
     // closed meanwhile has fd -1) and then calls recycleChunks(), so their buffers are reused.
     std::vector<Chunk> m_chunks;
@@ -46,22 +54,28 @@ private:
     struct Client {
         std::vector<uint8_t> out; // reply bytes not yet taken by the socket
         size_t sent = 0;
+        std::vector<uint8_t> held; // received bytes not served while replies wait
+        uint32_t address = 0;      // the peer's IPv4 address
         uint64_t id = 0;
         uint32_t heard = 0;   // G_timeTicks of its accept or its last frame
         uint64_t used = 0;    // order of its accept or its last frame among all clients'
         bool framed = false;  // it has sent a frame
     };
     bool acceptClients(); // false after a hard failure
-    bool makeRoom();      // closes the client idle longest; true when one went
+    bool makeRoom();      // closes a client of the host holding most; true when one went
     void closeIdleClients();
     void readClient(int fd);
     static ssize_t sendWithoutBlocking(int fd, const uint8_t* data, size_t length);
     void flushClient(int fd);
     void closeClient(int fd);
+    bool releaseHeld(); // held bytes of clients whose replies left become chunks; true if any did
+    void countQueues();
 
     int m_server_socket = -1;
     std::map<int, Client> m_clients; // ordered: clients are served in ascending descriptor order
     std::atomic<size_t> m_client_count{0};
+    std::atomic<size_t> m_held_bytes{0};
+    std::atomic<size_t> m_stalled_count{0};
     std::vector<uint8_t> m_recvBuf;
     std::vector<std::vector<uint8_t>> m_spare; // chunk buffers kept for the next receives
     std::vector<pollfd> m_pfds;

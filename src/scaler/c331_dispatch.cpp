@@ -233,29 +233,38 @@ void c331_manage::stepPanel(const Change& c, uint8_t* next)
     const uint8_t* b = c.block;
     if (!panelDiffers(b, applied))
         return;
-    if (g_set_led_para.load() == 1)
+    const bool stepped = g_set_led_para.load() == 1;
+    if (stepped)
         waitLedParameterStep();
     if (vyrApi_PnlInit2(get16(b, blk::kLedWidth), get16(b, blk::kLedHeight), get16(b, blk::kOutput1Width),
                         get16(b, blk::kOutput1Height), get16(b, blk::kSpliceMode)) != 0) {
         // The chip keeps the panel it had: the FPGA is not reset for a size nobody shows, and its
-        // status watch keeps comparing with the size the chip took.
+        // status watch keeps comparing with the size the chip took. A writer that started the
+        // FPGA's step anyway left the wall blank: the FPGA is brought up again on the old panel.
         for (uint32_t f : kPanelFields)
             memcpy(next + f, applied + f, 2);
+        if (stepped)
+            handPanelToFpga();
         return;
     }
-    // Handed to the FPGA worker only when it can take it: raised while FPGA 0 is down it would
-    // reset FPGA 0 once more after its bring-up, which takes the new panel anyway.
-    if (fpgaServesLedStep()) {
-        {
-            QMutexLocker led(&Utils::_led_para_init_mutex);
-            g_set_led_para = 2;
-        }
-        fpga_manage::wake();
-    }
+    handPanelToFpga();
     // The OSD is placed again on the new tiling (with the OSD off this clears every channel).
     osd_attribute_word = 1;
     if (get16(b, blk::kOsdMenu) != 0)
         g_osd_update = 1;
+}
+
+void c331_manage::handPanelToFpga()
+{
+    // Handed to the FPGA worker only when it can take it: raised while FPGA 0 is down it would
+    // reset FPGA 0 once more after its bring-up, which takes the new panel anyway.
+    if (!fpgaServesLedStep())
+        return;
+    {
+        QMutexLocker led(&Utils::_led_para_init_mutex);
+        g_set_led_para = 2;
+    }
+    fpga_manage::wake();
 }
 
 void c331_manage::stepPictureControls(const Change& c, uint8_t*)

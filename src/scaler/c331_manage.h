@@ -104,8 +104,19 @@ public:
     // panel and output channels
     int vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice); // 0, or 1 refused
     static uint32_t panelPixelLimit();    // LED pixels the panel set-up takes (the INI's, or the default)
-    bool vyrApi_PnlInitOch3();            // false: the timing does not fit the chip's registers
-    int vyrApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank);
+    // Why the panel of the block's LED size and split would be refused, or "": writers of a new
+    // size ask before they start the FPGA's LED step, with the rules of the set-up itself.
+    static std::string panelRefusal(const uint8_t* block);
+    // The block's splice or LED size differs from the shadow's and the scaler will take it: only
+    // then does a writer start the LED step and reset crops and audio. A refused screen changes
+    // nothing: the scaler takes its fields back out of the block.
+    static bool takesNewScreen(const uint8_t* block, const uint8_t* shadow);
+    // The whole panel for these fields, from any thread; why it is refused, or "". `trace`: the
+    // set-up's own run, with its traces and warnings.
+    static std::string planPanel(int ledW, int ledH, int out1w, int out1h, int splice, ST_PANEL& out, bool trace);
+    static std::string planChannels(ST_PANEL& p, bool trace); // arrangement, porches, timing
+    void vyrApi_PnlInitOch3();            // programs the planned panel
+    static int vyrApi_PnlInitOch_diff(ST_PANEL& p, int* htt, int* vtt, int hblank, int vblank, bool trace);
     void vyrApi_c331InitRegPanel();
     void vyrApi_WriteRam(int what);       // 1376: publish the layout for the FPGA
     void vyrApi_MultiWinInit();
@@ -421,6 +432,7 @@ private:
     bool applyWinDbd(int w, uint16_t value, const uint8_t* block);
     void rebuildWindows();
     bool waitLedParameterStep(); // false: gave up or the FPGA stopped serving it
+    void handPanelToFpga();      // the FPGA worker resets FPGA 0, which then takes the panel
     void serveOsdUpdate();
     void serveRequestBytes(const Change& c);
     void writeAllChannels(uint32_t desc, uint32_t value); // the same register on the 8 output channels

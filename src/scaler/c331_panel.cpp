@@ -84,56 +84,17 @@ int c331_manage::vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
 {
     call_log.record("vyrApi_PnlInit2", {ledW, ledH, out1w, out1h, splice});
     ScalerCallLog::Nested quiet; // what follows is this setter's own work
-    const int mode = ((splice % 6) + 6) % 6;
     if (traceOn())
         printf("[vyrApi_PnlInit2] ledW:%d ledH:%d, out1w:%d, out1h:%d, splice:%s\n", ledW, ledH, out1w, out1h,
-               kSpliceNames[mode]);
-
-    // Checked before any arithmetic: a size from a page or the protocol must not wrap the parts,
-    // the porches or the published offsets. A refused size leaves the panel as it was.
-    std::string refused;
-    if (ledW <= 0 || ledH <= 0 || ledW > 0xFFFF || ledH > 0xFFFF)
-        refused = "LED size " + std::to_string(ledW) + " x " + std::to_string(ledH);
-    else if (int64_t(ledW) * ledH > int64_t(panelPixelLimit()))
-        refused = "LED size " + std::to_string(ledW) + " x " + std::to_string(ledH) + " above " +
-                  std::to_string(panelPixelLimit()) + " pixels";
-    else if (mode == SPLICE_H && (out1w <= 0 || out1w > ledW))
-        refused = "split width " + std::to_string(out1w) + " of " + std::to_string(ledW);
-    else if (sideBySide(mode) && (out1h <= 0 || out1h > ledH))
-        refused = "split height " + std::to_string(out1h) + " of " + std::to_string(ledH);
+               kSpliceNames[((splice % 6) + 6) % 6]);
+    ST_PANEL plan;
+    const std::string refused = planPanel(ledW, ledH, out1w, out1h, splice, plan, traceOn());
     if (!refused.empty()) {
-        writeLogMsg(LOG_WARNING, "panel refused: " + refused);
+        writeLogMsg(LOG_WARNING, "panel refused: " + refused); // the panel stays as it was
         return 1;
     }
-
-    const ST_PANEL before = pnl;
-    pnl = ST_PANEL{};
-    pnl.splice = mode;
-    pnl.w = uint16_t(ledW);
-    pnl.h = uint16_t(ledH);
-    switch (mode) {
-    case SPLICE_HV:
-    case SPLICE_V:
-        pnl.w1 = pnl.w2 = pnl.w;
-        pnl.h1 = uint16_t(out1h);
-        pnl.h2 = uint16_t(ledH - out1h);
-        break;
-    case SPLICE_H:
-        pnl.w1 = uint16_t(out1w);
-        pnl.w2 = uint16_t(ledW - out1w);
-        pnl.h1 = pnl.h;
-        break;
-    case SPLICE_CP2TO1:
-        break;
-    default: // NONE, CP12
-        pnl.w1 = pnl.w2 = pnl.w;
-        pnl.h1 = pnl.h;
-        break;
-    }
-    if (!vyrApi_PnlInitOch3()) {
-        pnl = before;
-        return 1;
-    }
+    pnl = plan;
+    vyrApi_PnlInitOch3();
     vyrApi_initEnvC331();
     for (int p = 0; p < c331in::kPorts; ++p) {
         clearPortInfo(p);
@@ -146,11 +107,67 @@ int c331_manage::vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
     return 0;
 }
 
-bool c331_manage::vyrApi_PnlInitOch3()
+std::string c331_manage::panelRefusal(const uint8_t* block)
 {
-    if (traceOn())
+    ST_PANEL plan;
+    return planPanel(blk::get16(block, blk::kLedWidth), blk::get16(block, blk::kLedHeight),
+                     blk::get16(block, blk::kOutput1Width), blk::get16(block, blk::kOutput1Height),
+                     blk::get16(block, blk::kSpliceMode), plan, false);
+}
+
+bool c331_manage::takesNewScreen(const uint8_t* block, const uint8_t* shadow)
+{
+    for (uint32_t f : {blk::kSpliceMode, blk::kLedWidth, blk::kLedHeight})
+        if (blk::get16(block, f) != blk::get16(shadow, f))
+            return panelRefusal(block).empty();
+    return false;
+}
+
+std::string c331_manage::planPanel(int ledW, int ledH, int out1w, int out1h, int splice, ST_PANEL& p, bool trace)
+{
+    const int mode = ((splice % 6) + 6) % 6;
+    // Checked before any arithmetic: a size from a page or the protocol must not wrap the parts,
+    // the porches or the published offsets.
+    if (ledW <= 0 || ledH <= 0 || ledW > 0xFFFF || ledH > 0xFFFF)
+        return "LED size " + std::to_string(ledW) + " x " + std::to_string(ledH);
+    if (int64_t(ledW) * ledH > int64_t(panelPixelLimit()))
+        return "LED size " + std::to_string(ledW) + " x " + std::to_string(ledH) + " above " +
+               std::to_string(panelPixelLimit()) + " pixels";
+    if (mode == SPLICE_H && (out1w <= 0 || out1w > ledW))
+        return "split width " + std::to_string(out1w) + " of " + std::to_string(ledW);
+    if (sideBySide(mode) && (out1h <= 0 || out1h > ledH))
+        return "split height " + std::to_string(out1h) + " of " + std::to_string(ledH);
+
+    p = ST_PANEL{};
+    p.splice = mode;
+    p.w = uint16_t(ledW);
+    p.h = uint16_t(ledH);
+    switch (mode) {
+    case SPLICE_HV:
+    case SPLICE_V:
+        p.w1 = p.w2 = p.w;
+        p.h1 = uint16_t(out1h);
+        p.h2 = uint16_t(ledH - out1h);
+        break;
+    case SPLICE_H:
+        p.w1 = uint16_t(out1w);
+        p.w2 = uint16_t(ledW - out1w);
+        p.h1 = p.h;
+        break;
+    case SPLICE_CP2TO1:
+        break;
+    default: // NONE, CP12
+        p.w1 = p.w2 = p.w;
+        p.h1 = p.h;
+        break;
+    }
+    return planChannels(p, trace);
+}
+
+std::string c331_manage::planChannels(ST_PANEL& p, bool trace)
+{
+    if (trace)
         printf("[vyrApi_PnlInitOch3]\n");
-    ST_PANEL& p = pnl;
     const char* tag = "c331_out:";
     int64_t width, height;
     canvas(p, width, height);
@@ -169,19 +186,19 @@ bool c331_manage::vyrApi_PnlInitOch3()
     }
     if (sideBySide(p.splice)) {
         p.arrang = p.use1och ? ARRANG2K4_1x2 : ARRANG2K4_2x2_8K;
-        if (traceOn())
+        if (trace)
             printf(p.use1och ? "\t%s ARRANG2K4_1x2\n" : "\t%s ARRANG2K4_2x2_8K\n", tag);
     } else if (p.splice == SPLICE_H) {
         p.arrang = p.use1och ? ARRANG2K4_2x1 : ARRANG2K4_4x1_8K;
-        if (traceOn())
+        if (trace)
             printf(p.use1och ? "\t%s ARRANG2K4_2x1\n" : "\t%s ARRANG2K4_4x1_8K\n", tag);
     } else if (p.splice == SPLICE_CP2TO1) {
         p.arrang = ARRANG2K4_2x1;
-        if (traceOn())
+        if (trace)
             printf("\t%s OCHBW_2K4K30 ARRANG2K4_2x1\n", tag);
     } else {
         p.arrang = p.use1och ? ARRANG2K4_2x1 : ARRANG2K4_4x1_8K;
-        if (traceOn()) {
+        if (trace) {
             if (p.splice == SPLICE_NONE)
                 printf("\t%s OCHBW_2K4K30 ARRANG2K4_2x1 for NONE\n", tag);
             else
@@ -192,18 +209,18 @@ bool c331_manage::vyrApi_PnlInitOch3()
     channelCounts(p);
 
     p.xoffs = 0;
-    vyrApi_PnlInitOch_diff(&p.HTT, &p.VTT, hblank, vblank);
+    vyrApi_PnlInitOch_diff(p, &p.HTT, &p.VTT, hblank, vblank, trace);
 
     if (p.splice == SPLICE_H) {
         int w4 = (p.och.width + 3) / 4 * 4;
         if (w4 > p.HTT - hblank) {
-            if (traceOn())
+            if (trace)
                 printf("\t SPLICE H: OCH WIDTH:%d OOR, htt:%d, hblank:%d\n", w4, p.HTT, hblank);
             w4 = p.HTT - hblank;
         }
         p.och.width = w4;
         const int64_t x = int64_t(p.och.width) * p.och_HCnt / 2 - p.w1;
-        if (x < 0 || x > kRegisterMax)
+        if (trace && (x < 0 || x > kRegisterMax))
             writeLogMsg(LOG_WARNING, "panel: canvas x offset " + std::to_string(x) + " clamped");
         p.xoffs = uint16_t(std::clamp<int64_t>(x, 0, kRegisterMax));
     }
@@ -213,7 +230,7 @@ bool c331_manage::vyrApi_PnlInitOch3()
         p.och.height = int(ceilDiv(std::max(p.h1, p.h2), half));
         const int64_t y = int64_t(half) * p.och.height - p.h1;
         p.yoffs = uint16_t(std::clamp<int64_t>(y, 0, kRegisterMax));
-        if (traceOn())
+        if (trace)
             printf("\t SPLICE_V,htt:%d, vtt:%d hblank:%d\n", p.HTT, p.VTT, hblank);
     } else {
         p.och.height = int(ceilDiv(p.h, std::max<int>(1, p.och_VCnt)));
@@ -228,12 +245,15 @@ bool c331_manage::vyrApi_PnlInitOch3()
     const int64_t hEnd = int64_t(p.HTT) - p.HFP; // active end: sync + back porch + width
     const int64_t vEnd = int64_t(p.VTT) - p.VFP;
     if (p.HTT - 2 > kRegisterMax || p.VTT - 2 > kRegisterMax || hEnd > kRegisterMax || vEnd > kRegisterMax ||
-        p.och.height + 1 > kRegisterMax || p.och.width <= 0 || p.och.height <= 0) {
-        writeLogMsg(LOG_WARNING, "panel refused: timing " + std::to_string(p.HTT) + " x " + std::to_string(p.VTT) +
-                                     " does not fit the output registers");
-        return false;
-    }
+        p.och.height + 1 > kRegisterMax || p.och.width <= 0 || p.och.height <= 0)
+        return "timing " + std::to_string(p.HTT) + " x " + std::to_string(p.VTT) + " does not fit the output registers";
+    return {};
+}
 
+void c331_manage::vyrApi_PnlInitOch3()
+{
+    const ST_PANEL& p = pnl;
+    const char* tag = "c331_out:";
     vyrApi_WriteRam(1376);
     if (traceOn()) {
         printf("\n\t%s ========PANEL=======\n\t width:  %d\n\t height: %d\n\t xoffs:  %d\n\t yoffs:  %d\n", tag, p.w,
@@ -245,18 +265,16 @@ bool c331_manage::vyrApi_PnlInitOch3()
                p.och.height, p.VTT, p.VTT - p.och.height, p.VFP, p.VSW, p.VTT - p.och.height - p.VSW - p.VFP);
     }
     vyrApi_c331InitRegPanel();
-    return true;
 }
 
-int c331_manage::vyrApi_PnlInitOch_diff(int* outHtt, int* outVtt, int hblank, int vblank)
+int c331_manage::vyrApi_PnlInitOch_diff(ST_PANEL& p, int* outHtt, int* outVtt, int hblank, int vblank, bool trace)
 {
-    if (traceOn())
+    if (trace)
         printf("[vyrApi_PnlInitOch_diff] hblank:%d, vblank:%d\n", hblank, vblank);
-    ST_PANEL& p = pnl;
     int64_t width, height;
     canvas(p, width, height);
     p.use1och = width * height < kOneChannelPixels + 1;
-    if (traceOn())
+    if (trace)
         printf("\t %lld x %lld = %lld, use1och:%d\n", (long long)width, (long long)height,
                (long long)(width * height), p.use1och);
     int64_t htt, vtt;
@@ -276,15 +294,15 @@ int c331_manage::vyrApi_PnlInitOch_diff(int* outHtt, int* outVtt, int hblank, in
         if (htt * vtt > kPixelBudget) {
             if (sideBySide(p.splice)) {
                 htt = kPixelBudget / vtt;
-                if (traceOn())
+                if (trace)
                     printf("\t SPLICE_V, oPixels OOR, reduce htt to:%lld\n", (long long)htt);
             } else {
                 vtt = kPixelBudget / htt;
-                if (traceOn())
+                if (trace)
                     printf("\t SPLICE_H, oPixels OOR, reduce vtt to:%lld\n", (long long)vtt);
             }
         }
-        if (traceOn())
+        if (trace)
             printf("\t %s:  htt:%lld, vtt:%lld\n", kSpliceNames[p.splice], (long long)htt, (long long)vtt);
         const auto& list = timingList();
         const auto found = std::find_if(list.begin(), list.end(),
@@ -292,17 +310,17 @@ int c331_manage::vyrApi_PnlInitOch_diff(int* outHtt, int* outVtt, int hblank, in
         if (found != list.end()) {
             htt = found->htt;
             vtt = found->vtt;
-            if (traceOn())
+            if (trace)
                 printf("\t found htt: %lld, vtt:%lld\n", (long long)htt, (long long)vtt);
             break;
         }
         if (p.use1och) {
-            if (traceOn())
+            if (trace)
                 printf("\t not found in list for Use one OCH, continue find for Use TWO OCH\n");
             p.use1och = 0;
             continue;
         }
-        if (traceOn())
+        if (trace)
             printf("\t not found in list, calc htt: %lld -- %04llx\n", (long long)htt, (long long)htt);
         break;
     }

@@ -19,12 +19,15 @@ protected:
         memset(g_4G_RAM, 0, k4GRamSize);
     }
     // Runs one text command; the reply text (status 0 and the sub-command checked).
-    std::string cloud(uint8_t sub, const std::string& text, const std::string& after = std::string())
+    std::string cloud(uint8_t sub, const std::string& text, const std::string& after = std::string(),
+                      uint64_t peer = request_peer::kLocal)
     {
-        std::vector<uint8_t> p = {sub};
+        std::vector<uint8_t> p = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0xC4, sub};
         p.insert(p.end(), text.begin(), text.end());
         p.insert(p.end(), after.begin(), after.end());
-        const uint32_t r = send(kController, 0xC4, p);
+        buf.assign(kMessageBufferSize, 0xEE);
+        std::copy(p.begin(), p.end(), buf.begin());
+        const uint32_t r = handler.message_group_deal(buf.data(), uint32_t(p.size()), kMessageBufferSize, peer);
         EXPECT_GE(r, 3u);
         EXPECT_LE(r, 515u);
         EXPECT_EQ(buf[10], 0);
@@ -148,6 +151,19 @@ TEST_F(CloudCommands, CertificateOverwrittenByAnUploadIsNotStored)
         EXPECT_EQ(cloud(5, "sendfileend fileid:101 filelen:5 \n"), "sendFileEnd 320 extLength:19\r\nfile create failed.");
         EXPECT_FALSE(TestRoot::exists("/data/configs/cloud_cafile"));
     }
+    // Another peer's open upload owns the buffer: the certificate transfer is refused until it ends.
+    const uint64_t tool = request_peer::tcp(1);
+    G_timeTicks += 3000; // the upload above fell silent: it is dropped
+    buf.assign(kMessageBufferSize, 0xEE);
+    const std::vector<uint8_t> start = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0xC0, 1, 0, 0, 'A', 'L', 'I', 'S', 0, 5, 0, 0, 0};
+    std::copy(start.begin(), start.end(), buf.begin());
+    ASSERT_EQ(handler.message_group_deal(buf.data(), uint32_t(start.size()), kMessageBufferSize, tool), 3u);
+    ASSERT_EQ(buf[10], 0);
+    EXPECT_EQ(cloud(3, "sendfile filelen:5 \n"), "sendFile 320 extLength:19\r\nfile create failed.");
+    EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:0 extlength:5 \n", "HELLO"),
+              "sendFileData 320 extLength:19\r\nfile create failed.");
+    EXPECT_EQ(cloud(3, "sendfile filelen:5 \n", "", tool), "sendFile 200 fileID:101\r\n") << "the owner's own";
+    G_timeTicks += 3000;
     // A transfer the uploads left alone is stored.
     ASSERT_EQ(cloud(3, "sendfile filelen:5 \n"), "sendFile 200 fileID:101\r\n");
     ASSERT_EQ(cloud(4, "sendfiledata fileid:101 offset:0 extlength:5 \n", "HELLO"), "sendFileData 200 fileID:101\r\n");

@@ -52,9 +52,11 @@ protected:
     {
         shellSim().setRebootHandler(nullptr);
         g_app_reset_flag = 0;
-        // Leave no open read or verified upload to the next test.
-        send(kController, 0xC0, {6});
+        // Leave nothing to the next test: a transfer still open is dropped by its silence, a boot
+        // start forgets a verified application, and its end closes the boot start itself.
+        G_timeTicks += 3000;
         send(kController, 0xC0, start("FBOT", 0));
+        send(kController, 0xC0, end(std::vector<uint8_t>(16, 0)));
         MessageDealTest::TearDown();
     }
     static std::vector<uint8_t> start(const char* tag, uint32_t length, uint8_t type = 0)
@@ -241,8 +243,9 @@ TEST_F(FileTransfer, RefusedStartsAnswerStatusOneAndLeaveNothingToWrite)
         EXPECT_EQ(buf[10], 1);
         EXPECT_EQ(buf[11], c.payload[0]);
         EXPECT_EQ(buf[12], 2);
-        // Blocks and an end with the right digest store nothing anywhere, and the end says so.
-        send(kController, 0xC0, block(0, data));
+        // Blocks and an end with the right digest store nothing anywhere, and both say so.
+        ASSERT_EQ(send(kController, 0xC0, block(0, data)), 2u);
+        EXPECT_EQ(buf[10], 1);
         ASSERT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);
         EXPECT_EQ(buf[12], 1);
     }
@@ -519,14 +522,16 @@ TEST_F(FileTransfer, ATransferSilentForThirtySecondsIsDropped)
     EXPECT_FALSE(TestRoot::exists("/data/configs/alias.json"));
     EXPECT_EQ(TestRoot::readFile("/data/configs/omenu.json"), bytes(b));
 
-    // The owner itself, silent between its last block and its end.
+    // The owner itself, silent between two blocks: a block of a dropped transfer says it failed.
     for (uint32_t silence : {2999u, 3000u}) {
         SCOPED_TRACE(silence);
         ASSERT_TRUE(TestRoot::writeFile("/data/configs/alias.json", "old"));
         ASSERT_EQ(sendAs(A, start("ALIS", 800)), 3u);
         ASSERT_EQ(buf[10], 0);
-        ASSERT_EQ(sendAs(A, block(0, a)), 2u);
+        ASSERT_EQ(sendAs(A, block(0, std::vector<uint8_t>(a.begin(), a.begin() + 300))), 2u);
         G_timeTicks += silence;
+        ASSERT_EQ(sendAs(A, block(300, std::vector<uint8_t>(a.begin() + 300, a.end()))), 2u);
+        EXPECT_EQ(buf[10], silence < 3000 ? 0 : 1);
         ASSERT_EQ(sendAs(A, end(digestOf(a))), 3u);
         EXPECT_EQ(buf[12], silence < 3000 ? 0 : 1);
         EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), silence < 3000 ? bytes(a) : QByteArray("old"));

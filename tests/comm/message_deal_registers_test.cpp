@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "ui/mainwindow.h"
 #include "message_deal_fixture.h"
+#include "fpga_up.h"
 #include "platform/sim/sim_board.h"
 #include "video_chips/keltosource_status.h"
 
@@ -232,6 +233,36 @@ TEST_F(MessageDealTest, Register11AfterANewScreenSizeResolvesCropsAndStartsTheLe
     store->setU16(0x562, 2000);
     writeReg(11, 0x02, 0);
     EXPECT_EQ(g_set_led_para, 0);
+}
+
+// A screen the scaler refuses: no FPGA step (it would leave the wall dark), crops and audio kept.
+TEST_F(MessageDealTest, Register11WithAScreenTheScalerRefusesLeavesWallCropsAndAudio)
+{
+    ASSERT_TRUE(bringUpFpga0ByItsPasses());
+    struct Row {
+        const char* name;
+        uint16_t splice, width, height, out1w;
+    };
+    for (const Row& r : {Row{"above the pixel limit", 0, 4096, 3000, 4096}, Row{"split past the wall", 3, 1920, 1080, 4000}}) {
+        SCOPED_TRACE(r.name);
+        store->setU16(kCropBase + 10 * 7, 0x8000 | 0x0104); // crop entry 7: input 4
+        store->setU16(win(1, 8), 0x8007);
+        store->block[win(1, 0)] = 1;
+        store->setU16(0x840, 1);
+        store->setU16(0x560, r.splice);
+        store->setU16(0x562, r.width);
+        store->setU16(0x564, r.height);
+        store->setU16(0x584, r.out1w);
+        writeReg(11, 0x02, 0);
+        for (int i = 0; i < 60; ++i) {
+            G_timeTicks.fetch_add(1);
+            fpga->runOnce();
+        }
+        EXPECT_EQ(platform::Sim::fpgaChip().registerValue(0) & 0x04, 0) << "not blanked";
+        EXPECT_NE(platform::Sim::fpgaChip().registerValue(3) & 0x20, 0) << "output on";
+        EXPECT_EQ(blockU16(win(1, 8)), 0x8007);
+        EXPECT_EQ(blockU16(0x840), 1);
+    }
 }
 
 TEST_F(MessageDealTest, Register161SchedulesTheRebootAndSetsWindow0Stitching)

@@ -22,6 +22,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -63,6 +64,16 @@ long threadTicks(const std::string& name)
     if (dir)
         closedir(dir);
     return ticks;
+}
+
+// Resident memory of this process in kB.
+long residentKb()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
 }
 
 // Connects to addr:port (host byte order); the socket, or -1 when refused.
@@ -379,6 +390,63 @@ TEST_F(TcpTransport, FullTableMakesRoomForANewToolByClosingTheClientIdleLongest)
     EXPECT_EQ(active->request(Wire::readRegister(4, 2)), echoReply(2)) << "the active client was never closed";
     for (auto& t : tools)
         EXPECT_FALSE(t->peerClosed(0));
+}
+
+// One host cannot push the others out of a full table: the places are taken from the address
+// holding the most connections, whether its connections send frames or stay silent.
+TEST_F(TcpTransport, FullTableTakesThePlaceFromTheAddressHoldingMost)
+{
+    constexpr uint32_t kFlooder = 0x7F000002, kLateTool = 0x7F000003;
+    auto tool = client();
+    std::deque<std::unique_ptr<FrameClient>> flood;
+    auto connectFromFlooder = [&](bool sendsFrames) {
+        flood.push_back(std::make_unique<FrameClient>(port, 0, kFlooder));
+        ASSERT_TRUE(flood.back()->connected());
+        if (sendsFrames)
+            ASSERT_EQ(flood.back()->request(Wire::readRegister(4, 9)), echoReply(9));
+        if (flood.size() > TcpServer::kMaxClients + 8)
+            flood.pop_front(); // closed by the program long ago
+    };
+    // Between two polls of the tool more connections than the table holds, each sending a frame.
+    for (uint8_t poll = 0; poll < 8; ++poll) {
+        for (size_t i = 0; i < TcpServer::kMaxClients + 4; ++i)
+            connectFromFlooder(true);
+        EXPECT_EQ(tool->request(Wire::readRegister(4, poll), 1000), echoReply(poll)) << "poll " << int(poll);
+    }
+    // A tool that connects and says nothing yet while silent connections pour in.
+    FrameClient late(port, 0, kLateTool);
+    ASSERT_TRUE(waitFor([&] { return !late.peerClosed(0) && net->server()->clientCount() == TcpServer::kMaxClients; }, 2000));
+    for (size_t i = 0; i < TcpServer::kMaxClients + 4; ++i)
+        connectFromFlooder(false);
+    EXPECT_EQ(late.request(Wire::readRegister(4, 0x51), 1000), echoReply(0x51)) << "its first frame";
+    EXPECT_EQ(tool->request(Wire::readRegister(4, 0x52), 1000), echoReply(0x52));
+}
+
+// Tools that send requests and never read the replies are no longer read once a reply waits:
+// each holds about one reply, the program does not grow, and a tool that reads is answered.
+TEST_F(TcpTransport, ClientsThatNeverReadHoldOneReplyEach)
+{
+    constexpr size_t kReaders = 24, kRequests = 100;
+    Bytes requests;
+    for (size_t i = 0; i < kRequests; ++i) {
+        const Bytes w = Wire::stuff(Wire::readRam(0x200000, 65000));
+        requests.insert(requests.end(), w.begin(), w.end());
+    }
+    const long before = residentKb();
+    std::vector<std::unique_ptr<FrameClient>> silent;
+    for (size_t i = 0; i < kReaders; ++i) {
+        silent.push_back(std::make_unique<FrameClient>(port, 0, 0x7F000002));
+        const int small = 4096;
+        setsockopt(silent.back()->fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        ASSERT_TRUE(silent.back()->sendRaw(requests));
+    }
+    ASSERT_TRUE(waitFor([&] { return net->server()->stalledCount() == kReaders; }, 10000));
+    auto tool = client();
+    EXPECT_EQ(tool->request(Wire::readRegister(4, 0x33), 1000), echoReply(0x33));
+    const size_t oneReply = protocol_phy::encoded_max(65000 + 12), requestBytes = requests.size();
+    EXPECT_LE(net->server()->heldBytes(), kReaders * (oneReply + requestBytes));
+    EXPECT_LT(residentKb() - before, 32 * 1024) << "kB taken by " << kReaders << " clients";
+    EXPECT_EQ(net->server()->clientCount(), kReaders + 1) << "nobody was closed";
 }
 
 // A client that sends no frame for 5 minutes (30000 ticks) is closed; a frame restarts its count.

@@ -357,6 +357,15 @@ TEST_F(Dispatch, RefusedLedSizeIsTakenBackOutOfTheBlockAndNeverReachesTheFpga)
     scaler->runOnce();
     EXPECT_EQ(store->u16(blk::kLedWidth), 3840);
     EXPECT_EQ(g_set_led_para.load(), 2);
+
+    // A writer started the FPGA's step (the wall blanks) for a size refused: FPGA 0 is brought up
+    // again on the panel it had.
+    scaler->led_wait_limit_ms = 1;
+    g_set_led_para = 1;
+    handOver([](VyrRamPara& s) { apply(s, {{blk::kLedWidth, 8000}, {blk::kLedHeight, 2000}}); });
+    scaler->runOnce();
+    EXPECT_EQ(store->u16(blk::kLedWidth), 3840);
+    EXPECT_EQ(g_set_led_para.load(), 2);
 }
 
 // Two full-panel windows share a layer group; the chip lists its members by layer (0E:09).

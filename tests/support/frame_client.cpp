@@ -166,11 +166,19 @@ bool Unstuffer::next(Bytes* body)
 
 }
 
-FrameClient::FrameClient(int port, int connectTimeoutMs)
+FrameClient::FrameClient(int port, int connectTimeoutMs, uint32_t from)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(connectTimeoutMs);
     for (;;) {
         m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(from);
+        if (from && m_fd >= 0 && bind(m_fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+            close(m_fd);
+            m_fd = -1;
+            return;
+        }
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

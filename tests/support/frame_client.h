@@ -42,10 +42,11 @@ private:
 };
 }
 
-// One TCP connection to the program's control port on 127.0.0.1.
+// One TCP connection to the program's control port on 127.0.0.1, from 127.0.0.1 or another
+// loopback address (from, host byte order), as a second host on the LAN would come.
 class FrameClient {
 public:
-    explicit FrameClient(int port, int connectTimeoutMs = 0); // retries until the port opens
+    explicit FrameClient(int port, int connectTimeoutMs = 0, uint32_t from = 0); // retries until the port opens
     ~FrameClient();
     bool connected() const { return m_fd >= 0; }
     int fd() const { return m_fd; }

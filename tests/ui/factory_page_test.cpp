@@ -590,6 +590,17 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
                 return board.fpga->get_fpga_status() == 1;
             }, 1500)) << "FPGA 0 up again";
             Panel::refresh();
+            // Defaults above the box's pixel limit: the scaler will refuse them.
+            g_vyr_max_pixel = 1920 * 1080 - 1;
+            store->setU16(blk::kLedWidth, 1280);
+            memcpy(store->shadow, store->block, kBlockSize);
+            scaler()->change_flag = 0;
+        })
+        .key(OK)
+        .until([] { return Panel::changeFlag() == 1; }, "reset to a size the scaler refuses")
+        .act([this, &board] {
+            EXPECT_EQ(g_set_led_para.load(), 0) << "no FPGA step that would leave the wall dark";
+            g_vyr_max_pixel = 0;
             // Held in reset: the state byte still reads 3, but nobody would step the flag.
             board.fpga->hold_in_reset(0);
             EXPECT_EQ(board.fpga->MCU_REG_func[0][80], 3);

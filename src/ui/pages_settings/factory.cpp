@@ -71,15 +71,6 @@ QLabel* whiteLine(QWidget* parent, const char* name, int y)
     return l;
 }
 
-
-bool screenSizeChanged(const VyrRamPara& store)
-{
-    for (uint32_t off : {blk::kSpliceMode, blk::kLedWidth, blk::kLedHeight})
-        if (store.u16(off) != blk::get16(store.shadow, off))
-            return true;
-    return false;
-}
-
 // Address, mask and gateway back to their defaults in the INI store, then applied to eth0.
 void restoreAddressDefaults()
 {
@@ -276,7 +267,7 @@ void factory::factoryReset(Reset kind)
     } else {
         restore(kPersistStart, kBlockSize);
     }
-    if (screenSizeChanged(*store)) {
+    if (c331_manage::takesNewScreen(store->block, store->shadow)) {
         fpga_manage::requestLedParameterStep();
         store->block[blk::kAudioWindow] = 0;
         store->block[blk::kAudioState] = 0;
