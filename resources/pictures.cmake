@@ -7,7 +7,7 @@ function(vyr_painted_pictures name source comment)
   add_executable(${painter} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${source})
   target_link_libraries(${painter} PRIVATE Qt5::Gui)
   target_include_directories(${painter} PRIVATE ${CMAKE_SOURCE_DIR}/src)
-  if(VYR_SANITIZE)
+  if(VYR_SANITIZE OR VYR_FUZZ)
     # A build tool: Qt's own leaks at exit must not fail the build.
     target_compile_options(${painter} PRIVATE -fno-sanitize=all)
     target_link_options(${painter} PRIVATE -fno-sanitize=all)

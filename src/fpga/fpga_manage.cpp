@@ -95,15 +95,6 @@ uint16_t fpga_manage::gpio_read(uint32_t word)
     return 0;
 }
 
-void fpga_manage::release_selects()
-{
-    fpga_manage* m = p_fpga_manage;
-    if (!m || !m->window)
-        return;
-    m->window->write16(cs_fpga0, 16);
-    m->window->write16(cs_fpga1, 16);
-}
-
 // FPGA 1 and its flash stay closed: the worker drives FPGA 0 only. The worker needs the window
 // and FPGA 0's device; without the flash device only the flash reads fail (defaults are used).
 int fpga_manage::setupWindow()

@@ -209,8 +209,6 @@ public:
     // the first such access is logged.
     static void gpio_write(uint32_t word, uint16_t value);
     static uint16_t gpio_read(uint32_t word);
-    // Both FPGA selects released, as the scaler's transfers need; nothing before the window exists.
-    static void release_selects();
 
     int setupWindow(); // SPI devices, "/dev/msys" window, GPIO start values; 0, or 255 (logged)
     static uint32_t fpga_cmd_to_spi_data(uint8_t op, uint8_t bank, uint16_t address, uint8_t read);

@@ -3,8 +3,10 @@
 #include <string>
 
 // What the launcher starts after an application swap must be a program this box can run: an ELF
-// executable of the running program's own kind (identification and machine), with its program
-// headers, loaded segments and section table inside the file, so a cut copy fails. Packages and
+// executable of the running program's own kind (identification, machine, program interpreter and,
+// where the running program carries it, the flag of a position-independent program, so a shared
+// library or a static program of the same machine fails), with its program headers, loaded
+// segments and section table inside the file, so a cut copy fails. Packages and
 // protocol uploads carry no checksum, so the USB upgrade and register 14 both ask this before
 // anything is swapped in.
 namespace program_image {

@@ -82,15 +82,14 @@ void keltosource::writeCustomEdids()
             QMutexLocker lock(&Utils::_system_mutex);
             if (custom_edid_written[input] != 0)
                 continue;
-            touched = true;
-            if (store) {
-                const uint32_t w = store->u16(blk::edidWidth(input));
-                const uint32_t h = store->u16(blk::edidHeight(input));
-                const uint32_t rate = store->u16(blk::edidRate(input));
-                // A refused timing (logged with the reason) leaves the table as it was, and that is
-                // written: the request is served either way.
-                Set_Custom_HDMI_EDID(w, h, rate, input);
+            if (store && !Set_Custom_HDMI_EDID(store->u16(blk::edidWidth(input)), store->u16(blk::edidHeight(input)),
+                                               store->u16(blk::edidRate(input)), input)) {
+                // Refused (logged with the reason): nothing reaches the wire, and the receiver is
+                // not restarted, so a live picture stays.
+                custom_edid_req[input] = 0;
+                continue;
             }
+            touched = true;
             fpga_manage::gpio_write(fpga_manage::edid_wp, 0);
             setExpander(uint8_t(audio_bits & ~1u));
             const bool ok = selectEdidChannel(kChannel[input]) && i2c->eeprom_write(fd_, tables_[input].data()) == 1;

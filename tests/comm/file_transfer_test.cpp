@@ -5,6 +5,7 @@
 
 #include "base/global.h"
 #include "base/md5.h"
+#include "comm/card_file_events.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
@@ -12,6 +13,7 @@
 #include "test_root.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QSettings>
 #include <cstring>
 #include <sys/stat.h>
@@ -178,14 +180,21 @@ TEST_F(FileTransfer, EachFileKindIsStoredAndReadBack)
         {"application", start("FMCU", uint32_t(sampleProgram().size())), "/data/app/vyrR58N2", nullptr},
         {"named 250 bytes", namedStart(longName, 13, 2500), longTarget.c_str(), nullptr},
     };
+    // The pages that list card files hear of each one stored there.
+    QSignalSpy recoveries(CardFileEvents::instance(), &CardFileEvents::recoveryFilesChanged);
+    QSignalSpy mappings(CardFileEvents::instance(), &CardFileEvents::mappingFilesChanged);
     uint8_t seed = 1;
     for (const Kind& k : kinds) {
         SCOPED_TRACE(k.what);
         std::vector<uint8_t> data = pattern(2500, seed++);
         if (std::string(k.target) == "/data/app/vyrR58N2") // the application: a program of this machine
             data = sampleProgram();
+        const int before[2] = {recoveries.count(), mappings.count()};
         EXPECT_EQ(upload(k.start, data), 0);
         EXPECT_EQ(TestRoot::readFile(k.target), bytes(data));
+        const std::string target = k.target;
+        EXPECT_EQ(recoveries.count() - before[0], target.rfind("/data/rcvrecovery/", 0) == 0 ? 1 : 0);
+        EXPECT_EQ(mappings.count() - before[1], target.rfind("/data/smartmapping/", 0) == 0 ? 1 : 0);
         if (k.readTag) {
             std::vector<uint8_t> p = {4, 0, 0};
             p.insert(p.end(), k.readTag, k.readTag + 4);
@@ -196,6 +205,9 @@ TEST_F(FileTransfer, EachFileKindIsStoredAndReadBack)
             EXPECT_EQ(readBack(2500), data);
         }
     }
+    for (const QSignalSpy* spy : {&recoveries, &mappings})
+        for (const QList<QVariant>& emitted : *spy)
+            EXPECT_FALSE(emitted.at(0).toBool()); // stored, not deleted
     // The card files are read by name, answered with byte 11 = 8.
     ASSERT_EQ(namedRead("card_07.bin", 9, 11), 7u);
     EXPECT_EQ(buf[11], 8);
@@ -613,8 +625,14 @@ TEST_F(FileTransfer, SmallSubCommandsAndDelete)
     ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/a", "1"));
     ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/b", "2"));
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/keep", "3"));
+    QSignalSpy recoveries(CardFileEvents::instance(), &CardFileEvents::recoveryFilesChanged);
+    QSignalSpy mappings(CardFileEvents::instance(), &CardFileEvents::mappingFilesChanged);
     ASSERT_EQ(send(kController, 0xC0, {10, 'a'}), 2u);
     EXPECT_EQ(buf[11], 10);
+    ASSERT_EQ(recoveries.count(), 1); // from a delete
+    EXPECT_TRUE(recoveries.at(0).at(0).toBool());
+    ASSERT_EQ(mappings.count(), 1);
+    EXPECT_TRUE(mappings.at(0).at(0).toBool());
     EXPECT_FALSE(TestRoot::exists("/data/smartmapping/a"));
     EXPECT_FALSE(TestRoot::exists("/data/rcvrecovery/b"));
     EXPECT_TRUE(TestRoot::exists("/data/configs/keep"));

@@ -5,11 +5,11 @@
 #include <vector>
 
 // The sample program built with the tests (support/sample_program.c), for the machine they run
-// on: under qemu-arm an ARM program. padTo > its size appends bytes that change nothing the
+// on: under qemu-arm an ARM program (path: the same code built as a library or a static program). padTo > its size appends bytes that change nothing the
 // loader reads, for checks that need a large program.
-inline std::vector<uint8_t> sampleProgram(size_t padTo = 0)
+inline std::vector<uint8_t> sampleProgram(size_t padTo = 0, const char* path = VYR_SAMPLE_PROGRAM)
 {
-    QFile f(QStringLiteral(VYR_SAMPLE_PROGRAM));
+    QFile f(QString::fromLocal8Bit(path));
     if (!f.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = f.readAll();
@@ -39,5 +39,7 @@ inline std::vector<NotAProgram> notProgramsOfThisBox()
         {"116 bytes of text", std::vector<uint8_t>(words.begin(), words.end()), "not a program"},
         {"the program cut to half", std::vector<uint8_t>(real.begin(), real.begin() + long(real.size() / 2)), "program cut short"},
         {"a program of another machine", other, "program for another machine"},
+        {"a shared library of this machine", sampleProgram(0, VYR_SAMPLE_LIBRARY), "shared library, not a program"},
+        {"a static program of this machine", sampleProgram(0, VYR_SAMPLE_STATIC), "static program, not of this system"},
     };
 }

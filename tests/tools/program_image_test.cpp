@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <algorithm>
 #include <cstring>
+#include <link.h>
 #include <functional>
 #include <string>
 
@@ -24,6 +26,30 @@ void put16(std::vector<uint8_t>& b, size_t at, uint16_t v)
 {
     b[at] = uint8_t(v);
     b[at + 1] = uint8_t(v >> 8);
+}
+
+// The C library the tests run with: a shared library that names the program interpreter.
+std::string cLibrary()
+{
+    std::string path;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* out) {
+            const std::string name = info->dlpi_name ? info->dlpi_name : "";
+            if (name.find("/libc.so") != std::string::npos)
+                *static_cast<std::string*>(out) = name;
+            return 0;
+        },
+        &path);
+    return path;
+}
+
+// The interpreter's name ("/lib.../ld-linux...") near the start of the program, one letter changed.
+void renameInterpreter(std::vector<uint8_t>& b)
+{
+    const std::string ld = "ld-linux";
+    const auto at = std::search(b.begin(), b.begin() + long(std::min<size_t>(b.size(), 4096)), ld.begin(), ld.end());
+    ASSERT_NE(at - b.begin(), long(std::min<size_t>(b.size(), 4096))) << "the interpreter is named";
+    at[3] = 'L';
 }
 
 // 116 bytes of text, as a package's application entry held it.
@@ -65,6 +91,10 @@ TEST(ProgramImage, OnlyAWholeProgramOfThisMachineIsAccepted)
         {"another byte order", [&] { return edited([](auto& b) { b[kDataAt] = b[kDataAt] == 1 ? 2 : 1; }); }, false},
         {"an object file, not an executable", [&] { return edited([](auto& b) { put16(b, kTypeAt, 1); }); }, false},
         {"magic damaged", [&] { return edited([](auto& b) { b[1] = 'e'; }); }, false},
+        {"a shared library of this machine", [] { return sampleProgram(0, VYR_SAMPLE_LIBRARY); }, false},
+        {"a static program of this machine", [] { return sampleProgram(0, VYR_SAMPLE_STATIC); }, false},
+        {"the C library, which names the interpreter", [] { return sampleProgram(0, cLibrary().c_str()); }, false},
+        {"a program for another interpreter", [&] { return edited([](auto& b) { renameInterpreter(b); }); }, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -90,4 +120,10 @@ TEST(ProgramImage, RefusalsSayWhatIsWrong)
     EXPECT_EQ(program_image::refusal(t.data(), t.size()), "not a program");
     EXPECT_EQ(program_image::refusal(other.data(), other.size()), "program for another machine");
     EXPECT_EQ(program_image::refusal(real.data(), real.size() / 2), "program cut short");
+    const std::vector<uint8_t> libc = sampleProgram(0, cLibrary().c_str());
+    ASSERT_GT(libc.size(), 1000u) << cLibrary();
+    EXPECT_EQ(program_image::refusal(libc.data(), libc.size()), "shared library, not a program");
+    std::vector<uint8_t> renamed = real;
+    renameInterpreter(renamed);
+    EXPECT_EQ(program_image::refusal(renamed.data(), renamed.size()), "program for another system");
 }

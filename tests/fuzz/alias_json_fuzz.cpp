@@ -1,0 +1,20 @@
+// The operator's names ("/data/configs/alias.json", uploaded by the PC tool): the document looked up
+// for each kind the pages draw.
+#include "fuzz_board.h"
+
+#include "params/alias_names.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzBoard::start();
+    FuzzBoard::writeFile(AliasNames::kPath, data, size);
+    for (const char* kind : {"source", "win", "crop", "usermode"})
+        for (int32_t id : {0, 1, 5, 39, -1}) {
+            ALIAS_PARA alias;
+            if (get_json_alias_para(&alias, kind, id) && alias.name.empty())
+                abort(); // a name found must be one to draw
+        }
+    return 0;
+}

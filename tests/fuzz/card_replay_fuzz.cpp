@@ -1,0 +1,73 @@
+// The card jobs that replay a file through the card worker to the simulated FPGA and its LED
+// network: the first input byte picks the job (scan file, query or recovery from "QZFX") and the
+// scan file's port, the rest is the file.
+#include "fuzz_board.h"
+#include "fpga_up.h"
+
+#include "fpga/fpga_jobs_block.h"
+#include "params/vyrrampara.h"
+
+#include <QString>
+
+namespace {
+using platform::Sim::fpgaChip;
+using platform::Sim::LedNetwork;
+
+// Longer than any job of a well-formed file of the corpus takes; a job still running then is
+// abandoned, as the page's cancel would.
+constexpr int kMaxTicks = 4000;
+
+fpga_manage* fpga;
+
+void tick()
+{
+    G_timeTicks.fetch_add(1);
+    fpga->runOnce();
+}
+
+bool setUp()
+{
+    FuzzBoard::start();
+    VyrRamPara::pInstance();
+    fpga = fpga_manage::instanceWithoutWorker();
+    if (!bringUpFpga0(tick))
+        abort();
+    fpgaChip().setCards(0, 2);
+    fpgaChip().setCards(1, 4);
+    fpgaChip().editNetwork([](LedNetwork& n) {
+        for (int p : {0, 1})
+            for (auto& c : n.port(p).cards)
+                c.configId = 0x11223344;
+    });
+    for (uint32_t i = 0; i < 2 * fpga_manage::kSearchTicks + 2; ++i)
+        tick();
+    return true;
+}
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static bool ready = setUp();
+    (void)ready;
+    if (size == 0)
+        return 0;
+    const uint8_t jobs[3] = {2, 5, 6};
+    const uint8_t job = jobs[data[0] % 3];
+    if (job == 2) {
+        FuzzBoard::writeFile("/data/smartmapping/wall.qzfile", data + 1, size - 1);
+        g_qzfile_name = QStringLiteral("/data/smartmapping/wall.qzfile");
+        line_type[8] = uint8_t(data[0] >> 4 & 3);
+    } else {
+        FuzzBoard::writeFile("/data/rcvrecovery/QZFX", data + 1, size - 1);
+    }
+    g_send_para[1] = 0;
+    g_send_para[0] = job;
+    for (int i = 0; i < kMaxTicks && g_send_para[0].load() != 0; ++i)
+        tick();
+    for (auto& b : g_send_para)
+        b = 0;
+    fpgaChip().clearPackets();
+    fpgaChip().clearLog();
+    FuzzBoard::settle();
+    return 0;
+}

@@ -1,0 +1,326 @@
+// Writes the fuzz targets' seed corpus (tests/fuzz/corpus/<target>/) from the inputs the tests
+// build: frames of every group, file-transfer sequences, cloud and Wi-Fi commands, the JSON files,
+// card files, upgrade packages with a real program, INI-like files and stick events.
+//   build/fuzz_seeds tests/fuzz/corpus
+#include "rcv_recovery_files.h"
+#include "sample_program.h"
+#include "upgrade_package_gen.h"
+
+#include "base/bytes.h"
+#include "base/md5.h"
+#include "comm/protocol_phy.h"
+#include "params/block_layout.h"
+
+#include <QDir>
+#include <QFile>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+using Bytes = std::vector<uint8_t>;
+QString out;
+
+void seed(const char* target, const char* name, const QByteArray& bytes)
+{
+    QDir().mkpath(out + "/" + target);
+    QFile f(out + "/" + target + "/" + name);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+        fprintf(stderr, "cannot write %s/%s\n", target, name);
+        exit(1);
+    }
+}
+QByteArray q(const Bytes& b) { return QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())); }
+QByteArray q(const std::string& s) { return QByteArray::fromStdString(s); }
+Bytes cat(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Body (destination F100 from the PC tool) with its check byte, stuffed onto the wire.
+Bytes frame(uint8_t group, const Bytes& payload, uint16_t dest = 0xF100, uint8_t byte7 = 0)
+{
+    Bytes body = {uint8_t(dest), uint8_t(dest >> 8), 0x10, 0xF0, 0, 0, 0, byte7, 0, group};
+    body.insert(body.end(), payload.begin(), payload.end());
+    uint8_t x = 0;
+    for (uint8_t b : body)
+        x ^= b;
+    body.push_back(x);
+    Bytes wire(protocol_phy::encoded_max(uint32_t(body.size())));
+    protocol_phy phy;
+    wire.resize(phy.data_re_transf_meaning(0, wire.data(), body.data(), uint32_t(body.size()), nullptr));
+    return wire;
+}
+Bytes ram(uint32_t address, uint16_t n, const Bytes& data = {})
+{
+    Bytes p(8, 0);
+    putU32(p.data(), address);
+    putU16(p.data() + 4, n);
+    return cat(p, data);
+}
+Bytes fileStart(const char* tag, uint32_t length)
+{
+    Bytes p = {1, 0, 0, uint8_t(tag[0]), uint8_t(tag[1]), uint8_t(tag[2]), uint8_t(tag[3]), 0, 0, 0, 0, 0};
+    putU32(p.data() + 8, length);
+    return p;
+}
+Bytes namedStart(const std::string& name, uint8_t type, uint32_t length)
+{
+    Bytes p = {7, 0, 0, uint8_t(name.size()), 0};
+    p.insert(p.end(), name.begin(), name.end());
+    p.push_back(type);
+    p.resize(p.size() + 4);
+    putU32(p.data() + p.size() - 4, length);
+    return p;
+}
+Bytes fileBlock(uint32_t offset, const Bytes& data)
+{
+    Bytes p(13, 0);
+    p[0] = 2;
+    putU32(p.data() + 5, offset);
+    putU32(p.data() + 9, uint32_t(data.size()));
+    return cat(p, data);
+}
+Bytes fileEnd(const Bytes& data) // with the data's digest, as the tool closes an upload
+{
+    Bytes p = {3, 0, 0, 0, 0};
+    MD5 m(data.data(), data.size());
+    return cat(p, Bytes(m.digest(), m.digest() + 16));
+}
+Bytes readBlock(uint32_t offset, uint32_t n)
+{
+    Bytes p(13, 0);
+    p[0] = 5;
+    putU32(p.data() + 5, offset);
+    putU32(p.data() + 9, n);
+    return p;
+}
+// Requests of one group as the file-transfer and cloud targets take them: pieces joined by sep.
+QByteArray pieces(const std::vector<Bytes>& list, const char* sep)
+{
+    QByteArray all;
+    for (size_t i = 0; i < list.size(); ++i)
+        all += (i ? QByteArray(sep) : QByteArray()) + q(list[i]);
+    return all;
+}
+Bytes text(uint8_t sub, const std::string& t)
+{
+    Bytes p = {sub};
+    p.insert(p.end(), t.begin(), t.end());
+    return p;
+}
+
+void frames()
+{
+    const std::vector<std::pair<const char*, Bytes>> list = {
+        {"register_write", frame(0xA0, {20, 0xFF, 0, 1})},
+        {"register_read", frame(0xA1, {0x04, 0x37})},
+        {"ram_write", frame(0x60, ram(0x0400, 4, {1, 2, 3, 4}))},
+        {"ram_read", frame(0x61, ram(0x0400, 64))},
+        {"ram_read_fpga", frame(0x61, ram(0x0, 32), 0xF100, 2)},
+        {"mode_ram_write", frame(0x60, ram(0x1010, 2, {5, 6}))},
+        {"single_para", frame(0xB0, {'1', 0, 54, 17, 0})},
+        {"save", frame(0x81, {}, 0xF200)},
+        {"flash_erase", frame(0x82, {0, 0, 0, 0, 1, 0})},
+        {"flash_write", frame(0x83, cat(ram(0x1000, 8), {1, 2, 3, 4, 5, 6, 7, 8}))},
+        {"flash_read", frame(0x70, ram(0x1000, 16))},
+        {"rtc", frame(0x87, {0x24, 0x20, 0x03, 0x05, 0x07, 0x08, 0x09})},
+        {"net_search", frame(0xA2, {29})},
+        {"device_info", frame(0xA4, {16})},
+        {"restart", frame(0x84, {0x02})},
+        {"cloud_check", frame(0xC4, text(0, ""))},
+        {"cloud_settings", frame(0xC3, {11, 'a', 'b'})},
+        {"file_start", frame(0xC0, fileStart("ALIS", 10))},
+        {"card", frame(0x31, {0, 0, 0x10, 0, 4, 0, 1, 2, 3, 4}, 0x0001)},
+    };
+    Bytes stream;
+    for (const auto& f : list) {
+        seed("dispatch", f.first, q(f.second));
+        seed("frame_decode", f.first, q(cat({uint8_t(f.second.size() % 7 + 1)}, f.second)));
+        stream = cat(stream, f.second);
+    }
+    seed("dispatch", "every_group", q(stream));
+    const std::string t = "{\"namelist\":{}}";
+    seed("dispatch", "alias_upload",
+         q(cat(cat(frame(0xC0, fileStart("ALIS", uint32_t(t.size()))), frame(0xC0, fileBlock(0, Bytes(t.begin(), t.end())))),
+               frame(0xC0, fileEnd(Bytes(t.begin(), t.end()))))));
+}
+
+void fileTransfers()
+{
+    const Bytes data = PackageGen::pattern(300, 3);
+    const Bytes json = {'{', '"', 'n', 'a', 'm', 'e', 'l', 'i', 's', 't', '"', ':', '{', '}', '}'};
+    seed("file_transfer", "alias", pieces({fileStart("ALIS", uint32_t(json.size())), fileBlock(0, json), fileEnd(json)}, "#C0#"));
+    seed("file_transfer", "logo", pieces({fileStart("LOGO", 300), fileBlock(0, data), fileEnd(data)}, "#C0#"));
+    seed("file_transfer", "kernel", pieces({fileStart("FKRN", 300), fileBlock(0, data), fileEnd(data)}, "#C0#"));
+    seed("file_transfer", "menu", pieces({fileStart("OSDS", uint32_t(json.size())), fileBlock(0, json), fileEnd(json)}, "#C0#"));
+    seed("file_transfer", "recovery", pieces({fileStart("QZFX", 300), fileBlock(0, data), fileEnd(data)}, "#C0#"));
+    seed("file_transfer", "mode_named", pieces({namedStart("MO01.json", 7, uint32_t(json.size())), fileBlock(0, json), fileEnd(json)}, "#C0#"));
+    seed("file_transfer", "scan_named", pieces({namedStart("wall.qzfile", 13, 300), fileBlock(0, data), fileBlock(300, data), fileEnd(cat(data, data))}, "#C0#"));
+    seed("file_transfer", "recovery_named", pieces({namedStart("QZFR", 9, 300), fileBlock(0, data), fileEnd(data)}, "#C0#"));
+    const Bytes program = sampleProgram();
+    std::vector<Bytes> app = {fileStart("FMCU", uint32_t(program.size()))};
+    for (size_t at = 0; at < program.size(); at += 4096)
+        app.push_back(fileBlock(uint32_t(at), Bytes(program.begin() + long(at), program.begin() + long(std::min(program.size(), at + 4096)))));
+    app.push_back(fileEnd(program));
+    seed("file_transfer", "application", pieces(app, "#C0#"));
+    seed("file_transfer", "read_alias", pieces({{4, 0, 0, 'A', 'L', 'I', 'S'}, readBlock(0, 100), {6}}, "#C0#"));
+    seed("file_transfer", "two_tools", pieces({fileStart("ALIS", 20), fileStart("LOGO", 20), fileBlock(0, data), fileEnd(data)}, "#C0#"));
+}
+
+void cloud()
+{
+    seed("cloud_commands", "properties",
+         pieces({text(1, "setproperty deviceid:0123456789abcdef01234567 serveraddress:10.20.30.40 serverport:8883 cafilename:ca.cert\r\n"),
+                 text(2, "getproperty devicetype serverport serveraddress cafilename catype fingermark version iccid imsi imei\r\n"),
+                 text(0, "")}, "#C4#"));
+    seed("cloud_commands", "send_file",
+         pieces({text(3, "sendfile filename:ca.cert filelen:10 overwrite:1\r\n"),
+                 text(4, "sendfiledata fileid:1 offset:0 extlength:10\r\n0123456789"),
+                 text(5, "sendfileend fileid:1 filelen:10\r\n"), text(13, "verifyca catype:singleauth\r\n")}, "#C4#"));
+    seed("cloud_commands", "recv_file",
+         pieces({text(7, "recvfile filename:ca.cert\r\n"), text(8, "recvfiledata fileid:1 offset:0\r\n"),
+                 text(9, "recvfileend fileid:1 filelen:10\r\n"), text(10, "recvfilecancel fileid:1\r\n"),
+                 text(6, "sendfilecancel fileid:1\r\n")}, "#C4#"));
+    seed("cloud_commands", "fixed", pieces({text(11, "x"), text(12, ""), text(14, "x"), Bytes{'C', '3', 11, 'a'}}, "#C4#"));
+}
+
+void wifi()
+{
+    const std::string ifconfig = "wlan0     Link encap:Ethernet  HWaddr 00:E0:4C:81:92:A1  \n"
+                                 "          inet addr:192.168.22.101  Bcast:192.168.22.255  Mask:255.255.255.0\n"
+                                 "          inet6 addr: fe80::2e0:4cff:fe81:92a1/64 Scope:Link\n";
+    seed("wifi_at", "set_and_check", q("AT+SETDATA=2,0,Cafe AP,3,secret123,5,10.1.2.3,5005#AT#AT+CHECKDATA#AT#" + ifconfig));
+    seed("wifi_at", "others", q("AT+GETVER#AT#AT+RST#AT#AT+RESTORE#AT#AT+SETDATA=1#AT#AT+SETDATA=3#AT#AT+X#AT#"));
+    seed("wifi_at", "open_ap", q("AT+SETDATA=2,1,x,0,,0,192.168.22.101,5005#AT#AT+CHECKDATA#AT#" + ifconfig));
+    const QByteArray hostapd = "interface=wlan0\nssid=Cafe AP\nchannel=6\nwpa=2\nwpa_passphrase=secret123\n";
+    const QByteArray wpa = "network={\nssid=\"home\"\npsk=\"password\"\n}\n";
+    QByteArray mode(int(kModeFileSize), '\0');
+    mode[0] = mode[1] = char(blk::kMarkerSaved);
+    seed("stored_files", "all", mode + "#FILE#" + hostapd + "#FILE#" + wpa + "#FILE#" + q(ifconfig));
+    seed("stored_files", "empty_mode", "\xFF\xFF#FILE#ssid=x\n#FILE##FILE#");
+}
+
+void jsonFiles()
+{
+    seed("alias_json", "names", R"({"filename":"x","namelist":{
+  "source":[{"id":2,"valid":"on","name":"Camera"},{"id":3,"valid":"off","name":"Stage"},
+            {"id":"5","valid":"yes","name":"Laptop \u00e9"},{"valid":"on","name":"NoId"}],
+  "win":[{"id":0,"valid":"on","name":"Main"}],
+  "crop":[{"id":1,"valid":"on","name":"Left half"}],
+  "usermode":[{"id":1,"name":"NoValid"}]}})");
+    seed("alias_json", "odd", R"({"namelist":{"source":[{"id":2,"name":{"a":1}}]}})");
+    const std::string item = R"({"type":0,"status":"on","pos":{"x":10,"y":20,"w":300,"h":100,"layer":"top"},)"
+                             R"("act":{"effect":2,"speed":5,"staytime":3},"backpara":{"enable":"on","color":"123456"},)"
+                             R"("fontpara":{"startx":4,"starty":6,"fontw":32,"fonth":32,"wordspace":1,"verticalspace":2,"color":"FF0000"},)"
+                             R"("texts":["Hello\nWorld"],"start":0,"end":10})";
+    seed("omenu_json", "one_item", q(R"({"name":"menu","osdcount":1,"oactcount":7,"menu":[)" + item + "]}"));
+    seed("omenu_json", "three_items", q(R"({"name":"menu","osdcount":3,"oactcount":1,"menu":[)" + item + "," + item + "," + item + "]}"));
+}
+
+void cardFiles()
+{
+    using namespace CardFiles;
+    Op ramWrite;
+    ramWrite.targetAddr = 0x1000;
+    ramWrite.data = QByteArray(2500, '\x5A');
+    Op reg;
+    reg.target = 2;
+    reg.data = QByteArray::fromHex("0500010A");
+    Op save;
+    save.type = 2;
+    save.data.clear();
+    Op pause;
+    pause.type = 6;
+    pause.timeticks = 10;
+    Screen s;
+    s.configId = 0x11223344;
+    s.nets = {Net{0, {{reg}, {save}}}, Net{1, {{}, {}, {ramWrite}, {pause}}}};
+    s.para = {reg, save};
+    const QByteArray qzfx = packedFile({s});
+    const QByteArray scan = scanFile({reg, ramWrite, save, pause});
+    seed("card_files", "qzfx", qzfx);
+    seed("card_files", "scan", scan);
+    seed("card_replay", "scan_port1", QByteArray(1, char(0x10 | 0)) + scan); // job 2, port 1
+    seed("card_replay", "query", QByteArray(1, char(1)) + qzfx);
+    seed("card_replay", "recovery", QByteArray(1, char(2)) + qzfx);
+}
+
+void packages()
+{
+    PackageGen::Package p;
+    PackageGen::Entry app;
+    app.type = 10;
+    app.file = sampleProgram();
+    PackageGen::Entry fpga;
+    fpga.type = 7;
+    fpga.file = PackageGen::fpgaImage(PackageGen::pattern(512, 1));
+    PackageGen::Entry font;
+    font.type = 13;
+    font.file = PackageGen::font(1, 32, 600);
+    p.entries = {app, fpga, font};
+    seed("upgrade_package", "app_fpga_font", PackageGen::build(p));
+    PackageGen::Package fonts;
+    PackageGen::Entry cn = font, fpga1 = fpga;
+    cn.file = PackageGen::font(0, 64, 300);
+    fpga1.type = 8;
+    fonts.entries = {cn, fpga1};
+    seed("upgrade_package", "font_fpga1", PackageGen::build(fonts));
+    seed("upgrade_package", "program", q(sampleProgram()));
+}
+
+void edid()
+{
+    const struct {
+        const char* name;
+        uint8_t input;
+        uint16_t w, h, rate;
+    } rows[] = {{"1080p60", 0, 1920, 1080, 60}, {"uhd30", 4, 3840, 2160, 30}, {"wide", 5, 4095, 1080, 60}, {"odd", 2, 1280, 720, 75}};
+    for (const auto& r : rows) {
+        Bytes b = {r.input, 0, 0, 0, 0, 0, 0};
+        putU16(b.data() + 1, r.w);
+        putU16(b.data() + 3, r.h);
+        putU16(b.data() + 5, r.rate);
+        seed("edid_request", r.name, q(b));
+    }
+}
+
+void usb()
+{
+    const std::string dev = "/devices/platform/ehci/usb1/1-1/1-1:1.0/host0/target0:0:0/0:0:0:0";
+    auto event = [](const std::string& action, const std::string& path) {
+        std::string e = action + "@" + path;
+        e += '\0';
+        e += "ACTION=" + action;
+        e += '\0';
+        e += "DEVPATH=" + path;
+        e += '\0';
+        e += "SUBSYSTEM=block";
+        e += '\0';
+        return e;
+    };
+    const std::string mounts = "/dev/root / ext4 rw 0 0\n/dev/sda1 /mnt/usb1 vfat rw,relatime 0 0\n";
+    seed("usb_events", "stick_in", q(event("add", dev + "/block/sda") + "#EV#" + event("add", dev + "/block/sda/sda1") + "#EV#" + mounts));
+    seed("usb_events", "stick_out", q(event("remove", dev + "/block/sda/sda1") + "#EV#" + event("remove", dev + "/block/sda") + "#EV#"));
+}
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        fprintf(stderr, "usage: fuzz_seeds <corpus folder>\n");
+        return 2;
+    }
+    out = QString::fromLocal8Bit(argv[1]);
+    frames();
+    fileTransfers();
+    cloud();
+    wifi();
+    jsonFiles();
+    cardFiles();
+    packages();
+    edid();
+    usb();
+    return 0;
+}
