@@ -88,6 +88,8 @@ Bytes fileEnd(const Bytes& data) // with the data's digest, as the tool closes a
     MD5 m(data.data(), data.size());
     return cat(p, Bytes(m.digest(), m.digest() + 16));
 }
+// The file-transfer target adds the digest to an end of five bytes.
+const Bytes kEnd = {3, 0, 0, 0, 0};
 Bytes readBlock(uint32_t offset, uint32_t n)
 {
     Bytes p(13, 0);
@@ -151,22 +153,22 @@ void fileTransfers()
 {
     const Bytes data = PackageGen::pattern(300, 3);
     const Bytes json = {'{', '"', 'n', 'a', 'm', 'e', 'l', 'i', 's', 't', '"', ':', '{', '}', '}'};
-    seed("file_transfer", "alias", pieces({fileStart("ALIS", uint32_t(json.size())), fileBlock(0, json), fileEnd(json)}, "#C0#"));
-    seed("file_transfer", "logo", pieces({fileStart("LOGO", 300), fileBlock(0, data), fileEnd(data)}, "#C0#"));
-    seed("file_transfer", "kernel", pieces({fileStart("FKRN", 300), fileBlock(0, data), fileEnd(data)}, "#C0#"));
-    seed("file_transfer", "menu", pieces({fileStart("OSDS", uint32_t(json.size())), fileBlock(0, json), fileEnd(json)}, "#C0#"));
-    seed("file_transfer", "recovery", pieces({fileStart("QZFX", 300), fileBlock(0, data), fileEnd(data)}, "#C0#"));
-    seed("file_transfer", "mode_named", pieces({namedStart("MO01.json", 7, uint32_t(json.size())), fileBlock(0, json), fileEnd(json)}, "#C0#"));
-    seed("file_transfer", "scan_named", pieces({namedStart("wall.qzfile", 13, 300), fileBlock(0, data), fileBlock(300, data), fileEnd(cat(data, data))}, "#C0#"));
-    seed("file_transfer", "recovery_named", pieces({namedStart("QZFR", 9, 300), fileBlock(0, data), fileEnd(data)}, "#C0#"));
+    seed("file_transfer", "alias", pieces({fileStart("ALIS", uint32_t(json.size())), fileBlock(0, json), kEnd}, "#C0#"));
+    seed("file_transfer", "logo", pieces({fileStart("LOGO", 300), fileBlock(0, data), kEnd}, "#C0#"));
+    seed("file_transfer", "kernel", pieces({fileStart("FKRN", 300), fileBlock(0, data), kEnd}, "#C0#"));
+    seed("file_transfer", "menu", pieces({fileStart("OSDS", uint32_t(json.size())), fileBlock(0, json), kEnd}, "#C0#"));
+    seed("file_transfer", "recovery", pieces({fileStart("QZFX", 300), fileBlock(0, data), kEnd}, "#C0#"));
+    seed("file_transfer", "mode_named", pieces({namedStart("MO01.json", 7, uint32_t(json.size())), fileBlock(0, json), kEnd}, "#C0#"));
+    seed("file_transfer", "scan_named", pieces({namedStart("wall.qzfile", 13, 600), fileBlock(0, data), fileBlock(300, data), kEnd}, "#C0#"));
+    seed("file_transfer", "recovery_named", pieces({namedStart("QZFR", 9, 300), fileBlock(0, data), kEnd}, "#C0#"));
     const Bytes program = sampleProgram();
     std::vector<Bytes> app = {fileStart("FMCU", uint32_t(program.size()))};
     for (size_t at = 0; at < program.size(); at += 4096)
         app.push_back(fileBlock(uint32_t(at), Bytes(program.begin() + long(at), program.begin() + long(std::min(program.size(), at + 4096)))));
-    app.push_back(fileEnd(program));
+    app.push_back(kEnd);
     seed("file_transfer", "application", pieces(app, "#C0#"));
     seed("file_transfer", "read_alias", pieces({{4, 0, 0, 'A', 'L', 'I', 'S'}, readBlock(0, 100), {6}}, "#C0#"));
-    seed("file_transfer", "two_tools", pieces({fileStart("ALIS", 20), fileStart("LOGO", 20), fileBlock(0, data), fileEnd(data)}, "#C0#"));
+    seed("file_transfer", "two_tools", pieces({fileStart("ALIS", 20), fileStart("LOGO", 20), fileBlock(0, data), kEnd}, "#C0#"));
 }
 
 void cloud()
