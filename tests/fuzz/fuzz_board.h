@@ -1,5 +1,5 @@
 #pragma once
-// What every fuzz target stands on: a private root under /tmp with the simulated board, the
+// What every fuzz target stands on: a private root (in /dev/shm) with the simulated board, the
 // program's pauses shortened to nothing and the board's reboot turned into nothing, so an input
 // that asks for one goes on to the next input.
 #include <QByteArray>
@@ -17,6 +17,8 @@ void removeFile(const std::string& absolute);
 // The input cut at every occurrence of separator (the dictionaries hold it), so one input carries
 // a sequence of requests, events or files.
 std::vector<QByteArray> split(const uint8_t* data, size_t size, const char* separator);
-// Runs what the readers queued for the GUI thread, so queued events do not pile up.
+// The end of an input: runs what the readers queued for the GUI thread, fails (aborts) on any
+// rule breach an emulated chip recorded, as the tests do, and drops the chips' call logs, so
+// that neither piles up over millions of inputs.
 void settle();
 }

@@ -30,6 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     platform::Sim::shellSim().script("ifconfig", 0, piece[3].toStdString());
     wifi->wifi_config_file_read();
     wifi->putDeviceInfo(std::vector<uint8_t>(400).data());
-    platform::Sim::shellSim().clearLog();
+    FuzzBoard::settle();
     return 0;
 }

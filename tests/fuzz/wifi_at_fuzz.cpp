@@ -28,7 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::string answer;
         wifi->answer(reinterpret_cast<const uint8_t*>(datagram.constData()), uint32_t(datagram.size()), &answer);
     }
-    platform::Sim::shellSim().clearLog();
     FuzzBoard::settle();
     return 0;
 }
