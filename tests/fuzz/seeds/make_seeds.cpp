@@ -244,9 +244,9 @@ void cardFiles()
     const QByteArray scan = scanFile({reg, ramWrite, save, pause});
     seed("card_files", "qzfx", qzfx);
     seed("card_files", "scan", scan);
-    seed("card_replay", "scan_port1", QByteArray(1, char(0x10 | 0)) + scan); // job 2, port 1
-    seed("card_replay", "query", QByteArray(1, char(1)) + qzfx);
-    seed("card_replay", "recovery", QByteArray(1, char(2)) + qzfx);
+    seed("card_replay", "scan_port1", QByteArray(1, char(0x12)) + scan); // 0x12 % 3 = 0: job 2; bits 4-5: port 1
+    seed("card_replay", "query", QByteArray(1, char(1)) + qzfx); // job 5
+    seed("card_replay", "recovery", QByteArray(1, char(2)) + qzfx); // job 6
 }
 
 void packages()
