@@ -5,6 +5,12 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "params/config_engine.h"
+#include "base/utils.h"
+#include "comm/file_transfer.h"
+#include "platform/paths.h"
+
+#include <QFile>
+#include <QMutexLocker>
 
 #include <cstdio>
 #include <cstring>
@@ -55,6 +61,32 @@ std::string withoutLineEnd(const std::string& t)
         return t.substr(0, t.size() - 1);
     return t;
 }
+
+// A configuration file as it was before a command rewrote it, to put back when the command fails.
+class FileCopy {
+public:
+    explicit FileCopy(const char* path) : m_path(path)
+    {
+        QFile file(QString::fromStdString(platform::Paths::resolve(path)));
+        m_existed = file.open(QIODevice::ReadOnly);
+        if (m_existed)
+            m_bytes = file.readAll();
+    }
+    void restore() const
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        if (!m_existed)
+            QFile::remove(QString::fromStdString(platform::Paths::resolve(m_path)));
+        else if (!file_transfer::writeVerified(m_path, reinterpret_cast<const uint8_t*>(m_bytes.constData()),
+                                               uint32_t(m_bytes.size()), 0644))
+            writeLogMsg(LOG_ERROR, std::string("Wi-Fi: ") + m_path + " could not be put back");
+    }
+
+private:
+    const char* m_path;
+    bool m_existed = false;
+    QByteArray m_bytes;
+};
 
 bool validPort(const std::string& t)
 {
@@ -138,27 +170,34 @@ bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
     const std::string wpa = security >= 2 ? std::to_string(security - 1) : std::to_string(security);
     if (!validPassphrase(passphrase, wpa))
         return false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_s.ap_ssid = ssid;
-        m_s.ap_security = wpa;
-        m_s.ap_passphrase = passphrase;
-        m_s.ap_channel = std::to_string(channel + 1);
-        m_s.ap_ip = ip;
-        m_set_ip = ip;
-        m_s.tcp_port = port;
-    }
-    bool ok = true;
-    if (QString::fromStdString(ip) != g_str_wifi_ip.get()) {
+    Settings next = settings();
+    next.ap_ssid = ssid;
+    next.ap_security = wpa;
+    next.ap_passphrase = passphrase;
+    next.ap_channel = std::to_string(channel + 1);
+    next.ap_ip = ip;
+    next.tcp_port = port;
+    // All or nothing: "ERR" leaves both files, the stored address and the settings as they were.
+    const FileCopy hostapd(kHostapdConf), udhcpd(kUdhcpdConf);
+    bool ok = writeHostapd(next) && writeUdhcpd(ip);
+    if (ok && QString::fromStdString(ip) != g_str_wifi_ip.get()) {
         trace("\n  ip compare error !");
         ConfigEngine* config = ConfigEngine::p_config;
         ok = config && config->write_config_variant(ConfigItem::WifiIPAddress, QString::fromStdString(ip));
     }
-    ok = wifi_ap_config_file_create() && ok;
-    ok = wifi_ap_udhcpd_config_file_create() && ok;
+    if (!ok) {
+        hostapd.restore();
+        udhcpd.restore();
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_s = next;
+        m_set_ip = ip;
+    }
     if (f[1] == "1")
         set_wifi_reset_flag();
-    return ok;
+    return true;
 }
 
 void R58_WIFI_CONFIG::wifi_AT_cmd_manage(const uint8_t* data, uint32_t length)

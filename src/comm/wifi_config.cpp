@@ -139,8 +139,31 @@ std::string R58_WIFI_CONFIG::startAddress() const
     const std::string stored = g_str_wifi_ip.get().toStdString();
     if (validApAddress(stored))
         return stored;
-    writeLogMsg(LOG_ERROR, "Wi-Fi: stored access-point address refused, the default is used");
-    return kDefaultAddress;
+    // The default may lie on the wired subnet too (an address set before that was refused, or
+    // an edited INI file): then host .101 of the first private /24 the wired subnet leaves free.
+    std::string address = kDefaultAddress;
+    for (int n = 0; n < 3 * 256 && !validApAddress(address); ++n) {
+        const int k = n % 256;
+        address = n < 256 ? "192.168." + std::to_string((22 + k) % 256) + ".101"
+                : n < 512 ? "10." + std::to_string(k) + ".22.101"
+                          : "172." + std::to_string(16 + k % 16) + "." + std::to_string(k) + ".101";
+    }
+    writeLogMsg(LOG_ERROR, "Wi-Fi: stored access-point address refused, " + address + " is used");
+    return address;
+}
+
+void R58_WIFI_CONFIG::useAddress(const std::string& address)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_s.ap_ip = address;
+        m_set_ip = address;
+    }
+    // The DHCP pool must lie on the /24 in use, whatever an earlier start or command left.
+    const QByteArray wanted = QByteArray::fromStdString(udhcpdText(address));
+    QFile file(QString::fromStdString(platform::Paths::resolve(kUdhcpdConf)));
+    if (file.exists() && (!file.open(QIODevice::ReadOnly) || file.readAll() != wanted))
+        writeUdhcpd(address);
 }
 
 int R58_WIFI_CONFIG::initialize(bool thread)
@@ -149,16 +172,7 @@ int R58_WIFI_CONFIG::initialize(bool thread)
     g_wifi_reset_flag = 0;
     wifi_ap_timeticks = G_timeTicks.load();
     wifi_reset_timeticks = G_timeTicks.load();
-    const std::string address = startAddress();
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_s.ap_ip = address;
-        m_set_ip = address;
-    }
-    // A refused address may have left a DHCP pool on its own subnet: the phone would get a lease
-    // it cannot reach the default address from.
-    if (address != g_str_wifi_ip.get().toStdString())
-        wifi_ap_udhcpd_config_file_create();
+    useAddress(startAddress());
     if (!thread || m_thread.joinable())
         return 0;
     try {
@@ -219,8 +233,10 @@ void R58_WIFI_CONFIG::wifi_ap_start_up()
             std::lock_guard<std::mutex> lock(m_mutex);
             ip = m_set_ip;
         }
-        if (!validApAddress(ip))
+        if (!validApAddress(ip)) {
             ip = startAddress();
+            useAddress(ip);
+        }
         Utils::system_mutex(QStringLiteral("ifconfig wlan0 %1").arg(QString::fromStdString(ip)));
         wifi_ap_state = 1;
         break;
@@ -351,7 +367,11 @@ int R58_WIFI_CONFIG::wifi_config_file_read()
 
 bool R58_WIFI_CONFIG::wifi_ap_config_file_create()
 {
-    const Settings s = settings();
+    return writeHostapd(settings());
+}
+
+bool R58_WIFI_CONFIG::writeHostapd(const Settings& s)
+{
     if (!validSsid(s.ap_ssid) || !validWpa(s.ap_security) || !validPassphrase(s.ap_passphrase, s.ap_security) ||
         !validChannel(s.ap_channel)) {
         writeLogMsg(LOG_ERROR, "Wi-Fi: access-point settings refused, hostapd file kept");
@@ -390,15 +410,24 @@ bool R58_WIFI_CONFIG::wifi_ap_udhcpd_config_file_create()
         std::lock_guard<std::mutex> lock(m_mutex);
         ip = m_set_ip;
     }
-    if (!validApAddress(ip))
-        return false;
+    return validApAddress(ip) && writeUdhcpd(ip);
+}
+
+std::string R58_WIFI_CONFIG::udhcpdText(const std::string& ip)
+{
+    const std::vector<std::string> p = split(ip, '.');
+    if (p.size() != 4)
+        return std::string();
+    const std::string net = p[0] + "." + p[1] + "." + p[2] + ".";
+    return "#\nstart  " + net + "150\nend  " + net + "199\n#\ninterface wlan0\n#\noption dns " + net +
+           "1\noption router " + net + "1\noption subnet 255.255.255.0\n#\noption domain local\noption lease 86400\n";
+}
+
+bool R58_WIFI_CONFIG::writeUdhcpd(const std::string& ip)
+{
     bool ok = true;
     if (QFile::exists(QString::fromStdString(platform::Paths::resolve(kUdhcpdConf)))) {
-        const std::vector<std::string> p = split(ip, '.');
-        const std::string net = p[0] + "." + p[1] + "." + p[2] + ".";
-        const std::string text = "#\nstart  " + net + "150\nend  " + net + "199\n#\ninterface wlan0\n#\noption dns " +
-                                 net + "1\noption router " + net + "1\noption subnet 255.255.255.0\n#\n"
-                                 "option domain local\noption lease 86400\n";
+        const std::string text = udhcpdText(ip);
         QMutexLocker lock(&Utils::_file_deal_mutex);
         ok = file_transfer::writeVerified(kUdhcpdConf, reinterpret_cast<const uint8_t*>(text.data()),
                                           uint32_t(text.size()), 0644);
@@ -453,15 +482,35 @@ bool R58_WIFI_CONFIG::validApAddress(const std::string& text)
         return false;
     if (host == 0 || host == 255 || (host >= kPoolFirst && host <= kPoolLast))
         return false;
+    return !overlapsWired(a, g_str_ip.get(), g_srt_mask.get());
+}
+
+bool R58_WIFI_CONFIG::overlapsWired(uint32_t ap, const QString& wiredAddress, const QString& wiredMask)
+{
     // The wired interface's subnet and the access point's /24 must not overlap, or replies to
-    // one side would leave through the other.
+    // one side would leave through the other. Two subnets overlap when they agree on the
+    // shorter of their prefixes.
     uint32_t wired = 0, mask = 0;
-    if (!Ipv4::parse(g_str_ip.get(), &wired))
-        return true;
-    if (!Ipv4::parse(g_srt_mask.get(), &mask))
+    if (!Ipv4::parse(wiredAddress, &wired))
+        return false;
+    if (!Ipv4::parse(wiredMask, &mask))
         mask = 0xFFFFFF00;
     const uint32_t common = mask & 0xFFFFFF00;
-    return (a & common) != (wired & common);
+    return (ap & common) == (wired & common);
+}
+
+bool R58_WIFI_CONFIG::wiredSetClashes(const QString& address, const QString& mask)
+{
+    // The access point's address in use: the manager's, or before it runs the one it will take.
+    std::string ap = g_str_wifi_ip.get().toStdString();
+    if (R58_WIFI_CONFIG* wifi = p_wifi.load()) {
+        std::lock_guard<std::mutex> lock(wifi->m_mutex);
+        ap = wifi->m_set_ip;
+    }
+    uint32_t a = 0;
+    if (!Ipv4::parse(QString::fromStdString(ap), &a) && !Ipv4::parse(QString::fromLatin1(kDefaultAddress), &a))
+        return false;
+    return overlapsWired(a, address, mask);
 }
 
 bool R58_WIFI_CONFIG::validSsid(const std::string& text)

@@ -57,6 +57,9 @@ public:
     // An address the access point can take: a unicast host address, neither network nor broadcast
     // of its /24, outside the DHCP pool, not on the wired interface's subnet.
     static bool validApAddress(const std::string& text);
+    // A wired address set whose subnet takes in the access point's /24 (the address the access
+    // point uses, or the one it starts with): it is refused, as the access point's side is.
+    static bool wiredSetClashes(const QString& address, const QString& mask);
     static bool validSsid(const std::string& text);
     static bool validPassphrase(const std::string& text, const std::string& wpa);
     static bool validWpa(const std::string& text);    // hostapd's wpa value, 0-3
@@ -70,6 +73,11 @@ private:
     bool setAccessPoint(const std::vector<std::string>& fields); // "AT+SETDATA=2"
     bool wifiOff() const;
     std::string startAddress() const;
+    void useAddress(const std::string& address); // applied next; the DHCP file follows it
+    bool writeHostapd(const Settings& s);
+    bool writeUdhcpd(const std::string& address);
+    static std::string udhcpdText(const std::string& address);
+    static bool overlapsWired(uint32_t ap, const QString& wiredAddress, const QString& wiredMask);
 
     mutable std::mutex m_mutex; // every text member
     Settings m_s;

@@ -72,7 +72,7 @@ VyrRamPara* VyrRamPara::pInstance()
 
 uint16_t VyrRamPara::u16(uint32_t offset) const
 {
-    if (offset + 2 > kBlockSize)
+    if (offset > kBlockSize - 2) // a sum with the offset could wrap past the bound
         return 0;
     // The receiver drivers write their records at the head of the block under the store mutex.
     if (offset < blk::kInputResolutionEnd) {
@@ -84,7 +84,7 @@ uint16_t VyrRamPara::u16(uint32_t offset) const
 
 void VyrRamPara::setU16(uint32_t offset, uint16_t value)
 {
-    if (offset + 2 <= kBlockSize)
+    if (offset <= kBlockSize - 2)
         putU16(block + offset, value);
 }
 

@@ -16,28 +16,28 @@ T* at(MemWindow& w, size_t offset)
 
 uint16_t MemWindow::read16(size_t offset)
 {
-    if (offset % 2 != 0 || offset + 2 > size())
+    if (offset % 2 != 0 || offset > size() || size() - offset < 2)
         return 0;
     return __atomic_load_n(at<uint16_t>(*this, offset), __ATOMIC_RELAXED);
 }
 
 void MemWindow::write16(size_t offset, uint16_t value)
 {
-    if (offset % 2 != 0 || offset + 2 > size())
+    if (offset % 2 != 0 || offset > size() || size() - offset < 2)
         return;
     __atomic_store_n(at<uint16_t>(*this, offset), value, __ATOMIC_RELAXED);
 }
 
 uint32_t MemWindow::read32(size_t offset)
 {
-    if (offset % 4 != 0 || offset + 4 > size())
+    if (offset % 4 != 0 || offset > size() || size() - offset < 4)
         return 0;
     return __atomic_load_n(at<uint32_t>(*this, offset), __ATOMIC_RELAXED);
 }
 
 void MemWindow::write32(size_t offset, uint32_t value)
 {
-    if (offset % 4 != 0 || offset + 4 > size())
+    if (offset % 4 != 0 || offset > size() || size() - offset < 4)
         return;
     __atomic_store_n(at<uint32_t>(*this, offset), value, __ATOMIC_RELAXED);
 }

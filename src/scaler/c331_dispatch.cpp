@@ -9,6 +9,7 @@
 #include "fpga/fpga_manage.h"
 #include "params/omenu_file.h"
 #include "params/vyrrampara.h"
+#include "video_chips/edid_tables.h"
 #include "video_chips/keltosource.h"
 
 #include <QMutexLocker>
@@ -197,11 +198,14 @@ void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
         takeBack(store, c, next, blk::layerPriority(w), 2);
     for (uint32_t f = blk::windowRecord(0); f < blk::windowRecord(kWindows); f += 2)
         takeBack(store, c, next, f, 2);
+    for (int p = 0; p < kInputs; ++p)
+        if (edid_refused_ & (1u << p))
+            takeBack(store, c, next, blk::edidWidth(p), blk::kEdidTimingSize);
     memcpy(applied, next, sizeof applied);
 
     store.test_signal(c.flag);
     // Inputs whose EDID could not be flagged in this pass stay pending for the next.
-    if (memcmp(next + blk::kEdidTiming, c.block + blk::kEdidTiming, kInputs * blk::kEdidTimingSize) != 0) {
+    if (edid_pending_) {
         PosixLock lock(c331_mutex);
         if (change_flag.load() == 0)
             change_flag = 1;
@@ -369,7 +373,10 @@ void c331_manage::stepPattern(const Change& c, uint8_t* next)
 
 void c331_manage::stepEdids(const Change& c, uint8_t* next)
 {
-    // One input per pass (the lowest changed); the others stay pending in `next`.
+    // One input per pass (the lowest changed); the others stay pending in `next`. A timing the
+    // input's receiver does not take is refused here: nothing is written, the record taken back.
+    edid_refused_ = 0;
+    edid_pending_ = false;
     bool flagged = false;
     for (int p = 0; p < kInputs; ++p) {
         const uint32_t off = blk::edidWidth(p);
@@ -377,6 +384,16 @@ void c331_manage::stepEdids(const Change& c, uint8_t* next)
             continue;
         if (flagged) {
             memcpy(next + off, applied + off, blk::kEdidTimingSize);
+            edid_pending_ = true;
+            continue;
+        }
+        const uint16_t w = get16(c.block, off), h = get16(c.block, blk::edidHeight(p)), rate = get16(c.block, blk::edidRate(p));
+        const std::string refused = edid::timingRefusal(w, h, rate, p);
+        if (!refused.empty()) {
+            writeLogMsg(LOG_WARNING, "custom EDID " + std::to_string(w) + "x" + std::to_string(h) + "@" +
+                                         std::to_string(rate) + " of input " + std::to_string(p) + " refused: " + refused);
+            memcpy(next + off, applied + off, blk::kEdidTimingSize);
+            edid_refused_ |= uint8_t(1u << p);
             continue;
         }
         if (inputs())

@@ -433,6 +433,8 @@ private:
     void rebuildWindows();
     bool waitLedParameterStep(); // false: gave up or the FPGA stopped serving it
     void handPanelToFpga();      // the FPGA worker resets FPGA 0, which then takes the panel
+    uint8_t edid_refused_ = 0;   // this pass: inputs whose EDID timing was refused
+    bool edid_pending_ = false;  // this pass: changed EDIDs left for the next
     void serveOsdUpdate();
     void serveRequestBytes(const Change& c);
     void writeAllChannels(uint32_t desc, uint32_t value); // the same register on the 8 output channels

@@ -280,39 +280,78 @@ uint8_t* rangeDescriptor(Table& t)
 }
 }
 
+namespace {
+// The chip's fixed blanking around a custom timing: 160 x 62 (IT6602), 560 x 90 (iTE6805).
+struct Blanking {
+    uint32_t h, v;
+    uint8_t hfp, hsync, vfpSync;
+};
+Blanking blankingOf(int input)
+{
+    return input >= 4 ? Blanking{560, 90, 176, 88, 0x8A} : Blanking{160, 62, 48, 32, 0x3A};
+}
+// The pixel clock in the descriptor's units of 10 kHz, truncated as a source reads it.
+uint64_t clockField(uint32_t width, uint32_t height, uint32_t rate, const Blanking& b)
+{
+    return uint64_t(rate) * (uint64_t(height) + b.v) * (uint64_t(width) + b.h) / 10000;
+}
+// Its rates as a source computes them from the descriptor (the clock in whole 10 kHz), rounded
+// outwards: vertical in Hz, horizontal in kHz.
+struct Rates {
+    uint64_t vMin, vMax, hMin, hMax;
+};
+Rates ratesOf(uint64_t clock, uint32_t width, uint32_t height, const Blanking& b)
+{
+    const uint64_t hz = clock * 10000, htotal = width + b.h, frame = htotal * (height + b.v);
+    return {hz / frame, (hz + frame - 1) / frame, hz / (htotal * 1000), (hz + htotal * 1000 - 1) / (htotal * 1000)};
+}
+std::string megahertz(uint64_t clock)
+{
+    char mhz[24];
+    std::snprintf(mhz, sizeof mhz, "%.2f", double(clock) / 100.0);
+    return mhz;
+}
+}
+
+std::string timingRefusal(uint32_t width, uint32_t height, uint32_t rate, int input)
+{
+    if (input < 0 || input >= Inputs)
+        return "names no input";
+    const Blanking b = blankingOf(input);
+    const uint64_t clock = clockField(width, height, rate, b);
+    if (width == 0 || height == 0 || width > MaxActive || height > MaxActive || clock == 0 || clock > MaxClockField)
+        return "does not fit";
+    // A source keeps to the receiver's announced clock and drops a timing above it: the custom EDID
+    // would silently do nothing (and the receiver could not take the signal anyway).
+    const uint32_t maxMHz = maxClockMHz(input);
+    if (clock * 10 > uint64_t(maxMHz) * 1000)
+        return "needs a " + megahertz(clock) + " MHz pixel clock, above the receiver's " + std::to_string(maxMHz) + " MHz";
+    // Below this no source sends it, and the descriptor fails the EDID checks.
+    if (clock < MinClockField)
+        return "needs a " + megahertz(clock) + " MHz pixel clock, below " + std::to_string(MinClockField / 100) + " MHz";
+    // The range fields hold 1-255 Hz and kHz.
+    const Rates r = ratesOf(clock, width, height, b);
+    if (r.vMin < 1 || r.vMax > 255 || r.hMin < 1 || r.hMax > 255)
+        return "does not fit";
+    return {};
+}
+
 bool Set_Custom_HDMI_EDID(Table& table, uint32_t width, uint32_t height, uint32_t rate, int input)
 {
     if (input < 0 || input >= Inputs)
         return false;
-    const bool ite = input >= 4;
-    // front porch, sync, back porch: blanking 160 x 62 (IT6602), 560 x 90 (iTE6805)
-    const uint32_t hblank = ite ? 560 : 160, vblank = ite ? 90 : 62;
-    const uint8_t hfp = ite ? 176 : 48, hsync = ite ? 88 : 32, vfpSync = ite ? 0x8A : 0x3A;
-    const uint64_t clock = uint64_t(rate) * (uint64_t(height) + vblank) * (uint64_t(width) + hblank) / 10000;
-    auto refuse = [&](const std::string& why) {
+    const std::string refused = timingRefusal(width, height, rate, input);
+    if (!refused.empty()) {
         writeLogMsg(LOG_WARNING, "custom EDID " + std::to_string(width) + "x" + std::to_string(height) + "@" +
-                                     std::to_string(rate) + " of input " + std::to_string(input) + " " + why +
+                                     std::to_string(rate) + " of input " + std::to_string(input) + " " + refused +
                                      "; previous timing kept");
         return false;
-    };
-    if (width == 0 || height == 0 || width > MaxActive || height > MaxActive || clock == 0 || clock > MaxClockField)
-        return refuse("does not fit");
-    // A source keeps to the receiver's announced clock and drops a timing above it: the custom EDID
-    // would silently do nothing (and the receiver could not take the signal anyway).
-    const uint32_t maxMHz = maxClockMHz(input);
-    if (clock * 10 > uint64_t(maxMHz) * 1000) {
-        char mhz[16];
-        std::snprintf(mhz, sizeof mhz, "%.2f", double(clock) / 100.0);
-        return refuse(std::string("needs a ") + mhz + " MHz pixel clock, above the receiver's " +
-                      std::to_string(maxMHz) + " MHz");
     }
-    // Its rates as a source computes them from the descriptor (the clock in whole 10 kHz), rounded
-    // outwards; the range fields hold 1-255 Hz and kHz.
-    const uint64_t hz = clock * 10000, htotal = width + hblank, frame = htotal * (height + vblank);
-    const uint64_t vMin = hz / frame, vMax = (hz + frame - 1) / frame;
-    const uint64_t hMin = hz / (htotal * 1000), hMax = (hz + htotal * 1000 - 1) / (htotal * 1000);
-    if (vMin < 1 || vMax > 255 || hMin < 1 || hMax > 255)
-        return refuse("does not fit");
+    const Blanking b = blankingOf(input);
+    const uint32_t hblank = b.h, vblank = b.v;
+    const uint8_t hfp = b.hfp, hsync = b.hsync, vfpSync = b.vfpSync;
+    const uint64_t clock = clockField(width, height, rate, b);
+    const Rates r = ratesOf(clock, width, height, b);
 
     uint8_t d[12];
     d[0] = uint8_t(clock);
@@ -336,10 +375,10 @@ bool Set_Custom_HDMI_EDID(Table& table, uint32_t width, uint32_t height, uint32_
     Table defaults = defaultFor(input);
     const uint8_t* base = rangeDescriptor(defaults);
     if (uint8_t* range = rangeDescriptor(table); range && base) {
-        range[5] = uint8_t(std::min<uint64_t>(base[5], vMin));
-        range[6] = uint8_t(std::max<uint64_t>(base[6], vMax));
-        range[7] = uint8_t(std::min<uint64_t>(base[7], hMin));
-        range[8] = uint8_t(std::max<uint64_t>(base[8], hMax));
+        range[5] = uint8_t(std::min<uint64_t>(base[5], r.vMin));
+        range[6] = uint8_t(std::max<uint64_t>(base[6], r.vMax));
+        range[7] = uint8_t(std::min<uint64_t>(base[7], r.hMin));
+        range[8] = uint8_t(std::max<uint64_t>(base[8], r.hMax));
     }
     table[127] = uint8_t(0x100 - CalcSum4LCD(0, table.data(), 127));
     return true;

@@ -242,8 +242,13 @@ int kelto_it6602::IT6602_fsm_init(int fd, int index)
         return 0;
     if (tracing())
         std::printf("IT6602_fsm_init(%d )\n", index);
+    // A receiver that did not identify gets no init table (some 200 refused transfers); its input
+    // shows no signal.
     const int found = IT6602_Identify_Chip(fd, index);
-    IT6602_Rst(fd, index);
+    if (found)
+        IT6602_Rst(fd, index);
+    else
+        lostChip(index);
     return found;
 }
 

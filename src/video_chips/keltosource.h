@@ -98,6 +98,7 @@ private:
     void serveAudio();
     void serveSdiReset();
     void sourcecheck();
+    void identifyIt6602(int input); // step 0: identified, set up; else asked again a second later
     void stepIt6602(int input); // a running receiver's pass; a silent one is set up afresh
     void restartWithHotPlugLow(int input); // after its custom EDID was written
     bool hotPlugHeldLow(int input);        // true while the input's receiver waits with the line low
@@ -111,6 +112,8 @@ private:
 
     int fd_ = -1;
     uint8_t it6602_dead_[4] = {}; // running passes in a row with refused transfers
+    bool it6602_unidentified_[4] = {}; // the last identification failed, at it6602_id_stamp_
+    uint32_t it6602_id_stamp_[4] = {};
     bool hpd_low_[6] = {};
     uint32_t hpd_low_stamp_[6] = {};
     edid::Table tables_[6];  // default tables, patched by custom timings

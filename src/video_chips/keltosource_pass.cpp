@@ -25,6 +25,7 @@ constexpr uint8_t kAudioBit[6] = {0x80, 0x40, 0x20, 0x10, 0x04, 0x08};
 constexpr uint8_t ClockChannel = 0x80;
 constexpr uint32_t SdiResetTicks = 15;
 constexpr uint8_t SdiTestLimit = 10;
+constexpr uint32_t IdentifyRetryTicks = 100;
 constexpr uint32_t HotPlugLowTicks = 12; // 10 ms ticks: the line stays low 130-140 ms
 }
 
@@ -82,15 +83,14 @@ void keltosource::writeCustomEdids()
             QMutexLocker lock(&Utils::_system_mutex);
             if (custom_edid_written[input] != 0)
                 continue;
-            touched = true;
-            if (store) {
-                const uint32_t w = store->u16(blk::edidWidth(input));
-                const uint32_t h = store->u16(blk::edidHeight(input));
-                const uint32_t rate = store->u16(blk::edidRate(input));
-                // A refused timing (logged with the reason) leaves the table as it was, and that is
-                // written: the request is served either way.
-                Set_Custom_HDMI_EDID(w, h, rate, input);
+            if (store && !Set_Custom_HDMI_EDID(store->u16(blk::edidWidth(input)), store->u16(blk::edidHeight(input)),
+                                               store->u16(blk::edidRate(input)), input)) {
+                // Refused (logged with the reason): nothing reaches the wire, and the receiver is
+                // not restarted, so a live picture stays.
+                custom_edid_req[input] = 0;
+                continue;
             }
+            touched = true;
             fpga_manage::gpio_write(fpga_manage::edid_wp, 0);
             setExpander(uint8_t(audio_bits & ~1u));
             const bool ok = selectEdidChannel(kChannel[input]) && i2c->eeprom_write(fd_, tables_[input].data()) == 1;
@@ -221,8 +221,7 @@ void keltosource::sourcecheck()
         if (input < It6602Inputs) {
             switch (it6602_step[input]) {
             case 0:
-                if (it6602->IT6602_fsm_init(fd_, input) != 0)
-                    it6602_step[input] = 1;
+                identifyIt6602(input);
                 break;
             case 1:
                 it6602->IT6602_fsm_init_1(fd_, input);
@@ -239,6 +238,18 @@ void keltosource::sourcecheck()
     }
     if (it66121->fail_count < SdiTestLimit)
         it66121_sdi_enable();
+}
+
+// A receiver that does not identify is asked again about once a second, not on every pass.
+void keltosource::identifyIt6602(int input)
+{
+    if (it6602_unidentified_[input] && Utils::getTimeSpace(it6602_id_stamp_[input]) < IdentifyRetryTicks)
+        return;
+    it6602_unidentified_[input] = it6602->IT6602_fsm_init(fd_, input) == 0;
+    if (it6602_unidentified_[input])
+        it6602_id_stamp_[input] = G_timeTicks;
+    else
+        it6602_step[input] = 1;
 }
 
 // A silent receiver reads as all zeros, which looks like an input without interrupts for ever: after

@@ -143,6 +143,8 @@ TEST_F(DeviceCommands, UnusableNetworkSettingsAreRefusedBeforeAnythingIsStored)
         {"gateway outside the subnet", netPayload({10, 0, 0, 7}, {255, 255, 255, 0}, {10, 0, 1, 1}, 5005)},
         {"address 0.0.0.0 with a new port", netPayload({0, 0, 0, 0}, {255, 255, 255, 0}, {192, 168, 1, 1}, 6001)},
         {"broadcast address with a new port", netPayload({10, 0, 0, 255}, {255, 255, 255, 0}, {10, 0, 0, 1}, 6001)},
+        {"inside the Wi-Fi access point's /24", netPayload({192, 168, 22, 50}, {255, 255, 255, 0}, {192, 168, 22, 1}, 5005)},
+        {"a /16 over the access point's /24", netPayload({192, 168, 1, 50}, {255, 255, 0, 0}, {192, 168, 1, 1}, 5005)},
         {"frame ends before the port", std::vector<uint8_t>({1, 0, 0, 0, 10, 0, 0, 7, 255, 255, 255, 0, 10, 0, 0, 1, 0x8D})},
     };
     g_port = 5005;

@@ -33,19 +33,23 @@ protected:
         MessageDealTest::SetUp();
         ConfigEngine::pInstance();
         shellSim().clearScripts();
-        shellSim().clearLog();
         savedIp = g_str_wifi_ip.get();
+        savedWired = QStringList({g_str_ip.get(), g_srt_mask.get()});
         g_str_wifi_ip = QStringLiteral("192.168.22.101");
         ASSERT_TRUE(TestRoot::writeFile("/etc/udhcpd.conf", "old dhcp\n"));
         wifi.initialize(false);
+        shellSim().clearLog();
     }
     void TearDown() override
     {
         g_str_wifi_ip = savedIp;
+        g_str_ip = savedWired[0];
+        g_srt_mask = savedWired[1];
         MessageDealTest::TearDown();
     }
     // The answer text, or "<none>" when the datagram is no command.
-    std::string ask(const std::string& datagram)
+    std::string ask(const std::string& datagram) { return ask(wifi, datagram); }
+    static std::string ask(R58_WIFI_CONFIG& wifi, const std::string& datagram)
     {
         std::string text;
         if (!wifi.answer(reinterpret_cast<const uint8_t*>(datagram.data()), uint32_t(datagram.size()), &text))
@@ -68,6 +72,7 @@ protected:
 
     R58_WIFI_CONFIG wifi;
     QString savedIp;
+    QStringList savedWired;
 };
 
 TEST_F(WifiConfig, SetDataWritesBothFilesAndTheReadBackAnswersInTheToolsNumbering)
@@ -239,6 +244,13 @@ TEST_F(WifiConfig, AccessPointAddressIsOneThePhoneCanReach)
     g_srt_mask = QStringLiteral("255.255.0.0");
     EXPECT_EQ(ask("AT+SETDATA=2,0,Good,3,password1,5,192.168.22.101,5005"), "ERR");
     EXPECT_EQ(ask("AT+SETDATA=2,0,Good,3,password1,5,192.169.22.101,5005"), "OK+SETDATA");
+    // From the wired side the rule holds for the address the access point takes next.
+    R58_WIFI_CONFIG::p_wifi = &wifi;
+    const uint8_t wired[] = {1, 0, 0, 0, 192, 169, 22, 7, 255, 255, 255, 0, 192, 169, 22, 1, 0x8D, 0x13};
+    ASSERT_EQ(send(kController, 0xA4, std::vector<uint8_t>(std::begin(wired), std::end(wired))), 1u);
+    EXPECT_EQ(buf[10], 1);
+    R58_WIFI_CONFIG::p_wifi = nullptr;
+    EXPECT_EQ(g_str_ip.get(), QStringLiteral("192.168.1.199"));
 }
 
 // What a phone app sends: a line end after the last field, and any printable character in the
@@ -371,21 +383,44 @@ TEST_F(WifiConfig, StartUpAndRestartMachine)
 
 TEST_F(WifiConfig, StoredAddressIsCheckedAtStart)
 {
-    for (const char* stored : {"1.2.3.4;reboot", "", "1.2.3", "0.0.0.0", "192.168.22.160", "192.168.22.255",
-                               "192.168.1.199", "224.1.1.1"}) {
-        SCOPED_TRACE(stored);
-        g_str_wifi_ip = QString(stored);
+    const struct {
+        const char* stored;
+        const char* wired;      // address/mask of eth0
+        const char* used;       // the access point's address in use
+    } rows[] = {
+        {"1.2.3.4;reboot", "192.168.1.199/255.255.255.0", "192.168.22.101"},
+        {"", "192.168.1.199/255.255.255.0", "192.168.22.101"},
+        {"1.2.3", "192.168.1.199/255.255.255.0", "192.168.22.101"},
+        {"0.0.0.0", "192.168.1.199/255.255.255.0", "192.168.22.101"},
+        {"192.168.22.160", "192.168.1.199/255.255.255.0", "192.168.22.101"},
+        {"192.168.22.255", "192.168.1.199/255.255.255.0", "192.168.22.101"},
+        {"192.168.1.199", "192.168.1.199/255.255.255.0", "192.168.22.101"},
+        {"224.1.1.1", "192.168.1.199/255.255.255.0", "192.168.22.101"},
+        {"192.168.30.101", "192.168.1.199/255.255.255.0", "192.168.30.101"},
+        // The fallback itself on the wired subnet: the next /24 the wired side leaves free.
+        {"192.168.22.101", "192.168.22.50/255.255.255.0", "192.168.23.101"},
+        {"abc", "192.168.22.50/255.255.254.0", "192.168.24.101"},
+        {"192.168.22.101", "192.168.1.5/255.255.0.0", "10.0.22.101"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored + std::string(" with eth0 ") + row.wired);
+        const QStringList wired = QString(row.wired).split('/');
+        g_str_ip = wired[0];
+        g_srt_mask = wired[1];
+        g_str_wifi_ip = QString(row.stored);
         ASSERT_TRUE(TestRoot::writeFile("/etc/udhcpd.conf", "old dhcp\n"));
         R58_WIFI_CONFIG fresh;
         fresh.initialize(false);
-        // The DHCP pool follows the address the access point falls back to.
-        EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf).contains("start  192.168.22.150"));
+        // The DHCP pool follows the address in use.
+        std::string net = row.used;
+        net = net.substr(0, net.rfind('.') + 1);
+        const QByteArray pool = QByteArray::fromStdString("start  " + net + "150\nend  " + net + "199\n");
+        EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf).contains(pool));
         shellSim().clearLog();
         fresh.wifi_ap_start_up();
-        EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 192.168.22.101"}));
-        // A DHCP file is never built from it either.
+        EXPECT_EQ(log(), std::vector<std::string>({std::string("ifconfig wlan0 ") + row.used}));
         EXPECT_TRUE(fresh.wifi_ap_udhcpd_config_file_create());
-        EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf).contains("start  192.168.22.150"));
+        EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf).contains(pool));
     }
 }
 
@@ -447,12 +482,31 @@ TEST_F(WifiConfig, DeviceInformationCarriesTheWifiPart)
     EXPECT_TRUE(std::all_of(buf.begin() + 224, buf.begin() + 288, [](uint8_t b) { return b == 0; }));
 }
 
-TEST_F(WifiConfig, UnwritableHostapdFileAnswersErrAndKeepsTheOldOne)
+// "ERR" is all or nothing: a file that cannot be written leaves both files, the stored address
+// and the address of the next start as they were.
+TEST_F(WifiConfig, UnwritableFileAnswersErrAndChangesNothing)
 {
-    ASSERT_EQ(ask("AT+SETDATA=2,0,First,3,password1,5,10.1.2.3,5005"), "OK+SETDATA");
+    for (const char* unwritable : {R58_WIFI_CONFIG::kHostapdConf, R58_WIFI_CONFIG::kUdhcpdConf}) {
+        SCOPED_TRACE(unwritable);
+        R58_WIFI_CONFIG manager;
+        manager.initialize(false);
+        ASSERT_EQ(ask(manager, "AT+SETDATA=2,0,First,3,password1,5,10.1.2.3,5005"), "OK+SETDATA");
+        const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
+        const QByteArray dhcp = TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf);
+        const QString part = QString::fromStdString(TestRoot::path(std::string(unwritable) + ".part"));
+        ASSERT_TRUE(QDir().mkpath(part + "/x"));
+        EXPECT_EQ(ask(manager, "AT+SETDATA=2,1,Second,3,password2,5,10.1.3.3,5005"), "ERR");
+        EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf), hostapd);
+        EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf), dhcp);
+        EXPECT_EQ(iniAddress(), QStringLiteral("10.1.2.3"));
+        EXPECT_EQ(manager.resetFlag(), 0) << "no restart asked";
+        shellSim().clearLog();
+        manager.wifi_ap_start_up();
+        EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 10.1.2.3"}));
+        ASSERT_TRUE(QDir(part).removeRecursively());
+    }
     const QByteArray before = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path(std::string(R58_WIFI_CONFIG::kHostapdConf) + ".part/x"))));
-    EXPECT_EQ(ask("AT+SETDATA=2,0,Second,3,password2,5,10.1.2.3,5005"), "ERR");
     EXPECT_EQ(ask("AT+RESTORE"), "ERR");
     EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf), before);
 }

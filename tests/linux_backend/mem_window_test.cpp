@@ -4,6 +4,7 @@
 #include "platform/mem_window.h"
 #include "scratch_root.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <unistd.h>
 #include <vector>
@@ -48,6 +49,8 @@ TEST_F(DevMemBackend, WindowInsideAPageWritesWhereItsAddressIs)
     EXPECT_EQ(window->read32(0), 0x11223344u);
     EXPECT_EQ(window->read16(0x3E), 0xBEEF);
     EXPECT_EQ(window->read32(0x40), 0u);
+    window->write16(SIZE_MAX - 1, 0xBEEF); // offsets whose sum with the width would wrap: nothing
+    EXPECT_EQ(window->read32(SIZE_MAX - 3), 0u);
 
     const std::vector<uint8_t> bytes = fileBytes();
     const std::vector<uint8_t> want0 = {0x44, 0x33, 0x22, 0x11}; // little-endian, at the address

@@ -152,6 +152,9 @@ TEST(StoreProtocolWrites, BlockBounds)
     EXPECT_EQ(s->VyrRamParaDeal(data.data(), 0, 4096), 0u);
     // Offsets near 2^32 must not wrap the bound check.
     EXPECT_EQ(s->VyrRamParaDeal(data.data(), 16, 0xFFFFFFF8u), 1u);
+    s->setU16(0xFFFFFFFEu, 0x1234);
+    EXPECT_EQ(s->u16(0xFFFFFFFEu), 0);
+    EXPECT_EQ(s->u16(kBlockSize - 1), 0);
     EXPECT_EQ(c331_manage::p_c331_manage->change_flag, 0) << "raw copies are not handed over";
 }
 

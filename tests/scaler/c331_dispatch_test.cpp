@@ -313,6 +313,15 @@ TEST_F(Dispatch, EdidsOfSeveralInputsAreFlaggedOnePerPass)
     scaler->runOnce();
     EXPECT_EQ(k->custom_edid_req[4].load(), 1);
     EXPECT_EQ(scaler->change_flag.load(), 0);
+
+    // Beyond input 2's IT6602 clock: never flagged, taken back out of the block.
+    k->custom_edid_req[4] = 0;
+    handOver([](VyrRamPara& s) { apply(s, {{blk::edidWidth(2), 3840}, {blk::edidHeight(2), 2160}, {blk::edidWidth(4), 1280}}); });
+    scaler->runOnce();
+    EXPECT_EQ(k->custom_edid_req[2].load(), 0);
+    EXPECT_EQ(k->custom_edid_req[4].load(), 1) << "the next changed input is not held up";
+    EXPECT_EQ(store->u16(blk::edidWidth(2)), 1920);
+    EXPECT_EQ(scaler->change_flag.load(), 0);
 }
 
 TEST_F(Dispatch, RefusedPatternIsTakenBackOutOfTheBlock)

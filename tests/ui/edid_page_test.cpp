@@ -284,6 +284,37 @@ TEST_F(PanelTest, EdidSaveOfAnOutOfRangeRecordKeepsTheRowOpenWithTheRanges)
     EXPECT_EQ(Panel::changeFlag(), 1);
 }
 
+// The receiver's clock decides: 3840x2160@60 is beyond HDMI1's IT6602 (300 MHz) and refused with
+// the reason in every language; HDMI3's iTE6805 takes it.
+TEST_F(PanelTest, EdidSaveStoresOnlyWhatTheInputsReceiverTakes)
+{
+    setStored(store, 2, {3840, 2160, 60});
+    setStored(store, 4, {3840, 2160, 60});
+    QStringList bad;
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        Panel::clearFlag();
+        Script s;
+        toEdidPage(s);
+        s.keys({OK, Left, OK})
+            .until([] { return g_edidset->label_note->isVisible(); }, "HDMI1 refused")
+            .act([&] {
+                if (language == 1) {
+                    EXPECT_EQ(g_edidset->label_note->text(), QStringLiteral("Not saved: this input cannot take 3840x2160@60"));
+                }
+                bad << Panel::misfits(g_edidset, QStringLiteral("EDIDset%1").arg(language));
+                EXPECT_EQ(Panel::changeFlag(), 0);
+            })
+            .keys({Back, Right, Right})
+            .until([] { return g_edidset->current_input == 4; }, "HDMI3")
+            .keys({OK, Left, OK})
+            .until([] { return g_edidset->ui_seltype == 0 && !g_edidset->frame_add->isVisible(); }, "HDMI3 saved")
+            .act([] { EXPECT_EQ(Panel::changeFlag(), 1); });
+        ASSERT_TRUE(s.run()) << language;
+    }
+    EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
+}
+
 TEST_F(PanelTest, EdidRowWrapsAndModeLeavesNoPageBehind)
 {
     Script s;

@@ -322,6 +322,8 @@ TEST_F(WiredPage, UnusableSetsAreRefusedWithAMessageAndNothingIsStoredOrRun)
         {{{"192", "168", "1", "255"}, {"255", "255", "255", "0"}, {"192", "168", "1", "1"}}, "IP is the network or broadcast address"},
         {{{"192", "168", "1", "5"}, {"255", "255", "255", "0"}, {"192", "168", "2", "1"}}, "Gateway is outside the subnet"},
         {{{"192", "168", "1", "5"}, {"255", "255", "255", "0"}, {"192", "168", "1", "255"}}, "Invalid gateway"},
+        {{{"192", "168", "22", "50"}, {"255", "255", "255", "0"}, {"192", "168", "22", "1"}}, "Same subnet as the Wi-Fi access point"},
+        {{{"192", "168", "1", "5"}, {"255", "255", "0", "0"}, {"192", "168", "1", "1"}}, "Same subnet as the Wi-Fi access point"},
     };
     const QByteArray before = TestRoot::readFile(ConfigEngine::kIniPath);
     ASSERT_FALSE(before.isEmpty());

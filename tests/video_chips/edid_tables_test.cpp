@@ -167,7 +167,8 @@ Range rangeOf(const edid::Table& t)
 // Every size on the panel's EDID page grid (the extremes 640-4095 x 480-2160 included) at both of
 // its rates, on each kind of input, plus the edges of each receiver's clock: a timing up to the
 // receiver's clock is written and passes edid-decode with its rates inside the range limits (the
-// input's own limits widened only as far as needed); one above is refused, the table kept.
+// input's own limits widened only as far as needed); one above it or below 10 MHz is refused, the
+// table kept.
 TEST(Edid, PanelTimingsPassEdidDecodeOrAreRefusedAboveTheReceiversClock)
 {
 #ifdef VYR_TESTS_EMULATED
@@ -181,8 +182,11 @@ TEST(Edid, PanelTimingsPassEdidDecodeOrAreRefusedAboveTheReceiversClock)
         for (uint32_t h : {480, 600, 720, 768, 1024, 1080, 1200, 1440, 1600, 2160})
             for (uint32_t rate : {30, 60})
                 timings.push_back({w, h, rate});
-    // 300 MHz exactly and 120 kHz more (IT6602), 600 MHz exactly and 180 kHz more (iTE6805)
-    for (const Timing t : {Timing{2340, 1938, 60}, Timing{2341, 1938, 60}, Timing{2640, 3035, 60}, Timing{2641, 3035, 60}})
+    // 300 MHz exactly and 120 kHz more (IT6602), 600 MHz exactly and 180 kHz more (iTE6805); 10 MHz
+    // exactly and 250 kHz less (IT6602), 10 MHz and 500 kHz less (iTE6805); 1x1@60 (0.6 MHz)
+    for (const Timing t : {Timing{2340, 1938, 60}, Timing{2341, 1938, 60}, Timing{2640, 3035, 60}, Timing{2641, 3035, 60},
+                           Timing{340, 438, 40}, Timing{340, 438, 39}, Timing{440, 410, 20}, Timing{440, 410, 19},
+                           Timing{1, 1, 60}})
         timings.push_back(t);
     struct Kind {
         int input;
@@ -190,8 +194,9 @@ TEST(Edid, PanelTimingsPassEdidDecodeOrAreRefusedAboveTheReceiversClock)
         int refusals; // of the timings above
     };
     // IT6602: at 60 Hz 3840 and 4095 wide from 1200 lines on, 2560x2160, 2341x1938, 2640x3035 and
-    // 2641x3035; iTE6805: at 60 Hz 4095x2160 and 2641x3035
-    for (const Kind kind : {Kind{2, 160, 62, 300000, 12}, Kind{4, 560, 90, 600000, 2}}) {
+    // 2641x3035; below 10 MHz 340x438@39, 440x410@20 and @19, 1x1; iTE6805: at 60 Hz 4095x2160 and
+    // 2641x3035; below 10 MHz 440x410@19, 1x1
+    for (const Kind kind : {Kind{2, 160, 62, 300000, 16}, Kind{4, 560, 90, 600000, 4}}) {
         const edid::Table defaults = edid::defaultFor(kind.input);
         const Range limits = rangeOf(defaults);
         int refused = 0;
@@ -201,7 +206,7 @@ TEST(Edid, PanelTimingsPassEdidDecodeOrAreRefusedAboveTheReceiversClock)
             edid::Table t = defaults;
             // clock field in 10 kHz, truncated, as written into the descriptor
             const uint64_t field = uint64_t(c.rate) * (c.h + kind.vblank) * (c.w + kind.hblank) / 10000;
-            const bool fits = field * 10 <= kind.maxKHz;
+            const bool fits = field * 10 <= kind.maxKHz && field >= 1000;
             ASSERT_EQ(edid::Set_Custom_HDMI_EDID(t, c.w, c.h, c.rate, kind.input), fits);
             if (!fits) {
                 ++refused;

@@ -42,14 +42,21 @@ TEST_F(KeltoSource, It6602ThatStopsAnsweringShowsNoSignalAndIsSetUpAgainWhenBack
     EXPECT_EQ(record(2).hact, 0);
     EXPECT_EQ(record(2).vtt, 0);
     EXPECT_EQ(store->image[regimage::kChipPresence] & kReceiver2Present, 0);
-    EXPECT_EQ(k->it6602_step[2], 0) << "identified again on every pass";
+    EXPECT_EQ(k->it6602_step[2], 0) << "to be identified again";
     EXPECT_TRUE(logHas("IT6602 receiver 2 (input 2) stopped answering"));
     EXPECT_EQ(k->it6602_step[3], 2) << "the other receivers run on";
+    // Gone, it is asked again about once a second and gets no init table meanwhile.
+    i2cBoard().clearLog();
+    run(300);
+    int messages = 0;
+    for (const auto& m : i2cBoard().log())
+        messages += m.receiverChannels == 0x04 && (m.address == 0x90 >> 1 || m.address == 0x94 >> 1);
+    EXPECT_EQ(messages, 3 * 2) << "three identifications, each refused at 0x90 and at 0x94";
 
     i2cBoard().it6602(2).reset(); // powered up again: registers at their power-on values
     i2cBoard().it6602(2).clearLog();
     i2cBoard().it6602(2).connect(p1080p60());
-    run(40);
+    run(140); // found at the next identification, within a second
     // The set-up from the top of the init table to its end, then the picture.
     const auto rows = register_rows::parse("0F/03/00 10/FF/08 0F/03/00 10/FF/17 11/FF/1F 18/FF/1F 12/FF/F8 "
                                            "22/FF/00 3A/FF/00 26/FF/00 3E/FF/00 63/FF/3F 77/0C/08");

@@ -407,8 +407,9 @@ TEST_F(KeltoSource, CustomEdidFailureLeavesWrittenClearAndMaskedInputKeepsItsReq
     TestRoot::acceptViolations(); // the refused page writes were provoked
 }
 
-// A timing whose fields do not fit, or whose pixel clock is above the receiver's, is refused: the
-// EEPROM gets the table as it was (the previous custom timing) and the log says why.
+// A timing whose fields do not fit, or whose pixel clock the receiver does not take, is refused:
+// nothing reaches the wire (no EEPROM write, no hot-plug restart of a live picture) and the log
+// says why.
 TEST_F(KeltoSource, CustomTimingThatDoesNotFitOrIsTooFastKeepsThePreviousTable)
 {
     struct Row {
@@ -420,8 +421,12 @@ TEST_F(KeltoSource, CustomTimingThatDoesNotFitOrIsTooFastKeepsThePreviousTable)
         {4, 5000, 2160, "custom EDID 5000x2160@60 of input 4 does not fit; previous timing kept"},
         {4, 4095, 2160, "custom EDID 4095x2160@60 of input 4 needs a 628.42 MHz pixel clock, above the receiver's 600 MHz"},
         {2, 3840, 2160, "custom EDID 3840x2160@60 of input 2 needs a 533.28 MHz pixel clock, above the receiver's 300 MHz"},
+        {2, 1, 1, "custom EDID 1x1@60 of input 2 needs a 0.60 MHz pixel clock, below 10 MHz"},
     };
     toRunning("Never");
+    auto hotPlugWrites = [](int input) {
+        return input < 4 ? i2cBoard().it6602(input).writesTo(1, 0xB0).size() : i2cBoard().ite6805(input - 4).writesTo(3, 0xAB).size();
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
         // a timing the receiver takes first, then the refused one
@@ -429,15 +434,19 @@ TEST_F(KeltoSource, CustomTimingThatDoesNotFitOrIsTooFastKeepsThePreviousTable)
         store->setU16(blk::edidHeight(row.input), 720);
         store->setU16(blk::edidRate(row.input), 60);
         k->custom_edid_req[row.input] = 1;
-        run(1);
+        run(30);
         const auto before = i2cBoard().eepromContents(row.input);
         ASSERT_EQ(before[56] | (before[58] & 0xF0) << 4, 1280);
+        const int pages = i2cBoard().eeprom(row.input).pageWrites();
+        const size_t hotPlug = hotPlugWrites(row.input);
         store->setU16(blk::edidWidth(row.input), row.w);
         store->setU16(blk::edidHeight(row.input), row.h);
         k->custom_edid_req[row.input] = 1;
-        run(1);
+        run(30);
         EXPECT_EQ(i2cBoard().eepromContents(row.input), before) << "previous timing kept";
-        EXPECT_EQ(k->custom_edid_req[row.input], 0) << "the request is served";
+        EXPECT_EQ(i2cBoard().eeprom(row.input).pageWrites(), pages) << "nothing written";
+        EXPECT_EQ(hotPlugWrites(row.input), hotPlug) << "the receiver is not restarted";
+        EXPECT_EQ(k->custom_edid_req[row.input], 0) << "the request is dropped";
         EXPECT_TRUE(logHas(row.why));
     }
 }

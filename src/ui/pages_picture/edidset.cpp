@@ -7,6 +7,7 @@
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "scaler/c331_manage.h"
+#include "video_chips/edid_tables.h"
 #include "ui/pagenav.h"
 #include "ui/pages_picture/inputchoose.h"
 #include "ui/panelkeys.h"
@@ -39,14 +40,19 @@ struct Texts {
     const char* keypadW;
     const char* keypadH;
     const char* refused; // %1-%2 the width range, %3-%4 the height range
+    const char* beyond;  // %1 the timing the input's receiver does not take
 };
 const Texts kTexts[5] = {
-    {"EDID源:", "宽", "高", "刷新率", "取消", "保存", "删除", "宽度", "高度", "超出范围: 宽 %1-%2, 高 %3-%4"},
-    {"EDID source:", "W", "H", "Refresh rate", "Cancle", "SAVE", "Delete", "W", "H", "Not saved: W %1-%2, H %3-%4"},
+    {"EDID源:", "宽", "高", "刷新率", "取消", "保存", "删除", "宽度", "高度", "超出范围: 宽 %1-%2, 高 %3-%4",
+     "未保存: 此输入不支持 %1"},
+    {"EDID source:", "W", "H", "Refresh rate", "Cancle", "SAVE", "Delete", "W", "H", "Not saved: W %1-%2, H %3-%4",
+     "Not saved: this input cannot take %1"},
     {"Источник EDID:", "Ш", "В", "Частота", "Отмена", "Сохр.", "Удал.", "Ш", "В",
-     "Не сохранено: Ш %1-%2, В %3-%4"},
-    {"Nguồn EDID:", "R", "C", "Tần số quét", "Hủy", "Lưu", "Xóa", "R", "C", "Chưa lưu: R %1-%2, C %3-%4"},
-    {"EDID源:", "寬", "高", "刷新率", "取消", "保存", "刪除", "寬度", "高度", "超出範圍: 寬 %1-%2, 高 %3-%4"},
+     "Не сохранено: Ш %1-%2, В %3-%4", "Не сохранено: вход не берёт %1"},
+    {"Nguồn EDID:", "R", "C", "Tần số quét", "Hủy", "Lưu", "Xóa", "R", "C", "Chưa lưu: R %1-%2, C %3-%4",
+     "Chưa lưu: ngõ vào không nhận %1"},
+    {"EDID源:", "寬", "高", "刷新率", "取消", "保存", "刪除", "寬度", "高度", "超出範圍: 寬 %1-%2, 高 %3-%4",
+     "未保存: 此輸入不支援 %1"},
 };
 const Texts& texts() { return kTexts[languageColumn(g_language.load())]; }
 
@@ -172,7 +178,16 @@ void EDIDset::language_changed()
     button_cancel->setText(QString::fromUtf8(t.cancel));
     button_save->setText(QString::fromUtf8(t.save));
     button_delete->setText(QString::fromUtf8(t.del));
-    label_note->setText(QString::fromUtf8(t.refused).arg(kMinWidth).arg(kMaxWidth).arg(kMinHeight).arg(kMaxHeight));
+    setNoteText();
+}
+
+void EDIDset::setNoteText()
+{
+    const Texts& t = texts();
+    if (refused_timing.isEmpty())
+        label_note->setText(QString::fromUtf8(t.refused).arg(kMinWidth).arg(kMaxWidth).arg(kMinHeight).arg(kMaxHeight));
+    else
+        label_note->setText(QString::fromUtf8(t.beyond).arg(refused_timing));
 }
 
 void EDIDset::syncUpdate(int)
@@ -271,9 +286,16 @@ bool EDIDset::vyr_button_ok_clicked()
     // The rate label shows the stored rate until the operator changes the choice, so a stored
     // rate other than 30 or 60 is written back unchanged.
     const int16_t rate = int16_t(label_rate->text().toInt());
-    if (!okW || !okH || w < kMinWidth || w > kMaxWidth || h < kMinHeight || h > kMaxHeight) {
+    const bool inRange = okW && okH && w >= kMinWidth && w <= kMaxWidth && h >= kMinHeight && h <= kMaxHeight;
+    // Only what the input's receiver takes: a timing it refuses would never reach the source.
+    const std::string beyond = inRange ? edid::timingRefusal(uint32_t(w), uint32_t(h), uint32_t(uint16_t(rate)), current_input)
+                                       : std::string();
+    if (!inRange || !beyond.empty()) {
         writeLogMsg(LOG_WARNING, "EDID of input " + std::to_string(current_input) + " refused: " +
-                                     lineEdit_W->text().toStdString() + "x" + lineEdit_H->text().toStdString());
+                                     lineEdit_W->text().toStdString() + "x" + lineEdit_H->text().toStdString() + "@" +
+                                     std::to_string(rate) + (beyond.empty() ? "" : " " + beyond));
+        refused_timing = beyond.empty() ? QString() : QStringLiteral("%1x%2@%3").arg(w).arg(h).arg(rate);
+        setNoteText();
         label_note->show();
         label_note->raise();
         return false;

@@ -47,6 +47,7 @@ public:
     QLabel* label_freq;
     QLabel* label_rate;
     QLabel* label_note; // why Save stored nothing; hidden otherwise
+    QString refused_timing; // "WxH@R" the input's receiver does not take; empty: the ranges
     QLineEdit* lineEdit_W;
     QLineEdit* lineEdit_H;
     QPushButton* button_delete;
@@ -72,6 +73,7 @@ private:
     void editField(QLineEdit* field);
     QWidget* lineEntry(int i) const;
     void styleLineEntry(int i, bool focused);
+    void setNoteText();
 
     QString field_normal, field_focused, field_changing, button_normal, button_focused;
     QString saved_rate_text; // what the rate showed when level 2 was entered

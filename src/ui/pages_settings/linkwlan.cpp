@@ -5,6 +5,7 @@
 #include "base/ipv4_settings.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
+#include "comm/wifi_config.h"
 #include "params/config_engine.h"
 #include "params/vyrrampara.h"
 #include "ui/numberkeyboard.h"
@@ -24,24 +25,30 @@ QPointer<linkwlan> g_linkwlan;
 namespace {
 
 enum Text { Title, IpSet, Netmask, Gateway, Apply, Cancel, BadAddress, BadMask, HostReserved, BadGateway,
-            GatewayOutside, NotSaved, Applied, SavedNotApplied, TextCount };
+            GatewayOutside, NotSaved, Applied, SavedNotApplied, WifiSubnet, TextCount };
 const char* const kTexts[5][TextCount] = {
     {"网口设置", "IP地址", "子网掩码", "默认网关", "应用", "取消", "IP地址无效", "子网掩码无效",
-     "IP不能是网络地址或广播地址", "网关无效", "网关不在子网内", "保存失败", "已应用", "已保存，下次启动生效"},
+     "IP不能是网络地址或广播地址", "网关无效", "网关不在子网内", "保存失败", "已应用", "已保存，下次启动生效",
+     "与Wi-Fi热点网段冲突"},
     {"Net connect", "IP", "Mask", "Gate", "Apply", "Cancle", "Invalid IP address", "Invalid subnet mask",
      "IP is the network or broadcast address", "Invalid gateway", "Gateway is outside the subnet",
-     "Could not be saved", "Applied", "Saved, applied at next start"},
+     "Could not be saved", "Applied", "Saved, applied at next start", "Same subnet as the Wi-Fi access point"},
     {"Сетевое подключение", "IP-адрес", "Маска", "Шлюз", "OK", "Отмена", "Неверный IP-адрес", "Неверная маска",
      "IP-адрес совпадает с адресом сети или широковещательным", "Неверный шлюз", "Шлюз вне подсети",
-     "Не удалось сохранить", "Применено", "Сохранено, действует после перезапуска"},
+     "Не удалось сохранить", "Применено", "Сохранено, действует после перезапуска",
+     "Подсеть совпадает с точкой доступа Wi-Fi"},
     {"Cài đặt cổng mạng", "Địa chỉ IP", "Cài đặt mặt lạ con", "Cổng vào", "Đồng ý", "Hủy bỏ",
      "Địa chỉ IP không hợp lệ", "Mặt nạ mạng không hợp lệ", "IP là địa chỉ mạng hoặc địa chỉ quảng bá",
      "Cổng vào không hợp lệ", "Cổng vào nằm ngoài mạng con", "Không lưu được", "Đã áp dụng",
-     "Đã lưu, áp dụng khi khởi động lại"},
+     "Đã lưu, áp dụng khi khởi động lại", "Trùng mạng con với điểm truy cập Wi-Fi"},
     {"網口設置", "IP地址", "子網掩碼", "默認網關", "應用", "取消", "IP地址無效", "子網掩碼無效",
-     "IP不能是網絡地址或廣播地址", "網關無效", "網關不在子網內", "保存失敗", "已應用", "已保存，下次啟動生效"},
+     "IP不能是網絡地址或廣播地址", "網關無效", "網關不在子網內", "保存失敗", "已應用", "已保存，下次啟動生效",
+     "與Wi-Fi熱點網段衝突"},
 };
 QString text(Text t) { return QString::fromUtf8(kTexts[languageColumn(g_language.load())][t]); }
+
+// Refusal reason beside the address checks' verdicts: the subnet takes in the access point's /24.
+constexpr int kWifiSubnet = 100;
 
 const char* const kFieldNames[linkwlan::kFields] = {
     "lineEditIp1", "lineEditIp2", "lineEditIp3", "lineEditIp4", "lineEditMask1", "lineEditMask2",
@@ -236,7 +243,7 @@ void linkwlan::showOutcome(Outcome outcome, int reason)
         case Ipv4::Verdict::HostIsBroadcast: message = text(HostReserved); break;
         case Ipv4::Verdict::BadGateway: message = text(BadGateway); break;
         case Ipv4::Verdict::GatewayOutside: message = text(GatewayOutside); break;
-        default: message = text(BadAddress); break;
+        default: message = text(reason == kWifiSubnet ? WifiSubnet : BadAddress); break;
         }
         break;
     case Outcome::NotSaved: message = text(NotSaved); break;
@@ -265,6 +272,12 @@ void linkwlan::on_Button_net_apply_clicked()
         writeLogMsg(LOG_WARNING, ("wired address refused: " + ip + " / " + mask + " / " + gateway + ": ").toStdString()
                                      + Ipv4::verdictName(verdict));
         showOutcome(Outcome::Refused, int(verdict));
+        return;
+    }
+    // Replies to the phones on the access point would leave through eth0.
+    if (R58_WIFI_CONFIG::wiredSetClashes(ip, mask)) {
+        writeLogMsg(LOG_WARNING, ("wired address refused: " + ip + " / " + mask + ": the Wi-Fi access point's subnet").toStdString());
+        showOutcome(Outcome::Refused, kWifiSubnet);
         return;
     }
     ConfigEngine* config = ConfigEngine::p_config;
