@@ -447,6 +447,11 @@ TEST_F(TcpTransport, ClientsThatNeverReadHoldOneReplyEach)
     EXPECT_LE(net->server()->heldBytes(), kReaders * (oneReply + requestBytes));
     EXPECT_LT(residentKb() - before, 32 * 1024) << "kB taken by " << kReaders << " clients";
     EXPECT_EQ(net->server()->clientCount(), kReaders + 1) << "nobody was closed";
+    // Served nothing for 5 minutes, they are closed with what they held.
+    G_timeTicks += TcpServer::kIdleTicks;
+    TickAlarm::advanced(G_timeTicks.load());
+    EXPECT_TRUE(waitFor([&] { return net->server()->clientCount() == 0; }, 2000));
+    EXPECT_EQ(net->server()->heldBytes(), 0u);
 }
 
 // A client that sends no frame for 5 minutes (30000 ticks) is closed; a frame restarts its count.

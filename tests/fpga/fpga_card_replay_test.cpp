@@ -230,13 +230,7 @@ protected:
         CardLink::SetUp();
         if (HasFatalFailure())
             return;
-        fpgaChip().setCards(0, 2);
-        fpgaChip().setCards(1, 4);
-        fpgaChip().editNetwork([](LedNetwork& n) {
-            for (int p : {0, 1})
-                for (auto& c : n.port(p).cards)
-                    c.configId = 0x11223344;
-        });
+        linkTwoPortsOfScreen(0x11223344);
         searchCards();
         fpgaChip().clearPackets();
         data = pattern(2500, 5);

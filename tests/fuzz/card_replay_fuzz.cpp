@@ -11,7 +11,6 @@
 
 namespace {
 using platform::Sim::fpgaChip;
-using platform::Sim::LedNetwork;
 
 // Longer than any job of a well-formed file of the corpus takes; a job still running then is
 // abandoned, as the page's cancel would.
@@ -32,13 +31,7 @@ bool setUp()
     fpga = fpga_manage::instanceWithoutWorker();
     if (!bringUpFpga0(tick))
         abort();
-    fpgaChip().setCards(0, 2);
-    fpgaChip().setCards(1, 4);
-    fpgaChip().editNetwork([](LedNetwork& n) {
-        for (int p : {0, 1})
-            for (auto& c : n.port(p).cards)
-                c.configId = 0x11223344;
-    });
+    linkTwoPortsOfScreen(0x11223344);
     for (uint32_t i = 0; i < 2 * fpga_manage::kSearchTicks + 2; ++i)
         tick();
     return true;

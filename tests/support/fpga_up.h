@@ -36,6 +36,19 @@ inline bool bringUpFpga0ByItsPasses()
     });
 }
 
+// The replay tests' LED network: port 0 with 2 cards and port 1 with 4, every card of screen
+// configId.
+inline void linkTwoPortsOfScreen(uint32_t configId)
+{
+    platform::Sim::fpgaChip().setCards(0, 2);
+    platform::Sim::fpgaChip().setCards(1, 4);
+    platform::Sim::fpgaChip().editNetwork([configId](platform::Sim::LedNetwork& n) {
+        for (int p : {0, 1})
+            for (auto& c : n.port(p).cards)
+                c.configId = configId;
+    });
+}
+
 // FPGA 0's reset line as the register window holds it: 0 in reset, 16 running.
 inline uint16_t resetLine()
 {
