@@ -402,8 +402,9 @@ TEST_F(TcpTransport, FullTableTakesThePlaceFromTheAddressHoldingMost)
     auto connectFromFlooder = [&](bool sendsFrames) {
         flood.push_back(std::make_unique<FrameClient>(port, 0, kFlooder));
         ASSERT_TRUE(flood.back()->connected());
-        if (sendsFrames)
+        if (sendsFrames) {
             ASSERT_EQ(flood.back()->request(Wire::readRegister(4, 9)), echoReply(9));
+        }
         if (flood.size() > TcpServer::kMaxClients + 8)
             flood.pop_front(); // closed by the program long ago
     };
