@@ -85,8 +85,3 @@ bool CardWait::endFor(int fd)
     return true;
 }
 
-bool CardWait::waiting() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_waiting;
-}

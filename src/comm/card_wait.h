@@ -30,7 +30,6 @@ public:
     Result poll(Destination* to, std::vector<uint8_t>* wire);
     void end();              // a new request ends the wait: a late answer is dropped
     bool endFor(int fd);     // the TCP client has gone; true when its wait ended
-    bool waiting() const;
 
 private:
     mutable std::mutex m_mutex; // all below; the FPGA worker queues while the transport polls

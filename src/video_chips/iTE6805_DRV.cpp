@@ -142,11 +142,6 @@ uint32_t ite6805_i2c_rdwr::takeFailures(int dev)
     return n;
 }
 
-uint32_t ite6805_i2c_rdwr::failures(int dev) const
-{
-    return validDev(dev) ? failures_[dev] : 0;
-}
-
 // ---- initialisation table ----------------------------------------------------------------------
 
 // Rows (register, mask, value), applied as masked writes; 0x0F rows change the bank. The logic

@@ -106,7 +106,6 @@ public:
 
     // Receiver-block transfers that failed on this device since the count was last taken.
     uint32_t takeFailures(int dev);
-    uint32_t failures(int dev) const;
 
 private:
     int read(uint8_t addr, uint8_t reg, uint8_t* out, int n, int dev);

@@ -35,7 +35,7 @@ public:
     void runOnce();
 
     // Custom timing (width x height at rate) into the input's own table; false when refused (its
-    // fields do not fit, or its pixel clock is above the receiver's), the table then unchanged.
+    // fields do not fit, or its pixel clock is not the receiver's), the table then unchanged.
     bool Set_Custom_HDMI_EDID(uint32_t width, uint32_t height, uint32_t rate, int input);
     // Asks the thread to write the input's custom EDID (again) and restart its receiver; waits
     // while the thread is writing an EDID.

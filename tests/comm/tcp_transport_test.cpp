@@ -402,8 +402,9 @@ TEST_F(TcpTransport, FullTableTakesThePlaceFromTheAddressHoldingMost)
     auto connectFromFlooder = [&](bool sendsFrames) {
         flood.push_back(std::make_unique<FrameClient>(port, 0, kFlooder));
         ASSERT_TRUE(flood.back()->connected());
-        if (sendsFrames)
+        if (sendsFrames) {
             ASSERT_EQ(flood.back()->request(Wire::readRegister(4, 9)), echoReply(9));
+        }
         if (flood.size() > TcpServer::kMaxClients + 8)
             flood.pop_front(); // closed by the program long ago
     };
@@ -447,6 +448,11 @@ TEST_F(TcpTransport, ClientsThatNeverReadHoldOneReplyEach)
     EXPECT_LE(net->server()->heldBytes(), kReaders * (oneReply + requestBytes));
     EXPECT_LT(residentKb() - before, 32 * 1024) << "kB taken by " << kReaders << " clients";
     EXPECT_EQ(net->server()->clientCount(), kReaders + 1) << "nobody was closed";
+    // Served nothing for 5 minutes, they are closed with what they held.
+    G_timeTicks += TcpServer::kIdleTicks;
+    TickAlarm::advanced(G_timeTicks.load());
+    EXPECT_TRUE(waitFor([&] { return net->server()->clientCount() == 0; }, 2000));
+    EXPECT_EQ(net->server()->heldBytes(), 0u);
 }
 
 // A client that sends no frame for 5 minutes (30000 ticks) is closed; a frame restarts its count.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
@@ -25,5 +26,12 @@ protected:
         ASSERT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
     }
     std::string node(const std::string& name) const { return root_ + "/dev/" + name; }
+    // An empty ordinary file in place of a device node: it opens, and refuses every ioctl.
+    void plainNode(const std::string& name) const
+    {
+        FILE* f = fopen(node(name).c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fclose(f);
+    }
     std::string root_;
 };

@@ -2,6 +2,7 @@
 // plain file refuses every ioctl) is kept and reported once; only a node that does not open fails.
 #include "platform/paths.h"
 #include "platform/spi_bus.h"
+#include "scratch_root.h"
 
 #include <gtest/gtest.h>
 
@@ -14,26 +15,13 @@
 
 namespace {
 
-class SpidevBackend : public ::testing::Test {
+class SpidevBackend : public ScratchRoot {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/vyr-spidev-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        platform::Paths::setRoot(root_);
-        ASSERT_EQ(mkdir((root_ + "/dev").c_str(), 0755), 0);
-        FILE* f = fopen((root_ + "/dev/spidev32766.0").c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        fclose(f);
+        ScratchRoot::SetUp();
+        plainNode("spidev32766.0");
     }
-    void TearDown() override
-    {
-        unlink((root_ + "/dev/spidev32766.0").c_str());
-        rmdir((root_ + "/dev").c_str());
-        rmdir(root_.c_str());
-    }
-    std::string root_;
 };
 
 TEST_F(SpidevBackend, RefusedSetUpKeepsTheDeviceAndIsReportedOnce)

@@ -97,6 +97,9 @@ protected:
         ASSERT_TRUE(tcp->connected()) << program->report();
         // The serial lines open around the TCP server; the 4G line's after it.
         ASSERT_TRUE(waitFor([] { return TestRoot::exists("/sim/ttyS1") && TestRoot::exists("/sim/ttyS2"); }, 20000));
+        // The Wi-Fi manager comes last and adds its part to the device information: until then
+        // two transports asked one after the other can see the box before and after it.
+        ASSERT_TRUE(waitFor([&] { return tcp->request(Wire::request(0xA4, {16})).size() == 10 + 369 + 1; }, 20000));
         udp = Endpoint::udp(udpPort);
         serial = Endpoint::line(TestRoot::path("/sim/ttyS2"));
         modem = Endpoint::line(TestRoot::path("/sim/ttyS1"));
