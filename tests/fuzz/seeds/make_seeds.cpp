@@ -1,6 +1,7 @@
 // Writes the fuzz targets' seed corpus (tests/fuzz/corpus/<target>/) from the inputs the tests
 // build: frames of every group, file-transfer sequences, cloud and Wi-Fi commands, the JSON files,
 // card files, upgrade packages with a real program, INI-like files and stick events.
+// Inputs that found a fault stay in the corpus beside these as found_<fault> (not written here).
 //   build/fuzz_seeds tests/fuzz/corpus
 #include "rcv_recovery_files.h"
 #include "sample_program.h"
