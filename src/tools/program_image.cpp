@@ -117,7 +117,8 @@ std::string check(uint64_t size, const ReadFn& read)
                 return "program cut short";
             kind.interpreter = name.c_str();
         }
-        if (p.p_type == PT_DYNAMIC) {
+        // An empty segment's offset was not checked above: its end would wrap past 2^64.
+        if (p.p_type == PT_DYNAMIC && p.p_filesz) {
             for (uint64_t at = p.p_offset, end = p.p_offset + p.p_filesz; at + sizeof(Dyn) <= end; at += sizeof(Dyn)) {
                 Dyn d;
                 if (!read(at, &d, sizeof d) || d.d_tag == DT_NULL)
