@@ -7,7 +7,7 @@ tmp=$(mktemp -d)
 helpers=()
 holders=()
 cleanup() {
-  ((${#helpers[@]})) && kill "${helpers[@]}" 2>/dev/null
+  ((${#helpers[@]})) && stop_panel_display
   ((${#holders[@]})) && kill "${holders[@]}" 2>/dev/null
   rm -rf "$tmp"
 }
@@ -42,4 +42,10 @@ exec 4<>"/dev/tcp/127.0.0.1/$vnc_port" || fail "nothing listens on $vnc_port"
 greeting=$(timeout 5 head -c 12 <&4)
 exec 4<&-
 [[ "$greeting" == "RFB 003."* ]] || fail "no VNC greeting on $vnc_port: \"$greeting\""
+# Stopping leaves neither server behind.
+started=("${helpers[@]}")
+stop_panel_display
+for pid in "${started[@]}"; do
+  [[ -z "$(ps -o pid= -p "$pid")" ]] || fail "helper $pid still runs after the stop"
+done
 echo PASS
