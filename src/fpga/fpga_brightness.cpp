@@ -96,8 +96,7 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
         }
         uint8_t v;
         if (fromBlock) {
-            const uint32_t percent = std::min<uint32_t>(store ? store->u16(blk::kBrightness) : 100, 100);
-            v = uint8_t(percent * 255 / 100);
+            v = levelOf(std::min<uint32_t>(store ? store->u16(blk::kBrightness) : 100, 100));
             if (!rawMode(bri_mode))
                 v = std::max<uint8_t>(v, 15);
             setReg(*this, 0, FpgaReg::ManualBrightness, v);

@@ -261,12 +261,20 @@ uint64_t rcvRecovery::debug_list_position(bool standalone) const
     return standalone ? 16 : uint64_t(part_offset(kDebugPart)) + screen.rcv_para_offset;
 }
 
+namespace {
+// An operation sent as one card command packet carrying its data (a register write, firmware
+// activation, reconfiguration, card search or a user-defined command).
+bool oneCommand(const rcvRecovery::Operation& op)
+{
+    return (op.type == 1 && op.target == 2) || op.type == 3 || op.type == 5 || op.type == 7 || op.type == 16;
+}
+}
+
 bool rcvRecovery::operation_fits(const Operation& op)
 {
     if (op.type == 1 && op.target == 1)
         return uint64_t(op.dataLen) <= uint64_t(kRamPacket) * kRamPackets;
-    const bool command = (op.type == 1 && op.target == 2) || op.type == 3 || op.type == 5 || op.type == 7 || op.type == 16;
-    return !command || op.dataLen <= fpga_manage::kPacketDataMax;
+    return !oneCommand(op) || op.dataLen <= fpga_manage::kPacketDataMax;
 }
 
 uint64_t rcvRecovery::operation_ms(const Operation& op, uint16_t portCards)
@@ -275,9 +283,7 @@ uint64_t rcvRecovery::operation_ms(const Operation& op, uint16_t portCards)
         return (uint64_t(op.dataLen) + kRamPacket - 1) / kRamPacket * op.timeticks; // each packet awaited
     if (op.type == 2)
         return op.timeticks + uint64_t(kSaveMsPerCard) * portCards;
-    const bool sent = (op.type == 1 && op.target == 2) || op.type == 3 || op.type == 5 || op.type == 6 || op.type == 7 ||
-                      op.type == 16;
-    return sent ? op.timeticks : 0;
+    return oneCommand(op) || op.type == 6 ? op.timeticks : 0;
 }
 
 int rcvRecovery::check_operation_list(const QString& file, uint64_t list, uint16_t portCards)

@@ -48,6 +48,12 @@ struct Kind {
     bool pie = false;
 };
 
+// The loader's entry that flags a position-independent program.
+bool flagsPie(const Dyn& d)
+{
+    return d.d_tag == DT_FLAGS_1 && (d.d_un.d_val & DF_1_PIE);
+}
+
 // The running program's, from its headers as the loader mapped them.
 const Kind& running()
 {
@@ -62,7 +68,7 @@ const Kind& running()
                         k.interpreter = reinterpret_cast<const char*>(info->dlpi_addr + p.p_vaddr);
                     if (p.p_type == PT_DYNAMIC)
                         for (auto d = reinterpret_cast<const Dyn*>(info->dlpi_addr + p.p_vaddr); d->d_tag != DT_NULL; ++d)
-                            k.pie = k.pie || (d->d_tag == DT_FLAGS_1 && (d->d_un.d_val & DF_1_PIE));
+                            k.pie = k.pie || flagsPie(*d);
                 }
                 return 1; // the first object is the program itself
             },
@@ -123,7 +129,7 @@ std::string check(uint64_t size, const ReadFn& read)
                 Dyn d;
                 if (!read(at, &d, sizeof d) || d.d_tag == DT_NULL)
                     break;
-                kind.pie = kind.pie || (d.d_tag == DT_FLAGS_1 && (d.d_un.d_val & DF_1_PIE));
+                kind.pie = kind.pie || flagsPie(d);
             }
         }
     }
