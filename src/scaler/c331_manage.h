@@ -111,10 +111,10 @@ public:
     // then does a writer start the LED step and reset crops and audio. A refused screen changes
     // nothing: the scaler takes its fields back out of the block.
     static bool takesNewScreen(const uint8_t* block, const uint8_t* shadow);
-    // The whole panel for these fields, from any thread; why it is refused, or "". `trace`: the
-    // set-up's own run, with its traces and warnings.
-    static std::string planPanel(int ledW, int ledH, int out1w, int out1h, int splice, ST_PANEL& out, bool trace);
-    static std::string planChannels(ST_PANEL& p, bool trace); // arrangement, porches, timing
+    // The whole panel for these fields, from any thread; why it is refused, or "". `own`: the
+    // set-up's own run, with its warnings (and its traces while tracing is on).
+    static std::string planPanel(int ledW, int ledH, int out1w, int out1h, int splice, ST_PANEL& out, bool own);
+    static std::string planChannels(ST_PANEL& p, bool own); // arrangement, porches, timing
     void vyrApi_PnlInitOch3();            // programs the planned panel
     static int vyrApi_PnlInitOch_diff(ST_PANEL& p, int* htt, int* vtt, int hblank, int vblank, bool trace);
     void vyrApi_c331InitRegPanel();

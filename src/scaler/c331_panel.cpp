@@ -88,7 +88,7 @@ int c331_manage::vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
         printf("[vyrApi_PnlInit2] ledW:%d ledH:%d, out1w:%d, out1h:%d, splice:%s\n", ledW, ledH, out1w, out1h,
                kSpliceNames[((splice % 6) + 6) % 6]);
     ST_PANEL plan;
-    const std::string refused = planPanel(ledW, ledH, out1w, out1h, splice, plan, traceOn());
+    const std::string refused = planPanel(ledW, ledH, out1w, out1h, splice, plan, true);
     if (!refused.empty()) {
         writeLogMsg(LOG_WARNING, "panel refused: " + refused); // the panel stays as it was
         return 1;
@@ -123,7 +123,7 @@ bool c331_manage::takesNewScreen(const uint8_t* block, const uint8_t* shadow)
     return false;
 }
 
-std::string c331_manage::planPanel(int ledW, int ledH, int out1w, int out1h, int splice, ST_PANEL& p, bool trace)
+std::string c331_manage::planPanel(int ledW, int ledH, int out1w, int out1h, int splice, ST_PANEL& p, bool own)
 {
     const int mode = ((splice % 6) + 6) % 6;
     // Checked before any arithmetic: a size from a page or the protocol must not wrap the parts,
@@ -161,11 +161,12 @@ std::string c331_manage::planPanel(int ledW, int ledH, int out1w, int out1h, int
         p.h1 = p.h;
         break;
     }
-    return planChannels(p, trace);
+    return planChannels(p, own);
 }
 
-std::string c331_manage::planChannels(ST_PANEL& p, bool trace)
+std::string c331_manage::planChannels(ST_PANEL& p, bool own)
 {
+    const bool trace = own && traceOn();
     if (trace)
         printf("[vyrApi_PnlInitOch3]\n");
     const char* tag = "c331_out:";
@@ -220,7 +221,7 @@ std::string c331_manage::planChannels(ST_PANEL& p, bool trace)
         }
         p.och.width = w4;
         const int64_t x = int64_t(p.och.width) * p.och_HCnt / 2 - p.w1;
-        if (trace && (x < 0 || x > kRegisterMax))
+        if (own && (x < 0 || x > kRegisterMax))
             writeLogMsg(LOG_WARNING, "panel: canvas x offset " + std::to_string(x) + " clamped");
         p.xoffs = uint16_t(std::clamp<int64_t>(x, 0, kRegisterMax));
     }
