@@ -1,5 +1,7 @@
 #include "fuzz_board.h"
 
+#include "board_breaches.h"
+
 #include "base/delay.h"
 #include "platform/paths.h"
 #include "platform/sim/devices/c331_chip.h"
@@ -96,20 +98,19 @@ void settle()
 {
     QCoreApplication::processEvents();
     using namespace platform::Sim;
-    const char* const chips[] = {"scaler chip", "FPGA", "FPGA flash", "MTD flash", "I2C bus"};
-    const std::vector<std::vector<std::string>> breaches = {c331Chip().violations(), fpgaChip().violations(),
-        fpgaFlash().violations(), mtdSim().violations(), i2cBoard().violations()};
-    static std::vector<size_t> seen(breaches.size(), 0);
-    for (size_t k = 0; k < breaches.size(); ++k) {
-        for (size_t i = seen[k]; i < breaches[k].size(); ++i) {
+    const std::vector<BreachRecorder>& recorders = breachRecorders();
+    static std::vector<size_t> seen(recorders.size(), 0);
+    for (size_t k = 0; k < recorders.size(); ++k) {
+        const std::vector<std::string> breaches = recorders[k].violations();
+        for (size_t i = seen[k]; i < breaches.size(); ++i) {
             // The flash commands program what the tool sends where it says: erasing first is the
             // tool's part, and the read-back answers a failure when it did not.
-            if (breaches[k][i].find("over bytes that are not erased") != std::string::npos)
+            if (breaches[i].find("over bytes that are not erased") != std::string::npos)
                 continue;
-            fprintf(stderr, "rule breach recorded by the simulated board: %s: %s\n", chips[k], breaches[k][i].c_str());
+            fprintf(stderr, "rule breach recorded by the simulated board: %s: %s\n", recorders[k].name, breaches[i].c_str());
             abort();
         }
-        seen[k] = breaches[k].size();
+        seen[k] = breaches.size();
     }
     shellSim().clearLog();
     mtdSim().clearCalls();

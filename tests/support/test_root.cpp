@@ -1,5 +1,7 @@
 #include "test_root.h"
 
+#include "board_breaches.h"
+
 #include "platform/paths.h"
 #include "platform/sim/devices/c331_chip.h"
 #include "platform/sim/devices/fpga_chip.h"
@@ -18,24 +20,6 @@
 
 namespace TestRoot {
 namespace {
-
-struct Recorder {
-    const char* name;
-    std::function<std::vector<std::string>()> violations;
-};
-
-// Every emulated part that records rule breaches.
-const std::vector<Recorder>& recorders()
-{
-    static const std::vector<Recorder> list = {
-        {"scaler chip", [] { return platform::Sim::c331Chip().violations(); }},
-        {"FPGA", [] { return platform::Sim::fpgaChip().violations(); }},
-        {"FPGA flash", [] { return platform::Sim::fpgaFlash().violations(); }},
-        {"MTD flash", [] { return platform::Sim::mtdSim().violations(); }},
-        {"I2C bus", [] { return platform::Sim::i2cBoard().violations(); }},
-    };
-    return list;
-}
 
 std::vector<size_t> baseline;
 
@@ -106,19 +90,19 @@ private:
 void acceptViolations()
 {
     baseline.clear();
-    for (const Recorder& r : recorders())
+    for (const BreachRecorder& r : breachRecorders())
         baseline.push_back(r.violations().size());
 }
 
 std::vector<std::string> newViolations()
 {
     std::vector<std::string> found;
-    for (size_t i = 0; i < recorders().size(); ++i) {
-        const std::vector<std::string> all = recorders()[i].violations();
+    for (size_t i = 0; i < breachRecorders().size(); ++i) {
+        const std::vector<std::string> all = breachRecorders()[i].violations();
         // A chip reset by the test itself starts its list again.
         const size_t from = i < baseline.size() && baseline[i] <= all.size() ? baseline[i] : 0;
         for (size_t k = from; k < all.size(); ++k)
-            found.push_back(std::string(recorders()[i].name) + ": " + all[k]);
+            found.push_back(std::string(breachRecorders()[i].name) + ": " + all[k]);
     }
     return found;
 }
