@@ -272,8 +272,11 @@ bool oneCommand(const rcvRecovery::Operation& op)
 
 bool rcvRecovery::operation_fits(const Operation& op)
 {
+    // A RAM write's packets address the card from targetAddr on: they must not run past the
+    // card's 32-bit addresses and wrap round to its start.
     if (op.type == 1 && op.target == 1)
-        return uint64_t(op.dataLen) <= uint64_t(kRamPacket) * kRamPackets;
+        return uint64_t(op.dataLen) <= uint64_t(kRamPacket) * kRamPackets &&
+               uint64_t(op.targetAddr) + op.dataLen <= uint64_t(UINT32_MAX) + 1;
     return !oneCommand(op) || op.dataLen <= fpga_manage::kPacketDataMax;
 }
 

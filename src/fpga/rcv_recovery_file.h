@@ -77,7 +77,8 @@ public:
     // time is within kMaxOperationMs, its data fits its packets (operation_fits) and the whole
     // list's time within kMaxListMs; 1 when not, or when the list is not in the file whole.
     int check_operation_list(const QString& path, uint64_t list, uint16_t portCards);
-    // The data of an operation fits what it is sent in: one card command, or kRamPackets.
+    // The data of an operation fits what it is sent in: one card command, or kRamPackets
+    // within the card's 32-bit addresses.
     static bool operation_fits(const Operation& op);
     // Reply waits and pauses the operation asks for, in ms (a save with its cards' seconds).
     static uint64_t operation_ms(const Operation& op, uint16_t portCards);

@@ -485,6 +485,8 @@ TEST_F(CardReplay, DamagedOperationListsAreRefusedBeforeTheJobSends)
         {"register data of 1014 bytes", with(reg, sized(2, 1014)), false, 0},
         {"RAM data of 0xFFFFFFFF bytes", with(reg, sized(1, 0xFFFFFFFFu)), false, 0},
         {"RAM data of 255001 bytes", with(reg, sized(1, 255001)), false, 0},
+        {"RAM data ending at the last card address", with(reg, ramWrite(0xFFFFFB50u, QByteArray(1200, 'Z'))), true, 3},
+        {"RAM data running past the last card address", with(reg, ramWrite(0xFFFFFB51u, QByteArray(1200, 'Z'))), false, 0},
         // 200 saves of 1000 ms on a port of 2 cards: 3000 ms each, 600 s in all.
         {"list of 600 s", with({}, timed(2, 1000), 200), true, 200},
         {"list of 600 s and 1 ms", with(with({}, timed(2, 1000), 200), timed(6, 1)), false, 0},
