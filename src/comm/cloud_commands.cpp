@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 uint8_t g_4G_property[k4GPropertySize];
@@ -267,322 +268,379 @@ uint32_t message_deal_4g::message_deal_4G(MessageFrame& f)
     return r;
 }
 
+namespace {
+
+// One text command as the handlers see it: text is the command text (from body byte 11 up to the
+// frame's end or the scan limit); data/dataLength everything from body byte 11 to the frame's end
+// (sendFileData's payload); peer the sender, who may use the staging buffer only while no other's
+// upload is open.
+struct CloudRequest {
+    message_deal_4g& cloud;
+    const std::string& text;
+    const uint8_t* data;
+    uint32_t dataLength;
+    uint64_t peer;
+};
+
+std::string checkLink(const CloudRequest& r)
+{
+    if (r.cloud.get_4G_property() == 0)
+        return format("checkLink 200 deviceID:%s deviceType:%#x\r\n", cString(g_4G_property, 24).c_str(), kDeviceType);
+    return format("checkLink 200 deviceType:%#x\r\n", kDeviceType);
+}
+
+std::string setProperty(const CloudRequest& r)
+{
+    const std::string& text = r.text;
+    uint8_t scratch[k4GPropertySize];
+    memcpy(scratch, g_4G_property, sizeof scratch);
+    bool bad = false;
+    const Scan s = scanPairs(text, "setproperty", 49, [&](const std::string& k, const std::string& v) {
+        bad = !takeProperty(scratch, k, v, false);
+        return !bad;
+    });
+    // Everything behind the separator up to and including the character that ended the scan.
+    const size_t start = std::min(s.start, text.size());
+    const size_t length = std::min(s.end + 1, text.size()) - start;
+    if (!s.word || bad || s.pairs == 0 || length > kMaxPropertyText)
+        return failure("setProperty", 310, "Invalid property.");
+    std::string file(3, '\0');
+    file[0] = char(0xAA);
+    file[1] = char(length >> 8);
+    file[2] = char(length);
+    file.append(text, start, length);
+    const bool ok = file_transfer::writeVerified(kPropertyFile, reinterpret_cast<const uint8_t*>(file.data()), uint32_t(file.size()));
+    Utils::system_plain(QStringLiteral("sync"));
+    Delay::ms(100);
+    if (!ok)
+        return failure("setProperty", 320, "file create failed.");
+    return "setProperty 200\r\n";
+}
+
+std::string getProperty(const CloudRequest& r)
+{
+    r.cloud.get_4G_property();
+    std::string reply = "getProperty 200";
+    bool bad = false, any = false;
+    std::string lower(r.text);
+    for (char& c : lower)
+        c = char(tolower(static_cast<unsigned char>(c)));
+    size_t at = lower.find("getproperty");
+    if (at == std::string::npos)
+        return failure("getProperty", 310, "Invaild property.");
+    std::string name;
+    const uint8_t* p = g_4G_property;
+    for (size_t i = at + 12; i < lower.size() && lower[i] != '\n' && !bad; ++i) {
+        if (lower[i] != ' ' && lower[i] != '\r') {
+            name.push_back(lower[i]);
+            continue;
+        }
+        std::string item;
+        if (name == "deviceid")
+            item = " deviceID:" + cString(p, 24);
+        else if (name == "devicetype")
+            item = format(" deviceType:%#x", kDeviceType);
+        else if (name == "cafilename")
+            item = " caFileName:" + cString(p + 37, 29);
+        else if (name == "catype")
+            item = format(" caType:%d", p[67]);
+        else if (name == "version")
+            item = format(" version:%u", uint32_t(p[128] | p[129] << 8 | p[130] << 16 | uint32_t(p[131]) << 24));
+        else if (name == "serveraddress")
+            item = format(" serverAddress:%d.%d.%d.%d", p[68], p[69], p[70], p[71]);
+        else if (name == "serverport")
+            item = format(" serverPort:%d", p[126] | p[127] << 8);
+        else if (name == "imei")
+            item = " IMEI:" + cString(p + 109, 16);
+        else if (name == "iccid")
+            item = " ICCID:" + cString(p + 72, 21);
+        else if (name == "imsi")
+            item = " IMSI:" + cString(p + 93, 16);
+        else if (name != "fingermark" && name != "msisdn")
+            bad = true;
+        any = true;
+        name.clear();
+        // The reply area holds 512 bytes: a list that would not fit is refused whole.
+        if (reply.size() + item.size() + 2 > message_deal_4g::kReplyArea)
+            bad = true;
+        reply += item;
+    }
+    if (bad || !any)
+        return failure("getProperty", 310, "Invaild property.");
+    return reply + "\r\n";
+}
+
+std::string sendFile(const CloudRequest& r)
+{
+    int code = 0;
+    const char* why = nullptr;
+    bool unknown = false;
+    const Scan s = scanPairs(r.text, "sendfile", 49, [&](const std::string& k, const std::string& v) {
+        if (k == "filename") {
+            if (v == kKnownCa) {
+                code = 321;
+                why = "file already exist.";
+            }
+        } else if (k == "filelen") {
+            if (toInt(v) >= 32768 || v.size() > 9) {
+                code = 322;
+                why = "Not enough space.";
+            }
+        } else if (k != "overwrite") {
+            unknown = true;
+        }
+        return code == 0 && !unknown;
+    });
+    if (!s.word)
+        return failure("sendFile", 320, "file create failed.");
+    if (code)
+        return failure("sendFile", code, why);
+    if (unknown || s.pairs == 0)
+        return "sendFile";
+    if (!file_transfer::stagingFreeFor(r.peer))
+        return failure("sendFile", 320, "file create failed.");
+    memset(fileBuf_kelto, 0, kStagingSize);
+    g_4gsendfile_len = 0;
+    g_4gsendfile_staging = file_transfer::stagingChanges();
+    return format("sendFile 200 fileID:%d\r\n", kFileId);
+}
+
+std::string sendFileData(const CloudRequest& r)
+{
+    const std::string& text = r.text;
+    int code = 0;
+    const char* why = nullptr;
+    bool unknown = false, haveLength = false;
+    uint64_t offset = 0, ext = 0;
+    const Scan s = scanPairs(text, "sendfiledata", 49, [&](const std::string& k, const std::string& v) {
+        if (k == "fileid") {
+            if (toInt(v) != kFileId) {
+                code = 330;
+                why = "Invaild file ID.";
+            }
+        } else if (k == "offset") {
+            offset = toCount(v);
+        } else if (k == "extlength") {
+            ext = toCount(v);
+            haveLength = true;
+            if (ext > 1499) {
+                code = 332;
+                why = "Invaild file length.";
+            }
+        } else {
+            unknown = true;
+        }
+        return code == 0 && !unknown;
+    });
+    if (!s.word)
+        return std::string();
+    if (code)
+        return failure("sendFileData", code, why);
+    if (unknown || s.pairs == 0)
+        return "sendFileData";
+    // The data follow the line feed; they must lie inside the frame and the buffer. ext is at
+    // most 1,499 here, so neither bound can wrap.
+    const bool lineFeed = s.end < text.size() && text[s.end] == '\n';
+    const uint64_t dataStart = uint64_t(s.end) + 1;
+    if (!haveLength || !lineFeed || dataStart + ext > r.dataLength || offset > kStagingSize - ext)
+        return failure("sendFileData", 332, "Invaild file length.");
+    if (!file_transfer::stagingFreeFor(r.peer))
+        return failure("sendFileData", 320, "file create failed.");
+    memcpy(fileBuf_kelto + offset, r.data + dataStart, size_t(ext));
+    g_4gsendfile_len += uint32_t(ext);
+    return format("sendFileData 200 fileID:%d\r\n", kFileId);
+}
+
+std::string sendFileEnd(const CloudRequest& r)
+{
+    int code = 0;
+    const char* why = nullptr;
+    bool unknown = false;
+    const Scan s = scanPairs(r.text, "sendfileend", 49, [&](const std::string& k, const std::string& v) {
+        if (k == "fileid") {
+            if (toInt(v) != kFileId) {
+                code = 330;
+                why = "Invaild file ID.";
+            }
+        } else if (k == "filelen") {
+            if (v.size() > 10 || strtoull(v.c_str(), nullptr, 10) != g_4gsendfile_len) {
+                code = 332;
+                why = "File length mismatch.";
+            }
+        } else if (k != "crc32") {
+            unknown = true;
+        }
+        return code == 0 && !unknown;
+    });
+    if (!s.word)
+        return std::string();
+    if (code)
+        return failure("sendFileEnd", code, why);
+    if (unknown || s.pairs == 0)
+        return "sendFileEnd";
+    if (g_4gsendfile_len > kStagingSize)
+        return failure("sendFileEnd", 332, "Invaild file length.");
+    // An upload that changed the buffer since sendFile left other bytes than the ones counted.
+    if (file_transfer::stagingChanges() != g_4gsendfile_staging)
+        return failure("sendFileEnd", 320, "file create failed.");
+    const bool ok = file_transfer::writeVerified(kCaFile, fileBuf_kelto, g_4gsendfile_len);
+    Utils::system_plain(QStringLiteral("sync"));
+    Delay::ms(100);
+    if (!ok)
+        return failure("sendFileEnd", 320, "file create failed.");
+    return format("sendFileEnd 200 fileID:%d\r\n", kFileId);
+}
+
+// sendFileCancel and recvFileCancel: nothing to undo, the id is only checked.
+std::string cancelTransfer(const char* name, const char* word, const std::string& text)
+{
+    bool badId = false, unknown = false;
+    const Scan s = scanPairs(text, word, 49, [&](const std::string& k, const std::string& v) {
+        if (k != "fileid")
+            unknown = true;
+        else
+            badId = toInt(v) != kFileId;
+        return !unknown && !badId;
+    });
+    if (!s.word)
+        return std::string();
+    if (badId)
+        return failure(name, 330, "Invaild file ID.");
+    if (unknown || s.pairs == 0)
+        return name;
+    return format("%s 200 fileID:%d\r\n", name, kFileId);
+}
+
+std::string sendFileCancel(const CloudRequest& r)
+{
+    return cancelTransfer("sendFileCancel", "sendfilecancel", r.text);
+}
+
+std::string recvFile(const CloudRequest& r)
+{
+    int result = 0; // 1 known, 2 unknown name
+    bool unknown = false;
+    const Scan s = scanPairs(r.text, "recvfile", 49, [&](const std::string& k, const std::string& v) {
+        if (k != "filename") {
+            unknown = true;
+            return false;
+        }
+        result = v == kKnownCa ? 1 : 2;
+        return result == 1;
+    });
+    if (!s.word)
+        return std::string();
+    if (result == 2)
+        return failure("recvFile", 334, "File not exist.");
+    if (unknown || result == 0)
+        return "recvFile";
+    return format("recvFile 200  fileID:%d fileLen:%d\r\n", kFileId, kKnownCaLength);
+}
+
+std::string recvFileData(const CloudRequest& r)
+{
+    std::string reply;
+    bool unknown = false;
+    const Scan s = scanPairs(r.text, "recvfiledata", 49, [&](const std::string& k, const std::string& v) {
+        if (k == "fileid") {
+            if (toInt(v) != kFileId)
+                reply = failure("recvFileData", 330, "Invaild file ID.");
+        } else if (k == "offset") {
+            const long long o = strtoll(v.c_str(), nullptr, 10);
+            if (o > 500)
+                reply = format("recvFileData 331 extLength:15\r\nValue of offset(%d) exceeds the file length(500)",
+                               int(std::min<long long>(o, INT32_MAX)));
+        } else {
+            unknown = true;
+        }
+        return reply.empty() && !unknown;
+    });
+    if (!s.word)
+        return std::string();
+    if (!reply.empty())
+        return reply;
+    if (unknown || s.pairs == 0)
+        return "recvFileData";
+    return format("recvFileData 200 fileID:%d offset:%d extLength:%d\r\n", kFileId, 0, 715);
+}
+
+std::string recvFileEnd(const CloudRequest& r)
+{
+    std::string reply;
+    bool unknown = false;
+    const Scan s = scanPairs(r.text, "recvfileend", 49, [&](const std::string& k, const std::string& v) {
+        if (k == "fileid") {
+            if (toInt(v) != kFileId)
+                reply = failure("recvFileEnd", 330, "Invaild file ID.");
+        } else if (k == "filelen") {
+            if (v.size() > 10 || toInt(v) != kKnownCaLength)
+                reply = failure("recvFileEnd", 333, "File length mismatch.");
+        } else if (k == "crc32") {
+            if (v != "ab23541d")
+                reply = failure("recvFileEnd", 334, "CRC32 mismatch.");
+        } else {
+            unknown = true;
+        }
+        return reply.empty() && !unknown;
+    });
+    if (!s.word)
+        return std::string();
+    if (!reply.empty())
+        return reply;
+    if (unknown || s.pairs == 0)
+        return "recvFileEnd";
+    return format("recvFileEnd 200 fileID:%d\r\n", kFileId);
+}
+
+std::string recvFileCancel(const CloudRequest& r)
+{
+    return cancelTransfer("recvFileCancel", "recvfilecancel", r.text);
+}
+
+std::string checkOnline(const CloudRequest&)
+{
+    return "checkOnline 200 onlineType:4Gcat1\r\n";
+}
+
+std::string verifyCA(const CloudRequest& r)
+{
+    bool ok = false, fail = false;
+    const Scan s = scanPairs(r.text, "verifyca", 199, [&](const std::string& k, const std::string& v) {
+        if (k == "catype") {
+            if (v == "singleauth") {
+                ok = true;
+                return false;
+            }
+            ok = false;
+        } else if (k == "verifystr") {
+            ok = true;
+        } else {
+            fail = true;
+            return false;
+        }
+        return true;
+    });
+    if (!s.word)
+        return std::string();
+    if (ok && !fail)
+        return "verifyCA 200 verifyCode:quietmapleroad\r\n";
+    return failure("verifyCA", 360, "Not find CA file.");
+}
+
+// By sub-command; 12 (the acknowledgement) is answered before any text is read.
+using CloudCommand = std::string (*)(const CloudRequest&);
+constexpr CloudCommand kCommands[] = {
+    checkLink, setProperty, getProperty, sendFile, sendFileData, sendFileEnd, sendFileCancel,
+    recvFile, recvFileData, recvFileEnd, recvFileCancel, checkOnline, nullptr, verifyCA,
+};
+
+}
+
 std::string message_deal_4g::run(uint8_t sub, const std::string& text, const uint8_t* data, uint32_t dataLength,
                                  uint64_t peer)
 {
-    switch (sub) {
-    case 0:
-        if (get_4G_property() == 0)
-            return format("checkLink 200 deviceID:%s deviceType:%#x\r\n", cString(g_4G_property, 24).c_str(), kDeviceType);
-        return format("checkLink 200 deviceType:%#x\r\n", kDeviceType);
-    case 1: {
-        uint8_t scratch[k4GPropertySize];
-        memcpy(scratch, g_4G_property, sizeof scratch);
-        bool bad = false;
-        const Scan s = scanPairs(text, "setproperty", 49, [&](const std::string& k, const std::string& v) {
-            bad = !takeProperty(scratch, k, v, false);
-            return !bad;
-        });
-        // Everything behind the separator up to and including the character that ended the scan.
-        const size_t start = std::min(s.start, text.size());
-        const size_t length = std::min(s.end + 1, text.size()) - start;
-        if (!s.word || bad || s.pairs == 0 || length > kMaxPropertyText)
-            return failure("setProperty", 310, "Invalid property.");
-        std::string file(3, '\0');
-        file[0] = char(0xAA);
-        file[1] = char(length >> 8);
-        file[2] = char(length);
-        file.append(text, start, length);
-        const bool ok = file_transfer::writeVerified(kPropertyFile, reinterpret_cast<const uint8_t*>(file.data()), uint32_t(file.size()));
-        Utils::system_plain(QStringLiteral("sync"));
-        Delay::ms(100);
-        if (!ok)
-            return failure("setProperty", 320, "file create failed.");
-        return "setProperty 200\r\n";
-    }
-    case 2: {
-        get_4G_property();
-        std::string reply = "getProperty 200";
-        bool bad = false, any = false;
-        std::string lower(text);
-        for (char& c : lower)
-            c = char(tolower(static_cast<unsigned char>(c)));
-        size_t at = lower.find("getproperty");
-        if (at == std::string::npos)
-            return failure("getProperty", 310, "Invaild property.");
-        std::string name;
-        const uint8_t* p = g_4G_property;
-        for (size_t i = at + 12; i < lower.size() && lower[i] != '\n' && !bad; ++i) {
-            if (lower[i] != ' ' && lower[i] != '\r') {
-                name.push_back(lower[i]);
-                continue;
-            }
-            std::string item;
-            if (name == "deviceid")
-                item = " deviceID:" + cString(p, 24);
-            else if (name == "devicetype")
-                item = format(" deviceType:%#x", kDeviceType);
-            else if (name == "cafilename")
-                item = " caFileName:" + cString(p + 37, 29);
-            else if (name == "catype")
-                item = format(" caType:%d", p[67]);
-            else if (name == "version")
-                item = format(" version:%u", uint32_t(p[128] | p[129] << 8 | p[130] << 16 | uint32_t(p[131]) << 24));
-            else if (name == "serveraddress")
-                item = format(" serverAddress:%d.%d.%d.%d", p[68], p[69], p[70], p[71]);
-            else if (name == "serverport")
-                item = format(" serverPort:%d", p[126] | p[127] << 8);
-            else if (name == "imei")
-                item = " IMEI:" + cString(p + 109, 16);
-            else if (name == "iccid")
-                item = " ICCID:" + cString(p + 72, 21);
-            else if (name == "imsi")
-                item = " IMSI:" + cString(p + 93, 16);
-            else if (name != "fingermark" && name != "msisdn")
-                bad = true;
-            any = true;
-            name.clear();
-            // The reply area holds 512 bytes: a list that would not fit is refused whole.
-            if (reply.size() + item.size() + 2 > kReplyArea)
-                bad = true;
-            reply += item;
-        }
-        if (bad || !any)
-            return failure("getProperty", 310, "Invaild property.");
-        return reply + "\r\n";
-    }
-    case 3: {
-        int code = 0;
-        const char* why = nullptr;
-        bool unknown = false;
-        const Scan s = scanPairs(text, "sendfile", 49, [&](const std::string& k, const std::string& v) {
-            if (k == "filename") {
-                if (v == kKnownCa) {
-                    code = 321;
-                    why = "file already exist.";
-                }
-            } else if (k == "filelen") {
-                if (toInt(v) >= 32768 || v.size() > 9) {
-                    code = 322;
-                    why = "Not enough space.";
-                }
-            } else if (k != "overwrite") {
-                unknown = true;
-            }
-            return code == 0 && !unknown;
-        });
-        if (!s.word)
-            return failure("sendFile", 320, "file create failed.");
-        if (code)
-            return failure("sendFile", code, why);
-        if (unknown || s.pairs == 0)
-            return "sendFile";
-        if (!file_transfer::stagingFreeFor(peer))
-            return failure("sendFile", 320, "file create failed.");
-        memset(fileBuf_kelto, 0, kStagingSize);
-        g_4gsendfile_len = 0;
-        g_4gsendfile_staging = file_transfer::stagingChanges();
-        return format("sendFile 200 fileID:%d\r\n", kFileId);
-    }
-    case 4: {
-        int code = 0;
-        const char* why = nullptr;
-        bool unknown = false, haveLength = false;
-        uint64_t offset = 0, ext = 0;
-        const Scan s = scanPairs(text, "sendfiledata", 49, [&](const std::string& k, const std::string& v) {
-            if (k == "fileid") {
-                if (toInt(v) != kFileId) {
-                    code = 330;
-                    why = "Invaild file ID.";
-                }
-            } else if (k == "offset") {
-                offset = toCount(v);
-            } else if (k == "extlength") {
-                ext = toCount(v);
-                haveLength = true;
-                if (ext > 1499) {
-                    code = 332;
-                    why = "Invaild file length.";
-                }
-            } else {
-                unknown = true;
-            }
-            return code == 0 && !unknown;
-        });
-        if (!s.word)
-            return std::string();
-        if (code)
-            return failure("sendFileData", code, why);
-        if (unknown || s.pairs == 0)
-            return "sendFileData";
-        // The data follow the line feed; they must lie inside the frame and the buffer. ext is at
-        // most 1,499 here, so neither bound can wrap.
-        const bool lineFeed = s.end < text.size() && text[s.end] == '\n';
-        const uint64_t dataStart = uint64_t(s.end) + 1;
-        if (!haveLength || !lineFeed || dataStart + ext > dataLength || offset > kStagingSize - ext)
-            return failure("sendFileData", 332, "Invaild file length.");
-        if (!file_transfer::stagingFreeFor(peer))
-            return failure("sendFileData", 320, "file create failed.");
-        memcpy(fileBuf_kelto + offset, data + dataStart, size_t(ext));
-        g_4gsendfile_len += uint32_t(ext);
-        return format("sendFileData 200 fileID:%d\r\n", kFileId);
-    }
-    case 5: {
-        int code = 0;
-        const char* why = nullptr;
-        bool unknown = false;
-        const Scan s = scanPairs(text, "sendfileend", 49, [&](const std::string& k, const std::string& v) {
-            if (k == "fileid") {
-                if (toInt(v) != kFileId) {
-                    code = 330;
-                    why = "Invaild file ID.";
-                }
-            } else if (k == "filelen") {
-                if (v.size() > 10 || strtoull(v.c_str(), nullptr, 10) != g_4gsendfile_len) {
-                    code = 332;
-                    why = "File length mismatch.";
-                }
-            } else if (k != "crc32") {
-                unknown = true;
-            }
-            return code == 0 && !unknown;
-        });
-        if (!s.word)
-            return std::string();
-        if (code)
-            return failure("sendFileEnd", code, why);
-        if (unknown || s.pairs == 0)
-            return "sendFileEnd";
-        if (g_4gsendfile_len > kStagingSize)
-            return failure("sendFileEnd", 332, "Invaild file length.");
-        // An upload that changed the buffer since sendFile left other bytes than the ones counted.
-        if (file_transfer::stagingChanges() != g_4gsendfile_staging)
-            return failure("sendFileEnd", 320, "file create failed.");
-        const bool ok = file_transfer::writeVerified(kCaFile, fileBuf_kelto, g_4gsendfile_len);
-        Utils::system_plain(QStringLiteral("sync"));
-        Delay::ms(100);
-        if (!ok)
-            return failure("sendFileEnd", 320, "file create failed.");
-        return format("sendFileEnd 200 fileID:%d\r\n", kFileId);
-    }
-    case 6:
-    case 10: {
-        const char* name = sub == 6 ? "sendFileCancel" : "recvFileCancel";
-        bool badId = false, unknown = false;
-        const Scan s = scanPairs(text, sub == 6 ? "sendfilecancel" : "recvfilecancel", 49,
-                                 [&](const std::string& k, const std::string& v) {
-                                     if (k != "fileid")
-                                         unknown = true;
-                                     else
-                                         badId = toInt(v) != kFileId;
-                                     return !unknown && !badId;
-                                 });
-        if (!s.word)
-            return std::string();
-        if (badId)
-            return failure(name, 330, "Invaild file ID.");
-        if (unknown || s.pairs == 0)
-            return name;
-        return format("%s 200 fileID:%d\r\n", name, kFileId);
-    }
-    case 7: {
-        int result = 0; // 1 known, 2 unknown name
-        bool unknown = false;
-        const Scan s = scanPairs(text, "recvfile", 49, [&](const std::string& k, const std::string& v) {
-            if (k != "filename") {
-                unknown = true;
-                return false;
-            }
-            result = v == kKnownCa ? 1 : 2;
-            return result == 1;
-        });
-        if (!s.word)
-            return std::string();
-        if (result == 2)
-            return failure("recvFile", 334, "File not exist.");
-        if (unknown || result == 0)
-            return "recvFile";
-        return format("recvFile 200  fileID:%d fileLen:%d\r\n", kFileId, kKnownCaLength);
-    }
-    case 8: {
-        std::string reply;
-        bool unknown = false;
-        const Scan s = scanPairs(text, "recvfiledata", 49, [&](const std::string& k, const std::string& v) {
-            if (k == "fileid") {
-                if (toInt(v) != kFileId)
-                    reply = failure("recvFileData", 330, "Invaild file ID.");
-            } else if (k == "offset") {
-                const long long o = strtoll(v.c_str(), nullptr, 10);
-                if (o > 500)
-                    reply = format("recvFileData 331 extLength:15\r\nValue of offset(%d) exceeds the file length(500)",
-                                   int(std::min<long long>(o, INT32_MAX)));
-            } else {
-                unknown = true;
-            }
-            return reply.empty() && !unknown;
-        });
-        if (!s.word)
-            return std::string();
-        if (!reply.empty())
-            return reply;
-        if (unknown || s.pairs == 0)
-            return "recvFileData";
-        return format("recvFileData 200 fileID:%d offset:%d extLength:%d\r\n", kFileId, 0, 715);
-    }
-    case 9: {
-        std::string reply;
-        bool unknown = false;
-        const Scan s = scanPairs(text, "recvfileend", 49, [&](const std::string& k, const std::string& v) {
-            if (k == "fileid") {
-                if (toInt(v) != kFileId)
-                    reply = failure("recvFileEnd", 330, "Invaild file ID.");
-            } else if (k == "filelen") {
-                if (v.size() > 10 || toInt(v) != kKnownCaLength)
-                    reply = failure("recvFileEnd", 333, "File length mismatch.");
-            } else if (k == "crc32") {
-                if (v != "ab23541d")
-                    reply = failure("recvFileEnd", 334, "CRC32 mismatch.");
-            } else {
-                unknown = true;
-            }
-            return reply.empty() && !unknown;
-        });
-        if (!s.word)
-            return std::string();
-        if (!reply.empty())
-            return reply;
-        if (unknown || s.pairs == 0)
-            return "recvFileEnd";
-        return format("recvFileEnd 200 fileID:%d\r\n", kFileId);
-    }
-    case 11:
-        return "checkOnline 200 onlineType:4Gcat1\r\n";
-    case 13: {
-        bool ok = false, fail = false;
-        const Scan s = scanPairs(text, "verifyca", 199, [&](const std::string& k, const std::string& v) {
-            if (k == "catype") {
-                if (v == "singleauth") {
-                    ok = true;
-                    return false;
-                }
-                ok = false;
-            } else if (k == "verifystr") {
-                ok = true;
-            } else {
-                fail = true;
-                return false;
-            }
-            return true;
-        });
-        if (!s.word)
-            return std::string();
-        if (ok && !fail)
-            return "verifyCA 200 verifyCode:quietmapleroad\r\n";
-        return failure("verifyCA", 360, "Not find CA file.");
-    }
-    default:
-        return std::string();
-    }
+    const CloudCommand command = sub < std::size(kCommands) ? kCommands[sub] : nullptr;
+    return command ? command({*this, text, data, dataLength, peer}) : std::string();
 }
 
 uint32_t message_deal::project_set_setproperty(MessageFrame& f)

@@ -22,8 +22,6 @@ public:
     static constexpr uint32_t kMaxScan = 2048;
 
 private:
-    // text: the command text (from body byte 11 up to the frame's end or the scan limit);
-    // data/dataLength: everything from body byte 11 to the frame's end (sendFileData's payload);
-    // peer: the sender (request_peer), who may use the staging buffer only while no other's upload is open.
+    // The reply text of sub-command sub (0-13, 12 excepted); the handlers are in the source file.
     std::string run(uint8_t sub, const std::string& text, const uint8_t* data, uint32_t dataLength, uint64_t peer);
 };
