@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# scripts/layers on a copy of src/: the copy as it is passes, and an include of ui/ planted in base/
-# fails naming the planted line; so does an upward include the exceptions file does not list.
+# scripts/layers on a copy of src/: the copy as it is passes, also given relative paths; an include
+# of ui/ planted in base/, quoted or angle-bracketed, fails naming the planted line; so does an upward
+# include the exceptions file does not list.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cp -r "$repo/src" "$tmp/src"
-check() { # expected status, then the line the output must hold ("" for none)
+cp "$repo/scripts/layers.allowed" "$tmp/layers.allowed"
+check() { # expected status, then the line the output must hold ("" for none); from $tmp, relative
   local want=$1 line=$2 got=0
-  "$repo/scripts/layers" "$tmp/src" "$repo/scripts/layers.allowed" >"$tmp/out" 2>&1 || got=$?
+  (cd "$tmp" && "$repo/scripts/layers" src layers.allowed) >"$tmp/out" 2>&1 || got=$?
   cat "$tmp/out"
   [[ $got -eq $want ]] || { echo "FAIL: scripts/layers exited $got, expected $want"; exit 1; }
   [[ -z "$line" ]] || grep -qF -- "$line" "$tmp/out" || { echo "FAIL: no line \"$line\""; exit 1; }
@@ -17,6 +19,10 @@ check() { # expected status, then the line the output must hold ("" for none)
 check 0 ""
 # A header of ui/ from base/, after the file's own includes.
 sed -i '0,/^#include "base\/utils.h"/s//&\n#include "ui\/vyrpage.h"/' "$tmp/src/base/utils.cpp"
+check 1 'base/utils.cpp:2: base (layer 2) includes ui/vyrpage.h (layer 7, higher)'
+cp "$repo/src/base/utils.cpp" "$tmp/src/base/utils.cpp"
+# The same header in angle brackets: src/ is an include folder, so it compiles just as well.
+sed -i '0,/^#include "base\/utils.h"/s//&\n#include <ui\/vyrpage.h>/' "$tmp/src/base/utils.cpp"
 check 1 'base/utils.cpp:2: base (layer 2) includes ui/vyrpage.h (layer 7, higher)'
 cp "$repo/src/base/utils.cpp" "$tmp/src/base/utils.cpp"
 # An accepted include is accepted for its own file only.
