@@ -1,7 +1,6 @@
 #include "base/utils.h"
 
 #include "base/global.h"
-#include "base/ipv4_settings.h"
 #include "base/logMsg.h"
 #include "platform/mtd.h"
 #include "platform/paths.h"
@@ -17,9 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <iconv.h>
-#include <initializer_list>
 #include <sys/stat.h>
-#include <vector>
 
 QMutex Utils::_system_mutex;
 QMutex Utils::_spi_mutex;
@@ -206,49 +203,6 @@ bool Utils::isDottedIPv4(const QString& text)
             return false;
     }
     return true;
-}
-
-namespace {
-// A network tool with its argument list under _system_mutex: the addresses are never parsed by a
-// shell. 0 or 255, as system_mutex.
-int toolMutex(std::initializer_list<QString> argv)
-{
-    std::vector<std::string> args;
-    for (const QString& a : argv)
-        args.push_back(a.toLatin1().toStdString());
-    QMutexLocker locker(&Utils::_system_mutex);
-    const int rc = platform::shell().run(args);
-    if (rc != 0)
-        writeLogMsg(LOG_WARNING, "network set-up: \"" + QStringList(argv).join(QLatin1Char(' ')).toStdString()
-                                     + "\" ended with status " + std::to_string(rc));
-    return rc == 0 ? 0 : 255;
-}
-}
-
-uint32_t Utils::initIPAddress()
-{
-    // The stored values become the globals even without eth0, so a page shows what is stored.
-    getIPAddress();
-    if (system_mutex(QStringLiteral("ifconfig eth0 &>/dev/null")) != 0)
-        return 255;
-    // One copy of each, so the commands use the addresses that were checked.
-    const QString ip = g_str_ip, mask = g_srt_mask, gateway = g_str_gateway;
-    const Ipv4::Verdict verdict = Ipv4::check(ip, mask, gateway);
-    if (verdict != Ipv4::Verdict::Ok) {
-        writeLogMsg(LOG_ERROR, ("initIPAddress: refused address ip=\"" + ip + "\" mask=\"" + mask
-                                + "\" gateway=\"" + gateway + "\": ").toStdString() + Ipv4::verdictName(verdict));
-        return 255;
-    }
-    const QString eth0 = QStringLiteral("eth0");
-    toolMutex({QStringLiteral("route"), QStringLiteral("del"), QStringLiteral("default"), QStringLiteral("wlan0")});
-    const int set = toolMutex({QStringLiteral("ifconfig"), eth0, ip, QStringLiteral("netmask"), mask});
-    toolMutex({QStringLiteral("route"), QStringLiteral("add"), QStringLiteral("-host"), gateway, QStringLiteral("dev"), eth0});
-    toolMutex({QStringLiteral("route"), QStringLiteral("add"), QStringLiteral("default"), QStringLiteral("gw"), gateway,
-               QStringLiteral("metric"), QStringLiteral("100")});
-    toolMutex({QStringLiteral("route"), QStringLiteral("add"), QStringLiteral("-host"), QStringLiteral("255.255.255.255"), eth0});
-    toolMutex({QStringLiteral("route"), QStringLiteral("del"), QStringLiteral("255.255.255.255"), QStringLiteral("wlan1")});
-    // The route commands fail harmlessly when their route is already there or was never set.
-    return set == 0 ? 0 : 255;
 }
 
 uint32_t Utils::non_region_erase(int fd, uint32_t offset, uint32_t length, int unlock)

@@ -38,8 +38,10 @@ public:
     // Housekeeping commands (sync, rm, cp of mode files) that run outside _system_mutex.
     static int system_plain(const QString& command);
 
-    // Loads the address globals from the INI store and sets eth0 up with them (tools run from
-    // argument lists): 0, or 255 when eth0 is missing, the set is no usable one, or ifconfig failed.
+    // Both are defined in params/config_globals.cpp, beside the INI store they read; nothing in
+    // base/ calls them. initIPAddress loads the address globals from the store and sets eth0 up
+    // with them (tools run from argument lists): 0, or 255 when eth0 is missing, the set is no
+    // usable one, or ifconfig failed.
     static uint32_t initIPAddress();
     static uint32_t getIPAddress();  // configuration globals from the INI store; 0
     static bool isDottedIPv4(const QString& text);
