@@ -1,10 +1,8 @@
 #pragma once
-// The on-screen menu file ("/data/configs/omenu.json", and its copies with the user modes): read
-// into OSD_LIST, and its first item turned into the scaler's OSD settings.
+// The on-screen menu file ("/data/configs/omenu.json", and its copies with the user modes), read
+// into OSD_LIST; the scaler turns its first item into its OSD settings (scaler/c331_osd_menu.h).
 #include <cstdint>
 #include <string>
-
-class c331_manage;
 
 struct OMENU_PARA {
     int32_t type = 0;
@@ -32,9 +30,6 @@ extern OSD_LIST g_osd_list;
 // was read. A missing or mistyped key leaves its field empty; a file that is not JSON is deleted.
 void get_json_omenu_para(const char* path, OSD_LIST* out);
 
-// Programs the scaler's OSD from the first item; ledW/ledH are block 0x562/0x564.
-void set_OSD_para(OSD_LIST& list, c331_manage& scaler, uint16_t ledW, uint16_t ledH);
-
-// Helpers, exposed for the page that shows a mode's menu.
+// Colour helpers, for the scaler's OSD and the page that shows a mode's menu.
 uint32_t omenuColour(const std::string& text); // "FF0000" or "0xFF0000" -> 0xFF0000; 0 when bad
 uint32_t omenuSwapRedBlue(uint32_t rgb);       // 0xRRGGBB -> 0xBBGGRR

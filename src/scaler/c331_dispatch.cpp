@@ -9,6 +9,7 @@
 #include "fpga/fpga_manage.h"
 #include "params/omenu_file.h"
 #include "params/vyrrampara.h"
+#include "scaler/c331_osd_menu.h"
 #include "video_chips/edid_tables.h"
 #include "video_chips/keltosource.h"
 

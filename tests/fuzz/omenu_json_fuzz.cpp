@@ -3,6 +3,7 @@
 #include "fuzz_board.h"
 
 #include "params/omenu_file.h"
+#include "scaler/c331_osd_menu.h"
 #include "params/vyrrampara.h"
 #include "scaler/c331_manage.h"
 

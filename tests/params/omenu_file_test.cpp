@@ -3,6 +3,7 @@
 // deletion).
 #include "managers.h"
 #include "params/omenu_file.h"
+#include "scaler/c331_osd_menu.h"
 #include "platform/sim/sim_board.h"
 #include "test_root.h"
 
