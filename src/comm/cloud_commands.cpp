@@ -478,7 +478,8 @@ std::string sendFileEnd(const CloudRequest& r)
         return failure("sendFileEnd", code, why);
     if (unknown || s.pairs == 0)
         return "sendFileEnd";
-    if (g_4gsendfile_len > kStagingSize)
+    // An empty certificate would replace the stored one with nothing the cloud link can use.
+    if (g_4gsendfile_len == 0 || g_4gsendfile_len > kStagingSize)
         return failure("sendFileEnd", 332, "Invaild file length.");
     // An upload that changed the buffer since sendFile left other bytes than the ones counted.
     if (file_transfer::stagingChanges() != g_4gsendfile_staging)

@@ -125,6 +125,11 @@ TEST_F(CloudCommands, CertificateUploadWritesTheCountedBytes)
     EXPECT_FALSE(TestRoot::exists("/data/configs/cloud_cafile"));
     EXPECT_EQ(cloud(5, "sendfileend fileid:101 filelen:10 crc32:0 \n"), "sendFileEnd 200 fileID:101\r\n");
     EXPECT_EQ(TestRoot::readFile("/data/configs/cloud_cafile"), QByteArray("HELLOWORLD"));
+    // An empty certificate is refused and the stored one kept.
+    EXPECT_EQ(cloud(3, "sendfile filename:x.crt filelen:0 \n"), "sendFile 200 fileID:101\r\n");
+    EXPECT_EQ(cloud(5, "sendfileend fileid:101 filelen:0 \n"), "sendFileEnd 332 extLength:20\r\nInvaild file length.");
+    EXPECT_EQ(cloud(5, "sendfileend fileid:101 \n"), "sendFileEnd 332 extLength:20\r\nInvaild file length.");
+    EXPECT_EQ(TestRoot::readFile("/data/configs/cloud_cafile"), QByteArray("HELLOWORLD"));
 
     EXPECT_EQ(cloud(3, "sendfile filename:01000121122800057758f80b.cert \n"), "sendFile 321 extLength:19\r\nfile already exist.");
     EXPECT_EQ(cloud(3, "sendfile filelen:40000 \n"), "sendFile 322 extLength:17\r\nNot enough space.");
