@@ -188,9 +188,10 @@ bool ConfigEngine::write_config_variant(int id, const QVariant& value)
     }
     QMutexLocker locker(&mutex_);
     ConfigItem* item = items_[id];
-    item->value = value;
-    if (item->noWriteBack || item->filePath.isEmpty())
+    if (item->noWriteBack || item->filePath.isEmpty()) {
+        item->value = value;
         return true;
+    }
     QString key = item->key;
     for (auto it = _itemMap.constBegin(); it != _itemMap.constEnd(); ++it) {
         if (it.value() == id) {
@@ -201,7 +202,15 @@ bool ConfigEngine::write_config_variant(int id, const QVariant& value)
     QSettings ini(QString::fromStdString(platform::Paths::resolve(item->filePath.toStdString())), QSettings::IniFormat);
     ini.setValue(key, value);
     ini.sync();
-    return ini.status() == QSettings::NoError;
+    if (ini.status() != QSettings::NoError) {
+        // Qt keeps an unwritten change for the file's next reader and writer: put the value in
+        // force in its place.
+        ini.setValue(key, item->value);
+        return false;
+    }
+    // The value in use follows the file: a setting that was not stored is not in force either.
+    item->value = value;
+    return true;
 }
 
 bool ConfigEngine::containsItemStr(const QString& text)

@@ -39,7 +39,9 @@ public:
     static ConfigEngine* pInstance();
 
     QVariant read_config_variant(int id);                 // invalid QVariant for an unknown id
-    bool write_config_variant(int id, const QVariant& value); // false for an unknown id
+    // Stores the value in the INI file and then in force; false for an unknown id or a failed
+    // write, which leaves both as they were.
+    bool write_config_variant(int id, const QVariant& value);
     static bool containsItemStr(const QString& text);
     static int strToItem(const QString& text);
     ConfigItem* getConfigItem(const QString& text);

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QSettings>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -483,27 +484,39 @@ TEST_F(WifiConfig, DeviceInformationCarriesTheWifiPart)
 }
 
 // "ERR" is all or nothing: a file that cannot be written leaves both files, the stored address
-// and the address of the next start as they were.
+// (on disk and in force) and the address of the next start as they were.
 TEST_F(WifiConfig, UnwritableFileAnswersErrAndChangesNothing)
 {
-    for (const char* unwritable : {R58_WIFI_CONFIG::kHostapdConf, R58_WIFI_CONFIG::kUdhcpdConf}) {
+    const std::string iniFile = TestRoot::path(ConfigEngine::kIniPath), iniAside = iniFile + ".aside";
+    for (const char* unwritable : {R58_WIFI_CONFIG::kHostapdConf, R58_WIFI_CONFIG::kUdhcpdConf, ConfigEngine::kIniPath}) {
         SCOPED_TRACE(unwritable);
+        const bool ini = unwritable == ConfigEngine::kIniPath;
         R58_WIFI_CONFIG manager;
         manager.initialize(false);
         ASSERT_EQ(ask(manager, "AT+SETDATA=2,0,First,3,password1,5,10.1.2.3,5005"), "OK+SETDATA");
         const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
         const QByteArray dhcp = TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf);
-        const QString part = QString::fromStdString(TestRoot::path(std::string(unwritable) + ".part"));
+        // A folder in the way of the file's temporary copy, or of the INI file itself.
+        const QString part = QString::fromStdString(ini ? iniFile : TestRoot::path(std::string(unwritable) + ".part"));
+        if (ini) {
+            ASSERT_EQ(::rename(iniFile.c_str(), iniAside.c_str()), 0);
+        }
         ASSERT_TRUE(QDir().mkpath(part + "/x"));
         EXPECT_EQ(ask(manager, "AT+SETDATA=2,1,Second,3,password2,5,10.1.3.3,5005"), "ERR");
+        ASSERT_TRUE(QDir(part).removeRecursively());
+        if (ini) {
+            ASSERT_EQ(::rename(iniAside.c_str(), iniFile.c_str()), 0);
+        }
         EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf), hostapd);
         EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf), dhcp);
-        EXPECT_EQ(iniAddress(), QStringLiteral("10.1.2.3"));
+        EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::WifiIPAddress).toString(), QStringLiteral("10.1.2.3"));
+        // The next setting stored does not carry the refused address into the file.
+        ASSERT_TRUE(ConfigEngine::p_config->write_config_variant(ConfigItem::Barcode, QStringLiteral("B")));
+        EXPECT_TRUE(TestRoot::readFile(ConfigEngine::kIniPath).contains("\nWifiIPAddress=10.1.2.3\n"));
         EXPECT_EQ(manager.resetFlag(), 0) << "no restart asked";
         shellSim().clearLog();
         manager.wifi_ap_start_up();
         EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 10.1.2.3"}));
-        ASSERT_TRUE(QDir(part).removeRecursively());
     }
     const QByteArray before = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path(std::string(R58_WIFI_CONFIG::kHostapdConf) + ".part/x"))));
