@@ -80,406 +80,504 @@ void fpga_manage::replay_counter_progress(int mode)
     replay_progress(mode, int(job_progress));
 }
 
-// One pass of a replay job. Files from a PC or a stick are refused at the first field that does
-// not fit; every refusal and every unanswered card ends the job as a failure the page is told of.
+// ---- the replay's steps, one function each ----
+
+namespace {
+
+// What every step of one pass works with.
+struct Pass {
+    fpga_manage& m;
+    rcvRecovery& rd;
+    int mode;
+    uint32_t now;     // the pass's tick
+    uint32_t elapsed; // ticks since the job stamp
+    // Files from a PC or a stick are refused at the first field that does not fit; every refusal
+    // ends the job as a failure the page is told of.
+    void fail(const char* text) const
+    {
+        trace(text);
+        writeLogMsg(LOG_WARNING, std::string("card data job refused:") + text);
+        ++m.job_errors;
+        set(Step, Fail);
+    }
+    void progress(int percent) const { m.replay_progress(mode, percent); }
+};
+
+void stepStart(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    m.job_errors = 0;
+    m.replay_failed = 0;
+    m.job_progress = 0;
+    m.recovery_search_on = 0;
+    if (!m.get_fpga_status()) {
+        p.fail("\n there is a error about fpga!!! ");
+        return;
+    }
+    trace("\n check rcv.... ");
+    m.job_stamp = p.now;
+    p.progress(0);
+    set(Step, StartWait);
+}
+
+void stepStartWait(const Pass& p)
+{
+    if (p.elapsed > kStartTicks)
+        set(Step, Files);
+    else if (p.elapsed >= kStartShowTicks)
+        p.progress(int(p.elapsed * 100 / 500));
+}
+
+void stepFiles(const Pass& p)
+{
+    rcvRecovery& rd = p.rd;
+    set16(Result, ResultNone);
+    if (p.mode != 2) {
+        if (rd.get_dir_file(QStringLiteral("/data/rcvrecovery")) != 0) {
+            p.fail("\n check file error ");
+            return;
+        }
+        // The file is read by its own name: any other single file would be read as stale data.
+        const QStringList files = rd.recovery_files();
+        if (files.size() != 1 || files.front() != QLatin1String("QZFX")) {
+            p.fail("\n more file error ");
+            return;
+        }
+        rd.path = QStringLiteral("/data/rcvrecovery/QZFX");
+        if (traceOn())
+            printf("\n recovery_files_nmae  %s  !/n", qPrintable(files.front()));
+        if (rd.get_rcvPackedFileNum(rd.path) != 0) {
+            p.fail("\n check file error ");
+            return;
+        }
+        set(Step, Parts);
+    } else {
+        int missing = rd.get_dir_file(QStringLiteral("/data/smartmapping"));
+        if (missing || rd.scan_files().isEmpty())
+            missing = rd.get_dir_file(QStringLiteral("/mnt/usb1/"));
+        if (missing) {
+            p.fail("\n check file error ");
+            return;
+        }
+        const QString chosen = g_qzfile_name.get();
+        if (rd.scan_files().isEmpty() || !scanFileAllowed(chosen)) {
+            p.fail("\n more file error ");
+            return;
+        }
+        rd.init_para();
+        rd.path = chosen;
+        if (traceOn())
+            printf("\n smart_files_nmae  %s  !/n", qPrintable(chosen));
+        set(Step, DebugOps);
+    }
+    p.m.job_stamp = p.now;
+    p.progress(int(p.elapsed * 100 / 500));
+}
+
+void stepParts(const Pass& p)
+{
+    rcvRecovery& rd = p.rd;
+    for (uint8_t k = 0; k < rd.kept_parts(); ++k) {
+        if (rd.get_rcvPackedFileInfo(rd.path, k) != 0) {
+            p.fail("\n check file error ");
+            return;
+        }
+    }
+    p.m.job_stamp = p.now;
+    set(Step, PartCheck);
+}
+
+void stepPartCheck(const Pass& p)
+{
+    // Without parts every field would be read from the file's head.
+    if (p.rd.kept_parts() == 0 || !p.rd.has_part(kScreenPart)) {
+        p.fail("\n no file type error ");
+        return;
+    }
+    p.progress(60);
+    set(Step, ScreenHead);
+}
+
+void stepScreenHead(const Pass& p)
+{
+    const fpga_manage::QueryResult& query = p.m.query_result;
+    trace("\n now in RECOVERY_RCV_GET_SCREEN_NUM ");
+    if (p.rd.update_rcvScreenHead(p.rd.path) != 0) {
+        p.fail("\n check screen net error ");
+        return;
+    }
+    if (p.mode == 0) {
+        set(Screen, 0);
+    } else {
+        if (!query.valid) {
+            p.fail("\n no query result to recover ");
+            return;
+        }
+        set(Screen, query.screen);
+        trace("\n now start to  recovery screen%d ,net%d \n", query.screen + 1u, query.port + 1u);
+    }
+    p.progress(5 * 100 / 35);
+    set(Step, ScreenRecord);
+}
+
+void stepScreenRecord(const Pass& p)
+{
+    if (p.rd.update_rcvScreenIDinfo(p.rd.path, get(Screen)) != 0) {
+        p.fail("\n screen record error ");
+        return;
+    }
+    if (p.mode == 0) {
+        p.progress((get(Screen) * 100 + 100) / (p.rd.screen_head.screen_num + 1));
+        set(Step, NetCount);
+    } else {
+        trace("\n now start to check file ....");
+        set(Step, Lengths);
+    }
+}
+
+void stepLengths(const Pass& p)
+{
+    const rcvRecovery& rd = p.rd;
+    if (rd.screen.rcv_para_len == 0 && rd.screen.rcv_xy_len == 0) {
+        p.fail("\n screen file all len  error ");
+    } else if (rd.screen.rcv_para_len == 0) {
+        if (rd.has_part(kXyPart))
+            set(Step, NetCount);
+        else
+            p.fail("\n no xy part ");
+    } else if (rd.has_part(kDebugPart)) {
+        set(Step, DebugOps);
+    } else {
+        p.fail("\n no screen parameter part ");
+    }
+}
+
+void stepNetCount(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    if (p.rd.update_rcvXYscreenNetnum(p.rd.path) != 0) {
+        p.fail("\n rcv xy file screen_net num error ");
+        return;
+    }
+    m.replay_net = p.mode == 0 ? 0 : m.query_result.net;
+    p.progress(8 * 100 / 35);
+    trace("\n now start to recovery net_index = %#x \n", m.replay_net);
+    set(Step, NetRecord);
+}
+
+void stepNetRecord(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    rcvRecovery& rd = p.rd;
+    if (rd.update_rcvXYscreenNetpara(rd.path, m.replay_net) != 0) {
+        p.fail("\n rcv xy file screen_net para error ");
+        return;
+    }
+    // Ports from 16 on belong to FPGA 1, which this box does not drive.
+    if (rd.net.net_ledx >= fpga_manage::kPorts) {
+        p.fail("\n net port beyond FPGA 0 ");
+        return;
+    }
+    set16(Result, ResultNone);
+    if (p.mode == 0) {
+        p.progress((m.replay_net * 100 + 100) / (rd.net.net_rcv_num + 1));
+        set(Step, Search);
+    } else if (m.query_result.card < rd.net.net_rcv_num && rd.net.net_ledx == m.query_result.port) {
+        m.replay_card = m.query_result.card;
+        p.progress(28);
+        set(Step, CardOps);
+    } else {
+        p.fail("\n card to recover not in the net ");
+    }
+}
+
+void stepCardOps(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    rcvRecovery& rd = p.rd;
+    if (rd.update_rcvXYrcvOperateTimes(rd.path, m.query_result.card, p.mode == 2) != 0) {
+        p.fail("\n rcv xy file rcv operate times error ");
+        return;
+    }
+    // Every record of the list is looked at before the first packet: a wait beyond what a
+    // card needs would hold the worker (and the panel's jobs, brightness and upgrades) for
+    // days, data longer than its packets would run over them.
+    if (rd.check_operation_list(rd.path, rd.card_list_position(), m.get_port_card_num(rd.net.net_ledx)) != 0) {
+        p.fail("\n operation list damaged ");
+        return;
+    }
+    m.replay_operation = 0;
+    set(Step, rd.operate_times ? CardOp : End);
+}
+
+void stepCardOp(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    rcvRecovery& rd = p.rd;
+    const uint16_t i = m.replay_operation;
+    if (rd.update_rcvXYrcvOperatepara(rd.path, i, p.mode == 2) != 0) {
+        p.fail("\n rcv xy file rcv operate times error ");
+        return;
+    }
+    const uint64_t at = uint64_t(rd.part_offset(kXyPart)) + rd.screen.rcv_xy_offset + rd.net.net_para_offset + rd.operation.offset;
+    if (at > UINT32_MAX) {
+        p.fail("\n operation data beyond the file ");
+        return;
+    }
+    set(SubStep, OpStart);
+    rd.data_position = uint32_t(at);
+    p.progress((i * 100 + 100) / (rd.operate_times + 1));
+    m.job_progress = 0;
+    m.job_stamp = p.now;
+    trace("\n now in operate_data_offset = %#x\n", rd.data_position);
+    set(Step, CardOpRun);
+}
+
+void stepCardOpRun(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    rcvRecovery& rd = p.rd;
+    if (!m.load_rcv_xy_operate(rd.path, rd.data_position, false)) {
+        m.replay_counter_progress(p.mode);
+        return;
+    }
+    if (m.replay_failed) {
+        set(Step, Fail);
+        return;
+    }
+    const uint16_t next = ++m.replay_operation;
+    set(SubStep, OpStart);
+    set(Step, next < rd.operate_times ? CardOp : End);
+}
+
+void stepSearch(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    rcvRecovery& rd = p.rd;
+    const int port = rd.net.net_ledx;
+    m.recovery_config_id = rd.screen.config_id;
+    set16(Result, ResultNone);
+    m.recovery_search_on = 1;
+    trace("\n fpga%d_sel, net%d ,config_id_enalbe = %#x\n", 0, unsigned(port));
+    trace("\n check screen_index = %#x , net_index = %#x \n", get(Screen), m.replay_net);
+    int sent;
+    {
+        PosixLock lock(m.pass_mutex);
+        sent = m.check_error_rcv_search_card_cmd(port, 0, rd.screen.config_id, 0, 1);
+    }
+    if (!sent)
+        writeLogMsg(LOG_WARNING, "card query: search of port " + std::to_string(port) + " not sent");
+    p.progress(13 * 100 / 35);
+    set32(Stamp, p.now);
+    m.job_stamp = p.now;
+    m.job_progress = 0;
+    set(Step, SearchWait);
+}
+
+void stepSearchWait(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    const uint16_t result = get16(Result);
+    if (result != ResultNone) {
+        trace("\n rcv back info ...%#x\n", result);
+        m.recovery_search_on = 0;
+        set(Step, result == ResultAllGood ? NextNet : End);
+        return;
+    }
+    // No answer is not "all cards in order": the net is logged and the query ends as failed.
+    if (Utils::getTimeSpace(get32(Stamp)) > kSearchWaitTicks) {
+        trace("\n timeout!!! ");
+        m.recovery_search_on = 0;
+        ++m.job_errors;
+        writeLogMsg(LOG_WARNING, "card query: no answer from port " + std::to_string(p.rd.net.net_ledx));
+        set(Step, NextNet);
+        return;
+    }
+    m.replay_counter_progress(p.mode);
+}
+
+void stepNextNet(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    if (m.replay_net + 1u < p.rd.net_count) {
+        ++m.replay_net;
+        set(Step, NetRecord);
+        return;
+    }
+    m.replay_net = 0;
+    const uint8_t screen = uint8_t(get(Screen) + 1);
+    set(Screen, screen);
+    trace("\n current_screen_index = %#x , screen_num = %#x \n", screen, p.rd.screen_head.screen_num);
+    set(Step, screen >= p.rd.screen_head.screen_num ? End : ScreenRecord);
+}
+
+// After the screen's parameters: the scan file is done, a recovery goes on to the card's own
+// data unless the screen has none.
+ReplayStep afterDebugList(const Pass& p)
+{
+    return p.mode == 2 || p.rd.screen.rcv_xy_len == 0 ? End : NetCount;
+}
+
+void stepDebugOps(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    rcvRecovery& rd = p.rd;
+    if (rd.update_smartDebugingOperateTimes(rd.path, p.mode == 2) != 0) {
+        p.fail("\n rcv xy file rcv operate times error ");
+        return;
+    }
+    if (p.mode == 2) {
+        const uint8_t port = line_type[8].load();
+        if (port >= fpga_manage::kPorts || m.get_port_card_num(port) == 0) {
+            p.fail("\n no card on the scan port ");
+            return;
+        }
+        rd.net.net_ledx = port;
+    } else {
+        rd.net.net_ledx = m.query_result.port;
+        m.replay_card = m.query_result.card;
+        if (m.get_port_card_num(m.query_result.port) <= m.query_result.card) {
+            p.fail("\n card to recover not on the port ");
+            return;
+        }
+    }
+    if (rd.check_operation_list(rd.path, rd.debug_list_position(p.mode == 2), m.get_port_card_num(rd.net.net_ledx)) != 0) {
+        p.fail("\n operation list damaged ");
+        return;
+    }
+    m.replay_operation = 0;
+    set(Step, rd.operate_times == 0 ? afterDebugList(p) : DebugOp);
+}
+
+void stepDebugOp(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    rcvRecovery& rd = p.rd;
+    const uint16_t i = m.replay_operation;
+    if (rd.update_smartDebugingOperatepara(rd.path, i, p.mode == 2) != 0) {
+        p.fail("\n rcv xy file rcv operate times error ");
+        return;
+    }
+    const uint64_t base = p.mode == 2 ? 16 : uint64_t(rd.part_offset(kDebugPart));
+    const uint64_t at = base + rd.screen.rcv_para_offset + rd.operation.offset;
+    if (at > UINT32_MAX) {
+        p.fail("\n operation data beyond the file ");
+        return;
+    }
+    set(SubStep, OpStart);
+    rd.data_position = uint32_t(at);
+    p.progress((i * 100 + 100) / (rd.operate_times + 1));
+    m.job_progress = 0;
+    m.job_stamp = p.now;
+    trace("\n in operate_para_data_offset=%#x ,net_index = %#x \n", rd.data_position, m.replay_net);
+    set(Step, DebugOpRun);
+}
+
+void stepDebugOpRun(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    rcvRecovery& rd = p.rd;
+    if (!m.load_rcv_xy_operate(rd.path, rd.data_position, p.mode == 2)) {
+        m.replay_counter_progress(p.mode);
+        return;
+    }
+    if (m.replay_failed) {
+        set(Step, Fail);
+        return;
+    }
+    const uint16_t next = ++m.replay_operation;
+    set(SubStep, OpStart);
+    if (next < rd.operate_times) {
+        set(Step, DebugOp);
+        trace("\n start to set net para operate ");
+        return;
+    }
+    m.replay_operation = 0;
+    set(Step, afterDebugList(p));
+    if (p.mode == 1)
+        trace("\n start to set point xy ");
+}
+
+void stepEnd(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    const uint16_t result = get16(Result);
+    trace("\n the number of rcv need to recovery is %#x \n", result);
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (result == ResultNone || result == ResultAllGood) {
+        if (p.mode == 1 && m.result_shown) {
+            m.result_shown = 0;
+            emit CardJobReport::instance()->recoveryResultCleared();
+            if (store)
+                store->test_signal(99);
+        }
+    } else {
+        fpga_manage::QueryResult& q = m.query_result;
+        q.valid = 1;
+        q.screen = get(Screen);
+        q.net = m.replay_net;
+        q.port = uint8_t(p.rd.net.net_ledx);
+        q.card = result;
+        q.cards = p.rd.net.net_rcv_num;
+        const QString line = twoDigits(q.screen + 1u) + '/' + twoDigits(q.port + 1u) + '/' + twoDigits(q.card + 1u) + '/' +
+                             twoDigits(q.cards);
+        m.result_shown = 1;
+        emit CardJobReport::instance()->recoveryResult(line);
+        if (store)
+            store->test_signal(1);
+    }
+    trace("\n over!!! ");
+    p.progress(100);
+    m.job_end(jobOf(p.mode), m.job_errors == 0 && !m.replay_failed);
+}
+
+void stepFail(const Pass& p)
+{
+    p.progress(100);
+    p.m.job_stamp = p.now;
+    set(Step, FailWait);
+}
+
+void stepFailWait(const Pass& p)
+{
+    if (p.elapsed <= kEndTicks)
+        return;
+    p.m.job_stamp = p.now;
+    p.m.job_end(jobOf(p.mode), false);
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
+        store->test_signal(1);
+}
+
+// The steps by their number in the job block; any other step does nothing.
+constexpr struct {
+    ReplayStep step;
+    void (*run)(const Pass&);
+} kSteps[] = {
+    {Start, stepStart},           {StartWait, stepStartWait},   {Files, stepFiles},
+    {Parts, stepParts},           {PartCheck, stepPartCheck},   {ScreenHead, stepScreenHead},
+    {ScreenRecord, stepScreenRecord}, {Lengths, stepLengths},   {NetCount, stepNetCount},
+    {NetRecord, stepNetRecord},   {CardOps, stepCardOps},       {CardOp, stepCardOp},
+    {CardOpRun, stepCardOpRun},   {Search, stepSearch},         {SearchWait, stepSearchWait},
+    {NextNet, stepNextNet},       {DebugOps, stepDebugOps},     {DebugOp, stepDebugOp},
+    {DebugOpRun, stepDebugOpRun}, {End, stepEnd},               {Fail, stepFail},
+    {FailWait, stepFailWait},
+};
+
+}
+
+// One pass of a replay job: the step the job block names.
 void fpga_manage::rcv_recovery_check_deal(int mode)
 {
     if (mode < 0 || mode > 2 || !rcvrecovery || job_paused())
         return;
-    rcvRecovery& rd = *rcvrecovery;
     const uint32_t now = G_timeTicks.load();
+    const Pass pass{*this, *rcvrecovery, mode, now, Utils::getTimeSpace(job_stamp)};
     const uint8_t step = get(Step);
-    auto fail = [&](const char* text) {
-        trace(text);
-        writeLogMsg(LOG_WARNING, std::string("card data job refused:") + text);
-        ++job_errors;
-        set(Step, Fail);
-    };
-    auto progress = [&](int percent) { replay_progress(mode, percent); };
-    const uint32_t elapsed = Utils::getTimeSpace(job_stamp);
-
-    switch (step) {
-    case Start:
-        job_errors = 0;
-        replay_failed = 0;
-        job_progress = 0;
-        recovery_search_on = 0;
-        if (!get_fpga_status()) {
-            fail("\n there is a error about fpga!!! ");
-            break;
+    for (const auto& s : kSteps)
+        if (s.step == step) {
+            s.run(pass);
+            return;
         }
-        trace("\n check rcv.... ");
-        job_stamp = now;
-        progress(0);
-        set(Step, StartWait);
-        break;
-    case StartWait:
-        if (elapsed > kStartTicks)
-            set(Step, Files);
-        else if (elapsed >= kStartShowTicks)
-            progress(int(elapsed * 100 / 500));
-        break;
-    case Files:
-        set16(Result, ResultNone);
-        if (mode != 2) {
-            if (rd.get_dir_file(QStringLiteral("/data/rcvrecovery")) != 0) {
-                fail("\n check file error ");
-                break;
-            }
-            // The file is read by its own name: any other single file would be read as stale data.
-            const QStringList files = rd.recovery_files();
-            if (files.size() != 1 || files.front() != QLatin1String("QZFX")) {
-                fail("\n more file error ");
-                break;
-            }
-            rd.path = QStringLiteral("/data/rcvrecovery/QZFX");
-            if (traceOn())
-                printf("\n recovery_files_nmae  %s  !/n", qPrintable(files.front()));
-            if (rd.get_rcvPackedFileNum(rd.path) != 0) {
-                fail("\n check file error ");
-                break;
-            }
-            set(Step, Parts);
-        } else {
-            int missing = rd.get_dir_file(QStringLiteral("/data/smartmapping"));
-            if (missing || rd.scan_files().isEmpty())
-                missing = rd.get_dir_file(QStringLiteral("/mnt/usb1/"));
-            if (missing) {
-                fail("\n check file error ");
-                break;
-            }
-            const QString chosen = g_qzfile_name.get();
-            if (rd.scan_files().isEmpty() || !scanFileAllowed(chosen)) {
-                fail("\n more file error ");
-                break;
-            }
-            rd.init_para();
-            rd.path = chosen;
-            if (traceOn())
-                printf("\n smart_files_nmae  %s  !/n", qPrintable(chosen));
-            set(Step, DebugOps);
-        }
-        job_stamp = now;
-        progress(int(elapsed * 100 / 500));
-        break;
-    case Parts:
-        for (uint8_t k = 0; k < rd.kept_parts(); ++k) {
-            if (rd.get_rcvPackedFileInfo(rd.path, k) != 0) {
-                fail("\n check file error ");
-                return;
-            }
-        }
-        job_stamp = now;
-        set(Step, PartCheck);
-        break;
-    case PartCheck:
-        // Without parts every field would be read from the file's head.
-        if (rd.kept_parts() == 0 || !rd.has_part(kScreenPart)) {
-            fail("\n no file type error ");
-            break;
-        }
-        progress(60);
-        set(Step, ScreenHead);
-        break;
-    case ScreenHead:
-        trace("\n now in RECOVERY_RCV_GET_SCREEN_NUM ");
-        if (rd.update_rcvScreenHead(rd.path) != 0) {
-            fail("\n check screen net error ");
-            break;
-        }
-        if (mode == 0) {
-            set(Screen, 0);
-        } else {
-            if (!query_result.valid) {
-                fail("\n no query result to recover ");
-                break;
-            }
-            set(Screen, query_result.screen);
-            trace("\n now start to  recovery screen%d ,net%d \n", query_result.screen + 1u, query_result.port + 1u);
-        }
-        progress(5 * 100 / 35);
-        set(Step, ScreenRecord);
-        break;
-    case ScreenRecord:
-        if (rd.update_rcvScreenIDinfo(rd.path, get(Screen)) != 0) {
-            fail("\n screen record error ");
-            break;
-        }
-        if (mode == 0) {
-            progress((get(Screen) * 100 + 100) / (rd.screen_head.screen_num + 1));
-            set(Step, NetCount);
-        } else {
-            trace("\n now start to check file ....");
-            set(Step, Lengths);
-        }
-        break;
-    case Lengths:
-        if (rd.screen.rcv_para_len == 0 && rd.screen.rcv_xy_len == 0) {
-            fail("\n screen file all len  error ");
-        } else if (rd.screen.rcv_para_len == 0) {
-            if (rd.has_part(kXyPart))
-                set(Step, NetCount);
-            else
-                fail("\n no xy part ");
-        } else if (rd.has_part(kDebugPart)) {
-            set(Step, DebugOps);
-        } else {
-            fail("\n no screen parameter part ");
-        }
-        break;
-    case NetCount:
-        if (rd.update_rcvXYscreenNetnum(rd.path) != 0) {
-            fail("\n rcv xy file screen_net num error ");
-            break;
-        }
-        replay_net = mode == 0 ? 0 : query_result.net;
-        progress(8 * 100 / 35);
-        trace("\n now start to recovery net_index = %#x \n", replay_net);
-        set(Step, NetRecord);
-        break;
-    case NetRecord:
-        if (rd.update_rcvXYscreenNetpara(rd.path, replay_net) != 0) {
-            fail("\n rcv xy file screen_net para error ");
-            break;
-        }
-        // Ports from 16 on belong to FPGA 1, which this box does not drive.
-        if (rd.net.net_ledx >= kPorts) {
-            fail("\n net port beyond FPGA 0 ");
-            break;
-        }
-        set16(Result, ResultNone);
-        if (mode == 0) {
-            progress((replay_net * 100 + 100) / (rd.net.net_rcv_num + 1));
-            set(Step, Search);
-        } else if (query_result.card < rd.net.net_rcv_num && rd.net.net_ledx == query_result.port) {
-            replay_card = query_result.card;
-            progress(28);
-            set(Step, CardOps);
-        } else {
-            fail("\n card to recover not in the net ");
-        }
-        break;
-    case CardOps:
-        if (rd.update_rcvXYrcvOperateTimes(rd.path, query_result.card, mode == 2) != 0) {
-            fail("\n rcv xy file rcv operate times error ");
-            break;
-        }
-        // Every record of the list is looked at before the first packet: a wait beyond what a
-        // card needs would hold the worker (and the panel's jobs, brightness and upgrades) for
-        // days, data longer than its packets would run over them.
-        if (rd.check_operation_list(rd.path, rd.card_list_position(), get_port_card_num(rd.net.net_ledx)) != 0) {
-            fail("\n operation list damaged ");
-            break;
-        }
-        replay_operation = 0;
-        set(Step, rd.operate_times ? CardOp : End);
-        break;
-    case CardOp: {
-        const uint16_t i = replay_operation;
-        if (rd.update_rcvXYrcvOperatepara(rd.path, i, mode == 2) != 0) {
-            fail("\n rcv xy file rcv operate times error ");
-            break;
-        }
-        const uint64_t at = uint64_t(rd.part_offset(kXyPart)) + rd.screen.rcv_xy_offset + rd.net.net_para_offset + rd.operation.offset;
-        if (at > UINT32_MAX) {
-            fail("\n operation data beyond the file ");
-            break;
-        }
-        set(SubStep, OpStart);
-        rd.data_position = uint32_t(at);
-        progress((i * 100 + 100) / (rd.operate_times + 1));
-        job_progress = 0;
-        job_stamp = now;
-        trace("\n now in operate_data_offset = %#x\n", rd.data_position);
-        set(Step, CardOpRun);
-        break;
-    }
-    case CardOpRun:
-        if (load_rcv_xy_operate(rd.path, rd.data_position, false)) {
-            if (replay_failed) {
-                set(Step, Fail);
-                break;
-            }
-            const uint16_t next = ++replay_operation;
-            set(SubStep, OpStart);
-            set(Step, next < rd.operate_times ? CardOp : End);
-        } else {
-            replay_counter_progress(mode);
-        }
-        break;
-    case Search: {
-        const int port = rd.net.net_ledx;
-        recovery_config_id = rd.screen.config_id;
-        set16(Result, ResultNone);
-        recovery_search_on = 1;
-        trace("\n fpga%d_sel, net%d ,config_id_enalbe = %#x\n", 0, unsigned(port));
-        trace("\n check screen_index = %#x , net_index = %#x \n", get(Screen), replay_net);
-        int sent;
-        {
-            PosixLock lock(pass_mutex);
-            sent = check_error_rcv_search_card_cmd(port, 0, rd.screen.config_id, 0, 1);
-        }
-        if (!sent)
-            writeLogMsg(LOG_WARNING, "card query: search of port " + std::to_string(port) + " not sent");
-        progress(13 * 100 / 35);
-        set32(Stamp, now);
-        job_stamp = now;
-        job_progress = 0;
-        set(Step, SearchWait);
-        break;
-    }
-    case SearchWait: {
-        const uint16_t result = get16(Result);
-        if (result != ResultNone) {
-            trace("\n rcv back info ...%#x\n", result);
-            recovery_search_on = 0;
-            set(Step, result == ResultAllGood ? NextNet : End);
-            break;
-        }
-        // No answer is not "all cards in order": the net is logged and the query ends as failed.
-        if (Utils::getTimeSpace(get32(Stamp)) > kSearchWaitTicks) {
-            trace("\n timeout!!! ");
-            recovery_search_on = 0;
-            ++job_errors;
-            writeLogMsg(LOG_WARNING, "card query: no answer from port " + std::to_string(rd.net.net_ledx));
-            set(Step, NextNet);
-            break;
-        }
-        replay_counter_progress(mode);
-        break;
-    }
-    case NextNet: {
-        if (replay_net + 1u < rd.net_count) {
-            ++replay_net;
-            set(Step, NetRecord);
-            break;
-        }
-        replay_net = 0;
-        const uint8_t screen = uint8_t(get(Screen) + 1);
-        set(Screen, screen);
-        trace("\n current_screen_index = %#x , screen_num = %#x \n", screen, rd.screen_head.screen_num);
-        set(Step, screen >= rd.screen_head.screen_num ? End : ScreenRecord);
-        break;
-    }
-    case DebugOps:
-        if (rd.update_smartDebugingOperateTimes(rd.path, mode == 2) != 0) {
-            fail("\n rcv xy file rcv operate times error ");
-            break;
-        }
-        if (mode == 2) {
-            const uint8_t port = line_type[8].load();
-            if (port >= kPorts || get_port_card_num(port) == 0) {
-                fail("\n no card on the scan port ");
-                break;
-            }
-            rd.net.net_ledx = port;
-        } else {
-            rd.net.net_ledx = query_result.port;
-            replay_card = query_result.card;
-            if (get_port_card_num(query_result.port) <= query_result.card) {
-                fail("\n card to recover not on the port ");
-                break;
-            }
-        }
-        if (rd.check_operation_list(rd.path, rd.debug_list_position(mode == 2), get_port_card_num(rd.net.net_ledx)) != 0) {
-            fail("\n operation list damaged ");
-            break;
-        }
-        replay_operation = 0;
-        if (rd.operate_times == 0)
-            set(Step, mode == 2 || rd.screen.rcv_xy_len == 0 ? End : NetCount);
-        else
-            set(Step, DebugOp);
-        break;
-    case DebugOp: {
-        const uint16_t i = replay_operation;
-        if (rd.update_smartDebugingOperatepara(rd.path, i, mode == 2) != 0) {
-            fail("\n rcv xy file rcv operate times error ");
-            break;
-        }
-        const uint64_t base = mode == 2 ? 16 : uint64_t(rd.part_offset(kDebugPart));
-        const uint64_t at = base + rd.screen.rcv_para_offset + rd.operation.offset;
-        if (at > UINT32_MAX) {
-            fail("\n operation data beyond the file ");
-            break;
-        }
-        set(SubStep, OpStart);
-        rd.data_position = uint32_t(at);
-        progress((i * 100 + 100) / (rd.operate_times + 1));
-        job_progress = 0;
-        job_stamp = now;
-        trace("\n in operate_para_data_offset=%#x ,net_index = %#x \n", rd.data_position, replay_net);
-        set(Step, DebugOpRun);
-        break;
-    }
-    case DebugOpRun:
-        if (load_rcv_xy_operate(rd.path, rd.data_position, mode == 2)) {
-            if (replay_failed) {
-                set(Step, Fail);
-                break;
-            }
-            const uint16_t next = ++replay_operation;
-            set(SubStep, OpStart);
-            if (next < rd.operate_times) {
-                set(Step, DebugOp);
-                trace("\n start to set net para operate ");
-            } else {
-                replay_operation = 0;
-                // A screen without XY data has nothing more to restore.
-                set(Step, mode == 2 || rd.screen.rcv_xy_len == 0 ? End : NetCount);
-                if (mode == 1)
-                    trace("\n start to set point xy ");
-            }
-        } else {
-            replay_counter_progress(mode);
-        }
-        break;
-    case End: {
-        const uint16_t result = get16(Result);
-        trace("\n the number of rcv need to recovery is %#x \n", result);
-        VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-        if (result == ResultNone || result == ResultAllGood) {
-            if (mode == 1 && result_shown) {
-                result_shown = 0;
-                emit CardJobReport::instance()->recoveryResultCleared();
-                if (store)
-                    store->test_signal(99);
-            }
-        } else {
-            query_result.valid = 1;
-            query_result.screen = get(Screen);
-            query_result.net = replay_net;
-            query_result.port = uint8_t(rd.net.net_ledx);
-            query_result.card = result;
-            query_result.cards = rd.net.net_rcv_num;
-            const QString line = twoDigits(query_result.screen + 1u) + '/' + twoDigits(query_result.port + 1u) + '/' +
-                                 twoDigits(query_result.card + 1u) + '/' + twoDigits(query_result.cards);
-            result_shown = 1;
-            emit CardJobReport::instance()->recoveryResult(line);
-            if (store)
-                store->test_signal(1);
-        }
-        trace("\n over!!! ");
-        progress(100);
-        job_end(jobOf(mode), job_errors == 0 && !replay_failed);
-        break;
-    }
-    case Fail:
-        progress(100);
-        job_stamp = now;
-        set(Step, FailWait);
-        break;
-    case FailWait:
-        if (elapsed > kEndTicks) {
-            job_stamp = now;
-            job_end(jobOf(mode), false);
-            if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
-                store->test_signal(1);
-        }
-        break;
-    default:
-        break;
-    }
 }
 
 // ---- one operation ----
