@@ -35,6 +35,12 @@ constexpr uint32_t kTraceBase = blk::kBrightness; // window-field traces count f
 // Any of these changed: the panel is set up again, once.
 constexpr uint32_t kPanelFields[] = {blk::kSpliceMode, blk::kLedWidth, blk::kLedHeight, blk::kOutput1Width,
                                      blk::kOutput1Height};
+// The screen as its writers set it: the panel's fields and the two outputs' rectangles, which the
+// page and the protocol write with it. A panel the chip refuses takes all of them back.
+constexpr uint32_t kScreenFields[] = {blk::kSpliceMode,    blk::kLedWidth,      blk::kLedHeight,
+                                      blk::kOutput1X,      blk::kOutput1Y,      blk::kOutput1Width,
+                                      blk::kOutput1Height, blk::kOutput2X,      blk::kOutput2Y,
+                                      blk::kOutput2Width,  blk::kOutput2Height};
 
 // The colour temperature is set once for any of its four fields.
 constexpr uint32_t kColourFields[] = {blk::kColourTemp, blk::kColourRed, blk::kColourGreen, blk::kColourBlue};
@@ -193,7 +199,7 @@ void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
     // A refused test pattern, LED size or window is taken back out of the block, so page, protocol
     // and wall agree; a value a writer changed meanwhile is theirs and stays.
     takeBack(store, c, next, blk::kTestPattern, 1);
-    for (uint32_t f : kPanelFields)
+    for (uint32_t f : kScreenFields)
         takeBack(store, c, next, f, 2);
     for (int w = 0; w < kWindows; ++w)
         takeBack(store, c, next, blk::layerPriority(w), 2);
@@ -246,7 +252,7 @@ void c331_manage::stepPanel(const Change& c, uint8_t* next)
         // The chip keeps the panel it had: the FPGA is not reset for a size nobody shows, and its
         // status watch keeps comparing with the size the chip took. A writer that started the
         // FPGA's step anyway left the wall blank: the FPGA is brought up again on the old panel.
-        for (uint32_t f : kPanelFields)
+        for (uint32_t f : kScreenFields)
             memcpy(next + f, applied + f, 2);
         if (stepped)
             handPanelToFpga();
