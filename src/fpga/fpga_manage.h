@@ -376,6 +376,8 @@ public:
     uint16_t replay_cards = 0;     // card count of the port of the current operation
     uint8_t replay_failed = 0;     // an operation of the running replay was not answered
     uint32_t replay_stamp = 0;     // wait of the current packet
+    uint32_t replay_run = 0;       // ticks the running replay has run, its pauses for the PC left out
+    uint32_t replay_clock = 0;     // tick of its last pass
     // Net, card and operation of the replay: a file counts them in 16 bits, so a byte of the job
     // block would wrap and walk the same entries (or another card) for ever.
     uint16_t replay_net = 0, replay_card = 0, replay_operation = 0;

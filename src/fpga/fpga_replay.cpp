@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 using namespace JobBlock;
 
@@ -35,13 +36,39 @@ bool scanFileAllowed(const QString& path)
 constexpr uint32_t kStartTicks = 239, kStartShowTicks = 80, kProgressTicks = 100;
 constexpr uint32_t kSearchWaitTicks = 500, kEndTicks = 100;
 constexpr uint32_t kPerCardFlashTicks = 100; // 1000 ms a card to store its parameters
-constexpr int kTries = 3;
+constexpr uint32_t kTries = 3;               // of each packet, each with its full wait
 constexpr uint8_t kScreenPart = 10, kXyPart = 11, kDebugPart = 12;
+
+// ---- how long a job may hold the worker ----
+
+// Longest time an operation of a file may ask for, its reply wait or its pause, in ms. The
+// slowest thing a card does is storing its parameters to flash, 1000 ms, which the worker adds by
+// itself for each card of the port on top of a save's own time; a file asking for more is damaged
+// or made to hold the worker (0xFFFFFFFF ms is some 50 days).
+constexpr uint32_t kMaxOperationMs = 1000;
+constexpr uint64_t kSaveMsPerCard = kPerCardFlashTicks * 10;
+// A job runs one step a worker pass, a pass a tick of 10 ms: an operation takes three passes
+// besides its packets (its record, its start, its port), each try of a packet two besides its
+// wait (the pass that sends it and the one that finds the wait over), a pause two besides its
+// time, an operation that sends nothing one.
+constexpr uint64_t kPassMs = 10, kOperationPasses = 3, kTryPasses = 2, kPausePasses = 2;
+// Longest time everything one job sends may hold the worker when no card answers: the sum over
+// its lists (a recovery's screen list and card list together) of the reply waits, each packet
+// tried three times, and the pauses, each save with its second for every card of the port. The
+// largest wall the box drives is 10,485,760 pixels on 16 ports, 655,360 a port: 160 cards of 64 x
+// 64 pixels, where one save may take 3 x 160 s. A job that sets a port up (a save, a few hundred
+// replies) stays inside 10 minutes; one asking for more would hold the panel's jobs, the
+// brightness and USB upgrades for nothing.
+constexpr uint64_t kMaxJobMs = 10 * 60 * 1000;
+// The job's own limit on its running time (PC traffic pauses it and stops its clock): what its
+// lists may ask for, and two minutes for the steps between them, its start and end, and the
+// searches of a query (5 s a net that does not answer). Past it the job ends as failed.
+constexpr uint32_t kJobLimitTicks = uint32_t((kMaxJobMs + 2 * 60 * 1000) / kPassMs);
 
 enum ReplayStep : uint8_t {
     Start = 0, StartWait = 1, Files = 2, Parts = 3, PartCheck = 4, ScreenHead = 5, ScreenRecord = 6, Lengths = 7,
     NetCount = 8, NetRecord = 9, CardOps = 10, CardOp = 11, CardOpRun = 12, Search = 13, SearchWait = 14,
-    NextNet = 15, DebugOps = 17, DebugOp = 18, DebugOpRun = 19, End = 33, Fail = 34, FailWait = 35,
+    NextNet = 15, ListCheck = 16, DebugOps = 17, DebugOp = 18, DebugOpRun = 19, End = 33, Fail = 34, FailWait = 35,
 };
 enum OperationStep : uint8_t { OpStart = 20, OpPort = 21, OpSend = 22, OpSleep = 30, OpWait = 31, OpDone = 32 };
 
@@ -59,6 +86,117 @@ int jobOf(int mode)
 QString twoDigits(unsigned v)
 {
     return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+}
+
+// ---- what an operation sends ----
+
+using Operation = rcvRecovery::Operation;
+
+bool ramWrite(const Operation& op) { return op.type == 1 && op.target == 1; }
+
+// Packets an operation sends: a RAM write one for every 1000 bytes, a register write, save,
+// firmware activation, reconfiguration, card search and user-defined command one; a pause, an
+// upgrade, an unknown code and a write to any other memory none.
+uint32_t packetsOf(const Operation& op)
+{
+    if (ramWrite(op))
+        return uint32_t((uint64_t(op.dataLen) + rcvRecovery::kRamPacket - 1) / rcvRecovery::kRamPacket);
+    return (op.type == 1 && op.target == 2) || op.type == 2 || op.type == 3 || op.type == 5 || op.type == 7 ||
+                   op.type == 16
+               ? 1
+               : 0;
+}
+
+// Where the data packet k carries starts in the operation's data, and how many bytes it is.
+uint32_t packetDataOffset(const Operation& op, uint32_t k) { return ramWrite(op) ? k * rcvRecovery::kRamPacket : 0; }
+uint32_t packetDataLength(const Operation& op, uint32_t k)
+{
+    if (ramWrite(op))
+        return std::min(rcvRecovery::kRamPacket, op.dataLen - packetDataOffset(op, k));
+    return op.type == 2 ? 0 : op.dataLen;
+}
+
+// Packet k of an operation that fits its packets, for the port and card, around its data; 0 when
+// the builders cannot make it.
+uint32_t packetOf(const Operation& op, uint32_t k, const uint8_t* data, int port, int card, bool all, uint8_t* out)
+{
+    const uint32_t n = packetDataLength(op, k);
+    switch (op.type) {
+    case 1:
+        if (ramWrite(op))
+            return fpga_manage::load_write_ram_cmd_create(port, card, op.targetAddr + packetDataOffset(op, k), data, n, out, all);
+        return fpga_manage::load_write_reg_cmd_create(port, card, data, n, out, all);
+    case 2: return fpga_manage::save_para2flash_cmd_create(port, card, out, all);
+    case 3: return fpga_manage::rcv_active_firmware_cmd_create(port, card, data, n, out, all);
+    case 5: return fpga_manage::rcv_reconfig_cmd_create(port, card, data, n, out, all);
+    case 7: return fpga_manage::load_search_rxc_cmd_create(port, data, n, out);
+    case 16: return fpga_manage::load_write_user_defined_cmd_create(port, card, data, n, out, all);
+    default: return 0;
+    }
+}
+
+// How long an operation may hold the worker when no card answers, in ms.
+uint64_t operationMs(const Operation& op, uint16_t portCards)
+{
+    const uint64_t ms = kOperationPasses * kPassMs;
+    if (op.type == 6)
+        return ms + op.timeticks + kPausePasses * kPassMs;
+    const uint32_t packets = packetsOf(op);
+    if (packets == 0)
+        return ms + kPassMs;
+    const uint64_t wait = op.timeticks + (op.type == 2 ? kSaveMsPerCard * portCards : 0);
+    return ms + uint64_t(packets) * kTries * (wait + kTryPasses * kPassMs);
+}
+
+// Where a list goes: the port, the card (or all cards of the port) and the port's card count.
+struct Target {
+    int port, card;
+    bool all;
+    uint16_t cards;
+};
+
+// One list of a job looked at whole before anything of the job is sent: every operation's time,
+// its data (fitting its packets, inside the file counted from dataBase), a packet the builders
+// can make of it for the target; its time is added to ms, which must stay within kMaxJobMs. A
+// file cut short, a length or an offset beyond it, a payload no packet can carry would otherwise
+// stop the job half-way, with the cards half set up.
+bool listSound(rcvRecovery& rd, uint64_t list, uint64_t dataBase, const Target& to, uint64_t& ms)
+{
+    std::vector<Operation> ops;
+    if (rd.read_operation_list(rd.path, list, ops) != 0) {
+        writeLogMsg(LOG_WARNING, "card file operation list not in the file");
+        return false;
+    }
+    static const uint8_t zeros[fpga_manage::kPacketMax] = {};
+    uint8_t packet[fpga_manage::kPacketMax];
+    for (size_t i = 0; i < ops.size(); ++i) {
+        const Operation& op = ops[i];
+        const std::string what = "card file operation " + std::to_string(i) + " (type " + std::to_string(op.type) + ")";
+        if (op.timeticks > kMaxOperationMs) {
+            writeLogMsg(LOG_WARNING, what + " asks for " + std::to_string(op.timeticks) + " ms, more than a card needs");
+            return false;
+        }
+        if (!rcvRecovery::operation_fits(op)) {
+            writeLogMsg(LOG_WARNING, what + " carries " + std::to_string(op.dataLen) + " bytes, more than its packets hold");
+            return false;
+        }
+        const uint32_t packets = packetsOf(op);
+        const uint32_t bytes = packets && op.type != 2 ? op.dataLen : 0; // what the sender reads of the file
+        if (bytes && !rd.holds(rd.path, dataBase + op.offset, bytes)) {
+            writeLogMsg(LOG_WARNING, what + ": its data lies beyond the end of the file");
+            return false;
+        }
+        if (packets && packetOf(op, 0, zeros, to.port, to.card, to.all, packet) == 0) {
+            writeLogMsg(LOG_WARNING, what + " cannot be sent as a card packet");
+            return false;
+        }
+        ms += operationMs(op, to.cards);
+    }
+    if (ms > kMaxJobMs) {
+        writeLogMsg(LOG_WARNING, "card job asks for " + std::to_string(ms) + " ms in all, more than any wall needs");
+        return false;
+    }
+    return true;
 }
 
 }
@@ -238,18 +376,51 @@ void stepScreenRecord(const Pass& p)
 void stepLengths(const Pass& p)
 {
     const rcvRecovery& rd = p.rd;
-    if (rd.screen.rcv_para_len == 0 && rd.screen.rcv_xy_len == 0) {
+    if (rd.screen.rcv_para_len == 0 && rd.screen.rcv_xy_len == 0)
         p.fail("\n screen file all len  error ");
-    } else if (rd.screen.rcv_para_len == 0) {
-        if (rd.has_part(kXyPart))
-            set(Step, NetCount);
-        else
-            p.fail("\n no xy part ");
-    } else if (rd.has_part(kDebugPart)) {
-        set(Step, DebugOps);
-    } else {
+    else if (rd.screen.rcv_para_len == 0 && !rd.has_part(kXyPart))
+        p.fail("\n no xy part ");
+    else if (rd.screen.rcv_para_len != 0 && !rd.has_part(kDebugPart))
         p.fail("\n no screen parameter part ");
+    else
+        set(Step, ListCheck);
+}
+
+// A recovery sends the screen's parameter list, then the card's own list: both are looked at
+// whole, and their time together, before the first packet of either.
+void stepListCheck(const Pass& p)
+{
+    fpga_manage& m = p.m;
+    rcvRecovery& rd = p.rd;
+    const fpga_manage::QueryResult& q = m.query_result;
+    const Target to{q.port, q.card, false, m.get_port_card_num(q.port)};
+    uint64_t ms = 0;
+    if (rd.screen.rcv_para_len != 0) {
+        const uint64_t list = rd.debug_list_position(false);
+        if (!listSound(rd, list, list, to, ms)) {
+            p.fail("\n operation list damaged ");
+            return;
+        }
     }
+    if (rd.screen.rcv_xy_len != 0) {
+        if (rd.update_rcvXYscreenNetnum(rd.path) != 0 || rd.update_rcvXYscreenNetpara(rd.path, q.net) != 0) {
+            p.fail("\n rcv xy file screen_net para error ");
+            return;
+        }
+        if (rd.net.net_ledx != q.port || q.card >= rd.net.net_rcv_num) {
+            p.fail("\n card to recover not in the net ");
+            return;
+        }
+        if (rd.update_rcvXYrcvOperateTimes(rd.path, q.card, false) != 0) {
+            p.fail("\n rcv xy file rcv operate times error ");
+            return;
+        }
+        if (!listSound(rd, rd.card_list_position(), rd.card_block_position(), to, ms)) {
+            p.fail("\n operation list damaged ");
+            return;
+        }
+    }
+    set(Step, rd.screen.rcv_para_len != 0 ? DebugOps : NetCount);
 }
 
 void stepNetCount(const Pass& p)
@@ -299,10 +470,10 @@ void stepCardOps(const Pass& p)
         p.fail("\n rcv xy file rcv operate times error ");
         return;
     }
-    // Every record of the list is looked at before the first packet: a wait beyond what a
-    // card needs would hold the worker (and the panel's jobs, brightness and upgrades) for
-    // days, data longer than its packets would run over them.
-    if (rd.check_operation_list(rd.path, rd.card_list_position(), m.get_port_card_num(rd.net.net_ledx)) != 0) {
+    // Looked at again: the file may have been replaced since the job began.
+    const Target to{rd.net.net_ledx, m.replay_card, false, m.get_port_card_num(rd.net.net_ledx)};
+    uint64_t ms = 0;
+    if (!listSound(rd, rd.card_list_position(), rd.card_block_position(), to, ms)) {
         p.fail("\n operation list damaged ");
         return;
     }
@@ -441,7 +612,12 @@ void stepDebugOps(const Pass& p)
             return;
         }
     }
-    if (rd.check_operation_list(rd.path, rd.debug_list_position(p.mode == 2), m.get_port_card_num(rd.net.net_ledx)) != 0) {
+    // A scan file's one list is looked at whole here, before its first packet; a recovery's
+    // again, as the file may have been replaced since the job began.
+    const uint64_t list = rd.debug_list_position(p.mode == 2);
+    const Target to{rd.net.net_ledx, m.replay_card, p.mode == 2, m.get_port_card_num(rd.net.net_ledx)};
+    uint64_t ms = 0;
+    if (!listSound(rd, list, list, to, ms)) {
         p.fail("\n operation list damaged ");
         return;
     }
@@ -558,9 +734,9 @@ constexpr struct {
     {ScreenRecord, stepScreenRecord}, {Lengths, stepLengths},   {NetCount, stepNetCount},
     {NetRecord, stepNetRecord},   {CardOps, stepCardOps},       {CardOp, stepCardOp},
     {CardOpRun, stepCardOpRun},   {Search, stepSearch},         {SearchWait, stepSearchWait},
-    {NextNet, stepNextNet},       {DebugOps, stepDebugOps},     {DebugOp, stepDebugOp},
-    {DebugOpRun, stepDebugOpRun}, {End, stepEnd},               {Fail, stepFail},
-    {FailWait, stepFailWait},
+    {NextNet, stepNextNet},       {ListCheck, stepListCheck},   {DebugOps, stepDebugOps},
+    {DebugOp, stepDebugOp},       {DebugOpRun, stepDebugOpRun}, {End, stepEnd},
+    {Fail, stepFail},             {FailWait, stepFailWait},
 };
 
 }
@@ -568,11 +744,23 @@ constexpr struct {
 // One pass of a replay job: the step the job block names.
 void fpga_manage::rcv_recovery_check_deal(int mode)
 {
-    if (mode < 0 || mode > 2 || !rcvrecovery || job_paused())
+    if (mode < 0 || mode > 2 || !rcvrecovery)
         return;
     const uint32_t now = G_timeTicks.load();
-    const Pass pass{*this, *rcvrecovery, mode, now, Utils::getTimeSpace(job_stamp)};
+    if (job_paused()) {
+        replay_clock = now; // the job's clock stands still while the PC pauses it
+        return;
+    }
     const uint8_t step = get(Step);
+    const uint64_t run = step == Start ? 0 : uint64_t(replay_run) + Utils::getTimeSpace(replay_clock);
+    replay_run = uint32_t(std::min<uint64_t>(run, kJobLimitTicks + 1ull));
+    replay_clock = now;
+    const Pass pass{*this, *rcvrecovery, mode, now, Utils::getTimeSpace(job_stamp)};
+    if (replay_run > kJobLimitTicks && step != End && step != Fail && step != FailWait) {
+        recovery_search_on = 0;
+        pass.fail("\n job ran past its time ");
+        return;
+    }
     for (const auto& s : kSteps)
         if (s.step == step) {
             s.run(pass);
@@ -612,54 +800,31 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
         set(SubStep, OpSend);
         return 0;
     case OpSend: {
-        uint8_t data[kPacketMax];
-        uint8_t packet[kPacketMax];
-        uint32_t n = 0;
-        const uint32_t index = get(PacketIndex);
         if (op.type == 6) {
             replay_stamp = G_timeTicks.load();
             set(SubStep, OpSleep);
             return 0;
         }
-        if (op.type == 1 && op.target == 1) {
-            // ceil(size / 1000) packets; their count is kept in one byte.
-            if (!rcvRecovery::operation_fits(op))
-                return failed("too much data for one RAM write");
-            const uint32_t count = uint32_t((uint64_t(op.dataLen) + rcvRecovery::kRamPacket - 1) / rcvRecovery::kRamPacket);
-            if (count == 0) {
-                set(SubStep, OpDone);
-                return 1;
-            }
-            set(PacketCount, uint8_t(count));
-            const uint32_t offset = index * rcvRecovery::kRamPacket, length = std::min(rcvRecovery::kRamPacket, op.dataLen - offset);
-            if (uint64_t(position) + offset + length > UINT32_MAX ||
-                rcvrecovery->update_rcvOperatedata(path, position + offset, data, uint16_t(length)) != 0)
-                return failed("data beyond the file");
-            n = load_write_ram_cmd_create(port, card, op.targetAddr + offset, data, length, packet, all);
-        } else if (op.type == 2) {
-            n = save_para2flash_cmd_create(port, card, packet, all);
-        } else if (op.type == 1 || op.type == 3 || op.type == 5 || op.type == 7 || op.type == 16) {
-            if (op.type == 1 && op.target != 2) {
+        const uint32_t count = packetsOf(op);
+        if (count == 0) {
+            if (op.type == 1 && !ramWrite(op))
                 trace("\n target_error %u \n", op.target);
-                set(SubStep, OpDone);
-                return 1;
-            }
-            if (!rcvRecovery::operation_fits(op))
-                return failed("data longer than one packet");
-            if (op.dataLen && rcvrecovery->update_rcvOperatedata(path, position, data, uint16_t(op.dataLen)) != 0)
-                return failed("data beyond the file");
-            switch (op.type) {
-            case 1: n = load_write_reg_cmd_create(port, card, data, op.dataLen, packet, all); break;
-            case 3: n = rcv_active_firmware_cmd_create(port, card, data, op.dataLen, packet, all); break;
-            case 5: n = rcv_reconfig_cmd_create(port, card, data, op.dataLen, packet, all); break;
-            case 7: n = load_search_rxc_cmd_create(port, data, op.dataLen, packet); break;
-            default: n = load_write_user_defined_cmd_create(port, card, data, op.dataLen, packet, all); break;
-            }
-        } else {
-            trace("\n operation %u skipped \n", op.type); // upgrade and unknown codes: nothing to send
+            else if (op.type != 1)
+                trace("\n operation %u skipped \n", op.type); // upgrade and unknown codes: nothing to send
             set(SubStep, OpDone);
             return 1;
         }
+        if (!rcvRecovery::operation_fits(op))
+            return failed("data longer than its packets");
+        set(PacketCount, uint8_t(count)); // at most 255: operation_fits
+        const uint32_t index = get(PacketIndex);
+        const uint32_t offset = packetDataOffset(op, index), length = packetDataLength(op, index);
+        uint8_t data[kPacketMax];
+        uint8_t packet[kPacketMax];
+        if (length && (uint64_t(position) + offset + length > UINT32_MAX ||
+                       rcvrecovery->update_rcvOperatedata(path, position + offset, data, uint16_t(length)) != 0))
+            return failed("data beyond the file");
+        const uint32_t n = packetOf(op, index, data, port, card, all, packet);
         if (n == 0)
             return failed("packet cannot be built");
         set(Reply, 0);

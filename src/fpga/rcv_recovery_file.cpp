@@ -251,23 +251,19 @@ int rcvRecovery::update_rcvXYrcvOperateTimes(const QString& file, uint16_t c, bo
     return 0;
 }
 
+uint64_t rcvRecovery::card_block_position() const
+{
+    return uint64_t(part_offset(kXyPart)) + screen.rcv_xy_offset + net.net_para_offset;
+}
+
 uint64_t rcvRecovery::card_list_position() const
 {
-    return uint64_t(part_offset(kXyPart)) + screen.rcv_xy_offset + net.net_para_offset + card_offset;
+    return card_block_position() + card_offset;
 }
 
 uint64_t rcvRecovery::debug_list_position(bool standalone) const
 {
     return standalone ? 16 : uint64_t(part_offset(kDebugPart)) + screen.rcv_para_offset;
-}
-
-namespace {
-// An operation sent as one card command packet carrying its data (a register write, firmware
-// activation, reconfiguration, card search or a user-defined command).
-bool oneCommand(const rcvRecovery::Operation& op)
-{
-    return (op.type == 1 && op.target == 2) || op.type == 3 || op.type == 5 || op.type == 7 || op.type == 16;
-}
 }
 
 bool rcvRecovery::operation_fits(const Operation& op)
@@ -277,19 +273,13 @@ bool rcvRecovery::operation_fits(const Operation& op)
     if (op.type == 1 && op.target == 1)
         return uint64_t(op.dataLen) <= uint64_t(kRamPacket) * kRamPackets &&
                uint64_t(op.targetAddr) + op.dataLen <= uint64_t(UINT32_MAX) + 1;
-    return !oneCommand(op) || op.dataLen <= fpga_manage::kPacketDataMax;
+    // A register write, firmware activation, reconfiguration, card search or user-defined
+    // command sends its data as one card command.
+    const bool oneCommand = (op.type == 1 && op.target == 2) || op.type == 3 || op.type == 5 || op.type == 7 || op.type == 16;
+    return !oneCommand || op.dataLen <= fpga_manage::kPacketDataMax;
 }
 
-uint64_t rcvRecovery::operation_ms(const Operation& op, uint16_t portCards)
-{
-    if (op.type == 1 && op.target == 1)
-        return (uint64_t(op.dataLen) + kRamPacket - 1) / kRamPacket * op.timeticks; // each packet awaited
-    if (op.type == 2)
-        return op.timeticks + uint64_t(kSaveMsPerCard) * portCards;
-    return oneCommand(op) || op.type == 6 ? op.timeticks : 0;
-}
-
-int rcvRecovery::check_operation_list(const QString& file, uint64_t list, uint16_t portCards)
+int rcvRecovery::read_operation_list(const QString& file, uint64_t list, std::vector<Operation>& out)
 {
     uint8_t head[2];
     if (readAt(file, list, head, sizeof head))
@@ -298,25 +288,20 @@ int rcvRecovery::check_operation_list(const QString& file, uint64_t list, uint16
     std::vector<uint8_t> records(size_t(count) * kOperationSize);
     if (count && readAt(file, list + 4, records.data(), uint32_t(records.size())))
         return 1;
-    uint64_t total = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        const Operation op = operationOf(records.data() + size_t(i) * kOperationSize);
-        const std::string what = "card file operation " + std::to_string(i);
-        if (op.timeticks > kMaxOperationMs) {
-            writeLogMsg(LOG_WARNING, what + " asks for " + std::to_string(op.timeticks) + " ms, more than a card needs");
-            return 1;
-        }
-        if (!operation_fits(op)) {
-            writeLogMsg(LOG_WARNING, what + " carries " + std::to_string(op.dataLen) + " bytes, more than its packets hold");
-            return 1;
-        }
-        total += operation_ms(op, portCards);
-    }
-    if (total > kMaxListMs) {
-        writeLogMsg(LOG_WARNING, "card file list asks for " + std::to_string(total) + " ms in all, more than any wall needs");
-        return 1;
-    }
+    out.clear();
+    for (uint32_t i = 0; i < count; ++i)
+        out.push_back(operationOf(records.data() + size_t(i) * kOperationSize));
     return 0;
+}
+
+bool rcvRecovery::holds(const QString& file, uint64_t position, uint64_t length)
+{
+    const QString name = local(file);
+    if (file.isEmpty())
+        return false;
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    const QFileInfo info(name);
+    return info.isFile() && position <= uint64_t(info.size()) && length <= uint64_t(info.size()) - position;
 }
 
 int rcvRecovery::update_rcvXYrcvOperatepara(const QString& file, uint16_t i, bool)

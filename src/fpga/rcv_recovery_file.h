@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 // Reader of the receiving-card files: the packed recovery file "/data/rcvrecovery/QZFX" and the
 // scan files ("*.qzfile" in "/data/smartmapping" or on the stick). One instance, owned by the FPGA
@@ -35,21 +36,8 @@ public:
         uint8_t type = 0, target = 0;
     };
 
-    // Longest time an operation of a file may ask for, its reply wait or its pause, in ms. The
-    // slowest thing a card does is storing its parameters to flash, 1000 ms, which the worker adds
-    // by itself for each card of the port on top of a save's own time; a file asking for more is
-    // damaged or made to hold the worker (0xFFFFFFFF ms is some 50 days).
-    static constexpr uint32_t kMaxOperationMs = 1000;
     // A RAM write goes in packets of 1000 bytes whose count is kept in one byte.
     static constexpr uint32_t kRamPacket = 1000, kRamPackets = 255;
-    // Longest time one list may hold the worker: the sum of its reply waits and pauses, each save
-    // counted with its second for every card of the port. The largest wall the box drives is
-    // 10,485,760 pixels on 16 ports, 655,360 a port: 160 cards of 64 x 64 pixels, so one save
-    // there takes 160 s. A list that sets such a port up (a few saves, a few hundred replies)
-    // stays inside 10 minutes; one asking for more would hold the panel's jobs, the brightness
-    // and USB upgrades for nothing.
-    static constexpr uint64_t kMaxListMs = 10 * 60 * 1000;
-    static constexpr uint32_t kSaveMsPerCard = 1000;
 
     rcvRecovery() = default;
 
@@ -72,17 +60,17 @@ public:
     int update_smartDebugingHead(const QString& path);
     int update_smartDebugingOperateTimes(const QString& path, bool standalone);
     int update_smartDebugingOperatepara(const QString& path, uint16_t i, bool standalone);
-    // The operation list at a position (u16 count, 2 bytes, the 18-byte records), read in one go
-    // before its first operation runs, for a port with portCards cards: 0 when every record's
-    // time is within kMaxOperationMs, its data fits its packets (operation_fits) and the whole
-    // list's time within kMaxListMs; 1 when not, or when the list is not in the file whole.
-    int check_operation_list(const QString& path, uint64_t list, uint16_t portCards);
+    // The operation list at a position (u16 count, 2 bytes, the 18-byte records), read in one go;
+    // 1 when the file does not hold it whole.
+    int read_operation_list(const QString& path, uint64_t list, std::vector<Operation>& out);
+    // The file holds length bytes at position.
+    bool holds(const QString& path, uint64_t position, uint64_t length);
     // The data of an operation fits what it is sent in: one card command, or kRamPackets
     // within the card's 32-bit addresses.
     static bool operation_fits(const Operation& op);
-    // Reply waits and pauses the operation asks for, in ms (a save with its cards' seconds).
-    static uint64_t operation_ms(const Operation& op, uint16_t portCards);
-    // Where the lists of the current card and of the current screen's (or scan file's) start.
+    // Where the lists of the current card and of the current screen's (or scan file's) start; the
+    // card's operations count their data from the net's card block.
+    uint64_t card_block_position() const;
     uint64_t card_list_position() const;
     uint64_t debug_list_position(bool standalone) const;
 

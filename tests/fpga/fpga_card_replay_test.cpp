@@ -71,6 +71,23 @@ Op sized(uint8_t target, uint32_t n)
     return o;
 }
 
+// The operation with its data said to lie at offset from its block (nothing is put there).
+Op atOffset(Op o, int64_t offset)
+{
+    o.offset = offset;
+    return o;
+}
+
+// A user-defined command of n bytes (group byte 0x30: a card answers it as done).
+Op userDefined(int n)
+{
+    Op o;
+    o.type = 16;
+    o.target = 2;
+    o.data = QByteArray(n, '\x30');
+    return o;
+}
+
 Bytes bytesOf(const QByteArray& a)
 {
     return Bytes(a.begin(), a.end());
@@ -452,9 +469,12 @@ TEST_F(CardReplay, ScanFileReplaysEachOperationToThePortsCards)
 
 // A list is looked at whole before its first packet: an operation time past what a card needs
 // (1000 ms), data longer than its packets (one command, or 255 RAM packets of 1000 bytes; a
-// length near 4 GiB must not wrap past the check) or a list whose waits, with a save's second
-// for each card of the port, add up past 10 minutes is refused as damaged, and the job ends at
-// once as failed. At the bounds the list runs.
+// length near 4 GiB must not wrap past the check), data beyond the end of the file, a payload no
+// card packet carries, or a list that may hold the worker past 10 minutes when no card answers is
+// refused as damaged, and the job ends at once as failed. At the bounds the list runs. The time
+// of a list: each packet tried three times, each try its wait (a save's with a second for each
+// card of the port) and two passes of 10 ms, each operation three passes more, a pause its time
+// and two passes.
 TEST_F(CardReplay, DamagedOperationListsAreRefusedBeforeTheJobSends)
 {
     fpgaChip().setCards(3, 2);
@@ -487,10 +507,19 @@ TEST_F(CardReplay, DamagedOperationListsAreRefusedBeforeTheJobSends)
         {"RAM data of 255001 bytes", with(reg, sized(1, 255001)), false, 0},
         {"RAM data ending at the last card address", with(reg, ramWrite(0xFFFFFB50u, QByteArray(1200, 'Z'))), true, 3},
         {"RAM data running past the last card address", with(reg, ramWrite(0xFFFFFB51u, QByteArray(1200, 'Z'))), false, 0},
-        // 200 saves of 1000 ms on a port of 2 cards: 3000 ms each, 600 s in all.
-        {"list of 600 s", with({}, timed(2, 1000), 200), true, 200},
-        {"list of 600 s and 1 ms", with(with({}, timed(2, 1000), 200), timed(6, 1)), false, 0},
+        // A save of 470 ms on a port of 2 cards: 30 + 3 x (470 + 2000 + 20) = 7500 ms.
+        {"80 saves of 470 ms: 600 s", with({}, timed(2, 470), 80), true, 80},
+        {"80 saves, one of 471 ms", with(with({}, timed(2, 470), 79), timed(2, 471)), false, 0},
+        // 202 s when the cards answer at once, 609 s with every try.
+        {"100 saves of 0 ms", with({}, timed(2, 0), 100), false, 0},
         {"601 pauses of 1000 ms", with(reg, timed(6, 1000), 601), false, 0},
+        // Three records end at 74, the first two's data at 82: the third's 4 bytes from 16 + 62 end there.
+        {"register data ending at the end of the file", with(with(reg, reg[0]), atOffset(registerWrite(), 62)), true, 3},
+        {"register data one byte past the end of the file", with(with(reg, reg[0]), atOffset(registerWrite(), 63)), false, 0},
+        {"register data 500,000 bytes on", with(with(reg, reg[0]), atOffset(registerWrite(), 500000)), false, 0},
+        {"RAM data 500,000 bytes on", with(with(reg, reg[0]), atOffset(ramWrite(0, pattern(1200, 2)), 500000)), false, 0},
+        {"user-defined command of 1 byte", with(reg, userDefined(1)), true, 2},
+        {"user-defined command of 0 bytes", with(with(reg, reg[0]), userDefined(0)), false, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -506,34 +535,46 @@ TEST_F(CardReplay, DamagedOperationListsAreRefusedBeforeTheJobSends)
     }
 }
 
-// The recovery looks at the screen's parameter list and at the card's list the same way.
+// The recovery looks at the screen's parameter list and at the card's list the same way, both
+// before the first packet of either, and counts their time together.
 TEST_F(CardReplay, RecoveryOfADamagedOperationListSendsNothing)
 {
     fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[2].configId = 0x99; });
-    Op slowRam = ramWrite(0x1000, data);
+    const Op ram = ramWrite(0x1000, data);
+    Op slowRam = ram;
     slowRam.timeticks = 1000;
     Op slowerRam = slowRam;
     slowerRam.timeticks = 1001;
+    // A save of 970 ms on port 1's 4 cards: 30 + 3 x (970 + 4000 + 20) = 15000 ms.
+    const std::vector<Op> saves(20, timed(2, 970));
+    std::vector<Op> savesAndOneMs = saves;
+    savesAndOneMs.back() = timed(2, 971);
     const struct {
         const char* what;
-        bool cardList; // else the screen's parameter list, before the card's 2500-byte RAM write
-        std::vector<Op> list;
-        bool runs;
-    } rows[] = {{"card list at 1000 ms", true, {slowRam}, true},
-                {"card list at 1001 ms", true, {slowerRam}, false},
-                {"screen list at 1000 ms", false, {timed(6, 1000)}, true},
-                {"screen list at 1001 ms", false, {timed(6, 1001)}, false},
-                {"card data of 0xFFFFFFF5 bytes", true, {registerWrite(), sized(2, 0xFFFFFFF5u)}, false},
-                {"card data of 0xFFFFFFFC bytes", true, {registerWrite(), sized(2, 0xFFFFFFFCu)}, false},
-                {"card data of 0xFFFFFFFF bytes", true, {registerWrite(), sized(2, 0xFFFFFFFFu)}, false},
-                {"card data of 0x10000 bytes", true, {registerWrite(), sized(2, 0x10000)}, false},
-                {"card data of 0x80000000 bytes", true, {registerWrite(), sized(2, 0x80000000u)}, false},
-                {"screen data of 0xFFFFFFF5 bytes", false, {registerWrite(), sized(2, 0xFFFFFFF5u)}, false},
-                {"card list of 601 pauses of 1000 ms", true, std::vector<Op>(601, timed(6, 1000)), false}};
+        std::vector<Op> screenList; // sent first
+        std::vector<Op> cardList;
+        size_t packets; // 0: refused
+    } rows[] = {{"card list at 1000 ms", {}, {slowRam}, 3},
+                {"card list at 1001 ms", {}, {slowerRam}, 0},
+                {"screen list at 1000 ms", {timed(6, 1000)}, {ram}, 3},
+                {"screen list at 1001 ms", {timed(6, 1001)}, {ram}, 0},
+                {"card data of 0xFFFFFFF5 bytes", {}, {registerWrite(), sized(2, 0xFFFFFFF5u)}, 0},
+                {"card data of 0xFFFFFFFC bytes", {}, {registerWrite(), sized(2, 0xFFFFFFFCu)}, 0},
+                {"card data of 0xFFFFFFFF bytes", {}, {registerWrite(), sized(2, 0xFFFFFFFFu)}, 0},
+                {"card data of 0x10000 bytes", {}, {registerWrite(), sized(2, 0x10000)}, 0},
+                {"card data of 0x80000000 bytes", {}, {registerWrite(), sized(2, 0x80000000u)}, 0},
+                {"screen data of 0xFFFFFFF5 bytes", {registerWrite(), sized(2, 0xFFFFFFF5u)}, {ram}, 0},
+                {"card list of 601 pauses of 1000 ms", {}, std::vector<Op>(601, timed(6, 1000)), 0},
+                {"a screen list, then card data of 0xFFFFFFF5 bytes", {registerWrite()}, {sized(2, 0xFFFFFFF5u)}, 0},
+                {"a screen list, then card data beyond the file", {registerWrite()}, {atOffset(ram, 500000)}, 0},
+                {"a screen list, then a user-defined command of 0 bytes", {registerWrite()}, {userDefined(0)}, 0},
+                {"two lists of 300 s", saves, saves, 40},
+                {"two lists of 300 s, one save 1 ms longer", saves, savesAndOneMs, 0}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         Screen s = screen;
-        (row.cardList ? s.nets[1].cards[2] : s.para) = row.list;
+        s.para = row.screenList;
+        s.nets[1].cards[2] = row.cardList;
         writeQzfx({s});
         fpga->query_result = {};
         postJob(5);
@@ -544,8 +585,8 @@ TEST_F(CardReplay, RecoveryOfADamagedOperationListSendsNothing)
         postJob(6);
         ASSERT_TRUE(runJob(3000));
         ASSERT_EQ(finished.size(), 1);
-        EXPECT_EQ(finished[0][1].toBool(), row.runs);
-        EXPECT_EQ(fpgaChip().packets(1).size(), row.runs ? 3u : 0u) << "the 2500-byte RAM write, or nothing";
+        EXPECT_EQ(finished[0][1].toBool(), row.packets != 0);
+        EXPECT_EQ(fpgaChip().packets(1).size(), row.packets);
     }
 }
 
@@ -770,4 +811,40 @@ TEST_F(ReplayTiming, SaveWaitsPerCardAndSleepWaitsItsTime)
             base = gap;
         EXPECT_EQ(gap - base, int(ms / 10) - 10);
     }
+}
+
+// Nothing bounds a query's searches beforehand: 5 s for each net that does not answer. Over more
+// silent nets than fit, the job ends as failed once it has run 12 minutes (10 for what lists may
+// ask for, 2 for the rest); while a PC frame pauses it, its clock stands still.
+TEST_F(ReplayTiming, AJobEndsAsFailedOnceItHasRunTwelveMinutes)
+{
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).silent = true; });
+    Screen s;
+    s.configId = screen.configId;
+    s.nets.assign(150, Net{1, {{}, {}, {}, {}}}); // 150 x 504 ticks if each were waited for
+    writeQzfx({s});
+    QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
+    postJob(5);
+    constexpr int kLimit = 12 * 60 * 100, kPause = 80;
+    int end = -1, lastSearch = 0, paused = 0;
+    size_t seen = 0;
+    for (int i = 1; i <= 80000 && end < 0; ++i) {
+        if (i == 1000) { // a PC frame
+            pc_cmd_time = G_timeTicks.load();
+            pc_cmd_valid = 1;
+        }
+        paused += pc_cmd_valid.load() ? 1 : 0;
+        tick();
+        for (const size_t n = fpgaChip().packets(1).size(); seen < n; ++seen)
+            lastSearch = i;
+        if (g_send_para[0].load() == 0)
+            end = i;
+    }
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_FALSE(finished[0][1].toBool());
+    EXPECT_GT(paused, kPause);
+    EXPECT_LT(searches(1), 150);
+    EXPECT_LE(lastSearch, kLimit + paused);
+    EXPECT_GT(end, kLimit + paused);
+    EXPECT_LE(end, kLimit + paused + 110) << "failed at the limit: progress 100, the job cleared a second later";
 }

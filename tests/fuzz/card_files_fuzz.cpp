@@ -7,21 +7,27 @@
 #include <QString>
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 // At most this many of each count a file names: enough to reach every branch, not to sit in one.
 constexpr uint16_t kWalk = 8;
-constexpr uint16_t kCards = 4; // cards on the port the lists are checked for
 uint8_t data[2048];
+std::vector<rcvRecovery::Operation> list;
 
 void operations(rcvRecovery& rd, const QString& path, bool debug, bool standalone, uint64_t base)
 {
+    // The list read whole holds the records the count before it names.
+    if (list.size() != rd.operate_times)
+        abort();
     for (uint16_t i = 0; i < std::min(rd.operate_times, kWalk); ++i) {
         if ((debug ? rd.update_smartDebugingOperatepara(path, i, standalone) : rd.update_rcvXYrcvOperatepara(path, i, standalone)) != 0)
             return;
         const uint64_t at = base + rd.operation.offset;
-        if (at <= UINT32_MAX)
-            rd.update_rcvOperatedata(path, uint32_t(at), data, uint16_t(std::min<uint32_t>(rd.operation.dataLen, sizeof data)));
+        const uint16_t n = uint16_t(std::min<uint32_t>(rd.operation.dataLen, sizeof data));
+        // The replay's look before sending and its read while sending agree on what the file holds.
+        if (at <= UINT32_MAX && (rd.update_rcvOperatedata(path, uint32_t(at), data, n) == 0) != rd.holds(path, at, n))
+            abort();
     }
 }
 
@@ -39,8 +45,8 @@ void recovery(const QString& path)
         if (rd.update_rcvScreenIDinfo(path, s) != 0)
             return;
         if (rd.update_smartDebugingOperateTimes(path, false) == 0 &&
-            rd.check_operation_list(path, rd.debug_list_position(false), kCards) == 0)
-            operations(rd, path, true, false, rd.part_offset(12));
+            rd.read_operation_list(path, rd.debug_list_position(false), list) == 0)
+            operations(rd, path, true, false, rd.debug_list_position(false));
         if (rd.update_rcvXYscreenNetnum(path) != 0)
             continue;
         for (uint16_t n = 0; n < std::min(rd.net_count, kWalk); ++n) {
@@ -49,10 +55,9 @@ void recovery(const QString& path)
             for (uint16_t c = 0; c < std::min(rd.net.net_rcv_num, kWalk); ++c) {
                 if (rd.update_rcvXYrcvOperateTimes(path, c, false) != 0)
                     break;
-                if (rd.check_operation_list(path, rd.card_list_position(), kCards) != 0)
+                if (rd.read_operation_list(path, rd.card_list_position(), list) != 0)
                     continue;
-                operations(rd, path, false, false,
-                           uint64_t(rd.part_offset(11)) + rd.screen.rcv_xy_offset + rd.net.net_para_offset);
+                operations(rd, path, false, false, rd.card_block_position());
             }
         }
     }
@@ -63,7 +68,7 @@ void scan(const QString& path)
     rcvRecovery rd;
     if (rd.update_smartDebugingHead(path) != 0 || rd.update_smartDebugingOperateTimes(path, true) != 0)
         return;
-    if (rd.check_operation_list(path, rd.debug_list_position(true), kCards) == 0)
+    if (rd.read_operation_list(path, rd.debug_list_position(true), list) == 0)
         operations(rd, path, true, true, 16);
 }
 }
