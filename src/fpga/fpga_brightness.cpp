@@ -4,7 +4,7 @@
 #include "fpga/fpga_flash_layout.h"
 
 #include "base/bytes.h"
-#include "scaler/c331_manage.h"
+#include "params/scaler_hand_over.h"
 #include "fpga/fpga_drv.h"
 #include "base/global.h"
 #include "base/posix_lock.h"

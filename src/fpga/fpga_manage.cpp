@@ -1,7 +1,7 @@
 // FPGA access: the GPIO window, command words, register and RAM transfers and the register cache.
 #include "fpga/fpga_manage.h"
 
-#include "scaler/c331_manage.h"
+#include "params/scaler_hand_over.h"
 #include "fpga/fpga_drv.h"
 #include "base/global.h"
 #include "base/logMsg.h"

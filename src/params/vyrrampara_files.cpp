@@ -3,7 +3,7 @@
 
 #include "base/atomic_file.h"
 #include "base/bytes.h"
-#include "scaler/c331_manage.h"
+#include "params/scaler_hand_over.h"
 #include "base/delay.h"
 #include "base/global.h"
 #include "base/logMsg.h"

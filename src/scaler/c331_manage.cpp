@@ -40,6 +40,7 @@ c331_manage* publish(c331_manage* manager)
     manager->change_flag = 0;
     manager->pattern_flag = 0;
     manager->control_word = 0;
+    ScalerHandOver::publish(&manager->handOverPoint());
     published.store(manager, std::memory_order_release);
     return manager;
 }
@@ -50,6 +51,7 @@ c331_manage::c331_manage()
 {
     writeLogMsg(LOG_INFO, "====c331_manage::c331_manage()=====");
     pthread_mutex_init(&c331_mutex, nullptr);
+    hand_over_ = {&c331_mutex, &change_flag, [](void* owner) { static_cast<c331_manage*>(owner)->wakeWorker(); }, this};
     drv = new c331_drv();
     font_presence = 0;
 }
@@ -219,24 +221,6 @@ void c331_manage::bringUp()
     g_fpga_c331_start = 1;
 }
 
-ScalerHandOver::ScalerHandOver()
-    : manager_(published.load(std::memory_order_acquire))
-{
-    if (manager_)
-        lock_.emplace(manager_->c331_mutex);
-}
-
-ScalerHandOver::~ScalerHandOver()
-{
-    if (!manager_)
-        return;
-    // A pending 2 (user-mode records replaced) also applies the block, so it is never lowered to 1.
-    if (flag_ > manager_->change_flag.load())
-        manager_->change_flag = flag_;
-    lock_.reset();
-    if (flag_ != 0)
-        manager_->wakeWorker();
-}
 
 void ScalerCallLog::record(const char* name, std::initializer_list<int> args)
 {

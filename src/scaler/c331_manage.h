@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
-#include <optional>
 #include <pthread.h>
 #include <string>
 #include <vector>
 
 #include "base/posix_lock.h"
+#include "params/scaler_hand_over.h"
 #include "scaler/c331_window_types.h"
 #include "scaler/c331_input_state.h"
 #include "scaler/c331_panel_types.h"
@@ -59,12 +59,14 @@ public:
     static c331_manage* pInstance();            // creates the manager and starts its worker
     static c331_manage* instanceWithoutWorker(); // tests: the same object, no thread; drive runOnce()
 
-    // ---- hand-over (every writer: lock, write the block, set the flag, unlock) ----
+    // ---- hand-over (every writer: lock, write the block, set the flag, unlock), published to
+    // ScalerHandOver (params/scaler_hand_over.h) when the manager is created ----
     pthread_mutex_t c331_mutex;
     // 0 nothing pending, 1 block changed, 2 user-mode records replaced. Written under c331_mutex;
     // the worker tests it without the lock once a pass.
     std::atomic<uint8_t> change_flag{0};
     void wakeWorker();       // a change was handed over: end the worker's idle wait now
+    const ScalerHandOver::Point& handOverPoint() const { return hand_over_; }
 
     // ---- worker ----
     int initialize();        // opens the chip, reads its id, starts the worker; 0 or 255
@@ -445,20 +447,5 @@ private:
     std::mutex wake_mutex_;
     std::condition_variable wake_;
     bool wake_pending_ = false;
-};
-
-// Scoped hand-over: locks the scaler mutex (when the manager exists) and, if commit() was called,
-// sets the change flag before unlocking and wakes the worker.
-class ScalerHandOver {
-public:
-    ScalerHandOver();
-    ~ScalerHandOver();
-    void commit(uint8_t flag = 1) { flag_ = flag; }
-    ScalerHandOver(const ScalerHandOver&) = delete;
-    ScalerHandOver& operator=(const ScalerHandOver&) = delete;
-
-private:
-    c331_manage* manager_;
-    std::optional<PosixLock> lock_;
-    uint8_t flag_ = 0;
+    ScalerHandOver::Point hand_over_{};
 };
