@@ -37,6 +37,7 @@ networkManage::networkManage()
 
 networkManage::~networkManage()
 {
+    fpga_manage::set_reply_sink(kTransportTcp, nullptr);
     if (m_thread_started) {
         m_stop = true;
         wake();
@@ -67,6 +68,9 @@ int networkManage::initialize()
         puts("======networkManage::initialize() =====");
     if (g_networkMode.load() != 0)
         m_tcpServer->initialize(g_port.load()); // a failed set-up leaves nothing to accept
+    fpga_manage::set_reply_sink(kTransportTcp, [this](const uint8_t* body, uint32_t length) {
+        return queue_card_answer(body, length);
+    });
     if (m_thread_started)
         return 0;
     if (!startNamedThread(&m_thread, acceptThread, this, "networkManage")) {

@@ -346,7 +346,8 @@ public:
     std::vector<uint8_t> mf_raw_reply;    // the whole last multifunction reply (RAM0 keeps 256 bytes)
     std::atomic<uint8_t> recovery_search_on{0}; // an error-search of the replay waits for its answer
     std::atomic<uint32_t> recovery_config_id{0};
-    // Other transports hand their answer sink over here (1 serial, 3 UDP); TCP is reached directly.
+    // Each transport hands its answer sink over here when it starts (1 serial, 2 TCP, 3 UDP): the
+    // card answers go back to the transport that brought the frame.
     static void set_reply_sink(int transport, std::function<bool(const uint8_t*, uint32_t)> sink);
 
     // ---- card jobs (1 smart mapping, 3 save, 4 mapping; 2, 5, 6 replay) ----

@@ -6,11 +6,11 @@
 #include "base/logMsg.h"
 #include "base/posix_lock.h"
 #include "base/utils.h"
-#include "comm/networkmanage.h"
 
 #include <QMutexLocker>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 namespace {
@@ -108,20 +108,15 @@ void fpga_manage::pass_merge_timeout()
 void fpga_manage::forward_card_reply(const uint8_t* reply, uint32_t length)
 {
     const uint8_t transport = g_passby_trans_port.exchange(255);
-    if (transport == 2) {
-        if (!networkManage::p_network || !networkManage::p_network->queue_card_answer(reply, length))
-            return;
-    } else if (transport == 1 || transport == 3) {
-        std::function<bool(const uint8_t*, uint32_t)> sink;
-        {
-            std::lock_guard<std::mutex> lock(sinkMutex);
-            sink = sinks[transport];
-        }
-        if (!sink || !sink(reply, length))
-            return;
-    } else {
+    if (transport < 1 || transport > 3)
         return; // nobody waits for it
+    std::function<bool(const uint8_t*, uint32_t)> sink;
+    {
+        std::lock_guard<std::mutex> lock(sinkMutex);
+        sink = sinks[transport];
     }
+    if (!sink || !sink(reply, length))
+        return;
     reply_ready = 1;
 }
 
