@@ -143,7 +143,9 @@ public:
     void save_para_deal();
     void mapping_enable_deal();
     void rcv_recovery_check_deal(int mode);     // 0 query, 1 recovery, 2 scan file
-    void usb_upgrade_manage_deal(void* arg);
+    void usb_upgrade_manage_deal(void* arg);  // the upgrade's step, once a pass while g_usb_grade is set
+    // The USB upgrade registers its step when it is created (the upgrade lives with the tools).
+    static void set_upgrade_step(void (*step)(fpga_manage* fpga));
     static uint32_t change_word(int word);      // 32-bit words of g_change
     static void set_change_word(int word, uint32_t value);
     static bool clock_ready();                  // the input manager's clock synthesiser runs

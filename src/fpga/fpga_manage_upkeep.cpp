@@ -6,8 +6,8 @@
 #include "base/logMsg.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
-#include "tools/upgrade_engine.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -83,8 +83,18 @@ void fpga_manage::Extension_function()
         dealwith_onoff();
 }
 
+namespace {
+std::atomic<void (*)(fpga_manage*)> upgradeStep{nullptr};
+}
+
+void fpga_manage::set_upgrade_step(void (*step)(fpga_manage*))
+{
+    upgradeStep = step;
+}
+
 // One step of the USB upgrade run per pass; the run ends by clearing g_usb_grade.
 void fpga_manage::usb_upgrade_manage_deal(void*)
 {
-    upgrade::Engine::instance().step(this);
+    if (void (*step)(fpga_manage*) = upgradeStep.load())
+        step(this);
 }

@@ -126,6 +126,12 @@ Engine& Engine::instance()
     return engine;
 }
 
+Engine::Engine()
+{
+    // Every run begins with start(), on this object: the worker has its step before the first pass.
+    fpga_manage::set_upgrade_step([](fpga_manage* fpga) { instance().step(fpga); });
+}
+
 bool Engine::start(QString* why, uint32_t* run)
 {
     if (g_usb_grade.load() != 0) {

@@ -54,6 +54,7 @@ public:
     std::function<void()> fontReload; // fonts re-read and reloaded into the chip
 
 private:
+    Engine(); // registers the step with the FPGA worker
     void begin(fpga_manage* fpga);
     void processAll(fpga_manage* fpga);
     void finish(fpga_manage* fpga);
