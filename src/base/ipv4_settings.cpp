@@ -1,6 +1,9 @@
 #include "base/ipv4_settings.h"
 
+#include "base/global.h"
+
 #include <QStringList>
+#include <atomic>
 
 namespace Ipv4 {
 
@@ -71,6 +74,39 @@ const char* verdictName(Verdict v)
     case Verdict::GatewayOutside: return "gateway outside the subnet";
     }
     return "?";
+}
+
+bool overlapsWired(uint32_t ap, const QString& wiredAddress, const QString& wiredMask)
+{
+    // Two subnets overlap when they agree on the shorter of their prefixes.
+    uint32_t wired = 0, mask = 0;
+    if (!parse(wiredAddress, &wired))
+        return false;
+    if (!parse(wiredMask, &mask))
+        mask = 0xFFFFFF00;
+    const uint32_t common = mask & 0xFFFFFF00;
+    return (ap & common) == (wired & common);
+}
+
+namespace {
+std::atomic<void (*)(std::string*)> accessPointInUse{nullptr};
+}
+
+void setAccessPointInUse(void (*inUse)(std::string* address))
+{
+    accessPointInUse = inUse;
+}
+
+bool wiredSetClashes(const QString& address, const QString& mask)
+{
+    // The access point's address in use: the manager's, or before it runs the one it will take.
+    std::string ap = g_str_wifi_ip.get().toStdString();
+    if (void (*inUse)(std::string*) = accessPointInUse.load())
+        inUse(&ap);
+    uint32_t a = 0;
+    if (!parse(QString::fromStdString(ap), &a) && !parse(QString::fromLatin1(kAccessPointDefault), &a))
+        return false;
+    return overlapsWired(a, address, mask);
 }
 
 }

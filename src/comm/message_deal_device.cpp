@@ -145,7 +145,7 @@ uint32_t message_deal::net_ip_set(MessageFrame& f)
     // any of them, a set the next start would refuse too, which leaves the box unreachable.
     // A wired subnet over the access point's /24 would send the phones' replies out of eth0.
     const Ipv4::Verdict verdict = Ipv4::check(ip, mask, gateway);
-    const bool clash = verdict == Ipv4::Verdict::Ok && R58_WIFI_CONFIG::wiredSetClashes(ip, mask);
+    const bool clash = verdict == Ipv4::Verdict::Ok && Ipv4::wiredSetClashes(ip, mask);
     if (verdict != Ipv4::Verdict::Ok || port == 0 || clash) {
         writeLogMsg(LOG_WARNING, "net_ip_set: refused " + dotted(b + 14) + "/" + dotted(b + 18) + " gateway " +
                                      dotted(b + 22) + " port " + std::to_string(port) + ": " +

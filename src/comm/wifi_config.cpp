@@ -117,7 +117,16 @@ R58_WIFI_CONFIG* R58_WIFI_CONFIG::pInstance()
     return p_wifi.load();
 }
 
-R58_WIFI_CONFIG::R58_WIFI_CONFIG() = default;
+R58_WIFI_CONFIG::R58_WIFI_CONFIG()
+{
+    // The wired side's checks read the address the published manager uses.
+    Ipv4::setAccessPointInUse([](std::string* address) {
+        if (R58_WIFI_CONFIG* wifi = p_wifi.load()) {
+            std::lock_guard<std::mutex> lock(wifi->m_mutex);
+            *address = wifi->m_set_ip;
+        }
+    });
+}
 
 R58_WIFI_CONFIG::~R58_WIFI_CONFIG()
 {
@@ -482,35 +491,7 @@ bool R58_WIFI_CONFIG::validApAddress(const std::string& text)
         return false;
     if (host == 0 || host == 255 || (host >= kPoolFirst && host <= kPoolLast))
         return false;
-    return !overlapsWired(a, g_str_ip.get(), g_srt_mask.get());
-}
-
-bool R58_WIFI_CONFIG::overlapsWired(uint32_t ap, const QString& wiredAddress, const QString& wiredMask)
-{
-    // The wired interface's subnet and the access point's /24 must not overlap, or replies to
-    // one side would leave through the other. Two subnets overlap when they agree on the
-    // shorter of their prefixes.
-    uint32_t wired = 0, mask = 0;
-    if (!Ipv4::parse(wiredAddress, &wired))
-        return false;
-    if (!Ipv4::parse(wiredMask, &mask))
-        mask = 0xFFFFFF00;
-    const uint32_t common = mask & 0xFFFFFF00;
-    return (ap & common) == (wired & common);
-}
-
-bool R58_WIFI_CONFIG::wiredSetClashes(const QString& address, const QString& mask)
-{
-    // The access point's address in use: the manager's, or before it runs the one it will take.
-    std::string ap = g_str_wifi_ip.get().toStdString();
-    if (R58_WIFI_CONFIG* wifi = p_wifi.load()) {
-        std::lock_guard<std::mutex> lock(wifi->m_mutex);
-        ap = wifi->m_set_ip;
-    }
-    uint32_t a = 0;
-    if (!Ipv4::parse(QString::fromStdString(ap), &a) && !Ipv4::parse(QString::fromLatin1(kDefaultAddress), &a))
-        return false;
-    return overlapsWired(a, address, mask);
+    return !Ipv4::overlapsWired(a, g_str_ip.get(), g_srt_mask.get());
 }
 
 bool R58_WIFI_CONFIG::validSsid(const std::string& text)

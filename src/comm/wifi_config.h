@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 
+#include "base/ipv4_settings.h"
 #include "base/tick_alarm.h"
 
 #include <atomic>
@@ -21,7 +22,7 @@ public:
 
     static constexpr const char* kHostapdConf = "/etc/rtl_hostapd_2G.conf";
     static constexpr const char* kUdhcpdConf = "/etc/udhcpd.conf";
-    static constexpr const char* kDefaultAddress = "192.168.22.101";
+    static constexpr const char* kDefaultAddress = Ipv4::kAccessPointDefault;
 
     R58_WIFI_CONFIG();
     ~R58_WIFI_CONFIG(); // stops the thread
@@ -57,9 +58,6 @@ public:
     // An address the access point can take: a unicast host address, neither network nor broadcast
     // of its /24, outside the DHCP pool, not on the wired interface's subnet.
     static bool validApAddress(const std::string& text);
-    // A wired address set whose subnet takes in the access point's /24 (the address the access
-    // point uses, or the one it starts with): it is refused, as the access point's side is.
-    static bool wiredSetClashes(const QString& address, const QString& mask);
     static bool validSsid(const std::string& text);
     static bool validPassphrase(const std::string& text, const std::string& wpa);
     static bool validWpa(const std::string& text);    // hostapd's wpa value, 0-3
@@ -77,7 +75,6 @@ private:
     bool writeHostapd(const Settings& s);
     bool writeUdhcpd(const std::string& address);
     static std::string udhcpdText(const std::string& address);
-    static bool overlapsWired(uint32_t ap, const QString& wiredAddress, const QString& wiredMask);
 
     mutable std::mutex m_mutex; // every text member
     Settings m_s;

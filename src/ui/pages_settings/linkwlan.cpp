@@ -5,7 +5,6 @@
 #include "base/ipv4_settings.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
-#include "comm/wifi_config.h"
 #include "params/config_engine.h"
 #include "params/vyrrampara.h"
 #include "ui/numberkeyboard.h"
@@ -275,7 +274,7 @@ void linkwlan::on_Button_net_apply_clicked()
         return;
     }
     // Replies to the phones on the access point would leave through eth0.
-    if (R58_WIFI_CONFIG::wiredSetClashes(ip, mask)) {
+    if (Ipv4::wiredSetClashes(ip, mask)) {
         writeLogMsg(LOG_WARNING, ("wired address refused: " + ip + " / " + mask + ": the Wi-Fi access point's subnet").toStdString());
         showOutcome(Outcome::Refused, kWifiSubnet);
         return;
