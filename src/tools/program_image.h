@@ -3,12 +3,13 @@
 #include <string>
 
 // What the launcher starts after an application swap must be a program this box can run: an ELF
-// executable of the running program's own kind (identification, machine, program interpreter and,
-// where the running program carries it, the flag of a position-independent program, so a shared
-// library or a static program of the same machine fails), with its program headers, loaded
-// segments and section table inside the file, so a cut copy fails. Packages and
-// protocol uploads carry no checksum, so the USB upgrade and register 14 both ask this before
-// anything is swapped in.
+// executable of the running program's own kind (identification, machine, program interpreter
+// with its closing zero, the flag of a position-independent program on a shared object, and the
+// Qt libraries every build of this program is linked with, so a shared library, a library linked
+// as a program or a static program of the same machine fails), whose entry point lies on its
+// code, with its program headers, loaded segments and section table inside the file, so a cut
+// copy fails. Packages and protocol uploads carry no checksum, so the USB upgrade and register 14
+// both ask this before anything is swapped in.
 namespace program_image {
 
 // Empty when the bytes are such a program, else the reason they are not.

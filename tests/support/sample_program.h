@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
-// The sample program built with the tests (support/sample_program.c), for the machine they run
-// on: under qemu-arm an ARM program (path: the same code built as a library or a static program). padTo > its size appends bytes that change nothing the
-// loader reads, for checks that need a large program.
+// The sample program built with the tests (support/samples/sample_program.cpp, a Qt Widgets
+// application as the box's program is), for the machine they run on: under qemu-arm an ARM
+// program (path: one of the other samples, support/samples/sample_library.c built as a library,
+// a static program or a library linked as a program). padTo > its size appends bytes that change
+// nothing the loader reads, for checks that need a large program.
 inline std::vector<uint8_t> sampleProgram(size_t padTo = 0, const char* path = VYR_SAMPLE_PROGRAM)
 {
     QFile f(QString::fromLocal8Bit(path));

@@ -2,6 +2,7 @@
 // an ARM program under qemu-arm) and on copies of it that are cut, changed or not programs at all.
 #include "tools/program_image.h"
 #include "platform/paths.h"
+#include "program.h"
 #include "sample_program.h"
 #include "test_root.h"
 
@@ -52,6 +53,40 @@ void renameInterpreter(std::vector<uint8_t>& b)
     at[3] = 'L';
 }
 
+using Ehdr = ElfW(Ehdr);
+using Phdr = ElfW(Phdr);
+
+// The program with its ELF header or one of its program headers changed as edit says.
+std::vector<uint8_t> withHeader(std::vector<uint8_t> b, const std::function<void(Ehdr&)>& edit)
+{
+    Ehdr h;
+    std::memcpy(&h, b.data(), sizeof h);
+    edit(h);
+    std::memcpy(b.data(), &h, sizeof h);
+    return b;
+}
+std::vector<uint8_t> withSegment(std::vector<uint8_t> b, uint32_t type, const std::function<void(Phdr&)>& edit)
+{
+    Ehdr h;
+    std::memcpy(&h, b.data(), sizeof h);
+    for (size_t i = 0; i < h.e_phnum; ++i) {
+        Phdr p;
+        std::memcpy(&p, b.data() + h.e_phoff + i * sizeof p, sizeof p);
+        if (p.p_type == type) {
+            edit(p);
+            std::memcpy(b.data() + h.e_phoff + i * sizeof p, &p, sizeof p);
+        }
+    }
+    return b;
+}
+// Where a segment of that type is loaded.
+uint64_t segmentAddress(const std::vector<uint8_t>& b, uint32_t type)
+{
+    uint64_t address = 0;
+    withSegment(b, type, [&](Phdr& p) { address = p.p_vaddr; });
+    return address;
+}
+
 // 116 bytes of text, as a package's application entry held it.
 std::vector<uint8_t> text()
 {
@@ -95,6 +130,14 @@ TEST(ProgramImage, OnlyAWholeProgramOfThisMachineIsAccepted)
         {"a static program of this machine", [] { return sampleProgram(0, VYR_SAMPLE_STATIC); }, false},
         {"the C library, which names the interpreter", [] { return sampleProgram(0, cLibrary().c_str()); }, false},
         {"a program for another interpreter", [&] { return edited([](auto& b) { renameInterpreter(b); }); }, false},
+        // Both name the interpreter and carry the program flag; neither names the Qt libraries.
+        {"a library linked as a program without start files", [] { return sampleProgram(0, VYR_SAMPLE_PIE_LIBRARY); }, false},
+        {"a shared object linked -pie with the interpreter", [] { return sampleProgram(0, VYR_SAMPLE_SHARED_PIE); }, false},
+        {"entry point 0, on the ELF header", [&] { return withHeader(real, [](Ehdr& h) { h.e_entry = 0; }); }, false},
+        {"entry point on the program headers", [&] { return withHeader(real, [](Ehdr& h) { h.e_entry = h.e_phoff; }); }, false},
+        {"entry point on the dynamic section",
+         [&] { return withHeader(real, [&](Ehdr& h) { h.e_entry = segmentAddress(real, PT_DYNAMIC); }); }, false},
+        {"interpreter without its closing zero", [&] { return withSegment(real, PT_INTERP, [](Phdr& p) { --p.p_filesz; }); }, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -126,4 +169,27 @@ TEST(ProgramImage, RefusalsSayWhatIsWrong)
     std::vector<uint8_t> renamed = real;
     renameInterpreter(renamed);
     EXPECT_EQ(program_image::refusal(renamed.data(), renamed.size()), "program for another system");
+    const std::vector<uint8_t> linked = sampleProgram(0, VYR_SAMPLE_PIE_LIBRARY);
+    EXPECT_EQ(program_image::refusal(linked.data(), linked.size()), "program without this system's Qt libraries");
+    const std::vector<uint8_t> atZero = withHeader(real, [](Ehdr& h) { h.e_entry = 0; });
+    EXPECT_EQ(program_image::refusal(atZero.data(), atZero.size()), "program entry point outside its code");
+    const std::vector<uint8_t> open = withSegment(real, PT_INTERP, [](Phdr& p) { --p.p_filesz; });
+    EXPECT_EQ(program_image::refusal(open.data(), open.size()), "program interpreter damaged");
+}
+
+// The check built into a program without position independence (which names no Qt library):
+// the C library is still a library, the real program still a program.
+TEST(ProgramImage, ASharedObjectWithoutTheProgramFlagIsALibraryWhateverChecksIt)
+{
+    const struct {
+        std::string path;
+        const char* answer;
+    } rows[] = {{cLibrary(), "shared library, not a program"}, {VYR_SAMPLE_PROGRAM, "accepted"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        Program check(platform::Paths::root(), {VYR_APP_CHECK_NO_PIE, row.path}, {});
+        ASSERT_TRUE(check.started()) << check.startError();
+        ASSERT_TRUE(waitFor([&] { return !check.running(); }, 60000)) << "the check ends";
+        EXPECT_EQ(check.output(), std::string(row.answer) + "\n");
+    }
 }
