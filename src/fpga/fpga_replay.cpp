@@ -481,44 +481,55 @@ void stepCardOps(const Pass& p)
     set(Step, rd.operate_times ? CardOp : End);
 }
 
-void stepCardOp(const Pass& p)
+// The operation just read goes out from the next pass on, its data at `at`; false when that
+// lies beyond what the reader can address (the job has failed).
+bool startOperation(const Pass& p, uint64_t at, ReplayStep run)
+{
+    if (at > UINT32_MAX) {
+        p.fail("\n operation data beyond the file ");
+        return false;
+    }
+    set(SubStep, OpStart);
+    p.rd.data_position = uint32_t(at);
+    p.progress((p.m.replay_operation * 100 + 100) / (p.rd.operate_times + 1));
+    p.m.job_progress = 0;
+    p.m.job_stamp = p.now;
+    set(Step, run);
+    return true;
+}
+
+// One pass of the current operation; true when it is over and went well, the next one due.
+bool runOperation(const Pass& p, bool all)
 {
     fpga_manage& m = p.m;
+    if (!m.load_rcv_xy_operate(p.rd.path, p.rd.data_position, all)) {
+        m.replay_counter_progress(p.mode);
+        return false;
+    }
+    if (m.replay_failed) {
+        set(Step, Fail);
+        return false;
+    }
+    ++m.replay_operation;
+    set(SubStep, OpStart);
+    return true;
+}
+
+void stepCardOp(const Pass& p)
+{
     rcvRecovery& rd = p.rd;
-    const uint16_t i = m.replay_operation;
-    if (rd.update_rcvXYrcvOperatepara(rd.path, i, p.mode == 2) != 0) {
+    if (rd.update_rcvXYrcvOperatepara(rd.path, p.m.replay_operation, p.mode == 2) != 0) {
         p.fail("\n rcv xy file rcv operate times error ");
         return;
     }
-    const uint64_t at = uint64_t(rd.part_offset(kXyPart)) + rd.screen.rcv_xy_offset + rd.net.net_para_offset + rd.operation.offset;
-    if (at > UINT32_MAX) {
-        p.fail("\n operation data beyond the file ");
-        return;
-    }
-    set(SubStep, OpStart);
-    rd.data_position = uint32_t(at);
-    p.progress((i * 100 + 100) / (rd.operate_times + 1));
-    m.job_progress = 0;
-    m.job_stamp = p.now;
-    trace("\n now in operate_data_offset = %#x\n", rd.data_position);
-    set(Step, CardOpRun);
+    if (startOperation(p, rd.card_block_position() + rd.operation.offset, CardOpRun))
+        trace("\n now in operate_data_offset = %#x\n", rd.data_position);
 }
 
 void stepCardOpRun(const Pass& p)
 {
-    fpga_manage& m = p.m;
-    rcvRecovery& rd = p.rd;
-    if (!m.load_rcv_xy_operate(rd.path, rd.data_position, false)) {
-        m.replay_counter_progress(p.mode);
-        return;
-    }
-    if (m.replay_failed) {
-        set(Step, Fail);
-        return;
-    }
-    const uint16_t next = ++m.replay_operation;
-    set(SubStep, OpStart);
-    set(Step, next < rd.operate_times ? CardOp : End);
+    if (runOperation(p, false))
+        set(Step, p.m.replay_operation < p.rd.operate_times ? CardOp : End);
 }
 
 void stepSearch(const Pass& p)
@@ -627,43 +638,23 @@ void stepDebugOps(const Pass& p)
 
 void stepDebugOp(const Pass& p)
 {
-    fpga_manage& m = p.m;
     rcvRecovery& rd = p.rd;
-    const uint16_t i = m.replay_operation;
-    if (rd.update_smartDebugingOperatepara(rd.path, i, p.mode == 2) != 0) {
+    if (rd.update_smartDebugingOperatepara(rd.path, p.m.replay_operation, p.mode == 2) != 0) {
         p.fail("\n rcv xy file rcv operate times error ");
         return;
     }
+    // A scan file's data counts from its operation count at 16 (its screen fields are cleared).
     const uint64_t base = p.mode == 2 ? 16 : uint64_t(rd.part_offset(kDebugPart));
-    const uint64_t at = base + rd.screen.rcv_para_offset + rd.operation.offset;
-    if (at > UINT32_MAX) {
-        p.fail("\n operation data beyond the file ");
-        return;
-    }
-    set(SubStep, OpStart);
-    rd.data_position = uint32_t(at);
-    p.progress((i * 100 + 100) / (rd.operate_times + 1));
-    m.job_progress = 0;
-    m.job_stamp = p.now;
-    trace("\n in operate_para_data_offset=%#x ,net_index = %#x \n", rd.data_position, m.replay_net);
-    set(Step, DebugOpRun);
+    if (startOperation(p, base + rd.screen.rcv_para_offset + rd.operation.offset, DebugOpRun))
+        trace("\n in operate_para_data_offset=%#x ,net_index = %#x \n", rd.data_position, p.m.replay_net);
 }
 
 void stepDebugOpRun(const Pass& p)
 {
     fpga_manage& m = p.m;
-    rcvRecovery& rd = p.rd;
-    if (!m.load_rcv_xy_operate(rd.path, rd.data_position, p.mode == 2)) {
-        m.replay_counter_progress(p.mode);
+    if (!runOperation(p, p.mode == 2))
         return;
-    }
-    if (m.replay_failed) {
-        set(Step, Fail);
-        return;
-    }
-    const uint16_t next = ++m.replay_operation;
-    set(SubStep, OpStart);
-    if (next < rd.operate_times) {
+    if (m.replay_operation < p.rd.operate_times) {
         set(Step, DebugOp);
         trace("\n start to set net para operate ");
         return;
