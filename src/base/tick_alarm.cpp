@@ -1,6 +1,6 @@
 #include "base/tick_alarm.h"
 
-#include "base/utils.h"
+#include "base/global.h"
 
 #include <algorithm>
 #include <mutex>
@@ -20,6 +20,8 @@ std::vector<TickAlarm*>& registry()
     return alarms;
 }
 
+std::atomic<uint32_t> slackMs{110};
+
 }
 
 TickAlarm::TickAlarm(std::function<void()> ring) : ring_(std::move(ring))
@@ -35,10 +37,14 @@ TickAlarm::~TickAlarm()
     r.erase(std::remove(r.begin(), r.end(), this), r.end());
 }
 
-void TickAlarm::arm(uint32_t target)
+bool TickAlarm::arm(uint32_t due)
 {
-    target_ = target;
+    target_ = due;
     armed_ = true;
+    if (!reached(G_timeTicks.load(), due))
+        return true;
+    armed_ = false; // a burst ringing it meanwhile only wakes its worker once more
+    return false;
 }
 
 void TickAlarm::disarm() { armed_ = false; }
@@ -47,7 +53,7 @@ void TickAlarm::advanced(uint32_t now)
 {
     std::lock_guard<std::mutex> lock(registryMutex());
     for (TickAlarm* a : registry()) {
-        if (!a->armed_.load() || int32_t(now - a->target_.load()) < 0)
+        if (!a->armed_.load() || !reached(now, a->target_.load()))
             continue;
         // Only the caller that takes the armed flag rings: a re-arm meanwhile waits its own turn.
         bool expected = true;
@@ -56,8 +62,13 @@ void TickAlarm::advanced(uint32_t now)
     }
 }
 
-uint32_t TickAlarm::ticksUntil(uint32_t stamp, uint32_t n)
+std::chrono::milliseconds TickAlarm::limit(uint32_t due)
 {
-    const uint32_t passed = Utils::getTimeSpace(stamp);
-    return passed >= n ? 0 : n - passed;
+    const int32_t ticks = std::max<int32_t>(int32_t(due - G_timeTicks.load()), 0);
+    return std::chrono::milliseconds(10 * int64_t(ticks) + slackMs.load());
+}
+
+void TickAlarm::setSlackMs(uint32_t ms)
+{
+    slackMs = ms;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -13,17 +14,24 @@ public:
     TickAlarm(const TickAlarm&) = delete;
     TickAlarm& operator=(const TickAlarm&) = delete;
 
-    void arm(uint32_t target); // ring once, when G_timeTicks has reached target (wrap-safe)
+    // Rings once, when G_timeTicks has reached due (wrap-safe). Returns false, unarmed, when it
+    // already has: a burst that came before the arming would never ring it.
+    bool arm(uint32_t due);
     void disarm();
 
     // Called by the thread that advances G_timeTicks, after each burst.
     static void advanced(uint32_t now);
 
-    // Ticks left until a duty that runs "at least n ticks after stamp" is due (0: due now).
-    static uint32_t ticksUntil(uint32_t stamp, uint32_t n);
-    // Added to a wait of n ticks: more than the panel's 100 ms between bursts, so the time limit
-    // only serves a panel that does not tick.
-    static constexpr uint32_t SlackMs = 110;
+    // A duty falls due at an absolute tick computed once from its stamp ("n ticks after stamp"):
+    // ticks counted while the worker gets ready to sleep then shorten the sleep, not lengthen it.
+    static bool reached(uint32_t now, uint32_t due) { return int32_t(now - due) >= 0; }
+    static uint32_t earlier(uint32_t a, uint32_t b) { return int32_t(a - b) <= 0 ? a : b; }
+    static uint32_t later(uint32_t a, uint32_t b) { return int32_t(a - b) >= 0 ? a : b; }
+    // The time limit of a sleep until due: 10 ms a tick still to come, plus a slack of more than
+    // the panel's 100 ms between bursts, so it only serves a panel that does not tick. Tests
+    // stretch the slack to see that the alarm alone wakes a worker.
+    static std::chrono::milliseconds limit(uint32_t due);
+    static void setSlackMs(uint32_t ms);
 
 private:
     std::function<void()> ring_;

@@ -5,6 +5,7 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/posix_lock.h"
+#include "base/race_pause.h"
 #include "comm/message_deal.h"
 #include "comm/tcpserver.h"
 #include "base/utils.h"
@@ -102,13 +103,15 @@ int networkManage::nextTimeout()
     int timeoutMs = m_pass_state == 1 ? kCardPollMs : -1;
     // Silent clients are closed by the tick: wake when the next one is due, or, without a
     // ticking panel, after that many ticks' time.
-    const uint32_t ticks = m_tcpServer->ticksUntilIdleClose();
-    if (ticks == UINT32_MAX) {
+    uint32_t due = 0;
+    if (!m_tcpServer->nextIdleClose(&due)) {
         m_idle_alarm->disarm();
         return timeoutMs;
     }
-    m_idle_alarm->arm(G_timeTicks.load() + ticks);
-    const int idleMs = int(std::min<uint64_t>(uint64_t(ticks) * 10 + TickAlarm::SlackMs, INT32_MAX));
+    RacePause::at(RacePause::BeforeTickAlarm);
+    if (!m_idle_alarm->arm(due))
+        return 0;
+    const int idleMs = int(std::min<int64_t>(TickAlarm::limit(due).count(), INT32_MAX));
     return timeoutMs < 0 ? idleMs : std::min(timeoutMs, idleMs);
 }
 

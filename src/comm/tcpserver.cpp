@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
+#include "base/tick_alarm.h"
 #include "platform/net.h"
 
 #include <algorithm>
@@ -113,14 +114,14 @@ void TcpServer::frameFrom(int fd)
     it->second.framed = true;
 }
 
-uint32_t TcpServer::ticksUntilIdleClose() const
+bool TcpServer::nextIdleClose(uint32_t* due) const
 {
-    uint32_t ticks = UINT32_MAX;
-    for (const auto& entry : m_clients) {
-        const uint32_t idle = Utils::getTimeSpace(entry.second.heard);
-        ticks = std::min(ticks, idle >= kIdleTicks ? 0 : kIdleTicks - idle);
-    }
-    return ticks;
+    if (m_clients.empty())
+        return false;
+    *due = m_clients.begin()->second.heard + kIdleTicks;
+    for (const auto& entry : m_clients)
+        *due = TickAlarm::earlier(*due, entry.second.heard + kIdleTicks);
+    return true;
 }
 
 void TcpServer::closeIdleClients()

@@ -35,7 +35,7 @@ public:
     int port() const;                    // the bound port (a listener on port 0 gets one)
     uint64_t clientId(int fd) const;     // the connection's number, never reused; 0 for none
     void frameFrom(int fd);              // the client sent a whole frame: it is in use
-    uint32_t ticksUntilIdleClose() const; // until the next client falls idle; UINT32_MAX for none
+    bool nextIdleClose(uint32_t* due) const; // the tick the next client falls idle at; false for none
     size_t clientCount() const { return m_client_count.load(); } // readable from any thread
     size_t heldBytes() const { return m_held_bytes.load(); }     // queued replies and unserved requests, all clients
     size_t stalledCount() const { return m_stalled_count.load(); } // clients not read for their queued replies

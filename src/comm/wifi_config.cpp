@@ -7,6 +7,7 @@
 #include "base/global.h"
 #include "base/ipv4_settings.h"
 #include "base/logMsg.h"
+#include "base/race_pause.h"
 #include "base/utils.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
@@ -201,25 +202,29 @@ void R58_WIFI_CONFIG::run()
     std::unique_lock<std::mutex> lock(m_stop_mutex);
     while (!m_stop) {
         lock.unlock();
-        if (Utils::getTimeSpace(wifi_ap_timeticks.load()) > kStartUpTicks) {
+        // A step is stamped with the tick read before it runs: ticks counted while it runs belong
+        // to the wait for the next step.
+        const uint32_t now = G_timeTicks.load();
+        if (TickAlarm::reached(now, wifi_ap_timeticks.load() + kStartUpTicks + 1)) {
             wifi_ap_start_up();
-            wifi_ap_timeticks = G_timeTicks.load();
+            RacePause::at(RacePause::AfterWifiStep);
+            wifi_ap_timeticks = now;
         }
-        if (Utils::getTimeSpace(wifi_reset_timeticks.load()) > kResetTicks) {
+        if (TickAlarm::reached(now, wifi_reset_timeticks.load() + kResetTicks + 1)) {
             wifi_reset();
-            wifi_reset_timeticks = G_timeTicks.load();
+            wifi_reset_timeticks = now;
         }
         // Sleep until the tick of the nearer step. A restart request only moves its step later,
-        // so nothing needs to wake us sooner; the time limit serves a panel that does not tick.
-        const uint32_t ticks = std::min(TickAlarm::ticksUntil(wifi_ap_timeticks.load(), kStartUpTicks + 1),
-                                        TickAlarm::ticksUntil(wifi_reset_timeticks.load(), kResetTicks + 1));
+        // so nothing needs to wake us sooner.
+        const uint32_t due = TickAlarm::earlier(wifi_ap_timeticks.load() + kStartUpTicks + 1,
+                                                wifi_reset_timeticks.load() + kResetTicks + 1);
         lock.lock();
         if (m_stop)
             break;
         m_due = false;
-        m_alarm.arm(G_timeTicks.load() + ticks);
-        m_stop_cv.wait_for(lock, std::chrono::milliseconds(10 * ticks + TickAlarm::SlackMs),
-                           [this] { return m_stop || m_due; });
+        RacePause::at(RacePause::BeforeTickAlarm);
+        if (m_alarm.arm(due))
+            m_stop_cv.wait_for(lock, TickAlarm::limit(due), [this] { return m_stop || m_due; });
         m_alarm.disarm();
     }
 }

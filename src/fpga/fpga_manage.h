@@ -112,9 +112,9 @@ public:
     static bool requestLedParameterStep();
     // Tests: ends the worker thread and waits for it, so a test can tear the board down.
     void stop_worker();
-    // How long the worker may sleep after a pass: one tick while anything is in progress, else
-    // until its next periodic duty.
-    uint32_t next_pause(); // ticks until the next periodic duty; 0: busy, poll again in 10 ms
+    // How long the worker may sleep after a pass that began at passTick: false while anything is
+    // in progress (poll again in 10 ms), else true with the tick of its next periodic duty.
+    bool next_due(uint32_t passTick, uint32_t* due);
     bool busy();                                // bring-up, a request, a job or a reply in progress
     int prepare();                              // window, soft start, start pause; 0 or 255
     void softinit();

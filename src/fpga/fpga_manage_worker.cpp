@@ -8,6 +8,7 @@
 #include "video_chips/keltosource.h"
 #include "base/logMsg.h"
 #include "base/posix_lock.h"
+#include "base/race_pause.h"
 #include "fpga/rcv_recovery_file.h"
 #include "base/utils.h"
 #include "params/block_layout.h"
@@ -116,18 +117,21 @@ void fpga_manage::worker_loop()
     while (!stop_flag) {
         wake_flag = false;
         lock.unlock();
+        const uint32_t passTick = G_timeTicks.load();
         runOnce();
-        const uint32_t ticks = next_pause();
+        uint32_t due = 0;
+        const bool idle = next_due(passTick, &due);
         lock.lock();
         const auto woken = [this] { return wake_flag || stop_flag; };
-        if (ticks == 0) {
+        if (!idle) {
             wake_cv.wait_for(lock, std::chrono::milliseconds(kTickMs), woken);
             continue;
         }
         // The tick the duty waits for comes in the panel's next burst of ticks: its alarm wakes
         // the worker then. The time limit only serves a panel that does not tick.
-        tick_alarm.arm(G_timeTicks.load() + ticks);
-        wake_cv.wait_for(lock, std::chrono::milliseconds(kTickMs * ticks + TickAlarm::SlackMs), woken);
+        RacePause::at(RacePause::BeforeTickAlarm);
+        if (tick_alarm.arm(due))
+            wake_cv.wait_for(lock, TickAlarm::limit(due), woken);
         tick_alarm.disarm();
     }
 }
@@ -187,16 +191,18 @@ bool fpga_manage::busy()
     return change_word(36) != 0 || change_word(42) != 0;
 }
 
-uint32_t fpga_manage::next_pause()
+bool fpga_manage::next_due(uint32_t passTick, uint32_t* due)
 {
     if (g_fpga_c331_start.load() == 0 || !clock_ready() || busy())
-        return 0;
-    uint32_t ticks = kIdleTicksMax;
-    ticks = std::min(ticks, TickAlarm::ticksUntil(change_word(3), fpga_manage::kWatchdogTicks));
-    ticks = std::min(ticks, TickAlarm::ticksUntil(readtime_ticks.load(), fpga_manage::kClockReadTicks));
+        return false;
+    uint32_t next = passTick + kIdleTicksMax;
+    next = TickAlarm::earlier(next, change_word(3) + kWatchdogTicks);
+    next = TickAlarm::earlier(next, readtime_ticks.load() + kClockReadTicks);
     if (bri_task_enable.load())
-        ticks = std::min(ticks, TickAlarm::ticksUntil(bri_stamp, fpga_manage::kBrightnessTaskTicks));
-    return std::max<uint32_t>(ticks, 1);
+        next = TickAlarm::earlier(next, bri_stamp + kBrightnessTaskTicks);
+    // A duty the pass left undone (FPGA 0 down) is looked at again on the next tick, not at once.
+    *due = TickAlarm::later(next, passTick + 1);
+    return true;
 }
 
 void fpga_manage::softinit()

@@ -1,4 +1,6 @@
-// The tick alarm rings once, on the burst that reaches its tick, across the counter's wrap.
+// The tick alarm rings once, on the burst that reaches its tick, across the counter's wrap; an
+// alarm armed at a tick already reached says so instead of waiting for a burst that came before.
+#include "base/global.h"
 #include "base/tick_alarm.h"
 
 #include <gtest/gtest.h>
@@ -9,14 +11,22 @@ TEST(TickAlarm, RingsOnceWhenTheTickIsReachedAndNeverBefore)
     TickAlarm alarm([&] { ++rings; });
     for (const uint32_t target : {100u, 0xFFFFFFFEu}) {
         rings = 0;
-        alarm.arm(target);
+        G_timeTicks = target - 10;
+        EXPECT_TRUE(alarm.arm(target));
         TickAlarm::advanced(target - 5);
         EXPECT_EQ(rings, 0) << target;
         TickAlarm::advanced(target + 3); // a burst may pass the tick
         EXPECT_EQ(rings, 1) << target;
         TickAlarm::advanced(target + 8);
         EXPECT_EQ(rings, 1) << "once per arming";
+        for (const uint32_t now : {target, target + 1}) {
+            G_timeTicks = now;
+            EXPECT_FALSE(alarm.arm(target)) << "already reached at " << now;
+            TickAlarm::advanced(now + 1);
+            EXPECT_EQ(rings, 1) << "not armed";
+        }
     }
+    G_timeTicks = 0;
     alarm.arm(10);
     alarm.disarm();
     TickAlarm::advanced(20);

@@ -6,6 +6,7 @@
 #include "test_root.h"
 
 #include "base/posix_lock.h"
+#include "base/race_pause.h"
 #include "base/tick_alarm.h"
 #include "scaler/c331_manage.h"
 #include "fpga/fpga_manage.h"
@@ -477,6 +478,25 @@ TEST_F(TcpTransport, ClientWithoutAFrameForFiveMinutesIsClosed)
     EXPECT_TRUE(waitFor([&] { return net->server()->clientCount() == 0; }, 2000));
     auto next = client();
     EXPECT_EQ(next->request(Wire::readRegister(4, 3)), echoReply(3));
+}
+
+// A burst short of the 5 minutes comes while the thread arms its alarm after a pass (the pause
+// widens that window): the next tick still closes the silent client at once, not the wait's
+// 5-minute time limit.
+TEST_F(TcpTransport, BurstWhileTheIdleAlarmIsArmedKeepsItsTick)
+{
+    auto silent = client();
+    auto talking = client();
+    ASSERT_TRUE(waitFor([&] { return net->server()->clientCount() == 2; }, 2000));
+    RacePause::set(RacePause::BeforeTickAlarm, 100);
+    EXPECT_EQ(talking->request(Wire::readRegister(4, 1)), echoReply(1)); // the pass that now arms
+    G_timeTicks += TcpServer::kIdleTicks - 1;
+    TickAlarm::advanced(G_timeTicks.load());
+    EXPECT_FALSE(silent->peerClosed(300)) << "one tick short of 5 minutes";
+    RacePause::set(RacePause::BeforeTickAlarm, 0);
+    G_timeTicks += 1;
+    TickAlarm::advanced(G_timeTicks.load());
+    EXPECT_TRUE(silent->peerClosed(2000));
 }
 
 // A PC that lost power never closes its connection: the program probes silent connections and

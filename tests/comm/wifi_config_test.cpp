@@ -3,6 +3,7 @@
 #include "message_deal_fixture.h"
 
 #include "base/global.h"
+#include "base/race_pause.h"
 #include "base/tick_alarm.h"
 #include "comm/wifi_config.h"
 #include "params/block_layout.h"
@@ -525,17 +526,30 @@ TEST_F(WifiConfig, UnwritableFileAnswersErrAndChangesNothing)
 }
 
 // The manager's own thread runs the start-up steps as the 10 ms tick advances, and stops with it.
-class WifiConfigTiming : public WifiConfig {};
+class WifiConfigTiming : public WifiConfig {
+protected:
+    void TearDown() override
+    {
+        RacePause::set(RacePause::AfterWifiStep, 0);
+        RacePause::set(RacePause::BeforeTickAlarm, 0);
+        TickAlarm::setSlackMs(110);
+        WifiConfig::TearDown();
+    }
+};
 
+// Each step is stamped with the tick before it ran: a burst that comes while it runs (the pause
+// widens that window) counts towards the next step.
 TEST_F(WifiConfigTiming, ThreadStepsFollowTheTick)
 {
     const uint32_t saved = G_timeTicks.load();
+    RacePause::set(RacePause::AfterWifiStep, 40);
     {
         R58_WIFI_CONFIG running;
         running.initialize(true);
         shellSim().clearLog();
         for (int i = 0; i < 3; ++i) {
             G_timeTicks += 101;
+            TickAlarm::advanced(G_timeTicks.load());
             ASSERT_TRUE(waitFor([&] { return running.apState() == i + 1; }, 2000)) << i;
         }
         EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 192.168.22.101", "udhcpd -fS /etc/udhcpd.conf &",
@@ -547,29 +561,34 @@ TEST_F(WifiConfigTiming, ThreadStepsFollowTheTick)
     G_timeTicks = saved;
 }
 
-// Between steps the thread sleeps until the tick of the next one: the panel's burst that reaches
-// it wakes the thread at once, a burst short of it does not, and without a ticking panel the
-// wait's time limit still brings the step.
+// Between steps the thread sleeps until the tick of its next one: the panel's burst that reaches
+// it wakes the thread (the wait's time limit is stretched so that nothing else could), also when
+// the burst comes while the thread arms its alarm, a burst short of it does not, and without a
+// ticking panel the wait's time limit still brings the step.
 TEST_F(WifiConfigTiming, ThreadSleepsUntilTheTickOfItsNextStep)
 {
     struct Row {
         const char* name;
         uint32_t ticks;
         bool panelRings;
+        uint32_t armPauseMs;
         bool stepExpected;
         int withinMs;
     };
     const Row rows[] = {
-        {"burst reaching the tick", 101, true, true, 700},
-        {"burst one tick short", 100, true, false, 300},
-        {"no panel ticking", 101, false, true, 2000},
+        {"burst reaching the tick", 101, true, 0, true, 2000},
+        {"burst while the alarm is armed", 101, true, 200, true, 2000},
+        {"burst one tick short", 100, true, 0, false, 300},
+        {"no panel ticking", 101, false, 0, true, 2000},
     };
     const uint32_t saved = G_timeTicks.load();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        TickAlarm::setSlackMs(row.panelRings ? 3600 * 1000 : 110);
+        RacePause::set(RacePause::BeforeTickAlarm, row.armPauseMs);
         R58_WIFI_CONFIG running;
         running.initialize(true);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // asleep until its first step
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // asleep until its first step, or arming
         G_timeTicks += row.ticks;
         if (row.panelRings)
             TickAlarm::advanced(G_timeTicks.load());

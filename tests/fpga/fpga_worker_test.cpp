@@ -6,7 +6,9 @@
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
 #include "base/posix_lock.h"
+#include "base/race_pause.h"
 #include "video_chips/keltosource.h"
+#include "program.h"
 #include "test_root.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
@@ -788,6 +790,19 @@ TEST(FpgaWorkerTiming, NamedThreadSleepsWhileIdleAndWakesForEvents)
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
     }
     EXPECT_GE(wakeups(worker) - before, 10) << "each wake() runs a pass";
+
+    // The link watchdog's tick comes while the worker arms its alarm (the pause widens that
+    // window): the alarm alone (its wait's time limit stretched) still brings the pass at once.
+    TickAlarm::setSlackMs(3600 * 1000);
+    RacePause::set(RacePause::BeforeTickAlarm, 200);
+    fpga_manage::wake();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const uint32_t stamp = fpga_manage::change_word(3);
+    G_timeTicks += fpga_manage::kWatchdogTicks;
+    TickAlarm::advanced(G_timeTicks.load());
+    EXPECT_TRUE(waitFor([&] { return fpga_manage::change_word(3) != stamp; }, 2000)) << "the watchdog's pass";
+    RacePause::set(RacePause::BeforeTickAlarm, 0);
+    TickAlarm::setSlackMs(110);
     fpga->stop_worker();
     EXPECT_FALSE(fpga->worker_started);
 }
