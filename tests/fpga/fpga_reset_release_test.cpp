@@ -12,21 +12,49 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
 
-// Waits (briefly) until the worker has released the reset; false when it has not.
-bool released(fpga_manage* fpga, int spins)
-{
-    for (int i = 0; i < spins; ++i) {
-        if (fpga->rst_pending[0].load() == 0)
-            return true;
-        std::this_thread::yield();
+// The worker's release step on a thread of its own, run as fast as it goes while the test asks.
+// The test waits for whole passes of it, asleep: any number of requests costs little on a loaded
+// machine.
+class ReleaseWorker {
+public:
+    explicit ReleaseWorker(fpga_manage* fpga) : thread_([this, fpga] {
+        while (!stop_.load()) {
+            fpga->check_fpga_rst();
+            passes_.fetch_add(1);
+            if (waiting_.load()) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                passed_.notify_all();
+            }
+        }
+    }) {}
+    ~ReleaseWorker()
+    {
+        stop_ = true;
+        thread_.join();
     }
-    return fpga->rst_pending[0].load() == 0;
-}
+    // Returns once a whole pass has begun and ended after the call: it saw the state as it is now.
+    void wholePass()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const uint64_t seen = passes_.load();
+        waiting_ = true;
+        passed_.wait(lock, [&] { return passes_.load() >= seen + 2; });
+        waiting_ = false;
+    }
+
+private:
+    std::atomic<bool> stop_{false}, waiting_{false};
+    std::atomic<uint64_t> passes_{0};
+    std::mutex mutex_;
+    std::condition_variable passed_;
+    std::thread thread_;
+};
 
 TEST(FpgaResetRelease, NoEarlierThan200TicksAfterARequestFromAnotherThread)
 {
@@ -34,37 +62,33 @@ TEST(FpgaResetRelease, NoEarlierThan200TicksAfterARequestFromAnotherThread)
     keltosource::pInstance();
     fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
     ASSERT_NE(fpga, nullptr);
-    // The worker's release step, run as fast as it goes while the requests come.
-    std::atomic<bool> stop{false};
-    std::thread worker([&] {
-        while (!stop.load())
-            fpga->check_fpga_rst();
-    });
-    constexpr int kRequests = 3000;
+    ReleaseWorker worker(fpga);
+    auto released = [fpga] { return fpga->rst_pending[0].load() == 0; };
     int early = 0, late = 0;
     G_timeTicks = 1000;
-    for (int i = 0; i < kRequests && early == 0 && late == 0; ++i) {
+    for (int i = 0; i < 3000 && early == 0 && late == 0; ++i) {
         // The previous request's stamp is 201 ticks old by now: paired with it, this request
         // would be released at once.
         const uint32_t asked = G_timeTicks.load();
         fpga->hold_in_reset(0);
         // The tick stands still: any release seen now came before 200 ticks had passed.
-        if (released(fpga, 50) || resetLine() != 0) {
+        worker.wholePass();
+        if (released() || resetLine() != 0) {
             ++early;
             break;
         }
         G_timeTicks = asked + 200;
-        if (released(fpga, 50)) {
+        worker.wholePass();
+        if (released()) {
             ++early;
             break;
         }
         G_timeTicks = asked + 201;
-        if (!released(fpga, 1000000))
+        worker.wholePass();
+        if (!released())
             ++late;
         EXPECT_EQ(resetLine(), 16) << i;
     }
-    stop = true;
-    worker.join();
     EXPECT_EQ(early, 0) << "requests released before 200 ticks had passed";
     EXPECT_EQ(late, 0) << "requests not released 201 ticks after";
 }
@@ -77,29 +101,18 @@ TEST(FpgaResetRelease, ARequestWhileThePreviousIsReleasedIsKept)
     keltosource::pInstance();
     fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
     ASSERT_NE(fpga, nullptr);
-    std::atomic<bool> stop{false};
-    std::atomic<uint64_t> passes{0};
-    std::thread worker([&] {
-        while (!stop.load()) {
-            fpga->check_fpga_rst();
-            ++passes;
-        }
-    });
+    ReleaseWorker worker(fpga);
     G_timeTicks = 1000;
     fpga->hold_in_reset(0);
     int lost = 0;
     for (int i = 0; i < 3000 && lost == 0; ++i) {
         G_timeTicks += 201; // the previous request is due: the worker releases it now
         fpga->hold_in_reset(0);
-        // Two whole passes later, whatever release was under way has ended.
-        const uint64_t seen = passes.load();
-        while (passes.load() < seen + 2)
-            std::this_thread::yield();
+        // A whole pass later, whatever release was under way has ended.
+        worker.wholePass();
         if (fpga->rst_pending[0].load() != 1 || resetLine() != 0)
             ++lost;
     }
-    stop = true;
-    worker.join();
     EXPECT_EQ(lost, 0) << "a request made during a release was dropped or released at once";
 }
 
