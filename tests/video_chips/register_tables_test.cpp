@@ -34,6 +34,9 @@ struct TableCase {
     bool inOrder; // only these rows are listed: other writes may come between them
 };
 
+// Its name in the test's name, where gtest would dump the object's bytes (pointers among them).
+void PrintTo(const TableCase& c, std::ostream* os) { *os << c.name; }
+
 void pathOn(uint32_t word) { platform::Sim::memSim().write16(platform::Sim::FpgaChip::WindowBase + word, 16); }
 
 void select(keltosource& k, uint8_t channel) { ASSERT_EQ(k.i2c->i2c_write(k.it6602->fd, 0xEE, channel, nullptr, 0), 1); }
