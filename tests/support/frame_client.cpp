@@ -1,6 +1,7 @@
 #include "frame_client.h"
 
 #include "base/md5.h"
+#include "time_limit.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -168,7 +169,7 @@ bool Unstuffer::next(Bytes* body)
 
 FrameClient::FrameClient(int port, int connectTimeoutMs, uint32_t from)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(connectTimeoutMs);
+    const auto until = std::chrono::steady_clock::now() + TimeLimit::of(connectTimeoutMs);
     for (;;) {
         m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in source{};
@@ -232,7 +233,7 @@ bool FrameClient::readSome(int timeoutMs)
 
 bool FrameClient::receive(Bytes* body, int timeoutMs)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto until = std::chrono::steady_clock::now() + TimeLimit::of(timeoutMs);
     for (;;) {
         m_in.push(m_raw.data(), m_raw.size());
         m_raw.clear();
@@ -246,7 +247,7 @@ bool FrameClient::receive(Bytes* body, int timeoutMs)
 
 Bytes FrameClient::receiveRaw(size_t count, int timeoutMs)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto until = std::chrono::steady_clock::now() + TimeLimit::of(timeoutMs);
     while (m_raw.size() < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !readSome(int(left.count())))
@@ -269,7 +270,7 @@ Bytes FrameClient::request(const Bytes& body, int timeoutMs)
 bool FrameClient::peerClosed(int timeoutMs)
 {
     pollfd p{m_fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0)
+    if (poll(&p, 1, TimeLimit::ms(timeoutMs)) <= 0)
         return false;
     uint8_t b;
     return recv(m_fd, &b, 1, MSG_PEEK | MSG_DONTWAIT) == 0;

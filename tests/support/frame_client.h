@@ -43,7 +43,8 @@ private:
 }
 
 // One TCP connection to the program's control port on 127.0.0.1, from 127.0.0.1 or another
-// loopback address (from, host byte order), as a second host on the LAN would come.
+// loopback address (from, host byte order), as a second host on the LAN would come. Every time
+// limit is a quiet host's, scaled by TimeLimit.
 class FrameClient {
 public:
     explicit FrameClient(int port, int connectTimeoutMs = 0, uint32_t from = 0); // retries until the port opens

@@ -113,7 +113,7 @@ long Program::cpuTicks() const
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto until = std::chrono::steady_clock::now() + TimeLimit::of(timeoutMs);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > until)
             return false;

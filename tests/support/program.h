@@ -1,4 +1,6 @@
 #pragma once
+#include "time_limit.h"
+
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -32,6 +34,8 @@ private:
     bool m_exited = false;
 };
 
+// Polls condition every 20 ms until it holds; false when it has not within the limit (a quiet
+// host's, scaled by TimeLimit).
 bool waitFor(const std::function<bool()>& condition, int timeoutMs);
 // The words as exec and posix_spawn take them: pointers into `words`, ending with a null.
 std::vector<char*> execPointers(std::vector<std::string>& words);

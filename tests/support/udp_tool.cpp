@@ -1,5 +1,7 @@
 #include "udp_tool.h"
 
+#include "time_limit.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -43,7 +45,7 @@ bool UdpTool::send(int port, const Bytes& bytes) const
 Bytes UdpTool::receive(int timeoutMs, uint32_t* destination) const
 {
     pollfd p = {m_fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0)
+    if (poll(&p, 1, TimeLimit::ms(timeoutMs)) <= 0)
         return {};
     Bytes data(70000);
     char control[256];

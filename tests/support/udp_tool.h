@@ -4,7 +4,7 @@
 #include <cstdint>
 
 // A PC tool's UDP socket: bound to the wildcard address at a port of its own (so broadcasts reach
-// it), sending to loopback.
+// it), sending to loopback. Time limits are a quiet host's, scaled by TimeLimit.
 class UdpTool {
 public:
     UdpTool();
