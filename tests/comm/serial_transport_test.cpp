@@ -44,7 +44,7 @@ public:
     Bytes reply(int timeoutMs = 2000)
     {
         Bytes body;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto end = std::chrono::steady_clock::now() + TimeLimit::of(timeoutMs);
         while (!m_in.next(&body)) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
             pollfd p = {m_fd, POLLIN, 0};
@@ -274,7 +274,7 @@ TEST(TransportsTiming, IdleThreadsSleepAndWakeAtOnce)
     udpnetManage udp;
     ASSERT_EQ(udp.initialize(0, 0), 0);
     const char* names[] = {"uart_inout", "udpnetManage", "udp13769"};
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(TimeLimit::of(200)); // their start-up has ended
     long long before[3];
     for (int i = 0; i < 3; ++i) {
         before[i] = threadRunNs(names[i]);
@@ -289,7 +289,7 @@ TEST(TransportsTiming, IdleThreadsSleepAndWakeAtOnce)
     ASSERT_TRUE(tool.send(Wire::stuff(Wire::readRegister(4, 1))));
     EXPECT_EQ(tool.reply(), echoReply(1));
     // Two of those milliseconds are the line driver's lead before the reply.
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, TimeLimit::of(100));
 }
 
 TEST_F(SerialTransportTest, FrameLongerThanTheRecordIsDroppedAndTheLineGoesOn)

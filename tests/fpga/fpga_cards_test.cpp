@@ -2,6 +2,7 @@
 // and answered, the multi-port merge, the card search, and what happens to malformed frames and
 // replies.
 #include "card_fixture.h"
+#include "program.h"
 
 #include "base/bytes.h"
 #include "platform/sim/devices/fpga_network.h"
@@ -336,10 +337,7 @@ TEST(CardLinkThreads, TransportAndWorkerShareTheLink)
     fpga_manage::gpio_write(fpga->rst_fpga0, 16);
     g_fpga_c331_start = 1;
     fpga_manage::wake();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (fpga->get_port_card_num(3) != 5 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(fpga->get_port_card_num(3), 5) << "cards found by the worker's search";
+    ASSERT_TRUE(waitFor([&] { return fpga->get_port_card_num(3) == 5; }, 60000)) << "cards found by the worker's search";
 
     for (int i = 0; i < 40; ++i) {
         const Bytes frame = pcRead(uint16_t(i % 5), 0, 4, uint8_t(i));
@@ -349,7 +347,8 @@ TEST(CardLinkThreads, TransportAndWorkerShareTheLink)
             ASSERT_EQ(fpga->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data()), 1);
         }
         bool answered = false;
-        for (int poll = 0; poll < 2000 && !answered; ++poll) {
+        const auto until = std::chrono::steady_clock::now() + TimeLimit::of(2000);
+        while (!answered && std::chrono::steady_clock::now() < until) {
             {
                 PosixLock lock(fpga->pass_mutex);
                 fpga->reg_IRQ_Dealwith(0, 0);

@@ -797,10 +797,16 @@ TEST(FpgaWorkerTiming, NamedThreadSleepsWhileIdleAndWakesForEvents)
     RacePause::set(RacePause::BeforeTickAlarm, 200);
     fpga_manage::wake();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const uint32_t stamp = fpga_manage::change_word(3);
+    fpgaChip().clearLog();
     G_timeTicks += fpga_manage::kWatchdogTicks;
     TickAlarm::advanced(G_timeTicks.load());
-    EXPECT_TRUE(waitFor([&] { return fpga_manage::change_word(3) != stamp; }, 2000)) << "the watchdog's pass";
+    const auto watchdogRead = [] {
+        for (const FpgaChip::Access& a : fpgaChip().log())
+            if (a.kind == FpgaChip::Access::RegisterRead && a.address == FpgaReg::Links)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(waitFor(watchdogRead, 2000)) << "the watchdog's pass";
     RacePause::set(RacePause::BeforeTickAlarm, 0);
     TickAlarm::setSlackMs(110);
     fpga->stop_worker();

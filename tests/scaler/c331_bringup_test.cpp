@@ -347,19 +347,10 @@ c331_manage* startWorker()
 {
     VyrRamPara::pInstance();
     c331_manage* scaler = c331_manage::pInstance();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (g_fpga_c331_start.load() == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waitFor([] { return g_fpga_c331_start.load() != 0; }, 10000);
     return scaler;
 }
 
-// Parks the worker on the hand-over mutex, so the process can end while it never does.
-void parkWorker(c331_manage* scaler)
-{
-    pthread_mutex_lock(&scaler->c331_mutex);
-    scaler->change_flag = 1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-}
 
 }
 
@@ -399,16 +390,13 @@ TEST(ScalerWorker, ThreadIdentifiesBringsUpAndServesHandOversFromOtherThreads)
         w.join();
     // The flag drops when the worker takes the change, before the chip is programmed from its copy.
     const uint32_t lastContrast = 99 * 1023 / 100;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while ((scaler->change_flag.load() != 0 || c331Chip().value(0x0C2802, 0x30) != lastContrast) &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    waitFor([&] { return scaler->change_flag.load() == 0 && c331Chip().value(0x0C2802, 0x30) == lastContrast; }, 10000);
     stop = true;
     watcher.join();
     EXPECT_EQ(scaler->change_flag.load(), 0) << "the worker served the hand-overs";
     EXPECT_EQ(c331Chip().value(0x0C2802, 0x30), lastContrast) << "the last contrast reached the chip";
     EXPECT_EQ(c331Chip().violations(), std::vector<std::string>{});
-    parkWorker(scaler);
+    EXPECT_TRUE(parkWorker(scaler));
 }
 
 // An idle worker blocks between its upkeep passes (about one each 50 ms) and costs no bus traffic.
@@ -426,5 +414,5 @@ TEST(ScalerIdleTiming, IdleWorkerBlocksBetweenPassesWithoutBusTraffic)
     EXPECT_GE(passes, 1u) << "the upkeep runs while idle";
     EXPECT_LE(passes, 20u) << "the worker wakes more often than its idle pace";
     EXPECT_EQ(c331Chip().transferCount(), 0u);
-    parkWorker(scaler);
+    EXPECT_TRUE(parkWorker(scaler));
 }

@@ -183,7 +183,7 @@ TEST_F(LayerTest, FadeLengthIsBoundedAndEndsWithoutOutputFrames)
     c331Chip().setOutputFrameStalled(false);
     EXPECT_EQ(rampSteps(), 2u) << "first step, then the end";
     EXPECT_EQ(coef(1, 4, 3), 0u) << "window 0 (top of group 1) faded out";
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(took).count(), 5);
+    EXPECT_LT(took, TimeLimit::of(5000));
 }
 
 namespace {

@@ -226,9 +226,7 @@ TEST(WindowSetWorker, QuickChangesFromTwoThreadsEndAtTheLastState)
         keltosource::p_kelto_source->hdminfo[c331_manage::vyrApi_GetPortDevId(1)] = rec;
     }
     c331_manage* scaler = c331_manage::pInstance();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (g_fpga_c331_start.load() == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waitFor([] { return g_fpga_c331_start.load() != 0; }, 10000);
     ASSERT_EQ(g_fpga_c331_start.load(), 1);
     const uint32_t acthst = uint32_t(scaler->PS_ACTHST);
 
@@ -251,12 +249,8 @@ TEST(WindowSetWorker, QuickChangesFromTwoThreadsEndAtTheLastState)
     page.join();
     protocol.join();
     // last state: x 100, width 1280, mirror 3 (both)
-    while (scaler->change_flag.load() != 0 && std::chrono::steady_clock::now() < deadline + std::chrono::seconds(10))
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    pthread_mutex_lock(&scaler->c331_mutex); // parks the worker at its next hand-over
-    scaler->change_flag = 1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(waitFor([&] { return scaler->change_flag.load() == 0; }, 10000));
+    ASSERT_TRUE(parkWorker(scaler)); // the last change has been applied whole
 
     int o = -1;
     for (int k = 0; k < 8 && o < 0; ++k)

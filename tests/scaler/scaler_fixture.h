@@ -2,6 +2,7 @@
 // The scaler brought up against the simulated chip, driven pass by pass without its thread; its
 // setters are seen through the manager's call log, the chip through its test face.
 #include "managers.h"
+#include "program.h"
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
 #include "params/vyrrampara.h"
@@ -17,6 +18,17 @@
 #include <vector>
 
 namespace scaler_test {
+
+// Parks the worker thread on the hand-over mutex, held from here on, and returns once it waits
+// there: whatever pass it was in has ended, and the process may end while it never does.
+inline bool parkWorker(c331_manage* scaler)
+{
+    pthread_mutex_lock(&scaler->c331_mutex);
+    scaler->change_flag = 1;
+    scaler->wakeWorker();
+    // glibc marks a mutex that another thread waits for as contended.
+    return waitFor([scaler] { return __atomic_load_n(&scaler->c331_mutex.__data.__lock, __ATOMIC_RELAXED) > 1; }, 2000);
+}
 
 using platform::Sim::c331Chip;
 

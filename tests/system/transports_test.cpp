@@ -60,7 +60,7 @@ public:
     Bytes reply(int timeoutMs = 3000)
     {
         Bytes body;
-        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto end = Clock::now() + TimeLimit::of(timeoutMs);
         while (!m_in.next(&body)) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
             pollfd p = {m_fd, POLLIN, 0};

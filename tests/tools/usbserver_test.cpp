@@ -2,6 +2,7 @@
 #include "base/global.h"
 #include "platform/sim/uevent_sim.h"
 #include "platform/uevent_source.h"
+#include "program.h"
 #include "tools/usbserver.h"
 #include "test_root.h"
 
@@ -150,20 +151,20 @@ TEST_F(UsbServerSim, ThreadAnnouncesFromItsOwnPollAndStopsPromptly)
     ASSERT_EQ(server->initialize(), 0);
     ASSERT_TRUE(platform::Sim::plugStick());
     std::vector<int> seen;
-    auto waitFor = [&](size_t n) {
-        for (int i = 0; i < 200 && seen.size() < n; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto announced = [&](size_t n) {
+        return ::waitFor([&] {
             for (int c : codes.take())
                 seen.push_back(c);
-        }
+            return seen.size() >= n;
+        }, 2000);
     };
-    waitFor(1);
+    EXPECT_TRUE(announced(1));
     G_timeTicks = 1400;
-    waitFor(2);
+    EXPECT_TRUE(announced(2));
     EXPECT_EQ(seen, std::vector<int>({100, 102}));
     const auto t0 = std::chrono::steady_clock::now();
     server->stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, TimeLimit::of(500));
 }
 
 TEST(UsbServerStart, WithoutAnEventSourceTheFailureIsReported)

@@ -10,6 +10,7 @@
 #include "ui/panelwidgets.h"
 #include "ui/vyrpage.h"
 #include "params/vyrrampara.h"
+#include "time_limit.h"
 
 #include <QApplication>
 #include <QDir>
@@ -109,7 +110,7 @@ bool Script::run(int timeoutMs)
         // One key per turn of the event loop, so each is served before the next is sent.
         if (next < steps_.size() && steps_[next].run()) {
             ++next;
-        } else if (next < steps_.size() && clock.elapsed() > timeoutMs) {
+        } else if (next < steps_.size() && clock.elapsed() > TimeLimit::ms(timeoutMs)) {
             ADD_FAILURE() << "step " << next << " did not happen: " << steps_[next].what;
             finish(false);
         }
@@ -139,8 +140,9 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
+    const int limit = TimeLimit::ms(timeoutMs);
     while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
+        if (clock.elapsed() > limit)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }

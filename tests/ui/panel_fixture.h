@@ -31,7 +31,8 @@ public:
     Script& keys(std::initializer_list<int> codes);
     Script& until(std::function<bool()> condition, const std::string& what);
     Script& act(std::function<void()> action);
-    // Plays the steps; false (with a test failure) when a check did not hold within timeoutMs.
+    // Plays the steps; false (with a test failure) when a check did not hold within timeoutMs
+    // (scaled by TimeLimit).
     // Modal pages still open at the end are closed, so every loop returns.
     bool run(int timeoutMs = 5000);
 
@@ -45,7 +46,7 @@ private:
 
 namespace Panel {
 void pump(int ms = 0);                 // runs the event loop for a while
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 3000);
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 3000); // limit scaled by TimeLimit
 void tick(int count);                  // the 10 ms tick, count times
 void refresh(int code = 1);            // a scaler pass's signal, then the queued refresh
 void openLater(VyrPage* (*make)());    // opens a page modally from a queued call

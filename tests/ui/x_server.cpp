@@ -27,7 +27,7 @@ namespace {
 // Waits for a child until the deadline; false (the child killed) when it did not end in time.
 bool waitChild(pid_t pid, int timeoutMs, int* status)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto end = std::chrono::steady_clock::now() + TimeLimit::of(timeoutMs);
     while (true) {
         const pid_t r = waitpid(pid, status, WNOHANG);
         if (r == pid)

@@ -1,4 +1,5 @@
 #include "keltosource_fixture.h"
+#include "program.h"
 
 #include "base/named_thread.h"
 #include "platform/sim/board_config.h"
@@ -98,13 +99,10 @@ TEST_F(KeltoSource, CustomEdidRequestLandingWhileAServedOneIsClearedIsKept)
         if (channels != 0x08 || atInput3.exchange(true))
             return;
         // Input 3's step begins: hold it here until the request's writer has the lock.
-        for (int i = 0; i < 5000 && !locked; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        waitFor([&] { return locked.load(); }, 5000);
     });
     std::thread poller([&] { k->runOnce(); });
-    for (int i = 0; i < 5000 && !atInput3; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_TRUE(atInput3.load()); // the pass goes on by itself after 5 s; join it either way
+    EXPECT_TRUE(waitFor([&] { return atInput3.load(); }, 5000)); // the pass goes on by itself later; join it either way
     {
         QMutexLocker lock(&Utils::_system_mutex);
         locked = true;

@@ -523,7 +523,7 @@ TEST_F(KeltoSourceTiming, ThreadPacesItsRunningPasses)
         QMutexLocker lock(&Utils::_source_init_mutex);
         return k->path_state == keltosource::PathRunning;
     };
-    for (int i = 0; i < 400 && !running(); ++i) {
+    for (int i = 0; i < TimeLimit::ms(2000) / 5 && !running(); ++i) {
         G_timeTicks += 50;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
