@@ -48,6 +48,7 @@ std::atomic<uint32_t> factoryage_count{0};
 QString g_rcv_sync_led;
 
 uint8_t fileBuf_kelto[kFileBufSize];
+std::atomic<uint32_t> fileBuf_kelto_changes{0};
 
 // Configuration copies start empty; the INI store fills them at start.
 char g_pid[32] = {};

@@ -95,6 +95,9 @@ extern QString g_rcv_sync_led;
 
 constexpr size_t kFileBufSize = 5242880;
 extern uint8_t fileBuf_kelto[kFileBufSize];      // transfer buffer, under Utils::_file_deal_mutex
+// Times the uploads or the USB upgrade overwrote fileBuf_kelto: a cloud certificate staged there
+// compares it at its end (file_transfer::stagingChanges).
+extern std::atomic<uint32_t> fileBuf_kelto_changes;
 
 // Configuration copies loaded by Utils::getIPAddress
 extern char g_pid[32];                           // device id, 32 hex characters, no terminator

@@ -22,7 +22,8 @@ constexpr size_t kMaxStoredName = 255 - 5;
 bool writeVerified(const std::string& path, const uint8_t* data, uint32_t length, unsigned mode = 0644);
 
 // The uploads count the times they change the staging buffer, so that a cloud certificate
-// transfer can tell that its bytes were overwritten between its start and its end.
+// transfer can tell that its bytes were overwritten between its start and its end. The count lives
+// with the buffer (fileBuf_kelto_changes), which the USB upgrade overwrites too.
 void stagingChanged();
 uint32_t stagingChanges();
 // The staging buffer is free for the peer (request_peer): no transfer of another peer is open (one

@@ -324,18 +324,15 @@ void mappingFilesChanged(bool fromDelete)
 } // namespace
 
 namespace file_transfer {
-namespace {
-std::atomic<uint32_t> changes{0};
-}
 
 void stagingChanged()
 {
-    changes.fetch_add(1);
+    fileBuf_kelto_changes.fetch_add(1);
 }
 
 uint32_t stagingChanges()
 {
-    return changes.load();
+    return fileBuf_kelto_changes.load();
 }
 
 bool stagingFreeFor(uint64_t peer)

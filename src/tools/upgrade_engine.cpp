@@ -6,7 +6,6 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
-#include "comm/file_transfer.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
@@ -387,7 +386,7 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
             return false;
         // The staging buffer is shared with the uploads: a cloud certificate staged there must see
         // that its bytes are gone.
-        file_transfer::stagingChanged();
+        fileBuf_kelto_changes.fetch_add(1);
         std::memset(fileBuf_kelto, 0, e.dataLen);
         if (!readFullyAt(in.fd, e.dataOffset, fileBuf_kelto, e.dataLen)) {
             *why = QStringLiteral("package read cut short");
