@@ -1,33 +1,28 @@
 // A sequence of file-transfer requests (group 0xC0: starts with tags, named starts with names and
-// types, blocks, ends, reads), one per piece of the input, from two tools. An end of five bytes
-// gets the digest a tool would send, of the staged bytes over the last start's length, so that
-// uploads the fuzzer shapes can be stored.
+// types, blocks, ends, reads), one per piece of the input, from two tools (FuzzRequests::takePeer).
+// An end of five bytes gets the digest a tool would send: that of the blocks its sender sent since
+// its last start, the file it uploaded, so that uploads the fuzzer shapes can be stored.
 #include "fuzz_board.h"
 #include "fuzz_requests.h"
 
 #include "base/bytes.h"
 #include "base/md5.h"
-#include "comm/file_transfer.h"
-
-#include <algorithm>
 
 namespace {
-constexpr uint32_t kLogoHeader = 372; // a logo is staged behind the partition's header
+using FuzzRequests::Peer;
 
-uint32_t announced = 0, stagedAt = 0;
+MD5 sent[2]; // by peer
 
-QByteArray withDigest(const QByteArray& request)
+QByteArray withDigest(const QByteArray& request, Peer from)
 {
+    MD5& digest = sent[from == Peer::Second ? 1 : 0];
     const auto* p = reinterpret_cast<const uint8_t*>(request.constData());
     const uint32_t n = uint32_t(request.size());
-    if (n >= 12 && p[0] == 1) {
-        announced = getU32(p + 8);
-        stagedAt = request.mid(3, 4) == "LOGO" ? kLogoHeader : 0;
-    } else if (n >= 5 && p[0] == 7 && n >= 10u + getU16(p + 3)) {
-        announced = getU32(p + 6 + getU16(p + 3));
-        stagedAt = 0;
+    if (n >= 1 && (p[0] == 1 || p[0] == 7)) {
+        digest.reset();
+    } else if (n >= 13 && p[0] == 2 && uint64_t(13) + getU32(p + 9) <= n) {
+        digest.update(p + 13, getU32(p + 9));
     } else if (n == 5 && p[0] == 3) {
-        MD5 digest(fileBuf_kelto + stagedAt, std::min(announced, kStagingSize - stagedAt));
         return request + QByteArray(reinterpret_cast<const char*>(digest.digest()), 16);
     }
     return request;
@@ -36,9 +31,11 @@ QByteArray withDigest(const QByteArray& request)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    unsigned index = 0;
-    announced = stagedAt = 0;
-    for (const QByteArray& request : FuzzBoard::split(data, size, "#C0#"))
-        FuzzRequests::run(0xC0, withDigest(request), index++);
+    sent[0].reset();
+    sent[1].reset();
+    for (QByteArray request : FuzzBoard::split(data, size, "#C0#")) {
+        const Peer from = FuzzRequests::takePeer(request);
+        FuzzRequests::run(0xC0, withDigest(request, from), from);
+    }
     return 0;
 }

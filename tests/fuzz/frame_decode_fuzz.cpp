@@ -1,4 +1,4 @@
-// The frame decoder as a TCP or serial peer feeds it: the stream cut into reads of a size the first
+// The frame decoder as a TCP, UDP or serial peer feeds it (every transport decodes with FrameStream): the stream cut into reads of a size the first
 // byte chooses, each frame that comes out encoded again and decoded back to the same body.
 #include "comm/protocol_phy.h"
 
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             at += n;
         }
     }
-    // The stateless decoder over the whole input, as the UDP transport runs it on one datagram.
+    // The stateless decoder, which the encoder's round trip above relies on, over the whole input.
     std::vector<uint8_t> out(size + 1);
     uint8_t done = 0;
     if (phy.data_transf_meaning(0, data, out.data(), uint32_t(size), &done) > size)

@@ -15,10 +15,13 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <dirent.h>
 #include <unistd.h>
 #include <vector>
 
@@ -31,6 +34,22 @@ void removeRoot()
     if (!root.empty())
         QDir(QString::fromStdString(root)).removeRecursively();
 }
+
+// A root is named after its process ("vyr-fuzz-<pid>-"): a crash ends the process without its
+// atexit, so each start removes the roots of processes that no longer run (scripts/fuzz removes
+// its runs' own at once).
+void removeRootsOfEndedRuns(const char* folder)
+{
+    DIR* dir = opendir(folder);
+    if (!dir)
+        return;
+    while (const dirent* e = readdir(dir)) {
+        int pid = 0;
+        if (sscanf(e->d_name, "vyr-fuzz-%d-", &pid) == 1 && pid > 0 && kill(pid, 0) != 0 && errno == ESRCH)
+            QDir(QString::fromLocal8Bit(folder) + '/' + QString::fromLocal8Bit(e->d_name)).removeRecursively();
+    }
+    closedir(dir);
+}
 }
 
 void start()
@@ -40,11 +59,10 @@ void start()
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     // In memory where the host has it: the stores flush every file they write, and a disk's flush
     // would take most of each input's time.
-    char pattern[] = "/dev/shm/vyr-fuzz-XXXXXX";
-    char fallback[] = "/tmp/vyr-fuzz-XXXXXX";
-    char* made = access("/dev/shm", W_OK) == 0 ? mkdtemp(pattern) : nullptr;
-    if (!made)
-        made = mkdtemp(fallback);
+    const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    removeRootsOfEndedRuns(folder);
+    std::string pattern = std::string(folder) + "/vyr-fuzz-" + std::to_string(getpid()) + "-XXXXXX";
+    const char* made = mkdtemp(&pattern[0]);
     if (!made) {
         perror("mkdtemp");
         abort();

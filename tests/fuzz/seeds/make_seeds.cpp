@@ -9,6 +9,7 @@
 
 #include "base/bytes.h"
 #include "base/md5.h"
+#include "comm/file_transfer.h"
 #include "comm/protocol_phy.h"
 #include "params/block_layout.h"
 
@@ -169,7 +170,16 @@ void fileTransfers()
     app.push_back(kEnd);
     seed("file_transfer", "application", pieces(app, "#C0#"));
     seed("file_transfer", "read_alias", pieces({{4, 0, 0, 'A', 'L', 'I', 'S'}, readBlock(0, 100), {6}}, "#C0#"));
-    seed("file_transfer", "two_tools", pieces({fileStart("ALIS", 20), fileStart("LOGO", 20), fileBlock(0, data), kEnd}, "#C0#"));
+    // A second tool ('@') starting, sending and ending while the first one's upload is open.
+    const Bytes alias(json.begin(), json.end());
+    seed("file_transfer", "two_tools", pieces({fileStart("ALIS", uint32_t(json.size())), cat({'@'}, fileStart("LOGO", 20)),
+                                               cat({'@'}, fileBlock(0, data)), fileBlock(0, json), cat({'@'}, kEnd), kEnd}, "#C0#"));
+    // The edges of the staging buffer, the logo partition and a stored name.
+    const Bytes tail = PackageGen::pattern(16, 5);
+    seed("file_transfer", "app_at_end", pieces({fileStart("FMCU", kStagingSize), fileBlock(kStagingSize - 16, tail), kEnd}, "#C0#"));
+    const uint32_t logoRoom = 0x60000 - 372;
+    seed("file_transfer", "logo_at_end", pieces({fileStart("LOGO", logoRoom), fileBlock(logoRoom - 16, tail), kEnd}, "#C0#"));
+    seed("file_transfer", "long_name", pieces({namedStart(std::string(250, 'n') + ".qzfile", 13, 16), fileBlock(0, tail), kEnd}, "#C0#"));
 }
 
 void cloud()
@@ -180,12 +190,17 @@ void cloud()
                  text(0, "")}, "#C4#"));
     seed("cloud_commands", "send_file",
          pieces({text(3, "sendfile filename:ca.cert filelen:10 overwrite:1\r\n"),
-                 text(4, "sendfiledata fileid:1 offset:0 extlength:10\r\n0123456789"),
-                 text(5, "sendfileend fileid:1 filelen:10\r\n"), text(13, "verifyca catype:singleauth\r\n")}, "#C4#"));
+                 text(4, "sendfiledata fileid:101 offset:0 extlength:10\r\n0123456789"),
+                 text(5, "sendfileend fileid:101 filelen:10\r\n"), text(13, "verifyca catype:singleauth\r\n")}, "#C4#"));
+    // The last bytes of the staging buffer, in the longest block a command takes.
+    seed("cloud_commands", "send_at_end",
+         pieces({text(3, "sendfile filename:ca.cert filelen:1499\r\n"),
+                 text(4, "sendfiledata fileid:101 offset:5241381 extlength:1499\r\n" + std::string(1499, 'c')),
+                 text(5, "sendfileend fileid:101 filelen:1499\r\n"), text(6, "sendfilecancel fileid:101\r\n")}, "#C4#"));
     seed("cloud_commands", "recv_file",
-         pieces({text(7, "recvfile filename:ca.cert\r\n"), text(8, "recvfiledata fileid:1 offset:0\r\n"),
-                 text(9, "recvfileend fileid:1 filelen:10\r\n"), text(10, "recvfilecancel fileid:1\r\n"),
-                 text(6, "sendfilecancel fileid:1\r\n")}, "#C4#"));
+         pieces({text(7, "recvfile filename:ca.cert\r\n"), text(7, "recvfile filename:01000121122800057758f80b.cert\r\n"), text(8, "recvfiledata fileid:101 offset:500\r\n"),
+                 text(9, "recvfileend fileid:101 filelen:6888 crc32:ab23541d\r\n"), text(10, "recvfilecancel fileid:101\r\n"),
+                 text(6, "sendfilecancel fileid:101\r\n")}, "#C4#"));
     seed("cloud_commands", "fixed", pieces({text(11, "x"), text(12, ""), text(14, "x"), Bytes{'C', '3', 11, 'a'}}, "#C4#"));
 }
 
@@ -214,12 +229,32 @@ void jsonFiles()
   "crop":[{"id":1,"valid":"on","name":"Left half"}],
   "usermode":[{"id":1,"name":"NoValid"}]}})");
     seed("alias_json", "odd", R"({"namelist":{"source":[{"id":2,"name":{"a":1}}]}})");
-    const std::string item = R"({"type":0,"status":"on","pos":{"x":10,"y":20,"w":300,"h":100,"layer":"top"},)"
-                             R"("act":{"effect":2,"speed":5,"staytime":3},"backpara":{"enable":"on","color":"123456"},)"
-                             R"("fontpara":{"startx":4,"starty":6,"fontw":32,"fonth":32,"wordspace":1,"verticalspace":2,"color":"FF0000"},)"
-                             R"("texts":["Hello\nWorld"],"start":0,"end":10})";
-    seed("omenu_json", "one_item", q(R"({"name":"menu","osdcount":1,"oactcount":7,"menu":[)" + item + "]}"));
-    seed("omenu_json", "three_items", q(R"({"name":"menu","osdcount":3,"oactcount":1,"menu":[)" + item + "," + item + "," + item + "]}"));
+    auto item = [](const std::string& texts) {
+        return R"({"type":0,"status":"on","pos":{"x":10,"y":20,"w":300,"h":100,"layer":"top"},)"
+               R"("act":{"effect":2,"speed":5,"staytime":3},"backpara":{"enable":"on","color":"123456"},)"
+               R"("fontpara":{"startx":4,"starty":6,"fontw":32,"fonth":32,"wordspace":1,"verticalspace":2,"color":"FF0000"},)"
+               R"("texts":[")" + texts + R"("],"start":0,"end":10})";
+    };
+    auto menu = [](int count, const std::string& items) {
+        return q(R"({"name":"menu","osdcount":)" + std::to_string(count) + R"(,"oactcount":7,"menu":[)" + items + "]}");
+    };
+    const std::string hello = item("Hello\\nWorld");
+    seed("omenu_json", "one_item", menu(1, hello));
+    seed("omenu_json", "three_items", menu(3, hello + "," + hello + "," + hello));
+    // The edges of the scaler's text: 64 lines of 128 characters (one kept for the end of a line).
+    auto lines = [](int count, size_t length, const std::string& unit) {
+        std::string t;
+        for (int n = 0; n < count; ++n) {
+            for (size_t i = 0; i < length; ++i)
+                t += unit;
+            if (n + 1 < count)
+                t += "\\n";
+        }
+        return t;
+    };
+    seed("omenu_json", "lines_64_of_127", menu(1, item(lines(64, 127, "x"))));
+    seed("omenu_json", "lines_65_of_128", menu(1, item(lines(65, 128, "y"))));
+    seed("omenu_json", "wide_64th_line_of_129", menu(1, item(lines(63, 1, "a") + "\\n" + lines(1, 129, "\xe4\xb8\xad"))));
 }
 
 void cardFiles()
@@ -271,6 +306,27 @@ void packages()
     fonts.entries = {cn, fpga1};
     seed("upgrade_package", "font_fpga1", PackageGen::build(fonts));
     seed("upgrade_package", "program", q(sampleProgram()));
+    // Entries that fill their flash areas exactly, and one a byte over: their last entry's file is
+    // cut after its header and the target's "#ZEROS#" trailer gives the rest as zeros.
+    auto filling = [](uint8_t type, std::vector<uint8_t> head, uint32_t length, int64_t imageLength) {
+        PackageGen::Package big;
+        PackageGen::Entry e;
+        e.type = type;
+        e.file = std::move(head);
+        e.lenOverride = imageLength < 0 ? length : 64 + imageLength;
+        big.entries = {e};
+        QByteArray bytes = PackageGen::build(big);
+        const uint32_t zeros = uint32_t(49 + 21 + uint64_t(e.lenOverride) - uint64_t(bytes.size()));
+        Bytes n(4);
+        putU32(n.data(), zeros);
+        return bytes + "#ZEROS#" + q(n);
+    };
+    const uint32_t fpgaRoom = 0x6C0000;
+    seed("upgrade_package", "fpga_fills_area", filling(7, PackageGen::fpgaImage({}, fpgaRoom), 0, fpgaRoom));
+    seed("upgrade_package", "fpga_over_area", filling(8, PackageGen::fpgaImage({}, fpgaRoom + 1), 0, fpgaRoom + 1));
+    seed("upgrade_package", "font_fills_slot", filling(13, PackageGen::font(1, 32, 35), 0x10000, -1));
+    seed("upgrade_package", "font_over_slot", filling(13, PackageGen::font(1, 64, 35), 0x40001, -1));
+    seed("upgrade_package", "app_fills_staging", filling(10, sampleProgram(), kStagingSize, -1));
 }
 
 void edid()
