@@ -1,5 +1,6 @@
-// The frame decoder as a TCP, UDP or serial peer feeds it (every transport decodes with FrameStream): the stream cut into reads of a size the first
-// byte chooses, each frame that comes out encoded again and decoded back to the same body.
+// The frame decoder (FrameStream) as a TCP, UDP or serial peer feeds it: the stream cut into reads
+// of a size the first byte chooses, each frame that comes out encoded again and decoded back to the
+// same body.
 #include "comm/protocol_phy.h"
 
 #include <cstdio>
