@@ -7,6 +7,7 @@
 #include "tools/usbserver.h"
 
 #include <memory>
+#include <vector>
 
 namespace {
 // Events are handed to the monitor directly; its poll finds nothing more to read.
@@ -28,8 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray mounts = pieces.size() > 1 ? pieces.back() : QByteArray();
     if (pieces.size() > 1)
         pieces.pop_back();
-    for (const QByteArray& event : pieces)
-        server->handleEvent(event.constData(), size_t(event.size()));
+    // Each event in a buffer of its own size (a QByteArray adds a zero byte): the monitor must
+    // read no further than the length the socket gave.
+    for (const QByteArray& event : pieces) {
+        if (event.isEmpty())
+            continue; // the socket hands over no empty message
+        const std::vector<char> message(event.begin(), event.end());
+        server->handleEvent(message.data(), message.size());
+    }
     FuzzBoard::writeFile("/proc/mounts", mounts);
     G_timeTicks.fetch_add(UsbServer::kReadyTicks + 1);
     server->recvData(0);

@@ -211,6 +211,10 @@ void wifi()
                                  "          inet6 addr: fe80::2e0:4cff:fe81:92a1/64 Scope:Link\n";
     seed("wifi_at", "set_and_check", q("AT+SETDATA=2,0,Cafe AP,3,secret123,5,10.1.2.3,5005#AT#AT+CHECKDATA#AT#" + ifconfig));
     seed("wifi_at", "others", q("AT+GETVER#AT#AT+RST#AT#AT+RESTORE#AT#AT+SETDATA=1#AT#AT+SETDATA=3#AT#AT+X#AT#"));
+    // The longest SSID and passphrase hostapd takes, then each a byte longer.
+    const std::string ssid(32, 'S'), passphrase(63, 'p');
+    seed("wifi_at", "longest", q("AT+SETDATA=2,0," + ssid + ",3," + passphrase + ",5,10.1.2.3,5005#AT#AT+SETDATA=2,0," + ssid +
+                                 "s,3," + passphrase + ",5,10.1.2.3,5005#AT#AT+SETDATA=2,0,x,3," + passphrase + "p,5,10.1.2.3,5005"));
     seed("wifi_at", "open_ap", q("AT+SETDATA=2,1,x,0,,0,192.168.22.101,5005#AT#AT+CHECKDATA#AT#" + ifconfig));
     const QByteArray hostapd = "interface=wlan0\nssid=Cafe AP\nchannel=6\nwpa=2\nwpa_passphrase=secret123\n";
     const QByteArray wpa = "network={\nssid=\"home\"\npsk=\"password\"\n}\n";
