@@ -4,7 +4,6 @@
 
 #include "params/alias_names.h"
 
-#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -14,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (int32_t id : {0, 1, 5, 39, -1}) {
             ALIAS_PARA alias;
             if (get_json_alias_para(&alias, kind, id) && alias.name.empty())
-                abort(); // a name found must be one to draw
+                FuzzBoard::fail("alias %s %d found without a name to draw", kind, id);
         }
     return 0;
 }

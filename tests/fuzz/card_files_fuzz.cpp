@@ -6,7 +6,6 @@
 
 #include <QString>
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -19,7 +18,7 @@ void operations(rcvRecovery& rd, const QString& path, bool debug, bool standalon
 {
     // The list read whole holds the records the count before it names.
     if (list.size() != rd.operate_times)
-        abort();
+        FuzzBoard::fail("the list read whole holds %zu records, its count says %u", list.size(), rd.operate_times);
     for (uint16_t i = 0; i < std::min(rd.operate_times, kWalk); ++i) {
         if ((debug ? rd.update_smartDebugingOperatepara(path, i, standalone) : rd.update_rcvXYrcvOperatepara(path, i, standalone)) != 0)
             return;
@@ -27,7 +26,8 @@ void operations(rcvRecovery& rd, const QString& path, bool debug, bool standalon
         const uint16_t n = uint16_t(std::min<uint32_t>(rd.operation.dataLen, sizeof data));
         // The replay's look before sending and its read while sending agree on what the file holds.
         if (at <= UINT32_MAX && (rd.update_rcvOperatedata(path, uint32_t(at), data, n) == 0) != rd.holds(path, at, n))
-            abort();
+            FuzzBoard::fail("the look before sending and the read while sending disagree on %u bytes at %llu", n,
+                            static_cast<unsigned long long>(at));
     }
 }
 

@@ -30,7 +30,7 @@ bool setUp()
     VyrRamPara::pInstance();
     fpga = fpga_manage::instanceWithoutWorker();
     if (!bringUpFpga0(tick))
-        abort();
+        FuzzBoard::fail("the simulated FPGA did not come up");
     linkTwoPortsOfScreen(0x11223344);
     for (uint32_t i = 0; i < 2 * fpga_manage::kSearchTicks + 2; ++i)
         tick();

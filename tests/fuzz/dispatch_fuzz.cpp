@@ -8,7 +8,6 @@
 #include "comm/protocol_phy.h"
 #include "comm/serial_transport.h"
 
-#include <cstdlib>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -36,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             continue;
         const uint32_t r = handler.message_group_deal(buffer.data(), length, capacity, peer);
         if (r != 0 && uint64_t(r) + 11 > capacity)
-            abort(); // a reply beyond the buffer the transport gave
+            FuzzBoard::fail("a reply of %u bytes beyond the %u the transport gave", r, capacity);
         if (r != 0)
             protocol_phy::build_reply(buffer.data(), r, capacity, 2 * capacity);
         FuzzBoard::settle();

@@ -4,19 +4,11 @@
 // pixel clock the input's receiver takes (300 MHz inputs 0-3, 600 MHz inputs 4-5, no less than
 // 10 MHz), the range limits take that timing in, and nothing else changed. A refused one leaves the
 // table as it was.
+#include "fuzz_board.h"
+
 #include "video_chips/edid_tables.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-
-namespace {
-void fail(const char* what, uint32_t width, uint32_t height, uint32_t rate, int input)
-{
-    fprintf(stderr, "custom EDID %ux%u@%u on input %d: %s\n", width, height, rate, input, what);
-    abort();
-}
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -28,12 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const edid::Table before = table;
     if (!edid::Set_Custom_HDMI_EDID(table, width, height, rate, input)) {
         if (table != before)
-            fail("refused, but the table changed", width, height, rate, input);
+            FuzzBoard::fail("custom EDID %ux%u@%u on input %d: refused, but the table changed", width, height, rate, input);
         return 0;
     }
     auto check = [&](bool ok, const char* what) {
         if (!ok)
-            fail(what, width, height, rate, input);
+            FuzzBoard::fail("custom EDID %ux%u@%u on input %d: %s", width, height, rate, input, what);
     };
     for (size_t block = 0; block < edid::TableSize; block += edid::BlockSize)
         check(edid::CalcSum4LCD(0, table.data() + block, edid::BlockSize) == 0, "a block does not sum to zero");

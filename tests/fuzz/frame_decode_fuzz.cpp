@@ -1,10 +1,10 @@
 // The frame decoder (FrameStream) as a TCP, UDP or serial peer feeds it: the stream cut into reads
 // of a size the first byte chooses, each frame that comes out encoded again and decoded back to the
 // same body.
+#include "fuzz_board.h"
+
 #include "comm/protocol_phy.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -24,26 +24,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             while (used < n) {
                 bool complete = false;
                 const uint32_t took = stream.feed(data + at + used, n - used, &complete);
-                if (took == 0 && !complete)
-                    abort(); // a decoder that takes nothing and finishes nothing would spin the transport
+                if (took == 0 && !complete) // it would spin the transport
+                    FuzzBoard::fail("the decoder took nothing and finished nothing");
                 used += took;
                 if (!complete)
                     continue;
                 if (stream.size() > capacity)
-                    abort();
+                    FuzzBoard::fail("a frame of %u bytes from a decoder of capacity %u", stream.size(), capacity);
                 const std::vector<uint8_t> body(stream.body(), stream.body() + stream.size());
                 protocol_phy::frame_valid(body.data(), uint32_t(body.size()));
                 std::vector<uint8_t> wire(protocol_phy::encoded_max(uint32_t(body.size())));
                 const uint32_t w = phy.data_re_transf_meaning(0, wire.data(), body.data(), uint32_t(body.size()), nullptr);
                 if (w > wire.size() || w != protocol_phy::encoded_size(body.data(), uint32_t(body.size())))
-                    abort();
+                    FuzzBoard::fail("a frame encoded to %u bytes, not the size the encoder announces", w);
                 std::vector<uint8_t> back(w);
                 uint8_t done = 0;
                 const uint32_t b = phy.data_transf_meaning(0, wire.data(), back.data(), w, &done);
-                if (!done || b != body.size() || (b && memcmp(back.data(), body.data(), b) != 0)) {
-                    fprintf(stderr, "a decoded frame does not survive encoding and decoding again\n");
-                    abort();
-                }
+                if (!done || b != body.size() || (b && memcmp(back.data(), body.data(), b) != 0))
+                    FuzzBoard::fail("a decoded frame does not survive encoding and decoding again");
             }
             at += n;
         }
@@ -52,6 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> out(size + 1);
     uint8_t done = 0;
     if (phy.data_transf_meaning(0, data, out.data(), uint32_t(size), &done) > size)
-        abort();
+        FuzzBoard::fail("the stateless decoder wrote more than it read");
     return 0;
 }

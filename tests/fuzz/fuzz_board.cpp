@@ -16,6 +16,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdarg>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -112,6 +113,17 @@ std::vector<QByteArray> split(const uint8_t* data, size_t size, const char* sepa
     return parts;
 }
 
+void fail(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("fuzz check failed: ", stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+    va_end(args);
+    abort();
+}
+
 void settle()
 {
     QCoreApplication::processEvents();
@@ -125,8 +137,7 @@ void settle()
             // tool's part, and the read-back answers a failure when it did not.
             if (breaches[i].find("over bytes that are not erased") != std::string::npos)
                 continue;
-            fprintf(stderr, "rule breach recorded by the simulated board: %s: %s\n", recorders[k].name, breaches[i].c_str());
-            abort();
+            fail("rule breach recorded by the simulated board: %s: %s", recorders[k].name, breaches[i].c_str());
         }
         seen[k] = breaches.size();
     }

@@ -17,6 +17,9 @@ void removeFile(const std::string& absolute);
 // The input cut at every occurrence of separator (the dictionaries hold it), so one input carries
 // a sequence of requests, events or files.
 std::vector<QByteArray> split(const uint8_t* data, size_t size, const char* separator);
+// A check of a target failed: prints "fuzz check failed: " and the text, and aborts, which
+// libFuzzer reports with the input.
+[[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The end of an input: runs what the readers queued for the GUI thread, fails (aborts) on any
 // rule breach an emulated chip recorded, as the tests do, and drops the chips' call logs, so
 // that neither piles up over millions of inputs.

@@ -11,16 +11,14 @@
 #include "scaler/c331_manage.h"
 
 #include <QList>
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 
 namespace {
 constexpr int kLines = 64, kChars = 128;
 
 void fail(int line, const char* what)
 {
-    fprintf(stderr, "OSD line %d: %s\n", line, what);
-    abort();
+    FuzzBoard::fail("OSD line %d: %s", line, what);
 }
 
 void checkShown(const c331_manage& scaler, const std::string& text)

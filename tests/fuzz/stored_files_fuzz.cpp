@@ -8,7 +8,6 @@
 #include "params/vyrrampara.h"
 #include "platform/sim/sim_board.h"
 
-#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -23,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     piece.resize(4);
     FuzzBoard::writeFile(VyrRamPara::modeFilePath(0).toStdString(), piece[0]);
     if (store->mode_file_deal(0, 0) != uint32_t(store->VyrUserModeSaved(0)))
-        abort(); // a mode read as saved shows as saved
+        FuzzBoard::fail("a mode read as saved does not show as saved");
     FuzzBoard::writeFile(R58_WIFI_CONFIG::kHostapdConf, piece[1]);
     FuzzBoard::writeFile("/etc/wpa_supplicant.conf", piece[2]);
     platform::Sim::shellSim().clearScripts();

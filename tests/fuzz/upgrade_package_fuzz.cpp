@@ -13,8 +13,7 @@
 #include "tools/upgrade_package.h"
 
 #include <QFile>
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,8 +21,7 @@
 namespace {
 void fail(const upgrade::Entry& e, const char* what)
 {
-    fprintf(stderr, "accepted entry %d (type %u, %u bytes at %u): %s\n", e.index, e.type, e.dataLen, e.dataOffset, what);
-    abort();
+    FuzzBoard::fail("accepted entry %d (type %u, %u bytes at %u): %s", e.index, e.type, e.dataLen, e.dataOffset, what);
 }
 
 // Slot of a font by coding (byte 5 of its header: 0 Chinese, 1 English) and height (byte 18).
@@ -55,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     }
     FuzzBoard::writeFile("/mnt/usb1/fuzz.VYR", input, size);
     if (zeros && !QFile::resize(QString::fromStdString(platform::Paths::resolve("/mnt/usb1/fuzz.VYR")), qint64(size + zeros)))
-        abort();
+        FuzzBoard::fail("the package could not be made %llu bytes long", static_cast<unsigned long long>(size + zeros));
     // The whole package in memory only where an entry reaches into the zeros.
     std::vector<uint8_t> whole;
     const uint8_t* data = input;

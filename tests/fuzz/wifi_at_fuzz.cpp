@@ -12,8 +12,6 @@
 
 #include <QFile>
 #include <QSet>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -34,10 +32,8 @@ void checkHostapd()
             printable = printable && uint8_t(c) >= 0x20 && c != 0x7F;
         const bool bad = eq <= 0 || keys.contains(key) || (key == "ssid" && (value.isEmpty() || value.size() > 32 || !printable)) ||
                          (key == "wpa_passphrase" && (value.size() < 8 || value.size() > 63 || !printable));
-        if (bad) {
-            fprintf(stderr, "hostapd would not read this line of its file: \"%s\"\n", line.constData());
-            abort();
-        }
+        if (bad)
+            FuzzBoard::fail("hostapd would not read this line of its file: \"%s\"", line.constData());
         keys.insert(key);
     }
 }

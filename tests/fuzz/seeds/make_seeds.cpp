@@ -10,6 +10,7 @@
 #include "base/bytes.h"
 #include "base/md5.h"
 #include "comm/file_transfer.h"
+#include "comm/message_deal.h"
 #include "comm/protocol_phy.h"
 #include "params/block_layout.h"
 
@@ -137,6 +138,8 @@ void frames()
         {"cloud_settings", frame(0xC3, {11, 'a', 'b'})},
         {"file_start", frame(0xC0, fileStart("ALIS", 10))},
         {"card", frame(0x31, {0, 0, 0x10, 0, 4, 0, 1, 2, 3, 4}, 0x0001)},
+        // The 4G window (256 bytes at 0xA1000000) written and read whole.
+        {"modem_window", cat(frame(0x60, ram(0xA1000000, 256, Bytes(256, 0x4D))), frame(0x61, ram(0xA1000000, 256)))},
     };
     Bytes stream;
     for (const auto& f : list) {
@@ -170,6 +173,8 @@ void fileTransfers()
     app.push_back(kEnd);
     seed("file_transfer", "application", pieces(app, "#C0#"));
     seed("file_transfer", "read_alias", pieces({{4, 0, 0, 'A', 'L', 'I', 'S'}, readBlock(0, 100), {6}}, "#C0#"));
+    // The largest read whose reply (status, sub-command, data) fits the transport's buffer.
+    seed("file_transfer", "read_largest", pieces({{4, 0, 0, 'A', 'L', 'I', 'S'}, readBlock(0, kMessageBufferSize - 13), {6}}, "#C0#"));
     // A second tool ('@') starting, sending and ending while the first one's upload is open.
     const Bytes alias(json.begin(), json.end());
     seed("file_transfer", "two_tools", pieces({fileStart("ALIS", uint32_t(json.size())), cat({'@'}, fileStart("LOGO", 20)),
