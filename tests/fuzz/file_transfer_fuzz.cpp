@@ -1,5 +1,6 @@
 // A sequence of file-transfer requests (group 0xC0: starts with tags, named starts with names and
-// types, blocks, ends, reads), one per piece of the input, from two tools (FuzzRequests::takePeer).
+// types, blocks, ends, reads) and register writes, one per piece of the input, from two tools
+// (FuzzRequests::takePeer).
 // An end of five bytes gets the digest a tool would send: that of the blocks its sender sent since
 // its last start, the file it uploaded, so that uploads the fuzzer shapes can be stored.
 #include "fuzz_board.h"
@@ -35,7 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     sent[1].reset();
     for (QByteArray request : FuzzBoard::split(data, size, "#C0#")) {
         const Peer from = FuzzRequests::takePeer(request);
-        FuzzRequests::run(0xC0, withDigest(request, from), from);
+        // A piece starting with "A0" goes to the register group with the rest: register 14 puts
+        // an uploaded application in place.
+        if (request.startsWith("A0"))
+            FuzzRequests::run(0xA0, request.mid(2), from);
+        else
+            FuzzRequests::run(0xC0, withDigest(request, from), from);
     }
     return 0;
 }

@@ -13,10 +13,13 @@
 #include "comm/message_deal.h"
 #include "comm/protocol_phy.h"
 #include "params/block_layout.h"
+#include "platform/sim/devices/fpga_flash.h"
 
 #include <QDir>
 #include <QFile>
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -41,10 +44,11 @@ Bytes cat(Bytes a, const Bytes& b)
     return a;
 }
 
-// Body (destination F100 from the PC tool) with its check byte, stuffed onto the wire.
-Bytes frame(uint8_t group, const Bytes& payload, uint16_t dest = 0xF100, uint8_t byte7 = 0)
+// Body (destination F100 from the PC tool) with its check byte, stuffed onto the wire. word4: body
+// bytes 4-5 (a named read's name length).
+Bytes frame(uint8_t group, const Bytes& payload, uint16_t dest = 0xF100, uint8_t byte7 = 0, uint16_t word4 = 0)
 {
-    Bytes body = {uint8_t(dest), uint8_t(dest >> 8), 0x10, 0xF0, 0, 0, 0, byte7, 0, group};
+    Bytes body = {uint8_t(dest), uint8_t(dest >> 8), 0x10, 0xF0, uint8_t(word4), uint8_t(word4 >> 8), 0, byte7, 0, group};
     body.insert(body.end(), payload.begin(), payload.end());
     uint8_t x = 0;
     for (uint8_t b : body)
@@ -116,30 +120,90 @@ Bytes text(uint8_t sub, const std::string& t)
     return p;
 }
 
+// The cloud settings (group 0xC3, sub-command 11): a key, the box's id (its FPGA flash's, 8 bytes
+// and 8 zeros) XOR the key, then the total, address, port, user and name XOR the key.
+Bytes cloudSettings(const std::string& address, uint16_t port, const std::string& user, const std::string& name)
+{
+    Bytes p(50, 0); // body bytes 10-59
+    p[0] = 11;
+    uint8_t key[32];
+    for (int i = 0; i < 32; ++i)
+        key[i] = uint8_t(0x35 + 13 * i);
+    memcpy(p.data() + 2, key, 32);
+    const std::array<uint8_t, 8> id = platform::Sim::FpgaFlash().uniqueId();
+    for (int i = 0; i < 16; ++i)
+        p[34 + size_t(i)] = uint8_t((i < 8 ? id[size_t(i)] : 0) ^ key[8 + i]);
+    Bytes fields = {0, 0, uint8_t(address.size())};
+    fields.insert(fields.end(), address.begin(), address.end());
+    fields.push_back(uint8_t(port));
+    fields.push_back(uint8_t(port >> 8));
+    fields.push_back(uint8_t(user.size()));
+    fields.insert(fields.end(), user.begin(), user.end());
+    fields.push_back(uint8_t(name.size()));
+    fields.insert(fields.end(), name.begin(), name.end());
+    putU16(fields.data(), uint16_t(fields.size()));
+    for (size_t i = 0; i < fields.size(); ++i)
+        p.push_back(uint8_t(fields[i] ^ key[i % 32]));
+    return p;
+}
+
 void frames()
 {
+    constexpr uint16_t kFpga = 0xF200; // a frame for the FPGA side; byte 7 = 2: the second FPGA
+    // Reads of the controller's windows: the parameter block, a user mode's record, the device
+    // description and both capability tables, the status bytes, the device information, the
+    // screenshot's flag, header and picture.
+    Bytes windows;
+    for (const auto& r : std::vector<std::pair<uint32_t, uint16_t>>{{0x0400, 64}, {0x1000, 64}, {0x600000, 6}, {0x600040, 64},
+                                                                    {0x600440, 64}, {0x600880, 8}, {0xA0000000, 256},
+                                                                    {0x800000, 2}, {0x800002, 126}, {0x800080, 256}})
+        windows = cat(windows, frame(0x61, ram(r.first, r.second)));
+    // The FPGA's RAM areas: parameters, the extension (by its two addresses), the port banks, the
+    // default and zoom areas, the transmit bank, the command area; written, then read back.
+    Bytes fpgaRam;
+    for (uint32_t a : {0x00000010u, 0x00000800u, 0x06000010u, 0x01001000u, 0x01002000u, 0x02000000u, 0x02001000u, 0x04000000u,
+                       0x05000000u}) {
+        fpgaRam = cat(fpgaRam, frame(0x60, ram(a, 8, {1, 2, 3, 4, 5, 6, 7, 8}), kFpga));
+        fpgaRam = cat(fpgaRam, frame(0x61, ram(a, 8), kFpga, 2));
+    }
+    // Registers with an action (11 the controller's flags, 16 factory defaults, 17 the inputs,
+    // 160-165 the special ones) and a register of the FPGA.
+    Bytes registers;
+    for (uint8_t r : {11, 16, 17, 160, 161, 162, 163, 164, 165})
+        registers = cat(registers, frame(0xA0, {r, 0x01, 0, 0x01}));
+    registers = cat(registers, frame(0xA0, {20, 0xFF, 0, 1}, kFpga));
     const std::vector<std::pair<const char*, Bytes>> list = {
         {"register_write", frame(0xA0, {20, 0xFF, 0, 1})},
-        {"register_read", frame(0xA1, {0x04, 0x37})},
+        {"register_read", cat(frame(0xA1, {0x04, 0x37}), frame(0xA1, {21, 0}, kFpga, 2))},
+        {"registers", registers},
         {"ram_write", frame(0x60, ram(0x0400, 4, {1, 2, 3, 4}))},
         {"ram_read", frame(0x61, ram(0x0400, 64))},
-        {"ram_read_fpga", frame(0x61, ram(0x0, 32), 0xF100, 2)},
+        {"windows", windows},
+        {"fpga_ram", fpgaRam},
         {"mode_ram_write", frame(0x60, ram(0x1010, 2, {5, 6}))},
-        {"single_para", frame(0xB0, {'1', 0, 54, 17, 0})},
-        {"save", frame(0x81, {}, 0xF200)},
-        {"flash_erase", frame(0x82, {0, 0, 0, 0, 1, 0})},
-        {"flash_write", frame(0x83, cat(ram(0x1000, 8), {1, 2, 3, 4, 5, 6, 7, 8}))},
-        {"flash_read", frame(0x70, ram(0x1000, 16))},
+        {"single_para", frame(0xB0, {'1', 0, 54, 17, 0, 60, 1, 0, 93, 1, 0, 6, 50, 0})},
+        {"save", frame(0x81, {}, kFpga)},
+        {"flash_erase", frame(0x70, {0x00, 0x10, 0x00, 0x03, 1, 1})},
+        {"flash_write", frame(0x71, ram(0x03001000, 8, {1, 2, 3, 4, 5, 6, 7, 8}))},
+        {"flash_read", cat(frame(0x72, ram(0x03001000, 16)), frame(0x72, ram(0x00480000, 16)))},
+        {"scaler_flash", cat(frame(0x70, {0x00, 0x10, 0x00, 0x04, 1, 1}), frame(0x72, ram(0x04001000, 16)))},
+        {"card_version", cat(frame(0x82, {}), frame(0x82, {}, kFpga))},
+        {"card_uid", frame(0x83, {}, kFpga)},
         {"rtc", frame(0x87, {0x24, 0x20, 0x03, 0x05, 0x07, 0x08, 0x09})},
-        {"net_search", frame(0xA2, {29})},
+        {"barcode", cat(frame(0xA2, {30, 8, 0, 'V', 'Y', 'R', '-', '0', '1'}), frame(0xA2, {31}))},
+        {"net_set", frame(0xA4, {1, 0, 0, 0, 192, 168, 1, 50, 255, 255, 255, 0, 192, 168, 1, 1, 0x88, 0x13})},
+        {"net_search", frame(0xA4, {3})},
         {"device_info", frame(0xA4, {16})},
-        {"restart", frame(0x84, {0x02})},
+        {"restart", frame(0x84, {0x02}, kFpga)},
         {"cloud_check", frame(0xC4, text(0, ""))},
-        {"cloud_settings", frame(0xC3, {11, 'a', 'b'})},
+        {"cloud_settings", frame(0xC3, cloudSettings("10.1.2.3", 8883, "user", "wall"))},
         {"file_start", frame(0xC0, fileStart("ALIS", 10))},
-        {"card", frame(0x31, {0, 0, 0x10, 0, 4, 0, 1, 2, 3, 4}, 0x0001)},
-        // The 4G window (256 bytes at 0xA1000000) written and read whole.
-        {"modem_window", cat(frame(0x60, ram(0xA1000000, 256, Bytes(256, 0x4D))), frame(0x61, ram(0xA1000000, 256)))},
+        // Reads by name: a user mode's file, and a scan file (its name's length in bytes 4-5).
+        {"named_reads", cat(frame(0xC0, {8, 0, 0, 0, 0, 'M', 'O', '0', '1', 7}, 0xF100, 0, 4),
+                            frame(0xC0, {8, 0, 0, 0, 0, 'w', 'a', 'l', 'l', '.', 'q', 'z', 'f', 'i', 'l', 'e', 13}, 0xF100, 0, 11))},
+        // The 4G window (256 bytes at 0xA1000000) written and read whole, and a byte over.
+        {"modem_window", cat(cat(frame(0x60, ram(0xA1000000, 256, Bytes(256, 0x4D))), frame(0x60, ram(0xA1000000, 257, Bytes(257, 0x4E)))),
+                             cat(frame(0x61, ram(0xA1000000, 256)), frame(0x61, ram(0xA1000000, 257))))},
     };
     Bytes stream;
     for (const auto& f : list) {
@@ -171,19 +235,27 @@ void fileTransfers()
     for (size_t at = 0; at < program.size(); at += 4096)
         app.push_back(fileBlock(uint32_t(at), Bytes(program.begin() + long(at), program.begin() + long(std::min(program.size(), at + 4096)))));
     app.push_back(kEnd);
+    app.push_back({'A', '0', 14, 0x01, 0, 0x01}); // register 14: put it in place
     seed("file_transfer", "application", pieces(app, "#C0#"));
+    seed("file_transfer", "mode_tags", pieces({fileStart("MO01", uint32_t(json.size())), fileBlock(0, json), kEnd, {4, 0, 0, 'M', 'O', '1', '0'},
+                                              readBlock(0, 16), {6}}, "#C0#"));
     seed("file_transfer", "read_alias", pieces({{4, 0, 0, 'A', 'L', 'I', 'S'}, readBlock(0, 100), {6}}, "#C0#"));
-    // The largest read whose reply (status, sub-command, data) fits the transport's buffer.
-    seed("file_transfer", "read_largest", pieces({{4, 0, 0, 'A', 'L', 'I', 'S'}, readBlock(0, kMessageBufferSize - 13), {6}}, "#C0#"));
+    // The largest read whose reply (status, sub-command, data) fits the transport's buffer, and
+    // one a byte larger.
+    seed("file_transfer", "read_largest", pieces({{4, 0, 0, 'A', 'L', 'I', 'S'}, readBlock(0, kMessageBufferSize - 13),
+                                                  readBlock(0, kMessageBufferSize - 12), {6}}, "#C0#"));
     // A second tool ('@') starting, sending and ending while the first one's upload is open.
     const Bytes alias(json.begin(), json.end());
     seed("file_transfer", "two_tools", pieces({fileStart("ALIS", uint32_t(json.size())), cat({'@'}, fileStart("LOGO", 20)),
                                                cat({'@'}, fileBlock(0, data)), fileBlock(0, json), cat({'@'}, kEnd), kEnd}, "#C0#"));
-    // The edges of the staging buffer, the logo partition and a stored name.
+    // The edges of the staging buffer and the logo partition (a block ending there, and one a
+    // byte further), and of a stored name.
     const Bytes tail = PackageGen::pattern(16, 5);
-    seed("file_transfer", "app_at_end", pieces({fileStart("FMCU", kStagingSize), fileBlock(kStagingSize - 16, tail), kEnd}, "#C0#"));
+    seed("file_transfer", "app_at_end", pieces({fileStart("FMCU", kStagingSize), fileBlock(kStagingSize - 15, tail),
+                                                fileBlock(kStagingSize - 16, tail), kEnd}, "#C0#"));
     const uint32_t logoRoom = 0x60000 - 372;
-    seed("file_transfer", "logo_at_end", pieces({fileStart("LOGO", logoRoom), fileBlock(logoRoom - 16, tail), kEnd}, "#C0#"));
+    seed("file_transfer", "logo_at_end", pieces({fileStart("LOGO", logoRoom), fileBlock(logoRoom - 15, tail),
+                                                 fileBlock(logoRoom - 16, tail), kEnd}, "#C0#"));
     seed("file_transfer", "long_name", pieces({namedStart(std::string(250, 'n') + ".qzfile", 13, 16), fileBlock(0, tail), kEnd}, "#C0#"));
 }
 
@@ -197,9 +269,10 @@ void cloud()
          pieces({text(3, "sendfile filename:ca.cert filelen:10 overwrite:1\r\n"),
                  text(4, "sendfiledata fileid:101 offset:0 extlength:10\r\n0123456789"),
                  text(5, "sendfileend fileid:101 filelen:10\r\n"), text(13, "verifyca catype:singleauth\r\n")}, "#C4#"));
-    // The last bytes of the staging buffer, in the longest block a command takes.
+    // The last bytes of the staging buffer in the longest block a command takes, and a byte further.
     seed("cloud_commands", "send_at_end",
          pieces({text(3, "sendfile filename:ca.cert filelen:1499\r\n"),
+                 text(4, "sendfiledata fileid:101 offset:5241382 extlength:1499\r\n" + std::string(1499, 'c')),
                  text(4, "sendfiledata fileid:101 offset:5241381 extlength:1499\r\n" + std::string(1499, 'c')),
                  text(5, "sendfileend fileid:101 filelen:1499\r\n"), text(6, "sendfilecancel fileid:101\r\n")}, "#C4#"));
     seed("cloud_commands", "recv_file",
@@ -344,7 +417,10 @@ void edid()
         const char* name;
         uint8_t input;
         uint16_t w, h, rate;
-    } rows[] = {{"1080p60", 0, 1920, 1080, 60}, {"uhd30", 4, 3840, 2160, 30}, {"wide", 5, 4095, 1080, 60}, {"odd", 2, 1280, 720, 75}};
+    } rows[] = {{"1080p60", 0, 1920, 1080, 60}, {"uhd30", 4, 3840, 2160, 30}, {"wide", 5, 4095, 1080, 60}, {"odd", 2, 1280, 720, 75},
+                // The descriptor's widest field and the receivers' clocks (300 and 600 MHz), and just beyond.
+                {"too_wide", 5, 4096, 1080, 30}, {"clock_at_limit", 0, 1920, 1080, 126}, {"clock_over_limit", 1, 1920, 1080, 127},
+                {"uhd60", 4, 3840, 2160, 60}, {"uhd61", 5, 3840, 2160, 61}};
     for (const auto& r : rows) {
         Bytes b = {r.input, 0, 0, 0, 0, 0, 0};
         putU16(b.data() + 1, r.w);
