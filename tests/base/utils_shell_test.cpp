@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "platform/sim/sim_board.h"
 #include "test_root.h"
+#include "time_limit.h"
 #include "base/utils.h"
 
 #include <QMutexLocker>
@@ -54,7 +55,7 @@ TEST_F(UtilsShell, SystemMutexWaitsForTheMutexButPlainDoesNot)
         QMutexLocker hold(&Utils::_system_mutex);
         locked = std::async(std::launch::async, [] { return Utils::system_mutex("date -s 1"); });
         plain = std::async(std::launch::async, [] { return Utils::system_plain("sync"); });
-        ASSERT_EQ(plain.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        ASSERT_EQ(plain.wait_for(TimeLimit::of(5000)), std::future_status::ready);
         EXPECT_EQ(locked.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
         EXPECT_EQ(commands(), (Commands{"sync"}));
     }

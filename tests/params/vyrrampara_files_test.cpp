@@ -1,6 +1,7 @@
 #include "base/bytes.h"
 #include "scaler/c331_manage.h"
 #include "test_root.h"
+#include "time_limit.h"
 #include "params/vyrrampara.h"
 #include "platform/sim/sim_board.h"
 
@@ -162,7 +163,7 @@ TEST(ModeFiles, RecordsStayWritableWhileASaveWaitsForTheFile)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         const uint8_t byte = 0x77;
         protocol = std::async(std::launch::async, [s, byte] { return s->VyrModeUserRamParaDeal(&byte, 1, 0x700A); });
-        EXPECT_EQ(protocol.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        EXPECT_EQ(protocol.wait_for(TimeLimit::of(5000)), std::future_status::ready)
             << "a protocol write into the records waited for the file";
         EXPECT_EQ(save.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
     }

@@ -6,6 +6,7 @@
 #include "panel_fixture.h"
 #include "panel_checks.h"
 #include "test_root.h"
+#include "time_limit.h"
 #include "x_server.h"
 
 #include "base/global.h"
@@ -38,11 +39,7 @@ using namespace PanelKey;
 
 namespace {
 
-#ifdef VYR_TESTS_EMULATED
-constexpr int kChildTimeoutMs = 110000;
-#else
-constexpr int kChildTimeoutMs = 60000;
-#endif
+constexpr int kChildTimeoutMs = 30000; // both scaled by TimeLimit
 constexpr int kScriptMs = 10000;
 
 void runOnX(const char* test)
@@ -152,7 +149,7 @@ protected:
     // Plays the script; an entry left open by a failed step is closed, so the modal loops return.
     bool play(Script& s)
     {
-        QTimer::singleShot(kScriptMs + 500, [] {
+        QTimer::singleShot(TimeLimit::ms(kScriptMs) + 500, [] {
             if (g_numberkeyboard && g_numberkeyboard->isVisible())
                 g_numberkeyboard->on_Button_close_clicked();
         });

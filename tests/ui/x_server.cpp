@@ -71,7 +71,7 @@ XServer::XServer()
     }
     // Xvfb writes the number once it takes connections.
     std::string number;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto end = std::chrono::steady_clock::now() + TimeLimit::of(30000);
     while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
         pollfd p = {fds[0], POLLIN, 0};
         if (poll(&p, 1, 100) <= 0)
