@@ -21,6 +21,10 @@ bool CardWait::pass(uint8_t transport, const uint8_t* frame, uint32_t length, co
         m_stamp = G_timeTicks.load();
     }
     PosixLock pass(fpga->pass_mutex);
+    // An answer already in the FPGA belongs to an earlier frame whose wait has ended: it is served
+    // with no transport marked, and so dropped, before this frame can be taken for its sender.
+    g_passby_trans_port = 255;
+    fpga->reg_IRQ_Dealwith(0, 0);
     g_passby_trans_port = transport;
     fpga->reply_ready = 0;
     fpga->Dealwith1_PC_to_eth(length, frame); // a frame that went nowhere ends by time-out

@@ -5,6 +5,8 @@
 #include "program.h"
 
 #include "base/bytes.h"
+#include "comm/card_wait.h"
+#include "comm/protocol_phy.h"
 #include "platform/sim/devices/fpga_network.h"
 
 #include <QMutexLocker>
@@ -296,6 +298,31 @@ TEST_F(CardPass, BusyTxBufferRefusesTheNextPacket)
     const auto log = fpgaChip().packets(6);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0][5], 0x20);
+}
+
+// A frame whose wait a newer request ended may still be answered, and that answer lies in the RX
+// buffer when the next frame goes out: it is dropped, and the next frame gets its own answer.
+TEST_F(CardPass, LateAnswerOfAnEndedWaitIsNotTakenForTheNextFrame)
+{
+    fpgaChip().setCards(3, 2);
+    CardWait wait;
+    protocol_phy phy;
+    fpga_manage::set_reply_sink(3, [&](const uint8_t* r, uint32_t n) { return wait.queue(phy, r, n); });
+    const Bytes first = pcRead(0x0001, 0, 4, 0x31), second = pcRead(0x0001, 0, 4, 0x32);
+    ASSERT_TRUE(wait.pass(3, first.data(), uint32_t(first.size()), {}));
+    wait.end(); // a new request came before the answer was served
+    ASSERT_TRUE(wait.pass(3, second.data(), uint32_t(second.size()), {}));
+    CardWait::Destination to;
+    std::vector<uint8_t> wire;
+    bool answered = false;
+    for (int i = 0; i < 10 && !answered; ++i, tick())
+        answered = wait.poll(&to, &wire) == CardWait::Result::Answered;
+    ASSERT_TRUE(answered);
+    FrameStream answer(1024);
+    bool complete = false;
+    answer.feed(wire.data(), uint32_t(wire.size()), &complete);
+    ASSERT_TRUE(complete);
+    EXPECT_EQ(answer.body()[5], 0x32) << "the serial of the frame that waits";
 }
 
 // The real worker thread searching and serving the interrupt while a transport thread passes
