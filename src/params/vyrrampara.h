@@ -63,6 +63,9 @@ public:
     // Writes bytes 0x300-0xFFF of `snapshot` (a block copy taken under the scaler mutex) to the
     // parameter file (temporary file, flush, rename); true on success.
     bool para_file_save(const uint8_t* snapshot);
+    // Start-up: the parameter file into bytes 0x300-0xFFF of the block (the defaults, also written
+    // to the file, when it is missing or its markers are wrong). Public as a test face.
+    void para_file_load();
 
     static QString modeFilePath(uint32_t m);     // "/data/modes/custom_mode<m+1>"
     static QString modeMenuFilePath(uint32_t m); // "/data/modes/MO<hh>.json"
@@ -74,7 +77,6 @@ Q_SIGNALS:
 
 private:
     VyrRamPara();
-    void para_file_load();
     bool para_file_create();
     void copyMenuFile(uint32_t m); // omenu.json -> MOnn.json; caller holds the file mutex
     int findCropEntry(uint8_t source, uint32_t n); // caller holds the scaler mutex

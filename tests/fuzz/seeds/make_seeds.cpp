@@ -13,7 +13,9 @@
 #include "comm/message_deal.h"
 #include "comm/protocol_phy.h"
 #include "params/block_layout.h"
+#include "params/vyrrampara.h"
 #include "platform/sim/devices/fpga_flash.h"
+#include "platform/sim/devices/fpga_network.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,16 +46,21 @@ Bytes cat(Bytes a, const Bytes& b)
     return a;
 }
 
+Bytes sealed(Bytes body) // with its XOR check byte
+{
+    uint8_t x = 0;
+    for (uint8_t b : body)
+        x ^= b;
+    body.push_back(x);
+    return body;
+}
 // Body (destination F100 from the PC tool) with its check byte, stuffed onto the wire. word4: body
 // bytes 4-5 (a named read's name length).
 Bytes frame(uint8_t group, const Bytes& payload, uint16_t dest = 0xF100, uint8_t byte7 = 0, uint16_t word4 = 0)
 {
     Bytes body = {uint8_t(dest), uint8_t(dest >> 8), 0x10, 0xF0, uint8_t(word4), uint8_t(word4 >> 8), 0, byte7, 0, group};
     body.insert(body.end(), payload.begin(), payload.end());
-    uint8_t x = 0;
-    for (uint8_t b : body)
-        x ^= b;
-    body.push_back(x);
+    body = sealed(body);
     Bytes wire(protocol_phy::encoded_max(uint32_t(body.size())));
     protocol_phy phy;
     wire.resize(phy.data_re_transf_meaning(0, wire.data(), body.data(), uint32_t(body.size()), nullptr));
@@ -448,6 +455,166 @@ void usb()
     seed("usb_events", "stick_in", q(event("add", dev + "/block/sda") + "#EV#" + event("add", dev + "/block/sda/sda1") + "#EV#" + mounts));
     seed("usb_events", "stick_out", q(event("remove", dev + "/block/sda/sda1") + "#EV#" + event("remove", dev + "/block/sda") + "#EV#"));
 }
+
+// The card link: replies as the LED network returns them to the box's own packets and to PC
+// frames, the PC frames themselves, and worker passes between them.
+void cardLink()
+{
+    using platform::Sim::LedNetwork;
+    LedNetwork net;
+    for (int port : {0, 1, 5, 12}) {
+        net.port(port).linked = true;
+        net.port(port).cards.resize(size_t(port % 4 + 1));
+    }
+    net.port(12).multifunction.present = true;
+    auto pc = [](uint16_t dest, uint8_t selector, uint8_t portByte, uint8_t group, const Bytes& data) {
+        Bytes b = {uint8_t(dest), uint8_t(dest >> 8), 0x10, 0xF0, 0x10, 0x21, selector, portByte, 0, group};
+        b.insert(b.end(), data.begin(), data.end());
+        return sealed(b);
+    };
+    auto search = [](int port) { // as the worker searches a port
+        Bytes b(29, 0);
+        putU16(b.data(), uint16_t(((port % 4) << 12) + 0x0FFE));
+        putU16(b.data() + 2, 0xF000);
+        b[4] = 0x10;
+        b[5] = 0xAA;
+        b[6] = 0xFF;
+        b[7] = uint8_t(port + 1);
+        b[9] = 0x10;
+        return sealed(b);
+    };
+    auto box = [](uint16_t dest, uint8_t group, const Bytes& data) {
+        Bytes b = {uint8_t(dest), uint8_t(dest >> 8), 0x00, 0xF0, 0x10, 0x30, 0x00, 0, 0, group};
+        b.insert(b.end(), data.begin(), data.end());
+        return sealed(b);
+    };
+    auto op = [](uint8_t kind, int port) { return uint8_t(kind + 3 * port); };
+    auto piece = [&](uint8_t code, const Bytes& b) { return cat({code}, b); };
+    auto answers = [&](int port, const Bytes& packet) {
+        std::vector<Bytes> out;
+        for (const Bytes& r : net.deliver(port, packet))
+            out.push_back(piece(op(1, port), r));
+        return out;
+    };
+    std::vector<Bytes> replies;
+    for (int port : {0, 1, 5, 12})
+        for (const Bytes& r : answers(port, search(port)))
+            replies.push_back(r);
+    // The multifunction card's sensor bytes (dest F000: kept for the brightness task) and a RAM
+    // read by the box past the 129 bytes it keeps.
+    for (const Bytes& r : answers(12, box(0x4000, 0x61, cat(ram(0x02000000, 128), {}))))
+        replies.push_back(r);
+    for (const Bytes& r : answers(5, box(0x0000, 0x61, ram(0x100, 300))))
+        replies.push_back(r);
+    seed("card_link", "replies", pieces(replies, "#RX#"));
+    // Search replies at the lengths the link tells apart: 11 (head), 14, 15 (count and flag), 25
+    // (an error-search's result), and the whole 1024-byte RX buffer.
+    std::vector<Bytes> edges;
+    for (size_t n : {11u, 14u, 15u, 25u, 1024u}) {
+        Bytes r = {0x00, 0xF0, 0x01, 0x10, 0x10, 0xAA, 0xFF, 2, 0, 0x10, 0, 7, 0, 0};
+        r.resize(n - 1, 0);
+        edges.push_back(piece(op(1, 1), sealed(r)));
+    }
+    seed("card_link", "reply_lengths", pieces(edges, "#RX#"));
+    // PC frames: one card by the port byte, all cards of every port, by the destination's port
+    // bits, the multifunction card; each with worker passes for the merge after it.
+    const Bytes passes = piece(op(2, 0), {20});
+    seed("card_link", "pass_through",
+         pieces({piece(0, pc(0x0001, 0, 2, 0x61, ram(0x100, 8))), passes,
+                 piece(0, pc(0x0FFF, 1, 255, 0x61, ram(0x100, 4))), passes,
+                 piece(0, pc(0x1002, 1, 0, 0xA0, {0x00, 0x0F, 1, 5})), passes,
+                 piece(0, pc(0x4000, 1, 13, 0x61, ram(0x02000000, 64))), piece(op(2, 0), {250})}, "#RX#"));
+    // A frame passed, then a reply of the cards for it arriving on the wire.
+    std::vector<Bytes> forwarded = {piece(0, pc(0x0001, 0, 6, 0x61, ram(0x100, 8)))};
+    for (const Bytes& r : answers(5, pc(0x0001, 0, 6, 0x61, ram(0x100, 8))))
+        forwarded.push_back(r);
+    seed("card_link", "answer_forwarded", pieces(forwarded, "#RX#"));
+}
+
+// What a PC tool sends the TCP and UDP transports: the first byte the transport (bit 0 UDP) and
+// a tool that reads its replies only at the end (bit 1), then its writes or datagrams.
+void transports()
+{
+    const Bytes reads = cat(cat(frame(0xA1, {0x04, 0x37}), frame(0x61, ram(0x0400, 64))), frame(0xA4, {16}));
+    const Bytes card = frame(0x61, ram(0x100, 8), 0x0001, 3);
+    const std::string t = "{\"namelist\":{}}";
+    const Bytes upload = cat(cat(frame(0xC0, fileStart("ALIS", uint32_t(t.size()))), frame(0xC0, fileBlock(0, Bytes(t.begin(), t.end())))),
+                             frame(0xC0, fileEnd(Bytes(t.begin(), t.end()))));
+    // Cut inside a frame, inside an escape, between frames.
+    const QByteArray stream = q(cat(reads, upload));
+    auto cut = [](const QByteArray& all, std::initializer_list<int> at) {
+        QByteArray out;
+        int from = 0;
+        for (int a : at) {
+            out += all.mid(from, a - from) + "#NET#";
+            from = a;
+        }
+        return out + all.mid(from);
+    };
+    seed("transport", "tcp_requests", QByteArray(1, 0) + cut(stream, {5, 17, int(reads.size()), stream.size() - 3}));
+    seed("transport", "udp_requests", QByteArray(1, 1) + cut(stream, {int(reads.size()) / 2, int(reads.size())}));
+    seed("transport", "tcp_card", QByteArray(1, 0) + q(card) + "#NET#" + q(frame(0xA1, {0x04, 0x37})) + "#NET#" + q(card));
+    seed("transport", "udp_card", QByteArray(1, 1) + q(card) + "#NET#" + q(frame(0xA1, {0x04, 0x37})) + "#NET#" + q(card));
+    // Replies larger than the tool's window while it does not read: the transport holds back.
+    Bytes large;
+    for (int i = 0; i < 12; ++i)
+        large = cat(large, frame(0x61, ram(0x1000 * uint32_t(i % 4), 0x1000)));
+    seed("transport", "tcp_held_back", QByteArray(1, 2) + q(large) + "#NET#" + q(reads));
+    // A write longer than 4 KiB in one piece: a RAM write of a whole mode record.
+    seed("transport", "tcp_long_write", QByteArray(1, 0) + q(frame(0x60, ram(0x1000, 4000, Bytes(4000, 0x5A)))) + "#NET#" + q(reads));
+}
+
+// Files read whole: the parameter file, the stick's folder, an upgrade package.
+void storedFiles()
+{
+    QByteArray para(reinterpret_cast<const char*>(default_para_ramlist), int(kBlockSize));
+    // Crops in use, one at each end of the numbers a source has, one beyond them.
+    const uint16_t crops[] = {blk::crop::idWord(0, 1), blk::crop::idWord(5, 40), blk::crop::idWord(2, 41), blk::crop::idWord(6, 1)};
+    for (uint32_t k = 0; k < 4; ++k)
+        putU16(reinterpret_cast<uint8_t*>(para.data()) + 2 + blk::cropField(k, blk::crop::kId) - kPersistStart, crops[k]);
+    seed("files", "params_saved", QByteArray("\x00\x00", 2) + para);
+    seed("files", "params_short", QByteArray("\x00\x00", 2) + para.left(0x100));
+    seed("files", "params_long", QByteArray("\x00\x00", 2) + para + QByteArray(16, '\x77'));
+    QByteArray marked = para;
+    marked[1] = char(blk::kMarkerEmpty);
+    seed("files", "params_bad_marker", QByteArray("\x00\x00", 2) + marked);
+    seed("files", "params_missing", QByteArray("\x00\x01", 2));
+    seed("files", "params_folder", QByteArray("\x00\x02", 2));
+    // The stick: files, a link to one, a folder, hidden and misnamed files.
+    auto entry = [](char kind, const QByteArray& name) { return "#NAME#" + QByteArray(1, kind) + name; };
+    const QByteArray names = entry(0, "a.VYR") + entry(0, "b.VYRZK") + entry(0, ".hidden.VYR") + entry(1, "link.VYR") +
+                             entry(2, "folder.VYR") + entry(3, "dirlink.VYRZK") + entry(0, "lower.vyr") + entry(0, "c.VYR.bak");
+    seed("files", "stick_root", "\x01 " + names);
+    seed("files", "stick_folder", "\x01upgrade/r58" + names);
+    seed("files", "stick_up", "\x01../data" + names);
+    for (int n : {100, 101}) {
+        QByteArray many = "\x01 ";
+        for (int i = 0; i < n; ++i)
+            many += entry(0, QByteArray::number(i) + ".VYR");
+        seed("files", n == 100 ? "stick_100" : "stick_101", many);
+    }
+    // Packages: an application, an FPGA image of one sector and a bit, a font shorter than the
+    // page that holds its header; fonts of the other slots and an FPGA 1 image.
+    PackageGen::Package p;
+    PackageGen::Entry app;
+    app.type = 10;
+    app.file = sampleProgram();
+    PackageGen::Entry fpga;
+    fpga.type = 7;
+    fpga.file = PackageGen::fpgaImage(PackageGen::pattern(4100, 1));
+    PackageGen::Entry font;
+    font.type = 13;
+    font.file = PackageGen::font(1, 32, 200);
+    p.entries = {app, fpga, font};
+    seed("files", "upgrade_app_fpga_font", "\x02" + PackageGen::build(p));
+    PackageGen::Package fonts;
+    PackageGen::Entry cn = font, fpga1 = fpga;
+    cn.file = PackageGen::font(0, 64, 300);
+    fpga1.type = 8;
+    fonts.entries = {cn, fpga1, fpga};
+    fonts.publishType = 0x80;
+    seed("files", "upgrade_fonts_fpga1", "\x02" + PackageGen::build(fonts));
+}
 }
 
 int main(int argc, char** argv)
@@ -466,5 +633,8 @@ int main(int argc, char** argv)
     packages();
     edid();
     usb();
+    cardLink();
+    transports();
+    storedFiles();
     return 0;
 }
