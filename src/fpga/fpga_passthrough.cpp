@@ -44,7 +44,14 @@ int fpga_manage::Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet)
         return 0;
     uint8_t p[kPacketMax];
     memcpy(p, packet, length);
+    // A merge still waiting is over: what came back for it is not this frame's answer.
     multi_flag = 0;
+    multi_answers = 0;
+    multi_reply.clear();
+    {
+        QMutexLocker lock(&Utils::_system_mutex);
+        pass_pending = 0;
+    }
     write_to_register(147, 0x0F, 0x00, 0);
     write_to_register(131, 0x0F, 0x00, 0);
 
@@ -60,12 +67,6 @@ int fpga_manage::Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet)
             multi_flag = 1;
             multi_to_search = (p[0] | p[1] << 8) == 0x0FFE;
             multi_serial = p[5];
-            multi_answers = 0;
-            multi_reply.clear();
-            {
-                QMutexLocker lock(&Utils::_system_mutex);
-                pass_pending = 0;
-            }
             const int sent = multi_port_send(p, length);
             if (!sent)
                 multi_flag = 0;

@@ -212,6 +212,22 @@ TEST_F(CardPass, SilentPortEndsTheMergeAfterItsTimeOut)
     EXPECT_EQ(fpga->pass_pending.load(), 0);
 }
 
+// A merge still waiting for a silent port when the next frame comes is over: what came back for
+// it is not the next frame's answer, however long that one waits.
+TEST_F(CardPass, NextFrameEndsAMergeThatWaits)
+{
+    fpgaChip().setCards(0, 2);
+    fpgaChip().setCards(5, 3);
+    searchCards();
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(5).silent = true; });
+    EXPECT_EQ(pass(pcRead(0x0FFE, 255, 255, 0x41)), 1);
+    tick(2);
+    EXPECT_EQ(pass(pcRead(0x0001, 2, 1, 0x42)), 0) << "selector 2: sent nowhere, answered by nobody";
+    tick(int(fpga_manage::kMergeTicks) + 20);
+    EXPECT_TRUE(sink.got.empty());
+    EXPECT_EQ(fpga->pass_pending.load(), 0);
+}
+
 TEST_F(CardPass, FrameForAllPortsWithoutCardsSendsNothingAndLeavesNothingPending)
 {
     EXPECT_EQ(pass(pcRead(0x0FFF, 1, 255)), 0);
