@@ -3,7 +3,9 @@
 // transport's card wait taking their answer, and worker passes (card search, merge time-out) in
 // between. Pieces of the input are cut at "#RX#"; the first byte of each picks what it is:
 //   byte % 3 == 0  a PC frame for the cards (its check byte set, as a transport passes only those)
-//   byte % 3 == 1  a reply on port byte / 3 % 16 (cut to the 1024-byte RX buffer)
+//   byte % 3 == 1  a reply on port byte / 3 % 16 (cut to the 1024-byte RX buffer), its last byte
+//                  set to the check byte when byte / 48 is odd (as a card sends it: a fuzzer would
+//                  find one in 256)
 //   byte % 3 == 2  the next byte's number of ticks passing, then a worker pass
 // The link's own rules are checked on what it accepted: a reply under 11 bytes or with a bad check
 // byte is counted in register 85 and changes nothing; a reply under 15 bytes sets no card count,
@@ -35,6 +37,8 @@ constexpr uint32_t kReplyMin = 11, kCountReplyMin = 15;
 fpga_manage* fpga;
 protocol_phy phy;
 CardWait* wait;
+Bytes asked;           // the PC frame whose answer is awaited
+bool onlyCards = true; // no reply of the input's own has come since it was passed
 
 [[noreturn]] void fail(const char* what)
 {
@@ -95,8 +99,13 @@ void takeAnswer()
         fail("an answer is not one whole frame");
     if (stream.size() < kReplyMin || stream.size() > fpga_manage::kPacketMax || !checkOk(stream.body(), stream.size()))
         fail("an answer handed to the transport is short, long or has a bad check byte");
-    if (stream.body()[7] != 255 && (stream.body()[1] & 0x30) != 0)
+    const uint8_t* a = stream.body();
+    if (a[7] != 255 && (a[1] & 0x30) != 0)
         fail("a single port's answer keeps the port bits of byte 1");
+    // The cards echo the head bytes the link leaves alone: an answer to another frame has others.
+    if (onlyCards && !asked.empty() && (a[4] != asked[4] || a[5] != asked[5] || a[6] != asked[6] || a[8] != asked[8] || a[9] != asked[9]))
+        fail("the answer handed to the transport is not the answer to the frame it passed");
+    asked.clear();
 }
 
 // The ports a PC frame is for: selector 0 names one in the port byte (0 for port 0), selectors
@@ -133,6 +142,8 @@ void passFrame(Bytes f)
     takeAnswer();
     fpgaChip().clearPackets();
     wait->pass(3, f.data(), uint32_t(f.size()), CardWait::Destination{});
+    asked = f;
+    onlyCards = true;
     const std::set<int> want = f.size() < fpga_manage::kPacketMax ? portsOf(f) : std::set<int>{};
     for (int p = 0; p < fpga_manage::kPorts; ++p) {
         const std::vector<Bytes> sent = fpgaChip().packets(p);
@@ -149,16 +160,15 @@ void passFrame(Bytes f)
         takeAnswer();
 }
 
-void reply(int port, Bytes r)
+void reply(int port, const Bytes& r)
 {
     if (r.empty())
         return; // the FPGA loads no empty reply
-    if (r.size() > fpga_manage::kPacketMax)
-        r.resize(fpga_manage::kPacketMax);
     drain();
     const std::vector<uint16_t> before = counts();
     const uint8_t refused = fpga->reg_cached(0, kRefusedRegister);
     fpga->mf_reply_flag = 0;
+    onlyCards = false;
     fpgaChip().queueReply(port, r);
     serveInterrupt();
     const size_t n = r.size();
@@ -223,9 +233,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 0:
             passFrame(rest);
             break;
-        case 1:
-            reply(op / 3 % 16, rest);
+        case 1: {
+            Bytes r = rest;
+            if (r.size() > fpga_manage::kPacketMax)
+                r.resize(fpga_manage::kPacketMax); // the FPGA's RX buffer
+            if (op / 48 % 2 && !r.empty())
+                r.back() = uint8_t(Utils::BCC(r.data(), uint32_t(r.size() - 1)));
+            reply(op / 3 % 16, r);
             break;
+        }
         default:
             // The ticks pass at once, as when the worker slept: one pass then does what is due
             // (a search, a merge's time-out).
@@ -236,6 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     wait->end();
+    asked.clear();
     drain();
     FuzzBoard::settle();
     return 0;

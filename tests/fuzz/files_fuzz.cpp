@@ -131,6 +131,9 @@ void stickFolder(const uint8_t* data, size_t size)
     QDir().mkpath(hostQ(made));
     FuzzBoard::writeFile("/mnt/usb1.target", QByteArray("not on the stick"));
     QDir().mkpath(hostQ("/mnt/usb1.dir"));
+    // Packages off the stick, where a setting with ".." would lead.
+    for (const char* decoy : {"/decoy.VYR", "/mnt/decoy.VYR", "/data/decoy.VYR"})
+        FuzzBoard::writeFile(decoy, QByteArray("not on the stick"));
 
     QSet<QString> packages; // what the listing must name (while there are at most 100)
     for (size_t i = 1; i < pieces.size(); ++i) {

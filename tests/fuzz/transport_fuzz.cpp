@@ -54,6 +54,25 @@ void tick()
     fpga->runOnce();
 }
 
+// The clients' sockets take the listener's send buffer size: a small one lets a few replies fill
+// it, so a tool that does not read makes the transport hold back (on loopback it takes a megabyte).
+void smallSendBuffers(int port)
+{
+    for (int fd = 0; fd < 1024; ++fd) {
+        sockaddr_in self{};
+        socklen_t len = sizeof self;
+        int listening = 0;
+        socklen_t n = sizeof listening;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len) == 0 && self.sin_family == AF_INET &&
+            ntohs(self.sin_port) == port && getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &n) == 0 && listening) {
+            const int size = 4096;
+            setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+            return;
+        }
+    }
+    fail("the TCP listener is not found");
+}
+
 bool setUp()
 {
     FuzzBoard::start();
@@ -70,6 +89,7 @@ bool setUp()
     networkManage::p_network = tcp; // where the FPGA manager hands a card's answer for TCP
     if (tcp->server()->initialize(0) != 0)
         fail("no TCP listener");
+    smallSendBuffers(tcp->server()->port());
     udp = new udpnetManage;
     if (udp->initialize(0, 0, false) != 0)
         fail("no UDP sockets");

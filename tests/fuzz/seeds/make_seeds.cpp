@@ -467,8 +467,9 @@ void cardLink()
         net.port(port).cards.resize(size_t(port % 4 + 1));
     }
     net.port(12).multifunction.present = true;
-    auto pc = [](uint16_t dest, uint8_t selector, uint8_t portByte, uint8_t group, const Bytes& data) {
-        Bytes b = {uint8_t(dest), uint8_t(dest >> 8), 0x10, 0xF0, 0x10, 0x21, selector, portByte, 0, group};
+    uint8_t serial = 0x20;
+    auto pc = [&serial](uint16_t dest, uint8_t selector, uint8_t portByte, uint8_t group, const Bytes& data) {
+        Bytes b = {uint8_t(dest), uint8_t(dest >> 8), 0x10, 0xF0, 0x10, ++serial, selector, portByte, 0, group};
         b.insert(b.end(), data.begin(), data.end());
         return sealed(b);
     };
@@ -488,7 +489,8 @@ void cardLink()
         b.insert(b.end(), data.begin(), data.end());
         return sealed(b);
     };
-    auto op = [](uint8_t kind, int port) { return uint8_t(kind + 3 * port); };
+    // Replies keep a good check byte through the fuzzer's changes with 48 added (the target sets it).
+    auto op = [](uint8_t kind, int port, bool sealing = false) { return uint8_t(kind + 3 * port + (sealing ? 48 : 0)); };
     auto piece = [&](uint8_t code, const Bytes& b) { return cat({code}, b); };
     auto answers = [&](int port, const Bytes& packet) {
         std::vector<Bytes> out;
@@ -500,6 +502,7 @@ void cardLink()
     for (int port : {0, 1, 5, 12})
         for (const Bytes& r : answers(port, search(port)))
             replies.push_back(r);
+    replies.back()[0] = op(1, 12, true);
     // The multifunction card's sensor bytes (dest F000: kept for the brightness task) and a RAM
     // read by the box past the 129 bytes it keeps.
     for (const Bytes& r : answers(12, box(0x4000, 0x61, cat(ram(0x02000000, 128), {}))))
@@ -513,7 +516,7 @@ void cardLink()
     for (size_t n : {11u, 14u, 15u, 25u, 1024u}) {
         Bytes r = {0x00, 0xF0, 0x01, 0x10, 0x10, 0xAA, 0xFF, 2, 0, 0x10, 0, 7, 0, 0};
         r.resize(n - 1, 0);
-        edges.push_back(piece(op(1, 1), sealed(r)));
+        edges.push_back(piece(op(1, 1, true), sealed(r)));
     }
     seed("card_link", "reply_lengths", pieces(edges, "#RX#"));
     // PC frames: one card by the port byte, all cards of every port, by the destination's port
@@ -525,8 +528,9 @@ void cardLink()
                  piece(0, pc(0x1002, 1, 0, 0xA0, {0x00, 0x0F, 1, 5})), passes,
                  piece(0, pc(0x4000, 1, 13, 0x61, ram(0x02000000, 64))), piece(op(2, 0), {250})}, "#RX#"));
     // A frame passed, then a reply of the cards for it arriving on the wire.
-    std::vector<Bytes> forwarded = {piece(0, pc(0x0001, 0, 6, 0x61, ram(0x100, 8)))};
-    for (const Bytes& r : answers(5, pc(0x0001, 0, 6, 0x61, ram(0x100, 8))))
+    const Bytes asked = pc(0x0001, 0, 6, 0x61, ram(0x100, 8));
+    std::vector<Bytes> forwarded = {piece(0, asked)};
+    for (const Bytes& r : answers(5, asked))
         forwarded.push_back(r);
     seed("card_link", "answer_forwarded", pieces(forwarded, "#RX#"));
 }
@@ -536,7 +540,8 @@ void cardLink()
 void transports()
 {
     const Bytes reads = cat(cat(frame(0xA1, {0x04, 0x37}), frame(0x61, ram(0x0400, 64))), frame(0xA4, {16}));
-    const Bytes card = frame(0x61, ram(0x100, 8), 0x0001, 3);
+    // Two frames for the cards with serials of their own, a request between them.
+    const Bytes card = frame(0x61, ram(0x100, 8), 0x0001, 3, 0x2100), card2 = frame(0x61, ram(0x100, 8), 0x0001, 3, 0x2200);
     const std::string t = "{\"namelist\":{}}";
     const Bytes upload = cat(cat(frame(0xC0, fileStart("ALIS", uint32_t(t.size()))), frame(0xC0, fileBlock(0, Bytes(t.begin(), t.end())))),
                              frame(0xC0, fileEnd(Bytes(t.begin(), t.end()))));
@@ -553,12 +558,12 @@ void transports()
     };
     seed("transport", "tcp_requests", QByteArray(1, 0) + cut(stream, {5, 17, int(reads.size()), stream.size() - 3}));
     seed("transport", "udp_requests", QByteArray(1, 1) + cut(stream, {int(reads.size()) / 2, int(reads.size())}));
-    seed("transport", "tcp_card", QByteArray(1, 0) + q(card) + "#NET#" + q(frame(0xA1, {0x04, 0x37})) + "#NET#" + q(card));
-    seed("transport", "udp_card", QByteArray(1, 1) + q(card) + "#NET#" + q(frame(0xA1, {0x04, 0x37})) + "#NET#" + q(card));
-    // Replies larger than the tool's window while it does not read: the transport holds back.
+    seed("transport", "tcp_card", QByteArray(1, 0) + q(cat(cat(card, frame(0xA1, {0x04, 0x37})), card2)));
+    seed("transport", "udp_card", QByteArray(1, 1) + q(card) + "#NET#" + q(frame(0xA1, {0x04, 0x37})) + "#NET#" + q(card2));
+    // Replies larger than the socket buffers while the tool does not read: the transport holds back.
     Bytes large;
     for (int i = 0; i < 12; ++i)
-        large = cat(large, frame(0x61, ram(0x1000 * uint32_t(i % 4), 0x1000)));
+        large = cat(large, frame(0x61, ram(0x1000 * uint32_t(i % 16 + 1), 0x1000)));
     seed("transport", "tcp_held_back", QByteArray(1, 2) + q(large) + "#NET#" + q(reads));
     // A write longer than 4 KiB in one piece: a RAM write of a whole mode record.
     seed("transport", "tcp_long_write", QByteArray(1, 0) + q(frame(0x60, ram(0x1000, 4000, Bytes(4000, 0x5A)))) + "#NET#" + q(reads));
