@@ -204,7 +204,10 @@ bool setUp()
     fpga = fpga_manage::instanceWithoutWorker();
     if (!bringUpFpga0(tick))
         fail("FPGA 0 not up");
-    // Ports on both rows of pairs, two ports of one pair, a multifunction card.
+    // Every port linked, so a count set on any port stays; cards on both rows of pairs, on both
+    // ports of one pair, a multifunction card.
+    for (int p = 0; p < fpga_manage::kPorts; ++p)
+        fpgaChip().setCards(p, 0);
     fpgaChip().setCards(0, 2);
     fpgaChip().setCards(1, 4);
     fpgaChip().setCards(5, 3);

@@ -591,7 +591,7 @@ void storedFiles()
                              entry(2, "folder.VYR") + entry(3, "dirlink.VYRZK") + entry(0, "lower.vyr") + entry(0, "c.VYR.bak");
     seed("files", "stick_root", "\x01 " + names);
     seed("files", "stick_folder", "\x01upgrade/r58" + names);
-    seed("files", "stick_up", "\x01../data" + names);
+    seed("files", "stick_up", "\x01../../data" + names); // the program's own /data
     for (int n : {100, 101}) {
         QByteArray many = "\x01 ";
         for (int i = 0; i < n; ++i)
