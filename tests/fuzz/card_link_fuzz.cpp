@@ -11,15 +11,13 @@
 // byte is counted in register 85 and changes nothing; a reply under 15 bytes sets no card count,
 // and a search reply sets only a port of its own pair; a PC frame reaches only the port it names;
 // an answer handed to the transport is a whole frame with a good check byte.
-#include "fuzz_board.h"
-#include "fpga_up.h"
+#include "fuzz_fpga.h"
 
 #include "base/bytes.h"
 #include "base/posix_lock.h"
 #include "base/utils.h"
 #include "comm/card_wait.h"
 #include "comm/protocol_phy.h"
-#include "params/vyrrampara.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,12 +42,6 @@ bool onlyCards = true; // no reply of the input's own has come since it was pass
 {
     fprintf(stderr, "card link: %s\n", what);
     abort();
-}
-
-void tick()
-{
-    G_timeTicks.fetch_add(1);
-    fpga->runOnce();
 }
 
 void serveInterrupt()
@@ -199,23 +191,18 @@ void reply(int port, const Bytes& r)
 
 bool setUp()
 {
-    FuzzBoard::start();
-    VyrRamPara::pInstance();
-    fpga = fpga_manage::instanceWithoutWorker();
-    if (!bringUpFpga0(tick))
-        fail("FPGA 0 not up");
-    // Every port linked, so a count set on any port stays; cards on both rows of pairs, on both
-    // ports of one pair, a multifunction card.
-    for (int p = 0; p < fpga_manage::kPorts; ++p)
-        fpgaChip().setCards(p, 0);
-    fpgaChip().setCards(0, 2);
-    fpgaChip().setCards(1, 4);
-    fpgaChip().setCards(5, 3);
-    fpgaChip().setCards(9, 1);
-    fpgaChip().setCards(12, 2);
-    fpgaChip().setMultifunction(12, true);
-    for (uint32_t i = 0; i < 2 * fpga_manage::kSearchTicks + 2; ++i)
-        tick();
+    fpga = FuzzFpga::up([] {
+        // Every port linked, so a count set on any port stays; cards on both rows of pairs, on
+        // both ports of one pair, a multifunction card.
+        for (int p = 0; p < fpga_manage::kPorts; ++p)
+            fpgaChip().setCards(p, 0);
+        fpgaChip().setCards(0, 2);
+        fpgaChip().setCards(1, 4);
+        fpgaChip().setCards(5, 3);
+        fpgaChip().setCards(9, 1);
+        fpgaChip().setCards(12, 2);
+        fpgaChip().setMultifunction(12, true);
+    });
     wait = new CardWait;
     // As the UDP transport hands its card wait to the FPGA manager.
     fpga_manage::set_reply_sink(3, [](const uint8_t* body, uint32_t length) { return wait->queue(phy, body, length); });

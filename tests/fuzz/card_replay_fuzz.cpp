@@ -1,11 +1,9 @@
 // The card jobs that replay a file through the card worker to the simulated FPGA and its LED
 // network: the first input byte picks the job (scan file, query or recovery from "QZFX") and the
 // scan file's port, the rest is the file.
-#include "fuzz_board.h"
-#include "fpga_up.h"
+#include "fuzz_fpga.h"
 
 #include "fpga/fpga_jobs_block.h"
-#include "params/vyrrampara.h"
 
 #include <QString>
 
@@ -17,23 +15,11 @@ using platform::Sim::fpgaChip;
 constexpr int kMaxTicks = 4000;
 
 fpga_manage* fpga;
-
-void tick()
-{
-    G_timeTicks.fetch_add(1);
-    fpga->runOnce();
-}
+using FuzzFpga::tick;
 
 bool setUp()
 {
-    FuzzBoard::start();
-    VyrRamPara::pInstance();
-    fpga = fpga_manage::instanceWithoutWorker();
-    if (!bringUpFpga0(tick))
-        FuzzBoard::fail("the simulated FPGA did not come up");
-    linkTwoPortsOfScreen(0x11223344);
-    for (uint32_t i = 0; i < 2 * fpga_manage::kSearchTicks + 2; ++i)
-        tick();
+    fpga = FuzzFpga::up([] { linkTwoPortsOfScreen(0x11223344); });
     return true;
 }
 }

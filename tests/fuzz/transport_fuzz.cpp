@@ -8,8 +8,7 @@
 // is a whole frame with a good check byte, the replies come in the order of the requests, each
 // with the request's head swapped and its group, a card's answer only after a frame for the cards;
 // over TCP every valid request has its reply, over UDP a reply fits one datagram.
-#include "fuzz_board.h"
-#include "fpga_up.h"
+#include "fuzz_fpga.h"
 
 #include "base/utils.h"
 #include "comm/message_deal.h"
@@ -19,7 +18,6 @@
 #include "comm/udpnetmanage.h"
 #include "comm/udpserver.h"
 #include "params/config_engine.h"
-#include "params/vyrrampara.h"
 #include "scaler/c331_manage.h"
 
 #include <arpa/inet.h>
@@ -48,12 +46,6 @@ fpga_manage* fpga;
     abort();
 }
 
-void tick()
-{
-    G_timeTicks.fetch_add(1);
-    fpga->runOnce();
-}
-
 // The clients' sockets take the listener's send buffer size: a small one lets a few replies fill
 // it, so a tool that does not read makes the transport hold back (on loopback it takes a megabyte).
 void smallSendBuffers(int port)
@@ -75,18 +67,12 @@ void smallSendBuffers(int port)
 
 bool setUp()
 {
-    FuzzBoard::start();
-    VyrRamPara::pInstance();
+    fpga = FuzzFpga::up([] { linkTwoPortsOfScreen(0x11223344); });
     ConfigEngine::pInstance();
-    fpga = fpga_manage::instanceWithoutWorker();
     c331_manage::instanceWithoutWorker();
-    if (!bringUpFpga0(tick))
-        fail("FPGA 0 not up");
-    linkTwoPortsOfScreen(0x11223344);
-    for (uint32_t i = 0; i < 2 * fpga_manage::kSearchTicks + 2; ++i)
-        tick();
     tcp = new networkManage;
-    networkManage::p_network = tcp; // where the FPGA manager hands a card's answer for TCP
+    // As the transport's start hands its card wait to the FPGA manager.
+    fpga_manage::set_reply_sink(2, [](const uint8_t* body, uint32_t length) { return tcp->queue_card_answer(body, length); });
     if (tcp->server()->initialize(0) != 0)
         fail("no TCP listener");
     smallSendBuffers(tcp->server()->port());

@@ -600,23 +600,18 @@ void storedFiles()
     }
     // Packages: an application, an FPGA image of one sector and a bit, a font shorter than the
     // page that holds its header; fonts of the other slots and an FPGA 1 image.
+    auto entryOf = [](uint8_t type, const Bytes& file) {
+        PackageGen::Entry e;
+        e.type = type;
+        e.file = file;
+        return e;
+    };
+    const Bytes image = PackageGen::fpgaImage(PackageGen::pattern(4100, 1));
     PackageGen::Package p;
-    PackageGen::Entry app;
-    app.type = 10;
-    app.file = sampleProgram();
-    PackageGen::Entry fpga;
-    fpga.type = 7;
-    fpga.file = PackageGen::fpgaImage(PackageGen::pattern(4100, 1));
-    PackageGen::Entry font;
-    font.type = 13;
-    font.file = PackageGen::font(1, 32, 200);
-    p.entries = {app, fpga, font};
+    p.entries = {entryOf(10, sampleProgram()), entryOf(7, image), entryOf(13, PackageGen::font(1, 32, 200))};
     seed("files", "upgrade_app_fpga_font", "\x02" + PackageGen::build(p));
     PackageGen::Package fonts;
-    PackageGen::Entry cn = font, fpga1 = fpga;
-    cn.file = PackageGen::font(0, 64, 300);
-    fpga1.type = 8;
-    fonts.entries = {cn, fpga1, fpga};
+    fonts.entries = {entryOf(13, PackageGen::font(0, 64, 300)), entryOf(8, image), entryOf(7, image)};
     fonts.publishType = 0x80;
     seed("files", "upgrade_fonts_fpga1", "\x02" + PackageGen::build(fonts));
 }
