@@ -16,6 +16,7 @@
 #include "params/vyrrampara.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "platform/sim/devices/fpga_network.h"
+#include "tools/upgrade_package.h"
 
 #include <QDir>
 #include <QFile>
@@ -540,8 +541,9 @@ void cardLink()
 void transports()
 {
     const Bytes reads = cat(cat(frame(0xA1, {0x04, 0x37}), frame(0x61, ram(0x0400, 64))), frame(0xA4, {16}));
-    // Two frames for the cards with serials of their own, a request between them.
-    const Bytes card = frame(0x61, ram(0x100, 8), 0x0001, 3, 0x2100), card2 = frame(0x61, ram(0x100, 8), 0x0001, 3, 0x2200);
+    // Two frames for card 1 of port 0 (port byte 1) with serials of their own (byte 5), a request
+    // between them.
+    const Bytes card = frame(0x61, ram(0x100, 8), 0x0001, 1, 0x2100), card2 = frame(0x61, ram(0x100, 8), 0x0001, 1, 0x2200);
     const std::string t = "{\"namelist\":{}}";
     const Bytes upload = cat(cat(frame(0xC0, fileStart("ALIS", uint32_t(t.size()))), frame(0xC0, fileBlock(0, Bytes(t.begin(), t.end())))),
                              frame(0xC0, fileEnd(Bytes(t.begin(), t.end()))));
@@ -614,6 +616,20 @@ void storedFiles()
     fonts.entries = {entryOf(13, PackageGen::font(0, 64, 300)), entryOf(8, image), entryOf(7, image)};
     fonts.publishType = 0x80;
     seed("files", "upgrade_fonts_fpga1", "\x02" + PackageGen::build(fonts));
+    // Entries passed over or refused: text for a program, an empty image, a type of no use here;
+    // the installed program's version with "skip installed"; a package of another controller.
+    const std::string text = "not a program";
+    PackageGen::Package odd;
+    odd.entries = {entryOf(10, Bytes(text.begin(), text.end())), entryOf(7, PackageGen::fpgaImage({})), entryOf(99, {1, 2, 3})};
+    seed("files", "upgrade_refused", "\x02" + PackageGen::build(odd));
+    PackageGen::Package installed;
+    installed.entries = {entryOf(10, sampleProgram())};
+    std::copy(upgrade::kInstalledAppVersion, upgrade::kInstalledAppVersion + 6, installed.entries[0].version);
+    installed.publishType = 0x80;
+    seed("files", "upgrade_installed", "\x02" + PackageGen::build(installed));
+    PackageGen::Package other = p;
+    other.controllerType = 0x1234;
+    seed("files", "upgrade_other_controller", "\x02" + PackageGen::build(other));
 }
 }
 
