@@ -185,18 +185,21 @@ int connectTcp(bool smallWindow)
     return fd;
 }
 
-void runTcp(const std::vector<QByteArray>& writes, bool lazy, std::vector<Bytes>* replies)
+// False when the transport closed the connection itself (a tool that does not take its replies
+// is dropped): the replies then end early.
+bool runTcp(const std::vector<QByteArray>& writes, bool lazy, std::vector<Bytes>* replies)
 {
     const int fd = connectTcp(lazy);
     Bytes wire, buffer(1 << 16);
-    bool eof = false;
+    bool eof = false, dropped = false;
     auto read = [&](bool now) {
         if (!now)
             return;
         for (;;) {
             const ssize_t n = recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
-            if (n == 0)
+            if (n == 0 || (n < 0 && errno == ECONNRESET))
                 eof = true;
+            dropped = dropped || (n < 0 && errno == ECONNRESET);
             if (n <= 0)
                 break;
             wire.insert(wire.end(), buffer.begin(), buffer.begin() + n);
@@ -209,10 +212,12 @@ void runTcp(const std::vector<QByteArray>& writes, bool lazy, std::vector<Bytes>
         tcp->runOnce(timeoutMs);
     };
     for (const QByteArray& w : writes) {
-        for (int at = 0; at < w.size();) {
+        for (int at = 0; at < w.size() && !eof;) {
             const ssize_t n = send(fd, w.constData() + at, size_t(w.size() - at), MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n > 0)
                 at += int(n);
+            else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                eof = dropped = true;
             pass(0);
             // A tool that does not read until the end still must, once neither side can go on.
             read(!lazy || n <= 0);
@@ -226,9 +231,17 @@ void runTcp(const std::vector<QByteArray>& writes, bool lazy, std::vector<Bytes>
         read(true);
     }
     close(fd);
+    for (int i = 0; i < 3 && tcp->server()->clientCount() != 0; ++i)
+        pass(0); // a reset from this side reaches the transport's next poll
     if (tcp->server()->clientCount() != 0)
         fail("a client that closed is still held");
+    if (dropped) {
+        // What arrived before the connection was closed: up to the last whole frame.
+        while (!wire.empty() && wire.back() != 0x5A)
+            wire.pop_back();
+    }
     *replies = framesOf(wire);
+    return !dropped;
 }
 
 // ---- UDP ----
@@ -306,8 +319,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         runUdp(pieces, &replies);
         match(replies, requests(all), false);
     } else {
-        runTcp(pieces, mode & 2, &replies);
-        match(replies, requests(all), true);
+        const bool whole = runTcp(pieces, mode & 2, &replies);
+        match(replies, requests(all), whole);
     }
     FuzzBoard::settle();
     return 0;
