@@ -19,8 +19,6 @@
 #include "comm/card_wait.h"
 #include "comm/protocol_phy.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -37,12 +35,6 @@ protocol_phy phy;
 CardWait* wait;
 Bytes asked;           // the PC frame whose answer is awaited
 bool onlyCards = true; // no reply of the input's own has come since it was passed
-
-[[noreturn]] void fail(const char* what)
-{
-    fprintf(stderr, "card link: %s\n", what);
-    abort();
-}
 
 void serveInterrupt()
 {
@@ -61,7 +53,7 @@ void drain()
             return;
         serveInterrupt();
     }
-    fail("replies stay in the RX buffers");
+    FuzzBoard::fail("replies stay in the RX buffers");
 }
 
 std::vector<uint16_t> counts()
@@ -88,15 +80,15 @@ void takeAnswer()
     bool complete = false;
     const uint32_t used = stream.feed(wire.data(), uint32_t(wire.size()), &complete);
     if (!complete || used != wire.size())
-        fail("an answer is not one whole frame");
+        FuzzBoard::fail("an answer is not one whole frame");
     if (stream.size() < kReplyMin || stream.size() > fpga_manage::kPacketMax || !checkOk(stream.body(), stream.size()))
-        fail("an answer handed to the transport is short, long or has a bad check byte");
+        FuzzBoard::fail("an answer handed to the transport is short, long or has a bad check byte");
     const uint8_t* a = stream.body();
     if (a[7] != 255 && (a[1] & 0x30) != 0)
-        fail("a single port's answer keeps the port bits of byte 1");
+        FuzzBoard::fail("a single port's answer keeps the port bits of byte 1");
     // The cards echo the head bytes the link leaves alone: an answer to another frame has others.
     if (onlyCards && !asked.empty() && (a[4] != asked[4] || a[5] != asked[5] || a[6] != asked[6] || a[8] != asked[8] || a[9] != asked[9]))
-        fail("the answer handed to the transport is not the answer to the frame it passed");
+        FuzzBoard::fail("the answer handed to the transport is not the answer to the frame it passed");
     asked.clear();
 }
 
@@ -142,11 +134,11 @@ void passFrame(Bytes f)
         if (sent.empty())
             continue;
         if (!want.count(p) || sent.size() != 1)
-            fail("a PC frame reached a port it does not name");
+            FuzzBoard::fail("a PC frame reached a port it does not name");
         const Bytes& s = sent[0];
         if (s.size() != f.size() || !checkOk(s.data(), s.size()) || s[0] != f[0] || (s[1] & 0xCF) != (f[1] & 0xCF) ||
             !std::equal(s.begin() + 2, s.end() - 1, f.begin() + 2))
-            fail("a PC frame reached its port changed beyond its port bits");
+            FuzzBoard::fail("a PC frame reached its port changed beyond its port bits");
     }
     for (int round = 0; round < 4; ++round)
         takeAnswer();
@@ -166,25 +158,25 @@ void reply(int port, const Bytes& r)
     const size_t n = r.size();
     const bool good = n >= kReplyMin && checkOk(r.data(), n);
     if (uint8_t(fpga->reg_cached(0, kRefusedRegister) - refused) != (good ? 0 : 1))
-        fail(good ? "a good reply was counted as refused" : "a short reply or one with a bad check byte was not refused");
+        FuzzBoard::fail(good ? "a good reply was counted as refused" : "a short reply or one with a bad check byte was not refused");
     const std::vector<uint16_t> after = counts();
     for (int p = 0; p < fpga_manage::kPorts; ++p) {
         if (after[size_t(p)] == before[size_t(p)])
             continue;
         if (!good || n < kCountReplyMin)
-            fail("a refused or short reply changed a card count");
+            FuzzBoard::fail("a refused or short reply changed a card count");
         if (p / 2 != port / 2)
-            fail("a reply changed the card count of another pair's port");
+            FuzzBoard::fail("a reply changed the card count of another pair's port");
         if (after[size_t(p)] != getU16(r.data() + 11))
-            fail("a card count is not the one the reply carries");
+            FuzzBoard::fail("a card count is not the one the reply carries");
     }
     if (fpga->mf_reply_flag) {
         if (!good || fpga->mf_raw_reply != r)
-            fail("the multifunction reply kept is not the reply read");
+            FuzzBoard::fail("the multifunction reply kept is not the reply read");
         const size_t kept = std::min<size_t>(n - 1 - 10, sizeof fpga->mf_reply);
         for (size_t i = 0; i < sizeof fpga->mf_reply; ++i)
             if (fpga->mf_reply[i] != (i < kept ? r[10 + i] : 0))
-                fail("the multifunction reply's data is not bytes 10 on of the reply");
+                FuzzBoard::fail("the multifunction reply's data is not bytes 10 on of the reply");
     }
     takeAnswer();
 }

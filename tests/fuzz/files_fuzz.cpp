@@ -28,8 +28,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,12 +36,6 @@
 namespace {
 using Bytes = std::vector<uint8_t>;
 using platform::Sim::fpgaFlash;
-
-[[noreturn]] void fail(const char* what)
-{
-    fprintf(stderr, "files: %s\n", what);
-    abort();
-}
 
 std::string host(const QString& path) { return platform::Paths::resolve(path.toStdString()); }
 QString hostQ(const QString& path) { return QString::fromStdString(host(path)); }
@@ -72,7 +64,7 @@ void paramFile(const uint8_t* data, size_t size)
     memcpy(before + sizeof store->block, store->shadow, sizeof store->shadow);
     store->para_file_load();
     if (memcmp(store->block, before, kPersistStart) != 0 || memcmp(store->shadow, before + sizeof store->block, sizeof store->shadow) != 0)
-        fail("the parameter file's load wrote outside the saved part of the block");
+        FuzzBoard::fail("the parameter file's load wrote outside the saved part of the block");
 
     // What was read: at most one block's worth; loaded when both markers say saved.
     const QByteArray read = file.left(int(kBlockSize));
@@ -81,12 +73,12 @@ void paramFile(const uint8_t* data, size_t size)
     if (loaded)
         std::copy(read.begin() + 2, read.begin() + 2 + std::min<int>(read.size() - 2, int(kPersistSize)), want.begin());
     if (memcmp(store->block + kPersistStart, want.data(), kPersistSize) != 0)
-        fail(loaded ? "a saved parameter file is not what the block holds" : "a damaged or missing parameter file did not give the defaults");
+        FuzzBoard::fail(loaded ? "a saved parameter file is not what the block holds" : "a damaged or missing parameter file did not give the defaults");
     if (kind == 0 && !loaded) {
         QFile f(hostQ(path));
         if (!f.open(QIODevice::ReadOnly) ||
             f.readAll() != QByteArray(reinterpret_cast<const char*>(default_para_ramlist), int(kBlockSize)))
-            fail("a parameter file with wrong markers was not replaced by the defaults");
+            FuzzBoard::fail("a parameter file with wrong markers was not replaced by the defaults");
     }
 
     // The crop table of the loaded block: a crop is marked exactly when an entry names it.
@@ -101,7 +93,7 @@ void paramFile(const uint8_t* data, size_t size)
         }
     }
     if (memcmp(marks, g_cut_source_state, sizeof marks) != 0)
-        fail("the crops marked in use are not the entries in use");
+        FuzzBoard::fail("the crops marked in use are not the entries in use");
 }
 
 // ---- the stick's folder ----
@@ -163,24 +155,24 @@ void stickFolder(const uint8_t* data, size_t size)
 
     const QStringList listed = upgrade::listPackages();
     if (listed.size() > kListed)
-        fail("more than 100 packages listed");
+        FuzzBoard::fail("more than 100 packages listed");
     QSet<QString> seen;
     for (const QString& p : listed) {
         if (!onStick)
-            fail("a package listed from a folder off the stick");
+            FuzzBoard::fail("a package listed from a folder off the stick");
         if (!p.startsWith(folder) || p.mid(folder.size()).contains('/'))
-            fail("a package listed outside the stick's folder");
+            FuzzBoard::fail("a package listed outside the stick's folder");
         if (!packageName(p.mid(folder.size())))
-            fail("a hidden file or one without a package's name listed");
+            FuzzBoard::fail("a hidden file or one without a package's name listed");
         struct stat st;
         if (lstat(QFile::encodeName(hostQ(p)).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-            fail("a listed package is not a regular file");
+            FuzzBoard::fail("a listed package is not a regular file");
         if (seen.contains(p))
-            fail("a package listed twice");
+            FuzzBoard::fail("a package listed twice");
         seen.insert(p);
     }
     if (packages.size() <= kListed ? seen != packages : listed.size() != kListed)
-        fail("a package of the stick's folder is not listed");
+        FuzzBoard::fail("a package of the stick's folder is not listed");
 }
 
 // ---- an upgrade package ----
@@ -207,12 +199,12 @@ void upgradeRun(const uint8_t* data, size_t size)
 
     QString why;
     if (!upgrade::Engine::instance().start(&why))
-        fail("the upgrade did not start");
+        FuzzBoard::fail("the upgrade did not start");
     for (int i = 0; i < 4 && g_usb_grade.load(); ++i)
         fpga->runOnce();
     const upgrade::RunResult r = upgrade::Engine::instance().result();
     if (g_usb_grade.load() != 0 || !r.finished || r.packages != 1)
-        fail("the run did not end after its four passes");
+        FuzzBoard::fail("the run did not end after its four passes");
 
     // The entries as the package's check reads them (that reader has a target of its own).
     upgrade::Package package;
@@ -223,57 +215,57 @@ void upgradeRun(const uint8_t* data, size_t size)
         if (item.entry < 0)
             continue;
         if (!accepted || size_t(item.entry) >= package.entries.size() || package.entries[size_t(item.entry)].type != item.type)
-            fail("an item names no entry of the package");
+            FuzzBoard::fail("an item names no entry of the package");
         const upgrade::Entry& e = package.entries[size_t(item.entry)];
         if (item.outcome != upgrade::Outcome::Written) {
             fpgaTouched = fpgaTouched || (e.type == upgrade::Fpga0 && item.outcome == upgrade::Outcome::Failed);
             continue;
         }
         if (uint64_t(e.dataOffset) + e.dataLen > size)
-            fail("a written entry lies outside the package");
+            FuzzBoard::fail("a written entry lies outside the package");
         const Bytes bytes(data + e.dataOffset, data + e.dataOffset + e.dataLen);
         switch (e.type) {
         case upgrade::App:
             if (e.dataLen > upgrade::kAppMax || !program_image::refusal(bytes.data(), uint32_t(bytes.size())).empty())
-                fail("an application written that this box cannot run");
+                FuzzBoard::fail("an application written that this box cannot run");
             if (g_app_reset_flag.load()) {
                 QFile f(hostQ("/data/app/vyrR58N"));
                 if (!f.open(QIODevice::ReadOnly) || f.readAll() != QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())))
-                    fail("the program swapped in is not the package's");
+                    FuzzBoard::fail("the program swapped in is not the package's");
             }
             break;
         case upgrade::Fpga0: {
             fpgaTouched = true;
             if (e.dataLen > upgrade::kFpgaImageMax)
-                fail("an FPGA image written past its flash area");
+                FuzzBoard::fail("an FPGA image written past its flash area");
             if (fpgaFlash().read(0, e.dataLen) != bytes)
-                fail("the FPGA image in the flash is not the package's");
+                FuzzBoard::fail("the FPGA image in the flash is not the package's");
             // Erased by sectors: the sector after the image's last keeps the installed bytes.
             const uint32_t end = (e.dataLen + 4095) / 4096 * 4096;
             if (end < kFlashWatched && fpgaFlash().read(end, kFlashWatched - end) != Bytes(kFlashWatched - end, kInstalled))
-                fail("the FPGA image's write touched the flash past its sectors");
+                FuzzBoard::fail("the FPGA image's write touched the flash past its sectors");
             break;
         }
         case upgrade::Font: {
             uint32_t covered = 0;
             for (const FontWrite& w : fontWrites) {
                 if (w.address < e.target || uint64_t(w.address) + w.bytes.size() > uint64_t(e.target) + e.dataLen)
-                    fail("a font write outside the font's bytes");
+                    FuzzBoard::fail("a font write outside the font's bytes");
                 if (!std::equal(w.bytes.begin(), w.bytes.end(), bytes.begin() + (w.address - e.target)))
-                    fail("a font written with other bytes than the package's");
+                    FuzzBoard::fail("a font written with other bytes than the package's");
                 covered += uint32_t(w.bytes.size());
             }
             if (covered != e.dataLen || fontWrites.empty() || fontWrites.back().address != e.target)
-                fail("a font not written whole, its header last");
+                FuzzBoard::fail("a font not written whole, its header last");
             fontWrites.clear();
             break;
         }
         default:
-            fail("an entry of a type this box does not write was written");
+            FuzzBoard::fail("an entry of a type this box does not write was written");
         }
     }
     if (!fpgaTouched && fpgaFlash().read(0, kFlashWatched) != Bytes(kFlashWatched, kInstalled))
-        fail("the FPGA flash changed with no FPGA image written");
+        FuzzBoard::fail("the FPGA flash changed with no FPGA image written");
     g_app_reset_flag = 0;
 }
 

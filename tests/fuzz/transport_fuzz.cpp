@@ -22,8 +22,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -39,12 +37,6 @@ constexpr int kMaxPasses = 20000; // far more than any input of the corpus takes
 networkManage* tcp;
 udpnetManage* udp;
 fpga_manage* fpga;
-
-[[noreturn]] void fail(const char* what)
-{
-    fprintf(stderr, "transport: %s\n", what);
-    abort();
-}
 
 // The clients' sockets take the listener's send buffer size: a small one lets a few replies fill
 // it, so a tool that does not read makes the transport hold back (on loopback it takes a megabyte).
@@ -62,7 +54,7 @@ void smallSendBuffers(int port)
             return;
         }
     }
-    fail("the TCP listener is not found");
+    FuzzBoard::fail("the TCP listener is not found");
 }
 
 bool setUp()
@@ -74,11 +66,11 @@ bool setUp()
     // As the transport's start hands its card wait to the FPGA manager.
     fpga_manage::set_reply_sink(2, [](const uint8_t* body, uint32_t length) { return tcp->queue_card_answer(body, length); });
     if (tcp->server()->initialize(0) != 0)
-        fail("no TCP listener");
+        FuzzBoard::fail("no TCP listener");
     smallSendBuffers(tcp->server()->port());
     udp = new udpnetManage;
     if (udp->initialize(0, 0, false) != 0)
-        fail("no UDP sockets");
+        FuzzBoard::fail("no UDP sockets");
     return true;
 }
 
@@ -131,10 +123,10 @@ void match(const std::vector<Bytes>& replies, const std::vector<Bytes>& asked, b
         if (r < replies.size() && isReplyTo(replies[r], asked[q]))
             ++r;
         else if (each)
-            fail("a valid request has no reply in its place");
+            FuzzBoard::fail("a valid request has no reply in its place");
     }
     if (r != replies.size())
-        fail("a reply answers no request the tool sent");
+        FuzzBoard::fail("a reply answers no request the tool sent");
 }
 
 // The frames of a reply stream: whole, with good check bytes, nothing before, between or after
@@ -145,10 +137,10 @@ std::vector<Bytes> framesOf(const Bytes& wire)
     if (wire.empty())
         return out;
     if (wire.front() != 0xA5 || wire.back() != 0x5A)
-        fail("a reply stream that does not start and end with a frame");
+        FuzzBoard::fail("a reply stream that does not start and end with a frame");
     for (size_t i = 0; i + 1 < wire.size(); ++i)
         if (wire[i] == 0x5A && wire[i + 1] != 0xA5)
-            fail("bytes between reply frames");
+            FuzzBoard::fail("bytes between reply frames");
     FrameStream stream(kMessageBufferSize);
     for (size_t at = 0; at < wire.size();) {
         bool complete = false;
@@ -156,11 +148,11 @@ std::vector<Bytes> framesOf(const Bytes& wire)
         if (!complete)
             continue;
         if (!protocol_phy::frame_valid(stream.body(), stream.size()))
-            fail("a reply with a bad check byte");
+            FuzzBoard::fail("a reply with a bad check byte");
         out.emplace_back(stream.body(), stream.body() + stream.size());
     }
     if (stream.dropped() != 0)
-        fail("a reply longer than the reply buffer");
+        FuzzBoard::fail("a reply longer than the reply buffer");
     return out;
 }
 
@@ -181,7 +173,7 @@ int connectTcp(bool smallWindow)
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     to.sin_port = htons(uint16_t(tcp->server()->port()));
     if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
-        fail("cannot connect");
+        FuzzBoard::fail("cannot connect");
     return fd;
 }
 
@@ -208,7 +200,7 @@ bool runTcp(const std::vector<QByteArray>& writes, bool lazy, std::vector<Bytes>
     int passes = 0;
     auto pass = [&](int timeoutMs) {
         if (++passes > kMaxPasses)
-            fail("the transport does not get through the input");
+            FuzzBoard::fail("the transport does not get through the input");
         tcp->runOnce(timeoutMs);
     };
     for (const QByteArray& w : writes) {
@@ -234,7 +226,7 @@ bool runTcp(const std::vector<QByteArray>& writes, bool lazy, std::vector<Bytes>
     for (int i = 0; i < 3 && tcp->server()->clientCount() != 0; ++i)
         pass(0); // a reset from this side reaches the transport's next poll
     if (tcp->server()->clientCount() != 0)
-        fail("a client that closed is still held");
+        FuzzBoard::fail("a client that closed is still held");
     if (dropped) {
         // What arrived before the connection was closed: up to the last whole frame.
         while (!wire.empty() && wire.back() != 0x5A)
@@ -252,7 +244,7 @@ int udpTool()
     sockaddr_in any{};
     any.sin_family = AF_INET; // the wildcard address: replies are broadcast to the sender's port
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0)
-        fail("cannot open the tool's UDP socket");
+        FuzzBoard::fail("cannot open the tool's UDP socket");
     return fd;
 }
 
@@ -278,19 +270,19 @@ void runUdp(const std::vector<QByteArray>& datagrams, std::vector<Bytes>* replie
             if (n <= 0)
                 return;
             if (uint32_t(n) > UdpServer::kReplyMax)
-                fail("a reply longer than one datagram");
+                FuzzBoard::fail("a reply longer than one datagram");
             const std::vector<Bytes> frames = framesOf(Bytes(buffer.begin(), buffer.begin() + n));
             if (frames.size() != 1)
-                fail("a reply datagram is not one whole frame");
+                FuzzBoard::fail("a reply datagram is not one whole frame");
             replies->push_back(frames[0]);
         }
     };
     for (const QByteArray& d : datagrams) {
         if (sendto(fd, d.constData(), size_t(d.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) != d.size())
-            fail("cannot send a datagram");
+            FuzzBoard::fail("cannot send a datagram");
         // Served once it has arrived; an empty one is dropped on arrival.
         if (!d.isEmpty() && !readable(udp->server()->socket(), 1000))
-            fail("a datagram did not arrive");
+            FuzzBoard::fail("a datagram did not arrive");
         for (int i = 0; i < kMaxPasses && readable(udp->server()->socket(), 0); ++i)
             udp->runOnce(0);
         udp->runOnce(0); // a frame for the cards: its answer
