@@ -349,17 +349,18 @@ TEST_F(Dispatch, RefusedLedSizeIsTakenBackOutOfTheBlockAndNeverReachesTheFpga)
     const platform::Sim::C331Chip::Snapshot before = c331Chip().snapshot();
     // 8000 x 2000 is above the default pixel limit
     handOver([](VyrRamPara& s) {
-        apply(s, {{blk::kLedWidth, 8000}, {blk::kLedHeight, 2000}, {blk::kOutput1Width, 8000}, {blk::kOutput2Width, 8000},
-                  {blk::kOutput2Height, 2000}});
+        apply(s, {{blk::kLedWidth, 8000}, {blk::kLedHeight, 2000}, {blk::kOutput1Width, 8000}, {blk::kOutput1X, 5},
+                  {blk::kOutput2Y, 7}, {blk::kOutput2Width, 8000}, {blk::kOutput2Height, 2000}});
     });
     scaler->runOnce();
     EXPECT_EQ(calls(), std::vector<std::string>{call("vyrApi_PnlInit2", {8000, 2000, 8000, 1080, 0})});
     EXPECT_EQ(g_set_led_para.load(), 0) << "no FPGA reset for a size the chip refused";
     EXPECT_EQ(c331Chip().diff(before), std::vector<std::string>{});
-    for (uint32_t f : {blk::kLedWidth, blk::kOutput1Width, blk::kOutput2Width})
-        EXPECT_EQ(store->u16(f), 1920) << std::hex << f;
-    for (uint32_t f : {blk::kLedHeight, blk::kOutput1Height, blk::kOutput2Height})
-        EXPECT_EQ(store->u16(f), 1080) << std::hex << f;
+    // Every field of the screen goes back, the outputs' rectangles too.
+    for (const Write& w : std::vector<Write>{{blk::kLedWidth, 1920}, {blk::kLedHeight, 1080}, {blk::kOutput1X, 0},
+                                             {blk::kOutput1Width, 1920}, {blk::kOutput2Y, 0}, {blk::kOutput2Width, 1920},
+                                             {blk::kOutput2Height, 1080}})
+        EXPECT_EQ(store->u16(w.offset), w.value) << std::hex << w.offset;
 
     // The same size asked for again is tried again; a size the chip takes is kept and stepped.
     scaler->call_log.clear();
@@ -379,32 +380,6 @@ TEST_F(Dispatch, RefusedLedSizeIsTakenBackOutOfTheBlockAndNeverReachesTheFpga)
     scaler->runOnce();
     EXPECT_EQ(store->u16(blk::kLedWidth), 3840);
     EXPECT_EQ(g_set_led_para.load(), 2);
-}
-
-// A split screen, then a size the chip refuses written as the LED page writes a screen (no split,
-// both outputs at 0, 0 of the LED's size): every field of it goes back to the split.
-TEST_F(Dispatch, RefusedScreenTakesBackEveryFieldOfTheScreen)
-{
-    const std::vector<Write> split = {{blk::kSpliceMode, 2},     {blk::kLedWidth, 3840},      {blk::kLedHeight, 2160},
-                                      {blk::kOutput1X, 0},       {blk::kOutput1Y, 0},         {blk::kOutput1Width, 1000},
-                                      {blk::kOutput1Height, 1200}, {blk::kOutput2X, 1000},    {blk::kOutput2Y, 60},
-                                      {blk::kOutput2Width, 2840}, {blk::kOutput2Height, 2100}};
-    handOver([&](VyrRamPara& s) { apply(s, split); });
-    scaler->runOnce();
-    ASSERT_EQ(calls(), std::vector<std::string>{call("vyrApi_PnlInit2", {3840, 2160, 1000, 1200, 2})});
-    scaler->call_log.clear();
-    handOver([](VyrRamPara& s) {
-        for (uint32_t f : {blk::kSpliceMode, blk::kOutput1X, blk::kOutput1Y, blk::kOutput2X, blk::kOutput2Y})
-            s.setU16(f, 0);
-        for (uint32_t f : {blk::kLedWidth, blk::kOutput1Width, blk::kOutput2Width})
-            s.setU16(f, 8000);
-        for (uint32_t f : {blk::kLedHeight, blk::kOutput1Height, blk::kOutput2Height})
-            s.setU16(f, 2000);
-    });
-    scaler->runOnce();
-    EXPECT_EQ(calls(), std::vector<std::string>{call("vyrApi_PnlInit2", {8000, 2000, 8000, 2000, 0})});
-    for (const Write& w : split)
-        EXPECT_EQ(store->u16(w.offset), w.value) << std::hex << w.offset;
 }
 
 // Two full-panel windows share a layer group; the chip lists its members by layer (0E:09).
