@@ -189,7 +189,7 @@ TEST(ProgramImage, ASharedObjectWithoutTheProgramFlagIsALibraryWhateverChecksIt)
         SCOPED_TRACE(row.path);
         Program check(platform::Paths::root(), {VYR_APP_CHECK_NO_PIE, row.path}, {});
         ASSERT_TRUE(check.started()) << check.startError();
-        ASSERT_TRUE(waitFor([&] { return !check.running(); }, 60000)) << "the check ends";
+        ASSERT_TRUE(waitFor([&] { return !check.running(); }, 5000)) << "the check ends";
         EXPECT_EQ(check.output(), std::string(row.answer) + "\n");
     }
 }
