@@ -24,6 +24,9 @@ namespace {
 // poll until a socket or a wake-up needs it.
 constexpr int kCardPollMs = 10;
 constexpr uint8_t kTransportTcp = 2;
+// Frames served to one client in a pass; the rest of its requests wait for its next turn, after
+// every other client's.
+constexpr int kFramesPerTurn = 1;
 
 }
 
@@ -132,22 +135,26 @@ void networkManage::runOnce(int timeoutMs)
     // only marks its chunks.
     std::vector<TcpServer::Chunk>& chunks = m_tcpServer->m_chunks;
     for (size_t c = 0; c < chunks.size(); ++c) {
-        const TcpServer::Chunk& chunk = chunks[c];
+        TcpServer::Chunk& chunk = chunks[c];
         if (chunk.fd < 0)
             continue;
         FrameStream& stream = m_streams.try_emplace(chunk.fd, kMessageBufferSize).first->second;
         const uint32_t size = uint32_t(chunk.data.size());
-        uint32_t used = 0;
+        uint32_t used = uint32_t(chunk.from);
+        int served = 0;
         while (used < size) {
-            // A client that does not take its replies gets no more served: the rest waits.
-            if (m_tcpServer->backedUp(chunk.fd)) {
-                m_tcpServer->holdBack(chunk.fd, chunk.data.data() + used, size - used);
+            // A client that does not take its replies gets no more served, nor one that had its
+            // turn: the rest waits.
+            if (served == kFramesPerTurn || m_tcpServer->backedUp(chunk.fd)) {
+                m_tcpServer->holdBack(chunk, used);
                 break;
             }
             bool complete = false;
             used += stream.feed(chunk.data.data() + used, size - used, &complete);
-            if (complete)
+            if (complete) {
                 serveFrame(chunk.fd, stream.body(), stream.size());
+                ++served;
+            }
             if (!m_tcpServer->m_closed.empty())
                 break; // a reply that could not be sent closed its client
         }

@@ -165,8 +165,9 @@ bool TcpServer::makeRoom()
 int TcpServer::recvData(int timeoutMs, int wakeFd)
 {
     closeIdleClients();
-    if (releaseHeld())
-        timeoutMs = 0; // requests wait to be served: look at the sockets without waiting
+    for (const auto& entry : m_clients)
+        if (!entry.second.held.empty() && entry.second.out.empty())
+            timeoutMs = 0; // requests wait to be served: look at the sockets without waiting
     m_pfds.clear();
     if (wakeFd >= 0)
         m_pfds.push_back({wakeFd, POLLIN, 0});
@@ -175,9 +176,10 @@ int TcpServer::recvData(int timeoutMs, int wakeFd)
         m_pfds.push_back({m_server_socket, POLLIN, 0});
     else if (m_server_socket >= 0 && (timeoutMs < 0 || timeoutMs > int(kAcceptPause.count())))
         timeoutMs = int(kAcceptPause.count()); // look at the listener again once the pause is over
-    // A client whose replies wait is not read (back-pressure); it is polled for room to send.
+    // A client whose replies wait is not read (back-pressure); it is polled for room to send. One
+    // whose earlier requests wait is not read before they are served.
     for (const auto& [fd, client] : m_clients)
-        m_pfds.push_back({fd, short(client.out.empty() ? POLLIN : POLLOUT), 0});
+        m_pfds.push_back({fd, short(!client.out.empty() ? POLLOUT : client.held.empty() ? POLLIN : 0), 0});
 
     const int ready = poll(m_pfds.data(), m_pfds.size(), timeoutMs);
     if (ready < 0) {
@@ -187,8 +189,6 @@ int TcpServer::recvData(int timeoutMs, int wakeFd)
             printf("poll error:%m\n");
         return 255;
     }
-    if (ready == 0)
-        return 0;
 
     int result = 0;
     for (const pollfd& p : m_pfds) {
@@ -211,11 +211,12 @@ int TcpServer::recvData(int timeoutMs, int wakeFd)
                 flushClient(p.fd);
                 if (m_clients.count(p.fd) && (p.revents & (POLLHUP | POLLERR)))
                     closeClient(p.fd);
-            } else if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+            } else if ((p.revents & (POLLIN | POLLHUP | POLLERR)) && m_clients[p.fd].held.empty()) {
                 readClient(p.fd);
             }
         }
     }
+    // After what clients just sent: a tool's new request goes before the queues left waiting.
     releaseHeld();
     return result;
 }
@@ -248,6 +249,7 @@ bool TcpServer::acceptClients()
         // Replies are single small writes that a tool waits for: send them at once.
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
         keepAlive(fd);
         Client& client = m_clients[fd];
         client.id = ++m_next_id;
@@ -345,35 +347,50 @@ bool TcpServer::backedUp(int fd) const
     return it != m_clients.end() && !it->second.out.empty();
 }
 
-void TcpServer::holdBack(int fd, const uint8_t* data, size_t length)
+void TcpServer::holdBack(Chunk& chunk, size_t used)
 {
-    const auto it = m_clients.find(fd);
-    if (it == m_clients.end() || length == 0)
+    const auto it = m_clients.find(chunk.fd);
+    if (it == m_clients.end() || used >= chunk.data.size())
         return;
-    it->second.held.insert(it->second.held.end(), data, data + length);
+    Client& client = it->second;
+    if (client.held.empty()) { // the usual case: the chunk is kept as it is, not copied
+        client.held = std::move(chunk.data);
+        client.heldFrom = used;
+        chunk.data = {};
+    } else {
+        client.held.insert(client.held.end(), chunk.data.begin() + used, chunk.data.end());
+    }
     countQueues();
 }
 
-bool TcpServer::releaseHeld()
+void TcpServer::releaseHeld()
 {
-    bool any = false;
-    for (auto& [fd, client] : m_clients) {
-        if (client.held.empty() || !client.out.empty())
-            continue;
-        m_chunks.push_back({fd, std::move(client.held)});
-        client.held = {};
-        any = true;
-    }
-    if (any)
+    // From the client after the one taken up last, so that every waiting client gets its turn.
+    size_t turns = 0;
+    auto take = [&](std::map<int, Client>::iterator it, std::map<int, Client>::iterator end) {
+        for (; it != end && turns < kTurnsPerPass; ++it) {
+            Client& client = it->second;
+            if (client.held.empty() || !client.out.empty())
+                continue;
+            m_chunks.push_back({it->first, std::move(client.held), client.heldFrom});
+            client.held = {};
+            client.heldFrom = 0;
+            m_last_turn = it->first;
+            ++turns;
+        }
+    };
+    const auto next = m_clients.upper_bound(m_last_turn);
+    take(next, m_clients.end());
+    take(m_clients.begin(), next);
+    if (turns)
         countQueues();
-    return any;
 }
 
 void TcpServer::countQueues()
 {
     size_t bytes = 0, stalled = 0;
     for (const auto& entry : m_clients) {
-        bytes += entry.second.out.size() - entry.second.sent + entry.second.held.size();
+        bytes += entry.second.out.size() - entry.second.sent + entry.second.held.size() - entry.second.heldFrom;
         stalled += entry.second.out.empty() ? 0 : 1;
     }
     m_held_bytes = bytes;
@@ -400,7 +417,7 @@ void TcpServer::flushClient(int fd)
 void TcpServer::recycleChunks()
 {
     for (Chunk& chunk : m_chunks)
-        if (chunk.data.capacity() <= kSpareCapacity && m_spare.size() < kMaxClients)
+        if (chunk.data.capacity() > 0 && chunk.data.capacity() <= kSpareCapacity && m_spare.size() < kMaxClients)
             m_spare.push_back(std::move(chunk.data));
     m_chunks.clear();
 }

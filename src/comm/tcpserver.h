@@ -10,17 +10,25 @@
 // The control port's listening socket and its clients. One poll over all of them turns what
 // arrives into chunks for the owner; replies that a client does not take at once wait in its
 // own queue, so a slow reader never blocks the others. A client with a reply still queued is not
-// read, and the rest of its last chunk waits unserved: one that never reads holds one reply.
+// read, and the rest of its last chunk waits unserved: one that never reads holds one reply here
+// and a capped send buffer in the kernel. A pass serves one frame of what a client just sent, and
+// of requests left waiting those of a few clients in turn; a client is not read while its requests
+// wait, so one client's queue cannot keep the others waiting.
 class TcpServer {
 public:
     struct Chunk {
         int fd;
         std::vector<uint8_t> data;
+        size_t from = 0; // the bytes before it were served in an earlier pass
     };
     static constexpr uint32_t kChunkMax = 131071;        // bytes taken from a client per receive
     static constexpr size_t kMaxClients = 128;           // a newcomer beyond them replaces one of the host holding most
     static constexpr size_t kMaxPendingOut = 1u << 20;   // unsent reply bytes a client may hold (a few replies)
     static constexpr uint32_t kIdleTicks = 30000;        // 5 minutes without a frame close a client
+    // Send buffer asked of the kernel for each client (it reserves twice that): a large reply or
+    // file block still flows at full speed, and a client that never reads holds no more there.
+    static constexpr int kSendBuffer = 128 * 1024;
+    static constexpr size_t kTurnsPerPass = 4;           // clients whose waiting requests a pass takes up
 
     TcpServer();
     ~TcpServer();
@@ -43,7 +51,8 @@ public:
     // Back-pressure: true while the client still has reply bytes queued. The owner then stops
     // serving its chunk and hands the rest back; it comes again as a chunk once the replies left.
     bool backedUp(int fd) const;
-    void holdBack(int fd, const uint8_t* data, size_t length);
+    // The chunk's bytes from used on wait for the client's next turn (the chunk gives them up).
+    void holdBack(Chunk& chunk, size_t used);
     // Received in the last poll, oldest first. The owner reads them in place (a chunk of a client
     // closed meanwhile has fd -1) and then calls recycleChunks(), so their buffers are reused.
     std::vector<Chunk> m_chunks;
@@ -54,7 +63,8 @@ private:
     struct Client {
         std::vector<uint8_t> out; // reply bytes not yet taken by the socket
         size_t sent = 0;
-        std::vector<uint8_t> held; // received bytes not served while replies wait
+        std::vector<uint8_t> held; // received bytes not served yet, from heldFrom on
+        size_t heldFrom = 0;
         uint32_t address = 0;      // the peer's IPv4 address
         uint64_t id = 0;
         uint32_t heard = 0;   // G_timeTicks of its accept or its last frame
@@ -68,7 +78,7 @@ private:
     static ssize_t sendWithoutBlocking(int fd, const uint8_t* data, size_t length);
     void flushClient(int fd);
     void closeClient(int fd);
-    bool releaseHeld(); // held bytes of clients whose replies left become chunks; true if any did
+    void releaseHeld(); // held bytes of the next kTurnsPerPass clients without queued replies become chunks
     void countQueues();
 
     int m_server_socket = -1;
@@ -82,4 +92,5 @@ private:
     std::chrono::steady_clock::time_point m_acceptPausedUntil{};
     uint64_t m_next_id = 0;
     uint64_t m_use = 0;
+    int m_last_turn = -1; // the client whose held requests were taken up last
 };

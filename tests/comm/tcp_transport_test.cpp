@@ -21,9 +21,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <deque>
+#include <map>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -92,22 +96,36 @@ int connectTo(uint32_t addr, int port)
     return -1;
 }
 
-// The program's end of a client's connection (this process serves it): the socket whose peer is
-// the client's own address; -1 when there is none.
+// A socket's own or its peer's IPv4 address and port.
+using SocketName = std::pair<uint32_t, uint16_t>;
+SocketName nameOf(int fd, bool peer)
+{
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    const int got = peer ? getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len)
+                         : getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return got == 0 && a.sin_family == AF_INET ? SocketName(a.sin_addr.s_addr, a.sin_port) : SocketName();
+}
+
+// The program's ends of the clients' connections (this process serves them), by the client's
+// address and port.
+std::map<SocketName, int> serverSides()
+{
+    std::map<SocketName, int> sides;
+    for (int fd = 0; fd < 4096; ++fd) {
+        const SocketName peer = nameOf(fd, true);
+        if (peer != SocketName())
+            sides[peer] = fd;
+    }
+    return sides;
+}
+
+// The program's end of one client's connection; -1 when there is none.
 int serverSideOf(int clientFd)
 {
-    sockaddr_in self{};
-    socklen_t len = sizeof self;
-    if (getsockname(clientFd, reinterpret_cast<sockaddr*>(&self), &len) != 0)
-        return -1;
-    for (int fd = 0; fd < 4096; ++fd) {
-        sockaddr_in peer{};
-        socklen_t n = sizeof peer;
-        if (fd != clientFd && getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &n) == 0 &&
-            peer.sin_family == AF_INET && peer.sin_port == self.sin_port && peer.sin_addr.s_addr == self.sin_addr.s_addr)
-            return fd;
-    }
-    return -1;
+    const std::map<SocketName, int> sides = serverSides();
+    const auto it = sides.find(nameOf(clientFd, false));
+    return it == sides.end() ? -1 : it->second;
 }
 
 using Wire::uploadBlock;
@@ -235,6 +253,47 @@ TEST_F(TcpTransport, EachConnectionAssemblesItsOwnFrames)
     Bytes reply;
     ASSERT_TRUE(a->receive(&reply));
     EXPECT_EQ(reply, echoReply(0xAA));
+}
+
+// Clients that send many requests at once are served in turn, each in order: pass by pass, none
+// gets far ahead of the others.
+TEST_F(TcpTransport, PipeliningClientsAreServedInTurn)
+{
+    networkManage own; // driven pass by pass here
+    ASSERT_EQ(own.server()->initialize(0), 0);
+    Bytes burst;
+    for (uint8_t i = 0; i < 40; ++i) {
+        const Bytes w = Wire::stuff(Wire::readRegister(4, i));
+        burst.insert(burst.end(), w.begin(), w.end());
+    }
+    std::vector<std::unique_ptr<FrameClient>> clients;
+    for (size_t i = 0; i < 2 * TcpServer::kTurnsPerPass; ++i)
+        clients.push_back(std::make_unique<FrameClient>(own.server()->port()));
+    for (int pass = 0; pass < 100 && own.server()->clientCount() < clients.size(); ++pass)
+        own.runOnce(10);
+    ASSERT_EQ(own.server()->clientCount(), clients.size());
+    for (auto& c : clients)
+        ASSERT_TRUE(c->sendRaw(burst));
+    for (int pass = 0; pass < 21; ++pass)
+        own.runOnce(0);
+    // The answers each client holds now, taken from its socket at once, in order.
+    size_t fewest = SIZE_MAX, most = 0;
+    for (auto& c : clients) {
+        uint8_t raw[4096];
+        const ssize_t n = recv(c->fd(), raw, sizeof raw, MSG_DONTWAIT);
+        Wire::Unstuffer arrived;
+        arrived.push(raw, size_t(std::max<ssize_t>(n, 0)));
+        Bytes reply;
+        size_t count = 0;
+        while (arrived.next(&reply)) {
+            EXPECT_EQ(reply, echoReply(uint8_t(count)));
+            ++count;
+        }
+        fewest = std::min(fewest, count);
+        most = std::max(most, count);
+    }
+    EXPECT_GT(fewest, 1u);
+    EXPECT_GE(2 * fewest, most) << "answers of the client served least and of the one served most";
 }
 
 TEST_F(TcpTransport, VanishedAndBrokenClientsAreClosedAndRemoved)
@@ -556,4 +615,77 @@ TEST_F(TcpTransport, UploadBelongsToTheConnectionThatStartedIt)
     ASSERT_EQ(reply.size(), 14u);
     EXPECT_EQ(reply[12], 1) << "the vanished tool's upload is not the newcomer's";
     EXPECT_FALSE(TestRoot::exists("/data/configs/omenu.json"));
+}
+
+// Tools that never read hold little in the kernel too: each connection's send queue on the
+// program's side stays within its capped send buffer, and while they pile up, a tool polling
+// every 0.1 s on another connection is answered within a second each time.
+TEST_F(TcpTransport, StalledClientsQueueLittleInTheKernelAndAToolIsAnsweredThroughout)
+{
+    constexpr size_t kStalled = TcpServer::kMaxClients - 1, kRequests = 100;
+    constexpr uint16_t kRead = 65000;
+    Bytes requests;
+    for (size_t i = 0; i < kRequests; ++i) {
+        const Bytes w = Wire::stuff(Wire::readRam(0x200000, kRead));
+        requests.insert(requests.end(), w.begin(), w.end());
+    }
+    // A tool on its own connection asks every 0.1 s; the slowest answer counts.
+    struct Poller {
+        std::unique_ptr<FrameClient> tool;
+        std::atomic<bool> stop{false};
+        std::atomic<long> slowestMs{0}, polls{0};
+        std::thread thread;
+        ~Poller()
+        {
+            stop = true;
+            if (thread.joinable())
+                thread.join();
+        }
+    } p;
+    p.tool = client();
+    p.thread = std::thread([&p] {
+        for (uint8_t i = 0; !p.stop; ++i) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const bool answered = p.tool->request(Wire::readRegister(4, i), 5000) == echoReply(i);
+            const auto took = std::chrono::steady_clock::now() - t0;
+            p.slowestMs = std::max(p.slowestMs.load(), answered ? long(took / std::chrono::milliseconds(1)) : 99999L);
+            ++p.polls;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    std::vector<std::unique_ptr<FrameClient>> silent;
+    for (size_t i = 0; i < kStalled; ++i) {
+        silent.push_back(std::make_unique<FrameClient>(port, 0, 0x7F000002));
+        const int small = 4096;
+        setsockopt(silent.back()->fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        ASSERT_TRUE(silent.back()->sendRaw(requests));
+    }
+    const bool stalled = waitFor([&] { return net->server()->stalledCount() == kStalled; }, 10000);
+    // Stalled clients that go on sending for seconds cost neither memory nor the thread's time.
+    const long memoryBefore = residentKb(), ticksBefore = threadTicks("networkManage");
+    const auto sendingUntil = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < sendingUntil) {
+        for (size_t i = 0; i < 4; ++i)
+            send(silent[i]->fd(), requests.data(), requests.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_LT(residentKb() - memoryBefore, 16 * 1024) << "kB taken while they kept sending";
+    EXPECT_LE(threadTicks("networkManage") - ticksBefore, 50) << "CPU ticks (10 ms) of the transport in 2 s";
+    const long pollsBefore = p.polls.load();
+    EXPECT_TRUE(waitFor([&] { return p.polls.load() >= pollsBefore + 3; }, 10000));
+    EXPECT_TRUE(stalled);
+    EXPECT_LE(p.slowestMs.load(), TimeLimit::ms(1000)) << "slowest answer to the polling tool, ms";
+
+    // The kernel's queue of every stalled connection, on the program's side.
+    const std::map<SocketName, int> sides = serverSides();
+    int worst = 0;
+    for (const auto& c : silent) {
+        const auto side = sides.find(nameOf(c->fd(), false));
+        ASSERT_NE(side, sides.end());
+        int queued = 0;
+        ASSERT_EQ(ioctl(side->second, SIOCOUTQ, &queued), 0);
+        worst = std::max(worst, queued);
+    }
+    // The kernel reserves twice the buffer asked for, and may pass that by one segment.
+    EXPECT_LE(worst, 2 * TcpServer::kSendBuffer + 65536) << "bytes queued in the kernel for one stalled client";
 }
