@@ -141,7 +141,9 @@ bool TcpServer::makeRoom()
 {
     // One host must not push out the others: the place is taken from the address holding the
     // most connections. Among those, the client idle longest goes: one that never sent a frame
-    // before any that did, then the one whose accept or last frame lies furthest back.
+    // before any that did, then the one whose accept or last frame lies furthest back. When every
+    // address holds one, a client in use keeps its place ahead of the newer connection: only a
+    // silent one, or one without a frame for kInUseTicks, may go; else the newcomer is turned away.
     std::map<uint32_t, size_t> perAddress;
     size_t most = 0;
     for (const auto& entry : m_clients)
@@ -149,6 +151,8 @@ bool TcpServer::makeRoom()
     auto victim = m_clients.end();
     for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
         if (perAddress[it->second.address] != most)
+            continue;
+        if (most == 1 && it->second.framed && Utils::getTimeSpace(it->second.heard) < kInUseTicks)
             continue;
         if (victim == m_clients.end() || (!it->second.framed && victim->second.framed) ||
             (it->second.framed == victim->second.framed && it->second.used < victim->second.used))
@@ -238,11 +242,13 @@ bool TcpServer::acceptClients()
             m_acceptPausedUntil = std::chrono::steady_clock::now() + kAcceptPause;
             return false;
         }
-        // A full table must not lock every tool out: the newcomer takes the place of the client
-        // idle longest. The closed descriptor may come back from the next accept, while this
+        // A full table must not lock every tool out: the newcomer takes the place of a client
+        // makeRoom chooses. The closed descriptor may come back from the next accept, while this
         // poll's results still name it: accept no more in this pass.
         const bool full = m_clients.size() >= kMaxClients;
         if (full && !makeRoom()) {
+            if (traceOn())
+                printf("fd = %d closed: every place is held by a client in use\n", fd);
             close(fd);
             continue;
         }

@@ -25,6 +25,7 @@ public:
     static constexpr size_t kMaxClients = 128;           // a newcomer beyond them replaces one of the host holding most
     static constexpr size_t kMaxPendingOut = 1u << 20;   // unsent reply bytes a client may hold (a few replies)
     static constexpr uint32_t kIdleTicks = 30000;        // 5 minutes without a frame close a client
+    static constexpr uint32_t kInUseTicks = 6000;        // a frame within the last minute: the client is in use
     // Send buffer asked of the kernel for each client (it reserves twice that): a large reply or
     // file block still flows at full speed, and a client that never reads holds no more there.
     static constexpr int kSendBuffer = 128 * 1024;
@@ -72,7 +73,7 @@ private:
         bool framed = false;  // it has sent a frame
     };
     bool acceptClients(); // false after a hard failure
-    bool makeRoom();      // closes a client of the host holding most; true when one went
+    bool makeRoom();      // closes a client of the host holding most; false: the newcomer waits
     void closeIdleClients();
     void readClient(int fd);
     static ssize_t sendWithoutBlocking(int fd, const uint8_t* data, size_t length);

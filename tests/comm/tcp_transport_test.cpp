@@ -483,6 +483,43 @@ TEST_F(TcpTransport, FullTableTakesThePlaceFromTheAddressHoldingMost)
     EXPECT_EQ(tool->request(Wire::readRegister(4, 0x52), 1000), echoReply(0x52));
 }
 
+// Many hosts with one connection each, all framing more often than a tool polls, and a new
+// connection every round: the tool, though the youngest, keeps its place and each newcomer is
+// turned away. A client without a frame for a minute gives its place up.
+TEST_F(TcpTransport, FullTableOfHostsInUseKeepsAPollingToolAheadOfNewcomers)
+{
+    std::vector<std::unique_ptr<FrameClient>> hosts;
+    for (uint32_t i = 1; i < TcpServer::kMaxClients; ++i) {
+        hosts.push_back(std::make_unique<FrameClient>(port, 0, 0x7F000100 + i));
+        ASSERT_EQ(hosts.back()->request(Wire::readRegister(4, 1)), echoReply(1)) << i;
+    }
+    auto tool = client();
+    uint32_t newcomer = 0x7F000200;
+    auto round = [&] {
+        for (auto& h : hosts)
+            ASSERT_EQ(h->request(Wire::readRegister(4, 2)), echoReply(2));
+        FrameClient late(port, 0, ++newcomer);
+        ASSERT_TRUE(late.connected());
+        EXPECT_TRUE(late.peerClosed(2000)) << "a newcomer into a table in use";
+    };
+    int answered = 0;
+    for (uint8_t poll = 0; poll < 12; ++poll) {
+        answered += tool->request(Wire::readRegister(4, poll), 1000) == echoReply(poll);
+        for (int r = 0; r < 2; ++r)
+            round();
+    }
+    EXPECT_EQ(answered, 12) << "polls of the tool answered";
+    G_timeTicks += TcpServer::kInUseTicks - 1;
+    round();
+    EXPECT_FALSE(tool->peerClosed(0)) << "a frame one tick short of a minute ago";
+    G_timeTicks += 1;
+    for (auto& h : hosts)
+        ASSERT_EQ(h->request(Wire::readRegister(4, 2)), echoReply(2));
+    FrameClient late(port, 0, ++newcomer);
+    EXPECT_EQ(late.request(Wire::readRegister(4, 4), 1000), echoReply(4));
+    EXPECT_TRUE(tool->peerClosed(1000)) << "no frame for a minute";
+}
+
 // Tools that send requests and never read the replies are no longer read once a reply waits:
 // each holds about one reply, the program does not grow, and a tool that reads is answered.
 TEST_F(TcpTransport, ClientsThatNeverReadHoldOneReplyEach)
