@@ -126,9 +126,12 @@ bool TcpServer::nextIdleClose(uint32_t* due) const
 
 void TcpServer::closeIdleClients()
 {
+    // The same reckoning as nextIdleClose, or a client due there but not here would spin the
+    // thread's poll until the next tick (at the counter's wrap).
     std::vector<int> idle;
+    const uint32_t now = G_timeTicks.load();
     for (const auto& entry : m_clients)
-        if (Utils::getTimeSpace(entry.second.heard) >= kIdleTicks)
+        if (TickAlarm::reached(now, entry.second.heard + kIdleTicks))
             idle.push_back(entry.first);
     for (int fd : idle) {
         if (traceOn())
