@@ -52,18 +52,19 @@ constexpr uint64_t kSaveMsPerCard = kPerCardFlashTicks * 10;
 // wait (the pass that sends it and the one that finds the wait over), a pause two besides its
 // time, an operation that sends nothing one.
 constexpr uint64_t kPassMs = 10, kOperationPasses = 3, kTryPasses = 2, kPausePasses = 2;
-// Longest time everything one job sends may hold the worker when no card answers: the sum over
-// its lists (a recovery's screen list and card list together) of the reply waits, each packet
-// tried three times, and the pauses, each save with its second for every card of the port. The
-// largest wall the box drives is 10,485,760 pixels on 16 ports, 655,360 a port: 160 cards of 64 x
-// 64 pixels, where one save may take 3 x 160 s. A job that sets a port up (a save, a few hundred
-// replies) stays inside 10 minutes; one asking for more would hold the panel's jobs, the
-// brightness and USB upgrades for nothing.
+// Longest time everything one job sends may hold the worker when its cards answer: the sum over
+// its lists (a recovery's screen list and card list together) of the reply waits, one try each,
+// and the pauses, each save with its second for every card of the port. The largest wall the box
+// drives is 10,485,760 pixels on 16 ports, 655,360 a port: 160 cards of 64 x 64 pixels, where one
+// save takes 160 s. A job that sets a port up (a save in each list, a few hundred replies) stays
+// inside 10 minutes; one asking for more would hold the panel's jobs, the brightness and USB
+// upgrades for nothing.
 constexpr uint64_t kMaxJobMs = 10 * 60 * 1000;
 // The job's own limit on its running time (PC traffic pauses it and stops its clock): what its
-// lists may ask for, and two minutes for the steps between them, its start and end, and the
-// searches of a query (5 s a net that does not answer). Past it the job ends as failed.
-constexpr uint32_t kJobLimitTicks = uint32_t((kMaxJobMs + 2 * 60 * 1000) / kPassMs);
+// lists may ask for with every packet tried three times on cards that do not answer, and two
+// minutes for the steps between them, its start and end, and the searches of a query (5 s a net
+// that does not answer). Past it the job ends as failed.
+constexpr uint32_t kJobLimitTicks = uint32_t((kTries * kMaxJobMs + 2 * 60 * 1000) / kPassMs);
 
 enum ReplayStep : uint8_t {
     Start = 0, StartWait = 1, Files = 2, Parts = 3, PartCheck = 4, ScreenHead = 5, ScreenRecord = 6, Lengths = 7,
@@ -135,7 +136,8 @@ uint32_t packetOf(const Operation& op, uint32_t k, const uint8_t* data, int port
     }
 }
 
-// How long an operation may hold the worker when no card answers, in ms.
+// How long an operation holds the worker when its cards answer, in ms: one try of each packet.
+// Retries on cards that do not answer are left to the job's running-time limit.
 uint64_t operationMs(const Operation& op, uint16_t portCards)
 {
     const uint64_t ms = kOperationPasses * kPassMs;
@@ -145,7 +147,7 @@ uint64_t operationMs(const Operation& op, uint16_t portCards)
     if (packets == 0)
         return ms + kPassMs;
     const uint64_t wait = op.timeticks + (op.type == 2 ? kSaveMsPerCard * portCards : 0);
-    return ms + uint64_t(packets) * kTries * (wait + kTryPasses * kPassMs);
+    return ms + uint64_t(packets) * (wait + kTryPasses * kPassMs);
 }
 
 // Where a list goes: the port, the card (or all cards of the port) and the port's card count.
