@@ -297,10 +297,12 @@ void wifi()
                                  "          inet6 addr: fe80::2e0:4cff:fe81:92a1/64 Scope:Link\n";
     seed("wifi_at", "set_and_check", q("AT+SETDATA=2,0,Cafe AP,3,secret123,5,10.1.2.3,5005#AT#AT+CHECKDATA#AT#" + ifconfig));
     seed("wifi_at", "others", q("AT+GETVER#AT#AT+RST#AT#AT+RESTORE#AT#AT+SETDATA=1#AT#AT+SETDATA=3#AT#AT+X#AT#"));
-    // The longest SSID and passphrase hostapd takes, then each a byte longer.
+    // The longest SSID and passphrase hostapd takes, then each a byte longer, and each with a line
+    // end in it.
     const std::string ssid(32, 'S'), passphrase(63, 'p');
     seed("wifi_at", "longest", q("AT+SETDATA=2,0," + ssid + ",3," + passphrase + ",5,10.1.2.3,5005#AT#AT+SETDATA=2,0," + ssid +
                                  "s,3," + passphrase + ",5,10.1.2.3,5005#AT#AT+SETDATA=2,0,x,3," + passphrase + "p,5,10.1.2.3,5005"));
+    seed("wifi_at", "line_ends", q("AT+SETDATA=2,0,Cafe\nAP,3,secret123,5,10.1.2.3,5005#AT#AT+SETDATA=2,0,Cafe AP,3,secret\n123,5,10.1.2.3,5005"));
     seed("wifi_at", "open_ap", q("AT+SETDATA=2,1,x,0,,0,192.168.22.101,5005#AT#AT+CHECKDATA#AT#" + ifconfig));
     const QByteArray hostapd = "interface=wlan0\nssid=Cafe AP\nchannel=6\nwpa=2\nwpa_passphrase=secret123\n";
     const QByteArray wpa = "network={\nssid=\"home\"\npsk=\"password\"\n}\n";
@@ -366,13 +368,27 @@ void cardFiles()
     s.configId = 0x11223344;
     s.nets = {Net{0, {{reg}, {save}}}, Net{1, {{}, {}, {ramWrite}, {pause}}}};
     s.para = {reg, save};
+    // The operations sent as one card command: firmware activation, reconfiguration, card search,
+    // a user-defined command.
+    std::vector<Op> commands;
+    for (uint8_t type : {3, 5, 7, 16}) {
+        Op c;
+        c.type = type;
+        c.target = 2;
+        c.data = QByteArray::fromHex("01020304");
+        commands.push_back(c);
+    }
+    s.nets[1].cards[1] = commands;
     const QByteArray qzfx = packedFile({s});
-    const QByteArray scan = scanFile({reg, ramWrite, save, pause});
+    std::vector<Op> scanOps = {reg, ramWrite, save, pause};
+    scanOps.insert(scanOps.end(), commands.begin(), commands.end());
+    const QByteArray scan = scanFile(scanOps);
     seed("card_files", "qzfx", qzfx);
     seed("card_files", "scan", scan);
     seed("card_replay", "scan_port1", QByteArray(1, char(0x12)) + scan); // 0x12 % 3 = 0: job 2; bits 4-5: port 1
     seed("card_replay", "query", QByteArray(1, char(1)) + qzfx); // job 5
     seed("card_replay", "recovery", QByteArray(1, char(2)) + qzfx); // job 6
+    seed("card_replay", "recovery_of_a_card", QByteArray(1, char(0x41)) + qzfx); // job 6 (0x41 % 3 = 2) after a query that finds a card (bit 6)
 }
 
 void packages()
