@@ -1,5 +1,6 @@
 // Cloud text commands (group 0xC4) and the scrambled cloud settings (0xC3 sub-command 11): the
 // replies, the property and certificate files under the root, and what refused text leaves alone.
+#include "cloud_settings.h"
 #include "message_deal_fixture.h"
 
 #include "base/global.h"
@@ -250,32 +251,6 @@ TEST_F(CloudCommands, ReceiveStubsAndVerification)
     EXPECT_EQ(cloud(13, "catype:singleauth \n"), "") << "no command word, no text";
 }
 
-// Group 0xC3 sub-command 11: key, the box's id XOR the key, then fields XORed with the key.
-std::vector<uint8_t> settingsRequest(const uint8_t* uid, const std::string& address, uint16_t port, const std::string& user,
-                                     const std::string& name, int cut = 0)
-{
-    std::vector<uint8_t> p(50, 0); // body bytes 10-59
-    p[0] = 11;
-    uint8_t key[32];
-    for (int i = 0; i < 32; ++i)
-        key[i] = uint8_t(0x35 + 13 * i);
-    memcpy(p.data() + 2, key, 32);
-    for (int i = 0; i < 16; ++i)
-        p[34 + i] = uint8_t(uid[i] ^ key[8 + i]);
-    std::vector<uint8_t> fields = {0, 0, uint8_t(address.size())};
-    fields.insert(fields.end(), address.begin(), address.end());
-    fields.push_back(uint8_t(port));
-    fields.push_back(uint8_t(port >> 8));
-    fields.push_back(uint8_t(user.size()));
-    fields.insert(fields.end(), user.begin(), user.end());
-    fields.push_back(uint8_t(name.size()));
-    fields.insert(fields.end(), name.begin(), name.end());
-    fields.resize(fields.size() - size_t(cut));
-    for (size_t i = 0; i < fields.size(); ++i)
-        p.push_back(uint8_t(fields[i] ^ key[i % 32]));
-    return p;
-}
-
 TEST_F(CloudCommands, CloudSettingsNeedTheBoxsId)
 {
     ASSERT_EQ(fpga->get_control_uid(0), 0); // the id of the simulated flash
@@ -286,8 +261,8 @@ TEST_F(CloudCommands, CloudSettingsNeedTheBoxsId)
     other[15] ^= 1;
     const QString before = ini("skyhubserverip");
     g_skyhub_cloud = 0;
-    for (const auto& request : {settingsRequest(other, "1.2.3.4", 9000, "u", "n"),
-                                settingsRequest(uid, "1.2.3.4", 9000, "user", "name", 2)}) {
+    for (const auto& request : {cloudSettingsRequest(other, "1.2.3.4", 9000, "u", "n"),
+                                cloudSettingsRequest(uid, "1.2.3.4", 9000, "user", "name", 2)}) {
         ASSERT_EQ(send(kController, 0xC3, request), 3u);
         EXPECT_EQ(buf[10], 11);
         EXPECT_EQ(buf[11], 10);
@@ -298,7 +273,7 @@ TEST_F(CloudCommands, CloudSettingsNeedTheBoxsId)
         PosixLock cache(fpga->reg_mutex);
         memset(fpga->control_uid, 0, 16);
     }
-    ASSERT_EQ(send(kController, 0xC3, settingsRequest(zero, "1.2.3.4", 9000, "u", "n")), 3u);
+    ASSERT_EQ(send(kController, 0xC3, cloudSettingsRequest(zero, "1.2.3.4", 9000, "u", "n")), 3u);
     EXPECT_EQ(buf[11], 10);
     {
         PosixLock cache(fpga->reg_mutex);
@@ -307,7 +282,7 @@ TEST_F(CloudCommands, CloudSettingsNeedTheBoxsId)
     EXPECT_EQ(ini("skyhubserverip"), before);
     EXPECT_EQ(g_skyhub_cloud.load(), 0);
 
-    ASSERT_EQ(send(kController, 0xC3, settingsRequest(uid, "cloud.example.net", 8883, "user-7", "hall A")), 3u);
+    ASSERT_EQ(send(kController, 0xC3, cloudSettingsRequest(uid, "cloud.example.net", 8883, "user-7", "hall A")), 3u);
     EXPECT_EQ(buf[10], 0);
     EXPECT_EQ(buf[11], 11);
     EXPECT_EQ(ini("skyhubserverip"), QString("cloud.example.net"));

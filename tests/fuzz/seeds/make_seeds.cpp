@@ -3,6 +3,7 @@
 // card files, upgrade packages with a real program, INI-like files and stick events.
 // Inputs that found a fault stay in the corpus beside these as found_<fault> (not written here).
 //   build/fuzz_seeds tests/fuzz/corpus
+#include "cloud_settings.h"
 #include "rcv_recovery_files.h"
 #include "sample_program.h"
 #include "upgrade_package_gen.h"
@@ -128,31 +129,13 @@ Bytes text(uint8_t sub, const std::string& t)
     return p;
 }
 
-// The cloud settings (group 0xC3, sub-command 11): a key, the box's id (its FPGA flash's, 8 bytes
-// and 8 zeros) XOR the key, then the total, address, port, user and name XOR the key.
+// The cloud settings with the box's id: its FPGA flash's 8 bytes and 8 zeros.
 Bytes cloudSettings(const std::string& address, uint16_t port, const std::string& user, const std::string& name)
 {
-    Bytes p(50, 0); // body bytes 10-59
-    p[0] = 11;
-    uint8_t key[32];
-    for (int i = 0; i < 32; ++i)
-        key[i] = uint8_t(0x35 + 13 * i);
-    memcpy(p.data() + 2, key, 32);
-    const std::array<uint8_t, 8> id = platform::Sim::FpgaFlash().uniqueId();
-    for (int i = 0; i < 16; ++i)
-        p[34 + size_t(i)] = uint8_t((i < 8 ? id[size_t(i)] : 0) ^ key[8 + i]);
-    Bytes fields = {0, 0, uint8_t(address.size())};
-    fields.insert(fields.end(), address.begin(), address.end());
-    fields.push_back(uint8_t(port));
-    fields.push_back(uint8_t(port >> 8));
-    fields.push_back(uint8_t(user.size()));
-    fields.insert(fields.end(), user.begin(), user.end());
-    fields.push_back(uint8_t(name.size()));
-    fields.insert(fields.end(), name.begin(), name.end());
-    putU16(fields.data(), uint16_t(fields.size()));
-    for (size_t i = 0; i < fields.size(); ++i)
-        p.push_back(uint8_t(fields[i] ^ key[i % 32]));
-    return p;
+    uint8_t id[16] = {};
+    const std::array<uint8_t, 8> flash = platform::Sim::FpgaFlash().uniqueId();
+    std::copy(flash.begin(), flash.end(), id);
+    return cloudSettingsRequest(id, address, port, user, name);
 }
 
 void frames()
