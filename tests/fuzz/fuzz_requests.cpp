@@ -1,7 +1,7 @@
 #include "fuzz_requests.h"
 
 #include "fuzz_board.h"
-#include "fpga_up.h"
+#include "fuzz_fpga.h"
 
 #include "comm/message_deal.h"
 #include "fpga/fpga_manage.h"
@@ -23,15 +23,11 @@ message_deal& dispatcher()
         VyrRamPara::pInstance();
         ConfigEngine::pInstance();
         keltosource::pInstance();
-        fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
+        fpga_manage::instanceWithoutWorker();
         c331_manage::instanceWithoutWorker();
         // FPGA 0 up, as on a running box: its RAM reads answer from the chip, and the box's id
         // (its flash's, read at bring-up) is what the cloud settings' key is checked against.
-        const bool up = bringUpFpga0([fpga] {
-            G_timeTicks.fetch_add(1);
-            fpga->runOnce();
-        });
-        if (!up)
+        if (!bringUpFpga0(FuzzFpga::tick))
             FuzzBoard::fail("the simulated FPGA did not come up");
         return new message_deal;
     }();
