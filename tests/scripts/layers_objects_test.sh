@@ -2,7 +2,8 @@
 # scripts/layers --objects on planted objects laid out as a build lays out those of src/: a call
 # from base/ into ui/ through a declaration of its own (no include), and a read of a ui/ variable,
 # fail naming the file, the symbol and where it is defined; an accepted entry holds for its own file
-# only; a template instance that base/ emits too is base's own code; relative arguments work.
+# only ("*" for every file); a template instance that base/ emits too is base's own code; relative
+# arguments work.
 #   CXX and NM: the build's compiler and nm (defaults c++ and nm)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -51,6 +52,11 @@ if grep -q 'base/low.cpp:' "$tmp/out"; then echo "FAIL: the accepted call was re
 # Both accepted: the planted tree passes.
 echo 'base/peek.cpp ui/high.cpp the planted read' >>"$tmp/low.allowed"
 check low.allowed 0 'layers: the objects of src/ keep their layers'
+# "*" accepts the defining file's code from every object, and that file's only.
+echo '* ui/high.cpp stands in for a library' >"$tmp/any.allowed"
+check any.allowed 0 'layers: the objects of src/ keep their layers'
+echo '* ui/other.cpp stands in for a library' >"$tmp/other.allowed"
+check other.allowed 1 'base/low.cpp: base (layer 2) uses page::show(int) of ui/high.cpp (layer 7, higher)'
 # A folder outside the order fails, as the include check does.
 mkdir -p "$tmp/$objects/newpart"
 compile 'int part() { return 1; }' newpart/x.cpp
