@@ -417,7 +417,8 @@ TEST_F(UpgradeEngine, KilledAtAnyPointLeavesTheOldOrTheNewProgramWhole)
     p.entries.push_back(entry(10, program));
     put("new.VYR", p);
     int sawOld = 0, sawNew = 0;
-    for (int delayUs : {0, 200, 1000, 3000, 6000, 10000, 20000, 40000, 80000, 200000}) {
+    // The last run is not killed: it ends by itself, however slow the machine.
+    for (int delayUs : {0, 200, 1000, 3000, 6000, 10000, 20000, 40000, 80000, 200000, -1}) {
         SCOPED_TRACE(delayUs);
         TestRoot::writeFile("/data/app/vyrR58N", old);
         ::unlink(TestRoot::path("/data/app/vyrR58N2").c_str());
@@ -430,8 +431,10 @@ TEST_F(UpgradeEngine, KilledAtAnyPointLeavesTheOldOrTheNewProgramWhole)
                 fpga->usb_upgrade_manage_deal(nullptr);
             ::_exit(0);
         }
-        ::usleep(useconds_t(delayUs));
-        ::kill(child, SIGKILL);
+        if (delayUs >= 0) {
+            ::usleep(useconds_t(delayUs));
+            ::kill(child, SIGKILL);
+        }
         int status = 0;
         ::waitpid(child, &status, 0);
         const QByteArray now = TestRoot::readFile("/data/app/vyrR58N");
@@ -446,7 +449,7 @@ TEST_F(UpgradeEngine, KilledAtAnyPointLeavesTheOldOrTheNewProgramWhole)
         }
     }
     EXPECT_GT(sawOld, 0) << "some kills came before the swap";
-    EXPECT_GT(sawNew, 0) << "some runs completed";
+    EXPECT_GT(sawNew, 0) << "the run left alone completed";
 }
 
 // Through the scaler manager: the slot erased, the font written and read back, the fonts reloaded.
