@@ -148,6 +148,29 @@ protected:
         EXPECT_TRUE(c->connected());
         return c;
     }
+    // count reads of 65,000 bytes, as one stream.
+    static Bytes largeReads(size_t count)
+    {
+        Bytes stream;
+        for (size_t i = 0; i < count; ++i) {
+            const Bytes w = Wire::stuff(Wire::readRam(0x200000, 65000));
+            stream.insert(stream.end(), w.begin(), w.end());
+        }
+        return stream;
+    }
+    // n clients from another host, each with a small receive buffer, that send the stream and
+    // never read.
+    std::vector<std::unique_ptr<FrameClient>> neverReading(size_t n, const Bytes& stream)
+    {
+        std::vector<std::unique_ptr<FrameClient>> clients;
+        for (size_t i = 0; i < n; ++i) {
+            clients.push_back(std::make_unique<FrameClient>(port, 0, 0x7F000002));
+            const int small = 4096;
+            setsockopt(clients.back()->fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+            EXPECT_TRUE(clients.back()->sendRaw(stream));
+        }
+        return clients;
+    }
     // The FPGA worker's part: a card's answer handed back under the pass-through mutex.
     void cardAnswers(const Bytes& answer)
     {
@@ -524,20 +547,10 @@ TEST_F(TcpTransport, FullTableOfHostsInUseKeepsAPollingToolAheadOfNewcomers)
 // each holds about one reply, the program does not grow, and a tool that reads is answered.
 TEST_F(TcpTransport, ClientsThatNeverReadHoldOneReplyEach)
 {
-    constexpr size_t kReaders = 24, kRequests = 100;
-    Bytes requests;
-    for (size_t i = 0; i < kRequests; ++i) {
-        const Bytes w = Wire::stuff(Wire::readRam(0x200000, 65000));
-        requests.insert(requests.end(), w.begin(), w.end());
-    }
+    constexpr size_t kReaders = 24;
+    const Bytes requests = largeReads(100);
     const long before = residentKb();
-    std::vector<std::unique_ptr<FrameClient>> silent;
-    for (size_t i = 0; i < kReaders; ++i) {
-        silent.push_back(std::make_unique<FrameClient>(port, 0, 0x7F000002));
-        const int small = 4096;
-        setsockopt(silent.back()->fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        ASSERT_TRUE(silent.back()->sendRaw(requests));
-    }
+    const auto silent = neverReading(kReaders, requests);
     ASSERT_TRUE(waitFor([&] { return net->server()->stalledCount() == kReaders; }, 10000));
     auto tool = client();
     EXPECT_EQ(tool->request(Wire::readRegister(4, 0x33), 1000), echoReply(0x33));
@@ -663,13 +676,8 @@ TEST_F(TcpTransport, UploadBelongsToTheConnectionThatStartedIt)
 // every 0.1 s on another connection is answered within a second each time.
 TEST_F(TcpTransport, StalledClientsQueueLittleInTheKernelAndAToolIsAnsweredThroughout)
 {
-    constexpr size_t kStalled = TcpServer::kMaxClients - 1, kRequests = 100;
-    constexpr uint16_t kRead = 65000;
-    Bytes requests;
-    for (size_t i = 0; i < kRequests; ++i) {
-        const Bytes w = Wire::stuff(Wire::readRam(0x200000, kRead));
-        requests.insert(requests.end(), w.begin(), w.end());
-    }
+    constexpr size_t kStalled = TcpServer::kMaxClients - 1;
+    const Bytes requests = largeReads(100);
     // A tool on its own connection asks every 0.1 s; the slowest answer counts.
     struct Poller {
         std::unique_ptr<FrameClient> tool;
@@ -694,13 +702,7 @@ TEST_F(TcpTransport, StalledClientsQueueLittleInTheKernelAndAToolIsAnsweredThrou
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     });
-    std::vector<std::unique_ptr<FrameClient>> silent;
-    for (size_t i = 0; i < kStalled; ++i) {
-        silent.push_back(std::make_unique<FrameClient>(port, 0, 0x7F000002));
-        const int small = 4096;
-        setsockopt(silent.back()->fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        ASSERT_TRUE(silent.back()->sendRaw(requests));
-    }
+    const auto silent = neverReading(kStalled, requests);
     const bool stalled = waitFor([&] { return net->server()->stalledCount() == kStalled; }, 10000);
     // Stalled clients that go on sending for seconds cost neither memory nor the thread's time.
     const long memoryBefore = residentKb(), ticksBefore = threadTicks("networkManage");
