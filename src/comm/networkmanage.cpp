@@ -24,8 +24,8 @@ namespace {
 // poll until a socket or a wake-up needs it.
 constexpr int kCardPollMs = 10;
 constexpr uint8_t kTransportTcp = 2;
-// Frames served to one client in a pass; the rest of its requests wait for its next turn, after
-// every other client's.
+// Frames served to one client in a pass; the rest of its requests wait, unread, until the server
+// takes them up in turn with the other clients' (TcpServer::kTurnsPerPass a pass).
 constexpr int kFramesPerTurn = 1;
 
 }

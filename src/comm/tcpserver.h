@@ -22,7 +22,7 @@ public:
         size_t from = 0; // the bytes before it were served in an earlier pass
     };
     static constexpr uint32_t kChunkMax = 131071;        // bytes taken from a client per receive
-    static constexpr size_t kMaxClients = 128;           // a newcomer beyond them replaces one of the host holding most
+    static constexpr size_t kMaxClients = 128;           // a newcomer beyond them replaces a client or is turned away (makeRoom)
     static constexpr size_t kMaxPendingOut = 1u << 20;   // unsent reply bytes a client may hold (a few replies)
     static constexpr uint32_t kIdleTicks = 30000;        // 5 minutes without a frame close a client
     static constexpr uint32_t kInUseTicks = 6000;        // a frame within the last minute: the client is in use
