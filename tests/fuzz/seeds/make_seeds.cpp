@@ -561,9 +561,10 @@ void transports()
     seed("transport", "udp_requests", QByteArray(1, 1) + cut(stream, {int(reads.size()) / 2, int(reads.size())}));
     seed("transport", "tcp_card", QByteArray(1, 0) + q(cat(cat(card, frame(0xA1, {0x04, 0x37})), card2)));
     seed("transport", "udp_card", QByteArray(1, 1) + q(card) + "#NET#" + q(frame(0xA1, {0x04, 0x37})) + "#NET#" + q(card2));
-    // Replies larger than the socket buffers while the tool does not read: the transport holds back.
+    // Replies beyond the socket buffers (the client's 256 KiB in the kernel) while the tool does
+    // not read: the transport holds back.
     Bytes large;
-    for (int i = 0; i < 12; ++i)
+    for (int i = 0; i < 80; ++i)
         large = cat(large, frame(0x61, ram(0x1000 * uint32_t(i % 16 + 1), 0x1000)));
     seed("transport", "tcp_held_back", QByteArray(1, 2) + q(large) + "#NET#" + q(reads));
     // A write longer than 4 KiB in one piece: a RAM write of a whole mode record.
