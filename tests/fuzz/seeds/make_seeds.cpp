@@ -567,8 +567,10 @@ void transports()
     for (int i = 0; i < 80; ++i)
         large = cat(large, frame(0x61, ram(0x1000 * uint32_t(i % 16 + 1), 0x1000)));
     seed("transport", "tcp_held_back", QByteArray(1, 2) + q(large) + "#NET#" + q(reads));
-    // A write longer than 4 KiB in one piece: a RAM write of a whole mode record.
-    seed("transport", "tcp_long_write", QByteArray(1, 0) + q(frame(0x60, ram(0x1000, 4000, Bytes(4000, 0x5A)))) + "#NET#" + q(reads));
+    // A write or datagram longer than 4 KiB in one piece: a RAM write of a whole mode record.
+    const QByteArray longWrite = q(frame(0x60, ram(0x1000, 4000, Bytes(4000, 0x5A))));
+    seed("transport", "tcp_long_write", QByteArray(1, 0) + longWrite + "#NET#" + q(reads));
+    seed("transport", "udp_long_datagram", QByteArray(1, 1) + longWrite + "#NET#" + q(reads));
 }
 
 // Files read whole: the parameter file, the stick's folder, an upgrade package.
