@@ -197,6 +197,10 @@ bool runTcp(const std::vector<QByteArray>& writes, bool lazy, std::vector<Bytes>
         pass(0);
         read(!lazy);
     }
+    // A tool that reads only at the end: the transport serves what waits until the replies fill
+    // the buffers and it holds back.
+    while (lazy && !eof && tcp->server()->heldBytes() && !tcp->server()->stalledCount())
+        pass(0);
     shutdown(fd, SHUT_WR);
     while (!eof) {
         pass(tcp->server()->heldBytes() ? 0 : 1); // requests wait to be served: no need to wait
