@@ -518,6 +518,9 @@ void cardLink()
         r.resize(n - 1, 0);
         edges.push_back(piece(op(1, 1, true), sealed(r)));
     }
+    // A byte past the port byte's edge: a search reply on pair 0 naming port 5 (pair 2), with a
+    // count of its own.
+    edges.push_back(piece(op(1, 1, true), sealed({0x00, 0xF0, 0x01, 0x10, 0x10, 0xAA, 0xFF, 6, 0, 0x10, 0, 7, 0, 0})));
     seed("card_link", "reply_lengths", pieces(edges, "#RX#"));
     // PC frames: one card by the port byte, all cards of every port, by the destination's port
     // bits, the multifunction card; each with worker passes for the merge after it.
