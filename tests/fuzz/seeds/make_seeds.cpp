@@ -192,9 +192,12 @@ void frames()
         // Reads by name: a user mode's file, and a scan file (its name's length in bytes 4-5).
         {"named_reads", cat(frame(0xC0, {8, 0, 0, 0, 0, 'M', 'O', '0', '1', 7}, 0xF100, 0, 4),
                             frame(0xC0, {8, 0, 0, 0, 0, 'w', 'a', 'l', 'l', '.', 'q', 'z', 'f', 'i', 'l', 'e', 13}, 0xF100, 0, 11))},
-        // The 4G window (256 bytes at 0xA1000000) written and read whole, and a byte over.
-        {"modem_window", cat(cat(frame(0x60, ram(0xA1000000, 256, Bytes(256, 0x4D))), frame(0x60, ram(0xA1000000, 257, Bytes(257, 0x4E)))),
-                             cat(frame(0x61, ram(0xA1000000, 256)), frame(0x61, ram(0xA1000000, 257))))},
+        // The 4G window (256 bytes at 0xA1000000) written and read whole, and a byte over; the
+        // cloud properties then read the modem's version and numbers from it (marker 0xAA).
+        {"modem_window", cat(cat(cat(frame(0x60, ram(0xA1000000, 256, cat({0xAA, 0x01, 0x02, 0x03, 0x04}, Bytes(251, 0x34)))),
+                                     frame(0x60, ram(0xA1000000, 257, Bytes(257, 0x4E)))),
+                                 cat(frame(0x61, ram(0xA1000000, 256)), frame(0x61, ram(0xA1000000, 257)))),
+                             frame(0xC4, text(2, "getproperty version iccid imsi imei\r\n")))},
     };
     Bytes stream;
     for (const auto& f : list) {
