@@ -15,6 +15,9 @@ void fpga_manage::Record_Time_Deal()
 {
     if (Utils::getTimeSpace(readtime_ticks.load()) < kClockReadTicks || !get_fpga_status())
         return;
+    // Stamped with the tick it started at: ticks that come while it waits for the clock's lock
+    // must not put the next read off.
+    const uint32_t stamp = G_timeTicks.load();
     TimeRealType now = {};
     IT8563WE_Get(&now);
     {
@@ -22,7 +25,7 @@ void fpga_manage::Record_Time_Deal()
         now.weekday = time_now.weekday;
         time_now = now;
     }
-    readtime_ticks = G_timeTicks.load();
+    readtime_ticks = stamp;
 }
 
 int fpga_manage::check_vbo_status(int fpga)
@@ -31,6 +34,7 @@ int fpga_manage::check_vbo_status(int fpga)
         return 0;
     if (Utils::getTimeSpace(change_word(3 + fpga)) < kWatchdogTicks)
         return vbo_wd_flag[fpga];
+    const uint32_t stamp = G_timeTicks.load(); // the tick it started at, as the clock read
     if (!vbo_wd_flag[fpga]) {
         int lacking = 0;
         for (int i = 0; i < 8; ++i) {
@@ -54,7 +58,7 @@ int fpga_manage::check_vbo_status(int fpga)
             vbo_wd_flag[fpga] = 0;
         }
     }
-    set_change_word(3 + fpga, G_timeTicks.load());
+    set_change_word(3 + fpga, stamp);
     return vbo_wd_flag[fpga];
 }
 

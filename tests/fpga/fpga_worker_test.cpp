@@ -638,6 +638,38 @@ TEST_F(FpgaWorker, LinkWatchdogAndLinkReport)
     EXPECT_EQ(fpgaChip().registerValue(3) & 0xC0, 0xC0);
 }
 
+// A duty is stamped with the tick it started at: ticks that come while it runs (the panel's burst,
+// the clock's lock held by a shell command) do not put its next run off.
+TEST_F(FpgaWorker, DutiesAreStampedWithTheTickTheyStartedAt)
+{
+    ASSERT_TRUE(runUntilUp());
+    bool burst = false;
+    fpgaChip().setAccessHook([&](const FpgaChip::Access& a) {
+        if (burst && a.kind == K::RegisterRead && a.address == FpgaReg::Links) {
+            burst = false;
+            G_timeTicks += 5;
+        }
+    });
+    const uint32_t start = fpga_manage::change_word(3) + fpga_manage::kWatchdogTicks;
+    G_timeTicks = start - 1;
+    burst = true;
+    tick();
+    EXPECT_FALSE(burst) << "the watchdog ran";
+    EXPECT_EQ(fpga_manage::change_word(3), start);
+    fpgaChip().setAccessHook(nullptr);
+
+    const auto localTime = fpga_manage::clock;
+    fpga_manage::clock = [] {
+        G_timeTicks += 5; // as if the clock's lock were held by a shell command meanwhile
+        return QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5));
+    };
+    const uint32_t clockStart = readtime_ticks.load() + fpga_manage::kClockReadTicks;
+    G_timeTicks = clockStart - 1;
+    tick();
+    fpga_manage::clock = localTime;
+    EXPECT_EQ(readtime_ticks.load(), clockStart);
+}
+
 // Both simulated chips, one pass each per tick, as their two threads would run them.
 TEST_F(FpgaWorker, ForcedColourLiftedAndLedSizeChangeBringsTheFpgaUpAgain)
 {
