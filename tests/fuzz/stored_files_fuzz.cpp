@@ -8,7 +8,6 @@
 #include "params/vyrrampara.h"
 #include "platform/sim/sim_board.h"
 
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzBoard::start();
