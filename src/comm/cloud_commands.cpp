@@ -122,6 +122,24 @@ uint64_t toCount(const std::string& v)
     return errno == ERANGE ? UINT64_MAX : uint64_t(n);
 }
 
+// The one file id the box hands out: any other refuses the file command with 330.
+void checkFileId(const std::string& value, const char* name, std::string& reply)
+{
+    if (toInt(value) != kFileId)
+        reply = failure(name, 330, "Invaild file ID.");
+}
+
+// What a file command answers before its own work: nothing without its word, the refusal its pairs
+// left in reply, its bare name after an unknown key or without pairs. False: the command goes on.
+bool answeredByPairs(const Scan& s, const char* name, bool unknown, std::string& reply)
+{
+    if (!s.word)
+        reply.clear();
+    else if (reply.empty() && (unknown || s.pairs == 0))
+        reply = name;
+    return !s.word || !reply.empty();
+}
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -408,36 +426,26 @@ std::string sendFile(const CloudRequest& r)
 std::string sendFileData(const CloudRequest& r)
 {
     const std::string& text = r.text;
-    int code = 0;
-    const char* why = nullptr;
+    std::string reply;
     bool unknown = false, haveLength = false;
     uint64_t offset = 0, ext = 0;
     const Scan s = scanPairs(text, "sendfiledata", 49, [&](const std::string& k, const std::string& v) {
         if (k == "fileid") {
-            if (toInt(v) != kFileId) {
-                code = 330;
-                why = "Invaild file ID.";
-            }
+            checkFileId(v, "sendFileData", reply);
         } else if (k == "offset") {
             offset = toCount(v);
         } else if (k == "extlength") {
             ext = toCount(v);
             haveLength = true;
-            if (ext > 1499) {
-                code = 332;
-                why = "Invaild file length.";
-            }
+            if (ext > 1499)
+                reply = failure("sendFileData", 332, "Invaild file length.");
         } else {
             unknown = true;
         }
-        return code == 0 && !unknown;
+        return reply.empty() && !unknown;
     });
-    if (!s.word)
-        return std::string();
-    if (code)
-        return failure("sendFileData", code, why);
-    if (unknown || s.pairs == 0)
-        return "sendFileData";
+    if (answeredByPairs(s, "sendFileData", unknown, reply))
+        return reply;
     // The data follow the line feed; they must lie inside the frame and the buffer. ext is at
     // most 1,499 here, so neither bound can wrap.
     const bool lineFeed = s.end < text.size() && text[s.end] == '\n';
@@ -453,31 +461,21 @@ std::string sendFileData(const CloudRequest& r)
 
 std::string sendFileEnd(const CloudRequest& r)
 {
-    int code = 0;
-    const char* why = nullptr;
+    std::string reply;
     bool unknown = false;
     const Scan s = scanPairs(r.text, "sendfileend", 49, [&](const std::string& k, const std::string& v) {
         if (k == "fileid") {
-            if (toInt(v) != kFileId) {
-                code = 330;
-                why = "Invaild file ID.";
-            }
+            checkFileId(v, "sendFileEnd", reply);
         } else if (k == "filelen") {
-            if (v.size() > 10 || strtoull(v.c_str(), nullptr, 10) != g_4gsendfile_len) {
-                code = 332;
-                why = "File length mismatch.";
-            }
+            if (v.size() > 10 || strtoull(v.c_str(), nullptr, 10) != g_4gsendfile_len)
+                reply = failure("sendFileEnd", 332, "File length mismatch.");
         } else if (k != "crc32") {
             unknown = true;
         }
-        return code == 0 && !unknown;
+        return reply.empty() && !unknown;
     });
-    if (!s.word)
-        return std::string();
-    if (code)
-        return failure("sendFileEnd", code, why);
-    if (unknown || s.pairs == 0)
-        return "sendFileEnd";
+    if (answeredByPairs(s, "sendFileEnd", unknown, reply))
+        return reply;
     // An empty certificate would replace the stored one with nothing the cloud link can use.
     if (g_4gsendfile_len == 0 || g_4gsendfile_len > kStagingSize)
         return failure("sendFileEnd", 332, "Invaild file length.");
@@ -495,20 +493,17 @@ std::string sendFileEnd(const CloudRequest& r)
 // sendFileCancel and recvFileCancel: nothing to undo, the id is only checked.
 std::string cancelTransfer(const char* name, const char* word, const std::string& text)
 {
-    bool badId = false, unknown = false;
+    std::string reply;
+    bool unknown = false;
     const Scan s = scanPairs(text, word, 49, [&](const std::string& k, const std::string& v) {
         if (k != "fileid")
             unknown = true;
         else
-            badId = toInt(v) != kFileId;
-        return !unknown && !badId;
+            checkFileId(v, name, reply);
+        return !unknown && reply.empty();
     });
-    if (!s.word)
-        return std::string();
-    if (badId)
-        return failure(name, 330, "Invaild file ID.");
-    if (unknown || s.pairs == 0)
-        return name;
+    if (answeredByPairs(s, name, unknown, reply))
+        return reply;
     return format("%s 200 fileID:%d\r\n", name, kFileId);
 }
 
@@ -544,8 +539,7 @@ std::string recvFileData(const CloudRequest& r)
     bool unknown = false;
     const Scan s = scanPairs(r.text, "recvfiledata", 49, [&](const std::string& k, const std::string& v) {
         if (k == "fileid") {
-            if (toInt(v) != kFileId)
-                reply = failure("recvFileData", 330, "Invaild file ID.");
+            checkFileId(v, "recvFileData", reply);
         } else if (k == "offset") {
             const long long o = strtoll(v.c_str(), nullptr, 10);
             if (o > 500)
@@ -556,12 +550,8 @@ std::string recvFileData(const CloudRequest& r)
         }
         return reply.empty() && !unknown;
     });
-    if (!s.word)
-        return std::string();
-    if (!reply.empty())
+    if (answeredByPairs(s, "recvFileData", unknown, reply))
         return reply;
-    if (unknown || s.pairs == 0)
-        return "recvFileData";
     return format("recvFileData 200 fileID:%d offset:%d extLength:%d\r\n", kFileId, 0, 715);
 }
 
@@ -571,8 +561,7 @@ std::string recvFileEnd(const CloudRequest& r)
     bool unknown = false;
     const Scan s = scanPairs(r.text, "recvfileend", 49, [&](const std::string& k, const std::string& v) {
         if (k == "fileid") {
-            if (toInt(v) != kFileId)
-                reply = failure("recvFileEnd", 330, "Invaild file ID.");
+            checkFileId(v, "recvFileEnd", reply);
         } else if (k == "filelen") {
             if (v.size() > 10 || toInt(v) != kKnownCaLength)
                 reply = failure("recvFileEnd", 333, "File length mismatch.");
@@ -584,12 +573,8 @@ std::string recvFileEnd(const CloudRequest& r)
         }
         return reply.empty() && !unknown;
     });
-    if (!s.word)
-        return std::string();
-    if (!reply.empty())
+    if (answeredByPairs(s, "recvFileEnd", unknown, reply))
         return reply;
-    if (unknown || s.pairs == 0)
-        return "recvFileEnd";
     return format("recvFileEnd 200 fileID:%d\r\n", kFileId);
 }
 
