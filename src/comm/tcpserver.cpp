@@ -173,7 +173,7 @@ int TcpServer::recvData(int timeoutMs, int wakeFd)
 {
     closeIdleClients();
     for (const auto& entry : m_clients)
-        if (!entry.second.held.empty() && entry.second.out.empty())
+        if (entry.second.waitsForTurn())
             timeoutMs = 0; // requests wait to be served: look at the sockets without waiting
     m_pfds.clear();
     if (wakeFd >= 0)
@@ -379,7 +379,7 @@ void TcpServer::releaseHeld()
     auto take = [&](std::map<int, Client>::iterator it, std::map<int, Client>::iterator end) {
         for (; it != end && turns < kTurnsPerPass; ++it) {
             Client& client = it->second;
-            if (client.held.empty() || !client.out.empty())
+            if (!client.waitsForTurn())
                 continue;
             m_chunks.push_back({it->first, std::move(client.held), client.heldFrom});
             client.held = {};

@@ -66,6 +66,8 @@ private:
         size_t sent = 0;
         std::vector<uint8_t> held; // received bytes not served yet, from heldFrom on
         size_t heldFrom = 0;
+        // Its replies have left and its held requests wait for their turn.
+        bool waitsForTurn() const { return !held.empty() && out.empty(); }
         uint32_t address = 0;      // the peer's IPv4 address
         uint64_t id = 0;
         uint32_t heard = 0;   // G_timeTicks of its accept or its last frame
