@@ -9,6 +9,7 @@
 // with the request's head swapped and its group, a card's answer only after a frame for the cards;
 // over TCP every valid request has its reply, over UDP a reply fits one datagram.
 #include "fuzz_fpga.h"
+#include "fuzz_net.h"
 
 #include "base/utils.h"
 #include "comm/message_deal.h"
@@ -20,10 +21,8 @@
 #include "params/config_engine.h"
 #include "scaler/c331_manage.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -148,11 +147,8 @@ int connectTcp(bool smallWindow)
     // A reset instead of TIME_WAIT: millions of connections would use up the local ports.
     const linger reset = {1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(uint16_t(tcp->server()->port()));
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+    const sockaddr_in to = FuzzNet::loopback(tcp->server()->port());
+    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0)
         FuzzBoard::fail("cannot connect");
     return fd;
 }
@@ -222,31 +218,12 @@ bool runTcp(const std::vector<QByteArray>& writes, bool lazy, std::vector<Bytes>
 
 // ---- UDP ----
 
-int udpTool()
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in any{};
-    any.sin_family = AF_INET; // the wildcard address: replies are broadcast to the sender's port
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0)
-        FuzzBoard::fail("cannot open the tool's UDP socket");
-    return fd;
-}
-
-bool readable(int fd, int timeoutMs)
-{
-    pollfd p = {fd, POLLIN, 0};
-    return poll(&p, 1, timeoutMs) > 0;
-}
-
 void runUdp(const std::vector<QByteArray>& datagrams, std::vector<Bytes>* replies)
 {
     // A socket of its own for each input: a reply still on its way from the last one goes to a
     // port that is closed, and the transport starts this sender's stream afresh.
-    const int fd = udpTool();
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(uint16_t(udp->server()->port()));
+    const int fd = FuzzNet::udpTool();
+    const sockaddr_in to = FuzzNet::loopback(udp->server()->port());
     Bytes buffer(UdpServer::kDatagramMax);
     auto read = [&] {
         for (;;) {
@@ -262,12 +239,12 @@ void runUdp(const std::vector<QByteArray>& datagrams, std::vector<Bytes>* replie
         }
     };
     for (const QByteArray& d : datagrams) {
-        if (sendto(fd, d.constData(), size_t(d.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) != d.size())
+        if (sendto(fd, d.constData(), size_t(d.size()), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) != d.size())
             FuzzBoard::fail("cannot send a datagram");
         // Served once it has arrived; an empty one is dropped on arrival.
-        if (!d.isEmpty() && !readable(udp->server()->socket(), 1000))
+        if (!d.isEmpty() && !FuzzNet::readable(udp->server()->socket(), 1000))
             FuzzBoard::fail("a datagram did not arrive");
-        for (int i = 0; i < kMaxPasses && readable(udp->server()->socket(), 0); ++i)
+        for (int i = 0; i < kMaxPasses && FuzzNet::readable(udp->server()->socket(), 0); ++i)
             udp->runOnce(0);
         udp->runOnce(0); // a frame for the cards: its answer
         read();

@@ -289,6 +289,13 @@ void wifi()
     seed("wifi_at", "longest", q("AT+SETDATA=2,0," + ssid + ",3," + passphrase + ",5,10.1.2.3,5005#AT#AT+SETDATA=2,0," + ssid +
                                  "s,3," + passphrase + ",5,10.1.2.3,5005#AT#AT+SETDATA=2,0,x,3," + passphrase + "p,5,10.1.2.3,5005"));
     seed("wifi_at", "line_ends", q("AT+SETDATA=2,0,Cafe\nAP,3,secret123,5,10.1.2.3,5005#AT#AT+SETDATA=2,0,Cafe AP,3,secret\n123,5,10.1.2.3,5005"));
+    // The access point's address either side of each edge of what it takes: the first and last
+    // unicast network, loopback, the DHCP pool (150-199), the network and broadcast hosts.
+    std::string edges;
+    for (const char* address : {"0.1.2.3", "1.0.0.1", "127.0.0.1", "223.1.2.149", "224.1.2.3", "10.1.2.150", "10.1.2.199",
+                                "10.1.2.200", "10.1.2.0", "10.1.2.254", "10.1.2.255"})
+        edges += std::string(edges.empty() ? "" : "#AT#") + "AT+SETDATA=2,0,Cafe AP,3,secret123,5," + address + ",5005";
+    seed("wifi_at", "address_edges", q(edges + "#AT#")); // the last piece: what ifconfig prints
     seed("wifi_at", "open_ap", q("AT+SETDATA=2,1,x,0,,0,192.168.22.101,5005#AT#AT+CHECKDATA#AT#" + ifconfig));
     const QByteArray hostapd = "interface=wlan0\nssid=Cafe AP\nchannel=6\nwpa=2\nwpa_passphrase=secret123\n";
     const QByteArray wpa = "network={\nssid=\"home\"\npsk=\"password\"\n}\n";
