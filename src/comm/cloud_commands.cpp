@@ -677,22 +677,28 @@ uint32_t message_deal::project_set_setproperty(MessageFrame& f)
     if (traceOn())
         printf("cloud settings: total %u, address %u, user %u, name %u\n", unsigned(plain(60) | plain(61) << 8),
                unsigned(a), unsigned(u), unsigned(c));
-    g_skyhub_cloudserverip = QString::fromLatin1(address.data(), int(address.size()));
-    g_skyhub_cloudserverport = port;
-    g_skyhub_clouduserid = QString::fromLatin1(user.data(), int(user.size()));
-    g_skyhub_controllername = QString::fromLatin1(name.data(), int(name.size()));
-    if (ConfigEngine* config = ConfigEngine::p_config) {
-        const bool ok = config->write_config_variant(ConfigItem::SkyhubServerIp, g_skyhub_cloudserverip.get()) &&
-                        config->write_config_variant(ConfigItem::SkyhubServerPort, QString::number(port)) &&
-                        config->write_config_variant(ConfigItem::SkyhubUserIp, g_skyhub_clouduserid.get()) &&
-                        config->write_config_variant(ConfigItem::SkyhubControllerName, g_skyhub_controllername.get());
-        if (!ok)
-            writeLogMsg(LOG_ERROR, "cloud settings: the configuration could not be written");
+    const QString server = QString::fromLatin1(address.data(), int(address.size()));
+    const QString userId = QString::fromLatin1(user.data(), int(user.size()));
+    const QString controller = QString::fromLatin1(name.data(), int(name.size()));
+    // Stored first, all four in one write: settings the next start would not find are not put in
+    // force, and the tool is told.
+    ConfigEngine* config = ConfigEngine::p_config;
+    const bool stored = config && config->write_config_variants({{ConfigItem::SkyhubServerIp, server},
+                                                                 {ConfigItem::SkyhubServerPort, QString::number(port)},
+                                                                 {ConfigItem::SkyhubUserIp, userId},
+                                                                 {ConfigItem::SkyhubControllerName, controller}});
+    if (stored) {
+        g_skyhub_cloudserverip = server;
+        g_skyhub_cloudserverport = port;
+        g_skyhub_clouduserid = userId;
+        g_skyhub_controllername = controller;
+        Utils::system_plain(QStringLiteral("sync"));
+        Delay::us(100);
+        g_skyhub_cloud = 1;
+    } else {
+        writeLogMsg(LOG_ERROR, "cloud settings: the configuration could not be written, nothing changed");
     }
-    Utils::system_plain(QStringLiteral("sync"));
-    Delay::us(100);
-    g_skyhub_cloud = 1;
-    f.status(0, 3);
+    const uint32_t r = f.status(stored ? 0 : 1, 3);
     f.body[11] = 11;
-    return 3;
+    return r;
 }

@@ -158,14 +158,12 @@ uint32_t message_deal::net_ip_set(MessageFrame& f)
     // The port in force now: applying the addresses reloads g_port from the INI file.
     const int32_t portInForce = g_port.load();
 
+    // One write of all four: a new address with the old mask would be what the next start applies.
     ConfigEngine* config = ConfigEngine::p_config;
-    bool stored = config != nullptr;
-    if (stored) {
-        stored = config->write_config_variant(ConfigItem::IPAddress, ip) &&
-                 config->write_config_variant(ConfigItem::GateWay, gateway) &&
-                 config->write_config_variant(ConfigItem::SubNetMask, mask) &&
-                 config->write_config_variant(ConfigItem::TcpPort, QString::number(port));
-    }
+    const bool stored = config && config->write_config_variants({{ConfigItem::IPAddress, ip},
+                                                                 {ConfigItem::GateWay, gateway},
+                                                                 {ConfigItem::SubNetMask, mask},
+                                                                 {ConfigItem::TcpPort, QString::number(port)}});
     if (!stored) {
         writeLogMsg(LOG_ERROR, "net_ip_set: the configuration could not be written");
         return f.status(1);

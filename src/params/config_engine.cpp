@@ -23,6 +23,7 @@ const char* const ConfigEngine::kLauncherAppPath = "/data/app/vyrR58N -platform 
 namespace {
 
 std::atomic<ConfigEngine*> published{nullptr};
+std::atomic<int> failingItem{-1}; // tests only
 
 QString resolved(const char* path)
 {
@@ -182,34 +183,62 @@ QVariant ConfigEngine::read_config_variant(int id)
 
 bool ConfigEngine::write_config_variant(int id, const QVariant& value)
 {
-    if (id < 0 || id >= ConfigItem::ItemCount) {
-        writeLogMsg(LOG_ERROR, "write_config_variant: unknown item " + std::to_string(id));
-        return false;
-    }
-    QMutexLocker locker(&mutex_);
-    ConfigItem* item = items_[id];
-    if (item->noWriteBack || item->filePath.isEmpty()) {
-        item->value = value;
-        return true;
-    }
-    QString key = item->key;
-    for (auto it = _itemMap.constBegin(); it != _itemMap.constEnd(); ++it) {
-        if (it.value() == id) {
-            key = it.key();
-            break;
+    return write_config_variants({{id, value}});
+}
+
+void ConfigEngine::failWritesOf(int id)
+{
+    failingItem = id;
+}
+
+bool ConfigEngine::write_config_variants(std::initializer_list<Setting> settings)
+{
+    for (const Setting& s : settings) {
+        if (s.first < 0 || s.first >= ConfigItem::ItemCount) {
+            writeLogMsg(LOG_ERROR, "write_config_variant: unknown item " + std::to_string(s.first));
+            return false;
+        }
+        if (s.first == failingItem.load()) {
+            writeLogMsg(LOG_ERROR, "write_config_variant: item " + std::to_string(s.first) + " cannot be written");
+            return false;
         }
     }
-    QSettings ini(QString::fromStdString(platform::Paths::resolve(item->filePath.toStdString())), QSettings::IniFormat);
-    ini.setValue(key, value);
-    ini.sync();
-    if (ini.status() != QSettings::NoError) {
-        // Qt keeps an unwritten change for the file's next reader and writer: put the value in
-        // force in its place.
-        ini.setValue(key, item->value);
-        return false;
+    QMutexLocker locker(&mutex_);
+    auto stored = [this](int id) { return !items_[id]->noWriteBack && !items_[id]->filePath.isEmpty(); };
+    // The key this id is stored under: the first in the map that names it.
+    auto keyOf = [this](int id) {
+        for (auto it = _itemMap.constBegin(); it != _itemMap.constEnd(); ++it) {
+            if (it.value() == id)
+                return it.key();
+        }
+        return items_[id]->key;
+    };
+    // Every item lives in the one INI file: the whole group is one write of it.
+    QString file;
+    for (const Setting& s : settings) {
+        if (stored(s.first))
+            file = items_[s.first]->filePath;
     }
-    // The value in use follows the file: a setting that was not stored is not in force either.
-    item->value = value;
+    if (!file.isEmpty()) {
+        QSettings ini(resolved(file.toStdString().c_str()), QSettings::IniFormat);
+        for (const Setting& s : settings) {
+            if (stored(s.first))
+                ini.setValue(keyOf(s.first), s.second);
+        }
+        ini.sync();
+        if (ini.status() != QSettings::NoError) {
+            // Qt keeps an unwritten change for the file's next reader and writer: put the values
+            // in force in its place.
+            for (const Setting& s : settings) {
+                if (stored(s.first))
+                    ini.setValue(keyOf(s.first), items_[s.first]->value);
+            }
+            return false;
+        }
+    }
+    // The values in use follow the file: settings that were not stored are not in force either.
+    for (const Setting& s : settings)
+        items_[s.first]->value = s.second;
     return true;
 }
 

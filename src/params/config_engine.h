@@ -6,6 +6,8 @@
 #include <QVariant>
 #include <QVector>
 #include <cstdint>
+#include <initializer_list>
+#include <utility>
 
 // One setting of "/data/configs/tcpip.ini", group "config".
 class ConfigItem {
@@ -42,6 +44,12 @@ public:
     // Stores the value in the INI file and then in force; false for an unknown id or a failed
     // write, which leaves both as they were.
     bool write_config_variant(int id, const QVariant& value);
+    // The same for settings that belong together: one write of the file, so they are stored and in
+    // force all of them, or (false) none has changed.
+    using Setting = std::pair<int, QVariant>;
+    bool write_config_variants(std::initializer_list<Setting> settings);
+    // Tests: every write that holds this item fails, as on a full disk; -1 (the start value) none.
+    static void failWritesOf(int id);
     static bool containsItemStr(const QString& text);
     static int strToItem(const QString& text);
     ConfigItem* getConfigItem(const QString& text);

@@ -7,7 +7,9 @@
 #include "params/config_engine.h"
 #include "test_root.h"
 
+#include <QDir>
 #include <QSettings>
+#include <cstdio>
 
 namespace {
 
@@ -290,6 +292,37 @@ TEST_F(CloudCommands, CloudSettingsNeedTheBoxsId)
     EXPECT_EQ(ini("skyhubuserip"), QString("user-7"));
     EXPECT_EQ(ini("skyhubcontrollername"), QString("hall A"));
     EXPECT_EQ(g_skyhub_cloud.load(), 1);
+}
+
+// Settings the INI file did not take, whole or from its second item on, answer status 1 and
+// change nothing, on disk, in force or in the next write of the file.
+TEST_F(CloudCommands, CloudSettingsNotStoredAnswerFailureAndChangeNothing)
+{
+    ASSERT_EQ(fpga->get_control_uid(0), 0);
+    const std::string file = TestRoot::path(ConfigEngine::kIniPath), aside = file + ".aside";
+    for (bool folder : {true, false}) {
+        SCOPED_TRACE(folder ? "a folder in the file's place" : "the port cannot be written");
+        const QByteArray before = TestRoot::readFile(ConfigEngine::kIniPath);
+        if (folder) {
+            ASSERT_EQ(::rename(file.c_str(), aside.c_str()), 0);
+            ASSERT_TRUE(QDir().mkpath(QString::fromStdString(file + "/x")));
+        }
+        ConfigEngine::failWritesOf(folder ? -1 : ConfigItem::SkyhubServerPort);
+        const uint32_t r = send(kController, 0xC3, cloudSettingsRequest(fpga->control_uid, "10.9.8.7", 8883, "u", "n"));
+        ConfigEngine::failWritesOf(-1);
+        if (folder) {
+            ASSERT_TRUE(QDir(QString::fromStdString(file)).removeRecursively());
+            ASSERT_EQ(::rename(aside.c_str(), file.c_str()), 0);
+        }
+        ASSERT_EQ(r, 3u);
+        EXPECT_EQ(buf[10], 1);
+        EXPECT_EQ(buf[11], 11);
+        EXPECT_EQ(TestRoot::readFile(ConfigEngine::kIniPath), before);
+        EXPECT_EQ(g_skyhub_cloudserverip.get(), QString(" "));
+        EXPECT_EQ(g_skyhub_cloud.load(), 0);
+        ASSERT_TRUE(ConfigEngine::p_config->write_config_variant(ConfigItem::Barcode, QString("B")));
+        EXPECT_FALSE(TestRoot::readFile(ConfigEngine::kIniPath).contains("10.9.8.7"));
+    }
 }
 
 } // namespace

@@ -462,16 +462,29 @@ namespace {
 
 TEST_F(DeviceCommands, UnwritableConfigurationAnswersFailureAndAppliesNothing)
 {
-    // A folder where the INI file should be: every write of it fails.
+    // The gateway, second of the four items, cannot be written: the address is not stored alone.
+    // Then a folder where the INI file should be: every write of it fails.
     const std::string ini = TestRoot::path(ConfigEngine::kIniPath);
-    ASSERT_EQ(::remove(ini.c_str()), 0);
-    ASSERT_TRUE(TestRoot::writeFile(std::string(ConfigEngine::kIniPath) + "/x", "x"));
-    g_port = 5005;
-    ASSERT_EQ(send(kController, 0xA4, netPayload({10, 0, 0, 7}, {255, 255, 0, 0}, {10, 0, 0, 1}, 6000)), 1u);
-    EXPECT_EQ(buf[10], 1);
-    EXPECT_TRUE(commands().empty());
-    EXPECT_EQ(g_app_reset_flag.load(), 0);
-    EXPECT_EQ(g_port.load(), 5005);
+    const QByteArray before = TestRoot::readFile(ConfigEngine::kIniPath);
+    for (bool folder : {false, true}) {
+        if (folder) {
+            ASSERT_EQ(::remove(ini.c_str()), 0);
+            ASSERT_TRUE(TestRoot::writeFile(std::string(ConfigEngine::kIniPath) + "/x", "x"));
+        }
+        g_port = 5005;
+        ConfigEngine::failWritesOf(folder ? -1 : ConfigItem::GateWay);
+        const uint32_t r = send(kController, 0xA4, netPayload({10, 0, 0, 7}, {255, 255, 0, 0}, {10, 0, 0, 1}, 6000));
+        ConfigEngine::failWritesOf(-1);
+        ASSERT_EQ(r, 1u);
+        EXPECT_EQ(buf[10], 1);
+        EXPECT_TRUE(commands().empty());
+        EXPECT_EQ(g_app_reset_flag.load(), 0);
+        EXPECT_EQ(g_port.load(), 5005);
+        EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::IPAddress).toString(), QStringLiteral("192.168.1.199"));
+        if (!folder) {
+            EXPECT_EQ(TestRoot::readFile(ConfigEngine::kIniPath), before);
+        }
+    }
 
     g_str_barcode = "OLD";
     ASSERT_EQ(send(kController, 0xA2, {30, 5, 0, 'S', 'N', '1'}), 2u);

@@ -423,9 +423,19 @@ TEST_F(FactoryPage, ResetAllRestoresMaskAndGatewayWhenTheAddressIsAlreadyTheDefa
     ASSERT_EQ(iniValue("SubNetMask"), QStringLiteral("255.255.0.0"));
     Script s;
     toFactory(s);
-    s.act([] { shellSim().clearLog(); })
+    // First the mask cannot be written: the gateway is not restored alone either.
+    s.act([] { ConfigEngine::failWritesOf(ConfigItem::SubNetMask); })
         .key(Left)
         .until([] { return g_factory->ui_select == 3; }, "Reset ALL")
+        .key(OK)
+        .until([] { return Panel::changeFlag() == 1; }, "handed over, address not stored")
+        .act([] {
+            ConfigEngine::failWritesOf(-1);
+            EXPECT_EQ(iniValue("SubNetMask"), QStringLiteral("255.255.0.0"));
+            EXPECT_EQ(iniValue("GateWay"), QStringLiteral("192.168.1.254"));
+            scaler()->change_flag = 0;
+            shellSim().clearLog();
+        })
         .key(OK)
         .until([] { return Panel::changeFlag() == 1; }, "handed over")
         .act([] {
@@ -436,7 +446,9 @@ TEST_F(FactoryPage, ResetAllRestoresMaskAndGatewayWhenTheAddressIsAlreadyTheDefa
             EXPECT_EQ(g_str_gateway.get(), QStringLiteral("192.168.1.1"));
             EXPECT_TRUE(shellCommands().contains(QStringLiteral("ifconfig eth0 192.168.1.199 netmask 255.255.255.0")));
         });
-    ASSERT_TRUE(s.run(10000));
+    const bool ran = s.run(10000);
+    ConfigEngine::failWritesOf(-1);
+    ASSERT_TRUE(ran);
 }
 
 // Without eth0 nothing is applied, yet the INI holds the defaults and the globals follow it, so

@@ -511,6 +511,16 @@ TEST_F(WiredPage, TextsInEveryLanguageFitAndFollowALanguageChange)
 
 TEST_F(WiredPage, AnINIFileThatCannotBeWrittenIsReportedAndNothingIsApplied)
 {
+    // The mask cannot be written after the address: the address is not stored alone.
+    const QByteArray before = TestRoot::readFile(ConfigEngine::kIniPath);
+    std::unique_ptr<linkwlan> page(new linkwlan);
+    setRow(0, "192", "168", "1", "88", page.get());
+    ConfigEngine::failWritesOf(ConfigItem::SubNetMask);
+    page->on_Button_net_apply_clicked();
+    ConfigEngine::failWritesOf(-1);
+    EXPECT_EQ(page->outcome(), linkwlan::Outcome::NotSaved);
+    EXPECT_EQ(TestRoot::readFile(ConfigEngine::kIniPath), before);
+    page.reset();
     // A folder where the file should be: every write of the INI store fails.
     const QString path = QString::fromStdString(TestRoot::path(ConfigEngine::kIniPath));
     ASSERT_TRUE(QFile::remove(path));

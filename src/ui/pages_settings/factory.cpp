@@ -74,15 +74,14 @@ QLabel* whiteLine(QWidget* parent, const char* name, int y)
 // Address, mask and gateway back to their defaults in the INI store, then applied to eth0.
 void restoreAddressDefaults()
 {
-    // All three keys every time: a reset keyed on the address alone would keep a changed mask or
-    // gateway while the panel reads "Reset ALL".
+    // All three keys every time, in one write: a reset keyed on the address alone, or one stopped
+    // half way, would keep a changed mask or gateway while the panel reads "Reset ALL".
     ConfigEngine* config = ConfigEngine::p_config;
-    bool written = config != nullptr;
-    if (config) {
-        written &= config->write_config_variant(ConfigItem::IPAddress, QString::fromLatin1(factory::kDefaultIp));
-        written &= config->write_config_variant(ConfigItem::SubNetMask, QString::fromLatin1(factory::kDefaultMask));
-        written &= config->write_config_variant(ConfigItem::GateWay, QString::fromLatin1(factory::kDefaultGateway));
-    }
+    const bool written = config && config->write_config_variants({
+        {ConfigItem::IPAddress, QString::fromLatin1(factory::kDefaultIp)},
+        {ConfigItem::SubNetMask, QString::fromLatin1(factory::kDefaultMask)},
+        {ConfigItem::GateWay, QString::fromLatin1(factory::kDefaultGateway)},
+    });
     if (!written)
         writeLogMsg(LOG_ERROR, "factory reset: the default address settings could not be stored");
     Utils::system_plain(QStringLiteral("sync"));

@@ -280,9 +280,9 @@ void linkwlan::on_Button_net_apply_clicked()
         return;
     }
     ConfigEngine* config = ConfigEngine::p_config;
-    const bool stored = config && config->write_config_variant(ConfigItem::IPAddress, ip)
-        && config->write_config_variant(ConfigItem::SubNetMask, mask)
-        && config->write_config_variant(ConfigItem::GateWay, gateway);
+    const bool stored = config && config->write_config_variants({{ConfigItem::IPAddress, ip},
+                                                                 {ConfigItem::SubNetMask, mask},
+                                                                 {ConfigItem::GateWay, gateway}});
     if (!stored) {
         writeLogMsg(LOG_ERROR, "wired address: the INI file could not be written");
         showOutcome(Outcome::NotSaved, 0);
