@@ -149,6 +149,9 @@ public:
     static uint32_t change_word(int word);      // 32-bit words of g_change
     static void set_change_word(int word, uint32_t value);
     static bool clock_ready();                  // the input manager's clock synthesiser runs
+    // The input manager, which programs that synthesiser, registers how to ask when it is created;
+    // false until then. Atomic: the worker asks from its own thread.
+    static void set_clock_ready(bool (*ready)());
     uint8_t reg_cached(int fpga, int reg);      // a register-cache byte, under reg_mutex
     static const uint8_t RAM1[256];             // parameter image head without a saved image
     static constexpr int kRamCheckResets = 3;   // resets for RAM-check mismatches in a row

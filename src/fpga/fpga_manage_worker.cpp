@@ -5,7 +5,6 @@
 
 #include "base/delay.h"
 #include "base/global.h"
-#include "video_chips/keltosource.h"
 #include "base/logMsg.h"
 #include "base/posix_lock.h"
 #include "base/race_pause.h"
@@ -299,10 +298,19 @@ int fpga_manage::get_wlan_state()
     return reg_cached(0, FpgaReg::PortLinksHigh) << 8 | reg_cached(0, FpgaReg::PortLinksLow);
 }
 
+namespace {
+std::atomic<bool (*)()> clockReady{nullptr};
+}
+
+void fpga_manage::set_clock_ready(bool (*ready)())
+{
+    clockReady = ready;
+}
+
 bool fpga_manage::clock_ready()
 {
-    const keltosource* source = keltosource::p_kelto_source;
-    return source && source->clock_state[0].load() == 2;
+    bool (*ready)() = clockReady.load();
+    return ready && ready();
 }
 
 uint8_t fpga_manage::reg_cached(int fpga, int reg)

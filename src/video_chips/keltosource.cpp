@@ -49,6 +49,11 @@ keltosource::keltosource()
     i2c = new Drv_I2C0();
     for (int i = 0; i < Inputs; ++i)
         tables_[i] = edid::defaultFor(i);
+    // FPGA 0 runs on synthesiser 0's clock: the FPGA worker brings it up only once that runs.
+    fpga_manage::set_clock_ready([] {
+        const keltosource* source = p_kelto_source;
+        return source && source->clock_state[0].load() == 2;
+    });
 }
 
 int keltosource::openBus()
