@@ -3,6 +3,7 @@
 // the input manager's timing records, the chip's own measurement, the format class of each port,
 // and the channel and frame-memory tables of dot-by-dot windows. The manager derives from it, so
 // the names read as the manager's own.
+#include "params/scaler_ports.h"
 #include "scaler/c331_window_types.h"
 #include "video_chips/hdmi_info.h"
 
@@ -10,7 +11,6 @@
 
 namespace c331in {
 
-constexpr int kPorts = 6;        // chip ports 0-3 CMOS, 4-5 V-by-One receivers 0-1
 constexpr int kCmosPorts = 4;
 constexpr int kWindows = 6;
 constexpr int kChannels = 8;     // input channels; de-interlacer and noise stages on 0-3 only
@@ -56,18 +56,12 @@ enum PortState {
     STATE_I625 = 8,
 };
 
-// Words of PI_PORT_INFO.
-enum PortInfo { PINFO_HTT = 0, PINFO_VTT, PINFO_W2, PINFO_PERIOD, PINFO_HW, PINFO_STATE, PINFO_LANES,
-                PINFO_NOSIG = 10, PINFO_INTERLACED = 11, PINFO_WORDS = 12 };
-
 }
 
-struct InputPortState {
+// The measurement words and the receivers' handshake are ScalerPorts' (published for the receivers).
+struct InputPortState : ScalerPorts {
     // ---- per port ----
     HDMI_INFO PI_HDMI_INFO[c331in::kPorts] = {};    // words 0-15 of the input manager's record
-    // Written by the scaler worker only through setPortInfo/clearPortInfo: the input thread reads
-    // the totals (iTE6805 watchdog) with portInfoShared, and both sides must use atomic accesses.
-    int PI_PORT_INFO[c331in::kPorts][c331in::PINFO_WORDS] = {};
     int PI_STATE[c331in::kPorts] = {};
     int PI_SCAN_MODE[c331in::kPorts] = {};
     int PI_ACT_FULL[c331in::kPorts][4] = {};        // hst, hw, vst, vw before halving
@@ -78,9 +72,6 @@ struct InputPortState {
     double PI_FV[c331in::kPorts] = {};
     int PI_IFH[c331in::kPorts] = {};
     int PI_IFV[c331in::kPorts] = {};
-    // Input-change words, written by the receiver drivers under Utils::_check_nosig_mutex:
-    // bit 7 = a check is asked for, bit 0 = not yet confirmed by the scaler.
-    int port_check[c331in::kPorts] = {};
     uint8_t vbo_relock[2] = {};                    // failed lock checks per receiver, 0-29
     int output_applied = 0;                        // a direct source change reached the chip
     // What the receivers were last given: the sync polarity code of each port (vpol | hpol << 1,
@@ -126,13 +117,4 @@ struct InputPortState {
     int g_win_mem_units[c331in::kWindows] = {};
 
     InputPortState();
-
-    void setPortInfo(int p, int word, int value) { __atomic_store_n(&PI_PORT_INFO[p][word], value, __ATOMIC_RELAXED); }
-    void clearPortInfo(int p) // all ones: matches no measurement
-    {
-        for (int word = 0; word < c331in::PINFO_WORDS; ++word)
-            setPortInfo(p, word, -1);
-    }
-    // From another thread.
-    int portInfoShared(int p, int word) const { return __atomic_load_n(&PI_PORT_INFO[p][word], __ATOMIC_RELAXED); }
 };

@@ -41,6 +41,7 @@ c331_manage* publish(c331_manage* manager)
     manager->pattern_flag = 0;
     manager->control_word = 0;
     ScalerHandOver::publish(&manager->handOverPoint());
+    ScalerPorts::publishPorts(manager);
     published.store(manager, std::memory_order_release);
     return manager;
 }

@@ -8,8 +8,8 @@
 #include "base/posix_lock.h"
 #include "base/utils.h"
 #include "params/block_layout.h"
+#include "params/scaler_ports.h"
 #include "params/vyrrampara.h"
-#include "scaler/c331_manage.h"
 #include "video_chips/drv_i2c.h"
 #include "video_chips/keltosource.h"
 
@@ -574,7 +574,7 @@ void ite6805_sys::publish(int dev)
             wd_stamp[dev] = 0;
         return;
     }
-    c331_manage* scaler = c331_manage::p_c331_manage;
+    ScalerPorts* scaler = ScalerPorts::publishedPorts();
     const int port = scalerPort(dev);
     if (timeTicks_stb[dev] == 0) {
         timeTicks_stb[dev] = G_timeTicks ? G_timeTicks.load() : 1;
@@ -602,7 +602,7 @@ void ite6805_sys::publish(int dev)
 // never settles, and the whole receiver path is restarted.
 void ite6805_sys::watchdog(int dev)
 {
-    c331_manage* scaler = c331_manage::p_c331_manage;
+    ScalerPorts* scaler = ScalerPorts::publishedPorts();
     if (!scaler)
         return;
     const int port = scalerPort(dev);
