@@ -13,6 +13,7 @@
 #include "params/vyrrampara.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "ui/pages_settings/othersetup.h"
 
 #include <QFile>
 #include <QMutexLocker>
@@ -126,6 +127,11 @@ R58_WIFI_CONFIG::R58_WIFI_CONFIG()
             std::lock_guard<std::mutex> lock(wifi->m_mutex);
             *address = wifi->m_set_ip;
         }
+    });
+    // The panel's Wi-Fi switch restarts the published manager's access point.
+    othersetup::setWifiReset([] {
+        if (R58_WIFI_CONFIG* wifi = p_wifi.load())
+            wifi->set_wifi_reset_flag();
     });
 }
 

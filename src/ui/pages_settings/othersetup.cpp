@@ -3,7 +3,6 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
-#include "comm/wifi_config.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "scaler/c331_manage.h"
@@ -17,11 +16,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QtDebug>
+#include <atomic>
 #include <cstring>
 
 QPointer<othersetup> g_othersetup;
 
 namespace {
+
+std::atomic<void (*)()> wifiReset{nullptr};
 
 struct Texts {
     const char* title;
@@ -62,6 +64,11 @@ bool windowOn(const uint8_t* block, uint32_t w) { return blk::get16(block, blk::
 
 using PanelWidgets::pixels;
 
+}
+
+void othersetup::setWifiReset(void (*reset)())
+{
+    wifiReset = reset;
 }
 
 othersetup::othersetup(QWidget* parent)
@@ -300,8 +307,8 @@ void othersetup::applyWifi()
         handOver.commit();
     }
     if (!off) {
-        if (R58_WIFI_CONFIG* wifi = R58_WIFI_CONFIG::p_wifi.load())
-            wifi->set_wifi_reset_flag();
+        if (void (*reset)() = wifiReset.load())
+            reset();
         return;
     }
     // The daemons go only after the refresh that saves the switch (queued before them): a power

@@ -20,6 +20,10 @@ public:
     static constexpr uint8_t kFadeTime = 60;
 
     explicit othersetup(QWidget* parent = nullptr);
+    // The Wi-Fi manager registers, when it is created, how to restart its access point: switching
+    // Wi-Fi on asks for that at once. Atomic: the manager is created before the panel's thread runs
+    // pages, and tests create their own.
+    static void setWifiReset(void (*reset)());
     void language_changed() override; // title and captions; the selectors keep their texts
     void syncUpdate(int code) override;
 
