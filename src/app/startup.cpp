@@ -12,6 +12,7 @@
 #include "comm/udpnetmanage.h"
 #include "comm/wifi_config.h"
 #include "params/vyrrampara.h"
+#include "tools/panel_tools.h"
 #include "tools/rcv_recovery.h"
 #include "tools/smartmapping.h"
 
@@ -39,6 +40,7 @@ void startSystem()
 
 void connectPages()
 {
+    registerPanelTools();
     CardFileEvents* files = CardFileEvents::instance();
     QObject::connect(files, &CardFileEvents::recoveryFilesChanged, qApp, &rcv_recovery::cardFilesChanged,
                      Qt::QueuedConnection);

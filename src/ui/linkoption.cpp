@@ -1,7 +1,6 @@
 #include "ui/linkoption.h"
 
 #include "base/global.h"
-#include "tools/firmware_usbgrade.h"
 #include "ui/linkcom.h"
 #include "ui/outputset.h"
 #include "ui/pagenav.h"
@@ -52,7 +51,7 @@ void LinkOption::okReleased()
 
 void LinkOption::on_Button_linkcom_clicked() { PageNav::openModal(new linkcom(nullptr)); }
 void LinkOption::on_Button_linkwlan_clicked() { PageNav::openModal(new linkwlan(nullptr)); }
-void LinkOption::on_Button_firmware_usbgrade_clicked() { PageNav::openModal(new firmware_usbgrade(nullptr)); }
+void LinkOption::on_Button_firmware_usbgrade_clicked() { PageNav::open(PageNav::kUsbUpgradePage); }
 
 void LinkOption::slot_Button_back_clicked()
 {

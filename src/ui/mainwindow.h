@@ -27,6 +27,15 @@ public:
     void mode_window_close();  // leaves the bar: states cleared, bar and pointer hidden
     void update_start();       // upgrade dialog, from any thread
     void update_over();
+    // The upgrade's progress window lives with the tools above ui/: the upgrade registers how to
+    // show it, move it on by one tick and close it, from app/ before the panel's tick starts. All
+    // three run on the GUI thread.
+    struct UpgradeWindow {
+        void (*start)();
+        void (*tick)();
+        void (*over)();
+    };
+    static void setUpgradeWindow(const UpgradeWindow& window);
     void getagelog();          // one ageing-log sample
     static void appendAgeLine(const QString& line); // log it and count the counter's step
 

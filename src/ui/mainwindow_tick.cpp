@@ -4,7 +4,6 @@
 #include "base/tick_alarm.h"
 
 #include "ui/pages_settings/factoryage.h"
-#include "tools/firmwareupdate.h"
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
 #include "ui/syncupdate.h"
@@ -25,6 +24,12 @@ namespace {
 constexpr uint32_t kRebootDelayTicks = 300;
 constexpr uint32_t kAgeingPeriodTicks = 18000;
 constexpr int kAgeLogLines = 3360; // seven days at one sample every three minutes
+MainWindow::UpgradeWindow upgradeWindow = {};
+}
+
+void MainWindow::setUpgradeWindow(const UpgradeWindow& window)
+{
+    upgradeWindow = window;
 }
 
 void MainWindow::slot_timer_elapsed()
@@ -46,8 +51,8 @@ void MainWindow::slot_timer_elapsed()
 void MainWindow::slot_update_timer_ticks()
 {
     G_timeTicks.fetch_add(1);
-    if (g_update_flag.load() && g_move_update)
-        g_move_update->update_time_deal();
+    if (g_update_flag.load() && upgradeWindow.tick)
+        upgradeWindow.tick();
     if (g_tip_flag.load() && g_tip)
         g_tip->tip_outtime_deal();
     // One "reboot" is enough: the board goes down while the command runs.
@@ -118,10 +123,16 @@ void MainWindow::appendAgeLine(const QString& line)
 void MainWindow::update_start()
 {
     // Called from transport and FPGA threads: the dialog is shown from the GUI thread.
-    QMetaObject::invokeMethod(this, [] { firmware_update_start(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [] {
+        if (upgradeWindow.start)
+            upgradeWindow.start();
+    }, Qt::QueuedConnection);
 }
 
 void MainWindow::update_over()
 {
-    QMetaObject::invokeMethod(this, [] { firmware_update_over(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [] {
+        if (upgradeWindow.over)
+            upgradeWindow.over();
+    }, Qt::QueuedConnection);
 }

@@ -1,7 +1,6 @@
 #include "ui/option.h"
 
 #include "base/global.h"
-#include "tools/smartmapping.h"
 #include "ui/linkoption.h"
 #include "ui/outputset.h"
 #include "ui/pagenav.h"
@@ -157,7 +156,7 @@ void Option::on_image_layout_clicked() { PageNav::openModal(new ImageLayout(null
 void Option::on_link_set_clicked() { PageNav::openModal(new LinkOption(nullptr)); }
 void Option::on_image_quality_clicked() { PageNav::openModal(new ImageQuality(nullptr)); }
 void Option::on_test_chart_clicked() { PageNav::openModal(new ::test_chart(nullptr)); }
-void Option::on_smart_mapping_clicked() { PageNav::openModal(new SmartMapping(nullptr)); }
+void Option::on_smart_mapping_clicked() { PageNav::open(PageNav::kSmartMappingPage); }
 void Option::on_AdvanceButton_clicked() { PageNav::openModal(new AdvancedOption(nullptr)); }
 
 void Option::requestLeave()

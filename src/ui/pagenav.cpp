@@ -5,7 +5,6 @@
 #include "ui/pages_picture/edidset.h"
 #include "ui/pages_settings/factory.h"
 #include "ui/pages_settings/factoryage.h"
-#include "tools/firmware_usbgrade.h"
 #include "base/global.h"
 #include "ui/pages_picture/imagelayout.h"
 #include "ui/pages_picture/imagequality.h"
@@ -24,8 +23,6 @@
 #include "ui/pages_settings/othersetup.h"
 #include "ui/outputset.h"
 #include "ui/pages_settings/quality.h"
-#include "tools/rcv_recovery.h"
-#include "tools/smartmapping.h"
 #include "ui/pages_settings/temperature.h"
 #include "ui/pages_settings/test_chart.h"
 #include "ui/topwindow.h"
@@ -39,23 +36,7 @@ namespace PageNav {
 
 namespace {
 
-struct Entry {
-    QWidget* (*get)();
-    void (*clear)();
-    bool (*store)(QWidget*);
-};
-
-template <class T, QPointer<T>* P>
-Entry entry()
-{
-    return {[]() -> QWidget* { return P->data(); }, [] { *P = nullptr; },
-            [](QWidget* w) {
-                *P = qobject_cast<T*>(w);
-                return !P->isNull();
-            }};
-}
-
-const Entry kEntries[kPageCount] = {
+Entry kEntries[kPageCount] = {
     entry<LockWindow, &g_lockwindow>(),        entry<MainWindow, &g_mainwindow>(),
     entry<MachineState, &g_machinestate>(),    entry<InputChoose, &g_inputchoose>(),
     entry<CustomMode, &g_custommode>(),        entry<Option, &g_option>(),
@@ -68,9 +49,9 @@ const Entry kEntries[kPageCount] = {
     entry<factory, &g_factory>(),              entry<quality, &g_quality>(),
     entry<temperature, &g_temperature>(),      entry<linkcom, &g_linkcom>(),
     entry<linkwlan, &g_linkwlan>(),            entry<factoryage, &g_factoryage>(),
-    entry<SmartMapping, &g_smartmapping>(),    entry<rcv_recovery, &g_rcv_recovery>(),
-    entry<firmware_usbgrade, &g_firmware_usbgrade>(),
+    {}, {}, {}, // the tools' pages (smart mapping, card recovery, USB upgrade): registerPage
 };
+VyrPage* (*makers[kPageCount])() = {}; // registered pages only
 
 // BACK targets; 3 and 7 are decided at the time of the key.
 const int kParent[kPageCount] = {1, 0, 1, 1, 1, 1, 5, 5, 3, 5, 5, 5, 5, 6, 6, 12, 5, 12, 12, 11, 11, 10, 10, 12, 5, 12, 10};
@@ -79,14 +60,28 @@ bool valid(int code) { return code >= 0 && code < kPageCount; }
 
 }
 
+void registerPage(int code, Entry row, VyrPage* (*make)())
+{
+    if (!valid(code))
+        return;
+    kEntries[code] = row;
+    makers[code] = make;
+}
+
+void open(int code)
+{
+    if (valid(code) && makers[code])
+        openModal(makers[code]());
+}
+
 QWidget* page(int code)
 {
-    return valid(code) ? kEntries[code].get() : nullptr;
+    return valid(code) && kEntries[code].get ? kEntries[code].get() : nullptr;
 }
 
 void forget(int code)
 {
-    if (valid(code))
+    if (valid(code) && kEntries[code].clear)
         kEntries[code].clear();
 }
 
@@ -144,7 +139,7 @@ void activate(int code)
 void openModal(VyrPage* child)
 {
     const int code = child->pageCode();
-    if (!valid(code) || !kEntries[code].store(child)) {
+    if (!valid(code) || !kEntries[code].store || !kEntries[code].store(child)) {
         delete child;
         return;
     }

@@ -1,4 +1,6 @@
 #pragma once
+#include <QObject>
+#include <QPointer>
 
 class QWidget;
 class VyrPage;
@@ -7,6 +9,30 @@ class VyrPage;
 // GUI thread only.
 namespace PageNav {
 constexpr int kPageCount = 27; // codes 0-26
+// The tools' pages live above ui/: app/ registers them (registerPage) before the panel opens.
+constexpr int kSmartMappingPage = 24, kRcvRecoveryPage = 25, kUsbUpgradePage = 26;
+
+// A row of the page table: the page's pointer g_<page>, read, cleared and set by its code.
+struct Entry {
+    QWidget* (*get)();
+    void (*clear)();
+    bool (*store)(QWidget*); // false when the widget is no T
+};
+
+template <class T, QPointer<T>* P>
+Entry entry()
+{
+    return {[]() -> QWidget* { return P->data(); }, [] { *P = nullptr; },
+            [](QWidget* w) {
+                *P = qobject_cast<T*>(w);
+                return !P->isNull();
+            }};
+}
+
+// A page of a higher folder: its row and how to make one. Until it is registered its code opens
+// nothing.
+void registerPage(int code, Entry row, VyrPage* (*make)());
+void open(int code); // a new page of that code, as registered, run with openModal
 
 QWidget* page(int code);   // the open page of that code, or null
 void forget(int code);     // its page pointer := null

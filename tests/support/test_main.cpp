@@ -1,9 +1,11 @@
-// Entry of every test program: an offscreen QApplication, the fixed pauses of the program shortened
-// to nothing, and for every test its own temporary root, a fresh simulated board and the checks of
-// the emulated chips' rule breaches at its end (test_root.h).
+// Entry of every test program: an offscreen QApplication with the tools' pages registered with the
+// panel, the fixed pauses of the program shortened to nothing, and for every test its own temporary
+// root, a fresh simulated board and the checks of the emulated chips' rule breaches at its end
+// (test_root.h).
 #include "platform/paths.h"
 #include "base/delay.h"
 #include "base/tsan_defaults.h"
+#include "tools/panel_tools.h"
 #include "test_root.h"
 
 #include <QApplication>
@@ -47,6 +49,7 @@ int main(int argc, char** argv)
         __lsan_enable();
 #endif
         vyr_tsan::orderPostedEvents();
+        registerPanelTools(); // as the program's start-up does
         result = RUN_ALL_TESTS();
     }
     if (!getenv("VYR_KEEP_ROOT"))

@@ -4,7 +4,6 @@
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/rcv_recovery_file.h"
-#include "tools/rcv_recovery.h"
 #include "ui/option.h"
 #include "ui/outputset.h"
 #include "ui/pagenav.h"
@@ -130,7 +129,7 @@ void AdvancedOption::on_Button_factory_clicked() { PageNav::openModal(new factor
 void AdvancedOption::on_Button_rcv_recovery_clicked()
 {
     if (rcv_file_count != 0)
-        PageNav::openModal(new rcv_recovery(nullptr));
+        PageNav::open(PageNav::kRcvRecoveryPage);
 }
 
 void AdvancedOption::on_Button_age_clicked()
