@@ -5,7 +5,7 @@
 #include "platform/paths.h"
 #include "ui/simkeyfilter.h"
 #include "app/startup.h"
-#include "base/tsan_defaults.h"
+#include "base/tsan_order.h"
 #include "tools/usbserver.h"
 
 #include <QApplication>

@@ -1,5 +1,7 @@
 #pragma once
-// ThreadSanitizer builds only. Include in exactly one file of each executable (its main).
+// ThreadSanitizer builds only. Include in exactly one file of each executable: the program's
+// app/tsan_qt_locks.cpp (a file of its own, so that what the core calls of it is known by name),
+// the tests' main.
 //
 // 1. Built-in options: Qt's suppressions and "a race fails the run" (exit code 66), so the tests,
 //    the program they start and a hand-run program all use them; TSAN_OPTIONS still adds to them.
@@ -9,13 +11,12 @@
 //    acquire and release on the lock's address (the same address the inline fast paths use).
 // 3. Events and queued calls a worker hands to the GUI thread pass through Qt's post queue, whose
 //    lock is inside Qt too: posting (our calls into Qt) releases, and an application event filter
-//    acquires before the GUI thread handles any event. Call vyr_tsan::orderPostedEvents() after
-//    the other application event filters are installed (again after installing one later).
-#ifndef VYR_TSAN
-namespace vyr_tsan {
-inline void orderPostedEvents() {}
-}
-#else
+//    acquires before the GUI thread handles any event. Call vyr_tsan::orderPostedEvents()
+//    (base/tsan_order.h) after the other application event filters are installed (again after
+//    installing one later).
+#include "base/tsan_order.h"
+
+#ifdef VYR_TSAN
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QMetaObject>
@@ -180,8 +181,7 @@ public:
     }
 };
 
-// Installing again puts the filter back in front of filters installed since.
-inline void orderPostedEvents()
+void orderPostedEvents()
 {
     static PostedEventOrder* filter = new PostedEventOrder;
     QCoreApplication::instance()->installEventFilter(filter);

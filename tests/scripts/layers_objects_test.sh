@@ -2,8 +2,8 @@
 # scripts/layers --objects on planted objects laid out as a build lays out those of src/: a call
 # from base/ into ui/ through a declaration of its own (no include), and a read of a ui/ variable,
 # fail naming the file, the symbol and where it is defined; an accepted entry holds for its own file
-# only ("*" for every file); a template instance that base/ emits too is base's own code; relative
-# arguments work.
+# only, and one that names a symbol for that symbol only ("*" for every file, and only with a
+# symbol); a template instance that base/ emits too is base's own code; relative arguments work.
 #   CXX and NM: the build's compiler and nm (defaults c++ and nm)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -52,11 +52,21 @@ if grep -q 'base/low.cpp:' "$tmp/out"; then echo "FAIL: the accepted call was re
 # Both accepted: the planted tree passes.
 echo 'base/peek.cpp ui/high.cpp the planted read' >>"$tmp/low.allowed"
 check low.allowed 0 'layers: the objects of src/ keep their layers'
-# "*" accepts the defining file's code from every object, and that file's only.
-echo '* ui/high.cpp stands in for a library' >"$tmp/any.allowed"
+# A name of the defining file accepts that name only, from the file given or with "*" from every
+# object; "*" never takes a whole file.
+echo 'base/low.cpp ui/high.cpp:page::show the planted call' >"$tmp/named.allowed"
+echo 'base/peek.cpp ui/high.cpp:page::show not what it reads' >>"$tmp/named.allowed"
+check named.allowed 1 'base/peek.cpp: base (layer 2) uses page::shown of ui/high.cpp (layer 7, higher)'
+if grep -q 'base/low.cpp:' "$tmp/out"; then echo "FAIL: the accepted call was reported"; exit 1; fi
+echo '* ui/high.cpp:page::show stands in for a library' >"$tmp/any.allowed"
+check any.allowed 1 'base/peek.cpp: base (layer 2) uses page::shown of ui/high.cpp (layer 7, higher)'
+if grep -q 'base/low.cpp:' "$tmp/out"; then echo "FAIL: the call accepted from every object was reported"; exit 1; fi
+echo '* ui/high.cpp:page::shown stands in for a library' >>"$tmp/any.allowed"
 check any.allowed 0 'layers: the objects of src/ keep their layers'
-echo '* ui/other.cpp stands in for a library' >"$tmp/other.allowed"
+echo '* ui/other.cpp:page::show stands in for a library' >"$tmp/other.allowed"
 check other.allowed 1 'base/low.cpp: base (layer 2) uses page::show(int) of ui/high.cpp (layer 7, higher)'
+echo '* ui/high.cpp stands in for a library' >"$tmp/whole.allowed"
+check whole.allowed 1 '"*" accepts one name of a file from every object, never the whole file: * ui/high.cpp'
 # A folder outside the order fails, as the include check does.
 mkdir -p "$tmp/$objects/newpart"
 compile 'int part() { return 1; }' newpart/x.cpp
