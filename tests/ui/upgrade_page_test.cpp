@@ -16,6 +16,7 @@
 #include "tools/usbserver.h"
 #include "platform/sim/uevent_sim.h"
 #include "platform/uevent_source.h"
+#include "ui/mainwindow.h"
 #include "ui/option.h"
 #include "ui/panelkeys.h"
 #include "ui/panelwidgets.h"
@@ -288,6 +289,22 @@ TEST_F(PanelTest, UpdateDialogIsOneAndClosingWithoutOneDoesNothing)
     EXPECT_TRUE(g_move_update.isNull());
     Panel::pump(50);
     EXPECT_TRUE(first.isNull()) << "deleted on close";
+}
+
+// The root menu's window and tick reach the upgrade's window through what the tools registered.
+TEST_F(PanelTest, RootMenuShowsTheUpgradeWindowAndItsTickMovesItWhileAnUpgradeRuns)
+{
+    g_mainwindow->update_start();
+    ASSERT_TRUE(Panel::waitFor([] { return g_move_update && g_move_update->isVisible(); }));
+    const int y = g_move_update->label_picture->y();
+    Panel::tick(10);
+    EXPECT_EQ(g_move_update->label_picture->y(), y) << "no upgrade running";
+    g_update_flag = 1;
+    Panel::tick(10);
+    EXPECT_EQ(g_move_update->label_picture->y(), y + 5) << "a pixel every second tick";
+    g_update_flag = 0;
+    g_mainwindow->update_over();
+    EXPECT_TRUE(Panel::waitFor([] { return g_move_update.isNull(); }));
 }
 
 TEST_F(PanelTest, StickReadyLeavesTheSettingsMenuForTheRootMenu)
