@@ -2,7 +2,9 @@
 // an ARM program under qemu-arm), on the programs of this build and on copies and builds of them
 // that are cut, changed or not programs at all.
 #include "tools/program_image.h"
+#include "comm/file_transfer.h"
 #include "platform/paths.h"
+#include "tools/upgrade_package.h"
 #include "program.h"
 #include "sample_program.h"
 #include "test_root.h"
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <algorithm>
 #include <cstring>
 #include <link.h>
@@ -88,9 +91,10 @@ uint64_t segmentAddress(const std::vector<uint8_t>& b, uint32_t type)
     return address;
 }
 
-// The programs this build makes: on the simulated board and for the box.
+// The programs this build makes: on the simulated board, for the box, and the box's as shipped.
 constexpr const char* kSimProgram = VYR_BINARY_DIR "/vyrR58N";
 constexpr const char* kBoardProgram = VYR_BINARY_DIR "/board/vyrR58N";
+constexpr const char* kShippedProgram = VYR_BINARY_DIR "/board/vyrR58N.shipped";
 
 // 116 bytes of text, as a package's application entry held it.
 std::vector<uint8_t> text()
@@ -121,6 +125,7 @@ TEST(ProgramImage, OnlyAWholeProgramOfThisMachineIsAccepted)
         {"the real program", [&] { return real; }, true},
         {"this build's program on the simulated board", [] { return sampleProgram(0, kSimProgram); }, true},
         {"this build's program for the box", [] { return sampleProgram(0, kBoardProgram); }, true},
+        {"the box's program as shipped", [] { return sampleProgram(0, kShippedProgram); }, true},
         {"the real program with bytes behind it", [&] { return sampleProgram(real.size() + 5000); }, true},
         {"116 bytes of text", [&] { return text(); }, false},
         {"nothing", [&] { return std::vector<uint8_t>(); }, false},
@@ -228,4 +233,17 @@ TEST(ProgramImage, NothingIsTakenWhenTheRunningProgramCannotBeRead)
     // Read from a program that can be read, the same candidates are told apart.
     EXPECT_EQ(program_image::refusal(real.data(), real.size(), VYR_SAMPLE_PROGRAM), "");
     EXPECT_EQ(program_image::refusal(statics.data(), statics.size(), VYR_SAMPLE_PROGRAM), "static program, not of this system");
+}
+
+// A package carries the box's program as shipped: it must fit the buffer that an application
+// upload and a package's program entry are staged in, or the box cannot be upgraded to it.
+TEST(ProgramImage, TheBoxProgramAsShippedFitsTheTransferBuffer)
+{
+#ifndef VYR_BUILD_SHIPS
+    GTEST_SKIP() << "an unoptimised or instrumented build is never shipped";
+#endif
+    const QFileInfo shipped(QString::fromLocal8Bit(kShippedProgram));
+    ASSERT_TRUE(shipped.isFile()) << kShippedProgram;
+    EXPECT_LE(uint64_t(shipped.size()), std::min<uint64_t>(kStagingSize, upgrade::kAppMax))
+        << "the program as shipped no longer fits an upload or a package";
 }
