@@ -23,6 +23,7 @@ using Ehdr = std::conditional_t<k64, Elf64_Ehdr, Elf32_Ehdr>;
 using Phdr = std::conditional_t<k64, Elf64_Phdr, Elf32_Phdr>;
 using Shdr = std::conditional_t<k64, Elf64_Shdr, Elf32_Shdr>;
 using Dyn = std::conditional_t<k64, Elf64_Dyn, Elf32_Dyn>;
+using Sym = std::conditional_t<k64, Elf64_Sym, Elf32_Sym>;
 constexpr unsigned char kClass = k64 ? ELFCLASS64 : ELFCLASS32;
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 constexpr unsigned char kData = ELFDATA2LSB;
@@ -48,13 +49,21 @@ bool inside(uint64_t offset, uint64_t length, uint64_t size) { return offset <= 
 
 // What tells a program of this system from a shared library or a static program of the same
 // machine: the program interpreter it names, the loader's flag of a position-independent program
-// (a library has neither; the C library names an interpreter but is not flagged), and the
-// libraries it is linked with.
+// (a library has neither; the C library names an interpreter but is not flagged), the libraries
+// it is linked with, and the C library's start routine among its imports (below).
 struct Kind {
     std::string interpreter;
     bool pie = false;
     std::vector<std::string> needed;
+    bool libcStart = false;
 };
+
+// The routine of the C library that the start code of a dynamically linked program calls with
+// main: the start files (crt1) import it, so every such program names it, stripped or not. A
+// library linked as a program (-shared with -pie, or -pie without start files) has no start code:
+// the linker puts its entry at the start of its code, and it dies as soon as it is started. A
+// static program carries its start code within and imports nothing.
+constexpr char kLibcStart[] = "__libc_start_main";
 
 // The loader's entry that flags a position-independent program.
 bool flagsPie(const Dyn& d)
@@ -94,12 +103,10 @@ bool fileOffset(const std::vector<Phdr>& segments, uint64_t address, uint64_t& o
     return false;
 }
 
-// The names the dynamic section lists as needed, from its string table; the first 256 names of
-// at most 255 characters (a program names a few dozen libraries).
-void neededNames(const std::vector<Phdr>& segments, const std::vector<Dyn>& dynamic, uint64_t size, const ReadFn& read,
-                 std::vector<std::string>& out)
+// The dynamic section's string table, whole; empty when the file does not hold it.
+std::string dynamicStrings(const std::vector<Phdr>& segments, const std::vector<Dyn>& dynamic, uint64_t size,
+                           const ReadFn& read)
 {
-    constexpr size_t kNames = 256, kLongest = 255;
     uint64_t table = 0, tableSize = 0, at = 0;
     for (const Dyn& d : dynamic) {
         if (d.d_tag == DT_STRTAB)
@@ -107,16 +114,60 @@ void neededNames(const std::vector<Phdr>& segments, const std::vector<Dyn>& dyna
         if (d.d_tag == DT_STRSZ)
             tableSize = d.d_un.d_val;
     }
+    std::string strings;
     if (!fileOffset(segments, table, at) || !inside(at, tableSize, size))
-        return;
+        return strings;
+    strings.resize(size_t(tableSize));
+    if (!read(at, &strings[0], strings.size()))
+        strings.clear();
+    return strings;
+}
+
+// The names the dynamic section lists as needed; the first 256 names of at most 255 characters
+// (a program names a few dozen libraries).
+void neededNames(const std::vector<Dyn>& dynamic, const std::string& strings, std::vector<std::string>& out)
+{
+    constexpr size_t kNames = 256, kLongest = 255;
     for (const Dyn& d : dynamic) {
-        if (d.d_tag != DT_NEEDED || d.d_un.d_val >= tableSize || out.size() == kNames)
+        if (d.d_tag != DT_NEEDED || d.d_un.d_val >= strings.size() || out.size() == kNames)
             continue;
-        char name[kLongest + 1] = {};
-        const size_t n = size_t(std::min<uint64_t>(kLongest, tableSize - d.d_un.d_val));
-        if (read(at + d.d_un.d_val, name, n))
-            out.emplace_back(name, strnlen(name, n));
+        const char* name = strings.c_str() + d.d_un.d_val;
+        out.emplace_back(name, strnlen(name, std::min<size_t>(kLongest, strings.size() - d.d_un.d_val)));
     }
+}
+
+// Whether the dynamic symbols name a routine the program takes from a library. The loader learns
+// their number from the hash table: the classic one counts them all; the GNU one hashes only the
+// symbols a file defines, and places those it takes from others ahead of them.
+bool imports(const std::vector<Phdr>& segments, const std::vector<Dyn>& dynamic, const std::string& strings,
+             uint64_t size, const ReadFn& read, const char* routine)
+{
+    uint64_t symbols = 0, hash = 0, gnuHash = 0, at = 0;
+    for (const Dyn& d : dynamic) {
+        if (d.d_tag == DT_SYMTAB)
+            symbols = d.d_un.d_ptr;
+        else if (d.d_tag == DT_HASH)
+            hash = d.d_un.d_ptr;
+        else if (d.d_tag == DT_GNU_HASH)
+            gnuHash = d.d_un.d_ptr;
+        else if (d.d_tag == DT_SYMENT && d.d_un.d_val != sizeof(Sym))
+            return false;
+    }
+    // Both tables begin with two words; the second is the classic one's count of symbols and the
+    // GNU one's index of the first symbol it hashes.
+    uint32_t head[2];
+    if (!(hash && fileOffset(segments, hash, at) && read(at, head, sizeof head)) &&
+        !(gnuHash && fileOffset(segments, gnuHash, at) && read(at, head, sizeof head)))
+        return false;
+    if (!fileOffset(segments, symbols, at) || !inside(at, uint64_t(head[1]) * sizeof(Sym), size))
+        return false;
+    std::vector<Sym> table(head[1]);
+    if (table.empty() || !read(at, table.data(), table.size() * sizeof(Sym)))
+        return false;
+    for (const Sym& sym : table)
+        if (sym.st_shndx == SHN_UNDEF && sym.st_name < strings.size() && std::strcmp(strings.c_str() + sym.st_name, routine) == 0)
+            return true;
+    return false;
 }
 
 // What the check reads of an image.
@@ -187,7 +238,7 @@ std::string parse(uint64_t size, const ReadFn& read, Image& image)
     if (!loads)
         return "program without loadable segments";
     // The entry point lies on code the file holds: inside an executable loaded segment, not on
-    // the headers at its start (a library linked as a program starts at 0, on its ELF header).
+    // the headers at its start, where a damaged header may point.
     uint64_t entry = 0;
     image.entryOnCode = fileOffset(segments, h.e_entry, entry, true) && entry >= sizeof(Ehdr) &&
                         !(entry >= h.e_phoff && entry - h.e_phoff < uint64_t(h.e_phnum) * sizeof(Phdr));
@@ -198,32 +249,57 @@ std::string parse(uint64_t size, const ReadFn& read, Image& image)
         if (!inside(h.e_shoff, uint64_t(h.e_shnum ? h.e_shnum : 1) * sizeof(Shdr), size))
             return "program cut short";
     }
-    neededNames(segments, dynamic, size, read, kind.needed);
+    const std::string strings = dynamicStrings(segments, dynamic, size, read);
+    neededNames(dynamic, strings, kind.needed);
+    kind.libcStart = imports(segments, dynamic, strings, size, read, kLibcStart);
     return std::string();
 }
 
-// The running program's kind, from its own file.
-const Kind& running()
+// A regular file read through fn(size, read); a file that cannot be read is refused.
+std::string onFile(const std::string& hostPath, const std::function<std::string(uint64_t, const ReadFn&)>& fn)
 {
-    static const Kind kind = [] {
-        Kind k;
-        const int fd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-        struct stat st;
-        Image own;
-        if (fd >= 0 && ::fstat(fd, &st) == 0 &&
-            parse(uint64_t(st.st_size), [fd](uint64_t position, void* out, size_t n) { return readFullyAt(fd, position, out, n); },
-                  own)
-                .empty())
-            k = own.kind;
-        if (fd >= 0)
-            ::close(fd);
-        return k;
-    }();
-    return kind;
+    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "program cannot be opened";
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return "not a program";
+    return fn(uint64_t(st.st_size), [fd](uint64_t position, void* out, size_t n) { return readFullyAt(fd, position, out, n); });
 }
 
-std::string check(uint64_t size, const ReadFn& read)
+// The program a candidate is judged against: the running one.
+struct Reference {
+    bool read = false;
+    Kind kind;
+};
+
+Reference readReference(const std::string& hostPath)
 {
+    Reference r;
+    Image own;
+    r.read = onFile(hostPath, [&](uint64_t size, const ReadFn& read) { return parse(size, read, own); }).empty();
+    if (r.read)
+        r.kind = own.kind;
+    return r;
+}
+
+// The running program's kind, from its own file, once.
+const Reference& running()
+{
+    static const Reference reference = readReference("/proc/self/exe");
+    return reference;
+}
+
+std::string check(uint64_t size, const ReadFn& read, const Reference& reference)
+{
+    // Without the running program to compare with, nothing can be told to be of its kind: an
+    // empty kind would refuse every dynamic program and take a static one.
+    if (!reference.read)
+        return "running program could not be read";
     Image image;
     const std::string damaged = parse(size, read, image);
     if (!damaged.empty())
@@ -232,7 +308,7 @@ std::string check(uint64_t size, const ReadFn& read)
     const Kind& kind = image.kind;
     // Of the running program's kind: a library or a static program would be started by the
     // launcher all the same and leave the box without a panel.
-    const Kind& own = running();
+    const Kind& own = reference.kind;
     if (kind.interpreter != own.interpreter) {
         if (!kind.interpreter.empty())
             return "program for another system";
@@ -247,12 +323,13 @@ std::string check(uint64_t size, const ReadFn& read)
     for (const std::string& name : own.needed)
         if (everyBuildNeeds(name) && std::find(kind.needed.begin(), kind.needed.end(), name) == kind.needed.end())
             return "program without this system's Qt libraries";
+    // Started by the C library as the running program is.
+    if (own.libcStart && !kind.libcStart)
+        return "program without the C library's start code";
     return std::string();
 }
 
-}
-
-std::string refusal(const uint8_t* data, uint64_t size)
+std::string inMemory(const uint8_t* data, uint64_t size, const Reference& reference)
 {
     if (!data)
         return "not a program";
@@ -261,22 +338,24 @@ std::string refusal(const uint8_t* data, uint64_t size)
             return false;
         std::memcpy(out, data + position, n);
         return true;
-    });
+    }, reference);
+}
+
+}
+
+std::string refusal(const uint8_t* data, uint64_t size)
+{
+    return inMemory(data, size, running());
+}
+
+std::string refusal(const uint8_t* data, uint64_t size, const std::string& runningProgram)
+{
+    return inMemory(data, size, readReference(runningProgram));
 }
 
 std::string fileRefusal(const std::string& hostPath)
 {
-    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return "program cannot be opened";
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return "not a program";
-    return check(uint64_t(st.st_size), [fd](uint64_t position, void* out, size_t n) { return readFullyAt(fd, position, out, n); });
+    return onFile(hostPath, [](uint64_t size, const ReadFn& read) { return check(size, read, running()); });
 }
 
 }

@@ -1,7 +1,10 @@
 // The application check on a real program built with the tests (for the machine they run on,
-// an ARM program under qemu-arm) and on copies of it that are cut, changed or not programs at all.
+// an ARM program under qemu-arm), on the programs of this build and on copies and builds of them
+// that are cut, changed or not programs at all.
 #include "tools/program_image.h"
+#include "comm/file_transfer.h"
 #include "platform/paths.h"
+#include "tools/upgrade_package.h"
 #include "program.h"
 #include "sample_program.h"
 #include "test_root.h"
@@ -9,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <algorithm>
 #include <cstring>
 #include <link.h>
@@ -87,6 +91,11 @@ uint64_t segmentAddress(const std::vector<uint8_t>& b, uint32_t type)
     return address;
 }
 
+// The programs this build makes: on the simulated board, for the box, and the box's as shipped.
+constexpr const char* kSimProgram = VYR_BINARY_DIR "/vyrR58N";
+constexpr const char* kBoardProgram = VYR_BINARY_DIR "/board/vyrR58N";
+constexpr const char* kShippedProgram = VYR_BINARY_DIR "/board/vyrR58N.shipped";
+
 // 116 bytes of text, as a package's application entry held it.
 std::vector<uint8_t> text()
 {
@@ -114,6 +123,9 @@ TEST(ProgramImage, OnlyAWholeProgramOfThisMachineIsAccepted)
     };
     const std::vector<Row> rows = {
         {"the real program", [&] { return real; }, true},
+        {"this build's program on the simulated board", [] { return sampleProgram(0, kSimProgram); }, true},
+        {"this build's program for the box", [] { return sampleProgram(0, kBoardProgram); }, true},
+        {"the box's program as shipped", [] { return sampleProgram(0, kShippedProgram); }, true},
         {"the real program with bytes behind it", [&] { return sampleProgram(real.size() + 5000); }, true},
         {"116 bytes of text", [&] { return text(); }, false},
         {"nothing", [&] { return std::vector<uint8_t>(); }, false},
@@ -133,6 +145,9 @@ TEST(ProgramImage, OnlyAWholeProgramOfThisMachineIsAccepted)
         // Both name the interpreter and carry the program flag; neither names the Qt libraries.
         {"a library linked as a program without start files", [] { return sampleProgram(0, VYR_SAMPLE_PIE_LIBRARY); }, false},
         {"a shared object linked -pie with the interpreter", [] { return sampleProgram(0, VYR_SAMPLE_SHARED_PIE); }, false},
+        // The same two of the program's own kind of code: Qt libraries named, no C start code.
+        {"the Qt program linked as a library without start files", [] { return sampleProgram(0, VYR_SAMPLE_QT_PIE_LIBRARY); }, false},
+        {"the Qt program as a shared object linked -pie", [] { return sampleProgram(0, VYR_SAMPLE_QT_SHARED_PIE); }, false},
         {"entry point 0, on the ELF header", [&] { return withHeader(real, [](Ehdr& h) { h.e_entry = 0; }); }, false},
         {"entry point on the program headers", [&] { return withHeader(real, [](Ehdr& h) { h.e_entry = h.e_phoff; }); }, false},
         {"entry point on the dynamic section",
@@ -171,6 +186,10 @@ TEST(ProgramImage, RefusalsSayWhatIsWrong)
     EXPECT_EQ(program_image::refusal(renamed.data(), renamed.size()), "program for another system");
     const std::vector<uint8_t> linked = sampleProgram(0, VYR_SAMPLE_PIE_LIBRARY);
     EXPECT_EQ(program_image::refusal(linked.data(), linked.size()), "program without this system's Qt libraries");
+    for (const char* path : {VYR_SAMPLE_QT_PIE_LIBRARY, VYR_SAMPLE_QT_SHARED_PIE}) {
+        const std::vector<uint8_t> qtLinked = sampleProgram(0, path);
+        EXPECT_EQ(program_image::refusal(qtLinked.data(), qtLinked.size()), "program without the C library's start code") << path;
+    }
     const std::vector<uint8_t> atZero = withHeader(real, [](Ehdr& h) { h.e_entry = 0; });
     EXPECT_EQ(program_image::refusal(atZero.data(), atZero.size()), "program entry point outside its code");
     const std::vector<uint8_t> open = withSegment(real, PT_INTERP, [](Phdr& p) { --p.p_filesz; });
@@ -178,13 +197,16 @@ TEST(ProgramImage, RefusalsSayWhatIsWrong)
 }
 
 // The check built into a program without position independence (which names no Qt library):
-// the C library is still a library, the real program still a program.
+// the C library is still a library, the real program still a program, a library linked as a
+// program still none.
 TEST(ProgramImage, ASharedObjectWithoutTheProgramFlagIsALibraryWhateverChecksIt)
 {
     const struct {
         std::string path;
         const char* answer;
-    } rows[] = {{cLibrary(), "shared library, not a program"}, {VYR_SAMPLE_PROGRAM, "accepted"}};
+    } rows[] = {{cLibrary(), "shared library, not a program"},
+                {VYR_SAMPLE_PROGRAM, "accepted"},
+                {VYR_SAMPLE_PIE_LIBRARY, "program without the C library's start code"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.path);
         Program check(platform::Paths::root(), {VYR_APP_CHECK_NO_PIE, row.path}, {});
@@ -192,4 +214,36 @@ TEST(ProgramImage, ASharedObjectWithoutTheProgramFlagIsALibraryWhateverChecksIt)
         ASSERT_TRUE(waitFor([&] { return !check.running(); }, 5000)) << "the check ends";
         EXPECT_EQ(check.output(), std::string(row.answer) + "\n");
     }
+}
+
+// Without the running program's own file to compare with, nothing is taken: not the real program,
+// nor a static one, which an unread running program would seem to be.
+TEST(ProgramImage, NothingIsTakenWhenTheRunningProgramCannotBeRead)
+{
+    const std::vector<uint8_t> words = text();
+    ASSERT_TRUE(TestRoot::writeFile("/data/app/damaged", QByteArray(reinterpret_cast<const char*>(words.data()), int(words.size()))));
+    const std::vector<uint8_t> real = sampleProgram(), statics = sampleProgram(0, VYR_SAMPLE_STATIC);
+    ASSERT_GT(statics.size(), 1000u);
+    for (const char* running : {"/data/app/none", "/data/app/damaged"})
+        for (const std::vector<uint8_t>* candidate : {&real, &statics}) {
+            SCOPED_TRACE(running);
+            EXPECT_EQ(program_image::refusal(candidate->data(), candidate->size(), platform::Paths::resolve(running)),
+                      "running program could not be read");
+        }
+    // Read from a program that can be read, the same candidates are told apart.
+    EXPECT_EQ(program_image::refusal(real.data(), real.size(), VYR_SAMPLE_PROGRAM), "");
+    EXPECT_EQ(program_image::refusal(statics.data(), statics.size(), VYR_SAMPLE_PROGRAM), "static program, not of this system");
+}
+
+// A package carries the box's program as shipped: it must fit the buffer that an application
+// upload and a package's program entry are staged in, or the box cannot be upgraded to it.
+TEST(ProgramImage, TheBoxProgramAsShippedFitsTheTransferBuffer)
+{
+#ifndef VYR_BUILD_SHIPS
+    GTEST_SKIP() << "an unoptimised or instrumented build is never shipped";
+#endif
+    const QFileInfo shipped(QString::fromLocal8Bit(kShippedProgram));
+    ASSERT_TRUE(shipped.isFile()) << kShippedProgram;
+    EXPECT_LE(uint64_t(shipped.size()), std::min<uint64_t>(kStagingSize, upgrade::kAppMax))
+        << "the program as shipped no longer fits an upload or a package";
 }
