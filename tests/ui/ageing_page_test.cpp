@@ -55,15 +55,15 @@ struct AccessCode {
     ~AccessCode() { AdvancedOption::askAccessCode = nullptr; }
 };
 
-// Home screen, root menu, settings (three right), advanced (one left), the ageing entry (one left)
-// and the code.
+// Home screen, root menu, settings, advanced, the ageing entry and the code.
 Script& toAgeing(Script& s)
 {
-    return s.keys({OK, Right, Right, Right, OK})
+    return s.key(OK)
+        .choose("option")
         .until([] { return Panel::onTop(5); }, "settings menu")
-        .keys({Left, OK})
+        .choose("AdvanceButton")
         .until([] { return Panel::onTop(12); }, "advanced menu")
-        .keys({Left, OK})
+        .choose("Button_age")
         .until([] { return Panel::onTop(23) && g_factoryage; }, "ageing log");
 }
 

@@ -67,9 +67,10 @@ using CropKeypad = FakeNumberKeypad<InputCut>;
 // Home screen -> root menu -> settings menu -> crop page.
 Script& toCropPage(Script& s)
 {
-    return s.keys({OK, Right, Right, Right, OK})
+    return s.key(OK)
+        .choose("option")
         .until([] { return Panel::focusIs(5); }, "settings menu")
-        .keys({Right, OK})
+        .choose("input_cut")
         .until(cropPageActive, "crop page");
 }
 

@@ -36,7 +36,8 @@ TEST_F(PanelTest, DeviceInfoShowsSerialInputsAndVersionsAndKeysChangeNothing)
     Panel::setInputTiming(store, 3, 1920, 1080, 0); // no refresh: offline
     Panel::setInputTiming(store, 5, 3840, 2160, 30);
     Script s;
-    s.keys({OK, OK})
+    s.key(OK)
+        .choose("machinestate")
         .until([] { return g_page_focus.load() == 2 && QApplication::activeWindow() == g_machinestate.data(); }, "device page")
         .act([] {
             MachineState* p = g_machinestate;
@@ -143,7 +144,8 @@ TEST_F(PanelTest, DeviceInfoPortLinkBitNLightsPortNPlusOne)
 TEST_F(PanelTest, ModeOnTheDeviceInfoPageOpensUserModes)
 {
     Script s;
-    s.keys({OK, OK})
+    s.key(OK)
+        .choose("machinestate")
         .until([] { return g_page_focus.load() == 2 && QApplication::activeWindow() == g_machinestate.data(); }, "device page")
         .key(Mode)
         .until([] { return g_page_focus.load() == 4 && QApplication::activeWindow() == g_custommode.data(); }, "user modes")

@@ -127,7 +127,8 @@ TEST_F(EdidToEeprom, TimingTypedOnThePanelIsWrittenIntoTheEepromAndReadBackEqual
     const Table before3 = i2cBoard().eepromContents(3);
     ASSERT_EQ(g_numberkeyboard->ui_select, 0) << "the keypad starts on its first key";
     Script s;
-    s.keys({OK, Right, OK})
+    s.key(OK)
+        .choose("inputchoose")
         .until([] { return g_page_focus.load() == 3 && g_inputchoose && QApplication::activeWindow() == g_inputchoose.data(); },
                "input choice")
         .keys({Left, OK})

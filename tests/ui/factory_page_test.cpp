@@ -42,16 +42,15 @@ using platform::Sim::shellSim;
 
 namespace {
 
-// Home, root menu, settings (code 5), advanced (L, OK: 12), factory (R R R, OK: 18).
+// Home, root menu, settings (code 5), advanced (12), factory (18).
 Script& toFactory(Script& s)
 {
-    return s.keys({OK, Right, Right, Right, OK})
+    return s.key(OK)
+        .choose("option")
         .until([] { return Panel::onTop(5); }, "settings menu")
-        .keys({Left, OK})
+        .choose("AdvanceButton")
         .until([] { return Panel::onTop(12); }, "advanced menu")
-        .keys({Right, Right, Right})
-        .until([] { return g_advancedoption->ui_select == 3; }, "factory entry")
-        .key(OK)
+        .choose("Button_factory")
         .until([] { return Panel::onTop(18) && g_factory; }, "factory page");
 }
 
@@ -712,7 +711,7 @@ TEST_F(FactoryPage, LanguageCodeAboveFourShowsEnglish)
         })
         .key(Back)
         .until([] { return Panel::onTop(12); }, "advanced menu")
-        .key(OK)
+        .choose("Button_factory")
         .until([] { return Panel::onTop(18) && g_factory; }, "factory page again")
         .act([] {
             EXPECT_EQ(g_factory->Box_lang_2->currentIndex(), 1);

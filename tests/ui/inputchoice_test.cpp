@@ -96,7 +96,7 @@ TEST_F(PanelTest, InputChoiceAssignsAnInputToTheWindowAndStaysOnItAfterTheRefres
     // From the home screen: OK, R, OK opens the page; R to window 2, OK (tabs), R (HDMI2), OK
     // (entries), OK assigns.
     Script s;
-    s.keys({OK, Right, OK}).until(pageUp, "input choice page");
+    s.key(OK).choose("inputchoose").until(pageUp, "input choice page");
     s.keys({Right, OK, Right, OK}).until([] { return g_inputchoose->ui_seltype == 2; }, "entries");
     s.act([] { c331_manage::p_c331_manage->change_flag = 0; });
     s.key(OK).until([&] { return sourceWord(store, 1) == 3; }, "window 2 shows HDMI2");

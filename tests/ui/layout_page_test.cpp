@@ -100,9 +100,10 @@ TEST_F(PanelTest, LayoutPageShowsEachWindowFromItsRecordAndWraps)
     for (int k = 1; k <= 4; ++k)
         ASSERT_NE(lit(k, true), lit(k, false)) << "mirror pictures " << k;
     Script s;
-    s.keys({OK, Right, Right, Right, OK})
+    s.key(OK)
+        .choose("option")
         .until([] { return g_page_focus.load() == 5 && QApplication::activeWindow() == g_option.data(); }, "settings menu")
-        .keys({Right, Right, OK})
+        .choose("image_layout")
         .until([] { return g_page_focus.load() == 9 && QApplication::activeWindow() == g_imagelayout.data(); }, "layout page")
         .act([&] { check(0); });
     for (int w = 1; w < 6; ++w)
@@ -162,9 +163,10 @@ TEST_F(PanelTest, LayoutSelectorItemsKeepTheirLanguageWhileCaptionsFollow)
 TEST_F(PanelTest, ModeOnTheLayoutPageClosesItAndTheSettingsMenu)
 {
     Script s;
-    s.keys({OK, Right, Right, Right, OK})
+    s.key(OK)
+        .choose("option")
         .until([] { return g_page_focus.load() == 5 && QApplication::activeWindow() == g_option.data(); }, "settings menu")
-        .keys({Right, Right, OK})
+        .choose("image_layout")
         .until([] { return g_page_focus.load() == 9 && QApplication::activeWindow() == g_imagelayout.data(); }, "layout page")
         .key(Mode)
         .until([] { return g_page_focus.load() == 4 && QApplication::activeWindow() == g_custommode.data(); }, "user modes")

@@ -31,14 +31,15 @@ namespace {
 
 constexpr int kInset = 8;
 
-// Home screen -> root menu -> settings -> advanced (left of the first entry) -> LCD (first entry).
+// Home screen -> root menu -> settings -> advanced -> LCD.
 Script& toLcdPage(Script& s)
 {
-    return s.keys({OK, Right, Right, Right, OK})
+    return s.key(OK)
+        .choose("option")
         .until([] { return Panel::onTop(5); }, "settings menu")
-        .keys({Left, OK})
+        .choose("AdvanceButton")
         .until([] { return Panel::onTop(12); }, "advanced menu")
-        .key(OK)
+        .choose("Button_LCDshow")
         .until([] { return Panel::onTop(15); }, "LCD page");
 }
 
@@ -122,7 +123,7 @@ TEST_F(LcdPage, ChoicesAreNeitherKeptNorActedOn)
         .act([] { EXPECT_EQ(shown(), QStringLiteral("60|5min")); })
         .key(Back) // while editing: leaves at once
         .until([] { return Panel::onTop(12) && !g_lcdshow; }, "advanced menu")
-        .key(OK)
+        .choose("Button_LCDshow")
         .until([] { return Panel::onTop(15); }, "LCD page again")
         .act([] {
             EXPECT_EQ(shown(), QStringLiteral("30|5min"));
@@ -193,7 +194,7 @@ TEST_F(LcdPage, TextsOfEveryLanguageFitAndKeepTheLanguageOfTheOpening)
         })
         .key(Back)
         .until([] { return Panel::onTop(12); }, "advanced menu")
-        .key(OK)
+        .choose("Button_LCDshow")
         .until([] { return Panel::onTop(15); }, "LCD page again")
         .act([] {
             EXPECT_EQ(g_lcdshow->label_autolock->text(), QString::fromUtf8("Автоблокировка"));

@@ -51,11 +51,12 @@ namespace {
 // Home screen, root menu, settings, output menu, LED size page.
 Script& toLedPage(Script& s)
 {
-    return s.keys({OK, Right, Right, Right, OK})
+    return s.key(OK)
+        .choose("option")
         .until([] { return Panel::onTop(5); }, "settings menu")
-        .key(OK)
+        .choose("output_set")
         .until([] { return Panel::onTop(6); }, "output menu")
-        .key(OK)
+        .choose("Button_ledset")
         .until([] { return Panel::onTop(13) && g_ledset; }, "LED size page");
 }
 
@@ -159,7 +160,7 @@ TEST_F(LedSizePage, ReachedByKeysShowsTheStoredSizeAndWalksItsFourEntries)
         .key(OK)
         .until([] { return Panel::onTop(6) && !g_ledset; }, "output menu after Cancel")
         .act([] { EXPECT_EQ(g_outputset->label_info->text(), QStringLiteral("LED Screen can be set:2560x1440")); })
-        .key(OK)
+        .choose("Button_ledset")
         .until([] { return Panel::onTop(13); }, "LED size page again")
         .act([] { EXPECT_EQ(g_ledset->ui_select, 0) << "no state kept across visits"; })
         .key(Back)

@@ -48,11 +48,12 @@ const char* const kProbe = "ifconfig eth0 &>/dev/null";
 // right), the wired entry (one to the right).
 Script& toWiredPage(Script& s)
 {
-    return s.keys({OK, Right, Right, Right, OK})
+    return s.key(OK)
+        .choose("option")
         .until([] { return Panel::onTop(5); }, "settings menu")
-        .keys({Right, Right, Right, OK})
+        .choose("link_set")
         .until([] { return Panel::onTop(10); }, "communication menu")
-        .keys({Right, OK})
+        .choose("Button_wlan")
         .until([] { return Panel::onTop(22); }, "wired network page");
 }
 
@@ -389,7 +390,7 @@ TEST_F(WiredPage, WithoutEth0TheSetIsStoredAndTheReopenedPageShowsIt)
         })
         .key(Back)
         .until([] { return Panel::onTop(10); }, "communication menu")
-        .key(OK)
+        .choose("Button_wlan")
         .until([] { return Panel::onTop(22); }, "wired page again")
         .act([] { EXPECT_EQ(fields(), QStringList({"10", "0", "0", "9", "255", "0", "0", "0", "10", "0", "0", "1"})); });
     ASSERT_TRUE(s.run(10000));

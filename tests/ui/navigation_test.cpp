@@ -74,7 +74,7 @@ TEST_F(PanelTest, EachMenuEntryOpensItsPageAndBackReturnsToTheRootMenu)
     for (int i = 0; i < 4; ++i) {
         const int code = codes[i];
         const QString name = QLatin1String(names[i]);
-        s.key(OK)
+        s.choose(names[i])
             .until([code] { return Panel::focusIs(code) && PageNav::page(code) && QApplication::activeWindow() == PageNav::page(code); },
                    "entry opens page " + std::to_string(code))
             .act([code, name] {
@@ -83,8 +83,7 @@ TEST_F(PanelTest, EachMenuEntryOpensItsPageAndBackReturnsToTheRootMenu)
             })
             .key(Back)
             .until([code] { return Panel::focusIs(1) && !PageNav::page(code); }, "BACK returns to the root menu")
-            .until([] { return QApplication::activeWindow() == g_mainwindow.data(); }, "root menu active again")
-            .key(Right);
+            .until([] { return QApplication::activeWindow() == g_mainwindow.data(); }, "root menu active again");
     }
     ASSERT_TRUE(s.run(8000));
 }
@@ -93,7 +92,8 @@ TEST_F(PanelTest, ModeOnAThirdLevelPageClosesEveryPageAboveTheRootMenu)
 {
     QPointer<QWidget> option, picture, leaf;
     Script s;
-    s.keys({OK, Right, Right, Right, OK})
+    s.key(OK)
+        .choose("option")
         .until([] { return Panel::focusIs(5) && g_option; }, "settings menu open")
         .act([] { Panel::openLater([]() -> VyrPage* { return new ImageQuality; }); })
         .until([] { return Panel::focusIs(11) && QApplication::activeWindow() == g_imagequality.data(); }, "picture menu open")
@@ -146,9 +146,8 @@ TEST_F(PanelTest, KeyLockBlocksTheMenuAndModeButIsSaved)
 {
     MainWindow* root = g_mainwindow;
     Script s;
-    s.keys({OK, Left, Left})
-        .until([root] { return root->ui_select == 4; }, "focus on the lock")
-        .key(OK)
+    s.key(OK)
+        .choose("Button_lock")
         .until([root] { return root->lock_state == 1; }, "locked")
         .keys({Right, Right, OK, Mode})
         .act([] { Panel::pump(30); })
@@ -164,7 +163,8 @@ TEST_F(PanelTest, KeyLockBlocksTheMenuAndModeButIsSaved)
 TEST_F(PanelTest, CropPageReturnsToInputChoiceWhenOpenElseToSettings)
 {
     Script s;
-    s.keys({OK, Right, OK})
+    s.key(OK)
+        .choose("inputchoose")
         .until([] { return Panel::focusIs(3) && g_inputchoose; }, "input choice page")
         .act([] { Panel::openLater([]() -> VyrPage* { return new InputCut; }); })
         .until([] { return Panel::focusIs(7) && QApplication::activeWindow() == g_inputcut.data(); }, "crop page")
@@ -173,7 +173,7 @@ TEST_F(PanelTest, CropPageReturnsToInputChoiceWhenOpenElseToSettings)
                "back to the input choice page")
         .key(Back)
         .until([] { return Panel::focusIs(1); }, "root menu")
-        .keys({Right, Right, OK})
+        .choose("option")
         .until([] { return Panel::focusIs(5) && g_option; }, "settings menu")
         .act([] { Panel::openLater([]() -> VyrPage* { return new InputCut; }); })
         .until([] { return Panel::focusIs(7) && QApplication::activeWindow() == g_inputcut.data(); }, "crop page")
@@ -186,7 +186,8 @@ TEST_F(PanelTest, LanguageChangedByTheProtocolReachesChildAtOnceAndParentOnBack)
 {
     g_language = 0;
     Script s;
-    s.keys({OK, Right, Right, Right, OK})
+    s.key(OK)
+        .choose("option")
         .until([] { return Panel::focusIs(5); }, "settings menu")
         .act([] { Panel::openLater([]() -> VyrPage* { return new OutputSet; }); })
         .until([] { return Panel::focusIs(6) && QApplication::activeWindow() == g_outputset.data(); }, "output menu")
@@ -205,7 +206,8 @@ TEST_F(PanelTest, LanguageChangedByTheProtocolReachesChildAtOnceAndParentOnBack)
 TEST_F(PanelTest, DesktopEscapeAndEnterDoNotCloseAPageBehindTheNavigation)
 {
     Script s;
-    s.keys({OK, Left, Left, Left, OK})
+    s.key(OK)
+        .choose("option")
         .until([] { return Panel::focusIs(5) && QApplication::activeWindow() == g_option.data(); }, "settings menu")
         .keys({int(Qt::Key_Escape), int(Qt::Key_Return), int(Qt::Key_Enter)})
         .act([] { Panel::pump(30); })

@@ -39,20 +39,21 @@ const char kKillUdhcpd[] = "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`";
 // Home screen, root menu, settings (three right), advanced (one left), other settings (one right).
 Script& toOtherSettings(Script& s)
 {
-    return s.keys({OK, Right, Right, Right, OK})
+    return s.key(OK)
+        .choose("option")
         .until([] { return Panel::onTop(5); }, "settings menu")
-        .keys({Left, OK})
+        .choose("AdvanceButton")
         .until([] { return Panel::onTop(12); }, "advanced menu")
-        .keys({Right, OK})
+        .choose("Button_other")
         .until([] { return Panel::onTop(17) && g_othersetup; }, "other settings");
 }
 
-// For a second visit in one test: the advanced menu opened directly, then one right and OK.
+// For a second visit in one test: the advanced menu opened directly, then its other-settings entry.
 Script& viaAdvanced(Script& s)
 {
     return s.act([] { Panel::openLater(Panel::make<AdvancedOption>); })
         .until([] { return Panel::onTop(12); }, "advanced menu")
-        .keys({Right, OK})
+        .choose("Button_other")
         .until([] { return Panel::onTop(17) && g_othersetup; }, "other settings");
 }
 

@@ -4,6 +4,7 @@
 #include "base/global.h"
 #include "ui/lockwindow.h"
 #include "ui/mainwindow.h"
+#include "ui/panelkeys.h"
 #include "ui/pagenav.h"
 #include "ui/syncupdate.h"
 #include "ui/tip.h"
@@ -28,6 +29,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextFragment>
+#include <algorithm>
 #include <map>
 
 void PanelTest::SetUp()
@@ -48,20 +50,74 @@ void PanelTest::TearDown()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+namespace {
+
+// Press and release, posted to the active window as the panel's keys are; false while a page that
+// has just closed leaves no active window.
+bool post(int code)
+{
+    QWidget* window = QApplication::activeWindow();
+    if (!window)
+        return false;
+    QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+    QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, code, Qt::NoModifier));
+    QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyRelease, code, Qt::NoModifier));
+    return true;
+}
+
+// The entries left and right walk on the window on top, and the one with the focus (null for a
+// window that is no menu).
+QWidget* focusedEntry(std::vector<QWidget*>* entries)
+{
+    QWidget* window = QApplication::activeWindow();
+    if (auto* page = qobject_cast<VyrPage*>(window)) {
+        *entries = page->focusList();
+        return page->ui_select < entries->size() ? (*entries)[page->ui_select] : nullptr;
+    }
+    if (auto* root = qobject_cast<MainWindow*>(window)) {
+        entries->assign(std::begin(root->focus_list), std::end(root->focus_list));
+        return root->focus_widget;
+    }
+    entries->clear();
+    return nullptr;
+}
+
+}
+
 Script& Script::key(int code)
 {
-    steps_.push_back({[code] {
-                          // A page that has just closed may leave no active window until the
-                          // next one is activated.
-                          QWidget* window = QApplication::activeWindow();
-                          if (!window)
+    steps_.push_back({[code] { return post(code); }, "key " + std::to_string(code)});
+    return *this;
+}
+
+Script& Script::choose(const char* entry)
+{
+    return focus(entry).key(PanelKey::OK);
+}
+
+Script& Script::focus(const char* entry)
+{
+    const QString name = QLatin1String(entry);
+    QWidget* pressedOn = nullptr; // the focus when right was last pressed, until that key is served
+    size_t presses = 0;
+    steps_.push_back({[this, name, pressedOn, presses]() mutable {
+                          std::vector<QWidget*> entries;
+                          QWidget* focused = focusedEntry(&entries);
+                          const bool listed = std::any_of(entries.begin(), entries.end(),
+                                                          [&](QWidget* w) { return w->objectName() == name; });
+                          if (!focused || !listed || focused == pressedOn)
+                              return false; // no menu with that entry on top yet, or the key not served yet
+                          if (focused->objectName() == name)
+                              return true;
+                          if (presses++ == entries.size()) {
+                              broken_ = "a round of the menu never focused " + name.toStdString();
                               return false;
-                          QWidget* target = window->focusWidget() ? window->focusWidget() : window;
-                          QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, code, Qt::NoModifier));
-                          QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyRelease, code, Qt::NoModifier));
-                          return true;
+                          }
+                          pressedOn = focused;
+                          post(PanelKey::Right);
+                          return false;
                       },
-                      "key " + std::to_string(code)});
+                      "menu entry " + name.toStdString()});
     return *this;
 }
 
@@ -91,6 +147,7 @@ Script& Script::act(std::function<void()> action)
 bool Script::run(int timeoutMs)
 {
     size_t next = 0;
+    broken_.clear();
     bool ok = true;
     bool finished = false;
     QEventLoop loop;
@@ -110,6 +167,9 @@ bool Script::run(int timeoutMs)
         // One key per turn of the event loop, so each is served before the next is sent.
         if (next < steps_.size() && steps_[next].run()) {
             ++next;
+        } else if (!broken_.empty()) {
+            ADD_FAILURE() << "step " << next << ": " << broken_;
+            finish(false);
         } else if (next < steps_.size() && clock.elapsed() > TimeLimit::ms(timeoutMs)) {
             ADD_FAILURE() << "step " << next << " did not happen: " << steps_[next].what;
             finish(false);

@@ -29,6 +29,11 @@ class Script {
 public:
     Script& key(int code);
     Script& keys(std::initializer_list<int> codes);
+    // The focus on the entry of the menu on top whose object name is `entry`, taken with the right
+    // key as a person would: the script waits for a menu with that entry, and fails when a round of
+    // the menu never focuses it. Tests reach pages by entry, so a new entry shifts none of them.
+    Script& focus(const char* entry);
+    Script& choose(const char* entry); // focus(entry), then OK
     Script& until(std::function<bool()> condition, const std::string& what);
     Script& act(std::function<void()> action);
     // Plays the steps; false (with a test failure) when a check did not hold within timeoutMs
@@ -42,6 +47,7 @@ private:
         std::string what;
     };
     std::vector<Step> steps_;
+    std::string broken_; // set by a step that can never happen
 };
 
 namespace Panel {

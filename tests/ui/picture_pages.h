@@ -43,20 +43,21 @@ inline void restart()
     PageNav::activate(0);
 }
 
-// From the home screen: OK to the root menu, three to the right and OK to the settings menu.
+// From the home screen: OK to the root menu, then its settings entry.
 inline Script& toSettings(Script& s)
 {
     return s.act(restart)
         .until([] { return QApplication::activeWindow() == PageNav::page(0); }, "home screen")
-        .keys({PanelKey::OK, PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::OK})
+        .key(PanelKey::OK)
+        .choose("option")
         .until([] { return Panel::onTop(5); }, "settings menu");
 }
 
-// Settings menu, four to the right and OK: the picture menu.
+// Settings menu, then its picture entry.
 inline Script& toPictureMenu(Script& s)
 {
     return toSettings(s)
-        .keys({PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::OK})
+        .choose("image_quality")
         .until([] { return Panel::onTop(11); }, "picture menu");
 }
 

@@ -36,11 +36,12 @@ namespace {
 // Home screen, root menu, settings, output menu, its second entry.
 Script& toPortView(Script& s)
 {
-    return s.keys({OK, Right, Right, Right, OK})
+    return s.key(OK)
+        .choose("option")
         .until([] { return Panel::onTop(5); }, "settings menu")
-        .key(OK)
+        .choose("output_set")
         .until([] { return Panel::onTop(6); }, "output menu")
-        .keys({Right, OK})
+        .choose("Button_lanset")
         .until([] { return Panel::onTop(14) && g_netset; }, "port view");
 }
 

@@ -129,11 +129,12 @@ public:
     // From the home screen: settings menu, advanced menu, its recovery entry.
     Script& toRecoveryPage(Script& s)
     {
-        return s.keys({OK, Right, Right, Right, OK})
+        return s.key(OK)
+            .choose("option")
             .until([] { return Panel::onTop(5); }, "settings menu")
-            .keys({Left, OK})
+            .choose("AdvanceButton")
             .until([] { return Panel::onTop(12); }, "advanced menu")
-            .keys({Right, Right, OK})
+            .choose("Button_rcv_recovery")
             .until([] { return Panel::onTop(25) && g_rcv_recovery; }, "recovery page");
     }
 

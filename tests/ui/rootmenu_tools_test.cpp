@@ -29,11 +29,10 @@ namespace {
 Script& toTool(Script& s, int tool)
 {
     MainWindow* root = g_mainwindow;
-    s.keys({OK, Left, OK}).until([root] { return root->ui_select == 0 && root->focus_widget == root->ui->toolButton1; },
-                                 "tools row with the first tool focused");
-    for (int i = 0; i < tool; ++i)
-        s.key(Right);
-    return s.until([root, tool] { return root->ui_select == tool; }, "tool focused");
+    const char* const tools[4] = {"toolButton1", "toolButton2", "toolButton3", "toolButton4"};
+    s.key(OK).choose("tools").until([root] { return root->ui_select == 0 && root->focus_widget == root->ui->toolButton1; },
+                                    "tools row with the first tool focused");
+    return s.focus(tools[tool]);
 }
 
 void fillSavedMode(VyrRamPara* store, int m, uint8_t fill)
@@ -209,7 +208,7 @@ TEST_F(PanelTest, ModeFromTheBarLeavesTheRootMenuWithAVisibleFocusAndIdleTools)
         if (tool == 2)
             toTool(s, tool);
         else // from the tools row the first round left: hide it, show it again, walk to the tool
-            s.keys({Back, OK, Right, Right, Right}).until([root] { return root->ui_select == 3; }, "store tool");
+            s.key(Back).choose("tools").focus("toolButton4");
         s.key(OK)
             .until([root] { return root->widget_mode->isVisible(); }, "bar open")
             .act([&] { EXPECT_FALSE(idle(button, tool == 2 ? "uncall" : "unsave")) << "the open bar marks its tool"; })

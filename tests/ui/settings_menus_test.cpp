@@ -34,10 +34,10 @@ using namespace PanelKey;
 namespace {
 
 
-// From the home screen to the settings menu: OK, three to the right, OK.
+// From the home screen to the settings menu.
 Script& fromHomeToSettings(Script& s)
 {
-    return s.keys({OK, Right, Right, Right, OK}).until([] { return Panel::onTop(5); }, "settings menu");
+    return s.key(OK).choose("option").until([] { return Panel::onTop(5); }, "settings menu");
 }
 
 
@@ -92,7 +92,7 @@ TEST_F(PanelTest, TapsOpenTheSettingsEntriesExceptSmartMapping)
         .key(Back)
         .until([] { return Panel::onTop(5); }, "settings menu again")
         // OK still opens the disabled entry.
-        .keys({Left, Left, OK})
+        .choose("smart_mapping")
         .until([] { return Panel::onTop(24); }, "smart mapping by OK");
     ASSERT_TRUE(s.run());
 }
@@ -107,7 +107,7 @@ TEST_F(PanelTest, EscapeAndEnterNeverCloseAMenuBehindTheNavigation)
             EXPECT_TRUE(Panel::onTop(5));
             EXPECT_TRUE(g_option && g_option->isVisible());
         })
-        .key(OK)
+        .choose("output_set")
         .until([] { return Panel::onTop(6); }, "output menu")
         .keys({Qt::Key_Escape, Qt::Key_Return})
         .act([] { Panel::pump(30); })
@@ -155,14 +155,14 @@ TEST_F(PanelTest, OutputMenuShowsTheLedSizeUnsignedAndAfterTheSizePageCloses)
     g_language = 1;
     Script s;
     fromHomeToSettings(s);
-    s.key(OK)
+    s.choose("output_set")
         .until([] { return Panel::onTop(6); }, "output menu")
         .act([] {
             EXPECT_EQ(Panel::title(g_outputset), QStringLiteral("Output Seeting"));
             EXPECT_EQ(g_outputset->label_info->text(), QStringLiteral("LED Screen can be set:1920x1080"));
             EXPECT_EQ(g_outputset->Button_ledset->text(), QStringLiteral("LED Setting"));
         })
-        .key(OK)
+        .choose("Button_ledset")
         .until([] { return Panel::onTop(13); }, "LED size page")
         .act([this] {
             store->setU16(blk::kLedWidth, 0xFFFF);
@@ -184,7 +184,7 @@ TEST_F(PanelTest, CommunicationMenuAndSerialPage)
     g_language = 3;
     Script s;
     fromHomeToSettings(s);
-    s.keys({Right, Right, Right, OK})
+    s.choose("link_set")
         .until([] { return Panel::onTop(10); }, "communication menu")
         .act([] {
             EXPECT_EQ(g_linkoption->Button_usb->text(), QString::fromUtf8("Sử dụng ổ USB\nđể cập nhập"));
@@ -212,7 +212,7 @@ TEST_F(PanelTest, CommunicationMenuAndSerialPage)
         .key(Back)
         .until([] { return Panel::onTop(10) && g_linkoption && !g_linkcom; }, "communication menu again")
         // MODE on the serial page leaves neither the communication menu nor the settings menu behind.
-        .key(OK)
+        .choose("Button_com")
         .until([] { return Panel::onTop(21); }, "serial page again")
         .key(Mode)
         .until([] { return g_page_focus.load() == 4 && g_custommode && QApplication::activeWindow() == g_custommode.data(); },
@@ -233,7 +233,7 @@ TEST_F(PanelTest, PictureMenuWrapsAndModeClosesItWithTheSettingsMenu)
 {
     Script s;
     fromHomeToSettings(s);
-    s.keys({Right, Right, Right, Right, OK})
+    s.choose("image_quality")
         .until([] { return Panel::onTop(11); }, "picture menu")
         .key(Left)
         .until([] { return g_imagequality->ui_select == 1; }, "wrap to temperature")
@@ -261,12 +261,10 @@ TEST_F(PanelTest, RecoveryEntryIsUsableOnlyWithRecoveryFiles)
     ASSERT_TRUE(fpga && fpga->rcvrecovery);
     Script s;
     fromHomeToSettings(s);
-    s.key(Left)
-        .key(OK)
+    s.choose("AdvanceButton")
         .until([] { return Panel::onTop(12); }, "advanced menu")
         .act([] { EXPECT_EQ(g_advancedoption->rcv_file_count, 0); })
-        .keys({Right, Right})
-        .until([] { return g_advancedoption->ui_select == 2; }, "recovery entry")
+        .focus("Button_rcv_recovery")
         .act([] {
             const QString sheet = g_advancedoption->Button_rcv_recovery->styleSheet();
             EXPECT_TRUE(sheet.startsWith(greyBox() + QStringLiteral("border:2px solid"))) << sheet.toStdString();
@@ -274,8 +272,7 @@ TEST_F(PanelTest, RecoveryEntryIsUsableOnlyWithRecoveryFiles)
         .key(OK)
         .act([] { Panel::pump(30); })
         .act([] { EXPECT_TRUE(Panel::onTop(12)) << "no recovery files: nothing opens"; })
-        .key(Right)
-        .until([] { return g_advancedoption->ui_select == 3; }, "factory entry")
+        .focus("Button_factory")
         .act([] {
             EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->styleSheet().startsWith(greyBox() + QStringLiteral("border:2px;")));
             ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/QZFX", QByteArray(16, '\0')));
@@ -284,8 +281,7 @@ TEST_F(PanelTest, RecoveryEntryIsUsableOnlyWithRecoveryFiles)
         })
         .until([] { return g_advancedoption->rcv_file_count == 1; }, "recovery file counted in the GUI thread")
         .act([] { EXPECT_FALSE(g_advancedoption->Button_rcv_recovery->styleSheet().contains(greyBox())); })
-        .key(Left)
-        .key(OK)
+        .choose("Button_rcv_recovery")
         .until([] { return Panel::onTop(25); }, "recovery page");
     ASSERT_TRUE(s.run());
 }
@@ -305,11 +301,9 @@ TEST_F(PanelTest, AgeingLogOpensOnlyAfterTheAccessCodeAndAsksEachTime)
     };
     Script s;
     fromHomeToSettings(s);
-    s.key(Left)
-        .key(OK)
+    s.choose("AdvanceButton")
         .until([] { return Panel::onTop(12); }, "advanced menu")
-        .key(Left)
-        .until([] { return g_advancedoption->ui_select == 4; }, "ageing entry")
+        .focus("Button_age")
         .act([&] { answer = QStringLiteral("6094"); })
         .key(OK)
         .until([&] { return asked == 1; }, "code asked")
@@ -340,10 +334,9 @@ TEST_F(PanelTest, AccessCodeTypedWhileAnotherPageIsOnTopOpensNothing)
 {
     Script s;
     fromHomeToSettings(s);
-    s.key(Left)
-        .key(OK)
+    s.choose("AdvanceButton")
         .until([] { return Panel::onTop(12); }, "advanced menu")
-        .key(OK)
+        .choose("Button_LCDshow")
         .until([] { return Panel::onTop(15); }, "LCD page over the advanced menu")
         .act([] { g_advancedoption->confirmString(QStringLiteral("6093")); })
         .act([] { Panel::pump(30); })
@@ -358,7 +351,7 @@ TEST_F(PanelTest, RequestsFromOtherThreadsActOnlyWhileTheSettingsMenuIsOnTop)
 {
     Script s;
     fromHomeToSettings(s);
-    s.key(OK)
+    s.choose("output_set")
         .until([] { return Panel::onTop(6); }, "output menu above the settings menu")
         .act([] {
             std::thread([] {

@@ -192,9 +192,10 @@ TEST_F(PanelTest, SmartMappingOpensFromTheSettingsMenuAndBackReturnsThere)
 {
     g_language = 1;
     Script s;
-    s.keys({OK, Right, Right, Right, OK})
+    s.key(OK)
+        .choose("option")
         .until([] { return g_page_focus.load() == 5 && QApplication::activeWindow() == g_option.data(); }, "settings menu")
-        .keys({Right, Right, Right, Right, Right, Right, OK})
+        .choose("smart_mapping")
         .until([] { return g_page_focus.load() == 24 && g_smartmapping && QApplication::activeWindow() == g_smartmapping.data(); },
                "smart mapping page")
         .act([] {

@@ -15,7 +15,7 @@ namespace {
 
 Script& toTemperature(Script& s)
 {
-    return toPictureMenu(s).keys({Right, OK}).until([] { return Panel::onTop(20) && g_temperature; }, "temperature page");
+    return toPictureMenu(s).choose("Button_temperature").until([] { return Panel::onTop(20) && g_temperature; }, "temperature page");
 }
 
 

@@ -17,7 +17,7 @@ namespace {
 Script& toTestChart(Script& s)
 {
     return toSettings(s)
-        .keys({Right, Right, Right, Right, Right, OK})
+        .choose("test_chart")
         .until([] { return Panel::onTop(16) && g_test_chart; }, "test pattern page");
 }
 

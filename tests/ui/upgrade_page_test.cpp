@@ -312,7 +312,8 @@ TEST_F(PanelTest, StickReadyLeavesTheSettingsMenuForTheRootMenu)
     std::unique_ptr<UsbServer> server;
     std::vector<int> codes;
     Script s;
-    s.keys({PanelKey::OK, PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::OK})
+    s.key(PanelKey::OK)
+        .choose("option")
         .until([] { return g_page_focus.load() == 5 && g_option; }, "settings menu")
         .act([&] {
             server = std::make_unique<UsbServer>(platform::openUeventSource());

@@ -74,7 +74,7 @@ void saveMode(VyrRamPara* s, int m, uint8_t fill)
 
 Script& toModesFromRoot(Script& s)
 {
-    return s.keys({OK, Right, Right, OK}).until(modesActive, "user modes page from the root menu");
+    return s.key(OK).choose("custommode").until(modesActive, "user modes page from the root menu");
 }
 
 bool focusMarked(QPushButton* b) { return b->styleSheet().contains(QStringLiteral("255, 171, 84")); }
@@ -334,9 +334,10 @@ TEST_F(PanelTest, ModeStoredOnTheRootMenuLoadsAgainAtStartAndIsInvokedWhole)
     store->setU16(blk::window(2, win::kSource), win::kSourceCrop | 5);
     QByteArray stored(reinterpret_cast<const char*>(store->block + kModeBodyStart), int(kModeDataSize));
     Script s;
-    s.keys({OK, Left, OK})
+    s.key(OK)
+        .choose("tools")
         .until([root] { return root->focus_widget == root->ui->toolButton1; }, "tools row")
-        .keys({Right, Right, Right, OK})
+        .choose("toolButton4")
         .until([root] { return root->save_state == 1 && root->widget_mode->isVisible(); }, "store bar")
         .keys({Right, Right, Right, OK})
         .until([this] { return store->u16(blk::kSaveModeRequest) == 4; }, "save request for mode 4")

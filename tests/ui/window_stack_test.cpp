@@ -158,9 +158,9 @@ protected:
     // Home, settings menu, output menu, LED size page.
     static Script& toLedSizePage(Script& s)
     {
-        s.keys({OK, Right, Right, Right, OK}).until([] { return Panel::onTop(5); }, "settings menu");
-        s.key(OK).until([] { return Panel::onTop(6); }, "output menu");
-        return s.key(OK).until([] { return Panel::onTop(13); }, "LED size page");
+        s.key(OK).choose("option").until([] { return Panel::onTop(5); }, "settings menu");
+        s.choose("output_set").until([] { return Panel::onTop(6); }, "output menu");
+        return s.choose("Button_ledset").until([] { return Panel::onTop(13); }, "LED size page");
     }
     void TearDown() override
     {
@@ -211,7 +211,7 @@ TEST_F(PanelOnX, DISABLED_KeypadShownAgainOverANewerPage)
 TEST_F(PanelOnX, DISABLED_PopUpShownAgainOverNewerPages)
 {
     Script s;
-    s.keys({OK, Right, Right, Right, OK}).until([] { return Panel::onTop(5); }, "settings menu");
+    s.key(OK).choose("option").until([] { return Panel::onTop(5); }, "settings menu");
     s.act([] { Panel::openLater([]() -> VyrPage* { return new LinkOption; }); })
         .until([] { return Panel::onTop(10); }, "communication menu");
     s.act([] { Panel::refresh(1); });
@@ -226,7 +226,7 @@ TEST_F(PanelOnX, DISABLED_PopUpShownAgainOverNewerPages)
     s.act([] { saveScreen(QStringLiteral("x11_check_mark_again")); });
     s.act([] { Panel::tick(300); });
     expectOnTop(s, [] { return pageOf(10); }, "the communication menu again");
-    s.keys({Right, Right, OK}).until([] { return Panel::onTop(26); }, "USB upgrade page");
+    s.choose("Button_usb").until([] { return Panel::onTop(26); }, "USB upgrade page");
     s.act([] { Panel::refresh(101); });
     expectOnTop(s, [] { return static_cast<QWidget*>(g_tip.data()); }, "the USB-removed pop-up");
     s.act([] { saveScreen(QStringLiteral("x11_usb_removed")); });
