@@ -21,6 +21,7 @@ std::vector<TickAlarm*>& registry()
 }
 
 std::atomic<uint32_t> slackMs{110};
+std::atomic<uint32_t> armedCount{0};
 
 }
 
@@ -41,8 +42,10 @@ bool TickAlarm::arm(uint32_t due)
 {
     target_ = due;
     armed_ = true;
-    if (!reached(G_timeTicks.load(), due))
+    if (!reached(G_timeTicks.load(), due)) {
+        armedCount.fetch_add(1);
         return true;
+    }
     armed_ = false; // a burst ringing it meanwhile only wakes its worker once more
     return false;
 }
@@ -71,4 +74,9 @@ std::chrono::milliseconds TickAlarm::limit(uint32_t due)
 void TickAlarm::setSlackMs(uint32_t ms)
 {
     slackMs = ms;
+}
+
+uint32_t TickAlarm::armings()
+{
+    return armedCount.load();
 }

@@ -32,6 +32,9 @@ public:
     // stretch the slack to see that the alarm alone wakes a worker.
     static std::chrono::milliseconds limit(uint32_t due);
     static void setSlackMs(uint32_t ms);
+    // How many times any alarm was armed (arm returned true): a test sees a worker go to sleep on
+    // its alarm, after which a burst reaching its tick wakes it.
+    static uint32_t armings();
 
 private:
     std::function<void()> ring_;

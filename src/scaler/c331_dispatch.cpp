@@ -5,6 +5,7 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/posix_lock.h"
+#include "base/race_pause.h"
 #include "base/utils.h"
 #include "fpga/fpga_manage.h"
 #include "params/omenu_file.h"
@@ -528,6 +529,7 @@ bool c331_manage::waitLedParameterStep()
 {
     // Waited for without the hand-over mutex, and only while the FPGA worker can end the step; a
     // bound covers an FPGA that stops answering in between.
+    RacePause::at(RacePause::LedStepWait);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(led_wait_limit_ms);
     while (g_set_led_para.load() == 1) {
         if (!fpgaServesLedStep())

@@ -12,7 +12,9 @@ TEST(TickAlarm, RingsOnceWhenTheTickIsReachedAndNeverBefore)
     for (const uint32_t target : {100u, 0xFFFFFFFEu}) {
         rings = 0;
         G_timeTicks = target - 10;
+        const uint32_t armings = TickAlarm::armings();
         EXPECT_TRUE(alarm.arm(target));
+        EXPECT_EQ(TickAlarm::armings(), armings + 1) << "tests see the worker go to sleep on it";
         TickAlarm::advanced(target - 5);
         EXPECT_EQ(rings, 0) << target;
         TickAlarm::advanced(target + 3); // a burst may pass the tick
@@ -22,6 +24,7 @@ TEST(TickAlarm, RingsOnceWhenTheTickIsReachedAndNeverBefore)
         for (const uint32_t now : {target, target + 1}) {
             G_timeTicks = now;
             EXPECT_FALSE(alarm.arm(target)) << "already reached at " << now;
+            EXPECT_EQ(TickAlarm::armings(), armings + 1) << "an arming refused is no sleep";
             TickAlarm::advanced(now + 1);
             EXPECT_EQ(rings, 1) << "not armed";
         }

@@ -4,6 +4,8 @@
 #include "platform/sim/sim_board.h"
 #include "test_root.h"
 #include "time_limit.h"
+#include "lock_waiters.h"
+#include "program.h"
 #include "base/utils.h"
 
 #include <QMutexLocker>
@@ -56,7 +58,7 @@ TEST_F(UtilsShell, SystemMutexWaitsForTheMutexButPlainDoesNot)
         locked = std::async(std::launch::async, [] { return Utils::system_mutex("date -s 1"); });
         plain = std::async(std::launch::async, [] { return Utils::system_plain("sync"); });
         ASSERT_EQ(plain.wait_for(TimeLimit::of(5000)), std::future_status::ready);
-        EXPECT_EQ(locked.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        EXPECT_TRUE(waitFor([] { return LockWaiters::waited(Utils::_system_mutex); }, 5000)) << "the command waits for the mutex";
         EXPECT_EQ(commands(), (Commands{"sync"}));
     }
     EXPECT_EQ(locked.get(), 0);

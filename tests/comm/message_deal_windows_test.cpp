@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "message_deal_fixture.h"
 #include "test_root.h"
+#include "time_limit.h"
 
 #include "base/utils.h"
 #include "video_chips/keltosource_status.h"
@@ -126,7 +127,7 @@ TEST_F(MessageDealTest, ScreenshotWindowServesTheSavedPicture)
     panel.setGeometry(0, 0, 320, 240);
     panel.setStyleSheet(QStringLiteral("background: #20C040"));
     panel.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel, TimeLimit::ms(5000)));
     const std::vector<uint8_t> head = readRam(0x800000, 16);
     ASSERT_TRUE(TestRoot::exists("/123.png"));
     const QByteArray png = TestRoot::readFile("/123.png");
@@ -179,7 +180,7 @@ TEST_F(ScreenshotTest, ComposedFromTheVisibleWindowsInStackingOrder)
     auto dialog = window({40, 70, 240, 100}, "#C02020");
     root->show();
     home->show(); // shown later: on top, though the root menu covers the panel just as well
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(home.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(home.get(), TimeLimit::ms(5000)));
     QImage image = shot();
     ASSERT_EQ(image.size(), QSize(320, 240));
     EXPECT_EQ(at(image, 5, 5), blue);
@@ -208,20 +209,23 @@ TEST_F(ScreenshotTest, PictureIsReadWhileASaveHoldsTheFileLock)
 {
     auto panel = window({0, 0, 320, 240}, "#20C040");
     panel->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get()));
-    QSemaphore held;
-    std::thread save([&held] {
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get(), TimeLimit::ms(5000)));
+    // A save holds the file lock, with its pauses, until the picture has been read (or, should
+    // the read wait for the lock, for as long as a read may take).
+    QSemaphore held, read;
+    std::atomic<bool> saving{false};
+    std::thread save([&] {
         QMutexLocker lock(&Utils::_file_deal_mutex);
+        saving = true;
         held.release();
-        QThread::msleep(1500); // a save with its pauses
+        read.tryAcquire(1, TimeLimit::ms(5000));
+        saving = false;
     });
     held.acquire();
-    QElapsedTimer timer;
-    timer.start();
     const QImage image = shot();
-    const qint64 took = timer.elapsed();
+    EXPECT_TRUE(saving.load()) << "the picture was read only after the save";
+    read.release();
     save.join();
-    EXPECT_LT(took, 1000) << "milliseconds spent reading the picture";
     EXPECT_EQ(image.pixelColor(160, 120), QColor(0x20, 0xC0, 0x40));
 }
 

@@ -11,12 +11,14 @@
 #include "platform/sim/sim_board.h"
 #include "test_root.h"
 #include "program.h"
+#include "race_hold.h"
 
 #include <QFile>
 #include <QDir>
 #include <QSettings>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -530,32 +532,37 @@ class WifiConfigTiming : public WifiConfig {
 protected:
     void TearDown() override
     {
-        RacePause::set(RacePause::AfterWifiStep, 0);
-        RacePause::set(RacePause::BeforeTickAlarm, 0);
+        RacePause::release(RacePause::AfterWifiStep);
+        RacePause::release(RacePause::BeforeTickAlarm);
         TickAlarm::setSlackMs(110);
         WifiConfig::TearDown();
     }
 };
 
-// Each step is stamped with the tick before it ran: a burst that comes while it runs (the pause
-// widens that window) counts towards the next step.
+// Each step is stamped with the tick before it ran: a burst that comes while it runs (the thread
+// is held between the step and its stamp) counts towards the next step.
 TEST_F(WifiConfigTiming, ThreadStepsFollowTheTick)
 {
     const uint32_t saved = G_timeTicks.load();
-    RacePause::set(RacePause::AfterWifiStep, 40);
     {
         R58_WIFI_CONFIG running;
+        RaceHold stamping(RacePause::AfterWifiStep); // released before the thread is stopped
         running.initialize(true);
         shellSim().clearLog();
         for (int i = 0; i < 3; ++i) {
             G_timeTicks += 101;
             TickAlarm::advanced(G_timeTicks.load());
-            ASSERT_TRUE(waitFor([&] { return running.apState() == i + 1; }, 2000)) << i;
+            if (i > 0)
+                stamping.pass(); // the burst came while step i waited for its stamp
+            ASSERT_TRUE(waitFor([&] { return running.apState() == i + 1 && RacePause::parked(RacePause::AfterWifiStep) == 1; }, 2000))
+                << i;
         }
+        const uint32_t armed = TickAlarm::armings();
+        stamping.release();
         EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 192.168.22.101", "udhcpd -fS /etc/udhcpd.conf &",
                                                    "/usr/bin/hostapd /etc/rtl_hostapd_2G.conf -B"}));
-        // Nothing more happens while the tick stands still.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // Nothing more happens while the tick stands still: the thread goes to sleep on its alarm.
+        ASSERT_TRUE(waitFor([&] { return TickAlarm::armings() != armed; }, 2000)) << "asleep until the next step";
         EXPECT_EQ(log().size(), 3u);
     }
     G_timeTicks = saved;
@@ -571,27 +578,35 @@ TEST_F(WifiConfigTiming, ThreadSleepsUntilTheTickOfItsNextStep)
         const char* name;
         uint32_t ticks;
         bool panelRings;
-        uint32_t armPauseMs;
+        bool whileArming; // the burst comes while the thread is held before arming, else asleep
         bool stepExpected;
         int withinMs;
     };
     const Row rows[] = {
-        {"burst reaching the tick", 101, true, 0, true, 2000},
-        {"burst while the alarm is armed", 101, true, 200, true, 2000},
-        {"burst one tick short", 100, true, 0, false, 300},
-        {"no panel ticking", 101, false, 0, true, 2000},
+        {"burst reaching the tick", 101, true, false, true, 2000},
+        {"burst while the alarm is armed", 101, true, true, true, 2000},
+        {"burst one tick short", 100, true, false, false, 300},
+        {"no panel ticking", 101, false, false, true, 2000},
     };
     const uint32_t saved = G_timeTicks.load();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TickAlarm::setSlackMs(row.panelRings ? 3600 * 1000 : 110);
-        RacePause::set(RacePause::BeforeTickAlarm, row.armPauseMs);
         R58_WIFI_CONFIG running;
+        std::unique_ptr<RaceHold> arming; // released before the thread is stopped
+        if (row.whileArming)
+            arming = std::make_unique<RaceHold>(RacePause::BeforeTickAlarm);
+        const uint32_t armed = TickAlarm::armings();
         running.initialize(true);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // asleep until its first step, or arming
+        if (row.whileArming)
+            ASSERT_TRUE(arming->parked()) << "about to arm for its first step";
+        else
+            ASSERT_TRUE(waitFor([&] { return TickAlarm::armings() != armed; }, 2000)) << "asleep until its first step";
         G_timeTicks += row.ticks;
         if (row.panelRings)
             TickAlarm::advanced(G_timeTicks.load());
+        if (arming)
+            arming->release();
         EXPECT_EQ(waitFor([&] { return running.apState() == 1; }, row.withinMs), row.stepExpected);
     }
     G_timeTicks = saved;

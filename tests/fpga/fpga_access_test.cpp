@@ -9,6 +9,8 @@
 #include "platform/sim/sim_board.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
+#include "lock_waiters.h"
+#include "program.h"
 
 #include <gtest/gtest.h>
 
@@ -155,7 +157,7 @@ TEST_F(FpgaAccess, Register0BlankFlagGoesToTheBlockUnderTheScalerLock)
     c331_manage* scaler = c331_manage::instanceWithoutWorker();
     pthread_mutex_lock(&scaler->c331_mutex);
     std::thread writer([&] { fpga->write_to_register(0, 0x04, 0x04, 0); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(waitFor([&] { return LockWaiters::waited(scaler->c331_mutex); }, 2000)) << "the writer waits for the lock";
     EXPECT_EQ(store->block[0x844], 0) << "written while the scaler held its lock";
     pthread_mutex_unlock(&scaler->c331_mutex);
     writer.join();

@@ -6,9 +6,10 @@
 #include "fpga/fpga_manage.h"
 #include "base/global.h"
 #include "base/posix_lock.h"
-#include "base/race_pause.h"
 #include "video_chips/keltosource.h"
 #include "program.h"
+#include "race_hold.h"
+#include "time_limit.h"
 #include "test_root.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
@@ -703,12 +704,14 @@ TEST_F(FpgaWorker, ForcedColourLiftedAndLedSizeChangeBringsTheFpgaUpAgain)
         writer.commit();
     }
     std::atomic<bool> applied{false};
+    RaceHold waiting(RacePause::LedStepWait);
     std::thread scalerThread([&] {
         scaler->runOnce();
         applied = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(applied) << "the scaler waits for the FPGA's blanking";
+    EXPECT_TRUE(waiting.parked()) << "the scaler waits for the FPGA's blanking";
+    waiting.release(); // on into its wait, which only the FPGA's step ends
+    EXPECT_FALSE(applied);
     tick();
     EXPECT_NE(fpgaChip().registerValue(0) & 0x04, 0) << "blanked";
     runUntil([] { return g_set_led_para != 1; }, 100);
@@ -796,14 +799,22 @@ TEST(FpgaWorkerTiming, NamedThreadSleepsWhileIdleAndWakesForEvents)
         TickThread ticks(1000);
         ASSERT_TRUE(waitFor([fpga] { return fpga->get_fpga_status() == 1; }, 60000));
 
-        // Up and idle at the real tick: about one pass per link-watchdog period (10 ticks).
+        // Up and idle at the real tick: about one pass per link-watchdog period (10 ticks). The
+        // window starts once the slow tick runs and the worker has had a pass at it; it is as long
+        // as this build needs for a few passes, and the pace is measured against the time that
+        // really passed.
         ticks.setPeriodUs(10000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const uint32_t slowFrom = G_timeTicks.load() + 2;
+        ASSERT_TRUE(waitFor([&] { return TickAlarm::reached(G_timeTicks.load(), slowFrom); }, 1000));
+        const long settled = wakeups(worker);
+        ASSERT_TRUE(waitFor([&] { return wakeups(worker) > settled; }, 2000)) << "a pass at the slow tick";
         const long before = wakeups(worker);
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(TimeLimit::of(1000));
         const long passes = wakeups(worker) - before;
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_GE(passes, 3) << "the periodic duties still run";
-        EXPECT_LE(passes, 25) << "an idle worker wakes about ten times a second, not every millisecond";
+        EXPECT_LE(passes, 25 * seconds) << "an idle worker wakes about ten times a second, not every millisecond";
     }
 
     // Time stands still now, and the wait's time limit is stretched: only wake() brings the next
@@ -817,12 +828,13 @@ TEST(FpgaWorkerTiming, NamedThreadSleepsWhileIdleAndWakesForEvents)
 
     // The link watchdog's tick comes while the worker arms its alarm (the pause widens that
     // window): the alarm alone still brings the pass at once.
-    RacePause::set(RacePause::BeforeTickAlarm, 200);
+    RaceHold arming(RacePause::BeforeTickAlarm);
     fpga_manage::wake();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(arming.parked()) << "the worker about to arm its alarm";
     fpgaChip().clearLog();
     G_timeTicks += fpga_manage::kWatchdogTicks;
     TickAlarm::advanced(G_timeTicks.load());
+    arming.release();
     const auto watchdogRead = [] {
         for (const FpgaChip::Access& a : fpgaChip().log())
             if (a.kind == FpgaChip::Access::RegisterRead && a.address == FpgaReg::Links)
@@ -830,7 +842,6 @@ TEST(FpgaWorkerTiming, NamedThreadSleepsWhileIdleAndWakesForEvents)
         return false;
     };
     EXPECT_TRUE(waitFor(watchdogRead, 2000)) << "the watchdog's pass";
-    RacePause::set(RacePause::BeforeTickAlarm, 0);
     TickAlarm::setSlackMs(110);
     fpga->stop_worker();
     EXPECT_FALSE(fpga->worker_started);

@@ -3,6 +3,7 @@
 // real UART (a pty has no modem lines).
 #include "platform/serial_port.h"
 #include "scratch_root.h"
+#include "time_limit.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -36,7 +37,7 @@ protected:
         char buffer[64];
         while (got.size() < want) {
             pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, 2000) != 1)
+            if (poll(&p, 1, TimeLimit::ms(2000)) != 1)
                 break;
             const ssize_t n = read(fd, buffer, sizeof buffer);
             if (n <= 0)

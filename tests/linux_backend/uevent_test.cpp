@@ -2,6 +2,7 @@
 // straight to the first one's port id (no multicast, so nothing else on the host sees it); the
 // kernel's own events for this host may arrive in between and are skipped.
 #include "platform/uevent_source.h"
+#include "time_limit.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +43,7 @@ TEST(NetlinkUevents, EventArrivesWholeAndAnEmptyQueueNeverBlocks)
     std::string got;
     for (int i = 0; i < 100 && got != event; ++i) {
         pollfd p = {source->fd(), POLLIN, 0};
-        ASSERT_EQ(poll(&p, 1, 2000), 1);
+        ASSERT_EQ(poll(&p, 1, TimeLimit::ms(2000)), 1);
         const ssize_t n = source->receive(buffer, sizeof buffer);
         ASSERT_GT(n, 0);
         got.assign(buffer, size_t(n));

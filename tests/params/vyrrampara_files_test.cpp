@@ -2,6 +2,8 @@
 #include "scaler/c331_manage.h"
 #include "test_root.h"
 #include "time_limit.h"
+#include "lock_waiters.h"
+#include "program.h"
 #include "params/vyrrampara.h"
 #include "platform/sim/sim_board.h"
 
@@ -160,7 +162,7 @@ TEST(ModeFiles, RecordsStayWritableWhileASaveWaitsForTheFile)
         // An upload holds the file mutex, so the save of mode 7 waits for it.
         QMutexLocker upload(&Utils::_file_deal_mutex);
         save = std::async(std::launch::async, [s] { return s->mode_file_write(6, 2); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(waitFor([] { return LockWaiters::waited(Utils::_file_deal_mutex); }, 5000)) << "the save waits for the file";
         const uint8_t byte = 0x77;
         protocol = std::async(std::launch::async, [s, byte] { return s->VyrModeUserRamParaDeal(&byte, 1, 0x700A); });
         EXPECT_EQ(protocol.wait_for(TimeLimit::of(5000)), std::future_status::ready)

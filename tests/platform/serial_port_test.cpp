@@ -3,6 +3,7 @@
 #include "platform/serial_port.h"
 #include "platform/sim/pty_serial.h"
 #include "test_root.h"
+#include "time_limit.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -72,20 +73,20 @@ TEST(SerialPortSim, BytesFlowBothWaysAndRtsIsRecorded)
     ASSERT_EQ(port->write(out, sizeof out), ssize_t(sizeof out));
     uint8_t in[16] = {};
     pollfd p = {peer, POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, 1000), 1);
+    ASSERT_EQ(poll(&p, 1, TimeLimit::ms(1000)), 1);
     ASSERT_EQ(read(peer, in, sizeof in), ssize_t(sizeof out));
     EXPECT_EQ(0, memcmp(in, out, sizeof out));
 
     ASSERT_EQ(write(peer, out, sizeof out), ssize_t(sizeof out));
     pollfd q = {port->fd(), POLLIN, 0};
-    ASSERT_EQ(poll(&q, 1, 1000), 1);
+    ASSERT_EQ(poll(&q, 1, TimeLimit::ms(1000)), 1);
     EXPECT_EQ(port->read(in, sizeof in), ssize_t(sizeof out));
     EXPECT_EQ(0, memcmp(in, out, sizeof out));
     close(peer);
 
     // With no tool connected the port stays quiet: no hang-up to spin on.
     pollfd idle = {port->fd(), POLLIN, 0};
-    EXPECT_EQ(poll(&idle, 1, 50), 0);
+    EXPECT_EQ(poll(&idle, 1, TimeLimit::ms(50)), 0);
 
     EXPECT_EQ(port->setRts(false), 0);
     serialSim().failRts(true);

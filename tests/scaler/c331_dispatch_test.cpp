@@ -3,6 +3,9 @@
 #include "scaler_fixture.h"
 
 #include "base/utils.h"
+#include "program.h"
+#include "race_hold.h"
+#include "time_limit.h"
 
 #include <QMutexLocker>
 #include <QSignalSpy>
@@ -486,10 +489,12 @@ TEST_F(ScalerLedStepTiming, FpgaBeingResetIsNotWaitedForNorHandedTheStep)
 {
     setFpgaUp(false);
     g_set_led_para = 1; // raised by a writer while FPGA 0 was being reset: nobody serves it
+    // A wait for the step would last its whole bound, well past the limit below.
+    scaler->led_wait_limit_ms = uint32_t(TimeLimit::ms(500)) * 4;
     handOver([](VyrRamPara& s) { s.setU16(blk::kLedWidth, 3840); });
     const auto start = Clock::now();
     scaler->runOnce();
-    EXPECT_LT(msSince(start), 500.0) << "the worker waited for a step the FPGA cannot serve";
+    EXPECT_LT(msSince(start), TimeLimit::ms(500)) << "the worker waited for a step the FPGA cannot serve";
     EXPECT_EQ(calls(), std::vector<std::string>{call("vyrApi_PnlInit2", {3840, 1080, 1920, 1080, 0})});
     EXPECT_EQ(g_set_led_para.load(), 1) << "no reset handed to an FPGA that is coming up anyway";
 }
@@ -499,16 +504,23 @@ TEST_F(ScalerLedStepTiming, WaitForTheFpgaStepLeavesTheHandOverFree)
     setFpgaUp(true);
     g_set_led_para = 1;
     handOver([](VyrRamPara& s) { s.setU16(blk::kLedWidth, 3840); });
+    RaceHold waiting(RacePause::LedStepWait);
     std::thread worker([&] { scaler->runOnce(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const auto start = Clock::now();
-    handOver([](VyrRamPara& s) { s.setU16(blk::kContrast, 20); });
-    EXPECT_LT(msSince(start), 300.0) << "a writer waited for the LED step";
+    EXPECT_TRUE(waiting.parked()) << "the worker waits for the FPGA's step";
+    // The worker is in its wait now: a writer of the block goes through meanwhile.
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        handOver([](VyrRamPara& s) { s.setU16(blk::kContrast, 20); });
+        written = true;
+    });
+    EXPECT_TRUE(waitFor([&] { return written.load(); }, 2000)) << "a writer waited for the LED step";
+    waiting.release();
     EXPECT_EQ(calls(), std::vector<std::string>{}) << "the panel waits for the FPGA's step";
     {
         QMutexLocker led(&Utils::_led_para_init_mutex);
         g_set_led_para = 0; // the FPGA worker ends its step
     }
+    writer.join();
     worker.join();
     EXPECT_EQ(calls(), std::vector<std::string>{call("vyrApi_PnlInit2", {3840, 1080, 1920, 1080, 0})});
     EXPECT_EQ(g_set_led_para.load(), 2);

@@ -1,4 +1,5 @@
 #include "edid_decode.h"
+#include "time_limit.h"
 
 #include <QProcess>
 #include <QTemporaryFile>
@@ -10,7 +11,7 @@ QString edidDecodeCheck(const uint8_t* bytes256)
         return "no temporary file";
     QProcess p;
     p.start("edid-decode", {"--check", file.fileName()});
-    if (!p.waitForFinished(20000))
+    if (!p.waitForFinished(TimeLimit::ms(20000)))
         return "edid-decode did not run (scripts/deps installs it)";
     return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
 }

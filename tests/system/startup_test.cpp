@@ -18,7 +18,7 @@ TEST(ProgramStart, FirstStartCreatesItsFilesAndKeepsRunning)
     const QByteArray para = TestRoot::readFile("/data/ram_device_info");
     EXPECT_EQ(uint8_t(para[0]), 0xAA);
     EXPECT_EQ(uint8_t(para[1]), 0xAA);
-    QThread::msleep(300);
+    QThread::msleep(ulong(TimeLimit::ms(300))); // still running a while later
     EXPECT_TRUE(program.running()) << program.report();
 }
 
@@ -33,7 +33,7 @@ TEST(ProgramStart, SecondStartKeepsTheSavedFile)
     Program program(platform::Paths::root());
     ASSERT_TRUE(waitFor([] { return TestRoot::exists("/data/keltoqz/log/jtcEnglneLog"); }, 15000));
     ASSERT_TRUE(waitFor([] { return TestRoot::readFile("/data/configs/tcpip.ini").contains("UdpPort"); }, 5000));
-    QThread::msleep(500);
+    QThread::msleep(ulong(TimeLimit::ms(500)));
     EXPECT_TRUE(program.running()) << program.report();
     EXPECT_EQ(TestRoot::readFile("/data/ram_device_info"), saved) << "a valid file is loaded, not rewritten";
     EXPECT_TRUE(TestRoot::readFile("/data/configs/tcpip.ini").contains("TcpPort=6006"));

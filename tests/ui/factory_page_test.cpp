@@ -6,6 +6,9 @@
 #include "panel_checks.h"
 #include "panel_store.h"
 #include "test_root.h"
+#include "lock_waiters.h"
+#include "program.h"
+#include "race_hold.h"
 
 #include "base/global.h"
 #include "base/posix_lock.h"
@@ -490,7 +493,8 @@ TEST_F(FactoryPage, WritesWaitForTheScalerMutexAndEndInAHandOver)
         holder = std::thread([&] {
             PosixLock lock(scaler()->c331_mutex);
             phase = 1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            // Held until the page's write waits for it (or as long as a write may take).
+            waitFor([&] { return LockWaiters::waited(scaler()->c331_mutex); }, 5000);
             seenLanguage = store->block[blk::kLanguage];
             seenBrightness = store->u16(blk::kBrightness);
             seenFlag = scaler()->change_flag;
@@ -584,12 +588,14 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
             EXPECT_EQ(store->block[blk::kAudioWindow], 0);
             EXPECT_EQ(store->block[blk::kAudioState], 0);
             std::atomic<bool> applied{false};
+            RaceHold waiting(RacePause::LedStepWait);
             std::thread scalerPass([&] {
                 scaler()->runOnce();
                 applied = true;
             });
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            EXPECT_FALSE(applied) << "the scaler waits for the FPGA's step";
+            EXPECT_TRUE(waiting.parked()) << "the scaler waits for the FPGA's step";
+            waiting.release(); // on into its wait, which only the FPGA's step ends
+            EXPECT_FALSE(applied);
             EXPECT_TRUE(board.runUntil([] { return g_set_led_para.load() != 1; }, 200));
             scalerPass.join();
             EXPECT_TRUE(logged("vyrApi_PnlInit2(1920,1080,1920,1080,0)"));

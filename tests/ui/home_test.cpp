@@ -9,6 +9,8 @@
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "test_root.h"
+#include "lock_waiters.h"
+#include "program.h"
 #include "ui/inputtexts.h"
 #include "scaler/c331_manage.h"
 #include "ui/lockwindow.h"
@@ -269,11 +271,12 @@ TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
             ScalerHandOver handOver;
             store->setU16(r.field, r.halfway);
             held = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            // The write ends once the reader waits for the hand-over (or after as long as a read
+            // may take, should it read without the lock).
+            waitFor([] { return LockWaiters::waited(c331_manage::p_c331_manage->c331_mutex); }, 5000);
             store->setU16(r.field, r.done);
         });
-        while (!held)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(waitFor([&] { return held.load(); }, 5000));
         r.refresh();
         writer.join();
         EXPECT_EQ(r.shown().toStdString(), r.expected.toStdString()) << r.what;

@@ -1,6 +1,8 @@
 #include "ite6805_fixture.h"
 
 #include "base/posix_lock.h"
+#include "lock_waiters.h"
+#include "program.h"
 #include "platform/sim/devices/c331_chip.h"
 
 #include <atomic>
@@ -276,7 +278,7 @@ TEST_F(Ite6805Driver, ResolutionRecordWaitsForTheStoreMutex)
             run(0, 6);
             done = true;
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_TRUE(waitFor([&] { return LockWaiters::waited(store->mutex); }, 5000)) << "the driver waits for the store's mutex";
         EXPECT_FALSE(done.load());
         EXPECT_EQ(blockOf(4), std::vector<uint8_t>(6, 0));
         EXPECT_EQ(store->block[blk::iteSummary(0)], 0);

@@ -1,4 +1,5 @@
 #include "keltosource_fixture.h"
+#include "lock_waiters.h"
 #include "program.h"
 
 #include "base/named_thread.h"
@@ -106,7 +107,7 @@ TEST_F(KeltoSource, CustomEdidRequestLandingWhileAServedOneIsClearedIsKept)
     {
         QMutexLocker lock(&Utils::_system_mutex);
         locked = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the step is at the lock by now
+        EXPECT_TRUE(waitFor([] { return LockWaiters::waited(Utils::_system_mutex); }, 5000)) << "the step at the lock";
         EXPECT_EQ(k->custom_edid_written[3], 1) << "the first request was written in this pass";
         k->custom_edid_written[3] = 0; // requestCustomEdid's stores
         k->custom_edid_req[3] = 1;

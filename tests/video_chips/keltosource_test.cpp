@@ -15,6 +15,7 @@
 #include "platform/sim/sim_board.h"
 #include "edid_decode.h"
 #include "frame_client.h"
+#include "lock_waiters.h"
 #include "program.h"
 #include "test_root.h"
 
@@ -371,7 +372,7 @@ TEST_F(KeltoSource, CustomEdidRequestRaisedDuringTheClearingIsKept)
             k->requestCustomEdid(3);
             returned = true;
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(waitFor([] { return LockWaiters::waited(Utils::_system_mutex); }, 2000)) << "the request waits for the lock";
         EXPECT_FALSE(returned.load());
         k->custom_edid_req[3] = 0; // the thread's clearing of the served request
         k->custom_edid_written[3] = 0;
@@ -500,7 +501,7 @@ TEST_F(KeltoSource, ResolutionRecordWrittenUnderTheStoreMutex)
         keltosource::setInputResolution(0, 640, 480, 60);
         done = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(waitFor([&] { return LockWaiters::waited(store->mutex); }, 2000)) << "the writer waits for the store's mutex";
     EXPECT_FALSE(done);
     pthread_mutex_unlock(&store->mutex);
     writer.join();
@@ -528,16 +529,23 @@ TEST_F(KeltoSourceTiming, ThreadPacesItsRunningPasses)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_TRUE(running());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    i2cBoard().clearLog();
-    const auto start = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    const auto log = i2cBoard().logOf(0xE0 >> 1);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // Each pass opens with the clock synthesiser's channel on the EEPROM switch.
-    const auto passes = std::count_if(log.begin(), log.end(), [](const auto& m) { return !m.read && m.data == std::vector<uint8_t>{0x80}; });
-    EXPECT_GE(passes, 10 * seconds);
-    EXPECT_LE(passes, 22 * seconds);
+    auto passes = [] {
+        const auto log = i2cBoard().logOf(0xE0 >> 1);
+        return std::count_if(log.begin(), log.end(), [](const auto& m) { return !m.read && m.data == std::vector<uint8_t>{0x80}; });
+    };
+    // Two running passes opened: the one before them, the first at the running pace, has ended.
+    i2cBoard().clearLog();
+    ASSERT_TRUE(waitFor([&] { return passes() >= 2; }, 2000));
+    i2cBoard().clearLog();
+    // At least ten passes in a window as long as this build needs for them (a second on a quiet
+    // host), and no more than the pace allows in the time that really passed.
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(TimeLimit::of(1000));
+    const auto counted = passes();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(counted, 10);
+    EXPECT_LE(counted, 22 * seconds);
 }
 
 // The whole program on the simulated board: the input thread programs the clock synthesiser, the
