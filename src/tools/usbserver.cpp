@@ -39,7 +39,7 @@ UsbServer* UsbServer::pInstance()
     return p_UsbServer;
 }
 
-UsbServer::UsbServer(std::unique_ptr<platform::UeventSource> source) : source_(std::move(source))
+UsbServer::UsbServer(std::unique_ptr<platform::UeventSource> source) : source_(std::move(source)), buffer_(kBufferSize)
 {
     if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0)
         stopPipe_[0] = stopPipe_[1] = -1;
@@ -105,12 +105,11 @@ int UsbServer::recvData(int timeoutMs)
         return 255;
     }
     if (n > 0 && (fds[0].revents & POLLIN)) {
-        static thread_local char buffer[kBufferSize];
         for (;;) {
-            const ssize_t got = source_->receive(buffer, sizeof buffer);
+            const ssize_t got = source_->receive(buffer_.data(), buffer_.size());
             if (got <= 0)
                 break;
-            handleEvent(buffer, size_t(got));
+            handleEvent(buffer_.data(), size_t(got));
         }
     }
     if (awaiting_)

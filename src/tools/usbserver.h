@@ -5,6 +5,7 @@
 #include <memory>
 #include <pthread.h>
 #include <string>
+#include <vector>
 
 namespace platform {
 class UeventSource;
@@ -44,6 +45,7 @@ private:
     static bool mounted();
 
     std::unique_ptr<platform::UeventSource> source_;
+    std::vector<char> buffer_; // one event as received; the thread's (or the test driving recvData)
     pthread_t thread_{};
     bool started_ = false;
     int stopPipe_[2] = {-1, -1};

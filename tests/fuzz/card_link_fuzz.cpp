@@ -1,16 +1,23 @@
 // The receiving-card link as the FPGA returns it: raw replies loaded into a pair's RX buffer and
 // read by the interrupt service a transport runs, PC frames passed through to the cards with a
-// transport's card wait taking their answer, and worker passes (card search, merge time-out) in
-// between. Pieces of the input are cut at "#RX#"; the first byte of each picks what it is:
-//   byte % 3 == 0  a PC frame for the cards (its check byte set, as a transport passes only those)
+// transport's card wait taking their answer, worker passes (card search, merge time-out) in
+// between, and the smart mapping job laid out on the cards the search counted. Pieces of the input
+// are cut at "#RX#"; the first byte of each picks what it is:
+//   byte % 3 == 0  a PC frame for the cards (its check byte set, as a transport passes only those);
+//                  with byte / 3 bit 0 the answers of the frame before are still in the FPGA when
+//                  it is passed (late), with bit 1 the transport does not look for its answer yet
 //   byte % 3 == 1  a reply on port byte / 3 % 16 (cut to the 1024-byte RX buffer), its last byte
 //                  set to the check byte when byte / 48 is odd (as a card sends it: a fuzzer would
 //                  find one in 256)
-//   byte % 3 == 2  the next byte's number of ticks passing, then a worker pass
+//   byte % 48 == 47 with 12 bytes or more: the smart mapping job, its quick set-up record those
+//                  bytes (cabinet width, height, offsets, port, rows, columns, wiring type)
+//   byte % 3 == 2  otherwise: the next byte's number of ticks passing, then a worker pass
 // The link's own rules are checked on what it accepted: a reply under 11 bytes or with a bad check
 // byte is counted in register 85 and changes nothing; a reply under 15 bytes sets no card count,
-// and a search reply sets only a port of its own pair; a PC frame reaches only the port it names;
-// an answer handed to the transport is a whole frame with a good check byte.
+// and a search reply sets only a port of its own pair; a PC frame reaches exactly the ports it
+// names, once each; an answer handed to the transport is a whole frame with a good check byte, and
+// the answer to the frame it passed; the mapping job gives each card of its port the place of its
+// cabinet along the wiring, and the last cabinet's to the cards beyond them.
 #include "fuzz_fpga.h"
 
 #include "base/bytes.h"
@@ -18,7 +25,9 @@
 #include "base/utils.h"
 #include "comm/card_wait.h"
 #include "comm/protocol_phy.h"
+#include "fpga/fpga_jobs_block.h"
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -117,13 +126,17 @@ std::set<int> portsOf(const Bytes& f)
     return ports;
 }
 
-void passFrame(Bytes f)
+// late: the answers to the frame before stay in the FPGA, for the card wait to drop as it passes
+// this one; unpolled: this frame's answers stay there too, for the next piece to meet.
+void passFrame(Bytes f, bool late, bool unpolled)
 {
     if (f.size() < kReplyMin)
         return; // a transport drops these
     f.back() = uint8_t(Utils::BCC(f.data(), uint32_t(f.size() - 1)));
-    drain();
-    takeAnswer();
+    if (!late) {
+        drain();
+        takeAnswer();
+    }
     fpgaChip().clearPackets();
     wait->pass(3, f.data(), uint32_t(f.size()), CardWait::Destination{});
     asked = f;
@@ -131,17 +144,24 @@ void passFrame(Bytes f)
     const std::set<int> want = f.size() < fpga_manage::kPacketMax ? portsOf(f) : std::set<int>{};
     for (int p = 0; p < fpga_manage::kPorts; ++p) {
         const std::vector<Bytes> sent = fpgaChip().packets(p);
+        const size_t named = want.count(p);
+        if (sent.size() != named) {
+            if (named == 0)
+                FuzzBoard::fail("a PC frame reached port %d, which it does not name", p);
+            if (sent.empty())
+                FuzzBoard::fail("a PC frame did not reach port %d, which it names", p);
+            FuzzBoard::fail("a PC frame reached port %d %zu times", p, sent.size());
+        }
         if (sent.empty())
             continue;
-        if (!want.count(p) || sent.size() != 1)
-            FuzzBoard::fail("a PC frame reached a port it does not name");
         const Bytes& s = sent[0];
         if (s.size() != f.size() || !checkOk(s.data(), s.size()) || s[0] != f[0] || (s[1] & 0xCF) != (f[1] & 0xCF) ||
             !std::equal(s.begin() + 2, s.end() - 1, f.begin() + 2))
             FuzzBoard::fail("a PC frame reached its port changed beyond its port bits");
     }
-    for (int round = 0; round < 4; ++round)
-        takeAnswer();
+    if (!unpolled)
+        for (int round = 0; round < 4; ++round)
+            takeAnswer();
 }
 
 void reply(int port, const Bytes& r)
@@ -181,6 +201,90 @@ void reply(int port, const Bytes& r)
     takeAnswer();
 }
 
+// The smart mapping's walks, as the wiring pictures run: lines of cabinets (rows, or columns),
+// the first line from the bottom (rows) or the right (columns) when fromEnd, the first line's
+// cabinets from the right (rows) or bottom (columns) when firstReversed, every other line back
+// the other way when snaking.
+struct Walk {
+    bool rows, fromEnd, firstReversed, snaking;
+};
+// Type 12 has no picture of its own: the box walks it as type 15.
+constexpr Walk kWalks[17] = {{},
+    {true, true, true, true}, {true, true, false, true}, {true, false, true, true}, {true, false, false, true},
+    {false, true, true, true}, {false, true, false, true}, {false, false, false, true}, {false, false, true, true},
+    {true, true, true, false}, {true, false, false, false}, {true, true, false, false}, {false, false, true, false},
+    {false, true, true, false}, {false, false, false, false}, {false, false, true, false}, {false, true, false, false}};
+
+// The column and row (row 0 at the top) of the cabinet that card `index` sits in, cabinet by
+// cabinet along the walk; a card past the last cabinet takes the last one's place.
+void cabinetOf(uint32_t index, const Walk& w, int rows, int columns, int* column, int* row)
+{
+    const int lines = w.rows ? rows : columns, along = w.rows ? columns : rows;
+    const uint32_t last = std::min<uint32_t>(index, uint32_t(rows * columns) - 1);
+    uint32_t n = 0;
+    for (int line = 0; line < lines; ++line) {
+        const bool reversed = w.firstReversed != (w.snaking && line % 2 == 1);
+        for (int k = 0; k < along; ++k, ++n) {
+            if (n != last)
+                continue;
+            const int across = w.fromEnd ? lines - 1 - line : line, at = reversed ? along - 1 - k : k;
+            *column = w.rows ? at : across;
+            *row = w.rows ? across : at;
+            return;
+        }
+    }
+}
+
+constexpr size_t kLayoutBytes = sizeof line_type;
+constexpr int kMappingPasses = 32;       // start, end and the first 8 cards; the rest is abandoned
+constexpr uint32_t kPassTicks = 1201;    // beyond each wait of the job, so a pass never idles
+constexpr uint32_t kPlaceAddress = 0x180; // the card RAM that holds its place
+
+// Job 1 with the input's quick set-up record, on the cards its port has by the last search.
+void smartMapping(const Bytes& layout)
+{
+    drain();
+    takeAnswer();
+    for (size_t i = 0; i < kLayoutBytes; ++i)
+        line_type[i] = layout[i];
+    const uint16_t width = getU16(&layout[0]), height = getU16(&layout[2]), dx = getU16(&layout[4]), dy = getU16(&layout[6]);
+    const int port = layout[8], rows = layout[9], columns = layout[10], type = layout[11];
+    const bool wall = port < fpga_manage::kPorts && rows > 0 && columns > 0 && type >= 1 && type <= 16;
+    const uint16_t cards = wall ? fpga->get_port_card_num(port) : 0;
+    fpgaChip().clearPackets();
+    JobBlock::set(JobBlock::Step, 0);
+    JobBlock::set(JobBlock::Job, 1);
+    for (int pass = 0; pass < kMappingPasses && JobBlock::get(JobBlock::Job) != 0; ++pass) {
+        G_timeTicks.fetch_add(kPassTicks);
+        fpga->runOnce();
+    }
+    for (auto& b : g_send_para)
+        b = 0; // a job still running is abandoned
+    uint32_t next = 0;
+    for (int p = 0; p < fpga_manage::kPorts; ++p) {
+        for (const Bytes& s : fpgaChip().packets(p)) {
+            if (p != port)
+                FuzzBoard::fail("the mapping job of port %d sent to port %d", port, p);
+            if (s.size() != 23 || s[9] != 0x60)
+                continue; // the RAM reset that ends the job
+            if (!wall)
+                FuzzBoard::fail("the mapping job placed a card of a wall it cannot lay out");
+            const uint32_t card = getU16(s.data()) & 0x0FFF;
+            if (card != next++ || card >= cards)
+                FuzzBoard::fail("the mapping job placed card %u of %u out of turn", card, unsigned(cards));
+            if (getU32(&s[10]) != kPlaceAddress || getU16(&s[14]) != 4)
+                FuzzBoard::fail("the mapping job wrote card %u's place elsewhere", card);
+            int column = 0, row = 0;
+            cabinetOf(card, kWalks[type], rows, columns, &column, &row);
+            const uint16_t x = uint16_t(column * width + dx), y = uint16_t(row * height + dy);
+            if (getU16(&s[18]) != x || getU16(&s[20]) != y)
+                FuzzBoard::fail("card %u of %d x %d cabinets wired as %d placed at %u,%u, not at %u,%u", card, rows, columns,
+                                type, unsigned(getU16(&s[18])), unsigned(getU16(&s[20])), unsigned(x), unsigned(y));
+        }
+    }
+    drain();
+}
+
 bool setUp()
 {
     fpga = FuzzFpga::up([] {
@@ -213,7 +317,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const Bytes rest(piece.begin() + 1, piece.end());
         switch (op % 3) {
         case 0:
-            passFrame(rest);
+            passFrame(rest, op / 3 & 1, op / 3 & 2);
             break;
         case 1: {
             Bytes r = rest;
@@ -225,6 +329,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         }
         default:
+            if (op % 48 == 47 && rest.size() >= kLayoutBytes) {
+                smartMapping(rest);
+                break;
+            }
             // The ticks pass at once, as when the worker slept: one pass then does what is due
             // (a search, a merge's time-out).
             G_timeTicks.fetch_add(rest.empty() ? 1u : rest[0]);

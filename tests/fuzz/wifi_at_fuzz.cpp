@@ -4,7 +4,9 @@
 // wires it; each datagram has at most one answer, back to its sender and in one datagram.
 // The last piece is what the board's ifconfig prints, which the read-back of "AT+CHECKDATA" parses.
 // The hostapd file the commands leave is read as hostapd reads it: one "key=value" a line, no key
-// twice, an SSID of 1-32 bytes and a passphrase (where there is one) of 8-63 printable characters.
+// twice, an SSID of 1-32 bytes, a 2.4 GHz channel (1-14), a WPA mode 0-3 and, with WPA, a
+// passphrase of 8-63 printable characters. What the manager stores and shows stays in the same
+// ranges: a TCP port 1-65535, and the read-back's channel and security (0, or WPA 1-3 as 2-4).
 // After each datagram the access point restarts as its worker would: the interface command it runs
 // names one unicast host address and nothing else.
 #include "fuzz_board.h"
@@ -19,10 +21,13 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QSet>
+#include <QList>
+#include <QMap>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -65,6 +70,31 @@ void restartAccessPoint()
     }
 }
 
+// Decimal digits of a value from low to high (or no text at all, where that may be).
+bool inRange(const std::string& text, long low, long high, bool emptyToo)
+{
+    if (text.empty())
+        return emptyToo;
+    if (text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+    return text.size() - first <= 6 && std::stol(text.substr(first)) >= low && std::stol(text.substr(first)) <= high;
+}
+
+// The read-back's answer: mode, SSID, security, passphrase and channel lead it (the live values
+// behind them may hold commas).
+void checkAnswer(const QByteArray& answer)
+{
+    if (!answer.startsWith("OK+CHECKDATA="))
+        return;
+    const QList<QByteArray> f = answer.mid(int(strlen("OK+CHECKDATA="))).split(',');
+    if (f.size() < 9 || f[0] != "2")
+        FuzzBoard::fail("the read-back answers \"%s\"", answer.constData());
+    const std::string security = f[2].toStdString(), channel = f[4].toStdString();
+    if (security == "1" || !inRange(security, 0, 4, true) || !inRange(channel, 1, 14, true))
+        FuzzBoard::fail("the read-back answers security \"%s\" and channel \"%s\"", security.c_str(), channel.c_str());
+}
+
 // Each piece a datagram from one tool socket, served once it has arrived; the answers read back.
 void sendThroughThePort(const std::vector<QByteArray>& datagrams)
 {
@@ -79,9 +109,13 @@ void sendThroughThePort(const std::vector<QByteArray>& datagrams)
         while (FuzzNet::readable(udp->server()->socket13769(), 0))
             udp->runOnce13769(0);
         int answers = 0;
-        for (ssize_t n; (n = recv(fd, buffer.data(), buffer.size(), 0)) >= 0; ++answers)
+        for (ssize_t n; (n = recv(fd, buffer.data(), buffer.size(), 0)) >= 0; ++answers) {
             if (uint32_t(n) > UdpServer::kReplyMax || n == 0)
                 FuzzBoard::fail("an answer of %zd bytes", n);
+            checkAnswer(QByteArray(reinterpret_cast<const char*>(buffer.data()), int(n)));
+        }
+        if (!inRange(wifi->settings().tcp_port, 1, 65535, true))
+            FuzzBoard::fail("the TCP port \"%s\" stored", wifi->settings().tcp_port.c_str());
         if (answers > 1 || udp->pending13769() != 0)
             FuzzBoard::fail("a datagram has %d answers, %zu more waiting", answers, udp->pending13769());
         restartAccessPoint();
@@ -93,7 +127,7 @@ void checkHostapd()
     QFile file(QString::fromStdString(platform::Paths::resolve(R58_WIFI_CONFIG::kHostapdConf)));
     if (!file.open(QIODevice::ReadOnly))
         return;
-    QSet<QByteArray> keys;
+    QMap<QByteArray, QByteArray> keys;
     for (const QByteArray& line : file.readAll().split('\n')) {
         if (line.isEmpty())
             continue;
@@ -102,12 +136,19 @@ void checkHostapd()
         bool printable = true;
         for (char c : value)
             printable = printable && uint8_t(c) >= 0x20 && c != 0x7F;
+        const std::string number = value.toStdString();
         const bool bad = eq <= 0 || keys.contains(key) || (key == "ssid" && (value.isEmpty() || value.size() > 32 || !printable)) ||
-                         (key == "wpa_passphrase" && (value.size() < 8 || value.size() > 63 || !printable));
+                         (key == "wpa_passphrase" && (value.size() < 8 || value.size() > 63 || !printable)) ||
+                         (key == "channel" && !inRange(number, 1, 14, false)) || (key == "wpa" && !inRange(number, 0, 3, false));
         if (bad)
             FuzzBoard::fail("hostapd would not read this line of its file: \"%s\"", line.constData());
-        keys.insert(key);
+        keys.insert(key, value);
     }
+    for (const char* key : {"interface", "ssid", "channel", "wpa"})
+        if (!keys.contains(key))
+            FuzzBoard::fail("the hostapd file has no %s", key);
+    if (keys.value("wpa") != "0" && !keys.contains("wpa_passphrase"))
+        FuzzBoard::fail("the hostapd file asks for WPA %s without a passphrase", keys.value("wpa").constData());
 }
 }
 

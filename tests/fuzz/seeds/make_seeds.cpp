@@ -297,6 +297,13 @@ void wifi()
         edges += std::string(edges.empty() ? "" : "#AT#") + "AT+SETDATA=2,0,Cafe AP,3,secret123,5," + address + ",5005";
     seed("wifi_at", "address_edges", q(edges + "#AT#")); // the last piece: what ifconfig prints
     seed("wifi_at", "open_ap", q("AT+SETDATA=2,1,x,0,,0,192.168.22.101,5005#AT#AT+CHECKDATA#AT#" + ifconfig));
+    // The security, channel and port fields at their edges: the first and last value each takes,
+    // and the value just past each; then the read-back.
+    std::string fieldEdges;
+    for (const char* fields : {"0,,0,10.1.2.3,1", "4,secret123,13,10.1.2.3,65535", "5,secret123,5,10.1.2.3,5005",
+                               "3,secret123,14,10.1.2.3,5005", "3,secret123,5,10.1.2.3,65536", "3,secret123,5,10.1.2.3,0"})
+        fieldEdges += std::string("AT+SETDATA=2,0,Cafe AP,") + fields + "#AT#";
+    seed("wifi_at", "field_edges", q(fieldEdges + "AT+CHECKDATA#AT#" + ifconfig));
     const QByteArray hostapd = "interface=wlan0\nssid=Cafe AP\nchannel=6\nwpa=2\nwpa_passphrase=secret123\n";
     const QByteArray wpa = "network={\nssid=\"home\"\npsk=\"password\"\n}\n";
     QByteArray mode(int(kModeFileSize), '\0');
@@ -314,6 +321,13 @@ void jsonFiles()
   "crop":[{"id":1,"valid":"on","name":"Left half"}],
   "usermode":[{"id":1,"name":"NoValid"}]}})");
     seed("alias_json", "odd", R"({"namelist":{"source":[{"id":2,"name":{"a":1}}]}})");
+    // Ids at the edges of 32 bits: the last in either way, the first out, and ids one and two
+    // rounds of 2^32 above the ids the pages look up (0, 1, 5, -1).
+    seed("alias_json", "id_edges", R"({"namelist":{"source":[{"id":2147483647,"valid":"on","name":"Max"},)"
+                                   R"({"id":-2147483648,"valid":"on","name":"Min"},{"id":2147483648,"valid":"on","name":"Over"},)"
+                                   R"({"id":-2147483649,"valid":"on","name":"Under"},{"id":4294967296,"valid":"on","name":"Zero?"},)"
+                                   R"({"id":"4294967297","valid":"on","name":"One?"},{"id":8589934597,"valid":"on","name":"Five?"},)"
+                                   R"({"id":4294967295,"valid":"on","name":"MinusOne?"}]}})");
     auto item = [](const std::string& texts) {
         return R"({"type":0,"status":"on","pos":{"x":10,"y":20,"w":300,"h":100,"layer":"top"},)"
                R"("act":{"effect":2,"speed":5,"staytime":3},"backpara":{"enable":"on","color":"123456"},)"
@@ -340,6 +354,13 @@ void jsonFiles()
     seed("omenu_json", "lines_64_of_127", menu(1, item(lines(64, 127, "x"))));
     seed("omenu_json", "lines_65_of_128", menu(1, item(lines(65, 128, "y"))));
     seed("omenu_json", "wide_64th_line_of_129", menu(1, item(lines(63, 1, "a") + "\\n" + lines(1, 129, "\xe4\xb8\xad"))));
+    // UTF-8 at the edges of each form, a line each: the first and last character in, then the
+    // bytes just past (overlong, surrogates, past U+10FFFF); and text that is no menu at all, with
+    // stray and cut-short sequences the JSON reader would refuse.
+    seed("omenu_json", "utf8_edges",
+         menu(1, item("\xDF\xBF\xC2\x80\xC1\xBF\\n\xE0\xA0\x80\xEF\xBF\xBF\xE0\x9F\xBF\\n\xED\x9F\xBF\xEE\x80\x80\xED\xA0\x80\xED\xBF\xBF"
+                      "\\n\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xF0\x8F\xBF\xBF\xF4\x90\x80\x80\\n\xEF\xBF\xBD\\ud83d\\ude00")));
+    seed("omenu_json", "no_menu_text", "Hello \xE4\xB8\n\x80\xBF\xF8\xFF\xE4\xB8\xAD\xF0\x9F\x98\n\xC3");
 }
 
 void cardFiles()
@@ -464,6 +485,13 @@ void usb()
     const std::string mounts = "/dev/root / ext4 rw 0 0\n/dev/sda1 /mnt/usb1 vfat rw,relatime 0 0\n";
     seed("usb_events", "stick_in", q(event("add", dev + "/block/sda") + "#EV#" + event("add", dev + "/block/sda/sda1") + "#EV#" + mounts));
     seed("usb_events", "stick_out", q(event("remove", dev + "/block/sda/sda1") + "#EV#" + event("remove", dev + "/block/sda") + "#EV#"));
+    // Events of the receive buffer's size (8192 bytes) and one byte over, padded behind the header.
+    auto padded = [&](size_t length) {
+        std::string e = event("add", dev + "/block/sda/sda1") + "PAD=";
+        e.resize(length, 'p');
+        return e;
+    };
+    seed("usb_events", "buffer_edges", q(padded(8192) + "#EV#" + padded(8193) + "#EV#" + mounts));
 }
 
 // The card link: replies as the LED network returns them to the box's own packets and to PC
@@ -546,6 +574,39 @@ void cardLink()
     for (const Bytes& r : answers(5, asked))
         forwarded.push_back(r);
     seed("card_link", "answer_forwarded", pieces(forwarded, "#RX#"));
+    // The last port a frame can name (16) and the first it cannot (17), by the port byte alone and
+    // by the selectors that also take the destination's port bits.
+    std::vector<Bytes> edgePorts;
+    for (uint8_t selector : {0, 1})
+        for (uint8_t portByte : {16, 17})
+            edgePorts.push_back(piece(0, pc(0x0001, selector, portByte, 0x61, ram(0x100, 8))));
+    seed("card_link", "port_edges", pieces(edgePorts, "#RX#"));
+    // Answers that come late: a frame whose answer the transport has not yet looked for when the
+    // next frame is passed (op bit 1, then bit 0), for a single card and for every port.
+    const uint8_t unpolled = 3 * 2, late = 3 * 1, both = 3 * 3;
+    seed("card_link", "late_answers",
+         pieces({piece(unpolled, pc(0x0001, 0, 2, 0x61, ram(0x100, 8))), piece(late, pc(0x0002, 0, 2, 0x61, ram(0x100, 4))),
+                 piece(unpolled, pc(0x0FFF, 1, 255, 0x61, ram(0x100, 4))), piece(late, pc(0x0001, 0, 6, 0x61, ram(0x100, 4))),
+                 piece(both, pc(0x0001, 0, 13, 0x61, ram(0x100, 4))), piece(late, pc(0x0000, 0, 1, 0x61, ram(0x100, 2)))},
+                "#RX#"));
+    // The smart mapping job (op 47) on the ports the target gives cards (port 1: 4, port 5: 3,
+    // port 0: 2): a wall of exactly as many cabinets as cards, and walls of one cabinet fewer, in
+    // each family of wiring (snaking rows and columns, straight rows and columns).
+    auto mapping = [&](int port, int rows, int columns, int type) {
+        Bytes b(12, 0);
+        putU16(b.data(), 64);
+        putU16(b.data() + 2, 32);
+        putU16(b.data() + 4, 5);
+        putU16(b.data() + 6, 7);
+        b[8] = uint8_t(port);
+        b[9] = uint8_t(rows);
+        b[10] = uint8_t(columns);
+        b[11] = uint8_t(type);
+        return piece(47, b);
+    };
+    seed("card_link", "mapping_fills_the_wall", pieces({mapping(1, 2, 2, 1), mapping(1, 2, 2, 6)}, "#RX#"));
+    seed("card_link", "mapping_cards_beyond",
+         pieces({mapping(1, 1, 3, 4), mapping(5, 2, 1, 8), mapping(0, 1, 1, 10), mapping(1, 3, 1, 16)}, "#RX#"));
 }
 
 // What a PC tool sends the TCP and UDP transports: the first byte the transport (bit 0 UDP) and
