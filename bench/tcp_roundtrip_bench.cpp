@@ -1,7 +1,9 @@
-// Round trip over TCP on loopback, measured by one client the same way for both servers,
+// Round trip over TCP on loopback, measured by one client the same way for every server,
 // interleaved: a 250-byte read of the parameter block from the real program on the simulated
-// board, and a read of 125 holding registers (250 bytes) from a minimal libmodbus server, the
-// yardstick. Prints both medians and their ratio; then the program's CPU time while idle.
+// board; a read of 125 holding registers (250 bytes) from a minimal libmodbus server, the
+// yardstick; and the floor: a server that answers each request at once with the program's own
+// reply, through the same calls (poll, recv, send). Prints the medians and the program's ratio
+// to each; then the program's CPU time while idle.
 //   tcp_roundtrip_bench [round trips, default 5000] [idle seconds, default 10]
 #include "frame_client.h"
 #include "program.h"
@@ -13,9 +15,11 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
@@ -104,6 +108,10 @@ public:
     }
 
 private:
+public:
+    Bytes last(size_t length) const { return Bytes(m_buf, m_buf + length); }
+
+private:
     bool complete(size_t got) const
     {
         if (m_kind == Kind::Frame) // a stuffed frame ends at its only 5A
@@ -150,6 +158,61 @@ public:
 
 private:
     pid_t m_pid = -1;
+};
+
+// The floor: a child process that answers every request at once with the given reply bytes.
+class FloorPeer {
+public:
+    explicit FloorPeer(const Bytes& reply)
+    {
+        const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof addr;
+        if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 ||
+            listen(listener, 1) < 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length) < 0) {
+            if (listener >= 0)
+                close(listener);
+            return;
+        }
+        m_port = ntohs(addr.sin_port);
+        m_pid = fork();
+        if (m_pid == 0)
+            serve(listener, reply.data(), reply.size()); // does not return
+        close(listener);
+    }
+    ~FloorPeer()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool started() const { return m_pid > 0; }
+    int port() const { return m_port; }
+
+private:
+    // A request ends at its only 5A; the reply goes out as soon as that byte is in.
+    [[noreturn]] static void serve(int listener, const uint8_t* reply, size_t replyLength)
+    {
+        const int fd = accept(listener, nullptr, nullptr);
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        uint8_t buf[4096];
+        for (;;) {
+            pollfd p = {fd, POLLIN, 0};
+            if (poll(&p, 1, -1) < 0)
+                _exit(1);
+            const ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                _exit(0);
+            if (buf[n - 1] == 0x5A && send(fd, reply, replyLength, MSG_NOSIGNAL) != ssize_t(replyLength))
+                _exit(1);
+        }
+    }
+    pid_t m_pid = -1;
+    int m_port = -1;
 };
 
 struct Spread {
@@ -203,44 +266,60 @@ int main(int argc, char** argv)
         if (peer.started())
             yardstick = std::make_unique<RawClient>(peerPort, RawClient::Kind::Modbus, 5000);
         else
-            printf("libmodbus peer not built (libmodbus-dev missing): the program alone is measured\n");
+            printf("libmodbus peer not built (libmodbus-dev missing): it is left out\n");
         uint16_t transaction = 0;
         auto theirs = [&] { return yardstick->roundTrip(modbusRead(++transaction)) == 9u + kReadBytes; };
-        if (!answered) {
+        // The floor answers with the program's own reply, so both send the same bytes.
+        const size_t replyLength = answered ? tool.roundTrip(request) : 0;
+        FloorPeer floorPeer(tool.last(replyLength));
+        std::unique_ptr<RawClient> floorClient;
+        if (floorPeer.started())
+            floorClient = std::make_unique<RawClient>(floorPeer.port(), RawClient::Kind::Frame, 5000);
+        auto floor = [&] { return floorClient->roundTrip(request) == replyLength; };
+        if (!answered || replyLength < replyMin) {
             fprintf(stderr, "no answer from the program: %s\n", program.report().c_str());
         } else if (yardstick && (!yardstick->connected() || !theirs())) {
             fprintf(stderr, "no answer from the libmodbus peer\n");
+        } else if (!floorClient || !floorClient->connected() || !floor()) {
+            fprintf(stderr, "no answer from the floor server\n");
         } else {
+            // Each server's round trips, measured in turn; who goes first rotates, so none always
+            // runs on a freshly woken core.
+            struct Server {
+                const char* name;
+                const char* shortName;
+                std::function<bool()> roundTrip;
+                std::vector<double> us;
+            };
+            std::vector<Server> servers;
+            servers.push_back({"program, read of 250 block bytes  ", "program", ours, {}});
+            if (yardstick)
+                servers.push_back({"libmodbus, read of 125 registers  ", "libmodbus", theirs, {}});
+            servers.push_back({"floor, the program's reply at once", "floor", floor, {}});
             bool ok = true;
             for (int i = 0; i < 200 && ok; ++i) // warm up
-                ok = ours() && (!yardstick || theirs());
-            std::vector<double> program_us, peer_us;
-            program_us.reserve(size_t(rounds));
-            peer_us.reserve(size_t(rounds));
-            for (int i = 0; i < rounds && ok; ++i) {
-                // Alternate who goes first, so neither always runs on a freshly woken core.
-                bool a = true, b = true;
-                if (yardstick && i % 2)
-                    peer_us.push_back(timed(theirs, &b));
-                program_us.push_back(timed(ours, &a));
-                if (yardstick && !(i % 2))
-                    peer_us.push_back(timed(theirs, &b));
-                ok = a && b;
-            }
-            if (!ok) {
-                fprintf(stderr, "a round trip failed after %zu rounds\n", program_us.size());
-            } else {
-                const Spread p = spread(program_us);
-                printf("round trips: %d each, interleaved\n", rounds);
-                printf("program, read of %u block bytes:      median %.1f us (10%% %.1f, 90%% %.1f)\n", kReadBytes,
-                       p.median, p.p10, p.p90);
-                if (yardstick) {
-                    const Spread m = spread(peer_us);
-                    printf("libmodbus, read of %u registers:      median %.1f us (10%% %.1f, 90%% %.1f)\n",
-                           kReadBytes / 2, m.median, m.p10, m.p90);
-                    printf("ratio program / libmodbus: medians %.2f, 10th percentiles %.2f\n", p.median / m.median,
-                           p.p10 / m.p10);
+                for (Server& s : servers)
+                    ok = ok && s.roundTrip();
+            for (Server& s : servers)
+                s.us.reserve(size_t(rounds));
+            for (int i = 0; i < rounds && ok; ++i)
+                for (size_t k = 0; k < servers.size() && ok; ++k) {
+                    Server& s = servers[(k + size_t(i)) % servers.size()];
+                    s.us.push_back(timed(s.roundTrip, &ok));
                 }
+            if (!ok) {
+                fprintf(stderr, "a round trip failed after %zu rounds\n", servers[0].us.size());
+            } else {
+                printf("round trips: %d each, interleaved\n", rounds);
+                std::vector<Spread> spreads;
+                for (const Server& s : servers) {
+                    spreads.push_back(spread(s.us));
+                    printf("%s: median %.2f us (10%% %.2f, 90%% %.2f)\n", s.name, spreads.back().median,
+                           spreads.back().p10, spreads.back().p90);
+                }
+                for (size_t k = 1; k < servers.size(); ++k)
+                    printf("ratio program / %s: medians %.3f, 10th percentiles %.3f\n", servers[k].shortName,
+                           spreads[0].median / spreads[k].median, spreads[0].p10 / spreads[k].p10);
                 result = 0;
                 if (idleSeconds > 0) {
                     const long before = program.cpuTicks();
