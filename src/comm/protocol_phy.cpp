@@ -15,8 +15,35 @@ constexpr uint8_t kEsc5B = 0x5B; // escapes 5A (5B 02) and 5B (5B 01)
 
 enum : uint8_t { kOutside = 0, kInside = 1, kAfterA6 = 2, kAfter5B = 4 };
 
-// One body byte of the decoder; returns true and sets *out when the byte yields data.
-// Shared by the one-shot decoder and the stream decoder so both read the wire alike.
+inline bool special(uint8_t b)
+{
+    return b == kStart || b == kEnd || b == kEscA6 || b == kEsc5B;
+}
+
+// The first start, end or escape byte in [p, end), or end. A body is mostly plain data, copied
+// whole between these bytes, so they are looked for eight bytes a step.
+const uint8_t* nextSpecial(const uint8_t* p, const uint8_t* end)
+{
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    // Non-zero when a byte of w equals b (w ^ b has a zero byte).
+    auto holds = [](uint64_t w, uint8_t b) {
+        const uint64_t x = w ^ (kOnes * b);
+        return (x - kOnes) & ~x & kHighs;
+    };
+    for (; end - p >= 8; p += 8) {
+        uint64_t w;
+        memcpy(&w, p, sizeof w);
+        if (holds(w, kStart) | holds(w, kEnd) | holds(w, kEscA6) | holds(w, kEsc5B))
+            break;
+    }
+    while (p < end && !special(*p))
+        ++p;
+    return p;
+}
+
+// One body byte of the decoder after an escape or a special byte; returns true and sets *out
+// when the byte yields data. Shared by the one-shot decoder and the stream decoder so both read
+// the wire alike.
 inline bool unstuff(uint8_t* state, uint8_t byte, uint8_t* out)
 {
     switch (byte) {
@@ -48,14 +75,25 @@ uint32_t protocol_phy::data_transf_meaning(uint8_t, const uint8_t* input, uint8_
     uint8_t state = kOutside;
     uint32_t count = 0;
     *done = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        const uint8_t byte = input[i];
+    const uint8_t* p = input;
+    const uint8_t* const end = input + length;
+    while (p < end) {
+        if (state == kOutside) {
+            p = static_cast<const uint8_t*>(memchr(p, kStart, size_t(end - p)));
+            if (!p)
+                break;
+        } else if (state == kInside) {
+            const uint8_t* run = p;
+            p = nextSpecial(p, end);
+            memcpy(output + count, run, size_t(p - run));
+            count += uint32_t(p - run);
+            if (p == end)
+                break;
+        }
+        const uint8_t byte = *p++;
         if (byte == kStart) {
             state = kInside;
             count = 0;
-            *done = 0;
-        } else if (state == kOutside) {
-            continue;
         } else if (byte == kEnd) {
             *done = 1;
             break;
@@ -75,14 +113,20 @@ uint32_t protocol_phy::data_re_transf_meaning(uint8_t, uint8_t* output, const ui
     output[n++] = kStart;
     output[n++] = kStart;
     output[n++] = kStart;
-    for (uint32_t i = 0; i < length; ++i) {
-        const uint8_t byte = body[i];
-        switch (byte) {
+    const uint8_t* p = body;
+    const uint8_t* const end = body + length;
+    while (p < end) {
+        const uint8_t* run = p;
+        p = nextSpecial(p, end);
+        memcpy(output + n, run, size_t(p - run));
+        n += uint32_t(p - run);
+        if (p == end)
+            break;
+        switch (*p++) {
         case kStart: output[n++] = kEscA6; output[n++] = 0x02; break;
         case kEscA6: output[n++] = kEscA6; output[n++] = 0x01; break;
         case kEnd:   output[n++] = kEsc5B; output[n++] = 0x02; break;
-        case kEsc5B: output[n++] = kEsc5B; output[n++] = 0x01; break;
-        default:     output[n++] = byte; break;
+        default:     output[n++] = kEsc5B; output[n++] = 0x01; break; // kEsc5B
         }
     }
     output[n++] = kEnd;
@@ -100,11 +144,10 @@ void protocol_phy::swap_phy_head(uint8_t* body)
 
 uint32_t protocol_phy::encoded_size(const uint8_t* body, uint32_t length)
 {
-    uint32_t n = 4;
-    for (uint32_t i = 0; i < length; ++i) {
-        const uint8_t b = body[i];
-        n += (b == kStart || b == kEscA6 || b == kEnd || b == kEsc5B) ? 2 : 1;
-    }
+    uint32_t n = 4 + length;
+    const uint8_t* const end = body + length;
+    for (const uint8_t* p = nextSpecial(body, end); p < end; p = nextSpecial(p + 1, end))
+        ++n; // each special byte takes two
     return n;
 }
 
@@ -151,8 +194,21 @@ uint32_t protocol_phy::build_reply(uint8_t* body, uint32_t r, uint32_t capacity,
 uint32_t FrameStream::feed(const uint8_t* data, uint32_t length, bool* complete)
 {
     *complete = false;
-    for (uint32_t i = 0; i < length; ++i) {
-        const uint8_t byte = data[i];
+    const uint8_t* p = data;
+    const uint8_t* const end = data + length;
+    while (p < end) {
+        if (m_state == kOutside) {
+            p = static_cast<const uint8_t*>(memchr(p, kStart, size_t(end - p)));
+            if (!p)
+                break;
+        } else if (m_state == kInside) {
+            const uint8_t* run = p;
+            p = nextSpecial(p, end);
+            append(run, uint32_t(p - run));
+            if (p == end)
+                break;
+        }
+        const uint8_t byte = *p++;
         if (byte == kStart) {
             m_state = kInside;
             m_overflow = false;
@@ -160,8 +216,6 @@ uint32_t FrameStream::feed(const uint8_t* data, uint32_t length, bool* complete)
             // Give back the room of an earlier large frame; most frames are small.
             if (m_body.capacity() > 16384)
                 std::vector<uint8_t>().swap(m_body);
-        } else if (m_state == kOutside) {
-            continue;
         } else if (byte == kEnd) {
             m_state = kOutside;
             if (m_overflow) {
@@ -170,19 +224,25 @@ uint32_t FrameStream::feed(const uint8_t* data, uint32_t length, bool* complete)
                 continue;
             }
             *complete = true;
-            return i + 1;
+            return uint32_t(p - data);
         } else {
             uint8_t out;
-            if (unstuff(&m_state, byte, &out) && !m_overflow) {
-                if (m_body.size() < m_capacity) {
-                    m_body.push_back(out);
-                } else {
-                    m_overflow = true;
-                    ++m_dropped;
-                    m_body.clear();
-                }
-            }
+            if (unstuff(&m_state, byte, &out))
+                append(&out, 1);
         }
     }
     return length;
+}
+
+void FrameStream::append(const uint8_t* bytes, uint32_t count)
+{
+    if (m_overflow || count == 0)
+        return;
+    if (count > m_capacity - m_body.size()) {
+        m_overflow = true;
+        ++m_dropped;
+        m_body.clear();
+        return;
+    }
+    m_body.insert(m_body.end(), bytes, bytes + count);
 }

@@ -55,6 +55,7 @@ public:
     uint32_t dropped() const { return m_dropped; } // frames lost for their size
 
 private:
+    void append(const uint8_t* bytes, uint32_t count); // body bytes, or the frame overflows
     std::vector<uint8_t> m_body;
     uint32_t m_capacity;
     uint32_t m_dropped = 0;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -69,6 +70,18 @@ TEST(FrameDecode, WireExamples)
     EXPECT_EQ(decode({0xA5, 0xA6, 0x33, 0x5A}).body, (Bytes{0x33})) << "escape before a plain byte is dropped";
     EXPECT_EQ(decode({0xA5, 0x5B, 0x01, 0xA6, 0x02, 0x5A}).body, (Bytes{0x5B, 0xA5}));
     EXPECT_EQ(decode({0xA5, 0xA6, 0x5B, 0x02, 0x5A}).body, (Bytes{0x5A})) << "an escape after an escape drops the first";
+    // The same inside long plain runs, and a restart after one.
+    const Bytes run(20, 0x44);
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    EXPECT_EQ(decode(join({{0xA5}, run, {0xA6, 0x33}, run, {0x5A}})).body, join({run, {0x33}, run}));
+    const Bytes restarted = join({{0xA5}, run, {0xA5}, run, {0x5B, 0x01}, run, {0x5A}});
+    EXPECT_EQ(decode(restarted).body, join({run, {0x5B}, run}));
+    EXPECT_EQ(streamed(restarted, 7), std::vector<Bytes>{join({run, {0x5B}, run})});
     const Decoded open = decode({0xA5, 0x10, 0x20});
     EXPECT_EQ(open.body, (Bytes{0x10, 0x20}));
     EXPECT_EQ(open.done, 0);
@@ -97,6 +110,68 @@ TEST(FrameEncode, WireExamplesAndRoundTripOfEveryByte)
     EXPECT_EQ(decode(wire).body, all);
     const Bytes worst(50, 0xA5);
     EXPECT_EQ(encode(worst).size(), protocol_phy::encoded_max(50)) << "the bound callers size buffers by";
+}
+
+TEST(FrameEncode, PlainRunsAroundEscapesAtEveryPlace)
+{
+    // The escape table, byte by byte: the plain runs between escapes must come out unchanged.
+    auto wireOf = [](const Bytes& body) {
+        Bytes w = {0xA5, 0xA5, 0xA5};
+        for (uint8_t b : body) {
+            switch (b) {
+            case 0xA5: w.insert(w.end(), {0xA6, 0x02}); break;
+            case 0xA6: w.insert(w.end(), {0xA6, 0x01}); break;
+            case 0x5A: w.insert(w.end(), {0x5B, 0x02}); break;
+            case 0x5B: w.insert(w.end(), {0x5B, 0x01}); break;
+            default: w.push_back(b);
+            }
+        }
+        w.push_back(0x5A);
+        return w;
+    };
+    auto plain = [](size_t n) {
+        Bytes b;
+        for (size_t i = 0; i < n; ++i)
+            b.push_back(uint8_t(0x30 + i % 40)); // no escape byte, 01 and 02 left out too
+        return b;
+    };
+    std::vector<Bytes> bodies = {
+        {0x5B},
+        {0x01, 0x02, 0xA6, 0x01, 0x02},           // 01 and 02 are data, also right after an escape
+        Bytes(17, 0x5A),                          // adjacent escapes past a word
+    };
+    for (size_t run : {size_t(1), size_t(7), size_t(8), size_t(9), size_t(16), size_t(17), size_t(40)}) {
+        Bytes b = plain(run);
+        bodies.push_back(b);                      // no escape at all
+        b.insert(b.begin(), 0xA6);
+        b.push_back(0x5A);
+        bodies.push_back(b);                      // escape first and last
+        const Bytes more = plain(run);
+        b.insert(b.begin() + 1, {0x5B, 0xA5});
+        b.insert(b.end() - 1, more.begin(), more.end());
+        bodies.push_back(b);                      // runs of that length between escapes
+    }
+    for (uint8_t e : {0xA5, 0xA6, 0x5A, 0x5B})
+        for (size_t at = 0; at < 20; ++at) {
+            Bytes b = plain(20);
+            b[at] = e;                            // one escape at each place of a run
+            bodies.push_back(b);
+            b[19 - at / 2] = 0xA5;                // and a second one after it
+            bodies.push_back(b);
+        }
+    for (const Bytes& body : bodies) {
+        const Bytes wire = wireOf(body);
+        ASSERT_EQ(encode(body), wire) << "body of " << body.size() << " bytes";
+        EXPECT_EQ(protocol_phy::encoded_size(body.data(), uint32_t(body.size())), wire.size());
+        const Decoded d = decode(wire);
+        EXPECT_EQ(d.body, body);
+        EXPECT_EQ(d.done, 1);
+        for (size_t piece : {size_t(1), size_t(5), wire.size()}) {
+            const std::vector<Bytes> frames = streamed(wire, piece);
+            ASSERT_EQ(frames.size(), 1u);
+            EXPECT_EQ(frames[0], body) << "pieces of " << piece;
+        }
+    }
 }
 
 TEST(FrameCheck, AcceptsOnlyWholeHeadsWithTheirCheckByte)
