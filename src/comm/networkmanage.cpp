@@ -41,7 +41,10 @@ networkManage::networkManage()
 
 networkManage::~networkManage()
 {
-    fpga_manage::set_reply_sink(kTransportTcp, nullptr);
+    // Only the transport that took the card answers gives them up: one a test drives by hand
+    // never did, and must not cut off the program's.
+    if (m_sink_installed)
+        fpga_manage::set_reply_sink(kTransportTcp, nullptr);
     if (m_thread_started) {
         m_stop = true;
         wake();
@@ -75,6 +78,7 @@ int networkManage::initialize()
     fpga_manage::set_reply_sink(kTransportTcp, [this](const uint8_t* body, uint32_t length) {
         return queue_card_answer(body, length);
     });
+    m_sink_installed = true;
     if (m_thread_started)
         return 0;
     if (!startNamedThread(&m_thread, acceptThread, this, "networkManage")) {

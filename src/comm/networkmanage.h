@@ -53,6 +53,7 @@ private:
     std::atomic<uint8_t> m_pass_state{0};           // 0 idle, 1 waiting for a card, 2 serving
     pthread_t m_thread{};
     bool m_thread_started = false;
+    bool m_sink_installed = false; // this transport takes the card answers (initialize)
     std::atomic<bool> m_stop{false};
     int m_wake_fd = -1;
     std::unique_ptr<TickAlarm> m_idle_alarm; // gone before the wake-up descriptor closes
