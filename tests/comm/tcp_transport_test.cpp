@@ -320,6 +320,65 @@ TEST_F(TcpTransport, PipeliningClientsAreServedInTurn)
     EXPECT_GE(2 * fewest, most) << "answers of the client served least and of the one served most";
 }
 
+// A tool polling beside many clients whose requests wait their turn: the pass that answers the
+// tool serves only a few of theirs, so its wait does not grow with their number. Counted in
+// replies, pass by pass, not in time.
+TEST_F(TcpTransport, PollingToolWaitsForAFewWaitingClientsNotForAll)
+{
+    networkManage own; // driven pass by pass here
+    ASSERT_EQ(own.server()->initialize(0), 0);
+    constexpr size_t kWaiting = 8 * TcpServer::kTurnsPerPass;
+    Bytes burst;
+    for (uint8_t i = 0; i < 40; ++i) {
+        const Bytes w = Wire::stuff(Wire::readRegister(4, i));
+        burst.insert(burst.end(), w.begin(), w.end());
+    }
+    std::vector<std::unique_ptr<FrameClient>> clients;
+    for (size_t i = 0; i <= kWaiting; ++i) // the last one is the tool
+        clients.push_back(std::make_unique<FrameClient>(own.server()->port()));
+    FrameClient& tool = *clients.back();
+    for (int pass = 0; pass < 100 && own.server()->clientCount() < clients.size(); ++pass)
+        own.runOnce(10);
+    ASSERT_EQ(own.server()->clientCount(), clients.size());
+    // Replies that reached each client since it was last looked at, taken without waiting.
+    std::vector<Wire::Unstuffer> in(clients.size());
+    auto arrived = [&](size_t i) {
+        uint8_t raw[4096];
+        for (ssize_t n; (n = recv(clients[i]->fd(), raw, sizeof raw, MSG_DONTWAIT)) > 0;)
+            in[i].push(raw, size_t(n));
+        size_t count = 0;
+        for (Bytes reply; in[i].next(&reply);)
+            ++count;
+        return count;
+    };
+    size_t first = 0;
+    for (size_t i = 0; i < kWaiting; ++i)
+        ASSERT_TRUE(clients[i]->sendRaw(burst));
+    for (int pass = 0; pass < 100 && first < kWaiting; ++pass) {
+        own.runOnce(0); // each is read and answered once; the rest of its burst waits
+        for (size_t i = 0; i < kWaiting; ++i)
+            first += arrived(i);
+    }
+    ASSERT_GE(first, kWaiting);
+
+    size_t worst = 0, served = 0;
+    for (uint8_t poll = 0; poll < 20; ++poll) {
+        ASSERT_TRUE(tool.sendFrame(Wire::readRegister(4, poll)));
+        size_t others = 0, answers = 0;
+        for (int pass = 0; pass < 100 && answers == 0; ++pass) {
+            own.runOnce(0);
+            answers = arrived(kWaiting);
+            for (size_t i = 0; i < kWaiting; ++i)
+                others += arrived(i);
+        }
+        ASSERT_EQ(answers, 1u) << "poll " << int(poll);
+        worst = std::max(worst, others);
+        served += others;
+    }
+    EXPECT_LE(worst, 2 * TcpServer::kTurnsPerPass) << "waiting clients' replies before a poll's answer, of " << kWaiting;
+    EXPECT_GE(served, 20u) << "the waiting clients are still served meanwhile";
+}
+
 TEST_F(TcpTransport, VanishedAndBrokenClientsAreClosedAndRemoved)
 {
     auto stays = client();
