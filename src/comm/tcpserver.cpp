@@ -39,14 +39,57 @@ void keepAlive(int fd)
 
 }
 
-TcpServer::TcpServer() : m_recvBuf(kChunkMax)
+TcpServer::TcpServer() : m_recvBuf(kChunkMax), m_events(kMaxClients + 2)
 {
     writeLogMsg(LOG_INFO, "=====TcpServer::TcpServer()=====");
+    m_epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0)
+        writeLogMsg(LOG_ERROR, "epoll error:%m");
 }
 
 TcpServer::~TcpServer()
 {
     unInitialize();
+    if (m_epoll >= 0)
+        close(m_epoll);
+}
+
+bool TcpServer::watch(int op, int fd, uint32_t events)
+{
+    epoll_event e{};
+    e.events = events;
+    e.data.fd = fd;
+    return m_epoll >= 0 && epoll_ctl(m_epoll, op, fd, &e) == 0;
+}
+
+void TcpServer::watchWakeFd(int wakeFd)
+{
+    if (wakeFd == m_wake_fd)
+        return;
+    if (m_wake_fd >= 0)
+        watch(EPOLL_CTL_DEL, m_wake_fd, 0);
+    m_wake_fd = wakeFd >= 0 && watch(EPOLL_CTL_ADD, wakeFd, EPOLLIN) ? wakeFd : -1;
+}
+
+template <typename Edit>
+void TcpServer::change(int fd, Client& client, Edit edit)
+{
+    const size_t pending = client.pending();
+    const bool stalled = !client.out.empty(), waiting = client.waitsForTurn();
+    edit();
+    m_held_bytes += client.pending() - pending; // unsigned: wraps round to a decrease
+    if (stalled && client.out.empty())
+        --m_stalled_count;
+    else if (!stalled && !client.out.empty())
+        ++m_stalled_count;
+    if (waiting != client.waitsForTurn()) {
+        if (waiting)
+            m_waiting.erase(fd);
+        else
+            m_waiting.insert(fd);
+    }
+    if (client.wanted() != client.watched && watch(EPOLL_CTL_MOD, fd, client.wanted()))
+        client.watched = client.wanted();
 }
 
 int TcpServer::initialize(int port)
@@ -86,6 +129,15 @@ int TcpServer::initialize(int port)
         m_server_socket = -1;
         return 255;
     }
+    if (!watch(EPOLL_CTL_ADD, m_server_socket, EPOLLIN)) {
+        if (traceOn())
+            printf("epoll error:%m\n");
+        writeLogMsg(LOG_ERROR, "epoll error:%m");
+        close(m_server_socket);
+        m_server_socket = -1;
+        return 255;
+    }
+    m_accept_paused = false;
     return 0;
 }
 
@@ -109,18 +161,23 @@ void TcpServer::frameFrom(int fd)
     const auto it = m_clients.find(fd);
     if (it == m_clients.end())
         return;
-    it->second.heard = G_timeTicks.load();
-    it->second.used = ++m_use;
-    it->second.framed = true;
+    Client& client = it->second;
+    client.heard = G_timeTicks.load();
+    // To the end of the idle order; the node is moved, not made anew.
+    auto node = m_by_use.extract(client.used);
+    client.used = ++m_use;
+    node.key() = client.used;
+    m_by_use.insert(std::move(node));
+    client.framed = true;
 }
 
+// The tick counts on and stamps are taken in order, so the client whose accept or last frame
+// came first falls idle first: only the head of the order needs looking at.
 bool TcpServer::nextIdleClose(uint32_t* due) const
 {
-    if (m_clients.empty())
+    if (m_by_use.empty())
         return false;
-    *due = m_clients.begin()->second.heard + kIdleTicks;
-    for (const auto& entry : m_clients)
-        *due = TickAlarm::earlier(*due, entry.second.heard + kIdleTicks);
+    *due = m_clients.at(m_by_use.begin()->second).heard + kIdleTicks;
     return true;
 }
 
@@ -128,12 +185,9 @@ void TcpServer::closeIdleClients()
 {
     // The same reckoning as nextIdleClose, or a client due there but not here would spin the
     // thread's poll until the next tick (at the counter's wrap).
-    std::vector<int> idle;
-    const uint32_t now = G_timeTicks.load();
-    for (const auto& entry : m_clients)
-        if (TickAlarm::reached(now, entry.second.heard + kIdleTicks))
-            idle.push_back(entry.first);
-    for (int fd : idle) {
+    uint32_t due;
+    while (nextIdleClose(&due) && TickAlarm::reached(G_timeTicks.load(), due)) {
+        const int fd = m_by_use.begin()->second;
         if (traceOn())
             printf("fd = %d closed: no frame for 5 minutes\n", fd);
         closeClient(fd);
@@ -172,23 +226,23 @@ bool TcpServer::makeRoom()
 int TcpServer::recvData(int timeoutMs, int wakeFd)
 {
     closeIdleClients();
-    for (const auto& entry : m_clients)
-        if (entry.second.waitsForTurn())
-            timeoutMs = 0; // requests wait to be served: look at the sockets without waiting
-    m_pfds.clear();
-    if (wakeFd >= 0)
-        m_pfds.push_back({wakeFd, POLLIN, 0});
-    const bool listening = m_server_socket >= 0 && std::chrono::steady_clock::now() >= m_acceptPausedUntil;
-    if (listening)
-        m_pfds.push_back({m_server_socket, POLLIN, 0});
-    else if (m_server_socket >= 0 && (timeoutMs < 0 || timeoutMs > int(kAcceptPause.count())))
-        timeoutMs = int(kAcceptPause.count()); // look at the listener again once the pause is over
+    if (!m_waiting.empty())
+        timeoutMs = 0; // requests wait to be served: look at the sockets without waiting
+    watchWakeFd(wakeFd);
+    if (m_accept_paused) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= m_acceptPausedUntil) {
+            if (watch(EPOLL_CTL_ADD, m_server_socket, EPOLLIN) || errno == EEXIST)
+                m_accept_paused = false;
+            else
+                m_acceptPausedUntil = now + kAcceptPause;
+        }
+        if (m_accept_paused && (timeoutMs < 0 || timeoutMs > int(kAcceptPause.count())))
+            timeoutMs = int(kAcceptPause.count()); // look at the listener again once the pause is over
+    }
     // A client whose replies wait is not read (back-pressure); it is polled for room to send. One
-    // whose earlier requests wait is not read before they are served.
-    for (const auto& [fd, client] : m_clients)
-        m_pfds.push_back({fd, short(!client.out.empty() ? POLLOUT : client.held.empty() ? POLLIN : 0), 0});
-
-    const int ready = poll(m_pfds.data(), m_pfds.size(), timeoutMs);
+    // whose earlier requests wait is not read before they are served (Client::wanted).
+    const int ready = m_epoll < 0 ? -1 : epoll_wait(m_epoll, m_events.data(), int(m_events.size()), timeoutMs);
     if (ready < 0) {
         if (errno == EINTR)
             return 0;
@@ -198,29 +252,34 @@ int TcpServer::recvData(int timeoutMs, int wakeFd)
     }
 
     int result = 0;
-    for (const pollfd& p : m_pfds) {
-        if (!p.revents)
-            continue;
-        if (p.fd == wakeFd) {
+    m_ready.clear();
+    for (int i = 0; i < ready; ++i) {
+        const int fd = m_events[size_t(i)].data.fd;
+        if (fd == m_wake_fd) {
             uint64_t count;
             while (read(wakeFd, &count, sizeof count) > 0) {
             }
-        } else if (p.fd == m_server_socket) {
+        } else if (fd == m_server_socket) {
             if (!acceptClients())
                 result = 255;
-        } else if (m_clients.count(p.fd)) {
-            if (p.revents & POLLNVAL) {
-                closeClient(p.fd);
-                continue;
-            }
-            if (!m_clients[p.fd].out.empty()) {
-                // A hang-up or error with replies waiting fails the send and closes the client.
-                flushClient(p.fd);
-                if (m_clients.count(p.fd) && (p.revents & (POLLHUP | POLLERR)))
-                    closeClient(p.fd);
-            } else if ((p.revents & (POLLIN | POLLHUP | POLLERR)) && m_clients[p.fd].held.empty()) {
-                readClient(p.fd);
-            }
+        } else {
+            m_ready.emplace_back(fd, uint32_t(m_events[size_t(i)].events));
+        }
+    }
+    // New connections first, then the clients in ascending descriptor order. A client closed
+    // meanwhile (to make room) is no longer found.
+    std::sort(m_ready.begin(), m_ready.end());
+    for (const auto& [fd, events] : m_ready) {
+        const auto it = m_clients.find(fd);
+        if (it == m_clients.end())
+            continue;
+        if (!it->second.out.empty()) {
+            // A hang-up or error with replies waiting fails the send and closes the client.
+            flushClient(fd);
+            if (m_clients.count(fd) && (events & (EPOLLHUP | EPOLLERR)))
+                closeClient(fd);
+        } else if ((events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && it->second.held.empty()) {
+            readClient(fd);
         }
     }
     // After what clients just sent: a tool's new request goes before the queues left waiting.
@@ -243,6 +302,8 @@ bool TcpServer::acceptClients()
             if (traceOn())
                 printf("accept error:%m\n");
             m_acceptPausedUntil = std::chrono::steady_clock::now() + kAcceptPause;
+            m_accept_paused = true;
+            watch(EPOLL_CTL_DEL, m_server_socket, 0);
             return false;
         }
         // A full table must not lock every tool out: the newcomer takes the place of a client
@@ -260,11 +321,19 @@ bool TcpServer::acceptClients()
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
         keepAlive(fd);
+        if (!watch(EPOLL_CTL_ADD, fd, EPOLLIN)) {
+            if (traceOn())
+                printf("fd = %d closed: epoll error:%m\n", fd);
+            close(fd);
+            continue;
+        }
         Client& client = m_clients[fd];
+        client.watched = EPOLLIN;
         client.id = ++m_next_id;
         client.address = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
         client.heard = G_timeTicks.load();
         client.used = ++m_use;
+        m_by_use.emplace(client.used, fd);
         m_client_count = m_clients.size();
         if (full)
             return true;
@@ -345,8 +414,7 @@ int TcpServer::sendData(const uint8_t* data, uint32_t length, int fd)
         closeClient(fd);
         return 255;
     }
-    client.out.insert(client.out.end(), data + done, data + length);
-    countQueues();
+    change(fd, client, [&] { client.out.insert(client.out.end(), data + done, data + length); });
     return 0;
 }
 
@@ -362,65 +430,54 @@ void TcpServer::holdBack(Chunk& chunk, size_t used)
     if (it == m_clients.end() || used >= chunk.data.size())
         return;
     Client& client = it->second;
-    if (client.held.empty()) { // the usual case: the chunk is kept as it is, not copied
-        client.held = std::move(chunk.data);
-        client.heldFrom = used;
-        chunk.data = {};
-    } else {
-        client.held.insert(client.held.end(), chunk.data.begin() + used, chunk.data.end());
-    }
-    countQueues();
+    change(chunk.fd, client, [&] {
+        if (client.held.empty()) { // the usual case: the chunk is kept as it is, not copied
+            client.held = std::move(chunk.data);
+            client.heldFrom = used;
+            chunk.data = {};
+        } else {
+            client.held.insert(client.held.end(), chunk.data.begin() + used, chunk.data.end());
+        }
+    });
 }
 
 void TcpServer::releaseHeld()
 {
     // From the client after the one taken up last, so that every waiting client gets its turn.
+    int turn[kTurnsPerPass];
     size_t turns = 0;
-    auto take = [&](std::map<int, Client>::iterator it, std::map<int, Client>::iterator end) {
-        for (; it != end && turns < kTurnsPerPass; ++it) {
-            Client& client = it->second;
-            if (!client.waitsForTurn())
-                continue;
-            m_chunks.push_back({it->first, std::move(client.held), client.heldFrom});
+    for (auto it = m_waiting.upper_bound(m_last_turn); it != m_waiting.end() && turns < kTurnsPerPass; ++it)
+        turn[turns++] = *it;
+    for (auto it = m_waiting.begin(); it != m_waiting.end() && turns < kTurnsPerPass && *it <= m_last_turn; ++it)
+        turn[turns++] = *it;
+    for (size_t i = 0; i < turns; ++i) {
+        const int fd = turn[i];
+        Client& client = m_clients.at(fd);
+        change(fd, client, [&] {
+            m_chunks.push_back({fd, std::move(client.held), client.heldFrom});
             client.held = {};
             client.heldFrom = 0;
-            m_last_turn = it->first;
-            ++turns;
-        }
-    };
-    const auto next = m_clients.upper_bound(m_last_turn);
-    take(next, m_clients.end());
-    take(m_clients.begin(), next);
-    if (turns)
-        countQueues();
-}
-
-void TcpServer::countQueues()
-{
-    size_t bytes = 0, stalled = 0;
-    for (const auto& entry : m_clients) {
-        bytes += entry.second.out.size() - entry.second.sent + entry.second.held.size() - entry.second.heldFrom;
-        stalled += entry.second.out.empty() ? 0 : 1;
+        });
+        m_last_turn = fd;
     }
-    m_held_bytes = bytes;
-    m_stalled_count = stalled;
 }
 
 void TcpServer::flushClient(int fd)
 {
-    Client& client = m_clients[fd];
+    Client& client = m_clients.at(fd);
     const ssize_t n = sendWithoutBlocking(fd, client.out.data() + client.sent, client.out.size() - client.sent);
     if (n < 0) {
         closeClient(fd);
         return;
     }
-    client.sent += size_t(n);
-    if (client.sent < client.out.size())
-        return;
-    client.out.clear();
-    client.out.shrink_to_fit();
-    client.sent = 0;
-    countQueues();
+    change(fd, client, [&] {
+        client.sent += size_t(n);
+        if (client.sent < client.out.size())
+            return;
+        client.out.clear();
+        client.out.shrink_to_fit();
+        client.sent = 0;
+    });
 }
 
 void TcpServer::recycleChunks()
@@ -441,24 +498,40 @@ void TcpServer::delete_clinetSocket(int fd)
 
 void TcpServer::closeClient(int fd)
 {
-    m_clients.erase(fd);
-    m_client_count = m_clients.size();
-    countQueues();
+    const auto it = m_clients.find(fd);
+    if (it != m_clients.end()) {
+        const Client& client = it->second;
+        m_held_bytes -= client.pending();
+        if (!client.out.empty())
+            --m_stalled_count;
+        m_waiting.erase(fd);
+        m_by_use.erase(client.used);
+        m_clients.erase(it);
+        m_client_count = m_clients.size();
+    }
+    watch(EPOLL_CTL_DEL, fd, 0);
     close(fd);
     m_closed.push_back(fd);
 }
 
 void TcpServer::unInitialize()
 {
-    for (const auto& entry : m_clients)
+    for (const auto& entry : m_clients) {
+        watch(EPOLL_CTL_DEL, entry.first, 0);
         close(entry.first);
+    }
     m_clients.clear();
+    m_by_use.clear();
+    m_waiting.clear();
     m_client_count = 0;
-    countQueues();
+    m_held_bytes = 0;
+    m_stalled_count = 0;
     m_chunks.clear();
     m_closed.clear();
     if (m_server_socket >= 0) {
+        watch(EPOLL_CTL_DEL, m_server_socket, 0);
         close(m_server_socket);
         m_server_socket = -1;
     }
+    m_accept_paused = false;
 }

@@ -3,7 +3,8 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
-#include <poll.h>
+#include <set>
+#include <sys/epoll.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -13,7 +14,9 @@
 // read, and the rest of its last chunk waits unserved: one that never reads holds one reply here
 // and a capped send buffer in the kernel. A pass serves one frame of what a client just sent, and
 // of requests left waiting those of a few clients in turn; a client is not read while its requests
-// wait, so one client's queue cannot keep the others waiting.
+// wait, so one client's queue cannot keep the others waiting. Descriptors stay in one epoll set
+// and the counts are kept as they change, so a pass costs what the ready clients need, not what
+// all the connected ones would.
 class TcpServer {
 public:
     struct Chunk {
@@ -34,7 +37,7 @@ public:
     TcpServer();
     ~TcpServer();
     int initialize(int port);            // listen on the board's listen address; 0, or 255
-    // One poll of the listener and every client, waiting up to timeoutMs (-1: until something
+    // One wait on the listener and the clients (epoll), up to timeoutMs (-1: until something
     // happens); wakeFd (an eventfd, may be -1) ends the wait early. 0, or 255 when poll or accept fails.
     int recvData(int timeoutMs, int wakeFd = -1);
     int sendData(const uint8_t* data, uint32_t length, int fd); // 0, or 255 (the client is closed)
@@ -68,6 +71,10 @@ private:
         size_t heldFrom = 0;
         // Its replies have left and its held requests wait for their turn.
         bool waitsForTurn() const { return !held.empty() && out.empty(); }
+        size_t pending() const { return out.size() - sent + held.size() - heldFrom; }
+        // What it is polled for: room for its replies, else its requests unless some still wait.
+        uint32_t wanted() const { return !out.empty() ? uint32_t(EPOLLOUT) : held.empty() ? uint32_t(EPOLLIN) : 0; }
+        uint32_t watched = 0;      // what the epoll set asks of it now
         uint32_t address = 0;      // the peer's IPv4 address
         uint64_t id = 0;
         uint32_t heard = 0;   // G_timeTicks of its accept or its last frame
@@ -82,16 +89,27 @@ private:
     void flushClient(int fd);
     void closeClient(int fd);
     void releaseHeld(); // held bytes of the next kTurnsPerPass clients without queued replies become chunks
-    void countQueues();
+    // Runs edit on the client's queues and brings the counts, the waiting set and its epoll
+    // events up to date with them.
+    template <typename Edit>
+    void change(int fd, Client& client, Edit edit);
+    bool watch(int op, int fd, uint32_t events);
+    void watchWakeFd(int wakeFd);
 
     int m_server_socket = -1;
+    int m_epoll = -1;
+    int m_wake_fd = -1; // the owner's wake-up descriptor, in the epoll set
     std::map<int, Client> m_clients; // ordered: clients are served in ascending descriptor order
+    std::map<uint64_t, int> m_by_use; // descriptors by their client's used, the idle longest first
+    std::set<int> m_waiting;          // clients whose held requests wait for their turn
     std::atomic<size_t> m_client_count{0};
     std::atomic<size_t> m_held_bytes{0};
     std::atomic<size_t> m_stalled_count{0};
     std::vector<uint8_t> m_recvBuf;
     std::vector<std::vector<uint8_t>> m_spare; // chunk buffers kept for the next receives
-    std::vector<pollfd> m_pfds;
+    std::vector<epoll_event> m_events;
+    std::vector<std::pair<int, uint32_t>> m_ready; // clients with events this pass, by descriptor
+    bool m_accept_paused = false;
     std::chrono::steady_clock::time_point m_acceptPausedUntil{};
     uint64_t m_next_id = 0;
     uint64_t m_use = 0;

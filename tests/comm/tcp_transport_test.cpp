@@ -23,7 +23,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <linux/sockios.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -412,6 +414,48 @@ TEST_F(TcpTransport, ServesDescriptorsAboveTheSelectLimit)
     for (int fd : held)
         close(fd);
     close(devnull);
+}
+
+// Out of descriptors, a connection cannot be accepted: the listener is left alone for a moment
+// instead of waking the thread again and again, and the tool is taken in once there is room.
+TEST_F(TcpTransport, OutOfDescriptorsPausesAcceptingAndTakesTheToolInLater)
+{
+    const int tool = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(tool, 0);
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit kept = limit;
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, 2048);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    std::vector<int> filler;
+    for (int fd; (fd = fcntl(tool, F_DUPFD_CLOEXEC, 0)) >= 0;)
+        filler.push_back(fd);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(uint16_t(port));
+    const bool connected = connect(tool, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    const Bytes request = Wire::stuff(Wire::readRegister(4, 0x61));
+    const bool sent = connected && send(tool, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size());
+    const long before = threadTicks("networkManage");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long used = threadTicks("networkManage") - before;
+    for (int fd : filler)
+        close(fd);
+    setrlimit(RLIMIT_NOFILE, &kept);
+    ASSERT_TRUE(sent);
+    EXPECT_LE(used, 10) << "CPU ticks (10 ms) of the transport in 0.5 s without a descriptor to accept into";
+    Wire::Unstuffer in;
+    Bytes reply;
+    for (uint8_t raw[256]; !in.next(&reply);) {
+        pollfd p = {tool, POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, TimeLimit::ms(2000)), 1) << "the tool is taken in once descriptors are free";
+        const ssize_t n = recv(tool, raw, sizeof raw, 0);
+        ASSERT_GT(n, 0);
+        in.push(raw, size_t(n));
+    }
+    EXPECT_EQ(reply, echoReply(0x61));
+    close(tool);
 }
 
 TEST_F(TcpTransport, CardFrameIsAnsweredWhenTheCardAnswers)
