@@ -163,11 +163,8 @@ void TcpServer::frameFrom(int fd)
         return;
     Client& client = it->second;
     client.heard = G_timeTicks.load();
-    // To the end of the idle order; the node is moved, not made anew.
-    auto node = m_by_use.extract(client.used);
     client.used = ++m_use;
-    node.key() = client.used;
-    m_by_use.insert(std::move(node));
+    m_by_use.splice(m_by_use.end(), m_by_use, client.place); // to the end of the idle order
     client.framed = true;
 }
 
@@ -177,7 +174,7 @@ bool TcpServer::nextIdleClose(uint32_t* due) const
 {
     if (m_by_use.empty())
         return false;
-    *due = m_clients.at(m_by_use.begin()->second).heard + kIdleTicks;
+    *due = m_clients.at(m_by_use.front()).heard + kIdleTicks;
     return true;
 }
 
@@ -187,7 +184,7 @@ void TcpServer::closeIdleClients()
     // thread's poll until the next tick (at the counter's wrap).
     uint32_t due;
     while (nextIdleClose(&due) && TickAlarm::reached(G_timeTicks.load(), due)) {
-        const int fd = m_by_use.begin()->second;
+        const int fd = m_by_use.front();
         if (traceOn())
             printf("fd = %d closed: no frame for 5 minutes\n", fd);
         closeClient(fd);
@@ -333,7 +330,7 @@ bool TcpServer::acceptClients()
         client.address = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
         client.heard = G_timeTicks.load();
         client.used = ++m_use;
-        m_by_use.emplace(client.used, fd);
+        client.place = m_by_use.insert(m_by_use.end(), fd);
         m_client_count = m_clients.size();
         if (full)
             return true;
@@ -505,7 +502,7 @@ void TcpServer::closeClient(int fd)
         if (!client.out.empty())
             --m_stalled_count;
         m_waiting.erase(fd);
-        m_by_use.erase(client.used);
+        m_by_use.erase(client.place);
         m_clients.erase(it);
         m_client_count = m_clients.size();
     }

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <set>
 #include <sys/epoll.h>
@@ -79,6 +80,7 @@ private:
         uint64_t id = 0;
         uint32_t heard = 0;   // G_timeTicks of its accept or its last frame
         uint64_t used = 0;    // order of its accept or its last frame among all clients'
+        std::list<int>::iterator place; // in m_by_use
         bool framed = false;  // it has sent a frame
     };
     bool acceptClients(); // false after a hard failure
@@ -100,7 +102,7 @@ private:
     int m_epoll = -1;
     int m_wake_fd = -1; // the owner's wake-up descriptor, in the epoll set
     std::map<int, Client> m_clients; // ordered: clients are served in ascending descriptor order
-    std::map<uint64_t, int> m_by_use; // descriptors by their client's used, the idle longest first
+    std::list<int> m_by_use;          // descriptors in the order of used: the idle longest first
     std::set<int> m_waiting;          // clients whose held requests wait for their turn
     std::atomic<size_t> m_client_count{0};
     std::atomic<size_t> m_held_bytes{0};
