@@ -36,6 +36,14 @@ TEST(Checksums, BccIsXorOfAllBytes)
     const uint8_t frame[] = {0x01, 0x02, 0x04, 0x80, 0xFF};
     EXPECT_EQ(Utils::BCC(frame, sizeof frame), 0x78u);
     EXPECT_EQ(Utils::BCC(frame, 2), 0x03u);
+    // Lengths around whole words: each byte counts once, wherever it lies.
+    uint8_t data[25];
+    uint8_t x = 0;
+    for (uint32_t n = 0; n < sizeof data; ++n) {
+        EXPECT_EQ(Utils::BCC(data, n), x) << n << " bytes";
+        data[n] = uint8_t(1u << (n % 8)) ^ uint8_t(n * 16);
+        x ^= data[n];
+    }
 }
 
 TEST(TimeSpace, ElapsedAndWrapped)
