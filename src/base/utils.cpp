@@ -113,17 +113,16 @@ std::string convert(const char* from, const char* to, const std::string& in)
 
 uint32_t Utils::BCC(const uint8_t* data, uint32_t length)
 {
-    // Eight bytes a step (every reply is checked): the bytes of the words' XOR XOR to the same.
-    uint64_t words = 0;
+    // A machine word a step (every reply is checked): the bytes of the words' XOR XOR to the same.
+    uintptr_t words = 0;
     uint32_t i = 0;
-    for (; length - i >= 8; i += 8) {
-        uint64_t w;
+    for (; length - i >= sizeof words; i += sizeof words) {
+        uintptr_t w;
         memcpy(&w, data + i, sizeof w);
         words ^= w;
     }
-    words ^= words >> 32;
-    words ^= words >> 16;
-    words ^= words >> 8;
+    for (unsigned shift = 4 * sizeof words; shift >= 8; shift /= 2)
+        words ^= words >> shift;
     uint8_t x = uint8_t(words);
     for (; i < length; ++i)
         x ^= data[i];

@@ -21,17 +21,18 @@ inline bool special(uint8_t b)
 }
 
 // The first start, end or escape byte in [p, end), or end. A body is mostly plain data, copied
-// whole between these bytes, so they are looked for eight bytes a step.
+// whole between these bytes, so they are looked for a machine word at a time.
 const uint8_t* nextSpecial(const uint8_t* p, const uint8_t* end)
 {
-    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    using Word = uintptr_t;
+    constexpr Word kOnes = ~Word(0) / 0xFF, kHighs = kOnes * 0x80;
     // Non-zero when a byte of w equals b (w ^ b has a zero byte).
-    auto holds = [](uint64_t w, uint8_t b) {
-        const uint64_t x = w ^ (kOnes * b);
+    auto holds = [](Word w, uint8_t b) {
+        const Word x = w ^ (kOnes * b);
         return (x - kOnes) & ~x & kHighs;
     };
-    for (; end - p >= 8; p += 8) {
-        uint64_t w;
+    for (; size_t(end - p) >= sizeof(Word); p += sizeof(Word)) {
+        Word w;
         memcpy(&w, p, sizeof w);
         if (holds(w, kStart) | holds(w, kEnd) | holds(w, kEscA6) | holds(w, kEsc5B))
             break;
