@@ -3,8 +3,9 @@
 // board; a read of 125 holding registers (250 bytes) from a minimal libmodbus server, the
 // yardstick; and the floor: a server that answers each request at once with the program's own
 // reply, through the same calls (poll, recv, send). Prints the medians and the program's ratio
-// to each; then the program's CPU time while idle.
-//   tcp_roundtrip_bench [round trips, default 5000] [idle seconds, default 10]
+// to each; then the program's CPU time while idle. Given another build's program (an earlier
+// one, say), it is measured beside them in the same way, on its own root and ports.
+//   tcp_roundtrip_bench [round trips, default 5000] [idle seconds, default 10] [other program]
 #include "frame_client.h"
 #include "program.h"
 
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -239,17 +241,33 @@ int main(int argc, char** argv)
 {
     const int rounds = argc > 1 ? atoi(argv[1]) : 5000;
     const int idleSeconds = argc > 2 ? atoi(argv[2]) : 10;
-    char pattern[] = "/tmp/vyr-bench-XXXXXX";
+    const char* otherProgram = argc > 3 ? argv[3] : nullptr;
+    char pattern[] = "/tmp/vyr-bench-XXXXXX", otherPattern[] = "/tmp/vyr-bench-XXXXXX";
     const char* root = mkdtemp(pattern);
+    const char* otherRoot = otherProgram ? mkdtemp(otherPattern) : nullptr;
     const int port = freeTcpPort();
     const int peerPort = freeTcpPort();
+    const int otherPort = freeTcpPort(), otherUdpPort = freeUdpPort();
     if (!root || port <= 0 || peerPort <= 0 || peerPort == port || rounds <= 0)
+        return 1;
+    if (otherProgram && (!otherRoot || otherPort <= 0 || otherPort == port || otherPort == peerPort || otherUdpPort <= 0))
         return 1;
     std::filesystem::create_directories(std::string(root) + "/data/configs");
     std::ofstream(std::string(root) + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << port << "\n";
+    if (otherRoot) {
+        std::filesystem::create_directories(std::string(otherRoot) + "/data/configs");
+        std::filesystem::create_directories(std::string(otherRoot) + "/sim");
+        std::ofstream(std::string(otherRoot) + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << otherPort << "\n";
+        std::ofstream(std::string(otherRoot) + "/sim/board.json") << "{\"udp_port\": " << otherUdpPort << "}\n";
+    }
 
     int result = 1;
     {
+        std::unique_ptr<Program> other;
+        if (otherRoot)
+            other = std::make_unique<Program>(otherRoot, std::vector<std::string>{otherProgram},
+                                              std::vector<std::string>{std::string("VYR_ROOT=") + otherRoot,
+                                                                       "QT_QPA_PLATFORM=offscreen", "LC_ALL=C"});
         const auto spawned = Clock::now();
         Program program(root);
         Peer peer(peerPort);
@@ -296,6 +314,15 @@ int main(int argc, char** argv)
             if (yardstick)
                 servers.push_back({"libmodbus, read of 125 registers  ", "libmodbus", theirs, {}});
             servers.push_back({"floor, the program's reply at once", "floor", floor, {}});
+            std::unique_ptr<RawClient> otherTool;
+            if (other) {
+                otherTool = std::make_unique<RawClient>(otherPort, RawClient::Kind::Frame, 20000);
+                if (otherTool->connected() && otherTool->roundTrip(request) >= replyMin)
+                    servers.push_back({"other program, the same read      ", "other",
+                                       [&] { return otherTool->roundTrip(request) >= replyMin; }, {}});
+                else
+                    fprintf(stderr, "no answer from the other program: %s\n", other->report().c_str());
+            }
             bool ok = true;
             for (int i = 0; i < 200 && ok; ++i) // warm up
                 for (Server& s : servers)
@@ -337,5 +364,7 @@ int main(int argc, char** argv)
         }
     }
     std::filesystem::remove_all(root);
+    if (otherRoot)
+        std::filesystem::remove_all(otherRoot);
     return result;
 }
