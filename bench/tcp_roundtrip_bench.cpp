@@ -38,24 +38,20 @@ namespace {
 
 constexpr uint16_t kReadBytes = 250;
 
-// CPU ticks of the program's thread with this name (utime + stime), -1 when there is none.
-long threadTicks(pid_t pid, const std::string& name)
+// Nanoseconds the program's thread with this name has run (the first field of its schedstat:
+// the stat file's ticks are too coarse for one request), -1 when there is none.
+long long threadRunNs(pid_t pid, const std::string& name)
 {
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     std::error_code error;
     for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
-        std::string comm, stat;
+        std::string comm;
         std::getline(std::ifstream(task.path() / "comm"), comm);
         if (comm != name)
             continue;
-        std::getline(std::ifstream(task.path() / "stat"), stat);
-        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-        std::string f;
-        long ticks = 0;
-        for (int i = 3; fields >> f && i <= 15; ++i)
-            if (i == 14 || i == 15)
-                ticks += std::stol(f);
-        return ticks;
+        long long ns = -1;
+        std::ifstream(task.path() / "schedstat") >> ns;
+        return ns;
     }
     return -1;
 }
@@ -308,9 +304,11 @@ int main(int argc, char** argv)
                 const char* shortName;
                 std::function<bool()> roundTrip;
                 std::vector<double> us;
+                pid_t program = -1; // its transport thread's run time is read too
+                long long runNs = 0;
             };
             std::vector<Server> servers;
-            servers.push_back({"program, read of 250 block bytes  ", "program", ours, {}});
+            servers.push_back({"program, read of 250 block bytes  ", "program", ours, {}, program.pid()});
             if (yardstick)
                 servers.push_back({"libmodbus, read of 125 registers  ", "libmodbus", theirs, {}});
             servers.push_back({"floor, the program's reply at once", "floor", floor, {}});
@@ -319,7 +317,7 @@ int main(int argc, char** argv)
                 otherTool = std::make_unique<RawClient>(otherPort, RawClient::Kind::Frame, 20000);
                 if (otherTool->connected() && otherTool->roundTrip(request) >= replyMin)
                     servers.push_back({"other program, the same read      ", "other",
-                                       [&] { return otherTool->roundTrip(request) >= replyMin; }, {}});
+                                       [&] { return otherTool->roundTrip(request) >= replyMin; }, {}, other->pid()});
                 else
                     fprintf(stderr, "no answer from the other program: %s\n", other->report().c_str());
             }
@@ -327,13 +325,19 @@ int main(int argc, char** argv)
             for (int i = 0; i < 200 && ok; ++i) // warm up
                 for (Server& s : servers)
                     ok = ok && s.roundTrip();
-            for (Server& s : servers)
+            for (Server& s : servers) {
                 s.us.reserve(size_t(rounds));
+                if (s.program > 0)
+                    s.runNs = -threadRunNs(s.program, "networkManage");
+            }
             for (int i = 0; i < rounds && ok; ++i)
                 for (size_t k = 0; k < servers.size() && ok; ++k) {
                     Server& s = servers[(k + size_t(i)) % servers.size()];
                     s.us.push_back(timed(s.roundTrip, &ok));
                 }
+            for (Server& s : servers)
+                if (s.program > 0)
+                    s.runNs += threadRunNs(s.program, "networkManage");
             if (!ok) {
                 fprintf(stderr, "a round trip failed after %zu rounds\n", servers[0].us.size());
             } else {
@@ -344,21 +348,26 @@ int main(int argc, char** argv)
                     printf("%s: median %.2f us (10%% %.2f, 90%% %.2f)\n", s.name, spreads.back().median,
                            spreads.back().p10, spreads.back().p90);
                 }
+                // The thread's own work for a request, user and kernel, without the waits.
+                for (const Server& s : servers)
+                    if (s.program > 0)
+                        printf("%s: transport thread %.2f us of CPU a round trip\n", s.shortName,
+                               double(s.runNs) / 1000.0 / double(rounds));
                 for (size_t k = 1; k < servers.size(); ++k)
                     printf("ratio program / %s: medians %.3f, 10th percentiles %.3f\n", servers[k].shortName,
                            spreads[0].median / spreads[k].median, spreads[0].p10 / spreads[k].p10);
                 result = 0;
                 if (idleSeconds > 0) {
                     const long before = program.cpuTicks();
-                    const long transportBefore = threadTicks(program.pid(), "networkManage");
+                    const long long transportBefore = threadRunNs(program.pid(), "networkManage");
                     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
                     const long used = program.cpuTicks() - before;
-                    const long transportUsed = threadTicks(program.pid(), "networkManage") - transportBefore;
+                    const long long transportUsed = threadRunNs(program.pid(), "networkManage") - transportBefore;
                     const long hz = sysconf(_SC_CLK_TCK);
                     printf("idle %d s with the client connected: program CPU time %.0f ms (%.2f %% of one core)\n",
                            idleSeconds, 1000.0 * double(used) / double(hz),
                            100.0 * double(used) / double(hz) / double(idleSeconds));
-                    printf("of which the TCP transport thread: %.0f ms\n", 1000.0 * double(transportUsed) / double(hz));
+                    printf("of which the TCP transport thread: %.1f ms\n", double(transportUsed) / 1e6);
                 }
             }
         }
