@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 networkManage* networkManage::p_network = nullptr;
@@ -36,6 +37,7 @@ networkManage::networkManage()
 {
     writeLogMsg(LOG_INFO, "====networkManage::networkManage()=====");
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    m_idle_timer_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     m_idle_alarm = std::make_unique<TickAlarm>([this] { wake(); });
 }
 
@@ -58,6 +60,8 @@ networkManage::~networkManage()
     delete m_message;
     if (m_wake_fd >= 0)
         close(m_wake_fd);
+    if (m_idle_timer_fd >= 0)
+        close(m_idle_timer_fd);
 }
 
 networkManage* networkManage::pInstance()
@@ -118,8 +122,32 @@ int networkManage::nextTimeout()
     RacePause::at(RacePause::BeforeTickAlarm);
     if (!m_idle_alarm->arm(due))
         return 0;
+    if (idleTimerBy(TickAlarm::limit(due)))
+        return timeoutMs;
     const int idleMs = int(std::min<int64_t>(TickAlarm::limit(due).count(), INT32_MAX));
     return timeoutMs < 0 ? idleMs : std::min(timeoutMs, idleMs);
+}
+
+bool networkManage::idleTimerBy(std::chrono::milliseconds limit)
+{
+    // The limit serves a panel that does not tick. A wait with a time-out of its own would arm and
+    // cancel a kernel timer on every pass; the timer descriptor is set only when it would ring too
+    // late or has rung. A frame moves the next idle close later, so mostly it stands as it is and
+    // rings a little early once in a while, which costs one pass.
+    if (m_idle_timer_fd < 0)
+        return false;
+    const auto now = std::chrono::steady_clock::now();
+    const auto at = now + limit;
+    if (m_idle_timer_at > now && m_idle_timer_at <= at)
+        return true;
+    const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+    itimerspec when{};
+    when.it_value.tv_sec = time_t(ns / 1000000000);
+    when.it_value.tv_nsec = long(ns % 1000000000);
+    if (timerfd_settime(m_idle_timer_fd, TFD_TIMER_ABSTIME, &when, nullptr) != 0)
+        return false;
+    m_idle_timer_at = at;
+    return true;
 }
 
 void networkManage::wake()
@@ -132,7 +160,7 @@ void networkManage::wake()
 
 void networkManage::runOnce(int timeoutMs)
 {
-    if (m_tcpServer->recvData(timeoutMs, m_wake_fd) != 0)
+    if (m_tcpServer->recvData(timeoutMs, m_wake_fd, m_idle_timer_fd) != 0)
         usleep(1000); // poll or accept failed: do not retry at full speed
     takeClosed();
     // Served in place: nothing adds chunks before the next poll, and a client closed meanwhile

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,7 @@ public:
 private:
     static void* acceptThread(void* arg);
     int nextTimeout(); // also sets the alarm for the next client that falls idle
+    bool idleTimerBy(std::chrono::milliseconds limit);
     void takeClosed();
     void serveFrame(int fd, const uint8_t* body, uint32_t length);
     void waitForCard();
@@ -56,5 +58,7 @@ private:
     bool m_sink_installed = false; // this transport takes the card answers (initialize)
     std::atomic<bool> m_stop{false};
     int m_wake_fd = -1;
+    int m_idle_timer_fd = -1; // the idle alarm's time limit (a timerfd)
+    std::chrono::steady_clock::time_point m_idle_timer_at{}; // when it rings; in the past: not set
     std::unique_ptr<TickAlarm> m_idle_alarm; // gone before the wake-up descriptor closes
 };

@@ -62,13 +62,14 @@ bool TcpServer::watch(int op, int fd, uint32_t events)
     return m_epoll >= 0 && epoll_ctl(m_epoll, op, fd, &e) == 0;
 }
 
-void TcpServer::watchWakeFd(int wakeFd)
+void TcpServer::watchWakeFd(int slot, int fd)
 {
-    if (wakeFd == m_wake_fd)
+    int& watched = m_wake_fds[slot];
+    if (fd == watched)
         return;
-    if (m_wake_fd >= 0)
-        watch(EPOLL_CTL_DEL, m_wake_fd, 0);
-    m_wake_fd = wakeFd >= 0 && watch(EPOLL_CTL_ADD, wakeFd, EPOLLIN) ? wakeFd : -1;
+    if (watched >= 0)
+        watch(EPOLL_CTL_DEL, watched, 0);
+    watched = fd >= 0 && watch(EPOLL_CTL_ADD, fd, EPOLLIN) ? fd : -1;
 }
 
 template <typename Edit>
@@ -220,12 +221,13 @@ bool TcpServer::makeRoom()
     return true;
 }
 
-int TcpServer::recvData(int timeoutMs, int wakeFd)
+int TcpServer::recvData(int timeoutMs, int wakeFd, int timerFd)
 {
     closeIdleClients();
     if (!m_waiting.empty())
         timeoutMs = 0; // requests wait to be served: look at the sockets without waiting
-    watchWakeFd(wakeFd);
+    watchWakeFd(0, wakeFd);
+    watchWakeFd(1, timerFd);
     if (m_accept_paused) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= m_acceptPausedUntil) {
@@ -252,9 +254,9 @@ int TcpServer::recvData(int timeoutMs, int wakeFd)
     m_ready.clear();
     for (int i = 0; i < ready; ++i) {
         const int fd = m_events[size_t(i)].data.fd;
-        if (fd == m_wake_fd) {
+        if (fd == m_wake_fds[0] || fd == m_wake_fds[1]) {
             uint64_t count;
-            while (read(wakeFd, &count, sizeof count) > 0) {
+            while (read(fd, &count, sizeof count) > 0) {
             }
         } else if (fd == m_server_socket) {
             if (!acceptClients())

@@ -39,8 +39,9 @@ public:
     ~TcpServer();
     int initialize(int port);            // listen on the board's listen address; 0, or 255
     // One wait on the listener and the clients (epoll), up to timeoutMs (-1: until something
-    // happens); wakeFd (an eventfd, may be -1) ends the wait early. 0, or 255 when poll or accept fails.
-    int recvData(int timeoutMs, int wakeFd = -1);
+    // happens); wakeFd and timerFd (an eventfd, a timerfd; each may be -1) end the wait early and
+    // are read empty. 0, or 255 when poll or accept fails.
+    int recvData(int timeoutMs, int wakeFd = -1, int timerFd = -1);
     int sendData(const uint8_t* data, uint32_t length, int fd); // 0, or 255 (the client is closed)
     void delete_clinetSocket(int fd);
     void unInitialize();
@@ -96,11 +97,11 @@ private:
     template <typename Edit>
     void change(int fd, Client& client, Edit edit);
     bool watch(int op, int fd, uint32_t events);
-    void watchWakeFd(int wakeFd);
+    void watchWakeFd(int slot, int fd);
 
     int m_server_socket = -1;
     int m_epoll = -1;
-    int m_wake_fd = -1; // the owner's wake-up descriptor, in the epoll set
+    int m_wake_fds[2] = {-1, -1}; // the owner's wake-up and timer descriptors, in the epoll set
     std::map<int, Client> m_clients; // ordered: clients are served in ascending descriptor order
     std::list<int> m_by_use;          // descriptors in the order of used: the idle longest first
     std::set<int> m_waiting;          // clients whose held requests wait for their turn

@@ -697,6 +697,20 @@ TEST_F(TcpTransport, ClientWithoutAFrameForFiveMinutesIsClosed)
     }
 }
 
+// Without a panel whose tick rings the alarm, the thread still wakes by the time the ticks to
+// come would take, and closes the client that fell idle meanwhile.
+TEST_F(TcpTransport, SilentClientIsClosedWithoutTheTickRingingTheAlarm)
+{
+    auto silent = client();
+    auto talking = client();
+    ASSERT_TRUE(waitFor([&] { return net->server()->clientCount() == 2; }, 2000));
+    G_timeTicks += TcpServer::kIdleTicks - 1;
+    EXPECT_EQ(talking->request(Wire::readRegister(4, 1)), echoReply(1)); // a pass one tick before
+    G_timeTicks += 1; // the tick is counted, but nothing rings the alarm
+    EXPECT_TRUE(silent->peerClosed(2000)) << "within a tick's time and the slack";
+    EXPECT_FALSE(talking->peerClosed(0));
+}
+
 // A burst short of the 5 minutes comes while the thread arms its alarm after a pass (the thread
 // is held there): the next tick still closes the silent client at once, not the wait's 5-minute
 // time limit.
