@@ -1,0 +1,218 @@
+// A test program run by hand (process_per_test.h): the tests gtest's own rules select, each in a
+// process of its own, and what the run reports. The children are the DISABLED_ tests of
+// ProcessPerTestSelf, started here through this program itself.
+#include "platform/paths.h"
+#include "program.h"
+#include "test_selection.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const char* const kPlanted = "VYR_PLANTED_FAILURES";
+
+// What a test leaves behind in its process.
+int g_leftBehind = 0;
+
+void startsFreshAndLeavesState()
+{
+    EXPECT_EQ(g_leftBehind, 0) << "state left by another test";
+    ++g_leftBehind;
+}
+
+TEST(ProcessPerTestSelf, DISABLED_StartsFreshAndLeavesStateA) { startsFreshAndLeavesState(); }
+TEST(ProcessPerTestSelf, DISABLED_StartsFreshAndLeavesStateB) { startsFreshAndLeavesState(); }
+
+TEST(ProcessPerTestSelf, DISABLED_FailsOnPurpose)
+{
+    if (!getenv(kPlanted))
+        GTEST_SKIP() << "a planted failure, for ProcessPerTest's own tests";
+    ADD_FAILURE() << "failed on purpose";
+}
+
+TEST(ProcessPerTestSelf, DISABLED_KilledOnPurpose)
+{
+    if (!getenv(kPlanted))
+        GTEST_SKIP() << "a planted failure, for ProcessPerTest's own tests";
+    raise(SIGKILL);
+}
+
+TEST(ProcessPerTestSelf, DISABLED_Skips) { GTEST_SKIP() << "skipped on purpose"; }
+
+struct Ran {
+    int status = -1;
+    std::string out;
+    int exitStatus() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+    size_t count(const std::string& text) const
+    {
+        size_t n = 0;
+        for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1))
+            ++n;
+        return n;
+    }
+    bool has(const std::string& text) const { return count(text) > 0; }
+};
+
+// This test program with the flags, two tests at a time, in the environment of this one without
+// gtest's variables, plus env; its output in <root>/<tag>/program.out.
+Ran runSelf(const std::string& tag, const std::vector<std::string>& flags, const std::vector<std::string>& env = {})
+{
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) {
+        ADD_FAILURE() << "this test program's path is unknown";
+        return {};
+    }
+    std::vector<std::string> args = {std::string(self, size_t(n))};
+    args.insert(args.end(), flags.begin(), flags.end());
+    std::vector<std::string> environment = env;
+    environment.push_back("VYR_JOBS=2");
+    for (char** e = environ; *e; ++e)
+        if (strncmp(*e, "GTEST_", 6) != 0 && strncmp(*e, "VYR_TESTS_IN_ONE_PROCESS=", 25) != 0 &&
+            strncmp(*e, kPlanted, strlen(kPlanted)) != 0 && strncmp(*e, "VYR_JOBS=", 9) != 0)
+            environment.push_back(*e);
+    const std::string dir = platform::Paths::root() + "/" + tag;
+    mkdir(dir.c_str(), 0755);
+    Program p(dir, args, environment);
+    EXPECT_TRUE(p.started()) << p.startError();
+    EXPECT_TRUE(waitFor([&p] { return !p.running(); }, 30000)) << tag << " did not end";
+    return {p.status(), p.output()};
+}
+
+const std::string kA = "ProcessPerTestSelf.DISABLED_StartsFreshAndLeavesStateA";
+const std::string kB = "ProcessPerTestSelf.DISABLED_StartsFreshAndLeavesStateB";
+const std::string kFails = "ProcessPerTestSelf.DISABLED_FailsOnPurpose";
+const std::string kKilled = "ProcessPerTestSelf.DISABLED_KilledOnPurpose";
+const std::string kSkips = "ProcessPerTestSelf.DISABLED_Skips";
+
+TEST(TestSelection, FilterFollowsGtestsRules)
+{
+    struct Row {
+        const char* filter;
+        const char* name;
+        bool matches;
+    };
+    const Row rows[] = {
+        {"*", "A.B", true},
+        {"A.*", "A.B", true},
+        {"A.*", "AB.C", false},
+        {"A.?", "A.B", true},
+        {"A.?", "A.BC", false},
+        {"*.B", "A.B", true},
+        {"*.B", "A.BB", false},
+        {"A.B", "A.B", true},
+        {"A.B", "A.BC", false},
+        {"X.*:A.B", "A.B", true},
+        {"X.*:A.B", "Y.B", false},
+        {"", "A.B", false},           // nothing
+        {"-X.*", "A.B", true},        // no positive patterns: every test
+        {"-X.*", "X.B", false},
+        {"A.*-A.B", "A.B", false},
+        {"A.*-A.B", "A.C", true},
+        {"A.*-A.B:A.C", "A.C", false},
+        {"A.*-", "A.C", true},        // no negative patterns
+        {"-", "A.C", true},
+        {"A.*:-A.B", "A.B", false},   // '-' after a ':'
+        {"P/A.*", "P/A.B/0", true},   // parameterised
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(TestSelection::filterMatches(r.filter, r.name), r.matches) << r.filter << " " << r.name;
+}
+
+// The disabled tests only on request, and the shard: the runnable tests counted in order, every
+// n-th to shard k.
+TEST(TestSelection, DisabledTestsOnRequestAndOneShard)
+{
+    const std::string savedFilter = GTEST_FLAG_GET(filter);
+    const bool savedDisabled = GTEST_FLAG_GET(also_run_disabled_tests);
+    GTEST_FLAG_SET(filter, "ProcessPerTestSelf.*");
+    GTEST_FLAG_SET(also_run_disabled_tests, false);
+    EXPECT_TRUE(TestSelection::selected().empty());
+    GTEST_FLAG_SET(also_run_disabled_tests, true);
+    EXPECT_EQ(TestSelection::selected(), std::vector<std::string>({kA, kB, kFails, kKilled, kSkips}));
+    setenv("GTEST_TOTAL_SHARDS", "2", 1);
+    setenv("GTEST_SHARD_INDEX", "1", 1);
+    EXPECT_EQ(TestSelection::selected(), std::vector<std::string>({kB, kKilled}));
+    setenv("GTEST_SHARD_INDEX", "0", 1);
+    EXPECT_EQ(TestSelection::selected(), std::vector<std::string>({kA, kFails, kSkips}));
+    setenv("GTEST_TOTAL_SHARDS", "1", 1);
+    EXPECT_EQ(TestSelection::selected().size(), 5u) << "one shard: all of them";
+    setenv("GTEST_SHARD_INDEX", "1", 1);
+    EXPECT_TRUE(TestSelection::selected().empty()) << "shard 1 of 1: not valid, left to gtest to report";
+    unsetenv("GTEST_SHARD_INDEX");
+    EXPECT_TRUE(TestSelection::selected().empty()) << "only one of the two set";
+    unsetenv("GTEST_TOTAL_SHARDS");
+    GTEST_FLAG_SET(filter, savedFilter);
+    GTEST_FLAG_SET(also_run_disabled_tests, savedDisabled);
+}
+
+TEST(ProcessPerTest, EachSelectedTestRunsInAProcessOfItsOwn)
+{
+    const std::string both = "--gtest_filter=" + kA + ":" + kB;
+    Ran r = runSelf("repeated", {"--gtest_also_run_disabled_tests", both, "--gtest_repeat=2"});
+    EXPECT_EQ(r.exitStatus(), 0) << r.out;
+    EXPECT_EQ(r.count("[       OK ] " + kA + " ("), 2u) << r.out;
+    EXPECT_EQ(r.count("[       OK ] " + kB + " ("), 2u) << r.out;
+    EXPECT_TRUE(r.has("Repeating all tests (iteration 2)")) << r.out;
+    EXPECT_EQ(r.count("[  PASSED  ] 2 tests."), 2u) << r.out;
+
+    // On request, in one process as gtest alone runs them: the second finds the first one's state.
+    r = runSelf("one process", {"--gtest_also_run_disabled_tests", both}, {"VYR_TESTS_IN_ONE_PROCESS=1"});
+    EXPECT_EQ(r.exitStatus(), 1) << r.out;
+    EXPECT_TRUE(r.has("state left by another test")) << r.out;
+
+    // A listing is gtest's own.
+    r = runSelf("listing", {"--gtest_also_run_disabled_tests", both, "--gtest_list_tests"});
+    EXPECT_EQ(r.exitStatus(), 0) << r.out;
+    EXPECT_TRUE(r.has("ProcessPerTestSelf.\n  DISABLED_StartsFreshAndLeavesStateA\n  DISABLED_StartsFreshAndLeavesStateB\n")) << r.out;
+    EXPECT_FALSE(r.has("process of its own")) << r.out;
+
+    // Reports: one file per test in a folder; a single file cannot hold them.
+    const std::string reports = platform::Paths::root() + "/reports/";
+    r = runSelf("xml", {"--gtest_also_run_disabled_tests", both, "--gtest_output=xml:" + reports});
+    EXPECT_EQ(r.exitStatus(), 0) << r.out;
+    struct stat st;
+    EXPECT_EQ(stat((reports + kA + ".xml").c_str(), &st), 0);
+    EXPECT_EQ(stat((reports + kB + ".xml").c_str(), &st), 0);
+    r = runSelf("xml file", {"--gtest_also_run_disabled_tests", both, "--gtest_output=xml:" + reports + "all.xml"});
+    EXPECT_EQ(r.exitStatus(), 1) << r.out;
+    EXPECT_TRUE(r.has("name a folder")) << r.out;
+    EXPECT_FALSE(r.has("[       OK ]")) << r.out;
+}
+
+TEST(ProcessPerTest, FailedKilledAndSkippedTestsAreReported)
+{
+    Ran r = runSelf("planted", {"--gtest_also_run_disabled_tests", "--gtest_filter=ProcessPerTestSelf.*"}, {std::string(kPlanted) + "=1"});
+    EXPECT_EQ(r.exitStatus(), 1) << r.out;
+    EXPECT_TRUE(r.has("Running 5 tests from 1 test suite, each in a process of its own")) << r.out;
+    EXPECT_TRUE(r.has("failed on purpose")) << "a failed test's own output: " << r.out;
+    EXPECT_TRUE(r.has("[  FAILED  ] " + kFails + " (exit status 1, ")) << r.out;
+    EXPECT_TRUE(r.has("[  FAILED  ] " + kKilled + " (ended by signal 9, ")) << r.out;
+    EXPECT_TRUE(r.has("[  SKIPPED ] " + kSkips + " (")) << r.out;
+    EXPECT_TRUE(r.has("[  PASSED  ] 2 tests.\n[  SKIPPED ] 1 test, listed below:\n[  SKIPPED ] " + kSkips +
+                      "\n[  FAILED  ] 2 tests, listed below:\n[  FAILED  ] " + kFails + "\n[  FAILED  ] " + kKilled +
+                      "\n\n 2 FAILED TESTS\n"))
+        << r.out;
+
+    // A shard of them (B and the killed one): each child runs its one test, whatever shard this is.
+    r = runSelf("shard", {"--gtest_also_run_disabled_tests", "--gtest_filter=ProcessPerTestSelf.*"},
+                {"GTEST_TOTAL_SHARDS=2", "GTEST_SHARD_INDEX=1"});
+    EXPECT_EQ(r.exitStatus(), 0) << r.out;
+    EXPECT_TRUE(r.has("Running 2 tests from 1 test suite")) << r.out;
+    EXPECT_TRUE(r.has("[       OK ] " + kB + " (")) << r.out;
+    EXPECT_TRUE(r.has("[  SKIPPED ] " + kKilled + " (")) << "skipped without the planted variable: " << r.out;
+    EXPECT_FALSE(r.has(kA)) << r.out;
+}
+
+}
