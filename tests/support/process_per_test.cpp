@@ -103,12 +103,12 @@ public:
             bool ended = false;
             for (size_t i = 0; i < running.size();) {
                 Child& c = running[i];
-                const bool late = msSince(c.started) > 1000LL * c.limitS;
-                if (c.program->running() && !late) {
+                const bool stillRunning = c.program->running();
+                if (stillRunning && msSince(c.started) <= 1000LL * c.limitS) {
                     ++i;
                     continue;
                 }
-                finish(c, late);
+                finish(c, stillRunning); // past its time-out
                 running.erase(running.begin() + long(i)); // kills it when late
                 ended = true;
             }
