@@ -108,7 +108,9 @@ public:
                     ++i;
                     continue;
                 }
-                finish(c, stillRunning); // past its time-out
+                if (stillRunning) // past its time-out
+                    c.program->killTree();
+                finish(c, stillRunning);
                 running.erase(running.begin() + long(i)); // kills it when late
                 ended = true;
             }
