@@ -16,8 +16,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 const char* const kPlanted = "VYR_PLANTED_FAILURES";
@@ -49,6 +47,13 @@ TEST(ProcessPerTestSelf, DISABLED_KilledOnPurpose)
 }
 
 TEST(ProcessPerTestSelf, DISABLED_Skips) { GTEST_SKIP() << "skipped on purpose"; }
+
+// As when a test's own threads print into gtest's lines: its outcome is not read from them.
+TEST(ProcessPerTestSelf, DISABLED_PassesWithoutGtestsLines)
+{
+    ::testing::TestEventListeners& listeners = ::testing::UnitTest::GetInstance()->listeners();
+    delete listeners.Release(listeners.default_result_printer());
+}
 
 struct Ran {
     int status = -1;
@@ -95,6 +100,7 @@ const std::string kB = "ProcessPerTestSelf.DISABLED_StartsFreshAndLeavesStateB";
 const std::string kFails = "ProcessPerTestSelf.DISABLED_FailsOnPurpose";
 const std::string kKilled = "ProcessPerTestSelf.DISABLED_KilledOnPurpose";
 const std::string kSkips = "ProcessPerTestSelf.DISABLED_Skips";
+const std::string kQuiet = "ProcessPerTestSelf.DISABLED_PassesWithoutGtestsLines";
 
 TEST(TestSelection, FilterFollowsGtestsRules)
 {
@@ -140,14 +146,14 @@ TEST(TestSelection, DisabledTestsOnRequestAndOneShard)
     GTEST_FLAG_SET(also_run_disabled_tests, false);
     EXPECT_TRUE(TestSelection::selected().empty());
     GTEST_FLAG_SET(also_run_disabled_tests, true);
-    EXPECT_EQ(TestSelection::selected(), std::vector<std::string>({kA, kB, kFails, kKilled, kSkips}));
+    EXPECT_EQ(TestSelection::selected(), std::vector<std::string>({kA, kB, kFails, kKilled, kSkips, kQuiet}));
     setenv("GTEST_TOTAL_SHARDS", "2", 1);
     setenv("GTEST_SHARD_INDEX", "1", 1);
-    EXPECT_EQ(TestSelection::selected(), std::vector<std::string>({kB, kKilled}));
+    EXPECT_EQ(TestSelection::selected(), std::vector<std::string>({kB, kKilled, kQuiet}));
     setenv("GTEST_SHARD_INDEX", "0", 1);
     EXPECT_EQ(TestSelection::selected(), std::vector<std::string>({kA, kFails, kSkips}));
     setenv("GTEST_TOTAL_SHARDS", "1", 1);
-    EXPECT_EQ(TestSelection::selected().size(), 5u) << "one shard: all of them";
+    EXPECT_EQ(TestSelection::selected().size(), 6u) << "one shard: all of them";
     setenv("GTEST_SHARD_INDEX", "1", 1);
     EXPECT_TRUE(TestSelection::selected().empty()) << "shard 1 of 1: not valid, left to gtest to report";
     unsetenv("GTEST_SHARD_INDEX");
@@ -195,21 +201,23 @@ TEST(ProcessPerTest, FailedKilledAndSkippedTestsAreReported)
 {
     Ran r = runSelf("planted", {"--gtest_also_run_disabled_tests", "--gtest_filter=ProcessPerTestSelf.*"}, {std::string(kPlanted) + "=1"});
     EXPECT_EQ(r.exitStatus(), 1) << r.out;
-    EXPECT_TRUE(r.has("Running 5 tests from 1 test suite, each in a process of its own")) << r.out;
+    EXPECT_TRUE(r.has("Running 6 tests from 1 test suite, each in a process of its own")) << r.out;
     EXPECT_TRUE(r.has("failed on purpose")) << "a failed test's own output: " << r.out;
     EXPECT_TRUE(r.has("[  FAILED  ] " + kFails + " (exit status 1, ")) << r.out;
     EXPECT_TRUE(r.has("[  FAILED  ] " + kKilled + " (ended by signal 9, ")) << r.out;
     EXPECT_TRUE(r.has("[  SKIPPED ] " + kSkips + " (")) << r.out;
-    EXPECT_TRUE(r.has("[  PASSED  ] 2 tests.\n[  SKIPPED ] 1 test, listed below:\n[  SKIPPED ] " + kSkips +
+    EXPECT_TRUE(r.has("[       OK ] " + kQuiet + " (")) << r.out;
+    EXPECT_TRUE(r.has("[  PASSED  ] 3 tests.\n[  SKIPPED ] 1 test, listed below:\n[  SKIPPED ] " + kSkips +
                       "\n[  FAILED  ] 2 tests, listed below:\n[  FAILED  ] " + kFails + "\n[  FAILED  ] " + kKilled +
                       "\n\n 2 FAILED TESTS\n"))
         << r.out;
 
-    // A shard of them (B and the killed one): each child runs its one test, whatever shard this is.
+    // A shard of them (B, the killed one, the quiet one): each child runs its one test, whatever
+    // shard this is.
     r = runSelf("shard", {"--gtest_also_run_disabled_tests", "--gtest_filter=ProcessPerTestSelf.*"},
                 {"GTEST_TOTAL_SHARDS=2", "GTEST_SHARD_INDEX=1"});
     EXPECT_EQ(r.exitStatus(), 0) << r.out;
-    EXPECT_TRUE(r.has("Running 2 tests from 1 test suite")) << r.out;
+    EXPECT_TRUE(r.has("Running 3 tests from 1 test suite")) << r.out;
     EXPECT_TRUE(r.has("[       OK ] " + kB + " (")) << r.out;
     EXPECT_TRUE(r.has("[  SKIPPED ] " + kKilled + " (")) << "skipped without the planted variable: " << r.out;
     EXPECT_FALSE(r.has(kA)) << r.out;

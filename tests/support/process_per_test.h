@@ -17,4 +17,7 @@ bool wanted(const std::vector<std::string>& tests, int argc, char** argv);
 // args: this program's arguments before gtest took its flags out; work: a folder for the
 // children's output. Returns the exit status.
 int run(const std::vector<std::string>& args, const std::vector<std::string>& tests, const std::string& work);
+// In a child, before its tests run: at their end it writes how many passed, were skipped and
+// failed into the file the runner named (a test's own threads may print into gtest's lines).
+void reportOutcome();
 }

@@ -45,6 +45,7 @@ int main(int argc, char** argv)
         platform::Paths::setRoot(root);
         Delay::setScalePercent(0);
         TestRoot::installBoardChecks(root);
+        ProcessPerTest::reportOutcome();
 #if defined(__SANITIZE_ADDRESS__)
         // Qt's offscreen plugin keeps its screen objects past the application's end. Leaving its
         // start out of the leak check spares every test matching them against the suppressions,
