@@ -10,7 +10,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <spawn.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,6 +60,26 @@ TEST(ProcessPerTestSelf, DISABLED_PassesWithoutGtestsLines)
     delete listeners.Release(listeners.default_result_printer());
 }
 
+// Starts two processes that outlive it unless ended with it, names them in the file
+// $VYR_STARTED_PIDS, and waits.
+TEST(ProgramTreeSelf, DISABLED_StartsTwoSleepsAndWaits)
+{
+    const char* file = getenv("VYR_STARTED_PIDS");
+    if (!file)
+        GTEST_SKIP() << "for ProcessPerTest's own tests";
+    std::string pids;
+    for (int i = 0; i < 2; ++i) {
+        pid_t pid = -1;
+        char* args[] = {const_cast<char*>("sleep"), const_cast<char*>("600"), nullptr};
+        ASSERT_EQ(posix_spawnp(&pid, "sleep", nullptr, nullptr, args, environ), 0);
+        pids += std::to_string(pid) + "\n";
+    }
+    const std::string part = std::string(file) + ".part"; // read whole or not at all
+    std::ofstream(part) << pids;
+    ASSERT_EQ(rename(part.c_str(), file), 0);
+    pause();
+}
+
 struct Ran {
     int status = -1;
     std::string out;
@@ -71,13 +96,14 @@ struct Ran {
 
 // This test program with the flags, two tests at a time, in the environment of this one without
 // gtest's variables, plus env; its output in <root>/<tag>/program.out.
-Ran runSelf(const std::string& tag, const std::vector<std::string>& flags, const std::vector<std::string>& env = {})
+std::unique_ptr<Program> startSelf(const std::string& tag, const std::vector<std::string>& flags,
+                                   const std::vector<std::string>& env = {})
 {
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) {
         ADD_FAILURE() << "this test program's path is unknown";
-        return {};
+        return nullptr;
     }
     std::vector<std::string> args = {std::string(self, size_t(n))};
     args.insert(args.end(), flags.begin(), flags.end());
@@ -89,10 +115,19 @@ Ran runSelf(const std::string& tag, const std::vector<std::string>& flags, const
             environment.push_back(*e);
     const std::string dir = platform::Paths::root() + "/" + tag;
     mkdir(dir.c_str(), 0755);
-    Program p(dir, args, environment);
-    EXPECT_TRUE(p.started()) << p.startError();
-    EXPECT_TRUE(waitFor([&p] { return !p.running(); }, 30000)) << tag << " did not end";
-    return {p.status(), p.output()};
+    auto p = std::make_unique<Program>(dir, args, environment);
+    EXPECT_TRUE(p->started()) << p->startError();
+    return p;
+}
+
+// startSelf, waited for to end.
+Ran runSelf(const std::string& tag, const std::vector<std::string>& flags, const std::vector<std::string>& env = {})
+{
+    std::unique_ptr<Program> p = startSelf(tag, flags, env);
+    if (!p)
+        return {};
+    EXPECT_TRUE(waitFor([&p] { return !p->running(); }, 30000)) << tag << " did not end";
+    return {p->status(), p->output()};
 }
 
 const std::string kA = "ProcessPerTestSelf.DISABLED_StartsFreshAndLeavesStateA";
@@ -195,6 +230,36 @@ TEST(ProcessPerTest, EachSelectedTestRunsInAProcessOfItsOwn)
     EXPECT_EQ(r.exitStatus(), 1) << r.out;
     EXPECT_TRUE(r.has("name a folder")) << r.out;
     EXPECT_FALSE(r.has("[       OK ]")) << r.out;
+}
+
+// A test past its time-out is ended with what it started, as ctest ends it. This process takes
+// in the orphans, so it sees how they ended.
+TEST(ProcessPerTest, KillTreeEndsWhatTheProgramStarted)
+{
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const std::string pidsFile = platform::Paths::root() + "/pids";
+    const std::unique_ptr<Program> p = startSelf("tree", {"--gtest_also_run_disabled_tests",
+        "--gtest_filter=ProgramTreeSelf.DISABLED_StartsTwoSleepsAndWaits"}, {"VYR_STARTED_PIDS=" + pidsFile});
+    ASSERT_TRUE(p);
+    std::vector<pid_t> sleeps;
+    ASSERT_TRUE(waitFor([&] {
+        sleeps.clear();
+        std::ifstream text(pidsFile);
+        for (pid_t pid; text >> pid;)
+            sleeps.push_back(pid);
+        return sleeps.size() == 2;
+    }, 30000)) << p->output();
+    p->killTree();
+    EXPECT_TRUE(waitFor([&p] { return !p->running(); }, 5000));
+    EXPECT_TRUE(WIFSIGNALED(p->status()) && WTERMSIG(p->status()) == SIGKILL) << p->report();
+    for (pid_t pid : sleeps) {
+        int status = 0;
+        EXPECT_TRUE(waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 5000)) << "process " << pid << " still runs";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << pid;
+        if (kill(pid, SIGKILL) == 0) // left running: ended here
+            waitpid(pid, &status, 0);
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 TEST(ProcessPerTest, FailedKilledAndSkippedTestsAreReported)
