@@ -28,9 +28,7 @@ protected:
         std::vector<uint8_t> p = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0xC4, sub};
         p.insert(p.end(), text.begin(), text.end());
         p.insert(p.end(), after.begin(), after.end());
-        buf.assign(kMessageBufferSize, 0xEE);
-        std::copy(p.begin(), p.end(), buf.begin());
-        const uint32_t r = handler.message_group_deal(buf.data(), uint32_t(p.size()), kMessageBufferSize, peer);
+        const uint32_t r = deal(p, kMessageBufferSize, peer);
         EXPECT_GE(r, 3u);
         EXPECT_LE(r, 515u);
         EXPECT_EQ(buf[10], 0);
@@ -162,10 +160,8 @@ TEST_F(CloudCommands, CertificateOverwrittenByAnUploadIsNotStored)
     // Another peer's open upload owns the buffer: the certificate transfer is refused until it ends.
     const uint64_t tool = request_peer::tcp(1);
     G_timeTicks += 3000; // the upload above fell silent: it is dropped
-    buf.assign(kMessageBufferSize, 0xEE);
     const std::vector<uint8_t> start = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0xC0, 1, 0, 0, 'A', 'L', 'I', 'S', 0, 5, 0, 0, 0};
-    std::copy(start.begin(), start.end(), buf.begin());
-    ASSERT_EQ(handler.message_group_deal(buf.data(), uint32_t(start.size()), kMessageBufferSize, tool), 3u);
+    ASSERT_EQ(deal(start, kMessageBufferSize, tool), 3u);
     ASSERT_EQ(buf[10], 0);
     EXPECT_EQ(cloud(3, "sendfile filelen:5 \n"), "sendFile 320 extLength:19\r\nfile create failed.");
     EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:0 extlength:5 \n", "HELLO"),

@@ -48,7 +48,10 @@ TEST_F(MessageDealTest, RepliesStayInsideTheGivenCapacity)
     EXPECT_EQ(buf[10], 1);
     EXPECT_EQ(buf[11], 0);
     // A request longer than the buffer it claims to be in is not served.
-    EXPECT_EQ(send(kController, 0x61, ramRequest(0x600000, 1), 16), 0u);
+    std::vector<uint8_t> longer = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0x61};
+    const std::vector<uint8_t> read = ramRequest(0x600000, 1);
+    longer.insert(longer.end(), read.begin(), read.end());
+    EXPECT_EQ(handler.message_group_deal(longer.data(), uint32_t(longer.size()), 16), 0u);
     // A read of 65,535 bytes does not fit a transport buffer whose stuffed form is bounded.
     ASSERT_EQ(send(kController, 0x61, ramRequest(0, 0xFFFF), (kMessageBufferSize - 4) / 2), 2u);
     EXPECT_EQ(buf[10], 1);

@@ -43,6 +43,7 @@ protected:
     // A mailbox record (marker, command, store flag, payload length, payload) rung through register 2.
     void mailbox(uint8_t command, uint8_t storeFlag, const std::vector<uint8_t>& payload, uint8_t marker = 0xAA)
     {
+        ASSERT_LE(payload.size() + 8, fpga_manage::kRamSize) << "a record larger than the command area";
         memset(fpga_manage::MCU_RAM_CMD, 0, fpga_manage::kRamSize);
         const uint8_t head[8] = {marker, command, storeFlag, 0, 0, 0, uint8_t(payload.size()), uint8_t(payload.size() >> 8)};
         memcpy(fpga_manage::MCU_RAM_CMD, head, 8);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <signal.h>
@@ -17,6 +18,42 @@
 #endif
 
 namespace {
+
+// The fields of /proc/<pid>/stat after the command name (which may hold blanks): [0] the state,
+// [1] the parent's pid, [11] and [12] the user and system time; empty when it is gone.
+std::vector<std::string> statFields(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return {};
+    std::istringstream text(stat.substr(close + 1));
+    std::vector<std::string> fields;
+    for (std::string field; text >> field;)
+        fields.push_back(field);
+    return fields;
+}
+
+// As ctest ends a test: each process is stopped so it starts no more, its children (found by
+// their parent in /proc) are ended the same way, and then it is killed.
+void killTreeOf(pid_t pid)
+{
+    kill(pid, SIGSTOP);
+    std::vector<pid_t> children;
+    if (DIR* proc = opendir("/proc")) {
+        while (const dirent* e = readdir(proc)) {
+            const pid_t p = pid_t(atoi(e->d_name));
+            const std::vector<std::string> f = p > 0 ? statFields(p) : std::vector<std::string>();
+            if (f.size() > 1 && f[1] == std::to_string(pid))
+                children.push_back(p);
+        }
+        closedir(proc);
+    }
+    for (pid_t c : children)
+        killTreeOf(c);
+    kill(pid, SIGKILL);
+}
 
 std::vector<std::string> environmentOfTheProgram(const std::string& root)
 {
@@ -91,24 +128,14 @@ std::string Program::report()
 
 long Program::cpuTicks() const
 {
-    std::ifstream f("/proc/" + std::to_string(m_pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    // Fields after the command name (which may hold blanks) start behind the last ')'.
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    long utime = -1, stime = -1;
-    for (int i = 3; fields >> field; ++i) { // field 3 is the state
-        if (i == 14)
-            utime = std::stol(field);
-        if (i == 15) {
-            stime = std::stol(field);
-            break;
-        }
-    }
-    return utime < 0 || stime < 0 ? -1 : utime + stime;
+    const std::vector<std::string> f = statFields(m_pid);
+    return f.size() < 13 ? -1 : std::stol(f[11]) + std::stol(f[12]);
+}
+
+void Program::killTree()
+{
+    if (running())
+        killTreeOf(m_pid);
 }
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)

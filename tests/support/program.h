@@ -25,6 +25,9 @@ public:
     std::string report(); // exit status and the program's output
     // CPU time (user + system) the program has used so far, in clock ticks; -1 when unknown.
     long cpuTicks() const;
+    // Kills the program and every process it started and has not left (the destructor kills only
+    // the program).
+    void killTree();
 
 private:
     std::string m_root;

@@ -1,12 +1,15 @@
 // Entry of every test program: an offscreen QApplication with the tools' pages registered with the
 // panel, the fixed pauses of the program shortened to nothing, and for every test its own temporary
 // root, a fresh simulated board and the checks of the emulated chips' rule breaches at its end
-// (test_root.h).
+// (test_root.h). Several tests selected: each runs in a child process of its own, as under ctest
+// (process_per_test.h).
 #include "platform/paths.h"
 #include "base/delay.h"
 #include "base/tsan_defaults.h"
+#include "process_per_test.h"
 #include "tools/panel_tools.h"
 #include "test_root.h"
+#include "test_selection.h"
 
 #include <QApplication>
 #include <QDir>
@@ -15,12 +18,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
 
 int main(int argc, char** argv)
 {
+    const std::vector<std::string> args(argv, argv + argc); // gtest's flags too, for the children
     ::testing::InitGoogleTest(&argc, argv);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("LC_TIME", "C", 1);
@@ -32,12 +37,15 @@ int main(int argc, char** argv)
         return 2;
     }
     setenv("VYR_ROOT", root, 1);
-    platform::Paths::setRoot(root);
-    Delay::setScalePercent(0);
-    TestRoot::installBoardChecks(root);
-
     int result;
-    {
+    const std::vector<std::string> tests = TestSelection::selected();
+    if (ProcessPerTest::wanted(tests, argc, argv)) {
+        result = ProcessPerTest::run(args, tests, root);
+    } else {
+        platform::Paths::setRoot(root);
+        Delay::setScalePercent(0);
+        TestRoot::installBoardChecks(root);
+        ProcessPerTest::reportOutcome();
 #if defined(__SANITIZE_ADDRESS__)
         // Qt's offscreen plugin keeps its screen objects past the application's end. Leaving its
         // start out of the leak check spares every test matching them against the suppressions,
