@@ -212,6 +212,65 @@ void frames()
                frame(0xC0, fileEnd(Bytes(t.begin(), t.end()))))));
 }
 
+// Every window, image and table a request addresses, at its end: a range whose last byte is the
+// window's last (taken), and the same range a byte further on (its last byte the first one out).
+void edges()
+{
+    constexpr uint16_t kFpga = 0xF200;
+    const Bytes two = {0x11, 0x22};
+    auto pair = [&](uint8_t group, uint32_t end, uint16_t dest, uint8_t byte7 = 0) {
+        const bool write = group == 0x60 || group == 0x71;
+        return cat(frame(group, ram(end - 2, 2, write ? two : Bytes{}), dest, byte7),
+                   frame(group, ram(end - 1, 2, write ? two : Bytes{}), dest, byte7));
+    };
+    // The FPGA's images, 1024 bytes each (the default area 2048): parameters, the extension by
+    // both its addresses, the port banks, default and zoom, transmit, command area; for FPGA 0,
+    // and those of each FPGA for FPGA 1 (byte 7 = 2).
+    Bytes writes, reads, second;
+    for (uint32_t base : {0x00000000u, 0x00000800u, 0x06000000u, 0x01001000u, 0x01002000u, 0x02000000u, 0x02001000u,
+                          0x04000000u, 0x05000000u}) {
+        writes = cat(writes, pair(0x60, base + 1024, kFpga));
+        reads = cat(reads, pair(0x61, base + 1024, kFpga));
+    }
+    for (uint32_t base : {0x00000000u, 0x01001000u, 0x01002000u, 0x04000000u})
+        second = cat(cat(second, pair(0x60, base + 1024, kFpga, 2)), pair(0x61, base + 1024, kFpga, 2));
+    seed("dispatch", "edge_fpga_writes", q(writes));
+    seed("dispatch", "edge_fpga_reads", q(reads));
+    seed("dispatch", "edge_fpga_second", q(second));
+    // The controller: the parameter block, the first and last user-mode record's window, the 4G
+    // window; reads across the status registers' end (register 170), the device information,
+    // the screenshot's data and the capability tables.
+    Bytes controller;
+    for (uint32_t end : {0x1000u, 0x2000u, 0x11000u, 0xA1000100u})
+        controller = cat(cat(controller, pair(0x60, end, 0xF100)), pair(0x61, end, 0xF100));
+    for (uint32_t end : {0x600880u + 170 - 37, 0xA0001000u, 0xA00080u, 0x600840u})
+        controller = cat(controller, pair(0x61, end, 0xF100));
+    seed("dispatch", "edge_controller", q(controller));
+    // Register 169 and 170, of the controller and of the FPGA.
+    Bytes registers;
+    for (uint8_t r : {169, 170})
+        registers = cat(cat(registers, cat(frame(0xA0, {r, 0x01, 0, 0x01}), frame(0xA1, {r, 0}))),
+                        cat(frame(0xA0, {r, 0x01, 0, 0x01}, kFpga), frame(0xA1, {r, 0}, kFpga)));
+    seed("dispatch", "edge_registers", q(registers));
+    // The flashes: FPGA 0's window (region 0), FPGA 1's flash (region 3), the region without a
+    // device (8), the FPGA side's flash; written, read, and the last sector erased and the next.
+    Bytes flash;
+    for (const auto& r : std::vector<std::pair<uint32_t, uint16_t>>{{0x004C0000, 0xF100}, {0x03800000, 0xF100}, {0x08010000, 0xF100},
+                                                                    {0x00800000, kFpga}}) {
+        flash = cat(cat(flash, pair(0x71, r.first, r.second)), pair(0x72, r.first, r.second));
+        for (uint32_t sector : {r.first - 0x1000, r.first}) {
+            Bytes erase(6, 0);
+            putU32(erase.data(), sector);
+            erase[4] = 1;
+            erase[5] = 1;
+            flash = cat(flash, frame(0x70, erase, r.second));
+        }
+    }
+    seed("dispatch", "edge_flash", q(flash));
+    // Single parameters: the last item whole, then one cut short by a byte.
+    seed("dispatch", "edge_single_items", q(cat(frame(0xB0, {'1', 0, 6, 50, 0, 6, 51}), frame(0xB0, {'1', 0, 6, 50, 0}))));
+}
+
 void fileTransfers()
 {
     const Bytes data = PackageGen::pattern(300, 3);
@@ -645,6 +704,12 @@ void transports()
     const QByteArray longWrite = q(frame(0x60, ram(0x1000, 4000, Bytes(4000, 0x5A))));
     seed("transport", "tcp_long_write", QByteArray(1, 0) + longWrite + "#NET#" + q(reads));
     seed("transport", "udp_long_datagram", QByteArray(1, 1) + longWrite + "#NET#" + q(reads));
+    // Reads of zeros whose reply fills one datagram exactly (the head, status, data and check
+    // byte, none of them escaped, take 16 bytes on the wire beside the data), and one a byte over,
+    // which is refused.
+    const uint32_t fits = 65507 - 16;
+    seed("transport", "udp_reply_edge",
+         QByteArray(1, 1) + q(cat(frame(0x61, ram(0xFD000000, uint16_t(fits))), frame(0x61, ram(0xFD000000, uint16_t(fits + 1))))));
 }
 
 // Files read whole: the parameter file, the stick's folder, an upgrade package.
@@ -717,6 +782,7 @@ int main(int argc, char** argv)
     }
     out = QString::fromLocal8Bit(argv[1]);
     frames();
+    edges();
     fileTransfers();
     cloud();
     wifi();
