@@ -460,15 +460,12 @@ bool runUdp(const std::vector<QByteArray>& datagrams, std::vector<Bytes>* replie
     for (const Answer& a : answers)
         due += a.length == last.length && a.digest == last.digest;
     answers.pop_back();
+    auto lost = [&] { return socketDrops != 0 || backlogDrops() != backlogBefore; };
     Stall stall;
-    bool lost = false;
     for (size_t looked = 0;;) {
         for (; looked < replies->size(); ++looked)
             seen += closedBy((*replies)[looked]);
-        if (seen >= due)
-            break;
-        lost = socketDrops != 0 || backlogDrops() != backlogBefore;
-        if (lost)
+        if (seen >= due || lost())
             break;
         stall.check("the closing request has no reply");
         FuzzNet::readable(fd, kWaitMs);
@@ -477,7 +474,7 @@ bool runUdp(const std::vector<QByteArray>& datagrams, std::vector<Bytes>* replie
     if (!replies->empty() && closedBy(replies->back()))
         replies->pop_back();
     close(fd);
-    return !lost;
+    return !lost();
 }
 
 }
