@@ -290,7 +290,9 @@ bool runTcp(const std::vector<QByteArray>& writes, bool lazy, std::vector<Bytes>
             wire.insert(wire.end(), buffer.begin(), buffer.begin() + n);
         }
     };
-    auto mark = [&] { return std::make_tuple(sent, wire.size(), answers.size(), server->heldBytes(), server->clientCount(), eof); };
+    auto mark = [&] {
+        return std::make_tuple(piece, sent, shut, wire.size(), eof, answers.size(), server->heldBytes(), server->clientCount());
+    };
     Stall stall;
     while (!eof) {
         const auto before = mark();
