@@ -26,10 +26,12 @@ const uint8_t* nextSpecial(const uint8_t* p, const uint8_t* end)
 {
     using Word = uintptr_t;
     constexpr Word kOnes = ~Word(0) / 0xFF, kHighs = kOnes * 0x80;
-    // Non-zero when a byte of w equals b (w ^ b has a zero byte).
+    // Non-zero when a byte of w equals b, that is when x = w ^ b has a zero byte: a byte's high bit
+    // stays clear only when its low seven bits plus 0x7F and the byte itself both keep it clear.
+    // No sum carries out of its byte, so nothing wraps.
     auto holds = [](Word w, uint8_t b) {
         const Word x = w ^ (kOnes * b);
-        return (x - kOnes) & ~x & kHighs;
+        return ~(((x & ~kHighs) + ~kHighs) | x) & kHighs;
     };
     for (; size_t(end - p) >= sizeof(Word); p += sizeof(Word)) {
         Word w;

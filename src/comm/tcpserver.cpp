@@ -78,7 +78,11 @@ void TcpServer::change(int fd, Client& client, Edit edit)
     const size_t pending = client.pending();
     const bool stalled = !client.out.empty(), waiting = client.waitsForTurn();
     edit();
-    m_held_bytes += client.pending() - pending; // unsigned: wraps round to a decrease
+    const size_t now = client.pending();
+    if (now >= pending)
+        m_held_bytes += now - pending;
+    else
+        m_held_bytes -= pending - now;
     if (stalled && client.out.empty())
         --m_stalled_count;
     else if (!stalled && !client.out.empty())
