@@ -196,6 +196,18 @@ TEST(I2cBus, ExpanderKeepsAndLogsItsByte)
     ASSERT_TRUE(bus.write(0x40, {0x20}));
     EXPECT_EQ(i2cBoard().expander().value(), 0x20);
     EXPECT_EQ(i2cBoard().expander().writes(), (std::vector<uint8_t>{0x21, 0x01, 0x20}));
+
+    // A board polled for ever keeps its newest writes only, in order.
+    const size_t more = platform::Sim::ByteLatch::LogLimit;
+    for (size_t i = 0; i < more; ++i) {
+        const uint8_t b = uint8_t(i * 7);
+        i2cBoard().expander().write(&b, 1, 0);
+    }
+    const std::vector<uint8_t> log = i2cBoard().expander().writes();
+    ASSERT_LE(log.size(), platform::Sim::ByteLatch::LogLimit);
+    ASSERT_GE(log.size(), platform::Sim::ByteLatch::LogLimit / 2);
+    for (size_t k = 1; k <= log.size(); ++k)
+        ASSERT_EQ(log[log.size() - k], uint8_t((more - k) * 7)) << k;
 }
 
 TEST(ClockSynth, LocksOnlyOnceTheWholeTableIsHeld)

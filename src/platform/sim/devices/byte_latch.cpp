@@ -9,6 +9,8 @@ bool ByteLatch::write(const uint8_t* data, size_t len, uint64_t)
         std::lock_guard<std::mutex> lock(m_);
         for (size_t i = 0; i < len; ++i) {
             value_ = data[i];
+            if (writes_.size() >= LogLimit)
+                writes_.erase(writes_.begin(), writes_.begin() + std::ptrdiff_t(LogLimit / 2));
             writes_.push_back(data[i]);
         }
         hook = hook_;
@@ -38,7 +40,6 @@ void ByteLatch::reset()
 
 uint8_t ByteLatch::value() const
 {
-    std::lock_guard<std::mutex> lock(m_);
     return value_;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/sim/devices/i2c_device.h"
 
+#include <atomic>
 #include <functional>
 
 namespace platform::Sim {
@@ -16,9 +17,12 @@ public:
     bool timed() const override { return false; }
 
     // test face
-    uint8_t value() const;
+    uint8_t value() const; // no lock: the bus reads a switch's selection for every message
     void setValue(uint8_t value);
-    std::vector<uint8_t> writes() const; // values written, in order
+    // Values written, in order: the newest ones (the program writes the switches on every pass,
+    // for ever); past LogLimit the older half is dropped.
+    std::vector<uint8_t> writes() const;
+    static constexpr size_t LogLimit = size_t(1) << 15;
     void clearLog();
     // Called with each byte written, on the writer's thread while its transfer runs (so it must not
     // use the bus): a test can act at an exact point of a driver's sequence. Cleared by reset().
@@ -27,7 +31,7 @@ public:
 private:
     const uint8_t powerOn_;
     mutable std::mutex m_;
-    uint8_t value_;
+    std::atomic<uint8_t> value_;
     std::vector<uint8_t> writes_;
     std::function<void(uint8_t)> hook_;
 };

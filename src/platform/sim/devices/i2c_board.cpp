@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
-#include <functional>
 #include <mutex>
 
 namespace platform::Sim {
@@ -20,13 +19,18 @@ struct Wire {
     uint8_t switchAddress; // 0: main bus
     uint8_t channels;
     std::shared_ptr<I2cDevice> chip;
-    std::function<bool()> live = {}; // unset: always on the bus; false: held in reset, silent
+    bool (*live)() = nullptr; // unset: always on the bus; false: held in reset, silent
 };
+
+constexpr size_t Addresses = 0x80; // 7-bit
 }
 
 struct I2cBoard::State {
     mutable std::mutex m;
     std::vector<Wire> wires;
+    // The wires of each 7-bit address: the polling board makes some hundred transfers a pass, and
+    // a look through every wire for each message would cost more than the chips' own work.
+    std::array<std::vector<const Wire*>, Addresses> byAddress;
     std::shared_ptr<I2cSwitch> receiverSwitch = std::make_shared<I2cSwitch>();
     std::shared_ptr<I2cSwitch> edidSwitch = std::make_shared<I2cSwitch>();
     std::shared_ptr<IoExpander> expander = std::make_shared<IoExpander>();
@@ -67,9 +71,8 @@ struct I2cBoard::State {
     {
         Answer found;
         int receiverChannels = -1, edidChannels = -1; // not read yet
-        for (const Wire& w : wires) {
-            if (w.address != address)
-                continue;
+        for (const Wire* wire : byAddress[address]) {
+            const Wire& w = *wire;
             if (w.switchAddress != 0) {
                 int other = -1;
                 int& channels = w.switchAddress == ReceiverSwitch ? receiverChannels
@@ -86,6 +89,15 @@ struct I2cBoard::State {
                 found.first = w.chip.get();
         }
         return found;
+    }
+    // Under m (or before the board is shared): after every change of `wires`.
+    void rewire()
+    {
+        for (auto& list : byAddress)
+            list.clear();
+        for (const Wire& w : wires)
+            if (w.address < Addresses)
+                byAddress[w.address].push_back(&w);
     }
 };
 
@@ -117,12 +129,13 @@ I2cBoard::I2cBoard() : s_(std::make_unique<State>())
     }
     for (int d = 0; d < Ite6805Count; ++d) {
         s_->ite6805s[d] = std::make_shared<Ite6805Chip>(d);
-        const auto live = [] { return memSim().read16(FpgaChip::WindowBase + Ite6805PathWord) != 0; };
+        bool (*live)() = [] { return memSim().read16(FpgaChip::WindowBase + Ite6805PathWord) != 0; };
         s_->wires.push_back({Ite6805Chip::Address, ReceiverSwitch, channelOf(4 + d), s_->ite6805s[d], live});
         s_->wires.push_back({Ite6805Chip::CecAddress, ReceiverSwitch, channelOf(4 + d), s_->ite6805s[d]->cecShared(), live});
     }
     s_->wires.push_back({It66121Chip::Address, 0, 0, s_->transmitter,
                          [] { return memSim().read16(FpgaChip::WindowBase + TransmitterEnableWord) == 16; }});
+    s_->rewire();
 }
 
 I2cBoard::~I2cBoard() = default;
@@ -145,8 +158,8 @@ int I2cBoard::transfer(I2cMsg* messages, size_t count)
     // some hundred transfers a pass, nearly all to receivers.
     uint64_t now = 0;
     bool nowRead = false;
-    const auto clockFor = [&](const I2cDevice* chip) {
-        if (!nowRead && chip->timed()) {
+    const auto clockFor = [&](bool timed) {
+        if (!nowRead && timed) {
             now = s_->now();
             nowRead = true;
         }
@@ -165,11 +178,12 @@ int I2cBoard::transfer(I2cMsg* messages, size_t count)
             s_->violations.push_back(text);
         }
         I2cDevice* chip = chips.first;
-        ok = chip && chip->address(read, msg.len, clockFor(chip));
+        const bool timed = chip && chip->timed();
+        ok = chip && chip->address(read, msg.len, clockFor(timed));
         if (chip && std::find(touched.begin(), touched.end(), chip) == touched.end())
             touched.push_back(chip);
         if (ok)
-            ok = read ? chip->read(msg.buf, msg.len, clockFor(chip)) : chip->write(msg.buf, msg.len, clockFor(chip));
+            ok = read ? chip->read(msg.buf, msg.len, clockFor(timed)) : chip->write(msg.buf, msg.len, clockFor(timed));
         ++s_->seq;
         if (s_->logging) {
             Message entry{s_->seq, uint8_t(msg.addr), read, {}, ok, receiverChannels, edidChannels};
@@ -181,7 +195,7 @@ int I2cBoard::transfer(I2cMsg* messages, size_t count)
         }
     }
     for (I2cDevice* chip : touched)
-        chip->stop(clockFor(chip));
+        chip->stop(clockFor(chip->timed()));
     if (!ok) {
         ++s_->nacks;
         errno = ENXIO;
@@ -227,12 +241,14 @@ void I2cBoard::attach(uint8_t address, std::shared_ptr<I2cDevice> chip)
 {
     std::lock_guard<std::mutex> lock(s_->m);
     s_->wires.push_back({address, 0, 0, std::move(chip)});
+    s_->rewire();
 }
 
 void I2cBoard::attachBehind(uint8_t switchAddress, uint8_t channels, uint8_t address, std::shared_ptr<I2cDevice> chip)
 {
     std::lock_guard<std::mutex> lock(s_->m);
     s_->wires.push_back({address, switchAddress, channels, std::move(chip)});
+    s_->rewire();
 }
 
 void I2cBoard::detach(const I2cDevice* chip)
@@ -240,6 +256,7 @@ void I2cBoard::detach(const I2cDevice* chip)
     std::lock_guard<std::mutex> lock(s_->m);
     for (auto it = s_->wires.begin(); it != s_->wires.end();)
         it = it->chip.get() == chip ? s_->wires.erase(it) : it + 1;
+    s_->rewire();
 }
 
 void I2cBoard::setManualClock(bool manual)

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/sim/devices/i2c_device.h"
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -38,7 +39,7 @@ protected:
 
     mutable std::mutex m_;
     uint8_t pointer_ = 0;
-    int failNext_ = 0;
+    std::atomic<int> failNext_{0}; // changed under m_; read without it while nothing is armed
     std::vector<Write> writes_;
 
 private:
