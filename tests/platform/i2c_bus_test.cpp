@@ -229,6 +229,10 @@ TEST(ClockSynth, LocksOnlyOnceTheWholeTableIsHeld)
     EXPECT_FALSE(bus.write(0xD0, {63, 0})) << "register beyond the table";
     ASSERT_TRUE(bus.write(0xD0, {4, uint8_t(table[4] ^ 1)}));
     EXPECT_FALSE(i2cBoard().clockSynth().locked()) << "a changed register unlocks";
+    i2cBoard().clockSynth().setRegister(4, table[4]);
+    EXPECT_TRUE(i2cBoard().clockSynth().locked()) << "the test face's register write counts too";
+    i2cBoard().clockSynth().reset();
+    EXPECT_FALSE(i2cBoard().clockSynth().locked()) << "power-on registers are all 0";
 }
 
 TEST(ClockSynth, RefusedWriteStoresNothingUntilRetried)

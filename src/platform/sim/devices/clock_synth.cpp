@@ -19,20 +19,22 @@ bool ClockSynth::write(const uint8_t* data, size_t len, uint64_t)
     if (len == 0)
         return true;
     pointer_ = data[0];
-    for (size_t i = 1; i < len; ++i) {
+    bool ok = true;
+    for (size_t i = 1; i < len && ok; ++i) {
         const uint8_t reg = pointer_;
-        bool ok = reg < Registers;
+        ok = reg < Registers;
         if (ok && reg == refuseReg_ && refuseTimes_ > 0) {
             --refuseTimes_;
             ok = false;
         }
         writes_.push_back({reg, data[i], ok});
-        if (!ok)
-            return false;
-        regs_[reg] = data[i];
-        ++pointer_;
+        if (ok) {
+            regs_[reg] = data[i];
+            ++pointer_;
+        }
     }
-    return true;
+    relock();
+    return ok;
 }
 
 bool ClockSynth::read(uint8_t* data, size_t len, uint64_t)
@@ -50,6 +52,7 @@ void ClockSynth::reset()
     {
         std::lock_guard<std::mutex> lock(m_);
         regs_.fill(0);
+        relock();
         pointer_ = 0;
         refuseReg_ = -1;
         refuseTimes_ = 0;
@@ -69,12 +72,12 @@ void ClockSynth::setRegister(int reg, uint8_t value)
     std::lock_guard<std::mutex> lock(m_);
     if (reg >= 0 && reg < Registers)
         regs_[reg] = value;
+    relock();
 }
 
 bool ClockSynth::locked() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return regs_ == boardTable();
+    return locked_;
 }
 
 void ClockSynth::refuseWriteOf(int reg, int times)

@@ -27,15 +27,18 @@ public:
     // test face
     std::array<uint8_t, Registers> registers() const;
     void setRegister(int reg, uint8_t value);
-    bool locked() const; // every register equals the board table
+    bool locked() const; // every register equals the board table (no lock: read at every SPI frame)
     // The next `times` writes of register `reg` are not acknowledged (nothing stored).
     void refuseWriteOf(int reg, int times = 1);
     std::vector<Write> writes() const;
     void clearLog();
 
 private:
+    void relock() { locked_ = regs_ == boardTable(); } // under m_, after any register change
+
     mutable std::mutex m_;
     std::array<uint8_t, Registers> regs_{};
+    std::atomic<bool> locked_{false};
     uint8_t pointer_ = 0;
     int refuseReg_ = -1, refuseTimes_ = 0;
     std::vector<Write> writes_;
