@@ -287,6 +287,28 @@ TEST_F(FpgaModel, RegisterReadRules)
     TestRoot::acceptViolations(); // the breaches above are what this test provokes
 }
 
+// The running program keeps no log (it polls for ever); a test's hook still sees every access.
+TEST_F(FpgaModel, LogKeepsTheNewestAccessesOrNoneWhileAHookSeesEachOne)
+{
+    b.run(true);
+    Bytes hooked;
+    fpgaChip().setAccessHook([&](const FpgaChip::Access& a) {
+        if (a.kind == FpgaChip::Access::RegisterWrite && a.address == 23)
+            hooked.push_back(a.data[0]);
+    });
+    fpgaChip().setLogLimit(2);
+    for (uint8_t v : {0x10, 0x20, 0x30})
+        b.setReg(23, v);
+    EXPECT_EQ(fpgaChip().registerWrites(23), (Bytes{0x20, 0x30}));
+    fpgaChip().setLogLimit(0);
+    EXPECT_TRUE(fpgaChip().log().empty());
+    b.setReg(23, 0x40);
+    EXPECT_EQ(b.reg(23), 0x40) << "the access itself is served";
+    EXPECT_TRUE(fpgaChip().log().empty());
+    EXPECT_EQ(hooked, (Bytes{0x10, 0x20, 0x30, 0x40}));
+    fpgaChip().setAccessHook(nullptr);
+}
+
 // Each bit the bring-up sets or clears for the picture matters on its own.
 TEST_F(FpgaModel, PictureNeedsEveryOutputBitAndRegister2KeepsItsBitsApart)
 {

@@ -160,6 +160,7 @@ void configureBoard()
     // The polling program needs no bus logs, and FPGA 0 runs only on the synthesiser's clock.
     i2cBoard().setLogging(false);
     c331Chip().setLogLimit(0);
+    fpgaChip().setLogLimit(0);
     fpgaChip().setClockGate([] { return i2cBoard().clockSynth().locked(); });
     const std::string problems = configureFromFile(Paths::root() + "/sim/board.json");
     if (!problems.empty())

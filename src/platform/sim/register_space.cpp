@@ -55,11 +55,6 @@ private:
     size_t length_;
 };
 
-bool aligned16(uint32_t physical)
-{
-    return physical % 2 == 0 && space().covers(physical, 2);
-}
-
 }
 
 void MemSim::setIdWords(uint16_t u, uint16_t v, uint16_t w)
@@ -79,23 +74,21 @@ void MemSim::setMsysFails(bool fail)
     space().msysFails = fail;
 }
 
-namespace {
-uint16_t* word(uint32_t physical)
-{
-    return reinterpret_cast<uint16_t*>(const_cast<uint8_t*>(space().at(physical)));
-}
-}
-
+// The emulated chips read their lines at every transfer: one look-up of the space per access.
 uint16_t MemSim::read16(uint32_t physical)
 {
+    RegisterSpace& s = space();
+    if (physical % 2 != 0 || !s.covers(physical, 2))
+        return 0;
     // Program threads write the same words through MemWindow's relaxed atomics.
-    return aligned16(physical) ? __atomic_load_n(word(physical), __ATOMIC_RELAXED) : 0;
+    return __atomic_load_n(reinterpret_cast<uint16_t*>(const_cast<uint8_t*>(s.at(physical))), __ATOMIC_RELAXED);
 }
 
 void MemSim::write16(uint32_t physical, uint16_t value)
 {
-    if (aligned16(physical))
-        __atomic_store_n(word(physical), value, __ATOMIC_RELAXED);
+    RegisterSpace& s = space();
+    if (physical % 2 == 0 && s.covers(physical, 2))
+        __atomic_store_n(reinterpret_cast<uint16_t*>(const_cast<uint8_t*>(s.at(physical))), value, __ATOMIC_RELAXED);
 }
 
 MemSim& memSim()

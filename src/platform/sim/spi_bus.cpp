@@ -4,6 +4,7 @@
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
 
+#include <boost/container/small_vector.hpp>
 #include <cerrno>
 #include <vector>
 
@@ -11,6 +12,10 @@ namespace platform::Sim {
 namespace {
 
 constexpr uint32_t DefaultSpeedHz = 500000; // spidev's default until a maximum is set
+
+// A register access of the polling workers is a few bytes: those frames take no allocation.
+using Bytes = boost::container::small_vector<uint8_t, 64>;
+using Frame = boost::container::small_vector<const SpiTransfer*, 4>;
 
 // One spidev device. Chip select stays low across a transfer list unless a transfer asks to
 // release it, so the chip sees one frame per chip-select cycle, as on the wire.
@@ -30,8 +35,8 @@ public:
             return -1;
         }
         int moved = 0;
-        std::vector<uint8_t> tx, rx;
-        std::vector<const SpiTransfer*> frame;
+        Bytes tx, rx;
+        Frame frame;
         for (size_t i = 0; i < count; ++i) {
             const SpiTransfer& t = transfers[i];
             frame.push_back(&t);
@@ -63,8 +68,7 @@ private:
         return zeros_.data();
     }
 
-    bool sendFrame(const std::vector<const SpiTransfer*>& frame, const std::vector<uint8_t>& tx,
-                   std::vector<uint8_t>* rx)
+    bool sendFrame(const Frame& frame, const Bytes& tx, Bytes* rx)
     {
         bool duplex = false;
         for (const SpiTransfer* t : frame)

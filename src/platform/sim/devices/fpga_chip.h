@@ -103,6 +103,7 @@ public:
     void setAccessHook(std::function<void(const Access&)> hook);
     void setMeasuredInput(uint16_t width, uint16_t height, uint32_t framePeriod); // 1920x1080, 833,333
     std::vector<Access> log() const;
+    void setLogLimit(size_t accesses); // the log keeps the newest ones (default 64 Ki, 0: no log)
     std::vector<uint8_t> registerWrites(int reg) const; // values of the data phases, in order
     void clearLog();
     std::vector<std::string> violations() const;

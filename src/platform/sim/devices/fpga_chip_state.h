@@ -34,7 +34,7 @@ struct FpgaChip::State {
     uint8_t ramByte(int bank, uint32_t address);
     void writeRam(int bank, uint16_t address, const uint8_t* bytes, size_t length);
     uint8_t* bankBytes(int bank); // allocated on first use
-    void record(Access::Kind kind, uint8_t bank, uint16_t address, uint8_t mask, std::vector<uint8_t> bytes);
+    void record(Access::Kind kind, uint8_t bank, uint16_t address, uint8_t mask, const uint8_t* bytes, size_t len);
     void note(const std::string& violation) { violations.push_back(violation); }
 
     // fpga_ports.cpp: the TX and RX paths and the model's clock
@@ -77,6 +77,7 @@ struct FpgaChip::State {
     std::vector<std::vector<uint8_t>> dropped;
 
     std::deque<Access> log;
+    size_t logLimit = size_t(1) << 16;
     uint64_t seq = 0;
     std::vector<std::string> violations;
     BusSetup bus;
