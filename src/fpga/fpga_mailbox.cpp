@@ -12,7 +12,8 @@
 
 #include <QDate>
 #include <QMutexLocker>
-#include <QStringList>
+#include <QDateTime>
+#include <QString>
 #include <cstring>
 #include <vector>
 
@@ -186,22 +187,25 @@ void fpga_manage::dealwith_onoff()
     }
 }
 
+// The fields straight from the date and time: the same numbers as the "yyyy/MM/dd/hh/mm/ss" text
+// split at its slashes, without building the text about four times a second.
 int fpga_manage::IT8563WE_Get(TimeRealType* time)
 {
-    QString text;
+    QDateTime now;
     {
         QMutexLocker lock(&Utils::_system_mutex);
-        text = clock().toString(QStringLiteral("yyyy/MM/dd/hh/mm/ss/ddd"));
+        now = clock();
     }
-    const QStringList parts = text.split(QLatin1Char('/'));
-    if (!time || parts.size() < 6)
+    if (!time || !now.isValid())
         return 0;
-    time->year = uint16_t(parts[0].toInt());
-    time->month = uint8_t(parts[1].toInt());
-    time->day = uint8_t(parts[2].toInt());
-    time->hour = uint8_t(parts[3].toInt());
-    time->minute = uint8_t(parts[4].toInt());
-    time->second = uint8_t(parts[5].toInt());
+    const QDate date = now.date();
+    const QTime daytime = now.time();
+    time->year = uint16_t(date.year());
+    time->month = uint8_t(date.month());
+    time->day = uint8_t(date.day());
+    time->hour = uint8_t(daytime.hour());
+    time->minute = uint8_t(daytime.minute());
+    time->second = uint8_t(daytime.second());
     return 0;
 }
 

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -197,6 +199,34 @@ TEST_F(FpgaImages, ClockCommandSetsTheClockThroughTheShellOnly)
     mailbox(1, 0, {0x24, 0x20, 0x05, 0x01, 0x1A, 0x30, 0x00}); // not BCD
     mailbox(1, 0, {0x24, 0x20, 0x02, 0x30, 0x09, 0x30, 0x00}); // 30 February
     EXPECT_TRUE(shellSim().commands().empty());
+}
+
+// The clock read gives the local date and time as numbers; a clock that cannot be read leaves the
+// fields as they were, the weekday is never touched.
+TEST_F(FpgaImages, ClockReadGivesTheDateAndTimeFields)
+{
+    struct Row {
+        QDateTime clock;
+        TimeRealType fields; // second, minute, hour, day, weekday, month, year
+    };
+    const TimeRealType untouched = {0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A5A};
+    const Row rows[] = {
+        {QDateTime(QDate(2026, 12, 9), QTime(23, 59, 58)), {58, 59, 23, 9, 0x5A, 12, 2026}},
+        {QDateTime(QDate(2000, 2, 29), QTime(0, 0, 0)), {0, 0, 0, 29, 0x5A, 2, 2000}},
+        {QDateTime(QDate(999, 1, 1), QTime(12, 0, 7)), {7, 0, 12, 1, 0x5A, 1, 999}},
+        {QDateTime(), untouched},
+    };
+    const auto localTime = fpga_manage::clock;
+    for (const Row& row : rows) {
+        fpga_manage::clock = [&row] { return row.clock; };
+        TimeRealType got = untouched;
+        EXPECT_EQ(fpga->IT8563WE_Get(&got), 0);
+        EXPECT_EQ(std::vector<int>({got.year, got.month, got.day, got.hour, got.minute, got.second, got.weekday}),
+                  std::vector<int>({row.fields.year, row.fields.month, row.fields.day, row.fields.hour,
+                                    row.fields.minute, row.fields.second, row.fields.weekday}))
+            << row.clock.toString(Qt::ISODate).toStdString();
+    }
+    fpga_manage::clock = localTime;
 }
 
 TEST_F(FpgaImages, OnOffCommandTakesFourEntriesStoresAndErases)
