@@ -26,9 +26,13 @@ constexpr uint32_t kChipId = 0x24;
 constexpr uint32_t kBadIdPauseMs = 50;   // a missing chip must not keep the CPU and the bus busy
 constexpr uint32_t kBadIdTraceEvery = 20; // about once a second
 // Hand-overs wake the worker at once; between them the upkeep only looks for input changes, which
-// take far longer than this to settle (a receiver locks in a second or more), so an idle box wakes
-// 10 times a second, not 100.
-constexpr auto kIdleWait = std::chrono::milliseconds(100);
+// take far longer than 100 ms (idle_wait_ms) to settle (a receiver locks in a second or more), so
+// an idle box wakes 10 times a second, not 100. The panel counts its 10 ms ticks in bursts every
+// 100 ms, 9 to 11 at a time as its timer fires a little early or late against the clock: the burst
+// that takes the count 9 past the end of a pass ends the wait, so the worker wakes with the panel
+// rather than on a timer of its own. The 100 ms stay the bound (a panel that does not tick yet,
+// during start-up).
+constexpr uint32_t kIdleTicks = 9;
 constexpr int kOutputChannels = 8;
 
 c331_manage* publish(c331_manage* manager)
@@ -132,9 +136,13 @@ void* c331_manage::c331manageThread(void* arg)
         return nullptr;
     for (;;) {
         self->runOnce();
-        // Idle until a hand-over wakes us, at most one pacing period.
+        // Idle until a hand-over or the panel's tick wakes us, at most one pacing period.
         std::unique_lock<std::mutex> lock(self->wake_mutex_);
-        self->wake_.wait_for(lock, kIdleWait, [self] { return self->wake_pending_; });
+        // A refused arming means a burst came since the reckoning: the next pass is due now.
+        if (self->idle_alarm_.arm(G_timeTicks.load() + kIdleTicks))
+            self->wake_.wait_for(lock, std::chrono::milliseconds(self->idle_wait_ms.load()),
+                                 [self] { return self->wake_pending_; });
+        self->idle_alarm_.disarm();
         self->wake_pending_ = false;
     }
     return nullptr;

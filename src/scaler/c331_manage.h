@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/posix_lock.h"
+#include "base/tick_alarm.h"
 #include "params/scaler_hand_over.h"
 #include "scaler/c331_window_types.h"
 #include "scaler/c331_input_state.h"
@@ -88,6 +89,7 @@ public:
     uint8_t* dispatching_ = nullptr; // the dispatch's copy of the block while it runs
     bool applied_valid = false;
     uint32_t led_wait_limit_ms = 2000; // bound on the FPGA's LED-parameter step
+    std::atomic<uint32_t> idle_wait_ms{100}; // idle wait without a ticking panel (tests stretch it)
     ScalerCallLog call_log;
     static constexpr int kMaxFadeSteps = 255;
     static int cropSourcePort(uint16_t idWord); // input port 0-5 of a crop id word, -1 if none
@@ -447,5 +449,6 @@ private:
     std::mutex wake_mutex_;
     std::condition_variable wake_;
     bool wake_pending_ = false;
+    TickAlarm idle_alarm_{[this] { wakeWorker(); }}; // the panel's tick burst ends the idle wait
     ScalerHandOver::Point hand_over_{};
 };

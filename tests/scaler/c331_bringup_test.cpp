@@ -2,6 +2,7 @@
 // simulated chip; the worker thread itself at the end.
 #include "scaler_fixture.h"
 
+#include "base/tick_alarm.h"
 #include "scaler/c331_drv.h"
 
 #include <chrono>
@@ -425,5 +426,35 @@ TEST(ScalerIdleTiming, IdleWorkerBlocksBetweenPassesWithoutBusTraffic)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LE(counted, 40 * seconds) << "the worker wakes more often than its idle pace";
     EXPECT_EQ(c331Chip().transferCount(), 0u);
+    EXPECT_TRUE(parkWorker(scaler));
+}
+
+// Idle, the worker sleeps until the panel's burst of ticks rather than on a timer of its own. Its
+// own bound stretched to an hour, a pass within the limit can only come from a burst; the panel's
+// bursts count 9 to 11 ticks, and the smallest must ring too.
+TEST(ScalerIdleTiming, PanelsTickBurstBringsTheIdleUpkeep)
+{
+    c331_manage* scaler = startWorker();
+    ASSERT_EQ(g_fpga_c331_start.load(), 1);
+    auto passes = [scaler] {
+        size_t n = 0;
+        for (const std::string& c : scaler->call_log.calls())
+            n += c == "load_hdmi()"; // each upkeep pass begins with it
+        return n;
+    };
+    // The worker holds this process's only tick alarm (no FPGA worker, no Wi-Fi set-up): an arming
+    // counted after the bound changed is the worker gone to sleep with the new bound.
+    scaler->idle_wait_ms = 3600 * 1000;
+    const uint32_t armed = TickAlarm::armings();
+    ASSERT_TRUE(waitFor([&] { return TickAlarm::armings() > armed; }, 2000)) << "asleep on its alarm";
+    for (uint32_t burst : {9u, 11u, 10u, 9u}) {
+        const size_t before = passes();
+        const uint32_t asleep = TickAlarm::armings();
+        G_timeTicks += burst;
+        TickAlarm::advanced(G_timeTicks.load());
+        ASSERT_TRUE(waitFor([&] { return TickAlarm::armings() > asleep; }, 2000))
+            << "a burst of " << burst << " ticks brings a pass";
+        EXPECT_EQ(passes(), before + 1) << "one pass a burst";
+    }
     EXPECT_TRUE(parkWorker(scaler));
 }
