@@ -352,6 +352,14 @@ c331_manage* startWorker()
     return scaler;
 }
 
+// Upkeep passes in the worker's call log: each begins with load_hdmi().
+size_t upkeepPasses(c331_manage* scaler)
+{
+    size_t n = 0;
+    for (const std::string& c : scaler->call_log.calls())
+        n += c == "load_hdmi()";
+    return n;
+}
 
 }
 
@@ -405,12 +413,7 @@ TEST(ScalerIdleTiming, IdleWorkerBlocksBetweenPassesWithoutBusTraffic)
 {
     c331_manage* scaler = startWorker();
     ASSERT_EQ(g_fpga_c331_start.load(), 1);
-    auto passes = [scaler] {
-        size_t n = 0;
-        for (const std::string& c : scaler->call_log.calls())
-            n += c == "load_hdmi()"; // each upkeep pass begins with it
-        return n;
-    };
+    auto passes = [scaler] { return upkeepPasses(scaler); };
     // The second pass from here begins after the first has ended, the bring-up's left-over one
     // included: from then on the worker is idle.
     scaler->call_log.clear();
@@ -436,12 +439,7 @@ TEST(ScalerIdleTiming, PanelsTickBurstBringsTheIdleUpkeep)
 {
     c331_manage* scaler = startWorker();
     ASSERT_EQ(g_fpga_c331_start.load(), 1);
-    auto passes = [scaler] {
-        size_t n = 0;
-        for (const std::string& c : scaler->call_log.calls())
-            n += c == "load_hdmi()"; // each upkeep pass begins with it
-        return n;
-    };
+    auto passes = [scaler] { return upkeepPasses(scaler); };
     // The worker holds this process's only tick alarm (no FPGA worker, no Wi-Fi set-up): an arming
     // counted after the bound changed is the worker gone to sleep with the new bound.
     scaler->idle_wait_ms = 3600 * 1000;
