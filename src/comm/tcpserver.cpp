@@ -118,30 +118,21 @@ int TcpServer::initialize(int port)
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(platform::Net::listenAddress());
     addr.sin_port = htons(uint16_t(port));
-    if (bind(m_server_socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+    // A step that failed gives the socket up; the next start tries again.
+    auto failed = [this](const char* step) {
         if (traceOn())
-            printf("bind error:%m\n");
-        writeLogMsg(LOG_ERROR, "bind error:%m");
+            printf("%s error:%m\n", step);
+        writeLogMsg(LOG_ERROR, std::string(step) + " error:%m");
         close(m_server_socket);
         m_server_socket = -1;
         return 255;
-    }
-    if (listen(m_server_socket, 200) < 0) {
-        if (traceOn())
-            printf("listen error:%m\n");
-        writeLogMsg(LOG_ERROR, "listen error:%m");
-        close(m_server_socket);
-        m_server_socket = -1;
-        return 255;
-    }
-    if (!watch(EPOLL_CTL_ADD, m_server_socket, EPOLLIN)) {
-        if (traceOn())
-            printf("epoll error:%m\n");
-        writeLogMsg(LOG_ERROR, "epoll error:%m");
-        close(m_server_socket);
-        m_server_socket = -1;
-        return 255;
-    }
+    };
+    if (bind(m_server_socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0)
+        return failed("bind");
+    if (listen(m_server_socket, 200) < 0)
+        return failed("listen");
+    if (!watch(EPOLL_CTL_ADD, m_server_socket, EPOLLIN))
+        return failed("epoll");
     m_accept_paused = false;
     return 0;
 }
