@@ -159,7 +159,6 @@ void TcpServer::frameFrom(int fd)
         return;
     Client& client = it->second;
     client.heard = G_timeTicks.load();
-    client.used = ++m_use;
     m_by_use.splice(m_by_use.end(), m_by_use, client.place); // to the end of the idle order
     client.framed = true;
 }
@@ -198,21 +197,28 @@ bool TcpServer::makeRoom()
     size_t most = 0;
     for (const auto& entry : m_clients)
         most = std::max(most, ++perAddress[entry.second.address]);
-    auto victim = m_clients.end();
-    for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
-        if (perAddress[it->second.address] != most)
+    // The idle order runs from the accept or last frame furthest back: the first silent
+    // candidate in it, else the first candidate.
+    int victim = -1;
+    bool victimFramed = true;
+    for (int fd : m_by_use) {
+        const Client& client = m_clients.at(fd);
+        if (perAddress[client.address] != most)
             continue;
-        if (most == 1 && it->second.framed && Utils::getTimeSpace(it->second.heard) < kInUseTicks)
+        if (most == 1 && client.framed && Utils::getTimeSpace(client.heard) < kInUseTicks)
             continue;
-        if (victim == m_clients.end() || (!it->second.framed && victim->second.framed) ||
-            (it->second.framed == victim->second.framed && it->second.used < victim->second.used))
-            victim = it;
+        if (victim < 0 || (!client.framed && victimFramed)) {
+            victim = fd;
+            victimFramed = client.framed;
+        }
+        if (!victimFramed)
+            break;
     }
-    if (victim == m_clients.end())
+    if (victim < 0)
         return false;
     if (traceOn())
-        printf("fd = %d closed: %zu clients, %zu of them from its address\n", victim->first, m_clients.size(), most);
-    closeClient(victim->first);
+        printf("fd = %d closed: %zu clients, %zu of them from its address\n", victim, m_clients.size(), most);
+    closeClient(victim);
     return true;
 }
 
@@ -326,7 +332,6 @@ bool TcpServer::acceptClients()
         client.id = ++m_next_id;
         client.address = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
         client.heard = G_timeTicks.load();
-        client.used = ++m_use;
         client.place = m_by_use.insert(m_by_use.end(), fd);
         m_client_count = m_clients.size();
         if (full)

@@ -80,7 +80,6 @@ private:
         uint32_t address = 0;      // the peer's IPv4 address
         uint64_t id = 0;
         uint32_t heard = 0;   // G_timeTicks of its accept or its last frame
-        uint64_t used = 0;    // order of its accept or its last frame among all clients'
         std::list<int>::iterator place; // in m_by_use
         bool framed = false;  // it has sent a frame
     };
@@ -103,7 +102,7 @@ private:
     int m_epoll = -1;
     int m_wake_fds[2] = {-1, -1}; // the owner's wake-up and timer descriptors, in the epoll set
     std::map<int, Client> m_clients; // ordered: clients are served in ascending descriptor order
-    std::list<int> m_by_use;          // descriptors in the order of used: the idle longest first
+    std::list<int> m_by_use;          // descriptors by accept or last frame: the idle longest first
     std::set<int> m_waiting;          // clients whose held requests wait for their turn
     std::atomic<size_t> m_client_count{0};
     std::atomic<size_t> m_held_bytes{0};
@@ -115,6 +114,5 @@ private:
     bool m_accept_paused = false;
     std::chrono::steady_clock::time_point m_acceptPausedUntil{};
     uint64_t m_next_id = 0;
-    uint64_t m_use = 0;
     int m_last_turn = -1; // the client whose held requests were taken up last
 };
