@@ -10,6 +10,10 @@
 constexpr uint32_t kStagingSize = uint32_t(kFileBufSize);
 
 namespace file_transfer {
+// A transfer nobody continues for 30 s is dropped, so a tool that vanished mid-way does not keep
+// the others from uploading. The cloud certificate upload keeps the same limit.
+constexpr uint32_t kIdleTicks = 3000;
+
 // A received file name: 1-255 bytes, no "/", no NUL, no control character, not "." or "..".
 bool isPlainName(const std::string& name);
 // Longest name a stored file can take: writeVerified's temporary name adds ".part" (5 bytes) and

@@ -99,6 +99,9 @@ public:
     // Local time for the extension clock; tests replace it.
     static std::function<QDateTime()> clock;
 
+    // Raises or lowers g_update_flag; the upgrade dialog is asked for when it changes.
+    static void upgradeFlagFromRegister(bool active);
+
 private:
     uint32_t writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n);
     uint32_t readRamFpga(MessageFrame& f, uint32_t a, uint32_t n);
@@ -109,6 +112,7 @@ private:
     uint32_t writeNamedStart(MessageFrame& f);
     uint32_t writeFileBlock(MessageFrame& f);
     uint32_t fileRequest(MessageFrame& f, bool* aliasChanged);
+    uint32_t fileOperation(MessageFrame& f, uint8_t sub, bool* aliasChanged); // under the file lock
     uint32_t refuseForeign(MessageFrame& f);
     uint32_t writeFileEnd(MessageFrame& f, bool* aliasChanged);
     uint32_t readFileStart(MessageFrame& f, uint32_t tagAt, uint8_t answer);
@@ -116,5 +120,4 @@ private:
     uint32_t readReply(MessageFrame& f, const std::string& path, uint8_t answer);
     uint32_t readFileBlock(MessageFrame& f);
     bool replaceApplication(); // false: refused (no verified upload) or failed
-    static void upgradeFlagFromRegister(bool active);
 };

@@ -11,6 +11,7 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/md5.h"
+#include "base/tick_alarm.h"
 #include "base/utils.h"
 #include "params/config_engine.h"
 #include "params/vyrrampara.h"
@@ -23,12 +24,14 @@
 
 #include "tools/program_image.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
 
 #include <atomic>
+#include <utility>
 
 #include <cstdio>
 #include <cstring>
@@ -50,9 +53,7 @@ constexpr const char* kMappingDir = "/data/smartmapping";
 enum Type : uint8_t { None = 0, App = 1, Boot = 2, Kernel = 3, Logo = 4, Alias = 5, Mode = 7, Menu = 8, Recovery = 9, Mapping = 13,
                       Refused = 0xFF }; // Refused: the last start was refused, so its end fails
 
-// A transfer nobody continues for 30 s is dropped, so a tool that vanished mid-way does not keep
-// the others from uploading.
-constexpr uint32_t kIdleTicks = 3000;
+using file_transfer::kIdleTicks;
 
 // The transfer record; only touched under Utils::_file_deal_mutex.
 struct Transfer {
@@ -69,6 +70,7 @@ struct Transfer {
     uint64_t owner = 0;    // request_peer of that start
     bool open = false;     // between an accepted start and its end
     uint32_t heard = 0;    // G_timeTicks of the owner's last request
+    bool screen = false;   // an "FMCU" or "FKRN" upload raised the upgrade screen and stored nothing yet
 };
 Transfer transfer;
 
@@ -150,11 +152,24 @@ void closeReading()
     }
 }
 
+// The upgrade screen goes with the upload that raised it once that upload is over without a stored
+// file: else the panel tells the operator not to power off a box that is doing nothing. A USB
+// upgrade begun meanwhile owns the screen and closes it itself.
+void leaveUpgradeScreen()
+{
+    if (g_usb_grade.load() == 0)
+        message_deal::upgradeFlagFromRegister(false);
+}
+
 // An open transfer its owner has left silent too long: an upload's end can no longer store
 // anything, a read is closed, and any peer may start again.
 void dropIdleTransfer()
 {
-    if (!transfer.open || Utils::getTimeSpace(transfer.heard) < kIdleTicks)
+    if (Utils::getTimeSpace(transfer.heard) < kIdleTicks)
+        return;
+    if (std::exchange(transfer.screen, false))
+        leaveUpgradeScreen();
+    if (!transfer.open)
         return;
     writeLogMsg(LOG_WARNING, "file transfer: dropped after 30 s without a request");
     transfer.open = false;
@@ -162,6 +177,30 @@ void dropIdleTransfer()
         closeReading();
     else if (transfer.type != None)
         transfer.type = Refused;
+}
+
+// Nobody need send a request for a silent upload to give the upgrade screen up: the panel's tick
+// rings when its owner has been silent long enough. The GUI thread then drops it unless a request
+// holds the file lock (an end writing its file); it looks again a little later.
+void dropSilentUpload();
+
+TickAlarm& silenceAlarm()
+{
+    static TickAlarm alarm([] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, dropSilentUpload, Qt::QueuedConnection);
+    });
+    return alarm;
+}
+
+void dropSilentUpload()
+{
+    if (!Utils::_file_deal_mutex.tryLock()) {
+        silenceAlarm().arm(G_timeTicks.load() + 10);
+        return;
+    }
+    dropIdleTransfer();
+    Utils::_file_deal_mutex.unlock();
 }
 
 // A start by anyone while no transfer is open, or by the owner; anything else only by the owner.
@@ -391,6 +430,7 @@ uint32_t message_deal::fileRequest(MessageFrame& f, bool* aliasChanged)
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
     const uint8_t sub = f.at(10);
+    bool replaced = false; // a start takes the place of the upload that raised the upgrade screen
     if (belongsToTransfer(sub)) {
         dropIdleTransfer();
         if (!mayAct(f.peer, sub))
@@ -398,9 +438,20 @@ uint32_t message_deal::fileRequest(MessageFrame& f, bool* aliasChanged)
         if (startsTransfer(sub)) {
             transfer.owned = true;
             transfer.owner = f.peer;
+            replaced = std::exchange(transfer.screen, false);
         }
         transfer.heard = G_timeTicks.load();
     }
+    const uint32_t r = fileOperation(f, sub, aliasChanged);
+    if (replaced && !transfer.screen)
+        leaveUpgradeScreen();
+    if (transfer.screen)
+        silenceAlarm().arm(transfer.heard + kIdleTicks);
+    return r;
+}
+
+uint32_t message_deal::fileOperation(MessageFrame& f, uint8_t sub, bool* aliasChanged)
+{
     switch (sub) {
     case 1:
         return writeFileStart(f);
@@ -530,8 +581,10 @@ uint32_t message_deal::writeFileStart(MessageFrame& f)
     const uint32_t length = f.u32At(18);
     if (type != None && length > capacityOf(type))
         type = None;
-    if (type == App || type == Kernel)
+    if (type == App || type == Kernel) {
         upgradeFlagFromRegister(true);
+        transfer.screen = true;
+    }
     transfer.length = length;
     md5.reset();
     f.status(type == None ? 1 : 0, 3);
@@ -656,6 +709,8 @@ uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
     }
     if (!ok)
         writeLogMsg(LOG_ERROR, "file transfer: end of type " + std::to_string(type) + " failed");
+    if (std::exchange(transfer.screen, false) && !ok)
+        leaveUpgradeScreen();
     transfer.open = false;
     f.status(0, 3);
     f.body[11] = 3;

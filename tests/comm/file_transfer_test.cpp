@@ -5,17 +5,22 @@
 
 #include "base/global.h"
 #include "base/md5.h"
+#include "base/tick_alarm.h"
 #include "comm/card_file_events.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "sample_program.h"
 #include "test_root.h"
+#include "tools/firmwareupdate.h"
+#include "ui/mainwindow.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QSignalSpy>
 #include <QSettings>
 #include <cstring>
+#include <functional>
 #include <sys/stat.h>
 
 namespace {
@@ -545,6 +550,67 @@ TEST_F(FileTransfer, ATransferSilentForThirtySecondsIsDropped)
         EXPECT_EQ(buf[12], silence < 3000 ? 0 : 1);
         EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), silence < 3000 ? bytes(a) : QByteArray("old"));
     }
+}
+
+// An "FMCU" or "FKRN" upload raises the upgrade screen. An upload that ends without storing its
+// file takes it down again, one gone silent too without any request after it; a stored one leaves
+// it to the tool (register 9) or the reboot, and a USB upgrade begun meanwhile keeps it.
+TEST_F(FileTransfer, UpgradeScreenGoesWithAnUploadThatStoresNothing)
+{
+    MainWindow window;
+    g_mainwindow = &window;
+    auto shown = [] { return !g_move_update.isNull() && g_move_update->isVisible(); };
+    // Queued: the alarm's drop, the dialog request, the window's own call.
+    auto serveGui = [] {
+        for (int i = 0; i < 4; ++i)
+            QCoreApplication::processEvents();
+    };
+    auto silence = [] {
+        G_timeTicks += 3000;
+        TickAlarm::advanced(G_timeTicks.load());
+    };
+    const std::vector<uint8_t> app = sampleProgram(), kernel = pattern(1000, 5);
+    const auto appStart = start("FMCU", uint32_t(app.size())), kernelStart = start("FKRN", 1000);
+    const struct {
+        const char* what;
+        std::function<void()> run;
+        bool stays;
+    } rows[] = {
+        {"application stored", [&] { EXPECT_EQ(upload(appStart, app), 0); }, true},
+        {"kernel stored", [&] { EXPECT_EQ(upload(kernelStart, kernel), 0); }, true},
+        {"end with another digest",
+         [&] {
+             send(kController, 0xC0, kernelStart);
+             send(kController, 0xC0, block(0, kernel));
+             send(kController, 0xC0, end(digestOf(app)));
+         },
+         false},
+        {"silent for 30 s", [&] { send(kController, 0xC0, appStart); silence(); }, false},
+        {"silent while a USB upgrade runs",
+         [&] {
+             send(kController, 0xC0, appStart);
+             g_usb_grade = 1;
+             silence();
+         },
+         true},
+        {"replaced by another start", [&] { send(kController, 0xC0, kernelStart); send(kController, 0xC0, start("ALIS", 9)); }, false},
+        {"replaced by a refused start", [&] { send(kController, 0xC0, appStart); send(kController, 0xC0, start("MO99", 9)); }, false},
+        {"replaced by an upgrade upload", [&] { send(kController, 0xC0, appStart); send(kController, 0xC0, kernelStart); }, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        writeReg(9, 0xFF, 0x0F); // the screen down and the transfer closed before each
+        send(kController, 0xC0, end(std::vector<uint8_t>(16, 0)));
+        g_usb_grade = 0;
+        serveGui();
+        ASSERT_FALSE(shown());
+        row.run();
+        serveGui();
+        EXPECT_EQ(shown(), row.stays);
+        EXPECT_EQ(g_update_flag.load(), row.stays ? 1 : 0);
+    }
+    g_usb_grade = 0;
+    g_mainwindow = nullptr;
 }
 
 TEST_F(FileTransfer, FlashFailureAnswersFailed)
