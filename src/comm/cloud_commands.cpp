@@ -37,6 +37,37 @@ constexpr uint32_t kMaxPropertyText = 256;
 uint32_t g_4gsendfile_len = 0;
 uint32_t g_4gsendfile_staging = 0; // the uploads' staging changes when sendFile cleared the buffer
 
+// The certificate upload belongs to the peer whose sendFile opened it, as a group 0xC0 transfer
+// does: until its owner's end or cancel, or 30 s of its silence, another peer's sendFile is refused,
+// and the data and ends of anyone but the last owner are refused always, so an end stores only the
+// bytes its own upload counted. Touched under Utils::_file_deal_mutex.
+struct CertificateUpload {
+    bool open = false;  // between an accepted sendFile and its owner's end or cancel
+    bool owned = false; // a sendFile has named an owner since power-up
+    uint64_t owner = 0;
+    bool gone = false;  // cancelled or dropped for silence: its data and end are refused
+    uint32_t heard = 0; // G_timeTicks of the owner's last request
+
+    void dropIfSilent()
+    {
+        if (open && Utils::getTimeSpace(heard) >= file_transfer::kIdleTicks) {
+            open = false;
+            gone = true;
+        }
+    }
+    bool mayStart(uint64_t peer)
+    {
+        dropIfSilent();
+        return !open || owner == peer;
+    }
+    bool mayContinue(uint64_t peer)
+    {
+        dropIfSilent();
+        return !gone && (!owned || owner == peer);
+    }
+};
+CertificateUpload certificate;
+
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...)
 {
@@ -415,11 +446,12 @@ std::string sendFile(const CloudRequest& r)
         return failure("sendFile", code, why);
     if (unknown || s.pairs == 0)
         return "sendFile";
-    if (!file_transfer::stagingFreeFor(r.peer))
+    if (!file_transfer::stagingFreeFor(r.peer) || !certificate.mayStart(r.peer))
         return failure("sendFile", 320, "file create failed.");
     memset(fileBuf_kelto, 0, kStagingSize);
     g_4gsendfile_len = 0;
     g_4gsendfile_staging = file_transfer::stagingChanges();
+    certificate = {true, true, r.peer, false, G_timeTicks.load()};
     return format("sendFile 200 fileID:%d\r\n", kFileId);
 }
 
@@ -452,10 +484,11 @@ std::string sendFileData(const CloudRequest& r)
     const uint64_t dataStart = uint64_t(s.end) + 1;
     if (!haveLength || !lineFeed || dataStart + ext > r.dataLength || offset > kStagingSize - ext)
         return failure("sendFileData", 332, "Invaild file length.");
-    if (!file_transfer::stagingFreeFor(r.peer))
+    if (!file_transfer::stagingFreeFor(r.peer) || !certificate.mayContinue(r.peer))
         return failure("sendFileData", 320, "file create failed.");
     memcpy(fileBuf_kelto + offset, r.data + dataStart, size_t(ext));
     g_4gsendfile_len += uint32_t(ext);
+    certificate.heard = G_timeTicks.load();
     return format("sendFileData 200 fileID:%d\r\n", kFileId);
 }
 
@@ -463,11 +496,13 @@ std::string sendFileEnd(const CloudRequest& r)
 {
     std::string reply;
     bool unknown = false;
+    // Another's upload is not compared with: the end is refused below whatever length it names.
+    const bool own = certificate.mayContinue(r.peer);
     const Scan s = scanPairs(r.text, "sendfileend", 49, [&](const std::string& k, const std::string& v) {
         if (k == "fileid") {
             checkFileId(v, "sendFileEnd", reply);
         } else if (k == "filelen") {
-            if (v.size() > 10 || strtoull(v.c_str(), nullptr, 10) != g_4gsendfile_len)
+            if (own && (v.size() > 10 || strtoull(v.c_str(), nullptr, 10) != g_4gsendfile_len))
                 reply = failure("sendFileEnd", 332, "File length mismatch.");
         } else if (k != "crc32") {
             unknown = true;
@@ -476,6 +511,9 @@ std::string sendFileEnd(const CloudRequest& r)
     });
     if (answeredByPairs(s, "sendFileEnd", unknown, reply))
         return reply;
+    if (!own)
+        return failure("sendFileEnd", 320, "file create failed.");
+    certificate.open = false;
     // An empty certificate would replace the stored one with nothing the cloud link can use.
     if (g_4gsendfile_len == 0 || g_4gsendfile_len > kStagingSize)
         return failure("sendFileEnd", 332, "Invaild file length.");
@@ -490,8 +528,8 @@ std::string sendFileEnd(const CloudRequest& r)
     return format("sendFileEnd 200 fileID:%d\r\n", kFileId);
 }
 
-// sendFileCancel and recvFileCancel: nothing to undo, the id is only checked.
-std::string cancelTransfer(const char* name, const char* word, const std::string& text)
+// sendFileCancel and recvFileCancel: the id is checked; done tells that it was accepted.
+std::string cancelTransfer(const char* name, const char* word, const std::string& text, bool* done = nullptr)
 {
     std::string reply;
     bool unknown = false;
@@ -504,12 +542,21 @@ std::string cancelTransfer(const char* name, const char* word, const std::string
     });
     if (answeredByPairs(s, name, unknown, reply))
         return reply;
+    if (done)
+        *done = true;
     return format("%s 200 fileID:%d\r\n", name, kFileId);
 }
 
+// The owner's cancel ends its upload, whose bytes no end stores then; another peer's changes nothing.
 std::string sendFileCancel(const CloudRequest& r)
 {
-    return cancelTransfer("sendFileCancel", "sendfilecancel", r.text);
+    bool done = false;
+    const std::string reply = cancelTransfer("sendFileCancel", "sendfilecancel", r.text, &done);
+    if (done && certificate.mayContinue(r.peer)) {
+        certificate.open = false;
+        certificate.gone = true;
+    }
+    return reply;
 }
 
 std::string recvFile(const CloudRequest& r)

@@ -175,6 +175,57 @@ TEST_F(CloudCommands, CertificateOverwrittenByAnUploadIsNotStored)
     EXPECT_EQ(TestRoot::readFile("/data/configs/cloud_cafile"), QByteArray("HELLO"));
 }
 
+// Two tools' certificate uploads: the first sendFile's tool owns the upload until its end, its
+// cancel or 30 s of its silence. Meanwhile the other's sendFile, data and end are refused, and an
+// end stores only the bytes of its tool's own upload.
+TEST_F(CloudCommands, CertificateUploadBelongsToTheToolThatStartedIt)
+{
+    const uint64_t A = request_peer::tcp(1), B = request_peer::tcp(2);
+    auto sendFile = [&](uint64_t p) { return cloud(3, "sendfile filelen:5 \n", "", p); };
+    auto data = [&](uint64_t p, const char* d) { return cloud(4, "sendfiledata fileid:101 offset:0 extlength:5 \n", d, p); };
+    auto end = [&](uint64_t p) { return cloud(5, "sendfileend fileid:101 filelen:5 \n", "", p); };
+    auto cancel = [&](uint64_t p) { return cloud(6, "sendfilecancel fileid:101 \n", "", p); };
+    auto refused = [](const char* name) { return std::string(name) + " 320 extLength:19\r\nfile create failed."; };
+    const std::string started = "sendFile 200 fileID:101\r\n", taken = "sendFileData 200 fileID:101\r\n",
+                      stored = "sendFileEnd 200 fileID:101\r\n";
+    auto certificate = [] { return TestRoot::readFile("/data/configs/cloud_cafile"); };
+
+    EXPECT_EQ(sendFile(A), started);
+    EXPECT_EQ(data(A, "AAAAA"), taken);
+    EXPECT_EQ(sendFile(B), refused("sendFile"));
+    EXPECT_EQ(data(B, "BBBBB"), refused("sendFileData"));
+    EXPECT_EQ(end(B), refused("sendFileEnd"));
+    EXPECT_EQ(end(A), stored);
+    EXPECT_EQ(certificate(), QByteArray("AAAAA"));
+
+    // A's upload ended: B's goes through, and A's late end stores nothing over it.
+    EXPECT_EQ(sendFile(B), started);
+    EXPECT_EQ(data(B, "BBBBB"), taken);
+    EXPECT_EQ(end(A), refused("sendFileEnd"));
+    EXPECT_EQ(end(B), stored);
+    EXPECT_EQ(certificate(), QByteArray("BBBBB"));
+
+    // A cancel ends an upload without its bytes; another tool's cancel ends nothing.
+    EXPECT_EQ(sendFile(A), started);
+    EXPECT_EQ(data(A, "CCCCC"), taken);
+    EXPECT_EQ(cancel(B), "sendFileCancel 200 fileID:101\r\n");
+    EXPECT_EQ(sendFile(B), refused("sendFile"));
+    EXPECT_EQ(cancel(A), "sendFileCancel 200 fileID:101\r\n");
+    EXPECT_EQ(end(A), refused("sendFileEnd"));
+    EXPECT_EQ(certificate(), QByteArray("BBBBB"));
+
+    // Silence: 30 s (3000 ticks) after the owner's last request another tool may start.
+    G_timeTicks = 100000;
+    EXPECT_EQ(sendFile(B), started);
+    G_timeTicks += 2000;
+    EXPECT_EQ(data(B, "DDDDD"), taken);
+    G_timeTicks += 2999;
+    EXPECT_EQ(sendFile(A), refused("sendFile"));
+    G_timeTicks += 1;
+    EXPECT_EQ(sendFile(A), started);
+    EXPECT_EQ(end(B), refused("sendFileEnd"));
+}
+
 TEST_F(CloudCommands, FileDataOutsideTheFrameOrTheBufferIsRefused)
 {
     ASSERT_EQ(cloud(3, "sendfile filelen:3 \n"), "sendFile 200 fileID:101\r\n");
