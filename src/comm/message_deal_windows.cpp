@@ -261,7 +261,9 @@ void buildDeviceInfo(uint8_t* info)
         info[0x7D] = info[0x7F] = uint8_t(links >> 8);
     }
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
-        const uint16_t w = store->u16(blk::kLedWidth), h = store->u16(blk::kLedHeight);
+        uint8_t size[4];
+        store->copyBlock(size, blk::kLedWidth, sizeof size);
+        const uint16_t w = blk::get16(size, 0), h = blk::get16(size, blk::kLedHeight - blk::kLedWidth);
         info[0x80] = uint8_t(w >> 8);
         info[0x81] = uint8_t(w);
         info[0x82] = uint8_t(h >> 8);
@@ -295,16 +297,16 @@ uint8_t modeRecordByte(VyrRamPara* store, uint32_t k, uint64_t A)
 bool message_deal::readRamController(uint8_t* out, uint32_t a, uint32_t n)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    // The tools' most common read lies wholly in the block: one copy, no per-byte windows.
-    if (uint64_t(a) + n <= kBlockSize) {
-        if (store) {
-            PosixLock records(store->mutex); // the input drivers' records are written under it
-            memcpy(out, store->block + a, n);
-        } else {
-            memset(out, 0, n);
-        }
+    // The part in the block is one copy under the block's locks, taken before any window below
+    // may wait (the screenshot waits for the GUI thread, which writes the block too). The tools'
+    // most common read lies wholly in it.
+    const uint32_t inBlock = a < kBlockSize ? std::min(n, kBlockSize - a) : 0;
+    if (store)
+        store->copyBlock(out, a, inBlock);
+    else
+        memset(out, 0, inBlock);
+    if (inBlock == n)
         return true;
-    }
     const uint32_t k = (a >> 12) & 0xFF;
     std::unique_ptr<std::array<uint8_t, kInfoSize>> info;
     // The 4G RAM window is written by the other transports: one copy under its lock serves the
@@ -317,7 +319,7 @@ bool message_deal::readRamController(uint8_t* out, uint32_t a, uint32_t n)
         }
         return ram4G->data();
     };
-    for (uint32_t i = 0; i < n; ++i) {
+    for (uint32_t i = inBlock; i < n; ++i) {
         const uint64_t A = uint64_t(a) + i;
         uint8_t v = 0;
         if (A == kShotWindow || A == kShotWindow + 1) {
@@ -360,8 +362,6 @@ bool message_deal::readRamController(uint8_t* out, uint32_t a, uint32_t n)
                 buildDeviceInfo(info->data());
             }
             v = (*info)[A - kInfoBlock];
-        } else if (A < kBlockSize) {
-            v = store ? store->block[A] : 0;
         }
         out[i] = v;
     }

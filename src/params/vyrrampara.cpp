@@ -82,6 +82,15 @@ uint16_t VyrRamPara::u16(uint32_t offset) const
     return getU16(block + offset);
 }
 
+void VyrRamPara::copyBlock(uint8_t* out, uint32_t offset, uint32_t n)
+{
+    if (offset > kBlockSize || n > kBlockSize - offset)
+        return;
+    ScalerHandOver handOver;
+    PosixLock records(mutex);
+    memcpy(out, block + offset, n);
+}
+
 void VyrRamPara::setU16(uint32_t offset, uint16_t value)
 {
     if (offset <= kBlockSize - 2)
@@ -94,8 +103,10 @@ uint32_t VyrRamPara::VyrRamParaDeal(const uint8_t* data, uint16_t length, uint32
         return 1;
     if (length == 0)
         return 0;
-    // The scaler worker compares the block under this mutex; a raw copy must not tear its view.
+    // The scaler worker compares the block under the hand-over; a raw copy must not tear its view,
+    // nor cross an input driver's write of its record.
     ScalerHandOver lock;
+    PosixLock records(mutex);
     memcpy(block + offset, data, length);
     return 0;
 }

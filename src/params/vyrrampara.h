@@ -25,7 +25,9 @@ public:
     static VyrRamPara* p_vyrrampara_config;
     static VyrRamPara* pInstance();
 
-    pthread_mutex_t mutex;               // input drivers' resolution records only
+    // The input drivers write their records (blk::kIteSummary, blk::kInputResolution) under this
+    // mutex; every other writer of the block holds the scaler hand-over (ScalerHandOver).
+    pthread_mutex_t mutex;
     uint8_t block[kBlockSize];
     uint8_t shadow[kBlockSize];
     uint8_t mode[kModeCount][kModeRecordSize];
@@ -33,6 +35,9 @@ public:
     std::recursive_mutex records_mutex;  // user-mode records: protocol writes vs. GUI save/delete
 
     uint16_t u16(uint32_t offset) const;               // block u16, little-endian
+    // Block bytes [offset, offset + n) as they stand between two writes, whoever the writer: copied
+    // under the hand-over and then this store's mutex. Neither may be held by the caller.
+    void copyBlock(uint8_t* out, uint32_t offset, uint32_t n);
     void setU16(uint32_t offset, uint16_t value);
 
     uint32_t VyrRamParaDeal(const uint8_t* data, uint16_t length, uint32_t offset);

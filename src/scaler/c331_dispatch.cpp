@@ -167,7 +167,10 @@ bool c331_manage::takeChange(VyrRamPara& store, Change& c)
     c.flag = change_flag.exchange(0);
     if (c.flag == 0)
         return false;
-    memcpy(c.block, store.block, sizeof c.block);
+    {
+        PosixLock records(store.mutex); // the input drivers' records are written under it
+        memcpy(c.block, store.block, sizeof c.block);
+    }
     if (!applied_valid) {
         memcpy(applied, store.shadow, sizeof applied);
         applied_valid = true;

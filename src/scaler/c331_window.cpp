@@ -72,10 +72,8 @@ void c331_manage::takeBlock(uint8_t* out)
         return;
     }
     memset(out, 0, kBlockSize);
-    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
-        PosixLock lock(c331_mutex);
-        memcpy(out, store->block, kBlockSize);
-    }
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
+        store->copyBlock(out, 0, kBlockSize);
 }
 
 // Why the records of `b` cannot be shown on the panel; empty when they can.
