@@ -462,17 +462,20 @@ namespace {
 
 TEST_F(DeviceCommands, UnwritableConfigurationAnswersFailureAndAppliesNothing)
 {
-    // The gateway, second of the four items, cannot be written: the address is not stored alone.
-    // Then a folder where the INI file should be: every write of it fails.
+    // The gateway or the mask cannot be written: the address is not stored without them, nor
+    // before them in a save of its own. Then a folder where the INI file should be: every write of
+    // it fails.
     const std::string ini = TestRoot::path(ConfigEngine::kIniPath);
     const QByteArray before = TestRoot::readFile(ConfigEngine::kIniPath);
-    for (bool folder : {false, true}) {
+    for (const int failing : {int(ConfigItem::GateWay), int(ConfigItem::SubNetMask), -1}) {
+        SCOPED_TRACE(failing);
+        const bool folder = failing < 0;
         if (folder) {
             ASSERT_EQ(::remove(ini.c_str()), 0);
             ASSERT_TRUE(TestRoot::writeFile(std::string(ConfigEngine::kIniPath) + "/x", "x"));
         }
         g_port = 5005;
-        ConfigEngine::failWritesOf(folder ? -1 : ConfigItem::GateWay);
+        ConfigEngine::failWritesOf(failing);
         const uint32_t r = send(kController, 0xA4, netPayload({10, 0, 0, 7}, {255, 255, 0, 0}, {10, 0, 0, 1}, 6000));
         ConfigEngine::failWritesOf(-1);
         ASSERT_EQ(r, 1u);
