@@ -669,18 +669,27 @@ TEST_F(TcpTransport, ClientsThatNeverReadHoldOneReplyEach)
     EXPECT_EQ(net->server()->heldBytes(), 0u);
 }
 
-// A client that sends no frame for 5 minutes (30000 ticks) is closed; a frame restarts its count.
+// A client that sends no frame for 5 minutes (30000 ticks) is closed; a frame restarts its count,
+// also for a client that connected before the silent one.
 TEST_F(TcpTransport, ClientWithoutAFrameForFiveMinutesIsClosed)
 {
     auto advance = [](uint32_t ticks) {
         G_timeTicks += ticks;
         TickAlarm::advanced(G_timeTicks.load());
     };
-    for (const uint32_t start : {1000u, 0u - TcpServer::kIdleTicks / 2}) { // the second across the wrap
-        SCOPED_TRACE(start);
-        G_timeTicks = start;
-        auto silent = client();
-        auto talking = client();
+    const struct {
+        uint32_t start;
+        bool talkingFirst;
+    } rows[] = {{1000u, false}, {0u - TcpServer::kIdleTicks / 2, false}, {1000u, true}}; // the second across the wrap
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.start << (row.talkingFirst ? ", talking first" : ""));
+        ASSERT_TRUE(waitFor([&] { return net->server()->clientCount() == 0; }, 2000)); // the last row's gone
+        G_timeTicks = row.start;
+        std::unique_ptr<FrameClient> first = client();
+        ASSERT_TRUE(waitFor([&] { return net->server()->clientCount() == 1; }, 2000)); // accepted in order
+        std::unique_ptr<FrameClient> second = client();
+        auto& silent = row.talkingFirst ? second : first;
+        auto& talking = row.talkingFirst ? first : second;
         ASSERT_TRUE(waitFor([&] { return net->server()->clientCount() == 2; }, 2000));
         advance(TcpServer::kIdleTicks - 1);
         EXPECT_EQ(talking->request(Wire::readRegister(4, 1)), echoReply(1));
