@@ -84,8 +84,8 @@ uint16_t VyrRamPara::u16(uint32_t offset) const
 
 void VyrRamPara::copyBlock(uint8_t* out, uint32_t offset, uint32_t n)
 {
-    if (offset > kBlockSize || n > kBlockSize - offset)
-        return;
+    if (n == 0 || offset > kBlockSize || n > kBlockSize - offset)
+        return; // a read that only passes the block takes no lock of it
     ScalerHandOver handOver;
     PosixLock records(mutex);
     memcpy(out, block + offset, n);
