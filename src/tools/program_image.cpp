@@ -24,6 +24,7 @@ using Phdr = std::conditional_t<k64, Elf64_Phdr, Elf32_Phdr>;
 using Shdr = std::conditional_t<k64, Elf64_Shdr, Elf32_Shdr>;
 using Dyn = std::conditional_t<k64, Elf64_Dyn, Elf32_Dyn>;
 using Sym = std::conditional_t<k64, Elf64_Sym, Elf32_Sym>;
+using Addr = std::conditional_t<k64, Elf64_Addr, Elf32_Addr>;
 constexpr unsigned char kClass = k64 ? ELFCLASS64 : ELFCLASS32;
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 constexpr unsigned char kData = ELFDATA2LSB;
@@ -136,11 +137,75 @@ void neededNames(const std::vector<Dyn>& dynamic, const std::string& strings, st
     }
 }
 
-// Whether the dynamic symbols name a routine the program takes from a library. The loader learns
-// their number from the hash table: the classic one counts them all; the GNU one hashes only the
-// symbols a file defines, and places those it takes from others ahead of them.
-bool imports(const std::vector<Phdr>& segments, const std::vector<Dyn>& dynamic, const std::string& strings,
-             uint64_t size, const ReadFn& read, const char* routine)
+// Reads `count` records of T from `at` a chunk at a time and hands them to fn in order until it
+// returns false; false when they are not all in the file.
+template <typename T, typename Fn> bool readEach(uint64_t at, uint64_t count, uint64_t size, const ReadFn& read, Fn fn)
+{
+    if (!inside(at, count * sizeof(T), size))
+        return false;
+    T chunk[64];
+    for (uint64_t done = 0; done < count;) {
+        const size_t n = size_t(std::min<uint64_t>(64, count - done));
+        if (!read(at + done * sizeof(T), chunk, n * sizeof(T)))
+            return false;
+        for (size_t i = 0; i < n; ++i)
+            if (!fn(chunk[i]))
+                return true;
+        done += n;
+    }
+    return true;
+}
+
+// The number of dynamic symbols. The loader never needs it, so a file states it only indirectly:
+// the section table gives the table's size; the classic hash table counts every symbol; the GNU one
+// hashes only the symbols a file defines, placed after those it takes from others, so its last
+// chain ends at the last symbol. For a file that defines none, GNU ld writes a fixed GNU table (one
+// empty bucket, first hashed index 1) that says nothing of the symbols before it. 0 when no count
+// can be had or the table is not in the file.
+uint64_t symbolCount(const Ehdr& h, const std::vector<Phdr>& segments, uint64_t symbolsAt, uint64_t hash,
+                     uint64_t gnuHash, uint64_t size, const ReadFn& read)
+{
+    // Only a section that describes the very table the loader reads is taken.
+    for (uint64_t i = 0; h.e_shoff && i < h.e_shnum; ++i) {
+        Shdr s;
+        if (!read(h.e_shoff + i * sizeof(Shdr), &s, sizeof s))
+            break;
+        if (s.sh_type == SHT_DYNSYM && s.sh_offset == symbolsAt && s.sh_entsize == sizeof(Sym) &&
+            inside(s.sh_offset, s.sh_size, size))
+            return s.sh_size / sizeof(Sym);
+    }
+    uint64_t at = 0;
+    uint32_t head[4];
+    if (hash && fileOffset(segments, hash, at) && inside(at, 8, size) && read(at, head, 8))
+        return head[1];
+    if (!gnuHash || !fileOffset(segments, gnuHash, at) || !inside(at, sizeof head, size) || !read(at, head, sizeof head))
+        return 0;
+    // Buckets, symbol index of the first hashed symbol, Bloom filter words (machine words), shift.
+    const uint64_t buckets = head[0], first = head[1];
+    const uint64_t bucketsAt = at + sizeof head + uint64_t(head[2]) * sizeof(Addr);
+    uint64_t last = 0;
+    if (!readEach<uint32_t>(bucketsAt, buckets, size, read, [&](uint32_t b) {
+            last = std::max<uint64_t>(last, b);
+            return true;
+        }))
+        return 0;
+    if (last < first)
+        return first;
+    // Follow the chain of the highest bucket to its end: bit 0 marks a chain's last symbol.
+    const uint64_t chainAt = bucketsAt + buckets * 4;
+    for (uint64_t i = last;; ++i) {
+        uint32_t word = 0;
+        const uint64_t wordAt = chainAt + (i - first) * 4;
+        if (!inside(wordAt, 4, size) || !read(wordAt, &word, 4))
+            return 0;
+        if (word & 1)
+            return i + 1;
+    }
+}
+
+// Whether the dynamic symbols name a routine the program takes from a library.
+bool imports(const Ehdr& h, const std::vector<Phdr>& segments, const std::vector<Dyn>& dynamic,
+             const std::string& strings, uint64_t size, const ReadFn& read, const char* routine)
 {
     uint64_t symbols = 0, hash = 0, gnuHash = 0, at = 0;
     for (const Dyn& d : dynamic) {
@@ -153,21 +218,15 @@ bool imports(const std::vector<Phdr>& segments, const std::vector<Dyn>& dynamic,
         else if (d.d_tag == DT_SYMENT && d.d_un.d_val != sizeof(Sym))
             return false;
     }
-    // Both tables begin with two words; the second is the classic one's count of symbols and the
-    // GNU one's index of the first symbol it hashes.
-    uint32_t head[2];
-    if (!(hash && fileOffset(segments, hash, at) && read(at, head, sizeof head)) &&
-        !(gnuHash && fileOffset(segments, gnuHash, at) && read(at, head, sizeof head)))
+    if (!symbols || !fileOffset(segments, symbols, at))
         return false;
-    if (!fileOffset(segments, symbols, at) || !inside(at, uint64_t(head[1]) * sizeof(Sym), size))
-        return false;
-    std::vector<Sym> table(head[1]);
-    if (table.empty() || !read(at, table.data(), table.size() * sizeof(Sym)))
-        return false;
-    for (const Sym& sym : table)
-        if (sym.st_shndx == SHN_UNDEF && sym.st_name < strings.size() && std::strcmp(strings.c_str() + sym.st_name, routine) == 0)
-            return true;
-    return false;
+    bool found = false;
+    readEach<Sym>(at, symbolCount(h, segments, at, hash, gnuHash, size, read), size, read, [&](const Sym& sym) {
+        found = sym.st_shndx == SHN_UNDEF && sym.st_name < strings.size() &&
+                std::strcmp(strings.c_str() + sym.st_name, routine) == 0;
+        return !found;
+    });
+    return found;
 }
 
 // What the check reads of an image.
@@ -251,7 +310,7 @@ std::string parse(uint64_t size, const ReadFn& read, Image& image)
     }
     const std::string strings = dynamicStrings(segments, dynamic, size, read);
     neededNames(dynamic, strings, kind.needed);
-    kind.libcStart = imports(segments, dynamic, strings, size, read, kLibcStart);
+    kind.libcStart = imports(h, segments, dynamic, strings, size, read, kLibcStart);
     return std::string();
 }
 

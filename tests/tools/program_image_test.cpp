@@ -18,6 +18,7 @@
 #include <link.h>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -91,6 +92,32 @@ uint64_t segmentAddress(const std::vector<uint8_t>& b, uint32_t type)
     return address;
 }
 
+// The program as a file without its section table (the loader needs none).
+std::vector<uint8_t> withoutSections(const std::vector<uint8_t>& b)
+{
+    return withHeader(b, [](Ehdr& h) {
+        h.e_shoff = 0;
+        h.e_shnum = 0;
+        h.e_shstrndx = 0;
+    });
+}
+// The first two words of the GNU hash table: buckets and index of the first hashed symbol.
+std::pair<uint32_t, uint32_t> gnuHashHead(const std::vector<uint8_t>& b)
+{
+    Ehdr h;
+    std::memcpy(&h, b.data(), sizeof h);
+    for (size_t i = 0; i < h.e_shnum; ++i) {
+        ElfW(Shdr) s;
+        std::memcpy(&s, b.data() + h.e_shoff + i * sizeof s, sizeof s);
+        if (s.sh_type == SHT_GNU_HASH) {
+            uint32_t w[2];
+            std::memcpy(w, b.data() + s.sh_offset, sizeof w);
+            return {w[0], w[1]};
+        }
+    }
+    return {0, 0};
+}
+
 // The programs this build makes: on the simulated board, for the box, and the box's as shipped.
 constexpr const char* kSimProgram = VYR_BINARY_DIR "/vyrR58N";
 constexpr const char* kBoardProgram = VYR_BINARY_DIR "/board/vyrR58N";
@@ -111,6 +138,10 @@ TEST(ProgramImage, OnlyAWholeProgramOfThisMachineIsAccepted)
     const std::vector<uint8_t> real = sampleProgram();
     ASSERT_GT(real.size(), 1000u) << "the sample program is built with the tests";
     const uint16_t machine = le16(real, kMachineAt);
+    // GNU ld's fixed table of a file that defines no symbol: one bucket, first hashed symbol 1.
+    const std::vector<uint8_t> noExports = sampleProgram(0, VYR_SAMPLE_NO_EXPORTS);
+    ASSERT_GT(noExports.size(), 1000u);
+    ASSERT_EQ(gnuHashHead(noExports), std::make_pair(1u, 1u));
     struct Row {
         const char* what;
         std::function<std::vector<uint8_t>()> make;
@@ -127,6 +158,12 @@ TEST(ProgramImage, OnlyAWholeProgramOfThisMachineIsAccepted)
         {"this build's program for the box", [] { return sampleProgram(0, kBoardProgram); }, true},
         {"the box's program as shipped", [] { return sampleProgram(0, kShippedProgram); }, true},
         {"the real program with bytes behind it", [&] { return sampleProgram(real.size() + 5000); }, true},
+        // Counted from the section table, the classic hash table or the GNU one's last chain.
+        {"a program exporting no symbol, linked by GNU ld", [&] { return noExports; }, true},
+        {"the same with the classic hash table, without its section table",
+         [] { return withoutSections(sampleProgram(0, VYR_SAMPLE_NO_EXPORTS_SYSV)); }, true},
+        {"this build's program on the simulated board without its section table",
+         [] { return withoutSections(sampleProgram(0, kSimProgram)); }, true},
         {"116 bytes of text", [&] { return text(); }, false},
         {"nothing", [&] { return std::vector<uint8_t>(); }, false},
         {"the identification only", [&] { return std::vector<uint8_t>(real.begin(), real.begin() + 16); }, false},
@@ -230,9 +267,16 @@ TEST(ProgramImage, NothingIsTakenWhenTheRunningProgramCannotBeRead)
             EXPECT_EQ(program_image::refusal(candidate->data(), candidate->size(), platform::Paths::resolve(running)),
                       "running program could not be read");
         }
-    // Read from a program that can be read, the same candidates are told apart.
-    EXPECT_EQ(program_image::refusal(real.data(), real.size(), VYR_SAMPLE_PROGRAM), "");
-    EXPECT_EQ(program_image::refusal(statics.data(), statics.size(), VYR_SAMPLE_PROGRAM), "static program, not of this system");
+    // Read from a program that can be read, the same candidates are told apart, also by a running
+    // program that exports no symbol.
+    const std::vector<uint8_t> qtLinked = sampleProgram(0, VYR_SAMPLE_QT_PIE_LIBRARY);
+    for (const char* reference : {VYR_SAMPLE_PROGRAM, VYR_SAMPLE_NO_EXPORTS}) {
+        SCOPED_TRACE(reference);
+        EXPECT_EQ(program_image::refusal(real.data(), real.size(), reference), "");
+        EXPECT_EQ(program_image::refusal(statics.data(), statics.size(), reference), "static program, not of this system");
+        EXPECT_EQ(program_image::refusal(qtLinked.data(), qtLinked.size(), reference),
+                  "program without the C library's start code");
+    }
 }
 
 // A package carries the box's program as shipped: it must fit the buffer that an application
