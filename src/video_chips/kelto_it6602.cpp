@@ -391,6 +391,17 @@ void kelto_it6602::get_vid_info(int fd, int index)
     v.flags = uint8_t(((mode >> 1) & 1) | (((pol >> 3) & 1) << 1) | ((pol & 1) << 2));
     const unsigned sample = rd(RegPixelSample);
     v.pclk = sample ? 31620u / sample / 10u : 0; // 0 while the clock is not measured
+    // The receiver's own measure of the clock in kHz, read after 0x77 bit 0 is set.
+    hdmirxset_it6602(fd, 0x77, 0x01, 0x01);
+    chgbank_it6602(fd, 2);
+    uint8_t c0 = hdmirxrd_it6602(fd, 0xC0);
+    hdmirxrd_it6602(fd, 0xBF);
+    hdmirxrd_it6602(fd, 0xBE);
+    c0 = hdmirxrd_it6602(fd, 0xC0);
+    const uint8_t c2 = hdmirxrd_it6602(fd, 0xC2);
+    const uint8_t c1 = hdmirxrd_it6602(fd, 0xC1);
+    chgbank_it6602(fd, 0);
+    v.khz = (uint32_t(c1) << 12) + uint32_t(c2) * 16 + (c0 >> 4);
     const unsigned repetition = (mode >> 4) & 0x0F;
     hdmirxset_it6602(fd, 0x65, 0x0C, uint8_t((repetition == 5 ? 1 : repetition == 6 ? 2 : 0) << 2));
 }
@@ -400,8 +411,13 @@ void kelto_it6602::show_vid_info(int fd, int index)
     (void)fd;
     const IT6602_VidInfo& v = vid_[index];
     const uint64_t frame = uint64_t(v.htotal) * v.vtotal;
-    // 64 bits: a short sample period (0x9A = 1) puts the product far above 2^31.
-    uint64_t refresh = frame ? uint64_t(1000000) * v.pclk / frame : 0;
+    // From the receiver's exact clock, to the nearest hertz: the whole-MHz estimate shows 50 Hz as
+    // 49 and 30 Hz as 28, so it only stands in when the receiver gives no clock.
+    uint64_t refresh = 0;
+    if (frame && v.khz)
+        refresh = (uint64_t(1000) * v.khz + frame / 2) / frame;
+    else if (frame) // 64 bits: a short sample period (0x9A = 1) puts the product far above 2^31
+        refresh = uint64_t(1000000) * v.pclk / frame;
     if (refresh >= 55)
         refresh = 60;
     publishResolution(index, v.hactive, v.vactive, uint16_t(refresh));
@@ -436,18 +452,8 @@ void kelto_it6602::it6602_Get_Hdmi(int fd, int index)
     const unsigned sample = hdmirxrd_it6602(fd, RegPixelSample);
     const double osc = oclk_[index] ? oclk_[index] : DefaultOscillator;
     rec.pfreq = sample ? float(osc / 400.0 * 255.0 / sample / 10.0) : 0.0f;
-    hdmirxset_it6602(fd, 0x77, 0x01, 0x01);
-    chgbank_it6602(fd, 2);
-    uint8_t c0 = hdmirxrd_it6602(fd, 0xC0);
-    hdmirxrd_it6602(fd, 0xBF);
-    hdmirxrd_it6602(fd, 0xBE);
-    c0 = hdmirxrd_it6602(fd, 0xC0);
-    const uint8_t c2 = hdmirxrd_it6602(fd, 0xC2);
-    const uint8_t c1 = hdmirxrd_it6602(fd, 0xC1);
-    chgbank_it6602(fd, 0);
-    const uint32_t khz = (uint32_t(c1) << 12) + uint32_t(c2) * 16 + (c0 >> 4);
-    if (khz)
-        rec.pfreq = float(khz / 1000.0);
+    if (v.khz)
+        rec.pfreq = float(v.khz / 1000.0);
     if (tracing())
         std::printf(" hdminfo[%d].pfreq:%f\n", index, double(rec.pfreq));
 }

@@ -89,6 +89,7 @@ struct IT6602_dev_data {
 struct IT6602_VidInfo {
     uint16_t hactive = 0, vactive = 0, htotal = 0, vtotal = 0;
     uint32_t pclk = 0; // integer MHz estimate
+    uint32_t khz = 0;  // the receiver's measured clock (bank 2 0xC0-0xC2); 0 when it gives none
     uint16_t h1 = 0, h2 = 0, h3 = 0, v1 = 0, v2 = 0, v3 = 0;
     uint8_t flags = 0; // bit 0 interlaced, bit 1 H positive, bit 2 V positive
 };

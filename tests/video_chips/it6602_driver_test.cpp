@@ -4,6 +4,7 @@
 
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "platform/sim/board_config.h"
 
 #include <gtest/gtest.h>
 
@@ -143,16 +144,28 @@ struct TimingCase {
     float pfreq;
 };
 
+// The refresh comes from the receiver's exact clock; the whole-MHz estimate showed 720p50 as 49,
+// 2160p30 as 28, 1080p24 as 23 and 1080p25 as 24.
 TEST_F(It6602Driver, ConnectedSourceIsDecodedIntoBlockAndRecord)
 {
+    auto board = [](const char* name) { return *platform::Sim::standardTiming(name); };
     const TimingCase cases[] = {
         {"1080p60", P1080p60, 60, 148.5f},
         {"720p60", timing(1280, 40, 220, 1650, 720, 5, 20, 750, 74250), 60, 74.25f},
         {"1080p50", timing(1920, 44, 148, 2640, 1080, 5, 36, 1125, 148500), 50, 148.5f}, // below 55: as computed
+        {"board 1920x1080p60", board("1920x1080p60"), 60, 148.5f},
+        {"board 1920x1080p50", board("1920x1080p50"), 50, 148.5f},
+        {"board 1280x720p50", board("1280x720p50"), 50, 74.25f},
+        {"board 3840x2160p30", board("3840x2160p30"), 30, 297.0f},
+        {"board 3840x2160p60", board("3840x2160p60"), 60, 594.0f},
+        {"1080p24", timing(1920, 44, 148, 2750, 1080, 5, 36, 1125, 74250), 24, 74.25f},
+        {"1080p25", timing(1920, 44, 148, 2640, 1080, 5, 36, 1125, 74250), 25, 74.25f},
     };
-    int r = 0;
+    int i = 0;
     for (const TimingCase& c : cases) {
         SCOPED_TRACE(c.name);
+        const int r = i++ % 4;
+        i2cBoard().it6602(r).disconnect(); // a receiver used before sees the source change
         i2cBoard().it6602(r).connect(c.t);
         bringUp(r);
         EXPECT_EQ(blockOf(r), le(c.t.hactive, c.t.vactive, c.rate));
@@ -166,21 +179,27 @@ TEST_F(It6602Driver, ConnectedSourceIsDecodedIntoBlockAndRecord)
         EXPECT_EQ(h.stable, 1);
         EXPECT_EQ(i2cBoard().it6602(r).reg(1, 0xB0) & 3, 3); // hot-plug high with 5 V
         EXPECT_EQ(i2cBoard().it6602(r).reg(0, 0x53) & 0x0F, 0); // output enabled
-        ++r;
     }
 }
 
-// The clock estimate of 148.5 MHz reads 150 MHz (0x9A = 21); 150 MHz / (2424 x 1125) = 55.005 Hz
-// is shown as 60, 150 MHz / (2425 x 1125) = 54.98 Hz as 54.
+// 148.5 MHz / (2422 x 1125) = 54.5004 Hz rounds to 55 and is shown as 60, / (2423 x 1125) =
+// 54.478 Hz as 54. Without the receiver's clock (bank 2 0xC0-0xC2 read 0) the estimate stands in:
+// 148.5 MHz reads 150 MHz (0x9A = 21), 150 MHz / (2424 x 1125) = 55.005 Hz is shown as 60,
+// / (2425 x 1125) = 54.98 Hz as 54.
 TEST_F(It6602Driver, RefreshOf55IsShownAs60AndBelowAsComputed)
 {
-    const std::pair<uint16_t, uint16_t> rows[] = {{2424, 60}, {2425, 54}};
+    const struct {
+        uint16_t htotal, rate;
+        bool clock;
+    } rows[] = {{2422, 60, true}, {2423, 54, true}, {2424, 60, false}, {2425, 54, false}};
     int r = 0;
-    for (const auto& [htotal, rate] : rows) {
-        SCOPED_TRACE(htotal);
-        i2cBoard().it6602(r).connect(timing(1920, 44, 148, htotal, 1080, 5, 36, 1125, 148500));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.htotal);
+        i2cBoard().it6602(r).connect(timing(1920, 44, 148, row.htotal, 1080, 5, 36, 1125, 148500));
+        for (uint8_t reg = 0xC0; !row.clock && reg <= 0xC2; ++reg)
+            i2cBoard().it6602(r).poke(2, reg, 0);
         bringUp(r);
-        EXPECT_EQ(blockOf(r), le(1920, 1080, rate));
+        EXPECT_EQ(blockOf(r), le(1920, 1080, row.rate));
         ++r;
     }
 }
