@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <string>
@@ -37,6 +38,11 @@ bool syncParentDirectory(const std::string& resolvedPath)
     const bool ok = ::fsync(dfd) == 0;
     ::close(dfd);
     return ok;
+}
+
+bool makeParentDirectory(const std::string& resolvedPath)
+{
+    return QDir().mkpath(QFileInfo(QString::fromStdString(resolvedPath)).absolutePath());
 }
 
 int removeAtomicLeftovers(const QString& folder)

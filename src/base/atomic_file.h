@@ -13,6 +13,10 @@ bool writeFileAtomically(const QString& path, const QByteArray& contents);
 // a rename into it survives a power cut. False when the directory cannot be opened or synced.
 bool syncParentDirectory(const std::string& resolvedPath);
 
+// Creates the directory that holds `resolvedPath` (a path already under the board's root) with the
+// directories above it, as a fresh root lacks them. True when it exists afterwards.
+bool makeParentDirectory(const std::string& resolvedPath);
+
 // Suffix of the writer's temporary file beside the target.
 constexpr const char* kAtomicTempSuffix = ".atomic-tmp";
 

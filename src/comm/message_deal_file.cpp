@@ -25,8 +25,6 @@
 #include "tools/program_image.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
 
@@ -394,7 +392,7 @@ bool writeVerified(const std::string& path, const uint8_t* data, uint32_t length
 {
     const std::string target = platform::Paths::resolve(path);
     const std::string temp = target + ".part";
-    QDir().mkpath(QFileInfo(QString::fromStdString(target)).absolutePath());
+    makeParentDirectory(target);
     const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
         return false;

@@ -379,7 +379,10 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
     }
     QMutexLocker locker(&Utils::_file_deal_mutex);
     const std::string temp = host(kAppTemp), staged = host(kAppStaged);
-    ::unlink(staged.c_str()); // never swap in what an earlier run left
+    // Never swap in what an earlier run left; a program staged by this run stays until a later
+    // entry's is whole in its place, so a refused or failed entry does not take it away.
+    if (!appStaged_)
+        ::unlink(staged.c_str());
     {
         Fd in;
         if (!openChecked(hostPath, uint64_t(e.dataOffset) + e.dataLen, &in, why))
@@ -403,6 +406,7 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
     bool ok = false;
     {
         Fd out;
+        makeParentDirectory(temp);
         out.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
         if (out.fd < 0)
             *why = QStringLiteral("cannot create the application file");

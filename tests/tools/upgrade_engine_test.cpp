@@ -576,7 +576,7 @@ TEST_F(UpgradeEngine, FpgaOneImageIsSkippedAndTheRestInstalled)
 }
 
 // The launcher starts whatever is swapped in: an application entry that is not a whole program
-// of this machine is refused with its reason, and nothing is staged, swapped or restarted.
+// of this machine is refused with its reason, and nothing is staged, swapped or restarted by it.
 TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneInstalled)
 {
     g_update_status = 0;
@@ -599,12 +599,16 @@ TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneI
         EXPECT_FALSE(TestRoot::exists("/data/configs/led_load_config.ini"));
         EXPECT_EQ(g_app_reset_flag.load(), 0) << "no restart";
     }
+    // The real program, then a refused one in the same run, on a fresh root without /data/app:
+    // the folder is made, and the real program stays staged and is installed.
+    QDir(QString::fromStdString(TestRoot::path("/data/app"))).removeRecursively();
     PackageGen::Package p;
-    p.entries = {entry(10, real)};
+    p.entries = {entry(10, real), entry(10, notProgramsOfThisBox().front().bytes)};
     put("new.VYR", p);
     const upgrade::RunResult r = run();
-    ASSERT_EQ(r.items.size(), 1u);
+    ASSERT_EQ(r.items.size(), 2u);
     EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_EQ(r.items[1].outcome, Outcome::Failed);
     EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), real);
     EXPECT_EQ(g_app_reset_flag.load(), 1);
 }
