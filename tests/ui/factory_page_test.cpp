@@ -38,6 +38,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <unistd.h>
 
 using namespace PanelKey;
 using platform::Sim::c331Chip;
@@ -493,8 +494,10 @@ TEST_F(FactoryPage, WritesWaitForTheScalerMutexAndEndInAHandOver)
         holder = std::thread([&] {
             PosixLock lock(scaler()->c331_mutex);
             phase = 1;
-            // Held until the page's write waits for it (or as long as a write may take).
-            waitFor([&] { return LockWaiters::waited(scaler()->c331_mutex); }, 5000);
+            // Held until the page's write (this program's main thread) waits for it; the scaler
+            // worker's waits are no sign.
+            EXPECT_TRUE(waitFor([&] { return LockWaiters::waited(scaler()->c331_mutex, getpid()); }, 5000))
+                << "the page's write waits for the scaler mutex";
             seenLanguage = store->block[blk::kLanguage];
             seenBrightness = store->u16(blk::kBrightness);
             seenFlag = scaler()->change_flag;

@@ -33,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 using namespace PanelKey;
@@ -271,9 +272,9 @@ TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
             ScalerHandOver handOver;
             store->setU16(r.field, r.halfway);
             held = true;
-            // The write ends once the reader waits for the hand-over (or after as long as a read
-            // may take, should it read without the lock).
-            waitFor([] { return LockWaiters::waited(c331_manage::p_c331_manage->c331_mutex); }, 5000);
+            // The write ends once the reader (this program's main thread) waits for the hand-over.
+            EXPECT_TRUE(waitFor([] { return LockWaiters::waited(c331_manage::p_c331_manage->c331_mutex, getpid()); }, 5000))
+                << r.what << ": the refresh waits for the hand-over";
             store->setU16(r.field, r.done);
         });
         EXPECT_TRUE(waitFor([&] { return held.load(); }, 5000));
