@@ -53,6 +53,42 @@ TEST(ProcessPerTestSelf, DISABLED_KilledOnPurpose)
 
 TEST(ProcessPerTestSelf, DISABLED_Skips) { GTEST_SKIP() << "skipped on purpose"; }
 
+// The ends a test can come to, each planted only where the runner's own test asks for it.
+TEST(PlantedOutcomeSelf, DISABLED_Aborts)
+{
+    if (!getenv(kPlanted))
+        GTEST_SKIP();
+    signal(SIGABRT, SIG_DFL); // no sanitizer's report in its place
+    abort();
+}
+
+TEST(PlantedOutcomeSelf, DISABLED_Segfaults)
+{
+    if (!getenv(kPlanted))
+        GTEST_SKIP();
+    signal(SIGSEGV, SIG_DFL);
+    raise(SIGSEGV);
+}
+
+TEST(PlantedOutcomeSelf, DISABLED_ExitsBeforeItsEnd)
+{
+    if (!getenv(kPlanted))
+        GTEST_SKIP();
+    _exit(0);
+}
+
+// Passes, and leaves a process running that it started ($VYR_STARTED_PIDS names it).
+TEST(PlantedOutcomeSelf, DISABLED_LeavesAChildBehind)
+{
+    const char* file = getenv("VYR_STARTED_PIDS");
+    if (!getenv(kPlanted) || !file)
+        GTEST_SKIP();
+    pid_t pid = -1;
+    char* args[] = {const_cast<char*>("sleep"), const_cast<char*>("600"), nullptr};
+    ASSERT_EQ(posix_spawnp(&pid, "sleep", nullptr, nullptr, args, environ), 0);
+    std::ofstream(std::string(file) + ".left") << pid << "\n";
+}
+
 // As when a test's own threads print into gtest's lines: its outcome is not read from them.
 TEST(ProcessPerTestSelf, DISABLED_PassesWithoutGtestsLines)
 {
@@ -78,6 +114,25 @@ TEST(ProgramTreeSelf, DISABLED_StartsTwoSleepsAndWaits)
     std::ofstream(part) << pids;
     ASSERT_EQ(rename(part.c_str(), file), 0);
     pause();
+}
+
+// Gone, or a zombie that no one has reaped yet: either way it runs no more.
+bool ended(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const size_t close = stat.rfind(')');
+    return close == std::string::npos || stat.compare(close, 4, ") Z ") == 0 || stat.compare(close, 4, ") X ") == 0;
+}
+
+// The processes named in a file, one a line.
+std::vector<pid_t> pidsIn(const std::string& file)
+{
+    std::vector<pid_t> pids;
+    std::ifstream text(file);
+    for (pid_t pid; text >> pid;)
+        pids.push_back(pid);
+    return pids;
 }
 
 struct Ran {
@@ -232,19 +287,6 @@ TEST(ProcessPerTest, EachSelectedTestRunsInAProcessOfItsOwn)
     EXPECT_FALSE(r.has("[       OK ]")) << r.out;
 }
 
-namespace {
-
-// Gone, or a zombie that no one has reaped yet: either way it runs no more.
-bool ended(pid_t pid)
-{
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    const std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    const size_t close = stat.rfind(')');
-    return close == std::string::npos || stat.compare(close, 4, ") Z ") == 0 || stat.compare(close, 4, ") X ") == 0;
-}
-
-}
-
 // A test past its time-out is ended with what it started, as ctest ends it. Where the kernel lets
 // this process take in the orphans, it also sees how they ended; elsewhere (some containers refuse
 // a subreaper) it sees that they run no more.
@@ -256,13 +298,7 @@ TEST(ProcessPerTest, KillTreeEndsWhatTheProgramStarted)
         "--gtest_filter=ProgramTreeSelf.DISABLED_StartsTwoSleepsAndWaits"}, {"VYR_STARTED_PIDS=" + pidsFile});
     ASSERT_TRUE(p);
     std::vector<pid_t> sleeps;
-    ASSERT_TRUE(waitFor([&] {
-        sleeps.clear();
-        std::ifstream text(pidsFile);
-        for (pid_t pid; text >> pid;)
-            sleeps.push_back(pid);
-        return sleeps.size() == 2;
-    }, 30000)) << p->output();
+    ASSERT_TRUE(waitFor([&] { return (sleeps = pidsIn(pidsFile)).size() == 2; }, 30000)) << p->output();
     for (pid_t pid : sleeps)
         ASSERT_FALSE(ended(pid)) << pid;
     p->killTree();
@@ -283,20 +319,51 @@ TEST(ProcessPerTest, KillTreeEndsWhatTheProgramStarted)
         prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
-TEST(ProcessPerTest, FailedKilledAndSkippedTestsAreReported)
+// Every end a test can come to, each with its verdict, and the run's exit status: a hang past its
+// time-out is ended with the processes it started; a child a passing test leaves behind keeps
+// neither its verdict nor the run waiting.
+TEST(ProcessPerTest, EveryOutcomeHasItsVerdictAndAFailureFailsTheRun)
 {
-    Ran r = runSelf("planted", {"--gtest_also_run_disabled_tests", "--gtest_filter=ProcessPerTestSelf.*"}, {std::string(kPlanted) + "=1"});
+    const std::string pidsFile = platform::Paths::root() + "/pids";
+    const int limitS = TimeLimit::ms(2000) / 1000;
+    Ran r = runSelf("planted", {"--gtest_also_run_disabled_tests", "--gtest_filter=ProcessPerTestSelf.*:PlantedOutcomeSelf.*:ProgramTreeSelf.*"},
+                    {std::string(kPlanted) + "=1", "VYR_STARTED_PIDS=" + pidsFile, "VYR_TEST_TIMEOUT_S=" + std::to_string(limitS)});
     EXPECT_EQ(r.exitStatus(), 1) << r.out;
-    EXPECT_TRUE(r.has("Running 6 tests from 1 test suite, each in a process of its own")) << r.out;
+    EXPECT_TRUE(r.has("Running 11 tests from 3 test suites, each in a process of its own")) << r.out;
+    const std::string planted = "PlantedOutcomeSelf.DISABLED_";
+    const struct {
+        std::string test, verdict;
+    } rows[] = {
+        {kA, "[       OK ] "},
+        {kB, "[       OK ] "},
+        {kQuiet, "[       OK ] "},
+        {planted + "LeavesAChildBehind", "[       OK ] "},
+        {kSkips, "[  SKIPPED ] "},
+        {kFails, "[  FAILED  ] (exit status 1, "},
+        {kKilled, "[  FAILED  ] (ended by signal 9, "},
+        {planted + "Aborts", "[  FAILED  ] (ended by signal 6, "},
+        {planted + "Segfaults", "[  FAILED  ] (ended by signal 11, "},
+        {planted + "ExitsBeforeItsEnd", "[  FAILED  ] (ran no test of this name, "},
+        {"ProgramTreeSelf.DISABLED_StartsTwoSleepsAndWaits", "[  FAILED  ] (did not end within " + std::to_string(limitS) + " s, "},
+    };
+    for (const auto& row : rows) {
+        const size_t open = row.verdict.find('(');
+        const std::string line = open == std::string::npos ? row.verdict + row.test + " ("
+                                                           : row.verdict.substr(0, open) + row.test + " " + row.verdict.substr(open);
+        EXPECT_EQ(r.count(line), 1u) << line << "\n" << r.out;
+    }
     EXPECT_TRUE(r.has("failed on purpose")) << "a failed test's own output: " << r.out;
-    EXPECT_TRUE(r.has("[  FAILED  ] " + kFails + " (exit status 1, ")) << r.out;
-    EXPECT_TRUE(r.has("[  FAILED  ] " + kKilled + " (ended by signal 9, ")) << r.out;
-    EXPECT_TRUE(r.has("[  SKIPPED ] " + kSkips + " (")) << r.out;
-    EXPECT_TRUE(r.has("[       OK ] " + kQuiet + " (")) << r.out;
-    EXPECT_TRUE(r.has("[  PASSED  ] 3 tests.\n[  SKIPPED ] 1 test, listed below:\n[  SKIPPED ] " + kSkips +
-                      "\n[  FAILED  ] 2 tests, listed below:\n[  FAILED  ] " + kFails + "\n[  FAILED  ] " + kKilled +
-                      "\n\n 2 FAILED TESTS\n"))
+    EXPECT_TRUE(r.has("[  PASSED  ] 4 tests.\n[  SKIPPED ] 1 test, listed below:\n[  SKIPPED ] " + kSkips +
+                      "\n[  FAILED  ] 6 tests, listed below:\n[  FAILED  ] " + kFails + "\n[  FAILED  ] " + kKilled))
         << r.out;
+    EXPECT_TRUE(r.has("\n 6 FAILED TESTS\n")) << r.out;
+    const std::vector<pid_t> hung = pidsIn(pidsFile), left = pidsIn(pidsFile + ".left");
+    EXPECT_EQ(hung.size(), 2u);
+    for (pid_t pid : hung)
+        EXPECT_TRUE(waitFor([pid] { return ended(pid); }, 5000)) << "process " << pid << " of the hung test still runs";
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_FALSE(ended(left[0])) << "the child left behind is the test's own affair";
+    kill(left[0], SIGKILL);
 
     // A shard of them (B, the killed one, the quiet one): each child runs its one test, whatever
     // shard this is.

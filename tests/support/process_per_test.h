@@ -9,7 +9,8 @@
 // the timing tests (tests/CMakeLists.txt) alone at the end, each with ctest's time-out. One line
 // per test, a failed test's output whole, and gtest's summary; --gtest_repeat repeats the whole
 // run; --gtest_output must name a folder (xml:dir/), where each test writes <Suite.Name>.xml.
-// VYR_TESTS_IN_ONE_PROCESS=1 runs them all in this process, as gtest alone does (for a debugger).
+// VYR_TESTS_IN_ONE_PROCESS=1 runs them all in this process, as gtest alone does (for a debugger);
+// VYR_TEST_TIMEOUT_S=n gives every test n seconds instead (for the runner's own tests).
 namespace ProcessPerTest {
 // Whether the selected tests go to children: more than one, and no listing or gtest's help asked
 // for (argv as gtest left it).
