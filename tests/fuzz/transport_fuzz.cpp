@@ -1,15 +1,18 @@
-// The TCP and UDP transports' own read loops: the input is what a PC tool sends, written through a
-// loopback socket to the transport, which runs one pass at a time (runOnce) as its thread would,
-// with the command handler and the FPGA's card link behind it. The first byte picks the transport
-// (bit 0: UDP) and, for TCP, whether the tool reads its replies only at the end (bit 1: the
-// transport then holds back what the tool sends). The rest is cut at "#NET#" into the tool's
-// writes (TCP) or datagrams (UDP).
+// The TCP, UDP and serial transports' own read loops: the input is what a PC tool sends, written
+// through a loopback socket or the line's pty to the transport, which runs one pass at a time
+// (runOnce) as its thread would, with the command handler and the FPGA's card link behind it. The
+// first byte picks the transport (bit 2: a serial line, bit 3 which; else bit 0: UDP) and, for
+// TCP, whether the tool reads its replies only at the end (bit 1: the transport then holds back
+// what the tool sends). The rest is cut at "#NET#" into the tool's writes (TCP, serial) or
+// datagrams (UDP).
 // Checked on what the transport accepted, against the frames the tool's bytes carry: every reply
 // is a whole frame with a good check byte, the replies come in the order of the requests, each
-// the handler's answer whole (head swapped, its data, the check byte), a card's answer only after
-// a frame for the cards. Every valid request reaches the handler, and its answer reaches the tool:
-// over TCP always (the bare head when the handler has nothing to say), over UDP when the handler
-// has something to say, refused with status 1 when its wire form would not fit one datagram.
+// the handler's answer whole (head swapped, its data, the check byte); the handler is handed each
+// request's body exactly as sent, and a card's answer that the transport took reaches the tool in
+// the place of its frame. Every valid request reaches the handler, and its answer reaches the tool:
+// over TCP always (the bare head when the handler has nothing to say), over UDP and serial when
+// the handler has something to say, refused with status 1 when its wire form would not fit one
+// datagram.
 // Nothing may be missing unless the transport dropped a tool that did not read, or the kernel
 // dropped a datagram on the way (a full socket buffer or backlog; it counts them).
 #include "fuzz_fpga.h"
@@ -19,20 +22,27 @@
 #include "comm/message_deal.h"
 #include "comm/networkmanage.h"
 #include "comm/protocol_phy.h"
+#include "comm/serial_transport.h"
 #include "comm/tcpserver.h"
 #include "comm/udpnetmanage.h"
 #include "comm/udpserver.h"
+#include "platform/sim/pty_serial.h"
 #include "params/config_engine.h"
 #include "scaler/c331_manage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
+#include <mutex>
 #include <netinet/in.h>
 #include <string_view>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include <tuple>
@@ -53,6 +63,7 @@ constexpr uint32_t kUdpPayloadMax = 65507; // 65,535 less the IPv4 and UDP heads
 
 networkManage* tcp;
 udpnetManage* udp;
+SerialTransport* lines[2]; // ttyS1, ttyS2
 fpga_manage* fpga;
 
 // ---- what the handler answered ----
@@ -61,11 +72,12 @@ fpga_manage* fpga;
 // handler's answer r. Taken at the dispatcher's entry, which the link wraps (CMakeLists.txt), so
 // the transports' own code is not asked what they should have sent.
 struct Answer {
-    uint8_t group;
+    size_t request; // digest of the body the handler was handed, without the check byte
     uint32_t length; // of the reply body; 0: none is sent
     size_t digest;
 };
 std::vector<Answer> answers;
+std::vector<std::vector<uint8_t>> cardAnswers; // each the cards' answer a transport took to send on
 
 kOracle size_t digestOf(const uint8_t* p, size_t n)
 {
@@ -88,24 +100,24 @@ kOracle uint32_t wireSize(const Bytes& body) // preamble, stuffed body, end byte
     return n;
 }
 
-kOracle Answer answerOf(const uint8_t* body, uint32_t r, uint32_t capacity, uint64_t peer)
+kOracle Answer answerOf(size_t request, const uint8_t* body, uint32_t r, uint32_t capacity, uint64_t peer)
 {
     const bool udp = peer >> 56 == 3;
-    if (udp && r == 0)
-        return {body[9], 0, 0};
+    if (peer >> 56 != 2 && r == 0) // only TCP sends the bare head
+        return {request, 0, 0};
     Bytes reply = {body[2], body[3], body[0], body[1]};
     reply.insert(reply.end(), body + 4, body + 10);
     if (uint64_t(11) + r <= capacity) {
         reply.insert(reply.end(), body + 10, body + 10 + r);
         reply.push_back(xorOf(reply));
         if (!udp || reply.size() * 2 + 4 <= kUdpPayloadMax || wireSize(reply) <= kUdpPayloadMax)
-            return {body[9], uint32_t(reply.size()), digestOf(reply.data(), reply.size())};
+            return {request, uint32_t(reply.size()), digestOf(reply.data(), reply.size())};
         reply.resize(10);
     }
     reply.push_back(1); // refused as a range the transport cannot carry
     reply.push_back(0);
     reply.push_back(xorOf(reply));
-    return {body[9], uint32_t(reply.size()), digestOf(reply.data(), reply.size())};
+    return {request, uint32_t(reply.size()), digestOf(reply.data(), reply.size())};
 }
 
 }
@@ -114,9 +126,21 @@ extern "C" uint32_t __real__ZN12message_deal18message_group_dealEPhjjm(message_d
 extern "C" uint32_t __wrap__ZN12message_deal18message_group_dealEPhjjm(message_deal* self, uint8_t* body, uint32_t length,
                                                                        uint32_t capacity, uint64_t peer)
 {
+    const size_t request = digestOf(body, length);
     const uint32_t r = __real__ZN12message_deal18message_group_dealEPhjjm(self, body, length, capacity, peer);
-    answers.push_back(answerOf(body, r, capacity, peer));
+    answers.push_back(answerOf(request, body, r, capacity, peer));
     return r;
+}
+
+// CardWait::queue: the cards' answer for the frame a transport passed, taken to be sent on.
+extern "C" bool __real__ZN8CardWait5queueER12protocol_phyPKhjj(CardWait*, protocol_phy&, const uint8_t*, uint32_t, uint32_t);
+extern "C" bool __wrap__ZN8CardWait5queueER12protocol_phyPKhjj(CardWait* self, protocol_phy& phy, const uint8_t* body,
+                                                               uint32_t length, uint32_t wireMax)
+{
+    const bool taken = __real__ZN8CardWait5queueER12protocol_phyPKhjj(self, phy, body, length, wireMax);
+    if (taken)
+        cardAnswers.emplace_back(body, body + length);
+    return taken;
 }
 
 namespace {
@@ -134,15 +158,20 @@ bool setUp()
     udp = new udpnetManage;
     if (udp->initialize(0, 0, false) != 0)
         FuzzBoard::fail("no UDP sockets");
+    lines[0] = new Qz_uart_inout_4G;
+    lines[1] = new Qz_uart_inout;
+    for (int port : {1, 2})
+        if (lines[port - 1]->usart1_init(port, 115200, false) != 0 || !lines[port - 1]->opened())
+            FuzzBoard::fail("no serial line %d", port);
     return true;
 }
 
 // The frames a tool's bytes carry, as any decoder of the stream finds them, those with a good
 // check byte only.
-std::vector<Bytes> requests(const QByteArray& stream)
+std::vector<Bytes> requests(const QByteArray& stream, uint32_t record)
 {
     std::vector<Bytes> out;
-    FrameStream frames(kMessageBufferSize);
+    FrameStream frames(record);
     const auto* p = reinterpret_cast<const uint8_t*>(stream.constData());
     for (uint32_t at = 0; at < uint32_t(stream.size());) {
         bool complete = false;
@@ -159,28 +188,17 @@ kOracle bool isReplyTo(const Bytes& reply, const Bytes& request)
            reply[9] == request[9];
 }
 
-// A card's answer as the link forwards it: the frame's head bytes 4-6, 8 and 9 kept (the network
-// copies them; the link rewrites only the address and the port byte), and no longer than a packet.
-kOracle bool isCardAnswer(const Bytes& reply, const Bytes& frame)
-{
-    return reply[4] == frame[4] && reply[5] == frame[5] && reply[6] == frame[6] && reply[8] == frame[8] &&
-           reply[9] == frame[9] && reply.size() <= fpga_manage::kPacketMax;
-}
-
 // Every reply answers a request, in order, and is the handler's answer whole; `whole` says that
 // none may be missing (else the ones that came are still checked, in order).
 kOracle void match(const std::vector<Bytes>& replies, const std::vector<Bytes>& asked, bool whole)
 {
-    size_t r = 0, a = 0;
+    size_t r = 0, a = 0, c = 0;
     for (size_t q = 0; q < asked.size(); ++q) {
         if (protocol_phy::is_card_frame(asked[q].data())) {
-            // Its answer, unless what comes next could as well be the next request's reply.
-            size_t next = q + 1;
-            while (next < asked.size() && protocol_phy::is_card_frame(asked[next].data()))
-                ++next;
-            if (r < replies.size() && isCardAnswer(replies[r], asked[q]) &&
-                (next == asked.size() || !isReplyTo(replies[r], asked[next])))
-                ++r;
+            // The answers taken come in the order of the frames; a frame the cards left unanswered
+            // has none.
+            if (c < cardAnswers.size() && r < replies.size() && replies[r] == cardAnswers[c])
+                ++r, ++c;
             continue;
         }
         if (a == answers.size()) {
@@ -189,8 +207,8 @@ kOracle void match(const std::vector<Bytes>& replies, const std::vector<Bytes>& 
             break; // the connection was dropped: nothing after it was served
         }
         const Answer& want = answers[a++];
-        if (want.group != asked[q][9])
-            FuzzBoard::fail("the handler ran a request other than the tool's next one");
+        if (want.request != digestOf(asked[q].data(), asked[q].size() - 1))
+            FuzzBoard::fail("the handler was not handed the tool's next request as sent");
         if (want.length == 0)
             continue;
         if (r < replies.size() && replies[r].size() == want.length && digestOf(replies[r].data(), want.length) == want.digest)
@@ -202,6 +220,8 @@ kOracle void match(const std::vector<Bytes>& replies, const std::vector<Bytes>& 
     }
     if (a != answers.size())
         FuzzBoard::fail("the handler ran a request the tool did not send");
+    if (whole && c != cardAnswers.size())
+        FuzzBoard::fail("a card's answer the transport took did not reach the tool");
     if (r != replies.size())
         FuzzBoard::fail("a reply answers no request the tool sent");
 }
@@ -385,6 +405,34 @@ Bytes onWire(const Bytes& body)
     return wire;
 }
 
+// Once the closing request has reached the handler: reads (read) until its reply has come, then
+// takes that reply off; lost() says a reply may have been lost on the way.
+void awaitClosingReply(std::vector<Bytes>* replies, const std::function<void()>& read, const std::function<bool()>& lost)
+{
+    if (answers.empty() || answers.back().request != digestOf(kClosing.data(), kClosing.size()))
+        FuzzBoard::fail("the closing request did not reach the handler as sent");
+    // Its reply comes last: wait for it (a request of the input's may have the same answer).
+    const Answer last = answers.back();
+    auto closedBy = [&](const Bytes& reply) {
+        return reply.size() == last.length && digestOf(reply.data(), reply.size()) == last.digest;
+    };
+    size_t due = 0, seen = 0;
+    for (const Answer& a : answers)
+        due += a.length == last.length && a.digest == last.digest;
+    answers.pop_back();
+    Stall stall;
+    for (size_t looked = 0;;) {
+        for (; looked < replies->size(); ++looked)
+            seen += closedBy((*replies)[looked]);
+        if (seen >= due || lost())
+            break;
+        stall.check("the closing request has no reply");
+        read();
+    }
+    if (!replies->empty() && closedBy(replies->back()))
+        replies->pop_back();
+}
+
 // Datagrams the kernel dropped on any CPU's backlog since boot (the second column of each line).
 uint64_t backlogDrops()
 {
@@ -459,36 +507,87 @@ bool runUdp(const std::vector<QByteArray>& datagrams, std::vector<Bytes>* replie
         udp->runOnce(0); // a frame for the cards: its answer
         read();
     };
+    auto lost = [&] { return socketDrops != 0 || backlogDrops() != backlogBefore; };
     for (const QByteArray& d : datagrams)
         serve(d.constData(), size_t(d.size()));
     const Bytes closing = onWire(sealed(kClosing));
     serve(reinterpret_cast<const char*>(closing.data()), closing.size());
-    if (answers.empty() || answers.back().group != kClosing[9])
-        FuzzBoard::fail("the closing request did not reach the handler");
-    // Its reply comes last: wait for it (a request of the input's may have the same answer).
-    const Answer last = answers.back();
-    auto closedBy = [&](const Bytes& reply) {
-        return reply.size() == last.length && digestOf(reply.data(), reply.size()) == last.digest;
-    };
-    size_t due = 0, seen = 0;
-    for (const Answer& a : answers)
-        due += a.length == last.length && a.digest == last.digest;
-    answers.pop_back();
-    auto lost = [&] { return socketDrops != 0 || backlogDrops() != backlogBefore; };
-    Stall stall;
-    for (size_t looked = 0;;) {
-        for (; looked < replies->size(); ++looked)
-            seen += closedBy((*replies)[looked]);
-        if (seen >= due || lost())
-            break;
-        stall.check("the closing request has no reply");
+    awaitClosingReply(replies, [&] {
         FuzzNet::readable(fd, kWaitMs);
         read();
-    }
-    if (!replies->empty() && closedBy(replies->back()))
-        replies->pop_back();
+    }, lost);
     close(fd);
     return !lost();
+}
+
+// ---- serial ----
+
+// The tool's writes on the line's far end, each whole before the next, the transport running a
+// pass after each piece the line took, then the closing request. A thread of the tool reads all
+// the while: the transport's send waits for the line to take its reply.
+bool runSerial(std::vector<QByteArray> writes, int port, std::vector<Bytes>* replies)
+{
+    SerialTransport* line = lines[port - 1];
+    const int fd = open(platform::Sim::serialSim().peerPath(port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        FuzzBoard::fail("cannot open serial line %d", port);
+    std::mutex m;
+    std::condition_variable heard;
+    Bytes wire;
+    bool done = false;
+    std::thread tool([&] {
+        uint8_t b[4096];
+        for (;;) {
+            pollfd p = {fd, POLLIN, 0};
+            const ssize_t n = poll(&p, 1, kWaitMs) > 0 ? read(fd, b, sizeof b) : 0;
+            std::lock_guard<std::mutex> lock(m);
+            if (done)
+                return;
+            if (n > 0)
+                wire.insert(wire.end(), b, b + n);
+            heard.notify_all();
+        }
+    });
+    const Bytes closing = onWire(sealed(kClosing));
+    writes.emplace_back(reinterpret_cast<const char*>(closing.data()), int(closing.size()));
+    QByteArray all;
+    for (const QByteArray& w : writes)
+        all += w;
+    size_t due = 0; // the closing request, and any copy of it in the input
+    for (const Bytes& r : requests(all, SerialTransport::kRecordSize))
+        due += r == sealed(kClosing);
+    const size_t closingDigest = digestOf(kClosing.data(), kClosing.size());
+    const auto served = [&] {
+        return size_t(std::count_if(answers.begin(), answers.end(), [&](const Answer& a) { return a.request == closingDigest; }));
+    };
+    Stall stall;
+    for (const QByteArray& w : writes)
+        for (int at = 0; at < w.size();) {
+            const ssize_t n = write(fd, w.constData() + at, size_t(w.size() - at));
+            if (n > 0)
+                at += int(n), stall.moved();
+            else
+                stall.check("the line takes none of the tool's bytes");
+            line->runOnce(n > 0 ? 0 : kWaitMs);
+        }
+    for (size_t seen = answers.size(); served() < due; line->runOnce(kWaitMs)) {
+        if (answers.size() != seen)
+            seen = answers.size(), stall.moved();
+        stall.check("the closing request did not reach the handler as sent");
+    }
+    awaitClosingReply(replies, [&] {
+        std::unique_lock<std::mutex> lock(m);
+        heard.wait_for(lock, std::chrono::milliseconds(kWaitMs));
+        Bytes whole(wire.begin(), wire.begin() + (std::find(wire.rbegin(), wire.rend(), 0x5A).base() - wire.begin()));
+        *replies = framesOf(whole); // whole frames only: 0x5A ends one and is escaped elsewhere
+    }, [] { return false; });
+    {
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+    }
+    tool.join();
+    close(fd);
+    return true;
 }
 
 }
@@ -506,9 +605,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         all += p;
     std::vector<Bytes> replies;
     answers.clear();
+    cardAnswers.clear();
     // Each datagram is the next part of the sender's stream.
-    const bool whole = mode & 1 ? runUdp(pieces, &replies) : runTcp(pieces, mode & 2, &replies);
-    match(replies, requests(all), whole);
+    const bool serial = mode & 4;
+    const bool whole = serial ? runSerial(pieces, mode & 8 ? 1 : 2, &replies)
+                       : mode & 1 ? runUdp(pieces, &replies)
+                                  : runTcp(pieces, mode & 2, &replies);
+    match(replies, requests(all, serial ? SerialTransport::kRecordSize : kMessageBufferSize), whole);
     FuzzBoard::settle();
     return 0;
 }
