@@ -188,6 +188,14 @@ kOracle bool isReplyTo(const Bytes& reply, const Bytes& request)
            reply[9] == request[9];
 }
 
+// A card's answer as the link forwards it: the frame's head bytes 4-6, 8 and 9 kept (the network
+// copies them; the link rewrites only the address and the port byte), and no longer than a packet.
+kOracle bool isCardAnswer(const Bytes& reply, const Bytes& frame)
+{
+    return reply[4] == frame[4] && reply[5] == frame[5] && reply[6] == frame[6] && reply[8] == frame[8] &&
+           reply[9] == frame[9] && reply.size() <= fpga_manage::kPacketMax;
+}
+
 // Every reply answers a request, in order, and is the handler's answer whole; `whole` says that
 // none may be missing (else the ones that came are still checked, in order).
 kOracle void match(const std::vector<Bytes>& replies, const std::vector<Bytes>& asked, bool whole)
@@ -195,9 +203,10 @@ kOracle void match(const std::vector<Bytes>& replies, const std::vector<Bytes>& 
     size_t r = 0, a = 0, c = 0;
     for (size_t q = 0; q < asked.size(); ++q) {
         if (protocol_phy::is_card_frame(asked[q].data())) {
-            // The answers taken come in the order of the frames; a frame the cards left unanswered
-            // has none.
-            if (c < cardAnswers.size() && r < replies.size() && replies[r] == cardAnswers[c])
+            // The answers taken come in the order of the frames, each its own frame's; a frame the
+            // cards left unanswered has none.
+            if (c < cardAnswers.size() && isCardAnswer(cardAnswers[c], asked[q]) && r < replies.size() &&
+                replies[r] == cardAnswers[c])
                 ++r, ++c;
             continue;
         }
@@ -221,7 +230,7 @@ kOracle void match(const std::vector<Bytes>& replies, const std::vector<Bytes>& 
     if (a != answers.size())
         FuzzBoard::fail("the handler ran a request the tool did not send");
     if (whole && c != cardAnswers.size())
-        FuzzBoard::fail("a card's answer the transport took did not reach the tool");
+        FuzzBoard::fail("a card's answer the transport took did not reach the tool in its frame's place");
     if (r != replies.size())
         FuzzBoard::fail("a reply answers no request the tool sent");
 }
