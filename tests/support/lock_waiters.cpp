@@ -70,6 +70,8 @@ const FutexView& futexView()
         }, 5000);
         pthread_mutex_unlock(&lock);
         t.join();
+        if (v.nr < 0) // every waited() is then false: say why once
+            fprintf(stderr, "LockWaiters: no futex wait of a parked thread seen in /proc/self/task/*/syscall\n");
         return v;
     }();
     return view;
