@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr int kPorts = 16;
 constexpr uint32_t kEntries = 296, kEntriesEnd = 360; // sixteen 4-byte entries
 
 // Port positions in the parameter RAM and where the backup keeps them.

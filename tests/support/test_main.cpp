@@ -19,7 +19,7 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VYR_ASAN)
 #include <sanitizer/lsan_interface.h>
 #endif
 
@@ -46,14 +46,14 @@ int main(int argc, char** argv)
         Delay::setScalePercent(0);
         TestRoot::installBoardChecks(root);
         ProcessPerTest::reportOutcome();
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VYR_ASAN)
         // Qt's offscreen plugin keeps its screen objects past the application's end. Leaving its
         // start out of the leak check spares every test matching them against the suppressions,
         // which reads the sanitizer's own debug information (a third of a short test's time).
         __lsan_disable();
 #endif
         QApplication app(argc, argv);
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VYR_ASAN)
         __lsan_enable();
 #endif
         vyr_tsan::orderPostedEvents();

@@ -292,7 +292,7 @@ TEST_F(PanelTest, CropFieldsAreCheckedAgainstTheInputAndARefusalWritesNothing)
                                             : QStringList{QStringLiteral(" 0-32766"), QStringLiteral(" 0-32766"), QStringLiteral(" 1-32767"), QStringLiteral(" 1-32767")};
         ASSERT_EQ(keypad.asked.size(), int(c.fields.size()));
         for (size_t i = 0; i < c.fields.size(); ++i)
-            EXPECT_TRUE(keypad.asked[int(i)].startsWith(QLatin1String("XYWH" + c.fields[i], 1))
+            EXPECT_TRUE(keypad.asked[int(i)].startsWith(QLatin1Char("XYWH"[c.fields[i]]))
                         && keypad.asked[int(i)].endsWith(bounds[c.fields[i]]))
                 << keypad.asked.join(QLatin1Char('|')).toStdString();
     }

@@ -138,7 +138,7 @@ TEST_F(PanelTest, EdidSaveWritesWidthHeightAndRateOfTheCurrentInput)
         .until([] { return g_edidset->ui_seltype == 1; }, "back in the row")
         .keys({Right, Right, Right})
         .until([] { return g_edidset->ui_line_select == 5; }, "Save focused")
-        .act([this] { EXPECT_EQ(Panel::changeFlag(), 0) << "nothing written before Save"; })
+        .act([] { EXPECT_EQ(Panel::changeFlag(), 0) << "nothing written before Save"; })
         .key(OK)
         .until([] { return g_edidset->ui_seltype == 0 && !g_edidset->frame_add->isVisible(); }, "row closed");
     ASSERT_TRUE(s.run());
@@ -265,7 +265,7 @@ TEST_F(PanelTest, EdidSaveOfAnOutOfRangeRecordKeepsTheRowOpenWithTheRanges)
                "30 chosen, Save focused")
         .key(OK)
         .until([] { return g_edidset->label_note->isVisible(); }, "refusal shown")
-        .act([this] {
+        .act([] {
             EXPECT_EQ(g_edidset->label_note->text(), QStringLiteral("Not saved: W 640-4095, H 480-2160"));
             EXPECT_EQ(g_edidset->ui_seltype, 1);
             EXPECT_TRUE(g_edidset->button_save->isVisible());

@@ -10,7 +10,6 @@ constexpr uint8_t Identity[4] = {0x54, 0x49, 0x02, 0x68};
 
 // bank 0
 constexpr uint8_t PortStatus0 = 0x0A;
-constexpr uint8_t PortStatus1 = 0x0B;
 constexpr uint8_t PortPower = 0x0C;
 constexpr uint8_t FiveVolt = 0x01, ClockStable = 0x08, HdmiMode = 0x40, SyncDetected = 0x80, Port0Powered = 0x40;
 constexpr uint8_t IntPort0 = 0x05, IntSync = 0x07, IntAvi = 0x09, IntEq = 0xD0;
