@@ -26,7 +26,7 @@ namespace {
 std::atomic<pid_t> watched{0};
 std::atomic<long> allocations{0};
 
-void count()
+[[maybe_unused]] void count() // unused where the runtime keeps new and delete
 {
     static thread_local const pid_t self = pid_t(syscall(SYS_gettid));
     if (self == watched.load(std::memory_order_relaxed))
@@ -51,6 +51,12 @@ pid_t threadNamed(const std::string& name)
 
 }
 
+// clang links its ThreadSanitizer runtime whole, new and delete included: there they cannot be
+// replaced, and the count is left to the other builds.
+#if defined(__clang__) && defined(VYR_TSAN)
+#define VYR_COUNTS_ALLOCATIONS 0
+#else
+#define VYR_COUNTS_ALLOCATIONS 1
 void* operator new(std::size_t n)
 {
     count();
@@ -95,9 +101,12 @@ void operator delete[](void* p, std::size_t) noexcept
 {
     std::free(p);
 }
+#endif
 
 TEST(TcpReplyPath, BlockReadsAllocateNothingOnceWarm)
 {
+    if (!VYR_COUNTS_ALLOCATIONS)
+        GTEST_SKIP() << "new and delete are the sanitizer runtime's in this build";
     startManagersWithoutWorkers();
     g_port = 0;
     networkManage* net = networkManage::pInstance();
