@@ -18,6 +18,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -119,10 +120,8 @@ TEST(ProgramTreeSelf, DISABLED_StartsTwoSleepsAndWaits)
 // Gone, or a zombie that no one has reaped yet: either way it runs no more.
 bool ended(pid_t pid)
 {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    const std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    const size_t close = stat.rfind(')');
-    return close == std::string::npos || stat.compare(close, 4, ") Z ") == 0 || stat.compare(close, 4, ") X ") == 0;
+    const std::vector<std::string> f = procStatFields(pid);
+    return f.empty() || f[0] == "Z" || f[0] == "X";
 }
 
 // The processes named in a file, one a line.
@@ -317,6 +316,28 @@ TEST(ProcessPerTest, KillTreeEndsWhatTheProgramStarted)
     }
     if (reaper)
         prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// The ending of a tree reads the stat of every process on the machine while others come and go:
+// one reaped between the open and the read is gone, not an error.
+TEST(ProcessPerTest, StatOfAProcessReapedWhileItIsReadIsEmpty)
+{
+    for (int i = 0; i < 200; ++i) {
+        pid_t pid = -1;
+        char* args[] = {const_cast<char*>("true"), nullptr};
+        ASSERT_EQ(posix_spawnp(&pid, "true", nullptr, nullptr, args, environ), 0);
+        std::thread reaper([pid] { waitpid(pid, nullptr, 0); });
+        bool threw = false;
+        for (std::vector<std::string> f = {""}; !f.empty() && !threw;) {
+            try {
+                f = procStatFields(pid);
+            } catch (const std::exception&) {
+                threw = true;
+            }
+        }
+        reaper.join();
+        ASSERT_FALSE(threw) << "round " << i;
+    }
 }
 
 // Every end a test can come to, each with its verdict, and the run's exit status: a hang past its

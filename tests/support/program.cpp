@@ -11,6 +11,7 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #ifndef VYR_EMULATOR
@@ -18,22 +19,6 @@
 #endif
 
 namespace {
-
-// The fields of /proc/<pid>/stat after the command name (which may hold blanks): [0] the state,
-// [1] the parent's pid, [11] and [12] the user and system time; empty when it is gone.
-std::vector<std::string> statFields(pid_t pid)
-{
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    const std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos)
-        return {};
-    std::istringstream text(stat.substr(close + 1));
-    std::vector<std::string> fields;
-    for (std::string field; text >> field;)
-        fields.push_back(field);
-    return fields;
-}
 
 // As ctest ends a test: each process is stopped so it starts no more, its children (found by
 // their parent in /proc) are ended the same way, and then it is killed.
@@ -44,7 +29,7 @@ void killTreeOf(pid_t pid)
     if (DIR* proc = opendir("/proc")) {
         while (const dirent* e = readdir(proc)) {
             const pid_t p = pid_t(atoi(e->d_name));
-            const std::vector<std::string> f = p > 0 ? statFields(p) : std::vector<std::string>();
+            const std::vector<std::string> f = p > 0 ? procStatFields(p) : std::vector<std::string>();
             if (f.size() > 1 && f[1] == std::to_string(pid))
                 children.push_back(p);
         }
@@ -128,7 +113,7 @@ std::string Program::report()
 
 long Program::cpuTicks() const
 {
-    const std::vector<std::string> f = statFields(m_pid);
+    const std::vector<std::string> f = procStatFields(m_pid);
     return f.size() < 13 ? -1 : std::stol(f[11]) + std::stol(f[12]);
 }
 
@@ -136,6 +121,28 @@ void Program::killTree()
 {
     if (running())
         killTreeOf(m_pid);
+}
+
+std::vector<std::string> procStatFields(pid_t pid)
+{
+    // read(2), not a stream: a process reaped between the open and the read fails the read with
+    // ESRCH, and libstdc++'s file buffer throws on that.
+    std::string stat;
+    const int fd = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char buf[1024];
+        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+            stat.append(buf, size_t(n));
+        close(fd);
+    }
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos)
+        return {};
+    std::istringstream text(stat.substr(name + 1));
+    std::vector<std::string> fields;
+    for (std::string field; text >> field;)
+        fields.push_back(field);
+    return fields;
 }
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)

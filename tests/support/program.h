@@ -37,6 +37,9 @@ private:
     bool m_exited = false;
 };
 
+// The fields of /proc/<pid>/stat after the command name (which may hold blanks): [0] the state,
+// [1] the parent's pid, [11] and [12] the user and system time; empty once it is gone.
+std::vector<std::string> procStatFields(pid_t pid);
 // Polls condition every 20 ms until it holds; false when it has not within the limit (a quiet
 // host's, scaled by TimeLimit).
 bool waitFor(const std::function<bool()>& condition, int timeoutMs);
