@@ -77,6 +77,15 @@ TEST(PlantedOutcomeSelf, DISABLED_ExitsBeforeItsEnd)
     _exit(0);
 }
 
+// Fails with gtest's skip marker in its output, as a test printing a child's output does.
+TEST(PlantedOutcomeSelf, DISABLED_FailsAfterPrintingTheSkipMarker)
+{
+    if (!getenv(kPlanted))
+        GTEST_SKIP();
+    printf("[  SKIPPED ] a child's line\n");
+    ADD_FAILURE() << "failed on purpose";
+}
+
 // Passes, and leaves a process running that it started ($VYR_STARTED_PIDS names it).
 TEST(PlantedOutcomeSelf, DISABLED_LeavesAChildBehind)
 {
@@ -349,7 +358,7 @@ TEST(ProcessPerTest, EveryOutcomeHasItsVerdictAndAFailureFailsTheRun)
     Ran r = runSelf("planted", {"--gtest_also_run_disabled_tests", "--gtest_filter=ProcessPerTestSelf.*:PlantedOutcomeSelf.*:ProgramTreeSelf.*"},
                     {std::string(kPlanted) + "=1", "VYR_STARTED_PIDS=" + pidsFile, "VYR_TEST_TIMEOUT_S=" + std::to_string(limitS)});
     EXPECT_EQ(r.exitStatus(), 1) << r.out;
-    EXPECT_TRUE(r.has("Running 11 tests from 3 test suites, each in a process of its own")) << r.out;
+    EXPECT_TRUE(r.has("Running 12 tests from 3 test suites, each in a process of its own")) << r.out;
     const std::string planted = "PlantedOutcomeSelf.DISABLED_";
     const std::string ok = "[       OK ] ", skipped = "[  SKIPPED ] ", failed = "[  FAILED  ] ";
     const struct {
@@ -364,6 +373,7 @@ TEST(ProcessPerTest, EveryOutcomeHasItsVerdictAndAFailureFailsTheRun)
         {failed, kKilled, "ended by signal 9, "},
         {failed, planted + "Aborts", "ended by signal 6, "},
         {failed, planted + "Segfaults", "ended by signal 11, "},
+        {failed, planted + "FailsAfterPrintingTheSkipMarker", "exit status 1, "},
         {failed, planted + "ExitsBeforeItsEnd", "ran no test of this name, "},
         {failed, "ProgramTreeSelf.DISABLED_StartsTwoSleepsAndWaits", "did not end within " + std::to_string(limitS) + " s, "},
     };
@@ -373,9 +383,9 @@ TEST(ProcessPerTest, EveryOutcomeHasItsVerdictAndAFailureFailsTheRun)
     }
     EXPECT_TRUE(r.has("failed on purpose")) << "a failed test's own output: " << r.out;
     EXPECT_TRUE(r.has("[  PASSED  ] 4 tests.\n[  SKIPPED ] 1 test, listed below:\n[  SKIPPED ] " + kSkips +
-                      "\n[  FAILED  ] 6 tests, listed below:\n[  FAILED  ] " + kFails + "\n[  FAILED  ] " + kKilled))
+                      "\n[  FAILED  ] 7 tests, listed below:\n[  FAILED  ] " + kFails + "\n[  FAILED  ] " + kKilled))
         << r.out;
-    EXPECT_TRUE(r.has("\n 6 FAILED TESTS\n")) << r.out;
+    EXPECT_TRUE(r.has("\n 7 FAILED TESTS\n")) << r.out;
     const std::vector<pid_t> hung = pidsIn(pidsFile), left = pidsIn(pidsFile + ".left");
     EXPECT_EQ(hung.size(), 2u);
     for (pid_t pid : hung)

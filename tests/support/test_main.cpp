@@ -58,7 +58,7 @@ int main(int argc, char** argv)
 #endif
         vyr_tsan::orderPostedEvents();
         registerPanelTools(); // as the program's start-up does
-        result = RUN_ALL_TESTS();
+        result = ProcessPerTest::exitStatus(RUN_ALL_TESTS());
     }
     if (!getenv("VYR_KEEP_ROOT"))
         QDir(QString::fromLocal8Bit(root)).removeRecursively();

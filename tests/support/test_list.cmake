@@ -1,0 +1,50 @@
+# Run by ctest from a test program's list script (vyr_test_list in tests/CMakeLists.txt), which
+# sets program, emulator, prefix, filter, properties, list_script (itself) and tests_file: adds the
+# program's tests matching filter, each run alone, named as gtest_discover_tests names them. The
+# program lists them again when it, the list script or this file changed.
+if(NOT EXISTS "${program}")
+  add_test("${prefix}NOT_BUILT" "${program}")
+  return()
+endif()
+if(NOT EXISTS "${tests_file}" OR NOT "${tests_file}" IS_NEWER_THAN "${program}" OR
+   NOT "${tests_file}" IS_NEWER_THAN "${list_script}" OR NOT "${tests_file}" IS_NEWER_THAN "${CMAKE_CURRENT_LIST_FILE}")
+  execute_process(COMMAND ${emulator} "${program}" --gtest_list_tests "--gtest_filter=${filter}"
+    OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE status TIMEOUT 120)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${program} did not list its tests (${status}):\n${listing}${errors}")
+  endif()
+  # One name a list item: a ';' in a parameter's printed value would split it.
+  if(listing MATCHES ";")
+    message(FATAL_ERROR "${program} lists a test whose name holds ';':\n${listing}")
+  endif()
+  string(REPLACE "\n" ";" lines "${listing}")
+  set(script "")
+  set(suite "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^([A-Za-z0-9_/]+)\\.( +#.*)?$")
+      set(suite "${CMAKE_MATCH_1}")
+    elseif(suite AND line MATCHES "^  ([^ ]+)( +#.*)?$")
+      set(test "${CMAKE_MATCH_1}")
+      # A parameter's index gives way to its printed value, as gtest_discover_tests names it.
+      if(line MATCHES "#")
+        string(STRIP "${line}" name)
+        string(REGEX REPLACE "/[0-9]+[ #]+GetParam\\(\\) = " "/" name "${name}")
+      else()
+        set(name "${test}")
+      endif()
+      set(name "${prefix}${suite}.${name}")
+      string(APPEND script "add_test([==[${name}]==]")
+      foreach(word IN LISTS emulator)
+        string(APPEND script " [==[${word}]==]")
+      endforeach()
+      string(APPEND script " [==[${program}]==] [==[--gtest_filter=${suite}.${test}]==] --gtest_also_run_disabled_tests)\n"
+        "set_tests_properties([==[${name}]==] PROPERTIES")
+      foreach(word IN LISTS properties)
+        string(APPEND script " [==[${word}]==]")
+      endforeach()
+      string(APPEND script ")\n")
+    endif()
+  endforeach()
+  file(WRITE "${tests_file}" "${script}")
+endif()
+include("${tests_file}")
