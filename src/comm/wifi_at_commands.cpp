@@ -132,16 +132,25 @@ bool R58_WIFI_CONFIG::answer(const uint8_t* data, uint32_t length, std::string* 
         *out = "OK";
     } else if (word == "AT+RESTORE") {
         trace("wifi restore CMD!!");
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_s.ap_ssid = "VYR-WIFI_C1";
-            m_s.ap_security = "0";
-            m_s.ap_passphrase = "40617293";
-            m_s.ap_channel = "6";
+        Settings factory = settings();
+        factory.ap_ssid = "VYR-WIFI_C1";
+        factory.ap_security = "0";
+        factory.ap_passphrase = "40617293";
+        factory.ap_channel = "6";
+        // "ERR" changes nothing: the settings stay and the access point is not restarted.
+        if (writeHostapd(factory)) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_s.ap_ssid = factory.ap_ssid;
+                m_s.ap_security = factory.ap_security;
+                m_s.ap_passphrase = factory.ap_passphrase;
+                m_s.ap_channel = factory.ap_channel;
+            }
+            set_wifi_reset_flag();
+            *out = "OK";
+        } else {
+            *out = "ERR";
         }
-        const bool written = wifi_ap_config_file_create();
-        set_wifi_reset_flag();
-        *out = written ? "OK" : "ERR";
     } else if (word == "AT+GETVER") {
         trace("wifi get version CMD!!");
         *out = kVersion;
@@ -180,10 +189,13 @@ bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
     // All or nothing: "ERR" leaves both files, the stored address and the settings as they were.
     const FileCopy hostapd(kHostapdConf), udhcpd(kUdhcpdConf);
     bool ok = writeHostapd(next) && writeUdhcpd(ip);
-    if (ok && QString::fromStdString(ip) != g_str_wifi_ip.get()) {
+    // Compared with what the INI file holds now, not with the address loaded at start: that one
+    // set back must be stored too, or the next start brings up the address it replaced.
+    ConfigEngine* config = ConfigEngine::p_config;
+    const QString address = QString::fromStdString(ip);
+    if (ok && (!config || config->read_config_variant(ConfigItem::WifiIPAddress).toString() != address)) {
         trace("\n  ip compare error !");
-        ConfigEngine* config = ConfigEngine::p_config;
-        ok = config && config->write_config_variant(ConfigItem::WifiIPAddress, QString::fromStdString(ip));
+        ok = config && config->write_config_variant(ConfigItem::WifiIPAddress, address);
     }
     if (!ok) {
         hostapd.restore();

@@ -102,11 +102,12 @@ TEST_F(WifiConfig, SetDataWritesBothFilesAndTheReadBackAnswersInTheToolsNumberin
     shellSim().script("ifconfig wlan0 | grep HWaddr", 0, kHwLine);
     EXPECT_EQ(ask("AT+CHECKDATA"), "OK+CHECKDATA=2,Café AP,3,secret123,6,192.168.22.101," +
                                        std::to_string(g_port.load()) + ",00E04C8192A1,115200");
-    // The same address again leaves the INI file alone; restart "1" requests a restart.
-    ASSERT_TRUE(ConfigEngine::p_config->write_config_variant(ConfigItem::WifiIPAddress, QString("9.9.9.9")));
-    EXPECT_EQ(ask("AT+SETDATA=2,1,x,0,,0,192.168.22.101,5005"), "OK+SETDATA");
-    EXPECT_EQ(iniAddress(), QString("9.9.9.9"));
+    // Set back to the address the box started with: stored for the next start too; restart "1"
+    // requests a restart; channel field 13, the last, is radio channel 14.
+    EXPECT_EQ(ask("AT+SETDATA=2,1,x,0,,13,192.168.22.101,5005"), "OK+SETDATA");
+    EXPECT_EQ(iniAddress(), QString("192.168.22.101"));
     EXPECT_EQ(wifi.resetFlag(), 1);
+    EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf).contains("\nchannel=14\n"));
     EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf).contains("\nwpa=0\nwpa_key_mgmt=WPA-PSK\n"));
 }
 
@@ -121,6 +122,7 @@ TEST_F(WifiConfig, PassphraseLineIsOneHostapdAccepts)
         bool line;
     } rows[] = {{"0", "", "OK+SETDATA", false},        {"0", "1234567", "OK+SETDATA", false},
                 {"0", "12345678", "OK+SETDATA", true},  {"0", longest, "OK+SETDATA", true},
+                {"0", longest + "p", "ERR", false},
                 {"3", "1234567", "ERR", false},         {"3", "12345678", "OK+SETDATA", true}};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.security) + " / " + row.passphrase);
@@ -523,8 +525,11 @@ TEST_F(WifiConfig, UnwritableFileAnswersErrAndChangesNothing)
     }
     const QByteArray before = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path(std::string(R58_WIFI_CONFIG::kHostapdConf) + ".part/x"))));
+    const std::string ssid = wifi.settings().ap_ssid;
     EXPECT_EQ(ask("AT+RESTORE"), "ERR");
     EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf), before);
+    EXPECT_EQ(wifi.settings().ap_ssid, ssid);
+    EXPECT_EQ(wifi.resetFlag(), 0) << "no restart after ERR";
 }
 
 // The manager's own thread runs the start-up steps as the 10 ms tick advances, and stops with it.
