@@ -248,6 +248,9 @@ void udpnetManage::runOnce13769(int timeoutMs)
 {
     waitFor(m_server->socket13769(), m_wake_fd13769, timeoutMs);
     for (;;) {
+        // Each answer goes out once its command has run, not after the whole burst.
+        if (g_networkMode.load() != 0)
+            sendAnswers13769();
         const int got = m_server->recvData_13769(&m_datagram13769);
         if (got < 0)
             usleep(1000);
@@ -258,14 +261,13 @@ void udpnetManage::runOnce13769(int timeoutMs)
             std::lock_guard<std::mutex> lock(wifiHandlerMutex);
             handler = wifiHandler;
         }
-        if (handler) {
+        // While sending is off the list fills up; a command that could not be answered is not run.
+        if (handler && pending13769() < kMaxPendingAnswers) {
             m_handling = &m_datagram13769.from;
             handler(m_datagram13769.data.data(), uint32_t(m_datagram13769.data.size()));
             m_handling = nullptr;
         }
     }
-    if (g_networkMode.load() != 0)
-        sendAnswers13769();
 }
 
 void udpnetManage::set_wifi_AT_cmd_manage(std::function<void(const uint8_t*, uint32_t)> handler)

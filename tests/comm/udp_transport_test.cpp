@@ -175,10 +175,43 @@ TEST_F(UdpTransport, ConfigurationAnswersGoToEachSenderInOrder)
     EXPECT_TRUE(b.receive(200).empty());
 }
 
+// A burst longer than the answer list, read in one pass: every command is answered, each answer
+// as soon as its command has run (the second command waits until the first answer has arrived).
+TEST_F(UdpTransport, EveryConfigurationCommandOfALongBurstIsAnsweredAtOnce)
+{
+    udpnetManage* self = udp.get();
+    static std::atomic<int> seen{0}, step{0}; // outlive a test body that ends early
+    udpnetManage::set_wifi_AT_cmd_manage([self](const uint8_t* data, uint32_t length) {
+        const int n = seen++;
+        if (n < 2) // 0: the burst piles up meanwhile; 1: the first answer arrives meanwhile
+            waitFor([n] { return step > n; }, 5000);
+        self->answer_13769(data, length);
+    });
+    UdpTool tool;
+    ASSERT_TRUE(tool.send(wifiPort, Bytes{'0'}));
+    ASSERT_TRUE(waitFor([] { return seen == 1; }, 2000));
+    std::string expected = "0";
+    for (int i = 1; i <= int(udpnetManage::kMaxPendingAnswers) + 36; ++i) {
+        const std::string text = std::to_string(i);
+        expected += "," + text;
+        ASSERT_TRUE(tool.send(wifiPort, Bytes(text.begin(), text.end())));
+    }
+    step = 1;
+    const Bytes first = tool.receive(2000);
+    step = 2;
+    EXPECT_EQ(first, Bytes{'0'}) << "before the next command ran";
+    std::string got(first.begin(), first.end());
+    for (Bytes answer; got.size() < expected.size() && !(answer = tool.receive()).empty();)
+        got += "," + std::string(answer.begin(), answer.end());
+    EXPECT_EQ(got, expected);
+}
+
 TEST_F(UdpTransport, ConfigurationAnswersWaitWhileSendingIsOffAndAreBounded)
 {
     udpnetManage* self = udp.get();
-    udpnetManage::set_wifi_AT_cmd_manage([self](const uint8_t* data, uint32_t length) {
+    std::atomic<int> ran{0};
+    udpnetManage::set_wifi_AT_cmd_manage([self, &ran](const uint8_t* data, uint32_t length) {
+        ++ran;
         self->answer_13769(data, length);
     });
     g_networkMode = 0;
@@ -192,6 +225,12 @@ TEST_F(UdpTransport, ConfigurationAnswersWaitWhileSendingIsOffAndAreBounded)
     g_networkMode = 1;
     EXPECT_EQ(tool.receive(2000), Bytes{'a'}) << "the oldest answer goes first";
     EXPECT_TRUE(waitFor([&] { return udp->pending13769() == 0; }, 2000));
+    // A command that could not be answered did not run either.
+    ASSERT_TRUE(tool.send(wifiPort, Bytes{'!'}));
+    for (size_t i = 1; i < udpnetManage::kMaxPendingAnswers; ++i)
+        ASSERT_FALSE(tool.receive().empty()) << i;
+    EXPECT_EQ(tool.receive(), Bytes{'!'});
+    EXPECT_EQ(ran, int(udpnetManage::kMaxPendingAnswers) + 1);
 }
 
 TEST_F(UdpTransport, FrameLongerThanTheRecordIsDroppedAndTheSenderGoesOn)
