@@ -7,6 +7,7 @@
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "video_chips/drv_i2c.h"
+#include "video_chips/hdmi_info.h"
 #include "video_chips/keltosource.h"
 #include "video_chips/keltosource_status.h"
 
@@ -609,6 +610,5 @@ void ite6805_drv::iTE6805_Get_VID_Info(int dev)
     v.HPolarity = (pol >> 5) & 1;
     io.chgbank(0, dev);
     // A settling source can measure zero totals: no rate then, instead of a division by zero.
-    const uint64_t frame = uint64_t(v.HTotal) * v.VTotal;
-    v.FrameRate = frame ? uint32_t(uint64_t(1000) * v.PCLK / frame) : 0;
+    v.FrameRate = frameRateHz(v.PCLK, v.HTotal, v.VTotal);
 }

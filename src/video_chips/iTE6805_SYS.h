@@ -59,7 +59,7 @@ struct iTE6805_VidInfo {
     uint16_t HActive = 0, VActive = 0, HTotal = 0, VTotal = 0;
     uint32_t PCLK = 0; // kHz
     uint32_t TMDS = 0; // kHz
-    uint32_t FrameRate = 0;
+    uint32_t FrameRate = 0; // Hz, to the nearest
     uint16_t HFrontPorch = 0, HSyncWidth = 0, HBackPorch = 0;
     uint16_t VFrontPorch = 0, VSyncWidth = 0, VBackPorch = 0;
     uint16_t Interlaced = 0, VPolarity = 0, HPolarity = 0;

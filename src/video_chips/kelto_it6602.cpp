@@ -415,7 +415,7 @@ void kelto_it6602::show_vid_info(int fd, int index)
     // 49 and 30 Hz as 28, so it only stands in when the receiver gives no clock.
     uint64_t refresh = 0;
     if (frame && v.khz)
-        refresh = (uint64_t(1000) * v.khz + frame / 2) / frame;
+        refresh = frameRateHz(v.khz, v.htotal, v.vtotal);
     else if (frame) // 64 bits: a short sample period (0x9A = 1) puts the product far above 2^31
         refresh = uint64_t(1000000) * v.pclk / frame;
     if (refresh >= 55)

@@ -3,6 +3,7 @@
 #include "base/posix_lock.h"
 #include "lock_waiters.h"
 #include "program.h"
+#include "platform/sim/board_config.h"
 #include "platform/sim/devices/c331_chip.h"
 
 #include <atomic>
@@ -115,7 +116,7 @@ TEST_F(Ite6805Driver, FourKSourceIsLockedPublishedAndHandedToTheScaler)
     EXPECT_EQ(blockOf(4), le(3840, 2160, 60));
     EXPECT_EQ(store->block[blk::iteSummary(0)], uint8_t(3840));
     EXPECT_EQ(store->block[blk::iteSummary(0) + 1], uint8_t(2160));
-    EXPECT_EQ(store->block[blk::iteSummary(0) + 2], 59); // the measured rate, 59.9 Hz
+    EXPECT_EQ(store->block[blk::iteSummary(0) + 2], 60); // the measured rate, 59.9 Hz, to the nearest hertz
     EXPECT_EQ(chip(0).pixelSamplesTaken(), 40); // the output set-up measures a second time
     EXPECT_EQ(chip(0).bank(), 0);
 
@@ -206,23 +207,43 @@ TEST_F(Ite6805Driver, Yuv420HorizontalValuesArePublishedDoubled)
     EXPECT_EQ(r.lane, 8); // 4:2:0 above 160 MHz counts as 4K
 }
 
+// The rate is rounded to the nearest hertz: the sampled clock lands just under the true one on
+// about half of the oscillator values, which truncated showed 50 Hz as 49.
 TEST_F(Ite6805Driver, FrameRatesBelow55AreKeptAndTheRestShownAs60)
 {
     struct Row {
-        uint32_t khz;
+        HdmiTiming t;
         uint8_t published;
     };
-    // 1920x1080 with totals 2200 x 1125: 134 MHz is 54.1 Hz, 137 MHz 55.4 Hz, 74.25 MHz 30 Hz
-    const Row rows[] = {{134000, 54}, {137000, 60}, {74250, 30}, {148500, 60}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.khz);
+    auto clocked = [](uint32_t khz) {
         HdmiTiming t = P1080p60;
-        t.pixelClockKHz = row.khz;
-        chip(0).disconnect();
-        run(0, 2);
-        chip(0).connect(t);
-        run(0, 12);
-        EXPECT_EQ(blockOf(4), le(1920, 1080, row.published));
+        t.pixelClockKHz = khz;
+        return t;
+    };
+    auto board = [](const char* name) { return *platform::Sim::standardTiming(name); };
+    HdmiTiming p1080p25 = board("1920x1080p50"), p1080p24 = p1080p25;
+    p1080p25.pixelClockKHz = p1080p24.pixelClockKHz = 74250;
+    p1080p24.htotal = 2750;
+    // 1920x1080 with totals 2200 x 1125: 134 MHz is 54.1 Hz, 135.3 MHz 54.67 Hz, 137 MHz 55.4 Hz
+    const Row rows[] = {{clocked(134000), 54}, {clocked(135300), 60}, {clocked(137000), 60}, {clocked(74250), 30},
+                        {clocked(148500), 60}, {board("1920x1080p50"), 50}, {board("1280x720p50"), 50},
+                        {board("3840x2160p30"), 30}, {p1080p25, 25}, {p1080p24, 24}};
+    // The stored oscillator count across the receiver's range, 0 standing for the 19000 kHz fallback.
+    std::vector<uint32_t> counts = {0};
+    for (uint32_t count = 13000; count <= 27000; count += 250)
+        counts.push_back(count);
+    for (const uint32_t count : counts) {
+        chip(0).setOscillator(count);
+        s->top_state[0] = 0;
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << count << " kHz, " << row.t.hactive << "x" << row.t.vactive << " at "
+                                            << row.t.pixelClockKHz << " kHz");
+            chip(0).disconnect();
+            run(0, 2);
+            chip(0).connect(row.t);
+            run(0, 12);
+            EXPECT_EQ(blockOf(4), le(row.t.hactive, row.t.vactive, row.published));
+        }
     }
 }
 
