@@ -9,6 +9,7 @@
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
 #include "params/config_engine.h"
+#include "params/scaler_hand_over.h"
 #include "params/vyrrampara.h"
 #include "video_chips/clock_synth_table.h"
 #include "video_chips/drv_i2c.h"
@@ -48,7 +49,7 @@ keltosource::keltosource()
     it66121 = new it66121_sys();
     i2c = new Drv_I2C0();
     for (int i = 0; i < Inputs; ++i)
-        tables_[i] = edid::defaultFor(i);
+        held_[i] = tables_[i] = edid::defaultFor(i);
     // FPGA 0 runs on synthesiser 0's clock: the FPGA worker brings it up only once that runs.
     fpga_manage::set_clock_ready([] {
         const keltosource* source = p_kelto_source;
@@ -213,10 +214,6 @@ bool keltosource::edidGood(int input) const
 
 void keltosource::setEdidGood(int input, bool good)
 {
-    if (good)
-        edidBad_ &= uint8_t(~(1u << input));
-    else
-        edidBad_ |= uint8_t(1u << input);
     if (input == 0)
         keltosource_status::set(keltosource_status::ChipPresence, 0x80, good);
     else
@@ -243,34 +240,44 @@ bool edidValid(const uint8_t* t)
 }
 }
 
-// State 4: check and repair the EDID EEPROMs as "config/EDIDCheck" asks.
+keltosource::EdidRecord keltosource::recordOf(int input)
+{
+    const VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return {};
+    return {store->u16(blk::edidWidth(input)), store->u16(blk::edidHeight(input)), store->u16(blk::edidRate(input))};
+}
+
+// The table a record stands for: the default table for the record a fresh parameter file holds,
+// else the record's custom timing (the default table when the receiver refuses that timing).
+const edid::Table& keltosource::tableFor(int input, const EdidRecord& record)
+{
+    const uint8_t* fresh = default_para_ramlist + 2 + (blk::edidWidth(input) - kPersistStart);
+    const EdidRecord factory{blk::get16(fresh, 0), blk::get16(fresh, 2), blk::get16(fresh, 4)};
+    tables_[input] = edid::defaultFor(input);
+    if (!(record == factory))
+        Set_Custom_HDMI_EDID(record.width, record.height, record.rate, input);
+    return tables_[input];
+}
+
+// State 4, at every start and path restart: each EEPROM is read, and one whose header or sums fail
+// is rewritten from its record, whatever "config/EDIDCheck" holds: an EDID write cut short (power
+// lost during a save, a factory reset or a user-mode recall) must not stay on the input while its
+// bit says good. The bits say what was read. "Once" still becomes "Never", as stored files have it.
 void keltosource::edidCheck()
 {
     const QString mode = g_check_edid.get();
-    if (mode == QLatin1String("Never")) {
-        setExpander(0x01);
-        write_protect = 1;
-        // Every EEPROM counts as good, except those this program found bad since it started: a
-        // path restart must not report a failed repair or custom write as good.
-        keltosource_status::set(keltosource_status::EdidStatus, 0x40, true);
-        for (int input = 0; input < Inputs; ++input)
-            if (!(edidBad_ & (1u << input)))
-                setEdidGood(input, true);
-        QMutexLocker lock(&Utils::_source_init_mutex);
-        path_state = PathRunning;
-        return;
+    const bool once = mode == QLatin1String("Once");
+    if (!once && mode != QLatin1String("Never") && !unknownCheckLogged_) {
+        writeLogMsg(LOG_WARNING, "keltosource: EDIDCheck \"" + mode.toStdString() +
+                                     "\" is neither Once nor Never; checked as Never");
+        unknownCheckLogged_ = true;
     }
-    if (mode != QLatin1String("Once")) {
-        // Neither value: leave the EEPROMs and the bits alone, but never hold the start up.
-        if (!unknownCheckLogged_) {
-            writeLogMsg(LOG_WARNING, "keltosource: EDIDCheck \"" + mode.toStdString() +
-                                         "\" is neither Once nor Never; EDID check skipped");
-            unknownCheckLogged_ = true;
-        }
-        QMutexLocker lock(&Utils::_source_init_mutex);
-        path_state = PathRunning;
-        return;
-    }
+    // With no custom write pending, the record is the one the EEPROM's table should stand for.
+    for (int input = 0; input < Inputs; ++input)
+        if (custom_edid_req[input] == 0)
+            heldRecord_[input] = recordOf(input);
+    heldRecordsTaken_ = true;
 
     uint8_t buffer[edid::TableSize];
     for (int input = 0; input < Inputs; ++input) {
@@ -283,16 +290,20 @@ void keltosource::edidCheck()
         keltosource_status::set(keltosource_status::EdidStatus, 0x40, acked);
         const bool read = readEeprom(buffer);
         setEdidGood(input, read);
-        if (read && edidValid(buffer))
+        if (read && edidValid(buffer)) {
+            memcpy(held_[input].data(), buffer, edid::TableSize);
             continue;
+        }
 
         writeLogMsg(LOG_WARNING, "keltosource: EDID EEPROM of input " + std::to_string(input) + " damaged, rewriting");
+        const edid::Table& table = tableFor(input, heldRecord_[input]);
         fpga_manage::gpio_write(fpga_manage::edid_wp, 0);
         setExpander(0x00);
-        const bool written = i2c->eeprom_write(fd_, tables_[input].data()) == 1;
+        const bool written = i2c->eeprom_write(fd_, table.data()) == 1;
         const bool ok = written && readEeprom(buffer) && edidValid(buffer);
         fpga_manage::gpio_write(fpga_manage::edid_wp, 16);
         if (ok) {
+            held_[input] = table;
             setEdidGood(input, true);
             continue;
         }
@@ -312,11 +323,39 @@ void keltosource::edidCheck()
         QMutexLocker lock(&Utils::_source_init_mutex);
         path_state = PathRunning;
     }
+    if (!once)
+        return;
     g_check_edid = "Never";
     if (ConfigEngine* config = ConfigEngine::p_config)
         config->write_config_variant(ConfigItem::EDIDCheck, QStringLiteral("Never"));
     Delay::ms(1);
     Utils::system_plain(QStringLiteral("sync"));
+}
+
+// The table the EEPROM held before a failed custom write, written back; true when a read of the
+// part then finds a valid EDID.
+bool keltosource::putHeldEdidBack(int input)
+{
+    i2c->eeprom_write(fd_, held_[input].data());
+    uint8_t buffer[edid::TableSize];
+    return readEeprom(buffer) && edidValid(buffer);
+}
+
+// The record of a failed custom write goes back to the timing the EEPROM's table stands for, so the
+// pages and the saved file show what the input offers; a timing written since is left alone.
+void keltosource::putRecordBack(int input, const EdidRecord& failed)
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    const EdidRecord& held = heldRecord_[input];
+    if (!store || !heldRecordsTaken_ || held == failed)
+        return;
+    ScalerHandOver handOver;
+    if (!(recordOf(input) == failed))
+        return;
+    store->setU16(blk::edidWidth(input), held.width);
+    store->setU16(blk::edidHeight(input), held.height);
+    store->setU16(blk::edidRate(input), held.rate);
+    handOver.commit(1);
 }
 
 void keltosource::logClockFailure(const char* what)

@@ -104,6 +104,15 @@ private:
     bool hotPlugHeldLow(int input);        // true while the input's receiver waits with the line low
     void it66121_sdi_enable();
     bool readEeprom(uint8_t* out);
+    // An input's EDID record (block 0x380 + 6 input).
+    struct EdidRecord {
+        uint16_t width = 0, height = 0, rate = 0;
+        bool operator==(const EdidRecord& o) const { return width == o.width && height == o.height && rate == o.rate; }
+    };
+    static EdidRecord recordOf(int input);
+    const edid::Table& tableFor(int input, const EdidRecord& record);
+    bool putHeldEdidBack(int input);
+    void putRecordBack(int input, const EdidRecord& failed);
     void setExpander(uint8_t value);
     bool selectEdidChannel(uint8_t channel);
     void setEdidGood(int input, bool good);
@@ -117,7 +126,11 @@ private:
     bool hpd_low_[6] = {};
     uint32_t hpd_low_stamp_[6] = {};
     edid::Table tables_[6];  // default tables, patched by custom timings
-    uint8_t edidBad_ = 0;    // inputs (bit = input) whose EEPROM repair or custom write failed
+    // What each EEPROM was last read or written to hold (a valid table), and the record it stands
+    // for: a custom write that fails part-way puts both back. The records are taken at each check.
+    edid::Table held_[6];
+    EdidRecord heldRecord_[6];
+    bool heldRecordsTaken_ = false;
     uint32_t clockFailures_ = 0;
     bool unknownCheckLogged_ = false;
     pthread_t thread_{};

@@ -78,13 +78,15 @@ void keltosource::writeCustomEdids()
     for (int input = 0; input < Inputs; ++input) {
         if (custom_edid_req[input] != 1)
             continue;
-        bool touched = false;
+        bool touched = false, failed = false;
+        EdidRecord asked;
         {
             QMutexLocker lock(&Utils::_system_mutex);
             if (custom_edid_written[input] != 0)
                 continue;
-            if (store && !Set_Custom_HDMI_EDID(store->u16(blk::edidWidth(input)), store->u16(blk::edidHeight(input)),
-                                               store->u16(blk::edidRate(input)), input)) {
+            asked = recordOf(input);
+            const edid::Table before = tables_[input];
+            if (store && !Set_Custom_HDMI_EDID(asked.width, asked.height, asked.rate, input)) {
                 // Refused (logged with the reason): nothing reaches the wire, and the receiver is
                 // not restarted, so a live picture stays.
                 custom_edid_req[input] = 0;
@@ -93,24 +95,33 @@ void keltosource::writeCustomEdids()
             touched = true;
             fpga_manage::gpio_write(fpga_manage::edid_wp, 0);
             setExpander(uint8_t(audio_bits & ~1u));
-            const bool ok = selectEdidChannel(kChannel[input]) && i2c->eeprom_write(fd_, tables_[input].data()) == 1;
-            if (ok) {
+            const bool selected = selectEdidChannel(kChannel[input]);
+            if (selected && i2c->eeprom_write(fd_, tables_[input].data()) == 1) {
+                held_[input] = tables_[input];
+                heldRecord_[input] = asked;
                 custom_edid_written[input] = 1;
                 setEdidGood(input, true);
             } else {
-                // Give the request up rather than rewrite the part on every pass; the receiver
-                // keeps its old EDID and the bit tells the pages the EEPROM is not good.
+                // A write cut part-way leaves old and new pages mixed: the previous table goes
+                // back, and the request is given up rather than retried on every pass. The
+                // receiver keeps its EDID; the bit says whether the part now reads valid.
+                tables_[input] = before;
+                const bool good = selected && putHeldEdidBack(input);
                 writeLogMsg(LOG_ERROR, "keltosource: custom EDID of input " + std::to_string(input) +
-                                           " not written (no acknowledge or read-back differs)");
-                setEdidGood(input, false);
+                                           " not written (no acknowledge or read-back differs); " +
+                                           (good ? "previous EDID put back" : "no valid EDID left"));
+                setEdidGood(input, good);
                 custom_edid_req[input] = 0;
                 custom_edid_written[input] = 0;
+                failed = true;
             }
         }
         if (touched) {
             write_protect = 1;
             setExpander(uint8_t(audio_bits | 1));
         }
+        if (failed)
+            putRecordBack(input, asked);
     }
 }
 

@@ -122,16 +122,73 @@ TEST_F(KeltoSource, CustomEdidRequestLandingWhileAServedOneIsClearedIsKept)
     EXPECT_EQ(k->custom_edid_req[3], 0);
 }
 
-// With "EDIDCheck" at "Never" (what "Once" becomes) a path restart passes the check without reading
-// the EEPROMs: the inputs whose repair or custom write failed stay marked bad, the others good.
+// A custom EDID write the part stops taking after its 8th page: the previous table is written back
+// and input 2's record goes back to the timing that table stands for; the good bit says what a read
+// of the part finds. A part that takes nothing more keeps a broken table, its bit clear, until the
+// check at the next start rewrites it from the record.
+TEST_F(KeltoSource, CustomEdidCutAfterTheEighthPagePutsThePreviousTableAndRecordBack)
+{
+    fillAllEeproms();
+    toRunning("Never");
+    const auto previous = i2cBoard().eepromContents(2);
+    const std::vector<uint16_t> record1080p60 = {1920, 1080, 60};
+    auto record = [&] { return std::vector<uint16_t>{store->u16(blk::edidWidth(2)), store->u16(blk::edidHeight(2)), store->u16(blk::edidRate(2))}; };
+    ASSERT_EQ(record(), record1080p60);
+    for (const bool takesTheWriteBack : {true, false}) {
+        SCOPED_TRACE(takesTheWriteBack ? "the part takes the write-back" : "the part takes nothing more");
+        platform::Sim::EdidEeprom& part = i2cBoard().eeprom(2);
+        part.setContents(previous);
+        const int pages = part.pageWrites();
+        part.setProtectLine([&part, pages, takesTheWriteBack] {
+            return part.pageWrites() >= pages + 8 &&
+                   !(takesTheWriteBack && logHas("EEPROM write failed after"));
+        });
+        store->VyrSetEDIDPara(2, 1280, 720, 60);
+        k->requestCustomEdid(2);
+        run(1);
+        EXPECT_TRUE(logHas("custom EDID of input 2 not written"));
+        EXPECT_EQ(k->custom_edid_req[2], 0);
+        EXPECT_EQ(record(), record1080p60) << "the record goes back";
+        if (takesTheWriteBack) {
+            EXPECT_EQ(i2cBoard().eepromContents(2), previous);
+            EXPECT_TRUE(edidGood(store, 2));
+        } else {
+            EXPECT_FALSE(valid(i2cBoard().eepromContents(2)));
+            EXPECT_FALSE(edidGood(store, 2));
+        }
+    }
+
+    // The next start, the part whole again: the status bits at their start values.
+    i2cBoard().eeprom(2).setProtectLine(nullptr);
+    store->image[regimage::kChipPresence] |= 0x80;
+    store->image[regimage::kEdidStatus] |= 0x1F;
+    {
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        k->path_state = keltosource::PathHold;
+    }
+    toRunning("Never");
+    const auto repaired = i2cBoard().eepromContents(2);
+    EXPECT_TRUE(valid(repaired));
+    EXPECT_EQ(repaired[54] | repaired[55] << 8, 14850) << "the default table's 1080p60, as the record says";
+    EXPECT_TRUE(edidGood(store, 2));
+    TestRoot::acceptViolations(); // the refused page writes were provoked
+}
+
+// A path restart runs the check again but skips the inputs whose bit is clear: those whose repair
+// failed, or whose custom write left a table that does not read valid, stay marked bad, the others
+// good.
 TEST_F(KeltoSource, PathRestartKeepsTheEdidBitsTheProgramCleared)
 {
-    // Input 2's repair fails in the first check; input 1's custom write fails later.
+    // Input 2's repair fails in the first check; input 1's custom write is cut after 8 pages.
     runFirstCheckWithInput2Unrepairable();
     ASSERT_EQ(g_check_edid.get(), QStringLiteral("Never"));
     ASSERT_FALSE(edidGood(store, 2));
     std::atomic<bool> protect1{true};
-    i2cBoard().eeprom(1).setProtectLine([&] { return protect1.load(); });
+    platform::Sim::EdidEeprom& part1 = i2cBoard().eeprom(1);
+    const int pages1 = part1.pageWrites();
+    part1.setProtectLine([&] { return protect1.load() && part1.pageWrites() >= pages1 + 8; });
+    store->setU16(blk::edidWidth(1), 1280);
+    store->setU16(blk::edidHeight(1), 720);
     k->custom_edid_req[1] = 1;
     run(1);
     ASSERT_FALSE(edidGood(store, 1));

@@ -166,27 +166,57 @@ TEST_F(KeltoSource, EdidCheckOnceLeavesGoodEepromsAndRepairsAnyBadBlock)
     }
 }
 
-TEST_F(KeltoSource, EdidCheckNeverAndUnknownValuesTouchNoEeprom)
+// Whatever "EDIDCheck" holds, the check reads every EEPROM, 32 reads of 8 bytes, and rewrites one
+// whose sums fail from the input's EDID record (the record of a fresh parameter file: the default
+// table); the good bits say what was read. Only "Once" is turned into "Never"; another value is
+// logged.
+TEST_F(KeltoSource, EdidCheckReadsEveryEepromAndRepairsADamagedOneFromItsRecord)
 {
     struct Row {
         const char* value;
-        uint8_t presence, edid; // expected status bytes after the check
-        bool logged;
+        uint16_t width, height; // input 2's record
+        uint16_t clockField;    // its table's first detailed timing afterwards, 10 kHz
     };
-    const Row rows[] = {{"Never", 0x80, 0x5F, false}, {"Sometimes", 0x00, 0x00, true}, {"", 0x00, 0x00, true}};
+    const Row rows[] = {{"Never", 1920, 1080, 14850}, // the default table's 1080p60
+                        {"Never", 1280, 720, 6756},   // 60 x 782 x 1440 / 10000
+                        {"Sometimes", 1280, 720, 6756},
+                        {"", 1920, 1080, 14850}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.value);
-        // Only the row's own value is run in a fresh state machine.
+        fillAllEeproms();
+        auto t = i2cBoard().eepromContents(2);
+        t[20] ^= 0x40; // the base block's sum off, as a write cut after its first pages leaves it
+        i2cBoard().eeprom(2).setContents(t);
+        store->setU16(blk::edidWidth(2), row.width);
+        store->setU16(blk::edidHeight(2), row.height);
+        int pages[6];
+        for (int i = 0; i < 6; ++i)
+            pages[i] = i2cBoard().eeprom(i).pageWrites();
+        // A fresh state machine, the status bytes at their start values.
         k->path_state = keltosource::PathEdidCheck;
-        store->image[regimage::kChipPresence] = 0;
-        store->image[regimage::kEdidStatus] = 0;
+        store->image[regimage::kChipPresence] = 0x80;
+        store->image[regimage::kEdidStatus] = 0x1F;
         g_check_edid = row.value;
+        i2cBoard().clearLog();
         run(1);
         EXPECT_EQ(k->path_state, keltosource::PathRunning);
-        EXPECT_EQ(store->image[regimage::kChipPresence] & 0x80, row.presence);
-        EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x5F, row.edid);
-        for (int i = 0; i < 6; ++i)
-            EXPECT_EQ(i2cBoard().eeprom(i).pageWrites(), 0);
+        const auto repaired = i2cBoard().eepromContents(2);
+        EXPECT_TRUE(valid(repaired));
+        EXPECT_EQ(maker(repaired), "KLT");
+        EXPECT_EQ(repaired[54] | repaired[55] << 8, row.clockField);
+        EXPECT_EQ(repaired[56] | (repaired[58] & 0xF0) << 4, row.width);
+        int reads[6] = {};
+        for (const auto& m : i2cBoard().logOf(0xA0 >> 1))
+            for (int i = 0; i < 6; ++i)
+                reads[i] += m.read && m.acknowledged && m.edidChannels == platform::Sim::I2cBoard::channelOf(i);
+        for (int i = 0; i < 6; ++i) {
+            if (i == 2)
+                continue;
+            EXPECT_EQ(reads[i], 32) << i;
+            EXPECT_EQ(i2cBoard().eeprom(i).pageWrites(), pages[i]) << i;
+        }
+        EXPECT_EQ(store->image[regimage::kChipPresence] & 0x80, 0x80);
+        EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x5F, 0x5F);
         EXPECT_EQ(g_check_edid.get(), QString(row.value)) << "setting unchanged";
     }
     EXPECT_TRUE(logHas("EDIDCheck \"Sometimes\" is neither Once nor Never"));
@@ -394,8 +424,9 @@ TEST_F(KeltoSource, CustomEdidFailureLeavesWrittenClearAndMaskedInputKeepsItsReq
     run(1);
     EXPECT_EQ(k->custom_edid_written[1], 0);
     EXPECT_EQ(k->custom_edid_req[1], 0);
-    EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x01, 0) << "input 1's good bit";
-    EXPECT_TRUE(logHas("custom EDID of input 1 not written"));
+    // The part kept the table the check read, which a read finds valid: the bit says so.
+    EXPECT_EQ(store->image[regimage::kEdidStatus] & 0x01, 0x01) << "input 1's good bit";
+    EXPECT_TRUE(logHas("custom EDID of input 1 not written (no acknowledge or read-back differs); previous EDID put back"));
     // Input 3 is written but never switched to, so its request stays and it is not rewritten.
     EXPECT_EQ(k->custom_edid_written[3], 1);
     EXPECT_EQ(k->custom_edid_req[3], 1);
