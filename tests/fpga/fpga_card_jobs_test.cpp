@@ -96,6 +96,7 @@ TEST(CardPositions, WiringWalksGiveEachCardItsCell)
         {8, 2, 3, 0, 0, 64},   {9, 2, 3, 4, 128, 0}, {10, 2, 3, 5, 256, 64}, {11, 2, 3, 3, 0, 0},
         {13, 2, 3, 3, 128, 0}, {14, 2, 3, 3, 128, 64}, {15, 2, 3, 2, 128, 64}, {16, 2, 3, 5, 0, 64},
         {12, 2, 3, 1, 0, 0},   {12, 2, 3, 5, 256, 0},
+        {1, 2, 3, 6, 256, 0}, // one past the last cell: the last cell's place
     };
     for (const auto& r : rows) {
         uint16_t x = 0xFFFF, y = 0xFFFF;
