@@ -41,11 +41,11 @@ constexpr uint8_t kScreenPart = 10, kXyPart = 11, kDebugPart = 12;
 
 // ---- how long a job may hold the worker ----
 
-// Longest time an operation of a file may ask for, its reply wait or its pause, in ms. The
-// slowest thing a card does is storing its parameters to flash, 1000 ms, which the worker adds by
-// itself for each card of the port on top of a save's own time; a file asking for more is damaged
-// or made to hold the worker (0xFFFFFFFF ms is some 50 days).
-constexpr uint32_t kMaxOperationMs = 1000;
+// Longest time an operation of a file may ask for, its reply wait or its pause, in ms. Files give
+// cards a few seconds after a reconfiguration or a firmware activation, and a save its own time
+// on top of the second a card the worker adds by itself; a minute is more than any card needs. A
+// file asking for more is damaged or made to hold the worker (0xFFFFFFFF ms is some 50 days).
+constexpr uint32_t kMaxOperationMs = rcvRecovery::kMaxStepMs;
 constexpr uint64_t kSaveMsPerCard = kPerCardFlashTicks * 10;
 // A job runs one step a worker pass, a pass a tick of 10 ms: an operation takes three passes
 // besides its packets (its record, its start, its port), each try of a packet two besides its
@@ -59,7 +59,7 @@ constexpr uint64_t kPassMs = 10, kOperationPasses = 3, kTryPasses = 2, kPausePas
 // save takes 160 s. A job that sets a port up (a save in each list, a few hundred replies) stays
 // inside 10 minutes; one asking for more would hold the panel's jobs, the brightness and USB
 // upgrades for nothing.
-constexpr uint64_t kMaxJobMs = 10 * 60 * 1000;
+constexpr uint64_t kMaxJobMs = rcvRecovery::kMaxJobMs;
 // The job's own limit on its running time (PC traffic pauses it and stops its clock): what its
 // lists may ask for with every packet tried three times on cards that do not answer, and two
 // minutes for the steps between them, its start and end, and the searches of a query (5 s a net
@@ -173,9 +173,11 @@ bool listSound(rcvRecovery& rd, uint64_t list, uint64_t dataBase, const Target& 
     uint8_t packet[fpga_manage::kPacketMax];
     for (size_t i = 0; i < ops.size(); ++i) {
         const Operation& op = ops[i];
-        const std::string what = "card file operation " + std::to_string(i) + " (type " + std::to_string(op.type) + ")";
+        const std::string what = "card file operation " + std::to_string(i) + " (type " + std::to_string(op.type) +
+                                 ", record at byte " + std::to_string(rcvRecovery::operation_position(list, uint32_t(i))) + ")";
         if (op.timeticks > kMaxOperationMs) {
-            writeLogMsg(LOG_WARNING, what + " asks for " + std::to_string(op.timeticks) + " ms, more than a card needs");
+            writeLogMsg(LOG_WARNING, what + " asks for " + std::to_string(op.timeticks) + " ms, more than the " +
+                                         std::to_string(kMaxOperationMs) + " a step may take");
             return false;
         }
         if (!rcvRecovery::operation_fits(op)) {

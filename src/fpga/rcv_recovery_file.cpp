@@ -279,6 +279,11 @@ bool rcvRecovery::operation_fits(const Operation& op)
     return !oneCommand || op.dataLen <= fpga_manage::kPacketDataMax;
 }
 
+uint64_t rcvRecovery::operation_position(uint64_t list, uint32_t i)
+{
+    return list + 4 + uint64_t(kOperationSize) * i;
+}
+
 int rcvRecovery::read_operation_list(const QString& file, uint64_t list, std::vector<Operation>& out)
 {
     uint8_t head[2];
@@ -286,7 +291,7 @@ int rcvRecovery::read_operation_list(const QString& file, uint64_t list, std::ve
         return 1;
     const uint32_t count = getU16(head);
     std::vector<uint8_t> records(size_t(count) * kOperationSize);
-    if (count && readAt(file, list + 4, records.data(), uint32_t(records.size())))
+    if (count && readAt(file, operation_position(list, 0), records.data(), uint32_t(records.size())))
         return 1;
     out.clear();
     for (uint32_t i = 0; i < count; ++i)
@@ -308,7 +313,7 @@ int rcvRecovery::update_rcvXYrcvOperatepara(const QString& file, uint16_t i, boo
 {
     if (i >= operate_times)
         return 1;
-    const uint64_t at = card_list_position() + 4 + uint64_t(kOperationSize) * i;
+    const uint64_t at = operation_position(card_list_position(), i);
     uint8_t b[kOperationSize];
     if (readAt(file, at, b, sizeof b))
         return 1;
@@ -346,7 +351,7 @@ int rcvRecovery::update_smartDebugingOperatepara(const QString& file, uint16_t i
         return 1;
     const uint64_t list = debug_list_position(standalone);
     uint8_t b[kOperationSize];
-    if (readAt(file, list + 4 + uint64_t(kOperationSize) * i, b, sizeof b))
+    if (readAt(file, operation_position(list, i), b, sizeof b))
         return 1;
     operation = operationOf(b);
     return 0;

@@ -31,10 +31,19 @@ public:
         uint16_t net_ledx = 0, net_rcv_num = 0;
         uint32_t net_para_offset = 0, net_para_len = 0;
     };
+    // An operation record (18 bytes): data offset, data length, card address, the time in ms the
+    // cards are given (the answer wait, or the length of a pause), type and card memory. A step
+    // may ask for up to kMaxStepMs (a save adds 1000 ms for each card of the port by itself), a
+    // whole job for up to kMaxJobMs over all its lists, one try of each packet counted; a file
+    // asking for more is refused before anything of it is sent.
     struct Operation {
         uint32_t offset = 0, dataLen = 0, targetAddr = 0, timeticks = 0;
         uint8_t type = 0, target = 0;
     };
+    static constexpr uint32_t kMaxStepMs = 60 * 1000;
+    static constexpr uint64_t kMaxJobMs = 10 * 60 * 1000;
+    // Where record i of the operation list at `list` lies in the file.
+    static uint64_t operation_position(uint64_t list, uint32_t i);
 
     // A RAM write goes in packets of 1000 bytes whose count is kept in one byte.
     static constexpr uint32_t kRamPacket = 1000, kRamPackets = 255;

@@ -467,8 +467,8 @@ TEST_F(CardReplay, ScanFileReplaysEachOperationToThePortsCards)
     EXPECT_TRUE(result.isEmpty()) << "a scan-file load reports no card to recover";
 }
 
-// A list is looked at whole before its first packet: an operation time past what a card needs
-// (1000 ms), data longer than its packets (one command, or 255 RAM packets of 1000 bytes; a
+// A list is looked at whole before its first packet: an operation time past what a step may take
+// (60 s, refused with the record's place in the file logged), data longer than its packets (one command, or 255 RAM packets of 1000 bytes; a
 // length near 4 GiB must not wrap past the check), data beyond the end of the file, a payload no
 // card packet carries, or a list that may hold the worker past 10 minutes when no card answers is
 // refused as damaged, and the job ends at once as failed. At the bounds the list runs. The time
@@ -490,13 +490,13 @@ TEST_F(CardReplay, DamagedOperationListsAreRefusedBeforeTheJobSends)
         bool runs;
         size_t packets;
     } rows[] = {
-        {"pause of 1000 ms", with(reg, timed(6, 1000)), true, 1},
-        {"pause of 1001 ms", with(reg, timed(6, 1001)), false, 0},
+        {"pause of 60000 ms", with(reg, timed(6, 60000)), true, 1},
+        {"pause of 60001 ms", with(reg, timed(6, 60001)), false, 0},
         {"pause of 0xFFFFFFFF ms", with(reg, timed(6, 0xFFFFFFFFu)), false, 0},
-        {"register write waiting 1000 ms", with(reg, timed(1, 1000)), true, 2},
-        {"register write waiting 1001 ms", with(reg, timed(1, 1001)), false, 0},
-        {"save waiting 1000 ms and the cards' time", with(reg, timed(2, 1000)), true, 2},
-        {"save waiting 1001 ms", with(reg, timed(2, 1001)), false, 0},
+        {"register write waiting 60000 ms", with(reg, timed(1, 60000)), true, 2},
+        {"register write waiting 60001 ms", with(reg, timed(1, 60001)), false, 0},
+        {"save waiting 60000 ms and the cards' time", with(reg, timed(2, 60000)), true, 2},
+        {"save waiting 60001 ms", with(reg, timed(2, 60001)), false, 0},
         {"register data of 0xFFFFFFF5 bytes", with(reg, sized(2, 0xFFFFFFF5u)), false, 0},
         {"register data of 0xFFFFFFFC bytes", with(reg, sized(2, 0xFFFFFFFCu)), false, 0},
         {"register data of 0xFFFFFFFF bytes", with(reg, sized(2, 0xFFFFFFFFu)), false, 0},
@@ -525,12 +525,15 @@ TEST_F(CardReplay, DamagedOperationListsAreRefusedBeforeTheJobSends)
         QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
         QSignalSpy progress(CardJobReport::instance(), &CardJobReport::smartMappingProgress);
         scanJob(row.list, 3);
-        ASSERT_TRUE(runJob(3000)) << "the job ends";
+        ASSERT_TRUE(runJob(9000)) << "the job ends";
         ASSERT_EQ(finished.size(), 1);
         EXPECT_EQ(finished[0][1].toBool(), row.runs);
         EXPECT_EQ(progress.last()[0].toInt(), 100);
         EXPECT_EQ(fpgaChip().packets(3).size(), row.packets);
     }
+    // The scan file's records start at byte 20, 18 bytes each.
+    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog")
+                    .contains("card file operation 1 (type 6, record at byte 38) asks for 60001 ms"));
 }
 
 // The recovery looks at the screen's parameter list and at the card's list the same way, both
@@ -540,9 +543,9 @@ TEST_F(CardReplay, RecoveryOfADamagedOperationListSendsNothing)
     fpgaChip().editNetwork([](LedNetwork& n) { n.port(1).cards[2].configId = 0x99; });
     const Op ram = ramWrite(0x1000, data);
     Op slowRam = ram;
-    slowRam.timeticks = 1000;
+    slowRam.timeticks = 60000;
     Op slowerRam = slowRam;
-    slowerRam.timeticks = 1001;
+    slowerRam.timeticks = 60001;
     // A save of 950 ms on port 1's 4 cards: 30 + 950 + 4000 + 20 = 5000 ms, one try counted.
     const std::vector<Op> saves(60, timed(2, 950));
     std::vector<Op> savesAndOneMs = saves;
@@ -552,10 +555,10 @@ TEST_F(CardReplay, RecoveryOfADamagedOperationListSendsNothing)
         std::vector<Op> screenList; // sent first
         std::vector<Op> cardList;
         size_t packets; // 0: refused
-    } rows[] = {{"card list at 1000 ms", {}, {slowRam}, 3},
-                {"card list at 1001 ms", {}, {slowerRam}, 0},
-                {"screen list at 1000 ms", {timed(6, 1000)}, {ram}, 3},
-                {"screen list at 1001 ms", {timed(6, 1001)}, {ram}, 0},
+    } rows[] = {{"card list at 60000 ms", {}, {slowRam}, 3},
+                {"card list at 60001 ms", {}, {slowerRam}, 0},
+                {"screen list at 60000 ms", {timed(6, 60000)}, {ram}, 3},
+                {"screen list at 60001 ms", {timed(6, 60001)}, {ram}, 0},
                 {"card data of 0xFFFFFFF5 bytes", {}, {registerWrite(), sized(2, 0xFFFFFFF5u)}, 0},
                 {"card data of 0xFFFFFFFC bytes", {}, {registerWrite(), sized(2, 0xFFFFFFFCu)}, 0},
                 {"card data of 0xFFFFFFFF bytes", {}, {registerWrite(), sized(2, 0xFFFFFFFFu)}, 0},
@@ -581,7 +584,7 @@ TEST_F(CardReplay, RecoveryOfADamagedOperationListSendsNothing)
         fpgaChip().clearPackets();
         QSignalSpy finished(CardJobReport::instance(), &CardJobReport::jobFinished);
         postJob(6);
-        ASSERT_TRUE(runJob(3000));
+        ASSERT_TRUE(runJob(9000));
         ASSERT_EQ(finished.size(), 1);
         EXPECT_EQ(finished[0][1].toBool(), row.packets != 0);
         EXPECT_EQ(fpgaChip().packets(1).size(), row.packets);
