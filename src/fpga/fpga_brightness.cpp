@@ -59,6 +59,21 @@ void setReg(fpga_manage& m, int fpga, int r, uint8_t v)
     m.MCU_REG_func[fpga][r] = v;
 }
 
+// Register 64 and the scale it is applied on change together: a level 1-16, or a raw value. The
+// caller holds bri_mutex.
+void setLevel(fpga_manage& m, uint8_t level, bool raw)
+{
+    setReg(m, 0, FpgaReg::ManualBrightness, level);
+    m.bri_level = level;
+    m.bri_level_raw = raw;
+}
+
+void keepLevel(fpga_manage& m, uint8_t level, bool raw)
+{
+    std::lock_guard<std::mutex> lock(m.bri_mutex);
+    setLevel(m, level, raw);
+}
+
 }
 
 void fpga_manage::Power_ctrl_init()
@@ -81,12 +96,30 @@ void fpga_manage::Power_ctrl_reset()
 // record or a PC level): a resend must not replace a percentage a user or PC tool set.
 int fpga_manage::Brightness_hand_dealwith(uint8_t)
 {
+    std::lock_guard<std::mutex> lock(bri_mutex);
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     const bool fromBlock = bri_request.load() != 0;
     // The block changed back to what this code wrote there: the level stands, and so does the
     // mode (a schedule would stop if its level were stored as a manual one).
     if (fromBlock && store && int(store->u16(blk::kBrightness)) == bri_echo_percent.exchange(-1))
         return 1;
+    apply_brightness(fromBlock);
+    return 1;
+}
+
+// A PC's manual level is a level of its own record, whatever a panel change left loaded, and is
+// applied as one even while a block change waits: the block then follows it, and that change
+// comes back as the echo above.
+void fpga_manage::Brightness_manual_level(uint8_t level, bool raw)
+{
+    std::lock_guard<std::mutex> lock(bri_mutex);
+    setLevel(*this, level, raw);
+    apply_brightness(false);
+}
+
+void fpga_manage::apply_brightness(bool fromBlock)
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     read_from_register(FpgaReg::PortLinksLow, 0);
     read_from_register(FpgaReg::PortLinksHigh, 0);
     if (reg(*this, 0, FpgaReg::PortLinksLow) != 0 || reg(*this, 0, FpgaReg::PortLinksHigh) != 0) {
@@ -103,7 +136,7 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
             bri_block_level = v;
         } else {
             v = reg(*this, 0, FpgaReg::ManualBrightness);
-            if (!rawMode(bri_mode))
+            if (!bri_level_raw.load())
                 v = uint8_t(std::min<uint8_t>(v, 16) * 16 - 1); // a level above 16 would wrap to a dim value
             if (int(v) != bri_block_level.exchange(v) && store && !blockGives(store->u16(blk::kBrightness), v)) {
                 const uint16_t percent = percentOf(v);
@@ -123,22 +156,21 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
         memset(record + 9, reg(*this, 0, FpgaReg::ManualBrightness), kBrightnessRecordSize - 9);
         store_flash_record(FpgaFlash::kBrightnessRecord, record, kBrightnessRecordSize);
         bri_mode = 16;
+        bri_level_raw = 1;
         bri_resend = 0;
     }
-    return 1;
 }
 
 void fpga_manage::Brightness_init(const uint8_t* record)
 {
     bri_mode = record[8];
+    bri_level_raw = rawMode(bri_mode); // the scale register 64 is read on, until a level comes
     bri_last_slot = 255;
     bri_task_enable = 0;
     switch (bri_mode) {
     case 0:
     case 16: {
-        const uint8_t level = bri_mode == 0 ? std::min<uint8_t>(record[9], 16) : record[9];
-        bri_level = level;
-        setReg(*this, 0, FpgaReg::ManualBrightness, level);
+        keepLevel(*this, bri_mode == 0 ? std::min<uint8_t>(record[9], 16) : record[9], bri_mode == 16);
         bri_resend = 0;
         bri_task_enable = 1;
         break;
@@ -227,9 +259,7 @@ void fpga_manage::Brightness_time_change()
         return;
     }
     const uint8_t value = HalfHourValue[slot];
-    const uint8_t level = rawMode(bri_mode) ? value : std::min<uint8_t>(value, 16);
-    bri_level = level;
-    setReg(*this, 0, FpgaReg::ManualBrightness, level);
+    keepLevel(*this, rawMode(bri_mode) ? value : std::min<uint8_t>(value, 16), rawMode(bri_mode));
     Brightness_hand_dealwith(1);
     bri_last_slot = slot;
     bri_resend = 0;
@@ -345,13 +375,11 @@ void fpga_manage::Brightness_auto_filter()
         else if (level > target)
             --level;
         level = std::max<uint32_t>(1, std::min<uint32_t>(level, 16));
-        bri_level = level;
-        setReg(*this, 0, FpgaReg::ManualBrightness, uint8_t(level));
+        keepLevel(*this, uint8_t(level), false);
     }
     mf_data_valid = 0;
     if (bri_fail_count.load() == 10) {
-        bri_level = 16;
-        setReg(*this, 0, FpgaReg::ManualBrightness, 16);
+        keepLevel(*this, 16, false);
         setReg(*this, 1, FpgaReg::ManualBrightness, 16);
         bri_fail_count = 0;
     }

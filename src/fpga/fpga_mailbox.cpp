@@ -91,14 +91,10 @@ void fpga_manage::Dealwith_mcu_ram()
             }
             break;
         }
-        // Manual level: levels run 1-16, anything above is taken as full brightness.
-        const uint8_t level = cmd[9] > 16 ? 16 : cmd[9];
-        {
-            PosixLock lock(reg_mutex);
-            MCU_REG_func[0][FpgaReg::ManualBrightness] = level;
-        }
-        bri_level = level;
-        Brightness_hand_dealwith(0);
+        // Manual level on its record's scale: mode 0 a level 1-16 (anything above is full
+        // brightness), mode 16 a raw value, as the record reads once stored.
+        const bool raw = cmd[8] == 16;
+        Brightness_manual_level(raw || cmd[9] <= 16 ? cmd[9] : 16, raw);
         if (store == 0xAA) {
             store_flash_record(FpgaFlash::kBrightnessRecord, cmd, total);
             bri_reload = 1;

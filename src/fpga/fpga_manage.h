@@ -289,11 +289,14 @@ public:
     uint32_t bri_last_slot = 255;
     std::atomic<int> bri_block_level{-1};  // level the block's percentage was applied as or written from
     std::atomic<int> bri_echo_percent{-1}; // percentage the block was last given from a level
+    std::atomic<uint8_t> bri_level_raw{0}; // register 64 holds a raw value, not a level 1-16
+    std::mutex bri_mutex;                  // one apply at a time, the worker's or the mailbox's (before the hand-over)
     uint8_t HalfHourValue[48];
     uint8_t relay_counter = 1, relay_stop_armed = 0, relay_stop_enable = 0, relay_power = 0;
     void Power_ctrl_init();
     void Power_ctrl_reset();
     int Brightness_hand_dealwith(uint8_t unused); // applies the current level; 1
+    void Brightness_manual_level(uint8_t level, bool raw); // the mailbox's level, on its own scale
     void Brightness_init(const uint8_t* record);  // 57-byte brightness record
     void record_bright_change();
     void record_onoff_time(int selector);
@@ -423,6 +426,7 @@ public:
 private:
     fpga_manage();
     int transfer(int fpga, uint32_t command, const uint8_t* tx, uint8_t* rx, uint32_t length);
+    void apply_brightness(bool fromBlock); // the caller holds bri_mutex
     uint8_t reg_cache_[2][kRegCount] = {};
     uint8_t para_[2][kRamSize] = {};
     uint8_t rx_[2][kRamSize] = {};

@@ -337,6 +337,38 @@ TEST_F(Brightness, LevelFromElsewhereIsShownInTheBlockAndKeepsItsMode)
     EXPECT_EQ(fpgaFlash().read(FpgaFlash::BrightnessRecord, 57), record(0, {4})) << "the mode-0 record stays";
 }
 
+// A PC tool's manual level (mailbox command 3, mode 0, not stored) is a level 1-16 whatever mode a
+// panel change left loaded, and is never taken for a block change still waiting: the block
+// follows the level and the change waiting leaves the level and the flash record alone.
+TEST_F(Brightness, MailboxLevelIsALevelAfterAndDuringAPanelChange)
+{
+    fpgaChip().setCards(0, 1);
+    searchCards();
+    auto mailboxLevel = [this](uint8_t level) {
+        const uint8_t cmd[10] = {0xAA, 3, 0, 0, 0, 0, 2, 0, 0, level};
+        memcpy(fpga_manage::MCU_RAM_CMD, cmd, sizeof cmd);
+        fpga->write_to_register(2, 0x04, 0x04, 0);
+    };
+    store->setU16(blk::kBrightness, 60);
+    fpga->bri_request = 1;
+    tick(); // the panel's change: 153, kept as a raw record
+    ASSERT_EQ(fpgaChip().registerValue(6), 153);
+    const std::vector<uint8_t> kept = fpgaFlash().read(FpgaFlash::BrightnessRecord, 57);
+    mailboxLevel(8);
+    EXPECT_EQ(fpgaChip().registerValue(6), 127);
+    EXPECT_EQ(store->u16(blk::kBrightness), 50);
+    taskPass(); // a resend
+    EXPECT_EQ(writes6().back(), 127);
+
+    store->setU16(blk::kBrightness, 80); // a panel change not yet served
+    fpga->bri_request = 1;
+    mailboxLevel(4);
+    tick();
+    EXPECT_EQ(fpgaChip().registerValue(6), 63);
+    EXPECT_EQ(store->u16(blk::kBrightness), 25);
+    EXPECT_EQ(fpgaFlash().read(FpgaFlash::BrightnessRecord, 57), kept);
+}
+
 // The packets the multifunction card receives, byte by byte as its wire format gives them (card
 // 0x6000 behind port 6): the sensor read of 128 bytes at 0x02000000, the RAM0 read of 256 bytes
 // at 0 (the relay state lies in it), and relay register writes; the last byte is the XOR check.

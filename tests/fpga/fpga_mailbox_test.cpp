@@ -295,10 +295,14 @@ TEST_F(FpgaImages, ManualBrightnessAppliesTheLevelAndStoresTheRecord)
     EXPECT_EQ(fpgaFlash().read(FpgaFlash::BrightnessRecord, 10), commandArea(10));
     EXPECT_EQ(fpga->bri_reload.load(), 1u);
 
-    mailbox(3, 0, {0x10, 40}); // mode 16 is manual too (bit 4 dropped); levels stop at 16
+    mailbox(3, 0, {0x00, 40}); // levels stop at 16
     EXPECT_EQ(fpga->MCU_REG_func[0][64], 16);
     EXPECT_EQ(fpgaChip().registerValue(6), 255);
     EXPECT_EQ(store->block[0x880], 100);
+    mailbox(3, 0, {0x10, 40}); // mode 16 is manual too (bit 4 dropped), its level raw as its record's
+    EXPECT_EQ(fpga->MCU_REG_func[0][64], 40);
+    EXPECT_EQ(fpgaChip().registerValue(6), 40);
+    EXPECT_EQ(store->block[0x880], 16);
 }
 
 TEST_F(FpgaImages, TableBrightnessOnlyStoresOrErasesTheRecord)
