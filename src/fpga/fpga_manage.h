@@ -171,6 +171,8 @@ public:
     uint16_t vbo_err[2] = {};                   // bring-up error count of the current step
     uint8_t vbo_retry[2] = {};                  // bring-up retries (resets at step 2)
     uint8_t link_loop[2] = {};                  // the link loop test ran
+    uint32_t measure_since[2] = {};             // tick the status watch began to wait for an input
+    uint8_t measure_logged[2] = {};             // that long wait was logged
     uint8_t vbo_wd_flag[2] = {}, vbo_wd_phase[2] = {};
     uint16_t vbo_wd_count[2] = {};
     uint32_t led_para_stamp = 0;

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr uint32_t kMeasureMin = 714286, kMeasureMax = 999999; // frame period of 50-70 Hz at 50 MHz
+constexpr uint32_t kMeasureLogTicks = 1000; // a wall dark this long says why in the log, once
 
 bool after(uint32_t stamp, uint32_t ticks)
 {
@@ -32,20 +33,25 @@ void fpga_manage::power_up_check_fpga_status(int fpga)
     const int stampWord = 47 + fpga;
     const uint32_t stamp = change_word(stampWord);
     const uint32_t now = G_timeTicks.load();
+    auto measureWait = [&] {
+        status_step[fpga] = StatusStep::MeasureWait;
+        measure_since[fpga] = now;
+        measure_logged[fpga] = 0;
+    };
     switch (status_step[fpga].load()) {
     case StatusStep::LinkWait:
         if (!after(stamp, 10))
             return;
         read_from_register(FpgaReg::Status, fpga);
         if (reg_cached(fpga, FpgaReg::Status) & 0x80) {
-            status_step[fpga] = StatusStep::MeasureWait;
+            measureWait();
         } else {
             const uint32_t bound = (status_retry2[fpga] + 1) * 20;
             if (status_retry[fpga] < bound)
                 ++status_retry[fpga];
             if (status_retry[fpga] >= bound) {
                 if (status_retry2[fpga] > 100)
-                    status_step[fpga] = StatusStep::MeasureWait;
+                    measureWait();
                 else
                     ++status_retry2[fpga];
                 writeLogMsg(LOG_WARNING, "FPGA " + std::to_string(fpga) + " link not locked, resetting");
@@ -73,6 +79,13 @@ void fpga_manage::power_up_check_fpga_status(int fpga)
             write_to_register(FpgaReg::Apply, 0x01, 0x01, fpga);
             write_to_register(FpgaReg::Apply, 0x01, 0x01, fpga);
             status_step[fpga] = StatusStep::LoopStart;
+        } else if (!measure_logged[fpga] && after(measure_since[fpga], kMeasureLogTicks)) {
+            measure_logged[fpga] = 1;
+            writeLogMsg(LOG_WARNING, "FPGA " + std::to_string(fpga) + " output stays off: its input measures " +
+                                         std::to_string(getU16(measure)) + " x " + std::to_string(getU16(measure + 2)) +
+                                         " at a frame period of " + std::to_string(period) +
+                                         " clocks, the LED size " + std::to_string(ledW) + " x " + std::to_string(ledH) +
+                                         " needs at least half of it each way at 50-70 Hz");
         }
         set_change_word(stampWord, now);
         break;

@@ -726,6 +726,46 @@ TEST_F(FpgaWorker, ForcedColourLiftedAndLedSizeChangeBringsTheFpgaUpAgain)
     EXPECT_EQ(fpgaChip().registerValue(0) & 0x04, 0) << "shown again";
 }
 
+// Without an input of at least half the LED size the output stays off; once the watch has waited
+// more than 1000 ticks for one, the log says so, once.
+TEST_F(FpgaWorker, LongWaitForAMatchingInputIsLoggedOnce)
+{
+    store->setU16(blk::kLedWidth, 4096); // the fixed input measures 1920 x 1080
+    store->setU16(blk::kLedHeight, 2160);
+    ASSERT_TRUE(runUntil([this] { return fpga->status_step[0].load() == StatusStep::MeasureWait; }, 1500));
+    const uint32_t since = G_timeTicks.load();
+    const char* line = "FPGA 0 output stays off: its input measures 1920 x 1080 at a frame period of 833333 clocks, "
+                       "the LED size 4096 x 2160 needs";
+    ASSERT_TRUE(runUntil([line] { return logHas(line); }, 1200));
+    EXPECT_GT(G_timeTicks.load() - since, 1000u);
+    EXPECT_LE(G_timeTicks.load() - since, 1000u + 71) << "at the first measurement past it";
+    tick(3000);
+    EXPECT_EQ(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").count(line), 1);
+    EXPECT_FALSE(fpgaChip().pictureOut());
+}
+
+// On the board FPGA 0 measures the panel the scaler programmed for the LED size: every size the
+// LED page takes (up to 8188 either way, 10,485,759 pixels) brings the output on.
+class FpgaOnTheBoard : public FpgaWorker, public ::testing::WithParamInterface<std::pair<uint16_t, uint16_t>> {};
+
+TEST_P(FpgaOnTheBoard, EveryLedSizeBringsTheOutputOn)
+{
+    fpgaChip().setPictureSource(platform::Sim::scalerOutput);
+    store->setU16(blk::kLedWidth, GetParam().first);
+    store->setU16(blk::kLedHeight, GetParam().second);
+    c331_manage* scaler = c331_manage::instanceWithoutWorker();
+    g_fpga_c331_start = 0;
+    ASSERT_TRUE(runUntil([&] {
+        scaler->runOnce();
+        return fpga->get_fpga_status() == 1;
+    }, 3000));
+    EXPECT_TRUE(fpgaChip().pictureOut());
+}
+
+INSTANTIATE_TEST_SUITE_P(LedSizes, FpgaOnTheBoard,
+                         ::testing::Values(std::make_pair(1920, 1080), std::make_pair(3840, 2160), std::make_pair(4096, 2160),
+                                           std::make_pair(8188, 1280), std::make_pair(1280, 8188)));
+
 namespace {
 
 // The worker's /proc/self/task entry, found by its name.

@@ -157,11 +157,13 @@ namespace platform {
 void configureBoard()
 {
     using namespace Sim;
-    // The polling program needs no bus logs, and FPGA 0 runs only on the synthesiser's clock.
+    // The polling program needs no bus logs, FPGA 0 runs only on the synthesiser's clock and
+    // measures the picture the scaler chip sends it.
     i2cBoard().setLogging(false);
     c331Chip().setLogLimit(0);
     fpgaChip().setLogLimit(0);
     fpgaChip().setClockGate([] { return i2cBoard().clockSynth().locked(); });
+    fpgaChip().setPictureSource(scalerOutput);
     const std::string problems = configureFromFile(Paths::root() + "/sim/board.json");
     if (!problems.empty())
         fputs(problems.c_str(), stderr);

@@ -22,6 +22,9 @@ public:
     // The measurement clock: frame period raw = round(ReferenceClockHz / fv) - 1. The engine's
     // PI_FV = ReferenceClockHz / (raw + 1) must use the same value.
     static constexpr uint32_t ReferenceClockHz = 27000000;
+    // The output channels' pixel clock: the panel timings fill about 4400 x 2250 pixels a frame,
+    // 60 Hz at this clock.
+    static constexpr uint32_t OutputPixelClockHz = 594000000;
     static constexpr uint32_t FlashSize = 0x2000000;
 
     C331Chip();

@@ -1,6 +1,7 @@
 #include "platform/sim/devices/fpga_chip.h"
 
 #include "platform/sim/devices/fpga_chip_state.h"
+#include "platform/sim/devices/c331_chip.h"
 #include "platform/sim/sim_board.h"
 
 #include <algorithm>
@@ -271,10 +272,11 @@ uint8_t FpgaChip::State::ramByte(int bank, uint32_t address)
     if (bank == 1 && address >= MeasureFirst && address < MeasureEnd) {
         if (!applied)
             return 0;
-        const uint8_t measured[8] = {uint8_t(measuredWidth), uint8_t(measuredWidth >> 8),
-                                     uint8_t(measuredHeight), uint8_t(measuredHeight >> 8),
-                                     uint8_t(measuredPeriod), uint8_t(measuredPeriod >> 8),
-                                     uint8_t(measuredPeriod >> 16), uint8_t(measuredPeriod >> 24)};
+        const Picture in = pictureSource ? pictureSource() : fixedInput;
+        const uint8_t measured[8] = {uint8_t(in.width), uint8_t(in.width >> 8),
+                                     uint8_t(in.height), uint8_t(in.height >> 8),
+                                     uint8_t(in.framePeriod), uint8_t(in.framePeriod >> 8),
+                                     uint8_t(in.framePeriod >> 16), uint8_t(in.framePeriod >> 24)};
         return measured[address - MeasureFirst];
     }
     auto it = banks.find(bank);
@@ -435,9 +437,21 @@ void FpgaChip::setTickSource(std::function<uint32_t()> ticks)
 void FpgaChip::setMeasuredInput(uint16_t width, uint16_t height, uint32_t framePeriod)
 {
     std::lock_guard<std::mutex> lock(s_->mutex);
-    s_->measuredWidth = width;
-    s_->measuredHeight = height;
-    s_->measuredPeriod = framePeriod;
+    s_->fixedInput = {width, height, framePeriod};
+}
+
+void FpgaChip::setPictureSource(std::function<Picture()> source)
+{
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    s_->pictureSource = std::move(source);
+}
+
+FpgaChip::Picture scalerOutput()
+{
+    const C331Chip::OutputTiming t = c331Chip().outputTiming(0);
+    const uint64_t clocks = uint64_t(t.htotal) * t.vtotal * 50000000u;
+    return {uint16_t(std::min<uint32_t>(t.hactive, 0xFFFF)), uint16_t(std::min<uint32_t>(t.vactive, 0xFFFF)),
+            uint32_t(std::min<uint64_t>((clocks + C331Chip::OutputPixelClockHz / 2) / C331Chip::OutputPixelClockHz, UINT32_MAX))};
 }
 
 std::vector<FpgaChip::Access> FpgaChip::log() const

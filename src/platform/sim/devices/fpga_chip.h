@@ -35,7 +35,9 @@ namespace platform::Sim {
 //
 // RAM: banks of 4 KiB. Bank 1 is plain RAM except bytes 116-123, which belong to the FPGA: they
 // read 0 until the canvas is applied (register 2 written with bit 0 or 3), then the measured input
-// (u16 width, u16 height, u32 frame period in 50 MHz clocks: 833,333 is 60 Hz). Pair p transmits
+// (u16 width, u16 height, u32 frame period in 50 MHz clocks: 833,333 is 60 Hz): the picture its
+// source gives (on the board the scaler chip's output, scalerOutput), else the fixed input of
+// setMeasuredInput. Pair p transmits
 // from bank 3 + 2p and receives into bank 2 + 2p (pairs 0-3 on the first register of each row,
 // 4-7 on the second): length - 1 in the length registers (low byte, bits 8-9 in 27/158 and
 // 25/153), the port by its bit in 132/148 (each selected port of the pair gets the packet).
@@ -70,6 +72,10 @@ public:
         int bitsPerWord = -1;
         uint32_t maxSpeedHz = 0;
     };
+    struct Picture {
+        uint16_t width = 0, height = 0;
+        uint32_t framePeriod = 0; // in 50 MHz clocks
+    };
 
     FpgaChip();
     ~FpgaChip();
@@ -102,6 +108,9 @@ public:
     // model): lets a test act at an exact point of the program's traffic.
     void setAccessHook(std::function<void(const Access&)> hook);
     void setMeasuredInput(uint16_t width, uint16_t height, uint32_t framePeriod); // 1920x1080, 833,333
+    // The picture the FPGA measures comes from here (null: the fixed input). Called under the
+    // model's lock.
+    void setPictureSource(std::function<Picture()> source);
     std::vector<Access> log() const;
     void setLogLimit(size_t accesses); // the log keeps the newest ones (default 64 Ki, 0: no log)
     std::vector<uint8_t> registerWrites(int reg) const; // values of the data phases, in order
@@ -141,5 +150,9 @@ private:
 };
 
 FpgaChip& fpgaChip();
+
+// What the emulated scaler chip sends FPGA 0, the board's picture source: output channel 0's
+// active area, its frame at the scaler's output pixel clock; nothing before a panel is programmed.
+FpgaChip::Picture scalerOutput();
 
 }

@@ -58,8 +58,8 @@ struct FpgaChip::State {
     std::function<uint32_t()> tickSource;
     std::function<void(const Access&)> accessHook;
     bool replyFlag = false; // register 22 bit 5
-    uint16_t measuredWidth = 1920, measuredHeight = 1080;
-    uint32_t measuredPeriod = 833333;
+    Picture fixedInput{1920, 1080, 833333};
+    std::function<Picture()> pictureSource;
 
     Pending pending = Pending::None;
     uint8_t pendingBank = 0, pendingMask = 0;
