@@ -40,6 +40,13 @@ uint16_t percentOf(uint8_t level)
     return uint16_t((level * 100u + 127) / 255);
 }
 
+// The block's percentage, read under the hand-over the pages and tools write it under.
+uint16_t blockPercent(const VyrRamPara& store)
+{
+    ScalerHandOver scaler;
+    return store.u16(blk::kBrightness);
+}
+
 // The level the block's percentage was applied as: its own, or the floor of 15 outside the raw
 // modes.
 bool blockGives(uint32_t percent, uint8_t level)
@@ -101,7 +108,7 @@ int fpga_manage::Brightness_hand_dealwith(uint8_t)
     const bool fromBlock = bri_request.load() != 0;
     // The block changed back to what this code wrote there: the level stands, and so does the
     // mode (a schedule would stop if its level were stored as a manual one).
-    if (fromBlock && store && int(store->u16(blk::kBrightness)) == bri_echo_percent.exchange(-1))
+    if (fromBlock && store && int(blockPercent(*store)) == bri_echo_percent.exchange(-1))
         return 1;
     apply_brightness(fromBlock);
     return 1;
@@ -129,7 +136,7 @@ void fpga_manage::apply_brightness(bool fromBlock)
         }
         uint8_t v;
         if (fromBlock) {
-            v = levelOf(std::min<uint32_t>(store ? store->u16(blk::kBrightness) : 100, 100));
+            v = levelOf(std::min<uint32_t>(store ? blockPercent(*store) : 100, 100));
             if (!rawMode(bri_mode))
                 v = std::max<uint8_t>(v, 15);
             setReg(*this, 0, FpgaReg::ManualBrightness, v);
@@ -138,15 +145,18 @@ void fpga_manage::apply_brightness(bool fromBlock)
             v = reg(*this, 0, FpgaReg::ManualBrightness);
             if (!bri_level_raw.load())
                 v = uint8_t(std::min<uint8_t>(v, 16) * 16 - 1); // a level above 16 would wrap to a dim value
-            if (int(v) != bri_block_level.exchange(v) && store && !blockGives(store->u16(blk::kBrightness), v)) {
-                const uint16_t percent = percentOf(v);
-                {
-                    ScalerHandOver scaler;
+            bool shown = false;
+            if (int(v) != bri_block_level.exchange(v) && store) {
+                ScalerHandOver scaler;
+                if (!blockGives(store->u16(blk::kBrightness), v)) {
+                    const uint16_t percent = percentOf(v);
                     blk::put16(store->block, blk::kBrightness, percent);
+                    bri_echo_percent = percent;
+                    shown = true;
                 }
-                bri_echo_percent = percent;
-                store->test_signal(1);
             }
+            if (shown)
+                store->test_signal(1);
         }
         write_to_register(FpgaReg::Brightness, 0xFF, v, 0);
         write_to_register(FpgaReg::Control, 0x04, 0x04, 0);
