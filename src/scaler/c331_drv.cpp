@@ -44,6 +44,7 @@ private:
 ReportGate sendFailures;
 ReportGate readFailures;
 ReportGate refusals;
+ReportGate unselected;
 
 std::string hex(uint32_t v, int digits)
 {
@@ -150,8 +151,14 @@ bool c331_drv::selectBank(int fd, uint32_t desc, uint32_t bankOffset)
     }
     if (int32_t(target) != bank_) {
         const uint8_t tx[2] = {kWriteFlag, uint8_t(target)};
-        // Only a select that went out may be remembered.
+        // Only a select that went out may be remembered; without it the chip still sits in the
+        // bank before, so the access does not go out either.
         bank_ = SPI_Transfer_Write(fd, tx, 2) > 0 ? int32_t(target) : -1;
+        if (bank_ < 0) {
+            if (unselected.open())
+                writeLogMsg(LOG_ERROR, "c331_drv: bank " + hex(uint32_t(target), 2) + " not selected, access dropped");
+            return false;
+        }
     }
     return true;
 }
@@ -238,6 +245,8 @@ void c331_drv::write_c331_mask(int fd, uint32_t desc, uint32_t value, uint32_t m
 {
     // One lock over read and write, so another thread's access cannot fall between them.
     QMutexLocker bnk(&Utils::_c331_bnk_mutex);
+    if (!selectBank(fd, desc, bankOffset))
+        return; // nothing read: the other bits would be written as 0
     const uint32_t old = readLocked(fd, desc, bankOffset);
     writeLocked(fd, desc, old ^ ((value ^ old) & mask), bankOffset);
 }

@@ -30,7 +30,7 @@ public:
 
 private:
     void forgetLocked(); // neither the selected bank nor any register is known any more
-    bool selectBank(int fd, uint32_t desc, uint32_t bankOffset); // false: access refused
+    bool selectBank(int fd, uint32_t desc, uint32_t bankOffset); // false: refused, or not selected
     bool unchanged(uint32_t bank, uint32_t first, uint32_t width, uint32_t value) const;
     void remember(uint32_t bank, uint32_t addr, uint8_t value);
     void writeLocked(int fd, uint32_t desc, uint32_t value, uint32_t bankOffset);

@@ -120,12 +120,20 @@ public:
     static std::string planPanel(int ledW, int ledH, int out1w, int out1h, int splice, ST_PANEL& out, bool own);
     static std::string planChannels(ST_PANEL& p, bool own); // arrangement, porches, timing
     void vyrApi_PnlInitOch3();            // programs the planned panel
+    // One search of the timing list for the planned grid: 1 found, 0 none (the pair as computed).
     static int vyrApi_PnlInitOch_diff(ST_PANEL& p, int* htt, int* vtt, int hblank, int vblank, bool trace);
     void vyrApi_c331InitRegPanel();
     void vyrApi_WriteRam(int what);       // 1376: publish the layout for the FPGA
     void vyrApi_MultiWinInit();
     void vyrApi_MultiWinGet(ST_MWIN* out);
     void vyrApi_PreviewCh() {}
+    // The output channels a window at (x, y) of w x h covers on the panel's grid: the first, the
+    // last, how many across and down, and why it gets none ("" when it gets them).
+    struct ChannelSpan {
+        int start = -1, end = -1, totalh = 0, totalv = 0, rowLength = 1;
+        std::string failure;
+    };
+    ChannelSpan channelSpan(int64_t x, int64_t y, int64_t w, int64_t h) const;
     void vyrApi_MultiWinChAlloc(char init);
     void vyrApi_MultiWinChOverlay();
     void vyrApi_MultiWinChInit();

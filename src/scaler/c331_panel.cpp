@@ -21,6 +21,7 @@ constexpr int64_t kOneChannelPixels = 9800000; // canvas that one channel pair s
 constexpr int64_t kPixelBudget = 9900000;      // 4400 x 2250: 594 MHz at 60 Hz
 constexpr uint32_t kDefaultMaxPixels = 0xA00000; // INI default when no limit was read
 constexpr int kRegisterMax = 0xFFFF;           // timing registers are 16 bits wide
+constexpr int kSeamPorch = 32; // back porch of two pairs: room for a zoomed tile's guard at a seam
 
 const char* const kSpliceNames[6] = {"NONE", "HV", "V", "H", "CP12", "CP21"};
 
@@ -70,6 +71,46 @@ void channelCounts(ST_PANEL& p)
     case ARRANG2K4_1x2: p.och_HCnt = 1, p.och_VCnt = 2; break;
     default: p.och_HCnt = p.och_VCnt = 0; break;
     }
+}
+
+// Grid, porches and blanking of the canvas for one channel pair (`use1och`) or two.
+void arrange(ST_PANEL& p, int& hblank, int& vblank, bool trace)
+{
+    const char* tag = "c331_out:";
+    p.HSW = 12;
+    p.VSW = 3;
+    if (!p.use1och) {
+        p.VSW = 12;
+        p.HFP = p.VFP = 32;
+        hblank = vblank = 76;
+    } else {
+        p.HFP = p.VFP = 4;
+        hblank = 20;
+        vblank = 12;
+    }
+    if (sideBySide(p.splice)) {
+        p.arrang = p.use1och ? ARRANG2K4_1x2 : ARRANG2K4_2x2_8K;
+        if (trace)
+            printf(p.use1och ? "\t%s ARRANG2K4_1x2\n" : "\t%s ARRANG2K4_2x2_8K\n", tag);
+    } else if (p.splice == SPLICE_H) {
+        p.arrang = p.use1och ? ARRANG2K4_2x1 : ARRANG2K4_4x1_8K;
+        if (trace)
+            printf(p.use1och ? "\t%s ARRANG2K4_2x1\n" : "\t%s ARRANG2K4_4x1_8K\n", tag);
+    } else if (p.splice == SPLICE_CP2TO1) {
+        p.arrang = ARRANG2K4_2x1;
+        if (trace)
+            printf("\t%s OCHBW_2K4K30 ARRANG2K4_2x1\n", tag);
+    } else {
+        p.arrang = p.use1och ? ARRANG2K4_2x1 : ARRANG2K4_4x1_8K;
+        if (trace) {
+            if (p.splice == SPLICE_NONE)
+                printf("\t%s OCHBW_2K4K30 ARRANG2K4_2x1 for NONE\n", tag);
+            else
+                printf("\t%s OCHBW_2K4K30 ARRANG2K4_2x1 for CP1TO2 ,%s\n", tag, p.use1och ? "1OCH" : "2OCH");
+        }
+    }
+    p.ochBW = 0;
+    channelCounts(p);
 }
 
 }
@@ -169,48 +210,29 @@ std::string c331_manage::planChannels(ST_PANEL& p, bool own)
     const bool trace = own && traceOn();
     if (trace)
         printf("[vyrApi_PnlInitOch3]\n");
-    const char* tag = "c331_out:";
     int64_t width, height;
     canvas(p, width, height);
     p.use1och = width * height <= kOneChannelPixels;
-    p.HSW = 12;
-    p.VSW = 3;
     int hblank, vblank;
-    if (!p.use1och) {
-        p.VSW = 12;
-        p.HFP = p.VFP = 32;
-        hblank = vblank = 76;
-    } else {
-        p.HFP = p.VFP = 4;
-        hblank = 20;
-        vblank = 12;
-    }
-    if (sideBySide(p.splice)) {
-        p.arrang = p.use1och ? ARRANG2K4_1x2 : ARRANG2K4_2x2_8K;
-        if (trace)
-            printf(p.use1och ? "\t%s ARRANG2K4_1x2\n" : "\t%s ARRANG2K4_2x2_8K\n", tag);
-    } else if (p.splice == SPLICE_H) {
-        p.arrang = p.use1och ? ARRANG2K4_2x1 : ARRANG2K4_4x1_8K;
-        if (trace)
-            printf(p.use1och ? "\t%s ARRANG2K4_2x1\n" : "\t%s ARRANG2K4_4x1_8K\n", tag);
-    } else if (p.splice == SPLICE_CP2TO1) {
-        p.arrang = ARRANG2K4_2x1;
-        if (trace)
-            printf("\t%s OCHBW_2K4K30 ARRANG2K4_2x1\n", tag);
-    } else {
-        p.arrang = p.use1och ? ARRANG2K4_2x1 : ARRANG2K4_4x1_8K;
-        if (trace) {
-            if (p.splice == SPLICE_NONE)
-                printf("\t%s OCHBW_2K4K30 ARRANG2K4_2x1 for NONE\n", tag);
-            else
-                printf("\t%s OCHBW_2K4K30 ARRANG2K4_2x1 for CP1TO2 ,%s\n", tag, p.use1och ? "1OCH" : "2OCH");
-        }
-    }
-    p.ochBW = 0;
-    channelCounts(p);
-
+    arrange(p, hblank, vblank, trace);
     p.xoffs = 0;
-    vyrApi_PnlInitOch_diff(p, &p.HTT, &p.VTT, hblank, vblank, trace);
+    bool found = vyrApi_PnlInitOch_diff(p, &p.HTT, &p.VTT, hblank, vblank, trace);
+    // The two parts stacked on one pair meet at a channel seam: the lower tile of a window zoomed
+    // across it starts a few lines early, which one pair's least blanking does not hold.
+    if (found && p.use1och && sideBySide(p.splice) && p.VTT - height - p.VSW - p.VFP < kSeamPorch)
+        found = false;
+    if (!found && p.use1och) {
+        // Drawn as a larger canvas is, with the grid and blanking of two pairs: with one pair's
+        // the window's tiles past a seam found no room for their zoom, and the wall stayed dark.
+        if (trace)
+            printf("\t not found in list for Use one OCH, continue find for Use TWO OCH\n");
+        p.use1och = 0;
+        arrange(p, hblank, vblank, trace);
+        found = vyrApi_PnlInitOch_diff(p, &p.HTT, &p.VTT, hblank, vblank, trace);
+    }
+    // Beyond the list the output runs lines longer than the chip's timings go.
+    if (!found)
+        return "no output timing for a " + std::to_string(width) + " x " + std::to_string(height) + " canvas";
 
     if (p.splice == SPLICE_H) {
         int w4 = (p.och.width + 3) / 4 * 4;
@@ -248,6 +270,12 @@ std::string c331_manage::planChannels(ST_PANEL& p, bool own)
     if (p.HTT - 2 > kRegisterMax || p.VTT - 2 > kRegisterMax || hEnd > kRegisterMax || vEnd > kRegisterMax ||
         p.och.height + 1 > kRegisterMax || p.och.width <= 0 || p.och.height <= 0)
         return "timing " + std::to_string(p.HTT) + " x " + std::to_string(p.VTT) + " does not fit the output registers";
+    // The full-panel window must fit the channel grid (an empty CP21 canvas leaves two narrow channels).
+    if (int64_t(p.xoffs) + p.w > int64_t(p.och.width) * p.och_HCnt ||
+        int64_t(p.yoffs) + p.h > int64_t(p.och.height) * p.och_VCnt)
+        return "LED size " + std::to_string(p.w) + " x " + std::to_string(p.h) + " beyond the " +
+               std::to_string(int64_t(p.och.width) * p.och_HCnt) + " x " +
+               std::to_string(int64_t(p.och.height) * p.och_VCnt) + " channel grid";
     return {};
 }
 
@@ -274,63 +302,51 @@ int c331_manage::vyrApi_PnlInitOch_diff(ST_PANEL& p, int* outHtt, int* outVtt, i
         printf("[vyrApi_PnlInitOch_diff] hblank:%d, vblank:%d\n", hblank, vblank);
     int64_t width, height;
     canvas(p, width, height);
-    p.use1och = width * height < kOneChannelPixels + 1;
     if (trace)
         printf("\t %lld x %lld = %lld, use1och:%d\n", (long long)width, (long long)height,
                (long long)(width * height), p.use1och);
-    int64_t htt, vtt;
-    for (;;) {
-        int64_t w = width, h = height;
-        if (!p.use1och) {
-            if (sideBySide(p.splice)) {
-                h /= 2;
-                if (p.arrang == ARRANG2K4_2x2_8K)
-                    w /= 2;
-            } else {
+    int64_t w = width, h = height;
+    if (!p.use1och) {
+        if (sideBySide(p.splice)) {
+            h /= 2;
+            if (p.arrang == ARRANG2K4_2x2_8K)
                 w /= 2;
-            }
+        } else {
+            w /= 2;
         }
-        htt = w + hblank;
-        vtt = h + vblank;
-        if (htt * vtt > kPixelBudget) {
-            if (sideBySide(p.splice)) {
-                htt = kPixelBudget / vtt;
-                if (trace)
-                    printf("\t SPLICE_V, oPixels OOR, reduce htt to:%lld\n", (long long)htt);
-            } else {
-                vtt = kPixelBudget / htt;
-                if (trace)
-                    printf("\t SPLICE_H, oPixels OOR, reduce vtt to:%lld\n", (long long)vtt);
-            }
-        }
-        if (trace)
-            printf("\t %s:  htt:%lld, vtt:%lld\n", kSpliceNames[p.splice], (long long)htt, (long long)vtt);
-        const auto& list = timingList();
-        const auto found = std::find_if(list.begin(), list.end(),
-                                        [&](const TimingPair& t) { return t.htt >= htt && t.vtt >= vtt; });
-        if (found != list.end()) {
-            htt = found->htt;
-            vtt = found->vtt;
-            if (trace)
-                printf("\t found htt: %lld, vtt:%lld\n", (long long)htt, (long long)vtt);
-            break;
-        }
-        if (p.use1och) {
-            if (trace)
-                printf("\t not found in list for Use one OCH, continue find for Use TWO OCH\n");
-            p.use1och = 0;
-            continue;
-        }
-        if (trace)
-            printf("\t not found in list, calc htt: %lld -- %04llx\n", (long long)htt, (long long)htt);
-        break;
     }
-    // Held in int: beyond the registers' range anyway, the caller refuses such a timing.
+    int64_t htt = w + hblank;
+    int64_t vtt = h + vblank;
+    if (htt * vtt > kPixelBudget) {
+        if (sideBySide(p.splice)) {
+            htt = kPixelBudget / vtt;
+            if (trace)
+                printf("\t SPLICE_V, oPixels OOR, reduce htt to:%lld\n", (long long)htt);
+        } else {
+            vtt = kPixelBudget / htt;
+            if (trace)
+                printf("\t SPLICE_H, oPixels OOR, reduce vtt to:%lld\n", (long long)vtt);
+        }
+    }
+    if (trace)
+        printf("\t %s:  htt:%lld, vtt:%lld\n", kSpliceNames[p.splice], (long long)htt, (long long)vtt);
+    const auto& list = timingList();
+    const auto found =
+        std::find_if(list.begin(), list.end(), [&](const TimingPair& t) { return t.htt >= htt && t.vtt >= vtt; });
+    if (found != list.end()) {
+        htt = found->htt;
+        vtt = found->vtt;
+        if (trace)
+            printf("\t found htt: %lld, vtt:%lld\n", (long long)htt, (long long)vtt);
+    } else if (trace && !p.use1och) {
+        printf("\t not found in list, calc htt: %lld -- %04llx\n", (long long)htt, (long long)htt);
+    }
+    // Held in int: a pair not from the list is refused by the caller.
     *outHtt = int(std::min<int64_t>(htt, INT32_MAX / 2));
     *outVtt = int(std::min<int64_t>(vtt, INT32_MAX / 2));
     p.och.width = *outHtt - hblank;
     p.och.height = *outVtt - vblank;
-    return 1;
+    return found != list.end() ? 1 : 0;
 }
 
 void c331_manage::vyrApi_c331InitRegPanel()

@@ -49,6 +49,57 @@ struct Rect {
 // Number of channels a window lists: its own counts, never more than the list holds.
 int listed(const ST_WIN_INFO& info) { return std::min(8, info.ochHCnt * info.ochVCnt); }
 
+
+const Arrangement* arrangementOf(int code)
+{
+    for (const Arrangement& a : kArrangements)
+        if (a.code == code)
+            return &a;
+    return nullptr;
+}
+
+}
+
+c331_manage::ChannelSpan c331_manage::channelSpan(int64_t x, int64_t y, int64_t w, int64_t h) const
+{
+    ChannelSpan span;
+    const Arrangement* arr = arrangementOf(pnl.arrang);
+    if (!arr) {
+        span.failure = "no channel grid";
+        return span;
+    }
+    const int64_t W = pnl.och.width, H = pnl.och.height;
+    // Arrangement 2x1 compares across only, 1x2 down only.
+    const bool useX = pnl.arrang != ARRANG2K4_1x2, useY = pnl.arrang != ARRANG2K4_2x1;
+    int rowLength = pnl.och_HCnt;
+    if (pnl.arrang == ARRANG2K4_2x1 && pnl.use1och)
+        rowLength /= 2;
+    span.rowLength = rowLength = std::max(1, rowLength);
+    const int64_t x2 = x + w, y2 = y + h;
+    int end = -1;
+    for (int k = 0; k < arr->count; ++k) {
+        const uint8_t* c = arr->rect[k];
+        const Rect r{decode(c[0], W, H), decode(c[1], W, H), decode(c[2], W, H), decode(c[3], W, H)};
+        if (span.start < 0 && (!useX || (x >= r.x && x < r.x + r.w)) && (!useY || (y >= r.y && y < r.y + r.h)))
+            span.start = k;
+        if (end < 0 && (!useX || (x2 >= r.x && x2 <= r.x + r.w)) && (!useY || (y2 >= r.y && y2 <= r.y + r.h)))
+            end = k;
+    }
+    if (span.start < 0 || end < 0) {
+        span.failure = "outside the channel grid";
+        return span;
+    }
+    span.end = end;
+    span.totalh = std::min(end % rowLength - span.start % rowLength + 1, rowLength);
+    for (int k = span.start; k <= end; k += rowLength)
+        ++span.totalv;
+    if (span.totalh > 8)
+        span.failure = "totalh:" + std::to_string(span.totalh) + " > 8";
+    else if (span.totalv > 8)
+        span.failure = "totalv:" + std::to_string(span.totalv) + " > 8";
+    else if (span.totalh * span.totalv > 8)
+        span.failure = "totalh*totalv > 8";
+    return span;
 }
 
 void c331_manage::vyrApi_MultiWinChAlloc(char init)
@@ -63,83 +114,47 @@ void c331_manage::vyrApi_MultiWinChAlloc(char init)
         info.ochHCnt = info.ochVCnt = 0;
     }
 
-    const Arrangement* arr = nullptr;
-    for (const Arrangement& a : kArrangements)
-        if (a.code == pnl.arrang)
-            arr = &a;
+    const Arrangement* arr = arrangementOf(pnl.arrang);
     if (!arr) {
         if (trace)
             printf("\t not found arrang mode\n");
         return;
     }
-    const int64_t W = pnl.och.width, H = pnl.och.height;
-    Rect rects[4];
-    for (int k = 0; k < arr->count; ++k) {
-        const uint8_t* r = arr->rect[k];
-        rects[k] = {decode(r[0], W, H), decode(r[1], W, H), decode(r[2], W, H), decode(r[3], W, H)};
-        if (trace)
+    if (trace) {
+        const int64_t W = pnl.och.width, H = pnl.och.height;
+        for (int k = 0; k < arr->count; ++k) {
+            const uint8_t* r = arr->rect[k];
             printf("\t CH%d rect(%2x,%2x,%2x,%2x)\t rect(%4lld,%4lld,%4lld,%4lld)\r\n", k, r[0], r[1], r[2], r[3],
-                   (long long)rects[k].x, (long long)rects[k].y, (long long)rects[k].w, (long long)rects[k].h);
+                   (long long)decode(r[0], W, H), (long long)decode(r[1], W, H), (long long)decode(r[2], W, H),
+                   (long long)decode(r[3], W, H));
+        }
     }
-    // Arrangement 2x1 compares across only, 1x2 down only.
-    const bool useX = pnl.arrang != ARRANG2K4_1x2, useY = pnl.arrang != ARRANG2K4_2x1;
-    int rowLength = pnl.och_HCnt;
-    if (pnl.arrang == ARRANG2K4_2x1 && pnl.use1och)
-        rowLength /= 2;
-    rowLength = std::max(1, rowLength);
 
     const int windows = std::clamp(wincnt, 0, 6);
     for (int i = 0; i < windows; ++i) {
         ST_WIN_INFO& info = gWininfo[i];
-        const int64_t x1 = info.x, y1 = info.y, x2 = x1 + info.w, y2 = y1 + info.h;
         if (trace)
-            printf("\t win%d(%4d,%4d,%4d,%4d) \t x1:%4lld,y1:%4lld, \t x2:%4lld,y2:%4lld\r\n", i, info.x, info.y,
-                   info.w, info.h, (long long)x1, (long long)y1, (long long)x2, (long long)y2);
-        int start = -1, end = -1;
-        for (int k = 0; k < arr->count && start < 0; ++k) {
-            const Rect& r = rects[k];
-            if ((!useX || (x1 >= r.x && x1 < r.x + r.w)) && (!useY || (y1 >= r.y && y1 < r.y + r.h)))
-                start = k;
-        }
-        for (int k = 0; k < arr->count && end < 0; ++k) {
-            const Rect& r = rects[k];
-            if ((!useX || (x2 >= r.x && x2 <= r.x + r.w)) && (!useY || (y2 >= r.y && y2 <= r.y + r.h)))
-                end = k;
-        }
-        std::string failure;
-        int totalh = 0, totalv = 0;
-        if (start < 0 || end < 0) {
-            failure = "outside the channel grid";
-        } else {
-            if (trace)
-                printf("\t OCH Start: ch%d\r\n\t OCH End  : ch%d\r\n", start, end);
-            totalh = std::min(end % rowLength - start % rowLength + 1, rowLength);
-            for (int k = start; k <= end; k += rowLength)
-                ++totalv;
-            if (trace)
-                printf("\t totalh:%d, \r\n\t totalv:%d\r\n", totalh, totalv);
-            if (totalh > 8)
-                failure = "totalh:" + std::to_string(totalh) + " > 8";
-            else if (totalv > 8)
-                failure = "totalv:" + std::to_string(totalv) + " > 8";
-            else if (totalh * totalv > 8)
-                failure = "totalh*totalv > 8";
-        }
-        if (!failure.empty()) {
+            printf("\t win%d(%4d,%4d,%4d,%4d) \t x1:%4d,y1:%4d, \t x2:%4d,y2:%4d\r\n", i, info.x, info.y, info.w,
+                   info.h, info.x, info.y, info.x + info.w, info.y + info.h);
+        const ChannelSpan span = channelSpan(info.x, info.y, info.w, info.h);
+        if (trace && span.start >= 0 && span.end >= 0)
+            printf("\t OCH Start: ch%d\r\n\t OCH End  : ch%d\r\n\t totalh:%d, \r\n\t totalv:%d\r\n", span.start,
+                   span.end, span.totalh, span.totalv);
+        if (!span.failure.empty()) {
             // One window that cannot be placed must not leave the windows after it without output.
             if (trace)
-                printf("%s\nwin%d alloc och FAIL\n", failure.c_str(), i);
-            writeLogMsg(LOG_WARNING, "window " + std::to_string(i) + " gets no output channel: " + failure);
+                printf("%s\nwin%d alloc och FAIL\n", span.failure.c_str(), i);
+            writeLogMsg(LOG_WARNING, "window " + std::to_string(i) + " gets no output channel: " + span.failure);
             continue;
         }
-        if (totalh <= 0 || totalv <= 0)
+        if (span.totalh <= 0 || span.totalv <= 0)
             continue; // the end lies before the start: no channels
         int m = 0;
         if (trace)
             printf("\t ochLst:\t");
-        for (int r = 0; r < totalv; ++r) {
-            for (int c = 0; c < totalh; ++c) {
-                const int ch = start + r * rowLength + c;
+        for (int r = 0; r < span.totalv; ++r) {
+            for (int c = 0; c < span.totalh; ++c) {
+                const int ch = span.start + r * span.rowLength + c;
                 info.ochLst[m] = info.ochPosLst[m] = uint8_t(ch);
                 ++m;
                 if (trace)
@@ -148,8 +163,8 @@ void c331_manage::vyrApi_MultiWinChAlloc(char init)
         }
         if (trace)
             printf("\n");
-        info.ochHCnt = uint8_t(totalh);
-        info.ochVCnt = uint8_t(totalv);
+        info.ochHCnt = uint8_t(span.totalh);
+        info.ochVCnt = uint8_t(span.totalv);
     }
 }
 

@@ -81,7 +81,7 @@ std::string c331_manage::layoutFault(const uint8_t* b) const
 {
     const int W = pnl.och.width * pnl.och_HCnt, H = pnl.och.height * pnl.och_VCnt;
     const int xo = pnl.xoffs, yo = pnl.yoffs;
-    int slot = 0;
+    int slot = 0, channels = 0;
     for (int r = 0; r < kWindows; ++r) {
         const uint32_t rec = blk::windowRecord(r);
         const uint16_t state = get16(b, rec + win::kState);
@@ -102,6 +102,13 @@ std::string c331_manage::layoutFault(const uint8_t* b) const
             return "win0 disable";
         if (rotate > 3)
             return "win" + std::to_string(slot) + " rotate:" + std::to_string(rotate);
+        // Every window is drawn on output channels of its own: one sharing a channel with an
+        // earlier window is lent an idle one, so the tiles of all windows must fit the chip's.
+        const ChannelSpan span = channelSpan(x, y, w, h);
+        if (span.failure.empty() && span.totalh > 0 && span.totalv > 0)
+            channels += span.totalh * span.totalv;
+        if (channels > kChannels)
+            return "win" + std::to_string(slot) + ": " + std::to_string(channels) + " output channels needed";
         ++slot;
     }
     return {};
@@ -431,6 +438,7 @@ void c331_manage::c331_SetWinOutput(int fd, char win, int word)
         if (traceOn())
             printf("\t change win_%d output:%s\n", win, (d & 1) ? "Black" : "Normal");
     }
+    bool froze = false;
     if ((d ^ wi.output) & 2) {
         wi.output &= uint8_t(~2);
         const int port = PM_INPUT[int(win)];
@@ -439,12 +447,14 @@ void c331_manage::c331_SetWinOutput(int fd, char win, int word)
             win_freeze_sel(fd, win, d & 2);
             if (traceOn())
                 printf("\t change win_%d freeze:%s\n", win, (d & 2) ? "Freeze" : "Normal");
-            return;
-        }
-        if (traceOn())
+            froze = true;
+        } else if (traceOn()) {
             printf("\t change win_%d no signal, disable freeze\n", win);
+        }
     }
+    // The rest of the word applies with a freeze too: the block records the whole word as shown.
     PM_WIN_FADE_EN[int(win)] = (word & win::kOutEffect) ? 1 : 0;
+    const int dbd = PM_WIN_DBD_MODE[int(win)];
     if (word & win::kOutDotByDot) {
         uint8_t b[kBlockSize];
         takeBlock(b);
@@ -455,8 +465,14 @@ void c331_manage::c331_SetWinOutput(int fd, char win, int word)
         if (traceOn())
             printf("\t change win_%d DBD_MODE: DBD_DISABLE\n", win);
     }
+    // A freeze alone programs nothing more; a new dot-by-dot mode re-programs the capture, which
+    // lets it run again, so the freeze is set once more after it.
+    if (froze && dbd == PM_WIN_DBD_MODE[int(win)])
+        return;
     g_chg_dbd[int(win)] = 1;
     set_output(fd);
+    if (froze)
+        win_freeze_sel(fd, win, d & 2);
 }
 
 void c331_manage::c331_SetWinDbdMode(int fd, char win, int value)

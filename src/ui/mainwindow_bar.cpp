@@ -8,6 +8,7 @@
 #include "ui/texts.h"
 #include "ui/ui_mainwindow.h"
 #include "params/block_layout.h"
+#include "params/scaler_hand_over.h"
 #include "params/vyrrampara.h"
 
 #include <QFrame>
@@ -58,8 +59,14 @@ void MainWindow::mode_init()
     label_mode_title->setFont(bar_font);
     label_mode_title->setStyleSheet(QStringLiteral("background-color: rgb(255, 255, 255);"));
 
-    VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
-    const int current = s ? (s->u16(blk::kCurrentMode) > kModeCount ? 0 : s->u16(blk::kCurrentMode)) : 0;
+    // A tool's apply writes the current mode under the hand-over: read once, under it.
+    int current = 0;
+    if (VyrRamPara* s = VyrRamPara::p_vyrrampara_config) {
+        ScalerHandOver lock;
+        current = s->u16(blk::kCurrentMode);
+    }
+    if (current > int(kModeCount))
+        current = 0;
     for (int i = 0; i < int(kModeCount); ++i) {
         const int x = 9 + 63 * (i & 3); // centred in the bar, which leaves room for the wider tools row
         const int y = 33 + 45 * (i / 4);
@@ -208,12 +215,14 @@ void MainWindow::vyr_button_mode_clicked()
     g_mode_select = uint8_t(slot);
     VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
     if (save_state == 1) {
-        if (s && slot + 1 != s->u16(blk::kSaveModeRequest)) {
+        if (s) {
             ScalerHandOver handOver;
-            s->block[blk::kSaveModeRequest + 1] = 0;
-            s->block[blk::kSaveModeRequest] = uint8_t(slot + 1);
-            handOver.commit();
-            pending_tip = 1; // confirmed once the refresh after the store has run
+            if (slot + 1 != s->u16(blk::kSaveModeRequest)) {
+                s->block[blk::kSaveModeRequest + 1] = 0;
+                s->block[blk::kSaveModeRequest] = uint8_t(slot + 1);
+                handOver.commit();
+                pending_tip = 1; // confirmed once the refresh after the store has run
+            }
         }
         save_state = 0;
         on_toolButton4_clicked();

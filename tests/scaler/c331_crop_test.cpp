@@ -18,18 +18,7 @@ protected:
     void SetUp() override
     {
         ScalerFixture::SetUp();
-        platform::Sim::C331Chip::InputTiming t;
-        t.present = true;
-        t.htotal = 2200, t.vtotal = 1125, t.hact = 1920, t.fv = 60;
-        c331Chip().setInput(1, t); // source 2, window 0's
-        HDMI_INFO rec{};
-        rec.hact = 1920, rec.hsync = 44, rec.hback = 148, rec.htt = 2200;
-        rec.vact = 1080, rec.vsync = 5, rec.vback = 36, rec.vtt = 1125;
-        rec.pfreq = 148.5f, rec.stable = 1;
-        {
-            QMutexLocker lock(&Utils::_source_hdminfo_mutex);
-            keltosource::p_kelto_source->hdminfo[c331_manage::vyrApi_GetPortDevId(1)] = rec;
-        }
+        connect1080p(1); // source 2, window 0's
         bringUp();
         settle();
         o_ = -1;

@@ -172,9 +172,11 @@ TEST_F(Drv, FailedTransfersLeaveNoStaleStateBehind)
     EXPECT_EQ(drv.read_C331(fd, 0x300801, 0), 0u) << "a failed read gives 0, not the last bytes received";
     EXPECT_EQ(drv.read_C331(fd, 0x300801, 0), 0x5Au);
 
-    // A select that did not go out is not remembered.
+    // A select that did not go out is not remembered, and its data byte does not go out into the
+    // bank selected before (the bus is shared with the FPGA's flash).
     c331Chip().failNextTransfers(1);
     drv.write_C331(fd, 0x084801, 1, 0);
+    EXPECT_EQ(c331Chip().value(0x304801), 0u);
     drv.write_C331(fd, 0x084801, 2, 0);
     EXPECT_EQ(c331Chip().value(0x084801), 2u);
 }

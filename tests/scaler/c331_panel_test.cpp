@@ -57,8 +57,13 @@ const LedSizeRow kRows[] = {
      {2576, 3844, 12, 32, 32, 12, 32, 1800, 2500, 2000}, 0x03020100, {0, 0, 2, 2, 2500, 2000}},
     {"CP12 1920x1080", kIniDefault, {1920, 1080, 1920, 1080, 4},
      {1940, 5104, 12, 4, 4, 3, 4, 4017, 1920, 1080}, 0x00000000, {0, 0, 1, 1, 1920, 1080}},
-    {"CP21 1920x1080: empty canvas, first pair of the list", kIniDefault, {1920, 1080, 1920, 1080, 5},
+    {"CP21 1280x1080: empty canvas, first pair of the list", kIniDefault, {1280, 1080, 1280, 1080, 5},
      {660, 15000, 12, 4, 4, 3, 4, 13913, 640, 1080}, 0x00010000, {0, 0, 1, 2, 640, 1080}},
+    // no one-pair total holds 8312 + 20 pixels a line: the grid and blanking of two pairs
+    {"HV 4156x1280 split 640: two pairs", kIniDefault, {4156, 1280, 4156, 640, 1},
+     {4232, 2340, 12, 32, 32, 12, 32, 1656, 4156, 640}, 0x00010000, {0, 0, 2, 2, 4156, 640}},
+    {"none 9000x1000: two pairs", kIniDefault, {9000, 1000, 9000, 1000, 0},
+     {4576, 2164, 12, 32, 32, 12, 32, 1120, 4500, 1000}, 0x03020100, {0, 0, 2, 1, 4500, 1000}},
     {"splice 7 acts as HV", kIniDefault, {1920, 1080, 1920, 540, 7},
      {3860, 2565, 12, 4, 4, 3, 4, 2018, 3840, 540}, 0x00010000, {0, 0, 1, 2, 3840, 540}},
     // x offset 6400 x 4 / 2 - 12801 = -1 would wrap to 65535 for the FPGA
@@ -202,6 +207,8 @@ TEST_F(Panel, UncheckedSizesAreRefusedBeforeAnyArithmetic)
         {"V split 0", {1920, 1080, 1920, 0, 2}},
         {"HV split beyond the height", {1920, 1080, 1920, 1081, 1}},
         {"160x65535: within the limit, but no 16-bit total holds it", {160, 65535, 160, 65535, 0}},
+        {"20000x500: no listed total holds half its line", {20000, 500, 20000, 500, 0}},
+        {"CP21 1920x1080: wider than its two 640-pixel channels", {1920, 1080, 1920, 1080, 5}},
     };
     g_vyr_max_pixel = kIniDefault;
     handOverLed({1920, 1080, 1920, 1080, 0});
@@ -283,7 +290,9 @@ const PairLimit kPairLimits[] = {
     {"NoneOnePixelRowAbove", {4900, 2001, 4900, 2001, 0}, 2, 1, 0x03020100},
     {"HAtTheLimit", {9800, 2000, 4900, 2000, 3}, 2, 1, 0x00010000},
     {"HAbove", {9800, 2001, 4900, 2001, 3}, 4, 1, 0x03020100},
-    {"VAtTheLimit", {2450, 4000, 2450, 2000, 2}, 1, 2, 0x00010000},
+    // V and HV stack the parts on one pair while 32 lines of back porch stay for the seam
+    {"VSeamPorchAtTheLimit", {2450, 3948, 2450, 1974, 2}, 1, 2, 0x00010000},
+    {"VSeamPorchOneLineShort", {2450, 3950, 2450, 1975, 2}, 2, 2, 0x03020100},
     {"VAbove", {2450, 4002, 2450, 2001, 2}, 2, 2, 0x03020100},
 };
 

@@ -18,21 +18,6 @@ namespace {
 
 class WindowSet : public ScalerFixture {
 protected:
-    // A 1080p60 source on chip port p, as the chip measures it and the input manager reports it.
-    void connect1080p(int p)
-    {
-        platform::Sim::C331Chip::InputTiming t;
-        t.present = true;
-        t.htotal = 2200, t.vtotal = 1125, t.hact = 1920, t.fv = 60;
-        c331Chip().setInput(p, t);
-        HDMI_INFO rec{};
-        rec.hact = 1920, rec.hsync = 44, rec.hback = 148, rec.htt = 2200;
-        rec.vact = 1080, rec.vsync = 5, rec.vback = 36, rec.vtt = 1125;
-        rec.pfreq = 148.5f, rec.stable = 1;
-        QMutexLocker lock(&Utils::_source_hdminfo_mutex);
-        keltosource::p_kelto_source->hdminfo[c331_manage::vyrApi_GetPortDevId(p)] = rec;
-    }
-
     void up()
     {
         connect1080p(1); // source 2, window 0's
@@ -302,6 +287,14 @@ TEST_F(WindowSet, SourceSwitchFadesOutAndInAndEnds)
     for (const auto& t : c331Chip().writesTo(0x100901, uint32_t(16 * c)))
         frozen |= t.value == 2;
     EXPECT_TRUE(frozen);
+
+    // freeze and the switch effect in one word: the picture holds, and the next switch fades
+    hand({{blk::window(0, win::kOutput), 0}, {blk::fadeIn(0), 0}, {blk::fadeOut(0), 0}});
+    hand({{blk::window(0, win::kOutput), win::kOutFreeze | win::kOutEffect}});
+    EXPECT_EQ(c331Chip().value(0x100901, uint32_t(16 * scaler->g_win_ich[0][0])), 2u);
+    c331Chip().clearLog();
+    hand({{blk::window(0, win::kSource), 3}});
+    EXPECT_EQ(rampSteps(), 2u) << "one step out, one in";
 }
 
 // The worker's upkeep after the chip measured a new timing on a window's port (1080p60 to 50 Hz,

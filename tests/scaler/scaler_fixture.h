@@ -4,6 +4,7 @@
 #include "managers.h"
 #include "program.h"
 #include "base/global.h"
+#include "base/utils.h"
 #include "fpga/fpga_manage.h"
 #include "params/vyrrampara.h"
 #include "platform/sim/devices/c331_chip.h"
@@ -11,6 +12,7 @@
 #include "scaler/c331_manage.h"
 #include "video_chips/keltosource.h"
 
+#include <QMutexLocker>
 #include <gtest/gtest.h>
 #include <functional>
 #include <initializer_list>
@@ -75,6 +77,21 @@ protected:
     {
         c331Chip().preset(desc, value, bankOffset);
         scaler->drv->init_reg_acc_param();
+    }
+
+    // A 1080p60 source on chip port p, as the chip measures it and the input manager reports it.
+    static void connect1080p(int p)
+    {
+        platform::Sim::C331Chip::InputTiming t;
+        t.present = true;
+        t.htotal = 2200, t.vtotal = 1125, t.hact = 1920, t.fv = 60;
+        c331Chip().setInput(p, t);
+        HDMI_INFO rec{};
+        rec.hact = 1920, rec.hsync = 44, rec.hback = 148, rec.htt = 2200;
+        rec.vact = 1080, rec.vsync = 5, rec.vback = 36, rec.vtt = 1125;
+        rec.pfreq = 148.5f, rec.stable = 1;
+        QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+        keltosource::p_kelto_source->hdminfo[c331_manage::vyrApi_GetPortDevId(p)] = rec;
     }
 
     // A writer's hand-over: change the block under the mutex, raise the flag.

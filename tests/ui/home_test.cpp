@@ -231,6 +231,14 @@ TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
         auto* l = choice->findChild<QLabel*>(QStringLiteral("entry_name"));
         return l ? l->text() : QStringLiteral("<none>");
     };
+    for (int m = 0; m < 3; ++m)
+        store->mode[m][0] = store->mode[m][1] = blk::kMarkerSaved;
+    auto usingSlot = [] { // the slot number marked "Using" in the mode bar
+        for (int m = 0; m < int(kModeCount); ++m)
+            if (g_mode[m]->findChild<QLabel*>(QStringLiteral("label_using"))->isVisibleTo(g_mode[m]))
+                return QString::number(m + 1);
+        return QStringLiteral("none");
+    };
     struct Row {
         const char* what;
         uint32_t field;
@@ -263,6 +271,11 @@ TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
          [&] { return timingRead; }, QStringLiteral("1280x1080@50")}, // the refresh of the row above
         {"output menu LED size", blk::kLedWidth, 1920, 11, 1280, [&] { output->language_changed(); },
          [&] { return output->label_info->text().section(QLatin1Char(':'), -1); }, QStringLiteral("1280x1080")},
+        {"mode bar's current mode", blk::kCurrentMode, 1, 2, 3, [] { g_mainwindow->mode_init(); }, usingSlot, QStringLiteral("3")},
+        {"mode bar's store request", blk::kSaveModeRequest, 0, 3, 0, [] {
+             g_mainwindow->save_state = 1;
+             g_mainwindow->mode_buttons[2]->click();
+         }, [&] { return QString::number(store->u16(blk::kSaveModeRequest)); }, QStringLiteral("3")},
     };
     for (const Row& r : rows) {
         store->setU16(r.field, r.before);

@@ -1,0 +1,127 @@
+// What the wall shows, seen on the chip's output channels alone, for the LED sizes of the LED size
+// page (and its edges) in every splice mode, sizes only a PC tool writes, and dense layouts across
+// channel seams, each window showing a 1080p60 source: every shown window reads source pixels and
+// lines on output channels of its own; a size or layout the scaler does not take leaves the block.
+#include "scaler_fixture.h"
+
+using namespace scaler_test;
+namespace win = blk::win;
+
+namespace {
+
+struct Window {
+    uint16_t x, y, w, h;
+};
+
+struct Layout {
+    const char* what; // "size": a new screen with its full-wall window; else windows on the screen shown
+    uint16_t splice, ledW, ledH;
+    std::vector<Window> windows;
+    bool taken;
+};
+
+// The page's Apply (with the splice a tool sets, split in the middle) and the window records.
+void write(uint8_t* b, const Layout& l)
+{
+    const bool sideBySide = l.splice % 6 == 1 || l.splice % 6 == 2;
+    const uint16_t fields[][2] = {{blk::kSpliceMode, l.splice}, {blk::kLedWidth, l.ledW}, {blk::kLedHeight, l.ledH},
+                                  {blk::kOutput1Width, uint16_t(l.splice == SPLICE_H ? l.ledW / 2 : l.ledW)},
+                                  {blk::kOutput1Height, uint16_t(sideBySide ? l.ledH / 2 : l.ledH)}};
+    for (const auto& f : fields)
+        blk::put16(b, f[0], f[1]);
+    for (uint32_t w = 0; w < blk::kScalerWindows; ++w) {
+        const Window r = w < l.windows.size() ? l.windows[w] : Window{};
+        const uint16_t record[][2] = {{win::kState, w < l.windows.size()}, {win::kSource, 2}, {win::kX, r.x},
+                                      {win::kY, r.y}, {win::kWidth, r.w}, {win::kHeight, r.h}};
+        for (const auto& f : record)
+            blk::put16(b, blk::window(w, f[0]), f[1]);
+    }
+}
+
+// Windows on the wall: a channel in use (enabled, reading pixels) reads lines too and, unless it
+// is a window's first channel, names that first channel (0x080802 bit 12 and bits 8-11). -1 when
+// a channel in use reads no lines or names a channel that is no window's first.
+int windowsOnTheWall()
+{
+    bool used[8];
+    uint32_t route[8];
+    for (uint32_t o = 0; o < 8; ++o) {
+        route[o] = c331Chip().value(0x080802, 16 * o);
+        used[o] = (c331Chip().value(0x000801 + (o << 8)) & 1) && c331Chip().value(0x084202, 16 * o) != 0;
+    }
+    int first = 0;
+    for (uint32_t o = 0; o < 8; ++o) {
+        const uint32_t head = route[o] >> 8 & 0xF;
+        if (used[o] && (c331Chip().value(0x084602, 16 * o) == 0 ||
+                        ((route[o] & 0x1000) && (head > 7 || !used[head] || (route[head] & 0x1000)))))
+            return -1;
+        first += used[o] && (route[o] & 0x1000) == 0;
+    }
+    return first;
+}
+
+class WallShown : public ScalerFixture {};
+
+}
+
+TEST_F(WallShown, EveryShownWindowReadsPixelsOnChannelsOfItsOwnOrTheBlockTakesItBack)
+{
+    std::vector<Layout> rows;
+    // Edges of the page (64-8188, at most 10,485,760 pixels), of one channel pair (9,800,000
+    // pixels, totals up to 8280) and of the stacked parts' seam; CP21's empty canvas leaves two
+    // channels of 640 pixels.
+    const std::pair<uint16_t, uint16_t> sizes[] = {
+        {64, 64},     {64, 8188},   {8188, 64},   {8188, 1280}, {1280, 8188}, {4096, 2560}, {2560, 4096},
+        {4120, 1280}, {4156, 1280}, {4900, 2000}, {4900, 2001}, {2450, 4000}, {1920, 1080}};
+    for (const auto& [w, h] : sizes)
+        for (uint16_t splice = 0; splice < 6; ++splice)
+            rows.push_back({"size", splice, w, h, {{0, 0, w, h}}, splice != SPLICE_CP2TO1 || w <= 1280});
+    // Widths only a PC tool writes: two pairs take half a line, up to a total of 8280.
+    for (const auto& [w, h, taken] : {std::tuple{20000, 500, false}, {32000, 320, false}, {65535, 160, false},
+                                      {9000, 1000, true}, {12000, 800, true}, {16000, 600, true}})
+        rows.push_back({"size", 0, uint16_t(w), uint16_t(h), {{0, 0, uint16_t(w), uint16_t(h)}}, taken});
+    // 8188 x 1200: four channels of 4096 side by side; HV 4156 x 1280: the parts on channels 0 and 2.
+    auto steps = [](int n, Window first, int dx, int dy) {
+        std::vector<Window> v;
+        for (int i = 0; i < n; ++i)
+            v.push_back({uint16_t(first.x + dx * i), uint16_t(first.y + dy * i), first.w, first.h});
+        return v;
+    };
+    rows.push_back({"size", 0, 8188, 1200, {{0, 0, 8188, 1200}}, true});
+    rows.push_back({"six across a seam: 12 channels", 0, 8188, 1200, steps(6, {4000, 100, 300, 300}, 10, 10), false});
+    rows.push_back({"four across a seam", 0, 8188, 1200, steps(4, {4000, 100, 300, 300}, 10, 10), true});
+    rows.push_back({"two over the wall", 0, 8188, 1200, steps(2, {0, 0, 8188, 1200}, 0, 0), true});
+    rows.push_back({"size", 1, 4156, 1280, {{0, 0, 4156, 1280}}, true});
+    rows.push_back({"four across the parts' seam", 1, 4156, 1280, steps(4, {100, 600, 300, 100}, 400, 0), true});
+    rows.push_back({"five across it: 10 channels", 1, 4156, 1280, steps(5, {100, 600, 300, 100}, 400, 0), false});
+    rows.push_back({"size", 0, 3840, 2160, {{0, 0, 3840, 2160}}, true});
+    rows.push_back({"six in a grid", 0, 3840, 2160, {{0, 0, 1280, 1080}, {1280, 0, 1280, 1080}, {2560, 0, 1280, 1080},
+                    {0, 1080, 1280, 1080}, {1280, 1080, 1280, 1080}, {2560, 1080, 1280, 1080}}, true});
+
+    connect1080p(1); // source 2
+    bringUp();
+    settle();
+    for (const Layout& row : rows) {
+        SCOPED_TRACE(std::string(row.what) + ": splice " + std::to_string(row.splice) + ", " + std::to_string(row.ledW) +
+                     " x " + std::to_string(row.ledH) + ", " + std::to_string(row.windows.size()) + " windows");
+        uint8_t before[kBlockSize], sent[kBlockSize];
+        memcpy(before, store->block, sizeof before);
+        memcpy(sent, before, sizeof sent);
+        write(sent, row);
+        handOver([&](VyrRamPara& s) { write(s.block, row); });
+        scaler->runOnce();
+        scaler->runOnce(); // the port measured again on the new channels
+        // taken: as sent; refused: as shown before (a refused screen's windows are checked apart)
+        const uint8_t* expected = row.taken ? sent : before;
+        const uint8_t* b = store->block;
+        EXPECT_EQ(memcmp(b + blk::kSpliceMode, expected + blk::kSpliceMode, 6), 0) << "screen";
+        const size_t records = blk::kScalerWindows * kWindowSize;
+        if (row.taken || std::string(row.what) != "size") {
+            EXPECT_EQ(memcmp(b + blk::windowRecord(0), expected + blk::windowRecord(0), records), 0) << "windows";
+        }
+        int shown = 0;
+        for (uint32_t w = 0; w < blk::kScalerWindows; ++w)
+            shown += blk::get16(b, blk::window(w, win::kState)) != 0;
+        EXPECT_EQ(windowsOnTheWall(), std::max(shown, 1));
+    }
+}
