@@ -53,6 +53,7 @@ networkManage::~networkManage()
         pthread_join(m_thread, nullptr);
     }
     m_idle_alarm.reset(); // waits for a ring under way, which writes to the wake-up descriptor
+    m_cards.clear();      // gone from the card link before the wake-up descriptor closes
     if (p_network == this)
         p_network = nullptr;
     delete m_tcpServer;
@@ -205,21 +206,19 @@ void networkManage::takeClosed()
         for (TcpServer::Chunk& chunk : m_tcpServer->m_chunks)
             if (chunk.fd == fd)
                 chunk.fd = -1;
-        if (m_card.endFor(fd))
-            m_pass_state = 0;
+        m_cards.erase(fd);
     }
     m_tcpServer->m_closed.clear();
+    m_pass_state = m_cards.empty() ? 0 : 1;
 }
 
 void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
 {
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
-    // A new frame ends any wait for a card: it is served now, as a new request would be.
-    if (m_pass_state == 1) {
-        m_card.end();
-        m_pass_state = 0;
-    }
+    // The client's new frame ends its own wait for a card; other clients' waits go on.
+    m_cards.erase(fd);
+    m_pass_state = m_cards.empty() ? 0 : 1;
     if (!protocol_phy::frame_valid(body, length) ||
         !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length))
         return; // dropped without a reply
@@ -227,8 +226,11 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
     if (protocol_phy::is_card_frame(m_request.data())) {
         CardWait::Destination to;
         to.fd = fd;
-        if (m_card.pass(kTransportTcp, m_request.data(), length, to))
+        auto wait = std::make_unique<CardWait>([this] { wake(); });
+        if (wait->pass(kTransportTcp, m_request.data(), length, to)) {
+            m_cards[fd] = std::move(wait);
             m_pass_state = 1;
+        }
         return;
     }
     m_pass_state = 2;
@@ -238,28 +240,31 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
     const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kMessageBufferSize, UINT32_MAX);
     const uint32_t wire = m_phy->data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
     m_tcpServer->sendData(m_wire.data(), wire, fd);
-    m_pass_state = 0;
+    m_pass_state = m_cards.empty() ? 0 : 1;
 }
 
 void networkManage::waitForCard()
 {
-    CardWait::Destination to;
-    std::vector<uint8_t> wire;
-    const CardWait::Result r = m_card.poll(&to, &wire);
-    if (r == CardWait::Result::Waiting)
-        return;
-    // No card answers within the time-out (or the LED network is down): serve others again.
-    m_pass_state = 0;
-    if (r == CardWait::Result::Answered) {
-        m_tcpServer->sendData(wire.data(), uint32_t(wire.size()), to.fd);
-        takeClosed();
+    std::vector<int> done;
+    for (auto& [fd, wait] : m_cards) {
+        CardWait::Destination to;
+        std::vector<uint8_t> wire;
+        const CardWait::Result r = wait->poll(&to, &wire);
+        if (r == CardWait::Result::Waiting)
+            continue;
+        // Answered, or no card answered within the time-out (or the LED network is down).
+        done.push_back(fd);
+        if (r == CardWait::Result::Answered)
+            m_tcpServer->sendData(wire.data(), uint32_t(wire.size()), to.fd);
     }
+    for (int fd : done)
+        m_cards.erase(fd);
+    m_pass_state = m_cards.empty() ? 0 : 1;
+    takeClosed();
 }
 
 bool networkManage::queue_card_answer(const uint8_t* body, uint32_t length)
 {
-    if (!m_card.queue(*m_phy, body, length))
-        return false;
-    wake();
-    return true;
+    CardWait* wait = CardWait::onLink(kTransportTcp);
+    return wait && wait->queue(*m_phy, body, length);
 }

@@ -28,8 +28,8 @@ public:
     int initialize(); // opens the server when g_networkMode is set, starts the thread; 0 or 255
     void runOnce(int timeoutMs); // one pass: wait for sockets, serve frames, wait for a card
 
-    // FPGA manager, under its pass_mutex: a card's answer (decoded) for the client being served,
-    // encoded and queued in place of any earlier one. False when that client has gone.
+    // FPGA manager, under its pass_mutex: a card's answer (decoded) for the client whose frame is
+    // on the card link, encoded and queued. False when it is not that frame's or the client has gone.
     bool queue_card_answer(const uint8_t* body, uint32_t length);
 
     TcpServer* server() const { return m_tcpServer; }
@@ -51,8 +51,10 @@ private:
     std::unordered_map<int, FrameStream> m_streams; // one decoder per connection
     std::vector<uint8_t> m_request;                 // the frame being served, reply built in place
     std::vector<uint8_t> m_wire;
-    CardWait m_card;                                // the client's frame passed to the cards
-    std::atomic<uint8_t> m_pass_state{0};           // 0 idle, 1 waiting for a card, 2 serving
+    // Clients waiting for a card's answer, each with its frame passed to the cards (or waiting
+    // for the link). Cleared before the wake-up descriptor closes: the waits wake the thread.
+    std::unordered_map<int, std::unique_ptr<CardWait>> m_cards;
+    std::atomic<uint8_t> m_pass_state{0};           // 0 idle, 1 a client waits for a card, 2 serving
     pthread_t m_thread{};
     bool m_thread_started = false;
     bool m_sink_installed = false; // this transport takes the card answers (initialize)

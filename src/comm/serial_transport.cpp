@@ -13,7 +13,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-std::atomic<SerialTransport*> SerialTransport::s_card_waiter{nullptr};
 Qz_uart_inout* Qz_uart_inout::p_uart = nullptr;
 Qz_uart_inout_4G* Qz_uart_inout_4G::p_uart_4G = nullptr;
 
@@ -26,7 +25,7 @@ constexpr int kCardPollMs = 10;
 
 SerialTransport::SerialTransport(const char* threadName)
     : m_name(threadName), m_message(new message_deal()), m_request(kRecordSize),
-      m_wire(protocol_phy::encoded_max(kRecordSize))
+      m_wire(protocol_phy::encoded_max(kRecordSize)), m_card([this] { wake(); })
 {
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
@@ -38,8 +37,7 @@ SerialTransport::~SerialTransport()
         wake();
         pthread_join(m_thread, nullptr);
     }
-    SerialTransport* self = this;
-    s_card_waiter.compare_exchange_strong(self, nullptr);
+    m_card.end(); // off the card link before the wake-up descriptor closes
     delete m_message;
     if (m_wake_fd >= 0)
         close(m_wake_fd);
@@ -160,23 +158,15 @@ void SerialTransport::serveFrame(const uint8_t* body, uint32_t length)
 
 void SerialTransport::passToCards(uint32_t length)
 {
-    s_card_waiter = this;
-    if (m_card.pass(kTransportSerial, m_request.data(), length, CardWait::Destination()))
-        m_pass_state = 1;
+    m_pass_state = m_card.pass(kTransportSerial, m_request.data(), length, CardWait::Destination()) ? 1 : 0;
 }
 
 bool SerialTransport::routeCardAnswer(const uint8_t* body, uint32_t length)
 {
-    SerialTransport* waiter = s_card_waiter.exchange(nullptr);
-    return waiter && waiter->queue_card_answer(body, length);
-}
-
-bool SerialTransport::queue_card_answer(const uint8_t* body, uint32_t length)
-{
-    if (!m_card.queue(m_phy, body, length, kRecordSize))
-        return false;
-    wake();
-    return true;
+    // Both lines mark their frames 1: the wait on the link is the one of the line that asked.
+    CardWait* wait = CardWait::onLink(kTransportSerial);
+    protocol_phy phy; // the codec keeps no state between calls
+    return wait && wait->queue(phy, body, length, kRecordSize);
 }
 
 void SerialTransport::waitForCard()
@@ -186,12 +176,8 @@ void SerialTransport::waitForCard()
     const CardWait::Result r = m_card.poll(&to, &wire);
     if (r == CardWait::Result::Waiting)
         return;
-    if (r == CardWait::Result::Answered) {
+    if (r == CardWait::Result::Answered)
         send_uart_data(wire);
-    } else {
-        SerialTransport* self = this;
-        s_card_waiter.compare_exchange_strong(self, nullptr);
-    }
     m_pass_state = 0;
 }
 

@@ -24,9 +24,6 @@ public:
     int usart1_init(int port, int speed, bool thread = true);
     void runOnce(int timeoutMs); // one pass: wait for bytes, serve frames, wait for a card
 
-    // FPGA manager, under its pass_mutex: the card's answer for the frame this line passed.
-    bool queue_card_answer(const uint8_t* body, uint32_t length);
-
     bool opened() const { return m_serial.fd() >= 0; }
     uint8_t passState() const { return m_pass_state.load(); }
 
@@ -52,15 +49,12 @@ private:
     std::vector<uint8_t> m_request;
     std::vector<uint8_t> m_wire;
     std::mutex m_send_mutex;                 // the line itself
-    CardWait m_card;                         // the frame passed to the cards
+    CardWait m_card;                         // the frame passed to the cards (wakes the thread)
     std::atomic<uint8_t> m_pass_state{0};    // 0 idle, 1 waiting for a card, 2 serving
     pthread_t m_thread{};
     bool m_thread_started = false;
     std::atomic<bool> m_stop{false};
     int m_wake_fd = -1;
-    // Both lines mark a card frame with the same transport number; the answer goes to the line
-    // that passed the frame.
-    static std::atomic<SerialTransport*> s_card_waiter;
 };
 
 // Serial port 2: the RS-485 line for PC tools.

@@ -54,6 +54,7 @@ udpnetManage::~udpnetManage()
         pthread_join(m_thread, nullptr);
         pthread_join(m_thread13769, nullptr);
     }
+    m_cards.clear(); // gone from the card link before the wake-up descriptor closes
     if (p_udpnetManage == this)
         p_udpnetManage = nullptr;
     delete m_server;
@@ -202,14 +203,18 @@ void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint
     // Replies go to every box's neighbour at the sender's port: tools find boxes this way.
     sockaddr_in to = from;
     to.sin_addr.s_addr = htonl(platform::Net::broadcastAddress());
+    // The sender's new frame ends its own wait for a card; other senders' waits go on.
+    const uint64_t sender = peerKey(from);
+    m_cards.erase(sender);
     if (protocol_phy::is_card_frame(m_request.data())) {
         CardWait::Destination card;
         card.address = to;
-        if (m_card.pass(kTransportUdp, m_request.data(), length, card))
-            m_pass_state = 1;
+        auto wait = std::make_unique<CardWait>([this] { wake(m_wake_fd); });
+        if (wait->pass(kTransportUdp, m_request.data(), length, card))
+            m_cards[sender] = std::move(wait);
+        m_pass_state = m_cards.empty() ? 0 : 1;
         return;
     }
-    m_card.end(); // a new request ends any wait for a card, as on the other transports
     m_pass_state = 2;
     const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize,
                                                      request_peer::udp(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)));
@@ -219,27 +224,30 @@ void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint
         const uint32_t wire = m_phy->data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
         m_server->sendData(m_wire.data(), wire, to);
     }
-    m_pass_state = 0;
+    m_pass_state = m_cards.empty() ? 0 : 1;
 }
 
 void udpnetManage::waitForCard()
 {
-    CardWait::Destination to;
-    std::vector<uint8_t> wire;
-    const CardWait::Result r = m_card.poll(&to, &wire);
-    if (r == CardWait::Result::Waiting)
-        return;
-    if (r == CardWait::Result::Answered)
-        m_server->sendData(wire.data(), uint32_t(wire.size()), to.address);
-    m_pass_state = 0;
+    for (auto it = m_cards.begin(); it != m_cards.end();) {
+        CardWait::Destination to;
+        std::vector<uint8_t> wire;
+        const CardWait::Result r = it->second->poll(&to, &wire);
+        if (r == CardWait::Result::Waiting) {
+            ++it;
+            continue;
+        }
+        if (r == CardWait::Result::Answered)
+            m_server->sendData(wire.data(), uint32_t(wire.size()), to.address);
+        it = m_cards.erase(it);
+    }
+    m_pass_state = m_cards.empty() ? 0 : 1;
 }
 
 bool udpnetManage::queue_card_answer(const uint8_t* body, uint32_t length)
 {
-    if (!m_card.queue(*m_phy, body, length))
-        return false;
-    wake(m_wake_fd);
-    return true;
+    CardWait* wait = CardWait::onLink(kTransportUdp);
+    return wait && wait->queue(*m_phy, body, length);
 }
 
 // ---- configuration port ----

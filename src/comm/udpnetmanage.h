@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -32,7 +33,8 @@ public:
     void runOnce(int timeoutMs);      // control port: wait, serve, wait for a card
     void runOnce13769(int timeoutMs); // configuration port: wait, hand over, send answers
 
-    // FPGA manager, under its pass_mutex: the card's answer for the sender of the frame passed.
+    // FPGA manager, under its pass_mutex: the card's answer for the sender whose frame is on the
+    // card link. False when it is not that frame's.
     bool queue_card_answer(const uint8_t* body, uint32_t length);
 
     // The Wi-Fi command handler, called with each datagram of port 13769 (in arrival order); it
@@ -76,8 +78,10 @@ private:
     UdpServer::Datagram m_datagram;
     UdpServer::Datagram m_datagram13769;
 
-    CardWait m_card;                  // the frame passed to the cards, its answer's address
-    std::atomic<uint8_t> m_pass_state{0}; // 0 idle, 1 waiting for a card, 2 serving
+    // Senders waiting for a card's answer, by address and port, each with its frame passed to the
+    // cards (or waiting for the link). Cleared before the wake-up descriptor closes.
+    std::map<uint64_t, std::unique_ptr<CardWait>> m_cards;
+    std::atomic<uint8_t> m_pass_state{0}; // 0 idle, 1 a sender waits for a card, 2 serving
 
     mutable std::mutex m_send_mutex;  // the 13769 send list
     std::deque<Answer> m_send_13769;

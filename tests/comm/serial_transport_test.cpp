@@ -225,7 +225,7 @@ TEST_F(SerialTransportTest, CardAnswerGoesBackOnTheLineThatAsked)
     openLines();
     LineTool serial(2), modem(1);
     const Bytes toCard = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0001, 0xF010);
-    const Bytes answer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x67, 1, 1, 0, 0x61, 0x00, 0xA5});
+    const Bytes answer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x00, 1, 1, 0, 0x61, 0x00, 0xA5});
 
     for (int index : {1, 2}) {
         SCOPED_TRACE(index);

@@ -43,7 +43,8 @@ namespace {
 
 using Wire::echoReply;
 
-const Bytes kCardAnswer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x67, 1, 1, 0, 0x61, 0x00, 0x5A, 0xA5});
+// Card 1's answer to a frame with serial number 0 (Wire::request's).
+const Bytes kCardAnswer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x00, 1, 1, 0, 0x61, 0x00, 0x5A, 0xA5});
 
 // CPU ticks used so far by the thread of this process with the given name; -1 if none.
 long threadTicks(const std::string& name)
@@ -473,14 +474,18 @@ TEST_F(TcpTransport, CardFrameIsAnsweredWhenTheCardAnswers)
     EXPECT_TRUE(waitFor([&] { return net->passState() == 0 && fpga->reply_ready.load() == 0; }, 1000));
 }
 
-TEST_F(TcpTransport, WaitForACardEndsWithANewFrameOrItsTimeOut)
+// Another client is served while a card's answer is awaited, and its frames do not end the wait.
+TEST_F(TcpTransport, WaitForACardOutlastsOtherClientsAndEndsByItsTimeOut)
 {
     auto tool = client();
     auto other = client();
-    const Bytes toCard = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0002, 0xF010);
+    const Bytes toCard = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0001, 0xF010);
     ASSERT_TRUE(tool->sendFrame(toCard));
     ASSERT_TRUE(waitFor([&] { return net->passState() == 1; }, 2000));
     EXPECT_EQ(other->request(Wire::readRegister(4, 0x42)), echoReply(0x42)) << "a new frame is served meanwhile";
+    EXPECT_EQ(net->passState(), 1);
+    cardAnswers(kCardAnswer);
+    EXPECT_EQ(tool->receiveRaw(Wire::stuff(kCardAnswer).size()), Wire::stuff(kCardAnswer));
     EXPECT_TRUE(waitFor([&] { return net->passState() == 0; }, 1000));
 
     ASSERT_TRUE(tool->sendFrame(toCard));

@@ -138,7 +138,7 @@ TEST_F(UdpTransport, CardFrameIsAnsweredToItsSender)
 {
     UdpTool tool;
     const Bytes toCard = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0001, 0xF010);
-    const Bytes answer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x67, 1, 1, 0, 0x61, 0x00, 0x5A});
+    const Bytes answer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x00, 1, 1, 0, 0x61, 0x00, 0x5A});
     ASSERT_TRUE(tool.send(port, Wire::stuff(toCard)));
     ASSERT_TRUE(waitFor([&] { return udp->passState() == 1; }, 2000));
     EXPECT_EQ(g_passby_trans_port.load(), 3);

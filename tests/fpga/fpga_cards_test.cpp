@@ -316,29 +316,46 @@ TEST_F(CardPass, BusyTxBufferRefusesTheNextPacket)
     EXPECT_EQ(log[0][5], 0x20);
 }
 
-// A frame whose wait a newer request ended may still be answered, and that answer lies in the RX
-// buffer when the next frame goes out: it is dropped, and the next frame gets its own answer.
+// A frame whose wait has ended (a newer request, or its time-out) may still be answered, at once
+// or after a few SPI transfers, so before or after the next frame goes out: that answer is dropped,
+// and the next frame gets its own.
 TEST_F(CardPass, LateAnswerOfAnEndedWaitIsNotTakenForTheNextFrame)
 {
     fpgaChip().setCards(3, 2);
-    CardWait wait;
     protocol_phy phy;
-    fpga_manage::set_reply_sink(3, [&](const uint8_t* r, uint32_t n) { return wait.queue(phy, r, n); });
-    const Bytes first = pcRead(0x0001, 0, 4, 0x31), second = pcRead(0x0001, 0, 4, 0x32);
-    ASSERT_TRUE(wait.pass(3, first.data(), uint32_t(first.size()), {}));
-    wait.end(); // a new request came before the answer was served
-    ASSERT_TRUE(wait.pass(3, second.data(), uint32_t(second.size()), {}));
-    CardWait::Destination to;
-    std::vector<uint8_t> wire;
-    bool answered = false;
-    for (int i = 0; i < 10 && !answered; ++i, tick())
-        answered = wait.poll(&to, &wire) == CardWait::Result::Answered;
-    ASSERT_TRUE(answered);
-    FrameStream answer(1024);
-    bool complete = false;
-    answer.feed(wire.data(), uint32_t(wire.size()), &complete);
-    ASSERT_TRUE(complete);
-    EXPECT_EQ(answer.body()[5], 0x32) << "the serial of the frame that waits";
+    const struct {
+        int delay; // SPI transfers before a card's answer reaches the RX buffer
+        bool timedOut;
+    } rows[] = {{0, false}, {5, false}, {40, false}, {5, true}, {40, true}};
+    uint8_t serial = 0x30;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "delay " << row.delay << (row.timedOut ? ", timed out" : ", ended"));
+        fpgaChip().setReplyDelay(row.delay);
+        CardWait wait;
+        fpga_manage::set_reply_sink(3, [&](const uint8_t* r, uint32_t n) { return wait.queue(phy, r, n); });
+        const Bytes first = pcRead(0x0001, 0, 4, ++serial), second = pcRead(0x0001, 0, 4, ++serial);
+        CardWait::Destination to;
+        std::vector<uint8_t> wire;
+        ASSERT_TRUE(wait.pass(3, first.data(), uint32_t(first.size()), {}));
+        if (row.timedOut) {
+            G_timeTicks += CardWait::kWaitTicks + 1;
+            ASSERT_EQ(wait.poll(&to, &wire), CardWait::Result::GivenUp);
+        } else {
+            wait.end(); // a new request came before the answer was served
+        }
+        ASSERT_TRUE(wait.pass(3, second.data(), uint32_t(second.size()), {}));
+        bool answered = false;
+        for (int i = 0; i < 20 && !answered; ++i, tick())
+            answered = wait.poll(&to, &wire) == CardWait::Result::Answered;
+        fpga_manage::set_reply_sink(3, nullptr);
+        ASSERT_TRUE(answered);
+        FrameStream answer(1024);
+        bool complete = false;
+        answer.feed(wire.data(), uint32_t(wire.size()), &complete);
+        ASSERT_TRUE(complete);
+        EXPECT_EQ(answer.body()[5], serial) << "the serial of the frame that waits";
+        fpgaChip().settle();
+    }
 }
 
 // The real worker thread searching and serving the interrupt while a transport thread passes
