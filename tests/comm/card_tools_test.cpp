@@ -125,15 +125,16 @@ struct Tally {
     int lost = 0, wrong = 0;
 };
 
-// Tool t reads the cards of port t, `polls` frames in turn, each waited for as a PC tool waits.
+// A tool reading the cards of its port, `polls` frames one after the other, each waited for as a
+// PC tool waits.
 Tally poll(Tool& tool, int port, int polls, uint8_t serialBase)
 {
     Tally tally;
+    uint8_t serial = serialBase;
     for (int i = 0; i < polls; ++i) {
         const int card = i % kCards;
-        const uint8_t serial = uint8_t(serialBase + i);
-        if (serial == 0x66)
-            continue; // the serial of the box's own multifunction packets: their answers stay inside
+        if (++serial == 0x66)
+            ++serial; // the serial of the box's own multifunction packets: their answers stay inside
         if (!tool.send(cardRead(port, card, serial))) {
             ++tally.lost;
             continue;

@@ -483,7 +483,7 @@ TEST_F(TcpTransport, WaitForACardOutlastsOtherClientsAndEndsByItsTimeOut)
     ASSERT_TRUE(tool->sendFrame(toCard));
     ASSERT_TRUE(waitFor([&] { return net->passState() == 1; }, 2000));
     EXPECT_EQ(other->request(Wire::readRegister(4, 0x42)), echoReply(0x42)) << "a new frame is served meanwhile";
-    EXPECT_EQ(net->passState(), 1);
+    EXPECT_TRUE(waitFor([&] { return net->passState() == 1; }, 1000)) << "and the wait goes on";
     cardAnswers(kCardAnswer);
     EXPECT_EQ(tool->receiveRaw(Wire::stuff(kCardAnswer).size()), Wire::stuff(kCardAnswer));
     EXPECT_TRUE(waitFor([&] { return net->passState() == 0; }, 1000));
