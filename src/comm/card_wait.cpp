@@ -39,21 +39,23 @@ bool CardWait::pass(uint8_t transport, const uint8_t* frame, uint32_t length, co
     if (!fpga)
         return false;
     PosixLock pass(fpga->pass_mutex);
+    bool taken = false;
     {
         std::lock_guard<std::mutex> lock(lineMutex);
         leave();
         // A frame longer than a card packet never goes out; a full line takes no more.
-        if (!frame || length < protocol_phy::kMinFrame || length >= fpga_manage::kPacketMax || line.size() >= kMaxWaiting)
-            return false;
-        m_state = State::Queued;
-        m_transport = transport;
-        m_frame.assign(frame, frame + length);
-        m_to = to;
-        m_stamp = G_timeTicks.load();
-        line.push_back(this);
+        if (frame && length >= protocol_phy::kMinFrame && length < fpga_manage::kPacketMax && line.size() < kMaxWaiting) {
+            m_state = State::Queued;
+            m_transport = transport;
+            m_frame.assign(frame, frame + length);
+            m_to = to;
+            m_stamp = G_timeTicks.load();
+            line.push_back(this);
+            taken = true;
+        }
     }
-    advance(fpga);
-    return true;
+    advance(fpga); // also when this wait left the link for nothing
+    return taken;
 }
 
 void CardWait::advance(fpga_manage* fpga)
@@ -66,8 +68,11 @@ void CardWait::advance(fpga_manage* fpga)
             // An asker that has given up by now would not take the answer: its frame stays here.
             while (!line.empty() && line.front()->m_state == State::Queued &&
                    Utils::getTimeSpace(line.front()->m_stamp) > kWaitTicks) {
-                line.front()->m_state = State::Failed;
+                CardWait* late = line.front();
+                late->m_state = State::Failed;
                 line.pop_front();
+                if (late->m_wake)
+                    late->m_wake();
             }
             if (line.empty() || line.front()->m_state != State::Queued)
                 return;
