@@ -9,13 +9,11 @@
 #include "base/bytes.h"
 #include "base/global.h"
 #include "comm/networkmanage.h"
-#include "comm/serial_transport.h"
 #include "comm/tcpserver.h"
 #include "comm/udpnetmanage.h"
 #include "fpga/fpga_manage.h"
 #include "params/vyrrampara.h"
 #include "platform/sim/devices/fpga_chip.h"
-#include "platform/sim/pty_serial.h"
 #include "video_chips/keltosource.h"
 
 #include <gtest/gtest.h>
@@ -23,13 +21,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <poll.h>
 #include <sstream>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -37,75 +32,17 @@ using platform::Sim::fpgaChip;
 
 constexpr int kCards = 3;
 
-// One tool's end: sends a frame, takes the next reply body (empty on time-out).
-class Tool {
-public:
-    virtual ~Tool() = default;
-    virtual bool send(const Bytes& body) = 0;
-    virtual Bytes reply(int timeoutMs) = 0;
-};
-
-class TcpTool : public Tool {
-public:
-    explicit TcpTool(int port) : m_client(port) {}
-    bool send(const Bytes& body) override { return m_client.sendFrame(body); }
-    Bytes reply(int timeoutMs) override
+// One tool's end, on TCP or UDP: a frame out, the next reply body in (empty on time-out).
+struct Tool {
+    std::unique_ptr<FrameClient> tcp;
+    std::unique_ptr<UdpTool> udp;
+    int port = 0; // the UDP transport's
+    bool send(const Bytes& body) { return tcp ? tcp->sendFrame(body) : udp->send(port, Wire::stuff(body)); }
+    Bytes reply(int timeoutMs)
     {
         Bytes body;
-        return m_client.receive(&body, timeoutMs) ? body : Bytes();
+        return tcp ? (tcp->receive(&body, timeoutMs) ? body : Bytes()) : udp->reply(timeoutMs);
     }
-
-private:
-    FrameClient m_client;
-};
-
-class DatagramTool : public Tool {
-public:
-    explicit DatagramTool(int port) : m_port(port) {}
-    bool send(const Bytes& body) override { return m_tool.send(m_port, Wire::stuff(body)); }
-    Bytes reply(int timeoutMs) override { return m_tool.reply(timeoutMs); }
-
-private:
-    UdpTool m_tool;
-    int m_port;
-};
-
-class LineTool : public Tool {
-public:
-    explicit LineTool(int index)
-        : m_fd(open(platform::Sim::serialSim().peerPath(index).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
-    {
-    }
-    ~LineTool() override
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    bool send(const Bytes& body) override
-    {
-        const Bytes wire = Wire::stuff(body);
-        return write(m_fd, wire.data(), wire.size()) == ssize_t(wire.size());
-    }
-    Bytes reply(int timeoutMs) override
-    {
-        Bytes body;
-        const auto end = std::chrono::steady_clock::now() + TimeLimit::of(timeoutMs);
-        while (!m_in.next(&body)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-            pollfd p = {m_fd, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, int(left)) <= 0)
-                return {};
-            uint8_t chunk[4096];
-            const ssize_t n = read(m_fd, chunk, sizeof chunk);
-            if (n > 0)
-                m_in.push(chunk, size_t(n));
-        }
-        return body;
-    }
-
-private:
-    int m_fd;
-    Wire::Unstuffer m_in;
 };
 
 // What a card holds at 0x100: its port and index, so an answer from another card shows.
@@ -151,8 +88,8 @@ Tally poll(Tool& tool, int port, int polls, uint8_t serialBase)
 
 }
 
-// Two tools by default (TCP and UDP), 40 reads each; VYR_CARD_TOOLS (tcp, udp, serial, comma
-// separated) and VYR_CARD_POLLS change them for a longer measurement by hand.
+// Two tools by default (TCP and UDP), 40 reads each; VYR_CARD_TOOLS (up to four of tcp and udp,
+// comma separated) and VYR_CARD_POLLS change them for a longer measurement by hand.
 TEST(CardTools, ToolsOnTwoTransportsPollingCardsAtOnceEachGetTheirOwnAnswers)
 {
     std::vector<std::string> kinds = {"tcp", "udp"};
@@ -212,22 +149,19 @@ TEST(CardTools, ToolsOnTwoTransportsPollingCardsAtOnceEachGetTheirOwnAnswers)
     networkManage* tcp = networkManage::pInstance();
     udpnetManage udp;
     ASSERT_EQ(udp.initialize(0, 0), 0);
-    Qz_uart_inout line;
-    ASSERT_EQ(line.usart1_init(2, 115200), 0);
-    std::vector<std::unique_ptr<Tool>> tools;
-    for (const std::string& k : kinds) {
-        if (k == "tcp")
-            tools.push_back(std::make_unique<TcpTool>(tcp->server()->port()));
-        else if (k == "udp")
-            tools.push_back(std::make_unique<DatagramTool>(udp.server()->port()));
+    std::vector<Tool> tools(kinds.size());
+    for (size_t t = 0; t < kinds.size(); ++t) {
+        if (kinds[t] == "tcp")
+            tools[t].tcp = std::make_unique<FrameClient>(tcp->server()->port());
         else
-            tools.push_back(std::make_unique<LineTool>(2));
+            tools[t].udp = std::make_unique<UdpTool>();
+        tools[t].port = udp.server()->port();
     }
 
     std::vector<Tally> tallies(tools.size());
     std::vector<std::thread> running;
     for (size_t t = 0; t < tools.size(); ++t)
-        running.emplace_back([&, t] { tallies[t] = poll(*tools[t], int(t), polls, uint8_t(t * 64)); });
+        running.emplace_back([&, t] { tallies[t] = poll(tools[t], int(t), polls, uint8_t(t * 64)); });
     for (std::thread& r : running)
         r.join();
     for (size_t t = 0; t < tools.size(); ++t) {
