@@ -54,7 +54,7 @@ bool CardWait::pass(uint8_t transport, const uint8_t* frame, uint32_t length, co
             taken = true;
         }
     }
-    advance(fpga); // also when this wait left the link for nothing
+    advance(fpga); // the link may have come free too, as this wait gave its earlier frame up
     return taken;
 }
 
