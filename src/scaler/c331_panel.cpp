@@ -216,10 +216,11 @@ std::string c331_manage::planChannels(ST_PANEL& p, bool own)
     int hblank, vblank;
     arrange(p, hblank, vblank, trace);
     p.xoffs = 0;
+    // The two parts of HV and V meet at a channel seam, each as tall as the taller part: the lower
+    // tile of a window zoomed across it starts a few lines early, into the back porch.
+    auto seamPorch = [&] { return !sideBySide(p.splice) || p.VTT - height - p.VSW - p.VFP >= kSeamPorch; };
     bool found = vyrApi_PnlInitOch_diff(p, &p.HTT, &p.VTT, hblank, vblank, trace);
-    // The two parts stacked on one pair meet at a channel seam: the lower tile of a window zoomed
-    // across it starts a few lines early, which one pair's least blanking does not hold.
-    if (found && p.use1och && sideBySide(p.splice) && p.VTT - height - p.VSW - p.VFP < kSeamPorch)
+    if (found && p.use1och && !seamPorch())
         found = false;
     if (!found && p.use1och) {
         // Drawn as a larger canvas is, with the grid and blanking of two pairs: with one pair's
@@ -233,6 +234,11 @@ std::string c331_manage::planChannels(ST_PANEL& p, bool own)
     // Beyond the list the output runs lines longer than the chip's timings go.
     if (!found)
         return "no output timing for a " + std::to_string(width) + " x " + std::to_string(height) + " canvas";
+    // Two pairs search half the parts' height: a total without the seam's porch would have to run
+    // over the line budget, and the lower part stayed dark.
+    if (!seamPorch())
+        return "no output timing for parts of " + std::to_string(height) + " lines: " + std::to_string(p.VTT) +
+               " lines in all leave less than " + std::to_string(kSeamPorch) + " of porch at their seam";
 
     if (p.splice == SPLICE_H) {
         int w4 = (p.och.width + 3) / 4 * 4;

@@ -18,6 +18,7 @@ struct Layout {
     uint16_t splice, ledW, ledH;
     std::vector<Window> windows;
     bool taken;
+    uint16_t split = 0; // HV and V: the first part's height, 0 the middle
 };
 
 // The page's Apply (with the splice a tool sets, split in the middle) and the window records.
@@ -26,7 +27,7 @@ void write(uint8_t* b, const Layout& l)
     const bool sideBySide = l.splice % 6 == 1 || l.splice % 6 == 2;
     const uint16_t fields[][2] = {{blk::kSpliceMode, l.splice}, {blk::kLedWidth, l.ledW}, {blk::kLedHeight, l.ledH},
                                   {blk::kOutput1Width, uint16_t(l.splice == SPLICE_H ? l.ledW / 2 : l.ledW)},
-                                  {blk::kOutput1Height, uint16_t(sideBySide ? l.ledH / 2 : l.ledH)}};
+                                  {blk::kOutput1Height, uint16_t(sideBySide ? (l.split ? l.split : l.ledH / 2) : l.ledH)}};
     for (const auto& f : fields)
         blk::put16(b, f[0], f[1]);
     for (uint32_t w = 0; w < blk::kScalerWindows; ++w) {
@@ -76,6 +77,10 @@ TEST_F(WallShown, EveryShownWindowReadsPixelsOnChannelsOfItsOwnOrTheBlockTakesIt
     for (const auto& [w, h] : sizes)
         for (uint16_t splice = 0; splice < 6; ++splice)
             rows.push_back({"size", splice, w, h, {{0, 0, w, h}}, splice != SPLICE_CP2TO1 || w <= 1280});
+    // An uneven V split on two pairs: parts of 4084 lines leave 32 lines of porch at the seam in
+    // 2380 x 4160, of 4085 lines 31, of 4215 lines none without running over the line budget.
+    for (const auto& [split, taken] : {std::pair{434, true}, {433, false}, {303, false}})
+        rows.push_back({"size", SPLICE_V, 2302, 4518, {{0, 0, 2302, 4518}}, taken, uint16_t(split)});
     // Widths only a PC tool writes: two pairs take half a line, up to a total of 8280.
     for (const auto& [w, h, taken] : {std::tuple{20000, 500, false}, {32000, 320, false}, {65535, 160, false},
                                       {9000, 1000, true}, {12000, 800, true}, {16000, 600, true}})
@@ -103,7 +108,8 @@ TEST_F(WallShown, EveryShownWindowReadsPixelsOnChannelsOfItsOwnOrTheBlockTakesIt
     settle();
     for (const Layout& row : rows) {
         SCOPED_TRACE(std::string(row.what) + ": splice " + std::to_string(row.splice) + ", " + std::to_string(row.ledW) +
-                     " x " + std::to_string(row.ledH) + ", " + std::to_string(row.windows.size()) + " windows");
+                     " x " + std::to_string(row.ledH) + " split " + std::to_string(row.split) + ", " +
+                     std::to_string(row.windows.size()) + " windows");
         uint8_t before[kBlockSize], sent[kBlockSize];
         memcpy(before, store->block, sizeof before);
         memcpy(sent, before, sizeof sent);
