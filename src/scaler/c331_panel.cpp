@@ -22,6 +22,7 @@ constexpr int64_t kPixelBudget = 9900000;      // 4400 x 2250: 594 MHz at 60 Hz
 constexpr uint32_t kDefaultMaxPixels = 0xA00000; // INI default when no limit was read
 constexpr int kRegisterMax = 0xFFFF;           // timing registers are 16 bits wide
 constexpr int kSeamPorch = 32; // back porch of two pairs: room for a zoomed tile's guard at a seam
+constexpr int64_t kFrameAt50Hz = 11880000; // 594 MHz at 50 Hz: FPGA 0 takes only shorter frames
 
 const char* const kSpliceNames[6] = {"NONE", "HV", "V", "H", "CP12", "CP21"};
 
@@ -270,6 +271,10 @@ std::string c331_manage::planChannels(ST_PANEL& p, bool own)
         p.HTT = p.och.width + p.HSW + p.HFP + 1;
     if (p.VTT - p.och.height - p.VSW - p.VFP < 1)
         p.VTT = p.och.height + p.VSW + p.VFP + 1;
+    // Grown to 50 Hz or less (a CP21 LED taller than about 17,990 lines: its empty canvas always
+    // takes 660 x 15000), the frame is one FPGA 0 never lets through, and the wall stayed dark.
+    if (int64_t(p.HTT) * p.VTT >= kFrameAt50Hz)
+        return "timing " + std::to_string(p.HTT) + " x " + std::to_string(p.VTT) + " runs at 50 Hz or less";
     // Nothing may wrap into a 16-bit timing register or the published block fields.
     const int64_t hEnd = int64_t(p.HTT) - p.HFP; // active end: sync + back porch + width
     const int64_t vEnd = int64_t(p.VTT) - p.VFP;

@@ -206,6 +206,7 @@ TEST_F(Panel, UncheckedSizesAreRefusedBeforeAnyArithmetic)
         {"20000x500: no listed total holds half its line", {20000, 500, 20000, 500, 0}},
         {"CP21 1920x1080: wider than its two 640-pixel channels", {1920, 1080, 1920, 1080, 5}},
         {"HV 1000x10000 split 1: 1076 x 9201 holds no 9999-line part and the seam's porch", {1000, 10000, 1000, 1, 1}},
+        {"CP21 500x17992: grown to 660 x 18000, a frame of 50 Hz", {500, 17992, 500, 17992, 5}},
     };
     g_vyr_max_pixel = kIniDefault;
     handOverLed({1920, 1080, 1920, 1080, 0});

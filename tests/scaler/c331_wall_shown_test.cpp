@@ -85,6 +85,8 @@ TEST_F(WallShown, EveryShownWindowReadsPixelsOnChannelsOfItsOwnOrTheBlockTakesIt
     for (const auto& [w, h, taken] : {std::tuple{20000, 500, false}, {32000, 320, false}, {65535, 160, false},
                                       {9000, 1000, true}, {12000, 800, true}, {16000, 600, true}})
         rows.push_back({"size", 0, uint16_t(w), uint16_t(h), {{0, 0, uint16_t(w), uint16_t(h)}}, taken});
+    // CP21's fixed total of 660 x 15000 grows with a taller LED, up to 17,999 lines (above 50 Hz).
+    rows.push_back({"size", SPLICE_CP2TO1, 500, 17991, {{0, 0, 500, 17991}}, true});
     // 8188 x 1200: four channels of 4096 side by side; HV 4156 x 1280: the parts on channels 0 and 2.
     auto steps = [](int n, Window first, int dx, int dy) {
         std::vector<Window> v;
