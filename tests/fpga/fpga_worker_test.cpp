@@ -745,14 +745,29 @@ TEST_F(FpgaWorker, LongWaitForAMatchingInputIsLoggedOnce)
 }
 
 // On the board FPGA 0 measures the panel the scaler programmed for the LED size: every size the
-// LED page takes (up to 8188 either way, 10,485,759 pixels) brings the output on.
-class FpgaOnTheBoard : public FpgaWorker, public ::testing::WithParamInterface<std::pair<uint16_t, uint16_t>> {};
+// LED page takes (up to 8188 either way, 10,485,759 pixels) in every splice mode, evenly split or
+// not (the first part's width for H, height for HV and V), brings the output on.
+struct BoardLed {
+    uint16_t w, h, splice, split;
+};
+
+void PrintTo(const BoardLed& l, std::ostream* os)
+{
+    static const char* const kModes[] = {"none", "HV", "V", "H", "CP12", "CP21"};
+    *os << kModes[l.splice] << ' ' << l.w << 'x' << l.h << (l.split ? " split " + std::to_string(l.split) : "");
+}
+
+class FpgaOnTheBoard : public FpgaWorker, public ::testing::WithParamInterface<BoardLed> {};
 
 TEST_P(FpgaOnTheBoard, EveryLedSizeBringsTheOutputOn)
 {
+    const BoardLed& led = GetParam();
     fpgaChip().setPictureSource(platform::Sim::scalerOutput);
-    store->setU16(blk::kLedWidth, GetParam().first);
-    store->setU16(blk::kLedHeight, GetParam().second);
+    store->setU16(blk::kLedWidth, led.w);
+    store->setU16(blk::kLedHeight, led.h);
+    store->setU16(blk::kSpliceMode, led.splice);
+    store->setU16(blk::kOutput1Width, led.splice == SPLICE_H ? led.split : led.w);
+    store->setU16(blk::kOutput1Height, led.splice == SPLICE_HV || led.splice == SPLICE_V ? led.split : led.h);
     c331_manage* scaler = c331_manage::instanceWithoutWorker();
     g_fpga_c331_start = 0;
     ASSERT_TRUE(runUntil([&] {
@@ -762,9 +777,17 @@ TEST_P(FpgaOnTheBoard, EveryLedSizeBringsTheOutputOn)
     EXPECT_TRUE(fpgaChip().pictureOut());
 }
 
+// Beyond channel 0 alone: H 8188 x 1280 split 100 on two pairs gives each part a pair, channel 0
+// 4044 pixels; none and CP12 8001 x 1280 halve the width to 4000 pixels a channel. CP21 500 x 17991
+// (a PC tool's size) grows its total to 660 x 17999, the longest frame above 50 Hz.
 INSTANTIATE_TEST_SUITE_P(LedSizes, FpgaOnTheBoard,
-                         ::testing::Values(std::make_pair(1920, 1080), std::make_pair(3840, 2160), std::make_pair(4096, 2160),
-                                           std::make_pair(8188, 1280), std::make_pair(1280, 8188)));
+                         ::testing::Values(BoardLed{1920, 1080, SPLICE_NONE, 0}, BoardLed{3840, 2160, SPLICE_NONE, 0},
+                                           BoardLed{4096, 2160, SPLICE_NONE, 0}, BoardLed{8188, 1280, SPLICE_NONE, 0},
+                                           BoardLed{1280, 8188, SPLICE_NONE, 0}, BoardLed{8001, 1280, SPLICE_NONE, 0},
+                                           BoardLed{1920, 1080, SPLICE_HV, 300}, BoardLed{4156, 1280, SPLICE_HV, 640},
+                                           BoardLed{2302, 4518, SPLICE_V, 434}, BoardLed{3840, 2160, SPLICE_H, 1920},
+                                           BoardLed{8188, 1280, SPLICE_H, 100}, BoardLed{8001, 1280, SPLICE_CP1TO2, 0},
+                                           BoardLed{1280, 8188, SPLICE_CP2TO1, 0}, BoardLed{500, 17991, SPLICE_CP2TO1, 0}));
 
 namespace {
 

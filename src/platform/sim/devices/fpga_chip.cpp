@@ -449,8 +449,11 @@ void FpgaChip::setPictureSource(std::function<Picture()> source)
 FpgaChip::Picture scalerOutput()
 {
     const C331Chip::OutputTiming t = c331Chip().outputTiming(0);
+    const C331Chip::OutputTiming second = c331Chip().outputTiming(1);
+    const bool pair = second.htotal == t.htotal && second.vtotal == t.vtotal && second.vactive == t.vactive;
+    const uint32_t width = t.hactive + (pair ? second.hactive : 0);
     const uint64_t clocks = uint64_t(t.htotal) * t.vtotal * 50000000u;
-    return {uint16_t(std::min<uint32_t>(t.hactive, 0xFFFF)), uint16_t(std::min<uint32_t>(t.vactive, 0xFFFF)),
+    return {uint16_t(std::min<uint32_t>(width, 0xFFFF)), uint16_t(std::min<uint32_t>(t.vactive, 0xFFFF)),
             uint32_t(std::min<uint64_t>((clocks + C331Chip::OutputPixelClockHz / 2) / C331Chip::OutputPixelClockHz, UINT32_MAX))};
 }
 

@@ -151,8 +151,12 @@ private:
 
 FpgaChip& fpgaChip();
 
-// What the emulated scaler chip sends FPGA 0, the board's picture source: output channel 0's
-// active area, its frame at the scaler's output pixel clock; nothing before a panel is programmed.
+// What the emulated scaler chip sends FPGA 0, the board's picture source: its first channel pair,
+// output channels 0 and 1 on the same timing, as one picture with their active areas side by side
+// (channel 0 alone when channel 1 runs another), its frame at the scaler's output pixel clock;
+// nothing before a panel is programmed. On two pairs an H splice gives each part a pair of its
+// own: the pair holds its part, about half the LED width or more, as the status watch expects;
+// channel 0 alone holds half a part.
 FpgaChip::Picture scalerOutput();
 
 }
