@@ -4,6 +4,7 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/posix_lock.h"
+#include "base/race_pause.h"
 #include "base/utils.h"
 #include "comm/message_deal.h"
 #include "fpga/fpga_manage.h"
@@ -121,9 +122,11 @@ void* udpnetManage::acceptThread(void* arg)
 void* udpnetManage::acceptThread13769(void* arg)
 {
     udpnetManage* self = static_cast<udpnetManage*>(arg);
+    // Answers still waiting are looked at again soon, whatever the mode read here: sending may be
+    // switched on between this read and the wait, and nothing wakes the wait for that.
     while (!self->m_stop.load()) {
-        const bool held = g_networkMode.load() == 0 && self->pending13769() > 0;
-        self->runOnce13769(held ? kHeldAnswerMs : -1);
+        RacePause::at(RacePause::WifiAnswerWait);
+        self->runOnce13769(self->pending13769() > 0 ? kHeldAnswerMs : -1);
     }
     return nullptr;
 }

@@ -3,6 +3,7 @@
 #include "frame_client.h"
 #include "managers.h"
 #include "program.h"
+#include "race_hold.h"
 #include "test_root.h"
 #include "udp_tool.h"
 
@@ -222,7 +223,11 @@ TEST_F(UdpTransport, ConfigurationAnswersWaitWhileSendingIsOffAndAreBounded)
     EXPECT_TRUE(tool.receive(200).empty());
     EXPECT_EQ(udp->pending13769(), udpnetManage::kMaxPendingAnswers);
 
+    // Switched on just before the thread chooses how long to wait: it must not wait for a datagram.
+    RaceHold choosing(RacePause::WifiAnswerWait);
+    ASSERT_TRUE(choosing.parked());
     g_networkMode = 1;
+    choosing.release();
     EXPECT_EQ(tool.receive(2000), Bytes{'a'}) << "the oldest answer goes first";
     EXPECT_TRUE(waitFor([&] { return udp->pending13769() == 0; }, 2000));
     // A command that could not be answered did not run either.
