@@ -49,6 +49,24 @@ public:
     // GivenUp ends it once its time has run out (or the frame went nowhere).
     Result poll(Destination* to, std::vector<uint8_t>* wire);
     void end(); // the asker sent something new: a late answer is dropped
+    // A transport's askers (a map of asker to its wait), each polled once: an answer goes out
+    // through send(destination, wire), and a wait that ended, answered or given up, is removed.
+    template <class Waits, class Send>
+    static void pollEach(Waits& waits, Send send)
+    {
+        for (auto it = waits.begin(); it != waits.end();) {
+            Destination to;
+            std::vector<uint8_t> wire;
+            const Result r = it->second->poll(&to, &wire);
+            if (r == Result::Waiting) {
+                ++it;
+                continue;
+            }
+            if (r == Result::Answered)
+                send(to, wire);
+            it = waits.erase(it);
+        }
+    }
 
 private:
     enum class State { Idle, Queued, Sent, Answered, Failed };

@@ -245,20 +245,10 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
 
 void networkManage::waitForCard()
 {
-    std::vector<int> done;
-    for (auto& [fd, wait] : m_cards) {
-        CardWait::Destination to;
-        std::vector<uint8_t> wire;
-        const CardWait::Result r = wait->poll(&to, &wire);
-        if (r == CardWait::Result::Waiting)
-            continue;
-        // Answered, or no card answered within the time-out (or the LED network is down).
-        done.push_back(fd);
-        if (r == CardWait::Result::Answered)
-            m_tcpServer->sendData(wire.data(), uint32_t(wire.size()), to.fd);
-    }
-    for (int fd : done)
-        m_cards.erase(fd);
+    // A wait ends answered, or given up: no card answered in time, or the LED network is down.
+    CardWait::pollEach(m_cards, [this](const CardWait::Destination& to, const std::vector<uint8_t>& wire) {
+        m_tcpServer->sendData(wire.data(), uint32_t(wire.size()), to.fd);
+    });
     m_pass_state = m_cards.empty() ? 0 : 1;
     takeClosed();
 }

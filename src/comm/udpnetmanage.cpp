@@ -232,18 +232,9 @@ void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint
 
 void udpnetManage::waitForCard()
 {
-    for (auto it = m_cards.begin(); it != m_cards.end();) {
-        CardWait::Destination to;
-        std::vector<uint8_t> wire;
-        const CardWait::Result r = it->second->poll(&to, &wire);
-        if (r == CardWait::Result::Waiting) {
-            ++it;
-            continue;
-        }
-        if (r == CardWait::Result::Answered)
-            m_server->sendData(wire.data(), uint32_t(wire.size()), to.address);
-        it = m_cards.erase(it);
-    }
+    CardWait::pollEach(m_cards, [this](const CardWait::Destination& to, const std::vector<uint8_t>& wire) {
+        m_server->sendData(wire.data(), uint32_t(wire.size()), to.address);
+    });
     m_pass_state = m_cards.empty() ? 0 : 1;
 }
 

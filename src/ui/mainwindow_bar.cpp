@@ -218,8 +218,7 @@ void MainWindow::vyr_button_mode_clicked()
         if (s) {
             ScalerHandOver handOver;
             if (slot + 1 != s->u16(blk::kSaveModeRequest)) {
-                s->block[blk::kSaveModeRequest + 1] = 0;
-                s->block[blk::kSaveModeRequest] = uint8_t(slot + 1);
+                blk::put16(s->block, blk::kSaveModeRequest, uint16_t(slot + 1));
                 handOver.commit();
                 pending_tip = 1; // confirmed once the refresh after the store has run
             }
