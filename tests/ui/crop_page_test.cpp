@@ -286,7 +286,7 @@ TEST_F(PanelTest, CropFieldsAreCheckedAgainstTheInputAndARefusalWritesNothing)
         ASSERT_TRUE(s.run());
         EXPECT_EQ(rectAt(store->block, 3), c.result);
         EXPECT_EQ(store->u16(blk::cropField(3, crop::kId)), crop::idWord(2, 1));
-        EXPECT_EQ(Panel::changeFlag(), c.stored ? 1 : 0);
+        EXPECT_EQ(Panel::changeFlag(), c.stored && !(c.result == old) ? 1 : 0) << "an OK that changes nothing hands nothing over";
         // The keypad is asked for values inside the picture: X 0-1919, Y 0-1079, W 1-1920, H 1-1080.
         const QStringList bounds = c.timing ? QStringList{QStringLiteral(" 0-1919"), QStringLiteral(" 0-1079"), QStringLiteral(" 1-1920"), QStringLiteral(" 1-1080")}
                                             : QStringList{QStringLiteral(" 0-32766"), QStringLiteral(" 0-32766"), QStringLiteral(" 1-32767"), QStringLiteral(" 1-32767")};
@@ -648,6 +648,58 @@ TEST_F(CropOnChip, RefusedCropLeavesTheChipTheBlockAndTheFile)
     EXPECT_EQ(rectAt(store->block, 7), (Rect{10, 20, 640, 360}));
     EXPECT_EQ(TestRoot::readFile("/data/ram_device_info"), before);
     EXPECT_TRUE(platform::Sim::c331Chip().diff(chipBefore).empty());
+}
+
+// A PC tool rewrites the crop to 160x90 while its editor is open; the operator types X = 100 and
+// presses OK: nothing is stored, the editor shows the tool's size beside the typed X and the chip
+// keeps the tool's crop. A second OK stores what is shown.
+TEST_F(CropOnChip, ACropAToolRewritesWhileItsEditorIsOpenIsNotWrittenBack)
+{
+    g_language = 1;
+    Panel::clearCrops(store);
+    putCrop(store, 7, 2, 1, {10, 20, 640, 360});
+    {
+        ScalerHandOver handOver;
+        store->setU16(blk::window(0, blk::win::kSource), blk::win::kSourceCrop | 7);
+        handOver.commit(1);
+    }
+    scaler->runOnce();
+    Panel::pump(20);
+    const uint32_t start = reg(kReadStart) - (10 * 4 + 20 * kLine);
+    CropKeypad keypad;
+    keypad.answers = {{true, 100}};
+    Script s;
+    toCropPage(s);
+    s.keys({OK, Right, Right, OK})
+        .until([] { return g_inputcut->level == 3; }, "editor of crop 1")
+        .act([this] {
+            EXPECT_EQ(Panel::toolRequest(Wire::writeRam(blk::cropField(7, crop::kWidth), {160, 0, 90, 0})), 0);
+            EXPECT_EQ(Panel::toolRequest(Wire::request(0xA0, {11, 0x02, 0x00, 0x02})), 0); // apply
+            scaler->runOnce();
+        })
+        .key(OK)
+        .until([&keypad] { return keypad.answers.empty(); }, "X typed")
+        .keys({Left, OK}) // the editor's OK
+        .until([] { return g_inputcut->label_note->isVisible(); }, "refused")
+        .act([this] {
+            EXPECT_EQ(g_inputcut->level, 3);
+            EXPECT_EQ(g_inputcut->label_note->text(), QStringLiteral("The crop was changed meanwhile"));
+            QStringList shown;
+            for (QLineEdit* f : {g_inputcut->lineEdit_X, g_inputcut->lineEdit_Y, g_inputcut->lineEdit_W, g_inputcut->lineEdit_H})
+                shown << f->text();
+            EXPECT_EQ(shown, QStringList({"100", "20", "160", "90"}));
+            scaler->runOnce();
+            EXPECT_EQ(rectAt(store->block, 7), (Rect{10, 20, 160, 90}));
+            EXPECT_EQ(reg(kZoomH), ratio(160, 1920)) << "the tool's crop on the chip";
+            EXPECT_EQ(reg(kZoomV), ratio(90, 1080));
+        })
+        .key(OK)
+        .until([] { return g_inputcut->level == 1; }, "stored as shown")
+        .act([this] { scaler->runOnce(); });
+    ASSERT_TRUE(s.run());
+    EXPECT_EQ(rectAt(store->block, 7), (Rect{100, 20, 160, 90}));
+    EXPECT_EQ(reg(kReadStart), start + 100 * 4 + 20 * kLine);
+    EXPECT_EQ(reg(kZoomH), ratio(160, 1920));
 }
 
 // The panel's own keypad: the digits typed reach the field, and the keys reach the crop page again

@@ -5,6 +5,7 @@
 
 #include "edid_decode.h"
 #include "managers.h"
+#include "panel_store.h"
 #include "test_root.h"
 
 #include "base/global.h"
@@ -303,4 +304,47 @@ TEST_F(EdidToEeprom, InvokedUserModeWritesEveryEdidItHolds)
         EXPECT_TRUE(checksumsHold(t)) << e.input;
     }
     EXPECT_EQ(i2cBoard().eepromContents(4), untouched);
+}
+
+// A PC tool writes a timing into HDMI1's record and applies it while the row is open. Save with
+// nothing typed keeps the tool's timing in the block and in what the receiver announces; BACK on
+// the row shows the stored timing on the tile.
+TEST_F(EdidToEeprom, ATimingAToolWritesWhileTheRowIsOpenIsNotSavedOver)
+{
+    for (int i = 0; i < 6; ++i) {
+        store->setU16(blk::edidWidth(i), 1920);
+        store->setU16(blk::edidHeight(i), 1080);
+        store->setU16(blk::edidRate(i), 60);
+    }
+    scaler->change_flag = 1;
+    settle();
+    auto toolSets = [this](uint16_t w, uint16_t h) {
+        const Bytes record = {uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), 60, 0};
+        EXPECT_EQ(Panel::toolRequest(Wire::writeRam(blk::edidWidth(2), record)), 0);
+        EXPECT_EQ(Panel::toolRequest(Wire::request(0xA0, {11, 0x02, 0x00, 0x02})), 0); // apply
+        settle();
+    };
+    Script s;
+    s.act([] { Panel::openLater([]() -> VyrPage* { return new EDIDset; }); })
+        .until(edidPageActive, "EDID page")
+        .key(OK)
+        .until([] { return g_edidset->ui_seltype == 1; }, "HDMI1's row")
+        .act([&] { toolSets(1280, 720); })
+        .keys({Left, OK}) // Save
+        .until([] { return g_edidset->ui_seltype == 0 && !g_edidset->frame_add->isVisible(); }, "row closed")
+        .act([] { EXPECT_EQ(g_edidset->tile_timing->text(), QStringLiteral("1280x720@60Hz")); })
+        .key(OK)
+        .until([] { return g_edidset->ui_seltype == 1 && g_edidset->lineEdit_W->text() == QStringLiteral("1280"); }, "row again")
+        .act([&] { toolSets(1600, 900); })
+        .key(Back)
+        .until([] { return g_edidset->ui_seltype == 0; }, "row left")
+        .act([] { EXPECT_EQ(g_edidset->tile_timing->text(), QStringLiteral("1600x900@60Hz")); });
+    ASSERT_TRUE(s.run());
+    settle();
+    EXPECT_EQ(store->u16(blk::edidWidth(2)), 1600);
+    EXPECT_EQ(store->u16(blk::edidHeight(2)), 900);
+    const Timing read = firstDetailedTiming(i2cBoard().eepromContents(2));
+    EXPECT_EQ(read.width, 1600);
+    EXPECT_EQ(read.height, 900);
+    EXPECT_EQ(read.rate, 60);
 }

@@ -180,7 +180,7 @@ TEST_F(PanelTest, EdidRateLevelBackRestoresWhatWasShownAndAnOddStoredRateSurvive
             .until([] { return g_edidset->ui_seltype == 0; }, "saved");
         ASSERT_TRUE(s.run()) << c.rate;
         EXPECT_EQ(stored(store, 2).r, c.written) << c.rate;
-        EXPECT_EQ(Panel::changeFlag(), 1);
+        EXPECT_EQ(Panel::changeFlag(), 0) << "the row as stored: nothing written";
     }
 }
 
@@ -228,7 +228,7 @@ TEST_F(PanelTest, EdidRefusesSizesOutsideTheRangeAndKeepsTheOldValues)
         .keys({Right, Right, Right, Right, OK})
         .until([] { return g_edidset->ui_seltype == 0; }, "saved unchanged")
         .act([] {
-            EXPECT_EQ(Panel::changeFlag(), 1);
+            EXPECT_EQ(Panel::changeFlag(), 0) << "nothing changed, nothing handed over";
             Panel::clearFlag();
         })
         .key(Right)
@@ -289,10 +289,10 @@ TEST_F(PanelTest, EdidSaveOfAnOutOfRangeRecordKeepsTheRowOpenWithTheRanges)
 TEST_F(PanelTest, EdidSaveStoresOnlyWhatTheInputsReceiverTakes)
 {
     setStored(store, 2, {3840, 2160, 60});
-    setStored(store, 4, {3840, 2160, 60});
     QStringList bad;
     for (int language = 0; language < 5; ++language) {
         g_language = uint8_t(language);
+        setStored(store, 4, {3840, 2160, 30}); // Save of 60 is a change
         Panel::clearFlag();
         Script s;
         toEdidPage(s);
@@ -307,9 +307,12 @@ TEST_F(PanelTest, EdidSaveStoresOnlyWhatTheInputsReceiverTakes)
             })
             .keys({Back, Right, Right})
             .until([] { return g_edidset->current_input == 4; }, "HDMI3")
-            .keys({OK, Left, OK})
+            .keys({OK, Right, Right, OK, Right, OK, Right, Right, Right, OK}) // 60 chosen, Save
             .until([] { return g_edidset->ui_seltype == 0 && !g_edidset->frame_add->isVisible(); }, "HDMI3 saved")
-            .act([] { EXPECT_EQ(Panel::changeFlag(), 1); });
+            .act([this] {
+                EXPECT_EQ(Panel::changeFlag(), 1);
+                EXPECT_EQ(stored(store, 4).r, 60);
+            });
         ASSERT_TRUE(s.run()) << language;
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
@@ -340,10 +343,12 @@ TEST_F(PanelTest, EdidRowWrapsAndModeLeavesNoPageBehind)
 
 TEST_F(PanelTest, EdidTextsFitWithTheRowOpenInEveryLanguage)
 {
-    setStored(store, 2, {4096, 2160, 60});
     QStringList bad;
     for (int language = 0; language < 5; ++language) {
         g_language = uint8_t(language);
+        setStored(store, 2, {4096, 2160, 60});
+        EdidKeypad keypad;
+        keypad.answers = {{true, 4095}};
         Script s;
         toEdidPage(s);
         s.keys({OK, Left, OK}) // Save of the stored 4096: refused, the ranges shown
@@ -357,6 +362,18 @@ TEST_F(PanelTest, EdidTextsFitWithTheRowOpenInEveryLanguage)
                     EXPECT_EQ(g_edidset->button_save->text(), QStringLiteral("SAVE"));
                     EXPECT_EQ(g_edidset->label_freq->text(), QStringLiteral("Refresh rate"));
                 }
+            })
+            .keys({Right, OK}) // width 4095 typed; another writer sets 1080 meanwhile
+            .until([&keypad] { return keypad.answers.empty(); }, "width typed")
+            .act([this] { setStored(store, 2, {4096, 1080, 60}); })
+            .keys({Left, OK})
+            .until([] { return g_edidset->lineEdit_H->text() == QStringLiteral("1080"); }, "changed elsewhere")
+            .act([&] {
+                EXPECT_TRUE(g_edidset->label_note->isVisible());
+                if (language == 1) {
+                    EXPECT_EQ(g_edidset->label_note->text(), QStringLiteral("Not saved: changed elsewhere, check and save"));
+                }
+                bad << Panel::misfits(g_edidset, QStringLiteral("EDIDsetElsewhere%1").arg(language));
             });
         ASSERT_TRUE(s.run());
     }

@@ -3,6 +3,7 @@
 // box could not use refused before anything is stored or run.
 #include "panel_fixture.h"
 #include "panel_checks.h"
+#include "panel_store.h"
 #include "test_root.h"
 
 #include "base/global.h"
@@ -360,6 +361,53 @@ TEST_F(WiredPage, ApplyWithNothingChangedWritesAndRunsNothing)
     EXPECT_EQ(refreshes->count(), 0);
 }
 
+// A PC tool sets the address (0xA4/1) while the page is open. Apply with nothing typed leaves the
+// tool's set and shows it; a row the operator typed is applied only once they have seen the rest.
+TEST_F(WiredPage, AnAddressAToolSetsWhileThePageIsOpenIsNotWrittenBack)
+{
+    auto toolSets = [](uint8_t last) {
+        const uint16_t port = uint16_t(g_port.load());
+        return Panel::toolRequest(Wire::request(0xA4, {1, 0, 0, 0, 192, 168, 1, last, 255, 255, 255, 0, 192, 168, 1, 1,
+                                                       uint8_t(port), uint8_t(port >> 8)}));
+    };
+    auto searchAnswer = [] {
+        Bytes reply;
+        EXPECT_EQ(Panel::toolRequest(Wire::request(0xA4, {3}), &reply), 0);
+        auto dotted = [&reply](size_t at) {
+            return QStringLiteral("%1.%2.%3.%4").arg(int(reply[at])).arg(int(reply[at + 1])).arg(int(reply[at + 2])).arg(int(reply[at + 3]));
+        };
+        return reply.size() >= 33 ? dotted(21) + QStringLiteral(" gw ") + dotted(29) : QString();
+    };
+    Script s;
+    toWiredPage(s)
+        .act([&] { EXPECT_EQ(toolSets(50), 0); })
+        .keys({Left, Left, OK})
+        .until([] { return g_linkwlan->outcome() != linkwlan::Outcome::None; }, "Apply done")
+        .act([&] {
+            EXPECT_EQ(g_linkwlan->outcome(), linkwlan::Outcome::Unchanged);
+            EXPECT_EQ(ini("IPAddress"), QStringLiteral("192.168.1.50"));
+            EXPECT_EQ(searchAnswer(), QStringLiteral("192.168.1.50 gw 192.168.1.1"));
+            EXPECT_EQ(fields().mid(0, 4), QStringList({"192", "168", "1", "50"})) << "the page shows the tool's address";
+            g_linkwlan->field[11]->setText(QStringLiteral("254"));
+            EXPECT_EQ(toolSets(60), 0);
+        })
+        .key(OK)
+        .until([] { return g_linkwlan->outcome() != linkwlan::Outcome::Unchanged; }, "second Apply done")
+        .act([&] {
+            EXPECT_EQ(g_linkwlan->outcome(), linkwlan::Outcome::ChangedElsewhere);
+            EXPECT_EQ(g_linkwlan->label_result->text(),
+                      QStringLiteral("Changed elsewhere meanwhile, not applied: check and apply again"));
+            EXPECT_EQ(searchAnswer(), QStringLiteral("192.168.1.60 gw 192.168.1.1"));
+            EXPECT_EQ(fields(), QStringList({"192", "168", "1", "60", "255", "255", "255", "0", "192", "168", "1", "254"}));
+        })
+        .key(OK)
+        .until([] { return g_linkwlan->outcome() == linkwlan::Outcome::Applied; }, "the set as shown applied");
+    ASSERT_TRUE(s.run(10000));
+    EXPECT_EQ(ini("IPAddress"), QStringLiteral("192.168.1.60"));
+    EXPECT_EQ(ini("GateWay"), QStringLiteral("192.168.1.254"));
+    EXPECT_EQ(searchAnswer(), QStringLiteral("192.168.1.60 gw 192.168.1.254"));
+}
+
 TEST_F(WiredPage, OnlyTheGatewayChangedStillWritesAllThreeKeys)
 {
     // The file loses the two keys that do not change: Apply must write them again.
@@ -485,6 +533,11 @@ TEST_F(WiredPage, TextsInEveryLanguageFitAndFollowALanguageChange)
         page->on_Button_net_apply_clicked();
         EXPECT_EQ(page->outcome(), linkwlan::Outcome::SavedNotApplied);
         check(QStringLiteral("linkwlan_saved_%1").arg(language));
+        page->field[3]->setText(QStringLiteral("10"));
+        g_str_ip = QStringLiteral("192.168.1.11"); // set by another writer meanwhile
+        page->on_Button_net_apply_clicked();
+        EXPECT_EQ(page->outcome(), linkwlan::Outcome::ChangedElsewhere);
+        check(QStringLiteral("linkwlan_elsewhere_%1").arg(language));
         g_str_ip = QStringLiteral("255.255.255.255");
     }
     EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();

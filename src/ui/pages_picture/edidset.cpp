@@ -41,18 +41,19 @@ struct Texts {
     const char* keypadH;
     const char* refused; // %1-%2 the width range, %3-%4 the height range
     const char* beyond;  // %1 the timing the input's receiver does not take
+    const char* elsewhere;
 };
 const Texts kTexts[5] = {
     {"EDID源:", "宽", "高", "刷新率", "取消", "保存", "删除", "宽度", "高度", "超出范围: 宽 %1-%2, 高 %3-%4",
-     "未保存: 此输入不支持 %1"},
+     "未保存: 此输入不支持 %1", "未保存: 已被其他设备修改, 请确认"},
     {"EDID source:", "W", "H", "Refresh rate", "Cancle", "SAVE", "Delete", "W", "H", "Not saved: W %1-%2, H %3-%4",
-     "Not saved: this input cannot take %1"},
+     "Not saved: this input cannot take %1", "Not saved: changed elsewhere, check and save"},
     {"Источник EDID:", "Ш", "В", "Частота", "Отмена", "Сохр.", "Удал.", "Ш", "В",
-     "Не сохранено: Ш %1-%2, В %3-%4", "Не сохранено: вход не берёт %1"},
+     "Не сохранено: Ш %1-%2, В %3-%4", "Не сохранено: вход не берёт %1", "Не сохранено: изменено извне, проверьте"},
     {"Nguồn EDID:", "R", "C", "Tần số quét", "Hủy", "Lưu", "Xóa", "R", "C", "Chưa lưu: R %1-%2, C %3-%4",
-     "Chưa lưu: ngõ vào không nhận %1"},
+     "Chưa lưu: ngõ vào không nhận %1", "Chưa lưu: đã bị đổi ở nơi khác, hãy kiểm tra"},
     {"EDID源:", "寬", "高", "刷新率", "取消", "保存", "刪除", "寬度", "高度", "超出範圍: 寬 %1-%2, 高 %3-%4",
-     "未保存: 此輸入不支援 %1"},
+     "未保存: 此輸入不支援 %1", "未保存: 已被其他設備修改, 請確認"},
 };
 const Texts& texts() { return kTexts[languageColumn(g_language.load())]; }
 
@@ -184,7 +185,9 @@ void EDIDset::language_changed()
 void EDIDset::setNoteText()
 {
     const Texts& t = texts();
-    if (refused_timing.isEmpty())
+    if (changed_elsewhere)
+        label_note->setText(QString::fromUtf8(t.elsewhere));
+    else if (refused_timing.isEmpty())
         label_note->setText(QString::fromUtf8(t.refused).arg(kMinWidth).arg(kMaxWidth).arg(kMinHeight).arg(kMaxHeight));
     else
         label_note->setText(QString::fromUtf8(t.beyond).arg(refused_timing));
@@ -214,8 +217,9 @@ void EDIDset::source_init()
     frame_source = new QFrame(this);
     frame_source->setObjectName(QStringLiteral("frame_source"));
     frame_source->setGeometry(4, 80, 310, 70);
-    frame_source->setStyleSheet(ui_seltype == 0 ? QStringLiteral("#frame_source{border:1px solid rgb(255,171,84);}")
-                                                : QStringLiteral("#frame_source{border:1px solid rgb(71, 119, 255);}"));
+    // By the row, not the level: a closing row redraws the tile before the level goes back to 0.
+    frame_source->setStyleSheet(!frame_add->isVisibleTo(this) ? QStringLiteral("#frame_source{border:1px solid rgb(255,171,84);}")
+                                                              : QStringLiteral("#frame_source{border:1px solid rgb(71, 119, 255);}"));
     auto* tile = new QFrame(frame_source);
     tile->setGeometry(10, 10, 120, 50);
     tile->setStyleSheet(QStringLiteral("background-color: #212435;border:1px solid #CCCCCC;"));
@@ -257,6 +261,7 @@ void EDIDset::vyr_button_source_clicked()
     lineEdit_H->setText(QString::number(h));
     label_rate->setText(QString::number(r));
     refresh_choice = r == 60 ? 1 : 0;
+    origin_.start({int(w), int(h), int(r)});
     for (int i = 0; i < 6; ++i)
         styleLineEntry(i, i == 0);
     frame_add->show();
@@ -274,12 +279,48 @@ void EDIDset::vyr_button_cancel_clicked()
     button_cancel->hide();
     button_save->hide();
     label_note->hide();
+    changed_elsewhere = false;
+    origin_.close();
+    source_init(); // the stored timing, also one written elsewhere while the row was open
+}
+
+QVariantList EDIDset::rowValues() const
+{
+    return {lineEdit_W->text().toInt(), lineEdit_H->text().toInt(), int(int16_t(label_rate->text().toInt()))};
+}
+
+void EDIDset::showNote()
+{
+    setNoteText();
+    label_note->show();
+    label_note->raise();
 }
 
 // A size outside what the box can announce is not stored: the row stays open with the allowed
 // ranges, so the operator sees why and can correct it (a stored 4096 wide record gets here).
 bool EDIDset::vyr_button_ok_clicked()
 {
+    int16_t sw = 0, sh = 0, sr = 0;
+    record(current_input, &sw, &sh, &sr);
+    const QVariantList stored = {int(sw), int(sh), int(sr)};
+    if (origin_.changedElsewhere(stored)) {
+        // A PC tool or a user mode wrote the record while the row was open: what the operator did
+        // not type shows the new timing, and nothing is stored until they have seen it.
+        const QVariantList shown = origin_.rebase(rowValues(), stored);
+        lineEdit_W->setText(QString::number(shown.at(0).toInt()));
+        lineEdit_H->setText(QString::number(shown.at(1).toInt()));
+        label_rate->setText(QString::number(shown.at(2).toInt()));
+        refresh_choice = shown.at(2).toInt() == 60 ? 1 : 0;
+        writeLogMsg(LOG_INFO, "EDID of input " + std::to_string(current_input) + " written elsewhere while its row was open");
+        if (!origin_.changedByOperator(shown)) {
+            vyr_button_cancel_clicked();
+            return true;
+        }
+        changed_elsewhere = true;
+        showNote();
+        return false;
+    }
+    changed_elsewhere = false;
     bool okW = false, okH = false;
     const int w = lineEdit_W->text().toInt(&okW);
     const int h = lineEdit_H->text().toInt(&okH);
@@ -295,16 +336,15 @@ bool EDIDset::vyr_button_ok_clicked()
                                      lineEdit_W->text().toStdString() + "x" + lineEdit_H->text().toStdString() + "@" +
                                      std::to_string(rate) + (beyond.empty() ? "" : " " + beyond));
         refused_timing = beyond.empty() ? QString() : QStringLiteral("%1x%2@%3").arg(w).arg(h).arg(rate);
-        setNoteText();
-        label_note->show();
-        label_note->raise();
+        showNote();
         return false;
     }
-    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
+    // Only a change of the operator's is stored: a Save of the row as opened writes nothing.
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (store && origin_.changedByOperator({w, h, int(rate)}))
         store->VyrSetEDIDPara(current_input, int16_t(w), int16_t(h), rate);
     refresh_choice = rate == 60 ? 1 : 0;
     vyr_button_cancel_clicked();
-    source_init();
     return true;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "ui/edit_origin.h"
 #include "ui/vyrpage.h"
 
 #include <QPointer>
@@ -48,6 +49,7 @@ public:
     QLabel* label_rate;
     QLabel* label_note; // why Save stored nothing; hidden otherwise
     QString refused_timing; // "WxH@R" the input's receiver does not take; empty: the ranges
+    bool changed_elsewhere = false; // the note says the record was written elsewhere meanwhile
     QLineEdit* lineEdit_W;
     QLineEdit* lineEdit_H;
     QPushButton* button_delete;
@@ -74,10 +76,13 @@ private:
     QWidget* lineEntry(int i) const;
     void styleLineEntry(int i, bool focused);
     void setNoteText();
+    void showNote();
+    QVariantList rowValues() const; // width, height and rate as the row shows them
 
     QString field_normal, field_focused, field_changing, button_normal, button_focused;
     QString saved_rate_text; // what the rate showed when level 2 was entered
     uint8_t saved_choice = 0;
+    EditOrigin origin_; // the record the row was opened on
 };
 
 extern QPointer<EDIDset> g_edidset;

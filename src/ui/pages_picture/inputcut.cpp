@@ -435,6 +435,7 @@ void InputCut::vyr_button_add_clicked()
     lineEdit_H->setText(QString::number(h));
     edit_index = -1;
     edit_id = 0;
+    origin_.close();
     button_cancel->setGeometry(80, 218, 60, 18);
     button_ok->setGeometry(150, 218, 60, 18);
     frame_add->show();
@@ -470,6 +471,7 @@ void InputCut::vyr_button_source_clicked()
     lineEdit_H->setText(QString::number(crop.height));
     edit_index = j;
     edit_id = uint16_t(crop.id);
+    origin_.start(fieldValues());
     button_delete->setGeometry(50, 218, 60, 18);
     button_cancel->setGeometry(120, 218, 60, 18);
     button_ok->setGeometry(190, 218, 60, 18);
@@ -480,9 +482,50 @@ void InputCut::vyr_button_source_clicked()
     button_ok->show();
 }
 
+QVariantList InputCut::fieldValues() const
+{
+    return {lineEdit_X->text().toInt(), lineEdit_Y->text().toInt(), lineEdit_W->text().toInt(), lineEdit_H->text().toInt()};
+}
+
+// True when the edited crop is no longer the one the editor opened on, or the protocol rewrote its
+// rectangle meanwhile: then nothing is stored. A swapped crop closes the editor; a rewritten one
+// shows the new values in the fields the operator did not type and stays open for a second OK,
+// unless nothing was typed at all.
+bool InputCut::changedUnderEditor()
+{
+    VyrRamPara* s = store();
+    if (level != 3 || !s)
+        return false;
+    // The entry number was taken at the opening; the protocol may have changed the table since.
+    s->VyrCropSourceInit();
+    CROP_PARA now = {};
+    int j = int(kCropCount);
+    s->VyrGetCropPara(current_input, current_entry, &now, &j);
+    if (j != edit_index || uint16_t(now.id) != edit_id) {
+        showNote(Note::CropGone);
+        closeEditor();
+        return true;
+    }
+    const QVariantList stored = {now.x, now.y, now.width, now.height};
+    if (!origin_.changedElsewhere(stored))
+        return false;
+    const QVariantList shown = origin_.rebase(fieldValues(), stored);
+    for (int i = 0; i < 4; ++i)
+        fieldAt(i)->setText(QString::number(shown.at(i).toInt()));
+    writeLogMsg(LOG_INFO, QStringLiteral("crop %1 of input %2 rewritten elsewhere while its editor was open")
+                              .arg(current_entry).arg(current_input).toStdString());
+    if (origin_.changedByOperator(shown))
+        showNote(Note::CropGone);
+    else
+        closeEditor();
+    return true;
+}
+
 // Stores the editor's rectangle; a refused one writes nothing and leaves the editor open with the reason.
 void InputCut::vyr_button_ok_clicked()
 {
+    if (changedUnderEditor())
+        return;
     VyrRamPara* s = store();
     bool ok[4] = {};
     const int x = lineEdit_X->text().toInt(&ok[0]);
@@ -504,17 +547,9 @@ void InputCut::vyr_button_ok_clicked()
     }
     const CROP_PARA crop = {current_input, x, y, w, h};
     if (level == 3) {
-        // The entry number was taken at the opening; the protocol may have changed the table since.
-        s->VyrCropSourceInit();
-        CROP_PARA now = {};
-        int j = int(kCropCount);
-        s->VyrGetCropPara(current_input, current_entry, &now, &j);
-        if (j != edit_index || uint16_t(now.id) != edit_id) {
-            showNote(Note::CropGone);
-            closeEditor();
-            return;
-        }
-        s->VyrSetCropPara(current_input, current_entry, &crop);
+        // Only a change of the operator's is stored: OK on the crop as opened writes nothing.
+        if (origin_.changedByOperator({x, y, w, h}))
+            s->VyrSetCropPara(current_input, current_entry, &crop);
     } else {
         if (tableFull() || s->VyrAddNewCrop(current_input, &crop) != 0) {
             showNote(Note::TableFull);
@@ -549,6 +584,7 @@ void InputCut::vyr_button_delete_clicked()
 
 void InputCut::closeEditor()
 {
+    origin_.close();
     level = 1;
     ui_select = saved_list;
     edit_select = 0;

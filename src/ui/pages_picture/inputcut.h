@@ -1,4 +1,5 @@
 #pragma once
+#include "ui/edit_origin.h"
 #include "ui/vyrpage.h"
 
 #include <QPointer>
@@ -88,6 +89,8 @@ private:
     void showNote(Note note);
     QWidget* editorWidget(int position) const;
     My_lineEdit* fieldAt(int position) const;
+    QVariantList fieldValues() const; // X, Y, W, H as the editor shows them
+    bool changedUnderEditor();        // refills the editor when the crop was rewritten elsewhere
     void keyTabs(int key);
     void keyList(int key);
     void keyEditor(int key);
@@ -98,6 +101,7 @@ private:
     uint8_t source_count[6] = {}; // entry counts by input id
     int edit_index = -1;          // table index of the crop being edited, fixed at the opening
     uint16_t edit_id = 0;         // its id word at the opening
+    EditOrigin origin_;           // its rectangle at the opening
     Note note_ = Note::None;
 };
 

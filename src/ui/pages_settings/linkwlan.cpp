@@ -24,25 +24,28 @@ QPointer<linkwlan> g_linkwlan;
 namespace {
 
 enum Text { Title, IpSet, Netmask, Gateway, Apply, Cancel, BadAddress, BadMask, HostReserved, BadGateway,
-            GatewayOutside, NotSaved, Applied, SavedNotApplied, WifiSubnet, TextCount };
+            GatewayOutside, NotSaved, Applied, SavedNotApplied, WifiSubnet, ChangedElsewhere, TextCount };
 const char* const kTexts[5][TextCount] = {
     {"网口设置", "IP地址", "子网掩码", "默认网关", "应用", "取消", "IP地址无效", "子网掩码无效",
      "IP不能是网络地址或广播地址", "网关无效", "网关不在子网内", "保存失败", "已应用", "已保存，下次启动生效",
-     "与Wi-Fi热点网段冲突"},
+     "与Wi-Fi热点网段冲突", "地址已被其他设备修改，未应用：请确认后重新应用"},
     {"Net connect", "IP", "Mask", "Gate", "Apply", "Cancle", "Invalid IP address", "Invalid subnet mask",
      "IP is the network or broadcast address", "Invalid gateway", "Gateway is outside the subnet",
-     "Could not be saved", "Applied", "Saved, applied at next start", "Same subnet as the Wi-Fi access point"},
+     "Could not be saved", "Applied", "Saved, applied at next start", "Same subnet as the Wi-Fi access point",
+     "Changed elsewhere meanwhile, not applied: check and apply again"},
     {"Сетевое подключение", "IP-адрес", "Маска", "Шлюз", "OK", "Отмена", "Неверный IP-адрес", "Неверная маска",
      "IP-адрес совпадает с адресом сети или широковещательным", "Неверный шлюз", "Шлюз вне подсети",
      "Не удалось сохранить", "Применено", "Сохранено, действует после перезапуска",
-     "Подсеть совпадает с точкой доступа Wi-Fi"},
+     "Подсеть совпадает с точкой доступа Wi-Fi",
+     "Адрес изменён с другого устройства, не применено: проверьте и примените снова"},
     {"Cài đặt cổng mạng", "Địa chỉ IP", "Cài đặt mặt lạ con", "Cổng vào", "Đồng ý", "Hủy bỏ",
      "Địa chỉ IP không hợp lệ", "Mặt nạ mạng không hợp lệ", "IP là địa chỉ mạng hoặc địa chỉ quảng bá",
      "Cổng vào không hợp lệ", "Cổng vào nằm ngoài mạng con", "Không lưu được", "Đã áp dụng",
-     "Đã lưu, áp dụng khi khởi động lại", "Trùng mạng con với điểm truy cập Wi-Fi"},
+     "Đã lưu, áp dụng khi khởi động lại", "Trùng mạng con với điểm truy cập Wi-Fi",
+     "Địa chỉ đã bị thay đổi từ nơi khác, chưa áp dụng: kiểm tra và áp dụng lại"},
     {"網口設置", "IP地址", "子網掩碼", "默認網關", "應用", "取消", "IP地址無效", "子網掩碼無效",
      "IP不能是網絡地址或廣播地址", "網關無效", "網關不在子網內", "保存失敗", "已應用", "已保存，下次啟動生效",
-     "與Wi-Fi熱點網段衝突"},
+     "與Wi-Fi熱點網段衝突", "地址已被其他設備修改，未應用：請確認後重新應用"},
 };
 QString text(Text t) { return QString::fromUtf8(kTexts[languageColumn(g_language.load())][t]); }
 
@@ -131,14 +134,19 @@ linkwlan::linkwlan(QWidget* parent)
     Button_cancle = button("Button_cancle", 200);
 
     // What is in force now; a value with fewer than four parts leaves the missing fields empty.
-    fillRow(0, g_str_ip);
-    fillRow(1, g_srt_mask);
-    fillRow(2, g_str_gateway);
+    origin_.start(inForce());
+    for (int row = 0; row < 3; ++row)
+        fillRow(row, origin_.origin().at(row).toString());
     for (My_lineEdit* f : field)
         connect(f, &My_lineEdit::send_show, this, &linkwlan::show_numberkeyboard_ui);
     para_init();
     menulist_init();
     language_changed();
+}
+
+QVariantList linkwlan::inForce()
+{
+    return {g_str_ip.get(), g_srt_mask.get(), g_str_gateway.get()};
 }
 
 void linkwlan::fillRow(int row, const QString& value)
@@ -248,6 +256,7 @@ void linkwlan::showOutcome(Outcome outcome, int reason)
     case Outcome::NotSaved: message = text(NotSaved); break;
     case Outcome::Applied: message = text(Applied); bad = false; break;
     case Outcome::SavedNotApplied: message = text(SavedNotApplied); break;
+    case Outcome::ChangedElsewhere: message = text(ChangedElsewhere); break;
     default: break;
     }
     label_result->setStyleSheet(bad ? QStringLiteral("color: rgb(255, 110, 110);border:none;")
@@ -257,11 +266,26 @@ void linkwlan::showOutcome(Outcome outcome, int reason)
 
 void linkwlan::on_Button_net_apply_clicked()
 {
-    const QString ip = rowText(0), mask = rowText(1), gateway = rowText(2);
-    if (ip == g_str_ip.get() && mask == g_srt_mask.get() && gateway == g_str_gateway.get()) {
+    const QVariantList rows = {rowText(0), rowText(1), rowText(2)};
+    const QVariantList now = inForce();
+    if (origin_.changedElsewhere(now)) {
+        // A PC tool set the address meanwhile: the rows the operator left show it now, and only
+        // a set the operator has seen whole is applied.
+        const QVariantList shown = origin_.rebase(rows, now);
+        for (int row = 0; row < 3; ++row)
+            if (shown.at(row) != rows.at(row))
+                fillRow(row, shown.at(row).toString());
+        const bool typed = origin_.changedByOperator(shown);
+        writeLogMsg(LOG_INFO, typed ? "wired address: changed elsewhere while the page was open, not applied"
+                                    : "wired address: changed elsewhere, the page shows it");
+        showOutcome(typed ? Outcome::ChangedElsewhere : Outcome::Unchanged, 0);
+        return;
+    }
+    if (!origin_.changedByOperator(rows)) {
         showOutcome(Outcome::Unchanged, 0);
         return;
     }
+    const QString ip = rows.at(0).toString(), mask = rows.at(1).toString(), gateway = rows.at(2).toString();
     qDebug() << ip;
     qDebug() << mask;
     qDebug() << gateway;
@@ -293,6 +317,7 @@ void linkwlan::on_Button_net_apply_clicked()
     // Loads the globals from the INI store even when eth0 is missing, so a reopened page shows
     // what the next start applies.
     const bool applied = Utils::initIPAddress() == 0;
+    origin_.start(inForce());
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
         store->test_signal(1);
     showOutcome(applied ? Outcome::Applied : Outcome::SavedNotApplied, 0);

@@ -1,4 +1,5 @@
 #pragma once
+#include "ui/edit_origin.h"
 #include "ui/vyrpage.h"
 
 #include <QPointer>
@@ -19,8 +20,10 @@ public:
     static constexpr int kFields = 12;      // focus 0-11 the octets row by row
     static constexpr int kApply = 12, kCancel = 13;
 
-    // What the last Apply did, also shown on the page.
-    enum class Outcome { None, Unchanged, Refused, NotSaved, Applied, SavedNotApplied };
+    // What the last Apply did, also shown on the page. ChangedElsewhere: another writer set the
+    // address while the page was open; nothing was written and the rows the operator did not
+    // touch now show what is in force.
+    enum class Outcome { None, Unchanged, Refused, NotSaved, Applied, SavedNotApplied, ChangedElsewhere };
 
     explicit linkwlan(QWidget* parent = nullptr);
     void language_changed() override;
@@ -55,10 +58,12 @@ private:
     void setLook(int index, bool focused);
     void fillRow(int row, const QString& value);
     void showOutcome(Outcome outcome, int reason);
+    static QVariantList inForce(); // address, mask and gateway as the globals hold them
 
     QString style_field_focus, style_button, style_button_focus, style_first, style_middle, style_last;
     Outcome outcome_ = Outcome::None;
     int reason_ = 0; // Ipv4::Verdict of a refusal
+    EditOrigin origin_; // the set the rows were filled from
 };
 
 extern QPointer<linkwlan> g_linkwlan;
