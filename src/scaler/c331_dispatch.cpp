@@ -107,10 +107,10 @@ struct DispatchTables {
         &c331_manage::stepFpgaRequests, &c331_manage::stepOsd,
     };
 
-    // Picture controls: one setter per field, called with the new value.
+    // Picture controls: one setter per field, called with the new value; false: refused.
     struct PictureStep {
         uint32_t field;
-        void (c331_manage::*set)(int);
+        bool (c331_manage::*set)(int);
     };
     static constexpr PictureStep kPictureSteps[] = {
         {blk::kBrightness, &c331_manage::applyBrightness},
@@ -200,9 +200,13 @@ void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
     dispatching_ = nullptr;
     recordLayers(next);
 
-    // A refused test pattern, LED size or window is taken back out of the block, so page, protocol
-    // and wall agree; a value a writer changed meanwhile is theirs and stays.
+    // A refused test pattern, picture value, LED size or window is taken back out of the block, so
+    // page, protocol and wall agree; a value a writer changed meanwhile is theirs and stays.
     takeBack(store, c, next, blk::kTestPattern, 1);
+    for (const auto& s : DispatchTables::kPictureSteps)
+        takeBack(store, c, next, s.field, 2);
+    for (uint32_t f : kColourFields)
+        takeBack(store, c, next, f, 2);
     for (uint32_t f : kScreenFields)
         takeBack(store, c, next, f, 2);
     for (int w = 0; w < kWindows; ++w)
@@ -282,14 +286,17 @@ void c331_manage::handPanelToFpga()
     fpga_manage::wake();
 }
 
-void c331_manage::stepPictureControls(const Change& c, uint8_t*)
+void c331_manage::stepPictureControls(const Change& c, uint8_t* next)
 {
+    // A value the chip cannot show as written is refused: the chip keeps the one it shows.
     for (const auto& s : DispatchTables::kPictureSteps)
-        if (differs(c.block, applied, s.field))
-            (this->*s.set)(get16(c.block, s.field));
+        if (differs(c.block, applied, s.field) && !(this->*s.set)(get16(c.block, s.field)))
+            memcpy(next + s.field, applied + s.field, 2);
     if (std::any_of(std::begin(kColourFields), std::end(kColourFields),
-                    [&](uint32_t f) { return differs(c.block, applied, f); }))
-        applyColourTemp(c.block);
+                    [&](uint32_t f) { return differs(c.block, applied, f); }) &&
+        !applyColourTemp(c.block))
+        for (uint32_t f : kColourFields)
+            memcpy(next + f, applied + f, 2);
 }
 
 void c331_manage::stepPriorities(const Change& c, uint8_t* next)
@@ -443,17 +450,24 @@ void c331_manage::stepOsd(const Change& c, uint8_t*)
 
 // ---- irregular setters ----------------------------------------------------------------------------
 
-void c331_manage::applyBrightness(int)
+bool c331_manage::applyBrightness(int value)
 {
+    if (value > 100) // the FPGA would show 100 while the block says more
+        return false;
     c331_SetBrightness(50); // the wall's brightness is the FPGA's; the chip stays at 50
     QMutexLocker bri(&Utils::_bri_set_mutex);
     raiseFpgaRequest(&fpga_manage::bri_request);
+    return true;
 }
 
-void c331_manage::applyColourTemp(const uint8_t* b)
+bool c331_manage::applyColourTemp(const uint8_t* b)
 {
-    c331_SetColorTemp(int(uint32_t(b[blk::kColourTemp]) | uint32_t(b[blk::kColourBlue]) << 8 |
-                          uint32_t(b[blk::kColourGreen]) << 16 | uint32_t(b[blk::kColourRed]) << 24));
+    // The chip takes a byte of each: a gain of 256 would switch its colour off.
+    if (get16(b, blk::kColourTemp) > kColourModeMax || get16(b, blk::kColourRed) > kColourGainMax ||
+        get16(b, blk::kColourGreen) > kColourGainMax || get16(b, blk::kColourBlue) > kColourGainMax)
+        return false;
+    return c331_SetColorTemp(int(uint32_t(b[blk::kColourTemp]) | uint32_t(b[blk::kColourBlue]) << 8 |
+                                 uint32_t(b[blk::kColourGreen]) << 16 | uint32_t(b[blk::kColourRed]) << 24));
 }
 
 bool c331_manage::applyWinAttr(int w, uint16_t value, const uint8_t*)

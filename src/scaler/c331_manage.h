@@ -95,12 +95,14 @@ public:
     static int cropSourcePort(uint16_t idWord); // input port 0-5 of a crop id word, -1 if none
 
     // ---- setters called by bring-up and dispatch (bodies grow with each feature) ----
-    // picture controls
-    void c331_SetBrightness(uint16_t v);
-    void c331_SetContrast(int v);
-    void c331_SetSaturation(int v);
-    void c331_SetColorTemp(int packed);
-    void c331_SetSharpness(int v);
+    // picture controls: false, and nothing written, for a value outside the field's range (0-100;
+    // colour-temperature mode 0-3 in the packed word's low byte, gains 0-255)
+    static constexpr uint32_t kColourModeMax = 3, kColourGainMax = 255;
+    bool c331_SetBrightness(uint16_t v);
+    bool c331_SetContrast(int v);
+    bool c331_SetSaturation(int v);
+    bool c331_SetColorTemp(int packed);
+    bool c331_SetSharpness(int v);
     int c331_SetPattern(int pattern); // 0, or -1 when more than one window is on
     int wincnt = 0;                   // windows shown, as the dispatch last took them
     void vyrApi_forceColorDisable(int fd);
@@ -435,8 +437,8 @@ private:
     void stepFpgaRequests(const Change& c, uint8_t* next);
     void stepOsd(const Change& c, uint8_t* next);
     // irregular setters of the tables
-    void applyBrightness(int value);
-    void applyColourTemp(const uint8_t* block);
+    bool applyBrightness(int value);
+    bool applyColourTemp(const uint8_t* block);
     // window record fields: false when the value is refused and the previous one kept
     bool applyWinAttr(int w, uint16_t value, const uint8_t* block);
     bool applyWinSource(int w, uint16_t value, const uint8_t* block);

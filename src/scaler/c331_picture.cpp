@@ -32,10 +32,18 @@ void c331_manage::setGainTriple(uint32_t enable, uint32_t first, uint32_t data)
     set_rtct(c331_fd, 1);
 }
 
-void c331_manage::c331_SetBrightness(uint16_t v)
+namespace {
+// Brightness, contrast, saturation and sharpness are percentages: the chip would take 101 as 0.
+constexpr int kPercentMax = 100;
+bool percent(int v) { return v >= 0 && v <= kPercentMax; }
+}
+
+bool c331_manage::c331_SetBrightness(uint16_t v)
 {
     call_log.record("c331_SetBrightness", {v});
-    const int b = v % 101;
+    if (!percent(v))
+        return false;
+    const int b = v;
     const uint32_t data = uint32_t((b - 50) * 1024 / 50) & 0xFFF;
     if (traceOn())
         printf("\r\n[c331_SetBrightness] %d\n\t data:%04x\r\n", b, data);
@@ -43,30 +51,39 @@ void c331_manage::c331_SetBrightness(uint16_t v)
     for (uint32_t desc : {0x0C3A02u, 0x0C3C02u, 0x0C3E02u})
         writeAllChannels(desc, data);
     set_rtct(c331_fd, 1);
+    return true;
 }
 
-void c331_manage::c331_SetContrast(int v)
+bool c331_manage::c331_SetContrast(int v)
 {
     call_log.record("c331_SetContrast", {v});
-    const uint32_t data = uint32_t(((v % 101) + 101) % 101 * 1023 / 100);
+    if (!percent(v))
+        return false;
+    const uint32_t data = uint32_t(v * 1023 / 100);
     if (traceOn())
         printf("\r\n[c331_SetContrast] val:%d, data:%d\r\n", v, data);
     setGainTriple(0x0C2101, 0x0C2802, data);
+    return true;
 }
 
-void c331_manage::c331_SetSaturation(int v)
+bool c331_manage::c331_SetSaturation(int v)
 {
     call_log.record("c331_SetSaturation", {v});
-    const uint32_t data = uint32_t(((v % 101) + 101) % 101 * 1023 / 100) & 0x7FF;
+    if (!percent(v))
+        return false;
+    const uint32_t data = uint32_t(v * 1023 / 100) & 0x7FF;
     if (traceOn())
         printf("[c331_SetSaturation] %d:%04x\r\n", v, data);
     setGainTriple(0x0C1401, 0x0C1B02, data);
+    return true;
 }
 
-void c331_manage::c331_SetColorTemp(int packed)
+bool c331_manage::c331_SetColorTemp(int packed)
 {
     call_log.record("c331_SetColorTemp", {packed});
     const uint32_t p = uint32_t(packed);
+    if ((p & 0xFF) > kColourModeMax) // a mode of 5 would be taken as warm
+        return false;
     auto gain = [](uint32_t g) { return uint32_t(std::lround(g / 128.0 * 8192)) & 0xFFFF; };
     uint32_t c1, c2, c3;
     switch (p & 3) {
@@ -90,6 +107,7 @@ void c331_manage::c331_SetColorTemp(int packed)
     for (uint32_t desc : {0x0C5D02u, 0x0C5F02u, 0x0C6102u, 0x0C6502u, 0x0C6702u, 0x0C6902u})
         writeAllChannels(desc, 0);
     set_rtct(c331_fd, 1);
+    return true;
 }
 
 namespace {
@@ -106,9 +124,11 @@ double ratio(int out, double in) { return in > 0 ? out / in : 0.0; }
 
 }
 
-void c331_manage::c331_SetSharpness(int v)
+bool c331_manage::c331_SetSharpness(int v)
 {
     call_log.record("c331_SetSharpness", {v});
+    if (!percent(v))
+        return false;
     const int s = v <= 9 ? 0 : v - 10;
     // One byte on the chip: a level above 19 saturates instead of wrapping round to soft.
     const uint32_t gain = s > 0 ? uint32_t(std::min<int64_t>(int64_t(s) * 128 / 10, 255)) : 0;
@@ -151,6 +171,7 @@ void c331_manage::c331_SetSharpness(int v)
             break; // level 0: the filters are off after the first window
     }
     set_rtct(fd, 1);
+    return true;
 }
 
 void c331_manage::vyrApi_forceColorDisable(int fd)

@@ -385,6 +385,33 @@ TEST_F(Dispatch, RefusedLedSizeIsTakenBackOutOfTheBlockAndNeverReachesTheFpga)
     EXPECT_EQ(g_set_led_para.load(), 2);
 }
 
+// A picture value the chip would show otherwise (contrast 101 as 0, a gain of 256 as 0, mode 5
+// as warm) leaves the chip as it was and goes back out of the block; the range's edge is taken.
+TEST_F(Dispatch, RefusedPictureValuesAreTakenBackOutOfTheBlock)
+{
+    const struct {
+        uint32_t field;
+        uint16_t value;
+        bool taken;
+    } rows[] = {
+        {blk::kContrast, 100, true},     {blk::kContrast, 101, false},    {blk::kSaturation, 101, false},
+        {blk::kSharpness, 101, false},   {blk::kBrightness, 101, false},  {blk::kColourTemp, 0, true},
+        {blk::kColourRed, 255, true},    {blk::kColourRed, 256, false},   {blk::kColourBlue, 300, false},
+        {blk::kColourTemp, 3, true},     {blk::kColourTemp, 5, false},    {blk::kColourTemp, 6, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.field) + " := " + std::to_string(row.value));
+        const uint16_t before = store->u16(row.field);
+        const platform::Sim::C331Chip::Snapshot chip = c331Chip().snapshot();
+        clearRequests(fpga);
+        handOver([&](VyrRamPara& s) { s.setU16(row.field, row.value); });
+        scaler->runOnce();
+        EXPECT_EQ(store->u16(row.field), row.taken ? row.value : before);
+        EXPECT_EQ(c331Chip().diff(chip).empty(), !row.taken);
+        EXPECT_EQ(taken(fpga), "") << "no brightness request for a refused percentage";
+    }
+}
+
 // Two full-panel windows share a layer group; the chip lists its members by layer (0E:09).
 TEST_F(Dispatch, EqualPrioritiesAreResolvedOnceAndKeptAcrossARebuild)
 {
