@@ -176,6 +176,12 @@ bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
     if (!smallNumber(f[3], 0, 4, &security) || !smallNumber(f[5], 0, 13, &channel) || !validSsid(ssid) ||
         !validApAddress(ip) || !validPort(port))
         return false;
+    // The control port is set with the wired address and takes a restart; here only the one in
+    // force is taken back as the read-back gave it. Another would be answered OK and never used.
+    if (std::stol(port) != long(g_port.load())) {
+        writeLogMsg(LOG_WARNING, "Wi-Fi: TCP port " + port + " refused, the control port is " + std::to_string(g_port.load()));
+        return false;
+    }
     const std::string wpa = security >= 2 ? std::to_string(security - 1) : std::to_string(security);
     if (!validPassphrase(passphrase, wpa))
         return false;

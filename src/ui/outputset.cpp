@@ -69,6 +69,18 @@ void OutputSet::language_changed()
     const Texts& t = kTexts[languageColumn(g_language.load())];
     Button_ledset->setText(QString::fromUtf8(t.ledset));
     Button_lanset->setText(QString::fromUtf8(t.lanset));
+    showSize();
+}
+
+void OutputSet::syncUpdate(int code)
+{
+    VyrPage::syncUpdate(code);
+    showSize();
+}
+
+void OutputSet::showSize()
+{
+    const Texts& t = kTexts[languageColumn(g_language.load())];
     // The size on one copy of the block: the LED size page and the protocol write it meanwhile.
     const BlockSnapshot b(VyrRamPara::p_vyrrampara_config);
     const unsigned width = b.u16(blk::kLedWidth), height = b.u16(blk::kLedHeight); // unsigned words

@@ -13,12 +13,16 @@ class OutputSet : public VyrPage {
 public:
     explicit OutputSet(QWidget* parent = nullptr);
     void language_changed() override;
+    void syncUpdate(int code) override; // also the size line: PC tools set the LED size too
 
     QPushButton* Button_ledset;
     QPushButton* Button_lanset;
     QLabel* label_info;
     QLabel* label_note_OK;
     QLabel* label_note_back;
+
+private:
+    void showSize();
 
 public Q_SLOTS:
     void on_Button_ledset_clicked();

@@ -188,6 +188,8 @@ TEST_F(WifiConfig, HostileFieldsAreRefusedAndChangeNothing)
         "AT+SETDATA=2,1,x,3,12345678,14,1.2.3.4,5005",
         "AT+SETDATA=2,1,x,3,12345678,-1,1.2.3.4,5005",
         "AT+SETDATA=2,1,x,3,12345678,5,1.2.3.4,50a5",
+        // Any other port than the control port in force is not set here.
+        "AT+SETDATA=2,1,x,3,12345678,5,1.2.3.4," + std::to_string(g_port.load() + 1),
         "AT+SETDATA=2,1,x,3,12345678,5,1.2.3.4",
         "AT+SETDATA=2,1,x",
         "AT+SETDATA=2",

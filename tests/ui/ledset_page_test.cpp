@@ -468,27 +468,33 @@ TEST_F(LedSizePage, RefreshRereadsAChangedSizeAndRetextsWithoutTouchingTypedFiel
 }
 
 // The scaler takes a size it cannot drive back out of the block before its pass signals: the page
-// then shows the size the wall kept and says so in the log.
+// then shows the size the wall kept and says so in the log. A size another writer stored before
+// the pass is shown as well, but is no refusal.
 TEST_F(LedSizePage, SizeTheScalerRefusedIsReplacedByTheKeptOne)
 {
-    LedSizeKeypad keypad;
-    keypad.answers = {QStringLiteral("3840")};
-    Script s;
-    openLedPage(s)
-        .key(OK)
-        .until([] { return g_ledset->lineEdit_ledw->text() == QStringLiteral("3840"); }, "width typed")
-        .keys({Right, Right, OK})
-        .until([] { return c331_manage::p_c331_manage->change_flag == 1; }, "applied")
-        .act([this] {
-            ScalerHandOver h; // as the scaler's dispatch leaves it after the refusal
-            store->setU16(blk::kLedWidth, 1920);
-            c331_manage::p_c331_manage->change_flag = 0;
-        })
-        .act([] { Panel::refresh(1); })
-        .until([] { return g_ledset->lineEdit_ledw->text() == QStringLiteral("1920"); }, "kept size shown")
-        .act([] { EXPECT_EQ(g_ledset->lineEdit_ledh->text(), QStringLiteral("1080")); });
-    ASSERT_TRUE(s.run());
-    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("LED size 3840 x 1080 refused by the scaler"));
+    for (const uint16_t kept : {uint16_t(2560), uint16_t(1920)}) { // another writer's; the one the page replaced
+        store->setU16(blk::kLedWidth, 1920);
+        blk::put16(store->shadow, blk::kLedWidth, 1920);
+        LedSizeKeypad keypad;
+        keypad.answers = {QStringLiteral("3840")};
+        Script s;
+        openLedPage(s)
+            .key(OK)
+            .until([] { return g_ledset->lineEdit_ledw->text() == QStringLiteral("3840"); }, "width typed")
+            .keys({Right, Right, OK})
+            .until([] { return c331_manage::p_c331_manage->change_flag == 1; }, "applied")
+            .act([this, kept] {
+                ScalerHandOver h; // as the scaler's dispatch leaves it
+                store->setU16(blk::kLedWidth, kept);
+                c331_manage::p_c331_manage->change_flag = 0;
+            })
+            .act([] { Panel::refresh(1); })
+            .until([kept] { return g_ledset->lineEdit_ledw->text() == QString::number(kept); }, "kept size shown")
+            .act([] { EXPECT_EQ(g_ledset->lineEdit_ledh->text(), QStringLiteral("1080")); });
+        ASSERT_TRUE(s.run());
+        EXPECT_EQ(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("LED size 3840 x 1080 refused by the scaler"),
+                  kept == 1920) << kept;
+    }
 }
 
 // With the INI's VyrMaxPixel below the page's own area limit, a size above it is refused on the

@@ -162,6 +162,16 @@ TEST_F(PanelTest, OutputMenuShowsTheLedSizeUnsignedAndAfterTheSizePageCloses)
             EXPECT_EQ(g_outputset->label_info->text(), QStringLiteral("LED Screen can be set:1920x1080"));
             EXPECT_EQ(g_outputset->Button_ledset->text(), QStringLiteral("LED Setting"));
         })
+        .act([this] {
+            {
+                ScalerHandOver h; // a PC tool's size, applied by the scaler's pass
+                store->setU16(blk::kLedWidth, 2560);
+                store->setU16(blk::kLedHeight, 1440);
+            }
+            Panel::refresh(1);
+        })
+        .until([] { return g_outputset->label_info->text() == QStringLiteral("LED Screen can be set:2560x1440"); },
+               "the tool's size shown")
         .choose("Button_ledset")
         .until([] { return Panel::onTop(13); }, "LED size page")
         .act([this] {

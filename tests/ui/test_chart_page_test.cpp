@@ -2,6 +2,8 @@
 // in the scaler chip's generator, Close, BACK and MODE all switch it off again, a pattern the
 // scaler refuses (two windows on) is reported on the page, and its texts in every language.
 #include "picture_pages.h"
+#include "panel_store.h"
+#include "test_root.h"
 
 #include "ui/option.h"
 #include "ui/pages_settings/test_chart.h"
@@ -174,6 +176,38 @@ TEST_F(TestChartPage, LeavingByCloseBackOrModeSwitchesThePatternOff)
         }
         scaler->change_flag = 0;
     }
+}
+
+// A PC tool sets a pattern after the page's has been shown, and between the page's request and
+// the scaler's pass: the tool's pattern is on the wall, and neither is reported as a refusal.
+TEST_F(TestChartPage, APatternAToolSetsIsNoRefusalOfThePagesPattern)
+{
+    bringUp();
+    auto toolSets = [](uint8_t pattern) {
+        EXPECT_EQ(Panel::toolRequest(Wire::writeRam(blk::kTestPattern, {pattern})), 0);
+        EXPECT_EQ(Panel::toolRequest(Wire::request(0xA0, {11, 0x02, 0x00, 0x02})), 0); // apply
+    };
+    Script s;
+    toTestChart(s)
+        .key(OK)
+        .until([this] { return store->block[blk::kTestPattern] == 1 && flag() == 1; }, "red asked for")
+        .act([this, &toolSets] {
+            pass();
+            toolSets(5);
+            pass();
+            EXPECT_FALSE(g_test_chart->label_refused->isVisible()) << "a later pattern";
+        })
+        .keys({Right, OK})
+        .until([this] { return store->block[blk::kTestPattern] == 2 && flag() == 1; }, "green asked for")
+        .act([this, &toolSets] {
+            toolSets(6);
+            pass();
+            EXPECT_FALSE(g_test_chart->label_refused->isVisible()) << "a pattern written before the pass";
+            EXPECT_EQ(store->block[blk::kTestPattern], 6);
+        });
+    ASSERT_TRUE(s.run());
+    EXPECT_EQ(pictureCalls(), std::vector<std::string>({"c331_SetPattern(1)", "c331_SetPattern(5)", "c331_SetPattern(6)"}));
+    EXPECT_FALSE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("refused by the scaler"));
 }
 
 // With two windows on the scaler cannot show a pattern; it takes the value back out of the block,

@@ -224,10 +224,11 @@ void ledset::syncUpdate(int)
             differs |= blk::get16(store->block, f) != blk::get16(store->shadow, f);
         now = uint32_t(blk::get16(store->block, blk::kLedWidth)) << 16 | blk::get16(store->block, blk::kLedHeight);
     }
-    // The scaler puts a size it cannot drive back out of the block before it raises this refresh.
+    // The scaler puts a size it cannot drive back out of the block before it raises this refresh;
+    // any other size was written meanwhile by another writer and is no refusal.
     c331_manage* scaler = c331_manage::p_c331_manage;
     if (requested_ != 0 && !(scaler && scaler->change_flag.load() != 0)) {
-        if (now != requested_) {
+        if (now != requested_ && now == replaced_) {
             writeLogMsg(LOG_WARNING, "LED size " + std::to_string(requested_ >> 16) + " x " +
                                          std::to_string(requested_ & 0xFFFF) + " refused by the scaler");
             differs = true;
@@ -321,6 +322,7 @@ void ledset::on_Button_apply1_clicked()
     {
         ScalerHandOver handOver;
         uint8_t* b = store->block;
+        replaced_ = uint32_t(blk::get16(b, blk::kLedWidth)) << 16 | blk::get16(b, blk::kLedHeight);
         blk::put16(b, blk::kLedWidth, uint16_t(w));
         blk::put16(b, blk::kLedHeight, uint16_t(h));
         blk::put16(b, blk::kOutput1Width, uint16_t(w));

@@ -66,6 +66,7 @@ private:
     const QString edit_normal, edit_focused, button_normal, button_focused;
     const QString name_w, name_h;
     uint32_t requested_ = 0; // width << 16 | height applied last, until the scaler took or refused it
+    uint32_t replaced_ = 0;  // the size that request replaced, which a refusal puts back
     int64_t refusedLimit_ = 0; // not 0: the last Apply was above this many pixels and refused
 };
 

@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QtDebug>
+#include <utility>
 
 QPointer<test_chart> g_test_chart;
 
@@ -174,28 +175,33 @@ void test_chart::syncUpdate(int)
         ScalerHandOver lock;
         now = store->block[blk::kTestPattern];
     }
-    if (now != requested) {
-        writeLogMsg(LOG_WARNING, "test pattern " + std::to_string(requested) + " refused by the scaler");
-        requested = 0;
+    // The first refresh after the scaler took the request settles it: a later change is another
+    // writer's. A refusal puts back what the request replaced; any other value was written
+    // meanwhile by someone else (a PC tool) and is no refusal.
+    const uint8_t asked = std::exchange(requested, 0);
+    if (now != asked && now == replaced) {
+        writeLogMsg(LOG_WARNING, "test pattern " + std::to_string(asked) + " refused by the scaler");
         label_refused->show();
         label_refused->raise();
     }
 }
 
-void test_chart::writePattern(uint8_t value)
+uint8_t test_chart::writePattern(uint8_t value)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
-        return;
+        return 0;
     ScalerHandOver handOver;
+    const uint8_t before = store->block[blk::kTestPattern];
     store->block[blk::kTestPattern] = value;
     handOver.commit();
+    return before;
 }
 
 void test_chart::slot_Button_on_clicked()
 {
     const uint8_t value = ui_select < kPatterns ? uint8_t(ui_select + 1) : 0;
-    writePattern(value);
+    replaced = writePattern(value);
     requested = value;
 }
 

@@ -29,7 +29,8 @@ public:
     QPushButton* Button_closetest;
     QLabel* label_refused;            // says so when the scaler refused a pattern
     QWidget* focused_picture = nullptr;
-    uint8_t requested = 0;            // the pattern last asked for, 0 none
+    uint8_t requested = 0;            // the pattern last asked for, 0 none, until the scaler took it
+    uint8_t replaced = 0;             // what the block held before that request
 
     static const char kPictureNormal[];
     static const char kPictureFocused[];
@@ -47,7 +48,7 @@ protected:
 private:
     void menulist_init();
     void setFocused(int item, bool focused);
-    void writePattern(uint8_t value);
+    uint8_t writePattern(uint8_t value); // the value it replaced
     bool switched_off_ = false;
 };
 
