@@ -61,7 +61,7 @@ public:
     uint32_t write_register(MessageFrame& f);
     uint32_t read_register(MessageFrame& f);
     int reg_cmd_run(uint8_t reg, uint8_t bits); // 0 when the register has an action and it ran, else 1
-    void REG_mcu_flag(uint8_t bits);            // register 11
+    bool REG_mcu_flag(uint8_t bits);            // register 11; false: an asked recall or store failed
     void RegUpdate10(uint8_t bits);             // register 16: factory defaults
     void RegUpdate11(uint8_t bits);             // register 17: input manager request
     void RegAction161(uint8_t bits);            // reboot, scaler dump, window 0 pattern
@@ -106,7 +106,9 @@ private:
     uint32_t writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n);
     uint32_t readRamFpga(MessageFrame& f, uint32_t a, uint32_t n);
     bool readRamController(uint8_t* out, uint32_t a, uint32_t n); // false: no screen to grab
-    void applyParameterBlock(); // register 11 bit 1, under the scaler mutex
+    // Register 11 bit 1, under the scaler mutex; with the user mode the tool recalled (0x362) or
+    // asked to store (0x364) since its last apply. False when that recall or store failed.
+    bool applyParameterBlock();
     static void requestUpgradeDialog(bool show);
     uint32_t writeFileStart(MessageFrame& f);
     uint32_t writeNamedStart(MessageFrame& f);

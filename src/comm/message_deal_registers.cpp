@@ -119,8 +119,7 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t bits)
         upgradeFlagFromRegister(store && (store->image[10] & 0x7F) != 0);
         return 0;
     case 11:
-        REG_mcu_flag(bits);
-        return 0;
+        return REG_mcu_flag(bits) ? 0 : 1;
     case 14:
         return RegUpdate0E(bits);
     case 16:
@@ -134,10 +133,9 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t bits)
     }
 }
 
-void message_deal::REG_mcu_flag(uint8_t bits)
+bool message_deal::REG_mcu_flag(uint8_t bits)
 {
-    if (bits & 0x02)
-        applyParameterBlock();
+    const bool done = !(bits & 0x02) || applyParameterBlock();
     if (bits & 0x04) {
         ScalerHandOver handOver;
         handOver.commit(2);
@@ -150,64 +148,95 @@ void message_deal::REG_mcu_flag(uint8_t bits)
             handOver.commit(1);
         }
     }
+    return done;
 }
 
-void message_deal::applyParameterBlock()
+bool message_deal::applyParameterBlock()
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
-        return;
-    ScalerHandOver handOver;
-    const uint16_t L = store->u16(blk::kCurrentMode);
-    const uint16_t S = blk::get16(store->shadow, blk::kCurrentMode);
-    if (L != 0 && L != S) {
-        // The word is anybody's to write; only 1-16 name a record.
-        if (L <= kModeCount) {
-            std::lock_guard<std::recursive_mutex> records(store->records_mutex);
-            const uint8_t* record = store->mode[L - 1];
-            if (record[0] == blk::kMarkerSaved && record[1] == blk::kMarkerSaved) {
-                memcpy(store->block + kModeBodyStart, record + 2, kModeDataSize);
-                store->setU16(blk::kSaveModeRequest, 0);
+        return true;
+    bool done = true;
+    int storeAsked = -1;
+    uint8_t body[kModeDataSize];
+    bool copyMenu = false;
+    {
+        ScalerHandOver handOver;
+        // The tool's recall or store is its own bytes of the two words, told apart from what the box
+        // set there itself: a store that set the current mode, or another writer's refresh, is no recall.
+        const uint16_t L = store->u16(blk::kCurrentMode);
+        const bool recall = L != store->unapplied.boxWord(store->block, blk::kCurrentMode);
+        const uint16_t request = store->u16(blk::kSaveModeRequest);
+        const bool storing = request != 0 && request != store->unapplied.boxWord(store->block, blk::kSaveModeRequest);
+        if (recall && L != 0) {
+            bool loaded = false;
+            // The word is anybody's to write; only 1-16 name a record.
+            if (L <= kModeCount) {
+                std::lock_guard<std::recursive_mutex> records(store->records_mutex);
+                const uint8_t* record = store->mode[L - 1];
+                loaded = record[0] == blk::kMarkerSaved && record[1] == blk::kMarkerSaved;
+                if (loaded)
+                    memcpy(store->block + kModeBodyStart, record + 2, kModeDataSize);
             }
-        }
-    } else if (L == S) {
-        store->setU16(blk::kCurrentMode, 0);
-    }
-
-    const uint16_t audio = store->u16(blk::kAudioWindow);
-    if (audio >= kWindows || store->u16(blk::window(audio, blk::win::kState)) == 0)
-        store->setU16(blk::kAudioWindow, 0);
-
-    if (c331_manage::takesNewScreen(store->block, store->shadow)) {
-        if (L >= 2 && L == S) {
-            store->setU16(blk::window(0, blk::win::kX), 0);
-            store->setU16(blk::window(0, blk::win::kY), 0);
-            store->setU16(blk::window(0, blk::win::kWidth), store->u16(blk::kLedWidth));
-            store->setU16(blk::window(0, blk::win::kHeight), store->u16(blk::kLedHeight));
-            for (uint32_t w = 1; w < kWindows; ++w) {
-                store->block[blk::window(w, blk::win::kState)] = 0;
-                store->block[blk::window(w, blk::win::kState) + 1] = 0;
+            if (!loaded) {
+                // Nothing recalled: no mode is in use, and the tool is told.
+                store->setU16(blk::kCurrentMode, 0);
+                done = false;
             }
+        } else if (!recall) {
+            store->setU16(blk::kCurrentMode, 0);
         }
+
+        const uint16_t audio = store->u16(blk::kAudioWindow);
+        if (audio >= kWindows || store->u16(blk::window(audio, blk::win::kState)) == 0)
+            store->setU16(blk::kAudioWindow, 0);
+
+        if (c331_manage::takesNewScreen(store->block, store->shadow)) {
+            if (L >= 2 && !recall) {
+                store->setU16(blk::window(0, blk::win::kX), 0);
+                store->setU16(blk::window(0, blk::win::kY), 0);
+                store->setU16(blk::window(0, blk::win::kWidth), store->u16(blk::kLedWidth));
+                store->setU16(blk::window(0, blk::win::kHeight), store->u16(blk::kLedHeight));
+                for (uint32_t w = 1; w < kWindows; ++w) {
+                    store->block[blk::window(w, blk::win::kState)] = 0;
+                    store->block[blk::window(w, blk::win::kState) + 1] = 0;
+                }
+            }
+            for (uint32_t w = 0; w < kWindows; ++w) {
+                const uint32_t src = blk::window(w, blk::win::kSource);
+                const uint16_t word = store->u16(src);
+                if (!(word & blk::win::kSourceCrop))
+                    continue;
+                // Any low byte stays inside the block: 0x5C0 + 10 * 255 < 4096.
+                const uint8_t input = store->block[blk::cropEntry(word & 0xFF)] & 0x0F;
+                store->setU16(src, input);
+            }
+            fpga_manage::requestLedParameterStep();
+            store->setU16(blk::kAudioWindow, 0);
+        }
+
+        const uint8_t effect = uint8_t(store->u16(blk::kSwitchEffect) << 2);
         for (uint32_t w = 0; w < kWindows; ++w) {
-            const uint32_t src = blk::window(w, blk::win::kSource);
-            const uint16_t word = store->u16(src);
-            if (!(word & blk::win::kSourceCrop))
-                continue;
-            // Any low byte stays inside the block: 0x5C0 + 10 * 255 < 4096.
-            const uint8_t input = store->block[blk::cropEntry(word & 0xFF)] & 0x0F;
-            store->setU16(src, input);
+            uint8_t& flags = store->block[blk::window(w, blk::win::kOutput)];
+            flags = uint8_t((flags & ~0x0C) | effect);
         }
-        fpga_manage::requestLedParameterStep();
-        store->setU16(blk::kAudioWindow, 0);
-    }
 
-    const uint8_t effect = uint8_t(store->u16(blk::kSwitchEffect) << 2);
-    for (uint32_t w = 0; w < kWindows; ++w) {
-        uint8_t& flags = store->block[blk::window(w, blk::win::kOutput)];
-        flags = uint8_t((flags & ~0x0C) | effect);
+        // A store is of the block as this apply leaves it; it is served before the answer, so the
+        // tool's next request cannot overwrite it.
+        if (storing && request <= kModeCount) {
+            storeAsked = request - 1;
+            memcpy(body, store->block + kModeBodyStart, kModeDataSize);
+            copyMenu = store->u16(blk::kOsdMenu) == 1;
+        } else if (storing) {
+            done = false;
+        }
+        store->setU16(blk::kSaveModeRequest, 0);
+        store->unapplied.clear();
+        handOver.commit(1);
     }
-    handOver.commit(1);
+    if (storeAsked >= 0 && !store->storeMode(uint32_t(storeAsked), body, copyMenu))
+        done = false;
+    return done;
 }
 
 void message_deal::RegUpdate10(uint8_t bits)

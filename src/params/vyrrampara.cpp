@@ -107,6 +107,7 @@ uint32_t VyrRamPara::VyrRamParaDeal(const uint8_t* data, uint16_t length, uint32
     // nor cross an input driver's write of its record.
     ScalerHandOver lock;
     PosixLock records(mutex);
+    unapplied.note(block, offset, data, length); // until the tool's apply, the bytes are its own
     memcpy(block + offset, data, length);
     return 0;
 }
@@ -238,7 +239,8 @@ void VyrRamPara::VyrSetImageSource(uint32_t entry, uint8_t source, uint8_t windo
     const uint32_t r = blk::window(window, blk::win::kSource);
     block[r] = uint8_t(word);
     block[r + 1] = uint8_t(word >> 8);
-    if (u16(blk::kCurrentMode) == blk::get16(shadow, blk::kCurrentMode))
+    // The block is no longer the current mode, unless a tool's recall waits for its apply.
+    if (u16(blk::kCurrentMode) == unapplied.boxWord(block, blk::kCurrentMode))
         setU16(blk::kCurrentMode, 0);
     handOver.commit(1);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "params/block_layout.h"
+#include "params/unapplied_bytes.h"
 
 #include <QObject>
 #include <cstdint>
@@ -33,6 +34,7 @@ public:
     uint8_t mode[kModeCount][kModeRecordSize];
     uint8_t image[kImageSize];
     std::recursive_mutex records_mutex;  // user-mode records: protocol writes vs. GUI save/delete
+    UnappliedBytes unapplied;            // a tool's block writes not yet applied; under the hand-over
 
     uint16_t u16(uint32_t offset) const;               // block u16, little-endian
     // Block bytes [offset, offset + n) as they stand between two writes, whoever the writer: copied
@@ -64,6 +66,11 @@ public:
 
     // Files (parameter file and user modes)
     uint32_t mode_file_write(uint32_t m, uint32_t kind);
+    // Stores `body` (block 0x380-0xFFF as it stood when the store was asked) as user mode m: the
+    // file first, then the record, then the current mode := m + 1, handed over. False when the file
+    // was not written: the record and the current mode stay as they were.
+    bool storeMode(uint32_t m, const uint8_t* body, bool copyMenu);
+    bool storeMode(uint32_t m); // the block as it stands now (the panel's store tool)
     uint32_t mode_file_deal(uint32_t m, uint32_t operation);
     // Writes bytes 0x300-0xFFF of `snapshot` (a block copy taken under the scaler mutex) to the
     // parameter file (temporary file, flush, rename); true on success.
@@ -83,6 +90,8 @@ Q_SIGNALS:
 private:
     VyrRamPara();
     bool para_file_create();
+    // Record m with `body` (or its own body when null) to its file, then into the record.
+    bool writeModeRecord(uint32_t m, const uint8_t* body, bool copyMenu);
     void copyMenuFile(uint32_t m); // omenu.json -> MOnn.json; caller holds the file mutex
     int findCropEntry(uint8_t source, uint32_t n); // caller holds the scaler mutex
     void rebuildCropBitmap();                      // caller holds the scaler mutex

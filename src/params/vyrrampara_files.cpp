@@ -161,41 +161,77 @@ uint32_t VyrRamPara::mode_file_write(uint32_t m, uint32_t kind)
             memcpy(body, block + kModeBodyStart, kModeDataSize);
         copyMenu = kind == 0 && u16(blk::kOsdMenu) == 1;
     }
-    // The record is copied under its lock and written outside it, so a protocol write into the
-    // records never waits for the file, the sync and the pause.
+    return writeModeRecord(m, kind == 1 ? body : nullptr, copyMenu) ? 1 : 0;
+}
+
+bool VyrRamPara::writeModeRecord(uint32_t m, const uint8_t* body, bool copyMenu)
+{
+    // The record is copied under the file mutex, so two writers of one mode (a store and the
+    // rewrite after a bulk replacement) leave the file and the record alike; it is copied under
+    // its own lock and written outside it, so a protocol write into the records never waits for
+    // the file, the sync and the pause.
+    QMutexLocker locker(&Utils::_file_deal_mutex);
     uint8_t record[kModeRecordSize];
     {
         std::lock_guard<std::recursive_mutex> records(records_mutex);
         memcpy(record, mode[m], kModeRecordSize);
     }
-    if (kind == 1)
+    if (body)
         memcpy(record + 2, body, kModeDataSize);
     record[0] = blk::kMarkerSaved;
     record[1] = blk::kMarkerSaved;
 
-    QMutexLocker locker(&Utils::_file_deal_mutex);
     const QByteArray contents(reinterpret_cast<const char*>(record), kModeFileSize);
     if (!writeFileAtomically(modeFilePath(m), contents)) {
         log(LOG_ERROR, QStringLiteral("cannot write %1").arg(modeFilePath(m)));
-        return 0;
+        return false;
     }
     {
         std::lock_guard<std::recursive_mutex> records(records_mutex);
-        if (kind == 1)
+        if (body)
             memcpy(mode[m] + 2, body, kModeDataSize);
         mode[m][0] = blk::kMarkerSaved;
         mode[m][1] = blk::kMarkerSaved;
     }
     Utils::system_plain(QStringLiteral("sync"));
     Delay::ms(100);
-    if (kind == 0 && traceOn())
+    if (copyMenu && traceOn())
         printf("\n cp  /data/configs/omenu.json %s \n", modeMenuFilePath(m).toLatin1().constData());
     if (copyMenu)
         copyMenuFile(m);
     locker.unlock();
     Utils::system_plain(QStringLiteral("sync"));
     Delay::us(100);
-    return 1;
+    return true;
+}
+
+bool VyrRamPara::storeMode(uint32_t m, const uint8_t* body, bool copyMenu)
+{
+    if (m >= kModeCount || !writeModeRecord(m, body, copyMenu))
+        return false;
+    {
+        ScalerHandOver handOver;
+        // A recall a tool has written meanwhile is the tool's: its apply serves it.
+        if (u16(blk::kCurrentMode) == unapplied.boxWord(block, blk::kCurrentMode)) {
+            setU16(blk::kCurrentMode, uint16_t(m + 1));
+            handOver.commit(1);
+        }
+    }
+    if (traceOn())
+        printf("\n user mode save change ,%#x \n", blk::kMarkerSaved);
+    return true;
+}
+
+bool VyrRamPara::storeMode(uint32_t m)
+{
+    uint8_t body[kModeDataSize];
+    bool copyMenu = false;
+    {
+        ScalerHandOver lock;
+        memcpy(body, block + kModeBodyStart, kModeDataSize);
+        copyMenu = u16(blk::kOsdMenu) == 1;
+    }
+    return storeMode(m, body, copyMenu);
 }
 
 void VyrRamPara::copyMenuFile(uint32_t m)

@@ -215,14 +215,10 @@ void MainWindow::vyr_button_mode_clicked()
     g_mode_select = uint8_t(slot);
     VyrRamPara* s = VyrRamPara::p_vyrrampara_config;
     if (save_state == 1) {
-        if (s) {
-            ScalerHandOver handOver;
-            if (slot + 1 != s->u16(blk::kSaveModeRequest)) {
-                blk::put16(s->block, blk::kSaveModeRequest, uint16_t(slot + 1));
-                handOver.commit();
-                pending_tip = 1; // confirmed once the refresh after the store has run
-            }
-        }
+        // Stored here, before anything is shown: the check mark only for a mode whose file is
+        // written, at the refresh its hand-over raises; a failed store leaves the slot as it was.
+        if (s && s->storeMode(uint32_t(slot)))
+            pending_tip = 1;
         save_state = 0;
         on_toolButton4_clicked();
     } else if (call_state == 1) {

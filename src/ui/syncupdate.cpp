@@ -3,7 +3,6 @@
 #include "base/bytes.h"
 #include "scaler/c331_manage.h"
 #include "base/global.h"
-#include "base/logMsg.h"
 #include "ui/mainwindow.h"
 #include "ui/pagenav.h"
 #include "ui/tip.h"
@@ -14,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <string>
 
 SyncUpdate* SyncUpdate::p_SyncUpdate = nullptr;
 
@@ -31,7 +29,6 @@ void SyncUpdate::para_sync(int code)
     refreshTop(code);
     if (!store)
         return;
-    storeRequestedMode(*store);
     if (code == 2)
         rewriteModes(*store);
     writeBack(*store);
@@ -71,43 +68,6 @@ void SyncUpdate::refreshTop(int code)
     }
 }
 
-void SyncUpdate::storeRequestedMode(VyrRamPara& store)
-{
-    uint16_t n = 0, saved = 0;
-    {
-        ScalerHandOver handOver; // the protocol writes the request word under the same lock
-        n = store.u16(blk::kSaveModeRequest);
-        saved = blk::get16(store.shadow, blk::kSaveModeRequest);
-    }
-    if (n == 0 || n == saved)
-        return;
-    if (n > kModeCount) {
-        // The protocol writes this word freely; only 1-16 name a record.
-        writeLogMsg(LOG_WARNING, "user mode save request " + std::to_string(n) + " ignored");
-        ScalerHandOver handOver;
-        store.setU16(blk::kSaveModeRequest, 0);
-        return;
-    }
-    {
-        ScalerHandOver handOver;
-        std::lock_guard<std::recursive_mutex> records(store.records_mutex);
-        uint8_t* record = store.mode[n - 1];
-        record[0] = blk::kMarkerSaved;
-        record[1] = blk::kMarkerSaved;
-        store.setU16(blk::kCurrentMode, n);
-        memcpy(record + 2, store.block + kModeBodyStart, kModeDataSize);
-    }
-    store.mode_file_write(n - 1, 0);
-    {
-        ScalerHandOver handOver;
-        store.setU16(blk::kSaveModeRequest, 0);
-    }
-    if (traceOn()) {
-        std::lock_guard<std::recursive_mutex> records(store.records_mutex);
-        printf("\n user mode save change ,%#x \n", store.mode[n - 1][0]);
-    }
-}
-
 void SyncUpdate::rewriteModes(VyrRamPara& store)
 {
     for (uint32_t m = 0; m < kModeCount; ++m) {
@@ -141,6 +101,9 @@ void SyncUpdate::writeBack(VyrRamPara& store)
         // The input drivers publish their resolution records under the store's own mutex.
         PosixLock records(store.mutex);
         memcpy(snapshot, store.block, kBlockSize);
+        // A tool's bytes wait for its own apply: this refresh may be another writer's, and saving
+        // them would make them the box's (a recall written and not applied would be dropped).
+        store.unapplied.putBack(snapshot);
     }
     if (memcmp(snapshot + kPersistStart, store.shadow + kPersistStart, kPersistSize) == 0) {
         save_failed_ = false;

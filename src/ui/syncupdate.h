@@ -4,9 +4,10 @@
 
 class VyrRamPara;
 
-// After every change of the parameter block: refreshes the page on top, stores a requested user
-// mode, writes or deletes the user-mode files after a bulk replacement, and saves the persistent
-// part of the block. The shadow copy follows only what was really saved. GUI thread only.
+// After every change of the parameter block: refreshes the page on top, writes or deletes the
+// user-mode files after a bulk replacement, and saves the persistent part of the block. The shadow
+// copy follows only what was really saved. User modes are stored by their askers (a tool's apply,
+// the root menu's store tool), not here. GUI thread only.
 class SyncUpdate : public QObject {
     Q_OBJECT
 public:
@@ -23,7 +24,6 @@ public Q_SLOTS:
 private:
     SyncUpdate() = default;
     void refreshTop(int code);
-    void storeRequestedMode(VyrRamPara& store);
     void rewriteModes(VyrRamPara& store);
     void writeBack(VyrRamPara& store);
     bool save_failed_ = false;

@@ -4,6 +4,7 @@
 #include "ui/mainwindow.h"
 #include "message_deal_fixture.h"
 #include "fpga_up.h"
+#include "test_root.h"
 #include "platform/sim/sim_board.h"
 #include "video_chips/keltosource_status.h"
 
@@ -163,30 +164,58 @@ TEST_F(MessageDealTest, Register11Bit3ReloadsTheMenuOnlyWhenItIsUsed)
     EXPECT_EQ(g_osd_update, 1);
 }
 
-TEST_F(MessageDealTest, Register11TakesTheCurrentUserModeOnlyFrom1To16)
+// A tool's recall (0x362) or store (0x364), written and then applied: served before the answer,
+// which is 0 only for what was done; a word no record stands behind is answered 1, loads and
+// stores nothing and leaves no mode named in use.
+TEST_F(MessageDealTest, Register11ServesTheToolsRecallAndStoreBeforeItsAnswer)
 {
-    uint8_t* record = store->mode[2];
-    record[0] = record[1] = 0xAA;
-    memset(record + 2, 0x42, kModeDataSize);
-    putU16(store->shadow + 0x362, 0);
-    store->setU16(0x362, 3);
-    store->setU16(0x364, 7);
-    writeReg(11, 0x02, 0);
-    EXPECT_EQ(store->block[0x380], 0x42);
-    EXPECT_EQ(store->block[0xFFF], 0x42);
-    EXPECT_EQ(blockU16(0x364), 0);
-
-    // A word no record stands behind changes nothing and reads nothing past the records.
-    memset(store->block + 0x380, 0, 16);
-    for (uint16_t bad : {uint16_t(17), uint16_t(0x1234), uint16_t(0xFFFF)}) {
-        store->setU16(0x362, bad);
-        writeReg(11, 0x02, 0);
-        EXPECT_EQ(store->block[0x380], 0) << bad;
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", "{}"));
+    struct Row {
+        const char* what;
+        uint32_t word;
+        uint16_t value;
+        uint8_t status;
+        uint16_t current; // 0x362 afterwards
+        uint8_t body;     // block 0x380 afterwards: 0x42 mode 3's, 0x11 the block's own
+        int stored;       // record written from the block, or -1
+    };
+    const Row rows[] = {
+        {"recall of saved mode 3", 0x362, 3, 0, 3, 0x42, -1},
+        {"recall of empty mode 5", 0x362, 5, 1, 0, 0x11, -1},
+        {"recall of 17", 0x362, 17, 1, 0, 0x11, -1},
+        {"recall of 0x1234", 0x362, 0x1234, 1, 0, 0x11, -1},
+        {"recall of 0xFFFF", 0x362, 0xFFFF, 1, 0, 0x11, -1},
+        {"store as mode 16", 0x364, 16, 0, 16, 0x11, 15},
+        {"store as mode 17", 0x364, 17, 1, 0, 0x11, -1},
+        {"store as 0xFFFF", 0x364, 0xFFFF, 1, 0, 0x11, -1},
+        {"store request 0", 0x364, 0, 0, 0, 0x11, -1},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        for (uint32_t m = 0; m < kModeCount; ++m)
+            store->mode[m][0] = store->mode[m][1] = 0xFF;
+        store->mode[2][0] = store->mode[2][1] = 0xAA;
+        memset(store->mode[2] + 2, 0x42, kModeDataSize);
+        memset(store->block + 0x380, 0x11, 16);
+        store->setU16(0x84C, 1);
+        EXPECT_EQ(writeRam(r.word, {uint8_t(r.value), uint8_t(r.value >> 8)}), 0);
+        EXPECT_EQ(writeReg(11, 0x02, 0), r.status);
+        EXPECT_EQ(blockU16(0x362), r.current);
+        EXPECT_EQ(blockU16(0x364), 0);
+        EXPECT_EQ(store->block[0x380], r.body);
+        for (uint32_t m = 0; m < kModeCount; ++m)
+            EXPECT_EQ(store->VyrUserModeSaved(m) != 0, m == 2 || int(m) == r.stored) << m;
+        if (r.stored < 0)
+            continue;
+        EXPECT_EQ(store->mode[r.stored][2], 0x11);
+        const QByteArray file = TestRoot::readFile("/data/modes/custom_mode16");
+        ASSERT_EQ(file.size(), 4096);
+        EXPECT_EQ(uint8_t(file[2]), 0x11);
+        EXPECT_EQ(TestRoot::readFile("/data/modes/MO10.json"), QByteArray("{}")) << "menu on: its copy goes with the mode";
     }
-    // The mode already applied (equal to the shadow) is forgotten.
-    putU16(store->shadow + 0x362, 5);
+    // A mode the box made current (not the tool's word) is forgotten by the next apply.
     store->setU16(0x362, 5);
-    writeReg(11, 0x02, 0);
+    EXPECT_EQ(writeReg(11, 0x02, 0), 0);
     EXPECT_EQ(blockU16(0x362), 0);
 }
 

@@ -272,10 +272,10 @@ TEST_F(PanelTest, HomeScreenAndPageRefreshesNeverDrawAHalfDoneWrite)
         {"output menu LED size", blk::kLedWidth, 1920, 11, 1280, [&] { output->language_changed(); },
          [&] { return output->label_info->text().section(QLatin1Char(':'), -1); }, QStringLiteral("1280x1080")},
         {"mode bar's current mode", blk::kCurrentMode, 1, 2, 3, [] { g_mainwindow->mode_init(); }, usingSlot, QStringLiteral("3")},
-        {"mode bar's store request", blk::kSaveModeRequest, 0, 3, 0, [] {
+        {"mode bar's store", blk::kContrast, 1, 2, 3, [] {
              g_mainwindow->save_state = 1;
              g_mainwindow->mode_buttons[2]->click();
-         }, [&] { return QString::number(store->u16(blk::kSaveModeRequest)); }, QStringLiteral("3")},
+         }, [&] { return QString::number(blk::get16(store->mode[2], blk::inRecord(blk::kContrast))); }, QStringLiteral("3")},
     };
     for (const Row& r : rows) {
         store->setU16(r.field, r.before);

@@ -1,5 +1,6 @@
 // The refresh and save slot: what is saved, when the shadow follows, user-mode requests and files.
 #include "panel_fixture.h"
+#include "panel_store.h"
 
 #include "base/bytes.h"
 #include "scaler/c331_manage.h"
@@ -53,19 +54,26 @@ TEST_F(PanelTest, VolatileChangeRefreshesButWritesNothing)
     EXPECT_EQ(getU16(store->shadow + 0x100), 0) << "the shadow keeps its old volatile bytes";
 }
 
-TEST_F(PanelTest, SaveRequestForModeSixteenStoresTheRecordAndItsFile)
+// A tool's bytes written and not yet applied wait for its own apply: the refresh another writer
+// raises saves that writer's change, but neither saves the tool's bytes nor takes them into the
+// shadow, nor serves its store request. A byte another writer has changed since is that writer's.
+TEST_F(PanelTest, RefreshLeavesAToolsUnappliedBytesAndStoreRequestToItsApply)
 {
-    memset(store->block + kModeBodyStart, 0x3C, kModeDataSize);
-    store->setU16(0x364, 16);
+    const std::pair<uint32_t, uint8_t> tool[] = {{0x362, 4}, {0x364, 16}, {0x882, 77}, {0x884, 78}};
+    for (const auto& [offset, value] : tool)
+        ASSERT_EQ(store->VyrRamParaDeal(&value, 1, offset), 0u);
+    store->setU16(0x880, 33); // another writer's change
+    store->setU16(0x884, 60); // and over one of the tool's bytes
     SyncUpdate::pInstance()->para_sync(1);
-    EXPECT_TRUE(store->VyrUserModeSaved(15));
-    EXPECT_EQ(store->mode[15][2 + kModeDataSize - 1], 0x3C);
-    EXPECT_EQ(store->u16(0x362), 16);
-    EXPECT_EQ(store->u16(0x364), 0);
-    const QByteArray file = TestRoot::readFile("/data/modes/custom_mode16");
-    ASSERT_EQ(file.size(), 4096);
-    EXPECT_EQ(uint8_t(file[2]), 0x3C);
-    EXPECT_TRUE(fileHoldsBlock(store)) << "0x362 := 16 and the cleared request are saved too";
+    EXPECT_EQ(Panel::savedByte(0x880), 33);
+    EXPECT_EQ(Panel::savedByte(0x884), 60);
+    EXPECT_EQ(store->shadow[0x884], 60);
+    for (uint32_t offset : {0x362u, 0x364u, 0x882u}) {
+        EXPECT_EQ(Panel::savedByte(offset), offset == 0x882 ? 50 : 0) << std::hex << offset;
+        EXPECT_EQ(store->shadow[offset], offset == 0x882 ? 50 : 0) << std::hex << offset;
+    }
+    EXPECT_FALSE(store->VyrUserModeSaved(15));
+    EXPECT_EQ(store->u16(0x364), 16);
 }
 
 TEST_F(PanelTest, SaveRequestEqualToTheShadowOrZeroStoresNothing)
@@ -78,20 +86,6 @@ TEST_F(PanelTest, SaveRequestEqualToTheShadowOrZeroStoresNothing)
     SyncUpdate::pInstance()->para_sync(1);
     for (uint32_t m = 0; m < kModeCount; ++m)
         EXPECT_FALSE(store->VyrUserModeSaved(m)) << m;
-}
-
-TEST_F(PanelTest, SaveRequestOutsideOneToSixteenIsClearedAndStoresNothing)
-{
-    for (uint16_t n : {uint16_t(17), uint16_t(0x1234), uint16_t(0xFFFF)}) {
-        uint8_t records[kModeCount][kModeRecordSize];
-        memcpy(records, store->mode, sizeof records);
-        store->setU16(0x364, n);
-        SyncUpdate::pInstance()->para_sync(1);
-        EXPECT_EQ(store->u16(0x364), 0) << n;
-        EXPECT_EQ(memcmp(records, store->mode, sizeof records), 0) << n;
-        EXPECT_NE(store->u16(0x362), n);
-    }
-    EXPECT_FALSE(TestRoot::exists("/data/modes/custom_mode17"));
 }
 
 TEST_F(PanelTest, FailedWriteKeepsTheShadowAndIsTriedAgain)

@@ -1,0 +1,145 @@
+// User modes stored and recalled by PC tools over TCP on the running program, as several writers
+// of the one parameter block meet them: stores in a row, a recall beside another tool's refresh,
+// and a mode file that cannot be written.
+#include "frame_client.h"
+#include "program.h"
+#include "test_root.h"
+
+#include "platform/paths.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+constexpr uint32_t kContrast = 0x882, kCurrentMode = 0x362, kSaveRequest = 0x364;
+constexpr int kContrastInRecord = 2 + 0x882 - 0x380; // record byte of the contrast (markers first)
+
+QByteArray modeFile(uint8_t contrast)
+{
+    QByteArray f(4096, '\0');
+    f[0] = f[1] = char(0xAA);
+    f[kContrastInRecord] = char(contrast);
+    return f;
+}
+
+class UserModes : public ::testing::Test {
+protected:
+    void start()
+    {
+        if (port < 0) {
+            port = freeTcpPort();
+            ASSERT_GT(port, 0);
+            ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", QByteArray("[config]\nTcpPort=") + QByteArray::number(port) + "\n"));
+        }
+        tool.reset();
+        program = std::make_unique<Program>(platform::Paths::root());
+        tool = std::make_unique<FrameClient>(port, 20000);
+        ASSERT_TRUE(tool->connected()) << program->report();
+        ASSERT_TRUE(waitFor([this] { return panelServed(*tool); }, 20000)) << "the panel's thread runs";
+    }
+    // A screenshot: the panel's thread grabs it after what was queued to it before (a refresh).
+    static bool panelServed(FrameClient& c)
+    {
+        const Bytes r = c.request(Wire::readRam(0x800000, 16), 20000);
+        return r.size() == 28 && r[10] == 0 && (r[23] | r[24] | r[25] | r[26]) != 0;
+    }
+    static uint8_t status(const Bytes& reply) { return reply.size() == 12 ? reply[10] : 0xFF; }
+    static uint8_t write(FrameClient& c, uint32_t address, uint16_t value)
+    {
+        return status(c.request(Wire::writeRam(address, {uint8_t(value), uint8_t(value >> 8)})));
+    }
+    static uint8_t apply(FrameClient& c) { return status(c.request(Wire::request(0xA0, {11, 0x02, 0, 0}), 10000)); }
+    static int read16(FrameClient& c, uint32_t address)
+    {
+        const Bytes r = c.request(Wire::readRam(address, 2));
+        return r.size() == 14 && r[10] == 0 ? r[11] | r[12] << 8 : -1;
+    }
+    // Mode n's contrast as its record holds it (-1 when the record is not saved).
+    static int recordContrast(FrameClient& c, uint32_t n)
+    {
+        return read16(c, 0x1000 * n) == 0xAAAA ? read16(c, 0x1000 * n + kContrastInRecord) : -1;
+    }
+    static int savedByte(uint32_t offset)
+    {
+        const QByteArray f = TestRoot::readFile("/data/ram_device_info");
+        return f.size() == 4096 ? uint8_t(f[int(2 + offset - 0x300)]) : -1;
+    }
+    static int fileContrast(uint32_t n)
+    {
+        const QByteArray f = TestRoot::readFile("/data/modes/custom_mode" + std::to_string(n));
+        return f.size() == 4096 && uint8_t(f[0]) == 0xAA ? uint8_t(f[kContrastInRecord]) : -1;
+    }
+
+    int port = -1;
+    std::unique_ptr<Program> program;
+    std::unique_ptr<FrameClient> tool;
+};
+
+}
+
+// Contrast 10, 20, 30, 40, each applied and stored as mode 1-4 at once, with no pause: four modes,
+// each with its own contrast; a value applied after a store stays in the block.
+TEST_F(UserModes, StoresInARowKeepEveryModeAndTheLastValueWritten)
+{
+    start();
+    for (uint16_t n = 1; n <= 4; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_EQ(write(*tool, kContrast, uint16_t(10 * n)), 0);
+        ASSERT_EQ(apply(*tool), 0);
+        ASSERT_EQ(write(*tool, kSaveRequest, n), 0);
+        EXPECT_EQ(apply(*tool), 0);
+    }
+    EXPECT_EQ(read16(*tool, kContrast), 40);
+    EXPECT_EQ(read16(*tool, kCurrentMode), 4);
+    ASSERT_EQ(write(*tool, kContrast, 44), 0);
+    ASSERT_EQ(apply(*tool), 0);
+    EXPECT_EQ(read16(*tool, kContrast), 44) << "not mode 4's contrast loaded over it";
+    EXPECT_EQ(read16(*tool, kCurrentMode), 0);
+    for (uint32_t n = 1; n <= 4; ++n) {
+        EXPECT_EQ(recordContrast(*tool, n), int(10 * n)) << n;
+        EXPECT_EQ(fileContrast(n), int(10 * n)) << n;
+    }
+}
+
+// Tool A writes the recall of mode 4; tool B sets the box's own address again, whose refresh
+// runs (B's screenshot waits for the panel's thread, which serves the refresh first); A applies.
+TEST_F(UserModes, RecallBesideAnotherToolsNetworkSetLoadsTheMode)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/modes/custom_mode4", modeFile(61)));
+    start();
+    FrameClient b(port, 2000);
+    ASSERT_TRUE(b.connected());
+    ASSERT_EQ(write(*tool, kContrast, 62), 0);
+    ASSERT_EQ(apply(*tool), 0);
+    ASSERT_TRUE(waitFor([] { return savedByte(kContrast) == 62; }, 10000)) << "applied and saved";
+
+    ASSERT_EQ(write(*tool, kCurrentMode, 4), 0);
+    const Bytes address = {1, 0, 0, 0, 10, 0, 0, 7, 255, 255, 0, 0, 10, 0, 0, 1, uint8_t(port), uint8_t(port >> 8)};
+    ASSERT_EQ(status(b.request(Wire::request(0xA4, address))), 0);
+    ASSERT_TRUE(panelServed(b)) << "B's screenshot";
+    EXPECT_EQ(apply(*tool), 0);
+    EXPECT_EQ(read16(*tool, kContrast), 61) << program->report();
+    EXPECT_EQ(read16(*tool, kCurrentMode), 4);
+}
+
+// Mode 3 holds contrast 20; its new file cannot be written (a folder where the writer's temporary
+// file goes): the store is answered failure, and the record holds 20 before and after a restart.
+TEST_F(UserModes, UnwritableModeFileIsAnsweredFailureAndTheRecordOutlivesARestart)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/modes/custom_mode3", modeFile(20)));
+    start();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/modes/custom_mode3.atomic-tmp/x"))));
+    ASSERT_EQ(write(*tool, kContrast, 33), 0);
+    ASSERT_EQ(apply(*tool), 0);
+    ASSERT_EQ(write(*tool, kSaveRequest, 3), 0);
+    EXPECT_EQ(apply(*tool), 1);
+    EXPECT_EQ(recordContrast(*tool, 3), 20);
+    EXPECT_NE(read16(*tool, kCurrentMode), 3);
+    EXPECT_EQ(fileContrast(3), 20);
+
+    program.reset();
+    start();
+    EXPECT_EQ(recordContrast(*tool, 3), 20);
+}
