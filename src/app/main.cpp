@@ -6,6 +6,7 @@
 #include "ui/simkeyfilter.h"
 #include "app/startup.h"
 #include "base/tsan_order.h"
+#include "tools/program_check.h"
 #include "tools/usbserver.h"
 
 #include <QApplication>
@@ -13,9 +14,13 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int main(int argc, char** argv)
 {
+    // Started as a candidate to replace the running program: check, touch nothing, end.
+    if (argc >= 2 && std::strcmp(argv[1], program_check::kArgument) == 0)
+        return program_check::checkMode(argc, argv);
     if (platform::isSimulated()) {
         // The simulated board keeps its files under $VYR_ROOT (./var/root unless set).
         if (!getenv("VYR_ROOT") || !*getenv("VYR_ROOT"))

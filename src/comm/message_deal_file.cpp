@@ -22,6 +22,7 @@
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
 
+#include "tools/program_check.h"
 #include "tools/program_image.h"
 
 #include <QCoreApplication>
@@ -827,7 +828,7 @@ bool message_deal::replaceApplication()
         if (g_app_reset_flag.load() != 0)
             return false; // a reboot for another cause is on its way
         transfer.appVerified = false;
-        const std::string refused = program_image::fileRefusal(platform::Paths::resolve(kNextApp));
+        const std::string refused = program_check::refusal(platform::Paths::resolve(kNextApp));
         if (!refused.empty()) {
             writeLogMsg(LOG_ERROR, "application replacement refused: " + refused);
             return false;

@@ -12,6 +12,7 @@
 #include "params/vyrrampara.h"
 #include "platform/paths.h"
 #include "scaler/c331_manage.h"
+#include "tools/program_check.h"
 #include "tools/program_image.h"
 #include "ui/mainwindow.h"
 
@@ -428,6 +429,17 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
         }
         if (!ok)
             *why = QStringLiteral("application read-back differs");
+    }
+    if (ok) {
+        // Started once in its check mode before it may replace the running program. It may take
+        // seconds: the uploads need not wait for it.
+        locker.unlock();
+        const std::string failed = program_check::startRefusal(temp);
+        locker.relock();
+        if (!failed.empty()) {
+            *why = QString::fromStdString(failed);
+            ok = false;
+        }
     }
     if (ok && ::rename(temp.c_str(), staged.c_str()) != 0) {
         *why = QStringLiteral("cannot rename the application file");

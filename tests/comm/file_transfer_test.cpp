@@ -790,6 +790,27 @@ TEST_F(FileTransfer, ApplicationThatIsNoProgramOfThisBoxFailsItsEndAndRegisterFo
     EXPECT_EQ(g_app_reset_flag.load(), 1);
 }
 
+// A program damaged inside (its entry point zeroed) is a well-formed upload: register 14 starts it
+// once in its check mode and refuses it with what the start showed; the genuine one goes in.
+TEST_F(FileTransfer, ApplicationThatFailsItsCheckStartIsNotPutInPlace)
+{
+    auto moved = [] { return TestRoot::shellLog().join('\n').contains("mv "); };
+    ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N", "running"));
+    const std::vector<uint8_t> real = sampleProgram(), damaged = withEntryZeroed(real);
+    ASSERT_FALSE(damaged.empty());
+    EXPECT_EQ(upload(start("FMCU", uint32_t(damaged.size())), damaged), 0) << "its headers are whole";
+    EXPECT_EQ(writeReg(14, 0x01, 0), 1);
+    EXPECT_FALSE(moved());
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("running"));
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("application replacement refused: program crashed at its start"));
+
+    EXPECT_EQ(upload(start("FMCU", uint32_t(real.size())), real), 0);
+    EXPECT_EQ(writeReg(14, 0x01, 0), 0);
+    EXPECT_TRUE(moved());
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), bytes(real));
+}
+
 TEST_F(FileTransfer, FpgaRestartTakesItsParametersFromTheFlash)
 {
     using platform::Sim::fpgaChip;

@@ -44,8 +44,9 @@ std::vector<std::string> environmentOfTheProgram(const std::string& root)
 {
     std::vector<std::string> env = {"VYR_ROOT=" + root, "QT_QPA_PLATFORM=offscreen", "LC_ALL=C",
                                     "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
-    // A sanitizer build of the program reads the same suppressions and settings as its tests.
-    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+    // A sanitizer build of the program reads the same suppressions and settings as its tests, and
+    // under an emulator starts its programs through it as they do.
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "VYR_EMULATOR"})
         if (const char* value = getenv(name))
             env.push_back(std::string(name) + "=" + value);
     return env;

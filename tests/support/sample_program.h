@@ -1,7 +1,11 @@
 #pragma once
 #include <QFile>
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <elf.h>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // The sample program built with the tests (support/samples/sample_program.cpp, a Qt Widgets
@@ -44,4 +48,36 @@ inline std::vector<NotAProgram> notProgramsOfThisBox()
         {"a shared library of this machine", sampleProgram(0, VYR_SAMPLE_LIBRARY), "shared library, not a program"},
         {"a static program of this machine", sampleProgram(0, VYR_SAMPLE_STATIC), "static program, not of this system"},
     };
+}
+
+// Damage a bad stick leaves inside a well-formed program: n bytes at its entry point zeroed, or n
+// bytes zeroed in the middle of the file. Every header still reads as before.
+inline std::vector<uint8_t> withEntryZeroed(std::vector<uint8_t> program, size_t n = 64)
+{
+    using Ehdr = std::conditional_t<sizeof(void*) == 8, Elf64_Ehdr, Elf32_Ehdr>;
+    using Phdr = std::conditional_t<sizeof(void*) == 8, Elf64_Phdr, Elf32_Phdr>;
+    Ehdr h;
+    if (program.size() < sizeof h)
+        return {};
+    std::memcpy(&h, program.data(), sizeof h);
+    uint64_t entry = h.e_entry;
+#if defined(__arm__)
+    entry &= ~uint64_t(1); // the Thumb bit
+#endif
+    for (size_t i = 0; i < h.e_phnum && h.e_phoff + (i + 1) * sizeof(Phdr) <= program.size(); ++i) {
+        Phdr p;
+        std::memcpy(&p, program.data() + h.e_phoff + i * sizeof p, sizeof p);
+        if (p.p_type == PT_LOAD && (p.p_flags & PF_X) && entry >= p.p_vaddr && entry - p.p_vaddr < p.p_filesz) {
+            const size_t at = size_t(p.p_offset + entry - p.p_vaddr);
+            std::fill_n(program.begin() + long(at), std::min(n, program.size() - at), 0);
+            return program;
+        }
+    }
+    return {};
+}
+inline std::vector<uint8_t> withMiddleZeroed(std::vector<uint8_t> program, size_t n = 4096)
+{
+    if (program.size() >= n)
+        std::fill_n(program.begin() + long(program.size() / 2 - n / 2), n, 0);
+    return program;
 }

@@ -8,6 +8,8 @@
 #include "base/tsan_defaults.h"
 #include "process_per_test.h"
 #include "tools/panel_tools.h"
+#include "tools/program_check.h"
+#include "time_limit.h"
 #include "test_root.h"
 #include "test_selection.h"
 
@@ -29,6 +31,11 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("LC_TIME", "C", 1);
+#if defined(VYR_TESTS_EMULATED)
+    // A program the tests' board starts (the check start of an application) runs under the same
+    // emulator as the tests.
+    setenv("VYR_EMULATOR", VYR_EMULATOR, 1);
+#endif
 
     char pattern[] = "/tmp/vyr-test-XXXXXX";
     const char* root = mkdtemp(pattern);
@@ -44,6 +51,8 @@ int main(int argc, char** argv)
     } else {
         platform::Paths::setRoot(root);
         Delay::setScalePercent(0);
+        // A check start runs a program: as slow as the tests' own code in this build.
+        program_check::setTimeLimitMs(TimeLimit::ms(program_check::kTimeLimitMs));
         TestRoot::installBoardChecks(root);
         ProcessPerTest::reportOutcome();
 #if defined(VYR_ASAN)

@@ -3,16 +3,22 @@
 // that are cut, changed or not programs at all.
 #include "tools/program_image.h"
 #include "comm/file_transfer.h"
+#include "tools/program_check.h"
 #include "platform/paths.h"
 #include "tools/upgrade_package.h"
 #include "program.h"
 #include "sample_program.h"
 #include "test_root.h"
+#include "time_limit.h"
 
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QDirIterator>
 #include <QFileInfo>
+#include <chrono>
+#include <cstdlib>
+#include <sys/wait.h>
 #include <algorithm>
 #include <cstring>
 #include <link.h>
@@ -316,4 +322,65 @@ TEST(ProgramImage, TheBoxProgramAsShippedFitsTheTransferBuffer)
     ASSERT_TRUE(shipped.isFile()) << kShippedProgram;
     EXPECT_LE(uint64_t(shipped.size()), std::min<uint64_t>(kStagingSize, upgrade::kAppMax))
         << "the program as shipped no longer fits an upload or a package";
+}
+
+// A program about to replace the running one is started once in its check mode. This build's
+// programs pass it and touch nothing of the board while they do; damaged ones pass every look at
+// their headers, and their start shows what is wrong.
+TEST(ProgramCheck, GenuineProgramsPassTheirCheckStartAndDamagedOnesAreRefused)
+{
+    auto files = [] {
+        QStringList out;
+        for (QDirIterator it(QString::fromStdString(platform::Paths::root()), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QFileInfo f(it.next());
+            out << f.filePath() + " " + QString::number(f.size()) + " " + f.lastModified().toString(Qt::ISODateWithMs);
+        }
+        out.sort();
+        return out;
+    };
+    const QStringList before = files();
+    for (const char* path : {VYR_SAMPLE_PROGRAM, kSimProgram, kBoardProgram, kShippedProgram})
+        EXPECT_EQ(program_check::refusal(path), "") << path;
+    EXPECT_EQ(files(), before) << "a check start touched the board's files";
+
+    const std::vector<uint8_t> shipped = sampleProgram(0, kShippedProgram), sample = sampleProgram();
+    ASSERT_FALSE(withEntryZeroed(shipped).empty());
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        const char* reason;
+    } rows[] = {
+        {"the program as shipped, 4 KiB zeroed in its middle", withMiddleZeroed(shipped),
+         "program failed its start check: program damaged inside"},
+        {"the program as shipped, its entry point zeroed", withEntryZeroed(shipped), "program crashed at its start (signal "},
+        {"the sample program, its entry point zeroed", withEntryZeroed(sample), "program crashed at its start (signal "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(TestRoot::writeFile("/data/app/candidate", QByteArray(reinterpret_cast<const char*>(row.bytes.data()), int(row.bytes.size()))));
+        const std::string file = platform::Paths::resolve("/data/app/candidate");
+        ASSERT_EQ(::chmod(file.c_str(), 0755), 0);
+        EXPECT_EQ(program_image::fileRefusal(file), "") << "its headers are whole";
+        const std::string refused = program_check::refusal(file);
+        EXPECT_EQ(refused.substr(0, std::strlen(row.reason)), row.reason) << refused;
+    }
+}
+
+// A check start that does not end is killed at its limit, with its process group, and refused.
+TEST(ProgramCheck, ACheckStartThatDoesNotEndIsKilledAtItsLimit)
+{
+    setenv("VYR_SAMPLE_CHECK_HANGS", "1", 1);
+    program_check::setTimeLimitMs(2000);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(program_check::startRefusal(VYR_SAMPLE_PROGRAM), "program did not end its start check within 2 s");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(2000));
+    EXPECT_LT(took, std::chrono::milliseconds(2000) + TimeLimit::of(2000));
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "the check's process is gone";
+    EXPECT_EQ(errno, ECHILD);
+    unsetenv("VYR_SAMPLE_CHECK_HANGS");
+    EXPECT_EQ(program_check::startRefusal(VYR_SAMPLE_PROGRAM), "") << "the same program, ending, passes";
 }

@@ -613,6 +613,36 @@ TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneI
     EXPECT_EQ(g_app_reset_flag.load(), 1);
 }
 
+// A program damaged inside (its entry point zeroed, as a bad stick cluster leaves it) passes every
+// look at its headers: its check start refuses it with what the start showed, in the report and
+// the log, and the running program stays. The genuine next version is installed.
+TEST_F(UpgradeEngine, ProgramThatFailsItsCheckStartIsRefusedAndTheGenuineOneInstalled)
+{
+    g_update_status = 0;
+    const std::vector<uint8_t> real = sampleProgram();
+    PackageGen::Package p;
+    p.entries = {entry(10, withEntryZeroed(real))};
+    put("new.VYR", p);
+    upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Failed);
+    EXPECT_TRUE(r.items[0].reason.startsWith("program crashed at its start (signal ")) << r.items[0].reason.toStdString();
+    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("program crashed at its start"));
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("old program"));
+    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
+    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.part"));
+    EXPECT_FALSE(TestRoot::shellLog().join('\n').contains("mv "));
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+
+    p.entries = {entry(10, real)};
+    put("new.VYR", p);
+    r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
+    EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), real);
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+}
+
 // One package with two FPGA 0 images, the second failing its writes after its erase (an old and
 // a new package on one stick do the same): the first is reported written, the second incomplete,
 // and FPGA 0 is not reset into the half image; it keeps running what it loaded.

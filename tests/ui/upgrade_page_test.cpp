@@ -4,6 +4,7 @@
 #include "panel_fixture.h"
 #include "panel_checks.h"
 #include "test_root.h"
+#include "sample_program.h"
 #include "upgrade_package_gen.h"
 
 #include "base/global.h"
@@ -21,6 +22,7 @@
 #include "ui/panelkeys.h"
 #include "ui/panelwidgets.h"
 
+#include <QDir>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
@@ -406,24 +408,37 @@ TEST_F(PanelTest, IncompleteFpgaImageIsShownWithItsReason)
     Panel::shot(&page, QStringLiteral("upgrade_fpga_incomplete"));
 }
 
-// An application entry that is no program of this box is refused, and the page says why.
+// An application entry that is no program of this box, or one that fails its check start, is
+// refused, and the page says why.
 TEST_F(PanelTest, ApplicationThatIsNoProgramIsShownWithItsReason)
 {
-    PackageGen::Package p;
-    PackageGen::Entry app;
-    app.type = 10;
     const std::string words(116, 'x');
-    app.file.assign(words.begin(), words.end());
-    p.entries = {app};
-    ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/text.VYR", PackageGen::build(p)));
+    const struct {
+        const char* package;
+        std::vector<uint8_t> file;
+        const char* shown;
+    } rows[] = {
+        {"text.VYR", std::vector<uint8_t>(words.begin(), words.end()), "text.VYR: not a program"},
+        {"entry.VYR", withEntryZeroed(sampleProgram()), "program crashed at its start (signal "},
+    };
     fpga_manage* fpga = worker();
     g_language = 1;
-    firmware_usbgrade page;
-    runFromPage(page, fpga);
-    const QString log = page.label_log->text();
-    EXPECT_TRUE(log.contains("Update failed")) << log.toStdString();
-    EXPECT_TRUE(log.contains("text.VYR: not a program")) << log.toStdString();
-    EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
-    EXPECT_EQ(g_app_reset_flag.load(), 0);
-    Panel::shot(&page, QStringLiteral("upgrade_not_a_program"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.package);
+        PackageGen::Package p;
+        PackageGen::Entry app;
+        app.type = 10;
+        app.file = row.file;
+        p.entries = {app};
+        QDir(QString::fromStdString(TestRoot::path("/mnt/usb1"))).removeRecursively();
+        ASSERT_TRUE(TestRoot::writeFile(std::string("/mnt/usb1/") + row.package, PackageGen::build(p)));
+        firmware_usbgrade page;
+        runFromPage(page, fpga);
+        const QString log = page.label_log->text();
+        EXPECT_TRUE(log.contains("Update failed")) << log.toStdString();
+        EXPECT_TRUE(log.contains(row.shown)) << log.toStdString();
+        EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
+        EXPECT_EQ(g_app_reset_flag.load(), 0);
+        Panel::shot(&page, QStringLiteral("upgrade_refused_%1").arg(QLatin1String(row.package)));
+    }
 }
