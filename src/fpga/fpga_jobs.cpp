@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 std::atomic<uint8_t> line_type[12];
 SharedText g_qzfile_name("");
@@ -222,12 +223,20 @@ bool fpga_manage::job_paused()
 
 void fpga_manage::job_end(int job, bool ok)
 {
-    if (!ok)
+    const uint32_t detail = std::exchange(job_detail, 0);
+    if (detail & kNoCardFound) {
+        writeLogMsg(LOG_WARNING, "card job " + std::to_string(job) + ": no receiving card found");
+    } else if (!ok) {
+        std::string ports;
+        for (int p = 0; p < kPorts; ++p)
+            if (detail & 1u << p)
+                ports += (ports.empty() ? " on LED" : ", LED") + std::to_string(p + 1);
         writeLogMsg(LOG_WARNING, "card job " + std::to_string(job) + " ended with " + std::to_string(job_errors) +
-                                     " unanswered or refused packets");
+                                     " unanswered or refused packets" + ports);
+    }
     set(Step, 0);
     set(Job, 0);
-    emit CardJobReport::instance()->jobFinished(job, ok);
+    emit CardJobReport::instance()->jobFinished(job, ok, detail);
 }
 
 namespace {
@@ -285,7 +294,9 @@ bool sendAndWait(fpga_manage& m, const uint8_t* packet, uint32_t n, int port)
 
 }
 
-// Jobs 3 and 4: one packet to every port that has cards, each awaited before the next.
+// Jobs 3 and 4: one packet to every port that has cards, each awaited before the next. A port whose
+// cards do not answer is named in the outcome; with no card on any port the job reached nothing,
+// which is not done.
 static void portJob(fpga_manage& m, int job)
 {
     if (m.job_paused())
@@ -296,6 +307,7 @@ static void portJob(fpga_manage& m, int job)
     switch (step) {
     case 0:
         m.job_errors = 0;
+        m.job_detail = kNoCardFound; // until a port has cards
         set(Port, 0);
         set(Step, 1);
         trace(save ? "\n start send save para!!! " : "\n start send mapping para!!! ");
@@ -304,6 +316,7 @@ static void portJob(fpga_manage& m, int job)
         if (port >= fpga_manage::kPorts) {
             set(Step, 4);
         } else if (m.get_port_card_num(port) != 0) {
+            m.job_detail &= ~kNoCardFound;
             set(Step, 2);
             if (traceOn())
                 printf(save ? "\n send rcv card port : %d,%d!!! \n" : "\n send rcv card port : %d,card_num =%d!!! \n", port,
@@ -319,15 +332,22 @@ static void portJob(fpga_manage& m, int job)
                                 : fpga_manage::mapping_enable_cmd_create(port, get(Mapping), packet);
         m.job_wait_cards = m.get_port_card_num(port);
         const bool sent = sendAndWait(m, packet, n, port);
+        if (!sent)
+            m.job_detail |= 1u << port;
         progress(5 + port * 85 / fpga_manage::kPorts);
         set(Port, uint8_t(port + 1));
         set(Step, sent ? 3 : 1);
         break;
     }
-    case 3:
-        if (replyOrTimeout(m, save ? kReplyTicks + kPerCardTicks * m.job_wait_cards : kReplyTicks))
+    case 3: {
+        const uint32_t errors = m.job_errors;
+        if (replyOrTimeout(m, save ? kReplyTicks + kPerCardTicks * m.job_wait_cards : kReplyTicks)) {
+            if (m.job_errors != errors)
+                m.job_detail |= 1u << (port - 1); // the port awaited is the one before the next
             set(Step, 1);
+        }
         break;
+    }
     case 4:
         progress(95);
         set(Step, 9);
@@ -339,7 +359,7 @@ static void portJob(fpga_manage& m, int job)
             progress(100);
             if (!save)
                 trace("\n send mapping para over!!! ");
-            m.job_end(job, m.job_errors == 0);
+            m.job_end(job, m.job_errors == 0 && !(m.job_detail & kNoCardFound));
         }
         break;
     default:
@@ -368,6 +388,7 @@ void fpga_manage::SmartMapping_deal()
     switch (get(Step)) {
     case 0: {
         job_errors = 0;
+        job_detail = 0;
         set16(Card, 0);
         set(Port, line_type[8].load());
         uint16_t x, y;
@@ -389,10 +410,20 @@ void fpga_manage::SmartMapping_deal()
     }
     case 1: {
         const uint16_t count = get_port_card_num(port);
+        const uint32_t cells = uint32_t(line_type[9].load()) * line_type[10].load();
         set16(Cards, count);
         if (count == 0) {
             ++job_errors; // nothing to map on that port
+            job_detail = kNoCardFound;
             set(Step, 4);
+        } else if (index == 0 && count > cells) {
+            // Cards past the last cell would all take its place: refused before any is placed.
+            writeLogMsg(LOG_WARNING, "smart mapping refused: " + std::to_string(count) + " cards on LED" +
+                                         std::to_string(port + 1) + ", " + std::to_string(cells) + " cells on the wall");
+            ++job_errors;
+            job_detail = kMoreCardsThanCells;
+            progress(100);
+            job_end(1, false);
         } else if (index >= count) {
             set(Step, 5);
             set(Port, line_type[8].load());

@@ -14,6 +14,11 @@ constexpr int Job = 0, Step = 1, Port = 2, PacketCount = 3, PacketIndex = 4, Rep
 // Reply byte: 1 a card answered with status 0, 2 it answered with an error status.
 constexpr uint8_t ReplyGood = 1, ReplyBad = 2;
 constexpr uint16_t ResultNone = 0xFFFF, ResultAllGood = 0x00FF;
+// What a job that did not end well leaves its page to say: bits 0-15 the ports whose cards did not
+// answer or refused, or one of these.
+constexpr uint32_t kNoCardFound = 1u << 16;        // no card on any port the job serves
+constexpr uint32_t kMoreCardsThanCells = 1u << 17; // quick set-up: the port has more cards than the wall cells
+constexpr uint32_t kPortBits = 0xFFFF;
 
 inline uint8_t get(int at) { return g_send_para[at].load(); }
 // A page may post a job only while neither a job nor a USB upgrade holds the step byte.
@@ -52,5 +57,6 @@ Q_SIGNALS:
     void recoveryProgress(int percent);
     void recoveryResult(const QString& line); // replaces the result lines with this one
     void recoveryResultCleared();
-    void jobFinished(int job, bool ok);       // ok false: a card did not answer, or the file was refused
+    // ok false: a card did not answer, or the file was refused; detail as JobBlock::kNoCardFound.
+    void jobFinished(int job, bool ok, uint detail = 0);
 };

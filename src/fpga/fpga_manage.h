@@ -379,6 +379,7 @@ public:
     uint32_t job_wait_cards = 0;   // card count of the port the last job packet went to
     uint32_t job_progress = 0;     // progress counter while a job waits (1-99)
     uint32_t job_stamp = 0;        // progress pacing of the running job
+    uint32_t job_detail = 0;       // what the pages are told besides ok (JobBlock::kNoCardFound, ports that failed)
     void job_end(int job, bool ok); // job block cleared, the pages told
     bool job_paused();             // PC traffic: pauses the job and renews its stamps
     // Replay (jobs 2, 5, 6).

@@ -33,7 +33,22 @@ std::function<bool(QLineEdit*, const QString&, int, int)> SmartMapping::askNumbe
 namespace {
 const MapText::Id kNoteText[] = {MapText::Done,    MapText::Done,          MapText::Failed,  MapText::MappingFailed,
                                  MapText::BadSize, MapText::BadGrid,       MapText::TooManyCabinets,
-                                 MapText::BadOffset, MapText::NoCards,     MapText::Busy,    MapText::NoFpga};
+                                 MapText::BadOffset, MapText::NoCards,     MapText::Busy,    MapText::NoFpga,
+                                 MapText::NoCardFound, MapText::MoreCards, MapText::CuringFailedOn,
+                                 MapText::MappingFailedOn};
+
+// Port numbers of a port mask, counted from 1 as the tiles name them: "4,10"; past three, the
+// first three and an ellipsis, so the line keeps its width.
+QString portList(int mask)
+{
+    QStringList ports;
+    for (int p = 0; p < 16; ++p)
+        if (mask & 1 << p)
+            ports << QString::number(p + 1);
+    if (ports.size() > 3)
+        return ports.mid(0, 3).join(QLatin1Char(',')) + QChar(0x2026);
+    return ports.join(QLatin1Char(','));
+}
 }
 
 SmartMapping::SmartMapping(QWidget* parent)
@@ -190,7 +205,7 @@ void SmartMapping::language_changed()
         Button_loadscan->setStyleSheet(main_focused == Button_loadscan ? (level_ ? style_main_held : style_button_focused)
                                                                        : style_button);
     if (note_shown_)
-        showNote(note_, note_value_);
+        showNote(note_, note_value_, note_second_);
 }
 
 // Files listed by the card-file reader in the mapping folder; without any there, the scan files
@@ -452,7 +467,7 @@ void SmartMapping::job_progress(int percent)
     emit sig_qround_bar_update(percent);
 }
 
-void SmartMapping::job_finished(int job, bool ok)
+void SmartMapping::job_finished(int job, bool ok, uint detail)
 {
     if (job != posted_job || posted_job == 0)
         return;
@@ -463,13 +478,25 @@ void SmartMapping::job_finished(int job, bool ok)
             bar->para_sync(100);
     if (job == 4)
         readMapping();
-    showNote(ok ? Note::Done : (job == 4 ? Note::MappingFailed : Note::Failed));
+    const int ports = int(detail & JobBlock::kPortBits);
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (detail & JobBlock::kNoCardFound)
+        showNote(job == 1 ? Note::NoCards : Note::NoCardFound);
+    else if (detail & JobBlock::kMoreCardsThanCells)
+        showNote(Note::MoreCards, fpga ? fpga->get_port_card_num(line_type[8].load()) : 0, line_type[9] * line_type[10]);
+    else if (ok)
+        showNote(Note::Done);
+    else if (ports && (job == 3 || job == 4))
+        showNote(job == 4 ? Note::MappingFailedOn : Note::CuringFailedOn, ports);
+    else
+        showNote(job == 4 ? Note::MappingFailed : Note::Failed);
 }
 
-void SmartMapping::showNote(Note note, int value)
+void SmartMapping::showNote(Note note, int value, int second)
 {
     note_ = note;
     note_value_ = value;
+    note_second_ = second;
     note_shown_ = note != Note::None;
     if (!note_shown_) {
         label_result->hide();
@@ -478,6 +505,10 @@ void SmartMapping::showNote(Note note, int value)
     QString t = MapText::text(kNoteText[int(note)]);
     if (note == Note::TooMany)
         t = t.arg(value);
+    else if (note == Note::MoreCards)
+        t = t.arg(value).arg(second);
+    else if (note == Note::CuringFailedOn || note == Note::MappingFailedOn)
+        t = t.arg(portList(value));
     label_result->setText(t);
     mapFont(label_result, 12, 11);
     label_result->setStyleSheet(note == Note::Done ? QStringLiteral("color: rgb(81, 187, 40);")

@@ -72,8 +72,13 @@ public:
     static std::function<bool(QLineEdit* field, const QString& title, int min, int max)> askNumber;
 
     // What the line under the stacked area says: a job's outcome, or why nothing was sent.
-    enum class Note { None, Done, Failed, MappingFailed, BadSize, BadGrid, TooMany, BadOffset, NoCards, Busy, NoFpga };
-    void showNote(Note note, int value = 0);
+    enum class Note {
+        None, Done, Failed, MappingFailed, BadSize, BadGrid, TooMany, BadOffset, NoCards, Busy, NoFpga,
+        NoCardFound,  // curing or the switch reached no card on any port
+        MoreCards,    // value: the port's cards, second: the wall's cells
+        CuringFailedOn, MappingFailedOn, // value: the ports that failed, a bit each
+    };
+    void showNote(Note note, int value = 0, int second = 0);
 
     QLabel* label_result;
     QPushButton* Button_shortcut;
@@ -180,7 +185,7 @@ protected:
 
 private Q_SLOTS:
     void job_progress(int percent);
-    void job_finished(int job, bool ok);
+    void job_finished(int job, bool ok, uint detail);
 
 private:
     void buildFrame();
@@ -248,6 +253,7 @@ private:
     QWidget* focus_item = nullptr;
     Note note_;
     int note_value_ = 0;
+    int note_second_ = 0;
     bool note_shown_ = false;
 
     QString style_button;

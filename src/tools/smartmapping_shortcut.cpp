@@ -382,6 +382,11 @@ void SmartMapping::on_Button_send_clicked()
         showNote(Note::TooMany, int(cards));
         return;
     }
+    if (fpga && cards > rows * columns) {
+        // Every card past the last cell would take that cell's place.
+        showNote(Note::MoreCards, int(cards), int(rows * columns));
+        return;
+    }
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     const uint32_t ledW = store ? store->u16(blk::kLedWidth) : 0xFFFF;
     const uint32_t ledH = store ? store->u16(blk::kLedHeight) : 0xFFFF;

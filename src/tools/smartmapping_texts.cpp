@@ -65,6 +65,13 @@ const char* const kTexts[Count][5] = {
     {"该网口没有接收卡", "No card on this port", "На порту нет карт", "Cổng này không có thẻ", "該網口沒有接收卡"},
     {"忙，请稍后", "Busy, try later", "Занято, позже", "Đang bận, thử lại sau", "忙，請稍後"},
     {"FPGA未就绪", "FPGA not ready", "FPGA не готова", "FPGA chưa sẵn sàng", "FPGA未就緒"},
+    {"未找到接收卡", "No receiving card found", "Приёмные карты не найдены", "Không tìm thấy thẻ nhận", "未找到接收卡"},
+    {"接收卡(%1)多于箱体(%2)", "More cards (%1) than cabinets (%2)", "Карт (%1) больше кабинетов (%2)",
+     "Thẻ (%1) nhiều hơn cabin (%2)", "接收卡(%1)多於箱體(%2)"},
+    {"失败：网口%1无应答", "Failed: no answer on LED%1", "Ошибка: нет ответа LED%1", "Lỗi: không phản hồi LED%1",
+     "失敗：網口%1無應答"},
+    {"失败：网口%1未切换", "Failed: not switched on LED%1", "Ошибка: не переключено LED%1", "Lỗi: chưa chuyển LED%1",
+     "失敗：網口%1未切換"},
 };
 }
 

@@ -14,6 +14,7 @@ enum Id {
     LsStep1, LsStep2, Detected, Load, NoFile, CuringLabel, Confirm, MappingLabel,
     // outcomes and refusals shown under the stacked area
     Done, Failed, MappingFailed, BadSize, BadGrid, TooManyCabinets, BadOffset, NoCards, Busy, NoFpga,
+    NoCardFound, MoreCards, CuringFailedOn, MappingFailedOn,
     Count
 };
 QString text(Id id);               // in g_language

@@ -227,13 +227,18 @@ TEST_F(CardJobs, SmartMappingRefusesAWiringItCannotWalk)
     setLineType(0, 64, 0, 0, 2, 2, 3, 1);
     postJob(1);
     ASSERT_TRUE(runJob(5));
+    // Six cards on a 2 x 2 wall: cards 4 to 6 would all take the last cell.
+    setLineType(128, 64, 0, 0, 2, 2, 2, 1);
+    postJob(1);
+    ASSERT_TRUE(runJob(5));
     int positions = 0;
     for (const Bytes& p : fpgaChip().packets(2))
         positions += p[5] == 0x67;
     EXPECT_EQ(positions, 0);
-    ASSERT_EQ(finished.size(), 5);
+    ASSERT_EQ(finished.size(), 6);
     for (const auto& f : finished)
         EXPECT_FALSE(f[1].toBool());
+    EXPECT_EQ(finished[5][2].toUInt(), JobBlock::kMoreCardsThanCells);
 }
 
 // PC traffic holds a job without letting its wait run out; it goes on 80 ticks after the last frame.

@@ -290,6 +290,7 @@ TEST_F(PanelTest, WizardRefusesAWallThatTheCardsOrTheScreenCannotHold)
 {
     Worker w;
     w.cards(0, 4);
+    w.cards(1, 6);
     store->setU16(blk::kLedWidth, 1000);
     store->setU16(blk::kLedHeight, 500);
     g_language = 1;
@@ -317,6 +318,8 @@ TEST_F(PanelTest, WizardRefusesAWallThatTheCardsOrTheScreenCannotHold)
         {"2", "2", "1000", "0", 0, "Offset outside the screen"},
         {"2", "2", "0", "500", 0, "Offset outside the screen"},
         {"1", "1", "0", "0", 5, "No card on this port"},
+        // Cards past the last cell would all take its place.
+        {"2", "2", "0", "0", 1, "More cards (6) than cabinets (4)"},
     };
     for (const auto& c : cases) {
         line_type[8] = c.port;
@@ -334,8 +337,8 @@ TEST_F(PanelTest, WizardRefusesAWallThatTheCardsOrTheScreenCannotHold)
     // Another job still in the worker's hands: nothing is posted over it.
     g_send_para[0] = 5;
     line_type[8] = 0;
-    page.lineEdit_line->setText(QStringLiteral("1"));
-    page.lineEdit_column->setText(QStringLiteral("1"));
+    page.lineEdit_line->setText(QStringLiteral("2"));
+    page.lineEdit_column->setText(QStringLiteral("2"));
     page.lineEdit_horzion->setText(QStringLiteral("0"));
     page.lineEdit_vert->setText(QStringLiteral("0"));
     page.on_Button_send_clicked();
@@ -391,7 +394,8 @@ TEST_F(PanelTest, SilentCardsEndCuringAsAFailureThePageShows)
     EXPECT_EQ(g_page_focus.load(), 0) << "MODE opened nothing";
     ASSERT_TRUE(w.runJob(3000));
     EXPECT_FALSE(g_qround_bar);
-    EXPECT_EQ(page.resultText(), QStringLiteral("Failed: cards did not answer"));
+    EXPECT_EQ(page.resultText(), QStringLiteral("Failed: no answer on LED4"));
+    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("unanswered or refused packets on LED4"));
     EXPECT_EQ(fpgaChip().packets(3), (std::vector<Bytes>{{0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x04, 0x00, 0x81, 0xFF,
                                                            0x00, 0x0C}}));
     Panel::shot(&page, QStringLiteral("smartmapping_curing_failed"));
@@ -404,6 +408,29 @@ TEST_F(PanelTest, SilentCardsEndCuringAsAFailureThePageShows)
     const LedNetwork saved = fpgaChip().network();
     for (const auto& card : saved.port(3).cards)
         EXPECT_EQ(card.saves, 1);
+}
+
+// Curing and the switch with the cable out: no port has a card, nothing was stored or switched,
+// and the page says so instead of "Done".
+TEST_F(PanelTest, CuringAndTheSwitchWithNoCardSayNoneWasFound)
+{
+    Worker w;
+    g_language = 1;
+    SmartMapping page;
+    page.on_Button_confirm_clicked();
+    ASSERT_EQ(g_send_para[0].load(), 3);
+    ASSERT_TRUE(w.runJob(3000));
+    EXPECT_FALSE(g_qround_bar);
+    EXPECT_EQ(page.resultText(), QStringLiteral("No receiving card found"));
+    EXPECT_FALSE(page.label_result->styleSheet().contains("81, 187, 40")) << "not green";
+    page.on_Button_mapping_clicked();
+    page.on_Button_mapping_state_clicked();
+    ASSERT_EQ(g_send_para[0].load(), 4);
+    ASSERT_TRUE(w.runJob(3000));
+    EXPECT_EQ(page.resultText(), QStringLiteral("No receiving card found"));
+    EXPECT_EQ(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").count("no receiving card found"), 2);
+    for (int p = 0; p < 16; ++p)
+        EXPECT_TRUE(fpgaChip().packets(p).empty()) << p;
 }
 
 // ---- mapping switch ----
@@ -443,7 +470,7 @@ TEST_F(PanelTest, MappingSwitchFlipsRegisterZeroAndTheCardsAndShowsAFailure)
     EXPECT_FALSE(fpgaChip().registerValue(0) & 0x80);
     EXPECT_EQ(g_send_para[16].load(), 0);
     ASSERT_TRUE(w.runJob(3000));
-    EXPECT_EQ(page.resultText(), QStringLiteral("Failed: not every card switched"));
+    EXPECT_EQ(page.resultText(), QStringLiteral("Failed: not switched on LED15"));
     EXPECT_FALSE(page.mappingIconOn()) << "the icon shows the register as read again";
     const LedNetwork off = fpgaChip().network();
     for (const auto& card : off.port(0).cards)
@@ -710,8 +737,9 @@ TEST_F(PanelTest, EverySubPageFitsItsTextsInEveryLanguage)
         page.on_Button_mapping_clicked();
         check(QStringLiteral("mapping"));
         // Every note of the line under the stacked area.
-        for (int n = int(SmartMapping::Note::Done); n <= int(SmartMapping::Note::NoFpga); ++n) {
-            page.showNote(SmartMapping::Note(n), 16);
+        for (int n = int(SmartMapping::Note::Done); n <= int(SmartMapping::Note::MappingFailedOn); ++n) {
+            // The longest values: three ports and the ellipsis, 999 cards on 255 x 255 cells.
+            page.showNote(SmartMapping::Note(n), n == int(SmartMapping::Note::MoreCards) ? 999 : 0xFFFF, 65025);
             bad << Panel::misfits(&page, QStringLiteral("note%1_%2").arg(n).arg(language));
             bad << Panel::lowContrast(&page, QStringLiteral("note%1_%2").arg(n).arg(language));
         }
