@@ -21,6 +21,7 @@
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QtDebug>
+#include <algorithm>
 #include <cstdio>
 
 QPointer<SmartMapping> g_smartmapping;
@@ -208,13 +209,16 @@ void SmartMapping::language_changed()
         showNote(note_, note_value_, note_second_);
 }
 
-// Files listed by the card-file reader in the mapping folder; without any there, the scan files
-// of the folder and the stick that the load function would offer.
+// Scan files listed by the card-file reader in the mapping folder; without any there, the scan
+// files of the folder and the stick that the load function would offer. Only what the list would
+// show counts, so load scan is never offered over an empty list.
 void SmartMapping::countScanFiles()
 {
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    if (fpga && fpga->rcvrecovery && fpga->rcvrecovery->get_dir_file(QStringLiteral("/data/smartmapping")) == 0)
-        scan_count = fpga->rcvrecovery->scan_files().size();
+    if (fpga && fpga->rcvrecovery && fpga->rcvrecovery->get_dir_file(QStringLiteral("/data/smartmapping")) == 0) {
+        const QStringList names = fpga->rcvrecovery->scan_files();
+        scan_count = int(std::count_if(names.begin(), names.end(), [](const QString& n) { return isScanFile(n, true); }));
+    }
     if (scan_count == 0) {
         const QStringList kept = files;
         const int keptLocal = local_count, keptTotal = total;

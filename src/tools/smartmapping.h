@@ -67,6 +67,10 @@ public:
     QWidget* focusedItem() const { return focus_item; }
     QFrame* tileFrame(int i) const;      // the frame of tile i of the group shown, or null
 
+    // A scan file by its name: the suffix "qzfile", or in the mapping folder the name a PC tool's
+    // upload (tag QZFR) is stored under.
+    static bool isScanFile(const QString& name, bool mappingFolder);
+
     // The keypad for one line edit: true when a number within [min, max] replaced its text.
     // Tests put their own in its place.
     static std::function<bool(QLineEdit* field, const QString& title, int min, int max)> askNumber;

@@ -21,6 +21,7 @@
 #include <QStackedWidget>
 #include <QtDebug>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 constexpr int kMaxFiles = 100;
@@ -28,8 +29,8 @@ constexpr int kPerPage = 3;
 const char kSmartDir[] = "/data/smartmapping";
 const char kStickDir[] = "/mnt/usb1/";
 
-// Scan files of one folder as the box names them: regular files (no links, no hidden ones) whose
-// suffix is exactly "qzfile".
+// Scan files of one folder as the box names them: regular files (no links, no hidden ones) that
+// SmartMapping::isScanFile takes.
 QStringList scanFolder(const char* folder, int room)
 {
     QStringList out;
@@ -40,7 +41,7 @@ QStringList scanFolder(const char* folder, int room)
         base += QLatin1Char('/');
     int found = 0;
     for (const QFileInfo& f : entries) {
-        if (f.isSymLink() || !f.isFile() || f.suffix() != QLatin1String("qzfile"))
+        if (f.isSymLink() || !f.isFile() || !SmartMapping::isScanFile(f.fileName(), std::strcmp(folder, kSmartDir) == 0))
             continue;
         ++found;
         if (out.size() < room)
@@ -51,6 +52,12 @@ QStringList scanFolder(const char* folder, int room)
                                      folder + ")");
     return out;
 }
+}
+
+bool SmartMapping::isScanFile(const QString& name, bool mappingFolder)
+{
+    return (!name.startsWith(QLatin1Char('.')) && QFileInfo(name).suffix() == QLatin1String("qzfile")) ||
+           (mappingFolder && name == QLatin1String("QZFR"));
 }
 
 void SmartMapping::buildScanPages()

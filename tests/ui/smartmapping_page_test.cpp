@@ -541,6 +541,26 @@ TEST_F(PanelTest, ScanFilesAreListedThreeAPageLocalFirstStickGreen)
     EXPECT_EQ(g_qzfile_name.get(), QString(page.scanFiles()[0]));
 }
 
+// A PC tool's scan file (uploaded with the tag QZFR) is offered and listed; a file that is no scan
+// file neither counts nor is listed, so load scan is not offered over an empty list.
+TEST_F(PanelTest, UploadedScanFileIsListedAndOtherFilesDoNotCount)
+{
+    Worker w;
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/notes.txt", "x"));
+    g_language = 1;
+    {
+        SmartMapping page;
+        EXPECT_EQ(page.scanFileCount(), 0);
+    }
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/QZFR", scanFileSetting(1)));
+    SmartMapping page;
+    EXPECT_EQ(page.scanFileCount(), 1);
+    page.on_Button_loadscan_clicked();
+    page.on_Button_next_5_clicked();
+    EXPECT_EQ(page.scanFiles(), QStringList({"/data/smartmapping/QZFR"}));
+    EXPECT_EQ(g_qzfile_name.get(), QStringLiteral("/data/smartmapping/QZFR"));
+}
+
 // Three files fill one page exactly; a name from a stick is shown as written, never as markup.
 TEST_F(PanelTest, ThreeScanFilesMakeOnePageAndNamesAreShownAsWritten)
 {
