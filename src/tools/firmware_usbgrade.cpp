@@ -20,7 +20,7 @@
 QPointer<firmware_usbgrade> g_firmware_usbgrade;
 
 namespace {
-enum Text { Title, Grade, Empty, Failed, Summary, Busy, NoSecondFpga, TextCount };
+enum Text { Title, Grade, Empty, Failed, Summary, Busy, NoSecondFpga, Nothing, TextCount };
 // simplified Chinese, English, Russian, Vietnamese, traditional Chinese
 const char* const kTexts[TextCount][5] = {
     {"USB升级", "USB UPDATE", "Обновление через USB", "Sử dụng ổ USB  để cập nhập", "USB昇級"},
@@ -31,6 +31,7 @@ const char* const kTexts[TextCount][5] = {
      "ghi %1 bỏ qua %2 lỗi %3", "寫入 %1 跳過 %2 失敗 %3"},
     {"忙，请稍后", "Busy, try later", "Занято, позже", "Đang bận, thử lại sau", "忙，請稍後"},
     {"无 FPGA 1：映像已跳过", "No FPGA 1: image skipped", "Нет FPGA 1: образ пропущен", "Không có FPGA 1: bỏ qua", "無 FPGA 1：映像已跳過"},
+    {"未安装任何内容", "Nothing installed", "Не установлено", "Không cài đặt gì", "未安裝任何內容"},
 };
 QString text(Text t) { return QString::fromUtf8(kTexts[t][languageColumn(g_language.load())]); }
 
@@ -259,16 +260,20 @@ void firmware_usbgrade::showResult()
         return;
     const QString counts = text(Summary).arg(r.count(upgrade::Outcome::Written)).arg(r.count(upgrade::Outcome::Skipped)).arg(r.count(upgrade::Outcome::Failed));
     const QString time = r.time.toHtmlEscaped().replace(QLatin1Char(' '), QStringLiteral("&nbsp;"));
-    const char* colour = r.anyFailed() ? "#FF0000" : "#51BB28";
+    // Packages found and nothing written (another model's, only unknown entries, all installed):
+    // said in red with the first reason, as a failure is, never as "downing over".
+    const bool nothing = !r.anyFailed() && r.packages > 0 && r.count(upgrade::Outcome::Written) == 0;
+    const char* colour = r.anyFailed() || nothing ? "#FF0000" : "#51BB28";
     label_result->setText(QStringLiteral("<font style = 'font-size:10px' color = %1 >%2</font>").arg(QLatin1String(colour), counts));
-    if (r.anyFailed()) {
+    if (r.anyFailed() || nothing) {
+        const upgrade::Outcome shown = nothing ? upgrade::Outcome::Skipped : upgrade::Outcome::Failed;
         QString reason;
         QFont small = label_log->font();
         small.setPixelSize(12);
         const QFontMetrics fm(small);
         const int room = label_log->width() - 4;
         for (const upgrade::Item& i : r.items)
-            if (i.outcome == upgrade::Outcome::Failed) {
+            if (i.outcome == shown) {
                 // The reason is what the operator must read (e.g. to run the upgrade again): a long
                 // package name gives way first.
                 const QString tail = i.package.isEmpty() ? i.reason : QStringLiteral(": ") + i.reason;
@@ -282,8 +287,8 @@ void firmware_usbgrade::showResult()
                 break;
             }
         reason = fm.elidedText(reason, Qt::ElideRight, room);
-        label_log->setText(QString::fromLatin1(kRed12).arg(text(Failed) + QStringLiteral("&nbsp;&nbsp;") + time +
-                                                           QStringLiteral("<br>") + reason.toHtmlEscaped()));
+        label_log->setText(QString::fromLatin1(kRed12).arg(text(nothing ? Nothing : Failed) + QStringLiteral("&nbsp;&nbsp;") +
+                                                           time + QStringLiteral("<br>") + reason.toHtmlEscaped()));
     } else {
         bool skippedFpga1 = false;
         for (const upgrade::Item& i : r.items)

@@ -32,6 +32,9 @@ const char* const kAppStaged = "/data/app/vyrR58N2";
 const char* const kAppTemp = "/data/app/vyrR58N2.part";
 const char* const kApp = "/data/app/vyrR58N";
 const char* const kLauncherIni = "/data/configs/led_load_config.ini";
+// Written before an FPGA image's area is erased, removed once the whole image read back: a start
+// that finds it knows FPGA 0 holds half an image (a power cut between the two).
+const char* const kImageWriteRecord = "/data/configs/fpga_image_write";
 constexpr uint32_t kFpgaChunk = 32768;
 constexpr int kFpgaChunkTries = 3;
 constexpr uint32_t kFontChunk = 16384;
@@ -225,9 +228,13 @@ void Engine::processAll(fpga_manage* fpga)
 
     // Finishing: a staged application is swapped in and the box restarts with it (images and
     // fonts written in the same run take effect then); otherwise new images are loaded now.
-    if (appStaged_ && fpgaFailed_) {
-        // The restart would load the broken FPGA image; the operator runs the upgrade again first.
-        add({QString(), -1, App, Outcome::Failed, QStringLiteral("application not swapped: an FPGA image failed")});
+    if (appStaged_ && result().anyFailed()) {
+        // A run reported as failed restarts nothing: the operator mends the stick and runs it
+        // again (after a failed FPGA image the restart would load the broken image besides).
+        ::unlink(host(kAppStaged).c_str());
+        add({QString(), -1, App, Outcome::Failed,
+             fpgaFailed_ ? QStringLiteral("application not swapped: an FPGA image failed")
+                         : QStringLiteral("application not swapped: an entry failed")});
     } else if (appStaged_) {
         if (g_app_reset_flag.load() != 0)
             return; // a restart is already pending
@@ -256,11 +263,12 @@ void Engine::processAll(fpga_manage* fpga)
 
 void Engine::finish(fpga_manage*)
 {
-    RunResult copy;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         result_.time += QStringLiteral("    ") + clockText();
         result_.finished = true;
+        if (result_.packages > 0 && result_.count(Outcome::Written) == 0 && !result_.anyFailed())
+            writeLogMsg(LOG_WARNING, "USB upgrade: " + std::to_string(result_.packages) + " packages, nothing installed");
     }
     if (g_update_flag.load())
         updateDialog(false);
@@ -534,6 +542,14 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
             }
         }
     }
+    // The record goes first: without it a power cut mid-write would leave half an image unreported.
+    const QString record = QStringLiteral("FPGA 0 image of %1 entry %2, begun %3\n")
+                               .arg(QFileInfo(QString::fromStdString(hostPath)).fileName()).arg(e.index).arg(clockText());
+    makeParentDirectory(host(kImageWriteRecord));
+    if (!writeFileAtomically(QString::fromLatin1(kImageWriteRecord), record.toUtf8())) {
+        *why = QStringLiteral("cannot record the image write");
+        return false;
+    }
     auto erase = [&](uint32_t from, uint32_t length) {
         return eraseArea(from, length, [&](uint32_t s, int mode) { return drv->FPGA_SPI_FLASH_VBYONE_ERASE(selector, s, mode, 1) == 1; });
     };
@@ -555,10 +571,22 @@ bool Engine::writeFpga(fpga_manage* fpga, const std::string& hostPath, const Ent
                  std::memcmp(back.data(), image.data() + 4 + pos, n) == 0;
         }
         if (!ok)
-            return incomplete();
+            return incomplete(); // the record stays: the next start says so too
         Delay::ms(1);
     }
+    const std::string recordFile = host(kImageWriteRecord);
+    if (::unlink(recordFile.c_str()) == 0)
+        syncParentDirectory(recordFile);
     return true;
+}
+
+QString cutImageWrite()
+{
+    QFile f(QString::fromStdString(host(kImageWriteRecord)));
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    const QString text = QString::fromUtf8(f.read(256)).trimmed();
+    return text.isEmpty() ? QStringLiteral("FPGA 0 image") : text;
 }
 
 // A font counts as present by its header's first byte, read at every start. So, as for the FPGA

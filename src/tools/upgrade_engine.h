@@ -77,5 +77,8 @@ private:
 // against register 28.
 bool fpgaVersionInstalled(const uint8_t version[6], const uint8_t* registers);
 QString clockText(); // "h:m:s" without leading zeros
+// An FPGA 0 image write that began and did not end with its read-back (a power cut between its
+// erase and its last chunk leaves half an image): what it was, else empty.
+QString cutImageWrite();
 
 }

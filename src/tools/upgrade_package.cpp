@@ -100,6 +100,13 @@ bool readPackage(const std::string& hostPath, Package* package, std::string* err
         std::copy(b + 9, b + 15, e.version);
         e.flashAddr = le32(b + 15);
         e.secNum = le16(b + 19);
+        // A count that runs the table into the files would read their bytes as entries: no file
+        // the box writes may start inside the table.
+        const bool written = e.type == App || e.type == Fpga0 || e.type == Fpga1 || e.type == Font;
+        if (written && e.fileOffset < kHeaderSize + uint64_t(p.fileNum) * kEntrySize) {
+            *error = at(e, "file inside the entry table");
+            return false;
+        }
         switch (e.type) {
         case App:
             if (e.fileLen == 0 || !inside(e.fileOffset, e.fileLen, p.size)) {

@@ -5,7 +5,7 @@
 // (an FPGA image up to 0x6C0000 bytes) can be reached. An accepted entry of a type the box writes
 // is checked against the box's flash: its bytes lie inside the package and fit where they go (an
 // application the 5 MiB staging buffer, an FPGA image the flash below its data records at
-// 0x6C0001, a font the slot of its coding and height).
+// 0x6C0001, a font the slot of its coding and height), and its file starts past the entry table.
 #include "fuzz_board.h"
 
 #include "base/bytes.h"
@@ -42,12 +42,14 @@ const FontArea* fontArea(uint8_t coding, uint8_t height)
 }
 
 // The checks above on an accepted entry of a type the box writes; bytes: the package, size long.
-void checkEntry(const upgrade::Entry& e, const uint8_t* bytes, uint64_t size)
+void checkEntry(const upgrade::Entry& e, uint16_t entries, const uint8_t* bytes, uint64_t size)
 {
     if (e.type != upgrade::App && e.type != upgrade::Fpga0 && e.type != upgrade::Fpga1 && e.type != upgrade::Font)
         return;
     if (uint64_t(e.dataOffset) + e.dataLen > size)
         fail(e, "its bytes run past the package");
+    if (e.fileOffset < 49 + 21 * uint32_t(entries))
+        fail(e, "its file starts inside the entry table");
     if (e.type == upgrade::App) {
         if (e.dataLen == 0 || e.dataLen > 0x500000)
             fail(e, "an application that does not fit the staging buffer");
@@ -90,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
                 bytes = whole.data();
             }
         for (const upgrade::Entry& e : package.entries)
-            checkEntry(e, bytes, size + zeros);
+            checkEntry(e, package.fileNum, bytes, size + zeros);
     }
     program_image::refusal(input, size);
     return 0;

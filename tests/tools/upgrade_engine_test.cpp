@@ -154,6 +154,8 @@ TEST_F(UpgradeEngine, DamagedPackagesChangeNothing)
         {"cut file", [&] { PackageGen::Package p; p.entries = {app(3000)}; p.cutTo = 2000; return p; }},
         {"header only ten bytes", [&] { PackageGen::Package p; p.entries = {app(10)}; p.cutTo = 10; return p; }},
         {"entry count past the end", [&] { PackageGen::Package p; p.entries = {app(100)}; p.fileNumOverride = 40; return p; }},
+        {"entry count running the table into the first file",
+         [&] { PackageGen::Package p; p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(4096, 1)))}; p.fileNumOverride = 2; return p; }},
         {"offset past the end", [&] { PackageGen::Package p; p.entries = {app(100)}; p.entries[0].offsetOverride = 1 << 20; return p; }},
         {"length past the end", [&] { PackageGen::Package p; p.entries = {app(100)}; p.entries[0].lenOverride = 101 + 49 + 21; return p; }},
         {"offset + length wraps", [&] { PackageGen::Package p; p.entries = {app(100)}; p.entries[0].offsetOverride = 0xFFFFFFF0u; return p; }},
@@ -599,16 +601,26 @@ TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneI
         EXPECT_FALSE(TestRoot::exists("/data/configs/led_load_config.ini"));
         EXPECT_EQ(g_app_reset_flag.load(), 0) << "no restart";
     }
-    // The real program, then a refused one in the same run, on a fresh root without /data/app:
-    // the folder is made, and the real program stays staged and is installed.
-    QDir(QString::fromStdString(TestRoot::path("/data/app"))).removeRecursively();
+    // The real program, then a refused one in the same run: the run is reported failed, so it
+    // restarts nothing and leaves nothing staged.
     PackageGen::Package p;
     p.entries = {entry(10, real), entry(10, notProgramsOfThisBox().front().bytes)};
     put("new.VYR", p);
-    const upgrade::RunResult r = run();
-    ASSERT_EQ(r.items.size(), 2u);
+    upgrade::RunResult r = run();
+    ASSERT_EQ(r.items.size(), 3u);
     EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
     EXPECT_EQ(r.items[1].outcome, Outcome::Failed);
+    EXPECT_EQ(r.items[2].reason, QStringLiteral("application not swapped: an entry failed"));
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("old program"));
+    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+    // The real one alone, on a fresh root without /data/app: the folder is made, the program installed.
+    QDir(QString::fromStdString(TestRoot::path("/data/app"))).removeRecursively();
+    p.entries = {entry(10, real)};
+    put("new.VYR", p);
+    r = run();
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
     EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), real);
     EXPECT_EQ(g_app_reset_flag.load(), 1);
 }

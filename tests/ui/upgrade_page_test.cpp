@@ -221,6 +221,41 @@ TEST_F(PanelTest, DamagedPackageIsReportedAsAFailureNeverAsDone)
     Panel::shot(&page, QStringLiteral("upgrade_failed"));
 }
 
+// A run that found packages and installed nothing (another model's, only unknown entries) ends in
+// red with the first reason, never in green "downing over"; its two lines keep to the label.
+TEST_F(PanelTest, RunThatInstalledNothingIsNotShownAsDone)
+{
+    PackageGen::Package other, unknown;
+    PackageGen::Entry app, odd;
+    app.type = 10;
+    app.file = PackageGen::pattern(100, 1);
+    odd.type = 99;
+    other.controllerType = 0x1234;
+    other.entries = {app};
+    unknown.entries = {odd};
+    fpga_manage* fpga = worker();
+    for (const auto& row : {std::make_pair(other, "other controller"), std::make_pair(unknown, "unknown type 99")}) {
+        SCOPED_TRACE(row.second);
+        QDir(QString::fromStdString(TestRoot::path("/mnt/usb1"))).removeRecursively();
+        ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/a.VYR", PackageGen::build(row.first)));
+        for (int language = 0; language < 5; ++language) {
+            g_language = uint8_t(language);
+            firmware_usbgrade page;
+            runFromPage(page, fpga);
+            const QString log = page.label_log->text();
+            EXPECT_FALSE(log.contains("downing over")) << log.toStdString();
+            EXPECT_FALSE(log.contains("#51BB28")) << log.toStdString();
+            EXPECT_TRUE(log.contains("#FF0000"));
+            EXPECT_TRUE(log.contains(row.second)) << log.toStdString();
+            EXPECT_LE(page.label_log->heightForWidth(page.label_log->width()), page.label_log->height()) << log.toStdString();
+            if (language == 1)
+                EXPECT_TRUE(log.contains("Nothing installed"));
+            Panel::shot(&page, QStringLiteral("upgrade_nothing_%1").arg(language));
+        }
+    }
+    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("nothing installed"));
+}
+
 TEST_F(PanelTest, EndOfARunThisPageDidNotStartIsNotShownAsItsOwn)
 {
     fpga_manage* fpga = worker();
