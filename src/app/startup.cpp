@@ -15,6 +15,7 @@
 #include "tools/panel_tools.h"
 #include "tools/rcv_recovery.h"
 #include "tools/smartmapping.h"
+#include "tools/upgrade_notice.h"
 
 #include <QCoreApplication>
 
@@ -46,4 +47,5 @@ void connectPages()
                      Qt::QueuedConnection);
     QObject::connect(files, &CardFileEvents::mappingFilesChanged, qApp, &SmartMapping::cardFilesChanged,
                      Qt::QueuedConnection);
+    UpgradeNotice::showAtStart(); // an FPGA image write cut by a power loss
 }

@@ -8,11 +8,13 @@
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "tools/upgrade_engine.h"
+#include "tools/upgrade_notice.h"
 #include "tools/firmwareupdate.h"
 #include "ui/mainwindow.h"
 #include "scaler/c331_manage.h"
 #include "platform/sim/devices/c331_chip.h"
 #include "managers.h"
+#include "program.h"
 #include "test_root.h"
 #include "sample_program.h"
 #include "upgrade_package_gen.h"
@@ -24,6 +26,7 @@
 #include <QFile>
 #include <map>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -653,6 +656,60 @@ TEST_F(UpgradeEngine, ProgramThatFailsItsCheckStartIsRefusedAndTheGenuineOneInst
     EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
     EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), real);
     EXPECT_EQ(g_app_reset_flag.load(), 1);
+}
+
+// A power cut while the FPGA 0 image goes in (the run killed once its area is erased and the
+// writes have begun) leaves half an image: the next start says so on the panel and in the log,
+// until a run writes an image whole.
+TEST_F(UpgradeEngine, ImageWriteKilledAfterItsEraseIsReportedAtTheNextStart)
+{
+    const std::vector<uint8_t> image = PackageGen::pattern(0x600000, 4);
+    PackageGen::Package p;
+    p.entries = {entry(7, PackageGen::fpgaImage(image))};
+    put("a.VYR", p);
+    const std::string flashFile = TestRoot::path(FpgaFlash::File);
+    auto firstByteIn = [&] {
+        uint8_t b = 0xFF;
+        const int fd = ::open(flashFile.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool read = fd >= 0 && ::pread(fd, &b, 1, 0) == 1;
+        if (fd >= 0)
+            ::close(fd);
+        return read && b == image[0];
+    };
+    ASSERT_FALSE(firstByteIn());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        QString why;
+        upgrade::Engine::instance().start(&why);
+        for (int i = 0; i < 4; ++i)
+            fpga->usb_upgrade_manage_deal(nullptr);
+        ::_exit(0);
+    }
+    const bool writing = waitFor(firstByteIn, 60000);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(writing) << "the first chunk went in";
+    fpgaFlash().reload(); // the power comes back
+    EXPECT_NE(fpgaFlash().read(image.size() - 256, 256), std::vector<uint8_t>(image.end() - 256, image.end())) << "half an image";
+
+    // The next start.
+    g_language = 1;
+    UpgradeNotice::showAtStart();
+    ASSERT_TRUE(g_upgrade_notice);
+    EXPECT_TRUE(g_upgrade_notice->isVisible());
+    EXPECT_TRUE(g_upgrade_notice->text().contains("Run the USB upgrade again")) << g_upgrade_notice->text().toStdString();
+    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog")
+                    .contains("FPGA 0 image incomplete, its write was cut (FPGA 0 image of a.VYR entry 0"));
+    delete g_upgrade_notice.data();
+
+    // A run that writes the image whole: the next start has nothing to say.
+    p.entries = {entry(7, PackageGen::fpgaImage(PackageGen::pattern(5000, 5)))};
+    put("a.VYR", p);
+    ASSERT_EQ(run().count(Outcome::Written), 1);
+    UpgradeNotice::showAtStart();
+    EXPECT_FALSE(g_upgrade_notice);
+    EXPECT_TRUE(upgrade::cutImageWrite().isEmpty());
 }
 
 // One package with two FPGA 0 images, the second failing its writes after its erase (an old and

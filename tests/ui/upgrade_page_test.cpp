@@ -14,6 +14,7 @@
 #include "tools/firmware_usbgrade.h"
 #include "tools/firmwareupdate.h"
 #include "tools/upgrade_engine.h"
+#include "tools/upgrade_notice.h"
 #include "tools/usbserver.h"
 #include "platform/sim/uevent_sim.h"
 #include "platform/uevent_source.h"
@@ -21,6 +22,7 @@
 #include "ui/option.h"
 #include "ui/panelkeys.h"
 #include "ui/panelwidgets.h"
+#include "ui/topwindow.h"
 
 #include <QDir>
 #include <QFontMetrics>
@@ -476,4 +478,27 @@ TEST_F(PanelTest, ApplicationThatIsNoProgramIsShownWithItsReason)
         EXPECT_EQ(g_app_reset_flag.load(), 0);
         Panel::shot(&page, QStringLiteral("upgrade_refused_%1").arg(QLatin1String(row.package)));
     }
+}
+
+// A start after an FPGA image write was cut: the notice stands over the home screen in each
+// language, and OK gives the keys back to the home screen.
+TEST_F(PanelTest, CutImageWriteNoticeStandsOverTheHomeScreenUntilOk)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/fpga_image_write", "FPGA 0 image of a.VYR entry 0, begun 9:5:30\n"));
+    QStringList bad;
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        UpgradeNotice::showAtStart();
+        ASSERT_TRUE(g_upgrade_notice);
+        EXPECT_EQ(TopWindow::top(), g_upgrade_notice.data());
+        bad << Panel::misfits(g_upgrade_notice, QStringLiteral("notice%1").arg(language))
+            << Panel::lowContrast(g_upgrade_notice, QStringLiteral("notice%1").arg(language));
+        Panel::shot(g_upgrade_notice, QStringLiteral("upgrade_cut_notice_%1").arg(language));
+        Panel::sendKey(g_upgrade_notice, PanelKey::Mode);
+        EXPECT_TRUE(g_upgrade_notice && g_upgrade_notice->isVisible()) << "only OK or BACK ends it";
+        Panel::sendKey(g_upgrade_notice, language % 2 ? PanelKey::Back : PanelKey::OK);
+        ASSERT_TRUE(Panel::waitFor([] { return !g_upgrade_notice || !g_upgrade_notice->isVisible(); }));
+        EXPECT_EQ(QApplication::activeWindow(), g_lockwindow.data());
+    }
+    EXPECT_TRUE(bad.isEmpty()) << bad.join('\n').toStdString();
 }
