@@ -347,15 +347,27 @@ TEST(ProgramCheck, GenuineProgramsPassTheirCheckStartAndDamagedOnesAreRefused)
 
     const std::vector<uint8_t> shipped = sampleProgram(0, kShippedProgram), sample = sampleProgram();
     ASSERT_FALSE(withEntryZeroed(shipped).empty());
+    // Bytes no start ever reads: the section names, past everything the loader maps. Only the
+    // program's digest can tell them damaged.
+    std::vector<uint8_t> names = shipped;
+    Ehdr h;
+    std::memcpy(&h, names.data(), sizeof h);
+    ElfW(Shdr) table;
+    ASSERT_LT(h.e_shstrndx, h.e_shnum);
+    std::memcpy(&table, names.data() + h.e_shoff + h.e_shstrndx * sizeof table, sizeof table);
+    ASSERT_LE(table.sh_offset + table.sh_size, names.size());
+    std::fill_n(names.begin() + long(table.sh_offset), table.sh_size, 0);
+    const char* const damaged = "program failed its start check: program damaged inside";
+    const char* const crashed = "program crashed at its start (signal ";
     const struct {
         const char* what;
         std::vector<uint8_t> bytes;
-        const char* reason;
+        std::vector<const char*> reasons; // what it hits decides which
     } rows[] = {
-        {"the program as shipped, 4 KiB zeroed in its middle", withMiddleZeroed(shipped),
-         "program failed its start check: program damaged inside"},
-        {"the program as shipped, its entry point zeroed", withEntryZeroed(shipped), "program crashed at its start (signal "},
-        {"the sample program, its entry point zeroed", withEntryZeroed(sample), "program crashed at its start (signal "},
+        {"the program as shipped, 4 KiB zeroed in its middle", withMiddleZeroed(shipped), {damaged, crashed}},
+        {"the program as shipped, its section names zeroed", names, {damaged}},
+        {"the program as shipped, its entry point zeroed", withEntryZeroed(shipped), {crashed}},
+        {"the sample program, its entry point zeroed", withEntryZeroed(sample), {crashed}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -364,7 +376,9 @@ TEST(ProgramCheck, GenuineProgramsPassTheirCheckStartAndDamagedOnesAreRefused)
         ASSERT_EQ(::chmod(file.c_str(), 0755), 0);
         EXPECT_EQ(program_image::fileRefusal(file), "") << "its headers are whole";
         const std::string refused = program_check::refusal(file);
-        EXPECT_EQ(refused.substr(0, std::strlen(row.reason)), row.reason) << refused;
+        EXPECT_TRUE(std::any_of(row.reasons.begin(), row.reasons.end(),
+                                [&](const char* r) { return refused.compare(0, std::strlen(r), r) == 0; }))
+            << refused;
     }
 }
 
