@@ -14,6 +14,7 @@
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
+#include <QMutexLocker>
 #include <algorithm>
 #include <cstring>
 
@@ -198,6 +199,8 @@ void fpga_manage::Brightness_init(const uint8_t* record)
     }
 }
 
+// FPGA 0 came up with register 6 at 0, a dark wall: what the block shows goes out at once, not
+// at the next ten-second pass.
 void fpga_manage::record_bright_change()
 {
     if (reg(*this, 0, FpgaReg::State) != FpgaReg::StateUp)
@@ -206,10 +209,20 @@ void fpga_manage::record_bright_change()
     if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, FpgaFlash::kBrightnessRecord, 1, &marker) != 1 || marker != 0xAA) {
         bri_task_enable = 0;
         bri_level = 16;
+        QMutexLocker lock(&Utils::_bri_set_mutex);
+        bri_request = 1; // no level of its own: the block's percentage
         return;
     }
-    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, FpgaFlash::kBrightnessRecord, kBrightnessRecordSize, MCU_RAM_CMD) == 1)
+    if (fpgadrv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kSelector0, FpgaFlash::kBrightnessRecord, kBrightnessRecordSize, MCU_RAM_CMD) == 1) {
         Brightness_init(MCU_RAM_CMD);
+        bri_stamp = G_timeTicks.load() - kBrightnessTaskTicks; // the first pass is due now
+    }
+}
+
+bool fpga_manage::levelFromElsewhere(uint16_t percent) const
+{
+    const int echo = bri_echo_percent.load();
+    return echo >= 0 && echo != percent;
 }
 
 // The schedule is always FPGA 0's, whichever FPGA is being initialised.

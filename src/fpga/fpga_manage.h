@@ -300,7 +300,10 @@ public:
     int Brightness_hand_dealwith(uint8_t unused); // applies the current level; 1
     void Brightness_manual_level(uint8_t level, bool raw); // the mailbox's level, on its own scale
     void Brightness_init(const uint8_t* record);  // 57-byte brightness record
-    void record_bright_change();
+    void record_bright_change(); // its level, or without a record the block's, goes out at the next pass
+    // The wall shows a level from elsewhere (a schedule, the sensor, a PC), which the block was
+    // given and has not applied since, and it is not this percentage: the block's is due again.
+    bool levelFromElsewhere(uint16_t percent) const;
     void record_onoff_time(int selector);
     void Brightness_task();
 

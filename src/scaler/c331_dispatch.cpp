@@ -288,10 +288,15 @@ void c331_manage::handPanelToFpga()
 
 void c331_manage::stepPictureControls(const Change& c, uint8_t* next)
 {
-    // A value the chip cannot show as written is refused: the chip keeps the one it shows.
-    for (const auto& s : DispatchTables::kPictureSteps)
-        if (differs(c.block, applied, s.field) && !(this->*s.set)(get16(c.block, s.field)))
+    // A value the chip cannot show as written is refused: the chip keeps the one it shows. The
+    // wall's brightness is the FPGA's: after a level from elsewhere, which the block only shows,
+    // the block's percentage is due again though it equals the one applied here.
+    for (const auto& s : DispatchTables::kPictureSteps) {
+        const bool due = differs(c.block, applied, s.field) ||
+                         (s.field == blk::kBrightness && fpga() && fpga()->levelFromElsewhere(get16(c.block, s.field)));
+        if (due && !(this->*s.set)(get16(c.block, s.field)))
             memcpy(next + s.field, applied + s.field, 2);
+    }
     if (std::any_of(std::begin(kColourFields), std::end(kColourFields),
                     [&](uint32_t f) { return differs(c.block, applied, f); }) &&
         !applyColourTemp(c.block))

@@ -6,7 +6,11 @@
 #include "platform/sim/devices/fpga_flash.h"
 #include "platform/sim/devices/fpga_network.h"
 
+#include "params/scaler_hand_over.h"
+#include "scaler/c331_manage.h"
+
 #include <QDateTime>
+#include <QMutexLocker>
 
 using platform::Sim::FpgaFlash;
 using platform::Sim::fpgaChip;
@@ -33,6 +37,13 @@ protected:
     // One task pass: 1000 ticks after the last one.
     void taskPass() { tick(int(fpga_manage::kBrightnessTaskTicks) + 1); }
     std::vector<uint8_t> writes6() { return fpgaChip().registerWrites(6); }
+    // A PC tool's manual level: mailbox command 3, mode 0, not stored.
+    void mailboxLevel(uint8_t level)
+    {
+        const uint8_t cmd[10] = {0xAA, 3, 0, 0, 0, 0, 2, 0, 0, level};
+        memcpy(fpga_manage::MCU_RAM_CMD, cmd, sizeof cmd);
+        fpga->write_to_register(2, 0x04, 0x04, 0);
+    }
     std::vector<Bytes> sensorReads(int port)
     {
         std::vector<Bytes> reads;
@@ -333,7 +344,7 @@ TEST_F(Brightness, LevelFromElsewhereIsShownInTheBlockAndKeepsItsMode)
     fpga->bri_request = 1;
     tick();
     taskPass();
-    EXPECT_EQ(writes6(), (std::vector<uint8_t>{63, 63}));
+    EXPECT_EQ(writes6(), (std::vector<uint8_t>{63, 63, 63})) << "at the load, then once a task pass";
     EXPECT_EQ(fpgaFlash().read(FpgaFlash::BrightnessRecord, 57), record(0, {4})) << "the mode-0 record stays";
 }
 
@@ -344,11 +355,6 @@ TEST_F(Brightness, MailboxLevelIsALevelAfterAndDuringAPanelChange)
 {
     fpgaChip().setCards(0, 1);
     searchCards();
-    auto mailboxLevel = [this](uint8_t level) {
-        const uint8_t cmd[10] = {0xAA, 3, 0, 0, 0, 0, 2, 0, 0, level};
-        memcpy(fpga_manage::MCU_RAM_CMD, cmd, sizeof cmd);
-        fpga->write_to_register(2, 0x04, 0x04, 0);
-    };
     store->setU16(blk::kBrightness, 60);
     fpga->bri_request = 1;
     tick(); // the panel's change: 153, kept as a raw record
@@ -368,6 +374,67 @@ TEST_F(Brightness, MailboxLevelIsALevelAfterAndDuringAPanelChange)
     EXPECT_EQ(store->u16(blk::kBrightness), 25);
     EXPECT_EQ(fpgaFlash().read(FpgaFlash::BrightnessRecord, 57), kept);
 }
+
+// A tool's percentage, a PC's mailbox level, the tool's percentage again, handed over to the
+// scaler as register 11 does: each reaches register 6, whichever writer set the block last.
+TEST_F(Brightness, PercentageSetBackAfterAMailboxLevelReachesTheWall)
+{
+    fpgaChip().setCards(0, 1);
+    searchCards();
+    c331_manage* scaler = c331_manage::instanceWithoutWorker();
+    for (int i = 0; i < 10 && scaler->thread_state < 6; ++i)
+        scaler->runOnce();
+    auto toolSets = [&](uint16_t percent) {
+        {
+            ScalerHandOver handOver;
+            store->setU16(blk::kBrightness, percent);
+            handOver.commit(1);
+        }
+        scaler->runOnce();
+        tick();
+    };
+    toolSets(80);
+    EXPECT_EQ(fpgaChip().registerValue(6), 204);
+    mailboxLevel(10);
+    EXPECT_EQ(fpgaChip().registerValue(6), 159);
+    EXPECT_EQ(store->u16(blk::kBrightness), 62);
+    toolSets(80);
+    EXPECT_EQ(fpgaChip().registerValue(6), 204);
+    EXPECT_EQ(store->u16(blk::kBrightness), 80);
+}
+
+// At start, FPGA 0 just up, the wall shows at once the level the block shows: the record's level,
+// which the block then shows, or without a record the block's percentage.
+struct StartRow {
+    bool record;
+    uint8_t reg6;
+    uint16_t percent;
+};
+void PrintTo(const StartRow& r, std::ostream* os) { *os << (r.record ? "record of level 100" : "no record"); }
+
+class BrightnessAtStart : public Brightness, public ::testing::WithParamInterface<StartRow> {
+protected:
+    void SetUp() override
+    {
+        VyrRamPara::pInstance()->setU16(blk::kBrightness, 60); // as the parameter file left it
+        fpgaChip().setCards(0, 1);
+        if (GetParam().record)
+            fpgaFlash().store(FpgaFlash::BrightnessRecord, record(16, {100}));
+        Brightness::SetUp();
+    }
+};
+
+TEST_P(BrightnessAtStart, WallAndBlockAgreeAtOnce)
+{
+    tick(20);
+    EXPECT_EQ(fpgaChip().registerValue(6), GetParam().reg6);
+    EXPECT_EQ(store->u16(blk::kBrightness), GetParam().percent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, BrightnessAtStart, ::testing::Values(StartRow{true, 100, 39}, StartRow{false, 153, 60}),
+                         [](const ::testing::TestParamInfo<StartRow>& info) {
+                             return std::string(info.param.record ? "WithRecord" : "WithoutRecord");
+                         });
 
 // The packets the multifunction card receives, byte by byte as its wire format gives them (card
 // 0x6000 behind port 6): the sensor read of 128 bytes at 0x02000000, the RAM0 read of 256 bytes
