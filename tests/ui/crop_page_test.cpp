@@ -568,6 +568,20 @@ protected:
         Panel::setInputTiming(store, 2, 1920, 1080, 60);
     }
 
+    // Crop 1 of HDMI1 (entry 7, 10,20 640x360) shown by window 0, applied.
+    void showCropOnWindow0()
+    {
+        Panel::clearCrops(store);
+        putCrop(store, 7, 2, 1, {10, 20, 640, 360});
+        {
+            ScalerHandOver handOver;
+            store->setU16(blk::window(0, blk::win::kSource), blk::win::kSourceCrop | 7);
+            handOver.commit(1);
+        }
+        scaler->runOnce();
+        Panel::pump(20);
+    }
+
     uint32_t reg(uint32_t desc) { return platform::Sim::c331Chip().value(desc, uint32_t(16 * channel)); }
     static uint32_t ratio(int64_t in, int64_t out) { return uint32_t((in - 1) * 65536 / (out - 1) + 1); }
     static constexpr uint32_t kZoomH = 0x0A4902, kZoomV = 0x0A4E02, kReadStart = 0x160804;
@@ -581,15 +595,7 @@ protected:
 
 TEST_F(CropOnChip, CropEditedOnThePageReachesTheChipAndTheFileAtOnce)
 {
-    Panel::clearCrops(store);
-    putCrop(store, 7, 2, 1, {10, 20, 640, 360});
-    {
-        ScalerHandOver handOver;
-        store->setU16(blk::window(0, blk::win::kSource), blk::win::kSourceCrop | 7);
-        handOver.commit(1);
-    }
-    scaler->runOnce();
-    Panel::pump(20);
+    showCropOnWindow0();
     const uint32_t start = reg(kReadStart) - (10 * 4 + 20 * kLine);
     ASSERT_EQ(reg(kZoomH), ratio(640, 1920));
     ASSERT_EQ(Panel::savedByte(blk::cropField(7, crop::kWidth)), 640 & 0xFF);
@@ -623,15 +629,7 @@ TEST_F(CropOnChip, CropEditedOnThePageReachesTheChipAndTheFileAtOnce)
 
 TEST_F(CropOnChip, RefusedCropLeavesTheChipTheBlockAndTheFile)
 {
-    Panel::clearCrops(store);
-    putCrop(store, 7, 2, 1, {10, 20, 640, 360});
-    {
-        ScalerHandOver handOver;
-        store->setU16(blk::window(0, blk::win::kSource), blk::win::kSourceCrop | 7);
-        handOver.commit(1);
-    }
-    scaler->runOnce();
-    Panel::pump(20);
+    showCropOnWindow0();
     const QByteArray before = TestRoot::readFile("/data/ram_device_info");
     const auto chipBefore = platform::Sim::c331Chip().snapshot();
     CropKeypad keypad;
@@ -656,15 +654,7 @@ TEST_F(CropOnChip, RefusedCropLeavesTheChipTheBlockAndTheFile)
 TEST_F(CropOnChip, ACropAToolRewritesWhileItsEditorIsOpenIsNotWrittenBack)
 {
     g_language = 1;
-    Panel::clearCrops(store);
-    putCrop(store, 7, 2, 1, {10, 20, 640, 360});
-    {
-        ScalerHandOver handOver;
-        store->setU16(blk::window(0, blk::win::kSource), blk::win::kSourceCrop | 7);
-        handOver.commit(1);
-    }
-    scaler->runOnce();
-    Panel::pump(20);
+    showCropOnWindow0();
     const uint32_t start = reg(kReadStart) - (10 * 4 + 20 * kLine);
     CropKeypad keypad;
     keypad.answers = {{true, 100}};

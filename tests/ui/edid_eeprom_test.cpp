@@ -110,6 +110,18 @@ protected:
         ADD_FAILURE() << "EDID requests still pending";
     }
 
+    // Every record 1920x1080@60 and applied: the block's timings are what the chips were last given.
+    void allAt1080p60()
+    {
+        for (int i = 0; i < 6; ++i) {
+            store->setU16(blk::edidWidth(i), 1920);
+            store->setU16(blk::edidHeight(i), 1080);
+            store->setU16(blk::edidRate(i), 60);
+        }
+        scaler->change_flag = 1;
+        settle();
+    }
+
     c331_manage* scaler = nullptr;
     keltosource* inputs = nullptr;
 };
@@ -199,13 +211,7 @@ TEST_F(EdidToEeprom, EachInputsTimingReachesOnlyItsOwnEepromAndRefusalsWriteNone
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.input);
-        for (int i = 0; i < 6; ++i) {
-            store->setU16(blk::edidWidth(i), 1920);
-            store->setU16(blk::edidHeight(i), 1080);
-            store->setU16(blk::edidRate(i), 60);
-        }
-        scaler->change_flag = 1;
-        settle(); // the block's timings are what the chips were last given
+        allAt1080p60();
         std::array<Table, 6> before;
         std::array<int, 6> pages;
         for (int i = 0; i < 6; ++i) {
@@ -258,13 +264,7 @@ TEST_F(EdidToEeprom, EachInputsTimingReachesOnlyItsOwnEepromAndRefusalsWriteNone
 // once; every one of them reaches its own EEPROM, not only the first.
 TEST_F(EdidToEeprom, InvokedUserModeWritesEveryEdidItHolds)
 {
-    for (int i = 0; i < 6; ++i) {
-        store->setU16(blk::edidWidth(i), 1920);
-        store->setU16(blk::edidHeight(i), 1080);
-        store->setU16(blk::edidRate(i), 60);
-    }
-    scaler->change_flag = 1;
-    settle();
+    allAt1080p60();
     const int m = 2;
     {
         std::lock_guard<std::recursive_mutex> records(store->records_mutex);
@@ -311,13 +311,7 @@ TEST_F(EdidToEeprom, InvokedUserModeWritesEveryEdidItHolds)
 // the row shows the stored timing on the tile.
 TEST_F(EdidToEeprom, ATimingAToolWritesWhileTheRowIsOpenIsNotSavedOver)
 {
-    for (int i = 0; i < 6; ++i) {
-        store->setU16(blk::edidWidth(i), 1920);
-        store->setU16(blk::edidHeight(i), 1080);
-        store->setU16(blk::edidRate(i), 60);
-    }
-    scaler->change_flag = 1;
-    settle();
+    allAt1080p60();
     auto toolSets = [this](uint16_t w, uint16_t h) {
         const Bytes record = {uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), 60, 0};
         EXPECT_EQ(Panel::toolRequest(Wire::writeRam(blk::edidWidth(2), record)), 0);
