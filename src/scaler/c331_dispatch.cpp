@@ -158,6 +158,7 @@ void c331_manage::c331managerdeal()
             dispatchChange(*store, change_);
     }
     perPassUpkeep();
+    closeDarkWindows();
 }
 
 bool c331_manage::takeChange(VyrRamPara& store, Change& c)
@@ -213,6 +214,8 @@ void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
         takeBack(store, c, next, blk::layerPriority(w), 2);
     for (uint32_t f = blk::windowRecord(0); f < blk::windowRecord(kWindows); f += 2)
         takeBack(store, c, next, f, 2);
+    for (uint32_t k = 0; k < kCropCount; ++k)
+        takeBack(store, c, next, blk::cropEntry(k), blk::kCropEntrySize);
     for (int p = 0; p < kInputs; ++p)
         if (edid_refused_ & (1u << p))
             takeBack(store, c, next, blk::edidWidth(p), blk::kEdidTimingSize);
@@ -357,7 +360,8 @@ void c331_manage::stepWindows(const Change& c, uint8_t* next)
                 rebuildWindows();
                 return;
             }
-            applyWinSource(w, word, b);
+            if (!applyWinSource(w, word, b)) // the crop's new rectangle is not drawn: it goes back
+                memcpy(next + blk::cropEntry(word & 0xFF), applied + blk::cropEntry(word & 0xFF), blk::kCropEntrySize);
         }
     }
 }
@@ -511,11 +515,6 @@ bool c331_manage::applyWinSource(int w, uint16_t word, const uint8_t* b)
                                          " is not usable, source kept");
             return false;
         }
-        namespace crop = blk::crop;
-        ST_RECT rect{get16(b, blk::cropField(index, crop::kX)), get16(b, blk::cropField(index, crop::kY)),
-                     get16(b, blk::cropField(index, crop::kWidth)), get16(b, blk::cropField(index, crop::kHeight))};
-        c331_SetInputsourceCrop(w, word);
-        c331_SetCrop(char(w), 1, &rect);
     } else {
         // A plain source is an input id 0-5; anything else (a stray high byte) is refused whole.
         if (word > 5) {
@@ -523,8 +522,29 @@ bool c331_manage::applyWinSource(int w, uint16_t word, const uint8_t* b)
             return false;
         }
         port = word;
-        if (get16(applied, blk::window(w, win::kSource)) & win::kSourceCrop)
-            c331_SetCrop(char(w), 0, nullptr); // the crop was switched off
+    }
+    // The window's zoom changes with what it shows: one its tiles cannot draw past a channel seam
+    // is refused as a layout is.
+    const uint32_t rec = blk::windowRecord(uint32_t(w));
+    _ImageWindowDef_st a;
+    if (get16(b, rec + win::kState) != 0 && recordSourceArea(b, rec, a)) {
+        const std::string dark = seamFault(pnl, a, get16(b, rec + win::kX) + pnl.xoffs, get16(b, rec + win::kY) + pnl.yoffs,
+                                           get16(b, rec + win::kWidth), get16(b, rec + win::kHeight));
+        if (!dark.empty()) {
+            writeLogMsg(LOG_WARNING, "window " + std::to_string(w) + ": source word " + std::to_string(word) +
+                                         " refused, " + dark);
+            return false;
+        }
+    }
+    if (word & win::kSourceCrop) {
+        namespace crop = blk::crop;
+        const uint32_t index = word & 0xFF;
+        ST_RECT rect{get16(b, blk::cropField(index, crop::kX)), get16(b, blk::cropField(index, crop::kY)),
+                     get16(b, blk::cropField(index, crop::kWidth)), get16(b, blk::cropField(index, crop::kHeight))};
+        c331_SetInputsourceCrop(w, word);
+        c331_SetCrop(char(w), 1, &rect);
+    } else if (get16(applied, blk::window(w, win::kSource)) & win::kSourceCrop) {
+        c331_SetCrop(char(w), 0, nullptr); // the crop was switched off
     }
     c331_SetInputsource(w, port);
     if (w == b[blk::kAudioWindow] && inputs())

@@ -246,19 +246,7 @@ void c331_manage::calc_iwin2(int w)
         auto hw = [&](int q) { return PI_ACT_FULL[q][1]; };
         auto vw = [&](int q) { return PI_ACT_FULL[q][3]; };
         switch (mode) {
-        case 0: {
-            int width = PI_ACT[p][1] * (PI_STATE[p] == STATE_VBO_WIDE ? 2 : 1);
-            int height = PI_ACT[p][3] * (PI_SCAN_MODE[p] ? 2 : 1);
-            r = {0, width, 0, height};
-            if (PM_INPUT_OFFSET_EN[w]) {
-                const int* m = PM_INPUT_OFFSET[w]; // left, right, top, bottom
-                r.hst = m[0] >= 0 && m[0] < width ? m[0] : 0;
-                r.hw = width - m[0] - m[1] < 1 ? width : width - m[0] - m[1];
-                r.vst = m[2] >= 0 && m[2] < height ? m[2] : 0;
-                r.vw = height - m[2] - m[3] < 1 ? height : height - m[2] - m[3];
-            }
-            break;
-        }
+        case 0: r = sourceArea(p, PM_INPUT_OFFSET_EN[w] != 0, PM_INPUT_OFFSET[w]); break;
         case DBD_SINGLE_INPUT: {
             const int c0 = g_win_ich[w][0];
             const bool doubled = PI_SCAN_MODE[p] && c0 >= 0 && c0 < kIpChannels;
@@ -279,6 +267,22 @@ void c331_manage::calc_iwin2(int w)
     }
     IWIN[w] = r;
     printf("IWIN[%d]  HST=%4d  HW=%4d  VST=%4d  VW=%4d\n", w, r.hst, r.hw, r.vst, r.vw);
+}
+
+_ImageWindowDef_st c331_manage::sourceArea(int p, bool cropped, const int* m) const
+{
+    if (!validPort(p) || PI_ACT[p][1] == 0 || PI_ACT[p][3] == 0)
+        return {0, 0, 0, 0};
+    const int width = PI_ACT[p][1] * (PI_STATE[p] == STATE_VBO_WIDE ? 2 : 1);
+    const int height = PI_ACT[p][3] * (PI_SCAN_MODE[p] ? 2 : 1);
+    _ImageWindowDef_st r{0, width, 0, height};
+    if (cropped) { // margins left, right, top, bottom
+        r.hst = m[0] >= 0 && m[0] < width ? m[0] : 0;
+        r.hw = width - m[0] - m[1] < 1 ? width : width - m[0] - m[1];
+        r.vst = m[2] >= 0 && m[2] < height ? m[2] : 0;
+        r.vw = height - m[2] - m[3] < 1 ? height : height - m[2] - m[3];
+    }
+    return r;
 }
 
 void c331_manage::calc_owin2(int w)

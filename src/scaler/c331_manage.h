@@ -121,6 +121,9 @@ public:
     // set-up's own run, with its warnings (and its traces while tracing is on).
     static std::string planPanel(int ledW, int ledH, int out1w, int out1h, int splice, ST_PANEL& out, bool own);
     static std::string planChannels(ST_PANEL& p, bool own); // arrangement, porches, timing
+    // Why the window set panel p would take is not drawn (the single full-panel window zoomed
+    // across a channel seam at its input's timing), or "".
+    std::string panelSeamFault(const ST_PANEL& p);
     void vyrApi_PnlInitOch3();            // programs the planned panel
     // One search of the timing list for the planned grid: 1 found, 0 none (the pair as computed).
     static int vyrApi_PnlInitOch_diff(ST_PANEL& p, int* htt, int* vtt, int hblank, int vblank, bool trace);
@@ -135,7 +138,7 @@ public:
         int start = -1, end = -1, totalh = 0, totalv = 0, rowLength = 1;
         std::string failure;
     };
-    ChannelSpan channelSpan(int64_t x, int64_t y, int64_t w, int64_t h) const;
+    static ChannelSpan channelSpan(const ST_PANEL& p, int64_t x, int64_t y, int64_t w, int64_t h);
     void vyrApi_MultiWinChAlloc(char init);
     void vyrApi_MultiWinChOverlay();
     void vyrApi_MultiWinChInit();
@@ -155,7 +158,11 @@ public:
     void c331_SetInputsourceCrop(int win, int word);
     void c331_SetCrop(char win, char enable, ST_RECT* rect);
     void vyrApi_initEnvC331Default();
-    int vyrApi_CropGetOffset(int port, ST_RECT* rect, int side); // margin of rect in the port's area
+    int vyrApi_CropGetOffset(int port, const ST_RECT* rect, int side) const; // margin of rect in the port's area
+    // A crop rectangle as four margins in the port's area, widened as c331_SetCrop does.
+    void cropMargins(int port, ST_RECT rect, int* margins) const;
+    // What the capture takes of port p: its whole active area, or inside the crop margins.
+    _ImageWindowDef_st sourceArea(int port, bool cropped, const int* margins) const;
     int vyrApi_updateCrop(int port);  // crop margins again after the port's timing changed
     void update_overlay_info();
     void set_overlay(int fd);
@@ -168,13 +175,39 @@ public:
     // A copy of the block, taken under the hand-over mutex; during a change dispatch the copy the
     // dispatch works from, so what it records as applied is what the chip was given.
     void takeBlock(uint8_t* out);
-    std::string layoutFault(const uint8_t* block) const; // why the records cannot be shown, or ""
+    std::string layoutFault(const ST_PANEL& p, const uint8_t* block) const; // why the records cannot be shown, or ""
+    // Window record `rec` of the block: what it shows of its input; false while that is not
+    // known (no signal, dot-by-dot, no input).
+    bool recordSourceArea(const uint8_t* block, uint32_t rec, _ImageWindowDef_st& a) const;
+    // Why a window at x, y (canvas offsets included) of w x h showing `a` of its input leaves its
+    // tiles dark on panel p, zoomed across a channel seam; "" when it is drawn.
+    std::string seamFault(const ST_PANEL& p, const _ImageWindowDef_st& a, int64_t x, int64_t y, int64_t w,
+                          int64_t h) const;
+    // The records the window set takes on panel p: the block's, the last accepted ones put back
+    // into it, or none (the single full-panel window); `fault` says why the block's are not.
+    enum class Layout { Block, Accepted, Default };
+    Layout chooseLayout(const ST_PANEL& p, uint8_t* block, std::string& fault) const;
+    // Windows whose tiles the chip left dark since they were placed (their input changed) are
+    // closed in the block, logged, and the window set rebuilt without them.
+    void closeDarkWindows();
+    static void limitVboZoom(const _ImageWindowDef_st& source, _ImageWindowDef_st& out);
     void writeShownLayout(const uint8_t* shown); // into the dispatch's copy while one runs
     ST_MWIN gMwin{0, nullptr};
     C331WindowState winState;
     // display windows
-    void calc_scaling(const _ImageWindowDef_st& a, const _ImageWindowDef_st& b, _ScalingSt& s);
+    static void calc_scaling(const _ImageWindowDef_st& a, const _ImageWindowDef_st& b, _ScalingSt& s);
     void calc_oact(const _ImageWindowDef_st& r, _ImageWindowDef2_St* t, int w);
+    // r cut into cols x rows tiles of tileW x tileH (calc_oact for any panel).
+    static void cutTiles(const _ImageWindowDef_st& r, int cols, int rows, int tileW, int tileH, _ImageWindowDef2_St* t);
+    // Whether a tile of the cut starts too early for the chip across or down, and how far before
+    // its tile the furthest guard starts; actHst, actVst: where the channel's active area starts.
+    struct SeamBlank {
+        bool h = false, v = false;
+        int64_t pixels = 0, lines = 0;
+    };
+    static SeamBlank seamBlank(const _ImageWindowDef2_St* t, const _ScalingSt& s, int cols, int rows, int actHst,
+                               int actVst);
+    static std::string seamText(const _ImageWindowDef_st& a, const _ImageWindowDef_st& b, const SeamBlank& blank);
     void calc_oact_stitching(const _ImageWindowDef_st& r, _ImageWindowDef2_St* t, int w, int half);
     void get_och(int w, int* list);
     void set_oscwct(int fd, int o);

@@ -130,7 +130,9 @@ int c331_manage::vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
         printf("[vyrApi_PnlInit2] ledW:%d ledH:%d, out1w:%d, out1h:%d, splice:%s\n", ledW, ledH, out1w, out1h,
                kSpliceNames[((splice % 6) + 6) % 6]);
     ST_PANEL plan;
-    const std::string refused = planPanel(ledW, ledH, out1w, out1h, splice, plan, true);
+    std::string refused = planPanel(ledW, ledH, out1w, out1h, splice, plan, true);
+    if (refused.empty())
+        refused = panelSeamFault(plan);
     if (!refused.empty()) {
         writeLogMsg(LOG_WARNING, "panel refused: " + refused); // the panel stays as it was
         return 1;
@@ -147,6 +149,25 @@ int c331_manage::vyrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
     // The new panel's whole parameter model on the console, for the bench.
     vyrDbg_c331_param(0);
     return 0;
+}
+
+std::string c331_manage::panelSeamFault(const ST_PANEL& p)
+{
+    // The block's windows, or the last accepted ones, are taken only where they are drawn; the
+    // single full-panel window the set falls back to must be drawn itself.
+    uint8_t b[kBlockSize];
+    takeBlock(b);
+    int shown = 0;
+    for (uint32_t r = 0; r < blk::kScalerWindows; ++r)
+        shown += blk::get16(b, blk::window(r, blk::win::kState)) != 0;
+    std::string fault;
+    if (shown > 0 && chooseLayout(p, b, fault) != Layout::Default)
+        return {};
+    _ImageWindowDef_st a;
+    if (!recordSourceArea(b, blk::windowRecord(0), a))
+        return {};
+    const std::string dark = seamFault(p, a, p.xoffs, p.yoffs, p.w, p.h);
+    return dark.empty() ? dark : "its full-panel window shows " + dark;
 }
 
 std::string c331_manage::panelRefusal(const uint8_t* block)

@@ -60,7 +60,7 @@ const Arrangement* arrangementOf(int code)
 
 }
 
-c331_manage::ChannelSpan c331_manage::channelSpan(int64_t x, int64_t y, int64_t w, int64_t h) const
+c331_manage::ChannelSpan c331_manage::channelSpan(const ST_PANEL& pnl, int64_t x, int64_t y, int64_t w, int64_t h)
 {
     ChannelSpan span;
     const Arrangement* arr = arrangementOf(pnl.arrang);
@@ -136,7 +136,7 @@ void c331_manage::vyrApi_MultiWinChAlloc(char init)
         if (trace)
             printf("\t win%d(%4d,%4d,%4d,%4d) \t x1:%4d,y1:%4d, \t x2:%4d,y2:%4d\r\n", i, info.x, info.y, info.w,
                    info.h, info.x, info.y, info.x + info.w, info.y + info.h);
-        const ChannelSpan span = channelSpan(info.x, info.y, info.w, info.h);
+        const ChannelSpan span = channelSpan(pnl, info.x, info.y, info.w, info.h);
         if (trace && span.start >= 0 && span.end >= 0)
             printf("\t OCH Start: ch%d\r\n\t OCH End  : ch%d\r\n\t totalh:%d, \r\n\t totalv:%d\r\n", span.start,
                    span.end, span.totalh, span.totalv);

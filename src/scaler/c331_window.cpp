@@ -13,13 +13,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr int kWindows = 6;
 constexpr int kChannels = 8;
 constexpr int kPorts = 6;
-constexpr int kMaxVboWidth = 2176; // widest picture one V-by-One output half takes with a vertical zoom
 using blk::get16;
 namespace win = blk::win;
 
@@ -76,11 +76,11 @@ void c331_manage::takeBlock(uint8_t* out)
         store->copyBlock(out, 0, kBlockSize);
 }
 
-// Why the records of `b` cannot be shown on the panel; empty when they can.
-std::string c331_manage::layoutFault(const uint8_t* b) const
+// Why the records of `b` cannot be shown on panel p; empty when they can.
+std::string c331_manage::layoutFault(const ST_PANEL& p, const uint8_t* b) const
 {
-    const int W = pnl.och.width * pnl.och_HCnt, H = pnl.och.height * pnl.och_VCnt;
-    const int xo = pnl.xoffs, yo = pnl.yoffs;
+    const int W = p.och.width * p.och_HCnt, H = p.och.height * p.och_VCnt;
+    const int xo = p.xoffs, yo = p.yoffs;
     int slot = 0, channels = 0;
     for (int r = 0; r < kWindows; ++r) {
         const uint32_t rec = blk::windowRecord(r);
@@ -104,20 +104,109 @@ std::string c331_manage::layoutFault(const uint8_t* b) const
             return "win" + std::to_string(slot) + " rotate:" + std::to_string(rotate);
         // Every window is drawn on output channels of its own: one sharing a channel with an
         // earlier window is lent an idle one, so the tiles of all windows must fit the chip's.
-        const ChannelSpan span = channelSpan(x, y, w, h);
+        const ChannelSpan span = channelSpan(p, x, y, w, h);
         if (span.failure.empty() && span.totalh > 0 && span.totalv > 0)
             channels += span.totalh * span.totalv;
         if (channels > kChannels)
             return "win" + std::to_string(slot) + ": " + std::to_string(channels) + " output channels needed";
+        _ImageWindowDef_st a;
+        if (recordSourceArea(b, rec, a)) {
+            const std::string dark = seamFault(p, a, x, y, w, h);
+            if (!dark.empty())
+                return "win" + std::to_string(slot) + ": " + dark;
+        }
         ++slot;
     }
     return {};
+}
+
+bool c331_manage::recordSourceArea(const uint8_t* b, uint32_t rec, _ImageWindowDef_st& a) const
+{
+    // Dot-by-dot shows its input as it comes; without a signal the zoom is not known yet.
+    if (get16(b, rec + win::kOutput) & win::kOutDotByDot)
+        return false;
+    const uint16_t word = get16(b, rec + win::kSource);
+    int crop = 0;
+    const int input = recordSource(b, word, &crop);
+    const int port = input >= 0 && input < kPorts ? vyrApi_inputCvtC331(input) : -1;
+    if (port < 0 || port >= kPorts)
+        return false;
+    const bool cropped = (word & win::kSourceCrop) != 0;
+    if (PI_ACT[port][1] == 0 || PI_ACT[port][3] == 0) {
+        // A port no window shows is not measured: the timing its input last settled on, without a
+        // crop.
+        const HDMI_INFO& in = PI_HDMI_INFO[port];
+        if (cropped || in.nosignal != 0 || in.hact <= 0 || in.vact <= 0)
+            return false;
+        a = {0, in.hact, 0, in.vact * (in.ip ? 2 : 1)};
+        return true;
+    }
+    int margins[4] = {};
+    if (cropped) {
+        namespace c = blk::crop;
+        ST_RECT r{get16(b, blk::cropField(uint32_t(crop), c::kX)), get16(b, blk::cropField(uint32_t(crop), c::kY)),
+                  get16(b, blk::cropField(uint32_t(crop), c::kWidth)), get16(b, blk::cropField(uint32_t(crop), c::kHeight))};
+        cropMargins(port, r, margins);
+    }
+    a = sourceArea(port, cropped, margins);
+    return a.hw > 0 && a.vw > 0;
+}
+
+std::string c331_manage::seamFault(const ST_PANEL& p, const _ImageWindowDef_st& a, int64_t x, int64_t y, int64_t w,
+                                   int64_t h) const
+{
+    const ChannelSpan span = channelSpan(p, x, y, w, h);
+    if (!span.failure.empty() || span.totalh <= 0 || span.totalv <= 0 || p.och.width <= 0 || p.och.height <= 0)
+        return {};
+    // The window's area on its tiles, as the output programming takes it (calc_owin2).
+    _ImageWindowDef_st b{int(x % p.och.width), int(w), int(y % p.och.height), int(h)};
+    limitVboZoom(a, b);
+    _ImageWindowDef2_St t[8];
+    cutTiles(b, span.totalh, span.totalv, p.och.width, p.och.height, t);
+    _ScalingSt s;
+    calc_scaling(a, b, s);
+    // Sync and back porch: where the channel's active area starts.
+    const SeamBlank blank = seamBlank(t, s, span.totalh, span.totalv, p.HTT - p.och.width - p.HFP,
+                                      p.VTT - p.och.height - p.VFP);
+    return blank.h || blank.v ? seamText(a, b, blank) : std::string();
+}
+
+c331_manage::Layout c331_manage::chooseLayout(const ST_PANEL& p, uint8_t* b, std::string& fault) const
+{
+    fault = layoutFault(p, b);
+    if (fault.empty())
+        return Layout::Block;
+    // First only the places and sizes go back (a mirror or source set since stays), then the
+    // whole records.
+    for (int attempt = 0; attempt < 2 && winState.acceptedValid; ++attempt) {
+        uint8_t candidate[kBlockSize];
+        memcpy(candidate, b, sizeof candidate);
+        for (int r = 0; r < kWindows; ++r) {
+            const uint32_t rec = blk::windowRecord(r);
+            const uint8_t* old = winState.acceptedRecords + r * kWindowSize;
+            if (attempt == 1) {
+                memcpy(candidate + rec, old, kWindowSize);
+                continue;
+            }
+            for (uint32_t f : {win::kState, win::kX, win::kY, win::kWidth, win::kHeight})
+                memcpy(candidate + rec + f, old + f, 2);
+        }
+        if (attempt == 1)
+            memcpy(candidate + blk::kLayerPriority, winState.acceptedPriorities, sizeof winState.acceptedPriorities);
+        if (layoutFault(p, candidate).empty()) {
+            memcpy(b, candidate, sizeof candidate);
+            return Layout::Accepted;
+        }
+    }
+    return Layout::Default;
 }
 
 void c331_manage::vyrApi_initEnvC331()
 {
     call_log.record("vyrApi_initEnvC331", {});
     ScalerCallLog::Nested quiet;
+    // Dark tiles are told again when the new set is programmed.
+    std::fill(std::begin(winState.dark), std::end(winState.dark), false);
     uint8_t b[kBlockSize];
     takeBlock(b);
     if (traceOn()) {
@@ -145,37 +234,15 @@ void c331_manage::vyrApi_initEnvC331()
         return;
     }
 
-    std::string fault = layoutFault(b);
-    if (!fault.empty()) {
+    std::string fault;
+    const Layout layout = chooseLayout(pnl, b, fault);
+    if (layout != Layout::Block) {
         // Refused as a whole: the last layout the chip took stays, or the single full-panel window
         // when that no longer fits either; the block is told what is shown.
         writeLogMsg(LOG_WARNING, "window layout refused (" + fault + "), the block gets what is shown");
         if (traceOn())
             printf("\t OOR for %s\t OOR for win RECT\t\n", fault.c_str());
-        // First only the places and sizes go back (a mirror or source set since stays), then
-        // the whole records.
-        bool keep = false;
-        for (int attempt = 0; attempt < 2 && winState.acceptedValid && !keep; ++attempt) {
-            uint8_t candidate[kBlockSize];
-            memcpy(candidate, b, sizeof candidate);
-            for (int r = 0; r < kWindows; ++r) {
-                const uint32_t rec = blk::windowRecord(r);
-                const uint8_t* old = winState.acceptedRecords + r * kWindowSize;
-                if (attempt == 1) {
-                    memcpy(candidate + rec, old, kWindowSize);
-                    continue;
-                }
-                for (uint32_t f : {win::kState, win::kX, win::kY, win::kWidth, win::kHeight})
-                    memcpy(candidate + rec + f, old + f, 2);
-            }
-            if (attempt == 1)
-                memcpy(candidate + blk::kLayerPriority, winState.acceptedPriorities, sizeof winState.acceptedPriorities);
-            if (layoutFault(candidate).empty()) {
-                memcpy(b, candidate, sizeof candidate);
-                keep = true;
-            }
-        }
-        if (!keep) {
+        if (layout == Layout::Default) {
             vyrApi_initEnvC331Default();
             writeShownLayout(nullptr);
             return;
@@ -244,6 +311,37 @@ void c331_manage::vyrApi_initEnvC331()
     }
 }
 
+void c331_manage::closeDarkWindows()
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return;
+    std::vector<std::string> closed;
+    {
+        PosixLock lock(c331_mutex);
+        for (int i = 0; i < std::min(wincnt, kWindows); ++i) {
+            const int r = winState.fellBack ? 0 : winState.slotRecord[i];
+            if (!winState.dark[i] || r < 0 || r >= kWindows)
+                continue;
+            // A state a writer changed since is theirs: the next dispatch places (or refuses) it.
+            const uint32_t f = blk::window(r, win::kState);
+            const uint16_t state = get16(store->block, f);
+            if (state == 0 || (applied_valid && state != get16(applied, f)))
+                continue;
+            blk::put16(store->block, f, 0);
+            if (applied_valid)
+                blk::put16(applied, f, 0);
+            closed.push_back("window " + std::to_string(r) + " not shown, closed: " + winState.darkWhy[i]);
+        }
+    }
+    if (closed.empty())
+        return;
+    for (const std::string& line : closed)
+        writeLogMsg(LOG_WARNING, line);
+    rebuildWindows();
+    store->test_signal(1); // the pages show the window closed; the block is saved
+}
+
 void c331_manage::vyrApi_initEnvC331Default()
 {
     call_log.record("vyrApi_initEnvC331Default", {});
@@ -301,6 +399,14 @@ void c331_manage::writeShownLayout(const uint8_t* shown)
     }
 }
 
+void c331_manage::limitVboZoom(const _ImageWindowDef_st& a, _ImageWindowDef_st& b)
+{
+    // One output half of the V-by-One transmitter cannot zoom a wider picture vertically.
+    constexpr int kMaxVboWidth = 2176;
+    if (a.hw > kMaxVboWidth && b.hw > kMaxVboWidth && b.vw > a.vw)
+        b.hw = kMaxVboWidth;
+}
+
 void c331_manage::set_output(int fd)
 {
     call_log.record("set_output", {});
@@ -348,9 +454,8 @@ void c331_manage::set_output(int fd)
         calc_iwin2(w);
         calc_owin2(w);
         out[w] = OWIN[w];
-        // One output half of the V-by-One transmitter cannot zoom a wider picture vertically.
-        if (PS_VBOTX_MODE == 2 && IWIN[w].hw > kMaxVboWidth && OWIN[w].hw > kMaxVboWidth && OWIN[w].vw > IWIN[w].vw)
-            out[w].hw = kMaxVboWidth;
+        if (PS_VBOTX_MODE == 2)
+            limitVboZoom(IWIN[w], out[w]);
         if (PM_WIN_DBD_MODE[w] != 0)
             set_display_window_ich_dbd(fd, w, PM_WIN_DBD_MODE[w]);
         else

@@ -48,7 +48,7 @@ void c331_manage::c331_SetInputsourceCrop(int win, int word)
         printf("\t win:%d Input:%d\n", win, source);
 }
 
-int c331_manage::vyrApi_CropGetOffset(int port, ST_RECT* rect, int side)
+int c331_manage::vyrApi_CropGetOffset(int port, const ST_RECT* rect, int side) const
 {
     if (port < 0 || port >= kPorts || !rect)
         return 0;
@@ -80,6 +80,26 @@ int c331_manage::vyrApi_CropGetOffset(int port, ST_RECT* rect, int side)
     return int(std::min<int64_t>(margin, 0x7FFFFFFF));
 }
 
+void c331_manage::cropMargins(int port, ST_RECT r, int* margins) const
+{
+    int64_t hw = PI_ACT[port][1];
+    if (port >= 4 && PI_STATE[port] < 4)
+        hw *= 2;
+    const int64_t vh = PI_ACT[port][3];
+    if (int64_t(r.x) + r.w > hw) {
+        if (traceOn())
+            printf("    x:%d + w:%d OOR, reset it to C331input\r\n", r.x, r.w);
+        r.x = 0, r.w = int(hw);
+    }
+    if (int64_t(r.y) + r.h > vh) {
+        if (traceOn())
+            printf("    y:%d + h:%d OOR, reset it to C331input\r\n", r.y, r.h);
+        r.y = 0, r.h = int(vh);
+    }
+    for (int side = 0; side < 4; ++side)
+        margins[side] = vyrApi_CropGetOffset(port, &r, side);
+}
+
 void c331_manage::c331_SetCrop(char win, char enable, ST_RECT* rect)
 {
     if (rect)
@@ -100,24 +120,8 @@ void c331_manage::c331_SetCrop(char win, char enable, ST_RECT* rect)
         const int port = vyrApi_inputCvtC331(gWininfo[w].input);
         if (port < 0 || port >= kPorts)
             return; // no such input: the crop is kept as it was
-        ST_RECT r = *rect;
-        int64_t hw = PI_ACT[port][1];
-        if (port >= 4 && PI_STATE[port] < 4)
-            hw *= 2;
-        const int64_t vh = PI_ACT[port][3];
-        if (int64_t(r.x) + r.w > hw) {
-            if (traceOn())
-                printf("    x:%d + w:%d OOR, reset it to C331input\r\n", r.x, r.w);
-            r.x = 0, r.w = int(hw);
-        }
-        if (int64_t(r.y) + r.h > vh) {
-            if (traceOn())
-                printf("    y:%d + h:%d OOR, reset it to C331input\r\n", r.y, r.h);
-            r.y = 0, r.h = int(vh);
-        }
         PM_INPUT_OFFSET_EN[w] = 1;
-        for (int side = 0; side < 4; ++side)
-            PM_INPUT_OFFSET[w][side] = vyrApi_CropGetOffset(port, &r, side);
+        cropMargins(port, *rect, PM_INPUT_OFFSET[w]);
         if (traceOn())
             printf("\t PM_OFFSET(%d,%d,%d,%d)\r\n", PM_INPUT_OFFSET[w][0], PM_INPUT_OFFSET[w][1],
                    PM_INPUT_OFFSET[w][2], PM_INPUT_OFFSET[w][3]);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -47,6 +48,26 @@ int64_t zoomStart(int64_t z, int64_t pos)
 }
 
 int roundedPhase(int64_t v) { return int(((v & 0xFFFF) + 128) / 256); }
+
+// A zoomed tile past the window's first starts from a guard of up to four source pixels before its
+// own, drawn ahead of the tile: `shift` is where it starts relative to the tile (a row one line
+// earlier still); past the source's first five pixels (`inner`) `start` is the output position of
+// the guard's first pixel, and the read starts four pixels early.
+struct ZoomGuard {
+    int64_t pixels = 0, start = 0;
+    int shift = 0;
+    bool inner = false;
+};
+ZoomGuard zoomGuard(int64_t z, int before, bool first)
+{
+    if (first)
+        return {};
+    const int64_t p = zoomStart(z, before);
+    if (p < 5)
+        return {p, 0, -before, false};
+    const int64_t s = (z + (p - 4) * 65536 - 1) / z;
+    return {4, s, int(s - before), true};
+}
 
 int shrinkPhase(int64_t start, int64_t r)
 {
@@ -94,10 +115,18 @@ void c331_manage::calc_scaling(const _ImageWindowDef_st& a, const _ImageWindowDe
 
 void c331_manage::calc_oact(const _ImageWindowDef_st& r, _ImageWindowDef2_St* t, int w)
 {
+    if (!isWindow(w)) {
+        std::fill(t, t + kTiles, _ImageWindowDef2_St{});
+        return;
+    }
+    cutTiles(r, PM_WIN_SHAPE[w][0], PM_WIN_SHAPE[w][1], PS_ACTHW, PS_ACTVW, t);
+}
+
+void c331_manage::cutTiles(const _ImageWindowDef_st& r, int cols, int rows, int tileW, int tileH,
+                           _ImageWindowDef2_St* t)
+{
     for (int i = 0; i < kTiles; ++i)
         t[i] = {};
-    if (!isWindow(w))
-        return;
     // One axis at a time: start and size of the share of each tile, tile size T.
     auto cut = [&](int count, int T, int start, int size, int _ImageWindowDef2_St::*st, int _ImageWindowDef2_St::*sz,
                    uint8_t _ImageWindowDef2_St::*first, uint8_t _ImageWindowDef2_St::*last) {
@@ -129,8 +158,37 @@ void c331_manage::calc_oact(const _ImageWindowDef_st& r, _ImageWindowDef2_St* t,
         }
     };
     using D = _ImageWindowDef2_St;
-    cut(PM_WIN_SHAPE[w][0], PS_ACTHW, r.hst, r.hw, &D::hst, &D::hw, &D::hFirst, &D::hLast);
-    cut(PM_WIN_SHAPE[w][1], PS_ACTVW, r.vst, r.vw, &D::vst, &D::vw, &D::vFirst, &D::vLast);
+    cut(cols, tileW, r.hst, r.hw, &D::hst, &D::hw, &D::hFirst, &D::hLast);
+    cut(rows, tileH, r.vst, r.vw, &D::vst, &D::vw, &D::vFirst, &D::vLast);
+}
+
+c331_manage::SeamBlank c331_manage::seamBlank(const _ImageWindowDef2_St* t, const _ScalingSt& s, int cols, int rows,
+                                              int actHst, int actVst)
+{
+    // The chip draws no tile that starts inside its output's first 10 pixels or 3 lines (sync and
+    // back porch come first): one such tile and the window's tiles all read nothing.
+    SeamBlank b;
+    cols = std::clamp(cols, 0, kTiles);
+    rows = std::clamp(rows, 0, kTiles);
+    for (int k = 0, W = 0; k < cols; W += t[k].hw, ++k) {
+        const int shift = s.hmode == 2 && t[k].hw > 0 ? zoomGuard(s.hzoom, W, t[k].hFirst).shift : 0;
+        if (t[k].hw > 0 && int64_t(t[k].hst) + shift + actHst < 10)
+            b.h = true, b.pixels = std::max<int64_t>(b.pixels, -shift);
+    }
+    for (int j = 0, H = 0; j < rows; H += t[j].vw, ++j) {
+        const int shift = s.vmode == 2 ? zoomGuard(s.vzoom, H, t[j].vFirst).shift - 1 : 0;
+        if (t[j].vw > 0 && int64_t(t[j].vst) + shift + actVst < 3)
+            b.v = true, b.lines = std::max<int64_t>(b.lines, -shift);
+    }
+    return b;
+}
+
+std::string c331_manage::seamText(const _ImageWindowDef_st& a, const _ImageWindowDef_st& b, const SeamBlank& blank)
+{
+    const std::string ahead = blank.h ? std::to_string(blank.pixels) + " pixels" : std::to_string(blank.lines) + " lines";
+    return std::to_string(a.hw) + " x " + std::to_string(a.vw) + " of its input zoomed to " + std::to_string(b.hw) + " x " +
+           std::to_string(b.vw) + ": a tile past a channel seam would start " + ahead +
+           " ahead of it, more than its output's sync and back porch hold";
 }
 
 void c331_manage::calc_oact_stitching(const _ImageWindowDef_st& r, _ImageWindowDef2_St* t, int w, int half)
@@ -289,6 +347,7 @@ void c331_manage::set_display_window_och(int fd, const _ImageWindowDef_st& a, co
 {
     if (!isWindow(w))
         return;
+    winState.dark[w] = false;
     int m = w, partner = -1;
     check_stitching_win(m, partner);
     if (!isWindow(m))
@@ -365,18 +424,10 @@ void c331_manage::set_display_window_och(int fd, const _ImageWindowDef_st& a, co
         cl.code = 199;
         const int64_t p = zoomStart(z, W);
         const int64_t pNext = zoomStart(z, W + t[k].hw);
-        int64_t guard = 0, sPos = 0, read = 0;
-        if (t[k].hFirst) {
-            guard = 0;
-        } else if (p < 5) {
-            guard = p;
-            cl.shift = -W;
-        } else {
-            guard = 4;
-            sPos = (z + (p - 4) * 65536 - 1) / z;
-            cl.shift = int(sPos - W);
-            read = int64_t(pk.bytes) * (p - 4) / pk.group;
-        }
+        const ZoomGuard g = zoomGuard(z, W, t[k].hFirst);
+        int64_t guard = g.pixels, read = g.inner ? int64_t(pk.bytes) * (p - 4) / pk.group : 0;
+        const int64_t sPos = g.start;
+        cl.shift = g.shift;
         const bool last = t[k].hLast != 0;
         const int64_t end = last ? pNext : pNext + 4;
         if (!last)
@@ -401,18 +452,12 @@ void c331_manage::set_display_window_och(int fd, const _ImageWindowDef_st& a, co
             r.code = t[j].vw > 0 ? 0x84 : 4;
             const int64_t q = zoomStart(y, H);
             const int64_t qNext = zoomStart(y, H + t[j].vw);
-            int64_t guard = 0, sPos = 0;
-            if (t[j].vFirst) {
-                r.shift = -1;
-            } else if (q < 5) {
-                guard = q;
-                r.shift = -H - 1;
-            } else {
-                guard = 4;
-                sPos = (y + (q - 4) * 65536 - 1) / y;
-                r.shift = int(sPos - H - 1);
+            const ZoomGuard g = zoomGuard(y, H, t[j].vFirst);
+            int64_t guard = g.pixels;
+            r.shift = g.shift - 1;
+            if (g.inner) {
                 r.offset = lineStep * (q - 4);
-                r.phase = roundedPhase(sPos * y);
+                r.phase = roundedPhase(g.start * y);
             }
             if (!t[j].vLast)
                 guard += std::min<int64_t>(qNext, 4);
@@ -427,14 +472,13 @@ void c331_manage::set_display_window_och(int fd, const _ImageWindowDef_st& a, co
             r.code = 5;
     }
 
-    // A tile starting inside the port's first pixels or lines blanks the whole window.
-    bool blankH = false, blankV = false;
-    for (int k = 0; k < cols; ++k)
-        blankH |= t[k].hw > 0 && t[k].hst + col[k].shift + PS_ACTHST < 10;
-    for (int j = 0; j < rows; ++j)
-        blankV |= t[j].vw > 0 && t[j].vst + row[j].shift + PS_ACTVST < 3;
-    if (blankH || blankV)
-        writeLogMsg(LOG_WARNING, "window " + std::to_string(w) + " starts too close to its output's edge, not shown");
+    // A tile starting inside the port's first pixels or lines blanks the whole window: the pass
+    // closes it (closeDarkWindows).
+    const SeamBlank seam = seamBlank(t, s, cols, rows, PS_ACTHST, PS_ACTVST);
+    const bool blankH = seam.h, blankV = seam.v;
+    winState.dark[w] = blankH || blankV;
+    if (winState.dark[w])
+        winState.darkWhy[w] = seamText(a, b, seam);
 
     int och[kTiles];
     get_och(w, och);

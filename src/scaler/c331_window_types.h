@@ -1,6 +1,7 @@
 #pragma once
 // Window geometry and window tables of the scaler chip model.
 #include <cstdint>
+#include <string>
 
 struct ST_RECT {
     int x;
@@ -87,4 +88,7 @@ struct C331WindowState {
     int savedWinIch[6][8] = {};
     bool saved = false;
     int fadeWin = -1;             // window of the last fade, for tests and traces
+    // windows whose tiles were last programmed dark (a zoom across a channel seam), and why
+    bool dark[6] = {};
+    std::string darkWhy[6];
 };

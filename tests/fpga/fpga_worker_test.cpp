@@ -779,7 +779,8 @@ TEST_P(FpgaOnTheBoard, EveryLedSizeBringsTheOutputOn)
 
 // Beyond channel 0 alone: H 8188 x 1280 split 100 on two pairs gives each part a pair, channel 0
 // 4044 pixels; none and CP12 8001 x 1280 halve the width to 4000 pixels a channel. CP21 500 x 17991
-// (a PC tool's size) grows its total to 660 x 17999, the longest frame above 50 Hz.
+// (a PC tool's size) grows its total to 660 x 17999, the longest frame above 50 Hz. A ribbon, H
+// 20000 x 96, gives each channel of the pair 5000 pixels.
 INSTANTIATE_TEST_SUITE_P(LedSizes, FpgaOnTheBoard,
                          ::testing::Values(BoardLed{1920, 1080, SPLICE_NONE, 0}, BoardLed{3840, 2160, SPLICE_NONE, 0},
                                            BoardLed{4096, 2160, SPLICE_NONE, 0}, BoardLed{8188, 1280, SPLICE_NONE, 0},
@@ -787,7 +788,8 @@ INSTANTIATE_TEST_SUITE_P(LedSizes, FpgaOnTheBoard,
                                            BoardLed{1920, 1080, SPLICE_HV, 300}, BoardLed{4156, 1280, SPLICE_HV, 640},
                                            BoardLed{2302, 4518, SPLICE_V, 434}, BoardLed{3840, 2160, SPLICE_H, 1920},
                                            BoardLed{8188, 1280, SPLICE_H, 100}, BoardLed{8001, 1280, SPLICE_CP1TO2, 0},
-                                           BoardLed{1280, 8188, SPLICE_CP2TO1, 0}, BoardLed{500, 17991, SPLICE_CP2TO1, 0}));
+                                           BoardLed{1280, 8188, SPLICE_CP2TO1, 0}, BoardLed{500, 17991, SPLICE_CP2TO1, 0},
+                                           BoardLed{20000, 96, SPLICE_H, 10000}));
 
 namespace {
 

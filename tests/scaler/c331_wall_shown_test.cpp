@@ -2,6 +2,8 @@
 // page (and its edges) in every splice mode, sizes only a PC tool writes, and dense layouts across
 // channel seams, each window showing a 1080p60 source: every shown window reads source pixels and
 // lines on output channels of its own; a size or layout the scaler does not take leaves the block.
+// A window zoomed across a channel seam starts its tiles past the seam a few source pixels early,
+// into the line's sync and back porch: one that would start before the chip draws is not taken.
 #include "scaler_fixture.h"
 
 using namespace scaler_test;
@@ -11,6 +13,7 @@ namespace {
 
 struct Window {
     uint16_t x, y, w, h;
+    uint16_t source = 2; // 0x8000: crop entry 0
 };
 
 struct Layout {
@@ -19,6 +22,7 @@ struct Layout {
     std::vector<Window> windows;
     bool taken;
     uint16_t split = 0; // HV and V: the first part's height, 0 the middle
+    Window crop{};      // crop entry 0, of its source, when it has a width
 };
 
 // The page's Apply (with the splice a tool sets, split in the middle) and the window records.
@@ -32,11 +36,18 @@ void write(uint8_t* b, const Layout& l)
         blk::put16(b, f[0], f[1]);
     for (uint32_t w = 0; w < blk::kScalerWindows; ++w) {
         const Window r = w < l.windows.size() ? l.windows[w] : Window{};
-        const uint16_t record[][2] = {{win::kState, w < l.windows.size()}, {win::kSource, 2}, {win::kX, r.x},
+        const uint16_t record[][2] = {{win::kState, w < l.windows.size()}, {win::kSource, r.source}, {win::kX, r.x},
                                       {win::kY, r.y}, {win::kWidth, r.w}, {win::kHeight, r.h}};
         for (const auto& f : record)
             blk::put16(b, blk::window(w, f[0]), f[1]);
     }
+    if (l.crop.w == 0)
+        return;
+    namespace crop = blk::crop;
+    const uint16_t entry[][2] = {{crop::kId, uint16_t(0x8000 | l.crop.source)}, {crop::kX, l.crop.x},
+                                 {crop::kY, l.crop.y}, {crop::kWidth, l.crop.w}, {crop::kHeight, l.crop.h}};
+    for (const auto& f : entry)
+        blk::put16(b, blk::cropField(0, f[0]), f[1]);
 }
 
 // Windows on the wall: a channel in use (enabled, reading pixels) reads lines too and, unless it
@@ -81,10 +92,24 @@ TEST_F(WallShown, EveryShownWindowReadsPixelsOnChannelsOfItsOwnOrTheBlockTakesIt
     // 2380 x 4160, of 4085 lines 31, of 4215 lines none without running over the line budget.
     for (const auto& [split, taken] : {std::pair{434, true}, {433, false}, {303, false}})
         rows.push_back({"size", SPLICE_V, 2302, 4518, {{0, 0, 2302, 4518}}, taken, uint16_t(split)});
+    // Down across that seam (32 lines of back porch): 119 lines of the input zoomed to 1500 start
+    // the lower tile 3 lines into the frame, 127 lines 2 lines.
+    for (const auto& [lines, taken] : {std::pair{119, true}, {127, false}})
+        rows.push_back({"a crop zoomed down across the seam", SPLICE_V, 2302, 4518, {{0, 0, 500, 1500, 0x8000}}, taken, 434,
+                        {0, 0, 1920, uint16_t(lines), 2}});
     // Widths only a PC tool writes: two pairs take half a line, up to a total of 8280.
     for (const auto& [w, h, taken] : {std::tuple{20000, 500, false}, {32000, 320, false}, {65535, 160, false},
                                       {9000, 1000, true}, {12000, 800, true}, {16000, 600, true}})
         rows.push_back({"size", 0, uint16_t(w), uint16_t(h), {{0, 0, uint16_t(w), uint16_t(h)}}, taken});
+    // Ribbon walls (H, four channels of a quarter of the width): the 1080p picture over all of it
+    // is zoomed 10.4-15.6 times, more than the 34 pixels of sync and back porch before a seam hold.
+    for (const auto& [w, h] : {std::pair{20000, 96}, {24000, 128}, {30000, 96}, {20000, 160}})
+        rows.push_back({"size", SPLICE_H, uint16_t(w), uint16_t(h), {{0, 0, uint16_t(w), uint16_t(h)}}, false});
+    // Across two seams of H 24000 x 300: 16014 wide the tiles past them start 10 pixels into their
+    // line, 16424 wide one starts at 9.
+    rows.push_back({"size", SPLICE_H, 24000, 300, {{0, 0, 64, 64}}, true});
+    rows.push_back({"zoomed across the seams", SPLICE_H, 24000, 300, {{0, 0, 16014, 300}}, true});
+    rows.push_back({"zoomed across the seams", SPLICE_H, 24000, 300, {{0, 0, 16424, 300}}, false});
     // CP21's fixed total of 660 x 15000 grows with a taller LED, up to 17,999 lines (above 50 Hz).
     rows.push_back({"size", SPLICE_CP2TO1, 500, 17991, {{0, 0, 500, 17991}}, true});
     // 8188 x 1200: four channels of 4096 side by side; HV 4156 x 1280: the parts on channels 0 and 2.
@@ -132,4 +157,50 @@ TEST_F(WallShown, EveryShownWindowReadsPixelsOnChannelsOfItsOwnOrTheBlockTakesIt
             shown += blk::get16(b, blk::window(w, win::kState)) != 0;
         EXPECT_EQ(windowsOnTheWall(), std::max(shown, 1));
     }
+}
+
+// The zoom follows what a window shows: an input or crop its tiles cannot draw past a seam is
+// refused as a layout is; an input that changes under a layout the wall took closes the window
+// (the block and the log say which), and the others stay.
+TEST_F(WallShown, WhatAWindowShowsZoomedPastTheSeamIsRefusedOrItsWindowClosed)
+{
+    connect1080p(1);   // source 2
+    connect(0, k720p); // source 3
+    bringUp();
+    settle();
+    // H 24000 x 300: window 0 on the last channel, window 1 across two seams.
+    const Layout wall{"", SPLICE_H, 24000, 300, {{20000, 0, 1000, 300}, {0, 0, 16014, 300}}, true};
+    auto pass = [&] {
+        for (int i = 0; i < 3; ++i)
+            scaler->runOnce();
+    };
+    handOver([&](VyrRamPara& s) { write(s.block, wall); });
+    pass();
+    ASSERT_EQ(blk::get16(store->block, blk::kLedWidth), 24000);
+    ASSERT_EQ(windowsOnTheWall(), 2);
+    const uint32_t source1 = blk::window(1, win::kSource);
+
+    // 720p: zoomed 12.5 times.
+    handOver([&](VyrRamPara& s) { blk::put16(s.block, source1, 3); });
+    pass();
+    EXPECT_EQ(blk::get16(store->block, source1), 2);
+    EXPECT_TRUE(TestRoot::logHas("window 1: source word 3 refused, 1280 x 720 of its input zoomed to 16014 x 300"));
+    // A crop 1000 pixels wide of the 1080p input: 16 times.
+    handOver([&](VyrRamPara& s) {
+        Layout cropped = wall;
+        cropped.windows[1].source = 0x8000;
+        cropped.crop = {0, 0, 1000, 1080, 2};
+        write(s.block, cropped);
+    });
+    pass();
+    EXPECT_EQ(blk::get16(store->block, source1), 2);
+    EXPECT_EQ(windowsOnTheWall(), 2);
+
+    // The 1080p input becomes 720p.
+    connect(1, k720p);
+    pass();
+    EXPECT_EQ(blk::get16(store->block, blk::window(0, win::kState)), 1);
+    EXPECT_EQ(blk::get16(store->block, blk::window(1, win::kState)), 0);
+    EXPECT_TRUE(TestRoot::logHas("window 1 not shown, closed: 1280 x 720 of its input zoomed to 16014 x 300"));
+    EXPECT_EQ(windowsOnTheWall(), 1);
 }

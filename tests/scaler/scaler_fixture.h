@@ -79,20 +79,28 @@ protected:
         scaler->drv->init_reg_acc_param();
     }
 
-    // A 1080p60 source on chip port p, as the chip measures it and the input manager reports it.
-    static void connect1080p(int p)
+    // A progressive 60 Hz source on chip port p, as the chip measures it and the input manager
+    // reports it.
+    struct Source {
+        uint32_t hact, hsync, hback, htotal, vact, vsync, vback, vtotal;
+        float mhz;
+    };
+    static constexpr Source k1080p{1920, 44, 148, 2200, 1080, 5, 36, 1125, 148.5f};
+    static constexpr Source k720p{1280, 40, 220, 1650, 720, 5, 20, 750, 74.25f};
+    static void connect(int p, const Source& s)
     {
         platform::Sim::C331Chip::InputTiming t;
         t.present = true;
-        t.htotal = 2200, t.vtotal = 1125, t.hact = 1920, t.fv = 60;
+        t.htotal = s.htotal, t.vtotal = s.vtotal, t.hact = s.hact, t.fv = 60;
         c331Chip().setInput(p, t);
         HDMI_INFO rec{};
-        rec.hact = 1920, rec.hsync = 44, rec.hback = 148, rec.htt = 2200;
-        rec.vact = 1080, rec.vsync = 5, rec.vback = 36, rec.vtt = 1125;
-        rec.pfreq = 148.5f, rec.stable = 1;
+        rec.hact = s.hact, rec.hsync = s.hsync, rec.hback = s.hback, rec.htt = s.htotal;
+        rec.vact = s.vact, rec.vsync = s.vsync, rec.vback = s.vback, rec.vtt = s.vtotal;
+        rec.pfreq = s.mhz, rec.stable = 1;
         QMutexLocker lock(&Utils::_source_hdminfo_mutex);
         keltosource::p_kelto_source->hdminfo[c331_manage::vyrApi_GetPortDevId(p)] = rec;
     }
+    static void connect1080p(int p) { connect(p, k1080p); }
 
     // A writer's hand-over: change the block under the mutex, raise the flag.
     void handOver(const std::function<void(VyrRamPara&)>& change, uint8_t flag = 1)
