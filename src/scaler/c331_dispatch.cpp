@@ -36,12 +36,6 @@ constexpr uint32_t kTraceBase = blk::kBrightness; // window-field traces count f
 // Any of these changed: the panel is set up again, once.
 constexpr uint32_t kPanelFields[] = {blk::kSpliceMode, blk::kLedWidth, blk::kLedHeight, blk::kOutput1Width,
                                      blk::kOutput1Height};
-// The screen as its writers set it: the panel's fields and the two outputs' rectangles, which the
-// page and the protocol write with it. A panel the chip refuses takes all of them back.
-constexpr uint32_t kScreenFields[] = {blk::kSpliceMode,    blk::kLedWidth,      blk::kLedHeight,
-                                      blk::kOutput1X,      blk::kOutput1Y,      blk::kOutput1Width,
-                                      blk::kOutput1Height, blk::kOutput2X,      blk::kOutput2Y,
-                                      blk::kOutput2Width,  blk::kOutput2Height};
 
 // The colour temperature is set once for any of its four fields.
 constexpr uint32_t kColourFields[] = {blk::kColourTemp, blk::kColourRed, blk::kColourGreen, blk::kColourBlue};

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <string>
 
@@ -219,7 +220,8 @@ void c331_manage::bringUp()
             drv->write_C331(fd, 0x084801, 1, 16 * n);
         }
     }
-    vyrApi_PnlInit2(led[0], led[1], led[2], led[3], led[4]);
+    if (vyrApi_PnlInit2(led[0], led[1], led[2], led[3], led[4]) != 0)
+        showFactoryScreen(led);
     c331_SetBrightness(50);
     c331_SetContrast(contrast);
     c331_SetSharpness(sharpness);
@@ -230,6 +232,34 @@ void c331_manage::bringUp()
     g_fpga_c331_start = 1;
 }
 
+
+void c331_manage::showFactoryScreen(const uint16_t* stored)
+{
+    // A size an older program stored and this one refuses: the factory screen is shown, and the
+    // block gets it back as after any refused size, so pages, tools and the FPGA see what is shown.
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    // Image byte 2 + i holds block byte 0x300 + i.
+    auto factory = [](uint32_t f) { return blk::get16(default_para_ramlist + 2, f - kPersistStart); };
+    writeLogMsg(LOG_WARNING, "stored LED screen " + std::to_string(stored[0]) + " x " + std::to_string(stored[1]) +
+                                 " refused at start, the factory screen is shown");
+    vyrApi_PnlInit2(factory(blk::kLedWidth), factory(blk::kLedHeight), factory(blk::kOutput1Width),
+                    factory(blk::kOutput1Height), factory(blk::kSpliceMode));
+    if (!store)
+        return;
+    {
+        PosixLock lock(c331_mutex);
+        // The first dispatch compares with these: the panel is not set up (nor the FPGA reset) again.
+        if (!applied_valid) {
+            memcpy(applied, store->shadow, sizeof applied);
+            applied_valid = true;
+        }
+        for (uint32_t f : kScreenFields) {
+            blk::put16(store->block, f, factory(f));
+            blk::put16(applied, f, factory(f));
+        }
+    }
+    store->test_signal(1);
+}
 
 void ScalerCallLog::record(const char* name, std::initializer_list<int> args)
 {

@@ -10,6 +10,7 @@
 
 #include "base/posix_lock.h"
 #include "base/tick_alarm.h"
+#include "params/block_layout.h"
 #include "params/scaler_hand_over.h"
 #include "scaler/c331_window_types.h"
 #include "scaler/c331_input_state.h"
@@ -124,6 +125,12 @@ public:
     // Why the window set panel p would take is not drawn (the single full-panel window zoomed
     // across a channel seam at its input's timing), or "".
     std::string panelSeamFault(const ST_PANEL& p);
+    // The screen as its writers set it: the panel's fields and the two outputs' rectangles, which
+    // the page and the protocol write with it. A panel the chip refuses takes all of them back.
+    static constexpr uint32_t kScreenFields[] = {blk::kSpliceMode,    blk::kLedWidth,      blk::kLedHeight,
+                                                 blk::kOutput1X,      blk::kOutput1Y,      blk::kOutput1Width,
+                                                 blk::kOutput1Height, blk::kOutput2X,      blk::kOutput2Y,
+                                                 blk::kOutput2Width,  blk::kOutput2Height};
     void vyrApi_PnlInitOch3();            // programs the planned panel
     // One search of the timing list for the planned grid: 1 found, 0 none (the pair as computed).
     static int vyrApi_PnlInitOch_diff(ST_PANEL& p, int* htt, int* vtt, int hblank, int vblank, bool trace);
@@ -436,6 +443,7 @@ private:
     void startWorker();
     static void* c331manageThread(void* arg);
     void bringUp();
+    void showFactoryScreen(const uint16_t* stored); // the stored screen was refused at start
     void openChip();
     void identify();
     pthread_t worker_{};

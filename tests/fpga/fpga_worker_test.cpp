@@ -780,7 +780,8 @@ TEST_P(FpgaOnTheBoard, EveryLedSizeBringsTheOutputOn)
 // Beyond channel 0 alone: H 8188 x 1280 split 100 on two pairs gives each part a pair, channel 0
 // 4044 pixels; none and CP12 8001 x 1280 halve the width to 4000 pixels a channel. CP21 500 x 17991
 // (a PC tool's size) grows its total to 660 x 17999, the longest frame above 50 Hz. A ribbon, H
-// 20000 x 96, gives each channel of the pair 5000 pixels.
+// 20000 x 96, gives each channel of the pair 5000 pixels. 20000 x 500, which no timing holds (a
+// size stored before an update), starts on the factory screen, which the block then holds.
 INSTANTIATE_TEST_SUITE_P(LedSizes, FpgaOnTheBoard,
                          ::testing::Values(BoardLed{1920, 1080, SPLICE_NONE, 0}, BoardLed{3840, 2160, SPLICE_NONE, 0},
                                            BoardLed{4096, 2160, SPLICE_NONE, 0}, BoardLed{8188, 1280, SPLICE_NONE, 0},
@@ -789,7 +790,7 @@ INSTANTIATE_TEST_SUITE_P(LedSizes, FpgaOnTheBoard,
                                            BoardLed{2302, 4518, SPLICE_V, 434}, BoardLed{3840, 2160, SPLICE_H, 1920},
                                            BoardLed{8188, 1280, SPLICE_H, 100}, BoardLed{8001, 1280, SPLICE_CP1TO2, 0},
                                            BoardLed{1280, 8188, SPLICE_CP2TO1, 0}, BoardLed{500, 17991, SPLICE_CP2TO1, 0},
-                                           BoardLed{20000, 96, SPLICE_H, 10000}));
+                                           BoardLed{20000, 96, SPLICE_H, 10000}, BoardLed{20000, 500, SPLICE_NONE, 0}));
 
 namespace {
 

@@ -252,24 +252,37 @@ TEST_F(Panel, TheIniPixelLimitBoundsTheLedSize)
     EXPECT_EQ(c331Chip().outputTiming(3).vactive, 1080u);
 }
 
-TEST_F(ScalerFixture, BringUpWithAnUnusableLedSizeStillRunsAndTakesTheNextSize)
+// A size an older program stored and this one refuses (no timing holds a 20000-pixel line): the
+// start shows the factory screen and takes the stored size back, as a refused size is; the first
+// change after it sets up no panel again (nor resets the FPGA), the next size is taken.
+TEST_F(ScalerFixture, BringUpWithAStoredSizeItRefusesShowsTheFactoryScreenAndTakesItBack)
 {
     for (uint8_t* b : {store->block, store->shadow}) {
-        blk::put16(b, blk::kLedWidth, 0);
-        blk::put16(b, blk::kSpliceMode, 0);
+        blk::put16(b, blk::kLedWidth, 20000);
+        blk::put16(b, blk::kLedHeight, 500);
+        blk::put16(b, blk::kOutput1Width, 20000);
+        blk::put16(b, blk::kOutput1Height, 500);
     }
-    blk::put16(store->block, blk::kChannelWidth, 12345);
     bringUp();
     EXPECT_EQ(g_fpga_c331_start.load(), 1);
-    EXPECT_TRUE(c331Chip().writesTo(0x034401).empty()) << "no panel was set up";
-    EXPECT_EQ(blk::get16(store->block, blk::kChannelWidth), 12345) << "nor published";
+    EXPECT_EQ(c331Chip().outputTiming(0).htotal, 1940u);
+    EXPECT_EQ(c331Chip().outputTiming(0).vtotal, 5104u);
+    for (uint32_t f : {blk::kLedWidth, blk::kOutput1Width, blk::kOutput2Width, blk::kChannelWidth})
+        EXPECT_EQ(blk::get16(store->block, f), 1920) << f;
+    for (uint32_t f : {blk::kLedHeight, blk::kOutput1Height, blk::kOutput2Height, blk::kChannelHeight})
+        EXPECT_EQ(blk::get16(store->block, f), 1080) << f;
+    EXPECT_TRUE(TestRoot::logHas("stored LED screen 20000 x 500 refused at start"));
+
+    c331Chip().clearLog();
+    handOver([](VyrRamPara& s) { blk::put16(s.block, blk::kContrast, 60); });
+    scaler->runOnce();
+    EXPECT_TRUE(c331Chip().writesTo(0x080A02, 16 * 5).empty()) << "the panel is not set up again";
     handOver([](VyrRamPara& s) {
-        blk::put16(s.block, blk::kLedWidth, 1920);
-        blk::put16(s.block, blk::kLedHeight, 1080);
+        blk::put16(s.block, blk::kLedWidth, 3840);
+        blk::put16(s.block, blk::kLedHeight, 2160);
     });
     scaler->runOnce();
-    EXPECT_EQ(c331Chip().outputTiming(5).htotal, 1940u);
-    EXPECT_EQ(c331Chip().outputTiming(5).vtotal, 5104u);
+    EXPECT_EQ(c331Chip().outputTiming(5).htotal, 3860u);
 }
 
 namespace {
