@@ -159,6 +159,8 @@ inline void put16(uint8_t* block, uint32_t offset, uint16_t value)
     block[offset] = uint8_t(value);
     block[offset + 1] = uint8_t(value >> 8);
 }
+// A window is on the wall while its state word is not 0: every reader takes it as the scaler does.
+inline bool windowShown(const uint8_t* block, uint32_t w) { return get16(block, window(w, win::kState)) != 0; }
 // The window whose audio is on; a byte naming no scaler window means window 0.
 inline uint32_t audioWindow(const uint8_t* block)
 {

@@ -150,7 +150,7 @@ void LockWindow::image_init()
             QLabel* name = label(list_frame, "label_name", 55 + 155 * c, 13 + 50 * r, 100, 15, 10);
             name->setTextFormat(Qt::PlainText); // an input's alias comes from an uploaded file
             name->setObjectName(QStringLiteral("label_name%1").arg(k + 1));
-            const bool on = k == 0 || s.u16(blk::window(k, blk::win::kState)) == 1;
+            const bool on = k == 0 || blk::windowShown(s.block(), uint32_t(k)); // window 1 is always listed
             if (!on) {
                 QLabel* closed = label(list_frame, "label_state", 55 + 155 * c, 20 + 50 * r, 40, 15, 10);
                 closed->setObjectName(QStringLiteral("label_state%1").arg(k + 1));

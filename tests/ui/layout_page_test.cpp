@@ -2,6 +2,7 @@
 // record (state, source, position and size, mirror pictures, point-to-point selector), names with
 // and without an alias, captions against selector items after a language change, MODE, text fit.
 #include "panel_fixture.h"
+#include "pc_tool.h"
 
 #include "base/global.h"
 #include "params/block_layout.h"
@@ -117,6 +118,15 @@ TEST_F(PanelTest, LayoutPageShowsEachWindowFromItsRecordAndWraps)
         .until([] { return g_imagelayout->shown_window == 0; }, "wrap to window 1")
         .key(Left)
         .until([] { return g_imagelayout->shown_window == 5; }, "wrap to window 6")
+        .act([] {
+            // A PC tool switches the window shown off and moves it: the page follows at once.
+            PcTool tool;
+            ASSERT_EQ(tool.set16(blk::window(5, blk::win::kState), 0), 0);
+            ASSERT_EQ(tool.set16(blk::window(5, blk::win::kX), 300), 0);
+            Panel::refresh(1);
+            EXPECT_EQ(g_imagelayout->image_state->text(), QStringLiteral("Image state:OFF"));
+            EXPECT_EQ(g_imagelayout->lineEdit_X->text(), QStringLiteral("300"));
+        })
         .key(Back)
         .until([] { return g_page_focus.load() == 5 && !g_imagelayout; }, "settings menu again");
     ASSERT_TRUE(s.run());

@@ -4,6 +4,7 @@
 #include "panel_fixture.h"
 #include "panel_checks.h"
 #include "panel_store.h"
+#include "pc_tool.h"
 #include "test_root.h"
 
 #include "base/global.h"
@@ -269,7 +270,7 @@ TEST_F(PanelTest, OtherSettingsAudioRowSwitchesTheChosenWindow)
             .until([] { return g_othersetup->editing == 0; }, "audio applied")
             .act([&] {
                 EXPECT_EQ(differences(want, store->block), "");
-                EXPECT_EQ(Panel::changeFlag(), 1) << "handed over even when nothing changed";
+                EXPECT_EQ(Panel::changeFlag(), c.window >= 0 ? 1 : 0) << "handed over only for a change";
             });
         ASSERT_TRUE(s.run());
     }
@@ -418,6 +419,55 @@ TEST_F(PanelTest, OtherSettingsWifiOffIsSavedBeforeTheDaemonsStopAndKeepsTheAcce
         EXPECT_TRUE(TestRoot::shellLog().isEmpty());
     });
     ASSERT_TRUE(t.run());
+    R58_WIFI_CONFIG::p_wifi = nullptr;
+}
+
+// A PC tool switches the access point off while the page is open, before or during an edit of its
+// row: the row shows OFF at once, and OK, OK or BACK write nothing: the access point stays off.
+TEST_F(PanelTest, OtherSettingsFollowsAToolsWifiSwitchAndAConfirmWithoutAChangeWritesNothing)
+{
+    g_language = 1;
+    R58_WIFI_CONFIG wifi;
+    wifi.initialize(false);
+    R58_WIFI_CONFIG::p_wifi = &wifi;
+    PcTool tool;
+    struct Row {
+        const char* what;
+        bool duringEdit;
+        int key;
+    };
+    const Row rows[] = {
+        {"OK, OK after the tool's OFF", false, OK},
+        {"OK after the tool's OFF during the edit", true, OK},
+        {"BACK after the tool's OFF during the edit", true, Back},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        store->setU16(blk::kWifiOff, 0);
+        Script s;
+        viaAdvanced(s).keys({Right, Right, Right, Right}).until([] { return g_othersetup->ui_select == 4; }, "Wi-Fi row");
+        auto toolSwitchesOff = [&] {
+            ASSERT_EQ(tool.set16(blk::kWifiOff, 1), 0);
+            Panel::refresh(1);
+            Panel::clearFlag();
+            shellSim().clearLog();
+            EXPECT_EQ(g_othersetup->wifi_state->currentText(), QStringLiteral("OFF"));
+        };
+        if (!r.duringEdit)
+            s.act(toolSwitchesOff);
+        s.key(OK).until([] { return g_othersetup->editing == 1; }, "editing");
+        if (r.duringEdit)
+            s.act(toolSwitchesOff);
+        s.key(r.key).until([] { return g_othersetup->editing == 0; }, "edit left").act([&] {
+            EXPECT_EQ(g_othersetup->wifi_state->currentText(), QStringLiteral("OFF"));
+            EXPECT_EQ(store->block[blk::kWifiOff], 1);
+            EXPECT_EQ(Panel::changeFlag(), 0);
+            EXPECT_EQ(wifi.resetFlag(), 0) << "no access point started again";
+            EXPECT_TRUE(TestRoot::shellLog().isEmpty());
+        });
+        s.key(Back).until([] { return Panel::onTop(12); }, "advanced menu");
+        ASSERT_TRUE(s.run());
+    }
     R58_WIFI_CONFIG::p_wifi = nullptr;
 }
 

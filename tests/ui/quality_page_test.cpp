@@ -2,6 +2,8 @@
 // reach the scaler chip, commit and undo (also while the scaler is still busy with the previous
 // step), the reset of all picture fields, MODE, and its texts in every language.
 #include "picture_pages.h"
+#include "fpga_up.h"
+#include "pc_tool.h"
 
 #include "ui/numberkeyboard.h"
 #include "ui/option.h"
@@ -289,6 +291,68 @@ TEST_F(QualityPage, ModeDuringAnEditLeavesTheLastStepAndOpensTheUserModes)
     EXPECT_EQ(g_mode_shortcut_key.load(), 1);
     EXPECT_FALSE(g_imagequality);
     EXPECT_FALSE(g_option);
+}
+
+// The operator edits the brightness from 0 while a PC tool sets 60: the page shows 60 (or a key
+// acts on it before the refresh), the edit goes on from it, and neither BACK nor OK puts the
+// page's value back over it: FPGA register 6 carries 60 % (153) to the wall.
+TEST_F(QualityPage, ToolsValueDuringAnEditStaysOnTheWall)
+{
+    bringUp();
+    ASSERT_TRUE(bringUpFpga0ByItsPasses());
+    platform::Sim::fpgaChip().setCards(0, 1);
+    PcTool tool;
+    struct Row {
+        const char* what;
+        std::vector<int> own; // steps before the tool's write
+        bool refreshed;       // the scaler's pass after the tool's write has refreshed the page
+        int key;              // then
+        uint16_t end;
+    };
+    const Row rows[] = {
+        {"BACK", {}, true, Back, 60},
+        {"BACK after the page's own steps", {Right, Right}, true, Back, 60},
+        {"OK", {Right}, true, OK, 60},
+        {"a step before the refresh starts from the tool's value", {}, false, Right, 61},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        store->setU16(blk::kBrightness, 0);
+        scaler->change_flag = 1;
+        pass();
+        Script s;
+        toQuality(s).key(OK).until([] { return g_quality->edit_flag == 1; }, "editing");
+        for (int k : r.own)
+            s.key(k).until([this] { return flag() == 1; }, "own step").act([this] { pass(); });
+        s.act([&] {
+            ASSERT_EQ(tool.set16(blk::kBrightness, 60), 0);
+            if (r.refreshed) {
+                pass();
+                EXPECT_EQ(shownValue(0), QStringLiteral("60"));
+            }
+        });
+        s.key(r.key)
+            .until([&r] { return shownValue(0) == QString::number(r.end); }, "shown")
+            .act([this, &r] {
+                pass(); // a step waits while the scaler has not taken the tool's change
+                EXPECT_EQ(store->u16(blk::kBrightness), r.end);
+            });
+        if (r.key == Right)
+            s.key(OK);
+        s.until([] { return g_quality->edit_flag == 0; }, "edit left")
+            .key(Back)
+            .until([] { return Panel::onTop(11); }, "picture menu");
+        ASSERT_TRUE(s.run());
+        pass();
+        EXPECT_EQ(store->u16(blk::kBrightness), r.end);
+        if (r.end == 60) {
+            for (int i = 0; i < 50 && platform::Sim::fpgaChip().registerValue(6) != 153; ++i) {
+                G_timeTicks.fetch_add(1);
+                fpga->runOnce();
+            }
+            EXPECT_EQ(platform::Sim::fpgaChip().registerValue(6), 153);
+        }
+    }
 }
 
 TEST_F(QualityPage, TextsOfEveryLanguageFitAndALanguageChangeRetextsThePage)

@@ -1,7 +1,8 @@
 // The colour temperature page reached by keys from the home screen: choosing the type (written
-// only on OK, the old one again on BACK, nothing on MODE), the three gains stepped live, the
+// only on OK and only when it changed, nothing on BACK or MODE), the three gains stepped live, the
 // colour matrix the scaler then sets on the chip, a stored type out of range, and its texts.
 #include "picture_pages.h"
+#include "pc_tool.h"
 
 #include "ui/pages_settings/quality.h"
 #include "ui/pages_settings/temperature.h"
@@ -57,14 +58,14 @@ TEST_F(TemperaturePage, ChosenTypeIsWrittenOnOkAndReachesTheChipsColourMatrix)
         std::vector<int> keys; // while choosing, from "nature"
         int type;
         Coefficients chip;
-        bool changed; // the chip is set again only when the type changed
+        bool changed; // written and set on the chip only when the type changed
     };
     // Fixed balances of the scaler for warm, nature and cool; custom takes gain x 64.
     const Row rows[] = {
         {{Right}, 3, {6944, 8282, 10978}, true},
         {{Right, Right}, 0, {640, 1280, 1920}, true},
         {{Left}, 1, {8845, 8113, 7056}, true},
-        {{Left, Left, Left, Left}, 2, {8192, 8192, 8192}, false}, // round to the same: written, not set again
+        {{Left, Left, Left, Left}, 2, {8192, 8192, 8192}, false}, // round to the same: nothing written
     };
     const char* const english[4] = {"custom", "warm", "nature", "cool"};
     for (const Row& r : rows) {
@@ -91,7 +92,7 @@ TEST_F(TemperaturePage, ChosenTypeIsWrittenOnOkAndReachesTheChipsColourMatrix)
                 EXPECT_EQ(store->u16(blk::kColourTemp), 2);
             })
             .key(OK)
-            .until([this] { return flag() == 1; }, "type handed over")
+            .until([this, &r] { return flag() == (r.changed ? 1 : 0) && g_temperature->edit_flag == 0; }, "type confirmed")
             .act([this, &r] {
                 EXPECT_EQ(store->u16(blk::kColourTemp), r.type);
                 EXPECT_EQ(g_temperature->edit_flag, 0);
@@ -108,7 +109,7 @@ TEST_F(TemperaturePage, ChosenTypeIsWrittenOnOkAndReachesTheChipsColourMatrix)
     }
 }
 
-TEST_F(TemperaturePage, BackWhileChoosingWritesTheOldTypeAgainAndModeWritesNothing)
+TEST_F(TemperaturePage, BackWhileChoosingAndModeWriteNothing)
 {
     store->setU16(blk::kColourTemp, 1);
     Script s;
@@ -116,14 +117,13 @@ TEST_F(TemperaturePage, BackWhileChoosingWritesTheOldTypeAgainAndModeWritesNothi
         .keys({OK, Right, Right})
         .until([] { return g_temperature->type_index == 3; }, "cool shown")
         .key(Back)
-        .until([this] { return flag() == 1; }, "old type handed over")
+        .until([] { return g_temperature->edit_flag == 0; }, "choice left")
         .act([this] {
+            EXPECT_EQ(flag(), 0) << "the type was never changed";
             EXPECT_EQ(store->u16(blk::kColourTemp), 1);
             EXPECT_EQ(g_temperature->type_index, 1);
             EXPECT_EQ(g_temperature->comboBox_type->currentIndex(), 1);
-            EXPECT_EQ(g_temperature->edit_flag, 0);
             EXPECT_TRUE(g_temperature) << "BACK while choosing stays on the page";
-            scaler->change_flag = 0;
         })
         .keys({OK, Left})
         .until([] { return g_temperature->type_index == 0; }, "custom shown")
@@ -174,9 +174,9 @@ TEST_F(TemperaturePage, GainsAreSteppedLiveClampedAndUndoneByBack)
             EXPECT_EQ(store->u16(blk::kColourGreen), 100);
             pass();
         })
-        .key(OK) // the commit hands the value over once more
-        .until([this] { return flag() == 1 && g_temperature->edit_flag == 0; }, "green committed")
-        .act([this] { pass(); })
+        .key(OK) // the value is already on the wall: the commit writes nothing
+        .until([] { return g_temperature->edit_flag == 0; }, "green committed")
+        .act([this] { EXPECT_EQ(flag(), 0); })
         .keys({Right, OK, Left})
         .until([this] { return flag() == 1; }, "blue step")
         .act([this] {
@@ -235,6 +235,71 @@ TEST_F(TemperaturePage, AStoredTypeOutOfRangeShowsWhatTheScalerAppliesAndIsRepai
             .until([this] { return flag() == 1; }, "committed");
         ASSERT_TRUE(s.run());
         EXPECT_EQ(store->u16(blk::kColourTemp), c.shown);
+    }
+}
+
+// A PC tool sets the type while the operator chooses one, or the red gain while they step it: the
+// page shows the tool's value and BACK or OK leaves it on the chip; a type the operator has already
+// moved to stays theirs and is written by OK.
+TEST_F(TemperaturePage, ToolsChangeDuringAChoiceOrAnEditStaysOnTheChip)
+{
+    bringUp();
+    PcTool tool;
+    struct Row {
+        const char* what;
+        int item;             // 0 the type, 1 the red gain
+        std::vector<int> own; // keys before the tool's write (a gain's steps each handed over)
+        uint16_t tool;
+        int key;
+        uint16_t end;
+        Coefficients chip;
+    };
+    const Coefficients cool = {6944, 8282, 10978}, warm = {8845, 8113, 7056};
+    const Row rows[] = {
+        {"type: BACK after the tool's cool", 0, {}, 3, Back, 3, cool},
+        {"type: OK after the tool's cool", 0, {}, 3, OK, 3, cool},
+        {"type: the operator's warm stays theirs", 0, {Left}, 3, OK, 1, warm},
+        {"red: BACK after the tool's 80", 1, {Right}, 80, Back, 80, {80 * 64, 20 * 64, 30 * 64}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const uint32_t field = r.item == 0 ? blk::kColourTemp : blk::kColourRed;
+        store->setU16(blk::kColourTemp, r.item == 0 ? 2 : 0);
+        setGains(10, 20, 30);
+        scaler->change_flag = 1;
+        pass();
+        auto shown = [&r] {
+            return r.item == 0 ? g_temperature->comboBox_type->currentIndex() : g_temperature->lineEdit_name_red->text().toInt();
+        };
+        Script s;
+        toTemperature(s);
+        if (r.item == 1)
+            s.key(Right);
+        s.key(OK).until([] { return g_temperature->edit_flag == 1; }, "editing");
+        for (int k : r.own) {
+            s.key(k);
+            if (r.item == 1)
+                s.until([this] { return flag() == 1; }, "own step").act([this] { pass(); });
+        }
+        s.act([&] {
+             ASSERT_EQ(tool.set16(field, r.tool), 0);
+             pass();
+             EXPECT_EQ(shown(), r.own.empty() || r.item == 1 ? r.tool : 1);
+         })
+            .key(r.key)
+            .until([] { return g_temperature->edit_flag == 0; }, "edit left")
+            .act([&] {
+                EXPECT_EQ(shown(), r.end);
+                pass();
+            })
+            .key(Back)
+            .until([] { return Panel::onTop(11); }, "picture menu");
+        ASSERT_TRUE(s.run());
+        EXPECT_EQ(store->u16(field), r.end);
+        const Coefficients c = matrix();
+        EXPECT_EQ(c.red, r.chip.red);
+        EXPECT_EQ(c.green, r.chip.green);
+        EXPECT_EQ(c.blue, r.chip.blue);
     }
 }
 

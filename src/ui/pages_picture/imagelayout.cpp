@@ -132,12 +132,20 @@ void ImageLayout::language_changed()
     label_mirror->setText(QString::fromUtf8(t.mirror));
 }
 
+void ImageLayout::syncUpdate(int code)
+{
+    VyrPage::syncUpdate(code);
+    // The page shows data only: what a PC tool or the box changed shows at once.
+    image_init();
+    image_para_update();
+}
+
 void ImageLayout::image_init()
 {
     frame_image->setGeometry(51 * ui_select + 7, 39, 51, 49);
     frame_image->lower();
     const BlockSnapshot b(VyrRamPara::p_vyrrampara_config);
-    const bool on = b.u16(blk::window(ui_select, blk::win::kState)) != 0;
+    const bool on = blk::windowShown(b.block(), ui_select);
     const Texts& t = texts();
     image_state->setText(QString::fromUtf8(t.state) + QString::fromUtf8(on ? t.on : t.off));
 }

@@ -17,6 +17,7 @@ class ImageLayout : public VyrPage {
 public:
     explicit ImageLayout(QWidget* parent = nullptr);
     void language_changed() override;
+    void syncUpdate(int code) override;
     void image_init();
     void image_para_update();
     void mirror_select(int mode);

@@ -135,7 +135,7 @@ void InputChoose::initMenu()
         l = nullptr;
     const BlockSnapshot s(store());
     for (uint8_t k = 0; k < 6; ++k) {
-        if (k > 0 && s.u8(blk::window(k, blk::win::kState)) != 1)
+        if (k > 0 && !blk::windowShown(s.block(), k))
             continue;
         const int c = bar_count;
         bar_window[c] = k;
@@ -484,7 +484,7 @@ void InputChoose::syncUpdate(int code)
     }
     if (firstWordChanged || s.changed(blk::window(current_window, blk::win::kSource))) {
         // The operator stays on the window chosen, unless it was switched off.
-        if (current_window > 0 && s.u8(blk::window(current_window, blk::win::kState)) != 1) {
+        if (current_window > 0 && !blk::windowShown(s.block(), current_window)) {
             current_window = 0;
             saved_select = 0;
         }

@@ -60,7 +60,7 @@ constexpr int kCaptionPixels = 12;
 constexpr int kSelectorPixels = 10;
 
 bool audioOn(const uint8_t* block, uint32_t w) { return (block[blk::window(w, blk::win::kAudioHigh)] & 0x80) != 0; }
-bool windowOn(const uint8_t* block, uint32_t w) { return blk::get16(block, blk::window(w, blk::win::kState)) != 0; }
+bool windowOn(const uint8_t* block, uint32_t w) { return blk::windowShown(block, w); }
 
 using PanelWidgets::pixels;
 
@@ -159,6 +159,15 @@ void othersetup::syncUpdate(int)
 {
     if (PageNav::languageChanged())
         language_changed();
+    // A PC tool or the box may have changed a row: the page shows it, also the row being edited,
+    // whose edit then starts from it (an entry the operator has already moved to stays theirs).
+    showBlock();
+    const int stored = editing ? storedEntry(ui_select) : -1;
+    if (stored >= 0 && edit_origin.changedElsewhere({stored})) {
+        edit_value = uint8_t(edit_origin.rebase({int(edit_value)}, {stored}).at(0).toInt());
+        edit_start = uint8_t(stored);
+        row(ui_select)->setCurrentIndex(edit_value);
+    }
 }
 
 void othersetup::para_init()
@@ -166,7 +175,6 @@ void othersetup::para_init()
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
         return;
-    uint8_t block[kBlockSize];
     {
         // The protocol writes the block under the hand-over lock; the repair goes the same way so
         // the scaler applies it and the refresh after its pass saves it.
@@ -178,44 +186,71 @@ void othersetup::para_init()
             store->setU16(blk::kAudioWindow, 0);
             handOver.commit();
         }
-        memcpy(block, store->block, kBlockSize);
     }
+    showBlock();
+}
+
+void othersetup::showBlock()
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return;
+    uint8_t block[kBlockSize];
+    store->copyBlock(block, 0, kBlockSize);
     const Texts& t = texts();
     const uint32_t audio = block[blk::kAudioWindow];
+    const int edited = editing ? ui_select : -1;
 
-    ImageVolume->clear();
-    for (uint32_t w = 0; w < blk::kScalerWindows; ++w) {
-        if (!windowOn(block, w))
-            continue;
-        ImageVolume->addItem(tr8(t.window).replace(QLatin1String("%d"), QString::number(w + 1)), int(w));
-        if (w == audio)
-            ImageVolume->setCurrentIndex(ImageVolume->count() - 1);
+    // The chooser's entries follow the windows that are on, not while one is being chosen; it
+    // stays on the window the operator chose while that is on, else the audio window.
+    if (edited != 0 && edited != 1) {
+        const int kept = chosenWindow();
+        const uint32_t wanted = kept >= 0 && windowOn(block, uint32_t(kept)) ? uint32_t(kept) : audio;
+        ImageVolume->clear();
+        for (uint32_t w = 0; w < blk::kScalerWindows; ++w) {
+            if (!windowOn(block, w))
+                continue;
+            ImageVolume->addItem(tr8(t.window).replace(QLatin1String("%d"), QString::number(w + 1)), int(w));
+            if (w == wanted)
+                ImageVolume->setCurrentIndex(ImageVolume->count() - 1);
+        }
+        if (ImageVolume->count() > 0 && ImageVolume->currentIndex() < 0)
+            ImageVolume->setCurrentIndex(0);
+        option_count[0] = uint8_t(ImageVolume->count());
     }
-    if (ImageVolume->count() > 0 && ImageVolume->currentIndex() < 0)
-        ImageVolume->setCurrentIndex(0);
-    option_count[0] = uint8_t(ImageVolume->count());
 
-    volume_state->clear();
-    volume_state->addItems({tr8(t.off), tr8(t.on)});
+    auto fill = [edited](QComboBox* c, int r, QStringList entries, int current) {
+        if (c->count() != entries.size()) {
+            c->clear();
+            c->addItems(entries);
+        }
+        if (r != edited)
+            c->setCurrentIndex(current);
+    };
     // The audio row shows the window the chooser shows: the audio window, or the first window on
     // when the audio window is off.
     const int shown = chosenWindow();
-    volume_state->setCurrentIndex(audioOn(block, shown >= 0 ? uint32_t(shown) : audio) ? 1 : 0);
+    fill(volume_state, 1, {tr8(t.off), tr8(t.on)}, audioOn(block, shown >= 0 ? uint32_t(shown) : audio) ? 1 : 0);
+    fill(switch_state, 2, {tr8(t.seamless), tr8(t.fade)}, blk::get16(block, blk::kSwitchEffect) != 0 ? 1 : 0);
+    fill(mode_state, 3, {tr8(t.click)}, 0);
+    fill(wifi_state, 4, {tr8(t.on), tr8(t.off)}, blk::get16(block, blk::kWifiOff) != 0 ? 1 : 0);
+    fill(dbd_state, 5, {tr8(t.off), tr8(t.on)}, blk::get16(block, blk::kPointToPoint) != 0 ? 1 : 0);
+}
 
-    switch_state->clear();
-    switch_state->addItems({tr8(t.seamless), tr8(t.fade)});
-    switch_state->setCurrentIndex(blk::get16(block, blk::kSwitchEffect) != 0 ? 1 : 0);
-
-    mode_state->clear();
-    mode_state->addItem(tr8(t.click));
-
-    wifi_state->clear();
-    wifi_state->addItems({tr8(t.on), tr8(t.off)});
-    wifi_state->setCurrentIndex(blk::get16(block, blk::kWifiOff) != 0 ? 1 : 0);
-
-    dbd_state->clear();
-    dbd_state->addItems({tr8(t.off), tr8(t.on)});
-    dbd_state->setCurrentIndex(blk::get16(block, blk::kPointToPoint) != 0 ? 1 : 0);
+int othersetup::storedEntry(int r) const
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    const int w = chosenWindow();
+    if (!store)
+        return -1;
+    ScalerHandOver lock;
+    switch (r) {
+    case 1: return w >= 0 && audioOn(store->block, uint32_t(w)) ? 1 : 0;
+    case 2: return store->u16(blk::kSwitchEffect) != 0 ? 1 : 0;
+    case 4: return store->u16(blk::kWifiOff) != 0 ? 1 : 0;
+    case 5: return store->u16(blk::kPointToPoint) != 0 ? 1 : 0;
+    default: return -1; // the chooser and the projection row write nothing
+    }
 }
 
 int othersetup::chosenWindow() const
@@ -239,6 +274,10 @@ void othersetup::showAudioOf(int window)
 
 void othersetup::on_button_box_clicked()
 {
+    // A confirm that changes nothing writes nothing: what the row shows is what the block holds.
+    const int stored = storedEntry(ui_select);
+    if (stored >= 0 && stored == edit_value)
+        return;
     switch (ui_select) {
     case 0:
         // Nothing is written: the audio row now acts on, and shows, the chosen window.
@@ -266,9 +305,9 @@ void othersetup::applyAudio()
             store->block[blk::kAudioState] = 0;
             store->block[blk::window(uint32_t(w), blk::win::kAudio)] = on ? 0 : 255;
             store->block[blk::window(uint32_t(w), blk::win::kAudioHigh)] = on ? 0 : 128;
+            handOver.commit();
         }
     }
-    handOver.commit();
 }
 
 void othersetup::applySwitchEffect()
@@ -374,21 +413,26 @@ void othersetup::keyReleaseEvent(QKeyEvent* event)
         qDebug("this is OK button(othersetup)[Release]\n");
         if (editing) {
             editing = 0;
+            edit_origin.close();
             current->setStyleSheet(style_combo_focused);
             on_button_box_clicked();
         } else if (option_count[ui_select] > 0 && current->currentIndex() >= 0) {
             // An empty chooser (no window on) has nothing to edit.
             editing = 1;
             edit_value = edit_start = uint8_t(current->currentIndex());
+            edit_origin.start({storedEntry(ui_select)});
             current->setStyleSheet(style_combo_editing);
         }
         break;
     case PanelKey::Back:
         qDebug("this is back button(othersetup)[Release]\n");
         if (editing) {
+            // Nothing was written while editing: the row shows what the block holds.
             editing = 0;
+            edit_origin.close();
             current->setCurrentIndex(edit_start < option_count[ui_select] ? edit_start : 0);
             current->setStyleSheet(style_combo_focused);
+            showBlock();
         } else {
             slot_Button_back_clicked();
         }

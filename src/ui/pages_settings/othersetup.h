@@ -1,4 +1,5 @@
 #pragma once
+#include "ui/edit_origin.h"
 #include "ui/vyrpage.h"
 
 #include <QPointer>
@@ -28,13 +29,14 @@ public:
     void syncUpdate(int code) override;
 
     void menulist_init();
-    void para_init();
-    void on_button_box_clicked(); // applies the edit value of the focused row
+    void para_init();             // repairs the audio window, then shows the block
+    void on_button_box_clicked(); // applies the edit value of the focused row, when it changes it
 
     uint8_t editing = 0;
     uint8_t edit_value = 0;
     uint8_t edit_start = 0;
     uint8_t option_count[kRows] = {6, 2, 2, 1, 2, 2};
+    EditOrigin edit_origin; // what the row being edited started from
 
     QFrame* frame;
     QLabel* label_name_volume;
@@ -62,6 +64,8 @@ protected:
 private:
     QComboBox* row(int i) const;
     int chosenWindow() const; // window of the chooser's current entry, -1 when none
+    void showBlock();         // every row as the block holds it now, the row being edited aside
+    int storedEntry(int row) const; // the entry of row 1, 2, 4 or 5 that the block holds now
     void showAudioOf(int window);
     void applyAudio();
     void applySwitchEffect();

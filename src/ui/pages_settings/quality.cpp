@@ -21,58 +21,6 @@
 
 QPointer<quality> g_quality;
 
-// ---- PictureWriter ---------------------------------------------------------------------------------
-
-PictureWriter::PictureWriter(QObject* parent)
-    : QObject(parent)
-{
-    retry_.setSingleShot(true);
-    retry_.setInterval(kRetryMs);
-    connect(&retry_, &QTimer::timeout, this, [this] { flush(); });
-}
-
-PictureWriter::~PictureWriter()
-{
-    flush(true);
-}
-
-bool PictureWriter::scalerBusy()
-{
-    c331_manage* scaler = c331_manage::p_c331_manage;
-    return scaler && scaler->change_flag.load() != 0;
-}
-
-bool PictureWriter::write(uint32_t field, int value)
-{
-    waiting_[field] = uint16_t(std::clamp(value, 0, 100));
-    flush();
-    return !waitingFor(field);
-}
-
-void PictureWriter::flush(bool force)
-{
-    if (waiting_.empty())
-        return;
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    if (!store) {
-        drop();
-        return;
-    }
-    if (!force && scalerBusy()) {
-        retry_.start();
-        return;
-    }
-    {
-        ScalerHandOver handOver;
-        // The whole word: a high byte left over from a larger stored value would make the scaler
-        // apply another value than the one the page shows.
-        for (const auto& w : waiting_)
-            store->setU16(w.first, w.second);
-        handOver.commit();
-    }
-    drop();
-}
-
 // ---- the page ----------------------------------------------------------------------------------------
 
 namespace {
@@ -116,24 +64,9 @@ uint32_t quality::fieldOf(int item)
     return item >= 0 && item < 4 ? kFields[item] : 0;
 }
 
-int quality::shown(uint32_t field)
-{
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    if (!store)
-        return 0;
-    int16_t value;
-    {
-        ScalerHandOver lock; // the protocol writes these fields under it from its own thread
-        value = int16_t(blk::get16(store->block, field));
-    }
-    // A value the control protocol stored out of range is shown as what a step would make of it.
-    return std::clamp<int>(value, 0, 100);
-}
-
 quality::quality(QWidget* parent)
-    : VyrPage(19, "quality", UiText::TitleQuality, parent)
+    : VyrPage(19, "quality", UiText::TitleQuality, parent), writer(new PictureWriter(this)), value(writer)
 {
-    writer = new PictureWriter(this);
     frame = new QFrame(this);
     frame->setObjectName(QStringLiteral("frame"));
     frame->setGeometry(10, 38, 300, 196);
@@ -188,8 +121,11 @@ QLineEdit* quality::item(int i) const
 
 void quality::para_init()
 {
-    for (int i = 0; i < 4; ++i)
-        item(i)->setText(QString::number(shown(fieldOf(i))));
+    for (int i = 0; i < 4; ++i) {
+        if (writer->waitingFor(fieldOf(i)) || (edit_flag && i == ui_select))
+            continue; // the page's own value, not yet handed over, or the one being edited
+        item(i)->setText(QString::number(PictureWriter::shown(PictureWriter::stored(fieldOf(i)))));
+    }
 }
 
 void quality::menulist_init()
@@ -201,7 +137,6 @@ void quality::menulist_init()
         w->setStyleSheet(QString::fromLatin1(kStyleNormal));
     focus_widget = lineEdit_bright;
     focus_widget->setStyleSheet(QString::fromLatin1(kStyleFocused));
-    saved_value = lineEdit_bright->text().toInt();
 }
 
 void quality::language_changed()
@@ -221,36 +156,24 @@ void quality::syncUpdate(int)
     if (PageNav::languageChanged())
         language_changed();
     writer->flush();
-    // While browsing, show what the block holds now (the protocol may have changed it).
-    if (edit_flag == 0 && !writer->waiting())
-        para_init();
+    // What the block holds now: a PC tool may have changed a value, also the one being edited.
+    para_init();
+    int shown = 0;
+    if (edit_flag && value.follow(&shown))
+        static_cast<QLineEdit*>(focus_widget)->setText(QString::number(shown));
 }
 
 void quality::get_sel_value()
 {
     auto* edit = static_cast<QLineEdit*>(focus_widget);
-    current_value = saved_value = edit->text().toInt();
+    edit->setText(QString::number(value.begin(fieldOf(ui_select))));
     edit->setStyleSheet(QString::fromLatin1(kStyleEditing));
-}
-
-int PictureWriter::step(int current, int& saved, char mode)
-{
-    switch (mode) {
-    case 0: ++current; break;
-    case 1: --current; break;
-    case 2: saved = current; break;
-    case 3: current = saved; break;
-    default: break;
-    }
-    return std::clamp(current, 0, 100);
 }
 
 void quality::updownset_sel_value(char mode)
 {
-    current_value = PictureWriter::step(current_value, saved_value, mode);
-    if (ui_select < 4)
-        writer->write(fieldOf(ui_select), current_value); // waits while the scaler is busy
-    static_cast<QLineEdit*>(focus_widget)->setText(QString::number(current_value));
+    if (ui_select < 4) // written at once, or once the scaler is free
+        static_cast<QLineEdit*>(focus_widget)->setText(QString::number(value.key(mode)));
 }
 
 void quality::on_Button_reset_clicked()

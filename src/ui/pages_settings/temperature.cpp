@@ -73,9 +73,8 @@ int temperature::storedType()
 }
 
 temperature::temperature(QWidget* parent)
-    : VyrPage(20, "temperature", UiText::TitleTemperature, parent)
+    : VyrPage(20, "temperature", UiText::TitleTemperature, parent), writer(new PictureWriter(this)), gain_value(writer)
 {
-    writer = new PictureWriter(this);
     frame = new QFrame(this);
     frame->setObjectName(QStringLiteral("frame"));
     frame->setGeometry(10, 38, 300, 196);
@@ -134,8 +133,25 @@ QLineEdit* temperature::gain(int i) const
 
 void temperature::showGains()
 {
-    for (int i = 1; i <= 3; ++i)
-        gain(i)->setText(QString::number(quality::shown(fieldOf(i))));
+    for (int i = 1; i <= 3; ++i) {
+        if (writer->waitingFor(fieldOf(i)) || (edit_flag && i == ui_select))
+            continue;
+        gain(i)->setText(QString::number(PictureWriter::shown(PictureWriter::stored(fieldOf(i)))));
+    }
+}
+
+void temperature::followType()
+{
+    const int stored = storedType();
+    if (!(edit_flag && ui_select == 0)) {
+        type_index = saved_type_index = uint8_t(stored);
+    } else if (type_origin.changedElsewhere({stored})) {
+        // Another writer's type while the operator chooses: it is the new start; a type the
+        // operator has already moved to stays theirs.
+        type_index = uint8_t(type_origin.rebase({int(type_index)}, {stored}).at(0).toInt());
+        saved_type_index = uint8_t(stored);
+    }
+    comboBox_type->setCurrentIndex(type_index);
 }
 
 void temperature::para_init()
@@ -176,26 +192,24 @@ void temperature::syncUpdate(int)
     if (PageNav::languageChanged())
         language_changed();
     writer->flush();
-    if (edit_flag == 0 && !writer->waiting()) {
-        // While browsing, show what the block holds now.
-        showGains();
-        type_index = saved_type_index = uint8_t(storedType());
-        comboBox_type->setCurrentIndex(type_index);
-    }
+    // What the block holds now: a PC tool may have changed a value, also the one being edited.
+    showGains();
+    followType();
+    int shown = 0;
+    if (edit_flag && ui_select != 0 && gain_value.follow(&shown))
+        focused_edit->setText(QString::number(shown));
 }
 
 void temperature::get_sel_value()
 {
-    current_value = saved_value = focused_edit->text().toInt();
+    focused_edit->setText(QString::number(gain_value.begin(fieldOf(ui_select))));
     focused_edit->setStyleSheet(lineStyle(quality::kStyleEditing));
 }
 
 void temperature::updownset_sel_value(char mode)
 {
-    current_value = PictureWriter::step(current_value, saved_value, mode);
-    if (ui_select >= 1 && ui_select <= 3)
-        writer->write(fieldOf(ui_select), current_value); // waits while the scaler is busy
-    focused_edit->setText(QString::number(current_value));
+    if (ui_select >= 1 && ui_select <= 3) // written at once, or once the scaler is free
+        focused_edit->setText(QString::number(gain_value.key(mode)));
 }
 
 void temperature::on_button_type_clicked()
@@ -204,7 +218,10 @@ void temperature::on_button_type_clicked()
     if (!store)
         return;
     ScalerHandOver handOver;
-    // The whole word, so a type stored out of range by the protocol is repaired.
+    // The whole word, so a type stored out of range by the protocol is repaired; a type the block
+    // already holds is not written again.
+    if (store->u16(blk::kColourTemp) == type_index)
+        return;
     store->setU16(blk::kColourTemp, type_index);
     handOver.commit();
 }
@@ -231,10 +248,14 @@ void temperature::keyReleaseEvent(QKeyEvent* event)
         if (ui_select == 0) {
             if (!edit_flag) {
                 edit_flag = 1;
+                followType(); // the choice starts from the type the block holds
                 saved_type_index = type_index;
+                type_origin.start({int(type_index)});
                 comboBox_type->setStyleSheet(QString::fromLatin1(kComboChoosing));
             } else {
+                followType(); // another writer's type: the operator's choice is still theirs
                 edit_flag = 0;
+                type_origin.close();
                 comboBox_type->setStyleSheet(QString::fromLatin1(kComboFocused));
                 on_button_type_clicked();
                 saved_type_index = type_index;
@@ -288,11 +309,11 @@ void temperature::keyReleaseEvent(QKeyEvent* event)
         if (!edit_flag) {
             slot_Button_back_clicked();
         } else if (ui_select == 0) {
+            // Nothing was written while choosing: the type shown goes back to the block's.
             edit_flag = 0;
-            type_index = saved_type_index;
+            type_origin.close();
             comboBox_type->setStyleSheet(QString::fromLatin1(kComboFocused));
-            on_button_type_clicked();
-            comboBox_type->setCurrentIndex(type_index);
+            followType();
         } else {
             updownset_sel_value(3);
             edit_flag = 0;

@@ -1,10 +1,11 @@
 #pragma once
+#include "ui/edit_origin.h"
+#include "ui/pages_settings/picture_edit.h"
 #include "ui/vyrpage.h"
 
 #include <QPointer>
 #include <cstdint>
 
-class PictureWriter;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -26,8 +27,6 @@ public:
     uint8_t type_index = 0;
     uint8_t saved_type_index = 0;
     uint8_t edit_flag = 0;
-    int current_value = 0;
-    int saved_value = 0;
     QFrame* frame;
     QLabel* label_type;
     QLabel* label_name_red;
@@ -38,6 +37,8 @@ public:
     QLineEdit* lineEdit_name_green;
     QLineEdit* lineEdit_name_blue;
     PictureWriter* writer;
+    SteppedValue gain_value; // the gain being edited
+    EditOrigin type_origin;  // what the type being chosen started from
 
     static const char kComboNormal[];
     static const char kComboFocused[];
@@ -56,7 +57,8 @@ private:
     void menulist_init();
     void get_sel_value();
     void updownset_sel_value(char mode);
-    void showGains();
+    void showGains(); // every gain the page does not hold itself, as the block has it now
+    void followType(); // the type as the block has it now, kept as the operator's while they chose another
     QLineEdit* gain(int item) const;
     QLineEdit* focused_edit = nullptr;
 };
