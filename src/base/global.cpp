@@ -7,7 +7,6 @@ std::atomic<uint8_t> g_networkMode{1};
 std::atomic<uint8_t> g_udpnetmode{1};
 std::atomic<int32_t> g_BPS{115200};
 std::atomic<int32_t> g_dataLen{32};
-std::atomic<uint8_t> g_passby_trans_port{255};
 std::atomic<uint8_t> ScreenState{1};
 std::atomic<uint8_t> g_force_bkcolor{1};
 std::atomic<uint32_t> g_auto_lock_time{30000};

@@ -54,7 +54,6 @@ extern std::atomic<uint8_t> g_networkMode;   // TCP transport enabled
 extern std::atomic<uint8_t> g_udpnetmode;    // UDP transport enabled
 extern std::atomic<int32_t> g_BPS;           // serial baud rate
 extern std::atomic<int32_t> g_dataLen;
-extern std::atomic<uint8_t> g_passby_trans_port; // 1 serial, 2 TCP, 3 UDP, 255 none
 extern std::atomic<uint8_t> ScreenState;         // LED output shown (1) or black (0)
 extern std::atomic<uint8_t> g_force_bkcolor;     // 1 forced colour, 0 FPGA up, 2 colour removed
 extern std::atomic<uint32_t> g_auto_lock_time;

@@ -14,128 +14,166 @@
 
 namespace {
 
-// The waits in the order their frames came: the first is on the link once Sent, the others are
-// Queued behind it. Changed only under both fpga_manage::pass_mutex and this mutex, taken in
-// that order.
+// The waits in the order their frames came, Queued and Sent ones. Changed only under both
+// fpga_manage::pass_mutex and this mutex, taken in that order; nothing is locked inside it.
 std::mutex lineMutex;
 std::deque<CardWait*> line;
 
 constexpr uint16_t kCardBits = 0x0FFF;
 constexpr uint16_t kAllCardsOfPort = 0x0FFE; // and 0xFFF all cards: any card may answer
 constexpr uint16_t kMultifunction = 0x4000;  // the multifunction card answers with its own address
+// The serial number of the box's own multifunction packets: answers carrying it are never
+// forwarded (tools send such frames without waiting for one), so a frame with it is done once out.
+constexpr uint8_t kSerialTemplate = 0x66;
+constexpr int kAll = fpga_manage::kAllPorts;
 
 }
 
-CardWait::CardWait(std::function<void()> wake) : m_wake(std::move(wake)) {}
+CardWait::CardWait(std::function<void()> wake, uint32_t wireMax) : m_wake(std::move(wake)), m_wireMax(wireMax) {}
 
 CardWait::~CardWait()
 {
     end();
 }
 
-bool CardWait::pass(uint8_t transport, const uint8_t* frame, uint32_t length, const Destination& to)
+bool CardWait::pass(const uint8_t* frame, uint32_t length, const Destination& to)
 {
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
     if (!fpga)
         return false;
+    const int port = fpga_manage::pass_port(frame, length);
     PosixLock pass(fpga->pass_mutex);
-    bool taken = false;
+    bool taken = false, endMerge;
     {
         std::lock_guard<std::mutex> lock(lineMutex);
-        leave();
-        // A frame longer than a card packet never goes out; a full line takes no more.
-        if (frame && length >= protocol_phy::kMinFrame && length < fpga_manage::kPacketMax && line.size() < kMaxWaiting) {
+        endMerge = leave();
+        if (port >= 0 && line.size() < kMaxWaiting) {
             m_state = State::Queued;
-            m_transport = transport;
             m_frame.assign(frame, frame + length);
+            m_port = port;
             m_to = to;
             m_stamp = G_timeTicks.load();
             line.push_back(this);
             taken = true;
         }
     }
-    advance(fpga); // the link may have come free too, as this wait gave its earlier frame up
+    if (endMerge)
+        fpga->pass_merge_end();
+    advance(fpga); // this frame may go at once, and others may, its earlier one given up
     return taken;
+}
+
+bool CardWait::anyCard() const
+{
+    const uint16_t dest = getU16(m_frame.data());
+    return m_port == kAll || (dest & kCardBits) >= kAllCardsOfPort || (dest & kMultifunction);
+}
+
+// Both on the link, an answer could be taken by either: the later one waits.
+bool CardWait::clashes(const CardWait& other) const
+{
+    if (m_port == kAll && other.m_port == kAll)
+        return true; // the manager merges the answers of one such frame at a time
+    if (m_frame[5] == kSerialTemplate || other.m_frame[5] == kSerialTemplate || m_frame[5] != other.m_frame[5])
+        return false;
+    if (m_port == kAll || other.m_port == kAll)
+        return true;
+    // The two ports of a pair share its RX buffer: an answer is placed by its pair for sure.
+    return m_port / 2 == other.m_port / 2 &&
+           (anyCard() || other.anyCard() || (getU16(m_frame.data()) & kCardBits) == (getU16(other.m_frame.data()) & kCardBits));
+}
+
+bool CardWait::answers(const uint8_t* body, uint32_t length, int port) const
+{
+    if (!body || length < protocol_phy::kMinFrame || body[5] != m_frame[5])
+        return false;
+    if ((port == kAll) != (m_port == kAll) || (port != kAll && port / 2 != m_port / 2))
+        return false;
+    return anyCard() || (getU16(body + 2) & kCardBits) == (getU16(m_frame.data()) & kCardBits);
 }
 
 void CardWait::advance(fpga_manage* fpga)
 {
     for (;;) {
-        CardWait* next;
-        std::vector<uint8_t> frame;
+        CardWait* next = nullptr;
         {
             std::lock_guard<std::mutex> lock(lineMutex);
-            // An asker that has given up by now would not take the answer: its frame stays here.
-            while (!line.empty() && line.front()->m_state == State::Queued &&
-                   Utils::getTimeSpace(line.front()->m_stamp) > kWaitTicks) {
-                CardWait* late = line.front();
-                late->m_state = State::Failed;
-                line.pop_front();
-                if (late->m_wake)
-                    late->m_wake();
+            for (size_t i = 0; i < line.size() && !next;) {
+                CardWait* w = line[i];
+                if (w->m_state != State::Queued) {
+                    ++i;
+                    continue;
+                }
+                if (Utils::getTimeSpace(w->m_stamp) > kWaitTicks) {
+                    // Its asker has given up by now and would not take the answer: not sent.
+                    w->m_state = State::Failed;
+                    line.erase(line.begin() + long(i));
+                    if (w->m_wake)
+                        w->m_wake();
+                    continue;
+                }
+                bool blocked = false;
+                for (size_t j = 0; j < i && !blocked; ++j)
+                    blocked = line[j]->clashes(*w);
+                if (!blocked)
+                    next = w;
+                ++i;
             }
-            if (line.empty() || line.front()->m_state != State::Queued)
+            if (!next)
                 return;
-            next = line.front();
-            next->m_state = State::Sent;
-            frame = next->m_frame;
         }
-        // An answer already in the FPGA belongs to a frame whose wait has ended: it is served with
-        // no transport marked, and so dropped, before this frame can be taken for its asker.
-        g_passby_trans_port = 255;
+        // An answer already in the FPGA is served first: it reaches the frame it answers, or
+        // nobody, before this frame is on the link to be taken for it.
         fpga->reg_IRQ_Dealwith(0, 0);
-        g_passby_trans_port = next->m_transport;
-        fpga->reply_ready = 0;
-        const int sent = fpga->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data());
-        std::lock_guard<std::mutex> lock(lineMutex);
-        if (!sent) {
-            // Nothing went out, so nothing will answer: the link goes to the next frame.
-            g_passby_trans_port = 255;
-            next->m_state = State::Failed;
-            line.pop_front();
+        {
+            std::lock_guard<std::mutex> lock(lineMutex);
+            next->m_state = State::Sent;
+            next->m_stamp = G_timeTicks.load(); // its wait counts from here
         }
-        if (next->m_wake)
-            next->m_wake();
-        if (sent)
-            return;
+        const int sent = fpga->Dealwith1_PC_to_eth(uint32_t(next->m_frame.size()), next->m_frame.data());
+        bool endMerge = false;
+        {
+            std::lock_guard<std::mutex> lock(lineMutex);
+            // Nothing went out, so nothing will answer; nor is an answer to the box's own serial
+            // forwarded: either way the link has nothing more to wait for.
+            if (!sent || next->m_frame[5] == kSerialTemplate) {
+                endMerge = sent && next->m_port == kAll;
+                line.erase(std::remove(line.begin(), line.end(), next), line.end());
+                next->m_state = State::Failed;
+            }
+            if (next->m_wake)
+                next->m_wake();
+        }
+        if (endMerge)
+            fpga->pass_merge_end();
     }
 }
 
-void CardWait::leave()
+bool CardWait::leave()
 {
-    if (m_state == State::Sent)
-        g_passby_trans_port = 255; // its answer, should it still come, goes nowhere
+    const bool endMerge = m_state == State::Sent && m_port == kAll;
     line.erase(std::remove(line.begin(), line.end(), this), line.end());
     m_state = State::Idle;
     m_wire.clear();
+    return endMerge;
 }
 
-bool CardWait::answers(const uint8_t* body, uint32_t length) const
-{
-    if (!body || length < protocol_phy::kMinFrame || body[5] != m_frame[5])
-        return false;
-    const uint16_t dest = getU16(m_frame.data());
-    const uint16_t card = dest & kCardBits;
-    if (card >= kAllCardsOfPort || (dest & kMultifunction))
-        return true;
-    return (getU16(body + 2) & kCardBits) == card;
-}
-
-bool CardWait::queue(protocol_phy& phy, const uint8_t* body, uint32_t length, uint32_t wireMax)
+bool CardWait::take(const uint8_t* body, uint32_t length, int port)
 {
     std::lock_guard<std::mutex> lock(lineMutex);
-    if (m_state != State::Sent)
-        return false;
-    if (!answers(body, length)) {
-        // Another frame's answer (one given up, or sent before this one went out): dropped, and
-        // the link stays marked for this frame, which the manager unmarked before handing it over.
-        g_passby_trans_port = m_transport;
-        return false;
-    }
+    for (CardWait* w : line)
+        if (w->m_state == State::Sent && w->answers(body, length, port))
+            return w->queue(body, length);
+    return false; // another frame's answer (one given up, or the box's own): dropped
+}
+
+bool CardWait::queue(const uint8_t* body, uint32_t length)
+{
     std::vector<uint8_t> wire(protocol_phy::encoded_max(length));
+    protocol_phy phy; // the codec keeps no state between calls
     wire.resize(phy.data_re_transf_meaning(0, wire.data(), body, length, nullptr));
     line.erase(std::remove(line.begin(), line.end(), this), line.end());
-    if (wire.size() > wireMax) {
+    if (wire.size() > m_wireMax) {
         m_state = State::Failed; // the answer came but cannot be sent on this transport
     } else {
         m_wire = std::move(wire);
@@ -144,14 +182,6 @@ bool CardWait::queue(protocol_phy& phy, const uint8_t* body, uint32_t length, ui
     if (m_wake)
         m_wake();
     return m_state == State::Answered;
-}
-
-CardWait* CardWait::onLink(uint8_t transport)
-{
-    std::lock_guard<std::mutex> lock(lineMutex);
-    if (line.empty() || line.front()->m_state != State::Sent || line.front()->m_transport != transport)
-        return nullptr;
-    return line.front();
 }
 
 CardWait::Result CardWait::poll(Destination* to, std::vector<uint8_t>* wire)
@@ -170,6 +200,7 @@ CardWait::Result CardWait::poll(Destination* to, std::vector<uint8_t>* wire)
         fpga->card_reply_ready(); // the interrupt service: the answer may wait in the FPGA
     PosixLock pass(fpga->pass_mutex);
     Result result = Result::Waiting;
+    bool endMerge = false;
     {
         std::lock_guard<std::mutex> lock(lineMutex);
         switch (m_state) {
@@ -187,7 +218,7 @@ CardWait::Result CardWait::poll(Destination* to, std::vector<uint8_t>* wire)
                 break;
             if (traceOn())
                 puts("card answer time-out");
-            leave();
+            endMerge = leave();
             result = Result::GivenUp;
             break;
         case State::Idle:
@@ -197,7 +228,9 @@ CardWait::Result CardWait::poll(Destination* to, std::vector<uint8_t>* wire)
             break;
         }
     }
-    advance(fpga); // the link may have come free
+    if (endMerge)
+        fpga->pass_merge_end();
+    advance(fpga); // a frame that waited for this one may go now
     return result;
 }
 
@@ -216,9 +249,12 @@ void CardWait::end()
         return;
     }
     PosixLock pass(fpga->pass_mutex);
+    bool endMerge;
     {
         std::lock_guard<std::mutex> lock(lineMutex);
-        leave();
+        endMerge = leave();
     }
+    if (endMerge)
+        fpga->pass_merge_end();
     advance(fpga);
 }

@@ -6,19 +6,23 @@
 #include <vector>
 
 class fpga_manage;
-class protocol_phy;
 
 // A frame passed to the receiving cards and the wait for its answer, one for each asker (a TCP
-// client, a UDP sender, a serial line). The box has one link to the cards: the frames of all
-// askers and transports take it in turn, oldest first, each for as long as it waits, so a second
-// tool neither ends the first one's wait nor drops its answer. Only the answer to the frame on
-// the link (its serial number, and its card unless it went to all cards) is taken; any other is
-// dropped. The FPGA manager hands the answer over from its own thread; the asker's transport
-// thread takes it and sends it on, or gives up kWaitTicks after the frame came.
+// client, a UDP sender, a serial line). The frames of all askers share the box's one link to the
+// cards: each goes out as soon as it came, several wait on the link at once, and a card's answer
+// is taken by the frame it answers, found by its serial number, the pair of ports it came in on
+// and its card (any card for a frame to all cards or to the multifunction card). A frame that
+// could take another's answer (same serial number and pair, one card or all) waits until that
+// one is done, as does a second frame for every port (the merge of their answers is one); so a
+// card that does not answer costs only its own asker's time. The FPGA manager hands the answers
+// over from whichever thread serves its interrupt; the asker's transport thread takes them and
+// sends them on, or gives up kWaitTicks after the frame went out.
 class CardWait {
 public:
-    static constexpr uint32_t kWaitTicks = 300; // a frame not answered in 3 s, its turn included, is given up
-    static constexpr size_t kMaxWaiting = 64;   // frames of all askers on the link or waiting for it
+    // A frame not answered within 3 s of going out is given up, and one that could not go out
+    // within 3 s of coming (its asker has given up by then).
+    static constexpr uint32_t kWaitTicks = 300;
+    static constexpr size_t kMaxWaiting = 64; // frames of all askers on the link or waiting for it
 
     struct Destination {
         int fd = -1;           // the TCP client that asked
@@ -27,26 +31,25 @@ public:
     enum class Result { Waiting, Answered, GivenUp };
 
     // wake (may be empty) is called, from any thread, when the transport thread has something to
-    // do for this wait: its frame went out, or its answer came.
-    explicit CardWait(std::function<void()> wake = {});
+    // do for this wait: its frame went out, or its answer came. An answer whose wire form is
+    // longer than wireMax cannot be sent on the transport and ends the wait.
+    explicit CardWait(std::function<void()> wake = {}, uint32_t wireMax = UINT32_MAX);
     ~CardWait(); // gives the wait up
     CardWait(const CardWait&) = delete;
     CardWait& operator=(const CardWait&) = delete;
 
-    // Takes the frame, marked for `transport` (1 serial, 2 TCP, 3 UDP), in place of any this wait
-    // held, its answer to go to `to`; it goes to the FPGA manager's pass-through under its
-    // pass_mutex at once if the link is free, else when its turn comes. False without a manager,
-    // for a frame longer than a card packet, or with the link's queue full: nothing to wait for.
-    bool pass(uint8_t transport, const uint8_t* frame, uint32_t length, const Destination& to);
-    // FPGA manager's side, under its pass_mutex: a card's answer, encoded for the wire. False when
-    // this wait's frame is not on the link, the answer is not that frame's, or its encoding is
-    // longer than wireMax.
-    bool queue(protocol_phy& phy, const uint8_t* body, uint32_t length, uint32_t wireMax = UINT32_MAX);
-    // The wait whose frame is on the link, marked for `transport`; null for none. Under pass_mutex.
-    static CardWait* onLink(uint8_t transport);
+    // Takes the frame in place of any this wait held, its answer to go to `to`; it goes to the
+    // FPGA manager's pass-through under its pass_mutex at once, or once no frame that could take
+    // its answer is on the link. False without a manager, for a frame that would go to no port,
+    // or with the link's queue full: nothing to wait for.
+    bool pass(const uint8_t* frame, uint32_t length, const Destination& to);
+    // The FPGA manager's reply sink (fpga_manage::set_reply_sink), under its pass_mutex: a card's
+    // answer (decoded, as forwarded) that came in on `port` (fpga_manage::kAllPorts for a merged
+    // one), encoded for the frame it answers. False when no frame on the link waits for it.
+    static bool take(const uint8_t* body, uint32_t length, int port);
     // Transport thread, while waiting: runs the manager's interrupt service while this frame is on
-    // the link, or sends it when its turn has come; Answered ends the wait with *to and *wire set,
-    // GivenUp ends it once its time has run out (or the frame went nowhere).
+    // the link, or sends the frames whose turn has come; Answered ends the wait with *to and *wire
+    // set, GivenUp ends it once its time has run out (or the frame went nowhere).
     Result poll(Destination* to, std::vector<uint8_t>* wire);
     void end(); // the asker sent something new: a late answer is dropped
     // A transport's askers (a map of asker to its wait), each polled once: an answer goes out
@@ -70,16 +73,20 @@ public:
 
 private:
     enum class State { Idle, Queued, Sent, Answered, Failed };
-    static void advance(fpga_manage* fpga); // the next frame takes the free link; under pass_mutex
-    void leave();                          // off the line (under the line's mutex)
-    bool answers(const uint8_t* body, uint32_t length) const;
+    static void advance(fpga_manage* fpga); // frames whose turn has come go out; under pass_mutex
+    bool leave();                           // off the line; true when a merge is to end
+    bool anyCard() const;
+    bool clashes(const CardWait& other) const;
+    bool answers(const uint8_t* body, uint32_t length, int port) const;
+    bool queue(const uint8_t* body, uint32_t length);
 
     // All below under the line's mutex (card_wait.cpp), taken inside pass_mutex.
     State m_state = State::Idle;
-    uint8_t m_transport = 0;
     std::vector<uint8_t> m_frame;
+    int m_port = -1;       // as fpga_manage::pass_port
     Destination m_to;
     std::vector<uint8_t> m_wire;
-    uint32_t m_stamp = 0;
+    uint32_t m_stamp = 0;  // when the frame came, then when it went out
     const std::function<void()> m_wake;
+    const uint32_t m_wireMax;
 };

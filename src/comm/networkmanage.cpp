@@ -24,7 +24,6 @@ namespace {
 // also runs it, and a queued answer wakes the thread at once); otherwise the thread sleeps in
 // poll until a socket or a wake-up needs it.
 constexpr int kCardPollMs = 10;
-constexpr uint8_t kTransportTcp = 2;
 // Frames served to one client in a pass; the rest of its requests wait, unread, until the server
 // takes them up in turn with the other clients' (TcpServer::kTurnsPerPass a pass).
 constexpr int kFramesPerTurn = 1;
@@ -43,10 +42,6 @@ networkManage::networkManage()
 
 networkManage::~networkManage()
 {
-    // Only the transport that took the card answers gives them up: one a test drives by hand
-    // never did, and must not cut off the program's.
-    if (m_sink_installed)
-        fpga_manage::set_reply_sink(kTransportTcp, nullptr);
     if (m_thread_started) {
         m_stop = true;
         wake();
@@ -80,10 +75,7 @@ int networkManage::initialize()
         puts("======networkManage::initialize() =====");
     if (g_networkMode.load() != 0)
         m_tcpServer->initialize(g_port.load()); // a failed set-up leaves nothing to accept
-    fpga_manage::set_reply_sink(kTransportTcp, [this](const uint8_t* body, uint32_t length) {
-        return queue_card_answer(body, length);
-    });
-    m_sink_installed = true;
+    fpga_manage::set_reply_sink(CardWait::take);
     if (m_thread_started)
         return 0;
     if (!startNamedThread(&m_thread, acceptThread, this, "networkManage")) {
@@ -227,7 +219,7 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
         CardWait::Destination to;
         to.fd = fd;
         auto wait = std::make_unique<CardWait>([this] { wake(); });
-        if (wait->pass(kTransportTcp, m_request.data(), length, to)) {
+        if (wait->pass(m_request.data(), length, to)) {
             m_cards[fd] = std::move(wait);
             m_pass_state = 1;
         }
@@ -251,10 +243,4 @@ void networkManage::waitForCard()
     });
     m_pass_state = m_cards.empty() ? 0 : 1;
     takeClosed();
-}
-
-bool networkManage::queue_card_answer(const uint8_t* body, uint32_t length)
-{
-    CardWait* wait = CardWait::onLink(kTransportTcp);
-    return wait && wait->queue(*m_phy, body, length);
 }

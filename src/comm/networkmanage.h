@@ -28,10 +28,6 @@ public:
     int initialize(); // opens the server when g_networkMode is set, starts the thread; 0 or 255
     void runOnce(int timeoutMs); // one pass: wait for sockets, serve frames, wait for a card
 
-    // FPGA manager, under its pass_mutex: a card's answer (decoded) for the client whose frame is
-    // on the card link, encoded and queued. False when it is not that frame's or the client has gone.
-    bool queue_card_answer(const uint8_t* body, uint32_t length);
-
     TcpServer* server() const { return m_tcpServer; }
     uint8_t passState() const { return m_pass_state.load(); }
 
@@ -57,7 +53,6 @@ private:
     std::atomic<uint8_t> m_pass_state{0};           // 0 idle, 1 a client waits for a card, 2 serving
     pthread_t m_thread{};
     bool m_thread_started = false;
-    bool m_sink_installed = false; // this transport takes the card answers (initialize)
     std::atomic<bool> m_stop{false};
     int m_wake_fd = -1;
     int m_idle_timer_fd = -1; // the idle alarm's time limit (a timerfd)

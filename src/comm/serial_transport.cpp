@@ -19,13 +19,12 @@ Qz_uart_inout_4G* Qz_uart_inout_4G::p_uart_4G = nullptr;
 namespace {
 constexpr int kSerialPort = 2;
 constexpr int kModemPort = 1;
-constexpr uint8_t kTransportSerial = 1;
 constexpr int kCardPollMs = 10;
 }
 
 SerialTransport::SerialTransport(const char* threadName)
     : m_name(threadName), m_message(new message_deal()), m_request(kRecordSize),
-      m_wire(protocol_phy::encoded_max(kRecordSize)), m_card([this] { wake(); })
+      m_wire(protocol_phy::encoded_max(kRecordSize)), m_card([this] { wake(); }, kRecordSize)
 {
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
@@ -79,7 +78,7 @@ int SerialTransport::usart1_init(int port, int speed, bool thread)
     if (m_serial.serial_init(port, speed) < 0)
         return 0; // no port, no thread: this transport stays silent
     m_read.resize(size_t(std::max(g_dataLen.load(), 1)) * 1024 + 28);
-    fpga_manage::set_reply_sink(kTransportSerial, routeCardAnswer);
+    fpga_manage::set_reply_sink(CardWait::take);
     if (!thread || m_thread_started)
         return 0;
     if (!startNamedThread(&m_thread, receive_thread, this, m_name)) {
@@ -158,15 +157,7 @@ void SerialTransport::serveFrame(const uint8_t* body, uint32_t length)
 
 void SerialTransport::passToCards(uint32_t length)
 {
-    m_pass_state = m_card.pass(kTransportSerial, m_request.data(), length, CardWait::Destination()) ? 1 : 0;
-}
-
-bool SerialTransport::routeCardAnswer(const uint8_t* body, uint32_t length)
-{
-    // Both lines mark their frames 1: the wait on the link is the one of the line that asked.
-    CardWait* wait = CardWait::onLink(kTransportSerial);
-    protocol_phy phy; // the codec keeps no state between calls
-    return wait && wait->queue(phy, body, length, kRecordSize);
+    m_pass_state = m_card.pass(m_request.data(), length, CardWait::Destination()) ? 1 : 0;
 }
 
 void SerialTransport::waitForCard()

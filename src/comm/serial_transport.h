@@ -32,7 +32,6 @@ protected:
 
 private:
     static void* receive_thread(void* arg);
-    static bool routeCardAnswer(const uint8_t* body, uint32_t length);
     void serveFrame(const uint8_t* body, uint32_t length);
     void passToCards(uint32_t length);
     void waitForCard();

@@ -24,7 +24,6 @@ constexpr int kDefaultPort = 5008;
 constexpr int kWifiPort = 13769;
 constexpr int kCardPollMs = 10;    // interrupt service while a card's answer is awaited
 constexpr int kHeldAnswerMs = 100; // answers held while sending is off: look again now and then
-constexpr uint32_t kTransportUdp = 3;
 
 std::mutex wifiHandlerMutex;
 std::function<void(const uint8_t*, uint32_t)> wifiHandler;
@@ -47,7 +46,6 @@ udpnetManage::udpnetManage()
 
 udpnetManage::~udpnetManage()
 {
-    fpga_manage::set_reply_sink(kTransportUdp, nullptr);
     if (m_threads_started) {
         m_stop = true;
         wake(m_wake_fd);
@@ -87,9 +85,7 @@ int udpnetManage::initialize(int port, int wifiPort, bool threads)
         printf("g_udpnetMode ======= %d \n", g_udpnetmode.load());
     if (g_udpnetmode.load() != 0)
         m_server->initialize(port, wifiPort); // failures are logged; the threads idle
-    fpga_manage::set_reply_sink(kTransportUdp, [this](const uint8_t* body, uint32_t length) {
-        return queue_card_answer(body, length);
-    });
+    fpga_manage::set_reply_sink(CardWait::take);
     if (!threads || m_threads_started)
         return 0;
     if (!startNamedThread(&m_thread, acceptThread, this, "udpnetManage")) {
@@ -213,7 +209,7 @@ void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint
         CardWait::Destination card;
         card.address = to;
         auto wait = std::make_unique<CardWait>([this] { wake(m_wake_fd); });
-        if (wait->pass(kTransportUdp, m_request.data(), length, card))
+        if (wait->pass(m_request.data(), length, card))
             m_cards[sender] = std::move(wait);
         m_pass_state = m_cards.empty() ? 0 : 1;
         return;
@@ -236,12 +232,6 @@ void udpnetManage::waitForCard()
         m_server->sendData(wire.data(), uint32_t(wire.size()), to.address);
     });
     m_pass_state = m_cards.empty() ? 0 : 1;
-}
-
-bool udpnetManage::queue_card_answer(const uint8_t* body, uint32_t length)
-{
-    CardWait* wait = CardWait::onLink(kTransportUdp);
-    return wait && wait->queue(*m_phy, body, length);
 }
 
 // ---- configuration port ----

@@ -33,10 +33,6 @@ public:
     void runOnce(int timeoutMs);      // control port: wait, serve, wait for a card
     void runOnce13769(int timeoutMs); // configuration port: wait, hand over, send answers
 
-    // FPGA manager, under its pass_mutex: the card's answer for the sender whose frame is on the
-    // card link. False when it is not that frame's.
-    bool queue_card_answer(const uint8_t* body, uint32_t length);
-
     // The Wi-Fi command handler, called with each datagram of port 13769 (in arrival order); it
     // answers through answer_13769 while it runs. Unset (nullptr): datagrams are dropped.
     static void set_wifi_AT_cmd_manage(std::function<void(const uint8_t*, uint32_t)> handler);

@@ -10,7 +10,6 @@
 #include "base/posix_lock.h"
 #include "base/utils.h"
 
-#include <QMutexLocker>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -362,12 +361,9 @@ void fpga_manage::deal_with_reply(uint8_t* r, uint32_t n, int pair)
         r[n - 1] = xorOf(r, n - 1);
         multi_reply.assign(r, r + n);
         if ((multi_answers & multi_expected) == multi_expected) {
-            forward_card_reply(multi_reply.data(), uint32_t(multi_reply.size()));
-            multi_reply.clear();
-            multi_answers = 0;
-            multi_flag = 0;
-            QMutexLocker lock(&Utils::_system_mutex);
-            pass_pending = 0;
+            const std::vector<uint8_t> merged = std::move(multi_reply);
+            pass_merge_end();
+            forward_card_reply(merged.data(), uint32_t(merged.size()), kAllPorts);
         }
         return;
     }
@@ -375,5 +371,5 @@ void fpga_manage::deal_with_reply(uint8_t* r, uint32_t n, int pair)
     if (r[7] == 0)
         r[7] = uint8_t(port + 1);
     r[n - 1] = xorOf(r, n - 1);
-    forward_card_reply(r, n);
+    forward_card_reply(r, n, port);
 }

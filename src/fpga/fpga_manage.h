@@ -311,13 +311,19 @@ public:
     // Taken by every transport around the pass-through call, the interrupt service and the
     // clearing of reply_ready; the worker takes it around its own interrupt service.
     pthread_mutex_t pass_mutex = PTHREAD_MUTEX_INITIALIZER;
-    std::atomic<uint8_t> reply_ready{0}; // a card's answer waits in a transport's answer list
+    std::atomic<uint8_t> reply_ready{0}; // a card's answer was taken by the frame it answers
     uint8_t multicast_flag = 0;          // under Utils::_fpga_multicast_mutex
     uint32_t multicast_port_mask = 0;
+    static constexpr int kAllPorts = 16; // a frame sent to every port with cards, and its merged answer
+    // The port a pass-through frame goes to (0-15, kAllPorts), or -1 when it would go nowhere
+    // (bad length or check byte, a port byte beyond the ports of FPGA 0, another selector).
+    static int pass_port(const uint8_t* packet, uint32_t length);
     int Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet); // decoded frame with check byte
-    // Hands a card's answer (decoded, check byte included) to the transport named by
-    // g_passby_trans_port, sets that byte to 255 and reply_ready. The caller holds pass_mutex.
-    void forward_card_reply(const uint8_t* reply, uint32_t length);
+    // Hands a card's answer (decoded, check byte included) and the port it came in on (kAllPorts
+    // for a merged one) to the reply sink, which gives it to the frame it answers; reply_ready
+    // when one took it. The caller holds pass_mutex.
+    void forward_card_reply(const uint8_t* reply, uint32_t length, int port);
+    void pass_merge_end(); // the frame sent to every port is off the link: its merge is over (pass_mutex)
 
     // ---- receiving-card link: TX/RX buffers, card search, pass-through merge ----
     static constexpr int kPorts = 16;
@@ -359,9 +365,9 @@ public:
     std::vector<uint8_t> mf_raw_reply;    // the whole last multifunction reply (RAM0 keeps 256 bytes)
     std::atomic<uint8_t> recovery_search_on{0}; // an error-search of the replay waits for its answer
     std::atomic<uint32_t> recovery_config_id{0};
-    // Each transport hands its answer sink over here when it starts (1 serial, 2 TCP, 3 UDP): the
-    // card answers go back to the transport that brought the frame.
-    static void set_reply_sink(int transport, std::function<bool(const uint8_t*, uint32_t)> sink);
+    // The card link of the transports hands its answer sink over here when a transport starts:
+    // each card answer goes to the frame it answers, on whatever transport brought it.
+    static void set_reply_sink(std::function<bool(const uint8_t*, uint32_t, int)> sink);
 
     // ---- card jobs (1 smart mapping, 3 save, 4 mapping; 2, 5, 6 replay) ----
     static int get_rcvcard_x_y(uint32_t index, uint8_t type, uint8_t rows, uint8_t columns, uint16_t width,

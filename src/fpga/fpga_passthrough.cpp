@@ -18,7 +18,7 @@ namespace {
 constexpr uint32_t kFrameMin = 11; // head, group, status and check byte
 
 std::mutex sinkMutex;
-std::function<bool(const uint8_t*, uint32_t)> sinks[4]; // by transport number 1-3
+std::function<bool(const uint8_t*, uint32_t, int)> sink;
 
 void setPortBits(uint8_t* packet, uint32_t length, int port)
 {
@@ -28,65 +28,70 @@ void setPortBits(uint8_t* packet, uint32_t length, int port)
 
 }
 
-void fpga_manage::set_reply_sink(int transport, std::function<bool(const uint8_t*, uint32_t)> sink)
+void fpga_manage::set_reply_sink(std::function<bool(const uint8_t*, uint32_t, int)> route)
 {
-    if (transport < 1 || transport > 3)
-        return;
     std::lock_guard<std::mutex> lock(sinkMutex);
-    sinks[transport] = std::move(sink);
+    sink = std::move(route);
 }
 
-// The transports hold pass_mutex and set g_passby_trans_port first. 1 when the frame went out
-// to at least one port, 0 when nothing was sent, so the transport can stop waiting.
-int fpga_manage::Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet)
+int fpga_manage::pass_port(const uint8_t* packet, uint32_t length)
 {
     if (!packet || length < kFrameMin || length >= kPacketMax || Utils::BCC(packet, length - 1) != packet[length - 1])
+        return -1;
+    const uint8_t selector = packet[6], portByte = packet[7];
+    if (selector == 0) {
+        if (portByte == 0)
+            return 0;
+        return portByte <= kPorts ? portByte - 1 : -1;
+    }
+    if (selector != 1 && selector != 3 && selector != 255)
+        return -1;
+    if (portByte == 255)
+        return kAllPorts;
+    if (portByte >= 1 && portByte <= kPorts)
+        return portByte - 1;
+    // 17-32 name the ports of FPGA 1, which is not driven.
+    return portByte == 0 ? packet[1] >> 4 & 3 : -1;
+}
+
+// The caller holds pass_mutex. 1 when the frame went out to at least one port, 0 when nothing
+// was sent, so its asker can stop waiting.
+int fpga_manage::Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet)
+{
+    const int port = pass_port(packet, length);
+    if (port < 0)
         return 0;
     uint8_t p[kPacketMax];
     memcpy(p, packet, length);
-    // A merge still waiting is over: what came back for it is not this frame's answer.
+    write_to_register(147, 0x0F, 0x00, 0);
+    write_to_register(131, 0x0F, 0x00, 0);
+    if (port == kAllPorts) {
+        // A merge still waiting is over: what came back for it is not this frame's answer. Frames
+        // for one port leave it alone: they are on the link beside it.
+        pass_merge_end();
+        multi_flag = 1;
+        multi_to_search = (p[0] | p[1] << 8) == 0x0FFE;
+        multi_serial = p[5];
+        const int sent = multi_port_send(p, length);
+        if (!sent)
+            multi_flag = 0;
+        wake(); // the worker ends the merge if an answer stays out
+        return sent ? 1 : 0;
+    }
+    if (traceOn() && p[6] != 0 && p[7] == 0)
+        printf("FRAME_NETPORT : %d   port_num : %d\n", p[7], port);
+    if (!(p[6] == 0 && p[7] == 0))
+        setPortBits(p, length, port);
+    return Send_to_port(p, length, port, 0);
+}
+
+void fpga_manage::pass_merge_end()
+{
     multi_flag = 0;
     multi_answers = 0;
     multi_reply.clear();
-    {
-        QMutexLocker lock(&Utils::_system_mutex);
-        pass_pending = 0;
-    }
-    write_to_register(147, 0x0F, 0x00, 0);
-    write_to_register(131, 0x0F, 0x00, 0);
-
-    const uint8_t selector = p[6], portByte = p[7];
-    int port = -1;
-    if (selector == 0) {
-        if (portByte == 0)
-            port = 0;
-        else if (portByte <= kPorts)
-            port = portByte - 1;
-    } else if (selector == 1 || selector == 3 || selector == 255) {
-        if (portByte == 255) {
-            multi_flag = 1;
-            multi_to_search = (p[0] | p[1] << 8) == 0x0FFE;
-            multi_serial = p[5];
-            const int sent = multi_port_send(p, length);
-            if (!sent)
-                multi_flag = 0;
-            wake(); // the worker ends the merge if an answer stays out
-            return sent ? 1 : 0;
-        }
-        if (portByte >= 1 && portByte <= kPorts) {
-            port = portByte - 1;
-        } else if (portByte == 0) {
-            port = p[1] >> 4 & 3;
-            if (traceOn())
-                printf("FRAME_NETPORT : %d   port_num : %d\n", portByte, port);
-        }
-        // 17-32 name the ports of FPGA 1, which is not driven.
-    }
-    if (port < 0)
-        return 0;
-    if (!(selector == 0 && portByte == 0))
-        setPortBits(p, length, port);
-    return Send_to_port(p, length, port, 0);
+    QMutexLocker lock(&Utils::_system_mutex);
+    pass_pending = 0;
 }
 
 // An answer set that stays incomplete (a silent port, a count changed meanwhile) still ends:
@@ -95,30 +100,23 @@ void fpga_manage::pass_merge_timeout()
 {
     if (!pass_pending.load() || Utils::getTimeSpace(pass_stamp) <= kMergeTicks)
         return;
-    if (!multi_reply.empty())
-        forward_card_reply(multi_reply.data(), uint32_t(multi_reply.size()));
+    const std::vector<uint8_t> merged = std::move(multi_reply);
+    pass_merge_end();
+    if (!merged.empty())
+        forward_card_reply(merged.data(), uint32_t(merged.size()), kAllPorts);
     else
         writeLogMsg(LOG_WARNING, "card link: no port answered the frame sent to all ports");
-    multi_reply.clear();
-    multi_answers = 0;
-    multi_flag = 0;
-    QMutexLocker lock(&Utils::_system_mutex);
-    pass_pending = 0;
 }
 
-void fpga_manage::forward_card_reply(const uint8_t* reply, uint32_t length)
+void fpga_manage::forward_card_reply(const uint8_t* reply, uint32_t length, int port)
 {
-    const uint8_t transport = g_passby_trans_port.exchange(255);
-    if (transport < 1 || transport > 3)
-        return; // nobody waits for it
-    std::function<bool(const uint8_t*, uint32_t)> sink;
+    std::function<bool(const uint8_t*, uint32_t, int)> route;
     {
         std::lock_guard<std::mutex> lock(sinkMutex);
-        sink = sinks[transport];
+        route = sink;
     }
-    if (!sink || !sink(reply, length))
-        return;
-    reply_ready = 1;
+    if (route && route(reply, length, port))
+        reply_ready = 1;
 }
 
 bool fpga_manage::card_reply_ready()

@@ -1,7 +1,9 @@
 // PC tools on different transports reading receiving cards at once, through the real FPGA worker
 // and the simulated LED network whose cards answer a few SPI transfers late: every frame gets its
-// own card's answer, on the transport and tool that sent it.
+// own card's answer, on the transport and tool that sent it, and a tool polling a card that does
+// not answer costs only its own time.
 #include "frame_client.h"
+#include "line_tool.h"
 #include "program.h"
 #include "time_limit.h"
 #include "udp_tool.h"
@@ -9,6 +11,7 @@
 #include "base/bytes.h"
 #include "base/global.h"
 #include "comm/networkmanage.h"
+#include "comm/serial_transport.h"
 #include "comm/tcpserver.h"
 #include "comm/udpnetmanage.h"
 #include "fpga/fpga_manage.h"
@@ -18,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -32,16 +36,21 @@ using platform::Sim::fpgaChip;
 
 constexpr int kCards = 3;
 
-// One tool's end, on TCP or UDP: a frame out, the next reply body in (empty on time-out).
+// One tool's end, on TCP, UDP or the serial line: a frame out, the next reply body in (empty on
+// time-out).
 struct Tool {
     std::unique_ptr<FrameClient> tcp;
     std::unique_ptr<UdpTool> udp;
+    std::unique_ptr<LineTool> line;
     int port = 0; // the UDP transport's
-    bool send(const Bytes& body) { return tcp ? tcp->sendFrame(body) : udp->send(port, Wire::stuff(body)); }
+    bool send(const Bytes& body)
+    {
+        return tcp ? tcp->sendFrame(body) : udp ? udp->send(port, Wire::stuff(body)) : line->send(Wire::stuff(body));
+    }
     Bytes reply(int timeoutMs)
     {
         Bytes body;
-        return tcp ? (tcp->receive(&body, timeoutMs) ? body : Bytes()) : udp->reply(timeoutMs);
+        return tcp ? (tcp->receive(&body, timeoutMs) ? body : Bytes()) : udp ? udp->reply(timeoutMs) : line->reply(timeoutMs);
     }
 };
 
@@ -60,6 +69,13 @@ Bytes cardRead(int port, int card, uint8_t serial)
 
 struct Tally {
     int lost = 0, wrong = 0;
+    std::vector<double> waitsMs; // from the frame out to its answer in
+    double median() const
+    {
+        std::vector<double> w = waitsMs;
+        std::sort(w.begin(), w.end());
+        return w.empty() ? 0 : w[w.size() / 2];
+    }
 };
 
 // A tool reading the cards of its port, `polls` frames one after the other, each waited for as a
@@ -72,11 +88,13 @@ Tally poll(Tool& tool, int port, int polls, uint8_t serialBase)
         const int card = i % kCards;
         if (++serial == 0x66)
             ++serial; // the serial of the box's own multifunction packets: their answers stay inside
+        const auto sent = std::chrono::steady_clock::now();
         if (!tool.send(cardRead(port, card, serial))) {
             ++tally.lost;
             continue;
         }
         const Bytes a = tool.reply(3500);
+        tally.waitsMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
         if (a.empty())
             ++tally.lost;
         else if (a.size() != 16 || !Wire::checkOk(a) || a[5] != serial || (getU16(a.data() + 2) & 0x0FFF) != card ||
@@ -86,10 +104,86 @@ Tally poll(Tool& tool, int port, int polls, uint8_t serialBase)
     return tally;
 }
 
+// The FPGA worker brought up with the cards of `ports` ports found by its own search, the panel's
+// tick running, and the TCP and UDP transports started; the serial line on request.
+class Link {
+public:
+    explicit Link(int ports)
+    {
+        VyrRamPara::pInstance();
+        keltosource::pInstance()->clock_state[0] = 2;
+        for (int port = 0; port < ports; ++port) {
+            fpgaChip().setCards(port, kCards);
+            fpgaChip().editNetwork([port](platform::Sim::LedNetwork& n) {
+                for (int c = 0; c < kCards; ++c) {
+                    const Bytes d = cardData(port, c);
+                    for (uint32_t k = 0; k < d.size(); ++k)
+                        n.port(port).cards[size_t(c)].ram[0x100 + k] = d[k];
+                }
+            });
+        }
+        fpgaChip().setReplyDelay(8);
+        fpga = fpga_manage::pInstance();
+        // The panel's tick, one each 0.5 ms until the cards are found, then every 10 ms as on the
+        // box. The simulated network's time is the FPGA's SPI traffic: then a register read each
+        // 0.5 ms lets it pass while the program has nothing to say to the FPGA.
+        ticks = std::thread([this] {
+            for (int n = 1; ticking; ++n) {
+                if (!found || n % 20 == 0)
+                    G_timeTicks.fetch_add(1);
+                if (found)
+                    fpga->read_from_register(FpgaReg::PortLinksLow, 0);
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+        fpga_manage::gpio_write(fpga->rst_fpga0, 16);
+        g_fpga_c331_start = 1;
+        fpga_manage::wake();
+        up = waitFor([&] { return fpga->get_port_card_num(ports - 1) == kCards; }, 60000);
+        found = true;
+        g_port = 0;
+        tcp = networkManage::pInstance();
+        udpOk = udp.initialize(0, 0) == 0;
+    }
+    ~Link()
+    {
+        line.reset();
+        ticking = false;
+        ticks.join();
+        fpga->stop_worker();
+    }
+    Tool tool(const std::string& kind)
+    {
+        Tool t;
+        if (kind == "tcp") {
+            t.tcp = std::make_unique<FrameClient>(tcp->server()->port());
+        } else if (kind == "udp") {
+            t.udp = std::make_unique<UdpTool>();
+        } else {
+            if (!line) {
+                line = std::make_unique<Qz_uart_inout>();
+                line->usart1_init(2, 115200);
+            }
+            t.line = std::make_unique<LineTool>(2);
+        }
+        t.port = udp.server()->port();
+        return t;
+    }
+    bool up = false, udpOk = false;
+
+private:
+    fpga_manage* fpga = nullptr;
+    networkManage* tcp = nullptr;
+    udpnetManage udp;
+    std::unique_ptr<Qz_uart_inout> line;
+    std::atomic<bool> ticking{true}, found{false};
+    std::thread ticks;
+};
+
 }
 
-// Two tools by default (TCP and UDP), 40 reads each; VYR_CARD_TOOLS (up to four of tcp and udp,
-// comma separated) and VYR_CARD_POLLS change them for a longer measurement by hand.
+// Two tools by default (TCP and UDP), 40 reads each; VYR_CARD_TOOLS (up to four of tcp, udp and
+// serial, comma separated) and VYR_CARD_POLLS change them for a longer measurement by hand.
 TEST(CardTools, ToolsOnTwoTransportsPollingCardsAtOnceEachGetTheirOwnAnswers)
 {
     std::vector<std::string> kinds = {"tcp", "udp"};
@@ -101,62 +195,12 @@ TEST(CardTools, ToolsOnTwoTransportsPollingCardsAtOnceEachGetTheirOwnAnswers)
     }
     const int polls = getenv("VYR_CARD_POLLS") ? atoi(getenv("VYR_CARD_POLLS")) : 40;
     ASSERT_LE(kinds.size(), size_t(4));
-
-    VyrRamPara::pInstance();
-    keltosource::pInstance()->clock_state[0] = 2;
-    for (size_t t = 0; t < kinds.size(); ++t) {
-        const int port = int(t);
-        fpgaChip().setCards(port, kCards);
-        fpgaChip().editNetwork([port](platform::Sim::LedNetwork& n) {
-            for (int c = 0; c < kCards; ++c) {
-                const Bytes d = cardData(port, c);
-                for (uint32_t k = 0; k < d.size(); ++k)
-                    n.port(port).cards[size_t(c)].ram[0x100 + k] = d[k];
-            }
-        });
-    }
-    fpgaChip().setReplyDelay(8);
-    fpga_manage* fpga = fpga_manage::pInstance();
-    // The panel's tick, one each 0.5 ms until the cards are found, then every 10 ms as on the box.
-    // The simulated network's time is the FPGA's SPI traffic: then a register read each 0.5 ms
-    // lets it pass while the program has nothing to say to the FPGA.
-    std::atomic<bool> ticking{true}, found{false};
-    std::thread ticks([&] {
-        for (int n = 1; ticking; ++n) {
-            if (!found || n % 20 == 0)
-                G_timeTicks.fetch_add(1);
-            if (found)
-                fpga->read_from_register(FpgaReg::PortLinksLow, 0);
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
-    });
-    struct Stop {
-        std::function<void()> f;
-        ~Stop() { f(); }
-    } stop{[&] {
-        ticking = false;
-        ticks.join();
-        fpga->stop_worker();
-    }};
-    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-    g_fpga_c331_start = 1;
-    fpga_manage::wake();
-    ASSERT_TRUE(waitFor([&] { return fpga->get_port_card_num(int(kinds.size()) - 1) == kCards; }, 60000))
-        << "cards found by the worker's search";
-    found = true;
-
-    g_port = 0;
-    networkManage* tcp = networkManage::pInstance();
-    udpnetManage udp;
-    ASSERT_EQ(udp.initialize(0, 0), 0);
-    std::vector<Tool> tools(kinds.size());
-    for (size_t t = 0; t < kinds.size(); ++t) {
-        if (kinds[t] == "tcp")
-            tools[t].tcp = std::make_unique<FrameClient>(tcp->server()->port());
-        else
-            tools[t].udp = std::make_unique<UdpTool>();
-        tools[t].port = udp.server()->port();
-    }
+    Link link(int(kinds.size()));
+    ASSERT_TRUE(link.up) << "cards found by the worker's search";
+    ASSERT_TRUE(link.udpOk);
+    std::vector<Tool> tools;
+    for (const std::string& kind : kinds)
+        tools.push_back(link.tool(kind));
 
     std::vector<Tally> tallies(tools.size());
     std::vector<std::thread> running;
@@ -167,5 +211,50 @@ TEST(CardTools, ToolsOnTwoTransportsPollingCardsAtOnceEachGetTheirOwnAnswers)
     for (size_t t = 0; t < tools.size(); ++t) {
         EXPECT_EQ(tallies[t].lost, 0) << kinds[t] << " tool " << t << ": answers lost of " << polls;
         EXPECT_EQ(tallies[t].wrong, 0) << kinds[t] << " tool " << t << ": answers to another frame of " << polls;
+    }
+}
+
+// A monitor polling a card that is not there (port 1, card 9), sending again when no answer came
+// within its own time-out, beside tools reading the cards of ports 0, 2 and 3 on TCP, UDP and the
+// serial line: those tools lose no answer and wait milliseconds for each, and the monitor gets
+// none. A frame left unanswered holds no other frame back.
+TEST(CardTools, APollerOfAMissingCardCostsOnlyItsOwnTime)
+{
+    const int polls = 20;
+    Link link(4);
+    ASSERT_TRUE(link.up) << "cards found by the worker's search";
+    ASSERT_TRUE(link.udpOk);
+    const struct {
+        const char* kind;
+        int port;
+    } rows[] = {{"tcp", 0}, {"udp", 2}, {"serial", 3}};
+    std::vector<Tool> tools;
+    for (const auto& row : rows)
+        tools.push_back(link.tool(row.kind));
+    Tool monitor = link.tool("tcp");
+
+    std::atomic<bool> done{false};
+    int monitorAnswers = 0, monitorPolls = 0;
+    std::thread polling([&] {
+        for (uint8_t serial = 0xC0; !done; ++serial, ++monitorPolls) {
+            monitor.send(cardRead(1, 9, serial));
+            monitorAnswers += !monitor.reply(500).empty();
+        }
+    });
+    std::vector<Tally> tallies(tools.size());
+    std::vector<std::thread> running;
+    for (size_t t = 0; t < tools.size(); ++t)
+        running.emplace_back([&, t] { tallies[t] = poll(tools[t], rows[t].port, polls, uint8_t(t * 64)); });
+    for (std::thread& r : running)
+        r.join();
+    done = true;
+    polling.join();
+    EXPECT_GT(monitorPolls, 0);
+    EXPECT_EQ(monitorAnswers, 0) << "the missing card's frames were answered";
+    for (size_t t = 0; t < tools.size(); ++t) {
+        SCOPED_TRACE(rows[t].kind);
+        EXPECT_EQ(tallies[t].lost, 0) << "answers lost of " << polls;
+        EXPECT_EQ(tallies[t].wrong, 0) << "answers to another frame of " << polls;
+        EXPECT_LT(tallies[t].median(), TimeLimit::ms(25)) << "median wait for an answer, ms";
     }
 }

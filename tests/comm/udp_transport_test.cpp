@@ -10,6 +10,7 @@
 #include "base/global.h"
 #include "base/md5.h"
 #include "base/posix_lock.h"
+#include "comm/card_wait.h"
 #include "comm/udpnetmanage.h"
 #include "fpga/fpga_manage.h"
 
@@ -135,21 +136,33 @@ TEST_F(UdpTransport, ReplyLargerThanADatagramIsRefused)
     EXPECT_EQ(tool.reply().size(), 12u + n);
 }
 
-TEST_F(UdpTransport, CardFrameIsAnsweredToItsSender)
+// A second sender's frames, for the box or for another card, are served meanwhile and leave the
+// first sender's wait alone: each card's answer reaches the sender whose frame it answers.
+TEST_F(UdpTransport, CardFrameIsAnsweredToItsSenderBesideAnotherSender)
 {
-    UdpTool tool;
+    UdpTool tool, other;
     const Bytes toCard = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0001, 0xF010);
+    const Bytes toCard2 = Wire::request(0x61, {0, 0, 0, 0, 1, 0, 0, 0}, 0x0002, 0xF010);
     const Bytes answer = Wire::sealed({0x10, 0xF0, 0x01, 0x00, 0x10, 0x00, 1, 1, 0, 0x61, 0x00, 0x5A});
+    const Bytes answer2 = Wire::sealed({0x10, 0xF0, 0x02, 0x00, 0x10, 0x00, 1, 1, 0, 0x61, 0x00, 0x77});
     ASSERT_TRUE(tool.send(port, Wire::stuff(toCard)));
     ASSERT_TRUE(waitFor([&] { return udp->passState() == 1; }, 2000));
-    EXPECT_EQ(g_passby_trans_port.load(), 3);
     EXPECT_TRUE(tool.receive(100).empty()) << "nothing before the card has answered";
-    {
+    ASSERT_TRUE(other.send(port, Wire::stuff(Wire::readRegister(4, 0x42))));
+    EXPECT_EQ(other.reply(), echoReply(0x42));
+    ASSERT_TRUE(other.send(port, Wire::stuff(toCard2)));
+    // The FPGA worker's hand-over of an answer from port 0: taken once the frame it answers is on
+    // the link.
+    auto cardAnswers = [&](const Bytes& a) {
         PosixLock pass(fpga->pass_mutex);
-        fpga->forward_card_reply(answer.data(), uint32_t(answer.size()));
-    }
+        return CardWait::take(a.data(), uint32_t(a.size()), 0);
+    };
+    ASSERT_TRUE(cardAnswers(answer));
     EXPECT_EQ(tool.receive(), Wire::stuff(answer));
-    EXPECT_TRUE(waitFor([&] { return udp->passState() == 0 && fpga->reply_ready.load() == 0; }, 1000));
+    ASSERT_TRUE(waitFor([&] { return cardAnswers(answer2); }, 2000));
+    EXPECT_EQ(other.receive(), Wire::stuff(answer2));
+    EXPECT_TRUE(tool.receive(100).empty());
+    EXPECT_TRUE(waitFor([&] { return udp->passState() == 0; }, 1000));
 }
 
 TEST_F(UdpTransport, ConfigurationAnswersGoToEachSenderInOrder)

@@ -30,6 +30,7 @@ Bytes pcRead(uint16_t dest, uint8_t selector, uint8_t portByte, uint8_t serial =
 
 struct Sink {
     std::vector<Bytes> got;
+    std::vector<int> ports; // the port each came in on
 };
 
 class CardPass : public CardLink {
@@ -39,19 +40,19 @@ protected:
         CardLink::SetUp();
         if (HasFatalFailure())
             return;
-        fpga_manage::set_reply_sink(3, [this](const uint8_t* r, uint32_t n) {
+        fpga_manage::set_reply_sink([this](const uint8_t* r, uint32_t n, int port) {
             sink.got.emplace_back(r, r + n);
+            sink.ports.push_back(port);
             return true;
         });
     }
     void TearDown() override
     {
-        fpga_manage::set_reply_sink(3, nullptr);
+        fpga_manage::set_reply_sink(nullptr);
         CardLink::TearDown();
     }
     int pass(const Bytes& frame)
     {
-        g_passby_trans_port = 3;
         PosixLock lock(fpga->pass_mutex);
         return fpga->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data());
     }
@@ -76,16 +77,17 @@ TEST_F(CardPass, SelectorZeroPortByteNamesThePortAndKeepsTheCheckValid)
     EXPECT_EQ(log[0][1] >> 4 & 3, 2);
     EXPECT_TRUE(checkOk(log[0]));
 
-    // Its answer goes back to the transport that asked, and only once.
+    // Its answer is handed over once, with the port it came in on.
     serveInterrupt();
     ASSERT_EQ(sink.got.size(), 1u);
+    EXPECT_EQ(sink.ports, std::vector<int>{2});
     EXPECT_EQ(fpga->reply_ready.load(), 1);
-    EXPECT_EQ(g_passby_trans_port.load(), 255);
 }
 
 // The head of each forwarded answer, byte for byte: a single-port answer has bits 4-5 of byte 1
 // cleared (the PC's 0xF010 becomes 0xC010) and a port byte of 0 replaced by the port + 1; the
 // card's address stays. A merged answer is addressed as the request was, with port byte 255.
+// Each is handed over with the port it came in on, all ports for a merged one.
 TEST_F(CardPass, ForwardedAnswersHaveTheToolsHeadBytes)
 {
     for (int p = 0; p < 16; ++p)
@@ -95,17 +97,19 @@ TEST_F(CardPass, ForwardedAnswersHaveTheToolsHeadBytes)
         uint16_t dest;
         uint8_t selector, portByte;
         Bytes head; // bytes 0-10 as forwarded
+        int port;
     } rows[] = {
-        {0x0001, 0, 3, {0x10, 0xC0, 0x01, 0x20, 0x10, 0x20, 0x00, 3, 0, 0x61, 0}},
-        {0x0002, 1, 10, {0x10, 0xC0, 0x02, 0x10, 0x10, 0x20, 0x01, 10, 0, 0x61, 0}},
-        {0x3002, 1, 0, {0x10, 0xC0, 0x02, 0x30, 0x10, 0x20, 0x01, 4, 0, 0x61, 0}},
-        {0x0000, 0, 0, {0x10, 0xC0, 0x00, 0x00, 0x10, 0x20, 0x00, 1, 0, 0x61, 0}},
-        {0x0FFF, 1, 255, {0xFF, 0x0F, 0x00, 0x30, 0x10, 0x20, 0x01, 255, 0, 0x61, 0}},
-        {0x0FFE, 255, 255, {0xFE, 0x0F, 0x00, 0x30, 0x10, 0x20, 0xFF, 255, 0, 0x61, 0}},
+        {0x0001, 0, 3, {0x10, 0xC0, 0x01, 0x20, 0x10, 0x20, 0x00, 3, 0, 0x61, 0}, 2},
+        {0x0002, 1, 10, {0x10, 0xC0, 0x02, 0x10, 0x10, 0x20, 0x01, 10, 0, 0x61, 0}, 9},
+        {0x3002, 1, 0, {0x10, 0xC0, 0x02, 0x30, 0x10, 0x20, 0x01, 4, 0, 0x61, 0}, 3},
+        {0x0000, 0, 0, {0x10, 0xC0, 0x00, 0x00, 0x10, 0x20, 0x00, 1, 0, 0x61, 0}, 0},
+        {0x0FFF, 1, 255, {0xFF, 0x0F, 0x00, 0x30, 0x10, 0x20, 0x01, 255, 0, 0x61, 0}, fpga_manage::kAllPorts},
+        {0x0FFE, 255, 255, {0xFE, 0x0F, 0x00, 0x30, 0x10, 0x20, 0xFF, 255, 0, 0x61, 0}, fpga_manage::kAllPorts},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.dest);
         sink.got.clear();
+        sink.ports.clear();
         ASSERT_EQ(pass(pcRead(row.dest, row.selector, row.portByte)), 1);
         ASSERT_TRUE(runUntil([this] { return !sink.got.empty(); }, 50));
         ASSERT_EQ(sink.got.size(), 1u);
@@ -113,6 +117,7 @@ TEST_F(CardPass, ForwardedAnswersHaveTheToolsHeadBytes)
         ASSERT_GE(r.size(), 12u);
         EXPECT_EQ(Bytes(r.begin(), r.begin() + 11), row.head);
         EXPECT_TRUE(checkOk(r));
+        EXPECT_EQ(sink.ports[0], row.port);
     }
 }
 
@@ -212,9 +217,9 @@ TEST_F(CardPass, SilentPortEndsTheMergeAfterItsTimeOut)
     EXPECT_EQ(fpga->pass_pending.load(), 0);
 }
 
-// A merge still waiting for a silent port when the next frame comes is over: what came back for
-// it is not the next frame's answer, however long that one waits.
-TEST_F(CardPass, NextFrameEndsAMergeThatWaits)
+// A merge still waiting for a silent port goes on beside a frame for one port, whose answer is
+// its own; the next frame for all ports ends it: what came back for it is not the next one's answer.
+TEST_F(CardPass, NextFrameForAllPortsEndsAMergeThatWaits)
 {
     fpgaChip().setCards(0, 2);
     fpgaChip().setCards(5, 3);
@@ -222,9 +227,17 @@ TEST_F(CardPass, NextFrameEndsAMergeThatWaits)
     fpgaChip().editNetwork([](LedNetwork& n) { n.port(5).silent = true; });
     EXPECT_EQ(pass(pcRead(0x0FFE, 255, 255, 0x41)), 1);
     tick(2);
-    EXPECT_EQ(pass(pcRead(0x0001, 2, 1, 0x42)), 0) << "selector 2: sent nowhere, answered by nobody";
+    EXPECT_EQ(pass(pcRead(0x0001, 0, 1, 0x42)), 1);
+    ASSERT_TRUE(runUntil([this] { return !sink.got.empty(); }, 10));
+    EXPECT_EQ(sink.got[0][5], 0x42);
+    EXPECT_EQ(sink.ports[0], 0);
+    EXPECT_EQ(fpga->pass_pending.load(), 1) << "the merge waits on";
+
+    EXPECT_EQ(pass(pcRead(0x0FFE, 255, 255, 0x43)), 1);
     tick(int(fpga_manage::kMergeTicks) + 20);
-    EXPECT_TRUE(sink.got.empty());
+    ASSERT_EQ(sink.got.size(), 2u);
+    EXPECT_EQ(sink.got[1][5], 0x43);
+    EXPECT_EQ(sink.ports[1], fpga_manage::kAllPorts);
     EXPECT_EQ(fpga->pass_pending.load(), 0);
 }
 
@@ -281,7 +294,6 @@ TEST_F(CardPass, ShortOrBadRepliesAreRefusedAndCounted)
     fpgaChip().setCards(3, 2);
     searchCards();
     const uint8_t before = fpga->reg_cached(0, 85);
-    g_passby_trans_port = 3;
     // One byte 00 passes a plain XOR test; a search reply cut after its count; a bad check byte.
     fpgaChip().queueReply(3, Bytes{0x00});
     serveInterrupt();
@@ -322,7 +334,7 @@ TEST_F(CardPass, BusyTxBufferRefusesTheNextPacket)
 TEST_F(CardPass, LateAnswerOfAnEndedWaitIsNotTakenForTheNextFrame)
 {
     fpgaChip().setCards(3, 2);
-    protocol_phy phy;
+    fpga_manage::set_reply_sink(CardWait::take);
     const struct {
         int delay; // SPI transfers before a card's answer reaches the RX buffer
         bool timedOut;
@@ -332,22 +344,20 @@ TEST_F(CardPass, LateAnswerOfAnEndedWaitIsNotTakenForTheNextFrame)
         SCOPED_TRACE(testing::Message() << "delay " << row.delay << (row.timedOut ? ", timed out" : ", ended"));
         fpgaChip().setReplyDelay(row.delay);
         CardWait wait;
-        fpga_manage::set_reply_sink(3, [&](const uint8_t* r, uint32_t n) { return wait.queue(phy, r, n); });
         const Bytes first = pcRead(0x0001, 0, 4, ++serial), second = pcRead(0x0001, 0, 4, ++serial);
         CardWait::Destination to;
         std::vector<uint8_t> wire;
-        ASSERT_TRUE(wait.pass(3, first.data(), uint32_t(first.size()), {}));
+        ASSERT_TRUE(wait.pass(first.data(), uint32_t(first.size()), {}));
         if (row.timedOut) {
             G_timeTicks += CardWait::kWaitTicks + 1;
             ASSERT_EQ(wait.poll(&to, &wire), CardWait::Result::GivenUp);
         } else {
             wait.end(); // a new request came before the answer was served
         }
-        ASSERT_TRUE(wait.pass(3, second.data(), uint32_t(second.size()), {}));
+        ASSERT_TRUE(wait.pass(second.data(), uint32_t(second.size()), {}));
         bool answered = false;
         for (int i = 0; i < 20 && !answered; ++i, tick())
             answered = wait.poll(&to, &wire) == CardWait::Result::Answered;
-        fpga_manage::set_reply_sink(3, nullptr);
         ASSERT_TRUE(answered);
         FrameStream answer(1024);
         bool complete = false;
@@ -356,6 +366,67 @@ TEST_F(CardPass, LateAnswerOfAnEndedWaitIsNotTakenForTheNextFrame)
         EXPECT_EQ(answer.body()[5], serial) << "the serial of the frame that waits";
         fpgaChip().settle();
     }
+}
+
+// A card's answer, as a card on the port sends it: the PC's 0xF010 as destination, the card's
+// address with the port bits as source, the request's serial number and port byte.
+Bytes cardAnswer(int port, uint16_t card, uint8_t serial)
+{
+    const uint16_t source = uint16_t((port % 4) << 12 | card);
+    return CardLink::sealed({0x10, 0xF0, uint8_t(source), uint8_t(source >> 8), 0x10, serial, 0, uint8_t(port + 1), 0,
+                             0x61, 0, 0xC1, 0xC2});
+}
+
+// A frame takes only its own answer: its serial number, from its card, on its pair of ports.
+// Answers of the box's own multifunction serial number are never forwarded: such a frame is done
+// once it is out.
+TEST_F(CardPass, AFrameTakesOnlyTheAnswerOfItsCardSerialAndPair)
+{
+    fpgaChip().setCards(3, 3);
+    fpgaChip().setCards(5, 3);
+    fpgaChip().editNetwork([](LedNetwork& n) { n.port(3).silent = true; }); // only the answers below
+    fpga_manage::set_reply_sink(CardWait::take);
+    CardWait wait;
+    CardWait::Destination to;
+    std::vector<uint8_t> wire;
+    const Bytes frame = pcRead(0x0001, 0, 4, 0x50);
+    ASSERT_TRUE(wait.pass(frame.data(), uint32_t(frame.size()), {}));
+    const struct {
+        const char* what;
+        Bytes answer;
+        int port;
+    } others[] = {
+        {"another card", cardAnswer(3, 2, 0x50), 3},
+        {"another serial", cardAnswer(3, 1, 0x51), 3},
+        {"another pair", cardAnswer(5, 1, 0x50), 5},
+    };
+    for (const auto& row : others) {
+        fpgaChip().queueReply(row.port, row.answer);
+        serveInterrupt();
+        EXPECT_EQ(wait.poll(&to, &wire), CardWait::Result::Waiting) << row.what;
+    }
+    fpgaChip().queueReply(3, cardAnswer(3, 1, 0x50));
+    serveInterrupt();
+    ASSERT_EQ(wait.poll(&to, &wire), CardWait::Result::Answered);
+    FrameStream answer(1024);
+    bool complete = false;
+    answer.feed(wire.data(), uint32_t(wire.size()), &complete);
+    ASSERT_TRUE(complete);
+    EXPECT_EQ(Bytes(answer.body() + 2, answer.body() + 6), (Bytes{0x01, 0x30, 0x10, 0x50}));
+
+    const Bytes multifunction = pcRead(0x0001, 0, 4, 0x66);
+    ASSERT_TRUE(wait.pass(multifunction.data(), uint32_t(multifunction.size()), {}));
+    ASSERT_FALSE(fpgaChip().packets(3).empty());
+    EXPECT_EQ(fpgaChip().packets(3).back()[5], 0x66) << "sent";
+    EXPECT_EQ(wait.poll(&to, &wire), CardWait::Result::GivenUp) << "and done";
+    fpgaChip().queueReply(3, cardAnswer(3, 1, 0x66));
+    sink.got.clear();
+    fpga_manage::set_reply_sink([this](const uint8_t* r, uint32_t n, int) {
+        sink.got.emplace_back(r, r + n);
+        return true;
+    });
+    serveInterrupt();
+    EXPECT_TRUE(sink.got.empty()) << "its answer is not forwarded";
 }
 
 // The real worker thread searching and serving the interrupt while a transport thread passes
@@ -378,7 +449,7 @@ TEST(CardLinkThreads, TransportAndWorkerShareTheLink)
             if (ticks.joinable())
                 ticks.join();
             f->stop_worker();
-            fpga_manage::set_reply_sink(3, nullptr);
+            fpga_manage::set_reply_sink(nullptr);
         }
     } stop{fpga};
     stop.ticks = std::thread([&stop] {
@@ -389,7 +460,7 @@ TEST(CardLinkThreads, TransportAndWorkerShareTheLink)
     });
     std::mutex gotMutex;
     std::vector<Bytes> got;
-    fpga_manage::set_reply_sink(3, [&](const uint8_t* r, uint32_t n) {
+    fpga_manage::set_reply_sink([&](const uint8_t* r, uint32_t n, int) {
         std::lock_guard<std::mutex> lock(gotMutex);
         got.emplace_back(r, r + n);
         return true;
@@ -403,7 +474,6 @@ TEST(CardLinkThreads, TransportAndWorkerShareTheLink)
         const Bytes frame = pcRead(uint16_t(i % 5), 0, 4, uint8_t(i));
         {
             PosixLock lock(fpga->pass_mutex);
-            g_passby_trans_port = 3;
             ASSERT_EQ(fpga->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data()), 1);
         }
         bool answered = false;

@@ -40,7 +40,6 @@ constexpr uint8_t kRefusedRegister = 85;
 constexpr uint32_t kReplyMin = 11, kCountReplyMin = 15;
 
 fpga_manage* fpga;
-protocol_phy phy;
 CardWait* wait;
 Bytes asked;           // the PC frame whose answer is awaited
 bool onlyCards = true; // no reply of the input's own has come since it was passed
@@ -138,7 +137,7 @@ void passFrame(Bytes f, bool late, bool unpolled)
         takeAnswer();
     }
     fpgaChip().clearPackets();
-    wait->pass(3, f.data(), uint32_t(f.size()), CardWait::Destination{});
+    wait->pass(f.data(), uint32_t(f.size()), CardWait::Destination{});
     asked = f;
     onlyCards = true;
     const std::set<int> want = f.size() < fpga_manage::kPacketMax ? portsOf(f) : std::set<int>{};
@@ -300,8 +299,8 @@ bool setUp()
         fpgaChip().setMultifunction(12, true);
     });
     wait = new CardWait;
-    // As the UDP transport hands its card wait to the FPGA manager.
-    fpga_manage::set_reply_sink(3, [](const uint8_t* body, uint32_t length) { return wait->queue(phy, body, length); });
+    // As the transports hand the card link to the FPGA manager.
+    fpga_manage::set_reply_sink(CardWait::take);
     return true;
 }
 }

@@ -132,12 +132,11 @@ extern "C" uint32_t __wrap__ZN12message_deal18message_group_dealEPhjjm(message_d
     return r;
 }
 
-// CardWait::queue: the cards' answer for the frame a transport passed, taken to be sent on.
-extern "C" bool __real__ZN8CardWait5queueER12protocol_phyPKhjj(CardWait*, protocol_phy&, const uint8_t*, uint32_t, uint32_t);
-extern "C" bool __wrap__ZN8CardWait5queueER12protocol_phyPKhjj(CardWait* self, protocol_phy& phy, const uint8_t* body,
-                                                               uint32_t length, uint32_t wireMax)
+// CardWait::take: the cards' answer for a frame a transport passed, taken to be sent on.
+extern "C" bool __real__ZN8CardWait4takeEPKhji(const uint8_t*, uint32_t, int);
+extern "C" bool __wrap__ZN8CardWait4takeEPKhji(const uint8_t* body, uint32_t length, int port)
 {
-    const bool taken = __real__ZN8CardWait5queueER12protocol_phyPKhjj(self, phy, body, length, wireMax);
+    const bool taken = __real__ZN8CardWait4takeEPKhji(body, length, port);
     if (taken)
         cardAnswers.emplace_back(body, body + length);
     return taken;
@@ -151,8 +150,8 @@ bool setUp()
     ConfigEngine::pInstance();
     c331_manage::instanceWithoutWorker();
     tcp = new networkManage;
-    // As the transport's start hands its card wait to the FPGA manager.
-    fpga_manage::set_reply_sink(2, [](const uint8_t* body, uint32_t length) { return tcp->queue_card_answer(body, length); });
+    // As the transports' start hands the card link to the FPGA manager.
+    fpga_manage::set_reply_sink(CardWait::take);
     if (tcp->server()->initialize(0) != 0)
         FuzzBoard::fail("no TCP listener");
     udp = new udpnetManage;
