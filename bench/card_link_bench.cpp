@@ -2,29 +2,22 @@
 // four cards on each of ports 1-4; a monitor polls card 9 of port 1, which is not there, sending
 // again after its own time-out without an answer (1 s, then 4 s: longer than the box waits),
 // while three tools on TCP, UDP and the serial line's pseudo-terminal each read the cards of ports
-// 2, 3 and 4, one frame after the other. Prints for each tool its frames, the answers lost (none
-// within 3.5 s) or wrong (another card's or frame's), and the median and 99th percentile of its
-// waits; then the same without the monitor.
-//   card_link_bench [reads per tool, default 200]
-#include "frame_client.h"
+// 2, 3 and 4, a frame every 100 ms, each waited for (3.5 s at most). Prints for each tool its
+// frames, the answers lost or wrong (another card's or frame's), and the median and 99th
+// percentile of its waits; then the same without the monitor.
+//   card_link_bench [seconds per round, default 20]
+#include "bench_links.h"
 #include "program.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -32,70 +25,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kCards = 4;
-
-// A descriptor the bench writes whole frames to and reads reply frames from.
-class Link {
-public:
-    virtual ~Link() { if (fd >= 0) close(fd); }
-    virtual bool send(const Bytes& b) = 0;
-    // The next reply frame, or false after timeoutMs.
-    bool reply(Bytes* body, int timeoutMs)
-    {
-        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!in.next(body)) {
-            const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-            pollfd p = {fd, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, left) <= 0)
-                return false;
-            uint8_t buf[4096];
-            const ssize_t n = read(fd, buf, sizeof buf);
-            if (n > 0)
-                in.push(buf, size_t(n));
-        }
-        return true;
-    }
-    int fd = -1;
-    Wire::Unstuffer in;
-};
-
-class TcpLink : public Link {
-public:
-    explicit TcpLink(int port) : client(port, 20000) { fd = dup(client.fd()); }
-    bool send(const Bytes& b) override { return client.sendRaw(b); }
-    FrameClient client;
-};
-
-class UdpLink : public Link {
-public:
-    explicit UdpLink(int port)
-    {
-        fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any);
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        to.sin_port = htons(uint16_t(port));
-    }
-    bool send(const Bytes& b) override
-    {
-        return sendto(fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == ssize_t(b.size());
-    }
-    sockaddr_in to{};
-};
-
-class LineLink : public Link {
-public:
-    explicit LineLink(const std::string& path)
-    {
-        for (int i = 0; i < 200 && fd < 0; ++i) {
-            fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-            if (fd < 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    bool send(const Bytes& b) override { return write(fd, b.data(), b.size()) == ssize_t(b.size()); }
-};
 
 // A read of 4 bytes at 0x100 of one card, through port byte port (1-16).
 Bytes cardRead(int port, int card, uint8_t serial)
@@ -115,11 +44,13 @@ double percentile(std::vector<double> v, double p)
     return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(p * double(v.size())))];
 }
 
-// One tool: `reads` frames to the cards of its port, each waited for as a PC tool waits.
-Tally readCards(Link& link, int port, int reads, uint8_t serial)
+// One tool until `end`: a frame to the cards of its port every 100 ms, each waited for as a PC
+// tool waits.
+Tally readCards(Link& link, int port, Clock::time_point end, uint8_t serial)
 {
     Tally t;
-    for (int i = 0; i < reads; ++i) {
+    for (int i = 0; Clock::now() < end; ++i) {
+        std::this_thread::sleep_until(Clock::now() + std::chrono::milliseconds(100));
         const int card = i % kCards;
         if (++serial == 0x66)
             ++serial;
@@ -137,8 +68,9 @@ Tally readCards(Link& link, int port, int reads, uint8_t serial)
     return t;
 }
 
-void round(const char* title, Link* links[3], const char* names[3], int reads, Link* monitor, int monitorMs = 0)
+void round(const char* title, Link* links[3], const char* names[3], int seconds, Link* monitor, int monitorMs = 0)
 {
+    const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
     std::atomic<bool> done{false};
     int monitorFrames = 0, monitorAnswers = 0;
     std::thread polling;
@@ -154,7 +86,7 @@ void round(const char* title, Link* links[3], const char* names[3], int reads, L
     Tally tallies[3];
     std::vector<std::thread> tools;
     for (int k = 0; k < 3; ++k)
-        tools.emplace_back([&, k] { tallies[k] = readCards(*links[k], k + 2, reads, uint8_t(k * 64)); });
+        tools.emplace_back([&, k] { tallies[k] = readCards(*links[k], k + 2, end, uint8_t(k * 64)); });
     for (std::thread& t : tools)
         t.join();
     done = true;
@@ -172,11 +104,11 @@ void round(const char* title, Link* links[3], const char* names[3], int reads, L
 
 int main(int argc, char** argv)
 {
-    const int reads = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
     char pattern[] = "/tmp/vyr-card-bench-XXXXXX";
     const char* root = mkdtemp(pattern);
     const int tcpPort = freeTcpPort(), udpPort = freeUdpPort();
-    if (!root || tcpPort <= 0 || udpPort <= 0 || reads <= 0)
+    if (!root || tcpPort <= 0 || udpPort <= 0 || seconds <= 0)
         return 1;
     std::filesystem::create_directories(std::string(root) + "/data/configs");
     std::ofstream(std::string(root) + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << tcpPort << "\n";
@@ -209,12 +141,12 @@ int main(int argc, char** argv)
                 // a late answer to a frame sent again: not one of the reads below
             }
         }
-        printf("reads of 4 bytes of card RAM, %d per tool, the tools at once:\n", reads);
-        round("beside a monitor polling a missing card, 1 s time-out:", links, names, reads, &monitor, 1000);
-        round("beside a monitor polling a missing card, 4 s time-out:", links, names, reads, &monitor, 4000);
+        printf("reads of 4 bytes of card RAM, every 100 ms on each tool for %d s, the tools at once:\n", seconds);
+        round("beside a monitor polling a missing card, 1 s time-out:", links, names, seconds, &monitor, 1000);
+        round("beside a monitor polling a missing card, 4 s time-out:", links, names, seconds, &monitor, 4000);
         // The monitor's last frame is given up by the box 3 s after it went out.
         std::this_thread::sleep_for(std::chrono::milliseconds(3500));
-        round("alone:", links, names, reads, nullptr);
+        round("alone:", links, names, seconds, nullptr);
     }
     std::filesystem::remove_all(root);
     return result;

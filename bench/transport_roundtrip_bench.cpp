@@ -2,24 +2,16 @@
 // on TCP, UDP (reply broadcast on loopback) and the serial line's pseudo-terminal, measured by one
 // client the same way for each, interleaved. Prints the median and the 99th percentile of each.
 //   transport_roundtrip_bench [round trips per transport, default 2000]
-#include "frame_client.h"
+#include "bench_links.h"
 #include "program.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -27,68 +19,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr uint16_t kReadBytes = 250;
-
-// A descriptor the bench writes whole frames to and reads the reply frame from.
-class Link {
-public:
-    virtual ~Link() { if (fd >= 0) close(fd); }
-    virtual bool send(const Bytes& b) = 0;
-    // One reply frame, or false after 2 s.
-    bool reply(Bytes* body)
-    {
-        while (!in.next(body)) {
-            pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, 2000) <= 0)
-                return false;
-            uint8_t buf[4096];
-            const ssize_t n = read(fd, buf, sizeof buf);
-            if (n > 0)
-                in.push(buf, size_t(n));
-        }
-        return true;
-    }
-    int fd = -1;
-    Wire::Unstuffer in;
-};
-
-class TcpLink : public Link {
-public:
-    explicit TcpLink(int port) : client(port, 20000) {}
-    bool send(const Bytes& b) override { return client.sendRaw(b); }
-    FrameClient client;
-};
-
-class UdpLink : public Link {
-public:
-    explicit UdpLink(int port)
-    {
-        fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any);
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        to.sin_port = htons(uint16_t(port));
-    }
-    bool send(const Bytes& b) override
-    {
-        return sendto(fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == ssize_t(b.size());
-    }
-    sockaddr_in to{};
-};
-
-class LineLink : public Link {
-public:
-    explicit LineLink(const std::string& path)
-    {
-        for (int i = 0; i < 200 && fd < 0; ++i) {
-            fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-            if (fd < 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    bool send(const Bytes& b) override { return write(fd, b.data(), b.size()) == ssize_t(b.size()); }
-};
 
 double percentile(std::vector<double> v, double p)
 {
@@ -120,7 +50,6 @@ int main(int argc, char** argv)
             fprintf(stderr, "program did not come up: %s\n", program.report().c_str());
             return 1;
         }
-        tcp.fd = dup(tcp.client.fd());
         const Bytes wire = Wire::stuff(Wire::readRam(0x300, kReadBytes));
         Link* links[] = {&tcp, &udp, &line};
         const char* names[] = {"TCP", "UDP", "serial pty"};
