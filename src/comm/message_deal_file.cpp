@@ -14,6 +14,7 @@
 #include "base/tick_alarm.h"
 #include "base/utils.h"
 #include "params/config_engine.h"
+#include "params/json_document.h"
 #include "params/vyrrampara.h"
 #include "platform/mtd.h"
 #include "platform/paths.h"
@@ -688,9 +689,13 @@ uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
         case Recovery:
         case Mapping: {
             const std::string target = targetOf(type);
-            const std::string refused = type == App ? program_image::refusal(fileBuf_kelto, transfer.length) : std::string();
+            std::string refused = type == App ? program_image::refusal(fileBuf_kelto, transfer.length) : std::string();
+            // A document its reader would fail on (and delete) must not replace the good one.
+            if ((type == Alias || type == Menu || type == Mode) &&
+                !jsonDocument(std::string(reinterpret_cast<const char*>(fileBuf_kelto), transfer.length)))
+                refused = "not a JSON document its reader takes";
             if (!refused.empty())
-                writeLogMsg(LOG_ERROR, "application upload refused: " + refused);
+                writeLogMsg(LOG_ERROR, "upload of type " + std::to_string(type) + " refused: " + refused);
             ok = !target.empty() && refused.empty() &&
                  file_transfer::writeVerified(target, fileBuf_kelto, transfer.length, type == App ? 0755 : 0644);
             if (type == App)

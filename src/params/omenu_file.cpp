@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
+#include "params/json_document.h"
 #include "platform/paths.h"
 
 #include <QMutexLocker>
@@ -58,32 +59,6 @@ const pt::ptree* child(const pt::ptree& tree, const char* key)
 {
     auto v = tree.get_child_optional(key);
     return v ? &*v : nullptr;
-}
-
-// The parser recurses per nesting level: a hostile file of deep brackets must not exhaust the stack.
-bool shallowEnough(const std::string& text)
-{
-    constexpr int kMaxDepth = 64;
-    int depth = 0;
-    bool inString = false, escaped = false;
-    for (char c : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > kMaxDepth)
-                return false;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return true;
 }
 
 bool readWhole(const std::string& file, std::string* text, bool* tooBig)
@@ -206,7 +181,7 @@ void get_json_omenu_para(const char* path, OSD_LIST* out)
         return;
     }
     pt::ptree doc;
-    if (!shallowEnough(text)) {
+    if (!jsonShallowEnough(text)) {
         writeLogMsg(LOG_WARNING, std::string("on-screen menu file ") + path + " nested too deeply, not read");
         return;
     }

@@ -37,6 +37,16 @@ std::vector<uint8_t> pattern(size_t n, uint8_t seed)
         v[i] = uint8_t(seed + i * 7 + (i >> 8));
     return v;
 }
+// A JSON document of n bytes (at least 8), as the names and menu files hold.
+std::vector<uint8_t> document(size_t n, uint8_t seed)
+{
+    std::string t = "{\"v\":\"";
+    while (t.size() + 2 < n)
+        t.push_back(char('a' + (seed + t.size() * 7) % 26));
+    t += "\"}";
+    return std::vector<uint8_t>(t.begin(), t.end());
+}
+bool isDocument(const std::string& target) { return target.size() > 5 && target.compare(target.size() - 5, 5, ".json") == 0; }
 std::vector<uint8_t> digestOf(const std::vector<uint8_t>& data)
 {
     MD5 m(data.data(), data.size());
@@ -187,7 +197,8 @@ TEST_F(FileTransfer, EachFileKindIsStoredAndReadBack)
     uint8_t seed = 1;
     for (const Kind& k : kinds) {
         SCOPED_TRACE(k.what);
-        std::vector<uint8_t> data = pattern(2500, seed++);
+        std::vector<uint8_t> data = isDocument(k.target) ? document(2500, seed) : pattern(2500, seed);
+        ++seed;
         if (std::string(k.target) == "/data/app/vyrR58N2") // the application: a program of this machine
             data = sampleProgram();
         const int before[2] = {recoveries.count(), mappings.count()};
@@ -297,12 +308,12 @@ TEST_F(FileTransfer, BlocksOutsideTheFrameOrTheAreaAreRefusedAndLeaveTheDigestAl
         EXPECT_EQ(buf[10], 1);
         EXPECT_EQ(buf[11], 2);
         // The upload goes on as if the refused block had not come.
-        const std::vector<uint8_t> data = pattern(20, 4);
+        const std::vector<uint8_t> data = document(20, 4);
         send(kController, 0xC0, block(0, data));
         ASSERT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);
         EXPECT_EQ(buf[12], 0);
     }
-    EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), bytes(pattern(20, 4)));
+    EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), bytes(document(20, 4)));
 }
 
 TEST_F(FileTransfer, LogoAndKernelLandInTheirPartitions)
@@ -432,8 +443,9 @@ TEST_F(FileTransfer, AnOpenTransferBelongsToThePeerThatStartedIt)
     uint8_t seed = 20;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        std::vector<uint8_t> a = pattern(1500, seed++);
-        const std::vector<uint8_t> b = pattern(1500, seed++);
+        std::vector<uint8_t> a = isDocument(row.targetA) ? document(1500, seed) : pattern(1500, seed);
+        const std::vector<uint8_t> b = isDocument(row.targetB) ? document(1500, seed + 1) : pattern(1500, seed + 1);
+        seed += 2;
         if (std::string(row.targetA) == "/data/app/vyrR58N2") // the application: a program of this machine
             a = sampleProgram();
         const uint8_t subA = row.startA[0], subB = row.startB[0];
@@ -513,7 +525,7 @@ TEST_F(FileTransfer, AnOpenReadBelongsToThePeerThatStartedIt)
 TEST_F(FileTransfer, ATransferSilentForThirtySecondsIsDropped)
 {
     const uint64_t A = request_peer::tcp(1), B = request_peer::tcp(2);
-    const std::vector<uint8_t> a = pattern(800, 1), b = pattern(800, 2);
+    const std::vector<uint8_t> a = document(800, 1), b = document(800, 2);
     G_timeTicks = 100000;
     ASSERT_EQ(sendAs(A, start("ALIS", 800)), 3u);
     ASSERT_EQ(buf[10], 0);
@@ -627,7 +639,7 @@ TEST_F(FileTransfer, FlashFailureAnswersFailed)
 TEST_F(FileTransfer, WrongDigestWritesNothingAndAFailedWriteKeepsTheOldFile)
 {
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/alias.json", "old"));
-    const std::vector<uint8_t> data = pattern(300, 2);
+    const std::vector<uint8_t> data = document(300, 2);
     ASSERT_EQ(send(kController, 0xC0, start("ALIS", 300)), 3u);
     send(kController, 0xC0, block(0, data));
     std::vector<uint8_t> wrong = digestOf(data);
@@ -641,6 +653,27 @@ TEST_F(FileTransfer, WrongDigestWritesNothingAndAFailedWriteKeepsTheOldFile)
     EXPECT_EQ(upload(start("ALIS", 300), data), 1);
     EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), QByteArray("old"));
     QDir(QString::fromStdString(TestRoot::path("/data/configs/alias.json.part"))).removeRecursively();
+
+    // A names or menu file its reader would fail on (and delete) does not replace the stored one.
+    const struct {
+        const char* tag;
+        const char* target;
+        std::string text;
+    } broken[] = {
+        {"ALIS", "/data/configs/alias.json", R"({"namelist":{"input":[{"id":1,"name":"Cam"})"},
+        {"ALIS", "/data/configs/alias.json", R"({"namelist":{"input":[{"id":1,"name":"Cam"},]}})"},
+        {"OSDS", "/data/configs/omenu.json", R"({"osdcount":1,"menu":[)"},
+        {"MO02", "/data/modes/MO02.json", "not json"},
+        {"OSDS", "/data/configs/omenu.json", std::string(65, '[') + std::string(65, ']')},
+    };
+    ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", "old"));
+    ASSERT_TRUE(TestRoot::writeFile("/data/modes/MO02.json", "old"));
+    for (const auto& b : broken) {
+        SCOPED_TRACE(b.text);
+        const std::vector<uint8_t> text(b.text.begin(), b.text.end());
+        EXPECT_EQ(upload(start(b.tag, uint32_t(text.size())), text), 1);
+        EXPECT_EQ(TestRoot::readFile(b.target), QByteArray("old"));
+    }
 
     // Two ends after one upload compare the same digest and both write.
     EXPECT_EQ(upload(start("ALIS", 300), data), 0);

@@ -1,0 +1,45 @@
+#include "params/json_document.h"
+
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+#include <sstream>
+
+bool jsonShallowEnough(const std::string& text)
+{
+    constexpr int kMaxDepth = 64;
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxDepth)
+                return false;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
+bool jsonDocument(const std::string& text)
+{
+    if (!jsonShallowEnough(text))
+        return false;
+    try {
+        std::istringstream in(text);
+        boost::property_tree::ptree doc;
+        boost::property_tree::read_json(in, doc);
+        return true;
+    } catch (const boost::property_tree::ptree_error&) {
+        return false;
+    }
+}
