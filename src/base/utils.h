@@ -44,6 +44,8 @@ public:
     // usable one, or ifconfig failed.
     static uint32_t initIPAddress();
     static uint32_t getIPAddress();  // configuration globals from the INI store; 0
+    // Sets eth0 up with the given addresses, as initIPAddress does with the stored ones.
+    static uint32_t applyIPAddress(const QString& ip, const QString& mask, const QString& gateway);
     static bool isDottedIPv4(const QString& text);
 
     // Raw MTD access; the caller owns fd.

@@ -155,26 +155,38 @@ uint32_t message_deal::net_ip_set(MessageFrame& f)
     if (traceOn())
         printf("net_ip_set ip=%s mask=%s gateway=%s port=%u\n", ip.toUtf8().constData(),
                mask.toUtf8().constData(), gateway.toUtf8().constData(), port);
-    // The port in force now: applying the addresses reloads g_port from the INI file.
-    const int32_t portInForce = g_port.load();
-
-    // One write of all four: a new address with the old mask would be what the next start applies.
+    // All or nothing: one write of all four to the INI file (a new address with the old mask
+    // would be what the next start applies), then the interface; when eth0 does not take the set,
+    // the INI file gets its old values back and eth0 the addresses in force.
     ConfigEngine* config = ConfigEngine::p_config;
-    const bool stored = config && config->write_config_variants({{ConfigItem::IPAddress, ip},
-                                                                 {ConfigItem::GateWay, gateway},
-                                                                 {ConfigItem::SubNetMask, mask},
-                                                                 {ConfigItem::TcpPort, QString::number(port)}});
-    if (!stored) {
+    if (!config)
+        return f.status(1);
+    auto stored = [config](ConfigItem::ConfigName id) { return config->read_config_variant(id); };
+    const QVariant oldIp = stored(ConfigItem::IPAddress), oldGateway = stored(ConfigItem::GateWay),
+                   oldMask = stored(ConfigItem::SubNetMask), oldPort = stored(ConfigItem::TcpPort);
+    if (!config->write_config_variants({{ConfigItem::IPAddress, ip},
+                                        {ConfigItem::GateWay, gateway},
+                                        {ConfigItem::SubNetMask, mask},
+                                        {ConfigItem::TcpPort, QString::number(port)}})) {
         writeLogMsg(LOG_ERROR, "net_ip_set: the configuration could not be written");
+        return f.status(1);
+    }
+    if (Utils::applyIPAddress(ip, mask, gateway) != 0) {
+        writeLogMsg(LOG_ERROR, "net_ip_set: eth0 did not take " + dotted(b + 14) + ", the settings in force stay");
+        Utils::applyIPAddress(g_str_ip, g_srt_mask, g_str_gateway);
+        if (!config->write_config_variants({{ConfigItem::IPAddress, oldIp},
+                                            {ConfigItem::GateWay, oldGateway},
+                                            {ConfigItem::SubNetMask, oldMask},
+                                            {ConfigItem::TcpPort, oldPort}}))
+            writeLogMsg(LOG_ERROR, "net_ip_set: the old network settings could not be written back");
         return f.status(1);
     }
     g_str_ip = ip;
     g_srt_mask = mask;
     g_str_gateway = gateway;
     g_int_tcp_port = port;
-    const bool applied = Utils::initIPAddress() == 0;
 
-    if (port == portInForce) {
+    if (port == g_port.load()) {
         if (VyrRamPara::p_vyrrampara_config)
             VyrRamPara::p_vyrrampara_config->test_signal(1);
     } else {
@@ -184,7 +196,7 @@ uint32_t message_deal::net_ip_set(MessageFrame& f)
         G_reboot_tickTicks = G_timeTicks.load();
         g_app_reset_flag = 1;
     }
-    return f.status(applied ? 0 : 1);
+    return f.status(0);
 }
 
 uint32_t message_deal::net_eth_search(MessageFrame& f)
@@ -276,11 +288,14 @@ uint32_t message_deal::write_rtc_time(MessageFrame& f)
             return f.status(1);
     const int year = v[0] + 100 * v[1];
     const int month = v[2], day = v[3], hour = v[4], minute = v[5], second = v[6];
-    if (!QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59)
+    // The board keeps time in 32 bits: its date refuses a year before 1970 or after 2037.
+    if (!QDate::isValid(year, month, day) || year < 1970 || year > 2037 || hour > 23 || minute > 59 || second > 59)
         return f.status(1);
-    const QString command = QStringLiteral("date \"%1-%2-%3 %4:%5:%6\";hwclock -wu")
-                                .arg(year).arg(month).arg(day).arg(hour).arg(minute).arg(second);
-    return f.status(Utils::system_mutex(command) == 0 ? 0 : 1);
+    // The hardware clock is written only from a clock date took, and either failing is answered.
+    const QString date = QStringLiteral("date \"%1-%2-%3 %4:%5:%6\"")
+                             .arg(year).arg(month).arg(day).arg(hour).arg(minute).arg(second);
+    const bool set = Utils::system_mutex(date) == 0 && Utils::system_mutex(QStringLiteral("hwclock -wu")) == 0;
+    return f.status(set ? 0 : 1);
 }
 
 uint32_t message_deal::get_card_version(MessageFrame& f)

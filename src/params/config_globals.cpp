@@ -86,10 +86,14 @@ uint32_t Utils::initIPAddress()
 {
     // The stored values become the globals even without eth0, so a page shows what is stored.
     getIPAddress();
+    // One copy of each, so the commands use the addresses that were checked.
+    return applyIPAddress(g_str_ip, g_srt_mask, g_str_gateway);
+}
+
+uint32_t Utils::applyIPAddress(const QString& ip, const QString& mask, const QString& gateway)
+{
     if (system_mutex(QStringLiteral("ifconfig eth0 &>/dev/null")) != 0)
         return 255;
-    // One copy of each, so the commands use the addresses that were checked.
-    const QString ip = g_str_ip, mask = g_srt_mask, gateway = g_str_gateway;
     const Ipv4::Verdict verdict = Ipv4::check(ip, mask, gateway);
     if (verdict != Ipv4::Verdict::Ok) {
         writeLogMsg(LOG_ERROR, ("initIPAddress: refused address ip=\"" + ip + "\" mask=\"" + mask

@@ -163,11 +163,36 @@ TEST_F(DeviceCommands, UnusableNetworkSettingsAreRefusedBeforeAnythingIsStored)
     }
 }
 
-TEST_F(DeviceCommands, AddressChangeWithoutTheInterfaceAnswersFailure)
+// A set eth0 does not take answers failure and changes nothing: not the INI file, not the
+// settings in force, no reboot for a new port; the interface is put back on the old address.
+TEST_F(DeviceCommands, AddressChangeTheInterfaceRefusesChangesNothing)
 {
-    shellSim().script("ifconfig eth0 &>/dev/null", 1);
-    ASSERT_EQ(send(kController, 0xA4, netPayload({10, 0, 0, 7}, {255, 255, 0, 0}, {10, 0, 0, 1}, 5005)), 1u);
-    EXPECT_EQ(buf[10], 1);
+    const struct {
+        const char* failing;
+        uint16_t port;
+    } rows[] = {{"ifconfig eth0 &>/dev/null", 5005}, {"ifconfig eth0 10.0.0.7", 5005}, {"ifconfig eth0 10.0.0.7", 6001}};
+    g_port = 5005;
+    g_app_reset_flag = 0;
+    const QString ipBefore = ini("IPAddress"), portBefore = ini("TcpPort");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.failing) + " port " + std::to_string(row.port));
+        shellSim().clearScripts();
+        shellSim().clearLog();
+        shellSim().script(row.failing, 1);
+        ASSERT_EQ(send(kController, 0xA4, netPayload({10, 0, 0, 7}, {255, 255, 0, 0}, {10, 0, 0, 1}, row.port)), 1u);
+        EXPECT_EQ(buf[10], 1);
+        EXPECT_EQ(ini("IPAddress"), ipBefore);
+        EXPECT_EQ(ini("TcpPort"), portBefore);
+        EXPECT_EQ(g_str_ip.get(), "192.168.1.199");
+        EXPECT_EQ(g_port.load(), 5005);
+        EXPECT_EQ(g_app_reset_flag.load(), 0);
+        const auto log = commands();
+        if (std::string(row.failing) != "ifconfig eth0 &>/dev/null") {
+            ASSERT_FALSE(log.empty());
+            EXPECT_EQ(log.back().rfind("route", 0), 0u) << "routes put back after the address";
+            EXPECT_NE(std::find(log.begin(), log.end(), "ifconfig eth0 192.168.1.199 netmask 255.255.255.0"), log.end());
+        }
+    }
 }
 
 TEST_F(DeviceCommands, Barcode)
@@ -203,7 +228,7 @@ TEST_F(DeviceCommands, ClockIsSetFromValidBcdOnly)
 {
     ASSERT_EQ(send(kController, 0x87, {0x24, 0x20, 0x03, 0x05, 0x07, 0x08, 0x09}), 1u);
     EXPECT_EQ(buf[10], 0);
-    EXPECT_EQ(commands(), std::vector<std::string>({"date \"2024-3-5 7:8:9\";hwclock -wu"}));
+    EXPECT_EQ(commands(), std::vector<std::string>({"date \"2024-3-5 7:8:9\"", "hwclock -wu"}));
 
     const struct {
         const char* name;
@@ -216,6 +241,8 @@ TEST_F(DeviceCommands, ClockIsSetFromValidBcdOnly)
         {"hour 24", {0x24, 0x20, 0x03, 0x05, 0x24, 0x08, 0x09}},
         {"second 60", {0x24, 0x20, 0x03, 0x05, 0x07, 0x08, 0x60}},
         {"frame ends early", {0x24, 0x20, 0x03, 0x05, 0x07}},
+        {"1969, before the board's clock", {0x69, 0x19, 0x12, 0x31, 0x23, 0x59, 0x59}},
+        {"2038, past the board's clock", {0x38, 0x20, 0x01, 0x01, 0x00, 0x00, 0x00}},
     };
     for (const auto& c : refused) {
         shellSim().clearLog();
@@ -224,10 +251,18 @@ TEST_F(DeviceCommands, ClockIsSetFromValidBcdOnly)
         EXPECT_TRUE(commands().empty()) << c.name;
     }
 
-    // A clock command that fails is not answered as success.
+    // The edges of the board's clock are taken; a clock command that fails is not answered as
+    // success, and a date refused writes no hardware clock.
+    for (const std::vector<uint8_t>& edge : {std::vector<uint8_t>{0x70, 0x19, 0x01, 0x01, 0x00, 0x00, 0x00},
+                                             std::vector<uint8_t>{0x37, 0x20, 0x12, 0x31, 0x23, 0x59, 0x59}}) {
+        send(kController, 0x87, edge);
+        EXPECT_EQ(buf[10], 0) << int(edge[0]);
+    }
     shellSim().script("date ", 1);
+    shellSim().clearLog();
     send(kController, 0x87, {0x24, 0x20, 0x12, 0x31, 0x23, 0x59, 0x59});
     EXPECT_EQ(buf[10], 1);
+    EXPECT_EQ(commands().size(), 1u);
 }
 
 TEST_F(DeviceCommands, VersionWords)
