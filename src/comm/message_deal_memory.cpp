@@ -101,10 +101,12 @@ uint32_t message_deal::writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     const int which = f.ramFpga();
     const uint32_t area = (a >> 24) & 0x0F, port = (a >> 12) & 0x0F;
     const uint8_t* data = f.body + kDataStart;
+    // An image takes the bytes only once its bank did: it holds what the FPGA holds.
     auto stage = [&](uint8_t* image, int bank) {
+        if (bank >= 0 && fpga->write_fpga_ram(data, a, n, bank, which) != 0)
+            return false;
         memcpy(image, data, n);
-        if (bank >= 0)
-            fpga->write_fpga_ram(image, a, n, bank, which);
+        return true;
     };
 
     if (area == 0 && (a & 0xFFF800)) {
@@ -118,33 +120,36 @@ uint32_t message_deal::writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     if (area == 1 || area == 2) {
         if (uint64_t(a & 0xFF0FFF) + n > kFpgaRam)
             return f.status(1);
+        bool taken = true;
         if (area == 1 && port != 0)
-            stage(port % 2 ? fpga->MCU_RAM_RX_func[which] : fpga->MCU_RAM_TX_func[which], int(port + 1));
+            taken = stage(port % 2 ? fpga->MCU_RAM_RX_func[which] : fpga->MCU_RAM_TX_func[which], int(port + 1));
         else if (area == 2)
-            stage(port == 0 ? fpga_manage::MCU_RAM_DEFAULT : fpga_manage::MCU_RAM_ZOOM, int(33 + port));
-        return f.status(0);
+            taken = stage(port == 0 ? fpga_manage::MCU_RAM_DEFAULT : fpga_manage::MCU_RAM_ZOOM, int(33 + port));
+        return f.status(taken ? 0 : 1);
     }
     const uint32_t off = a & 0xFFFFFF; // bits 28-31 never move the write
     if (uint64_t(off) + n > kFpgaRam)
         return f.status(1);
+    bool taken = true;
     switch (area) {
     case 0: {
+        if (fpga->write_fpga_ram(data, off, n, 1, which) != 0) {
+            taken = false;
+            break;
+        }
         uint8_t* para = fpga->MCU_RAM_PARA_func[which];
         uint8_t* back = fpga->MCU_RAM_ETH_BACK_PARA_func[which];
-        {
-            std::lock_guard<std::mutex> image(fpga->image_mutex);
-            memcpy(para + off, data, n);
-            for (uint32_t p = off; p < off + n; ++p) {
-                const int b = backupOffset(p);
-                if (b >= 0)
-                    back[b] = para[p];
-            }
+        std::lock_guard<std::mutex> image(fpga->image_mutex);
+        memcpy(para + off, data, n);
+        for (uint32_t p = off; p < off + n; ++p) {
+            const int b = backupOffset(p);
+            if (b >= 0)
+                back[b] = para[p];
         }
-        fpga->write_fpga_ram(data, off, n, 1, which);
         break;
     }
     case 4:
-        stage(fpga->MCU_RAM_TX_func[which], 50);
+        taken = stage(fpga->MCU_RAM_TX_func[which], 50);
         break;
     case 5:
         stage(fpga_manage::MCU_RAM_CMD, -1); // served when register 2 rings the mailbox
@@ -156,7 +161,7 @@ uint32_t message_deal::writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     default:
         break;
     }
-    return f.status(0);
+    return f.status(taken ? 0 : 1);
 }
 
 uint32_t message_deal::read_ram(MessageFrame& f)

@@ -34,8 +34,7 @@ uint32_t message_deal::write_register(MessageFrame& f)
         fpga_manage* fpga = fpga_manage::p_fpga_manage;
         if (!fpga)
             return f.status(1);
-        fpga->write_to_register(g, m, v, f.registerFpga());
-        return f.status(0);
+        return f.status(fpga->write_to_register(g, m, v, f.registerFpga()) == 0 ? 0 : 1);
     }
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
@@ -93,12 +92,13 @@ uint32_t message_deal::read_register(MessageFrame& f)
     f.status(0, 2);
     if (!f.toController()) {
         fpga_manage* fpga = fpga_manage::p_fpga_manage;
-        if (fpga) {
-            const int which = f.registerFpga();
-            fpga->read_from_register(g, which);
-            PosixLock cache(fpga->reg_mutex);
-            f.body[11] = fpga->MCU_REG_func[which][g];
-        }
+        const int which = f.registerFpga();
+        // An FPGA that is not fitted, or a register it did not answer, reads back nothing.
+        const bool programOnly = g >= 64 && g <= 127;
+        if (!fpga || !fpga->fitted(which) || (!programOnly && fpga->read_from_register(g, which) != 0))
+            return f.status(1, 2);
+        PosixLock cache(fpga->reg_mutex);
+        f.body[11] = fpga->MCU_REG_func[which][g];
     } else if (g == 4 || g == 6) {
         f.body[11] = echoed;
     }

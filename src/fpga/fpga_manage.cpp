@@ -183,7 +183,7 @@ int fpga_manage::write_fpga_register(uint8_t reg, uint8_t value, int fpga, uint8
 int fpga_manage::write_fpga_ram(const uint8_t* buffer, uint32_t address, uint32_t length, int bank, int fpga)
 {
     const uint32_t at = address & 0xFFF;
-    if (!buffer || bank < 0 || bank > 255 || at + uint64_t(length) > kBankSize)
+    if (!buffer || !fitted(fpga) || bank < 0 || bank > 255 || at + uint64_t(length) > kBankSize)
         return 1;
     if (length == 0)
         return 0;
@@ -217,22 +217,29 @@ int fpga_manage::read_from_register(int reg, int fpga)
     return 0;
 }
 
-void fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fpga)
+bool fpga_manage::fitted(int fpga) const
 {
-    if (!fpgaIndex(fpga) || reg < 0 || reg >= int(kRegCount) || (reg >= 97 && reg <= 127))
-        return;
+    return fpgaIndex(fpga) && spi_fpga[fpga] != nullptr;
+}
+
+int fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fpga)
+{
+    if (!fitted(fpga) || reg < 0 || reg >= int(kRegCount) || (reg >= 97 && reg <= 127))
+        return 1;
     const bool programOnly = reg >= 64 && reg <= 96;
-    if (!programOnly)
-        read_from_register(reg, fpga);
-    uint8_t sent;
+    // The FPGA's own value is what the mask keeps: without it nothing is written.
+    if (!programOnly && read_from_register(reg, fpga) != 0)
+        return 1;
+    uint8_t sent, held;
     {
         PosixLock lock(reg_mutex);
         uint8_t& cached = reg_cache_[fpga][reg];
+        held = cached;
         cached = uint8_t((cached & ~mask) | (value & mask));
         sent = cached;
     }
     if (programOnly)
-        return;
+        return 0;
     if (reg == 2) {
         // The doorbell and bit 1 are requests to this side; the FPGA never keeps them.
         if (sent & 0x04) {
@@ -243,7 +250,12 @@ void fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fp
     } else if (reg == 0) {
         screenControlWritten(*this, sent & 0x04, mask);
     }
-    write_fpga_register(uint8_t(reg), sent, fpga, mask);
+    if (write_fpga_register(uint8_t(reg), sent, fpga, mask) != 0) {
+        PosixLock lock(reg_mutex);
+        reg_cache_[fpga][reg] = held; // the cache holds what the FPGA holds
+        return 1;
+    }
+    return 0;
 }
 
 bool fpga_manage::fpgaUp(int fpga)

@@ -228,9 +228,11 @@ public:
     int read_fpga_ram(uint8_t* buffer, uint32_t address, uint32_t length, int bank, int fpga);
     // Registers 0-63 and 128-170 into the cache; 0, or 1 when nothing was read.
     int read_from_register(int reg, int fpga);
-    // Cached read-modify-write: 64-96 cache only, 97-127 and above 170 ignored; register 2 bit 2
-    // runs the mailbox, register 0 bit 2 blanks the wall.
-    void write_to_register(int reg, uint8_t mask, uint8_t value, int fpga);
+    // Cached read-modify-write: 64-96 cache only; register 2 bit 2 runs the mailbox, register 0
+    // bit 2 blanks the wall. 0 done; 1, the cache as it was, for 97-127, above 170, an FPGA not
+    // fitted or an access that failed.
+    int write_to_register(int reg, uint8_t mask, uint8_t value, int fpga);
+    bool fitted(int fpga) const; // its SPI device is open: FPGA 0 on this box, never FPGA 1
     bool fpgaUp(int fpga);       // register cache byte 80 is 3
 
     // ---- controller images ----

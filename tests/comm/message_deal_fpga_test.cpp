@@ -42,12 +42,27 @@ TEST_F(FpgaMemoryTest, HighAddressBitsNeverMoveTheWrite)
     EXPECT_EQ(fpga->MCU_RAM_PARA_func[0][0x3FE], 0);
 }
 
-TEST_F(FpgaMemoryTest, FrameBytes6And7ChooseTheFpga)
+// FPGA 1 (byte 7 = 2) is not fitted: a write that would reach its RAM is answered failure and
+// its image keeps what it held; so is a write FPGA 0 does not take.
+TEST_F(FpgaMemoryTest, FrameBytes6And7ChooseTheFpgaAndAWriteItDoesNotTakeFails)
 {
-    ASSERT_EQ(send(kFpgaSide, 0x60, ramRequest(0x20, 1, {0x42}), kMessageBufferSize, 0, 2), 1u);
-    EXPECT_EQ(fpga->MCU_RAM_PARA_func[1][0x20], 0x42);
     ASSERT_EQ(send(kFpgaSide, 0x60, ramRequest(0x21, 1, {0x43}), kMessageBufferSize, 1, 2), 1u);
+    EXPECT_EQ(buf[10], 0);
     EXPECT_EQ(fpga->MCU_RAM_PARA_func[0][0x21], 0x43) << "byte 6 not 0: FPGA 0";
+    EXPECT_EQ(bank(1, 0x21, 1), std::vector<uint8_t>{0x43});
+    for (uint32_t address : {0x20u, 0x01003000u, 0x02001000u, 0x04000000u}) {
+        SCOPED_TRACE(testing::Message() << std::hex << address);
+        ASSERT_EQ(send(kFpgaSide, 0x60, ramRequest(address, 1, {0x42}), kMessageBufferSize, 0, 2), 1u);
+        EXPECT_EQ(buf[10], 1);
+    }
+    EXPECT_EQ(fpga->MCU_RAM_PARA_func[1][0x20], 0);
+    EXPECT_EQ(fpga->MCU_RAM_RX_func[1][0], 0);
+    EXPECT_EQ(fpga_manage::MCU_RAM_ZOOM[0], 0);
+    EXPECT_EQ(fpga->MCU_RAM_TX_func[1][0], 0);
+    platform::Sim::fpgaChip().failNextTransfers(2);
+    EXPECT_EQ(writeRam(0x30, {0x44}, kFpgaSide), 1);
+    EXPECT_EQ(fpga->MCU_RAM_PARA_func[0][0x30], 0);
+    EXPECT_EQ(bank(1, 0x30, 1), std::vector<uint8_t>{0});
 }
 
 TEST_F(FpgaMemoryTest, PortAreasAndStagedImages)

@@ -340,14 +340,42 @@ TEST_F(MessageDealTest, Register17AsksTheInputManagerWithBit0OfTheMask)
     EXPECT_EQ(keltosource::p_kelto_source->sdi_reset_req, 1);
 }
 
-TEST_F(MessageDealTest, FpgaSideRegistersGoThroughTheChosenFpgaCache)
+// A register write on the FPGA side is answered with what the FPGA took: FPGA 0 takes it;
+// FPGA 1 is not fitted, registers 97-127 exist on neither side, and a write whose FPGA access
+// fails is not done. None of these leaves a value to read back.
+TEST_F(MessageDealTest, FpgaSideRegisterWritesAnswerWhatTheFpgaTook)
 {
-    fpga->MCU_REG_func[1][3] = 0xF0;
-    EXPECT_EQ(writeReg(3, 0x0F, 0x05, kFpgaSide, 2), 0);
-    EXPECT_EQ(fpga->MCU_REG_func[1][3], 0xF5);
-    EXPECT_EQ(fpga->MCU_REG_func[0][3], 0);
+    using platform::Sim::fpgaChip;
+    fpga_manage::gpio_write(fpga->rst_fpga0, 16); // FPGA 0 out of reset
+    auto readReg = [this](uint8_t g, uint8_t byte7) {
+        EXPECT_EQ(send(kFpgaSide, 0xA1, {g}, kMessageBufferSize, 0, byte7), 2u);
+        return std::make_pair(buf[10], buf[11]);
+    };
+    EXPECT_EQ(writeReg(3, 0x0F, 0x05, kFpgaSide, 1), 0);
+    EXPECT_EQ(fpgaChip().registerValue(3), 0x05);
+    EXPECT_EQ(readReg(3, 1), std::make_pair(uint8_t(0), uint8_t(0x05)));
     EXPECT_EQ(store->image[3], 0) << "the controller image is not touched";
-    ASSERT_EQ(send(kFpgaSide, 0xA1, {3}, kMessageBufferSize, 0, 2), 2u);
-    EXPECT_EQ(buf[10], 0);
-    EXPECT_EQ(buf[11], 0xF5);
+    EXPECT_EQ(writeReg(64, 0xFF, 0x09, kFpgaSide, 1), 0) << "held by the program";
+    EXPECT_EQ(readReg(64, 1), std::make_pair(uint8_t(0), uint8_t(0x09)));
+
+    fpga->MCU_REG_func[1][3] = 0xF0;
+    const struct {
+        const char* what;
+        uint8_t g, byte7;
+        int failing; // FPGA transfers that fail
+    } refused[] = {
+        {"FPGA 1", 3, 2, 0}, {"FPGA 1, a register of the program", 64, 2, 0}, {"register 97", 97, 1, 0},
+        {"register 127", 127, 1, 0}, {"FPGA 0 not answering", 3, 1, 2},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.what);
+        const uint8_t cached = fpga->MCU_REG_func[r.byte7 - 1][r.g];
+        fpgaChip().failNextTransfers(r.failing);
+        EXPECT_EQ(writeReg(r.g, 0xFF, 0x0A, kFpgaSide, r.byte7), 1);
+        fpgaChip().failNextTransfers(0);
+        EXPECT_EQ(fpga->MCU_REG_func[r.byte7 - 1][r.g], cached);
+        EXPECT_NE(readReg(r.g, r.byte7).second, 0x0A);
+    }
+    EXPECT_EQ(fpgaChip().registerValue(3), 0x05);
+    EXPECT_EQ(readReg(3, 2), std::make_pair(uint8_t(1), uint8_t(0))) << "FPGA 1 cannot be read";
 }

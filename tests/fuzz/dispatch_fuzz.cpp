@@ -4,8 +4,9 @@
 // Beside the sanitizers, the address space's ranges are checked as the protocol states them: a RAM
 // write or read answers status 0 exactly when its range lies inside the window it addresses (an
 // FPGA image of 1024 bytes, the parameter block, a user-mode record's 4096-byte window, the 256-byte
-// 4G window), and a register number of 170 or more is refused. A bound that lets one byte too many
-// through is seen even where the byte beyond lands in a neighbouring image the sanitizers accept.
+// 4G window) and, on the FPGA side, reaches no bank of FPGA 1, which is not fitted; a register
+// number of 170 or more is refused. A bound that lets one byte too many through is seen even where
+// the byte beyond lands in a neighbouring image the sanitizers accept.
 #include "fuzz_board.h"
 #include "fuzz_requests.h"
 
@@ -53,6 +54,10 @@ int inRange(const uint8_t* body, uint32_t length, uint32_t capacity)
     }
     if (area == 0 && (a & 0xFFF800))
         return (a & 0xFFFFFF) - 0x800 + uint64_t(n) <= kImage;
+    // FPGA 1 is not fitted: a write that would reach one of its banks is refused wherever it lies.
+    const bool fpga1 = body[6] == 0 && body[7] == 2;
+    if (fpga1 && (area == 0 || (area == 1 && (a >> 12 & 0x0F) != 0) || area == 2 || area == 4))
+        return 0;
     return (a & (area == 1 || area == 2 ? 0xFF0FFF : 0xFFFFFF)) + uint64_t(n) <= kImage;
 }
 
