@@ -171,6 +171,14 @@ bool answeredByPairs(const Scan& s, const char* name, bool unknown, std::string&
     return !s.word || !reply.empty();
 }
 
+// Decimal digits only (one to five), of a value no larger than max.
+bool decimalUpTo(const std::string& text, int max)
+{
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    return toInt(text) <= max;
+}
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -179,7 +187,7 @@ int hexValue(char c)
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-// One property pair into the record; false for an unknown key or a malformed id.
+// One property pair into the record; false for an unknown key or a malformed value.
 bool takeProperty(uint8_t* p, const std::string& key, const std::string& value, bool idText)
 {
     if (key == "deviceid") {
@@ -208,18 +216,27 @@ bool takeProperty(uint8_t* p, const std::string& key, const std::string& value, 
         p[67] = 0;
         return true;
     }
+    // A number that does not fit its byte or word is no value: kept, it would wrap (300 as 44).
     if (key == "serveraddress") {
+        uint8_t parts[4];
+        memcpy(parts, p + 68, sizeof parts);
         size_t from = 0;
         for (int part = 0; part < 4 && from <= value.size(); ++part) {
             const size_t dot = value.find('.', from);
-            p[68 + part] = uint8_t(toInt(value.substr(from, dot == std::string::npos ? std::string::npos : dot - from)));
+            const std::string text = value.substr(from, dot == std::string::npos ? std::string::npos : dot - from);
+            if (!decimalUpTo(text, 255))
+                return false;
+            parts[part] = uint8_t(toInt(text));
             if (dot == std::string::npos)
                 break;
             from = dot + 1;
         }
+        memcpy(p + 68, parts, sizeof parts);
         return true;
     }
     if (key == "serverport") {
+        if (!decimalUpTo(value, 65535))
+            return false;
         const int port = toInt(value);
         p[126] = uint8_t(port);
         p[127] = uint8_t(port >> 8);

@@ -634,16 +634,15 @@ uint32_t message_deal::writeFileBlock(MessageFrame& f)
     const uint32_t o = f.u32At(15), L = f.u32At(19);
     const bool inFrame = f.length >= 23 && uint64_t(23) + L <= f.length;
     const bool inArea = uint64_t(o) + L <= capacityOf(transfer.type);
-    // A block for a start that was refused or a transfer dropped for silence stores nothing: say so.
-    if (!inFrame || !inArea || transfer.type == Refused) {
+    // A block for a start that was refused, a transfer dropped for silence, no start at all or the
+    // boot start stores nothing: say so.
+    if (!inFrame || !inArea || !storesBlocks(transfer.type)) {
         f.status(1, 2);
         f.body[11] = 2;
         return 2;
     }
-    if (storesBlocks(transfer.type)) {
-        file_transfer::stagingChanged();
-        memcpy(fileBuf_kelto + (transfer.type == Logo ? kLogoHeader : 0) + o, f.body + 23, L);
-    }
+    file_transfer::stagingChanged();
+    memcpy(fileBuf_kelto + (transfer.type == Logo ? kLogoHeader : 0) + o, f.body + 23, L);
     md5.update(f.body + 23, L);
     f.status(0, 2);
     f.body[11] = 2;
@@ -662,10 +661,12 @@ uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
         ok = stagedDataMatch(type, transfer.length, f.body + 15);
     if (ok) {
         switch (type) {
-        case None:
+        case None: // no upload since power-up: a read left open is closed, nothing is stored
             closeReading();
+            ok = false;
             break;
         case Refused:
+        case Boot: // recognised, never written anywhere
             ok = false;
             break;
         case Kernel:

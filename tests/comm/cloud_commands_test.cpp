@@ -84,6 +84,7 @@ TEST_F(CloudCommands, PropertiesAreStoredAndReadBack)
 
 TEST_F(CloudCommands, RefusedPropertiesChangeNothing)
 {
+    ASSERT_EQ(cloud(1, "setproperty serverport:65535 serveraddress:255.255.255.0 \n"), "setProperty 200\r\n");
     ASSERT_EQ(cloud(1, "setproperty serverport:1 \n"), "setProperty 200\r\n");
     const QByteArray before = TestRoot::readFile("/data/configs/cloud_barcode");
     const std::string invalid = "setProperty 310 extLength:17\r\nInvalid property.";
@@ -99,6 +100,12 @@ TEST_F(CloudCommands, RefusedPropertiesChangeNothing)
         "setproperty deviceid:0123 \n",
         longText, // more than 256 characters: the file could not be read back
         "setproperty serverport:5", // never ended inside the frame
+        "setproperty serverport:65536 \n",
+        "setproperty serverport:70000 \n",
+        "setproperty serverport:-1 \n",
+        "setproperty serveraddress:300.1.2.999 \n",
+        "setproperty serveraddress:10.0.0.256 \n",
+        "setproperty serveraddress:10.0.x.1 \n",
     };
     for (const std::string& t : bad) {
         SCOPED_TRACE(t.substr(0, 40));

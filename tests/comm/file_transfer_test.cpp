@@ -261,6 +261,16 @@ TEST_F(FileTransfer, RefusedStartsAnswerStatusOneAndLeaveNothingToWrite)
     };
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", "[config]\n"));
     const std::vector<uint8_t> data = pattern(10, 3);
+    // No start since power-up, and the boot start (answered with nothing) that stores nothing.
+    for (const bool boot : {false, true}) {
+        SCOPED_TRACE(boot ? "after a boot start" : "no start");
+        if (boot)
+            ASSERT_EQ(send(kController, 0xC0, start("FBOT", 10)), 0u);
+        ASSERT_EQ(send(kController, 0xC0, block(0, data)), 2u);
+        EXPECT_EQ(buf[10], 1);
+        ASSERT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);
+        EXPECT_EQ(buf[12], 1);
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(send(kController, 0xC0, c.payload), 3u);
