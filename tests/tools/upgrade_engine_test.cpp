@@ -83,6 +83,19 @@ protected:
         EXPECT_EQ(g_usb_grade.load(), 0) << "the run ends after four passes";
         return upgrade::Engine::instance().result();
     }
+    // A whole run in a child process, for a test to kill it mid-way as a power cut would.
+    pid_t runInChild()
+    {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            QString why;
+            upgrade::Engine::instance().start(&why);
+            for (int i = 0; i < 4; ++i)
+                fpga->usb_upgrade_manage_deal(nullptr);
+            ::_exit(0);
+        }
+        return child;
+    }
     int flashWrites() const { return int(fpgaFlash().logOf(0x02).size()) + int(fpgaFlash().logOf(0x20).size()) + int(fpgaFlash().logOf(0x52).size()) + int(fpgaFlash().logOf(0xD8).size()); }
 
     VyrRamPara* store = nullptr;
@@ -427,15 +440,8 @@ TEST_F(UpgradeEngine, KilledAtAnyPointLeavesTheOldOrTheNewProgramWhole)
         SCOPED_TRACE(delayUs);
         TestRoot::writeFile("/data/app/vyrR58N", old);
         ::unlink(TestRoot::path("/data/app/vyrR58N2").c_str());
-        const pid_t child = ::fork();
+        const pid_t child = runInChild();
         ASSERT_GE(child, 0);
-        if (child == 0) {
-            QString why;
-            upgrade::Engine::instance().start(&why);
-            for (int i = 0; i < 4; ++i)
-                fpga->usb_upgrade_manage_deal(nullptr);
-            ::_exit(0);
-        }
         if (delayUs >= 0) {
             ::usleep(useconds_t(delayUs));
             ::kill(child, SIGKILL);
@@ -581,13 +587,17 @@ TEST_F(UpgradeEngine, FpgaOneImageIsSkippedAndTheRestInstalled)
 }
 
 // The launcher starts whatever is swapped in: an application entry that is not a whole program
-// of this machine is refused with its reason, and nothing is staged, swapped or restarted by it.
+// of this machine, or one damaged inside (its entry point zeroed, as a bad stick cluster leaves
+// it) that its check start refuses, is refused with its reason, in the report and the log, and
+// nothing is staged, swapped or restarted by it. The genuine next version is installed.
 TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneInstalled)
 {
     g_update_status = 0;
     const std::vector<uint8_t> real = sampleProgram();
     ASSERT_GT(real.size(), 1000u);
-    for (const NotAProgram& row : notProgramsOfThisBox()) {
+    std::vector<NotAProgram> rows = notProgramsOfThisBox();
+    rows.push_back({"the program with its entry point zeroed", withEntryZeroed(real), "program crashed at its start (signal "});
+    for (const NotAProgram& row : rows) {
         SCOPED_TRACE(row.what);
         const int shellLines = TestRoot::shellLog().size();
         PackageGen::Package p;
@@ -596,7 +606,8 @@ TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneI
         const upgrade::RunResult r = run();
         ASSERT_EQ(r.items.size(), 1u);
         EXPECT_EQ(r.items[0].outcome, Outcome::Failed);
-        EXPECT_EQ(r.items[0].reason, QString::fromLatin1(row.reason));
+        EXPECT_TRUE(r.items[0].reason.startsWith(QString::fromLatin1(row.reason))) << r.items[0].reason.toStdString();
+        EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains(row.reason));
         EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("old program"));
         EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
         EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.part"));
@@ -628,36 +639,6 @@ TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneI
     EXPECT_EQ(g_app_reset_flag.load(), 1);
 }
 
-// A program damaged inside (its entry point zeroed, as a bad stick cluster leaves it) passes every
-// look at its headers: its check start refuses it with what the start showed, in the report and
-// the log, and the running program stays. The genuine next version is installed.
-TEST_F(UpgradeEngine, ProgramThatFailsItsCheckStartIsRefusedAndTheGenuineOneInstalled)
-{
-    g_update_status = 0;
-    const std::vector<uint8_t> real = sampleProgram();
-    PackageGen::Package p;
-    p.entries = {entry(10, withEntryZeroed(real))};
-    put("new.VYR", p);
-    upgrade::RunResult r = run();
-    ASSERT_EQ(r.items.size(), 1u);
-    EXPECT_EQ(r.items[0].outcome, Outcome::Failed);
-    EXPECT_TRUE(r.items[0].reason.startsWith("program crashed at its start (signal ")) << r.items[0].reason.toStdString();
-    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("program crashed at its start"));
-    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("old program"));
-    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
-    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.part"));
-    EXPECT_FALSE(TestRoot::shellLog().join('\n').contains("mv "));
-    EXPECT_EQ(g_app_reset_flag.load(), 0);
-
-    p.entries = {entry(10, real)};
-    put("new.VYR", p);
-    r = run();
-    ASSERT_EQ(r.items.size(), 1u);
-    EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
-    EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), real);
-    EXPECT_EQ(g_app_reset_flag.load(), 1);
-}
-
 // A power cut while the FPGA 0 image goes in (the run killed once its area is erased and the
 // writes have begun) leaves half an image: the next start says so on the panel and in the log,
 // until a run writes an image whole.
@@ -677,15 +658,8 @@ TEST_F(UpgradeEngine, ImageWriteKilledAfterItsEraseIsReportedAtTheNextStart)
         return read && b == image[0];
     };
     ASSERT_FALSE(firstByteIn());
-    const pid_t child = ::fork();
+    const pid_t child = runInChild();
     ASSERT_GE(child, 0);
-    if (child == 0) {
-        QString why;
-        upgrade::Engine::instance().start(&why);
-        for (int i = 0; i < 4; ++i)
-            fpga->usb_upgrade_manage_deal(nullptr);
-        ::_exit(0);
-    }
     const bool writing = waitFor(firstByteIn, 60000);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
