@@ -190,6 +190,14 @@ std::string startRefusal(const std::string& hostPath)
     }
     if (WIFSIGNALED(status))
         return "program crashed at its start (signal " + std::to_string(WTERMSIG(status)) + ")";
+    // A build with a sanitizer catches the signal itself, names it ("ERROR: ...Sanitizer: SEGV on
+    // unknown address") and exits.
+    const size_t caught = output.find("Sanitizer:DEADLYSIGNAL");
+    if (caught != std::string::npos) {
+        const size_t named = output.find("Sanitizer: ", caught + 22);
+        const std::string name = named == std::string::npos ? "?" : output.substr(named + 11, output.find(' ', named + 11) - named - 11);
+        return "program crashed at its start (signal " + name.substr(0, 16) + ")";
+    }
     if (WIFEXITED(status) && WEXITSTATUS(status) == kPassed)
         return std::string();
     const std::string line = lastLine(output);
