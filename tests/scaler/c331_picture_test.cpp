@@ -14,7 +14,7 @@ namespace {
 struct ControlRow {
     const char* what;
     std::function<void(c331_manage*)> set;
-    std::vector<std::pair<uint32_t, uint32_t>> registers; // descriptor, value on every channel
+    std::vector<std::pair<uint32_t, uint32_t>> registers; // descriptor, value on every channel; none: refused
     uint32_t enable;                                      // per-channel enable bit 0 register, or 0
 };
 
@@ -48,6 +48,13 @@ const std::vector<ControlRow>& controlRows()
         {"user gains", [](c331_manage* m) { m->c331_SetColorTemp(colour(0, 128, 64, 32)); }, matrix(8192, 4096, 2048), 0},
         {"user gains 1.0", [](c331_manage* m) { m->c331_SetColorTemp(colour(0, 128, 128, 128)); },
          matrix(8192, 8192, 8192), 0},
+        // Values the chip would wrap (101 shown as 0, mode 4 as the user gains) are refused: no write.
+        {"brightness 101", [](c331_manage* m) { m->c331_SetBrightness(101); }, {}, 0},
+        {"contrast 101", [](c331_manage* m) { m->c331_SetContrast(101); }, {}, 0},
+        {"saturation 101", [](c331_manage* m) { m->c331_SetSaturation(101); }, {}, 0},
+        {"saturation -1", [](c331_manage* m) { m->c331_SetSaturation(-1); }, {}, 0},
+        {"sharpness 101", [](c331_manage* m) { m->c331_SetSharpness(101); }, {}, 0},
+        {"colour mode 4", [](c331_manage* m) { m->c331_SetColorTemp(colour(4, 9, 9, 9)); }, {}, 0},
     };
     return r;
 }
@@ -68,6 +75,10 @@ TEST_F(PictureControl, WritesItsValuesOnEveryChannelInsideTheRoutingUpdate)
         preset(0x005901, 0x41);
         c331Chip().clearLog();
         row.set(scaler);
+        if (row.registers.empty()) {
+            EXPECT_TRUE(c331Chip().log().empty()) << row.what;
+            continue;
+        }
 
         for (uint32_t n = 0; n < 8; ++n) {
             for (const auto& r : row.registers)
@@ -101,27 +112,6 @@ TEST_F(PictureControl, WritesItsValuesOnEveryChannelInsideTheRoutingUpdate)
         EXPECT_LT(open, first) << row.what;
         EXPECT_GT(close, last) << row.what;
         EXPECT_EQ(c331Chip().value(0x002901) & 1, 0u) << row.what << ": routing update closed again";
-    }
-}
-
-// A value the chip would wrap (101 shown as 0, mode 5 as warm) is refused: nothing is written.
-TEST_F(PictureControl, ValuesOutsideTheirRangeAreRefusedWithoutAWrite)
-{
-    const struct {
-        const char* what;
-        std::function<void(c331_manage*)> set;
-    } rows[] = {
-        {"brightness 101", [](c331_manage* m) { m->c331_SetBrightness(101); }},
-        {"contrast 101", [](c331_manage* m) { m->c331_SetContrast(101); }},
-        {"saturation 101", [](c331_manage* m) { m->c331_SetSaturation(101); }},
-        {"saturation -1", [](c331_manage* m) { m->c331_SetSaturation(-1); }},
-        {"sharpness 101", [](c331_manage* m) { m->c331_SetSharpness(101); }},
-        {"colour mode 4", [](c331_manage* m) { m->c331_SetColorTemp(colour(4, 9, 9, 9)); }},
-    };
-    for (const auto& row : rows) {
-        c331Chip().clearLog();
-        row.set(scaler);
-        EXPECT_TRUE(c331Chip().log().empty()) << row.what;
     }
 }
 
