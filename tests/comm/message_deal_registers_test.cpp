@@ -183,7 +183,6 @@ TEST_F(MessageDealTest, Register11ServesTheToolsRecallAndStoreBeforeItsAnswer)
         {"recall of saved mode 3", 0x362, 3, 0, 3, 0x42, -1},
         {"recall of empty mode 5", 0x362, 5, 1, 0, 0x11, -1},
         {"recall of 17", 0x362, 17, 1, 0, 0x11, -1},
-        {"recall of 0x1234", 0x362, 0x1234, 1, 0, 0x11, -1},
         {"recall of 0xFFFF", 0x362, 0xFFFF, 1, 0, 0x11, -1},
         {"store as mode 16", 0x364, 16, 0, 16, 0x11, 15},
         {"store as mode 17", 0x364, 17, 1, 0, 0x11, -1},

@@ -61,16 +61,13 @@ protected:
     {
         return read16(c, 0x1000 * n) == 0xAAAA ? read16(c, 0x1000 * n + kContrastInRecord) : -1;
     }
-    static int savedByte(uint32_t offset)
+    // Byte `at` of a file of 4096 bytes with its marker (the parameter file, a mode file), else -1.
+    static int fileByte(const std::string& path, int at)
     {
-        const QByteArray f = TestRoot::readFile("/data/ram_device_info");
-        return f.size() == 4096 ? uint8_t(f[int(2 + offset - 0x300)]) : -1;
+        const QByteArray f = TestRoot::readFile(path);
+        return f.size() == 4096 && uint8_t(f[0]) == 0xAA ? uint8_t(f[at]) : -1;
     }
-    static int fileContrast(uint32_t n)
-    {
-        const QByteArray f = TestRoot::readFile("/data/modes/custom_mode" + std::to_string(n));
-        return f.size() == 4096 && uint8_t(f[0]) == 0xAA ? uint8_t(f[kContrastInRecord]) : -1;
-    }
+    static int fileContrast(uint32_t n) { return fileByte("/data/modes/custom_mode" + std::to_string(n), kContrastInRecord); }
 
     int port = -1;
     std::unique_ptr<Program> program;
@@ -113,7 +110,7 @@ TEST_F(UserModes, RecallBesideAnotherToolsNetworkSetLoadsTheMode)
     ASSERT_TRUE(b.connected());
     ASSERT_EQ(write(*tool, kContrast, 62), 0);
     ASSERT_EQ(apply(*tool), 0);
-    ASSERT_TRUE(waitFor([] { return savedByte(kContrast) == 62; }, 10000)) << "applied and saved";
+    ASSERT_TRUE(waitFor([] { return fileByte("/data/ram_device_info", 2 + kContrast - 0x300) == 62; }, 10000)) << "applied and saved";
 
     ASSERT_EQ(write(*tool, kCurrentMode, 4), 0);
     const Bytes address = {1, 0, 0, 0, 10, 0, 0, 7, 255, 255, 0, 0, 10, 0, 0, 1, uint8_t(port), uint8_t(port >> 8)};
