@@ -274,9 +274,10 @@ kOracle std::vector<Bytes> framesOf(const Bytes& wire)
 class Stall {
 public:
     void moved() { m_since = Clock::now(); }
+    bool over() const { return Clock::now() - m_since > kStallLimit; }
     void check(const char* what) const
     {
-        if (Clock::now() - m_since > kStallLimit)
+        if (over())
             FuzzBoard::fail("%s", what);
     }
 
@@ -367,7 +368,11 @@ bool runTcp(const std::vector<QByteArray>& writes, bool lazy, std::vector<Bytes>
             stall.moved();
             continue;
         }
-        stall.check("the transport does not get through the input");
+        if (stall.over())
+            FuzzBoard::fail("the transport does not get through the input (write %zu of %zu, %llu bytes sent%s, %zu reply "
+                            "bytes read; the server holds %zu bytes, %zu of %zu clients not reading, a card wait: %d)",
+                            piece, writes.size(), (unsigned long long)sent, shut ? ", shut" : "", wire.size(),
+                            server->heldBytes(), server->stalledCount(), server->clientCount(), tcp->passState() == 1);
         pollfd p = {fd, short(POLLIN | (refused ? POLLOUT : 0)), 0};
         poll(&p, 1, kWaitMs);
     }
