@@ -268,7 +268,7 @@ void Engine::finish(fpga_manage*)
         result_.time += QStringLiteral("    ") + clockText();
         result_.finished = true;
         if (result_.packages > 0 && result_.count(Outcome::Written) == 0 && !result_.anyFailed())
-            writeLogMsg(LOG_WARNING, "USB upgrade: " + std::to_string(result_.packages) + " packages, nothing installed");
+            writeLogMsg(LOG_WARNING, "USB upgrade: nothing installed, packages found: " + std::to_string(result_.packages));
     }
     if (g_update_flag.load())
         updateDialog(false);
