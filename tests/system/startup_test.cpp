@@ -1,5 +1,6 @@
 // Starts the real program on the simulated board and checks what its first start leaves behind.
 #include "test_root.h"
+#include "params/block_layout.h"
 #include "platform/paths.h"
 
 #include "frame_client.h"
@@ -28,6 +29,15 @@ TEST(ProgramStart, SecondStartKeepsTheSavedFile)
     saved[0] = char(0xAA);
     saved[1] = char(0xAA);
     saved[0x582] = 42; // brightness
+    // A size the box shows: a stored size it refuses is taken back at start, and the file with it.
+    auto put16 = [&saved](uint32_t field, uint16_t v) {
+        saved[int(field - kPersistStart + 2)] = char(v & 0xFF);
+        saved[int(field - kPersistStart + 3)] = char(v >> 8);
+    };
+    put16(blk::kLedWidth, 1920);
+    put16(blk::kLedHeight, 1080);
+    put16(blk::kOutput1Width, 1920);
+    put16(blk::kOutput1Height, 1080);
     ASSERT_TRUE(TestRoot::writeFile("/data/ram_device_info", saved));
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", "[config]\nTcpPort=6006\n"));
     Program program(platform::Paths::root());
