@@ -135,12 +135,16 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t bits)
 
 bool message_deal::REG_mcu_flag(uint8_t bits)
 {
-    const bool done = !(bits & 0x02) || applyParameterBlock();
+    bool done = !(bits & 0x02) || applyParameterBlock();
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (bits & 0x04) {
+        // The replaced records are in their files before the answer, so the tool hears of one that
+        // the next start would not load as it wrote it.
+        if (store && !store->saveReplacedModes())
+            done = false;
         ScalerHandOver handOver;
         handOver.commit(2);
     }
-    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if ((bits & 0x08) && store) {
         ScalerHandOver handOver;
         if (store->u16(blk::kOsdMenu) == 1) {

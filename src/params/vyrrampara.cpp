@@ -128,6 +128,7 @@ uint32_t VyrRamPara::VyrModeUserRamParaDeal(const uint8_t* data, uint16_t length
     ScalerHandOver lock;
     std::lock_guard<std::recursive_mutex> records(records_mutex);
     memcpy(mode[m - 1] + offset, data, length);
+    replaced_.set(m - 1);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "params/unapplied_bytes.h"
 
 #include <QObject>
+#include <bitset>
 #include <cstdint>
 #include <mutex>
 #include <pthread.h>
@@ -72,6 +73,10 @@ public:
     bool storeMode(uint32_t m, const uint8_t* body, bool copyMenu);
     bool storeMode(uint32_t m); // the block as it stands now (the panel's store tool)
     uint32_t mode_file_deal(uint32_t m, uint32_t operation);
+    // Register 11 bit 2: the records the protocol wrote since into their files (saved) or out of
+    // them (empty). False when one did not get there: it is loaded back from its file, as the next
+    // start would load it.
+    bool saveReplacedModes();
     // Writes bytes 0x300-0xFFF of `snapshot` (a block copy taken under the scaler mutex) to the
     // parameter file (temporary file, flush, rename); true on success.
     bool para_file_save(const uint8_t* snapshot);
@@ -95,5 +100,6 @@ private:
     void copyMenuFile(uint32_t m); // omenu.json -> MOnn.json; caller holds the file mutex
     int findCropEntry(uint8_t source, uint32_t n); // caller holds the scaler mutex
     void rebuildCropBitmap();                      // caller holds the scaler mutex
+    std::bitset<kModeCount> replaced_;             // records the protocol wrote; under records_mutex
     void writeCropRect(uint32_t k, const CROP_PARA* in); // x, y, width, height of crop entry k
 };

@@ -15,6 +15,7 @@
 #include <QMutexLocker>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 const char* const VyrRamPara::kParaFilePath = "/data/ram_device_info";
 const char* const VyrRamPara::kMenuFilePath = "/data/configs/omenu.json";
@@ -232,6 +233,35 @@ bool VyrRamPara::storeMode(uint32_t m)
         copyMenu = u16(blk::kOsdMenu) == 1;
     }
     return storeMode(m, body, copyMenu);
+}
+
+bool VyrRamPara::saveReplacedModes()
+{
+    std::bitset<kModeCount> replaced;
+    {
+        std::lock_guard<std::recursive_mutex> records(records_mutex);
+        std::swap(replaced, replaced_);
+    }
+    bool done = true;
+    for (uint32_t m = 0; m < kModeCount; ++m) {
+        if (!replaced[m])
+            continue;
+        uint8_t a, b;
+        {
+            std::lock_guard<std::recursive_mutex> records(records_mutex);
+            a = mode[m][0];
+            b = mode[m][1];
+        }
+        if (a == blk::kMarkerEmpty || b == blk::kMarkerEmpty) {
+            // A file the deletion left is loaded back: the mode is still there.
+            if (mode_file_deal(m, 1) != 0)
+                done = false;
+        } else if ((a == blk::kMarkerSaved || b == blk::kMarkerSaved) && !writeModeRecord(m, nullptr, false)) {
+            mode_file_deal(m, 0);
+            done = false;
+        }
+    }
+    return done;
 }
 
 void VyrRamPara::copyMenuFile(uint32_t m)

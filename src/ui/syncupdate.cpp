@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 SyncUpdate* SyncUpdate::p_SyncUpdate = nullptr;
 
@@ -29,8 +28,6 @@ void SyncUpdate::para_sync(int code)
     refreshTop(code);
     if (!store)
         return;
-    if (code == 2)
-        rewriteModes(*store);
     writeBack(*store);
 }
 
@@ -64,25 +61,6 @@ void SyncUpdate::refreshTop(int code)
             tip->tip_create(4);
         } else if (code == 102) {
             tip->tip_create(5);
-        }
-    }
-}
-
-void SyncUpdate::rewriteModes(VyrRamPara& store)
-{
-    for (uint32_t m = 0; m < kModeCount; ++m) {
-        uint8_t a, b;
-        {
-            std::lock_guard<std::recursive_mutex> records(store.records_mutex);
-            a = store.mode[m][0];
-            b = store.mode[m][1];
-        }
-        if (a == blk::kMarkerEmpty || b == blk::kMarkerEmpty) {
-            store.mode_file_deal(m, 1);
-            ScalerHandOver handOver;
-            store.setU16(blk::kSaveModeRequest, 0);
-        } else if (a == blk::kMarkerSaved || b == blk::kMarkerSaved) {
-            store.mode_file_write(m, 2);
         }
     }
 }

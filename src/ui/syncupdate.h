@@ -4,10 +4,10 @@
 
 class VyrRamPara;
 
-// After every change of the parameter block: refreshes the page on top, writes or deletes the
-// user-mode files after a bulk replacement, and saves the persistent part of the block. The shadow
-// copy follows only what was really saved. User modes are stored by their askers (a tool's apply,
-// the root menu's store tool), not here. GUI thread only.
+// After every change of the parameter block: refreshes the page on top and saves the persistent
+// part of the block. The shadow copy follows only what was really saved. User-mode files are
+// written by their askers (a tool's apply, its bulk replacement, the root menu's store tool), not
+// here. GUI thread only.
 class SyncUpdate : public QObject {
     Q_OBJECT
 public:
@@ -24,7 +24,6 @@ public Q_SLOTS:
 private:
     SyncUpdate() = default;
     void refreshTop(int code);
-    void rewriteModes(VyrRamPara& store);
     void writeBack(VyrRamPara& store);
     bool save_failed_ = false;
     uint32_t failed_at_ = 0;

@@ -9,6 +9,7 @@
 #include "video_chips/keltosource_status.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -216,6 +217,40 @@ TEST_F(MessageDealTest, Register11ServesTheToolsRecallAndStoreBeforeItsAnswer)
     store->setU16(0x362, 5);
     EXPECT_EQ(writeReg(11, 0x02, 0), 0);
     EXPECT_EQ(blockU16(0x362), 0);
+}
+
+// Records a tool replaced with group 0x60 and saves with register 11 bit 2: in their files, or
+// their files gone, before the answer. A file that cannot be written is answered 1 and its record
+// is loaded back from it, as the next start would load it; either 0xFF marker means empty.
+TEST_F(MessageDealTest, Register11Bit2PutsTheReplacedRecordsInTheirFilesBeforeItsAnswer)
+{
+    const auto path = [](uint32_t n) { return "/data/modes/custom_mode" + std::to_string(n); };
+    QByteArray old(4096, 0x20);
+    old[0] = old[1] = char(0xAA);
+    for (uint32_t n = 2; n <= 5; ++n)
+        ASSERT_TRUE(TestRoot::writeFile(path(n), old));
+    for (uint32_t m = 0; m < kModeCount; ++m)
+        store->mode_file_deal(m, 0);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path(path(4) + ".atomic-tmp/x"))));
+    const std::vector<uint8_t> written[] = {{0xAA, 0xAA, 0x31}, {0xFF, 0xFF}, {0xAA, 0xFF}, {0xAA, 0xAA, 0x34}};
+    for (uint32_t n = 1; n <= 4; ++n)
+        ASSERT_EQ(writeRam(0x1000 * n, written[n - 1]), 0);
+
+    EXPECT_EQ(writeReg(11, 0x04, 0x04), 1);
+    EXPECT_EQ(scaler->change_flag, 2);
+    EXPECT_EQ(TestRoot::readFile(path(1)).left(3), QByteArray("\xAA\xAA\x31"));
+    EXPECT_FALSE(TestRoot::exists(path(2)));
+    EXPECT_FALSE(TestRoot::exists(path(3)));
+    EXPECT_EQ(TestRoot::readFile(path(4)), old);
+    const int saved[] = {1, 0, 0, 1, 1};
+    for (uint32_t m = 0; m < 5; ++m)
+        EXPECT_EQ(store->VyrUserModeSaved(m), saved[m]) << m;
+    EXPECT_EQ(store->mode[3][2], 0x20) << "mode 4 as its file holds it";
+    EXPECT_FALSE(TestRoot::shellLog().contains(QStringLiteral("rm  -rf  /data/modes/custom_mode5")));
+
+    ASSERT_TRUE(QDir(QString::fromStdString(TestRoot::path(path(4) + ".atomic-tmp"))).removeRecursively());
+    EXPECT_EQ(writeReg(11, 0x04, 0x04), 0) << "nothing replaced since";
+    EXPECT_EQ(TestRoot::readFile(path(4)), old);
 }
 
 TEST_F(MessageDealTest, Register11BoundsTheAudioWindow)

@@ -122,7 +122,8 @@ TEST_F(UserModes, RecallBesideAnotherToolsNetworkSetLoadsTheMode)
 }
 
 // Mode 3 holds contrast 20; its new file cannot be written (a folder where the writer's temporary
-// file goes): the store is answered failure, and the record holds 20 before and after a restart.
+// file goes): a store and a replacement of the record are answered failure, and the record holds
+// 20 before and after a restart.
 TEST_F(UserModes, UnwritableModeFileIsAnsweredFailureAndTheRecordOutlivesARestart)
 {
     ASSERT_TRUE(TestRoot::writeFile("/data/modes/custom_mode3", modeFile(20)));
@@ -135,6 +136,10 @@ TEST_F(UserModes, UnwritableModeFileIsAnsweredFailureAndTheRecordOutlivesARestar
     EXPECT_EQ(recordContrast(*tool, 3), 20);
     EXPECT_NE(read16(*tool, kCurrentMode), 3);
     EXPECT_EQ(fileContrast(3), 20);
+    // The same record replaced with group 0x60 and saved (register 11 bit 2).
+    ASSERT_EQ(write(*tool, 0x3000 + kContrastInRecord, 44), 0);
+    EXPECT_EQ(status(tool->request(Wire::request(0xA0, {11, 0x04, 0, 0}), 10000)), 1);
+    EXPECT_EQ(recordContrast(*tool, 3), 20);
 
     program.reset();
     start();

@@ -122,21 +122,6 @@ TEST_F(PanelTest, ShadowDoesNotFollowWhileAChangeIsPending)
     EXPECT_TRUE(shadowIsBlock(store));
 }
 
-TEST_F(PanelTest, BulkReplacementWritesSavedRecordsAndDeletesEmptyOnes)
-{
-    store->mode[0][0] = store->mode[0][1] = 0xAA;
-    store->mode[1][0] = store->mode[1][1] = 0xFF;
-    store->mode[2][0] = 0xAA;
-    store->mode[2][1] = 0xFF; // either 0xFF means empty
-    store->setU16(0x364, 0);
-    SyncUpdate::pInstance()->para_sync(2);
-    EXPECT_TRUE(TestRoot::exists("/data/modes/custom_mode1"));
-    const QStringList log = TestRoot::shellLog();
-    EXPECT_TRUE(log.contains(QStringLiteral("rm  -rf  /data/modes/custom_mode2")));
-    EXPECT_TRUE(log.contains(QStringLiteral("rm  -rf  /data/modes/custom_mode3")));
-    EXPECT_FALSE(log.contains(QStringLiteral("rm  -rf  /data/modes/custom_mode1")));
-}
-
 TEST_F(PanelTest, UsbCodesShowTheirPopUpsOnlyOnTheToolPages)
 {
     g_page_focus = 1;
