@@ -324,8 +324,7 @@ uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
         ScalerHandOver handOver;
         if (record >= 0) {
             memcpy(store->block + kModeBodyStart, body, kModeDataSize);
-            store->setU16(blk::kCurrentMode, uint16_t(record + 1));
-            store->setU16(blk::kSaveModeRequest, 0);
+            store->modeRecalledByBox(uint16_t(record + 1));
         }
         for (uint32_t o = first; o + kItemSize <= end; o += kItemSize) {
             const uint8_t id = f.at(kItemsStart + o);

@@ -246,6 +246,14 @@ void VyrRamPara::VyrSetImageSource(uint32_t entry, uint8_t source, uint8_t windo
     handOver.commit(1);
 }
 
+void VyrRamPara::modeRecalledByBox(uint16_t n)
+{
+    if (u16(blk::kCurrentMode) == unapplied.boxWord(block, blk::kCurrentMode))
+        setU16(blk::kCurrentMode, n);
+    if (u16(blk::kSaveModeRequest) == unapplied.boxWord(block, blk::kSaveModeRequest))
+        setU16(blk::kSaveModeRequest, 0);
+}
+
 void VyrRamPara::VyrGetCropPara(uint8_t source, uint32_t n, CROP_PARA* out, int* index)
 {
     ScalerHandOver lock;

@@ -61,6 +61,10 @@ public:
     int32_t VyrUserModeSaved(uint32_t m);
     int32_t VyrUserModeIndex(uint32_t current, uint32_t direction);
     uint32_t VyrGetCurrentModeIndex();
+    // After the panel or group 0xB0 loaded mode n's body into the block (hand-over held): n is the
+    // current mode and no store is asked, unless a tool's recall or store request written into
+    // those words waits for its apply, which serves it.
+    void modeRecalledByBox(uint16_t n);
     int test_signal(int code);
     void ram_para_save();
     void ram_para_reset();

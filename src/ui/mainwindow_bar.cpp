@@ -228,8 +228,7 @@ void MainWindow::vyr_button_mode_clicked()
                 std::lock_guard<std::recursive_mutex> records(s->records_mutex);
                 memcpy(s->block + kModeBodyStart, s->mode[slot] + 2, kModeDataSize);
             }
-            s->setU16(blk::kCurrentMode, uint16_t(slot + 1));
-            s->setU16(blk::kSaveModeRequest, 0);
+            s->modeRecalledByBox(uint16_t(slot + 1));
             handOver.commit();
             pending_tip = 1;
         }

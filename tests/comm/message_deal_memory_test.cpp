@@ -166,4 +166,10 @@ TEST_F(MessageDealTest, SingleParameterUserModeLoadsASavedRecord)
     EXPECT_EQ(blockU16(0x88C), 42);
     EXPECT_EQ(blockU16(0x362), 10) << "the empty record 3 after it is skipped";
     EXPECT_EQ(scaler->change_flag, 1);
+
+    // A tool's recall and store request, written and not yet applied, are left to its apply.
+    ASSERT_EQ(writeRam(0x362, {4, 0, 6, 0}), 0);
+    send(kController, 0xB0, {'1', 0, 54, 17, 0});
+    EXPECT_EQ(blockU16(0x362), 4);
+    EXPECT_EQ(blockU16(0x364), 6);
 }

@@ -127,6 +127,8 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
     MainWindow* root = g_mainwindow;
     fillSavedMode(store, 4, 0x42);
     fillSavedMode(store, 9, 0x99);
+    const uint8_t toolStore = 7; // a tool's store request, written and not yet applied
+    ASSERT_EQ(store->VyrRamParaDeal(&toolStore, 1, 0x364), 0u);
     Script s;
     toTool(s, 2)
         .key(OK)
@@ -143,6 +145,7 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
     EXPECT_EQ(store->block[kBlockSize - 1], 0x42);
     EXPECT_EQ(Panel::changeFlag(), 1);
     EXPECT_EQ(root->pending_tip, 1);
+    EXPECT_EQ(store->u16(0x364), 7) << "left to the tool's apply";
 }
 
 TEST_F(PanelTest, RecallBarWithNoSavedModeStaysOnTheFirstSlot)

@@ -275,6 +275,12 @@ TEST_F(PanelTest, UserModeInvokedRestoresWindowsCropsAndEdidsAndIsSaved)
     ASSERT_EQ(file.size(), 4096);
     EXPECT_EQ(file.mid(2 + kModeBodyStart - kPersistStart, int(kModeDataSize)),
               QByteArray(reinterpret_cast<const char*>(store->mode[6] + 2), int(kModeDataSize)));
+
+    // A tool's recall written meanwhile is left to its apply, which serves it.
+    const uint8_t toolRecall = 2;
+    ASSERT_EQ(store->VyrRamParaDeal(&toolRecall, 1, blk::kCurrentMode), 0u);
+    g_custommode->on_Button_use_clicked();
+    EXPECT_EQ(store->u16(blk::kCurrentMode), 2);
 }
 
 TEST_F(PanelTest, DeletingTheModeInUseRemovesItsFilesAndNamesNoModeAnyMore)

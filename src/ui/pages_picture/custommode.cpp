@@ -431,8 +431,8 @@ void CustomMode::on_Button_use_clicked()
     {
         ScalerHandOver handOver;
         std::lock_guard<std::recursive_mutex> records(s->records_mutex);
-        s->setU16(blk::kCurrentMode, uint16_t(m + 1));
         memcpy(s->block + kModeBodyStart, s->mode[m] + 2, kModeDataSize);
+        s->modeRecalledByBox(uint16_t(m + 1));
         handOver.commit(1);
     }
     // The mode brings its own crop table: the pages' crop lists follow it.
