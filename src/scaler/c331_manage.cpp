@@ -180,6 +180,7 @@ void c331_manage::identify()
 void c331_manage::bringUp()
 {
     const int fd = c331_fd;
+    takeBackStoredPicture();
     // The block values are taken under the hand-over mutex, so a writer's half-done change is not read.
     uint16_t led[5] = {};
     uint16_t osd = 0, contrast = 0, sharpness = 0, saturation = 0;

@@ -444,6 +444,7 @@ private:
     static void* c331manageThread(void* arg);
     void bringUp();
     void showFactoryScreen(const uint16_t* stored); // the stored screen was refused at start
+    void takeBackStoredPicture(); // picture values stored out of range become the factory ones
     void openChip();
     void identify();
     pthread_t worker_{};

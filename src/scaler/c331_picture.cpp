@@ -3,10 +3,15 @@
 
 #include "scaler/c331_drv.h"
 #include "base/global.h"
+#include "base/logMsg.h"
+#include "base/posix_lock.h"
+#include "params/vyrrampara.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -36,6 +41,50 @@ namespace {
 // Brightness, contrast, saturation and sharpness are percentages: the chip would take 101 as 0.
 constexpr int kPercentMax = 100;
 bool percent(int v) { return v >= 0 && v <= kPercentMax; }
+}
+
+void c331_manage::takeBackStoredPicture()
+{
+    // A value an older program stored out of range (contrast 101, a gain of 256) would be shown
+    // wrapped or not at all at every start: the factory value is shown instead and the block
+    // gets it, as after a refused change, so pages, tools and the saved file say what is shown.
+    struct Range {
+        uint32_t field;
+        uint16_t max;
+    };
+    static constexpr Range kRanges[] = {
+        {blk::kBrightness, kPercentMax},  {blk::kContrast, kPercentMax},      {blk::kSharpness, kPercentMax},
+        {blk::kSaturation, kPercentMax},  {blk::kColourTemp, kColourModeMax}, {blk::kColourRed, kColourGainMax},
+        {blk::kColourGreen, kColourGainMax}, {blk::kColourBlue, kColourGainMax},
+    };
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store)
+        return;
+    std::string taken;
+    {
+        PosixLock lock(c331_mutex);
+        for (const Range& r : kRanges) {
+            const uint16_t stored = blk::get16(store->block, r.field);
+            if (stored <= r.max)
+                continue;
+            // Image byte 2 + i holds block byte 0x300 + i.
+            const uint16_t factory = blk::get16(default_para_ramlist + 2, r.field - kPersistStart);
+            if (!applied_valid) {
+                memcpy(applied, store->shadow, sizeof applied);
+                applied_valid = true;
+            }
+            blk::put16(store->block, r.field, factory);
+            blk::put16(applied, r.field, factory);
+            char text[24];
+            snprintf(text, sizeof text, " 0x%X=%u", r.field, unsigned(stored));
+            taken += text;
+        }
+    }
+    if (taken.empty())
+        return;
+    writeLogMsg(LOG_WARNING, "stored picture values out of range (block offset=value)" + taken +
+                                 ", the factory values are shown");
+    store->test_signal(1);
 }
 
 bool c331_manage::c331_SetBrightness(uint16_t v)

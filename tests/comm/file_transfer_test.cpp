@@ -264,8 +264,9 @@ TEST_F(FileTransfer, RefusedStartsAnswerStatusOneAndLeaveNothingToWrite)
     // No start since power-up, and the boot start (answered with nothing) that stores nothing.
     for (const bool boot : {false, true}) {
         SCOPED_TRACE(boot ? "after a boot start" : "no start");
-        if (boot)
+        if (boot) {
             ASSERT_EQ(send(kController, 0xC0, start("FBOT", 10)), 0u);
+        }
         ASSERT_EQ(send(kController, 0xC0, block(0, data)), 2u);
         EXPECT_EQ(buf[10], 1);
         ASSERT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);

@@ -1,6 +1,7 @@
 // Picture controls on the chip's registers: the values each control writes on all eight output
 // channels, inside the routing update that makes the chip take them together.
 #include "scaler_fixture.h"
+#include "test_root.h"
 
 #include <array>
 
@@ -113,6 +114,35 @@ TEST_F(PictureControl, WritesItsValuesOnEveryChannelInsideTheRoutingUpdate)
         EXPECT_GT(close, last) << row.what;
         EXPECT_EQ(c331Chip().value(0x002901) & 1, 0u) << row.what << ": routing update closed again";
     }
+}
+
+// Values an older program stored out of range would be shown wrapped at every start (a red gain
+// of 256 as red off): the start shows the factory value and the block takes it; values at the
+// edge of their range stay.
+TEST_F(PictureControl, StoredValuesOutOfRangeStartAsTheFactoryValues)
+{
+    const struct {
+        uint32_t field;
+        uint16_t stored, after;
+    } rows[] = {
+        {blk::kContrast, 101, 50},   {blk::kSaturation, 300, 50},  {blk::kSharpness, 100, 100},
+        {blk::kBrightness, 150, 100}, {blk::kColourTemp, 0, 0},     {blk::kColourRed, 256, 64},
+        {blk::kColourGreen, 255, 255}, {blk::kColourBlue, 128, 128},
+    };
+    for (uint8_t* b : {store->block, store->shadow})
+        for (const auto& r : rows)
+            blk::put16(b, r.field, r.stored);
+    bringUp();
+    for (const auto& r : rows)
+        EXPECT_EQ(blk::get16(store->block, r.field), r.after) << std::hex << r.field;
+    for (uint32_t n = 0; n < 8; ++n) {
+        EXPECT_EQ(c331Chip().value(0x0C2802, 16 * n), 511u) << "contrast 50, channel " << n;
+        EXPECT_EQ(c331Chip().value(0x0C1B02, 16 * n), 511u) << "saturation 50, channel " << n;
+        EXPECT_EQ(c331Chip().value(0x0C5B02, 16 * n), 4096u) << "red gain 64, channel " << n;
+        EXPECT_EQ(c331Chip().value(0x0C6302, 16 * n), 16320u) << "green gain 255, channel " << n;
+    }
+    EXPECT_TRUE(TestRoot::logHas("stored picture values out of range (block offset=value) 0x880=150 0x882=101 "
+                                 "0x886=300 0x88A=256, the factory values are shown"));
 }
 
 namespace {
