@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "platform/shell.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -184,6 +185,16 @@ int Utils::system_mutex(const QString& command, int* status)
     if (status)
         *status = rc;
     return rc == 0 ? 0 : 255;
+}
+
+bool Utils::setClock(int year, int month, int day, int hour, int minute, int second)
+{
+    if (!QDate::isValid(year, month, day) || year < 1970 || year > 2037 || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 59)
+        return false;
+    const QString date = QStringLiteral("date \"%1-%2-%3 %4:%5:%6\"")
+                             .arg(year).arg(month).arg(day).arg(hour).arg(minute).arg(second);
+    return system_mutex(date) == 0 && system_mutex(QStringLiteral("hwclock -wu")) == 0;
 }
 
 int Utils::system_plain(const QString& command)

@@ -37,6 +37,10 @@ public:
     static int system_mutex(const QString& command, int* status = nullptr);
     // Housekeeping commands (sync, rm, cp of mode files) that run outside _system_mutex.
     static int system_plain(const QString& command);
+    // Sets the system clock, then the hardware clock from it (UTC); false, and the hardware clock
+    // untouched, for a date or time that does not exist, a year the board's 32-bit clock cannot
+    // hold (before 1970, after 2037), or a command that failed.
+    static bool setClock(int year, int month, int day, int hour, int minute, int second);
 
     // Both are defined in params/config_globals.cpp, beside the INI store they read; nothing in
     // base/ calls them. initIPAddress loads the address globals from the store and sets eth0 up

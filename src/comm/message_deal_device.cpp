@@ -15,7 +15,6 @@
 #include "params/vyrrampara.h"
 #include "scaler/c331_manage.h"
 
-#include <QDate>
 #include <QStringList>
 #include <cstdio>
 #include <cstring>
@@ -286,16 +285,7 @@ uint32_t message_deal::write_rtc_time(MessageFrame& f)
     for (int i = 0; i < 7; ++i)
         if (!bcd(f.body[10 + i], &v[i]))
             return f.status(1);
-    const int year = v[0] + 100 * v[1];
-    const int month = v[2], day = v[3], hour = v[4], minute = v[5], second = v[6];
-    // The board keeps time in 32 bits: its date refuses a year before 1970 or after 2037.
-    if (!QDate::isValid(year, month, day) || year < 1970 || year > 2037 || hour > 23 || minute > 59 || second > 59)
-        return f.status(1);
-    // The hardware clock is written only from a clock date took, and either failing is answered.
-    const QString date = QStringLiteral("date \"%1-%2-%3 %4:%5:%6\"")
-                             .arg(year).arg(month).arg(day).arg(hour).arg(minute).arg(second);
-    const bool set = Utils::system_mutex(date) == 0 && Utils::system_mutex(QStringLiteral("hwclock -wu")) == 0;
-    return f.status(set ? 0 : 1);
+    return f.status(Utils::setClock(v[0] + 100 * v[1], v[2], v[3], v[4], v[5], v[6]) ? 0 : 1);
 }
 
 uint32_t message_deal::get_card_version(MessageFrame& f)

@@ -45,46 +45,47 @@ bool validTime(int hour, int minute)
 
 }
 
-void fpga_manage::Dealwith_mcu_ram()
+bool fpga_manage::Dealwith_mcu_ram()
 {
     // The PC may write the area while we serve it: work on one copy.
     uint8_t cmd[kRamSize];
     memcpy(cmd, MCU_RAM_CMD, sizeof cmd);
     if (cmd[0] != 0xAA)
-        return;
+        return true;
     // A record is the header plus its payload; one that does not fit the area is not a command.
     const uint32_t total = kHeader + getU16(cmd + 6);
     const uint8_t store = cmd[2];
+    bool done = true; // a clock not set or a record not stored is not answered as done
     switch (cmd[1]) {
     case 1:
-        Checktime(cmd);
+        done = Checktime(cmd) == 0;
         break;
     case 2:
         if (total > kRamSize) {
             writeLogMsg(LOG_WARNING, "mailbox: on/off record longer than the command area, ignored");
-            break;
+            return false;
         }
         OnOff_time(cmd);
         if (store == 0xAA) {
-            store_flash_record(FpgaFlash::kOnOffRecord, cmd, total);
+            done = store_flash_record(FpgaFlash::kOnOffRecord, cmd, total);
             setScheduleEnabled(*this, 1);
         } else if (store == 0x55) {
-            erase_flash_record(FpgaFlash::kOnOffRecord);
+            done = erase_flash_record(FpgaFlash::kOnOffRecord);
             setScheduleEnabled(*this, 0);
         }
         break;
     case 3: {
         if (total > kRamSize) {
             writeLogMsg(LOG_WARNING, "mailbox: brightness record longer than the command area, ignored");
-            break;
+            return false;
         }
         const uint8_t mode = cmd[8] & 0xEF;
         if (mode != 0) {
             if (store == 0xAA || store == 0x55) {
                 if (store == 0xAA)
-                    store_flash_record(FpgaFlash::kBrightnessRecord, cmd, total);
+                    done = store_flash_record(FpgaFlash::kBrightnessRecord, cmd, total);
                 else
-                    erase_flash_record(FpgaFlash::kBrightnessRecord);
+                    done = erase_flash_record(FpgaFlash::kBrightnessRecord);
                 bri_reload = 1;
                 wake();
                 bri_fail_count = 0;
@@ -96,7 +97,7 @@ void fpga_manage::Dealwith_mcu_ram()
         const bool raw = cmd[8] == 16;
         Brightness_manual_level(raw || cmd[9] <= 16 ? cmd[9] : 16, raw);
         if (store == 0xAA) {
-            store_flash_record(FpgaFlash::kBrightnessRecord, cmd, total);
+            done = store_flash_record(FpgaFlash::kBrightnessRecord, cmd, total);
             bri_reload = 1;
             wake();
         }
@@ -105,6 +106,7 @@ void fpga_manage::Dealwith_mcu_ram()
     default:
         break;
     }
+    return done;
 }
 
 // Bytes 8-14 in BCD: year low, year high, month, day, hour, minute, second.
@@ -113,17 +115,11 @@ int fpga_manage::Checktime(const uint8_t* cmd)
     int v[7];
     for (int i = 0; i < 7; ++i)
         v[i] = fromBcd(cmd[8 + i]);
-    const int year = v[1] * 100 + v[0];
-    const bool valid = v[0] >= 0 && v[1] >= 0 && QDate::isValid(year, v[2], v[3]) && validTime(v[4], v[5]) &&
-                       v[6] >= 0 && v[6] <= 59;
-    if (!valid) {
-        writeLogMsg(LOG_WARNING, "mailbox: clock command with an invalid date or time, ignored");
-        return 1;
-    }
-    const QString date = QStringLiteral("%1-%2-%3").arg(year).arg(v[2]).arg(v[3]);
-    const QString time = QStringLiteral("%1:%2:%3").arg(v[4]).arg(v[5]).arg(v[6]);
-    Utils::system_mutex(QStringLiteral("date \"") + date + QLatin1Char(' ') + time + QStringLiteral("\";hwclock -wu"));
-    return 0;
+    // A nibble above 9 makes its field -1, which no date or time takes.
+    const bool valid = v[0] >= 0 && v[1] >= 0 && Utils::setClock(v[1] * 100 + v[0], v[2], v[3], v[4], v[5], v[6]);
+    if (!valid)
+        writeLogMsg(LOG_WARNING, "mailbox: clock command with a date or time the board does not take, ignored");
+    return valid ? 0 : 1;
 }
 
 // Count at byte 8 (at most 4), then per entry BCD hour and minute of the show time and of the

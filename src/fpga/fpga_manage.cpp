@@ -240,11 +240,12 @@ int fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fpg
     }
     if (programOnly)
         return 0;
+    bool served = true;
     if (reg == 2) {
         // The doorbell and bit 1 are requests to this side; the FPGA never keeps them.
         if (sent & 0x04) {
             sent &= uint8_t(~0x04);
-            Dealwith_mcu_ram();
+            served = Dealwith_mcu_ram();
         }
         sent &= uint8_t(~0x02);
     } else if (reg == 0) {
@@ -255,7 +256,7 @@ int fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fpg
         reg_cache_[fpga][reg] = held; // the cache holds what the FPGA holds
         return 1;
     }
-    return 0;
+    return served ? 0 : 1;
 }
 
 bool fpga_manage::fpgaUp(int fpga)

@@ -230,7 +230,7 @@ public:
     int read_from_register(int reg, int fpga);
     // Cached read-modify-write: 64-96 cache only; register 2 bit 2 runs the mailbox, register 0
     // bit 2 blanks the wall. 0 done; 1, the cache as it was, for 97-127, above 170, an FPGA not
-    // fitted or an access that failed.
+    // fitted or an access that failed; 1 also for a mailbox command that was not carried out.
     int write_to_register(int reg, uint8_t mask, uint8_t value, int fpga);
     bool fitted(int fpga) const; // its SPI device is open: FPGA 0 on this box, never FPGA 1
     bool fpgaUp(int fpga);       // register cache byte 80 is 3
@@ -272,7 +272,7 @@ public:
     static std::function<QDateTime()> clock; // local time; tests replace it
     OnOffSchedule onoff;                     // under onoff_mutex
     std::mutex onoff_mutex;
-    void Dealwith_mcu_ram();                // serves MCU_RAM_CMD when byte 0 is 0xAA
+    bool Dealwith_mcu_ram();                // serves MCU_RAM_CMD when byte 0 is 0xAA; false: not done
     int Checktime(const uint8_t* cmd);      // command 1; 0 set, 1 refused
     void OnOff_time(const uint8_t* cmd);    // parses an on/off record (mailbox layout)
     void dealwith_onoff();                  // one pass of the schedule against time_now

@@ -42,7 +42,9 @@ protected:
         EXPECT_TRUE(fpgaChip().violations().empty()) << fpgaChip().violations().front();
         EXPECT_TRUE(fpgaFlash().violations().empty()) << fpgaFlash().violations().front();
     }
-    // A mailbox record (marker, command, store flag, payload length, payload) rung through register 2.
+    // A mailbox record (marker, command, store flag, payload length, payload) rung through register
+    // 2; the write's answer (0 done) in `answer`.
+    int answer = -1;
     void mailbox(uint8_t command, uint8_t storeFlag, const std::vector<uint8_t>& payload, uint8_t marker = 0xAA)
     {
         ASSERT_LE(payload.size() + 8, fpga_manage::kRamSize) << "a record larger than the command area";
@@ -50,7 +52,7 @@ protected:
         const uint8_t head[8] = {marker, command, storeFlag, 0, 0, 0, uint8_t(payload.size()), uint8_t(payload.size() >> 8)};
         memcpy(fpga_manage::MCU_RAM_CMD, head, 8);
         memcpy(fpga_manage::MCU_RAM_CMD + 8, payload.data(), payload.size());
-        fpga->write_to_register(2, 0x04, 0x04, 0);
+        answer = fpga->write_to_register(2, 0x04, 0x04, 0);
     }
     std::vector<uint8_t> commandArea(size_t n) const
     {
@@ -190,15 +192,39 @@ TEST_F(FpgaImages, MailboxWithoutMarkerIsIgnored)
     EXPECT_EQ(fpga->onoff.count, 0);
 }
 
+// The doorbell's answer says whether the clock was set: a date the board's 32-bit clock cannot
+// hold, or one date refuses, is no success, and the hardware clock is written only after date.
 TEST_F(FpgaImages, ClockCommandSetsTheClockThroughTheShellOnly)
 {
-    mailbox(1, 0, {0x24, 0x20, 0x05, 0x01, 0x09, 0x30, 0x00});
-    EXPECT_EQ(shellSim().commands(), std::vector<std::string>{"date \"2024-5-1 9:30:0\";hwclock -wu"});
-    shellSim().clearLog();
-    mailbox(1, 0, {0x24, 0x20, 0x13, 0x01, 0x09, 0x30, 0x00}); // month 13
-    mailbox(1, 0, {0x24, 0x20, 0x05, 0x01, 0x1A, 0x30, 0x00}); // not BCD
-    mailbox(1, 0, {0x24, 0x20, 0x02, 0x30, 0x09, 0x30, 0x00}); // 30 February
-    EXPECT_TRUE(shellSim().commands().empty());
+    const std::vector<std::string> set = {"date \"2024-5-1 9:30:0\"", "hwclock -wu"};
+    const struct {
+        const char* what;
+        std::vector<uint8_t> payload;
+        const char* failing; // shell command that fails, or none
+        int answer;
+        std::vector<std::string> commands;
+    } rows[] = {
+        {"2024-5-1 9:30:0", {0x24, 0x20, 0x05, 0x01, 0x09, 0x30, 0x00}, nullptr, 0, set},
+        {"month 13", {0x24, 0x20, 0x13, 0x01, 0x09, 0x30, 0x00}, nullptr, 1, {}},
+        {"not BCD", {0x24, 0x20, 0x05, 0x01, 0x1A, 0x30, 0x00}, nullptr, 1, {}},
+        {"30 February", {0x24, 0x20, 0x02, 0x30, 0x09, 0x30, 0x00}, nullptr, 1, {}},
+        {"1969", {0x69, 0x19, 0x12, 0x31, 0x23, 0x59, 0x59}, nullptr, 1, {}},
+        {"1970", {0x70, 0x19, 0x01, 0x01, 0x00, 0x00, 0x00}, nullptr, 0, {"date \"1970-1-1 0:0:0\"", "hwclock -wu"}},
+        {"2038", {0x38, 0x20, 0x01, 0x01, 0x00, 0x00, 0x00}, nullptr, 1, {}},
+        {"date refuses", {0x24, 0x20, 0x05, 0x01, 0x09, 0x30, 0x00}, "date ", 1, {set[0]}},
+        {"hwclock fails", {0x24, 0x20, 0x05, 0x01, 0x09, 0x30, 0x00}, "hwclock", 1, set},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        shellSim().clearScripts();
+        if (row.failing)
+            shellSim().script(row.failing, 1);
+        shellSim().clearLog();
+        mailbox(1, 0, row.payload);
+        EXPECT_EQ(answer, row.answer);
+        EXPECT_EQ(shellSim().commands(), row.commands);
+    }
+    shellSim().clearScripts();
 }
 
 // The clock read gives the local date and time as numbers; a clock that cannot be read leaves the
@@ -235,6 +261,7 @@ TEST_F(FpgaImages, OnOffCommandTakesFourEntriesStoresAndErases)
     for (int i = 0; i < 7; ++i)
         payload.insert(payload.end(), {0x08, uint8_t(0x10 * i), 0x22, 0x45});
     mailbox(2, 0xAA, payload);
+    EXPECT_EQ(answer, 0);
     const std::vector<uint8_t> record = commandArea(8 + payload.size());
     EXPECT_EQ(fpga->onoff.count, 4);
     EXPECT_EQ(fpga->onoff.entry[3].on_minute, 30) << "BCD 0x30 taken as 30";
@@ -253,11 +280,15 @@ TEST_F(FpgaImages, OnOffCommandTakesFourEntriesStoresAndErases)
     EXPECT_EQ(fpga->onoff.entry[0].off_hour, 23);
     EXPECT_EQ(fpga->onoff.entry[1].on_hour, 7);
 
-    // A length beyond the command area is not a command.
+    // A length beyond the command area is not a command, nor a record the flash did not take.
     fpgaFlash().clearLog();
     memcpy(fpga_manage::MCU_RAM_CMD, "\xAA\x02\x55\0\0\0\xF9\x03", 8); // 1017 + 8 bytes
-    fpga->write_to_register(2, 0x04, 0x04, 0);
+    EXPECT_EQ(fpga->write_to_register(2, 0x04, 0x04, 0), 1);
     EXPECT_TRUE(fpgaFlash().log().empty());
+    fpgaFlash().failProgramsAt(FpgaFlash::OnOffRecord, 3);
+    mailbox(2, 0xAA, {0});
+    EXPECT_EQ(answer, 1);
+    fpgaFlash().failProgramsAt(0, 0);
     EXPECT_EQ(fpga->MCU_REG_func[0][66], 1);
 
     mailbox(2, 0x55, {0});
