@@ -101,9 +101,13 @@ uint32_t message_deal::writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     const int which = f.ramFpga();
     const uint32_t area = (a >> 24) & 0x0F, port = (a >> 12) & 0x0F;
     const uint8_t* data = f.body + kDataStart;
+    // Bank writes the FPGA would lose are not taken: held in reset it drops them, and until it is
+    // up again its start rewrites banks 1 and 50 (and reads of it answer zeros).
+    const bool takesBanks = fpga->fpgaUp(which) && !fpga->heldInReset(which);
+    auto toBank = [&](uint32_t at, int bank) { return takesBanks && fpga->write_fpga_ram(data, at, n, bank, which) == 0; };
     // An image takes the bytes only once its bank did: it holds what the FPGA holds.
     auto stage = [&](uint8_t* image, int bank) {
-        if (bank >= 0 && fpga->write_fpga_ram(data, a, n, bank, which) != 0)
+        if (bank >= 0 && !toBank(a, bank))
             return false;
         memcpy(image, data, n);
         return true;
@@ -133,7 +137,7 @@ uint32_t message_deal::writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     bool taken = true;
     switch (area) {
     case 0: {
-        if (fpga->write_fpga_ram(data, off, n, 1, which) != 0) {
+        if (!toBank(off, 1)) {
             taken = false;
             break;
         }

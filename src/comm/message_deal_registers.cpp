@@ -34,7 +34,12 @@ uint32_t message_deal::write_register(MessageFrame& f)
         fpga_manage* fpga = fpga_manage::p_fpga_manage;
         if (!fpga)
             return f.status(1);
-        return f.status(fpga->write_to_register(g, m, v, f.registerFpga()) == 0 ? 0 : 1);
+        // Held in reset the FPGA drops the write and comes back with its own values; the
+        // program's registers 64-96 are still taken.
+        const int which = f.registerFpga();
+        if (fpga->heldInReset(which) && !(g >= 64 && g <= 96))
+            return f.status(1);
+        return f.status(fpga->write_to_register(g, m, v, which) == 0 ? 0 : 1);
     }
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)

@@ -222,6 +222,11 @@ bool fpga_manage::fitted(int fpga) const
     return fpgaIndex(fpga) && spi_fpga[fpga] != nullptr;
 }
 
+bool fpga_manage::heldInReset(int fpga) const
+{
+    return fpgaIndex(fpga) && rst_pending[fpga].load() != 0;
+}
+
 int fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fpga)
 {
     if (!fitted(fpga) || reg < 0 || reg >= int(kRegCount) || (reg >= 97 && reg <= 127))

@@ -233,6 +233,7 @@ public:
     // fitted or an access that failed; 1 also for a mailbox command that was not carried out.
     int write_to_register(int reg, uint8_t mask, uint8_t value, int fpga);
     bool fitted(int fpga) const; // its SPI device is open: FPGA 0 on this box, never FPGA 1
+    bool heldInReset(int fpga) const; // its reset line is held: it drops every write it is sent
     bool fpgaUp(int fpga);       // register cache byte 80 is 3
 
     // ---- controller images ----

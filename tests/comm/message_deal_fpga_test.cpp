@@ -63,6 +63,20 @@ TEST_F(FpgaMemoryTest, FrameBytes6And7ChooseTheFpgaAndAWriteItDoesNotTakeFails)
     EXPECT_EQ(writeRam(0x30, {0x44}, kFpgaSide), 1);
     EXPECT_EQ(fpga->MCU_RAM_PARA_func[0][0x30], 0);
     EXPECT_EQ(bank(1, 0x30, 1), std::vector<uint8_t>{0});
+    // Held in reset FPGA 0 drops bank writes; until it is up again its start rewrites banks 1 and 50.
+    for (const bool reset : {true, false}) {
+        SCOPED_TRACE(reset ? "held in reset" : "not up");
+        fpga->MCU_REG_func[0][80] = reset ? 3 : 2;
+        if (reset)
+            fpga->hold_in_reset(0);
+        for (uint32_t address : {0x30u, 0x01003000u, 0x04000000u})
+            EXPECT_EQ(writeRam(address, {0x45}, kFpgaSide), 1) << std::hex << address;
+        EXPECT_EQ(writeRam(0x830, {0x46}, kFpgaSide), 0) << "the extension is the program's";
+        fpga->rst_pending[0] = 0;
+        fpga_manage::gpio_write(fpga->rst_fpga0, 16);
+    }
+    EXPECT_EQ(fpga->MCU_RAM_PARA_func[0][0x30], 0);
+    EXPECT_EQ(fpga->MCU_RAM_TX_func[0][0], 0);
 }
 
 TEST_F(FpgaMemoryTest, PortAreasAndStagedImages)

@@ -412,4 +412,8 @@ TEST_F(MessageDealTest, FpgaSideRegisterWritesAnswerWhatTheFpgaTook)
     }
     EXPECT_EQ(fpgaChip().registerValue(3), 0x05);
     EXPECT_EQ(readReg(3, 2), std::make_pair(uint8_t(1), uint8_t(0))) << "FPGA 1 cannot be read";
+    // Held in reset FPGA 0 drops what it is sent; the program's registers are still taken.
+    fpga->hold_in_reset(0);
+    EXPECT_EQ(writeReg(3, 0xFF, 0x0A, kFpgaSide, 1), 1);
+    EXPECT_EQ(writeReg(64, 0xFF, 0x0B, kFpgaSide, 1), 0);
 }
