@@ -200,8 +200,10 @@ uint32_t message_deal::readRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     if (!fpga || !fpga->fpgaUp(which))
         return n + 1;
     uint8_t* out = f.body + 11;
+    // A bank the FPGA did not answer is no reading: its image may hold what it no longer does.
+    bool answered = true;
     auto fromBank = [&](uint8_t* image, int bank) {
-        fpga->read_fpga_ram(image, a, n, bank, which);
+        answered = fpga->read_fpga_ram(image, a, n, bank, which) == 0;
         memcpy(out, image, n);
     };
     if (extension) {
@@ -215,7 +217,9 @@ uint32_t message_deal::readRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
         const uint8_t* back = fpga->MCU_RAM_ETH_BACK_PARA_func[which];
         uint8_t got[kFpgaRam];
         memcpy(got, para + off, n);
-        fpga->read_fpga_ram(got, off, n, 1, which); // no SPI under the image lock
+        answered = fpga->read_fpga_ram(got, off, n, 1, which) == 0; // no SPI under the image lock
+        if (!answered)
+            return f.status(1, 2);
         std::lock_guard<std::mutex> image(fpga->image_mutex);
         memcpy(para + off, got, n);
         for (uint32_t p = off; p < off + n; ++p) {
@@ -234,7 +238,7 @@ uint32_t message_deal::readRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     } else if (area == 5) {
         memcpy(out, fpga_manage::MCU_RAM_CMD, n);
     }
-    return n + 1;
+    return answered ? n + 1 : f.status(1, 2);
 }
 
 void message_deal::FPGA_Ex_ram_update()

@@ -125,8 +125,18 @@ TEST_F(FpgaMemoryTest, ExtensionReadCarriesTheClockInBcd)
     message_deal::clock = [] { return QDateTime::currentDateTime(); };
 }
 
-TEST_F(FpgaMemoryTest, ReadsOfAnFpgaThatIsDownAnswerZeros)
+// A read FPGA 0 does not answer fails: the image may hold what the FPGA no longer does.
+TEST_F(FpgaMemoryTest, ReadsOfAnFpgaThatIsDownAnswerZerosAndUnansweredOnesFail)
 {
+    for (uint32_t address : {0x10u, 0x01003000u, 0x02000000u, 0x04000000u}) {
+        SCOPED_TRACE(testing::Message() << std::hex << address);
+        ASSERT_EQ(writeRam(address, {0x47}, kFpgaSide), 0);
+        platform::Sim::fpgaChip().failNextTransfers(2);
+        ASSERT_EQ(send(kFpgaSide, 0x61, ramRequest(address, 1)), 2u);
+        platform::Sim::fpgaChip().failNextTransfers(0);
+        EXPECT_EQ(buf[10], 1);
+        EXPECT_EQ(buf[11], 0);
+    }
     fpga->MCU_RAM_PARA_func[0][0] = 1;
     uint8_t one = 1;
     fpga->write_fpga_ram(&one, 0, 1, 1, 0);
