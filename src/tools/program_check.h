@@ -12,6 +12,9 @@ namespace program_check {
 constexpr const char* kArgument = "--check-start";
 constexpr int kPassed = 86;          // the check mode's exit code; anything else is a refusal
 constexpr int kTimeLimitMs = 10000;  // the check takes well under a second on the box
+// A version older than the check start takes the argument for an ordinary start (the box's chips,
+// ports and files, beside the running program): it is known by the seal it lacks and never started.
+constexpr const char* kTooOld = "program too old for this box";
 
 // Empty when the file (a resolved path) is a whole program of this box's kind and passed its
 // check start; else the reason, for the page and the log. Blocks for at most the time limit.

@@ -835,19 +835,26 @@ TEST_F(FileTransfer, ApplicationThatIsNoProgramOfThisBoxFailsItsEndAndRegisterFo
 }
 
 // A program damaged inside (its entry point zeroed) is a well-formed upload: register 14 starts it
-// once in its check mode and refuses it with what the start showed; the genuine one goes in.
+// once in its check mode and refuses it with what the start showed. A version older than the check
+// start is refused unstarted. The genuine one goes in.
 TEST_F(FileTransfer, ApplicationThatFailsItsCheckStartIsNotPutInPlace)
 {
     auto moved = [] { return TestRoot::shellLog().join('\n').contains("mv "); };
     ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N", "running"));
     const std::vector<uint8_t> real = sampleProgram(), damaged = withEntryZeroed(real);
     ASSERT_FALSE(damaged.empty());
-    EXPECT_EQ(upload(start("FMCU", uint32_t(damaged.size())), damaged), 0) << "its headers are whole";
-    EXPECT_EQ(writeReg(14, 0x01, 0), 1);
-    EXPECT_FALSE(moved());
-    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("running"));
-    EXPECT_EQ(g_app_reset_flag.load(), 0);
-    EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains("application replacement refused: program crashed at its start"));
+    const std::pair<std::vector<uint8_t>, const char*> refused[] = {
+        {damaged, "application replacement refused: program crashed at its start"},
+        {withoutSeal(real), "application replacement refused: program too old for this box"}};
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.second);
+        EXPECT_EQ(upload(start("FMCU", uint32_t(r.first.size())), r.first), 0) << "its headers are whole";
+        EXPECT_EQ(writeReg(14, 0x01, 0), 1);
+        EXPECT_FALSE(moved());
+        EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("running"));
+        EXPECT_EQ(g_app_reset_flag.load(), 0);
+        EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains(r.second));
+    }
 
     EXPECT_EQ(upload(start("FMCU", uint32_t(real.size())), real), 0);
     EXPECT_EQ(writeReg(14, 0x01, 0), 0);

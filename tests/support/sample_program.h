@@ -75,6 +75,14 @@ inline std::vector<uint8_t> withEntryZeroed(std::vector<uint8_t> program, size_t
     }
     return {};
 }
+// The program as a version older than the check start would be: without the seal's tag it carries.
+inline std::vector<uint8_t> withoutSeal(std::vector<uint8_t> program)
+{
+    const std::string tag = "VYR-PROGRAM-SEAL:";
+    for (auto at = program.begin(); (at = std::search(at, program.end(), tag.begin(), tag.end())) != program.end();)
+        *at = 'v';
+    return program;
+}
 inline std::vector<uint8_t> withMiddleZeroed(std::vector<uint8_t> program, size_t n = 4096)
 {
     if (program.size() >= n)

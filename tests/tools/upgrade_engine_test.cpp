@@ -596,6 +596,7 @@ TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneI
     ASSERT_GT(real.size(), 1000u);
     std::vector<NotAProgram> rows = notProgramsOfThisBox();
     rows.push_back({"the program with its entry point zeroed", withEntryZeroed(real), "program crashed at its start (signal "});
+    rows.push_back({"the program as a version without the check start", withoutSeal(real), "program too old for this box"});
     for (const NotAProgram& row : rows) {
         SCOPED_TRACE(row.what);
         const int shellLines = TestRoot::shellLog().size();

@@ -5,6 +5,7 @@
 #include "panel_checks.h"
 #include "test_root.h"
 #include "upgrade_package_gen.h"
+#include "sample_program.h"
 
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
@@ -24,6 +25,7 @@
 #include "ui/topwindow.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
@@ -435,26 +437,37 @@ TEST_F(PanelTest, IncompleteFpgaImageIsShownWithItsReason)
     Panel::shot(&page, QStringLiteral("upgrade_fpga_incomplete"));
 }
 
-// An application entry that is no program of this box is refused, and the page says why.
+// An application entry that is no program of this box, or an older version the box cannot be
+// taken back to, is refused, and the page says why.
 TEST_F(PanelTest, ApplicationThatIsNoProgramIsShownWithItsReason)
 {
-    PackageGen::Package p;
-    PackageGen::Entry app;
-    app.type = 10;
     const std::string words(116, 'x');
-    app.file.assign(words.begin(), words.end());
-    p.entries = {app};
-    ASSERT_TRUE(TestRoot::writeFile("/mnt/usb1/text.VYR", PackageGen::build(p)));
+    const struct {
+        const char* file;
+        std::vector<uint8_t> bytes;
+        const char* shown;
+    } rows[] = {{"/mnt/usb1/text.VYR", std::vector<uint8_t>(words.begin(), words.end()), "text.VYR: not a program"},
+                {"/mnt/usb1/old.VYR", withoutSeal(sampleProgram()), "old.VYR: program too old for this box"}};
     fpga_manage* fpga = worker();
     g_language = 1;
-    firmware_usbgrade page;
-    runFromPage(page, fpga);
-    const QString log = page.label_log->text();
-    EXPECT_TRUE(log.contains("Update failed")) << log.toStdString();
-    EXPECT_TRUE(log.contains("text.VYR: not a program")) << log.toStdString();
-    EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
-    EXPECT_EQ(g_app_reset_flag.load(), 0);
-    Panel::shot(&page, QStringLiteral("upgrade_not_a_program"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        QDir(QString::fromStdString(TestRoot::path("/mnt/usb1"))).removeRecursively();
+        PackageGen::Package p;
+        PackageGen::Entry app;
+        app.type = 10;
+        app.file = row.bytes;
+        p.entries = {app};
+        ASSERT_TRUE(TestRoot::writeFile(row.file, PackageGen::build(p)));
+        firmware_usbgrade page;
+        runFromPage(page, fpga);
+        const QString log = page.label_log->text();
+        EXPECT_TRUE(log.contains("Update failed")) << log.toStdString();
+        EXPECT_TRUE(log.contains(row.shown)) << log.toStdString();
+        EXPECT_TRUE(page.label_result->text().contains("written 0 skipped 0 failed 1"));
+        EXPECT_EQ(g_app_reset_flag.load(), 0);
+        Panel::shot(&page, QStringLiteral("upgrade_refused_%1").arg(QFileInfo(QString::fromLatin1(row.file)).baseName()));
+    }
 }
 
 // A start after an FPGA image write was cut: the notice stands over the home screen in each
