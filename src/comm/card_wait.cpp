@@ -63,10 +63,19 @@ bool CardWait::pass(const uint8_t* frame, uint32_t length, const Destination& to
     return taken;
 }
 
-bool CardWait::anyCard() const
+// Who answers a frame: its one card (bits 0-11 of its address), the multifunction card (which
+// answers with its own address, bit 14 set), or kAnyCard for a frame to all cards or every port.
+int CardWait::answerer() const
 {
     const uint16_t dest = getU16(m_frame.data());
-    return m_port == kAll || (dest & kCardBits) >= kAllCardsOfPort || (dest & kMultifunction);
+    if (m_port == kAll || (dest & kCardBits) >= kAllCardsOfPort)
+        return kAnyCard;
+    return answererOf(dest);
+}
+
+int CardWait::answererOf(uint16_t address)
+{
+    return address & kMultifunction ? kMultifunctionCard : address & kCardBits;
 }
 
 // Both on the link, an answer could be taken by either: the later one waits.
@@ -77,19 +86,22 @@ bool CardWait::clashes(const CardWait& other) const
     if (m_frame[5] == kSerialTemplate || other.m_frame[5] == kSerialTemplate || m_frame[5] != other.m_frame[5])
         return false;
     if (m_port == kAll || other.m_port == kAll)
-        return true;
-    // The two ports of a pair share its RX buffer: an answer is placed by its pair for sure.
-    return m_port / 2 == other.m_port / 2 &&
-           (anyCard() || other.anyCard() || (getU16(m_frame.data()) & kCardBits) == (getU16(other.m_frame.data()) & kCardBits));
+        return true; // the merge takes every answer with its serial number
+    // A card answers with the request's group, its status behind it. The two ports of a pair
+    // share its RX buffer: an answer is placed by its pair for sure.
+    const int a = answerer(), b = other.answerer();
+    return m_frame[9] == other.m_frame[9] && m_port / 2 == other.m_port / 2 &&
+           (a == kAnyCard || b == kAnyCard || a == b);
 }
 
 bool CardWait::answers(const uint8_t* body, uint32_t length, int port) const
 {
-    if (!body || length < protocol_phy::kMinFrame || body[5] != m_frame[5])
+    if (!body || length < protocol_phy::kMinFrame || body[5] != m_frame[5] || body[9] != m_frame[9])
         return false;
     if ((port == kAll) != (m_port == kAll) || (port != kAll && port / 2 != m_port / 2))
         return false;
-    return anyCard() || (getU16(body + 2) & kCardBits) == (getU16(m_frame.data()) & kCardBits);
+    const int a = answerer();
+    return a == kAnyCard || a == answererOf(getU16(body + 2));
 }
 
 void CardWait::advance(fpga_manage* fpga)

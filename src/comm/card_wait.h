@@ -10,11 +10,12 @@ class fpga_manage;
 // A frame passed to the receiving cards and the wait for its answer, one for each asker (a TCP
 // client, a UDP sender, a serial line). The frames of all askers share the box's one link to the
 // cards: each goes out as soon as it came, several wait on the link at once, and a card's answer
-// is taken by the frame it answers, found by its serial number, the pair of ports it came in on
-// and its card (any card for a frame to all cards or to the multifunction card). A frame that
-// could take another's answer (same serial number and pair, one card or all) waits until that
-// one is done, as does a second frame for every port (the merge of their answers is one); so a
-// card that does not answer costs only its own asker's time. The FPGA manager hands the answers
+// is taken by the frame it answers, found by its serial number and group, the pair of ports it
+// came in on and its card (the one named, the multifunction card, or any for a frame to all
+// cards). A frame that could take another's answer (same serial number, group and pair, the same
+// card or one of them to all) waits until that one is done, as does a frame beside one for every
+// port with its serial number (the manager merges those by serial number alone); so a card that
+// does not answer costs only its own asker's time. The FPGA manager hands the answers
 // over from whichever thread serves its interrupt; the asker's transport thread takes them and
 // sends them on, or gives up kWaitTicks after the frame went out.
 class CardWait {
@@ -75,7 +76,9 @@ private:
     enum class State { Idle, Queued, Sent, Answered, Failed };
     static void advance(fpga_manage* fpga); // frames whose turn has come go out; under pass_mutex
     bool leave();                           // off the line; true when a merge is to end
-    bool anyCard() const;
+    static constexpr int kAnyCard = -1, kMultifunctionCard = 0x1000; // besides card indexes 0-0xFFD
+    int answerer() const;
+    static int answererOf(uint16_t address);
     bool clashes(const CardWait& other) const;
     bool answers(const uint8_t* body, uint32_t length, int port) const;
     bool queue(const uint8_t* body, uint32_t length);

@@ -369,17 +369,19 @@ TEST_F(CardPass, LateAnswerOfAnEndedWaitIsNotTakenForTheNextFrame)
 }
 
 // A card's answer, as a card on the port sends it: the PC's 0xF010 as destination, the card's
-// address with the port bits as source, the request's serial number and port byte.
-Bytes cardAnswer(int port, uint16_t card, uint8_t serial)
+// address with the port bits as source (0x4000 the multifunction card), the request's serial
+// number, port byte and group.
+Bytes cardAnswer(int port, uint16_t card, uint8_t serial, uint8_t group = 0x61)
 {
     const uint16_t source = uint16_t((port % 4) << 12 | card);
     return CardLink::sealed({0x10, 0xF0, uint8_t(source), uint8_t(source >> 8), 0x10, serial, 0, uint8_t(port + 1), 0,
-                             0x61, 0, 0xC1, 0xC2});
+                             group, 0, 0xC1, 0xC2});
 }
 
-// A frame takes only its own answer: its serial number, from its card, on its pair of ports.
-// Answers of the box's own multifunction serial number are never forwarded: such a frame is done
-// once it is out.
+// A frame takes only its own answer: its serial number and group, from its card, on its pair of
+// ports. Frames of one serial number whose answers differ so go out together: tools that reuse a
+// serial number are not held behind a frame to a card that does not answer. Answers of the box's
+// own multifunction serial number are never forwarded: such a frame is done once it is out.
 TEST_F(CardPass, AFrameTakesOnlyTheAnswerOfItsCardSerialAndPair)
 {
     fpgaChip().setCards(3, 3);
@@ -389,30 +391,48 @@ TEST_F(CardPass, AFrameTakesOnlyTheAnswerOfItsCardSerialAndPair)
     CardWait wait;
     CardWait::Destination to;
     std::vector<uint8_t> wire;
-    const Bytes frame = pcRead(0x0001, 0, 4, 0x50);
+    const Bytes frame = pcRead(0x0000, 0, 4, 0x50);
     ASSERT_TRUE(wait.pass(frame.data(), uint32_t(frame.size()), {}));
+    const struct {
+        const char* what;
+        Bytes frame;
+        bool out; // beside the frame above, at once
+    } beside[] = {
+        {"the multifunction card", pcRead(0x4000, 0, 4, 0x50), true},
+        {"a search of the port", CardLink::sealed({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0x50, 0, 4, 0, 0x10, 0, 0, 0, 0, 0}), true},
+        {"the same card", pcRead(0x0000, 0, 4, 0x50), false},
+        {"all cards of the port", pcRead(0x0FFF, 0, 4, 0x50), false},
+    };
+    for (const auto& row : beside) {
+        CardWait other;
+        const size_t before = fpgaChip().packets(3).size();
+        ASSERT_TRUE(other.pass(row.frame.data(), uint32_t(row.frame.size()), {}));
+        EXPECT_EQ(fpgaChip().packets(3).size() > before, row.out) << row.what;
+    }
     const struct {
         const char* what;
         Bytes answer;
         int port;
     } others[] = {
         {"another card", cardAnswer(3, 2, 0x50), 3},
-        {"another serial", cardAnswer(3, 1, 0x51), 3},
-        {"another pair", cardAnswer(5, 1, 0x50), 5},
+        {"another serial", cardAnswer(3, 0, 0x51), 3},
+        {"another pair", cardAnswer(5, 0, 0x50), 5},
+        {"another group", cardAnswer(3, 0, 0x50, 0x60), 3},
+        {"the multifunction card", cardAnswer(3, 0x4000, 0x50), 3},
     };
     for (const auto& row : others) {
         fpgaChip().queueReply(row.port, row.answer);
         serveInterrupt();
         EXPECT_EQ(wait.poll(&to, &wire), CardWait::Result::Waiting) << row.what;
     }
-    fpgaChip().queueReply(3, cardAnswer(3, 1, 0x50));
+    fpgaChip().queueReply(3, cardAnswer(3, 0, 0x50));
     serveInterrupt();
     ASSERT_EQ(wait.poll(&to, &wire), CardWait::Result::Answered);
     FrameStream answer(1024);
     bool complete = false;
     answer.feed(wire.data(), uint32_t(wire.size()), &complete);
     ASSERT_TRUE(complete);
-    EXPECT_EQ(Bytes(answer.body() + 2, answer.body() + 6), (Bytes{0x01, 0x30, 0x10, 0x50}));
+    EXPECT_EQ(Bytes(answer.body() + 2, answer.body() + 6), (Bytes{0x00, 0x30, 0x10, 0x50}));
 
     const Bytes multifunction = pcRead(0x0001, 0, 4, 0x66);
     ASSERT_TRUE(wait.pass(multifunction.data(), uint32_t(multifunction.size()), {}));
