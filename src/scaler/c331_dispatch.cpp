@@ -153,6 +153,7 @@ void c331_manage::c331managerdeal()
     }
     perPassUpkeep();
     closeDarkWindows();
+    reopenWindows();
 }
 
 bool c331_manage::takeChange(VyrRamPara& store, Change& c)

@@ -197,6 +197,9 @@ public:
     // Windows whose tiles the chip left dark since they were placed (their input changed) are
     // closed in the block, logged, and the window set rebuilt without them.
     void closeDarkWindows();
+    // Those it closed are shown again once their input changes to a zoom that is drawn, unless a
+    // writer changed them meanwhile.
+    void reopenWindows();
     static void limitVboZoom(const _ImageWindowDef_st& source, _ImageWindowDef_st& out);
     void writeShownLayout(const uint8_t* shown); // into the dispatch's copy while one runs
     ST_MWIN gMwin{0, nullptr};

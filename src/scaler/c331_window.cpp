@@ -328,6 +328,9 @@ void c331_manage::closeDarkWindows()
             const uint16_t state = get16(store->block, f);
             if (state == 0 || (applied_valid && state != get16(applied, f)))
                 continue;
+            const uint32_t rec = blk::windowRecord(r);
+            memcpy(winState.closedRecord[r], store->block + rec, kWindowSize);
+            winState.closed[r] = recordSourceArea(store->block, rec, winState.closedArea[r]);
             blk::put16(store->block, f, 0);
             if (applied_valid)
                 blk::put16(applied, f, 0);
@@ -340,6 +343,59 @@ void c331_manage::closeDarkWindows()
         writeLogMsg(LOG_WARNING, line);
     rebuildWindows();
     store->test_signal(1); // the pages show the window closed; the block is saved
+}
+
+void c331_manage::reopenWindows()
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store || std::none_of(std::begin(winState.closed), std::end(winState.closed), [](bool c) { return c; }))
+        return;
+    std::vector<std::string> reopened;
+    {
+        PosixLock lock(c331_mutex);
+        uint8_t b[kBlockSize];
+        bool copied = false;
+        for (int r = 0; r < kWindows; ++r) {
+            if (!winState.closed[r])
+                continue;
+            const uint32_t rec = blk::windowRecord(r), f = rec + win::kState;
+            const uint8_t* held = winState.closedRecord[r];
+            // A record a writer changed since is theirs, opened or closed as they set it.
+            if (get16(store->block, f) != 0 || memcmp(store->block + rec + 2, held + 2, kWindowSize - 2) != 0) {
+                winState.closed[r] = false;
+                continue;
+            }
+            // Judged once for each timing its input settles on.
+            _ImageWindowDef_st a;
+            _ImageWindowDef_st& last = winState.closedArea[r];
+            if (!recordSourceArea(store->block, rec, a) ||
+                (a.hst == last.hst && a.hw == last.hw && a.vst == last.vst && a.vw == last.vw))
+                continue;
+            last = a;
+            if (!copied) {
+                PosixLock records(store->mutex); // the input drivers' records are written under it
+                memcpy(b, store->block, sizeof b);
+                copied = true;
+            }
+            memcpy(b + f, held + win::kState, 2);
+            if (!layoutFault(pnl, b).empty()) {
+                blk::put16(b, f, 0);
+                continue;
+            }
+            memcpy(store->block + f, held + win::kState, 2);
+            if (applied_valid)
+                memcpy(applied + f, held + win::kState, 2);
+            winState.closed[r] = false;
+            reopened.push_back("window " + std::to_string(r) + " shown again: " + std::to_string(a.hw) + " x " +
+                               std::to_string(a.vw) + " of its input is drawn");
+        }
+    }
+    if (reopened.empty())
+        return;
+    for (const std::string& line : reopened)
+        writeLogMsg(LOG_WARNING, line);
+    rebuildWindows();
+    store->test_signal(1);
 }
 
 void c331_manage::vyrApi_initEnvC331Default()

@@ -91,4 +91,9 @@ struct C331WindowState {
     // windows whose tiles were last programmed dark (a zoom across a channel seam), and why
     bool dark[6] = {};
     std::string darkWhy[6];
+    // records closed for that (their input changed under them): what each held and what its input
+    // showed, kept until a writer changes the record or the window is shown again
+    bool closed[6] = {};
+    uint8_t closedRecord[6][26] = {};
+    _ImageWindowDef_st closedArea[6] = {};
 };

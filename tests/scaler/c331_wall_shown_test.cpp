@@ -161,7 +161,7 @@ TEST_F(WallShown, EveryShownWindowReadsPixelsOnChannelsOfItsOwnOrTheBlockTakesIt
 
 // The zoom follows what a window shows: an input or crop its tiles cannot draw past a seam is
 // refused as a layout is; an input that changes under a layout the wall took closes the window
-// (the block and the log say which), and the others stay.
+// (the block and the log say which), and the others stay, until it changes back.
 TEST_F(WallShown, WhatAWindowShowsZoomedPastTheSeamIsRefusedOrItsWindowClosed)
 {
     connect1080p(1);   // source 2
@@ -203,4 +203,18 @@ TEST_F(WallShown, WhatAWindowShowsZoomedPastTheSeamIsRefusedOrItsWindowClosed)
     EXPECT_EQ(blk::get16(store->block, blk::window(1, win::kState)), 0);
     EXPECT_TRUE(TestRoot::logHas("window 1 not shown, closed: 1280 x 720 of its input zoomed to 16014 x 300"));
     EXPECT_EQ(windowsOnTheWall(), 1);
+    // Back to 1080p the box shows it again; not once a writer changed it (its mirror) meanwhile.
+    const uint32_t state1 = blk::window(1, win::kState);
+    for (const bool written : {false, true}) {
+        if (written)
+            handOver([&](VyrRamPara& s) { blk::put16(s.block, blk::window(1, win::kMirror), 1); });
+        connect1080p(1);
+        pass();
+        EXPECT_EQ(blk::get16(store->block, state1), written ? 0 : 1) << written;
+        EXPECT_EQ(windowsOnTheWall(), written ? 1 : 2) << written;
+        connect(1, k720p);
+        pass();
+        EXPECT_EQ(blk::get16(store->block, state1), 0);
+    }
+    EXPECT_TRUE(TestRoot::logHas("window 1 shown again: 1920 x 1080 of its input is drawn"));
 }
