@@ -308,12 +308,14 @@ TEST_F(QualityPage, ToolsValueDuringAnEditStaysOnTheWall)
         bool refreshed;       // the scaler's pass after the tool's write has refreshed the page
         int key;              // then
         uint16_t end;
+        bool waits = false;   // the scaler has not taken the page's steps when the tool writes
     };
     const Row rows[] = {
         {"BACK", {}, true, Back, 60},
         {"BACK after the page's own steps", {Right, Right}, true, Back, 60},
         {"OK", {Right}, true, OK, 60},
         {"a step before the refresh starts from the tool's value", {}, false, Right, 61},
+        {"OK after a step that waited for the busy scaler", {Right, Right}, true, OK, 60, true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -323,7 +325,12 @@ TEST_F(QualityPage, ToolsValueDuringAnEditStaysOnTheWall)
         Script s;
         toQuality(s).key(OK).until([] { return g_quality->edit_flag == 1; }, "editing");
         for (int k : r.own)
-            s.key(k).until([this] { return flag() == 1; }, "own step").act([this] { pass(); });
+            s.key(k).until([this] { return flag() == 1; }, "own step").act([this, &r] {
+                if (!r.waits)
+                    pass();
+            });
+        if (r.waits)
+            s.until([] { return g_quality->writer->waiting(); }, "the last step waits");
         s.act([&] {
             ASSERT_EQ(tool.set16(blk::kBrightness, 60), 0);
             if (r.refreshed) {

@@ -44,7 +44,12 @@ int PictureWriter::shown(uint16_t word)
 
 bool PictureWriter::write(uint32_t field, int value)
 {
-    waiting_[field] = uint16_t(std::clamp(value, 0, 100));
+    const uint16_t word = uint16_t(std::clamp(value, 0, 100));
+    const auto it = waiting_.find(field);
+    if (it == waiting_.end())
+        waiting_[field] = {word, stored(field)};
+    else
+        it->second.value = word;
     flush();
     return !waitingFor(field);
 }
@@ -66,9 +71,12 @@ void PictureWriter::flush(bool force)
         ScalerHandOver handOver;
         // The whole word: a high byte left over from a larger stored value would make the scaler
         // apply another value than the one the page shows.
-        for (const auto& w : waiting_)
-            store->setU16(w.first, w.second);
-        handOver.commit();
+        for (const auto& w : waiting_) {
+            if (blk::get16(store->block, w.first) != w.second.held)
+                continue; // another writer's, and newer
+            store->setU16(w.first, w.second.value);
+            handOver.commit();
+        }
     }
     drop();
 }

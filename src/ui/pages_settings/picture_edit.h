@@ -9,7 +9,8 @@
 // Picture values handed to the scaler one change at a time. While the scaler has not yet taken
 // the previous change (its change flag is set) the newest value of each field waits here and
 // goes out as soon as the flag is clear: on the page's next refresh or a short retry timer, and
-// at the latest when the page goes away. So neither a step nor an undo is lost to a busy scaler.
+// at the latest when the page goes away. So neither a step nor an undo is lost to a busy scaler;
+// but a value another writer stored meanwhile is newer than the waiting one, which is dropped.
 class PictureWriter : public QObject {
     Q_OBJECT
 public:
@@ -35,7 +36,11 @@ public:
     static int step(int current, int& saved, char mode);
 
 private:
-    std::map<uint32_t, uint16_t> waiting_;
+    struct Waiting {
+        uint16_t value;
+        uint16_t held; // the field's word when the value began to wait
+    };
+    std::map<uint32_t, Waiting> waiting_;
     QTimer retry_;
 };
 
