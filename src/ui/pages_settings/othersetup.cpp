@@ -162,6 +162,11 @@ void othersetup::syncUpdate(int)
     // A PC tool or the box may have changed a row: the page shows it, also the row being edited,
     // whose edit then starts from it (an entry the operator has already moved to stays theirs).
     showBlock();
+    followEditedRow();
+}
+
+void othersetup::followEditedRow()
+{
     const int stored = editing ? storedEntry(ui_select) : -1;
     if (stored >= 0 && edit_origin.changedElsewhere({stored})) {
         edit_value = uint8_t(edit_origin.rebase({int(edit_value)}, {stored}).at(0).toInt());
@@ -412,6 +417,7 @@ void othersetup::keyReleaseEvent(QKeyEvent* event)
     case PanelKey::OK:
         qDebug("this is OK button(othersetup)[Release]\n");
         if (editing) {
+            followEditedRow(); // a tool's change the refresh has not shown yet
             editing = 0;
             edit_origin.close();
             current->setStyleSheet(style_combo_focused);

@@ -66,6 +66,7 @@ private:
     int chosenWindow() const; // window of the chooser's current entry, -1 when none
     void showBlock();         // every row as the block holds it now, the row being edited aside
     int storedEntry(int row) const; // the entry of row 1, 2, 4 or 5 that the block holds now
+    void followEditedRow();         // the row being edited starts again from another writer's entry
     void showAudioOf(int window);
     void applyAudio();
     void applySwitchEffect();
