@@ -358,8 +358,7 @@ uint32_t message_deal::cmd_erase_flash(MessageFrame& f)
     case Device::None:
         if (traceOn())
             printf("\n got the source chip earse  start_block=%#x erase_mode=%#x erase_times=%#x\n", start, mode, count);
-        done = true;
-        break;
+        break; // no flash behind this region: nothing erased
     case Device::Scaler: {
         c331_manage* scaler = c331_manage::p_c331_manage;
         done = scaler && scaler->erase_flash(scaler->c331_fd, start, count, sizeCode) == 0;
@@ -402,8 +401,7 @@ uint32_t message_deal::cmd_write_flash(MessageFrame& f)
     case Device::None:
         if (traceOn())
             printf("\n got the source chip write falsh  addr=%#x data_len=%#x \n", region.address, n);
-        done = true;
-        break;
+        break; // no flash behind this region: nothing stored
     case Device::Scaler: {
         c331_manage* scaler = c331_manage::p_c331_manage;
         std::vector<uint8_t> back(n);

@@ -453,8 +453,10 @@ TEST_F(DeviceCommands, FlashWriteFailuresAreAnsweredAsFailures)
     EXPECT_EQ(writeFlash(0x004BFFFE, {1, 2, 3}), 1);
     EXPECT_TRUE(fpgaFlash().logOf(0x02).empty());
 
-    // FPGA 1's flash is not fitted.
+    // FPGA 1's flash is not fitted, nor is a flash behind region 8.
     EXPECT_EQ(writeFlash(0x03000000, {1}), 1);
+    EXPECT_EQ(writeFlash(0x08000000, {1}), 1);
+    EXPECT_EQ(erase(0x08000000, 1, 1), 1);
 
     // A flash that stops answering.
     EXPECT_EQ(erase(0x01040000, 1, 1), 0);
