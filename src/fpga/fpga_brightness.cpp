@@ -128,6 +128,16 @@ void fpga_manage::Brightness_manual_level(uint8_t level, bool raw)
 void fpga_manage::apply_brightness(bool fromBlock)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    // The block's percentage is the level from now on whether a port is linked or not: the record
+    // and the resends then carry it, not the level before it, to a wall that comes back.
+    uint8_t blockLevel = 0;
+    if (fromBlock) {
+        blockLevel = levelOf(std::min<uint32_t>(store ? blockPercent(*store) : 100, 100));
+        if (!rawMode(bri_mode))
+            blockLevel = std::max<uint8_t>(blockLevel, 15);
+        setReg(*this, 0, FpgaReg::ManualBrightness, blockLevel);
+        bri_block_level = blockLevel;
+    }
     read_from_register(FpgaReg::PortLinksLow, 0);
     read_from_register(FpgaReg::PortLinksHigh, 0);
     if (reg(*this, 0, FpgaReg::PortLinksLow) != 0 || reg(*this, 0, FpgaReg::PortLinksHigh) != 0) {
@@ -135,14 +145,8 @@ void fpga_manage::apply_brightness(bool fromBlock)
             std::lock_guard<std::mutex> lock(image_mutex);
             MCU_RAM_PARA_func[0][256] = 1;
         }
-        uint8_t v;
-        if (fromBlock) {
-            v = levelOf(std::min<uint32_t>(store ? blockPercent(*store) : 100, 100));
-            if (!rawMode(bri_mode))
-                v = std::max<uint8_t>(v, 15);
-            setReg(*this, 0, FpgaReg::ManualBrightness, v);
-            bri_block_level = v;
-        } else {
+        uint8_t v = blockLevel;
+        if (!fromBlock) {
             v = reg(*this, 0, FpgaReg::ManualBrightness);
             if (!bri_level_raw.load())
                 v = uint8_t(std::min<uint8_t>(v, 16) * 16 - 1); // a level above 16 would wrap to a dim value

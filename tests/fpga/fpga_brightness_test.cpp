@@ -401,6 +401,18 @@ TEST_F(Brightness, PercentageSetBackAfterAMailboxLevelReachesTheWall)
     toolSets(80);
     EXPECT_EQ(fpgaChip().registerValue(6), 204);
     EXPECT_EQ(store->u16(blk::kBrightness), 80);
+
+    // Set while no port is linked (cabinets unplugged, FPGA 0 just reset): the record that the
+    // next FPGA start loads holds 40 %, not the level before it.
+    fpgaChip().setLinked(0, false);
+    toolSets(40);
+    EXPECT_EQ(fpgaChip().registerValue(6), 204) << "nothing linked: no register written";
+    EXPECT_EQ(fpgaFlash().read(FpgaFlash::BrightnessRecord, 10), (std::vector<uint8_t>{0xAA, 3, 0xAA, 0, 0, 0, 0x31, 0, 0x10, 102}));
+    fpgaChip().setCards(0, 1);
+    fpga->record_bright_change();
+    tick();
+    EXPECT_EQ(fpgaChip().registerValue(6), 102);
+    EXPECT_EQ(store->u16(blk::kBrightness), 40);
 }
 
 // At start, FPGA 0 just up, the wall shows at once the level the block shows: the record's level,
