@@ -47,6 +47,9 @@ constexpr uint32_t kLogoHeader = 372;
 constexpr uint32_t kLogoPartition = 0x60000;
 constexpr uint32_t kKernelPartition = 0x500000;
 constexpr const char* kNextApp = "/data/app/vyrR58N2";
+// An upload under its check start: set aside, so the check runs without the file lock and an
+// upload started meanwhile writes kNextApp, never the program that passed.
+constexpr const char* kCheckedApp = "/data/app/vyrR58N2.check";
 constexpr const char* kRecoveryDir = "/data/rcvrecovery";
 constexpr const char* kMappingDir = "/data/smartmapping";
 
@@ -834,15 +837,22 @@ bool message_deal::replaceApplication()
         if (g_app_reset_flag.load() != 0)
             return false; // a reboot for another cause is on its way
         transfer.appVerified = false;
-        const std::string refused = program_check::refusal(platform::Paths::resolve(kNextApp));
-        if (!refused.empty()) {
-            writeLogMsg(LOG_ERROR, "application replacement refused: " + refused);
+        if (std::rename(platform::Paths::resolve(kNextApp).c_str(), platform::Paths::resolve(kCheckedApp).c_str()) != 0) {
+            writeLogMsg(LOG_ERROR, std::string("application replacement refused: ") + kNextApp + " cannot be set aside");
             return false;
         }
     }
+    // The check start takes up to its time limit: the panel's saves and other tools' transfers go on.
+    const std::string checked = platform::Paths::resolve(kCheckedApp);
+    const std::string refused = program_check::refusal(checked);
+    if (!refused.empty()) {
+        ::unlink(checked.c_str());
+        writeLogMsg(LOG_ERROR, "application replacement refused: " + refused);
+        return false;
+    }
     platform::Shell& sh = platform::shell();
-    if (sh.system(std::string("chmod 755 ") + kNextApp) != 0 ||
-        (Delay::ms(10), sh.system(std::string("mv ") + kNextApp + "  /data/app/vyrR58N")) != 0) {
+    if (sh.system(std::string("chmod 755 ") + kCheckedApp) != 0 ||
+        (Delay::ms(10), sh.system(std::string("mv ") + kCheckedApp + "  /data/app/vyrR58N")) != 0) {
         writeLogMsg(LOG_ERROR, "application replacement failed; the program stays");
         return false;
     }

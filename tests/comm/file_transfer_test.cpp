@@ -6,6 +6,7 @@
 #include "base/global.h"
 #include "base/md5.h"
 #include "base/tick_alarm.h"
+#include "base/utils.h"
 #include "comm/card_file_events.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/devices/fpga_chip.h"
@@ -13,6 +14,7 @@
 #include "sample_program.h"
 #include "test_root.h"
 #include "tools/firmwareupdate.h"
+#include "tools/program_check.h"
 #include "ui/mainwindow.h"
 
 #include <QCoreApplication>
@@ -22,6 +24,7 @@
 #include <cstring>
 #include <functional>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -859,6 +862,51 @@ TEST_F(FileTransfer, ApplicationThatFailsItsCheckStartIsNotPutInPlace)
     EXPECT_EQ(upload(start("FMCU", uint32_t(real.size())), real), 0);
     EXPECT_EQ(writeReg(14, 0x01, 0), 0);
     EXPECT_TRUE(moved());
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), bytes(real));
+}
+
+TEST_F(FileTransfer, ACheckStartHoldsNoLockAndAnUploadMeanwhileIsNotTheOneChecked)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N", "running"));
+    const std::vector<uint8_t> real = sampleProgram();
+    ASSERT_EQ(upload(start("FMCU", uint32_t(real.size())), real), 0);
+    // The first tool's register 14 runs on its own transport; its check start hangs to its limit.
+    setenv("VYR_SAMPLE_CHECK_HANGS", "1", 1);
+    program_check::setTimeLimitMs(TimeLimit::ms(2000));
+    std::atomic<int> firstAnswer{-1};
+    std::thread first([&firstAnswer] {
+        message_deal other;
+        std::vector<uint8_t> b = {uint8_t(kController), uint8_t(kController >> 8), 0x10, 0xF0, 0, 0, 0, 0, 0, 0xA0,
+                                  14, 0x01, 0, 0x01};
+        b.resize(kMessageBufferSize);
+        other.message_group_deal(b.data(), 14, kMessageBufferSize, request_peer::kLocal + 1);
+        firstAnswer = b[10];
+    });
+    auto checking = [] {
+        QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString& t : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile children(tasks.filePath(t + "/children"));
+            if (children.open(QIODevice::ReadOnly) && !children.readAll().trimmed().isEmpty())
+                return true;
+        }
+        return false;
+    };
+    const bool started = waitFor(checking, TimeLimit::ms(2000));
+    EXPECT_TRUE(started) << "the check start runs";
+    unsetenv("VYR_SAMPLE_CHECK_HANGS");
+    // Meanwhile the file lock is free and a second upload is taken whole.
+    const bool locked = Utils::_file_deal_mutex.tryLock(TimeLimit::ms(200));
+    EXPECT_TRUE(locked) << "the check start holds the file lock";
+    if (locked)
+        Utils::_file_deal_mutex.unlock();
+    EXPECT_EQ(upload(start("FMCU", uint32_t(real.size())), real), 0);
+    first.join();
+    EXPECT_EQ(firstAnswer.load(), 1) << "a check that never ends refuses its program";
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("running"));
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+    // The refusal took only its own file: the second upload is checked and put in place.
+    program_check::setTimeLimitMs(TimeLimit::ms(program_check::kTimeLimitMs));
+    EXPECT_EQ(writeReg(14, 0x01, 0), 0);
     EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), bytes(real));
 }
 
