@@ -4,7 +4,8 @@
 // Beside the sanitizers, the address space's ranges are checked as the protocol states them: a RAM
 // write or read answers status 0 exactly when its range lies inside the window it addresses (an
 // FPGA image of 1024 bytes, the parameter block, a user-mode record's 4096-byte window, the 256-byte
-// 4G window) and, on the FPGA side, reaches no bank of FPGA 1, which is not fitted; a register
+// 4G window) and, on the FPGA side, reaches no bank of an FPGA that takes none (FPGA 1, not fitted;
+// FPGA 0 held in reset or not up); a register
 // number of 170 or more is refused. A bound that lets one byte too many through is seen even where
 // the byte beyond lands in a neighbouring image the sanitizers accept.
 #include "fuzz_board.h"
@@ -13,6 +14,7 @@
 #include "comm/message_deal.h"
 #include "comm/protocol_phy.h"
 #include "comm/serial_transport.h"
+#include "fpga/fpga_manage.h"
 
 #include <vector>
 
@@ -54,9 +56,12 @@ int inRange(const uint8_t* body, uint32_t length, uint32_t capacity)
     }
     if (area == 0 && (a & 0xFFF800))
         return (a & 0xFFFFFF) - 0x800 + uint64_t(n) <= kImage;
-    // FPGA 1 is not fitted: a write that would reach one of its banks is refused wherever it lies.
-    const bool fpga1 = body[6] == 0 && body[7] == 2;
-    if (fpga1 && (area == 0 || (area == 1 && (a >> 12 & 0x0F) != 0) || area == 2 || area == 4))
+    // A write that would reach a bank is refused wherever it lies while the FPGA takes none: FPGA 1
+    // is not fitted, and FPGA 0 drops them held in reset and has its start rewrite them until up.
+    const int which = body[6] == 0 && body[7] == 2 ? 1 : 0;
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    const bool takesBanks = fpga && fpga->fpgaUp(which) && !fpga->heldInReset(which);
+    if (!takesBanks && (area == 0 || (area == 1 && (a >> 12 & 0x0F) != 0) || area == 2 || area == 4))
         return 0;
     return (a & (area == 1 || area == 2 ? 0xFF0FFF : 0xFFFFFF)) + uint64_t(n) <= kImage;
 }
