@@ -11,14 +11,17 @@
 #include "platform/sim/sim_board.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
+#include "program.h"
 #include "sample_program.h"
 #include "test_root.h"
+#include "time_limit.h"
 #include "tools/firmwareupdate.h"
 #include "tools/program_check.h"
 #include "ui/mainwindow.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QSettings>
 #include <cstring>
@@ -891,7 +894,7 @@ TEST_F(FileTransfer, ACheckStartHoldsNoLockAndAnUploadMeanwhileIsNotTheOneChecke
         }
         return false;
     };
-    const bool started = waitFor(checking, TimeLimit::ms(2000));
+    const bool started = waitFor(checking, 2000);
     EXPECT_TRUE(started) << "the check start runs";
     unsetenv("VYR_SAMPLE_CHECK_HANGS");
     // Meanwhile the file lock is free and a second upload is taken whole.

@@ -3,6 +3,7 @@
 // by hand from the timing rules (line budget 9,900,000 pixels, totals searched from 660 in steps of
 // 4, each with the fewest lines reaching the budget).
 #include "scaler_fixture.h"
+#include "test_root.h"
 
 using namespace scaler_test;
 using platform::Sim::C331Chip;

@@ -5,6 +5,7 @@
 // A window zoomed across a channel seam starts its tiles past the seam a few source pixels early,
 // into the line's sync and back porch: one that would start before the chip draws is not taken.
 #include "scaler_fixture.h"
+#include "test_root.h"
 
 using namespace scaler_test;
 namespace win = blk::win;

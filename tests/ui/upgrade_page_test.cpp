@@ -18,6 +18,7 @@
 #include "tools/usbserver.h"
 #include "platform/sim/uevent_sim.h"
 #include "platform/uevent_source.h"
+#include "ui/lockwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/option.h"
 #include "ui/panelkeys.h"
