@@ -17,7 +17,7 @@
 // and a search reply sets only a port of its own pair; a PC frame reaches exactly the ports it
 // names, once each; an answer handed to the transport is a whole frame with a good check byte, and
 // the answer to the frame it passed; the mapping job gives each card of its port the place of its
-// cabinet along the wiring, and the last cabinet's to the cards beyond them.
+// cabinet along the wiring, and places no card of a port with more cards than the wall has cabinets.
 #include "fuzz_fpga.h"
 
 #include "base/bytes.h"
@@ -215,16 +215,15 @@ constexpr Walk kWalks[17] = {{},
     {false, true, true, false}, {false, false, false, false}, {false, false, true, false}, {false, true, false, false}};
 
 // The column and row (row 0 at the top) of the cabinet that card `index` sits in, cabinet by
-// cabinet along the walk; a card past the last cabinet takes the last one's place.
+// cabinet along the walk (a card within the wall's cabinets).
 void cabinetOf(uint32_t index, const Walk& w, int rows, int columns, int* column, int* row)
 {
     const int lines = w.rows ? rows : columns, along = w.rows ? columns : rows;
-    const uint32_t last = std::min<uint32_t>(index, uint32_t(rows * columns) - 1);
     uint32_t n = 0;
     for (int line = 0; line < lines; ++line) {
         const bool reversed = w.firstReversed != (w.snaking && line % 2 == 1);
         for (int k = 0; k < along; ++k, ++n) {
-            if (n != last)
+            if (n != index)
                 continue;
             const int across = w.fromEnd ? lines - 1 - line : line, at = reversed ? along - 1 - k : k;
             *column = w.rows ? at : across;
@@ -271,6 +270,10 @@ void smartMapping(const Bytes& layout)
             const uint32_t card = getU16(s.data()) & 0x0FFF;
             if (card != next++ || card >= cards)
                 FuzzBoard::fail("the mapping job placed card %u of %u out of turn", card, unsigned(cards));
+            // Cards past the last cabinet would share its place: the job is refused before any.
+            if (cards > rows * columns)
+                FuzzBoard::fail("the mapping job placed card %u of %u on a wall of %d cabinets", card, unsigned(cards),
+                                rows * columns);
             if (getU32(&s[10]) != kPlaceAddress || getU16(&s[14]) != 4)
                 FuzzBoard::fail("the mapping job wrote card %u's place elsewhere", card);
             int column = 0, row = 0;

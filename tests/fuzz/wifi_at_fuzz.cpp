@@ -6,12 +6,14 @@
 // The hostapd file the commands leave is read as hostapd reads it: one "key=value" a line, no key
 // twice, an SSID of 1-32 bytes, a 2.4 GHz channel (1-14), a WPA mode 0-3 and, with WPA, a
 // passphrase of 8-63 printable characters. What the manager stores and shows stays in the same
-// ranges: a TCP port 1-65535, and the read-back's channel and security (0, or WPA 1-3 as 2-4).
+// ranges: the read-back's channel and security (0, or WPA 1-3 as 2-4); its TCP port is the
+// control port in force, the only one a command may name.
 // After each datagram the access point restarts as its worker would: the interface command it runs
 // names one unicast host address and nothing else.
 #include "fuzz_board.h"
 #include "fuzz_net.h"
 
+#include "base/global.h"
 #include "comm/udpnetmanage.h"
 #include "comm/udpserver.h"
 #include "comm/wifi_config.h"
@@ -114,8 +116,9 @@ void sendThroughThePort(const std::vector<QByteArray>& datagrams)
                 FuzzBoard::fail("an answer of %zd bytes", n);
             checkAnswer(QByteArray(reinterpret_cast<const char*>(buffer.data()), int(n)));
         }
-        if (!inRange(wifi->settings().tcp_port, 1, 65535, true))
-            FuzzBoard::fail("the TCP port \"%s\" stored", wifi->settings().tcp_port.c_str());
+        if (!inRange(wifi->settings().tcp_port, g_port.load(), g_port.load(), true))
+            FuzzBoard::fail("the TCP port \"%s\" stored, the control port is %d", wifi->settings().tcp_port.c_str(),
+                            int(g_port.load()));
         // An AT command has its one answer; anything else none.
         if (answers != (d.startsWith("AT+") ? 1 : 0) || udp->pending13769() != 0)
             FuzzBoard::fail("a datagram has %d answers, %zu more waiting", answers, udp->pending13769());

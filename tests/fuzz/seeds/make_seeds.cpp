@@ -343,11 +343,11 @@ void wifi()
     seed("wifi_at", "set_and_check", q("AT+SETDATA=2,0,Cafe AP,3,secret123,5,10.1.2.3,5005#AT#AT+CHECKDATA#AT#" + ifconfig));
     seed("wifi_at", "others", q("AT+GETVER#AT#AT+RST#AT#AT+RESTORE#AT#AT+SETDATA=1#AT#AT+SETDATA=3#AT#AT+X#AT#"));
     // The longest SSID and passphrase hostapd takes, then each a byte longer, and each with a line
-    // end in it.
+    // end in it. The target takes the last piece for what ifconfig prints: an empty one follows.
     const std::string ssid(32, 'S'), passphrase(63, 'p');
     seed("wifi_at", "longest", q("AT+SETDATA=2,0," + ssid + ",3," + passphrase + ",5,10.1.2.3,5005#AT#AT+SETDATA=2,0," + ssid +
-                                 "s,3," + passphrase + ",5,10.1.2.3,5005#AT#AT+SETDATA=2,0,x,3," + passphrase + "p,5,10.1.2.3,5005"));
-    seed("wifi_at", "line_ends", q("AT+SETDATA=2,0,Cafe\nAP,3,secret123,5,10.1.2.3,5005#AT#AT+SETDATA=2,0,Cafe AP,3,secret\n123,5,10.1.2.3,5005"));
+                                 "s,3," + passphrase + ",5,10.1.2.3,5005#AT#AT+SETDATA=2,0,x,3," + passphrase + "p,5,10.1.2.3,5005#AT#"));
+    seed("wifi_at", "line_ends", q("AT+SETDATA=2,0,Cafe\nAP,3,secret123,5,10.1.2.3,5005#AT#AT+SETDATA=2,0,Cafe AP,3,secret\n123,5,10.1.2.3,5005#AT#"));
     // The access point's address either side of each edge of what it takes: the first and last
     // unicast network, loopback, the DHCP pool (150-199), the network and broadcast hosts.
     std::string edges;
@@ -356,11 +356,13 @@ void wifi()
         edges += std::string(edges.empty() ? "" : "#AT#") + "AT+SETDATA=2,0,Cafe AP,3,secret123,5," + address + ",5005";
     seed("wifi_at", "address_edges", q(edges + "#AT#")); // the last piece: what ifconfig prints
     seed("wifi_at", "open_ap", q("AT+SETDATA=2,1,x,0,,0,192.168.22.101,5005#AT#AT+CHECKDATA#AT#" + ifconfig));
-    // The security, channel and port fields at their edges: the first and last value each takes,
-    // and the value just past each; then the read-back.
+    // The security and channel fields at their edges: the first and last value each takes, and the
+    // value just past each; the port either side of the control port in force (5005) and past what
+    // a port takes; then the read-back.
     std::string fieldEdges;
-    for (const char* fields : {"0,,0,10.1.2.3,1", "4,secret123,13,10.1.2.3,65535", "5,secret123,5,10.1.2.3,5005",
-                               "3,secret123,14,10.1.2.3,5005", "3,secret123,5,10.1.2.3,65536", "3,secret123,5,10.1.2.3,0"})
+    for (const char* fields : {"0,,0,10.1.2.3,5005", "4,secret123,13,10.1.2.3,5005", "5,secret123,5,10.1.2.3,5005",
+                               "3,secret123,14,10.1.2.3,5005", "3,secret123,5,10.1.2.3,5004", "3,secret123,5,10.1.2.3,5006",
+                               "3,secret123,5,10.1.2.3,65536", "3,secret123,5,10.1.2.3,0"})
         fieldEdges += std::string("AT+SETDATA=2,0,Cafe AP,") + fields + "#AT#";
     seed("wifi_at", "field_edges", q(fieldEdges + "AT+CHECKDATA#AT#" + ifconfig));
     const QByteArray hostapd = "interface=wlan0\nssid=Cafe AP\nchannel=6\nwpa=2\nwpa_passphrase=secret123\n";
