@@ -404,7 +404,6 @@ uint32_t message_deal::param_save(MessageFrame& f)
         return f.status(1);
     const int which = f.at(7) == 2 ? 1 : 0;
     const int selector = which + 2;
-    set_para_sync();
     uint8_t* para = fpga->MCU_RAM_PARA_func[which];
     // The flash write consumes 4 bytes of head room ahead of the data.
     std::vector<uint8_t> out(4 + kFpgaRam);
@@ -417,9 +416,11 @@ uint32_t message_deal::param_save(MessageFrame& f)
                         drv->FPGA_SPI_FLASH_VBYONE_WRITE(selector, kParaFlashAddress, marker, 1) == 1 &&
                         drv->FPGA_SPI_FLASH_VBYONE_READ(selector, kParaFlashAddress + 1, kFpgaRam, back.data()) == 1 &&
                         memcmp(back.data(), para, kFpgaRam) == 0;
-    // A failed store leaves the image as it was rather than taking what the flash returned.
+    // A failed store leaves the image as it was rather than taking what the flash returned, and
+    // the screen as it was: window 0 is fitted (the others closed) only for a store that held.
     if (!stored)
         return f.status(1);
+    set_para_sync();
     fpga->R58_back_mcu_set_net_para(which);
     return f.status(0);
 }

@@ -168,6 +168,13 @@ TEST_F(FpgaMemoryTest, ParamSaveStoresTheImageAndFitsWindow0)
     putU16(para + 58, 0);
     putU16(para + 62, 20); // below 64: taken as 64
     store->block[kWindowBase + kWindowSize * 3] = 1;
+    const std::vector<uint8_t> before(store->block, store->block + kBlockSize);
+    // FPGA 1 and its flash are not fitted: its store is refused, and the screen stays as it was.
+    ASSERT_EQ(send(kFpgaSide, 0x81, {}, kMessageBufferSize, 0, 2), 1u);
+    EXPECT_EQ(buf[10], 1);
+    EXPECT_EQ(differences(std::vector<uint8_t>(store->block, store->block + kBlockSize), before, 0), "");
+    EXPECT_EQ(scaler->change_flag, 0);
+
     ASSERT_EQ(send(kFpgaSide, 0x81, {}), 1u);
     EXPECT_EQ(buf[10], 0);
 
@@ -176,9 +183,6 @@ TEST_F(FpgaMemoryTest, ParamSaveStoresTheImageAndFitsWindow0)
     EXPECT_EQ(flash[0], 0xAA);
     EXPECT_EQ(std::vector<uint8_t>(flash.begin() + 1, flash.end()), std::vector<uint8_t>(para, para + 1024));
     EXPECT_EQ(getU16(fpga->MCU_RAM_ETH_BACK_PARA_func[0] + 4), getU16(para + 8));
-    // FPGA 1 and its flash are not fitted: its store is refused.
-    ASSERT_EQ(send(kFpgaSide, 0x81, {}, kMessageBufferSize, 0, 2), 1u);
-    EXPECT_EQ(buf[10], 1);
 
     EXPECT_EQ(blockU16(0x562), 2010);
     EXPECT_EQ(blockU16(0x564), 64);
