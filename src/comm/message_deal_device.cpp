@@ -248,15 +248,22 @@ uint32_t message_deal::set_barcode(MessageFrame& f)
         r = f.status(1, 2); // the count runs past the frame
     } else {
         const char* text = reinterpret_cast<const char*>(f.body + 13);
-        const QString barcode = QString::fromUtf8(text, int(strnlen(text, c - 2u)));
-        ConfigEngine* config = ConfigEngine::p_config;
-        const bool written = config && config->write_config_variant(ConfigItem::Barcode, barcode);
-        Utils::system_plain(QStringLiteral("sync"));
-        Delay::ms(100);
-        // A barcode that did not reach the file is not shown either.
-        if (written)
-            g_str_barcode = config->read_config_variant(ConfigItem::Barcode).toString();
-        r = f.status(written && g_str_barcode == barcode ? 0 : 2, 2);
+        const int n = int(strnlen(text, c - 2u));
+        const QString barcode = QString::fromUtf8(text, n);
+        // Bytes that are not UTF-8 would be kept as replacement characters, which the read-back
+        // would then match: that is not the barcode sent, so nothing is written.
+        if (barcode.toUtf8() != QByteArray(text, n)) {
+            r = f.status(2, 2);
+        } else {
+            ConfigEngine* config = ConfigEngine::p_config;
+            const bool written = config && config->write_config_variant(ConfigItem::Barcode, barcode);
+            Utils::system_plain(QStringLiteral("sync"));
+            Delay::ms(100);
+            // A barcode that did not reach the file is not shown either.
+            if (written)
+                g_str_barcode = config->read_config_variant(ConfigItem::Barcode).toString();
+            r = f.status(written && g_str_barcode == barcode ? 0 : 2, 2);
+        }
     }
     f.body[11] = 30;
     return r;

@@ -222,6 +222,14 @@ TEST_F(DeviceCommands, Barcode)
     ASSERT_EQ(send(kController, 0xA2, {31}), 8u);
     EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 10, buf.begin() + 18),
               std::vector<uint8_t>({0, 31, 6, 0, 'S', 'N', '4', '2'}));
+
+    // Bytes that are not UTF-8 cannot be kept as sent: status 2, the barcode stays.
+    ASSERT_EQ(send(kController, 0xA2, {30, 4, 0, 0xE9, 0xFF}), 2u);
+    EXPECT_EQ(buf[10], 2);
+    EXPECT_EQ(buf[11], 30);
+    EXPECT_EQ(ini("Barcode"), "SN42");
+    ASSERT_EQ(send(kController, 0xA2, {31}), 8u);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 14, buf.begin() + 18), std::vector<uint8_t>({'S', 'N', '4', '2'}));
 }
 
 TEST_F(DeviceCommands, ClockIsSetFromValidBcdOnly)
