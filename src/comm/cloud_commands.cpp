@@ -15,6 +15,7 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -245,6 +246,40 @@ bool takeProperty(uint8_t* p, const std::string& key, const std::string& value, 
     return false;
 }
 
+// A server address as the next start reads it back: exactly four parts. Fewer would be mixed
+// with the parts in force now and read back as zeros; more would be cut off.
+bool fourParts(const std::string& value)
+{
+    return std::count(value.begin(), value.end(), '.') == 3;
+}
+
+// The stored properties the command sets do not name, as "key:value " pairs: the file holds every
+// property in force, so one set by an earlier command is still there at the next start.
+std::string keptProperties(const std::vector<std::string>& named)
+{
+    FILE* file = fopen(platform::Paths::resolve(kPropertyFile).c_str(), "rb");
+    if (!file)
+        return std::string();
+    uint8_t head[3] = {};
+    std::string text;
+    if (fread(head, 1, 3, file) == 3 && head[0] == 0xAA) {
+        text.resize(std::min<uint32_t>(uint32_t(head[1]) << 8 | head[2], kMaxPropertyText));
+        text.resize(fread(&text[0], 1, text.size(), file));
+    }
+    fclose(file);
+    std::string kept;
+    uint8_t scratch[k4GPropertySize] = {};
+    scanPairs(" " + text, "", 49, [&](const std::string& k, const std::string& v) {
+        // Only what the reader takes, or it would stop at it and lose the pairs behind.
+        if (!takeProperty(scratch, k, v, true))
+            return false;
+        if (std::find(named.begin(), named.end(), k) == named.end())
+            kept += k + ":" + v + " ";
+        return true;
+    });
+    return kept;
+}
+
 int bcd(uint8_t b)
 {
     return (b >> 4) * 10 + (b & 0x0F);
@@ -361,20 +396,25 @@ std::string setProperty(const CloudRequest& r)
     uint8_t scratch[k4GPropertySize];
     memcpy(scratch, g_4G_property, sizeof scratch);
     bool bad = false;
+    std::vector<std::string> named;
     const Scan s = scanPairs(text, "setproperty", 49, [&](const std::string& k, const std::string& v) {
-        bad = !takeProperty(scratch, k, v, false);
+        bad = (k == "serveraddress" && !fourParts(v)) || !takeProperty(scratch, k, v, false);
+        named.push_back(k);
         return !bad;
     });
-    // Everything behind the separator up to and including the character that ended the scan.
+    // Everything behind the separator up to and including the character that ended the scan,
+    // behind the stored pairs it leaves in force.
     const size_t start = std::min(s.start, text.size());
-    const size_t length = std::min(s.end + 1, text.size()) - start;
+    const std::string stored = s.word && !bad ? keptProperties(named) : std::string();
+    const size_t length = stored.size() + std::min(s.end + 1, text.size()) - start;
     if (!s.word || bad || s.pairs == 0 || length > kMaxPropertyText)
         return failure("setProperty", 310, "Invalid property.");
     std::string file(3, '\0');
     file[0] = char(0xAA);
     file[1] = char(length >> 8);
     file[2] = char(length);
-    file.append(text, start, length);
+    file += stored;
+    file.append(text, start, length - stored.size());
     const bool ok = file_transfer::writeVerified(kPropertyFile, reinterpret_cast<const uint8_t*>(file.data()), uint32_t(file.size()));
     Utils::system_plain(QStringLiteral("sync"));
     Delay::ms(100);

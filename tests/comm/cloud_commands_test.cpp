@@ -4,6 +4,7 @@
 #include "message_deal_fixture.h"
 
 #include "base/global.h"
+#include "comm/cloud_commands.h"
 #include "params/config_engine.h"
 #include "test_root.h"
 
@@ -80,6 +81,13 @@ TEST_F(CloudCommands, PropertiesAreStoredAndReadBack)
     EXPECT_EQ(writeRam(0xA1000000, ram), 0);
     EXPECT_EQ(cloud(2, "getproperty version iccid imsi imei\r\n"),
               "getProperty 200 version:1020304 ICCID:" + iccid + " IMSI:" + imsi + " IMEI:" + imei + "\r\n");
+
+    // What an earlier command set is still in force at the next start, which reads only the file.
+    EXPECT_EQ(cloud(1, "setproperty serverport:80 \n"), "setProperty 200\r\n");
+    memset(g_4G_property, 0, k4GPropertySize);
+    EXPECT_EQ(cloud(2, "getproperty serveraddress serverport cafilename\r\n"),
+              "getProperty 200 serverAddress:10.20.30.40 serverPort:80 caFileName:ca.cert\r\n");
+    EXPECT_EQ(cloud(0, ""), "checkLink 200 deviceID:0123456789ABCDEF01234567 deviceType:0x8b52\r\n");
 }
 
 TEST_F(CloudCommands, RefusedPropertiesChangeNothing)
@@ -106,6 +114,8 @@ TEST_F(CloudCommands, RefusedPropertiesChangeNothing)
         "setproperty serveraddress:300.1.2.999 \n",
         "setproperty serveraddress:10.0.0.256 \n",
         "setproperty serveraddress:10.0.x.1 \n",
+        "setproperty serveraddress:10.0 \n", // the next start would read 10.0.0.0
+        "setproperty serveraddress:10.0.0.1.7 \n",
     };
     for (const std::string& t : bad) {
         SCOPED_TRACE(t.substr(0, 40));
