@@ -28,8 +28,12 @@
 namespace upgrade {
 
 namespace {
-const char* const kAppStaged = "/data/app/vyrR58N2";
-const char* const kAppTemp = "/data/app/vyrR58N2.part";
+// The launcher's next application, also where a PC tool's application upload lands: the run's
+// checked program is kept under names of its own and put there only at the swap, under the file
+// lock, so an upload ending meanwhile is never what the swap installs.
+const char* const kAppNext = "/data/app/vyrR58N2";
+const char* const kAppStaged = "/data/app/vyrR58N2.usb";
+const char* const kAppTemp = "/data/app/vyrR58N2.usb.part";
 const char* const kApp = "/data/app/vyrR58N";
 const char* const kLauncherIni = "/data/configs/led_load_config.ini";
 // Written before an FPGA image's area is erased, removed once the whole image read back: a start
@@ -236,8 +240,12 @@ void Engine::processAll(fpga_manage* fpga)
              fpgaFailed_ ? QStringLiteral("application not swapped: an FPGA image failed")
                          : QStringLiteral("application not swapped: an entry failed")});
     } else if (appStaged_) {
-        if (g_app_reset_flag.load() != 0)
-            return; // a restart is already pending
+        if (g_app_reset_flag.load() != 0) {
+            // A restart is already pending: the program waits as the next application.
+            QMutexLocker locker(&Utils::_file_deal_mutex);
+            ::rename(host(kAppStaged).c_str(), host(kAppNext).c_str());
+            return;
+        }
         QString why;
         if (!swapApp(&why))
             add({QString(), -1, App, Outcome::Failed, why});
@@ -460,24 +468,33 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
 
 bool Engine::swapApp(QString* why)
 {
-    const std::string staged = host(kAppStaged);
-    struct stat st;
-    if (::stat(staged.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        *why = QStringLiteral("staged application missing");
-        return false;
-    }
-    // Owner writes, everyone runs: never a world-writable program.
-    if (::chmod(staged.c_str(), 0755) != 0) {
-        *why = QStringLiteral("cannot set the application's mode");
-        return false;
-    }
-    int status = 0;
-    Utils::system_mutex(QStringLiteral("mv /data/app/vyrR58N2  /data/app/vyrR58N"), &status);
-    struct stat now;
-    if (status != 0 || ::stat(host(kApp).c_str(), &now) != 0 || now.st_size != st.st_size ||
-        ::access(staged.c_str(), F_OK) == 0) {
-        *why = QStringLiteral("application swap failed");
-        return false;
+    const std::string staged = host(kAppStaged), next = host(kAppNext);
+    {
+        // Under the lock the uploads take: no tool's upload comes between the checked program's
+        // arrival as the next application and the swap.
+        QMutexLocker locker(&Utils::_file_deal_mutex);
+        struct stat st;
+        if (::stat(staged.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            *why = QStringLiteral("staged application missing");
+            return false;
+        }
+        // Owner writes, everyone runs: never a world-writable program.
+        if (::chmod(staged.c_str(), 0755) != 0) {
+            *why = QStringLiteral("cannot set the application's mode");
+            return false;
+        }
+        if (::rename(staged.c_str(), next.c_str()) != 0) {
+            *why = QStringLiteral("cannot rename the application file");
+            return false;
+        }
+        int status = 0;
+        Utils::system_mutex(QStringLiteral("mv /data/app/vyrR58N2  /data/app/vyrR58N"), &status);
+        struct stat now;
+        if (status != 0 || ::stat(host(kApp).c_str(), &now) != 0 || now.st_size != st.st_size ||
+            ::access(next.c_str(), F_OK) == 0) {
+            *why = QStringLiteral("application swap failed");
+            return false;
+        }
     }
     if (g_update_status.load() == 0) {
         // The launcher's INI: other groups kept, the file replaced whole.

@@ -1,6 +1,7 @@
 // The USB upgrade run on the simulated board: packages from the generator on a stick folder,
 // observed through the FPGA flash model, the files under the root and the shell log.
 #include "base/global.h"
+#include "base/utils.h"
 #include "comm/file_transfer.h"
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
@@ -24,12 +25,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMutexLocker>
 #include <map>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using platform::Sim::FpgaFlash;
 using platform::Sim::fpgaChip;
@@ -230,6 +233,37 @@ TEST_F(UpgradeEngine, ApplicationIsStagedComparedSwappedAndTheRestartRequested)
     EXPECT_TRUE(ini.contains("/data/app/vyrR58N -platform linuxfb"));
     EXPECT_EQ(g_app_reset_flag.load(), 1);
     EXPECT_EQ(G_reboot_tickTicks.load(), 1234u);
+}
+
+// A PC tool's application upload that ends while the run writes a later entry lands where the
+// launcher's next program goes: the swap still installs the program the run checked.
+TEST_F(UpgradeEngine, AToolsUploadEndingMidRunIsNotWhatTheSwapInstalls)
+{
+    g_update_status = 0;
+    const std::vector<uint8_t> program = sampleProgram();
+    const std::vector<uint8_t> damaged = withEntryZeroed(program);
+    ASSERT_FALSE(damaged.empty());
+    store->image[regimage::kFontPresence] = 0x01;
+    bool uploaded = false;
+    upgrade::Engine::instance().fontWriter = [&](uint32_t, const uint8_t*, uint32_t) {
+        if (!std::exchange(uploaded, true)) {
+            QMutexLocker lock(&Utils::_file_deal_mutex); // as the upload's end holds it
+            EXPECT_TRUE(file_transfer::writeVerified("/data/app/vyrR58N2", damaged.data(), uint32_t(damaged.size()), 0755));
+        }
+        return true;
+    };
+    upgrade::Engine::instance().fontReload = [] {};
+    PackageGen::Package p;
+    p.entries = {entry(10, program), entry(13, PackageGen::font(1, 32, 4096))};
+    put("new.VYR", p);
+    const upgrade::RunResult r = run();
+    upgrade::Engine::instance().fontWriter = nullptr;
+    upgrade::Engine::instance().fontReload = nullptr;
+    ASSERT_TRUE(uploaded);
+    EXPECT_EQ(r.count(Outcome::Written), 2);
+    const std::vector<uint8_t> installed = bytesOf(TestRoot::readFile("/data/app/vyrR58N"));
+    EXPECT_TRUE(installed == program) << (installed == damaged ? "the tool's damaged upload was installed" : "neither");
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
 }
 
 TEST_F(UpgradeEngine, ApplicationWithARestartPendingIsStagedButNotSwapped)
