@@ -476,6 +476,12 @@ bool c331_manage::applyColourTemp(const uint8_t* b)
 
 bool c331_manage::applyWinAttr(int w, uint16_t value, const uint8_t*)
 {
+    // The chip takes two mirror bits; a larger word kept in the block would make the next
+    // layout check refuse the whole window set, and with it another writer's change.
+    if (value > 3) {
+        writeLogMsg(LOG_WARNING, "window " + std::to_string(w) + ": mirror " + std::to_string(value) + " refused");
+        return false;
+    }
     c331_SetWinAttr(char(w), value);
     return true;
 }

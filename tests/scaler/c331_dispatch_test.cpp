@@ -386,7 +386,8 @@ TEST_F(Dispatch, RefusedLedSizeIsTakenBackOutOfTheBlockAndNeverReachesTheFpga)
 }
 
 // A picture value the chip would show otherwise (contrast 101 as 0, a gain of 256 as 0, mode 5
-// as warm) leaves the chip as it was and goes back out of the block; the range's edge is taken.
+// as warm, a mirror mode of 4 as 0) leaves the chip as it was and goes back out of the block; the
+// range's edge is taken.
 TEST_F(Dispatch, RefusedPictureValuesAreTakenBackOutOfTheBlock)
 {
     const struct {
@@ -398,6 +399,8 @@ TEST_F(Dispatch, RefusedPictureValuesAreTakenBackOutOfTheBlock)
         {blk::kSharpness, 101, false},   {blk::kBrightness, 101, false},  {blk::kColourTemp, 0, true},
         {blk::kColourRed, 255, true},    {blk::kColourRed, 256, false},   {blk::kColourBlue, 300, false},
         {blk::kColourTemp, 3, true},     {blk::kColourTemp, 5, false},    {blk::kColourTemp, 6, false},
+        // a window's mirror mode: two bits on the chip
+        {blk::window(0, win::kMirror), 3, true}, {blk::window(0, win::kMirror), 4, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.field) + " := " + std::to_string(row.value));
