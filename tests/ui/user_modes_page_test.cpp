@@ -9,6 +9,7 @@
 #include "test_root.h"
 
 #include "base/global.h"
+#include "comm/message_deal.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "platform/sim/sim_board.h"
@@ -326,6 +327,17 @@ TEST_F(PanelTest, DeletingTheModeInUseRemovesItsFilesAndNamesNoModeAnyMore)
     Panel::pump(20);
     const QByteArray file = TestRoot::readFile("/data/ram_device_info");
     EXPECT_EQ(uint8_t(file.at(int(2 + blk::kCurrentMode - kPersistStart))), 0) << "saved at once";
+
+    // A tool's recall of mode 3, written and not yet applied, when the operator deletes mode 3:
+    // the tool's apply is answered that nothing was recalled.
+    ASSERT_EQ(store->mode_file_write(2, 1), 1u);
+    const uint8_t toolRecall = 3;
+    ASSERT_EQ(store->VyrRamParaDeal(&toolRecall, 1, blk::kCurrentMode), 0u);
+    g_mode_select = 2;
+    g_custommode->on_Button_delete_clicked();
+    EXPECT_FALSE(store->VyrUserModeSaved(2));
+    EXPECT_FALSE(message_deal().REG_mcu_flag(0x02)) << "the recall of a deleted mode is answered failure";
+    EXPECT_EQ(store->u16(blk::kCurrentMode), 0);
 }
 
 // A mode stored with the root menu's store tool is a file that the start loads again; the user

@@ -447,11 +447,15 @@ void CustomMode::on_Button_delete_clicked()
     if (!s || !s->VyrUserModeSaved(m))
         return;
     s->mode_file_deal(m, 1);
-    if (s->VyrGetCurrentModeIndex() == m + 1) {
-        // Nothing may go on naming a mode that no longer exists; saved like any other change.
+    {
+        // Nothing may go on naming a mode that no longer exists; saved like any other change. A
+        // recall of it a tool has written is the tool's: its apply answers that nothing is there.
         ScalerHandOver handOver;
-        s->setU16(blk::kCurrentMode, 0);
-        handOver.commit(1);
+        const uint16_t current = s->u16(blk::kCurrentMode);
+        if (current == m + 1 && current == s->unapplied.boxWord(s->block, blk::kCurrentMode)) {
+            s->setU16(blk::kCurrentMode, 0);
+            handOver.commit(1);
+        }
     }
     lcd_para_init();
     image_para_init();
