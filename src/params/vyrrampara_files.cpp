@@ -225,14 +225,15 @@ bool VyrRamPara::storeMode(uint32_t m, const uint8_t* body, bool copyMenu)
 
 bool VyrRamPara::storeMode(uint32_t m)
 {
-    uint8_t body[kModeDataSize];
-    bool copyMenu = false;
+    uint8_t copy[kBlockSize];
     {
         ScalerHandOver lock;
-        memcpy(body, block + kModeBodyStart, kModeDataSize);
-        copyMenu = u16(blk::kOsdMenu) == 1;
+        memcpy(copy, block, kBlockSize);
+        // What the box applied: bytes a tool has written wait for its own apply, as they do for
+        // the parameter file.
+        unapplied.putBack(copy);
     }
-    return storeMode(m, body, copyMenu);
+    return storeMode(m, copy + kModeBodyStart, blk::get16(copy, blk::kOsdMenu) == 1);
 }
 
 bool VyrRamPara::saveReplacedModes()

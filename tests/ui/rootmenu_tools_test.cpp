@@ -103,6 +103,11 @@ TEST_F(PanelTest, StoreBarStoresTheSlotBeforeItsCheckMark)
         })
         .keys({Right, Right, Left, Right})
         .until([root] { return root->bar_index == 5; }, "slot 6")
+        .act([this] {
+            // A tool's byte, written and not yet applied, is not the box's to store.
+            const uint8_t toolByte = 0x77;
+            ASSERT_EQ(store->VyrRamParaDeal(&toolByte, 1, kModeBodyStart), 0u);
+        })
         .key(OK)
         .until([this] { return store->VyrUserModeSaved(5); }, "mode 6 stored")
         .act([root] {
