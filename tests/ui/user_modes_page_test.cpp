@@ -126,6 +126,21 @@ TEST_F(PanelTest, UserModesOpenOnTheCurrentModeWithItsHeaderAndWindows)
         Panel::shot(p, QStringLiteral("modes_current"));
     });
     ASSERT_TRUE(s.run());
+
+    // A PC tool stores mode 5 anew, then deletes it, while the page shows it: the page follows
+    // each at the refresh the tool's apply raises.
+    const uint8_t brightness = 30, request = 5, empty[2] = {0xFF, 0xFF};
+    ASSERT_EQ(store->VyrRamParaDeal(&brightness, 1, blk::kBrightness), 0u);
+    ASSERT_EQ(store->VyrRamParaDeal(&request, 1, blk::kSaveModeRequest), 0u);
+    ASSERT_TRUE(message_deal().REG_mcu_flag(0x02));
+    Panel::refresh(1);
+    EXPECT_TRUE(g_custommode->label_brightness->text().startsWith(QStringLiteral("Bri:30 ")))
+        << g_custommode->label_brightness->text().toStdString();
+    EXPECT_TRUE(g_custommode->label_using->isVisible());
+    ASSERT_EQ(store->VyrModeUserRamParaDeal(empty, 2, 0x5000), 0u);
+    ASSERT_TRUE(message_deal().REG_mcu_flag(0x04));
+    Panel::refresh(2);
+    EXPECT_TRUE(g_custommode->label_blank->isVisible());
 }
 
 // The mode's audio window names the window whose audio the header shows; 6 or more means window 1.

@@ -475,6 +475,14 @@ void CustomMode::syncUpdate()
 {
     if (PageNav::languageChanged())
         language_changed();
+    // A PC tool may have stored, replaced, deleted or recalled a mode while the page is open: the
+    // slot shown follows its record and the current mode, and a row whose mode is gone closes.
+    if (row_active == 1 && !get_mode_status()) {
+        row_active = 0;
+        selector->set_box_default();
+        vyr_button_selinfo(2, 0);
+    }
+    vyr_button_mode_clicked();
 }
 
 void CustomMode::slot_Button_back_clicked()
