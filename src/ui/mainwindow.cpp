@@ -165,6 +165,12 @@ void MainWindow::syncUpdate()
     if (s.changed(blk::kBlackScreen) || s.changed(s.audioField()) || s.changed(blk::kKeyLock))
         para_init();
     ip_changed();
+    // An open mode bar follows a PC tool's store, delete or recall: the operator stores over, or
+    // recalls, only the slots as they are.
+    if ((call_state || save_state) && widget_mode && widget_mode->isVisible()) {
+        mode_init();
+        showBar();
+    }
 }
 
 bool MainWindow::menuBlocked()

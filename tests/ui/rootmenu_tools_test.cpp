@@ -5,6 +5,7 @@
 #include "base/bytes.h"
 #include "scaler/c331_manage.h"
 #include "base/global.h"
+#include "comm/message_deal.h"
 #include "ui/lockwindow.h"
 #include "ui/pages_picture/custommode.h"
 #include "ui/mainwindow.h"
@@ -151,6 +152,15 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
     EXPECT_EQ(Panel::changeFlag(), 1);
     EXPECT_EQ(root->pending_tip, 1);
     EXPECT_EQ(store->u16(0x364), 7) << "left to the tool's apply";
+
+    // A tool saves mode 8 while the bar is open again: the bar shows it at the refresh.
+    root->pending_tip = 0;
+    const uint8_t saved[2] = {0xAA, 0xAA};
+    ASSERT_EQ(store->VyrModeUserRamParaDeal(saved, 2, 0x8000), 0u);
+    ASSERT_TRUE(message_deal().REG_mcu_flag(0x04));
+    Panel::refresh(2);
+    ASSERT_TRUE(root->call_state == 1 && root->widget_mode && root->widget_mode->isVisible());
+    EXPECT_TRUE(g_mode[7]->styleSheet().contains(QStringLiteral("#212435"))) << g_mode[7]->styleSheet().toStdString();
 }
 
 TEST_F(PanelTest, RecallBarWithNoSavedModeStaysOnTheFirstSlot)
