@@ -14,7 +14,9 @@
 #include <QMutexLocker>
 #include <QDateTime>
 #include <QString>
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 std::function<QDateTime()> fpga_manage::clock = [] { return QDateTime::currentDateTime(); };
@@ -64,6 +66,15 @@ bool fpga_manage::Dealwith_mcu_ram()
         if (total > kRamSize) {
             writeLogMsg(LOG_WARNING, "mailbox: on/off record longer than the command area, ignored");
             return false;
+        }
+        // An entry that is no time of day would be kept disarmed and never fire: the schedule
+        // is not what the tool set, so it is refused and the one in force stays.
+        for (int i = 0; i < std::min<int>(cmd[8], 4); ++i) {
+            const uint8_t* t = cmd + 9 + 4 * i;
+            if (!validTime(fromBcd(t[0]), fromBcd(t[1])) || !validTime(fromBcd(t[2]), fromBcd(t[3]))) {
+                writeLogMsg(LOG_WARNING, "mailbox: on/off entry " + std::to_string(i + 1) + " is no time of day, ignored");
+                return false;
+            }
         }
         OnOff_time(cmd);
         if (store == 0xAA) {

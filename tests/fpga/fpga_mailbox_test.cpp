@@ -285,6 +285,16 @@ TEST_F(FpgaImages, OnOffCommandTakesFourEntriesStoresAndErases)
     memcpy(fpga_manage::MCU_RAM_CMD, "\xAA\x02\x55\0\0\0\xF9\x03", 8); // 1017 + 8 bytes
     EXPECT_EQ(fpga->write_to_register(2, 0x04, 0x04, 0), 1);
     EXPECT_TRUE(fpgaFlash().log().empty());
+    // Nor an entry that is no time of day (hour 24, minute 60, not BCD): the schedule in force stays.
+    for (const std::vector<uint8_t>& entries : {std::vector<uint8_t>{1, 0x24, 0x00, 0x08, 0x00},
+                                               {2, 0x06, 0x00, 0x08, 0x00, 0x07, 0x00, 0x08, 0x60},
+                                               {1, 0x06, 0x0A, 0x08, 0x00}}) {
+        mailbox(2, 0xAA, entries);
+        EXPECT_EQ(answer, 1);
+    }
+    EXPECT_TRUE(fpgaFlash().log().empty());
+    EXPECT_EQ(fpga->onoff.count, 2);
+    EXPECT_EQ(fpga->onoff.entry[1].on_hour, 7);
     fpgaFlash().failProgramsAt(FpgaFlash::OnOffRecord, 3);
     mailbox(2, 0xAA, {0});
     EXPECT_EQ(answer, 1);
