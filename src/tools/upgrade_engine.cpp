@@ -424,7 +424,10 @@ bool Engine::writeApp(const std::string& hostPath, const Entry& e, QString* why)
     {
         Fd out;
         makeParentDirectory(temp);
-        out.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+        // A new file, not the old one truncated: a check start that a cut run left running still
+        // executes it, and a busy program cannot be opened for writing.
+        ::unlink(temp.c_str());
+        out.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755);
         if (out.fd < 0)
             *why = QStringLiteral("cannot create the application file");
         else if (!writeFully(out.fd, fileBuf_kelto, e.dataLen) || ::fsync(out.fd) != 0)

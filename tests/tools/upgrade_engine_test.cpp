@@ -25,6 +25,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <map>
 #include <csignal>
@@ -213,16 +214,29 @@ TEST_F(UpgradeEngine, ApplicationIsStagedComparedSwappedAndTheRestartRequested)
     p.entries.push_back(entry(10, program));
     put("new.VYRZK", p);
     TestRoot::writeFile("/data/app/vyrR58N2", QByteArray("stale file of an earlier run"));
+    // A check start that a cut run left running still executes the run's file.
+    const std::string temp = TestRoot::path("/data/app/vyrR58N2.usb.part");
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), QString::fromStdString(temp)));
+    ASSERT_EQ(::chmod(temp.c_str(), 0755), 0);
+    const pid_t leftRunning = ::fork();
+    if (leftRunning == 0) {
+        ::execl(temp.c_str(), "sleep", "60", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const QString exe = QStringLiteral("/proc/%1/exe").arg(leftRunning);
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(exe).symLinkTarget() == QString::fromStdString(temp); }, 5000));
 
     G_timeTicks = 1234;
     const uint32_t staged = file_transfer::stagingChanges();
     const upgrade::RunResult r = run();
+    ::kill(leftRunning, SIGKILL);
+    ::waitpid(leftRunning, nullptr, 0);
     ASSERT_EQ(r.items.size(), 1u);
     EXPECT_EQ(r.items[0].outcome, Outcome::Written) << r.items[0].reason.toStdString();
     EXPECT_NE(file_transfer::stagingChanges(), staged) << "a cloud certificate staged meanwhile must not be stored";
     EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), program);
     EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
-    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.part"));
+    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.usb.part"));
     struct stat st;
     ASSERT_EQ(::stat(TestRoot::path("/data/app/vyrR58N").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u) << "never world-writable";
