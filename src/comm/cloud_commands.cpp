@@ -253,20 +253,36 @@ bool fourParts(const std::string& value)
     return std::count(value.begin(), value.end(), '.') == 3;
 }
 
+// The property file: 0xAA, the text's length (big-endian u16), then the pairs behind the command
+// word as setproperty took them.
+enum class StoredText { Missing, NotText, TooLong, Text };
+StoredText readPropertyText(std::string* text)
+{
+    FILE* file = fopen(platform::Paths::resolve(kPropertyFile).c_str(), "rb");
+    if (!file)
+        return StoredText::Missing;
+    uint8_t head[3] = {};
+    const bool complete = fread(head, 1, 3, file) == 3;
+    const uint32_t L = uint32_t(head[1]) << 8 | head[2];
+    StoredText result = StoredText::NotText;
+    if (complete && head[0] == 0xAA && L > kMaxPropertyText) {
+        result = StoredText::TooLong;
+    } else if (complete && head[0] == 0xAA) {
+        text->assign(L, '\0');
+        text->resize(fread(&(*text)[0], 1, L, file));
+        result = StoredText::Text;
+    }
+    fclose(file);
+    return result;
+}
+
 // The stored properties the command sets do not name, as "key:value " pairs: the file holds every
 // property in force, so one set by an earlier command is still there at the next start.
 std::string keptProperties(const std::vector<std::string>& named)
 {
-    FILE* file = fopen(platform::Paths::resolve(kPropertyFile).c_str(), "rb");
-    if (!file)
-        return std::string();
-    uint8_t head[3] = {};
     std::string text;
-    if (fread(head, 1, 3, file) == 3 && head[0] == 0xAA) {
-        text.resize(std::min<uint32_t>(uint32_t(head[1]) << 8 | head[2], kMaxPropertyText));
-        text.resize(fread(&text[0], 1, text.size(), file));
-    }
-    fclose(file);
+    if (readPropertyText(&text) != StoredText::Text)
+        return std::string(); // nothing the start would take
     std::string kept;
     uint8_t scratch[k4GPropertySize] = {};
     scanPairs(" " + text, "", 49, [&](const std::string& k, const std::string& v) {
@@ -293,23 +309,17 @@ std::string cString(const uint8_t* p, size_t max)
 
 int message_deal_4g::get_4G_property()
 {
-    FILE* file = fopen(platform::Paths::resolve(kPropertyFile).c_str(), "rb");
-    if (!file) {
+    std::string text;
+    const StoredText stored = readPropertyText(&text);
+    if (stored == StoredText::Missing) {
         if (traceOn())
             printf("\n CLOUD_BARCODE_FILE OPEN FAILED 1 ");
         return 1;
     }
-    uint8_t head[3] = {};
-    const bool complete = fread(head, 1, 3, file) == 3;
-    const uint32_t L = uint32_t(head[1]) << 8 | head[2];
+    if (stored == StoredText::TooLong)
+        return 1;
     int result = 1;
-    if (complete && head[0] == 0xAA) {
-        if (L > kMaxPropertyText) {
-            fclose(file);
-            return 1;
-        }
-        std::string text(L, '\0');
-        text.resize(fread(&text[0], 1, L, file));
+    if (stored == StoredText::Text) {
         // The stored text starts behind the command word; parse it as the pairs it holds.
         bool unknown = false;
         int taken = 0;
@@ -324,7 +334,6 @@ int message_deal_4g::get_4G_property()
         (void)s;
         result = taken > 0 && !unknown ? 0 : 1;
     }
-    fclose(file);
     uint8_t ram[k4GRamSize]; // another transport may be writing the window
     copy4GRam(ram);
     if (ram[0] == 0xAA) {

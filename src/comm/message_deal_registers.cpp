@@ -174,9 +174,9 @@ bool message_deal::applyParameterBlock()
         // The tool's recall or store is its own bytes of the two words, told apart from what the box
         // set there itself: a store that set the current mode, or another writer's refresh, is no recall.
         const uint16_t L = store->u16(blk::kCurrentMode);
-        const bool recall = L != store->unapplied.boxWord(store->block, blk::kCurrentMode);
+        const bool recall = !store->boxHolds(blk::kCurrentMode);
         const uint16_t request = store->u16(blk::kSaveModeRequest);
-        const bool storing = request != 0 && request != store->unapplied.boxWord(store->block, blk::kSaveModeRequest);
+        const bool storing = request != 0 && !store->boxHolds(blk::kSaveModeRequest);
         if (recall && L != 0) {
             bool loaded = false;
             // The word is anybody's to write; only 1-16 name a record.

@@ -45,6 +45,12 @@ bool validTime(int hour, int minute)
     return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59;
 }
 
+// An on/off entry: BCD hour and minute of the show time, then of the blank time.
+bool entryIsTime(const uint8_t* t)
+{
+    return validTime(fromBcd(t[0]), fromBcd(t[1])) && validTime(fromBcd(t[2]), fromBcd(t[3]));
+}
+
 }
 
 bool fpga_manage::Dealwith_mcu_ram()
@@ -70,8 +76,7 @@ bool fpga_manage::Dealwith_mcu_ram()
         // An entry that is no time of day would be kept disarmed and never fire: the schedule
         // is not what the tool set, so it is refused and the one in force stays.
         for (int i = 0; i < std::min<int>(cmd[8], 4); ++i) {
-            const uint8_t* t = cmd + 9 + 4 * i;
-            if (!validTime(fromBcd(t[0]), fromBcd(t[1])) || !validTime(fromBcd(t[2]), fromBcd(t[3]))) {
+            if (!entryIsTime(cmd + 9 + 4 * i)) {
                 writeLogMsg(LOG_WARNING, "mailbox: on/off entry " + std::to_string(i + 1) + " is no time of day, ignored");
                 return false;
             }
@@ -143,9 +148,9 @@ void fpga_manage::OnOff_time(const uint8_t* cmd)
         e.on_armed = e.off_armed = 0;
     for (int i = 0; i < onoff.count; ++i) {
         const uint8_t* t = cmd + 9 + 4 * i;
-        const int h1 = fromBcd(t[0]), m1 = fromBcd(t[1]), h2 = fromBcd(t[2]), m2 = fromBcd(t[3]);
-        if (validTime(h1, m1) && validTime(h2, m2))
-            onoff.entry[i] = OnOffEntry{uint8_t(h1), uint8_t(m1), uint8_t(h2), uint8_t(m2), 1, 1};
+        if (entryIsTime(t))
+            onoff.entry[i] = OnOffEntry{uint8_t(fromBcd(t[0])), uint8_t(fromBcd(t[1])), uint8_t(fromBcd(t[2])),
+                                        uint8_t(fromBcd(t[3])), 1, 1};
         else
             onoff.entry[i] = OnOffEntry{kNoTime, kNoTime, kNoTime, kNoTime, 0, 0};
     }

@@ -241,16 +241,16 @@ void VyrRamPara::VyrSetImageSource(uint32_t entry, uint8_t source, uint8_t windo
     block[r] = uint8_t(word);
     block[r + 1] = uint8_t(word >> 8);
     // The block is no longer the current mode, unless a tool's recall waits for its apply.
-    if (u16(blk::kCurrentMode) == unapplied.boxWord(block, blk::kCurrentMode))
+    if (boxHolds(blk::kCurrentMode))
         setU16(blk::kCurrentMode, 0);
     handOver.commit(1);
 }
 
 void VyrRamPara::modeRecalledByBox(uint16_t n)
 {
-    if (u16(blk::kCurrentMode) == unapplied.boxWord(block, blk::kCurrentMode))
+    if (boxHolds(blk::kCurrentMode))
         setU16(blk::kCurrentMode, n);
-    if (u16(blk::kSaveModeRequest) == unapplied.boxWord(block, blk::kSaveModeRequest))
+    if (boxHolds(blk::kSaveModeRequest))
         setU16(blk::kSaveModeRequest, 0);
 }
 

@@ -65,6 +65,9 @@ public:
     // current mode and no store is asked, unless a tool's recall or store request written into
     // those words waits for its apply, which serves it.
     void modeRecalledByBox(uint16_t n);
+    // The word at `offset` holds the box's own value, not a tool's write waiting for its apply
+    // (hand-over held).
+    bool boxHolds(uint32_t offset) const { return u16(offset) == unapplied.boxWord(block, offset); }
     int test_signal(int code);
     void ram_para_save();
     void ram_para_reset();

@@ -213,7 +213,7 @@ bool VyrRamPara::storeMode(uint32_t m, const uint8_t* body, bool copyMenu)
     {
         ScalerHandOver handOver;
         // A recall a tool has written meanwhile is the tool's: its apply serves it.
-        if (u16(blk::kCurrentMode) == unapplied.boxWord(block, blk::kCurrentMode)) {
+        if (boxHolds(blk::kCurrentMode)) {
             setU16(blk::kCurrentMode, uint16_t(m + 1));
             handOver.commit(1);
         }

@@ -451,8 +451,7 @@ void CustomMode::on_Button_delete_clicked()
         // Nothing may go on naming a mode that no longer exists; saved like any other change. A
         // recall of it a tool has written is the tool's: its apply answers that nothing is there.
         ScalerHandOver handOver;
-        const uint16_t current = s->u16(blk::kCurrentMode);
-        if (current == m + 1 && current == s->unapplied.boxWord(s->block, blk::kCurrentMode)) {
+        if (s->u16(blk::kCurrentMode) == m + 1 && s->boxHolds(blk::kCurrentMode)) {
             s->setU16(blk::kCurrentMode, 0);
             handOver.commit(1);
         }
