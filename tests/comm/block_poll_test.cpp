@@ -2,6 +2,7 @@
 // change, a panel that changes. Every reply holds only values some writer wrote whole, and under
 // ThreadSanitizer the run gives no report (a race fails the test program).
 #include "frame_client.h"
+#include "second_writer.h"
 #include "lock_waiters.h"
 #include "program.h"
 
@@ -114,8 +115,7 @@ TEST(BlockPoll, ToolPollingTheBlockSeesOnlyWholeValuesWhileWorkersWriteIt)
         std::lock_guard<std::mutex> lock(m);
         return getU16(block.data() + offset) == value;
     };
-    FrameClient writer(program.port);
-    auto status = [](const Bytes& reply) { return reply.size() > 11 ? int(reply[10]) : -1; };
+    SecondWriter writer = SecondWriter::overTcp(program.port);
 
     // Start-up: the board's defaults feed HDMI 1 with 1080p60. Then HDMI 1 goes and comes back
     // with 720p60, and the first UHD input comes.
@@ -129,8 +129,7 @@ TEST(BlockPoll, ToolPollingTheBlockSeesOnlyWholeValuesWhileWorkersWriteIt)
     // lays the output channels out anew.
     for (const uint16_t w : {3840, 1920}) {
         const uint16_t h = w == 3840 ? 2160 : 1080;
-        EXPECT_EQ(status(writer.request(Wire::writeRam(blk::kLedWidth, {uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8)}))), 0);
-        EXPECT_EQ(status(writer.request(Wire::request(0xA0, {11, 0x02, 0, 0x02}))), 0);
+        EXPECT_EQ(writer.set(blk::kLedWidth, {uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8)}), 0);
         EXPECT_TRUE(waitFor([&] { return seen(blk::kLedWidth, w) && seen(blk::kChannelWidth, w); }, 10000)) << w;
     }
     stop = true;

@@ -5,6 +5,7 @@
 #include "frame_client.h"
 #include "line_tool.h"
 #include "program.h"
+#include "running_fpga.h"
 #include "time_limit.h"
 #include "udp_tool.h"
 
@@ -15,9 +16,7 @@
 #include "comm/tcpserver.h"
 #include "comm/udpnetmanage.h"
 #include "fpga/fpga_manage.h"
-#include "params/vyrrampara.h"
 #include "platform/sim/devices/fpga_chip.h"
-#include "video_chips/keltosource.h"
 
 #include <gtest/gtest.h>
 
@@ -110,8 +109,6 @@ class Link {
 public:
     explicit Link(int ports)
     {
-        VyrRamPara::pInstance();
-        keltosource::pInstance()->clock_state[0] = 2;
         for (int port = 0; port < ports; ++port) {
             fpgaChip().setCards(port, kCards);
             fpgaChip().editNetwork([port](platform::Sim::LedNetwork& n) {
@@ -123,23 +120,15 @@ public:
             });
         }
         fpgaChip().setReplyDelay(8);
-        fpga = fpga_manage::pInstance();
         // The panel's tick, one each 0.5 ms until the cards are found, then every 10 ms as on the
         // box. The simulated network's time is the FPGA's SPI traffic: then a register read each
         // 0.5 ms lets it pass while the program has nothing to say to the FPGA.
-        ticks = std::thread([this] {
-            for (int n = 1; ticking; ++n) {
-                if (!found || n % 20 == 0)
-                    G_timeTicks.fetch_add(1);
-                if (found)
-                    fpga->read_from_register(FpgaReg::PortLinksLow, 0);
-                std::this_thread::sleep_for(std::chrono::microseconds(500));
-            }
+        running = std::make_unique<RunningFpga>([this] {
+            if (found)
+                running->fpga->read_from_register(FpgaReg::PortLinksLow, 0);
         });
-        fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-        g_fpga_c331_start = 1;
-        fpga_manage::wake();
-        up = waitFor([&] { return fpga->get_port_card_num(ports - 1) == kCards; }, 60000);
+        up = waitFor([&] { return running->fpga->get_port_card_num(ports - 1) == kCards; }, 60000);
+        running->tickEvery(20);
         found = true;
         g_port = 0;
         tcp = networkManage::pInstance();
@@ -148,9 +137,7 @@ public:
     ~Link()
     {
         line.reset();
-        ticking = false;
-        ticks.join();
-        fpga->stop_worker();
+        running->stop(); // while `running`, which its step reads, still points to it
     }
     Tool tool(const std::string& kind)
     {
@@ -172,12 +159,11 @@ public:
     bool up = false, udpOk = false;
 
 private:
-    fpga_manage* fpga = nullptr;
     networkManage* tcp = nullptr;
     udpnetManage udp;
     std::unique_ptr<Qz_uart_inout> line;
-    std::atomic<bool> ticking{true}, found{false};
-    std::thread ticks;
+    std::atomic<bool> found{false};
+    std::unique_ptr<RunningFpga> running;
 };
 
 }

@@ -13,6 +13,7 @@
 #include "platform/sim/devices/fpga_flash.h"
 #include "program.h"
 #include "sample_program.h"
+#include "second_writer.h"
 #include "test_root.h"
 #include "time_limit.h"
 #include "tools/firmwareupdate.h"
@@ -878,12 +879,7 @@ TEST_F(FileTransfer, ACheckStartHoldsNoLockAndAnUploadMeanwhileIsNotTheOneChecke
     program_check::setTimeLimitMs(TimeLimit::ms(2000));
     std::atomic<int> firstAnswer{-1};
     std::thread first([&firstAnswer] {
-        message_deal other;
-        std::vector<uint8_t> b = {uint8_t(kController), uint8_t(kController >> 8), 0x10, 0xF0, 0, 0, 0, 0, 0, 0xA0,
-                                  14, 0x01, 0, 0x01};
-        b.resize(kMessageBufferSize);
-        other.message_group_deal(b.data(), 14, kMessageBufferSize, request_peer::kLocal + 1);
-        firstAnswer = b[10];
+        firstAnswer = SecondWriter::inProcess(request_peer::kLocal + 1).request(0xA0, {14, 0x01, 0, 0x01});
     });
     auto checking = [] {
         QDir tasks(QStringLiteral("/proc/self/task"));

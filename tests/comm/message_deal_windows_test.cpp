@@ -2,6 +2,7 @@
 // information and the front-screen screenshot.
 #include "base/global.h"
 #include "message_deal_fixture.h"
+#include "second_writer.h"
 #include "test_root.h"
 #include "time_limit.h"
 
@@ -260,15 +261,9 @@ TEST_F(MessageDealTest, WindowsReadWhileOtherThreadsWriteThem)
     std::atomic<bool> stop{false};
     std::atomic<long> writes{0};
     std::thread modem([&] {
-        message_deal writer; // the other transport's handler
-        std::vector<uint8_t> b(kMessageBufferSize);
+        SecondWriter writer = SecondWriter::inProcess(); // the other transport's tool
         for (uint32_t round = 0; !stop.load(); ++round) {
-            const std::vector<uint8_t> data(k4GRamSize, round & 1 ? 0xAA : 0x00);
-            const std::vector<uint8_t> p = ramRequest(0xA1000000, uint16_t(data.size()), data);
-            const uint8_t head[10] = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0x60};
-            std::copy(head, head + 10, b.begin());
-            std::copy(p.begin(), p.end(), b.begin() + 10);
-            writer.message_group_deal(b.data(), uint32_t(10 + p.size()), uint32_t(b.size()));
+            writer.request(Wire::writeRam(0xA1000000, Bytes(k4GRamSize, round & 1 ? 0xAA : 0x00)));
             writes.fetch_add(1);
         }
     });

@@ -3,6 +3,7 @@
 // replies.
 #include "card_fixture.h"
 #include "program.h"
+#include "running_fpga.h"
 
 #include "base/bytes.h"
 #include "comm/card_wait.h"
@@ -11,7 +12,6 @@
 
 #include <QMutexLocker>
 #include <QSignalSpy>
-#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -453,31 +453,8 @@ TEST_F(CardPass, AFrameTakesOnlyTheAnswerOfItsCardSerialAndPair)
 // frames through: every frame is answered once, on the transport that asked.
 TEST(CardLinkThreads, TransportAndWorkerShareTheLink)
 {
-    VyrRamPara::pInstance();
-    keltosource::pInstance()->clock_state[0] = 2;
     fpgaChip().setCards(0, 2);
     fpgaChip().setCards(3, 5);
-    fpga_manage* fpga = fpga_manage::pInstance();
-    struct Stop {
-        explicit Stop(fpga_manage* worker) : f(worker) {}
-        fpga_manage* f;
-        std::atomic<bool> ticking{true};
-        std::thread ticks;
-        ~Stop()
-        {
-            ticking = false;
-            if (ticks.joinable())
-                ticks.join();
-            f->stop_worker();
-            fpga_manage::set_reply_sink(nullptr);
-        }
-    } stop{fpga};
-    stop.ticks = std::thread([&stop] {
-        while (stop.ticking) {
-            G_timeTicks.fetch_add(1);
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
-    });
     std::mutex gotMutex;
     std::vector<Bytes> got;
     fpga_manage::set_reply_sink([&](const uint8_t* r, uint32_t n, int) {
@@ -485,9 +462,8 @@ TEST(CardLinkThreads, TransportAndWorkerShareTheLink)
         got.emplace_back(r, r + n);
         return true;
     });
-    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-    g_fpga_c331_start = 1;
-    fpga_manage::wake();
+    RunningFpga running;
+    fpga_manage* fpga = running.fpga;
     ASSERT_TRUE(waitFor([&] { return fpga->get_port_card_num(3) == 5; }, 60000)) << "cards found by the worker's search";
 
     for (int i = 0; i < 40; ++i) {

@@ -9,6 +9,7 @@
 #include "video_chips/keltosource.h"
 #include "program.h"
 #include "race_hold.h"
+#include "running_fpga.h"
 #include "test_root.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
@@ -816,74 +817,38 @@ long wakeups(const std::string& task)
     return -1;
 }
 
-// The program's 10 ms tick, driven from a thread of its own (faster while bringing up).
-class TickThread {
-public:
-    explicit TickThread(int periodUs) : period_(periodUs), thread_([this] {
-        while (!stop_) {
-            G_timeTicks.fetch_add(1);
-            std::this_thread::sleep_for(std::chrono::microseconds(period_.load()));
-        }
-    }) {}
-    ~TickThread()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    void setPeriodUs(int us) { period_ = us; }
-
-private:
-    std::atomic<int> period_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-// Ends the worker thread however the test leaves, before the simulated board goes away.
-struct WorkerStopper {
-    fpga_manage* fpga;
-    ~WorkerStopper() { fpga->stop_worker(); }
-};
-
 }
 
 TEST(FpgaWorkerTiming, NamedThreadSleepsWhileIdleAndWakesForEvents)
 {
-    VyrRamPara::pInstance();
-    keltosource::pInstance()->clock_state[0] = 2;
-    fpga_manage* fpga = fpga_manage::pInstance();
-    WorkerStopper stopper{fpga};
+    RunningFpga running;
+    fpga_manage* fpga = running.fpga;
     EXPECT_TRUE(QDir(QString::fromStdString(TestRoot::path("/data/smartmapping"))).exists());
     EXPECT_TRUE(QDir(QString::fromStdString(TestRoot::path("/data/rcvrecovery"))).exists());
     const std::string worker = workerTask();
     ASSERT_FALSE(worker.empty()) << "a thread named fpga_manage";
+    ASSERT_TRUE(waitFor([fpga] { return fpga->get_fpga_status() == 1; }, 60000));
 
-    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-    g_fpga_c331_start = 1;
-    fpga_manage::wake();
-    {
-        TickThread ticks(1000);
-        ASSERT_TRUE(waitFor([fpga] { return fpga->get_fpga_status() == 1; }, 60000));
-
-        // Up and idle at the real tick: about one pass per link-watchdog period (10 ticks), from
-        // once the slow tick runs and the worker has had a pass at it. Three passes within a
-        // second, as long as this build needs for them; over at least a second, no more than the
-        // pace allows in the time that really passed.
-        ticks.setPeriodUs(10000);
-        const uint32_t slowFrom = G_timeTicks.load() + 2;
-        ASSERT_TRUE(waitFor([&] { return TickAlarm::reached(G_timeTicks.load(), slowFrom); }, 1000));
-        const long settled = wakeups(worker);
-        ASSERT_TRUE(waitFor([&] { return wakeups(worker) > settled; }, 2000)) << "a pass at the slow tick";
-        const long before = wakeups(worker);
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(waitFor([&] { return wakeups(worker) - before >= 3; }, 1000)) << "the periodic duties still run";
-        std::this_thread::sleep_until(start + std::chrono::seconds(1));
-        const long passes = wakeups(worker) - before;
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_LE(passes, 25 * seconds) << "an idle worker wakes about ten times a second, not every millisecond";
-    }
+    // Up and idle at the real tick: about one pass per link-watchdog period (10 ticks), from
+    // once the slow tick runs and the worker has had a pass at it. Three passes within a
+    // second, as long as this build needs for them; over at least a second, no more than the
+    // pace allows in the time that really passed.
+    running.tickEvery(20);
+    const uint32_t slowFrom = G_timeTicks.load() + 2;
+    ASSERT_TRUE(waitFor([&] { return TickAlarm::reached(G_timeTicks.load(), slowFrom); }, 1000));
+    const long settled = wakeups(worker);
+    ASSERT_TRUE(waitFor([&] { return wakeups(worker) > settled; }, 2000)) << "a pass at the slow tick";
+    const long before = wakeups(worker);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(waitFor([&] { return wakeups(worker) - before >= 3; }, 1000)) << "the periodic duties still run";
+    std::this_thread::sleep_until(start + std::chrono::seconds(1));
+    const long passes = wakeups(worker) - before;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(passes, 25 * seconds) << "an idle worker wakes about ten times a second, not every millisecond";
 
     // Time stands still now, and the wait's time limit is stretched: only wake() brings the next
     // pass.
+    running.tickEvery(0);
     TickAlarm::setSlackMs(3600 * 1000);
     for (int i = 0; i < 20; ++i) {
         const long before = wakeups(worker);
@@ -908,7 +873,7 @@ TEST(FpgaWorkerTiming, NamedThreadSleepsWhileIdleAndWakesForEvents)
     };
     EXPECT_TRUE(waitFor(watchdogRead, 2000)) << "the watchdog's pass";
     TickAlarm::setSlackMs(110);
-    fpga->stop_worker();
+    running.stop();
     EXPECT_FALSE(fpga->worker_started);
 }
 
@@ -916,20 +881,11 @@ TEST(FpgaWorkerTiming, NamedThreadSleepsWhileIdleAndWakesForEvents)
 TEST(FpgaWorkerStart, MissingConfigFlashStillBringsFpga0Up)
 {
     fpgaFlash().setAbsent(true);
-    VyrRamPara::pInstance();
-    keltosource::pInstance()->clock_state[0] = 2;
-    fpga_manage* fpga = fpga_manage::pInstance();
-    WorkerStopper stopper{fpga};
-    ASSERT_TRUE(fpga->worker_started);
+    RunningFpga running;
+    ASSERT_TRUE(running.fpga->worker_started);
     EXPECT_TRUE(logHas("configuration flash of FPGA 0 missing"));
-    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-    g_fpga_c331_start = 1;
-    fpga_manage::wake();
-    {
-        TickThread ticks(1000);
-        EXPECT_TRUE(waitFor([fpga] { return fpga->get_fpga_status() == 1; }, 60000));
-    }
-    fpga->stop_worker();
+    EXPECT_TRUE(waitFor([&running] { return running.fpga->get_fpga_status() == 1; }, 60000));
+    running.stop();
     EXPECT_EQ(fpgaChip().ram(1, 0, 8), (std::vector<uint8_t>{0, 5, 0, 4, 0x76, 5, 0xD2, 1}));
     EXPECT_TRUE(fpgaFlash().log().empty());
 }

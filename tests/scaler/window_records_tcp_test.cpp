@@ -2,7 +2,7 @@
 // driven pass by pass: what reaches the chip's capture and output registers.
 #include "scaler_fixture.h"
 
-#include "frame_client.h"
+#include "second_writer.h"
 #include "comm/networkmanage.h"
 #include "comm/tcpserver.h"
 #include "params/block_layout.h"
@@ -35,7 +35,7 @@ protected:
         g_port = 0; // any free port
         const int port = networkManage::pInstance()->server()->port();
         ASSERT_GT(port, 0);
-        tool = std::make_unique<FrameClient>(port);
+        tool = std::make_unique<SecondWriter>(SecondWriter::overTcp(port));
         ASSERT_TRUE(tool->connected());
     }
 
@@ -43,20 +43,15 @@ protected:
     void writeRecord(uint32_t r, uint16_t state, uint16_t mirror, uint16_t source, uint16_t x, uint16_t y,
                      uint16_t w, uint16_t h)
     {
-        ok(tool->request(Wire::writeRam(blk::window(r, win::kState), le16({state, 0, mirror, 0, source}))));
-        ok(tool->request(Wire::writeRam(blk::window(r, win::kX), le16({x, y, w, h}))));
+        EXPECT_EQ(tool->writeBlock(blk::window(r, win::kState), le16({state, 0, mirror, 0, source})), 0);
+        EXPECT_EQ(tool->writeBlock(blk::window(r, win::kX), le16({x, y, w, h})), 0);
     }
     // Register 11 bit 1: apply the block; then the scaler's pass that serves the hand-over.
     void apply()
     {
-        ok(tool->request(Wire::request(0xA0, {11, 0x02, 0x00, 0x02})));
+        EXPECT_EQ(tool->apply(), 0);
         scaler->runOnce();
         EXPECT_EQ(scaler->change_flag.load(), 0);
-    }
-    static void ok(const Bytes& reply)
-    {
-        ASSERT_EQ(reply.size(), 12u);
-        EXPECT_EQ(reply[10], 0);
     }
 
     // The output channels the chip shows slot w on.
@@ -69,7 +64,7 @@ protected:
         return out;
     }
 
-    std::unique_ptr<FrameClient> tool;
+    std::unique_ptr<SecondWriter> tool;
 };
 
 }

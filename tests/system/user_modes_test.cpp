@@ -1,8 +1,8 @@
 // User modes stored and recalled by PC tools over TCP on the running program, as several writers
 // of the one parameter block meet them: stores in a row, a recall beside another tool's refresh,
 // and a mode file that cannot be written.
-#include "frame_client.h"
 #include "program.h"
+#include "second_writer.h"
 #include "test_root.h"
 
 #include "platform/paths.h"
@@ -35,29 +35,23 @@ protected:
         }
         tool.reset();
         program = std::make_unique<Program>(platform::Paths::root());
-        tool = std::make_unique<FrameClient>(port, 20000);
+        tool = std::make_unique<SecondWriter>(SecondWriter::overTcp(port));
         ASSERT_TRUE(tool->connected()) << program->report();
         ASSERT_TRUE(waitFor([this] { return panelServed(*tool); }, 20000)) << "the panel's thread runs";
     }
     // A screenshot: the panel's thread grabs it after what was queued to it before (a refresh).
-    static bool panelServed(FrameClient& c)
+    static bool panelServed(SecondWriter& c)
     {
-        const Bytes r = c.request(Wire::readRam(0x800000, 16), 20000);
-        return r.size() == 28 && r[10] == 0 && (r[23] | r[24] | r[25] | r[26]) != 0;
+        Bytes r;
+        return c.request(Wire::readRam(0x800000, 16), &r) == 0 && r.size() == 28 && (r[23] | r[24] | r[25] | r[26]) != 0;
     }
-    static uint8_t status(const Bytes& reply) { return reply.size() == 12 ? reply[10] : 0xFF; }
-    static uint8_t write(FrameClient& c, uint32_t address, uint16_t value)
+    static int read16(SecondWriter& c, uint32_t address)
     {
-        return status(c.request(Wire::writeRam(address, {uint8_t(value), uint8_t(value >> 8)})));
-    }
-    static uint8_t apply(FrameClient& c) { return status(c.request(Wire::request(0xA0, {11, 0x02, 0, 0}), 10000)); }
-    static int read16(FrameClient& c, uint32_t address)
-    {
-        const Bytes r = c.request(Wire::readRam(address, 2));
-        return r.size() == 14 && r[10] == 0 ? r[11] | r[12] << 8 : -1;
+        Bytes r;
+        return c.request(Wire::readRam(address, 2), &r) == 0 && r.size() == 14 ? r[11] | r[12] << 8 : -1;
     }
     // Mode n's contrast as its record holds it (-1 when the record is not saved).
-    static int recordContrast(FrameClient& c, uint32_t n)
+    static int recordContrast(SecondWriter& c, uint32_t n)
     {
         return read16(c, 0x1000 * n) == 0xAAAA ? read16(c, 0x1000 * n + kContrastInRecord) : -1;
     }
@@ -71,7 +65,7 @@ protected:
 
     int port = -1;
     std::unique_ptr<Program> program;
-    std::unique_ptr<FrameClient> tool;
+    std::unique_ptr<SecondWriter> tool;
 };
 
 }
@@ -83,15 +77,12 @@ TEST_F(UserModes, StoresInARowKeepEveryModeAndTheLastValueWritten)
     start();
     for (uint16_t n = 1; n <= 4; ++n) {
         SCOPED_TRACE(n);
-        ASSERT_EQ(write(*tool, kContrast, uint16_t(10 * n)), 0);
-        ASSERT_EQ(apply(*tool), 0);
-        ASSERT_EQ(write(*tool, kSaveRequest, n), 0);
-        EXPECT_EQ(apply(*tool), 0);
+        ASSERT_EQ(tool->set16(kContrast, uint16_t(10 * n)), 0);
+        EXPECT_EQ(tool->set16(kSaveRequest, n), 0);
     }
     EXPECT_EQ(read16(*tool, kContrast), 40);
     EXPECT_EQ(read16(*tool, kCurrentMode), 4);
-    ASSERT_EQ(write(*tool, kContrast, 44), 0);
-    ASSERT_EQ(apply(*tool), 0);
+    ASSERT_EQ(tool->set16(kContrast, 44), 0);
     EXPECT_EQ(read16(*tool, kContrast), 44) << "not mode 4's contrast loaded over it";
     EXPECT_EQ(read16(*tool, kCurrentMode), 0);
     for (uint32_t n = 1; n <= 4; ++n) {
@@ -106,17 +97,16 @@ TEST_F(UserModes, RecallBesideAnotherToolsNetworkSetLoadsTheMode)
 {
     ASSERT_TRUE(TestRoot::writeFile("/data/modes/custom_mode4", modeFile(61)));
     start();
-    FrameClient b(port, 2000);
+    SecondWriter b = SecondWriter::overTcp(port);
     ASSERT_TRUE(b.connected());
-    ASSERT_EQ(write(*tool, kContrast, 62), 0);
-    ASSERT_EQ(apply(*tool), 0);
+    ASSERT_EQ(tool->set16(kContrast, 62), 0);
     ASSERT_TRUE(waitFor([] { return fileByte("/data/ram_device_info", 2 + kContrast - 0x300) == 62; }, 10000)) << "applied and saved";
 
-    ASSERT_EQ(write(*tool, kCurrentMode, 4), 0);
+    ASSERT_EQ(tool->writeBlock(kCurrentMode, {4, 0}), 0);
     const Bytes address = {1, 0, 0, 0, 10, 0, 0, 7, 255, 255, 0, 0, 10, 0, 0, 1, uint8_t(port), uint8_t(port >> 8)};
-    ASSERT_EQ(status(b.request(Wire::request(0xA4, address))), 0);
+    ASSERT_EQ(b.request(0xA4, address), 0);
     ASSERT_TRUE(panelServed(b)) << "B's screenshot";
-    EXPECT_EQ(apply(*tool), 0);
+    EXPECT_EQ(tool->apply(), 0);
     EXPECT_EQ(read16(*tool, kContrast), 61) << program->report();
     EXPECT_EQ(read16(*tool, kCurrentMode), 4);
 }
@@ -129,16 +119,15 @@ TEST_F(UserModes, UnwritableModeFileIsAnsweredFailureAndTheRecordOutlivesARestar
     ASSERT_TRUE(TestRoot::writeFile("/data/modes/custom_mode3", modeFile(20)));
     start();
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/modes/custom_mode3.atomic-tmp/x"))));
-    ASSERT_EQ(write(*tool, kContrast, 33), 0);
-    ASSERT_EQ(apply(*tool), 0);
-    ASSERT_EQ(write(*tool, kSaveRequest, 3), 0);
-    EXPECT_EQ(apply(*tool), 1);
+    ASSERT_EQ(tool->set16(kContrast, 33), 0);
+    ASSERT_EQ(tool->writeBlock(kSaveRequest, {3, 0}), 0);
+    EXPECT_EQ(tool->apply(), 1);
     EXPECT_EQ(recordContrast(*tool, 3), 20);
     EXPECT_NE(read16(*tool, kCurrentMode), 3);
     EXPECT_EQ(fileContrast(3), 20);
     // The same record replaced with group 0x60 and saved (register 11 bit 2).
-    ASSERT_EQ(write(*tool, 0x3000 + kContrastInRecord, 44), 0);
-    EXPECT_EQ(status(tool->request(Wire::request(0xA0, {11, 0x04, 0, 0}), 10000)), 1);
+    ASSERT_EQ(tool->writeBlock(0x3000 + kContrastInRecord, {44, 0}), 0);
+    EXPECT_EQ(tool->request(0xA0, {11, 0x04, 0, 0}), 1);
     EXPECT_EQ(recordContrast(*tool, 3), 20);
 
     program.reset();

@@ -4,6 +4,7 @@
 #include "panel_fixture.h"
 #include "panel_checks.h"
 #include "panel_store.h"
+#include "second_writer.h"
 
 #include "managers.h"
 #include "test_root.h"
@@ -663,8 +664,7 @@ TEST_F(CropOnChip, ACropAToolRewritesWhileItsEditorIsOpenIsNotWrittenBack)
     s.keys({OK, Right, Right, OK})
         .until([] { return g_inputcut->level == 3; }, "editor of crop 1")
         .act([this] {
-            EXPECT_EQ(Panel::toolRequest(Wire::writeRam(blk::cropField(7, crop::kWidth), {160, 0, 90, 0})), 0);
-            EXPECT_EQ(Panel::toolRequest(Wire::request(0xA0, {11, 0x02, 0x00, 0x02})), 0); // apply
+            EXPECT_EQ(SecondWriter::inProcess().set(blk::cropField(7, crop::kWidth), {160, 0, 90, 0}), 0);
             scaler->runOnce();
         })
         .key(OK)

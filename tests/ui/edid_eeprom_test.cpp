@@ -5,7 +5,7 @@
 
 #include "edid_decode.h"
 #include "managers.h"
-#include "panel_store.h"
+#include "second_writer.h"
 #include "test_root.h"
 
 #include "base/global.h"
@@ -314,8 +314,7 @@ TEST_F(EdidToEeprom, ATimingAToolWritesWhileTheRowIsOpenIsNotSavedOver)
     allAt1080p60();
     auto toolSets = [this](uint16_t w, uint16_t h) {
         const Bytes record = {uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), 60, 0};
-        EXPECT_EQ(Panel::toolRequest(Wire::writeRam(blk::edidWidth(2), record)), 0);
-        EXPECT_EQ(Panel::toolRequest(Wire::request(0xA0, {11, 0x02, 0x00, 0x02})), 0); // apply
+        EXPECT_EQ(SecondWriter::inProcess().set(blk::edidWidth(2), record), 0);
         settle();
     };
     Script s;

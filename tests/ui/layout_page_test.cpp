@@ -2,7 +2,7 @@
 // record (state, source, position and size, mirror pictures, point-to-point selector), names with
 // and without an alias, captions against selector items after a language change, MODE, text fit.
 #include "panel_fixture.h"
-#include "pc_tool.h"
+#include "second_writer.h"
 
 #include "base/global.h"
 #include "params/block_layout.h"
@@ -120,7 +120,7 @@ TEST_F(PanelTest, LayoutPageShowsEachWindowFromItsRecordAndWraps)
         .until([] { return g_imagelayout->shown_window == 5; }, "wrap to window 6")
         .act([] {
             // A PC tool switches the window shown off and moves it: the page follows at once.
-            PcTool tool;
+            SecondWriter tool = SecondWriter::inProcess();
             ASSERT_EQ(tool.set16(blk::window(5, blk::win::kState), 0), 0);
             ASSERT_EQ(tool.set16(blk::window(5, blk::win::kX), 300), 0);
             Panel::refresh(1);

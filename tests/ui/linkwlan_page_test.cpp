@@ -3,7 +3,7 @@
 // box could not use refused before anything is stored or run.
 #include "panel_fixture.h"
 #include "panel_checks.h"
-#include "panel_store.h"
+#include "second_writer.h"
 #include "test_root.h"
 
 #include "base/global.h"
@@ -367,12 +367,12 @@ TEST_F(WiredPage, AnAddressAToolSetsWhileThePageIsOpenIsNotWrittenBack)
 {
     auto toolSets = [](uint8_t last) {
         const uint16_t port = uint16_t(g_port.load());
-        return Panel::toolRequest(Wire::request(0xA4, {1, 0, 0, 0, 192, 168, 1, last, 255, 255, 255, 0, 192, 168, 1, 1,
-                                                       uint8_t(port), uint8_t(port >> 8)}));
+        return SecondWriter::inProcess().request(0xA4, {1, 0, 0, 0, 192, 168, 1, last, 255, 255, 255, 0, 192, 168, 1,
+                                                        1, uint8_t(port), uint8_t(port >> 8)});
     };
     auto searchAnswer = [] {
         Bytes reply;
-        EXPECT_EQ(Panel::toolRequest(Wire::request(0xA4, {3}), &reply), 0);
+        EXPECT_EQ(SecondWriter::inProcess().request(0xA4, {3}, &reply), 0);
         auto dotted = [&reply](size_t at) {
             return QStringLiteral("%1.%2.%3.%4").arg(int(reply[at])).arg(int(reply[at + 1])).arg(int(reply[at + 2])).arg(int(reply[at + 3]));
         };

@@ -4,7 +4,7 @@
 #include "panel_fixture.h"
 #include "panel_checks.h"
 #include "panel_store.h"
-#include "pc_tool.h"
+#include "second_writer.h"
 #include "test_root.h"
 
 #include "base/global.h"
@@ -430,7 +430,7 @@ TEST_F(PanelTest, OtherSettingsFollowsAToolsWifiSwitchAndAConfirmWithoutAChangeW
     R58_WIFI_CONFIG wifi;
     wifi.initialize(false);
     R58_WIFI_CONFIG::p_wifi = &wifi;
-    PcTool tool;
+    SecondWriter tool = SecondWriter::inProcess();
     struct Row {
         const char* what;
         bool duringEdit;

@@ -2,7 +2,6 @@
 
 #include "test_root.h"
 
-#include "comm/message_deal.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "scaler/c331_manage.h"
@@ -34,20 +33,5 @@ int savedByte(uint32_t offset)
 uint8_t changeFlag() { return c331_manage::p_c331_manage->change_flag; }
 
 void clearFlag() { c331_manage::p_c331_manage->change_flag = 0; }
-
-int toolRequest(const Bytes& body, Bytes* reply)
-{
-    if (body.size() < 2)
-        return -1;
-    Bytes buffer(kMessageBufferSize, 0);
-    std::copy(body.begin(), body.end() - 1, buffer.begin()); // the transport has checked and dropped the XOR byte
-    message_deal handler;
-    const uint32_t n = handler.message_group_deal(buffer.data(), uint32_t(body.size() - 1), uint32_t(buffer.size()));
-    if (n == 0)
-        return -1;
-    if (reply)
-        reply->assign(buffer.begin(), buffer.begin() + 10 + n);
-    return buffer[10];
-}
 
 }

@@ -1,6 +1,4 @@
 #pragma once
-#include "frame_client.h"
-
 #include <cstdint>
 
 class VyrRamPara;
@@ -15,7 +13,4 @@ void setInputTiming(VyrRamPara* s, int input, int w, int h, int rate);
 int savedByte(uint32_t offset);
 uint8_t changeFlag();
 void clearFlag();
-// A PC tool's request (a Wire body with its check byte) run through the dispatcher as a transport
-// runs it; the reply's status byte, -1 without a reply. *reply, when given, gets the reply body.
-int toolRequest(const Bytes& body, Bytes* reply = nullptr);
 }

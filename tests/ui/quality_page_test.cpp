@@ -3,7 +3,7 @@
 // step), the reset of all picture fields, MODE, and its texts in every language.
 #include "picture_pages.h"
 #include "fpga_up.h"
-#include "pc_tool.h"
+#include "second_writer.h"
 
 #include "ui/numberkeyboard.h"
 #include "ui/option.h"
@@ -301,7 +301,7 @@ TEST_F(QualityPage, ToolsValueDuringAnEditStaysOnTheWall)
     bringUp();
     ASSERT_TRUE(bringUpFpga0ByItsPasses());
     platform::Sim::fpgaChip().setCards(0, 1);
-    PcTool tool;
+    SecondWriter tool = SecondWriter::inProcess();
     struct Row {
         const char* what;
         std::vector<int> own; // steps before the tool's write

@@ -7,6 +7,7 @@
 #include "test_root.h"
 #include "fpga_up.h"
 #include "rcv_recovery_files.h"
+#include "running_fpga.h"
 
 #include "base/bytes.h"
 #include "base/global.h"
@@ -21,15 +22,12 @@
 #include "ui/panelkeys.h"
 #include "ui/panelwidgets.h"
 #include "ui/qroundprogressbar.h"
-#include "video_chips/keltosource.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-#include <atomic>
-#include <thread>
 
 using namespace PanelKey;
 using platform::Sim::fpgaChip;
@@ -507,36 +505,14 @@ TEST_F(RecoveryPage, TextsFitInEveryLanguage)
 // The same with the worker in its own thread: the page learns of the job only through the queue.
 TEST_F(PanelTest, RecoveryPageWithTheWorkerThread)
 {
-    keltosource::pInstance()->clock_state[0] = 2;
     fpgaChip().setCards(1, 3);
     fpgaChip().editNetwork([](LedNetwork& n) {
         for (auto& c : n.port(1).cards)
             c.configId = kConfig;
         n.port(1).cards[1].configId = 0x99;
     });
-    fpga_manage* fpga = fpga_manage::pInstance();
-    struct Stop {
-        explicit Stop(fpga_manage* worker) : f(worker) {}
-        fpga_manage* f;
-        std::atomic<bool> ticking{true};
-        std::thread ticks;
-        ~Stop()
-        {
-            ticking = false;
-            if (ticks.joinable())
-                ticks.join();
-            f->stop_worker();
-        }
-    } stop{fpga};
-    stop.ticks = std::thread([&stop] {
-        while (stop.ticking) {
-            G_timeTicks.fetch_add(1);
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
-    });
-    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-    g_fpga_c331_start = 1;
-    fpga_manage::wake();
+    RunningFpga running;
+    fpga_manage* fpga = running.fpga;
     ASSERT_TRUE(Panel::waitFor([fpga] { return fpga->get_port_card_num(1) == 3; }, 60000)) << "cards found";
 
     CardFiles::Op op;

@@ -7,6 +7,7 @@
 #include "test_root.h"
 #include "fpga_up.h"
 #include "rcv_recovery_files.h"
+#include "running_fpga.h"
 
 #include "base/bytes.h"
 #include "base/global.h"
@@ -796,32 +797,20 @@ TEST_F(PanelTest, EverySubPageFitsItsTextsInEveryLanguage)
 // the page shows the outcome.
 TEST_F(PanelTest, MappingJobRunByTheWorkerThreadReportsToThePage)
 {
-    keltosource::pInstance()->clock_state[0] = 2;
-    fpga_manage* fpga = fpga_manage::pInstance();
-    struct Stopper {
-        fpga_manage* f;
-        ~Stopper() { f->stop_worker(); }
-    } stopper{fpga};
-    ASSERT_TRUE(fpga->worker_started);
     fpgaChip().setCards(4, 2);
-    fpga_manage::gpio_write(fpga->rst_fpga0, 16);
-    g_fpga_c331_start = 1;
-    auto advance = [] {
-        G_timeTicks.fetch_add(1);
-        fpga_manage::wake();
-        usleep(300);
-    };
-    ASSERT_TRUE(Panel::waitFor([&] { advance(); return fpga->get_fpga_status() == 1; }, 60000));
-    ASSERT_TRUE(Panel::waitFor([&] { advance(); return fpga->get_port_card_num(4) == 2; }, 60000));
+    RunningFpga running;
+    fpga_manage* fpga = running.fpga;
+    ASSERT_TRUE(fpga->worker_started);
+    ASSERT_TRUE(Panel::waitFor([&] { return fpga->get_port_card_num(4) == 2; }, 60000));
     g_language = 1;
     SmartMapping page;
     page.on_Button_mapping_clicked();
     page.on_Button_mapping_state_clicked();
     ASSERT_TRUE(g_qround_bar);
-    ASSERT_TRUE(Panel::waitFor([&] { advance(); return !g_qround_bar && !page.resultText().isEmpty(); }, 60000));
+    ASSERT_TRUE(Panel::waitFor([&] { return !g_qround_bar && !page.resultText().isEmpty(); }, 60000));
     EXPECT_EQ(page.resultText(), QStringLiteral("Done"));
     EXPECT_TRUE(page.mappingIconOn());
-    fpga->stop_worker();
+    running.stop();
     const LedNetwork net = fpgaChip().network();
     for (const auto& card : net.port(4).cards)
         EXPECT_EQ(card.registers.at(LedNetwork::MappingRegister), 9);

@@ -2,7 +2,7 @@
 // only on OK and only when it changed, nothing on BACK or MODE), the three gains stepped live, the
 // colour matrix the scaler then sets on the chip, a stored type out of range, and its texts.
 #include "picture_pages.h"
-#include "pc_tool.h"
+#include "second_writer.h"
 
 #include "ui/pages_settings/quality.h"
 #include "ui/pages_settings/temperature.h"
@@ -244,7 +244,7 @@ TEST_F(TemperaturePage, AStoredTypeOutOfRangeShowsWhatTheScalerAppliesAndIsRepai
 TEST_F(TemperaturePage, ToolsTypeDuringAChoiceStaysOnTheChip)
 {
     bringUp();
-    PcTool tool;
+    SecondWriter tool = SecondWriter::inProcess();
     struct Row {
         const char* what;
         std::vector<int> own; // keys before the tool's write

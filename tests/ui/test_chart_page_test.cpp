@@ -2,7 +2,7 @@
 // in the scaler chip's generator, Close, BACK and MODE all switch it off again, a pattern the
 // scaler refuses (two windows on) is reported on the page, and its texts in every language.
 #include "picture_pages.h"
-#include "panel_store.h"
+#include "second_writer.h"
 #include "test_root.h"
 
 #include "ui/option.h"
@@ -183,10 +183,7 @@ TEST_F(TestChartPage, LeavingByCloseBackOrModeSwitchesThePatternOff)
 TEST_F(TestChartPage, APatternAToolSetsIsNoRefusalOfThePagesPattern)
 {
     bringUp();
-    auto toolSets = [](uint8_t pattern) {
-        EXPECT_EQ(Panel::toolRequest(Wire::writeRam(blk::kTestPattern, {pattern})), 0);
-        EXPECT_EQ(Panel::toolRequest(Wire::request(0xA0, {11, 0x02, 0x00, 0x02})), 0); // apply
-    };
+    auto toolSets = [](uint8_t pattern) { EXPECT_EQ(SecondWriter::inProcess().set(blk::kTestPattern, {pattern}), 0); };
     Script s;
     toTestChart(s)
         .key(OK)

@@ -5,12 +5,12 @@
 // DISABLED_ tests of PanelOnX, which skip on any other platform.
 #include "panel_fixture.h"
 #include "panel_checks.h"
+#include "second_writer.h"
 #include "test_root.h"
 #include "time_limit.h"
 #include "x_server.h"
 
 #include "base/global.h"
-#include "comm/message_deal.h"
 #include "tools/firmware_usbgrade.h"
 #include "ui/linkoption.h"
 #include "ui/mainwindow.h"
@@ -76,11 +76,8 @@ QImage screenPicture()
 // A PC tool's read of the screenshot window (group 0x61 at 0x800000) makes the program save it.
 QImage programPicture()
 {
-    std::vector<uint8_t> frame(kMessageBufferSize, 0);
-    const uint8_t request[16] = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0x61, 0x00, 0x00, 0x80, 0x00, 16, 0};
-    std::copy(request, request + sizeof request, frame.begin());
-    message_deal handler;
-    if (handler.message_group_deal(frame.data(), sizeof request, uint32_t(frame.size())) != 17 || frame[10] != 0)
+    Bytes reply;
+    if (SecondWriter::inProcess().request(Wire::readRam(0x800000, 16), &reply) != 0 || reply.size() != 28)
         return QImage();
     return QImage(QString::fromStdString(TestRoot::path("/123.png"))).convertToFormat(QImage::Format_RGB32);
 }
