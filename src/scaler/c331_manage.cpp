@@ -236,16 +236,23 @@ void c331_manage::bringUp()
 
 void c331_manage::showFactoryScreen(const uint16_t* stored)
 {
-    // A size an older program stored and this one refuses: the factory screen is shown, and the
-    // block gets it back as after any refused size, so pages, tools and the FPGA see what is shown.
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     // Image byte 2 + i holds block byte 0x300 + i.
     auto factory = [](uint32_t f) { return blk::get16(default_para_ramlist + 2, f - kPersistStart); };
-    writeLogMsg(LOG_WARNING, "stored LED screen " + std::to_string(stored[0]) + " x " + std::to_string(stored[1]) +
-                                 " refused at start, the factory screen is shown");
+    // Every start clears the splice mode: a screen only a splice takes (a ribbon wall, a tall
+    // wall) is kept in the block, sizes and windows, and comes back when its splice is set again;
+    // the factory screen only stands in on the chip. A screen no splice takes (an older program's,
+    // a damaged file) gives way to the factory screen, which the block then holds.
+    const bool kept = spliceTakes(stored);
+    const std::string size = std::to_string(stored[0]) + " x " + std::to_string(stored[1]);
+    writeLogMsg(LOG_WARNING, kept ? "stored LED screen " + size + " kept for its splice mode, the factory screen is "
+                                                                      "shown until one is set"
+                                  : "stored LED screen " + size + " refused at start, the factory screen is shown");
+    keep_stored_screen_ = kept;
     vyrApi_PnlInit2(factory(blk::kLedWidth), factory(blk::kLedHeight), factory(blk::kOutput1Width),
                     factory(blk::kOutput1Height), factory(blk::kSpliceMode));
-    if (!store)
+    keep_stored_screen_ = false;
+    if (!store || kept)
         return;
     {
         PosixLock lock(c331_mutex);
@@ -260,6 +267,17 @@ void c331_manage::showFactoryScreen(const uint16_t* stored)
         }
     }
     store->test_signal(1);
+}
+
+bool c331_manage::spliceTakes(const uint16_t* stored)
+{
+    for (int splice = SPLICE_HV; splice <= SPLICE_CP2TO1; ++splice) {
+        ST_PANEL plan;
+        if (planPanel(stored[0], stored[1], stored[2], stored[3], splice, plan, false).empty() &&
+            panelSeamFault(plan).empty())
+            return true;
+    }
+    return false;
 }
 
 void ScalerCallLog::record(const char* name, std::initializer_list<int> args)

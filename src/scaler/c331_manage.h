@@ -447,6 +447,9 @@ private:
     static void* c331manageThread(void* arg);
     void bringUp();
     void showFactoryScreen(const uint16_t* stored); // the stored screen was refused at start
+    // Some splice mode takes the screen {width, height, output 1 width, height} with the block's windows.
+    bool spliceTakes(const uint16_t* stored);
+    bool keep_stored_screen_ = false; // the factory screen stands in: the block keeps its windows
     void takeBackStoredPicture(); // picture values stored out of range become the factory ones
     void openChip();
     void identify();

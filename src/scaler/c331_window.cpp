@@ -449,6 +449,8 @@ void c331_manage::writeShownLayout(const uint8_t* shown)
         put(dispatching_);
         return;
     }
+    if (keep_stored_screen_)
+        return;
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
         PosixLock lock(c331_mutex);
         put(store->block);

@@ -253,38 +253,63 @@ TEST_F(Panel, TheIniPixelLimitBoundsTheLedSize)
     EXPECT_EQ(c331Chip().outputTiming(3).vactive, 1080u);
 }
 
-// A size an older program stored and this one refuses (no timing holds a 20000-pixel line): the
-// start shows the factory screen and takes the stored size back, as a refused size is; the first
-// change after it sets up no panel again (nor resets the FPGA), the next size is taken.
-TEST_F(ScalerFixture, BringUpWithAStoredSizeItRefusesShowsTheFactoryScreenAndTakesItBack)
-{
-    for (uint8_t* b : {store->block, store->shadow}) {
-        blk::put16(b, blk::kLedWidth, 20000);
-        blk::put16(b, blk::kLedHeight, 500);
-        blk::put16(b, blk::kOutput1Width, 20000);
-        blk::put16(b, blk::kOutput1Height, 500);
-    }
-    bringUp();
-    EXPECT_EQ(g_fpga_c331_start.load(), 1);
-    EXPECT_EQ(c331Chip().outputTiming(0).htotal, 1940u);
-    EXPECT_EQ(c331Chip().outputTiming(0).vtotal, 5104u);
-    for (uint32_t f : {blk::kLedWidth, blk::kOutput1Width, blk::kOutput2Width, blk::kChannelWidth})
-        EXPECT_EQ(blk::get16(store->block, f), 1920) << f;
-    for (uint32_t f : {blk::kLedHeight, blk::kOutput1Height, blk::kOutput2Height, blk::kChannelHeight})
-        EXPECT_EQ(blk::get16(store->block, f), 1080) << f;
-    EXPECT_TRUE(TestRoot::logHas("stored LED screen 20000 x 500 refused at start"));
+// Every start clears the splice mode. A stored screen only a splice mode takes (CP12 draws what no
+// splice draws) stays in the block, sizes and a window in its far corner, while the chip shows the
+// factory screen; its splice set again shows it. One no splice takes (no timing holds a 20000-pixel
+// line) gives way to the factory screen, and the first change after sets up no panel again.
+struct StoredScreen {
+    Led led;
+    uint32_t htt, vtt, width, routing; // channel 0 after the splice is set again
+};
+void PrintTo(const StoredScreen& s, std::ostream* os) { *os << s.led.w << 'x' << s.led.h << " splice " << s.led.splice; }
+class StartWith : public ScalerFixture, public ::testing::WithParamInterface<StoredScreen> {};
 
+TEST_P(StartWith, AStoredScreenOnlyASpliceTakesIsKeptAndShownWhenTheSpliceIsSetAgain)
+{
+    const Led& led = GetParam().led;
+    const bool kept = led.splice != 0;
+    connect1080p(1); // source 2
+    for (uint8_t* b : {store->block, store->shadow})
+        for (const auto& f : {std::pair{blk::kSpliceMode, 0}, {blk::kLedWidth, led.w}, {blk::kLedHeight, led.h},
+                              {blk::kOutput1Width, led.out1w}, {blk::kOutput1Height, led.out1h},
+                              {blk::window(0, blk::win::kX), led.w - 64}, {blk::window(0, blk::win::kY), led.h - 64},
+                              {blk::window(0, blk::win::kWidth), 64}, {blk::window(0, blk::win::kHeight), 64}})
+            blk::put16(b, f.first, uint16_t(f.second));
+    // What a tool reads back: the LED and output sizes, the window records.
+    auto toolReads = [&] {
+        std::vector<uint16_t> v;
+        for (uint32_t f : {blk::kLedWidth, blk::kLedHeight, blk::kOutput1Width, blk::kOutput1Height,
+                           blk::kOutput2Width, blk::kOutput2Height})
+            v.push_back(blk::get16(store->block, f));
+        for (uint32_t f = blk::windowRecord(0); f < blk::windowRecord(blk::kScalerWindows); f += 2)
+            v.push_back(kept ? blk::get16(store->block, f) : 0);
+        return v;
+    };
+    std::vector<uint16_t> stored = toolReads();
+    for (size_t i = 0; i < 6 && !kept; ++i)
+        stored[i] = i % 2 ? 1080 : 1920; // the factory screen
+    bringUp();
+    EXPECT_EQ(c331Chip().outputTiming(0).htotal, 1940u) << "the factory screen";
+    EXPECT_TRUE(TestRoot::logHas(kept ? "kept for its splice mode" : "refused at start"));
+    EXPECT_EQ(toolReads(), stored);
     c331Chip().clearLog();
-    handOver([](VyrRamPara& s) { blk::put16(s.block, blk::kContrast, 60); });
+    handOver([&](VyrRamPara& s) { blk::put16(s.block, blk::kSpliceMode, led.splice); });
     scaler->runOnce();
-    EXPECT_TRUE(c331Chip().writesTo(0x080A02, 16 * 5).empty()) << "the panel is not set up again";
-    handOver([](VyrRamPara& s) {
-        blk::put16(s.block, blk::kLedWidth, 3840);
-        blk::put16(s.block, blk::kLedHeight, 2160);
-    });
-    scaler->runOnce();
-    EXPECT_EQ(c331Chip().outputTiming(5).htotal, 3860u);
+    EXPECT_EQ(c331Chip().writesTo(0x080A02, 16 * 5).empty(), !kept) << "a panel set up";
+    EXPECT_EQ(toolReads(), stored);
+    const C331Chip::OutputTiming t = c331Chip().outputTiming(0);
+    EXPECT_EQ(std::vector<uint32_t>({t.htotal, t.vtotal, t.hactive, c331Chip().value(0x035504)}),
+              std::vector<uint32_t>({GetParam().htt, GetParam().vtt, GetParam().width, GetParam().routing}));
 }
+
+// V: one pair of 1000 x 9000 side by side; HV: two pairs of 600 x 8500; H: two pairs, 6000 pixels a
+// channel; CP21: its empty canvas's 660 x 15000 grown to the LED's height.
+INSTANTIATE_TEST_SUITE_P(Splices, StartWith,
+                         ::testing::Values(StoredScreen{{500, 17991, 500, 9000, 2}, 1020, 9706, 1000, 0x00010000},
+                                           StoredScreen{{600, 17000, 600, 8500, 1}, 676, 14645, 600, 0x00010000},
+                                           StoredScreen{{24000, 300, 12000, 300, 3}, 6076, 1630, 6000, 0x03020100},
+                                           StoredScreen{{500, 17991, 500, 17991, 5}, 660, 17999, 640, 0x00010000},
+                                           StoredScreen{{20000, 500, 20000, 500, 0}, 1940, 5104, 1920, 0x03020100}));
 
 namespace {
 
