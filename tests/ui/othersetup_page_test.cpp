@@ -442,6 +442,7 @@ TEST_F(PanelTest, OtherSettingsFollowsAToolsWifiSwitchAndAConfirmWithoutAChangeW
         {"OK after the tool's OFF during the edit", true, OK},
         {"BACK after the tool's OFF during the edit", true, Back},
         {"OK after the tool's OFF before its refresh", true, OK, false},
+        {"OK, OK after the tool's OFF before its refresh", false, OK, false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

@@ -424,9 +424,14 @@ void othersetup::keyReleaseEvent(QKeyEvent* event)
             on_button_box_clicked();
         } else if (option_count[ui_select] > 0 && current->currentIndex() >= 0) {
             // An empty chooser (no window on) has nothing to edit.
+            // The edit starts from what the block holds, which a tool may have changed since the
+            // page's last refresh: from the entry shown, its confirm would undo that change.
+            const int stored = storedEntry(ui_select);
             editing = 1;
-            edit_value = edit_start = uint8_t(current->currentIndex());
-            edit_origin.start({storedEntry(ui_select)});
+            edit_value = edit_start =
+                uint8_t(stored >= 0 && stored < option_count[ui_select] ? stored : current->currentIndex());
+            current->setCurrentIndex(edit_value);
+            edit_origin.start({stored});
             current->setStyleSheet(style_combo_editing);
         }
         break;
