@@ -331,8 +331,10 @@ uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
     {
         ScalerHandOver handOver;
         if (record >= 0) {
-            memcpy(store->block + kModeBodyStart, body, kModeDataSize);
-            store->modeRecalledByBox(uint16_t(record + 1));
+            // Whatever recall or store a tool wrote and did not apply: this recall is the later.
+            store->setBytes(kModeBodyStart, body, kModeDataSize);
+            store->setU16(blk::kCurrentMode, uint16_t(record + 1));
+            store->setU16(blk::kSaveModeRequest, 0);
         }
         for (uint32_t o = first; o + kItemSize <= end; o += kItemSize) {
             const uint8_t id = f.at(kItemsStart + o);
@@ -345,8 +347,7 @@ uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
             } else if (id == kItemAudio) {
                 // Values of 6 and up stand for window 0.
                 const uint8_t w = store->block[blk::kAudioWindow] < blk::kScalerWindows ? store->block[blk::kAudioWindow] : 0;
-                store->block[blk::window(w, blk::win::kAudio)] = value ? 100 : 0;
-                store->block[blk::window(w, blk::win::kAudioHigh)] = value ? 0x80 : 0;
+                store->setU16(blk::window(w, blk::win::kAudio), value ? 0x8064 : 0); // 100, 0x80
                 applied = true;
             } else {
                 for (const SingleWord& item : kSingleWords) {
@@ -390,10 +391,8 @@ void message_deal::set_para_sync()
     store->setU16(blk::window(0, blk::win::kY), 0);
     store->setU16(blk::window(0, blk::win::kWidth), uint16_t(W));
     store->setU16(blk::window(0, blk::win::kHeight), uint16_t(H));
-    for (uint32_t w = 1; w < blk::kScalerWindows; ++w) {
-        store->block[blk::window(w, blk::win::kState)] = 0;
-        store->block[blk::window(w, blk::win::kState) + 1] = 0;
-    }
+    for (uint32_t w = 1; w < blk::kScalerWindows; ++w)
+        store->setU16(blk::window(w, blk::win::kState), 0);
     handOver.commit(1);
 }
 

@@ -171,12 +171,16 @@ bool message_deal::applyParameterBlock()
     bool copyMenu = false;
     {
         ScalerHandOver handOver;
+        // The apply takes the tool's bytes as they are: it writes the block raw and leaves no mode
+        // in use unless it loads the tool's recall.
+        uint8_t* b = store->block;
         // The tool's recall or store is its own bytes of the two words, told apart from what the box
         // set there itself: a store that set the current mode, or another writer's refresh, is no recall.
         const uint16_t L = store->u16(blk::kCurrentMode);
         const bool recall = !store->boxHolds(blk::kCurrentMode);
         const uint16_t request = store->u16(blk::kSaveModeRequest);
         const bool storing = request != 0 && !store->boxHolds(blk::kSaveModeRequest);
+        uint16_t current = 0;
         if (recall && L != 0) {
             bool loaded = false;
             // The word is anybody's to write; only 1-16 name a record.
@@ -185,31 +189,25 @@ bool message_deal::applyParameterBlock()
                 const uint8_t* record = store->mode[L - 1];
                 loaded = record[0] == blk::kMarkerSaved && record[1] == blk::kMarkerSaved;
                 if (loaded)
-                    memcpy(store->block + kModeBodyStart, record + 2, kModeDataSize);
+                    memcpy(b + kModeBodyStart, record + 2, kModeDataSize);
             }
-            if (!loaded) {
-                // Nothing recalled: no mode is in use, and the tool is told.
-                store->setU16(blk::kCurrentMode, 0);
-                done = false;
-            }
-        } else if (!recall) {
-            store->setU16(blk::kCurrentMode, 0);
+            // Nothing recalled: no mode is in use, and the tool is told.
+            current = loaded ? L : 0;
+            done = loaded;
         }
 
         const uint16_t audio = store->u16(blk::kAudioWindow);
         if (audio >= kWindows || store->u16(blk::window(audio, blk::win::kState)) == 0)
-            store->setU16(blk::kAudioWindow, 0);
+            blk::put16(b, blk::kAudioWindow, 0);
 
-        if (c331_manage::takesNewScreen(store->block, store->shadow)) {
+        if (c331_manage::takesNewScreen(b, store->shadow)) {
             if (L >= 2 && !recall) {
-                store->setU16(blk::window(0, blk::win::kX), 0);
-                store->setU16(blk::window(0, blk::win::kY), 0);
-                store->setU16(blk::window(0, blk::win::kWidth), store->u16(blk::kLedWidth));
-                store->setU16(blk::window(0, blk::win::kHeight), store->u16(blk::kLedHeight));
-                for (uint32_t w = 1; w < kWindows; ++w) {
-                    store->block[blk::window(w, blk::win::kState)] = 0;
-                    store->block[blk::window(w, blk::win::kState) + 1] = 0;
-                }
+                blk::put16(b, blk::window(0, blk::win::kX), 0);
+                blk::put16(b, blk::window(0, blk::win::kY), 0);
+                blk::put16(b, blk::window(0, blk::win::kWidth), store->u16(blk::kLedWidth));
+                blk::put16(b, blk::window(0, blk::win::kHeight), store->u16(blk::kLedHeight));
+                for (uint32_t w = 1; w < kWindows; ++w)
+                    blk::put16(b, blk::window(w, blk::win::kState), 0);
             }
             for (uint32_t w = 0; w < kWindows; ++w) {
                 const uint32_t src = blk::window(w, blk::win::kSource);
@@ -217,16 +215,16 @@ bool message_deal::applyParameterBlock()
                 if (!(word & blk::win::kSourceCrop))
                     continue;
                 // Any low byte stays inside the block: 0x5C0 + 10 * 255 < 4096.
-                const uint8_t input = store->block[blk::cropEntry(word & 0xFF)] & 0x0F;
-                store->setU16(src, input);
+                const uint8_t input = b[blk::cropEntry(word & 0xFF)] & 0x0F;
+                blk::put16(b, src, input);
             }
             fpga_manage::requestLedParameterStep();
-            store->setU16(blk::kAudioWindow, 0);
+            blk::put16(b, blk::kAudioWindow, 0);
         }
 
         const uint8_t effect = uint8_t(store->u16(blk::kSwitchEffect) << 2);
         for (uint32_t w = 0; w < kWindows; ++w) {
-            uint8_t& flags = store->block[blk::window(w, blk::win::kOutput)];
+            uint8_t& flags = b[blk::window(w, blk::win::kOutput)];
             flags = uint8_t((flags & ~0x0C) | effect);
         }
 
@@ -234,13 +232,16 @@ bool message_deal::applyParameterBlock()
         // tool's next request cannot overwrite it.
         if (storing && request <= kModeCount) {
             storeAsked = request - 1;
-            memcpy(body, store->block + kModeBodyStart, kModeDataSize);
+            memcpy(body, b + kModeBodyStart, kModeDataSize);
             copyMenu = store->u16(blk::kOsdMenu) == 1;
         } else if (storing) {
             done = false;
         }
-        store->setU16(blk::kSaveModeRequest, 0);
-        store->unapplied.clear();
+        blk::put16(b, blk::kCurrentMode, current);
+        blk::put16(b, blk::kSaveModeRequest, 0);
+        // A recall or store another writer overwrote before this apply is answered as not served.
+        if (!store->toolBytesApplied())
+            done = false;
         handOver.commit(1);
     }
     if (storeAsked >= 0 && !store->storeMode(uint32_t(storeAsked), body, copyMenu))
@@ -255,7 +256,7 @@ void message_deal::RegUpdate10(uint8_t bits)
         return;
     // Default image byte 2 + i holds block byte 0x300 + i.
     auto restore = [store](uint32_t from, uint32_t to) {
-        memcpy(store->block + from, default_para_ramlist + 2 + (from - kPersistStart), to - from);
+        store->setBytes(from, default_para_ramlist + 2 + (from - kPersistStart), to - from);
     };
     if (bits & 0x01) {
         ScalerHandOver handOver;

@@ -155,7 +155,7 @@ void fpga_manage::apply_brightness(bool fromBlock)
                 ScalerHandOver scaler;
                 if (!blockGives(store->u16(blk::kBrightness), v)) {
                     const uint16_t percent = percentOf(v);
-                    blk::put16(store->block, blk::kBrightness, percent);
+                    store->setU16(blk::kBrightness, percent);
                     bri_echo_percent = percent;
                     shown = true;
                 }

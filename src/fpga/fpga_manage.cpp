@@ -46,7 +46,7 @@ void screenControlWritten(fpga_manage& m, bool blank, uint8_t mask)
     if (mask == 0x04 && g_set_led_para.load() == 0 && store) {
         {
             ScalerHandOver scaler;
-            blk::put16(store->block, blk::kBlackScreen, blank ? 1 : 0);
+            store->setU16(blk::kBlackScreen, blank ? 1 : 0);
         }
         store->test_signal(1);
     }

@@ -13,6 +13,22 @@ void UnappliedBytes::note(const uint8_t* block, uint32_t offset, const uint8_t* 
     any_ = any_ || n != 0;
 }
 
+void UnappliedBytes::take(uint32_t offset, uint32_t n)
+{
+    if (!any_)
+        return;
+    for (uint32_t i = offset; i < offset + n && i < kBlockSize; ++i)
+        written_.reset(i);
+}
+
+bool UnappliedBytes::setUnder(const uint8_t* block, uint32_t i, uint8_t value)
+{
+    if (i >= kBlockSize || !toolByte(block, i))
+        return false;
+    before_[i] = value;
+    return true;
+}
+
 void UnappliedBytes::clear()
 {
     if (!any_)
@@ -28,13 +44,4 @@ void UnappliedBytes::putBack(uint8_t* copy) const
     for (uint32_t i = 0; i < kBlockSize; ++i)
         if (toolByte(copy, i))
             copy[i] = before_[i];
-}
-
-uint16_t UnappliedBytes::boxWord(const uint8_t* block, uint32_t offset) const
-{
-    if (offset > kBlockSize - 2)
-        return 0;
-    const uint8_t lo = toolByte(block, offset) ? before_[offset] : block[offset];
-    const uint8_t hi = toolByte(block, offset + 1) ? before_[offset + 1] : block[offset + 1];
-    return uint16_t(lo | hi << 8);
 }

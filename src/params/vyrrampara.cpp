@@ -14,6 +14,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 VyrRamPara* VyrRamPara::p_vyrrampara_config = nullptr;
 uint8_t g_cut_source_state[30];
@@ -91,10 +93,70 @@ void VyrRamPara::copyBlock(uint8_t* out, uint32_t offset, uint32_t n)
     memcpy(out, block + offset, n);
 }
 
+void VyrRamPara::setBytes(uint32_t offset, const uint8_t* data, uint32_t n)
+{
+    if (n == 0 || offset > kBlockSize || n > kBlockSize - offset)
+        return;
+    // A tool's recall or store this write takes away with another value: its apply is told.
+    const bool requests = offset < blk::kSaveModeRequest + 2 && offset + n > blk::kCurrentMode;
+    const uint16_t recall = requests && toolAsks(blk::kCurrentMode) ? u16(blk::kCurrentMode) : 0;
+    const uint16_t store = requests && toolAsks(blk::kSaveModeRequest) ? u16(blk::kSaveModeRequest) : 0;
+    {
+        std::optional<PosixLock> records;
+        if (offset < blk::kInputResolutionEnd)
+            records.emplace(mutex);
+        memcpy(block + offset, data, n);
+    }
+    unapplied_.take(offset, n);
+    if ((recall && !toolAsks(blk::kCurrentMode) && u16(blk::kCurrentMode) != recall)
+        || (store && !toolAsks(blk::kSaveModeRequest) && u16(blk::kSaveModeRequest) != store))
+        requestDropped_ = true;
+}
+
 void VyrRamPara::setU16(uint32_t offset, uint16_t value)
 {
-    if (offset <= kBlockSize - 2)
-        putU16(block + offset, value);
+    const uint8_t bytes[2] = {uint8_t(value), uint8_t(value >> 8)};
+    setBytes(offset, bytes, 2);
+}
+
+uint16_t VyrRamPara::boxWord(uint32_t offset) const
+{
+    if (offset > kBlockSize - 2)
+        return 0;
+    if (offset < blk::kInputResolutionEnd) // the receiver drivers' records, no tool's to hold
+        return u16(offset);
+    return uint16_t(unapplied_.boxByte(block, offset) | unapplied_.boxByte(block, offset + 1) << 8);
+}
+
+void VyrRamPara::setBoxWord(uint32_t offset, uint16_t value)
+{
+    if (offset < kPersistStart || offset > kBlockSize - 2)
+        return;
+    for (uint32_t i = 0; i < 2; ++i) {
+        const uint8_t byte = uint8_t(value >> (8 * i));
+        if (!unapplied_.setUnder(block, offset + i, byte)) {
+            block[offset + i] = byte;
+            unapplied_.take(offset + i, 1);
+        }
+    }
+}
+
+bool VyrRamPara::toolAsks(uint32_t word) const
+{
+    return u16(word) != 0 && !boxHolds(word);
+}
+
+void VyrRamPara::appliedCopy(uint8_t* out)
+{
+    PosixLock records(mutex); // the input drivers write their records under it
+    memcpy(out, block, kBlockSize);
+    unapplied_.putBack(out);
+}
+
+bool VyrRamPara::toolBytesApplied()
+{
+    unapplied_.clear();
+    return !std::exchange(requestDropped_, false);
 }
 
 uint32_t VyrRamPara::VyrRamParaDeal(const uint8_t* data, uint16_t length, uint32_t offset)
@@ -107,8 +169,11 @@ uint32_t VyrRamPara::VyrRamParaDeal(const uint8_t* data, uint16_t length, uint32
     // nor cross an input driver's write of its record.
     ScalerHandOver lock;
     PosixLock records(mutex);
-    unapplied.note(block, offset, data, length); // until the tool's apply, the bytes are its own
+    unapplied_.note(block, offset, data, length); // until the tool's apply, the bytes are its own
     memcpy(block + offset, data, length);
+    // A new recall or store: its apply serves it, whatever another writer dropped before.
+    if (toolAsks(blk::kCurrentMode) || toolAsks(blk::kSaveModeRequest))
+        requestDropped_ = false;
     return 0;
 }
 
@@ -237,21 +302,25 @@ void VyrRamPara::VyrSetImageSource(uint32_t entry, uint8_t source, uint8_t windo
         const int k = findCropEntry(source, entry);
         word = k < 0 ? 0 : uint16_t(blk::win::kSourceCrop | k);
     }
-    const uint32_t r = blk::window(window, blk::win::kSource);
-    block[r] = uint8_t(word);
-    block[r + 1] = uint8_t(word >> 8);
+    setU16(blk::window(window, blk::win::kSource), word);
     // The block is no longer the current mode, unless a tool's recall waits for its apply.
-    if (boxHolds(blk::kCurrentMode))
-        setU16(blk::kCurrentMode, 0);
+    setBoxWord(blk::kCurrentMode, 0);
     handOver.commit(1);
 }
 
-void VyrRamPara::modeRecalledByBox(uint16_t n)
+bool VyrRamPara::recallMode(uint32_t m)
 {
-    if (boxHolds(blk::kCurrentMode))
-        setU16(blk::kCurrentMode, n);
-    if (boxHolds(blk::kSaveModeRequest))
-        setU16(blk::kSaveModeRequest, 0);
+    if (m >= kModeCount)
+        return false;
+    ScalerHandOver handOver;
+    std::lock_guard<std::recursive_mutex> records(records_mutex);
+    if (mode[m][0] != blk::kMarkerSaved || mode[m][1] != blk::kMarkerSaved)
+        return false;
+    setBytes(kModeBodyStart, mode[m] + 2, kModeDataSize);
+    setBoxWord(blk::kCurrentMode, uint16_t(m + 1));
+    setBoxWord(blk::kSaveModeRequest, 0);
+    handOver.commit(1);
+    return true;
 }
 
 void VyrRamPara::VyrGetCropPara(uint8_t source, uint32_t n, CROP_PARA* out, int* index)

@@ -35,13 +35,27 @@ public:
     uint8_t mode[kModeCount][kModeRecordSize];
     uint8_t image[kImageSize];
     std::recursive_mutex records_mutex;  // user-mode records: protocol writes vs. GUI save/delete
-    UnappliedBytes unapplied;            // a tool's block writes not yet applied; under the hand-over
 
     uint16_t u16(uint32_t offset) const;               // block u16, little-endian
     // Block bytes [offset, offset + n) as they stand between two writes, whoever the writer: copied
     // under the hand-over and then this store's mutex. Neither may be held by the caller.
     void copyBlock(uint8_t* out, uint32_t offset, uint32_t n);
+    // The box's own change of block bytes (the panel, the FPGA's echo, single parameters, a recall,
+    // a restore; hand-over held): they are what the box applied, whatever a tool wrote there and
+    // did not apply. A change of the mode body leaves no mode in use.
+    void setBytes(uint32_t offset, const uint8_t* data, uint32_t n);
+    void setU8(uint32_t offset, uint8_t value) { setBytes(offset, &value, 1); }
     void setU16(uint32_t offset, uint16_t value);
+    // The word at `offset` as the box applied it, and the box's change of it that leaves a tool's
+    // write there waiting for its apply (hand-over held).
+    uint16_t boxWord(uint32_t offset) const;
+    void setBoxWord(uint32_t offset, uint16_t value);
+    // The block as the box applied it, for whatever saves or shows it: the bytes a tool wrote and
+    // did not apply put back to the box's (hand-over held; takes this store's mutex).
+    void appliedCopy(uint8_t* out);
+    // A tool's apply took every byte it wrote (hand-over held). False when a recall or store a tool
+    // wrote was overwritten by another writer before it: that apply cannot serve it.
+    bool toolBytesApplied();
 
     uint32_t VyrRamParaDeal(const uint8_t* data, uint16_t length, uint32_t offset);
     uint32_t VyrModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
@@ -61,13 +75,13 @@ public:
     int32_t VyrUserModeSaved(uint32_t m);
     int32_t VyrUserModeIndex(uint32_t current, uint32_t direction);
     uint32_t VyrGetCurrentModeIndex();
-    // After the panel or group 0xB0 loaded mode n's body into the block (hand-over held): n is the
-    // current mode and no store is asked, unless a tool's recall or store request written into
-    // those words waits for its apply, which serves it.
-    void modeRecalledByBox(uint16_t n);
+    // The panel's recall of user mode m: its body into the block, m + 1 the current mode and no
+    // store asked, handed over; a recall or store request a tool wrote into those words waits for
+    // its apply, which serves it. False when m holds no saved mode.
+    bool recallMode(uint32_t m);
     // The word at `offset` holds the box's own value, not a tool's write waiting for its apply
     // (hand-over held).
-    bool boxHolds(uint32_t offset) const { return u16(offset) == unapplied.boxWord(block, offset); }
+    bool boxHolds(uint32_t offset) const { return u16(offset) == boxWord(offset); }
     int test_signal(int code);
     void ram_para_save();
     void ram_para_reset();
@@ -107,6 +121,9 @@ private:
     void copyMenuFile(uint32_t m); // omenu.json -> MOnn.json; caller holds the file mutex
     int findCropEntry(uint8_t source, uint32_t n); // caller holds the scaler mutex
     void rebuildCropBitmap();                      // caller holds the scaler mutex
+    bool toolAsks(uint32_t word) const; // a tool's recall or store request waits in `word`
     std::bitset<kModeCount> replaced_;             // records the protocol wrote; under records_mutex
+    UnappliedBytes unapplied_;                     // a tool's block writes not yet applied; under the hand-over
+    bool requestDropped_ = false;                  // a tool's recall or store overwritten since; idem
     void writeCropRect(uint32_t k, const CROP_PARA* in); // x, y, width, height of crop entry k
 };

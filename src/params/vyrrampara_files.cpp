@@ -145,7 +145,7 @@ void VyrRamPara::ram_para_reset()
         Delay::ms(100);
     }
     ScalerHandOver lock;
-    memcpy(block + kPersistStart, default_para_ramlist + 2, kPersistSize);
+    setBytes(kPersistStart, default_para_ramlist + 2, kPersistSize);
     memcpy(shadow, block, kBlockSize);
 }
 
@@ -213,10 +213,8 @@ bool VyrRamPara::storeMode(uint32_t m, const uint8_t* body, bool copyMenu)
     {
         ScalerHandOver handOver;
         // A recall a tool has written meanwhile is the tool's: its apply serves it.
-        if (boxHolds(blk::kCurrentMode)) {
-            setU16(blk::kCurrentMode, uint16_t(m + 1));
-            handOver.commit(1);
-        }
+        setBoxWord(blk::kCurrentMode, uint16_t(m + 1));
+        handOver.commit(1);
     }
     if (traceOn())
         printf("\n user mode save change ,%#x \n", blk::kMarkerSaved);
@@ -228,10 +226,7 @@ bool VyrRamPara::storeMode(uint32_t m)
     uint8_t copy[kBlockSize];
     {
         ScalerHandOver lock;
-        memcpy(copy, block, kBlockSize);
-        // What the box applied: bytes a tool has written wait for its own apply, as they do for
-        // the parameter file.
-        unapplied.putBack(copy);
+        appliedCopy(copy); // bytes a tool has written wait for its own apply, as for the file
     }
     return storeMode(m, copy + kModeBodyStart, blk::get16(copy, blk::kOsdMenu) == 1);
 }

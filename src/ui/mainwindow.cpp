@@ -263,8 +263,7 @@ void MainWindow::on_toolButton1_clicked()
     ScalerHandOver handOver;
     const uint16_t v = (s->u16(blk::kBlackScreen) + 1) & 1;
     setToolPicture(ui->toolButton1, v == 1 ? "closeled" : "uncloseled");
-    s->block[blk::kBlackScreen] = uint8_t(v);
-    s->block[blk::kBlackScreen + 1] = 0;
+    s->setU16(blk::kBlackScreen, v);
     handOver.commit();
 }
 
@@ -279,16 +278,10 @@ void MainWindow::on_toolButton2_clicked()
         w = 0;
         s->setU16(blk::kAudioWindow, 0);
     }
-    uint8_t* record = s->block + blk::windowRecord(uint32_t(w));
-    if (record[blk::win::kAudioHigh] & 0x80) {
-        setToolPicture(ui->toolButton2, "slience");
-        record[blk::win::kAudio] = 0;
-        record[blk::win::kAudioHigh] = 0;
-    } else {
-        setToolPicture(ui->toolButton2, "unslience");
-        record[blk::win::kAudio] = 0xFF;
-        record[blk::win::kAudioHigh] = 0x80;
-    }
+    const uint32_t audio = blk::window(uint32_t(w), blk::win::kAudio); // with its high byte
+    const bool on = s->block[blk::window(uint32_t(w), blk::win::kAudioHigh)] & 0x80;
+    setToolPicture(ui->toolButton2, on ? "slience" : "unslience");
+    s->setU16(audio, on ? 0 : 0x80FF);
     handOver.commit();
 }
 

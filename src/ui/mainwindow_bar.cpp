@@ -222,16 +222,8 @@ void MainWindow::vyr_button_mode_clicked()
         save_state = 0;
         on_toolButton4_clicked();
     } else if (call_state == 1) {
-        if (s && saved(slot)) {
-            ScalerHandOver handOver;
-            {
-                std::lock_guard<std::recursive_mutex> records(s->records_mutex);
-                memcpy(s->block + kModeBodyStart, s->mode[slot] + 2, kModeDataSize);
-            }
-            s->modeRecalledByBox(uint16_t(slot + 1));
-            handOver.commit();
+        if (s && s->recallMode(uint32_t(slot)))
             pending_tip = 1;
-        }
         call_state = 0;
         bar_index = uint8_t(slot);
         on_toolButton3_clicked();

@@ -8,7 +8,6 @@
 #include "ui/tip.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
-#include "base/posix_lock.h"
 
 #include <cstdio>
 #include <cstring>
@@ -76,12 +75,9 @@ void SyncUpdate::writeBack(VyrRamPara& store)
         ScalerHandOver handOver;
         if (c331_manage::p_c331_manage)
             pending = c331_manage::p_c331_manage->change_flag != 0;
-        // The input drivers publish their resolution records under the store's own mutex.
-        PosixLock records(store.mutex);
-        memcpy(snapshot, store.block, kBlockSize);
         // A tool's bytes wait for its own apply: this refresh may be another writer's, and saving
         // them would make them the box's (a recall written and not applied would be dropped).
-        store.unapplied.putBack(snapshot);
+        store.appliedCopy(snapshot);
     }
     if (memcmp(snapshot + kPersistStart, store.shadow + kPersistStart, kPersistSize) == 0) {
         save_failed_ = false;

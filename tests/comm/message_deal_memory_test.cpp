@@ -167,9 +167,13 @@ TEST_F(MessageDealTest, SingleParameterUserModeLoadsASavedRecord)
     EXPECT_EQ(blockU16(0x362), 10) << "the empty record 3 after it is skipped";
     EXPECT_EQ(scaler->change_flag, 1);
 
-    // A tool's recall and store request, written and not yet applied, are left to its apply.
+    // A tool's recall and store request, written and not applied: this recall, the later, clears
+    // them, and the tool's apply is answered that they were not served.
     ASSERT_EQ(writeRam(0x362, {4, 0, 6, 0}), 0);
     send(kController, 0xB0, {'1', 0, 54, 17, 0});
-    EXPECT_EQ(blockU16(0x362), 4);
-    EXPECT_EQ(blockU16(0x364), 6);
+    EXPECT_EQ(blockU16(0x362), 10);
+    EXPECT_EQ(blockU16(0x364), 0);
+    EXPECT_EQ(writeReg(11, 0x02, 0), 1);
+    EXPECT_EQ(store->block[0x380], 0x3C);
+    EXPECT_FALSE(store->VyrUserModeSaved(5)) << "nothing stored as mode 6";
 }

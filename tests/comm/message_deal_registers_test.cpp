@@ -363,6 +363,19 @@ TEST_F(MessageDealTest, Register16RestoresDefaultsPerBit)
     EXPECT_EQ(store->block[0x300], 0);
     EXPECT_EQ(blockU16(0x562), 1920);
     EXPECT_EQ(scaler->change_flag, 1);
+
+    // Another tool's recall of saved mode 3, written and not applied, dropped by the restore: its
+    // apply loads nothing and is answered so; written again, it is served.
+    store->mode[2][0] = store->mode[2][1] = 0xAA;
+    memset(store->mode[2] + 2, 0x42, kModeDataSize);
+    ASSERT_EQ(writeRam(0x362, {3, 0}), 0);
+    writeReg(16, 0x01, 0);
+    EXPECT_EQ(writeReg(11, 0x02, 0), 1);
+    EXPECT_EQ(blockU16(0x882), 50) << "the restored contrast, not mode 3's";
+    EXPECT_EQ(blockU16(0x362), 0);
+    ASSERT_EQ(writeRam(0x362, {3, 0}), 0);
+    EXPECT_EQ(writeReg(11, 0x02, 0), 0);
+    EXPECT_EQ(blockU16(0x882), 0x4242);
 }
 
 TEST_F(MessageDealTest, Register17AsksTheInputManagerWithBit0OfTheMask)

@@ -426,15 +426,8 @@ void CustomMode::on_Button_use_clicked()
 {
     VyrRamPara* s = store();
     const uint32_t m = g_mode_select.load();
-    if (!s || !s->VyrUserModeSaved(m))
+    if (!s || !s->recallMode(m))
         return;
-    {
-        ScalerHandOver handOver;
-        std::lock_guard<std::recursive_mutex> records(s->records_mutex);
-        memcpy(s->block + kModeBodyStart, s->mode[m] + 2, kModeDataSize);
-        s->modeRecalledByBox(uint16_t(m + 1));
-        handOver.commit(1);
-    }
     // The mode brings its own crop table: the pages' crop lists follow it.
     s->VyrCropSourceInit();
     lcd_para_init(); // the "Using" badge now names this slot
@@ -451,8 +444,8 @@ void CustomMode::on_Button_delete_clicked()
         // Nothing may go on naming a mode that no longer exists; saved like any other change. A
         // recall of it a tool has written is the tool's: its apply answers that nothing is there.
         ScalerHandOver handOver;
-        if (s->u16(blk::kCurrentMode) == m + 1 && s->boxHolds(blk::kCurrentMode)) {
-            s->setU16(blk::kCurrentMode, 0);
+        if (s->boxWord(blk::kCurrentMode) == m + 1) {
+            s->setBoxWord(blk::kCurrentMode, 0);
             handOver.commit(1);
         }
     }

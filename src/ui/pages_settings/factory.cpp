@@ -242,7 +242,7 @@ void factory::on_Button_lang_clicked()
         if (store->block[blk::kLanguage] == lang_index)
             return;
         g_language = lang_index;
-        store->block[blk::kLanguage] = lang_index;
+        store->setU8(blk::kLanguage, lang_index);
         handOver.commit(1);
     }
     language_changed();
@@ -257,7 +257,7 @@ void factory::factoryReset(Reset kind)
         return;
     // Image byte 2 + i holds block byte 0x300 + i.
     auto restore = [store](uint32_t from, uint32_t to) {
-        memcpy(store->block + from, default_para_ramlist + 2 + (from - kPersistStart), to - from);
+        store->setBytes(from, default_para_ramlist + 2 + (from - kPersistStart), to - from);
     };
     ScalerHandOver handOver;
     if (kind == KeepIpEdid) {
@@ -268,8 +268,7 @@ void factory::factoryReset(Reset kind)
     }
     if (c331_manage::takesNewScreen(store->block, store->shadow)) {
         fpga_manage::requestLedParameterStep();
-        store->block[blk::kAudioWindow] = 0;
-        store->block[blk::kAudioState] = 0;
+        store->setU16(blk::kAudioWindow, 0); // with the audio state byte
     }
     if (kind != KeepIpEdid) {
         if (keltosource* inputs = keltosource::p_kelto_source) {

@@ -321,24 +321,24 @@ void ledset::on_Button_apply1_clicked()
     bool changed = false;
     {
         ScalerHandOver handOver;
-        uint8_t* b = store->block;
+        const uint8_t* b = store->block;
         replaced_ = uint32_t(blk::get16(b, blk::kLedWidth)) << 16 | blk::get16(b, blk::kLedHeight);
-        blk::put16(b, blk::kLedWidth, uint16_t(w));
-        blk::put16(b, blk::kLedHeight, uint16_t(h));
-        blk::put16(b, blk::kOutput1Width, uint16_t(w));
-        blk::put16(b, blk::kOutput1Height, uint16_t(h));
-        blk::put16(b, blk::kOutput2Width, uint16_t(w));
-        blk::put16(b, blk::kOutput2Height, uint16_t(h));
+        store->setU16(blk::kLedWidth, uint16_t(w));
+        store->setU16(blk::kLedHeight, uint16_t(h));
+        store->setU16(blk::kOutput1Width, uint16_t(w));
+        store->setU16(blk::kOutput1Height, uint16_t(h));
+        store->setU16(blk::kOutput2Width, uint16_t(w));
+        store->setU16(blk::kOutput2Height, uint16_t(h));
         for (uint32_t f : {blk::kSpliceMode, blk::kOutput1X, blk::kOutput1Y, blk::kOutput2X, blk::kOutput2Y})
-            blk::put16(b, f, 0);
+            store->setU16(f, 0);
         changed = w != blk::get16(store->shadow, blk::kLedWidth) || h != blk::get16(store->shadow, blk::kLedHeight);
         if (changed) {
-            blk::put16(b, blk::window(0, blk::win::kX), 0);
-            blk::put16(b, blk::window(0, blk::win::kY), 0);
-            blk::put16(b, blk::window(0, blk::win::kWidth), uint16_t(w));
-            blk::put16(b, blk::window(0, blk::win::kHeight), uint16_t(h));
+            store->setU16(blk::window(0, blk::win::kX), 0);
+            store->setU16(blk::window(0, blk::win::kY), 0);
+            store->setU16(blk::window(0, blk::win::kWidth), uint16_t(w));
+            store->setU16(blk::window(0, blk::win::kHeight), uint16_t(h));
             for (uint32_t win = 1; win < blk::kScalerWindows; ++win)
-                blk::put16(b, blk::window(win, blk::win::kState), 0);
+                store->setU16(blk::window(win, blk::win::kState), 0);
             fpga_manage::requestLedParameterStep();
         }
         handOver.commit(1);

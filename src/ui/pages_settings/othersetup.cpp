@@ -306,10 +306,8 @@ void othersetup::applyAudio()
     if (w >= 0) {
         const bool on = audioOn(store->block, uint32_t(w));
         if (on != (edit_value != 0)) {
-            store->block[blk::kAudioWindow] = uint8_t(w);
-            store->block[blk::kAudioState] = 0;
-            store->block[blk::window(uint32_t(w), blk::win::kAudio)] = on ? 0 : 255;
-            store->block[blk::window(uint32_t(w), blk::win::kAudioHigh)] = on ? 0 : 128;
+            store->setU16(blk::kAudioWindow, uint16_t(w)); // with the audio state byte
+            store->setU16(blk::window(uint32_t(w), blk::win::kAudio), on ? 0 : 0x80FF);
             handOver.commit();
         }
     }
@@ -323,16 +321,15 @@ void othersetup::applySwitchEffect()
     {
         ScalerHandOver handOver;
         const bool fade = edit_value != 0;
-        store->block[blk::kSwitchEffect] = fade ? 1 : 0;
+        store->setU8(blk::kSwitchEffect, fade ? 1 : 0);
         for (uint32_t w = 0; w < blk::kScalerWindows; ++w) {
-            uint8_t& output = store->block[blk::window(w, blk::win::kOutput)];
+            const uint32_t output = blk::window(w, blk::win::kOutput);
             if (fade) {
-                store->block[blk::fadeIn(w)] = kFadeTime;
-                store->block[blk::fadeOut(w)] = kFadeTime;
-                output = uint8_t(output | blk::win::kOutEffect);
-            } else {
-                output = uint8_t(output & ~blk::win::kOutEffect);
+                store->setU8(blk::fadeIn(w), kFadeTime);
+                store->setU8(blk::fadeOut(w), kFadeTime);
             }
+            store->setU8(output, uint8_t(fade ? store->block[output] | blk::win::kOutEffect
+                                              : store->block[output] & ~blk::win::kOutEffect));
         }
         handOver.commit();
     }
@@ -347,7 +344,7 @@ void othersetup::applyWifi()
     const bool off = edit_value != 0;
     {
         ScalerHandOver handOver;
-        store->block[blk::kWifiOff] = off ? 1 : 0;
+        store->setU8(blk::kWifiOff, off ? 1 : 0);
         handOver.commit();
     }
     if (!off) {
@@ -376,9 +373,9 @@ void othersetup::applyPointToPoint()
     {
         ScalerHandOver handOver;
         const uint8_t on = edit_value != 0 ? 1 : 0;
-        store->block[blk::kPointToPoint] = on;
+        store->setU8(blk::kPointToPoint, on);
         for (uint32_t w = 0; w < blk::kScalerWindows; ++w)
-            store->block[blk::window(w, blk::win::kPointToPoint)] = on;
+            store->setU8(blk::window(w, blk::win::kPointToPoint), on);
         handOver.commit();
     }
     store->ram_para_save();

@@ -185,7 +185,7 @@ void quality::on_Button_reset_clicked()
     {
         ScalerHandOver handOver;
         const uint32_t from = blk::kBrightness;
-        memcpy(store->block + from, default_para_ramlist + (from - kPersistStart + 2), kPictureFieldsEnd - from);
+        store->setBytes(from, default_para_ramlist + (from - kPersistStart + 2), kPictureFieldsEnd - from);
         handOver.commit();
     }
     para_init(); // the defaults on the page at once, so the next edit starts from them

@@ -193,7 +193,7 @@ uint8_t test_chart::writePattern(uint8_t value)
         return 0;
     ScalerHandOver handOver;
     const uint8_t before = store->block[blk::kTestPattern];
-    store->block[blk::kTestPattern] = value;
+    store->setU8(blk::kTestPattern, value);
     handOver.commit();
     return before;
 }
