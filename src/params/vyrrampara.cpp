@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QMutexLocker>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -101,6 +102,9 @@ void VyrRamPara::setBytes(uint32_t offset, const uint8_t* data, uint32_t n)
     const bool requests = offset < blk::kSaveModeRequest + 2 && offset + n > blk::kCurrentMode;
     const uint16_t recall = requests && toolAsks(blk::kCurrentMode) ? u16(blk::kCurrentMode) : 0;
     const uint16_t store = requests && toolAsks(blk::kSaveModeRequest) ? u16(blk::kSaveModeRequest) : 0;
+    bool bodyChanged = false;
+    for (uint32_t i = std::max(offset, kModeBodyStart); i < offset + n && !bodyChanged; ++i)
+        bodyChanged = unapplied_.boxByte(block, i) != data[i - offset];
     {
         std::optional<PosixLock> records;
         if (offset < blk::kInputResolutionEnd)
@@ -111,6 +115,9 @@ void VyrRamPara::setBytes(uint32_t offset, const uint8_t* data, uint32_t n)
     if ((recall && !toolAsks(blk::kCurrentMode) && u16(blk::kCurrentMode) != recall)
         || (store && !toolAsks(blk::kSaveModeRequest) && u16(blk::kSaveModeRequest) != store))
         requestDropped_ = true;
+    // The block no longer holds the mode in use, so a recall of that mode loads it again.
+    if (bodyChanged)
+        setBoxWord(blk::kCurrentMode, 0);
 }
 
 void VyrRamPara::setU16(uint32_t offset, uint16_t value)
@@ -303,8 +310,6 @@ void VyrRamPara::VyrSetImageSource(uint32_t entry, uint8_t source, uint8_t windo
         word = k < 0 ? 0 : uint16_t(blk::win::kSourceCrop | k);
     }
     setU16(blk::window(window, blk::win::kSource), word);
-    // The block is no longer the current mode, unless a tool's recall waits for its apply.
-    setBoxWord(blk::kCurrentMode, 0);
     handOver.commit(1);
 }
 

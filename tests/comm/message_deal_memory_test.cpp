@@ -105,8 +105,10 @@ TEST_F(MessageDealTest, EverySingleParameterAsTheTableSays)
             memset(store->block + 0x300, 0xEE, kPersistSize);
             std::vector<uint8_t> want(store->block, store->block + kBlockSize);
             const bool taken = row != rows.end() && value <= max;
-            if (taken)
+            if (taken) {
                 putU16(want.data() + row->word, id == 60 ? uint16_t(1 - value) : value);
+                putU16(want.data() + 0x362, 0); // the block holds no user mode any more
+            }
             scaler->change_flag = 0;
             ASSERT_EQ(send(kController, 0xB0, {'1', 0, uint8_t(id), uint8_t(value), uint8_t(value >> 8)}), 2u);
             EXPECT_EQ(buf[10], 0);
@@ -164,7 +166,7 @@ TEST_F(MessageDealTest, SingleParameterUserModeLoadsASavedRecord)
     EXPECT_EQ(blockU16(0x880), 0x3C3C);
     EXPECT_EQ(blockU16(0x88A), 0x3C3C);
     EXPECT_EQ(blockU16(0x88C), 42);
-    EXPECT_EQ(blockU16(0x362), 10) << "the empty record 3 after it is skipped";
+    EXPECT_EQ(blockU16(0x362), 0) << "the block no longer holds mode 10";
     EXPECT_EQ(scaler->change_flag, 1);
 
     // A tool's recall and store request, written and not applied: this recall, the later, clears

@@ -219,6 +219,35 @@ TEST_F(MessageDealTest, Register11ServesTheToolsRecallAndStoreBeforeItsAnswer)
     EXPECT_EQ(blockU16(0x362), 0);
 }
 
+// Mode 3 holds brightness 90: a tool recalls it, another writer changes the picture, and the
+// tool's next recall of mode 3 loads it again, whoever changed it.
+TEST_F(MessageDealTest, Register11RecallOfTheModeInUseAfterAnotherWritersChangeLoadsItAgain)
+{
+    store->mode[2][0] = store->mode[2][1] = 0xAA;
+    memcpy(store->mode[2] + 2, store->block + kModeBodyStart, kModeDataSize);
+    putU16(store->mode[2] + 2 + 0x880 - kModeBodyStart, 90);
+    const std::pair<const char*, std::vector<uint8_t>> writers[] = {
+        {"brightness 30 by single parameter 6", {'1', 0, 6, 30, 0}},
+        {"window 0's input 3 by single parameter 21", {'1', 0, 21, 3, 0}},
+        {"picture restore, register 16 bit 4", {}},
+    };
+    for (const auto& [what, items] : writers) {
+        SCOPED_TRACE(what);
+        ASSERT_EQ(writeRam(0x362, {3, 0}), 0);
+        ASSERT_EQ(writeReg(11, 0x02, 0), 0);
+        ASSERT_EQ(blockU16(0x880), 90);
+        if (items.empty())
+            writeReg(16, 0x10, 0);
+        else
+            send(kController, 0xB0, items);
+        ASSERT_EQ(writeRam(0x362, {3, 0}), 0);
+        EXPECT_EQ(writeReg(11, 0x02, 0), 0);
+        EXPECT_EQ(blockU16(0x880), 90);
+        EXPECT_EQ(blockU16(win(0, 8)), getU16(store->mode[2] + 2 + win(0, 8) - kModeBodyStart));
+        EXPECT_EQ(blockU16(0x362), 3);
+    }
+}
+
 // Records a tool replaced with group 0x60 and saves with register 11 bit 2: in their files, or
 // their files gone, before the answer. A file that cannot be written is answered 1 and its record
 // is loaded back from it, as the next start would load it; either 0xFF marker means empty.
@@ -275,12 +304,12 @@ TEST_F(MessageDealTest, Register11AfterANewScreenSizeResolvesCropsAndStartsTheLe
     g_set_led_para = 0;
     g_set_led_setup = 1;
     putU16(store->shadow + 0x362, 4);
-    store->setU16(0x362, 4);
     store->setU16(0x562, 3000);
     store->setU16(0x564, 500);
     store->setU16(kCropBase + 10 * 7, 0x8000 | 0x0104); // crop entry 7: input 4
     store->setU16(win(1, 8), 0x8007);
     store->block[win(1, 0)] = 1;
+    store->setU16(0x362, 4);
     writeReg(11, 0x02, 0);
     EXPECT_EQ(blockU16(win(0, 14)), 3000);
     EXPECT_EQ(blockU16(win(0, 16)), 500);

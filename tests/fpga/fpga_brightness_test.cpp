@@ -338,9 +338,11 @@ TEST_F(Brightness, LevelFromElsewhereIsShownInTheBlockAndKeepsItsMode)
     fpgaChip().setCards(0, 1);
     searchCards();
     store->setU16(blk::kBrightness, 47);
+    store->setU16(blk::kCurrentMode, 3);
     load(0, {4});
     taskPass();
     EXPECT_EQ(store->u16(blk::kBrightness), 25);
+    EXPECT_EQ(store->u16(blk::kCurrentMode), 0) << "no longer mode 3: a tool's recall of it loads it";
     fpga->bri_request = 1;
     tick();
     taskPass();

@@ -101,6 +101,7 @@ TEST_F(QualityPage, StepsOfEachValueReachTheScalerChip)
         store->setU16(r.field, uint16_t(r.start));
     for (const Row& r : rows) {
         SCOPED_TRACE(r.item);
+        store->setU16(blk::kCurrentMode, 3);
         scaler->call_log.clear();
         fpga->bri_request = 0;
         std::vector<int> written;
@@ -130,6 +131,7 @@ TEST_F(QualityPage, StepsOfEachValueReachTheScalerChip)
             .until([] { return Panel::onTop(11); }, "picture menu");
         ASSERT_TRUE(s.run(10000));
         EXPECT_EQ(store->u16(r.field), r.end);
+        EXPECT_EQ(store->u16(blk::kCurrentMode), 0) << "no longer mode 3: a tool's recall of it loads it";
         ASSERT_FALSE(written.empty());
         EXPECT_EQ(written.front(), r.start + (r.keys.front() == Right ? 1 : -1)) << "each step is written at once";
         const std::vector<std::string> calls = pictureCalls();
