@@ -10,6 +10,7 @@
 #include "base/race_pause.h"
 #include "base/utils.h"
 #include "params/block_layout.h"
+#include "params/scaler_hand_over.h"
 #include "params/vyrrampara.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
@@ -237,9 +238,13 @@ void R58_WIFI_CONFIG::run()
 
 bool R58_WIFI_CONFIG::wifiOff() const
 {
-    // Any non-zero switch value means off, in the start-up and in the reset step alike.
+    // Any non-zero switch value means off, in the start-up and in the reset step alike; the switch
+    // as the box applied it, not a tool's write that waits for its apply.
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    return store && store->block[blk::kWifiOff] != 0;
+    if (!store)
+        return false;
+    ScalerHandOver handOver;
+    return uint8_t(store->boxWord(blk::kWifiOff)) != 0;
 }
 
 void R58_WIFI_CONFIG::wifi_ap_start_up()

@@ -387,6 +387,17 @@ TEST_F(WifiConfig, StartUpAndRestartMachine)
     store->block[blk::kWifiOff] = 0;
     wifi.wifi_reset();
     EXPECT_EQ(wifi.resetFlag(), 0);
+    // A tool's "off" acts at its apply: written only, the access point runs on.
+    for (int i = 0; i < 3; ++i)
+        wifi.wifi_ap_start_up();
+    shellSim().clearLog();
+    ASSERT_EQ(writeRam(blk::kWifiOff, {1}), 0);
+    wifi.wifi_ap_start_up();
+    wifi.wifi_reset();
+    EXPECT_TRUE(log().empty());
+    ASSERT_EQ(writeReg(11, 0x02, 0), 0);
+    wifi.wifi_reset();
+    EXPECT_EQ(log(), kills);
 }
 
 TEST_F(WifiConfig, StoredAddressIsCheckedAtStart)
