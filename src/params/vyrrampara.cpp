@@ -479,7 +479,9 @@ int32_t VyrRamPara::VyrUserModeIndex(uint32_t current, uint32_t direction)
 uint32_t VyrRamPara::VyrGetCurrentModeIndex()
 {
     ScalerHandOver lock;
-    return block[blk::kCurrentMode] <= kModeCount ? block[blk::kCurrentMode] : 0;
+    // Not a recall a tool wrote and did not apply: the block does not hold that mode yet.
+    const uint8_t current = uint8_t(boxWord(blk::kCurrentMode));
+    return current <= kModeCount ? current : 0;
 }
 
 int VyrRamPara::test_signal(int code)

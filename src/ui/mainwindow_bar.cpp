@@ -63,7 +63,7 @@ void MainWindow::mode_init()
     int current = 0;
     if (VyrRamPara* s = VyrRamPara::p_vyrrampara_config) {
         ScalerHandOver lock;
-        current = s->u16(blk::kCurrentMode);
+        current = s->boxWord(blk::kCurrentMode); // not a recall a tool has not applied
     }
     if (current > int(kModeCount))
         current = 0;

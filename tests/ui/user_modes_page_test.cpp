@@ -297,6 +297,10 @@ TEST_F(PanelTest, UserModeInvokedRestoresWindowsCropsAndEdidsAndIsSaved)
     ASSERT_EQ(store->VyrRamParaDeal(&toolRecall, 1, blk::kCurrentMode), 0u);
     g_custommode->on_Button_use_clicked();
     EXPECT_EQ(store->u16(blk::kCurrentMode), 2);
+    // Mode 7 is in use until that apply, on this page and on the root menu's bar.
+    EXPECT_TRUE(g_custommode->label_using->isVisible());
+    g_mainwindow->mode_init();
+    EXPECT_TRUE(g_mode[6]->findChild<QLabel*>(QStringLiteral("label_using"))->isVisibleTo(g_mode[6]));
 }
 
 TEST_F(PanelTest, DeletingTheModeInUseRemovesItsFilesAndNamesNoModeAnyMore)
