@@ -892,7 +892,6 @@ TEST_F(FileTransfer, ACheckStartHoldsNoLockAndAnUploadMeanwhileIsNotTheOneChecke
     };
     const bool started = waitFor(checking, 2000);
     EXPECT_TRUE(started) << "the check start runs";
-    unsetenv("VYR_SAMPLE_CHECK_HANGS");
     // Meanwhile the file lock is free and a second upload is taken whole.
     const bool locked = Utils::_file_deal_mutex.tryLock(TimeLimit::ms(200));
     EXPECT_TRUE(locked) << "the check start holds the file lock";
@@ -900,6 +899,8 @@ TEST_F(FileTransfer, ACheckStartHoldsNoLockAndAnUploadMeanwhileIsNotTheOneChecke
         Utils::_file_deal_mutex.unlock();
     EXPECT_EQ(upload(start("FMCU", uint32_t(real.size())), real), 0);
     first.join();
+    // Only now: a child seen started may not have read its environment yet.
+    unsetenv("VYR_SAMPLE_CHECK_HANGS");
     EXPECT_EQ(firstAnswer.load(), 1) << "a check that never ends refuses its program";
     EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("running"));
     EXPECT_EQ(g_app_reset_flag.load(), 0);
