@@ -13,6 +13,7 @@
 #include "base/md5.h"
 #include "base/tick_alarm.h"
 #include "base/utils.h"
+#include "params/alias_names.h"
 #include "params/config_engine.h"
 #include "params/json_document.h"
 #include "params/vyrrampara.h"
@@ -29,6 +30,7 @@
 #include <QCoreApplication>
 #include <QMutexLocker>
 #include <QSettings>
+#include <boost/property_tree/ptree.hpp>
 
 #include <atomic>
 #include <utility>
@@ -695,8 +697,10 @@ uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
             const std::string target = targetOf(type);
             std::string refused = type == App ? program_image::refusal(fileBuf_kelto, transfer.length) : std::string();
             // A document its reader would fail on (and delete) must not replace the good one.
+            boost::property_tree::ptree doc;
             if ((type == Alias || type == Menu || type == Mode) &&
-                !jsonDocument(std::string(reinterpret_cast<const char*>(fileBuf_kelto), transfer.length)))
+                readJsonDocument(std::string(reinterpret_cast<const char*>(fileBuf_kelto), transfer.length), &doc) !=
+                    JsonRead::Taken)
                 refused = "not a JSON document its reader takes";
             if (!refused.empty())
                 writeLogMsg(LOG_ERROR, "upload of type " + std::to_string(type) + " refused: " + refused);
@@ -705,6 +709,8 @@ uint32_t message_deal::writeFileEnd(MessageFrame& f, bool* aliasChanged)
             if (type == App)
                 transfer.appVerified = ok;
             *aliasChanged = type == Alias && ok;
+            if (*aliasChanged)
+                AliasNames::uploaded(doc);
             if (type == Recovery)
                 recoveryFilesChanged(false);
             else if (type == Mapping)

@@ -2,15 +2,16 @@
 
 #include "base/global.h"
 #include "base/utils.h"
+#include "params/json_document.h"
 #include "platform/paths.h"
 
 #include <QString>
-#include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
@@ -40,10 +41,24 @@ Parsed g_cache;
 bool g_cached = false;
 uint32_t g_parses = 0;
 
-bool sameFile(const struct stat& st, const Parsed& p)
+// The file's identity as the cache keeps it, no names yet. False when it is not there.
+bool fileNow(const std::string& path, Parsed* out)
 {
-    return p.present && st.st_dev == p.dev && st.st_ino == p.ino && st.st_size == p.size
-        && st.st_mtim.tv_sec == p.mtime.tv_sec && st.st_mtim.tv_nsec == p.mtime.tv_nsec;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return false;
+    out->present = true;
+    out->dev = st.st_dev;
+    out->ino = st.st_ino;
+    out->size = st.st_size;
+    out->mtime = st.st_mtim;
+    return true;
+}
+
+bool sameFile(const Parsed& a, const Parsed& b)
+{
+    return a.present && b.present && a.dev == b.dev && a.ino == b.ino && a.size == b.size &&
+           a.mtime.tv_sec == b.mtime.tv_sec && a.mtime.tv_nsec == b.mtime.tv_nsec;
 }
 
 // An id as the property tree keeps it: the text of a JSON number or of a string of digits.
@@ -82,51 +97,58 @@ void collect(const boost::property_tree::ptree& tree, Parsed* out)
     }
 }
 
+// The names a document holds; valid JSON of an unexpected shape gives none, and the file stays.
+void collectNames(const boost::property_tree::ptree& tree, Parsed* out)
+{
+    try {
+        collect(tree, out);
+    } catch (const std::exception& e) {
+        if (traceOn())
+            printf("json error: %s\n", e.what());
+        out->kinds.clear();
+    }
+}
+
 // Brings the cache up to the file on disk; caller holds g_mutex.
 void refresh()
 {
     const std::string path = platform::Paths::resolve(AliasNames::kPath);
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
+    Parsed fresh;
+    if (!fileNow(path, &fresh)) {
         g_cache = Parsed();
         g_cached = true;
         return;
     }
-    if (g_cached && sameFile(st, g_cache))
+    if (g_cached && sameFile(fresh, g_cache))
         return;
-    Parsed fresh;
-    fresh.present = true;
-    fresh.dev = st.st_dev;
-    fresh.ino = st.st_ino;
-    fresh.size = st.st_size;
-    fresh.mtime = st.st_mtim;
     std::ifstream in(path);
     if (!in) {
         g_cache = Parsed();
         g_cached = false; // try again next time
         return;
     }
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    in.close();
     ++g_parses;
-    try {
-        boost::property_tree::ptree tree;
-        boost::property_tree::read_json(in, tree);
-        collect(tree, &fresh);
-    } catch (const boost::property_tree::json_parser_error& e) {
+    boost::property_tree::ptree tree;
+    std::string why;
+    switch (readJsonDocument(text, &tree, &why)) {
+    case JsonRead::NotJson: {
         if (traceOn())
-            printf("json error: %s\n", e.what());
-        in.close();
+            printf("json error: %s\n", why.c_str());
         // A file replaced meanwhile (an upload in progress) is not the one that failed.
-        struct stat now;
-        if (stat(path.c_str(), &now) == 0 && sameFile(now, fresh))
+        Parsed now;
+        if (fileNow(path, &now) && sameFile(now, fresh))
             Utils::system_mutex(QStringLiteral("rm -rf /data/configs/alias.json"));
         g_cache = Parsed();
         g_cached = false;
         return;
-    } catch (const std::exception& e) {
-        // Valid JSON of an unexpected shape: no names, and the file stays.
-        if (traceOn())
-            printf("json error: %s\n", e.what());
-        fresh.kinds.clear();
+    }
+    case JsonRead::TooDeep: // not read, and it stays: no names
+        break;
+    case JsonRead::Taken:
+        collectNames(tree, &fresh);
+        break;
     }
     g_cache = std::move(fresh);
     g_cached = true;
@@ -150,6 +172,16 @@ int32_t get_json_alias_para(ALIAS_PARA* out, const std::string& kind, int32_t id
     out->valid = e->second.valid;
     out->name = e->second.name;
     return (out->valid != "off" && !out->name.empty()) ? 1 : 0;
+}
+
+void AliasNames::uploaded(const boost::property_tree::ptree& doc)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Parsed fresh;
+    g_cached = fileNow(platform::Paths::resolve(kPath), &fresh);
+    if (g_cached)
+        collectNames(doc, &fresh);
+    g_cache = std::move(fresh);
 }
 
 uint32_t AliasNames::parseCount()

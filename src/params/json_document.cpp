@@ -5,7 +5,9 @@
 
 #include <sstream>
 
-bool jsonShallowEnough(const std::string& text)
+namespace {
+
+bool shallowEnough(const std::string& text)
 {
     constexpr int kMaxDepth = 64;
     int depth = 0;
@@ -30,16 +32,19 @@ bool jsonShallowEnough(const std::string& text)
     return true;
 }
 
-bool jsonDocument(const std::string& text)
+}
+
+JsonRead readJsonDocument(const std::string& text, boost::property_tree::ptree* doc, std::string* why)
 {
-    if (!jsonShallowEnough(text))
-        return false;
+    if (!shallowEnough(text))
+        return JsonRead::TooDeep;
     try {
         std::istringstream in(text);
-        boost::property_tree::ptree doc;
-        boost::property_tree::read_json(in, doc);
-        return true;
-    } catch (const boost::property_tree::ptree_error&) {
-        return false;
+        boost::property_tree::read_json(in, *doc);
+        return JsonRead::Taken;
+    } catch (const boost::property_tree::ptree_error& e) {
+        if (why)
+            *why = e.what();
+        return JsonRead::NotJson;
     }
 }

@@ -1,9 +1,12 @@
 #pragma once
-// The JSON files the PC tool uploads (names, on-screen menu and its user-mode copies): whether a
-// text is a document their readers take, checked before an upload replaces the stored file.
+// The JSON documents the box reads (operator names, on-screen menu and its user-mode copies), by
+// one rule for their readers and for the upload that replaces them: brackets nested no deeper
+// than the parser may recurse (once a level), then JSON.
+#include <boost/property_tree/ptree_fwd.hpp>
+
 #include <string>
 
-// False for brackets nested deeper than the readers follow: the parser recurses once a level.
-bool jsonShallowEnough(const std::string& text);
-// The text parses as JSON and is shallow enough.
-bool jsonDocument(const std::string& text);
+enum class JsonRead { Taken, TooDeep, NotJson };
+
+// Parses text into *doc by that rule; *why, when given, gets the parser's message for NotJson.
+JsonRead readJsonDocument(const std::string& text, boost::property_tree::ptree* doc, std::string* why = nullptr);

@@ -7,13 +7,11 @@
 #include "platform/paths.h"
 
 #include <QMutexLocker>
-#include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 OSD_LIST g_osd_list;
 
@@ -181,17 +179,16 @@ void get_json_omenu_para(const char* path, OSD_LIST* out)
         return;
     }
     pt::ptree doc;
-    if (!jsonShallowEnough(text)) {
+    std::string why;
+    const JsonRead read = readJsonDocument(text, &doc, &why);
+    if (read == JsonRead::TooDeep) {
         writeLogMsg(LOG_WARNING, std::string("on-screen menu file ") + path + " nested too deeply, not read");
         return;
     }
-    try {
-        std::istringstream in(text);
-        pt::read_json(in, doc);
-    } catch (const pt::ptree_error& e) {
+    if (read == JsonRead::NotJson) {
         if (traceOn())
-            printf("json error: %s", e.what());
-        writeLogMsg(LOG_WARNING, std::string("on-screen menu file ") + path + " is not valid JSON (" + e.what() +
+            printf("json error: %s", why.c_str());
+        writeLogMsg(LOG_WARNING, std::string("on-screen menu file ") + path + " is not valid JSON (" + why +
                                      "), deleted");
         // The file that failed, never another: a user mode's copy must not take the uploaded master.
         Utils::system_mutex(QStringLiteral("rm -rf ") + QString::fromStdString(path));

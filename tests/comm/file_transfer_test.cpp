@@ -8,6 +8,7 @@
 #include "base/tick_alarm.h"
 #include "base/utils.h"
 #include "comm/card_file_events.h"
+#include "params/alias_names.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
@@ -699,6 +700,18 @@ TEST_F(FileTransfer, WrongDigestWritesNothingAndAFailedWriteKeepsTheOldFile)
     ASSERT_EQ(send(kController, 0xC0, end(digestOf(data))), 3u);
     EXPECT_EQ(buf[12], 0);
     EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), bytes(data));
+}
+
+// The names of an upload come from its check's parse: the file is not parsed again to show them.
+TEST_F(FileTransfer, UploadedNamesAreShownWithoutParsingTheFileAgain)
+{
+    const std::string t = R"({"namelist":{"source":[{"id":2,"valid":"on","name":"Cam"}]}})";
+    const uint32_t parses = AliasNames::parseCount();
+    ASSERT_EQ(upload(start("ALIS", uint32_t(t.size())), std::vector<uint8_t>(t.begin(), t.end())), 0);
+    ALIAS_PARA alias;
+    EXPECT_EQ(get_json_alias_para(&alias, "source", 2), 1);
+    EXPECT_EQ(alias.name, "Cam");
+    EXPECT_EQ(AliasNames::parseCount(), parses);
 }
 
 TEST_F(FileTransfer, ReadsAreBoundedAndNamesChecked)

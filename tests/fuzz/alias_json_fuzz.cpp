@@ -6,16 +6,15 @@
 #include "fuzz_board.h"
 
 #include "params/alias_names.h"
+#include "params/json_document.h"
 #include "platform/paths.h"
 
-#include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include <cctype>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <climits>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -114,13 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const timespec times[2] = {{++upload, 0}, {upload, 0}};
     if (utimensat(AT_FDCWD, platform::Paths::resolve(AliasNames::kPath).c_str(), times, 0) != 0)
         FuzzBoard::fail("cannot date the upload");
-    pt::ptree tree; // stays empty for a file that is no JSON
-    try {
-        std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-        pt::read_json(in, tree);
-    } catch (const pt::json_parser_error&) {
+    pt::ptree tree; // stays empty for a file that is no JSON or nested deeper than the readers take
+    if (readJsonDocument(std::string(reinterpret_cast<const char*>(data), size), &tree) != JsonRead::Taken)
         tree.clear();
-    }
     for (const char* kind : {"source", "win", "crop", "usermode"}) {
         const std::vector<Element> elements = elementsOf(tree, kind);
         for (int32_t id : {0, 1, 5, 39, -1, INT32_MAX, INT32_MIN})

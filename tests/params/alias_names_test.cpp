@@ -1,11 +1,12 @@
-// Operator names from the alias file: look-up rules, damaged and odd documents, one parse per
-// change of the file.
+// Operator names from the alias file: look-up rules, damaged, odd and too deep documents, one
+// parse per change of the file.
 #include "params/alias_names.h"
 #include "test_root.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 const char* const kDoc = R"({"filename":"x","namelist":{
@@ -70,11 +71,14 @@ TEST(AliasNames, TextThatIsNotJsonIsRemovedAndGivesNoName)
 
 TEST(AliasNames, DocumentsOfAnotherShapeGiveNoNameAndStay)
 {
-    for (const char* doc : {"[]", "{\"other\":1}", "{\"namelist\":5}", "{\"namelist\":{\"source\":7}}",
-                            "{\"namelist\":{\"source\":[{\"id\":2,\"name\":{\"a\":1}}]}}", "\xef\xbb\xbf{}"}) {
+    const std::string deep = std::string(1 << 20, '[') + std::string(1 << 20, ']'); // past any stack
+    for (const std::string& doc : std::vector<std::string>{
+             "[]", "{\"other\":1}", "{\"namelist\":5}", "{\"namelist\":{\"source\":7}}",
+             "{\"namelist\":{\"source\":[{\"id\":2,\"name\":{\"a\":1}}]}}", "\xef\xbb\xbf{}",
+             R"({"namelist":{"source":[{"id":2,"valid":"on","name":"Cam","x":)" + deep + "}]}}"}) {
         write(doc);
         ALIAS_PARA out;
-        EXPECT_EQ(get_json_alias_para(&out, "source", 2), 0) << doc;
+        EXPECT_EQ(get_json_alias_para(&out, "source", 2), 0) << doc.substr(0, 60);
     }
     EXPECT_FALSE(TestRoot::shellLog().contains(QStringLiteral("rm -rf /data/configs/alias.json")));
     EXPECT_TRUE(TestRoot::exists(AliasNames::kPath));
