@@ -168,6 +168,9 @@ TEST_F(MessageDealTest, SingleParameterUserModeLoadsASavedRecord)
     EXPECT_EQ(blockU16(0x88C), 42);
     EXPECT_EQ(blockU16(0x362), 0) << "the block no longer holds mode 10";
     EXPECT_EQ(scaler->change_flag, 1);
+    ASSERT_EQ(writeRam(0x362, {10, 0}), 0);
+    EXPECT_EQ(writeReg(11, 0x02, 0), 0);
+    EXPECT_EQ(blockU16(0x88C), 0x3C3C) << "a tool's recall of mode 10 loads it again";
 
     // A tool's recall and store request, written and not applied: this recall, the later, clears
     // them, and the tool's apply is answered that they were not served.

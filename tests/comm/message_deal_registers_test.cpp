@@ -219,35 +219,6 @@ TEST_F(MessageDealTest, Register11ServesTheToolsRecallAndStoreBeforeItsAnswer)
     EXPECT_EQ(blockU16(0x362), 0);
 }
 
-// Mode 3 holds brightness 90: a tool recalls it, another writer changes the picture, and the
-// tool's next recall of mode 3 loads it again, whoever changed it.
-TEST_F(MessageDealTest, Register11RecallOfTheModeInUseAfterAnotherWritersChangeLoadsItAgain)
-{
-    store->mode[2][0] = store->mode[2][1] = 0xAA;
-    memcpy(store->mode[2] + 2, store->block + kModeBodyStart, kModeDataSize);
-    putU16(store->mode[2] + 2 + 0x880 - kModeBodyStart, 90);
-    const std::pair<const char*, std::vector<uint8_t>> writers[] = {
-        {"brightness 30 by single parameter 6", {'1', 0, 6, 30, 0}},
-        {"window 0's input 3 by single parameter 21", {'1', 0, 21, 3, 0}},
-        {"picture restore, register 16 bit 4", {}},
-    };
-    for (const auto& [what, items] : writers) {
-        SCOPED_TRACE(what);
-        ASSERT_EQ(writeRam(0x362, {3, 0}), 0);
-        ASSERT_EQ(writeReg(11, 0x02, 0), 0);
-        ASSERT_EQ(blockU16(0x880), 90);
-        if (items.empty())
-            writeReg(16, 0x10, 0);
-        else
-            send(kController, 0xB0, items);
-        ASSERT_EQ(writeRam(0x362, {3, 0}), 0);
-        EXPECT_EQ(writeReg(11, 0x02, 0), 0);
-        EXPECT_EQ(blockU16(0x880), 90);
-        EXPECT_EQ(blockU16(win(0, 8)), getU16(store->mode[2] + 2 + win(0, 8) - kModeBodyStart));
-        EXPECT_EQ(blockU16(0x362), 3);
-    }
-}
-
 // Records a tool replaced with group 0x60 and saves with register 11 bit 2: in their files, or
 // their files gone, before the answer. A file that cannot be written is answered 1 and its record
 // is loaded back from it, as the next start would load it; either 0xFF marker means empty.
@@ -384,6 +355,7 @@ TEST_F(MessageDealTest, Register16RestoresDefaultsPerBit)
     memset(store->block + 0x300, 0x11, kPersistSize);
     writeReg(16, 0x10, 0);
     EXPECT_EQ(blockU16(0x880), 100) << "bit 4: picture controls";
+    EXPECT_EQ(blockU16(0x362), 0) << "no longer user mode 0x1111: a tool's recall of a mode loads it";
     EXPECT_EQ(store->block[0x380], 0x11) << "EDID records untouched";
     writeReg(16, 0x02, 0);
     EXPECT_EQ(blockU16(0x380), 1920);
@@ -392,19 +364,6 @@ TEST_F(MessageDealTest, Register16RestoresDefaultsPerBit)
     EXPECT_EQ(store->block[0x300], 0);
     EXPECT_EQ(blockU16(0x562), 1920);
     EXPECT_EQ(scaler->change_flag, 1);
-
-    // Another tool's recall of saved mode 3, written and not applied, dropped by the restore: its
-    // apply loads nothing and is answered so; written again, it is served.
-    store->mode[2][0] = store->mode[2][1] = 0xAA;
-    memset(store->mode[2] + 2, 0x42, kModeDataSize);
-    ASSERT_EQ(writeRam(0x362, {3, 0}), 0);
-    writeReg(16, 0x01, 0);
-    EXPECT_EQ(writeReg(11, 0x02, 0), 1);
-    EXPECT_EQ(blockU16(0x882), 50) << "the restored contrast, not mode 3's";
-    EXPECT_EQ(blockU16(0x362), 0);
-    ASSERT_EQ(writeRam(0x362, {3, 0}), 0);
-    EXPECT_EQ(writeReg(11, 0x02, 0), 0);
-    EXPECT_EQ(blockU16(0x882), 0x4242);
 }
 
 TEST_F(MessageDealTest, Register17AsksTheInputManagerWithBit0OfTheMask)

@@ -135,21 +135,23 @@ TEST_F(UserModes, UnwritableModeFileIsAnsweredFailureAndTheRecordOutlivesARestar
     EXPECT_EQ(recordContrast(*tool, 3), 20);
 }
 
-// Contrast 70 applied and saved; tool A writes 50 and does not apply; tool B restores the factory
-// settings (register 16 bit 0, contrast 50): the box set 50, so the file and the next start hold
-// 50, not the 70 nobody set since.
-TEST_F(UserModes, RestoreOverAToolsUnappliedValueIsSavedAndLoadedAtTheNextStart)
+// Contrast 70 saved; tool A writes contrast 50 and the recall of mode 3 and does not apply; tool B
+// restores the factory settings (register 16 bit 0, contrast 50): the box set 50, so the file and
+// the next start hold it, and A's apply, whose recall the restore dropped, is answered 1.
+TEST_F(UserModes, RestoreOverAToolsUnappliedBytesIsSavedAndAnswersItsRecall)
 {
+    ASSERT_TRUE(TestRoot::writeFile("/data/modes/custom_mode3", modeFile(61)));
     start();
     SecondWriter b = SecondWriter::overTcp(port);
-    ASSERT_TRUE(b.connected());
     const auto saved = [] { return fileByte("/data/ram_device_info", 2 + kContrast - 0x300); };
     ASSERT_EQ(tool->set16(kContrast, 70), 0);
     ASSERT_TRUE(waitFor([&] { return saved() == 70; }, 10000));
     ASSERT_EQ(tool->writeBlock(kContrast, {50, 0}), 0);
+    ASSERT_EQ(tool->writeBlock(kCurrentMode, {3, 0}), 0);
     ASSERT_EQ(b.request(Wire::request(0xA0, {16, 0x01, 0, 0})), 0);
-    EXPECT_EQ(read16(b, kContrast), 50);
     EXPECT_TRUE(waitFor([&] { return saved() == 50; }, 10000)) << "saved after the restore";
+    EXPECT_EQ(tool->apply(), 1);
+    EXPECT_EQ(read16(*tool, kContrast), 50) << "mode 3 not loaded";
     program.reset();
     start();
     EXPECT_EQ(read16(*tool, kContrast), 50);

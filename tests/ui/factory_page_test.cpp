@@ -9,6 +9,7 @@
 #include "lock_waiters.h"
 #include "program.h"
 #include "race_hold.h"
+#include "second_writer.h"
 
 #include "base/global.h"
 #include "base/posix_lock.h"
@@ -328,12 +329,17 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
         bool restoresAddress;
     };
     const Case cases[3] = {{1, false, false}, {2, true, false}, {3, false, true}};
+    // A tool's contrast 50 (the default) and recall of saved mode 3, written and not applied.
+    SecondWriter tool = SecondWriter::inProcess();
+    store->mode[2][0] = store->mode[2][1] = blk::kMarkerSaved;
     Script s;
     toFactory(s);
     for (const Case& c : cases) {
         auto scrambled = std::make_shared<std::vector<uint8_t>>();
-        s.act([this, scrambled] {
+        s.act([this, scrambled, &tool] {
              scramble(store);
+             ASSERT_EQ(tool.writeBlock(blk::kContrast, {50, 0}), 0);
+             ASSERT_EQ(tool.writeBlock(blk::kCurrentMode, {3, 0}), 0);
              scrambled->assign(store->block, store->block + kBlockSize);
              g_language = 1;
              g_factory->language_changed();
@@ -346,7 +352,7 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
         s.until([c] { return g_factory->ui_select == c.rights; }, "reset " + std::to_string(c.rights))
             .key(OK)
             .until([] { return Panel::changeFlag() == 1; }, "handed over")
-            .act([this, c, scrambled, &volatileBefore] {
+            .act([this, c, scrambled, &volatileBefore, &tool] {
                 const std::string which = "reset " + std::to_string(c.rights);
                 for (const Named& n : kDefaults)
                     EXPECT_EQ(valueOf(store->block, n), n.value) << which << ": " << n.name;
@@ -390,6 +396,8 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
                 EXPECT_EQ(uint8_t(file[0]), 0xAA);
                 EXPECT_EQ(uint8_t(file[1]), 0xAA);
                 EXPECT_EQ(memcmp(file.constData() + 2, store->block + kPersistStart, kPersistSize), 0) << which << ": file saved";
+                EXPECT_EQ(tool.apply(), 1) << which << ": the reset dropped the tool's recall";
+                Panel::clearFlag();
                 EXPECT_EQ(Panel::title(g_factory), QStringLiteral("工厂设置")) << which;
                 EXPECT_EQ(g_factory->Box_lang_2->currentIndex(), 0);
                 EXPECT_EQ(g_factory->Box_lang_2->currentText(), QStringLiteral("中文"));
