@@ -5,6 +5,7 @@
 #include "panel_fixture.h"
 #include "panel_checks.h"
 #include "panel_store.h"
+#include "second_writer.h"
 
 #include "test_root.h"
 
@@ -263,6 +264,8 @@ TEST_F(PanelTest, UserModeInvokedRestoresWindowsCropsAndEdidsAndIsSaved)
     put16(store, 6, blk::window(1, win::kWidth), 960);
     store->setU16(blk::kCurrentMode, 2);
     saveMode(store, 1, 0x11);
+    // A tool's write of mode 7's EDID width, not applied: the invoke sets it, and it is saved.
+    ASSERT_EQ(SecondWriter::inProcess().writeBlock(blk::edidWidth(2), {0x00, 0x05}), 0);
     Panel::clearFlag();
     Script s;
     toModesFromRoot(s);
