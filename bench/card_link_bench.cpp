@@ -1,9 +1,9 @@
 // The card link beside a poller of a missing card: the real program on the simulated board with
-// four cards on each of ports 1-4; a monitor polls card 9 of port 1, which is not there, sending
+// four cards on each of ports 1-5; a monitor polls card 9 of port 1, which is not there, sending
 // again after its own time-out without an answer (1 s, then 4 s: longer than the box waits),
-// while three tools on TCP, UDP and the serial line's pseudo-terminal each read the cards of ports
-// 2, 3 and 4, a frame every 100 ms, each waited for (3.5 s at most). Prints for each tool its
-// frames, the answers lost or wrong (another card's or frame's), and the median and 99th
+// while four tools on TCP, UDP and the two serial lines' pseudo-terminals each read the cards of
+// ports 2, 3, 4 and 5, a frame every 100 ms, each waited for (3.5 s at most). Prints for each tool
+// its frames, the answers lost or wrong (another card's or frame's), and the median and 99th
 // percentile of its waits; then the same without the monitor.
 //   card_link_bench [seconds per round, default 20]
 #include "bench_links.h"
@@ -25,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kCards = 4;
+constexpr int kTools = 4;
 
 // A read of 4 bytes at 0x100 of one card, through port byte port (1-16).
 Bytes cardRead(int port, int card, uint8_t serial)
@@ -68,7 +69,7 @@ Tally readCards(Link& link, int port, Clock::time_point end, uint8_t serial)
     return t;
 }
 
-void round(const char* title, Link* links[3], const char* names[3], int seconds, Link* monitor, int monitorMs = 0)
+void round(const char* title, Link* links[kTools], const char* names[kTools], int seconds, Link* monitor, int monitorMs = 0)
 {
     const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
     std::atomic<bool> done{false};
@@ -83,9 +84,9 @@ void round(const char* title, Link* links[3], const char* names[3], int seconds,
                 monitorAnswers += monitor->reply(&body, monitorMs);
             }
         });
-    Tally tallies[3];
+    Tally tallies[kTools];
     std::vector<std::thread> tools;
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < kTools; ++k)
         tools.emplace_back([&, k] { tallies[k] = readCards(*links[k], k + 2, end, uint8_t(k * 64)); });
     for (std::thread& t : tools)
         t.join();
@@ -93,7 +94,7 @@ void round(const char* title, Link* links[3], const char* names[3], int seconds,
     if (polling.joinable())
         polling.join();
     printf("%s\n", title);
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < kTools; ++k)
         printf("  %-10s frames %4d  lost %4d  wrong %3d  median %8.2f ms  p99 %8.2f ms\n", names[k], tallies[k].frames,
                tallies[k].lost, tallies[k].wrong, percentile(tallies[k].ms, 0.5), percentile(tallies[k].ms, 0.99));
     if (monitor)
@@ -114,21 +115,21 @@ int main(int argc, char** argv)
     std::ofstream(std::string(root) + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << tcpPort << "\n";
     std::filesystem::create_directories(std::string(root) + "/sim");
     std::ofstream(std::string(root) + "/sim/board.json")
-        << "{\"udp_port\": " << udpPort << ", \"cards\": {\"1\": 4, \"2\": 4, \"3\": 4, \"4\": 4}}\n";
+        << "{\"udp_port\": " << udpPort << ", \"cards\": {\"1\": 4, \"2\": 4, \"3\": 4, \"4\": 4, \"5\": 4}}\n";
     int result = 0;
     {
         Program program(root);
         TcpLink tcp(tcpPort), monitor(tcpPort);
         UdpLink udp(udpPort);
-        LineLink line(std::string(root) + "/sim/ttyS2");
-        if (!tcp.client.connected() || !monitor.client.connected() || line.fd < 0) {
+        LineLink line(std::string(root) + "/sim/ttyS2"), modem(std::string(root) + "/sim/ttyS1");
+        if (!tcp.client.connected() || !monitor.client.connected() || line.fd < 0 || modem.fd < 0) {
             fprintf(stderr, "program did not come up: %s\n", program.report().c_str());
             return 1;
         }
-        Link* links[3] = {&tcp, &udp, &line};
-        const char* names[3] = {"TCP", "UDP", "serial pty"};
+        Link* links[kTools] = {&tcp, &udp, &line, &modem};
+        const char* names[kTools] = {"TCP", "UDP", "ttyS2 pty", "ttyS1 pty"};
         // The cards answer once FPGA 0 is up: wait for a first answer on each link.
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; k < kTools; ++k) {
             Bytes body;
             bool up = false;
             for (int i = 0; i < 600 && !up; ++i)

@@ -16,6 +16,7 @@
 #include "params/alias_names.h"
 #include "params/config_engine.h"
 #include "params/json_document.h"
+#include "params/protocol_layout.h"
 #include "params/vyrrampara.h"
 #include "platform/mtd.h"
 #include "platform/paths.h"
@@ -33,6 +34,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <atomic>
+#include <string>
 #include <utility>
 
 #include <cstdio>
@@ -48,10 +50,10 @@ namespace {
 constexpr uint32_t kLogoHeader = 372;
 constexpr uint32_t kLogoPartition = 0x60000;
 constexpr uint32_t kKernelPartition = 0x500000;
-constexpr const char* kNextApp = "/data/app/vyrR58N2";
+constexpr const char* kNextApp = proto::kStagedProgram;
 // An upload under its check start: set aside, so the check runs without the file lock and an
 // upload started meanwhile writes kNextApp, never the program that passed.
-constexpr const char* kCheckedApp = "/data/app/vyrR58N2.check";
+const std::string kCheckedApp = std::string(kNextApp) + ".check";
 constexpr const char* kRecoveryDir = "/data/rcvrecovery";
 constexpr const char* kMappingDir = "/data/smartmapping";
 
@@ -857,8 +859,8 @@ bool message_deal::replaceApplication()
         return false;
     }
     platform::Shell& sh = platform::shell();
-    if (sh.system(std::string("chmod 755 ") + kCheckedApp) != 0 ||
-        (Delay::ms(10), sh.system(std::string("mv ") + kCheckedApp + "  /data/app/vyrR58N")) != 0) {
+    if (sh.system("chmod 755 " + kCheckedApp) != 0 ||
+        (Delay::ms(10), sh.system("mv " + kCheckedApp + "  " + proto::kProgram)) != 0) {
         writeLogMsg(LOG_ERROR, "application replacement failed; the program stays");
         return false;
     }

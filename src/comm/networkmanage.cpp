@@ -1,10 +1,8 @@
 #include "comm/networkmanage.h"
 #include "base/named_thread.h"
 
-#include "fpga/fpga_manage.h"
 #include "base/global.h"
 #include "base/logMsg.h"
-#include "base/posix_lock.h"
 #include "base/race_pause.h"
 #include "comm/message_deal.h"
 #include "comm/tcpserver.h"
@@ -32,7 +30,8 @@ constexpr int kFramesPerTurn = 1;
 
 networkManage::networkManage()
     : m_tcpServer(new TcpServer()), m_phy(new protocol_phy()), m_message(new message_deal()),
-      m_request(kMessageBufferSize), m_wire(protocol_phy::encoded_max(kMessageBufferSize))
+      m_request(kMessageBufferSize), m_wire(protocol_phy::encoded_max(kMessageBufferSize)),
+      m_cards([this] { wake(); })
 {
     writeLogMsg(LOG_INFO, "====networkManage::networkManage()=====");
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -48,7 +47,7 @@ networkManage::~networkManage()
         pthread_join(m_thread, nullptr);
     }
     m_idle_alarm.reset(); // waits for a ring under way, which writes to the wake-up descriptor
-    m_cards.clear();      // gone from the card link before the wake-up descriptor closes
+    m_cards.clear();      // off the card link before the wake-up descriptor closes
     if (p_network == this)
         p_network = nullptr;
     delete m_tcpServer;
@@ -75,7 +74,6 @@ int networkManage::initialize()
         puts("======networkManage::initialize() =====");
     if (g_networkMode.load() != 0)
         m_tcpServer->initialize(g_port.load()); // a failed set-up leaves nothing to accept
-    fpga_manage::set_reply_sink(CardWait::take);
     if (m_thread_started)
         return 0;
     if (!startNamedThread(&m_thread, acceptThread, this, "networkManage")) {
@@ -104,7 +102,7 @@ void* networkManage::acceptThread(void* arg)
 
 int networkManage::nextTimeout()
 {
-    int timeoutMs = m_pass_state == 1 ? kCardPollMs : -1;
+    int timeoutMs = m_cards.waiting() ? kCardPollMs : -1;
     // Silent clients are closed by the tick: wake when the next one is due, or, without a
     // ticking panel, after that many ticks' time.
     uint32_t due = 0;
@@ -186,7 +184,7 @@ void networkManage::runOnce(int timeoutMs)
         takeClosed();
     }
     m_tcpServer->recycleChunks();
-    if (m_pass_state == 1)
+    if (m_cards.waiting())
         waitForCard();
 }
 
@@ -198,49 +196,37 @@ void networkManage::takeClosed()
         for (TcpServer::Chunk& chunk : m_tcpServer->m_chunks)
             if (chunk.fd == fd)
                 chunk.fd = -1;
-        m_cards.erase(fd);
+        m_cards.forget(uint64_t(fd));
     }
     m_tcpServer->m_closed.clear();
-    m_pass_state = m_cards.empty() ? 0 : 1;
 }
 
 void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
 {
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
-    // The client's new frame ends its own wait for a card; other clients' waits go on.
-    m_cards.erase(fd);
-    m_pass_state = m_cards.empty() ? 0 : 1;
     if (!protocol_phy::frame_valid(body, length) ||
         !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length))
         return; // dropped without a reply
     m_tcpServer->frameFrom(fd);
-    if (protocol_phy::is_card_frame(m_request.data())) {
-        CardWait::Destination to;
-        to.fd = fd;
-        auto wait = std::make_unique<CardWait>([this] { wake(); });
-        if (wait->pass(m_request.data(), length, to)) {
-            m_cards[fd] = std::move(wait);
-            m_pass_state = 1;
-        }
+    CardAskers::Destination to;
+    to.fd = fd;
+    if (m_cards.request(uint64_t(fd), m_request.data(), length, to))
         return;
-    }
-    m_pass_state = 2;
+    m_cards.serving();
     const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize,
                                                      request_peer::tcp(m_tcpServer->clientId(fd)));
     // TCP replies even when the handler has nothing to say (r = 0: the bare head).
     const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kMessageBufferSize, UINT32_MAX);
     const uint32_t wire = m_phy->data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
     m_tcpServer->sendData(m_wire.data(), wire, fd);
-    m_pass_state = m_cards.empty() ? 0 : 1;
+    m_cards.served();
 }
 
 void networkManage::waitForCard()
 {
-    // A wait ends answered, or given up: no card answered in time, or the LED network is down.
-    CardWait::pollEach(m_cards, [this](const CardWait::Destination& to, const std::vector<uint8_t>& wire) {
-        m_tcpServer->sendData(wire.data(), uint32_t(wire.size()), to.fd);
+    m_cards.poll([this](const CardAskers::Destination& to, const uint8_t* wire, uint32_t length) {
+        m_tcpServer->sendData(wire, length, to.fd);
     });
-    m_pass_state = m_cards.empty() ? 0 : 1;
     takeClosed();
 }

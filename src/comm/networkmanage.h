@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/tick_alarm.h"
-#include "comm/card_wait.h"
+#include "comm/card_askers.h"
 #include "comm/protocol_phy.h"
 
 class TcpServer;
@@ -29,7 +29,7 @@ public:
     void runOnce(int timeoutMs); // one pass: wait for sockets, serve frames, wait for a card
 
     TcpServer* server() const { return m_tcpServer; }
-    uint8_t passState() const { return m_pass_state.load(); }
+    uint8_t passState() const { return m_cards.state(); } // CardAskers: 0 idle, 1 waiting, 2 serving
 
 
 private:
@@ -47,10 +47,9 @@ private:
     std::unordered_map<int, FrameStream> m_streams; // one decoder per connection
     std::vector<uint8_t> m_request;                 // the frame being served, reply built in place
     std::vector<uint8_t> m_wire;
-    // Clients waiting for a card's answer, each with its frame passed to the cards (or waiting
-    // for the link). Cleared before the wake-up descriptor closes: the waits wake the thread.
-    std::unordered_map<int, std::unique_ptr<CardWait>> m_cards;
-    std::atomic<uint8_t> m_pass_state{0};           // 0 idle, 1 a client waits for a card, 2 serving
+    // Clients waiting for a card's answer, by descriptor. Cleared before the wake-up descriptor
+    // closes: the waits wake the thread.
+    CardAskers m_cards;
     pthread_t m_thread{};
     bool m_thread_started = false;
     std::atomic<bool> m_stop{false};

@@ -164,7 +164,7 @@ bool protocol_phy::frame_valid(const uint8_t* body, uint32_t length)
 
 bool protocol_phy::is_card_frame(const uint8_t* body)
 {
-    return getU16(body) < 0xF000 && getU16(body + 2) == kCardSource;
+    return getU16(body) < proto::kBox && getU16(body + 2) == proto::kPcTool;
 }
 
 bool protocol_phy::take_request(uint8_t* buffer, uint32_t capacity, const uint8_t* body,

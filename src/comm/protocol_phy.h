@@ -2,14 +2,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "params/protocol_layout.h"
+
 // The control frame on the wire: A5 A5 A5, the byte-stuffed body, 5A. Body: destination and
 // source (u16 LE), four head bytes, spare, group, sub-command/status, payload, XOR check byte.
 // Stateless: every call starts clean, so the transport thread and the FPGA worker may share one.
 class protocol_phy {
 public:
     static constexpr uint32_t kHeadSize = 10;  // destination .. group
-    static constexpr uint32_t kMinFrame = 11;  // the head and the check byte
-    static constexpr uint16_t kCardSource = 0xF010;
+    static constexpr uint32_t kMinFrame = proto::kMinFrame;
 
     // The state argument of both codecs is not read: every call starts outside a frame, so no
     // state is carried from one call to the next.
@@ -27,7 +28,7 @@ public:
     static uint32_t encoded_size(const uint8_t* body, uint32_t length);
     // A decoded body is served only when it holds the head and its last byte is the XOR of the rest.
     static bool frame_valid(const uint8_t* body, uint32_t length);
-    // Destination below 0xF000 from the PC tool: the frame belongs to a receiving card.
+    // Destination below the box's from a PC tool: the frame belongs to a receiving card.
     static bool is_card_frame(const uint8_t* body);
     // Fixed fields a handler may read past a short request: up to the end of a memory request's
     // head (address, length, two spare bytes). Handlers read everything else through bounds.

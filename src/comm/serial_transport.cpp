@@ -3,10 +3,8 @@
 
 #include "base/global.h"
 #include "base/logMsg.h"
-#include "base/posix_lock.h"
 #include "base/utils.h"
 #include "comm/message_deal.h"
-#include "fpga/fpga_manage.h"
 
 #include <cstdio>
 #include <poll.h>
@@ -20,11 +18,12 @@ namespace {
 constexpr int kSerialPort = 2;
 constexpr int kModemPort = 1;
 constexpr int kCardPollMs = 10;
+constexpr uint64_t kLine = 0; // the line's one asker
 }
 
 SerialTransport::SerialTransport(const char* threadName)
     : m_name(threadName), m_message(new message_deal()), m_request(kRecordSize),
-      m_wire(protocol_phy::encoded_max(kRecordSize)), m_card([this] { wake(); }, kRecordSize)
+      m_wire(protocol_phy::encoded_max(kRecordSize)), m_cards([this] { wake(); }, kRecordSize)
 {
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
@@ -36,7 +35,7 @@ SerialTransport::~SerialTransport()
         wake();
         pthread_join(m_thread, nullptr);
     }
-    m_card.end(); // off the card link before the wake-up descriptor closes
+    m_cards.clear(); // off the card link before the wake-up descriptor closes
     delete m_message;
     if (m_wake_fd >= 0)
         close(m_wake_fd);
@@ -78,7 +77,6 @@ int SerialTransport::usart1_init(int port, int speed, bool thread)
     if (m_serial.serial_init(port, speed) < 0)
         return 0; // no port, no thread: this transport stays silent
     m_read.resize(size_t(std::max(g_dataLen.load(), 1)) * 1024 + 28);
-    fpga_manage::set_reply_sink(CardWait::take);
     if (!thread || m_thread_started)
         return 0;
     if (!startNamedThread(&m_thread, receive_thread, this, m_name)) {
@@ -93,7 +91,7 @@ void* SerialTransport::receive_thread(void* arg)
 {
     SerialTransport* self = static_cast<SerialTransport*>(arg);
     while (!self->m_stop.load())
-        self->runOnce(self->m_pass_state == 1 ? kCardPollMs : -1);
+        self->runOnce(self->m_cards.waiting() ? kCardPollMs : -1);
     return nullptr;
 }
 
@@ -128,7 +126,7 @@ void SerialTransport::runOnce(int timeoutMs)
                 serveFrame(m_stream.body(), m_stream.size());
         }
     }
-    if (m_pass_state == 1)
+    if (m_cards.waiting())
         waitForCard();
 }
 
@@ -139,44 +137,31 @@ void SerialTransport::serveFrame(const uint8_t* body, uint32_t length)
         return; // dropped without a reply
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
-    if (protocol_phy::is_card_frame(m_request.data())) {
-        passToCards(length);
+    if (m_cards.request(kLine, m_request.data(), length, CardAskers::Destination()))
         return;
-    }
-    m_card.end(); // a new request ends any wait for a card, as on the other transports
-    m_pass_state = 2;
+    m_cards.serving();
     const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kRecordSize, m_peer);
     if (r > 0) {
         // The reply and its stuffing must fit the line's record, or it becomes a refusal.
         const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kRecordSize, kRecordSize);
         const uint32_t wire = m_phy.data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
-        send_uart_data(std::vector<uint8_t>(m_wire.begin(), m_wire.begin() + wire));
+        send_uart_data(m_wire.data(), wire);
     }
-    m_pass_state = 0;
-}
-
-void SerialTransport::passToCards(uint32_t length)
-{
-    m_pass_state = m_card.pass(m_request.data(), length, CardWait::Destination()) ? 1 : 0;
+    m_cards.served();
 }
 
 void SerialTransport::waitForCard()
 {
-    CardWait::Destination to;
-    std::vector<uint8_t> wire;
-    const CardWait::Result r = m_card.poll(&to, &wire);
-    if (r == CardWait::Result::Waiting)
-        return;
-    if (r == CardWait::Result::Answered)
-        send_uart_data(wire);
-    m_pass_state = 0;
+    m_cards.poll([this](const CardAskers::Destination&, const uint8_t* wire, uint32_t length) {
+        send_uart_data(wire, length);
+    });
 }
 
-void SerialTransport::send_uart_data(const std::vector<uint8_t>& wire)
+void SerialTransport::send_uart_data(const uint8_t* wire, uint32_t length)
 {
     std::lock_guard<std::mutex> lock(m_send_mutex);
-    if (m_serial.uart_send(wire.data(), uint32_t(wire.size())) < 0)
-        writeLogMsg(LOG_WARNING, std::string(m_name) + ": reply of " + std::to_string(wire.size()) +
+    if (m_serial.uart_send(wire, length) < 0)
+        writeLogMsg(LOG_WARNING, std::string(m_name) + ": reply of " + std::to_string(length) +
                                      " bytes cut, the line took no more");
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();

@@ -5,7 +5,7 @@
 #include <pthread.h>
 #include <vector>
 
-#include "comm/card_wait.h"
+#include "comm/card_askers.h"
 #include "comm/protocol_phy.h"
 #include "comm/serial_modules.h"
 
@@ -25,7 +25,7 @@ public:
     void runOnce(int timeoutMs); // one pass: wait for bytes, serve frames, wait for a card
 
     bool opened() const { return m_serial.fd() >= 0; }
-    uint8_t passState() const { return m_pass_state.load(); }
+    uint8_t passState() const { return m_cards.state(); } // CardAskers: 0 idle, 1 waiting, 2 serving
 
 protected:
     explicit SerialTransport(const char* threadName);
@@ -33,9 +33,8 @@ protected:
 private:
     static void* receive_thread(void* arg);
     void serveFrame(const uint8_t* body, uint32_t length);
-    void passToCards(uint32_t length);
     void waitForCard();
-    void send_uart_data(const std::vector<uint8_t>& wire);
+    void send_uart_data(const uint8_t* wire, uint32_t length);
     void wake();
 
     const char* m_name;
@@ -48,8 +47,7 @@ private:
     std::vector<uint8_t> m_request;
     std::vector<uint8_t> m_wire;
     std::mutex m_send_mutex;                 // the line itself
-    CardWait m_card;                         // the frame passed to the cards (wakes the thread)
-    std::atomic<uint8_t> m_pass_state{0};    // 0 idle, 1 waiting for a card, 2 serving
+    CardAskers m_cards;                      // the line's frame passed to the cards (wakes the thread)
     pthread_t m_thread{};
     bool m_thread_started = false;
     std::atomic<bool> m_stop{false};

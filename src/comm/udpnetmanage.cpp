@@ -3,11 +3,9 @@
 
 #include "base/global.h"
 #include "base/logMsg.h"
-#include "base/posix_lock.h"
 #include "base/race_pause.h"
 #include "base/utils.h"
 #include "comm/message_deal.h"
-#include "fpga/fpga_manage.h"
 #include "platform/net.h"
 
 #include <arpa/inet.h>
@@ -37,7 +35,8 @@ uint64_t peerKey(const sockaddr_in& a)
 
 udpnetManage::udpnetManage()
     : m_server(new UdpServer()), m_phy(new protocol_phy()), m_message(new message_deal()),
-      m_request(kMessageBufferSize), m_wire(protocol_phy::encoded_max(kMessageBufferSize))
+      m_request(kMessageBufferSize), m_wire(protocol_phy::encoded_max(kMessageBufferSize)),
+      m_cards([this] { wake(m_wake_fd); })
 {
     writeLogMsg(LOG_INFO, "====udpnetManage::udpnetManage()=====");
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -53,7 +52,7 @@ udpnetManage::~udpnetManage()
         pthread_join(m_thread, nullptr);
         pthread_join(m_thread13769, nullptr);
     }
-    m_cards.clear(); // gone from the card link before the wake-up descriptor closes
+    m_cards.clear(); // off the card link before the wake-up descriptor closes
     if (p_udpnetManage == this)
         p_udpnetManage = nullptr;
     delete m_server;
@@ -85,7 +84,6 @@ int udpnetManage::initialize(int port, int wifiPort, bool threads)
         printf("g_udpnetMode ======= %d \n", g_udpnetmode.load());
     if (g_udpnetmode.load() != 0)
         m_server->initialize(port, wifiPort); // failures are logged; the threads idle
-    fpga_manage::set_reply_sink(CardWait::take);
     if (!threads || m_threads_started)
         return 0;
     if (!startNamedThread(&m_thread, acceptThread, this, "udpnetManage")) {
@@ -111,7 +109,7 @@ void* udpnetManage::acceptThread(void* arg)
 {
     udpnetManage* self = static_cast<udpnetManage*>(arg);
     while (!self->m_stop.load())
-        self->runOnce(self->m_pass_state == 1 ? kCardPollMs : -1);
+        self->runOnce(self->m_cards.waiting() ? kCardPollMs : -1);
     return nullptr;
 }
 
@@ -185,7 +183,7 @@ void udpnetManage::runOnce(int timeoutMs)
                 serveFrame(m_datagram.from, stream.body(), stream.size());
         }
     }
-    if (m_pass_state == 1)
+    if (m_cards.waiting())
         waitForCard();
 }
 
@@ -202,19 +200,11 @@ void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint
     // Replies go to every box's neighbour at the sender's port: tools find boxes this way.
     sockaddr_in to = from;
     to.sin_addr.s_addr = htonl(platform::Net::broadcastAddress());
-    // The sender's new frame ends its own wait for a card; other senders' waits go on.
-    const uint64_t sender = peerKey(from);
-    m_cards.erase(sender);
-    if (protocol_phy::is_card_frame(m_request.data())) {
-        CardWait::Destination card;
-        card.address = to;
-        auto wait = std::make_unique<CardWait>([this] { wake(m_wake_fd); });
-        if (wait->pass(m_request.data(), length, card))
-            m_cards[sender] = std::move(wait);
-        m_pass_state = m_cards.empty() ? 0 : 1;
+    CardAskers::Destination card;
+    card.address = to;
+    if (m_cards.request(peerKey(from), m_request.data(), length, card))
         return;
-    }
-    m_pass_state = 2;
+    m_cards.serving();
     const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize,
                                                      request_peer::udp(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)));
     if (r > 0) {
@@ -223,15 +213,14 @@ void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint
         const uint32_t wire = m_phy->data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
         m_server->sendData(m_wire.data(), wire, to);
     }
-    m_pass_state = m_cards.empty() ? 0 : 1;
+    m_cards.served();
 }
 
 void udpnetManage::waitForCard()
 {
-    CardWait::pollEach(m_cards, [this](const CardWait::Destination& to, const std::vector<uint8_t>& wire) {
-        m_server->sendData(wire.data(), uint32_t(wire.size()), to.address);
+    m_cards.poll([this](const CardAskers::Destination& to, const uint8_t* wire, uint32_t length) {
+        m_server->sendData(wire, length, to.address);
     });
-    m_pass_state = m_cards.empty() ? 0 : 1;
 }
 
 // ---- configuration port ----

@@ -10,7 +10,7 @@
 #include <pthread.h>
 #include <vector>
 
-#include "comm/card_wait.h"
+#include "comm/card_askers.h"
 #include "comm/protocol_phy.h"
 #include "comm/udpserver.h"
 
@@ -41,7 +41,7 @@ public:
     size_t pending13769() const;
 
     UdpServer* server() const { return m_server; }
-    uint8_t passState() const { return m_pass_state.load(); }
+    uint8_t passState() const { return m_cards.state(); } // CardAskers: 0 idle, 1 waiting, 2 serving
 
     static constexpr size_t kMaxPeers = 64;          // senders with a partial frame kept
     static constexpr size_t kMaxPendingAnswers = 64; // 13769 answers waiting to be sent
@@ -74,10 +74,9 @@ private:
     UdpServer::Datagram m_datagram;
     UdpServer::Datagram m_datagram13769;
 
-    // Senders waiting for a card's answer, by address and port, each with its frame passed to the
-    // cards (or waiting for the link). Cleared before the wake-up descriptor closes.
-    std::map<uint64_t, std::unique_ptr<CardWait>> m_cards;
-    std::atomic<uint8_t> m_pass_state{0}; // 0 idle, 1 a sender waits for a card, 2 serving
+    // Senders waiting for a card's answer, by address and port. Cleared before the wake-up
+    // descriptor closes.
+    CardAskers m_cards;
 
     mutable std::mutex m_send_mutex;  // the 13769 send list
     std::deque<Answer> m_send_13769;

@@ -12,6 +12,7 @@
 #include "base/delay.h"
 #include "base/logMsg.h"
 #include "params/block_layout.h"
+#include "params/protocol_layout.h"
 #include "params/vyrrampara.h"
 
 #include <QMutexLocker>
@@ -313,7 +314,7 @@ void fpga_manage::Brightness_check_VMF()
         card_fields(port, &count, &status);
         if (MCU_RAM_PARA_func[0][status] != 0) {
             mf_group = uint32_t(port / 4 + 1);
-            mf_address = 0x4000 + 0x1000 * uint32_t(port % 4);
+            mf_address = proto::kMultifunction + proto::kMultifunctionPortStep * uint32_t(port % 4);
             return;
         }
     }
@@ -326,7 +327,7 @@ constexpr int kReplyPolls = 350; // about 350 ms at 1 ms a poll, when nobody dri
 
 int cardPort(const fpga_manage& m)
 {
-    return int(4 * (m.mf_group - 1) + (m.mf_address - 0x4000) / 0x1000);
+    return int(4 * (m.mf_group - 1) + (m.mf_address - proto::kMultifunction) / proto::kMultifunctionPortStep);
 }
 
 // Read of n bytes at address from the multifunction card (19 bytes).

@@ -9,6 +9,7 @@
 #include "base/logMsg.h"
 #include "base/posix_lock.h"
 #include "base/utils.h"
+#include "params/protocol_layout.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,11 +22,8 @@ constexpr int kTxLow[8] = {26, 134, 136, 138, 154, 155, 156, 157};
 constexpr int kRxLow[8] = {24, 133, 135, 137, 149, 150, 151, 152};
 constexpr uint32_t kTxWaitTicks = 300;
 constexpr int kTxWaitPolls = 3000;       // about 3 s at 1 ms a poll, when nobody drives the tick
-constexpr uint32_t kReplyMin = 11;       // head, group and check byte
 constexpr uint32_t kSearchReplyMin = 15; // count and status bytes
 constexpr uint32_t kErrorSearchMin = 25; // echoed config id and the result at 22-23
-constexpr uint16_t kBox = 0xF000, kPc = 0xF010;
-constexpr uint8_t kSerialJob = 0x67, kSerialTemplate = 0x66;
 constexpr uint8_t kGroupSearch = 0x10, kGroupReadRam = 0x61, kGroupWriteReg = 0xA0;
 
 int txHigh(int pair) { return pair < 4 ? 27 : 158; }
@@ -146,7 +144,7 @@ int fpga_manage::send_packet(const uint8_t* packet, uint32_t length, int port)
 
 int fpga_manage::multi_port_send(uint8_t* packet, uint32_t length)
 {
-    if (!packet || length < kReplyMin || length > kPacketMax)
+    if (!packet || length < proto::kMinFrame || length > kPacketMax)
         return 0;
     const uint16_t links = port_link_word();
     uint16_t sent = 0;
@@ -174,8 +172,8 @@ int fpga_manage::check_error_rcv_search_card_cmd(int port, int fpga, uint32_t a,
     if (fpga != 0 || port < 0 || port >= kPorts)
         return 0;
     uint8_t p[30] = {};
-    putU16(p, uint16_t(((port % 4) << 12) + 0x0FFE));
-    putU16(p + 2, kBox);
+    putU16(p, uint16_t(((port % 4) << 12) + proto::kSearchCards));
+    putU16(p + 2, proto::kBox);
     p[4] = 0x10;
     p[5] = 0xAA;
     p[6] = 0xFF;
@@ -286,7 +284,7 @@ void fpga_manage::Rcv_data_from_eth(int fpga)
             // Acknowledged first: the next reply of the pair may load while this one is handled.
             write_to_register(strobeReg(pair), uint8_t(1u << g), uint8_t(1u << g), 0);
             write_to_register(ackReg(pair), uint8_t(1u << g), 0, 0);
-            if (read && n >= kReplyMin && xorOf(reply, n - 1) == reply[n - 1])
+            if (read && n >= proto::kMinFrame && xorOf(reply, n - 1) == reply[n - 1])
                 deal_with_reply(reply, n, pair);
             else
                 refused_reply(pair, n);
@@ -319,7 +317,7 @@ void fpga_manage::deal_with_reply(uint8_t* r, uint32_t n, int pair)
     const uint8_t serial = r[5], group = r[9], status = r[10];
     const int port = replyPort(r, pair);
 
-    if (dest == kBox && group == kGroupSearch && serial != kSerialJob) {
+    if (dest == proto::kBox && group == kGroupSearch && serial != proto::kSerialJob) {
         if (n < kSearchReplyMin)
             return;
         search_answers |= 1u << pair;
@@ -333,11 +331,11 @@ void fpga_manage::deal_with_reply(uint8_t* r, uint32_t n, int pair)
         }
         return;
     }
-    if (dest >= kBox && dest < kPc) {
+    if (dest >= proto::kBox && dest < proto::kPcTool) {
         // Job answers first: a mapping or RAM-reset answer also looks like a multifunction one.
-        if (source < kBox && serial == kSerialJob) {
+        if (source < proto::kBox && serial == proto::kSerialJob) {
             JobBlock::set(JobBlock::Reply, status == 0 ? JobBlock::ReplyGood : JobBlock::ReplyBad);
-        } else if (dest == kBox && (group == kGroupReadRam || group == kGroupWriteReg)) {
+        } else if (dest == proto::kBox && (group == kGroupReadRam || group == kGroupWriteReg)) {
             const uint32_t present = n - 1 > 10 ? std::min<uint32_t>(n - 1 - 10, sizeof mf_reply) : 0;
             memset(mf_reply, 0, sizeof mf_reply);
             memcpy(mf_reply, r + 10, present);
@@ -347,16 +345,16 @@ void fpga_manage::deal_with_reply(uint8_t* r, uint32_t n, int pair)
         }
         return;
     }
-    if (serial == kSerialTemplate)
+    if (serial == proto::kSerialTemplate)
         return;
     // PC tools read a forwarded answer in this form: a single-port one with bits 4-5 of byte 1
     // cleared, a merged one addressed to all cards (or all cards of a port, as the request was)
     // with port byte 255. The card's own address in bytes 2-3 is left alone.
-    if (dest == kPc && status == 0 && group == kGroupSearch && n >= kSearchReplyMin)
+    if (dest == proto::kPcTool && status == 0 && group == kGroupSearch && n >= kSearchReplyMin)
         set_port_card_num(port, getU16(r + 11), r[13]);
     if (multi_flag && serial == multi_serial) {
         multi_answers = uint16_t(multi_answers | 1u << port);
-        putU16(r, multi_to_search ? 0x0FFE : 0x0FFF);
+        putU16(r, multi_to_search ? proto::kSearchCards : proto::kAllCards);
         r[7] = 255;
         r[n - 1] = xorOf(r, n - 1);
         multi_reply.assign(r, r + n);

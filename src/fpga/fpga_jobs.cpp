@@ -8,6 +8,7 @@
 #include "base/global.h"
 #include "base/logMsg.h"
 #include "base/utils.h"
+#include "params/protocol_layout.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,7 +23,6 @@ using namespace JobBlock;
 
 namespace {
 
-constexpr uint16_t kBox = 0xF000;
 constexpr uint32_t kReplyTicks = 1200;
 constexpr uint32_t kPerCardTicks = 100;
 constexpr uint32_t kEndTicks = 201;
@@ -37,16 +37,16 @@ void trace(const char* text)
 
 uint16_t cardDest(int port, int card, bool all)
 {
-    return all ? 0x0FFF : uint16_t((port % 4) << 12 | (card & 0x0FFF));
+    return all ? proto::kAllCards : uint16_t((port % 4) << 12 | (card & proto::kCardBits));
 }
 
 // Bytes 0-9 of a job packet.
 void head(uint8_t* out, uint16_t dest, uint8_t portByte, uint8_t group)
 {
     putU16(out, dest);
-    putU16(out + 2, kBox);
+    putU16(out + 2, proto::kBox);
     out[4] = 0x10;
-    out[5] = 0x67;
+    out[5] = proto::kSerialJob;
     out[6] = 1;
     out[7] = portByte;
     out[8] = 0;
@@ -63,7 +63,7 @@ uint32_t seal(uint8_t* out, uint32_t n)
 // A card index that reads as "all cards" or "search" cannot name one card.
 bool cardOk(int port, int card, bool all)
 {
-    return port >= 0 && port < fpga_manage::kPorts && (all || (card >= 0 && card < 0x0FFE));
+    return port >= 0 && port < fpga_manage::kPorts && (all || (card >= 0 && card < proto::kSearchCards));
 }
 
 uint32_t withData(int port, int card, bool all, uint8_t portByte, uint8_t group, const uint8_t* data, uint32_t n, uint8_t* out)
@@ -129,7 +129,7 @@ uint32_t fpga_manage::load_search_rxc_cmd_create(int port, const uint8_t* data, 
 {
     if (!withData(port, 0, true, uint8_t(port + 1), 0x10, data, n, out))
         return 0;
-    putU16(out, uint16_t(((port % 4) << 12) + 0x0FFE));
+    putU16(out, uint16_t(((port % 4) << 12) + proto::kSearchCards));
     return seal(out, n + 11);
 }
 
@@ -156,7 +156,7 @@ uint32_t fpga_manage::ram_reset_cmd_create(uint8_t* out, int port)
     const uint8_t data[4] = {1, 0xFF, 1, 0xFF};
     if (!withData(port, 0, true, uint8_t(port + 1), 0xA0, data, 4, out))
         return 0;
-    putU16(out, uint16_t(((port % 4) << 12) + 0x0FFE));
+    putU16(out, uint16_t(((port % 4) << 12) + proto::kSearchCards));
     return seal(out, 15);
 }
 

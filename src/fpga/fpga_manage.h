@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <QString>
 #include "base/tick_alarm.h"
+#include "fpga/card_link.h"
 #include <vector>
 
 namespace platform {
@@ -93,8 +94,7 @@ public:
     // The constructor and p_fpga_manage live in fpga_manage.cpp.
     int initialize();                           // prepare, then the worker thread; 0 or 255
     int get_fpga_status();                      // 1 when FPGA 0 is up and its picture enabled
-    void reg_IRQ_Dealwith(int fpga, int force); // interrupt service (transports: under pass_mutex)
-    bool card_reply_ready(); // a transport's poll: serves the interrupt under pass_mutex, then reply_ready
+    void reg_IRQ_Dealwith(int fpga, int force); // interrupt service (the card link: under pass_mutex)
     void SCREEN_fpgactrl_status(int status);    // screen-control value 0-9 on FPGA 0
     std::atomic<uint8_t> onoff_request{0};      // LED output on/off (blk::kBlackScreen) changed
     std::atomic<uint8_t> lcd_request{0};        // canvas offset (blk::kCanvasX/Y) changed
@@ -311,10 +311,10 @@ public:
     void Brightness_task();
 
     // ---- pass-through of frames for receiving cards ----
-    // Taken by every transport around the pass-through call, the interrupt service and the
-    // clearing of reply_ready; the worker takes it around its own interrupt service.
+    // Taken by the card link around the pass-through call and the interrupt service it runs for
+    // the askers' threads; the worker takes it around its own interrupt service.
     pthread_mutex_t pass_mutex = PTHREAD_MUTEX_INITIALIZER;
-    std::atomic<uint8_t> reply_ready{0}; // a card's answer was taken by the frame it answers
+    CardLink card_link{*this}; // the askers' frames and the answers they wait for
     uint8_t multicast_flag = 0;          // under Utils::_fpga_multicast_mutex
     uint32_t multicast_port_mask = 0;
     static constexpr int kAllPorts = 16; // a frame sent to every port with cards, and its merged answer
@@ -323,8 +323,8 @@ public:
     static int pass_port(const uint8_t* packet, uint32_t length);
     int Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet); // decoded frame with check byte
     // Hands a card's answer (decoded, check byte included) and the port it came in on (kAllPorts
-    // for a merged one) to the reply sink, which gives it to the frame it answers; reply_ready
-    // when one took it. The caller holds pass_mutex.
+    // for a merged one) to the card link, which gives it to the frame it answers. The caller
+    // holds pass_mutex.
     void forward_card_reply(const uint8_t* reply, uint32_t length, int port);
     void pass_merge_end(); // the frame sent to every port is off the link: its merge is over (pass_mutex)
 
@@ -368,9 +368,8 @@ public:
     std::vector<uint8_t> mf_raw_reply;    // the whole last multifunction reply (RAM0 keeps 256 bytes)
     std::atomic<uint8_t> recovery_search_on{0}; // an error-search of the replay waits for its answer
     std::atomic<uint32_t> recovery_config_id{0};
-    // The card link of the transports hands its answer sink over here when a transport starts:
-    // each card answer goes to the frame it answers, on whatever transport brought it.
-    static void set_reply_sink(std::function<bool(const uint8_t*, uint32_t, int)> sink);
+    // Tests watch the forwarded answers here in place of the card link (nullptr: back to it).
+    static void set_reply_sink(std::function<void(const uint8_t*, uint32_t, int)> sink);
 
     // ---- card jobs (1 smart mapping, 3 save, 4 mapping; 2, 5, 6 replay) ----
     static int get_rcvcard_x_y(uint32_t index, uint8_t type, uint8_t rows, uint8_t columns, uint16_t width,

@@ -1,11 +1,11 @@
-// Pass-through of PC frames to the receiving cards and of their answers back to the transport
-// that brought the frame.
+// Pass-through of PC frames to the receiving cards and of their answers back to the card link,
+// which hands each to the asker whose frame it answers (card_link.cpp).
 #include "fpga/fpga_manage.h"
 
 #include "base/global.h"
 #include "base/logMsg.h"
-#include "base/posix_lock.h"
 #include "base/utils.h"
+#include "params/protocol_layout.h"
 
 #include <QMutexLocker>
 #include <cstdio>
@@ -15,10 +15,8 @@
 
 namespace {
 
-constexpr uint32_t kFrameMin = 11; // head, group, status and check byte
-
 std::mutex sinkMutex;
-std::function<bool(const uint8_t*, uint32_t, int)> sink;
+std::function<void(const uint8_t*, uint32_t, int)> sink;
 
 void setPortBits(uint8_t* packet, uint32_t length, int port)
 {
@@ -28,7 +26,7 @@ void setPortBits(uint8_t* packet, uint32_t length, int port)
 
 }
 
-void fpga_manage::set_reply_sink(std::function<bool(const uint8_t*, uint32_t, int)> route)
+void fpga_manage::set_reply_sink(std::function<void(const uint8_t*, uint32_t, int)> route)
 {
     std::lock_guard<std::mutex> lock(sinkMutex);
     sink = std::move(route);
@@ -36,7 +34,7 @@ void fpga_manage::set_reply_sink(std::function<bool(const uint8_t*, uint32_t, in
 
 int fpga_manage::pass_port(const uint8_t* packet, uint32_t length)
 {
-    if (!packet || length < kFrameMin || length >= kPacketMax || Utils::BCC(packet, length - 1) != packet[length - 1])
+    if (!packet || length < proto::kMinFrame || length >= kPacketMax || Utils::BCC(packet, length - 1) != packet[length - 1])
         return -1;
     const uint8_t selector = packet[6], portByte = packet[7];
     if (selector == 0) {
@@ -70,7 +68,7 @@ int fpga_manage::Dealwith1_PC_to_eth(uint32_t length, const uint8_t* packet)
         // for one port leave it alone: they are on the link beside it.
         pass_merge_end();
         multi_flag = 1;
-        multi_to_search = (p[0] | p[1] << 8) == 0x0FFE;
+        multi_to_search = (p[0] | p[1] << 8) == proto::kSearchCards;
         multi_serial = p[5];
         const int sent = multi_port_send(p, length);
         if (!sent)
@@ -110,18 +108,13 @@ void fpga_manage::pass_merge_timeout()
 
 void fpga_manage::forward_card_reply(const uint8_t* reply, uint32_t length, int port)
 {
-    std::function<bool(const uint8_t*, uint32_t, int)> route;
+    std::function<void(const uint8_t*, uint32_t, int)> route;
     {
         std::lock_guard<std::mutex> lock(sinkMutex);
         route = sink;
     }
-    if (route && route(reply, length, port))
-        reply_ready = 1;
-}
-
-bool fpga_manage::card_reply_ready()
-{
-    PosixLock pass(pass_mutex);
-    reg_IRQ_Dealwith(0, 0);
-    return reply_ready.load() != 0;
+    if (route)
+        route(reply, length, port);
+    else
+        card_link.take(reply, length, port);
 }

@@ -9,6 +9,7 @@
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
 #include "params/block_layout.h"
+#include "params/protocol_layout.h"
 #include "params/vyrrampara.h"
 #include "platform/paths.h"
 #include "scaler/c331_manage.h"
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <string>
 #include <unistd.h>
 
 namespace upgrade {
@@ -31,10 +33,10 @@ namespace {
 // The launcher's next application, also where a PC tool's application upload lands: the run's
 // checked program is kept under names of its own and put there only at the swap, under the file
 // lock, so an upload ending meanwhile is never what the swap installs.
-const char* const kAppNext = "/data/app/vyrR58N2";
-const char* const kAppStaged = "/data/app/vyrR58N2.usb";
-const char* const kAppTemp = "/data/app/vyrR58N2.usb.part";
-const char* const kApp = "/data/app/vyrR58N";
+const char* const kAppNext = proto::kStagedProgram;
+const std::string kAppStaged = std::string(kAppNext) + ".usb";
+const std::string kAppTemp = kAppStaged + ".part";
+const char* const kApp = proto::kProgram;
 const char* const kLauncherIni = "/data/configs/led_load_config.ini";
 // Written before an FPGA image's area is erased, removed once the whole image read back: a start
 // that finds it knows FPGA 0 holds half an image (a power cut between the two).
@@ -56,7 +58,7 @@ struct Fd {
     }
 };
 
-std::string host(const char* path) { return platform::Paths::resolve(path); }
+std::string host(const std::string& path) { return platform::Paths::resolve(path); }
 
 // Erase units over [0, length) of a flash area at `base`: 32 KiB blocks where the sector number is
 // a multiple of 8 and the block lies within the length, 4 KiB sectors elsewhere.
@@ -491,7 +493,7 @@ bool Engine::swapApp(QString* why)
             return false;
         }
         int status = 0;
-        Utils::system_mutex(QStringLiteral("mv /data/app/vyrR58N2  /data/app/vyrR58N"), &status);
+        Utils::system_mutex(QStringLiteral("mv %1  %2").arg(QLatin1String(kAppNext), QLatin1String(kApp)), &status);
         struct stat now;
         if (status != 0 || ::stat(host(kApp).c_str(), &now) != 0 || now.st_size != st.st_size ||
             ::access(next.c_str(), F_OK) == 0) {

@@ -10,7 +10,6 @@
 #include "base/global.h"
 #include "base/md5.h"
 #include "base/posix_lock.h"
-#include "comm/card_wait.h"
 #include "comm/udpnetmanage.h"
 #include "fpga/fpga_manage.h"
 
@@ -155,7 +154,7 @@ TEST_F(UdpTransport, CardFrameIsAnsweredToItsSenderBesideAnotherSender)
     // the link.
     auto cardAnswers = [&](const Bytes& a) {
         PosixLock pass(fpga->pass_mutex);
-        return CardWait::take(a.data(), uint32_t(a.size()), 0);
+        return fpga->card_link.take(a.data(), uint32_t(a.size()), 0);
     };
     ASSERT_TRUE(cardAnswers(answer));
     EXPECT_EQ(tool.receive(), Wire::stuff(answer));

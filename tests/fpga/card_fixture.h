@@ -19,7 +19,7 @@
 
 using Bytes = std::vector<uint8_t>;
 
-class CardLink : public ::testing::Test {
+class LedCards : public ::testing::Test {
 public:
     static Bytes sealed(Bytes b)
     {

@@ -27,7 +27,7 @@ std::vector<uint8_t> record(uint8_t mode, const std::vector<uint8_t>& values)
     return r;
 }
 
-class Brightness : public CardLink {
+class Brightness : public LedCards {
 protected:
     void load(uint8_t mode, const std::vector<uint8_t>& values)
     {

@@ -238,13 +238,13 @@ TEST(CardFileReader, ListingsLeaveSymbolicLinksOut)
 
 namespace {
 
-class CardReplay : public CardLink {
+class CardReplay : public LedCards {
 protected:
     // Screen 0x11223344: port 0 with 2 cards, port 1 with 4 cards; card 2 of port 1 keeps a
     // 2500-byte RAM write for its recovery.
     void SetUp() override
     {
-        CardLink::SetUp();
+        LedCards::SetUp();
         if (HasFatalFailure())
             return;
         linkTwoPortsOfScreen(0x11223344);

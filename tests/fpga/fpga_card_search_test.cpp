@@ -19,7 +19,7 @@ std::vector<int> searched()
 }
 }
 
-TEST_F(CardLink, SearchAlternatesBetweenThePortsOfAPair)
+TEST_F(LedCards, SearchAlternatesBetweenThePortsOfAPair)
 {
     fpgaChip().setCards(4, 1); // pair 2: both ports linked
     fpgaChip().setCards(5, 2);

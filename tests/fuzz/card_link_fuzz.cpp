@@ -1,6 +1,6 @@
 // The receiving-card link as the FPGA returns it: raw replies loaded into a pair's RX buffer and
 // read by the interrupt service a transport runs, PC frames passed through to the cards with a
-// transport's card wait taking their answer, worker passes (card search, merge time-out) in
+// transport's asker on the card link taking their answer, worker passes (card search, merge time-out) in
 // between, and the smart mapping job laid out on the cards the search counted. Pieces of the input
 // are cut at "#RX#"; the first byte of each picks what it is:
 //   byte % 3 == 0  a PC frame for the cards (its check byte set, as a transport passes only those);
@@ -15,7 +15,7 @@
 // The link's own rules are checked on what it accepted: a reply under 11 bytes or with a bad check
 // byte is counted in register 85 and changes nothing; a reply under 15 bytes sets no card count,
 // and a search reply sets only a port of its own pair; a PC frame reaches exactly the ports it
-// names, once each; an answer handed to the transport is a whole frame with a good check byte, and
+// names, once each; an answer handed to the transport has a good check byte and fits a buffer, and
 // the answer to the frame it passed; the mapping job gives each card of its port the place of its
 // cabinet along the wiring, and places no card of a port with more cards than the wall has cabinets.
 #include "fuzz_fpga.h"
@@ -23,8 +23,7 @@
 #include "base/bytes.h"
 #include "base/posix_lock.h"
 #include "base/utils.h"
-#include "comm/card_wait.h"
-#include "comm/protocol_phy.h"
+#include "fpga/card_link.h"
 #include "fpga/fpga_jobs_block.h"
 
 #include <algorithm>
@@ -40,7 +39,7 @@ constexpr uint8_t kRefusedRegister = 85;
 constexpr uint32_t kReplyMin = 11, kCountReplyMin = 15;
 
 fpga_manage* fpga;
-CardWait* wait;
+CardLink::Asker* wait;
 Bytes asked;           // the PC frame whose answer is awaited
 bool onlyCards = true; // no reply of the input's own has come since it was passed
 
@@ -77,21 +76,15 @@ bool checkOk(const uint8_t* b, size_t n)
     return n >= 1 && uint8_t(Utils::BCC(b, uint32_t(n - 1))) == b[n - 1];
 }
 
-// The transport's side: an answer that came is a whole frame of the cards, sent on its way.
+// The transport's side: an answer that came is a frame of the cards, sent on its way.
 void takeAnswer()
 {
-    CardWait::Destination to;
-    Bytes wire;
-    if (wait->poll(&to, &wire) != CardWait::Result::Answered)
+    Bytes answer;
+    if (wait->poll(&answer) != CardLink::Result::Answered)
         return;
-    FrameStream stream(fpga_manage::kPacketMax);
-    bool complete = false;
-    const uint32_t used = stream.feed(wire.data(), uint32_t(wire.size()), &complete);
-    if (!complete || used != wire.size())
-        FuzzBoard::fail("an answer is not one whole frame");
-    if (stream.size() < kReplyMin || stream.size() > fpga_manage::kPacketMax || !checkOk(stream.body(), stream.size()))
+    if (answer.size() < kReplyMin || answer.size() > fpga_manage::kPacketMax || !checkOk(answer.data(), answer.size()))
         FuzzBoard::fail("an answer handed to the transport is short, long or has a bad check byte");
-    const uint8_t* a = stream.body();
+    const uint8_t* a = answer.data();
     if (a[7] != 255 && (a[1] & 0x30) != 0)
         FuzzBoard::fail("a single port's answer keeps the port bits of byte 1");
     // The cards echo the head bytes the link leaves alone: an answer to another frame has others.
@@ -125,7 +118,7 @@ std::set<int> portsOf(const Bytes& f)
     return ports;
 }
 
-// late: the answers to the frame before stay in the FPGA, for the card wait to drop as it passes
+// late: the answers to the frame before stay in the FPGA, for the card link to drop as it passes
 // this one; unpolled: this frame's answers stay there too, for the next piece to meet.
 void passFrame(Bytes f, bool late, bool unpolled)
 {
@@ -137,7 +130,7 @@ void passFrame(Bytes f, bool late, bool unpolled)
         takeAnswer();
     }
     fpgaChip().clearPackets();
-    wait->pass(f.data(), uint32_t(f.size()), CardWait::Destination{});
+    wait->pass(f.data(), uint32_t(f.size()));
     asked = f;
     onlyCards = true;
     const std::set<int> want = f.size() < fpga_manage::kPacketMax ? portsOf(f) : std::set<int>{};
@@ -301,9 +294,7 @@ bool setUp()
         fpgaChip().setCards(12, 2);
         fpgaChip().setMultifunction(12, true);
     });
-    wait = new CardWait;
-    // As the transports hand the card link to the FPGA manager.
-    fpga_manage::set_reply_sink(CardWait::take);
+    wait = new CardLink::Asker;
     return true;
 }
 }

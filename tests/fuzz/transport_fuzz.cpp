@@ -132,11 +132,11 @@ extern "C" uint32_t __wrap__ZN12message_deal18message_group_dealEPhjjm(message_d
     return r;
 }
 
-// CardWait::take: the cards' answer for a frame a transport passed, taken to be sent on.
-extern "C" bool __real__ZN8CardWait4takeEPKhji(const uint8_t*, uint32_t, int);
-extern "C" bool __wrap__ZN8CardWait4takeEPKhji(const uint8_t* body, uint32_t length, int port)
+// CardLink::take: the cards' answer for a frame a transport passed, taken to be sent on.
+extern "C" bool __real__ZN8CardLink4takeEPKhji(CardLink*, const uint8_t*, uint32_t, int);
+extern "C" bool __wrap__ZN8CardLink4takeEPKhji(CardLink* self, const uint8_t* body, uint32_t length, int port)
 {
-    const bool taken = __real__ZN8CardWait4takeEPKhji(body, length, port);
+    const bool taken = __real__ZN8CardLink4takeEPKhji(self, body, length, port);
     if (taken)
         cardAnswers.emplace_back(body, body + length);
     return taken;
@@ -150,8 +150,6 @@ bool setUp()
     ConfigEngine::pInstance();
     c331_manage::instanceWithoutWorker();
     tcp = new networkManage;
-    // As the transports' start hands the card link to the FPGA manager.
-    fpga_manage::set_reply_sink(CardWait::take);
     if (tcp->server()->initialize(0) != 0)
         FuzzBoard::fail("no TCP listener");
     udp = new udpnetManage;
