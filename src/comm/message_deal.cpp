@@ -21,12 +21,12 @@ uint32_t MessageFrame::status(uint8_t s, uint32_t r)
     return r;
 }
 
-uint32_t message_deal::message_group_deal(uint8_t* body, uint32_t length, uint32_t capacity, uint64_t peer)
+uint32_t message_deal::message_group_deal(uint8_t* body, uint32_t length, uint32_t capacity, uint64_t peer, SlowWork* slow)
 {
     // A buffer that cannot hold the request and the smallest reply is a transport fault: no reply.
     if (!body || length < kHeadLength || capacity < kSmallestReply || length > capacity)
         return 0;
-    MessageFrame f{body, length, capacity, peer};
+    MessageFrame f{body, length, capacity, peer, slow};
     switch (body[9]) {
     case 0x60:
         return write_ram(f);

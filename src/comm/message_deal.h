@@ -32,6 +32,7 @@ struct MessageFrame {
     uint32_t length;   // decoded bytes, check byte not counted
     uint32_t capacity; // largest reply body the transport can carry, check byte included
     uint64_t peer;     // request_peer of the sender
+    std::function<uint8_t()>* slow = nullptr; // where a slow request leaves its work (message_deal::SlowWork)
 
     uint8_t at(uint32_t i) const { return i < length ? body[i] : 0; } // 0 past the request
     uint16_t u16At(uint32_t i) const { return uint16_t(at(i) | at(i + 1) << 8); }
@@ -54,8 +55,14 @@ public:
     // than (send buffer - 4) / 2 when the stuffed reply must fit a send buffer).
     // peer: the sender (request_peer). Returns r, the reply bytes from position 10; 0 for no reply
     // (short frames, unknown groups).
+    // A request whose work can hold its caller for seconds (register 14's check start) is slow:
+    // given `slow`, the handler leaves that work there and returns kSlow, and the transport runs
+    // it off its thread (SlowRequest) and answers with the status it returns once it has ended.
+    // Without, the work runs here.
+    using SlowWork = std::function<uint8_t()>;
+    static constexpr uint32_t kSlow = UINT32_MAX;
     uint32_t message_group_deal(uint8_t* body, uint32_t length, uint32_t capacity,
-                                uint64_t peer = request_peer::kLocal);
+                                uint64_t peer = request_peer::kLocal, SlowWork* slow = nullptr);
 
     // Registers (groups 0xA0, 0xA1)
     uint32_t write_register(MessageFrame& f);

@@ -850,7 +850,9 @@ bool message_deal::replaceApplication()
             return false;
         }
     }
-    // The check start takes up to its time limit: the panel's saves and other tools' transfers go on.
+    // The check start takes up to its time limit, off the asking tool's transport thread
+    // (write_register leaves it to the slow requests' thread): the panel's saves and the other
+    // tools' requests, transfers among them, go on, on every transport.
     const std::string checked = platform::Paths::resolve(kCheckedApp);
     const std::string refused = program_check::refusal(checked);
     if (!refused.empty()) {

@@ -79,6 +79,12 @@ uint32_t message_deal::write_register(MessageFrame& f)
     while (!__atomic_compare_exchange_n(&store->image[g], &old, uint8_t((v & m) | (old & ~m)), false,
                                         __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
     }
+    // Register 14's check start may take its whole time limit: off the transport's thread, so
+    // that the other tools are served meanwhile.
+    if (g == 14 && (m & 0x01) && f.slow) {
+        *f.slow = [m] { return uint8_t(message_deal().reg_cmd_run(14, m)); };
+        return kSlow;
+    }
     return f.status(uint8_t(reg_cmd_run(g, m)));
 }
 

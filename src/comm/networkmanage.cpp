@@ -31,7 +31,7 @@ constexpr int kFramesPerTurn = 1;
 networkManage::networkManage()
     : m_tcpServer(new TcpServer()), m_phy(new protocol_phy()), m_message(new message_deal()),
       m_request(kMessageBufferSize), m_wire(protocol_phy::encoded_max(kMessageBufferSize)),
-      m_cards([this] { wake(); })
+      m_askers([this] { wake(); })
 {
     writeLogMsg(LOG_INFO, "====networkManage::networkManage()=====");
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -47,7 +47,7 @@ networkManage::~networkManage()
         pthread_join(m_thread, nullptr);
     }
     m_idle_alarm.reset(); // waits for a ring under way, which writes to the wake-up descriptor
-    m_cards.clear();      // off the card link before the wake-up descriptor closes
+    m_askers.clear();     // their wake-ups gone before the wake-up descriptor closes
     if (p_network == this)
         p_network = nullptr;
     delete m_tcpServer;
@@ -102,7 +102,7 @@ void* networkManage::acceptThread(void* arg)
 
 int networkManage::nextTimeout()
 {
-    int timeoutMs = m_cards.waiting() ? kCardPollMs : -1;
+    int timeoutMs = m_askers.polling() ? kCardPollMs : -1;
     // Silent clients are closed by the tick: wake when the next one is due, or, without a
     // ticking panel, after that many ticks' time.
     uint32_t due = 0;
@@ -184,8 +184,8 @@ void networkManage::runOnce(int timeoutMs)
         takeClosed();
     }
     m_tcpServer->recycleChunks();
-    if (m_cards.waiting())
-        waitForCard();
+    if (m_askers.waiting())
+        answerAskers();
 }
 
 void networkManage::takeClosed()
@@ -196,7 +196,7 @@ void networkManage::takeClosed()
         for (TcpServer::Chunk& chunk : m_tcpServer->m_chunks)
             if (chunk.fd == fd)
                 chunk.fd = -1;
-        m_cards.forget(uint64_t(fd));
+        m_askers.forget(uint64_t(fd));
     }
     m_tcpServer->m_closed.clear();
 }
@@ -209,23 +209,26 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
         !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length))
         return; // dropped without a reply
     m_tcpServer->frameFrom(fd);
-    CardAskers::Destination to;
+    PendingAnswers::Destination to;
     to.fd = fd;
-    if (m_cards.request(uint64_t(fd), m_request.data(), length, to))
+    if (m_askers.request(uint64_t(fd), m_request.data(), length, to))
         return;
-    m_cards.serving();
+    m_askers.serving();
+    message_deal::SlowWork slow;
     const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize,
-                                                     request_peer::tcp(m_tcpServer->clientId(fd)));
+                                                     request_peer::tcp(m_tcpServer->clientId(fd)), &slow);
+    if (r == message_deal::kSlow)
+        return m_askers.slow(uint64_t(fd), m_request.data(), std::move(slow), to);
     // TCP replies even when the handler has nothing to say (r = 0: the bare head).
     const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kMessageBufferSize, UINT32_MAX);
     const uint32_t wire = m_phy->data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
     m_tcpServer->sendData(m_wire.data(), wire, fd);
-    m_cards.served();
+    m_askers.served();
 }
 
-void networkManage::waitForCard()
+void networkManage::answerAskers()
 {
-    m_cards.poll([this](const CardAskers::Destination& to, const uint8_t* wire, uint32_t length) {
+    m_askers.poll([this](const PendingAnswers::Destination& to, const uint8_t* wire, uint32_t length) {
         m_tcpServer->sendData(wire, length, to.fd);
     });
     takeClosed();

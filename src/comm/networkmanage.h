@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/tick_alarm.h"
-#include "comm/card_askers.h"
+#include "comm/pending_answers.h"
 #include "comm/protocol_phy.h"
 
 class TcpServer;
@@ -29,7 +29,7 @@ public:
     void runOnce(int timeoutMs); // one pass: wait for sockets, serve frames, wait for a card
 
     TcpServer* server() const { return m_tcpServer; }
-    uint8_t passState() const { return m_cards.state(); } // CardAskers: 0 idle, 1 waiting, 2 serving
+    uint8_t passState() const { return m_askers.state(); } // PendingAnswers: 0 idle, 1 waiting, 2 serving
 
 
 private:
@@ -38,7 +38,7 @@ private:
     bool idleTimerBy(std::chrono::milliseconds limit);
     void takeClosed();
     void serveFrame(int fd, const uint8_t* body, uint32_t length);
-    void waitForCard();
+    void answerAskers();
     void wake();
 
     TcpServer* m_tcpServer;
@@ -47,9 +47,9 @@ private:
     std::unordered_map<int, FrameStream> m_streams; // one decoder per connection
     std::vector<uint8_t> m_request;                 // the frame being served, reply built in place
     std::vector<uint8_t> m_wire;
-    // Clients waiting for a card's answer, by descriptor. Cleared before the wake-up descriptor
-    // closes: the waits wake the thread.
-    CardAskers m_cards;
+    // Clients waiting for a card's answer or a slow request's, by descriptor. Cleared before the
+    // wake-up descriptor closes: the waits wake the thread.
+    PendingAnswers m_askers;
     pthread_t m_thread{};
     bool m_thread_started = false;
     std::atomic<bool> m_stop{false};

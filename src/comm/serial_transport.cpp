@@ -23,7 +23,7 @@ constexpr uint64_t kLine = 0; // the line's one asker
 
 SerialTransport::SerialTransport(const char* threadName)
     : m_name(threadName), m_message(new message_deal()), m_request(kRecordSize),
-      m_wire(protocol_phy::encoded_max(kRecordSize)), m_cards([this] { wake(); }, kRecordSize)
+      m_wire(protocol_phy::encoded_max(kRecordSize)), m_askers([this] { wake(); }, kRecordSize)
 {
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
@@ -35,7 +35,7 @@ SerialTransport::~SerialTransport()
         wake();
         pthread_join(m_thread, nullptr);
     }
-    m_cards.clear(); // off the card link before the wake-up descriptor closes
+    m_askers.clear(); // their wake-ups gone before the wake-up descriptor closes
     delete m_message;
     if (m_wake_fd >= 0)
         close(m_wake_fd);
@@ -91,7 +91,7 @@ void* SerialTransport::receive_thread(void* arg)
 {
     SerialTransport* self = static_cast<SerialTransport*>(arg);
     while (!self->m_stop.load())
-        self->runOnce(self->m_cards.waiting() ? kCardPollMs : -1);
+        self->runOnce(self->m_askers.polling() ? kCardPollMs : -1);
     return nullptr;
 }
 
@@ -126,8 +126,8 @@ void SerialTransport::runOnce(int timeoutMs)
                 serveFrame(m_stream.body(), m_stream.size());
         }
     }
-    if (m_cards.waiting())
-        waitForCard();
+    if (m_askers.waiting())
+        answerAskers();
 }
 
 void SerialTransport::serveFrame(const uint8_t* body, uint32_t length)
@@ -137,22 +137,25 @@ void SerialTransport::serveFrame(const uint8_t* body, uint32_t length)
         return; // dropped without a reply
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
-    if (m_cards.request(kLine, m_request.data(), length, CardAskers::Destination()))
+    if (m_askers.request(kLine, m_request.data(), length, PendingAnswers::Destination()))
         return;
-    m_cards.serving();
-    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kRecordSize, m_peer);
+    m_askers.serving();
+    message_deal::SlowWork slow;
+    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kRecordSize, m_peer, &slow);
+    if (r == message_deal::kSlow)
+        return m_askers.slow(kLine, m_request.data(), std::move(slow), PendingAnswers::Destination());
     if (r > 0) {
         // The reply and its stuffing must fit the line's record, or it becomes a refusal.
         const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kRecordSize, kRecordSize);
         const uint32_t wire = m_phy.data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
         send_uart_data(m_wire.data(), wire);
     }
-    m_cards.served();
+    m_askers.served();
 }
 
-void SerialTransport::waitForCard()
+void SerialTransport::answerAskers()
 {
-    m_cards.poll([this](const CardAskers::Destination&, const uint8_t* wire, uint32_t length) {
+    m_askers.poll([this](const PendingAnswers::Destination&, const uint8_t* wire, uint32_t length) {
         send_uart_data(wire, length);
     });
 }

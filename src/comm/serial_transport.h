@@ -5,7 +5,7 @@
 #include <pthread.h>
 #include <vector>
 
-#include "comm/card_askers.h"
+#include "comm/pending_answers.h"
 #include "comm/protocol_phy.h"
 #include "comm/serial_modules.h"
 
@@ -25,7 +25,7 @@ public:
     void runOnce(int timeoutMs); // one pass: wait for bytes, serve frames, wait for a card
 
     bool opened() const { return m_serial.fd() >= 0; }
-    uint8_t passState() const { return m_cards.state(); } // CardAskers: 0 idle, 1 waiting, 2 serving
+    uint8_t passState() const { return m_askers.state(); } // PendingAnswers: 0 idle, 1 waiting, 2 serving
 
 protected:
     explicit SerialTransport(const char* threadName);
@@ -33,7 +33,7 @@ protected:
 private:
     static void* receive_thread(void* arg);
     void serveFrame(const uint8_t* body, uint32_t length);
-    void waitForCard();
+    void answerAskers();
     void send_uart_data(const uint8_t* wire, uint32_t length);
     void wake();
 
@@ -47,7 +47,7 @@ private:
     std::vector<uint8_t> m_request;
     std::vector<uint8_t> m_wire;
     std::mutex m_send_mutex;                 // the line itself
-    CardAskers m_cards;                      // the line's frame passed to the cards (wakes the thread)
+    PendingAnswers m_askers;                 // the line's card frame or slow request (wakes the thread)
     pthread_t m_thread{};
     bool m_thread_started = false;
     std::atomic<bool> m_stop{false};

@@ -36,7 +36,7 @@ uint64_t peerKey(const sockaddr_in& a)
 udpnetManage::udpnetManage()
     : m_server(new UdpServer()), m_phy(new protocol_phy()), m_message(new message_deal()),
       m_request(kMessageBufferSize), m_wire(protocol_phy::encoded_max(kMessageBufferSize)),
-      m_cards([this] { wake(m_wake_fd); })
+      m_askers([this] { wake(m_wake_fd); })
 {
     writeLogMsg(LOG_INFO, "====udpnetManage::udpnetManage()=====");
     m_wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -52,7 +52,7 @@ udpnetManage::~udpnetManage()
         pthread_join(m_thread, nullptr);
         pthread_join(m_thread13769, nullptr);
     }
-    m_cards.clear(); // off the card link before the wake-up descriptor closes
+    m_askers.clear(); // their wake-ups gone before the wake-up descriptor closes
     if (p_udpnetManage == this)
         p_udpnetManage = nullptr;
     delete m_server;
@@ -109,7 +109,7 @@ void* udpnetManage::acceptThread(void* arg)
 {
     udpnetManage* self = static_cast<udpnetManage*>(arg);
     while (!self->m_stop.load())
-        self->runOnce(self->m_cards.waiting() ? kCardPollMs : -1);
+        self->runOnce(self->m_askers.polling() ? kCardPollMs : -1);
     return nullptr;
 }
 
@@ -183,8 +183,8 @@ void udpnetManage::runOnce(int timeoutMs)
                 serveFrame(m_datagram.from, stream.body(), stream.size());
         }
     }
-    if (m_cards.waiting())
-        waitForCard();
+    if (m_askers.waiting())
+        answerAskers();
 }
 
 void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint32_t length)
@@ -200,25 +200,28 @@ void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint
     // Replies go to every box's neighbour at the sender's port: tools find boxes this way.
     sockaddr_in to = from;
     to.sin_addr.s_addr = htonl(platform::Net::broadcastAddress());
-    CardAskers::Destination card;
-    card.address = to;
-    if (m_cards.request(peerKey(from), m_request.data(), length, card))
+    PendingAnswers::Destination answerTo;
+    answerTo.address = to;
+    if (m_askers.request(peerKey(from), m_request.data(), length, answerTo))
         return;
-    m_cards.serving();
+    m_askers.serving();
+    message_deal::SlowWork slow;
     const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize,
-                                                     request_peer::udp(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)));
+                                                     request_peer::udp(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)), &slow);
+    if (r == message_deal::kSlow)
+        return m_askers.slow(peerKey(from), m_request.data(), std::move(slow), answerTo);
     if (r > 0) {
         // A reply that would not fit one datagram is refused rather than lost in sendto.
         const uint32_t n = protocol_phy::build_reply(m_request.data(), r, kMessageBufferSize, UdpServer::kReplyMax);
         const uint32_t wire = m_phy->data_re_transf_meaning(0, m_wire.data(), m_request.data(), n, nullptr);
         m_server->sendData(m_wire.data(), wire, to);
     }
-    m_cards.served();
+    m_askers.served();
 }
 
-void udpnetManage::waitForCard()
+void udpnetManage::answerAskers()
 {
-    m_cards.poll([this](const CardAskers::Destination& to, const uint8_t* wire, uint32_t length) {
+    m_askers.poll([this](const PendingAnswers::Destination& to, const uint8_t* wire, uint32_t length) {
         m_server->sendData(wire, length, to.address);
     });
 }

@@ -10,7 +10,7 @@
 #include <pthread.h>
 #include <vector>
 
-#include "comm/card_askers.h"
+#include "comm/pending_answers.h"
 #include "comm/protocol_phy.h"
 #include "comm/udpserver.h"
 
@@ -41,7 +41,7 @@ public:
     size_t pending13769() const;
 
     UdpServer* server() const { return m_server; }
-    uint8_t passState() const { return m_cards.state(); } // CardAskers: 0 idle, 1 waiting, 2 serving
+    uint8_t passState() const { return m_askers.state(); } // PendingAnswers: 0 idle, 1 waiting, 2 serving
 
     static constexpr size_t kMaxPeers = 64;          // senders with a partial frame kept
     static constexpr size_t kMaxPendingAnswers = 64; // 13769 answers waiting to be sent
@@ -60,7 +60,7 @@ private:
     static void* acceptThread13769(void* arg);
     FrameStream& streamOf(const sockaddr_in& from);
     void serveFrame(const sockaddr_in& from, const uint8_t* body, uint32_t length);
-    void waitForCard();
+    void answerAskers();
     void sendAnswers13769();
     void wake(int fd);
 
@@ -74,9 +74,9 @@ private:
     UdpServer::Datagram m_datagram;
     UdpServer::Datagram m_datagram13769;
 
-    // Senders waiting for a card's answer, by address and port. Cleared before the wake-up
-    // descriptor closes.
-    CardAskers m_cards;
+    // Senders waiting for a card's answer or a slow request's, by address and port. Cleared
+    // before the wake-up descriptor closes.
+    PendingAnswers m_askers;
 
     mutable std::mutex m_send_mutex;  // the 13769 send list
     std::deque<Answer> m_send_13769;

@@ -894,16 +894,7 @@ TEST_F(FileTransfer, ACheckStartHoldsNoLockAndAnUploadMeanwhileIsNotTheOneChecke
     std::thread first([&firstAnswer] {
         firstAnswer = SecondWriter::inProcess(request_peer::kLocal + 1).request(0xA0, {14, 0x01, 0, 0x01});
     });
-    auto checking = [] {
-        QDir tasks(QStringLiteral("/proc/self/task"));
-        for (const QString& t : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            QFile children(tasks.filePath(t + "/children"));
-            if (children.open(QIODevice::ReadOnly) && !children.readAll().trimmed().isEmpty())
-                return true;
-        }
-        return false;
-    };
-    const bool started = waitFor(checking, 2000);
+    const bool started = waitFor(checkStartRunning, 2000);
     EXPECT_TRUE(started) << "the check start runs";
     // Meanwhile the file lock is free and a second upload is taken whole.
     const bool locked = Utils::_file_deal_mutex.tryLock(TimeLimit::ms(200));

@@ -4,6 +4,7 @@
 #include "frame_client.h"
 #include "program.h"
 #include "race_hold.h"
+#include "sample_program.h"
 #include "test_root.h"
 
 #include "base/posix_lock.h"
@@ -18,6 +19,7 @@
 #include "comm/tcpserver.h"
 #include "params/vyrrampara.h"
 #include "platform/net.h"
+#include "tools/program_check.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -497,6 +499,30 @@ TEST_F(TcpTransport, WaitForACardOutlastsOtherClientsAndEndsByItsTimeOut)
     cardAnswers(kCardAnswer); // too late: nobody waits any more
     EXPECT_TRUE(tool->receiveRaw(1, 200).empty());
     EXPECT_EQ(tool->request(Wire::readRegister(4, 0x43)), echoReply(0x43));
+}
+
+// A program whose check start never ends holds only the tool that wrote register 14: another
+// tool's read is answered meanwhile, and the first gets its refusal once the check's limit ends it.
+TEST_F(TcpTransport, HangingCheckStartHoldsOnlyTheToolThatAskedForIt)
+{
+    ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N", "running"));
+    const Bytes app = sampleProgram();
+    auto tool = client(), other = client();
+    for (const Bytes& step : {uploadStart("FMCU", uint32_t(app.size())), uploadBlock(app), uploadEnd(app)})
+        ASSERT_EQ(tool->request(step).at(10), 0);
+    setenv("VYR_SAMPLE_CHECK_HANGS", "1", 1);
+    program_check::setTimeLimitMs(TimeLimit::ms(3000));
+    ASSERT_TRUE(tool->sendFrame(Wire::request(0xA0, {14, 0x01, 0, 0x01})));
+    EXPECT_TRUE(waitFor(checkStartRunning, 2000));
+    const Bytes read = other->request(Wire::readRam(0, 16), 500);
+    Bytes refusal;
+    const bool answered = tool->receive(&refusal, 6000);
+    unsetenv("VYR_SAMPLE_CHECK_HANGS"); // only now: a child seen started may not have read it yet
+    ASSERT_EQ(read.size(), 28u) << "another tool's read is answered while the check start hangs";
+    EXPECT_EQ(read[10], 0);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(refusal, Wire::sealed({0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0xA0, 1})) << "the refusal, to its tool";
+    EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("running"));
 }
 
 TEST_F(TcpTransport, CardAnswerForAVanishedClientGoesNowhere)

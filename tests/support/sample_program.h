@@ -1,4 +1,5 @@
 #pragma once
+#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <cstdint>
@@ -75,6 +76,19 @@ inline std::vector<uint8_t> withEntryZeroed(std::vector<uint8_t> program, size_t
     }
     return {};
 }
+// A check start runs: a child process of the test's (the sample program under
+// VYR_SAMPLE_CHECK_HANGS stays one until its time limit).
+inline bool checkStartRunning()
+{
+    QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& t : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks.filePath(t + "/children"));
+        if (children.open(QIODevice::ReadOnly) && !children.readAll().trimmed().isEmpty())
+            return true;
+    }
+    return false;
+}
+
 // The program as a version older than the check start would be: without the seal's tag it carries.
 inline std::vector<uint8_t> withoutSeal(std::vector<uint8_t> program)
 {
