@@ -347,8 +347,11 @@ int fpga_manage::set_output_status()
 {
     if (!get_fpga_status())
         return 0;
-    const VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    SCREEN_fpgactrl_status(store && store->u16(blk::kBlackScreen) != 0 ? 0 : 1);
+    // Written under the hand-over (a tool's recall copies it with the mode): read under its lock.
+    uint8_t black[2] = {};
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
+        store->copyBlock(black, blk::kBlackScreen, sizeof black);
+    SCREEN_fpgactrl_status(blk::get16(black, 0) != 0 ? 0 : 1);
     return 1;
 }
 

@@ -240,12 +240,20 @@ bool edidValid(const uint8_t* t)
 }
 }
 
+keltosource::EdidRecord keltosource::recordAt(const uint8_t* record)
+{
+    return {blk::get16(record, 0), blk::get16(record, 2), blk::get16(record, 4)};
+}
+
 keltosource::EdidRecord keltosource::recordOf(int input)
 {
-    const VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
         return {};
-    return {store->u16(blk::edidWidth(input)), store->u16(blk::edidHeight(input)), store->u16(blk::edidRate(input))};
+    // A tool's recall or write replaces the record under the hand-over: read whole, under its lock.
+    uint8_t record[blk::kEdidTimingSize];
+    store->copyBlock(record, blk::edidWidth(input), sizeof record);
+    return recordAt(record);
 }
 
 // The table a record stands for: the default table for the record a fresh parameter file holds,
@@ -350,7 +358,7 @@ void keltosource::putRecordBack(int input, const EdidRecord& failed)
     if (!store || !heldRecordsTaken_ || held == failed)
         return;
     ScalerHandOver handOver;
-    if (!(recordOf(input) == failed))
+    if (!(recordAt(store->block + blk::edidWidth(input)) == failed))
         return;
     store->setU16(blk::edidWidth(input), held.width);
     store->setU16(blk::edidHeight(input), held.height);

@@ -109,7 +109,8 @@ private:
         uint16_t width = 0, height = 0, rate = 0;
         bool operator==(const EdidRecord& o) const { return width == o.width && height == o.height && rate == o.rate; }
     };
-    static EdidRecord recordOf(int input);
+    static EdidRecord recordOf(int input);             // read under the block's locks
+    static EdidRecord recordAt(const uint8_t* record); // the six bytes of a record
     const edid::Table& tableFor(int input, const EdidRecord& record);
     bool putHeldEdidBack(int input);
     void putRecordBack(int input, const EdidRecord& failed);

@@ -79,12 +79,11 @@ void keltosource::writeCustomEdids()
         if (custom_edid_req[input] != 1)
             continue;
         bool touched = false, failed = false;
-        EdidRecord asked;
+        const EdidRecord asked = recordOf(input); // under the block's locks, not inside the shell's
         {
             QMutexLocker lock(&Utils::_system_mutex);
             if (custom_edid_written[input] != 0)
                 continue;
-            asked = recordOf(input);
             const edid::Table before = tables_[input];
             if (store && !Set_Custom_HDMI_EDID(asked.width, asked.height, asked.rate, input)) {
                 // Refused (logged with the reason): nothing reaches the wire, and the receiver is

@@ -1,15 +1,19 @@
 // Register writes and reads: the image, the action registers and the hand-over to the scaler.
 #include "tools/firmwareupdate.h"
 #include "base/global.h"
+#include "base/utils.h"
 #include "ui/mainwindow.h"
 #include "message_deal_fixture.h"
 #include "fpga_up.h"
+#include "program.h"
+#include "second_writer.h"
 #include "test_root.h"
 #include "platform/sim/sim_board.h"
 #include "video_chips/keltosource_status.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QMutexLocker>
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -217,6 +221,44 @@ TEST_F(MessageDealTest, Register11ServesTheToolsRecallAndStoreBeforeItsAnswer)
     store->setU16(0x362, 5);
     EXPECT_EQ(writeReg(11, 0x02, 0), 0);
     EXPECT_EQ(blockU16(0x362), 0);
+}
+
+// A tool's recalls beside the input thread's EDID check and the FPGA worker's black-screen read,
+// which read words the recall copies into the block: an unlocked read fails the ThreadSanitizer
+// run (which reports one race of each copy, the first word's).
+TEST_F(MessageDealTest, RecallsBesideTheEdidCheckAndTheBlackScreenRead)
+{
+    ASSERT_TRUE(bringUpFpga0ByItsPasses());
+    keltosource* inputs = keltosource::p_kelto_source;
+    ASSERT_EQ(inputs->initializeWithoutThread(), 0);
+    for (uint32_t m : {2, 3}) { // modes 3 and 4; 4 blanks the wall and offers 1280 x 720 on input 0
+        store->mode[m][0] = store->mode[m][1] = blk::kMarkerSaved;
+        memcpy(store->mode[m] + 2, store->block + kModeBodyStart, kModeDataSize);
+    }
+    for (const auto& f : {std::pair{blk::kBlackScreen, 1}, {blk::edidWidth(0), 1280}, {blk::edidHeight(0), 720}})
+        blk::put16(store->mode[3] + blk::inRecord(f.first), 0, uint16_t(f.second));
+    std::atomic<int> edidChecks{0}, blackReads{0};
+    std::atomic<bool> done{false};
+    std::thread edid([&] {
+        for (; !done.load(); ++edidChecks) {
+            {
+                QMutexLocker lock(&Utils::_source_init_mutex);
+                inputs->path_state = keltosource::PathEdidCheck;
+            }
+            inputs->runOnce();
+        }
+    });
+    std::thread black([&] {
+        while (!done.load())
+            blackReads += fpga->set_output_status();
+    });
+    EXPECT_TRUE(waitFor([&] { return edidChecks.load() > 0 && blackReads.load() > 0; }, 2000));
+    SecondWriter tool = SecondWriter::inProcess();
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(tool.set16(blk::kCurrentMode, uint16_t(3 + i % 2)), 0);
+    done = true;
+    edid.join();
+    black.join();
 }
 
 // Records a tool replaced with group 0x60 and saves with register 11 bit 2: in their files, or
