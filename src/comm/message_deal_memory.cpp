@@ -113,7 +113,12 @@ uint32_t message_deal::writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
         return true;
     };
 
-    if (area == 0 && (a & 0xFFF800)) {
+    // The extension and the command area are FPGA 0's alone (its mailbox runs the command area):
+    // nothing sent to FPGA 1 may land there.
+    const bool extension = area == 0 && (a & 0xFFF800);
+    if (which != 0 && (extension || area == 5 || area == 6))
+        return f.status(1);
+    if (extension) {
         const uint32_t off = (a & 0xFFFFFF) - 0x800;
         if (uint64_t(off) + n > kFpgaRam)
             return f.status(1);
@@ -124,7 +129,7 @@ uint32_t message_deal::writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
     if (area == 1 || area == 2) {
         if (uint64_t(a & 0xFF0FFF) + n > kFpgaRam)
             return f.status(1);
-        bool taken = true;
+        bool taken = false; // port 0 of area 1 is no RAM
         if (area == 1 && port != 0)
             taken = stage(port % 2 ? fpga->MCU_RAM_RX_func[which] : fpga->MCU_RAM_TX_func[which], int(port + 1));
         else if (area == 2)
@@ -162,7 +167,8 @@ uint32_t message_deal::writeRamFpga(MessageFrame& f, uint32_t a, uint32_t n)
         memcpy(fpga_manage::MCU_RAM_EXTEND + off, data, n);
         extensionWritten();
         break;
-    default:
+    default: // areas 3 and 7-15 hold no RAM
+        taken = false;
         break;
     }
     return f.status(taken ? 0 : 1);
@@ -293,6 +299,19 @@ int userModeRecord(uint16_t value)
     return value <= 7 ? value : (value >= 16 && value <= 23) ? value - 8 : -1;
 }
 
+// An item other than a user mode that names a row, with a value the row takes.
+bool itemTakes(uint8_t id, uint16_t value)
+{
+    if (id == kItemBlackScreen)
+        return value <= 1;
+    if (id == kItemAudio)
+        return true;
+    for (const SingleWord& item : kSingleWords)
+        if (item.id == id)
+            return value <= item.max;
+    return false;
+}
+
 }
 
 uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
@@ -312,16 +331,23 @@ uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
     int record = -1;
     uint32_t first = 0;
     uint8_t body[kModeDataSize];
+    // An item that lands nowhere (no such row, a value its row refuses, an empty user mode) is
+    // skipped and the tool told: the others still apply.
+    bool refused = false;
     for (uint32_t o = 0; o + kItemSize <= end; o += kItemSize) {
-        if (f.at(kItemsStart + o) != kItemUserMode)
+        const uint8_t id = f.at(kItemsStart + o);
+        const uint16_t value = f.u16At(kItemsStart + o + 1);
+        if (id != kItemUserMode) {
+            refused = refused || !itemTakes(id, value);
             continue;
-        const int m = userModeRecord(f.u16At(kItemsStart + o + 1));
-        if (m < 0)
-            continue;
+        }
+        const int m = userModeRecord(value);
         std::lock_guard<std::recursive_mutex> records(store->records_mutex);
-        const uint8_t* saved = store->mode[m];
-        if (saved[0] != blk::kMarkerSaved || saved[1] != blk::kMarkerSaved)
+        const uint8_t* saved = m < 0 ? nullptr : store->mode[m];
+        if (!saved || saved[0] != blk::kMarkerSaved || saved[1] != blk::kMarkerSaved) {
+            refused = true;
             continue;
+        }
         memcpy(body, saved + 2, kModeDataSize);
         record = m;
         first = o + kItemSize;
@@ -339,30 +365,26 @@ uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
         for (uint32_t o = first; o + kItemSize <= end; o += kItemSize) {
             const uint8_t id = f.at(kItemsStart + o);
             const uint16_t value = f.u16At(kItemsStart + o + 1);
+            if (id == kItemUserMode || !itemTakes(id, value))
+                continue;
+            applied = true;
             if (id == kItemBlackScreen) {
-                if (value <= 1) {
-                    store->setU16(blk::kBlackScreen, uint16_t(1 - value));
-                    applied = true;
-                }
+                store->setU16(blk::kBlackScreen, uint16_t(1 - value));
             } else if (id == kItemAudio) {
                 // Values of 6 and up stand for window 0.
                 const uint8_t w = store->block[blk::kAudioWindow] < blk::kScalerWindows ? store->block[blk::kAudioWindow] : 0;
                 store->setU16(blk::window(w, blk::win::kAudio), value ? 0x8064 : 0); // 100, 0x80
-                applied = true;
             } else {
-                for (const SingleWord& item : kSingleWords) {
-                    if (item.id == id && value <= item.max) {
+                for (const SingleWord& item : kSingleWords)
+                    if (item.id == id)
                         store->setU16(item.offset, value);
-                        applied = true;
-                    }
-                }
             }
         }
         if (applied)
             handOver.commit(1);
     }
     f.body[11] = '1';
-    f.body[10] = 0;
+    f.body[10] = refused ? 1 : 0;
     return 2;
 }
 

@@ -50,11 +50,15 @@ TEST_F(FpgaMemoryTest, FrameBytes6And7ChooseTheFpgaAndAWriteItDoesNotTakeFails)
     EXPECT_EQ(buf[10], 0);
     EXPECT_EQ(fpga->MCU_RAM_PARA_func[0][0x21], 0x43) << "byte 6 not 0: FPGA 0";
     EXPECT_EQ(bank(1, 0x21, 1), std::vector<uint8_t>{0x43});
-    for (uint32_t address : {0x20u, 0x01003000u, 0x02001000u, 0x04000000u}) {
+    // The command area and the extension are FPGA 0's: FPGA 0's doorbell must not run a record
+    // sent to FPGA 1.
+    for (uint32_t address : {0x20u, 0x01003000u, 0x02001000u, 0x04000000u, 0x05000000u, 0x06000010u, 0x810u}) {
         SCOPED_TRACE(testing::Message() << std::hex << address);
         ASSERT_EQ(send(kFpgaSide, 0x60, ramRequest(address, 1, {0x42}), kMessageBufferSize, 0, 2), 1u);
         EXPECT_EQ(buf[10], 1);
     }
+    EXPECT_EQ(fpga_manage::MCU_RAM_CMD[0], 0);
+    EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[0x10], 0);
     EXPECT_EQ(fpga->MCU_RAM_PARA_func[1][0x20], 0);
     EXPECT_EQ(fpga->MCU_RAM_RX_func[1][0], 0);
     EXPECT_EQ(fpga_manage::MCU_RAM_ZOOM[0], 0);
@@ -90,8 +94,10 @@ TEST_F(FpgaMemoryTest, PortAreasAndStagedImages)
     EXPECT_EQ(fpga_manage::MCU_RAM_DEFAULT[0], 8);
     EXPECT_EQ(bank(33, 0, 1), std::vector<uint8_t>{8});
 
-    // Port 0 of area 1 and areas 3, 7-15 take nothing and answer zeros, not old buffer bytes.
-    EXPECT_EQ(writeRam(0x01000000, {9}, kFpgaSide), 0);
+    // Port 0 of area 1 and areas 3, 7-15 take nothing: writes fail, reads answer zeros, not old
+    // buffer bytes.
+    for (uint32_t address : {0x01000000u, 0x03000000u, 0x07000000u, 0x0F000000u})
+        EXPECT_EQ(writeRam(address, {9}, kFpgaSide), 1) << std::hex << address;
     EXPECT_EQ(fpga->MCU_RAM_TX_func[0][0], 7);
     EXPECT_EQ(fpga->MCU_RAM_RX_func[0][0], 5);
     EXPECT_EQ(bank(1, 0, 1), std::vector<uint8_t>{0});

@@ -111,7 +111,7 @@ TEST_F(MessageDealTest, EverySingleParameterAsTheTableSays)
             }
             scaler->change_flag = 0;
             ASSERT_EQ(send(kController, 0xB0, {'1', 0, uint8_t(id), uint8_t(value), uint8_t(value >> 8)}), 2u);
-            EXPECT_EQ(buf[10], 0);
+            EXPECT_EQ(buf[10], taken ? 0 : 1) << "an item that lands nowhere is answered failure";
             EXPECT_EQ(buf[11], '1');
             EXPECT_EQ(differences(std::vector<uint8_t>(store->block, store->block + kBlockSize), want, 0), "");
             EXPECT_EQ(scaler->change_flag, taken ? 1 : 0) << "handed over only when applied";
@@ -158,6 +158,7 @@ TEST_F(MessageDealTest, SingleParameterUserModeLoadsASavedRecord)
     EXPECT_EQ(store->block[0x364], 0);
     scaler->change_flag = 0;
     send(kController, 0xB0, {'1', 0, 54, 3, 0}); // record 3 is empty
+    EXPECT_EQ(buf[10], 1);
     EXPECT_EQ(blockU16(0x362), 10);
     EXPECT_EQ(scaler->change_flag, 0);
 
