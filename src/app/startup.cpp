@@ -7,6 +7,7 @@
 #include "video_chips/keltosource.h"
 #include "base/logMsg.h"
 #include "comm/card_file_events.h"
+#include "comm/file_transfer.h"
 #include "comm/networkmanage.h"
 #include "comm/serial_transport.h"
 #include "comm/udpnetmanage.h"
@@ -25,6 +26,7 @@ void startSystem()
     writeLogMsg(LOG_INFO, "vyrR58N starting");
     ConfigEngine::pInstance();
     VyrRamPara::pInstance();
+    file_transfer::removeLeftovers(); // before a transport can start an upload
     keltosource::pInstance();
     fpga_manage::pInstance();
     keltosource::p_kelto_source->initialize();

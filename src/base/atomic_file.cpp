@@ -47,10 +47,32 @@ bool makeParentDirectory(const std::string& resolvedPath)
 
 int removeAtomicLeftovers(const QString& folder)
 {
+    return removeLeftovers(folder, QStringLiteral("*") + kAtomicTempSuffix);
+}
+
+int removeLeftovers(const QString& folder, const QString& nameFilter)
+{
     QDir dir(QString::fromStdString(platform::Paths::resolve(folder.toStdString())));
     int removed = 0;
-    const QStringList names = dir.entryList({QStringLiteral("*") + kAtomicTempSuffix}, QDir::Files | QDir::Hidden);
+    const QStringList names = dir.entryList({nameFilter}, QDir::Files | QDir::Hidden);
     for (const QString& name : names)
         removed += QFile::remove(dir.filePath(name)) ? 1 : 0;
+    return removed;
+}
+
+int removeSettingsLockLeftovers(const QString& iniPath)
+{
+    const QFileInfo ini(QString::fromStdString(platform::Paths::resolve(iniPath.toStdString())));
+    const QString lock = ini.fileName() + QStringLiteral(".lock");
+    const QString rmlock = QStringLiteral(".rmlock");
+    int removed = 0;
+    QDir dir = ini.dir();
+    for (const QString& name : dir.entryList({lock + QLatin1Char('*')}, QDir::Files | QDir::Hidden)) {
+        QStringRef chain = name.midRef(lock.size());
+        while (chain.startsWith(rmlock))
+            chain = chain.mid(rmlock.size());
+        if (chain.isEmpty())
+            removed += QFile::remove(dir.filePath(name)) ? 1 : 0;
+    }
     return removed;
 }

@@ -23,3 +23,9 @@ constexpr const char* kAtomicTempSuffix = ".atomic-tmp";
 // Removes the temporary files a killed writer left in `folder` (program path, not recursive);
 // returns how many were removed. Called at start, before anything writes.
 int removeAtomicLeftovers(const QString& folder);
+// The same for the files of `folder` whose names match `nameFilter` (a wildcard, "*.part").
+int removeLeftovers(const QString& folder, const QString& nameFilter);
+// The same for the lock Qt's settings writer keeps beside `iniPath` ("<ini>.lock") and the
+// ".rmlock" chain it builds beside a lock it finds stale: a program started after a power cut can
+// have the dead one's process number, and Qt then takes its lock for live until it is 30 s old.
+int removeSettingsLockLeftovers(const QString& iniPath);

@@ -397,10 +397,24 @@ bool isPlainName(const std::string& name)
     return true;
 }
 
+void removeLeftovers()
+{
+    int removed = 0;
+    for (const std::string& file : {kCheckedApp, std::string(kNextApp) + kPartSuffix,
+                                    std::string("/data/configs/alias.json") + kPartSuffix,
+                                    std::string("/data/configs/omenu.json") + kPartSuffix})
+        removed += ::unlink(platform::Paths::resolve(file).c_str()) == 0 ? 1 : 0;
+    // Every name in these is an upload's (names ending in the suffix are refused).
+    for (const char* folder : {"/data/modes", kRecoveryDir, kMappingDir})
+        removed += ::removeLeftovers(QString::fromLatin1(folder), QStringLiteral("*") + kPartSuffix);
+    if (removed)
+        writeLogMsg(LOG_WARNING, "file transfer: " + std::to_string(removed) + " file(s) of a cut upload removed");
+}
+
 bool writeVerified(const std::string& path, const uint8_t* data, uint32_t length, unsigned mode)
 {
     const std::string target = platform::Paths::resolve(path);
-    const std::string temp = target + ".part";
+    const std::string temp = target + kPartSuffix;
     makeParentDirectory(target);
     const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
@@ -621,7 +635,9 @@ uint32_t message_deal::writeNamedStart(MessageFrame& f)
         const std::string name = nameAt(f, 15, n);
         const uint8_t asked = f.at(15 + n);
         transfer.length = f.u32At(16 + n);
-        if ((asked == Recovery || asked == Mapping) && file_transfer::isPlainName(name) &&
+        const std::string part = file_transfer::kPartSuffix;
+        const bool partName = name.size() >= part.size() && name.compare(name.size() - part.size(), part.size(), part) == 0;
+        if ((asked == Recovery || asked == Mapping) && file_transfer::isPlainName(name) && !partName &&
             name.size() <= file_transfer::kMaxStoredName && transfer.length <= kStagingSize) {
             type = asked;
             transfer.name = std::string(asked == Recovery ? kRecoveryDir : kMappingDir) + "/" + name;

@@ -1,4 +1,5 @@
 #include "params/config_engine.h"
+#include "base/atomic_file.h"
 
 #include "base/global.h"
 #include "base/logMsg.h"
@@ -95,6 +96,10 @@ ConfigEngine::ConfigEngine()
 {
     const QString path = resolved(kIniPath);
     QDir().mkpath(QFileInfo(path).absolutePath());
+    // Before the first write: a lock a killed run left would hold every write up.
+    for (const char* ini : {kIniPath, kLauncherIniPath})
+        if (const int removed = removeSettingsLockLeftovers(QString::fromLatin1(ini)))
+            writeLogMsg(LOG_WARNING, std::to_string(removed) + " lock file(s) of a killed run removed beside " + ini);
     QSettings ini(path, QSettings::IniFormat);
     Utils::system_mutex(QStringLiteral("chattr +S %1").arg(kIniPath));
 

@@ -263,6 +263,7 @@ TEST_F(FileTransfer, RefusedStartsAnswerStatusOneAndLeaveNothingToWrite)
         {"named with line feed", namedStart("a\nb", 13, 10)},
         {"named 256 bytes", namedStart(std::string(256, 'x'), 9, 10)},
         {"named 251 bytes", namedStart(std::string(251, 'x'), 9, 10)},
+        {"named as a cut upload's leftover, removed at start", namedStart("card.part", 13, 10)},
         {"named type 5", namedStart("x", 5, 10)},
         {"named length past the frame", namedStart("abc", 9, 10, 200)},
         {"named above the buffer", namedStart("big", 9, kFive + 1)},

@@ -44,6 +44,14 @@ TEST(ProgramStart, SecondStartKeepsTheSavedFile)
     const int port = freeTcpPort();
     ASSERT_GT(port, 0);
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", "[config]\nTcpPort=" + QByteArray::number(port) + "\n"));
+    // What the killed run left: its check copy, cut uploads, the INI's lock (Qt takes it for live
+    // until it is 30 s old) and the chain Qt leaves beside a stale one. A tool's own file stays.
+    const char* leftovers[] = {"/data/app/vyrR58N2.check", "/data/app/vyrR58N2.part", "/data/rcvrecovery/card.rcv.part",
+                               "/data/configs/omenu.json.part", "/data/configs/tcpip.ini.lock",
+                               "/data/configs/tcpip.ini.lock.rmlock.rmlock"};
+    for (const char* path : leftovers)
+        ASSERT_TRUE(TestRoot::writeFile(path, "4242\nvyrR58N\nanother-host\n"));
+    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/card.rcv", "kept"));
     Program program(platform::Paths::root());
     // Answering on the INI's port: the start is through, the file loaded long before.
     FrameClient tool(port, 20000);
@@ -56,6 +64,9 @@ TEST(ProgramStart, SecondStartKeepsTheSavedFile)
     EXPECT_EQ(int(file[brightness]), 42) << "a valid file is loaded, not replaced by the defaults";
     EXPECT_EQ(file.mid(int(blk::kLedWidth - kPersistStart + 2), 4), saved.mid(int(blk::kLedWidth - kPersistStart + 2), 4));
     EXPECT_TRUE(TestRoot::readFile("/data/configs/tcpip.ini").contains("TcpPort=" + QByteArray::number(port)));
+    for (const char* path : leftovers)
+        EXPECT_FALSE(TestRoot::exists(path)) << path;
+    EXPECT_TRUE(TestRoot::exists("/data/rcvrecovery/card.rcv"));
 }
 
 TEST(ProgramStart, DamagedFileIsReplacedByTheDefaults)
