@@ -27,6 +27,7 @@
 
 #include "tools/program_check.h"
 #include "tools/program_image.h"
+#include "tools/upgrade_notice.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -849,6 +850,14 @@ int message_deal::RegUpdate0E(uint8_t bits)
 
 bool message_deal::replaceApplication()
 {
+    // A program refused here takes the update screen its upload raised down, and the operator
+    // reads why instead of "do not power off" on a box that does nothing.
+    auto refuse = [](const std::string& reason) {
+        writeLogMsg(LOG_ERROR, "application replacement refused: " + reason);
+        leaveUpgradeScreen();
+        UpgradeNotice::showRefusal(reason);
+        return false;
+    };
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         if (transfer.appReplaced)
@@ -861,10 +870,8 @@ bool message_deal::replaceApplication()
         if (g_app_reset_flag.load() != 0)
             return false; // a reboot for another cause is on its way
         transfer.appVerified = false;
-        if (std::rename(platform::Paths::resolve(kNextApp).c_str(), platform::Paths::resolve(kCheckedApp).c_str()) != 0) {
-            writeLogMsg(LOG_ERROR, std::string("application replacement refused: ") + kNextApp + " cannot be set aside");
-            return false;
-        }
+        if (std::rename(platform::Paths::resolve(kNextApp).c_str(), platform::Paths::resolve(kCheckedApp).c_str()) != 0)
+            return refuse(std::string(kNextApp) + " cannot be set aside");
     }
     // The check start takes up to its time limit, off the asking tool's transport thread
     // (write_register leaves it to the slow requests' thread): the panel's saves and the other
@@ -873,15 +880,12 @@ bool message_deal::replaceApplication()
     const std::string refused = program_check::refusal(checked);
     if (!refused.empty()) {
         ::unlink(checked.c_str());
-        writeLogMsg(LOG_ERROR, "application replacement refused: " + refused);
-        return false;
+        return refuse(refused);
     }
     platform::Shell& sh = platform::shell();
     if (sh.system("chmod 755 " + kCheckedApp) != 0 ||
-        (Delay::ms(10), sh.system("mv " + kCheckedApp + "  " + proto::kProgram)) != 0) {
-        writeLogMsg(LOG_ERROR, "application replacement failed; the program stays");
-        return false;
-    }
+        (Delay::ms(10), sh.system("mv " + kCheckedApp + "  " + proto::kProgram)) != 0)
+        return refuse("it could not be put in place");
     if (g_update_status.load() == 0) {
         QSettings launcher(QString::fromStdString(platform::Paths::resolve(ConfigEngine::kLauncherIniPath)),
                            QSettings::IniFormat);

@@ -1,28 +1,19 @@
 #pragma once
-#include <QDialog>
+#include "ui/panel_notice.h"
+
 #include <QPointer>
+#include <string>
 
-class QKeyEvent;
-class QLabel;
+// The upgrade's notices over the panel.
+namespace UpgradeNotice {
+// GUI thread, once the panel is shown: when the last FPGA 0 image write did not end with its
+// read-back (a power cut between its erase and its last chunk), FPGA 0 holds half an image, the
+// wall may stay dark, and only the USB upgrade run again mends it: logged and said until OK or BACK.
+void showAtStart();
+// Any thread: a program refused in place of the running one (`reason` as the log has it), said
+// until OK or BACK.
+void showRefusal(const std::string& reason);
+}
 
-// The notice a start gives when the last FPGA 0 image write did not end with its read-back (a power
-// cut between its erase and its last chunk): FPGA 0 holds half an image, the wall may stay dark,
-// and only the USB upgrade run again mends it. Shown over the home screen until OK or BACK.
-class UpgradeNotice : public QDialog {
-    Q_OBJECT
-public:
-    explicit UpgradeNotice(QWidget* parent = nullptr);
-    QString text() const;
-    // GUI thread, once the panel is shown: logs the cut write and shows the notice; nothing when
-    // the last write ended.
-    static void showAtStart();
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void keyReleaseEvent(QKeyEvent* event) override;
-
-private:
-    QLabel* label_ = nullptr;
-};
-
-extern QPointer<UpgradeNotice> g_upgrade_notice;
+extern QPointer<PanelNotice> g_upgrade_notice;
+extern QPointer<PanelNotice> g_refusal_notice;

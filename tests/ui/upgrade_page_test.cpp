@@ -6,6 +6,7 @@
 #include "test_root.h"
 #include "upgrade_package_gen.h"
 #include "sample_program.h"
+#include "second_writer.h"
 
 #include "base/global.h"
 #include "fpga/fpga_manage.h"
@@ -469,6 +470,36 @@ TEST_F(PanelTest, ApplicationThatIsNoProgramIsShownWithItsReason)
         EXPECT_EQ(g_app_reset_flag.load(), 0);
         Panel::shot(&page, QStringLiteral("upgrade_refused_%1").arg(QFileInfo(QString::fromLatin1(row.file)).baseName()));
     }
+}
+
+// A program a tool uploaded and register 14 refuses (it crashes at its check start): the update
+// screen its upload raised goes, and the panel says why in each language until OK.
+TEST_F(PanelTest, ProgramRefusedByRegisterFourteenTakesTheUpdateScreenDownAndSaysWhy)
+{
+    const std::vector<uint8_t> damaged = withEntryZeroed(sampleProgram());
+    ASSERT_FALSE(damaged.empty());
+    const Bytes data(damaged.begin(), damaged.end());
+    SecondWriter tool = SecondWriter::inProcess();
+    QStringList bad;
+    for (int language = 0; language < 5; ++language) {
+        g_language = uint8_t(language);
+        ASSERT_EQ(tool.request(Wire::uploadStart("FMCU", uint32_t(data.size()))), 0);
+        ASSERT_EQ(tool.request(Wire::uploadBlock(data)), 0);
+        Bytes reply;
+        ASSERT_EQ(tool.request(Wire::uploadEnd(data), &reply), 0);
+        ASSERT_EQ(reply.at(12), 0) << "stored";
+        ASSERT_TRUE(Panel::waitFor([] { return g_move_update && g_move_update->isVisible(); }));
+        EXPECT_EQ(tool.request(0xA0, {14, 0x01, 0, 0x01}), 1);
+        ASSERT_TRUE(Panel::waitFor([] { return !g_move_update && g_refusal_notice && g_refusal_notice->isVisible(); }));
+        EXPECT_TRUE(g_refusal_notice->text().contains("program crashed at its start")) << g_refusal_notice->text().toStdString();
+        EXPECT_EQ(TopWindow::top(), g_refusal_notice.data());
+        bad << Panel::misfits(g_refusal_notice, QStringLiteral("refusal%1").arg(language))
+            << Panel::lowContrast(g_refusal_notice, QStringLiteral("refusal%1").arg(language));
+        Panel::shot(g_refusal_notice, QStringLiteral("upgrade_refused_notice_%1").arg(language));
+        Panel::sendKey(g_refusal_notice, PanelKey::OK);
+        ASSERT_TRUE(Panel::waitFor([] { return !g_refusal_notice || !g_refusal_notice->isVisible(); }));
+    }
+    EXPECT_TRUE(bad.isEmpty()) << bad.join('\n').toStdString();
 }
 
 // A start after an FPGA image write was cut: the notice stands over the home screen in each
