@@ -252,6 +252,9 @@ bool message_deal::applyParameterBlock()
     }
     if (storeAsked >= 0 && !store->storeMode(uint32_t(storeAsked), body, copyMenu))
         done = false;
+    // Applied, but a restart would lose it: the tool is told, as a failed store tells it.
+    if (!store->settingsSavable())
+        done = false;
     return done;
 }
 

@@ -3,6 +3,7 @@
 #include "params/unapplied_bytes.h"
 
 #include <QObject>
+#include <atomic>
 #include <bitset>
 #include <cstdint>
 #include <mutex>
@@ -101,6 +102,12 @@ public:
     // Writes bytes 0x300-0xFFF of `snapshot` (a block copy taken under the scaler mutex) to the
     // parameter file (temporary file, flush, rename); true on success.
     bool para_file_save(const uint8_t* snapshot);
+    // The last write of the parameter file failed (until one succeeds). Any thread.
+    bool saveFailing() const { return save_failing_.load(); }
+    // The settings can be saved: the last write did not fail and the file's place takes one now
+    // (not a folder, its folder writable, room for the temporary file). An apply is answered on it:
+    // its own save comes later, from the refresh. Any thread.
+    bool settingsSavable() const;
     // Start-up: the parameter file into bytes 0x300-0xFFF of the block (the defaults, also written
     // to the file, when it is missing or its markers are wrong). Public as a test face.
     void para_file_load();
@@ -116,6 +123,8 @@ Q_SIGNALS:
 private:
     VyrRamPara();
     bool para_file_create();
+    bool writeParaFile(const QByteArray& image); // records whether it failed
+    std::atomic<bool> save_failing_{false};
     // Record m with `body` (or its own body when null) to its file, then into the record.
     bool writeModeRecord(uint32_t m, const uint8_t* body, bool copyMenu);
     void copyMenuFile(uint32_t m); // omenu.json -> MOnn.json; caller holds the file mutex

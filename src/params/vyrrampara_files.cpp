@@ -15,6 +15,9 @@
 #include <QMutexLocker>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 #include <utility>
 
 const char* const VyrRamPara::kParaFilePath = "/data/ram_device_info";
@@ -61,10 +64,34 @@ QString VyrRamPara::modeMenuFilePath(uint32_t m)
     return QStringLiteral("/data/modes/MO%1.json").arg(m + 1, 2, 16, QLatin1Char('0'));
 }
 
+bool VyrRamPara::writeParaFile(const QByteArray& image)
+{
+    const bool written = writeFileAtomically(kParaFilePath, image);
+    save_failing_ = !written;
+    return written;
+}
+
+bool VyrRamPara::settingsSavable() const
+{
+    if (save_failing_.load())
+        return false;
+    const std::string file = platform::Paths::resolve(kParaFilePath);
+    const std::string folder = file.substr(0, file.rfind('/'));
+    struct stat st;
+    if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return false;
+    struct statvfs fs;
+    if (::access(folder.c_str(), W_OK) != 0 || ::statvfs(folder.c_str(), &fs) != 0)
+        return false;
+    // The box runs as root, which may use the blocks kept back from other users.
+    const uint64_t room = uint64_t(::geteuid() == 0 ? fs.f_bfree : fs.f_bavail) * fs.f_frsize;
+    return room >= kParaFileSize;
+}
+
 bool VyrRamPara::para_file_create()
 {
     const QByteArray image(reinterpret_cast<const char*>(default_para_ramlist), kParaFileSize);
-    const bool written = writeFileAtomically(kParaFilePath, image);
+    const bool written = writeParaFile(image);
     if (!written)
         log(LOG_ERROR, QStringLiteral("cannot create %1").arg(kParaFilePath));
     Utils::system_plain(QStringLiteral("sync"));
@@ -124,7 +151,7 @@ void VyrRamPara::para_file_load()
 bool VyrRamPara::para_file_save(const uint8_t* snapshot)
 {
     QMutexLocker locker(&Utils::_file_deal_mutex);
-    const bool written = writeFileAtomically(kParaFilePath, paraFileImage(snapshot));
+    const bool written = writeParaFile(paraFileImage(snapshot));
     if (!written)
         log(LOG_ERROR, QStringLiteral("cannot save %1").arg(kParaFilePath));
     Utils::system_plain(QStringLiteral("sync"));
@@ -139,7 +166,7 @@ void VyrRamPara::ram_para_reset()
         if (traceOn())
             printf("\n ready to write default para ramlist ");
         const QByteArray image(reinterpret_cast<const char*>(default_para_ramlist), kParaFileSize);
-        if (!writeFileAtomically(kParaFilePath, image))
+        if (!writeParaFile(image))
             log(LOG_ERROR, QStringLiteral("cannot reset %1").arg(kParaFilePath));
         Utils::system_plain(QStringLiteral("sync"));
         Delay::ms(100);

@@ -93,6 +93,7 @@ private:
     bool tools_shown_ = false;
     bool call_picture_ = false;
     bool save_picture_ = false;
+    bool store_failed_ = false; // the store bar's last store did not reach its file
     bool reboot_issued_ = false;
     QElapsedTimer clock_;
     qint64 counted_ = 0;

@@ -123,7 +123,10 @@ void MainWindow::mode_init()
 void MainWindow::showBar()
 {
     widget_mode->setGeometry(11, 6, 256, 230);
-    label_mode_title->setText(uiText(save_state ? UiText::BarStore : UiText::BarRecall));
+    const bool failed = save_state && store_failed_;
+    label_mode_title->setText(uiText(failed ? UiText::StoreFailed : save_state ? UiText::BarStore : UiText::BarRecall));
+    label_mode_title->setStyleSheet(failed ? QStringLiteral("background-color: rgb(255, 255, 255);color: rgb(200, 0, 0);")
+                                           : QStringLiteral("background-color: rgb(255, 255, 255);"));
     widget_mode->show();
     widget_mode->raise();
     // Between the bar and the tools row, level with the tool that opened the bar.
@@ -135,6 +138,7 @@ void MainWindow::showBar()
 void MainWindow::mode_window_close()
 {
     const bool barOpen = call_state || save_state;
+    store_failed_ = false;
     call_state = 0;
     save_state = 0;
     if (widget_mode)
@@ -163,6 +167,7 @@ void MainWindow::openBar(bool store)
     } else {
         save_state = 0;
         save_picture_ = false;
+        store_failed_ = false;
         setToolPicture(ui->toolButton4, "unsave");
     }
     if (focus_widget)
@@ -217,7 +222,8 @@ void MainWindow::vyr_button_mode_clicked()
     if (save_state == 1) {
         // Stored here, before anything is shown: the check mark only for a mode whose file is
         // written, at the refresh its hand-over raises; a failed store leaves the slot as it was.
-        if (s && s->storeMode(uint32_t(slot)))
+        store_failed_ = !(s && s->storeMode(uint32_t(slot)));
+        if (!store_failed_)
             pending_tip = 1;
         save_state = 0;
         on_toolButton4_clicked();

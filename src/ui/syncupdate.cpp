@@ -5,6 +5,7 @@
 #include "base/global.h"
 #include "ui/mainwindow.h"
 #include "ui/pagenav.h"
+#include "ui/texts.h"
 #include "ui/tip.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
@@ -79,29 +80,45 @@ void SyncUpdate::writeBack(VyrRamPara& store)
         // them would make them the box's (a recall written and not applied would be dropped).
         store.appliedCopy(snapshot);
     }
-    if (memcmp(snapshot + kPersistStart, store.shadow + kPersistStart, kPersistSize) == 0) {
-        save_failed_ = false;
+    // While the file cannot be written, whatever the block holds is unsaved.
+    if (!store.saveFailing() && memcmp(snapshot + kPersistStart, store.shadow + kPersistStart, kPersistSize) == 0)
         return;
-    }
     if (traceOn())
         printf("\n ram_para diffrent !");
     if (!store.para_file_save(snapshot)) {
         // Not saved: the shadow stays behind, so the next refresh or the retry saves again.
-        save_failed_ = true;
-        failed_at_ = G_timeTicks.load();
+        saveFailedFor(snapshot);
         return;
     }
-    save_failed_ = false;
+    unsaved_.clear();
+    PanelNotice::takeDown(notice_);
     if (pending)
         return;
     ScalerHandOver handOver;
     memcpy(store.shadow, snapshot, kBlockSize);
 }
 
+void SyncUpdate::saveFailedFor(const uint8_t* snapshot)
+{
+    failed_at_ = G_timeTicks.load();
+    // Said again for a change not saved since, not for each retry of the same.
+    const uint8_t* persistent = snapshot + kPersistStart;
+    if (!unsaved_.empty() && memcmp(unsaved_.data(), persistent, kPersistSize) == 0)
+        return;
+    unsaved_.assign(persistent, persistent + kPersistSize);
+    PanelNotice::show(notice_, uiText(UiText::SettingsNotSaved));
+}
+
+bool SyncUpdate::saveFailed() const
+{
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    return store && store->saveFailing();
+}
+
 void SyncUpdate::retryFailedSave()
 {
-    if (!save_failed_ || Utils::getTimeSpace(failed_at_) < kRetryTicks)
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    if (!store || !store->saveFailing() || Utils::getTimeSpace(failed_at_) < kRetryTicks)
         return;
-    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
-        writeBack(*store);
+    writeBack(*store);
 }

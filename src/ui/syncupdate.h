@@ -1,13 +1,18 @@
 #pragma once
+#include "ui/panel_notice.h"
+
 #include <QObject>
+#include <QPointer>
 #include <cstdint>
+#include <vector>
 
 class VyrRamPara;
 
 // After every change of the parameter block: refreshes the page on top and saves the persistent
 // part of the block. The shadow copy follows only what was really saved. User-mode files are
 // written by their askers (a tool's apply, its bulk replacement, the root menu's store tool), not
-// here. GUI thread only.
+// here. While the file cannot be written the save is tried again every kRetryTicks, and the panel
+// says so for each change that is not saved, until a save holds. GUI thread only.
 class SyncUpdate : public QObject {
     Q_OBJECT
 public:
@@ -15,7 +20,8 @@ public:
     static SyncUpdate* pInstance();
     // From the tick: tries a failed save again once kRetryTicks have passed.
     void retryFailedSave();
-    bool saveFailed() const { return save_failed_; }
+    bool saveFailed() const;
+    PanelNotice* notice() const { return notice_.data(); }
     static constexpr uint32_t kRetryTicks = 100;
 
 public Q_SLOTS:
@@ -25,6 +31,8 @@ private:
     SyncUpdate() = default;
     void refreshTop(int code);
     void writeBack(VyrRamPara& store);
-    bool save_failed_ = false;
+    void saveFailedFor(const uint8_t* snapshot);
     uint32_t failed_at_ = 0;
+    std::vector<uint8_t> unsaved_; // the persistent bytes the notice was last shown for
+    QPointer<PanelNotice> notice_;
 };

@@ -50,6 +50,11 @@ const Row kRows[] = {
     {UiText::TitleRcvRecovery, {"接收卡恢复", "Rcv recovery", "Восстановление карт", "Khôi phục thẻ nhận", "接收卡恢復"}},
     {UiText::TitleUsbUpgrade, {"USB升级", "USB UPDATE", "Обновление через USB", "Cập nhật qua USB", "USB昇級"}},
     {UiText::Upgrading, {"正在升级，请稍候…", "Updating, please wait", "Обновление,\nподождите…", "Đang cập nhật, xin chờ…", "正在升級，請稍候…"}},
+    {UiText::SettingsNotSaved,
+     {"设置未能保存：存储无法写入。\n断电后更改将丢失。", "Settings are not being saved: the storage cannot be written.\nChanges are lost at power off.",
+      "Настройки не сохраняются: память недоступна для записи.\nИзменения пропадут при выключении.",
+      "Cài đặt không được lưu: không ghi được bộ nhớ.\nThay đổi sẽ mất khi tắt nguồn.", "設置未能保存：存儲無法寫入。\n斷電後更改將丟失。"}},
+    {UiText::StoreFailed, {"保存失败", "Store failed", "Ошибка сохранения", "Lưu thất bại", "保存失敗"}},
 };
 static_assert(sizeof kRows / sizeof kRows[0] == size_t(UiText::Count), "one row per text");
 

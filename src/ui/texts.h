@@ -37,6 +37,8 @@ enum class UiText {
     TitleRcvRecovery,
     TitleUsbUpgrade,
     Upgrading,
+    SettingsNotSaved,
+    StoreFailed,
     Count
 };
 

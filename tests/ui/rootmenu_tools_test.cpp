@@ -97,6 +97,7 @@ TEST_F(PanelTest, StoreBarStoresTheSlotBeforeItsCheckMark)
         .until([] { return g_mode_select.load() == 3; }, "slot 4 clicked")
         .act([this, root] {
             EXPECT_EQ(root->pending_tip, 0);
+            EXPECT_EQ(root->label_mode_title->text(), QString::fromUtf8("保存失败")) << "the bar says so";
             EXPECT_EQ(store->mode[3][2], 0x11) << "the mode it held";
             EXPECT_EQ(Panel::changeFlag(), 0);
             Panel::refresh(1);

@@ -1,6 +1,10 @@
 // The refresh and save slot: what is saved, when the shadow follows, user-mode requests and files.
 #include "panel_fixture.h"
 #include "panel_store.h"
+#include "second_writer.h"
+
+#include "params/block_layout.h"
+#include "ui/panel_notice.h"
 
 #include "base/bytes.h"
 #include "scaler/c331_manage.h"
@@ -108,6 +112,28 @@ TEST_F(PanelTest, FailedWriteKeepsTheShadowAndIsTriedAgain)
     EXPECT_FALSE(SyncUpdate::pInstance()->saveFailed());
     EXPECT_TRUE(fileHoldsBlock(store));
     EXPECT_EQ(getU16(store->shadow + 0x882), 55);
+}
+
+// While the parameter file cannot be written, a tool's apply is answered failure and the panel says
+// the settings are not saved; the retry saves the latest values once it can and takes that down.
+TEST_F(PanelTest, ApplyIsAnsweredFailureAndThePanelToldWhileSettingsCannotBeSaved)
+{
+    const QString file = QString::fromStdString(TestRoot::path(kParaFile));
+    ASSERT_TRUE(QDir().remove(file));
+    ASSERT_TRUE(TestRoot::writeFile(std::string(kParaFile) + "/blocker", "x"));
+    g_language = 1;
+    SecondWriter tool = SecondWriter::inProcess();
+    EXPECT_EQ(tool.set16(blk::kContrast, 37), 1) << "applied, but a restart would lose it";
+    Panel::refresh(1);
+    ASSERT_TRUE(SyncUpdate::pInstance()->notice() && SyncUpdate::pInstance()->notice()->isVisible());
+    EXPECT_TRUE(SyncUpdate::pInstance()->notice()->text().startsWith("Settings are not being saved"));
+    EXPECT_EQ(tool.request(0xB0, {'1', 0, 6, 30, 0}), 1) << "single parameters alike";
+    EXPECT_EQ(tool.set16(blk::kContrast, 38), 1);
+    ASSERT_TRUE(QDir(file).removeRecursively());
+    Panel::tick(SyncUpdate::kRetryTicks);
+    EXPECT_FALSE(SyncUpdate::pInstance()->notice());
+    EXPECT_EQ(Panel::savedByte(blk::kContrast), 38) << "the latest value";
+    EXPECT_EQ(tool.set16(blk::kContrast, 39), 0);
 }
 
 TEST_F(PanelTest, ShadowDoesNotFollowWhileAChangeIsPending)

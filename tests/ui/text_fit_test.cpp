@@ -10,7 +10,14 @@
 #include "ui/lockwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/pages_picture/custommode.h"
+#include "ui/panel_notice.h"
+#include "ui/syncupdate.h"
 #include "ui/tip.h"
+
+#include "test_root.h"
+
+#include <QDir>
+#include <QPushButton>
 
 #include <memory>
 
@@ -22,6 +29,10 @@ TEST_F(PanelTest, EveryTextFitsItsWidgetInEveryLanguage)
     store->setU16(blk::kLedHeight, 16384);
     store->mode[0][0] = store->mode[0][1] = blk::kMarkerSaved;
     store->setU16(blk::kCurrentMode, 1); // the "in use" badge of slot 1
+    // A store and a save that fail: the store bar's title and the notice say so.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/modes/custom_mode2.atomic-tmp"))));
+    ASSERT_TRUE(QDir().remove(QString::fromStdString(TestRoot::path("/data/ram_device_info"))));
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/ram_device_info"))));
     QStringList bad;
     for (int language = 0; language < 5; ++language) {
         g_language = uint8_t(language);
@@ -43,6 +54,11 @@ TEST_F(PanelTest, EveryTextFitsItsWidgetInEveryLanguage)
         root->on_tools_clicked();
         root->on_toolButton4_clicked();
         check(root, QStringLiteral("root_store"));
+        root->mode_buttons.at(1)->click(); // not the slot in use, whose badge the pick colours
+        check(root, QStringLiteral("root_store_failed"));
+        store->setU16(blk::kContrast, uint16_t(20 + language));
+        SyncUpdate::pInstance()->para_sync(1);
+        check(SyncUpdate::pInstance()->notice(), QStringLiteral("save_notice"));
         root->on_toolButton3_clicked();
         check(root, QStringLiteral("root_recall"));
         root->on_deletewidgetmode_clicked();
