@@ -508,7 +508,7 @@ TEST_F(TcpTransport, HangingCheckStartHoldsOnlyTheToolThatAskedForIt)
     ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N", "running"));
     const Bytes app = sampleProgram();
     auto tool = client(), other = client();
-    for (const Bytes& step : {uploadStart("FMCU", uint32_t(app.size())), uploadBlock(app), uploadEnd(app)})
+    for (const Bytes& step : Wire::upload("FMCU", app))
         ASSERT_EQ(tool->request(step).at(10), 0);
     setenv("VYR_SAMPLE_CHECK_HANGS", "1", 1);
     program_check::setTimeLimitMs(TimeLimit::ms(3000));

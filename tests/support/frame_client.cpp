@@ -114,15 +114,26 @@ Bytes uploadStart(const char* tag, uint32_t length)
     return request(0xC0, join({{1, 0, 0}, Bytes(tag, tag + 4), {0}, u32(length)}));
 }
 
-Bytes uploadBlock(const Bytes& data)
+Bytes uploadBlock(const Bytes& data, uint32_t offset)
 {
-    return request(0xC0, join({{2, 0, 0, 0, 0}, u32(0), u32(uint32_t(data.size())), data}));
+    return request(0xC0, join({{2, 0, 0, 0, 0}, u32(offset), u32(uint32_t(data.size())), data}));
 }
 
 Bytes uploadEnd(const Bytes& data)
 {
     MD5 digest(data.data(), data.size());
     return request(0xC0, join({{3, 0, 0, 0, 0}, Bytes(digest.digest(), digest.digest() + 16)}));
+}
+
+std::vector<Bytes> upload(const char* tag, const Bytes& data)
+{
+    constexpr size_t kBlock = 32768;
+    std::vector<Bytes> steps = {uploadStart(tag, uint32_t(data.size()))};
+    for (size_t at = 0; at < data.size(); at += kBlock)
+        steps.push_back(uploadBlock(Bytes(data.begin() + long(at), data.begin() + long(std::min(data.size(), at + kBlock))),
+                                    uint32_t(at)));
+    steps.push_back(uploadEnd(data));
+    return steps;
 }
 
 void Unstuffer::push(const uint8_t* data, size_t length)

@@ -23,11 +23,13 @@ Bytes readRegister(uint8_t reg, uint8_t byte11 = 0);
 Bytes echoReply(uint8_t byte11); // the controller's reply to readRegister(4, byte11): byte 11 echoed
 Bytes u32(uint32_t v);                        // little-endian
 Bytes join(std::initializer_list<Bytes> parts);
-// Group 0xC0 requests of a one-block upload: start with a tag, the block at offset 0, the end
-// with the data's MD5.
+// Group 0xC0 requests of an upload: start with a tag, a block at its offset, the end with the
+// data's MD5. upload() gives them all, in blocks a transport's frame holds (a sanitizer build's
+// sample program does not fit one).
 Bytes uploadStart(const char* tag, uint32_t length);
-Bytes uploadBlock(const Bytes& data);
+Bytes uploadBlock(const Bytes& data, uint32_t offset = 0);
 Bytes uploadEnd(const Bytes& data);
+std::vector<Bytes> upload(const char* tag, const Bytes& data);
 
 // Collects whole frames from a byte stream: a frame starts at any A5 and ends at 5A.
 class Unstuffer {

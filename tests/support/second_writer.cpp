@@ -24,7 +24,8 @@ int SecondWriter::request(const Bytes& wireBody, Bytes* reply)
     Bytes got;
     if (client_) {
         got = client_->request(wireBody, kReplyLimitMs);
-    } else if (wireBody.size() >= 2 && Wire::checkOk(wireBody)) { // a transport drops a frame failing its check
+    } else if (wireBody.size() >= 2 && wireBody.size() - 1 <= kMessageBufferSize && Wire::checkOk(wireBody)) {
+        // as a transport: a frame failing its check, or longer than its buffer, is dropped
         Bytes buffer(kMessageBufferSize, 0);
         std::copy(wireBody.begin(), wireBody.end() - 1, buffer.begin());
         message_deal handler;

@@ -483,10 +483,9 @@ TEST_F(PanelTest, ProgramRefusedByRegisterFourteenTakesTheUpdateScreenDownAndSay
     QStringList bad;
     for (int language = 0; language < 5; ++language) {
         g_language = uint8_t(language);
-        ASSERT_EQ(tool.request(Wire::uploadStart("FMCU", uint32_t(data.size()))), 0);
-        ASSERT_EQ(tool.request(Wire::uploadBlock(data)), 0);
         Bytes reply;
-        ASSERT_EQ(tool.request(Wire::uploadEnd(data), &reply), 0);
+        for (const Bytes& step : Wire::upload("FMCU", data))
+            ASSERT_EQ(tool.request(step, &reply), 0);
         ASSERT_EQ(reply.at(12), 0) << "stored";
         ASSERT_TRUE(Panel::waitFor([] { return g_move_update && g_move_update->isVisible(); }));
         EXPECT_EQ(tool.request(0xA0, {14, 0x01, 0, 0x01}), 1);
