@@ -436,6 +436,7 @@ TEST_F(PanelTest, OtherSettingsFollowsAToolsWifiSwitchAndAConfirmWithoutAChangeW
         bool duringEdit;
         int key;
         bool refreshed = true; // the refresh after the tool's apply has reached the page
+        bool applied = true;
     };
     const Row rows[] = {
         {"OK, OK after the tool's OFF", false, OK},
@@ -443,6 +444,8 @@ TEST_F(PanelTest, OtherSettingsFollowsAToolsWifiSwitchAndAConfirmWithoutAChangeW
         {"BACK after the tool's OFF during the edit", true, Back},
         {"OK after the tool's OFF before its refresh", true, OK, false},
         {"OK, OK after the tool's OFF before its refresh", false, OK, false},
+        {"OK, OK after the tool's unapplied OFF", false, OK, false, false},
+        {"OK after the tool's unapplied OFF during the edit", true, OK, true, false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -450,12 +453,13 @@ TEST_F(PanelTest, OtherSettingsFollowsAToolsWifiSwitchAndAConfirmWithoutAChangeW
         Script s;
         viaAdvanced(s).keys({Right, Right, Right, Right}).until([] { return g_othersetup->ui_select == 4; }, "Wi-Fi row");
         auto toolSwitchesOff = [&] {
-            ASSERT_EQ(tool.set16(blk::kWifiOff, 1), 0);
+            ASSERT_EQ(r.applied ? tool.set16(blk::kWifiOff, 1) : tool.writeBlock(blk::kWifiOff, {1}), 0);
             if (r.refreshed)
                 Panel::refresh(1);
             Panel::clearFlag();
             shellSim().clearLog();
-            EXPECT_EQ(g_othersetup->wifi_state->currentText(), r.refreshed ? QStringLiteral("OFF") : QStringLiteral("ON"));
+            const bool shownOff = r.refreshed && (r.applied || !r.duringEdit); // an edit follows the box's change
+            EXPECT_EQ(g_othersetup->wifi_state->currentText(), shownOff ? QStringLiteral("OFF") : QStringLiteral("ON"));
         };
         if (!r.duringEdit)
             s.act(toolSwitchesOff);
@@ -463,7 +467,7 @@ TEST_F(PanelTest, OtherSettingsFollowsAToolsWifiSwitchAndAConfirmWithoutAChangeW
         if (r.duringEdit)
             s.act(toolSwitchesOff);
         s.key(r.key).until([] { return g_othersetup->editing == 0; }, "edit left").act([&] {
-            EXPECT_EQ(g_othersetup->wifi_state->currentText(), QStringLiteral("OFF"));
+            EXPECT_EQ(g_othersetup->wifi_state->currentText(), r.applied ? QStringLiteral("OFF") : QStringLiteral("ON"));
             EXPECT_EQ(store->block[blk::kWifiOff], 1);
             EXPECT_EQ(Panel::changeFlag(), 0);
             EXPECT_EQ(wifi.resetFlag(), 0) << "no access point started again";

@@ -60,6 +60,8 @@ constexpr int kCaptionPixels = 12;
 constexpr int kSelectorPixels = 10;
 
 bool audioOn(const uint8_t* block, uint32_t w) { return (block[blk::window(w, blk::win::kAudioHigh)] & 0x80) != 0; }
+// The audio of window w as the box applied it, not a tool's write waiting for its apply (hand-over held).
+bool appliedAudioOn(const VyrRamPara& store, uint32_t w) { return (store.boxWord(blk::window(w, blk::win::kAudio)) & 0x8000) != 0; }
 bool windowOn(const uint8_t* block, uint32_t w) { return blk::windowShown(block, w); }
 
 using PanelWidgets::pixels;
@@ -248,12 +250,14 @@ int othersetup::storedEntry(int r) const
     const int w = chosenWindow();
     if (!store)
         return -1;
+    // What the box applied: a tool's write waiting for its apply is neither where an edit starts
+    // nor what a confirm is measured against, or the row would show a switch the box does not run.
     ScalerHandOver lock;
     switch (r) {
-    case 1: return w >= 0 && audioOn(store->block, uint32_t(w)) ? 1 : 0;
-    case 2: return store->u16(blk::kSwitchEffect) != 0 ? 1 : 0;
-    case 4: return store->u16(blk::kWifiOff) != 0 ? 1 : 0;
-    case 5: return store->u16(blk::kPointToPoint) != 0 ? 1 : 0;
+    case 1: return w >= 0 && appliedAudioOn(*store, uint32_t(w)) ? 1 : 0;
+    case 2: return store->boxWord(blk::kSwitchEffect) != 0 ? 1 : 0;
+    case 4: return store->boxWord(blk::kWifiOff) != 0 ? 1 : 0;
+    case 5: return store->boxWord(blk::kPointToPoint) != 0 ? 1 : 0;
     default: return -1; // the chooser and the projection row write nothing
     }
 }
@@ -304,7 +308,7 @@ void othersetup::applyAudio()
     const int w = chosenWindow();
     ScalerHandOver handOver;
     if (w >= 0) {
-        const bool on = audioOn(store->block, uint32_t(w));
+        const bool on = appliedAudioOn(*store, uint32_t(w));
         if (on != (edit_value != 0)) {
             store->setU16(blk::kAudioWindow, uint16_t(w)); // with the audio state byte
             store->setU16(blk::window(uint32_t(w), blk::win::kAudio), on ? 0 : 0x80FF);
@@ -421,7 +425,7 @@ void othersetup::keyReleaseEvent(QKeyEvent* event)
             on_button_box_clicked();
         } else if (option_count[ui_select] > 0 && current->currentIndex() >= 0) {
             // An empty chooser (no window on) has nothing to edit.
-            // The edit starts from what the block holds, which a tool may have changed since the
+            // The edit starts from what the box applied, which a tool may have changed since the
             // page's last refresh: from the entry shown, its confirm would undo that change.
             const int stored = storedEntry(ui_select);
             editing = 1;

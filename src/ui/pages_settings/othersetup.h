@@ -65,7 +65,7 @@ private:
     QComboBox* row(int i) const;
     int chosenWindow() const; // window of the chooser's current entry, -1 when none
     void showBlock();         // every row as the block holds it now, the row being edited aside
-    int storedEntry(int row) const; // the entry of row 1, 2, 4 or 5 that the block holds now
+    int storedEntry(int row) const; // the entry of row 1, 2, 4 or 5 that the box applied
     void followEditedRow();         // the row being edited starts again from another writer's entry
     void showAudioOf(int window);
     void applyAudio();
