@@ -4,8 +4,8 @@
 // Beside the sanitizers, the address space's ranges are checked as the protocol states them: a RAM
 // write or read answers status 0 exactly when its range lies inside the window it addresses (an
 // FPGA image of 1024 bytes, the parameter block, a user-mode record's 4096-byte window, the 256-byte
-// 4G window) and, on the FPGA side, reaches no bank of an FPGA that takes none (FPGA 1, not fitted;
-// FPGA 0 held in reset or not up); a register
+// 4G window) and, on the FPGA side, lands in RAM the addressed FPGA has and reaches no bank of an
+// FPGA that takes none (FPGA 1, not fitted; FPGA 0 held in reset or not up); a register
 // number of 170 or more is refused. A bound that lets one byte too many through is seen even where
 // the byte beyond lands in a neighbouring image the sanitizers accept.
 #include "fuzz_board.h"
@@ -54,14 +54,20 @@ int inRange(const uint8_t* body, uint32_t length, uint32_t capacity)
             return (a >> 12) >= 1 && (a >> 12) <= kRecords && (a & 0xFFF) + n <= kRecordWindow;
         return a >= k4G && a + uint64_t(n) <= k4GEnd;
     }
-    if (area == 0 && (a & 0xFFF800))
+    // The extension (area 0 from 0x800) and the command area (5, 6) are FPGA 0's alone; area 1's
+    // port 0 and areas 3 and 7-15 hold no RAM.
+    const int which = body[6] == 0 && body[7] == 2 ? 1 : 0;
+    const bool extension = area == 0 && (a & 0xFFF800);
+    if ((which != 0 && (extension || area == 5 || area == 6)) || area == 3 || area >= 7 ||
+        (area == 1 && (a >> 12 & 0x0F) == 0))
+        return 0;
+    if (extension)
         return (a & 0xFFFFFF) - 0x800 + uint64_t(n) <= kImage;
     // A write that would reach a bank is refused wherever it lies while the FPGA takes none: FPGA 1
     // is not fitted, and FPGA 0 drops them held in reset and has its start rewrite them until up.
-    const int which = body[6] == 0 && body[7] == 2 ? 1 : 0;
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
     const bool takesBanks = fpga && fpga->fpgaUp(which) && !fpga->heldInReset(which);
-    if (!takesBanks && (area == 0 || (area == 1 && (a >> 12 & 0x0F) != 0) || area == 2 || area == 4))
+    if (!takesBanks && (area == 0 || area == 1 || area == 2 || area == 4))
         return 0;
     return (a & (area == 1 || area == 2 ? 0xFF0FFF : 0xFFFFFF)) + uint64_t(n) <= kImage;
 }
