@@ -253,8 +253,11 @@ void c331_manage::stepPanel(const Change& c, uint8_t* next)
     const bool stepped = g_set_led_para.load() == 1;
     if (stepped)
         waitLedParameterStep();
+    // The block's own panel taken ends a factory screen's stand-in; its windows are judged on it.
+    const bool standIn = std::exchange(keep_stored_screen_, false);
     if (vyrApi_PnlInit2(get16(b, blk::kLedWidth), get16(b, blk::kLedHeight), get16(b, blk::kOutput1Width),
                         get16(b, blk::kOutput1Height), get16(b, blk::kSpliceMode)) != 0) {
+        keep_stored_screen_ = standIn;
         // The chip keeps the panel it had: the FPGA is not reset for a size nobody shows, and its
         // status watch keeps comparing with the size the chip took. A writer that started the
         // FPGA's step anyway left the wall blank: the FPGA is brought up again on the old panel.

@@ -248,10 +248,9 @@ void c331_manage::showFactoryScreen(const uint16_t* stored)
     writeLogMsg(LOG_WARNING, kept ? "stored LED screen " + size + " kept for its splice mode, the factory screen is "
                                                                       "shown until one is set"
                                   : "stored LED screen " + size + " refused at start, the factory screen is shown");
-    keep_stored_screen_ = kept;
+    keep_stored_screen_ = kept; // until a panel is set up from the block
     vyrApi_PnlInit2(factory(blk::kLedWidth), factory(blk::kLedHeight), factory(blk::kOutput1Width),
                     factory(blk::kOutput1Height), factory(blk::kSpliceMode));
-    keep_stored_screen_ = false;
     if (!store || kept)
         return;
     {

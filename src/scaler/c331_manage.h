@@ -449,7 +449,9 @@ private:
     void showFactoryScreen(const uint16_t* stored); // the stored screen was refused at start
     // Some splice mode takes the screen {width, height, output 1 width, height} with the block's windows.
     bool spliceTakes(const uint16_t* stored);
-    bool keep_stored_screen_ = false; // the factory screen stands in: the block keeps its windows
+    // The factory screen stands in for a stored one that waits for its splice: the block keeps its
+    // windows, and a layout refused meanwhile is taken back to what the block held.
+    bool keep_stored_screen_ = false;
     void takeBackStoredPicture(); // picture values stored out of range become the factory ones
     void openChip();
     void identify();

@@ -429,6 +429,15 @@ void c331_manage::vyrApi_initEnvC331Default()
 // the single full-panel window.
 void c331_manage::writeShownLayout(const uint8_t* shown)
 {
+    // The factory screen standing in for a stored wall shows no window of the wall's: one it
+    // refuses goes back to what the block held, not to the factory screen's, so the wall's windows
+    // are still there when its splice is set again.
+    if (keep_stored_screen_ && !shown) {
+        if (dispatching_)
+            shown = applied;
+        else
+            return;
+    }
     auto put = [&](uint8_t* b) {
         if (shown) {
             memcpy(b + blk::windowRecord(0), shown + blk::windowRecord(0), kWindows * kWindowSize);

@@ -3,6 +3,7 @@
 // by hand from the timing rules (line budget 9,900,000 pixels, totals searched from 660 in steps of
 // 4, each with the fewest lines reaching the budget).
 #include "scaler_fixture.h"
+#include "second_writer.h"
 #include "test_root.h"
 
 using namespace scaler_test;
@@ -255,7 +256,8 @@ TEST_F(Panel, TheIniPixelLimitBoundsTheLedSize)
 
 // Every start clears the splice mode. A stored screen only a splice mode takes (CP12 draws what no
 // splice draws) stays in the block, sizes and a window in its far corner, while the chip shows the
-// factory screen; its splice set again shows it. One no splice takes (no timing holds a 20000-pixel
+// factory screen; a tool's change to that window meanwhile, which this screen cannot show, goes
+// back to it; its splice set again shows it. One no splice takes (no timing holds a 20000-pixel
 // line) gives way to the factory screen, and the first change after sets up no panel again.
 struct StoredScreen {
     Led led;
@@ -292,6 +294,15 @@ TEST_P(StartWith, AStoredScreenOnlyASpliceTakesIsKeptAndShownWhenTheSpliceIsSetA
     EXPECT_EQ(c331Chip().outputTiming(0).htotal, 1940u) << "the factory screen";
     EXPECT_TRUE(TestRoot::logHas(kept ? "kept for its splice mode" : "refused at start"));
     EXPECT_EQ(toolReads(), stored);
+    if (kept) {
+        // A tool widens the window before the splice is set: the factory screen cannot show it, and
+        // the stored window stays.
+        SecondWriter tool = SecondWriter::inProcess();
+        ASSERT_EQ(tool.writeBlock(blk::window(0, blk::win::kWidth), {80, 0}), 0);
+        tool.apply();
+        scaler->runOnce();
+        EXPECT_EQ(toolReads(), stored);
+    }
     c331Chip().clearLog();
     handOver([&](VyrRamPara& s) { blk::put16(s.block, blk::kSpliceMode, led.splice); });
     scaler->runOnce();
@@ -300,6 +311,10 @@ TEST_P(StartWith, AStoredScreenOnlyASpliceTakesIsKeptAndShownWhenTheSpliceIsSetA
     const C331Chip::OutputTiming t = c331Chip().outputTiming(0);
     EXPECT_EQ(std::vector<uint32_t>({t.htotal, t.vtotal, t.hactive, c331Chip().value(0x035504)}),
               std::vector<uint32_t>({GetParam().htt, GetParam().vtt, GetParam().width, GetParam().routing}));
+    int drawing64 = 0; // output channels whose window is 64 pixels wide
+    for (uint32_t o = 0; o < 8; ++o)
+        drawing64 += c331Chip().value(0x084202, 16 * o) == 64;
+    EXPECT_EQ(drawing64, kept ? 1 : 0) << "the stored window on the wall";
 }
 
 // V: one pair of 1000 x 9000 side by side; HV: two pairs of 600 x 8500; H: two pairs, 6000 pixels a
