@@ -82,6 +82,10 @@ TEST_F(Brightness, HalfHourTablePicksTheSlotOfTheTime)
     table[0] = 3;
     table[47] = 12;
     table[21] = 40; // 10:30: out of range, clamped
+    // The worker at midday before the first row, so its slot is a change whatever time the test
+    // runs at (run in the first half hour, the real clock's slot was the first row's).
+    fpga_manage::clock = [] { return QDateTime(QDate(2026, 12, 7), QTime(12, 0)); };
+    tick(int(fpga_manage::kClockReadTicks) + 1);
     load(1, table);
     const struct {
         int hour, minute;
