@@ -87,7 +87,8 @@ void MainWindow::mode_init()
         icon->setScaledContents(true);
         auto* using_ = new QLabel(frame);
         using_->setObjectName(QStringLiteral("label_using"));
-        using_->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255); font: 10px;"));
+        // On a pill of the saved frame's colour: white on the pick's green reads at under 2:1.
+        using_->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255); background-color: #212435; border-radius:3px; font: 10px;"));
         using_->setAlignment(Qt::AlignCenter);
         using_->setText(uiText(UiText::Using));
         using_->hide();

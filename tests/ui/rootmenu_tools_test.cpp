@@ -153,6 +153,10 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
     EXPECT_EQ(Panel::changeFlag(), 1);
     EXPECT_EQ(root->pending_tip, 1);
     EXPECT_EQ(store->u16(0x364), 7) << "left to the tool's apply";
+    // The recalled slot, picked and in use: its badge is read on the pick's colour.
+    ASSERT_TRUE(g_mode[4]->findChild<QLabel*>(QStringLiteral("label_using"))->isVisibleTo(g_mode[4]));
+    const QStringList bad = Panel::lowContrast(g_mode[4], QStringLiteral("recalled slot"));
+    EXPECT_TRUE(bad.isEmpty()) << bad.join('\n').toStdString();
 
     // A tool saves mode 8 while the bar is open again: the bar shows it at the refresh.
     root->pending_tip = 0;
