@@ -9,6 +9,7 @@ enum Point {
     BeforeTickAlarm, // between a worker's reckoning of its next tick and arming its alarm
     LedStepWait,     // the scaler worker at the start of its wait for the FPGA's LED step
     WifiAnswerWait,  // the Wi-Fi command port's thread before it chooses how long to wait
+    BlackScreenWriteBack, // the FPGA worker between its read of the black-screen word and its write
     kPoints
 };
 void hold(Point point);    // from now on a thread that comes to the point stops there

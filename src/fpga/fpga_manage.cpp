@@ -39,16 +39,22 @@ void noteUnmapped()
 
 // Register 0 bit 2 blanks the wall; a plain blank/show request (mask 4) outside the LED-size
 // hand-over is also the block's blank flag, which the scaler worker reads under its mutex.
-void screenControlWritten(fpga_manage& m, bool blank, uint8_t mask)
+// A write made from the block's word (blackRead) leaves the block alone once another writer, such
+// as a tool's recall, has replaced that word since: checked and set in one hold of the hand-over.
+void screenControlWritten(fpga_manage& m, bool blank, uint8_t mask, const uint16_t* blackRead)
 {
     ScreenState = blank ? 0 : 1;
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (mask == 0x04 && g_set_led_para.load() == 0 && store) {
+        bool set = false;
         {
             ScalerHandOver scaler;
-            store->setU16(blk::kBlackScreen, blank ? 1 : 0);
+            set = !blackRead || store->u16(blk::kBlackScreen) == *blackRead;
+            if (set)
+                store->setU16(blk::kBlackScreen, blank ? 1 : 0);
         }
-        store->test_signal(1);
+        if (set)
+            store->test_signal(1);
     }
     PosixLock lock(m.reg_mutex);
     fpga_manage::MCU_RAM_EXTEND[29] = ScreenState.load();
@@ -227,7 +233,7 @@ bool fpga_manage::heldInReset(int fpga) const
     return fpgaIndex(fpga) && rst_pending[fpga].load() != 0;
 }
 
-int fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fpga)
+int fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fpga, const uint16_t* blackRead)
 {
     if (!fitted(fpga) || reg < 0 || reg >= int(kRegCount) || (reg >= 97 && reg <= 127))
         return 1;
@@ -254,7 +260,7 @@ int fpga_manage::write_to_register(int reg, uint8_t mask, uint8_t value, int fpg
         }
         sent &= uint8_t(~0x02);
     } else if (reg == 0) {
-        screenControlWritten(*this, sent & 0x04, mask);
+        screenControlWritten(*this, sent & 0x04, mask, blackRead);
     }
     if (write_fpga_register(uint8_t(reg), sent, fpga, mask) != 0) {
         PosixLock lock(reg_mutex);

@@ -231,7 +231,9 @@ public:
     // Cached read-modify-write: 64-96 cache only; register 2 bit 2 runs the mailbox, register 0
     // bit 2 blanks the wall. 0 done; 1, the cache as it was, for 97-127, above 170, an FPGA not
     // fitted or an access that failed; 1 also for a mailbox command that was not carried out.
-    int write_to_register(int reg, uint8_t mask, uint8_t value, int fpga);
+    // blackRead: the block's black-screen word this register 0 write was made from; the block is
+    // set only while it still holds that word.
+    int write_to_register(int reg, uint8_t mask, uint8_t value, int fpga, const uint16_t* blackRead = nullptr);
     bool fitted(int fpga) const; // its SPI device is open: FPGA 0 on this box, never FPGA 1
     bool heldInReset(int fpga) const; // its reset line is held: it drops every write it is sent
     bool fpgaUp(int fpga);       // register cache byte 80 is 3

@@ -1,6 +1,8 @@
 // The FPGA worker against the simulated FPGA: pass by pass with the tick driven here, end to end
 // with the simulated scaler, and once as the real thread.
 #include "fpga_up.h"
+#include "frame_client.h"
+#include "second_writer.h"
 
 #include "scaler/c331_manage.h"
 #include "fpga/fpga_manage.h"
@@ -25,6 +27,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -875,6 +878,39 @@ TEST(FpgaWorkerTiming, NamedThreadSleepsWhileIdleAndWakesForEvents)
     TickAlarm::setSlackMs(110);
     running.stop();
     EXPECT_FALSE(fpga->worker_started);
+}
+
+// A tool's recall lands between the worker's read of the black-screen word and its write-back:
+// what the tool reads back afterwards is the recalled mode, blank wall included.
+TEST(FpgaWorkerStart, RecallBetweenTheBlackScreenReadAndItsWriteBackStays)
+{
+    RunningFpga running;
+    ASSERT_TRUE(waitFor([&running] { return running.fpga->get_fpga_status() == 1; }, 60000));
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    store->mode[3][0] = store->mode[3][1] = blk::kMarkerSaved; // mode 4 blanks the wall
+    memcpy(store->mode[3] + 2, store->block + kModeBodyStart, kModeDataSize);
+    blk::put16(store->mode[3] + blk::inRecord(blk::kBlackScreen), 0, 1);
+    ASSERT_EQ(store->u16(blk::kBlackScreen), 0);
+    RaceHold between(RacePause::BlackScreenWriteBack);
+    running.fpga->onoff_request = 1;
+    fpga_manage::wake();
+    ASSERT_TRUE(between.parked());
+    SecondWriter tool = SecondWriter::inProcess();
+    ASSERT_EQ(tool.set16(blk::kCurrentMode, 4), 0);
+    std::atomic<bool> written{false};
+    fpgaChip().setAccessHook([&](const FpgaChip::Access& a) {
+        if (a.kind == K::RegisterWrite && a.address == FpgaReg::ScreenControl)
+            written = true;
+    });
+    between.release();
+    ASSERT_TRUE(waitFor([&] { return written.load(); }, 2000)) << "the worker's register 0 write";
+    fpgaChip().setAccessHook(nullptr);
+    for (const auto& w : {std::pair{blk::kBlackScreen, 1}, {blk::kCurrentMode, 4}}) {
+        Bytes reply;
+        ASSERT_EQ(tool.request(Wire::readRam(w.first, 2), &reply), 0);
+        ASSERT_EQ(reply.size(), 14u);
+        EXPECT_EQ(reply[11] | reply[12] << 8, w.second) << std::hex << w.first;
+    }
 }
 
 // Without its configuration flash FPGA 0 still comes up, on the default parameter image.
