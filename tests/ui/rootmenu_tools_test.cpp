@@ -155,8 +155,7 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
     EXPECT_EQ(store->u16(0x364), 7) << "left to the tool's apply";
     // The recalled slot, picked and in use: its badge is read on the pick's colour.
     ASSERT_TRUE(g_mode[4]->findChild<QLabel*>(QStringLiteral("label_using"))->isVisibleTo(g_mode[4]));
-    const QStringList bad = Panel::lowContrast(g_mode[4], QStringLiteral("recalled slot"));
-    EXPECT_TRUE(bad.isEmpty()) << bad.join('\n').toStdString();
+    QStringList bad = Panel::lowContrast(root->widget_mode, QStringLiteral("recall bar, mode 5 picked"));
 
     // A tool saves mode 8 while the bar is open again: the bar shows it at the refresh.
     root->pending_tip = 0;
@@ -166,6 +165,11 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
     Panel::refresh(2);
     ASSERT_TRUE(root->call_state == 1 && root->widget_mode && root->widget_mode->isVisible());
     EXPECT_TRUE(g_mode[7]->styleSheet().contains(QStringLiteral("#212435"))) << g_mode[7]->styleSheet().toStdString();
+    // Mode 5 still in use, its slot no longer picked.
+    ASSERT_TRUE(g_mode[4]->findChild<QLabel*>(QStringLiteral("label_using"))->isVisibleTo(g_mode[4]));
+    ASSERT_FALSE(g_mode[4]->styleSheet().contains(QStringLiteral("#00D65B")));
+    bad << Panel::lowContrast(root->widget_mode, QStringLiteral("recall bar, refreshed"));
+    EXPECT_TRUE(bad.isEmpty()) << bad.join('\n').toStdString();
 }
 
 TEST_F(PanelTest, RecallBarWithNoSavedModeStaysOnTheFirstSlot)
