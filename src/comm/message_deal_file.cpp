@@ -79,6 +79,7 @@ struct Transfer {
     bool open = false;     // between an accepted start and its end
     uint32_t heard = 0;    // G_timeTicks of the owner's last request
     bool screen = false;   // an "FMCU" or "FKRN" upload raised the upgrade screen and stored nothing yet
+    uint32_t screens = 0;  // uploads that raised it since power-up
 };
 Transfer transfer;
 
@@ -606,6 +607,7 @@ uint32_t message_deal::writeFileStart(MessageFrame& f)
     if (type == App || type == Kernel) {
         upgradeFlagFromRegister(true);
         transfer.screen = true;
+        ++transfer.screens;
     }
     transfer.length = length;
     md5.reset();
@@ -852,12 +854,19 @@ bool message_deal::replaceApplication()
 {
     // A program refused here takes the update screen its upload raised down, and the operator
     // reads why instead of "do not power off" on a box that does nothing.
-    auto refuse = [](const std::string& reason) {
+    // An upload another tool began while this program was checked keeps the screen it raised.
+    uint32_t screens = 0;
+    auto refuse = [&screens](const std::string& reason) {
         writeLogMsg(LOG_ERROR, "application replacement refused: " + reason);
-        leaveUpgradeScreen();
+        {
+            QMutexLocker lock(&Utils::_file_deal_mutex);
+            if (transfer.screens == screens)
+                leaveUpgradeScreen();
+        }
         UpgradeNotice::showRefusal(reason);
         return false;
     };
+    bool setAside = false;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         if (transfer.appReplaced)
@@ -870,9 +879,11 @@ bool message_deal::replaceApplication()
         if (g_app_reset_flag.load() != 0)
             return false; // a reboot for another cause is on its way
         transfer.appVerified = false;
-        if (std::rename(platform::Paths::resolve(kNextApp).c_str(), platform::Paths::resolve(kCheckedApp).c_str()) != 0)
-            return refuse(std::string(kNextApp) + " cannot be set aside");
+        screens = transfer.screens;
+        setAside = std::rename(platform::Paths::resolve(kNextApp).c_str(), platform::Paths::resolve(kCheckedApp).c_str()) == 0;
     }
+    if (!setAside)
+        return refuse(std::string(kNextApp) + " cannot be set aside");
     // The check start takes up to its time limit, off the asking tool's transport thread
     // (write_register leaves it to the slow requests' thread): the panel's saves and the other
     // tools' requests, transfers among them, go on, on every transport.

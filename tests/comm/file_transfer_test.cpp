@@ -907,6 +907,7 @@ TEST_F(FileTransfer, ACheckStartHoldsNoLockAndAnUploadMeanwhileIsNotTheOneChecke
     // Only now: a child seen started may not have read its environment yet.
     unsetenv("VYR_SAMPLE_CHECK_HANGS");
     EXPECT_EQ(firstAnswer.load(), 1) << "a check that never ends refuses its program";
+    EXPECT_EQ(g_update_flag.load(), 1) << "the refusal leaves the update screen the second upload raised";
     EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("running"));
     EXPECT_EQ(g_app_reset_flag.load(), 0);
     // The refusal took only its own file: the second upload is checked and put in place.
