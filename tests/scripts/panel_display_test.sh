@@ -44,7 +44,9 @@ exec 4<&-
 [[ "$greeting" == "RFB 003."* ]] || fail "no VNC greeting on $vnc_port: \"$greeting\""
 # Stopping leaves neither server behind.
 started=("${helpers[@]}")
+set -e # as scripts/run runs it: its EXIT trap stops the helpers with errexit on
 stop_panel_display
+set +e
 for pid in "${started[@]}"; do
   [[ -z "$(ps -o pid= -p "$pid")" ]] || fail "helper $pid still runs after the stop"
 done
