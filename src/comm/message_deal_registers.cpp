@@ -180,6 +180,8 @@ bool message_deal::applyParameterBlock()
         // The apply takes the tool's bytes as they are: it writes the block raw and leaves no mode
         // in use unless it loads the tool's recall.
         uint8_t* b = store->block;
+        uint8_t before[kBlockSize]; // the screen the box runs, before the tool's bytes or recall
+        store->appliedCopy(before);
         // The tool's recall or store is its own bytes of the two words, told apart from what the box
         // set there itself: a store that set the current mode, or another writer's refresh, is no recall.
         const uint16_t L = store->u16(blk::kCurrentMode);
@@ -206,7 +208,7 @@ bool message_deal::applyParameterBlock()
         if (audio >= kWindows || store->u16(blk::window(audio, blk::win::kState)) == 0)
             blk::put16(b, blk::kAudioWindow, 0);
 
-        if (c331_manage::takesNewScreen(b, store->shadow)) {
+        if (c331_manage::takesNewScreen(b, store->shadow, before)) {
             if (L >= 2 && !recall) {
                 blk::put16(b, blk::window(0, blk::win::kX), 0);
                 blk::put16(b, blk::window(0, blk::win::kY), 0);
@@ -269,9 +271,11 @@ void message_deal::RegUpdate10(uint8_t bits)
     };
     if (bits & 0x01) {
         ScalerHandOver handOver;
+        uint8_t before[kBlockSize];
+        store->appliedCopy(before);
         restore(kPersistStart, blk::kEdidTiming);
         restore(blk::kEdidAreaEnd, kBlockSize);
-        if (c331_manage::takesNewScreen(store->block, store->shadow)) {
+        if (c331_manage::takesNewScreen(store->block, store->shadow, before)) {
             fpga_manage::requestLedParameterStep();
             store->setU16(blk::kAudioWindow, 0);
         }

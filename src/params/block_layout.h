@@ -57,7 +57,7 @@ constexpr uint32_t edidHeight(uint32_t i) { return edidWidth(i) + 2; }
 constexpr uint32_t edidRate(uint32_t i) { return edidWidth(i) + 4; }
 
 // ---- LED screen and output channels ------------------------------------------------------------
-constexpr uint32_t kSpliceMode = 0x560;      // u16 splice mode (mod 6), 0 none; cleared at start
+constexpr uint32_t kSpliceMode = 0x560;      // u16 splice mode (mod 6), 0 none
 constexpr uint32_t kLedWidth = 0x562;        // u16 LED screen width
 constexpr uint32_t kLedHeight = 0x564;       // u16 LED screen height
 constexpr uint32_t kCanvasX = 0x566;         // u16 x offset of the canvas, written by the scaler, read by the FPGA
@@ -95,8 +95,10 @@ constexpr uint32_t kScalerWindows = 6;
 constexpr uint32_t kLayerPriority = 0x8A0;   // u16 per window w: layer priority
 constexpr uint32_t layerPriority(uint32_t w) { return kLayerPriority + 2 * w; }
 constexpr uint32_t kFade = 0xB00;            // 4 bytes per window: fade-in u16, fade-out u16
-constexpr uint32_t fadeIn(uint32_t w) { return kFade + 4 * w; }   // low byte set to 60 at start
+constexpr uint32_t fadeIn(uint32_t w) { return kFade + 4 * w; }   // steps (output frames)
 constexpr uint32_t fadeOut(uint32_t w) { return kFade + 4 * w + 2; }
+constexpr uint16_t kFadeMaxSteps = 255;      // the longest fade the scaler runs
+constexpr uint16_t kFadeStartSteps = 60;     // what a longer stored one starts as
 
 // Fields within a window record.
 namespace win {

@@ -54,11 +54,12 @@ VyrRamPara* VyrRamPara::pInstance()
     store->setU16(blk::kBlackScreen, 0);
     store->block[blk::kSaveModeRequest + 1] = 0;
     memset(store->block + blk::kTestPattern, 0, blk::kStartClearEnd - blk::kTestPattern);
-    store->setU16(blk::kSpliceMode, 0);
-    for (uint32_t w = 0; w < blk::kWindows; ++w) {
-        store->block[blk::fadeIn(w)] = 60;
-        store->block[blk::fadeOut(w)] = 60;
-    }
+    // The splice mode and fade times are kept as stored; only a fade the scaler cannot run starts
+    // at the factory length.
+    for (uint32_t w = 0; w < blk::kWindows; ++w)
+        for (uint32_t f : {blk::fadeIn(w), blk::fadeOut(w)})
+            if (store->u16(f) > blk::kFadeMaxSteps)
+                store->setU16(f, blk::kFadeStartSteps);
     store->VyrCropSourceInit();
     memcpy(store->shadow, store->block, kBlockSize);
     for (uint32_t m = 0; m < kModeCount; ++m) {

@@ -239,10 +239,10 @@ void c331_manage::showFactoryScreen(const uint16_t* stored)
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     // Image byte 2 + i holds block byte 0x300 + i.
     auto factory = [](uint32_t f) { return blk::get16(default_para_ramlist + 2, f - kPersistStart); };
-    // Every start clears the splice mode: a screen only a splice takes (a ribbon wall, a tall
-    // wall) is kept in the block, sizes and windows, and comes back when its splice is set again;
-    // the factory screen only stands in on the chip. A screen no splice takes (an older program's,
-    // a damaged file) gives way to the factory screen, which the block then holds.
+    // Older programs saved a ribbon or tall wall with its splice cleared: a screen another splice
+    // takes is kept in the block, sizes and windows, and comes back when its splice is set again;
+    // the factory screen only stands in on the chip. A screen no splice takes (a damaged file)
+    // gives way to the factory screen, which the block then holds.
     const bool kept = spliceTakes(stored);
     const std::string size = std::to_string(stored[0]) + " x " + std::to_string(stored[1]);
     writeLogMsg(LOG_WARNING, kept ? "stored LED screen " + size + " kept for its splice mode, the factory screen is "

@@ -92,7 +92,7 @@ public:
     uint32_t led_wait_limit_ms = 2000; // bound on the FPGA's LED-parameter step
     std::atomic<uint32_t> idle_wait_ms{100}; // idle wait without a ticking panel (tests stretch it)
     ScalerCallLog call_log;
-    static constexpr int kMaxFadeSteps = 255;
+    static constexpr int kMaxFadeSteps = blk::kFadeMaxSteps;
     static int cropSourcePort(uint16_t idWord); // input port 0-5 of a crop id word, -1 if none
 
     // ---- setters called by bring-up and dispatch (bodies grow with each feature) ----
@@ -114,10 +114,11 @@ public:
     // Why the panel of the block's LED size and split would be refused, or "": writers of a new
     // size ask before they start the FPGA's LED step, with the rules of the set-up itself.
     static std::string panelRefusal(const uint8_t* block);
-    // The block's splice or LED size differs from the shadow's and the scaler will take it: only
-    // then does a writer start the LED step and reset crops and audio. A refused screen changes
-    // nothing: the scaler takes its fields back out of the block.
-    static bool takesNewScreen(const uint8_t* block, const uint8_t* shadow);
+    // The block's splice or LED size differs from both the box's before this writer (`before`,
+    // its applied copy) and the stored one (`shadow`), and the scaler will take it: only then does
+    // a writer start the LED step and reset crops and audio. A screen set back to either keeps
+    // them; a refused screen changes nothing: the scaler takes its fields back out of the block.
+    static bool takesNewScreen(const uint8_t* block, const uint8_t* shadow, const uint8_t* before);
     // The whole panel for these fields, from any thread; why it is refused, or "". `own`: the
     // set-up's own run, with its warnings (and its traces while tracing is on).
     static std::string planPanel(int ledW, int ledH, int out1w, int out1h, int splice, ST_PANEL& out, bool own);

@@ -178,12 +178,15 @@ std::string c331_manage::panelRefusal(const uint8_t* block)
                      blk::get16(block, blk::kSpliceMode), plan, false);
 }
 
-bool c331_manage::takesNewScreen(const uint8_t* block, const uint8_t* shadow)
+bool c331_manage::takesNewScreen(const uint8_t* block, const uint8_t* shadow, const uint8_t* before)
 {
-    for (uint32_t f : {blk::kSpliceMode, blk::kLedWidth, blk::kLedHeight})
-        if (blk::get16(block, f) != blk::get16(shadow, f))
-            return panelRefusal(block).empty();
-    return false;
+    auto differs = [block](const uint8_t* other) {
+        for (uint32_t f : {blk::kSpliceMode, blk::kLedWidth, blk::kLedHeight})
+            if (blk::get16(block, f) != blk::get16(other, f))
+                return true;
+        return false;
+    };
+    return differs(shadow) && differs(before) && panelRefusal(block).empty();
 }
 
 std::string c331_manage::planPanel(int ledW, int ledH, int out1w, int out1h, int splice, ST_PANEL& p, bool own)

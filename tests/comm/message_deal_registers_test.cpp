@@ -317,8 +317,7 @@ TEST_F(MessageDealTest, Register11AfterANewScreenSizeResolvesCropsAndStartsTheLe
     g_set_led_para = 0;
     g_set_led_setup = 1;
     putU16(store->shadow + 0x362, 4);
-    store->setU16(0x562, 3000);
-    store->setU16(0x564, 500);
+    ASSERT_EQ(writeRam(0x562, {0xB8, 0x0B, 0xF4, 0x01}), 0); // a tool's 3000 x 500
     store->setU16(kCropBase + 10 * 7, 0x8000 | 0x0104); // crop entry 7: input 4
     store->setU16(win(1, 8), 0x8007);
     store->block[win(1, 0)] = 1;
@@ -335,7 +334,7 @@ TEST_F(MessageDealTest, Register11AfterANewScreenSizeResolvesCropsAndStartsTheLe
     // Held in reset FPGA 0 cannot serve the hand-over, though its state byte still reads 3.
     g_set_led_para = 0;
     fpga->hold_in_reset(0);
-    store->setU16(0x562, 2000);
+    ASSERT_EQ(writeRam(0x562, {0xD0, 0x07}), 0);
     writeReg(11, 0x02, 0);
     EXPECT_EQ(g_set_led_para, 0);
 }

@@ -91,12 +91,8 @@ TEST(StoreStart, DefaultsAreExactlyTheBlockTable)
     const QByteArray file = TestRoot::readFile("/data/ram_device_info");
     ASSERT_EQ(file.size(), 4096);
     EXPECT_EQ(0, memcmp(file.constData(), expected.data(), 4096)) << "the file a first start creates";
-    // After start: the defaults, with the fade times' low bytes at 60 for all sixteen windows.
+    // After start: the defaults as the file holds them.
     std::vector<uint8_t> block(expected.begin() + 2, expected.begin() + 2 + 3328);
-    for (uint32_t w = 0; w < 16; ++w) {
-        block[0xB00 + 4 * w - 0x300] = 60;
-        block[0xB02 + 4 * w - 0x300] = 60;
-    }
     for (uint32_t b = 0x300; b < 0x1000; ++b)
         EXPECT_EQ(s->block[b], block[b - 0x300]) << "block offset 0x" << std::hex << b;
 }
@@ -104,7 +100,7 @@ TEST(StoreStart, DefaultsAreExactlyTheBlockTable)
 TEST(StoreStart, StartClearsItsFieldsAndPublishesTheStatusBytes)
 {
     // A saved file with every start-cleared field set: test pattern, current mode, the request's
-    // high byte, the black screen and the splice field; fade times something else than 60.
+    // high byte and the black screen; the splice and fade times it keeps, a fade no scaler runs.
     std::vector<uint8_t> file = expectedDefaultFile();
     auto at = [&file](uint32_t block) -> uint8_t& { return file[block - 0x300 + 2]; };
     at(0x360) = 3;
@@ -118,17 +114,18 @@ TEST(StoreStart, StartClearsItsFieldsAndPublishesTheStatusBytes)
     at(0x560) = 2;
     at(0x561) = 2;
     at(0xB00) = 9;
-    at(0xB01) = 9;
+    at(0xB01) = 9;   // 2313
+    at(0xB04) = 255; // window 1's fade-in, the scaler's longest
+    at(0xB07) = 1;   // its fade-out 256
     at(0xB3E) = 9;
     at(0x300) = 3;
     ASSERT_TRUE(TestRoot::writeFile("/data/ram_device_info", QByteArray(reinterpret_cast<const char*>(file.data()), 4096)));
     VyrRamPara* s = freshStore();
-    for (uint32_t b : {0x360u, 0x361u, 0x362u, 0x363u, 0x365u, 0x844u, 0x845u, 0x560u, 0x561u})
+    for (uint32_t b : {0x360u, 0x361u, 0x362u, 0x363u, 0x365u, 0x844u, 0x845u})
         EXPECT_EQ(s->block[b], 0) << std::hex << b;
     EXPECT_EQ(s->block[0x364], 7) << "only the request's high byte is cleared";
-    EXPECT_EQ(s->block[0xB00], 60);
-    EXPECT_EQ(s->block[0xB01], 9) << "only the low byte is set";
-    EXPECT_EQ(s->block[0xB3E], 60) << "fade-out of window 15";
+    EXPECT_EQ(std::vector<uint16_t>({s->u16(0x560), s->u16(0xB00), s->u16(0xB04), s->u16(0xB06), s->u16(0xB3E)}),
+              std::vector<uint16_t>({0x0202, 60, 255, 60, 9})) << "splice; fades of windows 0, 1 and 15";
     EXPECT_EQ(g_language.load(), 3);
     EXPECT_EQ(0, memcmp(s->block, s->shadow, kBlockSize));
     EXPECT_EQ(s->image[0x25], 0x80);

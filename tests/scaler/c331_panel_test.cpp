@@ -3,6 +3,7 @@
 // by hand from the timing rules (line budget 9,900,000 pixels, totals searched from 660 in steps of
 // 4, each with the fewest lines reaching the budget).
 #include "scaler_fixture.h"
+#include "platform/sim/devices/fpga_chip.h"
 #include "second_writer.h"
 #include "test_root.h"
 
@@ -254,7 +255,7 @@ TEST_F(Panel, TheIniPixelLimitBoundsTheLedSize)
     EXPECT_EQ(c331Chip().outputTiming(3).vactive, 1080u);
 }
 
-// Every start clears the splice mode. A stored screen only a splice mode takes (CP12 draws what no
+// Older programs saved a wall with its splice cleared. A stored screen only a splice mode takes (CP12 draws what no
 // splice draws) stays in the block, sizes and a window in its far corner, while the chip shows the
 // factory screen; a tool's change to that window meanwhile, which this screen cannot show, goes
 // back to it; its splice set again shows it. One no splice takes (no timing holds a 20000-pixel
@@ -325,6 +326,109 @@ INSTANTIATE_TEST_SUITE_P(Splices, StartWith,
                                            StoredScreen{{24000, 300, 12000, 300, 3}, 6076, 1630, 6000, 0x03020100},
                                            StoredScreen{{500, 17991, 500, 17991, 5}, 660, 17999, 640, 0x00010000},
                                            StoredScreen{{20000, 500, 20000, 500, 0}, 1940, 5104, 1920, 0x03020100}));
+
+// A two-output wall set through a tool's apply, its splice sent again, saved, the program killed and
+// started on the same files: the chip's output channels, the layout and picture FPGA 0 gets and
+// what the tool reads back are as before, and so after the splice is sent once more. Window 0
+// shows a crop; fade times at the scaler's limit are kept, one past it starts as 60.
+class StartTwice : public ScalerFixture, public ::testing::WithParamInterface<Led> {
+protected:
+    void SetUp() override {} // each start makes its own managers
+    std::vector<uint32_t> wall(SecondWriter& tool)
+    {
+        std::vector<uint32_t> v;
+        for (int o = 0; o < 8; ++o) {
+            const C331Chip::OutputTiming t = c331Chip().outputTiming(o);
+            v.insert(v.end(), {t.htotal, t.vtotal, t.hactive, t.vactive, c331Chip().value(0x0A4902, 16 * o),
+                               c331Chip().value(0x084202, 16 * o)});
+        }
+        const platform::Sim::FpgaChip::Picture out = platform::Sim::scalerOutput();
+        v.insert(v.end(), {c331Chip().value(0x035504), out.width, out.height, out.framePeriod});
+        for (const std::pair<uint32_t, uint32_t>& r : kReadBack) {
+            Bytes reply;
+            tool.request(Wire::readRam(r.first, uint16_t(r.second - r.first)), &reply);
+            v.insert(v.end(), reply.begin() + std::min<size_t>(11, reply.size()), reply.end() - !reply.empty());
+        }
+        return v;
+    }
+    void start() { ManagersTest::SetUp(); connect1080p(1); bringUp(); settle(); }
+    // screen, layout and outputs; crop 0; audio window; windows 0-1; their fades
+    static constexpr std::pair<uint32_t, uint32_t> kReadBack[] = {
+        {blk::kSpliceMode, blk::kOutput2Height + 2}, {blk::cropEntry(0), blk::cropEntry(1)}, {blk::kAudioWindow, blk::kAudioWindow + 2},
+        {blk::windowRecord(0), blk::windowRecord(2)}, {blk::fadeIn(0), blk::fadeIn(2)}};
+};
+
+TEST_P(StartTwice, TheWallComesBackAsTheToolSetIt)
+{
+    const Led& l = GetParam();
+    const uint16_t x1 = l.splice == 3 ? l.out1w : 0, y1 = l.splice == 1 || l.splice == 2 ? l.out1h : 0;
+    const std::vector<std::pair<uint32_t, uint16_t>> set = {
+        {blk::kSpliceMode, l.splice}, {blk::kLedWidth, l.w}, {blk::kLedHeight, l.h},
+        {blk::kOutput1Width, l.out1w}, {blk::kOutput1Height, l.out1h}, {blk::kOutput2X, x1}, {blk::kOutput2Y, y1},
+        {blk::kOutput2Width, uint16_t(l.w - x1)}, {blk::kOutput2Height, uint16_t(l.h - y1)},
+        {blk::window(0, blk::win::kX), uint16_t(l.w - 64)}, {blk::window(0, blk::win::kY), uint16_t(l.h - 48)},
+        {blk::window(0, blk::win::kWidth), 64}, {blk::window(0, blk::win::kHeight), 48},
+        {blk::cropField(0, blk::crop::kId), blk::crop::idWord(2, 1)}, {blk::cropField(0, blk::crop::kX), 100},
+        {blk::cropField(0, blk::crop::kY), 50}, {blk::cropField(0, blk::crop::kWidth), 64}, {blk::cropField(0, blk::crop::kHeight), 48},
+        {blk::window(0, blk::win::kSource), blk::win::kSourceCrop},
+        {blk::window(1, blk::win::kState), 1}, {blk::window(1, blk::win::kSource), 2}, {blk::window(1, blk::win::kWidth), 64},
+        {blk::window(1, blk::win::kHeight), 64}, {blk::kAudioWindow, 1},
+        {blk::fadeIn(0), 200}, {blk::fadeOut(0), 150}, {blk::fadeIn(1), 255}, {blk::fadeOut(1), 256}};
+    int link[2];
+    ASSERT_EQ(::pipe(link), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        start();
+        SecondWriter tool = SecondWriter::inProcess();
+        for (bool screen : {true, false}) { // the new screen with a window it shows, then the crop
+            for (size_t i = 0; i < set.size(); ++i)
+                if ((i < 13) == screen)
+                    tool.writeBlock(set[i].first, {uint8_t(set[i].second), uint8_t(set[i].second >> 8)});
+            tool.apply();
+            scaler->runOnce();
+        }
+        tool.set16(blk::kSpliceMode, l.splice); // the splice the wall already has
+        scaler->runOnce();
+        uint8_t saved[kBlockSize];
+        {
+            ScalerHandOver h;
+            store->appliedCopy(saved);
+        }
+        store->para_file_save(saved);
+        const std::vector<uint32_t> v = wall(tool);
+        ::_exit(::write(link[1], v.data(), v.size() * 4) == ssize_t(v.size() * 4) ? 0 : 1); // killed
+    }
+    ::close(link[1]);
+    std::vector<uint32_t> before(4096);
+    const ssize_t n = ::read(link[0], before.data(), before.size() * 4);
+    ::close(link[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    before.resize(size_t(std::max<ssize_t>(n, 0)) / 4);
+    start();
+    SecondWriter tool = SecondWriter::inProcess();
+    std::vector<uint32_t> after = wall(tool);
+    // what the tool set, as it reads it back, the fade past the limit at 60 from the start on
+    for (const auto& f : set) {
+        Bytes r;
+        tool.request(Wire::readRam(f.first, 2), &r);
+        EXPECT_EQ(r.size() > 12 ? r[11] | r[12] << 8 : -1, f.first == blk::fadeOut(1) ? 60 : f.second) << std::hex << f.first;
+    }
+    ASSERT_GT(before.size(), 2u);
+    before[before.size() - 2] = 60, before[before.size() - 1] = 0; // window 1's fade-out, read last
+    EXPECT_EQ(after, before);
+    tool.set16(blk::kSpliceMode, l.splice);
+    scaler->runOnce();
+    EXPECT_EQ(wall(tool), after) << "the splice sent again";
+}
+
+// HV and V with the split at half the height, H at half the width; a ribbon and a tall wall only
+// their splice takes; CP12 copies its one output, CP21 joins its two.
+INSTANTIATE_TEST_SUITE_P(Splices, StartTwice,
+                         ::testing::Values(Led{1920, 1080, 1920, 1080, 0}, Led{1920, 2160, 1920, 1080, 1},
+                                           Led{1920, 2160, 1920, 1080, 2}, Led{3840, 1080, 1920, 1080, 3},
+                                           Led{24000, 300, 12000, 300, 3}, Led{500, 17991, 500, 9000, 2},
+                                           Led{1920, 1080, 1920, 1080, 4}, Led{1280, 1080, 1280, 1080, 5}));
 
 namespace {
 

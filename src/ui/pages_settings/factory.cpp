@@ -260,13 +260,15 @@ void factory::factoryReset(Reset kind)
         store->setBytes(from, default_para_ramlist + 2 + (from - kPersistStart), to - from);
     };
     ScalerHandOver handOver;
+    uint8_t before[kBlockSize];
+    store->appliedCopy(before);
     if (kind == KeepIpEdid) {
         restore(kPersistStart, blk::kEdidTiming);
         restore(blk::kEdidAreaEnd, kBlockSize);
     } else {
         restore(kPersistStart, kBlockSize);
     }
-    if (c331_manage::takesNewScreen(store->block, store->shadow)) {
+    if (c331_manage::takesNewScreen(store->block, store->shadow, before)) {
         fpga_manage::requestLedParameterStep();
         store->setU16(blk::kAudioWindow, 0); // with the audio state byte
     }
