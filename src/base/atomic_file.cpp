@@ -14,7 +14,7 @@
 bool writeFileAtomically(const QString& path, const QByteArray& contents)
 {
     const std::string target = platform::Paths::resolve(path.toStdString());
-    const std::string temp = target + kAtomicTempSuffix;
+    const std::string temp = temporaryFor(target);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
@@ -45,16 +45,16 @@ bool makeParentDirectory(const std::string& resolvedPath)
     return QDir().mkpath(QFileInfo(QString::fromStdString(resolvedPath)).absolutePath());
 }
 
-int removeAtomicLeftovers(const QString& folder)
+std::string temporaryFor(const std::string& target)
 {
-    return removeLeftovers(folder, QStringLiteral("*") + kAtomicTempSuffix);
+    return target + kAtomicTempSuffix;
 }
 
-int removeLeftovers(const QString& folder, const QString& nameFilter)
+int removeAtomicLeftovers(const QString& folder)
 {
     QDir dir(QString::fromStdString(platform::Paths::resolve(folder.toStdString())));
     int removed = 0;
-    const QStringList names = dir.entryList({nameFilter}, QDir::Files | QDir::Hidden);
+    const QStringList names = dir.entryList({QStringLiteral("*") + kAtomicTempSuffix}, QDir::Files | QDir::Hidden);
     for (const QString& name : names)
         removed += QFile::remove(dir.filePath(name)) ? 1 : 0;
     return removed;

@@ -17,14 +17,15 @@ bool syncParentDirectory(const std::string& resolvedPath);
 // directories above it, as a fresh root lacks them. True when it exists afterwards.
 bool makeParentDirectory(const std::string& resolvedPath);
 
-// Suffix of the writer's temporary file beside the target.
+// Suffix of a writer's temporary file beside its target.
 constexpr const char* kAtomicTempSuffix = ".atomic-tmp";
+// The name every writer of the box gives its temporary file beside `target` (either path form):
+// the start removes exactly these, and uploads refuse names that end like them.
+std::string temporaryFor(const std::string& target);
 
 // Removes the temporary files a killed writer left in `folder` (program path, not recursive);
 // returns how many were removed. Called at start, before anything writes.
 int removeAtomicLeftovers(const QString& folder);
-// The same for the files of `folder` whose names match `nameFilter` (a wildcard, "*.part").
-int removeLeftovers(const QString& folder, const QString& nameFilter);
 // The same for the lock Qt's settings writer keeps beside `iniPath` ("<ini>.lock") and the
 // ".rmlock" chain it builds beside a lock it finds stale: a program started after a power cut can
 // have the dead one's process number, and Qt then takes its lock for live until it is 30 s old.

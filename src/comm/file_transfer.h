@@ -1,4 +1,5 @@
 #pragma once
+#include "base/atomic_file.h"
 #include "base/global.h"
 
 #include <cstdint>
@@ -16,14 +17,12 @@ constexpr uint32_t kIdleTicks = 3000;
 
 // A received file name: 1-255 bytes, no "/", no NUL, no control character, not "." or "..".
 bool isPlainName(const std::string& name);
-// Suffix of writeVerified's temporary file beside its target. A tool's file may not end in it, so
-// that every such file in the upload folders is one a cut write left.
-constexpr const char* kPartSuffix = ".part";
-// Longest name a stored file can take: writeVerified's temporary name adds ".part" (5 bytes) and
-// must still fit the file system's 255.
-constexpr size_t kMaxStoredName = 255 - 5;
-// Start-up, before any transport runs: removes what a killed run of the uploads left (temporary
-// files, a program set aside for its check start).
+// Longest name a stored file can take: its temporary name (temporaryFor) must still fit the file
+// system's 255.
+constexpr size_t kMaxStoredName = 255 - std::char_traits<char>::length(kAtomicTempSuffix);
+// Start-up, before any transport runs: removes what a killed writer left beside the files of the
+// uploads, the USB upgrade and the Wi-Fi access point (temporary files, a program set aside for
+// its check start or staged by a cut upgrade run).
 void removeLeftovers();
 
 // Writes data to a temporary file beside `path` (program path), flushes it, reads it back and

@@ -402,13 +402,12 @@ bool isPlainName(const std::string& name)
 void removeLeftovers()
 {
     int removed = 0;
-    for (const std::string& file : {kCheckedApp, std::string(kNextApp) + kPartSuffix,
-                                    std::string("/data/configs/alias.json") + kPartSuffix,
-                                    std::string("/data/configs/omenu.json") + kPartSuffix})
+    for (const std::string& file : {kCheckedApp, std::string(proto::kUsbStagedProgram)})
         removed += ::unlink(platform::Paths::resolve(file).c_str()) == 0 ? 1 : 0;
-    // Every name in these is an upload's (names ending in the suffix are refused).
-    for (const char* folder : {"/data/modes", kRecoveryDir, kMappingDir})
-        removed += ::removeLeftovers(QString::fromLatin1(folder), QStringLiteral("*") + kPartSuffix);
+    // The store sweeps its own folders (/data, modes, configs) as it loads; uploads refuse card
+    // names that end like a temporary.
+    for (const char* folder : {"/data/app", "/etc", kRecoveryDir, kMappingDir})
+        removed += removeAtomicLeftovers(QString::fromLatin1(folder));
     if (removed)
         writeLogMsg(LOG_WARNING, "file transfer: " + std::to_string(removed) + " file(s) of a cut upload removed");
 }
@@ -416,7 +415,7 @@ void removeLeftovers()
 bool writeVerified(const std::string& path, const uint8_t* data, uint32_t length, unsigned mode)
 {
     const std::string target = platform::Paths::resolve(path);
-    const std::string temp = target + kPartSuffix;
+    const std::string temp = temporaryFor(target);
     makeParentDirectory(target);
     const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
@@ -638,9 +637,10 @@ uint32_t message_deal::writeNamedStart(MessageFrame& f)
         const std::string name = nameAt(f, 15, n);
         const uint8_t asked = f.at(15 + n);
         transfer.length = f.u32At(16 + n);
-        const std::string part = file_transfer::kPartSuffix;
-        const bool partName = name.size() >= part.size() && name.compare(name.size() - part.size(), part.size(), part) == 0;
-        if ((asked == Recovery || asked == Mapping) && file_transfer::isPlainName(name) && !partName &&
+        // A name ending like a temporary would be taken for a cut write's at the next start.
+        const std::string temp = kAtomicTempSuffix;
+        const bool tempName = name.size() >= temp.size() && name.compare(name.size() - temp.size(), temp.size(), temp) == 0;
+        if ((asked == Recovery || asked == Mapping) && file_transfer::isPlainName(name) && !tempName &&
             name.size() <= file_transfer::kMaxStoredName && transfer.length <= kStagingSize) {
             type = asked;
             transfer.name = std::string(asked == Recovery ? kRecoveryDir : kMappingDir) + "/" + name;

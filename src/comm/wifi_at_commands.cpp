@@ -6,6 +6,7 @@
 #include "base/logMsg.h"
 #include "params/config_engine.h"
 #include "base/utils.h"
+#include "base/atomic_file.h"
 #include "comm/file_transfer.h"
 #include "platform/paths.h"
 
@@ -72,6 +73,8 @@ public:
         if (m_existed)
             m_bytes = file.readAll();
     }
+    bool existed() const { return m_existed; }
+    const QByteArray& bytes() const { return m_bytes; }
     void restore() const
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
@@ -192,22 +195,30 @@ bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
     next.ap_channel = std::to_string(channel + 1);
     next.ap_ip = ip;
     next.tcp_port = port;
-    // All or nothing: "ERR" leaves both files, the stored address and the settings as they were.
+    // All or nothing: "ERR" leaves both files, the stored address and the settings as they were,
+    // and so does a power cut: the undo record holds them until the last file is written.
     const FileCopy hostapd(kHostapdConf), udhcpd(kUdhcpdConf);
-    bool ok = writeHostapd(next) && writeUdhcpd(ip);
-    // Compared with what the INI file holds now, not with the address loaded at start: that one
-    // set back must be stored too, or the next start brings up the address it replaced.
     ConfigEngine* config = ConfigEngine::p_config;
     const QString address = QString::fromStdString(ip);
-    if (ok && (!config || config->read_config_variant(ConfigItem::WifiIPAddress).toString() != address)) {
+    const QString stored = config ? config->read_config_variant(ConfigItem::WifiIPAddress).toString() : QString();
+    const QString undo = QString::fromStdString(platform::Paths::resolve(kSetUndo));
+    bool ok = writeFileAtomically(QString::fromLatin1(kSetUndo),
+                                  stored.toLatin1() + '\n' + (hostapd.existed() ? hostapd.bytes() : QByteArray())) &&
+              writeHostapd(next) && writeUdhcpd(ip);
+    // Compared with what the INI file holds now, not with the address loaded at start: that one
+    // set back must be stored too, or the next start brings up the address it replaced.
+    if (ok && (!config || stored != address)) {
         trace("\n  ip compare error !");
         ok = config && config->write_config_variant(ConfigItem::WifiIPAddress, address);
     }
     if (!ok) {
         hostapd.restore();
         udhcpd.restore();
-        return false;
     }
+    QFile::remove(undo);
+    syncParentDirectory(undo.toStdString()); // answered OK, the set stays after a power cut
+    if (!ok)
+        return false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_s = next;
@@ -216,6 +227,38 @@ bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
     if (f[1] == "1")
         set_wifi_reset_flag();
     return true;
+}
+
+void R58_WIFI_CONFIG::undoCutSet()
+{
+    QFile file(QString::fromStdString(platform::Paths::resolve(kSetUndo)));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray record = file.read(64 * 1024);
+    file.close();
+    const int end = record.indexOf('\n');
+    if (end < 0) { // not one this program wrote
+        file.remove();
+        return;
+    }
+    const QString address = QString::fromLatin1(record.left(end));
+    const QByteArray text = record.mid(end + 1);
+    bool ok;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        const QString path = QString::fromStdString(platform::Paths::resolve(kHostapdConf));
+        ok = text.isEmpty() ? !QFile::exists(path) || QFile::remove(path)
+                            : file_transfer::writeVerified(kHostapdConf, reinterpret_cast<const uint8_t*>(text.data()),
+                                                           uint32_t(text.size()), 0644);
+    }
+    ConfigEngine* config = ConfigEngine::p_config;
+    if (config && config->read_config_variant(ConfigItem::WifiIPAddress).toString() != address)
+        ok = config->write_config_variant(ConfigItem::WifiIPAddress, address) && ok;
+    g_str_wifi_ip = address;
+    writeLogMsg(ok ? LOG_WARNING : LOG_ERROR, ok ? "Wi-Fi: a set cut by a power loss was undone"
+                                                 : "Wi-Fi: a set cut by a power loss could not be undone");
+    if (ok)
+        file.remove();
 }
 
 void R58_WIFI_CONFIG::wifi_AT_cmd_manage(const uint8_t* data, uint32_t length)

@@ -189,6 +189,7 @@ int R58_WIFI_CONFIG::initialize(bool thread)
     g_wifi_reset_flag = 0;
     wifi_ap_timeticks = G_timeTicks.load();
     wifi_reset_timeticks = G_timeTicks.load();
+    undoCutSet();
     useAddress(startAddress());
     if (!thread || m_thread.joinable())
         return 0;

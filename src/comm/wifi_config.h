@@ -22,6 +22,9 @@ public:
 
     static constexpr const char* kHostapdConf = "/etc/rtl_hostapd_2G.conf";
     static constexpr const char* kUdhcpdConf = "/etc/udhcpd.conf";
+    // A Wi-Fi set's undo record: the access-point address and hostapd file it replaces, kept
+    // while its files are written; a start that finds it puts them back.
+    static constexpr const char* kSetUndo = "/etc/rtl_hostapd_2G.conf.undo";
     static constexpr const char* kDefaultAddress = Ipv4::kAccessPointDefault;
 
     R58_WIFI_CONFIG();
@@ -67,6 +70,7 @@ public:
     uint8_t resetFlag() const { return g_wifi_reset_flag.load(); }
 
 private:
+    void undoCutSet(); // at start, before the address in use is taken
     void run();
     bool setAccessPoint(const std::vector<std::string>& fields); // "AT+SETDATA=2"
     bool wifiOff() const;

@@ -30,5 +30,6 @@ constexpr uint8_t kSerialJob = 0x67; // the card jobs' (mapping, save, replay)
 // ---- Files ----------------------------------------------------------------------------------------
 constexpr const char* kProgram = "/data/app/vyrR58N";        // the running program
 constexpr const char* kStagedProgram = "/data/app/vyrR58N2"; // an uploaded one, put in place by a restart
+constexpr const char* kUsbStagedProgram = "/data/app/vyrR58N2.usb"; // the USB upgrade's, until its swap
 
 }

@@ -34,8 +34,8 @@ namespace {
 // checked program is kept under names of its own and put there only at the swap, under the file
 // lock, so an upload ending meanwhile is never what the swap installs.
 const char* const kAppNext = proto::kStagedProgram;
-const std::string kAppStaged = std::string(kAppNext) + ".usb";
-const std::string kAppTemp = kAppStaged + ".part";
+const std::string kAppStaged = proto::kUsbStagedProgram;
+const std::string kAppTemp = temporaryFor(kAppStaged);
 const char* const kApp = proto::kProgram;
 const char* const kLauncherIni = "/data/configs/led_load_config.ini";
 // Written before an FPGA image's area is erased, removed once the whole image read back: a start
@@ -503,7 +503,7 @@ bool Engine::swapApp(QString* why)
     }
     if (g_update_status.load() == 0) {
         // The launcher's INI: other groups kept, the file replaced whole.
-        const std::string ini = host(kLauncherIni), temp = ini + ".upgrade-tmp";
+        const std::string ini = host(kLauncherIni), temp = temporaryFor(ini);
         QFile::remove(QString::fromStdString(temp));
         if (QFile::exists(QString::fromStdString(ini)))
             QFile::copy(QString::fromStdString(ini), QString::fromStdString(temp));

@@ -186,7 +186,7 @@ struct Kind {
 TEST_F(FileTransfer, EachFileKindIsStoredAndReadBack)
 {
     // The longest name whose temporary name still fits the file system.
-    const std::string longName(250, 'n'), longTarget = "/data/smartmapping/" + longName;
+    const std::string longName(244, 'n'), longTarget = "/data/smartmapping/" + longName;
     const std::vector<Kind> kinds = {
         {"alias", start("ALIS", 2500), "/data/configs/alias.json", "ALIS"},
         {"menu", start("OSDS", 2500), "/data/configs/omenu.json", "OSDS"},
@@ -197,7 +197,7 @@ TEST_F(FileTransfer, EachFileKindIsStoredAndReadBack)
         {"named recovery", namedStart("card_07.bin", 9, 2500), "/data/rcvrecovery/card_07.bin", nullptr},
         {"named mapping", namedStart("map one", 13, 2500), "/data/smartmapping/map one", nullptr},
         {"application", start("FMCU", uint32_t(sampleProgram().size())), "/data/app/vyrR58N2", nullptr},
-        {"named 250 bytes", namedStart(longName, 13, 2500), longTarget.c_str(), nullptr},
+        {"named 244 bytes", namedStart(longName, 13, 2500), longTarget.c_str(), nullptr},
     };
     // The pages that list card files hear of each one stored there.
     QSignalSpy recoveries(CardFileEvents::instance(), &CardFileEvents::recoveryFilesChanged);
@@ -262,8 +262,8 @@ TEST_F(FileTransfer, RefusedStartsAnswerStatusOneAndLeaveNothingToWrite)
         {"named empty", namedStart("", 13, 10)},
         {"named with line feed", namedStart("a\nb", 13, 10)},
         {"named 256 bytes", namedStart(std::string(256, 'x'), 9, 10)},
-        {"named 251 bytes", namedStart(std::string(251, 'x'), 9, 10)},
-        {"named as a cut upload's leftover, removed at start", namedStart("card.part", 13, 10)},
+        {"named 245 bytes", namedStart(std::string(245, 'x'), 9, 10)},
+        {"named like a temporary, removed at start", namedStart("card.atomic-tmp", 13, 10)},
         {"named type 5", namedStart("x", 5, 10)},
         {"named length past the frame", namedStart("abc", 9, 10, 200)},
         {"named above the buffer", namedStart("big", 9, kFive + 1)},
@@ -669,10 +669,10 @@ TEST_F(FileTransfer, WrongDigestWritesNothingAndAFailedWriteKeepsTheOldFile)
     EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), QByteArray("old"));
 
     // A target that cannot be written: the old contents stay and the end says failed.
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/configs/alias.json.part/x"))));
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/configs/alias.json.atomic-tmp/x"))));
     EXPECT_EQ(upload(start("ALIS", 300), data), 1);
     EXPECT_EQ(TestRoot::readFile("/data/configs/alias.json"), QByteArray("old"));
-    QDir(QString::fromStdString(TestRoot::path("/data/configs/alias.json.part"))).removeRecursively();
+    QDir(QString::fromStdString(TestRoot::path("/data/configs/alias.json.atomic-tmp"))).removeRecursively();
 
     // A names or menu file its reader would fail on (and delete) does not replace the stored one.
     const struct {
@@ -787,9 +787,9 @@ TEST_F(FileTransfer, RegisterFourteenReplacesOnlyAVerifiedApplication)
     EXPECT_EQ(g_app_reset_flag.load(), 0);
 
     // A failed read-back leaves the old program and gives the register nothing to install.
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/app/vyrR58N2.part/x"))));
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/app/vyrR58N2.atomic-tmp/x"))));
     EXPECT_EQ(upload(start("FMCU", 500), pattern(500, 8)), 1);
-    QDir(QString::fromStdString(TestRoot::path("/data/app/vyrR58N2.part"))).removeRecursively();
+    QDir(QString::fromStdString(TestRoot::path("/data/app/vyrR58N2.atomic-tmp"))).removeRecursively();
     EXPECT_EQ(writeReg(14, 0x01, 0), 1);
     EXPECT_FALSE(moved());
 

@@ -14,12 +14,15 @@
 #include "race_hold.h"
 
 #include <QFile>
+#include <QLockFile>
 #include <QDir>
 #include <QSettings>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <signal.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -515,7 +518,7 @@ TEST_F(WifiConfig, UnwritableFileAnswersErrAndChangesNothing)
         const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
         const QByteArray dhcp = TestRoot::readFile(R58_WIFI_CONFIG::kUdhcpdConf);
         // A folder in the way of the file's temporary copy, or of the INI file itself.
-        const QString part = QString::fromStdString(ini ? iniFile : TestRoot::path(std::string(unwritable) + ".part"));
+        const QString part = QString::fromStdString(ini ? iniFile : TestRoot::path(std::string(unwritable) + ".atomic-tmp"));
         if (ini) {
             ASSERT_EQ(::rename(iniFile.c_str(), iniAside.c_str()), 0);
         }
@@ -537,12 +540,39 @@ TEST_F(WifiConfig, UnwritableFileAnswersErrAndChangesNothing)
         EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 10.1.2.3"}));
     }
     const QByteArray before = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path(std::string(R58_WIFI_CONFIG::kHostapdConf) + ".part/x"))));
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path(std::string(R58_WIFI_CONFIG::kHostapdConf) + ".atomic-tmp/x"))));
     const std::string ssid = wifi.settings().ap_ssid;
     EXPECT_EQ(ask("AT+RESTORE"), "ERR");
     EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf), before);
     EXPECT_EQ(wifi.settings().ap_ssid, ssid);
     EXPECT_EQ(wifi.resetFlag(), 0) << "no restart after ERR";
+}
+
+// A power cut inside a set, its INI write held on the file's lock: the next start finds the old
+// name and address, whole.
+TEST_F(WifiConfig, SetCutByAPowerLossIsUndoneAtTheNextStart)
+{
+    ASSERT_EQ(ask("AT+SETDATA=2,0,First,3,password1,5,10.1.2.3,5005"), "OK+SETDATA");
+    const QByteArray hostapd = TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf);
+    QLockFile ini(QString::fromStdString(TestRoot::path(ConfigEngine::kIniPath)) + ".lock");
+    ASSERT_TRUE(ini.lock());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ask("AT+SETDATA=2,0,Second,3,password2,5,10.1.3.3,5005");
+        ::_exit(0);
+    }
+    const bool cut = waitFor([] { return TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf).contains("ssid=Second"); }, 5000);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ini.unlock();
+    ASSERT_TRUE(cut);
+    R58_WIFI_CONFIG next;
+    next.initialize(false);
+    EXPECT_EQ(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf), hostapd);
+    EXPECT_EQ(iniAddress(), QStringLiteral("10.1.2.3"));
+    shellSim().clearLog();
+    next.wifi_ap_start_up();
+    EXPECT_EQ(log(), std::vector<std::string>({"ifconfig wlan0 10.1.2.3"}));
 }
 
 // The manager's own thread runs the start-up steps as the 10 ms tick advances, and stops with it.

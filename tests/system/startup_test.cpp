@@ -44,14 +44,19 @@ TEST(ProgramStart, SecondStartKeepsTheSavedFile)
     const int port = freeTcpPort();
     ASSERT_GT(port, 0);
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/tcpip.ini", "[config]\nTcpPort=" + QByteArray::number(port) + "\n"));
-    // What the killed run left: its check copy, cut uploads, the INI's lock (Qt takes it for live
-    // until it is 30 s old) and the chain Qt leaves beside a stale one. A tool's own file stays.
-    const char* leftovers[] = {"/data/app/vyrR58N2.check", "/data/app/vyrR58N2.part", "/data/rcvrecovery/card.rcv.part",
-                               "/data/configs/omenu.json.part", "/data/configs/tcpip.ini.lock",
+    // What the killed run left: its check copy, the USB upgrade's program, every writer's cut
+    // temporary, the INI's lock (Qt takes it for live until it is 30 s old) and the chain Qt leaves
+    // beside a stale one. A tool's own files stay, whatever their names.
+    const char* leftovers[] = {"/data/app/vyrR58N2.check", "/data/app/vyrR58N2.usb", "/data/app/vyrR58N2.usb.atomic-tmp",
+                               "/data/app/vyrR58N2.atomic-tmp", "/data/rcvrecovery/card.rcv.atomic-tmp",
+                               "/data/configs/cloud_cafile.atomic-tmp", "/etc/udhcpd.conf.atomic-tmp",
+                               "/etc/rtl_hostapd_2G.conf.atomic-tmp", "/data/configs/tcpip.ini.lock",
                                "/data/configs/tcpip.ini.lock.rmlock.rmlock"};
     for (const char* path : leftovers)
         ASSERT_TRUE(TestRoot::writeFile(path, "4242\nvyrR58N\nanother-host\n"));
-    ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/card.rcv", "kept"));
+    const char* kept[] = {"/data/rcvrecovery/card.rcv", "/data/rcvrecovery/card.part", "/data/smartmapping/map.part"};
+    for (const char* path : kept)
+        ASSERT_TRUE(TestRoot::writeFile(path, "kept"));
     Program program(platform::Paths::root());
     // Answering on the INI's port: the start is through, the file loaded long before.
     FrameClient tool(port, 20000);
@@ -66,7 +71,8 @@ TEST(ProgramStart, SecondStartKeepsTheSavedFile)
     EXPECT_TRUE(TestRoot::readFile("/data/configs/tcpip.ini").contains("TcpPort=" + QByteArray::number(port)));
     for (const char* path : leftovers)
         EXPECT_FALSE(TestRoot::exists(path)) << path;
-    EXPECT_TRUE(TestRoot::exists("/data/rcvrecovery/card.rcv"));
+    for (const char* path : kept)
+        EXPECT_TRUE(TestRoot::exists(path)) << path;
 }
 
 TEST(ProgramStart, DamagedFileIsReplacedByTheDefaults)

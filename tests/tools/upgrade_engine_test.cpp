@@ -215,7 +215,7 @@ TEST_F(UpgradeEngine, ApplicationIsStagedComparedSwappedAndTheRestartRequested)
     put("new.VYRZK", p);
     TestRoot::writeFile("/data/app/vyrR58N2", QByteArray("stale file of an earlier run"));
     // A check start that a cut run left running still executes the run's file.
-    const std::string temp = TestRoot::path("/data/app/vyrR58N2.usb.part");
+    const std::string temp = TestRoot::path("/data/app/vyrR58N2.usb.atomic-tmp");
     ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), QString::fromStdString(temp)));
     ASSERT_EQ(::chmod(temp.c_str(), 0755), 0);
     const pid_t leftRunning = ::fork();
@@ -236,7 +236,7 @@ TEST_F(UpgradeEngine, ApplicationIsStagedComparedSwappedAndTheRestartRequested)
     EXPECT_NE(file_transfer::stagingChanges(), staged) << "a cloud certificate staged meanwhile must not be stored";
     EXPECT_EQ(bytesOf(TestRoot::readFile("/data/app/vyrR58N")), program);
     EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
-    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.usb.part"));
+    EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.usb.atomic-tmp"));
     struct stat st;
     ASSERT_EQ(::stat(TestRoot::path("/data/app/vyrR58N").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u) << "never world-writable";
@@ -658,7 +658,7 @@ TEST_F(UpgradeEngine, ApplicationThatIsNoProgramOfThisBoxIsRefusedAndTheRealOneI
         EXPECT_TRUE(TestRoot::readFile("/data/keltoqz/log/jtcEnglneLog").contains(row.reason));
         EXPECT_EQ(TestRoot::readFile("/data/app/vyrR58N"), QByteArray("old program"));
         EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2"));
-        EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.part"));
+        EXPECT_FALSE(TestRoot::exists("/data/app/vyrR58N2.atomic-tmp"));
         EXPECT_FALSE(TestRoot::shellLog().mid(shellLines).join('\n').contains("mv ")) << "nothing swapped";
         EXPECT_FALSE(TestRoot::exists("/data/configs/led_load_config.ini"));
         EXPECT_EQ(g_app_reset_flag.load(), 0) << "no restart";
