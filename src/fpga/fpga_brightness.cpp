@@ -105,9 +105,13 @@ void fpga_manage::Power_ctrl_reset()
 // record or a PC level): a resend must not replace a percentage a user or PC tool set.
 int fpga_manage::Brightness_hand_dealwith(uint8_t)
 {
+    return serve_brightness(bri_request.load() != 0);
+}
+
+int fpga_manage::serve_brightness(bool fromBlock)
+{
     std::lock_guard<std::mutex> lock(bri_mutex);
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    const bool fromBlock = bri_request.load() != 0;
     // The block changed back to what this code wrote there: the level stands, and so does the
     // mode (a schedule would stop if its level were stored as a manual one).
     if (fromBlock && store && int(blockPercent(*store)) == bri_echo_percent.exchange(-1))

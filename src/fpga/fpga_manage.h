@@ -442,6 +442,7 @@ public:
 private:
     fpga_manage();
     int transfer(int fpga, uint32_t command, const uint8_t* tx, uint8_t* rx, uint32_t length);
+    int serve_brightness(bool fromBlock);  // Brightness_hand_dealwith with the block's request decided
     void apply_brightness(bool fromBlock); // the caller holds bri_mutex
     uint8_t reg_cache_[2][kRegCount] = {};
     uint8_t para_[2][kRamSize] = {};

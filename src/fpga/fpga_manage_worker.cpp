@@ -38,18 +38,19 @@ void* fpgamanageThread(void* arg)
     return nullptr;
 }
 
-// The LCD and output requests change hands under the system mutex, as their writers set them.
-bool takeRequest(std::atomic<uint8_t>& request)
+// A request changes hands under the mutex its writers set it under: the system mutex for the LCD
+// and output requests, Utils::_bri_set_mutex for the brightness.
+bool takeRequest(std::atomic<uint8_t>& request, QMutex& mutex = Utils::_system_mutex)
 {
     if (!request.load())
         return false;
-    QMutexLocker lock(&Utils::_system_mutex);
+    QMutexLocker lock(&mutex);
     return request.exchange(0) != 0;
 }
 
-void raiseAgain(std::atomic<uint8_t>& request)
+void raiseAgain(std::atomic<uint8_t>& request, QMutex& mutex = Utils::_system_mutex)
 {
-    QMutexLocker lock(&Utils::_system_mutex);
+    QMutexLocker lock(&mutex);
     request = 1;
 }
 
@@ -257,11 +258,8 @@ void fpga_manage::fpga_manage_deal()
     // Taken before the apply: a request raised while it runs is served by the next pass.
     if (takeRequest(lcd_request) && set_fpga_lcd() != 1)
         raiseAgain(lcd_request);
-    // The apply reads the request to tell a block change from a level: clear it only afterwards.
-    if (bri_request.load() && set_fpga_bri_val() == 1) {
-        QMutexLocker lock(&Utils::_bri_set_mutex);
-        bri_request = 0;
-    }
+    if (takeRequest(bri_request, Utils::_bri_set_mutex) && set_fpga_bri_val() != 1)
+        raiseAgain(bri_request, Utils::_bri_set_mutex);
     if (g_set_led_para.load() != 0)
         set_led_para_deal();
     Record_Time_Deal();
@@ -340,7 +338,7 @@ int fpga_manage::set_fpga_bri_val()
 {
     if (!get_fpga_status())
         return 0;
-    return Brightness_hand_dealwith(1);
+    return serve_brightness(true); // its request is already taken
 }
 
 int fpga_manage::set_output_status()

@@ -598,10 +598,12 @@ struct ApplyCase {
 const ApplyCase kApplyCases[] = {
     {"LCD offset", &fpga_manage::lcd_request, K::RamWrite, 1, 0},
     {"output on/off", &fpga_manage::onoff_request, K::RegisterWrite, 0, 0},
+    {"brightness", &fpga_manage::bri_request, K::RegisterWrite, 0, FpgaReg::Brightness},
 };
 
 TEST_F(FpgaWorker, RequestRaisedWhileItsApplyRunsIsServedAgain)
 {
+    fpgaChip().setCards(0, 1); // brightness goes out only with a linked port
     ASSERT_TRUE(runUntilUp());
     for (const ApplyCase& c : kApplyCases) {
         SCOPED_TRACE(c.name);
