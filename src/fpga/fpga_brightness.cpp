@@ -200,9 +200,14 @@ void fpga_manage::Brightness_init(const uint8_t* record)
         memcpy(HalfHourValue, record + 9, sizeof HalfHourValue);
         bri_task_enable = 1;
         break;
-    case 2:
+    case 2: {
+        // The sensor steps on levels 1-16 from the one the wall has: register 64 may still hold a
+        // raw value, which the apply shows as a level (0 and above 16 at full brightness).
+        const uint8_t held = reg(*this, 0, FpgaReg::ManualBrightness);
+        keepLevel(*this, held == 0 || held > 16 ? 16 : held, false);
         bri_task_enable = 1;
         break;
+    }
     default:
         break;
     }

@@ -168,12 +168,16 @@ TEST_F(Brightness, NoMultifunctionCardMeansNoReadAndNoFailure)
 {
     fpgaChip().setCards(2, 1);
     searchCards();
+    load(16, {153});
+    tick(2);
     load(2, {});
     tick(2);
     fpgaChip().clearPackets();
     fpga->Brightness_auto_change();
     EXPECT_TRUE(sensorReads(2).empty());
     EXPECT_EQ(fpga->bri_fail_count.load(), 0u);
+    EXPECT_EQ(fpgaChip().registerValue(6), 255);
+    EXPECT_EQ(fpga->reg_cached(0, FpgaReg::ManualBrightness), 16);
 }
 
 TEST_F(Brightness, RelaysFollowTheirCommandsAndTheirStateIsReadBack)
