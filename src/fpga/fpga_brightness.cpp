@@ -385,18 +385,27 @@ int fpga_manage::wait_VMF_reply(uint8_t expected, uint32_t keep)
     return 0;
 }
 
-int fpga_manage::Brightness_read_VMF_value()
+// A read of n bytes at address from the multifunction card, its answer kept as n bytes (the
+// sensor data or RAM0). 1 with a good answer.
+int fpga_manage::read_VMF(uint32_t address, uint16_t n)
 {
     if (mf_address == 0)
         return 0;
     uint8_t p[19];
-    const uint32_t n = readPacket(p, mf_address, 0x02000000, 128);
+    const uint32_t length = readPacket(p, mf_address, address, n);
     mf_data_valid = 0;
     {
         PosixLock lock(pass_mutex);
         mf_reply_flag = 0;
     }
-    if (send_packet(p, n, cardPort(*this)) == 1 && wait_VMF_reply(0x61, sizeof mf_card_data))
+    return send_packet(p, length, cardPort(*this)) == 1 && wait_VMF_reply(0x61, n) ? 1 : 0;
+}
+
+int fpga_manage::Brightness_read_VMF_value()
+{
+    if (mf_address == 0)
+        return 0;
+    if (read_VMF(0x02000000, sizeof mf_card_data))
         return 1;
     ++bri_fail_count;
     return 0;
@@ -494,16 +503,7 @@ void fpga_manage::Power_check_VMF()
 
 int fpga_manage::Power_read_VMF_value()
 {
-    if (mf_address == 0)
-        return 0;
-    uint8_t p[19];
-    const uint32_t n = readPacket(p, mf_address, 0, 256);
-    mf_data_valid = 0;
-    {
-        PosixLock lock(pass_mutex);
-        mf_reply_flag = 0;
-    }
-    return send_packet(p, n, cardPort(*this)) == 1 && wait_VMF_reply(0x61, sizeof mf_ram0) ? 1 : 0;
+    return read_VMF(0, sizeof mf_ram0);
 }
 
 void fpga_manage::Power_ctrl_filter()

@@ -422,6 +422,7 @@ public:
     int Brightness_read_VMF_value();   // 1 good reply
     void Brightness_auto_filter();
     int wait_VMF_reply(uint8_t expected, uint32_t keep); // 1 good, 0 none; caller does not hold pass_mutex
+    int read_VMF(uint32_t address, uint16_t n);        // a read kept as its n bytes; 1 good reply
     void Power_ctrl_deal(); // relays after window 0's signal; nothing calls it
     void Power_ctrl_task();
     void Power_check_VMF();
