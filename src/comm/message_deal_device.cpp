@@ -292,7 +292,10 @@ uint32_t message_deal::write_rtc_time(MessageFrame& f)
     for (int i = 0; i < 7; ++i)
         if (!bcd(f.body[10 + i], &v[i]))
             return f.status(1);
-    return f.status(Utils::setClock(v[0] + 100 * v[1], v[2], v[3], v[4], v[5], v[6]) ? 0 : 1);
+    if (!Utils::setClock(v[0] + 100 * v[1], v[2], v[3], v[4], v[5], v[6]))
+        return f.status(1);
+    fpga_manage::schedule_recheck();
+    return f.status(0);
 }
 
 uint32_t message_deal::get_card_version(MessageFrame& f)

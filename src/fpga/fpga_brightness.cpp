@@ -251,6 +251,7 @@ void fpga_manage::record_onoff_time(int selector)
         return;
     OnOff_time(MCU_RAM_CMD);
     setReg(*this, 0, FpgaReg::ScheduleEnabled, 1);
+    schedule_recheck();
 }
 
 void fpga_manage::Brightness_task()

@@ -51,6 +51,28 @@ bool entryIsTime(const uint8_t* t)
     return validTime(fromBcd(t[0]), fromBcd(t[1])) && validTime(fromBcd(t[2]), fromBcd(t[3]));
 }
 
+// The payload length a record needs for what it claims: the clock's seven fields, the on/off
+// count with the entries taken, the brightness mode with its level or its 48 half-hour levels.
+uint32_t payloadNeeded(const uint8_t* cmd)
+{
+    switch (cmd[1]) {
+    case 1: return 7;
+    case 2: return 1 + 4 * std::min<uint32_t>(cmd[8], 4);
+    case 3: {
+        const uint8_t mode = cmd[8] & 0xEF;
+        return mode == 0 ? 2 : mode == 1 ? 49 : 1;
+    }
+    default: return 0;
+    }
+}
+
+// An event's place in the day: its minute, a blank after a show of the same minute (a pass shows
+// before it blanks). Odd for a blank.
+int eventKey(int hour, int minute, bool blank)
+{
+    return (hour * 60 + minute) * 2 + (blank ? 1 : 0);
+}
+
 }
 
 bool fpga_manage::Dealwith_mcu_ram()
@@ -60,8 +82,14 @@ bool fpga_manage::Dealwith_mcu_ram()
     memcpy(cmd, MCU_RAM_CMD, sizeof cmd);
     if (cmd[0] != 0xAA)
         return true;
-    // A record is the header plus its payload; one that does not fit the area is not a command.
-    const uint32_t total = kHeader + getU16(cmd + 6);
+    // A record is the header plus its payload; one that does not fit the area, or whose payload
+    // does not hold what it claims, is not a command: the missing bytes would be a former one's.
+    const uint32_t length = getU16(cmd + 6), total = kHeader + length;
+    if (cmd[1] >= 1 && cmd[1] <= 3 && (total > kRamSize || length < payloadNeeded(cmd))) {
+        writeLogMsg(LOG_WARNING, "mailbox: command " + std::to_string(cmd[1]) + " with a length of " +
+                                     std::to_string(length) + " that does not fit what it holds, ignored");
+        return false;
+    }
     const uint8_t store = cmd[2];
     bool done = true; // a clock not set or a record not stored is not answered as done
     switch (cmd[1]) {
@@ -69,10 +97,6 @@ bool fpga_manage::Dealwith_mcu_ram()
         done = Checktime(cmd) == 0;
         break;
     case 2:
-        if (total > kRamSize) {
-            writeLogMsg(LOG_WARNING, "mailbox: on/off record longer than the command area, ignored");
-            return false;
-        }
         // An entry that is no time of day would be kept disarmed and never fire: the schedule
         // is not what the tool set, so it is refused and the one in force stays.
         for (int i = 0; i < std::min<int>(cmd[8], 4); ++i) {
@@ -82,6 +106,7 @@ bool fpga_manage::Dealwith_mcu_ram()
             }
         }
         OnOff_time(cmd);
+        schedule_recheck();
         if (store == 0xAA) {
             done = store_flash_record(FpgaFlash::kOnOffRecord, cmd, total);
             setScheduleEnabled(*this, 1);
@@ -91,10 +116,6 @@ bool fpga_manage::Dealwith_mcu_ram()
         }
         break;
     case 3: {
-        if (total > kRamSize) {
-            writeLogMsg(LOG_WARNING, "mailbox: brightness record longer than the command area, ignored");
-            return false;
-        }
         const uint8_t mode = cmd[8] & 0xEF;
         if (mode != 0) {
             if (store == 0xAA || store == 0x55) {
@@ -133,7 +154,9 @@ int fpga_manage::Checktime(const uint8_t* cmd)
         v[i] = fromBcd(cmd[8 + i]);
     // A nibble above 9 makes its field -1, which no date or time takes.
     const bool valid = v[0] >= 0 && v[1] >= 0 && Utils::setClock(v[1] * 100 + v[0], v[2], v[3], v[4], v[5], v[6]);
-    if (!valid)
+    if (valid)
+        schedule_recheck();
+    else
         writeLogMsg(LOG_WARNING, "mailbox: clock command with a date or time the board does not take, ignored");
     return valid ? 0 : 1;
 }
@@ -156,13 +179,54 @@ void fpga_manage::OnOff_time(const uint8_t* cmd)
     }
 }
 
-// An event is missed for the day when no pass falls into its minute (e.g. during an upgrade).
+void fpga_manage::schedule_recheck()
+{
+    if (fpga_manage* m = p_fpga_manage) {
+        m->onoff_recheck = 1;
+        wake();
+    }
+}
+
+// Events after now are armed for today, the others wait for tomorrow.
+int fpga_manage::onoff_catch_up(const TimeRealType& now)
+{
+    const int nowKey = eventKey(now.hour, now.minute, true);
+    int lastToday = -1, lastOfDay = -1;
+    for (int i = 0; i < onoff.count; ++i) {
+        OnOffEntry& e = onoff.entry[i];
+        if (e.on_hour == kNoTime)
+            continue;
+        const int show = eventKey(e.on_hour, e.on_minute, false), blank = eventKey(e.off_hour, e.off_minute, true);
+        for (int key : {show, blank}) {
+            if (key <= nowKey)
+                lastToday = std::max(lastToday, key);
+            lastOfDay = std::max(lastOfDay, key);
+        }
+        e.on_armed = show > nowKey;
+        e.off_armed = blank > nowKey;
+    }
+    onoff.day = now.day;
+    const int last = lastToday >= 0 ? lastToday : lastOfDay; // none yet today: yesterday's last
+    if (last < 0)
+        return -1;
+    onoff.state = uint8_t(last & 1);
+    return onoff.state;
+}
+
+// An event is missed for the day when no pass falls into its minute (e.g. during an upgrade). At
+// a start, a clock set or a load the wall takes the state of the last event before now; the write
+// waits while an LED step holds the block's black-screen word apart from the wall.
 void fpga_manage::dealwith_onoff()
 {
     int show = 0, blank = 0;
+    const bool recheck = g_set_led_para.load() == 0 && onoff_recheck.exchange(0);
+    const TimeRealType fresh = recheck ? refresh_time() : TimeRealType{};
     {
         std::lock_guard<std::mutex> lock(onoff_mutex);
-        const TimeRealType now = time_now;
+        const TimeRealType now = recheck ? fresh : time_now;
+        const int state = recheck ? onoff_catch_up(now) : -1;
+        show += state == 0;
+        blank += state == 1;
         for (int i = 0; i < onoff.count; ++i) {
             OnOffEntry& e = onoff.entry[i];
             if (e.on_armed && e.on_hour == now.hour && e.on_minute == now.minute) {

@@ -280,6 +280,12 @@ public:
     void OnOff_time(const uint8_t* cmd);    // parses an on/off record (mailbox layout)
     void dealwith_onoff();                  // one pass of the schedule against time_now
     int IT8563WE_Get(TimeRealType* time);   // from clock(); 0
+    TimeRealType refresh_time();            // time_now := the clock (its weekday kept); what it holds now
+    // The clock was set or a schedule loaded: the schedule's next pass puts the wall in the state
+    // of its last event before now, on a clock read then.
+    static void schedule_recheck();
+    std::atomic<uint8_t> onoff_recheck{0};
+    int onoff_catch_up(const TimeRealType& now); // the caller holds onoff_mutex; 1 blank, 0 show, -1 none
     // Erases the record's sector and programs n bytes unless the flash already holds them, then
     // reads them back. true when the flash holds the record.
     bool store_flash_record(uint32_t address, const uint8_t* data, uint32_t n);

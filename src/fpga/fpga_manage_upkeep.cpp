@@ -18,14 +18,18 @@ void fpga_manage::Record_Time_Deal()
     // Stamped with the tick it started at: ticks that come while it waits for the clock's lock
     // must not put the next read off.
     const uint32_t stamp = G_timeTicks.load();
+    refresh_time();
+    readtime_ticks = stamp;
+}
+
+TimeRealType fpga_manage::refresh_time()
+{
     TimeRealType now = {};
     IT8563WE_Get(&now);
-    {
-        std::lock_guard<std::mutex> lock(onoff_mutex);
-        now.weekday = time_now.weekday;
-        time_now = now;
-    }
-    readtime_ticks = stamp;
+    std::lock_guard<std::mutex> lock(onoff_mutex);
+    now.weekday = time_now.weekday;
+    time_now = now;
+    return now;
 }
 
 int fpga_manage::check_vbo_status(int fpga)

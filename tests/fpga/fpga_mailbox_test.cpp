@@ -8,12 +8,14 @@
 #include "platform/sim/devices/fpga_flash.h"
 #include "platform/sim/sim_board.h"
 #include "params/vyrrampara.h"
+#include "second_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <QDateTime>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,7 @@ protected:
     {
         EXPECT_TRUE(fpgaChip().violations().empty()) << fpgaChip().violations().front();
         EXPECT_TRUE(fpgaFlash().violations().empty()) << fpgaFlash().violations().front();
+        fpga_manage::clock = [] { return QDateTime::currentDateTime(); };
     }
     // A mailbox record (marker, command, store flag, payload length, payload) rung through register
     // 2; the write's answer (0 done) in `answer`.
@@ -58,8 +61,10 @@ protected:
     {
         return std::vector<uint8_t>(fpga_manage::MCU_RAM_CMD, fpga_manage::MCU_RAM_CMD + n);
     }
+    // The schedule's pass at that time, which the clock reads too.
     void at(uint32_t hour, uint32_t minute, uint32_t day = 1)
     {
+        fpga_manage::clock = [=] { return QDateTime(QDate(2026, 12, int(day)), QTime(int(hour), int(minute))); };
         fpga->time_now.hour = uint8_t(hour);
         fpga->time_now.minute = uint8_t(minute);
         fpga->time_now.day = uint8_t(day);
@@ -213,6 +218,7 @@ TEST_F(FpgaImages, ClockCommandSetsTheClockThroughTheShellOnly)
         {"2038", {0x38, 0x20, 0x01, 0x01, 0x00, 0x00, 0x00}, nullptr, 1, {}},
         {"date refuses", {0x24, 0x20, 0x05, 0x01, 0x09, 0x30, 0x00}, "date ", 1, {set[0]}},
         {"hwclock fails", {0x24, 0x20, 0x05, 0x01, 0x09, 0x30, 0x00}, "hwclock", 1, set},
+        {"no second", {0x24, 0x20, 0x05, 0x01, 0x09, 0x30}, nullptr, 1, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -285,12 +291,15 @@ TEST_F(FpgaImages, OnOffCommandTakesFourEntriesStoresAndErases)
     memcpy(fpga_manage::MCU_RAM_CMD, "\xAA\x02\x55\0\0\0\xF9\x03", 8); // 1017 + 8 bytes
     EXPECT_EQ(fpga->write_to_register(2, 0x04, 0x04, 0), 1);
     EXPECT_TRUE(fpgaFlash().log().empty());
-    // Nor an entry that is no time of day (hour 24, minute 60, not BCD): the schedule in force stays.
-    for (const std::vector<uint8_t>& entries : {std::vector<uint8_t>{1, 0x24, 0x00, 0x08, 0x00},
-                                               {2, 0x06, 0x00, 0x08, 0x00, 0x07, 0x00, 0x08, 0x60},
-                                               {1, 0x06, 0x0A, 0x08, 0x00}}) {
-        mailbox(2, 0xAA, entries);
-        EXPECT_EQ(answer, 1);
+    // Nor an entry that is no time of day (hour 24, minute 60, not BCD), nor a record shorter than
+    // what it claims (entries, 48 half-hour levels, a level, a mode): the ones in force stay.
+    const std::pair<uint8_t, std::vector<uint8_t>> refused[] = {
+        {2, {1, 0x24, 0x00, 0x08, 0x00}}, {2, {2, 0x06, 0x00, 0x08, 0x00, 0x07, 0x00, 0x08, 0x60}},
+        {2, {1, 0x06, 0x0A, 0x08, 0x00}}, {2, {2, 0x06, 0x00, 0x08, 0x00}}, {2, {}},
+        {3, std::vector<uint8_t>(48, 1)}, {3, {0x10}}, {3, {}}};
+    for (const auto& record : refused) {
+        mailbox(record.first, 0xAA, record.second);
+        EXPECT_EQ(answer, 1) << int(record.first) << ", " << record.second.size() << " bytes";
     }
     EXPECT_TRUE(fpgaFlash().log().empty());
     EXPECT_EQ(fpga->onoff.count, 2);
@@ -324,6 +333,33 @@ TEST_F(FpgaImages, ScheduleFiresOncePerDayAtBinaryTimes)
     at(10, 30, 2);
     at(10, 30, 2);
     EXPECT_EQ(fpgaChip().registerValue(0) & 0x04, 0) << "re-armed on the next day";
+}
+
+// At a start, a clock set (group 0x87 or the mailbox) and a load the wall takes the state of the
+// schedule's last event before now, yesterday's when none came today; later events still fire.
+TEST_F(FpgaImages, ScheduleStateIsTakenAtStartClockSetAndLoad)
+{
+    const std::vector<uint8_t> schedule = {2, 0x10, 0x30, 0x10, 0x00, 0x06, 0x00, 0x23, 0x00};
+    mailbox(2, 0xAA, schedule); // shows 06:00 and 10:30, blanks 10:00 and 23:00
+    SecondWriter tool = SecondWriter::inProcess();
+    const std::function<void(const Bytes&)> ways[] = {
+        [&](const Bytes&) { fpga->record_onoff_time(2); }, [&](const Bytes&) { mailbox(2, 0, schedule); },
+        [&](const Bytes& bcd) { mailbox(1, 0, bcd); }, [&](const Bytes& bcd) { tool.request(0x87, bcd); }};
+    const int rows[][3] = {{0, 30, 1}, {5, 59, 1}, {6, 0, 0}, {9, 59, 0}, {10, 0, 1}, {10, 29, 1}, {10, 30, 0}, {22, 59, 0}, {23, 0, 1}};
+    for (const auto& row : rows)
+        for (const auto& way : ways) {
+            fpga->write_to_register(0, 0x04, row[2] ? 0 : 0x04, 0); // the other state
+            way({0x26, 0x20, 0x12, 0x07, uint8_t(row[0] / 10 * 16 + row[0] % 10), uint8_t(row[1] / 10 * 16 + row[1] % 10), 0});
+            at(row[0], row[1], 7);
+            EXPECT_EQ(std::make_pair(fpgaChip().registerValue(0) & 0x04, int(store->u16(blk::kBlackScreen))), std::make_pair(row[2] * 4, row[2]))
+                << row[0] << ":" << row[1] << ", way " << &way - ways;
+        }
+    ways[3]({0x26, 0x20, 0x12, 0x07, 0x09, 0x00, 0}); // set back from 23:00: today's 10:00 and 10:30 come again
+    at(9, 0, 7);
+    for (const int minute : {0, 30}) {
+        at(10, minute, 7);
+        EXPECT_EQ(fpgaChip().registerValue(0) & 0x04, minute ? 0 : 0x04);
+    }
 }
 
 TEST_F(FpgaImages, ManualBrightnessAppliesTheLevelAndStoresTheRecord)
