@@ -1,6 +1,7 @@
 // Dispatch of a control frame to its command group.
 #include "comm/message_deal.h"
 #include "comm/cloud_commands.h"
+#include "params/vyrrampara.h"
 
 #include "base/global.h"
 #include "ui/mainwindow.h"
@@ -19,6 +20,12 @@ uint32_t MessageFrame::status(uint8_t s, uint32_t r)
     if (r > 1)
         memset(body + 11, 0, r - 1);
     return r;
+}
+
+uint8_t message_deal::blockWriteStatus(bool done, bool wrote)
+{
+    const VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    return done && (!wrote || (store && store->settingsSavable())) ? 0 : 1;
 }
 
 uint32_t message_deal::message_group_deal(uint8_t* body, uint32_t length, uint32_t capacity, uint64_t peer, SlowWork* slow)

@@ -69,9 +69,14 @@ public:
     uint32_t read_register(MessageFrame& f);
     int reg_cmd_run(uint8_t reg, uint8_t bits); // 0 when the register has an action and it ran, else 1
     bool REG_mcu_flag(uint8_t bits);            // register 11; false: an asked recall or store failed
-    void RegUpdate10(uint8_t bits);             // register 16: factory defaults
+    bool RegUpdate10(uint8_t bits);             // register 16: factory defaults; true: the block was written
     void RegUpdate11(uint8_t bits);             // register 17: input manager request
-    void RegAction161(uint8_t bits);            // reboot, scaler dump, window 0 pattern
+    bool RegAction161(uint8_t bits);            // reboot, scaler dump, window 0 pattern; true: idem
+
+    // The status of every answer to a command that writes the block: 0 only when it did what it
+    // was asked (`done`) and, where it wrote the block (`wrote`), the settings can be saved, since
+    // a tool told "done" expects the next start to load it.
+    static uint8_t blockWriteStatus(bool done, bool wrote);
 
     // Parameter memory (groups 0x60, 0x61, 0xB0, 0x81)
     uint32_t write_ram(MessageFrame& f);

@@ -384,7 +384,7 @@ uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
             handOver.commit(1);
     }
     f.body[11] = '1';
-    f.body[10] = refused || (applied && !store->settingsSavable()) ? 1 : 0;
+    f.body[10] = blockWriteStatus(!refused, applied);
     return 2;
 }
 

@@ -52,8 +52,7 @@ uint32_t message_deal::write_register(MessageFrame& f)
         __atomic_store_n(&store->image[regimage::kInputReinit], uint8_t(m & v), __ATOMIC_RELAXED);
         return f.status(0);
     case 161:
-        RegAction161(m & v);
-        return f.status(0);
+        return f.status(blockWriteStatus(true, RegAction161(m & v)));
     case 162:
     case 163:
     case 164:
@@ -130,12 +129,11 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t bits)
         upgradeFlagFromRegister(store && (store->image[10] & 0x7F) != 0);
         return 0;
     case 11:
-        return REG_mcu_flag(bits) ? 0 : 1;
+        return blockWriteStatus(REG_mcu_flag(bits), bits & 0x02);
     case 14:
         return RegUpdate0E(bits);
     case 16:
-        RegUpdate10(bits);
-        return 0;
+        return blockWriteStatus(true, RegUpdate10(bits));
     case 17:
         RegUpdate11(bits);
         return 0;
@@ -254,17 +252,14 @@ bool message_deal::applyParameterBlock()
     }
     if (storeAsked >= 0 && !store->storeMode(uint32_t(storeAsked), body, copyMenu))
         done = false;
-    // Applied, but a restart would lose it: the tool is told, as a failed store tells it.
-    if (!store->settingsSavable())
-        done = false;
     return done;
 }
 
-void message_deal::RegUpdate10(uint8_t bits)
+bool message_deal::RegUpdate10(uint8_t bits)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
-        return;
+        return false;
     // Default image byte 2 + i holds block byte 0x300 + i.
     auto restore = [store](uint32_t from, uint32_t to) {
         store->setBytes(from, default_para_ramlist + 2 + (from - kPersistStart), to - from);
@@ -291,6 +286,7 @@ void message_deal::RegUpdate10(uint8_t bits)
         restore(blk::kBrightness, blk::kPictureEnd);
         handOver.commit(1);
     }
+    return bits & 0x13;
 }
 
 void message_deal::RegUpdate11(uint8_t bits)
@@ -299,7 +295,7 @@ void message_deal::RegUpdate11(uint8_t bits)
         keltosource::p_kelto_source->sdi_reset_req = 1;
 }
 
-void message_deal::RegAction161(uint8_t bits)
+bool message_deal::RegAction161(uint8_t bits)
 {
     if (bits & 0x01) {
         // The 10 ms tick reboots 300 ticks after the stamp.
@@ -311,7 +307,7 @@ void message_deal::RegAction161(uint8_t bits)
 
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
-        return;
+        return false;
     ScalerHandOver handOver;
     const uint32_t fOff = blk::window(0, blk::win::kOutput), pOff = blk::window(0, blk::win::kDotByDot);
     const uint16_t F = store->u16(fOff), P = store->u16(pOff);
@@ -324,8 +320,9 @@ void message_deal::RegAction161(uint8_t bits)
         }
     }
     if (newF == F && newP == P)
-        return;
+        return false;
     store->setU16(fOff, newF);
     store->setU16(pOff, newP);
     handOver.commit(1);
+    return true;
 }

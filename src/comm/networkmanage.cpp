@@ -205,13 +205,13 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
 {
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
-    if (!protocol_phy::frame_valid(body, length) ||
-        !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length))
-        return; // dropped without a reply
-    m_tcpServer->frameFrom(fd);
     PendingAnswers::Destination to;
     to.fd = fd;
-    if (m_askers.request(uint64_t(fd), m_request.data(), length, to))
+    const auto taken = m_askers.take(uint64_t(fd), body, length, m_request.data(), uint32_t(m_request.size()), to);
+    if (taken == PendingAnswers::Frame::Broken)
+        return; // dropped without a reply
+    m_tcpServer->frameFrom(fd);
+    if (taken == PendingAnswers::Frame::ForCards)
         return;
     m_askers.serving();
     message_deal::SlowWork slow;

@@ -2,6 +2,14 @@
 
 #include <algorithm>
 
+PendingAnswers::Frame PendingAnswers::take(uint64_t asker, const uint8_t* body, uint32_t length, uint8_t* into,
+                                           uint32_t capacity, const Destination& to)
+{
+    if (!protocol_phy::frame_valid(body, length) || !protocol_phy::take_request(into, capacity, body, length))
+        return Frame::Broken;
+    return request(asker, into, length, to) ? Frame::ForCards : Frame::ForBox;
+}
+
 bool PendingAnswers::request(uint64_t asker, const uint8_t* frame, uint32_t length, const Destination& to)
 {
     m_waits.erase(asker);

@@ -33,10 +33,14 @@ public:
         : m_wake(std::move(wake)), m_wireMax(wireMax) {}
     ~PendingAnswers() { clear(); }
 
-    // A request (decoded, check byte included) of asker: its wait ends, and a frame for the cards
-    // is passed to the link, its answer to go to `to`. True when it was for the cards: the
-    // transport serves nothing more of it.
-    bool request(uint64_t asker, const uint8_t* frame, uint32_t length, const Destination& to);
+    // A frame of asker as it came (unescaped, check byte included). A broken one (failing its
+    // check, or longer than the request buffer `into` of `capacity` bytes) is dropped: Broken. A
+    // whole one is a request: the asker's wait ends, and one for the cards is passed to the link,
+    // its answer to go to `to` (ForCards: the transport serves nothing more of it); any other is
+    // copied into `into` for the transport to serve (ForBox).
+    enum class Frame { Broken, ForCards, ForBox };
+    Frame take(uint64_t asker, const uint8_t* body, uint32_t length, uint8_t* into, uint32_t capacity,
+               const Destination& to);
     // The request (its head) was answered message_deal::kSlow: its work runs off this thread, and
     // its answer, the work's status, goes to `to` once it has ended.
     void slow(uint64_t asker, const uint8_t* request, message_deal::SlowWork work, const Destination& to);
@@ -54,6 +58,7 @@ public:
     static constexpr uint8_t kIdle = 0, kWaiting = 1, kServing = 2;
 
 private:
+    bool request(uint64_t asker, const uint8_t* frame, uint32_t length, const Destination& to);
     struct Wait {
         Wait() = default;
         Wait(Wait&&) = default;

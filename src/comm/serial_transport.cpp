@@ -132,12 +132,13 @@ void SerialTransport::runOnce(int timeoutMs)
 
 void SerialTransport::serveFrame(const uint8_t* body, uint32_t length)
 {
-    if (!protocol_phy::frame_valid(body, length) ||
-        !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length))
+    const auto taken = m_askers.take(kLine, body, length, m_request.data(), uint32_t(m_request.size()),
+                                     PendingAnswers::Destination());
+    if (taken == PendingAnswers::Frame::Broken)
         return; // dropped without a reply
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
-    if (m_askers.request(kLine, m_request.data(), length, PendingAnswers::Destination()))
+    if (taken == PendingAnswers::Frame::ForCards)
         return;
     m_askers.serving();
     message_deal::SlowWork slow;

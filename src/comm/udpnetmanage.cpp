@@ -189,20 +189,20 @@ void udpnetManage::runOnce(int timeoutMs)
 
 void udpnetManage::serveFrame(const sockaddr_in& from, const uint8_t* body, uint32_t length)
 {
-    if (!protocol_phy::frame_valid(body, length) ||
-        !protocol_phy::take_request(m_request.data(), uint32_t(m_request.size()), body, length)) {
+    // Replies go to every box's neighbour at the sender's port: tools find boxes this way.
+    sockaddr_in to = from;
+    to.sin_addr.s_addr = htonl(platform::Net::broadcastAddress());
+    PendingAnswers::Destination answerTo;
+    answerTo.address = to;
+    const auto taken = m_askers.take(peerKey(from), body, length, m_request.data(), uint32_t(m_request.size()), answerTo);
+    if (taken == PendingAnswers::Frame::Broken) {
         if (traceOn())
             puts("\n frame error!!!!!!!");
         return;
     }
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
-    // Replies go to every box's neighbour at the sender's port: tools find boxes this way.
-    sockaddr_in to = from;
-    to.sin_addr.s_addr = htonl(platform::Net::broadcastAddress());
-    PendingAnswers::Destination answerTo;
-    answerTo.address = to;
-    if (m_askers.request(peerKey(from), m_request.data(), length, answerTo))
+    if (taken == PendingAnswers::Frame::ForCards)
         return;
     m_askers.serving();
     message_deal::SlowWork slow;

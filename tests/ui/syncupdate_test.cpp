@@ -128,6 +128,8 @@ TEST_F(PanelTest, ApplyIsAnsweredFailureAndThePanelToldWhileSettingsCannotBeSave
     ASSERT_TRUE(SyncUpdate::pInstance()->notice() && SyncUpdate::pInstance()->notice()->isVisible());
     EXPECT_TRUE(SyncUpdate::pInstance()->notice()->text().startsWith("Settings are not being saved"));
     EXPECT_EQ(tool.request(0xB0, {'1', 0, 6, 30, 0}), 1) << "single parameters alike";
+    EXPECT_EQ(tool.request(0xA0, {16, 0x10, 0, 0}), 1) << "the picture's factory defaults alike";
+    EXPECT_EQ(tool.request(0xA0, {161, 0x10, 0, 0x10}), 1) << "window 0's stitching alike";
     EXPECT_EQ(tool.set16(blk::kContrast, 38), 1);
     ASSERT_TRUE(QDir(file).removeRecursively());
     Panel::tick(SyncUpdate::kRetryTicks);
