@@ -1,6 +1,7 @@
 #include "comm/pending_answers.h"
 
 #include <algorithm>
+#include <iterator>
 
 PendingAnswers::Frame PendingAnswers::take(uint64_t asker, const uint8_t* body, uint32_t length, uint8_t* into,
                                            uint32_t capacity, const Destination& to)
@@ -12,7 +13,8 @@ PendingAnswers::Frame PendingAnswers::take(uint64_t asker, const uint8_t* body, 
 
 bool PendingAnswers::request(uint64_t asker, const uint8_t* frame, uint32_t length, const Destination& to)
 {
-    m_waits.erase(asker);
+    for (auto [it, end] = m_waits.equal_range(asker); it != end;)
+        it = it->second.card ? m_waits.erase(it) : std::next(it);
     if (!protocol_phy::is_card_frame(frame)) {
         served();
         return false;
@@ -21,7 +23,7 @@ bool PendingAnswers::request(uint64_t asker, const uint8_t* frame, uint32_t leng
     w.card = std::make_unique<CardLink::Asker>(m_wake);
     w.to = to;
     if (w.card->pass(frame, length))
-        m_waits[asker] = std::move(w);
+        m_waits.emplace(asker, std::move(w));
     served();
     return true;
 }
@@ -32,7 +34,7 @@ void PendingAnswers::slow(uint64_t asker, const uint8_t* request, message_deal::
     w.head.assign(request, request + protocol_phy::kHeadSize);
     w.to = to;
     w.work = SlowRequest::start(std::move(work), m_wake);
-    m_waits[asker] = std::move(w);
+    m_waits.emplace(asker, std::move(w));
     served();
 }
 

@@ -15,9 +15,10 @@
 // A transport's askers whose answer comes later, kept by the transport's thread alone: each (a TCP
 // client, a UDP sender, the serial line) with where the answer goes, waiting for a card's answer
 // to its frame on the card link (fpga/card_link.h), or for its slow request's work to end
-// (SlowRequest). One rule on every transport: an asker's next request ends its own wait (a late
-// answer is dropped), other askers' waits go on, and a broken frame, which is dropped without a
-// reply, is no request and ends nothing.
+// (SlowRequest). One rule on every transport: an asker's next request ends its own wait for a card
+// (a late answer is dropped), other askers' waits go on, and a broken frame, which is dropped
+// without a reply, is no request and ends nothing. A slow request's answer goes once its work has
+// ended, whatever its asker sent meanwhile: the work ran, and the tool is told how it ended.
 class PendingAnswers {
 public:
     struct Destination {
@@ -35,7 +36,7 @@ public:
 
     // A frame of asker as it came (unescaped, check byte included). A broken one (failing its
     // check, or longer than the request buffer `into` of `capacity` bytes) is dropped: Broken. A
-    // whole one is a request: the asker's wait ends, and one for the cards is passed to the link,
+    // whole one is a request: the asker's card wait ends, and one for the cards is passed to the link,
     // its answer to go to `to` (ForCards: the transport serves nothing more of it); any other is
     // copied into `into` for the transport to serve (ForBox).
     enum class Frame { Broken, ForCards, ForBox };
@@ -73,7 +74,7 @@ private:
         std::vector<uint8_t> head;              // with its request's head
         Destination to;
     };
-    std::map<uint64_t, Wait> m_waits;
+    std::multimap<uint64_t, Wait> m_waits; // an asker's waits in the order they came
     const std::function<void()> m_wake;
     const uint32_t m_wireMax;
     protocol_phy m_phy;

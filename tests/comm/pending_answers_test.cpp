@@ -33,6 +33,7 @@ TEST(PendingAnswers, EachAnswerReachesItsAskerAsTheRulesSay)
         {"a slow answer goes when its work ends, other askers served meanwhile", "sybBe", "B card at 3; A slow at 4; "},
         {"a closed asker gets no card answer late", "acxA", ""},
         {"nor a slow answer, though a new asker took its place", "scxe", ""},
+        {"a slow answer is kept across its asker's next frames", "sxaAe", "A card at 3; A slow at 4; "},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.rule);

@@ -493,7 +493,8 @@ TEST_F(TcpTransport, WaitForACardOutlastsOtherClientsAndEndsByItsTimeOut)
 }
 
 // A program whose check start never ends holds only the tool that wrote register 14: another
-// tool's read is answered meanwhile, and the first gets its refusal once the check's limit ends it.
+// tool's read and its own are answered meanwhile, and it gets its refusal once the check's limit
+// ends it.
 TEST_F(TcpTransport, HangingCheckStartHoldsOnlyTheToolThatAskedForIt)
 {
     ASSERT_TRUE(TestRoot::writeFile("/data/app/vyrR58N", "running"));
@@ -506,6 +507,7 @@ TEST_F(TcpTransport, HangingCheckStartHoldsOnlyTheToolThatAskedForIt)
     ASSERT_TRUE(tool->sendFrame(Wire::request(0xA0, {14, 0x01, 0, 0x01})));
     EXPECT_TRUE(waitFor(checkStartRunning, 2000));
     const Bytes read = other->request(Wire::readRam(0, 16), 500);
+    EXPECT_EQ(tool->request(Wire::readRegister(4, 0x45), 500), echoReply(0x45)) << "and the tool's own next request";
     Bytes refusal;
     const bool answered = tool->receive(&refusal, 6000);
     unsetenv("VYR_SAMPLE_CHECK_HANGS"); // only now: a child seen started may not have read it yet
