@@ -10,6 +10,7 @@ enum Point {
     LedStepWait,     // the scaler worker at the start of its wait for the FPGA's LED step
     WifiAnswerWait,  // the Wi-Fi command port's thread before it chooses how long to wait
     BlackScreenWriteBack, // the FPGA worker between its read of the black-screen word and its write
+    StoreModeWord,        // a user mode's store between its file and its current-mode word
     kPoints
 };
 void hold(Point point);    // from now on a thread that comes to the point stops there

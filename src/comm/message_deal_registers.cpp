@@ -173,20 +173,21 @@ bool message_deal::applyParameterBlock()
     int storeAsked = -1;
     uint8_t body[kModeDataSize];
     bool copyMenu = false;
+    uint16_t current = 0; // the mode in use as this apply leaves it
     {
         ScalerHandOver handOver;
-        // The apply takes the tool's bytes as they are: it writes the block raw and leaves no mode
-        // in use unless it loads the tool's recall.
+        // The apply takes the tool's bytes as they are: it writes the block raw. The mode in use
+        // stays while the mode body does not change, and is the tool's recall once it loads.
         uint8_t* b = store->block;
         uint8_t before[kBlockSize]; // the screen the box runs, before the tool's bytes or recall
         store->appliedCopy(before);
-        // The tool's recall or store is its own bytes of the two words, told apart from what the box
-        // set there itself: a store that set the current mode, or another writer's refresh, is no recall.
+        // The tool's recall or store is its own write of the two words, whatever value the box held
+        // there: a store that set the current mode, or another writer's refresh, is no recall.
         const uint16_t L = store->u16(blk::kCurrentMode);
-        const bool recall = !store->boxHolds(blk::kCurrentMode);
+        const bool recall = store->toolWrote(blk::kCurrentMode);
         const uint16_t request = store->u16(blk::kSaveModeRequest);
-        const bool storing = request != 0 && !store->boxHolds(blk::kSaveModeRequest);
-        uint16_t current = 0;
+        const bool storing = store->toolAsks(blk::kSaveModeRequest);
+        current = recall ? 0 : store->boxWord(blk::kCurrentMode);
         if (recall && L != 0) {
             bool loaded = false;
             // The word is anybody's to write; only 1-16 name a record.
@@ -234,6 +235,8 @@ bool message_deal::applyParameterBlock()
             flags = uint8_t((flags & ~0x0C) | effect);
         }
 
+        if (!recall && memcmp(b + kModeBodyStart, before + kModeBodyStart, kModeDataSize) != 0)
+            current = 0;
         // A store is of the block as this apply leaves it; it is served before the answer, so the
         // tool's next request cannot overwrite it.
         if (storing && request <= kModeCount) {
@@ -250,7 +253,7 @@ bool message_deal::applyParameterBlock()
             done = false;
         handOver.commit(1);
     }
-    if (storeAsked >= 0 && !store->storeMode(uint32_t(storeAsked), body, copyMenu))
+    if (storeAsked >= 0 && !store->storeMode(uint32_t(storeAsked), body, copyMenu, current))
         done = false;
     return done;
 }

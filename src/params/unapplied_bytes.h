@@ -21,9 +21,10 @@ public:
     void putBack(uint8_t* copy) const;
     // Byte i of `block` as the box set it (without the tool byte still in it).
     uint8_t boxByte(const uint8_t* block, uint32_t i) const { return toolByte(block, i) ? before_[i] : block[i]; }
+    // Byte i of `block` is a tool's, whatever the box held under it.
+    bool toolByte(const uint8_t* block, uint32_t i) const { return written_[i] && block[i] == wrote_[i]; }
 
 private:
-    bool toolByte(const uint8_t* block, uint32_t i) const { return written_[i] && block[i] == wrote_[i]; }
     bool any_ = false;
     std::bitset<kBlockSize> written_;
     uint8_t before_[kBlockSize] = {};

@@ -149,11 +149,6 @@ void VyrRamPara::setBoxWord(uint32_t offset, uint16_t value)
     }
 }
 
-bool VyrRamPara::toolAsks(uint32_t word) const
-{
-    return u16(word) != 0 && !boxHolds(word);
-}
-
 void VyrRamPara::appliedCopy(uint8_t* out)
 {
     PosixLock records(mutex); // the input drivers write their records under it

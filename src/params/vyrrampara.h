@@ -80,19 +80,24 @@ public:
     // store asked, handed over; a recall or store request a tool wrote into those words waits for
     // its apply, which serves it. False when m holds no saved mode.
     bool recallMode(uint32_t m);
-    // The word at `offset` holds the box's own value, not a tool's write waiting for its apply
-    // (hand-over held).
-    bool boxHolds(uint32_t offset) const { return u16(offset) == boxWord(offset); }
+    // The word at `offset` holds a tool's write waiting for its apply, whatever value the box
+    // held there (hand-over held).
+    bool toolWrote(uint32_t offset) const
+    {
+        return unapplied_.toolByte(block, offset) || unapplied_.toolByte(block, offset + 1);
+    }
+    bool toolAsks(uint32_t word) const { return u16(word) != 0 && toolWrote(word); } // a recall or store
     int test_signal(int code);
     void ram_para_save();
     void ram_para_reset();
 
     // Files (parameter file and user modes)
     uint32_t mode_file_write(uint32_t m, uint32_t kind);
-    // Stores `body` (block 0x380-0xFFF as it stood when the store was asked) as user mode m: the
-    // file first, then the record, then the current mode := m + 1, handed over. False when the file
-    // was not written: the record and the current mode stay as they were.
-    bool storeMode(uint32_t m, const uint8_t* body, bool copyMenu);
+    // Stores `body` (block 0x380-0xFFF as it stood when the store was asked, with `current` the
+    // mode then in use) as user mode m: the file first, then the record, then the current mode :=
+    // m + 1, handed over, unless another writer changed the body or the current mode since. False
+    // when the file was not written: the record and the current mode stay as they were.
+    bool storeMode(uint32_t m, const uint8_t* body, bool copyMenu, uint16_t current);
     bool storeMode(uint32_t m); // the block as it stands now (the panel's store tool)
     uint32_t mode_file_deal(uint32_t m, uint32_t operation);
     // Register 11 bit 2: the records the protocol wrote since into their files (saved) or out of
@@ -130,7 +135,6 @@ private:
     void copyMenuFile(uint32_t m); // omenu.json -> MOnn.json; caller holds the file mutex
     int findCropEntry(uint8_t source, uint32_t n); // caller holds the scaler mutex
     void rebuildCropBitmap();                      // caller holds the scaler mutex
-    bool toolAsks(uint32_t word) const; // a tool's recall or store request waits in `word`
     std::bitset<kModeCount> replaced_;             // records the protocol wrote; under records_mutex
     UnappliedBytes unapplied_;                     // a tool's block writes not yet applied; under the hand-over
     bool requestDropped_ = false;                  // a tool's recall or store overwritten since; idem

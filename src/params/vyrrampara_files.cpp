@@ -7,6 +7,7 @@
 #include "base/delay.h"
 #include "base/global.h"
 #include "base/logMsg.h"
+#include "base/race_pause.h"
 #include "base/utils.h"
 #include "platform/paths.h"
 
@@ -233,15 +234,22 @@ bool VyrRamPara::writeModeRecord(uint32_t m, const uint8_t* body, bool copyMenu)
     return true;
 }
 
-bool VyrRamPara::storeMode(uint32_t m, const uint8_t* body, bool copyMenu)
+bool VyrRamPara::storeMode(uint32_t m, const uint8_t* body, bool copyMenu, uint16_t current)
 {
     if (m >= kModeCount || !writeModeRecord(m, body, copyMenu))
         return false;
+    RacePause::at(RacePause::StoreModeWord);
     {
         ScalerHandOver handOver;
-        // A recall a tool has written meanwhile is the tool's: its apply serves it.
-        setBoxWord(blk::kCurrentMode, uint16_t(m + 1));
-        handOver.commit(1);
+        // Another writer's recall or change since the copy is what the wall shows: it is not this
+        // mode. A recall a tool has written meanwhile is the tool's: its apply serves it.
+        uint8_t now[kBlockSize];
+        appliedCopy(now);
+        if (blk::get16(now, blk::kCurrentMode) == current &&
+            memcmp(now + kModeBodyStart, body, kModeDataSize) == 0) {
+            setBoxWord(blk::kCurrentMode, uint16_t(m + 1));
+            handOver.commit(1);
+        }
     }
     if (traceOn())
         printf("\n user mode save change ,%#x \n", blk::kMarkerSaved);
@@ -255,7 +263,7 @@ bool VyrRamPara::storeMode(uint32_t m)
         ScalerHandOver lock;
         appliedCopy(copy); // bytes a tool has written wait for its own apply, as for the file
     }
-    return storeMode(m, copy + kModeBodyStart, blk::get16(copy, blk::kOsdMenu) == 1);
+    return storeMode(m, copy + kModeBodyStart, blk::get16(copy, blk::kOsdMenu) == 1, blk::get16(copy, blk::kCurrentMode));
 }
 
 bool VyrRamPara::saveReplacedModes()

@@ -6,6 +6,7 @@
 #include "message_deal_fixture.h"
 #include "fpga_up.h"
 #include "program.h"
+#include "race_hold.h"
 #include "second_writer.h"
 #include "test_root.h"
 #include "platform/sim/sim_board.h"
@@ -170,8 +171,8 @@ TEST_F(MessageDealTest, Register11Bit3ReloadsTheMenuOnlyWhenItIsUsed)
 }
 
 // A tool's recall (0x362) or store (0x364), written and then applied: served before the answer,
-// which is 0 only for what was done; a word no record stands behind is answered 1, loads and
-// stores nothing and leaves no mode named in use.
+// which is 0 only for what was done; a word no record stands behind is answered 1 and loads and
+// stores nothing: a recall of it leaves no mode in use, a store the mode in use (16, stored last).
 TEST_F(MessageDealTest, Register11ServesTheToolsRecallAndStoreBeforeItsAnswer)
 {
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", "{}"));
@@ -190,9 +191,9 @@ TEST_F(MessageDealTest, Register11ServesTheToolsRecallAndStoreBeforeItsAnswer)
         {"recall of 17", 0x362, 17, 1, 0, 0x11, -1},
         {"recall of 0xFFFF", 0x362, 0xFFFF, 1, 0, 0x11, -1},
         {"store as mode 16", 0x364, 16, 0, 16, 0x11, 15},
-        {"store as mode 17", 0x364, 17, 1, 0, 0x11, -1},
-        {"store as 0xFFFF", 0x364, 0xFFFF, 1, 0, 0x11, -1},
-        {"store request 0", 0x364, 0, 0, 0, 0x11, -1},
+        {"store as mode 17", 0x364, 17, 1, 16, 0x11, -1},
+        {"store as 0xFFFF", 0x364, 0xFFFF, 1, 16, 0x11, -1},
+        {"store request 0", 0x364, 0, 0, 16, 0x11, -1},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -217,10 +218,37 @@ TEST_F(MessageDealTest, Register11ServesTheToolsRecallAndStoreBeforeItsAnswer)
         EXPECT_EQ(uint8_t(file[2]), 0x11);
         EXPECT_EQ(TestRoot::readFile("/data/modes/MO10.json"), QByteArray("{}")) << "menu on: its copy goes with the mode";
     }
-    // A mode the box made current (not the tool's word) is forgotten by the next apply.
-    store->setU16(0x362, 5);
-    EXPECT_EQ(writeReg(11, 0x02, 0), 0);
+    // A tool's recall of the mode the box marks in use (the panel's recall) loads it, over a body
+    // byte written before it; another tool's apply that changes no byte of the mode body leaves it
+    // in use, and one that changes a byte does not.
+    ASSERT_TRUE(store->recallMode(2));
+    SecondWriter a = SecondWriter::inProcess(1), b = SecondWriter::inProcess(2);
+    EXPECT_EQ(a.writeBlock(blk::kContrast, {70, 0}), 0);
+    EXPECT_EQ(a.set16(blk::kCurrentMode, 3), 0);
+    EXPECT_EQ(blockU16(blk::kContrast), 0x4242);
+    EXPECT_EQ(b.apply(), 0);
+    EXPECT_EQ(blockU16(0x362), 3);
+    EXPECT_EQ(b.set16(blk::kContrast, 77), 0);
     EXPECT_EQ(blockU16(0x362), 0);
+}
+
+// A tool's store parked between its file and its mode word while another tool recalls a mode:
+// the recalled mode stays in use, and the stored one is not named over it.
+TEST_F(MessageDealTest, StoreLeavesTheModeAnotherToolRecalledMeanwhile)
+{
+    store->mode[2][0] = store->mode[2][1] = blk::kMarkerSaved;
+    memset(store->mode[2] + 2, 0x42, kModeDataSize);
+    RaceHold between(RacePause::StoreModeWord);
+    int stored = -1;
+    std::thread a([&stored] { stored = SecondWriter::inProcess(1).set16(blk::kSaveModeRequest, 5); });
+    EXPECT_TRUE(between.parked());
+    EXPECT_EQ(SecondWriter::inProcess(2).set16(blk::kCurrentMode, 3), 0);
+    between.release();
+    a.join();
+    EXPECT_EQ(stored, 0);
+    EXPECT_EQ(blockU16(blk::kCurrentMode), 3);
+    EXPECT_EQ(blockU16(blk::kContrast), 0x4242) << "the block holds mode 3";
+    EXPECT_TRUE(store->VyrUserModeSaved(4));
 }
 
 // A tool's recalls beside the input thread's EDID check and the FPGA worker's black-screen read,
