@@ -38,14 +38,17 @@ constexpr uint32_t kMaxPropertyText = 256;
 uint32_t g_4gsendfile_len = 0;
 uint32_t g_4gsendfile_staging = 0; // the uploads' staging changes when sendFile cleared the buffer
 
-// The certificate upload belongs to the peer whose sendFile opened it, as a group 0xC0 transfer
-// does: until its owner's end or cancel, or 30 s of its silence, another peer's sendFile is refused,
-// and the data and ends of anyone but the last owner are refused always, so an end stores only the
+// The certificate upload belongs to the host whose sendFile opened it (request_peer::host), so a
+// tool that reconnects, or sends each command from a new connection or source port, goes on.
+// Until its end or cancel, or 30 s of its silence, another host's sendFile is refused, and the
+// data and ends of any host but the last owner are refused always, so an end stores only the
 // bytes its own upload counted. Touched under Utils::_file_deal_mutex.
+constexpr const char* kOtherHost = "Another host's upload in progress.";
+constexpr const char* kNoneStarted = "No upload started.";
 struct CertificateUpload {
     bool open = false;  // between an accepted sendFile and its owner's end or cancel
     bool owned = false; // a sendFile has named an owner since power-up
-    uint64_t owner = 0;
+    uint64_t owner = 0; // its host
     bool gone = false;  // cancelled or dropped for silence: its data and end are refused
     uint32_t heard = 0; // G_timeTicks of the owner's last request
 
@@ -56,18 +59,31 @@ struct CertificateUpload {
             gone = true;
         }
     }
-    bool mayStart(uint64_t peer)
+    // Why the peer may not start an upload; nullptr when it may.
+    const char* startRefused(uint64_t peer)
     {
         dropIfSilent();
-        return !open || owner == peer;
+        return open && owner != request_peer::host(peer) ? kOtherHost : nullptr;
     }
-    bool mayContinue(uint64_t peer)
+    // Why the peer's data, end or cancel do not go on; nullptr when they do.
+    const char* continueRefused(uint64_t peer)
     {
         dropIfSilent();
-        return !gone && (!owned || owner == peer);
+        if (!owned || (owner == request_peer::host(peer) && !gone))
+            return nullptr;
+        return open ? kOtherHost : kNoneStarted;
     }
 };
 CertificateUpload certificate;
+
+// Why the peer's sendFile or data may not use the staging buffer; nullptr when they may. A group
+// 0xC0 transfer holds it for its own connection.
+const char* uploadRefused(uint64_t peer, bool starting)
+{
+    if (!file_transfer::stagingFreeFor(peer))
+        return "File transfer in progress.";
+    return starting ? certificate.startRefused(peer) : certificate.continueRefused(peer);
+}
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...)
@@ -512,12 +528,12 @@ std::string sendFile(const CloudRequest& r)
         return failure("sendFile", code, why);
     if (unknown || s.pairs == 0)
         return "sendFile";
-    if (!file_transfer::stagingFreeFor(r.peer) || !certificate.mayStart(r.peer))
-        return failure("sendFile", 320, "file create failed.");
+    if (const char* why = uploadRefused(r.peer, true))
+        return failure("sendFile", 320, why);
     memset(fileBuf_kelto, 0, kStagingSize);
     g_4gsendfile_len = 0;
     g_4gsendfile_staging = file_transfer::stagingChanges();
-    certificate = {true, true, r.peer, false, G_timeTicks.load()};
+    certificate = {true, true, request_peer::host(r.peer), false, G_timeTicks.load()};
     return format("sendFile 200 fileID:%d\r\n", kFileId);
 }
 
@@ -550,8 +566,8 @@ std::string sendFileData(const CloudRequest& r)
     const uint64_t dataStart = uint64_t(s.end) + 1;
     if (!haveLength || !lineFeed || dataStart + ext > r.dataLength || offset > kStagingSize - ext)
         return failure("sendFileData", 332, "Invaild file length.");
-    if (!file_transfer::stagingFreeFor(r.peer) || !certificate.mayContinue(r.peer))
-        return failure("sendFileData", 320, "file create failed.");
+    if (const char* why = uploadRefused(r.peer, false))
+        return failure("sendFileData", 320, why);
     memcpy(fileBuf_kelto + offset, r.data + dataStart, size_t(ext));
     g_4gsendfile_len += uint32_t(ext);
     certificate.heard = G_timeTicks.load();
@@ -563,7 +579,8 @@ std::string sendFileEnd(const CloudRequest& r)
     std::string reply;
     bool unknown = false;
     // Another's upload is not compared with: the end is refused below whatever length it names.
-    const bool own = certificate.mayContinue(r.peer);
+    const char* notOwn = certificate.continueRefused(r.peer);
+    const bool own = !notOwn;
     const Scan s = scanPairs(r.text, "sendfileend", 49, [&](const std::string& k, const std::string& v) {
         if (k == "fileid") {
             checkFileId(v, "sendFileEnd", reply);
@@ -578,7 +595,7 @@ std::string sendFileEnd(const CloudRequest& r)
     if (answeredByPairs(s, "sendFileEnd", unknown, reply))
         return reply;
     if (!own)
-        return failure("sendFileEnd", 320, "file create failed.");
+        return failure("sendFileEnd", 320, notOwn);
     certificate.open = false;
     // An empty certificate would replace the stored one with nothing the cloud link can use.
     if (g_4gsendfile_len == 0 || g_4gsendfile_len > kStagingSize)
@@ -613,12 +630,12 @@ std::string cancelTransfer(const char* name, const char* word, const std::string
     return format("%s 200 fileID:%d\r\n", name, kFileId);
 }
 
-// The owner's cancel ends its upload, whose bytes no end stores then; another peer's changes nothing.
+// The owner's cancel ends its upload, whose bytes no end stores then; another host's changes nothing.
 std::string sendFileCancel(const CloudRequest& r)
 {
     bool done = false;
     const std::string reply = cancelTransfer("sendFileCancel", "sendfilecancel", r.text, &done);
-    if (done && certificate.mayContinue(r.peer)) {
+    if (done && !certificate.continueRefused(r.peer)) {
         certificate.open = false;
         certificate.gone = true;
     }

@@ -16,13 +16,21 @@ void copy4GRam(uint8_t* out);          // k4GRamSize bytes, taken under the lock
 extern std::atomic<uint8_t> flag_kelto;  // a screenshot is being taken
 extern std::atomic<uint32_t> len_kelto; // size of the last screenshot file
 
-// Who sent a request: a file transfer belongs to the peer that started it. Each transport names
-// its peers in a range of its own.
+// Who sent a request: a file transfer belongs to the peer that started it, a cloud certificate
+// upload to its host. Each transport names its peers in a range of its own.
 namespace request_peer {
 constexpr uint64_t kLocal = 0; // requests made inside the program
 inline uint64_t serial(int port) { return 1ull << 56 | uint32_t(port); }
-inline uint64_t tcp(uint64_t connection) { return 2ull << 56 | (connection & ((1ull << 56) - 1)); }
+// A connection number recurs only after 2^24 more connections, none of them open that long.
+inline uint64_t tcp(uint32_t address, uint64_t connection) { return 2ull << 56 | uint64_t(address) << 24 | (connection & 0xFFFFFF); }
 inline uint64_t udp(uint32_t address, uint16_t port) { return 3ull << 56 | uint64_t(address) << 16 | port; }
+// The host as the TCP port counts them, its IPv4 address whatever connection or source port it
+// uses; a serial line is a host of its own.
+inline uint64_t host(uint64_t peer)
+{
+    const uint64_t kind = peer >> 56;
+    return kind == 2 ? 4ull << 56 | (peer >> 24 & 0xFFFFFFFF) : kind == 3 ? 4ull << 56 | (peer >> 16 & 0xFFFFFFFF) : peer;
+}
 }
 
 // One request in its transport's buffer. The reply is built in place: status at byte 10, data

@@ -215,8 +215,8 @@ void networkManage::serveFrame(int fd, const uint8_t* body, uint32_t length)
         return;
     m_askers.serving();
     message_deal::SlowWork slow;
-    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize,
-                                                     request_peer::tcp(m_tcpServer->clientId(fd)), &slow);
+    const uint64_t peer = request_peer::tcp(m_tcpServer->clientAddress(fd), m_tcpServer->clientId(fd));
+    const uint32_t r = m_message->message_group_deal(m_request.data(), length - 1, kMessageBufferSize, peer, &slow);
     if (r == message_deal::kSlow)
         return m_askers.slow(uint64_t(fd), m_request.data(), std::move(slow), to);
     // TCP replies even when the handler has nothing to say (r = 0: the bare head).

@@ -152,6 +152,12 @@ uint64_t TcpServer::clientId(int fd) const
     return it == m_clients.end() ? 0 : it->second.id;
 }
 
+uint32_t TcpServer::clientAddress(int fd) const
+{
+    const auto it = m_clients.find(fd);
+    return it == m_clients.end() ? 0 : it->second.address;
+}
+
 void TcpServer::frameFrom(int fd)
 {
     const auto it = m_clients.find(fd);

@@ -48,6 +48,7 @@ public:
 
     int port() const;                    // the bound port (a listener on port 0 gets one)
     uint64_t clientId(int fd) const;     // the connection's number, never reused; 0 for none
+    uint32_t clientAddress(int fd) const; // its peer's IPv4 address; 0 for none
     void frameFrom(int fd);              // the client sent a whole frame: it is in use
     bool nextIdleClose(uint32_t* due) const; // the tick the next client falls idle at; false for none
     size_t clientCount() const { return m_client_count.load(); } // readable from any thread

@@ -175,14 +175,14 @@ TEST_F(CloudCommands, CertificateOverwrittenByAnUploadIsNotStored)
         EXPECT_FALSE(TestRoot::exists("/data/configs/cloud_cafile"));
     }
     // Another peer's open upload owns the buffer: the certificate transfer is refused until it ends.
-    const uint64_t tool = request_peer::tcp(1);
+    const uint64_t tool = request_peer::tcp(0x7F000001, 1);
     G_timeTicks += 3000; // the upload above fell silent: it is dropped
     const std::vector<uint8_t> start = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0xC0, 1, 0, 0, 'A', 'L', 'I', 'S', 0, 5, 0, 0, 0};
     ASSERT_EQ(deal(start, kMessageBufferSize, tool), 3u);
     ASSERT_EQ(buf[10], 0);
-    EXPECT_EQ(cloud(3, "sendfile filelen:5 \n"), "sendFile 320 extLength:19\r\nfile create failed.");
+    EXPECT_EQ(cloud(3, "sendfile filelen:5 \n"), "sendFile 320 extLength:26\r\nFile transfer in progress.");
     EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:0 extlength:5 \n", "HELLO"),
-              "sendFileData 320 extLength:19\r\nfile create failed.");
+              "sendFileData 320 extLength:26\r\nFile transfer in progress.");
     EXPECT_EQ(cloud(3, "sendfile filelen:5 \n", "", tool), "sendFile 200 fileID:101\r\n") << "the owner's own";
     G_timeTicks += 3000;
     // A transfer the uploads left alone is stored.
@@ -192,55 +192,60 @@ TEST_F(CloudCommands, CertificateOverwrittenByAnUploadIsNotStored)
     EXPECT_EQ(TestRoot::readFile("/data/configs/cloud_cafile"), QByteArray("HELLO"));
 }
 
-// Two tools' certificate uploads: the first sendFile's tool owns the upload until its end, its
-// cancel or 30 s of its silence. Meanwhile the other's sendFile, data and end are refused, and an
-// end stores only the bytes of its tool's own upload.
-TEST_F(CloudCommands, CertificateUploadBelongsToTheToolThatStartedIt)
+// Two hosts' certificate uploads: the first sendFile's host owns the upload until its end, its
+// cancel or 30 s of its silence, whichever connection or source port its requests come from.
+// Meanwhile the other's sendFile, data and end are refused, saying why, and an end stores only the
+// bytes of its host's own upload.
+TEST_F(CloudCommands, CertificateUploadBelongsToTheHostThatStartedIt)
 {
-    const uint64_t A = request_peer::tcp(1), B = request_peer::tcp(2);
+    const uint64_t A = request_peer::tcp(0x0A000001, 1), B = request_peer::tcp(0x0A000002, 2);
+    const uint64_t reconnectedA = request_peer::tcp(0x0A000001, 3), udpA = request_peer::udp(0x0A000001, 40000);
     auto sendFile = [&](uint64_t p) { return cloud(3, "sendfile filelen:5 \n", "", p); };
     auto data = [&](uint64_t p, const char* d) { return cloud(4, "sendfiledata fileid:101 offset:0 extlength:5 \n", d, p); };
     auto end = [&](uint64_t p) { return cloud(5, "sendfileend fileid:101 filelen:5 \n", "", p); };
     auto cancel = [&](uint64_t p) { return cloud(6, "sendfilecancel fileid:101 \n", "", p); };
-    auto refused = [](const char* name) { return std::string(name) + " 320 extLength:19\r\nfile create failed."; };
+    auto busy = [](const char* name) { return std::string(name) + " 320 extLength:34\r\nAnother host's upload in progress."; };
+    auto none = [](const char* name) { return std::string(name) + " 320 extLength:18\r\nNo upload started."; };
     const std::string started = "sendFile 200 fileID:101\r\n", taken = "sendFileData 200 fileID:101\r\n",
                       stored = "sendFileEnd 200 fileID:101\r\n";
     auto certificate = [] { return TestRoot::readFile("/data/configs/cloud_cafile"); };
 
     EXPECT_EQ(sendFile(A), started);
-    EXPECT_EQ(data(A, "AAAAA"), taken);
-    EXPECT_EQ(sendFile(B), refused("sendFile"));
-    EXPECT_EQ(data(B, "BBBBB"), refused("sendFileData"));
-    EXPECT_EQ(end(B), refused("sendFileEnd"));
-    EXPECT_EQ(end(A), stored);
-    EXPECT_EQ(certificate(), QByteArray("AAAAA"));
+    EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:0 extlength:3 \n", "AAA", reconnectedA), taken);
+    EXPECT_EQ(cloud(4, "sendfiledata fileid:101 offset:3 extlength:2 \n", "aa", udpA), taken);
+    EXPECT_EQ(sendFile(B), busy("sendFile"));
+    EXPECT_EQ(data(B, "BBBBB"), busy("sendFileData"));
+    EXPECT_EQ(end(B), busy("sendFileEnd"));
+    EXPECT_EQ(end(reconnectedA), stored);
+    EXPECT_EQ(certificate(), QByteArray("AAAaa"));
 
     // A's upload ended: B's goes through, and A's late end stores nothing over it.
+    EXPECT_EQ(data(B, "BBBBB"), none("sendFileData"));
     EXPECT_EQ(sendFile(B), started);
     EXPECT_EQ(data(B, "BBBBB"), taken);
-    EXPECT_EQ(end(A), refused("sendFileEnd"));
+    EXPECT_EQ(end(A), busy("sendFileEnd"));
     EXPECT_EQ(end(B), stored);
     EXPECT_EQ(certificate(), QByteArray("BBBBB"));
 
-    // A cancel ends an upload without its bytes; another tool's cancel ends nothing.
+    // A cancel ends an upload without its bytes; another host's cancel ends nothing.
     EXPECT_EQ(sendFile(A), started);
     EXPECT_EQ(data(A, "CCCCC"), taken);
     EXPECT_EQ(cancel(B), "sendFileCancel 200 fileID:101\r\n");
-    EXPECT_EQ(sendFile(B), refused("sendFile"));
-    EXPECT_EQ(cancel(A), "sendFileCancel 200 fileID:101\r\n");
-    EXPECT_EQ(end(A), refused("sendFileEnd"));
+    EXPECT_EQ(sendFile(B), busy("sendFile"));
+    EXPECT_EQ(cancel(udpA), "sendFileCancel 200 fileID:101\r\n");
+    EXPECT_EQ(end(A), none("sendFileEnd"));
     EXPECT_EQ(certificate(), QByteArray("BBBBB"));
 
-    // Silence: 30 s (3000 ticks) after the owner's last request another tool may start.
+    // Silence: 30 s (3000 ticks) after the owner's last request another host may start.
     G_timeTicks = 100000;
     EXPECT_EQ(sendFile(B), started);
     G_timeTicks += 2000;
     EXPECT_EQ(data(B, "DDDDD"), taken);
     G_timeTicks += 2999;
-    EXPECT_EQ(sendFile(A), refused("sendFile"));
+    EXPECT_EQ(sendFile(A), busy("sendFile"));
     G_timeTicks += 1;
     EXPECT_EQ(sendFile(A), started);
-    EXPECT_EQ(end(B), refused("sendFileEnd"));
+    EXPECT_EQ(end(B), busy("sendFileEnd"));
 }
 
 TEST_F(CloudCommands, FileDataOutsideTheFrameOrTheBufferIsRefused)

@@ -443,7 +443,7 @@ TEST_F(FileTransfer, EndFailsWhenTheStagingBufferChangedAfterTheBlocks)
 // has ended, the second may start.
 TEST_F(FileTransfer, AnOpenTransferBelongsToThePeerThatStartedIt)
 {
-    const uint64_t A = request_peer::tcp(1), B = request_peer::tcp(2);
+    const uint64_t A = request_peer::tcp(0x7F000001, 1), B = request_peer::tcp(0x7F000001, 2);
     struct Row {
         const char* what;
         std::vector<uint8_t> startA, startB;
@@ -506,7 +506,7 @@ TEST_F(FileTransfer, AnOpenTransferBelongsToThePeerThatStartedIt)
 // A read transfer belongs to its peer as well: the digest it closes with covers its own blocks.
 TEST_F(FileTransfer, AnOpenReadBelongsToThePeerThatStartedIt)
 {
-    const uint64_t A = request_peer::tcp(1), B = request_peer::udp(0x7F000001, 40001);
+    const uint64_t A = request_peer::tcp(0x7F000001, 1), B = request_peer::udp(0x7F000001, 40001);
     const std::vector<uint8_t> alias = pattern(900, 3), card = pattern(300, 4);
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/alias.json", bytes(alias)));
     ASSERT_TRUE(TestRoot::writeFile("/data/rcvrecovery/c.bin", bytes(card)));
@@ -544,7 +544,7 @@ TEST_F(FileTransfer, AnOpenReadBelongsToThePeerThatStartedIt)
 // another peer may start. Every request of the owner restarts the count.
 TEST_F(FileTransfer, ATransferSilentForThirtySecondsIsDropped)
 {
-    const uint64_t A = request_peer::tcp(1), B = request_peer::tcp(2);
+    const uint64_t A = request_peer::tcp(0x7F000001, 1), B = request_peer::tcp(0x7F000001, 2);
     const std::vector<uint8_t> a = document(800, 1), b = document(800, 2);
     G_timeTicks = 100000;
     ASSERT_EQ(sendAs(A, start("ALIS", 800)), 3u);

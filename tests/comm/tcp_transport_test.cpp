@@ -830,6 +830,26 @@ TEST_F(TcpTransport, UploadBelongsToTheConnectionThatStartedIt)
     EXPECT_FALSE(TestRoot::exists("/data/configs/omenu.json"));
 }
 
+// A cloud certificate upload is its host's: the tool goes on from a new connection, another host
+// is told why it may not.
+TEST_F(TcpTransport, CertificateUploadGoesOnFromItsHostsNewConnection)
+{
+    auto say = [](FrameClient& c, uint8_t sub, const std::string& text) {
+        const Bytes reply = c.request(Wire::request(0xC4, Wire::join({{sub}, Bytes(text.begin(), text.end())})));
+        return reply.size() > 14 ? std::string(reply.begin() + 12, reply.end() - 2) : std::string(); // text, 0, check
+    };
+    {
+        FrameClient first(port, 0, 0x7F000002); // closed before the tool goes on
+        EXPECT_EQ(say(first, 3, "sendfile filelen:2 \n"), "sendFile 200 fileID:101\r\n");
+    }
+    FrameClient again(port, 0, 0x7F000002), other(port, 0, 0x7F000003);
+    EXPECT_EQ(say(other, 4, "sendfiledata fileid:101 offset:0 extlength:2 \nBB"),
+              "sendFileData 320 extLength:34\r\nAnother host's upload in progress.");
+    EXPECT_EQ(say(again, 4, "sendfiledata fileid:101 offset:0 extlength:2 \nOK"), "sendFileData 200 fileID:101\r\n");
+    EXPECT_EQ(say(again, 5, "sendfileend fileid:101 filelen:2 \n"), "sendFileEnd 200 fileID:101\r\n");
+    EXPECT_EQ(TestRoot::readFile("/data/configs/cloud_cafile"), QByteArray("OK"));
+}
+
 // Tools that never read hold little in the kernel too: each connection's send queue on the
 // program's side stays within its capped send buffer, and while they pile up, a tool polling
 // every 0.1 s on another connection is answered within a second each time.

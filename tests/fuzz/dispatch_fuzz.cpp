@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // ones): a peer computes it, a fuzzer would find one in 256.
         const uint32_t length = stream.size() - 1;
         const int kind = frames++ % 3;
-        const uint64_t peer = kind == 0 ? request_peer::tcp(1) : kind == 1 ? request_peer::udp(0x7F000001, 4000)
+        const uint64_t peer = kind == 0 ? request_peer::tcp(0x7F000001, 1) : kind == 1 ? request_peer::udp(0x7F000001, 4000)
                                                                            : request_peer::serial(1);
         const uint32_t capacity = kind == 2 ? SerialTransport::kRecordSize : kMessageBufferSize;
         if (!protocol_phy::take_request(buffer.data(), capacity, stream.body(), length))

@@ -52,7 +52,7 @@ uint32_t run(uint8_t group, const QByteArray& payload, Peer from)
     const uint8_t head[10] = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, group};
     memcpy(buffer.data(), head, 10);
     memcpy(buffer.data() + 10, payload.constData(), length - 10);
-    const uint64_t peer = from == Peer::Second ? request_peer::tcp(2) : request_peer::tcp(1);
+    const uint64_t peer = from == Peer::Second ? request_peer::tcp(0x7F000002, 2) : request_peer::tcp(0x7F000001, 1);
     const uint32_t r = dispatcher().message_group_deal(buffer.data(), length, kMessageBufferSize, peer);
     if (r != 0 && uint64_t(r) + 11 > kMessageBufferSize)
         FuzzBoard::fail("a reply of %u bytes beyond the transport's buffer", r);
