@@ -38,6 +38,7 @@
 #include <string>
 #include <utility>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -343,19 +344,24 @@ std::string targetOf(uint8_t type)
     }
 }
 
-// Removes every entry of a folder (not recursing); true when at least one went.
-bool emptyFolder(const char* folder)
+// Removes every entry of a folder (not recursing); true when at least one went. *kept is set when
+// one is left (a folder that is missing holds none).
+bool emptyFolder(const char* folder, bool* kept)
 {
     const std::string dir = platform::Paths::resolve(folder);
     DIR* d = opendir(dir.c_str());
-    if (!d)
+    if (!d) {
+        *kept = *kept || errno != ENOENT;
         return false;
+    }
     bool removed = false;
     while (const dirent* e = readdir(d)) {
         if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
             continue;
         if (unlink((dir + "/" + e->d_name).c_str()) == 0)
             removed = true;
+        else if (errno != ENOENT)
+            *kept = true;
     }
     closedir(d);
     return removed;
@@ -503,14 +509,16 @@ uint32_t message_deal::fileOperation(MessageFrame& f, uint8_t sub, bool* aliasCh
         f.status(0, 2);
         f.body[11] = 6;
         return 2;
-    case 10:
-        if (emptyFolder(kMappingDir))
+    case 10: {
+        bool kept = false; // a file the tool is told is gone would still be listed after a restart
+        if (emptyFolder(kMappingDir, &kept))
             mappingFilesChanged(true);
-        if (emptyFolder(kRecoveryDir))
+        if (emptyFolder(kRecoveryDir, &kept))
             recoveryFilesChanged(true);
-        f.status(0, 2);
+        f.status(kept ? 1 : 0, 2);
         f.body[11] = 10;
         return 2;
+    }
     default:
         return 0;
     }

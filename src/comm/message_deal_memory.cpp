@@ -331,9 +331,9 @@ uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
     int record = -1;
     uint32_t first = 0;
     uint8_t body[kModeDataSize];
-    // An item that lands nowhere (no such row, a value its row refuses, an empty user mode) is
-    // skipped and the tool told: the others still apply.
-    bool refused = false;
+    // An item that lands nowhere (no such row, a value its row refuses, an empty user mode, an
+    // item cut short by the frame's end) is skipped and the tool told: the others still apply.
+    bool refused = end % kItemSize != 0;
     for (uint32_t o = 0; o + kItemSize <= end; o += kItemSize) {
         const uint8_t id = f.at(kItemsStart + o);
         const uint16_t value = f.u16At(kItemsStart + o + 1);

@@ -186,7 +186,9 @@ bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
         return false;
     }
     const std::string wpa = security >= 2 ? std::to_string(security - 1) : std::to_string(security);
-    if (!validPassphrase(passphrase, wpa))
+    // A passphrase under 8 characters goes into no file (writeHostapd leaves it out for an open
+    // access point): refused, not answered as set.
+    if (!validPassphrase(passphrase, wpa) || (!passphrase.empty() && passphrase.size() < 8))
         return false;
     Settings next = settings();
     next.ap_ssid = ssid;

@@ -756,6 +756,7 @@ TEST_F(FileTransfer, SmallSubCommandsAndDelete)
     QSignalSpy recoveries(CardFileEvents::instance(), &CardFileEvents::recoveryFilesChanged);
     QSignalSpy mappings(CardFileEvents::instance(), &CardFileEvents::mappingFilesChanged);
     ASSERT_EQ(send(kController, 0xC0, {10, 'a'}), 2u);
+    EXPECT_EQ(buf[10], 0);
     EXPECT_EQ(buf[11], 10);
     ASSERT_EQ(recoveries.count(), 1); // from a delete
     EXPECT_TRUE(recoveries.at(0).at(0).toBool());
@@ -764,6 +765,13 @@ TEST_F(FileTransfer, SmallSubCommandsAndDelete)
     EXPECT_FALSE(TestRoot::exists("/data/smartmapping/a"));
     EXPECT_FALSE(TestRoot::exists("/data/rcvrecovery/b"));
     EXPECT_TRUE(TestRoot::exists("/data/configs/keep"));
+    // An entry that cannot be removed (as on a read-only /data): the tool is told, the rest still go.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/rcvrecovery/stuck/c"))));
+    ASSERT_TRUE(TestRoot::writeFile("/data/smartmapping/d", "4"));
+    ASSERT_EQ(send(kController, 0xC0, {10}), 2u);
+    EXPECT_EQ(buf[10], 1);
+    EXPECT_TRUE(TestRoot::exists("/data/rcvrecovery/stuck/c"));
+    EXPECT_FALSE(TestRoot::exists("/data/smartmapping/d"));
     ASSERT_EQ(send(kController, 0xC0, {9}), 2u);
     EXPECT_EQ(buf[10], 0);
     EXPECT_EQ(buf[11], 6);

@@ -125,12 +125,16 @@ TEST_F(MessageDealTest, SingleParameterFraming)
     EXPECT_EQ(buf[10], 1);
     ASSERT_EQ(send(kController, 0xB0, {'1', 0, 6}), 1u) << "shorter than one item";
     EXPECT_EQ(buf[10], 1);
-    // Items apply in order; a trailing partial item is not read.
+    // Items apply in order; a trailing partial item is not read, and the tool is told.
     ASSERT_EQ(send(kController, 0xB0, {'1', 0, 6, 10, 0, 11, 7, 0, 6, 20}), 2u);
+    EXPECT_EQ(buf[10], 1);
     EXPECT_EQ(blockU16(0x880), 10);
     EXPECT_EQ(blockU16(0x88A), 7);
     ASSERT_EQ(send(kController, 0xB0, {'1', 0, 6, 30, 0, 6, 31, 0}), 2u);
     EXPECT_EQ(blockU16(0x880), 31) << "the later item wins";
+    ASSERT_EQ(send(kController, 0xB0, {'1', 0, 6, 50}), 2u) << "only a cut item";
+    EXPECT_EQ(buf[10], 1);
+    EXPECT_EQ(blockU16(0x880), 31);
 }
 
 TEST_F(MessageDealTest, SingleParameterAudioUsesWindow0ForAnyLargeWindowByte)

@@ -114,7 +114,8 @@ TEST_F(WifiConfig, SetDataWritesBothFilesAndTheReadBackAnswersInTheToolsNumberin
     EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf).contains("\nwpa=0\nwpa_key_mgmt=WPA-PSK\n"));
 }
 
-// hostapd starts only with a passphrase line of 8-63 characters, WPA or not.
+// hostapd starts only with a passphrase line of 8-63 characters, WPA or not: a shorter one for an
+// open access point could be kept nowhere and is refused.
 TEST_F(WifiConfig, PassphraseLineIsOneHostapdAccepts)
 {
     const std::string longest(63, 'p');
@@ -123,7 +124,7 @@ TEST_F(WifiConfig, PassphraseLineIsOneHostapdAccepts)
         std::string passphrase;
         const char* answer;
         bool line;
-    } rows[] = {{"0", "", "OK+SETDATA", false},        {"0", "1234567", "OK+SETDATA", false},
+    } rows[] = {{"0", "", "OK+SETDATA", false},        {"0", "1234567", "ERR", false},
                 {"0", "12345678", "OK+SETDATA", true},  {"0", longest, "OK+SETDATA", true},
                 {"0", longest + "p", "ERR", false},
                 {"3", "1234567", "ERR", false},         {"3", "12345678", "OK+SETDATA", true}};
