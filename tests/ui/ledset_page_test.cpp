@@ -25,6 +25,7 @@
 #include "ui/pages_settings/ledset.h"
 #include "ui/panelkeys.h"
 #include "ui/tip.h"
+#include "second_writer.h"
 #include "video_chips/keltosource.h"
 
 #include <QApplication>
@@ -302,6 +303,23 @@ TEST_F(LedSizePage, ApplyWithTheSizeUnchangedRewritesTheOutputsOnly)
         EXPECT_FALSE(g_tip->isVisible()) << "no pop-up";
     });
     ASSERT_TRUE(s.run());
+}
+
+// A tool's size and splice applied just before Apply, the page not refreshed: Apply shows them and
+// writes nothing; Apply again writes the fields.
+TEST_F(LedSizePage, ApplyAfterAToolsSizeShowsItAndWritesOnlyWhenPressedAgain)
+{
+    SecondWriter tool = SecondWriter::inProcess();
+    std::atomic<uint8_t>& flag = c331_manage::p_c331_manage->change_flag;
+    Script s;
+    openLedPage(s).act([&] { // 3840 x 1080, splice 3
+        ASSERT_EQ(tool.set(blk::kLedWidth, {0x00, 0x0F, 0x38, 0x04}) | tool.set16(blk::kSpliceMode, 3), 0);
+        flag = 0;
+    });
+    s.keys({Right, Right, OK}).until([] { return g_ledset->lineEdit_ledw->text() == QStringLiteral("3840"); }, "tool's width");
+    s.act([&] { EXPECT_EQ(std::pair(word(store, blk::kSpliceMode), int(flag)), std::pair(uint16_t(3), 0)); }).key(OK).until([&] { return flag == 1; }, "Apply");
+    ASSERT_TRUE(s.run());
+    EXPECT_EQ(std::pair(word(store, blk::kLedWidth), word(store, blk::kSpliceMode)), std::pair(uint16_t(3840), uint16_t(0)));
 }
 
 // Sizes the protocol stored (or the keypad never gave) are brought inside the limits at Apply.

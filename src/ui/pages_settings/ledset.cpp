@@ -173,14 +173,21 @@ void ledset::menulist_init()
 
 void ledset::para_init()
 {
-    uint16_t w = 0, h = 0;
+    const QVariantList size = storedSize();
+    lineEdit_ledw->setText(size.at(0).toString());
+    lineEdit_ledh->setText(size.at(1).toString());
+    origin_.start(size);
+}
+
+QVariantList ledset::storedSize()
+{
+    qlonglong w = 0, h = 0;
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
         ScalerHandOver lock; // the protocol writes the size under it
-        w = store->u16(blk::kLedWidth);
-        h = store->u16(blk::kLedHeight);
+        w = store->boxWord(blk::kLedWidth);
+        h = store->boxWord(blk::kLedHeight);
     }
-    lineEdit_ledw->setText(QString::number(w));
-    lineEdit_ledh->setText(QString::number(h));
+    return {w, h};
 }
 
 void ledset::language_changed()
@@ -296,6 +303,16 @@ void ledset::confirmString(QString text)
 
 void ledset::on_Button_apply1_clicked()
 {
+    // A size another writer applied since the fields were filled is shown, the operator's own
+    // entries kept, and nothing is written until Apply again: stale fields never go over it.
+    const QVariantList stored = storedSize();
+    if (origin_.changedElsewhere(stored)) {
+        const QVariantList edited{qlonglong(typedNumber(lineEdit_ledw->text())), qlonglong(typedNumber(lineEdit_ledh->text()))};
+        const QVariantList shown = origin_.rebase(edited, stored);
+        lineEdit_ledw->setText(shown.at(0).toString());
+        lineEdit_ledh->setText(shown.at(1).toString());
+        return;
+    }
     // The fields may hold what the protocol stored (0, 9000) or what no keypad gave: the limits
     // are applied again, and the fields show what is written.
     int64_t w = std::clamp<int64_t>(typedNumber(lineEdit_ledw->text()), kMinSide, kMaxSide);
@@ -344,6 +361,7 @@ void ledset::on_Button_apply1_clicked()
         handOver.commit(1);
         requested_ = changed ? uint32_t(w) << 16 | uint32_t(h) : 0;
     }
+    origin_.start({qlonglong(w), qlonglong(h)});
     // Only now, with the scaler free again: the pop-up is shown without holding anyone up.
     if (changed && g_tip)
         g_tip->tip_create(1);

@@ -1,4 +1,5 @@
 #pragma once
+#include "ui/edit_origin.h"
 #include "ui/vyrpage.h"
 
 #include <QPointer>
@@ -67,6 +68,8 @@ private:
     const QString name_w, name_h;
     uint32_t requested_ = 0; // width << 16 | height applied last, until the scaler took or refused it
     uint32_t replaced_ = 0;  // the size that request replaced, which a refusal puts back
+    static QVariantList storedSize(); // the LED width and height the box applied
+    EditOrigin origin_;      // the size the fields were filled from, or Apply last wrote
     int64_t refusedLimit_ = 0; // not 0: the last Apply was above this many pixels and refused
 };
 
