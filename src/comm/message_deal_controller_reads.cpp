@@ -288,8 +288,7 @@ uint8_t modeRecordByte(VyrRamPara* store, uint32_t k, uint64_t A)
     const uint64_t index = uint64_t(k - 1) * kModeRecordSize + (A - 4096ull * k);
     if (index >= uint64_t(kModeCount) * kModeRecordSize)
         return 0;
-    std::lock_guard<std::recursive_mutex> records(store->records_mutex);
-    return store->mode[index / kModeRecordSize][index % kModeRecordSize];
+    return store->recordByte(uint32_t(index / kModeRecordSize), uint32_t(index % kModeRecordSize));
 }
 
 }

@@ -144,13 +144,13 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t bits)
 
 bool message_deal::REG_mcu_flag(uint8_t bits)
 {
-    bool done = !(bits & 0x02) || applyParameterBlock();
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    // The replaced records are the box's, and in their files, before the answer (the tool hears of
+    // one the next start would not load as it wrote it) and before a recall of the same write.
+    bool done = !(bits & 0x04) || !store || store->saveReplacedModes();
+    if ((bits & 0x02) && !applyParameterBlock())
+        done = false;
     if (bits & 0x04) {
-        // The replaced records are in their files before the answer, so the tool hears of one that
-        // the next start would not load as it wrote it.
-        if (store && !store->saveReplacedModes())
-            done = false;
         ScalerHandOver handOver;
         handOver.commit(2);
     }

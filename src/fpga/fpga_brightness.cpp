@@ -42,11 +42,11 @@ uint16_t percentOf(uint8_t level)
     return uint16_t((level * 100u + 127) / 255);
 }
 
-// The block's percentage, read under the hand-over the pages and tools write it under.
-uint16_t blockPercent(const VyrRamPara& store)
+// The percentage the box applied: a tool's write waiting for its apply reaches neither the wall
+// nor the flash record.
+uint16_t blockPercent(VyrRamPara& store)
 {
-    ScalerHandOver scaler;
-    return store.u16(blk::kBrightness);
+    return store.appliedWord(blk::kBrightness);
 }
 
 // The level the block's percentage was applied as: its own, or the floor of 15 outside the raw
@@ -158,7 +158,7 @@ void fpga_manage::apply_brightness(bool fromBlock)
             bool shown = false;
             if (int(v) != bri_block_level.exchange(v) && store) {
                 ScalerHandOver scaler;
-                if (!blockGives(store->u16(blk::kBrightness), v)) {
+                if (!blockGives(store->boxWord(blk::kBrightness), v)) {
                     const uint16_t percent = percentOf(v);
                     store->setU16(blk::kBrightness, percent);
                     bri_echo_percent = percent;

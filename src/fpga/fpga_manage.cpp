@@ -49,8 +49,11 @@ void screenControlWritten(fpga_manage& m, bool blank, uint8_t mask, const uint16
         bool set = false;
         {
             ScalerHandOver scaler;
-            set = !blackRead || store->u16(blk::kBlackScreen) == *blackRead;
-            if (set)
+            set = !blackRead || store->boxWord(blk::kBlackScreen) == *blackRead;
+            // A write-back leaves a tool's write waiting for its apply; a request is the box's own.
+            if (set && blackRead)
+                store->setBoxWord(blk::kBlackScreen, blank ? 1 : 0);
+            else if (set)
                 store->setU16(blk::kBlackScreen, blank ? 1 : 0);
         }
         if (set)

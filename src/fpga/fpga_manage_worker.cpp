@@ -345,12 +345,10 @@ int fpga_manage::set_output_status()
 {
     if (!get_fpga_status())
         return 0;
-    // Written under the hand-over (a tool's recall copies it with the mode): read under its lock.
+    // What the box applied, read under the hand-over (a tool's recall copies it with the mode).
     // The write-back into the block is made only if no recall replaced the word in between.
-    uint8_t black[2] = {};
-    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
-        store->copyBlock(black, blk::kBlackScreen, sizeof black);
-    const uint16_t read = blk::get16(black, 0);
+    VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
+    const uint16_t read = store ? store->appliedWord(blk::kBlackScreen) : 0;
     RacePause::at(RacePause::BlackScreenWriteBack);
     write_to_register(FpgaReg::ScreenControl, 0x04, read != 0 ? 0x04 : 0x00, 0, &read);
     return 1;

@@ -136,6 +136,12 @@ uint16_t VyrRamPara::boxWord(uint32_t offset) const
     return uint16_t(unapplied_.boxByte(block, offset) | unapplied_.boxByte(block, offset + 1) << 8);
 }
 
+uint16_t VyrRamPara::appliedWord(uint32_t offset)
+{
+    ScalerHandOver handOver;
+    return boxWord(offset);
+}
+
 void VyrRamPara::setBoxWord(uint32_t offset, uint16_t value)
 {
     if (offset < kPersistStart || offset > kBlockSize - 2)
@@ -154,6 +160,12 @@ void VyrRamPara::appliedCopy(uint8_t* out)
     PosixLock records(mutex); // the input drivers write their records under it
     memcpy(out, block, kBlockSize);
     unapplied_.putBack(out);
+}
+
+void VyrRamPara::appliedBlock(uint8_t* out)
+{
+    ScalerHandOver handOver;
+    appliedCopy(out);
 }
 
 bool VyrRamPara::toolBytesApplied()
@@ -195,9 +207,16 @@ uint32_t VyrRamPara::VyrModeUserRamParaDeal(const uint8_t* data, uint16_t length
         return 0;
     ScalerHandOver lock;
     std::lock_guard<std::recursive_mutex> records(records_mutex);
-    memcpy(mode[m - 1] + offset, data, length);
-    replaced_.set(m - 1);
+    tool_records_.write(m - 1, offset, data, length);
     return 0;
+}
+
+uint8_t VyrRamPara::recordByte(uint32_t m, uint32_t i)
+{
+    if (m >= kModeCount || i >= kModeRecordSize)
+        return 0;
+    std::lock_guard<std::recursive_mutex> records(records_mutex);
+    return tool_records_.byte(m, i, mode[m][i]);
 }
 
 int32_t VyrRamPara::VyrGetImageSource(const uint8_t* buffer, uint8_t window, int16_t* isCrop, int8_t* cropIndex,

@@ -1,5 +1,6 @@
 #pragma once
 #include "params/block_layout.h"
+#include "params/tool_records.h"
 #include "params/unapplied_bytes.h"
 
 #include <QObject>
@@ -50,16 +51,21 @@ public:
     // The word at `offset` as the box applied it, and the box's change of it that leaves a tool's
     // write there waiting for its apply (hand-over held).
     uint16_t boxWord(uint32_t offset) const;
+    uint16_t appliedWord(uint32_t offset); // boxWord, taking the hand-over itself
     void setBoxWord(uint32_t offset, uint16_t value);
     // The block as the box applied it, for whatever saves or shows it: the bytes a tool wrote and
     // did not apply put back to the box's (hand-over held; takes this store's mutex).
     void appliedCopy(uint8_t* out);
+    void appliedBlock(uint8_t* out); // appliedCopy, taking the hand-over itself
     // A tool's apply took every byte it wrote (hand-over held). False when a recall or store a tool
     // wrote was overwritten by another writer before it: that apply cannot serve it.
     bool toolBytesApplied();
 
     uint32_t VyrRamParaDeal(const uint8_t* data, uint16_t length, uint32_t offset);
+    // A tool's write into a user-mode record: it acts at register 11 bit 2 (saveReplacedModes).
     uint32_t VyrModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
+    // Byte i of record m as a tool reads it back: its write waiting for bit 2, else the box's.
+    uint8_t recordByte(uint32_t m, uint32_t i);
     int32_t VyrGetImageSource(const uint8_t* buffer, uint8_t window, int16_t* isCrop, int8_t* cropIndex,
                               uint8_t userMode);
     uint32_t VyrGetSourceNum(uint8_t source, int count);
@@ -100,9 +106,9 @@ public:
     bool storeMode(uint32_t m, const uint8_t* body, bool copyMenu, uint16_t current);
     bool storeMode(uint32_t m); // the block as it stands now (the panel's store tool)
     uint32_t mode_file_deal(uint32_t m, uint32_t operation);
-    // Register 11 bit 2: the records the protocol wrote since into their files (saved) or out of
-    // them (empty). False when one did not get there: it is loaded back from its file, as the next
-    // start would load it.
+    // Register 11 bit 2: the records the protocol wrote since become the box's, into their files
+    // (saved) or out of them (empty). False when one did not get there: the box keeps the record
+    // its file holds, as the next start would load it.
     bool saveReplacedModes();
     // Writes bytes 0x300-0xFFF of `snapshot` (a block copy taken under the scaler mutex) to the
     // parameter file (temporary file, flush, rename); true on success.
@@ -130,12 +136,12 @@ private:
     bool para_file_create();
     bool writeParaFile(const QByteArray& image); // records whether it failed
     std::atomic<bool> save_failing_{false};
-    // Record m with `body` (or its own body when null) to its file, then into the record.
-    bool writeModeRecord(uint32_t m, const uint8_t* body, bool copyMenu);
+    // Record m, its bytes from 2 on replaced by `from`[0, n), to its file, then into the record.
+    bool writeModeRecord(uint32_t m, const uint8_t* from, uint32_t n, bool copyMenu);
     void copyMenuFile(uint32_t m); // omenu.json -> MOnn.json; caller holds the file mutex
     int findCropEntry(uint8_t source, uint32_t n); // caller holds the scaler mutex
     void rebuildCropBitmap();                      // caller holds the scaler mutex
-    std::bitset<kModeCount> replaced_;             // records the protocol wrote; under records_mutex
+    ToolRecords tool_records_;                     // records the protocol wrote; under records_mutex
     UnappliedBytes unapplied_;                     // a tool's block writes not yet applied; under the hand-over
     bool requestDropped_ = false;                  // a tool's recall or store overwritten since; idem
     void writeCropRect(uint32_t k, const CROP_PARA* in); // x, y, width, height of crop entry k

@@ -190,10 +190,10 @@ uint32_t VyrRamPara::mode_file_write(uint32_t m, uint32_t kind)
             memcpy(body, block + kModeBodyStart, kModeDataSize);
         copyMenu = kind == 0 && u16(blk::kOsdMenu) == 1;
     }
-    return writeModeRecord(m, kind == 1 ? body : nullptr, copyMenu) ? 1 : 0;
+    return writeModeRecord(m, body, kind == 1 ? kModeDataSize : 0, copyMenu) ? 1 : 0;
 }
 
-bool VyrRamPara::writeModeRecord(uint32_t m, const uint8_t* body, bool copyMenu)
+bool VyrRamPara::writeModeRecord(uint32_t m, const uint8_t* from, uint32_t n, bool copyMenu)
 {
     // The record is copied under the file mutex, so two writers of one mode (a store and the
     // rewrite after a bulk replacement) leave the file and the record alike; it is copied under
@@ -205,8 +205,8 @@ bool VyrRamPara::writeModeRecord(uint32_t m, const uint8_t* body, bool copyMenu)
         std::lock_guard<std::recursive_mutex> records(records_mutex);
         memcpy(record, mode[m], kModeRecordSize);
     }
-    if (body)
-        memcpy(record + 2, body, kModeDataSize);
+    if (n != 0)
+        memcpy(record + 2, from, n);
     record[0] = blk::kMarkerSaved;
     record[1] = blk::kMarkerSaved;
 
@@ -217,8 +217,8 @@ bool VyrRamPara::writeModeRecord(uint32_t m, const uint8_t* body, bool copyMenu)
     }
     {
         std::lock_guard<std::recursive_mutex> records(records_mutex);
-        if (body)
-            memcpy(mode[m] + 2, body, kModeDataSize);
+        if (n != 0)
+            memcpy(mode[m] + 2, from, n);
         mode[m][0] = blk::kMarkerSaved;
         mode[m][1] = blk::kMarkerSaved;
     }
@@ -236,7 +236,7 @@ bool VyrRamPara::writeModeRecord(uint32_t m, const uint8_t* body, bool copyMenu)
 
 bool VyrRamPara::storeMode(uint32_t m, const uint8_t* body, bool copyMenu, uint16_t current)
 {
-    if (m >= kModeCount || !writeModeRecord(m, body, copyMenu))
+    if (m >= kModeCount || !writeModeRecord(m, body, kModeDataSize, copyMenu))
         return false;
     RacePause::at(RacePause::StoreModeWord);
     {
@@ -259,37 +259,35 @@ bool VyrRamPara::storeMode(uint32_t m, const uint8_t* body, bool copyMenu, uint1
 bool VyrRamPara::storeMode(uint32_t m)
 {
     uint8_t copy[kBlockSize];
-    {
-        ScalerHandOver lock;
-        appliedCopy(copy); // bytes a tool has written wait for its own apply, as for the file
-    }
+    appliedBlock(copy); // bytes a tool has written wait for its own apply, as for the file
     return storeMode(m, copy + kModeBodyStart, blk::get16(copy, blk::kOsdMenu) == 1, blk::get16(copy, blk::kCurrentMode));
 }
 
 bool VyrRamPara::saveReplacedModes()
 {
-    std::bitset<kModeCount> replaced;
+    ToolRecords written;
     {
         std::lock_guard<std::recursive_mutex> records(records_mutex);
-        std::swap(replaced, replaced_);
+        std::swap(written, tool_records_);
     }
     bool done = true;
     for (uint32_t m = 0; m < kModeCount; ++m) {
-        if (!replaced[m])
+        if (!written.written(m))
             continue;
-        uint8_t a, b;
+        uint8_t record[kModeRecordSize];
         {
             std::lock_guard<std::recursive_mutex> records(records_mutex);
-            a = mode[m][0];
-            b = mode[m][1];
+            memcpy(record, mode[m], kModeRecordSize);
         }
+        written.overlay(m, record);
+        const uint8_t a = record[0], b = record[1];
         if (a == blk::kMarkerEmpty || b == blk::kMarkerEmpty) {
             // A file the deletion left is loaded back: the mode is still there.
             if (mode_file_deal(m, 1) != 0)
                 done = false;
-        } else if ((a == blk::kMarkerSaved || b == blk::kMarkerSaved) && !writeModeRecord(m, nullptr, false)) {
-            mode_file_deal(m, 0);
-            done = false;
+        } else if ((a == blk::kMarkerSaved || b == blk::kMarkerSaved) &&
+                   !writeModeRecord(m, record + 2, kModeRecordSize - 2, false)) {
+            done = false; // the box keeps the record its file holds
         }
     }
     return done;

@@ -163,10 +163,8 @@ bool c331_manage::takeChange(VyrRamPara& store, Change& c)
     c.flag = change_flag.exchange(0);
     if (c.flag == 0)
         return false;
-    {
-        PosixLock records(store.mutex); // the input drivers' records are written under it
-        memcpy(c.block, store.block, sizeof c.block);
-    }
+    // What the box applied: a tool's bytes act at its own apply, never at another writer's change.
+    store.appliedCopy(c.block);
     if (!applied_valid) {
         memcpy(applied, store.shadow, sizeof applied);
         applied_valid = true;

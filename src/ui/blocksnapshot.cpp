@@ -1,6 +1,5 @@
 #include "ui/blocksnapshot.h"
 
-#include "base/posix_lock.h"
 #include "params/vyrrampara.h"
 #include "scaler/c331_manage.h"
 
@@ -14,8 +13,7 @@ BlockSnapshot::BlockSnapshot(VyrRamPara* store)
         return;
     }
     ScalerHandOver handOver;
-    PosixLock records(store->mutex); // inside the hand-over lock, as the save takes them
-    memcpy(block_, store->block, kBlockSize);
+    store->appliedCopy(block_); // takes the store's mutex inside the hand-over, as the save does
     memcpy(shadow_, store->shadow, kBlockSize);
     valid_ = true;
 }

@@ -5,10 +5,11 @@
 
 class VyrRamPara;
 
-// One consistent copy of the parameter block and its shadow for the GUI thread. The protocol and
-// the pages write the block under the scaler hand-over lock, the input drivers their resolution
-// records under the store's own mutex: the copy is taken under both, so a page never draws from a
-// block a PC tool is half-way through writing. Never taken while either lock is held.
+// One consistent copy of the parameter block as the box applied it, and its shadow, for the GUI
+// thread: a page shows what the box runs, not a PC tool's write waiting for its apply. The
+// protocol and the pages write the block under the scaler hand-over lock, the input drivers their
+// resolution records under the store's own mutex: the copy is taken under both. Never taken while
+// either lock is held.
 class BlockSnapshot {
 public:
     explicit BlockSnapshot(VyrRamPara* store); // null store: valid() false, every byte 0

@@ -218,7 +218,7 @@ void MainWindow::on_Button_lock_clicked()
     uint16_t value = 0;
     {
         ScalerHandOver handOver; // the protocol writes the block under it
-        value = (s->u16(blk::kKeyLock) + 1) & 1;
+        value = (s->boxWord(blk::kKeyLock) + 1) & 1; // from what the box applied, not a tool's pending write
         s->setU16(blk::kKeyLock, value);
     }
     lock_state = uint8_t(value);
@@ -261,7 +261,7 @@ void MainWindow::on_toolButton1_clicked()
     if (!s)
         return;
     ScalerHandOver handOver;
-    const uint16_t v = (s->u16(blk::kBlackScreen) + 1) & 1;
+    const uint16_t v = (s->boxWord(blk::kBlackScreen) + 1) & 1; // idem
     setToolPicture(ui->toolButton1, v == 1 ? "closeled" : "uncloseled");
     s->setU16(blk::kBlackScreen, v);
     handOver.commit();
@@ -273,13 +273,14 @@ void MainWindow::on_toolButton2_clicked()
     if (!s)
         return;
     ScalerHandOver handOver;
-    int w = s->block[blk::kAudioWindow];
-    if (w >= int(blk::kScalerWindows) || s->u16(blk::window(uint32_t(w), blk::win::kState)) == 0) {
+    // Decided from what the box applied; the press is the box's.
+    int w = uint8_t(s->boxWord(blk::kAudioWindow));
+    if (w >= int(blk::kScalerWindows) || s->boxWord(blk::window(uint32_t(w), blk::win::kState)) == 0) {
         w = 0;
         s->setU16(blk::kAudioWindow, 0);
     }
     const uint32_t audio = blk::window(uint32_t(w), blk::win::kAudio); // with its high byte
-    const bool on = s->block[blk::window(uint32_t(w), blk::win::kAudioHigh)] & 0x80;
+    const bool on = s->boxWord(audio) & 0x8000;
     setToolPicture(ui->toolButton2, on ? "slience" : "unslience");
     s->setU16(audio, on ? 0 : 0x80FF);
     handOver.commit();

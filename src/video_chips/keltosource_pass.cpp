@@ -161,8 +161,12 @@ void keltosource::serveAudio()
 {
     if (audio_sel_req != 1)
         return;
+    // The words a recall or a tool writes under the hand-over: copied under it, as the box applied them.
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
-    audio_bits = store ? audioBitsFromBlock(store->block) : 0;
+    uint8_t block[kBlockSize] = {};
+    if (store)
+        store->appliedBlock(block);
+    audio_bits = store ? audioBitsFromBlock(block) : 0;
     if (i2c->i2c_write(fd_, 0x40, uint8_t(audio_bits | write_protect), nullptr, 0) == 1) {
         QMutexLocker lock(&Utils::_system_mutex);
         audio_sel_req = 0;

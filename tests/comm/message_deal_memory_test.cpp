@@ -28,17 +28,18 @@ TEST_F(MessageDealTest, WriteLengthMustLieInsideTheFrame)
 
 TEST_F(MessageDealTest, UserModeRecordsAreWrittenFromTheirMarkers)
 {
+    // As the tool reads them back: they act at register 11 bit 2.
     EXPECT_EQ(writeRam(0x1000, {0xAA, 0xAA}), 0);
-    EXPECT_EQ(store->mode[0][0], 0xAA);
-    EXPECT_EQ(store->mode[0][1], 0xAA);
+    EXPECT_EQ(store->recordByte(0, 0), 0xAA);
+    EXPECT_EQ(store->recordByte(0, 1), 0xAA);
     EXPECT_EQ(writeRam(0x1002, {0x34}), 0);
-    EXPECT_EQ(store->mode[0][2], 0x34) << "the body starts at 0x1002";
+    EXPECT_EQ(store->recordByte(0, 2), 0x34) << "the body starts at 0x1002";
     EXPECT_EQ(writeRam(0x10000, {9}), 0);
-    EXPECT_EQ(store->mode[15][0], 9);
-    const uint8_t next = store->mode[1][0];
+    EXPECT_EQ(store->recordByte(15, 0), 9);
+    const uint8_t next = store->recordByte(1, 0);
     EXPECT_EQ(writeRam(0x1FFF, {1, 2}), 1) << "a write may not run into the next record";
-    EXPECT_EQ(store->mode[1][0], next);
-    EXPECT_NE(store->mode[0][0xFFF], 1);
+    EXPECT_EQ(store->recordByte(1, 0), next);
+    EXPECT_NE(store->recordByte(0, 0xFFF), 1);
     EXPECT_EQ(writeRam(0x11000, {1}), 1);
     EXPECT_EQ(writeRam(0x20000, {1}), 1);
 }

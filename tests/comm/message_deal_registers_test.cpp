@@ -251,10 +251,10 @@ TEST_F(MessageDealTest, StoreLeavesTheModeAnotherToolRecalledMeanwhile)
     EXPECT_TRUE(store->VyrUserModeSaved(4));
 }
 
-// A tool's recalls beside the input thread's EDID check and the FPGA worker's black-screen read,
-// which read words the recall copies into the block: an unlocked read fails the ThreadSanitizer
-// run (which reports one race of each copy, the first word's).
-TEST_F(MessageDealTest, RecallsBesideTheEdidCheckAndTheBlackScreenRead)
+// A tool's recalls beside the input thread's EDID check and audio selection and the FPGA worker's
+// black-screen read, which read words the recall copies into the block: an unlocked read fails the
+// ThreadSanitizer run (which reports one race of each copy, the first word's).
+TEST_F(MessageDealTest, RecallsBesideTheEdidCheckAudioAndTheBlackScreenRead)
 {
     ASSERT_TRUE(bringUpFpga0ByItsPasses());
     keltosource* inputs = keltosource::p_kelto_source;
@@ -271,8 +271,9 @@ TEST_F(MessageDealTest, RecallsBesideTheEdidCheckAndTheBlackScreenRead)
         for (; !done.load(); ++edidChecks) {
             {
                 QMutexLocker lock(&Utils::_source_init_mutex);
-                inputs->path_state = keltosource::PathEdidCheck;
+                inputs->path_state = edidChecks % 2 ? keltosource::PathRunning : keltosource::PathEdidCheck;
             }
+            inputs->audio_sel_req = 1;
             inputs->runOnce();
         }
     });
@@ -280,7 +281,7 @@ TEST_F(MessageDealTest, RecallsBesideTheEdidCheckAndTheBlackScreenRead)
         while (!done.load())
             blackReads += fpga->set_output_status();
     });
-    EXPECT_TRUE(waitFor([&] { return edidChecks.load() > 0 && blackReads.load() > 0; }, 2000));
+    EXPECT_TRUE(waitFor([&] { return edidChecks.load() > 1 && blackReads.load() > 0; }, 2000));
     SecondWriter tool = SecondWriter::inProcess();
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(tool.set16(blk::kCurrentMode, uint16_t(3 + i % 2)), 0);
@@ -305,6 +306,9 @@ TEST_F(MessageDealTest, Register11Bit2PutsTheReplacedRecordsInTheirFilesBeforeIt
     const std::vector<uint8_t> written[] = {{0xAA, 0xAA, 0x31}, {0xFF, 0xFF}, {0xAA, 0xFF}, {0xAA, 0xAA, 0x34}};
     for (uint32_t n = 1; n <= 4; ++n)
         ASSERT_EQ(writeRam(0x1000 * n, written[n - 1]), 0);
+    SecondWriter other = SecondWriter::inProcess(2); // recalls the box's records until bit 2
+    EXPECT_EQ(other.set16(blk::kCurrentMode, 2), 0);
+    EXPECT_EQ(other.set16(blk::kCurrentMode, 1), 1);
 
     EXPECT_EQ(writeReg(11, 0x04, 0x04), 1);
     EXPECT_EQ(scaler->change_flag, 2);

@@ -8,6 +8,7 @@
 
 #include "params/scaler_hand_over.h"
 #include "scaler/c331_manage.h"
+#include "second_writer.h"
 
 #include <QDateTime>
 #include <QMutexLocker>
@@ -394,10 +395,10 @@ TEST_F(Brightness, PercentageSetBackAfterAMailboxLevelReachesTheWall)
     c331_manage* scaler = c331_manage::instanceWithoutWorker();
     for (int i = 0; i < 10 && scaler->thread_state < 6; ++i)
         scaler->runOnce();
-    auto toolSets = [&](uint16_t percent) {
+    auto toolSets = [&](uint16_t percent, uint32_t field = blk::kBrightness) {
         {
             ScalerHandOver handOver;
-            store->setU16(blk::kBrightness, percent);
+            store->setU16(field, percent);
             handOver.commit(1);
         }
         scaler->runOnce();
@@ -423,6 +424,19 @@ TEST_F(Brightness, PercentageSetBackAfterAMailboxLevelReachesTheWall)
     tick();
     EXPECT_EQ(fpgaChip().registerValue(6), 102);
     EXPECT_EQ(store->u16(blk::kBrightness), 40);
+
+    // A tool's 30 % and black screen wait for its apply while another writer changes the red gain:
+    // the wall and the record the next start loads keep 40 %, the worker's write-back a lit wall.
+    SecondWriter tool = SecondWriter::inProcess();
+    ASSERT_EQ(tool.writeBlock(blk::kBrightness, {30, 0}) | tool.writeBlock(blk::kBlackScreen, {1, 0}), 0);
+    toolSets(100, blk::kColourRed);
+    fpga->set_output_status();
+    EXPECT_EQ(std::vector<int>({fpgaChip().registerValue(6), fpgaChip().registerValue(0) & 0x04}), std::vector<int>({102, 0}));
+    EXPECT_EQ(fpgaFlash().read(FpgaFlash::BrightnessRecord, 10).back(), 102);
+    ASSERT_EQ(tool.apply(), 0);
+    scaler->runOnce();
+    tick();
+    EXPECT_EQ(std::vector<int>({fpgaChip().registerValue(6), fpgaChip().registerValue(0) & 0x04}), std::vector<int>({76, 4}));
 }
 
 // At start, FPGA 0 just up, the wall shows at once the level the block shows: the record's level,

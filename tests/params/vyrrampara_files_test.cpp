@@ -171,7 +171,7 @@ TEST(ModeFiles, RecordsStayWritableWhileASaveWaitsForTheFile)
     }
     EXPECT_EQ(protocol.get(), 0u);
     EXPECT_EQ(save.get(), 1u);
-    EXPECT_EQ(s->mode[6][10], 0x77) << "the save did not write its old copy back over the record";
+    EXPECT_EQ(s->recordByte(6, 10), 0x77) << "the save did not write its old copy back over the write";
     EXPECT_EQ(s->mode[6][0], 0xAA);
 }
 

@@ -160,19 +160,18 @@ TEST(StoreProtocolWrites, UserModeRecords)
     VyrRamPara* s = freshStore();
     const uint8_t markers[2] = {0xAA, 0xAA};
     EXPECT_EQ(s->VyrModeUserRamParaDeal(markers, 2, 0x1000), 0u);
-    EXPECT_TRUE(s->VyrUserModeSaved(0));
+    EXPECT_EQ(s->recordByte(0, 0), 0xAA) << "read back as written";
+    EXPECT_FALSE(s->VyrUserModeSaved(0)) << "saved only at register 11 bit 2";
     EXPECT_EQ(s->VyrModeUserRamParaDeal(markers, 2, 0x11000), 1u); // mode 17
     EXPECT_EQ(s->VyrModeUserRamParaDeal(markers, 2, 0x0FFE), 1u);  // mode 0
 
     // A write may end at the record's 4096-byte window, never beyond it.
     std::vector<uint8_t> data(64, 0x33);
-    uint8_t nextBefore[4];
-    memcpy(nextBefore, s->mode[3], 4);
     EXPECT_EQ(s->VyrModeUserRamParaDeal(data.data(), 64, 0x3000 + 4096 - 32), 1u);
-    EXPECT_EQ(0, memcmp(nextBefore, s->mode[3], 4));
+    EXPECT_NE(s->recordByte(3, 0), 0x33);
     EXPECT_EQ(s->VyrModeUserRamParaDeal(data.data(), 32, 0x3000 + 4096 - 32), 0u);
-    EXPECT_EQ(s->mode[2][4095], 0x33);
-    EXPECT_EQ(s->mode[2][4096], 0) << "the last two body bytes stay untouched";
+    EXPECT_EQ(s->recordByte(2, 4095), 0x33);
+    EXPECT_EQ(s->recordByte(2, 4096), 0) << "the last two body bytes stay untouched";
     EXPECT_EQ(s->VyrModeUserRamParaDeal(data.data(), 0xFFFF, 0x5000), 1u);
 }
 

@@ -16,6 +16,7 @@
 #include "ui/tip.h"
 #include "ui/ui_mainwindow.h"
 #include "params/vyrrampara.h"
+#include "second_writer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -60,6 +61,25 @@ TEST_F(PanelTest, BlackScreenToolTogglesTheScreenWordThroughTheHandOver)
         .until([this] { return store->u16(0x844) == 0; }, "screen shown again")
         .act([] { EXPECT_EQ(Panel::changeFlag(), 1); });
     ASSERT_TRUE(s.run());
+}
+
+// A tool wrote the opposite of each toggle and did not apply it: each press toggles what the box
+// applied, and the block a tool reads back holds the press.
+TEST_F(PanelTest, TogglesDecideFromWhatTheBoxAppliedPastAToolsPendingWrite)
+{
+    const uint32_t audio = blk::window(0, blk::win::kAudio);
+    const std::pair<uint32_t, uint16_t> rows[] = {{blk::kBlackScreen, 1}, {audio, 0x80FF}, {blk::kKeyLock, 1}};
+    store->setU16(audio, 0);
+    SecondWriter tool = SecondWriter::inProcess();
+    for (const auto& r : rows)
+        ASSERT_EQ(tool.writeBlock(r.first, {uint8_t(r.second), uint8_t(r.second >> 8)}), 0);
+    const auto pressed = [] { return Panel::changeFlag() == 1 && (Panel::clearFlag(), true); };
+    Script s;
+    toTool(s, 0).key(OK).until(pressed, "black screen").focus("toolButton2").key(OK).until(pressed, "mute");
+    s.key(Back).choose("Button_lock").until([] { return g_mainwindow->lock_state == 1; }, "locked");
+    ASSERT_TRUE(s.run());
+    for (const auto& r : rows)
+        EXPECT_EQ(blk::get16(store->block, r.first), r.second) << std::hex << r.first;
 }
 
 TEST_F(PanelTest, MuteToolUsesWindowZeroWhenTheAudioWindowByteIsOutOfRange)

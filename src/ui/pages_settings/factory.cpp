@@ -239,7 +239,7 @@ void factory::on_Button_lang_clicked()
         return;
     {
         ScalerHandOver handOver; // the protocol writes the block under the same lock
-        if (store->block[blk::kLanguage] == lang_index)
+        if (uint8_t(store->boxWord(blk::kLanguage)) == lang_index) // not a tool's pending byte
             return;
         g_language = lang_index;
         store->setU8(blk::kLanguage, lang_index);

@@ -6,6 +6,7 @@
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "scaler/c331_manage.h"
+#include "ui/blocksnapshot.h"
 #include "ui/pagenav.h"
 #include "ui/panelkeys.h"
 #include "ui/panelwidgets.h"
@@ -202,8 +203,8 @@ void othersetup::showBlock()
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
         return;
-    uint8_t block[kBlockSize];
-    store->copyBlock(block, 0, kBlockSize);
+    const BlockSnapshot applied(store); // the rows show what the box runs
+    const uint8_t* block = applied.block();
     const Texts& t = texts();
     const uint32_t audio = block[blk::kAudioWindow];
     const int edited = editing ? ui_select : -1;
