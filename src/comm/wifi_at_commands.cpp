@@ -10,7 +10,9 @@
 #include "comm/file_transfer.h"
 #include "platform/paths.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 
 #include <cstdio>
@@ -204,6 +206,7 @@ bool R58_WIFI_CONFIG::setAccessPoint(const std::vector<std::string>& f)
     const QString address = QString::fromStdString(ip);
     const QString stored = config ? config->read_config_variant(ConfigItem::WifiIPAddress).toString() : QString();
     const QString undo = QString::fromStdString(platform::Paths::resolve(kSetUndo));
+    QDir().mkpath(QFileInfo(undo).absolutePath()); // a fresh /etc: the config writers make it too
     bool ok = writeFileAtomically(QString::fromLatin1(kSetUndo),
                                   stored.toLatin1() + '\n' + (hostapd.existed() ? hostapd.bytes() : QByteArray())) &&
               writeHostapd(next) && writeUdhcpd(ip);

@@ -346,7 +346,8 @@ TEST_F(WifiConfig, RestoreRewritesOnlyTheHostapdFile)
 
 TEST_F(WifiConfig, MissingDhcpFileIsNotCreated)
 {
-    ASSERT_TRUE(QFile::remove(QString::fromStdString(TestRoot::path(R58_WIFI_CONFIG::kUdhcpdConf))));
+    // A fresh root: no /etc at all.
+    ASSERT_TRUE(QDir(QString::fromStdString(TestRoot::path("/etc"))).removeRecursively());
     EXPECT_EQ(ask("AT+SETDATA=2,0,Mine,2,abcdefgh,0,10.0.0.9,5005"), "OK+SETDATA");
     EXPECT_FALSE(TestRoot::exists(R58_WIFI_CONFIG::kUdhcpdConf));
     EXPECT_TRUE(TestRoot::readFile(R58_WIFI_CONFIG::kHostapdConf).contains("\nwpa=1\n"));
