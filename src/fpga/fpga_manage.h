@@ -376,8 +376,6 @@ public:
     std::vector<uint8_t> mf_raw_reply;    // the whole last multifunction reply (RAM0 keeps 256 bytes)
     std::atomic<uint8_t> recovery_search_on{0}; // an error-search of the replay waits for its answer
     std::atomic<uint32_t> recovery_config_id{0};
-    // Tests watch the forwarded answers here in place of the card link (nullptr: back to it).
-    static void set_reply_sink(std::function<void(const uint8_t*, uint32_t, int)> sink);
 
     // ---- card jobs (1 smart mapping, 3 save, 4 mapping; 2, 5, 6 replay) ----
     static int get_rcvcard_x_y(uint32_t index, uint8_t type, uint8_t rows, uint8_t columns, uint16_t width,

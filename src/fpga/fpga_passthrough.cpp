@@ -10,13 +10,8 @@
 #include <QMutexLocker>
 #include <cstdio>
 #include <cstring>
-#include <functional>
-#include <mutex>
 
 namespace {
-
-std::mutex sinkMutex;
-std::function<void(const uint8_t*, uint32_t, int)> sink;
 
 void setPortBits(uint8_t* packet, uint32_t length, int port)
 {
@@ -24,12 +19,6 @@ void setPortBits(uint8_t* packet, uint32_t length, int port)
     packet[length - 1] = uint8_t(Utils::BCC(packet, length - 1));
 }
 
-}
-
-void fpga_manage::set_reply_sink(std::function<void(const uint8_t*, uint32_t, int)> route)
-{
-    std::lock_guard<std::mutex> lock(sinkMutex);
-    sink = std::move(route);
 }
 
 int fpga_manage::pass_port(const uint8_t* packet, uint32_t length)
@@ -108,13 +97,5 @@ void fpga_manage::pass_merge_timeout()
 
 void fpga_manage::forward_card_reply(const uint8_t* reply, uint32_t length, int port)
 {
-    std::function<void(const uint8_t*, uint32_t, int)> route;
-    {
-        std::lock_guard<std::mutex> lock(sinkMutex);
-        route = sink;
-    }
-    if (route)
-        route(reply, length, port);
-    else
-        card_link.take(reply, length, port);
+    card_link.take(reply, length, port);
 }
