@@ -348,6 +348,17 @@ int Utils::stringToInt(const QString& text)
     return int(value);
 }
 
+int Utils::hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 QString Utils::intToString(int value)
 {
     return QString::asprintf("%d", value);

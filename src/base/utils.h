@@ -60,6 +60,7 @@ public:
     static int msleep_mutex(uint32_t milliseconds);
 
     static int stringToInt(const QString& text);
+    static int hexDigit(char c); // 0-15, -1 for a character that is no hex digit
     static QString intToString(int value);
     static int ChangeCode(const char* from, const char* to, const char* input, size_t inputLength,
                           char* output, size_t outputLength);

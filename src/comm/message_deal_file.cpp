@@ -116,16 +116,7 @@ bool storesBlocks(uint8_t type)
 // "MO" mode number from two ASCII hex characters; 0 when not 1-16.
 int modeNumber(uint8_t hi, uint8_t lo)
 {
-    auto hex = [](uint8_t c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
-    const int h = hex(hi), l = hex(lo);
+    const int h = Utils::hexDigit(char(hi)), l = Utils::hexDigit(char(lo));
     if (h < 0 || l < 0)
         return 0;
     const int n = h * 16 + l;

@@ -246,7 +246,7 @@ void udpnetManage::runOnce13769(int timeoutMs)
             handler = wifiHandler;
         }
         // While sending is off the list fills up; a command that could not be answered is not run.
-        if (handler && pending13769() < kMaxPendingAnswers) {
+        if (handler && pending13769() < kMaxTextAnswers) {
             m_handling = &m_datagram13769.from;
             handler(m_datagram13769.data.data(), uint32_t(m_datagram13769.data.size()));
             m_handling = nullptr;
@@ -266,7 +266,7 @@ bool udpnetManage::answer_13769(const uint8_t* text, uint32_t length)
         return false;
     std::lock_guard<std::mutex> lock(m_send_mutex);
     // While sending is switched off answers pile up; the oldest are kept, the rest refused.
-    if (m_send_13769.size() >= kMaxPendingAnswers)
+    if (m_send_13769.size() >= kMaxTextAnswers)
         return false;
     m_send_13769.push_back(Answer{*m_handling, std::vector<uint8_t>(text, text + length)});
     return true;

@@ -44,7 +44,7 @@ public:
     uint8_t passState() const { return m_askers.state(); } // PendingAnswers: 0 idle, 1 waiting, 2 serving
 
     static constexpr size_t kMaxPeers = 64;          // senders with a partial frame kept
-    static constexpr size_t kMaxPendingAnswers = 64; // 13769 answers waiting to be sent
+    static constexpr size_t kMaxTextAnswers = 64;    // Wi-Fi text answers (port 13769) waiting to go out
 
 private:
     struct Answer {

@@ -82,17 +82,6 @@ std::string trimLineEnd(std::string t)
     return t;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 void putDotted(uint8_t* p, const std::string& text)
 {
     if (!R58_WIFI_CONFIG::validAddress(text))
@@ -474,7 +463,7 @@ void R58_WIFI_CONFIG::putDeviceInfo(uint8_t* b)
     b[217] = uint8_t(std::atoi(s.wifi_mode.c_str()));
     // The access point's MAC goes out one hex digit per byte (its first six digits).
     for (size_t i = 0; i < 6 && i < s.ap_mac.size(); ++i)
-        b[218 + i] = uint8_t(std::max(0, hexDigit(s.ap_mac[i])));
+        b[218 + i] = uint8_t(std::max(0, Utils::hexDigit(s.ap_mac[i])));
     const int port = std::atoi(s.tcp_port.c_str());
     b[288] = uint8_t(port);
     b[289] = uint8_t(port >> 8);
@@ -482,7 +471,7 @@ void R58_WIFI_CONFIG::putDeviceInfo(uint8_t* b)
     // The station MAC text has no separators: its twelve digits are read as six pairs.
     if (s.sta_mac.size() >= 12) {
         for (size_t i = 0; i < 6; ++i) {
-            const int h = hexDigit(s.sta_mac[2 * i]), l = hexDigit(s.sta_mac[2 * i + 1]);
+            const int h = Utils::hexDigit(s.sta_mac[2 * i]), l = Utils::hexDigit(s.sta_mac[2 * i + 1]);
             b[294 + i] = h < 0 || l < 0 ? 0 : uint8_t(h * 16 + l);
         }
     }

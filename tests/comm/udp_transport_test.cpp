@@ -204,7 +204,7 @@ TEST_F(UdpTransport, EveryConfigurationCommandOfALongBurstIsAnsweredAtOnce)
     ASSERT_TRUE(tool.send(wifiPort, Bytes{'0'}));
     ASSERT_TRUE(waitFor([] { return seen == 1; }, 2000));
     std::string expected = "0";
-    for (int i = 1; i <= int(udpnetManage::kMaxPendingAnswers) + 36; ++i) {
+    for (int i = 1; i <= int(udpnetManage::kMaxTextAnswers) + 36; ++i) {
         const std::string text = std::to_string(i);
         expected += "," + text;
         ASSERT_TRUE(tool.send(wifiPort, Bytes(text.begin(), text.end())));
@@ -231,9 +231,9 @@ TEST_F(UdpTransport, ConfigurationAnswersWaitWhileSendingIsOffAndAreBounded)
     UdpTool tool;
     for (int i = 0; i < 80; ++i)
         ASSERT_TRUE(tool.send(wifiPort, Bytes{uint8_t('a' + i % 26)}));
-    ASSERT_TRUE(waitFor([&] { return udp->pending13769() == udpnetManage::kMaxPendingAnswers; }, 3000));
+    ASSERT_TRUE(waitFor([&] { return udp->pending13769() == udpnetManage::kMaxTextAnswers; }, 3000));
     EXPECT_TRUE(tool.receive(200).empty());
-    EXPECT_EQ(udp->pending13769(), udpnetManage::kMaxPendingAnswers);
+    EXPECT_EQ(udp->pending13769(), udpnetManage::kMaxTextAnswers);
 
     // Switched on just before the thread chooses how long to wait: it must not wait for a datagram.
     RaceHold choosing(RacePause::WifiAnswerWait);
@@ -244,10 +244,10 @@ TEST_F(UdpTransport, ConfigurationAnswersWaitWhileSendingIsOffAndAreBounded)
     EXPECT_TRUE(waitFor([&] { return udp->pending13769() == 0; }, 2000));
     // A command that could not be answered did not run either.
     ASSERT_TRUE(tool.send(wifiPort, Bytes{'!'}));
-    for (size_t i = 1; i < udpnetManage::kMaxPendingAnswers; ++i)
+    for (size_t i = 1; i < udpnetManage::kMaxTextAnswers; ++i)
         ASSERT_FALSE(tool.receive().empty()) << i;
     EXPECT_EQ(tool.receive(), Bytes{'!'});
-    EXPECT_EQ(ran, int(udpnetManage::kMaxPendingAnswers) + 1);
+    EXPECT_EQ(ran, int(udpnetManage::kMaxTextAnswers) + 1);
 }
 
 TEST_F(UdpTransport, FrameLongerThanTheRecordIsDroppedAndTheSenderGoesOn)
