@@ -156,20 +156,6 @@ TEST_F(PanelTest, ModeOnTheDeviceInfoPageOpensUserModes)
     ASSERT_TRUE(s.run());
 }
 
-TEST_F(PanelTest, DeviceInfoTextsFitInEveryLanguage)
-{
-    g_str_barcode.set(QStringLiteral("QZ20241020ABCDEF"));
-    QStringList bad;
-    for (int language = 0; language < 5; ++language) {
-        g_language = uint8_t(language);
-        std::unique_ptr<MachineState> page(new MachineState);
-        bad << Panel::misfits(page.get(), QStringLiteral("MachineState%1").arg(language));
-        bad << Panel::lowContrast(page.get(), QStringLiteral("MachineState%1").arg(language));
-        Panel::shot(page.get(), QStringLiteral("device_info_%1").arg(language));
-    }
-    EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
-}
-
 namespace {
 // The label shows that picture, drawn as the page draws it into the label's size.
 }

@@ -33,6 +33,7 @@
 #include "tools/smartmapping.h"
 #include "ui/pages_settings/temperature.h"
 #include "ui/pages_settings/test_chart.h"
+#include "params/block_layout.h"
 #include "params/vyrrampara.h"
 
 #include <QApplication>
@@ -82,7 +83,17 @@ TEST(PageTable, EveryPageCodeHasItsRowInThePageChecks)
 
 TEST_F(PanelTest, EveryPageHasItsCodeTitleAndParentAndItsTextsFit)
 {
-    factoryage_log << QStringLiteral("12-31 23:59 255 255 255"); // the longest sample line
+    // The widest values the pages show: an ageing line, the barcode, the LED size, window 0.
+    factoryage_log << QStringLiteral("12-31 23:59 255 255 255");
+    g_str_barcode.set(QStringLiteral("QZ20241020ABCDEF"));
+    store->setU16(blk::kLedWidth, 65535);
+    store->setU16(blk::kLedHeight, 65535);
+    store->setU16(blk::window(0, blk::win::kState), 1);
+    store->setU16(blk::window(0, blk::win::kSource), 5);
+    for (uint32_t field : {blk::win::kX, blk::win::kY, blk::win::kWidth, blk::win::kHeight})
+        store->setU16(blk::window(0, field), 65535);
+    store->setU8(blk::window(0, blk::win::kPointToPoint), 1);
+    store->setU16(blk::window(0, blk::win::kDotByDot), 9);
     for (const PageKind& kind : kPages) {
         for (int language : {1, 0, 2, 3, 4}) {
             g_language = uint8_t(language);

@@ -184,10 +184,14 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
     ASSERT_TRUE(message_deal().REG_mcu_flag(0x04));
     Panel::refresh(2);
     ASSERT_TRUE(root->call_state == 1 && root->widget_mode && root->widget_mode->isVisible());
-    EXPECT_TRUE(g_mode[7]->styleSheet().contains(QStringLiteral("#212435"))) << g_mode[7]->styleSheet().toStdString();
+    // Each slot as drawn, against slot 10 (saved, neither picked nor in use) and slot 1 (empty).
+    const QImage bar = root->widget_mode->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    auto drawn = [&bar](int slot) { return Panel::commonestColour(bar, g_mode[slot]->geometry()); };
+    EXPECT_EQ(drawn(7), drawn(9)) << "mode 8 shown saved";
+    EXPECT_NE(drawn(7), drawn(0));
     // Mode 5 still in use, its slot no longer picked.
     ASSERT_TRUE(g_mode[4]->findChild<QLabel*>(QStringLiteral("label_using"))->isVisibleTo(g_mode[4]));
-    ASSERT_FALSE(g_mode[4]->styleSheet().contains(QStringLiteral("#00D65B")));
+    EXPECT_EQ(drawn(4), drawn(9));
     bad << Panel::lowContrast(root->widget_mode, QStringLiteral("recall bar, refreshed"));
     EXPECT_TRUE(bad.isEmpty()) << bad.join('\n').toStdString();
 }

@@ -383,21 +383,3 @@ TEST_F(PanelTest, RequestsFromOtherThreadsActOnlyWhileTheSettingsMenuIsOnTop)
     ASSERT_TRUE(s.run());
 }
 
-TEST_F(PanelTest, MenuTextsFitWithTheLongestValues)
-{
-    store->setU16(blk::kLedWidth, 65535);
-    store->setU16(blk::kLedHeight, 65535);
-    QStringList bad;
-    for (int language = 0; language < 5; ++language) {
-        g_language = uint8_t(language);
-        std::unique_ptr<OutputSet> output(new OutputSet);
-        std::unique_ptr<AdvancedOption> advanced(new AdvancedOption);
-        bad << Panel::misfits(output.get(), QStringLiteral("OutputSet%1").arg(language));
-        bad << Panel::lowContrast(output.get(), QStringLiteral("OutputSet%1").arg(language));
-        bad << Panel::misfits(advanced.get(), QStringLiteral("AdvancedOption%1").arg(language));
-        bad << Panel::lowContrast(advanced.get(), QStringLiteral("AdvancedOption%1").arg(language));
-        Panel::shot(output.get(), QStringLiteral("menus_output_longest_%1").arg(language));
-        Panel::shot(advanced.get(), QStringLiteral("menus_advanced_%1").arg(language));
-    }
-    EXPECT_TRUE(bad.isEmpty()) << bad.join(QLatin1Char('\n')).toStdString();
-}
