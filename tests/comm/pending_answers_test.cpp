@@ -55,13 +55,16 @@ TEST(PendingAnswers, EachAnswerReachesItsAskerAsTheRulesSay)
         };
         for (; r.steps[at]; ++at) {
             const char step = r.steps[at];
-            if (step == 'a' || step == 'b')
+            if (step == 'a' || step == 'b') {
                 ASSERT_EQ(frame(step - 'a', toCard[step - 'a']), PendingAnswers::Frame::ForCards);
-            if (step == 'x' || step == 'y')
+            }
+            if (step == 'x' || step == 'y') {
                 ASSERT_EQ(frame(step - 'x', Wire::readRegister(4, 1)), PendingAnswers::Frame::ForBox);
-            if (step == '!')
+            }
+            if (step == '!') {
                 ASSERT_EQ(frame(0, Wire::join({Bytes(toCard[0].begin(), toCard[0].end() - 1), {uint8_t(~toCard[0].back())}})),
                           PendingAnswers::Frame::Broken);
+            }
             if (step == 's') {
                 ASSERT_EQ(frame(0, Wire::request(0xA0, {14, 0x01, 0, 0x01})), PendingAnswers::Frame::ForBox);
                 askers.slow(0, into.data(), [release] { return uint8_t(waitFor([release] { return release->load(); }, 5000)); }, to(0));
