@@ -185,7 +185,9 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
     Panel::refresh(2);
     ASSERT_TRUE(root->call_state == 1 && root->widget_mode && root->widget_mode->isVisible());
     // Each slot as drawn, against slot 10 (saved, neither picked nor in use) and slot 1 (empty).
-    const QImage bar = root->widget_mode->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    // Drawn straight into a 32-bit picture: a converted grab this size goes through Qt's thread pool.
+    QImage bar(root->widget_mode->size(), QImage::Format_RGB32);
+    root->widget_mode->render(&bar);
     auto drawn = [&bar](int slot) { return Panel::commonestColour(bar, g_mode[slot]->geometry()); };
     EXPECT_EQ(drawn(7), drawn(9)) << "mode 8 shown saved";
     EXPECT_NE(drawn(7), drawn(0));
