@@ -54,7 +54,8 @@ protected:
         memset(fpga_manage::MCU_RAM_CMD, 0, fpga_manage::kRamSize);
         const uint8_t head[8] = {marker, command, storeFlag, 0, 0, 0, uint8_t(payload.size()), uint8_t(payload.size() >> 8)};
         memcpy(fpga_manage::MCU_RAM_CMD, head, 8);
-        memcpy(fpga_manage::MCU_RAM_CMD + 8, payload.data(), payload.size());
+        if (!payload.empty()) // an empty vector's data() may be null
+            memcpy(fpga_manage::MCU_RAM_CMD + 8, payload.data(), payload.size());
         answer = fpga->write_to_register(2, 0x04, 0x04, 0);
     }
     std::vector<uint8_t> commandArea(size_t n) const
