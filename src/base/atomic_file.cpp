@@ -50,6 +50,12 @@ std::string temporaryFor(const std::string& target)
     return target + kAtomicTempSuffix;
 }
 
+bool isTemporaryName(const std::string& name)
+{
+    const std::string suffix = kAtomicTempSuffix;
+    return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 int removeAtomicLeftovers(const QString& folder)
 {
     QDir dir(QString::fromStdString(platform::Paths::resolve(folder.toStdString())));

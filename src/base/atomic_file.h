@@ -22,6 +22,8 @@ constexpr const char* kAtomicTempSuffix = ".atomic-tmp";
 // The name every writer of the box gives its temporary file beside `target` (either path form):
 // the start removes exactly these, and uploads refuse names that end like them.
 std::string temporaryFor(const std::string& target);
+// True for a name (or path) that ends like such a temporary file.
+bool isTemporaryName(const std::string& name);
 
 // Removes the temporary files a killed writer left in `folder` (program path, not recursive);
 // returns how many were removed. Called at start, before anything writes.

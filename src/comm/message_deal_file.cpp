@@ -637,9 +637,7 @@ uint32_t message_deal::writeNamedStart(MessageFrame& f)
         const uint8_t asked = f.at(15 + n);
         transfer.length = f.u32At(16 + n);
         // A name ending like a temporary would be taken for a cut write's at the next start.
-        const std::string temp = kAtomicTempSuffix;
-        const bool tempName = name.size() >= temp.size() && name.compare(name.size() - temp.size(), temp.size(), temp) == 0;
-        if ((asked == Recovery || asked == Mapping) && file_transfer::isPlainName(name) && !tempName &&
+        if ((asked == Recovery || asked == Mapping) && file_transfer::isPlainName(name) && !isTemporaryName(name) &&
             name.size() <= file_transfer::kMaxStoredName && transfer.length <= kStagingSize) {
             type = asked;
             transfer.name = std::string(asked == Recovery ? kRecoveryDir : kMappingDir) + "/" + name;
