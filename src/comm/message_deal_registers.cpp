@@ -178,7 +178,7 @@ bool message_deal::applyParameterBlock()
         ScalerHandOver handOver;
         // The apply takes the tool's bytes as they are: it writes the block raw. The mode in use
         // stays while the mode body does not change, and is the tool's recall once it loads.
-        uint8_t* b = store->block;
+        const uint8_t* b = store->view();
         uint8_t before[kBlockSize]; // the screen the box runs, before the tool's bytes or recall
         store->appliedCopy(before);
         // The tool's recall or store is its own write of the two words, whatever value the box held
@@ -196,7 +196,7 @@ bool message_deal::applyParameterBlock()
                 const uint8_t* record = store->mode[L - 1];
                 loaded = record[0] == blk::kMarkerSaved && record[1] == blk::kMarkerSaved;
                 if (loaded)
-                    memcpy(b + kModeBodyStart, record + 2, kModeDataSize);
+                    store->applyBytes(kModeBodyStart, record + 2, kModeDataSize);
             }
             // Nothing recalled: no mode is in use, and the tool is told.
             current = loaded ? L : 0;
@@ -205,16 +205,16 @@ bool message_deal::applyParameterBlock()
 
         const uint16_t audio = store->u16(blk::kAudioWindow);
         if (audio >= kWindows || store->u16(blk::window(audio, blk::win::kState)) == 0)
-            blk::put16(b, blk::kAudioWindow, 0);
+            store->applyU16(blk::kAudioWindow, 0);
 
         if (c331_manage::takesNewScreen(b, store->shadow, before)) {
             if (L >= 2 && !recall) {
-                blk::put16(b, blk::window(0, blk::win::kX), 0);
-                blk::put16(b, blk::window(0, blk::win::kY), 0);
-                blk::put16(b, blk::window(0, blk::win::kWidth), store->u16(blk::kLedWidth));
-                blk::put16(b, blk::window(0, blk::win::kHeight), store->u16(blk::kLedHeight));
+                store->applyU16(blk::window(0, blk::win::kX), 0);
+                store->applyU16(blk::window(0, blk::win::kY), 0);
+                store->applyU16(blk::window(0, blk::win::kWidth), store->u16(blk::kLedWidth));
+                store->applyU16(blk::window(0, blk::win::kHeight), store->u16(blk::kLedHeight));
                 for (uint32_t w = 1; w < kWindows; ++w)
-                    blk::put16(b, blk::window(w, blk::win::kState), 0);
+                    store->applyU16(blk::window(w, blk::win::kState), 0);
             }
             for (uint32_t w = 0; w < kWindows; ++w) {
                 const uint32_t src = blk::window(w, blk::win::kSource);
@@ -223,16 +223,17 @@ bool message_deal::applyParameterBlock()
                     continue;
                 // Any low byte stays inside the block: 0x5C0 + 10 * 255 < 4096.
                 const uint8_t input = b[blk::cropEntry(word & 0xFF)] & 0x0F;
-                blk::put16(b, src, input);
+                store->applyU16(src, input);
             }
             fpga_manage::requestLedParameterStep();
-            blk::put16(b, blk::kAudioWindow, 0);
+            store->applyU16(blk::kAudioWindow, 0);
         }
 
         const uint8_t effect = uint8_t(store->u16(blk::kSwitchEffect) << 2);
         for (uint32_t w = 0; w < kWindows; ++w) {
-            uint8_t& flags = b[blk::window(w, blk::win::kOutput)];
-            flags = uint8_t((flags & ~0x0C) | effect);
+            const uint32_t output = blk::window(w, blk::win::kOutput);
+            const uint8_t flags = uint8_t((b[output] & ~0x0C) | effect);
+            store->applyBytes(output, &flags, 1);
         }
 
         if (!recall && memcmp(b + kModeBodyStart, before + kModeBodyStart, kModeDataSize) != 0)
@@ -246,8 +247,8 @@ bool message_deal::applyParameterBlock()
         } else if (storing) {
             done = false;
         }
-        blk::put16(b, blk::kCurrentMode, current);
-        blk::put16(b, blk::kSaveModeRequest, 0);
+        store->applyU16(blk::kCurrentMode, current);
+        store->applyU16(blk::kSaveModeRequest, 0);
         // A recall or store another writer overwrote before this apply is answered as not served.
         if (!store->toolBytesApplied())
             done = false;
@@ -273,7 +274,7 @@ bool message_deal::RegUpdate10(uint8_t bits)
         store->appliedCopy(before);
         restore(kPersistStart, blk::kEdidTiming);
         restore(blk::kEdidAreaEnd, kBlockSize);
-        if (c331_manage::takesNewScreen(store->block, store->shadow, before)) {
+        if (c331_manage::takesNewScreen(store->view(), store->shadow, before)) {
             fpga_manage::requestLedParameterStep();
             store->setU16(blk::kAudioWindow, 0);
         }

@@ -442,7 +442,7 @@ uint8_t windowZeroSignal(VyrRamPara& store)
 {
     int16_t isCrop = 0;
     int8_t crop = 0;
-    const int32_t input = store.VyrGetImageSource(store.block, 0, &isCrop, &crop, 0);
+    const int32_t input = store.VyrGetImageSource(store.view(), 0, &isCrop, &crop, 0);
     if (input < 0 || input >= 6)
         return 0;
     const uint32_t at = blk::inputResolution(uint32_t(input)); // u16 takes the records' mutex

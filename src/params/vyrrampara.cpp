@@ -155,6 +155,41 @@ void VyrRamPara::setBoxWord(uint32_t offset, uint16_t value)
     }
 }
 
+void VyrRamPara::rawBytes(uint32_t offset, const uint8_t* data, uint32_t n)
+{
+    if (n == 0 || offset > kBlockSize || n > kBlockSize - offset)
+        return;
+    memcpy(block + offset, data, n);
+}
+
+void VyrRamPara::setInputRecord(uint32_t offset, const uint8_t* data, uint32_t n)
+{
+    if (offset < blk::kInputResolutionEnd && n <= blk::kInputResolutionEnd - offset)
+        rawBytes(offset, data, n);
+}
+
+void VyrRamPara::applyBytes(uint32_t offset, const uint8_t* data, uint32_t n)
+{
+    rawBytes(offset, data, n);
+}
+
+void VyrRamPara::applyU16(uint32_t offset, uint16_t value)
+{
+    const uint8_t bytes[2] = {uint8_t(value), uint8_t(value >> 8)};
+    rawBytes(offset, bytes, 2);
+}
+
+void VyrRamPara::scalerBytes(uint32_t offset, const uint8_t* data, uint32_t n)
+{
+    rawBytes(offset, data, n);
+}
+
+void VyrRamPara::scalerU16(uint32_t offset, uint16_t value)
+{
+    const uint8_t bytes[2] = {uint8_t(value), uint8_t(value >> 8)};
+    rawBytes(offset, bytes, 2);
+}
+
 void VyrRamPara::appliedCopy(uint8_t* out)
 {
     PosixLock records(mutex); // the input drivers write their records under it

@@ -39,6 +39,9 @@ public:
     std::recursive_mutex records_mutex;  // user-mode records: protocol writes vs. GUI save/delete
 
     uint16_t u16(uint32_t offset) const;               // block u16, little-endian
+    // The block as it stands, tool bytes not yet applied included, for a reader holding the
+    // hand-over (and this store's mutex for the input drivers' records).
+    const uint8_t* view() const { return block; }
     // Block bytes [offset, offset + n) as they stand between two writes, whoever the writer: copied
     // under the hand-over and then this store's mutex. Neither may be held by the caller.
     void copyBlock(uint8_t* out, uint32_t offset, uint32_t n);
@@ -53,6 +56,20 @@ public:
     uint16_t boxWord(uint32_t offset) const;
     uint16_t appliedWord(uint32_t offset); // boxWord, taking the hand-over itself
     void setBoxWord(uint32_t offset, uint16_t value);
+    // Raw writers, each of one kind, which leave the bytes' owner as it was: a tool's byte
+    // overwritten with another value is the box's again, one written with the tool's value stays
+    // the tool's, and no mode in use is dropped.
+    // The input drivers' records, blk::kIteSummary and blk::kInputResolution up to
+    // kInputResolutionEnd: only there (this store's mutex held).
+    void setInputRecord(uint32_t offset, const uint8_t* data, uint32_t n);
+    // A tool's apply (register 11 bit 1): it takes the tool's bytes as they are, and the recall,
+    // screen and effect it derives from them with them (hand-over held).
+    void applyBytes(uint32_t offset, const uint8_t* data, uint32_t n);
+    void applyU16(uint32_t offset, uint16_t value);
+    // The scaler worker's own rows (canvas and channels, the default window records) and the
+    // values it takes back, refused by the chip or not drawn (hand-over held).
+    void scalerBytes(uint32_t offset, const uint8_t* data, uint32_t n);
+    void scalerU16(uint32_t offset, uint16_t value);
     // The block as the box applied it, for whatever saves or shows it: the bytes a tool wrote and
     // did not apply put back to the box's (hand-over held; takes this store's mutex).
     void appliedCopy(uint8_t* out);
@@ -134,6 +151,7 @@ Q_SIGNALS:
 private:
     VyrRamPara();
     bool para_file_create();
+    void rawBytes(uint32_t offset, const uint8_t* data, uint32_t n); // inside the block, else nothing
     bool writeParaFile(const QByteArray& image); // records whether it failed
     std::atomic<bool> save_failing_{false};
     // Record m, its bytes from 2 on replaced by `from`[0, n), to its file, then into the record.

@@ -239,8 +239,8 @@ void c331_manage::takeBack(VyrRamPara& store, const Change& c, const uint8_t* ne
     if (memcmp(next + field, c.block + field, size) == 0)
         return;
     PosixLock lock(c331_mutex);
-    if (memcmp(store.block + field, c.block + field, size) == 0)
-        memcpy(store.block + field, next + field, size);
+    if (memcmp(store.view() + field, c.block + field, size) == 0)
+        store.scalerBytes(field, next + field, uint32_t(size));
 }
 
 void c331_manage::stepPanel(const Change& c, uint8_t* next)
@@ -594,8 +594,8 @@ void c331_manage::serveOsdUpdate()
     uint16_t ledW = 0, ledH = 0;
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
         PosixLock lock(c331_mutex);
-        ledW = get16(store->block, blk::kLedWidth);
-        ledH = get16(store->block, blk::kLedHeight);
+        ledW = get16(store->view(), blk::kLedWidth);
+        ledH = get16(store->view(), blk::kLedHeight);
     }
     get_json_omenu_para(VyrRamPara::kMenuFilePath, &g_osd_list);
     set_OSD_para(g_osd_list, *this, ledW, ledH);

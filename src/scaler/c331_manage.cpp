@@ -187,7 +187,7 @@ void c331_manage::bringUp()
     uint32_t colourTemp = 0;
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
         PosixLock lock(c331_mutex);
-        const uint8_t* b = store->block;
+        const uint8_t* b = store->view();
         const uint32_t ledFields[5] = {blk::kLedWidth, blk::kLedHeight, blk::kOutput1Width, blk::kOutput1Height,
                                        blk::kSpliceMode};
         for (int i = 0; i < 5; ++i)
@@ -261,7 +261,7 @@ void c331_manage::showFactoryScreen(const uint16_t* stored)
             applied_valid = true;
         }
         for (uint32_t f : kScreenFields) {
-            blk::put16(store->block, f, factory(f));
+            store->scalerU16(f, factory(f));
             blk::put16(applied, f, factory(f));
         }
     }

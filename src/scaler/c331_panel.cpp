@@ -502,16 +502,13 @@ void c331_manage::vyrApi_WriteRam(int what)
     }
     // The FPGA worker reads these rows; writers of the block hold the hand-over mutex.
     PosixLock lock(c331_mutex);
-    uint8_t* b = store->block;
-    blk::put16(b, blk::kCanvasX, p.xoffs);
-    blk::put16(b, blk::kCanvasY, p.yoffs);
-    b[blk::kChannelsH] = across;
-    b[blk::kChannelsH + 1] = 0;
-    b[blk::kChannelsV] = down;
-    b[blk::kChannelsV + 1] = 0;
-    blk::put16(b, blk::kChannelWidth, uint16_t(p.och.width));
-    blk::put16(b, blk::kChannelHeight, uint16_t(p.och.height));
-    blk::put16(b, blk::kChannelBandwidth, uint16_t(p.ochBW));
+    store->scalerU16(blk::kCanvasX, p.xoffs);
+    store->scalerU16(blk::kCanvasY, p.yoffs);
+    store->scalerU16(blk::kChannelsH, across);
+    store->scalerU16(blk::kChannelsV, down);
+    store->scalerU16(blk::kChannelWidth, uint16_t(p.och.width));
+    store->scalerU16(blk::kChannelHeight, uint16_t(p.och.height));
+    store->scalerU16(blk::kChannelBandwidth, uint16_t(p.ochBW));
 }
 
 void c331_manage::vyrApi_MultiWinInit()

@@ -325,13 +325,13 @@ void c331_manage::closeDarkWindows()
                 continue;
             // A state a writer changed since is theirs: the next dispatch places (or refuses) it.
             const uint32_t f = blk::window(r, win::kState);
-            const uint16_t state = get16(store->block, f);
+            const uint16_t state = get16(store->view(), f);
             if (state == 0 || (applied_valid && state != get16(applied, f)))
                 continue;
             const uint32_t rec = blk::windowRecord(r);
-            memcpy(winState.closedRecord[r], store->block + rec, kWindowSize);
-            winState.closed[r] = recordSourceArea(store->block, rec, winState.closedArea[r]);
-            blk::put16(store->block, f, 0);
+            memcpy(winState.closedRecord[r], store->view() + rec, kWindowSize);
+            winState.closed[r] = recordSourceArea(store->view(), rec, winState.closedArea[r]);
+            store->scalerU16(f, 0);
             if (applied_valid)
                 blk::put16(applied, f, 0);
             closed.push_back("window " + std::to_string(r) + " not shown, closed: " + winState.darkWhy[i]);
@@ -361,20 +361,20 @@ void c331_manage::reopenWindows()
             const uint32_t rec = blk::windowRecord(r), f = rec + win::kState;
             const uint8_t* held = winState.closedRecord[r];
             // A record a writer changed since is theirs, opened or closed as they set it.
-            if (get16(store->block, f) != 0 || memcmp(store->block + rec + 2, held + 2, kWindowSize - 2) != 0) {
+            if (get16(store->view(), f) != 0 || memcmp(store->view() + rec + 2, held + 2, kWindowSize - 2) != 0) {
                 winState.closed[r] = false;
                 continue;
             }
             // Judged once for each timing its input settles on.
             _ImageWindowDef_st a;
             _ImageWindowDef_st& last = winState.closedArea[r];
-            if (!recordSourceArea(store->block, rec, a) ||
+            if (!recordSourceArea(store->view(), rec, a) ||
                 (a.hst == last.hst && a.hw == last.hw && a.vst == last.vst && a.vw == last.vw))
                 continue;
             last = a;
             if (!copied) {
                 PosixLock records(store->mutex); // the input drivers' records are written under it
-                memcpy(b, store->block, sizeof b);
+                memcpy(b, store->view(), sizeof b);
                 copied = true;
             }
             memcpy(b + f, held + win::kState, 2);
@@ -382,7 +382,7 @@ void c331_manage::reopenWindows()
                 blk::put16(b, f, 0);
                 continue;
             }
-            memcpy(store->block + f, held + win::kState, 2);
+            store->scalerBytes(f, held + win::kState, 2);
             if (applied_valid)
                 memcpy(applied + f, held + win::kState, 2);
             winState.closed[r] = false;
@@ -462,7 +462,11 @@ void c331_manage::writeShownLayout(const uint8_t* shown)
         return;
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
         PosixLock lock(c331_mutex);
-        put(store->block);
+        uint8_t b[kBlockSize];
+        memcpy(b, store->view(), sizeof b);
+        put(b);
+        store->scalerBytes(blk::windowRecord(0), b + blk::windowRecord(0), kWindows * kWindowSize);
+        store->scalerBytes(blk::kLayerPriority, b + blk::kLayerPriority, 2 * kWindows);
     }
 }
 

@@ -707,16 +707,14 @@ void ite6805_sys::iTE6805_Show_VID_Info(int dev)
     {
         // The short summary at the head of the block first, then the input's resolution record,
         // both under the store's mutex.
+        const uint8_t summary[3] = {uint8_t(width), uint8_t(v.VActive), uint8_t(v.FrameRate)};
+        uint8_t record[blk::kInputResolutionSize] = {};
+        blk::put16(record, blk::kInputWidth, uint16_t(width));
+        blk::put16(record, blk::kInputHeight, v.VActive);
+        record[blk::kInputRate] = uint8_t(rate);
         PosixLock lock(store->mutex);
-        uint8_t* summary = store->block + blk::iteSummary(uint32_t(dev));
-        summary[0] = uint8_t(width);
-        summary[1] = uint8_t(v.VActive);
-        summary[2] = uint8_t(v.FrameRate);
-        const uint32_t at = blk::inputResolution(uint32_t(4 + dev));
-        blk::put16(store->block, at + blk::kInputWidth, uint16_t(width));
-        blk::put16(store->block, at + blk::kInputHeight, v.VActive);
-        store->block[at + blk::kInputRate] = uint8_t(rate);
-        store->block[at + blk::kInputRate + 1] = 0;
+        store->setInputRecord(blk::iteSummary(uint32_t(dev)), summary, sizeof summary);
+        store->setInputRecord(blk::inputResolution(uint32_t(4 + dev)), record, sizeof record);
     }
     store->test_signal(1);
 }

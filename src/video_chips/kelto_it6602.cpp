@@ -137,15 +137,14 @@ void kelto_it6602::publishResolution(int index, uint16_t w, uint16_t h, uint16_t
     VyrRamPara* store = VyrRamPara::pInstance();
     bool changed = false;
     {
+        const uint32_t at = blk::inputResolution(uint32_t(index));
+        uint8_t record[blk::kInputResolutionSize];
+        blk::put16(record, blk::kInputWidth, w);
+        blk::put16(record, blk::kInputHeight, h);
+        blk::put16(record, blk::kInputRate, rate);
         PosixLock lock(store->mutex);
-        uint8_t* p = store->block + blk::inputResolution(uint32_t(index));
-        const uint16_t values[3] = {w, h, rate};
-        for (int i = 0; i < 3; ++i) {
-            const uint8_t lo = uint8_t(values[i]), hi = uint8_t(values[i] >> 8);
-            changed = changed || p[2 * i] != lo || p[2 * i + 1] != hi;
-            p[2 * i] = lo;
-            p[2 * i + 1] = hi;
-        }
+        changed = memcmp(store->view() + at, record, sizeof record) != 0;
+        store->setInputRecord(at, record, sizeof record);
     }
     // A receiver that never identifies is reset, and so shows "no signal", on every pass: tell the
     // pages only when that changes what they show.

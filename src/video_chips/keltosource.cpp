@@ -358,7 +358,7 @@ void keltosource::putRecordBack(int input, const EdidRecord& failed)
     if (!store || !heldRecordsTaken_ || held == failed)
         return;
     ScalerHandOver handOver;
-    if (!(recordAt(store->block + blk::edidWidth(input)) == failed))
+    if (!(recordAt(store->view() + blk::edidWidth(input)) == failed))
         return;
     store->setU16(blk::edidWidth(input), held.width);
     store->setU16(blk::edidHeight(input), held.height);
@@ -426,10 +426,10 @@ void keltosource::setInputResolution(int input, uint16_t width, uint16_t height,
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store || input < 0 || input >= Inputs)
         return;
-    const uint32_t at = blk::inputResolution(uint32_t(input));
+    uint8_t record[blk::kInputResolutionSize] = {};
+    blk::put16(record, blk::kInputWidth, width);
+    blk::put16(record, blk::kInputHeight, height);
+    record[blk::kInputRate] = rate;
     PosixLock lock(store->mutex);
-    blk::put16(store->block, at + blk::kInputWidth, width);
-    blk::put16(store->block, at + blk::kInputHeight, height);
-    store->block[at + blk::kInputRate] = rate;
-    store->block[at + blk::kInputRate + 1] = 0;
+    store->setInputRecord(blk::inputResolution(uint32_t(input)), record, sizeof record);
 }

@@ -205,7 +205,7 @@ void EDIDset::syncUpdate(int)
     {
         ScalerHandOver lock; // the protocol writes block and shadow under it
         for (uint32_t i = 0; i < blk::kEdidTimingSize; ++i)
-            differs |= store->block[at + i] != store->shadow[at + i];
+            differs |= store->view()[at + i] != store->shadow[at + i];
     }
     if (differs)
         source_init();

@@ -245,7 +245,7 @@ void InputCut::syncUpdate(int code)
     {
         ScalerHandOver lock; // the protocol writes the table and the save slot the shadow under it
         const uint32_t from = blk::cropEntry(0), to = blk::cropEntry(kCropCount);
-        differs |= memcmp(s->block + from, s->shadow + from, to - from) != 0;
+        differs |= memcmp(s->view() + from, s->shadow + from, to - from) != 0;
     }
     if (!differs)
         return;

@@ -268,7 +268,7 @@ void factory::factoryReset(Reset kind)
     } else {
         restore(kPersistStart, kBlockSize);
     }
-    if (c331_manage::takesNewScreen(store->block, store->shadow, before)) {
+    if (c331_manage::takesNewScreen(store->view(), store->shadow, before)) {
         fpga_manage::requestLedParameterStep();
         store->setU16(blk::kAudioWindow, 0); // with the audio state byte
     }

@@ -228,8 +228,8 @@ void ledset::syncUpdate(int)
     {
         ScalerHandOver lock; // the save slot writes the shadow under it
         for (uint32_t f : {blk::kLedWidth, blk::kLedHeight})
-            differs |= blk::get16(store->block, f) != blk::get16(store->shadow, f);
-        now = uint32_t(blk::get16(store->block, blk::kLedWidth)) << 16 | blk::get16(store->block, blk::kLedHeight);
+            differs |= blk::get16(store->view(), f) != blk::get16(store->shadow, f);
+        now = uint32_t(blk::get16(store->view(), blk::kLedWidth)) << 16 | blk::get16(store->view(), blk::kLedHeight);
     }
     // The scaler puts a size it cannot drive back out of the block before it raises this refresh;
     // any other size was written meanwhile by another writer and is no refusal.
@@ -338,7 +338,7 @@ void ledset::on_Button_apply1_clicked()
     bool changed = false;
     {
         ScalerHandOver handOver;
-        const uint8_t* b = store->block;
+        const uint8_t* b = store->view();
         replaced_ = uint32_t(blk::get16(b, blk::kLedWidth)) << 16 | blk::get16(b, blk::kLedHeight);
         store->setU16(blk::kLedWidth, uint16_t(w));
         store->setU16(blk::kLedHeight, uint16_t(h));

@@ -188,7 +188,7 @@ void othersetup::para_init()
         // the scaler applies it and the refresh after its pass saves it.
         ScalerHandOver handOver;
         const int16_t audio = int16_t(store->u16(blk::kAudioWindow));
-        const bool named = audio >= 0 && audio < int(blk::kScalerWindows) && windowOn(store->block, uint32_t(audio));
+        const bool named = audio >= 0 && audio < int(blk::kScalerWindows) && windowOn(store->view(), uint32_t(audio));
         if (!named && audio != 0) { // a 0 naming a window that is off stays as it is
             writeLogMsg(LOG_WARNING, "other settings: audio window " + std::to_string(audio) + " repaired to 0");
             store->setU16(blk::kAudioWindow, 0);
@@ -277,7 +277,7 @@ void othersetup::showAudioOf(int window)
     bool on = false;
     {
         ScalerHandOver lock;
-        on = audioOn(store->block, uint32_t(window));
+        on = audioOn(store->view(), uint32_t(window));
     }
     volume_state->setCurrentIndex(on ? 1 : 0);
 }
@@ -333,8 +333,8 @@ void othersetup::applySwitchEffect()
                 store->setU8(blk::fadeIn(w), kFadeTime);
                 store->setU8(blk::fadeOut(w), kFadeTime);
             }
-            store->setU8(output, uint8_t(fade ? store->block[output] | blk::win::kOutEffect
-                                              : store->block[output] & ~blk::win::kOutEffect));
+            store->setU8(output, uint8_t(fade ? store->view()[output] | blk::win::kOutEffect
+                                              : store->view()[output] & ~blk::win::kOutEffect));
         }
         handOver.commit();
     }

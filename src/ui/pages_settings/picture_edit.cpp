@@ -33,7 +33,7 @@ uint16_t PictureWriter::stored(uint32_t field)
     if (!store)
         return 0;
     ScalerHandOver lock; // the protocol writes these fields under it from its own thread
-    return blk::get16(store->block, field);
+    return blk::get16(store->view(), field);
 }
 
 int PictureWriter::shown(uint16_t word)
@@ -72,7 +72,7 @@ void PictureWriter::flush(bool force)
         // The whole word: a high byte left over from a larger stored value would make the scaler
         // apply another value than the one the page shows.
         for (const auto& w : waiting_) {
-            if (blk::get16(store->block, w.first) != w.second.held)
+            if (blk::get16(store->view(), w.first) != w.second.held)
                 continue; // another writer's, and newer
             store->setU16(w.first, w.second.value);
             handOver.commit();

@@ -69,7 +69,7 @@ int temperature::storedType()
     if (!store)
         return 0;
     ScalerHandOver lock; // the protocol writes the field under it from its own thread
-    return store->block[blk::kColourTemp] & 3;
+    return store->view()[blk::kColourTemp] & 3;
 }
 
 temperature::temperature(QWidget* parent)

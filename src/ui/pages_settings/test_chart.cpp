@@ -173,7 +173,7 @@ void test_chart::syncUpdate(int)
     uint8_t now;
     {
         ScalerHandOver lock;
-        now = store->block[blk::kTestPattern];
+        now = store->view()[blk::kTestPattern];
     }
     // The first refresh after the scaler took the request settles it: a later change is another
     // writer's. A refusal puts back what the request replaced; any other value was written
@@ -192,7 +192,7 @@ uint8_t test_chart::writePattern(uint8_t value)
     if (!store)
         return 0;
     ScalerHandOver handOver;
-    const uint8_t before = store->block[blk::kTestPattern];
+    const uint8_t before = store->view()[blk::kTestPattern];
     store->setU8(blk::kTestPattern, value);
     handOver.commit();
     return before;
