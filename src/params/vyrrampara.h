@@ -32,7 +32,6 @@ public:
     // The input drivers write their records (blk::kIteSummary, blk::kInputResolution) under this
     // mutex; every other writer of the block holds the scaler hand-over (ScalerHandOver).
     pthread_mutex_t mutex;
-    uint8_t block[kBlockSize];
     uint8_t shadow[kBlockSize];
     uint8_t mode[kModeCount][kModeRecordSize];
     uint8_t image[kImageSize];
@@ -149,6 +148,9 @@ Q_SIGNALS:
     void sig_update_para(int code);
 
 private:
+    friend struct StoreFace; // the tests' face (tests/support/store_face.h)
+    // Written only through the store's methods, each of one kind (above).
+    uint8_t block[kBlockSize];
     VyrRamPara();
     bool para_file_create();
     void rawBytes(uint32_t offset, const uint8_t* data, uint32_t n); // inside the block, else nothing

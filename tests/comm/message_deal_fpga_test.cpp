@@ -2,6 +2,7 @@
 #include "fpga/fpga_drv.h"
 #include "message_deal_fixture.h"
 #include "platform/sim/devices/fpga_chip.h"
+#include "store_face.h"
 
 #include <cstring>
 
@@ -171,12 +172,12 @@ TEST_F(FpgaMemoryTest, ParamSaveStoresTheImageAndFitsWindow0)
     putU16(para + 60, 2000);
     putU16(para + 58, 0);
     putU16(para + 62, 20); // below 64: taken as 64
-    store->block[kWindowBase + kWindowSize * 3] = 1;
-    const std::vector<uint8_t> before(store->block, store->block + kBlockSize);
+    testBlock(store)[kWindowBase + kWindowSize * 3] = 1;
+    const std::vector<uint8_t> before(testBlock(store), testBlock(store) + kBlockSize);
     // FPGA 1 and its flash are not fitted: its store is refused, and the screen stays as it was.
     ASSERT_EQ(send(kFpgaSide, 0x81, {}, kMessageBufferSize, 0, 2), 1u);
     EXPECT_EQ(buf[10], 1);
-    EXPECT_EQ(differences(std::vector<uint8_t>(store->block, store->block + kBlockSize), before, 0), "");
+    EXPECT_EQ(differences(std::vector<uint8_t>(testBlock(store), testBlock(store) + kBlockSize), before, 0), "");
     EXPECT_EQ(scaler->change_flag, 0);
 
     ASSERT_EQ(send(kFpgaSide, 0x81, {}), 1u);
@@ -192,7 +193,7 @@ TEST_F(FpgaMemoryTest, ParamSaveStoresTheImageAndFitsWindow0)
     EXPECT_EQ(blockU16(0x564), 64);
     EXPECT_EQ(blockU16(0x58C), 2010);
     EXPECT_EQ(blockU16(kWindowBase + 14), 2010);
-    EXPECT_EQ(store->block[kWindowBase + kWindowSize * 3], 0);
+    EXPECT_EQ(testBlock(store)[kWindowBase + kWindowSize * 3], 0);
     EXPECT_EQ(scaler->change_flag, 1);
     scaler->change_flag = 0;
     send(kFpgaSide, 0x81, {});

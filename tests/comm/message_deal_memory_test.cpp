@@ -1,5 +1,6 @@
 // Writes and reads of the controller's parameter memory: block, user-mode records, 4G RAM.
 #include "message_deal_fixture.h"
+#include "store_face.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,9 +8,9 @@
 TEST_F(MessageDealTest, BlockWritesEndAtTheBlock)
 {
     EXPECT_EQ(writeRam(0xFFE, {1, 2, 3, 4}), 1);
-    EXPECT_EQ(store->block[0xFFE], 0);
+    EXPECT_EQ(testBlock(store)[0xFFE], 0);
     EXPECT_EQ(writeRam(0xFFE, {1, 2}), 0);
-    EXPECT_EQ(store->block[0xFFF], 2);
+    EXPECT_EQ(testBlock(store)[0xFFF], 2);
     EXPECT_EQ(writeRam(0x5A, {0xA5}), 0);
     EXPECT_EQ(readRam(0x5A, 1), std::vector<uint8_t>{0xA5});
     EXPECT_EQ(scaler->change_flag, 0) << "a write is not handed over; register 11 does that";
@@ -21,7 +22,7 @@ TEST_F(MessageDealTest, WriteLengthMustLieInsideTheFrame)
     std::vector<uint8_t> p = ramRequest(0x400, 200, {7, 7});
     ASSERT_EQ(send(kController, 0x60, p), 1u);
     EXPECT_EQ(buf[10], 1);
-    EXPECT_EQ(store->block[0x400], 0);
+    EXPECT_EQ(testBlock(store)[0x400], 0);
     ASSERT_EQ(send(kController, 0x60, {0x00, 0x04, 0, 0}), 1u) << "cut inside the address";
     EXPECT_EQ(buf[10], 1);
 }
@@ -54,7 +55,7 @@ TEST_F(MessageDealTest, UserModeReadsTakeTheRecordOfTheStartAddress)
     // The end of the last record: nothing past it.
     EXPECT_EQ(readRam(0x10FFE, 2), (std::vector<uint8_t>{0x1F, 0x1F}));
     // Started in the block: the record part reads 0, never a record before the first.
-    store->block[0xFFF] = 0x77;
+    testBlock(store)[0xFFF] = 0x77;
     EXPECT_EQ(readRam(0xFFF, 3), (std::vector<uint8_t>{0x77, 0, 0}));
 }
 
@@ -74,8 +75,8 @@ TEST_F(MessageDealTest, FourGRamWindowIsAddressedFromItsFirstByte)
 
 TEST_F(MessageDealTest, OtherAddressesReadZero)
 {
-    store->block[0x10] = 9;
-    store->block[0] = store->block[1] = 5;
+    testBlock(store)[0x10] = 9;
+    testBlock(store)[0] = testBlock(store)[1] = 5;
     EXPECT_EQ(readRam(0x00E, 4), (std::vector<uint8_t>{0, 0, 9, 0}));
     EXPECT_EQ(readRam(0xFD000000, 2), (std::vector<uint8_t>{0, 0}));
     EXPECT_EQ(readRam(0x500000, 2), (std::vector<uint8_t>{0, 0}));
@@ -103,8 +104,8 @@ TEST_F(MessageDealTest, EverySingleParameterAsTheTableSays)
         const uint16_t max = row == rows.end() ? 0 : row->max;
         for (uint16_t value : {uint16_t(0), max, uint16_t(max + 1), uint16_t(0xFFFF)}) {
             SCOPED_TRACE(testing::Message() << "identifier " << id << ", value " << value);
-            memset(store->block + 0x300, 0xEE, kPersistSize);
-            std::vector<uint8_t> want(store->block, store->block + kBlockSize);
+            memset(testBlock(store) + 0x300, 0xEE, kPersistSize);
+            std::vector<uint8_t> want(testBlock(store), testBlock(store) + kBlockSize);
             const bool taken = row != rows.end() && value <= max;
             if (taken) {
                 putU16(want.data() + row->word, id == 60 ? uint16_t(1 - value) : value);
@@ -114,7 +115,7 @@ TEST_F(MessageDealTest, EverySingleParameterAsTheTableSays)
             ASSERT_EQ(send(kController, 0xB0, {'1', 0, uint8_t(id), uint8_t(value), uint8_t(value >> 8)}), 2u);
             EXPECT_EQ(buf[10], taken ? 0 : 1) << "an item that lands nowhere is answered failure";
             EXPECT_EQ(buf[11], '1');
-            EXPECT_EQ(differences(std::vector<uint8_t>(store->block, store->block + kBlockSize), want, 0), "");
+            EXPECT_EQ(differences(std::vector<uint8_t>(testBlock(store), testBlock(store) + kBlockSize), want, 0), "");
             EXPECT_EQ(scaler->change_flag, taken ? 1 : 0) << "handed over only when applied";
         }
     }
@@ -140,27 +141,27 @@ TEST_F(MessageDealTest, SingleParameterFraming)
 
 TEST_F(MessageDealTest, SingleParameterAudioUsesWindow0ForAnyLargeWindowByte)
 {
-    store->block[0x840] = 200;
-    const std::vector<uint8_t> tail(store->block + 0x900, store->block + kBlockSize);
+    testBlock(store)[0x840] = 200;
+    const std::vector<uint8_t> tail(testBlock(store) + 0x900, testBlock(store) + kBlockSize);
     ASSERT_EQ(send(kController, 0xB0, {'1', 0, 93, 1, 0}), 2u);
-    EXPECT_EQ(store->block[kWindowBase + 20], 100);
-    EXPECT_EQ(store->block[kWindowBase + 21], 0x80);
-    EXPECT_EQ(std::vector<uint8_t>(store->block + 0x900, store->block + kBlockSize), tail);
-    store->block[0x840] = 2;
+    EXPECT_EQ(testBlock(store)[kWindowBase + 20], 100);
+    EXPECT_EQ(testBlock(store)[kWindowBase + 21], 0x80);
+    EXPECT_EQ(std::vector<uint8_t>(testBlock(store) + 0x900, testBlock(store) + kBlockSize), tail);
+    testBlock(store)[0x840] = 2;
     send(kController, 0xB0, {'1', 0, 93, 0, 0});
-    EXPECT_EQ(store->block[kWindowBase + 2 * kWindowSize + 20], 0);
-    EXPECT_EQ(store->block[kWindowBase + 20], 100) << "window 0 untouched";
+    EXPECT_EQ(testBlock(store)[kWindowBase + 2 * kWindowSize + 20], 0);
+    EXPECT_EQ(testBlock(store)[kWindowBase + 20], 100) << "window 0 untouched";
 }
 
 TEST_F(MessageDealTest, SingleParameterUserModeLoadsASavedRecord)
 {
     store->mode[9][0] = store->mode[9][1] = 0xAA;
     memset(store->mode[9] + 2, 0x3C, kModeDataSize);
-    store->block[0x364] = 5;
+    testBlock(store)[0x364] = 5;
     send(kController, 0xB0, {'1', 0, 54, 17, 0}); // 17 names record 9
-    EXPECT_EQ(store->block[0x380], 0x3C);
+    EXPECT_EQ(testBlock(store)[0x380], 0x3C);
     EXPECT_EQ(blockU16(0x362), 10);
-    EXPECT_EQ(store->block[0x364], 0);
+    EXPECT_EQ(testBlock(store)[0x364], 0);
     scaler->change_flag = 0;
     send(kController, 0xB0, {'1', 0, 54, 3, 0}); // record 3 is empty
     EXPECT_EQ(buf[10], 1);
@@ -185,6 +186,6 @@ TEST_F(MessageDealTest, SingleParameterUserModeLoadsASavedRecord)
     EXPECT_EQ(blockU16(0x362), 10);
     EXPECT_EQ(blockU16(0x364), 0);
     EXPECT_EQ(writeReg(11, 0x02, 0), 1);
-    EXPECT_EQ(store->block[0x380], 0x3C);
+    EXPECT_EQ(testBlock(store)[0x380], 0x3C);
     EXPECT_FALSE(store->VyrUserModeSaved(5)) << "nothing stored as mode 6";
 }

@@ -11,6 +11,7 @@
 #include "test_root.h"
 #include "platform/sim/sim_board.h"
 #include "video_chips/keltosource_status.h"
+#include "store_face.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -147,11 +148,11 @@ TEST_F(MessageDealTest, UpgradeDialogFollowsRegisters9And10)
 TEST_F(MessageDealTest, Register11Bit1InTheMaskAppliesTheBlock)
 {
     store->setU16(0x846, 1);
-    store->block[win(3, 18)] = 0x0C | 0x01;
+    testBlock(store)[win(3, 18)] = 0x0C | 0x01;
     EXPECT_EQ(writeReg(11, 0x02, 0x00), 0);
     EXPECT_EQ(store->image[11], 0) << "the value stays 0; the mask starts the action";
     EXPECT_EQ(scaler->change_flag, 1);
-    EXPECT_EQ(store->block[win(3, 18)], 0x05) << "switch effect bits from word 0x846";
+    EXPECT_EQ(testBlock(store)[win(3, 18)], 0x05) << "switch effect bits from word 0x846";
     scaler->change_flag = 0;
     writeReg(11, 0x04, 0x04);
     EXPECT_EQ(scaler->change_flag, 2);
@@ -201,13 +202,13 @@ TEST_F(MessageDealTest, Register11ServesTheToolsRecallAndStoreBeforeItsAnswer)
             store->mode[m][0] = store->mode[m][1] = 0xFF;
         store->mode[2][0] = store->mode[2][1] = 0xAA;
         memset(store->mode[2] + 2, 0x42, kModeDataSize);
-        memset(store->block + 0x380, 0x11, 16);
+        memset(testBlock(store) + 0x380, 0x11, 16);
         store->setU16(0x84C, 1);
         EXPECT_EQ(writeRam(r.word, {uint8_t(r.value), uint8_t(r.value >> 8)}), 0);
         EXPECT_EQ(writeReg(11, 0x02, 0), r.status);
         EXPECT_EQ(blockU16(0x362), r.current);
         EXPECT_EQ(blockU16(0x364), 0);
-        EXPECT_EQ(store->block[0x380], r.body);
+        EXPECT_EQ(testBlock(store)[0x380], r.body);
         for (uint32_t m = 0; m < kModeCount; ++m)
             EXPECT_EQ(store->VyrUserModeSaved(m) != 0, m == 2 || int(m) == r.stored) << m;
         if (r.stored < 0)
@@ -261,7 +262,7 @@ TEST_F(MessageDealTest, RecallsBesideTheEdidCheckAudioAndTheBlackScreenRead)
     ASSERT_EQ(inputs->initializeWithoutThread(), 0);
     for (uint32_t m : {2, 3}) { // modes 3 and 4; 4 blanks the wall and offers 1280 x 720 on input 0
         store->mode[m][0] = store->mode[m][1] = blk::kMarkerSaved;
-        memcpy(store->mode[m] + 2, store->block + kModeBodyStart, kModeDataSize);
+        memcpy(store->mode[m] + 2, testBlock(store) + kModeBodyStart, kModeDataSize);
     }
     for (const auto& f : {std::pair{blk::kBlackScreen, 1}, {blk::edidWidth(0), 1280}, {blk::edidHeight(0), 720}})
         blk::put16(store->mode[3] + blk::inRecord(f.first), 0, uint16_t(f.second));
@@ -352,13 +353,13 @@ TEST_F(MessageDealTest, Register11AfterANewScreenSizeResolvesCropsAndStartsTheLe
     ASSERT_EQ(writeRam(0x562, {0xB8, 0x0B, 0xF4, 0x01}), 0); // a tool's 3000 x 500
     store->setU16(kCropBase + 10 * 7, 0x8000 | 0x0104); // crop entry 7: input 4
     store->setU16(win(1, 8), 0x8007);
-    store->block[win(1, 0)] = 1;
+    testBlock(store)[win(1, 0)] = 1;
     store->setU16(0x362, 4);
     writeReg(11, 0x02, 0);
     EXPECT_EQ(blockU16(win(0, 14)), 3000);
     EXPECT_EQ(blockU16(win(0, 16)), 500);
     EXPECT_EQ(blockU16(win(0, 10)), 0);
-    EXPECT_EQ(store->block[win(1, 0)], 0) << "the other windows are switched off";
+    EXPECT_EQ(testBlock(store)[win(1, 0)], 0) << "the other windows are switched off";
     EXPECT_EQ(blockU16(win(1, 8)), 4);
     EXPECT_EQ(g_set_led_para, 1);
     EXPECT_EQ(g_set_led_setup, 0);
@@ -383,7 +384,7 @@ TEST_F(MessageDealTest, Register11WithAScreenTheScalerRefusesLeavesWallCropsAndA
         SCOPED_TRACE(r.name);
         store->setU16(kCropBase + 10 * 7, 0x8000 | 0x0104); // crop entry 7: input 4
         store->setU16(win(1, 8), 0x8007);
-        store->block[win(1, 0)] = 1;
+        testBlock(store)[win(1, 0)] = 1;
         store->setU16(0x840, 1);
         store->setU16(0x560, r.splice);
         store->setU16(0x562, r.width);
@@ -425,16 +426,16 @@ TEST_F(MessageDealTest, Register161SchedulesTheRebootAndSetsWindow0Stitching)
 
 TEST_F(MessageDealTest, Register16RestoresDefaultsPerBit)
 {
-    memset(store->block + 0x300, 0x11, kPersistSize);
+    memset(testBlock(store) + 0x300, 0x11, kPersistSize);
     writeReg(16, 0x10, 0);
     EXPECT_EQ(blockU16(0x880), 100) << "bit 4: picture controls";
     EXPECT_EQ(blockU16(0x362), 0) << "no longer user mode 0x1111: a tool's recall of a mode loads it";
-    EXPECT_EQ(store->block[0x380], 0x11) << "EDID records untouched";
+    EXPECT_EQ(testBlock(store)[0x380], 0x11) << "EDID records untouched";
     writeReg(16, 0x02, 0);
     EXPECT_EQ(blockU16(0x380), 1920);
-    EXPECT_EQ(store->block[0x300], 0x11);
+    EXPECT_EQ(testBlock(store)[0x300], 0x11);
     writeReg(16, 0x01, 0);
-    EXPECT_EQ(store->block[0x300], 0);
+    EXPECT_EQ(testBlock(store)[0x300], 0);
     EXPECT_EQ(blockU16(0x562), 1920);
     EXPECT_EQ(scaler->change_flag, 1);
 }

@@ -12,6 +12,7 @@
 #include "test_root.h"
 #include "program.h"
 #include "race_hold.h"
+#include "store_face.h"
 
 #include <QFile>
 #include <QLockFile>
@@ -381,7 +382,7 @@ TEST_F(WifiConfig, StartUpAndRestartMachine)
     // Any non-zero switch value keeps the access point down.
     for (uint8_t off : {uint8_t(1), uint8_t(2)}) {
         SCOPED_TRACE(int(off));
-        store->block[blk::kWifiOff] = off;
+        testBlock(store)[blk::kWifiOff] = off;
         shellSim().clearLog();
         wifi.wifi_ap_start_up();
         wifi.wifi_reset();
@@ -389,7 +390,7 @@ TEST_F(WifiConfig, StartUpAndRestartMachine)
         EXPECT_TRUE(log().empty());
         EXPECT_EQ(wifi.resetFlag(), 2);
     }
-    store->block[blk::kWifiOff] = 0;
+    testBlock(store)[blk::kWifiOff] = 0;
     wifi.wifi_reset();
     EXPECT_EQ(wifi.resetFlag(), 0);
     // A tool's "off" acts at its apply: written only, the access point runs on.

@@ -11,6 +11,7 @@
 #include "params/vyrrampara.h"
 #include "lock_waiters.h"
 #include "program.h"
+#include "store_face.h"
 
 #include <gtest/gtest.h>
 
@@ -159,25 +160,25 @@ TEST_F(FpgaAccess, Register0BlankFlagGoesToTheBlockUnderTheScalerLock)
     pthread_mutex_lock(&scaler->c331_mutex);
     std::thread writer([&] { fpga->write_to_register(0, 0x04, 0x04, 0); });
     EXPECT_TRUE(waitFor([&] { return LockWaiters::waited(scaler->c331_mutex); }, 2000)) << "the writer waits for the lock";
-    EXPECT_EQ(store->block[0x844], 0) << "written while the scaler held its lock";
+    EXPECT_EQ(testBlock(store)[0x844], 0) << "written while the scaler held its lock";
     pthread_mutex_unlock(&scaler->c331_mutex);
     writer.join();
-    EXPECT_EQ(store->block[0x844], 1);
-    EXPECT_EQ(store->block[0x845], 0);
+    EXPECT_EQ(testBlock(store)[0x844], 1);
+    EXPECT_EQ(testBlock(store)[0x845], 0);
     EXPECT_EQ(ScreenState.load(), 0);
     EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[29], 0);
     EXPECT_EQ(fpgaChip().registerValue(0) & 0x04, 0x04);
 
     fpga->write_to_register(0, 0xFF, 0x00, 0); // not the plain blank request: block untouched
     EXPECT_EQ(ScreenState.load(), 1);
-    EXPECT_EQ(store->block[0x844], 1);
+    EXPECT_EQ(testBlock(store)[0x844], 1);
     g_set_led_para = 1;
     fpga->write_to_register(0, 0x04, 0x04, 0);
     EXPECT_EQ(ScreenState.load(), 0);
-    EXPECT_EQ(store->block[0x844], 1);
+    EXPECT_EQ(testBlock(store)[0x844], 1);
     g_set_led_para = 0;
     fpga->write_to_register(0, 0x04, 0x00, 0);
-    EXPECT_EQ(store->block[0x844], 0);
+    EXPECT_EQ(testBlock(store)[0x844], 0);
     EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[29], 1);
 }
 

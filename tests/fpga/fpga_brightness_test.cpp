@@ -9,6 +9,7 @@
 #include "params/scaler_hand_over.h"
 #include "scaler/c331_manage.h"
 #include "second_writer.h"
+#include "store_face.h"
 
 #include <QDateTime>
 #include <QMutexLocker>
@@ -252,7 +253,7 @@ TEST_F(Brightness, RelayPathFollowsWindowZerosSignal)
     auto signal = [this](bool on) {
         store->setU16(blk::inputResolution(2) + blk::kInputWidth, on ? 1920 : 0);
         store->setU16(blk::inputResolution(2) + blk::kInputHeight, 1080);
-        store->block[blk::inputResolution(2) + blk::kInputRate] = 60;
+        testBlock(store)[blk::inputResolution(2) + blk::kInputRate] = 60;
     };
     auto run = [this](int ticks) {
         for (int i = 0; i < ticks; ++i) {

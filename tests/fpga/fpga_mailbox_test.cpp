@@ -9,6 +9,7 @@
 #include "platform/sim/sim_board.h"
 #include "params/vyrrampara.h"
 #include "second_writer.h"
+#include "store_face.h"
 
 #include <gtest/gtest.h>
 
@@ -376,11 +377,11 @@ TEST_F(FpgaImages, ManualBrightnessAppliesTheLevelAndStoresTheRecord)
     mailbox(3, 0, {0x00, 40}); // levels stop at 16
     EXPECT_EQ(fpga->MCU_REG_func[0][64], 16);
     EXPECT_EQ(fpgaChip().registerValue(6), 255);
-    EXPECT_EQ(store->block[0x880], 100);
+    EXPECT_EQ(testBlock(store)[0x880], 100);
     mailbox(3, 0, {0x10, 40}); // mode 16 is manual too (bit 4 dropped), its level raw as its record's
     EXPECT_EQ(fpga->MCU_REG_func[0][64], 40);
     EXPECT_EQ(fpgaChip().registerValue(6), 40);
-    EXPECT_EQ(store->block[0x880], 16);
+    EXPECT_EQ(testBlock(store)[0x880], 16);
 }
 
 TEST_F(FpgaImages, TableBrightnessOnlyStoresOrErasesTheRecord)

@@ -19,6 +19,7 @@
 #include "platform/sim/devices/fpga_chip.h"
 #include "platform/sim/devices/fpga_flash.h"
 #include "platform/sim/sim_board.h"
+#include "store_face.h"
 
 #include <QDir>
 #include <QMutexLocker>
@@ -890,7 +891,7 @@ TEST(FpgaWorkerStart, RecallBetweenTheBlackScreenReadAndItsWriteBackStays)
     ASSERT_TRUE(waitFor([&running] { return running.fpga->get_fpga_status() == 1; }, 60000));
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     store->mode[3][0] = store->mode[3][1] = blk::kMarkerSaved; // mode 4 blanks the wall
-    memcpy(store->mode[3] + 2, store->block + kModeBodyStart, kModeDataSize);
+    memcpy(store->mode[3] + 2, testBlock(store) + kModeBodyStart, kModeDataSize);
     blk::put16(store->mode[3] + blk::inRecord(blk::kBlackScreen), 0, 1);
     ASSERT_EQ(store->u16(blk::kBlackScreen), 0);
     RaceHold between(RacePause::BlackScreenWriteBack);

@@ -23,6 +23,7 @@
 #include "tools/program_image.h"
 #include "tools/upgrade_engine.h"
 #include "tools/upgrade_package.h"
+#include "store_face.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,12 +59,12 @@ void paramFile(const uint8_t* data, size_t size)
         QDir().mkpath(hostQ(path));
 
     // Bytes outside the saved part are the program's: a load that changes them ran past its part.
-    static uint8_t before[sizeof store->block + sizeof store->shadow];
-    memset(store->block, 0x3C, kPersistStart);
-    memcpy(before, store->block, sizeof store->block);
-    memcpy(before + sizeof store->block, store->shadow, sizeof store->shadow);
+    static uint8_t before[kBlockSize + sizeof store->shadow];
+    memset(testBlock(store), 0x3C, kPersistStart);
+    memcpy(before, testBlock(store), kBlockSize);
+    memcpy(before + kBlockSize, store->shadow, sizeof store->shadow);
     store->para_file_load();
-    if (memcmp(store->block, before, kPersistStart) != 0 || memcmp(store->shadow, before + sizeof store->block, sizeof store->shadow) != 0)
+    if (memcmp(testBlock(store), before, kPersistStart) != 0 || memcmp(store->shadow, before + kBlockSize, sizeof store->shadow) != 0)
         FuzzBoard::fail("the parameter file's load wrote outside the saved part of the block");
 
     // What was read: at most one block's worth; loaded when both markers say saved.
@@ -72,7 +73,7 @@ void paramFile(const uint8_t* data, size_t size)
     Bytes want(default_para_ramlist + 2, default_para_ramlist + 2 + kPersistSize);
     if (loaded)
         std::copy(read.begin() + 2, read.begin() + 2 + std::min<int>(read.size() - 2, int(kPersistSize)), want.begin());
-    if (memcmp(store->block + kPersistStart, want.data(), kPersistSize) != 0)
+    if (memcmp(testBlock(store) + kPersistStart, want.data(), kPersistSize) != 0)
         FuzzBoard::fail(loaded ? "a saved parameter file is not what the block holds" : "a damaged or missing parameter file did not give the defaults");
     if (kind == 0 && !loaded) {
         QFile f(hostQ(path));

@@ -8,6 +8,7 @@
 #include "platform/sim/sim_board.h"
 
 #include "base/utils.h"
+#include "store_face.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,7 +56,7 @@ TEST(ParaFile, WrongMarkerIsReplacedByDefaults)
     ASSERT_TRUE(TestRoot::writeFile(kPara, damaged));
     VyrRamPara* s = VyrRamPara::pInstance();
     EXPECT_EQ(s->u16(0x880), 100);
-    EXPECT_EQ(s->block[0x300], 0);
+    EXPECT_EQ(testBlock(s)[0x300], 0);
     EXPECT_EQ(TestRoot::readFile(kPara), defaultsImage());
 }
 
@@ -65,7 +66,7 @@ TEST(ParaFile, ShortFileKeepsItsBytesAndDefaultsTheRest)
     shortFile[2] = 1; // English
     ASSERT_TRUE(TestRoot::writeFile(kPara, shortFile));
     VyrRamPara* s = VyrRamPara::pInstance();
-    EXPECT_EQ(s->block[0x300], 1);
+    EXPECT_EQ(testBlock(s)[0x300], 1);
     EXPECT_EQ(s->u16(0x880), 100) << "never zeros";
     EXPECT_EQ(s->u16(0x562), 1920);
 }
@@ -74,7 +75,7 @@ TEST(ParaFile, SaveRoundTripsAndKeepsTheLength)
 {
     VyrRamPara* s = VyrRamPara::pInstance();
     uint8_t snapshot[kBlockSize];
-    memcpy(snapshot, s->block, kBlockSize);
+    memcpy(snapshot, testBlock(s), kBlockSize);
     blk::put16(snapshot, blk::kBrightness, 42);
     snapshot[0xFFF] = 0x5C;
     snapshot[0x100] = 9; // volatile, never saved
@@ -93,7 +94,7 @@ TEST(ParaFile, SaveFailureIsReported)
     // A folder in place of the temporary file makes the write fail.
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/ram_device_info.atomic-tmp/x"))));
     s->setU16(0x880, 42);
-    EXPECT_FALSE(s->para_file_save(s->block));
+    EXPECT_FALSE(s->para_file_save(testBlock(s)));
     EXPECT_EQ(TestRoot::readFile(kPara), defaultsImage()) << "the old file stays whole";
 }
 
@@ -101,12 +102,12 @@ TEST(ParaFile, ResetRestoresDefaultsAndShadow)
 {
     VyrRamPara* s = VyrRamPara::pInstance();
     s->setU16(0x880, 5);
-    s->para_file_save(s->block);
+    s->para_file_save(testBlock(s));
     s->setU16(0x882, 9);
     s->ram_para_reset();
     EXPECT_EQ(s->u16(0x880), 100);
     EXPECT_EQ(s->u16(0x882), 50);
-    EXPECT_EQ(0, memcmp(s->block, s->shadow, kBlockSize));
+    EXPECT_EQ(0, memcmp(testBlock(s), s->shadow, kBlockSize));
     EXPECT_EQ(TestRoot::readFile(kPara), defaultsImage());
 }
 

@@ -3,6 +3,7 @@
 #include "base/global.h"
 #include "test_root.h"
 #include "params/vyrrampara.h"
+#include "store_face.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -94,7 +95,7 @@ TEST(StoreStart, DefaultsAreExactlyTheBlockTable)
     // After start: the defaults as the file holds them.
     std::vector<uint8_t> block(expected.begin() + 2, expected.begin() + 2 + 3328);
     for (uint32_t b = 0x300; b < 0x1000; ++b)
-        EXPECT_EQ(s->block[b], block[b - 0x300]) << "block offset 0x" << std::hex << b;
+        EXPECT_EQ(testBlock(s)[b], block[b - 0x300]) << "block offset 0x" << std::hex << b;
 }
 
 TEST(StoreStart, StartClearsItsFieldsAndPublishesTheStatusBytes)
@@ -122,12 +123,12 @@ TEST(StoreStart, StartClearsItsFieldsAndPublishesTheStatusBytes)
     ASSERT_TRUE(TestRoot::writeFile("/data/ram_device_info", QByteArray(reinterpret_cast<const char*>(file.data()), 4096)));
     VyrRamPara* s = freshStore();
     for (uint32_t b : {0x360u, 0x361u, 0x362u, 0x363u, 0x365u, 0x844u, 0x845u})
-        EXPECT_EQ(s->block[b], 0) << std::hex << b;
-    EXPECT_EQ(s->block[0x364], 7) << "only the request's high byte is cleared";
+        EXPECT_EQ(testBlock(s)[b], 0) << std::hex << b;
+    EXPECT_EQ(testBlock(s)[0x364], 7) << "only the request's high byte is cleared";
     EXPECT_EQ(std::vector<uint16_t>({s->u16(0x560), s->u16(0xB00), s->u16(0xB04), s->u16(0xB06), s->u16(0xB3E)}),
               std::vector<uint16_t>({0x0202, 60, 255, 60, 9})) << "splice; fades of windows 0, 1 and 15";
     EXPECT_EQ(g_language.load(), 3);
-    EXPECT_EQ(0, memcmp(s->block, s->shadow, kBlockSize));
+    EXPECT_EQ(0, memcmp(testBlock(s), s->shadow, kBlockSize));
     EXPECT_EQ(s->image[0x25], 0x80);
     EXPECT_EQ(s->image[0x26], 0x1F);
     EXPECT_EQ(s->image[0x27], 0x07);
@@ -141,11 +142,11 @@ TEST(StoreProtocolWrites, BlockBounds)
 {
     VyrRamPara* s = freshStore();
     const std::vector<uint8_t> data(16, 0x5A);
-    const std::vector<uint8_t> before(s->block, s->block + kBlockSize);
+    const std::vector<uint8_t> before(testBlock(s), testBlock(s) + kBlockSize);
     EXPECT_EQ(s->VyrRamParaDeal(data.data(), 10, 4090), 1u);
-    EXPECT_EQ(0, memcmp(before.data(), s->block, kBlockSize));
+    EXPECT_EQ(0, memcmp(before.data(), testBlock(s), kBlockSize));
     EXPECT_EQ(s->VyrRamParaDeal(data.data(), 6, 4090), 0u);
-    EXPECT_EQ(s->block[4095], 0x5A);
+    EXPECT_EQ(testBlock(s)[4095], 0x5A);
     EXPECT_EQ(s->VyrRamParaDeal(data.data(), 0, 4096), 0u);
     // Offsets near 2^32 must not wrap the bound check.
     EXPECT_EQ(s->VyrRamParaDeal(data.data(), 16, 0xFFFFFFF8u), 1u);
@@ -215,11 +216,11 @@ TEST(StoreCrops, AddFillsTheGapAndStopsWhenFull)
 
     for (uint32_t k = 0; k < kCropCount; ++k)
         putCrop(s, int(k), 1, int(k) + 1);
-    std::vector<uint8_t> before(s->block + kCropBase, s->block + kCropBase + 400);
+    std::vector<uint8_t> before(testBlock(s) + kCropBase, testBlock(s) + kCropBase + 400);
     scaler->change_flag = 0;
     EXPECT_EQ(s->VyrAddNewCrop(1, &in), 0) << "source 1 owns all 40: c = 0";
     EXPECT_EQ(s->VyrAddNewCrop(2, &in), 1) << "table full: the free number comes back, nothing written";
-    EXPECT_EQ(0, memcmp(before.data(), s->block + kCropBase, 400));
+    EXPECT_EQ(0, memcmp(before.data(), testBlock(s) + kCropBase, 400));
     EXPECT_EQ(scaler->change_flag, 0);
 }
 
@@ -234,7 +235,7 @@ TEST(StoreCrops, ImageSourceOfNthCrop)
     EXPECT_EQ(s->u16(kWindowBase + 26 + 8), 0x8007);
     int16_t isCrop = 0;
     int8_t index = -1;
-    EXPECT_EQ(s->VyrGetImageSource(s->block, 1, &isCrop, &index, 0), 4);
+    EXPECT_EQ(s->VyrGetImageSource(testBlock(s), 1, &isCrop, &index, 0), 4);
     EXPECT_EQ(isCrop, 1);
     EXPECT_EQ(index, 7);
     EXPECT_EQ(c331_manage::p_c331_manage->change_flag, 1);
@@ -243,11 +244,11 @@ TEST(StoreCrops, ImageSourceOfNthCrop)
     s->VyrSetImageSource(3, 4, 2);
     EXPECT_EQ(s->u16(kWindowBase + 52 + 8), 0);
     s->setU16(kWindowBase + 8, 0x80FF);
-    EXPECT_EQ(s->VyrGetImageSource(s->block, 0, &isCrop, &index, 0), 0);
+    EXPECT_EQ(s->VyrGetImageSource(testBlock(s), 0, &isCrop, &index, 0), 0);
     EXPECT_EQ(isCrop, 0);
 
     // The same lookup on a user-mode record body.
-    memcpy(s->mode[0] + 2, s->block + kModeBodyStart, kModeDataSize);
+    memcpy(s->mode[0] + 2, testBlock(s) + kModeBodyStart, kModeDataSize);
     EXPECT_EQ(s->VyrGetImageSource(s->mode[0] + 2, 1, &isCrop, &index, 1), 4);
 }
 
@@ -285,18 +286,18 @@ TEST(StoreSetters, EdidAndLanguageAndModeIndex)
     s->VyrSetEDIDPara(2, 1280, 720, 50);
     EXPECT_EQ(s->u16(0x38C), 1280);
     EXPECT_EQ(s->u16(0x390), 50);
-    const std::vector<uint8_t> before(s->block, s->block + kBlockSize);
+    const std::vector<uint8_t> before(testBlock(s), testBlock(s) + kBlockSize);
     s->VyrSetEDIDPara(6, 1, 1, 1);
-    EXPECT_EQ(0, memcmp(before.data(), s->block, kBlockSize));
+    EXPECT_EQ(0, memcmp(before.data(), testBlock(s), kBlockSize));
 
     EXPECT_EQ(s->VyrLanguageChanged(), 0u);
-    s->block[0x300] = 1;
+    testBlock(s)[0x300] = 1;
     EXPECT_EQ(s->VyrLanguageChanged(), 1u);
     EXPECT_EQ(g_language.load(), 1);
 
-    s->block[0x362] = 17;
+    testBlock(s)[0x362] = 17;
     EXPECT_EQ(s->VyrGetCurrentModeIndex(), 0u);
-    s->block[0x362] = 16;
+    testBlock(s)[0x362] = 16;
     EXPECT_EQ(s->VyrGetCurrentModeIndex(), 16u);
 }
 

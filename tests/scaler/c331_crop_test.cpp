@@ -3,6 +3,7 @@
 #include "scaler_fixture.h"
 
 #include "base/utils.h"
+#include "store_face.h"
 
 #include <QMutexLocker>
 #include <utility>
@@ -32,7 +33,7 @@ protected:
     {
         handOver([&](VyrRamPara& s) {
             for (auto [off, v] : writes)
-                blk::put16(s.block, off, v);
+                blk::put16(testBlock(&s), off, v);
         });
         scaler->runOnce();
     }
@@ -79,14 +80,14 @@ TEST_F(Crops, DeletedCropSwitchesItsWindowsBackToTheInput)
     ASSERT_EQ(reg(0x0A4902), ratio(640, 1920));
     store->VyrCropSourceInit(); // the crop list knows the slot written above
     store->VyrDeleteCrop(2, 1);
-    ASSERT_EQ(blk::get16(store->block, blk::cropField(7, crop::kId)), 0);
+    ASSERT_EQ(blk::get16(testBlock(store), blk::cropField(7, crop::kId)), 0);
     scaler->runOnce();
-    EXPECT_EQ(blk::get16(store->block, blk::window(0, win::kSource)), 2);
+    EXPECT_EQ(blk::get16(testBlock(store), blk::window(0, win::kSource)), 2);
     EXPECT_EQ(reg(0x0A4902), 0u);
     EXPECT_EQ(reg(0x160804), start);
     // a later change of the window rectangle is still taken
     hand({{blk::window(0, win::kWidth), 1280}});
-    EXPECT_EQ(blk::get16(store->block, blk::window(0, win::kWidth)), 1280);
+    EXPECT_EQ(blk::get16(testBlock(store), blk::window(0, win::kWidth)), 1280);
 }
 
 // Crop slots the window cannot use: beyond the 40 slots, not in use, or of an input the box does
@@ -153,7 +154,7 @@ TEST_F(Crops, RebuildTakesTheCropFromTheBlockItApplies)
         if (std::exchange(edited, true))
             return;
         ScalerHandOver h;
-        blk::put16(store->block, blk::cropField(7, crop::kWidth), 320);
+        blk::put16(testBlock(store), blk::cropField(7, crop::kWidth), 320);
         h.commit(1);
     });
     // The contrast's writes come first; then a hidden record's move rebuilds the windows.

@@ -3,6 +3,7 @@
 #include "scaler_fixture.h"
 
 #include "scaler/c331_debug_reglist.h"
+#include "store_face.h"
 
 #include <algorithm>
 #include <array>
@@ -335,7 +336,7 @@ TEST_F(Diagnostics, RegisterDumpBesideARunningDispatchDisturbsNeither)
     // the first ones, so go on (bounded) until it has run beside a dispatch.
     for (int pair = 0; pair < 10 || (besideDispatch == 0 && pair < 2000); ++pair)
         for (uint16_t contrast : {30, 100}) {
-            handOver([&](VyrRamPara& s) { blk::put16(s.block, blk::kContrast, contrast); });
+            handOver([&](VyrRamPara& s) { blk::put16(testBlock(&s), blk::kContrast, contrast); });
             scaler->runOnce();
         }
     dispatching = false;

@@ -6,6 +6,7 @@
 #include "program.h"
 #include "race_hold.h"
 #include "time_limit.h"
+#include "store_face.h"
 
 #include <QMutexLocker>
 #include <QSignalSpy>
@@ -331,17 +332,17 @@ TEST_F(Dispatch, RefusedPatternIsTakenBackOutOfTheBlock)
 {
     handOver([](VyrRamPara& s) { apply(s, {{blk::window(1, win::kState), 1}, {blk::kTestPattern, 3}}); });
     scaler->runOnce();
-    EXPECT_EQ(store->block[blk::kTestPattern], 0);
+    EXPECT_EQ(testBlock(store)[blk::kTestPattern], 0);
     EXPECT_EQ(calls(), cat(kRebuild, {call("c331_SetPattern", {3})}));
     handOver([](VyrRamPara& s) { apply(s, {{blk::window(1, win::kState), 0}, {blk::kTestPattern, 3}}); });
     scaler->runOnce();
-    EXPECT_EQ(store->block[blk::kTestPattern], 3);
+    EXPECT_EQ(testBlock(store)[blk::kTestPattern], 3);
     // A second window opened under the pattern: switching it off is still taken.
     handOver([](VyrRamPara& s) { apply(s, {{blk::window(1, win::kState), 1}}); });
     scaler->runOnce();
     handOver([](VyrRamPara& s) { apply(s, {{blk::kTestPattern, 0}}); });
     scaler->runOnce();
-    EXPECT_EQ(store->block[blk::kTestPattern], 0);
+    EXPECT_EQ(testBlock(store)[blk::kTestPattern], 0);
     EXPECT_EQ(scaler->pattern_flag, 0);
 }
 

@@ -6,6 +6,7 @@
 #include "platform/sim/devices/fpga_chip.h"
 #include "second_writer.h"
 #include "test_root.h"
+#include "store_face.h"
 
 using namespace scaler_test;
 using platform::Sim::C331Chip;
@@ -81,7 +82,7 @@ protected:
     {
         ScalerFixture::SetUp();
         // brought up with a size no row uses, so every row is a change
-        for (uint8_t* b : {store->block, store->shadow}) {
+        for (uint8_t* b : {testBlock(store), store->shadow}) {
             for (auto f : {blk::kLedWidth, blk::kOutput1Width})
                 blk::put16(b, f, 640);
             for (auto f : {blk::kLedHeight, blk::kOutput1Height})
@@ -94,11 +95,11 @@ protected:
     void handOverLed(const Led& led)
     {
         handOver([&](VyrRamPara& s) {
-            blk::put16(s.block, blk::kLedWidth, led.w);
-            blk::put16(s.block, blk::kLedHeight, led.h);
-            blk::put16(s.block, blk::kOutput1Width, led.out1w);
-            blk::put16(s.block, blk::kOutput1Height, led.out1h);
-            blk::put16(s.block, blk::kSpliceMode, led.splice);
+            blk::put16(testBlock(&s), blk::kLedWidth, led.w);
+            blk::put16(testBlock(&s), blk::kLedHeight, led.h);
+            blk::put16(testBlock(&s), blk::kOutput1Width, led.out1w);
+            blk::put16(testBlock(&s), blk::kOutput1Height, led.out1h);
+            blk::put16(testBlock(&s), blk::kSpliceMode, led.splice);
         });
         scaler->runOnce();
     }
@@ -106,7 +107,7 @@ protected:
     Published published()
     {
         PosixLock lock(scaler->c331_mutex);
-        const uint8_t* b = store->block;
+        const uint8_t* b = testBlock(store);
         EXPECT_EQ(b[blk::kChannelsH + 1], 0);
         EXPECT_EQ(b[blk::kChannelsV + 1], 0);
         EXPECT_EQ(blk::get16(b, blk::kChannelBandwidth), 0);
@@ -219,12 +220,12 @@ TEST_F(Panel, UncheckedSizesAreRefusedBeforeAnyArithmetic)
         uint8_t block[kBlockSize];
         {
             PosixLock lock(scaler->c331_mutex);
-            memcpy(block, store->block, sizeof block);
+            memcpy(block, testBlock(store), sizeof block);
         }
         EXPECT_EQ(scaler->vyrApi_PnlInit2(b.led.w, b.led.h, b.led.out1w, b.led.out1h, b.led.splice), 1);
         EXPECT_EQ(c331Chip().diff(before), std::vector<std::string>{}) << "nothing reached the chip";
         PosixLock lock(scaler->c331_mutex);
-        EXPECT_EQ(memcmp(block + blk::kCanvasX, store->block + blk::kCanvasX, blk::kLayoutEnd - blk::kCanvasX), 0)
+        EXPECT_EQ(memcmp(block + blk::kCanvasX, testBlock(store) + blk::kCanvasX, blk::kLayoutEnd - blk::kCanvasX), 0)
             << "published layout kept";
     }
     // the panel set up before stays usable: the next valid size is taken
@@ -272,7 +273,7 @@ TEST_P(StartWith, AStoredScreenOnlyASpliceTakesIsKeptAndShownWhenTheSpliceIsSetA
     const Led& led = GetParam().led;
     const bool kept = led.splice != 0;
     connect1080p(1); // source 2
-    for (uint8_t* b : {store->block, store->shadow})
+    for (uint8_t* b : {testBlock(store), store->shadow})
         for (const auto& f : {std::pair{blk::kSpliceMode, 0}, {blk::kLedWidth, led.w}, {blk::kLedHeight, led.h},
                               {blk::kOutput1Width, led.out1w}, {blk::kOutput1Height, led.out1h},
                               {blk::window(0, blk::win::kX), led.w - 64}, {blk::window(0, blk::win::kY), led.h - 64},
@@ -283,9 +284,9 @@ TEST_P(StartWith, AStoredScreenOnlyASpliceTakesIsKeptAndShownWhenTheSpliceIsSetA
         std::vector<uint16_t> v;
         for (uint32_t f : {blk::kLedWidth, blk::kLedHeight, blk::kOutput1Width, blk::kOutput1Height,
                            blk::kOutput2Width, blk::kOutput2Height})
-            v.push_back(blk::get16(store->block, f));
+            v.push_back(blk::get16(testBlock(store), f));
         for (uint32_t f = blk::windowRecord(0); f < blk::windowRecord(blk::kScalerWindows); f += 2)
-            v.push_back(kept ? blk::get16(store->block, f) : 0);
+            v.push_back(kept ? blk::get16(testBlock(store), f) : 0);
         return v;
     };
     std::vector<uint16_t> stored = toolReads();
@@ -305,7 +306,7 @@ TEST_P(StartWith, AStoredScreenOnlyASpliceTakesIsKeptAndShownWhenTheSpliceIsSetA
         EXPECT_EQ(toolReads(), stored);
     }
     c331Chip().clearLog();
-    handOver([&](VyrRamPara& s) { blk::put16(s.block, blk::kSpliceMode, led.splice); });
+    handOver([&](VyrRamPara& s) { blk::put16(testBlock(&s), blk::kSpliceMode, led.splice); });
     scaler->runOnce();
     EXPECT_EQ(c331Chip().writesTo(0x080A02, 16 * 5).empty(), !kept) << "a panel set up";
     EXPECT_EQ(toolReads(), stored);
@@ -382,7 +383,7 @@ TEST_P(StartTwice, TheWallComesBackAsTheToolSetIt)
         }
         tool.set16(blk::kSpliceMode, l.splice); // the splice the wall already has
         scaler->runOnce();
-        store->para_file_save(store->block);
+        store->para_file_save(testBlock(store));
         const std::vector<uint32_t> v = wall(tool, set);
         TestRoot::writeFile("/before", QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size() * 4)));
         ::_exit(0); // killed

@@ -1,6 +1,7 @@
 // Test patterns on window 0's output channels: the generator registers each pattern sets, the
 // phase by channel and window width, and a pattern refused with two windows on.
 #include "scaler_fixture.h"
+#include "store_face.h"
 
 #include <array>
 #include <map>
@@ -149,19 +150,19 @@ TEST_F(Pattern, TwoWindowsRefuseThePatternAndTheBlockKeepsItsValue)
     // Through the dispatch, as the test-pattern page hands it over.
     handOver([](VyrRamPara& s) {
         for (int w = 0; w < 6; ++w)
-            blk::put16(s.block, blk::window(w, blk::win::kState), w < 2);
-        s.block[blk::kTestPattern] = 0;
+            blk::put16(testBlock(&s), blk::window(w, blk::win::kState), w < 2);
+        testBlock(&s)[blk::kTestPattern] = 0;
     });
     scaler->runOnce();
     const auto before = c331Chip().snapshot();
-    handOver([](VyrRamPara& s) { s.block[blk::kTestPattern] = 3; });
+    handOver([](VyrRamPara& s) { testBlock(&s)[blk::kTestPattern] = 3; });
     scaler->runOnce();
     for (uint32_t n = 0; n < 8; ++n)
         EXPECT_TRUE(c331Chip().writesTo(kMode, 16 * n).empty() || c331Chip().value(kMode, 16 * n) == 0) << n;
     for (const std::string& d : c331Chip().diff(before))
         EXPECT_NE(d.substr(3, 2), "57") << "no generator register changed: " << d;
     PosixLock lock(scaler->c331_mutex);
-    EXPECT_EQ(store->block[blk::kTestPattern], 0) << "the refused pattern is taken back out";
+    EXPECT_EQ(testBlock(store)[blk::kTestPattern], 0) << "the refused pattern is taken back out";
     EXPECT_FALSE(scaler->vyrApi_IsPatternGen());
 }
 
@@ -207,7 +208,7 @@ TEST_P(PatternStep, GeneratorModeOnEveryChannelOfWindow0)
     for (const PatternStepChange& c : row.changes) {
         handOver([&](VyrRamPara& s) {
             if (c.pattern >= 0)
-                s.block[blk::kTestPattern] = uint8_t(c.pattern);
+                testBlock(&s)[blk::kTestPattern] = uint8_t(c.pattern);
             if (c.ledW) {
                 for (auto [f, v] : {std::pair<uint32_t, uint16_t>{blk::kLedWidth, c.ledW}, {blk::kLedHeight, c.ledH},
                                     {blk::kOutput1Width, c.ledW}, {blk::kOutput1Height, c.ledH},
@@ -223,7 +224,7 @@ TEST_P(PatternStep, GeneratorModeOnEveryChannelOfWindow0)
         mode[n] = c331Chip().value(kMode, 16 * n);
     EXPECT_EQ(mode, row.mode);
     PosixLock lock(scaler->c331_mutex);
-    EXPECT_EQ(store->block[blk::kTestPattern], row.blockPattern);
+    EXPECT_EQ(testBlock(store)[blk::kTestPattern], row.blockPattern);
     EXPECT_EQ(scaler->vyrApi_IsPatternGen(), row.blockPattern != 0);
 }
 

@@ -2,6 +2,7 @@
 // channels, inside the routing update that makes the chip take them together.
 #include "scaler_fixture.h"
 #include "test_root.h"
+#include "store_face.h"
 
 #include <array>
 
@@ -129,12 +130,12 @@ TEST_F(PictureControl, StoredValuesOutOfRangeStartAsTheFactoryValues)
         {blk::kBrightness, 150, 100}, {blk::kColourTemp, 0, 0},     {blk::kColourRed, 256, 64},
         {blk::kColourGreen, 255, 255}, {blk::kColourBlue, 128, 128},
     };
-    for (uint8_t* b : {store->block, store->shadow})
+    for (uint8_t* b : {testBlock(store), store->shadow})
         for (const auto& r : rows)
             blk::put16(b, r.field, r.stored);
     bringUp();
     for (const auto& r : rows)
-        EXPECT_EQ(blk::get16(store->block, r.field), r.after) << std::hex << r.field;
+        EXPECT_EQ(blk::get16(testBlock(store), r.field), r.after) << std::hex << r.field;
     for (uint32_t n = 0; n < 8; ++n) {
         EXPECT_EQ(c331Chip().value(0x0C2802, 16 * n), 511u) << "contrast 50, channel " << n;
         EXPECT_EQ(c331Chip().value(0x0C1B02, 16 * n), 511u) << "saturation 50, channel " << n;

@@ -6,6 +6,7 @@
 // into the line's sync and back porch: one that would start before the chip draws is not taken.
 #include "scaler_fixture.h"
 #include "test_root.h"
+#include "store_face.h"
 
 using namespace scaler_test;
 namespace win = blk::win;
@@ -139,15 +140,15 @@ TEST_F(WallShown, EveryShownWindowReadsPixelsOnChannelsOfItsOwnOrTheBlockTakesIt
                      " x " + std::to_string(row.ledH) + " split " + std::to_string(row.split) + ", " +
                      std::to_string(row.windows.size()) + " windows");
         uint8_t before[kBlockSize], sent[kBlockSize];
-        memcpy(before, store->block, sizeof before);
+        memcpy(before, testBlock(store), sizeof before);
         memcpy(sent, before, sizeof sent);
         write(sent, row);
-        handOver([&](VyrRamPara& s) { write(s.block, row); });
+        handOver([&](VyrRamPara& s) { write(testBlock(&s), row); });
         scaler->runOnce();
         scaler->runOnce(); // the port measured again on the new channels
         // taken: as sent; refused: as shown before (a refused screen's windows are checked apart)
         const uint8_t* expected = row.taken ? sent : before;
-        const uint8_t* b = store->block;
+        const uint8_t* b = testBlock(store);
         EXPECT_EQ(memcmp(b + blk::kSpliceMode, expected + blk::kSpliceMode, 6), 0) << "screen";
         const size_t records = blk::kScalerWindows * kWindowSize;
         if (row.taken || std::string(row.what) != "size") {
@@ -175,47 +176,47 @@ TEST_F(WallShown, WhatAWindowShowsZoomedPastTheSeamIsRefusedOrItsWindowClosed)
         for (int i = 0; i < 3; ++i)
             scaler->runOnce();
     };
-    handOver([&](VyrRamPara& s) { write(s.block, wall); });
+    handOver([&](VyrRamPara& s) { write(testBlock(&s), wall); });
     pass();
-    ASSERT_EQ(blk::get16(store->block, blk::kLedWidth), 24000);
+    ASSERT_EQ(blk::get16(testBlock(store), blk::kLedWidth), 24000);
     ASSERT_EQ(windowsOnTheWall(), 2);
     const uint32_t source1 = blk::window(1, win::kSource);
 
     // 720p: zoomed 12.5 times.
-    handOver([&](VyrRamPara& s) { blk::put16(s.block, source1, 3); });
+    handOver([&](VyrRamPara& s) { blk::put16(testBlock(&s), source1, 3); });
     pass();
-    EXPECT_EQ(blk::get16(store->block, source1), 2);
+    EXPECT_EQ(blk::get16(testBlock(store), source1), 2);
     EXPECT_TRUE(TestRoot::logHas("window 1: source word 3 refused, 1280 x 720 of its input zoomed to 16014 x 300"));
     // A crop 1000 pixels wide of the 1080p input: 16 times.
     handOver([&](VyrRamPara& s) {
         Layout cropped = wall;
         cropped.windows[1].source = 0x8000;
         cropped.crop = {0, 0, 1000, 1080, 2};
-        write(s.block, cropped);
+        write(testBlock(&s), cropped);
     });
     pass();
-    EXPECT_EQ(blk::get16(store->block, source1), 2);
+    EXPECT_EQ(blk::get16(testBlock(store), source1), 2);
     EXPECT_EQ(windowsOnTheWall(), 2);
 
     // The 1080p input becomes 720p.
     connect(1, k720p);
     pass();
-    EXPECT_EQ(blk::get16(store->block, blk::window(0, win::kState)), 1);
-    EXPECT_EQ(blk::get16(store->block, blk::window(1, win::kState)), 0);
+    EXPECT_EQ(blk::get16(testBlock(store), blk::window(0, win::kState)), 1);
+    EXPECT_EQ(blk::get16(testBlock(store), blk::window(1, win::kState)), 0);
     EXPECT_TRUE(TestRoot::logHas("window 1 not shown, closed: 1280 x 720 of its input zoomed to 16014 x 300"));
     EXPECT_EQ(windowsOnTheWall(), 1);
     // Back to 1080p the box shows it again; not once a writer changed it (its mirror) meanwhile.
     const uint32_t state1 = blk::window(1, win::kState);
     for (const bool written : {false, true}) {
         if (written)
-            handOver([&](VyrRamPara& s) { blk::put16(s.block, blk::window(1, win::kMirror), 1); });
+            handOver([&](VyrRamPara& s) { blk::put16(testBlock(&s), blk::window(1, win::kMirror), 1); });
         connect1080p(1);
         pass();
-        EXPECT_EQ(blk::get16(store->block, state1), written ? 0 : 1) << written;
+        EXPECT_EQ(blk::get16(testBlock(store), state1), written ? 0 : 1) << written;
         EXPECT_EQ(windowsOnTheWall(), written ? 1 : 2) << written;
         connect(1, k720p);
         pass();
-        EXPECT_EQ(blk::get16(store->block, state1), 0);
+        EXPECT_EQ(blk::get16(testBlock(store), state1), 0);
     }
     EXPECT_TRUE(TestRoot::logHas("window 1 shown again: 1920 x 1080 of its input is drawn"));
 }

@@ -4,6 +4,7 @@
 #include "scaler_fixture.h"
 
 #include "base/utils.h"
+#include "store_face.h"
 
 #include <QMutexLocker>
 #include <chrono>
@@ -25,8 +26,8 @@ protected:
         settle();
     }
 
-    void put(uint32_t offset, uint16_t value) { blk::put16(store->block, offset, value); }
-    uint16_t get(uint32_t offset) const { return blk::get16(store->block, offset); }
+    void put(uint32_t offset, uint16_t value) { blk::put16(testBlock(store), offset, value); }
+    uint16_t get(uint32_t offset) const { return blk::get16(testBlock(store), offset); }
     void hand(std::initializer_list<std::pair<uint32_t, uint16_t>> writes)
     {
         handOver([&](VyrRamPara&) {

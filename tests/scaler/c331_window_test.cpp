@@ -2,6 +2,7 @@
 // window, the window records taken from the block (refused layouts, fall-back, priorities) and the
 // per-window output word.
 #include "scaler_fixture.h"
+#include "store_face.h"
 
 #include <array>
 #include <cstring>
@@ -49,8 +50,8 @@ protected:
         scaler->PS_ACTVW = 1080;
     }
 
-    void put(uint32_t offset, uint16_t value) { blk::put16(store->block, offset, value); }
-    uint16_t get(uint32_t offset) const { return blk::get16(store->block, offset); }
+    void put(uint32_t offset, uint16_t value) { blk::put16(testBlock(store), offset, value); }
+    uint16_t get(uint32_t offset) const { return blk::get16(testBlock(store), offset); }
 };
 
 }

@@ -23,6 +23,7 @@
 #include "ui/pages_picture/inputcut.h"
 #include "ui/panelkeys.h"
 #include "video_chips/keltosource.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -149,7 +150,7 @@ TEST_F(PanelTest, CropAddedFromTheSettingsMenuIsWrittenHandedOverAndSaved)
         .act([] { EXPECT_TRUE(g_inputcut->tab_name[0]->text().contains(QStringLiteral(">2<"))) << "HDMI1 (2)"; });
     ASSERT_TRUE(s.run());
     const uint8_t expected[10] = {0x02, 0x80, 0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04};
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(store->block + blk::cropEntry(0)), 10),
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(testBlock(store) + blk::cropEntry(0)), 10),
               QByteArray(reinterpret_cast<const char*>(expected), 10));
     EXPECT_EQ(Panel::changeFlag(), 1) << "handed over at once";
     // The scaler's pass signals the refresh, which saves the block.
@@ -187,7 +188,7 @@ TEST_F(PanelTest, CropNewEditorStartsAtTheInputsPictureSoOkStoresIt)
             .until([] { return g_inputcut->level == 1 && !g_inputcut->frame_add->isVisible(); }, "stored")
             .act([] { EXPECT_FALSE(g_inputcut->label_note->isVisible()); });
         ASSERT_TRUE(s.run());
-        EXPECT_EQ(rectAt(store->block, 0), c.stored);
+        EXPECT_EQ(rectAt(testBlock(store), 0), c.stored);
         EXPECT_EQ(store->u16(blk::cropField(0, crop::kId)), crop::idWord(2, 1));
         EXPECT_EQ(Panel::changeFlag(), 1);
     }
@@ -285,7 +286,7 @@ TEST_F(PanelTest, CropFieldsAreCheckedAgainstTheInputAndARefusalWritesNothing)
                 .key(Back)
                 .until([] { return g_inputcut->level == 1 && !g_inputcut->label_note->isVisible(); }, "closed");
         ASSERT_TRUE(s.run());
-        EXPECT_EQ(rectAt(store->block, 3), c.result);
+        EXPECT_EQ(rectAt(testBlock(store), 3), c.result);
         EXPECT_EQ(store->u16(blk::cropField(3, crop::kId)), crop::idWord(2, 1));
         EXPECT_EQ(Panel::changeFlag(), c.stored && !(c.result == old) ? 1 : 0) << "an OK that changes nothing hands nothing over";
         // The keypad is asked for values inside the picture: X 0-1919, Y 0-1079, W 1-1920, H 1-1080.
@@ -454,7 +455,7 @@ TEST_F(PanelTest, CropEditorOkRefusesACropTheProtocolChangedMeanwhile)
         .keys({Left, OK}) // OK of the editor
         .until([] { return g_inputcut->level == 1 && g_inputcut->label_note->isVisible(); }, "refused");
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(rectAt(store->block, 3), (Rect{0, 0, 320, 180}));
+    EXPECT_EQ(rectAt(testBlock(store), 3), (Rect{0, 0, 320, 180}));
     EXPECT_EQ(Panel::changeFlag(), 0);
 }
 
@@ -618,13 +619,13 @@ TEST_F(CropOnChip, CropEditedOnThePageReachesTheChipAndTheFileAtOnce)
         })
         .until([] { return Panel::savedByte(blk::cropField(7, crop::kWidth)) == (960 & 0xFF); }, "saved");
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(rectAt(store->block, 7), (Rect{100, 50, 960, 540}));
+    EXPECT_EQ(rectAt(testBlock(store), 7), (Rect{100, 50, 960, 540}));
     EXPECT_EQ(reg(kZoomH), ratio(960, 1920));
     EXPECT_EQ(reg(kZoomV), ratio(540, 1080));
     EXPECT_EQ(reg(kReadStart), start + 100 * 4 + 50 * kLine);
     const QByteArray file = TestRoot::readFile("/data/ram_device_info");
     EXPECT_EQ(QByteArray(file.constData() + 2 + blk::cropEntry(7) - kPersistStart, 10),
-              QByteArray(reinterpret_cast<const char*>(store->block + blk::cropEntry(7)), 10));
+              QByteArray(reinterpret_cast<const char*>(testBlock(store) + blk::cropEntry(7)), 10));
     EXPECT_EQ(blk::get16(store->shadow, blk::cropField(7, crop::kX)), 100) << "the shadow follows the save";
 }
 
@@ -644,7 +645,7 @@ TEST_F(CropOnChip, RefusedCropLeavesTheChipTheBlockAndTheFile)
         .act([this] { scaler->runOnce(); });
     ASSERT_TRUE(s.run());
     Panel::pump(20);
-    EXPECT_EQ(rectAt(store->block, 7), (Rect{10, 20, 640, 360}));
+    EXPECT_EQ(rectAt(testBlock(store), 7), (Rect{10, 20, 640, 360}));
     EXPECT_EQ(TestRoot::readFile("/data/ram_device_info"), before);
     EXPECT_TRUE(platform::Sim::c331Chip().diff(chipBefore).empty());
 }
@@ -679,7 +680,7 @@ TEST_F(CropOnChip, ACropAToolRewritesWhileItsEditorIsOpenIsNotWrittenBack)
                 shown << f->text();
             EXPECT_EQ(shown, QStringList({"100", "20", "160", "90"}));
             scaler->runOnce();
-            EXPECT_EQ(rectAt(store->block, 7), (Rect{10, 20, 160, 90}));
+            EXPECT_EQ(rectAt(testBlock(store), 7), (Rect{10, 20, 160, 90}));
             EXPECT_EQ(reg(kZoomH), ratio(160, 1920)) << "the tool's crop on the chip";
             EXPECT_EQ(reg(kZoomV), ratio(90, 1080));
         })
@@ -687,7 +688,7 @@ TEST_F(CropOnChip, ACropAToolRewritesWhileItsEditorIsOpenIsNotWrittenBack)
         .until([] { return g_inputcut->level == 1; }, "stored as shown")
         .act([this] { scaler->runOnce(); });
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(rectAt(store->block, 7), (Rect{100, 20, 160, 90}));
+    EXPECT_EQ(rectAt(testBlock(store), 7), (Rect{100, 20, 160, 90}));
     EXPECT_EQ(reg(kReadStart), start + 100 * 4 + 20 * kLine);
     EXPECT_EQ(reg(kZoomH), ratio(160, 1920));
 }
@@ -714,7 +715,7 @@ TEST_F(PanelTest, CropWidthTypedOnThePanelKeypadIsStoredAndTheKeysComeBack)
         .keys({Right, Right, Right, Right, OK})
         .until([] { return g_inputcut->level == 1; }, "stored");
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(rectAt(store->block, 0), (Rect{0, 0, 640, 1080}));
+    EXPECT_EQ(rectAt(testBlock(store), 0), (Rect{0, 0, 640, 1080}));
     EXPECT_EQ(Panel::changeFlag(), 1);
 }
 
@@ -727,7 +728,7 @@ TEST_F(PanelTest, CropPageRedrawsForATableChangeMadeOnAnotherThread)
     putCrop(store, 0, 2, 1, {0, 0, 640, 360});
     {
         ScalerHandOver handOver;
-        memcpy(store->shadow, store->block, kBlockSize);
+        memcpy(store->shadow, testBlock(store), kBlockSize);
     }
     std::thread writer;
     Script s;

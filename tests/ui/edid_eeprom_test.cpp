@@ -20,6 +20,7 @@
 #include "ui/pages_picture/inputchoose.h"
 #include "ui/panelkeys.h"
 #include "video_chips/keltosource.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -269,7 +270,7 @@ TEST_F(EdidToEeprom, InvokedUserModeWritesEveryEdidItHolds)
     {
         std::lock_guard<std::recursive_mutex> records(store->records_mutex);
         store->mode[m][0] = store->mode[m][1] = blk::kMarkerSaved;
-        memcpy(store->mode[m] + 2, store->block + kModeBodyStart, kModeDataSize);
+        memcpy(store->mode[m] + 2, testBlock(store) + kModeBodyStart, kModeDataSize);
         const struct {
             int input, w, h, rate;
         } timings[] = {{2, 1280, 720, 60}, {3, 1600, 900, 30}, {5, 3840, 2160, 30}};

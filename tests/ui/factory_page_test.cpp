@@ -27,6 +27,7 @@
 #include "ui/pages_settings/factory.h"
 #include "ui/panelkeys.h"
 #include "video_chips/keltosource.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -116,15 +117,15 @@ uint16_t valueOf(const uint8_t* block, const Named& n)
 void scramble(VyrRamPara* store)
 {
     for (uint32_t i = kPersistStart; i < kBlockSize; ++i)
-        store->block[i] = uint8_t(default_para_ramlist[i - kPersistStart + 2] ^ (0x5A + i % 7));
+        testBlock(store)[i] = uint8_t(default_para_ramlist[i - kPersistStart + 2] ^ (0x5A + i % 7));
     for (uint32_t p = 0; p < 6; ++p) {
         store->setU16(blk::edidWidth(p), uint16_t(1000 + p));
         store->setU16(blk::edidHeight(p), uint16_t(700 + p));
         store->setU16(blk::edidRate(p), 30);
     }
-    store->block[blk::kLanguage] = 1; // English on the page
-    store->block[blk::kLanguage + 1] = 0;
-    memcpy(store->shadow, store->block, kBlockSize);
+    testBlock(store)[blk::kLanguage] = 1; // English on the page
+    testBlock(store)[blk::kLanguage + 1] = 0;
+    memcpy(store->shadow, testBlock(store), kBlockSize);
 }
 
 void clearEdidRequests()
@@ -217,7 +218,7 @@ bool logged(const char* call)
 
 TEST_F(FactoryPage, OpensByKeysShowsTheStoredLanguageAndWalksItsFocusList)
 {
-    store->block[blk::kLanguage] = store->shadow[blk::kLanguage] = 3;
+    testBlock(store)[blk::kLanguage] = store->shadow[blk::kLanguage] = 3;
     g_language = 3;
     Script s;
     toFactory(s);
@@ -263,7 +264,7 @@ TEST_F(FactoryPage, OpensByKeysShowsTheStoredLanguageAndWalksItsFocusList)
 TEST_F(FactoryPage, LanguageIsWrittenOnlyWhenChosenAnewAndSavedByTheRefresh)
 {
     g_language = 1;
-    store->block[blk::kLanguage] = store->shadow[blk::kLanguage] = 1;
+    testBlock(store)[blk::kLanguage] = store->shadow[blk::kLanguage] = 1;
     Script s;
     toFactory(s);
     // OK, OK without moving: nothing written, nothing handed over.
@@ -274,7 +275,7 @@ TEST_F(FactoryPage, LanguageIsWrittenOnlyWhenChosenAnewAndSavedByTheRefresh)
         .until([] { return g_factory->lang_edit == 0; }, "edit ended")
         .act([this] {
             EXPECT_EQ(Panel::changeFlag(), 0);
-            EXPECT_EQ(store->block[blk::kLanguage], 1);
+            EXPECT_EQ(testBlock(store)[blk::kLanguage], 1);
             EXPECT_TRUE(g_factory->Box_lang_2->styleSheet().contains(QLatin1String(kFocusBorder)));
         })
         // Wrap-around in edit mode: left from 1 to 0, to 4; right from 4 to 0.
@@ -291,7 +292,7 @@ TEST_F(FactoryPage, LanguageIsWrittenOnlyWhenChosenAnewAndSavedByTheRefresh)
         .key(OK)
         .until([] { return g_factory->lang_edit == 0; }, "applied")
         .act([this] {
-            EXPECT_EQ(store->block[blk::kLanguage], 2);
+            EXPECT_EQ(testBlock(store)[blk::kLanguage], 2);
             EXPECT_EQ(g_language.load(), 2);
             EXPECT_EQ(Panel::changeFlag(), 1) << "handed over to the scaler";
             EXPECT_EQ(g_factory->findChild<QLabel*>(QStringLiteral("label_title"))->text(), QStringLiteral("Системные настройки"))
@@ -309,7 +310,7 @@ TEST_F(FactoryPage, LanguageIsWrittenOnlyWhenChosenAnewAndSavedByTheRefresh)
         .key(Back)
         .until([] { return Panel::onTop(12) && !g_factory; }, "page left")
         .act([this] {
-            EXPECT_EQ(store->block[blk::kLanguage], 2);
+            EXPECT_EQ(testBlock(store)[blk::kLanguage], 2);
             EXPECT_EQ(g_language.load(), 2);
             EXPECT_EQ(Panel::changeFlag(), 0);
         });
@@ -323,8 +324,8 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
 {
     uint8_t volatileBefore[kPersistStart];
     for (uint32_t i = 0; i < kPersistStart; ++i)
-        store->block[i] = uint8_t(i * 13 + 1);
-    memcpy(volatileBefore, store->block, kPersistStart);
+        testBlock(store)[i] = uint8_t(i * 13 + 1);
+    memcpy(volatileBefore, testBlock(store), kPersistStart);
     struct Case {
         int rights;         // from the box to the button
         bool keepsEdid;
@@ -342,7 +343,7 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
              scramble(store);
              ASSERT_EQ(tool.writeBlock(blk::kContrast, {50, 0}), 0);
              ASSERT_EQ(tool.writeBlock(blk::kCurrentMode, {3, 0}), 0);
-             scrambled->assign(store->block, store->block + kBlockSize);
+             scrambled->assign(testBlock(store), testBlock(store) + kBlockSize);
              g_language = 1;
              g_factory->language_changed();
              writeIni("10.1.2.3", "255.255.0.0", "10.1.0.1");
@@ -357,7 +358,7 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
             .act([this, c, scrambled, &volatileBefore, &tool] {
                 const std::string which = "reset " + std::to_string(c.rights);
                 for (const Named& n : kDefaults)
-                    EXPECT_EQ(valueOf(store->block, n), n.value) << which << ": " << n.name;
+                    EXPECT_EQ(valueOf(testBlock(store), n), n.value) << which << ": " << n.name;
                 for (uint32_t p = 0; p < 6; ++p) {
                     const bool uhd = p >= 4;
                     const uint16_t w = c.keepsEdid ? uint16_t(1000 + p) : uhd ? 3840 : 1920;
@@ -371,10 +372,10 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
                 for (uint32_t i = kPersistStart; i < kBlockSize; ++i) {
                     const bool edidArea = i >= blk::kEdidTiming && i < blk::kEdidAreaEnd;
                     const uint8_t expected = c.keepsEdid && edidArea ? (*scrambled)[i] : default_para_ramlist[i - kPersistStart + 2];
-                    wrong += store->block[i] != expected;
+                    wrong += testBlock(store)[i] != expected;
                 }
                 EXPECT_EQ(wrong, 0) << which << ": bytes of 0x300-0xFFF not as the reset names them";
-                EXPECT_EQ(memcmp(store->block, volatileBefore, kPersistStart), 0) << which << ": the volatile part is kept";
+                EXPECT_EQ(memcmp(testBlock(store), volatileBefore, kPersistStart), 0) << which << ": the volatile part is kept";
                 EXPECT_EQ(edidRequests(), c.keepsEdid ? 0 : 6) << which;
                 EXPECT_EQ(g_set_led_para.load(), 0) << which << ": no FPGA, no LED hand-over";
                 if (c.restoresAddress) {
@@ -397,7 +398,7 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
                 ASSERT_GE(file.size(), int(kPersistSize + 2));
                 EXPECT_EQ(uint8_t(file[0]), 0xAA);
                 EXPECT_EQ(uint8_t(file[1]), 0xAA);
-                EXPECT_EQ(memcmp(file.constData() + 2, store->block + kPersistStart, kPersistSize), 0) << which << ": file saved";
+                EXPECT_EQ(memcmp(file.constData() + 2, testBlock(store) + kPersistStart, kPersistSize), 0) << which << ": file saved";
                 EXPECT_EQ(tool.apply(), 1) << which << ": the reset dropped the tool's recall";
                 Panel::clearFlag();
                 EXPECT_EQ(Panel::title(g_factory), QStringLiteral("工厂设置")) << which;
@@ -415,7 +416,7 @@ TEST_F(FactoryPage, EachResetRestoresWhatItNamesAndKeepsTheRest)
         .key(OK)
         .until([] { return g_factory->lang_edit == 0; }, "edit ended")
         .act([this] {
-            EXPECT_EQ(store->block[blk::kLanguage], 0);
+            EXPECT_EQ(testBlock(store)[blk::kLanguage], 0);
             EXPECT_EQ(Panel::changeFlag(), 0);
         })
         .keys({OK, Right})
@@ -492,7 +493,7 @@ TEST_F(FactoryPage, ResetAllWithoutEth0StoresTheDefaultAddressAndShowsIt)
 // another thread holds it, the page waits, and the change flag comes with the bytes.
 TEST_F(FactoryPage, WritesWaitForTheScalerMutexAndEndInAHandOver)
 {
-    store->block[blk::kLanguage] = store->shadow[blk::kLanguage] = 1;
+    testBlock(store)[blk::kLanguage] = store->shadow[blk::kLanguage] = 1;
     store->setU16(blk::kBrightness, 7);
     g_language = 1;
     std::atomic<int> phase{0};
@@ -508,7 +509,7 @@ TEST_F(FactoryPage, WritesWaitForTheScalerMutexAndEndInAHandOver)
             // worker's waits are no sign.
             EXPECT_TRUE(waitFor([&] { return LockWaiters::waited(scaler()->c331_mutex, getpid()); }, 5000))
                 << "the page's write waits for the scaler mutex";
-            seenLanguage = store->block[blk::kLanguage];
+            seenLanguage = testBlock(store)[blk::kLanguage];
             seenBrightness = store->u16(blk::kBrightness);
             seenFlag = scaler()->change_flag;
             phase = 2;
@@ -526,7 +527,7 @@ TEST_F(FactoryPage, WritesWaitForTheScalerMutexAndEndInAHandOver)
             holder.join();
             EXPECT_EQ(seenLanguage, 1) << "written while another thread held the scaler mutex";
             EXPECT_EQ(seenFlag, 0);
-            EXPECT_EQ(store->block[blk::kLanguage], 2);
+            EXPECT_EQ(testBlock(store)[blk::kLanguage], 2);
             scaler()->change_flag = 0;
         })
         .key(Right)
@@ -559,9 +560,9 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
     toFactory(s);
     s.act([this] {
          // Size at the defaults already: no hand-over.
-         memcpy(store->block + kPersistStart, default_para_ramlist + 2, kPersistSize);
+         memcpy(testBlock(store) + kPersistStart, default_para_ramlist + 2, kPersistSize);
          store->setU16(blk::kBrightness, 3);
-         memcpy(store->shadow, store->block, kBlockSize);
+         memcpy(store->shadow, testBlock(store), kBlockSize);
          scaler()->change_flag = 0;
      })
         .key(Right)
@@ -578,8 +579,8 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
                 ScalerHandOver protocol;
                 store->setU16(blk::kLedWidth, 1280);
                 store->setU16(blk::kLedHeight, 720);
-                store->block[blk::kAudioWindow] = 3;
-                store->block[blk::kAudioState] = 0x80;
+                testBlock(store)[blk::kAudioWindow] = 3;
+                testBlock(store)[blk::kAudioState] = 0x80;
                 protocol.commit(1);
             }
             scaler()->runOnce();
@@ -598,8 +599,8 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
         .act([this, &board] {
             EXPECT_EQ(g_set_led_para.load(), 1) << "FPGA 0 is up: the LED parameters are handed to it";
             EXPECT_EQ(g_set_led_setup.load(), 0);
-            EXPECT_EQ(store->block[blk::kAudioWindow], 0);
-            EXPECT_EQ(store->block[blk::kAudioState], 0);
+            EXPECT_EQ(testBlock(store)[blk::kAudioWindow], 0);
+            EXPECT_EQ(testBlock(store)[blk::kAudioState], 0);
             std::atomic<bool> applied{false};
             RaceHold waiting(RacePause::LedStepWait);
             std::thread scalerPass([&] {
@@ -623,7 +624,7 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
             // Defaults above the box's pixel limit: the scaler will refuse them.
             g_vyr_max_pixel = 1920 * 1080 - 1;
             store->setU16(blk::kLedWidth, 1280);
-            memcpy(store->shadow, store->block, kBlockSize);
+            memcpy(store->shadow, testBlock(store), kBlockSize);
             scaler()->change_flag = 0;
         })
         .key(OK)
@@ -635,7 +636,7 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
             board.fpga->hold_in_reset(0);
             EXPECT_EQ(board.fpga->MCU_REG_func[0][80], 3);
             store->setU16(blk::kLedWidth, 2560);
-            memcpy(store->shadow, store->block, kBlockSize);
+            memcpy(store->shadow, testBlock(store), kBlockSize);
             scaler()->change_flag = 0;
             g_set_led_para = 0;
         })
@@ -644,7 +645,7 @@ TEST_F(FactoryPage, LedSizeChangeGoesThroughTheFpgaOnlyWhenItCanServeIt)
         .act([this] {
             EXPECT_EQ(g_set_led_para.load(), 0) << "FPGA 0 cannot serve the hand-over";
             EXPECT_EQ(store->u16(blk::kLedWidth), 1920);
-            EXPECT_EQ(store->block[blk::kAudioWindow], 0);
+            EXPECT_EQ(testBlock(store)[blk::kAudioWindow], 0);
         });
     ASSERT_TRUE(s.run(30000));
 }
@@ -679,7 +680,7 @@ TEST_F(FactoryPage, FontLinesShowWhichFontsTheScalerFlashHolds)
             for (uint32_t at : row.missing)
                 c331Chip().flashWrite(at, {0});
             scaler()->read_c331_font(scaler()->c331_fd);
-            store->block[blk::kLanguage] = uint8_t(row.language);
+            testBlock(store)[blk::kLanguage] = uint8_t(row.language);
             Panel::refresh();
             for (int line = 0; line < 2; ++line) {
                 const bool* present = line == 0 ? row.cn : row.en;
@@ -712,12 +713,12 @@ TEST_F(FactoryPage, FontLinesShowWhichFontsTheScalerFlashHolds)
 TEST_F(FactoryPage, LanguageCodeAboveFourShowsEnglish)
 {
     g_language = 3;
-    store->block[blk::kLanguage] = store->shadow[blk::kLanguage] = 3;
+    testBlock(store)[blk::kLanguage] = store->shadow[blk::kLanguage] = 3;
     Script s;
     toFactory(s);
     s.act([this] {
          ScalerHandOver protocol;
-         store->block[blk::kLanguage] = 9;
+         testBlock(store)[blk::kLanguage] = 9;
      })
         .act([] { Panel::refresh(); })
         .act([] {
@@ -751,7 +752,7 @@ TEST_F(FactoryPage, ModeClosesThePageAndTheAdvancedMenuAndOpensTheUserModes)
             EXPECT_FALSE(g_advancedoption);
             EXPECT_EQ(g_mode_shortcut_key.load(), 1);
             EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-            EXPECT_EQ(store->block[blk::kLanguage], 0);
+            EXPECT_EQ(testBlock(store)[blk::kLanguage], 0);
             EXPECT_EQ(Panel::changeFlag(), 0);
         });
     ASSERT_TRUE(s.run(10000));
@@ -766,7 +767,7 @@ TEST_F(FactoryPage, EveryTextFitsInEveryLanguage)
     toFactory(s);
     for (int language : {0, 1, 2, 3, 4}) {
         s.act([&, language] {
-            store->block[blk::kLanguage] = uint8_t(language);
+            testBlock(store)[blk::kLanguage] = uint8_t(language);
             Panel::refresh();
             factory* f = g_factory;
             ASSERT_EQ(g_language.load(), language);

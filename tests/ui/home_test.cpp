@@ -23,6 +23,7 @@
 #include "ui/pages_picture/inputcut.h"
 #include "ui/pages_picture/custommode.h"
 #include "ui/panelkeys.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -169,9 +170,9 @@ TEST_F(PanelTest, HomeScreenAudioPictureFollowsTheAudioWindow)
     } cases[] = {{2, 2, true}, {2, 0, false}, {7, 0, true}, {7, 3, false}, {0, 0, true}};
     for (const Case& c : cases) {
         for (int w = 0; w < 6; ++w)
-            store->block[blk::window(w, blk::win::kAudioHigh)] = 0;
-        store->block[blk::window(c.onWindow, blk::win::kAudioHigh)] = 0x80;
-        store->block[blk::kAudioWindow] = c.audioWindow;
+            testBlock(store)[blk::window(w, blk::win::kAudioHigh)] = 0;
+        testBlock(store)[blk::window(c.onWindow, blk::win::kAudioHigh)] = 0x80;
+        testBlock(store)[blk::kAudioWindow] = c.audioWindow;
         EXPECT_EQ(g_lockwindow->volume_check(), c.on) << int(c.audioWindow) << " " << c.onWindow;
         g_lockwindow->para_init();
         EXPECT_EQ(picture(), (c.on ? open : closed).convertToFormat(picture().format())) << int(c.audioWindow);
@@ -182,7 +183,7 @@ TEST_F(PanelTest, HomeScreenAudioPictureFollowsTheAudioWindow)
         uint16_t word;
         bool on;
     } refreshes[] = {{0x00FF, false}, {0x8000, true}, {0x7FFF, false}, {0x8001, true}};
-    store->block[blk::kAudioWindow] = 7; // window 1's word
+    testBlock(store)[blk::kAudioWindow] = 7; // window 1's word
     g_lockwindow->para_init();
     for (const Refresh& r : refreshes) {
         blk::put16(store->shadow, blk::window(0, blk::win::kAudio), 0x1234);

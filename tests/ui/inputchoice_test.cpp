@@ -14,6 +14,7 @@
 #include "ui/pages_picture/inputchoose.h"
 #include "ui/panelkeys.h"
 #include "ui/tip.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -81,7 +82,7 @@ void settle(VyrRamPara* s)
 {
     g_language = 1;
     s->VyrCropSourceInit();
-    memcpy(s->shadow, s->block, kBlockSize);
+    memcpy(s->shadow, testBlock(s), kBlockSize);
 }
 }
 
@@ -104,8 +105,8 @@ TEST_F(PanelTest, InputChoiceAssignsAnInputToTheWindowAndStaysOnItAfterTheRefres
         EXPECT_EQ(c331_manage::p_c331_manage->change_flag, 1);
         EXPECT_TRUE(g_tip->isVisible());
         EXPECT_EQ(sourceWord(store, 0), 2); // window 1 untouched
-        EXPECT_EQ(store->block[blk::window(1, blk::win::kSource)], 3);
-        EXPECT_EQ(store->block[blk::window(1, blk::win::kSource) + 1], 0);
+        EXPECT_EQ(testBlock(store)[blk::window(1, blk::win::kSource)], 3);
+        EXPECT_EQ(testBlock(store)[blk::window(1, blk::win::kSource) + 1], 0);
         Panel::shot(g_inputchoose, QStringLiteral("inputchoice_assigned"));
         Panel::refresh(1); // the scaler's pass and the page's refresh
         Panel::tick(300);

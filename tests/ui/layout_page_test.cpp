@@ -13,6 +13,7 @@
 #include "ui/pages_picture/custommode.h"
 #include "ui/pages_picture/imagelayout.h"
 #include "ui/panelkeys.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -39,7 +40,7 @@ void setWindow(VyrRamPara* store, int w, const Window& v)
     store->setU16(blk::window(w, blk::win::kY), v.y);
     store->setU16(blk::window(w, blk::win::kWidth), v.w);
     store->setU16(blk::window(w, blk::win::kHeight), v.h);
-    store->block[blk::window(w, blk::win::kPointToPoint)] = v.p2p;
+    testBlock(store)[blk::window(w, blk::win::kPointToPoint)] = v.p2p;
     store->setU16(blk::window(w, blk::win::kDotByDot), v.stitch);
 }
 

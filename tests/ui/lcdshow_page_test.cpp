@@ -14,6 +14,7 @@
 #include "ui/pages_picture/custommode.h"
 #include "ui/pages_settings/lcdshow.h"
 #include "ui/panelkeys.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -61,7 +62,7 @@ protected:
     {
         PanelTest::SetUp();
         g_language = 1;
-        store->block[blk::kLanguage] = store->shadow[blk::kLanguage] = 1;
+        testBlock(store)[blk::kLanguage] = store->shadow[blk::kLanguage] = 1;
     }
 };
 
@@ -114,8 +115,8 @@ TEST_F(LcdPage, OneChoiceIndexServesBothSelectorsAndBrowsingWraps)
 
 TEST_F(LcdPage, ChoicesAreNeitherKeptNorActedOn)
 {
-    uint8_t block[sizeof store->block];
-    std::memcpy(block, store->block, sizeof block);
+    uint8_t block[kBlockSize];
+    std::memcpy(block, testBlock(store), sizeof block);
     platform::Sim::shellSim().clearLog();
     Script s;
     toLcdPage(s)
@@ -131,7 +132,7 @@ TEST_F(LcdPage, ChoicesAreNeitherKeptNorActedOn)
             EXPECT_EQ(g_lcdshow->choice_index, 0);
         });
     ASSERT_TRUE(s.run(10000));
-    EXPECT_EQ(std::memcmp(block, store->block, sizeof block), 0);
+    EXPECT_EQ(std::memcmp(block, testBlock(store), sizeof block), 0);
     EXPECT_TRUE(platform::Sim::shellSim().commands().empty());
     EXPECT_EQ(g_auto_lock_time.load(), 30000u);
     EXPECT_EQ(g_back_to_mainwindow_time.load(), 3000u);
@@ -185,7 +186,7 @@ TEST_F(LcdPage, TextsOfEveryLanguageFitAndKeepTheLanguageOfTheOpening)
     g_language = 1;
     Script s;
     toLcdPage(s)
-        .act([this] { store->block[blk::kLanguage] = 2; })
+        .act([this] { testBlock(store)[blk::kLanguage] = 2; })
         .act([] { Panel::refresh(1); })
         .act([] { Panel::pump(30); })
         .act([] {

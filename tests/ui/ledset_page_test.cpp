@@ -27,6 +27,7 @@
 #include "ui/tip.h"
 #include "second_writer.h"
 #include "video_chips/keltosource.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -89,11 +90,11 @@ struct LedSizeKeypad {
     ~LedSizeKeypad() { ledset::askEntry = nullptr; }
 };
 
-uint16_t word(VyrRamPara* store, uint32_t at) { return blk::get16(store->block, at); }
+uint16_t word(VyrRamPara* store, uint32_t at) { return blk::get16(testBlock(store), at); }
 
 void setSize(VyrRamPara* store, uint16_t w, uint16_t h)
 {
-    for (uint8_t* b : {store->block, store->shadow}) {
+    for (uint8_t* b : {testBlock(store), store->shadow}) {
         blk::put16(b, blk::kLedWidth, w);
         blk::put16(b, blk::kLedHeight, h);
     }
@@ -218,15 +219,15 @@ TEST_F(LedSizePage, KeypadTypesTheWidthAndApplyLetsWindowZeroCoverTheNewCanvas)
 {
     ASSERT_TRUE(g_numberkeyboard);
     for (int w = 0; w < 6; ++w) {
-        blk::put16(store->block, blk::window(w, win::kState), 1);
-        blk::put16(store->block, blk::window(w, win::kX), uint16_t(100 + w));
-        blk::put16(store->block, blk::window(w, win::kWidth), 300);
+        blk::put16(testBlock(store), blk::window(w, win::kState), 1);
+        blk::put16(testBlock(store), blk::window(w, win::kX), uint16_t(100 + w));
+        blk::put16(testBlock(store), blk::window(w, win::kWidth), 300);
     }
     // Apply zeroes the splice mode and both output rectangles' x and y, whatever they held.
     const std::pair<uint32_t, uint16_t> zeroed[] = {
         {blk::kSpliceMode, 3}, {blk::kOutput1X, 7}, {blk::kOutput1Y, 8}, {blk::kOutput2X, 9}, {blk::kOutput2Y, 10}};
     for (const auto& f : zeroed)
-        blk::put16(store->block, f.first, f.second);
+        blk::put16(testBlock(store), f.first, f.second);
     Script s;
     toLedPage(s)
         .key(OK)
@@ -285,11 +286,11 @@ TEST_F(LedSizePage, ApplyWithTheSizeUnchangedRewritesTheOutputsOnly)
 {
     fpga_manage* fpga = fpga_manage::instanceWithoutWorker();
     setFpgaState(fpga, true, true);
-    blk::put16(store->block, blk::kSpliceMode, 2);
-    blk::put16(store->block, blk::kOutput1Width, 960);
-    blk::put16(store->block, blk::kOutput2X, 5);
-    blk::put16(store->block, blk::window(0, win::kWidth), 500);
-    blk::put16(store->block, blk::window(3, win::kState), 1);
+    blk::put16(testBlock(store), blk::kSpliceMode, 2);
+    blk::put16(testBlock(store), blk::kOutput1Width, 960);
+    blk::put16(testBlock(store), blk::kOutput2X, 5);
+    blk::put16(testBlock(store), blk::window(0, win::kWidth), 500);
+    blk::put16(testBlock(store), blk::window(3, win::kState), 1);
     Script s;
     toLedPage(s).keys({Left, Left, OK}).act([] { Panel::pump(30); }).act([this] {
         EXPECT_EQ(word(store, blk::kSpliceMode), 0);
@@ -445,7 +446,7 @@ TEST_F(LedSizePage, HandOverIsRaisedOnlyWhenTheFpgaCanServeItAndThePopUpNeverHol
             });
         ASSERT_TRUE(s.run());
         scaler->change_flag = 0;
-        memcpy(store->shadow, store->block, sizeof store->shadow);
+        memcpy(store->shadow, testBlock(store), sizeof store->shadow);
     }
     g_tip->removeEventFilter(&watch);
     EXPECT_EQ(shown, 4);
@@ -472,7 +473,7 @@ TEST_F(LedSizePage, RefreshRereadsAChangedSizeAndRetextsWithoutTouchingTypedFiel
         .key(OK)
         .until([] { return g_ledset->lineEdit_ledw->text() == QStringLiteral("3000"); }, "width typed")
         .act([this] {
-            store->block[blk::kLanguage] = 2;
+            testBlock(store)[blk::kLanguage] = 2;
             Panel::refresh(1);
         })
         .until([] { return g_ledset->Button_cancle->text() == QStringLiteral("Отмена"); }, "Russian texts")
@@ -544,7 +545,7 @@ TEST_F(LedSizePage, SizeAboveTheScalersPixelLimitIsRefusedOnThePage)
         clearHandOver();
         scaler->change_flag = 0;
         setSize(store, 1920, 1080);
-        blk::put16(store->block, blk::kOutput1Width, 1920);
+        blk::put16(testBlock(store), blk::kOutput1Width, 1920);
         Panel::tick(300); // the previous pop-up gone
         keypad.answers = {QLatin1String(c.w), QLatin1String(c.h)};
         const uint16_t w = uint16_t(QByteArray(c.w).toInt()), h = uint16_t(QByteArray(c.h).toInt());

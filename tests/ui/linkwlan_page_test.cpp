@@ -21,6 +21,7 @@
 #include "ui/pagenav.h"
 #include "ui/pages_settings/linkwlan.h"
 #include "ui/panelkeys.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QDir>
@@ -104,7 +105,7 @@ protected:
         PanelTest::SetUp();
         ConfigEngine::pInstance(); // the INI file with its defaults, and the globals from it
         g_language = 1;
-        store->block[blk::kLanguage] = store->shadow[blk::kLanguage] = 1;
+        testBlock(store)[blk::kLanguage] = store->shadow[blk::kLanguage] = 1;
         shellSim().clearScripts();
         shellSim().clearLog();
         refreshes = std::make_unique<QSignalSpy>(store, &VyrRamPara::sig_update_para);
@@ -547,11 +548,11 @@ TEST_F(WiredPage, TextsInEveryLanguageFitAndFollowALanguageChange)
     ASSERT_TRUE(Panel::waitFor([] { return QApplication::activeWindow() == g_lockwindow.data(); }));
     shellSim().clearScripts();
     g_language = 1;
-    store->block[blk::kLanguage] = 1;
+    testBlock(store)[blk::kLanguage] = 1;
     store->shadow[blk::kLanguage] = 1;
     Script s;
     toWiredPage(s)
-        .act([this] { store->block[blk::kLanguage] = 2; })
+        .act([this] { testBlock(store)[blk::kLanguage] = 2; })
         .act([] { Panel::refresh(1); })
         .until([] { return g_linkwlan->label_gateway->text() == QString::fromUtf8("Шлюз"); }, "Russian texts")
         .act([] { EXPECT_EQ(g_linkwlan->Button_apply->text(), QStringLiteral("OK")); })

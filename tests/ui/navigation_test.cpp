@@ -18,6 +18,7 @@
 #include "test_root.h"
 #include "ui/ui_mainwindow.h"
 #include "params/vyrrampara.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -193,7 +194,7 @@ TEST_F(PanelTest, LanguageChangedByTheProtocolReachesChildAtOnceAndParentOnBack)
         .until([] { return Panel::focusIs(6) && QApplication::activeWindow() == g_outputset.data(); }, "output menu")
         .act([this] {
             EXPECT_EQ(Panel::title(g_option), QStringLiteral("设置"));
-            store->block[0x300] = 1;
+            testBlock(store)[0x300] = 1;
             Panel::refresh(1);
         })
         .until([] { return Panel::title(g_outputset) == QStringLiteral("Output Seeting"); }, "child re-texted at once")

@@ -18,6 +18,7 @@
 #include "ui/pages_picture/custommode.h"
 #include "ui/pages_settings/othersetup.h"
 #include "ui/panelkeys.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -88,12 +89,12 @@ void setWindows(VyrRamPara* store, Windows w)
     for (uint32_t k = 0; k < blk::kScalerWindows; ++k) {
         store->setU16(blk::window(k, blk::win::kState), (w.on >> k) & 1 ? 1 : 0);
         const bool audio = (w.audio >> k) & 1;
-        store->block[blk::window(k, blk::win::kAudio)] = audio ? 255 : 0;
-        store->block[blk::window(k, blk::win::kAudioHigh)] = audio ? 128 : 0;
+        testBlock(store)[blk::window(k, blk::win::kAudio)] = audio ? 255 : 0;
+        testBlock(store)[blk::window(k, blk::win::kAudioHigh)] = audio ? 128 : 0;
     }
 }
 
-std::vector<uint8_t> blockCopy(VyrRamPara* store) { return std::vector<uint8_t>(store->block, store->block + kBlockSize); }
+std::vector<uint8_t> blockCopy(VyrRamPara* store) { return std::vector<uint8_t>(testBlock(store), testBlock(store) + kBlockSize); }
 
 // Offsets where two blocks differ, as "0x8f4 0->255" for a readable failure.
 std::string differences(const std::vector<uint8_t>& want, const uint8_t* got)
@@ -194,7 +195,7 @@ TEST_F(PanelTest, OtherSettingsEmptyOrSingleChooserIsNeverEditedOutOfRange)
         .until([] { return g_othersetup->ui_select == 0; }, "chooser again");
     // The audio row with no window to act on writes nothing.
     confirmRow(s, 1, {Right});
-    s.act([&] { EXPECT_EQ(differences(before, store->block), ""); });
+    s.act([&] { EXPECT_EQ(differences(before, testBlock(store)), ""); });
     ASSERT_TRUE(s.run());
 
     // One window: left and right while editing stay on its entry.
@@ -239,7 +240,7 @@ TEST_F(PanelTest, OtherSettingsAudioRowSwitchesTheChosenWindow)
         SCOPED_TRACE(c.what);
         setWindows(store, c.windows);
         store->setU16(blk::kAudioWindow, c.audioWord);
-        store->block[blk::kAudioState] = 0;
+        testBlock(store)[blk::kAudioState] = 0;
         Panel::clearFlag();
         std::vector<uint8_t> want = blockCopy(store);
         if (c.window >= 0) {
@@ -269,7 +270,7 @@ TEST_F(PanelTest, OtherSettingsAudioRowSwitchesTheChosenWindow)
             .key(OK)
             .until([] { return g_othersetup->editing == 0; }, "audio applied")
             .act([&] {
-                EXPECT_EQ(differences(want, store->block), "");
+                EXPECT_EQ(differences(want, testBlock(store)), "");
                 EXPECT_EQ(Panel::changeFlag(), c.window >= 0 ? 1 : 0) << "handed over only for a change";
             });
         ASSERT_TRUE(s.run());
@@ -282,8 +283,8 @@ TEST_F(PanelTest, OtherSettingsSwitchEffectAndPointToPointReachEveryWindowAndAre
     for (uint32_t w = 0; w < blk::kScalerWindows; ++w) {
         store->setU16(blk::fadeIn(w), uint16_t(0x1200 + w));
         store->setU16(blk::fadeOut(w), uint16_t(0x3400 + w));
-        store->block[blk::window(w, blk::win::kOutput)] = uint8_t(w == 1 ? 0x03 : 0x01);
-        store->block[blk::window(w, blk::win::kPointToPoint)] = 0;
+        testBlock(store)[blk::window(w, blk::win::kOutput)] = uint8_t(w == 1 ? 0x03 : 0x01);
+        testBlock(store)[blk::window(w, blk::win::kPointToPoint)] = 0;
     }
     store->setU16(blk::kSwitchEffect, 0);
     store->setU16(blk::kPointToPoint, 0);
@@ -344,7 +345,7 @@ TEST_F(PanelTest, OtherSettingsSwitchEffectAndPointToPointReachEveryWindowAndAre
             .key(OK)
             .until([] { return g_othersetup->editing == 0; }, "applied")
             .act([&] {
-                EXPECT_EQ(differences(want, store->block), "");
+                EXPECT_EQ(differences(want, testBlock(store)), "");
                 EXPECT_EQ(Panel::changeFlag(), 1);
                 EXPECT_EQ(Panel::savedByte(step.savedAt), step.saved) << "saved at once";
             });
@@ -366,7 +367,7 @@ TEST_F(PanelTest, OtherSettingsProjectionRowChangesNothing)
         EXPECT_EQ(g_othersetup->option_count[3], 1);
     });
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(differences(before, store->block), "");
+    EXPECT_EQ(differences(before, testBlock(store)), "");
     EXPECT_EQ(Panel::changeFlag(), 0) << "no hand-over";
     EXPECT_TRUE(TestRoot::shellLog().isEmpty());
 }
@@ -388,7 +389,7 @@ TEST_F(PanelTest, OtherSettingsWifiOffIsSavedBeforeTheDaemonsStopAndKeepsTheAcce
     s.act([] { EXPECT_EQ(g_othersetup->wifi_state->currentText(), QStringLiteral("ON")); });
     confirmRow(s, 4, {Right});
     s.until([] { return TestRoot::shellLog().size() >= 3; }, "the daemons stopped").act([this] {
-        EXPECT_EQ(store->block[blk::kWifiOff], 1);
+        EXPECT_EQ(testBlock(store)[blk::kWifiOff], 1);
         EXPECT_EQ(Panel::changeFlag(), 1);
         EXPECT_EQ(Panel::savedByte(blk::kWifiOff), 1);
         const QStringList log = TestRoot::shellLog();
@@ -413,7 +414,7 @@ TEST_F(PanelTest, OtherSettingsWifiOffIsSavedBeforeTheDaemonsStopAndKeepsTheAcce
     t.act([] { EXPECT_EQ(g_othersetup->wifi_state->currentText(), QStringLiteral("OFF")); });
     confirmRow(t, 4, {Left});
     t.act([&] {
-        EXPECT_EQ(store->block[blk::kWifiOff], 0);
+        EXPECT_EQ(testBlock(store)[blk::kWifiOff], 0);
         EXPECT_EQ(Panel::changeFlag(), 1);
         EXPECT_EQ(wifi.resetFlag(), 1);
         EXPECT_TRUE(TestRoot::shellLog().isEmpty());
@@ -469,7 +470,7 @@ TEST_F(PanelTest, OtherSettingsFollowsAToolsWifiSwitchAndAConfirmWithoutAChangeW
             s.act(toolSwitchesOff);
         s.key(r.key).until([] { return g_othersetup->editing == 0; }, "edit left").act([&] {
             EXPECT_EQ(g_othersetup->wifi_state->currentText(), r.applied ? QStringLiteral("OFF") : QStringLiteral("ON"));
-            EXPECT_EQ(store->block[blk::kWifiOff], 1);
+            EXPECT_EQ(testBlock(store)[blk::kWifiOff], 1);
             EXPECT_EQ(Panel::changeFlag(), 0);
             EXPECT_EQ(wifi.resetFlag(), 0) << "no access point started again";
             EXPECT_TRUE(TestRoot::shellLog().isEmpty());
@@ -489,7 +490,7 @@ TEST_F(PanelTest, OtherSettingsWifiOnWithoutTheManagerStillWritesTheSwitch)
     toOtherSettings(s);
     confirmRow(s, 4, {Right});
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(store->block[blk::kWifiOff], 0);
+    EXPECT_EQ(testBlock(store)[blk::kWifiOff], 0);
     EXPECT_EQ(Panel::changeFlag(), 1);
 }
 
@@ -519,7 +520,7 @@ TEST_F(PanelTest, OtherSettingsBackWhileEditingRestoresAndASecondBackLeaves)
         .act([&] {
             EXPECT_EQ(g_othersetup->switch_state->currentIndex(), 0);
             EXPECT_EQ(g_othersetup->switch_state->styleSheet(), g_othersetup->style_combo_focused);
-            EXPECT_EQ(differences(before, store->block), "");
+            EXPECT_EQ(differences(before, testBlock(store)), "");
             EXPECT_EQ(Panel::changeFlag(), 0);
         })
         .key(Back)
@@ -530,13 +531,13 @@ TEST_F(PanelTest, OtherSettingsBackWhileEditingRestoresAndASecondBackLeaves)
 TEST_F(PanelTest, OtherSettingsLanguageChangeRetextsTheCaptionsOnly)
 {
     g_language = 1;
-    store->block[blk::kLanguage] = 1;
+    testBlock(store)[blk::kLanguage] = 1;
     store->shadow[blk::kLanguage] = 1;
     Script s;
     toOtherSettings(s);
     s.act([this] {
         EXPECT_EQ(g_othersetup->label_wifi->text(), QStringLiteral("Wifi state"));
-        store->block[blk::kLanguage] = 2; // as the protocol sets it
+        testBlock(store)[blk::kLanguage] = 2; // as the protocol sets it
         Panel::refresh();
     })
         .until([] { return g_othersetup->label_wifi->text() == QString::fromUtf8("WiFi статус"); }, "captions in Russian")
@@ -562,7 +563,7 @@ TEST_F(PanelTest, OtherSettingsModeLeavesForTheUserModesWithoutWriting)
         .until([] { return g_page_focus.load() == 4 && g_custommode && !g_othersetup && !g_advancedoption; }, "user modes");
     ASSERT_TRUE(s.run());
     EXPECT_EQ(g_mode_shortcut_key.load(), 1);
-    EXPECT_EQ(differences(before, store->block), "");
+    EXPECT_EQ(differences(before, testBlock(store)), "");
 }
 
 TEST_F(PanelTest, OtherSettingsTextsFitInEveryLanguage)

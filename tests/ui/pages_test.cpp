@@ -35,6 +35,7 @@
 #include "ui/pages_settings/test_chart.h"
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -148,14 +149,14 @@ TEST_F(PanelTest, BackFromEachPageLeadsToItsParentAndClearsItsPointer)
 
 TEST_F(PanelTest, LeavingTheTestPatternPageSwitchesThePatternOff)
 {
-    store->block[0x360] = 3;
+    testBlock(store)[0x360] = 3;
     Script s;
     s.key(PanelKey::OK)
         .until([] { return g_page_focus.load() == 1; }, "root menu")
         .act([] { Panel::openLater(Panel::make<test_chart>); })
         .until([] { return QApplication::activeWindow() == g_test_chart.data(); }, "test pattern page")
         .key(PanelKey::Back)
-        .until([this] { return store->block[0x360] == 0; }, "pattern off");
+        .until([this] { return testBlock(store)[0x360] == 0; }, "pattern off");
     ASSERT_TRUE(s.run());
     EXPECT_EQ(c331_manage::p_c331_manage->change_flag, 1);
 }

@@ -17,6 +17,7 @@
 #include "ui/pages_settings/netset.h"
 #include "ui/panelkeys.h"
 #include "video_chips/keltosource.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -317,12 +318,12 @@ TEST_F(PortView, TextsAndPortNamesInEveryLanguageFitAndFollowALanguageChange)
 
     // Open in English, then the language changes: the names follow at the next refresh.
     g_language = 1;
-    store->block[blk::kLanguage] = store->shadow[blk::kLanguage] = 1;
+    testBlock(store)[blk::kLanguage] = store->shadow[blk::kLanguage] = 1;
     Script s;
     toPortView(s)
         .act([] { expectColumns(1); })
         .act([this] {
-            store->block[blk::kLanguage] = 0;
+            testBlock(store)[blk::kLanguage] = 0;
             Panel::refresh(1);
         })
         .until([] { return g_netset->port_label[0]->text() == QStringLiteral("网口LED1"); }, "Chinese names")

@@ -9,6 +9,7 @@
 #include "ui/option.h"
 #include "ui/pages_picture/imagequality.h"
 #include "ui/pages_settings/quality.h"
+#include "store_face.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -392,11 +393,11 @@ TEST_F(QualityPage, TextsOfEveryLanguageFitAndALanguageChangeRetextsThePage)
 
     // A new language arriving while the page is on top: its refresh re-texts it.
     g_language = 1;
-    store->block[blk::kLanguage] = 1;
-    memcpy(store->shadow, store->block, sizeof store->shadow);
+    testBlock(store)[blk::kLanguage] = 1;
+    memcpy(store->shadow, testBlock(store), sizeof store->shadow);
     Script s;
     toQuality(s)
-        .act([this] { store->block[blk::kLanguage] = 2; })
+        .act([this] { testBlock(store)[blk::kLanguage] = 2; })
         .act([] { Panel::refresh(); })
         .until([] { return g_quality->label_reset->text() == QStringLiteral("Сбросить"); }, "Russian")
         .act([] { EXPECT_EQ(g_language.load(), 2); });

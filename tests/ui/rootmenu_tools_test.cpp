@@ -17,6 +17,7 @@
 #include "ui/ui_mainwindow.h"
 #include "params/vyrrampara.h"
 #include "second_writer.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QDir>
@@ -79,19 +80,19 @@ TEST_F(PanelTest, TogglesDecideFromWhatTheBoxAppliedPastAToolsPendingWrite)
     s.key(Back).choose("Button_lock").until([] { return g_mainwindow->lock_state == 1; }, "locked");
     ASSERT_TRUE(s.run());
     for (const auto& r : rows)
-        EXPECT_EQ(blk::get16(store->block, r.first), r.second) << std::hex << r.first;
+        EXPECT_EQ(blk::get16(testBlock(store), r.first), r.second) << std::hex << r.first;
 }
 
 TEST_F(PanelTest, MuteToolUsesWindowZeroWhenTheAudioWindowByteIsOutOfRange)
 {
-    store->block[0x840] = 9;
+    testBlock(store)[0x840] = 9;
     store->setU16(kWindowBase, 1);
-    store->block[kWindowBase + 20] = 0;
-    store->block[kWindowBase + 21] = 0;
+    testBlock(store)[kWindowBase + 20] = 0;
+    testBlock(store)[kWindowBase + 21] = 0;
     Script s;
-    toTool(s, 1).key(OK).until([this] { return store->block[kWindowBase + 21] == 0x80; }, "audio of window 0 on");
+    toTool(s, 1).key(OK).until([this] { return testBlock(store)[kWindowBase + 21] == 0x80; }, "audio of window 0 on");
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(store->block[kWindowBase + 20], 0xFF);
+    EXPECT_EQ(testBlock(store)[kWindowBase + 20], 0xFF);
     EXPECT_EQ(store->u16(0x840), 0);
     EXPECT_EQ(Panel::changeFlag(), 1);
 }
@@ -104,7 +105,7 @@ TEST_F(PanelTest, StoreBarStoresTheSlotBeforeItsCheckMark)
     MainWindow* root = g_mainwindow;
     fillSavedMode(store, 3, 0x11);
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/modes/custom_mode4.atomic-tmp"))));
-    memset(store->block + kModeBodyStart, 0x5C, 16);
+    memset(testBlock(store) + kModeBodyStart, 0x5C, 16);
     Script s;
     toTool(s, 3)
         .key(OK)
@@ -168,8 +169,8 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
         .key(OK)
         .until([this] { return store->u16(0x362) == 5; }, "mode 5 recalled");
     ASSERT_TRUE(s.run());
-    EXPECT_EQ(store->block[kModeBodyStart], 0x42);
-    EXPECT_EQ(store->block[kBlockSize - 1], 0x42);
+    EXPECT_EQ(testBlock(store)[kModeBodyStart], 0x42);
+    EXPECT_EQ(testBlock(store)[kBlockSize - 1], 0x42);
     EXPECT_EQ(Panel::changeFlag(), 1);
     EXPECT_EQ(root->pending_tip, 1);
     EXPECT_EQ(store->u16(0x364), 7) << "left to the tool's apply";

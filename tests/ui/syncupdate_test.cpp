@@ -18,6 +18,7 @@
 #include "ui/tip.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QDir>
@@ -32,10 +33,10 @@ bool fileHoldsBlock(VyrRamPara* store)
 {
     const QByteArray file = TestRoot::readFile(kParaFile);
     return file.size() >= int(2 + kPersistSize) && uint8_t(file[0]) == 0xAA && uint8_t(file[1]) == 0xAA &&
-           memcmp(file.constData() + 2, store->block + kPersistStart, kPersistSize) == 0;
+           memcmp(file.constData() + 2, testBlock(store) + kPersistStart, kPersistSize) == 0;
 }
 
-bool shadowIsBlock(VyrRamPara* store) { return memcmp(store->shadow, store->block, kBlockSize) == 0; }
+bool shadowIsBlock(VyrRamPara* store) { return memcmp(store->shadow, testBlock(store), kBlockSize) == 0; }
 }
 
 TEST_F(PanelTest, PersistentChangeIsSavedAndTheShadowFollows)

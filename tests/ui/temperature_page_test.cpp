@@ -6,6 +6,7 @@
 
 #include "ui/pages_settings/quality.h"
 #include "ui/pages_settings/temperature.h"
+#include "store_face.h"
 
 #include <QLabel>
 
@@ -320,11 +321,11 @@ TEST_F(TemperaturePage, TextsOfEveryLanguageFitAndTheSelectorKeepsItsLanguage)
 
     // A language change while the page is on top re-texts the labels; the entries stay.
     g_language = 1;
-    store->block[blk::kLanguage] = 1;
-    memcpy(store->shadow, store->block, sizeof store->shadow);
+    testBlock(store)[blk::kLanguage] = 1;
+    memcpy(store->shadow, testBlock(store), sizeof store->shadow);
     Script s;
     toTemperature(s)
-        .act([this] { store->block[blk::kLanguage] = 3; })
+        .act([this] { testBlock(store)[blk::kLanguage] = 3; })
         .act([] { Panel::refresh(); })
         .until([] { return g_temperature->label_name_red->text() == QString::fromUtf8("Màu đỏ"); }, "Vietnamese")
         .act([] { EXPECT_EQ(g_temperature->comboBox_type->itemText(3), QStringLiteral("cool")); });

@@ -7,6 +7,7 @@
 
 #include "ui/option.h"
 #include "ui/pages_settings/test_chart.h"
+#include "store_face.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -91,7 +92,7 @@ TEST_F(TestChartPage, EachPictureSwitchesItsPatternOnInTheChipAndBackSwitchesItO
     });
     for (int k = 0; k < 8; ++k) {
         s.key(OK)
-            .until([this, k] { return store->block[blk::kTestPattern] == k + 1 && flag() == 1; }, "pattern " + std::to_string(k + 1))
+            .until([this, k] { return testBlock(store)[blk::kTestPattern] == k + 1 && flag() == 1; }, "pattern " + std::to_string(k + 1))
             .act([this, k, &expected] {
                 pass();
                 expectGenerator(expected[k]);
@@ -112,7 +113,7 @@ TEST_F(TestChartPage, EachPictureSwitchesItsPatternOnInTheChipAndBackSwitchesItO
         .key(Back)
         .until([] { return Panel::onTop(5) && !g_test_chart; }, "settings menu")
         .act([this] {
-            EXPECT_EQ(store->block[blk::kTestPattern], 0);
+            EXPECT_EQ(testBlock(store)[blk::kTestPattern], 0);
             EXPECT_EQ(flag(), 1);
             pass();
             expectGenerator({0, 0, 0, 0, 0, 0, 0});
@@ -149,7 +150,7 @@ TEST_F(TestChartPage, LeavingByCloseBackOrModeSwitchesThePatternOff)
             for (int i = 1; i < c.pattern; ++i)
                 s.key(Right);
             s.key(OK)
-                .until([this, &c] { return store->block[blk::kTestPattern] == c.pattern; }, "pattern on")
+                .until([this, &c] { return testBlock(store)[blk::kTestPattern] == c.pattern; }, "pattern on")
                 .act([this] {
                     pass();
                     scaler->call_log.clear();
@@ -160,7 +161,7 @@ TEST_F(TestChartPage, LeavingByCloseBackOrModeSwitchesThePatternOff)
             s.key(k);
         s.until([&c] { return !g_test_chart && g_page_focus.load() == c.focus && PageNav::page(c.focus); }, "left")
             .act([this] {
-                EXPECT_EQ(store->block[blk::kTestPattern], 0);
+                EXPECT_EQ(testBlock(store)[blk::kTestPattern], 0);
                 EXPECT_EQ(flag(), 1);
                 pass();
             });
@@ -187,7 +188,7 @@ TEST_F(TestChartPage, APatternAToolSetsIsNoRefusalOfThePagesPattern)
     Script s;
     toTestChart(s)
         .key(OK)
-        .until([this] { return store->block[blk::kTestPattern] == 1 && flag() == 1; }, "red asked for")
+        .until([this] { return testBlock(store)[blk::kTestPattern] == 1 && flag() == 1; }, "red asked for")
         .act([this, &toolSets] {
             pass();
             toolSets(5);
@@ -195,12 +196,12 @@ TEST_F(TestChartPage, APatternAToolSetsIsNoRefusalOfThePagesPattern)
             EXPECT_FALSE(g_test_chart->label_refused->isVisible()) << "a later pattern";
         })
         .keys({Right, OK})
-        .until([this] { return store->block[blk::kTestPattern] == 2 && flag() == 1; }, "green asked for")
+        .until([this] { return testBlock(store)[blk::kTestPattern] == 2 && flag() == 1; }, "green asked for")
         .act([this, &toolSets] {
             toolSets(6);
             pass();
             EXPECT_FALSE(g_test_chart->label_refused->isVisible()) << "a pattern written before the pass";
-            EXPECT_EQ(store->block[blk::kTestPattern], 6);
+            EXPECT_EQ(testBlock(store)[blk::kTestPattern], 6);
         });
     ASSERT_TRUE(s.run());
     EXPECT_EQ(pictureCalls(), std::vector<std::string>({"c331_SetPattern(1)", "c331_SetPattern(5)", "c331_SetPattern(6)"}));
@@ -227,11 +228,11 @@ TEST_F(TestChartPage, APatternRefusedWithTwoWindowsOnIsReportedOnThePage)
     Script s;
     toTestChart(s)
         .keys({Right, Right, OK})
-        .until([this] { return store->block[blk::kTestPattern] == 3 && flag() == 1; }, "pattern asked for")
+        .until([this] { return testBlock(store)[blk::kTestPattern] == 3 && flag() == 1; }, "pattern asked for")
         .act([this] { pass(); })
         .until([] { return g_test_chart->label_refused->isVisible(); }, "refusal shown")
         .act([this, &modes] {
-            EXPECT_EQ(store->block[blk::kTestPattern], 0) << "the block says what the wall shows";
+            EXPECT_EQ(testBlock(store)[blk::kTestPattern], 0) << "the block says what the wall shows";
             EXPECT_EQ(g_test_chart->label_refused->text(), QStringLiteral("A test pattern needs a single window on the screen"));
             EXPECT_EQ(onAllChannels(kMode), modes) << "the generator was not touched";
             Panel::shot(g_test_chart, QStringLiteral("test_chart_refused"));

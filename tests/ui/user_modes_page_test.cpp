@@ -37,6 +37,7 @@
 #include "ui/outputset.h"
 #include "ui/panelkeys.h"
 #include "ui/vyrcontrol.h"
+#include "store_face.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -281,7 +282,7 @@ TEST_F(PanelTest, UserModeInvokedRestoresWindowsCropsAndEdidsAndIsSaved)
         });
     ASSERT_TRUE(s.run());
     EXPECT_EQ(Panel::changeFlag(), 1);
-    EXPECT_EQ(memcmp(store->block + kModeBodyStart, store->mode[6] + 2, kModeDataSize), 0);
+    EXPECT_EQ(memcmp(testBlock(store) + kModeBodyStart, store->mode[6] + 2, kModeDataSize), 0);
     EXPECT_EQ(store->u16(blk::edidWidth(2)), 1280);
     EXPECT_EQ(store->u16(blk::edidRate(2)), 30);
     EXPECT_EQ(store->u16(blk::cropField(3, blk::crop::kWidth)), 800);
@@ -311,7 +312,7 @@ TEST_F(PanelTest, DeletingTheModeInUseRemovesItsFilesAndNamesNoModeAnyMore)
     g_language = 1;
     store->setU16(blk::kOsdMenu, 1);
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", kMenuFile));
-    memset(store->block + kModeBodyStart, 0x21, 64);
+    memset(testBlock(store) + kModeBodyStart, 0x21, 64);
     ASSERT_EQ(store->mode_file_write(4, 1), 1u);
     ASSERT_EQ(store->mode_file_write(4, 0), 1u);
     ASSERT_TRUE(TestRoot::exists("/data/modes/custom_mode5"));
@@ -319,7 +320,7 @@ TEST_F(PanelTest, DeletingTheModeInUseRemovesItsFilesAndNamesNoModeAnyMore)
     store->setU16(blk::kCurrentMode, 5);
     {
         ScalerHandOver handOver; // what the start leaves: the shadow agrees with the block
-        memcpy(store->shadow, store->block, kBlockSize);
+        memcpy(store->shadow, testBlock(store), kBlockSize);
     }
     platform::Sim::shellSim().clearLog();
     Panel::clearFlag();
@@ -369,10 +370,10 @@ TEST_F(PanelTest, ModeStoredOnTheRootMenuLoadsAgainAtStartAndIsInvokedWhole)
     g_language = 1;
     MainWindow* root = g_mainwindow;
     for (uint32_t i = 0; i < kModeDataSize; ++i)
-        store->block[kModeBodyStart + i] = uint8_t(i * 7 + 3);
+        testBlock(store)[kModeBodyStart + i] = uint8_t(i * 7 + 3);
     store->setU16(blk::edidWidth(4), 1600);
     store->setU16(blk::window(2, win::kSource), win::kSourceCrop | 5);
-    QByteArray stored(reinterpret_cast<const char*>(store->block + kModeBodyStart), int(kModeDataSize));
+    QByteArray stored(reinterpret_cast<const char*>(testBlock(store) + kModeBodyStart), int(kModeDataSize));
     Script s;
     s.key(OK)
         .choose("tools")
@@ -400,7 +401,7 @@ TEST_F(PanelTest, ModeStoredOnTheRootMenuLoadsAgainAtStartAndIsInvokedWhole)
     ASSERT_TRUE(store->VyrUserModeSaved(3));
     for (uint32_t m = 0; m < kModeCount; ++m)
         EXPECT_EQ(store->VyrUserModeSaved(m) != 0, m == 3) << m;
-    memset(store->block + kModeBodyStart, 0, kModeDataSize);
+    memset(testBlock(store) + kModeBodyStart, 0, kModeDataSize);
     store->setU16(blk::kCurrentMode, 0);
     Panel::clearFlag();
 
@@ -414,7 +415,7 @@ TEST_F(PanelTest, ModeStoredOnTheRootMenuLoadsAgainAtStartAndIsInvokedWhole)
         .keys({OK, OK})
         .until([this] { return store->u16(blk::kCurrentMode) == 4; }, "invoked");
     ASSERT_TRUE(again.run());
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(store->block + kModeBodyStart), int(kModeDataSize)), stored);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(testBlock(store) + kModeBodyStart), int(kModeDataSize)), stored);
     EXPECT_EQ(store->u16(blk::edidWidth(4)), 1600);
     EXPECT_EQ(store->u16(blk::window(2, win::kSource)), win::kSourceCrop | 5);
     EXPECT_EQ(Panel::changeFlag(), 1);

@@ -5,6 +5,7 @@
 #include "params/block_layout.h"
 #include "params/vyrrampara.h"
 #include "platform/sim/board_config.h"
+#include "store_face.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,7 @@ class It6602Driver : public It6602Fixture {
 protected:
     std::vector<uint8_t> blockOf(int r) const
     {
-        const uint8_t* p = VyrRamPara::pInstance()->block + blk::kInputResolution + 6 * r;
+        const uint8_t* p = testBlock(VyrRamPara::pInstance()) + blk::kInputResolution + 6 * r;
         return std::vector<uint8_t>(p, p + 6);
     }
     static std::vector<uint8_t> le(uint16_t w, uint16_t h, uint16_t rate)
@@ -60,7 +61,7 @@ TEST_F(It6602Driver, ReceiverThatNeverIdentifiesAsksForNoRefreshOnEveryPass)
 {
     int refreshes = 0;
     QObject::connect(VyrRamPara::pInstance(), &VyrRamPara::sig_update_para, [&refreshes](int) { ++refreshes; });
-    VyrRamPara::pInstance()->block[blk::kInputResolution + 6] = 0x80; // a timing was shown before
+    testBlock(VyrRamPara::pInstance())[blk::kInputResolution + 6] = 0x80; // a timing was shown before
     i2cBoard().it6602(1).setPresent(false);
     select(1);
     for (int i = 0; i < 20; ++i)

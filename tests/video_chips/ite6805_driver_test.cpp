@@ -5,6 +5,7 @@
 #include "program.h"
 #include "platform/sim/board_config.h"
 #include "platform/sim/devices/c331_chip.h"
+#include "store_face.h"
 
 #include <atomic>
 #include <chrono>
@@ -114,9 +115,9 @@ TEST_F(Ite6805Driver, FourKSourceIsLockedPublishedAndHandedToTheScaler)
     EXPECT_EQ(s->data[0].STATEV, STATEV_VidStable);
     EXPECT_EQ(chip(0).hotPlug(), 0xC0);
     EXPECT_EQ(blockOf(4), le(3840, 2160, 60));
-    EXPECT_EQ(store->block[blk::iteSummary(0)], uint8_t(3840));
-    EXPECT_EQ(store->block[blk::iteSummary(0) + 1], uint8_t(2160));
-    EXPECT_EQ(store->block[blk::iteSummary(0) + 2], 60); // the measured rate, 59.9 Hz, to the nearest hertz
+    EXPECT_EQ(testBlock(store)[blk::iteSummary(0)], uint8_t(3840));
+    EXPECT_EQ(testBlock(store)[blk::iteSummary(0) + 1], uint8_t(2160));
+    EXPECT_EQ(testBlock(store)[blk::iteSummary(0) + 2], 60); // the measured rate, 59.9 Hz, to the nearest hertz
     EXPECT_EQ(chip(0).pixelSamplesTaken(), 40); // the output set-up measures a second time
     EXPECT_EQ(chip(0).bank(), 0);
 
@@ -302,15 +303,15 @@ TEST_F(Ite6805Driver, ResolutionRecordWaitsForTheStoreMutex)
         EXPECT_TRUE(waitFor([&] { return LockWaiters::waited(store->mutex); }, 5000)) << "the driver waits for the store's mutex";
         EXPECT_FALSE(done.load());
         EXPECT_EQ(blockOf(4), std::vector<uint8_t>(6, 0));
-        EXPECT_EQ(store->block[blk::iteSummary(0)], 0);
-        EXPECT_EQ(store->block[blk::iteSummary(0) + 2], 0);
+        EXPECT_EQ(testBlock(store)[blk::iteSummary(0)], 0);
+        EXPECT_EQ(testBlock(store)[blk::iteSummary(0) + 2], 0);
     }
     poller.join();
     EXPECT_TRUE(done.load());
     EXPECT_EQ(blockOf(4), le(1920, 1080, 60));
-    EXPECT_EQ(store->block[blk::iteSummary(0)], uint8_t(1920));
-    EXPECT_EQ(store->block[blk::iteSummary(0) + 1], uint8_t(1080));
-    EXPECT_EQ(store->block[blk::iteSummary(0) + 2], 60);
+    EXPECT_EQ(testBlock(store)[blk::iteSummary(0)], uint8_t(1920));
+    EXPECT_EQ(testBlock(store)[blk::iteSummary(0) + 1], uint8_t(1080));
+    EXPECT_EQ(testBlock(store)[blk::iteSummary(0) + 2], 60);
 }
 
 TEST_F(Ite6805Driver, ReceiverThatStopsAnsweringIsShownWithoutSignalAndTheOtherGoesOn)

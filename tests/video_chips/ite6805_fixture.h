@@ -19,6 +19,7 @@
 #include "platform/sim/sim_board.h"
 #include "scaler/c331_manage.h"
 #include "test_root.h"
+#include "store_face.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +80,7 @@ protected:
     }
     std::vector<uint8_t> blockOf(int input) const
     {
-        const uint8_t* p = store->block + blk::inputResolution(uint32_t(input));
+        const uint8_t* p = testBlock(store) + blk::inputResolution(uint32_t(input));
         return std::vector<uint8_t>(p, p + 6);
     }
     static std::vector<uint8_t> le(uint16_t w, uint16_t h, uint8_t rate)

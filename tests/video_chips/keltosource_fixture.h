@@ -17,6 +17,7 @@
 #include "platform/sim/devices/i2c_board.h"
 #include "platform/sim/sim_board.h"
 #include "test_root.h"
+#include "store_face.h"
 
 #include <gtest/gtest.h>
 
@@ -102,8 +103,8 @@ protected:
     std::vector<uint8_t> blockOf(int input)
     {
         PosixLock lock(store->mutex);
-        return std::vector<uint8_t>(store->block + blk::inputResolution(input),
-                                    store->block + blk::inputResolution(input) + blk::kInputResolutionSize);
+        return std::vector<uint8_t>(testBlock(store) + blk::inputResolution(input),
+                                    testBlock(store) + blk::inputResolution(input) + blk::kInputResolutionSize);
     }
     HDMI_INFO record(int input)
     {

@@ -20,6 +20,7 @@
 #include "test_root.h"
 
 #include "platform/paths.h"
+#include "store_face.h"
 
 #include <gtest/gtest.h>
 
@@ -265,8 +266,8 @@ TEST_F(KeltoSource, AudioWindowIndexSixOrMoreMeansWindowZero)
 TEST_F(KeltoSource, AudioRequestWritesTheExpanderAndIsClearedOnlyWhenAcknowledged)
 {
     toRunning("Never");
-    store->block[blk::kAudioWindow] = 200;
-    store->block[blk::window(0, blk::win::kAudioHigh)] = 0x80;
+    testBlock(store)[blk::kAudioWindow] = 200;
+    testBlock(store)[blk::window(0, blk::win::kAudioHigh)] = 0x80;
     store->setU16(blk::window(0, blk::win::kSource), 3);
     i2cBoard().expander().clearLog();
     k->audio_sel_req = 1;
@@ -521,11 +522,11 @@ TEST_F(KeltoSource, HotPlugRequestInRegisterZeroLeavesEachReceiverOnItsOwnChanne
 TEST_F(KeltoSource, ResolutionRecordWrittenUnderTheStoreMutex)
 {
     keltosource::setInputResolution(2, 1920, 1080, 60);
-    EXPECT_EQ(blk::get16(store->block, blk::inputResolution(2)), 1920);
-    EXPECT_EQ(blk::get16(store->block, blk::inputResolution(2) + 2), 1080);
-    EXPECT_EQ(store->block[blk::inputResolution(2) + 4], 60);
+    EXPECT_EQ(blk::get16(testBlock(store), blk::inputResolution(2)), 1920);
+    EXPECT_EQ(blk::get16(testBlock(store), blk::inputResolution(2) + 2), 1080);
+    EXPECT_EQ(testBlock(store)[blk::inputResolution(2) + 4], 60);
     keltosource::setInputResolution(6, 1, 1, 1); // no record 6: nothing past 0x123
-    EXPECT_EQ(store->block[blk::kInputResolutionEnd], 0);
+    EXPECT_EQ(testBlock(store)[blk::kInputResolutionEnd], 0);
     pthread_mutex_lock(&store->mutex);
     std::atomic<bool> done{false};
     std::thread writer([&] {
@@ -536,7 +537,7 @@ TEST_F(KeltoSource, ResolutionRecordWrittenUnderTheStoreMutex)
     EXPECT_FALSE(done);
     pthread_mutex_unlock(&store->mutex);
     writer.join();
-    EXPECT_EQ(blk::get16(store->block, blk::inputResolution(0)), 640);
+    EXPECT_EQ(blk::get16(testBlock(store), blk::inputResolution(0)), 640);
 }
 
 // The real thread: quick through the start-up states, then one running pass every 50 ms, so an
