@@ -111,10 +111,8 @@ public:
     bool toolAsks(uint32_t word) const { return u16(word) != 0 && toolWrote(word); } // a recall or store
     int test_signal(int code);
     void ram_para_save();
-    void ram_para_reset();
 
     // Files (parameter file and user modes)
-    uint32_t mode_file_write(uint32_t m, uint32_t kind);
     // Stores `body` (block 0x380-0xFFF as it stood when the store was asked, with `current` the
     // mode then in use) as user mode m: the file first, then the record, then the current mode :=
     // m + 1, handed over, unless another writer changed the body or the current mode since. False

@@ -160,39 +160,6 @@ bool VyrRamPara::para_file_save(const uint8_t* snapshot)
     return written;
 }
 
-void VyrRamPara::ram_para_reset()
-{
-    {
-        QMutexLocker locker(&Utils::_file_deal_mutex);
-        if (traceOn())
-            printf("\n ready to write default para ramlist ");
-        const QByteArray image(reinterpret_cast<const char*>(default_para_ramlist), kParaFileSize);
-        if (!writeParaFile(image))
-            log(LOG_ERROR, QStringLiteral("cannot reset %1").arg(kParaFilePath));
-        Utils::system_plain(QStringLiteral("sync"));
-        Delay::ms(100);
-    }
-    ScalerHandOver lock;
-    setBytes(kPersistStart, default_para_ramlist + 2, kPersistSize);
-    memcpy(shadow, block, kBlockSize);
-}
-
-uint32_t VyrRamPara::mode_file_write(uint32_t m, uint32_t kind)
-{
-    if (m >= kModeCount)
-        return 0;
-    // The block is read under the scaler mutex like every other reader of a handed-over change.
-    uint8_t body[kModeDataSize];
-    bool copyMenu = false;
-    {
-        ScalerHandOver lock;
-        if (kind == 1)
-            memcpy(body, block + kModeBodyStart, kModeDataSize);
-        copyMenu = kind == 0 && u16(blk::kOsdMenu) == 1;
-    }
-    return writeModeRecord(m, body, kind == 1 ? kModeDataSize : 0, copyMenu) ? 1 : 0;
-}
-
 bool VyrRamPara::writeModeRecord(uint32_t m, const uint8_t* from, uint32_t n, bool copyMenu)
 {
     // The record is copied under the file mutex, so two writers of one mode (a store and the

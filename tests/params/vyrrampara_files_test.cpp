@@ -98,19 +98,6 @@ TEST(ParaFile, SaveFailureIsReported)
     EXPECT_EQ(TestRoot::readFile(kPara), defaultsImage()) << "the old file stays whole";
 }
 
-TEST(ParaFile, ResetRestoresDefaultsAndShadow)
-{
-    VyrRamPara* s = VyrRamPara::pInstance();
-    s->setU16(0x880, 5);
-    s->para_file_save(testBlock(s));
-    s->setU16(0x882, 9);
-    s->ram_para_reset();
-    EXPECT_EQ(s->u16(0x880), 100);
-    EXPECT_EQ(s->u16(0x882), 50);
-    EXPECT_EQ(0, memcmp(testBlock(s), s->shadow, kBlockSize));
-    EXPECT_EQ(TestRoot::readFile(kPara), defaultsImage());
-}
-
 TEST(ModeFiles, SaveWithMenuCopy)
 {
     VyrRamPara* s = VyrRamPara::pInstance();
@@ -118,10 +105,7 @@ TEST(ModeFiles, SaveWithMenuCopy)
     s->setU16(0x84C, 1);
     s->setU16(0x880, 33);
     platform::Sim::shellSim().clearLog();
-    // Kind 1 takes the block into the record; only kind 0 (a save request) copies the menu.
-    EXPECT_EQ(s->mode_file_write(11, 1), 1u);
-    EXPECT_FALSE(TestRoot::exists("/data/modes/MO0c.json"));
-    EXPECT_EQ(s->mode_file_write(11, 0), 1u);
+    EXPECT_TRUE(s->storeMode(11));
     const QByteArray file = TestRoot::readFile("/data/modes/custom_mode12");
     ASSERT_EQ(file.size(), 4096);
     EXPECT_EQ(uint8_t(file[0]), 0xAA);
@@ -140,14 +124,14 @@ TEST(ModeFiles, MenuCopyReplacesTheOldFileWholeNeverInPlace)
     ASSERT_EQ(link(TestRoot::path("/data/modes/MO04.json").c_str(), TestRoot::path("/data/old.json").c_str()), 0);
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", QByteArray(20000, 'n')));
     s->setU16(blk::kOsdMenu, 1);
-    ASSERT_EQ(s->mode_file_write(3, 0), 1u);
+    ASSERT_TRUE(s->storeMode(3));
     EXPECT_EQ(TestRoot::readFile("/data/modes/MO04.json"), QByteArray(20000, 'n'));
     EXPECT_EQ(TestRoot::readFile("/data/old.json"), QByteArray("{\"old\":1}")) << "written in place";
     EXPECT_FALSE(TestRoot::exists("/data/modes/MO04.json.atomic-tmp"));
 
     // With no menu file there is nothing to copy, and the old copy stays.
     QFile::remove(QString::fromStdString(TestRoot::path("/data/configs/omenu.json")));
-    ASSERT_EQ(s->mode_file_write(3, 0), 1u);
+    ASSERT_TRUE(s->storeMode(3));
     EXPECT_EQ(TestRoot::readFile("/data/modes/MO04.json"), QByteArray(20000, 'n'));
 }
 
@@ -157,12 +141,12 @@ TEST(ModeFiles, RecordsStayWritableWhileASaveWaitsForTheFile)
     s->mode[6][0] = 0xAA;
     s->mode[6][1] = 0xAA;
     s->mode[6][10] = 0x01;
-    std::future<uint32_t> save;
+    std::future<bool> save;
     std::future<uint32_t> protocol;
     {
         // An upload holds the file mutex, so the save of mode 7 waits for it.
         QMutexLocker upload(&Utils::_file_deal_mutex);
-        save = std::async(std::launch::async, [s] { return s->mode_file_write(6, 2); });
+        save = std::async(std::launch::async, [s] { return s->storeMode(6); });
         ASSERT_TRUE(waitFor([] { return LockWaiters::waited(Utils::_file_deal_mutex); }, 5000)) << "the save waits for the file";
         const uint8_t byte = 0x77;
         protocol = std::async(std::launch::async, [s, byte] { return s->VyrModeUserRamParaDeal(&byte, 1, 0x700A); });
@@ -171,7 +155,7 @@ TEST(ModeFiles, RecordsStayWritableWhileASaveWaitsForTheFile)
         EXPECT_EQ(save.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
     }
     EXPECT_EQ(protocol.get(), 0u);
-    EXPECT_EQ(save.get(), 1u);
+    EXPECT_TRUE(save.get());
     EXPECT_EQ(s->recordByte(6, 10), 0x77) << "the save did not write its old copy back over the write";
     EXPECT_EQ(s->mode[6][0], 0xAA);
 }
@@ -189,17 +173,14 @@ TEST(ParaFile, LeftoversOfAKilledWriterAreRemovedAtStart)
     EXPECT_TRUE(TestRoot::exists("/data/modes/notes.tmp"));
 }
 
-TEST(ModeFiles, NoMenuCopyWhenMenuOffAndKindsTwo)
+TEST(ModeFiles, NoMenuCopyWhenMenuOff)
 {
     VyrRamPara* s = VyrRamPara::pInstance();
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", "{}"));
     s->setU16(0x84C, 0);
-    EXPECT_EQ(s->mode_file_write(11, 0), 1u);
+    EXPECT_TRUE(s->storeMode(11));
     EXPECT_FALSE(TestRoot::exists("/data/modes/MO0c.json"));
-    s->setU16(0x84C, 1);
-    EXPECT_EQ(s->mode_file_write(2, 2), 1u) << "kind 2 writes the record as it is";
-    EXPECT_FALSE(TestRoot::exists("/data/modes/MO03.json"));
-    EXPECT_EQ(s->mode_file_write(16, 0), 0u);
+    EXPECT_FALSE(s->storeMode(16));
 }
 
 TEST(ModeFiles, DeleteRemovesBothFilesWithExactCommands)
@@ -207,8 +188,7 @@ TEST(ModeFiles, DeleteRemovesBothFilesWithExactCommands)
     VyrRamPara* s = VyrRamPara::pInstance();
     s->setU16(0x84C, 1);
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", "{}"));
-    ASSERT_EQ(s->mode_file_write(2, 1), 1u);
-    ASSERT_EQ(s->mode_file_write(2, 0), 1u);
+    ASSERT_TRUE(s->storeMode(2));
     ASSERT_TRUE(TestRoot::exists("/data/modes/MO03.json"));
     platform::Sim::shellSim().clearLog();
     EXPECT_EQ(s->mode_file_deal(2, 1), 0u);
@@ -251,7 +231,7 @@ TEST(ModeFiles, UnwritableModeLeavesTheRecord)
     VyrRamPara* s = VyrRamPara::pInstance();
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TestRoot::path("/data/modes/custom_mode5.atomic-tmp"))));
     s->mode[4][5] = 0x11;
-    EXPECT_EQ(s->mode_file_write(4, 1), 0u);
+    EXPECT_FALSE(s->storeMode(4));
     EXPECT_FALSE(s->VyrUserModeSaved(4));
     EXPECT_EQ(s->mode[4][5], 0x11);
 }

@@ -313,8 +313,7 @@ TEST_F(PanelTest, DeletingTheModeInUseRemovesItsFilesAndNamesNoModeAnyMore)
     store->setU16(blk::kOsdMenu, 1);
     ASSERT_TRUE(TestRoot::writeFile("/data/configs/omenu.json", kMenuFile));
     memset(testBlock(store) + kModeBodyStart, 0x21, 64);
-    ASSERT_EQ(store->mode_file_write(4, 1), 1u);
-    ASSERT_EQ(store->mode_file_write(4, 0), 1u);
+    ASSERT_TRUE(store->storeMode(4));
     ASSERT_TRUE(TestRoot::exists("/data/modes/custom_mode5"));
     ASSERT_TRUE(TestRoot::exists("/data/modes/MO05.json"));
     store->setU16(blk::kCurrentMode, 5);
@@ -353,7 +352,7 @@ TEST_F(PanelTest, DeletingTheModeInUseRemovesItsFilesAndNamesNoModeAnyMore)
 
     // A tool's recall of mode 3, written and not yet applied, when the operator deletes mode 3:
     // the tool's apply is answered that nothing was recalled.
-    ASSERT_EQ(store->mode_file_write(2, 1), 1u);
+    ASSERT_TRUE(store->storeMode(2));
     const uint8_t toolRecall = 3;
     ASSERT_EQ(store->VyrRamParaDeal(&toolRecall, 1, blk::kCurrentMode), 0u);
     g_mode_select = 2;
