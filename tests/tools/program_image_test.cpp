@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <chrono>
