@@ -153,6 +153,11 @@ TEST(StoreProtocolWrites, BlockBounds)
     s->setU16(0xFFFFFFFEu, 0x1234);
     EXPECT_EQ(s->u16(0xFFFFFFFEu), 0);
     EXPECT_EQ(s->u16(kBlockSize - 1), 0);
+    // The input drivers' writer reaches nothing past their records.
+    const std::vector<uint8_t> head(testBlock(s), testBlock(s) + blk::kInputResolutionEnd + 4);
+    s->setInputRecord(blk::kInputResolutionEnd - 2, data.data(), 4);
+    s->setInputRecord(0xFFFFFFFEu, data.data(), 4);
+    EXPECT_EQ(0, memcmp(head.data(), testBlock(s), head.size()));
     EXPECT_EQ(c331_manage::p_c331_manage->change_flag, 0) << "raw copies are not handed over";
 }
 
