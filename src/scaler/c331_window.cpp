@@ -462,11 +462,12 @@ void c331_manage::writeShownLayout(const uint8_t* shown)
         return;
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
         PosixLock lock(c331_mutex);
+        // Only the rows put writes: the input drivers' records at the head take another lock.
         uint8_t b[kBlockSize];
-        memcpy(b, store->view(), sizeof b);
+        const uint32_t from = blk::kLayerPriority, to = blk::windowRecord(kWindows);
+        memcpy(b + from, store->view() + from, to - from);
         put(b);
-        store->scalerBytes(blk::windowRecord(0), b + blk::windowRecord(0), kWindows * kWindowSize);
-        store->scalerBytes(blk::kLayerPriority, b + blk::kLayerPriority, 2 * kWindows);
+        store->scalerBytes(from, b + from, to - from);
     }
 }
 
