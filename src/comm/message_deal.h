@@ -1,4 +1,6 @@
 #pragma once
+#include "params/scaler_hand_over.h"
+
 #include <QDateTime>
 #include <atomic>
 #include <cstdint>
@@ -76,7 +78,12 @@ public:
     uint32_t write_register(MessageFrame& f);
     uint32_t read_register(MessageFrame& f);
     int reg_cmd_run(uint8_t reg, uint8_t bits); // 0 when the register has an action and it ran, else 1
-    bool REG_mcu_flag(uint8_t bits);            // register 11; false: an asked recall or store failed
+    // Register 11: what is quick runs here; the rest (an apply's wait for the scaler's pass and
+    // its save) is the work returned, whose status is the answer.
+    SlowWork register11(uint8_t bits);
+    // An apply's longest wait for the scaler's pass that judges it: a new LED size's pass takes
+    // about a second, with up to 2 s for the FPGA's LED-parameter step.
+    static constexpr int kApplyLimitMs = 8000;
     bool RegUpdate10(uint8_t bits);             // register 16: factory defaults; true: the block was written
     void RegUpdate11(uint8_t bits);             // register 17: input manager request
     bool RegAction161(uint8_t bits);            // reboot, scaler dump, window 0 pattern; true: idem
@@ -128,7 +135,8 @@ private:
     bool readRamController(uint8_t* out, uint32_t a, uint32_t n); // false: no screen to grab
     // Register 11 bit 1, under the scaler mutex; with the user mode the tool recalled (0x362) or
     // asked to store (0x364) since its last apply. False when that recall or store failed.
-    bool applyParameterBlock();
+    // *verdict: what the scaler's pass makes of the bytes it wrote (null without a scaler).
+    bool applyParameterBlock(std::shared_ptr<ScalerHandOver::Verdict>* verdict);
     static void requestUpgradeDialog(bool show);
     uint32_t writeFileStart(MessageFrame& f);
     uint32_t writeNamedStart(MessageFrame& f);

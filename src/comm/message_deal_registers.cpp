@@ -12,7 +12,11 @@
 #include "base/utils.h"
 #include "params/vyrrampara.h"
 
+#include "base/logMsg.h"
+
 #include <QMutexLocker>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
@@ -20,6 +24,41 @@ namespace {
 
 constexpr uint32_t kRegisters = 170;
 constexpr uint32_t kWindows = blk::kScalerWindows;
+
+// User-mode stores an apply took, from its hand-over until their files are written: an apply is
+// answered only once none is left, so a tool whose store another tool's apply served hears of it
+// once the file is there.
+struct StoresInFlight {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0;
+};
+StoresInFlight& storesInFlight()
+{
+    static auto* s = new StoresInFlight;
+    return *s;
+}
+
+void storeTaken()
+{
+    std::lock_guard<std::mutex> lock(storesInFlight().mutex);
+    ++storesInFlight().count;
+}
+
+void storeFiled()
+{
+    {
+        std::lock_guard<std::mutex> lock(storesInFlight().mutex);
+        --storesInFlight().count;
+    }
+    storesInFlight().ended.notify_all();
+}
+
+bool storesServed(std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> lock(storesInFlight().mutex);
+    return storesInFlight().ended.wait_until(lock, deadline, [] { return storesInFlight().count == 0; });
+}
 
 }
 
@@ -78,10 +117,14 @@ uint32_t message_deal::write_register(MessageFrame& f)
     while (!__atomic_compare_exchange_n(&store->image[g], &old, uint8_t((v & m) | (old & ~m)), false,
                                         __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
     }
-    // Register 14's check start may take its whole time limit: off the transport's thread, so
-    // that the other tools are served meanwhile.
+    // Register 14's check start may take its whole time limit, and an apply waits for the scaler's
+    // pass: off the transport's thread, so that the other tools are served meanwhile.
     if (g == 14 && (m & 0x01) && f.slow) {
         *f.slow = [m] { return uint8_t(message_deal().reg_cmd_run(14, m)); };
+        return kSlow;
+    }
+    if (g == 11 && (m & 0x02) && f.slow) {
+        *f.slow = register11(m);
         return kSlow;
     }
     return f.status(uint8_t(reg_cmd_run(g, m)));
@@ -129,7 +172,7 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t bits)
         upgradeFlagFromRegister(store && (store->image[10] & 0x7F) != 0);
         return 0;
     case 11:
-        return blockWriteStatus(REG_mcu_flag(bits), bits & 0x02);
+        return register11(bits)();
     case 14:
         return RegUpdate0E(bits);
     case 16:
@@ -142,13 +185,14 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t bits)
     }
 }
 
-bool message_deal::REG_mcu_flag(uint8_t bits)
+message_deal::SlowWork message_deal::register11(uint8_t bits)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     // The replaced records are the box's, and in their files, before the answer (the tool hears of
     // one the next start would not load as it wrote it) and before a recall of the same write.
     bool done = !(bits & 0x04) || !store || store->saveReplacedModes();
-    if ((bits & 0x02) && !applyParameterBlock())
+    std::shared_ptr<ScalerHandOver::Verdict> verdict;
+    if ((bits & 0x02) && !applyParameterBlock(&verdict))
         done = false;
     if (bits & 0x04) {
         ScalerHandOver handOver;
@@ -161,10 +205,25 @@ bool message_deal::REG_mcu_flag(uint8_t bits)
             handOver.commit(1);
         }
     }
-    return done;
+    if (!(bits & 0x02))
+        return [done] { return blockWriteStatus(done, false); };
+    // Answered once the scaler's pass has judged the tool's bytes and the block it left is on file:
+    // 0 only for what the wall shows and the next start loads.
+    return [done, verdict, store] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kApplyLimitMs);
+        bool refused = false;
+        if (verdict && !ScalerHandOver::awaitVerdict(*verdict, deadline, &refused)) {
+            writeLogMsg(LOG_WARNING, "apply: the scaler's pass did not judge it in time");
+            return uint8_t(1);
+        }
+        if (!storesServed(deadline))
+            return uint8_t(1);
+        const bool saved = !store || store->saveApplied();
+        return uint8_t(done && !refused && saved ? 0 : 1);
+    };
 }
 
-bool message_deal::applyParameterBlock()
+bool message_deal::applyParameterBlock(std::shared_ptr<ScalerHandOver::Verdict>* verdict)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
     if (!store)
@@ -242,6 +301,7 @@ bool message_deal::applyParameterBlock()
         // tool's next request cannot overwrite it.
         if (storing && request <= kModeCount) {
             storeAsked = request - 1;
+            storeTaken();
             memcpy(body, b + kModeBodyStart, kModeDataSize);
             copyMenu = store->u16(blk::kOsdMenu) == 1;
         } else if (storing) {
@@ -252,9 +312,9 @@ bool message_deal::applyParameterBlock()
         // A recall or store another writer overwrote before this apply is answered as not served.
         if (!store->toolBytesApplied())
             done = false;
-        handOver.commit(1);
+        *verdict = handOver.commitWatched(before, b);
     }
-    if (storeAsked >= 0 && !store->storeMode(uint32_t(storeAsked), body, copyMenu, current))
+    if (storeAsked >= 0 && !store->storeMode(uint32_t(storeAsked), body, copyMenu, current, storeFiled))
         done = false;
     return done;
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <pthread.h>
 
@@ -116,8 +117,10 @@ public:
     // Stores `body` (block 0x380-0xFFF as it stood when the store was asked, with `current` the
     // mode then in use) as user mode m: the file first, then the record, then the current mode :=
     // m + 1, handed over, unless another writer changed the body or the current mode since. False
-    // when the file was not written: the record and the current mode stay as they were.
-    bool storeMode(uint32_t m, const uint8_t* body, bool copyMenu, uint16_t current);
+    // when the file was not written: the record and the current mode stay as they were. `filed`,
+    // when given, is called once the file is written or has failed.
+    bool storeMode(uint32_t m, const uint8_t* body, bool copyMenu, uint16_t current,
+                   const std::function<void()>& filed = nullptr);
     bool storeMode(uint32_t m); // the block as it stands now (the panel's store tool)
     uint32_t mode_file_deal(uint32_t m, uint32_t operation);
     // Register 11 bit 2: the records the protocol wrote since become the box's, into their files
@@ -130,9 +133,14 @@ public:
     // The last write of the parameter file failed (until one succeeds). Any thread.
     bool saveFailing() const { return save_failing_.load(); }
     // The settings can be saved: the last write did not fail and the file's place takes one now
-    // (not a folder, its folder writable, room for the temporary file). An apply is answered on it:
-    // its own save comes later, from the refresh. Any thread.
+    // (not a folder, its folder writable, room for the temporary file). Commands whose save comes
+    // later, from the refresh, are answered on it. Any thread.
     bool settingsSavable() const;
+    // The block as the box applied it (appliedCopy) to the parameter file, unless the file holds
+    // it already; the shadow follows what was saved while no change is pending. True when the file
+    // holds it. `snapshot`, when given, gets the block saved. Any thread but one holding the
+    // hand-over; two savers write one after the other, the later copy last.
+    bool saveApplied(uint8_t* snapshot = nullptr);
     // Start-up: the parameter file into bytes 0x300-0xFFF of the block (the defaults, also written
     // to the file, when it is missing or its markers are wrong). Public as a test face.
     void para_file_load();
@@ -154,6 +162,7 @@ private:
     void rawBytes(uint32_t offset, const uint8_t* data, uint32_t n); // inside the block, else nothing
     bool writeParaFile(const QByteArray& image); // records whether it failed
     std::atomic<bool> save_failing_{false};
+    std::mutex save_mutex_; // saveApplied: copy, write and shadow of one save before the next
     // Record m, its bytes from 2 on replaced by `from`[0, n), to its file, then into the record.
     bool writeModeRecord(uint32_t m, const uint8_t* from, uint32_t n, bool copyMenu);
     void copyMenuFile(uint32_t m); // omenu.json -> MOnn.json; caller holds the file mutex

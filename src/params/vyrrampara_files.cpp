@@ -160,6 +160,37 @@ bool VyrRamPara::para_file_save(const uint8_t* snapshot)
     return written;
 }
 
+bool VyrRamPara::saveApplied(uint8_t* snapshot)
+{
+    std::lock_guard<std::mutex> saving(save_mutex_);
+    // The copy is taken under the hand-over lock: a change handed over after it is not in it, and
+    // a copy taken while a change is still pending never becomes the shadow, so the shadow never
+    // claims more than was applied and saved.
+    uint8_t copy[kBlockSize];
+    bool pending = false;
+    {
+        ScalerHandOver handOver;
+        pending = handOver.pending();
+        // A tool's bytes wait for its own apply: saving them would make them the box's (a recall
+        // written and not applied would be dropped).
+        appliedCopy(copy);
+    }
+    if (snapshot)
+        memcpy(snapshot, copy, kBlockSize);
+    // While the file cannot be written, whatever the block holds is unsaved.
+    if (!saveFailing() && memcmp(copy + kPersistStart, shadow + kPersistStart, kPersistSize) == 0)
+        return true;
+    if (traceOn())
+        printf("\n ram_para diffrent !");
+    if (!para_file_save(copy))
+        return false; // the shadow stays behind, so the next save writes again
+    if (pending)
+        return true;
+    ScalerHandOver handOver;
+    memcpy(shadow, copy, kBlockSize);
+    return true;
+}
+
 bool VyrRamPara::writeModeRecord(uint32_t m, const uint8_t* from, uint32_t n, bool copyMenu)
 {
     // The record is copied under the file mutex, so two writers of one mode (a store and the
@@ -201,9 +232,13 @@ bool VyrRamPara::writeModeRecord(uint32_t m, const uint8_t* from, uint32_t n, bo
     return true;
 }
 
-bool VyrRamPara::storeMode(uint32_t m, const uint8_t* body, bool copyMenu, uint16_t current)
+bool VyrRamPara::storeMode(uint32_t m, const uint8_t* body, bool copyMenu, uint16_t current,
+                           const std::function<void()>& filed)
 {
-    if (m >= kModeCount || !writeModeRecord(m, body, kModeDataSize, copyMenu))
+    const bool written = m < kModeCount && writeModeRecord(m, body, kModeDataSize, copyMenu);
+    if (filed)
+        filed();
+    if (!written)
         return false;
     RacePause::at(RacePause::StoreModeWord);
     {

@@ -163,6 +163,7 @@ bool c331_manage::takeChange(VyrRamPara& store, Change& c)
     c.flag = change_flag.exchange(0);
     if (c.flag == 0)
         return false;
+    c.verdicts = ScalerHandOver::takeVerdicts();
     // What the box applied: a tool's bytes act at its own apply, never at another writer's change.
     store.appliedCopy(c.block);
     if (!applied_valid) {
@@ -196,6 +197,7 @@ void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
 
     // A refused test pattern, picture value, LED size or window is taken back out of the block, so
     // page, protocol and wall agree; a value a writer changed meanwhile is theirs and stays.
+    taken_back_.reset();
     takeBack(store, c, next, blk::kTestPattern, 1);
     for (const auto& s : DispatchTables::kPictureSteps)
         takeBack(store, c, next, s.field, 2);
@@ -213,6 +215,13 @@ void c331_manage::dispatchChange(VyrRamPara& store, const Change& c)
         if (edid_refused_ & (1u << p))
             takeBack(store, c, next, blk::edidWidth(p), blk::kEdidTimingSize);
     memcpy(applied, next, sizeof applied);
+    // A writer waiting for its answer hears whether its bytes were taken back; EDIDs left for the
+    // next pass are judged there.
+    std::bitset<kBlockSize> pending;
+    for (int p = 0; p < kInputs; ++p)
+        for (uint32_t i = blk::edidWidth(p); i < blk::edidWidth(p) + blk::kEdidTimingSize; ++i)
+            pending[i] = next[i] != c.block[i];
+    ScalerHandOver::judge(c.verdicts, taken_back_, pending & ~taken_back_);
 
     store.test_signal(c.flag);
     // Inputs whose EDID could not be flagged in this pass stay pending for the next.
@@ -238,6 +247,8 @@ void c331_manage::takeBack(VyrRamPara& store, const Change& c, const uint8_t* ne
 {
     if (memcmp(next + field, c.block + field, size) == 0)
         return;
+    for (size_t i = 0; i < size; ++i)
+        taken_back_[field + i] = true;
     PosixLock lock(c331_mutex);
     if (memcmp(store.view() + field, c.block + field, size) == 0)
         store.scalerBytes(field, next + field, uint32_t(size));

@@ -469,6 +469,7 @@ private:
         uint8_t diag = 0;
         uint8_t dump_param = 0;
         uint8_t dump_group = 0;
+        ScalerHandOver::Verdicts verdicts; // the watched changes it carries
     };
     bool takeChange(VyrRamPara& store, Change& change); // false: nothing pending
     void dispatchChange(VyrRamPara& store, const Change& change);
@@ -498,6 +499,7 @@ private:
     void rebuildWindows();
     bool waitLedParameterStep(); // false: gave up or the FPGA stopped serving it
     void handPanelToFpga();      // the FPGA worker resets FPGA 0, which then takes the panel
+    std::bitset<kBlockSize> taken_back_; // this pass: the bytes of the fields it refused
     uint8_t edid_refused_ = 0;   // this pass: inputs whose EDID timing was refused
     bool edid_pending_ = false;  // this pass: changed EDIDs left for the next
     void serveOsdUpdate();

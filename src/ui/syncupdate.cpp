@@ -67,35 +67,13 @@ void SyncUpdate::refreshTop(int code)
 
 void SyncUpdate::writeBack(VyrRamPara& store)
 {
-    // The snapshot is taken under the hand-over lock: a change handed over after it is not in it,
-    // and a snapshot taken while a change is still pending never becomes the shadow, so the
-    // shadow never claims more than was applied and saved.
     uint8_t snapshot[kBlockSize];
-    bool pending = false;
-    {
-        ScalerHandOver handOver;
-        if (c331_manage::p_c331_manage)
-            pending = c331_manage::p_c331_manage->change_flag != 0;
-        // A tool's bytes wait for its own apply: this refresh may be another writer's, and saving
-        // them would make them the box's (a recall written and not applied would be dropped).
-        store.appliedCopy(snapshot);
-    }
-    // While the file cannot be written, whatever the block holds is unsaved.
-    if (!store.saveFailing() && memcmp(snapshot + kPersistStart, store.shadow + kPersistStart, kPersistSize) == 0)
-        return;
-    if (traceOn())
-        printf("\n ram_para diffrent !");
-    if (!store.para_file_save(snapshot)) {
-        // Not saved: the shadow stays behind, so the next refresh or the retry saves again.
+    if (!store.saveApplied(snapshot)) {
         saveFailedFor(snapshot);
         return;
     }
     unsaved_.clear();
     PanelNotice::takeDown(notice_);
-    if (pending)
-        return;
-    ScalerHandOver handOver;
-    memcpy(store.shadow, snapshot, kBlockSize);
 }
 
 void SyncUpdate::saveFailedFor(const uint8_t* snapshot)

@@ -1,5 +1,6 @@
 #pragma once
 // Requests built byte by byte and run straight through the dispatcher, as a transport would.
+#include "in_process_request.h"
 #include "managers.h"
 #include "base/bytes.h"
 #include "scaler/c331_manage.h"
@@ -38,7 +39,7 @@ protected:
             return 0;
         }
         std::copy(request.begin(), request.end(), buf.begin());
-        return handler.message_group_deal(buf.data(), uint32_t(request.size()), capacity, peer);
+        return runInProcess(handler, buf.data(), uint32_t(request.size()), capacity, peer);
     }
     // Runs group with payload (from byte 10) as one frame; bytes 6 and 7 select the FPGA.
     uint32_t send(uint16_t dest, uint8_t group, const std::vector<uint8_t>& payload,

@@ -5,6 +5,7 @@
 #include "ui/mainwindow.h"
 #include "message_deal_fixture.h"
 #include "fpga_up.h"
+#include "lock_waiters.h"
 #include "program.h"
 #include "race_hold.h"
 #include "second_writer.h"
@@ -250,6 +251,28 @@ TEST_F(MessageDealTest, StoreLeavesTheModeAnotherToolRecalledMeanwhile)
     EXPECT_EQ(blockU16(blk::kCurrentMode), 3);
     EXPECT_EQ(blockU16(blk::kContrast), 0x4242) << "the block holds mode 3";
     EXPECT_TRUE(store->VyrUserModeSaved(4));
+}
+
+// Tool A's store, served by tool B's apply whose file write waits: A's own apply, with nothing
+// left to serve, is answered once the mode's file is there.
+TEST_F(MessageDealTest, StoreAnotherToolsApplyServesIsAnsweredOnceItsFileIsThere)
+{
+    SecondWriter a = SecondWriter::inProcess(1), b = SecondWriter::inProcess(2);
+    ASSERT_EQ(a.writeBlock(blk::kSaveModeRequest, {5, 0}), 0);
+    Utils::_file_deal_mutex.lock();
+    std::thread bApplies([&b] { EXPECT_EQ(b.apply(), 0); });
+    ASSERT_TRUE(waitFor([] { return LockWaiters::waited(Utils::_file_deal_mutex); }, 5000));
+    std::atomic<pid_t> aThread{0};
+    std::atomic<int> aAnswer{-1}; // 0x100 and up: answered with the file there
+    std::thread aApplies([&] {
+        aThread = LockWaiters::threadId();
+        aAnswer = a.apply() | (TestRoot::exists("/data/modes/custom_mode5") ? 0x100 : 0);
+    });
+    EXPECT_TRUE(waitFor([&] { return aAnswer >= 0 || (aThread && LockWaiters::waiting(aThread)); }, 5000));
+    Utils::_file_deal_mutex.unlock();
+    aApplies.join();
+    bApplies.join();
+    EXPECT_EQ(aAnswer, 0x100);
 }
 
 // A tool's recalls beside the input thread's EDID check and audio selection and the FPGA worker's

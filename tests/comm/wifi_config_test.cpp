@@ -402,6 +402,7 @@ TEST_F(WifiConfig, StartUpAndRestartMachine)
     wifi.wifi_reset();
     EXPECT_TRUE(log().empty());
     ASSERT_EQ(writeReg(11, 0x02, 0), 0);
+    shellSim().clearLog(); // the apply's save
     wifi.wifi_reset();
     EXPECT_EQ(log(), kills);
 }

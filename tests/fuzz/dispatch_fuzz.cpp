@@ -10,6 +10,7 @@
 // the byte beyond lands in a neighbouring image the sanitizers accept.
 #include "fuzz_board.h"
 #include "fuzz_requests.h"
+#include "in_process_request.h"
 
 #include "comm/message_deal.h"
 #include "comm/protocol_phy.h"
@@ -115,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             continue;
         const int expected = inRange(buffer.data(), length, capacity);
         const uint8_t group = buffer[9];
-        const uint32_t r = handler.message_group_deal(buffer.data(), length, capacity, peer);
+        const uint32_t r = runInProcess(handler, buffer.data(), length, capacity, peer);
         if (r != 0 && uint64_t(r) + 11 > capacity)
             FuzzBoard::fail("a reply of %u bytes beyond the %u the transport gave", r, capacity);
         if (expected >= 0)

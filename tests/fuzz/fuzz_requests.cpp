@@ -2,6 +2,7 @@
 
 #include "fuzz_board.h"
 #include "fuzz_fpga.h"
+#include "in_process_request.h"
 
 #include "comm/message_deal.h"
 #include "fpga/fpga_manage.h"
@@ -53,7 +54,7 @@ uint32_t run(uint8_t group, const QByteArray& payload, Peer from)
     memcpy(buffer.data(), head, 10);
     memcpy(buffer.data() + 10, payload.constData(), length - 10);
     const uint64_t peer = from == Peer::Second ? request_peer::tcp(0x7F000002, 2) : request_peer::tcp(0x7F000001, 1);
-    const uint32_t r = dispatcher().message_group_deal(buffer.data(), length, kMessageBufferSize, peer);
+    const uint32_t r = runInProcess(dispatcher(), buffer.data(), length, kMessageBufferSize, peer);
     if (r != 0 && uint64_t(r) + 11 > kMessageBufferSize)
         FuzzBoard::fail("a reply of %u bytes beyond the transport's buffer", r);
     FuzzBoard::settle();

@@ -17,6 +17,7 @@
 // dropped a datagram on the way (a full socket buffer or backlog; it counts them).
 #include "fuzz_fpga.h"
 #include "fuzz_net.h"
+#include "in_process_request.h"
 
 #include "base/utils.h"
 #include "comm/message_deal.h"
@@ -122,8 +123,8 @@ kOracle Answer answerOf(size_t request, const uint8_t* body, uint32_t r, uint32_
 
 }
 
-// A slow request (register 14's check start) is run in place here, as without a transport: its
-// answer then has its place among the others. Its deferral is the transport tests' (TcpTransport).
+// A slow request (register 14's check start, an apply) is run in place here: its answer then has
+// its place among the others. Its deferral is the transport tests' (TcpTransport).
 extern "C" uint32_t __real__ZN12message_deal18message_group_dealEPhjjmPSt8functionIFhvEE(message_deal*, uint8_t*, uint32_t,
                                                                                         uint32_t, uint64_t, void*);
 extern "C" uint32_t __wrap__ZN12message_deal18message_group_dealEPhjjmPSt8functionIFhvEE(message_deal* self, uint8_t* body,
@@ -131,7 +132,10 @@ extern "C" uint32_t __wrap__ZN12message_deal18message_group_dealEPhjjmPSt8functi
                                                                                         uint64_t peer, void*)
 {
     const size_t request = digestOf(body, length);
-    const uint32_t r = __real__ZN12message_deal18message_group_dealEPhjjmPSt8functionIFhvEE(self, body, length, capacity, peer, nullptr);
+    message_deal::SlowWork slow;
+    uint32_t r = __real__ZN12message_deal18message_group_dealEPhjjmPSt8functionIFhvEE(self, body, length, capacity, peer, &slow);
+    if (r == message_deal::kSlow)
+        r = finishInProcess(body, slow);
     answers.push_back(answerOf(request, body, r, capacity, peer));
     return r;
 }

@@ -2,9 +2,12 @@
 // field calls with which arguments, which neighbour requests it raises, in which order.
 #include "scaler_fixture.h"
 
+#include "base/bytes.h"
 #include "base/utils.h"
 #include "program.h"
 #include "race_hold.h"
+#include "second_writer.h"
+#include "test_root.h"
 #include "time_limit.h"
 #include "store_face.h"
 
@@ -386,33 +389,52 @@ TEST_F(Dispatch, RefusedLedSizeIsTakenBackOutOfTheBlockAndNeverReachesTheFpga)
     EXPECT_EQ(g_set_led_para.load(), 2);
 }
 
-// A picture value the chip would show otherwise (contrast 101 as 0, a gain of 256 as 0, mode 5
-// as warm, a mirror mode of 4 as 0) leaves the chip as it was and goes back out of the block; the
-// range's edge is taken.
-TEST_F(Dispatch, RefusedPictureValuesAreTakenBackOutOfTheBlock)
+// A value the chip would show otherwise (contrast 101 as 0, a gain of 256 as 0, mode 5 as warm,
+// a mirror mode of 4 as 0) or cannot show (a screen no splice mode takes, a window past the wall)
+// leaves the chip as it was and goes back out of the block and the file, and the tool's apply is
+// answered 1; the range's edge is taken, answered 0 and saved.
+TEST_F(Dispatch, RefusedValuesAreTakenBackAndTheApplyAnsweredFailure)
 {
     const struct {
-        uint32_t field;
-        uint16_t value;
+        std::vector<Write> writes;
         bool taken;
     } rows[] = {
-        {blk::kContrast, 100, true},     {blk::kContrast, 101, false},    {blk::kSaturation, 101, false},
-        {blk::kSharpness, 101, false},   {blk::kBrightness, 101, false},  {blk::kColourTemp, 0, true},
-        {blk::kColourRed, 255, true},    {blk::kColourRed, 256, false},   {blk::kColourBlue, 300, false},
-        {blk::kColourTemp, 3, true},     {blk::kColourTemp, 5, false},    {blk::kColourTemp, 6, false},
-        // a window's mirror mode: two bits on the chip
-        {blk::window(0, win::kMirror), 3, true}, {blk::window(0, win::kMirror), 4, false},
+        {{{blk::kContrast, 100}}, true},     {{{blk::kContrast, 101}}, false},    {{{blk::kContrast, 150}}, false},
+        {{{blk::kSaturation, 101}}, false},  {{{blk::kSharpness, 101}}, false},   {{{blk::kBrightness, 101}}, false},
+        {{{blk::kColourTemp, 0}}, true},     {{{blk::kColourRed, 255}}, true},    {{{blk::kColourRed, 256}}, false},
+        {{{blk::kColourBlue, 300}}, false},  {{{blk::kColourTemp, 3}}, true},     {{{blk::kColourTemp, 5}}, false},
+        {{{blk::kColourTemp, 6}}, false},
+        // a window's mirror mode: two bits on the chip; a window past the wall's edge
+        {{{blk::window(0, win::kMirror), 3}}, true}, {{{blk::window(0, win::kMirror), 4}}, false},
+        {{{blk::window(0, win::kMirror), 9}}, false}, {{{blk::window(0, win::kX), 5000}}, false},
+        {{{blk::kLedWidth, 0}, {blk::kLedHeight, 0}}, false}, {{{blk::kLedWidth, 65535}, {blk::kLedHeight, 65535}}, false},
+        {{{blk::kSpliceMode, 1}, {blk::kLedWidth, 1280}, {blk::kLedHeight, 720}}, false},
+        {{{blk::kSpliceMode, 2}, {blk::kLedWidth, 1280}, {blk::kLedHeight, 720}}, false},
+        {{{blk::kSpliceMode, 9}, {blk::kLedWidth, 1280}, {blk::kLedHeight, 720}}, false},
+    };
+    SecondWriter tool = SecondWriter::inProcess();
+    const auto saved = [](uint32_t f) {
+        const QByteArray file = TestRoot::readFile(VyrRamPara::kParaFilePath);
+        return getU16(reinterpret_cast<const uint8_t*>(file.constData()) + 2 + f - kPersistStart);
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.field) + " := " + std::to_string(row.value));
-        const uint16_t before = store->u16(row.field);
+        SCOPED_TRACE(std::to_string(row.writes[0].offset) + " := " + std::to_string(row.writes[0].value));
+        std::vector<uint16_t> before;
+        for (const Write& w : row.writes)
+            before.push_back(store->u16(w.offset));
         const platform::Sim::C331Chip::Snapshot chip = c331Chip().snapshot();
         clearRequests(fpga);
-        handOver([&](VyrRamPara& s) { s.setU16(row.field, row.value); });
-        scaler->runOnce();
-        EXPECT_EQ(store->u16(row.field), row.taken ? row.value : before);
-        EXPECT_EQ(c331Chip().diff(chip).empty(), !row.taken);
-        EXPECT_EQ(taken(fpga), "") << "no brightness request for a refused percentage";
+        for (const Write& w : row.writes)
+            ASSERT_EQ(tool.writeBlock(w.offset, {uint8_t(w.value), uint8_t(w.value >> 8)}), 0);
+        EXPECT_EQ(tool.apply(), row.taken ? 0 : 1);
+        for (size_t i = 0; i < row.writes.size(); ++i) {
+            EXPECT_EQ(store->u16(row.writes[i].offset), row.taken ? row.writes[i].value : before[i]);
+            EXPECT_EQ(saved(row.writes[i].offset), store->u16(row.writes[i].offset)) << "what the next start loads";
+        }
+        if (row.writes[0].offset != blk::window(0, win::kX)) { // a refused layout still rebuilds the windows
+            EXPECT_EQ(c331Chip().diff(chip).empty(), !row.taken);
+        }
+        EXPECT_EQ(fpga->bri_request.load(), 0) << "no brightness request for a refused percentage";
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 
 using namespace scaler_test;
 
@@ -46,11 +47,14 @@ protected:
         EXPECT_EQ(tool->writeBlock(blk::window(r, win::kState), le16({state, 0, mirror, 0, source})), 0);
         EXPECT_EQ(tool->writeBlock(blk::window(r, win::kX), le16({x, y, w, h})), 0);
     }
-    // Register 11 bit 1: apply the block; then the scaler's pass that serves the hand-over.
+    // Register 11 bit 1: apply the block; the scaler's pass that serves the hand-over, which the
+    // answer waits for.
     void apply()
     {
-        EXPECT_EQ(tool->apply(), 0);
+        std::thread applying([this] { EXPECT_EQ(tool->apply(), 0); });
+        EXPECT_TRUE(waitFor([this] { return scaler->change_flag.load() != 0; }, 5000));
         scaler->runOnce();
+        applying.join();
         EXPECT_EQ(scaler->change_flag.load(), 0);
     }
 

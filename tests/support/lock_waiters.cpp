@@ -109,6 +109,12 @@ bool waited(QMutex& mutex, pid_t thread)
     return parkedOn(&mutex, thread);
 }
 
+bool waiting(pid_t thread)
+{
+    const long nr = futexView().nr;
+    return nr >= 0 && blockedIn(thread).nr == nr;
+}
+
 pid_t threadId()
 {
     return pid_t(syscall(SYS_gettid));

@@ -12,5 +12,6 @@ class QMutex;
 namespace LockWaiters {
 bool waited(pthread_mutex_t& mutex, pid_t thread = 0);
 bool waited(QMutex& mutex, pid_t thread = 0);
+bool waiting(pid_t thread); // in a futex wait of any lock or condition
 pid_t threadId(); // the calling thread's
 }

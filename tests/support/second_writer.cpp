@@ -1,6 +1,6 @@
 #include "second_writer.h"
 
-#include "comm/message_deal.h"
+#include "in_process_request.h"
 
 namespace {
 // Long enough for an apply that stores a user mode, or for the first request of a program starting.
@@ -29,8 +29,7 @@ int SecondWriter::request(const Bytes& wireBody, Bytes* reply)
         Bytes buffer(kMessageBufferSize, 0);
         std::copy(wireBody.begin(), wireBody.end() - 1, buffer.begin());
         message_deal handler;
-        const uint32_t n = handler.message_group_deal(buffer.data(), uint32_t(wireBody.size() - 1),
-                                                      kMessageBufferSize, peer_);
+        const uint32_t n = runInProcess(handler, buffer.data(), uint32_t(wireBody.size() - 1), kMessageBufferSize, peer_);
         if (n > 0)
             got = Wire::sealed(Bytes(buffer.begin(), buffer.begin() + 10 + n));
     }

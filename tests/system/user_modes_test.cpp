@@ -5,6 +5,7 @@
 #include "second_writer.h"
 #include "test_root.h"
 
+#include "params/vyrrampara.h"
 #include "platform/paths.h"
 
 #include <QDir>
@@ -16,10 +17,12 @@ namespace {
 constexpr uint32_t kContrast = 0x882, kCurrentMode = 0x362, kSaveRequest = 0x364;
 constexpr int kContrastInRecord = 2 + 0x882 - 0x380; // record byte of the contrast (markers first)
 
+// The factory screen and windows, as a mode stored on a fresh box holds them.
 QByteArray modeFile(uint8_t contrast)
 {
     QByteArray f(4096, '\0');
     f[0] = f[1] = char(0xAA);
+    memcpy(f.data() + 2, default_para_ramlist + 2 + kModeBodyStart - kPersistStart, kModeDataSize);
     f[kContrastInRecord] = char(contrast);
     return f;
 }

@@ -182,7 +182,7 @@ TEST_F(PanelTest, RecallBarCopiesTheSavedRecordIntoTheBlock)
     root->pending_tip = 0;
     const uint8_t saved[2] = {0xAA, 0xAA};
     ASSERT_EQ(store->VyrModeUserRamParaDeal(saved, 2, 0x8000), 0u);
-    ASSERT_TRUE(message_deal().REG_mcu_flag(0x04));
+    ASSERT_EQ(SecondWriter::inProcess().request(0xA0, {11, 0x04, 0, 0x04}), 0);
     Panel::refresh(2);
     ASSERT_TRUE(root->call_state == 1 && root->widget_mode && root->widget_mode->isVisible());
     // Each slot as drawn, against slot 10 (saved, neither picked nor in use) and slot 1 (empty).

@@ -137,6 +137,9 @@ TEST_F(PanelTest, ApplyIsAnsweredFailureAndThePanelToldWhileSettingsCannotBeSave
     EXPECT_FALSE(SyncUpdate::pInstance()->notice());
     EXPECT_EQ(Panel::savedByte(blk::kContrast), 38) << "the latest value";
     EXPECT_EQ(tool.set16(blk::kContrast, 39), 0);
+    // A write that fails where the place looks right: a folder takes its temporary file's name.
+    ASSERT_TRUE(TestRoot::writeFile(std::string(kParaFile) + ".atomic-tmp/blocker", "x"));
+    EXPECT_EQ(tool.set16(blk::kContrast, 40), 1);
 }
 
 TEST_F(PanelTest, ShadowDoesNotFollowWhileAChangeIsPending)

@@ -134,13 +134,13 @@ TEST_F(PanelTest, UserModesOpenOnTheCurrentModeWithItsHeaderAndWindows)
     const uint8_t brightness = 30, request = 5, empty[2] = {0xFF, 0xFF};
     ASSERT_EQ(store->VyrRamParaDeal(&brightness, 1, blk::kBrightness), 0u);
     ASSERT_EQ(store->VyrRamParaDeal(&request, 1, blk::kSaveModeRequest), 0u);
-    ASSERT_TRUE(message_deal().REG_mcu_flag(0x02));
+    ASSERT_EQ(SecondWriter::inProcess().apply(), 0);
     Panel::refresh(1);
     EXPECT_TRUE(g_custommode->label_brightness->text().startsWith(QStringLiteral("Bri:30 ")))
         << g_custommode->label_brightness->text().toStdString();
     EXPECT_TRUE(g_custommode->label_using->isVisible());
     ASSERT_EQ(store->VyrModeUserRamParaDeal(empty, 2, 0x5000), 0u);
-    ASSERT_TRUE(message_deal().REG_mcu_flag(0x04));
+    ASSERT_EQ(SecondWriter::inProcess().request(0xA0, {11, 0x04, 0, 0x04}), 0);
     Panel::refresh(2);
     EXPECT_TRUE(g_custommode->label_blank->isVisible());
 }
@@ -358,7 +358,7 @@ TEST_F(PanelTest, DeletingTheModeInUseRemovesItsFilesAndNamesNoModeAnyMore)
     g_mode_select = 2;
     g_custommode->on_Button_delete_clicked();
     EXPECT_FALSE(store->VyrUserModeSaved(2));
-    EXPECT_FALSE(message_deal().REG_mcu_flag(0x02)) << "the recall of a deleted mode is answered failure";
+    EXPECT_EQ(SecondWriter::inProcess().apply(), 1) << "the recall of a deleted mode is answered failure";
     EXPECT_EQ(store->u16(blk::kCurrentMode), 0);
 }
 
