@@ -11,7 +11,6 @@
 #include "video_chips/keltosource.h"
 #include "base/utils.h"
 #include "params/vyrrampara.h"
-
 #include "base/logMsg.h"
 
 #include <QMutexLocker>
