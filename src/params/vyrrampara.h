@@ -51,14 +51,15 @@ public:
     void setBytes(uint32_t offset, const uint8_t* data, uint32_t n);
     void setU8(uint32_t offset, uint8_t value) { setBytes(offset, &value, 1); }
     void setU16(uint32_t offset, uint16_t value);
-    // The word at `offset` as the box applied it, and the box's change of it that leaves a tool's
-    // write there waiting for its apply (hand-over held).
+    // The word at `offset` as the box applied it (hand-over held).
     uint16_t boxWord(uint32_t offset) const;
     uint16_t appliedWord(uint32_t offset); // boxWord, taking the hand-over itself
+    // The box's change of the word at `offset` that leaves a tool's write there waiting for its
+    // apply (a recall or store word, the FPGA's write-back of the black-screen word it read);
+    // hand-over held. Words from kPersistStart on only: below, it writes nothing.
     void setBoxWord(uint32_t offset, uint16_t value);
-    // Raw writers, each of one kind, which leave the bytes' owner as it was: a tool's byte
-    // overwritten with another value is the box's again, one written with the tool's value stays
-    // the tool's, and no mode in use is dropped.
+    // Raw writers, each of one kind, which drop no mode in use: a tool's byte written with the
+    // tool's value stays the tool's, one written with another value is the box's again.
     // The input drivers' records, blk::kIteSummary and blk::kInputResolution up to
     // kInputResolutionEnd: only there (this store's mutex held).
     void setInputRecord(uint32_t offset, const uint8_t* data, uint32_t n);

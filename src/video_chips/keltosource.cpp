@@ -350,7 +350,8 @@ bool keltosource::putHeldEdidBack(int input)
 }
 
 // The record of a failed custom write goes back to the timing the EEPROM's table stands for, so the
-// pages and the saved file show what the input offers; a timing written since is left alone.
+// pages and the saved file show what the input offers; a timing written since is left alone. It is
+// the box's own change (setU16): the body no longer holds the mode in use.
 void keltosource::putRecordBack(int input, const EdidRecord& failed)
 {
     VyrRamPara* store = VyrRamPara::p_vyrrampara_config;
