@@ -371,8 +371,10 @@ uint32_t message_deal::vedio_write_single_para(MessageFrame& f)
             if (id == kItemBlackScreen) {
                 store->setU16(blk::kBlackScreen, uint16_t(1 - value));
             } else if (id == kItemAudio) {
-                // Values of 6 and up stand for window 0.
-                const uint8_t w = store->view()[blk::kAudioWindow] < blk::kScalerWindows ? store->view()[blk::kAudioWindow] : 0;
+                // The box's audio window, not one a tool wrote and did not apply; values of 6
+                // and up stand for window 0.
+                const uint8_t named = uint8_t(store->boxWord(blk::kAudioWindow));
+                const uint8_t w = named < blk::kScalerWindows ? named : 0;
                 store->setU16(blk::window(w, blk::win::kAudio), value ? 0x8064 : 0); // 100, 0x80
             } else {
                 for (const SingleWord& item : kSingleWords)

@@ -373,7 +373,8 @@ bool message_deal::RegAction161(uint8_t bits)
         return false;
     ScalerHandOver handOver;
     const uint32_t fOff = blk::window(0, blk::win::kOutput), pOff = blk::window(0, blk::win::kDotByDot);
-    const uint16_t F = store->u16(fOff), P = store->u16(pOff);
+    // From what the box applied: a tool's unapplied write there neither steers this nor is taken.
+    const uint16_t F = store->boxWord(fOff), P = store->boxWord(pOff);
     uint16_t newF = F & ~blk::win::kOutDotByDot, newP = P;
     if (!(bits & 0x04)) {
         const int stitching = (bits & 0x08) ? 0 : (bits & 0x10) ? 8 : (bits & 0x20) ? 9 : -1;

@@ -1,6 +1,7 @@
 // Writes and reads of the controller's parameter memory: block, user-mode records, 4G RAM.
 #include "message_deal_fixture.h"
 #include "store_face.h"
+#include "test_root.h"
 
 #include <algorithm>
 #include <cstring>
@@ -151,6 +152,23 @@ TEST_F(MessageDealTest, SingleParameterAudioUsesWindow0ForAnyLargeWindowByte)
     send(kController, 0xB0, {'1', 0, 93, 0, 0});
     EXPECT_EQ(testBlock(store)[kWindowBase + 2 * kWindowSize + 20], 0);
     EXPECT_EQ(testBlock(store)[kWindowBase + 20], 100) << "window 0 untouched";
+}
+
+// A tool's unapplied write beside a command computing from the block: the saved file holds the
+// command's change of what the box applied (audio in its audio window, stitching not "already on").
+TEST_F(MessageDealTest, CommandsComputeFromWhatTheBoxAppliedPastAToolsWrite)
+{
+    const uint32_t audio0 = blk::window(0, blk::win::kAudio), mode0 = blk::window(0, blk::win::kDotByDot);
+    store->setU16(blk::window(0, blk::win::kOutput), blk::win::kOutDotByDot);
+    const std::tuple<uint32_t, uint8_t, std::vector<uint8_t>, uint32_t, uint16_t> rows[] = {
+        {blk::kAudioWindow, 3, {0xB0, '1', 0, 93, 1, 0}, audio0, 0x8064}, {mode0, 8, {0xA0, 161, 0xFF, 0, 0x10}, mode0, 8}};
+    for (const auto& [toolAt, tool, request, savedAt, saved] : rows) {
+        ASSERT_EQ(writeRam(toolAt, {tool}), 0);
+        send(kController, request[0], std::vector<uint8_t>(request.begin() + 1, request.end()));
+        ASSERT_TRUE(store->saveApplied());
+        const QByteArray file = TestRoot::readFile(VyrRamPara::kParaFilePath).mid(2 + savedAt - kPersistStart);
+        EXPECT_EQ(uint8_t(file.at(0)) | uint8_t(file.at(1)) << 8, saved) << savedAt;
+    }
 }
 
 TEST_F(MessageDealTest, SingleParameterUserModeLoadsASavedRecord)

@@ -121,6 +121,7 @@ TEST_F(PanelTest, OtherSettingsShowTheStoredValuesAndRepairTheAudioWindow)
         int chooserAt, volumeAt, effectAt, wifiAt, dbdAt;
         uint16_t audioAfter;
         uint8_t flagAfter; // the repair is handed over
+        int toolAudio = -1; // a tool's unapplied audio word, which waits for its apply
     };
     const Case cases[] = {
         {"windows 1 and 4, audio on 4", {0x09, 0x08}, 3, 1, 0, 0, {"image1", "image4"}, 1, 1, 1, 0, 0, 3, 0},
@@ -134,6 +135,7 @@ TEST_F(PanelTest, OtherSettingsShowTheStoredValuesAndRepairTheAudioWindow)
         // entry and the audio row shows that entry's window (audio off), not window 0's bits.
         {"audio word 0, window 0 off", {0x06, 0x01}, 0, 0, 0, 0, {"image2", "image3"}, 0, 0, 0, 0, 0, 0, 0},
         {"no window on", {0x00, 0x00}, 0, 0, 1, 1, {}, -1, 0, 0, 1, 1, 0, 0},
+        {"a tool's unapplied word naming a window that is off", {0x09, 0x08}, 3, 0, 0, 0, {"image1", "image4"}, 1, 1, 0, 0, 0, 1, 0, 1},
     };
     g_language = 1;
     for (const Case& c : cases) {
@@ -143,6 +145,8 @@ TEST_F(PanelTest, OtherSettingsShowTheStoredValuesAndRepairTheAudioWindow)
         store->setU16(blk::kSwitchEffect, c.effect);
         store->setU16(blk::kWifiOff, c.wifi);
         store->setU16(blk::kPointToPoint, c.dbd);
+        if (c.toolAudio >= 0)
+            ASSERT_EQ(SecondWriter::inProcess().writeBlock(blk::kAudioWindow, {uint8_t(c.toolAudio)}), 0);
         Panel::clearFlag();
         Script s;
         if (&c == cases)
@@ -334,6 +338,8 @@ TEST_F(PanelTest, OtherSettingsSwitchEffectAndPointToPointReachEveryWindowAndAre
         Panel::clearFlag();
         std::vector<uint8_t> want = blockCopy(store);
         step.change(want);
+        if (&step == steps) // a tool's unapplied output bits: the toggle neither keeps nor takes them
+            ASSERT_EQ(SecondWriter::inProcess().writeBlock(blk::window(0, blk::win::kOutput), {0x03}), 0);
         Script u;
         viaAdvanced(u);
         for (int i = 0; i < step.row; ++i)

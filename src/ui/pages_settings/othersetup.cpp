@@ -187,8 +187,11 @@ void othersetup::para_init()
         // The protocol writes the block under the hand-over lock; the repair goes the same way so
         // the scaler applies it and the refresh after its pass saves it.
         ScalerHandOver handOver;
-        const int16_t audio = int16_t(store->u16(blk::kAudioWindow));
-        const bool named = audio >= 0 && audio < int(blk::kScalerWindows) && windowOn(store->view(), uint32_t(audio));
+        // Judged on what the box applied: a tool's unapplied write waits for its own apply.
+        uint8_t applied[kBlockSize];
+        store->appliedCopy(applied);
+        const int16_t audio = int16_t(blk::get16(applied, blk::kAudioWindow));
+        const bool named = audio >= 0 && audio < int(blk::kScalerWindows) && windowOn(applied, uint32_t(audio));
         if (!named && audio != 0) { // a 0 naming a window that is off stays as it is
             writeLogMsg(LOG_WARNING, "other settings: audio window " + std::to_string(audio) + " repaired to 0");
             store->setU16(blk::kAudioWindow, 0);
@@ -333,8 +336,8 @@ void othersetup::applySwitchEffect()
                 store->setU8(blk::fadeIn(w), kFadeTime);
                 store->setU8(blk::fadeOut(w), kFadeTime);
             }
-            store->setU8(output, uint8_t(fade ? store->view()[output] | blk::win::kOutEffect
-                                              : store->view()[output] & ~blk::win::kOutEffect));
+            const uint8_t boxOutput = uint8_t(store->boxWord(output)); // not a tool's unapplied bits
+            store->setU8(output, uint8_t(fade ? boxOutput | blk::win::kOutEffect : boxOutput & ~blk::win::kOutEffect));
         }
         handOver.commit();
     }
