@@ -144,13 +144,18 @@ uint16_t VyrRamPara::appliedWord(uint32_t offset)
 
 void VyrRamPara::setBoxWord(uint32_t offset, uint16_t value)
 {
-    if (offset < kPersistStart || offset > kBlockSize - 2)
+    const uint8_t bytes[2] = {uint8_t(value), uint8_t(value >> 8)};
+    setBoxBytes(offset, bytes, 2);
+}
+
+void VyrRamPara::setBoxBytes(uint32_t offset, const uint8_t* data, uint32_t n)
+{
+    if (offset < kPersistStart || offset > kBlockSize || n > kBlockSize - offset)
         return;
-    for (uint32_t i = 0; i < 2; ++i) {
-        const uint8_t byte = uint8_t(value >> (8 * i));
-        if (!unapplied_.setUnder(block, offset + i, byte)) {
-            block[offset + i] = byte;
-            unapplied_.take(offset + i, 1);
+    for (uint32_t i = offset; i < offset + n; ++i) {
+        if (!unapplied_.setUnder(block, i, data[i - offset])) {
+            block[i] = data[i - offset];
+            unapplied_.take(i, 1);
         }
     }
 }

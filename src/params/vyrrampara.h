@@ -58,6 +58,8 @@ public:
     // apply (a recall or store word, the FPGA's write-back of the black-screen word it read);
     // hand-over held. Words from kPersistStart on only: below, it writes nothing.
     void setBoxWord(uint32_t offset, uint16_t value);
+    // setBoxWord for bytes [offset, offset + n): also the scaler's record of what the chip shows.
+    void setBoxBytes(uint32_t offset, const uint8_t* data, uint32_t n);
     // Raw writers, each of one kind, which drop no mode in use: a tool's byte written with the
     // tool's value stays the tool's, one written with another value is the box's again.
     // The input drivers' records, blk::kIteSummary and blk::kInputResolution up to
@@ -67,8 +69,8 @@ public:
     // screen and effect it derives from them with them (hand-over held).
     void applyBytes(uint32_t offset, const uint8_t* data, uint32_t n);
     void applyU16(uint32_t offset, uint16_t value);
-    // The scaler worker's own rows (canvas and channels, the default window records) and the
-    // values it takes back, refused by the chip or not drawn (hand-over held).
+    // The scaler worker's values taken back, refused by the chip or not drawn, and its dark windows
+    // closed and opened again, each where the block still holds what it judged (hand-over held).
     void scalerBytes(uint32_t offset, const uint8_t* data, uint32_t n);
     void scalerU16(uint32_t offset, uint16_t value);
     // The block as the box applied it, for whatever saves or shows it: the bytes a tool wrote and

@@ -187,7 +187,8 @@ void c331_manage::bringUp()
     uint32_t colourTemp = 0;
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
         PosixLock lock(c331_mutex);
-        const uint8_t* b = store->view();
+        uint8_t b[kBlockSize]; // what the box applied, not a tool's write before its apply
+        store->appliedCopy(b);
         const uint32_t ledFields[5] = {blk::kLedWidth, blk::kLedHeight, blk::kOutput1Width, blk::kOutput1Height,
                                        blk::kSpliceMode};
         for (int i = 0; i < 5; ++i)
@@ -261,7 +262,7 @@ void c331_manage::showFactoryScreen(const uint16_t* stored)
             applied_valid = true;
         }
         for (uint32_t f : kScreenFields) {
-            store->scalerU16(f, factory(f));
+            store->setBoxWord(f, factory(f));
             blk::put16(applied, f, factory(f));
         }
     }

@@ -500,15 +500,16 @@ void c331_manage::vyrApi_WriteRam(int what)
     case SPLICE_H: across = p.use1och ? 2 : 4, down = 1; break;
     default: across = p.use1och ? 1 : 2, down = 2; break; // HV, V, CP21
     }
-    // The FPGA worker reads these rows; writers of the block hold the hand-over mutex.
+    // The FPGA worker reads these rows; writers of the block hold the hand-over mutex. They are
+    // the box's, whatever a tool wrote there and did not apply.
     PosixLock lock(c331_mutex);
-    store->scalerU16(blk::kCanvasX, p.xoffs);
-    store->scalerU16(blk::kCanvasY, p.yoffs);
-    store->scalerU16(blk::kChannelsH, across);
-    store->scalerU16(blk::kChannelsV, down);
-    store->scalerU16(blk::kChannelWidth, uint16_t(p.och.width));
-    store->scalerU16(blk::kChannelHeight, uint16_t(p.och.height));
-    store->scalerU16(blk::kChannelBandwidth, uint16_t(p.ochBW));
+    store->setBoxWord(blk::kCanvasX, p.xoffs);
+    store->setBoxWord(blk::kCanvasY, p.yoffs);
+    store->setBoxWord(blk::kChannelsH, across);
+    store->setBoxWord(blk::kChannelsV, down);
+    store->setBoxWord(blk::kChannelWidth, uint16_t(p.och.width));
+    store->setBoxWord(blk::kChannelHeight, uint16_t(p.och.height));
+    store->setBoxWord(blk::kChannelBandwidth, uint16_t(p.ochBW));
 }
 
 void c331_manage::vyrApi_MultiWinInit()

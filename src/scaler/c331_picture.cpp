@@ -64,7 +64,7 @@ void c331_manage::takeBackStoredPicture()
     {
         PosixLock lock(c331_mutex);
         for (const Range& r : kRanges) {
-            const uint16_t stored = blk::get16(store->view(), r.field);
+            const uint16_t stored = store->boxWord(r.field); // not a tool's write before its apply
             if (stored <= r.max)
                 continue;
             // Image byte 2 + i holds block byte 0x300 + i.
@@ -73,7 +73,7 @@ void c331_manage::takeBackStoredPicture()
                 memcpy(applied, store->shadow, sizeof applied);
                 applied_valid = true;
             }
-            store->scalerU16(r.field, factory);
+            store->setBoxWord(r.field, factory);
             blk::put16(applied, r.field, factory);
             char text[24];
             snprintf(text, sizeof text, " 0x%X=%u", r.field, unsigned(stored));

@@ -72,8 +72,11 @@ void c331_manage::takeBlock(uint8_t* out)
         return;
     }
     memset(out, 0, kBlockSize);
-    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config)
-        store->copyBlock(out, 0, kBlockSize);
+    // What the box applied: a tool's bytes reach the chip at its apply, not at a rebuild before it.
+    if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
+        PosixLock lock(c331_mutex);
+        store->appliedCopy(out);
+    }
 }
 
 // Why the records of `b` cannot be shown on panel p; empty when they can.
@@ -462,12 +465,12 @@ void c331_manage::writeShownLayout(const uint8_t* shown)
         return;
     if (VyrRamPara* store = VyrRamPara::p_vyrrampara_config) {
         PosixLock lock(c331_mutex);
-        // Only the rows put writes: the input drivers' records at the head take another lock.
+        // The box's records become what is shown; a tool's write there waits for its apply.
         uint8_t b[kBlockSize];
         const uint32_t from = blk::kLayerPriority, to = blk::windowRecord(kWindows);
-        memcpy(b + from, store->view() + from, to - from);
+        store->appliedCopy(b);
         put(b);
-        store->scalerBytes(from, b + from, to - from);
+        store->setBoxBytes(from, b + from, to - from);
     }
 }
 

@@ -307,6 +307,22 @@ TEST_F(Dispatch, AppliedFieldsAreNotAppliedAgainBeforeTheSaveNorAfterARebringUp)
     EXPECT_EQ(spy.at(3).at(0).toInt(), 2) << "user-mode replacement is passed on as 2";
 }
 
+// A bring-up the protocol asks for while a tool's window width waits for its apply: the chip shows
+// the box's window, and the tool's width at its apply.
+TEST_F(Dispatch, RebringUpShowsWhatTheBoxAppliedUntilAToolsApply)
+{
+    auto drawing80 = [] { int n = 0; for (uint32_t o = 0; o < 8; ++o) n += c331Chip().value(0x084202, 16 * o) == 80; return n; };
+    SecondWriter tool = SecondWriter::inProcess();
+    ASSERT_EQ(tool.writeBlock(blk::window(0, blk::win::kWidth), {80, 0}), 0);
+    store->image[regimage::kScalerDiag] = 0x40;
+    handOver([](VyrRamPara&) {});
+    scaler->runOnce();
+    bringUp();
+    EXPECT_EQ(drawing80(), 0);
+    ASSERT_EQ(tool.apply(), 0);
+    EXPECT_EQ(drawing80(), 1);
+}
+
 TEST_F(Dispatch, EdidsOfSeveralInputsAreFlaggedOnePerPass)
 {
     keltosource* k = keltosource::p_kelto_source;
