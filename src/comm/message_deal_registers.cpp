@@ -191,7 +191,10 @@ message_deal::SlowWork message_deal::register11(uint8_t bits)
     // one the next start would not load as it wrote it) and before a recall of the same write.
     bool done = !(bits & 0x04) || !store || store->saveReplacedModes();
     std::shared_ptr<ScalerHandOver::Verdict> verdict;
-    if ((bits & 0x02) && !applyParameterBlock(&verdict))
+    // Before the scaler's bring-up has set the chip up from the stored block, the apply waits for
+    // it in its work: handed over now, its bytes would be taken as stored ones, judged by no pass.
+    const bool waitsForScaler = (bits & 0x02) && !ScalerHandOver::awaitRunning(std::chrono::steady_clock::now());
+    if ((bits & 0x02) && !waitsForScaler && !applyParameterBlock(&verdict))
         done = false;
     if (bits & 0x04) {
         ScalerHandOver handOver;
@@ -208,8 +211,16 @@ message_deal::SlowWork message_deal::register11(uint8_t bits)
         return [done] { return blockWriteStatus(done, false); };
     // Answered once the scaler's pass has judged the tool's bytes and the block it left is on file:
     // 0 only for what the wall shows and the next start loads.
-    return [done, verdict, store] {
+    return [done, verdict, store, waitsForScaler]() mutable {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kApplyLimitMs);
+        if (waitsForScaler) {
+            if (!ScalerHandOver::awaitRunning(deadline)) {
+                writeLogMsg(LOG_WARNING, "apply: the scaler was not up in time, nothing applied");
+                return uint8_t(1);
+            }
+            if (!message_deal().applyParameterBlock(&verdict))
+                done = false;
+        }
         bool refused = false;
         if (verdict && !ScalerHandOver::awaitVerdict(*verdict, deadline, &refused)) {
             writeLogMsg(LOG_WARNING, "apply: the scaler's pass did not judge it in time");

@@ -14,7 +14,7 @@ ScalerHandOver::Verdicts& untaken()
     return *v;
 }
 
-// The judgements, which the pass gives without the hand-over mutex.
+// The judgements, which the pass gives without the hand-over mutex, and the end of a bring-up.
 struct Judged {
     std::mutex mutex;
     std::condition_variable given;
@@ -29,6 +29,23 @@ Judged& judged()
 void ScalerHandOver::publish(const Point* point)
 {
     published.store(point, std::memory_order_release);
+}
+
+void ScalerHandOver::broughtUp()
+{
+    { // the waiters test the state under this lock: none misses the wake-up
+        std::lock_guard<std::mutex> lock(judged().mutex);
+    }
+    judged().given.notify_all();
+}
+
+bool ScalerHandOver::awaitRunning(std::chrono::steady_clock::time_point deadline)
+{
+    const Point* point = published.load(std::memory_order_acquire);
+    if (!point)
+        return true;
+    std::unique_lock<std::mutex> lock(judged().mutex);
+    return judged().given.wait_until(lock, deadline, [point] { return point->running(point->owner); });
 }
 
 ScalerHandOver::ScalerHandOver()

@@ -21,10 +21,17 @@ public:
         pthread_mutex_t* mutex;
         std::atomic<uint8_t>* flag; // 0 nothing pending, 1 block changed, 2 user-mode records replaced
         void (*wake)(void* owner);  // ends the worker's idle wait
+        bool (*running)(void* owner); // the chip is brought up: its passes take what is handed over
         void* owner;
     };
     // The scaler's manager, once: the point must live as long as the program.
     static void publish(const Point* point);
+    // The scaler's manager, its bring-up done: wakes the writers waiting for it.
+    static void broughtUp();
+    // Until the scaler's chip is brought up (true, at once without a scaler) or `deadline`
+    // (false). A bring-up sets the chip up from the block as it finds it: a change handed over
+    // before would be taken as the stored block, judged by no pass. Without the hand-over.
+    static bool awaitRunning(std::chrono::steady_clock::time_point deadline);
 
     ScalerHandOver();
     ~ScalerHandOver();

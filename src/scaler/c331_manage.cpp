@@ -57,7 +57,8 @@ c331_manage::c331_manage()
 {
     writeLogMsg(LOG_INFO, "====c331_manage::c331_manage()=====");
     pthread_mutex_init(&c331_mutex, nullptr);
-    hand_over_ = {&c331_mutex, &change_flag, [](void* owner) { static_cast<c331_manage*>(owner)->wakeWorker(); }, this};
+    hand_over_ = {&c331_mutex, &change_flag, [](void* owner) { static_cast<c331_manage*>(owner)->wakeWorker(); },
+                  [](void* owner) { return static_cast<c331_manage*>(owner)->thread_state.load() == 6; }, this};
     drv = new c331_drv();
     font_presence = 0;
 }
@@ -232,6 +233,7 @@ void c331_manage::bringUp()
     set_output(fd);
     thread_state = 6;
     g_fpga_c331_start = 1;
+    ScalerHandOver::broughtUp();
 }
 
 

@@ -73,7 +73,7 @@ public:
     // ---- worker ----
     int initialize();        // opens the chip, reads its id, starts the worker; 0 or 255
     void runOnce();          // one pass of the worker
-    uint8_t thread_state = 0;  // 0-4 identification, 5 bring-up, 6 running
+    std::atomic<uint8_t> thread_state{0}; // 0-4 identification, 5 bring-up, 6 running (writers wait for 6)
     int32_t control_word = 0;  // negative: skip the per-pass upkeep
     int32_t pattern_flag = 0;  // a test pattern is shown: skip the per-pass upkeep
     uint8_t pattern_channels = 0; // bit o: output channel o's generator was left on by a pattern

@@ -132,6 +132,7 @@ extern "C" uint32_t __wrap__ZN12message_deal18message_group_dealEPhjjmPSt8functi
                                                                                         uint64_t peer, void*)
 {
     const size_t request = digestOf(body, length);
+    ScalerStandsIn up;
     message_deal::SlowWork slow;
     uint32_t r = __real__ZN12message_deal18message_group_dealEPhjjmPSt8functionIFhvEE(self, body, length, capacity, peer, &slow);
     if (r == message_deal::kSlow)

@@ -5,6 +5,7 @@
 #include "base/bytes.h"
 #include "base/utils.h"
 #include "program.h"
+#include "lock_waiters.h"
 #include "race_hold.h"
 #include "second_writer.h"
 #include "test_root.h"
@@ -50,6 +51,13 @@ std::string taken(fpga_manage* fpga)
     if (g_set_led_para.load())
         r += (r.empty() ? "led" : " led") + std::to_string(g_set_led_para.load());
     return r;
+}
+
+// Word f of the parameter file: what the next start loads.
+uint16_t saved(uint32_t f)
+{
+    const QByteArray file = TestRoot::readFile(VyrRamPara::kParaFilePath);
+    return getU16(reinterpret_cast<const uint8_t*>(file.constData()) + 2 + f - kPersistStart);
 }
 
 void clearRequests(fpga_manage* fpga)
@@ -429,10 +437,6 @@ TEST_F(Dispatch, RefusedValuesAreTakenBackAndTheApplyAnsweredFailure)
         {{{blk::kSpliceMode, 9}, {blk::kLedWidth, 1280}, {blk::kLedHeight, 720}}, false},
     };
     SecondWriter tool = SecondWriter::inProcess();
-    const auto saved = [](uint32_t f) {
-        const QByteArray file = TestRoot::readFile(VyrRamPara::kParaFilePath);
-        return getU16(reinterpret_cast<const uint8_t*>(file.constData()) + 2 + f - kPersistStart);
-    };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.writes[0].offset) + " := " + std::to_string(row.writes[0].value));
         std::vector<uint16_t> before;
@@ -451,6 +455,35 @@ TEST_F(Dispatch, RefusedValuesAreTakenBackAndTheApplyAnsweredFailure)
             EXPECT_EQ(c331Chip().diff(chip).empty(), !row.taken);
         }
         EXPECT_EQ(fpga->bri_request.load(), 0) << "no brightness request for a refused percentage";
+    }
+}
+
+// An apply a tool sends as soon as the box answers, before the scaler's bring-up, waits for it and
+// is judged by the pass after it: answered 1, with block and file holding what was stored before
+// (contrast 37, not the factory 50 the bring-up gives a stored value out of range).
+TEST_F(Dispatch, AnApplyBeforeTheBringUpIsJudgedByThePassAfterIt)
+{
+    SecondWriter tool = SecondWriter::inProcess();
+    ASSERT_EQ(tool.set16(blk::kContrast, 37), 0);
+    for (const std::vector<Write>& writes : {std::vector<Write>{{blk::kContrast, 150}}, {{blk::kLedWidth, 0}, {blk::kLedHeight, 0}}}) {
+        scaler->thread_state = 5; // identified, not brought up
+        std::vector<uint16_t> before;
+        for (const Write& w : writes) {
+            before.push_back(store->u16(w.offset));
+            ASSERT_EQ(tool.writeBlock(w.offset, {uint8_t(w.value), uint8_t(w.value >> 8)}), 0);
+        }
+        std::atomic<int> answer{-1};
+        std::atomic<pid_t> applier{0};
+        std::thread applying([&] { applier = LockWaiters::threadId(), answer = tool.apply(); });
+        EXPECT_TRUE(waitFor([&] { return answer >= 0 || (applier && LockWaiters::waiting(applier)); }, 5000));
+        bringUp();
+        EXPECT_TRUE(waitFor([&] { return answer >= 0 || scaler->change_flag.load() != 0; }, 5000));
+        scaler->runOnce();
+        applying.join();
+        EXPECT_EQ(answer, 1) << writes[0].offset;
+        for (size_t i = 0; i < writes.size(); ++i)
+            EXPECT_EQ(std::vector<uint16_t>({store->u16(writes[i].offset), saved(writes[i].offset)}),
+                      std::vector<uint16_t>(2, before[i])) << writes[i].offset;
     }
 }
 
