@@ -44,7 +44,7 @@ TcpServer::TcpServer() : m_recvBuf(kChunkMax), m_events(kMaxClients + 2)
     writeLogMsg(LOG_INFO, "=====TcpServer::TcpServer()=====");
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     if (m_epoll < 0)
-        writeLogMsg(LOG_ERROR, "epoll error:%m");
+        writeLogMsg(LOG_ERROR, std::string("epoll error:") + strerror(errno)); // the log writes no %m
 }
 
 TcpServer::~TcpServer()
@@ -105,9 +105,10 @@ int TcpServer::initialize(int port)
         return 0;
     m_server_socket = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_server_socket < 0) {
+        const int error = errno;
         if (traceOn())
-            printf("socket error:%m");
-        writeLogMsg(LOG_ERROR, "socket error:%m");
+            printf("socket error:%s\n", strerror(error));
+        writeLogMsg(LOG_ERROR, std::string("socket error:") + strerror(error));
         return 255;
     }
     if (traceOn())
@@ -120,9 +121,10 @@ int TcpServer::initialize(int port)
     addr.sin_port = htons(uint16_t(port));
     // A step that failed gives the socket up; the next start tries again.
     auto failed = [this](const char* step) {
+        const int error = errno;
         if (traceOn())
-            printf("%s error:%m\n", step);
-        writeLogMsg(LOG_ERROR, std::string(step) + " error:%m");
+            printf("%s error:%s\n", step, strerror(error));
+        writeLogMsg(LOG_ERROR, std::string(step) + " error:" + strerror(error));
         close(m_server_socket);
         m_server_socket = -1;
         return 255;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,9 +26,10 @@ int UdpServer::openSocket(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
+        const int error = errno; // the log writes no %m
         if (traceOn())
-            printf("socket error:%s\n", strerror(errno));
-        writeLogMsg(LOG_ERROR, "socket error:%m");
+            printf("socket error:%s\n", strerror(error));
+        writeLogMsg(LOG_ERROR, std::string("socket error:") + strerror(error));
         return -1;
     }
     const int on = 1;
@@ -37,9 +39,10 @@ int UdpServer::openSocket(int port)
     local.sin_addr.s_addr = htonl(platform::Net::listenAddress());
     local.sin_port = htons(uint16_t(port));
     if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        const int error = errno;
         if (traceOn())
-            printf("bind error:%s\n", strerror(errno));
-        writeLogMsg(LOG_ERROR, "bind error:%m");
+            printf("bind error:%s\n", strerror(error));
+        writeLogMsg(LOG_ERROR, std::string("bind error:") + strerror(error));
         close(fd);
         return -1;
     }

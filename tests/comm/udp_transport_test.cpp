@@ -11,6 +11,7 @@
 #include "base/md5.h"
 #include "base/posix_lock.h"
 #include "comm/udpnetmanage.h"
+#include "comm/udpserver.h"
 #include "fpga/fpga_manage.h"
 
 #include <arpa/inet.h>
@@ -71,6 +72,13 @@ TEST_F(UdpTransport, ReplyIsBroadcastToTheSendersPort)
     const Bytes d = tool.receive(2000, &destination);
     EXPECT_EQ(d, Bytes({0xA5, 0xA5, 0xA5, 0x10, 0xF0, 0x00, 0xF1, 0, 0, 0, 0, 0, 0xA1, 0x00, 0x37, 0x87, 0x5A}));
     EXPECT_EQ(destination, 0x7FFFFFFFu) << "127.255.255.255 stands in for the broadcast address";
+}
+
+TEST_F(UdpTransport, APortInUseIsLoggedWithTheCause)
+{
+    UdpServer second;
+    EXPECT_EQ(second.initialize(port, 0), 255);
+    EXPECT_TRUE(TestRoot::logHas("bind error:Address already in use"));
 }
 
 TEST_F(UdpTransport, FramesCutAnywhereOrBackToBackAreAllServed)
