@@ -145,8 +145,9 @@ TEST_F(PanelTest, OtherSettingsShowTheStoredValuesAndRepairTheAudioWindow)
         store->setU16(blk::kSwitchEffect, c.effect);
         store->setU16(blk::kWifiOff, c.wifi);
         store->setU16(blk::kPointToPoint, c.dbd);
-        if (c.toolAudio >= 0)
+        if (c.toolAudio >= 0) {
             ASSERT_EQ(SecondWriter::inProcess().writeBlock(blk::kAudioWindow, {uint8_t(c.toolAudio)}), 0);
+        }
         Panel::clearFlag();
         Script s;
         if (&c == cases)
@@ -338,8 +339,9 @@ TEST_F(PanelTest, OtherSettingsSwitchEffectAndPointToPointReachEveryWindowAndAre
         Panel::clearFlag();
         std::vector<uint8_t> want = blockCopy(store);
         step.change(want);
-        if (&step == steps) // a tool's unapplied output bits: the toggle neither keeps nor takes them
+        if (&step == steps) { // a tool's unapplied output bits: the toggle neither keeps nor takes them
             ASSERT_EQ(SecondWriter::inProcess().writeBlock(blk::window(0, blk::win::kOutput), {0x03}), 0);
+        }
         Script u;
         viaAdvanced(u);
         for (int i = 0; i < step.row; ++i)
